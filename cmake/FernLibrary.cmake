@@ -1,0 +1,17 @@
+# fern_library(NAME DEPS...): a static library of every .cpp in the calling folder.
+function(fern_library name)
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  add_library(${name} STATIC ${sources})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+  target_link_libraries(${name} PUBLIC ${ARGN})
+endfunction()
+
+# fern_test(NAME SOURCES... [LIBS libs...]): one GoogleTest executable registered with CTest.
+function(fern_test name)
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main GTest::gmock)
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST
+    PROPERTIES ENVIRONMENT "FERN_SOURCE_DIR=${PROJECT_SOURCE_DIR};FERN_BINARY_DIR=${PROJECT_BINARY_DIR};QT_QPA_PLATFORM=offscreen")
+endfunction()

@@ -1,0 +1,201 @@
+#include "platform/variant.h"
+
+#include "platform/dispatch.h"
+#include "platform/host_error.h"
+
+namespace fern {
+
+namespace {
+constexpr int32_t kParamNotFound = static_cast<int32_t>(0x80020004u);
+}
+
+Variant::Variant(const char* s) : t_(VType::String), s_(s ? s : "") { u_.l = 0; }
+Variant::Variant(std::string_view s) : t_(VType::String), s_(s) { u_.l = 0; }
+Variant::Variant(std::string s) : t_(VType::String), s_(std::move(s)) { u_.l = 0; }
+Variant::Variant(std::shared_ptr<Dispatch> o) : t_(VType::Object), o_(std::move(o)) { u_.l = 0; }
+Variant::Variant(VArray a) : t_(VType::Array), a_(new VArray(std::move(a))) { u_.l = 0; }
+
+Variant Variant::Null() noexcept {
+  Variant v;
+  v.t_ = VType::Null;
+  return v;
+}
+Variant Variant::Nothing() { return Variant(std::shared_ptr<Dispatch>()); }
+Variant Variant::Missing() noexcept { return Error(kParamNotFound); }
+Variant Variant::Byte(uint8_t b) noexcept {
+  Variant v;
+  v.t_ = VType::Byte;
+  v.u_.by = b;
+  return v;
+}
+Variant Variant::Single(float f) noexcept {
+  Variant v;
+  v.t_ = VType::Single;
+  v.u_.f = f;
+  return v;
+}
+Variant Variant::Date(double serial) noexcept {
+  Variant v;
+  v.t_ = VType::Date;
+  v.u_.d = serial;
+  return v;
+}
+Variant Variant::Currency(int64_t scaled) noexcept {
+  Variant v;
+  v.t_ = VType::Currency;
+  v.u_.cy = scaled;
+  return v;
+}
+Variant Variant::Error(int32_t code) noexcept {
+  Variant v;
+  v.t_ = VType::Error;
+  v.u_.l = code;
+  return v;
+}
+Variant Variant::Whole(int64_t x) noexcept {
+  if (x >= INT32_MIN && x <= INT32_MAX) return Variant(static_cast<int32_t>(x));
+  return Variant(static_cast<double>(x));
+}
+
+bool Variant::IsNothing() const noexcept { return t_ == VType::Object && !o_; }
+bool Variant::IsMissing() const noexcept { return t_ == VType::Error && u_.l == kParamNotFound; }
+bool Variant::IsNumber() const noexcept {
+  switch (t_) {
+    case VType::Integer:
+    case VType::Long:
+    case VType::Single:
+    case VType::Double:
+    case VType::Currency:
+    case VType::Byte:
+      return true;
+    default:
+      return false;
+  }
+}
+
+Variant::Variant(const Variant& o) : t_(VType::Empty) { CopyFrom(o); }
+Variant::Variant(Variant&& o) noexcept : t_(VType::Empty) { MoveFrom(o); }
+Variant& Variant::operator=(const Variant& o) {
+  if (this != &o) {
+    if (o.t_ == VType::Array) {
+      // Copy first: `o` may live inside the array being replaced.
+      VArray* copy = new VArray(*o.a_);
+      Release();
+      t_ = VType::Array;
+      a_ = copy;
+      u_.l = 0;
+    } else {
+      Variant tmp(o);
+      Release();
+      MoveFrom(tmp);
+    }
+  }
+  return *this;
+}
+Variant& Variant::operator=(Variant&& o) noexcept {
+  if (this != &o) {
+    Variant tmp(std::move(o));
+    Release();
+    MoveFrom(tmp);
+  }
+  return *this;
+}
+Variant::~Variant() { Release(); }
+
+void Variant::CopyFrom(const Variant& o) {
+  t_ = o.t_;
+  u_ = o.u_;
+  switch (o.t_) {
+    case VType::String:
+      s_ = o.s_;
+      break;
+    case VType::Object:
+      o_ = o.o_;
+      break;
+    case VType::Array:
+      a_ = new VArray(*o.a_);
+      break;
+    default:
+      break;
+  }
+}
+
+void Variant::MoveFrom(Variant& o) noexcept {
+  t_ = o.t_;
+  u_ = o.u_;
+  s_ = std::move(o.s_);
+  o_ = std::move(o.o_);
+  a_ = o.a_;
+  o.a_ = nullptr;
+  o.t_ = VType::Empty;
+}
+
+void Variant::Release() noexcept {
+  if (t_ == VType::Object) o_.reset();
+  if (t_ == VType::String) s_.clear();
+  delete a_;
+  a_ = nullptr;
+  t_ = VType::Empty;
+}
+
+// --- VArray ----------------------------------------------------------------------------------
+
+VArray VArray::OneDim(int32_t ubound) {
+  VArray a;
+  a.dims.push_back({0, ubound + 1 > 0 ? ubound + 1 : 0});
+  a.data.resize(a.dims[0].count);
+  return a;
+}
+
+VArray VArray::FromList(std::vector<Variant> items) {
+  VArray a;
+  a.dims.push_back({0, static_cast<int32_t>(items.size())});
+  a.data = std::move(items);
+  return a;
+}
+
+int32_t VArray::LBound(int dim) const {
+  if (dim < 1 || dim > static_cast<int>(dims.size()))
+    throw HostError(err::kSubscript, "Subscript out of range");
+  return dims[dim - 1].lbound;
+}
+
+int32_t VArray::UBound(int dim) const {
+  if (dim < 1 || dim > static_cast<int>(dims.size()))
+    throw HostError(err::kSubscript, "Subscript out of range");
+  return dims[dim - 1].lbound + dims[dim - 1].count - 1;
+}
+
+size_t VArray::Offset(const std::vector<int32_t>& idx) const {
+  if (idx.size() != dims.size()) throw HostError(err::kSubscript, "Subscript out of range");
+  size_t off = 0;
+  size_t stride = 1;
+  for (size_t d = 0; d < dims.size(); ++d) {
+    int64_t rel = static_cast<int64_t>(idx[d]) - dims[d].lbound;
+    if (rel < 0 || rel >= dims[d].count) throw HostError(err::kSubscript, "Subscript out of range");
+    off += static_cast<size_t>(rel) * stride;
+    stride *= static_cast<size_t>(dims[d].count);
+  }
+  return off;
+}
+
+void VArray::Redim(const std::vector<Dim>& newDims, bool preserve) {
+  size_t total = 1;
+  for (const Dim& d : newDims) total *= static_cast<size_t>(d.count > 0 ? d.count : 0);
+  if (!preserve || data.empty() || dims.empty()) {
+    dims = newDims;
+    data.assign(newDims.empty() ? 0 : total, Variant());
+    return;
+  }
+  if (newDims.size() != dims.size()) throw HostError(err::kSubscript, "Subscript out of range");
+  for (size_t d = 0; d + 1 < dims.size(); ++d)
+    if (newDims[d].count != dims[d].count || newDims[d].lbound != dims[d].lbound)
+      throw HostError(err::kSubscript, "Subscript out of range");
+  // Only the last dimension changes, so the old elements form a prefix in storage order.
+  size_t keep = std::min(total, data.size());
+  data.resize(keep);
+  data.resize(total);
+  dims = newDims;
+}
+
+}  // namespace fern

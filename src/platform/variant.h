@@ -1,0 +1,139 @@
+// A value with the semantics of a VB Variant. Strings are UTF-8; every conversion that turns text
+// into numbers or dates, or back, follows German regional settings (decimal comma, dd.MM.yyyy)
+// whatever the process locale is. The conversions and operators live in vb.h.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace fern {
+
+class Dispatch;
+struct VArray;
+
+// The numbers are VB's VarType codes.
+enum class VType : uint16_t {
+  Empty = 0,
+  Null = 1,
+  Integer = 2,   // 16-bit
+  Long = 3,      // 32-bit
+  Single = 4,
+  Double = 5,
+  Currency = 6,  // 64-bit, scaled by 10,000
+  Date = 7,      // OLE serial: days since 30.12.1899, time as the fraction
+  String = 8,
+  Object = 9,    // Nothing is an Object holding no pointer
+  Error = 10,    // also the "missing optional argument" marker
+  Boolean = 11,
+  Byte = 17,
+  Array = 0x2000,
+};
+
+class Variant {
+ public:
+  Variant() noexcept : t_(VType::Empty) { u_.l = 0; }
+  Variant(bool v) noexcept : t_(VType::Boolean) { u_.b = v; }
+  Variant(int16_t v) noexcept : t_(VType::Integer) { u_.i = v; }
+  Variant(int32_t v) noexcept : t_(VType::Long) { u_.l = v; }
+  Variant(double v) noexcept : t_(VType::Double) { u_.d = v; }
+  Variant(const char* s);
+  Variant(std::string_view s);
+  Variant(std::string s);
+  Variant(std::shared_ptr<Dispatch> o);
+  Variant(VArray a);
+
+  static Variant Null() noexcept;
+  static Variant Nothing();
+  static Variant Missing() noexcept;  // VB's vbError with DISP_E_PARAMNOTFOUND
+  static Variant Byte(uint8_t v) noexcept;
+  static Variant Single(float v) noexcept;
+  static Variant Date(double serial) noexcept;
+  static Variant Currency(int64_t scaled) noexcept;  // value * 10,000
+  static Variant Error(int32_t code) noexcept;
+  // A whole number as Long when it fits, else as Double (VB's promotion).
+  static Variant Whole(int64_t v) noexcept;
+
+  Variant(const Variant& o);
+  Variant(Variant&& o) noexcept;
+  Variant& operator=(const Variant& o);
+  Variant& operator=(Variant&& o) noexcept;
+  ~Variant();
+
+  VType type() const noexcept { return t_; }
+  bool IsEmpty() const noexcept { return t_ == VType::Empty; }
+  bool IsNull() const noexcept { return t_ == VType::Null; }
+  bool IsString() const noexcept { return t_ == VType::String; }
+  bool IsObject() const noexcept { return t_ == VType::Object; }
+  bool IsNothing() const noexcept;
+  bool IsArray() const noexcept { return t_ == VType::Array; }
+  bool IsMissing() const noexcept;
+  // Integer, Long, Single, Double, Currency, Byte (not Boolean, Date or String).
+  bool IsNumber() const noexcept;
+
+  // Raw access; the caller has checked the type. Use vb.h to convert.
+  bool boolVal() const noexcept { return u_.b; }
+  int16_t intVal() const noexcept { return u_.i; }
+  int32_t longVal() const noexcept { return u_.l; }
+  float singleVal() const noexcept { return u_.f; }
+  double doubleVal() const noexcept { return u_.d; }
+  double dateVal() const noexcept { return u_.d; }
+  int64_t currencyVal() const noexcept { return u_.cy; }
+  uint8_t byteVal() const noexcept { return u_.by; }
+  int32_t errorVal() const noexcept { return u_.l; }
+  const std::string& str() const noexcept { return s_; }
+  std::string& str() noexcept { return s_; }
+  const std::shared_ptr<Dispatch>& obj() const noexcept { return o_; }
+  const VArray& arr() const noexcept { return *a_; }
+  VArray& arr() noexcept { return *a_; }
+
+ private:
+  void CopyFrom(const Variant& o);
+  void MoveFrom(Variant& o) noexcept;
+  void Release() noexcept;
+
+  VType t_;
+  union {
+    bool b;
+    int16_t i;
+    int32_t l;
+    float f;
+    double d;
+    int64_t cy;
+    uint8_t by;
+  } u_;
+  std::string s_;              // String only
+  std::shared_ptr<Dispatch> o_;  // Object only
+  VArray* a_ = nullptr;        // Array only; owned, copied deeply as VB copies arrays
+};
+
+// A VB array of Variants, one or more dimensions, each with its own lower bound. Elements are
+// stored with the first dimension varying fastest, as VB stores them.
+struct VArray {
+  struct Dim {
+    int32_t lbound = 0;
+    int32_t count = 0;  // elements; UBound = lbound + count - 1
+  };
+  std::vector<Dim> dims;
+  std::vector<Variant> data;
+  bool fixed = false;  // declared with bounds (Dim a(3)): ReDim refuses it
+
+  VArray() = default;
+  // One dimension 0..ubound (ubound -1 gives an empty array).
+  static VArray OneDim(int32_t ubound);
+  static VArray FromList(std::vector<Variant> items);
+
+  int32_t LBound(int dim = 1) const;  // dim counts from 1; throws 9 when out of range
+  int32_t UBound(int dim = 1) const;
+  // Index of an element in data; throws HostError 9 "Subscript out of range".
+  size_t Offset(const std::vector<int32_t>& idx) const;
+  Variant& At(const std::vector<int32_t>& idx) { return data[Offset(idx)]; }
+  Variant& At(int32_t i) { return data[Offset({i})]; }
+  // ReDim [Preserve]: preserve keeps elements whose indices still exist (VB allows only the
+  // last dimension to change then; we check that and throw 9 otherwise).
+  void Redim(const std::vector<Dim>& newDims, bool preserve);
+};
+
+}  // namespace fern
