@@ -1,0 +1,40 @@
+// The VBScript run-time library that needs no interpreter state: functions by name, constants,
+// and the objects scripts create (Dictionary, FileSystemObject, RegExp, Collection).
+#pragma once
+
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "platform/dispatch.h"
+#include "platform/variant.h"
+
+namespace fern::script {
+
+// A function scripts call by name. `args` holds only the arguments the script passed (optional
+// ones may be missing at the end); builtins treat them as values.
+struct Builtin {
+  std::string_view name;
+  int minArgs;
+  int maxArgs;
+  Variant (*fn)(std::span<Variant> args);
+};
+
+// Case-insensitive; nullptr when there is no such function.
+const Builtin* FindBuiltin(std::string_view name);
+
+// vbCrLf, vbTextCompare, vbYesNo, ... ; false when the name is no constant.
+bool FindConstant(std::string_view name, Variant& out);
+
+// "Scripting.Dictionary", "Scripting.FileSystemObject" (case-insensitive); nullptr when unknown.
+std::shared_ptr<Dispatch> CreateRuntimeObject(std::string_view progId);
+std::shared_ptr<Dispatch> NewRegExp();
+// VB's Collection (Add, Item, Count, Remove, For Each), also the host's EventsConsumers.
+std::shared_ptr<Dispatch> NewCollection();
+
+// Decodes every Script Encoder block ("#@~^" ... "^#~@") in `text`; text outside blocks is kept.
+// Throws HostError when a block is damaged.
+std::string DecodeScriptEncoded(std::string_view text);
+
+}  // namespace fern::script
