@@ -39,6 +39,7 @@ inline constexpr int32_t kNoMember = 438;
 inline constexpr int32_t kWrongArgCount = 450;
 inline constexpr int32_t kObjectNotSet = 91;
 inline constexpr int32_t kFileNotFound = 53;
+inline constexpr int32_t kPathFileAccess = 75;  // path/file access error
 }  // namespace err
 
 }  // namespace fern
