@@ -1,0 +1,64 @@
+// Helpers shared by the vb*.cpp files; not part of the platform's interface.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "platform/host_error.h"
+
+namespace fern::vb::detail {
+
+[[noreturn]] void Raise(int32_t number);
+
+// VB's banker's rounding, independent of the floating-point environment.
+double RoundHalfEven(double x);
+
+// --- UTF-8 ---------------------------------------------------------------------------------
+// A stray or truncated byte counts as one character of its own so that positions stay
+// consistent on broken input instead of failing.
+inline bool IsAscii(std::string_view s) {
+  for (unsigned char c : s)
+    if (c >= 0x80) return false;
+  return true;
+}
+// Decodes the character starting at s[i] and advances i past it.
+char32_t NextChar(std::string_view s, size_t& i);
+void AppendChar(std::string& out, char32_t c);
+// Byte offset of the character with 0-based index n (s.size() when past the end).
+size_t ByteOffset(std::string_view s, size_t n);
+
+// Case mapping for ASCII, Latin-1 and ÿ/Ÿ. Every pair keeps its UTF-8 length, so folded
+// text keeps the byte offsets of the original.
+char32_t ToUpper(char32_t c);
+char32_t ToLower(char32_t c);
+std::string FoldLower(std::string_view s);
+
+// --- calendar ------------------------------------------------------------------------------
+// Day number relative to 30.12.1899 (the OLE epoch) from a proleptic Gregorian date.
+int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d);
+void CivilFromDays(int64_t z, int& y, int& m, int& d);
+// OLE serials count the time fraction away from day 0, so a date before the epoch is the
+// negative day minus the time.
+double MakeSerial(int64_t day, double timeFraction);
+// Splits a serial into day number and milliseconds of the day, rounded to whole milliseconds.
+void SplitSerial(double serial, int64_t& day, int64_t& msOfDay);
+// VB's date range: 1.1.100 to 31.12.9999.
+inline constexpr double kMinDate = -657434.0;
+inline constexpr double kMaxDate = 2958465.99999999;
+bool InDateRange(double serial);
+
+const char* const kDayNames[7] = {"Sonntag",  "Montag",  "Dienstag", "Mittwoch",
+                                  "Donnerstag", "Freitag", "Samstag"};
+const char* const kDayAbbrev[7] = {"So", "Mo", "Di", "Mi", "Do", "Fr", "Sa"};
+const char* const kMonthNames[12] = {"Januar", "Februar", "März",      "April",   "Mai",      "Juni",
+                                     "Juli",   "August",  "September", "Oktober", "November", "Dezember"};
+const char* const kMonthAbbrev[12] = {"Jan", "Feb", "Mrz", "Apr", "Mai", "Jun",
+                                      "Jul", "Aug", "Sep", "Okt", "Nov", "Dez"};
+
+// Digits of a non-negative double in fixed notation with `decimals` places, rounded half away
+// from zero on the decimal value the double prints as (so 0.125 with 2 places is "0.13").
+// Uses '.' as the decimal point; locale-free.
+std::string FixedDigits(double v, int decimals);
+
+}  // namespace fern::vb::detail

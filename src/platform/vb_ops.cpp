@@ -1,0 +1,385 @@
+// VB's operators on Variants: result types, overflow promotion, Null propagation.
+#include <cmath>
+#include <limits>
+
+#include "platform/vb.h"
+#include "platform/vb_internal.h"
+
+namespace fern::vb {
+
+using detail::Raise;
+
+namespace {
+
+// Numeric kinds in VB's order of precision; an operation takes the wider kind of its operands.
+enum class Kind { None, Byte, Integer, Long, Single, Double, Currency, Date };
+
+// The kind an operand takes part in arithmetic with; Empty is None (it adopts the other side).
+Kind KindOf(const Variant& v) {
+  switch (v.type()) {
+    case VType::Empty: return Kind::None;
+    case VType::Boolean:
+    case VType::Integer: return Kind::Integer;
+    case VType::Byte: return Kind::Byte;
+    case VType::Long: return Kind::Long;
+    case VType::Single: return Kind::Single;
+    case VType::Double:
+    case VType::String: return Kind::Double;
+    case VType::Currency: return Kind::Currency;
+    case VType::Date: return Kind::Date;
+    default: Raise(err::kTypeMismatch);
+  }
+}
+
+double AsDouble(const Variant& v) { return v.IsEmpty() ? 0.0 : CDbl(v); }
+
+int64_t AsWhole(const Variant& v) {
+  switch (v.type()) {
+    case VType::Empty: return 0;
+    case VType::Boolean: return v.boolVal() ? -1 : 0;
+    case VType::Byte: return v.byteVal();
+    case VType::Integer: return v.intVal();
+    case VType::Long: return v.longVal();
+    default: return CLng(v);
+  }
+}
+
+int64_t AsCurrency(const Variant& v) { return v.IsEmpty() ? 0 : CCur(v); }
+
+Kind Wider(Kind a, Kind b) {
+  if (a == Kind::None) return b == Kind::None ? Kind::Integer : b;
+  if (b == Kind::None) return a;
+  // Single cannot hold every Long exactly, so the pair goes to Double.
+  if ((a == Kind::Single && b == Kind::Long) || (a == Kind::Long && b == Kind::Single))
+    return Kind::Double;
+  return a > b ? a : b;
+}
+
+// A whole result in the narrowest kind from `k` up that holds it (VB's overflow promotion).
+Variant FitWhole(int64_t r, Kind k) {
+  if (k == Kind::Byte && r >= 0 && r <= 255) return Variant::Byte(static_cast<uint8_t>(r));
+  if (k <= Kind::Integer && r >= INT16_MIN && r <= INT16_MAX)
+    return Variant(static_cast<int16_t>(r));
+  return Variant::Whole(r);
+}
+
+Variant CheckedDouble(double r) {
+  if (std::isinf(r) || std::isnan(r)) Raise(err::kOverflow);
+  return Variant(r);
+}
+
+Variant CheckedDate(double r) {
+  if (!detail::InDateRange(r)) Raise(err::kOverflow);
+  return Variant::Date(r);
+}
+
+Variant CheckedCurrency(__int128 scaled) {
+  if (scaled > std::numeric_limits<int64_t>::max() || scaled < std::numeric_limits<int64_t>::min())
+    Raise(err::kOverflow);
+  return Variant::Currency(static_cast<int64_t>(scaled));
+}
+
+__int128 DivRoundHalfEven(__int128 n, __int128 d) {
+  __int128 q = n / d, r = n % d;
+  __int128 twice = 2 * (r < 0 ? -r : r);
+  __int128 ad = d < 0 ? -d : d;
+  if (twice > ad || (twice == ad && (q & 1))) q += ((n < 0) != (d < 0)) ? -1 : 1;
+  return q;
+}
+
+enum class Op { Add, Sub, Mul };
+
+Variant Arith(Op op, const Variant& a, const Variant& b) {
+  if (a.IsNull() || b.IsNull()) {
+    KindOf(a.IsNull() ? b : a);  // objects and arrays are still a mismatch
+    return Variant::Null();
+  }
+  Kind k = Wider(KindOf(a), KindOf(b));
+  if (k == Kind::Date) {
+    if (op == Op::Mul) k = Kind::Double;
+    // The distance between two dates is a number of days, not a date.
+    if (op == Op::Sub && a.type() == VType::Date && b.type() == VType::Date) k = Kind::Double;
+  }
+  switch (k) {
+    case Kind::None:
+    case Kind::Byte:
+    case Kind::Integer:
+    case Kind::Long: {
+      int64_t x = AsWhole(a), y = AsWhole(b);
+      int64_t r = op == Op::Add ? x + y : op == Op::Sub ? x - y : x * y;
+      return FitWhole(r, k);
+    }
+    case Kind::Single: {
+      double r = op == Op::Add ? AsDouble(a) + AsDouble(b)
+                 : op == Op::Sub ? AsDouble(a) - AsDouble(b)
+                                 : AsDouble(a) * AsDouble(b);
+      if (std::fabs(r) > std::numeric_limits<float>::max()) return CheckedDouble(r);
+      return Variant::Single(static_cast<float>(r));
+    }
+    case Kind::Double:
+    case Kind::Date: {
+      double x = AsDouble(a), y = AsDouble(b);
+      double r = op == Op::Add ? x + y : op == Op::Sub ? x - y : x * y;
+      return k == Kind::Date ? CheckedDate(r) : CheckedDouble(r);
+    }
+    case Kind::Currency: {
+      __int128 x = AsCurrency(a), y = AsCurrency(b);
+      if (op == Op::Add) return CheckedCurrency(x + y);
+      if (op == Op::Sub) return CheckedCurrency(x - y);
+      return CheckedCurrency(DivRoundHalfEven(x * y, 10000));
+    }
+  }
+  Raise(err::kTypeMismatch);
+}
+
+// Operands of \ and Mod: whole numbers after half-even rounding, in the kind of the result.
+Kind WholeKind(const Variant& a, const Variant& b) {
+  auto small = [](const Variant& v) {
+    switch (v.type()) {
+      case VType::Empty:
+      case VType::Boolean:
+      case VType::Integer:
+      case VType::Byte:
+        return true;
+      default:
+        return false;
+    }
+  };
+  if (a.type() == VType::Byte && b.type() == VType::Byte) return Kind::Byte;
+  if (small(a) && small(b)) return Kind::Integer;
+  return Kind::Long;
+}
+
+// Kind of one operand of a bitwise operator.
+Kind LogicKind(const Variant& v) {
+  switch (v.type()) {
+    case VType::Byte: return Kind::Byte;
+    case VType::Empty:
+    case VType::Boolean:
+    case VType::Integer: return Kind::Integer;
+    case VType::Object:
+    case VType::Array:
+    case VType::Error: Raise(err::kTypeMismatch);
+    default: return Kind::Long;
+  }
+}
+
+int64_t LogicValue(const Variant& v) {
+  if (v.type() == VType::String) {
+    // Texts take part as numbers, or as the Boolean words CBool knows.
+    double d;
+    if (!ParseNumber(v.str(), d)) return CBool(v) ? -1 : 0;
+  }
+  return AsWhole(v);
+}
+
+Variant TypedWhole(int64_t r, Kind k) {
+  if (k == Kind::Byte) return Variant::Byte(static_cast<uint8_t>(r & 0xFF));
+  if (k == Kind::Integer) return Variant(static_cast<int16_t>(r));
+  return Variant(static_cast<int32_t>(r));
+}
+
+enum class LogicOp { And, Or, Xor, Eqv, Imp };
+
+int64_t ApplyLogic(LogicOp op, int64_t x, int64_t y) {
+  switch (op) {
+    case LogicOp::And: return x & y;
+    case LogicOp::Or: return x | y;
+    case LogicOp::Xor: return x ^ y;
+    case LogicOp::Eqv: return ~(x ^ y);
+    case LogicOp::Imp: return ~x | y;
+  }
+  return 0;
+}
+
+// All bits set in the operand's own width (True, -1, or 255 for a Byte).
+bool AllBits(const Variant& v) {
+  if (v.type() == VType::Byte) return v.byteVal() == 0xFF;
+  return LogicValue(v) == -1;
+}
+
+Variant Logic(LogicOp op, const Variant& a, const Variant& b) {
+  if (a.IsNull() || b.IsNull()) {
+    if (a.IsNull() && b.IsNull()) return Variant::Null();
+    const Variant& other = a.IsNull() ? b : a;
+    bool otherIsLeft = !a.IsNull();
+    Kind k = LogicKind(other);
+    // Where the other side alone decides the result, VB gives it; otherwise Null.
+    switch (op) {
+      case LogicOp::And:
+        if (LogicValue(other) == 0) return other.type() == VType::Boolean ? Variant(false) : TypedWhole(0, k);
+        break;
+      case LogicOp::Or:
+        if (AllBits(other)) return other.type() == VType::Boolean ? Variant(true) : TypedWhole(-1, k);
+        break;
+      case LogicOp::Imp:
+        // x Imp Null is True when x is False; Null Imp y is True when y is True.
+        if (otherIsLeft ? LogicValue(other) == 0 : AllBits(other))
+          return other.type() == VType::Boolean ? Variant(true) : TypedWhole(-1, k);
+        break;
+      default:
+        break;
+    }
+    return Variant::Null();
+  }
+  if (a.type() == VType::Boolean && b.type() == VType::Boolean)
+    return Variant(ApplyLogic(op, a.boolVal() ? -1 : 0, b.boolVal() ? -1 : 0) != 0);
+  Kind ka = LogicKind(a), kb = LogicKind(b);
+  Kind k = ka > kb ? ka : kb;
+  if (k == Kind::Byte && (ka != Kind::Byte || kb != Kind::Byte)) k = Kind::Integer;
+  return TypedWhole(ApplyLogic(op, LogicValue(a), LogicValue(b)), k);
+}
+
+bool IsNumericLike(const Variant& v) {
+  switch (v.type()) {
+    case VType::Empty:
+    case VType::Boolean:
+    case VType::Date:
+      return true;
+    default:
+      return v.IsNumber();
+  }
+}
+
+}  // namespace
+
+Variant Add(const Variant& a, const Variant& b) {
+  if (a.IsString() && (b.IsString() || b.IsEmpty())) return Variant(a.str() + (b.IsString() ? b.str() : ""));
+  if (a.IsEmpty() && b.IsString()) return b;
+  return Arith(Op::Add, a, b);
+}
+
+Variant Sub(const Variant& a, const Variant& b) { return Arith(Op::Sub, a, b); }
+Variant Mul(const Variant& a, const Variant& b) { return Arith(Op::Mul, a, b); }
+
+Variant Div(const Variant& a, const Variant& b) {
+  if (a.IsNull() || b.IsNull()) {
+    KindOf(a.IsNull() ? b : a);
+    return Variant::Null();
+  }
+  KindOf(a);
+  KindOf(b);
+  double x = AsDouble(a), y = AsDouble(b);
+  if (y == 0) Raise(x == 0 ? err::kOverflow : err::kDivByZero);  // 0/0 is VB's Overflow
+  return CheckedDouble(x / y);
+}
+
+Variant IntDiv(const Variant& a, const Variant& b) {
+  if (a.IsNull() || b.IsNull()) {
+    KindOf(a.IsNull() ? b : a);
+    return Variant::Null();
+  }
+  Kind k = WholeKind(a, b);
+  int64_t x = AsWhole(a), y = AsWhole(b);
+  if (y == 0) Raise(err::kDivByZero);
+  int64_t r = x / y;
+  if (k == Kind::Long && (r > INT32_MAX || r < INT32_MIN)) Raise(err::kOverflow);
+  return FitWhole(r, k);
+}
+
+Variant Mod(const Variant& a, const Variant& b) {
+  if (a.IsNull() || b.IsNull()) {
+    KindOf(a.IsNull() ? b : a);
+    return Variant::Null();
+  }
+  Kind k = WholeKind(a, b);
+  int64_t x = AsWhole(a), y = AsWhole(b);
+  if (y == 0) Raise(err::kDivByZero);
+  return FitWhole(x % y, k);
+}
+
+Variant Pow(const Variant& a, const Variant& b) {
+  if (a.IsNull() || b.IsNull()) {
+    KindOf(a.IsNull() ? b : a);
+    return Variant::Null();
+  }
+  KindOf(a);
+  KindOf(b);
+  double x = AsDouble(a), y = AsDouble(b);
+  if (x == 0 && y < 0) Raise(err::kInvalidArgument);
+  if (x < 0 && y != std::floor(y)) Raise(err::kInvalidArgument);
+  return CheckedDouble(std::pow(x, y));
+}
+
+Variant Neg(const Variant& a) {
+  switch (a.type()) {
+    case VType::Null: return Variant::Null();
+    case VType::Empty: return Variant(int16_t{0});
+    case VType::Boolean:
+    case VType::Integer:
+    case VType::Byte:
+    case VType::Long: return FitWhole(-AsWhole(a), Kind::Integer);
+    case VType::Single: return Variant::Single(-a.singleVal());
+    case VType::Double: return Variant(-a.doubleVal());
+    case VType::String: return CheckedDouble(-CDbl(a));
+    case VType::Currency: return CheckedCurrency(-static_cast<__int128>(a.currencyVal()));
+    case VType::Date: return CheckedDate(-a.dateVal());
+    default: Raise(err::kTypeMismatch);
+  }
+}
+
+Variant Concat(const Variant& a, const Variant& b) {
+  if (a.IsNull() && b.IsNull()) return Variant::Null();
+  std::string s = a.IsNull() ? std::string() : CStr(a);
+  if (!b.IsNull()) s += CStr(b);
+  return Variant(std::move(s));
+}
+
+Variant Not(const Variant& a) {
+  if (a.IsNull()) return Variant::Null();
+  if (a.type() == VType::Boolean) return Variant(!a.boolVal());
+  return TypedWhole(~LogicValue(a), LogicKind(a));
+}
+
+Variant And(const Variant& a, const Variant& b) { return Logic(LogicOp::And, a, b); }
+Variant Or(const Variant& a, const Variant& b) { return Logic(LogicOp::Or, a, b); }
+Variant Xor(const Variant& a, const Variant& b) { return Logic(LogicOp::Xor, a, b); }
+Variant Eqv(const Variant& a, const Variant& b) { return Logic(LogicOp::Eqv, a, b); }
+Variant Imp(const Variant& a, const Variant& b) { return Logic(LogicOp::Imp, a, b); }
+
+int Compare(const Variant& a, const Variant& b, bool& isNull, bool textCompare) {
+  isNull = false;
+  if (a.IsNull() || b.IsNull()) {
+    isNull = true;
+    return 0;
+  }
+  bool aText = a.IsString(), bText = b.IsString();
+  if (aText || bText) {
+    if (aText && bText) return StrComp(a.str(), b.str(), textCompare);
+    const Variant& other = aText ? b : a;
+    if (other.IsEmpty()) return aText ? StrComp(a.str(), "", textCompare) : StrComp("", b.str(), textCompare);
+    if (!IsNumericLike(other)) Raise(err::kTypeMismatch);
+    return aText ? 1 : -1;  // a number sorts before any text
+  }
+  if (!IsNumericLike(a) || !IsNumericLike(b)) Raise(err::kTypeMismatch);
+  if (a.type() == VType::Currency && b.type() == VType::Currency) {
+    int64_t x = a.currencyVal(), y = b.currencyVal();
+    return x < y ? -1 : x > y ? 1 : 0;
+  }
+  double x = AsDouble(a), y = AsDouble(b);
+  return x < y ? -1 : x > y ? 1 : 0;
+}
+
+namespace {
+template <typename Pred>
+Variant Relation(const Variant& a, const Variant& b, Pred pred) {
+  bool isNull;
+  int c = Compare(a, b, isNull);
+  if (isNull) return Variant::Null();
+  return Variant(pred(c));
+}
+}  // namespace
+
+Variant Eq(const Variant& a, const Variant& b) { return Relation(a, b, [](int c) { return c == 0; }); }
+Variant Ne(const Variant& a, const Variant& b) { return Relation(a, b, [](int c) { return c != 0; }); }
+Variant Lt(const Variant& a, const Variant& b) { return Relation(a, b, [](int c) { return c < 0; }); }
+Variant Le(const Variant& a, const Variant& b) { return Relation(a, b, [](int c) { return c <= 0; }); }
+Variant Gt(const Variant& a, const Variant& b) { return Relation(a, b, [](int c) { return c > 0; }); }
+Variant Ge(const Variant& a, const Variant& b) { return Relation(a, b, [](int c) { return c >= 0; }); }
+
+bool Truth(const Variant& v) {
+  if (v.IsNull() || v.IsEmpty()) return false;
+  return CBool(v);
+}
+
+}  // namespace fern::vb
