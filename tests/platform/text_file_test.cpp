@@ -1,0 +1,104 @@
+#include "platform/text_file.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/host_error.h"
+#include "scratch_dir.h"
+
+namespace fern {
+namespace {
+
+using testing::ScratchDir;
+
+int ErrorNumberOf(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const HostError& e) {
+    return e.number();
+  }
+  return 0;
+}
+
+TEST(TextFile, ReadDecidesTheEncoding) {
+  ScratchDir dir;
+  auto ansi = ReadTextFile(dir.Write("ansi.txt", "Gr\xF6\xDF" "e\r\n"));
+  EXPECT_EQ(ansi.text, "Größe\r\n");
+  EXPECT_EQ(ansi.encoding, TextEncoding::kCp1252);
+
+  auto bom = ReadTextFile(dir.Write("bom.txt", "\xEF\xBB\xBFGröße"));
+  EXPECT_EQ(bom.text, "Größe");
+  EXPECT_EQ(bom.encoding, TextEncoding::kUtf8Bom);
+
+  auto plain = ReadTextFile(dir.Write("utf8.txt", "Größe"));
+  EXPECT_EQ(plain.text, "Größe");
+  EXPECT_EQ(plain.encoding, TextEncoding::kUtf8);
+
+  // ASCII only: nothing tells them apart, Windows-1252 is the default.
+  EXPECT_EQ(ReadTextFile(dir.Write("ascii.txt", "abc")).encoding, TextEncoding::kCp1252);
+  // Mostly UTF-8 with one stray byte: not valid UTF-8, so every byte is Windows-1252.
+  EXPECT_EQ(ReadText(dir.Write("mixed.txt", "\xC3\xA4 \xE4")), "Ã¤ ä");
+}
+
+TEST(TextFile, WriteUsesCp1252AndCrLfThroughATemporaryFile) {
+  ScratchDir dir;
+  const auto file = dir / "out.txt";
+  WriteTextFile(file, "Müller\nZeile 2 → x\n");
+  EXPECT_EQ(dir.Read("out.txt"), "M\xFCller\r\nZeile 2 ? x\r\n");
+
+  WriteTextFile(file, "ä\r\n", TextEncoding::kUtf8Bom);
+  EXPECT_EQ(dir.Read("out.txt"), "\xEF\xBB\xBF\xC3\xA4\r\n");
+
+  // No temporary files left behind.
+  int entries = 0;
+  for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir.path())) ++entries;
+  EXPECT_EQ(entries, 1);
+}
+
+TEST(TextFile, WriteKeepsModeAndWritesThroughLinks) {
+  ScratchDir dir;
+  const auto target = dir.Write("real.ini", "old");
+  ::chmod(target.c_str(), 0640);
+  std::filesystem::create_symlink(target, dir / "link.ini");
+  WriteTextFile(dir / "link.ini", "new");
+  EXPECT_TRUE(std::filesystem::is_symlink(dir / "link.ini"));
+  EXPECT_EQ(dir.Read("real.ini"), "new");
+  struct stat st {};
+  ::stat(target.c_str(), &st);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
+}
+
+TEST(TextFile, AppendLineCreatesAndAppends) {
+  ScratchDir dir;
+  const auto log = dir / "Send.log";
+  AppendLine(log, "0; 12:00:00,000; Übertragung");
+  AppendLine(log, "zwei\nZeilen");
+  EXPECT_EQ(dir.Read("Send.log"), "0; 12:00:00,000; \xDC" "bertragung\r\nzwei\r\nZeilen\r\n");
+}
+
+TEST(TextFile, FailuresNameTheFileAndCarryVbNumbers) {
+  ScratchDir dir;
+  const auto missing = dir / "DAT" / "missing.txt";
+  try {
+    ReadText(missing);
+    FAIL() << "no error";
+  } catch (const HostError& e) {
+    EXPECT_EQ(e.number(), err::kFileNotFound);
+    EXPECT_NE(e.description().find(missing.string()), std::string::npos);
+  }
+  EXPECT_EQ(ErrorNumberOf([&] { WriteTextFile(missing, "x"); }), err::kFileNotFound);
+  EXPECT_EQ(ErrorNumberOf([&] { AppendLine(missing, "x"); }), err::kFileNotFound);
+  // A folder where a file is expected.
+  std::filesystem::create_directory(dir / "folder");
+  EXPECT_EQ(ErrorNumberOf([&] { ReadText(dir / "folder"); }), err::kPathFileAccess);
+  EXPECT_EQ(ErrorNumberOf([&] { WriteTextFile(dir / "folder", "x"); }), err::kPathFileAccess);
+  if (::geteuid() != 0) {
+    const auto locked = dir.Write("locked.txt", "x");
+    ::chmod(locked.c_str(), 0);
+    EXPECT_EQ(ErrorNumberOf([&] { ReadText(locked); }), err::kPathFileAccess);
+  }
+}
+
+}  // namespace
+}  // namespace fern
