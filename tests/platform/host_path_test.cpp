@@ -1,0 +1,117 @@
+#include "platform/host_path.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/host_error.h"
+#include "scratch_dir.h"
+
+namespace fern {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::ScratchDir;
+
+// A host tree as a Windows installation leaves it: mixed spellings, and two folders that
+// differ only in case.
+class HostPathTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir.Write("Kavantor/DAT/Error.log", "");
+    dir.Write("Kavantor/dat/other.txt", "");
+    dir.Write("Kavantor/SQL/sql.ini", "");
+    dir.Write("Kavantor/System/Services/OpenImmo/Änderung.vbs", "");
+    dir.Write("Kavantor/pic.obj/a.JPG", "");
+  }
+  void TearDown() override { SetDriveMap({}); }
+
+  fs::path Host() const { return dir / "Kavantor"; }
+  ScratchDir dir;
+};
+
+TEST_F(HostPathTest, RelativePathsMatchExistingSpellings) {
+  EXPECT_EQ(ResolveHostPath("sql\\SQL.INI", Host()), Host() / "SQL/sql.ini");
+  EXPECT_EQ(ResolveHostPath("SYSTEM\\services\\openimmo\\änderung.VBS", Host()),
+            Host() / "System/Services/OpenImmo/Änderung.vbs");
+  EXPECT_EQ(ResolveHostPath("Pic.Obj\\A.jpg", Host()), Host() / "pic.obj/a.JPG");
+}
+
+TEST_F(HostPathTest, ExactSpellingWinsThenTheFirstInOrder) {
+  EXPECT_EQ(ResolveHostPath("DAT\\Error.log", Host()), Host() / "DAT/Error.log");
+  EXPECT_EQ(ResolveHostPath("dat\\other.txt", Host()), Host() / "dat/other.txt");
+  // "Dat" exists in neither spelling; "DAT" sorts before "dat". The file is only in "dat",
+  // but the folder is chosen first, so the tail stays as given.
+  EXPECT_EQ(ResolveHostPath("Dat\\error.LOG", Host()), Host() / "DAT/Error.log");
+  EXPECT_EQ(ResolveHostPath("Dat\\other.txt", Host()), Host() / "DAT/other.txt");
+}
+
+TEST_F(HostPathTest, MissingTailKeepsItsSpelling) {
+  EXPECT_EQ(ResolveHostPath("dat\\FernDispatcher\\Neu\\Send.log", Host()),
+            Host() / "dat/FernDispatcher/Neu/Send.log");
+  EXPECT_EQ(ResolveHostPath("system\\NEU\\services", Host()), Host() / "System/NEU/services");
+  // A file in the way of a folder: the rest cannot exist.
+  EXPECT_EQ(ResolveHostPath("sql\\sql.ini\\x", Host()), Host() / "SQL/sql.ini/x");
+}
+
+TEST_F(HostPathTest, DotsTrailingSeparatorsAndDoubleSeparators) {
+  EXPECT_EQ(ResolveHostPath(".\\system\\..\\Sql\\\\sql.ini", Host()), Host() / "SQL/sql.ini");
+  EXPECT_EQ(ResolveHostPath("system\\", Host()), Host() / "System");
+  EXPECT_EQ(ResolveHostPath("", Host()), Host());
+  EXPECT_EQ(ResolveHostPath("..\\Kavantor\\dat", Host()), Host() / "dat");
+}
+
+TEST_F(HostPathTest, DriveLettersGoThroughTheTable) {
+  SetDriveMap({{'c', Host()}});
+  EXPECT_EQ(ResolveHostPath("C:\\Pic.Obj\\a.jpg"), Host() / "pic.obj/a.JPG");
+  EXPECT_EQ(ResolveHostPath("c:/sql/sql.ini"), Host() / "SQL/sql.ini");
+  EXPECT_EQ(ResolveHostPath("C:"), Host());
+  // ".." stops at the drive's root, as on Windows.
+  EXPECT_EQ(ResolveHostPath("C:\\..\\..\\sql\\sql.ini"), Host() / "SQL/sql.ini");
+  try {
+    ResolveHostPath("D:\\data\\x.txt");
+    FAIL() << "unmapped drive accepted";
+  } catch (const HostError& e) {
+    EXPECT_EQ(e.number(), err::kPathFileAccess);
+    EXPECT_NE(e.description().find("D:\\data\\x.txt"), std::string::npos);
+  }
+}
+
+TEST_F(HostPathTest, LinuxPathsAndNetworkPaths) {
+  const fs::path exact = Host() / "DAT/Error.log";
+  EXPECT_EQ(ResolveHostPath(exact.string(), "/elsewhere"), exact);
+  // A host folder kept as a Linux path with a host-relative tail in Windows form.
+  EXPECT_EQ(ResolveHostPath(Host().string() + "/system\\SERVICES"), Host() / "System/Services");
+  EXPECT_THROW(ResolveHostPath("\\\\server\\share\\x"), HostError);
+  EXPECT_THROW(ResolveHostPath("\\/server/share"), HostError);
+}
+
+TEST(WildcardMask, MatchesLikeWindowsWithoutCase) {
+  EXPECT_TRUE(MatchesMask("a.zip", "*.ZIP"));
+  EXPECT_TRUE(MatchesMask("Objekt_12.xml", "objekt_??.XML"));
+  EXPECT_FALSE(MatchesMask("Objekt_1.xml", "objekt_??.xml"));
+  EXPECT_TRUE(MatchesMask("README", "*.*"));
+  EXPECT_TRUE(MatchesMask("Änderung.txt", "ä*"));
+  EXPECT_TRUE(MatchesMask("ä", "?"));  // one character, two bytes
+  EXPECT_TRUE(MatchesMask("a.b.c.zip", "*.*.zip"));
+  EXPECT_FALSE(MatchesMask("a.zipx", "*.zip"));
+  EXPECT_TRUE(MatchesMask("abcabd", "*abd"));  // needs backtracking
+  EXPECT_TRUE(MatchesMask("", "*"));
+  EXPECT_FALSE(MatchesMask("", "?"));
+}
+
+TEST(FindFiles, CaseInsensitiveSortedAndOptionallyRecursive) {
+  ScratchDir dir;
+  dir.Write("b.ZIP", "");
+  dir.Write("a.zip", "");
+  dir.Write("c.txt", "");
+  dir.Write("folder.zip/inner.Zip", "");
+  dir.Write("sub/deep/z.zip", "");
+  const auto top = FindFiles(dir.path(), "*.ZIP");
+  EXPECT_EQ(top, (std::vector<fs::path>{dir / "a.zip", dir / "b.ZIP"}));  // no folders
+  const auto all = FindFiles(dir.path(), "*.zip", true);
+  EXPECT_EQ(all, (std::vector<fs::path>{dir / "a.zip", dir / "b.ZIP", dir / "folder.zip/inner.Zip",
+                                        dir / "sub/deep/z.zip"}));
+  EXPECT_TRUE(FindFiles(dir / "missing", "*").empty());
+}
+
+}  // namespace
+}  // namespace fern
