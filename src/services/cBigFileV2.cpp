@@ -10,7 +10,10 @@
 #include <filesystem>
 #include <system_error>
 
+#include "platform/cp1252.h"
 #include "platform/host_error.h"
+#include "platform/host_path.h"
+#include "platform/vb.h"
 
 namespace fern {
 
@@ -21,163 +24,17 @@ namespace {
 // VB's run-time error numbers for file trouble; the web-site export reports them as they come.
 constexpr int32_t kBadFileNumber = 52;
 constexpr int32_t kDiskFull = 61;
-constexpr int32_t kPathFileAccess = 75;
+constexpr int32_t kPathFileAccess = err::kPathFileAccess;
 constexpr int32_t kPathNotFound = 76;
 
 constexpr char kMagic[] = "BIGFILE";
 constexpr size_t kMagicLen = 7;
 constexpr size_t kLengthDigits = 12;
 
-// ---- interim stand-ins until the platform's host-path resolver and cp1252 codec land ----------
+std::string LowerText(const std::string& s) { return text::FoldCase(s); }
+std::string UpperText(const std::string& s) { return vb::UCase(s); }
 
-std::string AsciiLower(std::string s) {
-  for (char& c : s)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return s;
-}
-
-std::string ResolveHostPath(const std::string& host) {
-  std::string p = host;
-  std::replace(p.begin(), p.end(), '\\', '/');
-  std::error_code ec;
-  if (p.empty() || fs::exists(p, ec)) return p;
-  fs::path in(p);
-  fs::path out = in.root_path();
-  for (const fs::path& part : in.relative_path()) {
-    fs::path candidate = out / part;
-    if (!fs::exists(candidate, ec)) {
-      const std::string want = AsciiLower(part.string());
-      for (fs::directory_iterator it(out.empty() ? fs::path(".") : out, ec), end; !ec && it != end;
-           it.increment(ec)) {
-        if (AsciiLower(it->path().filename().string()) == want) {
-          candidate = out / it->path().filename();
-          break;
-        }
-      }
-    }
-    out = candidate;
-  }
-  return out.string();
-}
-
-// Code points 0x80..0x9F of Windows-1252; 0 marks the five unassigned bytes.
-constexpr char32_t kCp1252High[32] = {
-    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
-
-// UTF-8 to Windows-1252; false when the text is no valid UTF-8 or holds a character outside it.
-bool ToCp1252(const std::string& in, std::string& out) {
-  out.clear();
-  for (size_t i = 0; i < in.size();) {
-    const unsigned char c = static_cast<unsigned char>(in[i]);
-    char32_t cp;
-    size_t n;
-    if (c < 0x80) { cp = c; n = 1; }
-    else if ((c & 0xE0) == 0xC0) { cp = c & 0x1F; n = 2; }
-    else if ((c & 0xF0) == 0xE0) { cp = c & 0x0F; n = 3; }
-    else if ((c & 0xF8) == 0xF0) { cp = c & 0x07; n = 4; }
-    else return false;
-    if (i + n > in.size()) return false;
-    for (size_t k = 1; k < n; ++k) {
-      const unsigned char cc = static_cast<unsigned char>(in[i + k]);
-      if ((cc & 0xC0) != 0x80) return false;
-      cp = (cp << 6) | (cc & 0x3F);
-    }
-    i += n;
-    if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) {
-      out.push_back(static_cast<char>(cp));
-      continue;
-    }
-    const char32_t* hit = std::find(std::begin(kCp1252High), std::end(kCp1252High), cp);
-    if (cp == 0 || hit == std::end(kCp1252High)) return false;
-    out.push_back(static_cast<char>(0x80 + (hit - std::begin(kCp1252High))));
-  }
-  return true;
-}
-
-std::string FromCp1252(const std::string& in) {
-  std::string out;
-  for (unsigned char c : in) {
-    char32_t cp = c;
-    if (c >= 0x80 && c < 0xA0) cp = kCp1252High[c - 0x80];
-    if (cp < 0x80) {
-      out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-      out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-  }
-  return out;
-}
-
-// ------------------------------------------------------------------------------------------------
-
-// Lower- and upper-casing of Windows-1252 bytes, the way the ANSI code page folds letters.
-unsigned char LowerByte(unsigned char c) {
-  if ((c >= 'A' && c <= 'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7)) return c + 0x20;
-  if (c == 0x8A || c == 0x8C || c == 0x8E) return c + 0x10;
-  if (c == 0x9F) return 0xFF;
-  return c;
-}
-
-unsigned char UpperByte(unsigned char c) {
-  if ((c >= 'a' && c <= 'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7)) return c - 0x20;
-  if (c == 0x9A || c == 0x9C || c == 0x9E) return c - 0x10;
-  if (c == 0xFF) return 0x9F;
-  return c;
-}
-
-// Case-folds a UTF-8 text through Windows-1252; a text outside it folds ASCII only.
-std::string FoldUtf8(const std::string& s, bool upper) {
-  std::string ansi;
-  if (!ToCp1252(s, ansi)) {
-    std::string out = s;
-    for (char& c : out)
-      if (static_cast<unsigned char>(c) < 0x80)
-        c = static_cast<char>(upper ? UpperByte(static_cast<unsigned char>(c))
-                                    : LowerByte(static_cast<unsigned char>(c)));
-    return out;
-  }
-  for (char& c : ansi) {
-    const unsigned char b = static_cast<unsigned char>(c);
-    c = static_cast<char>(upper ? UpperByte(b) : LowerByte(b));
-  }
-  return FromCp1252(ansi);
-}
-
-std::string LowerText(const std::string& s) { return FoldUtf8(s, false); }
-std::string UpperText(const std::string& s) { return FoldUtf8(s, true); }
-
-// Windows wildcard match ("*", "?"), without regard to case; "*.*" matches every name.
-bool WildcardMatch(const std::string& name, const std::string& pattern) {
-  if (pattern == "*.*" || pattern == "*") return true;
-  const std::string n = LowerText(name), p = LowerText(pattern);
-  size_t ni = 0, pi = 0, starP = std::string::npos, starN = 0;
-  while (ni < n.size()) {
-    if (pi < p.size() && (p[pi] == '?' || p[pi] == n[ni])) {
-      // "?" takes one whole UTF-8 character.
-      if (p[pi] == '?')
-        while (ni + 1 < n.size() && (static_cast<unsigned char>(n[ni + 1]) & 0xC0) == 0x80) ++ni;
-      ++ni;
-      ++pi;
-    } else if (pi < p.size() && p[pi] == '*') {
-      starP = pi++;
-      starN = ni;
-    } else if (starP != std::string::npos) {
-      pi = starP + 1;
-      ni = ++starN;
-    } else {
-      return false;
-    }
-  }
-  while (pi < p.size() && p[pi] == '*') ++pi;
-  return pi == p.size();
-}
+std::string Resolve(const std::string& host) { return ResolveHostPath(host).string(); }
 
 // Joins a host folder text and a name with the separator style the folder already uses.
 std::string JoinShown(const std::string& folder, const std::string& name) {
@@ -281,9 +138,9 @@ std::string Invert(std::string s) {
 // what the web site's reader could not turn back into the same name.
 std::string StorableText(const std::string& what, const std::string& text, const char* forbidden) {
   if (text.find_first_of(forbidden) != std::string::npos) Refuse(what, text);
-  std::string ansi;
-  if (!ToCp1252(text, ansi)) Refuse(what + " (not Windows-1252)", text);
-  return ansi;
+  if (!utf8::IsValid(text) || !cp1252::Representable(text))
+    Refuse(what + " (not Windows-1252)", text);
+  return cp1252::FromUtf8(text);
 }
 
 // A relative folder must stay below the unpack folder on the web site.
@@ -314,9 +171,15 @@ void cBigFileV2::FindFile(const std::string& StartPath, bool SearchSubfolder,
   if (!start.empty() && (start.back() == '\\' || start.back() == '/') && start.size() > 1)
     start.pop_back();
   std::error_code ec;
-  const std::vector<DirEntry> entries = ListFolder(ResolveHostPath(start), ec);
+  std::string real;
+  try {
+    real = Resolve(start);
+  } catch (const HostError&) {
+    return;  // an unmapped drive finds nothing, like a missing folder
+  }
+  const std::vector<DirEntry> entries = ListFolder(real, ec);
   for (const DirEntry& e : entries)
-    if (!e.isDir && WildcardMatch(e.name, file)) FileFound.push_back(JoinShown(start, e.name));
+    if (!e.isDir && MatchesMask(e.name, file)) FileFound.push_back(JoinShown(start, e.name));
   if (!SearchSubfolder) return;
   for (const DirEntry& e : entries)
     if (e.isDir) FindFile(JoinShown(start, e.name), true, file, FileFound);
@@ -344,7 +207,7 @@ std::string cBigFileV2::ContainerName(int32_t number) const {
   const std::string suffix = "_" + std::to_string(number);
   const size_t sep = LastSeparator(name);
   const size_t nameStart = sep == std::string::npos ? 0 : sep + 1;
-  if (name.size() >= nameStart + 4 && AsciiLower(name.substr(name.size() - 4)) == ".big")
+  if (name.size() >= nameStart + 4 && text::EqualsNoCase(name.substr(name.size() - 4), ".big"))
     return name.substr(0, name.size() - 4) + suffix + name.substr(name.size() - 4);
   return name + suffix + ".big";
 }
@@ -370,7 +233,7 @@ void cBigFileV2::OpenContainer() {
   current_ = 0;
   ++count_;
   containerPath_ = ContainerName(count_);
-  const std::string real = ResolveHostPath(containerPath_);
+  const std::string real = Resolve(containerPath_);
   std::error_code ec;
   fs::remove(real, ec);
   container_ = std::fopen(real.c_str(), "wb");
@@ -385,7 +248,7 @@ void cBigFileV2::bigOpenWrite(std::string& strOutFileName) {
   OpenContainer();
   if (index_) std::fclose(index_);
   indexPath_ = ChangeFileExt(strOutFileName, "dir");
-  index_ = std::fopen(ResolveHostPath(indexPath_).c_str(), "wb");
+  index_ = std::fopen(Resolve(indexPath_).c_str(), "wb");
   if (!index_)
     throw HostError(kPathFileAccess, "Cannot create " + indexPath_ + ": " + std::strerror(errno),
                     "bigOpenWrite");
@@ -414,7 +277,7 @@ void cBigFileV2::bigWriteFile(std::string& strInFileName, std::string& strBigFil
     for (size_t i = 1; i < found.size(); ++i) bigWriteFile(found[i], strBigFileInfo_FilePath);
     return;
   }
-  WriteOne(ResolveHostPath(strInFileName), strInFileName, name, strBigFileInfo_FilePath);
+  WriteOne(Resolve(strInFileName), strInFileName, name, strBigFileInfo_FilePath);
 }
 
 void cBigFileV2::bigWriteFolder(const std::string& strInPathName,
@@ -424,7 +287,7 @@ void cBigFileV2::bigWriteFolder(const std::string& strInPathName,
   NormaliseFolder(folder);
   std::string shown = strInPathName;
   while (shown.size() > 1 && (shown.back() == '\\' || shown.back() == '/')) shown.pop_back();
-  const std::string real = ResolveHostPath(shown);
+  const std::string real = Resolve(shown);
   std::error_code ec;
   if (!fs::is_directory(real, ec))
     throw HostError(kPathNotFound, "Folder not found: " + strInPathName, "bigWriteFolder");

@@ -14,71 +14,20 @@
 #include <utility>
 #include <vector>
 
+#include "platform/cp1252.h"
+#include "platform/host_path.h"
+
 namespace fern {
 
 namespace fs = std::filesystem;
 
 namespace {
 
-constexpr int32_t kPathFileAccess = 75;
+constexpr int32_t kPathFileAccess = err::kPathFileAccess;
 constexpr int32_t kPathNotFound = 76;
 constexpr const char* kSource = "cZip";
 
-// ---- interim stand-ins until the platform's host-path resolver lands ---------------------------
-
-std::string AsciiLower(std::string s) {
-  for (char& c : s)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return s;
-}
-
-std::string ResolveHostPath(const std::string& host) {
-  std::string p = host;
-  std::replace(p.begin(), p.end(), '\\', '/');
-  std::error_code ec;
-  if (p.empty() || fs::exists(p, ec)) return p;
-  fs::path in(p);
-  fs::path out = in.root_path();
-  for (const fs::path& part : in.relative_path()) {
-    fs::path candidate = out / part;
-    if (!fs::exists(candidate, ec)) {
-      const std::string want = AsciiLower(part.string());
-      for (fs::directory_iterator it(out.empty() ? fs::path(".") : out, ec), end; !ec && it != end;
-           it.increment(ec)) {
-        if (AsciiLower(it->path().filename().string()) == want) {
-          candidate = out / it->path().filename();
-          break;
-        }
-      }
-    }
-    out = candidate;
-  }
-  return out.string();
-}
-
-bool WildcardMatch(const std::string& name, const std::string& pattern) {
-  if (pattern == "*.*" || pattern == "*") return true;
-  const std::string n = AsciiLower(name), p = AsciiLower(pattern);
-  size_t ni = 0, pi = 0, starP = std::string::npos, starN = 0;
-  while (ni < n.size()) {
-    if (pi < p.size() && (p[pi] == '?' || p[pi] == n[ni])) {
-      ++ni;
-      ++pi;
-    } else if (pi < p.size() && p[pi] == '*') {
-      starP = pi++;
-      starN = ni;
-    } else if (starP != std::string::npos) {
-      pi = starP + 1;
-      ni = ++starN;
-    } else {
-      return false;
-    }
-  }
-  while (pi < p.size() && p[pi] == '*') ++pi;
-  return pi == p.size();
-}
-
-// ------------------------------------------------------------------------------------------------
+std::string Resolve(const std::string& host) { return ResolveHostPath(host).string(); }
 
 // The items of a list such as "\"a.xml\" \"pics\\*.jpg\""; unquoted words count as items too.
 std::vector<std::string> SplitItems(const std::string& list) {
@@ -116,30 +65,9 @@ std::string Normal(const std::string& real) {
   return s;
 }
 
-// Files of a folder matching a pattern, in name order; subfolders after the folder's own files.
-void CollectFiles(const fs::path& folder, const std::string& pattern, bool recurse,
+void CollectFiles(const std::string& folder, const std::string& mask, bool recurse,
                   std::vector<std::string>& out) {
-  std::error_code ec;
-  std::vector<fs::directory_entry> entries;
-  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
-    entries.push_back(*it);
-  if (ec)
-    throw HostError(kPathFileAccess, "Cannot read folder " + folder.string() + ": " + ec.message(),
-                    kSource);
-  std::sort(entries.begin(), entries.end(),
-            [](const fs::directory_entry& a, const fs::directory_entry& b) {
-              return a.path().filename() < b.path().filename();
-            });
-  for (const auto& e : entries) {
-    std::error_code sec;
-    if (e.is_regular_file(sec) && WildcardMatch(e.path().filename().string(), pattern))
-      out.push_back(e.path().string());
-  }
-  if (!recurse) return;
-  for (const auto& e : entries) {
-    std::error_code sec;
-    if (e.is_directory(sec) && !e.is_symlink(sec)) CollectFiles(e.path(), pattern, true, out);
-  }
+  for (const fs::path& p : FindFiles(folder, mask, recurse)) out.push_back(p.string());
 }
 
 std::string ZipErrorText(zip_t* za) { return za ? zip_strerror(za) : "unknown zip error"; }
@@ -202,14 +130,14 @@ void cZipV2::AddFile(const std::string& strPathZip, std::string& strPathAddFile,
       const size_t sep = item.find_last_of("\\/");
       const std::string name = sep == std::string::npos ? item : item.substr(sep + 1);
       if (name.find_first_of("*?") != std::string::npos) {
-        const std::string folder = ResolveHostPath(sep == std::string::npos ? "." : item.substr(0, sep));
+        const std::string folder = Resolve(sep == std::string::npos ? "." : item.substr(0, sep));
         std::error_code ec;
         if (!fs::is_directory(folder, ec))
           throw HostError(kPathNotFound, "Folder not found: " + item, kSource);
         CollectFiles(folder, name, blnRecurse, files);
         continue;
       }
-      const std::string real = ResolveHostPath(item);
+      const std::string real = Resolve(item);
       std::error_code ec;
       if (fs::is_directory(real, ec)) {
         CollectFiles(real, "*", blnRecurse, files);
@@ -222,7 +150,7 @@ void cZipV2::AddFile(const std::string& strPathZip, std::string& strPathAddFile,
 
     std::string base;
     if (strBaseFolder.find_first_not_of(' ') != std::string::npos)
-      base = AsciiLower(Normal(ResolveHostPath(strBaseFolder)));
+      base = Normal(Resolve(strBaseFolder));
     std::vector<std::pair<std::string, std::string>> entries;  // real path, entry name
     for (const std::string& f : files) {
       // libzip reads the files only when the archive is written; find unreadable ones now.
@@ -231,7 +159,7 @@ void cZipV2::AddFile(const std::string& strPathZip, std::string& strPathAddFile,
       const std::string full = Normal(f);
       std::string entry;
       if (!base.empty() && full.size() > base.size() + 1 && full[base.size()] == '/' &&
-          AsciiLower(full.substr(0, base.size())) == base) {
+          text::EqualsNoCase(full.substr(0, base.size()), base)) {
         entry = full.substr(base.size() + 1);
       } else {
         entry = full.substr(full.find_first_not_of('/'));
@@ -240,7 +168,7 @@ void cZipV2::AddFile(const std::string& strPathZip, std::string& strPathAddFile,
     }
     if (entries.empty()) return;
 
-    const std::string zipReal = ResolveHostPath(strPathZip);
+    const std::string zipReal = Resolve(strPathZip);
     ZipHandle za = OpenArchive(zipReal, ZIP_CREATE, strPathZip);
     for (const auto& [path, entry] : entries) {
       zip_source_t* src = zip_source_file(za.get(), path.c_str(), 0, 0);
@@ -276,7 +204,7 @@ std::string cZipV2::ExtractFirstMatchingFile(const std::string& strPathZipFile,
 
 std::string cZipV2::Extract(const std::string& zipPath, const std::string& match,
                             const std::string& destFolder) {
-  ZipHandle za = OpenArchive(ResolveHostPath(zipPath), ZIP_RDONLY, zipPath);
+  ZipHandle za = OpenArchive(Resolve(zipPath), ZIP_RDONLY, zipPath);
   const zip_int64_t count = zip_get_num_entries(za.get(), 0);
   zip_int64_t taken = -1;
   std::string name;
@@ -285,7 +213,7 @@ std::string cZipV2::Extract(const std::string& zipPath, const std::string& match
     if (!n) continue;
     name = n;
     if (IsFolderEntry(za.get(), static_cast<zip_uint64_t>(i), name)) continue;
-    if (WildcardMatch(name, match)) taken = i;
+    if (MatchesMask(name, match)) taken = i;
   }
   if (taken < 0) return {};
 
@@ -296,7 +224,7 @@ std::string cZipV2::Extract(const std::string& zipPath, const std::string& match
   std::replace(name.begin(), name.end(), '/', '\\');
   const std::string file = name.substr(name.find_last_of('\\') + 1);
 
-  const fs::path destReal = ResolveHostPath(destFolder);
+  const fs::path destReal = Resolve(destFolder);
   std::error_code ec;
   fs::create_directories(destReal, ec);
   const fs::path target = destReal / file;
