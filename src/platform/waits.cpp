@@ -1,0 +1,85 @@
+#include "platform/waits.h"
+
+#include <signal.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+namespace fern {
+namespace {
+
+constexpr int kPumpStepMs = 50;
+
+std::atomic<int> g_esc{0};
+static_assert(std::atomic<int>::is_always_lock_free, "the signal handler needs a lock-free flag");
+
+struct State {
+  std::function<void()> pump;
+  bool pumping = false;
+  std::function<void(bool)> busyHook;
+  int busyDepth = 0;
+};
+
+State& S() {
+  static State state;
+  return state;
+}
+
+extern "C" void OnCancelSignal(int) { g_esc.store(1, std::memory_order_relaxed); }
+
+}  // namespace
+
+void SetPumpHook(std::function<void()> hook) { S().pump = std::move(hook); }
+
+void PumpEvents() {
+  State& s = S();
+  if (!s.pump || s.pumping) return;
+  s.pumping = true;
+  try {
+    s.pump();
+  } catch (...) {
+    s.pumping = false;
+    throw;
+  }
+  s.pumping = false;
+}
+
+void Sleep(int ms) {
+  using Clock = std::chrono::steady_clock;
+  const auto end = Clock::now() + std::chrono::milliseconds(std::max(ms, 0));
+  PumpEvents();
+  for (auto now = Clock::now(); now < end; now = Clock::now()) {
+    std::this_thread::sleep_for(std::min<Clock::duration>(end - now, std::chrono::milliseconds(kPumpStepMs)));
+    PumpEvents();
+  }
+}
+
+bool EscPressed() { return g_esc.load(std::memory_order_relaxed) != 0; }
+void SetEsc() { g_esc.store(1, std::memory_order_relaxed); }
+void ResetEsc() { g_esc.store(0, std::memory_order_relaxed); }
+
+void InstallCancelSignals() {
+  struct sigaction sa {};
+  sa.sa_handler = OnCancelSignal;
+  sigemptyset(&sa.sa_mask);
+  sa.sa_flags = SA_RESETHAND | SA_RESTART;
+  sigaction(SIGINT, &sa, nullptr);
+  sigaction(SIGTERM, &sa, nullptr);
+}
+
+void SetBusyHook(std::function<void(bool)> hook) { S().busyHook = std::move(hook); }
+
+void Wait(bool busy) {
+  State& s = S();
+  if (busy) {
+    if (s.busyDepth++ == 0 && s.busyHook) s.busyHook(true);
+  } else if (s.busyDepth > 0) {
+    if (--s.busyDepth == 0 && s.busyHook) s.busyHook(false);
+  }
+}
+
+int BusyDepth() { return S().busyDepth; }
+
+}  // namespace fern

@@ -1,0 +1,39 @@
+// Waiting without freezing the window, the Esc/cancel flag, and the busy bracket.
+//
+// There is one thread. Every loop that waits for something outside (a process, a transfer, a
+// result file) waits in short steps and calls PumpEvents between them, so the window stays
+// alive and its Esc key can set the cancel flag that the loop then reads with EscPressed.
+#pragma once
+
+#include <functional>
+
+namespace fern {
+
+// The window installs its event processing here; until then (and in unattended runs and tests)
+// pumping does nothing. A hook that itself waits and pumps is not re-entered.
+void SetPumpHook(std::function<void()> hook);
+void PumpEvents();
+
+// Pauses `ms` milliseconds, pumping events at least every 50 ms. Returns after the full time
+// even when Esc is pressed meanwhile; callers ask EscPressed afterwards.
+void Sleep(int ms);
+
+// The cancel flag: set by the window's Esc key, by SIGINT/SIGTERM once InstallCancelSignals has
+// run, or by the code itself; it stays set until ResetEsc.
+bool EscPressed();  // what the host calls WaitIsEsc
+void SetEsc();
+void ResetEsc();
+
+// SIGINT and SIGTERM set the cancel flag (the handler does nothing else, so it is
+// async-signal-safe). The handlers act once: a second signal of the same kind ends the process
+// as it normally would, so a program that does not stop can still be stopped.
+void InstallCancelSignals();
+
+// The busy bracket Wait(True)/Wait(False). Brackets nest; the hook hears true when the first
+// opens and false when the last closes (the window sets and restores its busy pointer).
+// An unmatched Wait(False) is ignored.
+void SetBusyHook(std::function<void(bool busy)> hook);
+void Wait(bool busy);
+int BusyDepth();
+
+}  // namespace fern

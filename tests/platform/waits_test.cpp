@@ -1,0 +1,80 @@
+#include "platform/waits.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <vector>
+
+namespace fern {
+namespace {
+
+class WaitsTest : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    SetPumpHook({});
+    SetBusyHook({});
+    while (BusyDepth() > 0) Wait(false);
+    ResetEsc();
+  }
+};
+
+TEST_F(WaitsTest, SleepPumpsEventsAndAHookMaySetEsc) {
+  int pumped = 0;
+  SetPumpHook([&] {
+    if (++pumped == 3) SetEsc();  // the window's Esc key arriving mid-sleep
+  });
+  Sleep(200);
+  EXPECT_GE(pumped, 4);  // 50 ms steps; Esc does not cut the sleep short
+  EXPECT_TRUE(EscPressed());
+  ResetEsc();
+  EXPECT_FALSE(EscPressed());
+  pumped = 0;
+  Sleep(0);  // a bare DoEvents
+  EXPECT_EQ(pumped, 1);
+}
+
+TEST_F(WaitsTest, PumpHookIsNotReentered) {
+  int depth = 0;
+  int maxDepth = 0;
+  SetPumpHook([&] {
+    maxDepth = std::max(maxDepth, ++depth);
+    Sleep(1);  // an event handler that waits itself
+    --depth;
+  });
+  PumpEvents();
+  EXPECT_EQ(maxDepth, 1);
+  SetPumpHook({});
+  PumpEvents();  // no hook: nothing happens
+}
+
+TEST_F(WaitsTest, SignalsSetTheFlagOnce) {
+  InstallCancelSignals();
+  ::raise(SIGTERM);
+  EXPECT_TRUE(EscPressed());
+  ResetEsc();
+  InstallCancelSignals();
+  ::raise(SIGINT);
+  EXPECT_TRUE(EscPressed());
+  // The handlers are spent: a second signal would end the process as usual.
+  struct sigaction now {};
+  ::sigaction(SIGINT, nullptr, &now);
+  EXPECT_EQ(now.sa_handler, SIG_DFL);
+  ::signal(SIGTERM, SIG_DFL);
+}
+
+TEST_F(WaitsTest, BusyBracketsNestAndIgnoreStrayEnds) {
+  std::vector<bool> calls;
+  SetBusyHook([&](bool busy) { calls.push_back(busy); });
+  Wait(false);  // unmatched end before any begin
+  Wait(true);
+  Wait(true);
+  EXPECT_EQ(BusyDepth(), 2);
+  Wait(false);
+  Wait(false);
+  Wait(false);
+  EXPECT_EQ(BusyDepth(), 0);
+  EXPECT_EQ(calls, (std::vector<bool>{true, false}));
+}
+
+}  // namespace
+}  // namespace fern
