@@ -1,0 +1,179 @@
+#include "platform/process.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <stdexcept>
+#include <thread>
+
+#include "platform/waits.h"
+#include "scratch_dir.h"
+
+namespace fern {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::ScratchDir;
+
+std::vector<std::string> Sh(const std::string& script) { return {"/bin/sh", "-c", script}; }
+
+// True when `pid` is no child of ours any more (reaped, so no zombie left).
+bool Reaped(const std::string& pidText) {
+  const pid_t pid = static_cast<pid_t>(std::stol(pidText));
+  int status = 0;
+  return ::waitpid(pid, &status, WNOHANG) == -1 && errno == ECHILD;
+}
+
+class ProcessTest : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    SetPumpHook({});
+    ResetEsc();
+  }
+};
+
+TEST_F(ProcessTest, ExitCodesSignalsAndCapture) {
+  ProcessOptions capture;
+  capture.captureStdout = capture.captureStderr = true;
+  auto r = RunProcess(Sh("echo out; echo err >&2; exit 3"), capture);
+  EXPECT_EQ(r.outcome, ProcessOutcome::kExited);
+  EXPECT_EQ(r.exitCode, 3);
+  EXPECT_FALSE(r.Succeeded());
+  EXPECT_EQ(r.out, "out\n");
+  EXPECT_EQ(r.err, "err\n");
+
+  r = RunProcess({"true"});  // found through PATH
+  EXPECT_TRUE(r.Succeeded());
+
+  r = RunProcess(Sh("kill -KILL $$"));
+  EXPECT_EQ(r.outcome, ProcessOutcome::kSignalled);
+  EXPECT_EQ(r.signal, SIGKILL);
+
+  // More output than a pipe holds must not stall the child.
+  r = RunProcess({"head", "-c", "1000000", "/dev/zero"}, capture);
+  EXPECT_TRUE(r.Succeeded());
+  EXPECT_EQ(r.out.size(), 1000000u);
+}
+
+TEST_F(ProcessTest, ArgumentsAreNeverInterpretedByAShell) {
+  ProcessOptions capture;
+  capture.captureStdout = true;
+  const auto r = RunProcess({"printf", "%s|", "a b", "$HOME", "*", "'q'; rm -rf x"}, capture);
+  EXPECT_EQ(r.out, "a b|$HOME|*|'q'; rm -rf x|");
+}
+
+TEST_F(ProcessTest, WorkingFolderEnvironmentAndOutputFiles) {
+  ScratchDir dir;
+  ProcessOptions opt;
+  opt.workingDir = dir.path();
+  opt.extraEnv = {{"FERN_X", "eins"}, {"HOME", "/nowhere"}};
+  opt.stdoutFile = dir / "out.txt";
+  opt.stderrFile = dir / "err.txt";
+  opt.captureStdout = true;  // the file wins
+  dir.Write("out.txt", "old content that must go away");
+  const auto r = RunProcess(Sh("pwd; echo \"$FERN_X $HOME\"; echo oops >&2"), opt);
+  EXPECT_TRUE(r.Succeeded());
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(dir.Read("out.txt"), dir.path().string() + "\neins /nowhere\n");
+  EXPECT_EQ(dir.Read("err.txt"), "oops\n");
+}
+
+TEST_F(ProcessTest, StartFailuresSayWhy) {
+  ScratchDir dir;
+  auto r = RunProcess({"/no/such/program", "x"});
+  EXPECT_EQ(r.outcome, ProcessOutcome::kStartFailed);
+  EXPECT_NE(r.error.find("/no/such/program"), std::string::npos);
+  EXPECT_NE(r.error.find("No such file"), std::string::npos);
+
+  ProcessOptions opt;
+  opt.workingDir = dir / "missing";
+  r = RunProcess({"true"}, opt);
+  EXPECT_EQ(r.outcome, ProcessOutcome::kStartFailed);
+  EXPECT_NE(r.error.find("missing"), std::string::npos);
+
+  opt = {};
+  opt.stdoutFile = dir / "missing" / "out.txt";
+  r = RunProcess({"true"}, opt);
+  EXPECT_EQ(r.outcome, ProcessOutcome::kStartFailed);
+
+  dir.Write("plain.txt", "not a program");
+  r = RunProcess({(dir / "plain.txt").string()});
+  EXPECT_EQ(r.outcome, ProcessOutcome::kStartFailed);
+
+  EXPECT_EQ(RunProcess({}).outcome, ProcessOutcome::kStartFailed);
+}
+
+TEST_F(ProcessTest, TimeOutEndsEvenAChildThatIgnoresSigterm) {
+  ProcessOptions opt;
+  opt.timeout = 200ms;
+  opt.killGrace = 200ms;
+  opt.captureStdout = true;
+  auto r = RunProcess(Sh("echo $$; sleep 30"), opt);
+  EXPECT_EQ(r.outcome, ProcessOutcome::kTimedOut);
+  EXPECT_TRUE(Reaped(r.out));
+
+  r = RunProcess(Sh("trap '' TERM; echo $$; sleep 30 & wait; sleep 30"), opt);
+  EXPECT_EQ(r.outcome, ProcessOutcome::kTimedOut);
+  EXPECT_TRUE(Reaped(r.out));
+}
+
+TEST_F(ProcessTest, EscCancelsTheWaitWhileEventsArePumped) {
+  int pumped = 0;
+  SetPumpHook([&] {
+    if (++pumped == 3) SetEsc();
+  });
+  ProcessOptions opt;
+  opt.captureStdout = true;
+  auto r = RunProcess(Sh("echo $$; sleep 30"), opt);
+  EXPECT_EQ(r.outcome, ProcessOutcome::kCancelled);
+  EXPECT_GE(pumped, 3);
+  EXPECT_TRUE(Reaped(r.out));
+
+  // Esc already pressed: nothing is started.
+  r = RunProcess(Sh("echo started"), opt);
+  EXPECT_EQ(r.outcome, ProcessOutcome::kCancelled);
+  EXPECT_EQ(r.out, "");
+  // Unless the caller opts out of Esc.
+  opt.cancelOnEsc = false;
+  r = RunProcess(Sh("echo started"), opt);
+  EXPECT_TRUE(r.Succeeded());
+  EXPECT_EQ(r.out, "started\n");
+}
+
+TEST_F(ProcessTest, AnExceptionFromThePumpStillEndsAndReapsTheChild) {
+  ScratchDir dir;
+  SetPumpHook([] { throw std::runtime_error("window gone"); });
+  ProcessOptions opt;
+  opt.stdoutFile = dir / "pid.txt";
+  EXPECT_THROW(RunProcess(Sh("echo $$; sleep 30"), opt), std::runtime_error);
+  EXPECT_TRUE(Reaped(dir.Read("pid.txt")));
+}
+
+TEST_F(ProcessTest, DetachedStartRunsOnItsOwnAndReportsFailure) {
+  ScratchDir dir;
+  EXPECT_EQ(StartDetached(Sh("echo done > marker.tmp && mv marker.tmp marker"), dir.path()), "");
+  // The program runs on after the call; give it a bounded while to finish.
+  for (int i = 0; i < 500 && !std::filesystem::exists(dir / "marker"); ++i) {
+    std::this_thread::sleep_for(10ms);
+  }
+  EXPECT_EQ(dir.Read("marker"), "done\n");
+  int status = 0;
+  EXPECT_EQ(::waitpid(-1, &status, WNOHANG), -1);  // no child of ours left behind
+  EXPECT_NE(StartDetached({"/no/such/opener", "x"}).find("No such file"), std::string::npos);
+  EXPECT_NE(StartDetached({"true"}, dir / "missing"), "");
+}
+
+TEST(SplitCommandLine, WindowsQuotingRules) {
+  using V = std::vector<std::string>;
+  EXPECT_EQ(SplitCommandLine("\"C:\\Program Files\\7za.exe\" a -tzip \"C:\\tmp\\a b.zip\" x.xml"),
+            (V{"C:\\Program Files\\7za.exe", "a", "-tzip", "C:\\tmp\\a b.zip", "x.xml"}));
+  EXPECT_EQ(SplitCommandLine("  a\t b  "), (V{"a", "b"}));
+  EXPECT_EQ(SplitCommandLine("a\\\\b \\\"q\\\" \"x\"\"y\""), (V{"a\\\\b", "\"q\"", "x\"y"}));
+  EXPECT_EQ(SplitCommandLine("\"dir\\\\\" next"), (V{"dir\\", "next"}));
+  EXPECT_EQ(SplitCommandLine("a\"b c\"d"), (V{"ab cd"}));
+  EXPECT_EQ(SplitCommandLine("\"\""), (V{""}));
+  EXPECT_TRUE(SplitCommandLine("   ").empty());
+}
+
+}  // namespace
+}  // namespace fern
