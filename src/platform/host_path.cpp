@@ -112,6 +112,10 @@ fs::path ResolveHostPath(std::string_view hostPath, const fs::path& base) {
   }
 
   fs::path current = "/";
+  for (const auto& part : parts) current /= part;
+  if (Exists(current)) return current;  // the usual case: spelled as on disk
+
+  current = "/";
   bool missing = false;
   for (const auto& part : parts) {
     if (!missing && !Exists(current / part)) {
