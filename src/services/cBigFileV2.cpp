@@ -14,6 +14,7 @@
 #include "platform/host_error.h"
 #include "platform/host_path.h"
 #include "platform/vb.h"
+#include "platform/waits.h"
 
 namespace fern {
 
@@ -317,6 +318,7 @@ void cBigFileV2::WalkFolder(const std::string& realFolder, const std::string& sh
     }
     WriteOne((fs::path(realFolder) / e.name).string(), LowerText(JoinShown(shownFolder, e.name)),
              e.name, folder);
+    PumpEvents();
   }
 }
 
