@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <thread>
@@ -234,8 +235,11 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const ProcessOpti
   int status = 0;
   ProcessOutcome stop = ProcessOutcome::kExited;
   try {
+    // Short programs are common (zip, converters): the first steps are short, then pollStep.
+    milliseconds step = std::min(milliseconds(1), options.pollStep);
     for (;;) {
-      WaitForOutput(readers, options.pollStep);
+      WaitForOutput(readers, step);
+      step = std::min(step * 2, options.pollStep);
       if (child.Poll(status)) break;
       const auto now = Clock::now();
       if (now - lastPump >= options.pollStep) {
