@@ -76,6 +76,7 @@ void NormaliseFolder(std::string& folder) {
 struct DirEntry {
   std::string name;
   bool isDir;
+  std::string key;  // folded name, the sort key
 };
 
 // Entries of a folder in name order (case-insensitive), so packings are reproducible. Folder
@@ -87,23 +88,21 @@ std::vector<DirEntry> ListFolder(const std::string& real, std::error_code& ec) {
     const bool link = it->is_symlink(sec);
     const bool dir = it->is_directory(sec);
     if (dir && link) continue;
-    entries.push_back({it->path().filename().string(), dir});
+    std::string name = it->path().filename().string();
+    entries.push_back({name, dir, LowerText(name)});
   }
   std::sort(entries.begin(), entries.end(), [](const DirEntry& a, const DirEntry& b) {
-    const std::string la = LowerText(a.name), lb = LowerText(b.name);
-    return la != lb ? la < lb : a.name < b.name;
+    return a.key != b.key ? a.key < b.key : a.name < b.name;
   });
   return entries;
 }
 
-// "dd.MM.yyyy hh:nn:ss" in local time, the date alone at midnight, as a VB date turns into text.
+// The local modification time as a VB date turns into text ("dd.MM.yyyy hh:nn:ss").
 std::string ModifiedText(time_t t) {
   std::tm tm{};
   localtime_r(&t, &tm);
-  char buf[32];
-  const char* fmt = (tm.tm_hour || tm.tm_min || tm.tm_sec) ? "%d.%m.%Y %H:%M:%S" : "%d.%m.%Y";
-  std::strftime(buf, sizeof buf, fmt, &tm);
-  return buf;
+  return vb::DateToText(vb::DateSerial(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday) +
+                        vb::TimeSerial(tm.tm_hour, tm.tm_min, tm.tm_sec));
 }
 
 // The Scripting runtime's attribute bits: 1 read-only, 2 hidden, 32 archive.
@@ -114,20 +113,17 @@ int Attributes(const struct stat& st, const std::string& name) {
   return a;
 }
 
-std::string LengthField(uint64_t n) {
-  std::string digits = std::to_string(n);
-  if (digits.size() > kLengthDigits)
-    throw HostError(err::kOverflow, "Record too large for the container: " + digits + " bytes",
-                    "bigWriteFile");
-  std::string field(kLengthDigits - digits.size(), '0');
-  field += digits;
-  for (char& c : field) c = static_cast<char>(c ^ 0xFF);
-  return field;
-}
-
 std::string Invert(std::string s) {
   for (char& c : s) c = static_cast<char>(c ^ 0xFF);
   return s;
+}
+
+std::string LengthField(uint64_t n) {
+  const std::string digits = std::to_string(n);
+  if (digits.size() > kLengthDigits)
+    throw HostError(err::kOverflow, "Record too large for the container: " + digits + " bytes",
+                    "bigWriteFile");
+  return Invert(std::string(kLengthDigits - digits.size(), '0') + digits);
 }
 
 [[noreturn]] void Refuse(const std::string& what, const std::string& text) {
@@ -256,7 +252,7 @@ void cBigFileV2::bigOpenWrite(std::string& strOutFileName) {
 }
 
 void cBigFileV2::bigClose() {
-  if (!container_) return;
+  // The index is closed even when a failed roll-over left no container open.
   std::FILE* index = index_;
   index_ = nullptr;
   const bool indexOk = !index || std::fclose(index) == 0;

