@@ -148,23 +148,17 @@ void cZipV2::AddFile(const std::string& strPathZip, std::string& strPathAddFile,
       }
     }
 
-    std::string base;
+    baseFolder_.clear();
     if (strBaseFolder.find_first_not_of(' ') != std::string::npos)
-      base = Normal(Resolve(strBaseFolder));
+      baseFolder_ = Normal(Resolve(strBaseFolder));
     std::vector<std::pair<std::string, std::string>> entries;  // real path, entry name
     for (const std::string& f : files) {
       // libzip reads the files only when the archive is written; find unreadable ones now.
       if (::access(f.c_str(), R_OK) != 0)
         throw HostError(kPathFileAccess, "Cannot read " + f + ": " + std::strerror(errno), kSource);
-      const std::string full = Normal(f);
-      std::string entry;
-      if (!base.empty() && full.size() > base.size() + 1 && full[base.size()] == '/' &&
-          text::EqualsNoCase(full.substr(0, base.size()), base)) {
-        entry = full.substr(base.size() + 1);
-      } else {
-        entry = full.substr(full.find_first_not_of('/'));
-      }
-      entries.emplace_back(f, entry);
+      std::string entry = Normal(f);
+      zip_ZipRenameCallback(entry);
+      entries.emplace_back(f, entry.substr(entry.find_first_not_of('/')));  // never absolute
     }
     if (entries.empty()) return;
 
@@ -187,6 +181,14 @@ void cZipV2::AddFile(const std::string& strPathZip, std::string& strPathAddFile,
     if (!ErrorHandler) throw;
     ErrorHandler(e);
   }
+}
+
+void cZipV2::zip_ZipRenameCallback(std::string& strName) const {
+  // The separator after the base must be there: base "/x/Export" leaves "/x/ExportOld/a" alone.
+  const std::string& base = baseFolder_;
+  if (!base.empty() && strName.size() > base.size() + 1 && strName[base.size()] == '/' &&
+      text::EqualsNoCase(strName.substr(0, base.size()), base))
+    strName.erase(0, base.size() + 1);
 }
 
 std::string cZipV2::ExtractFirstMatchingFile(const std::string& strPathZipFile,

@@ -39,7 +39,12 @@ class cZipV2 {
                                        const std::string& strDestFolder,
                                        bool bnlWithErrorHandling = false);
 
+  // Names one entry of the running AddFile: a full path below its base folder (compared without
+  // regard to case) loses the base folder and the separator after it; any other stays as it is.
+  void zip_ZipRenameCallback(std::string& strName) const;
+
  private:
+  std::string baseFolder_;  // of the running AddFile, resolved, "/" separated; "" for none
   std::string Extract(const std::string& zipPath, const std::string& match,
                       const std::string& destFolder);
 };

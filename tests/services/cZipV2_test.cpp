@@ -102,12 +102,14 @@ TEST_F(ZipTest, RecursionAndBaseFolderCase) {
   zip_.AddFile(zip.string(), items, upperBase, false);
   EXPECT_EQ(Entries(zip), (std::vector<std::string>{"Daten.XML", "notes.txt"}));
 
-  // A file outside the base keeps its full path, without the leading "/".
+  // A file outside the base, also in a sibling whose name begins with the base's, keeps its
+  // full path, without the leading "/".
+  const fs::path sibling = root_ / "ExportOld" / "alt.txt";
+  WriteAll(sibling, "alt");
   const fs::path other = root_ / "other.zip";
-  std::string outside = "\"" + (base_ / "notes.txt").string() + "\"";
-  zip_.AddFile(other.string(), outside, (root_ / "elsewhere").string());
-  EXPECT_EQ(Entries(other),
-            (std::vector<std::string>{(base_ / "notes.txt").string().substr(1)}));
+  std::string outside = "\"" + sibling.string() + "\"";
+  zip_.AddFile(other.string(), outside, base_.string());
+  EXPECT_EQ(Entries(other), (std::vector<std::string>{sibling.string().substr(1)}));
 }
 
 TEST_F(ZipTest, BlankListCreatesNothingAndMissingInputIsAnError) {
