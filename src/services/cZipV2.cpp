@@ -151,8 +151,11 @@ void cZipV2::AddFile(const std::string& strPathZip, std::string& strPathAddFile,
     baseFolder_.clear();
     if (strBaseFolder.find_first_not_of(' ') != std::string::npos)
       baseFolder_ = Normal(Resolve(strBaseFolder));
+    const std::string zipReal = Resolve(strPathZip);
+    const std::string zipNormal = Normal(zipReal);
     std::vector<std::pair<std::string, std::string>> entries;  // real path, entry name
     for (const std::string& f : files) {
+      if (Normal(f) == zipNormal) continue;  // "*.*" in the archive's own folder
       // libzip reads the files only when the archive is written; find unreadable ones now.
       if (::access(f.c_str(), R_OK) != 0)
         throw HostError(kPathFileAccess, "Cannot read " + f + ": " + std::strerror(errno), kSource);
@@ -162,7 +165,6 @@ void cZipV2::AddFile(const std::string& strPathZip, std::string& strPathAddFile,
     }
     if (entries.empty()) return;
 
-    const std::string zipReal = Resolve(strPathZip);
     ZipHandle za = OpenArchive(zipReal, ZIP_CREATE, strPathZip);
     for (const auto& [path, entry] : entries) {
       zip_source_t* src = zip_source_file(za.get(), path.c_str(), 0, 0);

@@ -22,7 +22,8 @@ class cZipV2 {
   // without regard to case), each in double quotes, separated by blanks; a folder item adds the
   // folder's files. blnRecurse takes the subfolders too (a pattern then matches in every folder).
   // An entry name is the file's path below strBaseFolder ("/" separated) when the file lies
-  // there, otherwise its full path without the leading "/". A list of blanks creates nothing.
+  // there, otherwise its full path without the leading "/". The archive itself is never added;
+  // a list of blanks creates nothing.
   // Fails (HostError, source "cZip") when an item names no existing file or folder, a file is
   // unreadable, or the archive cannot be written; the archive is then left as it was.
   void AddFile(const std::string& strPathZip, std::string& strPathAddFile,
