@@ -1,0 +1,190 @@
+#include "host/LanguagePack.h"
+
+#include <map>
+
+#include "host/host_args.h"
+#include "platform/host_path.h"
+#include "platform/text_file.h"
+#include "host/host_list.h"
+#include "platform/cp1252.h"
+
+namespace fern {
+
+void LanguagePack::SetUserLCID(int32_t lcid) {
+  userLcid_ = lcid;
+  user_ = lcid == host::kGermanLcid || dictionaryPath_.empty()
+              ? host::DictionaryFile{}
+              : host::DictionaryFile::Load(
+                    host::DictionaryFileName(ResolveHostPath(dictionaryPath_), lcid));
+}
+
+void LanguagePack::SetContentLCID(int32_t lcid) {
+  contentLcid_ = lcid;
+  content_ = lcid == host::kGermanLcid || dictionaryPath_.empty()
+                 ? host::DictionaryFile{}
+                 : host::DictionaryFile::Load(
+                       host::DictionaryFileName(ResolveHostPath(dictionaryPath_), lcid));
+}
+
+void LanguagePack::SetDictionaryPath(const std::string& hostPath) {
+  dictionaryPath_ = hostPath;
+  SetUserLCID(userLcid_);
+  SetContentLCID(contentLcid_);
+}
+
+std::string LanguagePack::Lookup(const std::string& german) const {
+  if (user_.strings.empty()) return german;
+  auto it = user_.strings.find(text::FoldCase(german));
+  return it == user_.strings.end() ? german : it->second;
+}
+
+std::string LanguagePack::TranslateString(const std::string& german, const std::string& p1,
+                                          const std::string& p2) const {
+  std::string t = Lookup(german);
+  std::string out;
+  out.reserve(t.size() + p1.size() + p2.size());
+  for (size_t i = 0; i < t.size();) {
+    if (t.compare(i, 2, "%1") == 0) {
+      out += p1;
+      i += 2;
+    } else if (t.compare(i, 2, "%2") == 0) {
+      out += p2;
+      i += 2;
+    } else if (t.compare(i, 4, "%nl%") == 0) {
+      out += "\r\n";
+      i += 4;
+    } else {
+      out += t[i++];
+    }
+  }
+  return out;
+}
+
+std::string LanguagePack::TranslateStringUniCode(const std::string& german) const {
+  return TranslateString(german);
+}
+
+void LanguagePack::TranslateControls(ControlCaptions& form, bool) const {
+  form.ForEachCaption([this](std::string& caption) { caption = TranslateString(caption); });
+}
+
+std::string LanguagePack::TranslateContent(std::string& textValue) const {
+  if (!content_.content.empty()) {
+    auto it = content_.content.find(text::FoldCase(textValue));
+    if (it != content_.content.end()) textValue = it->second;
+  }
+  return textValue;
+}
+
+void LanguagePack::SetContentLanguages(const std::string& list) {
+  std::string clean;
+  for (char c : list) {
+    if (c == ' ') continue;
+    clean += c == ',' ? '|' : c;
+  }
+  contentLanguages_ = clean;
+}
+
+std::vector<std::string> LanguagePack::ContentLangList() const {
+  std::vector<std::string> out;
+  size_t start = 0;
+  while (start <= contentLanguages_.size()) {
+    size_t bar = contentLanguages_.find('|', start);
+    if (bar == std::string::npos) bar = contentLanguages_.size();
+    if (bar > start) out.push_back(contentLanguages_.substr(start, bar - start));
+    start = bar + 1;
+  }
+  return out;
+}
+
+std::string LanguagePack::GetCaptionFromLCID(int32_t lcid) {
+  static const std::map<int32_t, const char*> names = {
+      {1031, "Deutsch"},    {2055, "Deutsch (Schweiz)"}, {3079, "Deutsch (Österreich)"},
+      {1033, "English"},    {2057, "English (UK)"},      {1036, "Français"},
+      {1040, "Italiano"},   {1034, "Español"},           {3082, "Español"},
+      {1043, "Nederlands"}, {1045, "Polski"},            {1049, "Русский"},
+      {1055, "Türkçe"},     {1029, "Čeština"},           {1038, "Magyar"},
+      {1053, "Svenska"},    {1030, "Dansk"},             {1044, "Norsk"},
+      {1035, "Suomi"},      {2070, "Português"},         {1032, "Ελληνικά"},
+      {2064, "Italiano (Svizzera)"}, {4108, "Français (Suisse)"}};
+  auto it = names.find(lcid);
+  return it == names.end() ? "LCID " + std::to_string(lcid) : it->second;
+}
+
+Variant LanguagePack::Invoke(std::string_view name, unsigned kind, std::span<Variant> args) {
+  using namespace host;
+  const bool let = (kind & (kPropLet | kPropSet)) && !(kind & (kMethod | kPropGet));
+  if (NameIs(name, "TranslateString")) {
+    CheckArgCount(args, 1, 3, name);
+    return Variant(TranslateString(ArgStr(args, 0), ArgStr(args, 1), ArgStr(args, 2)));
+  }
+  if (NameIs(name, "TranslateStringUniCode")) {
+    CheckArgCount(args, 1, 1, name);
+    return Variant(TranslateStringUniCode(ArgStr(args, 0)));
+  }
+  if (NameIs(name, "TranslateControls")) {
+    CheckArgCount(args, 1, 2, name);
+    if (args[0].IsObject())
+      if (auto* form = dynamic_cast<ControlCaptions*>(args[0].obj().get()))
+        TranslateControls(*form, ArgBool(args, 1, true));
+    return {};
+  }
+  if (NameIs(name, "TranslateContent")) {
+    CheckArgCount(args, 1, 4, name);
+    std::string t = ArgStr(args, 0);
+    TranslateContent(t);
+    SetArg(args, 0, Variant(t));
+    return Variant(t);
+  }
+  if (NameIs(name, "ContentLanguages")) {
+    if (let) {
+      CheckArgCount(args, 1, 1, name);
+      SetContentLanguages(ArgStr(args, 0));
+      return {};
+    }
+    return Variant(contentLanguages_);
+  }
+  if (NameIs(name, "DefaultLCID")) {
+    if (let) {
+      CheckArgCount(args, 1, 1, name);
+      SetDefaultLCID(ArgLong(args, 0));
+      return {};
+    }
+    return defaultLcid_;
+  }
+  if (NameIs(name, "ContentLCID")) {
+    if (let) {
+      CheckArgCount(args, 1, 1, name);
+      SetContentLCID(ArgLong(args, 0));
+      return {};
+    }
+    return contentLcid_;
+  }
+  if (NameIs(name, "UserLCID")) {
+    if (let) {
+      CheckArgCount(args, 1, 1, name);
+      SetUserLCID(ArgLong(args, 0));
+      return {};
+    }
+    return userLcid_;
+  }
+  if (NameIs(name, "DictionaryPath")) {
+    if (let) {
+      CheckArgCount(args, 1, 1, name);
+      SetDictionaryPath(ArgStr(args, 0));
+      return {};
+    }
+    return Variant(dictionaryPath_);
+  }
+  if (NameIs(name, "ContentLangList"))
+    return Variant(std::shared_ptr<Dispatch>(std::make_shared<HostList>(ContentLangList())));
+  if (NameIs(name, "MultiContentLanguages")) return MultiContentLanguages();
+  if (NameIs(name, "Enabled")) return Enabled();
+  if (NameIs(name, "GetCaptionFromLCID")) {
+    CheckArgCount(args, 1, 1, name);
+    return Variant(GetCaptionFromLCID(ArgLong(args, 0)));
+  }
+  ThrowNoMember(name);
+}
+
+}  // namespace fern
