@@ -1,7 +1,6 @@
 #include "services/cBigFileV2.h"
 
 #include <gtest/gtest.h>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <zlib.h>
 
@@ -17,22 +16,19 @@
 #include <vector>
 
 #include "platform/host_error.h"
+#include "services/test_files.h"
 
 namespace fern {
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadAll(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+using testing_files::ReadAll;
 
-void WriteAll(const fs::path& p, const std::string& bytes, time_t mtime = 1709647629) {
-  fs::create_directories(p.parent_path());
-  std::ofstream(p, std::ios::binary) << bytes;
-  struct timespec times[2] = {{mtime, 0}, {mtime, 0}};
-  utimensat(AT_FDCWD, p.c_str(), times, 0);
+constexpr time_t kModified = 1709647629;  // 05.03.2024 14:07:09 UTC
+
+void WriteAll(const fs::path& p, const std::string& bytes) {
+  testing_files::WriteAll(p, bytes, kModified);
 }
 
 std::string RandomBytes(size_t n, unsigned seed) {
@@ -96,8 +92,7 @@ class BigFileTest : public ::testing::Test {
   void SetUp() override {
     setenv("TZ", "UTC", 1);
     tzset();
-    char tmpl[] = "/tmp/bigfile_test_XXXXXX";
-    root_ = mkdtemp(tmpl);
+    root_ = testing_files::MakeTempFolder("bigfile_test");
     out_ = root_ / "out";
     fs::create_directories(out_);
   }
@@ -111,7 +106,7 @@ class BigFileTest : public ::testing::Test {
 
 TEST_F(BigFileTest, OneSmallFileGivesTheExactRecordAndIndexLine) {
   const fs::path file = root_ / "in" / "Hello.TXT";
-  WriteAll(file, "abc", 1709647629);  // 05.03.2024 14:07:09 UTC
+  WriteAll(file, "abc");
   chmod(file.c_str(), 0644);
 
   std::string name = Out("t.big");

@@ -6,25 +6,18 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
+
+#include "services/test_files.h"
 
 namespace fern {
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadAll(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void WriteAll(const fs::path& p, const std::string& bytes) {
-  fs::create_directories(p.parent_path());
-  std::ofstream(p, std::ios::binary) << bytes;
-}
+using testing_files::ReadAll;
+using testing_files::WriteAll;
 
 std::string Shell(const std::string& command) {
   std::string out;
@@ -65,8 +58,7 @@ void MakeZip(const fs::path& zip, const std::vector<std::pair<std::string, std::
 class ZipTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/zip_test_XXXXXX";
-    root_ = mkdtemp(tmpl);
+    root_ = testing_files::MakeTempFolder("zip_test");
     base_ = root_ / "Export";
     WriteAll(base_ / "Daten.XML", "<xml/>");
     WriteAll(base_ / "pics" / "A.jpg", "jpeg-a");

@@ -1,0 +1,37 @@
+// Small file helpers shared by the services tests.
+#pragma once
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+namespace fern::testing_files {
+
+inline std::string ReadAll(const std::filesystem::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Writes the bytes, creating the folders; a non-zero mtime sets the modification time.
+inline void WriteAll(const std::filesystem::path& p, const std::string& bytes, time_t mtime = 0) {
+  std::filesystem::create_directories(p.parent_path());
+  std::ofstream(p, std::ios::binary) << bytes;
+  if (mtime) {
+    const struct timespec times[2] = {{mtime, 0}, {mtime, 0}};
+    utimensat(AT_FDCWD, p.c_str(), times, 0);
+  }
+}
+
+// A fresh folder below /tmp, removed with everything in it at the end of the test.
+inline std::filesystem::path MakeTempFolder(const char* prefix) {
+  std::string tmpl = std::string("/tmp/") + prefix + "_XXXXXX";
+  return mkdtemp(tmpl.data());
+}
+
+}  // namespace fern::testing_files
