@@ -1,0 +1,417 @@
+// Conversions, arithmetic functions, type tests, arrays and number formatting.
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "platform/vb.h"
+#include "script/runtime_util.h"
+
+namespace fern::script::rt {
+
+namespace {
+
+// --- conversions ---------------------------------------------------------------------------
+
+Variant CStrFn(std::span<Variant> a) { return Variant(ArgStr(a, 0)); }
+Variant CIntFn(std::span<Variant> a) { return Variant(vb::CInt(Arg(a, 0))); }
+Variant CLngFn(std::span<Variant> a) { return Variant(vb::CLng(Arg(a, 0))); }
+Variant CDblFn(std::span<Variant> a) { return Variant(vb::CDbl(Arg(a, 0))); }
+Variant CSngFn(std::span<Variant> a) { return Variant::Single(vb::CSng(Arg(a, 0))); }
+Variant CBoolFn(std::span<Variant> a) { return Variant(vb::CBool(Arg(a, 0))); }
+Variant CByteFn(std::span<Variant> a) { return Variant::Byte(vb::CByte(Arg(a, 0))); }
+Variant CCurFn(std::span<Variant> a) { return Variant::Currency(vb::CCur(Arg(a, 0))); }
+Variant CDateFn(std::span<Variant> a) { return Variant::Date(vb::CDate(Arg(a, 0))); }
+
+// --- Int, Fix, Round, Abs, Sgn -------------------------------------------------------------
+
+// Applies `op` to the number keeping VB's result type: whole types stay, text becomes Double,
+// Boolean becomes Integer, Empty is Integer 0, Null stays Null.
+template <typename Op>
+Variant KeepType(const Variant& v, Op op) {
+  switch (v.type()) {
+    case VType::Null: return Variant::Null();
+    case VType::Empty: return Variant(int16_t{0});
+    case VType::Boolean: return Variant(static_cast<int16_t>(v.boolVal() ? -1 : 0));
+    case VType::Integer:
+    case VType::Long:
+    case VType::Byte: return v;
+    case VType::Single: return Variant::Single(static_cast<float>(op(v.singleVal())));
+    case VType::Double: return Variant(op(v.doubleVal()));
+    case VType::Date: return Variant::Date(op(v.dateVal()));
+    case VType::Currency: {
+      double r = op(static_cast<double>(v.currencyVal()) / 10000.0);
+      return Variant::Currency(std::llround(r * 10000.0));
+    }
+    case VType::String: return Variant(op(vb::CDbl(v)));
+    default: Raise(err::kTypeMismatch);
+  }
+}
+
+Variant IntFn(std::span<Variant> a) {
+  return KeepType(Arg(a, 0), [](double d) { return std::floor(d); });
+}
+Variant FixFn(std::span<Variant> a) {
+  return KeepType(Arg(a, 0), [](double d) { return std::trunc(d); });
+}
+
+double RoundHalfEven(double x, int digits) {
+  if (!std::isfinite(x) || digits > 15) return x;
+  double scale = std::pow(10.0, digits);
+  double y = x * scale;
+  if (!std::isfinite(y)) return x;
+  double f = std::floor(y);
+  double diff = y - f;
+  if (diff > 0.5 || (diff == 0.5 && std::fmod(f, 2.0) != 0.0)) f += 1.0;
+  return f / scale;
+}
+
+Variant RoundFn(std::span<Variant> a) {
+  int digits = 0;
+  if (Given(a, 1)) {
+    digits = ArgLng(a, 1);
+    if (digits < 0) Raise(err::kInvalidArgument);
+  }
+  Variant v = Arg(a, 0);
+  if (v.type() == VType::Currency) {
+    // Exact on the scaled integer, where the binary form of a Double would blur halves.
+    if (digits >= 4) return v;
+    int64_t unit = 1;
+    for (int i = digits; i < 4; ++i) unit *= 10;
+    int64_t cy = v.currencyVal();
+    int64_t q = cy / unit, r = cy % unit;
+    if (r < 0) {
+      r += unit;
+      --q;
+    }
+    if (2 * r > unit || (2 * r == unit && (q % 2 != 0))) ++q;
+    return Variant::Currency(q * unit);
+  }
+  return KeepType(v, [digits](double d) { return RoundHalfEven(d, digits); });
+}
+
+Variant AbsFn(std::span<Variant> a) {
+  Variant v = Arg(a, 0);
+  switch (v.type()) {
+    case VType::Null: return Variant::Null();
+    case VType::Empty: return Variant(int16_t{0});
+    case VType::Boolean: return Variant(static_cast<int16_t>(v.boolVal() ? 1 : 0));
+    case VType::Integer:
+      if (v.intVal() == INT16_MIN) return Variant(int32_t{32768});
+      return Variant(static_cast<int16_t>(v.intVal() < 0 ? -v.intVal() : v.intVal()));
+    case VType::Long: return Variant::Whole(std::llabs(static_cast<int64_t>(v.longVal())));
+    case VType::Byte: return v;
+    case VType::Single: return Variant::Single(std::fabs(v.singleVal()));
+    case VType::Currency: return Variant::Currency(std::llabs(v.currencyVal()));
+    case VType::Date: return Variant::Date(std::fabs(v.dateVal()));
+    default: return Variant(std::fabs(vb::CDbl(v)));
+  }
+}
+
+Variant SgnFn(std::span<Variant> a) {
+  Variant v = Arg(a, 0);
+  if (v.IsNull()) return Variant::Null();
+  double d = vb::CDbl(v);
+  return Variant(static_cast<int16_t>(d > 0 ? 1 : (d < 0 ? -1 : 0)));
+}
+
+// Hex and Oct work on the two's complement of the value's own width: Integer 16, else 32 bits.
+Variant Radix(std::span<Variant> a, int bitsPerDigit) {
+  Variant v = Arg(a, 0);
+  if (v.IsNull()) return Variant::Null();
+  uint32_t bits;
+  if (v.type() == VType::Integer)
+    bits = static_cast<uint16_t>(v.intVal());
+  else if (v.type() == VType::Byte)
+    bits = v.byteVal();
+  else
+    bits = static_cast<uint32_t>(vb::CLng(v));
+  if (bits == 0) return Variant("0");
+  std::string out;
+  const char* digits = "0123456789ABCDEF";
+  uint32_t mask = (1u << bitsPerDigit) - 1;
+  while (bits) {
+    out.insert(out.begin(), digits[bits & mask]);
+    bits >>= bitsPerDigit;
+  }
+  return Variant(std::move(out));
+}
+Variant HexFn(std::span<Variant> a) { return Radix(a, 4); }
+Variant OctFn(std::span<Variant> a) { return Radix(a, 3); }
+
+// --- type tests ----------------------------------------------------------------------------
+
+Variant RawArg(std::span<Variant> a, size_t i) { return i < a.size() ? a[i] : Variant(); }
+
+Variant IsNullFn(std::span<Variant> a) { return Variant(RawArg(a, 0).IsNull()); }
+Variant IsEmptyFn(std::span<Variant> a) { return Variant(RawArg(a, 0).IsEmpty()); }
+Variant IsArrayFn(std::span<Variant> a) { return Variant(RawArg(a, 0).IsArray()); }
+Variant IsObjectFn(std::span<Variant> a) { return Variant(RawArg(a, 0).IsObject()); }
+Variant IsNumericFn(std::span<Variant> a) {
+  Variant v = RawArg(a, 0);
+  if (v.IsArray() || v.IsNothing()) return Variant(false);
+  return Variant(vb::IsNumeric(ValueOf(v)));
+}
+Variant IsDateFn(std::span<Variant> a) {
+  Variant v = RawArg(a, 0);
+  if (v.IsArray() || v.IsNothing()) return Variant(false);
+  return Variant(vb::IsDate(ValueOf(v)));
+}
+
+std::string TypeNameOf(const Variant& v) {
+  switch (v.type()) {
+    case VType::Empty: return "Empty";
+    case VType::Null: return "Null";
+    case VType::Integer: return "Integer";
+    case VType::Long: return "Long";
+    case VType::Single: return "Single";
+    case VType::Double: return "Double";
+    case VType::Currency: return "Currency";
+    case VType::Date: return "Date";
+    case VType::String: return "String";
+    case VType::Object: return v.obj() ? v.obj()->TypeName() : "Nothing";
+    case VType::Error: return "Error";
+    case VType::Boolean: return "Boolean";
+    case VType::Byte: return "Byte";
+    case VType::Array: return "Variant()";
+  }
+  return "Unknown";
+}
+
+Variant TypeNameFn(std::span<Variant> a) { return Variant(TypeNameOf(RawArg(a, 0))); }
+
+Variant VarTypeFn(std::span<Variant> a) {
+  Variant v = RawArg(a, 0);
+  if (v.IsArray()) return Variant(int16_t{0x2000 | 12});
+  if (v.IsObject() && v.obj()) {
+    // An object with a default value reports that value's type, as VBScript does.
+    try {
+      Variant inner = v.obj()->Invoke("", kPropGet, {});
+      if (!inner.IsObject()) return Variant(static_cast<int16_t>(inner.type()));
+    } catch (const HostError&) {
+    }
+    return Variant(int16_t{9});
+  }
+  return Variant(static_cast<int16_t>(v.type()));
+}
+
+// --- arrays --------------------------------------------------------------------------------
+
+Variant ArrayFn(std::span<Variant> a) {
+  return MakeArray(std::vector<Variant>(a.begin(), a.end()));
+}
+
+int BoundDim(std::span<Variant> a) {
+  if (!Given(a, 1)) return 1;
+  return ArgLng(a, 1);
+}
+
+const Variant& ArrayArg(std::span<Variant> a) {
+  if (a.empty() || !a[0].IsArray()) Raise(err::kTypeMismatch);
+  return a[0];
+}
+
+Variant UBoundFn(std::span<Variant> a) {
+  const Variant& v = ArrayArg(a);
+  int dim = BoundDim(a);
+  if (dim < 1 || dim > static_cast<int>(v.arr().dims.size())) Raise(err::kSubscript);
+  return Variant(v.arr().UBound(dim));
+}
+
+Variant LBoundFn(std::span<Variant> a) {
+  const Variant& v = ArrayArg(a);
+  int dim = BoundDim(a);
+  if (dim < 1 || dim > static_cast<int>(v.arr().dims.size())) Raise(err::kSubscript);
+  return Variant(v.arr().LBound(dim));
+}
+
+// --- miscellany ----------------------------------------------------------------------------
+
+Variant RGBFn(std::span<Variant> a) {
+  int32_t c[3];
+  for (size_t i = 0; i < 3; ++i) {
+    c[i] = ArgLng(a, i);
+    if (c[i] < 0) Raise(err::kInvalidArgument);
+    if (c[i] > 255) c[i] = 255;
+  }
+  return Variant(c[0] + c[1] * 256 + c[2] * 65536);
+}
+
+Variant TimerFn(std::span<Variant>) {
+  double now = LocalNow();
+  double frac = std::fabs(now - std::trunc(now));
+  return Variant::Single(static_cast<float>(std::round(frac * 86400.0 * 100.0) / 100.0));
+}
+
+// VB's generator: a 24-bit linear congruence, seeded by Randomize or a negative Rnd argument.
+uint32_t g_rndSeed = 0x50000;
+
+Variant RandomizeFn(std::span<Variant> a) {
+  double n = Given(a, 0) ? ArgDbl(a, 0) : std::fabs(LocalNow() - std::trunc(LocalNow())) * 86400.0;
+  uint64_t bits;
+  std::memcpy(&bits, &n, sizeof bits);
+  uint32_t hi = static_cast<uint32_t>(bits >> 32);
+  uint32_t mix = ((hi >> 16) ^ hi) & 0xFFFF;
+  g_rndSeed = ((mix << 8) | (g_rndSeed & 0xFF)) & 0xFFFFFF;
+  return Variant();
+}
+
+Variant RndFn(std::span<Variant> a) {
+  float n = Given(a, 0) ? static_cast<float>(ArgDbl(a, 0)) : 1.0f;
+  if (n < 0) {
+    uint32_t bits;
+    std::memcpy(&bits, &n, sizeof bits);
+    g_rndSeed = (bits + (bits >> 24)) & 0xFFFFFF;
+  }
+  if (n != 0) g_rndSeed = (g_rndSeed * 0x43FD43FDu + 0xC39EC3u) & 0xFFFFFF;
+  return Variant::Single(static_cast<float>(g_rndSeed) / 16777216.0f);
+}
+
+Variant ScriptEngineFn(std::span<Variant>) { return Variant("VBScript"); }
+Variant ScriptEngineMajorFn(std::span<Variant>) { return Variant(int32_t{5}); }
+Variant ScriptEngineMinorFn(std::span<Variant>) { return Variant(int32_t{8}); }
+Variant ScriptEngineBuildFn(std::span<Variant>) { return Variant(int32_t{16384}); }
+
+// --- FormatNumber, FormatCurrency, FormatPercent -------------------------------------------
+
+// |x| rounded half away from zero to `decimals` places, from its 15 significant digits (the
+// precision VB formats with): integer digits and fraction digits.
+void DecimalDigits(double x, int decimals, std::string& whole, std::string& fraction) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%.14e", std::fabs(x));
+  std::string digits;
+  const char* p = buf;
+  for (; *p && *p != 'e'; ++p)
+    if (*p >= '0' && *p <= '9') digits += *p;
+  int exp10 = std::atoi(p + 1);
+  if (std::fabs(x) == 0) exp10 = 0, digits = "0";
+  // digits d1 d2 ... stand for 0.d1d2... * 10^(exp10 + 1).
+  int intLen = exp10 + 1;
+  int keep = intLen + decimals;
+  std::string kept;
+  if (keep < 0) {
+    kept = "";
+  } else {
+    kept = digits.substr(0, std::min<size_t>(keep, digits.size()));
+    bool up = static_cast<size_t>(keep) < digits.size() && digits[keep] >= '5';
+    while (static_cast<int>(kept.size()) < keep) kept += '0';
+    if (up) {
+      int i = static_cast<int>(kept.size()) - 1;
+      while (i >= 0 && kept[i] == '9') kept[i--] = '0';
+      if (i >= 0) {
+        ++kept[i];
+      } else {
+        kept.insert(kept.begin(), '1');
+        ++intLen;
+      }
+    }
+  }
+  // kept now holds the digits from 10^(intLen-1) down to 10^-decimals.
+  int wholeLen = static_cast<int>(kept.size()) - decimals;
+  if (wholeLen <= 0) {
+    whole = "0";
+    fraction = std::string(-wholeLen, '0') + kept;
+  } else {
+    whole = kept.substr(0, wholeLen);
+    fraction = kept.substr(wholeLen);
+  }
+  if (static_cast<int>(fraction.size()) < decimals) fraction.append(decimals - fraction.size(), '0');
+  size_t nz = whole.find_first_not_of('0');
+  whole = nz == std::string::npos ? "0" : whole.substr(nz);
+}
+
+// A tristate argument: -1 true, 0 false, -2 (or missing) the regional default.
+bool Tristate(std::span<Variant> a, size_t i, bool regional) {
+  if (!Given(a, i)) return regional;
+  int32_t v = ArgLng(a, i);
+  if (v == -2) return regional;
+  return v != 0;
+}
+
+enum class NumStyle { kNumber, kCurrency, kPercent };
+
+Variant FormatNumeric(std::span<Variant> a, NumStyle style) {
+  Variant v = Arg(a, 0);
+  double x = vb::CDbl(v);
+  if (style == NumStyle::kPercent) x *= 100.0;
+  int decimals = 2;
+  if (Given(a, 1)) {
+    decimals = ArgLng(a, 1);
+    if (decimals == -1) decimals = 2;
+    if (decimals < 0 || decimals > 255) Raise(err::kInvalidArgument);
+  }
+  bool leading = Tristate(a, 2, true);
+  bool parens = Tristate(a, 3, false);
+  bool group = Tristate(a, 4, true);
+
+  std::string whole, fraction;
+  DecimalDigits(x, decimals, whole, fraction);
+  bool negative = x < 0 && (whole.find_first_not_of('0') != std::string::npos ||
+                            fraction.find_first_not_of('0') != std::string::npos);
+  std::string body;
+  if (group) {
+    for (size_t i = 0; i < whole.size(); ++i) {
+      if (i && (whole.size() - i) % 3 == 0) body += '.';
+      body += whole[i];
+    }
+  } else {
+    body = whole;
+  }
+  if (!leading && whole == "0" && decimals > 0) body.clear();
+  if (decimals > 0) body += "," + fraction;
+  if (style == NumStyle::kCurrency) body += " \xE2\x82\xAC";  // "n €"
+  if (style == NumStyle::kPercent) body += "%";
+  if (negative) body = parens ? "(" + body + ")" : "-" + body;
+  return Variant(std::move(body));
+}
+
+Variant FormatNumberFn(std::span<Variant> a) { return FormatNumeric(a, NumStyle::kNumber); }
+Variant FormatCurrencyFn(std::span<Variant> a) { return FormatNumeric(a, NumStyle::kCurrency); }
+Variant FormatPercentFn(std::span<Variant> a) { return FormatNumeric(a, NumStyle::kPercent); }
+
+const Builtin kNumbers[] = {
+    {"CStr", 1, 1, CStrFn},
+    {"CInt", 1, 1, CIntFn},
+    {"CLng", 1, 1, CLngFn},
+    {"CDbl", 1, 1, CDblFn},
+    {"CSng", 1, 1, CSngFn},
+    {"CBool", 1, 1, CBoolFn},
+    {"CByte", 1, 1, CByteFn},
+    {"CCur", 1, 1, CCurFn},
+    {"CDate", 1, 1, CDateFn},
+    {"Int", 1, 1, IntFn},
+    {"Fix", 1, 1, FixFn},
+    {"Round", 1, 2, RoundFn},
+    {"Abs", 1, 1, AbsFn},
+    {"Sgn", 1, 1, SgnFn},
+    {"Hex", 1, 1, HexFn},
+    {"Oct", 1, 1, OctFn},
+    {"IsNull", 1, 1, IsNullFn},
+    {"IsEmpty", 1, 1, IsEmptyFn},
+    {"IsNumeric", 1, 1, IsNumericFn},
+    {"IsDate", 1, 1, IsDateFn},
+    {"IsArray", 1, 1, IsArrayFn},
+    {"IsObject", 1, 1, IsObjectFn},
+    {"TypeName", 1, 1, TypeNameFn},
+    {"VarType", 1, 1, VarTypeFn},
+    {"Array", 0, 1 << 20, ArrayFn},
+    {"UBound", 1, 2, UBoundFn},
+    {"LBound", 1, 2, LBoundFn},
+    {"RGB", 3, 3, RGBFn},
+    {"Timer", 0, 0, TimerFn},
+    {"Randomize", 0, 1, RandomizeFn},
+    {"Rnd", 0, 1, RndFn},
+    {"ScriptEngine", 0, 0, ScriptEngineFn},
+    {"ScriptEngineMajorVersion", 0, 0, ScriptEngineMajorFn},
+    {"ScriptEngineMinorVersion", 0, 0, ScriptEngineMinorFn},
+    {"ScriptEngineBuildVersion", 0, 0, ScriptEngineBuildFn},
+    {"FormatNumber", 1, 5, FormatNumberFn},
+    {"FormatCurrency", 1, 5, FormatCurrencyFn},
+    {"FormatPercent", 1, 5, FormatPercentFn},
+};
+
+}  // namespace
+
+std::span<const Builtin> NumberBuiltins() { return kNumbers; }
+
+}  // namespace fern::script::rt
