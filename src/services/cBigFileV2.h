@@ -57,13 +57,17 @@ class cBigFileV2 {
   // Packs one file, or every file matching a wildcard name in its folder, under the relative
   // folder strBigFileInfo_FilePath (normalised in place: trimmed, one trailing "\", no leading
   // "\"). Throws HostError when no container is open, the file is missing or unreadable, a name
-  // cannot be stored (contains "|", "\", CR or LF, or is not Windows-1252), compression fails or
-  // the container cannot be written. A refused file leaves the container and index untouched.
+  // cannot be stored (contains "|", "\", CR or LF, or is not Windows-1252), the relative folder
+  // would leave the unpack folder ("..", "/"), compression fails or the container cannot be
+  // written. A refused file leaves the container and index untouched. After each file the
+  // container is measured; past MaxTransferBytes the next one is opened.
   void bigWriteFile(std::string& strInFileName, std::string& strBigFileInfo_FilePath);
 
   // Packs the whole tree below strInPathName: subfolders first, then the folder's files, each in
   // name order. strFilterList is a blank-separated list of upper-case extensions ("JPG GIF");
-  // empty or "*" packs every file. Throws as bigWriteFile; the folder missing is an error too.
+  // empty or "*" packs every file. The stored names are lower-cased, folder names keep their
+  // case; DoMessage and the index get the lower-cased path. Window events are let through after
+  // each file. Throws as bigWriteFile; the folder missing is an error too.
   void bigWriteFolder(const std::string& strInPathName, const std::string& strBigFileInfo_FilePath,
                       const std::string& strFilterList = {});
 
