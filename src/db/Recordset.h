@@ -21,12 +21,12 @@
 
 namespace fern::db {
 
-namespace err {
+namespace dberr {
 inline constexpr int32_t kArgument = 3001;
 inline constexpr int32_t kNoCurrentRecord = 3021;
 inline constexpr int32_t kItemNotFound = 3265;
 inline constexpr int32_t kClosed = 3704;
-}  // namespace err
+}  // namespace dberr
 
 // The data layer's type codes (ADO DataTypeEnum), as Field::Type reports them.
 namespace adtype {
@@ -46,6 +46,9 @@ inline constexpr int kLongVarWChar = 203;
 }  // namespace adtype
 
 struct FieldInfo {
+  FieldInfo() = default;
+  FieldInfo(std::string n, int t = adtype::kVarWChar) : name(std::move(n)), type(t) {}
+
   std::string name;          // as the query named the column
   int type = adtype::kVarWChar;
   int32_t definedSize = 0;   // declared length, 0 when none was declared
