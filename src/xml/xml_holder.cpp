@@ -1,0 +1,220 @@
+// Document ownership, error capture and serialization shared by the DOM classes.
+#include <libxml/xmlsave.h>
+#include <libxml/xpathInternals.h>
+
+#include <cstring>
+
+#include "xml/xml_internal.h"
+
+namespace fern::xml {
+
+DocHolder::DocHolder(xmlDocPtr d) : doc(d) { doc->_private = this; }
+
+DocHolder::~DocHolder() {
+  for (xmlNodePtr n : orphans) xmlFreeNode(n);
+  if (xpath) xmlXPathFreeContext(xpath);
+  for (auto& [k, c] : compiled) xmlXPathFreeCompExpr(c);
+  xmlFreeDoc(doc);
+}
+
+void DocHolder::Reset(xmlDocPtr d) {
+  for (xmlNodePtr n : orphans) xmlFreeNode(n);
+  orphans.clear();
+  if (xpath) xmlXPathFreeContext(xpath);
+  xpath = nullptr;
+  xmlFreeDoc(doc);
+  doc = d;
+  doc->_private = this;
+  ++version;
+}
+
+XmlDocumentPtr DocHolder::Face() {
+  if (auto f = face.lock()) return f;
+  XmlDocumentPtr f(new XmlDocument(shared_from_this()));
+  face = f;
+  return f;
+}
+
+XmlNodePtr DocHolder::Wrap(xmlNodePtr n) {
+  if (!n) return nullptr;
+  if (IsDocNode(n)) return Face();
+  if (n->_private) {
+    if (auto sp = static_cast<XmlNode*>(n->_private)->weak_from_this().lock())
+      return std::static_pointer_cast<XmlNode>(sp);
+  }
+  return XmlNodePtr(new XmlNode(shared_from_this(), n));
+}
+
+bool SubtreeHasObject(xmlNodePtr root) {
+  bool found = false;
+  ForEachInSubtree(root, [&](xmlNodePtr n) { found = found || n->_private != nullptr; });
+  return found;
+}
+
+void DocHolder::Dispose(xmlNodePtr n) {
+  if (SubtreeHasObject(n)) {
+    if (n->type == XML_ELEMENT_NODE) xmlDOMWrapReconcileNamespaces(nullptr, n, 0);
+    orphans.insert(n);
+  } else {
+    xmlFreeNode(n);
+  }
+}
+
+void DocHolder::MaybeFreeOrphan(xmlNodePtr n) {
+  auto it = orphans.find(n);
+  if (it == orphans.end() || SubtreeHasObject(n)) return;
+  orphans.erase(it);
+  xmlFreeNode(n);
+}
+
+xmlXPathContextPtr DocHolder::XPath() {
+  if (!xpath) {
+    xpath = xmlXPathNewContext(doc);
+    xpathNsDirty = true;
+  }
+  if (xpathNsDirty) {
+    xmlXPathRegisteredNsCleanup(xpath);
+    for (auto& [prefix, uri] : settings.bindings)
+      if (!prefix.empty()) xmlXPathRegisterNs(xpath, X(prefix), X(uri));
+    xpathNsDirty = false;
+  }
+  xpath->doc = doc;
+  return xpath;
+}
+
+namespace {
+bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+}  // namespace
+
+// "xmlns:imo='uri' xmlns='uri2'": quotes single or double, blanks between.
+void DocHolder::SetSelectionNamespaces(std::string_view text) {
+  std::vector<std::pair<std::string, std::string>> out;
+  size_t i = 0;
+  auto bad = [&]() {
+    Fail("SelectionNamespaces property value is invalid: " + std::string(text));
+  };
+  while (true) {
+    while (i < text.size() && IsSpace(text[i])) ++i;
+    if (i >= text.size()) break;
+    if (text.substr(i, 5) != "xmlns") bad();
+    i += 5;
+    std::string prefix;
+    if (i < text.size() && text[i] == ':') {
+      size_t s = ++i;
+      while (i < text.size() && text[i] != '=' && !IsSpace(text[i])) ++i;
+      prefix = std::string(text.substr(s, i - s));
+      if (prefix.empty()) bad();
+    }
+    while (i < text.size() && IsSpace(text[i])) ++i;
+    if (i >= text.size() || text[i] != '=') bad();
+    ++i;
+    while (i < text.size() && IsSpace(text[i])) ++i;
+    if (i >= text.size() || (text[i] != '\'' && text[i] != '"')) bad();
+    char q = text[i++];
+    size_t e = text.find(q, i);
+    if (e == std::string_view::npos) bad();
+    out.emplace_back(prefix, std::string(text.substr(i, e - i)));
+    i = e + 1;
+  }
+  settings.selectionNamespaces = std::string(text);
+  settings.bindings = std::move(out);
+  xpathNsDirty = true;
+}
+
+ErrorCapture::ErrorCapture() { xmlSetStructuredErrorFunc(this, &ErrorCapture::Handler); }
+ErrorCapture::~ErrorCapture() { xmlSetStructuredErrorFunc(nullptr, nullptr); }
+
+void ErrorCapture::Handler(void* self, xmlErrorPtr e) {
+  if (!e || e->level < XML_ERR_ERROR) return;
+  XmlIssue is;
+  is.code = e->code;
+  is.line = e->line;
+  is.column = e->domain == XML_FROM_PARSER || e->domain == XML_FROM_NAMESPACE ? e->int2 : 0;
+  is.message = e->message ? e->message : "unknown error";
+  while (!is.message.empty() && IsSpace(is.message.back())) is.message.pop_back();
+  static_cast<ErrorCapture*>(self)->errors.push_back(std::move(is));
+}
+
+std::string ErrorCapture::FirstTexts(size_t max) const {
+  std::string out;
+  for (size_t i = 0; i < errors.size() && i < max; ++i) {
+    if (!out.empty()) out += "; ";
+    out += errors[i].Text();
+  }
+  return out;
+}
+
+void Fail(std::string text) { throw HostError(kXmlError, std::move(text), "XML"); }
+
+std::string Str(const xmlChar* s) { return s ? reinterpret_cast<const char*>(s) : std::string(); }
+
+std::string Serialize(xmlNodePtr n) {
+  xmlOutputBufferPtr buf = xmlAllocOutputBuffer(nullptr);
+  xmlNodeDumpOutput(buf, n->doc, n, 0, 0, "UTF-8");
+  xmlOutputBufferFlush(buf);
+  std::string out(reinterpret_cast<const char*>(xmlOutputBufferGetContent(buf)),
+                  xmlOutputBufferGetSize(buf));
+  xmlOutputBufferClose(buf);
+  return out;
+}
+
+std::vector<std::pair<std::string, std::string>> ParsePseudoAttributes(std::string_view d) {
+  std::vector<std::pair<std::string, std::string>> out;
+  size_t i = 0;
+  while (i < d.size()) {
+    while (i < d.size() && IsSpace(d[i])) ++i;
+    size_t s = i;
+    while (i < d.size() && d[i] != '=' && !IsSpace(d[i])) ++i;
+    std::string name(d.substr(s, i - s));
+    while (i < d.size() && IsSpace(d[i])) ++i;
+    if (name.empty() || i >= d.size() || d[i] != '=') break;
+    ++i;
+    while (i < d.size() && IsSpace(d[i])) ++i;
+    if (i >= d.size() || (d[i] != '"' && d[i] != '\'')) break;
+    char q = d[i++];
+    size_t e = d.find(q, i);
+    if (e == std::string_view::npos) break;
+    out.emplace_back(name, std::string(d.substr(i, e - i)));
+    i = e + 1;
+  }
+  return out;
+}
+
+std::string JoinPseudoAttributes(const std::vector<std::pair<std::string, std::string>>& attrs) {
+  std::string out;
+  for (auto& [k, v] : attrs) {
+    if (!out.empty()) out += ' ';
+    out += k + "=\"" + v + "\"";
+  }
+  return out;
+}
+
+std::string SerializeDocument(xmlDocPtr d, bool keepEncoding) {
+  std::string out;
+  for (xmlNodePtr c = d->children; c; c = c->next) {
+    if (c->type == XML_PI_NODE && Str(c->name) == "xml") {
+      std::string data = Str(c->content);
+      if (!keepEncoding) {
+        auto attrs = ParsePseudoAttributes(data);
+        std::erase_if(attrs, [](auto& a) { return a.first == "encoding"; });
+        data = JoinPseudoAttributes(attrs);
+      }
+      out += "<?xml " + data + "?>";
+    } else {
+      out += Serialize(c);
+    }
+    out += "\r\n";
+  }
+  return out;
+}
+
+}  // namespace fern::xml
+
+namespace fern {
+
+std::string XmlIssue::Text() const {
+  if (line > 0) return "line " + std::to_string(line) + ": " + message;
+  return message;
+}
+
+}  // namespace fern

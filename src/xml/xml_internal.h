@@ -1,0 +1,113 @@
+// Shared internals of the DOM layer: the document holder that owns a libxml2 tree and the
+// bookkeeping that keeps node objects and libxml2 memory in step.
+#pragma once
+
+#include <libxml/tree.h>
+#include <libxml/xmlerror.h>
+#include <libxml/xpath.h>
+
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <utility>
+#include <vector>
+
+#include "xml/xml_dom.h"
+
+namespace fern::xml {
+
+struct Settings {
+  std::string selectionNamespaces;
+  std::vector<std::pair<std::string, std::string>> bindings;  // prefix -> URI ("" = default)
+  std::string selectionLanguage = "XPath";
+  std::map<std::string, Variant, std::less<>> other;  // keyed by lower-cased name
+  bool async = true;
+  bool validateOnParse = true;
+  bool preserveWhiteSpace = false;
+  bool resolveExternals = false;
+  std::shared_ptr<XmlSchemaCache> schemas;
+};
+
+// Owns one libxml2 document and every node detached from it. doc->_private points here;
+// node->_private points to the node's XmlNode object while one exists.
+struct DocHolder : std::enable_shared_from_this<DocHolder> {
+  explicit DocHolder(xmlDocPtr d);
+  ~DocHolder();
+  DocHolder(const DocHolder&) = delete;
+  DocHolder& operator=(const DocHolder&) = delete;
+
+  // Frees the current tree and takes `d` instead (only when no node object is left).
+  void Reset(xmlDocPtr d);
+  XmlDocumentPtr Face();
+  XmlNodePtr Wrap(xmlNodePtr n);
+  // A node left the tree: it is kept until re-inserted or until nothing refers to it.
+  void AddOrphan(xmlNodePtr n) { orphans.insert(n); }
+  void Dispose(xmlNodePtr n);           // unlinked node nobody may need any more
+  void MaybeFreeOrphan(xmlNodePtr n);   // its last object went away
+  xmlXPathContextPtr XPath();
+  void SetSelectionNamespaces(std::string_view text);  // throws on bad syntax
+
+  xmlDocPtr doc;
+  Settings settings;
+  std::shared_ptr<XmlParseError> parseError;
+  std::unordered_set<xmlNodePtr> orphans;
+  std::weak_ptr<XmlDocument> face;
+  uint64_t version = 0;  // bumped by every change of structure or attributes
+  xmlXPathContextPtr xpath = nullptr;
+  bool xpathNsDirty = true;
+  std::unordered_map<std::string, xmlXPathCompExprPtr> compiled;
+};
+
+inline DocHolder* HolderOf(xmlNodePtr n) {
+  return n && n->doc ? static_cast<DocHolder*>(n->doc->_private) : nullptr;
+}
+
+inline bool IsDocNode(const xmlNode* n) {
+  return n->type == XML_DOCUMENT_NODE || n->type == XML_HTML_DOCUMENT_NODE;
+}
+
+// Visits the node, its attributes and their text, and its descendants, depth first.
+template <class F>
+void ForEachInSubtree(xmlNodePtr root, F&& f) {
+  std::vector<xmlNodePtr> stack{root};
+  while (!stack.empty()) {
+    xmlNodePtr n = stack.back();
+    stack.pop_back();
+    f(n);
+    if (n->type == XML_ENTITY_REF_NODE) continue;  // children belong to the entity
+    if (n->type == XML_ELEMENT_NODE)
+      for (xmlAttrPtr a = n->properties; a; a = a->next) stack.push_back(reinterpret_cast<xmlNodePtr>(a));
+    for (xmlNodePtr c = n->last; c; c = c->prev) stack.push_back(c);
+  }
+}
+
+bool SubtreeHasObject(xmlNodePtr root);
+
+// Collects libxml2 errors while alive (libxml2's handler is per thread; the program has one).
+class ErrorCapture {
+ public:
+  ErrorCapture();
+  ~ErrorCapture();
+  ErrorCapture(const ErrorCapture&) = delete;
+  ErrorCapture& operator=(const ErrorCapture&) = delete;
+  std::vector<XmlIssue> errors;  // level error and fatal only
+  static void Handler(void* self, xmlErrorPtr e);
+  std::string FirstTexts(size_t max) const;
+};
+
+[[noreturn]] void Fail(std::string text);
+
+std::string Str(const xmlChar* s);
+inline const xmlChar* X(const std::string& s) { return reinterpret_cast<const xmlChar*>(s.c_str()); }
+
+// Serializes one node as UTF-8 (no declaration handling).
+std::string Serialize(xmlNodePtr n);
+// The document's top-level nodes, CR LF separated; the declaration's encoding kept or dropped.
+std::string SerializeDocument(xmlDocPtr d, bool keepEncoding);
+
+// Pseudo-attributes of a declaration's data ("version="1.0" encoding="UTF-8"").
+std::vector<std::pair<std::string, std::string>> ParsePseudoAttributes(std::string_view data);
+std::string JoinPseudoAttributes(const std::vector<std::pair<std::string, std::string>>& attrs);
+
+}  // namespace fern::xml
