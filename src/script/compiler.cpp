@@ -1,0 +1,133 @@
+#include "script/compiler.h"
+
+namespace fern::script {
+
+namespace {
+
+class Resolver {
+ public:
+  explicit Resolver(Proc& proc) : proc_(proc), cls_(proc.cls) {}
+
+  void Run() {
+    for (auto& a : proc_.localArrays)
+      for (auto& d : a.second) Expr_(d.get(), false);
+    Block_(proc_.body);
+  }
+  void RunExpr(Expr* e) { Expr_(e, false); }
+
+ private:
+  void Block_(Block& b) {
+    for (auto& s : b) Stmt_(*s);
+  }
+
+  void Stmt_(Stmt& s) {
+    for (Expr* e : {s.a.get(), s.b.get(), s.c.get(), s.d.get()}) Expr_(e, false);
+    for (auto& e : s.args) Expr_(e.get(), false);
+    for (auto& e : s.conds) Expr_(e.get(), false);
+    for (auto& b : s.blocks) Block_(b);
+    for (auto& c : s.cases) {
+      for (auto& it : c.items) {
+        Expr_(it.a.get(), false);
+        Expr_(it.b.get(), false);
+      }
+      Block_(c.body);
+    }
+    for (auto& r : s.redims) {
+      Expr_(r.target.get(), false);
+      for (auto& d : r.dims) Expr_(d.get(), false);
+    }
+  }
+
+  void Expr_(Expr* e, bool callTarget) {
+    if (!e) return;
+    if (e->kind == EK::Name) {
+      Name(*e, callTarget);
+      return;
+    }
+    if (e->kind == EK::Call) {
+      Expr_(e->a.get(), e->parens);
+      for (auto& a : e->args) Expr_(a.get(), false);
+      return;
+    }
+    Expr_(e->a.get(), false);
+    Expr_(e->b.get(), false);
+    for (auto& a : e->args) Expr_(a.get(), false);
+  }
+
+  void Name(Expr& e, bool callTarget) {
+    auto it = proc_.locals.find(e.name);
+    if (it != proc_.locals.end()) {
+      e.ref = NameRef::Local;
+      e.slot = it->second;
+      return;
+    }
+    // Inside Function F, a bare F is the result; F(...) calls F again.
+    if (proc_.resultSlot >= 0 && e.name == proc_.name && !callTarget) {
+      e.ref = NameRef::Local;
+      e.slot = proc_.resultSlot;
+      return;
+    }
+    if (cls_) {
+      auto f = cls_->fieldIndex.find(e.name);
+      if (f != cls_->fieldIndex.end()) {
+        e.ref = NameRef::Field;
+        e.slot = f->second;
+        return;
+      }
+      if (cls_->methods.count(e.name) || cls_->getters.count(e.name) ||
+          cls_->letters.count(e.name) || cls_->setters.count(e.name)) {
+        e.ref = NameRef::ClassProc;
+        return;
+      }
+    }
+    e.ref = NameRef::Dynamic;
+    if (proc_.kind == ProcKind::TopLevel) return;
+    // A procedure's undeclared name is its own local unless a global of that name exists then.
+    auto im = implicit_.find(e.name);
+    if (im == implicit_.end()) im = implicit_.emplace(e.name, proc_.numLocals++).first;
+    e.slot = im->second;
+  }
+
+  Proc& proc_;
+  const ClassDef* cls_;
+  std::map<std::string, int> implicit_;
+};
+
+void ResolveProcs(std::map<std::string, std::unique_ptr<Proc>>& table) {
+  for (auto& [name, p] : table) Resolver(*p).Run();
+}
+
+}  // namespace
+
+std::vector<std::string> SplitLines(std::string_view text) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  for (size_t i = 0; i <= text.size(); ++i) {
+    if (i == text.size() || text[i] == '\n' || text[i] == '\r') {
+      lines.emplace_back(text.substr(start, i - start));
+      if (i < text.size() && text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+      start = i + 1;
+    }
+  }
+  return lines;
+}
+
+std::shared_ptr<Unit> Compile(std::string_view source, std::string_view sourceName, ParseMode mode,
+                              int& errorLine) {
+  std::shared_ptr<Unit> unit = Parse(source, mode, errorLine);
+  unit->sourceName = std::string(sourceName);
+  unit->lines = SplitLines(source);
+  Resolver top(unit->top);
+  top.Run();
+  if (unit->evalExpr) top.RunExpr(unit->evalExpr.get());
+  for (auto& p : unit->procs) Resolver(*p).Run();
+  for (auto& c : unit->classes) {
+    ResolveProcs(c->methods);
+    ResolveProcs(c->getters);
+    ResolveProcs(c->letters);
+    ResolveProcs(c->setters);
+  }
+  return unit;
+}
+
+}  // namespace fern::script

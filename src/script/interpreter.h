@@ -1,0 +1,202 @@
+// The evaluator: runs compiled Units over a table of globals, with VBScript's rules for calls,
+// by-reference arguments, default members, error trapping and the time-out. engine.h is its
+// public face.
+#pragma once
+
+#include <chrono>
+#include <deque>
+#include <memory>
+#include <span>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/dispatch.h"
+#include "script/ast.h"
+#include "script/engine.h"
+#include "script/parser.h"
+
+namespace fern::script {
+
+class ErrObject;
+
+// Thrown when the time-out expires; no On Error handler catches it.
+struct ScriptAbort {};
+
+// The fields of one instance of a script class.
+struct Instance {
+  const ClassDef* cls = nullptr;
+  std::shared_ptr<Unit> unit;  // keeps the class's code alive as long as the instance
+  std::vector<Variant> fields;
+};
+
+// A script class instance as others see it: C++ code calls its members by name like any
+// Dispatch, with by-reference arguments written back. Class_Terminate runs when the last
+// reference goes.
+class ScriptObject : public Dispatch {
+ public:
+  ScriptObject(std::shared_ptr<Instance> inst, Interpreter* interp, std::shared_ptr<bool> alive,
+               bool runTerminate);
+  ~ScriptObject() override;
+
+  Variant Invoke(std::string_view name, unsigned kind, std::span<Variant> args) override;
+  std::string TypeName() const override;
+
+  Instance& instance() { return *inst_; }
+  const std::shared_ptr<Instance>& shared() const { return inst_; }
+
+ private:
+  std::shared_ptr<Instance> inst_;
+  Interpreter* interp_;
+  std::shared_ptr<bool> alive_;  // false once the interpreter is gone
+  bool runTerminate_;
+};
+
+struct Frame {
+  const Proc* proc = nullptr;
+  Variant* locals = nullptr;
+  Instance* me = nullptr;
+  std::shared_ptr<Dispatch> meObj;
+  Frame* parent = nullptr;  // Execute/Eval inside a procedure: the caller's scope
+  bool resumeNext = false;
+  bool explicitVars = false;
+};
+
+class Interpreter {
+ public:
+  Interpreter();
+  ~Interpreter();
+
+  // --- engine.h ---
+  void AddCode(std::string_view code, std::string_view sourceName);
+  void AddObject(std::string_view name, std::shared_ptr<Dispatch> object);
+  Variant Run(std::string_view procName, std::span<Variant> args);
+  bool HasProcedure(std::string_view name) const;
+  Variant EvalText(std::string_view expression);
+  void ExecuteStatement(std::string_view code);
+  const ScriptError& Error() const { return lastError_; }
+  void ClearError() { lastError_ = ScriptError(); }
+  void Reset();
+
+  int timeoutMs = 60000;
+  bool allowUI = true;
+  Engine::ObjectFactory factory;
+  Engine::GetObjectHandler getObject;
+
+  // --- for ScriptObject ---
+  Variant InvokeMember(const std::shared_ptr<Dispatch>& self, Instance& inst, std::string_view name,
+                       unsigned kind, std::span<Variant> args, bool allowPrivate);
+  Variant EnterFromHost(const std::shared_ptr<Dispatch>& self, Instance& inst, std::string_view name,
+                        unsigned kind, std::span<Variant> args);
+  void RunTerminate(const std::shared_ptr<Instance>& inst);
+
+ private:
+  friend class ErrObject;
+  enum class Flow { Normal, ExitFor, ExitDo, ExitProc };
+
+  struct Global {
+    std::string display;
+    Variant value;
+    const Proc* proc = nullptr;
+    const ClassDef* cls = nullptr;
+    bool readOnly = false;
+  };
+
+  // What a run-time name turned out to be.
+  struct Found {
+    enum Kind { None, Var, Proc, Class, Builtin, EngineFn, Const } kind = None;
+    Variant* var = nullptr;
+    const struct Proc* proc = nullptr;
+    const struct Builtin* builtin = nullptr;
+    int engineFn = -1;
+    Variant value;
+    bool readOnly = false;
+  };
+
+  // Arguments as passed to a callee, with what each one writes back to afterwards.
+  struct ArgBuf {
+    std::vector<Variant> vals;
+    struct Back {
+      size_t index;
+      Variant* var = nullptr;        // a variable, or the array holding the element
+      std::vector<int32_t> idx;      // element of *var
+      Variant obj;                   // object whose property was passed
+      std::string member;
+      Variant before;                // the value passed, when the callee's kind is unknown
+      bool compare = false;
+    };
+    std::vector<Back> backs;
+  };
+
+  // Entry points from the host run through here: time-out, error record, deferred Reset.
+  template <typename Fn>
+  auto Guard(Fn&& fn) -> decltype(fn());
+  void RecordError(const HostError& e);
+  void Pin(int line, const Unit* unit);
+
+  std::shared_ptr<Unit> CompileOrRecord(std::string_view code, std::string_view name, ParseMode mode);
+  void Define(const std::shared_ptr<Unit>& unit);
+  void RunTop(const std::shared_ptr<Unit>& unit, Frame* parent, const Frame* scope);
+  int FindGlobal(const std::string& lower) const;
+  int AddGlobal(const std::string& lower, const std::string& display);
+  void InstallErr();
+
+  // --- statements ---
+  Flow ExecBlock(const Block& b, Frame& f);
+  Flow Exec(const Stmt& s, Frame& f);
+  Flow ExecFor(const Stmt& s, Frame& f);
+  Flow ExecForEach(const Stmt& s, Frame& f);
+  Flow ExecDo(const Stmt& s, Frame& f);
+  void ExecSelect(const Stmt& s, Frame& f, Flow& flow);
+  void ExecReDim(const Stmt& s, Frame& f, bool declare);
+  void Assign(const Expr& lhs, Variant val, bool isSet, Frame& f);
+  void Tick();
+
+  // --- expressions ---
+  Variant Eval(const Expr& e, Frame& f);
+  Variant EvalValue(const Expr& e, Frame& f);
+  Variant Binary(const Expr& e, Frame& f);
+  Variant Apply(const Expr& target, const std::vector<ExprP>* args, Frame& f);
+  Variant CallName(const Expr& e, const std::vector<ExprP>* args, Frame& f);
+  Variant CallMember(const Expr& e, const std::vector<ExprP>* args, Frame& f);
+  Variant Index(Variant& v, const std::vector<ExprP>* args, Frame& f, const Expr& at);
+  Variant NewObject(const Expr& e);
+  Variant CallEngineFn(int fn, const std::vector<ExprP>* args, Frame& f);
+  Variant CallBuiltin(const Builtin& b, const std::vector<ExprP>* args, Frame& f);
+  Found Lookup(const Expr& e, Frame& f);
+  // The variable a Name stands for, created when undeclared (error 500 under Option
+  // Explicit); nullptr when the name is a procedure, function or constant.
+  Variant* VarRef(const Expr& e, Frame& f, bool* readOnly = nullptr);
+  std::vector<int32_t> Indices(const std::vector<ExprP>& args, Frame& f);
+  Variant BaseObject(const Expr& e, Frame& f);
+
+  void BuildArgs(const std::vector<ExprP>* args, Frame& f, ArgBuf& buf, const Proc* known);
+  void WriteBack(ArgBuf& buf);
+  Variant CallProc(const Proc& p, const std::shared_ptr<Dispatch>& meObj, Instance* me,
+                   std::span<Variant> args);
+  Variant CallKnown(const Proc& p, const std::shared_ptr<Dispatch>& meObj, Instance* me,
+                    const std::vector<ExprP>* args, Frame& f);
+  const Proc* ClassProcFor(const ClassDef& c, const std::string& lower, unsigned kind) const;
+
+  // --- globals and state ---
+  std::deque<Global> globals_;
+  std::unordered_map<std::string, int> globalIndex_;
+  std::vector<std::shared_ptr<Unit>> units_;
+  std::shared_ptr<ErrObject> err_;
+  std::shared_ptr<bool> alive_;
+  ScriptError lastError_;
+
+  int entries_ = 0;      // host calls in progress
+  int depth_ = 0;        // procedure calls in progress
+  bool resetPending_ = false;
+  uint32_t ticks_ = 0;
+  std::chrono::steady_clock::time_point deadline_{};
+  bool hasDeadline_ = false;
+  // Where the error now unwinding happened (its innermost statement).
+  bool errPinned_ = false;
+  int errLine_ = 0;
+  std::string errSourceName_;
+  std::string errText_;
+};
+
+}  // namespace fern::script
