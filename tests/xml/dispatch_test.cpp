@@ -1,0 +1,59 @@
+#include <gtest/gtest.h>
+
+#include "platform/host_error.h"
+#include "xml/xml_dom.h"
+
+using namespace fern;
+
+namespace {
+
+Variant Call(const Variant& target, std::string_view name, std::vector<Variant> args = {},
+             unsigned kind = kMethod | kPropGet) {
+  return CallByName(target, name, kind, std::move(args));
+}
+
+}  // namespace
+
+TEST(XmlDispatch, ScriptStyleDocumentWork) {
+  Variant doc(CreateXmlObject("MSXML2.DOMDocument.4.0"));
+  ASSERT_TRUE(doc.IsObject());
+  EXPECT_EQ(doc.obj()->TypeName(), "DOMDocument");
+  Call(doc, "async", {Variant(false)}, kPropLet);
+  EXPECT_FALSE(Call(doc, "async").boolVal());
+  EXPECT_TRUE(Call(doc, "loadXML", {Variant("<r><a k='1'>x</a><a k='2'>y</a></r>")}).boolVal());
+  Call(doc, "setProperty", {Variant("SelectionLanguage"), Variant("XPath")});
+
+  Variant list = Call(doc, "selectNodes", {Variant("//a")});
+  EXPECT_EQ(Call(list, "length").longVal(), 2);
+  Variant second = Call(list, "", {Variant(int32_t{1})});  // default member: item
+  EXPECT_EQ(Call(second, "getAttribute", {Variant("k")}).str(), "2");
+  EXPECT_TRUE(Call(second, "getAttribute", {Variant("none")}).IsNull());
+  std::vector<Variant> each;
+  ASSERT_TRUE(list.obj()->Enumerate(each));
+  EXPECT_EQ(each.size(), 2u);
+
+  Call(second, "text", {Variant("a & b")}, kPropLet);
+  Variant root = Call(doc, "documentElement");
+  Variant el = Call(doc, "createNode", {Variant(int32_t{1}), Variant("imo:x"), Variant("urn:imo")});
+  Call(root, "appendChild", {el});
+  EXPECT_EQ(Call(root, "xml").str(),
+            "<r><a k=\"1\">x</a><a k=\"2\">a &amp; b</a><imo:x xmlns:imo=\"urn:imo\"/></r>");
+  EXPECT_EQ(Call(el, "baseName").str(), "x");
+  EXPECT_EQ(Call(Call(el, "parentNode"), "nodeName").str(), "r");
+  EXPECT_TRUE(Call(root, "selectSingleNode", {Variant("zz")}).IsNothing());
+
+  Variant attrs = Call(Call(list, "item", {Variant(int32_t{0})}), "attributes");
+  EXPECT_EQ(Call(Call(attrs, "getNamedItem", {Variant("k")}), "value").str(), "1");
+  EXPECT_THROW(Call(doc, "noSuchMember"), HostError);
+}
+
+TEST(XmlDispatch, ParseErrorMembers) {
+  Variant doc(CreateXmlObject("Microsoft.XMLDOM"));
+  EXPECT_FALSE(Call(doc, "loadXML", {Variant("<a>\n<b></a>")}).boolVal());
+  Variant pe = Call(doc, "parseError");
+  EXPECT_NE(Call(pe, "errorCode").longVal(), 0);
+  EXPECT_EQ(Call(pe, "line").longVal(), 2);
+  EXPECT_FALSE(Call(pe, "reason").str().empty());
+  EXPECT_EQ(Call(pe, "srcText").str(), "<b></a>");
+  EXPECT_EQ(CreateXmlObject("Scripting.Dictionary"), nullptr);
+}
