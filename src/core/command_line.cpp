@@ -1,0 +1,82 @@
+#include "core/command_line.h"
+
+#include "platform/dispatch.h"
+#include "platform/vb.h"
+
+namespace fern {
+
+namespace {
+
+constexpr std::string_view kSwitches[] = {"/USERKV", "/PATHKV", "/SCOPE", "/PORTAL",
+                                          "/NOTCLOSEONERROR"};
+
+bool IsKnownSwitch(std::string_view arg) {
+  for (std::string_view s : kSwitches)
+    if (NameIs(arg, s)) return true;
+  return false;
+}
+
+std::string TrimBlanks(std::string_view s) {
+  size_t b = s.find_first_not_of(' ');
+  if (b == std::string_view::npos) return {};
+  size_t e = s.find_last_not_of(' ');
+  return std::string(s.substr(b, e - b + 1));
+}
+
+// The host's rule on one line: find the switch, cut at the next "/" after its slash, split at
+// single blanks and take the second piece. `original` has the same byte positions as `upper`
+// (upper-casing keeps UTF-8 lengths for the letters we fold) and supplies /PATHKV's case.
+std::string SingleLineValue(const std::string& original, std::string_view sw, bool keepCase) {
+  std::string upper = vb::UCase(original);
+  const std::string& src = (keepCase && upper.size() == original.size()) ? original : upper;
+  size_t pos = upper.find(sw);
+  if (pos == std::string::npos) return {};
+  std::string_view rest(src);
+  rest = rest.substr(pos + 1);
+  size_t slash = rest.find('/');
+  if (slash != std::string_view::npos) rest = rest.substr(0, slash);
+  size_t blank = rest.find(' ');
+  if (blank == std::string_view::npos) return {};
+  rest = rest.substr(blank + 1);
+  size_t next = rest.find(' ');
+  if (next != std::string_view::npos) rest = rest.substr(0, next);
+  return TrimBlanks(rest);
+}
+
+}  // namespace
+
+CommandLine CommandLine::FromArgs(int argc, const char* const* argv) {
+  std::vector<std::string> args;
+  for (int i = 1; i < argc; ++i) args.emplace_back(argv[i] ? argv[i] : "");
+  return FromArgs(std::move(args));
+}
+
+CommandLine CommandLine::FromArgs(std::vector<std::string> args) {
+  CommandLine cl;
+  // A single argument that starts with a switch and holds a blank is a whole Windows-style line.
+  if (args.size() == 1 && !args[0].empty() && args[0][0] == '/' &&
+      args[0].find(' ') != std::string::npos) {
+    size_t blank = args[0].find(' ');
+    if (IsKnownSwitch(std::string_view(args[0]).substr(0, blank))) cl.singleLine_ = true;
+  }
+  cl.args_ = std::move(args);
+  return cl;
+}
+
+std::string CommandLine::GetCommandSwitch(std::string_view upperSwitch) const {
+  bool keepCase = NameIs(upperSwitch, "/PATHKV");
+  if (singleLine_) return SingleLineValue(args_[0], vb::UCase(upperSwitch), keepCase);
+  for (size_t i = 0; i < args_.size(); ++i) {
+    if (!NameIs(args_[i], upperSwitch)) continue;
+    if (i + 1 >= args_.size() || IsKnownSwitch(args_[i + 1])) return {};
+    std::string value = TrimBlanks(args_[i + 1]);
+    return keepCase ? value : vb::UCase(value);
+  }
+  return {};
+}
+
+std::string CommandLine::WithBlanks(std::string_view value) {
+  return vb::Replace(value, "§", " ");
+}
+
+}  // namespace fern
