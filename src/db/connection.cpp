@@ -5,6 +5,7 @@
 
 #include <cctype>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 
 #include "db/german_text.h"
@@ -120,60 +121,73 @@ Conv ConvFor(int type) {
   }
 }
 
-Variant ReadText(sqlite3_stmt* s, int i) {
+// Values are built in place in the row: a recordset load makes a million of them.
+void AppendText(std::vector<Variant>& out, sqlite3_stmt* s, int i) {
   const char* t = reinterpret_cast<const char*>(sqlite3_column_text(s, i));
-  return Variant(std::string_view(t ? t : "", static_cast<size_t>(sqlite3_column_bytes(s, i))));
+  out.emplace_back(std::string_view(t ? t : "", static_cast<size_t>(sqlite3_column_bytes(s, i))));
 }
 
-Variant ReadNatural(sqlite3_stmt* s, int i, int storage) {
+void AppendWhole(std::vector<Variant>& out, int64_t v) {
+  if (v >= INT32_MIN && v <= INT32_MAX)
+    out.emplace_back(static_cast<int32_t>(v));
+  else
+    out.emplace_back(static_cast<double>(v));
+}
+
+void AppendNatural(std::vector<Variant>& out, sqlite3_stmt* s, int i, int storage) {
   switch (storage) {
-    case SQLITE_INTEGER: return Variant::Whole(sqlite3_column_int64(s, i));
-    case SQLITE_FLOAT: return Variant(sqlite3_column_double(s, i));
+    case SQLITE_INTEGER: return AppendWhole(out, sqlite3_column_int64(s, i));
+    case SQLITE_FLOAT: out.emplace_back(sqlite3_column_double(s, i)); return;
     case SQLITE_BLOB: {
       const char* b = static_cast<const char*>(sqlite3_column_blob(s, i));
-      return Variant(std::string_view(b ? b : "", static_cast<size_t>(sqlite3_column_bytes(s, i))));
+      out.emplace_back(std::string_view(b ? b : "", static_cast<size_t>(sqlite3_column_bytes(s, i))));
+      return;
     }
-    default: return ReadText(s, i);
+    default: return AppendText(out, s, i);
   }
 }
 
-Variant ReadValue(sqlite3_stmt* s, int i, Conv conv) {
+void AppendValue(std::vector<Variant>& out, sqlite3_stmt* s, int i, Conv conv) {
   int storage = sqlite3_column_type(s, i);
-  if (storage == SQLITE_NULL) return Variant::Null();
+  if (storage == SQLITE_NULL) {
+    out.push_back(Variant::Null());
+    return;
+  }
+  bool number = storage == SQLITE_INTEGER || storage == SQLITE_FLOAT;
   switch (conv) {
     case Conv::Byte:
       if (storage == SQLITE_INTEGER) {
         int64_t v = sqlite3_column_int64(s, i);
-        if (v >= 0 && v <= 255) return Variant::Byte(static_cast<uint8_t>(v));
+        if (v >= 0 && v <= 255) return out.push_back(Variant::Byte(static_cast<uint8_t>(v)));
       }
       break;
     case Conv::Boolean:
-      if (storage == SQLITE_INTEGER || storage == SQLITE_FLOAT) return Variant(sqlite3_column_double(s, i) != 0);
+      if (number) return out.emplace_back(sqlite3_column_double(s, i) != 0), void();
       break;
     case Conv::Double:
-      if (storage == SQLITE_INTEGER || storage == SQLITE_FLOAT) return Variant(sqlite3_column_double(s, i));
+      if (number) return out.emplace_back(sqlite3_column_double(s, i)), void();
       break;
     case Conv::Currency:
-      if (storage == SQLITE_INTEGER || storage == SQLITE_FLOAT)
-        return Variant::Currency(std::llround(sqlite3_column_double(s, i) * 10000.0));
+      if (number) return out.push_back(Variant::Currency(std::llround(sqlite3_column_double(s, i) * 10000.0)));
       break;
     case Conv::Date:
       if (storage == SQLITE_TEXT) {
         const char* t = reinterpret_cast<const char*>(sqlite3_column_text(s, i));
         double d;
-        if (IsoToDate(std::string_view(t, static_cast<size_t>(sqlite3_column_bytes(s, i))), d)) return Variant::Date(d);
-      } else if (storage == SQLITE_FLOAT || storage == SQLITE_INTEGER) {
-        return Variant::Date(sqlite3_column_double(s, i));
+        if (IsoToDate(std::string_view(t, static_cast<size_t>(sqlite3_column_bytes(s, i))), d))
+          return out.push_back(Variant::Date(d));
+      } else if (number) {
+        return out.push_back(Variant::Date(sqlite3_column_double(s, i)));
       }
       break;
     case Conv::Text:
-      if (storage == SQLITE_TEXT) return ReadText(s, i);
+      if (storage == SQLITE_TEXT) return AppendText(out, s, i);
       break;
     case Conv::Long:
     case Conv::Natural:
       break;
   }
-  return ReadNatural(s, i, storage);
+  AppendNatural(out, s, i, storage);
 }
 
 int TypeFromStorage(int storage) {
@@ -319,7 +333,8 @@ std::unique_ptr<Connection> Connection::OpenImpl(const std::string& path, bool c
   // The write-protect bits count even where the process could write anyway (root).
   if (exists && (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) fail("the file is read-only");
   sqlite3* raw = nullptr;
-  int flags = SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0);
+  // One thread uses a connection, so SQLite need not lock around every column read.
+  int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX | (create ? SQLITE_OPEN_CREATE : 0);
   int rc = sqlite3_open_v2(path.c_str(), &raw, flags, nullptr);
   std::unique_ptr<Connection> conn(new Connection(path, raw));
   if (rc != SQLITE_OK) fail(raw ? sqlite3_errmsg(raw) : sqlite3_errstr(rc));
@@ -454,7 +469,7 @@ std::shared_ptr<Recordset> Connection::QueryStatement(const SqlStatement& st) {
           undecided[static_cast<size_t>(i)] = false;
         }
       }
-      row.push_back(ReadValue(g.s, i, conv[static_cast<size_t>(i)]));
+      AppendValue(row, g.s, i, conv[static_cast<size_t>(i)]);
     }
     rs->LoadRow(std::move(row));
     row = std::vector<Variant>();
