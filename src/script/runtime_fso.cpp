@@ -286,7 +286,8 @@ class TextStream : public Dispatch {
   void Write(std::string_view utf8) {
     if (iomode_ == 1 || closed_) Raise(kBadFileMode, text_);
     Put(EncodeText(utf8, enc_));
-    for (char32_t c : ToU32(utf8)) Advance(c, 0);
+    std::u32string chars = ToU32(utf8);
+    for (size_t i = 0; i < chars.size(); ++i) Advance(chars[i], i + 1 < chars.size() ? chars[i + 1] : 0);
   }
   void NeedReading() {
     if (iomode_ != 1 || closed_) Raise(kBadFileMode, text_);
