@@ -284,7 +284,9 @@ class XmlDocument : public XmlNode {
 
   std::shared_ptr<XmlSchemaCache> schemas() const;
   void setSchemas(std::shared_ptr<XmlSchemaCache> cache);
-  // Validates against the attached schemas; the result has errorCode 0 when valid.
+  // Validates the tree as it stands against the attached schemas; errorCode 0 when valid. An
+  // element made with a prefixed name but no namespace URI is in no namespace until the document
+  // is written and read again, so validate what was saved.
   std::shared_ptr<XmlParseError> validate();
 
   Variant Invoke(std::string_view name, unsigned kind, std::span<Variant> args) override;

@@ -12,6 +12,7 @@ DocHolder::DocHolder(xmlDocPtr d) : doc(d) { doc->_private = this; }
 
 DocHolder::~DocHolder() {
   for (xmlNodePtr n : orphans) xmlFreeNode(n);
+  for (xmlNsPtr ns : looseNs) xmlFreeNs(ns);
   if (xpath) xmlXPathFreeContext(xpath);
   for (auto& [k, c] : compiled) xmlXPathFreeCompExpr(c);
   xmlFreeDoc(doc);
@@ -20,12 +21,13 @@ DocHolder::~DocHolder() {
 void DocHolder::Reset(xmlDocPtr d) {
   for (xmlNodePtr n : orphans) xmlFreeNode(n);
   orphans.clear();
+  for (xmlNsPtr ns : looseNs) xmlFreeNs(ns);
+  looseNs.clear();
   if (xpath) xmlXPathFreeContext(xpath);
   xpath = nullptr;
   xmlFreeDoc(doc);
   doc = d;
   doc->_private = this;
-  ++version;
 }
 
 XmlDocumentPtr DocHolder::Face() {
@@ -54,6 +56,12 @@ bool SubtreeHasObject(xmlNodePtr root) {
 void DocHolder::Dispose(xmlNodePtr n) {
   if (SubtreeHasObject(n)) {
     if (n->type == XML_ELEMENT_NODE) xmlDOMWrapReconcileNamespaces(nullptr, n, 0);
+    if (n->type == XML_ATTRIBUTE_NODE && n->ns) {
+      // The declaration stays with the element; the detached attribute gets a copy of its own.
+      xmlNsPtr copy = xmlNewNs(nullptr, n->ns->href, n->ns->prefix);
+      looseNs.push_back(copy);
+      n->ns = copy;
+    }
     orphans.insert(n);
   } else {
     xmlFreeNode(n);
@@ -121,8 +129,11 @@ void DocHolder::SetSelectionNamespaces(std::string_view text) {
   xpathNsDirty = true;
 }
 
-ErrorCapture::ErrorCapture() { xmlSetStructuredErrorFunc(this, &ErrorCapture::Handler); }
-ErrorCapture::~ErrorCapture() { xmlSetStructuredErrorFunc(nullptr, nullptr); }
+ErrorCapture::ErrorCapture()
+    : previous_(xmlStructuredError), previousContext_(xmlStructuredErrorContext) {
+  xmlSetStructuredErrorFunc(this, &ErrorCapture::Handler);
+}
+ErrorCapture::~ErrorCapture() { xmlSetStructuredErrorFunc(previousContext_, previous_); }
 
 void ErrorCapture::Handler(void* self, xmlErrorPtr e) {
   if (!e || e->level < XML_ERR_ERROR) return;

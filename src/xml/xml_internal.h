@@ -52,8 +52,8 @@ struct DocHolder : std::enable_shared_from_this<DocHolder> {
   Settings settings;
   std::shared_ptr<XmlParseError> parseError;
   std::unordered_set<xmlNodePtr> orphans;
+  std::vector<xmlNsPtr> looseNs;  // namespaces of detached attributes
   std::weak_ptr<XmlDocument> face;
-  uint64_t version = 0;  // bumped by every change of structure or attributes
   xmlXPathContextPtr xpath = nullptr;
   bool xpathNsDirty = true;
   std::unordered_map<std::string, xmlXPathCompExprPtr> compiled;
@@ -94,6 +94,10 @@ class ErrorCapture {
   std::vector<XmlIssue> errors;  // level error and fatal only
   static void Handler(void* self, xmlErrorPtr e);
   std::string FirstTexts(size_t max) const;
+
+ private:
+  xmlStructuredErrorFunc previous_;
+  void* previousContext_;
 };
 
 [[noreturn]] void Fail(std::string text);

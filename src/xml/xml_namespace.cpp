@@ -31,9 +31,6 @@ void UnlinkNsDef(xmlNodePtr e, xmlNsPtr ns) {
   xmlFreeNs(ns);
 }
 
-void Touch(XmlDocument& doc) {
-  if (auto* h = static_cast<xml::DocHolder*>(doc.rawDoc()->_private)) ++h->version;
-}
 
 }  // namespace
 
@@ -90,7 +87,6 @@ void MoveNamespaceToDefault(XmlDocument& doc, std::string_view uri) {
     for (xmlNodePtr c = e->last; c; c = c->prev)
       if (c->type == XML_ELEMENT_NODE) stack.push_back({c, defIsUri});
   }
-  Touch(doc);
 }
 
 void MoveNamespaceToPrefix(XmlDocument& doc, std::string_view uri, std::string_view prefix) {
@@ -131,7 +127,6 @@ void MoveNamespaceToPrefix(XmlDocument& doc, std::string_view uri, std::string_v
       UnlinkNsDef(e, ns);
     }
   }
-  Touch(doc);
 }
 
 void RemoveNamespace(XmlDocument& doc, std::string_view uri) {
@@ -150,7 +145,6 @@ void RemoveNamespace(XmlDocument& doc, std::string_view uri) {
   });
   Repoint(root, map);
   for (auto& [e, ns] : defs) UnlinkNsDef(e, ns);
-  Touch(doc);
 }
 
 void DropUnusedNamespaceDeclarations(XmlNode& node) {
@@ -169,7 +163,6 @@ void DropUnusedNamespaceDeclarations(XmlNode& node) {
       // xmlns="" is in use whenever it keeps an unqualified element out of a default namespace.
       if (!used.count(ns) && !(!ns->prefix && !(ns->href && ns->href[0]))) UnlinkNsDef(e, ns);
     }
-  if (auto* h = xml::HolderOf(top)) ++h->version;
 }
 
 }  // namespace fern

@@ -265,7 +265,6 @@ void XmlNode::setText(std::string_view value) {
     default:
       Fail("This operation can not be performed with a node of type " + nodeTypeString() + ".");
   }
-  ++holder_->version;
 }
 
 std::string XmlNode::xml() const {
@@ -325,7 +324,6 @@ std::optional<std::string> XmlNode::getAttribute(std::string_view name) const {
 void XmlNode::setAttribute(std::string_view name, std::string_view value) {
   if (IsXmlDecl(node_)) {
     SetPiPseudo(node_, name, value);
-    ++holder_->version;
     return;
   }
   if (node_->type != XML_ELEMENT_NODE)
@@ -352,7 +350,6 @@ void XmlNode::setAttribute(std::string_view name, std::string_view value) {
       if (added && prefix.empty() && !node_->ns && Str(node_->name).find(':') == std::string::npos)
         node_->ns = added;
     }
-    ++holder_->version;
     return;
   }
   xmlAttrPtr a = FindAttr(node_, name);
@@ -363,7 +360,6 @@ void XmlNode::setAttribute(std::string_view name, std::string_view value) {
            : xmlNewNsProp(node_, nullptr, X(std::string(name)), nullptr);
   }
   ReplaceWithText(*holder_, reinterpret_cast<xmlNodePtr>(a), v);
-  ++holder_->version;
 }
 
 void XmlNode::removeAttribute(std::string_view name) {
@@ -378,7 +374,6 @@ void XmlNode::removeAttribute(std::string_view name) {
       (prev ? prev->next : node_->nsDef) = ns->next;
       ns->next = nullptr;
       xmlFreeNs(ns);
-      ++holder_->version;
       return;
     }
     return;
@@ -386,7 +381,6 @@ void XmlNode::removeAttribute(std::string_view name) {
   if (xmlAttrPtr a = FindAttr(node_, name)) {
     xmlUnlinkNode(reinterpret_cast<xmlNodePtr>(a));
     holder_->Dispose(reinterpret_cast<xmlNodePtr>(a));
-    ++holder_->version;
   }
 }
 
@@ -462,7 +456,6 @@ XmlNodePtr XmlNode::insertBefore(const XmlNodePtr& newChild, const XmlNodePtr& r
   std::shared_ptr<DocHolder> src = newChild->holder_;  // kept alive to the end
   if (n->parent) {
     xmlUnlinkNode(n);
-    ++src->version;
   } else {
     src->orphans.erase(n);
   }
@@ -495,7 +488,6 @@ XmlNodePtr XmlNode::insertBefore(const XmlNodePtr& newChild, const XmlNodePtr& r
       if (def && def->href && def->href[0]) xmlNewNs(n, BAD_CAST "", nullptr);
     }
   }
-  ++holder_->version;
   return newChild;
 }
 
@@ -507,7 +499,6 @@ XmlNodePtr XmlNode::removeChild(const XmlNodePtr& child) {
   xmlUnlinkNode(c);
   if (c->type == XML_ELEMENT_NODE) xmlDOMWrapReconcileNamespaces(nullptr, c, 0);
   holder_->AddOrphan(c);
-  ++holder_->version;
   return child;
 }
 

@@ -249,6 +249,27 @@ TEST(XmlMemory, NodesOutliveTheirDocumentObjectAndDetachedNodesStayUsable) {
   EXPECT_EQ(b->xml(), "<p:b xmlns:p=\"urn:p\"><p:c/></p:b>");
 }
 
+TEST(XmlMemory, DetachedAttributeKeepsItsNamespaceAfterItsElementIsGone) {
+  auto doc = Parse("<r><p:a xmlns:p=\"urn:p\" p:k=\"v\"/></r>");
+  auto r = doc->documentElement();
+  auto k = r->firstChild()->attributes()->getNamedItem("p:k");
+  r->firstChild()->removeAttribute("p:k");
+  r->removeChild(r->firstChild());  // nothing holds the element any more: it is freed
+  EXPECT_EQ(k->namespaceURI(), "urn:p");
+  EXPECT_EQ(k->xml(), "p:k=\"v\"");
+}
+
+TEST(XmlMemory, NodeTakenFromAnotherDocumentsTree) {
+  auto target = Parse("<t xmlns:p=\"urn:p\"/>");
+  {
+    auto source = Parse("<p:s xmlns:p=\"urn:p\" xmlns:q=\"urn:q\"><p:a q:k=\"1\"><q:b/></p:a></p:s>");
+    target->documentElement()->appendChild(source->documentElement()->firstChild());
+    EXPECT_EQ(source->documentElement()->xml(), "<p:s xmlns:p=\"urn:p\" xmlns:q=\"urn:q\"/>");
+  }
+  EXPECT_EQ(target->documentElement()->xml(),
+            "<t xmlns:p=\"urn:p\"><p:a xmlns:q=\"urn:q\" q:k=\"1\"><q:b/></p:a></t>");
+}
+
 TEST(XmlMemory, LoadingAgainKeepsOldNodesAlive) {
   auto doc = Parse("<a><b>old</b></a>");
   auto b = doc->documentElement()->firstChild();
