@@ -546,6 +546,9 @@ Interpreter::Flow Interpreter::ExecBlock(const Block& b, Frame& f) {
       }
       if (!errPinned_) Pin(s.line, f.proc->unit);
       throw;
+    } catch (const ScriptAbort&) {
+      if (!errPinned_) Pin(s.line, f.proc->unit);
+      throw;
     } catch (const std::exception& ex) {
       HostError e = AsHostError(ex);
       if (f.resumeNext) {
@@ -976,8 +979,25 @@ Variant Interpreter::CallMember(const Expr& e, const std::vector<ExprP>* args, F
   ArgBuf buf;
   BuildArgs(args, f, buf, nullptr);
   Variant r;
-  if (e.a->kind == EK::Me) r = InvokeMember(f.meObj, *f.me, e.display, kGet, buf.vals, true);
-  else r = base.obj()->Invoke(e.display, kGet, buf.vals);
+  if (e.a->kind == EK::Me) {
+    r = InvokeMember(f.meObj, *f.me, e.display, kGet, buf.vals, true);
+  } else {
+    try {
+      r = base.obj()->Invoke(e.display, kGet, buf.vals);
+    } catch (const HostError& err) {
+      // obj.Items(0) where Items takes no arguments: the arguments go to what it returns.
+      if (err.number() != kErrWrongArgs || buf.vals.empty()) throw;
+      Variant inner = base.obj()->Invoke(e.display, kGet, {});
+      if (inner.IsArray()) {
+        std::vector<int32_t> idx;
+        for (const Variant& v : buf.vals) idx.push_back(ToIndex(DefaultValue(v)));
+        return inner.arr().At(idx);
+      }
+      if (!inner.IsObject()) throw;
+      if (!inner.obj()) Throw(kErrObjectNotSet);
+      r = inner.obj()->Invoke("", kGet, buf.vals);
+    }
+  }
   WriteBack(buf);
   return r;
 }
