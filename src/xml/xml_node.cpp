@@ -460,7 +460,8 @@ XmlNodePtr XmlNode::insertBefore(const XmlNodePtr& newChild, const XmlNodePtr& r
     src->orphans.erase(n);
   }
   if (src != holder_) {
-    xmlDOMWrapAdoptNode(nullptr, src->doc, n, holder_->doc, toDoc ? nullptr : p, 0);
+    xmlDOMWrapAdoptNode(nullptr, src->doc, n, holder_->doc,
+                        p->type == XML_ELEMENT_NODE ? p : nullptr, 0);
     xml::ForEachInSubtree(n, [&](xmlNodePtr x) {
       if (x->_private) static_cast<XmlNode*>(x->_private)->holder_ = holder_;
     });
@@ -507,8 +508,16 @@ XmlNodePtr XmlNode::replaceChild(const XmlNodePtr& newChild, const XmlNodePtr& o
     throw HostError(err::kObjectNotSet, "Object variable or With block variable not set");
   if (oldChild->node_->parent != node_) Fail("The node to be replaced is not a child of this node.");
   if (newChild == oldChild) return oldChild;
-  insertBefore(newChild, oldChild);
-  return removeChild(oldChild);
+  // Out first, so a document's root element can be replaced by another element.
+  XmlNodePtr next = holder_->Wrap(oldChild->node_->next);
+  removeChild(oldChild);
+  try {
+    insertBefore(newChild, next);
+  } catch (...) {
+    insertBefore(oldChild, next);
+    throw;
+  }
+  return oldChild;
 }
 
 XmlNodePtr XmlNode::cloneNode(bool deep) const {
@@ -529,17 +538,15 @@ XmlNodePtr XmlNode::cloneNode(bool deep) const {
 namespace {
 
 xmlXPathObjectPtr EvalXPath(DocHolder& h, xmlNodePtr ctxNode, std::string_view expr,
-                            const XPathVars& vars, bool first) {
-  std::string key = (first ? "1:" : "0:") + std::string(expr);
+                            const XPathVars& vars) {
+  std::string key(expr);
   xml::ErrorCapture cap;
   xmlXPathContextPtr ctx = h.XPath();
   xmlXPathCompExprPtr comp;
   if (auto it = h.compiled.find(key); it != h.compiled.end()) {
     comp = it->second;
   } else {
-    // "(e)[1]" lets libxml2 stop at the first hit instead of collecting every match.
-    std::string text = first ? "(" + std::string(expr) + ")[1]" : std::string(expr);
-    comp = xmlXPathCtxtCompile(ctx, X(text));
+    comp = xmlXPathCtxtCompile(ctx, X(key));
     if (!comp) Fail("Invalid XPath expression '" + std::string(expr) + "': " + cap.FirstTexts(1));
     if (h.compiled.size() > 2000) {
       for (auto& [k, c] : h.compiled) xmlXPathFreeCompExpr(c);
@@ -565,7 +572,7 @@ xmlXPathObjectPtr EvalXPath(DocHolder& h, xmlNodePtr ctxNode, std::string_view e
 
 XmlNodeListPtr XmlNode::selectNodes(std::string_view xpath, const XPathVars& vars) {
   std::shared_ptr<DocHolder> h = holder_;
-  xmlXPathObjectPtr res = EvalXPath(*h, node_, xpath, vars, false);
+  xmlXPathObjectPtr res = EvalXPath(*h, node_, xpath, vars);
   std::vector<XmlNodePtr> items;
   if (xmlNodeSetPtr set = res->nodesetval) {
     items.reserve(set->nodeNr);
@@ -578,7 +585,7 @@ XmlNodeListPtr XmlNode::selectNodes(std::string_view xpath, const XPathVars& var
 
 XmlNodePtr XmlNode::selectSingleNode(std::string_view xpath, const XPathVars& vars) {
   std::shared_ptr<DocHolder> h = holder_;
-  xmlXPathObjectPtr res = EvalXPath(*h, node_, xpath, vars, true);
+  xmlXPathObjectPtr res = EvalXPath(*h, node_, xpath, vars);
   XmlNodePtr out;
   if (xmlNodeSetPtr set = res->nodesetval)
     for (int i = 0; i < set->nodeNr && !out; ++i)

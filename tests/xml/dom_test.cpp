@@ -137,6 +137,16 @@ TEST(XmlTree, InsertRemoveReplaceAndSiblings) {
   EXPECT_EQ(t2->nodeValue().str(), "u");
 }
 
+TEST(XmlTree, DocumentElementReplacedAndFailedReplaceKeepsTheOld) {
+  auto doc = Parse("<?xml version=\"1.0\"?><!--c--><old/>");
+  doc->setDocumentElement(doc->createElement("new"));
+  EXPECT_EQ(doc->xml(), "<?xml version=\"1.0\"?>\r\n<!--c-->\r\n<new/>\r\n");
+  auto r = doc->documentElement();
+  r->appendChild(doc->createElement("a"));
+  EXPECT_THROW(r->replaceChild(r, r->firstChild()), HostError);  // an ancestor cannot move below
+  EXPECT_EQ(r->xml(), "<new><a/></new>");
+}
+
 TEST(XmlTree, MisuseIsRefused) {
   auto doc = Parse("<r><a><b/></a></r>");
   auto r = doc->documentElement();
