@@ -12,21 +12,21 @@ namespace fern::db {
 namespace {
 
 [[noreturn]] void NoCurrentRecord() {
-  throw HostError(err::kNoCurrentRecord,
+  throw HostError(dberr::kNoCurrentRecord,
                   "Either BOF or EOF is True, or the current record has been deleted. Requested "
                   "operation requires a current record.",
                   "Recordset");
 }
 
 [[noreturn]] void NotFound(std::string_view what) {
-  throw HostError(err::kItemNotFound,
+  throw HostError(dberr::kItemNotFound,
                   "Item cannot be found in the collection corresponding to the requested name "
                   "or ordinal: " + std::string(what),
                   "Recordset");
 }
 
 [[noreturn]] void BadArgument(std::string_view what) {
-  throw HostError(err::kArgument,
+  throw HostError(dberr::kArgument,
                   "Arguments are of the wrong type, are out of acceptable range, or are in "
                   "conflict with one another: " + std::string(what),
                   "Recordset");
@@ -47,23 +47,120 @@ std::shared_ptr<Recordset> Recordset::Create(std::vector<FieldInfo> fields) {
   return std::make_shared<Recordset>(std::move(fields));
 }
 
-Recordset::Recordset(std::vector<FieldInfo> fields) : fields_(std::move(fields)) {
+Recordset::Recordset(std::vector<FieldInfo> fields)
+    : fields_(std::move(fields)), cache_(fields_.size()), cacheStamp_(fields_.size(), 0) {
   for (size_t i = 0; i < fields_.size(); ++i) byName_.emplace(FoldKey(fields_[i].name), i);
 }
 
 Recordset::~Recordset() = default;
 
+// Reads a row's fields for criteria, one scratch Variant per field.
+class RowAccess final : public FieldSource {
+ public:
+  explicit RowAccess(const Recordset& rs) : rs_(rs), scratch_(rs.fields_.size()) {}
+  void SetRow(size_t row) { row_ = row; }
+  const Variant& Get(size_t field) const override { return rs_.CellValue(row_, field, scratch_[field]); }
+
+ private:
+  const Recordset& rs_;
+  size_t row_ = 0;
+  mutable std::vector<Variant> scratch_;
+};
+
 void Recordset::LoadRow(std::vector<Variant> values) {
   values.resize(fields_.size());
-  rows_.push_back(Row{std::move(values), RowState::Unchanged, false, nullptr});
+  Row row;
+  row.values = std::make_unique<std::vector<Variant>>(std::move(values));
+  rows_.push_back(std::move(row));
   view_.push_back(static_cast<uint32_t>(rows_.size() - 1));
+}
+
+void Recordset::PushCell(VType t, uint32_t len, int64_t bits) {
+  Cell c;
+  c.type = t;
+  c.len = len;
+  c.u.i = bits;
+  cells_.push_back(c);
+  ++loadedCells_;
+}
+
+void Recordset::LoadNull() { PushCell(VType::Null, 0, 0); }
+void Recordset::LoadLong(int32_t v) { PushCell(VType::Long, 0, v); }
+void Recordset::LoadBool(bool v) { PushCell(VType::Boolean, 0, v ? 1 : 0); }
+void Recordset::LoadByte(uint8_t v) { PushCell(VType::Byte, 0, v); }
+void Recordset::LoadCurrency(int64_t scaled) { PushCell(VType::Currency, 0, scaled); }
+
+void Recordset::LoadDouble(double v) {
+  PushCell(VType::Double, 0, 0);
+  cells_.back().u.d = v;
+}
+
+void Recordset::LoadDate(double serial) {
+  PushCell(VType::Date, 0, 0);
+  cells_.back().u.d = serial;
+}
+
+void Recordset::LoadText(std::string_view v) {
+  uint64_t off = arena_.size();
+  arena_.append(v);
+  PushCell(VType::String, static_cast<uint32_t>(v.size()), 0);
+  cells_.back().u.off = off;
+}
+
+void Recordset::EndLoadedRow() {
+  while (loadedCells_ < fields_.size()) LoadNull();
+  loadedCells_ = 0;
+  Row row;
+  if (fields_.empty())
+    row.values = std::make_unique<std::vector<Variant>>();
+  else
+    row.cellRow = static_cast<uint32_t>(cells_.size() / fields_.size() - 1);
+  rows_.push_back(std::move(row));
+  view_.push_back(static_cast<uint32_t>(rows_.size() - 1));
+}
+
+void Recordset::Materialize(const Cell& c, Variant& into) const {
+  switch (c.type) {
+    case VType::String: {
+      std::string_view sv(arena_.data() + c.u.off, c.len);
+      if (into.IsString())
+        into.str().assign(sv);  // reuses the buffer the slot already has
+      else
+        into = Variant(sv);
+      return;
+    }
+    case VType::Long: into = Variant(static_cast<int32_t>(c.u.i)); return;
+    case VType::Double: into = Variant(c.u.d); return;
+    case VType::Date: into = Variant::Date(c.u.d); return;
+    case VType::Boolean: into = Variant(c.u.i != 0); return;
+    case VType::Byte: into = Variant::Byte(static_cast<uint8_t>(c.u.i)); return;
+    case VType::Currency: into = Variant::Currency(c.u.i); return;
+    default: into = Variant::Null(); return;
+  }
+}
+
+const Variant& Recordset::CellValue(size_t row, size_t field, Variant& scratch) const {
+  const Row& r = rows_[row];
+  if (r.values) return (*r.values)[field];
+  Materialize(cells_[static_cast<size_t>(r.cellRow) * fields_.size() + field], scratch);
+  return scratch;
+}
+
+std::vector<Variant>& Recordset::EnsureValues(Row& row) {
+  if (!row.values) {
+    auto values = std::make_unique<std::vector<Variant>>(fields_.size());
+    for (size_t f = 0; f < fields_.size(); ++f)
+      Materialize(cells_[static_cast<size_t>(row.cellRow) * fields_.size() + f], (*values)[f]);
+    row.values = std::move(values);
+  }
+  return *row.values;
 }
 
 void Recordset::SetFieldType(size_t index, int type) { fields_.at(index).type = type; }
 
 void Recordset::CheckOpen() const {
   if (!open_)
-    throw HostError(err::kClosed, "Operation is not allowed when the object is closed.",
+    throw HostError(dberr::kClosed, "Operation is not allowed when the object is closed.",
                     "Recordset");
 }
 
@@ -72,7 +169,10 @@ void Recordset::Close() {
   open_ = false;
   rows_.clear();
   view_.clear();
+  cells_.clear();
+  arena_.clear();
   filterCriteria_.reset();
+  Invalidate();
 }
 
 size_t Recordset::FieldCount() const { return fields_.size(); }
@@ -112,28 +212,39 @@ Recordset::Row& Recordset::CurrentRow() {
 const Variant& Recordset::Value(size_t index) const {
   const Row& row = CurrentRow();
   if (index >= fields_.size()) NotFound(std::to_string(index));
-  return row.values[index];
+  if (row.values) return (*row.values)[index];
+  int64_t r = CurrentRowIndex();
+  if (cacheRow_ != r) {
+    cacheRow_ = r;
+    ++stamp_;
+  }
+  if (cacheStamp_[index] != stamp_) {
+    Materialize(cells_[static_cast<size_t>(row.cellRow) * fields_.size() + index], cache_[index]);
+    cacheStamp_[index] = stamp_;
+  }
+  return cache_[index];
 }
 
 void Recordset::SetValue(size_t index, Variant v) {
   Row& row = CurrentRow();
   if (index >= fields_.size()) NotFound(std::to_string(index));
   int64_t r = CurrentRowIndex();
+  // A date field keeps dates: text such as "31.12.2024" becomes the date it names.
+  if (IsDateType(fields_[index].type) && v.IsString() && !v.str().empty())
+    v = Variant::Date(vb::CDate(v));
+  std::vector<Variant>& values = EnsureValues(row);
   if (editRow_ != r) {
     EndEdit();
     editRow_ = r;
     editIsNew_ = false;
-    editBackup_ = row.values;
+    editBackup_ = values;
     editBackupState_ = row.state;
   }
   if (row.state == RowState::Unchanged) {
-    row.original = std::make_unique<std::vector<Variant>>(row.values);
+    row.original = std::make_unique<std::vector<Variant>>(values);
     row.state = RowState::Modified;
   }
-  // A date field keeps dates: text such as "31.12.2024" becomes the date it names.
-  if (IsDateType(fields_[index].type) && v.IsString() && !v.str().empty())
-    v = Variant::Date(vb::CDate(v));
-  row.values[index] = std::move(v);
+  values[index] = std::move(v);
 }
 
 std::shared_ptr<Field> Recordset::FieldAt(size_t index) {
@@ -239,19 +350,34 @@ void Recordset::SetAbsolutePosition(int64_t pos) {
 
 void Recordset::Rebuild(int64_t keepRow) {
   view_.clear();
+  RowAccess access(*this);
   for (size_t r = 0; r < rows_.size(); ++r) {
     if (rows_[r].state == RowState::Deleted) continue;
-    if (filterCriteria_ && !filterCriteria_->Matches(rows_[r].values)) continue;
+    if (filterCriteria_) {
+      access.SetRow(r);
+      if (!filterCriteria_->Matches(access)) continue;
+    }
     view_.push_back(static_cast<uint32_t>(r));
   }
   if (!sortKeys_.empty()) {
-    std::stable_sort(view_.begin(), view_.end(), [&](uint32_t a, uint32_t b) {
-      for (auto [field, desc] : sortKeys_) {
-        int c = CompareValues(rows_[a].values[field], rows_[b].values[field]);
-        if (c != 0) return desc ? c > 0 : c < 0;
+    // The sort keys once per row, then a stable sort of positions over them.
+    size_t k = sortKeys_.size();
+    std::vector<Variant> keys(view_.size() * k);
+    Variant scratch;
+    for (size_t i = 0; i < view_.size(); ++i)
+      for (size_t j = 0; j < k; ++j) keys[i * k + j] = CellValue(view_[i], sortKeys_[j].first, scratch);
+    std::vector<uint32_t> order(view_.size());
+    for (size_t i = 0; i < order.size(); ++i) order[i] = static_cast<uint32_t>(i);
+    std::stable_sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
+      for (size_t j = 0; j < k; ++j) {
+        int c = CompareValues(keys[a * k + j], keys[b * k + j]);
+        if (c != 0) return sortKeys_[j].second ? c > 0 : c < 0;
       }
       return false;
     });
+    std::vector<uint32_t> sorted(view_.size());
+    for (size_t i = 0; i < order.size(); ++i) sorted[i] = view_[order[i]];
+    view_ = std::move(sorted);
   }
   onDeleted_ = false;
   pos_ = 0;
@@ -294,16 +420,21 @@ bool Recordset::Find(std::string_view criteria, int64_t skip, SearchDirection di
       break;
   }
   onDeleted_ = false;
+  RowAccess access(*this);
+  auto matches = [&](int64_t at) {
+    access.SetRow(view_[static_cast<size_t>(at)]);
+    return crit.Matches(access);
+  };
   if (forward) {
     for (i = std::max<int64_t>(i, 0) + skip; i < n; ++i)
-      if (crit.Matches(rows_[view_[static_cast<size_t>(i)]].values)) {
+      if (matches(i)) {
         pos_ = i;
         return true;
       }
     pos_ = n;
   } else {
     for (i = std::min<int64_t>(i, n - 1) - skip; i >= 0; --i)
-      if (crit.Matches(rows_[view_[static_cast<size_t>(i)]].values)) {
+      if (matches(i)) {
         pos_ = i;
         return true;
       }
@@ -349,7 +480,11 @@ void Recordset::AddNew() {
   CheckOpen();
   EndEdit();
   beforeAddNew_ = CurrentRowIndex();
-  rows_.push_back(Row{std::vector<Variant>(fields_.size()), RowState::New, true, nullptr});
+  Row row;
+  row.state = RowState::New;
+  row.added = true;
+  row.values = std::make_unique<std::vector<Variant>>(fields_.size());
+  rows_.push_back(std::move(row));
   view_.push_back(static_cast<uint32_t>(rows_.size() - 1));
   onDeleted_ = false;
   pos_ = ViewSize() - 1;
@@ -371,11 +506,12 @@ void Recordset::CancelUpdate() {
     view_.erase(std::remove(view_.begin(), view_.end(), static_cast<uint32_t>(r)), view_.end());
     rows_.pop_back();
     EndEdit();
+    Invalidate();
     Rebuild(beforeAddNew_);
     return;
   }
   Row& row = rows_[r];
-  row.values = std::move(editBackup_);
+  *row.values = std::move(editBackup_);
   row.state = editBackupState_;
   if (row.state == RowState::Unchanged) row.original.reset();
   EndEdit();
@@ -384,7 +520,9 @@ void Recordset::CancelUpdate() {
 void Recordset::Delete() {
   Row& row = CurrentRow();
   EndEdit();
+  EnsureValues(row);  // the write-back needs its key
   row.state = RowState::Deleted;
+  Invalidate();
   view_.erase(view_.begin() + pos_);
   onDeleted_ = true;
 }
@@ -402,7 +540,7 @@ std::vector<Recordset::Change> Recordset::PendingChanges() {
     if (row.state == RowState::Unchanged) continue;
     if (row.state == RowState::Deleted && row.added) continue;
     RowState st = row.added ? RowState::New : row.state;
-    out.push_back({r, st, &row.values, row.original ? row.original.get() : nullptr});
+    out.push_back({r, st, row.values.get(), row.original ? row.original.get() : nullptr});
   }
   return out;
 }
@@ -415,7 +553,7 @@ bool Recordset::HasChanges() const {
 }
 
 void Recordset::SetRowValue(size_t row, size_t field, Variant v) {
-  rows_.at(row).values.at(field) = std::move(v);
+  EnsureValues(rows_.at(row)).at(field) = std::move(v);
 }
 
 void Recordset::AcceptChanges() {
@@ -435,6 +573,7 @@ void Recordset::AcceptChanges() {
     kept.push_back(std::move(row));
   }
   rows_ = std::move(kept);
+  Invalidate();
   int64_t keep = current >= 0 ? newIndex[static_cast<size_t>(current)] : -1;
   int64_t oldPos = pos_;
   Rebuild(keep);

@@ -79,6 +79,17 @@ class Recordset : public Dispatch {
   // Appends a row as read from the database (state Unchanged). `values` has one Variant per
   // field. Leaves the position on the first row.
   void LoadRow(std::vector<Variant> values);
+  // The same, one value at a time in field order, EndLoadedRow after the last: values are kept
+  // compactly and become Variants only when read, so that large results load cheaply.
+  void LoadNull();
+  void LoadLong(int32_t v);
+  void LoadDouble(double v);
+  void LoadDate(double serial);
+  void LoadBool(bool v);
+  void LoadByte(uint8_t v);
+  void LoadCurrency(int64_t scaled);
+  void LoadText(std::string_view v);
+  void EndLoadedRow();
   void SetFieldType(size_t index, int type);
 
   // --- state -------------------------------------------------------------------------------
@@ -93,7 +104,8 @@ class Recordset : public Dispatch {
   int FindField(std::string_view name) const;
   // Index of the field or HostError 3265.
   size_t FieldIndex(std::string_view name) const;
-  // Value at the current row; 3021 without one.
+  // Value at the current row; 3021 without one. The reference holds until the recordset
+  // moves or changes.
   const Variant& Value(size_t index) const;
   const Variant& Value(std::string_view name) const { return Value(FieldIndex(name)); }
   // Writes into the current row in memory (the row becomes Modified unless it is New).
@@ -163,12 +175,27 @@ class Recordset : public Dispatch {
   std::string TypeName() const override { return "Recordset"; }
 
  private:
+  // A loaded value in 16 bytes; text lives in arena_.
+  struct Cell {
+    VType type;
+    uint32_t len;
+    union {
+      int64_t i;
+      double d;
+      uint64_t off;
+    } u;
+  };
+  static constexpr uint32_t kNoCells = UINT32_MAX;
   struct Row {
-    std::vector<Variant> values;
+    uint32_t cellRow = kNoCells;  // its loaded values: cells_[cellRow * fields .. + fields)
     RowState state = RowState::Unchanged;
     bool added = false;  // came from AddNew: deleting it leaves nothing to write
+    // Once a row is edited (or was built from Variants) these are its values.
+    std::unique_ptr<std::vector<Variant>> values;
     std::unique_ptr<std::vector<Variant>> original;  // as loaded, once the row changed
   };
+  friend class RowAccess;
+
   void CheckOpen() const;
   Row& CurrentRow();
   const Row& CurrentRow() const;
@@ -178,9 +205,18 @@ class Recordset : public Dispatch {
   void Rebuild(int64_t keepRow);
   int64_t CurrentRowIndex() const;  // row index, -1 without a current row
   int64_t ViewSize() const { return static_cast<int64_t>(view_.size()); }
+  void PushCell(VType t, uint32_t len, int64_t bits);
+  void Materialize(const Cell& c, Variant& into) const;
+  // A field of a row: the row's own Variant, or the loaded value made into `scratch`.
+  const Variant& CellValue(size_t row, size_t field, Variant& scratch) const;
+  std::vector<Variant>& EnsureValues(Row& row);
+  void Invalidate() { cacheRow_ = -1; }
 
   std::vector<FieldInfo> fields_;
   std::unordered_map<std::string, size_t> byName_;  // folded name -> first index
+  std::vector<Cell> cells_;
+  std::string arena_;
+  size_t loadedCells_ = 0;  // cells of the row being loaded
   std::vector<Row> rows_;
   std::vector<uint32_t> view_;  // row indices in view order
   int64_t pos_ = 0;             // index into view_; -1 = BOF, view_.size() = EOF
@@ -198,6 +234,11 @@ class Recordset : public Dispatch {
   bool editIsNew_ = false;
   std::vector<Variant> editBackup_;
   RowState editBackupState_ = RowState::Unchanged;
+  // The current row's loaded values as Variants, made on first read.
+  mutable std::vector<Variant> cache_;
+  mutable std::vector<uint64_t> cacheStamp_;
+  mutable uint64_t stamp_ = 0;
+  mutable int64_t cacheRow_ = -1;
 };
 
 // One column at the current row of its recordset. Value is the default member.

@@ -80,7 +80,13 @@ void LikeFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
     escape = NextCodePoint(e, i);
     if (i != e.size()) return sqlite3_result_error(ctx, "ESCAPE expression must be a single character", -1);
   }
-  sqlite3_result_int(ctx, LikeGerman(text(argv[1]), text(argv[0]), LikeSyntax::Sql, escape) ? 1 : 0);
+  // The pattern is parsed once per statement, not once per row.
+  if (auto* cached = static_cast<LikePattern*>(sqlite3_get_auxdata(ctx, 0)); cached && argc == 2)
+    return sqlite3_result_int(ctx, cached->Matches(text(argv[1])) ? 1 : 0);
+  auto pattern = std::make_unique<LikePattern>(text(argv[0]), LikeSyntax::Sql, escape);
+  sqlite3_result_int(ctx, pattern->Matches(text(argv[1])) ? 1 : 0);
+  if (argc == 2)
+    sqlite3_set_auxdata(ctx, 0, pattern.release(), [](void* p) { delete static_cast<LikePattern*>(p); });
 }
 
 // T-SQL LEN: characters without the trailing blanks.
@@ -121,73 +127,68 @@ Conv ConvFor(int type) {
   }
 }
 
-// Values are built in place in the row: a recordset load makes a million of them.
-void AppendText(std::vector<Variant>& out, sqlite3_stmt* s, int i) {
+void LoadText(Recordset& rs, sqlite3_stmt* s, int i) {
   const char* t = reinterpret_cast<const char*>(sqlite3_column_text(s, i));
-  out.emplace_back(std::string_view(t ? t : "", static_cast<size_t>(sqlite3_column_bytes(s, i))));
+  rs.LoadText(std::string_view(t ? t : "", static_cast<size_t>(sqlite3_column_bytes(s, i))));
 }
 
-void AppendWhole(std::vector<Variant>& out, int64_t v) {
-  if (v >= INT32_MIN && v <= INT32_MAX)
-    out.emplace_back(static_cast<int32_t>(v));
-  else
-    out.emplace_back(static_cast<double>(v));
-}
-
-void AppendNatural(std::vector<Variant>& out, sqlite3_stmt* s, int i, int storage) {
+void LoadNatural(Recordset& rs, sqlite3_stmt* s, int i, int storage) {
   switch (storage) {
-    case SQLITE_INTEGER: return AppendWhole(out, sqlite3_column_int64(s, i));
-    case SQLITE_FLOAT: out.emplace_back(sqlite3_column_double(s, i)); return;
-    case SQLITE_BLOB: {
-      const char* b = static_cast<const char*>(sqlite3_column_blob(s, i));
-      out.emplace_back(std::string_view(b ? b : "", static_cast<size_t>(sqlite3_column_bytes(s, i))));
+    case SQLITE_INTEGER: {
+      int64_t v = sqlite3_column_int64(s, i);
+      if (v >= INT32_MIN && v <= INT32_MAX)
+        rs.LoadLong(static_cast<int32_t>(v));
+      else
+        rs.LoadDouble(static_cast<double>(v));  // VB's promotion of large whole numbers
       return;
     }
-    default: return AppendText(out, s, i);
+    case SQLITE_FLOAT: return rs.LoadDouble(sqlite3_column_double(s, i));
+    case SQLITE_BLOB: {
+      const char* b = static_cast<const char*>(sqlite3_column_blob(s, i));
+      return rs.LoadText(std::string_view(b ? b : "", static_cast<size_t>(sqlite3_column_bytes(s, i))));
+    }
+    default: return LoadText(rs, s, i);
   }
 }
 
-void AppendValue(std::vector<Variant>& out, sqlite3_stmt* s, int i, Conv conv) {
+void LoadValue(Recordset& rs, sqlite3_stmt* s, int i, Conv conv) {
   int storage = sqlite3_column_type(s, i);
-  if (storage == SQLITE_NULL) {
-    out.push_back(Variant::Null());
-    return;
-  }
+  if (storage == SQLITE_NULL) return rs.LoadNull();
   bool number = storage == SQLITE_INTEGER || storage == SQLITE_FLOAT;
   switch (conv) {
     case Conv::Byte:
       if (storage == SQLITE_INTEGER) {
         int64_t v = sqlite3_column_int64(s, i);
-        if (v >= 0 && v <= 255) return out.push_back(Variant::Byte(static_cast<uint8_t>(v)));
+        if (v >= 0 && v <= 255) return rs.LoadByte(static_cast<uint8_t>(v));
       }
       break;
     case Conv::Boolean:
-      if (number) return out.emplace_back(sqlite3_column_double(s, i) != 0), void();
+      if (number) return rs.LoadBool(sqlite3_column_double(s, i) != 0);
       break;
     case Conv::Double:
-      if (number) return out.emplace_back(sqlite3_column_double(s, i)), void();
+      if (number) return rs.LoadDouble(sqlite3_column_double(s, i));
       break;
     case Conv::Currency:
-      if (number) return out.push_back(Variant::Currency(std::llround(sqlite3_column_double(s, i) * 10000.0)));
+      if (number) return rs.LoadCurrency(std::llround(sqlite3_column_double(s, i) * 10000.0));
       break;
     case Conv::Date:
       if (storage == SQLITE_TEXT) {
         const char* t = reinterpret_cast<const char*>(sqlite3_column_text(s, i));
         double d;
         if (IsoToDate(std::string_view(t, static_cast<size_t>(sqlite3_column_bytes(s, i))), d))
-          return out.push_back(Variant::Date(d));
+          return rs.LoadDate(d);
       } else if (number) {
-        return out.push_back(Variant::Date(sqlite3_column_double(s, i)));
+        return rs.LoadDate(sqlite3_column_double(s, i));
       }
       break;
     case Conv::Text:
-      if (storage == SQLITE_TEXT) return AppendText(out, s, i);
+      if (storage == SQLITE_TEXT) return LoadText(rs, s, i);
       break;
     case Conv::Long:
     case Conv::Natural:
       break;
   }
-  AppendNatural(out, s, i, storage);
+  LoadNatural(rs, s, i, storage);
 }
 
 int TypeFromStorage(int storage) {
@@ -457,10 +458,7 @@ std::shared_ptr<Recordset> Connection::QueryStatement(const SqlStatement& st) {
     conv[static_cast<size_t>(i)] = ConvFor(f.type);
   }
   auto rs = Recordset::Create(std::move(fields));
-  std::vector<Variant> row;
   while ((rc = sqlite3_step(g.s)) == SQLITE_ROW) {
-    row.clear();
-    row.reserve(static_cast<size_t>(n));
     for (int i = 0; i < n; ++i) {
       if (undecided[static_cast<size_t>(i)]) {
         int storage = sqlite3_column_type(g.s, i);
@@ -469,10 +467,9 @@ std::shared_ptr<Recordset> Connection::QueryStatement(const SqlStatement& st) {
           undecided[static_cast<size_t>(i)] = false;
         }
       }
-      AppendValue(row, g.s, i, conv[static_cast<size_t>(i)]);
+      LoadValue(*rs, g.s, i, conv[static_cast<size_t>(i)]);
     }
-    rs->LoadRow(std::move(row));
-    row = std::vector<Variant>();
+    rs->EndLoadedRow();
   }
   if (rc != SQLITE_DONE) Fail("SQL error", st.original, rc);
   for (int i = 0; i < n; ++i)

@@ -156,6 +156,7 @@ struct Criteria::Node {
   Variant literal;  // String, Double, Date or Null
   std::optional<double> litNumber;  // a text literal read as a number
   std::optional<double> litDate;    // a text literal read as a date
+  std::shared_ptr<LikePattern> like;
 };
 
 namespace {
@@ -175,7 +176,7 @@ class Parser {
 
  private:
   [[noreturn]] void Fail(const std::string& why) {
-    throw HostError(err::kArgument, "Invalid filter criteria \"" + std::string(s_) + "\": " + why,
+    throw HostError(dberr::kArgument, "Invalid filter criteria \"" + std::string(s_) + "\": " + why,
                     "Recordset");
   }
   void SkipSpace() {
@@ -251,7 +252,7 @@ class Parser {
     std::string name = FieldName();
     int idx = resolve_(name);
     if (idx < 0)
-      throw HostError(err::kItemNotFound,
+      throw HostError(dberr::kItemNotFound,
                       "Item cannot be found in the collection corresponding to the requested "
                       "name or ordinal: " + name + " (criteria \"" + std::string(s_) + "\")",
                       "Recordset");
@@ -275,6 +276,7 @@ class Parser {
     }
     n.literal = Literal();
     if (n.op == Op::Like && !n.literal.IsString()) Fail("LIKE needs a text");
+    if (n.op == Op::Like) n.like = std::make_shared<LikePattern>(n.literal.str(), LikeSyntax::Filter);
     if (n.literal.IsNull()) {
       if (n.op == Op::Eq) n.op = Op::IsNull;
       else if (n.op == Op::Ne) n.op = Op::NotNull;
@@ -343,8 +345,8 @@ bool CompareNode(const Criteria::Node& n, const Variant& v) {
   if (Nullish(v)) return false;
   const Variant& lit = n.literal;
   if (n.op == Op::Like) {
-    if (v.IsString()) return LikeGerman(v.str(), lit.str(), LikeSyntax::Filter);
-    return LikeGerman(vb::CStr(v), lit.str(), LikeSyntax::Filter);
+    if (v.IsString()) return n.like->Matches(v.str());
+    return n.like->Matches(vb::CStr(v));
   }
   if (lit.IsString()) {
     if (v.IsString()) return Apply(n.op, CompareGerman(v.str(), lit.str()));
@@ -378,14 +380,14 @@ bool CompareNode(const Criteria::Node& n, const Variant& v) {
   return false;
 }
 
-bool Eval(const std::vector<Criteria::Node>& nodes, int i, const std::vector<Variant>& row) {
+bool Eval(const std::vector<Criteria::Node>& nodes, int i, const FieldSource& row) {
   const Criteria::Node& n = nodes[static_cast<size_t>(i)];
   switch (n.kind) {
     case Criteria::Node::And: return Eval(nodes, n.left, row) && Eval(nodes, n.right, row);
     case Criteria::Node::Or: return Eval(nodes, n.left, row) || Eval(nodes, n.right, row);
     case Criteria::Node::Cmp: break;
   }
-  return CompareNode(n, row[n.field]);
+  return CompareNode(n, row.Get(n.field));
 }
 
 }  // namespace
@@ -397,6 +399,15 @@ Criteria::Criteria(std::string_view text, const std::function<int(std::string_vi
 
 Criteria::~Criteria() = default;
 
-bool Criteria::Matches(const std::vector<Variant>& row) const { return Eval(nodes_, root_, row); }
+bool Criteria::Matches(const FieldSource& row) const { return Eval(nodes_, root_, row); }
+
+bool Criteria::Matches(const std::vector<Variant>& row) const {
+  struct Plain final : FieldSource {
+    explicit Plain(const std::vector<Variant>& v) : values(v) {}
+    const Variant& Get(size_t field) const override { return values[field]; }
+    const std::vector<Variant>& values;
+  };
+  return Eval(nodes_, root_, Plain(row));
+}
 
 }  // namespace fern::db

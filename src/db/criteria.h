@@ -18,12 +18,22 @@ namespace fern::db {
 // `= Null` and `<> Null` test for Null; any other comparison with a Null field is false.
 // Text compares as the database does: case-insensitive with German letters. LIKE takes * and %
 // as wildcards. A field of numbers compared with a text that is no number does not match.
+// A row's field values as the criteria read them.
+class FieldSource {
+ public:
+  virtual const Variant& Get(size_t field) const = 0;
+
+ protected:
+  ~FieldSource() = default;
+};
+
 class Criteria {
  public:
   // `resolve` gives a field's index or -1; an unknown field is HostError 3265, a criteria text
   // that does not parse is HostError 3001, both naming the text.
   Criteria(std::string_view text, const std::function<int(std::string_view)>& resolve);
   ~Criteria();
+  bool Matches(const FieldSource& row) const;
   bool Matches(const std::vector<Variant>& row) const;
 
   struct Node;

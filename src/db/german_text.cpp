@@ -167,14 +167,16 @@ int CompareGerman(std::string_view a, std::string_view b) {
   return CompareVectors(pa, pb);
 }
 
-namespace {
-
-struct LikeElem {
+struct LikePattern::Elem {
   enum Kind { AnyRun, One, Lit, Class } kind;
   char32_t ch = 0;
   bool negate = false;
   std::vector<std::pair<char32_t, char32_t>> ranges;
 };
+
+namespace {
+
+using LikeElem = LikePattern::Elem;
 
 bool ElemMatches(const LikeElem& e, char32_t c) {
   switch (e.kind) {
@@ -249,10 +251,15 @@ std::vector<LikeElem> ParsePattern(std::string_view pattern, LikeSyntax syntax, 
 
 }  // namespace
 
-bool LikeGerman(std::string_view text, std::string_view pattern, LikeSyntax syntax,
-                char32_t escape) {
-  std::vector<LikeElem> pat = ParsePattern(pattern, syntax, escape);
-  std::vector<char32_t> t;
+LikePattern::LikePattern(std::string_view pattern, LikeSyntax syntax, char32_t escape)
+    : elems_(ParsePattern(pattern, syntax, escape)) {}
+LikePattern::~LikePattern() = default;
+LikePattern::LikePattern(LikePattern&&) noexcept = default;
+LikePattern& LikePattern::operator=(LikePattern&&) noexcept = default;
+
+bool LikePattern::Matches(std::string_view text) const {
+  const std::vector<LikeElem>& pat = elems_;
+  thread_local std::vector<char32_t> t;
   Folded(text, t);
   size_t ti = 0, pi = 0, n = t.size(), m = pat.size();
   size_t starP = SIZE_MAX, starT = 0;
@@ -272,6 +279,11 @@ bool LikeGerman(std::string_view text, std::string_view pattern, LikeSyntax synt
   }
   while (pi < m && pat[pi].kind == LikeElem::AnyRun) ++pi;
   return pi == m;
+}
+
+bool LikeGerman(std::string_view text, std::string_view pattern, LikeSyntax syntax,
+                char32_t escape) {
+  return LikePattern(pattern, syntax, escape).Matches(text);
 }
 
 }  // namespace fern::db

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 #include <string_view>
 
 namespace fern::db {
@@ -25,6 +26,21 @@ enum class LikeSyntax {
 // Pattern match without regard to case (German letters included).
 bool LikeGerman(std::string_view text, std::string_view pattern, LikeSyntax syntax,
                 char32_t escape = 0);
+
+// The same with the pattern parsed once, for matching many rows.
+class LikePattern {
+ public:
+  LikePattern(std::string_view pattern, LikeSyntax syntax, char32_t escape = 0);
+  ~LikePattern();
+  LikePattern(LikePattern&&) noexcept;
+  LikePattern& operator=(LikePattern&&) noexcept;
+  bool Matches(std::string_view text) const;
+
+  struct Elem;
+
+ private:
+  std::vector<Elem> elems_;
+};
 
 // UTF-8 decoding helpers shared by the db folder.
 char32_t NextCodePoint(std::string_view s, size_t& i);

@@ -103,6 +103,9 @@ TEST_F(Db, GermanComparisonOrderLikeAndLen) {
   EXPECT_EQ(vb::UCase(order[1]), "APFEL");
   EXPECT_EQ(order[2], "Äpfel");
   EXPECT_EQ(order[3], "Birne");
+  // Patterns that change from row to row, and an escape character.
+  EXPECT_EQ(Text("SELECT count(*) AS n FROM obj a, obj b WHERE a.Kennung LIKE b.Kennung", "n"), "7");
+  EXPECT_EQ(Text("SELECT count(*) AS n FROM obj WHERE Kennung LIKE 'a!%' ESCAPE '!'", "n"), "0");
   EXPECT_EQ(Text("SELECT Len('ab  ') AS n", "n"), "2");
   EXPECT_EQ(Text("SELECT Len('über') AS n", "n"), "4");
   EXPECT_EQ(Text("SELECT DSN FROM obj ORDER BY Len(Kennung) DESC", "DSN"), kKeyA);
