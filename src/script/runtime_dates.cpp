@@ -118,10 +118,10 @@ int WeekOfYear(const Parts& p, int fdow, int rule) {
 
 Variant DateAdd(std::span<Variant> a) {
   std::string iv = Interval(a, 0);
-  double numberD = ArgDbl(a, 1);
+  // A fractional number is rounded to a whole one first, as VB does.
+  int64_t n = ArgLng(a, 1);
   double serial;
   if (!DateArg(a, 2, serial)) return Variant::Null();
-  int64_t n = static_cast<int64_t>(std::trunc(numberD));
   Parts p = Split(serial);
   int64_t abs = p.abs;
   int64_t months = 0;

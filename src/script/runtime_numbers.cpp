@@ -147,15 +147,19 @@ Variant IsNullFn(std::span<Variant> a) { return Variant(RawArg(a, 0).IsNull()); 
 Variant IsEmptyFn(std::span<Variant> a) { return Variant(RawArg(a, 0).IsEmpty()); }
 Variant IsArrayFn(std::span<Variant> a) { return Variant(RawArg(a, 0).IsArray()); }
 Variant IsObjectFn(std::span<Variant> a) { return Variant(RawArg(a, 0).IsObject()); }
-Variant IsNumericFn(std::span<Variant> a) {
+// Objects count by their default value; one without a default value is neither.
+template <bool (*Test)(const Variant&)>
+Variant IsKind(std::span<Variant> a) {
   Variant v = RawArg(a, 0);
   if (v.IsArray() || v.IsNothing()) return Variant(false);
-  return Variant(vb::IsNumeric(ValueOf(v)));
-}
-Variant IsDateFn(std::span<Variant> a) {
-  Variant v = RawArg(a, 0);
-  if (v.IsArray() || v.IsNothing()) return Variant(false);
-  return Variant(vb::IsDate(ValueOf(v)));
+  if (v.IsObject()) {
+    try {
+      v = ValueOf(v);
+    } catch (const HostError&) {
+      return Variant(false);
+    }
+  }
+  return Variant(Test(v));
 }
 
 std::string TypeNameOf(const Variant& v) {
@@ -388,8 +392,8 @@ const Builtin kNumbers[] = {
     {"Oct", 1, 1, OctFn},
     {"IsNull", 1, 1, IsNullFn},
     {"IsEmpty", 1, 1, IsEmptyFn},
-    {"IsNumeric", 1, 1, IsNumericFn},
-    {"IsDate", 1, 1, IsDateFn},
+    {"IsNumeric", 1, 1, IsKind<vb::IsNumeric>},
+    {"IsDate", 1, 1, IsKind<vb::IsDate>},
     {"IsArray", 1, 1, IsArrayFn},
     {"IsObject", 1, 1, IsObjectFn},
     {"TypeName", 1, 1, TypeNameFn},
