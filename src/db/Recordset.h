@@ -91,6 +91,9 @@ class Recordset : public Dispatch {
   void LoadText(std::string_view v);
   void EndLoadedRow();
   void SetFieldType(size_t index, int type);
+  // Its rows come from a join or a union, so they cannot be written back.
+  void MarkJoined() { joined_ = true; }
+  bool IsJoined() const { return joined_; }
 
   // --- state -------------------------------------------------------------------------------
   bool IsOpen() const { return open_; }
@@ -221,6 +224,7 @@ class Recordset : public Dispatch {
   std::vector<uint32_t> view_;  // row indices in view order
   int64_t pos_ = 0;             // index into view_; -1 = BOF, view_.size() = EOF
   bool open_ = true;
+  bool joined_ = false;
   // The current row was deleted: it has left the view and pos_ already names the row after
   // it, so the next MoveNext only clears this.
   bool onDeleted_ = false;

@@ -458,6 +458,7 @@ std::shared_ptr<Recordset> Connection::QueryStatement(const SqlStatement& st) {
     conv[static_cast<size_t>(i)] = ConvFor(f.type);
   }
   auto rs = Recordset::Create(std::move(fields));
+  if (st.joined) rs->MarkJoined();
   while ((rc = sqlite3_step(g.s)) == SQLITE_ROW) {
     for (int i = 0; i < n; ++i) {
       if (undecided[static_cast<size_t>(i)]) {
@@ -507,6 +508,8 @@ void Connection::UpdateRecordset(Recordset& rs) {
     throw HostError(kDatabaseError, "The recordset cannot be written back: " + why, where);
   };
 
+  // A join repeats a table row once per partner row: its edits could contradict each other.
+  if (rs.IsJoined()) refuse("its rows come from a join or union of tables");
   std::string table;
   for (size_t i = 0; i < rs.FieldCount(); ++i) {
     const FieldInfo& f = rs.Info(i);

@@ -227,6 +227,7 @@ SqlStatement RewriteStatement(std::string_view statement) {
   int depth = 0;
   int selectListDepth = -1;  // depth of the SELECT whose result columns we look at
   bool inSelectList = false;
+  bool inFrom = false;
   std::string lastSig;
   for (size_t i = 0; i < toks.size(); ++i) {
     const Token& t = toks[i];
@@ -266,7 +267,18 @@ SqlStatement RewriteStatement(std::string_view statement) {
       lastSig = "SELECT";
       continue;
     }
-    if (inSelectList && depth == 0 && IsWord(t, "FROM")) inSelectList = false;
+    if (inSelectList && depth == 0 && IsWord(t, "FROM")) {
+      inSelectList = false;
+      inFrom = true;
+    } else if (inFrom && depth == 0 && t.kind == Token::Word) {
+      std::string w = Upper(t.text);
+      if (w == "JOIN") st.joined = true;
+      if (OneOf(w, {"WHERE", "GROUP", "ORDER", "HAVING", "LIMIT", "WINDOW"})) inFrom = false;
+    } else if (inFrom && depth == 0 && t.text == ",") {
+      st.joined = true;
+    }
+    if (depth == 0 && (IsWord(t, "UNION") || IsWord(t, "EXCEPT") || IsWord(t, "INTERSECT")))
+      st.joined = true;
     if (inSelectList && depth == 0 && IsWord(t, "CAST") &&
         (lastSig == "SELECT" || lastSig == "," || lastSig == "DISTINCT" || lastSig == "TOP" ||
          lastSig == "ALL")) {

@@ -28,6 +28,9 @@ struct SqlStatement {
   // expression text without one) -> declared type name. SQLite reports no declared type for
   // expressions, the recordset reads its field type from here.
   std::vector<std::pair<std::string, std::string>> castTypes;
+  // The outer query reads a join (JOIN or a comma in its FROM) or a UNION: one result row is not
+  // one table row.
+  bool joined = false;
 };
 
 // Rewrites one statement:

@@ -226,10 +226,21 @@ TEST_F(Db, WriteBackRefusesJoinsAndMissingKeys) {
   join->AddNew();
   join->SetValue("Kürzel", Variant("NEU"));
   auto e = ErrorOf([&] { conn_->UpdateRecordset(*join); });
-  EXPECT_NE(e.description().find("more than one table"), std::string::npos);
+  EXPECT_NE(e.description().find("join"), std::string::npos);
   EXPECT_TRUE(join->HasChanges());
   EXPECT_EQ(Text("SELECT Kennung FROM OBJ WHERE DSN = '" + std::string(kKeyA) + "'", "Kennung"), "MÜLLER");
   EXPECT_EQ(Text("SELECT count(*) AS n FROM FLDART", "n"), "1");
+
+  // Columns of one table, but rows of a join.
+  auto objOnly = conn_->Query("SELECT OBJ.* FROM OBJ, FLDART WHERE FLDART.OBJ_DSN = OBJ.DSN");
+  objOnly->SetValue("Kennung", Variant("geändert"));
+  e = ErrorOf([&] { conn_->UpdateRecordset(*objOnly); });
+  EXPECT_NE(e.description().find("join"), std::string::npos);
+  // A sub-query only selects: the rows are still the table's own.
+  auto sub = conn_->Query("SELECT * FROM OBJ WHERE DSN IN (SELECT OBJ_DSN FROM FLDART)");
+  sub->SetValue("Aktiv", Variant(int32_t{4}));
+  conn_->UpdateRecordset(*sub);
+  EXPECT_EQ(Text("SELECT Aktiv FROM OBJ WHERE DSN = '" + std::string(kKeyA) + "'", "Aktiv"), "4");
 
   auto noKey = conn_->Query("SELECT Kennung FROM OBJ");
   noKey->SetValue("Kennung", Variant("x"));

@@ -89,3 +89,11 @@ TEST(SqlRewrite, RemembersCastColumnTypes) {
   EXPECT_EQ(st.castTypes[0].first, "UEBERTRAGEN");
   EXPECT_EQ(st.castTypes[0].second, "TINYINT");
 }
+
+TEST(SqlRewrite, NoticesJoinsInTheOuterQuery) {
+  EXPECT_TRUE(RewriteStatement("SELECT o.* FROM obj o INNER JOIN b ON b.x = o.dsn").joined);
+  EXPECT_TRUE(RewriteStatement("SELECT obj.* FROM obj, b WHERE b.x = obj.dsn").joined);
+  EXPECT_TRUE(RewriteStatement("SELECT a FROM t UNION SELECT a FROM u").joined);
+  EXPECT_FALSE(RewriteStatement("SELECT a, b FROM t WHERE a IN (SELECT x FROM u, v) ORDER BY a, b").joined);
+  EXPECT_FALSE(RewriteStatement("Select * from obj where dsn = '{A}'").joined);
+}
