@@ -147,6 +147,19 @@ std::string Encode(const std::string& utf8, const std::string& encoding) {
   return out;
 }
 
+xmlParserInputPtr RefuseEntity(const char*, const char*, xmlParserCtxtPtr) { return nullptr; }
+
+class NoExternalEntities {
+ public:
+  NoExternalEntities() : previous_(xmlGetExternalEntityLoader()) { xmlSetExternalEntityLoader(RefuseEntity); }
+  ~NoExternalEntities() { xmlSetExternalEntityLoader(previous_); }
+  NoExternalEntities(const NoExternalEntities&) = delete;
+  NoExternalEntities& operator=(const NoExternalEntities&) = delete;
+
+ private:
+  xmlExternalEntityLoader previous_;
+};
+
 xmlNodePtr FirstDecl(xmlDocPtr d) {
   for (xmlNodePtr c = d->children; c; c = c->next)
     if (c->type == XML_PI_NODE && Str(c->name) == "xml") return c;
@@ -172,8 +185,11 @@ bool XmlDocument::Parse(std::string_view bytes, const std::string& url, bool for
   xmlDocPtr d = nullptr;
   {
     xml::ErrorCapture cap;
+    NoExternalEntities guard;
     xmlParserCtxtPtr ctxt = xmlNewParserCtxt();
-    int opts = XML_PARSE_NONET | XML_PARSE_NODICT | XML_PARSE_BIG_LINES;
+    // Internal entities are replaced by their text (libxml2 stops runaway expansion); external
+    // ones are never fetched, whoever wrote the document.
+    int opts = XML_PARSE_NONET | XML_PARSE_NODICT | XML_PARSE_BIG_LINES | XML_PARSE_NOENT;
     if (forceUtf8) opts |= XML_PARSE_IGNORE_ENC;
     if (!bytes.empty())
       d = xmlCtxtReadMemory(ctxt, bytes.data(), static_cast<int>(bytes.size()),

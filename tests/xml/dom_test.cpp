@@ -40,6 +40,26 @@ TEST(XmlParse, ErrorsCarryLinePositionAndSourceLine) {
   EXPECT_NE(doc->parseError()->reason.find("file.xml"), std::string::npos);
 }
 
+TEST(XmlParse, EntitiesInternalReplacedExternalNeverFetched) {
+  auto doc = Parse("<!DOCTYPE a [<!ENTITY co \"Fern &amp; Co\">]><a>&co;</a>");
+  EXPECT_EQ(doc->documentElement()->text(), "Fern & Co");
+  EXPECT_EQ(doc->documentElement()->firstChild()->nodeType(), XmlNodeType::Text);
+
+  auto ext = XmlDocument::Create();
+  ASSERT_TRUE(ext->loadXML("<!DOCTYPE a [<!ENTITY x SYSTEM \"file:///etc/hostname\">]><a>&x;</a>"));
+  EXPECT_EQ(ext->documentElement()->text(), "");  // the file's content stays out
+
+  std::string bomb = "<!DOCTYPE a [<!ENTITY e0 \"xxxxxxxxxx\">";
+  for (int i = 1; i < 12; ++i)
+    bomb += "<!ENTITY e" + std::to_string(i) + " \"" + std::string("&e") + std::to_string(i - 1) + ";&e" +
+            std::to_string(i - 1) + ";&e" + std::to_string(i - 1) + ";&e" + std::to_string(i - 1) + ";&e" +
+            std::to_string(i - 1) + ";&e" + std::to_string(i - 1) + ";&e" + std::to_string(i - 1) + ";&e" +
+            std::to_string(i - 1) + ";&e" + std::to_string(i - 1) + ";&e" + std::to_string(i - 1) + ";\">";
+  bomb += "]><a>&e11;</a>";
+  auto big = XmlDocument::Create();
+  EXPECT_FALSE(big->loadXML(bomb));  // 10^12 characters are refused, not built
+}
+
 TEST(XmlParse, WhitespaceOnlyTextIsDroppedUnlessPreserved) {
   const char* text = "<a>\n  <b> x </b>\n  <c xml:space=\"preserve\">  </c>\n</a>";
   auto doc = Parse(text);
