@@ -20,7 +20,7 @@ struct sqlite3;
 
 namespace fern::db {
 
-// The data layer's "unspecified error" number, used for every database failure.
+// The data layer's general error number (0x80004005), used for every database failure.
 inline constexpr int32_t kDatabaseError = -2147467259;
 
 // Collation for text columns: case-insensitive with German letters (see german_text.h).

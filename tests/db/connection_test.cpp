@@ -288,3 +288,60 @@ TEST_F(Db, OpenRefusesMissingForeignAndReadOnlyFiles) {
   EXPECT_NE(e.description().find(path_), std::string::npos);
   EXPECT_NE(e.description().find("read-only"), std::string::npos);
 }
+
+TEST_F(Db, DeclaredTypesSizesAndGeneratedKeys) {
+  conn_->Execute(
+      "CREATE TABLE Extra (ID INTEGER PRIMARY KEY, Code VARCHAR(40), Betrag MONEY, "
+      "Tag DATE, Schluessel GUID, Notiz MEMO, Klein TINYINT)");
+  auto rs = conn_->Query("SELECT * FROM Extra");
+  EXPECT_EQ(rs->Info(1).type, adtype::kVarWChar);
+  EXPECT_EQ(rs->Info(1).definedSize, 40);
+  EXPECT_EQ(rs->Info(2).type, adtype::kCurrency);
+  EXPECT_EQ(rs->Info(3).type, adtype::kDate);
+  EXPECT_EQ(rs->Info(4).type, adtype::kGuid);
+  EXPECT_EQ(rs->Info(5).type, adtype::kLongVarWChar);
+  EXPECT_EQ(rs->Info(6).type, adtype::kUnsignedTinyInt);
+
+  rs->AddNew();
+  rs->SetValue("Code", Variant("A-1"));
+  rs->SetValue("Betrag", Variant::Currency(12345));  // 1,2345
+  rs->SetValue("Tag", Variant::Date(vb::DateSerial(1899, 12, 30)));  // day 0 stays a date
+  rs->SetValue("Klein", Variant::Byte(200));
+  conn_->UpdateRecordset(*rs);
+  EXPECT_EQ(rs->Value("ID").longVal(), 1);  // the key the database gave the row
+
+  auto back = conn_->Query("SELECT * FROM Extra");
+  EXPECT_EQ(back->Value("Betrag").currencyVal(), 12345);
+  EXPECT_EQ(back->Value("Tag").type(), VType::Date);
+  EXPECT_DOUBLE_EQ(back->Value("Tag").dateVal(), 0.0);
+  EXPECT_EQ(back->Value("Klein").byteVal(), 200);
+  EXPECT_TRUE(back->Value("Notiz").IsNull());
+}
+
+TEST_F(Db, EarlierStatementsAndProceduresShareTheBatchTransaction) {
+  auto rs = conn_->Query("UPDATE OBJ SET Aktiv = 7\nSELECT count(*) AS n FROM OBJ WHERE Aktiv = 7");
+  EXPECT_EQ(rs->Value("n").longVal(), 2);
+
+  int calls = 0;
+  conn_->RegisterProcedure("Merke", [&](Connection& c, const std::vector<std::string>& args) {
+    ++calls;
+    c.Execute("UPDATE OBJ SET Kennung = '" + args.at(0) + "'");
+    return std::shared_ptr<Recordset>();
+  });
+  auto e = ErrorOf([&] { conn_->Execute("exec Merke 'x'\nUPDATE OBJ SET Fehlt = 1"); });
+  EXPECT_NE(e.description().find("Fehlt"), std::string::npos);
+  EXPECT_EQ(calls, 1);
+  EXPECT_EQ(Text("SELECT count(*) AS n FROM OBJ WHERE Kennung = 'x'", "n"), "0");
+  conn_->Execute("exec Merke 'y'");
+  EXPECT_EQ(Text("SELECT count(*) AS n FROM OBJ WHERE Kennung = 'y'", "n"), "2");
+  EXPECT_EQ(conn_->Query("exec Merke 'z'")->FieldCount(), 0u);
+}
+
+TEST_F(Db, UnchangedRecordsetsNeedNoKey) {
+  auto join = conn_->Query("SELECT OBJ.Kennung, FLDART.Kürzel FROM OBJ JOIN FLDART ON FLDART.OBJ_DSN = OBJ.DSN");
+  conn_->UpdateRecordset(*join);  // nothing to write is no error
+  join->SetValue("Kürzel", Variant("neu"));
+  join->CancelUpdate();
+  conn_->UpdateRecordset(*join);
+  EXPECT_EQ(Text("SELECT Kürzel FROM FLDART", "Kürzel"), "Größe");
+}

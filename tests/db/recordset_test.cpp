@@ -263,3 +263,64 @@ TEST(RecordsetDispatch, ScriptsReachFieldsByName) {
   }
   EXPECT_EQ(CallByName(kept, "Value", kPropGet, std::vector<Variant>{}).longVal(), 3);
 }
+
+TEST(RecordsetEditing, DeleteAndNavigationAroundIt) {
+  auto rs = Sample();
+  rs->SetAbsolutePosition(3);
+  rs->Delete();
+  rs->MovePrevious();  // back to the row before the deleted one
+  EXPECT_EQ(rs->Value("Kürzel").str(), "PLZ");
+  rs->MoveLast();
+  rs->Delete();
+  EXPECT_FALSE(rs->Eof());  // still on the deleted row
+  rs->MoveNext();
+  EXPECT_TRUE(rs->Eof());
+  EXPECT_EQ(rs->RecordCount(), 3);
+  // Deleted rows stay out of any later filter or sort.
+  rs->SetSort("Kürzel DESC");
+  EXPECT_EQ(Column(*rs, "Kürzel"), (std::vector<std::string>{"straße", "PLZ", "ÄNDERUNG"}));
+}
+
+TEST(RecordsetEditing, SortKeepsCurrentRowAndCancelledAddNewReturns) {
+  auto rs = Sample();
+  rs->SetAbsolutePosition(2);  // PLZ
+  rs->SetSort("Zahl");
+  EXPECT_EQ(rs->Value("Kürzel").str(), "PLZ");
+  EXPECT_EQ(rs->AbsolutePosition(), 5);
+  rs->AddNew();
+  EXPECT_EQ(rs->AbsolutePosition(), 6);
+  rs->CancelUpdate();
+  EXPECT_EQ(rs->Value("Kürzel").str(), "PLZ");
+  EXPECT_EQ(rs->RecordCount(), 5);
+
+  // A filtered view shows a new row until the filter is set again.
+  rs->SetFilter("Zahl > 5");
+  rs->AddNew();
+  rs->SetValue("Zahl", Variant(int32_t{1}));
+  rs->Update();
+  EXPECT_EQ(rs->RecordCount(), 3);
+  rs->SetFilter("Zahl > 5");
+  EXPECT_EQ(rs->RecordCount(), 2);
+  rs->ClearFilter();
+  EXPECT_EQ(rs->RecordCount(), 6);
+}
+
+TEST(RecordsetDispatch, AddNewAndUpdateWithFieldLists) {
+  auto rs = Sample();
+  VArray names = VArray::FromList({Variant("Kürzel"), Variant("Zahl")});
+  VArray values = VArray::FromList({Variant("NEU"), Variant(int32_t{42})});
+  std::vector<Variant> args{Variant(names), Variant(values)};
+  rs->Invoke("AddNew", kMethod, args);
+  EXPECT_EQ(rs->Value("Zahl").longVal(), 42);
+  std::vector<Variant> one{Variant("Wert"), Variant("eins")};
+  rs->Invoke("Update", kMethod, one);
+  EXPECT_EQ(rs->Value("Wert").str(), "eins");
+  EXPECT_EQ(rs->RecordCount(), 6);
+  std::vector<Variant> bad{Variant(names), Variant("nur einer")};
+  EXPECT_EQ(ErrorOf([&] { rs->Invoke("AddNew", kMethod, bad); }), dberr::kArgument);
+  rs->Invoke("Delete", kMethod, {});
+  rs->Invoke("MoveFirst", kMethod, {});
+  EXPECT_EQ(rs->Invoke("State", kPropGet, {}).longVal(), 1);
+  rs->Invoke("Close", kMethod, {});
+  EXPECT_EQ(rs->State(), 0);
+}
