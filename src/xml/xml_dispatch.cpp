@@ -14,6 +14,18 @@ bool Setting(unsigned kind, std::span<Variant> args) {
   return (kind & (kPropLet | kPropSet)) != 0 && !args.empty() && !(kind & (kMethod | kPropGet));
 }
 
+// Assigning to a member that cannot take a value is VB's error 450, not a silent read.
+void CheckSettable(std::string_view name, bool set) {
+  static const char* settable[] = {"text", "value", "nodeValue", "documentElement", "async",
+                                   "validateOnParse", "preserveWhiteSpace", "resolveExternals",
+                                   "schemas", "validateOnLoad"};
+  if (!set) return;
+  for (const char* s : settable)
+    if (NameIs(name, s)) return;
+  throw HostError(err::kWrongArgCount,
+                  "Wrong number of arguments or invalid property assignment: '" + std::string(name) + "'");
+}
+
 template <class T>
 Variant Obj(const std::shared_ptr<T>& p) {
   return p ? Variant(std::static_pointer_cast<Dispatch>(p)) : Variant::Nothing();
@@ -63,6 +75,7 @@ Variant XmlNode::Invoke(std::string_view name, unsigned kind, std::span<Variant>
 bool XmlNode::InvokeNode(std::string_view name, unsigned kind, std::span<Variant> args, Variant& out) {
   auto is = [&](const char* m) { return NameIs(name, m); };
   bool set = Setting(kind, args);
+  CheckSettable(name, set);
   if (is("text") || (is("value") && nodeType() == XmlNodeType::Attribute)) {
     if (set) setText(Text(args.back()));
     else out = Variant(text());
@@ -141,6 +154,7 @@ bool XmlNode::InvokeNode(std::string_view name, unsigned kind, std::span<Variant
 Variant XmlDocument::Invoke(std::string_view name, unsigned kind, std::span<Variant> args) {
   auto is = [&](const char* m) { return NameIs(name, m); };
   bool set = Setting(kind, args);
+  CheckSettable(name, set);
   auto flag = [&](bool (XmlDocument::*get)() const, void (XmlDocument::*put)(bool)) {
     if (set) (this->*put)(CBool(args.back()));
     return set ? Variant() : Variant((this->*get)());

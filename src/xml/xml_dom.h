@@ -159,6 +159,8 @@ class XmlNode : public Dispatch {
   friend class XmlNamedNodeMap;
 };
 
+// The nodes as they were when the list was made (selectNodes, childNodes): removing a node from
+// the document while walking the list still visits every node of the list.
 class XmlNodeList : public Dispatch {
  public:
   explicit XmlNodeList(std::vector<XmlNodePtr> items) : items_(std::move(items)) {}
@@ -177,7 +179,8 @@ class XmlNodeList : public Dispatch {
   size_t cursor_ = 0;  // nextNode/reset
 };
 
-// The attributes of an element as the document holds them when the map is made.
+// The attributes of an element (or the pseudo-attributes of the XML declaration), read from the
+// element at every call. Namespace declarations appear after the attributes, as detached copies.
 class XmlNamedNodeMap : public Dispatch {
  public:
   explicit XmlNamedNodeMap(XmlNodePtr owner);

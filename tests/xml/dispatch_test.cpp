@@ -45,6 +45,12 @@ TEST(XmlDispatch, ScriptStyleDocumentWork) {
   Variant attrs = Call(Call(list, "item", {Variant(int32_t{0})}), "attributes");
   EXPECT_EQ(Call(Call(attrs, "getNamedItem", {Variant("k")}), "value").str(), "1");
   EXPECT_THROW(Call(doc, "noSuchMember"), HostError);
+  try {
+    Call(root, "nodeName", {Variant("y")}, kPropLet);
+    FAIL();
+  } catch (const HostError& e) {
+    EXPECT_EQ(e.number(), err::kWrongArgCount);
+  }
 }
 
 TEST(XmlDispatch, ParseErrorMembers) {
