@@ -388,11 +388,12 @@ void Connection::InTransaction(std::string_view firstStatement, const std::funct
   std::string end = outer ? "COMMIT" : "RELEASE " + sp;
   rc = sqlite3_exec(db_, end.c_str(), nullptr, nullptr, nullptr);
   if (rc != SQLITE_OK) {
-    int code = rc;
-    std::string msg = sqlite3_errmsg(db_);
+    // Read the reason before the rollback replaces it.
+    std::string why = rc == SQLITE_BUSY ? "the database is locked by another user" : sqlite3_errmsg(db_);
     if (outer) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-    (void)msg;
-    Fail("Cannot commit", firstStatement, code);
+    throw HostError(kDatabaseError,
+                    "Cannot commit: " + why + " -- statement: " + std::string(firstStatement),
+                    "Connection");
   }
 }
 
