@@ -102,6 +102,26 @@ TEST_F(XmlFiles, DeclarationReplacedByANewInstruction) {
   EXPECT_EQ(Read("decl.xml"), "<?xml version=\"1.0\" encoding=\"UTF-8\" ?>\r\n<a>ä</a>\r\n");
 }
 
+TEST_F(XmlFiles, DeclarationCopiedFromAnotherDocumentGetsItsEncoding) {
+  Write("schema.xsd", kXsd);
+  auto xsd = XmlDocument::Create();
+  ASSERT_TRUE(xsd->load(Path("schema.xsd")));
+  auto tmpl = XmlDocument::Create();
+  tmpl->appendChild(tmpl->createNode(1, "imo:openimmo", "http://www.openimmo.de"));
+  tmpl->insertBefore(xsd->firstChild()->cloneNode(true), tmpl->documentElement());
+  auto enc = tmpl->createAttribute("encoding");
+  enc->setText("ISO-8859-1");
+  tmpl->firstChild()->attributes()->setNamedItem(enc);
+  EXPECT_EQ(tmpl->firstChild()->xml(), "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>");
+  EXPECT_EQ(xsd->firstChild()->xml(), "<?xml version=\"1.0\" encoding=\"UTF-8\"?>");  // the copy only
+  tmpl->documentElement()->setText("ü");
+  tmpl->save(Path("tmpl.xml"));
+  EXPECT_EQ(Read("tmpl.xml"),
+            "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\r\n"
+            "<imo:openimmo xmlns:imo=\"http://www.openimmo.de\">\xFC</imo:openimmo>\r\n");
+  EXPECT_EQ(tmpl->xml().substr(0, 23), "<?xml version=\"1.0\"?>\r\n");  // text form: no encoding
+}
+
 TEST_F(XmlFiles, SchemaValidationPassesAndFailsWithLineNumbers) {
   Write("imo.xsd", kXsd);
   auto cache = std::make_shared<XmlSchemaCache>();
