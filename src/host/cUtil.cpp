@@ -22,11 +22,7 @@
 namespace fern {
 namespace {
 
-// A Field (or any object with a default member) stands for its value.
-Variant ValueOf(const Variant& v) {
-  if (v.IsObject() && !v.IsNothing()) return CallByName(v, "", kPropGet, std::vector<Variant>{});
-  return v;
-}
+using host::ValueOf;
 
 std::filesystem::path Real(const std::string& hostPath) { return ResolveHostPath(hostPath); }
 

@@ -19,6 +19,9 @@ bool ArgBool(std::span<Variant> args, size_t i, bool def = false);
 // Writes back a by-reference argument when the caller passed one.
 void SetArg(std::span<Variant> args, size_t i, Variant value);
 
+// An object (a recordset field) stands for its default member's value.
+Variant ValueOf(const Variant& v);
+
 // Null and Empty give ""; everything else goes through CStr.
 std::string TextOf(const Variant& v);
 
