@@ -1,9 +1,17 @@
-// Entry point. The start-up and run driver come with the application core; for now the
-// program only accepts its command line.
+// fern-dispatcher: with "/PORTAL" the unattended run over the named portals (no display
+// needed); otherwise the window.
 #include <cstdio>
 
+#include "core/host_session.h"
+#include "core/startup.h"
+#include "platform/waits.h"
+
 int main(int argc, char** argv) {
-  for (int i = 1; i < argc; ++i) std::printf("%s%s", i > 1 ? " " : "", argv[i]);
-  if (argc > 1) std::printf("\n");
-  return 0;
+  fern::ResetSession(fern::CommandLine::FromArgs(argc, argv));
+  fern::InstallCancelSignals();
+  if (!fern::GetCommandSwitch("/PORTAL").empty()) return fern::RunUnattendedProcess({});
+  std::fprintf(stderr,
+               "fern-dispatcher: the window is not available in this build; start with /PORTAL "
+               "<names>|ALL for an unattended run.\n");
+  return fern::exitcode::kStartupFailed;
 }

@@ -1,0 +1,331 @@
+#include "core/run_driver.h"
+
+#include <chrono>
+#include <filesystem>
+
+#include "core/host_session.h"
+#include "host/LanguagePack.h"
+#include "host/cDal.h"
+#include "host/cKVUtil.h"
+#include "host/cUtil.h"
+#include "platform/host_path.h"
+#include "platform/vb.h"
+#include "platform/waits.h"
+
+namespace fern {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Stands in for an exporter whose portal type this build can't send yet: it says so as an
+// error, so the run neither pretends success nor stops.
+void ReportUnavailable(const StateEvents& events, db::Recordset& rs, int32_t type) {
+  std::string names;
+  for (rs.MoveFirst(); !rs.Eof(); rs.MoveNext())
+    names += (names.empty() ? "" : ", ") + cUtil::k(rs.Value("boersen_name"));
+  rs.MoveFirst();
+  events.RaiseWorkState(state::kError,
+                        ">>>> Portaltyp " + std::to_string(type) +
+                            " kann noch nicht übertragen werden: " + names);
+}
+
+class UnavailableWebsite : public WebsiteExporter {
+ public:
+  void Init(const std::string&, cFernDispatcher&, const Variant&) override {}
+  void Transfer(db::Recordset& rs, int32_t, int32_t, bool) override {
+    std::string name = cUtil::k(rs.Value("boersen_name"));
+    events.RaiseWorkState(state::kError,
+                          ">>>> Portaltyp 6 kann noch nicht übertragen werden: " + name);
+  }
+};
+
+class UnavailableOpenImmo : public OpenImmoExporter {
+ public:
+  void StartImmoXML(cFernDispatcher&, const std::string&, db::Recordset& rs, bool, bool,
+                    int32_t type) override {
+    ReportUnavailable(events, rs, type);
+  }
+};
+
+class UnavailableRest : public RestExporter {
+ public:
+  Variant Init(cFernDispatcher&, std::string&, std::string&) override { return Variant(true); }
+  void Transfer(db::Recordset& rs) override { ReportUnavailable(events, rs, 113); }
+};
+
+std::string FormatStart(double start, const char* pattern) {
+  return vb::Format(Variant::Date(start), pattern);
+}
+
+}  // namespace
+
+ExporterFactory ExporterFactory::WithDefaults() const {
+  ExporterFactory f = *this;
+  if (!f.website) f.website = [] { return std::make_unique<UnavailableWebsite>(); };
+  if (!f.openImmo) f.openImmo = [] { return std::make_unique<UnavailableOpenImmo>(); };
+  if (!f.rest) f.rest = [] { return std::make_unique<UnavailableRest>(); };
+  return f;
+}
+
+RunDriver::RunDriver(PortalGrid& grid, ExporterFactory factory, RunView view)
+    : grid_(grid), factory_(factory.WithDefaults()), view_(std::move(view)) {}
+
+RunDriver::StartResult RunDriver::butStart_Click() {
+  SetBusy(true);
+  m_oFernDispatcher = std::make_unique<cFernDispatcher>();
+  cFernDispatcher::InitResult init = m_oFernDispatcher->Init();
+  if (init != cFernDispatcher::InitResult::kOpened) {
+    // Another run holds the logs: this one must not start beside it.
+    m_oFernDispatcher.reset();
+    SetBusy(false);
+    return init == cFernDispatcher::InitResult::kRefusedShown ? StartResult::kRefused
+                                                              : StartResult::kRefusedEndProcess;
+  }
+  RunTransfer();
+  m_oFernDispatcher->Done();
+  m_oFernDispatcher.reset();
+  try {
+    grid_.SaveTransferStatus();
+  } catch (const std::exception&) {
+  }
+  SetBusy(false);
+  return StartResult::kRan;
+}
+
+void RunDriver::RunTransfer() {
+  HostSession& s = Session();
+  try {
+    messages_.Clear();
+    if (view_.messagesCleared) view_.messagesCleared();
+    if (view_.runningChanged) view_.runningChanged(true);
+    std::error_code ec;
+    fs::remove(ResolveHostPath(m_oFernDispatcher->Folder() + "\\Dat\\ftp_ncftpput.log"), ec);
+  } catch (const std::exception&) {
+  }
+  m_lngErrors = 0;
+  s.g_oUtil->Wait(true);
+  m_dtmStart = vb::Now();
+
+  for (int32_t type : {6, 5, 11, 10, 113}) {
+    if (s.g_oUtil->WaitIsEsc()) continue;
+    // One failing exporter must not leave the run unfinished: the phase ends with a counted
+    // error and the run goes on to its run line, archive copies and closed logs.
+    try {
+      RunPhase(type);
+    } catch (const HostError& e) {
+      ReportPhaseFailure(e.description());
+    } catch (const std::exception& e) {
+      ReportPhaseFailure(e.what());
+    }
+  }
+
+  if (view_.runningChanged) view_.runningChanged(false);
+  try {
+    AskShowErrorLog();
+  } catch (const std::exception&) {
+  }
+  WriteRunLine();
+  ArchiveLogs();
+}
+
+void RunDriver::ReportPhaseFailure(const std::string& reason) {
+  Report(state::kError, "There was an error in RunTransfer. " + reason, true, true);
+}
+
+bool RunDriver::Signature() const {
+  HostSession& s = Session();
+  return s.g_oKVUtil->IsKVSignaturOn(GetHostPath("KAVANTOR.INI"),
+                                     vb::CLng(s.g_StdRS->Value("FIRMEN_NR").IsNull()
+                                                  ? Variant(int32_t{0})
+                                                  : s.g_StdRS->Value("FIRMEN_NR")));
+}
+
+void RunDriver::RunPhase(int32_t type) {
+  auto rs = GetSelectedPortals(type);
+  if (rs->Eof()) return;
+  switch (type) {
+    case 6:
+      WebsitePhase(*rs, Signature());
+      break;
+    case 5:
+      ApplyScopeSwitch(*rs);
+      OpenImmoPhase(*rs, Signature(), 5);
+      break;
+    case 11:
+    case 10:
+      OpenImmoPhase(*rs, Signature(), type);
+      break;
+    case 113:
+      RestPhase(*rs);
+      break;
+    default:
+      break;
+  }
+}
+
+void RunDriver::WebsitePhase(db::Recordset& rs, bool signature) {
+  HostSession& s = Session();
+  for (rs.MoveFirst(); !rs.Eof(); rs.MoveNext()) {
+    std::unique_ptr<WebsiteExporter> web = factory_.website();
+    web->events.WorkState = [this](int16_t st, const std::string& text) {
+      // The site's own "File exists" answers are noise to the user.
+      if (text.find("File exis") != std::string::npos) return;
+      Report(st, text, st != state::kLoggedNotListed, st >= 100);
+    };
+    web->events.InternalState = [this](int16_t st, const std::string& text) {
+      Report(st, text, false, false);
+    };
+    web->ProgressState = [this](const std::string& text) { SetProgressText(text); };
+    web->Init(s.g_strConnect, *m_oFernDispatcher, Variant(signature));
+    web->Transfer(rs, 0, 0, true);
+  }
+}
+
+void RunDriver::OpenImmoPhase(db::Recordset& rs, bool signature, int32_t type) {
+  HostSession& s = Session();
+  std::unique_ptr<OpenImmoExporter> immo = factory_.openImmo();
+  immo->events.WorkState = [this](int16_t st, const std::string& text) {
+    Report(st, text, true, st >= 100);
+  };
+  immo->events.InternalState = [this](int16_t st, const std::string& text) {
+    Report(st, text, false, false);
+  };
+  immo->StartImmoXML(*m_oFernDispatcher, s.g_strConnect, rs, signature, false, type);
+}
+
+void RunDriver::RestPhase(db::Recordset& rs) {
+  HostSession& s = Session();
+  if (s.g_oUtil->IniGet("IS24Transfer", "UseNewScout24Transfer", "0", GetHostPath("KAVANTOR.INI")) ==
+      "1") {
+    for (rs.MoveFirst(); !rs.Eof(); rs.MoveNext()) {
+      std::string program = GetHostPath("System\\IS24UploadFN\\IS24FernDispatcher.exe");
+      std::string arguments =
+          "-p " + vb::Replace(vb::Replace(cUtil::k(rs.Value("DSN")), "{", ""), "}", "");
+      std::string line = FormatStart(m_dtmStart, "dd.MM.yyyy hh:nn:ss") +
+                         ";Starte IS24FernDispatcher: " + arguments;
+      if (m_oFernDispatcher->m_tTransferLog) m_oFernDispatcher->m_tTransferLog->WriteLine(line);
+      if (s.g_blnDebugLog) WriteDebugLog(line);
+      s.g_oUtil->StartApplication(program, arguments);
+    }
+    return;
+  }
+  std::unique_ptr<RestExporter> rest = factory_.rest();
+  rest->events.WorkState = [this](int16_t st, const std::string& text) {
+    Report(st, text, true, st >= 100);
+  };
+  std::string connect = s.g_strConnect;
+  std::string userDsn = cUtil::k(s.g_CurrentUserRS->Value("DSN"));
+  Variant ok = rest->Init(*m_oFernDispatcher, connect, userDsn);
+  if (ok.IsNull() || !vb::CBool(ok)) return;
+  if (s.g_blnDebugLog)
+    WriteDebugLog("Start RestTransfer Boerse: " + cUtil::k(rs.Value("DSN")) +
+                  " CurrentUser: " + userDsn);
+  rest->Transfer(rs);
+}
+
+std::shared_ptr<db::Recordset> RunDriver::GetSelectedPortals(int32_t lngType) {
+  std::string condition;
+  for (const PortalRow& row : grid_.Rows()) {
+    if (vb::Val(row.uebertragen) != 1 || row.dsn.empty()) continue;
+    condition += (condition.empty() ? "DSN = " : " OR DSN = ") + cUtil::SqlStr(Variant(row.dsn));
+  }
+  std::string sql = condition.empty()
+                        ? std::string(" Select * from Boersen where 1=2 ")
+                        : " Select * from Boersen where (" + condition +
+                              ") and boersentyp = " + std::to_string(lngType) +
+                              " ORDER BY boersen_name ";
+  return Session().g_oDal->GetRecordset(Session().g_strConnect, sql, 4);
+}
+
+void RunDriver::ApplyScopeSwitch(db::Recordset& rs) {
+  if (rs.Eof() && rs.Bof()) return;
+  for (rs.MoveFirst(); !rs.Eof(); rs.MoveNext()) {
+    if (vb::CLng(rs.Value("boersentyp")) != 5) continue;
+    if (m_blnScopeFull)
+      rs.SetValue("teil_or_voll", Variant(int32_t{0}));
+    else if (m_blnScopePartial)
+      rs.SetValue("teil_or_voll", Variant(int32_t{1}));
+  }
+  rs.MoveFirst();
+}
+
+std::string RunDriver::GetTimeStamp() {
+  auto now = std::chrono::system_clock::now();
+  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
+  char buf[8];
+  std::snprintf(buf, sizeof buf, "%03d", static_cast<int>(ms));
+  return vb::Format(Variant::Date(vb::Now()), "HH:nn:ss") + ":" + buf;
+}
+
+void RunDriver::Report(int32_t lngState, const std::string& strText, bool blnShow, bool blnIsError) {
+  try {
+    if (blnShow) AddMessage(strText);
+    cFernDispatcher* fd = m_oFernDispatcher.get();
+    if (blnIsError) {
+      if (fd && fd->m_tErrorLog) fd->m_tErrorLog->WriteLine(std::to_string(lngState) + "; " + strText);
+      ++m_lngErrors;
+    }
+    auto send = [&](const std::string& line) {
+      if (fd && fd->m_tSendLog) fd->m_tSendLog->WriteLine(line);
+    };
+    if (lngState == state::kStepBegins) send("");
+    if (!(strText.find('%') != std::string::npos && strText.find("Byte") != std::string::npos))
+      send(std::to_string(lngState) + "; " + GetTimeStamp() + "; " + strText);
+    if (lngState == state::kStepBegins) send("");
+    if (!blnShow && !blnIsError && lngState >= 1 && lngState <= 12)
+      SetProgressText(Session().g_oLanguagePack->TranslateString("Übertragungsstatus") + ": ..." +
+                      strText);
+  } catch (const std::exception&) {
+    // A report must never break the run.
+  }
+}
+
+void RunDriver::AddMessage(const std::string& text) {
+  messages_.AddMessage(text);
+  if (view_.messageAdded) view_.messageAdded(text);
+}
+
+void RunDriver::SetProgressText(const std::string& text) {
+  if (view_.progressText) view_.progressText(text);
+}
+
+void RunDriver::AskShowErrorLog() {
+  if (m_blnUnattended || m_lngErrors < 1) return;
+  HostSession& s = Session();
+  if (s.g_oUtil->MsgAsk(s.g_oLanguagePack->TranslateString(
+                            "Es sind Fehler aufgetreten. Eventuell sind nicht alle Objekte "
+                            "erfolgreich übertragen worden.%nl%Wollen Sie das Fehlerprotokoll sehen?"),
+                        false))
+    s.g_oUtil->StartDoc(GetHostPath("DAT\\Error.log"));
+}
+
+void RunDriver::WriteRunLine() {
+  std::string line = FormatStart(m_dtmStart, "dd.MM.yyyy hh:nn:ss") +
+                     "; Errors: " + std::to_string(m_lngErrors) +
+                     "; PortalList: " + grid_.GetPortalList(true) + ";";
+  try {
+    if (m_oFernDispatcher->m_tTransferLog) m_oFernDispatcher->m_tTransferLog->WriteLine(line);
+  } catch (const std::exception&) {
+  }
+}
+
+void RunDriver::ArchiveLogs() {
+  try {
+    SetProgressText("Copy Logfiles");
+    fs::path archive = HostFile("DAT\\FernDispatcher");
+    fs::create_directories(archive);
+    std::string prefix = FormatStart(m_dtmStart, "_yyyyMMdd_hhmmss_");
+    for (const char* name : {"Send.log", "Error.log"}) {
+      fs::path log = HostFile(std::string("DAT\\") + name);
+      std::error_code ec;
+      if (fs::exists(log))
+        fs::copy_file(log, archive / (prefix + name), fs::copy_options::overwrite_existing, ec);
+    }
+    SetProgressText("");
+  } catch (const std::exception&) {
+  }
+  Session().g_oUtil->Wait(false);
+}
+
+}  // namespace fern

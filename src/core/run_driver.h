@@ -1,0 +1,87 @@
+// The Start action: one transfer run over the checked portals in five phases of fixed order
+// (types 6, 5, 11, 10, 113), the state reports of the exporters turned into list lines, log
+// lines and the error count, then the run line and the archive copies of the logs. It runs
+// without a window; the window is one client, the tests another.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "core/cFernDispatcher.h"
+#include "core/exporters.h"
+#include "core/portal_grid.h"
+
+namespace fern {
+
+// The run's message list: at most 2,501 lines, the oldest dropped first.
+class MessageList {
+ public:
+  static constexpr size_t kMaxBeforeAdd = 2500;
+  void Clear() { lines_.clear(); }
+  void AddMessage(const std::string& text) {
+    if (lines_.size() > kMaxBeforeAdd) lines_.pop_front();
+    lines_.push_back(text);
+  }
+  const std::deque<std::string>& Lines() const { return lines_; }
+
+ private:
+  std::deque<std::string> lines_;
+};
+
+// What the run shows; every member may be left empty.
+struct RunView {
+  std::function<void(const std::string&)> messageAdded;  // after MessageList::AddMessage
+  std::function<void()> messagesCleared;
+  std::function<void(const std::string&)> progressText;
+  std::function<void(bool running)> runningChanged;     // Start disabled, Cancel enabled
+};
+
+class RunDriver {
+ public:
+  RunDriver(PortalGrid& grid, ExporterFactory factory = {}, RunView view = {});
+
+  enum class StartResult { kRan, kRefused, kRefusedEndProcess };
+
+  // Start: the session object, the run, the logs closed, the check states saved.
+  StartResult butStart_Click();
+
+  // The checked portals of one type, as a recordset of Boersen rows.
+  std::shared_ptr<db::Recordset> GetSelectedPortals(int32_t lngType);
+  void ApplyScopeSwitch(db::Recordset& rs);
+  void Report(int32_t lngState, const std::string& strText, bool blnShow, bool blnIsError);
+  // The time stamp of send-log lines: "HH:nn:ss:" and three-digit milliseconds.
+  static std::string GetTimeStamp();
+
+  bool m_blnUnattended = false;
+  bool m_blnScopeFull = false;
+  bool m_blnScopePartial = false;
+  int32_t m_lngErrors = 0;
+  double m_dtmStart = 0;
+  MessageList& Messages() { return messages_; }
+  const MessageList& Messages() const { return messages_; }
+
+ private:
+  void RunTransfer();
+  void RunPhase(int32_t type);
+  void WebsitePhase(db::Recordset& rs, bool signature);
+  void OpenImmoPhase(db::Recordset& rs, bool signature, int32_t type);
+  void RestPhase(db::Recordset& rs);
+  void AskShowErrorLog();
+  void WriteRunLine();
+  void ArchiveLogs();
+  bool Signature() const;
+  void AddMessage(const std::string& text);
+  void SetProgressText(const std::string& text);
+  void ReportPhaseFailure(const std::string& reason);
+
+  PortalGrid& grid_;
+  ExporterFactory factory_;
+  RunView view_;
+  MessageList messages_;
+  std::unique_ptr<cFernDispatcher> m_oFernDispatcher;
+};
+
+}  // namespace fern

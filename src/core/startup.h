@@ -1,0 +1,32 @@
+// The start-up shared by the window and the unattended night run: session, portal grid, scope
+// and portal switches, and the exit code that tells a scheduler how the run went.
+#pragma once
+
+#include <string>
+
+#include "core/portal_grid.h"
+#include "core/run_driver.h"
+
+namespace fern {
+
+namespace exitcode {
+inline constexpr int kOk = 0;
+inline constexpr int kErrors = 1;          // the run counted errors
+inline constexpr int kStartupFailed = 2;   // host, database or user unusable
+inline constexpr int kAlreadyRunning = 3;  // another run holds the logs
+}  // namespace exitcode
+
+// The "/PORTAL" list with blanks restored and "ALL" (any case) expanded to every grid portal.
+std::string PortalListFromSwitch(const PortalGrid& grid);
+
+// Reads "/SCOPE" into the driver's scope flags.
+void ApplyScopeFlags(RunDriver& driver);
+
+// Checks exactly the named portals and runs Start; the exit code of the run.
+int RunUnattended(PortalGrid& grid, RunDriver& driver, const std::string& portalList);
+
+// The unattended process: session, grid, run. Message boxes go to standard error and, during
+// the run, to the send log.
+int RunUnattendedProcess(const ExporterFactory& factory);
+
+}  // namespace fern
