@@ -281,6 +281,11 @@ Variant ScriptEngineBuildFn(std::span<Variant>) { return Variant(int32_t{16384})
 // |x| rounded half away from zero to `decimals` places, from its 15 significant digits (the
 // precision VB formats with): integer digits and fraction digits.
 void DecimalDigits(double x, int decimals, std::string& whole, std::string& fraction) {
+  if (x == 0 || !std::isfinite(x)) {
+    whole.assign(1, '0');
+    fraction.assign(static_cast<size_t>(decimals), '0');
+    return;
+  }
   char buf[64];
   std::snprintf(buf, sizeof buf, "%.14e", std::fabs(x));
   std::string digits;
@@ -288,7 +293,6 @@ void DecimalDigits(double x, int decimals, std::string& whole, std::string& frac
   for (; *p && *p != 'e'; ++p)
     if (*p >= '0' && *p <= '9') digits += *p;
   int exp10 = std::atoi(p + 1);
-  if (std::fabs(x) == 0) exp10 = 0, digits = "0";
   // digits d1 d2 ... stand for 0.d1d2... * 10^(exp10 + 1).
   int intLen = exp10 + 1;
   int keep = intLen + decimals;
@@ -306,22 +310,25 @@ void DecimalDigits(double x, int decimals, std::string& whole, std::string& frac
         ++kept[i];
       } else {
         kept.insert(kept.begin(), '1');
-        ++intLen;
       }
     }
   }
   // kept now holds the digits from 10^(intLen-1) down to 10^-decimals.
   int wholeLen = static_cast<int>(kept.size()) - decimals;
   if (wholeLen <= 0) {
-    whole = "0";
-    fraction = std::string(-wholeLen, '0') + kept;
+    whole.assign(1, '0');
+    fraction.assign(static_cast<size_t>(-wholeLen), '0');
+    fraction += kept;
   } else {
     whole = kept.substr(0, wholeLen);
     fraction = kept.substr(wholeLen);
   }
   if (static_cast<int>(fraction.size()) < decimals) fraction.append(decimals - fraction.size(), '0');
   size_t nz = whole.find_first_not_of('0');
-  whole = nz == std::string::npos ? "0" : whole.substr(nz);
+  if (nz == std::string::npos)
+    whole.assign(1, '0');
+  else
+    whole.erase(0, nz);
 }
 
 // A tristate argument: -1 true, 0 false, -2 (or missing) the regional default.
