@@ -571,6 +571,17 @@ Interpreter::Flow Interpreter::Exec(const Stmt& s, Frame& f) {
       return Flow::Normal;
     }
     case SK::ConcatAssign: {
+      if (s.args.size() == 1) {
+        Variant part = EvalValue(*s.args[0], f);
+        bool readOnly = false;
+        Variant* v = VarRef(*s.a, f, &readOnly);
+        if (v && !readOnly && v->IsString()) {
+          if (!part.IsNull()) v->str() += part.IsString() ? part.str() : vb::CStr(part);
+          return Flow::Normal;
+        }
+        Assign(*s.a, vb::Concat(EvalValue(*s.a, f), part), false, f);
+        return Flow::Normal;
+      }
       std::vector<Variant> parts;
       parts.reserve(s.args.size());
       for (const auto& e : s.args) parts.push_back(EvalValue(*e, f));
@@ -930,8 +941,11 @@ Variant Interpreter::Binary(const Expr& e, Frame& f) {
     if (!a.IsObject() || !b.IsObject()) Throw(kErrObjectRequired);
     return Variant(a.obj() == b.obj());
   }
-  Variant a = EvalValue(*e.a, f);
-  Variant b = EvalValue(*e.b, f);
+  // Operands that are plain variables or literals are read in place, not copied; the left one
+  // only when evaluating the right one cannot change it.
+  Variant ta, tb;
+  const Variant& a = IsPlain(*e.b) ? ValueRef(*e.a, f, ta) : (ta = EvalValue(*e.a, f));
+  const Variant& b = ValueRef(*e.b, f, tb);
   switch (e.op) {
     case BinOp::Pow: return vb::Pow(a, b);
     case BinOp::Mul: return vb::Mul(a, b);
@@ -955,6 +969,34 @@ Variant Interpreter::Binary(const Expr& e, Frame& f) {
     case BinOp::Is: break;
   }
   return Variant();
+}
+
+bool Interpreter::IsPlain(const Expr& e) {
+  return e.kind == EK::Literal ||
+         (e.kind == EK::Name && (e.ref == NameRef::Local || e.ref == NameRef::Field));
+}
+
+const Variant& Interpreter::ValueRef(const Expr& e, Frame& f, Variant& tmp) {
+  const Variant* p = nullptr;
+  if (e.kind == EK::Literal) {
+    p = &e.lit;
+  } else if (e.kind == EK::Name) {
+    if (e.ref == NameRef::Local) p = &f.locals[e.slot];
+    else if (e.ref == NameRef::Field) p = &f.me->fields[e.slot];
+    else if (e.ref == NameRef::Dynamic && e.globalIndex >= 0 && !f.parent) {
+      const Global& g = globals_[e.globalIndex];
+      if (!g.proc && !g.cls) p = &g.value;
+    }
+  }
+  if (!p) {
+    tmp = Eval(e, f);
+    p = &tmp;
+  }
+  if (p->IsObject()) {
+    tmp = DefaultValue(*p);
+    return tmp;
+  }
+  return *p;
 }
 
 Variant Interpreter::Apply(const Expr& target, const std::vector<ExprP>* args, Frame& f) {

@@ -156,6 +156,10 @@ class Interpreter {
   Variant Eval(const Expr& e, Frame& f);
   Variant EvalValue(const Expr& e, Frame& f);
   Variant Binary(const Expr& e, Frame& f);
+  static bool IsPlain(const Expr& e);
+  // The value of `e` without copying it where it is a variable or literal; `tmp` holds it
+  // otherwise. Objects stand for their default member.
+  const Variant& ValueRef(const Expr& e, Frame& f, Variant& tmp);
   Variant Apply(const Expr& target, const std::vector<ExprP>* args, Frame& f);
   Variant CallName(const Expr& e, const std::vector<ExprP>* args, Frame& f);
   Variant CallMember(const Expr& e, const std::vector<ExprP>* args, Frame& f);
