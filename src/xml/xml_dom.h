@@ -210,6 +210,9 @@ class XmlParseError : public Dispatch {
   std::string url;
   std::vector<XmlIssue> all;  // every error, the first one is described above
 
+  // The first `maxIssues` errors as "line 3: ...; line 7: ..." for a report line.
+  std::string Summary(size_t maxIssues = 3) const;
+
   Variant Invoke(std::string_view name, unsigned kind, std::span<Variant> args) override;
   std::string TypeName() const override { return "IXMLDOMParseError"; }
 };

@@ -223,6 +223,16 @@ std::string SerializeDocument(xmlDocPtr d, bool keepEncoding) {
 
 namespace fern {
 
+std::string XmlParseError::Summary(size_t maxIssues) const {
+  std::string out;
+  for (size_t i = 0; i < all.size() && i < maxIssues; ++i) {
+    if (!out.empty()) out += "; ";
+    out += all[i].Text();
+  }
+  if (out.empty() && errorCode != 0) out = reason;
+  return out;
+}
+
 std::string XmlIssue::Text() const {
   if (line > 0) return "line " + std::to_string(line) + ": " + message;
   return message;

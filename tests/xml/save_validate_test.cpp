@@ -87,6 +87,16 @@ TEST_F(XmlFiles, SaveUsesTheEncodingTheDeclarationNames) {
   back->save(Path("utf8.xml"));
   EXPECT_NE(Read("utf8.xml").find("Käse € ß"), std::string::npos);
 
+  // UTF-16 (with byte order mark) reads back with its declaration.
+  back->firstChild()->setAttribute("encoding", "UTF-16");
+  back->save(Path("utf16.xml"));
+  std::string wide = Read("utf16.xml");
+  EXPECT_TRUE(wide.starts_with("\xFF\xFE<\0?\0x\0") || wide.starts_with("\xFE\xFF\0<\0?\0x")) << wide.size();
+  auto wideBack = XmlDocument::Create();
+  ASSERT_TRUE(wideBack->load(Path("utf16.xml"))) << wideBack->parseError()->reason;
+  EXPECT_EQ(wideBack->documentElement()->text(), "Käse € ß");
+  EXPECT_EQ(*wideBack->firstChild()->getAttribute("encoding"), "UTF-16");
+
   auto bad = Parse("<?xml version=\"1.0\" encoding=\"no-such-charset\"?><a/>");
   EXPECT_THROW(bad->save(Path("bad.xml")), HostError);
   EXPECT_THROW(doc->save(Path("missing-dir/x.xml")), HostError);
@@ -146,6 +156,8 @@ TEST_F(XmlFiles, SchemaValidationPassesAndFailsWithLineNumbers) {
   EXPECT_NE(pe->errorCode, 0);
   EXPECT_EQ(pe->line, 3);
   EXPECT_EQ(pe->all.size(), 2u);
+  EXPECT_EQ(pe->Summary(1), issues[0].Text());
+  EXPECT_NE(pe->Summary().find("; line 4: "), std::string::npos);
 
   // With schemas attached and validateOnParse on, load validates.
   EXPECT_FALSE(doc->load(Path("bad.xml")));
