@@ -616,6 +616,30 @@ void Connection::UpdateRecordset(Recordset& rs) {
         if (run(sql, binds) == 0) refuse("a deleted row is no longer in table " + table);
       }
     }
+    // Read the written rows back: the recordset then holds what the database made of them
+    // (column defaults, numbers from text, 1 for True), as a new query would show it.
+    std::string cols;
+    std::vector<FieldInfo> infos;
+    for (size_t f : writable) {
+      cols += (cols.empty() ? "" : ", ") + QuoteIdent(rs.Info(f).baseColumn);
+      infos.push_back(rs.Info(f));
+    }
+    for (const Recordset::Change& ch : changes) {
+      if (ch.state != RowState::New && ch.state != RowState::Modified) continue;
+      std::vector<const Variant*> binds;
+      std::string sql = "SELECT " + cols + " FROM " + QuoteIdent(table) + keyWhere(*ch.values, binds);
+      StmtGuard g;
+      int rc = sqlite3_prepare_v2(db_, sql.c_str(), -1, &g.s, nullptr);
+      if (rc != SQLITE_OK) Fail("SQL error", sql, rc);
+      for (size_t i = 0; i < binds.size(); ++i) Bind(g.s, static_cast<int>(i + 1), *binds[i]);
+      rc = sqlite3_step(g.s);
+      if (rc != SQLITE_ROW) Fail("SQL error", sql, rc);
+      auto row = Recordset::Create(infos);
+      for (size_t i = 0; i < infos.size(); ++i)
+        LoadValue(*row, g.s, static_cast<int>(i), ConvFor(infos[i].type));
+      row->EndLoadedRow();
+      for (size_t i = 0; i < infos.size(); ++i) rs.SetRowValue(ch.row, writable[i], row->Value(i));
+    }
   });
   rs.AcceptChanges();
 }

@@ -292,7 +292,7 @@ TEST_F(Db, OpenRefusesMissingForeignAndReadOnlyFiles) {
 TEST_F(Db, DeclaredTypesSizesAndGeneratedKeys) {
   conn_->Execute(
       "CREATE TABLE Extra (ID INTEGER PRIMARY KEY, Code VARCHAR(40), Betrag MONEY, "
-      "Tag DATE, Schluessel GUID, Notiz MEMO, Klein TINYINT)");
+      "Tag DATE, Schluessel GUID, Notiz MEMO, Klein TINYINT, Stufe INTEGER DEFAULT 3)");
   auto rs = conn_->Query("SELECT * FROM Extra");
   EXPECT_EQ(rs->Info(1).type, adtype::kVarWChar);
   EXPECT_EQ(rs->Info(1).definedSize, 40);
@@ -309,6 +309,13 @@ TEST_F(Db, DeclaredTypesSizesAndGeneratedKeys) {
   rs->SetValue("Klein", Variant::Byte(200));
   conn_->UpdateRecordset(*rs);
   EXPECT_EQ(rs->Value("ID").longVal(), 1);  // the key the database gave the row
+  EXPECT_EQ(rs->Value("Stufe").longVal(), 3);  // and the column default, as a query shows it
+  rs->SetValue("Stufe", Variant(true));
+  rs->SetValue("Code", Variant::Null());
+  conn_->UpdateRecordset(*rs);
+  EXPECT_EQ(rs->Value("Stufe").type(), VType::Long);
+  EXPECT_EQ(rs->Value("Stufe").longVal(), 1);
+  EXPECT_TRUE(rs->Value("Code").IsNull());
 
   auto back = conn_->Query("SELECT * FROM Extra");
   EXPECT_EQ(back->Value("Betrag").currencyVal(), 12345);
