@@ -97,7 +97,9 @@ void InitHostPath() {
   HostSession& s = Session();
   std::string path = CommandLine::WithBlanks(GetCommandSwitch("/PATHKV"));
   if (path.empty()) path = s.programFolder.string();
-  if (path.empty() || (path.back() != '\\' && path.back() != '/')) path += "\\";
+  // A Linux folder keeps "/" as its separator; the host's own paths keep "\".
+  bool linuxPath = path.find('/') != std::string::npos && path.find('\\') == std::string::npos;
+  if (path.empty() || (path.back() != '\\' && path.back() != '/')) path += linuxPath ? "/" : "\\";
   if (EndsWithSystemFolder(path)) path.erase(path.size() - 7);
   s.g_strHostPath = path;
   if (!cUtil::Exist(GetHostPath("KAVANTOR.EXE"))) {

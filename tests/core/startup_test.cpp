@@ -24,7 +24,7 @@ TEST_F(StartupTest, OpensTheSessionOnTheDemoHost) {
   EXPECT_EQ(s.g_strUser, "DEMO");
   EXPECT_EQ(s.g_strProfilePath, "profiles\\Standard");
   EXPECT_FALSE(s.g_StdRS->Eof());
-  EXPECT_EQ(s.g_strHostPath.back(), '\\');
+  EXPECT_EQ(s.g_strHostPath, host().string() + "/");
 }
 
 TEST_F(StartupTest, HostFolderNamedByItsSystemFolder) {
@@ -42,7 +42,7 @@ TEST_F(StartupTest, MissingHostProgramEndsWithTheHostFolderText) {
   ASSERT_EQ(answers->texts.size(), 1u);
   EXPECT_EQ(answers->texts[0],
             "Schwerwiegender Fehler.\r\nKAVANTOR.exe-System konnte im Pfad \"" + host().string() +
-                "\\\" nicht gefunden werden.\r\nProgramm wird abgebrochen!");
+                "/\" nicht gefunden werden.\r\nProgramm wird abgebrochen!");
 }
 
 TEST_F(StartupTest, UnknownOrInactiveUserEndsWithTheUserText) {
@@ -143,7 +143,7 @@ TEST_F(SessionLogsTest, SecondRunIsRefusedAndLeavesTheFirstRunsLogsAlone) {
 
 TEST_F(SessionLogsTest, MembersByName) {
   cFernDispatcher fd;
-  EXPECT_EQ(fd.Folder() + "\\", Session().g_strHostPath);
+  EXPECT_EQ(fd.Folder() + "/", Session().g_strHostPath);
   EXPECT_EQ(fd.VersionTyp(), 8);
   EXPECT_GT(fd.VersionMajor(), 19);
   std::vector<Variant> none;

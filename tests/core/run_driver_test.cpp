@@ -1,0 +1,225 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "core/cFernDispatcher.h"
+#include "core/run_driver.h"
+#include "core/startup.h"
+#include "core_fixture.h"
+#include "platform/text_file.h"
+#include "platform/host_path.h"
+#include "platform/vb.h"
+#include "platform/waits.h"
+
+namespace fern {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::DemoHostTest;
+
+// Exporters that raise a scripted sequence and record what the driver handed them.
+struct Script {
+  std::vector<std::string> calls;
+  std::vector<std::pair<int16_t, std::string>> work, internal;
+  bool throwInImmo = false;
+  bool escAfterWebsite = false;
+};
+
+class FakeWeb : public WebsiteExporter {
+ public:
+  explicit FakeWeb(Script& s) : s_(s) {}
+  void Init(const std::string&, cFernDispatcher&, const Variant&) override {}
+  void Transfer(db::Recordset& rs, int32_t, int32_t, bool showUrl) override {
+    s_.calls.push_back("web " + vb::CStr(rs.Value("boersen_name")) + (showUrl ? " url" : ""));
+    for (auto& [st, t] : s_.work) events.RaiseWorkState(st, t);
+    for (auto& [st, t] : s_.internal) events.RaiseInternalState(st, t);
+    if (ProgressState) ProgressState("packe");
+    if (s_.escAfterWebsite) SetEsc();
+  }
+
+ private:
+  Script& s_;
+};
+
+class FakeImmo : public OpenImmoExporter {
+ public:
+  explicit FakeImmo(Script& s) : s_(s) {}
+  void StartImmoXML(cFernDispatcher&, const std::string&, db::Recordset& rs, bool, bool unattend,
+                    int32_t type) override {
+    std::string names;
+    for (rs.MoveFirst(); !rs.Eof(); rs.MoveNext())
+      names += vb::CStr(rs.Value("boersen_name")) + "/" + vb::CStr(rs.Value("teil_or_voll")) + " ";
+    s_.calls.push_back("immo " + std::to_string(type) + (unattend ? " unattended " : " ") + names);
+    if (s_.throwInImmo && type == 5) throw HostError(5, "Kaputt", "FakeImmo");
+    events.RaiseWorkState(7, "immo sieben");
+  }
+
+ private:
+  Script& s_;
+};
+
+class FakeRest : public RestExporter {
+ public:
+  explicit FakeRest(Script& s) : s_(s) {}
+  Variant Init(cFernDispatcher&, std::string&, std::string&) override { return Variant::Null(); }
+  void Transfer(db::Recordset&) override { s_.calls.push_back("rest"); }
+
+ private:
+  Script& s_;
+};
+
+class RunDriverTest : public ::testing::Test, public DemoHostTest {
+ protected:
+  void SetUp() override {
+    ResetEsc();
+    Start();
+    InitHostSession();
+    grid.LoadPortalGrid();
+    ExporterFactory f;
+    f.website = [this] { return std::make_unique<FakeWeb>(script); };
+    f.openImmo = [this] { return std::make_unique<FakeImmo>(script); };
+    f.rest = [this] { return std::make_unique<FakeRest>(script); };
+    driver = std::make_unique<RunDriver>(grid, f, RunView{});
+  }
+  void TearDown() override { ResetEsc(); }
+
+  std::vector<std::string> Lines(const std::string& log) {
+    std::vector<std::string> out;
+    std::ifstream in(host() / "DAT" / log, std::ios::binary);
+    std::string line;
+    while (std::getline(in, line)) {
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      out.push_back(line);
+    }
+    return out;
+  }
+  // The send-log line without its time stamp.
+  static std::string Plain(const std::string& line) {
+    size_t a = line.find("; ");
+    if (a == std::string::npos) return line;
+    size_t b = line.find("; ", a + 2);
+    return line.substr(0, a) + "; " + line.substr(b + 2);
+  }
+
+  Script script;
+  PortalGrid grid;
+  std::unique_ptr<RunDriver> driver;
+};
+
+TEST_F(RunDriverTest, PhasesRunInFixedOrderOverTheCheckedPortals) {
+  driver->m_blnScopePartial = true;
+  RunUnattended(grid, *driver, "Wohnen HTTP Demo|eigene homepage|ImmoPortal Demo|IS24 XML Demo|");
+  ASSERT_EQ(script.calls.size(), 3u);
+  EXPECT_EQ(script.calls[0], "web Eigene Homepage url");
+  // Scope "partial" marks the type-5 rows; the exporter is never told it runs unattended.
+  EXPECT_EQ(script.calls[1], "immo 5 ImmoPortal Demo/1 Wohnen HTTP Demo/1 ");
+  EXPECT_EQ(script.calls[2], "immo 11 IS24 XML Demo/0 ");
+}
+
+TEST_F(RunDriverTest, ReportsReachListLogsAndErrorCountByTheirRules) {
+  script.work = {{4, "Schritt"}, {102, "kaputt"}, {7, "nur geloggt"}, {20, "File exists"},
+                 {8, "50% von 10 Byte"}, {100, "abgebrochen"}};
+  script.internal = {{3, "intern"}};
+  int rc = RunUnattended(grid, *driver, "Eigene Homepage|");
+  EXPECT_EQ(rc, exitcode::kErrors);
+  EXPECT_EQ(driver->m_lngErrors, 2);
+
+  std::vector<std::string> shown(driver->Messages().Lines().begin(), driver->Messages().Lines().end());
+  EXPECT_EQ(shown, (std::vector<std::string>{"Schritt", "kaputt", "50% von 10 Byte", "abgebrochen"}));
+
+  EXPECT_EQ(Lines("Error.log"), (std::vector<std::string>{"102; kaputt", "100; abgebrochen"}));
+  std::vector<std::string> send;
+  for (const std::string& l : Lines("Send.log")) send.push_back(Plain(l));
+  EXPECT_EQ(send, (std::vector<std::string>{"", "4; Schritt", "", "102; kaputt", "7; nur geloggt",
+                                             "100; abgebrochen", "3; intern"}));
+
+  std::vector<std::string> transfer = Lines("Transfer.log");
+  ASSERT_EQ(transfer.size(), 1u);
+  EXPECT_NE(transfer[0].find("; Errors: 2; PortalList: Eigene Homepage|;"), std::string::npos);
+  std::string prefix = vb::Format(Variant::Date(driver->m_dtmStart), "_yyyyMMdd_hhmmss_");
+  EXPECT_TRUE(fs::exists(host() / "DAT" / "FernDispatcher" / (prefix + "Send.log")));
+  EXPECT_TRUE(fs::exists(host() / "DAT" / "FernDispatcher" / (prefix + "Error.log")));
+}
+
+TEST_F(RunDriverTest, OpenImmoStateSevenIsListedAndRestNeedsATrueInit) {
+  RunUnattended(grid, *driver, "ImmoPortal Demo|ImmobilienScout24|");
+  EXPECT_EQ(driver->Messages().Lines().back(), "immo sieben");
+  // Init answered Null: the REST transfer is not started.
+  for (const std::string& c : script.calls) EXPECT_NE(c, "rest");
+  EXPECT_EQ(driver->m_lngErrors, 0);
+}
+
+TEST_F(RunDriverTest, EscSkipsTheLaterPhasesButTheRunIsFinished) {
+  script.escAfterWebsite = true;
+  RunUnattended(grid, *driver, grid.GetAllPortalNames());
+  EXPECT_EQ(script.calls, std::vector<std::string>{"web Eigene Homepage url"});
+  EXPECT_EQ(Lines("Transfer.log").size(), 1u);
+}
+
+TEST_F(RunDriverTest, AFailingExporterIsCountedAndTheRunStillFinishes) {
+  script.throwInImmo = true;
+  int rc = RunUnattended(grid, *driver, "ImmoPortal Demo|IS24 XML Demo|");
+  EXPECT_EQ(rc, exitcode::kErrors);
+  EXPECT_EQ(driver->m_lngErrors, 1);
+  EXPECT_EQ(Lines("Error.log"),
+            std::vector<std::string>{"102; There was an error in RunTransfer. Kaputt"});
+  EXPECT_EQ(script.calls.size(), 2u);  // the type-11 phase still ran
+  EXPECT_EQ(Lines("Transfer.log").size(), 1u);
+}
+
+TEST_F(RunDriverTest, WithoutExportersEveryTypeReportsThatItCantBeSentYet) {
+  RunDriver plain(grid);
+  int rc = RunUnattended(grid, plain, grid.GetAllPortalNames());
+  EXPECT_EQ(rc, exitcode::kErrors);
+  EXPECT_EQ(plain.m_lngErrors, 5);
+}
+
+TEST_F(RunDriverTest, SelectionQueryQuotesKeysAndEmptySelectionReturnsNoRows) {
+  grid.ClearPortalChecks();
+  EXPECT_TRUE(driver->GetSelectedPortals(5)->Eof());
+  grid.Rows()[0].dsn = "{X'Y}";
+  grid.Rows()[0].uebertragen = "1";
+  EXPECT_TRUE(driver->GetSelectedPortals(5)->Eof());
+}
+
+TEST(MessageListCap, TheOldestLineGoesAtTwoThousandFiveHundredAndOne) {
+  MessageList list;
+  for (int i = 1; i <= 2502; ++i) list.AddMessage(std::to_string(i));
+  EXPECT_EQ(list.Lines().size(), 2501u);
+  EXPECT_EQ(list.Lines().front(), "2");
+}
+
+class PortalGridTest : public ::testing::Test, public DemoHostTest {
+ protected:
+  void SetUp() override {
+    Start();
+    InitHostSession();
+    grid.LoadPortalGrid();
+  }
+  PortalGrid grid;
+};
+
+TEST_F(PortalGridTest, CheckStatesRoundTripThroughGuiIni) {
+  EXPECT_EQ(grid.GetPortalList(true), grid.GetAllPortalNames());  // all checked at first
+  grid.ClearPortalChecks();
+  grid.ApplyPortalList(" remax demo =1|Unbekannt=1|Eigene Homepage|");
+  EXPECT_EQ(grid.GetPortalList(true), "Eigene Homepage|Remax Demo|");
+  grid.SaveTransferStatus();
+  PortalGrid again;
+  again.LoadPortalGrid();
+  again.LoadTransferStatus();
+  EXPECT_EQ(again.GetPortalList(true), "Eigene Homepage|Remax Demo|");
+  EXPECT_NE(ReadText(ResolveHostPath(GuiIniPath())).find("TransferStatus=Eigene Homepage=1|"),
+            std::string::npos);
+}
+
+TEST_F(PortalGridTest, NotesAreFoundByKeyNotByRow) {
+  std::string first = grid.GetNotiz(1);
+  EXPECT_FALSE(first.empty());
+  std::swap(grid.Rows()[0], grid.Rows()[1]);
+  EXPECT_EQ(grid.GetNotiz(2), first);
+  EXPECT_EQ(grid.GetNotiz(99), "");
+}
+
+}  // namespace
+}  // namespace fern
