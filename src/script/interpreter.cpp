@@ -861,8 +861,19 @@ void Interpreter::Assign(const Expr& lhs, Variant val, bool isSet, Frame& f) {
         std::vector<Variant> args;
         for (const auto& a : lhs.args) args.push_back(a ? EvalValue(*a, f) : Variant::Missing());
         args.push_back(std::move(val));
-        if (target.a->kind == EK::Me) InvokeMember(f.meObj, *f.me, target.display, kind, args, true);
-        else base.obj()->Invoke(target.display, kind, args);
+        try {
+          if (target.a->kind == EK::Me) InvokeMember(f.meObj, *f.me, target.display, kind, args, true);
+          else base.obj()->Invoke(target.display, kind, args);
+        } catch (const HostError& err) {
+          // obj.Items(k) = v where Items is a read-only property without parameters: the
+          // assignment goes to the default member of what Items returns.
+          if (err.number() != kErrNoMember && err.number() != kErrWrongArgs) throw;
+          Variant inner = target.a->kind == EK::Me
+                              ? InvokeMember(f.meObj, *f.me, target.display, kGet, {}, true)
+                              : base.obj()->Invoke(target.display, kGet, {});
+          if (!inner.IsObject() || !inner.obj()) throw;
+          inner.obj()->Invoke("", kind, args);
+        }
         return;
       }
       if (target.kind == EK::Name) {
@@ -888,7 +899,19 @@ void Interpreter::Assign(const Expr& lhs, Variant val, bool isSet, Frame& f) {
           for (const auto& a : lhs.args) args.push_back(a ? EvalValue(*a, f) : Variant::Missing());
           args.push_back(std::move(val));
           Variant holder = *v;
-          holder.obj()->Invoke("", kind, args);
+          try {
+            holder.obj()->Invoke("", kind, args);
+          } catch (const HostError& err) {
+            // rs("Name") = v: when the default member takes no assignment with arguments, the
+            // value goes to the default member of the item it returns (the field's Value).
+            if (err.number() != kErrNoMember && err.number() != kErrWrongArgs) throw;
+            Variant last = std::move(args.back());
+            args.pop_back();
+            Variant item = holder.obj()->Invoke("", kGet, args);
+            if (!item.IsObject() || !item.obj()) throw;
+            std::vector<Variant> one{std::move(last)};
+            item.obj()->Invoke("", kind, one);
+          }
           return;
         }
         ThrowNamed(kErrTypeMismatch, target.display);
@@ -919,7 +942,9 @@ Variant Interpreter::Eval(const Expr& e, Frame& f) {
   switch (e.kind) {
     case EK::Literal: return e.lit;
     case EK::Name: return CallName(e, nullptr, f);
-    case EK::Me: return Variant(f.meObj);
+    case EK::Me:
+      if (!f.meObj) Throw(kErrObjectRequired);
+      return Variant(f.meObj);
     case EK::WithObj: return f.locals[e.slot];
     case EK::Member: return CallMember(e, nullptr, f);
     case EK::Call: return Apply(*e.a, &e.args, f);

@@ -19,6 +19,8 @@ std::string Lower(std::string_view s) {
 namespace {
 
 bool IsAlpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+// Letters beyond ASCII (German umlauts in UTF-8) may appear in names too.
+bool IsNameStart(char c) { return IsAlpha(c) || static_cast<unsigned char>(c) >= 0x80; }
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 bool IsHex(char c) { return IsDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\f' || c == '\v'; }
@@ -160,9 +162,9 @@ std::vector<Token> Tokenize(std::string_view src, int& errorLine) {
       }
       fail(kErrInvalidChar, "Invalid character");
     }
-    if (IsAlpha(c)) {
+    if (IsNameStart(c)) {
       size_t j = i;
-      while (j < src.size() && (IsAlpha(src[j]) || IsDigit(src[j]) || src[j] == '_')) ++j;
+      while (j < src.size() && (IsNameStart(src[j]) || IsDigit(src[j]) || src[j] == '_')) ++j;
       std::string word(src.substr(i, j - i));
       std::string low = Lower(word);
       bool afterDot = !out.empty() && out.back().IsOp(".");
@@ -257,8 +259,9 @@ std::vector<Token> Tokenize(std::string_view src, int& errorLine) {
       size_t j = i + 1;
       while (j < src.size() && src[j] != '#' && src[j] != '\r' && src[j] != '\n') ++j;
       double serial = 0;
-      if (j >= src.size() || src[j] != '#' || !ParseDateLiteral(src.substr(i + 1, j - i - 1), serial))
-        fail(kErrSyntax, "Syntax error");
+      if (j >= src.size() || src[j] != '#') fail(kErrSyntax, "Syntax error");
+      std::string_view body = src.substr(i + 1, j - i - 1);
+      if (!ParseDateLiteral(body, serial) && !vb::ParseDate(body, serial)) fail(kErrSyntax, "Syntax error");
       Token& t = push(Tok::Literal, std::string(src.substr(i, j + 1 - i)));
       t.value = Variant::Date(serial);
       i = j + 1;

@@ -958,7 +958,8 @@ class Parser {
     }
     if (w == "me") {
       Next();
-      if (!cls_) Fail(1037);
+      // Outside a class only code that Execute/Eval runs from a method has a Me; others
+      // fail when they run.
       return std::make_unique<Expr>(EK::Me, line);
     }
     if (w == "new") {
