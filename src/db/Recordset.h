@@ -174,6 +174,11 @@ class Recordset : public Dispatch {
   void AcceptChanges();
 
   // --- Dispatch ----------------------------------------------------------------------------
+  // By name: the default member and Fields/Collect take a field name or index (a Field object;
+  // Let writes the value), EOF, BOF, MoveFirst/Last/Next/Previous, Move, RecordCount,
+  // AbsolutePosition, Filter (text, or 0 to clear; reads 0 when none), Find(criteria[, skip[,
+  // direction[, start]]]), Sort, AddNew/Update([field(s), value(s)]), CancelUpdate, Delete,
+  // Close, State.
   Variant Invoke(std::string_view name, unsigned kind, std::span<Variant> args) override;
   std::string TypeName() const override { return "Recordset"; }
 
