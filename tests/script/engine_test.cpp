@@ -8,6 +8,7 @@
 #include "platform/host_error.h"
 #include "platform/msgbox.h"
 #include "platform/vb.h"
+#include "script/builtins.h"
 #include "script/script_errors.h"
 
 namespace fern::script {
@@ -310,6 +311,77 @@ TEST_F(EngineTest, ScriptObjectsNestedCallsAndDefaultMembers) {
   EXPECT_EQ(engine.Eval("rs(\"Name\") & \" in \" & rs(\"Ort\")").str(), "Haus in Bonn");
   Variant rs = engine.Eval("rs");
   EXPECT_EQ(CallByName(rs, "", kPropGet, {Variant("Ort")}).str(), "Bonn");
+}
+
+}  // namespace
+}  // namespace fern::script
+
+namespace fern::script {
+namespace {
+
+// The host's side of the hook protocol: an Application object whose EventsConsumers the
+// scripts fill, and a relay that calls each consumer by name and chains by-reference texts.
+class Application : public Dispatch {
+ public:
+  std::shared_ptr<Dispatch> consumers = NewCollection();
+  Variant Invoke(std::string_view name, unsigned, std::span<Variant> args) override {
+    if (NameIs(name, "EventsConsumers")) return Variant(consumers);
+    if (NameIs(name, "Fire")) {  // a host member that calls back into the scripts
+      CheckArgCount(args, 1, 1, name);
+      Variant text(vb::CStr(args[0]));
+      Relay("Callback_Text", text);
+      return text;
+    }
+    ThrowNoMember(name);
+  }
+  std::string TypeName() const override { return "cScriptingV2"; }
+
+  // Calls `method`(text, cancel) on every consumer; a consumer without it or failing is skipped.
+  bool Relay(const std::string& method, Variant& text) {
+    std::vector<Variant> items;
+    consumers->Enumerate(items);
+    bool cancel = false;
+    for (Variant& c : items) {
+      std::vector<Variant> args{text, Variant(false)};
+      try {
+        CallByName(c, method, kMethod, args);
+      } catch (const HostError&) {
+        continue;
+      }
+      text = args[0];
+      cancel = cancel || vb::CBool(args[1]);
+    }
+    return cancel;
+  }
+};
+
+TEST(ScriptHookRelay, ConsumersChainTextsAndSkipFailures) {
+  Engine engine;
+  auto app = std::make_shared<Application>();
+  engine.AddObject("Application", app);
+  engine.AddCode(
+      "Class Upper\n"
+      "  Public Sub Callback_Text(ByRef t, ByRef cancel) : t = UCase(t) : End Sub\n"
+      "End Class\n"
+      "Class Broken\n"
+      "  Public Sub Callback_Text(t, cancel) : t = t & \"lost\" : Err.Raise 5 : End Sub\n"
+      "End Class\n"
+      "Class Silent\n"
+      "End Class\n"
+      "Class Suffix\n"
+      "  Public Sub Callback_Text(t, cancel) : t = t & \"!\" : cancel = (Len(t) > 3) : End Sub\n"
+      "End Class\n"
+      "Application.EventsConsumers.Add New Upper\n"
+      "Application.EventsConsumers.Add New Broken\n"
+      "Application.EventsConsumers.Add New Silent\n"
+      "Application.EventsConsumers.Add New Suffix\n",
+      "hooks.vbs");
+  Variant text("abc");
+  EXPECT_TRUE(app->Relay("Callback_Text", text));
+  EXPECT_EQ(text.str(), "ABC!");
+  // The same relay started from inside a running script.
+  engine.AddCode("Dim r : r = Application.Fire(\"xy\")\n");
+  EXPECT_EQ(engine.Eval("r").str(), "XY!");
 }
 
 }  // namespace
