@@ -1,8 +1,11 @@
-// RegExp over std::wregex (ECMAScript grammar, as VBScript's own): text is matched as code
-// points so that "." takes one umlaut and FirstIndex counts characters, not UTF-8 bytes.
-#include <locale>
-#include <optional>
-#include <regex>
+// RegExp over PCRE2 with JavaScript options (VBScript's regular expressions are the
+// ECMAScript kind). Text is matched as code points so that "." takes one umlaut and FirstIndex
+// counts characters, not UTF-8 bytes. PCRE2 keeps its backtracking on the heap: a long text
+// (a whole XML document) cannot overflow the stack as std::regex does.
+#define PCRE2_CODE_UNIT_WIDTH 32
+#include <pcre2.h>
+
+#include <memory>
 
 #include "platform/vb.h"
 #include "script/runtime_util.h"
@@ -12,16 +15,6 @@ namespace fern::script {
 namespace {
 
 using rt::Raise;
-
-std::wstring Wide(std::string_view s) {
-  std::u32string u = rt::ToU32(s);
-  return std::wstring(u.begin(), u.end());
-}
-
-std::string Narrow(std::wstring_view s) {
-  std::u32string u(s.begin(), s.end());
-  return rt::FromU32(u);
-}
 
 // A read-only list with 0-based Item, Count and For Each (Matches, SubMatches).
 class ItemList : public Dispatch {
@@ -76,14 +69,33 @@ class Match : public Dispatch {
   std::shared_ptr<ItemList> subs_;
 };
 
+// One compiled pattern and the match data that goes with it.
+struct Compiled {
+  pcre2_code* code = nullptr;
+  pcre2_match_data* data = nullptr;
+  ~Compiled() {
+    pcre2_match_data_free(data);
+    pcre2_code_free(code);
+  }
+};
+
+// A match as code-point offsets: [begin, end) of the whole match and of every group
+// (npos when the group took no part).
+using Spans = std::vector<std::pair<size_t, size_t>>;
+
 class RegExp : public Dispatch {
  public:
   Variant Invoke(std::string_view name, unsigned kind, std::span<Variant> args) override;
   std::string TypeName() const override { return "IRegExp2"; }
 
  private:
-  const std::wregex& Compiled();
+  Compiled& Code();
   bool* Flag(std::string_view name);
+  bool Search(const std::u32string& s, size_t from, Spans& spans);
+  // Calls `onMatch` for the first match, or for every match with Global, the way JavaScript
+  // walks them: after an empty match the search goes on one character further.
+  template <typename F>
+  void EachMatch(const std::u32string& s, F onMatch);
   std::string Replace(const std::string& input, const std::string& replacement);
   Variant Execute(const std::string& input);
 
@@ -91,28 +103,56 @@ class RegExp : public Dispatch {
   bool global_ = false;
   bool ignoreCase_ = false;
   bool multiline_ = false;
-  std::optional<std::wregex> compiled_;  // reset whenever pattern or flags change
+  std::unique_ptr<Compiled> compiled_;  // dropped whenever pattern or flags change
 };
 
-const std::wregex& RegExp::Compiled() {
+Compiled& RegExp::Code() {
   if (!compiled_) {
-    auto flags = std::regex_constants::ECMAScript;
-    if (ignoreCase_) flags |= std::regex_constants::icase;
-    if (multiline_) flags |= std::regex_constants::multiline;
-    std::wregex re;
-    // Case folding of umlauts needs a Unicode-aware ctype; the C locale folds ASCII only.
-    try {
-      re.imbue(std::locale("C.UTF-8"));
-    } catch (const std::runtime_error&) {
-    }
-    try {
-      re.assign(Wide(pattern_), flags);
-    } catch (const std::regex_error&) {
-      Raise(rt::kRegexSyntax, pattern_);
-    }
-    compiled_ = std::move(re);
+    uint32_t options = PCRE2_UTF | PCRE2_ALT_BSUX | PCRE2_DOLLAR_ENDONLY |
+                       PCRE2_ALLOW_EMPTY_CLASS | PCRE2_MATCH_UNSET_BACKREF;
+    if (ignoreCase_) options |= PCRE2_CASELESS;
+    if (multiline_) options |= PCRE2_MULTILINE;
+    pcre2_compile_context* context = pcre2_compile_context_create(nullptr);
+    pcre2_set_newline(context, PCRE2_NEWLINE_ANYCRLF);
+    std::u32string pattern = rt::ToU32(pattern_);
+    int error = 0;
+    PCRE2_SIZE offset = 0;
+    auto compiled = std::make_unique<Compiled>();
+    compiled->code = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(pattern.data()), pattern.size(),
+                                   options, &error, &offset, context);
+    pcre2_compile_context_free(context);
+    if (!compiled->code) Raise(rt::kRegexSyntax, pattern_);
+    compiled->data = pcre2_match_data_create_from_pattern(compiled->code, nullptr);
+    compiled_ = std::move(compiled);
   }
   return *compiled_;
+}
+
+bool RegExp::Search(const std::u32string& s, size_t from, Spans& spans) {
+  Compiled& c = Code();
+  int rc = pcre2_match(c.code, reinterpret_cast<PCRE2_SPTR>(s.data()), s.size(), from,
+                       PCRE2_NO_UTF_CHECK, c.data, nullptr);
+  if (rc == PCRE2_ERROR_NOMATCH) return false;
+  // Beyond the match limits a pathological pattern fails with an error instead of running on.
+  if (rc < 0) Raise(err::kInvalidArgument, "regular expression too complex: " + pattern_);
+  uint32_t pairs = pcre2_get_ovector_count(c.data);
+  PCRE2_SIZE* ov = pcre2_get_ovector_pointer(c.data);
+  spans.assign(pairs, {std::string::npos, std::string::npos});
+  for (uint32_t i = 0; i < pairs && i < static_cast<uint32_t>(rc); ++i)
+    if (ov[2 * i] != PCRE2_UNSET) spans[i] = {ov[2 * i], ov[2 * i + 1]};
+  return true;
+}
+
+template <typename F>
+void RegExp::EachMatch(const std::u32string& s, F onMatch) {
+  Spans spans;
+  size_t from = 0;
+  while (from <= s.size() && Search(s, from, spans)) {
+    onMatch(spans);
+    if (!global_) break;
+    from = spans[0].second;
+    if (spans[0].second == spans[0].first) ++from;
+  }
 }
 
 bool* RegExp::Flag(std::string_view name) {
@@ -123,45 +163,45 @@ bool* RegExp::Flag(std::string_view name) {
 }
 
 std::string RegExp::Replace(const std::string& input, const std::string& replacement) {
-  const std::wregex& re = Compiled();
-  std::wstring s = Wide(input);
-  std::wstring rep = Wide(replacement);
-  std::wstring out;
+  std::u32string s = rt::ToU32(input);
+  std::u32string rep = rt::ToU32(replacement);
+  std::u32string out;
   size_t last = 0;
-  for (auto it = std::wsregex_iterator(s.begin(), s.end(), re); it != std::wsregex_iterator();
-       ++it) {
-    const std::wsmatch& m = *it;
-    size_t pos = static_cast<size_t>(m.position(0));
-    out.append(s, last, pos - last);
+  EachMatch(s, [&](const Spans& m) {
+    auto group = [&](size_t g) {
+      return m[g].first == std::string::npos ? std::u32string()
+                                             : s.substr(m[g].first, m[g].second - m[g].first);
+    };
+    out.append(s, last, m[0].first - last);
     // $1..$99, $& (the match), $` and $' (text before and after), $$ (a dollar sign).
     for (size_t i = 0; i < rep.size(); ++i) {
-      wchar_t c = rep[i];
-      if (c != L'$' || i + 1 == rep.size()) {
+      char32_t c = rep[i];
+      if (c != U'$' || i + 1 == rep.size()) {
         out += c;
         continue;
       }
-      wchar_t n = rep[i + 1];
-      if (n == L'$') {
-        out += L'$';
+      char32_t n = rep[i + 1];
+      if (n == U'$') {
+        out += U'$';
         ++i;
-      } else if (n == L'&') {
-        out += m.str(0);
+      } else if (n == U'&') {
+        out += group(0);
         ++i;
-      } else if (n == L'`') {
-        out.append(s, 0, pos);
+      } else if (n == U'`') {
+        out.append(s, 0, m[0].first);
         ++i;
-      } else if (n == L'\'') {
-        out.append(s, pos + m.length(0), std::wstring::npos);
+      } else if (n == U'\'') {
+        out.append(s, m[0].second, std::u32string::npos);
         ++i;
-      } else if (n >= L'0' && n <= L'9') {
-        size_t group = n - L'0';
+      } else if (n >= U'0' && n <= U'9') {
+        size_t g = n - U'0';
         size_t used = 1;
-        if (i + 2 < rep.size() && rep[i + 2] >= L'0' && rep[i + 2] <= L'9') {
-          size_t two = group * 10 + (rep[i + 2] - L'0');
-          if (two >= 1 && two < m.size()) group = two, used = 2;
+        if (i + 2 < rep.size() && rep[i + 2] >= U'0' && rep[i + 2] <= U'9') {
+          size_t two = g * 10 + (rep[i + 2] - U'0');
+          if (two >= 1 && two < m.size()) g = two, used = 2;
         }
-        if (group >= 1 && group < m.size()) {
-          out += m.str(group);
+        if (g >= 1 && g < m.size()) {
+          out += group(g);
           i += used;
         } else {
           out += c;  // no such group: the text stays as written
@@ -170,27 +210,26 @@ std::string RegExp::Replace(const std::string& input, const std::string& replace
         out += c;
       }
     }
-    last = pos + static_cast<size_t>(m.length(0));
-    if (!global_) break;
-  }
-  out.append(s, last, std::wstring::npos);
-  return Narrow(out);
+    last = m[0].second;
+  });
+  out.append(s, last, std::u32string::npos);
+  return rt::FromU32(out);
 }
 
 Variant RegExp::Execute(const std::string& input) {
-  const std::wregex& re = Compiled();
-  std::wstring s = Wide(input);
+  std::u32string s = rt::ToU32(input);
   std::vector<Variant> matches;
-  for (auto it = std::wsregex_iterator(s.begin(), s.end(), re); it != std::wsregex_iterator();
-       ++it) {
-    const std::wsmatch& m = *it;
+  EachMatch(s, [&](const Spans& m) {
     std::vector<Variant> subs;
     for (size_t g = 1; g < m.size(); ++g)
-      subs.push_back(m[g].matched ? Variant(Narrow(m.str(g))) : Variant());
+      subs.push_back(m[g].first == std::string::npos
+                         ? Variant()
+                         : Variant(rt::FromU32(s.substr(m[g].first, m[g].second - m[g].first))));
     matches.emplace_back(std::shared_ptr<Dispatch>(std::make_shared<Match>(
-        Narrow(m.str(0)), m.position(0), m.length(0), std::move(subs))));
-    if (!global_) break;
-  }
+        rt::FromU32(s.substr(m[0].first, m[0].second - m[0].first)),
+        static_cast<int64_t>(m[0].first), static_cast<int64_t>(m[0].second - m[0].first),
+        std::move(subs))));
+  });
   return Variant(std::shared_ptr<Dispatch>(
       std::make_shared<ItemList>("IMatchCollection2", std::move(matches))));
 }
@@ -220,8 +259,8 @@ Variant RegExp::Invoke(std::string_view name, unsigned kind, std::span<Variant> 
   if (assign) ThrowNoMember(name);
   if (NameIs(name, "Test")) {
     CheckArgCount(args, 1, 1, name);
-    std::wstring s = Wide(rt::ArgStr(args, 0));
-    return Variant(std::regex_search(s, Compiled()));
+    Spans spans;
+    return Variant(Search(rt::ToU32(rt::ArgStr(args, 0)), 0, spans));
   }
   if (NameIs(name, "Replace")) {
     CheckArgCount(args, 2, 2, name);

@@ -75,6 +75,26 @@ TEST(RuntimeRegExp, SubMatchesAndFlags) {
   EXPECT_EQ(Get(lines, "Pattern").str(), "^b$");
 }
 
+TEST(RuntimeRegExp, LongTextsDoNotExhaustTheStack) {
+  // A whole export document in one string: backtracking over it must not crash the program.
+  std::string doc = "<objekt>" + std::string(300000, 'x') + "\r\n" + std::string(300000, 'y') +
+                    "</objekt>";
+  auto re = Re("<objekt>(.|\\r|\\n)*</objekt>", true);
+  EXPECT_TRUE(Get(re, "Test", {doc}).boolVal());
+  auto strip = Re("<[^>]*>", true);
+  EXPECT_EQ(Get(strip, "Replace", {doc, ""}).str().size(), 600002u);
+}
+
+TEST(RuntimeRegExp, JavaScriptLineRules) {
+  // "$" matches only at the very end without Multiline, not before a last line break.
+  EXPECT_FALSE(Get(Re("b$"), "Test", {"ab\n"}).boolVal());
+  // "." stops at CR as well as LF.
+  EXPECT_EQ(Get(Re(".+", true), "Replace", {"ab\r\ncd", "#"}).str(), "#\r\n#");
+  auto ml = Re("^\\w+$", true);
+  Let(ml, "Multiline", {true});
+  EXPECT_EQ(Get(ObjOf(Get(ml, "Execute", {"eins\r\nzwei\r\n"})), "Count").longVal(), 2);
+}
+
 TEST(RuntimeRegExp, BadPatternRaisesSyntaxError) {
   auto re = Re("(unclosed");
   EXPECT_EQ(ErrorOf([&] { Get(re, "Test", {"x"}); }), 5017);
