@@ -74,7 +74,7 @@ Variant Replace(std::span<Variant> a) {
   int64_t count = Given(a, 4) ? ArgLng(a, 4) : -1;
   if (start < 1 || count < -1) Raise(err::kInvalidArgument);
   bool text = ArgTextCompare(a, 5);
-  if (AnyNull(a, {0, 1, 2})) return Variant::Null();
+  // Unlike most text functions Replace does not pass Null on: it is an error.
   return Variant(vb::Replace(ArgStr(a, 0), ArgStr(a, 1), ArgStr(a, 2), start, count, text));
 }
 

@@ -36,12 +36,13 @@ TEST(RuntimeStrings, NullPropagatesThroughTextAndFailsWhereVbFails) {
   EXPECT_TRUE(Call("Trim", {kNull}).IsNull());
   EXPECT_TRUE(Call("UCase", {kNull}).IsNull());
   EXPECT_TRUE(Call("InStr", {"abc", kNull}).IsNull());
-  EXPECT_TRUE(Call("Replace", {kNull, "a", "b"}).IsNull());
   EXPECT_TRUE(Call("StrComp", {"a", kNull}).IsNull());
   EXPECT_EQ(ErrorOf([] { Call("Left", {"abc", kNull}); }), 94);
   EXPECT_EQ(ErrorOf([] { Call("Asc", {kNull}); }), 94);
   EXPECT_EQ(ErrorOf([] { Call("StrReverse", {kNull}); }), 94);
   EXPECT_EQ(ErrorOf([] { Call("Split", {kNull}); }), 94);
+  EXPECT_EQ(ErrorOf([] { Call("Replace", {kNull, "a", "b"}); }), 94);
+  EXPECT_EQ(ErrorOf([] { Call("Replace", {"abc", "a", kNull}); }), 94);
 }
 
 TEST(RuntimeStrings, EdgeArgumentsRaiseInvalidProcedureCall) {
