@@ -65,6 +65,7 @@ struct Expr {
   int slot = -1;
   // Run-time caches of a Dynamic name (-1/nullptr: not yet found).
   mutable int globalIndex = -1;
+  mutable uint32_t globalGeneration = 0;  // the globals table the index belongs to
   mutable const Builtin* builtin = nullptr;
 
   explicit Expr(EK k, int l) : kind(k), line(l) {}

@@ -187,6 +187,7 @@ void Interpreter::Reset() {
   std::deque<Global> old;
   old.swap(globals_);
   globalIndex_.clear();
+  ++generation_;
   InstallErr();
   for (auto& g : old) {
     try {
@@ -626,7 +627,10 @@ Interpreter::Flow Interpreter::Exec(const Stmt& s, Frame& f) {
       switch (s.exitKind) {
         case ExitKind::Do: return Flow::ExitDo;
         case ExitKind::For: return Flow::ExitFor;
-        default: return Flow::ExitProc;
+        default:
+          // Leaving a procedure from inside its error handling clears Err.
+          if (f.resumeNext) err_->Clear();
+          return Flow::ExitProc;
       }
     case SK::OnErrorResumeNext:
       f.resumeNext = true;
@@ -1008,7 +1012,8 @@ const Variant& Interpreter::ValueRef(const Expr& e, Frame& f, Variant& tmp) {
   } else if (e.kind == EK::Name) {
     if (e.ref == NameRef::Local) p = &f.locals[e.slot];
     else if (e.ref == NameRef::Field) p = &f.me->fields[e.slot];
-    else if (e.ref == NameRef::Dynamic && e.globalIndex >= 0 && !f.parent) {
+    else if (e.ref == NameRef::Dynamic && e.globalIndex >= 0 && e.globalGeneration == generation_ &&
+             !f.parent) {
       const Global& g = globals_[e.globalIndex];
       if (!g.proc && !g.cls) p = &g.value;
     }
@@ -1119,10 +1124,13 @@ Interpreter::Found Interpreter::Lookup(const Expr& e, Frame& f) {
       }
     }
   }
-  int gi = e.globalIndex;
+  int gi = e.globalGeneration == generation_ ? e.globalIndex : -1;
   if (gi < 0) {
     gi = FindGlobal(e.name);
-    if (gi >= 0 && !f.parent) e.globalIndex = gi;
+    if (gi >= 0 && !f.parent) {
+      e.globalIndex = gi;
+      e.globalGeneration = generation_;
+    }
   }
   if (gi >= 0) {
     Global& g = globals_[gi];
@@ -1179,7 +1187,10 @@ Variant* Interpreter::VarRef(const Expr& e, Frame& f, bool* readOnly) {
   if (f.explicitVars) ThrowNamed(kErrUndefined, e.display);
   if (e.slot >= 0) return &f.locals[e.slot];
   int gi = AddGlobal(e.name, e.display);
-  if (!f.parent) e.globalIndex = gi;
+  if (!f.parent) {
+    e.globalIndex = gi;
+    e.globalGeneration = generation_;
+  }
   return &globals_[gi].value;
 }
 

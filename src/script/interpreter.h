@@ -185,6 +185,9 @@ class Interpreter {
   // --- globals and state ---
   std::deque<Global> globals_;
   std::unordered_map<std::string, int> globalIndex_;
+  // Counts Resets, so that indices cached in old code (still run by Class_Terminate of
+  // surviving objects) are not used in the new table.
+  uint32_t generation_ = 1;
   std::vector<std::shared_ptr<Unit>> units_;
   std::shared_ptr<ErrObject> err_;
   std::shared_ptr<bool> alive_;

@@ -252,16 +252,25 @@ TEST_F(EngineTest, MsgBoxAndInputBoxUseTheMessageInterface) {
 TEST_F(EngineTest, ResetDiscardsCodeObjectsAndRunsTerminate) {
   engine.AddCode(
       "Class Tracked\n"
-      "  Private Sub Class_Terminate() : Host.Log \"gone\" : End Sub\n"
+      "  Public Sub Ping() : Host.Log \"ping\" : End Sub\n"
+      "  Private Sub Class_Terminate() : Ping : End Sub\n"
       "End Class\n"
       "Dim keep : Set keep = New Tracked\n"
+      "keep.Ping\n"
       "Sub Proc() : End Sub\n");
   Variant held = engine.Eval("keep");  // the host holds a second reference
   engine.Reset();
   EXPECT_FALSE(engine.HasProcedure("Proc"));
-  EXPECT_TRUE(host->log.empty());
-  held = Variant();  // the last reference: terminate runs, Host is already gone from the engine
+  EXPECT_EQ(host->log, std::vector<std::string>{"ping"});
+  // The terminate handler still runs the old code; the name it looked up before the Reset
+  // must not find what now sits in the new table.
+  auto spy = std::make_shared<HostObject>();
+  engine.AddObject("Spy", spy);
+  held = Variant();
+  EXPECT_TRUE(spy->log.empty());
+  EXPECT_EQ(host->log.size(), 1u);
   EXPECT_EQ(ErrorNumber([&] { engine.AddCode("Host.Log 1"); }), kErrObjectRequired);
+  host->log.clear();
   engine.AddObject("Host", host);
   engine.AddCode("Class T2\n  Private Sub Class_Terminate() : Host.Log \"t2\" : End Sub\nEnd Class\n"
                  "Sub Make() : Dim local : Set local = New T2 : End Sub\nMake\n");
