@@ -233,6 +233,7 @@ bool HasDatePart(const std::vector<Token>& toks) {
 }
 
 std::string FormatNumber(double value, std::string_view pattern) {
+  if (!std::isfinite(value)) return NumberToText(value);
   std::vector<std::string_view> secs = Sections(pattern);
   std::string_view chosen = secs[0];
   bool showSign = true;
@@ -405,7 +406,6 @@ std::string Format(const Variant& v, std::string_view pattern) {
   }
   if (EqualsNoCase(pattern, "General Date")) {
     double d;
-    if (v.type() != VType::Date && !v.IsString()) return CStr(v);
     return AsSerial(v, d) ? DateToText(d) : fallback;
   }
   static const char* const kTruth[][3] = {
