@@ -875,8 +875,8 @@ Variant FileSystemObject::Invoke(std::string_view name, unsigned kind, std::span
     return Variant(std::string(buf));
   }
   if (NameIs(name, "GetSpecialFolder")) {
-    int32_t which = ArgLng(args, 0);
     CheckArgCount(args, 1, 1, name);
+    int32_t which = ArgLng(args, 0);
     if (which < 0 || which > 2) Raise(err::kInvalidArgument);
     // Only the temporary folder has a counterpart here; the Windows and system folders map
     // to the root.
