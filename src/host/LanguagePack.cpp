@@ -1,6 +1,7 @@
 #include "host/LanguagePack.h"
 
 #include <map>
+#include <optional>
 
 #include "host/host_args.h"
 #include "platform/host_path.h"
@@ -136,46 +137,29 @@ Variant LanguagePack::Invoke(std::string_view name, unsigned kind, std::span<Var
     SetArg(args, 0, Variant(t));
     return Variant(t);
   }
-  if (NameIs(name, "ContentLanguages")) {
-    if (let) {
-      CheckArgCount(args, 1, 1, name);
-      SetContentLanguages(ArgStr(args, 0));
-      return {};
-    }
-    return Variant(contentLanguages_);
-  }
-  if (NameIs(name, "DefaultLCID")) {
-    if (let) {
-      CheckArgCount(args, 1, 1, name);
-      SetDefaultLCID(ArgLong(args, 0));
-      return {};
-    }
-    return defaultLcid_;
-  }
-  if (NameIs(name, "ContentLCID")) {
-    if (let) {
-      CheckArgCount(args, 1, 1, name);
-      SetContentLCID(ArgLong(args, 0));
-      return {};
-    }
-    return contentLcid_;
-  }
-  if (NameIs(name, "UserLCID")) {
-    if (let) {
-      CheckArgCount(args, 1, 1, name);
-      SetUserLCID(ArgLong(args, 0));
-      return {};
-    }
-    return userLcid_;
-  }
-  if (NameIs(name, "DictionaryPath")) {
-    if (let) {
-      CheckArgCount(args, 1, 1, name);
-      SetDictionaryPath(ArgStr(args, 0));
-      return {};
-    }
-    return Variant(dictionaryPath_);
-  }
+  // Properties the start-up sets and the exporters read.
+  auto property = [&](const char* member, auto get, auto set) -> std::optional<Variant> {
+    if (!NameIs(name, member)) return std::nullopt;
+    if (!let) return Variant(get());
+    CheckArgCount(args, 1, 1, name);
+    set(args);
+    return Variant();
+  };
+  if (auto v = property("ContentLanguages", [&] { return contentLanguages_; },
+                        [&](auto a) { SetContentLanguages(ArgStr(a, 0)); }))
+    return *v;
+  if (auto v = property("DefaultLCID", [&] { return defaultLcid_; },
+                        [&](auto a) { SetDefaultLCID(ArgLong(a, 0)); }))
+    return *v;
+  if (auto v = property("ContentLCID", [&] { return contentLcid_; },
+                        [&](auto a) { SetContentLCID(ArgLong(a, 0)); }))
+    return *v;
+  if (auto v = property("UserLCID", [&] { return userLcid_; },
+                        [&](auto a) { SetUserLCID(ArgLong(a, 0)); }))
+    return *v;
+  if (auto v = property("DictionaryPath", [&] { return dictionaryPath_; },
+                        [&](auto a) { SetDictionaryPath(ArgStr(a, 0)); }))
+    return *v;
   if (NameIs(name, "ContentLangList"))
     return Variant(std::shared_ptr<Dispatch>(std::make_shared<HostList>(ContentLangList())));
   if (NameIs(name, "MultiContentLanguages")) return MultiContentLanguages();

@@ -25,17 +25,23 @@ uint32_t ParseColor(const std::string& s, uint32_t def) {
   return end && *end == 0 ? static_cast<uint32_t>(v) : def;
 }
 
-}  // namespace
-
-void cUtil::ShrinkJPG(const std::string& source, const std::string& target, int64_t maxBytes,
-                      int32_t maxWidth, bool signature, const std::string& copyright) const {
+host::ShrinkRequest Request(const std::string& source, const std::string& target,
+                           int64_t maxBytes, int32_t maxWidth, bool signature,
+                           const std::string& copyright) {
   host::ShrinkRequest r;
   r.source = ResolveHostPath(source);
   r.target = ResolveHostPath(target);
   r.maxBytes = maxBytes;
   r.maxWidth = maxWidth;
   if (signature) r.copyright = copyright;
-  host::ShrinkPicture(r);
+  return r;
+}
+
+}  // namespace
+
+void cUtil::ShrinkJPG(const std::string& source, const std::string& target, int64_t maxBytes,
+                      int32_t maxWidth, bool signature, const std::string& copyright) const {
+  host::ShrinkPicture(Request(source, target, maxBytes, maxWidth, signature, copyright));
 }
 
 void cUtil::JPGFrameInit(Dispatch& dbIni) {
@@ -54,12 +60,7 @@ void cUtil::JPGFrameShrink(const std::string& source, const std::string& target,
                            int64_t maxBytes, int32_t maxWidth, bool signature,
                            const std::string& copyright, const std::string&,
                            bool thumbnail) const {
-  host::ShrinkRequest r;
-  r.source = ResolveHostPath(source);
-  r.target = ResolveHostPath(target);
-  r.maxBytes = maxBytes;
-  r.maxWidth = maxWidth;
-  if (signature) r.copyright = copyright;
+  host::ShrinkRequest r = Request(source, target, maxBytes, maxWidth, signature, copyright);
   r.frame = &frame_;
   r.thumbnail = thumbnail;
   host::ShrinkPicture(r);

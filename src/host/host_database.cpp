@@ -2,6 +2,7 @@
 
 #include <map>
 
+#include "host/cUtil.h"
 #include "host/schema_sql.h"
 #include "platform/cp1252.h"
 #include "platform/host_error.h"
@@ -12,15 +13,6 @@ namespace {
 std::map<std::string, std::unique_ptr<db::Connection>>& Open() {
   static std::map<std::string, std::unique_ptr<db::Connection>> open;
   return open;
-}
-
-std::string Quoted(std::string_view s) {
-  std::string out = "'";
-  for (char c : s) {
-    out += c;
-    if (c == '\'') out += '\'';
-  }
-  return out + "'";
 }
 
 }  // namespace
@@ -105,7 +97,7 @@ void RegisterHostProcedures(db::Connection& conn) {
         "AKTIVITÄTENARTEN.Name AS Name, AKT.BETREFF AS Subject, AKT.NOTIZ AS Notiz, "
         "AKT.KENNUNG AS Kennung FROM AKT LEFT JOIN AKTIVITÄTENARTEN ON "
         "AKT.ART_DSN = AKTIVITÄTENARTEN.DSN WHERE AKT.OBJ_DSN = " +
-        Quoted(key) + " ORDER BY AKT.DATUM, AKT.DSN");
+        cUtil::SqlStr(Variant(key)) + " ORDER BY AKT.DATUM, AKT.DSN");
   });
   // Files of one activity; the portal argument does not narrow them.
   conn.RegisterProcedure("TrackingFiles", [](db::Connection& c, const std::vector<std::string>& a) {
@@ -113,7 +105,7 @@ void RegisterHostProcedures(db::Connection& conn) {
     return c.Query(
         "SELECT FILENAME AS TRACKFILENAME, HASATTACH, AKT_DSN AS AKTDSN, BLOB_DSN AS FILEDSN "
         "FROM AKTFILES WHERE AKT_DSN = " +
-        Quoted(akt) + " ORDER BY FILENAME");
+        cUtil::SqlStr(Variant(akt)) + " ORDER BY FILENAME");
   });
 }
 

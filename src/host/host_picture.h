@@ -29,7 +29,10 @@ struct ShrinkRequest {
   bool thumbnail = false;  // a frame on a thumbnail is drawn at half width
 };
 
-// Writes the target as a JPEG within both limits. The target is written beside itself first and
+// Writes the target as a JPEG within both limits. When even the lowest quality does not fit the
+// byte limit, the picture is made smaller until it does. Texts need Qt's fonts: without any Qt
+// application one is made on the offscreen platform; in a process that runs a plain
+// QCoreApplication the texts are left out. The target is written beside itself first and
 // renamed into place, so it is never left empty or half-written and an old target survives a
 // failure. Throws HostError naming the file: 53 when the source is missing, 50015 when it is no
 // readable picture, when the target would be the source, or when the target can't be written.
