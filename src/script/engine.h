@@ -58,6 +58,7 @@ class Engine {
   void ExecuteStatement(std::string_view code);
 
   const ScriptError& Error() const;
+  // Forgets the last error, also in the scripts' Err object.
   void ClearError();
 
   // A call from the host that runs longer than this is stopped with error kErrTimeout

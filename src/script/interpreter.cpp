@@ -243,6 +243,11 @@ auto Interpreter::Guard(Fn&& fn) -> decltype(fn()) {
   }
 }
 
+void Interpreter::ClearError() {
+  lastError_ = ScriptError();
+  err_->Clear();
+}
+
 void Interpreter::RecordError(const HostError& e) {
   lastError_ = ScriptError();
   lastError_.number = e.number();

@@ -75,7 +75,7 @@ class Interpreter {
   Variant EvalText(std::string_view expression);
   void ExecuteStatement(std::string_view code);
   const ScriptError& Error() const { return lastError_; }
-  void ClearError() { lastError_ = ScriptError(); }
+  void ClearError();
   void Reset();
 
   int timeoutMs = 60000;

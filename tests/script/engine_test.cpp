@@ -181,8 +181,10 @@ TEST_F(EngineTest, RuntimeErrorKeepsWhatRanBefore) {
   EXPECT_EQ(ErrorNumber([&] { engine.ExecuteStatement("Deep"); }), kErrSubscript);
   EXPECT_EQ(engine.Error().line, 3);
   EXPECT_EQ(engine.Error().text, "  a(2) = 0");
+  EXPECT_EQ(vb::CLng(engine.Eval("Err.Number")), kErrSubscript);  // the scripts see it too
   engine.ClearError();
   EXPECT_EQ(engine.Error().number, 0);
+  EXPECT_EQ(vb::CLng(engine.Eval("Err.Number")), 0);
 }
 
 TEST_F(EngineTest, TimeOutStopsARunawayLoopAndTheEngineStaysUsable) {

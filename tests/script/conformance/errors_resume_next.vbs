@@ -31,6 +31,14 @@ End Sub
 Guarded
 WScript.Echo "caller", Err.Number
 
+Function TryDiv(a, b)
+  On Error Resume Next
+  TryDiv = a / b
+  If Err.Number <> 0 Then Exit Function
+  TryDiv = TryDiv * 2
+End Function
+WScript.Echo "exit function clears:", TryDiv(1, 0), Err.Number, TryDiv(1, 1)
+
 Function Safe(v)
   On Error Resume Next
   Safe = 10 / v
