@@ -143,8 +143,19 @@ Variant OctFn(std::span<Variant> a) { return Radix(a, 3); }
 
 Variant RawArg(std::span<Variant> a, size_t i) { return i < a.size() ? a[i] : Variant(); }
 
-Variant IsNullFn(std::span<Variant> a) { return Variant(RawArg(a, 0).IsNull()); }
-Variant IsEmptyFn(std::span<Variant> a) { return Variant(RawArg(a, 0).IsEmpty()); }
+// IsNull(rs("Feld")) looks at the field's value: objects count by their default value.
+Variant DefaultOrSelf(std::span<Variant> a) {
+  Variant v = RawArg(a, 0);
+  if (v.IsObject() && v.obj()) {
+    try {
+      return ValueOf(v);
+    } catch (const HostError&) {
+    }
+  }
+  return v;
+}
+Variant IsNullFn(std::span<Variant> a) { return Variant(DefaultOrSelf(a).IsNull()); }
+Variant IsEmptyFn(std::span<Variant> a) { return Variant(DefaultOrSelf(a).IsEmpty()); }
 Variant IsArrayFn(std::span<Variant> a) { return Variant(RawArg(a, 0).IsArray()); }
 Variant IsObjectFn(std::span<Variant> a) { return Variant(RawArg(a, 0).IsObject()); }
 // Objects count by their default value; one without a default value is neither.

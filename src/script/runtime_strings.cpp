@@ -9,6 +9,14 @@ namespace fern::script::rt {
 
 namespace {
 
+// The text of argument i without copying it when it already is a String: Mid(s, i, 1) in a
+// loop over a long text would otherwise copy the whole text on every call.
+std::string_view View(std::span<Variant> args, size_t i, std::string& holder) {
+  if (i < args.size() && args[i].IsString()) return args[i].str();
+  holder = ArgStr(args, i);
+  return holder;
+}
+
 bool AnyNull(std::span<Variant> args, std::initializer_list<size_t> which) {
   for (size_t i : which)
     if (Arg(args, i).IsNull()) return true;
@@ -24,19 +32,22 @@ int64_t NonNegative(std::span<Variant> args, size_t i) {
 Variant Len(std::span<Variant> a) {
   Variant v = Arg(a, 0);
   if (v.IsNull()) return Variant::Null();
+  if (v.IsString()) return Variant::Whole(static_cast<int64_t>(vb::Len(v.str())));
   return Variant::Whole(static_cast<int64_t>(vb::Len(vb::CStr(v))));
 }
 
 Variant Left(std::span<Variant> a) {
   int64_t n = NonNegative(a, 1);
   if (AnyNull(a, {0})) return Variant::Null();
-  return Variant(vb::Left(ArgStr(a, 0), n));
+  std::string holder;
+  return Variant(vb::Left(View(a, 0, holder), n));
 }
 
 Variant Right(std::span<Variant> a) {
   int64_t n = NonNegative(a, 1);
   if (AnyNull(a, {0})) return Variant::Null();
-  return Variant(vb::Right(ArgStr(a, 0), n));
+  std::string holder;
+  return Variant(vb::Right(View(a, 0, holder), n));
 }
 
 Variant Mid(std::span<Variant> a) {
@@ -44,7 +55,8 @@ Variant Mid(std::span<Variant> a) {
   if (start < 1) Raise(err::kInvalidArgument);
   int64_t len = Given(a, 2) ? NonNegative(a, 2) : -1;
   if (AnyNull(a, {0})) return Variant::Null();
-  return Variant(vb::Mid(ArgStr(a, 0), start, len));
+  std::string holder;
+  return Variant(vb::Mid(View(a, 0, holder), start, len));
 }
 
 Variant InStr(std::span<Variant> a) {
@@ -58,7 +70,8 @@ Variant InStr(std::span<Variant> a) {
   }
   bool text = ArgTextCompare(a, 3);
   if (AnyNull(a, {first, first + 1})) return Variant::Null();
-  return Variant::Whole(vb::InStr(start, ArgStr(a, first), ArgStr(a, first + 1), text));
+  std::string h1, h2;
+  return Variant::Whole(vb::InStr(start, View(a, first, h1), View(a, first + 1, h2), text));
 }
 
 Variant InStrRev(std::span<Variant> a) {
@@ -66,7 +79,8 @@ Variant InStrRev(std::span<Variant> a) {
   if (start == 0 || start < -1) Raise(err::kInvalidArgument);
   bool text = ArgTextCompare(a, 3);
   if (AnyNull(a, {0, 1})) return Variant::Null();
-  return Variant::Whole(vb::InStrRev(ArgStr(a, 0), ArgStr(a, 1), start, text));
+  std::string h1, h2;
+  return Variant::Whole(vb::InStrRev(View(a, 0, h1), View(a, 1, h2), start, text));
 }
 
 Variant Replace(std::span<Variant> a) {
@@ -191,7 +205,8 @@ Variant StrReverse(std::span<Variant> a) {
 }
 
 char32_t FirstChar(std::span<Variant> a) {
-  std::string s = ArgStr(a, 0);
+  std::string holder;
+  std::string_view s = View(a, 0, holder);
   if (s.empty()) Raise(err::kInvalidArgument);
   size_t pos = 0;
   return utf8::Next(s, pos);

@@ -176,6 +176,39 @@ TEST(RuntimeNumbers, TypeTests) {
   EXPECT_FALSE(Call("IsNull", {Variant()}).boolVal());
 }
 
+// Stands for a recordset field: an object whose default member is its value.
+class FakeField : public Dispatch {
+ public:
+  explicit FakeField(Variant v) : value_(std::move(v)) {}
+  Variant Invoke(std::string_view name, unsigned, std::span<Variant> args) override {
+    if (!name.empty() && !NameIs(name, "Value")) ThrowNoMember(name);
+    CheckArgCount(args, 0, 0, "Value");
+    return value_;
+  }
+  std::string TypeName() const override { return "Field"; }
+
+ private:
+  Variant value_;
+};
+
+TEST(RuntimeNumbers, ObjectsStandForTheirDefaultValue) {
+  Variant nullField(std::shared_ptr<Dispatch>(std::make_shared<FakeField>(Variant::Null())));
+  Variant textField(std::shared_ptr<Dispatch>(std::make_shared<FakeField>(Variant("Größe"))));
+  EXPECT_TRUE(Call("IsNull", {nullField}).boolVal());
+  EXPECT_FALSE(Call("IsNull", {textField}).boolVal());
+  EXPECT_TRUE(Call("IsObject", {nullField}).boolVal());
+  EXPECT_EQ(Str("TypeName", {textField}), "Field");
+  EXPECT_EQ(Call("VarType", {textField}).intVal(), 8);
+  EXPECT_EQ(Call("Len", {textField}).longVal(), 5);
+  EXPECT_TRUE(Call("UCase", {nullField}).IsNull());
+  EXPECT_EQ(Str("Mid", {textField, int32_t{2}, int32_t{2}}), "rö");
+  // An object without a default value is neither Null nor numeric.
+  auto dict = CreateRuntimeObject("Scripting.Dictionary");
+  EXPECT_FALSE(Call("IsNull", {Variant(dict)}).boolVal());
+  EXPECT_FALSE(Call("IsNumeric", {Variant(dict)}).boolVal());
+  EXPECT_EQ(ErrorOf([] { Call("Len", {Variant::Nothing()}); }), 91);
+}
+
 TEST(RuntimeNumbers, ArraysAndBounds) {
   Variant a = Call("Array", {int32_t{1}, "b", 3.0});
   EXPECT_EQ(Call("UBound", {a}).longVal(), 2);
