@@ -42,7 +42,7 @@ double DateSerial(int year, int month, int day);     // month/day overflow rolls
 double TimeSerial(int hour, int minute, int second);
 void SplitDate(double serial, int& year, int& month, int& day, int& hour, int& minute,
                int& second, int& millisecond);
-double Now();   // local time
+double Now();   // local time, to the whole second as VB's Now
 int Weekday(double serial, int firstDayOfWeek = 1);  // 1 = Sunday as in VB
 
 // --- operators --------------------------------------------------------------------------

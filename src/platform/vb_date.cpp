@@ -169,7 +169,8 @@ double Now() {
   localtime_r(&t, &tm);
   int64_t day = detail::DaysFromCivil(tm.tm_year + 1900, static_cast<unsigned>(tm.tm_mon + 1),
                                       static_cast<unsigned>(tm.tm_mday));
-  double fraction = (tm.tm_hour * 3600 + tm.tm_min * 60 + tm.tm_sec + (ms % 1000) / 1000.0) / 86400.0;
+  // Whole seconds as VB's Now: a fraction of a second would round up in Format and CStr.
+  double fraction = (tm.tm_hour * 3600 + tm.tm_min * 60 + tm.tm_sec) / 86400.0;
   return detail::MakeSerial(day, fraction);
 }
 

@@ -22,11 +22,11 @@ size_t CountChars(std::string_view s) {
   return n;
 }
 
-// Byte offset of the 1-based character position `pos` (s.size() when beyond the end).
-size_t OffsetOf(std::string_view s, bool ascii, int64_t pos) {
-  size_t n = static_cast<size_t>(pos - 1);
-  if (ascii) return n < s.size() ? n : s.size();
-  return ByteOffset(s, n);
+// Byte offset after the first `n` characters (s.size() when there are fewer).
+size_t Skip(std::string_view s, bool ascii, int64_t n) {
+  size_t k = static_cast<size_t>(n);
+  if (ascii) return k < s.size() ? k : s.size();
+  return ByteOffset(s, k);
 }
 
 // 1-based character position of a byte offset.
@@ -76,7 +76,7 @@ size_t Len(std::string_view s) { return IsAscii(s) ? s.size() : CountChars(s); }
 
 std::string Left(std::string_view s, int64_t n) {
   if (n < 0) Raise(err::kInvalidArgument);
-  return std::string(s.substr(0, OffsetOf(s, IsAscii(s), n + 1)));
+  return std::string(s.substr(0, Skip(s, IsAscii(s), n)));
 }
 
 std::string Right(std::string_view s, int64_t n) {
@@ -84,16 +84,15 @@ std::string Right(std::string_view s, int64_t n) {
   bool ascii = IsAscii(s);
   int64_t len = ascii ? static_cast<int64_t>(s.size()) : static_cast<int64_t>(CountChars(s));
   if (n >= len) return std::string(s);
-  return std::string(s.substr(OffsetOf(s, ascii, len - n + 1)));
+  return std::string(s.substr(Skip(s, ascii, len - n)));
 }
 
 std::string Mid(std::string_view s, int64_t start, int64_t len) {
   if (start < 1 || len < -1) Raise(err::kInvalidArgument);
   bool ascii = IsAscii(s);
-  size_t from = OffsetOf(s, ascii, start);
-  if (len == -1) return std::string(s.substr(from));
-  std::string_view rest = s.substr(from);
-  return std::string(rest.substr(0, OffsetOf(rest, ascii, len + 1)));
+  std::string_view rest = s.substr(Skip(s, ascii, start - 1));
+  if (len == -1) return std::string(rest);
+  return std::string(rest.substr(0, Skip(rest, ascii, len)));
 }
 
 int64_t InStr(int64_t start, std::string_view s, std::string_view find, bool textCompare) {
@@ -111,7 +110,7 @@ int64_t InStr(int64_t start, std::string_view s, std::string_view find, bool tex
     s = foldedS;
     find = foldedF;
   }
-  size_t at = s.find(find, OffsetOf(s, ascii, start));
+  size_t at = s.find(find, Skip(s, ascii, start - 1));
   if (at == std::string_view::npos) return 0;
   return PositionOf(s, ascii, at);
 }
@@ -131,7 +130,7 @@ int64_t InStrRev(std::string_view s, std::string_view find, int64_t start, bool 
     find = foldedF;
   }
   // The match has to lie within the first `start` characters.
-  std::string_view head = s.substr(0, OffsetOf(s, ascii, start + 1));
+  std::string_view head = s.substr(0, Skip(s, ascii, start));
   size_t at = head.rfind(find);
   if (at == std::string_view::npos) return 0;
   return PositionOf(s, ascii, at);
@@ -141,7 +140,7 @@ std::string Replace(std::string_view s, std::string_view find, std::string_view 
                     int64_t start, int64_t count, bool textCompare) {
   if (start < 1 || count < -1) Raise(err::kInvalidArgument);
   // VB returns the text from `start` on, not the whole text.
-  std::string_view rest = s.substr(OffsetOf(s, IsAscii(s), start));
+  std::string_view rest = s.substr(Skip(s, IsAscii(s), start - 1));
   if (find.empty() || count == 0) return std::string(rest);
   std::string foldedRest, foldedFind;
   std::string_view hay = rest, needle = find;

@@ -275,4 +275,6 @@ TEST(VbDate, SplitAndWeekday) {
   double now = vb::Now();
   EXPECT_GT(now, 45000);
   EXPECT_LT(now, 80000);
+  vb::SplitDate(now, y, m, d, h, n, s, ms);
+  EXPECT_EQ(ms, 0);  // whole seconds, so Format never rounds the clock up
 }

@@ -35,7 +35,11 @@ TEST(VbTextFunctions, CountCharactersNotBytes) {
   EXPECT_EQ(vb::Mid(s, 12), "");
   EXPECT_EQ(vb::Mid("abc", 2, 0), "");
   EXPECT_EQ(vb::Mid("abcdef", 2, 3), "bcd");
+  EXPECT_EQ(vb::Left("abc", INT64_MAX), "abc");
+  EXPECT_EQ(vb::Mid("abc", 2, INT64_MAX), "bc");
+  EXPECT_EQ(vb::Mid("abc", INT64_MAX, 1), "");
   EXPECT_EQ(ErrorOf([] { vb::Mid("abc", 0); }), 5);
+  EXPECT_EQ(ErrorOf([] { vb::Mid("abc", 1, -2); }), 5);
   EXPECT_EQ(ErrorOf([] { vb::Left("abc", -1); }), 5);
   EXPECT_EQ(ErrorOf([] { vb::Right("abc", -1); }), 5);
 }
