@@ -604,6 +604,10 @@ Interpreter::Flow Interpreter::Exec(const Stmt& s, Frame& f) {
       return Flow::Normal;
     }
     case SK::Call:
+      if (s.a->kind == EK::Name && s.a->ref == NameRef::Dynamic && Lookup(*s.a, f).kind == Found::None) {
+        // Calling a procedure nobody defined: VBScript's "Type mismatch: 'Name'".
+        ThrowNamed(f.explicitVars ? kErrUndefined : kErrTypeMismatch, s.a->display);
+      }
       Apply(*s.a, &s.args, f);
       return Flow::Normal;
     case SK::If:

@@ -47,7 +47,9 @@ const std::unordered_map<std::string, Variant>& ConstantTable() {
         {"vbYesNo", 4}, {"vbRetryCancel", 5}, {"vbCritical", 16}, {"vbQuestion", 32},
         {"vbExclamation", 48}, {"vbInformation", 64}, {"vbDefaultButton1", 0},
         {"vbDefaultButton2", 256}, {"vbDefaultButton3", 512}, {"vbDefaultButton4", 768},
-        {"vbApplicationModal", 0}, {"vbSystemModal", 4096}, {"vbOK", 1}, {"vbCancel", 2},
+        {"vbApplicationModal", 0}, {"vbSystemModal", 4096}, {"vbMsgBoxHelpButton", 16384},
+        {"vbMsgBoxSetForeground", 65536}, {"vbMsgBoxRight", 524288},
+        {"vbMsgBoxRtlReading", 1048576}, {"vbOK", 1}, {"vbCancel", 2},
         {"vbAbort", 3}, {"vbRetry", 4}, {"vbIgnore", 5}, {"vbYes", 6}, {"vbNo", 7},
         // VarType codes
         {"vbEmpty", 0}, {"vbNull", 1}, {"vbInteger", 2}, {"vbLong", 3}, {"vbSingle", 4},

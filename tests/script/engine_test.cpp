@@ -336,7 +336,10 @@ class Application : public Dispatch {
  public:
   std::shared_ptr<Dispatch> consumers = NewCollection();
   Variant Invoke(std::string_view name, unsigned, std::span<Variant> args) override {
-    if (NameIs(name, "EventsConsumers")) return Variant(consumers);
+    if (NameIs(name, "EventsConsumers")) {
+      CheckArgCount(args, 0, 0, name);
+      return Variant(consumers);
+    }
     if (NameIs(name, "Fire")) {  // a host member that calls back into the scripts
       CheckArgCount(args, 1, 1, name);
       Variant text(vb::CStr(args[0]));
@@ -393,6 +396,9 @@ TEST(ScriptHookRelay, ConsumersChainTextsAndSkipFailures) {
   // The same relay started from inside a running script.
   engine.AddCode("Dim r : r = Application.Fire(\"xy\")\n");
   EXPECT_EQ(engine.Eval("r").str(), "XY!");
+  // Arguments to a member without parameters index what it returns (the collection).
+  EXPECT_EQ(engine.Eval("TypeName(Application.EventsConsumers(4))").str(), "Suffix");
+  EXPECT_EQ(vb::CLng(engine.Eval("Application.EventsConsumers.Count")), 4);
 }
 
 }  // namespace

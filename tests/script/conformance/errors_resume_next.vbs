@@ -63,6 +63,9 @@ Err.Clear
 Call NotDefinedAnywhere(1)
 WScript.Echo Err.Number
 Err.Clear
+NotDefinedEither
+WScript.Echo Err.Number, Err.Description
+Err.Clear
 
 ' Err default member is Number; Err.Number can be set
 Err.Number = 77
