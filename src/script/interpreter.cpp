@@ -719,44 +719,35 @@ Interpreter::Flow Interpreter::ExecFor(const Stmt& s, Frame& f) {
   if (isWhole(from) && isWhole(to) && isWhole(step)) {
     // Whole-number loops count in integers; the counter keeps the widest of the three types.
     bool asLong = from.type() == VType::Long || to.type() == VType::Long || step.type() == VType::Long;
-    int64_t i = vb::CLng(from), end = vb::CLng(to), st = vb::CLng(step);
-    auto make = [&](int64_t x) {
-      if (!asLong && x >= -32768 && x <= 32767) return Variant(static_cast<int16_t>(x));
-      return Variant::Whole(x);
-    };
-    {
-      Variant* v = VarRef(*s.a, f);
-      if (!v) ThrowNamed(kErrIllegalAssign, s.a->display);
-      *v = make(i);
-    }
-    for (;;) {
-      if (st >= 0 ? i > end : i < end) break;
-      Tick();
-      Flow fl = ExecBlock(s.blocks[0], f);
-      if (fl == Flow::ExitFor) break;
-      if (fl != Flow::Normal) return fl;
-      Variant* v = VarRef(*s.a, f);
-      i = static_cast<int64_t>(vb::CDbl(*v)) + st;
-      *v = make(i);
-    }
-    return Flow::Normal;
+    return CountedLoop<int64_t>(
+        s, f, vb::CLng(from), vb::CLng(to), vb::CLng(step),
+        [](const Variant& v) { return static_cast<int64_t>(vb::CDbl(v)); },
+        [asLong](int64_t x) {
+          if (!asLong && x >= -32768 && x <= 32767) return Variant(static_cast<int16_t>(x));
+          return Variant::Whole(x);
+        });
   }
-  double i = vb::CDbl(from), end = vb::CDbl(to), st = vb::CDbl(step);
   bool isDate = from.type() == VType::Date;
-  auto make = [&](double x) { return isDate ? Variant::Date(x) : Variant(x); };
-  {
-    Variant* v = VarRef(*s.a, f);
-    if (!v) ThrowNamed(kErrIllegalAssign, s.a->display);
-    *v = make(i);
-  }
+  return CountedLoop<double>(
+      s, f, vb::CDbl(from), vb::CDbl(to), vb::CDbl(step), [](const Variant& v) { return vb::CDbl(v); },
+      [isDate](double x) { return isDate ? Variant::Date(x) : Variant(x); });
+}
+
+// The counter is read back from the variable each round: the body may change it.
+template <typename Num, typename Read, typename Make>
+Interpreter::Flow Interpreter::CountedLoop(const Stmt& s, Frame& f, Num i, Num end, Num step,
+                                           Read read, Make make) {
+  Variant* v = VarRef(*s.a, f);
+  if (!v) ThrowNamed(kErrIllegalAssign, s.a->display);
+  *v = make(i);
   for (;;) {
-    if (st >= 0 ? i > end : i < end) break;
+    if (step >= 0 ? i > end : i < end) break;
     Tick();
     Flow fl = ExecBlock(s.blocks[0], f);
     if (fl == Flow::ExitFor) break;
     if (fl != Flow::Normal) return fl;
-    Variant* v = VarRef(*s.a, f);
-    i = vb::CDbl(*v) + st;
+    v = VarRef(*s.a, f);
+    i = read(*v) + step;
     *v = make(i);
   }
   return Flow::Normal;

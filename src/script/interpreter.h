@@ -145,6 +145,8 @@ class Interpreter {
   Flow ExecBlock(const Block& b, Frame& f);
   Flow Exec(const Stmt& s, Frame& f);
   Flow ExecFor(const Stmt& s, Frame& f);
+  template <typename Num, typename Read, typename Make>
+  Flow CountedLoop(const Stmt& s, Frame& f, Num i, Num end, Num step, Read read, Make make);
   Flow ExecForEach(const Stmt& s, Frame& f);
   Flow ExecDo(const Stmt& s, Frame& f);
   void ExecSelect(const Stmt& s, Frame& f, Flow& flow);

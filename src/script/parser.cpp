@@ -668,34 +668,19 @@ class Parser {
   void ParseFor(Block& out) {
     int line = Line();
     Next();
-    if (AcceptKw("each")) {
-      auto st = std::make_unique<Stmt>(SK::ForEach, line);
-      std::string display;
-      int nline = Line();
-      std::string name = Ident(&display);
-      st->a = NameExpr(name, display, nline);
+    bool each = AcceptKw("each");
+    auto st = std::make_unique<Stmt>(each ? SK::ForEach : SK::For, line);
+    st->a = NameHere();
+    if (each) {
       Expect("in", kErrExpectedIn);
       st->b = ParseExpr();
-      EndOfStatement();
-      st->blocks.emplace_back();
-      ++forDepth_;
-      ParseBlock(st->blocks[0]);
-      --forDepth_;
-      Expect("next", kErrExpectedNext);
-      if (!AtStmtEnd()) Ident();
-      out.push_back(std::move(st));
-      return;
+    } else {
+      ExpectOp("=", kErrExpectedEquals);
+      st->b = ParseExpr();
+      Expect("to", kErrExpectedTo);
+      st->c = ParseExpr();
+      if (AcceptKw("step")) st->d = ParseExpr();
     }
-    auto st = std::make_unique<Stmt>(SK::For, line);
-    std::string display;
-    int nline = Line();
-    std::string name = Ident(&display);
-    st->a = NameExpr(name, display, nline);
-    ExpectOp("=", kErrExpectedEquals);
-    st->b = ParseExpr();
-    Expect("to", kErrExpectedTo);
-    st->c = ParseExpr();
-    if (AcceptKw("step")) st->d = ParseExpr();
     EndOfStatement();
     st->blocks.emplace_back();
     ++forDepth_;
@@ -704,6 +689,14 @@ class Parser {
     Expect("next", kErrExpectedNext);
     if (!AtStmtEnd()) Ident();
     out.push_back(std::move(st));
+  }
+
+  // An identifier as a Name expression.
+  ExprP NameHere() {
+    std::string display;
+    int line = Line();
+    std::string name = Ident(&display);
+    return NameExpr(name, display, line);
   }
 
   void ParseDo(Block& out) {
@@ -788,22 +781,32 @@ class Parser {
 
   ExprP ParseExpr() { return ParseImp(); }
 
-  template <typename Sub>
-  ExprP LeftAssoc(Sub sub, std::string_view kw, BinOp op) {
+  struct OpWord {
+    std::string_view text;  // an operator, or a keyword when `keyword`
+    BinOp op;
+    bool keyword = false;
+  };
+
+  // One level of left-associative binary operators.
+  ExprP LeftAssoc(ExprP (Parser::*sub)(), std::initializer_list<OpWord> ops) {
     ExprP e = (this->*sub)();
-    while (Peek().IsKw(kw)) {
-      int line = Line();
+    for (;;) {
+      const Token& tk = Peek();
+      const OpWord* hit = nullptr;
+      for (const OpWord& o : ops)
+        if (o.keyword ? tk.IsKw(o.text) : tk.IsOp(o.text)) hit = &o;
+      if (!hit) return e;
+      int line = tk.line;
       Next();
-      e = Bin(op, std::move(e), (this->*sub)(), line);
+      e = Bin(hit->op, std::move(e), (this->*sub)(), line);
     }
-    return e;
   }
 
-  ExprP ParseImp() { return LeftAssoc(&Parser::ParseEqv, "imp", BinOp::Imp); }
-  ExprP ParseEqv() { return LeftAssoc(&Parser::ParseXor, "eqv", BinOp::Eqv); }
-  ExprP ParseXor() { return LeftAssoc(&Parser::ParseOr, "xor", BinOp::Xor); }
-  ExprP ParseOr() { return LeftAssoc(&Parser::ParseAnd, "or", BinOp::Or); }
-  ExprP ParseAnd() { return LeftAssoc(&Parser::ParseNot, "and", BinOp::And); }
+  ExprP ParseImp() { return LeftAssoc(&Parser::ParseEqv, {{"imp", BinOp::Imp, true}}); }
+  ExprP ParseEqv() { return LeftAssoc(&Parser::ParseXor, {{"eqv", BinOp::Eqv, true}}); }
+  ExprP ParseXor() { return LeftAssoc(&Parser::ParseOr, {{"xor", BinOp::Xor, true}}); }
+  ExprP ParseOr() { return LeftAssoc(&Parser::ParseAnd, {{"or", BinOp::Or, true}}); }
+  ExprP ParseAnd() { return LeftAssoc(&Parser::ParseNot, {{"and", BinOp::And, true}}); }
 
   ExprP ParseNot() {
     if (Peek().IsKw("not")) {
@@ -817,68 +820,17 @@ class Parser {
     return ParseCompare();
   }
 
+  // All comparisons share one level, left to right.
   ExprP ParseCompare() {
-    ExprP e = ParseConcat();
-    for (;;) {
-      const Token& tk = Peek();
-      BinOp op;
-      if (tk.IsOp("=")) op = BinOp::Eq;
-      else if (tk.IsOp("<>")) op = BinOp::Ne;
-      else if (tk.IsOp("<")) op = BinOp::Lt;
-      else if (tk.IsOp(">")) op = BinOp::Gt;
-      else if (tk.IsOp("<=")) op = BinOp::Le;
-      else if (tk.IsOp(">=")) op = BinOp::Ge;
-      else if (tk.IsKw("is")) op = BinOp::Is;
-      else return e;
-      int line = Line();
-      Next();
-      e = Bin(op, std::move(e), ParseConcat(), line);
-    }
+    return LeftAssoc(&Parser::ParseConcat,
+                     {{"=", BinOp::Eq}, {"<>", BinOp::Ne}, {"<", BinOp::Lt}, {">", BinOp::Gt},
+                      {"<=", BinOp::Le}, {">=", BinOp::Ge}, {"is", BinOp::Is, true}});
   }
-
-  ExprP ParseConcat() {
-    ExprP e = ParseAdd();
-    while (Peek().IsOp("&")) {
-      int line = Line();
-      Next();
-      e = Bin(BinOp::Concat, std::move(e), ParseAdd(), line);
-    }
-    return e;
-  }
-
-  ExprP ParseAdd() {
-    ExprP e = ParseMod();
-    for (;;) {
-      bool plus = Peek().IsOp("+");
-      if (!plus && !Peek().IsOp("-")) return e;
-      int line = Line();
-      Next();
-      e = Bin(plus ? BinOp::Add : BinOp::Sub, std::move(e), ParseMod(), line);
-    }
-  }
-
-  ExprP ParseMod() { return LeftAssoc(&Parser::ParseIntDiv, "mod", BinOp::Mod); }
-
-  ExprP ParseIntDiv() {
-    ExprP e = ParseMul();
-    while (Peek().IsOp("\\")) {
-      int line = Line();
-      Next();
-      e = Bin(BinOp::IntDiv, std::move(e), ParseMul(), line);
-    }
-    return e;
-  }
-
-  ExprP ParseMul() {
-    ExprP e = ParseUnary();
-    for (;;) {
-      bool mul = Peek().IsOp("*");
-      if (!mul && !Peek().IsOp("/")) return e;
-      int line = Line();
-      Next();
-      e = Bin(mul ? BinOp::Mul : BinOp::Div, std::move(e), ParseUnary(), line);
-    }
-  }
+  ExprP ParseConcat() { return LeftAssoc(&Parser::ParseAdd, {{"&", BinOp::Concat}}); }
+  ExprP ParseAdd() { return LeftAssoc(&Parser::ParseMod, {{"+", BinOp::Add}, {"-", BinOp::Sub}}); }
+  ExprP ParseMod() { return LeftAssoc(&Parser::ParseIntDiv, {{"mod", BinOp::Mod, true}}); }
+  ExprP ParseIntDiv() { return LeftAssoc(&Parser::ParseMul, {{"\\", BinOp::IntDiv}}); }
+  ExprP ParseMul() { return LeftAssoc(&Parser::ParseUnary, {{"*", BinOp::Mul}, {"/", BinOp::Div}}); }
 
   // Unary minus binds looser than ^ (-2^2 = -4) but tighter than * and /.
   ExprP ParseUnary() {

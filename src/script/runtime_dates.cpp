@@ -266,8 +266,7 @@ const char* const kMonthAbbrev[] = {"Jan", "Feb", "M\xC3\xA4r", "Apr", "Mai", "J
 Variant WeekdayNameFn(std::span<Variant> a) {
   int n = ArgLng(a, 0);
   bool abbrev = Given(a, 1) && ArgBool(a, 1);
-  // Without a first day the system's (Monday) counts: WeekdayName(1) is "Montag" here.
-  int fdow = FirstDayOfWeek(a, 2, 0);
+  int fdow = FirstDayOfWeek(a, 2, 1);
   if (n < 1 || n > 7) Raise(err::kInvalidArgument);
   int sundayIndex = (n - 1 + fdow - 1) % 7;
   return Variant(abbrev ? kDayAbbrev[sundayIndex] : kDayNames[sundayIndex]);
