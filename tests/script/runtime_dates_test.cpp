@@ -83,7 +83,8 @@ TEST(RuntimeDates, PartsNamesAndSerials) {
   EXPECT_TRUE(Call("Year", {Variant::Null()}).IsNull());
   EXPECT_EQ(Call("Weekday", {d}).intVal(), 1);  // a Sunday
   EXPECT_EQ(Call("Weekday", {d, int32_t{2}}).intVal(), 7);
-  EXPECT_EQ(Str("WeekdayName", {int32_t{1}}), "Montag");  // the system's week starts Monday
+  EXPECT_EQ(Str("WeekdayName", {int32_t{1}}), "Sonntag");
+  EXPECT_EQ(Str("WeekdayName", {int32_t{1}, false, int32_t{0}}), "Montag");  // system: Monday
   EXPECT_EQ(Str("WeekdayName", {int32_t{1}, true, int32_t{1}}), "So");
   EXPECT_EQ(Str("WeekdayName", {Call("Weekday", {d}), false, int32_t{1}}), "Sonntag");
   EXPECT_EQ(Str("MonthName", {int32_t{3}}), "März");
