@@ -46,6 +46,7 @@ int FieldTypeFromDeclared(std::string_view declared, int32_t* definedSize = null
 std::string DateToIso(double serial);
 bool IsoToDate(std::string_view text, double& serial);
 
+// One thread at a time uses a connection (it is opened without SQLite's own locking).
 class Connection {
  public:
   using Procedure =
