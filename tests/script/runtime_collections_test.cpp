@@ -85,6 +85,22 @@ TEST(RuntimeDictionary, OrderSurvivesRemoveAndRename) {
   EXPECT_EQ(ErrorOf([&] { Get(d, "NoSuchMember"); }), 438);
 }
 
+TEST(RuntimeDictionary, ObjectItemsAndOtherKeyTypes) {
+  auto d = NewDict();
+  auto inner = NewDict();
+  std::vector<Variant> set{Variant("obj"), Variant(inner)};
+  d->Invoke("Item", kPropSet, set);  // Set d("obj") = inner
+  EXPECT_EQ(Get(d, "", {"obj"}).obj(), inner);
+  Get(d, "Add", {Variant::Date(45292.0), "Neujahr"});
+  Get(d, "Add", {Variant::Currency(15000), "1,5"});
+  Get(d, "Add", {true, "wahr"});
+  EXPECT_EQ(Get(d, "", {Variant::Date(45292.0)}).str(), "Neujahr");
+  EXPECT_EQ(Get(d, "", {1.5}).str(), "1,5");  // Currency 1.5 meets Double 1.5
+  EXPECT_EQ(Get(d, "", {true}).str(), "wahr");
+  EXPECT_FALSE(Get(d, "Exists", {int32_t{-1}}).boolVal());  // True is no number here
+  EXPECT_EQ(ErrorOf([&] { Get(d, "Add", {Variant(VArray::OneDim(1)), 1}); }), 13);
+}
+
 TEST(RuntimeDictionary, ManyKeysStayReachable) {
   auto d = NewDict();
   for (int32_t i = 0; i < 20000; ++i) Get(d, "Add", {i, i * 2});
