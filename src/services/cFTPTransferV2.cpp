@@ -1,0 +1,412 @@
+#include "services/cFTPTransferV2.h"
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "host/cUtil.h"
+#include "platform/host_error.h"
+#include "platform/host_path.h"
+#include "platform/vb.h"
+#include "platform/waits.h"
+#include "services/upload_walk.h"
+
+namespace fern {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kStepMs = 500;  // one step of the polling loop
+constexpr int kSliceMs = 20;  // inside a step: drive the transfer, pump events
+
+constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+const char* StateText(int16_t state, const char*& suffix) {
+  suffix = "";
+  switch (state) {
+    case 0: suffix = "..."; return "Kein Zustand definiert";
+    case 1: suffix = "..."; return "Suche Host";
+    case 2: suffix = "!"; return "Host gefunden";
+    case 3: return "Baue Verbindung zum Host auf";
+    case 4: return "Verbindung aufgebaut";
+    case 5: suffix = "..."; return "Sende Anfrage an Host";
+    case 6: suffix = "!"; return "Anfrage erfolgreich gesendet";
+    case 7: suffix = "..."; return "Erhalte Antwort vom Host";
+    case 8: suffix = "!"; return "Antwort vollständig erhalten";
+    case 9: suffix = "..."; return "Baue Verbindung zum Host ab";
+    case 10: return "Verbindung beendet";
+    case 12: return "Letzte Aktion erfolgreich durchgeführt";
+    default: return nullptr;
+  }
+}
+
+}  // namespace
+
+cFTPTransferV2::cFTPTransferV2() {
+  inet_.StateChanged = [this](int16_t state) { OnStateChanged(state); };
+}
+
+cFTPTransferV2::~cFTPTransferV2() { inet_.Close(); }
+
+std::string cFTPTransferV2::T(const std::string& german, const std::string& p1,
+                              const std::string& p2) const {
+  return services::Translate(language_, german, p1, p2);
+}
+
+void cFTPTransferV2::Init(const std::string&, const TransferHost& KVApp) {
+  if (KVApp.Util) {
+    if (KVApp.DBIni) KVApp.Util->JPGFrameInit(*KVApp.DBIni);
+    language_ = &KVApp.Util->Language();
+    const std::string active =
+        KVApp.Util->IniGet("FTP", "ACTIVE_FTP", "0", KVApp.Folder + "\\kavantor.ini");
+    passive_ = !cUtil::b(Variant(active));
+  }
+}
+
+void cFTPTransferV2::ApplyProxyRule(const std::string& rule) {
+  const std::string upper = vb::UCase(rule);
+  if (upper.empty()) {
+    inet_.Proxy.clear();
+    inet_.AccessType = 1;
+  } else if (upper == "USEDEFAULT") {
+    inet_.Proxy.clear();
+    inet_.AccessType = 0;
+  } else {
+    inet_.Proxy = rule;
+    inet_.AccessType = 2;
+  }
+}
+
+void cFTPTransferV2::OnStateChanged(int16_t state) {
+  lastState_ = state;
+  if (state == 11) {
+    const std::string text =
+        T("Fehler aufgetreten bei Übertragung an %1", inet_.RemoteHost) + " " + T("Fehlercode") +
+        ": " + std::to_string(inet_.ResponseCode()) + " " + inet_.ResponseInfo();
+    RaiseWorkState(102, text);
+    return;
+  }
+  const char* suffix = "";
+  const char* german = StateText(state, suffix);
+  const std::string text = german ? T(german) + suffix : std::string();
+  if (state == 10 || state == 12 || state > 12)
+    RaiseInternalState(22, text);
+  else
+    RaiseInternalState(state, text);
+}
+
+bool cFTPTransferV2::Cancelled() const { return cancel_ || cUtil::WaitIsEsc(); }
+
+int cFTPTransferV2::ExecuteAndWait(const std::string& command) {
+  if (Cancelled()) return 0;
+  RaiseInternalState(20, command);
+  lastState_ = 0;
+  inet_.Limits() = limits_;
+  inet_.Execute(inet_.URL, command);
+  for (;;) {
+    // One step: the transfer is driven and events pumped until it ends or the step is over.
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStepMs);
+    bool done = false;
+    while (!done && std::chrono::steady_clock::now() < end) {
+      done = inet_.Step(kSliceMs);
+      PumpEvents();
+      if (Cancelled()) break;
+    }
+    if (Cancelled()) {
+      inet_.Cancel();
+      lastState_ = 0;
+      return 0;
+    }
+    if (!inet_.StillExecuting()) {
+      if (lastState_ == 10 || lastState_ == 12) return 1;
+      return lastState_ == 11 ? -1 : 0;
+    }
+  }
+}
+
+bool cFTPTransferV2::FtpSendFolder(const std::string& host, const std::string& user,
+                                   const std::string& password, const std::string& localFolder,
+                                   const std::string& remoteFolder, const std::string& extensions,
+                                   const std::string& proxyRule, bool strict) {
+  inet_.Cancel();
+  inet_.URL.clear();
+  inet_.Protocol = services::InetControl::kFtp;
+  ApplyProxyRule(proxyRule);
+  inet_.RemoteHost = host;
+  inet_.UserName = user;
+  inet_.Password = password;
+  cancel_ = false;
+  failed_ = false;
+  sentFiles_ = 0;
+  running_ = true;
+  bool result = TransferFolder(localFolder, remoteFolder, extensions, strict);
+  if (Cancelled() && !cancel_) ForceCancel();  // Esc seen where nothing reported it yet
+  running_ = false;
+  if (!passive_) {
+    if (lastState_ != 0 && lastState_ != 10 && lastState_ != 12) result = false;
+    if (!Cancelled()) ExecuteAndWait("CLOSE");
+    inet_.Close();
+  }
+  return result;
+}
+
+bool cFTPTransferV2::TransferFolder(const std::string& local, const std::string& remote,
+                                    const std::string& extensions, bool strict) {
+  if (passive_) {
+    RaiseWorkState(0, "Use PassiveFTP");
+    wininet_ = std::make_unique<cWinINetV2>(language_);
+    wininet_->Limits() = limits_;
+    Relay(*wininet_);
+    return wininet_->PassiveFtpTransfer(inet_.RemoteHost, inet_.UserName, inet_.Password, local,
+                                        remote, extensions, strict, inet_.Proxy);
+  }
+  RaiseWorkState(0, "Use ActiveFTP");
+  std::string top = remote;
+  if (top.empty()) {
+    // Below an empty remote folder everything stays in the login folder, whose path the
+    // absolute folder commands then need.
+    if (ExecuteAndWait("PWD ") != 1) {
+      failed_ = true;
+      return false;
+    }
+    top = inet_.LoginFolder();
+    while (!top.empty() && top.front() == '/') top.erase(0, 1);
+    while (!top.empty() && top.back() == '/') top.pop_back();
+  }
+  PutFolderActive(ResolveHostPath(local).string(), top, extensions, strict);
+  return !failed_ && !Cancelled() && sentFiles_ > 0;
+}
+
+bool cFTPTransferV2::PutFolderActive(const std::string& local, const std::string& remote,
+                                     const std::string& extensions, bool strict) {
+  if (Cancelled()) {
+    ForceCancel();
+    return false;
+  }
+  if (!remote.empty()) {
+    ExecuteAndWait("MKDIR /" + remote);
+    ExecuteAndWait("CD /" + remote);
+    ExecuteAndWait("PWD ");
+    const std::string answer = inet_.GetChunk(1024);
+    if (answer.find(remote) != std::string::npos && !Cancelled()) {
+      ExecuteAndWait("CD /");
+    } else {
+      if (Cancelled()) return false;
+      if (strict)
+        RaiseWorkState(102, T("Ausführen von 'MKDIR' %1 fehlgeschlagen!", remote));
+      else
+        RaiseInternalState(0, "FTPVersuch: Ausführen von 'MKDIR' " + remote + " fehlgeschlagen!");
+      failed_ = true;
+      return false;
+    }
+  }
+  const services::FolderContent content = services::ListFolder(local);
+  for (const fs::path& sub : content.folders) {
+    PutFolderActive(sub.string(), services::RemoteChild(remote, sub.filename().string()),
+                    extensions, strict);
+    if (Cancelled()) return false;
+  }
+  for (const fs::path& file : content.files) {
+    if (Cancelled()) return false;
+    const std::string name = file.filename().string();
+    const std::string remoteName = services::RemoteChild(remote, name);
+    const std::string line = "PUT " + file.string() + " " + remoteName;
+    RaiseWorkState(0, line);
+    const bool all = vb::Trim(extensions).empty();
+    if (!all && !services::ExtensionListed(extensions, name)) continue;
+    const int rc = ExecuteAndWait(line);
+    if (all) RaiseWorkState(0, line);
+    if (rc == 1)
+      ++sentFiles_;
+    else
+      failed_ = true;
+  }
+  return !failed_;
+}
+
+bool cFTPTransferV2::HttpTransfer(const std::string& URL, const std::string& command,
+                                  const std::string& proxyRule) {
+  inet_.Cancel();
+  inet_.URL.clear();
+  inet_.Protocol = services::InetControl::kHttp;
+  inet_.UserName.clear();
+  inet_.Password.clear();
+  inet_.URL = URL;
+  ApplyProxyRule(proxyRule);
+  cancel_ = false;
+  const int rc = ExecuteAndWait(command);
+  if (rc == 0) {
+    // Esc or ForceCancel: the request was not answered.
+    RaiseWorkState(100, "\r\n" + T("Prozess extern beendet"));
+    return false;
+  }
+  // A failure (state 11) has been reported by the state handler.
+  return rc == 1;
+}
+
+Variant cFTPTransferV2::FtpExecute(const std::string& host, const std::string& user,
+                                   const std::string& password, const std::string& command) {
+  inet_.Cancel();
+  inet_.URL.clear();
+  inet_.Protocol = services::InetControl::kFtp;
+  inet_.RemoteHost = host;
+  inet_.UserName = user;
+  inet_.Password = password;
+  const std::string upper = vb::UCase(command);
+  if (passive_ && (upper.rfind("PUT ", 0) == 0 || upper.rfind("DIR ", 0) == 0)) {
+    wininet_ = std::make_unique<cWinINetV2>(language_);
+    wininet_->Limits() = limits_;
+    Relay(*wininet_);
+    return wininet_->FtpCommand(host, user, password, command, true, inet_.Proxy);
+  }
+  ExecuteAndWait(command);
+  return static_cast<int32_t>(inet_.ResponseCode());
+}
+
+std::string cFTPTransferV2::GetResponseText() {
+  std::string whole;
+  for (std::string piece = inet_.GetChunk(1024); !piece.empty(); piece = inet_.GetChunk(1024))
+    whole += piece;
+  whole = vb::Trim(whole);
+  if (whole.empty() && passive_ && wininet_) return wininet_->GetListingText();
+  return whole;
+}
+
+XmlDocumentPtr cFTPTransferV2::HTTPRequest(const std::string& method, const XmlDocumentPtr& body,
+                                           const std::string& answerFolder,
+                                           const std::string& fileName, const std::string& URL,
+                                           std::string& user, const std::string& password) {
+  services::CurlSession request;
+  request.limits = limits_;
+  request.SetSecret(password);
+  auto fail = [&](int64_t number, const std::string& description) {
+    RaiseWorkState(102, request.Mask(T("Fehler bei HTTPRequest:") + " " + std::to_string(number) +
+                                     " " + description + ";"));
+    return XmlDocumentPtr();
+  };
+  try {
+    RaiseWorkState(10, T("Die Datei %1 wird gesendet - warten auf Antwort", fileName));
+    if (!body) return fail(err::kObjectNotSet, "Object variable not set");
+    const std::string payload = body->xml();
+    std::string url = vb::Trim(URL);
+    if (url.find("://") == std::string::npos) url = "http://" + url;
+    std::string answer;
+
+    CURL* easy = request.Prepare();
+    curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, vb::UCase(method).c_str());
+    curl_easy_setopt(easy, CURLOPT_POSTFIELDS, payload.data());
+    curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(payload.size()));
+    curl_slist* headers = curl_slist_append(nullptr, "Content-Type: text/xml; charset=UTF-8");
+    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers);
+    if (!user.empty()) {
+      curl_easy_setopt(easy, CURLOPT_USERNAME, user.c_str());
+      curl_easy_setopt(easy, CURLOPT_PASSWORD, password.c_str());
+    }
+    curl_easy_setopt(
+        easy, CURLOPT_WRITEFUNCTION, +[](char* d, size_t s, size_t n, void* out) {
+          static_cast<std::string*>(out)->append(d, s * n);
+          return s * n;
+        });
+    curl_easy_setopt(easy, CURLOPT_WRITEDATA, &answer);
+    const CURLcode rc = request.Run([] { return cUtil::WaitIsEsc(); });
+    curl_slist_free_all(headers);
+    if (rc != CURLE_OK)
+      return fail(services::WinInetErrorOf(rc, request), request.ErrorText());
+
+    RaiseWorkState(12, T("Datei %1: Antwort erhalten", fileName));
+    const std::string answerPath =
+        ResolveHostPath(answerFolder + "\\" + vb::Replace(fileName, " ", "_") + "answer.xml")
+            .string();
+    XmlDocumentPtr doc = XmlDocument::Create();
+    doc->setValidateOnParse(false);
+    if (!doc->loadXML(answer)) {
+      // No XML: the answer is kept byte for byte, then read back as the portal sent it.
+      std::ofstream(answerPath, std::ios::binary | std::ios::trunc) << answer;
+      if (!doc->load(answerPath)) {
+        const auto error = doc->parseError();
+        return fail(error->errorCode, vb::Trim(error->reason));
+      }
+    }
+    doc->save(answerPath);
+    return doc;
+  } catch (const HostError& e) {
+    return fail(e.number(), e.description());
+  } catch (const std::exception& e) {
+    return fail(err::kPathFileAccess, e.what());
+  }
+}
+
+std::string cFTPTransferV2::Encode(const std::string& Source) {
+  std::string out;
+  out.reserve((Source.size() + 2) / 3 * 4);
+  size_t i = 0;
+  for (; i + 3 <= Source.size(); i += 3) {
+    const uint32_t n = static_cast<uint32_t>(static_cast<unsigned char>(Source[i])) << 16 |
+                       static_cast<uint32_t>(static_cast<unsigned char>(Source[i + 1])) << 8 |
+                       static_cast<unsigned char>(Source[i + 2]);
+    out += kAlphabet[n >> 18 & 63];
+    out += kAlphabet[n >> 12 & 63];
+    out += kAlphabet[n >> 6 & 63];
+    out += kAlphabet[n & 63];
+  }
+  const size_t rest = Source.size() - i;
+  if (rest) {
+    uint32_t n = static_cast<uint32_t>(static_cast<unsigned char>(Source[i])) << 16;
+    if (rest == 2) n |= static_cast<uint32_t>(static_cast<unsigned char>(Source[i + 1])) << 8;
+    out += kAlphabet[n >> 18 & 63];
+    out += kAlphabet[n >> 12 & 63];
+    out += rest == 2 ? kAlphabet[n >> 6 & 63] : '=';
+    out += '=';
+  }
+  return out;
+}
+
+std::string cFTPTransferV2::EncodeFile(const std::string& path) {
+  try {
+    std::ifstream in(ResolveHostPath(path), std::ios::binary);
+    if (!in) return {};
+    const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    if (in.bad()) return {};
+    return Encode(bytes);
+  } catch (const std::exception&) {
+    return {};
+  }
+}
+
+std::string cFTPTransferV2::FormatDecimal(const std::string& format, const std::string& value) {
+  std::string text = vb::Replace(vb::Format(Variant(value), format), ",", ".");
+  if (!text.empty() && text.back() == '.') text.pop_back();
+  return text;
+}
+
+void cFTPTransferV2::ForceCancel() {
+  const bool wasRunning = running_;
+  cancel_ = true;
+  if (wininet_) wininet_->Cancel();
+  if (wasRunning)
+    RaiseWorkState(100, "\r\n" + T("Prozess extern beendet"));
+  else
+    RaiseWorkState(100, "\r\n" + T("Prozess bereits beendet"));
+}
+
+bool cFTPTransferV2::IsOnline(const std::string& strUrl, int32_t lngTimeout) {
+  services::InetControl control;
+  control.Limits() = limits_;
+  control.RequestTimeoutSeconds = lngTimeout;
+  control.AccessType = 1;
+  control.Protocol = services::InetControl::kHttp;
+  control.Execute(strUrl, "GET");
+  while (!control.Step(kSliceMs)) {
+    PumpEvents();
+    if (cUtil::WaitIsEsc()) {
+      control.Cancel();
+      return false;
+    }
+  }
+  return control.HttpStatus() < 400 && !control.GetChunk(1).empty();
+}
+
+}  // namespace fern

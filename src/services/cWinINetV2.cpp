@@ -1,0 +1,335 @@
+#include "services/cWinINetV2.h"
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+
+#include "host/cUtil.h"
+#include "platform/cp1252.h"
+#include "platform/host_path.h"
+#include "platform/host_error.h"
+#include "platform/vb.h"
+#include "platform/waits.h"
+#include "services/upload_walk.h"
+
+namespace fern {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int32_t kFileNotFound = 2;  // the system's number when the local file can't be read
+
+size_t CollectBody(char* data, size_t size, size_t count, void* out) {
+  static_cast<std::string*>(out)->append(data, size * count);
+  return size * count;
+}
+
+// "modify=20240305140709;size=3;type=file; name" -> name and "05.03.2024 14:07:09".
+bool ParseMlsdLine(const std::string& line, std::string& name, std::string& when) {
+  const size_t blank = line.find(' ');
+  if (blank == std::string::npos) return false;
+  name = line.substr(blank + 1);
+  const std::string facts = vb::LCase(line.substr(0, blank));
+  if (facts.find("type=dir") != std::string::npos || facts.find("type=cdir") != std::string::npos ||
+      facts.find("type=pdir") != std::string::npos)
+    return false;
+  when.clear();
+  const size_t m = facts.find("modify=");
+  if (m != std::string::npos && facts.size() >= m + 21) {
+    const std::string d = facts.substr(m + 7, 14);
+    auto num = [&](size_t at, size_t n) { return std::atoi(d.substr(at, n).c_str()); };
+    const double serial = vb::DateSerial(num(0, 4), num(4, 2), num(6, 2)) +
+                          vb::TimeSerial(num(8, 2), num(10, 2), num(12, 2));
+    when = vb::Format(Variant::Date(serial), "General Date");
+  }
+  return true;
+}
+
+}  // namespace
+
+cWinINetV2::cWinINetV2(const LanguagePack* language) : language_(language) {}
+
+cWinINetV2::~cWinINetV2() {
+  if (file_) std::fclose(file_);
+  CloseConnection();
+}
+
+std::string cWinINetV2::T(const std::string& german, const std::string& p1,
+                          const std::string& p2) const {
+  return services::Translate(language_, german, p1, p2);
+}
+
+std::string cWinINetV2::GetHostPart(const std::string& text, const std::string& def) {
+  std::string part = vb::Trim(text);
+  const size_t colon = part.find(':');
+  if (colon != std::string::npos) part = vb::Trim(part.substr(0, colon));
+  return part.empty() ? def : part;
+}
+
+int cWinINetV2::GetPortPart(const std::string& text, int def) {
+  const std::string trimmed = vb::Trim(text);
+  const size_t colon = trimmed.find(':');
+  if (colon == std::string::npos) return def;
+  const std::string rest = vb::Trim(trimmed.substr(colon + 1));
+  if (rest.empty()) return def;
+  return std::atoi(rest.c_str());
+}
+
+int cWinINetV2::TransferType(const std::string& path) {
+  const std::string ext = vb::UCase(cUtil::GetFileExtender(path));
+  if (ext == "TXT" || ext == "CSV" || ext == "PHP4") return 1;
+  if (ext == "JPG" || ext == "GIF") return 2;
+  return 0;
+}
+
+std::string cWinINetV2::Url(const std::string& remotePath) const {
+  return base_ + "/" + services::EscapeUrlPath(remotePath);
+}
+
+void cWinINetV2::SetLogin(CURL* easy) const {
+  curl_easy_setopt(easy, CURLOPT_USERNAME, user_.c_str());
+  curl_easy_setopt(easy, CURLOPT_PASSWORD, password_.c_str());
+  if (tls_) curl_easy_setopt(easy, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_ALL));
+  // Every path is sent whole, relative to the login folder: no CWD, so a reused connection
+  // never depends on where an earlier transfer left it.
+  curl_easy_setopt(easy, CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_NOCWD));
+}
+
+bool cWinINetV2::Connect(const std::string& host, const std::string& user,
+                         const std::string& password, bool strict, const std::string& proxy) {
+  listing_.clear();
+  if (!CloseConnection()) return false;
+
+  const services::FtpEndpoint endpoint = services::FtpEndpointOf(host, GetPortPart(proxy, 0));
+  base_ = endpoint.base;
+  tls_ = endpoint.explicitTls;
+  user_ = user;
+  password_ = password;
+  session_.SetSecret(password);
+
+  // A request without body on the login folder: connect, log in, nothing else.
+  CURL* easy = session_.Prepare();
+  SetLogin(easy);
+  curl_easy_setopt(easy, CURLOPT_URL, (base_ + "/").c_str());
+  curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
+  const CURLcode rc = session_.Run();
+  if (rc != CURLE_OK) {
+    ReportError("Verbindungsaufbau zu " + host, strict, services::WinInetErrorOf(rc, session_));
+    CloseConnection();
+    return false;
+  }
+  connected_ = true;
+  return true;
+}
+
+bool cWinINetV2::CloseConnection() {
+  session_.Close();
+  connected_ = false;
+  return true;
+}
+
+bool cWinINetV2::PassiveFtpTransfer(const std::string& host, const std::string& user,
+                                    const std::string& password, const std::string& localFolder,
+                                    const std::string& remoteFolder, const std::string& extensions,
+                                    bool strict, const std::string& proxy) {
+  bool ok = false;
+  if (Connect(host, user, password, strict, proxy)) {
+    failed_ = false;
+    cancelled_ = false;
+    sentFiles_ = 0;
+    PutFolder(ResolveHostPath(localFolder).string(), remoteFolder, extensions, strict);
+    ok = !failed_ && !cancelled_ && sentFiles_ > 0;
+  }
+  CloseConnection();
+  return ok;
+}
+
+bool cWinINetV2::PutFolder(const std::string& localFolder, const std::string& remoteFolder,
+                           const std::string& extensions, bool strict) {
+  if (cancelled_ || cUtil::WaitIsEsc()) {
+    cancelled_ = true;
+    return false;
+  }
+  if (!remoteFolder.empty()) {
+    // Missing parents are made first; an existing folder is fine, so no answer is checked.
+    CURL* easy = session_.Prepare();
+    SetLogin(easy);
+    curl_slist* quote = nullptr;
+    for (const std::string& folder : services::FolderChain(remoteFolder))
+      quote = curl_slist_append(quote, ("*MKD " + folder).c_str());
+    curl_easy_setopt(easy, CURLOPT_URL, (base_ + "/").c_str());
+    curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
+    curl_easy_setopt(easy, CURLOPT_QUOTE, quote);
+    session_.Run();
+    curl_slist_free_all(quote);
+  }
+
+  const services::FolderContent content = services::ListFolder(localFolder);
+  bool result = false;
+  for (const fs::path& sub : content.folders) {
+    if (cancelled_) return false;
+    result = PutFolder(sub.string(), services::RemoteChild(remoteFolder, sub.filename().string()),
+                       extensions, strict);
+  }
+  for (const fs::path& file : content.files) {
+    if (cancelled_ || cUtil::WaitIsEsc()) {
+      cancelled_ = true;
+      return false;
+    }
+    const std::string name = file.filename().string();
+    if (!services::ExtensionListed(extensions, name)) continue;
+    result = PutFile(file.string(), services::RemoteChild(remoteFolder, name), strict);
+  }
+  return result;
+}
+
+size_t cWinINetV2::ReadBlock(char* buffer, size_t size, size_t count, void* self) {
+  auto* me = static_cast<cWinINetV2*>(self);
+  const int64_t inBlock = static_cast<int64_t>(kBlockSize) - me->sent_ % kBlockSize;
+  const int64_t want = std::min<int64_t>({static_cast<int64_t>(size * count), inBlock,
+                                          me->fileLength_ - me->sent_});
+  if (want <= 0) return 0;
+  const size_t got = std::fread(buffer, 1, static_cast<size_t>(want), me->file_);
+  if (got != static_cast<size_t>(want)) {
+    me->readFailed_ = true;
+    return CURL_READFUNC_ABORT;
+  }
+  me->sent_ += static_cast<int64_t>(got);
+  if (me->sent_ % kBlockSize == 0 || me->sent_ == me->fileLength_) {
+    me->RaiseInternalState(
+        8, vb::Format(static_cast<double>(me->sent_) / static_cast<double>(me->fileLength_ + 1),
+                      "##%") +
+               " übertragen von " +
+               vb::Format(static_cast<double>(me->fileLength_), "###,###,### Bytes"));
+  }
+  return got;
+}
+
+bool cWinINetV2::PutFile(const std::string& localPath, const std::string& remoteName,
+                         bool strict) {
+  const int type = TransferType(localPath);
+  RaiseInternalState(20, "Übertrage Datei " + localPath);
+  RaiseInternalState(5, "IEVersion:0");
+
+  auto fail = [&](int32_t code) {
+    ReportError(T("Übertragen von Datei %1 nach %2", localPath, remoteName), strict, code);
+    if (file_) std::fclose(file_);
+    file_ = nullptr;
+    failed_ = true;
+    return false;
+  };
+
+  file_ = std::fopen(localPath.c_str(), "rb");
+  if (!file_) return fail(kFileNotFound);
+  std::error_code ec;
+  fileLength_ = static_cast<int64_t>(fs::file_size(localPath, ec));
+  if (ec) return fail(kFileNotFound);
+  sent_ = 0;
+  readFailed_ = false;
+
+  CURL* easy = session_.Prepare();
+  SetLogin(easy);
+  curl_easy_setopt(easy, CURLOPT_URL, Url(remoteName).c_str());
+  curl_easy_setopt(easy, CURLOPT_UPLOAD, 1L);
+  curl_easy_setopt(easy, CURLOPT_READFUNCTION, &cWinINetV2::ReadBlock);
+  curl_easy_setopt(easy, CURLOPT_READDATA, this);
+  curl_easy_setopt(easy, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(fileLength_));
+  curl_easy_setopt(easy, CURLOPT_TRANSFERTEXT, type == 1 ? 1L : 0L);
+  const CURLcode rc = session_.Run([this] { return cancelled_ || cUtil::WaitIsEsc(); });
+  if (rc == CURLE_ABORTED_BY_CALLBACK) cancelled_ = true;
+  if (rc != CURLE_OK || readFailed_)
+    return fail(readFailed_ ? kFileNotFound : services::WinInetErrorOf(rc, session_));
+  std::fclose(file_);
+  file_ = nullptr;
+  ++sentFiles_;
+  RaiseInternalState(22, T("Fertig mit Übertragung von Datei %1", cUtil::GetFileName(localPath)));
+  return true;
+}
+
+void cWinINetV2::ReportError(const std::string& action, bool strict, int32_t code) {
+  // A refusal is explained by the server's answer; anything else by what libcurl saw.
+  std::string answer;
+  if (code == 12003 || code == 12013 || code == 12014 || code == 12015 || code == kFileNotFound)
+    answer = session_.LastAnswer();
+  if (answer.empty() && code != kFileNotFound) answer = session_.ErrorText();
+  answer = vb::Replace(answer, "\n", "/ ");
+  const std::string text = session_.Mask(T(">>>> Fehler:") + std::to_string(code) + " " +
+                                         GetWinINetErrorText(code) + " " + vb::Trim(answer) +
+                                         " bei " + action);
+  if (strict)
+    RaiseWorkState(102, text);
+  else
+    RaiseInternalState(-1, text);
+}
+
+std::string cWinINetV2::ListDirectory(const std::string& pattern, bool strict) {
+  std::string folder, mask = pattern;
+  const size_t slash = pattern.rfind('/');
+  if (slash != std::string::npos) {
+    folder = pattern.substr(0, slash);
+    mask = pattern.substr(slash + 1);
+  }
+  if (mask.empty()) mask = "*";
+  std::string body;
+  CURL* easy = session_.Prepare();
+  SetLogin(easy);
+  curl_easy_setopt(easy, CURLOPT_URL, (Url(folder) + (folder.empty() ? "" : "/")).c_str());
+  curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, "MLSD");
+  curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &CollectBody);
+  curl_easy_setopt(easy, CURLOPT_WRITEDATA, &body);
+  const CURLcode rc = session_.Run();
+  if (rc != CURLE_OK) {
+    ReportError("DIR " + pattern, strict, services::WinInetErrorOf(rc, session_));
+    return {};
+  }
+  std::string text;
+  for (const std::string& line : text::SplitLines(body)) {
+    std::string name, when;
+    if (line.empty() || !ParseMlsdLine(line, name, when) || !MatchesMask(name, mask)) continue;
+    text += "\r\n" + name + " " + when;
+  }
+  return text;
+}
+
+Variant cWinINetV2::FtpCommand(const std::string& host, const std::string& user,
+                               const std::string& password, const std::string& command,
+                               bool strict, const std::string& proxy) {
+  const std::string verb = vb::UCase(command.substr(0, command.find(' ')));
+  const std::string rest = vb::Trim(command.size() > 3 ? command.substr(3) : std::string());
+  Variant result;
+  if (Connect(host, user, password, strict, proxy)) {
+    if (verb == "PUT") {
+      const size_t lastBlank = rest.rfind(' ');
+      const std::string remote = lastBlank == std::string::npos ? rest : rest.substr(lastBlank + 1);
+      const std::string local =
+          vb::Trim(lastBlank == std::string::npos ? std::string() : rest.substr(0, lastBlank));
+      failed_ = false;
+      result = PutFile(ResolveHostPath(local).string(), remote, strict);
+    } else if (verb == "DIR") {
+      listing_ = ListDirectory(rest, strict);
+      result = listing_;
+    }
+  }
+  CloseConnection();
+  return result;
+}
+
+std::string cWinINetV2::TestFtpZugang(const std::string& strHost, const std::string& strUser,
+                                      const std::string& strPWD, const std::string& strProxy) {
+  // Quietly: the advice below is the whole answer.
+  const Handler work = std::move(WorkState), internal = std::move(InternalState);
+  WorkState = nullptr;
+  InternalState = nullptr;
+  const bool ok = Connect(strHost, strUser, strPWD, false, strProxy);
+  WorkState = work;
+  InternalState = internal;
+  if (ok) return {};
+  return "\r\n" + T("Bitte überprüfen Sie die Schreibweise von 'Hostadresse', 'Login' und 'Passwort'.") +
+         "\r\n" +
+         T("Falls alle Angaben stimmen, dann fragen Sie bitte den Anbieter, ob Ihr Ftp-Zugang bereits freigeschaltet wurde.") +
+         "\r\n" + T("Es könnte sich auch um eine vorübergehende Störung bei Ihrem Anbieter handeln.") +
+         "\r\n" + T("Dann probieren Sie es bitte später noch einmal.");
+}
+
+}  // namespace fern

@@ -1,0 +1,307 @@
+#include "services/inet_control.h"
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+
+#include "platform/host_path.h"
+#include "services/upload_walk.h"
+
+namespace fern::services {
+
+namespace {
+
+std::string Upper(std::string s) {
+  std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::toupper(c); });
+  return s;
+}
+
+std::string TrimBlanks(const std::string& s) {
+  const size_t b = s.find_first_not_of(' ');
+  if (b == std::string::npos) return {};
+  return s.substr(b, s.find_last_not_of(' ') - b + 1);
+}
+
+// The reply code at the start of an FTP answer ("550 No such file" -> 550), else 0.
+long ReplyCode(const std::string& answer) {
+  if (answer.size() < 3 || !std::isdigit(static_cast<unsigned char>(answer[0]))) return 0;
+  return std::atol(answer.substr(0, 3).c_str());
+}
+
+// The host part of a URL, for the texts that name the remote host.
+std::string HostOf(const std::string& url) {
+  size_t start = url.find("://");
+  start = start == std::string::npos ? 0 : start + 3;
+  const size_t at = url.find('@', start);
+  const size_t end = url.find_first_of("/?#", start);
+  if (at != std::string::npos && (end == std::string::npos || at < end)) start = at + 1;
+  return url.substr(start, end == std::string::npos ? std::string::npos : end - start);
+}
+
+}  // namespace
+
+void InetControl::Raise(int16_t state) {
+  if (StateChanged) StateChanged(state);
+}
+
+size_t InetControl::Collect(char* data, size_t size, size_t count, void* self) {
+  static_cast<InetControl*>(self)->answer_.append(data, size * count);
+  return size * count;
+}
+
+size_t InetControl::ReadFile(char* data, size_t size, size_t count, void* self) {
+  auto* me = static_cast<InetControl*>(self);
+  const size_t got = std::fread(data, 1, size * count, me->upload_);
+  if (got == 0 && std::ferror(me->upload_)) return CURL_READFUNC_ABORT;
+  return got;
+}
+
+std::string InetControl::FtpBase() const { return FtpEndpointOf(RemoteHost).base; }
+
+std::string InetControl::ResolvePath(const std::string& path) const {
+  if (!path.empty() && path.front() == '/') return path;
+  if (cwd_.empty()) return path;
+  return cwd_ == "/" ? "/" + path : cwd_ + "/" + path;
+}
+
+void InetControl::PrepareFtp(CURL* easy) {
+  curl_easy_setopt(easy, CURLOPT_USERNAME, UserName.c_str());
+  curl_easy_setopt(easy, CURLOPT_PASSWORD, Password.c_str());
+  if (FtpEndpointOf(RemoteHost).explicitTls)
+    curl_easy_setopt(easy, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_ALL));
+  // Active mode: the data connection comes back to the address of the control connection.
+  curl_easy_setopt(easy, CURLOPT_FTPPORT, "-");
+  curl_easy_setopt(easy, CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_NOCWD));
+  if (AccessType == 1) curl_easy_setopt(easy, CURLOPT_PROXY, "");
+  if (AccessType == 2) curl_easy_setopt(easy, CURLOPT_PROXY, Proxy.c_str());
+  if (RequestTimeoutSeconds > 0) curl_easy_setopt(easy, CURLOPT_TIMEOUT, RequestTimeoutSeconds);
+}
+
+void InetControl::Execute(const std::string& url, const std::string& command) {
+  if (executing_) Cancel();
+  answer_.clear();
+  answerPos_ = 0;
+  responseCode_ = 0;
+  responseInfo_.clear();
+  httpStatus_ = 0;
+  session_.SetSecret(Password);
+  if (!connected_) {
+    Raise(kResolving);
+    Raise(kResolved);
+    Raise(kConnecting);
+  }
+  if (Protocol == kHttp) {
+    StartHttp(url.empty() ? URL : url, command);
+    return;
+  }
+  if (!StartFtp(command)) return;
+  executing_ = true;
+  session_.Start();
+}
+
+bool InetControl::StartFtp(const std::string& command) {
+  const std::string trimmed = TrimBlanks(command);
+  verb_ = Upper(trimmed.substr(0, trimmed.find(' ')));
+  const std::string rest =
+      TrimBlanks(trimmed.size() > verb_.size() ? trimmed.substr(verb_.size()) : std::string());
+  if (verb_ == "CLOSE" || verb_ == "QUIT") {
+    Raise(kDisconnecting);
+    Close();
+    Raise(kDisconnected);
+    return false;
+  }
+  if (!connected_) Raise(kConnected);
+  Raise(kRequesting);
+
+  CURL* easy = session_.Prepare();
+  PrepareFtp(easy);
+  const std::string base = FtpBase();
+  curl_easy_setopt(easy, CURLOPT_URL, (base + "/").c_str());
+  curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
+  std::vector<std::string> quotes;
+  if (verb_ == "MKDIR") {
+    for (const std::string& folder : FolderChain(ResolvePath(rest))) quotes.push_back("*MKD " + folder);
+  } else if (verb_ == "CD" || verb_ == "CDUP") {
+    std::string target = verb_ == "CDUP" ? ".." : rest;
+    if (target == "..") {
+      const size_t slash = cwd_.rfind('/');
+      target = slash == std::string::npos || slash == 0 ? "/" : cwd_.substr(0, slash);
+    } else {
+      target = ResolvePath(target);
+    }
+    pendingCwd_ = target;
+    quotes.push_back("CWD " + (target.empty() ? "/" : target));
+  } else if (verb_ == "PWD") {
+    if (!cwd_.empty()) quotes.push_back("CWD " + cwd_);
+    quotes.push_back("PWD");
+  } else if (verb_ == "DELETE") {
+    quotes.push_back("DELE " + ResolvePath(rest));
+  } else if (verb_ == "RMDIR") {
+    quotes.push_back("RMD " + ResolvePath(rest));
+  } else if (verb_ == "SIZE") {
+    quotes.push_back("SIZE " + ResolvePath(rest));
+  } else if (verb_ == "DIR" || verb_ == "LS") {
+    std::string folder = ResolvePath(rest);
+    if (!folder.empty() && folder.back() != '/') folder += '/';
+    curl_easy_setopt(easy, CURLOPT_URL, (base + "/" + EscapeUrlPath(folder)).c_str());
+    curl_easy_setopt(easy, CURLOPT_NOBODY, 0L);
+    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &InetControl::Collect);
+    curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
+  } else if (verb_ == "PUT" || verb_ == "SEND") {
+    const size_t lastBlank = rest.rfind(' ');
+    const std::string remote = lastBlank == std::string::npos ? rest : rest.substr(lastBlank + 1);
+    const std::string local =
+        TrimBlanks(lastBlank == std::string::npos ? std::string() : rest.substr(0, lastBlank));
+    const std::filesystem::path real = ResolveHostPath(local);
+    upload_ = local.empty() ? nullptr : std::fopen(real.c_str(), "rb");
+    if (!upload_) {
+      responseCode_ = 2;
+      responseInfo_ = "Datei nicht gefunden: " + local;
+      Raise(kError);
+      return false;
+    }
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(real, ec);
+    curl_easy_setopt(easy, CURLOPT_URL, (base + "/" + EscapeUrlPath(ResolvePath(remote))).c_str());
+    curl_easy_setopt(easy, CURLOPT_NOBODY, 0L);
+    curl_easy_setopt(easy, CURLOPT_UPLOAD, 1L);
+    curl_easy_setopt(easy, CURLOPT_READFUNCTION, &InetControl::ReadFile);
+    curl_easy_setopt(easy, CURLOPT_READDATA, this);
+    if (!ec) curl_easy_setopt(easy, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(size));
+  } else {
+    responseCode_ = 12016;  // ERROR_INTERNET_INVALID_OPERATION
+    responseInfo_ = "Unbekannter Befehl " + verb_;
+    Raise(kError);
+    return false;
+  }
+  for (const std::string& q : quotes) quote_ = curl_slist_append(quote_, q.c_str());
+  if (quote_) curl_easy_setopt(easy, CURLOPT_QUOTE, quote_);
+  return true;
+}
+
+void InetControl::StartHttp(const std::string& url, const std::string& method) {
+  std::string full = TrimBlanks(url);
+  if (full.find("://") == std::string::npos) full = "http://" + full;
+  RemoteHost = HostOf(full);
+  verb_ = Upper(TrimBlanks(method));
+  if (!connected_) Raise(kConnected);
+  Raise(kRequesting);
+  CURL* easy = session_.Prepare();
+  curl_easy_setopt(easy, CURLOPT_URL, full.c_str());
+  curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
+  curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 10L);
+  if (verb_ == "HEAD")
+    curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
+  else if (!verb_.empty() && verb_ != "GET")
+    curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, verb_.c_str());
+  if (!UserName.empty()) {
+    curl_easy_setopt(easy, CURLOPT_USERNAME, UserName.c_str());
+    curl_easy_setopt(easy, CURLOPT_PASSWORD, Password.c_str());
+  }
+  if (AccessType == 1) curl_easy_setopt(easy, CURLOPT_PROXY, "");
+  if (AccessType == 2) curl_easy_setopt(easy, CURLOPT_PROXY, Proxy.c_str());
+  if (RequestTimeoutSeconds > 0) curl_easy_setopt(easy, CURLOPT_TIMEOUT, RequestTimeoutSeconds);
+  curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &InetControl::Collect);
+  curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
+  executing_ = true;
+  session_.Start();
+}
+
+bool InetControl::Step(int waitMs) {
+  if (!executing_) return true;
+  if (!session_.Poll(waitMs)) return false;
+  Finish();
+  return true;
+}
+
+void InetControl::Finish() {
+  executing_ = false;
+  if (upload_) std::fclose(upload_);
+  upload_ = nullptr;
+  curl_slist_free_all(quote_);
+  quote_ = nullptr;
+  const CURLcode rc = session_.Result();
+  if (rc == CURLE_ABORTED_BY_CALLBACK) return;  // cancelled: no state
+  if (rc != CURLE_OK) {
+    // A refusal carries the server's code and answer; a transport failure libcurl's view.
+    const std::string answer = session_.LastAnswer();
+    const long reply = ReplyCode(answer);
+    if (reply >= 400) {
+      responseCode_ = reply;
+      responseInfo_ = answer;
+    } else {
+      // The connection is gone or unusable: the next command opens a new one.
+      responseCode_ = WinInetErrorOf(rc, session_);
+      responseInfo_ = session_.ErrorText();
+      connected_ = false;
+      session_.Close();
+    }
+    Raise(kError);
+    return;
+  }
+  if (!connected_ && Protocol == kFtp) {
+    char* entry = nullptr;
+    curl_easy_getinfo(session_.Handle(), CURLINFO_FTP_ENTRY_PATH, &entry);
+    loginFolder_ = entry ? entry : "";
+  }
+  connected_ = true;
+  Raise(kRequestSent);
+  if (Protocol == kHttp) {
+    httpStatus_ = session_.ResponseCode();
+    Raise(kReceiving);
+    Raise(kResponseReceived);
+    if (httpStatus_ >= 400) {
+      responseCode_ = httpStatus_;
+      const std::string head = session_.AnswerTo(verb_.empty() ? "GET" : verb_);
+      responseInfo_ = head.substr(0, head.find('\n'));
+      Raise(kError);
+      return;
+    }
+    Raise(kResponseCompleted);
+    return;
+  }
+  if (verb_ == "PWD") {
+    // The answer of the control: what the server said to PWD.
+    answer_ = session_.AnswerTo("PWD") + "\r\n";
+  } else if (verb_ == "SIZE") {
+    answer_ = session_.AnswerTo("SIZE") + "\r\n";
+  } else if (verb_ == "CD" || verb_ == "CDUP") {
+    cwd_ = pendingCwd_;
+  }
+  if (!answer_.empty()) {
+    Raise(kReceiving);
+    Raise(kResponseReceived);
+  }
+  Raise(kResponseCompleted);
+}
+
+void InetControl::Cancel() {
+  if (!executing_) return;
+  session_.Cancel();
+  executing_ = false;
+  if (upload_) std::fclose(upload_);
+  upload_ = nullptr;
+  curl_slist_free_all(quote_);
+  quote_ = nullptr;
+  // A half-done FTP command leaves the connection in an unknown state.
+  Close();
+}
+
+std::string InetControl::GetChunk(size_t size) {
+  if (answerPos_ >= answer_.size()) return {};
+  const std::string piece = answer_.substr(answerPos_, size);
+  answerPos_ += piece.size();
+  return piece;
+}
+
+void InetControl::Close() {
+  if (executing_) {
+    session_.Cancel();
+    executing_ = false;
+  }
+  session_.Close();
+  connected_ = false;
+  cwd_.clear();
+}
+
+}  // namespace fern::services

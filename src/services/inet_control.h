@@ -1,0 +1,106 @@
+// The Internet transfer control the FTP and HTTP layer drives: properties, Execute of one FTP
+// command or HTTP request, StillExecuting, Cancel, the answer in chunks and the state numbers
+// 0 to 12, on libcurl. Execute only starts the work; Step drives it in short slices so the
+// caller can pump window events and watch Esc between them.
+//
+// FTP commands: "MKDIR d", "CD d", "CDUP", "PWD", "PUT local remote", "DIR [d]", "DELETE f",
+// "RMDIR d", "SIZE f", "CLOSE"/"QUIT". A path beginning with "/" starts at the server's root,
+// any other at the folder of the last CD (the login folder before the first). A refused MKDIR is
+// no error: the caller checks the folder with CD and PWD. RemoteHost may carry a scheme
+// ("ftpes://" AUTH TLS, "ftps://" implicit TLS) and a ":port".
+// HTTP: the command is the method ("GET"); a URL without scheme is HTTP. A status of 400 and
+// above ends in the error state with the status as ResponseCode, the body still readable.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "services/curl_session.h"
+
+namespace fern::services {
+
+class InetControl {
+ public:
+  enum State : int16_t {
+    kNone = 0,
+    kResolving = 1,
+    kResolved = 2,
+    kConnecting = 3,
+    kConnected = 4,
+    kRequesting = 5,
+    kRequestSent = 6,
+    kReceiving = 7,
+    kResponseReceived = 8,
+    kDisconnecting = 9,
+    kDisconnected = 10,
+    kError = 11,
+    kResponseCompleted = 12,
+  };
+  static constexpr int16_t kFtp = 2;
+  static constexpr int16_t kHttp = 4;
+
+  int16_t Protocol = kFtp;
+  int16_t AccessType = 0;  // 0 system default, 1 direct, 2 named proxy
+  std::string URL;
+  std::string RemoteHost;
+  std::string UserName;
+  std::string Password;
+  std::string Proxy;
+  long RequestTimeoutSeconds = 0;  // 0: only the connection limits
+
+  // Raised with each state while the control works (from Execute, Step and Cancel).
+  std::function<void(int16_t state)> StateChanged;
+
+  TransferLimits& Limits() { return session_.limits; }
+
+  void Execute(const std::string& url, const std::string& command);
+  bool StillExecuting() const { return executing_; }
+  // Drives the running command for at most waitMs; true when it is over.
+  bool Step(int waitMs);
+  void Cancel();
+
+  // 0 after success; the server's reply code, the HTTP status or the WinINet number after an
+  // error. ResponseInfo explains it (password masked).
+  long ResponseCode() const { return responseCode_; }
+  const std::string& ResponseInfo() const { return responseInfo_; }
+  long HttpStatus() const { return httpStatus_; }
+
+  // The next piece of at most `size` bytes of the answer; "" when it is all read.
+  std::string GetChunk(size_t size);
+
+  // The login folder the server reported for the current connection ("" when unknown).
+  const std::string& LoginFolder() const { return loginFolder_; }
+
+  // Ends the connection without states.
+  void Close();
+
+ private:
+  void Raise(int16_t state);
+  void Finish();
+  bool StartFtp(const std::string& command);
+  void StartHttp(const std::string& url, const std::string& method);
+  std::string FtpBase() const;
+  std::string ResolvePath(const std::string& path) const;
+  void PrepareFtp(CURL* easy);
+  static size_t Collect(char* data, size_t size, size_t count, void* self);
+  static size_t ReadFile(char* data, size_t size, size_t count, void* self);
+
+  CurlSession session_;
+  bool executing_ = false;
+  bool connected_ = false;
+  std::string verb_;
+  std::string pendingCwd_;  // becomes the current folder when the CD succeeds
+  std::string cwd_;         // "" = the login folder
+  std::string loginFolder_;
+  std::string answer_;
+  size_t answerPos_ = 0;
+  long responseCode_ = 0;
+  std::string responseInfo_;
+  long httpStatus_ = 0;
+  std::FILE* upload_ = nullptr;
+  curl_slist* quote_ = nullptr;
+  curl_slist* headers_ = nullptr;
+};
+
+}  // namespace fern::services

@@ -1,0 +1,188 @@
+// A loopback FTP server for the transfer tests and the benchmark: python3-pyftpdlib on
+// 127.0.0.1 with a free port, started in its own process and stopped with the object.
+// Header-only so the benchmark can use it too.
+#pragma once
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/process.h"
+
+namespace fern::testing_servers {
+
+// The server script. Modes: a normal server (optionally explicit TLS, optionally dropping the
+// control connection once a file whose name holds "drop" has received --drop-after bytes), or
+// a stalled one that accepts connections and never says a word.
+inline constexpr const char* kFtpServerScript = R"PY(
+import argparse, socket, sys, time
+p = argparse.ArgumentParser()
+p.add_argument('--home'); p.add_argument('--user'); p.add_argument('--password')
+p.add_argument('--cert'); p.add_argument('--key')
+p.add_argument('--drop-after', type=int, default=0)
+p.add_argument('--stall', action='store_true')
+a = p.parse_args()
+if a.stall:
+    s = socket.socket(); s.bind(('127.0.0.1', 0)); s.listen(16)
+    print('PORT', s.getsockname()[1], flush=True)
+    held = []
+    while True:
+        c, _ = s.accept(); held.append(c)
+from pyftpdlib.authorizers import DummyAuthorizer
+from pyftpdlib.handlers import FTPHandler, DTPHandler
+from pyftpdlib.servers import FTPServer
+base = FTPHandler
+if a.cert:
+    from pyftpdlib.handlers import TLS_FTPHandler
+    base = TLS_FTPHandler
+class DropDTP(DTPHandler):
+    def handle_read(self):
+        DTPHandler.handle_read(self)
+        f = getattr(self, 'file_obj', None)
+        if a.drop_after and f is not None and 'drop' in f.name and \
+                self.tot_bytes_received >= a.drop_after:
+            self.cmd_channel.close()
+    handle_read_event = handle_read
+class Handler(base):
+    dtp_handler = DropDTP
+    authorizer = DummyAuthorizer()
+    permit_foreign_addresses = False
+    auth_failed_timeout = 0.05
+Handler.authorizer.add_user(a.user, a.password, a.home, perm='elradfmwMT')
+if a.cert:
+    Handler.certfile = a.cert; Handler.keyfile = a.key
+    Handler.tls_control_required = True; Handler.tls_data_required = True
+srv = FTPServer(('127.0.0.1', 0), Handler)
+srv.max_cons = 64
+print('PORT', srv.socket.getsockname()[1], flush=True)
+srv.serve_forever(timeout=0.2)
+)PY";
+
+struct FtpServerOptions {
+  std::filesystem::path home;
+  std::string user = "fern";
+  std::string password = "s3cret-pw";
+  std::filesystem::path cert, key;  // both set: explicit TLS required
+  long dropAfter = 0;
+  bool stall = false;
+  std::filesystem::path log;  // the server's own log lines; empty: discarded
+};
+
+class FtpServer {
+ public:
+  explicit FtpServer(FtpServerOptions options) : options_(std::move(options)) {
+    std::vector<std::string> args = {"/usr/bin/python3", "-u", "-c", kFtpServerScript};
+    auto add = [&](const char* name, const std::string& value) {
+      args.push_back(name);
+      args.push_back(value);
+    };
+    if (options_.stall) {
+      args.push_back("--stall");
+    } else {
+      add("--home", options_.home.string());
+      add("--user", options_.user);
+      add("--password", options_.password);
+      if (!options_.cert.empty()) {
+        add("--cert", options_.cert.string());
+        add("--key", options_.key.string());
+      }
+      if (options_.dropAfter) add("--drop-after", std::to_string(options_.dropAfter));
+    }
+    int out[2];
+    if (pipe(out) != 0) throw std::runtime_error("pipe failed");
+    pid_ = fork();
+    if (pid_ < 0) throw std::runtime_error("fork failed");
+    if (pid_ == 0) {
+      setpgid(0, 0);
+      dup2(out[1], 1);
+      const std::string log = options_.log.empty() ? "/dev/null" : options_.log.string();
+      const int err = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      if (err >= 0) dup2(err, 2);
+      close(out[0]);
+      close(out[1]);
+      std::vector<char*> argv;
+      for (std::string& s : args) argv.push_back(s.data());
+      argv.push_back(nullptr);
+      execv(argv[0], argv.data());
+      _exit(127);
+    }
+    close(out[1]);
+    port_ = ReadPort(out[0]);
+    close(out[0]);
+    if (port_ <= 0) {
+      Stop();
+      throw std::runtime_error("the FTP server did not start");
+    }
+  }
+  ~FtpServer() { Stop(); }
+  FtpServer(const FtpServer&) = delete;
+  FtpServer& operator=(const FtpServer&) = delete;
+
+  int port() const { return port_; }
+  // The host text the services take: "127.0.0.1:<port>", with a scheme when asked.
+  std::string host(const std::string& scheme = {}) const {
+    return scheme + "127.0.0.1:" + std::to_string(port_);
+  }
+  const FtpServerOptions& options() const { return options_; }
+
+  void Stop() {
+    if (pid_ <= 0) return;
+    kill(-pid_, SIGTERM);
+    for (int i = 0; i < 100; ++i) {
+      if (waitpid(pid_, nullptr, WNOHANG) == pid_) {
+        pid_ = -1;
+        return;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    kill(-pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+  }
+
+ private:
+  // "PORT <n>" within ten seconds, else 0.
+  static int ReadPort(int fd) {
+    std::string line;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (std::chrono::steady_clock::now() < end) {
+      pollfd p{fd, POLLIN, 0};
+      if (poll(&p, 1, 100) <= 0) continue;
+      char c;
+      if (read(fd, &c, 1) != 1) return 0;
+      if (c == '\n') break;
+      line += c;
+    }
+    if (line.rfind("PORT ", 0) != 0) return 0;
+    return std::atoi(line.c_str() + 5);
+  }
+
+  FtpServerOptions options_;
+  pid_t pid_ = -1;
+  int port_ = 0;
+};
+
+// A self-signed certificate for 127.0.0.1 (openssl), for the TLS server and the client's trust.
+inline bool MakeSelfSignedCert(const std::filesystem::path& cert, const std::filesystem::path& key) {
+  ProcessOptions quiet;
+  quiet.captureStdout = quiet.captureStderr = true;
+  quiet.timeout = std::chrono::seconds(30);
+  return RunProcess({"openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1",
+                     "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1", "-keyout",
+                     key.string(), "-out", cert.string()},
+                    quiet)
+      .Succeeded();
+}
+
+}  // namespace fern::testing_servers
