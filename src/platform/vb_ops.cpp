@@ -225,9 +225,7 @@ Variant Logic(LogicOp op, const Variant& a, const Variant& b) {
   if (a.type() == VType::Boolean && b.type() == VType::Boolean)
     return Variant(ApplyLogic(op, a.boolVal() ? -1 : 0, b.boolVal() ? -1 : 0) != 0);
   Kind ka = LogicKind(a), kb = LogicKind(b);
-  Kind k = ka > kb ? ka : kb;
-  if (k == Kind::Byte && (ka != Kind::Byte || kb != Kind::Byte)) k = Kind::Integer;
-  return TypedWhole(ApplyLogic(op, LogicValue(a), LogicValue(b)), k);
+  return TypedWhole(ApplyLogic(op, LogicValue(a), LogicValue(b)), ka > kb ? ka : kb);
 }
 
 bool IsNumericLike(const Variant& v) {

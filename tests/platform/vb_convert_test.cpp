@@ -270,6 +270,7 @@ TEST(VbDate, SplitAndWeekday) {
   EXPECT_EQ(h, 6);
   EXPECT_EQ(vb::Weekday(45657), 3);     // a Tuesday, Sunday first
   EXPECT_EQ(vb::Weekday(45657, 2), 2);  // Monday first
+  EXPECT_EQ(vb::Weekday(45657, 0), 2);  // the system's first day: Monday in Germany
   EXPECT_EQ(vb::Weekday(0), 7);         // 30.12.1899 was a Saturday
   EXPECT_EQ(vb::Weekday(-1.25), 6);
   double now = vb::Now();

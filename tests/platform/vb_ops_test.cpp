@@ -82,6 +82,8 @@ TEST(VbArithmetic, ResultTypesAndOverflowPromotion) {
       {vb::Add, Variant::Single(1.5f), L(1), "Double 2,5"},
       {vb::Add, Variant::Currency(15000), D(1.25), "Currency 2,75"},
       {vb::Mul, Variant::Currency(15000), Variant::Currency(15000), "Currency 2,25"},
+      {vb::Mul, Variant::Currency(3), Variant::Currency(5000), "Currency 0,0002"},  // 0,00015 to even
+      {vb::Mul, Variant::Currency(5), Variant::Currency(5000), "Currency 0,0002"},  // 0,00025 to even
       {vb::Add, Variant(true), Variant(true), "Integer -2"},
       {vb::Add, Variant(true), I(5), "Integer 4"},
       {vb::Add, kEmpty, kEmpty, "Integer 0"},
@@ -150,6 +152,7 @@ TEST(VbArithmetic, DivisionIntegerDivisionAndModulo) {
   EXPECT_EQ(ErrorOf([] { vb::IntDiv(I(1), D(0.4)); }), 11);
   EXPECT_EQ(ErrorOf([] { vb::Mod(I(1), I(0)); }), 11);
   EXPECT_EQ(ErrorOf([] { vb::IntDiv(D(3e9), I(1)); }), 6);
+  EXPECT_EQ(ErrorOf([] { vb::IntDiv(L(INT32_MIN), L(-1)); }), 6);
   EXPECT_EQ(ErrorOf([] { vb::Pow(I(-8), D(1.0 / 3)); }), 5);
   EXPECT_EQ(ErrorOf([] { vb::Pow(I(0), I(-1)); }), 5);
 }

@@ -99,6 +99,8 @@ TEST(VbTextFunctions, TrimRemovesBlanksOnly) {
   EXPECT_EQ(vb::LTrim("  a "), "a ");
   EXPECT_EQ(vb::RTrim(" a  "), " a");
   EXPECT_EQ(vb::Trim("\ta\t"), "\ta\t");
+  EXPECT_EQ(vb::LTrim("\ta"), "\ta");
+  EXPECT_EQ(vb::RTrim("a\t"), "a\t");
   EXPECT_EQ(vb::Trim("   "), "");
 }
 
