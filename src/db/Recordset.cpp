@@ -32,12 +32,7 @@ namespace {
                   "Recordset");
 }
 
-std::string TrimCopy(std::string_view s) {
-  size_t b = 0, e = s.size();
-  while (b < e && std::isspace(static_cast<unsigned char>(s[b]))) ++b;
-  while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1]))) --e;
-  return std::string(s.substr(b, e - b));
-}
+std::string TrimCopy(std::string_view s) { return std::string(TrimBlanks(s)); }
 
 bool IsDateType(int t) { return t == adtype::kDate || t == adtype::kDBTimeStamp; }
 
@@ -456,8 +451,7 @@ void Recordset::SetSort(std::string_view sort) {
     bool desc = false;
     size_t sp = item.find_last_of(" \t");
     if (sp != std::string::npos && item.back() != ']') {
-      std::string dirWord = item.substr(sp + 1);
-      for (char& c : dirWord) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+      std::string dirWord = UpperAscii(item.substr(sp + 1));
       if (dirWord == "DESC" || dirWord == "ASC") {
         desc = dirWord == "DESC";
         item = TrimCopy(item.substr(0, sp));

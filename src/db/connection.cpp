@@ -23,12 +23,6 @@ struct StmtGuard {
   ~StmtGuard() { sqlite3_finalize(s); }
 };
 
-std::string UpperAscii(std::string_view s) {
-  std::string u(s);
-  for (char& c : u) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return u;
-}
-
 bool SameAscii(std::string_view a, std::string_view b) { return UpperAscii(a) == UpperAscii(b); }
 
 std::string QuoteIdent(std::string_view name) {

@@ -42,14 +42,8 @@ double AsDouble(const Variant& v) {
   }
 }
 
-std::string_view TrimView(std::string_view s) {
-  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
-  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
-  return s;
-}
-
 std::optional<double> TextNumber(std::string_view s) {
-  s = TrimView(s);
+  s = TrimBlanks(s);
   if (s.empty()) return std::nullopt;
   if (s.front() == '+') s.remove_prefix(1);
   double d = 0;
@@ -89,7 +83,7 @@ int ReadInt(std::string_view s, size_t& i, size_t maxDigits) {
 }  // namespace
 
 bool ParseCriteriaDate(std::string_view text, double& serial) {
-  std::string_view s = TrimView(text);
+  std::string_view s = TrimBlanks(text);
   size_t i = 0;
   int a = ReadInt(s, i, 4);
   if (a < 0 || i >= s.size()) return false;

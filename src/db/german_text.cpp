@@ -47,6 +47,26 @@ void AppendCodePoint(std::string& out, char32_t c) {
   }
 }
 
+bool IsAscii(std::string_view s) {
+  for (unsigned char c : s)
+    if (c >= 0x80) return false;
+  return true;
+}
+
+std::string UpperAscii(std::string_view s) {
+  std::string u(s);
+  for (char& c : u)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+  return u;
+}
+
+std::string_view TrimBlanks(std::string_view s) {
+  auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v'; };
+  while (!s.empty() && blank(s.front())) s.remove_prefix(1);
+  while (!s.empty() && blank(s.back())) s.remove_suffix(1);
+  return s;
+}
+
 namespace {
 
 constexpr char32_t kSharpS = 0xDF;
@@ -95,12 +115,6 @@ void PrimaryInto(char32_t u, Out&& append) {
   }
   const char* b = kBase[u - 0xC0];
   for (; *b; ++b) append(static_cast<char32_t>(static_cast<unsigned char>(*b)));
-}
-
-bool IsAscii(std::string_view s) {
-  for (unsigned char c : s)
-    if (c >= 0x80) return false;
-  return true;
 }
 
 void Primary(std::string_view s, std::vector<char32_t>& out) {

@@ -42,6 +42,11 @@ class LikePattern {
   std::vector<Elem> elems_;
 };
 
+// Small text helpers shared by the db folder.
+bool IsAscii(std::string_view s);
+std::string UpperAscii(std::string_view s);
+std::string_view TrimBlanks(std::string_view s);  // spaces, tabs and line breaks at both ends
+
 // UTF-8 decoding helpers shared by the db folder.
 char32_t NextCodePoint(std::string_view s, size_t& i);
 void AppendCodePoint(std::string& out, char32_t c);

@@ -71,11 +71,7 @@ std::vector<Token> Lex(std::string_view s) {
   return out;
 }
 
-std::string Upper(std::string_view w) {
-  std::string u(w);
-  for (char& c : u) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return u;
-}
+std::string Upper(std::string_view w) { return UpperAscii(w); }
 
 bool IsWord(const Token& t, std::string_view upper) {
   return t.kind == Token::Word && t.text.size() == upper.size() && Upper(t.text) == upper;
@@ -92,16 +88,7 @@ bool StartsStatement(const std::string& w) {
                    "ALTER", "REPLACE", "WITH", "BEGIN", "COMMIT", "ROLLBACK", "PRAGMA"});
 }
 
-bool IsAscii(std::string_view s) {
-  return std::all_of(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-}
-
-std::string Trim(std::string_view s) {
-  size_t b = 0, e = s.size();
-  while (b < e && std::isspace(static_cast<unsigned char>(s[b]))) ++b;
-  while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1]))) --e;
-  return std::string(s.substr(b, e - b));
-}
+std::string Trim(std::string_view s) { return std::string(TrimBlanks(s)); }
 
 std::string Unquote(std::string_view lit) {
   std::string out;
