@@ -1,6 +1,7 @@
 #include "script/interpreter.h"
 
 #include <cmath>
+#include <optional>
 
 #include "platform/host_error.h"
 #include "platform/msgbox.h"
@@ -572,6 +573,13 @@ Interpreter::Flow Interpreter::ExecBlock(const Block& b, Frame& f) {
 Interpreter::Flow Interpreter::Exec(const Stmt& s, Frame& f) {
   switch (s.kind) {
     case SK::Assign: {
+      if (!s.set && s.a->kind == EK::Name &&
+          (s.a->ref == NameRef::Local || s.a->ref == NameRef::Field)) {
+        // The common case, a plain variable, written in place.
+        Variant val = EvalValue(*s.b, f);
+        (s.a->ref == NameRef::Local ? f.locals[s.a->slot] : f.me->fields[s.a->slot]) = std::move(val);
+        return Flow::Normal;
+      }
       Variant val = Eval(*s.b, f);
       Assign(*s.a, std::move(val), s.set, f);
       return Flow::Normal;
@@ -972,8 +980,8 @@ Variant Interpreter::Binary(const Expr& e, Frame& f) {
   }
   // Operands that are plain variables or literals are read in place, not copied; the left one
   // only when evaluating the right one cannot change it.
-  Variant ta, tb;
-  const Variant& a = IsPlain(*e.b) ? ValueRef(*e.a, f, ta) : (ta = EvalValue(*e.a, f));
+  std::optional<Variant> ta, tb;  // engaged only when an operand is computed
+  const Variant& a = IsPlain(*e.b) ? ValueRef(*e.a, f, ta) : ta.emplace(EvalValue(*e.a, f));
   const Variant& b = ValueRef(*e.b, f, tb);
   switch (e.op) {
     case BinOp::Pow: return vb::Pow(a, b);
@@ -1005,7 +1013,7 @@ bool Interpreter::IsPlain(const Expr& e) {
          (e.kind == EK::Name && (e.ref == NameRef::Local || e.ref == NameRef::Field));
 }
 
-const Variant& Interpreter::ValueRef(const Expr& e, Frame& f, Variant& tmp) {
+const Variant& Interpreter::ValueRef(const Expr& e, Frame& f, std::optional<Variant>& tmp) {
   const Variant* p = nullptr;
   if (e.kind == EK::Literal) {
     p = &e.lit;
@@ -1018,14 +1026,8 @@ const Variant& Interpreter::ValueRef(const Expr& e, Frame& f, Variant& tmp) {
       if (!g.proc && !g.cls) p = &g.value;
     }
   }
-  if (!p) {
-    tmp = Eval(e, f);
-    p = &tmp;
-  }
-  if (p->IsObject()) {
-    tmp = DefaultValue(*p);
-    return tmp;
-  }
+  if (!p) p = &tmp.emplace(Eval(e, f));
+  if (p->IsObject()) return tmp.emplace(DefaultValue(*p));
   return *p;
 }
 

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <deque>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <unordered_map>
@@ -161,7 +162,7 @@ class Interpreter {
   static bool IsPlain(const Expr& e);
   // The value of `e` without copying it where it is a variable or literal; `tmp` holds it
   // otherwise. Objects stand for their default member.
-  const Variant& ValueRef(const Expr& e, Frame& f, Variant& tmp);
+  const Variant& ValueRef(const Expr& e, Frame& f, std::optional<Variant>& tmp);
   Variant Apply(const Expr& target, const std::vector<ExprP>* args, Frame& f);
   Variant CallName(const Expr& e, const std::vector<ExprP>* args, Frame& f);
   Variant CallMember(const Expr& e, const std::vector<ExprP>* args, Frame& f);
