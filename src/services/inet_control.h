@@ -5,8 +5,9 @@
 //
 // FTP commands: "MKDIR d", "CD d", "CDUP", "PWD", "PUT local remote", "DIR [d]", "DELETE f",
 // "RMDIR d", "SIZE f", "CLOSE"/"QUIT". A path beginning with "/" starts at the server's root,
-// any other at the folder of the last CD (the login folder before the first). A refused MKDIR is
-// no error: the caller checks the folder with CD and PWD. RemoteHost may carry a scheme
+// any other at the folder of the last CD (the login folder before the first). MKDIR makes missing
+// parents first, and a refused MKDIR (the folder exists) is no error: callers check the folder
+// with CD and PWD. RemoteHost may carry a scheme
 // ("ftpes://" AUTH TLS, "ftps://" implicit TLS) and a ":port".
 // HTTP: the command is the method ("GET"); a URL without scheme is HTTP. A status of 400 and
 // above ends in the error state with the status as ResponseCode, the body still readable.

@@ -209,6 +209,7 @@ TEST_F(PassiveFtp, StalledServerEndsInATimeout) {
   FtpServer server(o);
   cWinINetV2 ftp;
   ShortLimits(ftp);
+  ftp.Limits().connectTimeoutMs = 500;
   EventLog log;
   log.Attach(ftp);
   EXPECT_FALSE(ftp.PassiveFtpTransfer("127.0.0.1", "fern", "s3cret-pw", local_.string(), "", "",

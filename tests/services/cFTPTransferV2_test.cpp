@@ -1,0 +1,418 @@
+#include "services/cFTPTransferV2.h"
+
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+#include <filesystem>
+#include <random>
+#include <set>
+#include <string>
+#include <thread>
+
+#include "host/cUtil.h"
+#include "platform/process.h"
+#include "platform/waits.h"
+#include "services/ftp_server.h"
+#include "services/test_files.h"
+#include "services/transfer_events.h"
+
+namespace fern {
+namespace {
+
+namespace fs = std::filesystem;
+using testing_events::EventLog;
+using testing_files::ReadAll;
+using testing_files::WriteAll;
+using testing_servers::FtpServer;
+using testing_servers::FtpServerOptions;
+
+constexpr char kPassword[] = "s3cret-pw";
+
+std::string RandomBytes(size_t n, unsigned seed) {
+  std::mt19937 rng(seed);
+  std::string s(n, '\0');
+  for (char& c : s) c = static_cast<char>(rng());
+  return s;
+}
+
+std::set<std::string> FilesBelow(const fs::path& root) {
+  std::set<std::string> out;
+  for (const auto& e : fs::recursive_directory_iterator(root))
+    if (e.is_regular_file()) out.insert(fs::relative(e.path(), root).string());
+  return out;
+}
+
+// An HTTP server on a free loopback port, serving from its own thread.
+class HttpServer {
+ public:
+  HttpServer() = default;
+  void Start() {
+    port_ = server.bind_to_any_port("127.0.0.1");
+    thread_ = std::thread([this] { server.listen_after_bind(); });
+    while (!server.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  ~HttpServer() {
+    server.stop();
+    if (thread_.joinable()) thread_.join();
+  }
+  std::string Address(const std::string& path) const {
+    return "127.0.0.1:" + std::to_string(port_) + path;
+  }
+  httplib::Server server;
+
+ private:
+  int port_ = 0;
+  std::thread thread_;
+};
+
+// --- encoding and formatting ----------------------------------------------------------------
+
+TEST(FtpTransferEncoding, Base64Vectors) {
+  EXPECT_EQ(cFTPTransferV2::Encode(""), "");
+  EXPECT_EQ(cFTPTransferV2::Encode("f"), "Zg==");
+  EXPECT_EQ(cFTPTransferV2::Encode("fo"), "Zm8=");
+  EXPECT_EQ(cFTPTransferV2::Encode("foo"), "Zm9v");
+  EXPECT_EQ(cFTPTransferV2::Encode("foob"), "Zm9vYg==");
+  EXPECT_EQ(cFTPTransferV2::Encode("fooba"), "Zm9vYmE=");
+  EXPECT_EQ(cFTPTransferV2::Encode("foobar"), "Zm9vYmFy");
+  // Raw bytes, including those Windows-1252 has no character for, pass unchanged.
+  EXPECT_EQ(cFTPTransferV2::Encode(std::string("\x00\x81\x8d\xff", 4)), "AIGN/w==");
+  EXPECT_EQ(cFTPTransferV2::Encode("\xfb\xff"), "+/8=");
+}
+
+TEST(FtpTransferEncoding, EncodeFileMatchesTheBase64Tool) {
+  const fs::path dir = testing_files::MakeTempFolder("fern_b64");
+  for (const size_t size : {size_t{1}, size_t{120}, size_t{121}, size_t{5000}}) {
+    const fs::path file = dir / ("f" + std::to_string(size));
+    WriteAll(file, RandomBytes(size, static_cast<unsigned>(size)));
+    ProcessOptions capture;
+    capture.captureStdout = true;
+    const ProcessResult tool = RunProcess({"base64", "-w0", file.string()}, capture);
+    ASSERT_TRUE(tool.Succeeded());
+    EXPECT_EQ(cFTPTransferV2::EncodeFile(file.string()), tool.out) << size;
+  }
+  EXPECT_EQ(cFTPTransferV2::EncodeFile((dir / "f121").string()).size(), 164u);
+  WriteAll(dir / "empty", "");
+  EXPECT_EQ(cFTPTransferV2::EncodeFile((dir / "empty").string()), "");
+  EXPECT_EQ(cFTPTransferV2::EncodeFile((dir / "missing").string()), "");
+  fs::remove_all(dir);
+}
+
+TEST(FtpTransferEncoding, FormatDecimalUsesAPoint) {
+  EXPECT_EQ(cFTPTransferV2::FormatDecimal("0.00", "12,5"), "12.50");
+  EXPECT_EQ(cFTPTransferV2::FormatDecimal("0.00", "3"), "3.00");
+  EXPECT_EQ(cFTPTransferV2::FormatDecimal("0.##", "7"), "7");
+}
+
+// --- FTP, both modes -------------------------------------------------------------------------
+
+class FtpTransfer : public ::testing::TestWithParam<bool> {
+ protected:
+  void SetUp() override {
+    ResetEsc();
+    root_ = testing_files::MakeTempFolder("fern_ftptrans");
+    local_ = root_ / "local";
+    home_ = root_ / "home";
+    hostFolder_ = root_ / "host";
+    fs::create_directories(local_);
+    fs::create_directories(home_);
+    fs::create_directories(hostFolder_);
+    WriteAll(hostFolder_ / "kavantor.ini", Active() ? "[FTP]\r\nACTIVE_FTP=1\r\n" : "");
+    TransferHost host;
+    host.Util = &util_;
+    host.Folder = hostFolder_.string();
+    ftp_.Init("", host);
+    ftp_.Limits().connectTimeoutMs = 1500;
+    ftp_.Limits().responseSeconds = 2;
+    ftp_.Limits().lowSpeedSeconds = 2;
+    log_.Attach(ftp_);
+  }
+  void TearDown() override {
+    ResetEsc();
+    EXPECT_FALSE(log_.Mentions(kPassword)) << log_.Dump();
+    fs::remove_all(root_);
+  }
+  bool Active() const { return GetParam(); }
+
+  FtpServerOptions Options() {
+    FtpServerOptions o;
+    o.home = home_;
+    o.password = kPassword;
+    o.log = root_ / "server.log";
+    return o;
+  }
+  // Passive mode takes the port from the proxy text, active mode from the host text.
+  bool Send(const FtpServer& server, const std::string& remote, const std::string& extensions,
+            const std::string& password = kPassword, bool strict = true) {
+    const std::string proxy = Active() ? "" : ":" + std::to_string(server.port());
+    const std::string host = Active() ? server.host() : "127.0.0.1";
+    return ftp_.FtpSendFolder(host, "fern", password, local_.string(), remote, extensions, proxy,
+                              strict);
+  }
+
+  fs::path root_, local_, home_, hostFolder_;
+  cUtil util_;
+  cFTPTransferV2 ftp_;
+  EventLog log_;
+};
+
+INSTANTIATE_TEST_SUITE_P(Modes, FtpTransfer, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "Active" : "Passive"; });
+
+TEST_P(FtpTransfer, ModeComesFromTheHostIni) {
+  EXPECT_EQ(ftp_.Passive(), !Active());
+}
+
+TEST_P(FtpTransfer, NestedTreeWithFilter) {
+  WriteAll(local_ / "site_1.big", RandomBytes(130000, 1));
+  WriteAll(local_ / "site.dir", RandomBytes(700, 2));
+  WriteAll(local_ / "unpack.php", "<?php ?>");
+  WriteAll(local_ / "photo.jpg", RandomBytes(100, 3));
+  WriteAll(local_ / "Makefile", "no extension");
+  WriteAll(local_ / "a" / "b" / "deep.big", RandomBytes(3000, 4));
+  WriteAll(local_ / "a" / "skip.bigger", "x");
+  ASSERT_TRUE(fs::create_directories(local_ / "a" / "empty"));
+  FtpServer server(Options());
+
+  ASSERT_TRUE(Send(server, "", "BIG DIR PHP")) << log_.Dump();
+  EXPECT_EQ(FilesBelow(home_),
+            (std::set<std::string>{"site_1.big", "site.dir", "unpack.php", "a/b/deep.big"}));
+  for (const char* f : {"site_1.big", "site.dir", "unpack.php", "a/b/deep.big"})
+    EXPECT_EQ(ReadAll(home_ / f), ReadAll(local_ / f)) << f;
+  EXPECT_TRUE(log_.Has(true, 0, Active() ? "Use ActiveFTP" : "Use PassiveFTP"));
+  if (Active()) {
+    // The filtered-out file is still announced.
+    EXPECT_TRUE(log_.Has(true, 0, "PUT " + (local_ / "photo.jpg").string() + " photo.jpg"));
+    EXPECT_TRUE(log_.Has(false, 20, "PUT " + (local_ / "a/b/deep.big").string() + " a/b/deep.big"));
+  } else {
+    EXPECT_TRUE(log_.Has(false, 8, "übertragen von 130.000 Bytes")) << log_.Dump();
+  }
+}
+
+TEST_P(FtpTransfer, MissingRemoteFolderIsCreated) {
+  WriteAll(local_ / "x.php", "1");
+  WriteAll(local_ / "in" / "y.php", "2");
+  FtpServer server(Options());
+  ASSERT_TRUE(Send(server, "web/import", "")) << log_.Dump();
+  EXPECT_EQ(FilesBelow(home_), (std::set<std::string>{"web/import/x.php", "web/import/in/y.php"}));
+  // Sending again into the existing folders is no error.
+  log_.events.clear();
+  EXPECT_TRUE(Send(server, "web/import", "")) << log_.Dump();
+  EXPECT_TRUE(log_.Texts(true, 102).empty()) << log_.Dump();
+}
+
+TEST_P(FtpTransfer, WrongPasswordFails) {
+  WriteAll(local_ / "x.big", "1");
+  FtpServer server(Options());
+  EXPECT_FALSE(Send(server, "", "", "not-the-password"));
+  EXPECT_FALSE(log_.Texts(true, 102).empty()) << log_.Dump();
+  EXPECT_FALSE(log_.Mentions("not-the-password")) << log_.Dump();
+  EXPECT_TRUE(FilesBelow(home_).empty());
+}
+
+TEST_P(FtpTransfer, DroppedConnectionFailsTheUpload) {
+  WriteAll(local_ / "a_drop.big", RandomBytes(500000, 9));
+  WriteAll(local_ / "b.big", RandomBytes(1000, 10));
+  FtpServerOptions o = Options();
+  o.dropAfter = 50000;
+  FtpServer server(o);
+  EXPECT_FALSE(Send(server, "", ""));
+  EXPECT_FALSE(log_.Texts(true, 102).empty()) << log_.Dump();
+  // The next file goes over a new connection.
+  EXPECT_EQ(ReadAll(home_ / "b.big"), ReadAll(local_ / "b.big")) << log_.Dump();
+}
+
+TEST_P(FtpTransfer, StalledServerTimesOut) {
+  WriteAll(local_ / "a.big", "1");
+  FtpServerOptions o;
+  o.stall = true;
+  FtpServer server(o);
+  ftp_.Limits().connectTimeoutMs = 500;
+  EXPECT_FALSE(Send(server, "", ""));
+  EXPECT_FALSE(log_.Texts(true, 102).empty()) << log_.Dump();
+}
+
+TEST_P(FtpTransfer, EscStopsTheWholeWalk) {
+  for (int i = 0; i < 5; ++i) WriteAll(local_ / "first" / ("f" + std::to_string(i) + ".big"), "x");
+  for (int i = 0; i < 5; ++i) WriteAll(local_ / "second" / ("g" + std::to_string(i) + ".big"), "y");
+  FtpServer server(Options());
+  int sent = 0;
+  auto internal = ftp_.InternalState;
+  ftp_.InternalState = [&](int16_t s, const std::string& t) {
+    internal(s, t);
+    const bool fileDone = Active() ? (s == 20 && t.rfind("PUT ", 0) == 0) : s == 22;
+    if (fileDone && ++sent == 2) SetEsc();
+  };
+  EXPECT_FALSE(Send(server, "", ""));
+  EXPECT_LE(FilesBelow(home_).size(), 2u);
+  EXPECT_FALSE(fs::exists(home_ / "second")) << log_.Dump();
+  EXPECT_TRUE(log_.Has(true, 100, "Prozess extern beendet")) << log_.Dump();
+}
+
+TEST_P(FtpTransfer, ForceCancelDuringTheUploadStopsIt) {
+  for (int i = 0; i < 6; ++i) WriteAll(local_ / ("f" + std::to_string(i) + ".big"), "x");
+  FtpServer server(Options());
+  int files = 0;
+  auto internal = ftp_.InternalState;
+  ftp_.InternalState = [&](int16_t s, const std::string& t) {
+    internal(s, t);
+    const bool fileDone = Active() ? (s == 20 && t.rfind("PUT ", 0) == 0) : s == 22;
+    if (fileDone && ++files == 1) ftp_.ForceCancel();
+  };
+  EXPECT_FALSE(Send(server, "", ""));
+  EXPECT_LT(FilesBelow(home_).size(), 6u);
+  EXPECT_TRUE(log_.Has(true, 100, "Prozess extern beendet")) << log_.Dump();
+}
+
+TEST(FtpTransferCancel, ForceCancelWhenIdleSaysAlreadyEnded) {
+  cFTPTransferV2 ftp;
+  EventLog log;
+  log.Attach(ftp);
+  ftp.ForceCancel();
+  ASSERT_EQ(log.events.size(), 1u);
+  EXPECT_EQ(log.events[0].state, 100);
+  EXPECT_EQ(log.events[0].text, "\r\nProzess bereits beendet");
+}
+
+// --- HTTP ------------------------------------------------------------------------------------
+
+class HttpTransferTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ResetEsc();
+    ftp_.Limits().connectTimeoutMs = 1500;
+    ftp_.Limits().lowSpeedSeconds = 2;
+    log_.Attach(ftp_);
+  }
+  void TearDown() override {
+    ResetEsc();
+    SetPumpHook(nullptr);
+  }
+  HttpServer http_;  // outlives the client, whose kept-alive connection it would wait for
+  cFTPTransferV2 ftp_;
+  EventLog log_;
+};
+
+TEST_F(HttpTransferTest, GetChainReadsEachAnswerToTheEnd) {
+  // A run of blanks longer than one read piece sits inside the second answer.
+  const std::string padded = "begin" + std::string(3000, ' ') + "end";
+  http_.server.Get("/unpack.php", [](const httplib::Request&, httplib::Response& res) {
+    res.set_content("  OK unpack\r\n", "text/plain");
+  });
+  http_.server.Get("/import.php", [&](const httplib::Request& req, httplib::Response& res) {
+    res.set_content(req.get_param_value("step") == "2" ? padded : "wrong step", "text/plain");
+  });
+  http_.Start();
+
+  ASSERT_TRUE(ftp_.HttpTransfer(http_.Address("/unpack.php"), "GET", ""));
+  EXPECT_EQ(ftp_.GetResponseText(), "OK unpack\r\n");
+  ASSERT_TRUE(ftp_.HttpTransfer("http://" + http_.Address("/import.php?step=2"), "GET", ""));
+  EXPECT_EQ(ftp_.GetResponseText(), padded);
+  EXPECT_TRUE(log_.Has(false, 22, "Letzte Aktion erfolgreich durchgeführt")) << log_.Dump();
+  EXPECT_TRUE(log_.Texts(true, 102).empty());
+}
+
+TEST_F(HttpTransferTest, ServerErrorIsAFailureAndItsAnswerStaysReadable) {
+  http_.server.Get("/broken.php", [](const httplib::Request&, httplib::Response& res) {
+    res.status = 500;
+    res.set_content("database down", "text/plain");
+  });
+  http_.Start();
+  EXPECT_FALSE(ftp_.HttpTransfer(http_.Address("/broken.php"), "GET", ""));
+  EXPECT_TRUE(log_.Has(true, 102, "Fehlercode: 500")) << log_.Dump();
+  EXPECT_EQ(ftp_.GetResponseText(), "database down");
+}
+
+TEST_F(HttpTransferTest, TransportErrorIsAFailure) {
+  http_.Start();
+  const std::string dead = http_.Address("/");
+  http_.server.stop();
+  EXPECT_FALSE(ftp_.HttpTransfer(dead, "GET", ""));
+  EXPECT_TRUE(log_.Has(true, 102, "Fehler aufgetreten bei Übertragung an 127.0.0.1")) << log_.Dump();
+}
+
+TEST_F(HttpTransferTest, StalledServerTimesOut) {
+  FtpServerOptions o;
+  o.stall = true;
+  FtpServer silent(o);
+  ftp_.Limits().lowSpeedSeconds = 1;
+  EXPECT_FALSE(ftp_.HttpTransfer(silent.host() + "/x", "GET", ""));
+  EXPECT_TRUE(log_.Has(true, 102, "12002")) << log_.Dump();
+}
+
+TEST_F(HttpTransferTest, EscCancelsAWaitingRequest) {
+  http_.server.Get("/slow", [](const httplib::Request&, httplib::Response& res) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(800));
+    res.set_content("late", "text/plain");
+  });
+  http_.Start();
+  int pumps = 0;
+  SetPumpHook([&] {
+    if (++pumps == 3) SetEsc();
+  });
+  EXPECT_FALSE(ftp_.HttpTransfer(http_.Address("/slow"), "GET", ""));
+  EXPECT_TRUE(log_.Has(true, 100, "Prozess extern beendet")) << log_.Dump();
+}
+
+class XmlPost : public HttpTransferTest {
+ protected:
+  void SetUp() override {
+    HttpTransferTest::SetUp();
+    folder_ = testing_files::MakeTempFolder("fern_xmlpost");
+    body_ = XmlDocument::Create();
+    ASSERT_TRUE(body_->loadXML("<openimmo><objekt nr=\"Ä1\"/></openimmo>"));
+  }
+  void TearDown() override {
+    EXPECT_FALSE(log_.Mentions("portal-pw")) << log_.Dump();
+    fs::remove_all(folder_);
+    HttpTransferTest::TearDown();
+  }
+  XmlDocumentPtr Post(const std::string& path) {
+    std::string user = "portal-user";
+    return ftp_.HTTPRequest("POST", body_, folder_.string(), "my export", http_.Address(path),
+                            user, "portal-pw");
+  }
+  fs::path folder_;
+  XmlDocumentPtr body_;
+};
+
+TEST_F(XmlPost, XmlAnswerIsReturnedAndKept) {
+  std::string received, auth;
+  http_.server.Post("/in", [&](const httplib::Request& req, httplib::Response& res) {
+    received = req.body;
+    auth = req.get_header_value("Authorization");
+    res.set_content("<?xml version=\"1.0\"?><answer><status>OK</status></answer>", "text/xml");
+  });
+  http_.Start();
+  const XmlDocumentPtr answer = Post("/in");
+  ASSERT_TRUE(answer) << log_.Dump();
+  EXPECT_EQ(answer->selectSingleNode("/answer/status")->text(), "OK");
+  EXPECT_NE(received.find("<objekt nr=\"Ä1\"/>"), std::string::npos) << received;
+  EXPECT_EQ(auth.rfind("Basic ", 0), 0u);
+  const fs::path kept = folder_ / "my_exportanswer.xml";
+  ASSERT_TRUE(fs::exists(kept));
+  EXPECT_NE(ReadAll(kept).find("<status>OK</status>"), std::string::npos);
+  EXPECT_TRUE(log_.Has(true, 10, "Die Datei my export wird gesendet - warten auf Antwort"));
+  EXPECT_TRUE(log_.Has(true, 12, "Datei my export: Antwort erhalten"));
+}
+
+TEST_F(XmlPost, NonXmlAnswerIsKeptAsItCameAndReported) {
+  http_.server.Post("/in", [](const httplib::Request&, httplib::Response& res) {
+    res.set_content("Danke, 3 Objekte importiert.\n", "text/plain");
+  });
+  http_.Start();
+  EXPECT_FALSE(Post("/in"));
+  EXPECT_TRUE(log_.Has(true, 102, "Fehler bei HTTPRequest:")) << log_.Dump();
+  EXPECT_EQ(ReadAll(folder_ / "my_exportanswer.xml"), "Danke, 3 Objekte importiert.\n");
+}
+
+TEST_F(XmlPost, UnreachableServerIsReported) {
+  http_.Start();
+  const std::string path = "/in";
+  http_.server.stop();
+  EXPECT_FALSE(Post(path));
+  EXPECT_TRUE(log_.Has(true, 102, "Fehler bei HTTPRequest: 12029")) << log_.Dump();
+}
+
+}  // namespace
+}  // namespace fern
