@@ -154,6 +154,10 @@ double MakeSerial(int64_t day, double timeFraction) {
 }
 
 void SplitSerial(double serial, int64_t& day, int64_t& msOfDay) {
+  // A serial from outside VB's range (only raw construction makes one) is held at its edge
+  // rather than overflowing the day arithmetic.
+  if (!(serial >= kMinDate)) serial = std::isnan(serial) ? 0 : kMinDate;
+  if (serial > kMaxDate) serial = 2958465 + 86399.0 / 86400;  // 31.12.9999 23:59:59
   double whole = std::trunc(serial);
   double frac = std::fabs(serial - whole);
   day = static_cast<int64_t>(whole);

@@ -1,5 +1,6 @@
 // VB's Format under German regional settings: in a pattern "," groups thousands and "." is the
 // decimal point; the output writes them as "." and ",".
+#include <charconv>
 #include <cmath>
 #include <vector>
 
@@ -357,6 +358,13 @@ bool AsNumber(const Variant& v, double& out) {
     case VType::String: return ParseNumber(v.str(), out) && std::isfinite(out);
     case VType::Date: out = v.dateVal(); return true;
     case VType::Empty: out = 0; return true;
+    case VType::Single: {
+      // The float's own shortest digits, so 0.1 does not show its binary tail.
+      char buf[32];
+      auto res = std::to_chars(buf, buf + sizeof buf, v.singleVal());
+      std::from_chars(buf, res.ptr, out);
+      return true;
+    }
     default: out = CDbl(v); return true;
   }
 }

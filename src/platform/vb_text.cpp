@@ -16,22 +16,34 @@ namespace {
 size_t CountChars(std::string_view s) {
   size_t n = 0, i = 0;
   while (i < s.size()) {
-    detail::NextChar(s, i);
+    if (static_cast<unsigned char>(s[i]) < 0x80) {
+      ++i;
+    } else {
+      detail::NextChar(s, i);
+    }
     ++n;
   }
   return n;
 }
 
-// Byte offset after the first `n` characters (s.size() when there are fewer).
-size_t Skip(std::string_view s, bool ascii, int64_t n) {
-  size_t k = static_cast<size_t>(n);
-  if (ascii) return k < s.size() ? k : s.size();
-  return ByteOffset(s, k);
+// Byte offset after the first `n` characters, looking no further than that, so Mid(s, i, 1) in a
+// loop does not rescan the whole text. `missing` gets how many characters the text lacked.
+size_t Skip(std::string_view s, int64_t n, int64_t* missing = nullptr) {
+  size_t i = 0;
+  while (n > 0 && i < s.size()) {
+    if (static_cast<unsigned char>(s[i]) < 0x80) {
+      ++i;
+    } else {
+      detail::NextChar(s, i);
+    }
+    --n;
+  }
+  if (missing) *missing = n;
+  return i;
 }
 
 // 1-based character position of a byte offset.
-int64_t PositionOf(std::string_view s, bool ascii, size_t offset) {
-  if (ascii) return static_cast<int64_t>(offset) + 1;
+int64_t PositionOf(std::string_view s, size_t offset) {
   return static_cast<int64_t>(CountChars(s.substr(0, offset))) + 1;
 }
 
@@ -76,31 +88,27 @@ size_t Len(std::string_view s) { return IsAscii(s) ? s.size() : CountChars(s); }
 
 std::string Left(std::string_view s, int64_t n) {
   if (n < 0) Raise(err::kInvalidArgument);
-  return std::string(s.substr(0, Skip(s, IsAscii(s), n)));
+  return std::string(s.substr(0, Skip(s, n)));
 }
 
 std::string Right(std::string_view s, int64_t n) {
   if (n < 0) Raise(err::kInvalidArgument);
-  bool ascii = IsAscii(s);
-  int64_t len = ascii ? static_cast<int64_t>(s.size()) : static_cast<int64_t>(CountChars(s));
+  int64_t len = static_cast<int64_t>(Len(s));
   if (n >= len) return std::string(s);
-  return std::string(s.substr(Skip(s, ascii, len - n)));
+  return std::string(s.substr(Skip(s, len - n)));
 }
 
 std::string Mid(std::string_view s, int64_t start, int64_t len) {
   if (start < 1 || len < -1) Raise(err::kInvalidArgument);
-  bool ascii = IsAscii(s);
-  std::string_view rest = s.substr(Skip(s, ascii, start - 1));
+  std::string_view rest = s.substr(Skip(s, start - 1));
   if (len == -1) return std::string(rest);
-  return std::string(rest.substr(0, Skip(rest, ascii, len)));
+  return std::string(rest.substr(0, Skip(rest, len)));
 }
 
 int64_t InStr(int64_t start, std::string_view s, std::string_view find, bool textCompare) {
   if (start < 1) Raise(err::kInvalidArgument);
-  if (s.empty()) return 0;
-  bool ascii = IsAscii(s);
-  int64_t len = ascii ? static_cast<int64_t>(s.size()) : static_cast<int64_t>(CountChars(s));
-  if (start > len) return 0;
+  size_t from = Skip(s, start - 1);
+  if (from >= s.size()) return 0;  // empty text or start beyond its end
   if (find.empty()) return start;
   std::string foldedS, foldedF;
   if (textCompare) {
@@ -110,17 +118,21 @@ int64_t InStr(int64_t start, std::string_view s, std::string_view find, bool tex
     s = foldedS;
     find = foldedF;
   }
-  size_t at = s.find(find, Skip(s, ascii, start - 1));
+  size_t at = s.find(find, from);
   if (at == std::string_view::npos) return 0;
-  return PositionOf(s, ascii, at);
+  return start + static_cast<int64_t>(CountChars(s.substr(from, at - from)));
 }
 
 int64_t InStrRev(std::string_view s, std::string_view find, int64_t start, bool textCompare) {
   if (start == 0 || start < -1) Raise(err::kInvalidArgument);
-  bool ascii = IsAscii(s);
-  int64_t len = ascii ? static_cast<int64_t>(s.size()) : static_cast<int64_t>(CountChars(s));
-  if (start == -1) start = len;
-  if (start > len) return 0;
+  size_t end = s.size();
+  if (start == -1) {
+    start = static_cast<int64_t>(Len(s));
+  } else {
+    int64_t missing;
+    end = Skip(s, start, &missing);
+    if (missing > 0) return 0;  // start beyond the end of the text
+  }
   if (find.empty()) return start;
   std::string foldedS, foldedF;
   if (textCompare) {
@@ -130,17 +142,16 @@ int64_t InStrRev(std::string_view s, std::string_view find, int64_t start, bool 
     find = foldedF;
   }
   // The match has to lie within the first `start` characters.
-  std::string_view head = s.substr(0, Skip(s, ascii, start));
-  size_t at = head.rfind(find);
+  size_t at = s.substr(0, end).rfind(find);
   if (at == std::string_view::npos) return 0;
-  return PositionOf(s, ascii, at);
+  return PositionOf(s, at);
 }
 
 std::string Replace(std::string_view s, std::string_view find, std::string_view with,
                     int64_t start, int64_t count, bool textCompare) {
   if (start < 1 || count < -1) Raise(err::kInvalidArgument);
   // VB returns the text from `start` on, not the whole text.
-  std::string_view rest = s.substr(Skip(s, IsAscii(s), start - 1));
+  std::string_view rest = s.substr(Skip(s, start - 1));
   if (find.empty() || count == 0) return std::string(rest);
   std::string foldedRest, foldedFind;
   std::string_view hay = rest, needle = find;

@@ -237,6 +237,7 @@ TEST(VbDate, TextOfSerialsBeforeAndAfterTheEpoch) {
   };
   for (const Case& c : cases) EXPECT_EQ(vb::DateToText(c.serial), c.text) << c.serial;
   EXPECT_EQ(vb::CStr(Variant::Date(60)), "28.02.1900");
+  EXPECT_EQ(vb::CStr(Variant::Date(1e300)), "31.12.9999 23:59:59");  // held at the range's edge
   EXPECT_EQ(vb::CStr(Variant::Date(61)), "01.03.1900");
 }
 

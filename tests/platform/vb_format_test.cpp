@@ -157,6 +157,7 @@ TEST(VbFormatNumber, TextNullEmptyAndNoPattern) {
       {Variant(true), "", "True"},
       {kDate, "", "31.12.2024 13:05:09"},
       {Variant::Currency(12345), "0.00", "1,23"},
+      {Variant::Single(0.1f), "0.000000000000###", "0,100000000000"},
       {Variant::Date(45657.5), "0.00", "45657,50"},
   });
 }

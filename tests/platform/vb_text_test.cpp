@@ -60,6 +60,8 @@ TEST(VbTextFunctions, InStrAndInStrRev) {
   EXPECT_EQ(vb::InStr(1, "abc", "x"), 0);
   EXPECT_EQ(vb::InStr(2, "abc", ""), 2);
   EXPECT_EQ(vb::InStr(1, "", "a"), 0);
+  EXPECT_EQ(vb::InStr(4, "abc", ""), 0);
+  EXPECT_EQ(vb::InStr(3, "äöüäöü", "ö"), 5);
   EXPECT_EQ(vb::InStr(1, "GRÖSSE größe", "Größe", true), 8);
   EXPECT_EQ(vb::InStr(1, "xÄÖÜy", "äöü", true), 2);
   EXPECT_EQ(vb::InStr(1, "xÄÖÜy", "äöü", false), 0);
