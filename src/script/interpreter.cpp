@@ -902,7 +902,7 @@ void Interpreter::Assign(const Expr& lhs, Variant val, bool isSet, Frame& f) {
         if (!v) ThrowNamed(kErrIllegalAssign, target.display);
         if (v->IsArray()) {
           std::vector<int32_t> idx = Indices(lhs.args, f);
-          v->arr().At(idx) = std::move(val);
+          Element(*v, idx, target) = std::move(val);
           return;
         }
         if (v->IsObject()) {
@@ -1086,12 +1086,18 @@ std::vector<int32_t> Interpreter::Indices(const std::vector<ExprP>& args, Frame&
   return idx;
 }
 
+// Checked after the indices were computed: computing them may have replaced the array.
+Variant& Interpreter::Element(Variant& arr, const std::vector<int32_t>& idx, const Expr& at) {
+  if (!arr.IsArray()) ThrowNamed(kErrTypeMismatch, at.display.empty() ? at.name : at.display);
+  return arr.arr().At(idx);
+}
+
 Variant Interpreter::Index(Variant& v, const std::vector<ExprP>* args, Frame& f, const Expr& at) {
   if (!args) return v;
   if (v.IsArray()) {
     if (args->empty()) return v;
     std::vector<int32_t> idx = Indices(*args, f);
-    return v.arr().At(idx);
+    return Element(v, idx, at);
   }
   if (v.IsObject()) {
     if (!v.obj()) Throw(kErrObjectNotSet);
@@ -1277,7 +1283,7 @@ void Interpreter::BuildArgs(const std::vector<ExprP>* args, Frame& f, ArgBuf& bu
           b.index = i;
           b.var = arr;
           b.idx = Indices(e->args, f);
-          buf.vals.push_back(arr->arr().At(b.idx));
+          buf.vals.push_back(Element(*arr, b.idx, *e->a));
           if (!known) {
             b.before = buf.vals.back();
             b.compare = true;

@@ -175,6 +175,7 @@ class Interpreter {
   // Explicit); nullptr when the name is a procedure, function or constant.
   Variant* VarRef(const Expr& e, Frame& f, bool* readOnly = nullptr);
   std::vector<int32_t> Indices(const std::vector<ExprP>& args, Frame& f);
+  Variant& Element(Variant& arr, const std::vector<int32_t>& idx, const Expr& at);
   Variant BaseObject(const Expr& e, Frame& f);
 
   void BuildArgs(const std::vector<ExprP>* args, Frame& f, ArgBuf& buf, const Proc* known);

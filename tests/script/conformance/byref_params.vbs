@@ -98,3 +98,18 @@ Function Fact(ByVal n)
   End If
 End Function
 WScript.Echo Fact(10)
+
+' An index expression that replaces the array itself is caught, not followed.
+Dim arr2(3)
+Function Clobber() : arr2 = 5 : Clobber = 1 : End Function
+On Error Resume Next
+g = arr2(Clobber())
+WScript.Echo "read:", Err.Number
+Err.Clear
+arr2 = Array(1, 2)
+arr2(Clobber()) = 7
+WScript.Echo "write:", Err.Number, arr2
+Err.Clear
+arr2 = Array(1, 2)
+Inc arr2(Clobber())
+WScript.Echo "by reference:", Err.Number, arr2
