@@ -508,9 +508,9 @@ Variant Interpreter::InvokeMember(const std::shared_ptr<Dispatch>& self, Instanc
       if (args.size() == 1) {
         field = std::move(val);
       } else {
-        if (!field.IsArray()) Throw(kErrTypeMismatch);
         std::vector<int32_t> idx;
         for (size_t i = 0; i + 1 < args.size(); ++i) idx.push_back(ToIndex(DefaultValue(args[i])));
+        if (!field.IsArray()) ThrowNamed(kErrTypeMismatch, c.fields[fi->second].display);
         field.arr().At(idx) = std::move(val);
       }
       return Variant();
@@ -519,6 +519,7 @@ Variant Interpreter::InvokeMember(const std::shared_ptr<Dispatch>& self, Instanc
     if (field.IsArray()) {
       std::vector<int32_t> idx;
       for (auto& a : args) idx.push_back(ToIndex(DefaultValue(a)));
+      if (!field.IsArray()) ThrowNamed(kErrTypeMismatch, c.fields[fi->second].display);
       return field.arr().At(idx);
     }
     if (field.IsObject()) {
