@@ -180,6 +180,14 @@ TEST_P(FtpTransfer, NestedTreeWithFilter) {
   for (const char* f : {"site_1.big", "site.dir", "unpack.php", "a/b/deep.big"})
     EXPECT_EQ(ReadAll(home_ / f), ReadAll(local_ / f)) << f;
   EXPECT_TRUE(log_.Has(true, 0, Active() ? "Use ActiveFTP" : "Use PassiveFTP"));
+  // One login serves the whole tree.
+  server.Stop();
+  const std::string serverLog = ReadAll(root_ / "server.log");
+  size_t logins = 0;
+  for (size_t at = serverLog.find("logged in"); at != std::string::npos;
+       at = serverLog.find("logged in", at + 1))
+    ++logins;
+  EXPECT_EQ(logins, 1u) << serverLog;
   if (Active()) {
     // The filtered-out file is still announced.
     EXPECT_TRUE(log_.Has(true, 0, "PUT " + (local_ / "photo.jpg").string() + " photo.jpg"));
