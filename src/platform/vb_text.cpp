@@ -1,5 +1,6 @@
 // VB's text functions on UTF-8: positions and lengths count characters. Pure ASCII text, the
 // usual case in scripts' loops, takes byte-wise paths.
+#include <cstring>
 #include <vector>
 
 #include "platform/vb.h"
@@ -13,15 +14,29 @@ using detail::Raise;
 
 namespace {
 
+// Length of the pure-ASCII run at the start of s[from, limit), eight bytes at a time.
+size_t AsciiRun(std::string_view s, size_t from, size_t limit) {
+  size_t i = from;
+  while (i + 8 <= limit) {
+    uint64_t w;
+    std::memcpy(&w, s.data() + i, 8);
+    if (w & 0x8080808080808080ull) break;
+    i += 8;
+  }
+  while (i < limit && static_cast<unsigned char>(s[i]) < 0x80) ++i;
+  return i - from;
+}
+
 size_t CountChars(std::string_view s) {
   size_t n = 0, i = 0;
   while (i < s.size()) {
-    if (static_cast<unsigned char>(s[i]) < 0x80) {
-      ++i;
-    } else {
+    size_t run = AsciiRun(s, i, s.size());
+    i += run;
+    n += run;
+    if (i < s.size()) {
       detail::NextChar(s, i);
+      ++n;
     }
-    ++n;
   }
   return n;
 }
@@ -31,12 +46,14 @@ size_t CountChars(std::string_view s) {
 size_t Skip(std::string_view s, int64_t n, int64_t* missing = nullptr) {
   size_t i = 0;
   while (n > 0 && i < s.size()) {
-    if (static_cast<unsigned char>(s[i]) < 0x80) {
-      ++i;
-    } else {
+    size_t limit = static_cast<uint64_t>(n) < s.size() - i ? i + static_cast<size_t>(n) : s.size();
+    size_t run = AsciiRun(s, i, limit);
+    i += run;
+    n -= static_cast<int64_t>(run);
+    if (n > 0 && i < s.size()) {
       detail::NextChar(s, i);
+      --n;
     }
-    --n;
   }
   if (missing) *missing = n;
   return i;
@@ -84,7 +101,7 @@ std::vector<char32_t> Decode(std::string_view s, bool fold) {
 
 }  // namespace
 
-size_t Len(std::string_view s) { return IsAscii(s) ? s.size() : CountChars(s); }
+size_t Len(std::string_view s) { return CountChars(s); }
 
 std::string Left(std::string_view s, int64_t n) {
   if (n < 0) Raise(err::kInvalidArgument);

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 #include "platform/host_error.h"
 #include "platform/vb.h"
 
@@ -42,6 +45,27 @@ TEST(VbTextFunctions, CountCharactersNotBytes) {
   EXPECT_EQ(ErrorOf([] { vb::Mid("abc", 1, -2); }), 5);
   EXPECT_EQ(ErrorOf([] { vb::Left("abc", -1); }), 5);
   EXPECT_EQ(ErrorOf([] { vb::Right("abc", -1); }), 5);
+}
+
+TEST(VbTextFunctions, PositionsAcrossLongAsciiRunsAndUmlauts) {
+  // Umlauts at positions on and off eight-byte boundaries, between ASCII runs of many lengths.
+  std::vector<std::string> chars;
+  for (int run = 0; run < 20; ++run) {
+    for (int k = 0; k < run; ++k) chars.push_back(std::string(1, static_cast<char>('a' + k)));
+    chars.push_back(run % 2 ? "ä" : "€");
+  }
+  std::string s;
+  for (const std::string& c : chars) s += c;
+  ASSERT_EQ(vb::Len(s), chars.size());
+  for (size_t i = 0; i < chars.size(); ++i) {
+    ASSERT_EQ(vb::Mid(s, static_cast<int64_t>(i) + 1, 1), chars[i]) << i;
+    std::string head;
+    for (size_t k = 0; k < i; ++k) head += chars[k];
+    ASSERT_EQ(vb::Left(s, static_cast<int64_t>(i)), head) << i;
+  }
+  EXPECT_EQ(vb::InStr(1, s, "€"), 1);
+  EXPECT_EQ(vb::InStr(2, s, "€"), 6);  // "€", "a", "ä", "a", "b", "€"
+  EXPECT_EQ(vb::InStrRev(s, "ä"), static_cast<int64_t>(chars.size()));
 }
 
 TEST(VbTextFunctions, BrokenUtf8StaysUsable) {
