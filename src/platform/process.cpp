@@ -101,9 +101,11 @@ class Child {
   }
 
   // True once the child has ended; it is then reaped and `status` holds its wait status.
-  bool Poll(int& status) {
+  // `lost` is set when the status cannot be had (someone set SIGCHLD to be ignored).
+  bool Poll(int& status, bool& lost) {
     const pid_t w = ::waitpid(pid_, &status, WNOHANG);
-    if (w == pid_ || (w < 0 && errno == ECHILD)) {
+    lost = w < 0 && errno == ECHILD;
+    if (w == pid_ || lost) {
       pid_ = -1;
       return true;
     }
@@ -233,6 +235,7 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const ProcessOpti
   const auto start = Clock::now();
   auto lastPump = start;
   int status = 0;
+  bool lost = false;
   ProcessOutcome stop = ProcessOutcome::kExited;
   try {
     // Short programs are common (zip, converters): the first steps are short, then pollStep.
@@ -240,7 +243,7 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const ProcessOpti
     for (;;) {
       WaitForOutput(readers, step);
       step = std::min(step * 2, options.pollStep);
-      if (child.Poll(status)) break;
+      if (child.Poll(status, lost)) break;
       const auto now = Clock::now();
       if (now - lastPump >= options.pollStep) {
         PumpEvents();
@@ -268,6 +271,10 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const ProcessOpti
 
   if (stop != ProcessOutcome::kExited) {
     result.outcome = stop;
+  } else if (lost) {
+    // Never report success we cannot vouch for.
+    result.outcome = ProcessOutcome::kExited;
+    result.error = "the exit status of " + argv[0] + " was lost";
   } else if (WIFEXITED(status)) {
     result.outcome = ProcessOutcome::kExited;
     result.exitCode = WEXITSTATUS(status);

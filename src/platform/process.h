@@ -31,7 +31,7 @@ struct ProcessOptions {
 };
 
 enum class ProcessOutcome {
-  kExited,       // exitCode holds its code
+  kExited,       // exitCode holds its code (-1, with `error` said, when it was lost)
   kSignalled,    // ended by signal `signal`
   kTimedOut,     // the time-out passed; the child was ended
   kCancelled,    // Esc; the child was ended (or not started)

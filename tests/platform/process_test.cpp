@@ -55,6 +55,18 @@ TEST_F(ProcessTest, ExitCodesSignalsAndCapture) {
   EXPECT_EQ(r.out.size(), 1000000u);
 }
 
+TEST_F(ProcessTest, AnIgnoredSigchldIsNoSuccess) {
+  struct sigaction ignore {};
+  struct sigaction old {};
+  ignore.sa_handler = SIG_IGN;
+  ::sigaction(SIGCHLD, &ignore, &old);
+  const auto r = RunProcess(Sh("exit 4"));
+  ::sigaction(SIGCHLD, &old, nullptr);
+  EXPECT_FALSE(r.Succeeded());
+  EXPECT_EQ(r.exitCode, -1);
+  EXPECT_NE(r.error.find("lost"), std::string::npos);
+}
+
 TEST_F(ProcessTest, ArgumentsAreNeverInterpretedByAShell) {
   ProcessOptions capture;
   capture.captureStdout = true;
