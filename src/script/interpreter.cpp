@@ -402,6 +402,29 @@ void Interpreter::Define(const std::shared_ptr<Unit>& unit) {
     std::string lower = Lower(name);
     if (FindGlobal(lower) < 0) AddGlobal(lower, name);
   }
+  // Constants and fixed arrays are declarations, in place before any statement runs: a
+  // procedure called above the declaring line already sees them.
+  for (const StmtP& st : unit->top.body) {
+    if (st->kind == SK::Const && st->b->kind == EK::Literal) {
+      Global& g = def(st->a->name, st->a->display);
+      g.value = st->b->lit;
+      g.readOnly = true;
+    } else if (st->kind == SK::Dim) {
+      for (const DimTarget& dt : st->redims) {
+        std::vector<VArray::Dim> dims;
+        for (const auto& e : dt.dims) {
+          if (e->kind != EK::Literal || !e->lit.IsNumber()) break;
+          dims.push_back({0, vb::CLng(e->lit) + 1});
+        }
+        if (dims.size() != dt.dims.size()) continue;
+        Global& g = def(dt.target->name, dt.target->display);
+        VArray a;
+        a.Redim(dims, false);
+        a.fixed = !dims.empty();
+        g.value = Variant(std::move(a));
+      }
+    }
+  }
 }
 
 void Interpreter::RunTop(const std::shared_ptr<Unit>& unit, Frame* parent, const Frame* scope) {
@@ -700,6 +723,9 @@ void Interpreter::ExecReDim(const Stmt& s, Frame& f, bool declare) {
       dims.push_back({0, ub + 1});
     }
     if (declare) {
+      if (v->IsArray() && dt.dims.size() == v->arr().dims.size() && !f.parent &&
+          f.proc->kind == ProcKind::TopLevel)
+        continue;  // created when the code was defined
       VArray a;
       a.Redim(dims, false);
       a.fixed = !dims.empty();

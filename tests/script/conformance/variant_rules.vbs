@@ -27,6 +27,10 @@ WScript.Echo o Is Nothing, IsObject(o), TypeName(o)
 WScript.Echo IsNumeric("1,5"), IsNumeric("abc"), CDbl("1,5") * 2
 x = 5 ' undeclared without Option Explicit
 WScript.Echo x * 2
+ShowDeclaredBelow
+Sub ShowDeclaredBelow() : WScript.Echo "declared below:", Limit, UBound(Table) : End Sub
+Const Limit = 7
+Dim Table(4)
 Const Pi = 3.14, Greeting = "Hallo"
 WScript.Echo Pi, Greeting, vbCrLf = Chr(13) & Chr(10)
 On Error Resume Next
