@@ -209,6 +209,17 @@ TEST_P(FtpTransfer, MissingRemoteFolderIsCreated) {
   EXPECT_TRUE(log_.Texts(true, 102).empty()) << log_.Dump();
 }
 
+TEST_P(FtpTransfer, EmptyRemoteFolderMeansTheLoginFolder) {
+  WriteAll(local_ / "top.php", "1");
+  WriteAll(local_ / "sub" / "inner.php", "2");
+  fs::create_directories(home_ / "kunde");
+  FtpServerOptions o = Options();
+  o.loginDir = "kunde";
+  FtpServer server(o);
+  ASSERT_TRUE(Send(server, "", "PHP")) << log_.Dump();
+  EXPECT_EQ(FilesBelow(home_), (std::set<std::string>{"kunde/top.php", "kunde/sub/inner.php"}));
+}
+
 TEST_P(FtpTransfer, WrongPasswordFails) {
   WriteAll(local_ / "x.big", "1");
   FtpServer server(Options());

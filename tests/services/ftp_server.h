@@ -32,6 +32,7 @@ p.add_argument('--home'); p.add_argument('--user'); p.add_argument('--password')
 p.add_argument('--cert'); p.add_argument('--key')
 p.add_argument('--drop-after', type=int, default=0)
 p.add_argument('--stall', action='store_true')
+p.add_argument('--login-dir', default='')
 a = p.parse_args()
 if a.stall:
     s = socket.socket(); s.bind(('127.0.0.1', 0)); s.listen(16)
@@ -59,6 +60,9 @@ class Handler(base):
     authorizer = DummyAuthorizer()
     permit_foreign_addresses = False
     auth_failed_timeout = 0.05
+    def on_login(self, username):
+        if a.login_dir:
+            self.fs.cwd = '/' + a.login_dir
 Handler.authorizer.add_user(a.user, a.password, a.home, perm='elradfmwMT')
 if a.cert:
     Handler.certfile = a.cert; Handler.keyfile = a.key
@@ -76,6 +80,7 @@ struct FtpServerOptions {
   std::filesystem::path cert, key;  // both set: explicit TLS required
   long dropAfter = 0;
   bool stall = false;
+  std::string loginDir;  // the folder below home where a session starts ("" = home)
   std::filesystem::path log;  // the server's own log lines; empty: discarded
 };
 
@@ -98,6 +103,7 @@ class FtpServer {
         add("--key", options_.key.string());
       }
       if (options_.dropAfter) add("--drop-after", std::to_string(options_.dropAfter));
+      if (!options_.loginDir.empty()) add("--login-dir", options_.loginDir);
     }
     int out[2];
     if (pipe(out) != 0) throw std::runtime_error("pipe failed");
