@@ -258,7 +258,7 @@ Variant Div(const Variant& a, const Variant& b) {
   KindOf(a);
   KindOf(b);
   double x = AsDouble(a), y = AsDouble(b);
-  if (y == 0) Raise(x == 0 ? err::kOverflow : err::kDivByZero);  // 0/0 is VB's Overflow
+  if (y == 0) Raise(err::kDivByZero);
   return CheckedDouble(x / y);
 }
 

@@ -149,6 +149,7 @@ TEST(VbArithmetic, DivisionIntegerDivisionAndModulo) {
   });
   EXPECT_EQ(ErrorOf([] { vb::Div(I(1), I(0)); }), 11);
   EXPECT_EQ(ErrorOf([] { vb::Div(I(1), kEmpty); }), 11);
+  EXPECT_EQ(ErrorOf([] { vb::Div(kEmpty, D(0)); }), 11);
   EXPECT_EQ(ErrorOf([] { vb::IntDiv(I(1), D(0.4)); }), 11);
   EXPECT_EQ(ErrorOf([] { vb::Mod(I(1), I(0)); }), 11);
   EXPECT_EQ(ErrorOf([] { vb::IntDiv(D(3e9), I(1)); }), 6);
