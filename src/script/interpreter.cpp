@@ -236,10 +236,12 @@ auto Interpreter::Guard(Fn&& fn) -> decltype(fn()) {
     throw e;
   } catch (const HostError& e) {
     RecordError(e);
+    errPinned_ = false;
     throw;
   } catch (const std::exception& ex) {
     HostError e = AsHostError(ex);
     RecordError(e);
+    errPinned_ = false;
     throw e;
   }
 }
@@ -338,7 +340,16 @@ void Interpreter::ExecuteStatement(std::string_view code) {
 
 Variant Interpreter::EnterFromHost(const std::shared_ptr<Dispatch>& self, Instance& inst,
                                    std::string_view name, unsigned kind, std::span<Variant> args) {
-  if (entries_ > 0) return InvokeMember(self, inst, name, kind, args, false);
+  if (entries_ > 0) {
+    try {
+      return InvokeMember(self, inst, name, kind, args, false);
+    } catch (...) {
+      // The host caller handles it or passes it on; either way the place to report is
+      // found again where it surfaces.
+      errPinned_ = false;
+      throw;
+    }
+  }
   return Guard([&] { return InvokeMember(self, inst, name, kind, args, false); });
 }
 

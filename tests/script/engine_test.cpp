@@ -396,6 +396,11 @@ TEST(ScriptHookRelay, ConsumersChainTextsAndSkipFailures) {
   // The same relay started from inside a running script.
   engine.AddCode("Dim r : r = Application.Fire(\"xy\")\n");
   EXPECT_EQ(engine.Eval("r").str(), "XY!");
+  // A later error is reported where it happens, not where a skipped consumer failed.
+  EXPECT_EQ(ErrorNumber([&] { engine.AddCode("r = Application.Fire(\"z\")\nr = 1 / 0\n", "later.vbs"); }),
+            kErrDivByZero);
+  EXPECT_EQ(engine.Error().sourceName, "later.vbs");
+  EXPECT_EQ(engine.Error().line, 2);
   // Arguments to a member without parameters index what it returns (the collection).
   EXPECT_EQ(engine.Eval("TypeName(Application.EventsConsumers(4))").str(), "Suffix");
   EXPECT_EQ(vb::CLng(engine.Eval("Application.EventsConsumers.Count")), 4);
