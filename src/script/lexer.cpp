@@ -217,10 +217,10 @@ std::vector<Token> Tokenize(std::string_view src, int& errorLine) {
     }
     if (c == '&' && i + 1 < src.size() &&
         (((src[i + 1] == 'h' || src[i + 1] == 'H') && i + 2 < src.size() && IsHex(src[i + 2])) ||
-         ((src[i + 1] == 'o' || src[i + 1] == 'O') && i + 2 < src.size() && IsDigit(src[i + 2])) ||
-         IsDigit(src[i + 1]))) {
+         ((src[i + 1] == 'o' || src[i + 1] == 'O') && i + 2 < src.size() && IsDigit(src[i + 2])))) {
+      // "a"&1 stays a concatenation: octal needs its &O.
       bool hex = src[i + 1] == 'h' || src[i + 1] == 'H';
-      size_t j = IsDigit(src[i + 1]) ? i + 1 : i + 2;
+      size_t j = i + 2;
       uint64_t v = 0;
       while (j < src.size() && (hex ? IsHex(src[j]) : (src[j] >= '0' && src[j] <= '7'))) {
         char d = src[j++];

@@ -29,6 +29,11 @@ TEST(ScriptLexer, LiteralsTakeVbScriptTypes) {
   EXPECT_EQ(lits[5].intVal(), 15);
   EXPECT_EQ(lits[6].str(), "a\"b");
   EXPECT_EQ(lits[7].type(), VType::Date);
+  // Concatenation written without blanks.
+  auto c = Lex("s = n&1&h");
+  EXPECT_EQ(c[3].text, "&");
+  EXPECT_EQ(c[4].text, "1");
+  EXPECT_EQ(c[6].text, "h");
 }
 
 TEST(ScriptLexer, ContinuationsCommentsAndSeparators) {
