@@ -1,6 +1,8 @@
 #include "script/interpreter.h"
 
 #include <cmath>
+#include <new>
+#include <stdexcept>
 #include <optional>
 
 #include "platform/host_error.h"
@@ -63,6 +65,8 @@ Variant DefaultValue(Variant v) {
 }
 
 HostError AsHostError(const std::exception& ex) {
+  if (dynamic_cast<const std::bad_alloc*>(&ex) || dynamic_cast<const std::length_error*>(&ex))
+    return HostError(7, std::string(ErrorText(7)), ErrorSource(7));
   return HostError(51, std::string("Internal error: ") + ex.what(), ErrorSource(51));
 }
 
