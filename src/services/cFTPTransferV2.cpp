@@ -175,7 +175,15 @@ bool cFTPTransferV2::TransferFolder(const std::string& local, const std::string&
     while (!top.empty() && top.front() == '/') top.erase(0, 1);
     while (!top.empty() && top.back() == '/') top.pop_back();
   }
-  PutFolderActive(ResolveHostPath(local).string(), top, extensions, strict);
+  std::string real;
+  try {
+    real = ResolveHostPath(local).string();
+  } catch (const HostError& e) {
+    RaiseWorkState(102, e.description());
+    failed_ = true;
+    return false;
+  }
+  PutFolderActive(real, top, extensions, strict);
   return !failed_ && !Cancelled() && sentFiles_ > 0;
 }
 

@@ -1,7 +1,5 @@
 #include "services/cWinINetV2.h"
 
-#include <cerrno>
-#include <cstring>
 #include <filesystem>
 
 #include "host/cUtil.h"
@@ -133,12 +131,24 @@ bool cWinINetV2::PassiveFtpTransfer(const std::string& host, const std::string& 
                                     const std::string& password, const std::string& localFolder,
                                     const std::string& remoteFolder, const std::string& extensions,
                                     bool strict, const std::string& proxy) {
+  std::string local;
+  try {
+    local = ResolveHostPath(localFolder).string();
+  } catch (const HostError& e) {
+    const std::string text = T(">>>> Fehler:") + std::to_string(e.number()) + " " +
+                             e.description() + " bei " + localFolder;
+    if (strict)
+      RaiseWorkState(102, text);
+    else
+      RaiseInternalState(-1, text);
+    return false;
+  }
   bool ok = false;
   if (Connect(host, user, password, strict, proxy)) {
     failed_ = false;
     cancelled_ = false;
     sentFiles_ = 0;
-    PutFolder(ResolveHostPath(localFolder).string(), remoteFolder, extensions, strict);
+    PutFolder(local, remoteFolder, extensions, strict);
     ok = !failed_ && !cancelled_ && sentFiles_ > 0;
   }
   CloseConnection();
@@ -250,7 +260,7 @@ bool cWinINetV2::PutFile(const std::string& localPath, const std::string& remote
 void cWinINetV2::ReportError(const std::string& action, bool strict, int32_t code) {
   // A refusal is explained by the server's answer; anything else by what libcurl saw.
   std::string answer;
-  if (code == 12003 || code == 12013 || code == 12014 || code == 12015 || code == kFileNotFound)
+  if (code == 12003 || code == 12013 || code == 12014 || code == 12015)
     answer = session_.LastAnswer();
   if (answer.empty() && code != kFileNotFound) answer = session_.ErrorText();
   answer = vb::Replace(answer, "\n", "/ ");
@@ -305,7 +315,13 @@ Variant cWinINetV2::FtpCommand(const std::string& host, const std::string& user,
       const std::string local =
           vb::Trim(lastBlank == std::string::npos ? std::string() : rest.substr(0, lastBlank));
       failed_ = false;
-      result = PutFile(ResolveHostPath(local).string(), remote, strict);
+      std::string real = local;
+      try {
+        real = ResolveHostPath(local).string();
+      } catch (const HostError&) {
+        // PutFile reports the file it cannot open.
+      }
+      result = PutFile(real, remote, strict);
     } else if (verb == "DIR") {
       listing_ = ListDirectory(rest, strict);
       result = listing_;

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <filesystem>
+#include <vector>
 
 #include "platform/host_path.h"
 #include "services/upload_walk.h"
@@ -152,8 +154,13 @@ bool InetControl::StartFtp(const std::string& command) {
     const std::string remote = lastBlank == std::string::npos ? rest : rest.substr(lastBlank + 1);
     const std::string local =
         TrimBlanks(lastBlank == std::string::npos ? std::string() : rest.substr(0, lastBlank));
-    const std::filesystem::path real = ResolveHostPath(local);
-    upload_ = local.empty() ? nullptr : std::fopen(real.c_str(), "rb");
+    std::filesystem::path real;
+    try {
+      real = ResolveHostPath(local);
+    } catch (const std::exception&) {
+      real.clear();  // reported below as a file that cannot be opened
+    }
+    upload_ = local.empty() || real.empty() ? nullptr : std::fopen(real.c_str(), "rb");
     if (!upload_) {
       responseCode_ = 2;
       responseInfo_ = "Datei nicht gefunden: " + local;
