@@ -605,7 +605,9 @@ class Parser {
     auto st = std::make_unique<Stmt>(SK::If, line);
     st->conds.push_back(ParseExpr());
     Expect("then", kErrExpectedThen);
-    if (Peek().kind != Tok::Newline || Peek().colon) {
+    // "If c Then : a" opens a block like a line end does; a statement after Then makes the
+    // single-line form.
+    if (Peek().kind != Tok::Newline) {
       // Single-line form: If c Then a : b Else c : d
       ++singleLine_;
       st->blocks.emplace_back();

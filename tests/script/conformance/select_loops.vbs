@@ -101,6 +101,11 @@ Else
   WScript.Echo "else block"
 End If
 
+'"Then :" opens a block.
+If i <> 0 Then : WScript.Echo "colon block"
+  WScript.Echo "still inside"
+End If
+
 ' Line continuation and comments
 s = "a" & _
     "b" & _
