@@ -245,7 +245,7 @@ bool cFTPTransferV2::HttpTransfer(const std::string& URL, const std::string& com
   ApplyProxyRule(proxyRule);
   cancel_ = false;
   const int rc = ExecuteAndWait(command);
-  if (rc == 0) {
+  if (rc == 0 && Cancelled()) {
     // Esc or ForceCancel: the request was not answered.
     RaiseWorkState(100, "\r\n" + T("Prozess extern beendet"));
     return false;
@@ -262,6 +262,7 @@ Variant cFTPTransferV2::FtpExecute(const std::string& host, const std::string& u
   inet_.RemoteHost = host;
   inet_.UserName = user;
   inet_.Password = password;
+  cancel_ = false;
   const std::string upper = vb::UCase(command);
   if (passive_ && (upper.rfind("PUT ", 0) == 0 || upper.rfind("DIR ", 0) == 0)) {
     wininet_ = std::make_unique<cWinINetV2>(language_);

@@ -92,8 +92,9 @@ class cFTPTransferV2 : public StateEvents {
   // "12.50").
   static std::string FormatDecimal(const std::string& format, const std::string& value);
 
-  // Sets the cancel mark: a running folder upload stops after the current command. Reports
-  // "Prozess extern beendet" while an upload runs, "Prozess bereits beendet" otherwise.
+  // Sets the cancel mark: a running folder upload or request stops at once (the command in
+  // flight is aborted). Reports "Prozess extern beendet" while a folder upload runs, "Prozess
+  // bereits beendet" otherwise. The next upload or request starts with the mark cleared.
   void ForceCancel();
 
   // True when a GET of the address answers with a non-empty body within lngTimeout seconds.
