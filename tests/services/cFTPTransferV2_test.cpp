@@ -220,6 +220,22 @@ TEST_P(FtpTransfer, EmptyRemoteFolderMeansTheLoginFolder) {
   EXPECT_EQ(FilesBelow(home_), (std::set<std::string>{"kunde/top.php", "kunde/sub/inner.php"}));
 }
 
+TEST_P(FtpTransfer, SingleCommands) {
+  WriteAll(home_ / "old.big", "1");
+  FtpServer server(Options());
+  if (Active()) {
+    const Variant code = ftp_.FtpExecute(server.host(), "fern", kPassword, "MKDIR made/here");
+    EXPECT_EQ(code.longVal(), 0) << log_.Dump();
+    EXPECT_TRUE(fs::is_directory(home_ / "made" / "here"));
+    EXPECT_EQ(ftp_.FtpExecute(server.host(), "fern", kPassword, "CD missing").longVal(), 550);
+  } else {
+    // Passive "DIR" goes to the passive layer; its listing is the response text.
+    const Variant listing = ftp_.FtpExecute(server.host(), "fern", kPassword, "DIR *.big");
+    EXPECT_NE(listing.str().find("\r\nold.big "), std::string::npos) << log_.Dump();
+    EXPECT_EQ(ftp_.GetResponseText(), listing.str());
+  }
+}
+
 TEST_P(FtpTransfer, WrongPasswordFails) {
   WriteAll(local_ / "x.big", "1");
   FtpServer server(Options());
