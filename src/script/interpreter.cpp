@@ -467,7 +467,7 @@ Variant Interpreter::CallProc(const Proc& p, const std::shared_ptr<Dispatch>& me
   size_t n = args.size();
   for (size_t i = 0; i < n; ++i) {
     if (p.params[i].byVal) locals[i] = args[i];
-    else std::swap(locals[i], args[i]);
+    else locals[i] = std::move(args[i]);
   }
   // By-reference parameters go back into the caller's arguments however the call ends.
   struct Restore {
@@ -478,7 +478,7 @@ Variant Interpreter::CallProc(const Proc& p, const std::shared_ptr<Dispatch>& me
     ~Restore() {
       --depth;
       for (size_t i = 0; i < args.size(); ++i)
-        if (!p.params[i].byVal) std::swap(locals[i], args[i]);
+        if (!p.params[i].byVal) args[i] = std::move(locals[i]);
     }
   } restore{p, locals, args, depth_};
   ++depth_;
