@@ -131,6 +131,7 @@ void InitHostSession() {
   int32_t defaultLcid = static_cast<int32_t>(vb::Val(cUtil::StrListNr(languages, ",", 1)));
   s.g_oLanguagePack->SetDefaultLCID(defaultLcid);
   s.g_oLanguagePack->SetContentLCID(defaultLcid);
+  s.g_oLanguagePack->SetDictionaryPath(GetHostPath("System\\Language"));
 
   s.g_blnDebugLog =
       s.g_oUtil->IniGet("IS24Transfer", "DebugLog", "0", GetHostPath("Kavantor.INI")) == "1";
