@@ -4,8 +4,8 @@
 #include <cctype>
 #include <chrono>
 #include <cstdlib>
-#include <stdexcept>
 
+#include "platform/host_error.h"
 #include "platform/waits.h"
 
 namespace fern::services {
@@ -40,7 +40,8 @@ std::string CurlSession::Mask(std::string text) const {
 void CurlSession::EnsureHandles() {
   if (!multi_) multi_ = curl_multi_init();
   if (!easy_) easy_ = curl_easy_init();
-  if (!multi_ || !easy_) throw std::runtime_error("libcurl could not be initialised");
+  // VB's "Out of memory": libcurl fails to start only when memory runs out.
+  if (!multi_ || !easy_) throw HostError(7, "libcurl could not be initialised", "CurlSession");
 }
 
 CURL* CurlSession::Prepare() {

@@ -389,6 +389,17 @@ TEST_F(HttpTransferTest, EscCancelsAWaitingRequest) {
   EXPECT_TRUE(log_.Has(true, 100, "Prozess extern beendet")) << log_.Dump();
 }
 
+TEST_F(HttpTransferTest, IsOnlineWantsAnAnswer) {
+  http_.server.Get("/ping", [](const httplib::Request&, httplib::Response& res) {
+    res.set_content("pong", "text/plain");
+  });
+  http_.Start();
+  EXPECT_TRUE(ftp_.IsOnline(http_.Address("/ping"), 5));
+  EXPECT_FALSE(ftp_.IsOnline(http_.Address("/nothing-here"), 5));
+  http_.server.stop();
+  EXPECT_FALSE(ftp_.IsOnline(http_.Address("/ping"), 5));
+}
+
 class XmlPost : public HttpTransferTest {
  protected:
   void SetUp() override {
