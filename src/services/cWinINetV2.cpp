@@ -341,9 +341,11 @@ std::string cWinINetV2::TestFtpZugang(const std::string& strHost, const std::str
   WorkState = work;
   InternalState = internal;
   if (ok) return {};
-  return "\r\n" + T("Bitte überprüfen Sie die Schreibweise von 'Hostadresse', 'Login' und 'Passwort'.") +
+  return "\r\n" +
+         T("Bitte überprüfen Sie die Schreibweise von 'Hostadresse', 'Login' und 'Passwort'.") +
          "\r\n" +
-         T("Falls alle Angaben stimmen, dann fragen Sie bitte den Anbieter, ob Ihr Ftp-Zugang bereits freigeschaltet wurde.") +
+         T("Falls alle Angaben stimmen, dann fragen Sie bitte den Anbieter, "
+           "ob Ihr Ftp-Zugang bereits freigeschaltet wurde.") +
          "\r\n" + T("Es könnte sich auch um eine vorübergehende Störung bei Ihrem Anbieter handeln.") +
          "\r\n" + T("Dann probieren Sie es bitte später noch einmal.");
 }

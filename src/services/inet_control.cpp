@@ -122,7 +122,8 @@ bool InetControl::StartFtp(const std::string& command) {
   curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
   std::vector<std::string> quotes;
   if (verb_ == "MKDIR") {
-    for (const std::string& folder : FolderChain(ResolvePath(rest))) quotes.push_back("*MKD " + folder);
+    for (const std::string& folder : FolderChain(ResolvePath(rest)))
+      quotes.push_back("*MKD " + folder);
   } else if (verb_ == "CD" || verb_ == "CDUP") {
     std::string target = verb_ == "CDUP" ? ".." : rest;
     if (target == "..") {

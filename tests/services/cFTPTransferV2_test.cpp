@@ -363,7 +363,8 @@ TEST_F(HttpTransferTest, TransportErrorIsAFailure) {
   const std::string dead = http_.Address("/");
   http_.server.stop();
   EXPECT_FALSE(ftp_.HttpTransfer(dead, "GET", ""));
-  EXPECT_TRUE(log_.Has(true, 102, "Fehler aufgetreten bei Übertragung an 127.0.0.1")) << log_.Dump();
+  EXPECT_TRUE(log_.Has(true, 102, "Fehler aufgetreten bei Übertragung an 127.0.0.1"))
+      << log_.Dump();
 }
 
 TEST_F(HttpTransferTest, StalledServerTimesOut) {

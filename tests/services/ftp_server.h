@@ -180,7 +180,8 @@ class FtpServer {
 };
 
 // A self-signed certificate for 127.0.0.1 (openssl), for the TLS server and the client's trust.
-inline bool MakeSelfSignedCert(const std::filesystem::path& cert, const std::filesystem::path& key) {
+inline bool MakeSelfSignedCert(const std::filesystem::path& cert,
+                               const std::filesystem::path& key) {
   ProcessOptions quiet;
   quiet.captureStdout = quiet.captureStderr = true;
   quiet.timeout = std::chrono::seconds(30);
