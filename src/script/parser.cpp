@@ -220,8 +220,14 @@ class Parser {
     Expect(endWord, endErr);
 
     if (!cls_) {
+      for (const auto& other : unit_.procs)
+        if (other->name == proc->name) { errorLine = line; Fail(kErrNameRedefined); }
       unit_.procs.push_back(std::move(proc));
       return;
+    }
+    if (proc->isDefault && (proc->kind == ProcKind::PropLet || proc->kind == ProcKind::PropSet)) {
+      errorLine = line;
+      Fail(1058);
     }
     Proc* raw = proc.get();
     std::map<std::string, std::unique_ptr<Proc>>* table = &cls_->methods;
