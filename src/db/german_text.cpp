@@ -1,3 +1,4 @@
+#include "platform/cp1252.h"
 #include "db/german_text.h"
 
 #include <cstdint>
@@ -29,23 +30,6 @@ char32_t NextCodePoint(std::string_view s, size_t& i) {
   return cp;
 }
 
-void AppendCodePoint(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
-}
 
 bool IsAscii(std::string_view s) {
   for (unsigned char c : s)
@@ -154,7 +138,7 @@ std::string FoldKey(std::string_view s) {
       out += s[start];  // keep a stray byte as it was
       continue;
     }
-    FoldInto(c, [&](char32_t u) { AppendCodePoint(out, u); });
+    FoldInto(c, [&](char32_t u) { utf8::Append(out, u); });
   }
   return out;
 }

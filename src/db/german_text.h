@@ -49,6 +49,5 @@ std::string_view TrimBlanks(std::string_view s);  // spaces, tabs and line break
 
 // UTF-8 decoding helpers shared by the db folder.
 char32_t NextCodePoint(std::string_view s, size_t& i);
-void AppendCodePoint(std::string& out, char32_t c);
 
 }  // namespace fern::db

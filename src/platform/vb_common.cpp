@@ -1,6 +1,7 @@
 #include <charconv>
 #include <cmath>
 
+#include "platform/cp1252.h"
 #include "platform/vb_internal.h"
 
 namespace fern::vb::detail {
@@ -61,23 +62,6 @@ char32_t NextChar(std::string_view s, size_t& i) {
   return cp;
 }
 
-void AppendChar(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
-}
 
 size_t ByteOffset(std::string_view s, size_t n) {
   size_t i = 0;
@@ -116,7 +100,7 @@ std::string FoldLower(std::string_view s) {
     if (c == 0xFFFD && i - start == 1) {
       out += s[start];  // keep broken bytes as they are
     } else {
-      AppendChar(out, ToLower(c));
+      utf8::Append(out, ToLower(c));
     }
   }
   return out;

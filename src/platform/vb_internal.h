@@ -24,7 +24,6 @@ inline bool IsAscii(std::string_view s) {
 }
 // Decodes the character starting at s[i] and advances i past it.
 char32_t NextChar(std::string_view s, size_t& i);
-void AppendChar(std::string& out, char32_t c);
 // Byte offset of the character with 0-based index n (s.size() when past the end).
 size_t ByteOffset(std::string_view s, size_t n);
 

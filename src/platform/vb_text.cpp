@@ -3,6 +3,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/cp1252.h"
 #include "platform/vb.h"
 #include "platform/vb_internal.h"
 
@@ -82,7 +83,7 @@ std::string MapCase(std::string_view s, bool upper) {
     if (c == 0xFFFD && i - start == 1) {
       out += s[start];  // a broken byte passes through unchanged
     } else {
-      detail::AppendChar(out, upper ? detail::ToUpper(c) : detail::ToLower(c));
+      utf8::Append(out, upper ? detail::ToUpper(c) : detail::ToLower(c));
     }
   }
   return out;
