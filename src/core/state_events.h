@@ -27,6 +27,8 @@ struct StateEvents {
     WorkState = [&owner](int16_t s, const std::string& t) { owner.RaiseWorkState(s, t); };
     InternalState = [&owner](int16_t s, const std::string& t) { owner.RaiseInternalState(s, t); };
   }
+  // The same seen from the owner: `child` raises its events through ours.
+  void Relay(StateEvents& child) const { child.RelayTo(*this); }
 };
 
 // The state codes the window distinguishes.

@@ -15,7 +15,7 @@
 #include "platform/variant.h"
 #include "services/cWinINetV2.h"
 #include "services/inet_control.h"
-#include "services/state_events.h"
+#include "core/state_events.h"
 #include "xml/xml_dom.h"
 
 namespace fern {

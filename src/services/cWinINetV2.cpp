@@ -334,7 +334,7 @@ Variant cWinINetV2::FtpCommand(const std::string& host, const std::string& user,
 std::string cWinINetV2::TestFtpZugang(const std::string& strHost, const std::string& strUser,
                                       const std::string& strPWD, const std::string& strProxy) {
   // Quietly: the advice below is the whole answer.
-  const Handler work = std::move(WorkState), internal = std::move(InternalState);
+  const StateHandler work = std::move(WorkState), internal = std::move(InternalState);
   WorkState = nullptr;
   InternalState = nullptr;
   const bool ok = Connect(strHost, strUser, strPWD, false, strProxy);

@@ -16,7 +16,7 @@
 
 #include "platform/variant.h"
 #include "services/curl_session.h"
-#include "services/state_events.h"
+#include "core/state_events.h"
 
 namespace fern {
 

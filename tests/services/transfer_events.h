@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "services/state_events.h"
+#include "core/state_events.h"
 
 namespace fern::testing_events {
 
