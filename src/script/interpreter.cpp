@@ -659,7 +659,19 @@ Interpreter::Flow Interpreter::Exec(const Stmt& s, Frame& f) {
       return Flow::Normal;
     case SK::If:
       for (size_t i = 0; i < s.blocks.size(); ++i) {
-        if (i < s.conds.size() && !vb::Truth(EvalValue(*s.conds[i], f))) continue;
+        if (i < s.conds.size()) {
+          bool truth;
+          try {
+            truth = vb::Truth(EvalValue(*s.conds[i], f));
+          } catch (const HostError& e) {
+            // VBScript resumes at the next statement, which is the first one of this block.
+            if (!f.resumeNext) throw;
+            err_->Set(e);
+            errPinned_ = false;
+            truth = true;
+          }
+          if (!truth) continue;
+        }
         return ExecBlock(s.blocks[i], f);
       }
       return Flow::Normal;

@@ -72,6 +72,16 @@ Err.Number = 77
 WScript.Echo Err, Err.Number
 Err.Clear
 
+' A failing If condition resumes with the next statement: the first one of its block.
+Dim nothingHere
+Set nothingHere = Nothing
+If nothingHere.Value = 1 Then
+  WScript.Echo "inside after failed condition", Err.Number
+Else
+  WScript.Echo "not in else"
+End If
+Err.Clear
+
 ' A failing statement inside a block resumes with the next one in that block.
 If True Then
   x = 1 / 0
