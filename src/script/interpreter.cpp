@@ -463,6 +463,9 @@ Variant Interpreter::CallProc(const Proc& p, const std::shared_ptr<Dispatch>& me
   if (args.size() != p.params.size()) ThrowNamed(kErrWrongArgs, p.display);
   if (depth_ >= kMaxDepth) Throw(kErrOutOfStack);
   Tick();
+  // By-reference parameters travel in and out of `args` (copy-in, copy-out): the caller writes
+  // them back to its variables afterwards. Only a callee that changes the caller's variable
+  // directly while it runs can tell the difference from true aliasing.
   std::vector<Variant> locals(p.numLocals);
   size_t n = args.size();
   for (size_t i = 0; i < n; ++i) {
