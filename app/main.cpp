@@ -1,17 +1,76 @@
-// fern-dispatcher: with "/PORTAL" the unattended run over the named portals (no display
-// needed); otherwise the window.
+// fern-dispatcher: the main window, or with "/PORTAL" the unattended run over the named portals.
+// An unattended run needs no desktop: without a display it runs on Qt's offscreen platform, and
+// its exit code tells a scheduler how it went (core/startup.h).
+#include <QApplication>
+
 #include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <string>
 
 #include "core/host_session.h"
 #include "core/startup.h"
+#include "platform/msgbox.h"
 #include "platform/waits.h"
+#include "ui/frmFernDispatcher.h"
+#include "ui/qt_message_answerer.h"
+
+namespace {
+
+bool EnvSet(const char* name) {
+  const char* value = std::getenv(name);
+  return value && *value;
+}
+
+// Platforms that draw nowhere a user could see.
+bool Headless() {
+  QString name = QGuiApplication::platformName();
+  return name == QLatin1String("offscreen") || name == QLatin1String("minimal");
+}
+
+int NoDisplay() {
+  std::fprintf(stderr,
+               "fern-dispatcher: the window needs a display, and none is available (DISPLAY and "
+               "WAYLAND_DISPLAY are unset or Qt runs offscreen). Start with /PORTAL <names>|ALL "
+               "for an unattended run.\n");
+  return fern::exitcode::kStartupFailed;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   fern::ResetSession(fern::CommandLine::FromArgs(argc, argv));
   fern::InstallCancelSignals();
-  if (!fern::GetCommandSwitch("/PORTAL").empty()) return fern::RunUnattendedProcess({});
-  std::fprintf(stderr,
-               "fern-dispatcher: the window is not available in this build; start with /PORTAL "
-               "<names>|ALL for an unattended run.\n");
-  return fern::exitcode::kStartupFailed;
+  const bool unattended = !fern::GetCommandSwitch("/PORTAL").empty();
+
+  if (!EnvSet("DISPLAY") && !EnvSet("WAYLAND_DISPLAY") && !EnvSet("QT_QPA_PLATFORM")) {
+    if (!unattended) return NoDisplay();
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  }
+  QApplication app(argc, argv);
+  const bool headless = Headless();
+  if (!unattended && headless) return NoDisplay();
+
+  if (unattended) fern::SetMessageAnswerer(std::make_shared<fern::UnattendedAnswerer>());
+  fern::frmFernDispatcher window;
+  try {
+    window.InitMainWindow();
+  } catch (const fern::StartupFailure&) {
+    return fern::exitcode::kStartupFailed;
+  } catch (const std::exception& e) {
+    fern::ShowCriticalMessage(e.what());
+    return fern::exitcode::kStartupFailed;
+  }
+
+  if (!unattended) {
+    window.show();
+    return app.exec();
+  }
+  int code = window.RunUnattendedTransfer();
+  if (window.StaysOpenAfterRun() && !headless) {
+    // The user looks at the errors; from now on boxes are real dialogs again.
+    fern::SetMessageAnswerer(std::make_shared<fern::QtMessageAnswerer>());
+    app.exec();
+  }
+  return code;
 }

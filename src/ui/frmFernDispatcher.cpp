@@ -1,0 +1,443 @@
+#include "ui/frmFernDispatcher.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QScreen>
+#include <QTableWidget>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+
+#include "core/host_session.h"
+#include "core/startup.h"
+#include "host/cSkin.h"
+#include "host/cUtil.h"
+#include "platform/host_error.h"
+#include "platform/msgbox.h"
+#include "platform/vb.h"
+#include "platform/waits.h"
+#include "ui/lnkLabel.h"
+#include "ui/qt_message_answerer.h"
+
+#ifndef FERN_VERSION_MAJOR
+#define FERN_VERSION_MAJOR 0
+#define FERN_VERSION_MINOR 0
+#define FERN_VERSION_REVISION 0
+#endif
+
+namespace fern {
+
+namespace {
+
+QString Q(const std::string& s) { return QString::fromStdString(s); }
+
+// 150 twips, the window's margin, in pixels.
+constexpr int kMargin = 10;
+constexpr int kButtonWidth = 100;
+constexpr int kButtonHeight = 26;
+
+// The design size of the window; a saved position replaces it.
+constexpr int kDesignWidth = 580;
+constexpr int kDesignHeight = 520;
+
+// Leaves the busy bracket however the start-up ends.
+class BusyScope {
+ public:
+  BusyScope() { SetBusy(true); }
+  ~BusyScope() { SetBusy(false); }
+  BusyScope(const BusyScope&) = delete;
+  BusyScope& operator=(const BusyScope&) = delete;
+};
+
+QTableWidgetItem* LockedItem(const std::string& text) {
+  auto* item = new QTableWidgetItem(Q(text));
+  item->setFlags(Qt::ItemIsEnabled);
+  return item;
+}
+
+}  // namespace
+
+frmFernDispatcher::frmFernDispatcher(ExporterFactory factory, bool installAnswerer)
+    : installAnswerer_(installAnswerer && GetCommandSwitch("/PORTAL").empty()) {
+  setWindowTitle(QStringLiteral("FernDispatcher"));
+  resize(kDesignWidth, kDesignHeight);
+  BuildControls();
+
+  RunView view;
+  view.messageAdded = [this](const std::string& text) { AddMessage(text); };
+  view.messagesCleared = [this] { lisMeldung->clear(); };
+  view.progressText = [this](const std::string& text) { lblProgress->setText(Q(text)); };
+  view.runningChanged = [this](bool running) { SetRunning(running); };
+  driver_ = std::make_unique<RunDriver>(grid_, std::move(factory), std::move(view));
+
+  openDocument = [](const std::string& path) { cUtil::StartDoc(path); };
+  endProcess = [](int code) {
+    std::fflush(nullptr);
+    std::_Exit(code);
+  };
+
+  SetPumpHook([] { QCoreApplication::processEvents(); });
+  SetBusyHook([this](bool busy) {
+    if (busy && !busyCursor_) QApplication::setOverrideCursor(Qt::WaitCursor);
+    if (!busy && busyCursor_) QApplication::restoreOverrideCursor();
+    busyCursor_ = busy;
+  });
+  if (installAnswerer_) SetMessageAnswerer(std::make_shared<QtMessageAnswerer>());
+}
+
+frmFernDispatcher::~frmFernDispatcher() {
+  SetPumpHook({});
+  SetBusyHook({});
+  if (busyCursor_) QApplication::restoreOverrideCursor();
+  if (installAnswerer_) SetMessageAnswerer(nullptr);
+}
+
+void frmFernDispatcher::BuildControls() {
+  GroupBox1 = new QGroupBox(QStringLiteral("Übertragen zu:"), this);
+  GroupBox1->setGeometry(kMargin, kMargin, kDesignWidth - 2 * kMargin, 170);
+  fpSCheckUebertragung = new QTableWidget(GroupBox1);
+  fpSCheckUebertragung->setFrameShape(QFrame::NoFrame);
+  fpSCheckUebertragung->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  fpSCheckUebertragung->setSelectionMode(QAbstractItemView::NoSelection);
+  fpSCheckUebertragung->verticalHeader()->hide();
+  fpSCheckUebertragung->setBackgroundRole(QPalette::Button);
+  QObject::connect(fpSCheckUebertragung, &QTableWidget::itemChanged, this,
+                   [this](QTableWidgetItem* item) {
+                     if (item->column() == kColCheck) OnCheckChanged(item->row());
+                   });
+
+  const int loginTop = 188;
+  butIS24Login = new QPushButton(QStringLiteral("IS24 Anmeldung"), this);
+  butIS24Login->setGeometry(kMargin, loginTop, 130, 24);
+  butIS24LoginV2 = new QPushButton(QStringLiteral("IS24 Anmeldung V2"), this);
+  butIS24LoginV2->setGeometry(kMargin + 136, loginTop, 150, 24);
+  Command1 = new QPushButton(QStringLiteral("Anmeldung prüfen"), this);
+  Command1->setGeometry(kMargin + 292, loginTop, 130, 24);
+  QObject::connect(butIS24Login, &QPushButton::clicked, this,
+                   [this] { LoginClick(LoginAction::kBrowserLogin); });
+  QObject::connect(butIS24LoginV2, &QPushButton::clicked, this,
+                   [this] { LoginClick(LoginAction::kOutsideProgram); });
+  QObject::connect(Command1, &QPushButton::clicked, this,
+                   [this] { LoginClick(LoginAction::kCheckLogin); });
+
+  const int linkTop = 220;
+  int left = kMargin;
+  auto link = [&](int width, const char* relative) {
+    auto* l = new lnkLabel(this);
+    l->setGeometry(left, linkTop, width, 20);
+    left += width + 6;
+    std::string path = relative;
+    l->MouseDown = [this, path](int16_t&, int16_t&, float&, float&) { OpenLink(path); };
+    return l;
+  };
+  lnkLabelTransferLog = link(90, "Dat\\Transfer.log");
+  lnkLabelSendLog = link(80, "Dat\\Send.log");
+  lnkLabelErrorLog = link(80, "Dat\\Error.log");
+  lnkLabelMandant = link(100, "System\\Mandanten.ini");
+
+  lblProgress = new QLabel(this);
+  lblProgress->setGeometry(kMargin, 246, kDesignWidth - 2 * kMargin, 20);
+  lisMeldung = new QListWidget(this);
+  lisMeldung->setGeometry(kMargin, 270, kDesignWidth - 2 * kMargin, 150);
+
+  lblVersion = new QLabel(this);
+  lblVersion->setGeometry(kMargin, 0, 150, kButtonHeight);
+  lbl_user = new QLabel(this);
+  lbl_user->setGeometry(kMargin + 156, 0, 100, kButtonHeight);
+
+  butStart = new QPushButton(QStringLiteral("Übertragen"), this);
+  butCancel = new QPushButton(QStringLiteral("Abbrechen"), this);
+  butClose = new QPushButton(QStringLiteral("Schließen"), this);
+  butCancel->setEnabled(false);
+  QObject::connect(butStart, &QPushButton::clicked, this, [this] { butStart_Click(); });
+  // Cancel ends the process at once, also in the middle of a run.
+  QObject::connect(butCancel, &QPushButton::clicked, this,
+                   [this] { endProcess(running_ ? exitcode::kErrors : exitcode::kOk); });
+  QObject::connect(butClose, &QPushButton::clicked, this, [this] { close(); });
+  Form_Resize();
+}
+
+void frmFernDispatcher::ForEachCaption(const std::function<void(std::string& caption)>& visit) {
+  auto text = [&](auto* control) {
+    std::string caption = control->text().toStdString();
+    visit(caption);
+    control->setText(Q(caption));
+  };
+  std::string group = GroupBox1->title().toStdString();
+  visit(group);
+  GroupBox1->setTitle(Q(group));
+  for (QPushButton* b : {butStart, butCancel, butClose, butIS24Login, butIS24LoginV2, Command1})
+    text(b);
+  text(lbl_user);
+}
+
+void frmFernDispatcher::InitMainWindow() {
+  HostSession& s = Session();
+  {
+    BusyScope busy;
+    InitHostSession();
+
+    cSkin skin;
+    std::string folder = s.g_strHostPath;
+    skin.Init(0, Variant(), folder);
+    setStyleSheet(Q(skin.StyleSheet()));
+
+    setWindowTitle(Q("FernDispatcher - " + s.g_strUser));
+    if (s.g_oLanguagePack) s.g_oLanguagePack->TranslateControls(*this, true);
+
+    butStart->setEnabled(true);
+    butCancel->setEnabled(false);
+    lblVersion->setText(QStringLiteral("Version %1.%2.%3")
+                            .arg(FERN_VERSION_MAJOR)
+                            .arg(FERN_VERSION_MINOR)
+                            .arg(FERN_VERSION_REVISION));
+    lblVersion->setToolTip(Q(s.g_strHostPath));
+
+    lnkLabelTransferLog->SetCaption("Transfer.log");
+    lnkLabelSendLog->SetCaption("Send.log");
+    lnkLabelErrorLog->SetCaption("Error.log");
+    lnkLabelMandant->SetCaption("Mandanten.ini");
+    lnkLabelMandant->setVisible(cUtil::Exist(GetHostPath("System\\Mandanten.ini")));
+
+    lblProgress->clear();
+    LoadPortalGrid();
+    RestoreWindowPos();
+    try {
+      grid_.LoadTransferStatus();
+    } catch (const HostError&) {
+      // Unreadable saved states leave every portal checked.
+    }
+    ShowChecks();
+  }
+  ApplyScopeFlags(*driver_);
+  if (s.g_blnIS24Login) butStart->setEnabled(false);
+  portalList_ = PortalListFromSwitch(grid_);
+}
+
+void frmFernDispatcher::LoadPortalGrid() {
+  grid_.LoadPortalGrid();
+  FillGridWidget();
+}
+
+void frmFernDispatcher::FillGridWidget() {
+  filling_ = true;
+  QTableWidget* t = fpSCheckUebertragung;
+  t->clear();
+  t->setColumnCount(4);
+  const char* headers[] = {"DSN", "Übertragen", "BESCHRIFTUNG", "BOERSEN_NAME"};
+  for (int c = 0; c < 4; ++c) t->setHorizontalHeaderItem(c, new QTableWidgetItem(Q(headers[c])));
+  for (int c : {kColDsn, kColName, kColPortalName}) t->setColumnHidden(c, true);
+  const int charWidth = std::max(1, t->fontMetrics().averageCharWidth());
+  const int rowHeight = t->fontMetrics().height() + 6;
+  t->verticalHeader()->setDefaultSectionSize(rowHeight);
+
+  const std::vector<PortalRow>& rows = grid_.Rows();
+  if (rows.empty()) {
+    t->setRowCount(1);
+    QTableWidgetItem* item = LockedItem(kNoData);
+    item->setForeground(QColor(255, 0, 0));
+    t->setItem(0, kColCheck, item);
+    t->setColumnWidth(kColCheck, 30 * charWidth);
+    t->setRowHeight(0, rowHeight + 8);
+  } else {
+    t->setRowCount(static_cast<int>(rows.size()));
+    for (size_t i = 0; i < rows.size(); ++i) {
+      const PortalRow& r = rows[i];
+      int row = static_cast<int>(i);
+      t->setItem(row, kColDsn, LockedItem(r.dsn));
+      auto* check = new QTableWidgetItem(Q(r.beschriftung));
+      check->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable);
+      check->setCheckState(r.uebertragen == "1" ? Qt::Checked : Qt::Unchecked);
+      // The note is looked up by the portal's key, not by the row's place in a second query.
+      check->setToolTip(Q(grid_.GetNotiz(row + 1)));
+      t->setItem(row, kColCheck, check);
+      t->setItem(row, kColName, LockedItem(r.beschriftung));
+      t->setItem(row, kColPortalName, LockedItem(r.boersen_name));
+    }
+    t->setColumnWidth(kColCheck, 40 * charWidth);
+  }
+  filling_ = false;
+}
+
+void frmFernDispatcher::ShowChecks() {
+  filling_ = true;
+  const std::vector<PortalRow>& rows = grid_.Rows();
+  for (size_t i = 0; i < rows.size(); ++i) {
+    QTableWidgetItem* item = fpSCheckUebertragung->item(static_cast<int>(i), kColCheck);
+    if (item) item->setCheckState(rows[i].uebertragen == "1" ? Qt::Checked : Qt::Unchecked);
+  }
+  filling_ = false;
+}
+
+void frmFernDispatcher::OnCheckChanged(int row) {
+  if (filling_ || row < 0 || row >= static_cast<int>(grid_.Rows().size())) return;
+  QTableWidgetItem* item = fpSCheckUebertragung->item(row, kColCheck);
+  grid_.Rows()[row].uebertragen = item && item->checkState() == Qt::Checked ? "1" : "0";
+}
+
+void frmFernDispatcher::AddMessage(const std::string& text) {
+  // The same cap as the driver's list: at most 2,501 lines, the oldest dropped first.
+  if (lisMeldung->count() > static_cast<int>(MessageList::kMaxBeforeAdd))
+    delete lisMeldung->takeItem(0);
+  lisMeldung->addItem(Q(text));
+  lisMeldung->setCurrentRow(lisMeldung->count() - 1);
+}
+
+void frmFernDispatcher::SetRunning(bool running) {
+  running_ = running;
+  butStart->setEnabled(!running && !Session().g_blnIS24Login);
+  butCancel->setEnabled(running);
+}
+
+RunDriver::StartResult frmFernDispatcher::butStart_Click() {
+  RunDriver::StartResult result = driver_->butStart_Click();
+  ShowChecks();
+  if (result == RunDriver::StartResult::kRefusedEndProcess && !Unattended())
+    endProcess(exitcode::kAlreadyRunning);
+  return result;
+}
+
+int frmFernDispatcher::RunUnattendedTransfer() {
+  show();
+  QCoreApplication::processEvents();
+  driver_->m_blnUnattended = true;
+  grid_.ClearPortalChecks();
+  grid_.ApplyPortalList(portalList_);
+  ShowChecks();
+  int code = RunUnattended(grid_, *driver_, portalList_);
+  ShowChecks();
+  return code;
+}
+
+bool frmFernDispatcher::StaysOpenAfterRun() const {
+  return GetCommandSwitch("/NOTCLOSEONERROR") == "1" && driver_->m_lngErrors > 0;
+}
+
+void frmFernDispatcher::LoginClick(LoginAction action) {
+  const char* handler = action == LoginAction::kBrowserLogin     ? "butIS24Login_Click"
+                        : action == LoginAction::kOutsideProgram ? "butIS24LoginV2_Click"
+                                                                 : "Command1_Click";
+  auto fail = [&](int32_t number, const std::string& description) {
+    MessageBox(std::string("There was an error in ") + handler + ".\r\n" + std::to_string(number) +
+                   "\r\n" + description,
+               mb::kOkOnly, std::string("Error: ") + handler);
+  };
+  try {
+    auto rs = driver_->GetSelectedPortals(113);
+    int64_t count = rs->RecordCount();
+    if (count == 0) {
+      MessageBox("keine IS24Boerse markiert", mb::kOkOnly);
+      return;
+    }
+    if (count >= 2) {
+      MessageBox("zuviel IS24Boersen markiert", mb::kOkOnly);
+      return;
+    }
+    std::string dsn = cUtil::k(rs->Value(size_t{0}));
+    rs.reset();
+    if (!loginService) {
+      MessageBox("Die Portal-Anmeldung ist in dieser Programmversion nicht verfügbar.",
+                 mb::kOkOnly | mb::kExclamation);
+      return;
+    }
+    loginService(action, dsn);
+  } catch (const HostError& e) {
+    fail(e.number(), e.description());
+  } catch (const std::exception& e) {
+    fail(0, e.what());
+  }
+}
+
+void frmFernDispatcher::OpenLink(const std::string& relative) {
+  try {
+    openDocument(GetHostPath(relative));
+  } catch (const HostError& e) {
+    ShowMessage(e.description(), mb::kExclamation);
+  }
+}
+
+void frmFernDispatcher::RestoreWindowPos() {
+  QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+  const QRect area = screen ? screen->geometry() : QRect(0, 0, kDesignWidth, kDesignHeight);
+  try {
+    std::string pos = Session().g_oUtil->IniGet("FernDispatcher", "MAINPOS", "", GuiIniPath());
+    int32_t state = 0, left = 0, top = 0, w = width(), h = height();
+    if (!pos.empty()) {
+      for (int32_t* value : {&state, &left, &top, &w, &h})
+        *value = vb::CLng(Variant(vb::Val(cUtil::StrList_DeleteFirst(pos, "|"))));
+    } else {
+      left = (area.width() - w) / 2;
+      top = (area.height() - h) / 2;
+    }
+    left = std::max(0, left);
+    top = std::max(0, top);
+    w = std::min(area.width(), std::max(200, w));
+    h = std::min(area.height(), std::max(200, h));
+    setGeometry(left, top, w, h);
+    // A window saved minimised comes back maximised.
+    if (state == 1 || state == 2) setWindowState(Qt::WindowMaximized);
+  } catch (const std::exception&) {
+    // What was restored until the error stays.
+  }
+}
+
+void frmFernDispatcher::SaveWindowPos() {
+  try {
+    if (!Session().g_oUtil) return;
+    int state = isMinimized() ? 1 : isMaximized() ? 2 : 0;
+    QRect g = state == 0 ? geometry() : normalGeometry();
+    std::string value = std::to_string(state) + "|" + std::to_string(g.x()) + "|" +
+                        std::to_string(g.y()) + "|" + std::to_string(g.width()) + "|" +
+                        std::to_string(g.height());
+    Session().g_oUtil->IniWrite("FernDispatcher", "MAINPOS", value, GuiIniPath());
+  } catch (const std::exception&) {
+  }
+}
+
+void frmFernDispatcher::Form_Resize() {
+  const int w = width(), h = height();
+  const int top = h - kMargin - kButtonHeight;
+  butClose->setGeometry(w - kMargin - kButtonWidth, top, kButtonWidth, kButtonHeight);
+  butCancel->setGeometry(butClose->x() - kMargin - kButtonWidth, top, kButtonWidth, kButtonHeight);
+  butStart->setGeometry(butCancel->x() - kMargin - kButtonWidth, top, kButtonWidth, kButtonHeight);
+  lblVersion->move(lblVersion->x(), top);
+  lbl_user->move(lbl_user->x(), top);
+  // A window smaller than its controls gets no negative sizes.
+  const int listWidth = std::max(0, w - 2 * kMargin);
+  lisMeldung->setGeometry(kMargin, lisMeldung->y(), listWidth,
+                          std::max(0, top - lisMeldung->y() - kMargin));
+  lblProgress->resize(listWidth, lblProgress->height());
+  GroupBox1->resize(listWidth, GroupBox1->height());
+  fpSCheckUebertragung->setGeometry(8, 20, std::max(0, listWidth - 16),
+                                    std::max(0, GroupBox1->height() - 28));
+}
+
+void frmFernDispatcher::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Escape) {
+    SetEsc();
+    event->accept();
+    return;
+  }
+  QWidget::keyPressEvent(event);
+}
+
+void frmFernDispatcher::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  Form_Resize();
+}
+
+void frmFernDispatcher::closeEvent(QCloseEvent* event) {
+  SaveWindowPos();
+  event->accept();
+  // Closing in the middle of a run ends the process, as the window's unload always did.
+  if (running_) endProcess(exitcode::kErrors);
+}
+
+}  // namespace fern
