@@ -1,0 +1,334 @@
+// The main window offscreen on a demo host: grid, saved check states and position, the run's
+// message list and buttons, Esc, links and the login buttons.
+#include <QGroupBox>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QScreen>
+#include <QTableWidget>
+#include <QTest>
+
+#include <fstream>
+
+#include "platform/host_error.h"
+#include "platform/waits.h"
+#include "ui/lnkLabel.h"
+#include "ui_fixture.h"
+
+namespace fern::testing {
+namespace {
+
+const std::vector<std::string> kDemoNames = {"Eigene Homepage", "ImmobilienScout24",
+                                             "ImmoPortal Demo", "IS24 XML Demo",
+                                             "Remax Demo",      "Wohnen HTTP Demo"};
+
+std::vector<std::string> Column(QTableWidget* t, int column) {
+  std::vector<std::string> out;
+  for (int r = 0; r < t->rowCount(); ++r)
+    out.push_back(t->item(r, column) ? t->item(r, column)->text().toStdString() : "<none>");
+  return out;
+}
+
+std::string Checks(QTableWidget* t) {
+  std::string out;
+  for (int r = 0; r < t->rowCount(); ++r)
+    out += t->item(r, frmFernDispatcher::kColCheck)->checkState() == Qt::Checked ? '1' : '0';
+  return out;
+}
+
+int RowOf(QTableWidget* t, const std::string& name) {
+  for (int r = 0; r < t->rowCount(); ++r)
+    if (t->item(r, frmFernDispatcher::kColName)->text().toStdString() == name) return r;
+  return -1;
+}
+
+using WindowTest = UiTest;
+
+TEST_F(WindowTest, GridShowsEveryPortalCheckedWithHiddenKeyColumnsAndNotesByKey) {
+  // Two portals of one name: each row must show its own note, whatever order the query gives.
+  Sql("INSERT INTO Boersen (DSN, boersen_name, boersentyp, notiz) VALUES "
+      "('{0000AAAA-0000-0000-0000-000000000001}', 'Remax Demo', 10, 'die zweite Remax')");
+  Sql("INSERT INTO Boersen (DSN, boersen_name, boersentyp, notiz) VALUES "
+      "('{0000AAAA-0000-0000-0000-000000000002}', 'Zuletzt', 5, NULL)");
+  auto w = Open();
+  QTableWidget* t = w->fpSCheckUebertragung;
+
+  std::vector<std::string> names = kDemoNames;
+  names.insert(names.begin() + 5, "Remax Demo");
+  names.push_back("Zuletzt");
+  EXPECT_EQ(Column(t, frmFernDispatcher::kColCheck), names);
+  EXPECT_EQ(Column(t, frmFernDispatcher::kColName), names);
+  EXPECT_EQ(Checks(t), std::string(8, '1'));
+  EXPECT_TRUE(t->isColumnHidden(frmFernDispatcher::kColDsn));
+  EXPECT_FALSE(t->isColumnHidden(frmFernDispatcher::kColCheck));
+  EXPECT_TRUE(t->isColumnHidden(frmFernDispatcher::kColName));
+  EXPECT_TRUE(t->isColumnHidden(frmFernDispatcher::kColPortalName));
+  EXPECT_EQ(t->horizontalHeaderItem(frmFernDispatcher::kColCheck)->text().toStdString(),
+            "Übertragen");
+  EXPECT_TRUE(t->item(0, frmFernDispatcher::kColCheck)->flags() & Qt::ItemIsUserCheckable);
+  EXPECT_FALSE(t->item(0, frmFernDispatcher::kColCheck)->flags() & Qt::ItemIsEditable);
+
+  EXPECT_EQ(t->item(0, frmFernDispatcher::kColCheck)->toolTip().toStdString(),
+            "Die Web-Site des Büros");
+  EXPECT_EQ(t->item(7, frmFernDispatcher::kColCheck)->toolTip().toStdString(), "");
+  int remax = 0;
+  for (int r = 0; r < t->rowCount(); ++r) {
+    if (t->item(r, frmFernDispatcher::kColName)->text() != "Remax Demo") continue;
+    ++remax;
+    bool second = t->item(r, frmFernDispatcher::kColDsn)->text().contains("0000AAAA");
+    EXPECT_EQ(t->item(r, frmFernDispatcher::kColCheck)->toolTip().toStdString(),
+              second ? "die zweite Remax" : "nicht umgesetzt");
+  }
+  EXPECT_EQ(remax, 2);
+  // The hidden key column carries the keys the run selects by.
+  for (size_t i = 0; i < w->Grid().Rows().size(); ++i)
+    EXPECT_EQ(t->item(static_cast<int>(i), frmFernDispatcher::kColDsn)->text().toStdString(),
+              w->Grid().Rows()[i].dsn);
+
+  EXPECT_EQ(w->windowTitle().toStdString(), "FernDispatcher - DEMO");
+  EXPECT_EQ(w->lblVersion->toolTip().toStdString(), Session().g_strHostPath);
+  EXPECT_TRUE(w->lblVersion->text().startsWith("Version "));
+  EXPECT_TRUE(w->butStart->isEnabled());
+  EXPECT_FALSE(w->butCancel->isEnabled());
+}
+
+TEST_F(WindowTest, EmptyPortalTableGivesOneLockedRedRow) {
+  Sql("DELETE FROM boersenobj");
+  Sql("DELETE FROM Boersen");
+  auto w = Open();
+  QTableWidget* t = w->fpSCheckUebertragung;
+  ASSERT_EQ(t->rowCount(), 1);
+  QTableWidgetItem* item = t->item(0, frmFernDispatcher::kColCheck);
+  ASSERT_NE(item, nullptr);
+  EXPECT_EQ(item->text().toStdString(), frmFernDispatcher::kNoData);
+  EXPECT_EQ(item->foreground().color(), QColor(255, 0, 0));
+  EXPECT_FALSE(item->flags() & (Qt::ItemIsUserCheckable | Qt::ItemIsEditable));
+  EXPECT_TRUE(w->Grid().Empty());
+
+  // Touching the locked row changes nothing; a run has an empty portal list.
+  item->setCheckState(Qt::Checked);
+  EXPECT_TRUE(w->Grid().Empty());
+  EXPECT_EQ(w->butStart_Click(), RunDriver::StartResult::kRan);
+  EXPECT_EQ(ReadGui("TransferStatus"), "");
+}
+
+TEST_F(WindowTest, CheckStatesAreRestoredFollowTheUserAndAreSavedAfterTheRun) {
+  WriteGui("TransferStatus", "ImmoPortal Demo=0| remax demo =1|Eigene Homepage=0|Gibt es nicht=0|");
+  auto w = Open();
+  QTableWidget* t = w->fpSCheckUebertragung;
+  EXPECT_EQ(Checks(t), "010111");
+
+  // The user's clicks reach the model the run reads.
+  t->item(RowOf(t, "ImmobilienScout24"), frmFernDispatcher::kColCheck)->setCheckState(Qt::Unchecked);
+  t->item(RowOf(t, "ImmoPortal Demo"), frmFernDispatcher::kColCheck)->setCheckState(Qt::Checked);
+  EXPECT_EQ(w->Grid().GetPortalList(true), "ImmoPortal Demo|IS24 XML Demo|Remax Demo|Wohnen HTTP Demo|");
+
+  EXPECT_EQ(w->butStart_Click(), RunDriver::StartResult::kRan);
+  EXPECT_EQ(ReadGui("TransferStatus"),
+            "Eigene Homepage=0|ImmobilienScout24=0|ImmoPortal Demo=1|IS24 XML Demo=1|"
+            "Remax Demo=1|Wohnen HTTP Demo=1|");
+  EXPECT_EQ(Checks(t), "001111");
+
+  // A new start shows what was saved.
+  w.reset();
+  ResetSession();
+  auto again = Open();
+  EXPECT_EQ(Checks(again->fpSCheckUebertragung), "001111");
+}
+
+TEST_F(WindowTest, SavedPositionIsClampedAndMinimisedComesBackMaximised) {
+  struct Case {
+    const char* saved;
+    bool maximised;
+    QRect normal;
+  };
+  QRect screen = QGuiApplication::primaryScreen()->geometry();
+  const Case cases[] = {
+      {"2|-30000|-30000|100|100", true, QRect(0, 0, 200, 200)},
+      {"1|40|50|300|250", true, QRect(40, 50, 300, 250)},
+      {"0|40|50|300|250", false, QRect(40, 50, 300, 250)},
+      {"0|7|8|99999|99999", false, QRect(7, 8, screen.width(), screen.height())},
+      {"kaputt|x|y|z|", false, QRect(0, 0, 200, 200)},
+      {"0|12.6|3.4|400|300", false, QRect(13, 3, 400, 300)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.saved);
+    WriteGui("MAINPOS", c.saved);
+    auto w = Open();
+    EXPECT_EQ(w->isMaximized(), c.maximised);
+    EXPECT_EQ(w->normalGeometry(), c.normal);
+    w.reset();
+    ResetSession();
+  }
+}
+
+TEST_F(WindowTest, PositionWithoutSavedValueIsCentredAndSavedOnClose) {
+  auto w = Open();
+  QRect screen = QGuiApplication::primaryScreen()->geometry();
+  EXPECT_EQ(w->geometry().x(), (screen.width() - w->width()) / 2);
+  EXPECT_EQ(w->geometry().y(), (screen.height() - w->height()) / 2);
+
+  w->setGeometry(30, 40, 420, 380);
+  w->close();
+  EXPECT_EQ(ReadGui("MAINPOS"), "0|30|40|420|380");
+
+  w->setWindowState(Qt::WindowMaximized);
+  w->SaveWindowPos();
+  EXPECT_EQ(ReadGui("MAINPOS"), "2|30|40|420|380");
+}
+
+TEST_F(WindowTest, LayoutFollowsTheWindowSize) {
+  auto w = Open();
+  w->resize(600, 500);
+  w->Form_Resize();
+  EXPECT_EQ(w->butClose->geometry().right() + 1, 600 - 10);
+  EXPECT_EQ(w->butCancel->geometry().right() + 1, w->butClose->x() - 10);
+  EXPECT_EQ(w->butStart->geometry().right() + 1, w->butCancel->x() - 10);
+  EXPECT_EQ(w->butClose->geometry().bottom() + 1, 500 - 10);
+  EXPECT_EQ(w->lblVersion->y(), w->butClose->y());
+  EXPECT_EQ(w->lisMeldung->width(), 580);
+  EXPECT_EQ(w->lisMeldung->geometry().bottom() + 1, w->butClose->y() - 10);
+  EXPECT_EQ(w->GroupBox1->width(), 580);
+  // Too small for its controls: nothing gets a negative size.
+  w->resize(200, 200);
+  w->Form_Resize();
+  EXPECT_GE(w->lisMeldung->height(), 0);
+}
+
+// Raises the scripted lines and notes what the window showed meanwhile.
+class ScriptedOpenImmo : public OpenImmoExporter {
+ public:
+  ScriptedOpenImmo(int lines, frmFernDispatcher** window, std::string* seen)
+      : lines_(lines), window_(window), seen_(seen) {}
+  void StartImmoXML(cFernDispatcher&, const std::string&, db::Recordset&, bool, bool,
+                    int32_t) override {
+    frmFernDispatcher* w = *window_;
+    *seen_ += std::string(w->butStart->isEnabled() ? "start " : "") +
+              (w->butCancel->isEnabled() ? "cancel " : "");
+    events.RaiseInternalState(3, "Verbindung");
+    *seen_ += w->lblProgress->text().toStdString();
+    for (int i = 1; i <= lines_; ++i) events.RaiseWorkState(0, "m" + std::to_string(i));
+  }
+
+ private:
+  int lines_;
+  frmFernDispatcher** window_;
+  std::string* seen_;
+};
+
+TEST_F(WindowTest, RunFillsTheCappedListAndTogglesTheButtons) {
+  frmFernDispatcher* window = nullptr;
+  std::string seen;
+  ExporterFactory f;
+  f.openImmo = [&] { return std::make_unique<ScriptedOpenImmo>(2600, &window, &seen); };
+  auto w = Open(f);
+  window = w.get();
+  w->Grid().ClearPortalChecks();
+  w->Grid().ApplyPortalList("ImmoPortal Demo|");
+
+  EXPECT_EQ(w->butStart_Click(), RunDriver::StartResult::kRan);
+  EXPECT_EQ(seen, "cancel Übertragungsstatus: ...Verbindung");
+  ASSERT_EQ(w->lisMeldung->count(), 2501);
+  EXPECT_EQ(w->lisMeldung->item(0)->text().toStdString(), "m100");
+  EXPECT_EQ(w->lisMeldung->item(2500)->text().toStdString(), "m2600");
+  EXPECT_EQ(w->lisMeldung->currentRow(), 2500);
+  EXPECT_EQ(w->Driver().Messages().Lines().size(), 2501u);
+  EXPECT_TRUE(w->butStart->isEnabled());
+  EXPECT_FALSE(w->butCancel->isEnabled());
+  EXPECT_EQ(w->lblProgress->text().toStdString(), "");
+  EXPECT_EQ(w->Driver().m_lngErrors, 0);
+
+  // Esc in the window skips every phase of the next run, which starts with an empty list.
+  QTest::keyClick(w.get(), Qt::Key_Escape);
+  EXPECT_TRUE(EscPressed());
+  seen.clear();
+  w->butStart_Click();
+  ResetEsc();
+  EXPECT_EQ(seen, "");
+  EXPECT_EQ(w->lisMeldung->count(), 0);
+}
+
+TEST_F(WindowTest, LoginButtonsNeedExactlyOneCheckedRestPortal) {
+  auto w = Open();
+  std::vector<std::string> calls;
+  auto service = [&](frmFernDispatcher::LoginAction a, std::string& dsn) {
+    calls.push_back(std::to_string(static_cast<int>(a)) + " " + dsn);
+  };
+  QTableWidget* t = w->fpSCheckUebertragung;
+  const int rest = RowOf(t, "ImmobilienScout24");
+  const std::string restDsn = w->Grid().Rows()[rest].dsn;
+
+  // Every portal checked, one of type 113; no service in this build yet.
+  w->butIS24Login->click();
+  ASSERT_EQ(answers->texts.size(), 1u);
+  EXPECT_NE(answers->texts[0].find("nicht verfügbar"), std::string::npos);
+
+  w->loginService = service;
+  w->butIS24Login->click();
+  w->butIS24LoginV2->click();
+  w->Command1->click();
+  EXPECT_EQ(calls, (std::vector<std::string>{"0 " + restDsn, "1 " + restDsn, "2 " + restDsn}));
+
+  // Other types do not count.
+  answers->texts.clear();
+  t->item(rest, frmFernDispatcher::kColCheck)->setCheckState(Qt::Unchecked);
+  w->Command1->click();
+  EXPECT_EQ(answers->texts, std::vector<std::string>{"keine IS24Boerse markiert"});
+  EXPECT_EQ(calls.size(), 3u);
+
+  // A failing service is reported with the handler's name, number and reason.
+  t->item(rest, frmFernDispatcher::kColCheck)->setCheckState(Qt::Checked);
+  answers->texts.clear();
+  w->loginService = [](frmFernDispatcher::LoginAction, std::string&) {
+    throw HostError(53, "IS24Login.exe fehlt", "ShellAndWait");
+  };
+  w->butIS24LoginV2->click();
+  EXPECT_EQ(answers->texts, std::vector<std::string>{
+                                "There was an error in butIS24LoginV2_Click.\r\n53\r\nIS24Login.exe fehlt"});
+}
+
+TEST_F(WindowTest, TwoCheckedRestPortalsAreTooMany) {
+  Sql("INSERT INTO Boersen (DSN, boersen_name, boersentyp) VALUES "
+      "('{0000AAAA-0000-0000-0000-000000000003}', 'IS24 Zweitkonto', 113)");
+  auto w = Open();
+  bool called = false;
+  w->loginService = [&](frmFernDispatcher::LoginAction, std::string&) { called = true; };
+  w->butIS24Login->click();
+  EXPECT_EQ(answers->texts, std::vector<std::string>{"zuviel IS24Boersen markiert"});
+  EXPECT_FALSE(called);
+}
+
+TEST_F(WindowTest, LinksOpenTheLogsAndTheClientListShowsOnlyWhenItExists) {
+  auto w = Open();
+  EXPECT_EQ(w->lnkLabelErrorLog->Caption(), "Error.log");
+  EXPECT_TRUE(w->lnkLabelMandant->isHidden());
+  std::vector<std::string> opened;
+  w->openDocument = [&](const std::string& path) { opened.push_back(path); };
+  QTest::mouseClick(w->lnkLabelErrorLog, Qt::LeftButton);
+  QTest::mouseClick(w->lnkLabelTransferLog, Qt::LeftButton);
+  EXPECT_EQ(opened, (std::vector<std::string>{GetHostPath("Dat\\Error.log"),
+                                              GetHostPath("Dat\\Transfer.log")}));
+
+  // An opener that fails says so instead of ending the window.
+  w->openDocument = [](const std::string&) { throw HostError(53, "xdg-open fehlt", "StartDoc"); };
+  QTest::mouseClick(w->lnkLabelSendLog, Qt::LeftButton);
+  EXPECT_EQ(answers->texts, std::vector<std::string>{"xdg-open fehlt"});
+
+  w.reset();
+  ResetSession();
+  std::ofstream(host() / "System" / "Mandanten.ini") << "[Mandanten]\r\n";
+  auto again = Open();
+  EXPECT_FALSE(again->lnkLabelMandant->isHidden());
+}
+
+TEST_F(WindowTest, StartupFailureLeavesNoBusyBracketOpen) {
+  Start({"/USERKV", "NIEMAND"});
+  frmFernDispatcher w({}, false);
+  EXPECT_THROW(w.InitMainWindow(), StartupFailure);
+  EXPECT_EQ(BusyDepth(), 0);
+  ASSERT_EQ(answers->texts.size(), 1u);
+  EXPECT_NE(answers->texts[0].find("NIEMAND"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace fern::testing
