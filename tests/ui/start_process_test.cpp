@@ -1,0 +1,93 @@
+// The real program on a demo host copy, without a display: the unattended night run and its
+// exit codes, and the window refusing to start where nobody could see it.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "platform/process.h"
+#include "ui_fixture.h"
+
+namespace fern::testing {
+namespace {
+
+class StartProcessTest : public ::testing::Test, public DemoHostTest {
+ protected:
+  // Runs fern-dispatcher with these arguments and neither display nor Qt platform set.
+  ProcessResult Run(std::vector<std::string> args) {
+    const char* bin = std::getenv("FERN_BINARY_DIR");
+    std::string exe = std::string(bin ? bin : ".") + "/app/fern-dispatcher";
+    std::vector<std::string> argv{"env", "-u", "DISPLAY", "-u", "WAYLAND_DISPLAY",
+                                  "-u",  "QT_QPA_PLATFORM", exe};
+    argv.insert(argv.end(), args.begin(), args.end());
+    ProcessOptions options;
+    options.captureStderr = true;
+    options.captureStdout = true;
+    options.timeout = std::chrono::seconds(60);
+    return RunProcess(argv, options);
+  }
+  std::vector<std::string> Night(const std::string& portals, std::vector<std::string> more = {}) {
+    std::vector<std::string> args{"/PATHKV", host().string(), "/USERKV", "DEMO", "/PORTAL", portals};
+    args.insert(args.end(), more.begin(), more.end());
+    return args;
+  }
+  std::string TransferLog() {
+    std::ifstream in(host() / "DAT" / "Transfer.log", std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+  }
+};
+
+TEST_F(StartProcessTest, NightRunOverAllPortalsEndsWithTheErrorCode) {
+  ProcessResult r = Run(Night("all"));
+  ASSERT_EQ(r.outcome, ProcessOutcome::kExited) << r.error;
+  // Every exporter still reports its portal type as unavailable: a counted error each.
+  EXPECT_EQ(r.exitCode, 1) << r.err;
+  std::string log = TransferLog();
+  EXPECT_NE(log.find("; Errors: 5; PortalList: Eigene Homepage|ImmobilienScout24|ImmoPortal Demo|"
+                     "IS24 XML Demo|Remax Demo|Wohnen HTTP Demo|;\r\n"),
+            std::string::npos)
+      << log;
+  EXPECT_TRUE(std::filesystem::exists(host() / "DAT" / "Error.log"));
+  EXPECT_FALSE(std::filesystem::is_empty(host() / "DAT" / "FernDispatcher"));
+}
+
+TEST_F(StartProcessTest, NamedPortalWithBlanksAndStayOpenSwitchWithoutDisplay) {
+  // Without a display the window can't stay open for the user: the process ends with code 1.
+  ProcessResult r = Run(Night("remax§demo", {"/NOTCLOSEONERROR", "1"}));
+  ASSERT_EQ(r.outcome, ProcessOutcome::kExited) << r.error;
+  EXPECT_EQ(r.exitCode, 1) << r.err;
+  EXPECT_NE(TransferLog().find("; Errors: 1; PortalList: Remax Demo|;"), std::string::npos);
+}
+
+TEST_F(StartProcessTest, StartupFailuresAndAnotherRunGiveTheirCodes) {
+  ProcessResult unknown = Run({"/PATHKV", host().string(), "/USERKV", "NIEMAND", "/PORTAL", "ALL"});
+  EXPECT_EQ(unknown.exitCode, 2);
+  EXPECT_NE(unknown.err.find("NIEMAND"), std::string::npos) << unknown.err;
+
+  ProcessResult noHost = Run({"/PATHKV", (dir / "nirgends").string(), "/USERKV", "DEMO", "/PORTAL", "ALL"});
+  EXPECT_EQ(noHost.exitCode, 2);
+
+  // Another run holds the logs.
+  int fd = ::open((host() / "DAT" / "FernDispatcher.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
+  ProcessResult busy = Run(Night("ALL"));
+  ::close(fd);
+  EXPECT_EQ(busy.exitCode, 3) << busy.err;
+  EXPECT_EQ(TransferLog(), "");
+}
+
+TEST_F(StartProcessTest, WindowWithoutDisplayIsRefusedClearly) {
+  ProcessResult r = Run({"/PATHKV", host().string(), "/USERKV", "DEMO"});
+  ASSERT_EQ(r.outcome, ProcessOutcome::kExited) << r.error;
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_NE(r.err.find("needs a display"), std::string::npos) << r.err;
+}
+
+}  // namespace
+}  // namespace fern::testing
