@@ -11,7 +11,6 @@ namespace {
 class LinkTest : public ::testing::Test {
  protected:
   LinkTest() {
-    App();
     label.resize(120, 20);
     label.MouseDown = [this](int16_t& button, int16_t&, float&, float&) { buttons.push_back(button); };
   }
@@ -24,6 +23,7 @@ class LinkTest : public ::testing::Test {
     QCoreApplication::sendEvent(&label, &e);
   }
 
+  QApplication& app = App();  // before the label
   lnkLabel label;
   std::vector<int16_t> buttons;
 };

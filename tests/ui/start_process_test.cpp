@@ -18,8 +18,7 @@ class StartProcessTest : public ::testing::Test, public DemoHostTest {
  protected:
   // Runs fern-dispatcher with these arguments and neither display nor Qt platform set.
   ProcessResult Run(std::vector<std::string> args) {
-    const char* bin = std::getenv("FERN_BINARY_DIR");
-    std::string exe = std::string(bin ? bin : ".") + "/app/fern-dispatcher";
+    std::string exe = FERN_DISPATCHER_EXE;
     std::vector<std::string> argv{"env", "-u", "DISPLAY", "-u", "WAYLAND_DISPLAY",
                                   "-u",  "QT_QPA_PLATFORM", exe};
     argv.insert(argv.end(), args.begin(), args.end());

@@ -6,6 +6,8 @@
 
 #include <QApplication>
 
+#include <stdlib.h>
+
 #include <memory>
 #include <string>
 
@@ -17,6 +19,9 @@ namespace fern::testing {
 
 // One application for the whole test program, never destroyed (widgets of later tests need it).
 inline QApplication& App() {
+  // Tests never open windows on a desktop, whatever the caller's environment says.
+  static bool offscreen = ::setenv("QT_QPA_PLATFORM", "offscreen", 1) == 0;
+  (void)offscreen;
   static int argc = 1;
   static char name[] = "ui_tests";
   static char* argv[] = {name, nullptr};
