@@ -61,9 +61,7 @@ Variant ObjectProperty(std::shared_ptr<Dispatch> p, unsigned kind, std::span<Var
   return p->Invoke("", kind, args);
 }
 
-bool HasRow(const std::shared_ptr<db::Recordset>& rs) {
-  return rs && !(rs->Bof() && rs->Eof());
-}
+bool HasRow(const std::shared_ptr<db::Recordset>& rs) { return rs && !(rs->Bof() && rs->Eof()); }
 
 }  // namespace
 
@@ -150,8 +148,8 @@ void cScriptingV2::LoadScripts(const std::string& folder) {
       engine_.AddCode(cUtil::File2Str(file.string()), path);
     } catch (const HostError&) {
       const script::ScriptError& e = engine_.Error();
-      const std::string text = path + "/ " + e.description + kCrLf + "Line: " +
-                               std::to_string(e.line) + kCrLf + e.text;
+      const std::string text =
+          path + "/ " + e.description + kCrLf + "Line: " + std::to_string(e.line) + kCrLf + e.text;
       try {
         if (util_) {
           util_->MessageBox(text, mb::kSystemModal);
@@ -173,7 +171,8 @@ void cScriptingV2::LoadScripts(const std::string& folder) {
 }
 
 void cScriptingV2::UpdateRecordset(db::Recordset& rstoupdate) {
-  if (!dal_) throw HostError(err::kObjectNotSet, "Keine Host-Sitzung (cDal fehlt)", "UpdateRecordset");
+  if (!dal_)
+    throw HostError(err::kObjectNotSet, "Keine Host-Sitzung (cDal fehlt)", "UpdateRecordset");
   dal_->UpdateRecordset(connect_, rstoupdate);
   rstoupdate.ClearFilter();
 }
@@ -185,8 +184,7 @@ std::shared_ptr<db::Recordset> cScriptingV2::GetRecordset(const std::string& str
 
 void cScriptingV2::Reset() { engine_.Reset(); }
 
-void cScriptingV2::RaiseMessage(std::string_view method, std::vector<Variant>& args,
-                                bool& cancel) {
+void cScriptingV2::RaiseMessage(std::string_view method, std::vector<Variant>& args, bool& cancel) {
   args.emplace_back();  // the consumer's result
   CallConsumers(
       this, method, args,
@@ -204,8 +202,8 @@ void cScriptingV2::RaiseMessageReceived(const Variant& value, Variant& recordset
   recordset = args[1];
 }
 
-void cScriptingV2::RaiseMessageProcessed(const Variant& value, Variant& object1,
-                                         Variant& object2, Variant& object3, bool& cancel) {
+void cScriptingV2::RaiseMessageProcessed(const Variant& value, Variant& object1, Variant& object2,
+                                         Variant& object3, bool& cancel) {
   std::vector<Variant> args{value, object1, object2, object3};
   RaiseMessage("MessageProcessed", args, cancel);
   object1 = args[1];
@@ -222,9 +220,8 @@ void cScriptingV2::RaiseMessageSend(const Variant& text, const Variant& value, V
 }
 
 void cScriptingV2::RaiseMessageSendError(const Variant& text, const Variant& value,
-                                         Variant& object1, Variant& object2,
-                                         const Variant& value2, const Variant& value3,
-                                         Variant& object3, bool& cancel) {
+                                         Variant& object1, Variant& object2, const Variant& value2,
+                                         const Variant& value3, Variant& object3, bool& cancel) {
   std::vector<Variant> args{text, value, object1, object2, value2, value3, object3};
   RaiseMessage("MessageSendError", args, cancel);
   object1 = args[2];
@@ -236,8 +233,8 @@ Variant cScriptingV2::Invoke(std::string_view name, unsigned kind, std::span<Var
   if (NameIs(name, "EventsConsumers")) return ObjectProperty(consumers_, kind, args);
   if (NameIs(name, "UpdateRecordset")) {
     CheckArgCount(args, 1, 1, name);
-    auto rs = args[0].IsObject() ? std::dynamic_pointer_cast<db::Recordset>(args[0].obj())
-                                 : nullptr;
+    auto rs =
+        args[0].IsObject() ? std::dynamic_pointer_cast<db::Recordset>(args[0].obj()) : nullptr;
     if (!rs) throw HostError(err::kTypeMismatch, "Type mismatch", "UpdateRecordset");
     UpdateRecordset(*rs);
     return {};

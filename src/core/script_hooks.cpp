@@ -87,10 +87,11 @@ size_t CallConsumers(cScriptingV2* host, std::string_view method, std::vector<Va
 std::string RelayFunction(cScriptingV2* host, std::string_view method, HookArgs& args) {
   std::string joined;
   if (!host) return joined;
-  CallConsumers(host, method, args.Values(), [&](std::vector<Variant>&, const Variant& result, bool) {
-    AppendLine(joined, HookText(result));
-    return true;
-  });
+  CallConsumers(host, method, args.Values(),
+                [&](std::vector<Variant>&, const Variant& result, bool) {
+                  AppendLine(joined, HookText(result));
+                  return true;
+                });
   args.CopyBack();
   return joined;
 }

@@ -33,8 +33,8 @@ class HookArgs {
  public:
   // Reaches the consumers only.
   HookArgs& In(Variant value);
-  HookArgs& Back(std::string& var);   // Null and Empty give ""
-  HookArgs& Back(bool& var);          // read as a host flag (cUtil::b)
+  HookArgs& Back(std::string& var);  // Null and Empty give ""
+  HookArgs& Back(bool& var);         // read as a host flag (cUtil::b)
   HookArgs& Back(int32_t& var);
   HookArgs& Back(Variant& var);
   // An object variable: Nothing gives null; an object of another class leaves it.
@@ -86,7 +86,7 @@ enum class FlagRule {
 };
 
 struct ProcedureSlots {
-  size_t flag;                    // index of the flag argument
+  size_t flag;  // index of the flag argument
   FlagRule rule;
   std::optional<size_t> message;  // index of the message argument, if the callback has one
 };

@@ -8,8 +8,8 @@
 #include <string>
 
 #include "core/cScriptingV2.h"
-#include "core_fixture.h"
 #include "core/host_session.h"
+#include "core_fixture.h"
 #include "platform/vb.h"
 #include "xml/xml_dom.h"
 
@@ -30,8 +30,8 @@ class ScriptHooksTest : public ::testing::Test, public DemoHostTest {
 
   // One consumer class per file, registered the way customer scripts do it.
   void Consumer(const std::string& file, const std::string& cls, const std::string& body) {
-    dir.Write("hooks/" + file, "Class " + cls + "\r\n" + body + "\r\nEnd Class\r\n" +
-                                   "Dim o" + cls + "\r\nSet o" + cls + " = New " + cls +
+    dir.Write("hooks/" + file, "Class " + cls + "\r\n" + body + "\r\nEnd Class\r\n" + "Dim o" +
+                                   cls + "\r\nSet o" + cls + " = New " + cls +
                                    "\r\nApplication.EventsConsumers.Add o" + cls + "\r\n");
   }
   void Load() {
@@ -48,33 +48,41 @@ constexpr const char* kPicGet =
     "blnCancel, strResultMsg)\r\n";
 
 TEST_F(ScriptHooksTest, ProcedureChainsTextsPrependsMessagesAndSkipsMissingOrFailingConsumers) {
-  Consumer("10_a.vbs", "A", std::string(kPicGet) +
-                                "  Trace = Trace & \"A\"\r\n"
-                                "  strTitel = strTitel & \"-a\"\r\n"
-                                "  lngNr = lngNr + 1\r\n"
-                                "  strResultMsg = \"x\"\r\n"
-                                "End Sub");
+  Consumer("10_a.vbs", "A",
+           std::string(kPicGet) +
+               "  Trace = Trace & \"A\"\r\n"
+               "  strTitel = strTitel & \"-a\"\r\n"
+               "  lngNr = lngNr + 1\r\n"
+               "  strResultMsg = \"x\"\r\n"
+               "End Sub");
   Consumer("20_b.vbs", "B", "Public Sub SomethingElse()\r\nEnd Sub");
-  Consumer("30_c.vbs", "C", std::string(kPicGet) +
-                                "  strTitel = \"broken\"\r\n"
-                                "  strResultMsg = \"lost\"\r\n"
-                                "  blnCancel = True\r\n"
-                                "  Err.Raise 5\r\n"
-                                "End Sub");
-  Consumer("40_d.vbs", "D", std::string(kPicGet) +
-                                "  Trace = Trace & \"D\" & lngNr & \"|\" & strTitel\r\n"
-                                "  strTitel = strTitel & \"-d\"\r\n"
-                                "  strPathAndFileName = \"C:\\pics\\1.jpg\"\r\n"
-                                "  strResultMsg = \"y\"\r\n"
-                                "End Sub");
+  Consumer("30_c.vbs", "C",
+           std::string(kPicGet) +
+               "  strTitel = \"broken\"\r\n"
+               "  strResultMsg = \"lost\"\r\n"
+               "  blnCancel = True\r\n"
+               "  Err.Raise 5\r\n"
+               "End Sub");
+  Consumer("40_d.vbs", "D",
+           std::string(kPicGet) +
+               "  Trace = Trace & \"D\" & lngNr & \"|\" & strTitel\r\n"
+               "  strTitel = strTitel & \"-d\"\r\n"
+               "  strPathAndFileName = \"C:\\pics\\1.jpg\"\r\n"
+               "  strResultMsg = \"y\"\r\n"
+               "End Sub");
   Load();
 
   int32_t lngNr = 7;
   std::string path, titel = "t", message;
   bool cancel = false;
   HookArgs args;
-  args.In(Variant::Nothing()).In(Variant::Nothing()).In(Variant(lngNr)).Back(path).Back(titel)
-      .Back(cancel).Back(message);
+  args.In(Variant::Nothing())
+      .In(Variant::Nothing())
+      .In(Variant(lngNr))
+      .Back(path)
+      .Back(titel)
+      .Back(cancel)
+      .Back(message);
   RelayProcedure(host_.get(), "Callback_OpenImmoPicGet", args, {5, FlagRule::kSticky, 6});
 
   EXPECT_EQ(titel, "t-a-d");
@@ -91,16 +99,26 @@ TEST_F(ScriptHooksTest, CancelOnceSetStaysSetAndCallerMessageStaysLast) {
       "Public Sub Callback_OpenImmoPicCopy(rsboersen, rsObj, lngNr, strFileName1, strFileName2, "
       "lngGroesse, lngBreite, strCopyright, blnCancel, strResultMsg)\r\n";
   Consumer("1.vbs", "A", sig + "  blnCancel = True\r\n  lngGroesse = 2000\r\nEnd Sub");
-  Consumer("2.vbs", "B", sig + "  Trace = Trace & CStr(blnCancel) & lngGroesse\r\n"
-                               "  blnCancel = False\r\n  strResultMsg = \"m\"\r\nEnd Sub");
+  Consumer("2.vbs", "B",
+           sig +
+               "  Trace = Trace & CStr(blnCancel) & lngGroesse\r\n"
+               "  blnCancel = False\r\n  strResultMsg = \"m\"\r\nEnd Sub");
   Load();
 
   std::string f1 = "a.jpg", f2 = "b.jpg", copyright, message = "old";
   int32_t size = 0, width = 640;
   bool cancel = false;
   HookArgs args;
-  args.In(Variant::Nothing()).In(Variant::Nothing()).In(Variant(1)).Back(f1).Back(f2).Back(size)
-      .Back(width).Back(copyright).Back(cancel).Back(message);
+  args.In(Variant::Nothing())
+      .In(Variant::Nothing())
+      .In(Variant(1))
+      .Back(f1)
+      .Back(f2)
+      .Back(size)
+      .Back(width)
+      .Back(copyright)
+      .Back(cancel)
+      .Back(message);
   RelayProcedure(host_.get(), "Callback_OpenImmoPicCopy", args, {8, FlagRule::kSticky, 9});
 
   EXPECT_TRUE(cancel);
@@ -113,12 +131,16 @@ TEST_F(ScriptHooksTest, LastConsumerDecidesAFlagItIsHandedInTurn) {
   const std::string sig =
       "Public Sub Callback_RemaxCheckFeature(rsboersen, rsObj, rsdetails, lngNr, blnEnabled)\r\n";
   Consumer("1.vbs", "A", sig + "  blnEnabled = Not blnEnabled\r\nEnd Sub");
-  Consumer("2.vbs", "B", sig + "  Trace = Trace & CStr(blnEnabled)\r\n  blnEnabled = \"1\"\r\nEnd Sub");
+  Consumer("2.vbs", "B",
+           sig + "  Trace = Trace & CStr(blnEnabled)\r\n  blnEnabled = \"1\"\r\nEnd Sub");
   Load();
 
   bool enabled = true;
   HookArgs args;
-  args.In(Variant::Nothing()).In(Variant::Nothing()).In(Variant::Nothing()).In(Variant(3))
+  args.In(Variant::Nothing())
+      .In(Variant::Nothing())
+      .In(Variant::Nothing())
+      .In(Variant(3))
       .Back(enabled);
   RelayProcedure(host_.get(), "Callback_RemaxCheckFeature", args, {4, FlagRule::kLastDecides, {}});
   EXPECT_TRUE(enabled);  // "1" read as a host flag
@@ -126,11 +148,16 @@ TEST_F(ScriptHooksTest, LastConsumerDecidesAFlagItIsHandedInTurn) {
 }
 
 TEST_F(ScriptHooksTest, FunctionResultsJoinedInConsumerOrder) {
-  const std::string sig = "Public Function Callback_AfterTransfer(rsboersen, blnIsFtp, blnTransferOk)\r\n";
+  const std::string sig =
+      "Public Function Callback_AfterTransfer(rsboersen, blnIsFtp, blnTransferOk)\r\n";
   Consumer("1.vbs", "Missing", "Public Sub Other()\r\nEnd Sub");
-  Consumer("2.vbs", "A", sig + "  blnTransferOk = False\r\n  Callback_AfterTransfer = \"a\"\r\nEnd Function");
-  Consumer("3.vbs", "Fails", sig + "  Callback_AfterTransfer = \"never\"\r\n  x = 1 / 0\r\nEnd Function");
-  Consumer("4.vbs", "C", sig + "  Trace = CStr(blnTransferOk)\r\n  Callback_AfterTransfer = True\r\nEnd Function");
+  Consumer("2.vbs", "A",
+           sig + "  blnTransferOk = False\r\n  Callback_AfterTransfer = \"a\"\r\nEnd Function");
+  Consumer("3.vbs", "Fails",
+           sig + "  Callback_AfterTransfer = \"never\"\r\n  x = 1 / 0\r\nEnd Function");
+  Consumer(
+      "4.vbs", "C",
+      sig + "  Trace = CStr(blnTransferOk)\r\n  Callback_AfterTransfer = True\r\nEnd Function");
   Load();
 
   HookArgs args;
@@ -184,8 +211,10 @@ TEST_F(ScriptHooksTest, OwnCombiningWithStopAndPerConsumerReset) {
   // with "|", and a cancel that ends the walk.
   const std::string sig = "Public Function Callback_AfterTransfer(rs, urls)\r\n";
   Consumer("1.vbs", "A", sig + "  urls = \"a.php\"\r\nEnd Function");
-  Consumer("2.vbs", "B", sig + "  Trace = Trace & \"[\" & urls & \"]\"\r\n  urls = \"b.php|c.php\"\r\n"
-                               "End Function");
+  Consumer("2.vbs", "B",
+           sig +
+               "  Trace = Trace & \"[\" & urls & \"]\"\r\n  urls = \"b.php|c.php\"\r\n"
+               "End Function");
   Load();
 
   std::vector<Variant> args{Variant::Nothing(), Variant()};
@@ -210,7 +239,8 @@ TEST_F(ScriptHooksTest, OwnCombiningWithStopAndPerConsumerReset) {
 TEST_F(ScriptHooksTest, MessageEventStopsAtTheFirstConsumerThatCancels) {
   const std::string sig = "Public Sub MessageReceived(value, rs, result)\r\n";
   Consumer("1.vbs", "A", sig + "  Trace = Trace & \"A\" & value\r\n  result = False\r\nEnd Sub");
-  Consumer("2.vbs", "B", sig + "  Trace = Trace & \"B\"\r\n  result = \"1\"\r\n  Set rs = Nothing\r\nEnd Sub");
+  Consumer("2.vbs", "B",
+           sig + "  Trace = Trace & \"B\"\r\n  result = \"1\"\r\n  Set rs = Nothing\r\nEnd Sub");
   Consumer("3.vbs", "C", sig + "  Trace = Trace & \"C\"\r\nEnd Sub");
   Load();
 
@@ -241,21 +271,6 @@ TEST_F(ScriptHooksTest, WithoutScriptHostOrConsumersNothingChanges) {
   RelayProcedure(host_.get(), "Callback_OpenImmoPicInit", none, {0, FlagRule::kSticky, 1});
   EXPECT_FALSE(flag);
   EXPECT_EQ(message, "");
-}
-
-TEST(ScriptHookTextTest, JoiningRules) {
-  std::string joined;
-  AppendLine(joined, "");
-  AppendLine(joined, "b");
-  AppendLine(joined, "");
-  EXPECT_EQ(joined, "b\r\n");
-  std::string collected;
-  PrependMessage(collected, "x");
-  PrependMessage(collected, "");
-  PrependMessage(collected, "y");
-  EXPECT_EQ(collected, "y\r\nx");
-  EXPECT_EQ(HookText(Variant::Null()), "");
-  EXPECT_EQ(HookText(Variant(true)), "True");
 }
 
 }  // namespace
