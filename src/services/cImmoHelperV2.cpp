@@ -155,7 +155,7 @@ std::string cImmoHelperV2::BoersenObjekteSql(db::Recordset& rsBoersen,
 }
 
 std::shared_ptr<db::Recordset> cImmoHelperV2::GetBoersenObjekte(db::Recordset& rsBoersen,
-                                                                std::string& strAbteilung) {
+                                                                const std::string& strAbteilung) {
   std::string sql = BoersenObjekteSql(rsBoersen, strAbteilung);
   std::string copyRoot = vb::UCase(vb::Trim(
       Util().IniGet("IS24Transfer", "CopyObjRootDetails", "", folder_ + "\\kavantor.INI")));

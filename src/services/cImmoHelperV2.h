@@ -70,7 +70,7 @@ class cImmoHelperV2 {
   // With [IS24Transfer] CopyObjRootDetails = 1 in "kavantor.INI" (a value that is no number is
   // off) it first reports WorkState 8 "Vorbereitung ProvVererbung".
   std::shared_ptr<db::Recordset> GetBoersenObjekte(db::Recordset& rsBoersen,
-                                                   std::string& strAbteilung);
+                                                   const std::string& strAbteilung);
   // The listing state of the listing row for the portal row. A Null or zero last transfer is
   // "never transferred" and a Null TOUCH "changed". With inheritance on ([OPTIONS]
   // VERERBTE_FELDARTENPLATZHALTER, default 1) a change of any ancestor after the last transfer
