@@ -297,6 +297,9 @@ void frmFernDispatcher::SetRunning(bool running) {
 }
 
 RunDriver::StartResult frmFernDispatcher::butStart_Click() {
+  // The cancel flag stays set once pressed; a press belongs to the run it was made in, so a new
+  // run starts without it (else one Esc would empty every later run).
+  ResetEsc();
   RunDriver::StartResult result = driver_->butStart_Click();
   ShowChecks();
   if (result == RunDriver::StartResult::kRefusedEndProcess && !Unattended())

@@ -46,7 +46,8 @@ class frmFernDispatcher : public QWidget, private ControlCaptions {
   // After an unattended run: "/NOTCLOSEONERROR" "1" and the run counted errors.
   bool StaysOpenAfterRun() const;
 
-  // Start: one run over the checked portals; the grid shows the check states afterwards.
+  // Start: one run over the checked portals, with the Esc flag cleared first; the grid shows the
+  // check states afterwards.
   RunDriver::StartResult butStart_Click();
 
   // The three login buttons: exactly one checked portal of type 113 is handed to the login

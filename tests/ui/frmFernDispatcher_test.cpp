@@ -63,8 +63,6 @@ TEST_F(WindowTest, GridShowsEveryPortalCheckedWithHiddenKeyColumnsAndNotesByKey)
   EXPECT_FALSE(t->isColumnHidden(frmFernDispatcher::kColCheck));
   EXPECT_TRUE(t->isColumnHidden(frmFernDispatcher::kColName));
   EXPECT_TRUE(t->isColumnHidden(frmFernDispatcher::kColPortalName));
-  EXPECT_EQ(t->horizontalHeaderItem(frmFernDispatcher::kColCheck)->text().toStdString(),
-            "Übertragen");
   EXPECT_TRUE(t->item(0, frmFernDispatcher::kColCheck)->flags() & Qt::ItemIsUserCheckable);
   EXPECT_FALSE(t->item(0, frmFernDispatcher::kColCheck)->flags() & Qt::ItemIsEditable);
 
@@ -80,14 +78,8 @@ TEST_F(WindowTest, GridShowsEveryPortalCheckedWithHiddenKeyColumnsAndNotesByKey)
               second ? "die zweite Remax" : "nicht umgesetzt");
   }
   EXPECT_EQ(remax, 2);
-  // The hidden key column carries the keys the run selects by.
-  for (size_t i = 0; i < w->Grid().Rows().size(); ++i)
-    EXPECT_EQ(t->item(static_cast<int>(i), frmFernDispatcher::kColDsn)->text().toStdString(),
-              w->Grid().Rows()[i].dsn);
-
   EXPECT_EQ(w->windowTitle().toStdString(), "FernDispatcher - DEMO");
   EXPECT_EQ(w->lblVersion->toolTip().toStdString(), Session().g_strHostPath);
-  EXPECT_TRUE(w->lblVersion->text().startsWith("Version "));
   EXPECT_TRUE(w->butStart->isEnabled());
   EXPECT_FALSE(w->butCancel->isEnabled());
 }
@@ -177,57 +169,47 @@ TEST_F(WindowTest, PositionWithoutSavedValueIsCentredAndSavedOnClose) {
   EXPECT_EQ(ReadGui("MAINPOS"), "2|30|40|420|380");
 }
 
-TEST_F(WindowTest, LayoutFollowsTheWindowSize) {
-  auto w = Open();
-  w->resize(600, 500);
-  w->Form_Resize();
-  EXPECT_EQ(w->butClose->geometry().right() + 1, 600 - 10);
-  EXPECT_EQ(w->butCancel->geometry().right() + 1, w->butClose->x() - 10);
-  EXPECT_EQ(w->butStart->geometry().right() + 1, w->butCancel->x() - 10);
-  EXPECT_EQ(w->butClose->geometry().bottom() + 1, 500 - 10);
-  EXPECT_EQ(w->lblVersion->y(), w->butClose->y());
-  EXPECT_EQ(w->lisMeldung->width(), 580);
-  EXPECT_EQ(w->lisMeldung->geometry().bottom() + 1, w->butClose->y() - 10);
-  EXPECT_EQ(w->GroupBox1->width(), 580);
-  // Too small for its controls: nothing gets a negative size.
-  w->resize(200, 200);
-  w->Form_Resize();
-  EXPECT_GE(w->lisMeldung->height(), 0);
-}
+// Raises the scripted lines, notes what the window showed meanwhile, and presses Esc in the
+// window when asked to.
+struct Script {
+  frmFernDispatcher* window = nullptr;
+  int lines = 0;
+  bool pressEsc = false;
+  std::string seen;
+  std::vector<int32_t> types;
+};
 
-// Raises the scripted lines and notes what the window showed meanwhile.
 class ScriptedOpenImmo : public OpenImmoExporter {
  public:
-  ScriptedOpenImmo(int lines, frmFernDispatcher** window, std::string* seen)
-      : lines_(lines), window_(window), seen_(seen) {}
+  explicit ScriptedOpenImmo(Script& script) : s_(script) {}
   void StartImmoXML(cFernDispatcher&, const std::string&, db::Recordset&, bool, bool,
-                    int32_t) override {
-    frmFernDispatcher* w = *window_;
-    *seen_ += std::string(w->butStart->isEnabled() ? "start " : "") +
-              (w->butCancel->isEnabled() ? "cancel " : "");
+                    int32_t type) override {
+    s_.types.push_back(type);
+    s_.seen += std::string(s_.window->butStart->isEnabled() ? "start " : "") +
+               (s_.window->butCancel->isEnabled() ? "cancel " : "");
     events.RaiseInternalState(3, "Verbindung");
-    *seen_ += w->lblProgress->text().toStdString();
-    for (int i = 1; i <= lines_; ++i) events.RaiseWorkState(0, "m" + std::to_string(i));
+    s_.seen += s_.window->lblProgress->text().toStdString();
+    for (int i = 1; i <= s_.lines; ++i) events.RaiseWorkState(0, "m" + std::to_string(i));
+    if (s_.pressEsc) QTest::keyClick(s_.window, Qt::Key_Escape);
+    s_.pressEsc = false;
   }
 
  private:
-  int lines_;
-  frmFernDispatcher** window_;
-  std::string* seen_;
+  Script& s_;
 };
 
 TEST_F(WindowTest, RunFillsTheCappedListAndTogglesTheButtons) {
-  frmFernDispatcher* window = nullptr;
-  std::string seen;
+  Script script;
+  script.lines = 2600;
   ExporterFactory f;
-  f.openImmo = [&] { return std::make_unique<ScriptedOpenImmo>(2600, &window, &seen); };
+  f.openImmo = [&] { return std::make_unique<ScriptedOpenImmo>(script); };
   auto w = Open(f);
-  window = w.get();
+  script.window = w.get();
   w->Grid().ClearPortalChecks();
   w->Grid().ApplyPortalList("ImmoPortal Demo|");
 
   EXPECT_EQ(w->butStart_Click(), RunDriver::StartResult::kRan);
-  EXPECT_EQ(seen, "cancel Übertragungsstatus: ...Verbindung");
+  EXPECT_EQ(script.seen, "cancel Übertragungsstatus: ...Verbindung");
   ASSERT_EQ(w->lisMeldung->count(), 2501);
   EXPECT_EQ(w->lisMeldung->item(0)->text().toStdString(), "m100");
   EXPECT_EQ(w->lisMeldung->item(2500)->text().toStdString(), "m2600");
@@ -237,15 +219,26 @@ TEST_F(WindowTest, RunFillsTheCappedListAndTogglesTheButtons) {
   EXPECT_FALSE(w->butCancel->isEnabled());
   EXPECT_EQ(w->lblProgress->text().toStdString(), "");
   EXPECT_EQ(w->Driver().m_lngErrors, 0);
+}
 
-  // Esc in the window skips every phase of the next run, which starts with an empty list.
-  QTest::keyClick(w.get(), Qt::Key_Escape);
-  EXPECT_TRUE(EscPressed());
-  seen.clear();
+TEST_F(WindowTest, EscDuringARunSkipsItsLaterPhasesButNotTheNextRun) {
+  Script script;
+  ExporterFactory f;
+  f.openImmo = [&] { return std::make_unique<ScriptedOpenImmo>(script); };
+  auto w = Open(f);
+  script.window = w.get();
+  w->Grid().ClearPortalChecks();
+  w->Grid().ApplyPortalList("ImmoPortal Demo|IS24 XML Demo|");
+
+  script.pressEsc = true;
   w->butStart_Click();
+  EXPECT_TRUE(EscPressed());
+  EXPECT_EQ(script.types, std::vector<int32_t>{5});
+
+  script.types.clear();
+  w->butStart_Click();
+  EXPECT_EQ(script.types, (std::vector<int32_t>{5, 11}));
   ResetEsc();
-  EXPECT_EQ(seen, "");
-  EXPECT_EQ(w->lisMeldung->count(), 0);
 }
 
 TEST_F(WindowTest, LoginButtonsNeedExactlyOneCheckedRestPortal) {
