@@ -52,8 +52,13 @@ int CollateGuid(void*, int n1, const void* p1, int n2, const void* p2) {
     skip(a, i, n1);
     skip(b, j, n2);
     if (i >= n1 || j >= n2) return (i >= n1) == (j >= n2) ? 0 : (i >= n1 ? -1 : 1);
-    int x = std::toupper(static_cast<unsigned char>(a[i++]));
-    int y = std::toupper(static_cast<unsigned char>(b[j++]));
+    // Keys are ASCII hex; folding without the locale keeps the join hot path cheap.
+    auto up = [](char c) {
+      unsigned char u = static_cast<unsigned char>(c);
+      return u >= 'a' && u <= 'z' ? u - 32 : u;
+    };
+    int x = up(a[i++]);
+    int y = up(b[j++]);
     if (x != y) return x < y ? -1 : 1;
   }
 }
