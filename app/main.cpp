@@ -30,9 +30,9 @@ bool Headless() {
 
 int NoDisplay() {
   std::fprintf(stderr,
-               "fern-dispatcher: the window needs a display, and none is available (DISPLAY and "
-               "WAYLAND_DISPLAY are unset or Qt runs offscreen). Start with /PORTAL <names>|ALL "
-               "for an unattended run.\n");
+               "fern-dispatcher: the window needs a display, and none can be reached (DISPLAY and "
+               "WAYLAND_DISPLAY unset or unreachable, or Qt runs offscreen). Start with /PORTAL "
+               "<names>|ALL for an unattended run.\n");
   return fern::exitcode::kStartupFailed;
 }
 
@@ -43,9 +43,15 @@ int main(int argc, char** argv) {
   fern::InstallCancelSignals();
   const bool unattended = !fern::GetCommandSwitch("/PORTAL").empty();
 
-  if (!EnvSet("DISPLAY") && !EnvSet("WAYLAND_DISPLAY") && !EnvSet("QT_QPA_PLATFORM")) {
-    if (!unattended) return NoDisplay();
-    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  if (!EnvSet("QT_QPA_PLATFORM")) {
+    // The desktop's platforms first, offscreen last: a display that is set but can't be reached
+    // (a scheduler's stale DISPLAY) does not abort the run, and the window says it has none.
+    std::string platforms;
+    if (EnvSet("WAYLAND_DISPLAY")) platforms += "wayland;";
+    if (EnvSet("DISPLAY")) platforms += "xcb;";
+    if (platforms.empty() && !unattended) return NoDisplay();
+    platforms += "offscreen";
+    ::setenv("QT_QPA_PLATFORM", platforms.c_str(), 1);
   }
   QApplication app(argc, argv);
   const bool headless = Headless();

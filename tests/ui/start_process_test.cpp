@@ -16,11 +16,14 @@ namespace {
 
 class StartProcessTest : public ::testing::Test, public DemoHostTest {
  protected:
-  // Runs fern-dispatcher with these arguments and neither display nor Qt platform set.
-  ProcessResult Run(std::vector<std::string> args) {
+  // Runs fern-dispatcher with these arguments, no Qt platform set and no display, or the given
+  // X display.
+  ProcessResult Run(std::vector<std::string> args, const std::string& display = {}) {
     std::string exe = FERN_DISPATCHER_EXE;
     std::vector<std::string> argv{"env", "-u", "DISPLAY", "-u", "WAYLAND_DISPLAY",
-                                  "-u",  "QT_QPA_PLATFORM", exe};
+                                  "-u",  "QT_QPA_PLATFORM"};
+    if (!display.empty()) argv.push_back("DISPLAY=" + display);
+    argv.push_back(exe);
     argv.insert(argv.end(), args.begin(), args.end());
     ProcessOptions options;
     options.captureStderr = true;
@@ -82,10 +85,20 @@ TEST_F(StartProcessTest, StartupFailuresAndAnotherRunGiveTheirCodes) {
 }
 
 TEST_F(StartProcessTest, WindowWithoutDisplayIsRefusedClearly) {
-  ProcessResult r = Run({"/PATHKV", host().string(), "/USERKV", "DEMO"});
+  for (const char* display : {"", ":9999"}) {
+    SCOPED_TRACE(display);
+    ProcessResult r = Run({"/PATHKV", host().string(), "/USERKV", "DEMO"}, display);
+    ASSERT_EQ(r.outcome, ProcessOutcome::kExited) << r.error;
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_NE(r.err.find("needs a display"), std::string::npos) << r.err;
+  }
+}
+
+TEST_F(StartProcessTest, NightRunWithAnUnreachableDisplayRunsOffscreen) {
+  ProcessResult r = Run(Night("Remax§Demo"), ":9999");
   ASSERT_EQ(r.outcome, ProcessOutcome::kExited) << r.error;
-  EXPECT_EQ(r.exitCode, 2);
-  EXPECT_NE(r.err.find("needs a display"), std::string::npos) << r.err;
+  EXPECT_EQ(r.exitCode, 1) << r.err;
+  EXPECT_NE(TransferLog().find("; Errors: 1; PortalList: Remax Demo|;"), std::string::npos);
 }
 
 }  // namespace
