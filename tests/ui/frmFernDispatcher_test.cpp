@@ -7,6 +7,7 @@
 #include <QScreen>
 #include <QTableWidget>
 #include <QTest>
+#include <QTimer>
 
 #include <fstream>
 
@@ -185,7 +186,14 @@ class ScriptedOpenImmo : public OpenImmoExporter {
   void StartImmoXML(cFernDispatcher&, const std::string&, db::Recordset&, bool, bool,
                     int32_t type) override {
     s_.types.push_back(type);
-    s_.seen += std::string(s_.window->butStart->isEnabled() ? "start " : "") +
+    // Waiting code pumps the window's events through the hook.
+    bool pumped = false;
+    QTimer::singleShot(0, [&pumped] { pumped = true; });
+    PumpEvents();
+    s_.seen += pumped ? "pumped " : "";
+    const QCursor* cursor = QApplication::overrideCursor();
+    s_.seen += std::string(cursor && cursor->shape() == Qt::WaitCursor ? "busy " : "") +
+               (s_.window->butStart->isEnabled() ? "start " : "") +
                (s_.window->butCancel->isEnabled() ? "cancel " : "");
     events.RaiseInternalState(3, "Verbindung");
     s_.seen += s_.window->lblProgress->text().toStdString();
@@ -209,7 +217,8 @@ TEST_F(WindowTest, RunFillsTheCappedListAndTogglesTheButtons) {
   w->Grid().ApplyPortalList("ImmoPortal Demo|");
 
   EXPECT_EQ(w->butStart_Click(), RunDriver::StartResult::kRan);
-  EXPECT_EQ(script.seen, "cancel Übertragungsstatus: ...Verbindung");
+  EXPECT_EQ(script.seen, "pumped busy cancel Übertragungsstatus: ...Verbindung");
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
   ASSERT_EQ(w->lisMeldung->count(), 2501);
   EXPECT_EQ(w->lisMeldung->item(0)->text().toStdString(), "m100");
   EXPECT_EQ(w->lisMeldung->item(2500)->text().toStdString(), "m2600");
