@@ -53,6 +53,42 @@ bool SubtreeHasObject(xmlNodePtr root) {
   return found;
 }
 
+void NormalizeDefaultNamespace(xmlNodePtr top, xmlNsPtr inherited) {
+  struct Item {
+    xmlNodePtr e;
+    xmlNsPtr inScope;  // default declaration in scope; null or xmlns="" for none
+  };
+  auto href = [](xmlNsPtr ns) { return ns ? Str(ns->href) : std::string(); };
+  std::vector<Item> stack{{top, inherited}};
+  while (!stack.empty()) {
+    auto [e, own] = stack.back();
+    stack.pop_back();
+    xmlNsPtr declared = nullptr;
+    for (xmlNsPtr ns = e->nsDef; ns; ns = ns->next)
+      if (!ns->prefix) declared = ns;
+    if (declared) own = declared;
+    const bool unprefixed = e->ns ? e->ns->prefix == nullptr : Str(e->name).find(':') == std::string::npos;
+    if (unprefixed) {
+      std::string need = href(e->ns);
+      if (href(own) == need) {
+        if (!need.empty()) e->ns = own;
+      } else if (declared) {
+        // Only an xmlns="" can give way: no element refers to it; its children get their own.
+        if (!href(declared).empty() || need.empty())
+          Fail("The element '" + Str(e->name) + "' would need two default namespaces.");
+        xmlFree(const_cast<xmlChar*>(declared->href));
+        declared->href = xmlStrdup(X(need));
+        e->ns = declared;
+      } else {
+        own = xmlNewNs(e, X(need), nullptr);
+        if (!need.empty()) e->ns = own;
+      }
+    }
+    for (xmlNodePtr c = e->last; c; c = c->prev)
+      if (c->type == XML_ELEMENT_NODE) stack.push_back({c, own});
+  }
+}
+
 void DocHolder::Dispose(xmlNodePtr n) {
   if (SubtreeHasObject(n)) {
     if (n->type == XML_ELEMENT_NODE) xmlDOMWrapReconcileNamespaces(nullptr, n, 0);

@@ -84,6 +84,13 @@ void ForEachInSubtree(xmlNodePtr root, F&& f) {
 
 bool SubtreeHasObject(xmlNodePtr root);
 
+// Unprefixed element names read back in the namespace they have: where the default namespace in
+// scope (`inherited` above `top`) differs from an element's own, the element declares its own
+// (xmlns="uri", or xmlns="" for no namespace), and every unprefixed element refers to the
+// declaration in scope. Throws HostError kXmlError when an element would need two different
+// default declarations.
+void NormalizeDefaultNamespace(xmlNodePtr top, xmlNsPtr inherited);
+
 // Collects libxml2 errors while alive (libxml2's handler is per thread; the program has one).
 class ErrorCapture {
  public:

@@ -38,55 +38,46 @@ void MoveNamespaceToDefault(XmlDocument& doc, std::string_view uri) {
   xmlNodePtr root = Root(doc);
   if (!root) return;
   std::string u(uri);
-  // Walk with the default namespace in scope, so unqualified elements can be kept out of `uri`.
-  struct Item {
-    xmlNodePtr e;
-    bool defaultIsUri;
-  };
-  std::vector<Item> stack{{root, false}};
-  while (!stack.empty()) {
-    auto [e, inherited] = stack.back();
-    stack.pop_back();
-    bool defIsUri = inherited;
-    xmlNsPtr existingDefault = nullptr;
-    for (xmlNsPtr ns = e->nsDef; ns; ns = ns->next)
-      if (!ns->prefix) existingDefault = ns;
-    if (existingDefault) defIsUri = Str(existingDefault->href) == u;
+  // The elements are marked as unprefixed in `uri`; the default declarations follow from that.
+  xmlNsPtr mark = xmlNewNs(nullptr, X(u), nullptr);
+  std::vector<xmlNodePtr> declaring;
+  xml::ForEachInSubtree(root, [&](xmlNodePtr n) {
+    if (n->type != XML_ELEMENT_NODE) return;
+    if (n->ns && n->ns->prefix && Str(n->ns->href) == u) n->ns = mark;
+    if (n->nsDef) declaring.push_back(n);
+  });
+  // An element in `uri` that declares it with a prefix gets the default declaration in the same
+  // place, so the written start tag keeps its order.
+  for (xmlNodePtr e : declaring) {
+    if (e->ns != mark) continue;
+    xmlNsPtr prefixed = nullptr;
+    bool hasDefault = false;
+    for (xmlNsPtr ns = e->nsDef; ns; ns = ns->next) {
+      if (!ns->prefix) hasDefault = true;
+      else if (!prefixed && Str(ns->href) == u) prefixed = ns;
+    }
+    if (hasDefault || !prefixed) continue;
+    xmlNsPtr d = xmlNewNs(nullptr, X(u), nullptr);
+    d->next = prefixed->next;
+    prefixed->next = d;
+  }
+  try {
+    xml::NormalizeDefaultNamespace(root, nullptr);
+  } catch (...) {
+    xmlFreeNs(mark);
+    throw;
+  }
+  xmlFreeNs(mark);
+  // Prefixed declarations of `uri` that only elements used go; attributes keep theirs.
+  std::unordered_set<xmlNsPtr> used;
+  xml::ForEachInSubtree(root, [&](xmlNodePtr n) {
+    if (n->type == XML_ELEMENT_NODE || n->type == XML_ATTRIBUTE_NODE) used.insert(n->ns);
+  });
+  for (xmlNodePtr e : declaring)
     for (xmlNsPtr ns = e->nsDef, next; ns; ns = next) {
       next = ns->next;
-      if (!ns->prefix || Str(ns->href) != u) continue;
-      // Attributes need a prefix: they move to a declaration of their own.
-      xmlNsPtr forAttrs = nullptr;
-      xml::ForEachInSubtree(e, [&](xmlNodePtr n) {
-        if (n->type == XML_ATTRIBUTE_NODE && n->ns == ns) {
-          if (!forAttrs) {
-            forAttrs = xmlNewNs(nullptr, ns->href, ns->prefix);
-            forAttrs->next = ns->next;
-            ns->next = forAttrs;
-            next = forAttrs->next;
-          }
-          n->ns = forAttrs;
-        }
-      });
-      if (existingDefault && existingDefault != ns) {
-        if (Str(existingDefault->href) != u)
-          Fail("The element '" + Str(e->name) + "' already declares another default namespace.");
-        Repoint(e, {{ns, existingDefault}});
-        UnlinkNsDef(e, ns);
-      } else {
-        xmlFree(const_cast<xmlChar*>(ns->prefix));
-        ns->prefix = nullptr;
-        existingDefault = ns;
-      }
-      defIsUri = true;
+      if (ns->prefix && Str(ns->href) == u && !used.count(ns)) UnlinkNsDef(e, ns);
     }
-    if (defIsUri && !e->ns && Str(e->name).find(':') == std::string::npos && !existingDefault) {
-      xmlNewNs(e, BAD_CAST "", nullptr);
-      defIsUri = false;
-    }
-    for (xmlNodePtr c = e->last; c; c = c->prev)
-      if (c->type == XML_ELEMENT_NODE) stack.push_back({c, defIsUri});
-  }
 }
 
 void MoveNamespaceToPrefix(XmlDocument& doc, std::string_view uri, std::string_view prefix) {

@@ -124,32 +124,6 @@ void ReplaceWithText(DocHolder& h, xmlNodePtr n, const std::string& v) {
   }
 }
 
-// Elements without namespace under an inherited default namespace must say xmlns="", or they
-// would join that namespace when the text is read again.
-void KeepUnqualifiedOutOfDefault(xmlNodePtr top, xmlNsPtr inheritedDefault) {
-  struct Item {
-    xmlNodePtr e;
-    bool defaultSet;
-  };
-  std::vector<Item> stack{{top, inheritedDefault && inheritedDefault->href && inheritedDefault->href[0]}};
-  while (!stack.empty()) {
-    auto [e, defaultSet] = stack.back();
-    stack.pop_back();
-    bool declares = false;
-    for (xmlNsPtr ns = e->nsDef; ns; ns = ns->next)
-      if (!ns->prefix) {
-        declares = true;
-        defaultSet = ns->href && ns->href[0];
-      }
-    if (!declares && defaultSet && !e->ns && Str(e->name).find(':') == std::string::npos) {
-      xmlNewNs(e, BAD_CAST "", nullptr);
-      defaultSet = false;
-    }
-    for (xmlNodePtr c = e->children; c; c = c->next)
-      if (c->type == XML_ELEMENT_NODE) stack.push_back({c, defaultSet});
-  }
-}
-
 }  // namespace
 
 XmlNode::XmlNode(std::shared_ptr<DocHolder> holder, void* node)
@@ -507,7 +481,7 @@ XmlNodePtr XmlNode::insertBefore(const XmlNodePtr& newChild, const XmlNodePtr& r
     ref->prev = n;
   }
   if (n->type == XML_ELEMENT_NODE) {
-    KeepUnqualifiedOutOfDefault(n, toDoc ? nullptr : xmlSearchNs(n->doc, p, nullptr));
+    xml::NormalizeDefaultNamespace(n, toDoc ? nullptr : xmlSearchNs(n->doc, p, nullptr));
     // Declarations the new place already has in scope are dropped from the inserted subtree
     // (after the step above, which may shadow the inherited default namespace).
     xmlDOMWrapReconcileNamespaces(nullptr, n, 1 /* remove redundant declarations */);

@@ -7,6 +7,7 @@
 
 #include "platform/host_error.h"
 #include "xml/xml_dom.h"
+#include "xml/xml_namespace.h"
 
 using namespace fern;
 
@@ -30,7 +31,22 @@ std::string Shape(const XmlNodePtr& root) {
 void CheckRoundTrip(const XmlDocumentPtr& doc) {
   auto again = XmlDocument::Create();
   ASSERT_TRUE(again->loadXML(doc->xml())) << again->parseError()->reason << "\n" << doc->xml();
-  EXPECT_EQ(Shape(again->documentElement()), Shape(doc->documentElement())) << doc->xml();
+  std::string shape = Shape(doc->documentElement());
+  EXPECT_EQ(Shape(again->documentElement()), shape) << doc->xml();
+
+  // Changing the namespace form changes no element's namespace (an element that declares
+  // another default namespace itself is refused).
+  auto form = std::static_pointer_cast<XmlDocument>(doc->cloneNode(true));
+  try {
+    MoveNamespaceToDefault(*form, "urn:b");
+  } catch (const HostError&) {
+    return;
+  }
+  ASSERT_TRUE(again->loadXML(form->xml())) << again->parseError()->reason << "\n" << form->xml();
+  EXPECT_EQ(Shape(again->documentElement()), shape) << form->xml();
+  MoveNamespaceToPrefix(*form, "urn:b", "b");
+  ASSERT_TRUE(again->loadXML(form->xml())) << again->parseError()->reason << "\n" << form->xml();
+  EXPECT_EQ(Shape(again->documentElement()), shape) << form->xml();
 }
 
 }  // namespace
