@@ -119,8 +119,11 @@ class XmlNode : public Dispatch {
   XmlDocumentPtr ownerDocument() const;  // null for a document
   bool hasChildNodes() const;
 
-  // Tree changes. A node of another document is moved into this one. Each returns the node
-  // that was inserted or removed.
+  // Tree changes. A node of another document is moved into this one. An inserted subtree drops
+  // namespace declarations its new place already has in scope and keeps every element in its
+  // namespace (declaring xmlns="" or a default namespace where the new scope would change it).
+  // The cost grows with the inserted subtree, not with the document. Each returns the node that
+  // was inserted or removed.
   XmlNodePtr appendChild(const XmlNodePtr& newChild);
   XmlNodePtr insertBefore(const XmlNodePtr& newChild, const XmlNodePtr& refChild);
   XmlNodePtr removeChild(const XmlNodePtr& child);
@@ -129,7 +132,9 @@ class XmlNode : public Dispatch {
   XmlNodePtr cloneNode(bool deep) const;
 
   // XPath 1.0 relative to this node, with the prefixes of the owner document's
-  // SelectionNamespaces. selectSingleNode gives the first match in document order, or null.
+  // SelectionNamespaces; unprefixed names mean no namespace. selectSingleNode gives the first
+  // match in document order, or null. The cost is that of the part of the tree the path walks:
+  // ".//x" walks the subtree below this node, "//x" the whole document.
   XmlNodeListPtr selectNodes(std::string_view xpath, const XPathVars& vars = {});
   XmlNodePtr selectSingleNode(std::string_view xpath, const XPathVars& vars = {});
 
@@ -139,7 +144,8 @@ class XmlNode : public Dispatch {
   XmlNodePtr FindChild(std::string_view localName, std::string_view attr,
                        std::string_view value) const;
 
-  // Dispatch face (member names as scripts write them).
+  // Dispatch face: the members above by their names as scripts write them, plus "tagName",
+  // "name" and "value" (attributes). Assigning to a read-only member is error 450.
   Variant Invoke(std::string_view name, unsigned kind, std::span<Variant> args) override;
   std::string TypeName() const override;
 
@@ -247,9 +253,12 @@ class XmlDocument : public XmlNode {
   ~XmlDocument() override;
 
   // Parses a file (a real path; host paths are resolved by the caller). White-space-only text
-  // is dropped unless preserveWhiteSpace is set. With schemas attached and validateOnParse set,
-  // the document is validated as well. False with parseError filled on any failure; the
-  // document is then empty.
+  // is dropped unless preserveWhiteSpace is set. An XML declaration becomes the first child, a
+  // processing instruction "xml" whose attributes are its pseudo-attributes. Internal entities
+  // are replaced by their text; external entities are never fetched (they read as empty), so
+  // resolveExternals is only kept. With schemas attached and validateOnParse set, the document
+  // is validated as well. False with parseError filled on any failure; the document is then
+  // empty.
   bool load(const std::string& path);
   // Parses text (UTF-8 whatever its declaration says).
   bool loadXML(std::string_view text);
