@@ -1,4 +1,5 @@
 // The by-name faces of the DOM classes, with the member names scripts use.
+#include "platform/host_path.h"
 #include "platform/vb.h"
 #include "xml/xml_internal.h"
 
@@ -40,6 +41,17 @@ XmlNodePtr NodeArg(const Variant& v) {
 }
 
 std::string Text(const Variant& v) { return v.IsMissing() ? std::string() : CStr(v); }
+
+// Scripts name files by host path ("C:\...\x.xml"); one that cannot be resolved is tried as
+// written, so loading it fails like any missing file.
+std::string FileArg(const Variant& v) {
+  std::string text = Text(v);
+  try {
+    return ResolveHostPath(text).string();
+  } catch (const HostError&) {
+    return text;
+  }
+}
 
 int32_t NodeTypeArg(const Variant& v) {
   if (!v.IsString()) return CLng(v);
@@ -185,13 +197,13 @@ Variant XmlDocument::Invoke(std::string_view name, unsigned kind, std::span<Vari
     return Obj(createProcessingInstruction(Text(args[0]), Text(args[1])));
   } else if (is("load")) {
     CheckArgCount(args, 1, 1, name);
-    return Variant(load(Text(args[0])));
+    return Variant(load(FileArg(args[0])));
   } else if (is("loadXML")) {
     CheckArgCount(args, 1, 1, name);
     return Variant(loadXML(Text(args[0])));
   } else if (is("save")) {
     CheckArgCount(args, 1, 1, name);
-    save(Text(args[0]));
+    save(FileArg(args[0]));
   } else if (is("parseError")) {
     return Obj(parseError());
   } else if (is("setProperty")) {
@@ -297,7 +309,7 @@ Variant XmlSchemaCache::Invoke(std::string_view name, unsigned kind, std::span<V
       if (!doc) throw HostError(err::kTypeMismatch, "Type mismatch: a schema document is expected");
       add(ns, *doc);
     } else {
-      add(ns, Text(args[1]));
+      add(ns, FileArg(args[1]));
     }
     return Variant();
   }

@@ -1,4 +1,7 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
 
 #include "platform/host_error.h"
 #include "xml/xml_dom.h"
@@ -62,4 +65,20 @@ TEST(XmlDispatch, ParseErrorMembers) {
   EXPECT_FALSE(Call(pe, "reason").str().empty());
   EXPECT_EQ(Call(pe, "srcText").str(), "<b></a>");
   EXPECT_EQ(CreateXmlObject("Scripting.Dictionary"), nullptr);
+}
+
+TEST(XmlDispatch, FilesByHostPath) {
+  namespace fs = std::filesystem;
+  fs::path dir = fs::temp_directory_path() / ("fern_xml_disp_" + std::to_string(getpid()));
+  fs::create_directories(dir / "Sub");
+  Variant doc(CreateXmlObject("Msxml2.DOMDocument.6.0"));
+  ASSERT_TRUE(Call(doc, "loadXML", {Variant("<a>\xC3\xA4</a>")}).boolVal());
+  // Written with Windows separators and another letter case than the folder has.
+  Call(doc, "save", {Variant(dir.string() + "\\SUB\\out.xml")});
+  EXPECT_TRUE(fs::exists(dir / "Sub" / "out.xml"));
+  Variant again(CreateXmlObject("Msxml2.DOMDocument.6.0"));
+  EXPECT_TRUE(Call(again, "load", {Variant(dir.string() + "\\sub\\OUT.xml")}).boolVal());
+  EXPECT_EQ(Call(Call(again, "documentElement"), "text").str(), "\xC3\xA4");
+  EXPECT_FALSE(Call(again, "load", {Variant("\\\\server\\share\\x.xml")}).boolVal());
+  fs::remove_all(dir);
 }
