@@ -10,6 +10,7 @@
 
 #include "core/host_session.h"
 #include "core/startup.h"
+#include "openimmo/cImmoXmlV2.h"
 #include "platform/msgbox.h"
 #include "platform/waits.h"
 #include "ui/frmFernDispatcher.h"
@@ -58,7 +59,7 @@ int main(int argc, char** argv) {
   if (!unattended && headless) return NoDisplay();
 
   if (unattended) fern::SetMessageAnswerer(std::make_shared<fern::UnattendedAnswerer>());
-  fern::frmFernDispatcher window;
+  fern::frmFernDispatcher window(fern::DefaultExporters());
   try {
     window.InitMainWindow();
   } catch (const fern::StartupFailure&) {

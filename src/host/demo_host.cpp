@@ -9,9 +9,11 @@
 #include <QPolygon>
 #include <charconv>
 #include <cstdio>
+#include <fstream>
 #include <vector>
 
 #include "host/cUtil.h"
+#include "host/demo_openimmo.h"
 #include "host/host_cipher.h"
 #include "host/host_database.h"
 #include "platform/host_error.h"
@@ -159,9 +161,10 @@ struct Portal {
 };
 const Portal kPortals[] = {
     {"Eigene Homepage", 6, 1, 0, "127.0.0.1", "web", "web-demo", "", "Die Web-Site des Büros"},
-    {"ImmoPortal Demo", 5, 1, 1, "127.0.0.1", "immo", "immo-demo", "immoportal.xml",
+    // "DUMMY" counts as sent without a network; the HTTP portal posts to run-demo's server.
+    {"ImmoPortal Demo", 5, 1, 1, "DUMMY", "immo", "immo-demo", "immoportal.xml",
      "OpenImmo per FTP"},
-    {"Wohnen HTTP Demo", 5, 0, 0, "http://127.0.0.1/upload", "wohnen", "wohnen-demo",
+    {"Wohnen HTTP Demo", 5, 0, 0, "http://127.0.0.1:18765/openimmo", "wohnen", "wohnen-demo",
      "immoportal.xml", "OpenImmo per HTTP"},
     {"IS24 XML Demo", 11, 1, 1, "127.0.0.1", "is24", "is24-demo", "is24.xml",
      "über den IS24-Konverter"},
@@ -271,6 +274,14 @@ void WriteHostFiles(const std::filesystem::path& f) {
   Text(f / "System" / "Language" / "2057.dic", dic);
   for (const char* dir : {"DAT", "System/Services", "System/XML", "pic.obj/fb"})
     std::filesystem::create_directories(f / dir);
+  // OpenImmo: the schema unversioned and for the portals' version 1.2.7, and the mappings.
+  auto raw = [&](const char* name, const char* text) {
+    std::ofstream(f / "System" / "XML" / name, std::ios::binary | std::ios::trunc) << text;
+  };
+  raw("openimmo.xsd", kDemoOpenImmoXsd);
+  raw("openimmo_V1.2.7.xsd", kDemoOpenImmoXsd);
+  raw("immoportal.xml", kDemoOpenImmoMapping);
+  raw("is24.xml", kDemoOpenImmoMapping);
 }
 
 // --- database rows ------------------------------------------------------------------------------
@@ -410,7 +421,8 @@ void Portals(Batch& b, DemoHostSummary& sum) {
               {"strVersion", S("1.2.7")}, {"LOGINNAME", S(p.login)},
               {"PASSWORD", S(*p.password ? Encipher(p.password, kPortalPasswordKey) : "")},
               {"dortige_kundennr", S("K-" + std::to_string(4700 + i))},
-              {"zuordnungsdatei", S(p.mapping)}, {"xmlns", L(1)}, {"httpantwort", L(0)},
+              {"zuordnungsdatei", S(p.mapping)}, {"xmlns", L(1)},
+              {"httpantwort", L(p.typ == 5 && p.ftpOrHttp == 0 ? 1 : 0)},
               {"zipping", L(p.zipping)}, {"boersen_host", S(p.host)}, {"lngMaxPicCount", L(0)},
               {"webdb_host", p.typ == 6 ? S("127.0.0.1") : kNull},
               {"webdb_database", p.typ == 6 ? S("fernblick") : kNull},

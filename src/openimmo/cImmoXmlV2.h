@@ -1,0 +1,273 @@
+// The OpenImmo exporter: for each OpenImmo portal of a phase it builds an empty document from the
+// portal's XSD, fills one `immobilie` per listing through the portal's mapping files, checks,
+// cleans, saves and validates the document, delivers it and writes each listing's transfer
+// status back into `boersenobj`.
+//
+// Everything is reported through WorkState/InternalState (OpenImmoExporter::events); nothing
+// leaves StartImmoXML. The members below the driver are public so that the fillers of the
+// contact person, pictures, value look-ups and script hooks can reach them, and so that tests can
+// drive single steps; they raise HostError as each one says.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/exporters.h"
+#include "db/Recordset.h"
+#include "openimmo/listing_data.h"
+#include "openimmo/tElementInfo.h"
+#include "xml/xml_dom.h"
+
+namespace fern {
+
+class cDal;
+class cUtil;
+class cFernDispatcher;
+
+// One client of the export: login at the portal and the company data it sends.
+struct tMandant {
+  std::string Filter;
+  std::string LoginName;
+  std::string Password;
+  std::string KundenNr;
+  std::string Anid;
+  std::string DibEmail;
+  std::string FirmaName;
+  std::string FirmaTel;
+  std::string FirmaEmail;
+  std::string FirmaStrasse;
+  std::string FirmaPlz;
+  std::string FirmaOrt;
+  std::string FirmaLand;
+  std::string FirmaFax;
+  std::string FirmaWeb;
+  int32_t Index = 0;
+};
+
+// How a portal's HTTP post ended; filled by the poster.
+struct HttpPostOutcome {
+  bool transportOk = false;
+  long status = 0;
+  std::string body;
+  std::string error;  // transport error text
+};
+
+class cImmoXmlV2 : public OpenImmoExporter {
+ public:
+  // Takes the host database and utility of the running host session.
+  cImmoXmlV2();
+  ~cImmoXmlV2() override;
+
+  void StartImmoXML(cFernDispatcher& KVApp, const std::string& strConnect,
+                    db::Recordset& rsboersen, bool blnInsertCopyright, bool blnUnattend,
+                    int32_t eBoersentyp) override;
+
+  // The work folder with a trailing "\" (a host path); 50017 when it does not exist.
+  std::string GetTransferTempPath();
+
+  // --- settings and clients ------------------------------------------------------------------
+  struct Settings {
+    std::string xmlFolder;    // host path
+    std::string schemaType = "openimmo";
+    std::string ns = "http://www.openimmo.de";
+    std::string anidName = "openimmo_anid";
+    std::string obidName = "openimmo_obid";
+    std::string typeFolder = "\\openimmo";
+    std::string prefix = "imo:";
+    std::string zipTool;
+    int32_t grundPicLength = 1000000, grundPicWidth = 800, picLength = 1000000, picWidth = 800;
+  };
+  const Settings& settings() const { return set_; }
+  void LoadImmoXmlSettings(int32_t type, const std::string& portalName);
+  // The clients named in a clients file (sections MANDANT1, MANDANT2, ...).
+  std::vector<tMandant> ReadMandantDaten(const std::string& file);
+  void ReadMandantLogin(const std::string& file, tMandant& m, int32_t n,
+                        const std::string& portalName) const;
+  tMandant ReadFirmaDaten(db::Recordset& rsboersen);
+  std::string GetBoersenDisplayName(db::Recordset& rsboersen, const tMandant& m) const;
+  static std::string CleanFileName(std::string& value);
+  static std::string BoolToText(const Variant& value, const std::string& whenTrue,
+                                const std::string& whenFalse, const std::string& whenEmpty);
+
+  // --- schema template -----------------------------------------------------------------------
+  // Loads an XML file (a host path). Parse failures raise the parser's code with its reason, line
+  // and position; a named schema is loaded from the host's "system\xml" and compiled.
+  XmlDocumentPtr OpenXMLFile(const std::string& path, XmlDocumentPtr doc = nullptr);
+  XmlDocumentPtr CreateEmtpyXML(const XmlDocumentPtr& ddocschema, int32_t eBoersentyp);
+  void AddSchemaElements(int16_t level, const XmlNodePtr& decl, const XmlNodePtr& parentNode,
+                         XmlDocument& doc, const std::string& prefix, const std::string& nsUri);
+  // The record of an element (by name, looked up in `schema`), cached per element name.
+  std::shared_ptr<tElementInfo> GetElementInfo(const std::string& element, XmlNode& schema,
+                                               const std::string& parentName);
+  std::shared_ptr<tElementInfo> GetElementInfo(const XmlNodePtr& decl, XmlNode& schema,
+                                               const std::string& parentName);
+  int32_t GetElementType(const XmlNodePtr& node);
+  XmlNodePtr GetBaseType(const XmlNodePtr& node);
+  void GetElementAttributes(const XmlNodePtr& node, tElementInfo& info);
+  void ClearElementCache() { elementCache_.clear(); }
+  size_t ElementCacheSize() const { return elementCache_.size(); }
+
+  // --- portal document and listing loop --------------------------------------------------------
+  void MakeAndSendOpenImmoLoop(db::Recordset& rsboersen, const XmlDocumentPtr& tmpl,
+                               const XmlDocumentPtr& schema, const tMandant& m, int32_t version);
+  void FillHeader(db::Recordset& rsboersen, XmlDocument& schema, XmlDocument& doc,
+                  const tMandant& m, int32_t version);
+  std::string GetImmoXmlId(db::Recordset& record, bool isObject);
+  std::string CreateImmoXmlId(db::Recordset& record, const std::string& kind);
+  static std::string RandomAlnum(int32_t length);
+  std::string GetXmlFileName(const std::string& url) const;
+  void SetTextIfEmpty(XmlNode& node, const std::string& path, const std::string& text);
+
+  // --- listing filling ---------------------------------------------------------------------
+  // Fills the listing element; on failure reports it and clears `element` (the listing is
+  // dropped).
+  void MakeOpenImmo(XmlNodePtr& element, const XmlDocumentPtr& mapping, db::Recordset& rsboersen,
+                    db::Recordset& rsObj, std::shared_ptr<db::Recordset>& details,
+                    const XmlDocumentPtr& schema, const tMandant& m, const std::string& folder,
+                    const XmlDocumentPtr& user1, const XmlDocumentPtr& user2, int32_t version);
+  void FillVerwaltung(db::Recordset& rsObj, db::Recordset& details, XmlDocument& schema,
+                      XmlNode& element, const XmlDocumentPtr& mapping,
+                      const std::array<std::string, 4>& texts, const std::array<bool, 5>& flags,
+                      const tMandant& m, db::Recordset& rsboersen, const std::string& folder,
+                      int32_t version);
+  void ApplyVersionFixups(XmlNode& element, db::Recordset& details, const XmlDocumentPtr& mapping,
+                          int32_t version);
+  // Raises 23456 (source "CheckPflichtfelder") with the user's advice when a required element
+  // is missing; repairs duplicate categories, undeclared type values and parking counts.
+  void CheckPflichtfelder(XmlDocument& schema, XmlNode& element, int32_t version);
+  void CheckObjektkategorie(XmlNode& element, int32_t version);
+
+  // --- mapping engine ------------------------------------------------------------------------
+  struct MapContext {
+    db::Recordset* boersen = nullptr;
+    db::Recordset* obj = nullptr;
+    db::Recordset* details = nullptr;
+    XmlDocument* schema = nullptr;
+    XmlDocument* mapping = nullptr;
+  };
+  void FillFromZuordnungen(XmlDocument& mapping, const XmlNodePtr& listing, db::Recordset& rsboersen,
+                           db::Recordset& rsObj, db::Recordset& details, XmlDocument& schema);
+  void FillElementByInfo(XmlNode& entry, XmlNodePtr& target, const MapContext& c,
+                         tElementInfo& info);
+  void GetSourceValue(XmlNode& entry, XmlNodePtr& target, const MapContext& c,
+                      tElementInfo* info);
+  void SetFlagElement(XmlNode& entry, XmlNode& target, const MapContext& c);
+  void FillAttributes(XmlNode& entry, XmlNode& target, const MapContext& c, tElementInfo* info);
+  void SetAttributeValues(XmlNode& entry, XmlNode& target, const MapContext& c,
+                          tElementInfo& info);
+  void GetEnumElementValue(XmlNodePtr& target, XmlNode& entry, tElementInfo& info,
+                           const MapContext& c);
+  std::string MapEnumValue(XmlNode& entry, const std::string& value) const;
+  static std::string GetNodeValue(const XmlNodePtr& node, const std::string& name,
+                                  bool isAttribute);
+  // The value written for a value type; "" when nothing is to be written.
+  std::string FormatByType(int32_t eType, const std::string& value, bool invert,
+                           const std::string& attrName = {}) const;
+
+  // --- members the later OpenImmo work fills; for now they do the least that keeps the
+  //     document valid -------------------------------------------------------------------
+  void FillGeoFromLandPlzOrt(XmlNode& entry, XmlNode& target, const MapContext& c);
+  void FillHausnummer(XmlNode& entry, XmlNode& target, const MapContext& c);
+  XmlNodePtr CopyUserDefinedAnyfield(XmlNode& listing, const std::string& name);
+  void FillUserDefinedAnyfield(XmlDocument& doc, XmlDocument& mapping);
+  std::string LoadContentLanguages(db::Recordset& rsObj);
+  std::string GetWaehrungIso(const std::string& currency) const;
+  void MapKontaktperson(XmlNode& element, const tMandant& m);
+  void FillStellplatz(XmlNode& element, db::Recordset& details);
+  void FillAnhaenge(XmlNode& element, db::Recordset& rsObj, const std::string& folder);
+  void DoCallbackBeforeXmlSave(db::Recordset& rsboersen, XmlDocumentPtr& doc,
+                               const std::string& folder, const std::string& base);
+  void DoCallbackBeforeTransfer(db::Recordset& rsboersen, bool ftp, const std::string& folder,
+                                const std::string& base, std::string& answer);
+  void DoCallbackAfterTransfer(db::Recordset& rsboersen, bool ftp, bool sent);
+  void ZipAll(const std::string& folder, const std::string& base);
+  bool DoUpload(const std::string& protocol, const std::string& server, const std::string& user,
+                const std::string& password, const std::string& localFolder,
+                const std::string& remoteFolder, const std::string& extension,
+                const std::string& options);
+
+  // --- saving ------------------------------------------------------------------------------
+  void CleanSendAndSave(XmlDocumentPtr& doc, const tMandant& m, db::Recordset& rsboersen,
+                        const std::string& folder, db::Recordset* listings, bool sendFlag,
+                        int32_t version);
+  // Saves, lets the scripts change, saves again and validates against the portal's XSD; the
+  // validated document replaces `doc`. Returns the file base name.
+  std::string SaveXmlFile(db::Recordset& rsboersen, XmlDocumentPtr& doc, const tMandant& m,
+                          const std::string& folder);
+  void SaveXmlText(XmlDocument& doc, const std::string& path, int32_t prefixFlag);
+  void RemoveEmptyNodes(const XmlNodePtr& node, int32_t version = 0);
+  static std::string RemoveControlChars(const std::string& text);
+  static void txt_WriteAll(const std::string& file, const std::string& text);
+  static std::string txt_ReadAll(const std::string& file);
+  void SetXmlDeclaration(XmlDocument& doc);
+  // The XSD the saved documents of the current portal are validated against (real path).
+  void SetPortalSchema(const std::string& realPath) { portalSchema_ = realPath; }
+  // The validation errors of a document against that XSD; none when no XSD is set.
+  std::vector<XmlIssue> ValidateForPortal(const XmlDocument& doc);
+
+  // --- sending and status --------------------------------------------------------------------
+  bool SendXml(db::Recordset& rsboersen, XmlDocumentPtr& doc, const tMandant& m,
+               const std::string& folder, XmlDocumentPtr& answer, const std::string& base);
+  bool FTPTransfer(const std::string& iniFile, db::Recordset& rsboersen, const tMandant& m,
+                   const std::string& base, XmlDocumentPtr& doc);
+  // Splits "proto://server/folder -options".
+  static void SplitHost(const std::string& host, std::string& protocol, std::string& server,
+                        std::string& folder, std::string& options);
+  // Writes the status of every listing of the document; false (reported) when the write failed.
+  bool SaveObjektStatus(db::Recordset& rsboersen, XmlDocument& doc, XmlDocument* answer,
+                        const tMandant& m);
+  bool RemoveImmobilie(const std::string& objektnrIntern, XmlDocument& doc);
+  const std::vector<std::string>& StatusQueue() const { return statusQueue_; }
+
+  // The HTTP post; tests and the demo replace nothing here, the server is real.
+  HttpPostOutcome PostDocument(const std::string& url, const std::string& body,
+                               const std::string& user, const std::string& password);
+
+  // The host objects of the run (set by StartImmoXML; tests may set them directly).
+  void Attach(cFernDispatcher* app, const std::string& connect, int32_t type,
+              std::unique_ptr<ListingData> data);
+  ListingData& Helper() { return *helper_; }
+  double RunStart() const { return runStart_; }
+  void SetRunStart(double serial) { runStart_ = serial; }
+  const std::string& LastStateText() const { return lastState_; }
+
+ private:
+  std::string HostIni() const;
+  std::string Ini(const std::string& section, const std::string& key,
+                  const std::string& def) const;
+  std::string T(const std::string& german, const std::string& p1 = {},
+                const std::string& p2 = {}, const std::string& p3 = {},
+                const std::string& p4 = {}, const std::string& p5 = {},
+                const std::string& p6 = {}) const;
+  void Work(int16_t state, const std::string& text) const { events.RaiseWorkState(state, text); }
+  std::vector<std::string> Feldart(db::Recordset& details, const std::string& code,
+                                   const std::string& column);
+  XmlNodePtr Sel(XmlNode& node, const std::string& path) const;  // with "imo:" steps
+
+  Settings set_;
+  cDal* dal_ = nullptr;
+  cUtil* util_ = nullptr;
+  cFernDispatcher* app_ = nullptr;
+  std::string connect_;
+  int32_t type_ = 5;
+  bool unattended_ = true;
+  double runStart_ = 0;
+  std::string lastState_;
+  std::string tempPath_;
+  std::string portalSchema_;
+  std::shared_ptr<XmlSchemaCache> portalCache_;
+  std::string portalCacheFile_;
+  std::unique_ptr<ListingData> helper_;
+  std::map<std::string, std::shared_ptr<tElementInfo>> elementCache_;
+  std::vector<std::string> statusQueue_;
+  std::vector<const void*> walkPath_;  // declarations from the root to the current one
+};
+
+// The exporters this program makes: the OpenImmo export is cImmoXmlV2.
+ExporterFactory DefaultExporters();
+
+}  // namespace fern

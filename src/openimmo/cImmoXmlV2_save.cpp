@@ -1,0 +1,201 @@
+// Cleaning, saving and validating a finished document, then handing it to the delivery and the
+// status write-back.
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "host/cUtil.h"
+#include "openimmo/cImmoXmlV2.h"
+#include "openimmo/openimmo_internal.h"
+#include "platform/cp1252.h"
+#include "platform/host_error.h"
+#include "xml/xml_namespace.h"
+
+namespace fern {
+
+using namespace openimmo;
+
+namespace {
+
+bool IsDeclaration(const std::string& name) {
+  return name == "xmlns" || name.rfind("xmlns:", 0) == 0;
+}
+
+// Names of the element's own attributes, namespace declarations left out.
+std::vector<XmlNodePtr> OwnAttributes(XmlNode& node) {
+  std::vector<XmlNodePtr> out;
+  if (auto map = node.attributes())
+    for (int32_t i = 0; i < map->length(); ++i)
+      if (XmlNodePtr a = map->item(i); a && !IsDeclaration(a->nodeName())) out.push_back(a);
+  return out;
+}
+
+}  // namespace
+
+std::string cImmoXmlV2::RemoveControlChars(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char ch : text) {
+    const auto u = static_cast<unsigned char>(ch);
+    if (u >= 32 || ch == '\n' || ch == '\t' || ch == '\r') out += ch;
+  }
+  return out;
+}
+
+void cImmoXmlV2::txt_WriteAll(const std::string& file, const std::string& text) {
+  std::ofstream out(Real(file), std::ios::binary | std::ios::trunc);
+  out << cp1252::FromUtf8(text) << "\r\n";
+}
+
+std::string cImmoXmlV2::txt_ReadAll(const std::string& file) {
+  std::ifstream in(Real(file), std::ios::binary);
+  if (!in) return {};
+  std::ostringstream s;
+  s << in.rdbuf();
+  return cp1252::ToUtf8(s.str());
+}
+
+void cImmoXmlV2::SetXmlDeclaration(XmlDocument& doc) {
+  if (type_ != 5 && type_ != 8 && type_ != 11) return;
+  XmlNodePtr pi = doc.createProcessingInstruction("xml", "version=\"1.0\" encoding=\"UTF-8\" ");
+  XmlNodePtr first = doc.firstChild();
+  if (first && first->nodeType() == XmlNodeType::ProcessingInstruction && first->nodeName() == "xml")
+    doc.removeChild(first);
+  if (XmlNodePtr last = doc.lastChild()) doc.insertBefore(pi, last);
+}
+
+void cImmoXmlV2::RemoveEmptyNodes(const XmlNodePtr& node, int32_t version) {
+  if (!node) return;
+  if (node->hasChildNodes())
+    for (const XmlNodePtr& child : node->ChildElements()) RemoveEmptyNodes(child, version);
+  for (const XmlNodePtr& a : OwnAttributes(*node))
+    if (a->text().empty()) node->removeAttribute(a->nodeName());
+  std::vector<XmlNodePtr> attrs = OwnAttributes(*node);
+  XmlNodePtr parent = node->parentNode();
+  if (parent && parent->nodeType() == XmlNodeType::Element && parent->baseName() == "objektart") {
+    if (!attrs.empty()) {
+      if (attrs.front()->text() == node->baseName()) node->removeAttribute(attrs.front()->nodeName());
+      return;
+    }
+    if (parent->previousSibling() && parent->ChildElements().size() == 1 &&
+        !parent->firstChild()->nextSibling())
+      return;
+  }
+  if (attrs.empty() && !node->hasChildNodes() && node->text().empty() && parent &&
+      parent->nodeType() == XmlNodeType::Element)
+    parent->removeChild(node);
+}
+
+void cImmoXmlV2::CleanSendAndSave(XmlDocumentPtr& doc, const tMandant& m,
+                                  db::Recordset& rsboersen, const std::string& folder,
+                                  db::Recordset* listings, bool sendFlag, int32_t version) {
+  try {
+    RemoveEmptyNodes(doc->documentElement(), version);
+    if (sendFlag && !doc->documentElement()->selectSingleNode(".//" + set_.prefix + "immobilie"))
+      return;
+    if (cUtil::WaitIsEsc()) return;
+    const std::string base = SaveXmlFile(rsboersen, doc, m, folder);
+    XmlDocumentPtr answer;
+    const bool sent = SendXml(rsboersen, doc, m, folder, answer, base);
+    if (sent && type_ != 8) SaveObjektStatus(rsboersen, *doc, answer.get(), m);
+  } catch (const HostError& e) {
+    std::string kennung;
+    if (listings && !listings->Eof() && !listings->Bof() && listings->FindField("KENNUNG") >= 0)
+      kennung = vb::Trim(cUtil::k(listings->Value("KENNUNG")));
+    const std::string t =
+        " " + T("[Objekt: %1] %2 Es wird daher nicht übertragen.", kennung,
+                ": " + std::to_string(e.number()) + "(" + e.description() + "; " + e.source() + ")");
+    lastState_ = ">>>> " + T("Fehler %1 ;[Börse: %2]", t, GetBoersenDisplayName(rsboersen, m)) +
+                 " ;[Proc: CleanSendAndSave]";
+    Work(102, lastState_);
+  }
+}
+
+std::string cImmoXmlV2::SaveXmlFile(db::Recordset& rsboersen, XmlDocumentPtr& doc,
+                                    const tMandant& m, const std::string& folder) {
+  const Variant selection = doc->getProperty("SelectionNamespaces");
+  std::string base;
+  if (ToLong(cUtil::k(rsboersen.Value("ftp_or_http"))) == 1) {
+    base = cUtil::k(rsboersen.Value("boersen_name")) + "-" + m.KundenNr + "-" +
+           vb::Format(Variant::Date(vb::Now()), "yyyymmddhhnnss");
+  } else {
+    XmlNodePtr ext = doc->documentElement()->selectSingleNode(
+        "./" + set_.prefix + "anbieter/" + set_.prefix + "immobilie/" + set_.prefix +
+        "verwaltung_techn/" + set_.prefix + "objektnr_extern");
+    base = Text(ext);
+    if (!m.Filter.empty()) base += "_" + m.Filter;
+  }
+  CleanFileName(base);
+  const std::string path = folder + "\\" + base + ".xml";
+  SaveXmlText(*doc, path, ToLong(cUtil::k(rsboersen.Value("xmlns"))));
+
+  XmlDocumentPtr reloaded = XmlDocument::Create();
+  reloaded->setValidateOnParse(false);
+  if (!reloaded->load(Real(path)))
+    throw HostError(reloaded->parseError()->errorCode, reloaded->parseError()->reason, "SaveXmlFile");
+  doc = reloaded;
+  SetXmlDeclaration(*doc);
+  DoCallbackBeforeXmlSave(rsboersen, doc, folder, base);
+  doc->save(Real(path));
+  const double kb = static_cast<double>(cUtil::FileLen(path)) / 1024.0;
+  Work(0, path + " " + vb::Format(Variant(kb), "0.00") + " kB");
+
+  XmlDocumentPtr checked = OpenXMLFile(path);
+  if (!checked->documentElement()->namespaceURI().empty()) {
+    // What the scripts left must still fit the portal's own schema before it is sent.
+    const std::vector<XmlIssue> issues = ValidateForPortal(*checked);
+    if (!issues.empty()) {
+      std::string list;
+      for (size_t i = 0; i < issues.size() && i < 3; ++i)
+        list += (i ? "; " : "") + issues[i].Text();
+      throw HostError(50012,
+                      T("Die Datei '%1' entspricht nicht dem Schema '%2': %3", path,
+                        std::filesystem::path(portalSchema_).filename().string(), list),
+                      "SaveXmlFile");
+    }
+  }
+  checked->setProperty("SelectionNamespaces", selection);
+  doc = checked;
+  return base;
+}
+
+std::vector<XmlIssue> cImmoXmlV2::ValidateForPortal(const XmlDocument& doc) {
+  if (portalSchema_.empty()) return {};
+  if (!portalCache_ || portalCacheFile_ != portalSchema_) {
+    portalCache_ = std::make_shared<XmlSchemaCache>();
+    portalCache_->add(set_.ns, portalSchema_);
+    portalCacheFile_ = portalSchema_;
+  }
+  return portalCache_->Validate(doc);
+}
+
+void cImmoXmlV2::SaveXmlText(XmlDocument& doc, const std::string& path, int32_t prefixFlag) {
+  const std::string real = Real(path);
+  if (prefixFlag != 0) {
+    doc.save(real);
+    if (type_ == 5 && vb::UCase(vb::Trim(Ini("OPENIMMO", "EMPTYPREFIX", ""))) == "1") {
+      // The portal wants no namespace at all; the namespaced form is checked before it goes.
+      XmlDocumentPtr plain = XmlDocument::Create();
+      plain->setValidateOnParse(false);
+      if (!plain->load(real))
+        throw HostError(plain->parseError()->errorCode, plain->parseError()->reason, "SaveXmlText");
+      const std::vector<XmlIssue> issues = ValidateForPortal(*plain);
+      if (!issues.empty())
+        throw HostError(50012,
+                        T("Die Datei '%1' entspricht nicht dem Schema '%2': %3", path,
+                          std::filesystem::path(portalSchema_).filename().string(),
+                          issues.front().Text()),
+                        "SaveXmlText");
+      XmlNodePtr root = plain->documentElement();
+      root->removeAttribute("xsi:schemaLocation");
+      RemoveNamespace(*plain, set_.ns);
+      DropUnusedNamespaceDeclarations(*root);
+      plain->save(real);
+    }
+    return;
+  }
+  MoveNamespaceToDefault(doc, set_.ns);
+  doc.save(real);
+}
+
+}  // namespace fern

@@ -1,0 +1,342 @@
+// Delivering a saved document (HTTP post, upload, the IS24 converter, the "DUMMY" rules) and
+// writing the listings' transfer status back.
+#include <filesystem>
+#include <fstream>
+
+#include "core/cFernDispatcher.h"
+#include "host/cDal.h"
+#include "host/cUtil.h"
+#include "openimmo/cImmoXmlV2.h"
+#include "openimmo/openimmo_internal.h"
+#include "platform/cp1252.h"
+#include "platform/host_error.h"
+#include "platform/ini_file.h"
+
+namespace fern {
+
+using namespace openimmo;
+
+namespace {
+
+// The first element below `node` (document order) with this local name.
+XmlNodePtr FirstDescendant(const XmlNodePtr& node, const std::string& local) {
+  for (const XmlNodePtr& c : node->ChildElements()) {
+    if (c->baseName() == local) return c;
+    if (XmlNodePtr d = FirstDescendant(c, local)) return d;
+  }
+  return nullptr;
+}
+
+void CollectDescendants(const XmlNodePtr& node, const std::string& local,
+                        std::vector<XmlNodePtr>& out) {
+  for (const XmlNodePtr& c : node->ChildElements()) {
+    if (c->baseName() == local) out.push_back(c);
+    CollectDescendants(c, local, out);
+  }
+}
+
+XmlNodePtr Child(const XmlNodePtr& node, const std::string& local) {
+  if (!node) return nullptr;
+  auto list = node->ChildElements(local);
+  return list.empty() ? nullptr : list.front();
+}
+
+}  // namespace
+
+void cImmoXmlV2::SplitHost(const std::string& host, std::string& protocol, std::string& server,
+                           std::string& folder, std::string& options) {
+  protocol.clear();
+  folder.clear();
+  options.clear();
+  std::string rest = host;
+  if (size_t p = rest.find("://"); p != std::string::npos) {
+    protocol = rest.substr(0, p);
+    rest = rest.substr(p + 3);
+  }
+  if (size_t p = rest.find(" -"); p != std::string::npos) {
+    options = rest.substr(p + 1);
+    rest = rest.substr(0, p);
+  }
+  if (size_t p = rest.find('/'); p != std::string::npos) {
+    folder = rest.substr(p + 1);
+    rest = rest.substr(0, p);
+  }
+  server = rest;
+}
+
+bool cImmoXmlV2::SendXml(db::Recordset& rsboersen, XmlDocumentPtr& doc, const tMandant& m,
+                         const std::string& folder, XmlDocumentPtr& answer,
+                         const std::string& base) {
+  const bool ftp = ToLong(cUtil::k(rsboersen.Value("ftp_or_http"))) == 1;
+  const bool zipping = ToLong(cUtil::k(rsboersen.Value("zipping"))) == 1;
+  std::string hook;
+  if (ftp && zipping) {
+    hook = "ZIP";
+    DoCallbackBeforeTransfer(rsboersen, true, folder, base, hook);
+    ZipAll(folder, base);
+  } else {
+    cUtil::Kill(folder + "\\*.xsd");
+    DoCallbackBeforeTransfer(rsboersen, ftp, folder, base, hook);
+  }
+  if (type_ == 11) {
+    // The host's converter turns the document into the portal's own format.
+    const std::string convFolder =
+        std::filesystem::path(Real(folder)).parent_path().string() + "/IS24XmlConverter";
+    try {
+      std::filesystem::create_directories(convFolder);
+    } catch (const std::exception& e) {
+      Work(102, T("Verzeichnis '%1' konnte nicht erstellt werden. (%2) [SendXml.IS24Xml]",
+                  convFolder, e.what()));
+      return false;
+    }
+    const std::string ini = convFolder + "/IS24Xml.ini";
+    const std::string hostFolder = app_ ? app_->Folder() : std::string();
+    IniWrite("IS24XmlConverter", "SourceFile", folder + "\\" + base + ".xml", ini);
+    IniWrite("IS24XmlConverter", "SchemaFile", hostFolder + "\\system\\xml\\is24immotransfer.xsd", ini);
+    IniWrite("IS24XmlConverter", "Result", "", ini);
+    IniWrite("FTPTransfer", "Host", "§DEFAULT§", ini);
+    IniWrite("FTPTransfer", "HostDir", "§DEFAULT§", ini);
+    IniWrite("FTPTransfer", "UploadDirList", "root=§zip§", ini);
+    Work(0, "START XmlConverter");
+    const std::string program = hostFolder + "\\system\\IS24XmlConverter.exe";
+    cUtil::StartApplication(program, ini);
+    IniCacheReset();
+    std::string result = IniGet("IS24XmlConverter", "Result", "", ini);
+    for (int round = 0; result.empty() && round < 20; ++round) {
+      cUtil::Sleep(500);
+      IniCacheReset();
+      result = IniGet("IS24XmlConverter", "Result", "", ini);
+    }
+    IniCacheReset();
+    const std::string version = IniGet("IS24XmlConverter", "IS24XmlConverterVersion", "", ini);
+    if (result != "#OK#") {
+      if (!version.empty()) Work(102, result + " (Version " + version + ")");
+      else Work(102, T("Programm '%1 %2' konnte nicht gestartet werden.", program, ini));
+      return false;
+    }
+    Work(0, "END XmlConverter (Version " + version + ")");
+    const bool r = FTPTransfer(ini, rsboersen, m, base, doc);
+    DoCallbackAfterTransfer(rsboersen, true, r);
+    return r;
+  }
+
+  const std::string up = vb::UCase(hook);
+  if (vb::Left(up, 12) == "FTPTRANSFER=") {
+    const bool r = FTPTransfer(vb::Trim(vb::Mid(hook, 13)), rsboersen, m, base, doc);
+    DoCallbackAfterTransfer(rsboersen, true, r);
+    return r;
+  }
+  if (vb::Left(up, 6) == "ABORT") return false;
+  if (vb::Left(up, 6) == "CANCEL") return true;
+
+  const std::string name = cUtil::k(rsboersen.Value("boersen_name"));
+  const std::string display = GetBoersenDisplayName(rsboersen, m);
+  Work(10, T("Beginne Übertragung von Daten: '%1' an Börse '%2'", vb::Trim(base), display));
+  const std::string file = folder + "\\" + base + ".xml";
+  if (StartsWithNoCase(name, "DUMMY")) {
+    // A test portal: the document is shown instead of sent. Unattended, nobody would see it.
+    if (unattended_) Work(0, file);
+    else {
+      try {
+        cUtil::StartDoc(file);
+      } catch (const HostError& e) {
+        Work(0, e.description());
+      }
+    }
+    return false;
+  }
+  bool result = false;
+  if (!ftp) {
+    const std::string url = cUtil::k(rsboersen.Value("boersen_host"));
+    if (StartsWithNoCase(url, "DUMMY")) {
+      result = true;
+    } else {
+      Work(10, T("Die Datei %1 wird gesendet - warten auf Antwort", base));
+      const HttpPostOutcome o = PostDocument(url, doc->xml(), m.LoginName, m.Password);
+      if (!o.transportOk) {
+        Work(102, ">>>> " + T("Fehler bei HTTPRequest:") + " " + o.error + " ;[Börse: " + display +
+                      "] ;[Proc: SendXml]");
+      } else {
+        const std::string answerPath = folder + "\\" + vb::Replace(base, " ", "_") + "answer.xml";
+        std::ofstream(Real(answerPath), std::ios::binary | std::ios::trunc) << o.body;
+        if (o.status >= 400) {
+          Work(102, ">>>> " + T("Die Börse '%1' hat die Datei '%2' abgelehnt: HTTP %3", display,
+                                base, std::to_string(o.status)) +
+                        " ;[Proc: SendXml]");
+        } else {
+          XmlDocumentPtr a = XmlDocument::Create();
+          a->setValidateOnParse(false);
+          if (a->loadXML(o.body)) {
+            Work(12, T("Datei %1: Antwort erhalten", base));
+            answer = a;
+            result = true;
+          } else {
+            Work(102, ">>>> " + T("Fehler bei HTTPRequest:") + " " +
+                          std::to_string(a->parseError()->errorCode) + " " +
+                          vb::Trim(a->parseError()->reason) + " ;[Börse: " + display +
+                          "] ;[Proc: SendXml]");
+          }
+        }
+      }
+    }
+    DoCallbackAfterTransfer(rsboersen, false, result);
+  } else {
+    std::string protocol, server, remote, options;
+    SplitHost(cUtil::k(rsboersen.Value("boersen_host")), protocol, server, remote, options);
+    if (StartsWithNoCase(server, "DUMMY"))
+      result = true;
+    else
+      result = DoUpload(protocol, server, m.LoginName, m.Password, folder, remote, hook, options);
+    DoCallbackAfterTransfer(rsboersen, true, result);
+  }
+  Work(12, T("Fertig mit Übertragung von Datei '%1' an Börse: '%2'", vb::Trim(base), display));
+  return result;
+}
+
+bool cImmoXmlV2::FTPTransfer(const std::string& iniFile, db::Recordset& rsboersen,
+                             const tMandant& m, const std::string& base, XmlDocumentPtr& doc) {
+  const std::filesystem::path iniPath = Real(iniFile);
+  const std::filesystem::path baseFolder = iniPath.parent_path();
+  const std::string display = GetBoersenDisplayName(rsboersen, m);
+  bool result = true;
+  const std::string errFile = vb::Replace(iniPath.string(), ".ini", ".err");
+  if (std::filesystem::exists(errFile)) {
+    std::ifstream in(errFile, std::ios::binary);
+    std::string raw((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    for (std::string line : text::SplitLines(cp1252::ToUtf8(raw))) {
+      if (line.empty()) continue;
+      const std::string id = cUtil::StrList_DeleteFirst(line, "|");
+      const std::string label = cUtil::StrList_DeleteFirst(line, "|");
+      const std::string error = cUtil::StrList_DeleteFirst(line, "|");
+      Work(102, ">>>> " + T("Fehler [Objekt %1]: %2 Es wird daher nicht übernommen ;[Börse: %3]; %4",
+                            vb::Trim(label), error, display, "IS24XMLConverter") +
+                    " ;[Proc: FTPTransfer]");
+      RemoveImmobilie(id, *doc);
+    }
+  }
+  IniCacheReset();
+  const std::string hostText = cUtil::k(rsboersen.Value("boersen_host"));
+  const size_t slash = hostText.find('/');
+  std::string host = IniGet("FTPTransfer", "Host", "", iniPath.string());
+  if (host == "§DEFAULT§") host = hostText.substr(0, slash);
+  std::string hostDir = IniGet("FTPTransfer", "HostDir", "", iniPath.string());
+  if (hostDir == "§DEFAULT§") hostDir = slash == std::string::npos ? "" : hostText.substr(slash + 1);
+  std::string list = IniGet("FTPTransfer", "UploadDirList", "", iniPath.string());
+  while (!list.empty() && result) {
+    std::string pair = cUtil::StrList_DeleteFirst(list, "|");
+    const std::string dir = cUtil::StrList_DeleteFirst(pair, "=");
+    std::string action = pair;
+    std::filesystem::path local = baseFolder / dir;
+    if (!std::filesystem::is_directory(local)) continue;
+    std::string remote = vb::UCase(dir) == "ROOT" ? std::string() : dir;
+    if (!hostDir.empty()) remote = remote.empty() ? hostDir : hostDir + "/" + remote;
+    std::filesystem::path upload = local;
+    if (vb::UCase(action) == "§ZIP§") {
+      std::filesystem::remove_all(local / "zip");
+      ZipAll(local.string(), base);
+      std::filesystem::create_directories(local / "zip");
+      std::filesystem::rename(local / (base + ".zip"), local / "zip" / (base + ".zip"));
+      upload = local / "zip";
+      action = "Übertrage Zip-Datei";
+    }
+    if (!action.empty()) Work(0, action);
+    result = DoUpload("", host, m.LoginName, m.Password, upload.string(), remote, "", "");
+  }
+  return result;
+}
+
+bool cImmoXmlV2::SaveObjektStatus(db::Recordset& rsboersen, XmlDocument& doc, XmlDocument* answer,
+                                  const tMandant& m) {
+  const std::string display = GetBoersenDisplayName(rsboersen, m);
+  std::vector<std::string> statements;
+  try {
+    XmlNodePtr root = doc.documentElement();
+    const std::string prefix = root->prefix().empty() ? "" : root->prefix() + ":";
+    const bool ftp = ToLong(cUtil::k(rsboersen.Value("ftp_or_http"))) == 1;
+    const bool withAnswer = !ftp && ToLong(cUtil::k(rsboersen.Value("httpantwort"))) == 1 && answer;
+    std::vector<XmlNodePtr> ids;
+    CollectDescendants(root, "objektnr_intern", ids);
+    std::vector<XmlNodePtr> answerListings;
+    if (withAnswer && answer->documentElement())
+      CollectDescendants(answer->documentElement(), "immobilie", answerListings);
+    for (const XmlNodePtr& node : ids) {
+      if (node->nodeName() != prefix + "objektnr_intern") continue;
+      const std::string id = node->text();
+      XmlNodePtr parent = node->parentNode();
+      const std::string obid = Text(Child(parent, set_.obidName));
+      const int status = Attr(Child(parent, "aktion"), "aktionart") == "DELETE" ? 3 : 1;
+      std::string portalId;
+      if (withAnswer) {
+        XmlNodePtr found;
+        for (const char* key : {set_.obidName.c_str(), "immoxml_obid"}) {
+          for (const XmlNodePtr& l : answerListings)
+            if (XmlNodePtr k = Child(l, key); k && k->text() == obid) {
+              found = l;
+              break;
+            }
+          if (found) break;
+        }
+        if (!found) {
+          std::string text = GetNodeValue(FirstDescendant(answer->documentElement(), "meldung"),
+                                          "freitext", false);
+          if (text.empty()) text = T("Keine gültige Antwort erhalten!");
+          Work(102, display + ": " + text + " ;[Proc: SaveObjektStatus3]");
+          continue;
+        }
+        if (XmlNodePtr e = Child(found, "expose_id")) portalId = vb::Left(e->text(), 240);
+        XmlNodePtr antwort = Child(found, "antwort");
+        const std::string art = GetNodeValue(antwort, "art", true);
+        std::string text = cUtil::k(rsboersen.Value("boersen_name")) + " / " + T("Objekt") + ": " +
+                           vb::Trim(Text(Child(parent, "objektnr_extern"))) + " - Antwort: " + art;
+        if (XmlNodePtr f = Child(Child(found, "meldung"), "freitext")) text += " : " + f->text();
+        const std::string upper = vb::UCase(art);
+        if (upper == "ERROR" || upper == "FEHLER") {
+          Work(102, text + " ;[Proc: SaveObjektStatus2]");
+          continue;
+        }
+        Work(8, text + " ;[Proc: SaveObjektStatus1]");
+      }
+      statements.push_back(" UPDATE boersenobj  SET letzte_uebertragung = " +
+                           cUtil::SQLDate(Variant::Date(runStart_)) + " ,   status = " +
+                           std::to_string(status) + " " +
+                           (portalId.empty() ? "" : ", boersen_exp_id = " + cUtil::SqlStr(portalId)) +
+                           " WHERE boersenobj.boersen_dsn = " + cUtil::SqlUid(rsboersen.Value("DSN")) +
+                           " and boersenobj.obj_dsn = " + cUtil::SqlUid(id));
+    }
+    statements.insert(statements.end(), statusQueue_.begin(), statusQueue_.end());
+    if (!statements.empty()) {
+      // All or nothing: a half-written status would make the next run send the wrong listings.
+      std::string batch;
+      for (const std::string& s : statements) batch += (batch.empty() ? "" : "\r\n") + s;
+      dal_->ExecQuery(connect_, batch);
+    }
+    statusQueue_.clear();
+    return true;
+  } catch (const HostError& e) {
+    Work(102, ">>>> " +
+                  T("Fehler Nr.: %1 (%2; %3) ist bei der Antwort-/Statusverabeitung aufgetreten!"
+                    " ;[Börse: %4]",
+                    std::to_string(e.number()), e.description(), e.source(),
+                    cUtil::k(rsboersen.Value("boersen_name"))) +
+                  " ;[Proc: SaveObjektStatus]");
+    return false;
+  }
+}
+
+bool cImmoXmlV2::RemoveImmobilie(const std::string& objektnrIntern, XmlDocument& doc) {
+  XmlNodePtr root = doc.documentElement();
+  if (!root) return false;
+  for (const XmlNodePtr& anbieter : root->ChildElements("anbieter"))
+    for (const XmlNodePtr& listing : anbieter->ChildElements("immobilie")) {
+      std::vector<XmlNodePtr> ids;
+      CollectDescendants(listing, "objektnr_intern", ids);
+      for (const XmlNodePtr& id : ids)
+        if (id->text() == objektnrIntern) {
+          anbieter->removeChild(listing);
+          return true;
+        }
+    }
+  return false;
+}
+
+}  // namespace fern

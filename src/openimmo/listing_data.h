@@ -1,0 +1,54 @@
+// The listing-data service as the OpenImmo exporter uses it: the portal's listings, each
+// listing's state vector, its field-detail rows and single field values. The exporter owns one
+// per phase: the run's cImmoHelperV2, or a direct reader of the host database when no session
+// object is at hand (single steps in tests).
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/state_events.h"
+#include "db/Recordset.h"
+
+namespace fern {
+
+class cDal;
+class cFernDispatcher;
+class cUtil;
+class LanguagePack;
+
+class ListingData {
+ public:
+  virtual ~ListingData() = default;
+  StateEvents events;
+  std::string strTransLang;  // suffix of the language columns ("_LCID2057"), "" for the base ones
+
+  // The portal's listings, ordered by Kennung; `department` not empty restricts to it.
+  virtual std::shared_ptr<db::Recordset> GetBoersenObjekte(db::Recordset& boersen,
+                                                           const std::string& department) = 0;
+  // send, withdraw, active, long version, show address.
+  virtual std::array<bool, 5> GetBoersenObjStatus(db::Recordset& boersen, db::Recordset& obj) = 0;
+  // The listing's field-detail rows; `texts` gets location, free text, fittings, description.
+  virtual std::shared_ptr<db::Recordset> GetObjektDetails(db::Recordset& obj,
+                                                          std::array<std::string, 4>& texts) = 0;
+  // The texts of every detail row of the field code in `column` ("" chooses by value type).
+  // No row: one element, "0" for VON_NUM/BIS_NUM, else "".
+  virtual std::vector<std::string> GetFeldartWert(db::Recordset& details, const std::string& code,
+                                                  const std::string& column);
+
+  // The number text in `format` with "." as the decimal point ("0.00", "12,5" -> "12.50").
+  static std::string FormatDecimal(const std::string& format, const std::string& value);
+};
+
+// The run's cImmoHelperV2, initialised for the session object.
+std::unique_ptr<ListingData> MakeHelperListingData(const std::string& connect, cFernDispatcher& app,
+                                                   cDal& dal);
+
+// Reads the host database through `dal`; INI settings from `hostFolder` + "\kavantor.ini".
+std::unique_ptr<ListingData> MakeSqlListingData(cDal& dal, std::string connect, cUtil& util,
+                                                LanguagePack* language, std::string hostFolder);
+
+}  // namespace fern

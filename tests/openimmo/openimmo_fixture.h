@@ -1,0 +1,106 @@
+// An OpenImmo exporter on a fresh demo host with its session open, and helpers to write small
+// schemas and mappings and to read documents back.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/cFernDispatcher.h"
+#include "core/core_fixture.h"
+#include "core/host_session.h"
+#include "host/cDal.h"
+#include "host/cUtil.h"
+#include "openimmo/cImmoXmlV2.h"
+#include "platform/vb.h"
+#include "xml/xml_dom.h"
+
+namespace fern::testing {
+
+struct StateLine {
+  int16_t state;
+  std::string text;
+};
+
+class OpenImmoTest : public ::testing::Test, public DemoHostTest {
+ protected:
+  void SetUp() override {
+    Start();
+    InitHostSession();
+  }
+
+  // The exporter bound to the session object (call after changing INI or database).
+  cImmoXmlV2& X() {
+    if (!x_) {
+      x_ = std::make_unique<cImmoXmlV2>();
+      x_->events.WorkState = [this](int16_t s, const std::string& t) { lines.push_back({s, t}); };
+      x_->Attach(&app, Session().g_strConnect, 5, nullptr);
+      x_->SetRunStart(vb::Now());
+    }
+    return *x_;
+  }
+
+  std::string Write(const std::string& name, const std::string& text) {
+    const auto path = dir / name;
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+    return path.string();
+  }
+  XmlDocumentPtr Parse(const std::string& text) {
+    auto doc = XmlDocument::Create();
+    EXPECT_TRUE(doc->loadXML(text)) << doc->parseError()->reason;
+    return doc;
+  }
+
+  void Exec(const std::string& sql) { Session().g_oDal->ExecQuery(Session().g_strConnect, sql); }
+  std::shared_ptr<db::Recordset> Rows(const std::string& sql) {
+    return Session().g_oDal->GetRecordset(Session().g_strConnect, sql);
+  }
+  void Ini(const std::string& section, const std::string& key, const std::string& value) {
+    Session().g_oUtil->IniWrite(section, key, value, GetHostPath("Kavantor.INI"));
+    Session().g_oUtil->IniCacheReset();
+  }
+
+  int Errors() const {
+    int n = 0;
+    for (const auto& l : lines) n += l.state >= 100;
+    return n;
+  }
+  std::string Lines(int16_t state) const {
+    std::string out;
+    for (const auto& l : lines)
+      if (l.state == state) out += l.text + "\n";
+    return out;
+  }
+
+  cFernDispatcher app;
+  std::vector<StateLine> lines;
+  std::unique_ptr<cImmoXmlV2> x_;
+};
+
+// The element tree as "name[attr,attr](child,child)", local names only.
+inline std::string Shape(const XmlNodePtr& node) {
+  std::string s = node->baseName();
+  std::vector<std::string> attrs;
+  if (auto map = node->attributes())
+    for (int32_t i = 0; i < map->length(); ++i) {
+      const std::string n = map->item(i)->nodeName();
+      if (n.rfind("xmlns", 0) != 0 && n.rfind("xsi:", 0) != 0) attrs.push_back(n);
+    }
+  if (!attrs.empty()) {
+    s += "[";
+    for (size_t i = 0; i < attrs.size(); ++i) s += (i ? "," : "") + attrs[i];
+    s += "]";
+  }
+  auto kids = node->ChildElements();
+  if (!kids.empty()) {
+    s += "(";
+    for (size_t i = 0; i < kids.size(); ++i) s += (i ? "," : "") + Shape(kids[i]);
+    s += ")";
+  }
+  return s;
+}
+
+}  // namespace fern::testing
