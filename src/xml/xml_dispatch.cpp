@@ -147,6 +147,9 @@ bool XmlNode::InvokeNode(std::string_view name, unsigned kind, std::span<Variant
   } else if (is("selectSingleNode")) {
     CheckArgCount(args, 1, 1, name);
     out = Obj(selectSingleNode(Text(args[0])));
+  } else if (is("getElementsByTagName")) {
+    CheckArgCount(args, 1, 1, name);
+    out = Obj(getElementsByTagName(Text(args[0])));
   } else if (is("getAttribute")) {
     CheckArgCount(args, 1, 1, name);
     auto v = getAttribute(Text(args[0]));
@@ -290,7 +293,7 @@ bool XmlNamedNodeMap::Enumerate(std::vector<Variant>& out) {
 }
 
 Variant XmlParseError::Invoke(std::string_view name, unsigned, std::span<Variant>) {
-  if (NameIs(name, "errorCode")) return Variant(errorCode);
+  if (name.empty() || NameIs(name, "errorCode")) return Variant(errorCode);
   if (NameIs(name, "reason")) return Variant(reason);
   if (NameIs(name, "line")) return Variant(line);
   if (NameIs(name, "linepos")) return Variant(linepos);

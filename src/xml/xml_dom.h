@@ -138,6 +138,10 @@ class XmlNode : public Dispatch {
   XmlNodeListPtr selectNodes(std::string_view xpath, const XPathVars& vars = {});
   XmlNodePtr selectSingleNode(std::string_view xpath, const XPathVars& vars = {});
 
+  // Descendant elements whose qualified name (as written) is `name`, "*" for all, in document
+  // order.
+  XmlNodeListPtr getElementsByTagName(std::string_view name);
+
   // Comparisons in code: the element children, optionally only those with the local name.
   std::vector<XmlNodePtr> ChildElements(std::string_view localName = {}) const;
   // The first element child with the local name whose attribute `attr` equals `value`.

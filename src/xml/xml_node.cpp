@@ -591,6 +591,20 @@ XmlNodePtr XmlNode::selectSingleNode(std::string_view xpath, const XPathVars& va
   return out;
 }
 
+XmlNodeListPtr XmlNode::getElementsByTagName(std::string_view name) {
+  std::vector<XmlNodePtr> items;
+  std::vector<xmlNodePtr> stack;
+  for (xmlNodePtr c = node_->last; c; c = c->prev) stack.push_back(c);
+  while (!stack.empty()) {
+    xmlNodePtr n = stack.back();
+    stack.pop_back();
+    if (n->type != XML_ELEMENT_NODE) continue;
+    if (name == "*" || QName(n) == name) items.push_back(holder_->Wrap(n));
+    for (xmlNodePtr c = n->last; c; c = c->prev) stack.push_back(c);
+  }
+  return std::make_shared<XmlNodeList>(std::move(items));
+}
+
 std::vector<XmlNodePtr> XmlNode::ChildElements(std::string_view localName) const {
   std::vector<XmlNodePtr> out;
   for (xmlNodePtr c = node_->children; c; c = c->next) {

@@ -45,6 +45,11 @@ TEST(XmlDispatch, ScriptStyleDocumentWork) {
   EXPECT_EQ(Call(Call(el, "parentNode"), "nodeName").str(), "r");
   EXPECT_TRUE(Call(root, "selectSingleNode", {Variant("zz")}).IsNothing());
 
+  Variant named = Call(doc, "getElementsByTagName", {Variant("a")});
+  EXPECT_EQ(Call(named, "length").longVal(), 2);
+  EXPECT_EQ(Call(Call(root, "getElementsByTagName", {Variant("*")}), "length").longVal(), 3);
+  EXPECT_EQ(Call(Call(root, "getElementsByTagName", {Variant("imo:x")}), "length").longVal(), 1);
+
   Variant attrs = Call(Call(list, "item", {Variant(int32_t{0})}), "attributes");
   EXPECT_EQ(Call(Call(attrs, "getNamedItem", {Variant("k")}), "value").str(), "1");
   EXPECT_THROW(Call(doc, "noSuchMember"), HostError);
@@ -64,6 +69,7 @@ TEST(XmlDispatch, ParseErrorMembers) {
   EXPECT_EQ(Call(pe, "line").longVal(), 2);
   EXPECT_FALSE(Call(pe, "reason").str().empty());
   EXPECT_EQ(Call(pe, "srcText").str(), "<b></a>");
+  EXPECT_EQ(Call(pe, "").longVal(), Call(pe, "errorCode").longVal());  // default member
   EXPECT_EQ(CreateXmlObject("Scripting.Dictionary"), nullptr);
 }
 
