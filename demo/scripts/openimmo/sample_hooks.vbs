@@ -1,0 +1,35 @@
+' Sample OpenImmo hooks. Every .vbs file in "System\Services\OpenImmo" below the host folder
+' is run when an OpenImmo export starts; an object put into Application.EventsConsumers gets
+' the callbacks it defines (the others are simply not called on it).
+'
+' Function callbacks return text: each line is shown as a "Scripting" line of the run; a line
+' beginning with ">>>>" stops that export step and is reported as its error.
+
+Class SampleOpenImmoHooks
+
+  ' Before the document is saved: a comment at the top of the document says where it went.
+  ' Comments are allowed anywhere in the document, so it stays valid.
+  Public Function Callback_BeforeXmlSave(rsboersen, oXmlDoc, strPath, strFileName)
+    Dim oComment
+    If oXmlDoc Is Nothing Then Exit Function
+    If oXmlDoc.documentElement Is Nothing Then Exit Function
+    Set oComment = oXmlDoc.createComment(" Export " & strFileName & " ")
+    oXmlDoc.documentElement.insertBefore oComment, oXmlDoc.documentElement.firstChild
+    Callback_BeforeXmlSave = "Kommentar in " & strFileName & " eingefügt"
+  End Function
+
+  ' Picture file names in the transfer folder without blanks (some portals reject them).
+  Public Sub Callback_OpenImmoPicCopy(rsboersen, rsObj, lngNr, strFileName1, strFileName2, _
+                                      lngGroesse, lngBreite, strCopyright, blnCancel, _
+                                      strResultMsg)
+    If InStr(strFileName2, " ") > 0 Then
+      strFileName2 = Replace(strFileName2, " ", "_")
+      strResultMsg = "Bild " & lngNr & ": Leerzeichen im Dateinamen ersetzt"
+    End If
+  End Sub
+
+End Class
+
+Dim oSampleOpenImmoHooks
+Set oSampleOpenImmoHooks = New SampleOpenImmoHooks
+Application.EventsConsumers.Add oSampleOpenImmoHooks
