@@ -136,6 +136,7 @@ void RemoveNamespace(XmlDocument& doc, std::string_view uri) {
   });
   Repoint(root, map);
   for (auto& [e, ns] : defs) UnlinkNsDef(e, ns);
+  xml::NormalizeDefaultNamespace(root, nullptr);
 }
 
 void DropUnusedNamespaceDeclarations(XmlNode& node) {

@@ -34,6 +34,14 @@ void CheckRoundTrip(const XmlDocumentPtr& doc) {
   std::string shape = Shape(doc->documentElement());
   EXPECT_EQ(Shape(again->documentElement()), shape) << doc->xml();
 
+  // Removing a namespace moves exactly its elements out of it.
+  auto stripped = std::static_pointer_cast<XmlDocument>(doc->cloneNode(true));
+  RemoveNamespace(*stripped, "urn:c");
+  std::string expected = shape;
+  for (size_t at; (at = expected.find("{urn:c}")) != std::string::npos;) expected.replace(at, 7, "{}");
+  ASSERT_TRUE(again->loadXML(stripped->xml())) << again->parseError()->reason;
+  EXPECT_EQ(Shape(again->documentElement()), expected) << stripped->xml();
+
   // Changing the namespace form changes no element's namespace (an element that declares
   // another default namespace itself is refused).
   auto form = std::static_pointer_cast<XmlDocument>(doc->cloneNode(true));

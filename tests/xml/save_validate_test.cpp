@@ -234,4 +234,9 @@ TEST(XmlNamespaceForm, NamespaceRemovedEntirely) {
   DropUnusedNamespaceDeclarations(*doc);
   EXPECT_EQ(root->xml(), "<openimmo><a>imo:text</a></openimmo>");
   EXPECT_EQ(root->namespaceURI(), "");
+
+  // Below another default namespace the freed elements say they have none.
+  auto mixed = Parse("<r xmlns=\"urn:o\"><imo:x xmlns:imo=\"http://www.openimmo.de\"><imo:y/></imo:x></r>");
+  RemoveNamespace(*mixed, "http://www.openimmo.de");
+  EXPECT_EQ(mixed->documentElement()->xml(), "<r xmlns=\"urn:o\"><x xmlns=\"\"><y/></x></r>");
 }
