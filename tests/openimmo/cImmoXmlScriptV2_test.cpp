@@ -344,7 +344,7 @@ TEST_F(ImmoHooks, SampleScriptOfTheDemoHost) {
   hooks_->DoCallbackBeforeXmlSave(*portal_, doc, path, base);
   EXPECT_NE(doc->xml().find("<openimmo><!-- Export export --><uebertragung/>"), std::string::npos)
       << doc->xml();
-  EXPECT_EQ(lines_, std::vector<std::string>{"14 Scripting: Kommentar in export eingefügt"});
+  EXPECT_EQ(lines_, std::vector<std::string>{"14 Scripting: Kommentar in export gesetzt"});
 
   std::string from = "C:\\pics\\a b.jpg", target = "C:\\out\\Haus 1.jpg", copyright, message;
   int32_t size = 0, width = 0;

@@ -13,9 +13,10 @@ Class SampleOpenImmoHooks
     Dim oComment
     If oXmlDoc Is Nothing Then Exit Function
     If oXmlDoc.documentElement Is Nothing Then Exit Function
-    Set oComment = oXmlDoc.createComment(" Export " & strFileName & " ")
+    ' "--" may not stand inside a comment.
+    Set oComment = oXmlDoc.createComment(" Export " & Replace(strFileName, "--", "__") & " ")
     oXmlDoc.documentElement.insertBefore oComment, oXmlDoc.documentElement.firstChild
-    Callback_BeforeXmlSave = "Kommentar in " & strFileName & " eingefügt"
+    Callback_BeforeXmlSave = "Kommentar in " & strFileName & " gesetzt"
   End Function
 
   ' Picture file names in the transfer folder without blanks (some portals reject them).
