@@ -131,9 +131,9 @@ std::string cImmoXmlScriptV2::Callback_BeforeXmlSave(db::Recordset& rsboersen,
   args.In(RecordsetArg(rsboersen)).Back(oXmlDoc).Back(strPath).Back(strFileName);
   std::string answer;
   if (!host_) return answer;
-  // Saving goes on with the document after the hook: a consumer that leaves Nothing or an
-  // object that is no document there gets its document back, so the next one and the exporter
-  // always have one.
+  // Saving goes on with whatever document the hook leaves: a consumer that leaves Nothing or an
+  // object that is no document is undone for that argument, so the next consumer and the
+  // exporter always have one.
   std::vector<Variant>& v = args.Values();
   Variant before = v[1];
   CallConsumers(host_.get(), "Callback_BeforeXmlSave", v,
