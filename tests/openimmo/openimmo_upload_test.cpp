@@ -1,0 +1,427 @@
+// The upload step against real servers on 127.0.0.1: sshd for SFTP, pyftpdlib for FTP and FTPS,
+// Debian's ncftpput.
+#include "openimmo/openimmo_upload.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+
+#include "host/cUtil.h"
+#include "openimmo/sshd_server.h"
+#include "platform/host_error.h"
+#include "platform/ini_file.h"
+#include "platform/scratch_dir.h"
+#include "platform/waits.h"
+#include "services/cFTPTransferV2.h"
+#include "services/ftp_server.h"
+
+namespace fern::openimmo {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace hostkey;
+using testing_servers::FtpServer;
+using testing_servers::FtpServerOptions;
+using testing_servers::SshdOptions;
+using testing_servers::SshdServer;
+
+constexpr const char* kPassword = "pw-7Zq!secret";
+
+std::string ReadAll(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+class Upload : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ResetEsc();
+    IniCacheReset();
+    host_ = dir_ / "host";
+    fs::create_directories(host_ / "system");
+    fs::create_directories(host_ / "Dat");
+    local_ = dir_ / "transfer" / "out";
+    dir_.Write("transfer/out/listing.xml", "<openimmo/>");
+    dir_.Write("transfer/out/second.XML", "<openimmo/>");
+    dir_.Write("transfer/out/pack.zip", "PK");
+    fs::create_directories(dir_ / "remote");
+    settings_.hostFolder = host_.string();
+    settings_.transferDelay = 0;
+    settings_.ncftpRedials = 0;
+    settings_.limits.connectTimeoutMs = 3000;
+    settings_.limits.responseSeconds = 5;
+    settings_.limits.lowSpeedSeconds = 5;
+    events_.WorkState = [this](int16_t s, const std::string& t) {
+      lines_.push_back(std::to_string(s) + " " + t);
+    };
+  }
+  void TearDown() override {
+    for (const std::string& l : lines_) EXPECT_EQ(l.find(kPassword), std::string::npos) << l;
+    const fs::path log = dir_ / "transfer" / "WinSCP_start.log";
+    if (fs::exists(log)) {
+      EXPECT_EQ(ReadAll(log).find(kPassword), std::string::npos);
+      if (HasFailure()) std::cerr << ReadAll(log) << ReadAll(dir_ / "ftp_server.log");
+    }
+  }
+
+  OpenImmoUpload Uploader(FtpSendFolderFn ftp = {}) {
+    return OpenImmoUpload(settings_, nullptr, events_, std::move(ftp));
+  }
+  int Count(const std::string& part) const {
+    int n = 0;
+    for (const std::string& l : lines_) n += l.find(part) != std::string::npos;
+    return n;
+  }
+  std::string Lines() const {
+    std::string all;
+    for (const std::string& l : lines_) all += l + "\n";
+    return all;
+  }
+
+  testing::ScratchDir dir_;
+  fs::path host_, local_;
+  UploadSettings settings_;
+  StateEvents events_;
+  std::vector<std::string> lines_;
+};
+
+// --- the retry loop -----------------------------------------------------------------------
+
+TEST_F(Upload, FailingAttemptsGiveRetryLinesAndOnlyTheLastRunsStrict) {
+  std::vector<bool> strict;
+  auto up = Uploader([&](auto&&, auto&&, auto&&, auto&&, auto&&, auto&&, auto&&, bool s) {
+    strict.push_back(s);
+    return false;
+  });
+  EXPECT_FALSE(up.DoUpload("", "ftp.example", "u", kPassword, local_.string(), "", "", ""));
+  EXPECT_EQ(strict, (std::vector<bool>{false, false, true}));
+  EXPECT_EQ(Count("8 FTP-Übertragung (ftp.example) weiterer Versuch..."), 2) << Lines();
+
+  settings_.transferCount = 0;
+  strict.clear();
+  EXPECT_FALSE(Uploader([&](auto&&, auto&&, auto&&, auto&&, auto&&, auto&&, auto&&, bool s) {
+                 strict.push_back(s);
+                 return false;
+               }).DoUpload("", "h", "u", kPassword, local_.string(), "", "", ""));
+  EXPECT_EQ(strict, std::vector<bool>{true});  // a count of 0 or 1 is one attempt
+}
+
+TEST_F(Upload, SuccessStopsTheRetries) {
+  int calls = 0;
+  auto up = Uploader([&](auto&&, auto&&, auto&&, auto&&, auto&&, auto&&, auto&&, bool) {
+    return ++calls == 2;
+  });
+  EXPECT_TRUE(up.DoUpload("", "h", "u", kPassword, local_.string(), "", "", ""));
+  EXPECT_EQ(calls, 2);
+  EXPECT_EQ(Count("weiterer Versuch"), 1);
+}
+
+TEST_F(Upload, ToolErrorsBecomeStateLinesAndTheLastReachesTheCaller) {
+  // SFTP to a closed port with a stored key: every attempt fails with the log's text.
+  const int port = SshdServer::FreePort();
+  const std::string server = "127.0.0.1:" + std::to_string(port);
+  IniWrite(server, "fingerprint", "ssh-ed25519 255 " + std::string(43, 'A'),
+           host_ / "sftp.ini");
+  try {
+    Uploader().DoUpload("SFTP", server, "u", kPassword, local_.string(), "", "", "");
+    FAIL() << "no error";
+  } catch (const HostError& e) {
+    EXPECT_EQ(e.source(), "DoUploadToSFtpByWinScp");
+    EXPECT_EQ(e.description().rfind("SFTP Übertragung. Hinweis: Fehlerbeschreibung siehe "
+                                    "LOG-Datei '",
+                                    0),
+              0u)
+        << e.description();
+  }
+  EXPECT_EQ(Count("8 Übertragung: SFTP Übertragung. Hinweis: Fehlerbeschreibung"), 2) << Lines();
+  EXPECT_EQ(Count("weiterer Versuch"), 2);
+  EXPECT_NE(ReadAll(dir_ / "transfer" / "WinSCP_start.log").find("Error:"), std::string::npos);
+}
+
+// --- SFTP against sshd --------------------------------------------------------------------
+
+class Sftp : public Upload {
+ protected:
+  void SetUp() override {
+    Upload::SetUp();
+    ASSERT_TRUE(testing_servers::MakeSshKey(dir_ / "client_key"));
+    SshdOptions o;
+    o.dir = dir_.path();
+    o.home = dir_ / "remote";
+    o.hostKey = dir_ / "host_key";
+    o.clientPub = dir_ / "client_key.pub";
+    sshd_ = std::make_unique<SshdServer>(o);
+  }
+  void TearDown() override {
+    sshd_.reset();
+    Upload::TearDown();
+  }
+  // The key login, in the host folder's "sftp.ini" or the system folder's.
+  void KeyLogin(const fs::path& ini) {
+    IniWrite(sshd_->host(), "privateKeyfile", (dir_ / "client_key").string(), ini);
+  }
+  std::string Stored(const fs::path& ini) {
+    IniCacheReset();
+    return IniGet(sshd_->host(), "fingerprint", "", ini);
+  }
+
+  std::unique_ptr<SshdServer> sshd_;
+};
+
+TEST_F(Sftp, NewHostStoresItsKeyAndTheRetryUploads) {
+  // The host folder's file is empty, so the system folder's is the one used.
+  dir_.Write("host/sftp.ini", "");
+  const fs::path ini = host_ / "system" / "sftp.ini";
+  KeyLogin(ini);
+  EXPECT_TRUE(Uploader().DoUpload("SFTP", sshd_->host(), testing_servers::CurrentUser(),
+                                  kPassword, local_.string(), "in/", "xml", ""));
+  const std::string fp = Stored(ini);
+  const std::string sha = testing_servers::KeygenFingerprint(dir_ / "host_key.pub", "sha256");
+  EXPECT_EQ(ParseFingerprint(fp).value, ParseFingerprint(sha).value) << fp << " / " << sha;
+  EXPECT_EQ(fp.rfind("ssh-ed25519 255 ", 0), 0u);
+  EXPECT_EQ(Count("Neuer Fingerprint '" + fp + "' für diesen Host in sftp.ini eingetragen."), 1)
+      << Lines();
+  EXPECT_EQ(Count("Nutze folgende sftp.ini: " + ini.string() + " in DoUploadToSFtpByWinScp"), 2);
+  EXPECT_EQ(ReadAll(dir_ / "remote" / "in" / "listing.xml"), "<openimmo/>");
+  EXPECT_TRUE(fs::exists(dir_ / "remote" / "in" / "second.XML"));
+  EXPECT_FALSE(fs::exists(dir_ / "remote" / "in" / "pack.zip"));
+  EXPECT_NE(ReadAll(dir_ / "transfer" / "WinSCP_start.log").find(" Transfer done: "),
+            std::string::npos);
+}
+
+TEST_F(Sftp, KnownHostInEitherStoredFormUploadsAtOnce) {
+  const fs::path ini = host_ / "sftp.ini";
+  KeyLogin(ini);
+  settings_.transferCount = 1;
+  const std::string md5 = testing_servers::KeygenFingerprint(dir_ / "host_key.pub", "md5");
+  const std::string sha = testing_servers::KeygenFingerprint(dir_ / "host_key.pub", "sha256");
+  for (const std::string& stored :
+       {"ssh-ed25519 255 " + md5.substr(4), sha + "=", "ssh-ed25519 255 " + sha.substr(7)}) {
+    IniWrite(sshd_->host(), "fingerprint", stored, ini);
+    fs::remove_all(dir_ / "remote" / "abs");
+    EXPECT_TRUE(Uploader().DoUpload("sftp", sshd_->host(), testing_servers::CurrentUser(), "",
+                                    local_.string(), (dir_ / "remote" / "abs").string(), "ZIP",
+                                    ""))
+        << stored << "\n" << Lines();
+    EXPECT_TRUE(fs::exists(dir_ / "remote" / "abs" / "pack.zip"));
+    EXPECT_FALSE(fs::exists(dir_ / "remote" / "abs" / "listing.xml"));
+  }
+  EXPECT_EQ(Count("WinSCP Status True"), 3);
+}
+
+TEST_F(Sftp, ChangedHostKeyIsRefused) {
+  const fs::path ini = host_ / "sftp.ini";
+  KeyLogin(ini);
+  ASSERT_TRUE(testing_servers::MakeSshKey(dir_ / "other_key"));
+  settings_.transferCount = 2;
+  for (const char* hash : {"sha256", "md5"}) {
+    const std::string other = testing_servers::KeygenFingerprint(dir_ / "other_key.pub", hash);
+    IniWrite(sshd_->host(), "fingerprint", other, ini);
+    EXPECT_THROW(Uploader().DoUpload("SFTP", sshd_->host(), testing_servers::CurrentUser(), "",
+                                     local_.string(), "", "", ""),
+                 HostError);
+    EXPECT_FALSE(fs::exists(dir_ / "remote" / "listing.xml")) << hash;
+    EXPECT_EQ(Stored(ini), other);  // a refused key never replaces the stored one
+  }
+  EXPECT_NE(ReadAll(dir_ / "transfer" / "WinSCP_start.log").find("does not match"),
+            std::string::npos);
+}
+
+TEST_F(Sftp, WrongPasswordAndMissingKeyFileHaveTheirTexts) {
+  // No user's password is known here, so the password road is proven by its refusal.
+  const fs::path ini = host_ / "sftp.ini";
+  IniWrite(sshd_->host(), "fingerprint",
+           testing_servers::KeygenFingerprint(dir_ / "host_key.pub", "sha256"), ini);
+  settings_.transferCount = 1;
+  try {
+    Uploader().DoUpload("sftp", sshd_->host(), testing_servers::CurrentUser(), kPassword,
+                        local_.string(), "", "", "");
+    FAIL() << "no error";
+  } catch (const HostError& e) {
+    EXPECT_EQ(e.description(), "SFTP Übertragung. Hinweis: Benutzername oder Kennwort ist falsch.");
+  }
+  IniWrite(sshd_->host(), "privateKeyfile", (dir_ / "missing_key").string(), ini);
+  try {
+    Uploader().DoUpload("sftp", sshd_->host(), "u", kPassword, local_.string(), "", "", "");
+    FAIL() << "no error";
+  } catch (const HostError& e) {
+    EXPECT_NE(e.description().find("missing_key nicht gefunden."), std::string::npos);
+  }
+}
+
+// --- FTPS, SFTP with useTls, plain FTP ----------------------------------------------------
+
+// Two things keep the shared test server from protected data channels, both mended here for
+// the TLS server only: its data handler is the plain one, and pyftpdlib drops a data connection
+// that is readable before its transfer command has come, which is how libcurl opens a
+// protected channel (handshake first, STOR after). Real servers wait for the command.
+constexpr const char* kTlsDataChannel = R"PY(
+import pyftpdlib.handlers as _h
+def _readable(self):
+    if getattr(self, '_ssl_accepting', False):
+        return True
+    if not self.receive and not self._initialized:
+        return False
+    return self.receive
+_plain = _h.DTPHandler
+_plain.readable = _readable
+_h.TLS_DTPHandler.__repr__ = lambda self: _plain.__repr__(self)
+_h.DTPHandler = _h.TLS_DTPHandler
+)PY";
+
+class Ftp : public Upload {
+ protected:
+  std::unique_ptr<FtpServer> Start(bool tls) {
+    dir_.Write("pypatch/sitecustomize.py", tls ? kTlsDataChannel : "");
+    setenv("PYTHONPATH", (dir_ / "pypatch").c_str(), 1);
+    struct Unset {
+      ~Unset() { unsetenv("PYTHONPATH"); }
+    } unset;
+    FtpServerOptions o;
+    o.home = dir_ / "remote";
+    o.password = kPassword;
+    o.log = dir_ / "ftp_server.log";
+    if (tls) {
+      o.cert = dir_ / "cert.pem";
+      o.key = dir_ / "key.pem";
+      EXPECT_TRUE(testing_servers::MakeSelfSignedCert(o.cert, o.key));
+    }
+    return std::make_unique<FtpServer>(o);
+  }
+};
+
+TEST_F(Ftp, FtpsUploadsIntoTheRemoteFolderAndRefusesAWrongPassword) {
+  auto server = Start(true);
+  settings_.transferCount = 1;
+  EXPECT_TRUE(Uploader().DoUpload("FTPS", server->host(), "fern", kPassword, local_.string(),
+                                  "sub/dir", "XML", "-passive=1"))
+      << Lines();
+  EXPECT_TRUE(fs::exists(dir_ / "remote" / "sub" / "dir" / "listing.xml"));
+  EXPECT_TRUE(fs::exists(dir_ / "remote" / "sub" / "dir" / "second.XML"));
+  EXPECT_FALSE(fs::exists(dir_ / "remote" / "sub" / "dir" / "pack.zip"));
+  try {
+    Uploader().DoUpload("ftps", server->host(), "fern", "wrong", local_.string(), "", "", "");
+    FAIL() << "no error";
+  } catch (const HostError& e) {
+    EXPECT_EQ(e.source(), "DoUploadToFtpSByWinScp");
+    EXPECT_EQ(e.description(), "SFTP Übertragung. Hinweis: Benutzername oder Kennwort ist falsch.");
+  }
+}
+
+TEST_F(Ftp, SftpWithUseTlsNeedsNoFingerprint) {
+  auto server = Start(true);
+  IniWrite(server->host(), "useTls", "1", host_ / "sftp.ini");
+  settings_.transferCount = 1;
+  EXPECT_TRUE(Uploader().DoUpload("sftp", server->host(), "fern", kPassword, local_.string(), "",
+                                  "", ""))
+      << Lines();
+  EXPECT_TRUE(fs::exists(dir_ / "remote" / "pack.zip"));
+  IniCacheReset();
+  EXPECT_EQ(IniGet(server->host(), "fingerprint", "-", host_ / "sftp.ini"), "-");
+}
+
+TEST_F(Ftp, PlainFtpGoesThroughTheTransferLayer) {
+  auto server = Start(false);
+  cUtil util;
+  cFTPTransferV2 ftp;
+  TransferHost th;
+  th.Util = &util;
+  th.Folder = host_.string();
+  ftp.Init("", th);
+  settings_.ftpProxy = ":" + std::to_string(server->port());  // passive: the port comes from here
+  auto up = Uploader([&](const std::string& h, const std::string& u, const std::string& p,
+                         const std::string& l, const std::string& r, const std::string& e,
+                         const std::string& proxy, bool strict) {
+    return ftp.FtpSendFolder(h, u, p, l, r, e, proxy, strict);
+  });
+  EXPECT_TRUE(up.DoUpload("", "127.0.0.1", "fern", kPassword, local_.string(), "plain", "ZIP", ""));
+  EXPECT_TRUE(fs::exists(dir_ / "remote" / "plain" / "pack.zip"));
+  EXPECT_FALSE(fs::exists(dir_ / "remote" / "plain" / "listing.xml"));
+}
+
+// --- ncftpput -----------------------------------------------------------------------------
+
+TEST_F(Ftp, NcFtpPutSendsIntoTheRemoteFolderWithAPrivateLogin) {
+  auto server = Start(false);
+  fs::create_directories(dir_ / "remote" / "nc");
+  settings_.useNcFtp = true;
+  settings_.transferCount = 1;
+  EXPECT_TRUE(Uploader().DoUpload("", server->host(), "fern", kPassword, local_.string(), "nc",
+                                  "xml", ""));
+  EXPECT_TRUE(fs::exists(dir_ / "remote" / "nc" / "listing.xml"));
+  EXPECT_TRUE(fs::exists(dir_ / "remote" / "nc" / "second.XML"));  // our expansion ignores case
+  EXPECT_FALSE(fs::exists(dir_ / "remote" / "nc" / "pack.zip"));
+  const std::string log = ReadAll(host_ / "Dat" / "ftp_ncftpput.log");
+  EXPECT_FALSE(log.empty());
+  EXPECT_EQ(log.find(kPassword), std::string::npos);
+}
+
+TEST_F(Upload, NcFtpPutNeverSeesThePasswordOnItsCommandLine) {
+  // A stand-in that records its arguments and the login file it was given.
+  const fs::path seen = dir_ / "seen.txt";
+  const fs::path fake = dir_.Write(
+      "fake_ncftpput",
+      "#!/bin/sh\necho \"$@\" > " + seen.string() + "\nstat -c %a \"$2\" >> " + seen.string() +
+          "\ncat \"$2\" >> " + seen.string() + "\necho \"$2\" >> " + seen.string() + "\nexit 0\n");
+  fs::permissions(fake, fs::perms::owner_all);
+  settings_.ncftpput = fake.string();
+  settings_.useNcFtp = true;
+  EXPECT_TRUE(Uploader().DoUpload("", "ftp.example:2121", "fern", kPassword, local_.string(), "",
+                                  "", ""));
+  std::istringstream lines(ReadAll(seen));
+  std::string args, mode, loginPath, line, content;
+  std::getline(lines, args);
+  std::getline(lines, mode);
+  while (std::getline(lines, line)) {
+    content += line + "\n";
+    loginPath = line;
+  }
+  EXPECT_EQ(args.find(kPassword), std::string::npos) << args;
+  EXPECT_NE(args.find("-P 2121 / "), std::string::npos) << args;  // no remote folder: the root
+  EXPECT_NE(args.find("pack.zip"), std::string::npos);
+  EXPECT_EQ(mode, "600");
+  EXPECT_NE(content.find("host ftp.example\nuser fern\npass " + std::string(kPassword)),
+            std::string::npos);
+  EXPECT_FALSE(fs::exists(loginPath)) << "the login file stays behind";
+}
+
+TEST_F(Upload, NcFtpPutToAClosedPortGivesTheExitText) {
+  settings_.useNcFtp = true;
+  settings_.transferCount = 2;
+  const std::string server = "127.0.0.1:" + std::to_string(SshdServer::FreePort());
+  try {
+    Uploader().DoUpload("", server, "fern", kPassword, local_.string(), "", "", "");
+    FAIL() << "no error";
+  } catch (const HostError& e) {
+    EXPECT_EQ(e.number(), 1);
+    EXPECT_EQ(e.source(), "DoUploadToFtpByNcFtpPut");
+    EXPECT_EQ(e.description(), "Konnte keine Verbindung zum Server aufbauen. Log-File: " +
+                                   host_.string() + "\\Dat\\ftp_ncftpput.log");
+  }
+  EXPECT_EQ(Count("8 Übertragung: Konnte keine Verbindung zum Server aufbauen."), 1) << Lines();
+}
+
+// --- fingerprints -------------------------------------------------------------------------
+
+TEST(Fingerprint, FormsAndHash) {
+  EXPECT_EQ(Base64(Sha256("abc"), true), "ungWv48Bz+pBQUDeXa4iI7ADYaOWF3qctBD/YfIAFa0=");
+  EXPECT_EQ(Base64(Sha256(std::string(1000, 'a')), false).size(), 43u);
+  const auto md5 = ParseFingerprint("ssh-rsa 2048 0A:1b:2c:3d:4e:5f:60:71:82:93:a4:b5:c6:d7:e8:f9");
+  EXPECT_EQ(md5.kind, HostKeyFingerprint::kMd5);
+  EXPECT_EQ(md5.value, "0a1b2c3d4e5f60718293a4b5c6d7e8f9");
+  const auto sha = ParseFingerprint("SHA256:ungWv48Bz+pBQUDeXa4iI7ADYaOWF3qctBD/YfIAFa0");
+  EXPECT_EQ(sha.kind, HostKeyFingerprint::kSha256);
+  EXPECT_EQ(ParseFingerprint("ssh-ed25519 255 ungWv48Bz+pBQUDeXa4iI7ADYaOWF3qctBD/YfIAFa0=").value,
+            sha.value);
+  EXPECT_EQ(ParseFingerprint("not a fingerprint").kind, HostKeyFingerprint::kNone);
+  EXPECT_EQ(ParseFingerprint("ssh-rsa 2048 0a:1b").kind, HostKeyFingerprint::kNone);
+}
+
+}  // namespace
+}  // namespace fern::openimmo
