@@ -1,0 +1,258 @@
+// Whole runs over the demo host's OpenImmo portals: documents, their validity, delivery to a
+// loopback portal and the status written back.
+#include <httplib.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <filesystem>
+#include <regex>
+#include <thread>
+
+#include "openimmo_fixture.h"
+
+namespace fern::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+const char* kFtpPortal = "ImmoPortal Demo";
+const char* kHttpPortal = "Wohnen HTTP Demo";
+const char* kNs = "http://www.openimmo.de";
+
+// A portal on 127.0.0.1 that answers each post as `mode` says.
+class LoopbackPortal {
+ public:
+  enum class Mode { kOk, kError, kServerError, kEmpty };
+  std::atomic<Mode> mode{Mode::kOk};
+  std::atomic<int> posts{0};
+
+  LoopbackPortal() {
+    server_.Post("/openimmo", [this](const httplib::Request& req, httplib::Response& res) {
+      ++posts;
+      const Mode m = mode;
+      if (m == Mode::kEmpty) {
+        res.status = 200;
+        return;
+      }
+      std::string answer = "<antwort_dokument>";
+      std::smatch match;
+      std::string body = req.body;
+      static const std::regex obid("<(?:imo:)?openimmo_obid>([^<]*)<");
+      static const std::regex ext("<(?:imo:)?objektnr_extern>([^<]*)<");
+      std::string id = std::regex_search(body, match, obid) ? match[1].str() : "";
+      std::string nr = std::regex_search(body, match, ext) ? match[1].str() : "";
+      answer += "<immobilie><openimmo_obid>" + id + "</openimmo_obid><expose_id>WH-&apos;" + nr +
+                "</expose_id><antwort art=\"" + (m == Mode::kError ? "ERROR" : "OK") +
+                "\"/><meldung><freitext>geprüft</freitext></meldung></immobilie></antwort_dokument>";
+      res.status = m == Mode::kServerError ? 500 : 200;
+      res.set_content(answer, "text/xml");
+    });
+    port_ = server_.bind_to_any_port("127.0.0.1");
+    thread_ = std::thread([this] { server_.listen_after_bind(); });
+  }
+  ~LoopbackPortal() { Stop(); }
+  void Stop() {
+    server_.stop();
+    if (thread_.joinable()) thread_.join();
+  }
+  std::string Url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/openimmo"; }
+
+ private:
+  httplib::Server server_;
+  int port_ = 0;
+  std::thread thread_;
+};
+
+class RunTest : public OpenImmoTest {
+ protected:
+  void SetUp() override {
+    OpenImmoTest::SetUp();
+    work = dir / "work";
+    fs::create_directories(work);
+    Ini("OPTIONS", "TRANSFERPATH", work.string());
+  }
+  void Run(const std::string& portal) {
+    auto rs = Rows("select * from Boersen where boersen_name = '" + portal + "'");
+    X().StartImmoXML(app, Session().g_strConnect, *rs, false, true, 5);
+  }
+  std::vector<fs::path> Documents(const std::string& portal) {
+    std::vector<fs::path> out;
+    const fs::path folder = work / "TRANSFER" / "openimmo" / portal;
+    if (fs::exists(folder))
+      for (const auto& e : fs::directory_iterator(folder))
+        if (e.path().extension() == ".xml" && e.path().filename().string().find("answer") ==
+                                                  std::string::npos)
+          out.push_back(e.path());
+    std::sort(out.begin(), out.end());
+    return out;
+  }
+  static std::string Read(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  }
+  // Valid by libxml2 and by xmllint against the demo schema.
+  void ExpectValid(const fs::path& file) {
+    const std::string xsd = HostFile("System\\XML\\openimmo.xsd").string();
+    XmlSchemaCache cache;
+    cache.add(kNs, xsd);
+    auto doc = XmlDocument::Create();
+    ASSERT_TRUE(doc->load(file.string())) << file;
+    const auto issues = cache.Validate(*doc);
+    EXPECT_TRUE(issues.empty()) << file << ": " << (issues.empty() ? "" : issues[0].Text());
+    const std::string cmd = "xmllint --noout --schema '" + xsd + "' '" + file.string() + "' 2>/dev/null";
+    EXPECT_EQ(std::system(cmd.c_str()), 0) << file;
+  }
+  int StatusCount(int portal, int status) {
+    auto rs = Rows("select count(*) as n from boersenobj where boersen_dsn like '%00000000000" +
+                   std::to_string(portal) + "}' and status = " + std::to_string(status) +
+                   " and letzte_uebertragung is not null");
+    return static_cast<int>(cUtil::d(rs->Value("n")));
+  }
+  void UseHttpPortal(const std::string& url) {
+    Exec("update Boersen set boersen_host = '" + url + "' where boersen_name = '" + kHttpPortal + "'");
+  }
+
+  fs::path work;
+};
+
+TEST_F(RunTest, FtpPortalGetsOneCollectiveDocumentAndEveryStatus) {
+  // Listing 3 is on the portal but no longer chosen: it is withdrawn.
+  Exec("update boersenobj set status = 1, kurz = 0, lang = 0 where boersen_dsn like "
+       "'%000000000002}' and obj_dsn like '%000000000003}'");
+  Run(kFtpPortal);
+  EXPECT_EQ(Errors(), 0) << Lines(102);
+  auto docs = Documents(kFtpPortal);
+  ASSERT_EQ(docs.size(), 1u);
+  EXPECT_EQ(docs[0].filename().string().rfind("ImmoPortal Demo-K-4702-2", 0), 0u);
+  ExpectValid(docs[0]);
+
+  auto doc = XmlDocument::Create();
+  ASSERT_TRUE(doc->load(docs[0].string()));
+  doc->setProperty("SelectionNamespaces", Variant(std::string("xmlns:imo='") + kNs + "'"));
+  auto anbieter = doc->documentElement()->selectSingleNode("imo:anbieter");
+  auto kids = anbieter->ChildElements();
+  EXPECT_EQ(anbieter->ChildElements("immobilie").size(), 28u);
+  EXPECT_EQ(kids.back()->baseName(), "impressum");
+  EXPECT_EQ(doc->documentElement()->selectSingleNode("imo:uebertragung")->getAttribute("art"),
+            "OFFLINE");
+
+  EXPECT_EQ(StatusCount(2, 1), 28);
+  EXPECT_EQ(StatusCount(2, 3), 1);
+  EXPECT_NE(Lines(6).find("Beenden der openimmo-Erstellung/-Übertragung"), std::string::npos);
+}
+
+TEST_F(RunTest, NamespaceFormsChangeNoContent) {
+  Exec("update ObjDet set EINGABE = 'Limo: imo:frisch' where Obj_Dsn like '%000000000001}' and "
+       "Fldart_Dsn like '%000000000007}'");
+  Exec("update Boersen set xmlns = 0 where boersen_name = '" + std::string(kFtpPortal) + "'");
+  Run(kFtpPortal);
+  auto docs = Documents(kFtpPortal);
+  ASSERT_EQ(docs.size(), 1u);
+  std::string text = Read(docs[0]);
+  EXPECT_NE(text.find("Limo: imo:frisch"), std::string::npos);
+  EXPECT_EQ(text.find("<imo:"), std::string::npos);
+  EXPECT_NE(text.find("<openimmo xmlns=\"http://www.openimmo.de\""), std::string::npos);
+  ExpectValid(docs[0]);
+
+  // Prefix kept, but the portal wants no namespace at all.
+  Exec("update Boersen set xmlns = 1 where boersen_name = '" + std::string(kFtpPortal) + "'");
+  Ini("OPENIMMO", "EMPTYPREFIX", "1");
+  lines.clear();
+  Run(kFtpPortal);
+  EXPECT_EQ(Errors(), 0) << Lines(102);
+  docs = Documents(kFtpPortal);
+  ASSERT_EQ(docs.size(), 1u);
+  text = Read(docs[0]);
+  EXPECT_NE(text.find("<openimmo>"), std::string::npos);
+  EXPECT_EQ(text.find("xmlns"), std::string::npos);
+  EXPECT_NE(text.find("Limo: imo:frisch"), std::string::npos);
+}
+
+TEST_F(RunTest, HttpPortalGetsOneDocumentPerListingAndThePortalsIds) {
+  LoopbackPortal portal;
+  UseHttpPortal(portal.Url());
+  Run(kHttpPortal);
+  EXPECT_EQ(Errors(), 0) << Lines(102);
+  EXPECT_EQ(portal.posts, 14);
+  auto docs = Documents(kHttpPortal);
+  ASSERT_EQ(docs.size(), 14u);
+  EXPECT_EQ(docs[0].filename(), "FB-1002.xml");
+  ExpectValid(docs[0]);
+  EXPECT_EQ(StatusCount(3, 1), 14);
+  auto rs = Rows("select boersen_exp_id from boersenobj where boersen_dsn like '%000000000003}' "
+                 "and obj_dsn like '%000000000002}'");
+  EXPECT_EQ(cUtil::k(rs->Value("boersen_exp_id")), "WH-'FB-1002");
+  EXPECT_NE(Lines(8).find("Wohnen HTTP Demo / Objekt: FB-1002 - Antwort: OK : geprüft"),
+            std::string::npos);
+}
+
+TEST_F(RunTest, RejectedOrFailedPostsWriteNoStatus) {
+  LoopbackPortal portal;
+  UseHttpPortal(portal.Url());
+  for (auto mode : {LoopbackPortal::Mode::kError, LoopbackPortal::Mode::kServerError,
+                    LoopbackPortal::Mode::kEmpty}) {
+    lines.clear();
+    portal.mode = mode;
+    Run(kHttpPortal);
+    EXPECT_EQ(Errors(), 14) << static_cast<int>(mode);
+    EXPECT_EQ(StatusCount(3, 1), 0) << static_cast<int>(mode);
+    if (mode == LoopbackPortal::Mode::kError) {
+      EXPECT_NE(Lines(102).find("Antwort: ERROR : geprüft ;[Proc: SaveObjektStatus2]"),
+                std::string::npos);
+    }
+    if (mode == LoopbackPortal::Mode::kServerError) {
+      EXPECT_NE(Lines(102).find("HTTP 500"), std::string::npos);
+    }
+  }
+  portal.Stop();
+  lines.clear();
+  Run(kHttpPortal);
+  EXPECT_EQ(Errors(), 14);
+  EXPECT_NE(Lines(102).find("Fehler bei HTTPRequest:"), std::string::npos);
+  EXPECT_EQ(StatusCount(3, 1), 0);
+}
+
+TEST_F(RunTest, AnInvalidDocumentIsReportedAndNotSent) {
+  LoopbackPortal portal;
+  UseHttpPortal(portal.Url());
+  std::string mapping = Read(HostFile("System\\XML\\immoportal.xml"));
+  mapping.replace(mapping.rfind("</zuordnungen>"), 14,
+                  "<zustand_angaben><zuordnung><element element=\"zustand\"><attribut "
+                  "attribut=\"zustand_art\"><option quelle=\"Überschrift\" "
+                  "quelltyp=\"FELDART\"/></attribut></element></zuordnung></zustand_angaben>"
+                  "</zuordnungen>");
+  std::ofstream(HostFile("System\\XML") / "bad.xml", std::ios::binary) << mapping;
+  Exec("update Boersen set zuordnungsdatei = 'bad.xml' where boersen_name = '" +
+       std::string(kHttpPortal) + "'");
+  Run(kHttpPortal);
+  EXPECT_EQ(portal.posts, 0);
+  EXPECT_EQ(Errors(), 14);
+  const std::string errors = Lines(102);
+  EXPECT_NE(errors.find("FB-1002.xml"), std::string::npos) << errors;
+  EXPECT_NE(errors.find("zustand_art"), std::string::npos) << errors;
+  EXPECT_NE(errors.find("Es wird daher nicht übertragen."), std::string::npos);
+  EXPECT_EQ(StatusCount(3, 1), 0);
+}
+
+TEST_F(RunTest, ImportRowsAreSkippedOneByOne) {
+  auto rs = Rows("select * from Boersen where boersentyp = 5 order by boersen_name");
+  Exec("update Boersen set boersen_name = 'Import Demo' where boersen_name = '" +
+       std::string(kFtpPortal) + "'");
+  rs = Rows("select * from Boersen where boersentyp = 5 order by boersen_name");
+  ASSERT_EQ(rs->RecordCount(), 2);
+  LoopbackPortal portal;
+  UseHttpPortal(portal.Url());
+  rs = Rows("select * from Boersen where boersentyp = 5 order by boersen_name");
+  X().StartImmoXML(app, Session().g_strConnect, *rs, false, true, 5);
+  EXPECT_EQ(portal.posts, 14);
+  EXPECT_EQ(StatusCount(2, 1), 0);
+
+  // A phase of import rows only says nothing at all.
+  lines.clear();
+  rs = Rows("select * from Boersen where boersen_name = 'Import Demo'");
+  X().StartImmoXML(app, Session().g_strConnect, *rs, false, true, 5);
+  EXPECT_TRUE(lines.empty());
+}
+
+}  // namespace
+}  // namespace fern::testing
