@@ -42,6 +42,7 @@ class Packing : public ::testing::Test {
     o.timeout = std::chrono::seconds(20);
     const ProcessResult r = RunProcess({"unzip", "-Z1", (dir_ / "out" / "export.zip").string()}, o);
     EXPECT_TRUE(r.Succeeded()) << r.err;
+    EXPECT_EQ(r.out.find('/'), std::string::npos) << "entries carry folders: " << r.out;
     return r.out;
   }
   fs::path Script(const std::string& name, const std::string& body) {
