@@ -328,8 +328,7 @@ TEST_F(ImmoHooks, InitAgainReplacesTheScriptsInsteadOfAddingThem) {
 }
 
 TEST_F(ImmoHooks, SampleScriptOfTheDemoHost) {
-  const char* source = std::getenv("FERN_SOURCE_DIR");
-  ASSERT_NE(source, nullptr);
+  const char* source = FERN_SOURCE_DIR;
   std::ifstream in(std::filesystem::path(source) / "demo/scripts/openimmo/sample_hooks.vbs",
                    std::ios::binary);
   ASSERT_TRUE(in);
