@@ -19,14 +19,28 @@ namespace {
 
 constexpr int kMajor = 1, kMinor = 0, kRevision = 0;
 
-void InsertBeforeImpressum(XmlDocument& doc, const XmlNodePtr& listing, const std::string& prefix) {
-  XmlNodePtr anbieter = doc.documentElement()->selectSingleNode(".//" + prefix + "anbieter");
-  if (!anbieter) throw HostError(50012, "XML-Struktur ist nicht korrekt!", "MakeAndSendOpenImmoLoop");
-  XmlNodePtr impressum = anbieter->selectSingleNode(".//" + prefix + "impressum");
-  if (impressum && impressum->parentNode()->raw() == anbieter->raw())
-    anbieter->insertBefore(listing, impressum);
-  else
-    anbieter->appendChild(listing);
+// The provider element and its imprint, where listings go in front of the imprint. Looked up
+// once per document: a search over a growing collective document per listing would cost time
+// in proportion to the listings already in it.
+struct ListingSlot {
+  XmlNodePtr anbieter;
+  XmlNodePtr impressum;
+};
+
+ListingSlot SlotOf(XmlDocument& doc, const std::string& prefix) {
+  ListingSlot slot;
+  slot.anbieter = doc.documentElement()->selectSingleNode(".//" + prefix + "anbieter");
+  if (!slot.anbieter)
+    throw HostError(50012, "XML-Struktur ist nicht korrekt!", "MakeAndSendOpenImmoLoop");
+  slot.impressum = slot.anbieter->selectSingleNode(".//" + prefix + "impressum");
+  if (slot.impressum && slot.impressum->parentNode()->raw() != slot.anbieter->raw())
+    slot.impressum = nullptr;
+  return slot;
+}
+
+void Insert(const ListingSlot& slot, const XmlNodePtr& listing) {
+  if (slot.impressum) slot.anbieter->insertBefore(listing, slot.impressum);
+  else slot.anbieter->appendChild(listing);
 }
 
 }  // namespace
@@ -103,6 +117,7 @@ void cImmoXmlV2::MakeAndSendOpenImmoLoop(db::Recordset& rsboersen, const XmlDocu
       if (!templateListing)
         throw HostError(50012, "XML-Struktur ist nicht korrekt!", "MakeAndSendOpenImmoLoop");
       std::shared_ptr<db::Recordset> details;
+      const ListingSlot collectiveSlot = SlotOf(*collective, set_.prefix);
       bool esc = false;
       if (!listings->Eof()) listings->MoveFirst();
       while (!listings->Eof()) {
@@ -112,12 +127,12 @@ void cImmoXmlV2::MakeAndSendOpenImmoLoop(db::Recordset& rsboersen, const XmlDocu
                      user2, version);
         if (element) {
           if (ftp) {
-            InsertBeforeImpressum(*collective, element, set_.prefix);
+            Insert(collectiveSlot, element);
           } else {
             XmlDocumentPtr single = std::static_pointer_cast<XmlDocument>(portalDoc->cloneNode(true));
             if (XmlNodePtr t = single->documentElement()->selectSingleNode(".//" + set_.prefix + "immobilie"))
               t->parentNode()->removeChild(t);
-            InsertBeforeImpressum(*single, element, set_.prefix);
+            Insert(SlotOf(*single, set_.prefix), element);
             CleanSendAndSave(single, m, rsboersen, folder, listings.get(), true, version);
           }
         }

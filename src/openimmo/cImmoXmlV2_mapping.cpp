@@ -1,5 +1,7 @@
 // The mapping engine: one mapping file applied to one listing element. Values from the data are
 // compared in code, never put into XPath text, so any character in them is safe.
+#include <unordered_map>
+
 #include "host/cDal.h"
 #include "host/cUtil.h"
 #include "openimmo/cImmoXmlV2.h"
@@ -12,29 +14,31 @@ using namespace openimmo;
 
 namespace {
 
-// The first element below `root` (document order) with local name path[last] whose ancestors
-// match the earlier names step by step; path[0] must be below `root`, not `root` itself.
-XmlNodePtr FindPath(const XmlNodePtr& root, const std::vector<std::string>& path) {
-  std::vector<XmlNodePtr> stack{root};
-  std::vector<XmlNodePtr> order;
-  // Pre-order walk without recursion: children are pushed in reverse.
-  while (!stack.empty()) {
-    XmlNodePtr n = stack.back();
-    stack.pop_back();
-    if (n != root && n->baseName() == path.back()) {
-      XmlNodePtr cur = n;
-      bool ok = true;
-      for (size_t i = path.size() - 1; i-- > 0;) {
-        cur = cur->parentNode();
-        if (!cur || cur->raw() == root->raw() || cur->baseName() != path[i]) {
-          ok = false;
-          break;
-        }
-      }
-      if (ok) return n;
+// The listing's elements by local name, in document order; made once per mapping pass. Copies
+// the engine inserts go in after their original, so the first of a name stays the first.
+using ElementIndex = std::unordered_map<std::string, std::vector<XmlNodePtr>>;
+
+void IndexElements(const XmlNodePtr& node, ElementIndex& index) {
+  for (const XmlNodePtr& c : node->ChildElements()) {
+    index[c->baseName()].push_back(c);
+    IndexElements(c, index);
+  }
+}
+
+// The first element (document order) named path[last] whose ancestors match the earlier names
+// step by step, all below `root`.
+XmlNodePtr FindPath(const XmlNodePtr& root, const ElementIndex& index,
+                    const std::vector<std::string>& path) {
+  auto found = index.find(path.back());
+  if (found == index.end()) return nullptr;
+  for (const XmlNodePtr& n : found->second) {
+    XmlNodePtr cur = n;
+    bool ok = true;
+    for (size_t i = path.size() - 1; ok && i-- > 0;) {
+      cur = cur->parentNode();
+      ok = cur && cur->raw() != root->raw() && cur->baseName() == path[i];
     }
-    auto kids = n->ChildElements();
-    for (auto it = kids.rbegin(); it != kids.rend(); ++it) stack.push_back(*it);
+    if (ok) return n;
   }
   return nullptr;
 }
@@ -101,14 +105,16 @@ void cImmoXmlV2::FillFromZuordnungen(XmlDocument& mapping, const XmlNodePtr& lis
   XmlNodePtr root = mapping.documentElement();
   if (!root) return;
   const XmlNodePtr& listingPtr = listing;
+  ElementIndex index;
+  IndexElements(listing, index);
   for (const XmlNodePtr& entry : List(mapping.selectNodes(".//zuordnung/element"))) {
     std::string E = Attr(entry, "element");
     if (E.empty()) continue;
     XmlNodePtr grand = entry->parentNode() ? entry->parentNode()->parentNode() : nullptr;
     const std::string S = grand ? grand->baseName() : std::string();
-    XmlNodePtr target = FindPath(listingPtr, {S, "energiepass", E});
-    if (!target) target = FindPath(listingPtr, {S, E});
-    if (!target) target = FindPath(listingPtr, {E});
+    XmlNodePtr target = FindPath(listingPtr, index, {S, "energiepass", E});
+    if (!target) target = FindPath(listingPtr, index, {S, E});
+    if (!target) target = FindPath(listingPtr, index, {E});
     bool userDefined = false;
     if (!target) {
       target = CopyUserDefinedAnyfield(*listing, E);
