@@ -1,0 +1,158 @@
+// Clients from "MANDANTEN.INI", the portal's empty transfer file, the ids and the host string,
+// and a status write that fails.
+#include <sqlite3.h>
+
+#include <filesystem>
+
+#include "openimmo_fixture.h"
+#include "platform/ini_file.h"
+
+namespace fern::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+class DriverTest : public OpenImmoTest {
+ protected:
+  void SetUp() override {
+    OpenImmoTest::SetUp();
+    work = dir / "work";
+    fs::create_directories(work);
+    Ini("OPTIONS", "TRANSFERPATH", work.string());
+  }
+  void Run(const std::string& where) {
+    auto rs = Rows("select * from Boersen where " + where);
+    X().StartImmoXML(app, Session().g_strConnect, *rs, false, true, 5);
+  }
+  fs::path work;
+};
+
+TEST_F(DriverTest, ClientsFromTheClientsFile) {
+  const fs::path file = HostFile("System") / "MANDANTEN.INI";
+  for (int n : {1, 2}) {
+    const std::string sec = "MANDANT" + std::to_string(n);
+    IniWrite(sec, "FIRMA_NAME", "Büro " + std::to_string(n), file);
+    IniWrite(sec, "FIRMA_TEL", "030 " + std::to_string(n), file);
+    IniWrite(sec, "FILTER", std::to_string(n - 1), file);
+    IniWrite(sec, "OpenImmoANID", "ANID-" + std::to_string(n), file);
+    IniWrite(sec, "openimmoImmoPortal Demo_BEZ", "KD-" + std::to_string(n), file);
+  }
+  IniCacheReset();
+  Run("boersen_name = 'ImmoPortal Demo'");
+  EXPECT_EQ(Errors(), 0) << Lines(102);
+  // One folder per client, listings filtered by the client's department.
+  for (int n : {1, 2}) {
+    const fs::path folder = work / "TRANSFER" / "openimmo" / ("ImmoPortal Demo-" + std::to_string(n - 1));
+    ASSERT_TRUE(fs::is_directory(folder)) << folder;
+    int docs = 0;
+    for (const auto& e : fs::directory_iterator(folder))
+      if (e.path().extension() == ".xml") {
+        ++docs;
+        EXPECT_EQ(e.path().filename().string().rfind("ImmoPortal Demo-KD-" + std::to_string(n), 0), 0u);
+        auto doc = XmlDocument::Create();
+        ASSERT_TRUE(doc->load(e.path().string()));
+        const std::string xml = doc->xml();
+        EXPECT_NE(xml.find("<imo:firma>Büro " + std::to_string(n)), std::string::npos);
+        EXPECT_NE(xml.find("ANID-" + std::to_string(n)), std::string::npos);
+      }
+    EXPECT_EQ(docs, 1);
+  }
+  EXPECT_NE(Lines(4).find("Setze Abteilungsfilter 1 für Mandaten: Büro 2"), std::string::npos);
+
+  // A clients file without clients leaves the company as the only client.
+  fs::remove(file);
+  std::ofstream(file) << "[MANDANT1]\nFILTER=3\n";
+  IniCacheReset();
+  lines.clear();
+  Run("boersen_name = 'ImmoPortal Demo'");
+  EXPECT_EQ(Errors(), 0) << Lines(102);
+  EXPECT_TRUE(fs::is_directory(work / "TRANSFER" / "openimmo" / "ImmoPortal Demo"));
+}
+
+TEST_F(DriverTest, EmptyTransferFileOnlyForListedFullTransfers) {
+  Exec("update obj set transfer = 1");
+  Exec("update Boersen set boersen_name = 'Immo.CH' where boersen_name = 'ImmoPortal Demo'");
+  Run("boersen_name = 'Immo.CH'");
+  EXPECT_EQ(Errors(), 0) << Lines(102);
+  EXPECT_NE(Lines(8).find("Übertragung von EmptyTransferFile"), std::string::npos);
+  EXPECT_NE(Lines(0).find("Immo.CH-K-4702-"), std::string::npos);
+
+  // A list names the portals; entries keep their blanks.
+  Ini("OPENIMMO", "EMPTYTRANSFERFILE", "other, immo.ch");
+  lines.clear();
+  Run("boersen_name = 'Immo.CH'");
+  EXPECT_EQ(Lines(8).find("EmptyTransferFile"), std::string::npos);
+  EXPECT_NE(Lines(12).find("Keine Daten zur Übertragung an Börse: 'Immo.CH"), std::string::npos);
+
+  // A partial transfer never sends an empty document.
+  Ini("OPENIMMO", "EMPTYTRANSFERFILE", "immo.ch");
+  Exec("update Boersen set teil_or_voll = 1 where boersen_name = 'Immo.CH'");
+  lines.clear();
+  Run("boersen_name = 'Immo.CH'");
+  EXPECT_EQ(Lines(8).find("EmptyTransferFile"), std::string::npos);
+}
+
+TEST_F(DriverTest, IdsAndHostStrings) {
+  auto rs = Rows("select * from obj where DSN like '%000000000005}'");
+  const std::string a = X().CreateImmoXmlId(*rs, "O");
+  const std::string b = X().CreateImmoXmlId(*rs, "O");
+  EXPECT_EQ(a.size(), 31u);
+  EXPECT_NE(a, b);
+  EXPECT_EQ(a.substr(0, 4), "OKVA");
+  for (size_t i = 0; i < 10; ++i) {
+    const char c = a[21 + i];
+    EXPECT_TRUE(i % 2 == 0 ? (c >= 'A' && c <= 'Z') : (c >= '0' && c <= '9')) << a;
+  }
+  EXPECT_EQ(cUtil::k(Rows("select immoxml_obid from obj where DSN like '%000000000005}'")
+                         ->Value("immoxml_obid")),
+            b);
+  EXPECT_EQ(X().GetImmoXmlId(*rs, true), b);  // the row holds it now
+
+  std::string protocol, server, folder, options;
+  cImmoXmlV2::SplitHost("sftp://host.example/in/box -p 2222", protocol, server, folder, options);
+  EXPECT_EQ(protocol + "|" + server + "|" + folder + "|" + options, "sftp|host.example|in/box|-p 2222");
+  cImmoXmlV2::SplitHost("ftp.example", protocol, server, folder, options);
+  EXPECT_EQ(protocol + "|" + server + "|" + folder + "|" + options, "|ftp.example||");
+  cImmoXmlV2::SplitHost("ftp.example -P", protocol, server, folder, options);
+  EXPECT_EQ(protocol + "|" + server + "|" + folder + "|" + options, "|ftp.example||-P");
+}
+
+TEST_F(DriverTest, AFailedStatusWriteIsCountedAndWritesNothing) {
+  // The host database refuses one listing's status.
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open((host() / "DAT" / "kavantor.db").string().c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db,
+                         "CREATE TRIGGER no_status BEFORE UPDATE ON boersenobj WHEN NEW.obj_dsn "
+                         "LIKE '%000000000009}' BEGIN SELECT RAISE(ABORT, 'gesperrt'); END",
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  sqlite3_close(db);
+  Run("boersen_name = 'ImmoPortal Demo'");
+  EXPECT_EQ(Errors(), 1) << Lines(102);
+  EXPECT_NE(Lines(102).find("Antwort-/Statusverabeitung"), std::string::npos);
+  auto rs = Rows("select count(*) as n from boersenobj where letzte_uebertragung is not null");
+  EXPECT_EQ(cUtil::d(rs->Value("n")), 0);
+}
+
+TEST_F(DriverTest, SettingsAndSchemaChoice) {
+  Ini("OPTIONS", "XMLTYP", "OpenImmo");
+  Ini("OPTIONS", "XMLGRUND_PICLENGTH", "5000");
+  Ini("OPTIONS", "XML_PICWIDTH", "5000");
+  Ini("Immo", "XML_PICLENGTH", "5000");
+  X().LoadImmoXmlSettings(5, "Immo");
+  EXPECT_EQ(X().settings().schemaType, "openimmo");
+  EXPECT_EQ(X().settings().ns, "http://www.openimmo.de");
+  EXPECT_EQ(X().settings().grundPicLength, 20000);
+  EXPECT_EQ(X().settings().picWidth, 2048);
+  EXPECT_EQ(X().settings().picLength, 5000);
+
+  // A stored version needs its own schema file.
+  Exec("update Boersen set strVersion = '1.9.9' where boersen_name = 'ImmoPortal Demo'");
+  Run("boersen_name = 'ImmoPortal Demo'");
+  ASSERT_EQ(Errors(), 1);
+  EXPECT_NE(Lines(102).find("openimmo_V1.9.9.xsd' nicht gefunden."), std::string::npos);
+  EXPECT_NE(Lines(102).find("[Proc: StartImmoXML]"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace fern::testing
