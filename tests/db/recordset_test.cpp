@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "error_of.h"
 #include "db/Recordset.h"
 #include "platform/host_error.h"
 #include "platform/vb.h"
@@ -35,14 +36,7 @@ std::vector<std::string> Column(Recordset& rs, const char* name) {
   return out;
 }
 
-int ErrorOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const HostError& e) {
-    return e.number();
-  }
-  return 0;
-}
+using fern::testing::ErrorOf;
 
 }  // namespace
 

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "error_of.h"
 #include "platform/host_error.h"
 #include "scratch_dir.h"
 
@@ -12,14 +13,7 @@ namespace {
 
 using testing::ScratchDir;
 
-int ErrorNumberOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const HostError& e) {
-    return e.number();
-  }
-  return 0;
-}
+using testing::ErrorOf;
 
 TEST(TextFile, ReadDecidesTheEncoding) {
   ScratchDir dir;
@@ -87,16 +81,16 @@ TEST(TextFile, FailuresNameTheFileAndCarryVbNumbers) {
     EXPECT_EQ(e.number(), err::kFileNotFound);
     EXPECT_NE(e.description().find(missing.string()), std::string::npos);
   }
-  EXPECT_EQ(ErrorNumberOf([&] { WriteTextFile(missing, "x"); }), err::kFileNotFound);
-  EXPECT_EQ(ErrorNumberOf([&] { AppendLine(missing, "x"); }), err::kFileNotFound);
+  EXPECT_EQ(ErrorOf([&] { WriteTextFile(missing, "x"); }), err::kFileNotFound);
+  EXPECT_EQ(ErrorOf([&] { AppendLine(missing, "x"); }), err::kFileNotFound);
   // A folder where a file is expected.
   std::filesystem::create_directory(dir / "folder");
-  EXPECT_EQ(ErrorNumberOf([&] { ReadText(dir / "folder"); }), err::kPathFileAccess);
-  EXPECT_EQ(ErrorNumberOf([&] { WriteTextFile(dir / "folder", "x"); }), err::kPathFileAccess);
+  EXPECT_EQ(ErrorOf([&] { ReadText(dir / "folder"); }), err::kPathFileAccess);
+  EXPECT_EQ(ErrorOf([&] { WriteTextFile(dir / "folder", "x"); }), err::kPathFileAccess);
   if (::geteuid() != 0) {
     const auto locked = dir.Write("locked.txt", "x");
     ::chmod(locked.c_str(), 0);
-    EXPECT_EQ(ErrorNumberOf([&] { ReadText(locked); }), err::kPathFileAccess);
+    EXPECT_EQ(ErrorOf([&] { ReadText(locked); }), err::kPathFileAccess);
   }
 }
 

@@ -3,26 +3,13 @@
 #include <clocale>
 #include <cmath>
 
-#include "platform/host_error.h"
+#include "error_of.h"
 #include "platform/vb.h"
 
-using fern::HostError;
 using fern::Variant;
 namespace vb = fern::vb;
 
-namespace {
-
-template <typename F>
-int ErrorOf(F f) {
-  try {
-    f();
-  } catch (const HostError& e) {
-    return e.number();
-  }
-  return 0;
-}
-
-}  // namespace
+using fern::testing::ErrorOf;
 
 TEST(VbTextToNumber, GermanDecimalCommaAndThousandsPoint) {
   struct Case {

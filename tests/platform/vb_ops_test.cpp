@@ -1,24 +1,15 @@
 #include <gtest/gtest.h>
 
-#include "platform/host_error.h"
+#include "error_of.h"
 #include "platform/vb.h"
 
-using fern::HostError;
 using fern::Variant;
 using fern::VType;
 namespace vb = fern::vb;
 
 namespace {
 
-template <typename F>
-int ErrorOf(F f) {
-  try {
-    f();
-  } catch (const HostError& e) {
-    return e.number();
-  }
-  return 0;
-}
+using fern::testing::ErrorOf;
 
 Variant I(int16_t v) { return Variant(v); }
 Variant L(int32_t v) { return Variant(v); }

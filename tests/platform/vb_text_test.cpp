@@ -3,25 +3,12 @@
 #include <string>
 #include <vector>
 
-#include "platform/host_error.h"
+#include "error_of.h"
 #include "platform/vb.h"
 
-using fern::HostError;
 namespace vb = fern::vb;
 
-namespace {
-
-template <typename F>
-int ErrorOf(F f) {
-  try {
-    f();
-  } catch (const HostError& e) {
-    return e.number();
-  }
-  return 0;
-}
-
-}  // namespace
+using fern::testing::ErrorOf;
 
 TEST(VbTextFunctions, CountCharactersNotBytes) {
   const std::string s = "Größe: 5 m²";  // ö, ß and ² take two bytes each

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "error_of.h"
 #include "platform/dispatch.h"
 #include "platform/host_error.h"
 #include "platform/msgbox.h"
@@ -43,16 +44,9 @@ class HostObject : public Dispatch {
   std::string label = "start";
 };
 
-int32_t ErrorNumber(const std::function<void()>& fn) {
-  try {
-    fn();
-  } catch (const HostError& e) {
-    return e.number();
-  }
-  return 0;
-}
+using fern::testing::ErrorOf;
 
-class EngineTest : public testing::Test {
+class EngineTest : public ::testing::Test {
  protected:
   void SetUp() override { engine.AddObject("Host", host); }
   Engine engine;
@@ -106,10 +100,10 @@ TEST_F(EngineTest, HostCallsScriptObjectsByNameWithByReferenceArguments) {
   EXPECT_TRUE(vb::CBool(cancel));
   EXPECT_EQ(vb::CLng(CallByName(consumers[0], "callback_value", kMethod, {Variant(4)})), 40);
   EXPECT_EQ(consumers[0].obj()->TypeName(), "Consumer");
-  EXPECT_EQ(ErrorNumber([&] { CallByName(consumers[0], "Callback_Missing", kMethod, std::vector<Variant>{}); }), kErrNoMember);
-  EXPECT_EQ(ErrorNumber([&] { CallByName(consumers[0], "Hidden", kMethod, std::vector<Variant>{}); }), kErrNoMember);
+  EXPECT_EQ(ErrorOf([&] { CallByName(consumers[0], "Callback_Missing", kMethod, std::vector<Variant>{}); }), kErrNoMember);
+  EXPECT_EQ(ErrorOf([&] { CallByName(consumers[0], "Hidden", kMethod, std::vector<Variant>{}); }), kErrNoMember);
   // A failing callback reaches the host as an error; the engine records where it happened.
-  EXPECT_EQ(ErrorNumber([&] { CallByName(consumers[0], "Callback_Value", kMethod, {Variant("x")}); }),
+  EXPECT_EQ(ErrorOf([&] { CallByName(consumers[0], "Callback_Value", kMethod, {Variant("x")}); }),
             kErrTypeMismatch);
   EXPECT_EQ(engine.Error().line, 8);
 }
@@ -128,12 +122,12 @@ TEST_F(EngineTest, RunPassesArgumentsByReference) {
   EXPECT_EQ(vb::CLng(args[2]), 2);
   EXPECT_TRUE(engine.HasProcedure("JOIN3"));
   EXPECT_FALSE(engine.HasProcedure("Host"));
-  EXPECT_EQ(ErrorNumber([&] { engine.Run("Missing"); }), kErrNotDefined);
-  EXPECT_EQ(ErrorNumber([&] { engine.Run("Join3", {Variant(1)}); }), kErrWrongArgs);
+  EXPECT_EQ(ErrorOf([&] { engine.Run("Missing"); }), kErrNotDefined);
+  EXPECT_EQ(ErrorOf([&] { engine.Run("Join3", {Variant(1)}); }), kErrWrongArgs);
 }
 
 TEST_F(EngineTest, CompileErrorsDefineNothingAndNameTheirLine) {
-  EXPECT_EQ(ErrorNumber([&] {
+  EXPECT_EQ(ErrorOf([&] {
               engine.AddCode("Sub Good()\nEnd Sub\nx = (1 + \n", "broken.vbs");
             }),
             kErrExpectedExpression);
@@ -162,13 +156,13 @@ TEST_F(EngineTest, CompileErrorsDefineNothingAndNameTheirLine) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.code);
-    EXPECT_EQ(ErrorNumber([&] { engine.AddCode(c.code); }), c.number);
+    EXPECT_EQ(ErrorOf([&] { engine.AddCode(c.code); }), c.number);
     EXPECT_EQ(engine.Error().line, c.line);
   }
 }
 
 TEST_F(EngineTest, RuntimeErrorKeepsWhatRanBefore) {
-  EXPECT_EQ(ErrorNumber([&] {
+  EXPECT_EQ(ErrorOf([&] {
               engine.AddCode("Sub Defined() : End Sub\nDim v : v = 1\nv = v / 0\nv = 5\n", "a.vbs");
             }),
             kErrDivByZero);
@@ -179,7 +173,7 @@ TEST_F(EngineTest, RuntimeErrorKeepsWhatRanBefore) {
   EXPECT_EQ(vb::CLng(engine.Eval("v")), 1);
   // An error inside a procedure names the procedure's line, not the caller's.
   engine.AddCode("Sub Deep()\n  Dim a(1)\n  a(2) = 0\nEnd Sub\n");
-  EXPECT_EQ(ErrorNumber([&] { engine.ExecuteStatement("Deep"); }), kErrSubscript);
+  EXPECT_EQ(ErrorOf([&] { engine.ExecuteStatement("Deep"); }), kErrSubscript);
   EXPECT_EQ(engine.Error().line, 3);
   EXPECT_EQ(engine.Error().text, "  a(2) = 0");
   EXPECT_EQ(vb::CLng(engine.Eval("Err.Number")), kErrSubscript);  // the scripts see it too
@@ -191,22 +185,22 @@ TEST_F(EngineTest, RuntimeErrorKeepsWhatRanBefore) {
 TEST_F(EngineTest, TimeOutStopsARunawayLoopAndTheEngineStaysUsable) {
   engine.SetTimeout(100);
   engine.AddCode("Sub Spin()\n  Dim n\n  Do\n    n = n + 1\n  Loop\nEnd Sub\nFunction Ok() : Ok = 42 : End Function\n");
-  EXPECT_EQ(ErrorNumber([&] { engine.Run("Spin"); }), kErrTimeout);
+  EXPECT_EQ(ErrorOf([&] { engine.Run("Spin"); }), kErrTimeout);
   EXPECT_EQ(engine.Error().number, kErrTimeout);
   EXPECT_GE(engine.Error().line, 3);
   // On Error Resume Next does not swallow the time-out.
-  EXPECT_EQ(ErrorNumber([&] { engine.AddCode("On Error Resume Next\nDo : Loop\nx = 1\n"); }), kErrTimeout);
+  EXPECT_EQ(ErrorOf([&] { engine.AddCode("On Error Resume Next\nDo : Loop\nx = 1\n"); }), kErrTimeout);
   EXPECT_EQ(vb::CLng(engine.Run("Ok")), 42);
   EXPECT_EQ(vb::CLng(engine.Eval("Ok() + 1")), 43);
 }
 
 TEST_F(EngineTest, RecursionTooDeepIsAnErrorNotACrash) {
   engine.AddCode("Function Down(n) : Down = Down(n + 1) : End Function\n");
-  EXPECT_EQ(ErrorNumber([&] { engine.Run("Down", {Variant(0)}); }), kErrOutOfStack);
+  EXPECT_EQ(ErrorOf([&] { engine.Run("Down", {Variant(0)}); }), kErrOutOfStack);
 }
 
 TEST_F(EngineTest, CreateObjectAndGetObjectGoThroughTheHostHooks) {
-  EXPECT_EQ(ErrorNumber([&] { engine.AddCode("Set x = CreateObject(\"MSXML2.DOMDocument\")"); }),
+  EXPECT_EQ(ErrorOf([&] { engine.AddCode("Set x = CreateObject(\"MSXML2.DOMDocument\")"); }),
             kErrCannotCreate);
   std::string asked;
   engine.SetObjectFactory([&](std::string_view progId) -> std::shared_ptr<Dispatch> {
@@ -218,7 +212,7 @@ TEST_F(EngineTest, CreateObjectAndGetObjectGoThroughTheHostHooks) {
   EXPECT_EQ(asked, "MSXML2.DOMDocument");
   EXPECT_EQ(host->log, std::vector<std::string>{"made"});
   EXPECT_EQ(engine.Eval("TypeName(dict)").str(), "Dictionary");
-  EXPECT_EQ(ErrorNumber([&] { engine.AddCode("Set y = GetObject(\"c:\\x.xls\")"); }), kErrCannotCreate);
+  EXPECT_EQ(ErrorOf([&] { engine.AddCode("Set y = GetObject(\"c:\\x.xls\")"); }), kErrCannotCreate);
   engine.SetGetObjectHandler([&](std::string_view path, std::string_view) -> std::shared_ptr<Dispatch> {
     return path == "host:" ? host : nullptr;
   });
@@ -248,7 +242,7 @@ TEST_F(EngineTest, MsgBoxAndInputBoxUseTheMessageInterface) {
   EXPECT_EQ(engine.Eval("i").str(), "Anna!");
   EXPECT_EQ(answerer->texts, (std::vector<std::string>{"Frage|Weiter?|4", "Name"}));
   engine.SetAllowUI(false);
-  EXPECT_EQ(ErrorNumber([&] { engine.AddCode("MsgBox \"x\""); }), 70);
+  EXPECT_EQ(ErrorOf([&] { engine.AddCode("MsgBox \"x\""); }), 70);
   SetMessageAnswerer(nullptr);
 }
 
@@ -272,7 +266,7 @@ TEST_F(EngineTest, ResetDiscardsCodeObjectsAndRunsTerminate) {
   held = Variant();
   EXPECT_TRUE(spy->log.empty());
   EXPECT_EQ(host->log.size(), 1u);
-  EXPECT_EQ(ErrorNumber([&] { engine.AddCode("Host.Log 1"); }), kErrObjectRequired);
+  EXPECT_EQ(ErrorOf([&] { engine.AddCode("Host.Log 1"); }), kErrObjectRequired);
   host->log.clear();
   engine.AddObject("Host", host);
   engine.AddCode("Class T2\n  Private Sub Class_Terminate() : Host.Log \"t2\" : End Sub\nEnd Class\n"
@@ -306,7 +300,7 @@ TEST_F(EngineTest, ScriptObjectsOutlivingTheEngineFailCleanly) {
     obj = local.Eval("o");
     EXPECT_EQ(vb::CLng(CallByName(obj, "F", kMethod, std::vector<Variant>{})), 1);
   }
-  EXPECT_NE(ErrorNumber([&] { CallByName(obj, "F", kMethod, std::vector<Variant>{}); }), 0);
+  EXPECT_NE(ErrorOf([&] { CallByName(obj, "F", kMethod, std::vector<Variant>{}); }), 0);
 }
 
 TEST_F(EngineTest, ScriptObjectsNestedCallsAndDefaultMembers) {
@@ -398,7 +392,7 @@ TEST(ScriptHookRelay, ConsumersChainTextsAndSkipFailures) {
   engine.AddCode("Dim r : r = Application.Fire(\"xy\")\n");
   EXPECT_EQ(engine.Eval("r").str(), "XY!");
   // A later error is reported where it happens, not where a skipped consumer failed.
-  EXPECT_EQ(ErrorNumber([&] { engine.AddCode("r = Application.Fire(\"z\")\nr = 1 / 0\n", "later.vbs"); }),
+  EXPECT_EQ(ErrorOf([&] { engine.AddCode("r = Application.Fire(\"z\")\nr = 1 / 0\n", "later.vbs"); }),
             kErrDivByZero);
   EXPECT_EQ(engine.Error().sourceName, "later.vbs");
   EXPECT_EQ(engine.Error().line, 2);

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "error_of.h"
 #include "platform/host_error.h"
 #include "script/builtins.h"
 
@@ -40,14 +41,6 @@ inline std::shared_ptr<Dispatch> ObjOf(const Variant& v) {
   return v.obj();
 }
 
-// The VB error number `f` raises; 0 when it raises none.
-inline int ErrorOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const HostError& e) {
-    return e.number();
-  }
-  return 0;
-}
+using fern::testing::ErrorOf;
 
 }  // namespace fern::script::testing
