@@ -10,7 +10,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -23,19 +22,13 @@ namespace {
 
 namespace fs = std::filesystem;
 
+using testing_files::RandomBytes;
 using testing_files::ReadAll;
 
 constexpr time_t kModified = 1709647629;  // 05.03.2024 14:07:09 UTC
 
 void WriteAll(const fs::path& p, const std::string& bytes) {
   testing_files::WriteAll(p, bytes, kModified);
-}
-
-std::string RandomBytes(size_t n, unsigned seed) {
-  std::mt19937 rng(seed);
-  std::string s(n, '\0');
-  for (char& c : s) c = static_cast<char>(rng());
-  return s;
 }
 
 // A reader written from the byte format alone, independent of the writer.

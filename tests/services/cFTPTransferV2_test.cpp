@@ -4,7 +4,6 @@
 #include <httplib.h>
 
 #include <filesystem>
-#include <random>
 #include <set>
 #include <string>
 #include <thread>
@@ -12,6 +11,7 @@
 #include "host/cUtil.h"
 #include "platform/process.h"
 #include "platform/waits.h"
+#include "services/ftp_fixture.h"
 #include "services/ftp_server.h"
 #include "services/test_files.h"
 #include "services/transfer_events.h"
@@ -21,26 +21,14 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing_events::EventLog;
+using testing_files::FilesBelow;
+using testing_files::RandomBytes;
 using testing_files::ReadAll;
 using testing_files::WriteAll;
 using testing_servers::FtpServer;
 using testing_servers::FtpServerOptions;
 
 constexpr char kPassword[] = "s3cret-pw";
-
-std::string RandomBytes(size_t n, unsigned seed) {
-  std::mt19937 rng(seed);
-  std::string s(n, '\0');
-  for (char& c : s) c = static_cast<char>(rng());
-  return s;
-}
-
-std::set<std::string> FilesBelow(const fs::path& root) {
-  std::set<std::string> out;
-  for (const auto& e : fs::recursive_directory_iterator(root))
-    if (e.is_regular_file()) out.insert(fs::relative(e.path(), root).string());
-  return out;
-}
 
 // An HTTP server on a free loopback port, serving from its own thread.
 class HttpServer {
@@ -106,39 +94,30 @@ TEST(FtpTransferEncoding, FormatDecimalUsesAPoint) {
 
 // --- FTP, both modes -------------------------------------------------------------------------
 
-class FtpTransfer : public ::testing::TestWithParam<bool> {
+class FtpTransfer : public testing_servers::FtpFolders<::testing::TestWithParam<bool>> {
  protected:
+  FtpTransfer() : FtpFolders("fern_ftptrans") {}
   void SetUp() override {
-    ResetEsc();
-    root_ = testing_files::MakeTempFolder("fern_ftptrans");
-    local_ = root_ / "local";
-    home_ = root_ / "home";
+    FtpFolders::SetUp();
     hostFolder_ = root_ / "host";
-    fs::create_directories(local_);
-    fs::create_directories(home_);
     fs::create_directories(hostFolder_);
     WriteAll(hostFolder_ / "kavantor.ini", Active() ? "[FTP]\r\nACTIVE_FTP=1\r\n" : "");
     TransferHost host;
     host.Util = &util_;
     host.Folder = hostFolder_.string();
     ftp_.Init("", host);
-    ftp_.Limits().connectTimeoutMs = 1500;
-    ftp_.Limits().responseSeconds = 2;
-    ftp_.Limits().lowSpeedSeconds = 2;
+    ShortLimits(ftp_.Limits());
     log_.Attach(ftp_);
   }
   void TearDown() override {
-    ResetEsc();
     EXPECT_FALSE(log_.Mentions(kPassword)) << log_.Dump();
-    fs::remove_all(root_);
+    FtpFolders::TearDown();
   }
   bool Active() const { return GetParam(); }
 
-  FtpServerOptions Options() {
-    FtpServerOptions o;
-    o.home = home_;
+  FtpServerOptions Options() const {
+    FtpServerOptions o = FtpFolders::Options();
     o.password = kPassword;
-    o.log = root_ / "server.log";
     return o;
   }
   // Passive mode takes the port from the proxy text, active mode from the host text.
@@ -150,7 +129,7 @@ class FtpTransfer : public ::testing::TestWithParam<bool> {
                               strict);
   }
 
-  fs::path root_, local_, home_, hostFolder_;
+  fs::path hostFolder_;
   cUtil util_;
   cFTPTransferV2 ftp_;
   EventLog log_;

@@ -3,11 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <random>
 #include <set>
 #include <string>
 
 #include "platform/waits.h"
+#include "services/ftp_fixture.h"
 #include "services/ftp_server.h"
 #include "services/test_files.h"
 #include "services/transfer_events.h"
@@ -17,59 +17,20 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing_events::EventLog;
+using testing_files::FilesBelow;
+using testing_files::RandomBytes;
 using testing_files::ReadAll;
 using testing_files::WriteAll;
 using testing_servers::FtpServer;
 using testing_servers::FtpServerOptions;
 
-std::string RandomBytes(size_t n, unsigned seed) {
-  std::mt19937 rng(seed);
-  std::string s(n, '\0');
-  for (char& c : s) c = static_cast<char>(rng());
-  return s;
-}
-
-// Every regular file below `root`, as relative paths.
-std::set<std::string> FilesBelow(const fs::path& root) {
-  std::set<std::string> out;
-  for (const auto& e : fs::recursive_directory_iterator(root))
-    if (e.is_regular_file()) out.insert(fs::relative(e.path(), root).string());
-  return out;
-}
-
 // The port rides in the proxy text, as the passive layer reads it.
 std::string PortProxy(const FtpServer& server) { return ":" + std::to_string(server.port()); }
 
-class PassiveFtp : public ::testing::Test {
+class PassiveFtp : public testing_servers::FtpFolders<> {
  protected:
-  void SetUp() override {
-    ResetEsc();
-    root_ = testing_files::MakeTempFolder("fern_wininet");
-    local_ = root_ / "local";
-    home_ = root_ / "home";
-    fs::create_directories(local_);
-    fs::create_directories(home_);
-  }
-  void TearDown() override {
-    ResetEsc();
-    fs::remove_all(root_);
-  }
-
-  FtpServerOptions Options() {
-    FtpServerOptions o;
-    o.home = home_;
-    o.log = root_ / "server.log";
-    return o;
-  }
-
-  // A short leash, so a dead server fails the test quickly instead of hanging it.
-  void ShortLimits(cWinINetV2& ftp) {
-    ftp.Limits().connectTimeoutMs = 1500;
-    ftp.Limits().responseSeconds = 2;
-    ftp.Limits().lowSpeedSeconds = 2;
-  }
-
-  fs::path root_, local_, home_;
+  PassiveFtp() : FtpFolders("fern_wininet") {}
+  static void ShortLimits(cWinINetV2& ftp) { FtpFolders::ShortLimits(ftp.Limits()); }
 };
 
 TEST(WinINetParts, ProxyTextGivesProxyNameAndPort) {

@@ -9,6 +9,8 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
+#include <set>
 #include <string>
 
 namespace fern::testing_files {
@@ -32,6 +34,22 @@ inline void WriteAll(const std::filesystem::path& p, const std::string& bytes, t
 inline std::filesystem::path MakeTempFolder(const char* prefix) {
   std::string tmpl = std::string("/tmp/") + prefix + "_XXXXXX";
   return mkdtemp(tmpl.data());
+}
+
+// `n` bytes of every value, the same for the same seed.
+inline std::string RandomBytes(size_t n, unsigned seed) {
+  std::mt19937 rng(seed);
+  std::string s(n, '\0');
+  for (char& c : s) c = static_cast<char>(rng());
+  return s;
+}
+
+// Every regular file below `root`, as relative paths.
+inline std::set<std::string> FilesBelow(const std::filesystem::path& root) {
+  std::set<std::string> out;
+  for (const auto& e : std::filesystem::recursive_directory_iterator(root))
+    if (e.is_regular_file()) out.insert(std::filesystem::relative(e.path(), root).string());
+  return out;
 }
 
 }  // namespace fern::testing_files
