@@ -27,6 +27,8 @@ namespace fern {
 class cDal;
 class cUtil;
 class cFernDispatcher;
+class cImmoXmlScriptV2;
+class cZipV2;
 
 // One client of the export: login at the portal and the company data it sends.
 struct tMandant {
@@ -79,6 +81,8 @@ class cImmoXmlV2 : public OpenImmoExporter {
     std::string typeFolder = "\\openimmo";
     std::string prefix = "imo:";
     std::string zipTool;
+    std::string httpProxy, ftpProxy;              // [OPTIONS] HTTP_PROXY, FTP_PROXY
+    int32_t transferDelay = 500, transferCount = 3;  // [OPTIONS] TRANSFERDELAY, TRANSFERCOUNT
     int32_t grundPicLength = 1000000, grundPicWidth = 800, picLength = 1000000, picWidth = 800;
   };
   const Settings& settings() const { return set_; }
@@ -168,8 +172,8 @@ class cImmoXmlV2 : public OpenImmoExporter {
   std::string FormatByType(int32_t eType, const std::string& value, bool invert,
                            const std::string& attrName = {}) const;
 
-  // --- members the later OpenImmo work fills; for now they do the least that keeps the
-  //     document valid -------------------------------------------------------------------
+  // --- members the later OpenImmo work fills; until then they do the least that keeps the
+  //     document valid. The script hooks, packing and upload forward to their own classes. ----
   void FillGeoFromLandPlzOrt(XmlNode& entry, XmlNode& target, const MapContext& c);
   void FillHausnummer(XmlNode& entry, XmlNode& target, const MapContext& c);
   XmlNodePtr CopyUserDefinedAnyfield(XmlNode& listing, const std::string& name);
@@ -265,6 +269,8 @@ class cImmoXmlV2 : public OpenImmoExporter {
   std::map<std::string, std::shared_ptr<tElementInfo>> elementCache_;
   std::vector<std::string> statusQueue_;
   std::vector<const void*> walkPath_;  // declarations from the root to the current one
+  std::unique_ptr<cImmoXmlScriptV2> script_;  // null: no hooks (single steps in tests)
+  std::unique_ptr<cZipV2> zip_;
 };
 
 // The exporters this program makes: the OpenImmo export is cImmoXmlV2.

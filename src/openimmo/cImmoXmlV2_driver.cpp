@@ -10,10 +10,12 @@
 #include "host/cDal.h"
 #include "host/cUtil.h"
 #include "host/host_cipher.h"
+#include "openimmo/cImmoXmlScriptV2.h"
 #include "openimmo/cImmoXmlV2.h"
 #include "openimmo/openimmo_internal.h"
 #include "platform/host_error.h"
 #include "platform/ini_file.h"
+#include "services/cZipV2.h"
 
 namespace fern {
 
@@ -115,6 +117,10 @@ void cImmoXmlV2::LoadImmoXmlSettings(int32_t type, const std::string& portalName
   set_.typeFolder = "\\" + set_.schemaType;
   set_.prefix = "imo:";
   set_.zipTool = Ini("XML", "ZipTool", "");
+  set_.httpProxy = Ini("OPTIONS", "HTTP_PROXY", "");
+  set_.ftpProxy = Ini("OPTIONS", "FTP_PROXY", "");
+  set_.transferDelay = ToLong(Ini("OPTIONS", "TRANSFERDELAY", "500"));
+  set_.transferCount = ToLong(Ini("OPTIONS", "TRANSFERCOUNT", "3"));
   auto num = [&](const char* section, const char* key, const std::string& def) {
     return ToLong(Ini(section, key, def));
   };
@@ -255,6 +261,9 @@ void cImmoXmlV2::StartImmoXML(cFernDispatcher& KVApp, const std::string& strConn
   try {
     runStart_ = vb::Now();
     Attach(&KVApp, strConnect, eBoersentyp, nullptr);
+    script_ = std::make_unique<cImmoXmlScriptV2>();
+    script_->events.RelayTo(events);
+    script_->Init(strConnect, KVApp.Folder());
     if (!rsboersen.Eof()) portalName = cUtil::k(rsboersen.Value("boersen_name"));
     LoadImmoXmlSettings(eBoersentyp, portalName);
     if (eBoersentyp == 10) throw HostError(0, "", "Remax not implemented");
@@ -333,6 +342,7 @@ void cImmoXmlV2::StartImmoXML(cFernDispatcher& KVApp, const std::string& strConn
                          vb::DateToText(vb::Now()));
     cUtil::Wait(false);
     Work(6, lastState_);
+    script_.reset();
   } catch (const HostError& e) {
     cUtil::Wait(false);
     lastState_ = ">>>> " + T("Fehler Nr.: %1 (%2; %3) ist aufgetreten! Abbruch der "

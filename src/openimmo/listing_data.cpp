@@ -21,6 +21,12 @@ std::string ListingData::FormatDecimal(const std::string& format, const std::str
   return out;
 }
 
+bool ListingData::FtpSendFolder(const std::string&, const std::string&, const std::string&,
+                                const std::string&, const std::string&, const std::string&,
+                                const std::string&, bool) {
+  return false;
+}
+
 std::vector<std::string> ListingData::GetFeldartWert(db::Recordset& details, const std::string& code,
                                                      const std::string& columnIn) {
   std::vector<std::string> out;
@@ -204,6 +210,13 @@ class HelperListingData : public ListingData {
                                           const std::string& column) override {
     Sync();
     return helper_.GetFeldartWert(details, code, column, 0, dal_, connect_);
+  }
+  bool FtpSendFolder(const std::string& host, const std::string& user, const std::string& password,
+                     const std::string& localFolder, const std::string& remoteFolder,
+                     const std::string& extensions, const std::string& proxyRule,
+                     bool strict) override {
+    return helper_.FtpSendFolder(host, user, password, localFolder, remoteFolder, extensions,
+                                 proxyRule, strict);
   }
 
  private:

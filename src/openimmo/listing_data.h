@@ -39,6 +39,13 @@ class ListingData {
   virtual std::vector<std::string> GetFeldartWert(db::Recordset& details, const std::string& code,
                                                   const std::string& column);
 
+  // Uploads a folder through the transfer layer (see cFTPTransferV2::FtpSendFolder); false
+  // when there is none.
+  virtual bool FtpSendFolder(const std::string& host, const std::string& user,
+                             const std::string& password, const std::string& localFolder,
+                             const std::string& remoteFolder, const std::string& extensions,
+                             const std::string& proxyRule, bool strict);
+
   // The number text in `format` with "." as the decimal point ("0.00", "12,5" -> "12.50").
   static std::string FormatDecimal(const std::string& format, const std::string& value);
 };

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "openimmo_fixture.h"
+#include "services/ftp_server.h"
 
 namespace fern::testing {
 namespace {
@@ -139,6 +140,37 @@ TEST_F(RunTest, FtpPortalGetsOneCollectiveDocumentAndEveryStatus) {
   EXPECT_EQ(StatusCount(2, 1), 28);
   EXPECT_EQ(StatusCount(2, 3), 1);
   EXPECT_NE(Lines(6).find("Beenden der openimmo-Erstellung/-Übertragung"), std::string::npos);
+}
+
+TEST_F(RunTest, FtpPortalUploadsItsDocument) {
+  testing_servers::FtpServerOptions o;
+  o.home = dir / "remote";
+  o.user = "immo";
+  o.password = "immo-demo";
+  fs::create_directories(o.home / "in");
+  testing_servers::FtpServer server(o);
+  // Passive FTP takes its port from the proxy setting.
+  Ini("OPTIONS", "FTP_PROXY", ":" + std::to_string(server.port()));
+  Exec("update Boersen set boersen_host = '127.0.0.1/in', zipping = 0 where boersen_name = '" +
+       std::string(kFtpPortal) + "'");
+  Run(kFtpPortal);
+  EXPECT_EQ(Errors(), 0) << Lines(102);
+  std::vector<fs::path> sent;
+  for (const auto& e : fs::directory_iterator(o.home / "in")) sent.push_back(e.path());
+  ASSERT_EQ(sent.size(), 1u);
+  EXPECT_EQ(sent[0].filename().string().rfind("ImmoPortal Demo-K-4702-", 0), 0u);
+  ExpectValid(sent[0]);
+  EXPECT_EQ(StatusCount(2, 1), 29);
+
+  // A refused login: nothing is marked as sent.
+  Exec("update boersenobj set status = 0, letzte_uebertragung = NULL");
+  Exec("update Boersen set LOGINNAME = 'fremd' where boersen_name = '" + std::string(kFtpPortal) + "'");
+  Ini("OPTIONS", "TRANSFERDELAY", "0");
+  lines.clear();
+  x_.reset();
+  Run(kFtpPortal);
+  EXPECT_GE(Errors(), 1);
+  EXPECT_EQ(StatusCount(2, 1), 0);
 }
 
 TEST_F(RunTest, NamespaceFormsChangeNoContent) {
