@@ -112,6 +112,11 @@ class cImmoXmlV2 : public OpenImmoExporter {
   int32_t GetElementType(const XmlNodePtr& node);
   XmlNodePtr GetBaseType(const XmlNodePtr& node);
   void GetElementAttributes(const XmlNodePtr& node, tElementInfo& info);
+  // True when the recordset has a field of that name.
+  static bool FieldExists(db::Recordset& rs, const std::string& name) {
+    return rs.FindField(name) >= 0;
+  }
+  static std::vector<std::string> EmptyStringArray() { return {}; }
   void ClearElementCache() { elementCache_.clear(); }
   size_t ElementCacheSize() const { return elementCache_.size(); }
 

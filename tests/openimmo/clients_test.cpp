@@ -6,6 +6,7 @@
 
 #include "openimmo_fixture.h"
 #include "platform/ini_file.h"
+#include "platform/waits.h"
 
 namespace fern::testing {
 namespace {
@@ -130,6 +131,19 @@ TEST_F(DriverTest, AFailedStatusWriteIsCountedAndWritesNothing) {
   Run("boersen_name = 'ImmoPortal Demo'");
   EXPECT_EQ(Errors(), 1) << Lines(102);
   EXPECT_NE(Lines(102).find("Antwort-/Statusverabeitung"), std::string::npos);
+  auto rs = Rows("select count(*) as n from boersenobj where letzte_uebertragung is not null");
+  EXPECT_EQ(cUtil::d(rs->Value("n")), 0);
+}
+
+TEST_F(DriverTest, EscStopsAfterTheCurrentListing) {
+  SetEsc();
+  Run("boersen_name = 'ImmoPortal Demo'");
+  ResetEsc();
+  EXPECT_EQ(Errors(), 0) << Lines(102);
+  // One listing was filled, the collective document is not sent, the phase says why it ended.
+  EXPECT_EQ(Lines(0).find(".xml"), std::string::npos);
+  EXPECT_NE(Lines(6).find("Abbruch der openimmo-Erstellung/-Übertragung durch Anwender"),
+            std::string::npos);
   auto rs = Rows("select count(*) as n from boersenobj where letzte_uebertragung is not null");
   EXPECT_EQ(cUtil::d(rs->Value("n")), 0);
 }
