@@ -7,29 +7,18 @@
 namespace fern::db {
 
 char32_t NextCodePoint(std::string_view s, size_t& i) {
-  unsigned char c = static_cast<unsigned char>(s[i]);
-  if (c < 0x80) {
+  char32_t cp;
+  const size_t len = utf8::Decode(s, i, cp);
+  if (len == 0) {
+    // Such a byte stands for the Latin-1 character of its number, so an umlaut that came in
+    // unconverted still sorts and matches as its letter.
+    cp = static_cast<unsigned char>(s[i]);
     ++i;
-    return c;
-  }
-  int len = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 0;
-  if (len == 0 || i + len > s.size()) {
-    ++i;
-    return c;  // a stray byte stands for itself
-  }
-  char32_t cp = c & (0x3F >> (len - 1));
-  for (int k = 1; k < len; ++k) {
-    unsigned char cc = static_cast<unsigned char>(s[i + k]);
-    if ((cc & 0xC0) != 0x80) {
-      ++i;
-      return c;
-    }
-    cp = (cp << 6) | (cc & 0x3F);
+    return cp;
   }
   i += len;
   return cp;
 }
-
 
 bool IsAscii(std::string_view s) {
   for (unsigned char c : s)

@@ -89,14 +89,13 @@ bool Representable(std::string_view in) {
 
 namespace utf8 {
 
-char32_t Next(std::string_view s, size_t& pos) {
+size_t Decode(std::string_view s, size_t pos, char32_t& cp) {
   const auto b0 = static_cast<unsigned char>(s[pos]);
   if (b0 < 0x80) {
-    ++pos;
-    return b0;
+    cp = b0;
+    return 1;
   }
-  int len;
-  char32_t cp;
+  size_t len;
   char32_t min;
   if ((b0 & 0xE0) == 0xC0) {
     len = 2, cp = b0 & 0x1F, min = 0x80;
@@ -105,22 +104,22 @@ char32_t Next(std::string_view s, size_t& pos) {
   } else if ((b0 & 0xF8) == 0xF0) {
     len = 4, cp = b0 & 0x07, min = 0x10000;
   } else {
-    ++pos;
-    return kReplacement;
+    return 0;
   }
-  if (pos + len > s.size()) {
-    ++pos;
-    return kReplacement;
-  }
-  for (int i = 1; i < len; ++i) {
+  if (pos + len > s.size()) return 0;
+  for (size_t i = 1; i < len; ++i) {
     const auto b = static_cast<unsigned char>(s[pos + i]);
-    if ((b & 0xC0) != 0x80) {
-      ++pos;
-      return kReplacement;
-    }
+    if ((b & 0xC0) != 0x80) return 0;
     cp = (cp << 6) | (b & 0x3F);
   }
-  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+  return len;
+}
+
+char32_t Next(std::string_view s, size_t& pos) {
+  char32_t cp;
+  const size_t len = Decode(s, pos, cp);
+  if (len == 0) {
     ++pos;
     return kReplacement;
   }

@@ -2,6 +2,7 @@
 // Inside the program all text is UTF-8; files that outside readers take are Windows-1252.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,9 +26,13 @@ namespace fern::utf8 {
 
 inline constexpr char32_t kReplacement = 0xFFFD;
 
-// Decodes the code point at `pos` and advances `pos` past it. Invalid or truncated sequences
-// (overlong forms and surrogates included) yield kReplacement and advance one byte, so every
-// input terminates.
+// The well-formed sequence starting at s[pos]: its length in bytes (1 to 4), with the code point
+// in `cp`; 0 when none starts there (a stray or truncated byte, an overlong form, a surrogate,
+// a value past U+10FFFF), leaving each caller its own way with such bytes. `pos` < s.size().
+size_t Decode(std::string_view s, size_t pos, char32_t& cp);
+
+// Decodes the code point at `pos` and advances `pos` past it. Where Decode finds no sequence
+// the result is kReplacement and `pos` advances one byte, so every input terminates.
 char32_t Next(std::string_view s, size_t& pos);
 void Append(std::string& out, char32_t cp);
 bool IsValid(std::string_view s);

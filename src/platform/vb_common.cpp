@@ -29,44 +29,10 @@ double RoundHalfEven(double x) {
   return std::fmod(f, 2.0) == 0 ? f : f + 1;
 }
 
-char32_t NextChar(std::string_view s, size_t& i) {
-  unsigned char c = static_cast<unsigned char>(s[i]);
-  if (c < 0x80) {
-    ++i;
-    return c;
-  }
-  int extra = 0;
-  char32_t cp = 0;
-  if ((c & 0xE0) == 0xC0) {
-    extra = 1;
-    cp = c & 0x1F;
-  } else if ((c & 0xF0) == 0xE0) {
-    extra = 2;
-    cp = c & 0x0F;
-  } else if ((c & 0xF8) == 0xF0) {
-    extra = 3;
-    cp = c & 0x07;
-  } else {
-    ++i;  // stray continuation or invalid lead byte
-    return 0xFFFD;
-  }
-  size_t j = i + 1;
-  for (int k = 0; k < extra; ++k, ++j) {
-    if (j >= s.size() || (static_cast<unsigned char>(s[j]) & 0xC0) != 0x80) {
-      ++i;  // truncated sequence: the lead byte alone is one character
-      return 0xFFFD;
-    }
-    cp = (cp << 6) | (static_cast<unsigned char>(s[j]) & 0x3F);
-  }
-  i = j;
-  return cp;
-}
-
-
 size_t ByteOffset(std::string_view s, size_t n) {
   size_t i = 0;
   while (n > 0 && i < s.size()) {
-    NextChar(s, i);
+    utf8::Next(s, i);
     --n;
   }
   return i;
@@ -96,8 +62,8 @@ std::string FoldLower(std::string_view s) {
   size_t i = 0;
   while (i < s.size()) {
     size_t start = i;
-    char32_t c = NextChar(s, i);
-    if (c == 0xFFFD && i - start == 1) {
+    char32_t c = utf8::Next(s, i);
+    if (c == utf8::kReplacement && i - start == 1) {
       out += s[start];  // keep broken bytes as they are
     } else {
       utf8::Append(out, ToLower(c));

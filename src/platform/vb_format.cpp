@@ -4,6 +4,7 @@
 #include <cmath>
 #include <vector>
 
+#include "platform/cp1252.h"
 #include "platform/vb.h"
 #include "platform/vb_internal.h"
 
@@ -35,7 +36,7 @@ char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) :
 // One character of UTF-8 starting at p[i], as bytes.
 std::string_view CharAt(std::string_view p, size_t i) {
   size_t j = i;
-  detail::NextChar(p, j);
+  utf8::Next(p, j);
   return p.substr(i, j - i);
 }
 

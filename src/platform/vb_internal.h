@@ -15,15 +15,14 @@ namespace fern::vb::detail {
 double RoundHalfEven(double x);
 
 // --- UTF-8 ---------------------------------------------------------------------------------
-// A stray or truncated byte counts as one character of its own so that positions stay
-// consistent on broken input instead of failing.
+// Text is decoded with utf8::Next: a byte that starts no well-formed sequence (stray,
+// truncated, overlong) counts as one character of its own and passes unchanged, so positions
+// stay consistent on broken input instead of failing.
 inline bool IsAscii(std::string_view s) {
   for (unsigned char c : s)
     if (c >= 0x80) return false;
   return true;
 }
-// Decodes the character starting at s[i] and advances i past it.
-char32_t NextChar(std::string_view s, size_t& i);
 // Byte offset of the character with 0-based index n (s.size() when past the end).
 size_t ByteOffset(std::string_view s, size_t n);
 

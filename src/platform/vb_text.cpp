@@ -35,7 +35,7 @@ size_t CountChars(std::string_view s) {
     i += run;
     n += run;
     if (i < s.size()) {
-      detail::NextChar(s, i);
+      utf8::Next(s, i);
       ++n;
     }
   }
@@ -52,7 +52,7 @@ size_t Skip(std::string_view s, int64_t n, int64_t* missing = nullptr) {
     i += run;
     n -= static_cast<int64_t>(run);
     if (n > 0 && i < s.size()) {
-      detail::NextChar(s, i);
+      utf8::Next(s, i);
       --n;
     }
   }
@@ -79,8 +79,8 @@ std::string MapCase(std::string_view s, bool upper) {
   size_t i = 0;
   while (i < s.size()) {
     size_t start = i;
-    char32_t c = detail::NextChar(s, i);
-    if (c == 0xFFFD && i - start == 1) {
+    char32_t c = utf8::Next(s, i);
+    if (c == utf8::kReplacement && i - start == 1) {
       out += s[start];  // a broken byte passes through unchanged
     } else {
       utf8::Append(out, upper ? detail::ToUpper(c) : detail::ToLower(c));
@@ -94,7 +94,7 @@ std::vector<char32_t> Decode(std::string_view s, bool fold) {
   out.reserve(s.size());
   size_t i = 0;
   while (i < s.size()) {
-    char32_t c = detail::NextChar(s, i);
+    char32_t c = utf8::Next(s, i);
     out.push_back(fold ? detail::ToLower(c) : c);
   }
   return out;

@@ -35,6 +35,16 @@ TEST(GermanText, LikeBothSyntaxes) {
   EXPECT_TRUE(LikeGerman("", "%", LikeSyntax::Filter));
 }
 
+TEST(GermanText, BytesThatAreNoUtf8) {
+  // A Windows-1252 byte that came in unconverted still sorts and matches as its letter.
+  EXPECT_EQ(CompareGerman("M\xE4rz", "MÄRZ"), 0);
+  EXPECT_TRUE(LikeGerman("M\xE4rz", "mä%", LikeSyntax::Sql));
+  // An overlong form is no letter: it neither folds to one nor equals one.
+  EXPECT_EQ(FoldKey("\xC1\x81"), "\xC1\x81");
+  EXPECT_NE(CompareGerman("\xC1\x81", "a"), 0);
+  EXPECT_FALSE(LikeGerman("\xC1\x81", "a", LikeSyntax::Sql));
+}
+
 TEST(SqlSplit, SplitsAtStatementStartsOutsideLiterals) {
   auto parts = SplitBatch("\r\n\r\nUPDATE a SET x = 'one\r\nUPDATE b' WHERE k=1\r\n\r\nUPDATE b SET y=2");
   ASSERT_EQ(parts.size(), 2u);

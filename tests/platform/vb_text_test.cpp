@@ -63,6 +63,18 @@ TEST(VbTextFunctions, BrokenUtf8StaysUsable) {
   EXPECT_EQ(vb::InStr(1, s, "c"), 5);
 }
 
+// An overlong form ("\xC1\x81" spells 'A' the forbidden way) is no character: its bytes count
+// one by one and pass unchanged, so text compare can't shorten the text under its positions.
+TEST(VbTextFunctions, OverlongFormsAreBrokenBytes) {
+  const std::string s = "\xC1\x81" "bc";
+  EXPECT_EQ(vb::Len(s), 4u);
+  EXPECT_EQ(vb::LCase(s), s);
+  EXPECT_EQ(vb::InStr(2, s, "c"), 4);
+  EXPECT_EQ(vb::InStr(2, s, "C", true), 4);
+  EXPECT_EQ(vb::Replace(s, "B", "x", 1, -1, true), "\xC1\x81" "xc");
+  EXPECT_EQ(vb::StrComp(s, "ABC", true), 1);
+}
+
 TEST(VbTextFunctions, InStrAndInStrRev) {
   EXPECT_EQ(vb::InStr(1, "Müller & Söhne", "Söhne"), 10);
   EXPECT_EQ(vb::InStr(1, "abcabc", "c"), 3);
