@@ -120,6 +120,17 @@ void SplitSerial(double serial, int64_t& day, int64_t& msOfDay) {
 
 bool InDateRange(double serial) { return serial >= kMinDate && serial < kMaxDate + 1e-8; }
 
+SignificantDigits::SignificantDigits(double v, int precision) {
+  char buf[64];
+  auto res = std::to_chars(buf, buf + sizeof buf, std::fabs(v), std::chars_format::scientific,
+                           precision - 1);
+  std::string_view sci(buf, res.ptr - buf);
+  size_t ePos = sci.find('e');
+  for (char c : sci.substr(0, ePos))
+    if (c != '.') digits += c;
+  std::from_chars(sci.data() + ePos + 1 + (sci[ePos + 1] == '+'), sci.data() + sci.size(), exp10);
+}
+
 std::string FixedDigits(double v, int decimals) {
   v = std::fabs(v);
   if (v == 0) {
@@ -128,15 +139,7 @@ std::string FixedDigits(double v, int decimals) {
     return out;
   }
   // The 15 significant digits VB works with, so binary noise never shows up.
-  char buf[64];
-  auto res = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::scientific, 14);
-  std::string_view sci(buf, res.ptr - buf);
-  size_t ePos = sci.find('e');
-  std::string digits;
-  for (char c : sci.substr(0, ePos))
-    if (c != '.') digits += c;
-  int exp10 = 0;
-  std::from_chars(sci.data() + ePos + 1 + (sci[ePos + 1] == '+'), sci.data() + sci.size(), exp10);
+  auto [digits, exp10] = SignificantDigits(v, 15);
   // value = 0.digits * 10^(exp10 + 1); intLen digits before the point.
   int intLen = exp10 + 1;
   // Lay out the digits with enough zeros on either side.

@@ -87,16 +87,7 @@ std::string FloatText(double d, int precision) {
   if (d == 0) return "0";
   if (std::isnan(d)) return "NaN";
   if (std::isinf(d)) return d > 0 ? "1,#INF" : "-1,#INF";
-  char buf[64];
-  auto res = std::to_chars(buf, buf + sizeof buf, std::fabs(d), std::chars_format::scientific,
-                           precision - 1);
-  std::string_view sci(buf, res.ptr - buf);
-  size_t ePos = sci.find('e');
-  std::string digits;
-  for (char c : sci.substr(0, ePos))
-    if (c != '.') digits += c;
-  int exp10 = 0;
-  std::from_chars(sci.data() + ePos + 1 + (sci[ePos + 1] == '+'), sci.data() + sci.size(), exp10);
+  auto [digits, exp10] = detail::SignificantDigits(d, precision);
   while (digits.size() > 1 && digits.back() == '0') digits.pop_back();
 
   std::string out = d < 0 ? "-" : "";

@@ -54,6 +54,14 @@ const char* const kMonthNames[12] = {"Januar", "Februar", "März",      "April",
 const char* const kMonthAbbrev[12] = {"Jan", "Feb", "Mrz", "Apr", "Mai", "Jun",
                                       "Jul", "Aug", "Sep", "Okt", "Nov", "Dez"};
 
+// |v| rounded to `precision` significant decimal digits, as |v| = d.ddd... x 10^exp10: the
+// digits without a point, trailing zeros kept. v is finite and not 0.
+struct SignificantDigits {
+  SignificantDigits(double v, int precision);
+  std::string digits;
+  int exp10 = 0;
+};
+
 // Digits of a non-negative double in fixed notation with `decimals` places, rounded half away
 // from zero on the decimal value the double prints as (so 0.125 with 2 places is "0.13").
 // Uses '.' as the decimal point; locale-free.
