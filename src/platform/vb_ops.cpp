@@ -87,13 +87,18 @@ __int128 DivRoundHalfEven(__int128 n, __int128 d) {
   return q;
 }
 
+// Null in arithmetic makes the result Null, but the other operand must still be a value:
+// objects and arrays are a mismatch even next to Null.
+bool EitherNull(const Variant& a, const Variant& b) {
+  if (!a.IsNull() && !b.IsNull()) return false;
+  KindOf(a.IsNull() ? b : a);
+  return true;
+}
+
 enum class Op { Add, Sub, Mul };
 
 Variant Arith(Op op, const Variant& a, const Variant& b) {
-  if (a.IsNull() || b.IsNull()) {
-    KindOf(a.IsNull() ? b : a);  // objects and arrays are still a mismatch
-    return Variant::Null();
-  }
+  if (EitherNull(a, b)) return Variant::Null();
   Kind k = Wider(KindOf(a), KindOf(b));
   if (k == Kind::Date) {
     if (op == Op::Mul) k = Kind::Double;
@@ -251,10 +256,7 @@ Variant Sub(const Variant& a, const Variant& b) { return Arith(Op::Sub, a, b); }
 Variant Mul(const Variant& a, const Variant& b) { return Arith(Op::Mul, a, b); }
 
 Variant Div(const Variant& a, const Variant& b) {
-  if (a.IsNull() || b.IsNull()) {
-    KindOf(a.IsNull() ? b : a);
-    return Variant::Null();
-  }
+  if (EitherNull(a, b)) return Variant::Null();
   KindOf(a);
   KindOf(b);
   double x = AsDouble(a), y = AsDouble(b);
@@ -263,10 +265,7 @@ Variant Div(const Variant& a, const Variant& b) {
 }
 
 Variant IntDiv(const Variant& a, const Variant& b) {
-  if (a.IsNull() || b.IsNull()) {
-    KindOf(a.IsNull() ? b : a);
-    return Variant::Null();
-  }
+  if (EitherNull(a, b)) return Variant::Null();
   Kind k = WholeKind(a, b);
   int64_t x = AsWhole(a), y = AsWhole(b);
   if (y == 0) Raise(err::kDivByZero);
@@ -276,10 +275,7 @@ Variant IntDiv(const Variant& a, const Variant& b) {
 }
 
 Variant Mod(const Variant& a, const Variant& b) {
-  if (a.IsNull() || b.IsNull()) {
-    KindOf(a.IsNull() ? b : a);
-    return Variant::Null();
-  }
+  if (EitherNull(a, b)) return Variant::Null();
   Kind k = WholeKind(a, b);
   int64_t x = AsWhole(a), y = AsWhole(b);
   if (y == 0) Raise(err::kDivByZero);
@@ -287,10 +283,7 @@ Variant Mod(const Variant& a, const Variant& b) {
 }
 
 Variant Pow(const Variant& a, const Variant& b) {
-  if (a.IsNull() || b.IsNull()) {
-    KindOf(a.IsNull() ? b : a);
-    return Variant::Null();
-  }
+  if (EitherNull(a, b)) return Variant::Null();
   KindOf(a);
   KindOf(b);
   double x = AsDouble(a), y = AsDouble(b);

@@ -111,6 +111,7 @@ TEST(VbArithmetic, NullPropagatesEmptyIsZero) {
     EXPECT_TRUE(op(kNull, I(1)).IsNull());
     EXPECT_TRUE(op(D(2), kNull).IsNull());
     EXPECT_TRUE(op(kNull, S("x")).IsNull());
+    EXPECT_EQ(ErrorOf([&] { op(Variant::Nothing(), kNull); }), 13);  // no value beside Null
   }
   EXPECT_TRUE(vb::Neg(kNull).IsNull());
   EXPECT_EQ(Show(vb::Mul(kEmpty, D(3))), "Double 0");
