@@ -19,8 +19,6 @@ using xml::X;
 
 namespace {
 
-bool IsWs(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-
 std::string Lower(std::string_view s) {
   std::string out(s);
   for (char& c : out)
@@ -30,7 +28,7 @@ std::string Lower(std::string_view s) {
 
 bool AllWs(const xmlChar* s) {
   for (; s && *s; ++s)
-    if (!IsWs(static_cast<char>(*s))) return false;
+    if (!xml::IsSpace(static_cast<char>(*s))) return false;
   return true;
 }
 
@@ -57,14 +55,10 @@ void DropBlankText(xmlNodePtr root) {
 std::optional<std::string> DeclarationData(std::string_view bytes, xmlDocPtr d) {
   std::string_view s = bytes;
   if (s.starts_with("\xEF\xBB\xBF")) s.remove_prefix(3);
-  if (s.starts_with("<?xml") && s.size() > 5 && IsWs(s[5])) {
+  if (s.starts_with("<?xml") && s.size() > 5 && xml::IsSpace(s[5])) {
     size_t e = s.find("?>");
     if (e == std::string_view::npos) return std::nullopt;
-    std::string data(s.substr(5, e - 5));
-    size_t b = 0, z = data.size();
-    while (b < z && IsWs(data[b])) ++b;
-    while (z > b && IsWs(data[z - 1])) --z;
-    return data.substr(b, z - b);
+    return xml::TrimSpace(s.substr(5, e - 5));
   }
   if (d->standalone == -1) return std::nullopt;
   std::string data = "version=\"" + (d->version ? Str(d->version) : std::string("1.0")) + "\"";

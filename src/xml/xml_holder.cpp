@@ -126,10 +126,6 @@ xmlXPathContextPtr DocHolder::XPath() {
   return xpath;
 }
 
-namespace {
-bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-}  // namespace
-
 // "xmlns:imo='uri' xmlns='uri2'": quotes single or double, blanks between.
 void DocHolder::SetSelectionNamespaces(std::string_view text) {
   std::vector<std::pair<std::string, std::string>> out;

@@ -109,6 +109,14 @@ class ErrorCapture {
 
 [[noreturn]] void Fail(std::string text);
 
+// White space as XML counts it (S in the grammar).
+inline bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+inline std::string TrimSpace(std::string_view s) {
+  while (!s.empty() && IsSpace(s.front())) s.remove_prefix(1);
+  while (!s.empty() && IsSpace(s.back())) s.remove_suffix(1);
+  return std::string(s);
+}
+
 std::string Str(const xmlChar* s);
 inline const xmlChar* X(const std::string& s) { return reinterpret_cast<const xmlChar*>(s.c_str()); }
 

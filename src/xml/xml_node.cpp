@@ -16,15 +16,6 @@ namespace {
 
 constexpr const char* kXmlnsUri = "http://www.w3.org/2000/xmlns/";
 
-bool IsWs(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-
-std::string TrimWs(std::string s) {
-  size_t b = 0, e = s.size();
-  while (b < e && IsWs(s[b])) ++b;
-  while (e > b && IsWs(s[e - 1])) --e;
-  return s.substr(b, e - b);
-}
-
 std::pair<std::string, std::string> SplitQName(std::string_view q) {
   size_t c = q.find(':');
   if (c == std::string_view::npos) return {std::string(), std::string(q)};
@@ -234,14 +225,14 @@ void XmlNode::setNodeValue(std::string_view value) {
 std::string XmlNode::text() const {
   switch (node_->type) {
     case XML_TEXT_NODE:
-    case XML_CDATA_SECTION_NODE: return TrimWs(Str(node_->content));
+    case XML_CDATA_SECTION_NODE: return xml::TrimSpace(Str(node_->content));
     case XML_COMMENT_NODE:
     case XML_PI_NODE: return Str(node_->content);
     case XML_ATTRIBUTE_NODE: return AttrValue(reinterpret_cast<xmlAttrPtr>(node_));
     default: {
       std::string out;
       CollectText(node_, out);
-      return TrimWs(std::move(out));
+      return xml::TrimSpace(out);
     }
   }
 }
