@@ -52,11 +52,15 @@ char32_t ToLower(char32_t c) {
   return c;
 }
 
-std::string FoldLower(std::string_view s) {
+std::string MapCase(std::string_view s, bool upper) {
   std::string out;
   out.reserve(s.size());
   if (IsAscii(s)) {
-    for (char c : s) out += (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+    for (char c : s) {
+      if (upper && c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+      if (!upper && c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+      out += c;
+    }
     return out;
   }
   size_t i = 0;
@@ -64,9 +68,9 @@ std::string FoldLower(std::string_view s) {
     size_t start = i;
     char32_t c = utf8::Next(s, i);
     if (c == utf8::kReplacement && i - start == 1) {
-      out += s[start];  // keep broken bytes as they are
+      out += s[start];  // a broken byte passes through unchanged
     } else {
-      utf8::Append(out, ToLower(c));
+      utf8::Append(out, upper ? ToUpper(c) : ToLower(c));
     }
   }
   return out;

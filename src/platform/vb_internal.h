@@ -30,7 +30,9 @@ size_t ByteOffset(std::string_view s, size_t n);
 // text keeps the byte offsets of the original.
 char32_t ToUpper(char32_t c);
 char32_t ToLower(char32_t c);
-std::string FoldLower(std::string_view s);
+// The text with every character mapped so; broken bytes pass unchanged.
+std::string MapCase(std::string_view s, bool upper);
+inline std::string FoldLower(std::string_view s) { return MapCase(s, false); }
 
 // --- calendar ------------------------------------------------------------------------------
 // Day number relative to 30.12.1899 (the OLE epoch) from a proleptic Gregorian date.

@@ -65,30 +65,6 @@ int64_t PositionOf(std::string_view s, size_t offset) {
   return static_cast<int64_t>(CountChars(s.substr(0, offset))) + 1;
 }
 
-std::string MapCase(std::string_view s, bool upper) {
-  std::string out;
-  out.reserve(s.size());
-  if (IsAscii(s)) {
-    for (char c : s) {
-      if (upper && c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
-      if (!upper && c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-      out += c;
-    }
-    return out;
-  }
-  size_t i = 0;
-  while (i < s.size()) {
-    size_t start = i;
-    char32_t c = utf8::Next(s, i);
-    if (c == utf8::kReplacement && i - start == 1) {
-      out += s[start];  // a broken byte passes through unchanged
-    } else {
-      utf8::Append(out, upper ? detail::ToUpper(c) : detail::ToLower(c));
-    }
-  }
-  return out;
-}
-
 std::vector<char32_t> Decode(std::string_view s, bool fold) {
   std::vector<char32_t> out;
   out.reserve(s.size());
@@ -195,8 +171,8 @@ std::string Replace(std::string_view s, std::string_view find, std::string_view 
   return out;
 }
 
-std::string UCase(std::string_view s) { return MapCase(s, true); }
-std::string LCase(std::string_view s) { return MapCase(s, false); }
+std::string UCase(std::string_view s) { return detail::MapCase(s, true); }
+std::string LCase(std::string_view s) { return detail::MapCase(s, false); }
 
 std::string LTrim(std::string_view s) {
   size_t i = s.find_first_not_of(' ');
