@@ -117,7 +117,7 @@ void cImmoXmlV2::MakeAndSendOpenImmoLoop(db::Recordset& rsboersen, const XmlDocu
       if (!templateListing)
         throw HostError(50012, "XML-Struktur ist nicht korrekt!", "MakeAndSendOpenImmoLoop");
       std::shared_ptr<db::Recordset> details;
-      const ListingSlot collectiveSlot = SlotOf(*collective, set_.prefix);
+      ListingSlot collectiveSlot = SlotOf(*collective, set_.prefix);
       bool esc = false;
       if (!listings->Eof()) listings->MoveFirst();
       while (!listings->Eof()) {
@@ -142,6 +142,10 @@ void cImmoXmlV2::MakeAndSendOpenImmoLoop(db::Recordset& rsboersen, const XmlDocu
         }
         listings->MoveNext();
       }
+      // The slot's nodes would keep the built document alive beside the saved one.
+      collectiveSlot = {};
+      templateListing.reset();
+      portalDoc.reset();
       if (!esc && ftp) CleanSendAndSave(collective, m, rsboersen, folder, listings.get(), true, version);
       Work(6, T("Fertig mit %1 für '%2'", set_.schemaType, display));
       ClearElementCache();

@@ -2,6 +2,9 @@
 // details and field values as the OpenImmo export reads them.
 #include "openimmo/listing_data.h"
 
+#include <algorithm>
+#include <cctype>
+
 #include "host/LanguagePack.h"
 #include "host/cDal.h"
 #include "host/cUtil.h"
@@ -12,6 +15,27 @@
 namespace fern {
 
 using namespace openimmo;
+
+namespace {
+
+// Field codes compared without regard to case; ASCII is settled byte by byte, anything else by
+// the German folding.
+bool SameCode(const std::string& a, const std::string& b) {
+  const size_t n = std::min(a.size(), b.size());
+  for (size_t i = 0; i < n; ++i) {
+    const auto x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
+    if (x >= 0x80 || y >= 0x80) return text::EqualsNoCase(a, b);
+    if (std::tolower(x) != std::tolower(y)) return false;
+  }
+  if (a.size() == b.size()) return true;
+  // A longer tail may still fold to nothing only outside ASCII.
+  const std::string& longer = a.size() > b.size() ? a : b;
+  for (size_t i = n; i < longer.size(); ++i)
+    if (static_cast<unsigned char>(longer[i]) >= 0x80) return text::EqualsNoCase(a, b);
+  return false;
+}
+
+}  // namespace
 
 std::string ListingData::FormatDecimal(const std::string& format, const std::string& value) {
   double n = 0;
@@ -35,7 +59,7 @@ std::vector<std::string> ListingData::GetFeldartWert(db::Recordset& details, con
   if (codeField >= 0 && details.RecordCount() > 0) {
     // Compared in code: a field code may hold any character.
     for (details.MoveFirst(); !details.Eof(); details.MoveNext()) {
-      if (!text::EqualsNoCase(cUtil::k(details.Value(static_cast<size_t>(codeField))), code)) continue;
+      if (!SameCode(cUtil::k(details.Value(static_cast<size_t>(codeField))), code)) continue;
       const int32_t typ = ToLong(cUtil::k(details.Value("TYP")));
       std::string column = columnIn;
       if (upperColumn != "TYP" && typ == 0) {
