@@ -10,6 +10,7 @@
 #include "host/cDbIni.h"
 #include "host/cUtil.h"
 #include "host/host_objects.h"
+#include "platform/cp1252.h"
 #include "platform/host_error.h"
 #include "platform/host_path.h"
 #include "platform/msgbox.h"
@@ -22,12 +23,6 @@ namespace fern {
 namespace {
 
 constexpr const char* kCrLf = "\r\n";
-
-std::string Lower(std::string s) {
-  for (char& c : s)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return s;
-}
 
 // The files of a folder in case-insensitive name order (ties by exact name), so that a load
 // order does not depend on the file system.
@@ -43,7 +38,7 @@ std::vector<std::filesystem::path> ListFolder(const std::string& folder) {
   for (std::filesystem::directory_iterator it(real, ec), end; !ec && it != end; it.increment(ec))
     if (it->is_regular_file(ec)) files.push_back(it->path());
   std::sort(files.begin(), files.end(), [](const auto& a, const auto& b) {
-    std::string la = Lower(a.filename().string()), lb = Lower(b.filename().string());
+    std::string la = text::LowerAscii(a.filename().string()), lb = text::LowerAscii(b.filename().string());
     return la != lb ? la < lb : a.filename().string() < b.filename().string();
   });
   return files;
@@ -140,7 +135,7 @@ void cScriptingV2::ChooseUser(const std::string& strUserDSN) {
 void cScriptingV2::LoadScripts(const std::string& folder) {
   for (const std::filesystem::path& file : ListFolder(folder)) {
     const std::string name = file.filename().string();
-    if (Lower(cUtil::GetFileExtender(name)) != "vbs") continue;
+    if (text::LowerAscii(cUtil::GetFileExtender(name)) != "vbs") continue;
     std::string path = folder;
     if (!path.empty() && path.back() != '\\' && path.back() != '/') path += "\\";
     path += name;

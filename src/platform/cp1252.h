@@ -56,4 +56,7 @@ bool EqualsNoCase(std::string_view a, std::string_view b);
 // Blanks and tabs off both ends.
 std::string_view TrimBlanks(std::string_view s);
 
+// A..Z to a..z and nothing else: for keywords and names that are ASCII by definition.
+std::string LowerAscii(std::string_view s);
+
 }  // namespace fern::text

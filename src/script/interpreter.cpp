@@ -5,6 +5,7 @@
 #include <stdexcept>
 #include <optional>
 
+#include "platform/cp1252.h"
 #include "platform/host_error.h"
 #include "platform/msgbox.h"
 #include "platform/vb.h"
@@ -298,7 +299,7 @@ void Interpreter::AddCode(std::string_view code, std::string_view sourceName) {
 }
 
 void Interpreter::AddObject(std::string_view name, std::shared_ptr<Dispatch> object) {
-  std::string lower = Lower(name);
+  std::string lower = text::LowerAscii(name);
   int gi = FindGlobal(lower);
   if (gi < 0) gi = AddGlobal(lower, std::string(name));
   Global& g = globals_[gi];
@@ -310,14 +311,14 @@ void Interpreter::AddObject(std::string_view name, std::shared_ptr<Dispatch> obj
 
 Variant Interpreter::Run(std::string_view procName, std::span<Variant> args) {
   return Guard([&] {
-    int gi = FindGlobal(Lower(procName));
+    int gi = FindGlobal(text::LowerAscii(procName));
     if (gi < 0 || !globals_[gi].proc) ThrowNamed(kErrNotDefined, procName);
     return CallProc(*globals_[gi].proc, nullptr, nullptr, args);
   });
 }
 
 bool Interpreter::HasProcedure(std::string_view name) const {
-  int gi = FindGlobal(Lower(name));
+  int gi = FindGlobal(text::LowerAscii(name));
   return gi >= 0 && globals_[gi].proc != nullptr;
 }
 
@@ -414,7 +415,7 @@ void Interpreter::Define(const std::shared_ptr<Unit>& unit) {
     g.proc = nullptr;
   }
   for (const std::string& name : unit->globals) {
-    std::string lower = Lower(name);
+    std::string lower = text::LowerAscii(name);
     if (FindGlobal(lower) < 0) AddGlobal(lower, name);
   }
   // Constants and fixed arrays are declarations, in place before any statement runs: a
@@ -538,7 +539,7 @@ Variant Interpreter::InvokeMember(const std::shared_ptr<Dispatch>& self, Instanc
     if (!c.defaultMember) Throw(kErrNoMember);
     lower = c.defaultMember->name;
   } else {
-    lower = Lower(name);
+    lower = text::LowerAscii(name);
   }
   auto fi = c.fieldIndex.find(lower);
   if (fi != c.fieldIndex.end() && (allowPrivate || c.fields[fi->second].isPublic)) {

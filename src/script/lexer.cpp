@@ -3,18 +3,12 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "platform/cp1252.h"
 #include "platform/host_error.h"
 #include "platform/vb.h"
 #include "script/script_errors.h"
 
 namespace fern::script {
-
-std::string Lower(std::string_view s) {
-  std::string r(s);
-  for (char& c : r)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-  return r;
-}
 
 namespace {
 
@@ -82,7 +76,7 @@ bool ParseDateLiteral(std::string_view s, double& out) {
       }
     }
     skip();
-    std::string rest = Lower(s.substr(i));
+    std::string rest = text::LowerAscii(s.substr(i));
     if (rest == "pm" || rest == "p") {
       if (h < 12) h += 12;
     } else if (rest == "am" || rest == "a") {
@@ -166,7 +160,7 @@ std::vector<Token> Tokenize(std::string_view src, int& errorLine) {
       size_t j = i;
       while (j < src.size() && (IsNameStart(src[j]) || IsDigit(src[j]) || src[j] == '_')) ++j;
       std::string word(src.substr(i, j - i));
-      std::string low = Lower(word);
+      std::string low = text::LowerAscii(word);
       bool afterDot = !out.empty() && out.back().IsOp(".");
       if (low == "rem" && !afterDot) {
         while (j < src.size() && src[j] != '\r' && src[j] != '\n') ++j;
@@ -184,7 +178,7 @@ std::vector<Token> Tokenize(std::string_view src, int& errorLine) {
       if (j == std::string_view::npos) fail(kErrInvalidChar, "Invalid character");
       std::string word(src.substr(i + 1, j - i - 1));
       Token& t = push(Tok::Ident, word);
-      t.lower = Lower(word);
+      t.lower = text::LowerAscii(word);
       i = j + 1;
       continue;
     }

@@ -37,6 +37,4 @@ struct Token {
 // string constant, 1031 Invalid number) and sets `errorLine`.
 std::vector<Token> Tokenize(std::string_view src, int& errorLine);
 
-std::string Lower(std::string_view s);
-
 }  // namespace fern::script

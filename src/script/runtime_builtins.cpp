@@ -2,24 +2,18 @@
 #include <string>
 #include <unordered_map>
 
+#include "platform/cp1252.h"
 #include "script/runtime_util.h"
 
 namespace fern::script {
 
 namespace {
 
-std::string Lower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-  return out;
-}
-
 const std::unordered_map<std::string, const Builtin*>& BuiltinTable() {
   static const auto* table = [] {
     auto* t = new std::unordered_map<std::string, const Builtin*>();
     for (auto group : {rt::StringBuiltins(), rt::NumberBuiltins(), rt::DateBuiltins()})
-      for (const Builtin& b : group) t->emplace(Lower(b.name), &b);
+      for (const Builtin& b : group) t->emplace(text::LowerAscii(b.name), &b);
     return t;
   }();
   return *table;
@@ -28,7 +22,7 @@ const std::unordered_map<std::string, const Builtin*>& BuiltinTable() {
 const std::unordered_map<std::string, Variant>& ConstantTable() {
   static const auto* table = [] {
     auto* t = new std::unordered_map<std::string, Variant>();
-    auto add = [t](std::string_view name, Variant v) { t->emplace(Lower(name), std::move(v)); };
+    auto add = [t](std::string_view name, Variant v) { t->emplace(text::LowerAscii(name), std::move(v)); };
     add("vbCrLf", Variant("\r\n"));
     add("vbCr", Variant("\r"));
     add("vbLf", Variant("\n"));
@@ -81,20 +75,20 @@ const std::unordered_map<std::string, Variant>& ConstantTable() {
 
 const Builtin* FindBuiltin(std::string_view name) {
   const auto& table = BuiltinTable();
-  auto it = table.find(Lower(name));
+  auto it = table.find(text::LowerAscii(name));
   return it == table.end() ? nullptr : it->second;
 }
 
 bool FindConstant(std::string_view name, Variant& out) {
   const auto& table = ConstantTable();
-  auto it = table.find(Lower(name));
+  auto it = table.find(text::LowerAscii(name));
   if (it == table.end()) return false;
   out = it->second;
   return true;
 }
 
 std::shared_ptr<Dispatch> CreateRuntimeObject(std::string_view progId) {
-  std::string id = Lower(progId);
+  std::string id = text::LowerAscii(progId);
   if (id == "scripting.dictionary") return rt::NewDictionary();
   if (id == "scripting.filesystemobject") return rt::NewFileSystemObject();
   if (id == "vbscript.regexp") return NewRegExp();

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/cp1252.h"
 #include "xml/xml_internal.h"
 
 namespace fern {
@@ -18,13 +19,6 @@ using xml::Str;
 using xml::X;
 
 namespace {
-
-std::string Lower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-  return out;
-}
 
 bool AllWs(const xmlChar* s) {
   for (; s && *s; ++s)
@@ -93,7 +87,7 @@ void FillFromIssues(XmlParseError& pe, std::vector<XmlIssue> issues) {
 
 // UTF-8 text in `encoding`; characters the encoding lacks become character references.
 std::string Encode(const std::string& utf8, const std::string& encoding) {
-  std::string enc = Lower(encoding);
+  std::string enc = text::LowerAscii(encoding);
   if (enc == "utf-8" || enc == "utf8") return utf8;
   iconv_t cd = iconv_open(encoding.c_str(), "UTF-8");
   if (cd == reinterpret_cast<iconv_t>(-1)) Fail("Unsupported encoding '" + encoding + "'.");
@@ -353,12 +347,12 @@ std::shared_ptr<XmlParseError> XmlDocument::parseError() const {
 }
 
 void XmlDocument::setProperty(std::string_view name, const Variant& value) {
-  std::string key = Lower(name);
+  std::string key = text::LowerAscii(name);
   std::string text = value.IsString() ? value.str() : std::string();
   if (key == "selectionnamespaces") {
     holder_->SetSelectionNamespaces(text);
   } else if (key == "selectionlanguage") {
-    std::string l = Lower(text);
+    std::string l = text::LowerAscii(text);
     if (l != "xpath" && l != "xslpattern") Fail("SelectionLanguage must be XPath.");
     holder_->settings.selectionLanguage = text;
   } else {
@@ -367,7 +361,7 @@ void XmlDocument::setProperty(std::string_view name, const Variant& value) {
 }
 
 Variant XmlDocument::getProperty(std::string_view name) const {
-  std::string key = Lower(name);
+  std::string key = text::LowerAscii(name);
   if (key == "selectionnamespaces") return Variant(holder_->settings.selectionNamespaces);
   if (key == "selectionlanguage") return Variant(holder_->settings.selectionLanguage);
   auto it = holder_->settings.other.find(key);
