@@ -56,13 +56,6 @@ int16_t Flag(bool b) { return b ? cImmoHelperV2::kTrue : cImmoHelperV2::kFalse; 
 cImmoHelperV2::cImmoHelperV2() = default;
 cImmoHelperV2::~cImmoHelperV2() = default;
 
-void cImmoHelperV2::RaiseWorkState(int16_t state, const std::string& text) const {
-  if (WorkState) WorkState(state, text);
-}
-void cImmoHelperV2::RaiseInternalState(int16_t state, const std::string& text) const {
-  if (InternalState) InternalState(state, text);
-}
-
 void cImmoHelperV2::CheckInit(const char* procedure) const {
   if (!KVApp_ || !dal_)
     throw HostError(err::kObjectNotSet, "cImmoHelperV2 ist nicht initialisiert", procedure);
@@ -95,10 +88,7 @@ bool cImmoHelperV2::NoParent(const Variant& dsn) { return DsnKey(dsn).empty(); }
 void cImmoHelperV2::Init(const std::string& strConnect, cFernDispatcher& KVApp) {
   strConnect_ = strConnect;
   m_oFtpTrans = std::make_unique<cFTPTransferV2>();
-  m_oFtpTrans->WorkState = [this](int16_t s, const std::string& t) { RaiseWorkState(s, t); };
-  m_oFtpTrans->InternalState = [this](int16_t s, const std::string& t) {
-    RaiseInternalState(s, t);
-  };
+  Relay(*m_oFtpTrans);
   KVApp_ = &KVApp;
   folder_ = KVApp.Folder();
   TransferHost transferHost;

@@ -11,11 +11,11 @@
 
 #include <array>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "core/state_events.h"
 #include "db/Recordset.h"
 #include "xml/xml_dom.h"
 
@@ -27,10 +27,10 @@ class cFTPTransferV2;
 class cKVUtil;
 class cUtil;
 
-class cImmoHelperV2 {
+// Events: WorkState and InternalState; the owned transfer layer's events arrive under the
+// same names.
+class cImmoHelperV2 : public StateEvents {
  public:
-  using StateHandler = std::function<void(int16_t state, const std::string& text)>;
-
   // Five truth values per listing and portal, each 0 (false) or -1 (true).
   using ListingState = std::array<int16_t, 5>;
   enum ListingStateIndex { kSend = 0, kDelete = 1, kChange = 2, kLongVersion = 3, kShowAddress = 4 };
@@ -41,10 +41,6 @@ class cImmoHelperV2 {
   ~cImmoHelperV2();
   cImmoHelperV2(const cImmoHelperV2&) = delete;
   cImmoHelperV2& operator=(const cImmoHelperV2&) = delete;
-
-  // Events; the owned transfer layer's events arrive here under the same names.
-  StateHandler WorkState;
-  StateHandler InternalState;
 
   // Picture-frame switches of the current portal, set by the exporter. With m_JPGRama on,
   // GetStammBilder asks for a parent's online picture first.
@@ -154,8 +150,6 @@ class cImmoHelperV2 {
   cFTPTransferV2& FtpTransfer();
 
  private:
-  void RaiseWorkState(int16_t state, const std::string& text) const;
-  void RaiseInternalState(int16_t state, const std::string& text) const;
   void CheckInit(const char* procedure) const;
   cUtil& Util() const;
   std::string HostIni() const;  // "<Folder>\kavantor.ini"
