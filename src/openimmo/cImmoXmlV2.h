@@ -101,7 +101,11 @@ class cImmoXmlV2 : public OpenImmoExporter {
   // Loads an XML file (a host path). Parse failures raise the parser's code with its reason, line
   // and position; a named schema is loaded from the host's "system\xml" and compiled.
   XmlDocumentPtr OpenXMLFile(const std::string& path, XmlDocumentPtr doc = nullptr);
+  // The empty document: one element per declaration reached from the root marked with appinfo 0,
+  // each with its attributes empty. Binds "xsd" on the schema and "imo" on the result.
   XmlDocumentPtr CreateEmtpyXML(const XmlDocumentPtr& ddocschema, int32_t eBoersentyp);
+  // A declaration already on the path from the root is not entered again, so a schema whose
+  // element contains itself ends.
   void AddSchemaElements(int16_t level, const XmlNodePtr& decl, const XmlNodePtr& parentNode,
                          XmlDocument& doc, const std::string& prefix, const std::string& nsUri);
   // The record of an element (by name, looked up in `schema`), cached per element name.
@@ -219,6 +223,8 @@ class cImmoXmlV2 : public OpenImmoExporter {
   std::vector<XmlIssue> ValidateForPortal(const XmlDocument& doc);
 
   // --- sending and status --------------------------------------------------------------------
+  // True when the document counts as delivered. An HTTP post counts only with an XML answer and
+  // a status below 400; a transport error or a refusal is a counted error.
   bool SendXml(db::Recordset& rsboersen, XmlDocumentPtr& doc, const tMandant& m,
                const std::string& folder, XmlDocumentPtr& answer, const std::string& base);
   bool FTPTransfer(const std::string& iniFile, db::Recordset& rsboersen, const tMandant& m,
@@ -226,13 +232,15 @@ class cImmoXmlV2 : public OpenImmoExporter {
   // Splits "proto://server/folder -options".
   static void SplitHost(const std::string& host, std::string& protocol, std::string& server,
                         std::string& folder, std::string& options);
-  // Writes the status of every listing of the document; false (reported) when the write failed.
+  // Writes the status of every listing of the document and the queued withdrawals, all in one
+  // transaction; false (reported as a counted error) when the write failed, and nothing is
+  // written then.
   bool SaveObjektStatus(db::Recordset& rsboersen, XmlDocument& doc, XmlDocument* answer,
                         const tMandant& m);
   bool RemoveImmobilie(const std::string& objektnrIntern, XmlDocument& doc);
   const std::vector<std::string>& StatusQueue() const { return statusQueue_; }
 
-  // The HTTP post; tests and the demo replace nothing here, the server is real.
+  // Posts the document text as "text/xml"; the outcome says whether and how the portal answered.
   HttpPostOutcome PostDocument(const std::string& url, const std::string& body,
                                const std::string& user, const std::string& password);
 
