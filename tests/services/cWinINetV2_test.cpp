@@ -212,8 +212,6 @@ TEST_F(PassiveFtp, SingleCommandsPutAndDir) {
   EXPECT_EQ(ftp.GetListingText(), listing);
 }
 
-// pyftpdlib's TLS data channel does not take libcurl's early handshake, so only the login
-// (where the password travels) is checked over TLS here.
 TEST_F(PassiveFtp, ExplicitTlsLoginNeedsATrustedCertificate) {
   const fs::path cert = root_ / "cert.pem", key = root_ / "key.pem";
   if (!testing_servers::MakeSelfSignedCert(cert, key)) GTEST_SKIP() << "openssl not available";
@@ -235,6 +233,32 @@ TEST_F(PassiveFtp, ExplicitTlsLoginNeedsATrustedCertificate) {
   ShortLimits(trusted);
   trusted.Limits().caFile = cert.string();
   EXPECT_EQ(trusted.TestFtpZugang("ftpes://127.0.0.1", "fern", "s3cret-pw", proxy), "");
+}
+
+TEST_F(PassiveFtp, ExplicitTlsUploadsTheFolderOverProtectedDataChannels) {
+  const fs::path cert = root_ / "cert.pem", key = root_ / "key.pem";
+  if (!testing_servers::MakeSelfSignedCert(cert, key)) GTEST_SKIP() << "openssl not available";
+  const std::string big = RandomBytes(120000, 5);
+  WriteAll(local_ / "data_1.big", big);
+  WriteAll(local_ / "sub" / "x.big", RandomBytes(700, 6));
+  WriteAll(local_ / "sub" / "skip.txt", "not sent");
+  FtpServerOptions o = Options();
+  o.cert = cert;
+  o.key = key;
+  FtpServer server(o);
+
+  // The server takes files over protected data channels only, so what arrives came over TLS.
+  cWinINetV2 ftp;
+  ShortLimits(ftp);
+  ftp.Limits().caFile = cert.string();
+  EventLog log;
+  log.Attach(ftp);
+  ASSERT_TRUE(ftp.PassiveFtpTransfer("ftpes://127.0.0.1", "fern", "s3cret-pw", local_.string(),
+                                     "up", "BIG", true, PortProxy(server)))
+      << log.Dump() << ReadAll(root_ / "server.log");
+  EXPECT_EQ(FilesBelow(home_), (std::set<std::string>{"up/data_1.big", "up/sub/x.big"}));
+  EXPECT_EQ(ReadAll(home_ / "up" / "data_1.big"), big);
+  EXPECT_EQ(ReadAll(home_ / "up" / "sub" / "x.big"), ReadAll(local_ / "sub" / "x.big"));
 }
 
 TEST_F(PassiveFtp, TestFtpZugangGivesAdviceOnlyOnFailure) {

@@ -43,18 +43,26 @@ if a.stall:
 from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.handlers import FTPHandler, DTPHandler
 from pyftpdlib.servers import FTPServer
-base = FTPHandler
+base, dtp_base = FTPHandler, DTPHandler
 if a.cert:
-    from pyftpdlib.handlers import TLS_FTPHandler
-    base = TLS_FTPHandler
-class DropDTP(DTPHandler):
-    def handle_read(self):
-        DTPHandler.handle_read(self)
+    from pyftpdlib.handlers import TLS_FTPHandler, TLS_DTPHandler
+    base, dtp_base = TLS_FTPHandler, TLS_DTPHandler
+class DropDTP(dtp_base):
+    # Through handle_read_event, so that the TLS handler's handshake still comes first.
+    def handle_read_event(self):
+        super().handle_read_event()
         f = getattr(self, 'file_obj', None)
         if a.drop_after and f is not None and 'drop' in f.name and \
                 self.tot_bytes_received >= a.drop_after:
             self.cmd_channel.close()
-    handle_read_event = handle_read
+    if a.cert:
+        # libcurl shakes hands on a protected data channel before it sends STOR; pyftpdlib
+        # would take that early readable channel for an abandoned one and close it. Real
+        # servers wait for the command.
+        def readable(self):
+            if not self.receive and not self._initialized:
+                return self._ssl_accepting or self._ssl_want_read
+            return super().readable()
 class Handler(base):
     dtp_handler = DropDTP
     authorizer = DummyAuthorizer()
