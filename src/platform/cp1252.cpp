@@ -96,13 +96,14 @@ size_t Decode(std::string_view s, size_t pos, char32_t& cp) {
     return 1;
   }
   size_t len;
+  char32_t v;
   char32_t min;
   if ((b0 & 0xE0) == 0xC0) {
-    len = 2, cp = b0 & 0x1F, min = 0x80;
+    len = 2, v = b0 & 0x1F, min = 0x80;
   } else if ((b0 & 0xF0) == 0xE0) {
-    len = 3, cp = b0 & 0x0F, min = 0x800;
+    len = 3, v = b0 & 0x0F, min = 0x800;
   } else if ((b0 & 0xF8) == 0xF0) {
-    len = 4, cp = b0 & 0x07, min = 0x10000;
+    len = 4, v = b0 & 0x07, min = 0x10000;
   } else {
     return 0;
   }
@@ -110,9 +111,10 @@ size_t Decode(std::string_view s, size_t pos, char32_t& cp) {
   for (size_t i = 1; i < len; ++i) {
     const auto b = static_cast<unsigned char>(s[pos + i]);
     if ((b & 0xC0) != 0x80) return 0;
-    cp = (cp << 6) | (b & 0x3F);
+    v = (v << 6) | (b & 0x3F);
   }
-  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+  if (v < min || v > 0x10FFFF || (v >= 0xD800 && v <= 0xDFFF)) return 0;
+  cp = v;
   return len;
 }
 
