@@ -119,14 +119,15 @@ std::string Encode(const std::string& utf8, const std::string& encoding) {
       ++i;
       continue;
     }
-    size_t len = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : 2;
-    len = std::min(len, utf8.size() - i);
+    // A byte that starts no UTF-8 character (text a script set unconverted) is taken alone, as
+    // the Latin-1 character of its number, so the characters after it stay.
+    char32_t cp = c;
+    size_t len = utf8::Decode(utf8, i, cp);
+    if (len == 0) len = 1;
     size_t mark = out.size();
     if (!convert(utf8.data() + i, len)) {
       out.resize(mark);
-      uint32_t cp = c & (len == 4 ? 0x07 : len == 3 ? 0x0F : 0x1F);
-      for (size_t k = 1; k < len; ++k) cp = (cp << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
-      out += "&#" + std::to_string(cp) + ";";
+      out += "&#" + std::to_string(static_cast<uint32_t>(cp)) + ";";
       iconv(cd, nullptr, nullptr, nullptr, nullptr);
     }
     i += len;

@@ -68,6 +68,18 @@ TEST_F(XmlFiles, SaveWritesDeclarationAndUtf8ByDefault) {
   EXPECT_EQ(back->url(), Path("plain.xml"));
 }
 
+// A script may put text into the document that is no UTF-8 (a Windows-1252 byte read as it
+// was); saving in a single-byte encoding must not swallow the characters after it.
+TEST_F(XmlFiles, SaveKeepsWhatFollowsAByteThatIsNoUtf8) {
+  auto doc = Parse("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><a/>");
+  doc->documentElement()->setText("M\xE4rz 2024");
+  doc->save(Path("stray.xml"));
+  EXPECT_NE(Read("stray.xml").find("rz 2024</a>"), std::string::npos) << Read("stray.xml");
+  auto back = XmlDocument::Create();
+  ASSERT_TRUE(back->load(Path("stray.xml"))) << back->parseError()->reason << Read("stray.xml");
+  EXPECT_EQ(back->documentElement()->text(), "März 2024");
+}
+
 TEST_F(XmlFiles, SaveUsesTheEncodingTheDeclarationNames) {
   auto doc = Parse("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><a b=\"Größe\">Käse € ß</a>");
   doc->save(Path("latin.xml"));
