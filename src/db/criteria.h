@@ -11,13 +11,6 @@
 
 namespace fern::db {
 
-// `Field op value` comparisons joined by AND/OR (AND binds tighter) with parentheses.
-// Field: a name (letters, digits, _, umlauts) or [any name]. op: = <> != < > <= >= LIKE,
-// or IS [NOT] NULL. value: 'text' with '' for an apostrophe, a number ("." decimal point),
-// #date# (yyyy-mm-dd, dd.mm.yyyy or mm/dd/yyyy, each with an optional hh:nn[:ss]), Null.
-// `= Null` and `<> Null` test for Null; any other comparison with a Null field is false.
-// Text compares as the database does: case-insensitive with German letters. LIKE takes * and %
-// as wildcards. A field of numbers compared with a text that is no number does not match.
 // A row's field values as the criteria read them.
 class FieldSource {
  public:
@@ -27,6 +20,13 @@ class FieldSource {
   ~FieldSource() = default;
 };
 
+// `Field op value` comparisons joined by AND/OR (AND binds tighter) with parentheses.
+// Field: a name (letters, digits, _, umlauts) or [any name]. op: = <> != < > <= >= LIKE,
+// or IS [NOT] NULL. value: 'text' with '' for an apostrophe, a number ("." decimal point),
+// #date# (yyyy-mm-dd, dd.mm.yyyy or mm/dd/yyyy, each with an optional hh:nn[:ss]), Null.
+// `= Null` and `<> Null` test for Null; any other comparison with a Null field is false.
+// Text compares as the database does: case-insensitive with German letters. LIKE takes * and %
+// as wildcards. A field of numbers compared with a text that is no number does not match.
 class Criteria {
  public:
   // `resolve` gives a field's index or -1; an unknown field is HostError 3265, a criteria text

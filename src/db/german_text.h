@@ -4,8 +4,8 @@
 #pragma once
 
 #include <string>
-#include <vector>
 #include <string_view>
+#include <vector>
 
 namespace fern::db {
 
@@ -15,7 +15,9 @@ namespace fern::db {
 std::string FoldKey(std::string_view s);
 
 // Order for text: first by base letters (Ä sorts with A, ß as SS), then by the folded key, so
-// "a" = "A" < "ä" = "Ä" < "b". Returns <0, 0 or >0; 0 exactly when FoldKey(a) == FoldKey(b).
+// "a" = "A" < "ä" = "Ä" < "b". Returns <0, 0 or >0; for UTF-8 text 0 exactly when
+// FoldKey(a) == FoldKey(b). A byte that is no UTF-8 compares as its Latin-1 letter, so an
+// unconverted "M\xE4rz" equals "MÄRZ" here although its key keeps the byte.
 int CompareGerman(std::string_view a, std::string_view b);
 
 enum class LikeSyntax {

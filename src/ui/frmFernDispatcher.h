@@ -54,7 +54,8 @@ class frmFernDispatcher : public QWidget, private ControlCaptions {
   // service, otherwise a box says that none or too many are checked.
   enum class LoginAction { kBrowserLogin, kOutsideProgram, kCheckLogin };
   void LoginClick(LoginAction action);
-  // The portal login (a later part of the program); empty: a box says it is not available.
+  // The portal login service, installed by whoever provides it; empty: a box says the login
+  // is not available.
   std::function<void(LoginAction, std::string& portalDsn)> loginService;
 
   // Opens a log or the client list; by default with the desktop's handler (xdg-open).
