@@ -1,10 +1,6 @@
 #include "core/startup.h"
 
-#include <iostream>
-
 #include "core/host_session.h"
-#include "host/cUtil.h"
-#include "platform/msgbox.h"
 #include "platform/vb.h"
 
 namespace fern {
@@ -33,31 +29,6 @@ int RunUnattended(PortalGrid& grid, RunDriver& driver, const std::string& portal
       return exitcode::kAlreadyRunning;
   }
   return exitcode::kErrors;
-}
-
-int RunUnattendedProcess(const ExporterFactory& factory) {
-  // Boxes shown while no run is open go to standard error; during the run the driver's send
-  // log gets them too (see RunDriver).
-  SetMessageAnswerer(std::make_shared<UnattendedAnswerer>());
-  try {
-    InitHostSession();
-  } catch (const StartupFailure&) {
-    return exitcode::kStartupFailed;
-  } catch (const std::exception& e) {
-    ShowCriticalMessage(e.what());
-    return exitcode::kStartupFailed;
-  }
-  PortalGrid grid;
-  try {
-    grid.LoadPortalGrid();
-    grid.LoadTransferStatus();
-  } catch (const std::exception& e) {
-    ShowCriticalMessage(e.what());
-    return exitcode::kStartupFailed;
-  }
-  RunDriver driver(grid, factory);
-  ApplyScopeFlags(driver);
-  return RunUnattended(grid, driver, PortalListFromSwitch(grid));
 }
 
 }  // namespace fern

@@ -25,8 +25,4 @@ void ApplyScopeFlags(RunDriver& driver);
 // Checks exactly the named portals and runs Start; the exit code of the run.
 int RunUnattended(PortalGrid& grid, RunDriver& driver, const std::string& portalList);
 
-// The unattended process: session, grid, run. Message boxes go to standard error and, during
-// the run, to the send log.
-int RunUnattendedProcess(const ExporterFactory& factory);
-
 }  // namespace fern
