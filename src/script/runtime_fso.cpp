@@ -158,16 +158,16 @@ struct Match {
 };
 
 // The entries a (possibly wildcarded) path text names; `dirs` selects folders or files.
-std::vector<Match> Expand(std::string_view spec, bool dirs) {
+std::vector<Match> Expand(std::string_view pathMask, bool dirs) {
   std::vector<Match> out;
-  std::string name = FileNameOf(spec);
+  std::string name = FileNameOf(pathMask);
   if (!HasWildcard(name)) {
     fs::path real;
-    if (TryReal(spec, real) && (dirs ? IsDir(real) : IsFile(real)))
-      out.push_back({std::string(StripTrailingSeps(spec)), real});
+    if (TryReal(pathMask, real) && (dirs ? IsDir(real) : IsFile(real)))
+      out.push_back({std::string(StripTrailingSeps(pathMask)), real});
     return out;
   }
-  std::string folderText = ParentOf(spec);
+  std::string folderText = ParentOf(pathMask);
   fs::path folder;
   if (!TryReal(folderText.empty() ? "." : folderText, folder) || !IsDir(folder)) return out;
   std::error_code ec;
@@ -497,16 +497,16 @@ void MoveFiles(std::string_view source, std::string_view dest) {
   }
 }
 
-void DeleteFiles(std::string_view spec) {
-  std::vector<Match> files = Expand(spec, false);
-  if (files.empty()) RaiseFs(err::kFileNotFound, spec);
-  for (const Match& f : files) Guard(spec, [&] { fs::remove(f.real); });
+void DeleteFiles(std::string_view pathMask) {
+  std::vector<Match> files = Expand(pathMask, false);
+  if (files.empty()) RaiseFs(err::kFileNotFound, pathMask);
+  for (const Match& f : files) Guard(pathMask, [&] { fs::remove(f.real); });
 }
 
-void DeleteFolders(std::string_view spec) {
-  std::vector<Match> dirs = Expand(spec, true);
-  if (dirs.empty()) RaiseFs(kPathNotFound, spec);
-  for (const Match& d : dirs) Guard(spec, [&] { fs::remove_all(d.real); });
+void DeleteFolders(std::string_view pathMask) {
+  std::vector<Match> dirs = Expand(pathMask, true);
+  if (dirs.empty()) RaiseFs(kPathNotFound, pathMask);
+  for (const Match& d : dirs) Guard(pathMask, [&] { fs::remove_all(d.real); });
 }
 
 // A folder copied into `to`: an existing folder there takes the content (files overwritten
