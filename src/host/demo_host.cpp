@@ -373,7 +373,7 @@ int ListingValues(Batch& b, int n, int& det) {
   std::string headEn = std::string(kind.english) + " in " + town.name;
   insert(fHeadline, {{"EINGABE", S(head)}, {"EINGABE_LCID1031", S(head)}, {"EINGABE_LCID2057", S(headEn)}});
   insert(fStrasse, {{"EINGABE", S(std::string(town.street) + " " + std::to_string(n))}});
-  insert(fOrt, {{"EINGABE", S(std::string("D-") + town.plz + " " + town.name)}});
+  insert(fOrt, {{"EINGABE", S(std::string("DEU-") + town.plz + " " + town.name)}});
   insert(fAnsprechpartner, {{"LINK_DSN", S(Key(kAd, 1))}});
   if (ParentOf(n)) insert(fProjekt, {{"LINK_DSN", S(Key(kProjekt, 1))}});
   return b.rows() - before;

@@ -116,7 +116,7 @@ void cImmoXmlV2::MakeOpenImmo(XmlNodePtr& element, const XmlDocumentPtr& mapping
 }
 
 void cImmoXmlV2::FillVerwaltung(db::Recordset& rsObj, db::Recordset& details, XmlDocument&,
-                                XmlNode& element, const XmlDocumentPtr&,
+                                XmlNode& element, const XmlDocumentPtr& mapping,
                                 const std::array<std::string, 4>& texts,
                                 const std::array<bool, 5>& flags, const tMandant& m,
                                 db::Recordset&, const std::string& folder, int32_t version) {
@@ -149,8 +149,12 @@ void cImmoXmlV2::FillVerwaltung(db::Recordset& rsObj, db::Recordset& details, Xm
     w->setAttribute("iso_waehrung", GetWaehrungIso(currency));
   }
   MapKontaktperson(element, m);
-  (void)version;
-  FillStellplatz(element, details);
+  if (mapping) {
+    if (version > 125 && ToLong(Ini("IS24Transfer", "UseStellplatzTyp125", "0")) == 0)
+      FillStellplatzPreise(*mapping, element, details);
+    else
+      FillStellplatz(*mapping, element, details);
+  }
   FillAnhaenge(element, rsObj, folder);
 }
 

@@ -18,10 +18,12 @@ namespace {
 // the engine inserts go in after their original, so the first of a name stays the first.
 using ElementIndex = std::unordered_map<std::string, std::vector<XmlNodePtr>>;
 
-void IndexElements(const XmlNodePtr& node, ElementIndex& index) {
+// Only elements written with the document's prefix: the customer's own elements are found
+// through their user_defined_anyfield block.
+void IndexElements(const XmlNodePtr& node, ElementIndex& index, const std::string& prefix) {
   for (const XmlNodePtr& c : node->ChildElements()) {
-    index[c->baseName()].push_back(c);
-    IndexElements(c, index);
+    if (c->nodeName().compare(0, prefix.size(), prefix) == 0) index[c->baseName()].push_back(c);
+    IndexElements(c, index, prefix);
   }
 }
 
@@ -106,7 +108,7 @@ void cImmoXmlV2::FillFromZuordnungen(XmlDocument& mapping, const XmlNodePtr& lis
   if (!root) return;
   const XmlNodePtr& listingPtr = listing;
   ElementIndex index;
-  IndexElements(listing, index);
+  IndexElements(listing, index, set_.prefix);
   for (const XmlNodePtr& entry : List(mapping.selectNodes(".//zuordnung/element"))) {
     std::string E = Attr(entry, "element");
     if (E.empty()) continue;
@@ -117,7 +119,7 @@ void cImmoXmlV2::FillFromZuordnungen(XmlDocument& mapping, const XmlNodePtr& lis
     if (!target) target = FindPath(listingPtr, index, {E});
     bool userDefined = false;
     if (!target) {
-      target = CopyUserDefinedAnyfield(*listing, E);
+      target = CopyUserDefinedAnyfield(*listing, S, E);
       if (!target) continue;
       userDefined = true;
     }

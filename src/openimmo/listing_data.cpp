@@ -11,6 +11,7 @@
 #include "openimmo/openimmo_internal.h"
 #include "platform/cp1252.h"
 #include "platform/ini_file.h"
+#include "services/cImmoHelperV2.h"
 
 namespace fern {
 
@@ -43,6 +44,14 @@ std::string ListingData::FormatDecimal(const std::string& format, const std::str
   std::string out = vb::Replace(vb::Format(Variant(n), format), ",", ".");
   if (!out.empty() && out.back() == '.') out.pop_back();
   return out;
+}
+
+std::vector<std::string> ListingData::GetLKZPLZOrtFromString(const std::string&) {
+  return {"", "", ""};
+}
+
+std::vector<std::string> ListingData::GetStrasseHausnummer(const std::string& line) {
+  return cImmoHelperV2::GetStrasseHausnummer(line, false);
 }
 
 bool ListingData::FtpSendFolder(const std::string&, const std::string&, const std::string&,
@@ -234,6 +243,9 @@ class HelperListingData : public ListingData {
                                           const std::string& column) override {
     Sync();
     return helper_.GetFeldartWert(details, code, column, 0, dal_, connect_);
+  }
+  std::vector<std::string> GetLKZPLZOrtFromString(const std::string& text) override {
+    return helper_.GetLKZPLZOrtFromString(text);
   }
   bool FtpSendFolder(const std::string& host, const std::string& user, const std::string& password,
                      const std::string& localFolder, const std::string& remoteFolder,

@@ -48,6 +48,13 @@ class ListingData {
 
   // The number text in `format` with "." as the decimal point ("0.00", "12,5" -> "12.50").
   static std::string FormatDecimal(const std::string& format, const std::string& value);
+
+  // {country code, postcode, town} of an address line ("DEU-12345 Oberstdorf"); three empty
+  // texts when no postcode pattern of the host fits, and always without a session object.
+  virtual std::vector<std::string> GetLKZPLZOrtFromString(const std::string& text);
+  // {street, house number}: split before the first digit that follows a blank; without one the
+  // number is "".
+  virtual std::vector<std::string> GetStrasseHausnummer(const std::string& line);
 };
 
 // The run's cImmoHelperV2, initialised for the session object.

@@ -97,8 +97,8 @@ TEST_F(MappingTest, AFilledElementKeepsItsTextAndLanguageColumnsFollowTheTransfe
   Map("<geo><zuordnung><element element=\"ort\" quelle=\"TEXTLAGE\" quelltyp=\"FELD\"/>"
       "</zuordnung></geo><x><zuordnung><element element=\"regionaler_zusatz\" quelle=\"KENNUNG\" "
       "quelltyp=\"FELD\"/></zuordnung></x>");
-  // "ort" belongs to the geo filler, which reads postcode and place from one text only.
-  EXPECT_EQ(At(".//imo:ort"), "");
+  // A source that feeds no other geo element fills "ort" like any other element.
+  EXPECT_EQ(At(".//imo:ort"), "Centre");
   Map("<verwaltung_objekt><zuordnung><element element=\"verfuegbar_ab\" quelle=\"TEXTLAGE\" "
       "quelltyp=\"FELD\"/></zuordnung></verwaltung_objekt>");
   EXPECT_EQ(At(".//imo:verfuegbar_ab"), "Centre");

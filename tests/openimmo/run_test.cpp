@@ -174,8 +174,9 @@ TEST_F(RunTest, FtpPortalUploadsItsDocument) {
 }
 
 TEST_F(RunTest, NamespaceFormsChangeNoContent) {
-  Exec("update ObjDet set EINGABE = 'Limo: imo:frisch' where Obj_Dsn like '%000000000001}' and "
-       "Fldart_Dsn like '%000000000007}'");
+  // Listing 1 goes out in its content language 1031.
+  Exec("update ObjDet set EINGABE = 'Limo: imo:frisch', EINGABE_LCID1031 = 'Limo: imo:frisch' "
+       "where Obj_Dsn like '%000000000001}' and Fldart_Dsn like '%000000000007}'");
   Exec("update Boersen set xmlns = 0 where boersen_name = '" + std::string(kFtpPortal) + "'");
   Run(kFtpPortal);
   auto docs = Documents(kFtpPortal);
