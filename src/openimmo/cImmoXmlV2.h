@@ -19,6 +19,7 @@
 #include "core/exporters.h"
 #include "db/Recordset.h"
 #include "openimmo/listing_data.h"
+#include "openimmo/tKontakt.h"
 #include "openimmo/tElementInfo.h"
 #include "xml/xml_dom.h"
 
@@ -181,9 +182,47 @@ class cImmoXmlV2 : public OpenImmoExporter {
   std::string FormatByType(int32_t eType, const std::string& value, bool invert,
                            const std::string& attrName = {}) const;
 
+  // --- contact person (cImmoXmlV2_contact.cpp) ------------------------------------------------
+  // Fills the listing's `kontaktperson` from the person the name entry of the mapping's
+  // `kontaktperson` section names (an address by key, or an active user named in a text field),
+  // from the person's own detail fields, the listing's mapped fields and the client's company
+  // data. Never raises: a failure leaves the element as it is and is written to the send log
+  // (InternalState 7), as are faulty name entries.
+  void MapKontaktperson(XmlDocument& mapping, db::Recordset& rsObj, db::Recordset& details,
+                        XmlDocument& schema, XmlNode& element, const tMandant& m,
+                        const std::string& folder, const std::string& version);
+  // The four passes over `kontakt`; each child is filled only while empty, and a failing step
+  // leaves its child. `contactDetails` may be null; `version` is the schema version as text.
+  void FillKontaktperson(const XmlNodePtr& section, const XmlNodePtr& kontakt,
+                         db::Recordset& rsObj, db::Recordset& details,
+                         db::Recordset* contactDetails, bool onlyContactFields,
+                         XmlDocument& schema, const tMandant& m, const tKontakt& contact,
+                         const std::string& folder, const std::string& version);
+  // The address `key` (with its titles taken off the first name, and its stored picture);
+  // nothing changes when there is no such address. HostError when the database fails.
+  void GetKontaktFromAD(const std::string& key, tKontakt& contact);
+  // The active user whose name occurs in `text` (longest names first) fills `contact`; returns
+  // the user's DSN, "" (contact unchanged) when no name occurs.
+  std::string GetKontaktFelder(tKontakt& contact, const std::string& text);
+  // The address's detail rows of the field codes; null when there are none.
+  std::shared_ptr<db::Recordset> GetKontaktDetails(const std::vector<std::string>& codes,
+                                                   const std::string& key);
+  std::string KontaktDetailsSql(const std::vector<std::string>& codes,
+                                const std::string& key) const;
+  // GetSourceValue with the base language columns.
+  void GetLangValue(XmlNode& entry, XmlNodePtr& target, const MapContext& c, tElementInfo* info);
+  // A new phase: persons and the lists of users and field types are read again.
+  void StartKontaktPhase();
+
   // --- members the later OpenImmo work fills; until then they do the least that keeps the
   //     document valid. The script hooks, packing and upload forward to their own classes. ----
-  void MapKontaktperson(XmlNode& element, const tMandant& m);
+  void FillGeoFromLandPlzOrt(XmlNode& entry, XmlNode& target, const MapContext& c);
+  void FillHausnummer(XmlNode& entry, XmlNode& target, const MapContext& c);
+  XmlNodePtr CopyUserDefinedAnyfield(XmlNode& listing, const std::string& name);
+  void FillUserDefinedAnyfield(XmlDocument& doc, XmlDocument& mapping);
+  std::string LoadContentLanguages(db::Recordset& rsObj);
+  std::string GetWaehrungIso(const std::string& currency) const;
+  void FillStellplatz(XmlNode& element, db::Recordset& details);
   void FillAnhaenge(XmlNode& element, db::Recordset& rsObj, const std::string& folder);
   void DoCallbackBeforeXmlSave(db::Recordset& rsboersen, XmlDocumentPtr& doc,
                                const std::string& folder, const std::string& base);
@@ -195,39 +234,6 @@ class cImmoXmlV2 : public OpenImmoExporter {
                 const std::string& password, const std::string& localFolder,
                 const std::string& remoteFolder, const std::string& extension,
                 const std::string& options);
-
-  // --- value conversions and look-ups (cImmoXmlV2_values.cpp) ---------------------------------
-  // "plz", "ort" or "land" of `geo` from a field that holds country code, postcode and town:
-  // three or two entries ("plz" and "ort") of the section on the same source split it; two
-  // entries naming another element show "unsinnige Feldkombination" through the message
-  // answerer (which answers at once in an unattended run) and write nothing; one entry fills
-  // the element like any other.
-  void FillGeoFromLandPlzOrt(XmlNode& entry, XmlNode& target, const MapContext& c);
-  // Splits the field's first value into `iso_land` of "land", "plz" and "ort" beside `target`;
-  // a part the look-up does not give leaves its element as it is.
-  void SetPlzOrtLand(db::Recordset& details, XmlNode& target, const std::string& code);
-  // Street and house number (into the sibling "hausnummer") from the entry's field.
-  void FillHausnummer(XmlNode& entry, XmlNode& target, const MapContext& c);
-  // Parking-space prices of the first type the listing holds, into `preise`.
-  void FillStellplatz(XmlDocument& mapping, XmlNode& element, db::Recordset& details);
-  // Parking-space prices of every type the listing holds, each from its own entry of the
-  // mapping's `preise` section; a price the listing lacks stays empty.
-  void FillStellplatzPreise(XmlDocument& mapping, XmlNode& element, db::Recordset& details);
-  // The field's first "VON_NUM" value with "." as decimal point; "" for "0".
-  std::string FormatVonNum(db::Recordset& details, const std::string& code);
-  // "EUR", "USD", "CHF" or "GBP" for "€", "$", "SFr" or "£" (exact); anything else unchanged.
-  std::string GetWaehrungIso(const std::string& currency) const;
-  // Adds the customer's own elements that the mapping declares below `user_defined_anyfield`
-  // of a section to the template: the listing's own block for "allgemein", a new block in the
-  // section's element otherwise. They carry no prefix and no namespace.
-  void FillUserDefinedAnyfield(XmlDocument& doc, XmlDocument& mapping);
-  // The customer's element `name` in the listing's block of `section`; null when there is
-  // none. "plaintext" and "flag" of "allgemein" give a fresh copy each time, appended to the
-  // block, so each entry fills its own.
-  XmlNodePtr CopyUserDefinedAnyfield(XmlNode& listing, const std::string& section,
-                                     const std::string& name);
-  // "_LCID" + the first content language the listing row marks for transfer; "" for none.
-  std::string LoadContentLanguages(db::Recordset& rsObj);
 
   // --- saving ------------------------------------------------------------------------------
   void CleanSendAndSave(XmlDocumentPtr& doc, const tMandant& m, db::Recordset& rsboersen,
@@ -290,6 +296,15 @@ class cImmoXmlV2 : public OpenImmoExporter {
   std::vector<std::string> Feldart(db::Recordset& details, const std::string& code,
                                    const std::string& column);
   XmlNodePtr Sel(XmlNode& node, const std::string& path) const;  // with "imo:" steps
+
+  // contact person: the persons of this phase by key, and the lists they are found in
+  void LoadKontaktLists();
+  void WriteLogLine(const std::string& text, bool error);
+  // The photo copied (a JPG or GIF shrunk) into `folder`; "" when there is none to copy.
+  std::string CopyKontaktFoto(const std::string& file, const std::string& folder);
+  std::map<std::string, std::shared_ptr<tKontakt>> kontaktCache_;
+  std::shared_ptr<db::Recordset> activeUsers_;
+  std::shared_ptr<db::Recordset> activeFieldTypes_;
 
   Settings set_;
   cDal* dal_ = nullptr;

@@ -261,6 +261,7 @@ void cImmoXmlV2::StartImmoXML(cFernDispatcher& KVApp, const std::string& strConn
   try {
     runStart_ = vb::Now();
     Attach(&KVApp, strConnect, eBoersentyp, nullptr);
+    StartKontaktPhase();
     script_ = std::make_unique<cImmoXmlScriptV2>();
     script_->events.RelayTo(events);
     script_->Init(strConnect, KVApp.Folder());

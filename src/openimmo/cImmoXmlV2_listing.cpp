@@ -115,7 +115,7 @@ void cImmoXmlV2::MakeOpenImmo(XmlNodePtr& element, const XmlDocumentPtr& mapping
   }
 }
 
-void cImmoXmlV2::FillVerwaltung(db::Recordset& rsObj, db::Recordset& details, XmlDocument&,
+void cImmoXmlV2::FillVerwaltung(db::Recordset& rsObj, db::Recordset& details, XmlDocument& schema,
                                 XmlNode& element, const XmlDocumentPtr& mapping,
                                 const std::array<std::string, 4>& texts,
                                 const std::array<bool, 5>& flags, const tMandant& m,
@@ -148,13 +148,10 @@ void cImmoXmlV2::FillVerwaltung(db::Recordset& rsObj, db::Recordset& details, Xm
     }
     w->setAttribute("iso_waehrung", GetWaehrungIso(currency));
   }
-  MapKontaktperson(element, m);
-  if (mapping) {
-    if (version > 125 && ToLong(Ini("IS24Transfer", "UseStellplatzTyp125", "0")) == 0)
-      FillStellplatzPreise(*mapping, element, details);
-    else
-      FillStellplatz(*mapping, element, details);
-  }
+  if (mapping)
+    MapKontaktperson(*mapping, rsObj, details, schema, element, m, folder,
+                     std::to_string(version));
+  FillStellplatz(element, details);
   FillAnhaenge(element, rsObj, folder);
 }
 
