@@ -216,13 +216,6 @@ class cImmoXmlV2 : public OpenImmoExporter {
 
   // --- members the later OpenImmo work fills; until then they do the least that keeps the
   //     document valid. The script hooks, packing and upload forward to their own classes. ----
-  void FillGeoFromLandPlzOrt(XmlNode& entry, XmlNode& target, const MapContext& c);
-  void FillHausnummer(XmlNode& entry, XmlNode& target, const MapContext& c);
-  XmlNodePtr CopyUserDefinedAnyfield(XmlNode& listing, const std::string& name);
-  void FillUserDefinedAnyfield(XmlDocument& doc, XmlDocument& mapping);
-  std::string LoadContentLanguages(db::Recordset& rsObj);
-  std::string GetWaehrungIso(const std::string& currency) const;
-  void FillStellplatz(XmlNode& element, db::Recordset& details);
   void FillAnhaenge(XmlNode& element, db::Recordset& rsObj, const std::string& folder);
   void DoCallbackBeforeXmlSave(db::Recordset& rsboersen, XmlDocumentPtr& doc,
                                const std::string& folder, const std::string& base);
@@ -234,6 +227,39 @@ class cImmoXmlV2 : public OpenImmoExporter {
                 const std::string& password, const std::string& localFolder,
                 const std::string& remoteFolder, const std::string& extension,
                 const std::string& options);
+
+  // --- value conversions and look-ups (cImmoXmlV2_values.cpp) ---------------------------------
+  // "plz", "ort" or "land" of `geo` from a field that holds country code, postcode and town:
+  // three or two entries ("plz" and "ort") of the section on the same source split it; two
+  // entries naming another element show "unsinnige Feldkombination" through the message
+  // answerer (which answers at once in an unattended run) and write nothing; one entry fills
+  // the element like any other.
+  void FillGeoFromLandPlzOrt(XmlNode& entry, XmlNode& target, const MapContext& c);
+  // Splits the field's first value into `iso_land` of "land", "plz" and "ort" beside `target`;
+  // a part the look-up does not give leaves its element as it is.
+  void SetPlzOrtLand(db::Recordset& details, XmlNode& target, const std::string& code);
+  // Street and house number (into the sibling "hausnummer") from the entry's field.
+  void FillHausnummer(XmlNode& entry, XmlNode& target, const MapContext& c);
+  // Parking-space prices of the first type the listing holds, into `preise`.
+  void FillStellplatz(XmlDocument& mapping, XmlNode& element, db::Recordset& details);
+  // Parking-space prices of every type the listing holds, each from its own entry of the
+  // mapping's `preise` section; a price the listing lacks stays empty.
+  void FillStellplatzPreise(XmlDocument& mapping, XmlNode& element, db::Recordset& details);
+  // The field's first "VON_NUM" value with "." as decimal point; "" for "0".
+  std::string FormatVonNum(db::Recordset& details, const std::string& code);
+  // "EUR", "USD", "CHF" or "GBP" for "€", "$", "SFr" or "£" (exact); anything else unchanged.
+  std::string GetWaehrungIso(const std::string& currency) const;
+  // Adds the customer's own elements that the mapping declares below `user_defined_anyfield`
+  // of a section to the template: the listing's own block for "allgemein", a new block in the
+  // section's element otherwise. They carry no prefix and no namespace.
+  void FillUserDefinedAnyfield(XmlDocument& doc, XmlDocument& mapping);
+  // The customer's element `name` in the listing's block of `section`; null when there is
+  // none. "plaintext" and "flag" of "allgemein" give a fresh copy each time, appended to the
+  // block, so each entry fills its own.
+  XmlNodePtr CopyUserDefinedAnyfield(XmlNode& listing, const std::string& section,
+                                     const std::string& name);
+  // "_LCID" + the first content language the listing row marks for transfer; "" for none.
+  std::string LoadContentLanguages(db::Recordset& rsObj);
 
   // --- saving ------------------------------------------------------------------------------
   void CleanSendAndSave(XmlDocumentPtr& doc, const tMandant& m, db::Recordset& rsboersen,

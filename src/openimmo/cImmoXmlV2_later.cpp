@@ -27,66 +27,7 @@ std::string HostFolderOf(const cFernDispatcher* app) {
   return f;
 }
 
-// The mapped source text of an entry, as the engine reads FELDART and FELD values.
-std::string SourceText(cImmoXmlV2& x, XmlNode& entry, const cImmoXmlV2::MapContext& c) {
-  const std::string src = vb::Trim(entry.getAttribute("quelle").value_or(""));
-  const std::string typ = vb::UCase(vb::Trim(entry.getAttribute("quelltyp").value_or("")));
-  if (typ == "FELDART") {
-    auto v = x.Helper().GetFeldartWert(*c.details, src, "");
-    return v.empty() ? std::string() : vb::Trim(v[0]);
-  }
-  if (typ == "FELD" && c.obj->FindField(src) >= 0) return vb::Trim(cUtil::k(c.obj->Value(src)));
-  return {};
-}
-
-void SetIfEmpty(const XmlNodePtr& parent, const std::string& local, const std::string& text) {
-  if (!parent || text.empty()) return;
-  for (const XmlNodePtr& c : parent->ChildElements(local))
-    if (c->text().empty()) {
-      c->setText(text);
-      return;
-    }
-}
-
 }  // namespace
-
-void cImmoXmlV2::FillGeoFromLandPlzOrt(XmlNode& entry, XmlNode& target, const MapContext& c) {
-  // "D-10115 Berlin", "DEU-12345 Oberstdorf" or "12345 Oberstdorf": postcode and place only; the
-  // country code needs the country table of the later look-ups.
-  const std::string value = SourceText(*this, entry, c);
-  static const std::regex form(R"(^(?:[A-Za-z]{1,3}-)?(\d{4,5})\s+(.+)$)");
-  std::smatch m;
-  if (!std::regex_match(value, m, form)) return;
-  XmlNodePtr geo = target.parentNode();
-  SetIfEmpty(geo, "plz", m[1].str());
-  SetIfEmpty(geo, "ort", vb::Trim(m[2].str()));
-}
-
-void cImmoXmlV2::FillHausnummer(XmlNode& entry, XmlNode& target, const MapContext& c) {
-  const std::string value = SourceText(*this, entry, c);
-  if (!value.empty()) target.setText(RemoveControlChars(value));
-}
-
-XmlNodePtr cImmoXmlV2::CopyUserDefinedAnyfield(XmlNode& listing, const std::string& name) {
-  for (const XmlNodePtr& any : listing.ChildElements("user_defined_anyfield")) {
-    auto found = any->ChildElements(name);
-    if (!found.empty()) return found.front();
-  }
-  return nullptr;
-}
-
-void cImmoXmlV2::FillUserDefinedAnyfield(XmlDocument&, XmlDocument&) {}
-
-std::string cImmoXmlV2::LoadContentLanguages(db::Recordset&) { return {}; }
-
-std::string cImmoXmlV2::GetWaehrungIso(const std::string& currency) const {
-  const std::string c = vb::UCase(vb::Trim(currency));
-  if (c == "€" || c == "EURO" || c == "EUR") return "EUR";
-  static const std::regex iso("^[A-Z]{3}$");
-  return std::regex_match(c, iso) ? c : std::string();
-}
-
-void cImmoXmlV2::FillStellplatz(XmlNode&, db::Recordset&) {}
 
 void cImmoXmlV2::FillAnhaenge(XmlNode&, db::Recordset&, const std::string&) {}
 

@@ -151,7 +151,12 @@ void cImmoXmlV2::FillVerwaltung(db::Recordset& rsObj, db::Recordset& details, Xm
   if (mapping)
     MapKontaktperson(*mapping, rsObj, details, schema, element, m, folder,
                      std::to_string(version));
-  FillStellplatz(element, details);
+  if (mapping) {
+    if (version > 125 && ToLong(Ini("IS24Transfer", "UseStellplatzTyp125", "0")) == 0)
+      FillStellplatzPreise(*mapping, element, details);
+    else
+      FillStellplatz(*mapping, element, details);
+  }
   FillAnhaenge(element, rsObj, folder);
 }
 
