@@ -1,16 +1,40 @@
-// make-demo-host <folder>: builds the demo host there, afresh, and prints what it holds.
+// make-demo-host <folder> [--ftp-port N] [--sftp-port N --sftp-user NAME --sftp-key FILE]:
+// builds the demo host there, afresh, and prints what it holds. With ports it adds the portals
+// that upload to loopback FTP and SFTP servers on them.
 #include <cstdio>
+#include <cstdlib>
+#include <string>
 
 #include "host/demo_host.h"
 #include "platform/host_error.h"
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: make-demo-host <folder>\n");
+  const char* usage =
+      "usage: make-demo-host <folder> [--ftp-port N] [--sftp-port N --sftp-user NAME "
+      "--sftp-key FILE]\n";
+  if (argc < 2 || argc % 2 != 0) {
+    std::fprintf(stderr, "%s", usage);
     return 2;
+  }
+  fern::host::DemoUploadServers servers;
+  for (int i = 2; i + 1 < argc; i += 2) {
+    const std::string name = argv[i], value = argv[i + 1];
+    if (name == "--ftp-port") {
+      servers.ftpPort = std::atoi(value.c_str());
+    } else if (name == "--sftp-port") {
+      servers.sftpPort = std::atoi(value.c_str());
+    } else if (name == "--sftp-user") {
+      servers.sftpUser = value;
+    } else if (name == "--sftp-key") {
+      servers.sftpKey = value;
+    } else {
+      std::fprintf(stderr, "%s", usage);
+      return 2;
+    }
   }
   try {
     fern::host::DemoHostSummary s = fern::host::BuildDemoHost(argv[1]);
+    s.portals += fern::host::AddDemoUploadPortals(s.folder, servers);
     std::printf("demo host: %s\n", s.folder.c_str());
     std::printf("  user %s, %d listings with %d field values, %d pictures, %d portals\n",
                 fern::host::kDemoUser, s.listings, s.fieldValues, s.pictures, s.portals);

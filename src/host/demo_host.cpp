@@ -587,4 +587,56 @@ DemoHostSummary BuildDemoHost(const std::filesystem::path& folderIn) {
   return sum;
 }
 
+int AddDemoUploadPortals(const std::filesystem::path& folderIn, const DemoUploadServers& servers) {
+  const std::filesystem::path folder = std::filesystem::absolute(folderIn);
+  struct Upload {
+    const char* name;
+    std::string host, login, password;
+  };
+  std::vector<Upload> uploads;
+  const std::string loopback = "127.0.0.1:";
+  if (servers.ftpPort > 0)
+    uploads.push_back({"ImmoPortal FTP Demo",
+                       loopback + std::to_string(servers.ftpPort) + "/in", "immo", "immo-demo"});
+  if (servers.sftpPort > 0)
+    uploads.push_back({"ImmoPortal SFTP Demo",
+                       "sftp://" + loopback + std::to_string(servers.sftpPort) + "/upload",
+                       servers.sftpUser, ""});
+  // After the portals BuildDemoHost made, so their keys and the tests' numbering stay.
+  const int first = static_cast<int>(std::size(kPortals)) + 1;
+  int boersenObj = 10000;
+  Batch b;
+  for (size_t u = 0; u < uploads.size(); ++u) {
+    const Upload& p = uploads[u];
+    const int portal = first + static_cast<int>(u);
+    b.Insert("Boersen",
+             {{"DSN", S(Key(kBoersen, portal))}, {"boersen_name", S(p.name)}, {"boersentyp", L(5)},
+              {"teil_or_voll", L(0)}, {"ftp_or_http", L(1)}, {"notiz", S("OpenImmo per Upload")},
+              {"strVersion", S("1.2.7")}, {"LOGINNAME", S(p.login)},
+              {"PASSWORD", S(p.password.empty() ? "" : Encipher(p.password, kPortalPasswordKey))},
+              {"dortige_kundennr", S("K-" + std::to_string(4700 + portal))},
+              {"zuordnungsdatei", S("immoportal.xml")}, {"xmlns", L(1)}, {"httpantwort", L(0)},
+              {"zipping", L(1)}, {"boersen_host", S(p.host)}, {"lngMaxPicCount", L(0)}});
+    for (int n = 1; n <= kListings; n += 4)
+      b.Insert("boersenobj",
+               {{"DSN", S(Key(kBoersenObj, ++boersenObj))},
+                {"boersen_dsn", S(Key(kBoersen, portal))}, {"obj_dsn", S(Key(kObj, n))},
+                {"kurz", L(1)}, {"lang", L(1)}, {"adresse_zeigen", L(1)}, {"status", L(0)},
+                {"letzte_uebertragung", kNull}, {"TransLang_LCID1031", L(1)},
+                {"TransLang_LCID2057", L(0)}});
+  }
+  if (!uploads.empty()) {
+    auto conn = db::Connection::Open((folder / "DAT" / "kavantor.db").string());
+    b.Run(*conn);
+  }
+  if (servers.sftpPort > 0) {
+    const std::filesystem::path ini = folder / "sftp.ini";
+    const std::string section = loopback + std::to_string(servers.sftpPort);
+    std::string text = "; SFTP servers: host key fingerprint, key login, TLS switch\n[" + section +
+                       "]\nprivateKeyfile=" + servers.sftpKey.string() + "\n";
+    Text(ini, text);
+  }
+  return static_cast<int>(uploads.size());
+}
+
 }  // namespace fern::host
