@@ -2,12 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include "error_of.h"
 #include "platform/host_error.h"
 #include "scratch_dir.h"
 
 namespace fern {
 namespace {
 
+using testing::ErrorOf;
 using testing::ScratchDir;
 
 class IniTest : public ::testing::Test {
@@ -19,33 +21,23 @@ class IniTest : public ::testing::Test {
 
 TEST_F(IniTest, LookupRules) {
   const auto ini = dir.Write("kv.ini",
-                             "orphan=before any section\r\n"
-                             "[OPTIONS]\r\n"
-                             "TransferPath = C:\\Temp\\Transfer  \r\n"
-                             "Empty=\r\n"
-                             "; Commented=1\r\n"
-                             "Dup=first\r\n"
-                             "dup=second\r\n"
-                             "Quoted=\"  spaced  \"\r\n"
-                             "Half=\"open\r\n"
-                             "noequals\r\n"
-                             "[options]\r\n"
-                             "Later=not seen\r\n"
-                             "  [ Größen ]  \r\n"
-                             "ÄNDERUNG=ja\r\n");
-  EXPECT_EQ(IniGet("options", "TRANSFERPATH", "def", ini), "C:\\Temp\\Transfer");
-  EXPECT_EQ(IniGet("OPTIONS", "Empty", "def", ini), "");      // present, empty
-  EXPECT_EQ(IniGet("OPTIONS", "Missing", "def", ini), "def");
-  EXPECT_EQ(IniGet("OPTIONS", "; Commented", "def", ini), "def");
-  EXPECT_EQ(IniGet("OPTIONS", "Commented", "def", ini), "def");
-  EXPECT_EQ(IniGet("OPTIONS", "DUP", "def", ini), "first");
-  EXPECT_EQ(IniGet("OPTIONS", "Later", "def", ini), "def");   // only the first section counts
-  EXPECT_EQ(IniGet("OPTIONS", "Quoted", "def", ini), "  spaced  ");
-  EXPECT_EQ(IniGet("OPTIONS", "Half", "def", ini), "\"open");
-  EXPECT_EQ(IniGet("OPTIONS", "noequals", "def", ini), "def");
-  EXPECT_EQ(IniGet("", "orphan", "def", ini), "def");
-  EXPECT_EQ(IniGet("größen", "änderung", "def", ini), "ja");
-  EXPECT_EQ(IniGet("Nope", "x", "def", ini), "def");
+                             "orphan=before any section\r\n[OPTIONS]\r\n"
+                             "TransferPath = C:\\Temp\\Transfer  \r\nEmpty=\r\n; Commented=1\r\n"
+                             "Dup=first\r\ndup=second\r\nQuoted=\"  spaced  \"\r\nHalf=\"open\r\n"
+                             "noequals\r\n[options]\r\nLater=not seen\r\n"
+                             "  [ Größen ]  \r\nÄNDERUNG=ja\r\n");
+  // "Empty" is present with an empty value; only the first "[options]" section counts.
+  struct Case { const char *section, *key, *expected; };
+  for (const Case& c : std::vector<Case>{
+           {"options", "TRANSFERPATH", "C:\\Temp\\Transfer"}, {"OPTIONS", "Empty", ""},
+           {"OPTIONS", "Missing", "def"},     {"OPTIONS", "; Commented", "def"},
+           {"OPTIONS", "Commented", "def"},   {"OPTIONS", "DUP", "first"},
+           {"OPTIONS", "Later", "def"},       {"OPTIONS", "Quoted", "  spaced  "},
+           {"OPTIONS", "Half", "\"open"},     {"OPTIONS", "noequals", "def"},
+           {"", "orphan", "def"},             {"größen", "änderung", "ja"},
+           {"Nope", "x", "def"}}) {
+    EXPECT_EQ(IniGet(c.section, c.key, "def", ini), c.expected) << c.section << "/" << c.key;
+  }
   EXPECT_EQ(IniGet("OPTIONS", "x", "def", dir / "missing.ini"), "def");
 }
 
@@ -63,33 +55,16 @@ TEST_F(IniTest, EncodingsAreReadAndKept) {
 
 TEST_F(IniTest, WriteChangesOnlyWhatItMust) {
   const auto ini = dir.Write("host.ini",
-                             "; host settings\r\n"
-                             "[OPTIONS]\r\n"
-                             "  Alpha = 1\r\n"
-                             "Beta=2\r\n"
-                             "beta=shadowed\r\n"
-                             "\r\n"
-                             "; the converter\r\n"
-                             "[IS24Converter]\r\n"
+                             "; host settings\r\n[OPTIONS]\r\n  Alpha = 1\r\nBeta=2\r\n"
+                             "beta=shadowed\r\n\r\n; the converter\r\n[IS24Converter]\r\n"
                              "Result=\r\n");
   IniWrite("options", "BETA", "22", ini);
   IniWrite("Options", "Gamma", "3", ini);
   IniWrite("is24converter", "Result", "OK", ini);
   IniWrite("Neu", "Key", "v", ini);
   EXPECT_EQ(dir.Read("host.ini"),
-            "; host settings\r\n"
-            "[OPTIONS]\r\n"
-            "  Alpha = 1\r\n"
-            "Beta=22\r\n"
-            "beta=shadowed\r\n"
-            "Gamma=3\r\n"
-            "\r\n"
-            "; the converter\r\n"
-            "[IS24Converter]\r\n"
-            "Result=OK\r\n"
-            "\r\n"
-            "[Neu]\r\n"
-            "Key=v\r\n");
+            "; host settings\r\n[OPTIONS]\r\n  Alpha = 1\r\nBeta=22\r\nbeta=shadowed\r\nGamma=3\r\n"
+            "\r\n; the converter\r\n[IS24Converter]\r\nResult=OK\r\n\r\n[Neu]\r\nKey=v\r\n");
   IniWrite("OPTIONS", "Alpha", "", ini);
   EXPECT_EQ(IniGet("OPTIONS", "alpha", "def", ini), "");
   EXPECT_NE(dir.Read("host.ini").find("  Alpha = \r\n"), std::string::npos);
@@ -101,12 +76,7 @@ TEST_F(IniTest, WriteCreatesFileAndRefusesWhatWouldCorruptIt) {
   EXPECT_EQ(dir.Read("new.ini"), "[Sektion]\r\nSchl\xFCssel=Wert\r\n");
 
   auto number = [&](std::string_view s, std::string_view k, std::string_view v) {
-    try {
-      IniWrite(s, k, v, ini);
-    } catch (const HostError& e) {
-      return e.number();
-    }
-    return 0;
+    return ErrorOf([&] { IniWrite(s, k, v, ini); });
   };
   EXPECT_EQ(number("S", "K", "one\r\n[Evil]\r\nx=1"), err::kInvalidArgument);
   EXPECT_EQ(number("S", "a=b", "v"), err::kInvalidArgument);
@@ -117,12 +87,8 @@ TEST_F(IniTest, WriteCreatesFileAndRefusesWhatWouldCorruptIt) {
   EXPECT_EQ(dir.Read("new.ini"), "[Sektion]\r\nSchl\xFCssel=Wert\r\n\r\n[S]\r\nk=v\r\n");
   EXPECT_EQ(IniGet("s", "K", "", ini), "v");
   // The folder is not made.
-  try {
-    IniWrite("S", "k", "v", dir / "nofolder" / "x.ini");
-    FAIL() << "written into a missing folder";
-  } catch (const HostError& e) {
-    EXPECT_EQ(e.number(), err::kFileNotFound);
-  }
+  EXPECT_EQ(ErrorOf([&] { IniWrite("S", "k", "v", dir / "nofolder" / "x.ini"); }),
+            err::kFileNotFound);
 }
 
 TEST_F(IniTest, CacheHoldsUntilResetAndWritesUpdateIt) {

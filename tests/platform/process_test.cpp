@@ -32,7 +32,7 @@ class ProcessTest : public ::testing::Test {
   }
 };
 
-TEST_F(ProcessTest, ExitCodesSignalsAndCapture) {
+TEST_F(ProcessTest, ExitCodesSignalsCaptureAndArgumentsWithoutShell) {
   ProcessOptions capture;
   capture.captureStdout = capture.captureStderr = true;
   auto r = RunProcess(Sh("echo out; echo err >&2; exit 3"), capture);
@@ -53,6 +53,10 @@ TEST_F(ProcessTest, ExitCodesSignalsAndCapture) {
   r = RunProcess({"head", "-c", "1000000", "/dev/zero"}, capture);
   EXPECT_TRUE(r.Succeeded());
   EXPECT_EQ(r.out.size(), 1000000u);
+
+  // Arguments are never interpreted by a shell.
+  r = RunProcess({"printf", "%s|", "a b", "$HOME", "*", "'q'; rm -rf x"}, capture);
+  EXPECT_EQ(r.out, "a b|$HOME|*|'q'; rm -rf x|");
 }
 
 TEST_F(ProcessTest, AnIgnoredSigchldIsNoSuccess) {
@@ -65,13 +69,6 @@ TEST_F(ProcessTest, AnIgnoredSigchldIsNoSuccess) {
   EXPECT_FALSE(r.Succeeded());
   EXPECT_EQ(r.exitCode, -1);
   EXPECT_NE(r.error.find("lost"), std::string::npos);
-}
-
-TEST_F(ProcessTest, ArgumentsAreNeverInterpretedByAShell) {
-  ProcessOptions capture;
-  capture.captureStdout = true;
-  const auto r = RunProcess({"printf", "%s|", "a b", "$HOME", "*", "'q'; rm -rf x"}, capture);
-  EXPECT_EQ(r.out, "a b|$HOME|*|'q'; rm -rf x|");
 }
 
 TEST_F(ProcessTest, WorkingFolderEnvironmentAndOutputFiles) {
@@ -92,27 +89,20 @@ TEST_F(ProcessTest, WorkingFolderEnvironmentAndOutputFiles) {
 
 TEST_F(ProcessTest, StartFailuresSayWhy) {
   ScratchDir dir;
-  auto r = RunProcess({"/no/such/program", "x"});
-  EXPECT_EQ(r.outcome, ProcessOutcome::kStartFailed);
-  EXPECT_NE(r.error.find("/no/such/program"), std::string::npos);
-  EXPECT_NE(r.error.find("No such file"), std::string::npos);
-
-  ProcessOptions opt;
-  opt.workingDir = dir / "missing";
-  r = RunProcess({"true"}, opt);
-  EXPECT_EQ(r.outcome, ProcessOutcome::kStartFailed);
-  EXPECT_NE(r.error.find("missing"), std::string::npos);
-
-  opt = {};
-  opt.stdoutFile = dir / "missing" / "out.txt";
-  r = RunProcess({"true"}, opt);
-  EXPECT_EQ(r.outcome, ProcessOutcome::kStartFailed);
-
-  dir.Write("plain.txt", "not a program");
-  r = RunProcess({(dir / "plain.txt").string()});
-  EXPECT_EQ(r.outcome, ProcessOutcome::kStartFailed);
-
-  EXPECT_EQ(RunProcess({}).outcome, ProcessOutcome::kStartFailed);
+  ProcessOptions badDir, badOut;
+  badDir.workingDir = dir / "missing";
+  badOut.stdoutFile = dir / "missing" / "out.txt";
+  const std::string plain = dir.Write("plain.txt", "not a program").string();
+  // Each case with a text its error must hold.
+  const std::vector<std::tuple<std::vector<std::string>, ProcessOptions, std::string>> cases{
+      {{"/no/such/program", "x"}, {}, "/no/such/program"},
+      {{"/no/such/program"}, {}, "No such file"},
+      {{"true"}, badDir, "missing"}, {{"true"}, badOut, ""}, {{plain}, {}, ""}, {{}, {}, ""}};
+  for (const auto& [argv, opt, text] : cases) {
+    const auto r = RunProcess(argv, opt);
+    EXPECT_EQ(r.outcome, ProcessOutcome::kStartFailed) << text;
+    EXPECT_NE(r.error.find(text), std::string::npos) << r.error;
+  }
 }
 
 TEST_F(ProcessTest, TimeOutEndsEvenAChildThatIgnoresSigterm) {

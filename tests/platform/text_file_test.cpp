@@ -17,22 +17,18 @@ using testing::ErrorOf;
 
 TEST(TextFile, ReadDecidesTheEncoding) {
   ScratchDir dir;
-  auto ansi = ReadTextFile(dir.Write("ansi.txt", "Gr\xF6\xDF" "e\r\n"));
-  EXPECT_EQ(ansi.text, "Größe\r\n");
-  EXPECT_EQ(ansi.encoding, TextEncoding::kCp1252);
-
-  auto bom = ReadTextFile(dir.Write("bom.txt", "\xEF\xBB\xBFGröße"));
-  EXPECT_EQ(bom.text, "Größe");
-  EXPECT_EQ(bom.encoding, TextEncoding::kUtf8Bom);
-
-  auto plain = ReadTextFile(dir.Write("utf8.txt", "Größe"));
-  EXPECT_EQ(plain.text, "Größe");
-  EXPECT_EQ(plain.encoding, TextEncoding::kUtf8);
-
-  // ASCII only: nothing tells them apart, Windows-1252 is the default.
-  EXPECT_EQ(ReadTextFile(dir.Write("ascii.txt", "abc")).encoding, TextEncoding::kCp1252);
-  // Mostly UTF-8 with one stray byte: not valid UTF-8, so every byte is Windows-1252.
-  EXPECT_EQ(ReadText(dir.Write("mixed.txt", "\xC3\xA4 \xE4")), "Ã¤ ä");
+  // ASCII only: nothing tells them apart, Windows-1252 is the default. Mostly UTF-8 with one
+  // stray byte is not valid UTF-8, so every byte is Windows-1252.
+  struct Case { const char *bytes, *text; TextEncoding encoding; };
+  for (const Case& c : std::vector<Case>{{"Gr\xF6\xDF" "e\r\n", "Größe\r\n", TextEncoding::kCp1252},
+                                         {"\xEF\xBB\xBFGröße", "Größe", TextEncoding::kUtf8Bom},
+                                         {"Größe", "Größe", TextEncoding::kUtf8},
+                                         {"abc", "abc", TextEncoding::kCp1252},
+                                         {"\xC3\xA4 \xE4", "Ã¤ ä", TextEncoding::kCp1252}}) {
+    const auto read = ReadTextFile(dir.Write("in.txt", c.bytes));
+    EXPECT_EQ(read.text, c.text);
+    EXPECT_EQ(read.encoding, c.encoding) << c.text;
+  }
 }
 
 TEST(TextFile, WriteUsesCp1252AndCrLfThroughATemporaryFile) {

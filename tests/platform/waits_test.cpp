@@ -26,8 +26,6 @@ TEST_F(WaitsTest, SleepPumpsEventsAndAHookMaySetEsc) {
   Sleep(200);
   EXPECT_GE(pumped, 4);  // 50 ms steps; Esc does not cut the sleep short
   EXPECT_TRUE(EscPressed());
-  ResetEsc();
-  EXPECT_FALSE(EscPressed());
   pumped = 0;
   Sleep(0);  // a bare DoEvents
   EXPECT_EQ(pumped, 1);
@@ -43,8 +41,6 @@ TEST_F(WaitsTest, PumpHookIsNotReentered) {
   });
   PumpEvents();
   EXPECT_EQ(maxDepth, 1);
-  SetPumpHook({});
-  PumpEvents();  // no hook: nothing happens
 }
 
 TEST_F(WaitsTest, SignalsSetTheFlagOnce) {
