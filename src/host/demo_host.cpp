@@ -320,6 +320,13 @@ void CompanyAndUsers(Batch& b) {
                    {"PASSWORT", S("C")}});
   b.Insert("projekte", {{"DSN", S(Key(kProjekt, 1))}, {"BEZEICHNUNG", S("Neubau Fernblick")}});
   b.Insert("details", {{"DSN", S(Key(kDetails, 1))}, {"ad_dsn", S(Key(kAd, 3))}});
+  // Dana Demo's own record: the position the OpenImmo contact person shows.
+  b.Insert("FLDART", {{"DSN", S(Key(kFldart, 50))}, {"KÜRZEL", S("Position")}, {"TYP", L(6)},
+                      {"SORTIERUNG", L(500)}, {"BEZEXTERN", S("Position")}, {"AKTIV", L(1)},
+                      {"OBJ", L(0)}, {"WEBSERVERSTATUS", L(0)}, {"Details", L(1)}});
+  b.Insert("details", {{"DSN", S(Key(kDetails, 2))}, {"ad_dsn", S(Key(kAd, 1))}});
+  b.Insert("detailsdet", {{"DSN", S(Key(kDetailsDet, 2))}, {"details_Dsn", S(Key(kDetails, 2))},
+                          {"Fldart_Dsn", S(Key(kFldart, 50))}, {"EINGABE", S("Vertrieb Berlin")}});
 }
 
 void FieldTypes(Batch& b) {

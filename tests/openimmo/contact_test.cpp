@@ -233,8 +233,7 @@ TEST_F(ContactTest, AUserNamedInATextFieldLongestNameFirst) {
 }
 
 TEST_F(ContactTest, APersonIsLoadedOncePerPhaseItsDetailsForEveryListing) {
-  FieldType(201, "Position", 6, 1);
-  PersonValue(1, 201, "Vertrieb Berlin");
+  // Dana Demo's own record holds her "Position".
   const std::string section =
       std::string(kByLink) + R"(<element element="position" quelle="Position" quelltyp="FELDART"/>)";
   UseListing(1);
@@ -243,7 +242,7 @@ TEST_F(ContactTest, APersonIsLoadedOncePerPhaseItsDetailsForEveryListing) {
   EXPECT_EQ(At("position"), "Vertrieb Berlin");
 
   Exec("UPDATE AD SET idx_name = 'Neu', Name = 'Dana Neu' WHERE DSN = '" + Ad(1) + "'");
-  Exec("UPDATE detailsdet SET EINGABE = 'Vertrieb Köln' WHERE DSN = '" + Key(18, 301) + "'");
+  Exec("UPDATE detailsdet SET EINGABE = 'Vertrieb Köln' WHERE DSN = '" + Key(18, 2) + "'");
   UseListing(2);  // another listing with the same person
   Map(section);
   EXPECT_EQ(At("name"), "Demo");                  // the person of this phase
@@ -255,8 +254,6 @@ TEST_F(ContactTest, APersonIsLoadedOncePerPhaseItsDetailsForEveryListing) {
 }
 
 TEST_F(ContactTest, MappedValuesStayAndOnlyContactFieldsSkipTheListing) {
-  FieldType(201, "Position", 6, 1);
-  PersonValue(1, 201, "Vertrieb Berlin");
   FieldType(202, "Mobil", 6, 0);
   ListingText(1, 202, "0171 999");
   UseListing(1);
