@@ -242,7 +242,7 @@ std::string cImmoXmlV2::BoolToText(const Variant& value, const std::string& when
 }
 
 void cImmoXmlV2::StartImmoXML(cFernDispatcher& KVApp, const std::string& strConnect,
-                              db::Recordset& rsboersen, bool, bool blnUnattend,
+                              db::Recordset& rsboersen, bool blnInsertCopyright, bool blnUnattend,
                               int32_t eBoersentyp) {
   auto isImport = [&] {
     return vb::UCase(vb::Left(cUtil::k(rsboersen.Value("boersen_name")), 6)) == "IMPORT";
@@ -257,6 +257,7 @@ void cImmoXmlV2::StartImmoXML(cFernDispatcher& KVApp, const std::string& strConn
     if (!any && rsboersen.RecordCount() > 0) return;
   }
   unattended_ = blnUnattend;
+  insertCopyright_ = blnInsertCopyright;
   std::string portalName;
   try {
     runStart_ = vb::Now();
@@ -300,6 +301,7 @@ void cImmoXmlV2::StartImmoXML(cFernDispatcher& KVApp, const std::string& strConn
         continue;
       }
       LoadImmoXmlSettings(eBoersentyp, portalName);
+      SetPictureFrames(portalName);
       const size_t dot = portalName.rfind('.');
       const std::string suffix = dot == std::string::npos ? "" : portalName.substr(dot + 1);
       const std::string base = set_.xmlFolder + "\\" + set_.schemaType;

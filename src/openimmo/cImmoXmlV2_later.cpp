@@ -29,8 +29,6 @@ std::string HostFolderOf(const cFernDispatcher* app) {
 
 }  // namespace
 
-void cImmoXmlV2::FillAnhaenge(XmlNode&, db::Recordset&, const std::string&) {}
-
 void cImmoXmlV2::DoCallbackBeforeXmlSave(db::Recordset& rsboersen, XmlDocumentPtr& doc,
                                          const std::string& folder, const std::string& base) {
   if (!script_) return;

@@ -119,7 +119,8 @@ void cImmoXmlV2::FillVerwaltung(db::Recordset& rsObj, db::Recordset& details, Xm
                                 XmlNode& element, const XmlDocumentPtr& mapping,
                                 const std::array<std::string, 4>& texts,
                                 const std::array<bool, 5>& flags, const tMandant& m,
-                                db::Recordset&, const std::string& folder, int32_t version) {
+                                db::Recordset& rsboersen, const std::string& folder,
+                                int32_t version) {
   const std::string p = set_.prefix;
   SetTextIfEmpty(element, "./" + p + "verwaltung_objekt/" + p + "objektadresse_freigeben",
                  flags[4] ? "true" : "false");
@@ -157,7 +158,8 @@ void cImmoXmlV2::FillVerwaltung(db::Recordset& rsObj, db::Recordset& details, Xm
     else
       FillStellplatz(*mapping, element, details);
   }
-  FillAnhaenge(element, rsObj, folder);
+  if (mapping)
+    FillAnhaenge(*mapping, rsboersen, rsObj, details, schema, element, folder, version);
 }
 
 void cImmoXmlV2::ApplyVersionFixups(XmlNode& element, db::Recordset& details,

@@ -60,6 +60,12 @@ bool ListingData::FtpSendFolder(const std::string&, const std::string&, const st
   return false;
 }
 
+std::string ListingData::GetStammBilder(db::Recordset&, int32_t, std::string& title,
+                                       const std::string&) {
+  title.clear();
+  return {};
+}
+
 std::vector<std::string> ListingData::GetFeldartWert(db::Recordset& details, const std::string& code,
                                                      const std::string& columnIn) {
   std::vector<std::string> out;
@@ -246,6 +252,12 @@ class HelperListingData : public ListingData {
   }
   std::vector<std::string> GetLKZPLZOrtFromString(const std::string& text) override {
     return helper_.GetLKZPLZOrtFromString(text);
+  }
+  std::string GetStammBilder(db::Recordset& obj, int32_t index, std::string& title,
+                             const std::string& hostFolder) override {
+    helper_.m_JPGFrame = m_JPGFrame;
+    helper_.m_JPGRama = m_JPGRama;
+    return helper_.GetStammBilder(obj, index, title, hostFolder);
   }
   bool FtpSendFolder(const std::string& host, const std::string& user, const std::string& password,
                      const std::string& localFolder, const std::string& remoteFolder,

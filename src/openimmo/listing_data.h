@@ -39,6 +39,16 @@ class ListingData {
   virtual std::vector<std::string> GetFeldartWert(db::Recordset& details, const std::string& code,
                                                   const std::string& column);
 
+  // Picture-frame switches of the current portal: the title picture gets the online frame
+  // (m_JPGFrame) and is looked for as the online picture first (m_JPGRama).
+  bool m_JPGFrame = false;
+  bool m_JPGRama = false;
+  // The real path of picture `index` (counted from 1; -1 and 1 ask for the online picture
+  // with m_JPGRama) of the nearest parent listing that has one; "" when none has, and always
+  // "" without the host's picture store. `title` gets its title.
+  virtual std::string GetStammBilder(db::Recordset& obj, int32_t index, std::string& title,
+                                     const std::string& hostFolder);
+
   // Uploads a folder through the transfer layer (see cFTPTransferV2::FtpSendFolder); false
   // when there is none.
   virtual bool FtpSendFolder(const std::string& host, const std::string& user,

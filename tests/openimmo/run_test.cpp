@@ -156,8 +156,13 @@ TEST_F(RunTest, FtpPortalUploadsItsDocument) {
   Run(kFtpPortal);
   EXPECT_EQ(Errors(), 0) << Lines(102);
   std::vector<fs::path> sent;
-  for (const auto& e : fs::directory_iterator(o.home / "in")) sent.push_back(e.path());
+  size_t pictures = 0;
+  for (const auto& e : fs::directory_iterator(o.home / "in")) {
+    if (e.path().extension() == ".xml") sent.push_back(e.path());
+    pictures += e.path().extension() == ".jpg";
+  }
   ASSERT_EQ(sent.size(), 1u);
+  EXPECT_GT(pictures, 29u);  // the listings' pictures go with the document
   EXPECT_EQ(sent[0].filename().string().rfind("ImmoPortal Demo-K-4702-", 0), 0u);
   ExpectValid(sent[0]);
   EXPECT_EQ(StatusCount(2, 1), 29);

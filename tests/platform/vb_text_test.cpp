@@ -73,9 +73,10 @@ TEST(VbTextFunctions, OverlongFormsAreBrokenBytes) {
 TEST(VbTextFunctions, InStrAndInStrRev) {
   struct Case { int64_t start; const char *text, *find; bool textCompare; int64_t pos; };
   for (const Case& c : std::vector<Case>{
-           {1, "Müller & Söhne", "Söhne", false, 10}, {4, "abcabc", "c", false, 6},
-           {7, "abcabc", "c", false, 0},    {2, "abc", "", false, 2},    {4, "abc", "", false, 0},
-           {3, "äöüäöü", "ö", false, 5},    {1, "GRÖSSE größe", "Größe", true, 8},
+           {1, "Müller & Söhne", "Söhne", false, 10},  {4, "abcabc", "c", false, 6},
+           {7, "abcabc", "c", false, 0},               {2, "abc", "", false, 2},
+           {4, "abc", "", false, 0},                   {3, "äöüäöü", "ö", false, 5},
+           {1, "GRÖSSE größe", "Größe", true, 8},
            {1, "xÄÖÜy", "äöü", true, 2},    {1, "xÄÖÜy", "äöü", false, 0}}) {
     EXPECT_EQ(vb::InStr(c.start, c.text, c.find, c.textCompare), c.pos) << c.text << " " << c.find;
   }
@@ -83,7 +84,8 @@ TEST(VbTextFunctions, InStrAndInStrRev) {
   for (const Case& c : std::vector<Case>{
            {-1, "äbcäbc", "ä", false, 4},
            {5, "abcabc", "bc", false, 2},  // the match must end within start
-           {6, "abcabc", "bc", false, 5},   {-1, "abc", "x", false, 0},  {2, "abc", "", false, 2},
+           {6, "abcabc", "bc", false, 5},  {-1, "abc", "x", false, 0},
+           {2, "abc", "", false, 2},
            {4, "abc", "a", false, 0},       {-1, "Ärger ärger", "ÄR", true, 7}}) {
     EXPECT_EQ(vb::InStrRev(c.text, c.find, c.start, c.textCompare), c.pos) << c.text;
   }
@@ -125,20 +127,20 @@ TEST(VbTextFunctions, StrComp) {
 
 TEST(VbLike, Wildcards) {
   struct Case { const char* text; const char* pattern; bool binary, text_; } cases[] = {
-      {"Hallo", "h*", false, true},        {"Hllo", "H?llo", false, false},
-      {"a1b", "a#b", true, true},          {"axb", "a#b", false, false},
-      {"", "*", true, true},               {"", "?", false, false},
-      {"abc", "*c*", true, true},          {"abc", "*d*", false, false},
-      {"Bild12.JPG", "*.jpg", false, true}, {"Bild12.JPG", "Bild##.*", true, true},
-      {"b", "[abc]", true, true},          {"B", "[abc]", false, true},
-      {"m", "[a-z]", true, true},          {"M", "[a-z]", false, true},
-      {"m", "[!a-z]", false, false},       {"5", "[!a-z]", true, true},
-      {"-", "[a-]", true, true},           {"*", "[*]", true, true},
-      {"x*y", "x[*]y", true, true},        {"xay", "x[*]y", false, false},
-      {"[", "[[]", true, true},            {"ab", "a[]b", true, true},
-      {"Ärger", "ä*", false, true},        {"Straße", "Stra?e", true, true},
+      {"Hallo", "h*", false, true},                     {"Hllo", "H?llo", false, false},
+      {"a1b", "a#b", true, true},                       {"axb", "a#b", false, false},
+      {"", "*", true, true},                            {"", "?", false, false},
+      {"abc", "*c*", true, true},                       {"abc", "*d*", false, false},
+      {"Bild12.JPG", "*.jpg", false, true},             {"Bild12.JPG", "Bild##.*", true, true},
+      {"b", "[abc]", true, true},                       {"B", "[abc]", false, true},
+      {"m", "[a-z]", true, true},                       {"M", "[a-z]", false, true},
+      {"m", "[!a-z]", false, false},                    {"5", "[!a-z]", true, true},
+      {"-", "[a-]", true, true},                        {"*", "[*]", true, true},
+      {"x*y", "x[*]y", true, true},                     {"xay", "x[*]y", false, false},
+      {"[", "[[]", true, true},                         {"ab", "a[]b", true, true},
+      {"Ärger", "ä*", false, true},                     {"Straße", "Stra?e", true, true},
       {"Übel", "[ä-ü]*", false, true},  // only text comparison folds Ü into the range
-      {"aXbXc", "a*b*c", true, true},      {"abcbd", "a*b?", true, true},
+      {"aXbXc", "a*b*c", true, true},                   {"abcbd", "a*b?", true, true},
       {"aaaaaaaaaaaaaaaaaaaaaaaaaaaaab", "*a*a*a*a*a*a*a*c", false, false},
   };
   for (const Case& c : cases) {
