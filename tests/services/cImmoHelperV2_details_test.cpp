@@ -83,13 +83,13 @@ TEST_F(DetailsTest, ParentsFillMissingFieldsAndTextsNearestFirst) {
   Exec("UPDATE obj SET OBJ_DSN = '" + ObjKey(3) + "', TEXTFREI = '' WHERE DSN = '" + ObjKey(2) + "'");
   Exec("UPDATE obj SET TEXTFREI = NULL, TEXTLAGE = NULL WHERE DSN = '" + ObjKey(27) + "'");
   Exec("UPDATE obj SET TEXTFREI = 'Frei von oben' WHERE DSN = '" + ObjKey(3) + "'");
-  Field(50, "Energieausweis", 6, 5);
-  Field(51, "Denkmal's Schutz", 6, 500);
-  Field(52, "Lagebeschreibung", 3, 7);
-  Value(2, 50, "P");
-  Value(3, 50, "G");
-  Value(3, 51, "ja");
-  Value(2, 52, "Lage", "Location");
+  Field(60, "Energieausweis", 6, 5);
+  Field(61, "Denkmal's Schutz", 6, 500);
+  Field(62, "Lagebeschreibung", 3, 7);
+  Value(2, 60, "P");
+  Value(3, 60, "G");
+  Value(3, 61, "ja");
+  Value(2, 62, "Lage", "Location");
 
   auto rs = Details(27);
   Values codes = Codes(*rs);
