@@ -35,6 +35,7 @@ TEST(VariantArray, RedimPreserveKeepsPrefixAndChecksBounds) {
   EXPECT_THROW(a.At(5), fern::HostError);
   VArray m;
   m.Redim({{0, 2}, {1, 3}}, false);
+  EXPECT_EQ(m.LBound(2), 1);  // the upper bound shows in the element written at it below
   EXPECT_THROW(m.Redim({{0, 3}, {1, 3}}, true), fern::HostError);
   m.At({1, 3}) = Variant("last");
   m.Redim({{0, 2}, {1, 4}}, true);
