@@ -261,24 +261,11 @@ void cImmoXmlV2::GetLangValue(XmlNode& entry, XmlNodePtr& target, const MapConte
 }
 
 std::string cImmoXmlV2::CopyKontaktFoto(const std::string& file, const std::string& folder) {
-  // As an attachment without a listing: only a file that exists at its path is taken.
+  // Copied as an attachment without a listing, so only a file that exists at its path is taken.
   if (file.empty() || !cUtil::Exist(file)) return {};
-  std::string name = vb::LCase(vb::Replace(cUtil::Replace_GermSonderzeichen(cUtil::GetFileName(file)),
-                                           "#", "_"));
-  const std::string target = folder + "\\" + name;
-  const std::string ext = vb::UCase(cUtil::GetFileExtender(file));
-  if (ext == "JPG" || ext == "GIF") {
-    std::string copyright;
-    std::shared_ptr<db::Recordset> stdRs = app_ ? app_->StdRS() : Session().g_StdRS;
-    if (stdRs && !stdRs->Eof() && stdRs->FindField("COPYRIGHT") >= 0)
-      copyright = cUtil::k(stdRs->Value("COPYRIGHT"));
-    std::filesystem::remove(Real(target));
-    util_->ShrinkJPG(file, target, 64000, 400, false, copyright);
-  } else {
-    std::filesystem::copy_file(Real(file), Real(target),
-                               std::filesystem::copy_options::overwrite_existing);
-  }
-  return cUtil::Exist(target) ? target : std::string();
+  auto noListing = db::Recordset::Create({});
+  std::string title;
+  return CopyAnhangFile(file, folder, *noListing, title);
 }
 
 void cImmoXmlV2::FillKontaktperson(const XmlNodePtr& section, const XmlNodePtr& kontakt,

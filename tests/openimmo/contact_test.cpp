@@ -309,5 +309,20 @@ TEST_F(ContactTest, AWrongNameEntryIsLoggedAndTheCompanyFillsTheElement) {
   EXPECT_NE(Internal().find("[Proc: MapKontaktperson]"), std::string::npos);
 }
 
+TEST_F(ContactTest, TheDemoMappingAndSchemaGiveDanaDemoWithPositionAndPhoto) {
+  schema = X().OpenXMLFile(GetHostPath("System\\XML\\openimmo.xsd"));
+  tmpl = X().CreateEmtpyXML(schema, 5);
+  UseListing(3);
+  listing = tmpl->documentElement()->selectSingleNode(".//imo:immobilie")->cloneNode(true);
+  auto mapping = X().OpenXMLFile(GetHostPath("System\\XML\\immoportal.xml"));
+  X().MapKontaktperson(*mapping, *obj, *details, *schema, *listing, m, folder, "127");
+  X().RemoveEmptyNodes(listing);
+  EXPECT_EQ(Shape(listing->selectSingleNode(".//imo:kontaktperson")),
+            "kontaktperson(foto[location](format,daten(pfad)),name,vorname,anrede,position,firma,"
+            "strasse,hausnummer,plz,ort,land[iso_land],email_zentrale,tel_zentrale,tel_fax,url)");
+  EXPECT_EQ(At("position"), "Vertrieb Berlin");
+  EXPECT_TRUE(std::filesystem::exists(std::filesystem::path(folder) / At("foto/imo:daten/imo:pfad")));
+}
+
 }  // namespace
 }  // namespace fern::testing
