@@ -224,16 +224,18 @@ void cImmoXmlV2::FillBilder(db::Recordset& rsboersen, db::Recordset& rsObj, XmlN
     }
 
     // The hook's target is the one written, checked and referenced.
+    // A shrink that failed wrote nothing, even where the target exists (it is the source).
     RemoveStale(file, target);
+    bool written = true;
     try {
       if (i == 1 && frame)
         util_->JPGFrameShrink(file, target, size, width, signature, copyright, hostFolder);
       else
         util_->ShrinkJPG(file, target, size, width, signature, copyright);
     } catch (const HostError&) {
-      // A picture that can't be read or written gets the notice below and no `anhang`.
+      written = false;
     }
-    if (FileExists(target)) {
+    if (written && FileExists(target)) {
       notice(T("Bild '%1' wurde für Transfer bereitgestellt", file));
       XmlNodePtr anhang = NewAnhang(element, set_.prefix);
       SetAnhang(rsboersen, *anhang, target, title, PictureGroup(i, title));

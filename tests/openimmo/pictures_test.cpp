@@ -226,6 +226,20 @@ TEST_F(PictureHooksTest, RenamedTargetIsWrittenCheckedAndReferenced) {
   EXPECT_EQ(Count("\r\n"), 0);
 }
 
+TEST_F(PictureHooksTest, TargetThatIsTheSourceLeavesTheSourceAlone) {
+  Hooks("Public Sub Callback_OpenImmoPicCopy(rsboersen, rsObj, lngNr, strFileName1, "
+        "strFileName2, lngGroesse, lngBreite, strCopyright, blnCancel, strResultMsg)\r\n"
+        "  If lngNr = 2 Then strFileName2 = strFileName1\r\n"
+        "End Sub");
+  const auto before = std::filesystem::file_size(Pic("fb11_1.jpg"));
+  auto made = Pictures(11);
+  ASSERT_EQ(made.size(), 2u);
+  EXPECT_EQ(made[1].pfad, "fb11_2.jpg");
+  EXPECT_EQ(Count("fb11_1.jpg' konnte nicht komprimiert werden"), 1);
+  ASSERT_TRUE(std::filesystem::exists(Pic("fb11_1.jpg")));
+  EXPECT_EQ(std::filesystem::file_size(Pic("fb11_1.jpg")), before);
+}
+
 TEST_F(PictureHooksTest, HooksSetCountAndSourceAndCancel) {
   Hooks("Public Sub Callback_OpenImmoPicInit(rsboersen, rsObj, strMMDateiKurz, strMMDateiLang, "
         "lngMaxCounter, blnCancel, strResultMsg)\r\n"
