@@ -53,12 +53,14 @@ TEST(WinINetParts, ProxyTextAndTransferType) {
   EXPECT_EQ(cWinINetV2::GetHostPart("proxy.example:8021", ""), "proxy.example");
   EXPECT_EQ(cWinINetV2::GetPortPart("proxy.example:8021", 21), 8021);
   EXPECT_EQ(cWinINetV2::GetHostPart("", ""), "");
+  EXPECT_EQ(cWinINetV2::GetPortPart("", 21), 21);
   EXPECT_EQ(cWinINetV2::GetPortPart(" name: ", 21), 21);
   EXPECT_EQ(cWinINetV2::GetHostPart(" :2121", "none"), "none");
   EXPECT_EQ(cWinINetV2::GetHostPart(" plain ", ""), "plain");
 
-  const std::pair<const char*, int> types[] = {{"a/b.php", 0},  {"a/b.CSV", 1}, {"a/b.php4", 1},
-                                               {"a/b.Gif", 2},  {"a/b", 0}};
+  const std::pair<const char*, int> types[] = {{"a/b.php", 0}, {"a/b.txt", 1}, {"a/b.CSV", 1},
+                                               {"a/b.php4", 1}, {"a/b.jpg", 2}, {"a/b.Gif", 2},
+                                               {"a/b", 0}};
   for (const auto& [path, type] : types) EXPECT_EQ(cWinINetV2::TransferType(path), type) << path;
 }
 
@@ -101,17 +103,11 @@ TEST_F(PassiveFtp, WrongPasswordIsReportedWithoutThePassword) {
 
 TEST_F(PassiveFtp, SingleCommandsAndTheAccessTest) {
   WriteAll(local_ / "one file.big", "12345");
-  WriteAll(home_ / "y.txt", "2");
   FtpServer server(Options());
   const Variant put = ftp_.FtpCommand(server.host(), "fern", "s3cret-pw",
                                       "PUT " + (local_ / "one file.big").string() + " put.big", true, "");
   EXPECT_TRUE(put.type() == VType::Boolean && put.boolVal());
   EXPECT_EQ(ReadAll(home_ / "put.big"), "12345");
-
-  const std::string listing = ftp_.FtpCommand(server.host(), "fern", "s3cret-pw", "DIR *.big", true, "").str();
-  EXPECT_EQ(listing.rfind("\r\nput.big ", 0), 0u) << listing;
-  EXPECT_EQ(listing.find("y.txt"), std::string::npos) << listing;
-  EXPECT_EQ(ftp_.GetListingText(), listing);
 
   // Advice only on failure.
   EXPECT_EQ(ftp_.TestFtpZugang("127.0.0.1", "fern", "s3cret-pw", PortProxy(server)), "");
