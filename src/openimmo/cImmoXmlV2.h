@@ -386,6 +386,24 @@ class cImmoXmlV2 : public OpenImmoExporter {
   std::vector<const void*> walkPath_;  // declarations from the root to the current one
   std::unique_ptr<cImmoXmlScriptV2> script_;  // null: no hooks (single steps in tests)
   std::unique_ptr<cZipV2> zip_;
+
+  // --- the IS24 converter (portal type 11) ---------------------------------------------------
+ public:
+  // How long the converter gets to write its Result: `rounds` waits of `stepMs` (20 x 500 ms);
+  // it is ended when it runs longer. Tests shorten the wait.
+  void SetConverterWait(int32_t rounds, int32_t stepMs) {
+    converterRounds_ = rounds;
+    converterStepMs_ = stepMs;
+  }
+
+ private:
+  // Runs the host's converter on the saved document through "IS24Xml.ini" and uploads what it
+  // made (FTPTransfer). False, with a counted error, when the converter is missing, fails or
+  // says nothing in time.
+  bool SendThroughConverter(db::Recordset& rsboersen, XmlDocumentPtr& doc, const tMandant& m,
+                            const std::string& folder, const std::string& base);
+  int32_t converterRounds_ = 20;
+  int32_t converterStepMs_ = 500;
   bool insertCopyright_ = false;  // pictures and attachments: the host's signature switch
 };
 

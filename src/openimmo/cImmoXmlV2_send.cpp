@@ -78,47 +78,8 @@ bool cImmoXmlV2::SendXml(db::Recordset& rsboersen, XmlDocumentPtr& doc, const tM
     cUtil::Kill(folder + "\\*.xsd");
     DoCallbackBeforeTransfer(rsboersen, ftp, folder, base, hook);
   }
-  if (type_ == 11) {
-    // The host's converter turns the document into the portal's own format.
-    const std::string convFolder =
-        std::filesystem::path(Real(folder)).parent_path().string() + "/IS24XmlConverter";
-    try {
-      std::filesystem::create_directories(convFolder);
-    } catch (const std::exception& e) {
-      Work(102, T("Verzeichnis '%1' konnte nicht erstellt werden. (%2) [SendXml.IS24Xml]",
-                  convFolder, e.what()));
-      return false;
-    }
-    const std::string ini = convFolder + "/IS24Xml.ini";
-    const std::string hostFolder = app_ ? app_->Folder() : std::string();
-    IniWrite("IS24XmlConverter", "SourceFile", folder + "\\" + base + ".xml", ini);
-    IniWrite("IS24XmlConverter", "SchemaFile", hostFolder + "\\system\\xml\\is24immotransfer.xsd", ini);
-    IniWrite("IS24XmlConverter", "Result", "", ini);
-    IniWrite("FTPTransfer", "Host", "§DEFAULT§", ini);
-    IniWrite("FTPTransfer", "HostDir", "§DEFAULT§", ini);
-    IniWrite("FTPTransfer", "UploadDirList", "root=§zip§", ini);
-    Work(0, "START XmlConverter");
-    const std::string program = hostFolder + "\\system\\IS24XmlConverter.exe";
-    cUtil::StartApplication(program, ini);
-    IniCacheReset();
-    std::string result = IniGet("IS24XmlConverter", "Result", "", ini);
-    for (int round = 0; result.empty() && round < 20; ++round) {
-      cUtil::Sleep(500);
-      IniCacheReset();
-      result = IniGet("IS24XmlConverter", "Result", "", ini);
-    }
-    IniCacheReset();
-    const std::string version = IniGet("IS24XmlConverter", "IS24XmlConverterVersion", "", ini);
-    if (result != "#OK#") {
-      if (!version.empty()) Work(102, result + " (Version " + version + ")");
-      else Work(102, T("Programm '%1 %2' konnte nicht gestartet werden.", program, ini));
-      return false;
-    }
-    Work(0, "END XmlConverter (Version " + version + ")");
-    const bool r = FTPTransfer(ini, rsboersen, m, base, doc);
-    DoCallbackAfterTransfer(rsboersen, true, r);
-    return r;
-  }
+  // The converter road ignores the hook's answer.
+  if (type_ == 11) return SendThroughConverter(rsboersen, doc, m, folder, base);
 
   const std::string up = vb::UCase(hook);
   if (vb::Left(up, 12) == "FTPTRANSFER=") {
@@ -126,7 +87,7 @@ bool cImmoXmlV2::SendXml(db::Recordset& rsboersen, XmlDocumentPtr& doc, const tM
     DoCallbackAfterTransfer(rsboersen, true, r);
     return r;
   }
-  if (vb::Left(up, 6) == "ABORT") return false;
+  if (vb::Left(up, 5) == "ABORT") return false;
   if (vb::Left(up, 6) == "CANCEL") return true;
 
   const std::string name = cUtil::k(rsboersen.Value("boersen_name"));
@@ -190,58 +151,6 @@ bool cImmoXmlV2::SendXml(db::Recordset& rsboersen, XmlDocumentPtr& doc, const tM
     DoCallbackAfterTransfer(rsboersen, true, result);
   }
   Work(12, T("Fertig mit Übertragung von Datei '%1' an Börse: '%2'", vb::Trim(base), display));
-  return result;
-}
-
-bool cImmoXmlV2::FTPTransfer(const std::string& iniFile, db::Recordset& rsboersen,
-                             const tMandant& m, const std::string& base, XmlDocumentPtr& doc) {
-  const std::filesystem::path iniPath = Real(iniFile);
-  const std::filesystem::path baseFolder = iniPath.parent_path();
-  const std::string display = GetBoersenDisplayName(rsboersen, m);
-  bool result = true;
-  const std::string errFile = vb::Replace(iniPath.string(), ".ini", ".err");
-  if (std::filesystem::exists(errFile)) {
-    std::ifstream in(errFile, std::ios::binary);
-    std::string raw((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    for (std::string line : text::SplitLines(cp1252::ToUtf8(raw))) {
-      if (line.empty()) continue;
-      const std::string id = cUtil::StrList_DeleteFirst(line, "|");
-      const std::string label = cUtil::StrList_DeleteFirst(line, "|");
-      const std::string error = cUtil::StrList_DeleteFirst(line, "|");
-      Work(102, ">>>> " + T("Fehler [Objekt %1]: %2 Es wird daher nicht übernommen ;[Börse: %3]; %4",
-                            vb::Trim(label), error, display, "IS24XMLConverter") +
-                    " ;[Proc: FTPTransfer]");
-      RemoveImmobilie(id, *doc);
-    }
-  }
-  IniCacheReset();
-  const std::string hostText = cUtil::k(rsboersen.Value("boersen_host"));
-  const size_t slash = hostText.find('/');
-  std::string host = IniGet("FTPTransfer", "Host", "", iniPath.string());
-  if (host == "§DEFAULT§") host = hostText.substr(0, slash);
-  std::string hostDir = IniGet("FTPTransfer", "HostDir", "", iniPath.string());
-  if (hostDir == "§DEFAULT§") hostDir = slash == std::string::npos ? "" : hostText.substr(slash + 1);
-  std::string list = IniGet("FTPTransfer", "UploadDirList", "", iniPath.string());
-  while (!list.empty() && result) {
-    std::string pair = cUtil::StrList_DeleteFirst(list, "|");
-    const std::string dir = cUtil::StrList_DeleteFirst(pair, "=");
-    std::string action = pair;
-    std::filesystem::path local = baseFolder / dir;
-    if (!std::filesystem::is_directory(local)) continue;
-    std::string remote = vb::UCase(dir) == "ROOT" ? std::string() : dir;
-    if (!hostDir.empty()) remote = remote.empty() ? hostDir : hostDir + "/" + remote;
-    std::filesystem::path upload = local;
-    if (vb::UCase(action) == "§ZIP§") {
-      std::filesystem::remove_all(local / "zip");
-      ZipAll(local.string(), base);
-      std::filesystem::create_directories(local / "zip");
-      std::filesystem::rename(local / (base + ".zip"), local / "zip" / (base + ".zip"));
-      upload = local / "zip";
-      action = "Übertrage Zip-Datei";
-    }
-    if (!action.empty()) Work(0, action);
-    result = DoUpload("", host, m.LoginName, m.Password, upload.string(), remote, "", "");
-  }
   return result;
 }
 
