@@ -49,6 +49,7 @@ TEST_F(LinkTest, CaptionIsOneTrimmedLineAndShowsItsAmpersands) {
   EXPECT_EQ(label.Caption(), "verknüpfen");
   EXPECT_EQ(label.Forecolor(), lnkLabel::kNoLinkColour);
   EXPECT_FALSE(label.font().bold());
+  EXPECT_EQ(label.toolTip().toStdString(), "Stellen Sie eine Verbindung zwischen zwei Einträgen her.");
 }
 
 TEST_F(LinkTest, NoLinkSilencesPressesUntilTheNextCaption) {
@@ -56,6 +57,8 @@ TEST_F(LinkTest, NoLinkSilencesPressesUntilTheNextCaption) {
   QTest::mouseClick(&label, Qt::LeftButton);
   QTest::mouseClick(&label, Qt::RightButton);
   label.NoLinkPossible();
+  EXPECT_EQ(label.Caption(), "");
+  EXPECT_EQ(label.Forecolor(), lnkLabel::kNoLinkColour);
   QTest::mouseClick(&label, Qt::LeftButton);
   EXPECT_EQ(buttons, (std::vector<int16_t>{1, 2}));
   label.SetCaption("Error.log");
