@@ -164,21 +164,19 @@ TEST_F(DetailsTest, FieldValuesByTypeAndColumn) {
 // --- look-ups -------------------------------------------------------------------------------
 
 TEST_F(DetailsTest, PostcodeTableSplitsCountryPostcodeAndTown) {
-  cImmoHelperV2& h = Helper();
-  EXPECT_THAT(h.GetLKZPLZOrtFromString("DEU-12345 Berlin"), ElementsAre("DEU", "12345", "Berlin"));
-  EXPECT_THAT(h.GetLKZPLZOrtFromString("12345 Berlin"), ElementsAre("DEU", "12345", "Berlin"));
-  EXPECT_THAT(h.GetLKZPLZOrtFromString("PRT-1234-567 Lisboa"),
-              ElementsAre("PRT", "1234-567", "Lisboa"));
-  EXPECT_THAT(h.GetLKZPLZOrtFromString("NLD-1234 AB Amsterdam"),
-              ElementsAre("NLD", "1234", "AB Amsterdam"));
-  EXPECT_THAT(h.GetLKZPLZOrtFromString("pol-12-345 Warszawa"),
-              ElementsAre("pol", "12-345", "Warszawa"));
-  EXPECT_THAT(h.GetLKZPLZOrtFromString("12345"), ElementsAre("", "", ""));
-  EXPECT_THAT(h.GetLKZPLZOrtFromString("01234 Garmisch-Partenkirchen"),
-              ElementsAre("DEU", "01234", "Garmisch-Partenkirchen"));
   // A prefix the table does not name is no country: the whole text is read for the default.
-  EXPECT_THAT(h.GetLKZPLZOrtFromString("USA-12345 Boston"), ElementsAre("", "", ""));
-  EXPECT_THAT(h.GetLKZPLZOrtFromString("D-10115 Berlin"), ElementsAre("", "", ""));
+  const std::pair<const char*, Values> cases[] = {
+      {"DEU-12345 Berlin", {"DEU", "12345", "Berlin"}},
+      {"12345 Berlin", {"DEU", "12345", "Berlin"}},
+      {"PRT-1234-567 Lisboa", {"PRT", "1234-567", "Lisboa"}},
+      {"NLD-1234 AB Amsterdam", {"NLD", "1234", "AB Amsterdam"}},
+      {"pol-12-345 Warszawa", {"pol", "12-345", "Warszawa"}},
+      {"12345", {"", "", ""}},
+      {"01234 Garmisch-Partenkirchen", {"DEU", "01234", "Garmisch-Partenkirchen"}},
+      {"USA-12345 Boston", {"", "", ""}},
+      {"D-10115 Berlin", {"", "", ""}},
+  };
+  for (const auto& [text, want] : cases) EXPECT_EQ(Helper().GetLKZPLZOrtFromString(text), want) << text;
 }
 
 TEST_F(DetailsTest, PostcodeDefaultsAndOwnTable) {
@@ -195,13 +193,12 @@ TEST_F(DetailsTest, PostcodeDefaultsAndOwnTable) {
 }
 
 TEST(StreetSplit, NumberStartsAtTheFirstDigitAfterABlank) {
-  EXPECT_THAT(cImmoHelperV2::GetStrasseHausnummer("Hauptstraße 12a", false),
-              ElementsAre("Hauptstraße", "12a"));
-  EXPECT_THAT(cImmoHelperV2::GetStrasseHausnummer("A1 Straße 5", false),
-              ElementsAre("A1 Straße", "5"));
-  EXPECT_THAT(cImmoHelperV2::GetStrasseHausnummer("Am Markt", false), ElementsAre("Am Markt", ""));
-  EXPECT_THAT(cImmoHelperV2::GetStrasseHausnummer("Am Markt", true), ElementsAre("Am Markt", "1"));
-  EXPECT_THAT(cImmoHelperV2::GetStrasseHausnummer("Weg 3 | 4", false), ElementsAre("Weg", "3 | 4"));
+  const std::tuple<const char*, bool, Values> cases[] = {
+      {"Hauptstraße 12a", false, {"Hauptstraße", "12a"}}, {"A1 Straße 5", false, {"A1 Straße", "5"}},
+      {"Am Markt", false, {"Am Markt", ""}},              {"Am Markt", true, {"Am Markt", "1"}},
+      {"Weg 3 | 4", false, {"Weg", "3 | 4"}}};
+  for (const auto& [text, one, want] : cases)
+    EXPECT_EQ(cImmoHelperV2::GetStrasseHausnummer(text, one), want) << text;
 }
 
 TEST_F(DetailsTest, MasterPictureComesFromTheNearestAncestorThatHasOne) {

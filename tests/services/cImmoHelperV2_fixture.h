@@ -38,12 +38,7 @@ class ListingServiceTest : public ::testing::Test, public DemoHostTest {
   cImmoHelperV2& Helper() {
     if (!helper_) {
       helper_ = std::make_unique<cImmoHelperV2>();
-      helper_->WorkState = [this](int16_t s, const std::string& t) {
-        events.events.push_back({true, s, t});
-      };
-      helper_->InternalState = [this](int16_t s, const std::string& t) {
-        events.events.push_back({false, s, t});
-      };
+      events.Attach(*helper_);
       helper_->Init(Session().g_strConnect, app);
     }
     return *helper_;
