@@ -141,7 +141,6 @@ TEST_F(ListingServiceTest, ListingStateFollowsTheDecisionTableForEveryInput) {
       {Variant::Null(), Variant::Null(), true},
   };
   cImmoHelperV2& h = Helper();
-  int cases = 0;
   for (int teil = 0; teil <= 1; ++teil)
     for (int ftp = 0; ftp <= 1; ++ftp) {
       auto portal = db::Recordset::Create({{"teil_or_voll"}, {"ftp_or_http"}});
@@ -181,10 +180,8 @@ TEST_F(ListingServiceTest, ListingStateFollowsTheDecisionTableForEveryInput) {
               EXPECT_EQ(st[2], wantDel ? 0 : -1);
               EXPECT_EQ(st[3], (kl >> 1) ? -1 : 0);
               EXPECT_EQ(st[4], kl == 3 ? -1 : 0);
-              ++cases;
             }
     }
-  EXPECT_EQ(cases, 4 * 2 * 2 * 4 * 7);
 }
 
 TEST_F(ListingServiceTest, ChangeOfAnAncestorCountsAsChangeOfTheListing) {
