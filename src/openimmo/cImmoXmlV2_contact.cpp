@@ -1,7 +1,5 @@
 // The contact person of a listing: who it is (an address or an active user named in a text
 // field), loaded once per phase, and the four passes that fill `kontaktperson`.
-#include <filesystem>
-
 #include "core/cFernDispatcher.h"
 #include "core/host_session.h"
 #include "host/cDal.h"
