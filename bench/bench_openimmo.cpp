@@ -26,7 +26,7 @@ std::shared_ptr<db::Recordset> Details() {
                                    {"VON_NUM"}, {"BIS_NUM"}, {"WERT"}, {"BEZEICHNUNG"},
                                    {"LINK_DSN"}});
   for (int i = 1; i <= 100; ++i) {
-    const std::string text = i == 3 ? "D-10115 Berlin" : "Wert " + std::to_string(i);
+    const std::string text = i == 3 ? "DEU-10115 Berlin" : "Wert " + std::to_string(i);
     rs->LoadRow({Variant("F" + std::to_string(i)), Variant(int32_t(6)), Variant(text),
                  Variant(text), Variant(""), Variant(10.0 + i), Variant(10.0 + i),
                  Variant(i == 1 ? "W" : ""), Variant(""), Variant::Null()});
@@ -57,6 +57,9 @@ class MemoryListings : public ListingData {
                                                   std::array<std::string, 4>& texts) override {
     texts = {"Lage", "Frei", "Ausstattung", "Beschreibung"};
     return details_;
+  }
+  std::vector<std::string> GetLKZPLZOrtFromString(const std::string&) override {
+    return {"DEU", "10115", "Berlin"};
   }
 
  private:
