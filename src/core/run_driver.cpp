@@ -1,6 +1,7 @@
 #include "core/run_driver.h"
 
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 
 #include "core/host_session.h"
@@ -9,6 +10,7 @@
 #include "host/cKVUtil.h"
 #include "host/cUtil.h"
 #include "platform/host_path.h"
+#include "platform/msgbox.h"
 #include "platform/vb.h"
 #include "platform/waits.h"
 
@@ -82,7 +84,16 @@ RunDriver::StartResult RunDriver::butStart_Click() {
     return init == cFernDispatcher::InitResult::kRefusedShown ? StartResult::kRefused
                                                               : StartResult::kRefusedEndProcess;
   }
+  // Nobody answers boxes in an unattended run: what they say goes to the send log as well.
+  bool logBoxes = m_blnUnattended && dynamic_cast<UnattendedAnswerer*>(&Answerer()) != nullptr;
+  if (logBoxes)
+    SetMessageAnswerer(std::make_shared<UnattendedAnswerer>(
+        [this](const std::string& title, const std::string& text) {
+          std::fprintf(stderr, "%s: %s\n", title.c_str(), text.c_str());
+          Report(state::kInfo, (title.empty() ? "" : title + ": ") + text, false, false);
+        }));
   RunTransfer();
+  if (logBoxes) SetMessageAnswerer(nullptr);
   m_oFernDispatcher->Done();
   m_oFernDispatcher.reset();
   try {

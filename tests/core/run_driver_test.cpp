@@ -220,3 +220,35 @@ TEST_F(PortalGridTest, NotesAreFoundByKeyNotByRow) {
 
 }  // namespace
 }  // namespace fern
+
+namespace fern {
+namespace {
+
+class UnattendedBoxesTest : public ::testing::Test, public testing::DemoHostTest {};
+
+TEST_F(UnattendedBoxesTest, ABoxDuringAnUnattendedRunIsWrittenToTheSendLog) {
+  SetMessageAnswerer(nullptr);  // the unattended default, as in a night run
+  Start();
+  InitHostSession();
+  PortalGrid grid;
+  grid.LoadPortalGrid();
+  ExporterFactory f;
+  int answer = 0;
+  struct Asking : OpenImmoExporter {
+    explicit Asking(int& a) : answer(a) {}
+    int& answer;
+    void StartImmoXML(cFernDispatcher&, const std::string&, db::Recordset&, bool, bool,
+                      int32_t) override {
+      answer = MessageBox("Weiter?", 4 + 256, "Frage");
+    }
+  };
+  f.openImmo = [&] { return std::make_unique<Asking>(answer); };
+  RunDriver driver(grid, f);
+  RunUnattended(grid, driver, "ImmoPortal Demo|");
+  EXPECT_EQ(answer, 7);  // the default button, No
+  std::string send = ReadText(host() / "DAT" / "Send.log");
+  EXPECT_NE(send.find("; Frage: Weiter?"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace fern
