@@ -21,14 +21,14 @@ namespace fern {
 
 using namespace openimmo;
 
-namespace {
-
-std::string HostFolderOf(const cFernDispatcher* app) {
+std::string openimmo::HostFolderOf(const cFernDispatcher* app) {
   if (app) return app->Folder();
   std::string f = Session().g_strHostPath;
-  if (!f.empty() && f.back() == '\\') f.pop_back();
+  if (!f.empty() && (f.back() == '\\' || f.back() == '/')) f.pop_back();
   return f;
 }
+
+namespace {
 
 std::string Field(db::Recordset& rs, const char* name) {
   return rs.FindField(name) >= 0 ? cUtil::k(rs.Value(name)) : std::string();

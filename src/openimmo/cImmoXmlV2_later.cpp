@@ -18,16 +18,6 @@ namespace fern {
 
 using namespace openimmo;
 
-namespace {
-
-std::string HostFolderOf(const cFernDispatcher* app) {
-  if (app) return app->Folder();
-  std::string f = Session().g_strHostPath;
-  if (!f.empty() && f.back() == '\\') f.pop_back();
-  return f;
-}
-
-}  // namespace
 
 void cImmoXmlV2::DoCallbackBeforeXmlSave(db::Recordset& rsboersen, XmlDocumentPtr& doc,
                                          const std::string& folder, const std::string& base) {

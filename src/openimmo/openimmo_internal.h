@@ -10,7 +10,15 @@
 #include "platform/vb.h"
 #include "xml/xml_dom.h"
 
+namespace fern {
+class cFernDispatcher;
+}
+
 namespace fern::openimmo {
+
+// The host folder without its trailing separator: the run's, or the session's when a step runs
+// without a session object (tests).
+std::string HostFolderOf(const cFernDispatcher* app);
 
 inline constexpr const char* kXsdNs = "http://www.w3.org/2001/XMLSchema";
 inline constexpr const char* kXsiNs = "http://www.w3.org/2001/XMLSchema-instance";
