@@ -13,6 +13,7 @@
 #include <system_error>
 
 #include "host/LanguagePack.h"
+#include "platform/base64.h"
 #include "platform/host_error.h"
 #include "platform/host_path.h"
 #include "platform/ini_file.h"
@@ -24,7 +25,6 @@
 namespace fern::openimmo {
 
 namespace fs = std::filesystem;
-using hostkey::Base64;
 using hostkey::FingerprintOfKey;
 using hostkey::HostKeyFingerprint;
 using hostkey::ParseFingerprint;
@@ -161,7 +161,7 @@ int OnHostKey(void* clientp, int /*keytype*/, const char* key, size_t keylen) {
   check->seen.assign(key, keylen);
   if (check->learnOnly) return CURLKHMATCH_MISMATCH;  // learn the key, send nothing
   if (check->expected.kind == HostKeyFingerprint::kSha256)
-    return Base64(Sha256(check->seen), false) == check->expected.value ? CURLKHMATCH_OK
+    return Base64Encode(Sha256(check->seen), false) == check->expected.value ? CURLKHMATCH_OK
                                                                        : CURLKHMATCH_MISMATCH;
   return CURLKHMATCH_OK;  // MD5 is checked by libcurl before this is called
 }
@@ -631,34 +631,6 @@ bool OpenImmoUpload::DoUploadToFtpByNcFtpPut(const std::string& server, const st
 namespace hostkey {
 namespace {
 
-int B64Value(char c) {
-  if (c >= 'A' && c <= 'Z') return c - 'A';
-  if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-  if (c >= '0' && c <= '9') return c - '0' + 52;
-  if (c == '+') return 62;
-  if (c == '/') return 63;
-  return -1;
-}
-
-// Base64 (padding optional) to bytes; false for anything else.
-bool DecodeBase64(std::string text, std::string& out) {
-  while (!text.empty() && text.back() == '=') text.pop_back();
-  out.clear();
-  unsigned buffer = 0;
-  int bits = 0;
-  for (char c : text) {
-    const int v = B64Value(c);
-    if (v < 0) return false;
-    buffer = (buffer << 6) | static_cast<unsigned>(v);
-    bits += 6;
-    if (bits >= 8) {
-      bits -= 8;
-      out += static_cast<char>((buffer >> bits) & 0xFF);
-    }
-  }
-  return true;
-}
-
 uint32_t ReadU32(const std::string& s, size_t at) {
   if (at + 4 > s.size()) return 0;
   return (static_cast<uint32_t>(static_cast<unsigned char>(s[at])) << 24) |
@@ -729,9 +701,9 @@ HostKeyFingerprint ParseFingerprint(const std::string& text) {
     }
   }
   std::string raw;
-  if (DecodeBase64(body, raw) && raw.size() == 32) {
+  if (Base64Decode(body, raw) && raw.size() == 32) {
     fp.kind = HostKeyFingerprint::kSha256;
-    fp.value = Base64(raw, false);
+    fp.value = Base64Encode(raw, false);
   }
   return fp;
 }
@@ -740,33 +712,7 @@ std::string FingerprintOfKey(const std::string& blob) {
   size_t at = 0;
   const std::string type = ReadSshString(blob, at);
   return (type.empty() ? std::string("ssh") : type) + " " +
-         std::to_string(KeyBits(type, blob)) + " " + Base64(Sha256(blob), false);
-}
-
-std::string Base64(const std::string& bytes, bool pad) {
-  static constexpr char kAlphabet[] =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  size_t i = 0;
-  for (; i + 2 < bytes.size(); i += 3) {
-    const unsigned v = (static_cast<unsigned char>(bytes[i]) << 16) |
-                       (static_cast<unsigned char>(bytes[i + 1]) << 8) |
-                       static_cast<unsigned char>(bytes[i + 2]);
-    out += kAlphabet[(v >> 18) & 63];
-    out += kAlphabet[(v >> 12) & 63];
-    out += kAlphabet[(v >> 6) & 63];
-    out += kAlphabet[v & 63];
-  }
-  const size_t rest = bytes.size() - i;
-  if (rest) {
-    unsigned v = static_cast<unsigned char>(bytes[i]) << 16;
-    if (rest == 2) v |= static_cast<unsigned char>(bytes[i + 1]) << 8;
-    out += kAlphabet[(v >> 18) & 63];
-    out += kAlphabet[(v >> 12) & 63];
-    if (rest == 2) out += kAlphabet[(v >> 6) & 63];
-    if (pad) out += rest == 2 ? "=" : "==";
-  }
-  return out;
+         std::to_string(KeyBits(type, blob)) + " " + Base64Encode(Sha256(blob), false);
 }
 
 std::string Sha256(const std::string& bytes) {

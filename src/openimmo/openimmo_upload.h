@@ -131,8 +131,6 @@ std::string FingerprintOfKey(const std::string& blob);
 // SHA-256 of the bytes (32 raw bytes).
 std::string Sha256(const std::string& bytes);
 
-// Base64 without line breaks; `pad` adds the "=" padding.
-std::string Base64(const std::string& bytes, bool pad);
 
 }  // namespace hostkey
 }  // namespace openimmo

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 
+#include "platform/base64.h"
 #include "platform/cp1252.h"
 #include "script/runtime_util.h"
 
@@ -61,15 +62,6 @@ const std::array<std::array<uint8_t, 128>, 3>& DecodeTables() {
 
 [[noreturn]] void Damaged(std::string_view what) {
   throw HostError(err::kInvalidArgument, "Damaged encoded script block: " + std::string(what));
-}
-
-int Base64Value(char c) {
-  if (c >= 'A' && c <= 'Z') return c - 'A';
-  if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-  if (c >= '0' && c <= '9') return c - '0' + 52;
-  if (c == '+') return 62;
-  if (c == '/') return 63;
-  return -1;
 }
 
 // Six Base64 characters and "==": four bytes, little-endian.

@@ -6,6 +6,7 @@
 #include <iterator>
 
 #include "host/cUtil.h"
+#include "platform/base64.h"
 #include "platform/host_error.h"
 #include "platform/host_path.h"
 #include "platform/vb.h"
@@ -20,8 +21,6 @@ namespace {
 
 constexpr int kStepMs = 500;  // one step of the polling loop
 constexpr int kSliceMs = 20;  // inside a step: drive the transfer, pump events
-
-constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
 const char* StateText(int16_t state, const char*& suffix) {
   suffix = "";
@@ -348,30 +347,7 @@ XmlDocumentPtr cFTPTransferV2::HTTPRequest(const std::string& method, const XmlD
   }
 }
 
-std::string cFTPTransferV2::Encode(const std::string& Source) {
-  std::string out;
-  out.reserve((Source.size() + 2) / 3 * 4);
-  size_t i = 0;
-  for (; i + 3 <= Source.size(); i += 3) {
-    const uint32_t n = static_cast<uint32_t>(static_cast<unsigned char>(Source[i])) << 16 |
-                       static_cast<uint32_t>(static_cast<unsigned char>(Source[i + 1])) << 8 |
-                       static_cast<unsigned char>(Source[i + 2]);
-    out += kAlphabet[n >> 18 & 63];
-    out += kAlphabet[n >> 12 & 63];
-    out += kAlphabet[n >> 6 & 63];
-    out += kAlphabet[n & 63];
-  }
-  const size_t rest = Source.size() - i;
-  if (rest) {
-    uint32_t n = static_cast<uint32_t>(static_cast<unsigned char>(Source[i])) << 16;
-    if (rest == 2) n |= static_cast<uint32_t>(static_cast<unsigned char>(Source[i + 1])) << 8;
-    out += kAlphabet[n >> 18 & 63];
-    out += kAlphabet[n >> 12 & 63];
-    out += rest == 2 ? kAlphabet[n >> 6 & 63] : '=';
-    out += '=';
-  }
-  return out;
-}
+std::string cFTPTransferV2::Encode(const std::string& Source) { return Base64Encode(Source); }
 
 std::string cFTPTransferV2::EncodeFile(const std::string& path) {
   try {

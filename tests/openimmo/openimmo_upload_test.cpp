@@ -1,6 +1,7 @@
 // The upload step against real servers on 127.0.0.1: sshd for SFTP, pyftpdlib for FTP and FTPS,
 // Debian's ncftpput.
 #include "openimmo/openimmo_upload.h"
+#include "platform/base64.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -410,8 +411,8 @@ TEST_F(Upload, NcFtpPutToAClosedPortGivesTheExitText) {
 // --- fingerprints -------------------------------------------------------------------------
 
 TEST(Fingerprint, FormsAndHash) {
-  EXPECT_EQ(Base64(Sha256("abc"), true), "ungWv48Bz+pBQUDeXa4iI7ADYaOWF3qctBD/YfIAFa0=");
-  EXPECT_EQ(Base64(Sha256(std::string(1000, 'a')), false).size(), 43u);
+  EXPECT_EQ(Base64Encode(Sha256("abc"), true), "ungWv48Bz+pBQUDeXa4iI7ADYaOWF3qctBD/YfIAFa0=");
+  EXPECT_EQ(Base64Encode(Sha256(std::string(1000, 'a')), false).size(), 43u);
   const auto md5 = ParseFingerprint("ssh-rsa 2048 0A:1b:2c:3d:4e:5f:60:71:82:93:a4:b5:c6:d7:e8:f9");
   EXPECT_EQ(md5.kind, HostKeyFingerprint::kMd5);
   EXPECT_EQ(md5.value, "0a1b2c3d4e5f60718293a4b5c6d7e8f9");
