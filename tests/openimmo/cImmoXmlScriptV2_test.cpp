@@ -345,12 +345,12 @@ TEST_F(ImmoHooks, SampleScriptOfTheDemoHost) {
       << doc->xml();
   EXPECT_EQ(lines_, std::vector<std::string>{"14 Scripting: Kommentar in export gesetzt"});
 
-  std::string from = "C:\\pics\\a b.jpg", target = "C:\\out\\Haus 1.jpg", copyright, message;
+  std::string from = "C:\\pics\\a b.jpg", target = "C:\\Ex port\\Haus 1.jpg", copyright, message;
   int32_t size = 0, width = 0;
   bool cancel = false;
   hooks_->Callback_OpenImmoPicCopy(*portal_, *listing_, 3, from, target, size, width, copyright,
                                    cancel, message);
-  EXPECT_EQ(target, "C:\\out\\Haus_1.jpg");
+  EXPECT_EQ(target, "C:\\Ex port\\Haus_1.jpg");  // the folder keeps its name
   EXPECT_EQ(from, "C:\\pics\\a b.jpg");
   EXPECT_EQ(message, "Bild 3: Leerzeichen im Dateinamen ersetzt");
   EXPECT_FALSE(cancel);

@@ -23,8 +23,12 @@ Class SampleOpenImmoHooks
   Public Sub Callback_OpenImmoPicCopy(rsboersen, rsObj, lngNr, strFileName1, strFileName2, _
                                       lngGroesse, lngBreite, strCopyright, blnCancel, _
                                       strResultMsg)
-    If InStr(strFileName2, " ") > 0 Then
-      strFileName2 = Replace(strFileName2, " ", "_")
+    ' strFileName2 is the whole target path: only its file name is changed, the folder stays.
+    Dim lngSlash, strName
+    lngSlash = InStrRev(Replace(strFileName2, "/", "\"), "\")
+    strName = Mid(strFileName2, lngSlash + 1)
+    If InStr(strName, " ") > 0 Then
+      strFileName2 = Left(strFileName2, lngSlash) & Replace(strName, " ", "_")
       strResultMsg = "Bild " & lngNr & ": Leerzeichen im Dateinamen ersetzt"
     End If
   End Sub
