@@ -116,7 +116,7 @@ std::string_view ErrorText(int32_t number) {
       {1054, "Property set or let must have at least one argument"},
       {1055, "Unexpected 'Next'"},
       {1057, "'Default' must go with 'Public'"},
-      {1058, "'Default' specification can only be on Property Get"},
+      {1058, "'Default' can only go with Property Get"},
       {kErrTimeout, "The script was stopped: it ran longer than the time-out"},
   };
   auto it = kTexts.find(number);
