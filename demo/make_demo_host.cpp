@@ -1,6 +1,7 @@
-// make-demo-host <folder> [--ftp-port N] [--sftp-port N --sftp-user NAME --sftp-key FILE]:
+// make-demo-host <folder> [--ftp-port N] [--ftps-port N] [--sftp-port N --sftp-user NAME
+//   --sftp-key FILE]:
 // builds the demo host there, afresh, and prints what it holds. With ports it adds the portals
-// that upload to loopback FTP and SFTP servers on them.
+// that upload to loopback FTP, FTPS and SFTP servers on them.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -10,8 +11,8 @@
 
 int main(int argc, char** argv) {
   const char* usage =
-      "usage: make-demo-host <folder> [--ftp-port N] [--sftp-port N --sftp-user NAME "
-      "--sftp-key FILE]\n";
+      "usage: make-demo-host <folder> [--ftp-port N] [--ftps-port N] [--sftp-port N "
+      "--sftp-user NAME --sftp-key FILE]\n";
   if (argc < 2 || argc % 2 != 0) {
     std::fprintf(stderr, "%s", usage);
     return 2;
@@ -21,6 +22,8 @@ int main(int argc, char** argv) {
     const std::string name = argv[i], value = argv[i + 1];
     if (name == "--ftp-port") {
       servers.ftpPort = std::atoi(value.c_str());
+    } else if (name == "--ftps-port") {
+      servers.ftpsPort = std::atoi(value.c_str());
     } else if (name == "--sftp-port") {
       servers.sftpPort = std::atoi(value.c_str());
     } else if (name == "--sftp-user") {

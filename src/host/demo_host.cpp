@@ -609,6 +609,10 @@ int AddDemoUploadPortals(const std::filesystem::path& folderIn, const DemoUpload
     uploads.push_back({"ImmoPortal SFTP Demo",
                        "sftp://" + loopback + std::to_string(servers.sftpPort) + "/upload",
                        servers.sftpUser, ""});
+  if (servers.ftpsPort > 0)
+    uploads.push_back({"ImmoPortal FTPS Demo",
+                       "ftps://" + loopback + std::to_string(servers.ftpsPort) + "/in", "immo",
+                       "immo-demo"});
   // After the portals BuildDemoHost made, so their keys and the tests' numbering stay.
   const int first = static_cast<int>(std::size(kPortals)) + 1;
   int boersenObj = 10000;
