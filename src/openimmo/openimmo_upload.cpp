@@ -509,6 +509,10 @@ bool OpenImmoUpload::FtpsUpload(const std::string& name, const std::string& serv
       cs.limits.responseSeconds = opt.timeoutSeconds;
     }
     cs.SetSecret(password);
+    // Active mode would send the file unprotected with an older libcurl: stay passive then.
+    const bool active = opt.active && services::ActiveFtpKeepsTls();
+    if (opt.active && !active)
+      log.Line("Active mode is not safe with this libcurl over TLS; passive mode is used");
     const std::vector<fs::path> files = FilesToSend(localFolder, extension);
     bool success = !files.empty();
     bool loginDenied = false;
@@ -526,7 +530,7 @@ bool OpenImmoUpload::FtpsUpload(const std::string& name, const std::string& serv
                     // Any server certificate is accepted, as the portals' servers expect.
                     curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 0L);
                     curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 0L);
-                    if (opt.active) curl_easy_setopt(h, CURLOPT_FTPPORT, "-");
+                    if (active) curl_easy_setopt(h, CURLOPT_FTPPORT, "-");
                   });
       if (rc != CURLE_OK) {
         success = false;

@@ -10,6 +10,8 @@
 
 namespace fern::services {
 
+bool ActiveFtpKeepsTls() { return curl_version_info(CURLVERSION_NOW)->version_num >= 0x080000; }
+
 namespace {
 
 struct GlobalInit {

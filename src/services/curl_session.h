@@ -24,6 +24,11 @@ struct TransferLimits {
   std::string caFile;             // extra trusted certificate (PEM); empty: the system's
 };
 
+// Whether this libcurl protects an active-mode FTP data connection with TLS. Before 8.0 it
+// skipped the handshake there and sent the file in clear text, so TLS transfers must stay
+// passive with such a library.
+bool ActiveFtpKeepsTls();
+
 class CurlSession {
  public:
   struct Exchange {

@@ -69,10 +69,11 @@ std::string InetControl::ResolvePath(const std::string& path) const {
 void InetControl::PrepareFtp(CURL* easy) {
   curl_easy_setopt(easy, CURLOPT_USERNAME, UserName.c_str());
   curl_easy_setopt(easy, CURLOPT_PASSWORD, Password.c_str());
-  if (FtpEndpointOf(RemoteHost).explicitTls)
-    curl_easy_setopt(easy, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_ALL));
+  const bool tls = FtpEndpointOf(RemoteHost).explicitTls;
+  if (tls) curl_easy_setopt(easy, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_ALL));
   // Active mode: the data connection comes back to the address of the control connection.
-  curl_easy_setopt(easy, CURLOPT_FTPPORT, "-");
+  // With TLS it stays passive where active mode would send the data unprotected.
+  if (!tls || services::ActiveFtpKeepsTls()) curl_easy_setopt(easy, CURLOPT_FTPPORT, "-");
   curl_easy_setopt(easy, CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_NOCWD));
   if (AccessType == 1) curl_easy_setopt(easy, CURLOPT_PROXY, "");
   if (AccessType == 2) curl_easy_setopt(easy, CURLOPT_PROXY, Proxy.c_str());
