@@ -119,7 +119,7 @@ void frmFernDispatcher::BuildControls() {
   butIS24LoginV2 = new QPushButton(QStringLiteral("IS24 Anmeldung V2"), this);
   butIS24LoginV2->setGeometry(kMargin + 136, loginTop, 150, 24);
   Command1 = new QPushButton(QStringLiteral("Anmeldung prüfen"), this);
-  Command1->setGeometry(kMargin + 292, loginTop, 130, 24);
+  Command1->setGeometry(kMargin + 292, loginTop, 150, 24);
   QObject::connect(butIS24Login, &QPushButton::clicked, this,
                    [this] { LoginClick(LoginAction::kBrowserLogin); });
   QObject::connect(butIS24LoginV2, &QPushButton::clicked, this,
