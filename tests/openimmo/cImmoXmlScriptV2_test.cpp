@@ -153,18 +153,14 @@ TEST_F(ImmoHooks, PictureHooksChainTextsPrependMessagesAndKeepACancel) {
   int32_t count = 3;
   bool cancel = false;
   hooks_->Callback_OpenImmoPicInit(*portal_, *listing_, kurz, lang, count, cancel, message);
-  EXPECT_EQ(kurz, "k-a");
-  EXPECT_EQ(lang, "L");
-  EXPECT_EQ(count, 4);
+  EXPECT_EQ(kurz + "|" + lang + "|" + std::to_string(count) + "|" + message, "k-a|L|4|");
   EXPECT_FALSE(cancel);
-  EXPECT_EQ(message, "");
 
   std::string file, titel = "t";
   message = "old";
   hooks_->Callback_OpenImmoPicGet(*portal_, *listing_, 2, file, titel, cancel, message);
-  EXPECT_EQ(file, "C:\\pics\\1.jpg");
-  EXPECT_EQ(titel, "t-a");
-  EXPECT_EQ(message, "y\r\nx\r\nold");  // the newest first, the caller's text last
+  // Messages: the newest first, the caller's text last.
+  EXPECT_EQ(file + "|" + titel + "|" + message, "C:\\pics\\1.jpg|t-a|y\r\nx\r\nold");
   EXPECT_FALSE(cancel);                 // the failing consumer's cancel went with it
 
   std::string source = "a.jpg", target = "b.jpg", copyright;
@@ -173,11 +169,9 @@ TEST_F(ImmoHooks, PictureHooksChainTextsPrependMessagesAndKeepACancel) {
   hooks_->Callback_OpenImmoPicCopy(*portal_, *listing_, 2, source, target, size, width, copyright,
                                    cancel, message);
   EXPECT_TRUE(cancel);  // set by the first consumer, though the last one answers False
-  EXPECT_EQ(target, "b_2.jpg");
-  EXPECT_EQ(source, "a.jpg");
-  EXPECT_EQ(width, 800);
-  EXPECT_EQ(size, 2000);
-  EXPECT_EQ(copyright, "(c) B");
+  EXPECT_EQ(source + "|" + target + "|" + std::to_string(width) + "|" + std::to_string(size) + "|" +
+                copyright,
+            "a.jpg|b_2.jpg|800|2000|(c) B");
   EXPECT_EQ(Trace(), "I4k-a|A2" + name + "BNothing2t-aCTrue800");
 }
 
@@ -312,8 +306,7 @@ TEST_F(ImmoHooks, DocumentChangedReplacedAndNeverLost) {
       << doc->xml();
   EXPECT_NE(doc->xml().find("geprueft=\"1\""), std::string::npos);
   EXPECT_NE(original->xml().find("<hinweis>"), std::string::npos);  // changed in place first
-  EXPECT_EQ(path, "C:\\out\\sub");
-  EXPECT_EQ(base, "export_1");
+  EXPECT_EQ(path + "|" + base, "C:\\out\\sub|export_1");
   EXPECT_EQ(Trace(), "2export_1");
   // Empty answers of the later consumers add empty lines, which are not reported.
   EXPECT_EQ(lines_, std::vector<std::string>{"14 Scripting: added"});
@@ -350,9 +343,9 @@ TEST_F(ImmoHooks, SampleScriptOfTheDemoHost) {
   bool cancel = false;
   hooks_->Callback_OpenImmoPicCopy(*portal_, *listing_, 3, from, target, size, width, copyright,
                                    cancel, message);
-  EXPECT_EQ(target, "C:\\Ex port\\Haus_1.jpg");  // the folder keeps its name
-  EXPECT_EQ(from, "C:\\pics\\a b.jpg");
-  EXPECT_EQ(message, "Bild 3: Leerzeichen im Dateinamen ersetzt");
+  // The folder keeps its name.
+  EXPECT_EQ(from + "|" + target + "|" + message,
+            "C:\\pics\\a b.jpg|C:\\Ex port\\Haus_1.jpg|Bild 3: Leerzeichen im Dateinamen ersetzt");
   EXPECT_FALSE(cancel);
 }
 

@@ -100,22 +100,19 @@ TEST_F(DriverTest, IdsAndHostStrings) {
   EXPECT_EQ(a.size(), 31u);
   EXPECT_NE(a, b);
   EXPECT_EQ(a.substr(0, 4), "OKVA");
-  for (size_t i = 0; i < 10; ++i) {
-    const char c = a[21 + i];
-    EXPECT_TRUE(i % 2 == 0 ? (c >= 'A' && c <= 'Z') : (c >= '0' && c <= '9')) << a;
-  }
+  for (size_t i = 0; i < 10; ++i) EXPECT_NE(std::isalpha(a[21 + i]) != 0, i % 2 == 1) << a;
   EXPECT_EQ(cUtil::k(Rows("select immoxml_obid from obj where DSN like '%000000000005}'")
                          ->Value("immoxml_obid")),
             b);
   EXPECT_EQ(X().GetImmoXmlId(*rs, true), b);  // the row holds it now
 
-  std::string protocol, server, folder, options;
-  cImmoXmlV2::SplitHost("sftp://host.example/in/box -p 2222", protocol, server, folder, options);
-  EXPECT_EQ(protocol + "|" + server + "|" + folder + "|" + options, "sftp|host.example|in/box|-p 2222");
-  cImmoXmlV2::SplitHost("ftp.example", protocol, server, folder, options);
-  EXPECT_EQ(protocol + "|" + server + "|" + folder + "|" + options, "|ftp.example||");
-  cImmoXmlV2::SplitHost("ftp.example -P", protocol, server, folder, options);
-  EXPECT_EQ(protocol + "|" + server + "|" + folder + "|" + options, "|ftp.example||-P");
+  for (const auto& [host, parts] : {std::pair{"sftp://host.example/in/box -p 2222", "sftp|host.example|in/box|-p 2222"},
+                                     std::pair{"ftp.example", "|ftp.example||"},
+                                     std::pair{"ftp.example -P", "|ftp.example||-P"}}) {
+    std::string protocol, server, folder, options;
+    cImmoXmlV2::SplitHost(host, protocol, server, folder, options);
+    EXPECT_EQ(protocol + "|" + server + "|" + folder + "|" + options, parts);
+  }
 }
 
 TEST_F(DriverTest, AFailedStatusWriteIsCountedAndWritesNothing) {
@@ -154,11 +151,12 @@ TEST_F(DriverTest, SettingsAndSchemaChoice) {
   Ini("OPTIONS", "XML_PICWIDTH", "5000");
   Ini("Immo", "XML_PICLENGTH", "5000");
   X().LoadImmoXmlSettings(5, "Immo");
-  EXPECT_EQ(X().settings().schemaType, "openimmo");
-  EXPECT_EQ(X().settings().ns, "http://www.openimmo.de");
-  EXPECT_EQ(X().settings().grundPicLength, 20000);
-  EXPECT_EQ(X().settings().picWidth, 2048);
-  EXPECT_EQ(X().settings().picLength, 5000);
+  const auto& set = X().settings();
+  EXPECT_EQ(set.schemaType + "|" + set.ns, "openimmo|http://www.openimmo.de");
+  // Picture limits are capped; the portal's own section wins.
+  EXPECT_EQ(std::to_string(set.grundPicLength) + "|" + std::to_string(set.picWidth) + "|" +
+                std::to_string(set.picLength),
+            "20000|2048|5000");
 
   // A stored version needs its own schema file.
   Exec("update Boersen set strVersion = '1.9.9' where boersen_name = 'ImmoPortal Demo'");

@@ -44,34 +44,36 @@ TEST_F(ListingTest, FixUpsFollowTheSchemaVersion) {
     Set(".//imo:energiepass/imo:epart", "3");
     Set(".//imo:verwaltung_techn/imo:gruppen_kennung", "");
   };
+  // The texts of epart, energieverbrauchkennwert, sprache, gruppen_kennung and gebaeudeart.
+  auto texts = [&] {
+    std::string out;
+    for (const char* e : {"epart", "energieverbrauchkennwert", "sprache", "gruppen_kennung", "gebaeudeart"})
+      out += TextAt(std::string(".//imo:") + e) + "|";
+    return out;
+  };
   prepare();
   Fix(119);
   EXPECT_EQ(At(".//imo:vermarktungsart")->getAttribute("KAUF"), "");
-  EXPECT_EQ(TextAt(".//imo:epart"), "3");
+  EXPECT_EQ(texts(), "3|||||");
 
   prepare();
   Fix(121);
   EXPECT_EQ(At(".//imo:vermarktungsart")->getAttribute("LEASING"), "false");
   EXPECT_EQ(At(".//imo:nutzungsart")->getAttribute("WAZ"), "false");
-  EXPECT_EQ(TextAt(".//imo:epart"), "3");
+  EXPECT_EQ(texts(), "3|||||");
 
   prepare();
   Fix(124);
-  EXPECT_EQ(TextAt(".//imo:epart"), "VERBRAUCH");
-  EXPECT_EQ(TextAt(".//imo:energieverbrauchkennwert"), "87");
-  EXPECT_EQ(TextAt(".//imo:sprache"), "");
+  EXPECT_EQ(texts(), "VERBRAUCH|87||||");
 
   prepare();
   Fix(125);
-  EXPECT_EQ(TextAt(".//imo:gruppen_kennung"), "0");
-  EXPECT_EQ(TextAt(".//imo:sprache"), "de-DE");
-  EXPECT_EQ(TextAt(".//imo:gebaeudeart"), "");
+  EXPECT_EQ(texts(), "VERBRAUCH|87|de-DE|0||");
 
   Ini("OPENIMMO", "EMPTYGROUPKEY", "1");
   prepare();
   Fix(126);
-  EXPECT_EQ(TextAt(".//imo:gruppen_kennung"), "");
-  EXPECT_EQ(TextAt(".//imo:gebaeudeart"), "nichtwohn");
+  EXPECT_EQ(texts(), "VERBRAUCH|87|de-DE||nichtwohn|");
   EXPECT_EQ(listing->selectNodes(".//imo:zustand_angaben/imo:user_defined_simplefield")->length(), 0);
   EXPECT_EQ(At(".//imo:stp_garage")->getAttribute("anzahl"), "");
 }
@@ -147,27 +149,19 @@ TEST_F(ListingTest, MandatoryFields) {
   complete();
   EXPECT_EQ(check(), "ok");
 
-  complete();
-  At(".//imo:objektart")->removeChild(At(".//imo:wohnung"));
-  EXPECT_EQ(check().rfind("Falsche oder fehlende Objektart. Bitte wählen Sie eine andere "
-                          "Objektart.In der XML-Datei",
-                          0),
-            0u);
-
-  complete();
-  listing->selectSingleNode(".//imo:freitexte")->removeChild(At(".//imo:objekttitel"));
-  EXPECT_EQ(check(), "Das Pflichtfeld 'Headline' enthält keinen Wert.");
-
-  complete();
-  At(".//imo:geo")->removeChild(At(".//imo:plz"));
-  EXPECT_EQ(check().rfind("Fehlerhafte Eingabe in Land_Plz_Ort.", 0), 0u);
-
-  complete();
-  At(".//imo:kontaktperson")->removeChild(At(".//imo:tel_handy"));
-  EXPECT_EQ(check().rfind("Es sind keine Daten für das Pflichtelement 'kontaktperson' vorhanden! "
-                          "Bitte erfassen",
-                          0),
-            0u);
+  // One mandatory element missing: the message begins with its text.
+  const std::pair<const char*, const char*> missing[] = {
+      {".//imo:wohnung", "Falsche oder fehlende Objektart. Bitte wählen Sie eine andere Objektart.In der XML-Datei"},
+      {".//imo:objekttitel", "Das Pflichtfeld 'Headline' enthält keinen Wert."},
+      {".//imo:plz", "Fehlerhafte Eingabe in Land_Plz_Ort."},
+      {".//imo:tel_handy", "Es sind keine Daten für das Pflichtelement 'kontaktperson' vorhanden! Bitte erfassen"},
+  };
+  for (const auto& [path, text] : missing) {
+    complete();
+    XmlNodePtr gone = At(path);
+    gone->parentNode()->removeChild(gone);
+    EXPECT_EQ(check().rfind(text, 0), 0u) << path;
+  }
 
   // Repairs: duplicate categories, a type value the schema does not list, a parking count.
   complete();

@@ -130,9 +130,9 @@ TEST_F(ValuesTest, StreetFieldGivesStreetAndHouseNumber) {
 TEST_F(ValuesTest, NumberAndCurrencyTexts) {
   Number("Miete", 12.5);
   Number("Null", 0);
-  EXPECT_EQ(X().FormatVonNum(*details, "Miete"), "12.5");
-  EXPECT_EQ(X().FormatVonNum(*details, "Null"), "");
-  EXPECT_EQ(X().FormatVonNum(*details, "Fehlt"), "");
+  EXPECT_EQ(X().FormatVonNum(*details, "Miete") + "|" + X().FormatVonNum(*details, "Null") + "|" +
+                X().FormatVonNum(*details, "Fehlt"),
+            "12.5||");
   const std::pair<const char*, const char*> currencies[] = {
       {"€", "EUR"}, {"$", "USD"}, {"SFr", "CHF"}, {"£", "GBP"}, {"CHF", "CHF"}, {"sfr", "sfr"}};
   for (const auto& [symbol, iso] : currencies) EXPECT_EQ(X().GetWaehrungIso(symbol), iso);
