@@ -401,6 +401,9 @@ TEST_F(Upload, NcFtpPutToAClosedPortGivesTheExitText) {
 // --- fingerprints -------------------------------------------------------------------------
 
 TEST(Fingerprint, FormsAndHash) {
+  // Host keys of other types are longer than one hash block.
+  EXPECT_EQ(Base64Encode(Sha256("abc"), true), "ungWv48Bz+pBQUDeXa4iI7ADYaOWF3qctBD/YfIAFa0=");
+  EXPECT_EQ(Base64Encode(Sha256(std::string(1000, 'a')), true), "Qe3s5C1j6Nm/UVqbppMuHCDLyfWl0TRkWttdsblzfqM=");
   const auto md5 = ParseFingerprint("ssh-rsa 2048 0A:1b:2c:3d:4e:5f:60:71:82:93:a4:b5:c6:d7:e8:f9");
   EXPECT_EQ(md5.kind, HostKeyFingerprint::kMd5);
   EXPECT_EQ(md5.value, "0a1b2c3d4e5f60718293a4b5c6d7e8f9");
