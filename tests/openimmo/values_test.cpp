@@ -167,30 +167,21 @@ std::string Stp(const XmlNodePtr& listing, const char* name) {
          n->getAttribute("anzahl").value_or("-");
 }
 
-TEST_F(ValuesTest, ParkingSpacesOfTheFirstTypeFromTheRootEntries) {
+TEST_F(ValuesTest, ParkingSpacesFromTheRootEntriesOrPerTypeFromThePriceSection) {
   Option("Stellplatz", "GARAGE");
   Option("Stellplatz", "TIEFGARAGE");
-  Number("StpMiete", 12.5);
-  Number("StpKauf", 0);
-  Number("StpAnzahl", 2);
+  for (const auto& [code, n] : {std::pair{"StpMiete", 12.5}, {"StpKauf", 0.0}, {"StpAnzahl", 2.0},
+                                {"GarMiete", 50.0}, {"GarKauf", 12500.5}, {"GarAnzahl", 1.0},
+                                {"TgMiete", 75.25}, {"TgAnzahl", 3.0}})
+    Number(code, n);
   auto mapping = Mapping(kParking);
+  // The root's entries fill the first type only.
   X().FillStellplatz(*mapping, *listing, *details);
   EXPECT_EQ(Stp(listing, "stp_garage"), "12.5||2");
   EXPECT_EQ(Stp(listing, "stp_tiefgarage"), "||");  // the template's empty attributes
-}
-
-TEST_F(ValuesTest, ParkingSpacePricesOfEveryTypeFromThePriceSection) {
-  Option("Stellplatz", "GARAGE");
-  Option("Stellplatz", "TIEFGARAGE");
-  Number("GarMiete", 50);
-  Number("GarKauf", 12500.5);
-  Number("GarAnzahl", 1);
-  Number("TgMiete", 75.25);
-  Number("TgAnzahl", 3);
-  auto mapping = Mapping(kParking);
+  // No purchase price: empty, not a price of 0.00.
   X().FillStellplatzPreise(*mapping, *listing, *details);
   EXPECT_EQ(Stp(listing, "stp_garage"), "50.00|12500.50|1");
-  // No purchase price: empty, not a price of 0.00.
   EXPECT_EQ(Stp(listing, "stp_tiefgarage"), "75.25||3");
 }
 
