@@ -3,6 +3,8 @@
 // current user. The SFTP start folder is `home`, so relative uploads land there.
 #pragma once
 
+#include "../child_process.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <pwd.h>
@@ -105,21 +107,7 @@ class SshdServer {
   int port() const { return port_; }
   std::string host() const { return "127.0.0.1:" + std::to_string(port_); }
 
-  void Stop() {
-    if (pid_ <= 0) return;
-    kill(-pid_, SIGTERM);
-    kill(pid_, SIGTERM);
-    for (int i = 0; i < 100; ++i) {
-      if (waitpid(pid_, nullptr, WNOHANG) == pid_) {
-        pid_ = -1;
-        return;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    kill(-pid_, SIGKILL);
-    waitpid(pid_, nullptr, 0);
-    pid_ = -1;
-  }
+  void Stop() { fern::testing::StopChildGroup(pid_); }
 
   // A port nobody listens on right now.
   static int FreePort() {

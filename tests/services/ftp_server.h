@@ -3,6 +3,8 @@
 // Header-only so the benchmark can use it too.
 #pragma once
 
+#include "../child_process.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -150,20 +152,7 @@ class FtpServer {
   }
   const FtpServerOptions& options() const { return options_; }
 
-  void Stop() {
-    if (pid_ <= 0) return;
-    kill(-pid_, SIGTERM);
-    for (int i = 0; i < 100; ++i) {
-      if (waitpid(pid_, nullptr, WNOHANG) == pid_) {
-        pid_ = -1;
-        return;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    kill(-pid_, SIGKILL);
-    waitpid(pid_, nullptr, 0);
-    pid_ = -1;
-  }
+  void Stop() { fern::testing::StopChildGroup(pid_); }
 
  private:
   // "PORT <n>" within ten seconds, else 0.
