@@ -17,14 +17,9 @@ class DriverTest : public OpenImmoTest {
  protected:
   void SetUp() override {
     OpenImmoTest::SetUp();
-    work = dir / "work";
-    fs::create_directories(work);
-    Ini("OPTIONS", "TRANSFERPATH", work.string());
+    work = UseWorkFolder();
   }
-  void Run(const std::string& where) {
-    auto rs = Rows("select * from Boersen where " + where);
-    X().StartImmoXML(app, Session().g_strConnect, *rs, false, true, 5);
-  }
+  void Run(const std::string& where) { RunPhase(where); }
   fs::path work;
 };
 

@@ -63,6 +63,19 @@ class OpenImmoTest : public ::testing::Test, public DemoHostTest {
     Session().g_oUtil->IniCacheReset();
   }
 
+  // A transfer folder of the test's own ("TRANSFERPATH"), so documents land where it can look.
+  std::filesystem::path UseWorkFolder() {
+    const std::filesystem::path work = dir / "work";
+    std::filesystem::create_directories(work);
+    Ini("OPTIONS", "TRANSFERPATH", work.string());
+    return work;
+  }
+  // One OpenImmo phase of type 5 over the portal rows the condition selects, unattended.
+  void RunPhase(const std::string& where) {
+    auto rs = Rows("select * from Boersen where " + where);
+    X().StartImmoXML(app, Session().g_strConnect, *rs, false, true, 5);
+  }
+
   int Errors() const {
     int n = 0;
     for (const auto& l : lines) n += l.state >= 100;

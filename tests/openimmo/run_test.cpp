@@ -68,14 +68,9 @@ class RunTest : public OpenImmoTest {
  protected:
   void SetUp() override {
     OpenImmoTest::SetUp();
-    work = dir / "work";
-    fs::create_directories(work);
-    Ini("OPTIONS", "TRANSFERPATH", work.string());
+    work = UseWorkFolder();
   }
-  void Run(const std::string& portal) {
-    auto rs = Rows("select * from Boersen where boersen_name = '" + portal + "'");
-    X().StartImmoXML(app, Session().g_strConnect, *rs, false, true, 5);
-  }
+  void Run(const std::string& portal) { RunPhase("boersen_name = '" + portal + "'"); }
   std::vector<fs::path> Documents(const std::string& portal) {
     std::vector<fs::path> out;
     const fs::path folder = work / "TRANSFER" / "openimmo" / portal;
