@@ -32,8 +32,8 @@ struct Tree {
     char tmpl[] = "/tmp/bench_bigfile_XXXXXX";
     root = mkdtemp(tmpl);
     std::mt19937 rng(42);
-    const char* words[] = {"Wohnung", "Balkon", "Zimmer", "Kaufpreis", "Euro", "Garten",
-                           "Stellplatz", "<objekt>", "</objekt>", "m²", "Baujahr", "Lage"};
+    const char* words[] = {"Wohnung",    "Balkon",   "Zimmer",    "Kaufpreis", "Euro",    "Garten",
+                           "Stellplatz", "<objekt>", "</objekt>", "m²",        "Baujahr", "Lage"};
     std::string buf;
     size_t total = 0;
     for (int i = 0; total < kTotalBytes; ++i) {
@@ -80,7 +80,8 @@ bool ResetPeak() { return static_cast<bool>(std::ofstream("/proc/self/clear_refs
 double StatusMiB(const char* key) {
   std::ifstream in("/proc/self/status");
   for (std::string line; std::getline(in, line);)
-    if (line.rfind(key, 0) == 0) return std::strtod(line.c_str() + std::strlen(key), nullptr) / 1024;
+    if (line.rfind(key, 0) == 0)
+      return std::strtod(line.c_str() + std::strlen(key), nullptr) / 1024;
   return 0;
 }
 

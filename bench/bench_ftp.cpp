@@ -67,9 +67,9 @@ void Upload(benchmark::State& state, bool active) {
     fern::cFTPTransferV2 ftp;
     ftp.Init("", host);
     state.ResumeTiming();
-    const bool ok = ftp.FtpSendFolder(
-        active ? s.server->host() : "127.0.0.1", o.user, o.password, (s.root / "local").string(),
-        "up", "BIG", active ? "" : ":" + std::to_string(s.server->port()), true);
+    const bool ok = ftp.FtpSendFolder(active ? s.server->host() : "127.0.0.1", o.user, o.password,
+                                      (s.root / "local").string(), "up", "BIG",
+                                      active ? "" : ":" + std::to_string(s.server->port()), true);
     if (!ok) state.SkipWithError("upload failed");
   }
   state.counters["files_per_second"] =

@@ -76,16 +76,21 @@ void BM_SelectionAndDetails(benchmark::State& state) {
     auto rs = helper.GetBoersenObjekte(*portal, department);
     std::vector<std::string> texts;
     for (; !rs->Eof(); rs->MoveNext()) {
-      auto details = helper.GetObjektDetails(*rs, "", " order by OBJ.KENNUNG, FLDART.SORTIERUNG",
-                                             texts);
+      auto details =
+          helper.GetObjektDetails(*rs, "", " order by OBJ.KENNUNG, FLDART.SORTIERUNG", texts);
       rows += details->RecordCount();
     }
     benchmark::DoNotOptimize(rows);
   }
   state.counters["listings"] = listings;
-  state.counters["field_rows"] = static_cast<double>(rows) / static_cast<double>(state.iterations());
+  state.counters["field_rows"] =
+      static_cast<double>(rows) / static_cast<double>(state.iterations());
 }
 
-BENCHMARK(BM_SelectionAndDetails)->Arg(2000)->Arg(4000)->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SelectionAndDetails)
+    ->Arg(2000)
+    ->Arg(4000)
+    ->Iterations(3)
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace

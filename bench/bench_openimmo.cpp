@@ -22,8 +22,15 @@ using namespace fern;
 namespace fs = std::filesystem;
 
 std::shared_ptr<db::Recordset> Details() {
-  auto rs = db::Recordset::Create({{"KÜRZEL"}, {"TYP"}, {"EINGABE"}, {"VON_STR"}, {"BIS_STR"},
-                                   {"VON_NUM"}, {"BIS_NUM"}, {"WERT"}, {"BEZEICHNUNG"},
+  auto rs = db::Recordset::Create({{"KÜRZEL"},
+                                   {"TYP"},
+                                   {"EINGABE"},
+                                   {"VON_STR"},
+                                   {"BIS_STR"},
+                                   {"VON_NUM"},
+                                   {"BIS_NUM"},
+                                   {"WERT"},
+                                   {"BEZEICHNUNG"},
                                    {"LINK_DSN"}});
   for (int i = 1; i <= 100; ++i) {
     const std::string text = i == 3 ? "DEU-10115 Berlin" : "Wert " + std::to_string(i);
@@ -39,8 +46,8 @@ class MemoryListings : public ListingData {
  public:
   explicit MemoryListings(int count) : count_(count), details_(Details()) {}
   std::shared_ptr<db::Recordset> GetBoersenObjekte(db::Recordset&, const std::string&) override {
-    auto rs = db::Recordset::Create({{"DSN"}, {"KENNUNG"}, {"LANG"}, {"TOUCH"}, {"immoxml_obid"},
-                                     {"OBJ_DSN"}, {"EART"}});
+    auto rs = db::Recordset::Create(
+        {{"DSN"}, {"KENNUNG"}, {"LANG"}, {"TOUCH"}, {"immoxml_obid"}, {"OBJ_DSN"}, {"EART"}});
     for (int n = 1; n <= count_; ++n) {
       char dsn[48];
       std::snprintf(dsn, sizeof dsn, "{BE000000-0000-4000-8000-%012d}", n);
@@ -75,7 +82,8 @@ std::string Mapping() {
   };
   std::string m = "<zuordnungen><objektkategorie><zuordnung>";
   m += e("nutzungsart", 1, "", "<attribut attribut=\"WOHNEN\" quelle=\"W\" quelltyp=\"OPTION\"/>");
-  m += e("vermarktungsart", 1, "", "<attribut attribut=\"KAUF\" quelle=\"W\" quelltyp=\"OPTION\"/>");
+  m +=
+      e("vermarktungsart", 1, "", "<attribut attribut=\"KAUF\" quelle=\"W\" quelltyp=\"OPTION\"/>");
   m += e("wohnung", 1, "",
          "<attribut attribut=\"wohnungtyp\"><option quelle=\"W\" quelltyp=\"OPTION\" "
          "option=\"ETAGE\"/></attribut>");
@@ -112,7 +120,8 @@ struct Host {
                  folder);
     InitHostSession();
     fs::create_directories(folder / "work");
-    IniWrite("OPTIONS", "TRANSFERPATH", (folder / "work").string(), folder / "host" / "Kavantor.INI");
+    IniWrite("OPTIONS", "TRANSFERPATH", (folder / "work").string(),
+             folder / "host" / "Kavantor.INI");
     std::ofstream(folder / "host" / "System" / "XML" / "bench.xml") << Mapping();
   }
   ~Host() {
@@ -124,9 +133,17 @@ struct Host {
 };
 
 std::shared_ptr<db::Recordset> PortalRow() {
-  auto rs = db::Recordset::Create({{"DSN"}, {"boersen_name"}, {"boersentyp"}, {"zuordnungsdatei"},
-                                   {"teil_or_voll"}, {"ftp_or_http"}, {"strVersion"}, {"xmlns"},
-                                   {"httpantwort"}, {"zipping"}, {"boersen_host"}});
+  auto rs = db::Recordset::Create({{"DSN"},
+                                   {"boersen_name"},
+                                   {"boersentyp"},
+                                   {"zuordnungsdatei"},
+                                   {"teil_or_voll"},
+                                   {"ftp_or_http"},
+                                   {"strVersion"},
+                                   {"xmlns"},
+                                   {"httpantwort"},
+                                   {"zipping"},
+                                   {"boersen_host"}});
   rs->LoadRow({Variant("{BE000001-0000-4000-8000-000000000001}"), Variant("Bench"),
                Variant(int32_t(5)), Variant("bench.xml"), Variant(int32_t(0)), Variant(int32_t(1)),
                Variant("1.2.5"), Variant(int32_t(1)), Variant(int32_t(0)), Variant(int32_t(0)),
@@ -156,8 +173,8 @@ void CollectiveDocument(benchmark::State& state) {
   }
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
-  state.counters["listings_per_s"] =
-      benchmark::Counter(static_cast<double>(listings), benchmark::Counter::kIsIterationInvariantRate);
+  state.counters["listings_per_s"] = benchmark::Counter(
+      static_cast<double>(listings), benchmark::Counter::kIsIterationInvariantRate);
   state.counters["peak_rss_MB"] = static_cast<double>(usage.ru_maxrss) / 1024.0;
   state.counters["errors"] = errors;
 }

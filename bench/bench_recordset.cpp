@@ -25,7 +25,10 @@ const std::string& WideDb() {
     std::string create = "CREATE TABLE T (ID INTEGER PRIMARY KEY";
     std::string insert = "INSERT INTO T VALUES (?";
     for (int c = 1; c < kCols; ++c) {
-      const char* type = c < 30 ? "INTEGER" : c < 50 ? "REAL" : c < 90 ? "TEXT COLLATE DE_CI" : "DATETIME";
+      const char* type = c < 30   ? "INTEGER"
+                         : c < 50 ? "REAL"
+                         : c < 90 ? "TEXT COLLATE DE_CI"
+                                  : "DATETIME";
       create += ", C" + std::to_string(c) + " " + type;
       insert += ", ?";
     }
@@ -68,8 +71,12 @@ void BM_BareStepLoop(benchmark::State& state) {
     while (sqlite3_step(st) == SQLITE_ROW) {
       for (int c = 0; c < kCols; ++c) {
         switch (sqlite3_column_type(st, c)) {
-          case SQLITE_INTEGER: sum += sqlite3_column_int64(st, c); break;
-          case SQLITE_FLOAT: sum += static_cast<int64_t>(sqlite3_column_double(st, c)); break;
+          case SQLITE_INTEGER:
+            sum += sqlite3_column_int64(st, c);
+            break;
+          case SQLITE_FLOAT:
+            sum += static_cast<int64_t>(sqlite3_column_double(st, c));
+            break;
           default:
             sqlite3_column_text(st, c);
             sum += sqlite3_column_bytes(st, c);
@@ -100,7 +107,8 @@ void BM_RecordsetLoadAndWalk(benchmark::State& state) {
 BENCHMARK(BM_RecordsetLoadAndWalk)->Unit(benchmark::kMillisecond);
 
 std::shared_ptr<Recordset> Rows(int n) {
-  auto rs = Recordset::Create({{"Kürzel"}, {"Zahl", adtype::kInteger}, {"Datum", adtype::kDBTimeStamp}});
+  auto rs =
+      Recordset::Create({{"Kürzel"}, {"Zahl", adtype::kInteger}, {"Datum", adtype::kDBTimeStamp}});
   for (int i = 0; i < n; ++i)
     rs->LoadRow({Variant("Kürzel " + std::to_string(i)), Variant(int32_t{i}),
                  Variant::Date(45000.0 + i % 365)});
@@ -115,7 +123,11 @@ void BM_Filter(benchmark::State& state) {
   }
   state.SetComplexityN(state.range(0));
 }
-BENCHMARK(BM_Filter)->Arg(10000)->Arg(20000)->Complexity(benchmark::oN)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Filter)
+    ->Arg(10000)
+    ->Arg(20000)
+    ->Complexity(benchmark::oN)
+    ->Unit(benchmark::kMicrosecond);
 
 void BM_Find(benchmark::State& state) {
   int n = static_cast<int>(state.range(0));
@@ -126,6 +138,10 @@ void BM_Find(benchmark::State& state) {
   }
   state.SetComplexityN(state.range(0));
 }
-BENCHMARK(BM_Find)->Arg(10000)->Arg(20000)->Complexity(benchmark::oN)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Find)
+    ->Arg(10000)
+    ->Arg(20000)
+    ->Complexity(benchmark::oN)
+    ->Unit(benchmark::kMicrosecond);
 
 }  // namespace

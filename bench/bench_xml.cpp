@@ -14,7 +14,8 @@ constexpr int kFields = 100;
 
 fern::XmlDocumentPtr Template() {
   std::string text =
-      "<?xml version=\"1.0\" encoding=\"UTF-8\"?><imo:openimmo xmlns:imo=\"http://www.openimmo.de\">"
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?><imo:openimmo "
+      "xmlns:imo=\"http://www.openimmo.de\">"
       "<imo:anbieter><imo:immobilie>";
   for (int f = 0; f < kFields; ++f) {
     if (f % 10 == 0) text += "<imo:g" + std::to_string(f / 10) + ">";

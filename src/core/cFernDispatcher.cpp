@@ -115,7 +115,8 @@ std::string cFernDispatcher::GetArtDsn(const std::string& strArtBez,
                                        const std::string& strDefDsnPipList,
                                        const std::string& strNamePipeList2) {
   std::string dsn, name;
-  return GetArtDsnAndName(strArtBez, strNamePipeList1, strDefDsnPipList, strNamePipeList2, dsn, name)
+  return GetArtDsnAndName(strArtBez, strNamePipeList1, strDefDsnPipList, strNamePipeList2, dsn,
+                          name)
              ? dsn
              : std::string();
 }
@@ -133,7 +134,8 @@ bool cFernDispatcher::GetArtDsnAndName(const std::string& strArtBez, std::string
                                        std::string& strResultDsn, std::string& strResultName) {
   const std::string select = "SELECT dsn, name FROM Aktivitätenarten WHERE ";
   if (strResultName.empty()) {
-    std::string value = Util().IniGet("Aktivitätenarten", strArtBez, "", Folder() + "\\kavantor.INI");
+    std::string value =
+        Util().IniGet("Aktivitätenarten", strArtBez, "", Folder() + "\\kavantor.INI");
     if (!value.empty())
       LookUpArt(select + "Name = " + cUtil::SqlStr(Variant(value)), strResultDsn, strResultName);
   }
@@ -164,7 +166,9 @@ std::string cFernDispatcher::ReplacePlatzhalter(const std::string& strText,
 }
 
 Variant cFernDispatcher::Invoke(std::string_view name, unsigned kind, std::span<Variant> args) {
-  auto obj = [](std::shared_ptr<Dispatch> p) { return p ? Variant(std::move(p)) : Variant::Nothing(); };
+  auto obj = [](std::shared_ptr<Dispatch> p) {
+    return p ? Variant(std::move(p)) : Variant::Nothing();
+  };
   if (NameIs(name, "m_tErrorLog")) return obj(m_tErrorLog);
   if (NameIs(name, "m_tSendLog")) return obj(m_tSendLog);
   if (NameIs(name, "m_tTransferLog")) return obj(m_tTransferLog);
@@ -212,7 +216,8 @@ Variant cFernDispatcher::Invoke(std::string_view name, unsigned kind, std::span<
   }
   if (NameIs(name, "ReplacePlatzhalter")) {
     CheckArgCount(args, 2, 2, name);
-    auto rs = args[1].IsObject() ? std::dynamic_pointer_cast<db::Recordset>(args[1].obj()) : nullptr;
+    auto rs =
+        args[1].IsObject() ? std::dynamic_pointer_cast<db::Recordset>(args[1].obj()) : nullptr;
     return Variant(ReplacePlatzhalter(vb::CStr(args[0]), rs.get()));
   }
   (void)kind;

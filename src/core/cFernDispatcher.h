@@ -22,9 +22,9 @@ class cFernDispatcher : public Dispatch {
   std::shared_ptr<LogStream> m_tTransferLog;
 
   enum class InitResult {
-    kOpened,         // this run holds the logs (a log that failed to open stays unset)
-    kRefusedShown,   // another run is active; the stop box was shown ("/NOTCLOSEONERROR" 1)
-    kRefusedEnd,     // another run is active; the process must end
+    kOpened,        // this run holds the logs (a log that failed to open stays unset)
+    kRefusedShown,  // another run is active; the stop box was shown ("/NOTCLOSEONERROR" 1)
+    kRefusedEnd,    // another run is active; the process must end
   };
 
   ~cFernDispatcher() override;

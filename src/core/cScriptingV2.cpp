@@ -38,7 +38,8 @@ std::vector<std::filesystem::path> ListFolder(const std::string& folder) {
   for (std::filesystem::directory_iterator it(real, ec), end; !ec && it != end; it.increment(ec))
     if (it->is_regular_file(ec)) files.push_back(it->path());
   std::sort(files.begin(), files.end(), [](const auto& a, const auto& b) {
-    std::string la = text::LowerAscii(a.filename().string()), lb = text::LowerAscii(b.filename().string());
+    std::string la = text::LowerAscii(a.filename().string()),
+                lb = text::LowerAscii(b.filename().string());
     return la != lb ? la < lb : a.filename().string() < b.filename().string();
   });
   return files;

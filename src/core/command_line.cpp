@@ -75,8 +75,6 @@ std::string CommandLine::GetCommandSwitch(std::string_view upperSwitch) const {
   return {};
 }
 
-std::string CommandLine::WithBlanks(std::string_view value) {
-  return vb::Replace(value, "§", " ");
-}
+std::string CommandLine::WithBlanks(std::string_view value) { return vb::Replace(value, "§", " "); }
 
 }  // namespace fern

@@ -47,7 +47,8 @@ class RestExporter {
   virtual ~RestExporter() = default;
   StateEvents events;  // the window catches only WorkState
 
-  virtual Variant Init(cFernDispatcher& KVApp, std::string& strConnect, std::string& strUserDSN) = 0;
+  virtual Variant Init(cFernDispatcher& KVApp, std::string& strConnect,
+                       std::string& strUserDSN) = 0;
   virtual void Transfer(db::Recordset& rsboersen) = 0;
 };
 

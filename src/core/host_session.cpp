@@ -14,11 +14,11 @@
 #include "host/cUtil.h"
 #include "host/cdbutil.h"
 #include "platform/host_path.h"
-#include "platform/msgbox.h"
-#include "platform/waits.h"
 #include "platform/ini_file.h"
+#include "platform/msgbox.h"
 #include "platform/text_file.h"
 #include "platform/vb.h"
+#include "platform/waits.h"
 
 namespace fern {
 
@@ -124,9 +124,9 @@ void InitHostSession() {
 
   InitHostPath();
 
-  std::string languages =
-      vb::Replace(s.g_oUtil->IniGet("OPTIONS", "CONTENTLANGUAGES", "1031", GetHostPath("SQL\\SQL.INI")),
-                  " ", "");
+  std::string languages = vb::Replace(
+      s.g_oUtil->IniGet("OPTIONS", "CONTENTLANGUAGES", "1031", GetHostPath("SQL\\SQL.INI")), " ",
+      "");
   s.g_oLanguagePack->SetContentLanguages(vb::Replace(languages, ",", "|"));
   int32_t defaultLcid = static_cast<int32_t>(vb::Val(cUtil::StrListNr(languages, ",", 1)));
   s.g_oLanguagePack->SetDefaultLCID(defaultLcid);
@@ -146,18 +146,20 @@ void InitHostSession() {
     s.g_oHostApp = KavantorApplication::GetRunning();
     if (!s.g_oHostApp)
       FailStartup(Translate("Es läuft kein KAVANTOR, an dem die IS24-Anmeldung erfolgen kann."));
-    s.g_strUser = cUtil::k(CallByName(s.g_oHostApp->CurrentUserRS(), "", kMethod | kPropGet,
-                                      {Variant("login_name")}));
+    s.g_strUser = cUtil::k(
+        CallByName(s.g_oHostApp->CurrentUserRS(), "", kMethod | kPropGet, {Variant("login_name")}));
   }
 
   try {
-    s.g_strConnect = s.g_oDbUtil->GetConnectString(GetHostPath("sql\\sql.ini"), cdbutil::kConnectKey);
+    s.g_strConnect =
+        s.g_oDbUtil->GetConnectString(GetHostPath("sql\\sql.ini"), cdbutil::kConnectKey);
     s.g_oDal->Init(GetHostPath("sql\\sql.ini"));
     s.g_StdRS = s.g_oDal->GetRecordset(s.g_strConnect, "SELECT * FROM std");
   } catch (const HostError& e) {
     FailStartup(Translate("Datenbankverbindung ist fehlgeschlagen.") + "\r\n" + e.description());
   }
-  if (!s.g_StdRS || s.g_StdRS->Eof()) FailStartup(Translate("Datenbankverbindung ist fehlgeschlagen."));
+  if (!s.g_StdRS || s.g_StdRS->Eof())
+    FailStartup(Translate("Datenbankverbindung ist fehlgeschlagen."));
 
   try {
     auto rs = s.g_oDal->GetRecordset(s.g_strConnect, "SELECT version FROM version");

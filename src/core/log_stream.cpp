@@ -11,8 +11,9 @@ namespace fern {
 std::shared_ptr<LogStream> LogStream::Open(const std::filesystem::path& path, bool append) {
   std::FILE* f = std::fopen(path.c_str(), append ? "ab" : "wb");
   if (!f)
-    throw HostError(75, "Pfad-/Dateizugriffsfehler: " + path.string() + " (" + std::strerror(errno) + ")",
-                    "LogStream");
+    throw HostError(
+        75, "Pfad-/Dateizugriffsfehler: " + path.string() + " (" + std::strerror(errno) + ")",
+        "LogStream");
   return std::shared_ptr<LogStream>(new LogStream(f, path));
 }
 

@@ -77,12 +77,14 @@ int64_t PortalGrid::CheckPortalByName(const std::string& strName) const {
 }
 
 void PortalGrid::LoadTransferStatus() {
-  std::string value = Session().g_oUtil->IniGet("FernDispatcher", "TransferStatus", "", GuiIniPath());
+  std::string value =
+      Session().g_oUtil->IniGet("FernDispatcher", "TransferStatus", "", GuiIniPath());
   if (!value.empty()) ApplyPortalList(value);
 }
 
 void PortalGrid::SaveTransferStatus() const {
-  Session().g_oUtil->IniWrite("FernDispatcher", "TransferStatus", GetPortalList(false), GuiIniPath());
+  Session().g_oUtil->IniWrite("FernDispatcher", "TransferStatus", GetPortalList(false),
+                              GuiIniPath());
 }
 
 }  // namespace fern

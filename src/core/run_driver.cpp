@@ -27,9 +27,8 @@ void ReportUnavailable(const StateEvents& events, db::Recordset& rs, int32_t typ
   for (rs.MoveFirst(); !rs.Eof(); rs.MoveNext())
     names += (names.empty() ? "" : ", ") + cUtil::k(rs.Value("boersen_name"));
   rs.MoveFirst();
-  events.RaiseWorkState(state::kError,
-                        ">>>> Portaltyp " + std::to_string(type) +
-                            " kann noch nicht übertragen werden: " + names);
+  events.RaiseWorkState(state::kError, ">>>> Portaltyp " + std::to_string(type) +
+                                           " kann noch nicht übertragen werden: " + names);
 }
 
 class UnavailableWebsite : public WebsiteExporter {
@@ -146,10 +145,10 @@ void RunDriver::ReportPhaseFailure(const std::string& reason) {
 
 bool RunDriver::Signature() const {
   HostSession& s = Session();
-  return s.g_oKVUtil->IsKVSignaturOn(GetHostPath("KAVANTOR.INI"),
-                                     vb::CLng(s.g_StdRS->Value("FIRMEN_NR").IsNull()
-                                                  ? Variant(int32_t{0})
-                                                  : s.g_StdRS->Value("FIRMEN_NR")));
+  return s.g_oKVUtil->IsKVSignaturOn(
+      GetHostPath("KAVANTOR.INI"),
+      vb::CLng(s.g_StdRS->Value("FIRMEN_NR").IsNull() ? Variant(int32_t{0})
+                                                      : s.g_StdRS->Value("FIRMEN_NR")));
 }
 
 void RunDriver::RunPhase(int32_t type) {
@@ -207,8 +206,8 @@ void RunDriver::OpenImmoPhase(db::Recordset& rs, bool signature, int32_t type) {
 
 void RunDriver::RestPhase(db::Recordset& rs) {
   HostSession& s = Session();
-  if (s.g_oUtil->IniGet("IS24Transfer", "UseNewScout24Transfer", "0", GetHostPath("KAVANTOR.INI")) ==
-      "1") {
+  if (s.g_oUtil->IniGet("IS24Transfer", "UseNewScout24Transfer", "0",
+                        GetHostPath("KAVANTOR.INI")) == "1") {
     for (rs.MoveFirst(); !rs.Eof(); rs.MoveNext()) {
       std::string program = GetHostPath("System\\IS24UploadFN\\IS24FernDispatcher.exe");
       std::string arguments =
@@ -241,11 +240,10 @@ std::shared_ptr<db::Recordset> RunDriver::GetSelectedPortals(int32_t lngType) {
     if (vb::Val(row.uebertragen) != 1 || row.dsn.empty()) continue;
     condition += (condition.empty() ? "DSN = " : " OR DSN = ") + cUtil::SqlStr(Variant(row.dsn));
   }
-  std::string sql = condition.empty()
-                        ? std::string(" Select * from Boersen where 1=2 ")
-                        : " Select * from Boersen where (" + condition +
-                              ") and boersentyp = " + std::to_string(lngType) +
-                              " ORDER BY boersen_name ";
+  std::string sql = condition.empty() ? std::string(" Select * from Boersen where 1=2 ")
+                                      : " Select * from Boersen where (" + condition +
+                                            ") and boersentyp = " + std::to_string(lngType) +
+                                            " ORDER BY boersen_name ";
   return Session().g_oDal->GetRecordset(Session().g_strConnect, sql, 4);
 }
 
@@ -263,18 +261,21 @@ void RunDriver::ApplyScopeSwitch(db::Recordset& rs) {
 
 std::string RunDriver::GetTimeStamp() {
   auto now = std::chrono::system_clock::now();
-  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
+  auto ms =
+      std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
   char buf[8];
   std::snprintf(buf, sizeof buf, "%03d", static_cast<int>(ms));
   return vb::Format(Variant::Date(vb::Now()), "HH:nn:ss") + ":" + buf;
 }
 
-void RunDriver::Report(int32_t lngState, const std::string& strText, bool blnShow, bool blnIsError) {
+void RunDriver::Report(int32_t lngState, const std::string& strText, bool blnShow,
+                       bool blnIsError) {
   try {
     if (blnShow) AddMessage(strText);
     cFernDispatcher* fd = m_oFernDispatcher.get();
     if (blnIsError) {
-      if (fd && fd->m_tErrorLog) fd->m_tErrorLog->WriteLine(std::to_string(lngState) + "; " + strText);
+      if (fd && fd->m_tErrorLog)
+        fd->m_tErrorLog->WriteLine(std::to_string(lngState) + "; " + strText);
       ++m_lngErrors;
     }
     auto send = [&](const std::string& line) {
@@ -304,10 +305,11 @@ void RunDriver::SetProgressText(const std::string& text) {
 void RunDriver::AskShowErrorLog() {
   if (m_blnUnattended || m_lngErrors < 1) return;
   HostSession& s = Session();
-  if (s.g_oUtil->MsgAsk(s.g_oLanguagePack->TranslateString(
-                            "Es sind Fehler aufgetreten. Eventuell sind nicht alle Objekte "
-                            "erfolgreich übertragen worden.%nl%Wollen Sie das Fehlerprotokoll sehen?"),
-                        false))
+  if (s.g_oUtil->MsgAsk(
+          s.g_oLanguagePack->TranslateString(
+              "Es sind Fehler aufgetreten. Eventuell sind nicht alle Objekte "
+              "erfolgreich übertragen worden.%nl%Wollen Sie das Fehlerprotokoll sehen?"),
+          false))
     s.g_oUtil->StartDoc(GetHostPath("DAT\\Error.log"));
 }
 

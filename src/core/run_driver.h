@@ -36,7 +36,7 @@ struct RunView {
   std::function<void(const std::string&)> messageAdded;  // after MessageList::AddMessage
   std::function<void()> messagesCleared;
   std::function<void(const std::string&)> progressText;
-  std::function<void(bool running)> runningChanged;     // Start disabled, Cancel enabled
+  std::function<void(bool running)> runningChanged;  // Start disabled, Cancel enabled
 };
 
 class RunDriver {

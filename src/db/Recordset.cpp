@@ -21,14 +21,16 @@ namespace {
 [[noreturn]] void NotFound(std::string_view what) {
   throw HostError(dberr::kItemNotFound,
                   "Item cannot be found in the collection corresponding to the requested name "
-                  "or ordinal: " + std::string(what),
+                  "or ordinal: " +
+                      std::string(what),
                   "Recordset");
 }
 
 [[noreturn]] void BadArgument(std::string_view what) {
   throw HostError(dberr::kArgument,
                   "Arguments are of the wrong type, are out of acceptable range, or are in "
-                  "conflict with one another: " + std::string(what),
+                  "conflict with one another: " +
+                      std::string(what),
                   "Recordset");
 }
 
@@ -54,7 +56,9 @@ class RowAccess final : public FieldSource {
  public:
   explicit RowAccess(const Recordset& rs) : rs_(rs), scratch_(rs.fields_.size()) {}
   void SetRow(size_t row) { row_ = row; }
-  const Variant& Get(size_t field) const override { return rs_.CellValue(row_, field, scratch_[field]); }
+  const Variant& Get(size_t field) const override {
+    return rs_.CellValue(row_, field, scratch_[field]);
+  }
 
  private:
   const Recordset& rs_;
@@ -124,13 +128,27 @@ void Recordset::Materialize(const Cell& c, Variant& into) const {
         into = Variant(sv);
       return;
     }
-    case VType::Long: into = Variant(static_cast<int32_t>(c.u.i)); return;
-    case VType::Double: into = Variant(c.u.d); return;
-    case VType::Date: into = Variant::Date(c.u.d); return;
-    case VType::Boolean: into = Variant(c.u.i != 0); return;
-    case VType::Byte: into = Variant::Byte(static_cast<uint8_t>(c.u.i)); return;
-    case VType::Currency: into = Variant::Currency(c.u.i); return;
-    default: into = Variant::Null(); return;
+    case VType::Long:
+      into = Variant(static_cast<int32_t>(c.u.i));
+      return;
+    case VType::Double:
+      into = Variant(c.u.d);
+      return;
+    case VType::Date:
+      into = Variant::Date(c.u.d);
+      return;
+    case VType::Boolean:
+      into = Variant(c.u.i != 0);
+      return;
+    case VType::Byte:
+      into = Variant::Byte(static_cast<uint8_t>(c.u.i));
+      return;
+    case VType::Currency:
+      into = Variant::Currency(c.u.i);
+      return;
+    default:
+      into = Variant::Null();
+      return;
   }
 }
 
@@ -360,7 +378,8 @@ void Recordset::Rebuild(int64_t keepRow) {
     std::vector<Variant> keys(view_.size() * k);
     Variant scratch;
     for (size_t i = 0; i < view_.size(); ++i)
-      for (size_t j = 0; j < k; ++j) keys[i * k + j] = CellValue(view_[i], sortKeys_[j].first, scratch);
+      for (size_t j = 0; j < k; ++j)
+        keys[i * k + j] = CellValue(view_[i], sortKeys_[j].first, scratch);
     std::vector<uint32_t> order(view_.size());
     for (size_t i = 0; i < order.size(); ++i) order[i] = static_cast<uint32_t>(i);
     std::stable_sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
@@ -390,8 +409,8 @@ void Recordset::SetFilter(std::string_view criteria) {
     filterCriteria_.reset();
     filter_.clear();
   } else {
-    filterCriteria_ = std::make_shared<Criteria>(
-        text, [this](std::string_view n) { return FindField(n); });
+    filterCriteria_ =
+        std::make_shared<Criteria>(text, [this](std::string_view n) { return FindField(n); });
     filter_ = std::string(criteria);
   }
   Rebuild(-1);
@@ -407,8 +426,12 @@ bool Recordset::Find(std::string_view criteria, int64_t skip, SearchDirection di
   bool forward = dir == SearchDirection::Forward;
   int64_t i;
   switch (start) {
-    case FindStart::First: i = 0; break;
-    case FindStart::Last: i = n - 1; break;
+    case FindStart::First:
+      i = 0;
+      break;
+    case FindStart::Last:
+      i = n - 1;
+      break;
     default:
       i = pos_;
       if (onDeleted_ && !forward) --i;  // pos_ already names the row after the deleted one
@@ -591,10 +614,14 @@ namespace {
 FindStart StartFrom(const Variant& v) {
   if (v.IsMissing() || v.IsEmpty()) return FindStart::Current;
   switch (vb::CLng(v)) {
-    case 0: return FindStart::Current;
-    case 1: return FindStart::First;
-    case 2: return FindStart::Last;
-    default: BadArgument("Find start");
+    case 0:
+      return FindStart::Current;
+    case 1:
+      return FindStart::First;
+    case 2:
+      return FindStart::Last;
+    default:
+      BadArgument("Find start");
   }
 }
 
@@ -708,10 +735,16 @@ int32_t Field::ActualSize() const {
   if (v.IsNull() || v.IsEmpty()) return 0;
   if (v.IsString()) return static_cast<int32_t>(v.str().size());
   switch (v.type()) {
-    case VType::Byte: case VType::Boolean: return v.type() == VType::Byte ? 1 : 2;
-    case VType::Integer: return 2;
-    case VType::Long: case VType::Single: return 4;
-    default: return 8;
+    case VType::Byte:
+    case VType::Boolean:
+      return v.type() == VType::Byte ? 1 : 2;
+    case VType::Integer:
+      return 2;
+    case VType::Long:
+    case VType::Single:
+      return 4;
+    default:
+      return 8;
   }
 }
 

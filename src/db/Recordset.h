@@ -49,13 +49,13 @@ struct FieldInfo {
   FieldInfo() = default;
   FieldInfo(std::string n, int t = adtype::kVarWChar) : name(std::move(n)), type(t) {}
 
-  std::string name;          // as the query named the column
+  std::string name;  // as the query named the column
   int type = adtype::kVarWChar;
-  int32_t definedSize = 0;   // declared length, 0 when none was declared
-  std::string table;         // the table the column comes from ("" for an expression)
-  std::string baseColumn;    // the column's name in that table
-  bool key = false;          // part of that table's primary key
-  bool guidKey = false;      // compared with the GUID collation in the database
+  int32_t definedSize = 0;  // declared length, 0 when none was declared
+  std::string table;        // the table the column comes from ("" for an expression)
+  std::string baseColumn;   // the column's name in that table
+  bool key = false;         // part of that table's primary key
+  bool guidKey = false;     // compared with the GUID collation in the database
 };
 
 enum class RowState : uint8_t { Unchanged, Modified, New, Deleted };
@@ -123,8 +123,8 @@ class Recordset : public Dispatch {
   bool Bof() const;
   void MoveFirst();
   void MoveLast();
-  void MoveNext();      // 3021 at EOF
-  void MovePrevious();  // 3021 at BOF
+  void MoveNext();       // 3021 at EOF
+  void MovePrevious();   // 3021 at BOF
   void Move(int64_t n);  // relative to the current row; past either end stops at BOF/EOF
   // Rows in the current view (filter applied, deleted rows gone).
   int64_t RecordCount() const;
@@ -152,10 +152,11 @@ class Recordset : public Dispatch {
   const std::string& Sort() const { return sort_; }
 
   // --- editing in memory -------------------------------------------------------------------
-  void AddNew();        // a New row at the end of the view, made current; values Empty
-  void Update();        // ends the current edit (moving away ends it too)
-  void CancelUpdate();  // drops the current edit: a new row goes, a changed row gets its values back
-  void Delete();        // the current row; it stays current (reading it gives 3021) until a move
+  void AddNew();  // a New row at the end of the view, made current; values Empty
+  void Update();  // ends the current edit (moving away ends it too)
+  void
+  CancelUpdate();  // drops the current edit: a new row goes, a changed row gets its values back
+  void Delete();   // the current row; it stays current (reading it gives 3021) until a move
   RowState CurrentRowState() const;
 
   // --- write-back support ------------------------------------------------------------------
@@ -233,7 +234,7 @@ class Recordset : public Dispatch {
   // The current row was deleted: it has left the view and pos_ already names the row after
   // it, so the next MoveNext only clears this.
   bool onDeleted_ = false;
-  int64_t beforeAddNew_ = -1;   // row index that was current before AddNew
+  int64_t beforeAddNew_ = -1;  // row index that was current before AddNew
   std::string filter_;
   std::string sort_;
   std::shared_ptr<Criteria> filterCriteria_;

@@ -69,15 +69,18 @@ void LikeFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
     if (sqlite3_value_type(argv[i]) == SQLITE_NULL) return sqlite3_result_null(ctx);
   auto text = [](sqlite3_value* v) {
     const unsigned char* t = sqlite3_value_text(v);
-    return std::string_view(reinterpret_cast<const char*>(t), static_cast<size_t>(sqlite3_value_bytes(v)));
+    return std::string_view(reinterpret_cast<const char*>(t),
+                            static_cast<size_t>(sqlite3_value_bytes(v)));
   };
   char32_t escape = 0;
   if (argc == 3) {
     std::string_view e = text(argv[2]);
     size_t i = 0;
-    if (e.empty()) return sqlite3_result_error(ctx, "ESCAPE expression must be a single character", -1);
+    if (e.empty())
+      return sqlite3_result_error(ctx, "ESCAPE expression must be a single character", -1);
     escape = NextCodePoint(e, i);
-    if (i != e.size()) return sqlite3_result_error(ctx, "ESCAPE expression must be a single character", -1);
+    if (i != e.size())
+      return sqlite3_result_error(ctx, "ESCAPE expression must be a single character", -1);
   }
   // The pattern is parsed once per statement, not once per row.
   if (auto* cached = static_cast<LikePattern*>(sqlite3_get_auxdata(ctx, 0)); cached && argc == 2)
@@ -85,7 +88,8 @@ void LikeFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
   auto pattern = std::make_unique<LikePattern>(text(argv[0]), LikeSyntax::Sql, escape);
   sqlite3_result_int(ctx, pattern->Matches(text(argv[1])) ? 1 : 0);
   if (argc == 2)
-    sqlite3_set_auxdata(ctx, 0, pattern.release(), [](void* p) { delete static_cast<LikePattern*>(p); });
+    sqlite3_set_auxdata(ctx, 0, pattern.release(),
+                        [](void* p) { delete static_cast<LikePattern*>(p); });
 }
 
 // T-SQL LEN: characters without the trailing blanks.
@@ -104,8 +108,10 @@ void Register(sqlite3* db) {
   sqlite3_create_collation_v2(db, kTextCollation, SQLITE_UTF8, nullptr, CollateGerman, nullptr);
   sqlite3_create_collation_v2(db, kGuidCollation, SQLITE_UTF8, nullptr, CollateGuid, nullptr);
   int flags = SQLITE_UTF8 | SQLITE_DETERMINISTIC;
-  sqlite3_create_function_v2(db, "like", 2, flags, nullptr, LikeFunction, nullptr, nullptr, nullptr);
-  sqlite3_create_function_v2(db, "like", 3, flags, nullptr, LikeFunction, nullptr, nullptr, nullptr);
+  sqlite3_create_function_v2(db, "like", 2, flags, nullptr, LikeFunction, nullptr, nullptr,
+                             nullptr);
+  sqlite3_create_function_v2(db, "like", 3, flags, nullptr, LikeFunction, nullptr, nullptr,
+                             nullptr);
   sqlite3_create_function_v2(db, "len", 1, flags, nullptr, LenFunction, nullptr, nullptr, nullptr);
 }
 
@@ -115,14 +121,26 @@ enum class Conv : uint8_t { Natural, Byte, Boolean, Long, Double, Currency, Date
 
 Conv ConvFor(int type) {
   switch (type) {
-    case adtype::kUnsignedTinyInt: return Conv::Byte;
-    case adtype::kBoolean: return Conv::Boolean;
-    case adtype::kInteger: case adtype::kSmallInt: return Conv::Long;
-    case adtype::kDouble: return Conv::Double;
-    case adtype::kCurrency: return Conv::Currency;
-    case adtype::kDate: case adtype::kDBTimeStamp: return Conv::Date;
-    case adtype::kVarWChar: case adtype::kLongVarWChar: case adtype::kGuid: return Conv::Text;
-    default: return Conv::Natural;
+    case adtype::kUnsignedTinyInt:
+      return Conv::Byte;
+    case adtype::kBoolean:
+      return Conv::Boolean;
+    case adtype::kInteger:
+    case adtype::kSmallInt:
+      return Conv::Long;
+    case adtype::kDouble:
+      return Conv::Double;
+    case adtype::kCurrency:
+      return Conv::Currency;
+    case adtype::kDate:
+    case adtype::kDBTimeStamp:
+      return Conv::Date;
+    case adtype::kVarWChar:
+    case adtype::kLongVarWChar:
+    case adtype::kGuid:
+      return Conv::Text;
+    default:
+      return Conv::Natural;
   }
 }
 
@@ -141,12 +159,15 @@ void LoadNatural(Recordset& rs, sqlite3_stmt* s, int i, int storage) {
         rs.LoadDouble(static_cast<double>(v));  // VB's promotion of large whole numbers
       return;
     }
-    case SQLITE_FLOAT: return rs.LoadDouble(sqlite3_column_double(s, i));
+    case SQLITE_FLOAT:
+      return rs.LoadDouble(sqlite3_column_double(s, i));
     case SQLITE_BLOB: {
       const char* b = static_cast<const char*>(sqlite3_column_blob(s, i));
-      return rs.LoadText(std::string_view(b ? b : "", static_cast<size_t>(sqlite3_column_bytes(s, i))));
+      return rs.LoadText(
+          std::string_view(b ? b : "", static_cast<size_t>(sqlite3_column_bytes(s, i))));
     }
-    default: return LoadText(rs, s, i);
+    default:
+      return LoadText(rs, s, i);
   }
 }
 
@@ -192,25 +213,45 @@ void LoadValue(Recordset& rs, sqlite3_stmt* s, int i, Conv conv) {
 
 int TypeFromStorage(int storage) {
   switch (storage) {
-    case SQLITE_INTEGER: return adtype::kInteger;
-    case SQLITE_FLOAT: return adtype::kDouble;
-    case SQLITE_BLOB: return adtype::kBinary;
-    default: return adtype::kVarWChar;
+    case SQLITE_INTEGER:
+      return adtype::kInteger;
+    case SQLITE_FLOAT:
+      return adtype::kDouble;
+    case SQLITE_BLOB:
+      return adtype::kBinary;
+    default:
+      return adtype::kVarWChar;
   }
 }
 
 void Bind(sqlite3_stmt* s, int i, const Variant& v) {
   switch (v.type()) {
-    case VType::Empty: case VType::Null: case VType::Error:
+    case VType::Empty:
+    case VType::Null:
+    case VType::Error:
       sqlite3_bind_null(s, i);
       return;
-    case VType::Boolean: sqlite3_bind_int(s, i, v.boolVal() ? 1 : 0); return;
-    case VType::Integer: sqlite3_bind_int(s, i, v.intVal()); return;
-    case VType::Long: sqlite3_bind_int(s, i, v.longVal()); return;
-    case VType::Byte: sqlite3_bind_int(s, i, v.byteVal()); return;
-    case VType::Single: sqlite3_bind_double(s, i, v.singleVal()); return;
-    case VType::Double: sqlite3_bind_double(s, i, v.doubleVal()); return;
-    case VType::Currency: sqlite3_bind_double(s, i, static_cast<double>(v.currencyVal()) / 10000.0); return;
+    case VType::Boolean:
+      sqlite3_bind_int(s, i, v.boolVal() ? 1 : 0);
+      return;
+    case VType::Integer:
+      sqlite3_bind_int(s, i, v.intVal());
+      return;
+    case VType::Long:
+      sqlite3_bind_int(s, i, v.longVal());
+      return;
+    case VType::Byte:
+      sqlite3_bind_int(s, i, v.byteVal());
+      return;
+    case VType::Single:
+      sqlite3_bind_double(s, i, v.singleVal());
+      return;
+    case VType::Double:
+      sqlite3_bind_double(s, i, v.doubleVal());
+      return;
+    case VType::Currency:
+      sqlite3_bind_double(s, i, static_cast<double>(v.currencyVal()) / 10000.0);
+      return;
     case VType::Date: {
       std::string iso = DateToIso(v.dateVal());
       sqlite3_bind_text(s, i, iso.data(), static_cast<int>(iso.size()), SQLITE_TRANSIENT);
@@ -220,7 +261,8 @@ void Bind(sqlite3_stmt* s, int i, const Variant& v) {
       sqlite3_bind_text(s, i, v.str().data(), static_cast<int>(v.str().size()), SQLITE_TRANSIENT);
       return;
     default:
-      throw HostError(fern::err::kTypeMismatch, "Type mismatch: an object or array cannot be stored",
+      throw HostError(fern::err::kTypeMismatch,
+                      "Type mismatch: an object or array cannot be stored",
                       "Connection.UpdateRecordset");
   }
 }
@@ -230,14 +272,23 @@ bool SameValue(const Variant& a, const Variant& b) {
   if (a.IsString()) return a.str() == b.str();
   if (a.IsNull() || a.IsEmpty()) return true;
   switch (a.type()) {
-    case VType::Boolean: return a.boolVal() == b.boolVal();
-    case VType::Integer: return a.intVal() == b.intVal();
-    case VType::Long: return a.longVal() == b.longVal();
-    case VType::Byte: return a.byteVal() == b.byteVal();
-    case VType::Single: return a.singleVal() == b.singleVal();
-    case VType::Double: case VType::Date: return a.doubleVal() == b.doubleVal();
-    case VType::Currency: return a.currencyVal() == b.currencyVal();
-    default: return false;
+    case VType::Boolean:
+      return a.boolVal() == b.boolVal();
+    case VType::Integer:
+      return a.intVal() == b.intVal();
+    case VType::Long:
+      return a.longVal() == b.longVal();
+    case VType::Byte:
+      return a.byteVal() == b.byteVal();
+    case VType::Single:
+      return a.singleVal() == b.singleVal();
+    case VType::Double:
+    case VType::Date:
+      return a.doubleVal() == b.doubleVal();
+    case VType::Currency:
+      return a.currencyVal() == b.currencyVal();
+    default:
+      return false;
   }
 }
 
@@ -319,12 +370,17 @@ Connection::Connection(std::string path, sqlite3* db) : path_(std::move(path)), 
 
 Connection::~Connection() { sqlite3_close_v2(db_); }
 
-std::unique_ptr<Connection> Connection::Open(const std::string& path) { return OpenImpl(path, false); }
-std::unique_ptr<Connection> Connection::Create(const std::string& path) { return OpenImpl(path, true); }
+std::unique_ptr<Connection> Connection::Open(const std::string& path) {
+  return OpenImpl(path, false);
+}
+std::unique_ptr<Connection> Connection::Create(const std::string& path) {
+  return OpenImpl(path, true);
+}
 
 std::unique_ptr<Connection> Connection::OpenImpl(const std::string& path, bool create) {
   auto fail = [&](const std::string& why) -> std::unique_ptr<Connection> {
-    throw HostError(kDatabaseError, "Cannot open the database \"" + path + "\": " + why, "Connection.Open");
+    throw HostError(kDatabaseError, "Cannot open the database \"" + path + "\": " + why,
+                    "Connection.Open");
   };
   struct stat st {};
   bool exists = ::stat(path.c_str(), &st) == 0;
@@ -380,7 +436,8 @@ void Connection::InTransaction(std::string_view firstStatement, const std::funct
     if (outer)
       sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
     else
-      sqlite3_exec(db_, ("ROLLBACK TO " + sp + "; RELEASE " + sp).c_str(), nullptr, nullptr, nullptr);
+      sqlite3_exec(db_, ("ROLLBACK TO " + sp + "; RELEASE " + sp).c_str(), nullptr, nullptr,
+                   nullptr);
     throw;
   }
   --savepointDepth_;
@@ -388,7 +445,8 @@ void Connection::InTransaction(std::string_view firstStatement, const std::funct
   rc = sqlite3_exec(db_, end.c_str(), nullptr, nullptr, nullptr);
   if (rc != SQLITE_OK) {
     // Read the reason before the rollback replaces it.
-    std::string why = rc == SQLITE_BUSY ? "the database is locked by another user" : sqlite3_errmsg(db_);
+    std::string why =
+        rc == SQLITE_BUSY ? "the database is locked by another user" : sqlite3_errmsg(db_);
     if (outer) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
     throw HostError(kDatabaseError,
                     "Cannot commit: " + why + " -- statement: " + std::string(firstStatement),
@@ -402,7 +460,8 @@ void Connection::RunStatement(const SqlStatement& st) {
     return;
   }
   StmtGuard g;
-  int rc = sqlite3_prepare_v2(db_, st.text.c_str(), static_cast<int>(st.text.size()), &g.s, nullptr);
+  int rc =
+      sqlite3_prepare_v2(db_, st.text.c_str(), static_cast<int>(st.text.size()), &g.s, nullptr);
   if (rc != SQLITE_OK) Fail("SQL error", st.original, rc);
   while ((rc = sqlite3_step(g.s)) == SQLITE_ROW) {
   }
@@ -422,7 +481,8 @@ std::shared_ptr<Recordset> Connection::CallProcedure(const SqlStatement& st) {
 std::shared_ptr<Recordset> Connection::QueryStatement(const SqlStatement& st) {
   if (st.isExec) return CallProcedure(st);
   StmtGuard g;
-  int rc = sqlite3_prepare_v2(db_, st.text.c_str(), static_cast<int>(st.text.size()), &g.s, nullptr);
+  int rc =
+      sqlite3_prepare_v2(db_, st.text.c_str(), static_cast<int>(st.text.size()), &g.s, nullptr);
   if (rc != SQLITE_OK) Fail("SQL error", st.original, rc);
   int n = sqlite3_column_count(g.s);
   std::vector<FieldInfo> fields(static_cast<size_t>(n));
@@ -474,14 +534,14 @@ std::shared_ptr<Recordset> Connection::QueryStatement(const SqlStatement& st) {
   }
   if (rc != SQLITE_DONE) Fail("SQL error", st.original, rc);
   for (int i = 0; i < n; ++i)
-    if (undecided[static_cast<size_t>(i)]) rs->SetFieldType(static_cast<size_t>(i), adtype::kVarWChar);
+    if (undecided[static_cast<size_t>(i)])
+      rs->SetFieldType(static_cast<size_t>(i), adtype::kVarWChar);
   return rs;
 }
 
 std::shared_ptr<Recordset> Connection::Query(std::string_view sql) {
   std::vector<SqlStatement> stmts = RewriteBatch(sql);
-  if (stmts.empty())
-    throw HostError(kDatabaseError, "No SQL statement given", "Connection.Query");
+  if (stmts.empty()) throw HostError(kDatabaseError, "No SQL statement given", "Connection.Query");
   if (stmts.size() > 1) {
     InTransaction(stmts.front().original, [&] {
       for (size_t i = 0; i + 1 < stmts.size(); ++i) RunStatement(stmts[i]);
@@ -514,7 +574,8 @@ void Connection::UpdateRecordset(Recordset& rs) {
   for (size_t i = 0; i < rs.FieldCount(); ++i) {
     const FieldInfo& f = rs.Info(i);
     if (f.table.empty()) continue;
-    if (table.empty()) table = f.table;
+    if (table.empty())
+      table = f.table;
     else if (!SameAscii(table, f.table))
       refuse("its columns come from more than one table (" + table + ", " + f.table + ")");
   }
@@ -526,7 +587,8 @@ void Connection::UpdateRecordset(Recordset& rs) {
   {
     StmtGuard g;
     std::string sql = "PRAGMA table_info(" + QuoteIdent(table) + ")";
-    if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &g.s, nullptr) != SQLITE_OK) Fail("SQL error", sql, 0);
+    if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &g.s, nullptr) != SQLITE_OK)
+      Fail("SQL error", sql, 0);
     std::vector<std::pair<int, std::string>> pk;
     std::string firstType;
     while (sqlite3_step(g.s) == SQLITE_ROW) {
@@ -558,7 +620,8 @@ void Connection::UpdateRecordset(Recordset& rs) {
       if (FoldKey(keyCols[k]) == col) keyField[k] = i;
   }
   for (size_t k = 0; k < keyCols.size(); ++k)
-    if (keyField[k] == SIZE_MAX) refuse("the key column " + keyCols[k] + " of " + table + " is not in it");
+    if (keyField[k] == SIZE_MAX)
+      refuse("the key column " + keyCols[k] + " of " + table + " is not in it");
 
   auto run = [&](const std::string& sql, const std::vector<const Variant*>& values) {
     StmtGuard g;
@@ -626,7 +689,8 @@ void Connection::UpdateRecordset(Recordset& rs) {
     for (const Recordset::Change& ch : changes) {
       if (ch.state != RowState::New && ch.state != RowState::Modified) continue;
       std::vector<const Variant*> binds;
-      std::string sql = "SELECT " + cols + " FROM " + QuoteIdent(table) + keyWhere(*ch.values, binds);
+      std::string sql =
+          "SELECT " + cols + " FROM " + QuoteIdent(table) + keyWhere(*ch.values, binds);
       StmtGuard g;
       int rc = sqlite3_prepare_v2(db_, sql.c_str(), -1, &g.s, nullptr);
       if (rc != SQLITE_OK) Fail("SQL error", sql, rc);

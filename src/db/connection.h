@@ -79,9 +79,9 @@ class Connection {
 
   // Writes the recordset's new, changed and deleted rows to its table by the table's primary
   // key, in one transaction, then marks the rows unchanged; written rows are read back, so they
-  // hold what the database stored (defaults, generated integer keys). Only a recordset whose columns come
-  // from one table and include every key column can be written; anything else, and a changed or
-  // deleted row that the database no longer has, throws and writes nothing. A recordset
+  // hold what the database stored (defaults, generated integer keys). Only a recordset whose
+  // columns come from one table and include every key column can be written; anything else, and a
+  // changed or deleted row that the database no longer has, throws and writes nothing. A recordset
   // without changes is left alone. Dates are written as ISO text, Booleans as 1/0, Null as NULL.
   void UpdateRecordset(Recordset& rs);
 

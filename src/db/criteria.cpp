@@ -1,7 +1,7 @@
 #include "db/criteria.h"
 
-#include <charconv>
 #include <cctype>
+#include <charconv>
 #include <cmath>
 #include <optional>
 
@@ -20,8 +20,14 @@ bool Nullish(const Variant& v) { return v.IsNull() || v.IsEmpty(); }
 
 bool NumberLike(const Variant& v) {
   switch (v.type()) {
-    case VType::Integer: case VType::Long: case VType::Single: case VType::Double:
-    case VType::Currency: case VType::Byte: case VType::Date: case VType::Boolean:
+    case VType::Integer:
+    case VType::Long:
+    case VType::Single:
+    case VType::Double:
+    case VType::Currency:
+    case VType::Byte:
+    case VType::Date:
+    case VType::Boolean:
       return true;
     default:
       return false;
@@ -30,15 +36,24 @@ bool NumberLike(const Variant& v) {
 
 double AsDouble(const Variant& v) {
   switch (v.type()) {
-    case VType::Integer: return v.intVal();
-    case VType::Long: return v.longVal();
-    case VType::Single: return v.singleVal();
-    case VType::Double: return v.doubleVal();
-    case VType::Date: return v.dateVal();
-    case VType::Currency: return static_cast<double>(v.currencyVal()) / 10000.0;
-    case VType::Byte: return v.byteVal();
-    case VType::Boolean: return v.boolVal() ? -1.0 : 0.0;
-    default: return 0.0;
+    case VType::Integer:
+      return v.intVal();
+    case VType::Long:
+      return v.longVal();
+    case VType::Single:
+      return v.singleVal();
+    case VType::Double:
+      return v.doubleVal();
+    case VType::Date:
+      return v.dateVal();
+    case VType::Currency:
+      return static_cast<double>(v.currencyVal()) / 10000.0;
+    case VType::Byte:
+      return v.byteVal();
+    case VType::Boolean:
+      return v.boolVal() ? -1.0 : 0.0;
+    default:
+      return 0.0;
   }
 }
 
@@ -62,13 +77,20 @@ int Sign(double x) { return x < 0 ? -1 : x > 0 ? 1 : 0; }
 
 bool Apply(Op op, int c) {
   switch (op) {
-    case Op::Eq: return c == 0;
-    case Op::Ne: return c != 0;
-    case Op::Lt: return c < 0;
-    case Op::Gt: return c > 0;
-    case Op::Le: return c <= 0;
-    case Op::Ge: return c >= 0;
-    default: return false;
+    case Op::Eq:
+      return c == 0;
+    case Op::Ne:
+      return c != 0;
+    case Op::Lt:
+      return c < 0;
+    case Op::Gt:
+      return c > 0;
+    case Op::Le:
+      return c <= 0;
+    case Op::Ge:
+      return c >= 0;
+    default:
+      return false;
   }
 }
 
@@ -147,7 +169,7 @@ struct Criteria::Node {
   int left = -1, right = -1;
   size_t field = 0;
   Op op = Op::Eq;
-  Variant literal;  // String, Double, Date or Null
+  Variant literal;                  // String, Double, Date or Null
   std::optional<double> litNumber;  // a text literal read as a number
   std::optional<double> litDate;    // a text literal read as a date
   std::shared_ptr<LikePattern> like;
@@ -248,7 +270,8 @@ class Parser {
     if (idx < 0)
       throw HostError(dberr::kItemNotFound,
                       "Item cannot be found in the collection corresponding to the requested "
-                      "name or ordinal: " + name + " (criteria \"" + std::string(s_) + "\")",
+                      "name or ordinal: " +
+                          name + " (criteria \"" + std::string(s_) + "\")",
                       "Recordset");
     n.field = static_cast<size_t>(idx);
     SkipSpace();
@@ -260,21 +283,32 @@ class Parser {
       return Add(std::move(n));
     } else {
       auto two = s_.substr(i_, 2);
-      if (two == "<>" || two == "!=") n.op = Op::Ne, i_ += 2;
-      else if (two == "<=") n.op = Op::Le, i_ += 2;
-      else if (two == ">=") n.op = Op::Ge, i_ += 2;
-      else if (i_ < s_.size() && s_[i_] == '=') n.op = Op::Eq, ++i_;
-      else if (i_ < s_.size() && s_[i_] == '<') n.op = Op::Lt, ++i_;
-      else if (i_ < s_.size() && s_[i_] == '>') n.op = Op::Gt, ++i_;
-      else Fail("operator expected after " + name);
+      if (two == "<>" || two == "!=")
+        n.op = Op::Ne, i_ += 2;
+      else if (two == "<=")
+        n.op = Op::Le, i_ += 2;
+      else if (two == ">=")
+        n.op = Op::Ge, i_ += 2;
+      else if (i_ < s_.size() && s_[i_] == '=')
+        n.op = Op::Eq, ++i_;
+      else if (i_ < s_.size() && s_[i_] == '<')
+        n.op = Op::Lt, ++i_;
+      else if (i_ < s_.size() && s_[i_] == '>')
+        n.op = Op::Gt, ++i_;
+      else
+        Fail("operator expected after " + name);
     }
     n.literal = Literal();
     if (n.op == Op::Like && !n.literal.IsString()) Fail("LIKE needs a text");
-    if (n.op == Op::Like) n.like = std::make_shared<LikePattern>(n.literal.str(), LikeSyntax::Filter);
+    if (n.op == Op::Like)
+      n.like = std::make_shared<LikePattern>(n.literal.str(), LikeSyntax::Filter);
     if (n.literal.IsNull()) {
-      if (n.op == Op::Eq) n.op = Op::IsNull;
-      else if (n.op == Op::Ne) n.op = Op::NotNull;
-      else Fail("Null only compares with = or <>");
+      if (n.op == Op::Eq)
+        n.op = Op::IsNull;
+      else if (n.op == Op::Ne)
+        n.op = Op::NotNull;
+      else
+        Fail("Null only compares with = or <>");
     }
     if (n.literal.IsString()) {
       n.litNumber = TextNumber(n.literal.str());
@@ -318,9 +352,10 @@ class Parser {
     if (Keyword("FALSE")) return Variant(0.0);
     size_t start = i_;
     if (c == '-' || c == '+') ++i_;
-    while (i_ < s_.size() && (std::isdigit(static_cast<unsigned char>(s_[i_])) || s_[i_] == '.' ||
-                              s_[i_] == 'e' || s_[i_] == 'E' ||
-                              ((s_[i_] == '-' || s_[i_] == '+') && (s_[i_ - 1] == 'e' || s_[i_ - 1] == 'E'))))
+    while (i_ < s_.size() &&
+           (std::isdigit(static_cast<unsigned char>(s_[i_])) || s_[i_] == '.' || s_[i_] == 'e' ||
+            s_[i_] == 'E' ||
+            ((s_[i_] == '-' || s_[i_] == '+') && (s_[i_ - 1] == 'e' || s_[i_ - 1] == 'E'))))
       ++i_;
     auto num = TextNumber(s_.substr(start, i_ - start));
     if (!num || i_ == start) Fail("value expected at position " + std::to_string(start + 1));
@@ -349,7 +384,8 @@ bool CompareNode(const Criteria::Node& n, const Variant& v) {
       return Apply(n.op, Sign(v.dateVal() - *n.litDate));
     }
     if (v.type() == VType::Boolean && n.litNumber) {
-      if (n.op == Op::Eq || n.op == Op::Ne) return Apply(n.op, v.boolVal() == (*n.litNumber != 0) ? 0 : 1);
+      if (n.op == Op::Eq || n.op == Op::Ne)
+        return Apply(n.op, v.boolVal() == (*n.litNumber != 0) ? 0 : 1);
     }
     if (NumberLike(v)) {
       if (!n.litNumber) return false;
@@ -377,9 +413,12 @@ bool CompareNode(const Criteria::Node& n, const Variant& v) {
 bool Eval(const std::vector<Criteria::Node>& nodes, int i, const FieldSource& row) {
   const Criteria::Node& n = nodes[static_cast<size_t>(i)];
   switch (n.kind) {
-    case Criteria::Node::And: return Eval(nodes, n.left, row) && Eval(nodes, n.right, row);
-    case Criteria::Node::Or: return Eval(nodes, n.left, row) || Eval(nodes, n.right, row);
-    case Criteria::Node::Cmp: break;
+    case Criteria::Node::And:
+      return Eval(nodes, n.left, row) && Eval(nodes, n.right, row);
+    case Criteria::Node::Or:
+      return Eval(nodes, n.left, row) || Eval(nodes, n.right, row);
+    case Criteria::Node::Cmp:
+      break;
   }
   return CompareNode(n, row.Get(n.field));
 }

@@ -1,5 +1,5 @@
-#include "platform/cp1252.h"
 #include "db/german_text.h"
+#include "platform/cp1252.h"
 
 #include <cstdint>
 #include <vector>
@@ -34,7 +34,9 @@ std::string UpperAscii(std::string_view s) {
 }
 
 std::string_view TrimBlanks(std::string_view s) {
-  auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v'; };
+  auto blank = [](char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v';
+  };
   while (!s.empty() && blank(s.front())) s.remove_prefix(1);
   while (!s.empty() && blank(s.back())) s.remove_suffix(1);
   return s;
@@ -81,7 +83,7 @@ void PrimaryInto(char32_t u, Out&& append) {
       "A", "A", "A", "A", "A", "A", "AE", "C",  // C0-C7
       "E", "E", "E", "E", "I", "I", "I",  "I",  // C8-CF
       "D", "N", "O", "O", "O", "O", "O",  "",   // D0-D7 (× handled above)
-      "O", "U", "U", "U", "U", "Y", "TH"};       // D8-DE
+      "O", "U", "U", "U", "U", "Y", "TH"};      // D8-DE
   if (u == 0xD7) {
     append(u);
     return;
@@ -100,7 +102,8 @@ void Primary(std::string_view s, std::vector<char32_t>& out) {
 
 void Folded(std::string_view s, std::vector<char32_t>& out) {
   out.clear();
-  for (size_t i = 0; i < s.size();) FoldInto(NextCodePoint(s, i), [&](char32_t u) { out.push_back(u); });
+  for (size_t i = 0; i < s.size();)
+    FoldInto(NextCodePoint(s, i), [&](char32_t u) { out.push_back(u); });
 }
 
 int CompareVectors(const std::vector<char32_t>& a, const std::vector<char32_t>& b) {

@@ -56,7 +56,8 @@ std::vector<Token> Lex(std::string_view s) {
       size_t end = s.find("*/", i + 2);
       i = end == std::string_view::npos ? n : end + 2;
       kind = Token::Comment;
-    } else if (std::isdigit(c) || (c == '.' && i + 1 < n && std::isdigit(static_cast<unsigned char>(s[i + 1])))) {
+    } else if (std::isdigit(c) ||
+               (c == '.' && i + 1 < n && std::isdigit(static_cast<unsigned char>(s[i + 1])))) {
       while (i < n && (std::isalnum(static_cast<unsigned char>(s[i])) || s[i] == '.')) ++i;
       kind = Token::Number;
     } else if (IsWordByte(c)) {
@@ -137,13 +138,14 @@ std::vector<std::string> SplitBatch(std::string_view batch) {
         while (k < toks.size() && !Significant(toks[k])) ++k;
         bool call = k < toks.size() && toks[k].text == "(";
         bool split = StartsStatement(next) && !(next == "REPLACE" && call);
-        if (split && OneOf(last, {"UNION", "ALL", "EXCEPT", "INTERSECT", "AS", "ON", "SELECT",
-                                  "DISTINCT", "WHERE", "AND", "OR", "NOT", "SET", "FROM", "BY",
-                                  "THEN", "ELSE", "WHEN", "IN", "EXISTS", "INTO", "VALUES",
-                                  "JOIN", "INSTEAD", "OF", "BEFORE", "AFTER"}))
+        if (split &&
+            OneOf(last, {"UNION",    "ALL",   "EXCEPT",  "INTERSECT", "AS",     "ON",     "SELECT",
+                         "DISTINCT", "WHERE", "AND",     "OR",        "NOT",    "SET",    "FROM",
+                         "BY",       "THEN",  "ELSE",    "WHEN",      "IN",     "EXISTS", "INTO",
+                         "VALUES",   "JOIN",  "INSTEAD", "OF",        "BEFORE", "AFTER"}))
           split = false;
-        if (split && !last.empty() && last.size() == 1 && !std::isalnum(static_cast<unsigned char>(last[0])) &&
-            last != ")" && last != "'")
+        if (split && !last.empty() && last.size() == 1 &&
+            !std::isalnum(static_cast<unsigned char>(last[0])) && last != ")" && last != "'")
           split = false;  // after a comma or an operator the expression goes on
         if (split && next == "SELECT" && (verb == "INSERT" || verb == "REPLACE") && !sawValues)
           split = false;
@@ -191,7 +193,8 @@ SqlStatement RewriteStatement(std::string_view statement) {
     size_t p = nextSig(first + 1);
     if (p < toks.size()) {
       st.procedure = std::string(toks[p].text);
-      if (toks[p].kind == Token::QuotedIdent) st.procedure = st.procedure.substr(1, st.procedure.size() - 2);
+      if (toks[p].kind == Token::QuotedIdent)
+        st.procedure = st.procedure.substr(1, st.procedure.size() - 2);
       std::string arg;
       bool any = false;
       for (size_t i = p + 1; i < toks.size(); ++i) {
@@ -233,7 +236,8 @@ SqlStatement RewriteStatement(std::string_view statement) {
         inSelectList = true;
       }
       size_t j = nextSig(i + 1);
-      if (j < toks.size() && (IsWord(toks[j], "DISTINCT") || IsWord(toks[j], "ALL"))) j = nextSig(j + 1);
+      if (j < toks.size() && (IsWord(toks[j], "DISTINCT") || IsWord(toks[j], "ALL")))
+        j = nextSig(j + 1);
       if (j < toks.size() && IsWord(toks[j], "TOP")) {
         size_t k = nextSig(j + 1);
         bool paren = k < toks.size() && toks[k].text == "(";
@@ -287,7 +291,8 @@ SqlStatement RewriteStatement(std::string_view statement) {
           std::string name;
           if (a < toks.size() && IsWord(toks[a], "AS")) a = nextSig(a + 1);
           size_t after = a;
-          if (a < toks.size() && (toks[a].kind == Token::Word || toks[a].kind == Token::QuotedIdent) &&
+          if (a < toks.size() &&
+              (toks[a].kind == Token::Word || toks[a].kind == Token::QuotedIdent) &&
               !IsWord(toks[a], "FROM")) {
             name = std::string(toks[a].text);
             if (toks[a].kind == Token::QuotedIdent) name = name.substr(1, name.size() - 2);

@@ -4,10 +4,10 @@
 #include <optional>
 
 #include "host/host_args.h"
-#include "platform/host_path.h"
-#include "platform/text_file.h"
 #include "host/host_list.h"
 #include "platform/cp1252.h"
+#include "platform/host_path.h"
+#include "platform/text_file.h"
 
 namespace fern {
 
@@ -99,15 +99,29 @@ std::vector<std::string> LanguagePack::ContentLangList() const {
 }
 
 std::string LanguagePack::GetCaptionFromLCID(int32_t lcid) {
-  static const std::map<int32_t, const char*> names = {
-      {1031, "Deutsch"},    {2055, "Deutsch (Schweiz)"}, {3079, "Deutsch (Österreich)"},
-      {1033, "English"},    {2057, "English (UK)"},      {1036, "Français"},
-      {1040, "Italiano"},   {1034, "Español"},           {3082, "Español"},
-      {1043, "Nederlands"}, {1045, "Polski"},            {1049, "Русский"},
-      {1055, "Türkçe"},     {1029, "Čeština"},           {1038, "Magyar"},
-      {1053, "Svenska"},    {1030, "Dansk"},             {1044, "Norsk"},
-      {1035, "Suomi"},      {2070, "Português"},         {1032, "Ελληνικά"},
-      {2064, "Italiano (Svizzera)"}, {4108, "Français (Suisse)"}};
+  static const std::map<int32_t, const char*> names = {{1031, "Deutsch"},
+                                                       {2055, "Deutsch (Schweiz)"},
+                                                       {3079, "Deutsch (Österreich)"},
+                                                       {1033, "English"},
+                                                       {2057, "English (UK)"},
+                                                       {1036, "Français"},
+                                                       {1040, "Italiano"},
+                                                       {1034, "Español"},
+                                                       {3082, "Español"},
+                                                       {1043, "Nederlands"},
+                                                       {1045, "Polski"},
+                                                       {1049, "Русский"},
+                                                       {1055, "Türkçe"},
+                                                       {1029, "Čeština"},
+                                                       {1038, "Magyar"},
+                                                       {1053, "Svenska"},
+                                                       {1030, "Dansk"},
+                                                       {1044, "Norsk"},
+                                                       {1035, "Suomi"},
+                                                       {2070, "Português"},
+                                                       {1032, "Ελληνικά"},
+                                                       {2064, "Italiano (Svizzera)"},
+                                                       {4108, "Français (Suisse)"}};
   auto it = names.find(lcid);
   return it == names.end() ? "LCID " + std::to_string(lcid) : it->second;
 }
@@ -145,20 +159,24 @@ Variant LanguagePack::Invoke(std::string_view name, unsigned kind, std::span<Var
     set(args);
     return Variant();
   };
-  if (auto v = property("ContentLanguages", [&] { return contentLanguages_; },
-                        [&](auto a) { SetContentLanguages(ArgStr(a, 0)); }))
+  if (auto v = property(
+          "ContentLanguages", [&] { return contentLanguages_; },
+          [&](auto a) { SetContentLanguages(ArgStr(a, 0)); }))
     return *v;
-  if (auto v = property("DefaultLCID", [&] { return defaultLcid_; },
-                        [&](auto a) { SetDefaultLCID(ArgLong(a, 0)); }))
+  if (auto v = property(
+          "DefaultLCID", [&] { return defaultLcid_; },
+          [&](auto a) { SetDefaultLCID(ArgLong(a, 0)); }))
     return *v;
-  if (auto v = property("ContentLCID", [&] { return contentLcid_; },
-                        [&](auto a) { SetContentLCID(ArgLong(a, 0)); }))
+  if (auto v = property(
+          "ContentLCID", [&] { return contentLcid_; },
+          [&](auto a) { SetContentLCID(ArgLong(a, 0)); }))
     return *v;
-  if (auto v = property("UserLCID", [&] { return userLcid_; },
-                        [&](auto a) { SetUserLCID(ArgLong(a, 0)); }))
+  if (auto v = property(
+          "UserLCID", [&] { return userLcid_; }, [&](auto a) { SetUserLCID(ArgLong(a, 0)); }))
     return *v;
-  if (auto v = property("DictionaryPath", [&] { return dictionaryPath_; },
-                        [&](auto a) { SetDictionaryPath(ArgStr(a, 0)); }))
+  if (auto v = property(
+          "DictionaryPath", [&] { return dictionaryPath_; },
+          [&](auto a) { SetDictionaryPath(ArgStr(a, 0)); }))
     return *v;
   if (NameIs(name, "ContentLangList"))
     return Variant(std::shared_ptr<Dispatch>(std::make_shared<HostList>(ContentLangList())));

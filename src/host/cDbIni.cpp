@@ -98,8 +98,8 @@ Variant cDbIni::Invoke(std::string_view name, unsigned, std::span<Variant> args)
   }
   if (NameIs(name, "WriteStr")) {
     CheckArgCount(args, 3, 3, name);
-    std::string value = args[2].type() == VType::Date ? db::DateToIso(args[2].dateVal())
-                                                      : ArgStr(args, 2);
+    std::string value =
+        args[2].type() == VType::Date ? db::DateToIso(args[2].dateVal()) : ArgStr(args, 2);
     WriteStr(ArgStr(args, 0), ArgStr(args, 1), value);
     return {};
   }

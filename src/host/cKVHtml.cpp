@@ -10,7 +10,7 @@ namespace fern {
 namespace {
 
 bool IsBlock(const char* n) {
-  static const char* blocks[] = {"p",  "div", "br", "li", "tr", "h1", "h2",    "h3",
+  static const char* blocks[] = {"p",  "div", "br", "li", "tr", "h1",    "h2",        "h3",
                                  "h4", "h5",  "h6", "ul", "ol", "table", "blockquote"};
   for (const char* b : blocks)
     if (strcasecmp(n, b) == 0) return true;
@@ -53,9 +53,9 @@ void Walk(xmlNode* node, std::string& out) {
 
 std::string cKVHtml::ExtractPlainText(const std::string& html) {
   if (html.empty()) return {};
-  htmlDocPtr doc = htmlReadMemory(html.data(), static_cast<int>(html.size()), nullptr, "UTF-8",
-                                  HTML_PARSE_RECOVER | HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING |
-                                      HTML_PARSE_NONET);
+  htmlDocPtr doc = htmlReadMemory(
+      html.data(), static_cast<int>(html.size()), nullptr, "UTF-8",
+      HTML_PARSE_RECOVER | HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING | HTML_PARSE_NONET);
   if (!doc) return html;
   std::string flat;
   Walk(xmlDocGetRootElement(doc), flat);

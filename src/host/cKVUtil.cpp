@@ -16,9 +16,8 @@ bool cKVUtil::IsKVSignaturOn(const std::string& hostIniPath, int32_t companyNumb
   return std::string(text::TrimBlanks(v)) == "1";
 }
 
-void cKVUtil::GetPicFileName(int32_t index, const std::string& hostFolder,
-                             const std::string& datei, const std::string& textA,
-                             const std::string& textB, std::string& path,
+void cKVUtil::GetPicFileName(int32_t index, const std::string& hostFolder, const std::string& datei,
+                             const std::string& textA, const std::string& textB, std::string& path,
                              std::string& description) const {
   path.clear();
   description.clear();

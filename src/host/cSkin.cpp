@@ -15,8 +15,7 @@ const char* cSkin::DefaultStyleSheet() {
 
 void cSkin::Init(int64_t, const Variant&, std::string& hostFolder) {
   std::error_code ec;
-  std::filesystem::path file =
-      ResolveHostPath(hostFolder + "\\System\\Skin\\FernDispatcher.qss");
+  std::filesystem::path file = ResolveHostPath(hostFolder + "\\System\\Skin\\FernDispatcher.qss");
   if (!std::filesystem::is_regular_file(file, ec)) return;
   try {
     styleSheet_ = ReadText(file);

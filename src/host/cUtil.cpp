@@ -129,8 +129,8 @@ double cUtil::my_val(const std::string& textIn) {
   std::string num;
   if (i < t.size() && (t[i] == '-' || t[i] == '+')) num += t[i++];
   size_t start = i;
-  while (i < t.size() && (std::isdigit(static_cast<unsigned char>(t[i])) || t[i] == '.' ||
-                          t[i] == ','))
+  while (i < t.size() &&
+         (std::isdigit(static_cast<unsigned char>(t[i])) || t[i] == '.' || t[i] == ','))
     ++i;
   std::string body(t.substr(start, i - start));
   while (!body.empty() && (body.back() == '.' || body.back() == ',')) body.pop_back();
@@ -149,8 +149,10 @@ double cUtil::my_val(const std::string& textIn) {
     decimal = single && body.size() - lastDot - 1 != 3 ? '.' : 0;
   }
   for (char c : body) {
-    if (c == decimal) num += '.';
-    else if (c != '.' && c != ',') num += c;
+    if (c == decimal)
+      num += '.';
+    else if (c != '.' && c != ',')
+      num += c;
   }
   return std::strtod(num.c_str(), nullptr);
 }
@@ -321,7 +323,9 @@ void cUtil::Kill(const std::string& pathOrMask) {
   } else {
     for (const auto& f : FindFiles(real.parent_path(), name)) std::filesystem::remove(f, ec);
   }
-  if (ec) throw HostError(err::kPathFileAccess, "Datei kann nicht gelöscht werden: " + real.string(), "Kill");
+  if (ec)
+    throw HostError(err::kPathFileAccess, "Datei kann nicht gelöscht werden: " + real.string(),
+                    "Kill");
 }
 
 std::string cUtil::File2Str(const std::string& path) { return ReadText(Real(path)); }
@@ -345,8 +349,7 @@ void cUtil::MkFolder(const std::string& path) {
   std::filesystem::path real = Real(path);
   std::filesystem::create_directories(real, ec);
   if (ec || !std::filesystem::is_directory(real, ec))
-    throw HostError(err::kPathFileAccess, "Ordner kann nicht angelegt werden: " + path,
-                    "MkFolder");
+    throw HostError(err::kPathFileAccess, "Ordner kann nicht angelegt werden: " + path, "MkFolder");
 }
 
 void cUtil::LogFile(const std::string& path, const std::string& line) {
@@ -360,19 +363,19 @@ void cUtil::StartApplication(const std::string& program, const std::string& argu
   for (auto& a : SplitCommandLine(arguments)) argv.push_back(std::move(a));
   std::string failure = StartDetached(argv);
   if (!failure.empty())
-    throw HostError(err::kFileNotFound, "Programm kann nicht gestartet werden: " + program +
-                                            " (" + failure + ")",
+    throw HostError(err::kFileNotFound,
+                    "Programm kann nicht gestartet werden: " + program + " (" + failure + ")",
                     "StartApplication");
 }
 
 void cUtil::StartDoc(const std::string& pathOrAddress) {
-  bool address = pathOrAddress.find("://") != std::string::npos ||
-                 pathOrAddress.rfind("mailto:", 0) == 0;
+  bool address =
+      pathOrAddress.find("://") != std::string::npos || pathOrAddress.rfind("mailto:", 0) == 0;
   std::string target = address ? pathOrAddress : Real(pathOrAddress).string();
   std::string failure = StartDetached({"xdg-open", target});
   if (!failure.empty())
-    throw HostError(err::kFileNotFound, "Kann nicht geöffnet werden: " + pathOrAddress + " (" +
-                                            failure + ")",
+    throw HostError(err::kFileNotFound,
+                    "Kann nicht geöffnet werden: " + pathOrAddress + " (" + failure + ")",
                     "StartDoc");
 }
 
@@ -382,8 +385,8 @@ int32_t cUtil::RunAndWait(const std::string& commandLine) {
   if (argv[0].find_first_of("\\/") != std::string::npos) argv[0] = Real(argv[0]).string();
   ProcessResult r = RunProcess(argv);
   if (r.outcome == ProcessOutcome::kStartFailed)
-    throw HostError(err::kFileNotFound, "Programm kann nicht gestartet werden: " + argv[0] +
-                                            " (" + r.error + ")",
+    throw HostError(err::kFileNotFound,
+                    "Programm kann nicht gestartet werden: " + argv[0] + " (" + r.error + ")",
                     "RunAndWait");
   return r.outcome == ProcessOutcome::kExited ? r.exitCode : -1;
 }

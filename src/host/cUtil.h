@@ -73,14 +73,14 @@ class cUtil : public Dispatch {
   // --- files -------------------------------------------------------------------------------
   static std::string GetFileExtender(const std::string& path);  // without the point
   static std::string GetFileName(const std::string& path);
-  static std::string GetTempPath();                         // ends with "/"
+  static std::string GetTempPath();                              // ends with "/"
   static std::string GetTempFile(const std::string& extension);  // a fresh name, not created
-  static bool Exist(const std::string& path);               // file or folder
-  static void Kill(const std::string& pathOrMask);          // no match is no error
-  static std::string File2Str(const std::string& path);     // 53 when missing
-  static void MyChdir(const std::string& path);             // 76 when missing
-  static int64_t FileLen(const std::string& path);          // 53 when missing
-  static void MkFolder(const std::string& path);            // with its parents; 75 on failure
+  static bool Exist(const std::string& path);                    // file or folder
+  static void Kill(const std::string& pathOrMask);               // no match is no error
+  static std::string File2Str(const std::string& path);          // 53 when missing
+  static void MyChdir(const std::string& path);                  // 76 when missing
+  static int64_t FileLen(const std::string& path);               // 53 when missing
+  static void MkFolder(const std::string& path);                 // with its parents; 75 on failure
   static void LogFile(const std::string& path, const std::string& line);
   std::shared_ptr<Dispatch> fso();
 
@@ -136,8 +136,8 @@ class cUtil : public Dispatch {
 
  private:
   // The stored value or no value (std::nullopt is a missing preference).
-  const std::optional<std::string>& Preference(const std::string& connect,
-                                               const std::string& scope, const std::string& key);
+  const std::optional<std::string>& Preference(const std::string& connect, const std::string& scope,
+                                               const std::string& key);
 
   std::shared_ptr<LanguagePack> languagePack_;
   std::shared_ptr<Dispatch> fso_;

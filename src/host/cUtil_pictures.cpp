@@ -25,9 +25,8 @@ uint32_t ParseColor(const std::string& s, uint32_t def) {
   return end && *end == 0 ? static_cast<uint32_t>(v) : def;
 }
 
-host::ShrinkRequest Request(const std::string& source, const std::string& target,
-                           int64_t maxBytes, int32_t maxWidth, bool signature,
-                           const std::string& copyright) {
+host::ShrinkRequest Request(const std::string& source, const std::string& target, int64_t maxBytes,
+                            int32_t maxWidth, bool signature, const std::string& copyright) {
   host::ShrinkRequest r;
   r.source = ResolveHostPath(source);
   r.target = ResolveHostPath(target);
@@ -56,10 +55,9 @@ void cUtil::JPGFrameInit(Dispatch& dbIni) {
   frame_ = f;
 }
 
-void cUtil::JPGFrameShrink(const std::string& source, const std::string& target,
-                           int64_t maxBytes, int32_t maxWidth, bool signature,
-                           const std::string& copyright, const std::string&,
-                           bool thumbnail) const {
+void cUtil::JPGFrameShrink(const std::string& source, const std::string& target, int64_t maxBytes,
+                           int32_t maxWidth, bool signature, const std::string& copyright,
+                           const std::string&, bool thumbnail) const {
   host::ShrinkRequest r = Request(source, target, maxBytes, maxWidth, signature, copyright);
   r.frame = &frame_;
   r.thumbnail = thumbnail;

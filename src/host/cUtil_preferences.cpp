@@ -14,9 +14,9 @@ const std::optional<std::string>& cUtil::Preference(const std::string& connect,
   std::string cacheKey = connect + '\n' + text::FoldCase(scope) + '\n' + text::FoldCase(k);
   auto it = prefCache_.find(cacheKey);
   if (it != prefCache_.end()) return it->second;
-  auto rs = host::Database(connect).Query("SELECT VALUE FROM PREFERENCES WHERE SCOPE = " +
-                                          SqlStr(Variant(scope)) + " AND PREFKEY = " +
-                                          SqlStr(Variant(k)));
+  auto rs = host::Database(connect).Query(
+      "SELECT VALUE FROM PREFERENCES WHERE SCOPE = " + SqlStr(Variant(scope)) +
+      " AND PREFKEY = " + SqlStr(Variant(k)));
   std::optional<std::string> value;
   if (!rs->Eof() && !rs->Value(size_t{0}).IsNull()) value = cUtil::k(rs->Value(size_t{0}));
   return prefCache_.emplace(cacheKey, std::move(value)).first->second;

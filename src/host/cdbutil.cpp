@@ -32,15 +32,15 @@ SqlIniSettings cdbutil::ReadSqlIni(const std::string& sqlIniPath) {
     std::string_view k = text::TrimBlanks(key);
     if (k.size() == 2 && k[1] == ':') k.remove_suffix(1);
     if (k.size() != 1 || !std::isalpha(static_cast<unsigned char>(k[0])) || value.empty())
-      Fail(err::kInvalidValue, "Ungültiger Eintrag \"" + key + "\" in [DRIVES] von " +
-                                   s.iniFile.string());
+      Fail(err::kInvalidValue,
+           "Ungültiger Eintrag \"" + key + "\" in [DRIVES] von " + s.iniFile.string());
     s.drives[static_cast<char>(std::toupper(static_cast<unsigned char>(k[0])))] = value;
   }
 
   std::string db = IniGet("SQLITE", "DATABASE", "", s.iniFile);
   if (text::TrimBlanks(db).empty())
-    Fail(err::kInvalidValue, "Schlüssel DATABASE im Abschnitt [SQLITE] fehlt in " +
-                                 s.iniFile.string());
+    Fail(err::kInvalidValue,
+         "Schlüssel DATABASE im Abschnitt [SQLITE] fehlt in " + s.iniFile.string());
   bool drivePath = db.size() > 2 && db[1] == ':' && std::isalpha(static_cast<unsigned char>(db[0]));
   if (drivePath) {
     char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(db[0])));
@@ -63,14 +63,14 @@ std::string cdbutil::GetConnectString(const std::string& sqlIniPath, int32_t) co
 
   std::error_code ec;
   if (!std::filesystem::is_regular_file(s.database, ec))
-    Fail(err::kFileNotFound, "Datenbankdatei " + s.database.string() + " nicht gefunden (" +
-                                 s.iniFile.string() + ")");
+    Fail(err::kFileNotFound,
+         "Datenbankdatei " + s.database.string() + " nicht gefunden (" + s.iniFile.string() + ")");
   char head[16] = {};
   std::ifstream in(s.database, std::ios::binary);
   in.read(head, sizeof head);
   if (in.gcount() != sizeof head || std::string(head, 15) != "SQLite format 3")
-    Fail(err::kInvalidValue, "Datei " + s.database.string() + " ist keine Datenbank (" +
-                                 s.iniFile.string() + ")");
+    Fail(err::kInvalidValue,
+         "Datei " + s.database.string() + " ist keine Datenbank (" + s.iniFile.string() + ")");
   return host::MakeConnectString(s.database.string());
 }
 

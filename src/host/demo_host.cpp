@@ -26,8 +26,26 @@ namespace {
 // --- keys and literals ------------------------------------------------------------------------
 
 enum Table : uint32_t {
-  kBoersen = 1, kObj, kFldart, kFldartop, kObjDet, kBen, kStd, kAd, kBoersenObj, kArt, kAkt,
-  kAktFile, kBlob, kProjekt, kPlaceholder, kPicture, kDetails, kDetailsDet, kAnf, kAnfDet,
+  kBoersen = 1,
+  kObj,
+  kFldart,
+  kFldartop,
+  kObjDet,
+  kBen,
+  kStd,
+  kAd,
+  kBoersenObj,
+  kArt,
+  kAkt,
+  kAktFile,
+  kBlob,
+  kProjekt,
+  kPlaceholder,
+  kPicture,
+  kDetails,
+  kDetailsDet,
+  kAnf,
+  kAnfDet,
 };
 
 std::string Key(Table t, int n) {
@@ -100,8 +118,8 @@ struct Town {
   const char* street;
 };
 const Town kTowns[] = {
-    {"10115", "Berlin", "Invalidenstraße"}, {"20095", "Hamburg", "Mönckebergstraße"},
-    {"80331", "München", "Sendlinger Straße"}, {"50667", "Köln", "Hohe Straße"},
+    {"10115", "Berlin", "Invalidenstraße"},     {"20095", "Hamburg", "Mönckebergstraße"},
+    {"80331", "München", "Sendlinger Straße"},  {"50667", "Köln", "Hohe Straße"},
     {"04109", "Leipzig", "Grimmaische Straße"}, {"79098", "Freiburg", "Kaiser-Joseph-Straße"},
 };
 
@@ -113,15 +131,15 @@ struct Kind {
   int rooms;
 };
 const Kind kKinds[] = {
-    {"WOHNUNG", "Wohnung", "Flat", 68, 3},     {"HAUS", "Haus", "House", 142, 5},
-    {"GRUNDSTUECK", "Grundstück", "Plot", 0, 0}, {"BUERO", "Büro", "Office", 210, 6},
+    {"WOHNUNG", "Wohnung", "Flat", 68, 3},         {"HAUS", "Haus", "House", 142, 5},
+    {"GRUNDSTUECK", "Grundstück", "Plot", 0, 0},   {"BUERO", "Büro", "Office", 210, 6},
     {"EINZELHANDEL", "Ladenlokal", "Shop", 95, 2},
 };
 
 const char* kHeating[] = {"Zentralheizung", "Fernwärme", "Etagenheizung"};
 
 struct FieldType {
-  const char* code;   // KÜRZEL
+  const char* code;  // KÜRZEL
   const char* intern;
   int typ;
   const char* bezextern;
@@ -130,8 +148,22 @@ struct FieldType {
   int kurzexpose;
   int intervall;
 };
-enum Field { fObjektart, fWohnflaeche, fZimmer, fKaufpreis, fKaltmiete, fBaujahr, fHeadline,
-             fStrasse, fOrt, fBalkon, fHeizung, fAnsprechpartner, fProjekt, fCount };
+enum Field {
+  fObjektart,
+  fWohnflaeche,
+  fZimmer,
+  fKaufpreis,
+  fKaltmiete,
+  fBaujahr,
+  fHeadline,
+  fStrasse,
+  fOrt,
+  fBalkon,
+  fHeizung,
+  fAnsprechpartner,
+  fProjekt,
+  fCount
+};
 const FieldType kFields[fCount] = {
     {"RDM OBJEKTART", "", 0, "Objektart", "Art", 1, 1, 0},
     {"Wohnfläche", "", 1, "Wohnfläche", "Wfl.", 1, 1, 0},
@@ -181,7 +213,8 @@ bool Rent(int n) { return n % 3 == 0; }
 const Kind& KindOf(int n) { return kKinds[n >= kFirstChild ? 0 : n % 5]; }
 const Town& TownOf(int n) { return kTowns[(ParentOf(n) ? ParentOf(n) : n) % 6]; }
 
-// --- pictures -------------------------------------------------------------------------------------
+// --- pictures
+// -------------------------------------------------------------------------------------
 
 // A house under a sky, coloured per listing; `i` varies the view.
 QImage DrawPicture(int n, int i, bool portrait) {
@@ -226,8 +259,8 @@ void PrepareFolder(const std::filesystem::path& folder) {
   if (std::filesystem::exists(folder, ec)) {
     if (!std::filesystem::is_directory(folder, ec))
       throw HostError(err::kInvalidValue, "Kein Ordner: " + folder.string(), "BuildDemoHost");
-    bool empty = std::filesystem::directory_iterator(folder, ec) ==
-                 std::filesystem::directory_iterator();
+    bool empty =
+        std::filesystem::directory_iterator(folder, ec) == std::filesystem::directory_iterator();
     if (!empty) {
       bool demo = false;
       try {
@@ -242,8 +275,9 @@ void PrepareFolder(const std::filesystem::path& folder) {
       CloseDatabases();
       std::filesystem::remove_all(folder, ec);
       if (ec)
-        throw HostError(err::kPathFileAccess, "Alter Demo-Host kann nicht entfernt werden: " +
-                                                  folder.string() + " (" + ec.message() + ")",
+        throw HostError(err::kPathFileAccess,
+                        "Alter Demo-Host kann nicht entfernt werden: " + folder.string() + " (" +
+                            ec.message() + ")",
                         "BuildDemoHost");
     }
   }
@@ -266,9 +300,10 @@ void WriteHostFiles(const std::filesystem::path& f) {
       "# English texts of the demo host\n[Strings]\nAbbrechen\tCancel\nSchließen\tClose\n"
       "[Content]\n";
   for (const Kind& k : kKinds) dic += std::string(k.caption) + "\t" + k.english + "\n";
-  dic += "[FLDART]\nWohnfläche\tLiving area\tLiving area\tLiv. area\nZimmer\tRooms\tRooms\tRooms\n"
-         "Kaufpreis\tPrice\tPurchase price\tPrice\nKaltmiete\tRent\tBasic rent\tRent\n"
-         "[FLDARTOP]\n";
+  dic +=
+      "[FLDART]\nWohnfläche\tLiving area\tLiving area\tLiv. area\nZimmer\tRooms\tRooms\tRooms\n"
+      "Kaufpreis\tPrice\tPurchase price\tPrice\nKaltmiete\tRent\tBasic rent\tRent\n"
+      "[FLDARTOP]\n";
   for (const Kind& k : kKinds)
     dic += std::string("RDM OBJEKTART\t") + k.caption + "\t" + k.english + "\n";
   Text(f / "System" / "Language" / "2057.dic", dic);
@@ -288,66 +323,109 @@ void WriteHostFiles(const std::filesystem::path& f) {
 
 void CompanyAndUsers(Batch& b) {
   b.Insert("version", {{"version", L(520)}});
-  b.Insert("std", {{"DSN", S(Key(kStd, 1))}, {"FIRMEN_NR", L(1)}, {"LAND", S("DEU")},
-                   {"WÄHRUNG", S("€")}, {"MMDateiKurz", S("")}, {"MMDateiLang", S("")},
-                   {"COPYRIGHT", S("© Fernblick Immobilien")}, {"Titel", S("Dr.\r\nProf.")},
+  b.Insert("std", {{"DSN", S(Key(kStd, 1))},
+                   {"FIRMEN_NR", L(1)},
+                   {"LAND", S("DEU")},
+                   {"WÄHRUNG", S("€")},
+                   {"MMDateiKurz", S("")},
+                   {"MMDateiLang", S("")},
+                   {"COPYRIGHT", S("© Fernblick Immobilien")},
+                   {"Titel", S("Dr.\r\nProf.")},
                    {"immoxml_anid", S("AKVA-DEMO-0001")},
                    {"FIRMA1NAME", S("Fernblick Immobilien GmbH")},
                    {"FIRMA1TELEFON", S("030 1234567")},
                    {"FIRMA1EMAIL", S("info@fernblick.example")},
-                   {"FIRMA1STRASSE", S("Invalidenstraße 1")}, {"FIRMA1PLZ", S("10115")},
-                   {"FIRMA1ORT", S("Berlin")}, {"FIRMA1INTERNET", S("www.fernblick.example")},
+                   {"FIRMA1STRASSE", S("Invalidenstraße 1")},
+                   {"FIRMA1PLZ", S("10115")},
+                   {"FIRMA1ORT", S("Berlin")},
+                   {"FIRMA1INTERNET", S("www.fernblick.example")},
                    {"WSHOME", S("Willkommen bei Fernblick Immobilien")},
                    {"WSHOME_LCID2057", S("Welcome to Fernblick Real Estate")},
                    {"WSTEXTIMPRESSUM", S("Fernblick Immobilien GmbH, Berlin")}});
-  b.Insert("AD", {{"DSN", S(Key(kAd, 1))}, {"Name", S("Dana Demo")}, {"idx_name", S("Demo")},
-                  {"anredekurz", S("Frau")}, {"EMAIL", S("demo@fernblick.example")}});
-  b.Insert("AD", {{"DSN", S(Key(kAd, 2))}, {"Name", S("Otto Eigentümer")},
-                  {"idx_name", S("Eigentümer")}, {"anredekurz", S("Herr")},
-                  {"STRASSE", S("Hohe Straße 5")}, {"LAND_PLZ", S("D-50667")},
+  b.Insert("AD", {{"DSN", S(Key(kAd, 1))},
+                  {"Name", S("Dana Demo")},
+                  {"idx_name", S("Demo")},
+                  {"anredekurz", S("Frau")},
+                  {"EMAIL", S("demo@fernblick.example")}});
+  b.Insert("AD", {{"DSN", S(Key(kAd, 2))},
+                  {"Name", S("Otto Eigentümer")},
+                  {"idx_name", S("Eigentümer")},
+                  {"anredekurz", S("Herr")},
+                  {"STRASSE", S("Hohe Straße 5")},
+                  {"LAND_PLZ", S("D-50667")},
                   {"ORT", S("Köln")}});
-  b.Insert("AD", {{"DSN", S(Key(kAd, 3))}, {"Name", S("Ina Interessentin")},
-                  {"idx_name", S("Interessentin")}, {"EMAIL", S("ina@example.invalid")},
+  b.Insert("AD", {{"DSN", S(Key(kAd, 3))},
+                  {"Name", S("Ina Interessentin")},
+                  {"idx_name", S("Interessentin")},
+                  {"EMAIL", S("ina@example.invalid")},
                   {"KENNUNG", S("start123")}});
-  b.Insert("ben", {{"DSN", S(Key(kBen, 1))}, {"login_name", S(kDemoUser)}, {"aktiv", L(1)},
-                   {"Chef", L(1)}, {"PROFILE", S("Standard")}, {"Name", S("Dana Demo")},
-                   {"AD_DSN", S(Key(kAd, 1))}, {"TelefonBuero", S("030 1234567-10")},
-                   {"TelefonFunk", S("0170 1234567")}, {"Fax", S("030 1234567-99")},
+  b.Insert("ben", {{"DSN", S(Key(kBen, 1))},
+                   {"login_name", S(kDemoUser)},
+                   {"aktiv", L(1)},
+                   {"Chef", L(1)},
+                   {"PROFILE", S("Standard")},
+                   {"Name", S("Dana Demo")},
+                   {"AD_DSN", S(Key(kAd, 1))},
+                   {"TelefonBuero", S("030 1234567-10")},
+                   {"TelefonFunk", S("0170 1234567")},
+                   {"Fax", S("030 1234567-99")},
                    {"Email", S("demo@fernblick.example")},
                    {"PASSWORT", S(Encipher("demo", kUserPasswordKey))}});
-  b.Insert("ben", {{"DSN", S(Key(kBen, 2))}, {"login_name", S("kvAdmin")}, {"aktiv", L(0)},
-                   {"Chef", L(0)}, {"PROFILE", kNull}, {"Name", S("Verwaltung")},
+  b.Insert("ben", {{"DSN", S(Key(kBen, 2))},
+                   {"login_name", S("kvAdmin")},
+                   {"aktiv", L(0)},
+                   {"Chef", L(0)},
+                   {"PROFILE", kNull},
+                   {"Name", S("Verwaltung")},
                    {"PASSWORT", S("C")}});
   b.Insert("projekte", {{"DSN", S(Key(kProjekt, 1))}, {"BEZEICHNUNG", S("Neubau Fernblick")}});
   b.Insert("details", {{"DSN", S(Key(kDetails, 1))}, {"ad_dsn", S(Key(kAd, 3))}});
   // Dana Demo's own record: the position the OpenImmo contact person shows.
-  b.Insert("FLDART", {{"DSN", S(Key(kFldart, 50))}, {"KÜRZEL", S("Position")}, {"TYP", L(6)},
-                      {"SORTIERUNG", L(500)}, {"BEZEXTERN", S("Position")}, {"AKTIV", L(1)},
-                      {"OBJ", L(0)}, {"WEBSERVERSTATUS", L(0)}, {"Details", L(1)}});
+  b.Insert("FLDART", {{"DSN", S(Key(kFldart, 50))},
+                      {"KÜRZEL", S("Position")},
+                      {"TYP", L(6)},
+                      {"SORTIERUNG", L(500)},
+                      {"BEZEXTERN", S("Position")},
+                      {"AKTIV", L(1)},
+                      {"OBJ", L(0)},
+                      {"WEBSERVERSTATUS", L(0)},
+                      {"Details", L(1)}});
   b.Insert("details", {{"DSN", S(Key(kDetails, 2))}, {"ad_dsn", S(Key(kAd, 1))}});
-  b.Insert("detailsdet", {{"DSN", S(Key(kDetailsDet, 2))}, {"details_Dsn", S(Key(kDetails, 2))},
-                          {"Fldart_Dsn", S(Key(kFldart, 50))}, {"EINGABE", S("Vertrieb Berlin")}});
+  b.Insert("detailsdet", {{"DSN", S(Key(kDetailsDet, 2))},
+                          {"details_Dsn", S(Key(kDetails, 2))},
+                          {"Fldart_Dsn", S(Key(kFldart, 50))},
+                          {"EINGABE", S("Vertrieb Berlin")}});
 }
 
 void FieldTypes(Batch& b) {
   for (int f = 0; f < fCount; ++f) {
     const FieldType& t = kFields[f];
-    b.Insert("FLDART", {{"DSN", S(Key(kFldart, f + 1))}, {"KÜRZEL", S(t.code)},
-                        {"INTERN", S(t.intern)}, {"TYP", L(t.typ)}, {"SORTIERUNG", L(10 * (f + 1))},
-                        {"BLNKURZEXPOSE", L(t.kurzexpose)}, {"EXPOSE", L(t.expose)},
-                        {"BEZKURZEXPOSE", S(t.bezkurz)}, {"BEZEXTERN", S(t.bezextern)},
-                        {"Intervall", L(t.intervall)}, {"AKTIV", L(1)}, {"OBJ", L(1)},
-                        {"WEBSERVERSTATUS", L(t.expose ? 3 : 1)}, {"Details", L(0)}});
+    b.Insert("FLDART", {{"DSN", S(Key(kFldart, f + 1))},
+                        {"KÜRZEL", S(t.code)},
+                        {"INTERN", S(t.intern)},
+                        {"TYP", L(t.typ)},
+                        {"SORTIERUNG", L(10 * (f + 1))},
+                        {"BLNKURZEXPOSE", L(t.kurzexpose)},
+                        {"EXPOSE", L(t.expose)},
+                        {"BEZKURZEXPOSE", S(t.bezkurz)},
+                        {"BEZEXTERN", S(t.bezextern)},
+                        {"Intervall", L(t.intervall)},
+                        {"AKTIV", L(1)},
+                        {"OBJ", L(1)},
+                        {"WEBSERVERSTATUS", L(t.expose ? 3 : 1)},
+                        {"Details", L(0)}});
   }
   int op = 0;
   for (const Kind& k : kKinds)
     b.Insert("FLDARTOP", {{"DSN", S(Key(kFldartop, ++op))},
-                          {"FLDART_DSN", S(Key(kFldart, fObjektart + 1))}, {"WERT", S(k.wert)},
+                          {"FLDART_DSN", S(Key(kFldart, fObjektart + 1))},
+                          {"WERT", S(k.wert)},
                           {"BEZEICHNUNG", S(k.caption)}});
   for (const char* h : kHeating)
     b.Insert("FLDARTOP", {{"DSN", S(Key(kFldartop, ++op))},
                           {"FLDART_DSN", S(Key(kFldart, fHeizung + 1))},
-                          {"WERT", S(cUtil::Replace_GermSonderzeichen(h))}, {"BEZEICHNUNG", S(h)}});
+                          {"WERT", S(cUtil::Replace_GermSonderzeichen(h))},
+                          {"BEZEICHNUNG", S(h)}});
 }
 
 // The field values of listing n; returns how many rows it added.
@@ -364,13 +442,15 @@ int ListingValues(Batch& b, int n, int& det) {
     b.Insert("ObjDet", cols);
   };
   double area = kind.area ? kind.area + (n % 7) * 9 : 0;
-  insert(fObjektart, {{"Fldartop_DSN", S(Key(kFldartop, kindIndex + 1))}, {"EINGABE", S(kind.caption)}});
+  insert(fObjektart,
+         {{"Fldartop_DSN", S(Key(kFldartop, kindIndex + 1))}, {"EINGABE", S(kind.caption)}});
   if (area > 0) {
     insert(fWohnflaeche, {{"VON_NUM", D(area)}, {"EINGABE", S(vb::NumberToText(area))}});
     insert(fZimmer, {{"VON_NUM", D(kind.rooms + n % 2)}});
     insert(fBaujahr, {{"VON_NUM", D(1960 + (n * 7) % 60)}});
     insert(fBalkon, {{"VON_NUM", D(n % 2)}});
-    insert(fHeizung, {{"Fldartop_DSN", S(Key(kFldartop, 6 + n % 3))}, {"EINGABE", S(kHeating[n % 3])}});
+    insert(fHeizung,
+           {{"Fldartop_DSN", S(Key(kFldartop, 6 + n % 3))}, {"EINGABE", S(kHeating[n % 3])}});
   }
   if (Rent(n))
     insert(fKaltmiete, {{"VON_NUM", D(std::max(area, 40.0) * 12.5)}});
@@ -378,7 +458,8 @@ int ListingValues(Batch& b, int n, int& det) {
     insert(fKaufpreis, {{"VON_NUM", D(std::max(area, 400.0) * 3150 + n * 1000)}});
   std::string head = std::string(kind.caption) + " in " + town.name;
   std::string headEn = std::string(kind.english) + " in " + town.name;
-  insert(fHeadline, {{"EINGABE", S(head)}, {"EINGABE_LCID1031", S(head)}, {"EINGABE_LCID2057", S(headEn)}});
+  insert(fHeadline,
+         {{"EINGABE", S(head)}, {"EINGABE_LCID1031", S(head)}, {"EINGABE_LCID2057", S(headEn)}});
   insert(fStrasse, {{"EINGABE", S(std::string(town.street) + " " + std::to_string(n))}});
   insert(fOrt, {{"EINGABE", S(std::string("DEU-") + town.plz + " " + town.name)}});
   insert(fAnsprechpartner, {{"LINK_DSN", S(Key(kAd, 1))}});
@@ -391,21 +472,27 @@ void Listings(Batch& b, DemoHostSummary& sum) {
   for (int n = 1; n <= kListings; ++n) {
     const Kind& kind = KindOf(n);
     const Town& town = TownOf(n);
-    std::string text = std::string("Schöne ") + kind.caption + " in " + town.name +
-                       ", nahe der " + town.street + ".";
+    std::string text = std::string("Schöne ") + kind.caption + " in " + town.name + ", nahe der " +
+                       town.street + ".";
     std::string textEn = std::string("Lovely ") + kind.english + " in " + town.name + ".";
     b.Insert("obj", {{"DSN", S(Key(kObj, n))},
                      {"OBJ_DSN", ParentOf(n) ? S(Key(kObj, ParentOf(n))) : kNull},
                      {"KENNUNG", S("FB-" + std::to_string(1000 + n))},
-                     {"INTERN", S("intern " + std::to_string(n))}, {"EART", L(Rent(n) ? 1 : 0)},
+                     {"INTERN", S("intern " + std::to_string(n))},
+                     {"EART", L(Rent(n) ? 1 : 0)},
                      {"PROV_INT", S(Rent(n) ? "2 Monatsmieten" : "3,57 %")},
                      {"PROVINFO", S("Provision für Käufer")},
                      {"PROVINFO_LCID2057", S("Buyer's commission")},
-                     {"transfer", L(0)}, {"FArchiv", L(n == 24 ? 2 : 0)}, {"abteilung", L(n % 2)},
+                     {"transfer", L(0)},
+                     {"FArchiv", L(n == 24 ? 2 : 0)},
+                     {"abteilung", L(n % 2)},
                      {"TOUCH", Date(2026, 11, 1 + n % 28, 9, n)},
-                     {"DATEI", S("fb\\fb" + std::to_string(n))}, {"CoopObj", L(0)},
-                     {"TRACKING", L(n <= 3 ? 1 : 0)}, {"AD_ANBIETER_DSN", S(Key(kAd, 2))},
-                     {"TEXTOBJEKT", S(text)}, {"TEXTOBJEKT_LCID1031", S(text)},
+                     {"DATEI", S("fb\\fb" + std::to_string(n))},
+                     {"CoopObj", L(0)},
+                     {"TRACKING", L(n <= 3 ? 1 : 0)},
+                     {"AD_ANBIETER_DSN", S(Key(kAd, 2))},
+                     {"TEXTOBJEKT", S(text)},
+                     {"TEXTOBJEKT_LCID1031", S(text)},
                      {"TEXTOBJEKT_LCID2057", S(textEn)},
                      {"TEXTLAGE", S(std::string("Zentrale Lage in ") + town.name)},
                      {"TEXTLAGE_LCID2057", S(std::string("Central location in ") + town.name)},
@@ -423,14 +510,22 @@ void Portals(Batch& b, DemoHostSummary& sum) {
   for (const Portal& p : kPortals) {
     ++i;
     b.Insert("Boersen",
-             {{"DSN", S(Key(kBoersen, i))}, {"boersen_name", S(p.name)}, {"boersentyp", L(p.typ)},
-              {"teil_or_voll", L(0)}, {"ftp_or_http", L(p.ftpOrHttp)}, {"notiz", S(p.notiz)},
-              {"strVersion", S("1.2.7")}, {"LOGINNAME", S(p.login)},
+             {{"DSN", S(Key(kBoersen, i))},
+              {"boersen_name", S(p.name)},
+              {"boersentyp", L(p.typ)},
+              {"teil_or_voll", L(0)},
+              {"ftp_or_http", L(p.ftpOrHttp)},
+              {"notiz", S(p.notiz)},
+              {"strVersion", S("1.2.7")},
+              {"LOGINNAME", S(p.login)},
               {"PASSWORD", S(*p.password ? Encipher(p.password, kPortalPasswordKey) : "")},
               {"dortige_kundennr", S("K-" + std::to_string(4700 + i))},
-              {"zuordnungsdatei", S(p.mapping)}, {"xmlns", L(1)},
+              {"zuordnungsdatei", S(p.mapping)},
+              {"xmlns", L(1)},
               {"httpantwort", L(p.typ == 5 && p.ftpOrHttp == 0 ? 1 : 0)},
-              {"zipping", L(p.zipping)}, {"boersen_host", S(p.host)}, {"lngMaxPicCount", L(0)},
+              {"zipping", L(p.zipping)},
+              {"boersen_host", S(p.host)},
+              {"lngMaxPicCount", L(0)},
               {"webdb_host", p.typ == 6 ? S("127.0.0.1") : kNull},
               {"webdb_database", p.typ == 6 ? S("fernblick") : kNull},
               {"webdb_user", p.typ == 6 ? S("fernblick") : kNull},
@@ -443,11 +538,16 @@ void Portals(Batch& b, DemoHostSummary& sum) {
   for (int portal = 1; portal <= i; ++portal) {
     for (int n = 1; n <= kListings; ++n) {
       if (portal >= 3 && n % (portal - 1) != 0) continue;
-      b.Insert("boersenobj",
-               {{"DSN", S(Key(kBoersenObj, ++row))}, {"boersen_dsn", S(Key(kBoersen, portal))},
-                {"obj_dsn", S(Key(kObj, n))}, {"kurz", L(1)}, {"lang", L(n % 4 != 0)},
-                {"adresse_zeigen", L(n % 2)}, {"status", L(0)}, {"letzte_uebertragung", kNull},
-                {"TransLang_LCID1031", L(n % 3 != 0)}, {"TransLang_LCID2057", L(n % 3 == 0)}});
+      b.Insert("boersenobj", {{"DSN", S(Key(kBoersenObj, ++row))},
+                              {"boersen_dsn", S(Key(kBoersen, portal))},
+                              {"obj_dsn", S(Key(kObj, n))},
+                              {"kurz", L(1)},
+                              {"lang", L(n % 4 != 0)},
+                              {"adresse_zeigen", L(n % 2)},
+                              {"status", L(0)},
+                              {"letzte_uebertragung", kNull},
+                              {"TransLang_LCID1031", L(n % 3 != 0)},
+                              {"TransLang_LCID2057", L(n % 3 == 0)}});
     }
   }
 }
@@ -460,17 +560,21 @@ void Tracking(Batch& b, const QByteArray& contactPicture) {
   for (int n = 1; n <= 3; ++n) {
     for (int k = 0; k < 2; ++k) {
       ++akt;
-      b.Insert("AKT", {{"DSN", S(Key(kAkt, akt))}, {"DATUM", Date(2026, 11, 10 + akt, 10 + k, 0)},
+      b.Insert("AKT", {{"DSN", S(Key(kAkt, akt))},
+                       {"DATUM", Date(2026, 11, 10 + akt, 10 + k, 0)},
                        {"DATUM_BIS", Date(2026, 11, 10 + akt, 11 + k, 0)},
-                       {"OBJ_DSN", S(Key(kObj, n))}, {"ART_DSN", S(Key(kArt, k + 1))},
+                       {"OBJ_DSN", S(Key(kObj, n))},
+                       {"ART_DSN", S(Key(kArt, k + 1))},
                        {"BETREFF", S(std::string(kinds[k]) + " FB-" + std::to_string(1000 + n))},
                        {"NOTIZ", S("<p>Interessent <b>sehr</b> angetan</p>")},
                        {"KENNUNG", S("A-" + std::to_string(akt))},
                        {"OBJTRACKINGSTATUS", L(1 + akt % 5)}});
     }
   }
-  b.Insert("AKTFILES", {{"DSN", S(Key(kAktFile, 1))}, {"AKT_DSN", S(Key(kAkt, 2))},
-                        {"FILENAME", S("expose_fb1001.txt")}, {"HASATTACH", L(1)},
+  b.Insert("AKTFILES", {{"DSN", S(Key(kAktFile, 1))},
+                        {"AKT_DSN", S(Key(kAkt, 2))},
+                        {"FILENAME", S("expose_fb1001.txt")},
+                        {"HASATTACH", L(1)},
                         {"BLOB_DSN", S(Key(kBlob, 1))}});
   std::string hex;
   for (unsigned char c : std::string("Exposé FB-1001\r\n")) {
@@ -479,10 +583,12 @@ void Tracking(Batch& b, const QByteArray& contactPicture) {
     hex += buf;
   }
   std::string picHex = QByteArray(contactPicture).toHex().toUpper().toStdString();
-  b.Insert("KVBLOB", {{"DSN", S(Key(kBlob, 1))}, {"KIND", S("FILE")},
-                      {"FILENAME", S("expose_fb1001.txt")}});
-  b.Insert("KVBLOB", {{"DSN", S(Key(kBlob, 2))}, {"OWNER_DSN", S(Key(kAd, 1))},
-                      {"KIND", S("CONTACTPICTURE")}, {"FILENAME", S("dana.jpg")}});
+  b.Insert("KVBLOB",
+           {{"DSN", S(Key(kBlob, 1))}, {"KIND", S("FILE")}, {"FILENAME", S("expose_fb1001.txt")}});
+  b.Insert("KVBLOB", {{"DSN", S(Key(kBlob, 2))},
+                      {"OWNER_DSN", S(Key(kAd, 1))},
+                      {"KIND", S("CONTACTPICTURE")},
+                      {"FILENAME", S("dana.jpg")}});
   // Blob literals (X'..') are no text a literal helper makes; both are plain hex digits.
   b.Raw("UPDATE KVBLOB SET DATA = X'" + hex + "' WHERE DSN = '" + Key(kBlob, 1) + "'");
   b.Raw("UPDATE KVBLOB SET DATA = X'" + picHex + "' WHERE DSN = '" + Key(kBlob, 2) + "'");
@@ -491,19 +597,26 @@ void Tracking(Batch& b, const QByteArray& contactPicture) {
 // Pictures under pic.obj with their titles, and the online picture rows of the REST transfer.
 int Pictures(Batch& b, const std::filesystem::path& folder) {
   const char* heads[] = {"Titelbild", "Grundriss", "Ansicht"};
-  b.Insert("Placeholder", {{"DSN", S(Key(kPlaceholder, 1))}, {"Name", S("Titelbild")},
-                           {"Sorting", L(1)}, {"Online", L(1)}});
-  b.Insert("Placeholder", {{"DSN", S(Key(kPlaceholder, 2))}, {"Name", S("Grundriss")},
-                           {"Sorting", L(2)}, {"Online", L(1)}});
-  b.Insert("Placeholder", {{"DSN", S(Key(kPlaceholder, 3))}, {"Name", S("Ansicht")},
-                           {"Sorting", L(3)}, {"Online", L(0)}});
+  b.Insert("Placeholder", {{"DSN", S(Key(kPlaceholder, 1))},
+                           {"Name", S("Titelbild")},
+                           {"Sorting", L(1)},
+                           {"Online", L(1)}});
+  b.Insert("Placeholder", {{"DSN", S(Key(kPlaceholder, 2))},
+                           {"Name", S("Grundriss")},
+                           {"Sorting", L(2)},
+                           {"Online", L(1)}});
+  b.Insert("Placeholder", {{"DSN", S(Key(kPlaceholder, 3))},
+                           {"Name", S("Ansicht")},
+                           {"Sorting", L(3)},
+                           {"Online", L(0)}});
   int count = 0, row = 0;
   for (int n = 1; n <= kListings; ++n) {
     std::string base = "fb" + std::to_string(n);
     std::string titles;
     for (int i = 0; i < kPicturesPerListing; ++i) {
       std::string name = base + "_" + std::to_string(i) + ".jpg";
-      WriteBytes(folder / "pic.obj" / "fb" / name, Jpeg(DrawPicture(n, i, n % 4 == 0)).toStdString());
+      WriteBytes(folder / "pic.obj" / "fb" / name,
+                 Jpeg(DrawPicture(n, i, n % 4 == 0)).toStdString());
       ++count;
       titles += std::string(heads[i]) + " FB-" + std::to_string(1000 + n) + "\n";
       b.Insert("EstatePicture", {{"DSN", S(Key(kPicture, ++row))},
@@ -537,7 +650,9 @@ void SettingsAndPreferences(Batch& b) {
       {"WebServer", "SHOWPLEASBUTTON", "0"},       {"WebServer", "SHOWPARTNERLINKS", "1"},
   };
   for (const Setting& s : settings)
-    b.Insert("DBINI", {{"SECTION", S(s.section)}, {"KEYNAME", S(s.key)}, {"USER_DSN", S("")},
+    b.Insert("DBINI", {{"SECTION", S(s.section)},
+                       {"KEYNAME", S(s.key)},
+                       {"USER_DSN", S("")},
                        {"VALUE", S(s.value)}});
   const Setting prefs[] = {
       {"STD", "RESTAPI.URL", "http://127.0.0.1:8090/api"},
@@ -547,23 +662,32 @@ void SettingsAndPreferences(Batch& b) {
       {"STD", "RESTAPI.PUBLIC.BASE.URL", "/rest/public"},
   };
   for (const Setting& p : prefs)
-    b.Insert("PREFERENCES", {{"SCOPE", S(p.section)}, {"PREFKEY", S(p.key)}, {"VALUE", S(p.value)}});
-  b.Insert("PREFERENCES", {{"SCOPE", S(Key(kBen, 1))}, {"PREFKEY", S("ALLOWED_USE_RESTAPI")},
-                           {"VALUE", S("1")}});
+    b.Insert("PREFERENCES",
+             {{"SCOPE", S(p.section)}, {"PREFKEY", S(p.key)}, {"VALUE", S(p.value)}});
+  b.Insert("PREFERENCES",
+           {{"SCOPE", S(Key(kBen, 1))}, {"PREFKEY", S("ALLOWED_USE_RESTAPI")}, {"VALUE", S("1")}});
 }
 
 void Requests(Batch& b) {
   for (int a = 1; a <= 2; ++a) {
-    b.Insert("ANF", {{"DSN", S(Key(kAnf, a))}, {"KENNUNG", S("S-" + std::to_string(500 + a))},
-                     {"EART", L(a - 1)}, {"TRANSFER", L(1)}, {"FArchiv", L(0)},
-                     {"PROSPECTHEADLINE", S(a == 1 ? "Suche Wohnung in Berlin" : "Suche Haus zur Miete")},
-                     {"PROSPECTHEADLINE_LCID2057", S(a == 1 ? "Looking for a flat in Berlin" : "Looking for a house to rent")}});
-    b.Insert("ANFDET", {{"DSN", S(Key(kAnfDet, a))}, {"anf_dsn", S(Key(kAnf, a))},
+    b.Insert("ANF",
+             {{"DSN", S(Key(kAnf, a))},
+              {"KENNUNG", S("S-" + std::to_string(500 + a))},
+              {"EART", L(a - 1)},
+              {"TRANSFER", L(1)},
+              {"FArchiv", L(0)},
+              {"PROSPECTHEADLINE", S(a == 1 ? "Suche Wohnung in Berlin" : "Suche Haus zur Miete")},
+              {"PROSPECTHEADLINE_LCID2057",
+               S(a == 1 ? "Looking for a flat in Berlin" : "Looking for a house to rent")}});
+    b.Insert("ANFDET", {{"DSN", S(Key(kAnfDet, a))},
+                        {"anf_dsn", S(Key(kAnf, a))},
                         {"fldart_dsn", S(Key(kFldart, fOrt + 1))},
                         {"eingabe", S(a == 1 ? "D-10115 Berlin" : "D-80331 München")}});
   }
-  b.Insert("detailsdet", {{"DSN", S(Key(kDetailsDet, 1))}, {"details_Dsn", S(Key(kDetails, 1))},
-                          {"Fldart_Dsn", S(Key(kFldart, fOrt + 1))}, {"EINGABE", S("D-10115 Berlin")}});
+  b.Insert("detailsdet", {{"DSN", S(Key(kDetailsDet, 1))},
+                          {"details_Dsn", S(Key(kDetails, 1))},
+                          {"Fldart_Dsn", S(Key(kFldart, fOrt + 1))},
+                          {"EINGABE", S("D-10115 Berlin")}});
 }
 
 }  // namespace
@@ -603,8 +727,8 @@ int AddDemoUploadPortals(const std::filesystem::path& folderIn, const DemoUpload
   std::vector<Upload> uploads;
   const std::string loopback = "127.0.0.1:";
   if (servers.ftpPort > 0)
-    uploads.push_back({"ImmoPortal FTP Demo",
-                       loopback + std::to_string(servers.ftpPort) + "/in", "immo", "immo-demo"});
+    uploads.push_back({"ImmoPortal FTP Demo", loopback + std::to_string(servers.ftpPort) + "/in",
+                       "immo", "immo-demo"});
   if (servers.sftpPort > 0)
     uploads.push_back({"ImmoPortal SFTP Demo",
                        "sftp://" + loopback + std::to_string(servers.sftpPort) + "/upload",
@@ -621,20 +745,33 @@ int AddDemoUploadPortals(const std::filesystem::path& folderIn, const DemoUpload
     const Upload& p = uploads[u];
     const int portal = first + static_cast<int>(u);
     b.Insert("Boersen",
-             {{"DSN", S(Key(kBoersen, portal))}, {"boersen_name", S(p.name)}, {"boersentyp", L(5)},
-              {"teil_or_voll", L(0)}, {"ftp_or_http", L(1)}, {"notiz", S("OpenImmo per Upload")},
-              {"strVersion", S("1.2.7")}, {"LOGINNAME", S(p.login)},
+             {{"DSN", S(Key(kBoersen, portal))},
+              {"boersen_name", S(p.name)},
+              {"boersentyp", L(5)},
+              {"teil_or_voll", L(0)},
+              {"ftp_or_http", L(1)},
+              {"notiz", S("OpenImmo per Upload")},
+              {"strVersion", S("1.2.7")},
+              {"LOGINNAME", S(p.login)},
               {"PASSWORD", S(p.password.empty() ? "" : Encipher(p.password, kPortalPasswordKey))},
               {"dortige_kundennr", S("K-" + std::to_string(4700 + portal))},
-              {"zuordnungsdatei", S("immoportal.xml")}, {"xmlns", L(1)}, {"httpantwort", L(0)},
-              {"zipping", L(1)}, {"boersen_host", S(p.host)}, {"lngMaxPicCount", L(0)}});
+              {"zuordnungsdatei", S("immoportal.xml")},
+              {"xmlns", L(1)},
+              {"httpantwort", L(0)},
+              {"zipping", L(1)},
+              {"boersen_host", S(p.host)},
+              {"lngMaxPicCount", L(0)}});
     for (int n = 1; n <= kListings; n += 4)
-      b.Insert("boersenobj",
-               {{"DSN", S(Key(kBoersenObj, ++boersenObj))},
-                {"boersen_dsn", S(Key(kBoersen, portal))}, {"obj_dsn", S(Key(kObj, n))},
-                {"kurz", L(1)}, {"lang", L(1)}, {"adresse_zeigen", L(1)}, {"status", L(0)},
-                {"letzte_uebertragung", kNull}, {"TransLang_LCID1031", L(1)},
-                {"TransLang_LCID2057", L(0)}});
+      b.Insert("boersenobj", {{"DSN", S(Key(kBoersenObj, ++boersenObj))},
+                              {"boersen_dsn", S(Key(kBoersen, portal))},
+                              {"obj_dsn", S(Key(kObj, n))},
+                              {"kurz", L(1)},
+                              {"lang", L(1)},
+                              {"adresse_zeigen", L(1)},
+                              {"status", L(0)},
+                              {"letzte_uebertragung", kNull},
+                              {"TransLang_LCID1031", L(1)},
+                              {"TransLang_LCID2057", L(0)}});
   }
   if (!uploads.empty()) {
     auto conn = db::Connection::Open((folder / "DAT" / "kavantor.db").string());

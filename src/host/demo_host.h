@@ -38,19 +38,20 @@ DemoHostSummary BuildDemoHost(const std::filesystem::path& folder);
 
 // Loopback servers that the demo's upload portals deliver to (run-demo starts them).
 struct DemoUploadServers {
-  int ftpPort = 0;                   // 0: no FTP portal
-  int sftpPort = 0;                  // 0: no SFTP portal
-  int ftpsPort = 0;                  // 0: no FTPS portals
-  std::string sftpUser;              // the account the SFTP server lets in
-  std::filesystem::path sftpKey;     // its private key, named in "sftp.ini" as privateKeyfile
+  int ftpPort = 0;                // 0: no FTP portal
+  int sftpPort = 0;               // 0: no SFTP portal
+  int ftpsPort = 0;               // 0: no FTPS portals
+  std::string sftpUser;           // the account the SFTP server lets in
+  std::filesystem::path sftpKey;  // its private key, named in "sftp.ini" as privateKeyfile
 };
 
 // Adds the OpenImmo portals "ImmoPortal FTP Demo" (user "immo", password "immo-demo", folder
 // "in") and "ImmoPortal SFTP Demo" (folder "upload", key login) to a demo host built by
 // BuildDemoHost, and with an FTPS port "ImmoPortal FTPS Demo" (explicit TLS, user "immo",
-// password "immo-demo", folder "in"). Each takes every fourth listing. Writes the SFTP server's section into the
-// host's "sftp.ini" without a fingerprint: the first contact learns the key and the retry uploads.
-// Returns the number of portals added. HostError when the database can't be written.
+// password "immo-demo", folder "in"). Each takes every fourth listing. Writes the SFTP server's
+// section into the host's "sftp.ini" without a fingerprint: the first contact learns the key and
+// the retry uploads. Returns the number of portals added. HostError when the database can't be
+// written.
 int AddDemoUploadPortals(const std::filesystem::path& folder, const DemoUploadServers& servers);
 
 }  // namespace fern::host

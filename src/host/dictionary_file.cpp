@@ -2,9 +2,9 @@
 
 #include <vector>
 
+#include "platform/cp1252.h"
 #include "platform/host_path.h"
 #include "platform/text_file.h"
-#include "platform/cp1252.h"
 
 namespace fern::host {
 namespace {

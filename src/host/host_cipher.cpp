@@ -65,7 +65,8 @@ std::string Decipher(std::string_view enciphered, int32_t key) {
     bytes.push_back(static_cast<uint8_t>(e ^ ks.Next() ^ prev));
     prev = e;
   }
-  if (bytes[0] != static_cast<uint8_t>(kTag[0]) || bytes[1] != static_cast<uint8_t>(kTag[1])) return {};
+  if (bytes[0] != static_cast<uint8_t>(kTag[0]) || bytes[1] != static_cast<uint8_t>(kTag[1]))
+    return {};
   uint8_t sum = 0;
   std::string plain;
   for (size_t i = 2; i + 1 < bytes.size(); ++i) {

@@ -50,7 +50,8 @@ std::string DatabasePathOf(std::string_view connect) {
       i = connect.find(';', j);
     } else {
       size_t semi = connect.find(';', v);
-      value = std::string(text::TrimBlanks(connect.substr(v, semi == std::string_view::npos ? semi : semi - v)));
+      value = std::string(
+          text::TrimBlanks(connect.substr(v, semi == std::string_view::npos ? semi : semi - v)));
       i = semi;
     }
     if (text::EqualsNoCase(key, "Data Source") && !value.empty()) return value;

@@ -76,9 +76,8 @@ void DrawFrame(QImage& img, const PictureFrame& frame, bool thumbnail) {
   }
   if (frame.eyecatcherVisible && !frame.eyecatcherText.empty()) {
     int h = std::clamp(img.height() / (thumbnail ? 8 : 12), 10, 40);
-    DrawBandText(img, QString::fromStdString(frame.eyecatcherText),
-                 QRect(0, h / 2, img.width(), h), QColor(QRgb(frame.eyecatcherColor)), Qt::white,
-                 Qt::AlignLeft);
+    DrawBandText(img, QString::fromStdString(frame.eyecatcherText), QRect(0, h / 2, img.width(), h),
+                 QColor(QRgb(frame.eyecatcherColor)), Qt::white, Qt::AlignLeft);
   }
 }
 
@@ -127,8 +126,8 @@ void ShrinkPicture(const ShrinkRequest& r) {
     }
     if (r.maxBytes <= 0 || bytes.size() <= r.maxBytes) break;
     if (img.width() <= 16 || img.height() <= 16)
-      Fail(err::kInvalidValue, "Bild passt nicht in " + std::to_string(r.maxBytes) +
-                                   " Bytes: " + r.source.string());
+      Fail(err::kInvalidValue,
+           "Bild passt nicht in " + std::to_string(r.maxBytes) + " Bytes: " + r.source.string());
     img = img.scaled(img.width() * 3 / 4, img.height() * 3 / 4, Qt::KeepAspectRatio,
                      Qt::SmoothTransformation);
   }

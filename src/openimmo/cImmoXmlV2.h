@@ -19,8 +19,8 @@
 #include "core/exporters.h"
 #include "db/Recordset.h"
 #include "openimmo/listing_data.h"
-#include "openimmo/tKontakt.h"
 #include "openimmo/tElementInfo.h"
+#include "openimmo/tKontakt.h"
 #include "xml/xml_dom.h"
 
 namespace fern {
@@ -65,16 +65,15 @@ class cImmoXmlV2 : public OpenImmoExporter {
   cImmoXmlV2();
   ~cImmoXmlV2() override;
 
-  void StartImmoXML(cFernDispatcher& KVApp, const std::string& strConnect,
-                    db::Recordset& rsboersen, bool blnInsertCopyright, bool blnUnattend,
-                    int32_t eBoersentyp) override;
+  void StartImmoXML(cFernDispatcher& KVApp, const std::string& strConnect, db::Recordset& rsboersen,
+                    bool blnInsertCopyright, bool blnUnattend, int32_t eBoersentyp) override;
 
   // The work folder with a trailing "\" (a host path); 50017 when it does not exist.
   std::string GetTransferTempPath();
 
   // --- settings and clients ------------------------------------------------------------------
   struct Settings {
-    std::string xmlFolder;    // host path
+    std::string xmlFolder;  // host path
     std::string schemaType = "openimmo";
     std::string ns = "http://www.openimmo.de";
     std::string anidName = "openimmo_anid";
@@ -82,7 +81,7 @@ class cImmoXmlV2 : public OpenImmoExporter {
     std::string typeFolder = "\\openimmo";
     std::string prefix = "imo:";
     std::string zipTool;
-    std::string httpProxy, ftpProxy;              // [OPTIONS] HTTP_PROXY, FTP_PROXY
+    std::string httpProxy, ftpProxy;                 // [OPTIONS] HTTP_PROXY, FTP_PROXY
     int32_t transferDelay = 500, transferCount = 3;  // [OPTIONS] TRANSFERDELAY, TRANSFERCOUNT
     int32_t grundPicLength = 1000000, grundPicWidth = 800, picLength = 1000000, picWidth = 800;
   };
@@ -163,16 +162,15 @@ class cImmoXmlV2 : public OpenImmoExporter {
     XmlDocument* schema = nullptr;
     XmlDocument* mapping = nullptr;
   };
-  void FillFromZuordnungen(XmlDocument& mapping, const XmlNodePtr& listing, db::Recordset& rsboersen,
-                           db::Recordset& rsObj, db::Recordset& details, XmlDocument& schema);
+  void FillFromZuordnungen(XmlDocument& mapping, const XmlNodePtr& listing,
+                           db::Recordset& rsboersen, db::Recordset& rsObj, db::Recordset& details,
+                           XmlDocument& schema);
   void FillElementByInfo(XmlNode& entry, XmlNodePtr& target, const MapContext& c,
                          tElementInfo& info);
-  void GetSourceValue(XmlNode& entry, XmlNodePtr& target, const MapContext& c,
-                      tElementInfo* info);
+  void GetSourceValue(XmlNode& entry, XmlNodePtr& target, const MapContext& c, tElementInfo* info);
   void SetFlagElement(XmlNode& entry, XmlNode& target, const MapContext& c);
   void FillAttributes(XmlNode& entry, XmlNode& target, const MapContext& c, tElementInfo* info);
-  void SetAttributeValues(XmlNode& entry, XmlNode& target, const MapContext& c,
-                          tElementInfo& info);
+  void SetAttributeValues(XmlNode& entry, XmlNode& target, const MapContext& c, tElementInfo& info);
   void GetEnumElementValue(XmlNodePtr& target, XmlNode& entry, tElementInfo& info,
                            const MapContext& c);
   std::string MapEnumValue(XmlNode& entry, const std::string& value) const;
@@ -193,11 +191,11 @@ class cImmoXmlV2 : public OpenImmoExporter {
                         const std::string& folder, const std::string& version);
   // The four passes over `kontakt`; each child is filled only while empty, and a failing step
   // leaves its child. `contactDetails` may be null; `version` is the schema version as text.
-  void FillKontaktperson(const XmlNodePtr& section, const XmlNodePtr& kontakt,
-                         db::Recordset& rsObj, db::Recordset& details,
-                         db::Recordset* contactDetails, bool onlyContactFields,
-                         XmlDocument& schema, const tMandant& m, const tKontakt& contact,
-                         const std::string& folder, const std::string& version);
+  void FillKontaktperson(const XmlNodePtr& section, const XmlNodePtr& kontakt, db::Recordset& rsObj,
+                         db::Recordset& details, db::Recordset* contactDetails,
+                         bool onlyContactFields, XmlDocument& schema, const tMandant& m,
+                         const tKontakt& contact, const std::string& folder,
+                         const std::string& version);
   // The address `key` (with its titles taken off the first name, and its stored picture);
   // nothing changes when there is no such address. HostError when the database fails.
   void GetKontaktFromAD(const std::string& key, tKontakt& contact);
@@ -347,11 +345,9 @@ class cImmoXmlV2 : public OpenImmoExporter {
 
  private:
   std::string HostIni() const;
-  std::string Ini(const std::string& section, const std::string& key,
-                  const std::string& def) const;
-  std::string T(const std::string& german, const std::string& p1 = {},
-                const std::string& p2 = {}, const std::string& p3 = {},
-                const std::string& p4 = {}, const std::string& p5 = {},
+  std::string Ini(const std::string& section, const std::string& key, const std::string& def) const;
+  std::string T(const std::string& german, const std::string& p1 = {}, const std::string& p2 = {},
+                const std::string& p3 = {}, const std::string& p4 = {}, const std::string& p5 = {},
                 const std::string& p6 = {}) const;
   void Work(int16_t state, const std::string& text) const { events.RaiseWorkState(state, text); }
   std::vector<std::string> Feldart(db::Recordset& details, const std::string& code,
@@ -383,7 +379,7 @@ class cImmoXmlV2 : public OpenImmoExporter {
   std::unique_ptr<ListingData> helper_;
   std::map<std::string, std::shared_ptr<tElementInfo>> elementCache_;
   std::vector<std::string> statusQueue_;
-  std::vector<const void*> walkPath_;  // declarations from the root to the current one
+  std::vector<const void*> walkPath_;         // declarations from the root to the current one
   std::unique_ptr<cImmoXmlScriptV2> script_;  // null: no hooks (single steps in tests)
   std::unique_ptr<cZipV2> zip_;
 

@@ -127,7 +127,8 @@ void cImmoXmlV2::MapKontaktperson(XmlDocument& mapping, db::Recordset& rsObj,
         GetKontaktFelder(*contact, key);
       } else {
         WriteLogLine(
-            ">>>> " + T("Fehler: Keine Text- oder AdressFeldart bei Definition der Kontaktzuordnung!"),
+            ">>>> " +
+                T("Fehler: Keine Text- oder AdressFeldart bei Definition der Kontaktzuordnung!"),
             true);
       }
       kontaktCache_[contact->strKontaktid] = contact;
@@ -166,8 +167,8 @@ void cImmoXmlV2::MapKontaktperson(XmlDocument& mapping, db::Recordset& rsObj,
 }
 
 void cImmoXmlV2::GetKontaktFromAD(const std::string& key, tKontakt& contact) {
-  auto rs = dal_->GetRecordset(connect_, " SELECT * from AD WHERE AD.DSN = " +
-                                             cUtil::SqlUid(Variant(key)));
+  auto rs = dal_->GetRecordset(connect_,
+                               " SELECT * from AD WHERE AD.DSN = " + cUtil::SqlUid(Variant(key)));
   if (!rs || rs->Eof()) return;
   contact.strAnrede = cUtil::k(rs->Value("anredekurz"));
   contact.strName = cUtil::k(rs->Value("idx_name"));
@@ -185,7 +186,8 @@ void cImmoXmlV2::GetKontaktFromAD(const std::string& key, tKontakt& contact) {
     const std::string t = cUtil::StrList_DeleteFirst(list, "\r\n");
     if (t.empty()) continue;
     if (cUtil::beg(contact.strVorName + " ", vb::UCase(t) + " ")) {
-      contact.strVorName = vb::Trim(vb::Mid(contact.strVorName, static_cast<int64_t>(vb::Len(t)) + 1));
+      contact.strVorName =
+          vb::Trim(vb::Mid(contact.strVorName, static_cast<int64_t>(vb::Len(t)) + 1));
       contact.strTitel = vb::Trim(contact.strTitel + " " + vb::Trim(t));
       list = titles;
     }
@@ -269,13 +271,10 @@ std::string cImmoXmlV2::CopyKontaktFoto(const std::string& file, const std::stri
 void cImmoXmlV2::FillKontaktperson(const XmlNodePtr& section, const XmlNodePtr& kontakt,
                                    db::Recordset& rsObj, db::Recordset& details,
                                    db::Recordset* contactDetails, bool onlyContactFields,
-                                   XmlDocument& schema, const tMandant& m,
-                                   const tKontakt& contact, const std::string& folder,
-                                   const std::string& version) {
+                                   XmlDocument& schema, const tMandant& m, const tKontakt& contact,
+                                   const std::string& folder, const std::string& version) {
   const std::string p = set_.prefix;
-  auto child = [&](const std::string& name) {
-    return kontakt->selectSingleNode("./" + p + name);
-  };
+  auto child = [&](const std::string& name) { return kontakt->selectSingleNode("./" + p + name); };
 
   // 1. The person's own detail fields.
   if (contactDetails && section) {
@@ -309,14 +308,22 @@ void cImmoXmlV2::FillKontaktperson(const XmlNodePtr& section, const XmlNodePtr& 
       if (!IsEmptyElement(node)) return;
       const std::string local = node->baseName();
       const std::string* value = nullptr;
-      if (local == "name") value = &contact.strName;
-      else if (local == "anrede") value = &contact.strAnrede;
-      else if (local == "titel") value = &contact.strTitel;
-      else if (local == "vorname") value = &contact.strVorName;
-      else if (local == "email_direkt") value = &contact.strEmailDirekt;
-      else if (local == "tel_handy") value = &contact.strTelMobil;
-      else if (local == "tel_durchw") value = &contact.strTelDurchw;
-      else if (local == "tel_fax") value = &contact.strFaxDirekt;
+      if (local == "name")
+        value = &contact.strName;
+      else if (local == "anrede")
+        value = &contact.strAnrede;
+      else if (local == "titel")
+        value = &contact.strTitel;
+      else if (local == "vorname")
+        value = &contact.strVorName;
+      else if (local == "email_direkt")
+        value = &contact.strEmailDirekt;
+      else if (local == "tel_handy")
+        value = &contact.strTelMobil;
+      else if (local == "tel_durchw")
+        value = &contact.strTelDurchw;
+      else if (local == "tel_fax")
+        value = &contact.strFaxDirekt;
       if (value) {
         node->setText(RemoveControlChars(*value));
       } else if (local == "foto" && withFoto) {
@@ -337,13 +344,20 @@ void cImmoXmlV2::FillKontaktperson(const XmlNodePtr& section, const XmlNodePtr& 
       if (!IsEmptyElement(node)) return;
       const std::string local = node->baseName();
       std::string value;
-      if (local == "name" || local == "firma") value = m.FirmaName;
-      else if (local == "email_zentrale") value = m.FirmaEmail;
-      else if (local == "tel_zentrale") value = m.FirmaTel;
-      else if (local == "tel_fax") value = m.FirmaFax;
-      else if (local == "plz") value = m.FirmaPlz;
-      else if (local == "ort") value = m.FirmaOrt;
-      else if (local == "url") value = m.FirmaWeb;
+      if (local == "name" || local == "firma")
+        value = m.FirmaName;
+      else if (local == "email_zentrale")
+        value = m.FirmaEmail;
+      else if (local == "tel_zentrale")
+        value = m.FirmaTel;
+      else if (local == "tel_fax")
+        value = m.FirmaFax;
+      else if (local == "plz")
+        value = m.FirmaPlz;
+      else if (local == "ort")
+        value = m.FirmaOrt;
+      else if (local == "url")
+        value = m.FirmaWeb;
       else if (local == "strasse") {
         const auto parts = cImmoHelperV2::GetStrasseHausnummer(m.FirmaStrasse, false);
         value = parts[0];

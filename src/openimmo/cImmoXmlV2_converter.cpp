@@ -62,8 +62,8 @@ bool cImmoXmlV2::SendThroughConverter(db::Recordset& rsboersen, XmlDocumentPtr& 
   const fs::path errFile = ErrorFileOf(ini);
   fs::remove(errFile, ec);
   if (ec) {
-    Work(102, T("Datei '%1' konnte nicht gelöscht werden. (%2) [SendXml.IS24Xml]",
-                errFile.string(), ec.message()));
+    Work(102, T("Datei '%1' konnte nicht gelöscht werden. (%2) [SendXml.IS24Xml]", errFile.string(),
+                ec.message()));
     return false;
   }
   fern::IniWrite(kConverterSection, "SourceFile", Real(folder + "\\" + base + ".xml"), ini);
@@ -177,8 +177,7 @@ bool cImmoXmlV2::FTPTransfer(const std::string& iniFile, db::Recordset& rsboerse
       if (!fe) fs::create_directories(upload, fe);
       if (!fe) fs::rename(local / (base + ".zip"), upload / (base + ".zip"), fe);
       if (fe)
-        throw HostError(err::kPathFileAccess, upload.string() + ": " + fe.message(),
-                        "FTPTransfer");
+        throw HostError(err::kPathFileAccess, upload.string() + ": " + fe.message(), "FTPTransfer");
       action = T("Übertrage Zip-Datei");
     }
     if (!action.empty()) Work(0, action);

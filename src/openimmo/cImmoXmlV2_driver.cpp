@@ -34,7 +34,9 @@ std::string Field(db::Recordset& rs, const char* name) {
   return rs.FindField(name) >= 0 ? cUtil::k(rs.Value(name)) : std::string();
 }
 
-int32_t Bound(int32_t v, int32_t low, int32_t high) { return v <= low ? low : (v > high ? high : v); }
+int32_t Bound(int32_t v, int32_t low, int32_t high) {
+  return v <= low ? low : (v > high ? high : v);
+}
 
 }  // namespace
 
@@ -130,8 +132,10 @@ void cImmoXmlV2::LoadImmoXmlSettings(int32_t type, const std::string& portalName
     set_.picLength = num("OPTIONS", "XML_PICLENGTH", "1000000");
     set_.picWidth = num("OPTIONS", "XML_PICWIDTH", "800");
     if (type == 11) {
-      set_.grundPicLength = num("OPTIONS", "IS24XMLGRUND_PICLENGTH", std::to_string(set_.grundPicLength));
-      set_.grundPicWidth = num("OPTIONS", "IS24XMLGRUND_PICWIDTH", std::to_string(set_.grundPicWidth));
+      set_.grundPicLength =
+          num("OPTIONS", "IS24XMLGRUND_PICLENGTH", std::to_string(set_.grundPicLength));
+      set_.grundPicWidth =
+          num("OPTIONS", "IS24XMLGRUND_PICWIDTH", std::to_string(set_.grundPicWidth));
       set_.picLength = num("OPTIONS", "IS24XML_PICLENGTH", std::to_string(set_.picLength));
       set_.picWidth = num("OPTIONS", "IS24XML_PICWIDTH", std::to_string(set_.picWidth));
     }
@@ -216,7 +220,8 @@ void cImmoXmlV2::ReadMandantLogin(const std::string& file, tMandant& m, int32_t 
 }
 
 std::string cImmoXmlV2::GetBoersenDisplayName(db::Recordset& rsboersen, const tMandant& m) const {
-  std::string name = (rsboersen.Eof() || rsboersen.Bof()) ? std::string() : Field(rsboersen, "boersen_name");
+  std::string name =
+      (rsboersen.Eof() || rsboersen.Bof()) ? std::string() : Field(rsboersen, "boersen_name");
   if (!m.Filter.empty()) name += "-" + m.Filter;
   if (!m.FirmaName.empty()) name += " (" + m.FirmaName + ")";
   return name;
@@ -271,14 +276,15 @@ void cImmoXmlV2::StartImmoXML(cFernDispatcher& KVApp, const std::string& strConn
     if (eBoersentyp == 10) throw HostError(0, "", "Remax not implemented");
     if (eBoersentyp == 8) throw HostError(0, "", "Friendlisting not implemented");
     if (eBoersentyp != 5 && eBoersentyp != 11)
-      throw HostError(50015, T("Ungültiger Wert für %1", std::to_string(eBoersentyp)), "StartImmoXML");
+      throw HostError(50015, T("Ungültiger Wert für %1", std::to_string(eBoersentyp)),
+                      "StartImmoXML");
     if (auto stdRs = KVApp.StdRS()) GetImmoXmlId(*stdRs, false);
     rsboersen.SetFilter(" boersentyp =" + std::to_string(eBoersentyp));
     if (rsboersen.RecordCount() == 0)
-      throw HostError(50016,
-                      T("Keine Schnittstelle für den BörsenTyp %1 vorhanden",
-                        std::to_string(eBoersentyp)),
-                      "StartImmoXML");
+      throw HostError(
+          50016,
+          T("Keine Schnittstelle für den BörsenTyp %1 vorhanden", std::to_string(eBoersentyp)),
+          "StartImmoXML");
     const std::string clientsFile = KVApp.Folder() + "\\system\\MANDANTEN.INI";
     std::vector<tMandant> clients;
     bool fromFile = cUtil::Exist(clientsFile);
@@ -329,7 +335,8 @@ void cImmoXmlV2::StartImmoXML(cFernDispatcher& KVApp, const std::string& strConn
           ReadMandantLogin(clientsFile, m, static_cast<int32_t>(i) + 1, portalName);
         } else {
           m.LoginName = cUtil::k(rsboersen.Value("LOGINNAME"));
-          m.Password = cUtil::Decrypt(cUtil::k(rsboersen.Value("PASSWORD")), host::kPortalPasswordKey);
+          m.Password =
+              cUtil::Decrypt(cUtil::k(rsboersen.Value("PASSWORD")), host::kPortalPasswordKey);
           m.KundenNr = cUtil::k(rsboersen.Value("dortige_kundennr"));
         }
         // Each build starts with the records of its own schema, whatever the last one left.
@@ -348,17 +355,19 @@ void cImmoXmlV2::StartImmoXML(cFernDispatcher& KVApp, const std::string& strConn
     script_.reset();
   } catch (const HostError& e) {
     cUtil::Wait(false);
-    lastState_ = ">>>> " + T("Fehler Nr.: %1 (%2; %3) ist aufgetreten! Abbruch der "
-                             "%4-Erstellung/-Übertragung um %5 Uhr ;[Börse: %6];[Proc: StartImmoXML]",
-                             std::to_string(e.number()), e.description(), e.source(),
-                             set_.schemaType, vb::DateToText(vb::Now()), portalName);
+    lastState_ =
+        ">>>> " + T("Fehler Nr.: %1 (%2; %3) ist aufgetreten! Abbruch der "
+                    "%4-Erstellung/-Übertragung um %5 Uhr ;[Börse: %6];[Proc: StartImmoXML]",
+                    std::to_string(e.number()), e.description(), e.source(), set_.schemaType,
+                    vb::DateToText(vb::Now()), portalName);
     Work(102, lastState_);
   } catch (const std::exception& e) {
     cUtil::Wait(false);
-    lastState_ = ">>>> " + T("Fehler Nr.: %1 (%2; %3) ist aufgetreten! Abbruch der "
-                             "%4-Erstellung/-Übertragung um %5 Uhr ;[Börse: %6];[Proc: StartImmoXML]",
-                             "5", e.what(), "StartImmoXML", set_.schemaType,
-                             vb::DateToText(vb::Now()), portalName);
+    lastState_ =
+        ">>>> " + T("Fehler Nr.: %1 (%2; %3) ist aufgetreten! Abbruch der "
+                    "%4-Erstellung/-Übertragung um %5 Uhr ;[Börse: %6];[Proc: StartImmoXML]",
+                    "5", e.what(), "StartImmoXML", set_.schemaType, vb::DateToText(vb::Now()),
+                    portalName);
     Work(102, lastState_);
   }
 }
@@ -373,7 +382,8 @@ std::string cImmoXmlV2::GetXmlFileName(const std::string& url) const {
 void cImmoXmlV2::SetTextIfEmpty(XmlNode& node, const std::string& path, const std::string& text) {
   try {
     XmlNodePtr target = node.selectSingleNode(path);
-    if (!target) throw HostError(91, "Object variable or With block variable not set", "SetTextIfEmpty");
+    if (!target)
+      throw HostError(91, "Object variable or With block variable not set", "SetTextIfEmpty");
     if (target->text().empty()) target->setText(RemoveControlChars(text));
   } catch (const HostError& e) {
     throw HostError(e.number(), e.description() + " (in Fieldname: " + path + ")", e.source());
@@ -384,8 +394,10 @@ std::string cImmoXmlV2::RandomAlnum(int32_t length) {
   static std::mt19937 gen{std::random_device{}()};
   std::string out;
   for (int32_t i = 1; i <= length; ++i) {
-    if (i % 2 == 1) out += static_cast<char>('A' + std::uniform_int_distribution<int>(0, 25)(gen));
-    else out += static_cast<char>('0' + std::uniform_int_distribution<int>(0, 9)(gen));
+    if (i % 2 == 1)
+      out += static_cast<char>('A' + std::uniform_int_distribution<int>(0, 25)(gen));
+    else
+      out += static_cast<char>('0' + std::uniform_int_distribution<int>(0, 9)(gen));
   }
   return out;
 }
@@ -410,8 +422,8 @@ std::string cImmoXmlV2::CreateImmoXmlId(db::Recordset& record, const std::string
     }
   } catch (const HostError& e) {
     // A lost id makes the portal see a new listing or provider next run: the user must know.
-    Work(102, ">>>> " + T("Die OpenImmo-Id %1 konnte nicht gespeichert werden: %2", id,
-                          e.description()) +
+    Work(102, ">>>> " +
+                  T("Die OpenImmo-Id %1 konnte nicht gespeichert werden: %2", id, e.description()) +
                   " ;[Proc: CreateImmoXmlId]");
   }
   return id;

@@ -4,12 +4,12 @@
 // upload with retries forward to their own classes.
 #include <regex>
 
-#include "host/cUtil.h"
-#include "openimmo/cImmoXmlV2.h"
-#include "openimmo/openimmo_internal.h"
 #include "core/cFernDispatcher.h"
 #include "core/host_session.h"
+#include "host/cUtil.h"
 #include "openimmo/cImmoXmlScriptV2.h"
+#include "openimmo/cImmoXmlV2.h"
+#include "openimmo/openimmo_internal.h"
 #include "openimmo/openimmo_packing.h"
 #include "openimmo/openimmo_upload.h"
 #include "services/cZipV2.h"
@@ -17,7 +17,6 @@
 namespace fern {
 
 using namespace openimmo;
-
 
 void cImmoXmlV2::DoCallbackBeforeXmlSave(db::Recordset& rsboersen, XmlDocumentPtr& doc,
                                          const std::string& folder, const std::string& base) {

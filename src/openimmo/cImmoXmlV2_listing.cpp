@@ -45,10 +45,10 @@ XmlNodePtr cImmoXmlV2::Sel(XmlNode& node, const std::string& path) const {
 
 void cImmoXmlV2::MakeOpenImmo(XmlNodePtr& element, const XmlDocumentPtr& mapping,
                               db::Recordset& rsboersen, db::Recordset& rsObj,
-                              std::shared_ptr<db::Recordset>& details,
-                              const XmlDocumentPtr& schema, const tMandant& m,
-                              const std::string& folder, const XmlDocumentPtr& user1,
-                              const XmlDocumentPtr& user2, int32_t version) {
+                              std::shared_ptr<db::Recordset>& details, const XmlDocumentPtr& schema,
+                              const tMandant& m, const std::string& folder,
+                              const XmlDocumentPtr& user1, const XmlDocumentPtr& user2,
+                              int32_t version) {
   const std::string kennung = vb::Trim(cUtil::k(rsObj.Value("KENNUNG")));
   const std::string display = GetBoersenDisplayName(rsboersen, m);
   try {
@@ -96,8 +96,7 @@ void cImmoXmlV2::MakeOpenImmo(XmlNodePtr& element, const XmlDocumentPtr& mapping
                 position, count, kennung));
       statusQueue_.push_back(" UPDATE boersenobj  SET letzte_uebertragung = " +
                              cUtil::SQLDate(Variant::Date(runStart_)) + " ,   status = 3  WHERE" +
-                             " boersenobj.boersen_dsn = " +
-                             cUtil::SqlUid(rsboersen.Value("DSN")) +
+                             " boersenobj.boersen_dsn = " + cUtil::SqlUid(rsboersen.Value("DSN")) +
                              " and boersenobj.obj_dsn = " + cUtil::SqlUid(rsObj.Value("DSN")));
     }
   } catch (const HostError& e) {
@@ -150,16 +149,14 @@ void cImmoXmlV2::FillVerwaltung(db::Recordset& rsObj, db::Recordset& details, Xm
     w->setAttribute("iso_waehrung", GetWaehrungIso(currency));
   }
   if (mapping)
-    MapKontaktperson(*mapping, rsObj, details, schema, element, m, folder,
-                     std::to_string(version));
+    MapKontaktperson(*mapping, rsObj, details, schema, element, m, folder, std::to_string(version));
   if (mapping) {
     if (version > 125 && ToLong(Ini("IS24Transfer", "UseStellplatzTyp125", "0")) == 0)
       FillStellplatzPreise(*mapping, element, details);
     else
       FillStellplatz(*mapping, element, details);
   }
-  if (mapping)
-    FillAnhaenge(*mapping, rsboersen, rsObj, details, schema, element, folder, version);
+  if (mapping) FillAnhaenge(*mapping, rsboersen, rsObj, details, schema, element, folder, version);
 }
 
 void cImmoXmlV2::ApplyVersionFixups(XmlNode& element, db::Recordset& details,
@@ -172,8 +169,10 @@ void cImmoXmlV2::ApplyVersionFixups(XmlNode& element, db::Recordset& details,
   if (version >= 122) {
     XmlNodePtr epart = Sel(element, "zustand_angaben/energiepass/epart");
     if (epart) {
-      if (epart->text() == "2") epart->setText("BEDARF");
-      else if (epart->text() == "3") epart->setText("VERBRAUCH");
+      if (epart->text() == "2")
+        epart->setText("BEDARF");
+      else if (epart->text() == "3")
+        epart->setText("VERBRAUCH");
     }
     XmlNodePtr eeb = Sel(element, "zustand_angaben/energiepass/endenergiebedarf");
     XmlNodePtr evk = Sel(element, "zustand_angaben/energiepass/energieverbrauchkennwert");
@@ -200,7 +199,7 @@ void cImmoXmlV2::ApplyVersionFixups(XmlNode& element, db::Recordset& details,
   if (version < 126) return;
   if (XmlNodePtr g = Sel(element, "zustand_angaben/energiepass/gebaeudeart"))
     g->setText(nutzung && nutzung->getAttribute("WOHNEN").value_or("") == "true" ? "wohn"
-                                                                                  : "nichtwohn");
+                                                                                 : "nichtwohn");
   RemoveChildrenContaining(Sel(element, "zustand_angaben"), "user_defined");
   if (XmlNodePtr b = Sel(element, "zustand_angaben/baujahr")) {
     const std::string year = First(Feldart(details, "baujahr", "VON_STR"));
@@ -225,7 +224,8 @@ void cImmoXmlV2::ApplyVersionFixups(XmlNode& element, db::Recordset& details,
         if (XmlNodePtr q = mapping->selectSingleNode(
                 "/zuordnungen/preise/zuordnung/element/attribut[@attribut='auf_anfrage']/@quelle"))
           src = vb::Trim(q->text());
-      const std::string onRequest = src.empty() ? std::string() : First(Feldart(details, src, "VON_NUM"));
+      const std::string onRequest =
+          src.empty() ? std::string() : First(Feldart(details, src, "VON_NUM"));
       if (vb::IsNumeric(Variant(onRequest)) && cUtil::my_val(onRequest) != 0) {
         kp->setText("0");
         kp->setAttribute("auf_anfrage", "true");
@@ -244,15 +244,14 @@ void cImmoXmlV2::ApplyVersionFixups(XmlNode& element, db::Recordset& details,
 }
 
 void cImmoXmlV2::CheckPflichtfelder(XmlDocument& schema, XmlNode& element, int32_t version) {
-  auto fail = [](const std::string& text) {
-    throw HostError(23456, text, "CheckPflichtfelder");
-  };
+  auto fail = [](const std::string& text) { throw HostError(23456, text, "CheckPflichtfelder"); };
   const std::string p = set_.prefix;
   auto category = element.selectNodes("./" + p + "objektkategorie//*");
   if (category->length() < 4)
-    fail("Falsche oder fehlende Objektart. Bitte wählen Sie eine andere Objektart."
-         "In der XML-Datei sind die Pflichtelemente 'nutzungsart','vermarktungsart' und "
-         "'objektart' nicht vollständig vorhanden!");
+    fail(
+        "Falsche oder fehlende Objektart. Bitte wählen Sie eine andere Objektart."
+        "In der XML-Datei sind die Pflichtelemente 'nutzungsart','vermarktungsart' und "
+        "'objektart' nicht vollständig vorhanden!");
   if (category->length() > 4) {
     CheckObjektkategorie(element, version);
     category = element.selectNodes("./" + p + "objektkategorie//*");
@@ -275,16 +274,18 @@ void cImmoXmlV2::CheckPflichtfelder(XmlDocument& schema, XmlNode& element, int32
   if (!Sel(element, "freitexte/objekttitel"))
     fail(T("Das Pflichtfeld '%1' enthält keinen Wert.", "Headline"));
   if (!Sel(element, "geo/plz") && !Sel(element, "geo/ort") && !Sel(element, "geo/geokoordinaten"))
-    fail("Fehlerhafte Eingabe in Land_Plz_Ort. Bitte Länge der PLZ überprüfen und ggf. "
-         "Länderkennzeichen voranstellen. z.B.: '12345 Oberstdorf' oder 'DEU-12345 Oberstdorf'.");
+    fail(
+        "Fehlerhafte Eingabe in Land_Plz_Ort. Bitte Länge der PLZ überprüfen und ggf. "
+        "Länderkennzeichen voranstellen. z.B.: '12345 Oberstdorf' oder 'DEU-12345 Oberstdorf'.");
   bool contact = false;
-  for (const char* c : {"email_zentrale", "email_direkt", "tel_zentrale", "tel_durchw", "tel_fax",
-                        "tel_handy"})
+  for (const char* c :
+       {"email_zentrale", "email_direkt", "tel_zentrale", "tel_durchw", "tel_fax", "tel_handy"})
     contact = contact || Sel(element, std::string("kontaktperson/") + c);
   if (!contact)
-    fail("Es sind keine Daten für das Pflichtelement 'kontaktperson' vorhanden! "
-         "Bitte erfassen Sie unter Extras/Grundeinstellungen/Firmendaten mindestens Firmenname "
-         "und Telefonnummer.");
+    fail(
+        "Es sind keine Daten für das Pflichtelement 'kontaktperson' vorhanden! "
+        "Bitte erfassen Sie unter Extras/Grundeinstellungen/Firmendaten mindestens Firmenname "
+        "und Telefonnummer.");
   if (XmlNodePtr preise = Sel(element, "preise"))
     for (const XmlNodePtr& c : preise->ChildElements())
       if (c->nodeName().rfind(p + "stp_", 0) == 0) {

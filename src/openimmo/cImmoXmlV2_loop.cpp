@@ -39,8 +39,10 @@ ListingSlot SlotOf(XmlDocument& doc, const std::string& prefix) {
 }
 
 void Insert(const ListingSlot& slot, const XmlNodePtr& listing) {
-  if (slot.impressum) slot.anbieter->insertBefore(listing, slot.impressum);
-  else slot.anbieter->appendChild(listing);
+  if (slot.impressum)
+    slot.anbieter->insertBefore(listing, slot.impressum);
+  else
+    slot.anbieter->appendChild(listing);
 }
 
 }  // namespace
@@ -70,10 +72,12 @@ void cImmoXmlV2::MakeAndSendOpenImmoLoop(db::Recordset& rsboersen, const XmlDocu
     Work(4, T("Beginne %1 für Börse: '%2' zu erstellen", set_.schemaType, display));
     const std::string mapName = cUtil::k(rsboersen.Value("zuordnungsdatei"));
     if (mapName.empty())
-      Work(102, ">>>> " + T("Fehler: Es wurde keine Zuordnungsdatei angegeben. [Börse: %1]", display));
+      Work(102,
+           ">>>> " + T("Fehler: Es wurde keine Zuordnungsdatei angegeben. [Börse: %1]", display));
     const std::string mapPath = set_.xmlFolder + "\\" + mapName;
     if (mapName.empty() || !cUtil::Exist(mapPath))
-      Work(102, ">>>> " + T("Fehler: Zuordnungsdatei %1 nicht gefunden. ;[Börse: %2]", mapPath, display));
+      Work(102, ">>>> " +
+                    T("Fehler: Zuordnungsdatei %1 nicht gefunden. ;[Börse: %2]", mapPath, display));
     const std::string lower = vb::LCase(mapPath);
     const std::string user1Path = vb::Replace(lower, ".xml", "_user1.xml");
     const std::string user2Path = vb::Replace(lower, ".xml", "_user2.xml");
@@ -106,7 +110,8 @@ void cImmoXmlV2::MakeAndSendOpenImmoLoop(db::Recordset& rsboersen, const XmlDocu
         FillHeader(rsboersen, *schema, *portalDoc, m, version);
       }
       collective = std::static_pointer_cast<XmlDocument>(portalDoc->cloneNode(true));
-      if (XmlNodePtr first = collective->documentElement()->selectSingleNode(".//" + set_.prefix + "immobilie"))
+      if (XmlNodePtr first =
+              collective->documentElement()->selectSingleNode(".//" + set_.prefix + "immobilie"))
         first->parentNode()->removeChild(first);
       if (!m.Filter.empty()) {
         listings->SetFilter(" Abteilung = " + m.Filter);
@@ -129,8 +134,10 @@ void cImmoXmlV2::MakeAndSendOpenImmoLoop(db::Recordset& rsboersen, const XmlDocu
           if (ftp) {
             Insert(collectiveSlot, element);
           } else {
-            XmlDocumentPtr single = std::static_pointer_cast<XmlDocument>(portalDoc->cloneNode(true));
-            if (XmlNodePtr t = single->documentElement()->selectSingleNode(".//" + set_.prefix + "immobilie"))
+            XmlDocumentPtr single =
+                std::static_pointer_cast<XmlDocument>(portalDoc->cloneNode(true));
+            if (XmlNodePtr t =
+                    single->documentElement()->selectSingleNode(".//" + set_.prefix + "immobilie"))
               t->parentNode()->removeChild(t);
             Insert(SlotOf(*single, set_.prefix), element);
             CleanSendAndSave(single, m, rsboersen, folder, listings.get(), true, version);
@@ -146,7 +153,8 @@ void cImmoXmlV2::MakeAndSendOpenImmoLoop(db::Recordset& rsboersen, const XmlDocu
       collectiveSlot = {};
       templateListing.reset();
       portalDoc.reset();
-      if (!esc && ftp) CleanSendAndSave(collective, m, rsboersen, folder, listings.get(), true, version);
+      if (!esc && ftp)
+        CleanSendAndSave(collective, m, rsboersen, folder, listings.get(), true, version);
       Work(6, T("Fertig mit %1 für '%2'", set_.schemaType, display));
       ClearElementCache();
     } else {
@@ -169,13 +177,15 @@ void cImmoXmlV2::MakeAndSendOpenImmoLoop(db::Recordset& rsboersen, const XmlDocu
       }
     }
   } catch (const HostError& e) {
-    lastState_ = ">>>> " + T("Fehler Nr.: %1 (%2; %3) ist bei Erstellung von %4 aufgetreten! ;[Börse: %5]",
-                             std::to_string(e.number()), e.description(), e.source(),
-                             set_.schemaType, display);
+    lastState_ =
+        ">>>> " + T("Fehler Nr.: %1 (%2; %3) ist bei Erstellung von %4 aufgetreten! ;[Börse: %5]",
+                    std::to_string(e.number()), e.description(), e.source(), set_.schemaType,
+                    display);
     Work(102, lastState_ + " ;[Proc: MakeAndSendOpenImmoLoop]");
   } catch (const std::exception& e) {
-    lastState_ = ">>>> " + T("Fehler Nr.: %1 (%2; %3) ist bei Erstellung von %4 aufgetreten! ;[Börse: %5]",
-                             "5", e.what(), "MakeAndSendOpenImmoLoop", set_.schemaType, display);
+    lastState_ =
+        ">>>> " + T("Fehler Nr.: %1 (%2; %3) ist bei Erstellung von %4 aufgetreten! ;[Börse: %5]",
+                    "5", e.what(), "MakeAndSendOpenImmoLoop", set_.schemaType, display);
     Work(102, lastState_ + " ;[Proc: MakeAndSendOpenImmoLoop]");
   }
 }
@@ -186,7 +196,8 @@ void cImmoXmlV2::FillHeader(db::Recordset& rsboersen, XmlDocument& schema, XmlDo
   XmlNodePtr root = doc.documentElement();
   XmlNodePtr ue = root->selectSingleNode("./" + p + "uebertragung");
   if (!ue) throw HostError(91, "Object variable or With block variable not set", "FillHeader");
-  ue->setAttribute("art", ToLong(cUtil::k(rsboersen.Value("ftp_or_http"))) != 0 ? "OFFLINE" : "ONLINE");
+  ue->setAttribute("art",
+                   ToLong(cUtil::k(rsboersen.Value("ftp_or_http"))) != 0 ? "OFFLINE" : "ONLINE");
   ue->setAttribute("umfang", cUtil::d(rsboersen.Value("teil_or_voll")) != 0 ? "TEIL" : "VOLL");
   if (version < 120) {
     XmlNodePtr sroot = schema.documentElement();
@@ -196,8 +207,8 @@ void cImmoXmlV2::FillHeader(db::Recordset& rsboersen, XmlDocument& schema, XmlDo
   }
   const std::string folder = app_ ? app_->Folder() : std::string();
   const std::string build = IniGet("Version", "Build", "", Real(folder + "\\module.INI"));
-  const std::string own = std::to_string(kMajor) + "." + std::to_string(kMinor) + "." +
-                          std::to_string(kRevision);
+  const std::string own =
+      std::to_string(kMajor) + "." + std::to_string(kMinor) + "." + std::to_string(kRevision);
   if (version < 120) {
     ue->setAttribute("sendersoftware", "KAVANTOR-Build" + build + "/FD/" + own);
   } else {
@@ -211,7 +222,8 @@ void cImmoXmlV2::FillHeader(db::Recordset& rsboersen, XmlDocument& schema, XmlDo
   ue->setAttribute("techn_email", email);
 
   XmlNodePtr anbieter = root->selectSingleNode("./" + p + "anbieter");
-  if (!anbieter) throw HostError(91, "Object variable or With block variable not set", "FillHeader");
+  if (!anbieter)
+    throw HostError(91, "Object variable or With block variable not set", "FillHeader");
   SetTextIfEmpty(*anbieter, "./" + p + "anbieternr", m.KundenNr);
   SetTextIfEmpty(*anbieter, "./" + p + "firma", m.FirmaName);
   SetTextIfEmpty(*anbieter, "./" + p + set_.anidName, m.Anid);

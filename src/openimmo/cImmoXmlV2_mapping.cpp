@@ -147,7 +147,8 @@ void cImmoXmlV2::FillFromZuordnungen(XmlDocument& mapping, const XmlNodePtr& lis
     }
     std::shared_ptr<tElementInfo> info;
     if (userDefined) {
-      mapping.setProperty("SelectionNamespaces", Variant(std::string("xmlns:xsd='") + kXsdNs + "'"));
+      mapping.setProperty("SelectionNamespaces",
+                          Variant(std::string("xmlns:xsd='") + kXsdNs + "'"));
       info = GetElementInfo(E, mapping, parentName);
       mapping.setProperty("SelectionNamespaces", Variant(std::string()));
     } else {
@@ -183,8 +184,7 @@ void cImmoXmlV2::GetSourceValue(XmlNode& entry, XmlNodePtr& target, const MapCon
     looked = GetElementInfo(target->baseName(), *c.schema, parent ? parent->baseName() : "");
     info = looked.get();
   }
-  if (!target->text().empty() &&
-      (Upper(target->baseName()) != "DISTANZEN" || info->lMaxOccurs < 2))
+  if (!target->text().empty() && (Upper(target->baseName()) != "DISTANZEN" || info->lMaxOccurs < 2))
     return;
   auto attr = [&](const char* n) {
     auto v = entry.getAttribute(n);
@@ -204,8 +204,10 @@ void cImmoXmlV2::GetSourceValue(XmlNode& entry, XmlNodePtr& target, const MapCon
           if (n != "xmlns" && n.rfind("xmlns:", 0) != 0) copy->setAttribute(n, "");
         }
       XmlNodePtr next = target->nextSibling();
-      if (next) parent->insertBefore(copy, next);
-      else parent->appendChild(copy);
+      if (next)
+        parent->insertBefore(copy, next);
+      else
+        parent->appendChild(copy);
       target = copy;
     }
   }
@@ -217,10 +219,14 @@ void cImmoXmlV2::GetSourceValue(XmlNode& entry, XmlNodePtr& target, const MapCon
   std::string V;
   if (typ == "FELDART") {
     db::Recordset& d = *c.details;
-    if (special == "VON") V = First(Feldart(d, src, "VON_STR"));
-    else if (special == "BIS") V = First(Feldart(d, src, "BIS_STR"));
-    else if (special == "VALUE") V = First(Feldart(d, src, "VON_NUM"));
-    else if (special == "WERT") V = First(Feldart(d, src, "WERT"));
+    if (special == "VON")
+      V = First(Feldart(d, src, "VON_STR"));
+    else if (special == "BIS")
+      V = First(Feldart(d, src, "BIS_STR"));
+    else if (special == "VALUE")
+      V = First(Feldart(d, src, "VON_NUM"));
+    else if (special == "WERT")
+      V = First(Feldart(d, src, "WERT"));
     else if (special == "DATEVALUE") {
       const double n = cUtil::my_val(First(Feldart(d, src, "von_num")));
       if (n != 0) V = vb::Format(Variant::Date(n), "yyyy-mm-dd");
@@ -262,8 +268,10 @@ void cImmoXmlV2::SetFlagElement(XmlNode& entry, XmlNode& target, const MapContex
   const std::string src = vb::Trim(entry.getAttribute("quelle").value_or(""));
   const std::string typ = Upper(vb::Trim(entry.getAttribute("quelltyp").value_or("")));
   std::string t;
-  if (typ == "FELDART") t = First(Feldart(*c.details, src, ""));
-  else if (typ == "FELD") t = cUtil::k(c.obj->Value(src));
+  if (typ == "FELDART")
+    t = First(Feldart(*c.details, src, ""));
+  else if (typ == "FELD")
+    t = cUtil::k(c.obj->Value(src));
   if (t.empty()) return;
   bool flag = Upper(t) == "J" || cUtil::my_val(t) != 0;
   if (Upper(vb::Trim(entry.getAttribute("special").value_or(""))) == "NOT") flag = !flag;
@@ -275,8 +283,10 @@ void cImmoXmlV2::GetEnumElementValue(XmlNodePtr& target, XmlNode& entry, tElemen
   info.eType = ToLong(entry.getAttribute("enumElementType").value_or(""));
   XmlNodePtr copy = target->cloneNode(true);
   XmlNodePtr parent = target->parentNode();
-  if (XmlNodePtr next = target->nextSibling()) parent->insertBefore(copy, next);
-  else parent->appendChild(copy);
+  if (XmlNodePtr next = target->nextSibling())
+    parent->insertBefore(copy, next);
+  else
+    parent->appendChild(copy);
   const std::string src = vb::Trim(entry.getAttribute("quelle").value_or(""));
   if (Upper(src) == "LAST_TRANSFER") {
     auto rs = dal_->GetRecordset(
@@ -312,8 +322,10 @@ void cImmoXmlV2::FillAttributes(XmlNode& entry, XmlNode& target, const MapContex
   }
   const std::string typ = Upper(vb::Trim(entry.getAttribute("quelltyp").value_or("")));
   std::vector<std::string> values;
-  if (typ == "FELDART") values = Feldart(*c.details, src, "");
-  else if (typ == "FELD") values = {cUtil::k(c.obj->Value(src))};
+  if (typ == "FELDART")
+    values = Feldart(*c.details, src, "");
+  else if (typ == "FELD")
+    values = {cUtil::k(c.obj->Value(src))};
   if (values.empty() || values[0].empty()) return;
 
   const auto attribs = entry.ChildElements("attribut");
@@ -387,11 +399,16 @@ void cImmoXmlV2::SetAttributeValues(XmlNode& entry, XmlNode& target, const MapCo
     const std::string qt = Attr(node, "quelltyp");
     db::Recordset& d = *c.details;
     std::string value;
-    if (special == "VON") value = First(Feldart(d, src, "VON_STR"));
-    else if (special == "BIS") value = First(Feldart(d, src, "BIS_STR"));
-    else if (special == "VALUE") value = First(Feldart(d, src, "VON_NUM"));
-    else if (special == "WERT") value = First(Feldart(d, src, "WERT"));
-    else if (qt == "FELD") value = cUtil::k(c.obj->Value(src));
+    if (special == "VON")
+      value = First(Feldart(d, src, "VON_STR"));
+    else if (special == "BIS")
+      value = First(Feldart(d, src, "BIS_STR"));
+    else if (special == "VALUE")
+      value = First(Feldart(d, src, "VON_NUM"));
+    else if (special == "WERT")
+      value = First(Feldart(d, src, "WERT"));
+    else if (qt == "FELD")
+      value = cUtil::k(c.obj->Value(src));
     else if (qt == "FELDART") {
       const bool textual = n <= info.aryAttribs.size() && info.aryAttribs[n - 1].eType <= 1;
       value = First(Feldart(d, src, textual ? "EINGABE" + helper_->strTransLang : ""));

@@ -91,8 +91,8 @@ XmlNodePtr Child(XmlNode& parent, const std::string& local) {
   XmlDocumentPtr doc = parent.ownerDocument();
   if (!doc) throw HostError(err::kObjectNotSet, "Object variable not set", "SetAnhang");
   const std::string prefix = parent.prefix();
-  XmlNodePtr made = doc->createNode(1, prefix.empty() ? local : prefix + ":" + local,
-                                    parent.namespaceURI());
+  XmlNodePtr made =
+      doc->createNode(1, prefix.empty() ? local : prefix + ":" + local, parent.namespaceURI());
   return parent.appendChild(made);
 }
 
@@ -136,9 +136,9 @@ std::string cImmoXmlV2::PictureGroup(int32_t index, const std::string& title) {
   return "BILD";
 }
 
-void cImmoXmlV2::FillAnhaenge(XmlDocument& mapping, db::Recordset& rsboersen,
-                              db::Recordset& rsObj, db::Recordset& details, XmlDocument& schema,
-                              XmlNode& element, const std::string& folder, int32_t version) {
+void cImmoXmlV2::FillAnhaenge(XmlDocument& mapping, db::Recordset& rsboersen, db::Recordset& rsObj,
+                              db::Recordset& details, XmlDocument& schema, XmlNode& element,
+                              const std::string& folder, int32_t version) {
   FillBilder(rsboersen, rsObj, element, schema, folder);
   XmlNodePtr root = mapping.documentElement();
   if (!root) return;
@@ -167,8 +167,10 @@ void cImmoXmlV2::FillBilder(db::Recordset& rsboersen, db::Recordset& rsObj, XmlN
   int32_t count = 1;
   if (cUtil::bln(Field(rsObj, "LANG"))) {
     count = ToLong(cUtil::k(Field(rsboersen, "lngMaxPicCount")));
-    if (count == 0) count = 10;
-    else if (count < 0) count = 0;
+    if (count == 0)
+      count = 10;
+    else if (count < 0)
+      count = 0;
   }
   const std::string hostFolder = HostFolder(app_);
   std::string kurz = StdText(app_, "MMDateiKurz"), lang = StdText(app_, "MMDateiLang");
@@ -245,9 +247,8 @@ void cImmoXmlV2::FillBilder(db::Recordset& rsboersen, db::Recordset& rsObj, XmlN
   }
 }
 
-void cImmoXmlV2::FillAnhangDateien(const std::vector<XmlNodePtr>& entries,
-                                   db::Recordset& rsboersen, db::Recordset& rsObj,
-                                   db::Recordset& details, XmlNode& element,
+void cImmoXmlV2::FillAnhangDateien(const std::vector<XmlNodePtr>& entries, db::Recordset& rsboersen,
+                                   db::Recordset& rsObj, db::Recordset& details, XmlNode& element,
                                    const std::string& folder, int32_t version) {
   for (const XmlNodePtr& entry : entries) {
     const std::vector<XmlNodePtr> kids = entry->ChildElements();
@@ -288,8 +289,10 @@ std::string cImmoXmlV2::CopyAnhangFile(const std::string& file, const std::strin
               .parent_path()
               .string() +
           "\\" + file;
-      if (FileExists(beside)) source = beside;
-      else if (FileExists(pictures + "\\" + file)) source = pictures + "\\" + file;
+      if (FileExists(beside))
+        source = beside;
+      else if (FileExists(pictures + "\\" + file))
+        source = pictures + "\\" + file;
     }
     if (source.empty()) return {};
 
@@ -303,8 +306,7 @@ std::string cImmoXmlV2::CopyAnhangFile(const std::string& file, const std::strin
     const std::string ext = vb::UCase(cUtil::GetFileExtender(source));
     if (ext == "JPG" || ext == "GIF") {
       RemoveStale(source, target);
-      util_->ShrinkJPG(source, target, 64000, 400, insertCopyright_,
-                       StdText(app_, "COPYRIGHT"));
+      util_->ShrinkJPG(source, target, 64000, 400, insertCopyright_, StdText(app_, "COPYRIGHT"));
     } else {
       std::filesystem::copy_file(Real(source), Real(target),
                                  std::filesystem::copy_options::overwrite_existing);

@@ -59,7 +59,8 @@ void cImmoXmlV2::SetXmlDeclaration(XmlDocument& doc) {
   if (type_ != 5 && type_ != 8 && type_ != 11) return;
   XmlNodePtr pi = doc.createProcessingInstruction("xml", "version=\"1.0\" encoding=\"UTF-8\" ");
   XmlNodePtr first = doc.firstChild();
-  if (first && first->nodeType() == XmlNodeType::ProcessingInstruction && first->nodeName() == "xml")
+  if (first && first->nodeType() == XmlNodeType::ProcessingInstruction &&
+      first->nodeName() == "xml")
     doc.removeChild(first);
   if (XmlNodePtr last = doc.lastChild()) doc.insertBefore(pi, last);
 }
@@ -74,7 +75,8 @@ void cImmoXmlV2::RemoveEmptyNodes(const XmlNodePtr& node, int32_t version) {
   XmlNodePtr parent = node->parentNode();
   if (parent && parent->nodeType() == XmlNodeType::Element && parent->baseName() == "objektart") {
     if (!attrs.empty()) {
-      if (attrs.front()->text() == node->baseName()) node->removeAttribute(attrs.front()->nodeName());
+      if (attrs.front()->text() == node->baseName())
+        node->removeAttribute(attrs.front()->nodeName());
       return;
     }
     if (parent->previousSibling() && parent->ChildElements().size() == 1 &&
@@ -86,9 +88,9 @@ void cImmoXmlV2::RemoveEmptyNodes(const XmlNodePtr& node, int32_t version) {
     parent->removeChild(node);
 }
 
-void cImmoXmlV2::CleanSendAndSave(XmlDocumentPtr& doc, const tMandant& m,
-                                  db::Recordset& rsboersen, const std::string& folder,
-                                  db::Recordset* listings, bool sendFlag, int32_t version) {
+void cImmoXmlV2::CleanSendAndSave(XmlDocumentPtr& doc, const tMandant& m, db::Recordset& rsboersen,
+                                  const std::string& folder, db::Recordset* listings, bool sendFlag,
+                                  int32_t version) {
   try {
     RemoveEmptyNodes(doc->documentElement(), version);
     if (sendFlag && !doc->documentElement()->selectSingleNode(".//" + set_.prefix + "immobilie"))
@@ -102,9 +104,9 @@ void cImmoXmlV2::CleanSendAndSave(XmlDocumentPtr& doc, const tMandant& m,
     std::string kennung;
     if (listings && !listings->Eof() && !listings->Bof() && listings->FindField("KENNUNG") >= 0)
       kennung = vb::Trim(cUtil::k(listings->Value("KENNUNG")));
-    const std::string t =
-        " " + T("[Objekt: %1] %2 Es wird daher nicht übertragen.", kennung,
-                ": " + std::to_string(e.number()) + "(" + e.description() + "; " + e.source() + ")");
+    const std::string t = " " + T("[Objekt: %1] %2 Es wird daher nicht übertragen.", kennung,
+                                  ": " + std::to_string(e.number()) + "(" + e.description() + "; " +
+                                      e.source() + ")");
     lastState_ = ">>>> " + T("Fehler %1 ;[Börse: %2]", t, GetBoersenDisplayName(rsboersen, m)) +
                  " ;[Proc: CleanSendAndSave]";
     Work(102, lastState_);
@@ -132,7 +134,8 @@ std::string cImmoXmlV2::SaveXmlFile(db::Recordset& rsboersen, XmlDocumentPtr& do
   XmlDocumentPtr reloaded = XmlDocument::Create();
   reloaded->setValidateOnParse(false);
   if (!reloaded->load(Real(path)))
-    throw HostError(reloaded->parseError()->errorCode, reloaded->parseError()->reason, "SaveXmlFile");
+    throw HostError(reloaded->parseError()->errorCode, reloaded->parseError()->reason,
+                    "SaveXmlFile");
   doc = reloaded;
   SetXmlDeclaration(*doc);
   DoCallbackBeforeXmlSave(rsboersen, doc, folder, base);
@@ -181,11 +184,11 @@ void cImmoXmlV2::SaveXmlText(XmlDocument& doc, const std::string& path, int32_t 
         throw HostError(plain->parseError()->errorCode, plain->parseError()->reason, "SaveXmlText");
       const std::vector<XmlIssue> issues = ValidateForPortal(*plain);
       if (!issues.empty())
-        throw HostError(50012,
-                        T("Die Datei '%1' entspricht nicht dem Schema '%2': %3", path,
-                          std::filesystem::path(portalSchema_).filename().string(),
-                          issues.front().Text()),
-                        "SaveXmlText");
+        throw HostError(
+            50012,
+            T("Die Datei '%1' entspricht nicht dem Schema '%2': %3", path,
+              std::filesystem::path(portalSchema_).filename().string(), issues.front().Text()),
+            "SaveXmlText");
       XmlNodePtr root = plain->documentElement();
       root->removeAttribute("xsi:schemaLocation");
       RemoveNamespace(*plain, set_.ns);

@@ -96,7 +96,8 @@ bool cImmoXmlV2::SendXml(db::Recordset& rsboersen, XmlDocumentPtr& doc, const tM
   const std::string file = folder + "\\" + base + ".xml";
   if (StartsWithNoCase(name, "DUMMY")) {
     // A test portal: the document is shown instead of sent. Unattended, nobody would see it.
-    if (unattended_) Work(0, file);
+    if (unattended_)
+      Work(0, file);
     else {
       try {
         cUtil::StartDoc(file);
@@ -121,8 +122,9 @@ bool cImmoXmlV2::SendXml(db::Recordset& rsboersen, XmlDocumentPtr& doc, const tM
         const std::string answerPath = folder + "\\" + vb::Replace(base, " ", "_") + "answer.xml";
         std::ofstream(Real(answerPath), std::ios::binary | std::ios::trunc) << o.body;
         if (o.status >= 400) {
-          Work(102, ">>>> " + T("Die Börse '%1' hat die Datei '%2' abgelehnt: HTTP %3", display,
-                                base, std::to_string(o.status)) +
+          Work(102, ">>>> " +
+                        T("Die Börse '%1' hat die Datei '%2' abgelehnt: HTTP %3", display, base,
+                          std::to_string(o.status)) +
                         " ;[Proc: SendXml]");
         } else {
           XmlDocumentPtr a = XmlDocument::Create();
@@ -205,12 +207,12 @@ bool cImmoXmlV2::SaveObjektStatus(db::Recordset& rsboersen, XmlDocument& doc, Xm
         }
         Work(8, text + " ;[Proc: SaveObjektStatus1]");
       }
-      statements.push_back(" UPDATE boersenobj  SET letzte_uebertragung = " +
-                           cUtil::SQLDate(Variant::Date(runStart_)) + " ,   status = " +
-                           std::to_string(status) + " " +
-                           (portalId.empty() ? "" : ", boersen_exp_id = " + cUtil::SqlStr(portalId)) +
-                           " WHERE boersenobj.boersen_dsn = " + cUtil::SqlUid(rsboersen.Value("DSN")) +
-                           " and boersenobj.obj_dsn = " + cUtil::SqlUid(id));
+      statements.push_back(
+          " UPDATE boersenobj  SET letzte_uebertragung = " +
+          cUtil::SQLDate(Variant::Date(runStart_)) + " ,   status = " + std::to_string(status) +
+          " " + (portalId.empty() ? "" : ", boersen_exp_id = " + cUtil::SqlStr(portalId)) +
+          " WHERE boersenobj.boersen_dsn = " + cUtil::SqlUid(rsboersen.Value("DSN")) +
+          " and boersenobj.obj_dsn = " + cUtil::SqlUid(id));
     }
     statements.insert(statements.end(), statusQueue_.begin(), statusQueue_.end());
     if (!statements.empty()) {

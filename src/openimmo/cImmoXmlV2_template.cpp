@@ -121,7 +121,8 @@ void cImmoXmlV2::AddSchemaElements(int16_t level, const XmlNodePtr& decl,
   XmlNodeListPtr children = decl->selectNodes(
       "./xsd:complexType/xsd:sequence/xsd:element |"
       ".//xsd:sequence/xsd:choice/xsd:sequence[1]/xsd:element");
-  if (children->length() == 0) children = decl->selectNodes("./xsd:complexType/xsd:choice/xsd:element");
+  if (children->length() == 0)
+    children = decl->selectNodes("./xsd:complexType/xsd:choice/xsd:element");
   XmlNodePtr schemaRoot = decl->ownerDocument()->documentElement();
   for (const XmlNodePtr& child : List(children)) {
     std::string name = Attr(child, "ref");

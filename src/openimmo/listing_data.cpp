@@ -61,12 +61,13 @@ bool ListingData::FtpSendFolder(const std::string&, const std::string&, const st
 }
 
 std::string ListingData::GetStammBilder(db::Recordset&, int32_t, std::string& title,
-                                       const std::string&) {
+                                        const std::string&) {
   title.clear();
   return {};
 }
 
-std::vector<std::string> ListingData::GetFeldartWert(db::Recordset& details, const std::string& code,
+std::vector<std::string> ListingData::GetFeldartWert(db::Recordset& details,
+                                                     const std::string& code,
                                                      const std::string& columnIn) {
   std::vector<std::string> out;
   const std::string upperColumn = vb::UCase(columnIn);
@@ -78,17 +79,34 @@ std::vector<std::string> ListingData::GetFeldartWert(db::Recordset& details, con
       const int32_t typ = ToLong(cUtil::k(details.Value("TYP")));
       std::string column = columnIn;
       if (upperColumn != "TYP" && typ == 0) {
-        if (column.empty()) column = "WERT";
-        else if (vb::UCase(vb::Left(column, 4)) != "WERT") column = "BEZEICHNUNG";
+        if (column.empty())
+          column = "WERT";
+        else if (vb::UCase(vb::Left(column, 4)) != "WERT")
+          column = "BEZEICHNUNG";
       }
       if (column.empty()) {
         switch (typ) {
-          case 0: column = "WERT"; break;
-          case 1: case 2: case 4: column = "BIS_NUM"; break;
-          case 5: column = "VON_NUM"; break;
-          case 7: case 10: column = "LINK_DSN"; break;
-          case 3: column = "EINGABE" + strTransLang; break;
-          default: column = "EINGABE"; break;
+          case 0:
+            column = "WERT";
+            break;
+          case 1:
+          case 2:
+          case 4:
+            column = "BIS_NUM";
+            break;
+          case 5:
+            column = "VON_NUM";
+            break;
+          case 7:
+          case 10:
+            column = "LINK_DSN";
+            break;
+          case 3:
+            column = "EINGABE" + strTransLang;
+            break;
+          default:
+            column = "EINGABE";
+            break;
         }
       }
       if (vb::UCase(column) == "WERT" && (typ == 7 || typ == 10)) column = "LINK_DSN";
@@ -116,7 +134,10 @@ class SqlListingData : public ListingData {
  public:
   SqlListingData(cDal& dal, std::string connect, cUtil& util, LanguagePack* language,
                  std::string hostFolder)
-      : dal_(dal), connect_(std::move(connect)), util_(util), language_(language),
+      : dal_(dal),
+        connect_(std::move(connect)),
+        util_(util),
+        language_(language),
         hostFolder_(std::move(hostFolder)) {}
 
   std::shared_ptr<db::Recordset> GetBoersenObjekte(db::Recordset& boersen,
@@ -126,11 +147,13 @@ class SqlListingData : public ListingData {
         "boersenobj.status, boersenobj.letzte_uebertragung, boersenobj.boersen_exp_id"
         ", boersenobj.TransLang ";
     if (language_)
-      for (const std::string& l : language_->ContentLangList()) sql += ", boersenobj.TransLang_LCID" + l;
-    sql += " FROM boersenobj inner join obj on boersenobj.obj_dsn = obj.dsn "
-           " WHERE obj.FArchiv<2 AND (boersenobj.kurz=1 or boersenobj.lang=1 or "
-           "boersenobj.status=1 )AND boersenobj.boersen_dsn = " +
-           cUtil::SqlUid(boersen.Value("DSN"));
+      for (const std::string& l : language_->ContentLangList())
+        sql += ", boersenobj.TransLang_LCID" + l;
+    sql +=
+        " FROM boersenobj inner join obj on boersenobj.obj_dsn = obj.dsn "
+        " WHERE obj.FArchiv<2 AND (boersenobj.kurz=1 or boersenobj.lang=1 or "
+        "boersenobj.status=1 )AND boersenobj.boersen_dsn = " +
+        cUtil::SqlUid(boersen.Value("DSN"));
     if (!department.empty()) sql += " AND obj.abteilung = " + department;
     sql += " order by Kennung ";
     return dal_.GetRecordset(connect_, sql);
@@ -144,27 +167,35 @@ class SqlListingData : public ListingData {
     const double L = last.IsNull() || last.IsEmpty() ? 0 : vb::CDate(last);
     const double touch = vb::CDate(obj.Value("TOUCH"));
     bool C = L == 0 || touch > L;
-    const bool FV = cUtil::d(boersen.Value("teil_or_voll")) == 0 &&
-                    cUtil::d(boersen.Value("ftp_or_http")) == 1;
+    const bool FV =
+        cUtil::d(boersen.Value("teil_or_voll")) == 0 && cUtil::d(boersen.Value("ftp_or_http")) == 1;
     if (!FV && !C && !obj.Value("OBJ_DSN").IsNull() &&
         cUtil::b(IniGet("OPTIONS", "VERERBTE_FELDARTENPLATZHALTER", "1",
                         Real(hostFolder_ + "\\kavantor.ini")))) {
       Variant parent = obj.Value("OBJ_DSN");
       while (!C && !parent.IsNull()) {
-        auto rs = dal_.GetRecordset(connect_, " Select * from obj where DSN = " + cUtil::SqlUid(parent));
+        auto rs =
+            dal_.GetRecordset(connect_, " Select * from obj where DSN = " + cUtil::SqlUid(parent));
         if (!rs || rs->Eof()) break;
         C = vb::CDate(rs->Value("TOUCH")) > L;
         parent = rs->Value("OBJ_DSN");
       }
     }
     bool send, del;
-    if (T) send = false;
-    else if (FV) send = KL;
-    else send = C ? (KL || S) : false;
-    if (!S) del = false;
-    else if (KL) del = T ? FV : false;
-    else del = T ? (FV && C) : true;
-    return {send, del, !del, cUtil::bln(obj.Value("lang")), cUtil::bln(obj.Value("adresse_zeigen"))};
+    if (T)
+      send = false;
+    else if (FV)
+      send = KL;
+    else
+      send = C ? (KL || S) : false;
+    if (!S)
+      del = false;
+    else if (KL)
+      del = T ? FV : false;
+    else
+      del = T ? (FV && C) : true;
+    return {send, del, !del, cUtil::bln(obj.Value("lang")),
+            cUtil::bln(obj.Value("adresse_zeigen"))};
   }
 
   std::shared_ptr<db::Recordset> GetObjektDetails(db::Recordset& obj,
@@ -180,7 +211,8 @@ class SqlListingData : public ListingData {
     return dal_.GetRecordset(
         connect_,
         "SELECT obj.DSN, FLDART.INTERN, FLDART.KÜRZEL, FLDART.BLNKURZEXPOSE, FLDART.EXPOSE "
-        ",objdet.fldart_dsn, " + langCols + "," +
+        ",objdet.fldart_dsn, " +
+            langCols + "," +
             " ObjDet.BIS_STR, ObjDet.VON_STR, ObjDet.LINK_DSN, ObjDet.BIS_NUM, ObjDet.VON_NUM, "
             "FLDART.TYP, FLDART.BEZKURZEXPOSE," +
             " FLDARTOP.WERT, FLDARTOP.BEZEICHNUNG, FLDART.BEZEXTERN, FLDART.FORMATIERUNG , "

@@ -65,11 +65,16 @@ std::string SevenZipText(int code) {
     case 1:
       return "Warnung! Eine oder mehrere Dateien könnten von einer anderen Applikation gesperrt "
              "worden sein, so dass sie nicht komprimiert werden konnten.";
-    case 2: return "Schwerwiegender Fehler.";
-    case 7: return "Befehlszeilenfehler.";
-    case 8: return "Nicht genügend Speicher für diese Operation.";
-    case 255: return "Benutzer hat den Vorgang beendet.";
-    default: return "Unbekannter Fehler.";
+    case 2:
+      return "Schwerwiegender Fehler.";
+    case 7:
+      return "Befehlszeilenfehler.";
+    case 8:
+      return "Nicht genügend Speicher für diese Operation.";
+    case 255:
+      return "Benutzer hat den Vorgang beendet.";
+    default:
+      return "Unbekannter Fehler.";
   }
 }
 
@@ -82,9 +87,8 @@ void ReplaceAll(std::string& text, const std::string& what, const std::string& w
 
 }  // namespace
 
-void ZipAll(const std::string& folder, const std::string& archiveName,
-            const PackingSettings& s, cZipV2& zip, const LanguagePack* language,
-            const StateEvents& events) {
+void ZipAll(const std::string& folder, const std::string& archiveName, const PackingSettings& s,
+            cZipV2& zip, const LanguagePack* language, const StateEvents& events) {
   auto T = [&](const std::string& german) {
     return language ? language->TranslateString(german) : german;
   };
@@ -142,8 +146,8 @@ void ZipAll(const std::string& folder, const std::string& archiveName,
     std::string arguments;
     if (bar != std::string::npos) {
       const size_t next = s.zipTool.find('|', bar + 1);
-      arguments = s.zipTool.substr(bar + 1, next == std::string::npos ? std::string::npos
-                                                                      : next - bar - 1);
+      arguments =
+          s.zipTool.substr(bar + 1, next == std::string::npos ? std::string::npos : next - bar - 1);
     }
     const std::string programHost = JoinHost(JoinHost(s.hostFolder, "system"), program);
     const fs::path programPath = ResolveHostPath(programHost);
@@ -169,8 +173,8 @@ void ZipAll(const std::string& folder, const std::string& archiveName,
       fs::path check = fs::path(base) / "TRANSFER" / ("zipcheck-" + std::to_string(getpid()));
       fs::create_directories(check, ec);
       try {
-        const std::string got = zip.ExtractFirstMatchingFile(archive.string(), "*.xml",
-                                                             check.string());
+        const std::string got =
+            zip.ExtractFirstMatchingFile(archive.string(), "*.xml", check.string());
         if (!got.empty()) fs::remove(ResolveHostPath(got), ec);
       } catch (const HostError&) {
         fs::remove_all(check, ec);

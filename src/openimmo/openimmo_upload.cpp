@@ -95,8 +95,8 @@ class UploadLog {
       for (size_t at = t.find(secret_); at != std::string::npos; at = t.find(secret_, at + 4))
         t.replace(at, secret_.size(), "****");
     try {
-      AppendLine(path_, "> " + vb::Format(Variant::Date(vb::Now()), "yyyy-mm-dd hh:nn:ss") +
-                            " " + t);
+      AppendLine(path_,
+                 "> " + vb::Format(Variant::Date(vb::Now()), "yyyy-mm-dd hh:nn:ss") + " " + t);
     } catch (const HostError&) {
       // A log that cannot be written must not turn a good upload into a failed one.
     }
@@ -162,7 +162,7 @@ int OnHostKey(void* clientp, int /*keytype*/, const char* key, size_t keylen) {
   if (check->learnOnly) return CURLKHMATCH_MISMATCH;  // learn the key, send nothing
   if (check->expected.kind == HostKeyFingerprint::kSha256)
     return Base64Encode(Sha256(check->seen), false) == check->expected.value ? CURLKHMATCH_OK
-                                                                       : CURLKHMATCH_MISMATCH;
+                                                                             : CURLKHMATCH_MISMATCH;
   return CURLKHMATCH_OK;  // MD5 is checked by libcurl before this is called
 }
 
@@ -210,8 +210,8 @@ std::string FindProgram(const std::string& program) {
   size_t start = 0;
   for (;;) {
     const size_t colon = dirs.find(':', start);
-    std::string dir = dirs.substr(start, colon == std::string::npos ? std::string::npos
-                                                                    : colon - start);
+    std::string dir =
+        dirs.substr(start, colon == std::string::npos ? std::string::npos : colon - start);
     if (dir.empty()) dir = ".";
     const std::string candidate = dir + "/" + program;
     if (access(candidate.c_str(), X_OK) == 0) return candidate;
@@ -290,8 +290,8 @@ bool OpenImmoUpload::DoUpload(const std::string& protocol, const std::string& se
   const int32_t attempts = std::max<int32_t>(1, s_.transferCount);
   for (int32_t i = 1; i < attempts && !ok; ++i) {
     try {
-      ok = Attempt(protocol, server, user, password, localFolder, remoteFolder, extension,
-                   options, false);
+      ok = Attempt(protocol, server, user, password, localFolder, remoteFolder, extension, options,
+                   false);
     } catch (const HostError& e) {
       ok = false;
       Work(state::kPerListing, T("Übertragung") + ": " + e.description());
@@ -324,24 +324,21 @@ bool OpenImmoUpload::Attempt(const std::string& protocol, const std::string& ser
                         options);
   if (s_.useNcFtp)
     return DoUploadToFtpByNcFtpPut(server, user, password, localFolder, remoteFolder, extension);
-  if (!ftpSendFolder_)
-    throw HostError(kUploadFailed, "FtpSendFolder is not connected", "DoUpload");
-  return ftpSendFolder_(server, user, password, localFolder, remoteFolder, extension,
-                        s_.ftpProxy, strict);
+  if (!ftpSendFolder_) throw HostError(kUploadFailed, "FtpSendFolder is not connected", "DoUpload");
+  return ftpSendFolder_(server, user, password, localFolder, remoteFolder, extension, s_.ftpProxy,
+                        strict);
 }
 
 // --- SFTP -------------------------------------------------------------------------------------
 
 bool OpenImmoUpload::DoUploadSFtp(const std::string& /*protocol*/, const std::string& server,
                                   const std::string& user, const std::string& password,
-                                  const std::string& localFolder,
-                                  const std::string& remoteFolder, const std::string& extension,
-                                  const std::string& options) {
+                                  const std::string& localFolder, const std::string& remoteFolder,
+                                  const std::string& extension, const std::string& options) {
   try {
     const std::string section = server;
     const std::string ini = SftpIniPath();
-    Work(state::kPerListing,
-         "Nutze folgende sftp.ini: " + ini + " in DoUploadToSFtpByWinScp");
+    Work(state::kPerListing, "Nutze folgende sftp.ini: " + ini + " in DoUploadToSFtpByWinScp");
     const std::string stored = IniGet(section, "fingerprint", "", ini);
     const std::string keyFile = IniGet(section, "privateKeyfile", "", ini);
     fs::path keyPath;
@@ -353,8 +350,8 @@ bool OpenImmoUpload::DoUploadSFtp(const std::string& /*protocol*/, const std::st
     }
     // FTP over TLS needs no host key: that road checks nothing of the sort.
     if (IniGet(section, "useTls", "0", ini) == "1")
-      return FtpsUpload("DoUploadToSFtpByWinScp", server, user, password, localFolder,
-                        remoteFolder, extension, options);
+      return FtpsUpload("DoUploadToSFtpByWinScp", server, user, password, localFolder, remoteFolder,
+                        extension, options);
 
     Work(state::kPerListing, "suche Rawsettings: " + section + " - " + ini);
     const std::string raw = IniGet(section, "rawsettings", "", ini);
@@ -438,8 +435,7 @@ bool OpenImmoUpload::DoUploadSFtp(const std::string& /*protocol*/, const std::st
       log.Line("Password authentication failed");
       throw HostError(kUploadFailed, T("Benutzername oder Kennwort ist falsch."), kSftpSource);
     }
-    Work(state::kPerListing,
-         "DoUploadToSFtpByWinScp: WinSCP Status " + vb::CStr(Variant(success)));
+    Work(state::kPerListing, "DoUploadToSFtpByWinScp: WinSCP Status " + vb::CStr(Variant(success)));
     if (learn) {
       if (check.seen.empty())
         throw HostError(kUploadFailed, T("Es konnte kein Fingerprint ermittelt werden"),
@@ -468,14 +464,13 @@ bool OpenImmoUpload::DoUploadSFtp(const std::string& /*protocol*/, const std::st
 
 bool OpenImmoUpload::DoUploadFtpS(const std::string& /*protocol*/, const std::string& server,
                                   const std::string& user, const std::string& password,
-                                  const std::string& localFolder,
-                                  const std::string& remoteFolder, const std::string& extension,
-                                  const std::string& options) {
+                                  const std::string& localFolder, const std::string& remoteFolder,
+                                  const std::string& extension, const std::string& options) {
   try {
     Work(state::kPerListing,
          "Nutze folgende sftp.ini: " + SftpIniPath() + " in DoUploadToFtpSByWinScp");
-    return FtpsUpload("DoUploadToFtpSByWinScp", server, user, password, localFolder,
-                      remoteFolder, extension, options);
+    return FtpsUpload("DoUploadToFtpSByWinScp", server, user, password, localFolder, remoteFolder,
+                      extension, options);
   } catch (const HostError& e) {
     throw HostError(e.number(),
                     T("SFTP Übertragung.") + " " + T("Hinweis") + ": " + e.description(),
@@ -523,15 +518,14 @@ bool OpenImmoUpload::FtpsUpload(const std::string& name, const std::string& serv
     for (const fs::path& file : files) {
       const std::string name = file.filename().string();
       log.Line("Uploading \"" + file.string() + "\"");
-      const CURLcode rc =
-          PutFile(cs, RemoteUrl(ep.base, false, remoteFolder, name), file, user, password,
-                  [&](CURL* h) {
-                    curl_easy_setopt(h, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_ALL));
-                    // Any server certificate is accepted, as the portals' servers expect.
-                    curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 0L);
-                    curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 0L);
-                    if (active) curl_easy_setopt(h, CURLOPT_FTPPORT, "-");
-                  });
+      const CURLcode rc = PutFile(
+          cs, RemoteUrl(ep.base, false, remoteFolder, name), file, user, password, [&](CURL* h) {
+            curl_easy_setopt(h, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_ALL));
+            // Any server certificate is accepted, as the portals' servers expect.
+            curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 0L);
+            curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 0L);
+            if (active) curl_easy_setopt(h, CURLOPT_FTPPORT, "-");
+          });
       if (rc != CURLE_OK) {
         success = false;
         loginDenied = rc == CURLE_LOGIN_DENIED;
@@ -539,8 +533,7 @@ bool OpenImmoUpload::FtpsUpload(const std::string& name, const std::string& serv
         for (const auto& x : cs.Dialogue()) log.Line(x.command + " -> " + x.answer);
         break;
       }
-      log.Line(" Transfer done: '" + name + "' => '" + FolderPart(remoteFolder) + "/" + name +
-               "'");
+      log.Line(" Transfer done: '" + name + "' => '" + FolderPart(remoteFolder) + "/" + name + "'");
     }
     cs.Close();
     Work(state::kPerListing, name + ": WinSCP fertig");
@@ -591,8 +584,7 @@ bool OpenImmoUpload::DoUploadToFtpByNcFtpPut(const std::string& server, const st
   }
   const std::string remote = FolderPart(remoteFolder);
   argv.push_back(remote.empty() ? "/" : remote);
-  const std::vector<fs::path> files =
-      FilesToSend(localFolder, extension.empty() ? "*" : extension);
+  const std::vector<fs::path> files = FilesToSend(localFolder, extension.empty() ? "*" : extension);
   for (const fs::path& f : files) argv.push_back(f.string());
 
   int code = 3;  // nothing to send is a failed transfer
@@ -604,28 +596,57 @@ bool OpenImmoUpload::DoUploadToFtpByNcFtpPut(const std::string& server, const st
     const ProcessResult r = RunProcess(argv, po);
     Wait(false);
     switch (r.outcome) {
-      case ProcessOutcome::kExited: code = r.exitCode; break;
-      case ProcessOutcome::kTimedOut: code = 4; break;
+      case ProcessOutcome::kExited:
+        code = r.exitCode;
+        break;
+      case ProcessOutcome::kTimedOut:
+        code = 4;
+        break;
       case ProcessOutcome::kStartFailed:
         throw HostError(err::kFileNotFound, T("%1 nicht gefunden.", program), kNcFtpSource);
-      default: code = 8; break;
+      default:
+        code = 8;
+        break;
     }
   }
   if (code == 0) return true;
   std::string text;
   switch (code) {
-    case 1: text = T("Konnte keine Verbindung zum Server aufbauen."); break;
-    case 2: text = T("Konnte keine Verbindung zum Server aufbauen.") + " Timed Out."; break;
-    case 3: text = T("Übertragung fehlgeschlagen."); break;
-    case 4: text = T("Übertragung fehlgeschlagen.") + " Timed Out."; break;
-    case 5: text = T("Ordner wechseln fehlgeschlagen."); break;
-    case 6: text = T("Ordner wechseln fehlgeschlagen.") + " Timed Out."; break;
-    case 7: text = T("Fehlerhafte URL."); break;
-    case 8: text = T("Anwendungsfehler."); break;
-    case 9: text = T("Fehler in der Login-Konfiguration-Datei."); break;
-    case 10: text = T("Bibliothek-Initialisierungsfehler."); break;
-    case 11: text = T("Initialisierungsfehler der Sitzung."); break;
-    default: break;
+    case 1:
+      text = T("Konnte keine Verbindung zum Server aufbauen.");
+      break;
+    case 2:
+      text = T("Konnte keine Verbindung zum Server aufbauen.") + " Timed Out.";
+      break;
+    case 3:
+      text = T("Übertragung fehlgeschlagen.");
+      break;
+    case 4:
+      text = T("Übertragung fehlgeschlagen.") + " Timed Out.";
+      break;
+    case 5:
+      text = T("Ordner wechseln fehlgeschlagen.");
+      break;
+    case 6:
+      text = T("Ordner wechseln fehlgeschlagen.") + " Timed Out.";
+      break;
+    case 7:
+      text = T("Fehlerhafte URL.");
+      break;
+    case 8:
+      text = T("Anwendungsfehler.");
+      break;
+    case 9:
+      text = T("Fehler in der Login-Konfiguration-Datei.");
+      break;
+    case 10:
+      text = T("Bibliothek-Initialisierungsfehler.");
+      break;
+    case 11:
+      text = T("Initialisierungsfehler der Sitzung.");
+      break;
+    default:
+      break;
   }
   throw HostError(code, text + " Log-File: " + logHost, kNcFtpSource);
 }
@@ -662,8 +683,8 @@ int KeyBits(const std::string& type, const std::string& blob) {
   if (type.rfind("ecdsa-sha2-nistp", 0) == 0) return std::atoi(type.c_str() + 16);
   if (type == "ssh-rsa" || type == "ssh-dss") {
     size_t at = 0;
-    ReadSshString(blob, at);                         // the type
-    std::string first = ReadSshString(blob, at);     // rsa: e; dss: p
+    ReadSshString(blob, at);                      // the type
+    std::string first = ReadSshString(blob, at);  // rsa: e; dss: p
     std::string modulus = type == "ssh-rsa" ? ReadSshString(blob, at) : first;
     size_t i = 0;
     while (i < modulus.size() && modulus[i] == 0) ++i;
@@ -715,8 +736,8 @@ HostKeyFingerprint ParseFingerprint(const std::string& text) {
 std::string FingerprintOfKey(const std::string& blob) {
   size_t at = 0;
   const std::string type = ReadSshString(blob, at);
-  return (type.empty() ? std::string("ssh") : type) + " " +
-         std::to_string(KeyBits(type, blob)) + " " + Base64Encode(Sha256(blob), false);
+  return (type.empty() ? std::string("ssh") : type) + " " + std::to_string(KeyBits(type, blob)) +
+         " " + Base64Encode(Sha256(blob), false);
 }
 
 std::string Sha256(const std::string& bytes) {

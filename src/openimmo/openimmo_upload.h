@@ -32,15 +32,15 @@ namespace openimmo {
 inline constexpr int32_t kUploadFailed = 50016;
 
 struct UploadSettings {
-  std::string hostFolder;     // host folder (host path): "sftp.ini", "Dat\ftp_ncftpput.log"
-  int32_t transferCount = 3;  // attempts; 1 or less still makes one
-  int32_t transferDelay = 500;  // ms after a failed attempt; 10 or less: none
-  std::string ftpProxy;       // [OPTIONS] FTP_PROXY, handed to FtpSendFolder
-  bool useNcFtp = false;      // [XML] UseNcFTP
+  std::string hostFolder;             // host folder (host path): "sftp.ini", "Dat\ftp_ncftpput.log"
+  int32_t transferCount = 3;          // attempts; 1 or less still makes one
+  int32_t transferDelay = 500;        // ms after a failed attempt; 10 or less: none
+  std::string ftpProxy;               // [OPTIONS] FTP_PROXY, handed to FtpSendFolder
+  bool useNcFtp = false;              // [XML] UseNcFTP
   std::string ncftpput = "ncftpput";  // program (looked up in PATH when it holds no "/")
   int ncftpRedials = -1;  // ncftpput's own redials ("-r"); below 0: the program's default
   std::chrono::milliseconds toolTimeout = std::chrono::minutes(30);  // an outside program
-  services::TransferLimits limits;  // every libcurl connection
+  services::TransferLimits limits;                                   // every libcurl connection
 };
 
 // [XML] UseNcFTP of the host folder's "kavantor.ini" into `s` (the other fields stay).
@@ -71,16 +71,16 @@ class OpenImmoUpload {
   // `server` may carry ":port". Files: those directly in the local folder matching "*.<ext>"
   // ("" all), without regard to case; they go to the remote folder (created when missing;
   // relative to the login folder, "/..." from the root).
-  bool DoUploadSFtp(const std::string& protocol, const std::string& server,
-                    const std::string& user, const std::string& password,
-                    const std::string& localFolder, const std::string& remoteFolder,
-                    const std::string& extension, const std::string& options);
+  bool DoUploadSFtp(const std::string& protocol, const std::string& server, const std::string& user,
+                    const std::string& password, const std::string& localFolder,
+                    const std::string& remoteFolder, const std::string& extension,
+                    const std::string& options);
   // `options`: open switches "-passive=0|1", "-implicit", "-explicit", "-timeout=<s>"; others
   // are ignored with a log line.
-  bool DoUploadFtpS(const std::string& protocol, const std::string& server,
-                    const std::string& user, const std::string& password,
-                    const std::string& localFolder, const std::string& remoteFolder,
-                    const std::string& extension, const std::string& options);
+  bool DoUploadFtpS(const std::string& protocol, const std::string& server, const std::string& user,
+                    const std::string& password, const std::string& localFolder,
+                    const std::string& remoteFolder, const std::string& extension,
+                    const std::string& options);
   // ncftpput into the remote folder ("/" when empty). A non-zero exit raises HostError with
   // the exit code as number, source "DoUploadToFtpByNcFtpPut" and the code's text plus
   // " Log-File: <host>\Dat\ftp_ncftpput.log". A time-out counts as code 4, Esc as code 8.
@@ -130,7 +130,6 @@ std::string FingerprintOfKey(const std::string& blob);
 
 // SHA-256 of the bytes (32 raw bytes).
 std::string Sha256(const std::string& bytes);
-
 
 }  // namespace hostkey
 }  // namespace openimmo

@@ -13,14 +13,14 @@ struct tKontakt {
   std::string strBenDsn;           // the matched user's DSN
   std::string strADDSN;            // the person's address key
   std::string strVorName;
-  std::string strName;             // surname (address) or full name (user)
+  std::string strName;  // surname (address) or full name (user)
   std::string strEmailDirekt;
   std::string strTelDurchw;
   std::string strTelMobil;
   std::string strFaxDirekt;
-  std::string strKontaktid;        // the cache key; empty while not loaded
+  std::string strKontaktid;  // the cache key; empty while not loaded
   std::string strAnrede;
-  std::string strBildPfad;         // the person's picture file, "" when none
+  std::string strBildPfad;  // the person's picture file, "" when none
 };
 
 }  // namespace fern

@@ -23,9 +23,9 @@ void ThrowNoMember(std::string_view name) {
 
 void CheckArgCount(std::span<Variant> args, size_t min, size_t max, std::string_view name) {
   if (args.size() < min || args.size() > max)
-    throw HostError(err::kWrongArgCount,
-                    "Wrong number of arguments or invalid property assignment: '" +
-                        std::string(name) + "'");
+    throw HostError(
+        err::kWrongArgCount,
+        "Wrong number of arguments or invalid property assignment: '" + std::string(name) + "'");
 }
 
 Variant CallByName(const Variant& target, std::string_view name, unsigned kind,

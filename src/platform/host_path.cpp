@@ -19,8 +19,8 @@ std::map<char, fs::path>& Drives() {
 }
 
 [[noreturn]] void Refuse(std::string_view hostPath, std::string_view why) {
-  throw HostError(err::kPathFileAccess,
-                  "Path/File access error: " + std::string(hostPath) + " (" + std::string(why) + ")");
+  throw HostError(err::kPathFileAccess, "Path/File access error: " + std::string(hostPath) + " (" +
+                                            std::string(why) + ")");
 }
 
 bool Exists(const fs::path& p) {
@@ -74,7 +74,8 @@ fs::path ResolveHostPath(std::string_view hostPath, const fs::path& base) {
   if (p.size() >= 2 && p[1] == ':' && std::isalpha(static_cast<unsigned char>(p[0]))) {
     const char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(p[0])));
     const auto found = Drives().find(letter);
-    if (found == Drives().end()) Refuse(hostPath, std::string("drive ") + letter + ": is not mapped");
+    if (found == Drives().end())
+      Refuse(hostPath, std::string("drive ") + letter + ": is not mapped");
     root = found->second;
     clampAtRoot = true;
     rest.remove_prefix(2);

@@ -121,10 +121,10 @@ std::shared_ptr<const IniDoc> Cached(const fs::path& file) {
 bool HasLineBreak(std::string_view s) { return s.find_first_of("\r\n") != std::string_view::npos; }
 
 [[noreturn]] void BadArgument(const fs::path& file, std::string_view what) {
-  throw HostError(err::kInvalidArgument,
-                  "Invalid procedure call or argument: " + std::string(what) + " (" +
-                      file.string() + ")",
-                  "IniWrite");
+  throw HostError(
+      err::kInvalidArgument,
+      "Invalid procedure call or argument: " + std::string(what) + " (" + file.string() + ")",
+      "IniWrite");
 }
 
 }  // namespace
@@ -158,16 +158,19 @@ void IniWrite(std::string_view section, std::string_view key, std::string_view v
   if (HasLineBreak(section) || HasLineBreak(key) || HasLineBreak(value)) {
     BadArgument(file, "line break in an INI name or value");
   }
-  if (keyName.find('=') != std::string_view::npos || sectionName.find(']') != std::string_view::npos ||
-      keyName.front() == ';' || keyName.front() == '[') {
-    BadArgument(file, "INI name \"" + std::string(sectionName) + "\"/\"" + std::string(keyName) + "\"");
+  if (keyName.find('=') != std::string_view::npos ||
+      sectionName.find(']') != std::string_view::npos || keyName.front() == ';' ||
+      keyName.front() == '[') {
+    BadArgument(file,
+                "INI name \"" + std::string(sectionName) + "\"/\"" + std::string(keyName) + "\"");
   }
 
   std::shared_ptr<IniDoc> doc = Load(file);
   const std::string newLine = std::string(keyName) + "=" + std::string(value);
   const Section* s = FindSection(*doc, sectionName);
   if (!s) {
-    if (!doc->lines.empty() && !text::TrimBlanks(doc->lines.back()).empty()) doc->lines.emplace_back();
+    if (!doc->lines.empty() && !text::TrimBlanks(doc->lines.back()).empty())
+      doc->lines.emplace_back();
     doc->lines.push_back("[" + std::string(sectionName) + "]");
     doc->lines.push_back(newLine);
   } else if (const Entry* e = FindEntry(*s, keyName)) {
@@ -177,7 +180,8 @@ void IniWrite(std::string_view section, std::string_view key, std::string_view v
     while (cut < line.size() && (line[cut] == ' ' || line[cut] == '\t')) ++cut;
     line = line.substr(0, cut) + std::string(value);
   } else {
-    doc->lines.insert(doc->lines.begin() + static_cast<std::ptrdiff_t>(s->lastEntryLine + 1), newLine);
+    doc->lines.insert(doc->lines.begin() + static_cast<std::ptrdiff_t>(s->lastEntryLine + 1),
+                      newLine);
   }
 
   std::string content;

@@ -37,7 +37,8 @@ std::vector<char*> CStrings(std::vector<std::string>& strings) {
   return out;
 }
 
-std::vector<std::string> BuildEnvironment(const std::vector<std::pair<std::string, std::string>>& extra) {
+std::vector<std::string> BuildEnvironment(
+    const std::vector<std::pair<std::string, std::string>>& extra) {
   std::vector<std::string> env;
   for (char** e = environ; e && *e; ++e) {
     const std::string_view entry(*e);
@@ -182,7 +183,8 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const ProcessOpti
   std::string failure =
       PrepareOutput(options.stdoutFile, options.captureStdout, childOut, readers[0], &result.out);
   if (failure.empty()) {
-    failure = PrepareOutput(options.stderrFile, options.captureStderr, childErr, readers[1], &result.err);
+    failure =
+        PrepareOutput(options.stderrFile, options.captureStderr, childErr, readers[1], &result.err);
   }
   if (!failure.empty()) {
     cleanup();
@@ -212,7 +214,8 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const ProcessOpti
   posix_spawnattr_setsigdefault(&attr, &defaults);
   posix_spawnattr_setsigmask(&attr, &noMask);
   posix_spawnattr_setpgroup(&attr, 0);
-  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+  posix_spawnattr_setflags(&attr,
+                           POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
 
   std::vector<std::string> args(argv);
   std::vector<std::string> env = BuildEnvironment(options.extraEnv);
@@ -285,7 +288,8 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const ProcessOpti
   return result;
 }
 
-std::string StartDetached(const std::vector<std::string>& argv, const std::filesystem::path& workingDir) {
+std::string StartDetached(const std::vector<std::string>& argv,
+                          const std::filesystem::path& workingDir) {
   if (argv.empty() || argv[0].empty()) return "no program given";
   // Everything the children use is prepared here: after fork only async-signal-safe calls.
   std::vector<std::string> args(argv);
@@ -315,7 +319,8 @@ std::string StartDetached(const std::vector<std::string>& argv, const std::files
     if (grandchild > 0) ::_exit(0);
     struct sigaction dfl {};
     dfl.sa_handler = SIG_DFL;
-    for (int sig : {SIGINT, SIGTERM, SIGPIPE, SIGHUP, SIGQUIT, SIGCHLD}) ::sigaction(sig, &dfl, nullptr);
+    for (int sig : {SIGINT, SIGTERM, SIGPIPE, SIGHUP, SIGQUIT, SIGCHLD})
+      ::sigaction(sig, &dfl, nullptr);
     sigset_t none;
     sigemptyset(&none);
     ::sigprocmask(SIG_SETMASK, &none, nullptr);

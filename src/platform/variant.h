@@ -18,15 +18,15 @@ struct VArray;
 enum class VType : uint16_t {
   Empty = 0,
   Null = 1,
-  Integer = 2,   // 16-bit
-  Long = 3,      // 32-bit
+  Integer = 2,  // 16-bit
+  Long = 3,     // 32-bit
   Single = 4,
   Double = 5,
   Currency = 6,  // 64-bit, scaled by 10,000
   Date = 7,      // OLE serial: days since 30.12.1899, time as the fraction
   String = 8,
-  Object = 9,    // Nothing is an Object holding no pointer
-  Error = 10,    // also the "missing optional argument" marker
+  Object = 9,  // Nothing is an Object holding no pointer
+  Error = 10,  // also the "missing optional argument" marker
   Boolean = 11,
   Byte = 17,
   Array = 0x2000,
@@ -104,9 +104,9 @@ class Variant {
     int64_t cy;
     uint8_t by;
   } u_;
-  std::string s_;              // String only
+  std::string s_;                // String only
   std::shared_ptr<Dispatch> o_;  // Object only
-  VArray* a_ = nullptr;        // Array only; owned, copied deeply as VB copies arrays
+  VArray* a_ = nullptr;          // Array only; owned, copied deeply as VB copies arrays
 };
 
 // A VB array of Variants, one or more dimensions, each with its own lower bound. Elements are

@@ -12,17 +12,18 @@
 namespace fern::vb {
 
 // --- conversions --------------------------------------------------------------------------
-std::string CStr(const Variant& v);     // Null: error 94; Empty: ""; Boolean: "True"/"False"
-int32_t CLng(const Variant& v);         // rounds half to even; error 6 outside 32 bits
+std::string CStr(const Variant& v);  // Null: error 94; Empty: ""; Boolean: "True"/"False"
+int32_t CLng(const Variant& v);      // rounds half to even; error 6 outside 32 bits
 int16_t CInt(const Variant& v);
 uint8_t CByte(const Variant& v);
 double CDbl(const Variant& v);
 float CSng(const Variant& v);
-int64_t CCur(const Variant& v);         // scaled by 10,000
+int64_t CCur(const Variant& v);  // scaled by 10,000
 bool CBool(const Variant& v);
-double CDate(const Variant& v);         // OLE serial; text in German forms ("31.12.2024 13:05:00", ISO too)
-double Val(std::string_view s);         // VB's Val: leading number, "." as decimal point, &H/&O
-bool IsNumeric(const Variant& v);       // German: "1,5" and "1.000,5" are numeric
+double CDate(
+    const Variant& v);  // OLE serial; text in German forms ("31.12.2024 13:05:00", ISO too)
+double Val(std::string_view s);    // VB's Val: leading number, "." as decimal point, &H/&O
+bool IsNumeric(const Variant& v);  // German: "1,5" and "1.000,5" are numeric
 bool IsDate(const Variant& v);
 
 // Text to number as VB's implicit conversion does it (German decimal comma, thousands points);
@@ -38,17 +39,17 @@ std::string NumberToText(double d);
 std::string DateToText(double serial);
 
 // --- dates ------------------------------------------------------------------------------
-double DateSerial(int year, int month, int day);     // month/day overflow rolls over as in VB
+double DateSerial(int year, int month, int day);  // month/day overflow rolls over as in VB
 double TimeSerial(int hour, int minute, int second);
-void SplitDate(double serial, int& year, int& month, int& day, int& hour, int& minute,
-               int& second, int& millisecond);
-double Now();   // local time, to the whole second as VB's Now
+void SplitDate(double serial, int& year, int& month, int& day, int& hour, int& minute, int& second,
+               int& millisecond);
+double Now();                                        // local time, to the whole second as VB's Now
 int Weekday(double serial, int firstDayOfWeek = 1);  // 1 = Sunday as in VB
 
 // --- operators --------------------------------------------------------------------------
 // Each follows VB's rules for the result type (Integer + Integer overflows into Long, and so on),
 // Null propagation, and Empty as 0 or "".
-Variant Add(const Variant& a, const Variant& b);     // + (text + text concatenates)
+Variant Add(const Variant& a, const Variant& b);  // + (text + text concatenates)
 Variant Sub(const Variant& a, const Variant& b);
 Variant Mul(const Variant& a, const Variant& b);
 Variant Div(const Variant& a, const Variant& b);     // /
@@ -91,7 +92,7 @@ std::string Replace(std::string_view s, std::string_view find, std::string_view 
                     int64_t start = 1, int64_t count = -1, bool textCompare = false);
 std::string UCase(std::string_view s);  // German letters too (ä -> Ä; ß stays ß)
 std::string LCase(std::string_view s);
-std::string Trim(std::string_view s);   // blanks only, as VB
+std::string Trim(std::string_view s);  // blanks only, as VB
 std::string LTrim(std::string_view s);
 std::string RTrim(std::string_view s);
 int StrComp(std::string_view a, std::string_view b, bool textCompare = false);
@@ -101,7 +102,8 @@ bool Like(std::string_view s, std::string_view pattern, bool textCompare = false
 // --- Format ---------------------------------------------------------------------------------
 // VB's Format with the number and date patterns the program uses ("0.00", "#,##0", "##%",
 // "dd.MM.yyyy hh:nn:ss", "yyyy-mm-dd", ...) and the named ones ("General Number", "Short Date",
-// ...). Separators are German: "," in a pattern groups thousands as "." and "." is the decimal comma.
+// ...). Separators are German: "," in a pattern groups thousands as "." and "." is the decimal
+// comma.
 std::string Format(const Variant& v, std::string_view pattern = {});
 
 }  // namespace fern::vb

@@ -9,13 +9,26 @@ namespace fern::vb::detail {
 void Raise(int32_t number) {
   const char* text = "Application-defined or object-defined error";
   switch (number) {
-    case err::kInvalidArgument: text = "Invalid procedure call or argument"; break;
-    case err::kOverflow: text = "Overflow"; break;
-    case err::kDivByZero: text = "Division by zero"; break;
-    case err::kTypeMismatch: text = "Type mismatch"; break;
-    case err::kInvalidUseOfNull: text = "Invalid use of Null"; break;
-    case 93: text = "Invalid pattern string"; break;
-    default: break;
+    case err::kInvalidArgument:
+      text = "Invalid procedure call or argument";
+      break;
+    case err::kOverflow:
+      text = "Overflow";
+      break;
+    case err::kDivByZero:
+      text = "Division by zero";
+      break;
+    case err::kTypeMismatch:
+      text = "Type mismatch";
+      break;
+    case err::kInvalidUseOfNull:
+      text = "Invalid use of Null";
+      break;
+    case 93:
+      text = "Invalid pattern string";
+      break;
+    default:
+      break;
   }
   throw HostError(number, text);
 }

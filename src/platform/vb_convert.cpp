@@ -128,23 +128,34 @@ std::string CurrencyText(int64_t scaled) {
 // The numeric value of a Variant for the conversion functions.
 double NumericValue(const Variant& v) {
   switch (v.type()) {
-    case VType::Empty: return 0;
-    case VType::Null: Raise(err::kInvalidUseOfNull);
-    case VType::Boolean: return v.boolVal() ? -1 : 0;
-    case VType::Integer: return v.intVal();
-    case VType::Long: return v.longVal();
-    case VType::Single: return v.singleVal();
-    case VType::Double: return v.doubleVal();
-    case VType::Date: return v.dateVal();
-    case VType::Currency: return static_cast<double>(v.currencyVal()) / 10000.0;
-    case VType::Byte: return v.byteVal();
+    case VType::Empty:
+      return 0;
+    case VType::Null:
+      Raise(err::kInvalidUseOfNull);
+    case VType::Boolean:
+      return v.boolVal() ? -1 : 0;
+    case VType::Integer:
+      return v.intVal();
+    case VType::Long:
+      return v.longVal();
+    case VType::Single:
+      return v.singleVal();
+    case VType::Double:
+      return v.doubleVal();
+    case VType::Date:
+      return v.dateVal();
+    case VType::Currency:
+      return static_cast<double>(v.currencyVal()) / 10000.0;
+    case VType::Byte:
+      return v.byteVal();
     case VType::String: {
       double d;
       if (!ParseNumber(v.str(), d)) Raise(err::kTypeMismatch);
       if (std::isinf(d)) Raise(err::kOverflow);
       return d;
     }
-    default: Raise(err::kTypeMismatch);
+    default:
+      Raise(err::kTypeMismatch);
   }
 }
 
@@ -282,19 +293,32 @@ std::string NumberToText(double d) { return FloatText(d, 15); }
 
 std::string CStr(const Variant& v) {
   switch (v.type()) {
-    case VType::Empty: return {};
-    case VType::Null: Raise(err::kInvalidUseOfNull);
-    case VType::Boolean: return v.boolVal() ? "True" : "False";
-    case VType::Integer: return std::to_string(v.intVal());
-    case VType::Long: return std::to_string(v.longVal());
-    case VType::Byte: return std::to_string(v.byteVal());
-    case VType::Single: return FloatText(v.singleVal(), 7);
-    case VType::Double: return FloatText(v.doubleVal(), 15);
-    case VType::Currency: return CurrencyText(v.currencyVal());
-    case VType::Date: return DateToText(v.dateVal());
-    case VType::String: return v.str();
-    case VType::Error: return "Error " + std::to_string(v.errorVal());
-    default: Raise(err::kTypeMismatch);
+    case VType::Empty:
+      return {};
+    case VType::Null:
+      Raise(err::kInvalidUseOfNull);
+    case VType::Boolean:
+      return v.boolVal() ? "True" : "False";
+    case VType::Integer:
+      return std::to_string(v.intVal());
+    case VType::Long:
+      return std::to_string(v.longVal());
+    case VType::Byte:
+      return std::to_string(v.byteVal());
+    case VType::Single:
+      return FloatText(v.singleVal(), 7);
+    case VType::Double:
+      return FloatText(v.doubleVal(), 15);
+    case VType::Currency:
+      return CurrencyText(v.currencyVal());
+    case VType::Date:
+      return DateToText(v.dateVal());
+    case VType::String:
+      return v.str();
+    case VType::Error:
+      return "Error " + std::to_string(v.errorVal());
+    default:
+      Raise(err::kTypeMismatch);
   }
 }
 
@@ -346,8 +370,10 @@ bool CBool(const Variant& v) {
 
 double CDate(const Variant& v) {
   switch (v.type()) {
-    case VType::Date: return v.dateVal();
-    case VType::Null: Raise(err::kInvalidUseOfNull);
+    case VType::Date:
+      return v.dateVal();
+    case VType::Null:
+      Raise(err::kInvalidUseOfNull);
     case VType::String: {
       double serial;
       if (!ParseDate(v.str(), serial)) Raise(err::kTypeMismatch);

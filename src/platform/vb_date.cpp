@@ -98,8 +98,7 @@ bool ParseDate(std::string_view s, double& serial) {
   } else {
     std::string_view timeText = s.substr(split + 1);
     while (!timeText.empty() && timeText.front() == ' ') timeText.remove_prefix(1);
-    if (!ParseDatePart(s.substr(0, split), day) || !ParseTimePart(timeText, fraction))
-      return false;
+    if (!ParseDatePart(s.substr(0, split), day) || !ParseTimePart(timeText, fraction)) return false;
   }
   serial = detail::MakeSerial(day, fraction);
   return true;
@@ -150,8 +149,8 @@ double TimeSerial(int hour, int minute, int second) {
   return detail::MakeSerial(day, rem / 86400.0);
 }
 
-void SplitDate(double serial, int& year, int& month, int& day, int& hour, int& minute,
-               int& second, int& millisecond) {
+void SplitDate(double serial, int& year, int& month, int& day, int& hour, int& minute, int& second,
+               int& millisecond) {
   int64_t dayNo, ms;
   detail::SplitSerial(serial, dayNo, ms);
   detail::CivilFromDays(dayNo, year, month, day);

@@ -24,7 +24,14 @@ struct Token {
 
 bool IsDateLetter(char c) {
   switch (c) {
-    case 'd': case 'm': case 'y': case 'h': case 'n': case 's': case 'w': case 'q':
+    case 'd':
+    case 'm':
+    case 'y':
+    case 'h':
+    case 'n':
+    case 's':
+    case 'w':
+    case 'q':
       return true;
     default:
       return false;
@@ -69,13 +76,27 @@ std::vector<Token> Tokenize(std::string_view p) {
       continue;
     }
     switch (c) {
-      case '0': out.push_back({Token::Zero, "0"}); break;
-      case '#': out.push_back({Token::Hash, "#"}); break;
-      case '.': out.push_back({Token::Point, "."}); break;
-      case ',': out.push_back({Token::Comma, ","}); break;
-      case '%': out.push_back({Token::Percent, "%"}); break;
-      case '/': out.push_back({Token::DateSep, "/"}); break;
-      case ':': out.push_back({Token::TimeSep, ":"}); break;
+      case '0':
+        out.push_back({Token::Zero, "0"});
+        break;
+      case '#':
+        out.push_back({Token::Hash, "#"});
+        break;
+      case '.':
+        out.push_back({Token::Point, "."});
+        break;
+      case ',':
+        out.push_back({Token::Comma, ","});
+        break;
+      case '%':
+        out.push_back({Token::Percent, "%"});
+        break;
+      case '/':
+        out.push_back({Token::DateSep, "/"});
+        break;
+      case ':':
+        out.push_back({Token::TimeSep, ":"});
+        break;
       default:
         if (IsDateLetter(Lower(c))) {
           size_t j = i;
@@ -130,7 +151,8 @@ std::string FormatNumberSection(double value, const std::vector<Token>& toks, bo
   bool grouping = false;
   int firstZero = -1, lastIntPlace = -1;
   for (size_t i = 0; i < point; ++i)
-    if (toks[i].kind == Token::Zero || toks[i].kind == Token::Hash) lastIntPlace = static_cast<int>(i);
+    if (toks[i].kind == Token::Zero || toks[i].kind == Token::Hash)
+      lastIntPlace = static_cast<int>(i);
   bool seenPlace = false;
   for (size_t i = 0; i < toks.size(); ++i) {
     const Token& t = toks[i];
@@ -165,7 +187,8 @@ std::string FormatNumberSection(double value, const std::vector<Token>& toks, bo
   std::string fracDigits = fracPlaces > 0 ? digits.substr(digits.find('.') + 1) : std::string();
   bool allZero = intDigits.find_first_not_of('0') == std::string::npos &&
                  fracDigits.find_first_not_of('0') == std::string::npos;
-  while (static_cast<int>(fracDigits.size()) > fracMin && fracDigits.back() == '0') fracDigits.pop_back();
+  while (static_cast<int>(fracDigits.size()) > fracMin && fracDigits.back() == '0')
+    fracDigits.pop_back();
   if (intDigits == "0") intDigits.clear();
   if (static_cast<int>(intDigits.size()) < intMin)
     intDigits.insert(0, intMin - intDigits.size(), '0');
@@ -213,9 +236,14 @@ std::string FormatNumberSection(double value, const std::vector<Token>& toks, bo
       continue;
     }
     switch (t.kind) {
-      case Token::Comma: break;
-      case Token::Percent: out += '%'; break;
-      default: out += t.text; break;
+      case Token::Comma:
+        break;
+      case Token::Percent:
+        out += '%';
+        break;
+      default:
+        out += t.text;
+        break;
     }
   }
   flushInt();
@@ -295,18 +323,29 @@ std::string FormatDate(double serial, const std::vector<Token>& toks) {
   for (size_t i = 0; i < toks.size(); ++i) {
     const Token& t = toks[i];
     switch (t.kind) {
-      case Token::DateSep: out += '.'; continue;
-      case Token::TimeSep: out += ':'; continue;
-      case Token::DatePart: break;
-      default: out += t.text; continue;
+      case Token::DateSep:
+        out += '.';
+        continue;
+      case Token::TimeSep:
+        out += ':';
+        continue;
+      case Token::DatePart:
+        break;
+      default:
+        out += t.text;
+        continue;
     }
     int n = t.count;
     switch (t.letter) {
       case 'd':
-        if (n == 1) out += std::to_string(p.day);
-        else if (n == 2) out += Pad2(p.day);
-        else if (n == 3) out += detail::kDayAbbrev[weekday - 1];
-        else out += detail::kDayNames[weekday - 1];
+        if (n == 1)
+          out += std::to_string(p.day);
+        else if (n == 2)
+          out += Pad2(p.day);
+        else if (n == 3)
+          out += detail::kDayAbbrev[weekday - 1];
+        else
+          out += detail::kDayNames[weekday - 1];
         break;
       case 'm':
         if (n <= 2 && (prevPart(i) == 'h' || nextPart(i) == 's')) {
@@ -323,18 +362,34 @@ std::string FormatDate(double serial, const std::vector<Token>& toks) {
         break;
       case 'y': {
         int dayOfYear = static_cast<int>(p.dayNo - detail::DaysFromCivil(p.year, 1, 1)) + 1;
-        if (n == 1) out += std::to_string(dayOfYear);
-        else if (n == 2) out += Pad2(p.year % 100);
-        else if (n == 3) out += Pad2(p.year % 100) + std::to_string(dayOfYear);
-        else out += std::to_string(p.year);
+        if (n == 1)
+          out += std::to_string(dayOfYear);
+        else if (n == 2)
+          out += Pad2(p.year % 100);
+        else if (n == 3)
+          out += Pad2(p.year % 100) + std::to_string(dayOfYear);
+        else
+          out += std::to_string(p.year);
         break;
       }
-      case 'h': out += n == 1 ? std::to_string(p.hour) : Pad2(p.hour); break;
-      case 'n': out += n == 1 ? std::to_string(p.minute) : Pad2(p.minute); break;
-      case 's': out += n == 1 ? std::to_string(p.second) : Pad2(p.second); break;
-      case 'w': out += std::to_string(weekday); break;
-      case 'q': out += std::to_string((p.month - 1) / 3 + 1); break;
-      default: out += t.text; break;
+      case 'h':
+        out += n == 1 ? std::to_string(p.hour) : Pad2(p.hour);
+        break;
+      case 'n':
+        out += n == 1 ? std::to_string(p.minute) : Pad2(p.minute);
+        break;
+      case 's':
+        out += n == 1 ? std::to_string(p.second) : Pad2(p.second);
+        break;
+      case 'w':
+        out += std::to_string(weekday);
+        break;
+      case 'q':
+        out += std::to_string((p.month - 1) / 3 + 1);
+        break;
+      default:
+        out += t.text;
+        break;
     }
   }
   return out;
@@ -356,9 +411,14 @@ bool EqualsNoCase(std::string_view a, std::string_view b) {
 // The value as a number for a number pattern; false for text that is no number.
 bool AsNumber(const Variant& v, double& out) {
   switch (v.type()) {
-    case VType::String: return ParseNumber(v.str(), out) && std::isfinite(out);
-    case VType::Date: out = v.dateVal(); return true;
-    case VType::Empty: out = 0; return true;
+    case VType::String:
+      return ParseNumber(v.str(), out) && std::isfinite(out);
+    case VType::Date:
+      out = v.dateVal();
+      return true;
+    case VType::Empty:
+      out = 0;
+      return true;
     case VType::Single: {
       // The float's own shortest digits, so 0.1 does not show its binary tail.
       char buf[32];
@@ -366,7 +426,9 @@ bool AsNumber(const Variant& v, double& out) {
       std::from_chars(buf, res.ptr, out);
       return true;
     }
-    default: out = CDbl(v); return true;
+    default:
+      out = CDbl(v);
+      return true;
   }
 }
 

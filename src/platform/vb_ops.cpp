@@ -17,17 +17,26 @@ enum class Kind { None, Byte, Integer, Long, Single, Double, Currency, Date };
 // The kind an operand takes part in arithmetic with; Empty is None (it adopts the other side).
 Kind KindOf(const Variant& v) {
   switch (v.type()) {
-    case VType::Empty: return Kind::None;
+    case VType::Empty:
+      return Kind::None;
     case VType::Boolean:
-    case VType::Integer: return Kind::Integer;
-    case VType::Byte: return Kind::Byte;
-    case VType::Long: return Kind::Long;
-    case VType::Single: return Kind::Single;
+    case VType::Integer:
+      return Kind::Integer;
+    case VType::Byte:
+      return Kind::Byte;
+    case VType::Long:
+      return Kind::Long;
+    case VType::Single:
+      return Kind::Single;
     case VType::Double:
-    case VType::String: return Kind::Double;
-    case VType::Currency: return Kind::Currency;
-    case VType::Date: return Kind::Date;
-    default: Raise(err::kTypeMismatch);
+    case VType::String:
+      return Kind::Double;
+    case VType::Currency:
+      return Kind::Currency;
+    case VType::Date:
+      return Kind::Date;
+    default:
+      Raise(err::kTypeMismatch);
   }
 }
 
@@ -35,12 +44,18 @@ double AsDouble(const Variant& v) { return v.IsEmpty() ? 0.0 : CDbl(v); }
 
 int64_t AsWhole(const Variant& v) {
   switch (v.type()) {
-    case VType::Empty: return 0;
-    case VType::Boolean: return v.boolVal() ? -1 : 0;
-    case VType::Byte: return v.byteVal();
-    case VType::Integer: return v.intVal();
-    case VType::Long: return v.longVal();
-    default: return CLng(v);
+    case VType::Empty:
+      return 0;
+    case VType::Boolean:
+      return v.boolVal() ? -1 : 0;
+    case VType::Byte:
+      return v.byteVal();
+    case VType::Integer:
+      return v.intVal();
+    case VType::Long:
+      return v.longVal();
+    default:
+      return CLng(v);
   }
 }
 
@@ -115,7 +130,7 @@ Variant Arith(Op op, const Variant& a, const Variant& b) {
       return FitWhole(r, k);
     }
     case Kind::Single: {
-      double r = op == Op::Add ? AsDouble(a) + AsDouble(b)
+      double r = op == Op::Add   ? AsDouble(a) + AsDouble(b)
                  : op == Op::Sub ? AsDouble(a) - AsDouble(b)
                                  : AsDouble(a) * AsDouble(b);
       if (std::fabs(r) > std::numeric_limits<float>::max()) return CheckedDouble(r);
@@ -158,14 +173,18 @@ Kind WholeKind(const Variant& a, const Variant& b) {
 // Kind of one operand of a bitwise operator.
 Kind LogicKind(const Variant& v) {
   switch (v.type()) {
-    case VType::Byte: return Kind::Byte;
+    case VType::Byte:
+      return Kind::Byte;
     case VType::Empty:
     case VType::Boolean:
-    case VType::Integer: return Kind::Integer;
+    case VType::Integer:
+      return Kind::Integer;
     case VType::Object:
     case VType::Array:
-    case VType::Error: Raise(err::kTypeMismatch);
-    default: return Kind::Long;
+    case VType::Error:
+      Raise(err::kTypeMismatch);
+    default:
+      return Kind::Long;
   }
 }
 
@@ -188,11 +207,16 @@ enum class LogicOp { And, Or, Xor, Eqv, Imp };
 
 int64_t ApplyLogic(LogicOp op, int64_t x, int64_t y) {
   switch (op) {
-    case LogicOp::And: return x & y;
-    case LogicOp::Or: return x | y;
-    case LogicOp::Xor: return x ^ y;
-    case LogicOp::Eqv: return ~(x ^ y);
-    case LogicOp::Imp: return ~x | y;
+    case LogicOp::And:
+      return x & y;
+    case LogicOp::Or:
+      return x | y;
+    case LogicOp::Xor:
+      return x ^ y;
+    case LogicOp::Eqv:
+      return ~(x ^ y);
+    case LogicOp::Imp:
+      return ~x | y;
   }
   return 0;
 }
@@ -212,10 +236,12 @@ Variant Logic(LogicOp op, const Variant& a, const Variant& b) {
     // Where the other side alone decides the result, VB gives it; otherwise Null.
     switch (op) {
       case LogicOp::And:
-        if (LogicValue(other) == 0) return other.type() == VType::Boolean ? Variant(false) : TypedWhole(0, k);
+        if (LogicValue(other) == 0)
+          return other.type() == VType::Boolean ? Variant(false) : TypedWhole(0, k);
         break;
       case LogicOp::Or:
-        if (AllBits(other)) return other.type() == VType::Boolean ? Variant(true) : TypedWhole(-1, k);
+        if (AllBits(other))
+          return other.type() == VType::Boolean ? Variant(true) : TypedWhole(-1, k);
         break;
       case LogicOp::Imp:
         // x Imp Null is True when x is False; Null Imp y is True when y is True.
@@ -247,7 +273,8 @@ bool IsNumericLike(const Variant& v) {
 }  // namespace
 
 Variant Add(const Variant& a, const Variant& b) {
-  if (a.IsString() && (b.IsString() || b.IsEmpty())) return Variant(a.str() + (b.IsString() ? b.str() : ""));
+  if (a.IsString() && (b.IsString() || b.IsEmpty()))
+    return Variant(a.str() + (b.IsString() ? b.str() : ""));
   if (a.IsEmpty() && b.IsString()) return b;
   return Arith(Op::Add, a, b);
 }
@@ -294,18 +321,27 @@ Variant Pow(const Variant& a, const Variant& b) {
 
 Variant Neg(const Variant& a) {
   switch (a.type()) {
-    case VType::Null: return Variant::Null();
-    case VType::Empty: return Variant(int16_t{0});
+    case VType::Null:
+      return Variant::Null();
+    case VType::Empty:
+      return Variant(int16_t{0});
     case VType::Boolean:
     case VType::Integer:
     case VType::Byte:
-    case VType::Long: return FitWhole(-AsWhole(a), Kind::Integer);
-    case VType::Single: return Variant::Single(-a.singleVal());
-    case VType::Double: return Variant(-a.doubleVal());
-    case VType::String: return CheckedDouble(-CDbl(a));
-    case VType::Currency: return CheckedCurrency(-static_cast<__int128>(a.currencyVal()));
-    case VType::Date: return CheckedDate(-a.dateVal());
-    default: Raise(err::kTypeMismatch);
+    case VType::Long:
+      return FitWhole(-AsWhole(a), Kind::Integer);
+    case VType::Single:
+      return Variant::Single(-a.singleVal());
+    case VType::Double:
+      return Variant(-a.doubleVal());
+    case VType::String:
+      return CheckedDouble(-CDbl(a));
+    case VType::Currency:
+      return CheckedCurrency(-static_cast<__int128>(a.currencyVal()));
+    case VType::Date:
+      return CheckedDate(-a.dateVal());
+    default:
+      Raise(err::kTypeMismatch);
   }
 }
 
@@ -338,7 +374,8 @@ int Compare(const Variant& a, const Variant& b, bool& isNull, bool textCompare) 
   if (aText || bText) {
     if (aText && bText) return StrComp(a.str(), b.str(), textCompare);
     const Variant& other = aText ? b : a;
-    if (other.IsEmpty()) return aText ? StrComp(a.str(), "", textCompare) : StrComp("", b.str(), textCompare);
+    if (other.IsEmpty())
+      return aText ? StrComp(a.str(), "", textCompare) : StrComp("", b.str(), textCompare);
     if (!IsNumericLike(other)) Raise(err::kTypeMismatch);
     return aText ? 1 : -1;  // a number sorts before any text
   }
@@ -361,12 +398,24 @@ Variant Relation(const Variant& a, const Variant& b, Pred pred) {
 }
 }  // namespace
 
-Variant Eq(const Variant& a, const Variant& b) { return Relation(a, b, [](int c) { return c == 0; }); }
-Variant Ne(const Variant& a, const Variant& b) { return Relation(a, b, [](int c) { return c != 0; }); }
-Variant Lt(const Variant& a, const Variant& b) { return Relation(a, b, [](int c) { return c < 0; }); }
-Variant Le(const Variant& a, const Variant& b) { return Relation(a, b, [](int c) { return c <= 0; }); }
-Variant Gt(const Variant& a, const Variant& b) { return Relation(a, b, [](int c) { return c > 0; }); }
-Variant Ge(const Variant& a, const Variant& b) { return Relation(a, b, [](int c) { return c >= 0; }); }
+Variant Eq(const Variant& a, const Variant& b) {
+  return Relation(a, b, [](int c) { return c == 0; });
+}
+Variant Ne(const Variant& a, const Variant& b) {
+  return Relation(a, b, [](int c) { return c != 0; });
+}
+Variant Lt(const Variant& a, const Variant& b) {
+  return Relation(a, b, [](int c) { return c < 0; });
+}
+Variant Le(const Variant& a, const Variant& b) {
+  return Relation(a, b, [](int c) { return c <= 0; });
+}
+Variant Gt(const Variant& a, const Variant& b) {
+  return Relation(a, b, [](int c) { return c > 0; });
+}
+Variant Ge(const Variant& a, const Variant& b) {
+  return Relation(a, b, [](int c) { return c >= 0; });
+}
 
 bool Truth(const Variant& v) {
   if (v.IsNull() || v.IsEmpty()) return false;

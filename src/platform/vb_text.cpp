@@ -141,8 +141,8 @@ int64_t InStrRev(std::string_view s, std::string_view find, int64_t start, bool 
   return PositionOf(s, at);
 }
 
-std::string Replace(std::string_view s, std::string_view find, std::string_view with,
-                    int64_t start, int64_t count, bool textCompare) {
+std::string Replace(std::string_view s, std::string_view find, std::string_view with, int64_t start,
+                    int64_t count, bool textCompare) {
   if (start < 1 || count < -1) Raise(err::kInvalidArgument);
   // VB returns the text from `start` on, not the whole text.
   std::string_view rest = s.substr(Skip(s, start - 1));
@@ -263,9 +263,12 @@ std::vector<LikeToken> CompileLike(const std::vector<char32_t>& p) {
 
 bool MatchOne(const LikeToken& t, char32_t c) {
   switch (t.kind) {
-    case LikeToken::Literal: return t.ch == c;
-    case LikeToken::AnyChar: return true;
-    case LikeToken::Digit: return c >= '0' && c <= '9';
+    case LikeToken::Literal:
+      return t.ch == c;
+    case LikeToken::AnyChar:
+      return true;
+    case LikeToken::Digit:
+      return c >= '0' && c <= '9';
     case LikeToken::Set: {
       bool in = false;
       for (auto& r : t.ranges)
@@ -275,7 +278,8 @@ bool MatchOne(const LikeToken& t, char32_t c) {
         }
       return in != t.negate;
     }
-    case LikeToken::Star: return false;
+    case LikeToken::Star:
+      return false;
   }
   return false;
 }

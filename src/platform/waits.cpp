@@ -51,7 +51,8 @@ void Sleep(int ms) {
   const auto end = Clock::now() + std::chrono::milliseconds(std::max(ms, 0));
   PumpEvents();
   for (auto now = Clock::now(); now < end; now = Clock::now()) {
-    std::this_thread::sleep_for(std::min<Clock::duration>(end - now, std::chrono::milliseconds(kPumpStepMs)));
+    std::this_thread::sleep_for(
+        std::min<Clock::duration>(end - now, std::chrono::milliseconds(kPumpStepMs)));
     PumpEvents();
   }
 }

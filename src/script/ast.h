@@ -23,9 +23,26 @@ using StmtP = std::unique_ptr<Stmt>;
 using Block = std::vector<StmtP>;
 
 enum class BinOp {
-  Pow, Mul, Div, IntDiv, Mod, Add, Sub, Concat,
-  Eq, Ne, Lt, Gt, Le, Ge, Is,
-  And, Or, Xor, Eqv, Imp,
+  Pow,
+  Mul,
+  Div,
+  IntDiv,
+  Mod,
+  Add,
+  Sub,
+  Concat,
+  Eq,
+  Ne,
+  Lt,
+  Gt,
+  Le,
+  Ge,
+  Is,
+  And,
+  Or,
+  Xor,
+  Eqv,
+  Imp,
 };
 
 enum class EK {
@@ -84,17 +101,17 @@ enum class SK {
   Exit,          // exitKind
   OnErrorResumeNext,
   OnErrorGoto0,
-  ReDim,         // redims; preserve
-  Erase,         // a
-  Const,         // a name (Name), b value
-  Dim,           // arrays to create at this point (global code): redims
+  ReDim,  // redims; preserve
+  Erase,  // a
+  Const,  // a name (Name), b value
+  Dim,    // arrays to create at this point (global code): redims
 };
 
 enum class ExitKind { Do, For, Sub, Function, Property };
 
 struct CaseItem {
-  ExprP a, b;          // value, or a To b
-  bool isOp = false;   // Case Is <op> a
+  ExprP a, b;         // value, or a To b
+  bool isOp = false;  // Case Is <op> a
   BinOp op = BinOp::Eq;
 };
 
@@ -135,7 +152,7 @@ struct Param {
 
 struct Proc {
   ProcKind kind = ProcKind::TopLevel;
-  std::string name;     // lower-cased
+  std::string name;  // lower-cased
   std::string display;
   bool isPublic = true;
   bool isDefault = false;
@@ -143,7 +160,7 @@ struct Proc {
   Block body;
   int line = 0;
   int numLocals = 0;
-  int resultSlot = -1;  // Function / Property Get: the value the procedure returns
+  int resultSlot = -1;                // Function / Property Get: the value the procedure returns
   std::map<std::string, int> locals;  // declared names (parameters first) -> slot
   std::vector<std::pair<int, std::vector<ExprP>>> localArrays;  // Dim a(n) inside the procedure
   const ClassDef* cls = nullptr;
@@ -177,7 +194,7 @@ struct Unit {
   std::string sourceName;
   std::vector<std::string> lines;  // the source, for error reports
   bool optionExplicit = false;
-  Proc top;                        // global statements (or the Eval expression's holder)
+  Proc top;  // global statements (or the Eval expression's holder)
   std::vector<std::unique_ptr<Proc>> procs;
   std::vector<std::unique_ptr<ClassDef>> classes;
   std::vector<std::string> globals;  // Dim / Public / Private at script level, display names

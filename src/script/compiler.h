@@ -12,8 +12,8 @@
 namespace fern::script {
 
 // Throws HostError (compile errors 1001..1099) with `errorLine` set to the faulty line.
-std::shared_ptr<Unit> Compile(std::string_view source, std::string_view sourceName,
-                              ParseMode mode, int& errorLine);
+std::shared_ptr<Unit> Compile(std::string_view source, std::string_view sourceName, ParseMode mode,
+                              int& errorLine);
 
 // Splits text into lines (CR LF, LF or CR), for error reports.
 std::vector<std::string> SplitLines(std::string_view text);

@@ -19,12 +19,13 @@ class Interpreter;
 
 // The last error that left the engine, with the place in the script where it happened.
 struct ScriptError {
-  int32_t number = 0;        // 0: no error
+  int32_t number = 0;  // 0: no error
   std::string description;
-  std::string source;        // "Microsoft VBScript runtime error", "... compilation error", or Err.Raise's
-  std::string sourceName;    // the name given to AddCode
-  int line = 0;              // 1-based line in that code; 0 when unknown
-  std::string text;          // the source text of that line
+  std::string
+      source;  // "Microsoft VBScript runtime error", "... compilation error", or Err.Raise's
+  std::string sourceName;  // the name given to AddCode
+  int line = 0;            // 1-based line in that code; 0 when unknown
+  std::string text;        // the source text of that line
 };
 
 class Engine {

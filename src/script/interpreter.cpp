@@ -2,8 +2,8 @@
 
 #include <cmath>
 #include <new>
-#include <stdexcept>
 #include <optional>
+#include <stdexcept>
 
 #include "platform/cp1252.h"
 #include "platform/host_error.h"
@@ -21,13 +21,20 @@ namespace {
 constexpr int kMaxDepth = 900;
 constexpr unsigned kGet = kMethod | kPropGet;
 
-enum EngineFn { kFnEval, kFnExecute, kFnExecuteGlobal, kFnMsgBox, kFnInputBox, kFnCreateObject,
-                kFnGetObject };
+enum EngineFn {
+  kFnEval,
+  kFnExecute,
+  kFnExecuteGlobal,
+  kFnMsgBox,
+  kFnInputBox,
+  kFnCreateObject,
+  kFnGetObject
+};
 
 int EngineFnOf(const std::string& lower) {
   static const std::unordered_map<std::string, int> kFns = {
-      {"eval", kFnEval},         {"execute", kFnExecute},          {"executeglobal", kFnExecuteGlobal},
-      {"msgbox", kFnMsgBox},     {"inputbox", kFnInputBox},        {"createobject", kFnCreateObject},
+      {"eval", kFnEval},          {"execute", kFnExecute},   {"executeglobal", kFnExecuteGlobal},
+      {"msgbox", kFnMsgBox},      {"inputbox", kFnInputBox}, {"createobject", kFnCreateObject},
       {"getobject", kFnGetObject}};
   auto it = kFns.find(lower);
   return it == kFns.end() ? -1 : it->second;
@@ -38,19 +45,30 @@ bool SameValue(const Variant& a, const Variant& b) {
   if (a.type() != b.type()) return false;
   switch (a.type()) {
     case VType::Empty:
-    case VType::Null: return true;
-    case VType::Boolean: return a.boolVal() == b.boolVal();
-    case VType::Integer: return a.intVal() == b.intVal();
+    case VType::Null:
+      return true;
+    case VType::Boolean:
+      return a.boolVal() == b.boolVal();
+    case VType::Integer:
+      return a.intVal() == b.intVal();
     case VType::Long:
-    case VType::Error: return a.longVal() == b.longVal();
-    case VType::Single: return a.singleVal() == b.singleVal();
+    case VType::Error:
+      return a.longVal() == b.longVal();
+    case VType::Single:
+      return a.singleVal() == b.singleVal();
     case VType::Double:
-    case VType::Date: return a.doubleVal() == b.doubleVal();
-    case VType::Currency: return a.currencyVal() == b.currencyVal();
-    case VType::Byte: return a.byteVal() == b.byteVal();
-    case VType::String: return a.str() == b.str();
-    case VType::Object: return a.obj() == b.obj();
-    default: return false;
+    case VType::Date:
+      return a.doubleVal() == b.doubleVal();
+    case VType::Currency:
+      return a.currencyVal() == b.currencyVal();
+    case VType::Byte:
+      return a.byteVal() == b.byteVal();
+    case VType::String:
+      return a.str() == b.str();
+    case VType::Object:
+      return a.obj() == b.obj();
+    default:
+      return false;
   }
 }
 
@@ -134,9 +152,12 @@ class ErrObject : public Dispatch {
       int32_t n = vb::CLng(DefaultValue(args[0]));
       std::string src = given(1) ? vb::CStr(DefaultValue(args[1])) : ErrorSource(n);
       std::string desc;
-      if (given(2)) desc = vb::CStr(DefaultValue(args[2]));
-      else if (!ErrorText(n).empty()) desc = std::string(ErrorText(n));
-      else desc = "Unknown runtime error";
+      if (given(2))
+        desc = vb::CStr(DefaultValue(args[2]));
+      else if (!ErrorText(n).empty())
+        desc = std::string(ErrorText(n));
+      else
+        desc = "Unknown runtime error";
       throw HostError(n, desc, src);
     }
     ThrowNoMember(name);
@@ -148,7 +169,10 @@ class ErrObject : public Dispatch {
 
 ScriptObject::ScriptObject(std::shared_ptr<Instance> inst, Interpreter* interp,
                            std::shared_ptr<bool> alive, bool runTerminate)
-    : inst_(std::move(inst)), interp_(interp), alive_(std::move(alive)), runTerminate_(runTerminate) {}
+    : inst_(std::move(inst)),
+      interp_(interp),
+      alive_(std::move(alive)),
+      runTerminate_(runTerminate) {}
 
 ScriptObject::~ScriptObject() {
   if (runTerminate_ && *alive_ && inst_->cls->terminate) interp_->RunTerminate(inst_);
@@ -212,7 +236,8 @@ auto Interpreter::Guard(Fn&& fn) -> decltype(fn()) {
   if (outer) {
     errPinned_ = false;
     hasDeadline_ = timeoutMs > 0;
-    if (hasDeadline_) deadline_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    if (hasDeadline_)
+      deadline_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   }
   ++entries_;
   struct Leave {
@@ -235,8 +260,9 @@ auto Interpreter::Guard(Fn&& fn) -> decltype(fn()) {
     return fn();
   } catch (const ScriptAbort&) {
     if (!outer) throw;
-    HostError e(kErrTimeout, std::string(ErrorText(kErrTimeout)) + " of " +
-                                 std::to_string(timeoutMs) + " ms", ErrorSource(kErrTimeout));
+    HostError e(kErrTimeout,
+                std::string(ErrorText(kErrTimeout)) + " of " + std::to_string(timeoutMs) + " ms",
+                ErrorSource(kErrTimeout));
     RecordError(e);
     throw e;
   } catch (const HostError& e) {
@@ -379,7 +405,8 @@ void Interpreter::Pin(int line, const Unit* unit) {
   errLine_ = line;
   errSourceName_ = unit ? unit->sourceName : std::string();
   errText_.clear();
-  if (unit && line >= 1 && line <= static_cast<int>(unit->lines.size())) errText_ = unit->lines[line - 1];
+  if (unit && line >= 1 && line <= static_cast<int>(unit->lines.size()))
+    errText_ = unit->lines[line - 1];
 }
 
 int Interpreter::FindGlobal(const std::string& lower) const {
@@ -470,8 +497,10 @@ Variant Interpreter::CallProc(const Proc& p, const std::shared_ptr<Dispatch>& me
   std::vector<Variant> locals(p.numLocals);
   size_t n = args.size();
   for (size_t i = 0; i < n; ++i) {
-    if (p.params[i].byVal) locals[i] = args[i];
-    else locals[i] = std::move(args[i]);
+    if (p.params[i].byVal)
+      locals[i] = args[i];
+    else
+      locals[i] = std::move(args[i]);
   }
   // By-reference parameters go back into the caller's arguments however the call ends.
   struct Restore {
@@ -514,7 +543,8 @@ Variant Interpreter::CallKnown(const Proc& p, const std::shared_ptr<Dispatch>& m
   return r;
 }
 
-const Proc* Interpreter::ClassProcFor(const ClassDef& c, const std::string& lower, unsigned kind) const {
+const Proc* Interpreter::ClassProcFor(const ClassDef& c, const std::string& lower,
+                                      unsigned kind) const {
   auto find = [&](const std::map<std::string, std::unique_ptr<Proc>>& t) -> const Proc* {
     auto it = t.find(lower);
     return it == t.end() ? nullptr : it->second.get();
@@ -620,7 +650,8 @@ Interpreter::Flow Interpreter::Exec(const Stmt& s, Frame& f) {
           (s.a->ref == NameRef::Local || s.a->ref == NameRef::Field)) {
         // The common case, a plain variable, written in place.
         Variant val = EvalValue(*s.b, f);
-        (s.a->ref == NameRef::Local ? f.locals[s.a->slot] : f.me->fields[s.a->slot]) = std::move(val);
+        (s.a->ref == NameRef::Local ? f.locals[s.a->slot] : f.me->fields[s.a->slot]) =
+            std::move(val);
         return Flow::Normal;
       }
       Variant val = Eval(*s.b, f);
@@ -655,7 +686,8 @@ Interpreter::Flow Interpreter::Exec(const Stmt& s, Frame& f) {
       return Flow::Normal;
     }
     case SK::Call:
-      if (s.a->kind == EK::Name && s.a->ref == NameRef::Dynamic && Lookup(*s.a, f).kind == Found::None) {
+      if (s.a->kind == EK::Name && s.a->ref == NameRef::Dynamic &&
+          Lookup(*s.a, f).kind == Found::None) {
         // Calling a procedure nobody defined: VBScript's "Type mismatch: 'Name'".
         ThrowNamed(f.explicitVars ? kErrUndefined : kErrTypeMismatch, s.a->display);
       }
@@ -684,9 +716,12 @@ Interpreter::Flow Interpreter::Exec(const Stmt& s, Frame& f) {
       ExecSelect(s, f, fl);
       return fl;
     }
-    case SK::For: return ExecFor(s, f);
-    case SK::ForEach: return ExecForEach(s, f);
-    case SK::Do: return ExecDo(s, f);
+    case SK::For:
+      return ExecFor(s, f);
+    case SK::ForEach:
+      return ExecForEach(s, f);
+    case SK::Do:
+      return ExecDo(s, f);
     case SK::With: {
       f.locals[s.slot] = Eval(*s.a, f);
       struct Clear {
@@ -697,8 +732,10 @@ Interpreter::Flow Interpreter::Exec(const Stmt& s, Frame& f) {
     }
     case SK::Exit:
       switch (s.exitKind) {
-        case ExitKind::Do: return Flow::ExitDo;
-        case ExitKind::For: return Flow::ExitFor;
+        case ExitKind::Do:
+          return Flow::ExitDo;
+        case ExitKind::For:
+          return Flow::ExitFor;
         default:
           // Leaving a procedure from inside its error handling clears Err.
           if (f.resumeNext) err_->Clear();
@@ -784,7 +821,8 @@ Interpreter::Flow Interpreter::ExecFor(const Stmt& s, Frame& f) {
   if (from.IsNull() || to.IsNull() || step.IsNull()) Throw(94);
   if (isWhole(from) && isWhole(to) && isWhole(step)) {
     // Whole-number loops count in integers; the counter keeps the widest of the three types.
-    bool asLong = from.type() == VType::Long || to.type() == VType::Long || step.type() == VType::Long;
+    bool asLong =
+        from.type() == VType::Long || to.type() == VType::Long || step.type() == VType::Long;
     return CountedLoop<int64_t>(
         s, f, vb::CLng(from), vb::CLng(to), vb::CLng(step),
         [](const Variant& v) { return static_cast<int64_t>(vb::CDbl(v)); },
@@ -795,7 +833,8 @@ Interpreter::Flow Interpreter::ExecFor(const Stmt& s, Frame& f) {
   }
   bool isDate = from.type() == VType::Date;
   return CountedLoop<double>(
-      s, f, vb::CDbl(from), vb::CDbl(to), vb::CDbl(step), [](const Variant& v) { return vb::CDbl(v); },
+      s, f, vb::CDbl(from), vb::CDbl(to), vb::CDbl(step),
+      [](const Variant& v) { return vb::CDbl(v); },
       [isDate](double x) { return isDate ? Variant::Date(x) : Variant(x); });
 }
 
@@ -869,12 +908,24 @@ void Interpreter::ExecSelect(const Stmt& s, Frame& f, Flow& flow) {
       if (item.isOp) {
         Variant r;
         switch (item.op) {
-          case BinOp::Eq: r = vb::Eq(subject, a); break;
-          case BinOp::Ne: r = vb::Ne(subject, a); break;
-          case BinOp::Lt: r = vb::Lt(subject, a); break;
-          case BinOp::Gt: r = vb::Gt(subject, a); break;
-          case BinOp::Le: r = vb::Le(subject, a); break;
-          default: r = vb::Ge(subject, a); break;
+          case BinOp::Eq:
+            r = vb::Eq(subject, a);
+            break;
+          case BinOp::Ne:
+            r = vb::Ne(subject, a);
+            break;
+          case BinOp::Lt:
+            r = vb::Lt(subject, a);
+            break;
+          case BinOp::Gt:
+            r = vb::Gt(subject, a);
+            break;
+          case BinOp::Le:
+            r = vb::Le(subject, a);
+            break;
+          default:
+            r = vb::Ge(subject, a);
+            break;
         }
         match = vb::Truth(r);
       } else if (item.b) {
@@ -932,8 +983,10 @@ void Interpreter::Assign(const Expr& lhs, Variant val, bool isSet, Frame& f) {
         for (const auto& a : lhs.args) args.push_back(a ? EvalValue(*a, f) : Variant::Missing());
         args.push_back(std::move(val));
         try {
-          if (target.a->kind == EK::Me) InvokeMember(f.meObj, *f.me, target.display, kind, args, true);
-          else base.obj()->Invoke(target.display, kind, args);
+          if (target.a->kind == EK::Me)
+            InvokeMember(f.meObj, *f.me, target.display, kind, args, true);
+          else
+            base.obj()->Invoke(target.display, kind, args);
         } catch (const HostError& err) {
           // obj.Items(k) = v where Items is a read-only property without parameters: the
           // assignment goes to the default member of what Items returns.
@@ -1010,21 +1063,29 @@ Variant Interpreter::EvalValue(const Expr& e, Frame& f) {
 
 Variant Interpreter::Eval(const Expr& e, Frame& f) {
   switch (e.kind) {
-    case EK::Literal: return e.lit;
-    case EK::Name: return CallName(e, nullptr, f);
+    case EK::Literal:
+      return e.lit;
+    case EK::Name:
+      return CallName(e, nullptr, f);
     case EK::Me:
       if (!f.meObj) Throw(kErrObjectRequired);
       return Variant(f.meObj);
-    case EK::WithObj: return f.locals[e.slot];
-    case EK::Member: return CallMember(e, nullptr, f);
-    case EK::Call: return Apply(*e.a, &e.args, f);
+    case EK::WithObj:
+      return f.locals[e.slot];
+    case EK::Member:
+      return CallMember(e, nullptr, f);
+    case EK::Call:
+      return Apply(*e.a, &e.args, f);
     case EK::Unary: {
       Variant v = EvalValue(*e.a, f);
       return e.op == BinOp::Sub ? vb::Neg(v) : vb::Not(v);
     }
-    case EK::Binary: return Binary(e, f);
-    case EK::New: return NewObject(e);
-    case EK::Paren: return Eval(*e.a, f);
+    case EK::Binary:
+      return Binary(e, f);
+    case EK::New:
+      return NewObject(e);
+    case EK::Paren:
+      return Eval(*e.a, f);
   }
   return Variant();
 }
@@ -1042,26 +1103,46 @@ Variant Interpreter::Binary(const Expr& e, Frame& f) {
   const Variant& a = IsPlain(*e.b) ? ValueRef(*e.a, f, ta) : ta.emplace(EvalValue(*e.a, f));
   const Variant& b = ValueRef(*e.b, f, tb);
   switch (e.op) {
-    case BinOp::Pow: return vb::Pow(a, b);
-    case BinOp::Mul: return vb::Mul(a, b);
-    case BinOp::Div: return vb::Div(a, b);
-    case BinOp::IntDiv: return vb::IntDiv(a, b);
-    case BinOp::Mod: return vb::Mod(a, b);
-    case BinOp::Add: return vb::Add(a, b);
-    case BinOp::Sub: return vb::Sub(a, b);
-    case BinOp::Concat: return vb::Concat(a, b);
-    case BinOp::Eq: return vb::Eq(a, b);
-    case BinOp::Ne: return vb::Ne(a, b);
-    case BinOp::Lt: return vb::Lt(a, b);
-    case BinOp::Gt: return vb::Gt(a, b);
-    case BinOp::Le: return vb::Le(a, b);
-    case BinOp::Ge: return vb::Ge(a, b);
-    case BinOp::And: return vb::And(a, b);
-    case BinOp::Or: return vb::Or(a, b);
-    case BinOp::Xor: return vb::Xor(a, b);
-    case BinOp::Eqv: return vb::Eqv(a, b);
-    case BinOp::Imp: return vb::Imp(a, b);
-    case BinOp::Is: break;
+    case BinOp::Pow:
+      return vb::Pow(a, b);
+    case BinOp::Mul:
+      return vb::Mul(a, b);
+    case BinOp::Div:
+      return vb::Div(a, b);
+    case BinOp::IntDiv:
+      return vb::IntDiv(a, b);
+    case BinOp::Mod:
+      return vb::Mod(a, b);
+    case BinOp::Add:
+      return vb::Add(a, b);
+    case BinOp::Sub:
+      return vb::Sub(a, b);
+    case BinOp::Concat:
+      return vb::Concat(a, b);
+    case BinOp::Eq:
+      return vb::Eq(a, b);
+    case BinOp::Ne:
+      return vb::Ne(a, b);
+    case BinOp::Lt:
+      return vb::Lt(a, b);
+    case BinOp::Gt:
+      return vb::Gt(a, b);
+    case BinOp::Le:
+      return vb::Le(a, b);
+    case BinOp::Ge:
+      return vb::Ge(a, b);
+    case BinOp::And:
+      return vb::And(a, b);
+    case BinOp::Or:
+      return vb::Or(a, b);
+    case BinOp::Xor:
+      return vb::Xor(a, b);
+    case BinOp::Eqv:
+      return vb::Eqv(a, b);
+    case BinOp::Imp:
+      return vb::Imp(a, b);
+    case BinOp::Is:
+      break;
   }
   return Variant();
 }
@@ -1076,8 +1157,10 @@ const Variant& Interpreter::ValueRef(const Expr& e, Frame& f, std::optional<Vari
   if (e.kind == EK::Literal) {
     p = &e.lit;
   } else if (e.kind == EK::Name) {
-    if (e.ref == NameRef::Local) p = &f.locals[e.slot];
-    else if (e.ref == NameRef::Field) p = &f.me->fields[e.slot];
+    if (e.ref == NameRef::Local)
+      p = &f.locals[e.slot];
+    else if (e.ref == NameRef::Field)
+      p = &f.me->fields[e.slot];
     else if (e.ref == NameRef::Dynamic && e.globalIndex >= 0 && e.globalGeneration == generation_ &&
              !f.parent) {
       const Global& g = globals_[e.globalIndex];
@@ -1239,10 +1322,14 @@ Interpreter::Found Interpreter::Lookup(const Expr& e, Frame& f) {
 Variant* Interpreter::VarRef(const Expr& e, Frame& f, bool* readOnly) {
   if (e.kind != EK::Name) return nullptr;
   switch (e.ref) {
-    case NameRef::Local: return &f.locals[e.slot];
-    case NameRef::Field: return &f.me->fields[e.slot];
-    case NameRef::ClassProc: return nullptr;
-    default: break;
+    case NameRef::Local:
+      return &f.locals[e.slot];
+    case NameRef::Field:
+      return &f.me->fields[e.slot];
+    case NameRef::ClassProc:
+      return nullptr;
+    default:
+      break;
   }
   Found r = Lookup(e, f);
   if (r.kind == Found::Var) {
@@ -1262,24 +1349,34 @@ Variant* Interpreter::VarRef(const Expr& e, Frame& f, bool* readOnly) {
 
 Variant Interpreter::CallName(const Expr& e, const std::vector<ExprP>* args, Frame& f) {
   switch (e.ref) {
-    case NameRef::Local: return Index(f.locals[e.slot], args, f, e);
-    case NameRef::Field: return Index(f.me->fields[e.slot], args, f, e);
+    case NameRef::Local:
+      return Index(f.locals[e.slot], args, f, e);
+    case NameRef::Field:
+      return Index(f.me->fields[e.slot], args, f, e);
     case NameRef::ClassProc: {
       const Proc* p = ClassProcFor(*f.me->cls, e.name, kGet);
       if (!p) ThrowNamed(kErrNoMember, e.display);
       return CallKnown(*p, f.meObj, f.me, args, f);
     }
-    default: break;
+    default:
+      break;
   }
   Found r = Lookup(e, f);
   switch (r.kind) {
-    case Found::Var: return Index(*r.var, args, f, e);
-    case Found::Proc: return CallKnown(*r.proc, nullptr, nullptr, args, f);
-    case Found::Builtin: return CallBuiltin(*r.builtin, args, f);
-    case Found::EngineFn: return CallEngineFn(r.engineFn, args, f);
-    case Found::Const: return r.value;
-    case Found::Class: ThrowNamed(kErrTypeMismatch, e.display);
-    case Found::None: break;
+    case Found::Var:
+      return Index(*r.var, args, f, e);
+    case Found::Proc:
+      return CallKnown(*r.proc, nullptr, nullptr, args, f);
+    case Found::Builtin:
+      return CallBuiltin(*r.builtin, args, f);
+    case Found::EngineFn:
+      return CallEngineFn(r.engineFn, args, f);
+    case Found::Const:
+      return r.value;
+    case Found::Class:
+      ThrowNamed(kErrTypeMismatch, e.display);
+    case Found::None:
+      break;
   }
   if (f.explicitVars) ThrowNamed(kErrUndefined, e.display);
   if (args && !args->empty()) ThrowNamed(kErrTypeMismatch, e.display);
@@ -1287,7 +1384,8 @@ Variant Interpreter::CallName(const Expr& e, const std::vector<ExprP>* args, Fra
   return v ? *v : Variant();
 }
 
-void Interpreter::BuildArgs(const std::vector<ExprP>* args, Frame& f, ArgBuf& buf, const Proc* known) {
+void Interpreter::BuildArgs(const std::vector<ExprP>* args, Frame& f, ArgBuf& buf,
+                            const Proc* known) {
   if (!args) return;
   size_t n = args->size();
   buf.vals.reserve(n);
@@ -1400,7 +1498,8 @@ Variant Interpreter::CallEngineFn(int fn, const std::vector<ExprP>* args, Frame&
   if (args)
     for (const auto& a : *args) vals.push_back(a ? EvalValue(*a, f) : Variant::Missing());
   auto text = [&](size_t i) {
-    return i < vals.size() && !vals[i].IsMissing() && !vals[i].IsNull() ? vb::CStr(vals[i]) : std::string();
+    return i < vals.size() && !vals[i].IsMissing() && !vals[i].IsNull() ? vb::CStr(vals[i])
+                                                                        : std::string();
   };
   auto need = [&](size_t lo, size_t hi, const char* name) {
     if (vals.size() < lo || vals.size() > hi) ThrowNamed(kErrWrongArgs, name);

@@ -87,8 +87,8 @@ class Interpreter {
   // --- for ScriptObject ---
   Variant InvokeMember(const std::shared_ptr<Dispatch>& self, Instance& inst, std::string_view name,
                        unsigned kind, std::span<Variant> args, bool allowPrivate);
-  Variant EnterFromHost(const std::shared_ptr<Dispatch>& self, Instance& inst, std::string_view name,
-                        unsigned kind, std::span<Variant> args);
+  Variant EnterFromHost(const std::shared_ptr<Dispatch>& self, Instance& inst,
+                        std::string_view name, unsigned kind, std::span<Variant> args);
   void RunTerminate(const std::shared_ptr<Instance>& inst);
 
  private:
@@ -119,11 +119,11 @@ class Interpreter {
     std::vector<Variant> vals;
     struct Back {
       size_t index;
-      Variant* var = nullptr;        // a variable, or the array holding the element
-      std::vector<int32_t> idx;      // element of *var
-      Variant obj;                   // object whose property was passed
+      Variant* var = nullptr;    // a variable, or the array holding the element
+      std::vector<int32_t> idx;  // element of *var
+      Variant obj;               // object whose property was passed
       std::string member;
-      Variant before;                // the value passed, when the callee's kind is unknown
+      Variant before;  // the value passed, when the callee's kind is unknown
       bool compare = false;
     };
     std::vector<Back> backs;
@@ -135,7 +135,8 @@ class Interpreter {
   void RecordError(const HostError& e);
   void Pin(int line, const Unit* unit);
 
-  std::shared_ptr<Unit> CompileOrRecord(std::string_view code, std::string_view name, ParseMode mode);
+  std::shared_ptr<Unit> CompileOrRecord(std::string_view code, std::string_view name,
+                                        ParseMode mode);
   void Define(const std::shared_ptr<Unit>& unit);
   void RunTop(const std::shared_ptr<Unit>& unit, Frame* parent, const Frame* scope);
   int FindGlobal(const std::string& lower) const;
@@ -197,8 +198,8 @@ class Interpreter {
   std::shared_ptr<bool> alive_;
   ScriptError lastError_;
 
-  int entries_ = 0;      // host calls in progress
-  int depth_ = 0;        // procedure calls in progress
+  int entries_ = 0;  // host calls in progress
+  int depth_ = 0;    // procedure calls in progress
   bool resetPending_ = false;
   uint32_t ticks_ = 0;
   std::chrono::steady_clock::time_point deadline_{};

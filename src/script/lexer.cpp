@@ -38,7 +38,9 @@ Variant RadixLiteral(uint64_t v, int line, int& errorLine) {
 bool ParseDateLiteral(std::string_view s, double& out) {
   int nums[3] = {0, 0, 0};
   size_t i = 0;
-  auto skip = [&] { while (i < s.size() && IsBlank(s[i])) ++i; };
+  auto skip = [&] {
+    while (i < s.size() && IsBlank(s[i])) ++i;
+  };
   auto num = [&](int& v) {
     if (i >= s.size() || !IsDigit(s[i])) return false;
     v = 0;
@@ -57,7 +59,8 @@ bool ParseDateLiteral(std::string_view s, double& out) {
     if (sep == '-' && nums[0] > 31)
       date = vb::DateSerial(nums[0], nums[1], nums[2]);
     else
-      date = vb::DateSerial(nums[2] < 100 ? nums[2] + (nums[2] < 30 ? 2000 : 1900) : nums[2], nums[0], nums[1]);
+      date = vb::DateSerial(nums[2] < 100 ? nums[2] + (nums[2] < 30 ? 2000 : 1900) : nums[2],
+                            nums[0], nums[1]);
     haveDate = true;
   } else {
     i = save;
@@ -202,7 +205,8 @@ std::vector<Token> Tokenize(std::string_view src, int& errorLine) {
         }
       }
       std::string text(src.substr(i, j - i));
-      if (j < src.size() && (IsAlpha(src[j]) || src[j] == '_')) fail(kErrExpectedEnd, "Expected end of statement");
+      if (j < src.size() && (IsAlpha(src[j]) || src[j] == '_'))
+        fail(kErrExpectedEnd, "Expected end of statement");
       double d = std::strtod(text.c_str(), nullptr);
       Token& t = push(Tok::Literal, text);
       t.value = isFloat ? Variant(d) : WholeLiteral(d);
@@ -255,7 +259,8 @@ std::vector<Token> Tokenize(std::string_view src, int& errorLine) {
       double serial = 0;
       if (j >= src.size() || src[j] != '#') fail(kErrSyntax, "Syntax error");
       std::string_view body = src.substr(i + 1, j - i - 1);
-      if (!ParseDateLiteral(body, serial) && !vb::ParseDate(body, serial)) fail(kErrSyntax, "Syntax error");
+      if (!ParseDateLiteral(body, serial) && !vb::ParseDate(body, serial))
+        fail(kErrSyntax, "Syntax error");
       Token& t = push(Tok::Literal, std::string(src.substr(i, j + 1 - i)));
       t.value = Variant::Date(serial);
       i = j + 1;

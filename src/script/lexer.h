@@ -28,7 +28,9 @@ struct Token {
   bool spaceBefore = false;  // a '.' after blank space is a With member, not a member access
   bool colon = false;        // Newline written as ':'
 
-  bool Is(Tok k, std::string_view t) const { return kind == k && (k == Tok::Ident ? lower : text) == t; }
+  bool Is(Tok k, std::string_view t) const {
+    return kind == k && (k == Tok::Ident ? lower : text) == t;
+  }
   bool IsOp(std::string_view t) const { return kind == Tok::Op && text == t; }
   bool IsKw(std::string_view kw) const { return kind == Tok::Ident && lower == kw; }
 };

@@ -12,11 +12,12 @@ namespace {
 
 // Words that never name a variable or procedure.
 const std::set<std::string, std::less<>> kReserved = {
-    "and", "byref", "byval", "call", "case", "class", "const", "dim", "do", "each",
-    "else", "elseif", "end", "eqv", "erase", "exit", "for", "function", "if", "imp",
-    "in", "is", "loop", "mod", "next", "not", "on", "option", "or", "private",
-    "public", "redim", "select", "set", "sub", "then", "to", "until", "wend", "while",
-    "with", "xor", "new", "let", "step", "property"};
+    "and",    "byref",    "byval", "call",   "case", "class",   "const",  "dim",
+    "do",     "each",     "else",  "elseif", "end",  "eqv",     "erase",  "exit",
+    "for",    "function", "if",    "imp",    "in",   "is",      "loop",   "mod",
+    "next",   "not",      "on",    "option", "or",   "private", "public", "redim",
+    "select", "set",      "sub",   "then",   "to",   "until",   "wend",   "while",
+    "with",   "xor",      "new",   "let",    "step", "property"};
 
 class Parser {
  public:
@@ -105,7 +106,7 @@ class Parser {
   bool AtBlockEnd() const {
     const Token& tk = Peek();
     if (tk.kind != Tok::Ident) return false;
-    static const std::set<std::string, std::less<>> kEnds = {"end", "else", "elseif", "next",
+    static const std::set<std::string, std::less<>> kEnds = {"end",  "else", "elseif", "next",
                                                              "loop", "wend", "case"};
     return kEnds.count(tk.lower) > 0;
   }
@@ -183,11 +184,18 @@ class Parser {
       Expect("property", kErrExpectedProperty);
       endErr = kErrExpectedProperty;
       endWord = "property";
-      if (AcceptKw("get")) proc->kind = ProcKind::PropGet;
-      else if (AcceptKw("let")) proc->kind = ProcKind::PropLet;
-      else if (AcceptKw("set")) proc->kind = ProcKind::PropSet;
-      else Fail(1049);
-      if (!cls_) { errorLine = line; Fail(1048); }
+      if (AcceptKw("get"))
+        proc->kind = ProcKind::PropGet;
+      else if (AcceptKw("let"))
+        proc->kind = ProcKind::PropLet;
+      else if (AcceptKw("set"))
+        proc->kind = ProcKind::PropSet;
+      else
+        Fail(1049);
+      if (!cls_) {
+        errorLine = line;
+        Fail(1048);
+      }
     }
     if (isDefault && (!isPublic || !cls_)) Fail(1057);
     proc->name = Ident(&proc->display);
@@ -195,8 +203,10 @@ class Parser {
       if (!AcceptOp(")")) {
         for (;;) {
           Param prm;
-          if (AcceptKw("byval")) prm.byVal = true;
-          else AcceptKw("byref");
+          if (AcceptKw("byval"))
+            prm.byVal = true;
+          else
+            AcceptKw("byref");
           prm.name = Ident();
           if (AcceptOp("(")) ExpectOp(")", kErrExpectedRParen);
           if (proc->locals.count(prm.name)) Fail(kErrNameRedefined);
@@ -207,7 +217,8 @@ class Parser {
         }
       }
     }
-    if ((proc->kind == ProcKind::PropLet || proc->kind == ProcKind::PropSet) && proc->params.empty())
+    if ((proc->kind == ProcKind::PropLet || proc->kind == ProcKind::PropSet) &&
+        proc->params.empty())
       Fail(1054);
     if (proc->kind == ProcKind::Function || proc->kind == ProcKind::PropGet)
       proc->resultSlot = proc->numLocals++;
@@ -221,7 +232,10 @@ class Parser {
 
     if (!cls_) {
       for (const auto& other : unit_.procs)
-        if (other->name == proc->name) { errorLine = line; Fail(kErrNameRedefined); }
+        if (other->name == proc->name) {
+          errorLine = line;
+          Fail(kErrNameRedefined);
+        }
       unit_.procs.push_back(std::move(proc));
       return;
     }
@@ -235,14 +249,22 @@ class Parser {
     if (raw->kind == ProcKind::PropLet) table = &cls_->letters;
     if (raw->kind == ProcKind::PropSet) table = &cls_->setters;
     if (table->count(raw->name) || (table == &cls_->methods && (cls_->getters.count(raw->name) ||
-                                                                cls_->letters.count(raw->name))))
-      { errorLine = line; Fail(kErrNameRedefined); }
+                                                                cls_->letters.count(raw->name)))) {
+      errorLine = line;
+      Fail(kErrNameRedefined);
+    }
     if (raw->isDefault) {
-      if (cls_->defaultMember) { errorLine = line; Fail(1052); }
+      if (cls_->defaultMember) {
+        errorLine = line;
+        Fail(1052);
+      }
       cls_->defaultMember = raw;
     }
     if (raw->name == "class_initialize" || raw->name == "class_terminate") {
-      if (!raw->params.empty()) { errorLine = line; Fail(1053); }
+      if (!raw->params.empty()) {
+        errorLine = line;
+        Fail(1053);
+      }
       (raw->name == "class_initialize" ? cls_->initialize : cls_->terminate) = raw;
     }
     (*table)[raw->name] = std::move(proc);
@@ -295,8 +317,8 @@ class Parser {
           for (;;) {
             const Token& tk = Peek();
             if (tk.kind != Tok::Literal || !tk.value.IsNumber()) Fail(1026);
-            f.dims.push_back(static_cast<int32_t>(tk.value.type() == VType::Integer ? tk.value.intVal()
-                                                                                    : tk.value.longVal()));
+            f.dims.push_back(static_cast<int32_t>(
+                tk.value.type() == VType::Integer ? tk.value.intVal() : tk.value.longVal()));
             Next();
             if (AcceptOp(")")) break;
             ExpectOp(",", kErrExpectedRParen);
@@ -455,24 +477,41 @@ class Parser {
       if (kw == "exit") {
         Next();
         auto st = std::make_unique<Stmt>(SK::Exit, line);
-        if (AcceptKw("do")) st->exitKind = ExitKind::Do;
-        else if (AcceptKw("for")) st->exitKind = ExitKind::For;
-        else if (AcceptKw("sub")) st->exitKind = ExitKind::Sub;
-        else if (AcceptKw("function")) st->exitKind = ExitKind::Function;
-        else if (AcceptKw("property")) st->exitKind = ExitKind::Property;
-        else Fail(kErrInvalidExit);
+        if (AcceptKw("do"))
+          st->exitKind = ExitKind::Do;
+        else if (AcceptKw("for"))
+          st->exitKind = ExitKind::For;
+        else if (AcceptKw("sub"))
+          st->exitKind = ExitKind::Sub;
+        else if (AcceptKw("function"))
+          st->exitKind = ExitKind::Function;
+        else if (AcceptKw("property"))
+          st->exitKind = ExitKind::Property;
+        else
+          Fail(kErrInvalidExit);
         bool ok = true;
         switch (st->exitKind) {
-          case ExitKind::Do: ok = doDepth_ > 0; break;
-          case ExitKind::For: ok = forDepth_ > 0; break;
-          case ExitKind::Sub: ok = proc_->kind == ProcKind::Sub; break;
-          case ExitKind::Function: ok = proc_->kind == ProcKind::Function; break;
+          case ExitKind::Do:
+            ok = doDepth_ > 0;
+            break;
+          case ExitKind::For:
+            ok = forDepth_ > 0;
+            break;
+          case ExitKind::Sub:
+            ok = proc_->kind == ProcKind::Sub;
+            break;
+          case ExitKind::Function:
+            ok = proc_->kind == ProcKind::Function;
+            break;
           case ExitKind::Property:
             ok = proc_->kind == ProcKind::PropGet || proc_->kind == ProcKind::PropLet ||
                  proc_->kind == ProcKind::PropSet;
             break;
         }
-        if (!ok) { errorLine = line; Fail(kErrInvalidExit); }
+        if (!ok) {
+          errorLine = line;
+          Fail(kErrInvalidExit);
+        }
         out.push_back(std::move(st));
         return;
       }
@@ -544,7 +583,10 @@ class Parser {
       if (lhs->kind == EK::Call && lhs->parens) {
         // name(x) as a statement: the parentheses belong to the argument, which is then
         // passed by value; name(x, y) is an error.
-        if (lhs->args.size() > 1) { errorLine = line; Fail(kErrParensOnSub); }
+        if (lhs->args.size() > 1) {
+          errorLine = line;
+          Fail(kErrParensOnSub);
+        }
         st->a = std::move(lhs->a);
         if (lhs->args.size() == 1 && lhs->args[0]) {
           auto paren = std::make_unique<Expr>(EK::Paren, line);
@@ -579,7 +621,8 @@ class Parser {
       }
       if (e->kind == EK::Name && e->name == lhs->name) {
         auto st = std::make_unique<Stmt>(SK::ConcatAssign, line);
-        for (auto it = chain.rbegin(); it != chain.rend(); ++it) st->args.push_back(std::move((*it)->b));
+        for (auto it = chain.rbegin(); it != chain.rend(); ++it)
+          st->args.push_back(std::move((*it)->b));
         st->a = std::move(lhs);
         st->b = std::move(rhs);  // keeps the tree's owner alive; unused otherwise
         return st;
@@ -595,8 +638,10 @@ class Parser {
   void ParseArgList(std::vector<ExprP>& args) {
     if (AtStmtEnd()) return;
     for (;;) {
-      if (Peek().IsOp(",")) args.push_back(nullptr);
-      else args.push_back(ParseExpr());
+      if (Peek().IsOp(","))
+        args.push_back(nullptr);
+      else
+        args.push_back(ParseExpr());
       if (!AcceptOp(",")) break;
       if (AtStmtEnd()) {
         args.push_back(nullptr);
@@ -746,13 +791,20 @@ class Parser {
           if (AcceptKw("is")) {
             item.isOp = true;
             const Token& op = Peek();
-            if (op.IsOp("=")) item.op = BinOp::Eq;
-            else if (op.IsOp("<>")) item.op = BinOp::Ne;
-            else if (op.IsOp("<")) item.op = BinOp::Lt;
-            else if (op.IsOp(">")) item.op = BinOp::Gt;
-            else if (op.IsOp("<=")) item.op = BinOp::Le;
-            else if (op.IsOp(">=")) item.op = BinOp::Ge;
-            else Fail(kErrSyntax);
+            if (op.IsOp("="))
+              item.op = BinOp::Eq;
+            else if (op.IsOp("<>"))
+              item.op = BinOp::Ne;
+            else if (op.IsOp("<"))
+              item.op = BinOp::Lt;
+            else if (op.IsOp(">"))
+              item.op = BinOp::Gt;
+            else if (op.IsOp("<="))
+              item.op = BinOp::Le;
+            else if (op.IsOp(">="))
+              item.op = BinOp::Ge;
+            else
+              Fail(kErrSyntax);
             Next();
             item.a = ParseConcat();
           } else {
@@ -830,15 +882,21 @@ class Parser {
 
   // All comparisons share one level, left to right.
   ExprP ParseCompare() {
-    return LeftAssoc(&Parser::ParseConcat,
-                     {{"=", BinOp::Eq}, {"<>", BinOp::Ne}, {"<", BinOp::Lt}, {">", BinOp::Gt},
-                      {"<=", BinOp::Le}, {">=", BinOp::Ge}, {"is", BinOp::Is, true}});
+    return LeftAssoc(&Parser::ParseConcat, {{"=", BinOp::Eq},
+                                            {"<>", BinOp::Ne},
+                                            {"<", BinOp::Lt},
+                                            {">", BinOp::Gt},
+                                            {"<=", BinOp::Le},
+                                            {">=", BinOp::Ge},
+                                            {"is", BinOp::Is, true}});
   }
   ExprP ParseConcat() { return LeftAssoc(&Parser::ParseAdd, {{"&", BinOp::Concat}}); }
   ExprP ParseAdd() { return LeftAssoc(&Parser::ParseMod, {{"+", BinOp::Add}, {"-", BinOp::Sub}}); }
   ExprP ParseMod() { return LeftAssoc(&Parser::ParseIntDiv, {{"mod", BinOp::Mod, true}}); }
   ExprP ParseIntDiv() { return LeftAssoc(&Parser::ParseMul, {{"\\", BinOp::IntDiv}}); }
-  ExprP ParseMul() { return LeftAssoc(&Parser::ParseUnary, {{"*", BinOp::Mul}, {"/", BinOp::Div}}); }
+  ExprP ParseMul() {
+    return LeftAssoc(&Parser::ParseUnary, {{"*", BinOp::Mul}, {"/", BinOp::Div}});
+  }
 
   // Unary minus binds looser than ^ (-2^2 = -4) but tighter than * and /.
   ExprP ParseUnary() {
@@ -965,8 +1023,10 @@ class Parser {
         call->a = std::move(e);
         if (!AcceptOp(")")) {
           for (;;) {
-            if (Peek().IsOp(",") || Peek().IsOp(")")) call->args.push_back(nullptr);
-            else call->args.push_back(ParseExpr());
+            if (Peek().IsOp(",") || Peek().IsOp(")"))
+              call->args.push_back(nullptr);
+            else
+              call->args.push_back(ParseExpr());
             if (AcceptOp(")")) break;
             ExpectOp(",", kErrExpectedRParen);
           }
@@ -1000,8 +1060,10 @@ std::unique_ptr<Unit> Parse(std::string_view source, ParseMode mode, int& errorL
   std::vector<Token> toks = Tokenize(source, errorLine);
   Parser p(std::move(toks), *unit);
   try {
-    if (mode == ParseMode::Expression) p.ParseExpressionUnit();
-    else p.ParseCode();
+    if (mode == ParseMode::Expression)
+      p.ParseExpressionUnit();
+    else
+      p.ParseCode();
   } catch (const HostError&) {
     errorLine = p.errorLine;
     throw;

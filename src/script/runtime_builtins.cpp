@@ -22,7 +22,9 @@ const std::unordered_map<std::string, const Builtin*>& BuiltinTable() {
 const std::unordered_map<std::string, Variant>& ConstantTable() {
   static const auto* table = [] {
     auto* t = new std::unordered_map<std::string, Variant>();
-    auto add = [t](std::string_view name, Variant v) { t->emplace(text::LowerAscii(name), std::move(v)); };
+    auto add = [t](std::string_view name, Variant v) {
+      t->emplace(text::LowerAscii(name), std::move(v));
+    };
     add("vbCrLf", Variant("\r\n"));
     add("vbCr", Variant("\r"));
     add("vbLf", Variant("\n"));
@@ -37,32 +39,83 @@ const std::unordered_map<std::string, Variant>& ConstantTable() {
     add("vbDatabaseCompare", Variant(int32_t{2}));
     const std::pair<const char*, int32_t> numbers[] = {
         // MsgBox buttons, icons and answers
-        {"vbOKOnly", 0}, {"vbOKCancel", 1}, {"vbAbortRetryIgnore", 2}, {"vbYesNoCancel", 3},
-        {"vbYesNo", 4}, {"vbRetryCancel", 5}, {"vbCritical", 16}, {"vbQuestion", 32},
-        {"vbExclamation", 48}, {"vbInformation", 64}, {"vbDefaultButton1", 0},
-        {"vbDefaultButton2", 256}, {"vbDefaultButton3", 512}, {"vbDefaultButton4", 768},
-        {"vbApplicationModal", 0}, {"vbSystemModal", 4096}, {"vbMsgBoxHelpButton", 16384},
-        {"vbMsgBoxSetForeground", 65536}, {"vbMsgBoxRight", 524288},
-        {"vbMsgBoxRtlReading", 1048576}, {"vbOK", 1}, {"vbCancel", 2},
-        {"vbAbort", 3}, {"vbRetry", 4}, {"vbIgnore", 5}, {"vbYes", 6}, {"vbNo", 7},
+        {"vbOKOnly", 0},
+        {"vbOKCancel", 1},
+        {"vbAbortRetryIgnore", 2},
+        {"vbYesNoCancel", 3},
+        {"vbYesNo", 4},
+        {"vbRetryCancel", 5},
+        {"vbCritical", 16},
+        {"vbQuestion", 32},
+        {"vbExclamation", 48},
+        {"vbInformation", 64},
+        {"vbDefaultButton1", 0},
+        {"vbDefaultButton2", 256},
+        {"vbDefaultButton3", 512},
+        {"vbDefaultButton4", 768},
+        {"vbApplicationModal", 0},
+        {"vbSystemModal", 4096},
+        {"vbMsgBoxHelpButton", 16384},
+        {"vbMsgBoxSetForeground", 65536},
+        {"vbMsgBoxRight", 524288},
+        {"vbMsgBoxRtlReading", 1048576},
+        {"vbOK", 1},
+        {"vbCancel", 2},
+        {"vbAbort", 3},
+        {"vbRetry", 4},
+        {"vbIgnore", 5},
+        {"vbYes", 6},
+        {"vbNo", 7},
         // VarType codes
-        {"vbEmpty", 0}, {"vbNull", 1}, {"vbInteger", 2}, {"vbLong", 3}, {"vbSingle", 4},
-        {"vbDouble", 5}, {"vbCurrency", 6}, {"vbDate", 7}, {"vbString", 8}, {"vbObject", 9},
-        {"vbError", 10}, {"vbBoolean", 11}, {"vbVariant", 12}, {"vbDataObject", 13},
-        {"vbDecimal", 14}, {"vbByte", 17}, {"vbArray", 8192},
+        {"vbEmpty", 0},
+        {"vbNull", 1},
+        {"vbInteger", 2},
+        {"vbLong", 3},
+        {"vbSingle", 4},
+        {"vbDouble", 5},
+        {"vbCurrency", 6},
+        {"vbDate", 7},
+        {"vbString", 8},
+        {"vbObject", 9},
+        {"vbError", 10},
+        {"vbBoolean", 11},
+        {"vbVariant", 12},
+        {"vbDataObject", 13},
+        {"vbDecimal", 14},
+        {"vbByte", 17},
+        {"vbArray", 8192},
         // days and weeks
-        {"vbUseSystemDayOfWeek", 0}, {"vbSunday", 1}, {"vbMonday", 2}, {"vbTuesday", 3},
-        {"vbWednesday", 4}, {"vbThursday", 5}, {"vbFriday", 6}, {"vbSaturday", 7},
-        {"vbUseSystem", 0}, {"vbFirstJan1", 1}, {"vbFirstFourDays", 2}, {"vbFirstFullWeek", 3},
+        {"vbUseSystemDayOfWeek", 0},
+        {"vbSunday", 1},
+        {"vbMonday", 2},
+        {"vbTuesday", 3},
+        {"vbWednesday", 4},
+        {"vbThursday", 5},
+        {"vbFriday", 6},
+        {"vbSaturday", 7},
+        {"vbUseSystem", 0},
+        {"vbFirstJan1", 1},
+        {"vbFirstFourDays", 2},
+        {"vbFirstFullWeek", 3},
         // FormatDateTime
-        {"vbGeneralDate", 0}, {"vbLongDate", 1}, {"vbShortDate", 2}, {"vbLongTime", 3},
+        {"vbGeneralDate", 0},
+        {"vbLongDate", 1},
+        {"vbShortDate", 2},
+        {"vbLongTime", 3},
         {"vbShortTime", 4},
         // tristate
-        {"vbTrue", -1}, {"vbFalse", 0}, {"vbUseDefault", -2},
+        {"vbTrue", -1},
+        {"vbFalse", 0},
+        {"vbUseDefault", -2},
         {"vbObjectError", static_cast<int32_t>(0x80040000u)},
         // colours
-        {"vbBlack", 0x000000}, {"vbRed", 0x0000FF}, {"vbGreen", 0x00FF00}, {"vbYellow", 0x00FFFF},
-        {"vbBlue", 0xFF0000}, {"vbMagenta", 0xFF00FF}, {"vbCyan", 0xFFFF00},
+        {"vbBlack", 0x000000},
+        {"vbRed", 0x0000FF},
+        {"vbGreen", 0x00FF00},
+        {"vbYellow", 0x00FFFF},
+        {"vbBlue", 0xFF0000},
+        {"vbMagenta", 0xFF00FF},
+        {"vbCyan", 0xFFFF00},
         {"vbWhite", 0xFFFFFF},
     };
     for (const auto& [name, value] : numbers) add(name, Variant(value));

@@ -201,17 +201,28 @@ Variant DatePart(std::span<Variant> a) {
   if (!DateArg(a, 1, serial)) return Variant::Null();
   Parts p = Split(serial);
   int r;
-  if (iv == "yyyy") r = p.year;
-  else if (iv == "q") r = (p.month - 1) / 3 + 1;
-  else if (iv == "m") r = p.month;
-  else if (iv == "y") r = static_cast<int>(p.dayNo - DayNumber(p.year, 1, 1)) + 1;
-  else if (iv == "d") r = p.day;
-  else if (iv == "w") r = WeekdayOf(p.dayNo, fdow);
-  else if (iv == "ww") r = WeekOfYear(p, fdow, rule);
-  else if (iv == "h") r = p.hour;
-  else if (iv == "n") r = p.minute;
-  else if (iv == "s") r = p.second;
-  else Raise(err::kInvalidArgument);
+  if (iv == "yyyy")
+    r = p.year;
+  else if (iv == "q")
+    r = (p.month - 1) / 3 + 1;
+  else if (iv == "m")
+    r = p.month;
+  else if (iv == "y")
+    r = static_cast<int>(p.dayNo - DayNumber(p.year, 1, 1)) + 1;
+  else if (iv == "d")
+    r = p.day;
+  else if (iv == "w")
+    r = WeekdayOf(p.dayNo, fdow);
+  else if (iv == "ww")
+    r = WeekOfYear(p, fdow, rule);
+  else if (iv == "h")
+    r = p.hour;
+  else if (iv == "n")
+    r = p.minute;
+  else if (iv == "s")
+    r = p.second;
+  else
+    Raise(err::kInvalidArgument);
   return Variant(static_cast<int32_t>(r));
 }
 
@@ -257,9 +268,9 @@ Variant WeekdayFn(std::span<Variant> a) {
 const char* const kDayNames[] = {"Sonntag",    "Montag",  "Dienstag", "Mittwoch",
                                  "Donnerstag", "Freitag", "Samstag"};
 const char* const kDayAbbrev[] = {"So", "Mo", "Di", "Mi", "Do", "Fr", "Sa"};
-const char* const kMonthNames[] = {"Januar", "Februar", "M\xC3\xA4rz",  "April",
-                                   "Mai",    "Juni",    "Juli",         "August",
-                                   "September", "Oktober", "November", "Dezember"};
+const char* const kMonthNames[] = {"Januar",    "Februar", "M\xC3\xA4rz", "April",
+                                   "Mai",       "Juni",    "Juli",        "August",
+                                   "September", "Oktober", "November",    "Dezember"};
 const char* const kMonthAbbrev[] = {"Jan", "Feb", "M\xC3\xA4r", "Apr", "Mai", "Jun",
                                     "Jul", "Aug", "Sep",        "Okt", "Nov", "Dez"};
 
@@ -288,8 +299,8 @@ Variant FormatDateTimeFn(std::span<Variant> a) {
     case 0:
       return Variant(vb::DateToText(serial));
     case 1:
-      std::snprintf(buf, sizeof buf, "%s, %d. %s %04d", kDayNames[WeekdayOf(p.dayNo, 1) - 1],
-                    p.day, kMonthNames[p.month - 1], p.year);
+      std::snprintf(buf, sizeof buf, "%s, %d. %s %04d", kDayNames[WeekdayOf(p.dayNo, 1) - 1], p.day,
+                    kMonthNames[p.month - 1], p.year);
       break;
     case 2:
       std::snprintf(buf, sizeof buf, "%02d.%02d.%04d", p.day, p.month, p.year);

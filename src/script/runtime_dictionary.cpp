@@ -28,10 +28,17 @@ struct KeyHash {
     switch (k.kind) {
       case Key::kNumber:
       case Key::kDate:
-      case Key::kBool: h ^= std::hash<double>()(k.number) * 31; break;
-      case Key::kText: h ^= std::hash<std::string>()(k.text) * 31; break;
-      case Key::kObject: h ^= std::hash<const void*>()(k.object) * 31; break;
-      default: break;
+      case Key::kBool:
+        h ^= std::hash<double>()(k.number) * 31;
+        break;
+      case Key::kText:
+        h ^= std::hash<std::string>()(k.text) * 31;
+        break;
+      case Key::kObject:
+        h ^= std::hash<const void*>()(k.object) * 31;
+        break;
+      default:
+        break;
     }
     return h;
   }
@@ -80,24 +87,45 @@ class Dictionary : public Dispatch {
 Key Dictionary::MakeKey(const Variant& v) const {
   Key k;
   switch (v.type()) {
-    case VType::Empty: k.kind = Key::kEmpty; break;
-    case VType::Null: k.kind = Key::kNull; break;
-    case VType::Integer: k.kind = Key::kNumber, k.number = v.intVal(); break;
-    case VType::Long: k.kind = Key::kNumber, k.number = v.longVal(); break;
-    case VType::Single: k.kind = Key::kNumber, k.number = v.singleVal(); break;
-    case VType::Double: k.kind = Key::kNumber, k.number = v.doubleVal(); break;
-    case VType::Byte: k.kind = Key::kNumber, k.number = v.byteVal(); break;
+    case VType::Empty:
+      k.kind = Key::kEmpty;
+      break;
+    case VType::Null:
+      k.kind = Key::kNull;
+      break;
+    case VType::Integer:
+      k.kind = Key::kNumber, k.number = v.intVal();
+      break;
+    case VType::Long:
+      k.kind = Key::kNumber, k.number = v.longVal();
+      break;
+    case VType::Single:
+      k.kind = Key::kNumber, k.number = v.singleVal();
+      break;
+    case VType::Double:
+      k.kind = Key::kNumber, k.number = v.doubleVal();
+      break;
+    case VType::Byte:
+      k.kind = Key::kNumber, k.number = v.byteVal();
+      break;
     case VType::Currency:
       k.kind = Key::kNumber, k.number = static_cast<double>(v.currencyVal()) / 10000.0;
       break;
-    case VType::Date: k.kind = Key::kDate, k.number = v.dateVal(); break;
-    case VType::Boolean: k.kind = Key::kBool, k.number = v.boolVal() ? 1 : 0; break;
+    case VType::Date:
+      k.kind = Key::kDate, k.number = v.dateVal();
+      break;
+    case VType::Boolean:
+      k.kind = Key::kBool, k.number = v.boolVal() ? 1 : 0;
+      break;
     case VType::String:
       k.kind = Key::kText;
       k.text = textMode_ ? text::FoldCase(v.str()) : v.str();
       break;
-    case VType::Object: k.kind = Key::kObject, k.object = v.obj().get(); break;
-    default: Raise(err::kTypeMismatch);
+    case VType::Object:
+      k.kind = Key::kObject, k.object = v.obj().get();
+      break;
+    default:
+      Raise(err::kTypeMismatch);
   }
   if (k.number == 0) k.number = 0;  // -0 and 0 are one key
   return k;

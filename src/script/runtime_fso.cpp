@@ -34,7 +34,7 @@ size_t RootLength(std::string_view p) {
 
 char SepOf(std::string_view p) {
   return p.find('\\') == std::string_view::npos && p.find('/') != std::string_view::npos ? '/'
-                                                                                          : '\\';
+                                                                                         : '\\';
 }
 
 std::string_view StripTrailingSeps(std::string_view p) {
@@ -216,7 +216,8 @@ std::string DecodeBytes(const std::string& bytes, bool unicode) {
   auto utf16 = [&](size_t from, bool little) {
     std::u32string out;
     for (size_t i = from; i + 1 < bytes.size(); i += 2) {
-      uint32_t lo = static_cast<unsigned char>(bytes[i]), hi = static_cast<unsigned char>(bytes[i + 1]);
+      uint32_t lo = static_cast<unsigned char>(bytes[i]),
+               hi = static_cast<unsigned char>(bytes[i + 1]);
       uint32_t u = little ? lo | (hi << 8) : (lo << 8) | hi;
       if (u >= 0xD800 && u <= 0xDBFF && i + 3 < bytes.size()) {
         uint32_t lo2 = static_cast<unsigned char>(bytes[i + 2]);
@@ -264,9 +265,12 @@ class TextStream : public Dispatch {
       std::string head = ReadAllBytes(real, text_).substr(0, 3);
       if (!head.empty()) {
         writeBom = false;
-        if (head.compare(0, 2, "\xFF\xFE") == 0) enc_ = Enc::kUtf16;
-        else if (head == "\xEF\xBB\xBF") enc_ = Enc::kUtf8;
-        else enc_ = Enc::kAnsi;
+        if (head.compare(0, 2, "\xFF\xFE") == 0)
+          enc_ = Enc::kUtf16;
+        else if (head == "\xEF\xBB\xBF")
+          enc_ = Enc::kUtf8;
+        else
+          enc_ = Enc::kAnsi;
       }
     }
     out_.open(real, std::ios::binary | (iomode == 8 ? std::ios::app : std::ios::trunc));
@@ -287,7 +291,8 @@ class TextStream : public Dispatch {
     if (iomode_ == 1 || closed_) Raise(kBadFileMode, text_);
     Put(EncodeText(utf8, enc_));
     std::u32string chars = ToU32(utf8);
-    for (size_t i = 0; i < chars.size(); ++i) Advance(chars[i], i + 1 < chars.size() ? chars[i + 1] : 0);
+    for (size_t i = 0; i < chars.size(); ++i)
+      Advance(chars[i], i + 1 < chars.size() ? chars[i + 1] : 0);
   }
   void NeedReading() {
     if (iomode_ != 1 || closed_) Raise(kBadFileMode, text_);

@@ -30,21 +30,30 @@ Variant CDateFn(std::span<Variant> a) { return Variant::Date(vb::CDate(Arg(a, 0)
 template <typename Op>
 Variant KeepType(const Variant& v, Op op) {
   switch (v.type()) {
-    case VType::Null: return Variant::Null();
-    case VType::Empty: return Variant(int16_t{0});
-    case VType::Boolean: return Variant(static_cast<int16_t>(v.boolVal() ? -1 : 0));
+    case VType::Null:
+      return Variant::Null();
+    case VType::Empty:
+      return Variant(int16_t{0});
+    case VType::Boolean:
+      return Variant(static_cast<int16_t>(v.boolVal() ? -1 : 0));
     case VType::Integer:
     case VType::Long:
-    case VType::Byte: return v;
-    case VType::Single: return Variant::Single(static_cast<float>(op(v.singleVal())));
-    case VType::Double: return Variant(op(v.doubleVal()));
-    case VType::Date: return Variant::Date(op(v.dateVal()));
+    case VType::Byte:
+      return v;
+    case VType::Single:
+      return Variant::Single(static_cast<float>(op(v.singleVal())));
+    case VType::Double:
+      return Variant(op(v.doubleVal()));
+    case VType::Date:
+      return Variant::Date(op(v.dateVal()));
     case VType::Currency: {
       double r = op(static_cast<double>(v.currencyVal()) / 10000.0);
       return Variant::Currency(std::llround(r * 10000.0));
     }
-    case VType::String: return Variant(op(vb::CDbl(v)));
-    default: Raise(err::kTypeMismatch);
+    case VType::String:
+      return Variant(op(vb::CDbl(v)));
+    default:
+      Raise(err::kTypeMismatch);
   }
 }
 
@@ -93,18 +102,27 @@ Variant RoundFn(std::span<Variant> a) {
 Variant AbsFn(std::span<Variant> a) {
   Variant v = Arg(a, 0);
   switch (v.type()) {
-    case VType::Null: return Variant::Null();
-    case VType::Empty: return Variant(int16_t{0});
-    case VType::Boolean: return Variant(static_cast<int16_t>(v.boolVal() ? 1 : 0));
+    case VType::Null:
+      return Variant::Null();
+    case VType::Empty:
+      return Variant(int16_t{0});
+    case VType::Boolean:
+      return Variant(static_cast<int16_t>(v.boolVal() ? 1 : 0));
     case VType::Integer:
       if (v.intVal() == INT16_MIN) return Variant(int32_t{32768});
       return Variant(static_cast<int16_t>(v.intVal() < 0 ? -v.intVal() : v.intVal()));
-    case VType::Long: return Variant::Whole(std::llabs(static_cast<int64_t>(v.longVal())));
-    case VType::Byte: return v;
-    case VType::Single: return Variant::Single(std::fabs(v.singleVal()));
-    case VType::Currency: return Variant::Currency(std::llabs(v.currencyVal()));
-    case VType::Date: return Variant::Date(std::fabs(v.dateVal()));
-    default: return Variant(std::fabs(vb::CDbl(v)));
+    case VType::Long:
+      return Variant::Whole(std::llabs(static_cast<int64_t>(v.longVal())));
+    case VType::Byte:
+      return v;
+    case VType::Single:
+      return Variant::Single(std::fabs(v.singleVal()));
+    case VType::Currency:
+      return Variant::Currency(std::llabs(v.currencyVal()));
+    case VType::Date:
+      return Variant::Date(std::fabs(v.dateVal()));
+    default:
+      return Variant(std::fabs(vb::CDbl(v)));
   }
 }
 
@@ -175,20 +193,34 @@ Variant IsKind(std::span<Variant> a) {
 
 std::string TypeNameOf(const Variant& v) {
   switch (v.type()) {
-    case VType::Empty: return "Empty";
-    case VType::Null: return "Null";
-    case VType::Integer: return "Integer";
-    case VType::Long: return "Long";
-    case VType::Single: return "Single";
-    case VType::Double: return "Double";
-    case VType::Currency: return "Currency";
-    case VType::Date: return "Date";
-    case VType::String: return "String";
-    case VType::Object: return v.obj() ? v.obj()->TypeName() : "Nothing";
-    case VType::Error: return "Error";
-    case VType::Boolean: return "Boolean";
-    case VType::Byte: return "Byte";
-    case VType::Array: return "Variant()";
+    case VType::Empty:
+      return "Empty";
+    case VType::Null:
+      return "Null";
+    case VType::Integer:
+      return "Integer";
+    case VType::Long:
+      return "Long";
+    case VType::Single:
+      return "Single";
+    case VType::Double:
+      return "Double";
+    case VType::Currency:
+      return "Currency";
+    case VType::Date:
+      return "Date";
+    case VType::String:
+      return "String";
+    case VType::Object:
+      return v.obj() ? v.obj()->TypeName() : "Nothing";
+    case VType::Error:
+      return "Error";
+    case VType::Boolean:
+      return "Boolean";
+    case VType::Byte:
+      return "Byte";
+    case VType::Array:
+      return "Variant()";
   }
   return "Unknown";
 }
@@ -334,7 +366,8 @@ void DecimalDigits(double x, int decimals, std::string& whole, std::string& frac
     whole = kept.substr(0, wholeLen);
     fraction = kept.substr(wholeLen);
   }
-  if (static_cast<int>(fraction.size()) < decimals) fraction.append(decimals - fraction.size(), '0');
+  if (static_cast<int>(fraction.size()) < decimals)
+    fraction.append(decimals - fraction.size(), '0');
   size_t nz = whole.find_first_not_of('0');
   if (nz == std::string::npos)
     whole.assign(1, '0');

@@ -49,7 +49,9 @@ class ItemList : public Dispatch {
 class Match : public Dispatch {
  public:
   Match(std::string value, int64_t firstIndex, int64_t length, std::vector<Variant> subs)
-      : value_(std::move(value)), firstIndex_(firstIndex), length_(length),
+      : value_(std::move(value)),
+        firstIndex_(firstIndex),
+        length_(length),
         subs_(std::make_shared<ItemList>("ISubMatches", std::move(subs))) {}
   Variant Invoke(std::string_view name, unsigned kind, std::span<Variant> args) override {
     if (kind & (kPropLet | kPropSet)) ThrowNoMember(name);
@@ -108,8 +110,8 @@ class RegExp : public Dispatch {
 
 Compiled& RegExp::Code() {
   if (!compiled_) {
-    uint32_t options = PCRE2_UTF | PCRE2_ALT_BSUX | PCRE2_DOLLAR_ENDONLY |
-                       PCRE2_ALLOW_EMPTY_CLASS | PCRE2_MATCH_UNSET_BACKREF;
+    uint32_t options = PCRE2_UTF | PCRE2_ALT_BSUX | PCRE2_DOLLAR_ENDONLY | PCRE2_ALLOW_EMPTY_CLASS |
+                       PCRE2_MATCH_UNSET_BACKREF;
     if (ignoreCase_) options |= PCRE2_CASELESS;
     if (multiline_) options |= PCRE2_MULTILINE;
     pcre2_compile_context* context = pcre2_compile_context_create(nullptr);
@@ -225,10 +227,10 @@ Variant RegExp::Execute(const std::string& input) {
       subs.push_back(m[g].first == std::string::npos
                          ? Variant()
                          : Variant(rt::FromU32(s.substr(m[g].first, m[g].second - m[g].first))));
-    matches.emplace_back(std::shared_ptr<Dispatch>(std::make_shared<Match>(
-        rt::FromU32(s.substr(m[0].first, m[0].second - m[0].first)),
-        static_cast<int64_t>(m[0].first), static_cast<int64_t>(m[0].second - m[0].first),
-        std::move(subs))));
+    matches.emplace_back(std::shared_ptr<Dispatch>(
+        std::make_shared<Match>(rt::FromU32(s.substr(m[0].first, m[0].second - m[0].first)),
+                                static_cast<int64_t>(m[0].first),
+                                static_cast<int64_t>(m[0].second - m[0].first), std::move(subs))));
   });
   return Variant(std::shared_ptr<Dispatch>(
       std::make_shared<ItemList>("IMatchCollection2", std::move(matches))));

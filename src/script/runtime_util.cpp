@@ -13,24 +13,42 @@ namespace {
 
 const char* MessageFor(int32_t number) {
   switch (number) {
-    case err::kInvalidArgument: return "Invalid procedure call or argument";
-    case err::kOverflow: return "Overflow";
-    case err::kSubscript: return "Subscript out of range";
-    case err::kTypeMismatch: return "Type mismatch";
-    case err::kFileNotFound: return "File not found";
-    case kBadFileMode: return "Bad file mode";
-    case kFileExists: return "File already exists";
-    case kPastEndOfFile: return "Input past end of file";
-    case kPermissionDenied: return "Permission denied";
-    case err::kPathFileAccess: return "Path/File access error";
-    case kPathNotFound: return "Path not found";
-    case err::kInvalidUseOfNull: return "Invalid use of Null";
-    case err::kObjectRequired: return "Object required";
-    case err::kObjectNotSet: return "Object variable not set";
-    case kDuplicateKey: return "This key is already associated with an element of this collection";
-    case kRegexSyntax: return "Syntax error in regular expression";
-    case kElementNotFound: return "Element not found";
-    default: return "Unknown runtime error";
+    case err::kInvalidArgument:
+      return "Invalid procedure call or argument";
+    case err::kOverflow:
+      return "Overflow";
+    case err::kSubscript:
+      return "Subscript out of range";
+    case err::kTypeMismatch:
+      return "Type mismatch";
+    case err::kFileNotFound:
+      return "File not found";
+    case kBadFileMode:
+      return "Bad file mode";
+    case kFileExists:
+      return "File already exists";
+    case kPastEndOfFile:
+      return "Input past end of file";
+    case kPermissionDenied:
+      return "Permission denied";
+    case err::kPathFileAccess:
+      return "Path/File access error";
+    case kPathNotFound:
+      return "Path not found";
+    case err::kInvalidUseOfNull:
+      return "Invalid use of Null";
+    case err::kObjectRequired:
+      return "Object required";
+    case err::kObjectNotSet:
+      return "Object variable not set";
+    case kDuplicateKey:
+      return "This key is already associated with an element of this collection";
+    case kRegexSyntax:
+      return "Syntax error in regular expression";
+    case kElementNotFound:
+      return "Element not found";
+    default:
+      return "Unknown runtime error";
   }
 }
 

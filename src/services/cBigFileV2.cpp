@@ -42,7 +42,8 @@ std::string JoinShown(const std::string& folder, const std::string& name) {
   if (folder.empty()) return name;
   const char last = folder.back();
   if (last == '\\' || last == '/') return folder + name;
-  const bool slash = folder.find('\\') == std::string::npos && folder.find('/') != std::string::npos;
+  const bool slash =
+      folder.find('\\') == std::string::npos && folder.find('/') != std::string::npos;
   return folder + (slash ? '/' : '\\') + name;
 }
 
@@ -127,8 +128,8 @@ std::string LengthField(uint64_t n) {
 }
 
 [[noreturn]] void Refuse(const std::string& what, const std::string& text) {
-  throw HostError(err::kInvalidValue, what + " cannot be stored in a transfer file: \"" + text + "\"",
-                  "bigWriteFile");
+  throw HostError(err::kInvalidValue,
+                  what + " cannot be stored in a transfer file: \"" + text + "\"", "bigWriteFile");
 }
 
 // Converts a text for the info field or the index, refusing what would break a record apart or
@@ -235,7 +236,8 @@ void cBigFileV2::OpenContainer() {
   fs::remove(real, ec);
   container_ = std::fopen(real.c_str(), "wb");
   if (!container_)
-    throw HostError(kPathFileAccess, "Cannot create " + containerPath_ + ": " + std::strerror(errno),
+    throw HostError(kPathFileAccess,
+                    "Cannot create " + containerPath_ + ": " + std::strerror(errno),
                     "bigOpenWrite");
   WriteBytes(container_, kMagic, kMagicLen, containerPath_);
 }
@@ -337,7 +339,7 @@ void cBigFileV2::WriteOne(const std::string& realPath, const std::string& shownP
   if (!in)
     throw HostError(errno == ENOENT ? err::kFileNotFound : kPathFileAccess,
                     "Cannot open " + shownPath + ": " + std::strerror(errno), "bigWriteFile");
-  struct stat st{};
+  struct stat st {};
   if (fstat(fileno(in), &st) != 0 || !S_ISREG(st.st_mode)) {
     std::fclose(in);
     throw HostError(kPathFileAccess, "Not a readable file: " + shownPath, "bigWriteFile");
@@ -353,8 +355,7 @@ void cBigFileV2::WriteOne(const std::string& realPath, const std::string& shownP
   }
   const bool readFailed = std::ferror(in) != 0;
   std::fclose(in);
-  if (readFailed)
-    throw HostError(kPathFileAccess, "Cannot read " + shownPath, "bigWriteFile");
+  if (readFailed) throw HostError(kPathFileAccess, "Cannot read " + shownPath, "bigWriteFile");
 
   uLongf packedLen = compressBound(static_cast<uLong>(size));
   if (packed_.size() < packedLen) packed_.resize(packedLen);

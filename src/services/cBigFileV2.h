@@ -84,8 +84,8 @@ class cBigFileV2 {
   void OpenContainer();
   void CloseContainer();
   std::string ContainerName(int32_t number) const;
-  void WriteOne(const std::string& realPath, const std::string& shownPath,
-                const std::string& name, const std::string& folder);
+  void WriteOne(const std::string& realPath, const std::string& shownPath, const std::string& name,
+                const std::string& folder);
   void WalkFolder(const std::string& realFolder, const std::string& shownFolder,
                   const std::string& folder, const std::string& filter);
   void WriteBytes(std::FILE* f, const void* data, size_t n, const std::string& what);

@@ -25,19 +25,40 @@ constexpr int kSliceMs = 20;  // inside a step: drive the transfer, pump events
 const char* StateText(int16_t state, const char*& suffix) {
   suffix = "";
   switch (state) {
-    case 0: suffix = "..."; return "Kein Zustand definiert";
-    case 1: suffix = "..."; return "Suche Host";
-    case 2: suffix = "!"; return "Host gefunden";
-    case 3: return "Baue Verbindung zum Host auf";
-    case 4: return "Verbindung aufgebaut";
-    case 5: suffix = "..."; return "Sende Anfrage an Host";
-    case 6: suffix = "!"; return "Anfrage erfolgreich gesendet";
-    case 7: suffix = "..."; return "Erhalte Antwort vom Host";
-    case 8: suffix = "!"; return "Antwort vollständig erhalten";
-    case 9: suffix = "..."; return "Baue Verbindung zum Host ab";
-    case 10: return "Verbindung beendet";
-    case 12: return "Letzte Aktion erfolgreich durchgeführt";
-    default: return nullptr;
+    case 0:
+      suffix = "...";
+      return "Kein Zustand definiert";
+    case 1:
+      suffix = "...";
+      return "Suche Host";
+    case 2:
+      suffix = "!";
+      return "Host gefunden";
+    case 3:
+      return "Baue Verbindung zum Host auf";
+    case 4:
+      return "Verbindung aufgebaut";
+    case 5:
+      suffix = "...";
+      return "Sende Anfrage an Host";
+    case 6:
+      suffix = "!";
+      return "Anfrage erfolgreich gesendet";
+    case 7:
+      suffix = "...";
+      return "Erhalte Antwort vom Host";
+    case 8:
+      suffix = "!";
+      return "Antwort vollständig erhalten";
+    case 9:
+      suffix = "...";
+      return "Baue Verbindung zum Host ab";
+    case 10:
+      return "Verbindung beendet";
+    case 12:
+      return "Letzte Aktion erfolgreich durchgeführt";
+    default:
+      return nullptr;
   }
 }
 
@@ -81,9 +102,9 @@ void cFTPTransferV2::ApplyProxyRule(const std::string& rule) {
 void cFTPTransferV2::OnStateChanged(int16_t state) {
   lastState_ = state;
   if (state == 11) {
-    const std::string text =
-        T("Fehler aufgetreten bei Übertragung an %1", inet_.RemoteHost) + " " + T("Fehlercode") +
-        ": " + std::to_string(inet_.ResponseCode()) + " " + inet_.ResponseInfo();
+    const std::string text = T("Fehler aufgetreten bei Übertragung an %1", inet_.RemoteHost) + " " +
+                             T("Fehlercode") + ": " + std::to_string(inet_.ResponseCode()) + " " +
+                             inet_.ResponseInfo();
     RaiseWorkState(102, text);
     return;
   }
@@ -321,8 +342,7 @@ XmlDocumentPtr cFTPTransferV2::HTTPRequest(const std::string& method, const XmlD
     curl_easy_setopt(easy, CURLOPT_WRITEDATA, &answer);
     const CURLcode rc = request.Run([] { return cUtil::WaitIsEsc(); });
     curl_slist_free_all(headers);
-    if (rc != CURLE_OK)
-      return fail(services::WinInetErrorOf(rc, request), request.ErrorText());
+    if (rc != CURLE_OK) return fail(services::WinInetErrorOf(rc, request), request.ErrorText());
 
     RaiseWorkState(12, T("Datei %1: Antwort erhalten", fileName));
     const std::string answerPath =

@@ -12,10 +12,10 @@
 #include <memory>
 #include <string>
 
+#include "core/state_events.h"
 #include "platform/variant.h"
 #include "services/cWinINetV2.h"
 #include "services/inet_control.h"
-#include "core/state_events.h"
 #include "xml/xml_dom.h"
 
 namespace fern {

@@ -66,7 +66,8 @@ cUtil& cImmoHelperV2::Util() const { return KVApp_->Util(); }
 std::string cImmoHelperV2::HostIni() const { return folder_ + "\\kavantor.ini"; }
 
 bool cImmoHelperV2::InheritanceOn() const {
-  return cUtil::b(Variant(Util().IniGet("OPTIONS", "VERERBTE_FELDARTENPLATZHALTER", "1", HostIni())));
+  return cUtil::b(
+      Variant(Util().IniGet("OPTIONS", "VERERBTE_FELDARTENPLATZHALTER", "1", HostIni())));
 }
 
 std::shared_ptr<db::Recordset> cImmoHelperV2::Query(const std::string& sql) const {
@@ -208,10 +209,10 @@ int32_t cImmoHelperV2::WaitForProcess(const std::string& strCommandLine, int32_t
     case ProcessOutcome::kExited:
       return result.exitCode;
     case ProcessOutcome::kStartFailed:
-      throw HostError(err::kFileNotFound,
-                      "Programm kann nicht gestartet werden: " + strCommandLine + " (" +
-                          result.error + ")",
-                      "WaitForProcess");
+      throw HostError(
+          err::kFileNotFound,
+          "Programm kann nicht gestartet werden: " + strCommandLine + " (" + result.error + ")",
+          "WaitForProcess");
     default:
       return -1;
   }
@@ -231,8 +232,8 @@ void cImmoHelperV2::FtpSendFolder(const std::string& host, const std::string& us
                                   const std::string& password, const std::string& localFolder,
                                   const std::string& remoteFolder, const std::string& extensions,
                                   const std::string& proxyRule, bool strict, bool& success) {
-  success = FtpSendFolder(host, user, password, localFolder, remoteFolder, extensions, proxyRule,
-                          strict);
+  success =
+      FtpSendFolder(host, user, password, localFolder, remoteFolder, extensions, proxyRule, strict);
 }
 
 bool cImmoHelperV2::HttpTransfer(const std::string& URL, const std::string& method,

@@ -33,7 +33,13 @@ class cImmoHelperV2 : public StateEvents {
  public:
   // Five truth values per listing and portal, each 0 (false) or -1 (true).
   using ListingState = std::array<int16_t, 5>;
-  enum ListingStateIndex { kSend = 0, kDelete = 1, kChange = 2, kLongVersion = 3, kShowAddress = 4 };
+  enum ListingStateIndex {
+    kSend = 0,
+    kDelete = 1,
+    kChange = 2,
+    kLongVersion = 3,
+    kShowAddress = 4
+  };
   static constexpr int16_t kTrue = -1;
   static constexpr int16_t kFalse = 0;
 
@@ -84,13 +90,10 @@ class cImmoHelperV2 : public StateEvents {
   // "Order by Sortierung"). With inheritance on and a parent listing, the field codes the
   // listing lacks are added from its parents, nearest first, in memory only, and the record is
   // sorted by Sortierung; texts still empty are taken from the nearest parent that has them.
-  std::shared_ptr<db::Recordset> GetObjektDetails2(db::Recordset& rsObj,
-                                                   const std::string& strWhereFields,
-                                                   std::string strOrder, std::string& strTextLage,
-                                                   std::string& strTextFrei,
-                                                   std::string& strTextAusstatt,
-                                                   std::string& strTextObjekt,
-                                                   const std::string& strTransLang);
+  std::shared_ptr<db::Recordset> GetObjektDetails2(
+      db::Recordset& rsObj, const std::string& strWhereFields, std::string strOrder,
+      std::string& strTextLage, std::string& strTextFrei, std::string& strTextAusstatt,
+      std::string& strTextObjekt, const std::string& strTransLang);
   // The value texts of every row of the field code (one "0" for a missing number read as
   // VON_NUM or BIS_NUM, else one ""). An empty column is chosen by the field type; option rows
   // give WERT or BEZEICHNUNG (captions through the content dictionary); "WERT" of an address or
@@ -135,8 +138,8 @@ class cImmoHelperV2 : public StateEvents {
                      bool& success);
   bool HttpTransfer(const std::string& URL, const std::string& method,
                     const std::string& proxyRule);
-  void HttpTransfer(const std::string& URL, const std::string& method,
-                    const std::string& proxyRule, bool& success);
+  void HttpTransfer(const std::string& URL, const std::string& method, const std::string& proxyRule,
+                    bool& success);
   std::string GetResponseText();
   XmlDocumentPtr HTTPRequest(const std::string& method, const XmlDocumentPtr& body,
                              const std::string& answerFolder, const std::string& fileName,

@@ -82,8 +82,7 @@ std::shared_ptr<db::Recordset> cImmoHelperV2::GetObjektDetails2(
         langColumns + "," + kMiddle +
         " FLDARTOP.WERT, FLDARTOP.BEZEICHNUNG, FLDART.BEZEXTERN, FLDART.FORMATIERUNG , "
         "FLDART.lngFirmenNr, FLDART.Intervall " +
-        kJoins + " WHERE obj.DSN = " + cUtil::SqlUid(dsn) + " " + strWhereFields + " " +
-        strOrder);
+        kJoins + " WHERE obj.DSN = " + cUtil::SqlUid(dsn) + " " + strWhereFields + " " + strOrder);
   }
 
   auto rs = dal_->GetRecordset(
@@ -93,8 +92,7 @@ std::shared_ptr<db::Recordset> cImmoHelperV2::GetObjektDetails2(
           langColumns + "," + kMiddle +
           " FLDARTOP.WERT, FLDARTOP.BEZEICHNUNG, FLDART.BEZEXTERN, FLDART.FORMATIERUNG, "
           "FLDART.lngFirmenNr, FLDART.Intervall " +
-          kJoins + " WHERE obj.dsn = " + cUtil::SqlUid(dsn) + " " + strWhereFields + " " +
-          strOrder,
+          kJoins + " WHERE obj.dsn = " + cUtil::SqlUid(dsn) + " " + strWhereFields + " " + strOrder,
       4);
 
   // The codes the record holds so far; a code is never taken from a farther parent than the
@@ -132,9 +130,9 @@ std::shared_ptr<db::Recordset> cImmoHelperV2::GetObjektDetails2(
         rs->SetValue(column, prs->Value(column));
       if (TypOf(prs->Value("TYP")) == 3 && !lang.empty())
         rs->SetValue("EINGABE" + lang, prs->Value("EINGABE" + lang));
-      for (const char* column : {"EINGABE", "BIS_STR", "VON_STR", "LINK_DSN", "BIS_NUM", "VON_NUM",
-                                 "BEZKURZEXPOSE", "WERT", "BEZEICHNUNG", "BEZEXTERN",
-                                 "FORMATIERUNG", "Sortierung"})
+      for (const char* column :
+           {"EINGABE", "BIS_STR", "VON_STR", "LINK_DSN", "BIS_NUM", "VON_NUM", "BEZKURZEXPOSE",
+            "WERT", "BEZEICHNUNG", "BEZEXTERN", "FORMATIERUNG", "Sortierung"})
         rs->SetValue(column, prs->Value(column));
       rs->Update();
     }
@@ -210,11 +208,12 @@ std::vector<std::string> cImmoHelperV2::GetFeldartWert(db::Recordset& rs,
     } else if (linkName) {
       std::string link = cUtil::k(value);
       if (!link.empty()) {
-        auto named = typ == 7 ? oDal.GetRecordset(strConnect, "SELECT name FROM ad WHERE dsn = " +
-                                                                  cUtil::SqlStr(Variant(link)))
-                              : oDal.GetRecordset(strConnect,
-                                                  "SELECT bezeichnung FROM projekte WHERE dsn = " +
-                                                      cUtil::SqlStr(Variant(link)));
+        auto named =
+            typ == 7
+                ? oDal.GetRecordset(
+                      strConnect, "SELECT name FROM ad WHERE dsn = " + cUtil::SqlStr(Variant(link)))
+                : oDal.GetRecordset(strConnect, "SELECT bezeichnung FROM projekte WHERE dsn = " +
+                                                    cUtil::SqlStr(Variant(link)));
         if (!named->Eof()) text = cUtil::k(named->Value(typ == 7 ? "NAME" : "bezeichnung"));
       }
     } else {

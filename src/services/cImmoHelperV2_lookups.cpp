@@ -14,7 +14,8 @@ namespace {
 
 const char* const kDefaultPlzTable =
     "[STD4]=CHE,AUT,BEL,DNK,HUN,SVN,PRT,NLD|[STD5]=DEU,CZE,FIN,FRA,GRC,ITA,ESP,HRV,SVK,SWE,BRA,TUR|"
-    "####-###=PRT|#### ?" "?=NLD|##-###=POL";  // split so "??=" is no trigraph
+    "####-###=PRT|#### ?"
+    "?=NLD|##-###=POL";  // split so "??=" is no trigraph
 
 std::vector<std::string> Split(const std::string& text, char sep) {
   std::vector<std::string> out;

@@ -4,8 +4,8 @@
 
 #include "host/cUtil.h"
 #include "platform/cp1252.h"
-#include "platform/host_path.h"
 #include "platform/host_error.h"
+#include "platform/host_path.h"
 #include "platform/vb.h"
 #include "platform/waits.h"
 #include "services/upload_walk.h"
@@ -197,8 +197,8 @@ bool cWinINetV2::PutFolder(const std::string& localFolder, const std::string& re
 size_t cWinINetV2::ReadBlock(char* buffer, size_t size, size_t count, void* self) {
   auto* me = static_cast<cWinINetV2*>(self);
   const int64_t inBlock = static_cast<int64_t>(kBlockSize) - me->sent_ % kBlockSize;
-  const int64_t want = std::min<int64_t>({static_cast<int64_t>(size * count), inBlock,
-                                          me->fileLength_ - me->sent_});
+  const int64_t want =
+      std::min<int64_t>({static_cast<int64_t>(size * count), inBlock, me->fileLength_ - me->sent_});
   if (want <= 0) return 0;
   const size_t got = std::fread(buffer, 1, static_cast<size_t>(want), me->file_);
   if (got != static_cast<size_t>(want)) {
@@ -216,8 +216,7 @@ size_t cWinINetV2::ReadBlock(char* buffer, size_t size, size_t count, void* self
   return got;
 }
 
-bool cWinINetV2::PutFile(const std::string& localPath, const std::string& remoteName,
-                         bool strict) {
+bool cWinINetV2::PutFile(const std::string& localPath, const std::string& remoteName, bool strict) {
   const int type = TransferType(localPath);
   RaiseInternalState(20, "Übertrage Datei " + localPath);
   RaiseInternalState(5, "IEVersion:0");
@@ -264,9 +263,9 @@ void cWinINetV2::ReportError(const std::string& action, bool strict, int32_t cod
     answer = session_.LastAnswer();
   if (answer.empty() && code != kFileNotFound) answer = session_.ErrorText();
   answer = vb::Replace(answer, "\n", "/ ");
-  const std::string text = session_.Mask(T(">>>> Fehler:") + std::to_string(code) + " " +
-                                         GetWinINetErrorText(code) + " " + vb::Trim(answer) +
-                                         " bei " + action);
+  const std::string text =
+      session_.Mask(T(">>>> Fehler:") + std::to_string(code) + " " + GetWinINetErrorText(code) +
+                    " " + vb::Trim(answer) + " bei " + action);
   if (strict)
     RaiseWorkState(102, text);
   else
@@ -303,8 +302,8 @@ std::string cWinINetV2::ListDirectory(const std::string& pattern, bool strict) {
 }
 
 Variant cWinINetV2::FtpCommand(const std::string& host, const std::string& user,
-                               const std::string& password, const std::string& command,
-                               bool strict, const std::string& proxy) {
+                               const std::string& password, const std::string& command, bool strict,
+                               const std::string& proxy) {
   const std::string verb = vb::UCase(command.substr(0, command.find(' ')));
   const std::string rest = vb::Trim(command.size() > 3 ? command.substr(3) : std::string());
   Variant result;
@@ -346,7 +345,8 @@ std::string cWinINetV2::TestFtpZugang(const std::string& strHost, const std::str
          "\r\n" +
          T("Falls alle Angaben stimmen, dann fragen Sie bitte den Anbieter, "
            "ob Ihr Ftp-Zugang bereits freigeschaltet wurde.") +
-         "\r\n" + T("Es könnte sich auch um eine vorübergehende Störung bei Ihrem Anbieter handeln.") +
+         "\r\n" +
+         T("Es könnte sich auch um eine vorübergehende Störung bei Ihrem Anbieter handeln.") +
          "\r\n" + T("Dann probieren Sie es bitte später noch einmal.");
 }
 

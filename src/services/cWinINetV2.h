@@ -14,9 +14,9 @@
 #include <cstdio>
 #include <string>
 
+#include "core/state_events.h"
 #include "platform/variant.h"
 #include "services/curl_session.h"
-#include "core/state_events.h"
 
 namespace fern {
 

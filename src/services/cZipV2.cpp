@@ -168,7 +168,8 @@ void cZipV2::AddFile(const std::string& strPathZip, std::string& strPathAddFile,
     ZipHandle za = OpenArchive(zipReal, ZIP_CREATE, strPathZip);
     for (const auto& [path, entry] : entries) {
       zip_source_t* src = zip_source_file(za.get(), path.c_str(), 0, 0);
-      if (!src || zip_file_add(za.get(), entry.c_str(), src, ZIP_FL_OVERWRITE | ZIP_FL_ENC_UTF_8) < 0) {
+      if (!src ||
+          zip_file_add(za.get(), entry.c_str(), src, ZIP_FL_OVERWRITE | ZIP_FL_ENC_UTF_8) < 0) {
         const std::string text = ZipErrorText(za.get());
         if (src) zip_source_free(src);
         throw HostError(kPathFileAccess, "Cannot add " + path + " to " + strPathZip + ": " + text,
@@ -176,8 +177,9 @@ void cZipV2::AddFile(const std::string& strPathZip, std::string& strPathAddFile,
       }
     }
     if (zip_close(za.get()) != 0)
-      throw HostError(kPathFileAccess, "Cannot write zip archive " + strPathZip + ": " +
-                                           ZipErrorText(za.get()), kSource);
+      throw HostError(kPathFileAccess,
+                      "Cannot write zip archive " + strPathZip + ": " + ZipErrorText(za.get()),
+                      kSource);
     za.release();
   } catch (const HostError& e) {
     if (!ErrorHandler) throw;
@@ -236,8 +238,9 @@ std::string cZipV2::Extract(const std::string& zipPath, const std::string& match
 
   zip_file_t* zf = zip_fopen_index(za.get(), static_cast<zip_uint64_t>(taken), 0);
   if (!zf)
-    throw HostError(kPathFileAccess, "Cannot read " + name + " in " + zipPath + ": " +
-                                         ZipErrorText(za.get()), kSource);
+    throw HostError(kPathFileAccess,
+                    "Cannot read " + name + " in " + zipPath + ": " + ZipErrorText(za.get()),
+                    kSource);
   std::FILE* out = std::fopen(target.c_str(), "wbx");
   if (!out) {
     const int e = errno;

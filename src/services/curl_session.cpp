@@ -208,8 +208,8 @@ std::string EscapeUrlPath(const std::string& path) {
   size_t start = 0;
   for (;;) {
     const size_t slash = path.find('/', start);
-    const std::string part = path.substr(start, slash == std::string::npos ? std::string::npos
-                                                                            : slash - start);
+    const std::string part =
+        path.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
     if (!part.empty()) {
       char* escaped = curl_easy_escape(nullptr, part.data(), static_cast<int>(part.size()));
       out += escaped ? escaped : "";

@@ -47,7 +47,7 @@ std::string RemoteChild(const std::string& remote, const std::string& name) {
 
 std::vector<std::string> FolderChain(const std::string& remote) {
   std::vector<std::string> out;
-  for (size_t at = remote.find('/', 1); ; at = remote.find('/', at + 1)) {
+  for (size_t at = remote.find('/', 1);; at = remote.find('/', at + 1)) {
     const std::string prefix = remote.substr(0, at);
     if (!prefix.empty() && prefix != "/" && prefix.back() != '/') out.push_back(prefix);
     if (at == std::string::npos) break;

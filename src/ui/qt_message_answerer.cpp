@@ -20,35 +20,54 @@ QString TitleOr(const std::string& title) {
 
 std::vector<QMessageBox::StandardButton> QtMessageAnswerer::Buttons(int flags) {
   switch (flags & 7) {
-    case mb::kOkCancel: return {SB::Ok, SB::Cancel};
-    case mb::kAbortRetryIgnore: return {SB::Abort, SB::Retry, SB::Ignore};
-    case mb::kYesNoCancel: return {SB::Yes, SB::No, SB::Cancel};
-    case mb::kYesNo: return {SB::Yes, SB::No};
-    case mb::kRetryCancel: return {SB::Retry, SB::Cancel};
-    default: return {SB::Ok};
+    case mb::kOkCancel:
+      return {SB::Ok, SB::Cancel};
+    case mb::kAbortRetryIgnore:
+      return {SB::Abort, SB::Retry, SB::Ignore};
+    case mb::kYesNoCancel:
+      return {SB::Yes, SB::No, SB::Cancel};
+    case mb::kYesNo:
+      return {SB::Yes, SB::No};
+    case mb::kRetryCancel:
+      return {SB::Retry, SB::Cancel};
+    default:
+      return {SB::Ok};
   }
 }
 
 QMessageBox::Icon QtMessageAnswerer::IconFor(int flags) {
   switch (flags & 0x70) {
-    case mb::kCritical: return QMessageBox::Critical;
-    case mb::kQuestion: return QMessageBox::Question;
-    case mb::kExclamation: return QMessageBox::Warning;
-    case mb::kInformation: return QMessageBox::Information;
-    default: return QMessageBox::NoIcon;
+    case mb::kCritical:
+      return QMessageBox::Critical;
+    case mb::kQuestion:
+      return QMessageBox::Question;
+    case mb::kExclamation:
+      return QMessageBox::Warning;
+    case mb::kInformation:
+      return QMessageBox::Information;
+    default:
+      return QMessageBox::NoIcon;
   }
 }
 
 int QtMessageAnswerer::Result(QMessageBox::StandardButton pressed, int flags) {
   switch (pressed) {
-    case SB::Ok: return mb::kOk;
-    case SB::Cancel: return mb::kCancel;
-    case SB::Abort: return mb::kAbort;
-    case SB::Retry: return mb::kRetry;
-    case SB::Ignore: return mb::kIgnore;
-    case SB::Yes: return mb::kYes;
-    case SB::No: return mb::kNo;
-    default: break;
+    case SB::Ok:
+      return mb::kOk;
+    case SB::Cancel:
+      return mb::kCancel;
+    case SB::Abort:
+      return mb::kAbort;
+    case SB::Retry:
+      return mb::kRetry;
+    case SB::Ignore:
+      return mb::kIgnore;
+    case SB::Yes:
+      return mb::kYes;
+    case SB::No:
+      return mb::kNo;
+    default:
+      break;
   }
   std::vector<SB> buttons = Buttons(flags);
   for (SB b : {SB::Cancel, SB::No})

@@ -17,14 +17,16 @@ bool Setting(unsigned kind, std::span<Variant> args) {
 
 // Assigning to a member that cannot take a value is VB's error 450, not a silent read.
 void CheckSettable(std::string_view name, bool set) {
-  static const char* settable[] = {"text", "value", "nodeValue", "documentElement", "async",
-                                   "validateOnParse", "preserveWhiteSpace", "resolveExternals",
-                                   "schemas", "validateOnLoad"};
+  static const char* settable[] = {
+      "text",    "value",           "nodeValue",          "documentElement",
+      "async",   "validateOnParse", "preserveWhiteSpace", "resolveExternals",
+      "schemas", "validateOnLoad"};
   if (!set) return;
   for (const char* s : settable)
     if (NameIs(name, s)) return;
-  throw HostError(err::kWrongArgCount,
-                  "Wrong number of arguments or invalid property assignment: '" + std::string(name) + "'");
+  throw HostError(
+      err::kWrongArgCount,
+      "Wrong number of arguments or invalid property assignment: '" + std::string(name) + "'");
 }
 
 template <class T>
@@ -55,9 +57,18 @@ std::string FileArg(const Variant& v) {
 
 int32_t NodeTypeArg(const Variant& v) {
   if (!v.IsString()) return CLng(v);
-  static const char* names[] = {"element", "attribute", "text", "cdatasection", "entityreference",
-                                "entity", "processinginstruction", "comment", "document",
-                                "documenttype", "documentfragment", "notation"};
+  static const char* names[] = {"element",
+                                "attribute",
+                                "text",
+                                "cdatasection",
+                                "entityreference",
+                                "entity",
+                                "processinginstruction",
+                                "comment",
+                                "document",
+                                "documenttype",
+                                "documentfragment",
+                                "notation"};
   for (int i = 0; i < 12; ++i)
     if (NameIs(v.str(), names[i])) return i + 1;
   return CLng(v);
@@ -67,14 +78,22 @@ int32_t NodeTypeArg(const Variant& v) {
 
 std::string XmlNode::TypeName() const {
   switch (nodeType()) {
-    case XmlNodeType::Element: return "IXMLDOMElement";
-    case XmlNodeType::Attribute: return "IXMLDOMAttribute";
-    case XmlNodeType::Text: return "IXMLDOMText";
-    case XmlNodeType::CData: return "IXMLDOMCDATASection";
-    case XmlNodeType::Comment: return "IXMLDOMComment";
-    case XmlNodeType::ProcessingInstruction: return "IXMLDOMProcessingInstruction";
-    case XmlNodeType::DocumentFragment: return "IXMLDOMDocumentFragment";
-    default: return "IXMLDOMNode";
+    case XmlNodeType::Element:
+      return "IXMLDOMElement";
+    case XmlNodeType::Attribute:
+      return "IXMLDOMAttribute";
+    case XmlNodeType::Text:
+      return "IXMLDOMText";
+    case XmlNodeType::CData:
+      return "IXMLDOMCDATASection";
+    case XmlNodeType::Comment:
+      return "IXMLDOMComment";
+    case XmlNodeType::ProcessingInstruction:
+      return "IXMLDOMProcessingInstruction";
+    case XmlNodeType::DocumentFragment:
+      return "IXMLDOMDocumentFragment";
+    default:
+      return "IXMLDOMNode";
   }
 }
 
@@ -84,16 +103,21 @@ Variant XmlNode::Invoke(std::string_view name, unsigned kind, std::span<Variant>
   return out;
 }
 
-bool XmlNode::InvokeNode(std::string_view name, unsigned kind, std::span<Variant> args, Variant& out) {
+bool XmlNode::InvokeNode(std::string_view name, unsigned kind, std::span<Variant> args,
+                         Variant& out) {
   auto is = [&](const char* m) { return NameIs(name, m); };
   bool set = Setting(kind, args);
   CheckSettable(name, set);
   if (is("text") || (is("value") && nodeType() == XmlNodeType::Attribute)) {
-    if (set) setText(Text(args.back()));
-    else out = Variant(text());
+    if (set)
+      setText(Text(args.back()));
+    else
+      out = Variant(text());
   } else if (is("nodeValue")) {
-    if (set) setNodeValue(Text(args.back()));
-    else out = nodeValue();
+    if (set)
+      setNodeValue(Text(args.back()));
+    else
+      out = nodeValue();
   } else if (is("nodeName") || is("tagName") || is("name")) {
     out = Variant(nodeName());
   } else if (is("baseName")) {
@@ -175,14 +199,17 @@ Variant XmlDocument::Invoke(std::string_view name, unsigned kind, std::span<Vari
     return set ? Variant() : Variant((this->*get)());
   };
   if (is("documentElement")) {
-    if (set) setDocumentElement(NodeArg(args.back()));
-    else return Obj(documentElement());
+    if (set)
+      setDocumentElement(NodeArg(args.back()));
+    else
+      return Obj(documentElement());
   } else if (is("createElement")) {
     CheckArgCount(args, 1, 1, name);
     return Obj(createElement(Text(args[0])));
   } else if (is("createNode")) {
     CheckArgCount(args, 2, 3, name);
-    return Obj(createNode(NodeTypeArg(args[0]), Text(args[1]), args.size() > 2 ? Text(args[2]) : ""));
+    return Obj(
+        createNode(NodeTypeArg(args[0]), Text(args[1]), args.size() > 2 ? Text(args[2]) : ""));
   } else if (is("createAttribute")) {
     CheckArgCount(args, 1, 1, name);
     return Obj(createAttribute(Text(args[0])));

@@ -70,7 +70,8 @@ std::string LineOf(std::string_view bytes, int line) {
     ++pos;
   }
   size_t e = bytes.find('\n', pos);
-  std::string out(bytes.substr(pos, e == std::string_view::npos ? std::string_view::npos : e - pos));
+  std::string out(
+      bytes.substr(pos, e == std::string_view::npos ? std::string_view::npos : e - pos));
   if (!out.empty() && out.back() == '\r') out.pop_back();
   return out;
 }
@@ -140,7 +141,9 @@ xmlParserInputPtr RefuseEntity(const char*, const char*, xmlParserCtxtPtr) { ret
 
 class NoExternalEntities {
  public:
-  NoExternalEntities() : previous_(xmlGetExternalEntityLoader()) { xmlSetExternalEntityLoader(RefuseEntity); }
+  NoExternalEntities() : previous_(xmlGetExternalEntityLoader()) {
+    xmlSetExternalEntityLoader(RefuseEntity);
+  }
   ~NoExternalEntities() { xmlSetExternalEntityLoader(previous_); }
   NoExternalEntities(const NoExternalEntities&) = delete;
   NoExternalEntities& operator=(const NoExternalEntities&) = delete;
@@ -182,14 +185,16 @@ bool XmlDocument::Parse(std::string_view bytes, const std::string& url, bool for
     if (forceUtf8) opts |= XML_PARSE_IGNORE_ENC;
     if (!bytes.empty())
       d = xmlCtxtReadMemory(ctxt, bytes.data(), static_cast<int>(bytes.size()),
-                            url.empty() ? nullptr : url.c_str(), forceUtf8 ? "UTF-8" : nullptr, opts);
+                            url.empty() ? nullptr : url.c_str(), forceUtf8 ? "UTF-8" : nullptr,
+                            opts);
     bool ok = d && ctxt->wellFormed && cap.errors.empty();
     xmlFreeParserCtxt(ctxt);
     if (!ok) {
       if (d) xmlFreeDoc(d);
       d = nullptr;
       if (cap.errors.empty())
-        cap.errors.push_back({XML_ERR_DOCUMENT_EMPTY, 0, 0, "The document is empty or not well-formed."});
+        cap.errors.push_back(
+            {XML_ERR_DOCUMENT_EMPTY, 0, 0, "The document is empty or not well-formed."});
       FillFromIssues(*pe, std::move(cap.errors));
       pe->srcText = LineOf(bytes, pe->line);
     }
@@ -198,8 +203,10 @@ bool XmlDocument::Parse(std::string_view bytes, const std::string& url, bool for
     if (!holder_->settings.preserveWhiteSpace) DropBlankText(reinterpret_cast<xmlNodePtr>(d));
     if (auto decl = DeclarationData(bytes, d)) {
       xmlNodePtr pi = xmlNewDocPI(d, BAD_CAST "xml", X(*decl));
-      if (d->children) xmlAddPrevSibling(d->children, pi);
-      else xmlAddChild(reinterpret_cast<xmlNodePtr>(d), pi);
+      if (d->children)
+        xmlAddPrevSibling(d->children, pi);
+      else
+        xmlAddChild(reinterpret_cast<xmlNodePtr>(d), pi);
     }
   } else {
     d = xmlNewDoc(BAD_CAST "1.0");
@@ -274,15 +281,19 @@ XmlNodePtr XmlDocument::documentElement() const {
 }
 
 void XmlDocument::setDocumentElement(const XmlNodePtr& element) {
-  if (!element) throw HostError(err::kObjectNotSet, "Object variable or With block variable not set");
+  if (!element)
+    throw HostError(err::kObjectNotSet, "Object variable or With block variable not set");
   if (element->nodeType() != XmlNodeType::Element) Fail("The document element must be an element.");
-  if (XmlNodePtr root = documentElement()) replaceChild(element, root);
-  else appendChild(element);
+  if (XmlNodePtr root = documentElement())
+    replaceChild(element, root);
+  else
+    appendChild(element);
 }
 
 XmlNodePtr XmlDocument::createElement(std::string_view name) { return createNode(1, name, ""); }
 
-XmlNodePtr XmlDocument::createNode(int32_t type, std::string_view name, std::string_view namespaceURI) {
+XmlNodePtr XmlDocument::createNode(int32_t type, std::string_view name,
+                                   std::string_view namespaceURI) {
   xmlDocPtr d = holder_->doc;
   std::string qn(name), uri(namespaceURI);
   size_t colon = qn.find(':');
@@ -308,12 +319,23 @@ XmlNodePtr XmlDocument::createNode(int32_t type, std::string_view name, std::str
         t->parent = n;
       }
       break;
-    case 3: n = xmlNewDocText(d, BAD_CAST ""); break;
-    case 4: n = xmlNewCDataBlock(d, BAD_CAST "", 0); break;
-    case 7: n = xmlNewDocPI(d, X(qn), nullptr); break;
-    case 8: n = xmlNewDocComment(d, BAD_CAST ""); break;
-    case 11: n = xmlNewDocFragment(d); break;
-    default: Fail("createNode does not support node type " + std::to_string(type) + ".");
+    case 3:
+      n = xmlNewDocText(d, BAD_CAST "");
+      break;
+    case 4:
+      n = xmlNewCDataBlock(d, BAD_CAST "", 0);
+      break;
+    case 7:
+      n = xmlNewDocPI(d, X(qn), nullptr);
+      break;
+    case 8:
+      n = xmlNewDocComment(d, BAD_CAST "");
+      break;
+    case 11:
+      n = xmlNewDocFragment(d);
+      break;
+    default:
+      Fail("createNode does not support node type " + std::to_string(type) + ".");
   }
   holder_->AddOrphan(n);
   return holder_->Wrap(n);
@@ -336,7 +358,8 @@ XmlNodePtr XmlDocument::createCDATASection(std::string_view text) {
   n->setText(text);
   return n;
 }
-XmlNodePtr XmlDocument::createProcessingInstruction(std::string_view target, std::string_view data) {
+XmlNodePtr XmlDocument::createProcessingInstruction(std::string_view target,
+                                                    std::string_view data) {
   XmlNodePtr n = createNode(7, target, "");
   n->setText(data);
   return n;

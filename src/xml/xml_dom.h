@@ -323,8 +323,8 @@ class XmlDocument : public XmlNode {
 // By name, load, save and the schema cache's add take host paths (resolved as host_path.h says).
 
 // The objects scripts create by class name: DOM documents ("MSXML2.DOMDocument",
-// "Msxml2.DOMDocument.4.0", "Microsoft.XMLDOM", ...) and schema caches ("Msxml2.XMLSchemaCache.4.0").
-// Null for any other name.
+// "Msxml2.DOMDocument.4.0", "Microsoft.XMLDOM", ...) and schema caches
+// ("Msxml2.XMLSchemaCache.4.0"). Null for any other name.
 std::shared_ptr<Dispatch> CreateXmlObject(std::string_view progId);
 
 }  // namespace fern

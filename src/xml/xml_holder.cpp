@@ -67,7 +67,8 @@ void NormalizeDefaultNamespace(xmlNodePtr top, xmlNsPtr inherited) {
     for (xmlNsPtr ns = e->nsDef; ns; ns = ns->next)
       if (!ns->prefix) declared = ns;
     if (declared) own = declared;
-    const bool unprefixed = e->ns ? e->ns->prefix == nullptr : Str(e->name).find(':') == std::string::npos;
+    const bool unprefixed =
+        e->ns ? e->ns->prefix == nullptr : Str(e->name).find(':') == std::string::npos;
     if (unprefixed) {
       std::string need = href(e->ns);
       if (href(own) == need) {
@@ -130,9 +131,7 @@ xmlXPathContextPtr DocHolder::XPath() {
 void DocHolder::SetSelectionNamespaces(std::string_view text) {
   std::vector<std::pair<std::string, std::string>> out;
   size_t i = 0;
-  auto bad = [&]() {
-    Fail("SelectionNamespaces property value is invalid: " + std::string(text));
-  };
+  auto bad = [&]() { Fail("SelectionNamespaces property value is invalid: " + std::string(text)); };
   while (true) {
     while (i < text.size() && IsSpace(text[i])) ++i;
     if (i >= text.size()) break;

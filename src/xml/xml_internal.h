@@ -43,8 +43,8 @@ struct DocHolder : std::enable_shared_from_this<DocHolder> {
   XmlNodePtr Wrap(xmlNodePtr n);
   // A node left the tree: it is kept until re-inserted or until nothing refers to it.
   void AddOrphan(xmlNodePtr n) { orphans.insert(n); }
-  void Dispose(xmlNodePtr n);           // unlinked node nobody may need any more
-  void MaybeFreeOrphan(xmlNodePtr n);   // its last object went away
+  void Dispose(xmlNodePtr n);          // unlinked node nobody may need any more
+  void MaybeFreeOrphan(xmlNodePtr n);  // its last object went away
   xmlXPathContextPtr XPath();
   void SetSelectionNamespaces(std::string_view text);  // throws on bad syntax
 
@@ -77,7 +77,8 @@ void ForEachInSubtree(xmlNodePtr root, F&& f) {
     f(n);
     if (n->type == XML_ENTITY_REF_NODE) continue;  // children belong to the entity
     if (n->type == XML_ELEMENT_NODE)
-      for (xmlAttrPtr a = n->properties; a; a = a->next) stack.push_back(reinterpret_cast<xmlNodePtr>(a));
+      for (xmlAttrPtr a = n->properties; a; a = a->next)
+        stack.push_back(reinterpret_cast<xmlNodePtr>(a));
     for (xmlNodePtr c = n->last; c; c = c->prev) stack.push_back(c);
   }
 }
@@ -118,7 +119,9 @@ inline std::string TrimSpace(std::string_view s) {
 }
 
 std::string Str(const xmlChar* s);
-inline const xmlChar* X(const std::string& s) { return reinterpret_cast<const xmlChar*>(s.c_str()); }
+inline const xmlChar* X(const std::string& s) {
+  return reinterpret_cast<const xmlChar*>(s.c_str());
+}
 
 // Serializes one node as UTF-8 (no declaration handling).
 std::string Serialize(xmlNodePtr n);

@@ -31,7 +31,6 @@ void UnlinkNsDef(xmlNodePtr e, xmlNsPtr ns) {
   xmlFreeNs(ns);
 }
 
-
 }  // namespace
 
 void MoveNamespaceToDefault(XmlDocument& doc, std::string_view uri) {
@@ -53,8 +52,10 @@ void MoveNamespaceToDefault(XmlDocument& doc, std::string_view uri) {
     xmlNsPtr prefixed = nullptr;
     bool hasDefault = false;
     for (xmlNsPtr ns = e->nsDef; ns; ns = ns->next) {
-      if (!ns->prefix) hasDefault = true;
-      else if (!prefixed && Str(ns->href) == u) prefixed = ns;
+      if (!ns->prefix)
+        hasDefault = true;
+      else if (!prefixed && Str(ns->href) == u)
+        prefixed = ns;
     }
     if (hasDefault || !prefixed) continue;
     xmlNsPtr d = xmlNewNs(nullptr, X(u), nullptr);

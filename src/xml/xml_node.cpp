@@ -95,8 +95,10 @@ bool NsUsedBelow(xmlNodePtr e, xmlNsPtr ns) {
 void SetPiPseudo(xmlNodePtr pi, std::string_view name, std::string_view value) {
   auto attrs = xml::ParsePseudoAttributes(Str(pi->content));
   auto it = std::find_if(attrs.begin(), attrs.end(), [&](auto& a) { return a.first == name; });
-  if (it != attrs.end()) it->second = std::string(value);
-  else attrs.emplace_back(std::string(name), std::string(value));
+  if (it != attrs.end())
+    it->second = std::string(value);
+  else
+    attrs.emplace_back(std::string(name), std::string(value));
   xmlNodeSetContent(pi, X(xml::JoinPseudoAttributes(attrs)));
 }
 
@@ -130,42 +132,70 @@ XmlNode::~XmlNode() {
 
 XmlNodeType XmlNode::nodeType() const {
   switch (node_->type) {
-    case XML_ELEMENT_NODE: return XmlNodeType::Element;
-    case XML_ATTRIBUTE_NODE: return XmlNodeType::Attribute;
-    case XML_TEXT_NODE: return XmlNodeType::Text;
-    case XML_CDATA_SECTION_NODE: return XmlNodeType::CData;
-    case XML_ENTITY_REF_NODE: return XmlNodeType::EntityReference;
+    case XML_ELEMENT_NODE:
+      return XmlNodeType::Element;
+    case XML_ATTRIBUTE_NODE:
+      return XmlNodeType::Attribute;
+    case XML_TEXT_NODE:
+      return XmlNodeType::Text;
+    case XML_CDATA_SECTION_NODE:
+      return XmlNodeType::CData;
+    case XML_ENTITY_REF_NODE:
+      return XmlNodeType::EntityReference;
     case XML_ENTITY_NODE:
-    case XML_ENTITY_DECL: return XmlNodeType::Entity;
-    case XML_PI_NODE: return XmlNodeType::ProcessingInstruction;
-    case XML_COMMENT_NODE: return XmlNodeType::Comment;
+    case XML_ENTITY_DECL:
+      return XmlNodeType::Entity;
+    case XML_PI_NODE:
+      return XmlNodeType::ProcessingInstruction;
+    case XML_COMMENT_NODE:
+      return XmlNodeType::Comment;
     case XML_DOCUMENT_NODE:
-    case XML_HTML_DOCUMENT_NODE: return XmlNodeType::Document;
+    case XML_HTML_DOCUMENT_NODE:
+      return XmlNodeType::Document;
     case XML_DOCUMENT_TYPE_NODE:
-    case XML_DTD_NODE: return XmlNodeType::DocumentType;
-    case XML_DOCUMENT_FRAG_NODE: return XmlNodeType::DocumentFragment;
-    case XML_NOTATION_NODE: return XmlNodeType::Notation;
-    default: return XmlNodeType::Element;
+    case XML_DTD_NODE:
+      return XmlNodeType::DocumentType;
+    case XML_DOCUMENT_FRAG_NODE:
+      return XmlNodeType::DocumentFragment;
+    case XML_NOTATION_NODE:
+      return XmlNodeType::Notation;
+    default:
+      return XmlNodeType::Element;
   }
 }
 
 std::string XmlNode::nodeTypeString() const {
-  static const char* names[] = {"",          "element",      "attribute", "text",
-                                "cdatasection", "entityreference", "entity", "processinginstruction",
-                                "comment",   "document",     "documenttype", "documentfragment",
+  static const char* names[] = {"",
+                                "element",
+                                "attribute",
+                                "text",
+                                "cdatasection",
+                                "entityreference",
+                                "entity",
+                                "processinginstruction",
+                                "comment",
+                                "document",
+                                "documenttype",
+                                "documentfragment",
                                 "notation"};
   return names[static_cast<int>(nodeType())];
 }
 
 std::string XmlNode::nodeName() const {
   switch (node_->type) {
-    case XML_TEXT_NODE: return "#text";
-    case XML_CDATA_SECTION_NODE: return "#cdata-section";
-    case XML_COMMENT_NODE: return "#comment";
+    case XML_TEXT_NODE:
+      return "#text";
+    case XML_CDATA_SECTION_NODE:
+      return "#cdata-section";
+    case XML_COMMENT_NODE:
+      return "#comment";
     case XML_DOCUMENT_NODE:
-    case XML_HTML_DOCUMENT_NODE: return "#document";
-    case XML_DOCUMENT_FRAG_NODE: return "#document-fragment";
-    default: return QName(node_);
+    case XML_HTML_DOCUMENT_NODE:
+      return "#document";
+    case XML_DOCUMENT_FRAG_NODE:
+      return "#document-fragment";
+    default:
+      return QName(node_);
   }
 }
 
@@ -179,8 +209,10 @@ std::string XmlNode::baseName() const {
     }
     case XML_PI_NODE:
     case XML_ENTITY_REF_NODE:
-    case XML_DTD_NODE: return Str(node_->name);
-    default: return "";
+    case XML_DTD_NODE:
+      return Str(node_->name);
+    default:
+      return "";
   }
 }
 
@@ -205,9 +237,12 @@ Variant XmlNode::nodeValue() const {
     case XML_TEXT_NODE:
     case XML_CDATA_SECTION_NODE:
     case XML_COMMENT_NODE:
-    case XML_PI_NODE: return Variant(Str(node_->content));
-    case XML_ATTRIBUTE_NODE: return Variant(AttrValue(reinterpret_cast<xmlAttrPtr>(node_)));
-    default: return Variant::Null();
+    case XML_PI_NODE:
+      return Variant(Str(node_->content));
+    case XML_ATTRIBUTE_NODE:
+      return Variant(AttrValue(reinterpret_cast<xmlAttrPtr>(node_)));
+    default:
+      return Variant::Null();
   }
 }
 
@@ -217,18 +252,24 @@ void XmlNode::setNodeValue(std::string_view value) {
     case XML_CDATA_SECTION_NODE:
     case XML_COMMENT_NODE:
     case XML_PI_NODE:
-    case XML_ATTRIBUTE_NODE: setText(value); return;
-    default: Fail("This operation can not be performed with a node of type " + nodeTypeString() + ".");
+    case XML_ATTRIBUTE_NODE:
+      setText(value);
+      return;
+    default:
+      Fail("This operation can not be performed with a node of type " + nodeTypeString() + ".");
   }
 }
 
 std::string XmlNode::text() const {
   switch (node_->type) {
     case XML_TEXT_NODE:
-    case XML_CDATA_SECTION_NODE: return xml::TrimSpace(Str(node_->content));
+    case XML_CDATA_SECTION_NODE:
+      return xml::TrimSpace(Str(node_->content));
     case XML_COMMENT_NODE:
-    case XML_PI_NODE: return Str(node_->content);
-    case XML_ATTRIBUTE_NODE: return AttrValue(reinterpret_cast<xmlAttrPtr>(node_));
+    case XML_PI_NODE:
+      return Str(node_->content);
+    case XML_ATTRIBUTE_NODE:
+      return AttrValue(reinterpret_cast<xmlAttrPtr>(node_));
     default: {
       std::string out;
       CollectText(node_, out);
@@ -261,19 +302,35 @@ void XmlNode::setText(std::string_view value) {
 std::string XmlNode::xml() const {
   switch (node_->type) {
     case XML_DOCUMENT_NODE:
-    case XML_HTML_DOCUMENT_NODE: return xml::SerializeDocument(holder_->doc, false);
+    case XML_HTML_DOCUMENT_NODE:
+      return xml::SerializeDocument(holder_->doc, false);
     case XML_ATTRIBUTE_NODE: {
       std::string v = AttrValue(reinterpret_cast<xmlAttrPtr>(node_)), out = nodeName() + "=\"";
       for (char c : v) {
         switch (c) {
-          case '&': out += "&amp;"; break;
-          case '<': out += "&lt;"; break;
-          case '>': out += "&gt;"; break;
-          case '"': out += "&quot;"; break;
-          case '\n': out += "&#10;"; break;
-          case '\r': out += "&#13;"; break;
-          case '\t': out += "&#9;"; break;
-          default: out += c;
+          case '&':
+            out += "&amp;";
+            break;
+          case '<':
+            out += "&lt;";
+            break;
+          case '>':
+            out += "&gt;";
+            break;
+          case '"':
+            out += "&quot;";
+            break;
+          case '\n':
+            out += "&#10;";
+            break;
+          case '\r':
+            out += "&#13;";
+            break;
+          case '\t':
+            out += "&#9;";
+            break;
+          default:
+            out += c;
         }
       }
       return out + "\"";
@@ -292,7 +349,8 @@ std::string XmlNode::xml() const {
         return out;
       }
       return xml::Serialize(node_);
-    default: return xml::Serialize(node_);
+    default:
+      return xml::Serialize(node_);
   }
 }
 
@@ -324,7 +382,8 @@ void XmlNode::setAttribute(std::string_view name, std::string_view value) {
     if (xmlNsPtr ns = FindNsDef(node_, prefix)) {
       if (Str(ns->href) != v) {
         if (NsUsedBelow(node_, ns))
-          Fail("The namespace prefix '" + prefix + "' is already bound to '" + Str(ns->href) + "'.");
+          Fail("The namespace prefix '" + prefix + "' is already bound to '" + Str(ns->href) +
+               "'.");
         xmlFree(const_cast<xmlChar*>(ns->href));
         ns->href = xmlStrdup(X(v));
       }
@@ -411,15 +470,19 @@ bool XmlNode::hasChildNodes() const {
   return node_->children != nullptr && node_->type != XML_ENTITY_REF_NODE;
 }
 
-XmlNodePtr XmlNode::appendChild(const XmlNodePtr& newChild) { return insertBefore(newChild, nullptr); }
+XmlNodePtr XmlNode::appendChild(const XmlNodePtr& newChild) {
+  return insertBefore(newChild, nullptr);
+}
 
 XmlNodePtr XmlNode::insertBefore(const XmlNodePtr& newChild, const XmlNodePtr& refChild) {
-  if (!newChild) throw HostError(err::kObjectNotSet, "Object variable or With block variable not set");
+  if (!newChild)
+    throw HostError(err::kObjectNotSet, "Object variable or With block variable not set");
   xmlNodePtr p = node_, n = newChild->node_, ref = refChild ? refChild->node_ : nullptr;
   bool toDoc = xml::IsDocNode(p);
   if (p->type != XML_ELEMENT_NODE && p->type != XML_DOCUMENT_FRAG_NODE && !toDoc)
     Fail("This operation can not be performed with a node of type " + nodeTypeString() + ".");
-  if (ref && ref->parent != p) Fail("Insert position node must be a child of the node to insert under.");
+  if (ref && ref->parent != p)
+    Fail("Insert position node must be a child of the node to insert under.");
   if (n == ref) return newChild;
   switch (n->type) {
     case XML_ATTRIBUTE_NODE:
@@ -427,7 +490,8 @@ XmlNodePtr XmlNode::insertBefore(const XmlNodePtr& newChild, const XmlNodePtr& r
     case XML_HTML_DOCUMENT_NODE:
     case XML_DTD_NODE:
       Fail("Node of type " + newChild->nodeTypeString() + " can not be inserted here.");
-    default: break;
+    default:
+      break;
   }
   for (xmlNodePtr a = p; a; a = a->parent)
     if (a == n) Fail("The new child node is the node itself or one of its ancestors.");
@@ -436,7 +500,8 @@ XmlNodePtr XmlNode::insertBefore(const XmlNodePtr& newChild, const XmlNodePtr& r
       Fail("Text can not be inserted at the top level of a document.");
     if (n->type == XML_ELEMENT_NODE)
       for (xmlNodePtr c = p->children; c; c = c->next)
-        if (c->type == XML_ELEMENT_NODE && c != n) Fail("Only one top level element is allowed in an XML document.");
+        if (c->type == XML_ELEMENT_NODE && c != n)
+          Fail("Only one top level element is allowed in an XML document.");
   }
   if (n->type == XML_DOCUMENT_FRAG_NODE) {
     // The fragment's children move in order; the fragment stays, empty.
@@ -461,14 +526,18 @@ XmlNodePtr XmlNode::insertBefore(const XmlNodePtr& newChild, const XmlNodePtr& r
   if (!ref) {
     n->prev = p->last;
     n->next = nullptr;
-    if (p->last) p->last->next = n;
-    else p->children = n;
+    if (p->last)
+      p->last->next = n;
+    else
+      p->children = n;
     p->last = n;
   } else {
     n->next = ref;
     n->prev = ref->prev;
-    if (ref->prev) ref->prev->next = n;
-    else p->children = n;
+    if (ref->prev)
+      ref->prev->next = n;
+    else
+      p->children = n;
     ref->prev = n;
   }
   if (n->type == XML_ELEMENT_NODE) {
@@ -494,7 +563,8 @@ XmlNodePtr XmlNode::removeChild(const XmlNodePtr& child) {
 XmlNodePtr XmlNode::replaceChild(const XmlNodePtr& newChild, const XmlNodePtr& oldChild) {
   if (!newChild || !oldChild)
     throw HostError(err::kObjectNotSet, "Object variable or With block variable not set");
-  if (oldChild->node_->parent != node_) Fail("The node to be replaced is not a child of this node.");
+  if (oldChild->node_->parent != node_)
+    Fail("The node to be replaced is not a child of this node.");
   if (newChild == oldChild) return oldChild;
   // Out first, so a document's root element can be replaced by another element.
   XmlNodePtr next = holder_->Wrap(oldChild->node_->next);
@@ -511,7 +581,8 @@ XmlNodePtr XmlNode::replaceChild(const XmlNodePtr& newChild, const XmlNodePtr& o
 XmlNodePtr XmlNode::cloneNode(bool deep) const {
   if (xml::IsDocNode(node_)) {
     xmlDocPtr copy = xmlCopyDoc(holder_->doc, deep ? 1 : 0);
-    xml::ForEachInSubtree(reinterpret_cast<xmlNodePtr>(copy), [](xmlNodePtr x) { x->_private = nullptr; });
+    xml::ForEachInSubtree(reinterpret_cast<xmlNodePtr>(copy),
+                          [](xmlNodePtr x) { x->_private = nullptr; });
     auto h = std::make_shared<DocHolder>(copy);
     h->settings = holder_->settings;
     return h->Face();
@@ -642,7 +713,8 @@ std::vector<XmlNodePtr> XmlNamedNodeMap::Items() const {
     for (auto& [k, v] : xml::ParsePseudoAttributes(Str(e->content))) snapshot(k, v);
     return out;
   }
-  for (xmlAttrPtr a = e->properties; a; a = a->next) out.push_back(h.Wrap(reinterpret_cast<xmlNodePtr>(a)));
+  for (xmlAttrPtr a = e->properties; a; a = a->next)
+    out.push_back(h.Wrap(reinterpret_cast<xmlNodePtr>(a)));
   for (xmlNsPtr ns = e->nsDef; ns; ns = ns->next)
     snapshot(ns->prefix ? "xmlns:" + Str(ns->prefix) : std::string("xmlns"), Str(ns->href));
   return out;
@@ -682,8 +754,10 @@ XmlNodePtr XmlNamedNodeMap::getNamedItem(std::string_view name) const {
 }
 
 XmlNodePtr XmlNamedNodeMap::setNamedItem(const XmlNodePtr& attribute) {
-  if (!attribute) throw HostError(err::kObjectNotSet, "Object variable or With block variable not set");
-  if (attribute->nodeType() != XmlNodeType::Attribute) Fail("setNamedItem needs an attribute node.");
+  if (!attribute)
+    throw HostError(err::kObjectNotSet, "Object variable or With block variable not set");
+  if (attribute->nodeType() != XmlNodeType::Attribute)
+    Fail("setNamedItem needs an attribute node.");
   std::string name = attribute->nodeName();
   owner_->setAttribute(name, attribute->text());
   return getNamedItem(name);

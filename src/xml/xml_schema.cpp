@@ -37,7 +37,8 @@ void XmlSchemaCache::add(std::string_view namespaceURI, const std::string& path)
 
 void XmlSchemaCache::add(std::string_view namespaceURI, const XmlDocument& schemaDocument) {
   auto e = std::make_shared<Entry>();
-  std::string what = schemaDocument.url().empty() ? std::string("(document)") : schemaDocument.url();
+  std::string what =
+      schemaDocument.url().empty() ? std::string("(document)") : schemaDocument.url();
   e->doc = xmlCopyDoc(schemaDocument.rawDoc(), 1);
   Compile(*e, xmlSchemaNewDocParserCtxt(e->doc), what, namespaceURI);
   entries_[std::string(namespaceURI)] = e;
@@ -76,7 +77,8 @@ std::vector<XmlIssue> XmlSchemaCache::Validate(const XmlDocument& doc) const {
   std::string ns = root->ns ? Str(root->ns->href) : std::string();
   auto it = entries_.find(ns);
   if (it == entries_.end())
-    return {{XML_SCHEMAV_NOROOT, root->line, 0, "No schema is loaded for the namespace '" + ns + "'."}};
+    return {
+        {XML_SCHEMAV_NOROOT, root->line, 0, "No schema is loaded for the namespace '" + ns + "'."}};
   xml::ErrorCapture cap;
   xmlSchemaValidCtxtPtr vctx = xmlSchemaNewValidCtxt(it->second->schema);
   xmlSchemaSetValidStructuredErrors(vctx, &xml::ErrorCapture::Handler, &cap);

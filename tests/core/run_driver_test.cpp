@@ -6,8 +6,8 @@
 #include "core/run_driver.h"
 #include "core/startup.h"
 #include "core_fixture.h"
-#include "platform/text_file.h"
 #include "platform/host_path.h"
+#include "platform/text_file.h"
 #include "platform/vb.h"
 #include "platform/waits.h"
 
@@ -124,21 +124,23 @@ TEST_F(RunDriverTest, PhasesRunInFixedOrderOverTheCheckedPortals) {
 }
 
 TEST_F(RunDriverTest, ReportsReachListLogsAndErrorCountByTheirRules) {
-  script.work = {{4, "Schritt"}, {102, "kaputt"}, {7, "nur geloggt"}, {20, "File exists"},
-                 {8, "50% von 10 Byte"}, {100, "abgebrochen"}};
+  script.work = {{4, "Schritt"},      {102, "kaputt"},        {7, "nur geloggt"},
+                 {20, "File exists"}, {8, "50% von 10 Byte"}, {100, "abgebrochen"}};
   script.internal = {{3, "intern"}};
   int rc = RunUnattended(grid, *driver, "Eigene Homepage|");
   EXPECT_EQ(rc, exitcode::kErrors);
   EXPECT_EQ(driver->m_lngErrors, 2);
 
-  std::vector<std::string> shown(driver->Messages().Lines().begin(), driver->Messages().Lines().end());
-  EXPECT_EQ(shown, (std::vector<std::string>{"Schritt", "kaputt", "50% von 10 Byte", "abgebrochen"}));
+  std::vector<std::string> shown(driver->Messages().Lines().begin(),
+                                 driver->Messages().Lines().end());
+  EXPECT_EQ(shown,
+            (std::vector<std::string>{"Schritt", "kaputt", "50% von 10 Byte", "abgebrochen"}));
 
   EXPECT_EQ(Lines("Error.log"), (std::vector<std::string>{"102; kaputt", "100; abgebrochen"}));
   std::vector<std::string> send;
   for (const std::string& l : Lines("Send.log")) send.push_back(Plain(l));
   EXPECT_EQ(send, (std::vector<std::string>{"", "4; Schritt", "", "102; kaputt", "7; nur geloggt",
-                                             "100; abgebrochen", "3; intern"}));
+                                            "100; abgebrochen", "3; intern"}));
 
   std::vector<std::string> transfer = Lines("Transfer.log");
   ASSERT_EQ(transfer.size(), 1u);

@@ -39,9 +39,9 @@ TEST_F(StartupTest, MissingHostProgramEndsWithTheHostFolderText) {
   Start();
   EXPECT_THROW(InitHostSession(), StartupFailure);
   ASSERT_EQ(answers->texts.size(), 1u);
-  EXPECT_EQ(answers->texts[0],
-            "Schwerwiegender Fehler.\r\nKAVANTOR.exe-System konnte im Pfad \"" + host().string() +
-                "/\" nicht gefunden werden.\r\nProgramm wird abgebrochen!");
+  EXPECT_EQ(answers->texts[0], "Schwerwiegender Fehler.\r\nKAVANTOR.exe-System konnte im Pfad \"" +
+                                   host().string() +
+                                   "/\" nicht gefunden werden.\r\nProgramm wird abgebrochen!");
 }
 
 TEST_F(StartupTest, UnknownOrInactiveUserEndsWithTheUserText) {

@@ -27,11 +27,14 @@ class Db : public ::testing::Test {
         "Aktiv INTEGER, Flag BOOLEAN)\r\n\r\n"
         "CREATE TABLE FLDART (DSN TEXT COLLATE GUIDKEY PRIMARY KEY, Kürzel TEXT COLLATE DE_CI, "
         "OBJ_DSN TEXT COLLATE GUIDKEY)\r\n\r\n"
-        "INSERT INTO OBJ VALUES ('" + std::string(kKeyA) +
+        "INSERT INTO OBJ VALUES ('" +
+        std::string(kKeyA) +
         "', 'MÜLLER', 'EUR', 'Hauptstraße 1', 1.5, '2024-05-01 13:05:00', 1, 1)\r\n\r\n"
-        "INSERT INTO OBJ VALUES ('" + std::string(kKeyB) +
+        "INSERT INTO OBJ VALUES ('" +
+        std::string(kKeyB) +
         "', 'apfel', '', NULL, NULL, NULL, 0, 0)\r\n\r\n"
-        "INSERT INTO FLDART VALUES ('{F1}', 'Größe', '" + std::string(kKeyA) + "')");
+        "INSERT INTO FLDART VALUES ('{F1}', 'Größe', '" +
+        std::string(kKeyA) + "')");
   }
 
   std::string Text(std::string_view sql, const char* field) {
@@ -91,9 +94,10 @@ TEST_F(Db, GermanComparisonOrderLikeAndLen) {
   EXPECT_EQ(Text("SELECT Kennung FROM obj WHERE Kennung = 'müller'", "Kennung"), "MÜLLER");
   EXPECT_EQ(Text("SELECT Kennung FROM obj WHERE Kennung LIKE 'mü%'", "Kennung"), "MÜLLER");
   EXPECT_EQ(Text("SELECT DSN FROM FLDART WHERE Kürzel = 'GRÖSSE'", "DSN"), "{F1}");
-  conn_->Execute("INSERT INTO OBJ (DSN, Kennung) VALUES ('{C}', 'Äpfel')\n"
-                 "INSERT INTO OBJ (DSN, Kennung) VALUES ('{D}', 'Birne')\n"
-                 "INSERT INTO OBJ (DSN, Kennung) VALUES ('{E}', 'Apfel')");
+  conn_->Execute(
+      "INSERT INTO OBJ (DSN, Kennung) VALUES ('{C}', 'Äpfel')\n"
+      "INSERT INTO OBJ (DSN, Kennung) VALUES ('{D}', 'Birne')\n"
+      "INSERT INTO OBJ (DSN, Kennung) VALUES ('{E}', 'Apfel')");
   auto rs = conn_->Query("SELECT Kennung FROM obj ORDER BY Kennung");
   std::vector<std::string> order;
   for (; !rs->Eof(); rs->MoveNext()) order.push_back(rs->Value(size_t{0}).str());
@@ -104,7 +108,8 @@ TEST_F(Db, GermanComparisonOrderLikeAndLen) {
   EXPECT_EQ(order[2], "Äpfel");
   EXPECT_EQ(order[3], "Birne");
   // Patterns that change from row to row, and an escape character.
-  EXPECT_EQ(Text("SELECT count(*) AS n FROM obj a, obj b WHERE a.Kennung LIKE b.Kennung", "n"), "7");
+  EXPECT_EQ(Text("SELECT count(*) AS n FROM obj a, obj b WHERE a.Kennung LIKE b.Kennung", "n"),
+            "7");
   EXPECT_EQ(Text("SELECT count(*) AS n FROM obj WHERE Kennung LIKE 'a!%' ESCAPE '!'", "n"), "0");
   EXPECT_EQ(Text("SELECT Len('ab  ') AS n", "n"), "2");
   EXPECT_EQ(Text("SELECT Len('über') AS n", "n"), "4");
@@ -125,7 +130,8 @@ TEST_F(Db, GuidKeysMatchWithoutBracesOrCase) {
   EXPECT_EQ(Text("SELECT Kennung FROM OBJ where obj.dsn = '" + bare + "' ", "Kennung"), "MÜLLER");
   EXPECT_EQ(Text("SELECT Kennung FROM OBJ where obj.dsn = '{" + bare + "}'", "Kennung"), "MÜLLER");
   EXPECT_EQ(Text("SELECT TOP 1 FLDART.* FROM OBJ INNER JOIN FLDART ON FLDART.OBJ_DSN = OBJ.DSN "
-                 "WHERE obj.dsn = '" + bare + "' ORDER BY FLDART.DSN DESC",
+                 "WHERE obj.dsn = '" +
+                     bare + "' ORDER BY FLDART.DSN DESC",
                  "kürzel"),
             "Größe");
 }
@@ -145,15 +151,17 @@ TEST_F(Db, ExecCallsRegisteredProcedure) {
 
 TEST_F(Db, FailingStatementInBatchWritesNothing) {
   auto e = ErrorOf([&] {
-    conn_->Execute("\r\n\r\n UPDATE OBJ SET Aktiv = 5 WHERE Kennung = 'apfel'"
-                   "\r\n\r\n UPDATE OBJ SET Nichtda = 1"
-                   "\r\n\r\n UPDATE OBJ SET Aktiv = 6");
+    conn_->Execute(
+        "\r\n\r\n UPDATE OBJ SET Aktiv = 5 WHERE Kennung = 'apfel'"
+        "\r\n\r\n UPDATE OBJ SET Nichtda = 1"
+        "\r\n\r\n UPDATE OBJ SET Aktiv = 6");
   });
   EXPECT_NE(e.description().find("UPDATE OBJ SET Nichtda = 1"), std::string::npos);
   EXPECT_NE(e.description().find("no such column"), std::string::npos);
   EXPECT_EQ(Text("SELECT Aktiv FROM OBJ WHERE Kennung = 'apfel'", "Aktiv"), "0");
   // The connection is usable afterwards and a good batch goes through.
-  conn_->Execute("UPDATE OBJ SET Aktiv = 5 WHERE Kennung = 'apfel'\r\n\r\nUPDATE OBJ SET Preis = 2");
+  conn_->Execute(
+      "UPDATE OBJ SET Aktiv = 5 WHERE Kennung = 'apfel'\r\n\r\nUPDATE OBJ SET Preis = 2");
   EXPECT_EQ(Text("SELECT Aktiv FROM OBJ WHERE Kennung = 'apfel'", "Aktiv"), "5");
 
   auto syntax = ErrorOf([&] { conn_->Query("SELECT FROM WHERE"); });
@@ -204,7 +212,8 @@ TEST_F(Db, WriteBackFindsTheRowWhateverTheKeySpelling) {
     rs->SetValue("DSN", Variant(key));  // the recordset holds this spelling now
     rs->SetValue("Aktiv", Variant(int32_t{++n + 10}));
     conn_->UpdateRecordset(*rs);
-    EXPECT_EQ(Text("SELECT Aktiv FROM OBJ WHERE Kennung = 'MÜLLER'", "Aktiv"), std::to_string(n + 10));
+    EXPECT_EQ(Text("SELECT Aktiv FROM OBJ WHERE Kennung = 'MÜLLER'", "Aktiv"),
+              std::to_string(n + 10));
   }
   EXPECT_EQ(Text("SELECT count(*) AS n FROM OBJ", "n"), "2");
 
@@ -228,7 +237,8 @@ TEST_F(Db, WriteBackRefusesJoinsAndMissingKeys) {
   auto e = ErrorOf([&] { conn_->UpdateRecordset(*join); });
   EXPECT_NE(e.description().find("join"), std::string::npos);
   EXPECT_TRUE(join->HasChanges());
-  EXPECT_EQ(Text("SELECT Kennung FROM OBJ WHERE DSN = '" + std::string(kKeyA) + "'", "Kennung"), "MÜLLER");
+  EXPECT_EQ(Text("SELECT Kennung FROM OBJ WHERE DSN = '" + std::string(kKeyA) + "'", "Kennung"),
+            "MÜLLER");
   EXPECT_EQ(Text("SELECT count(*) AS n FROM FLDART", "n"), "1");
 
   // Columns of one table, but rows of a join.
@@ -251,7 +261,7 @@ TEST_F(Db, WriteBackRefusesJoinsAndMissingKeys) {
   auto rs = conn_->Query("SELECT * FROM OBJ ORDER BY Kennung");
   rs->SetValue("Kennung", Variant("zuerst"));  // apfel
   rs->MoveNext();
-  rs->SetValue("Kennung", Variant("weg"));     // MÜLLER
+  rs->SetValue("Kennung", Variant("weg"));  // MÜLLER
   conn_->Execute("DELETE FROM OBJ WHERE DSN = '" + std::string(kKeyA) + "'");
   e = ErrorOf([&] { conn_->UpdateRecordset(*rs); });
   EXPECT_NE(e.description().find("no longer"), std::string::npos);
@@ -304,11 +314,11 @@ TEST_F(Db, DeclaredTypesSizesAndGeneratedKeys) {
 
   rs->AddNew();
   rs->SetValue("Code", Variant("A-1"));
-  rs->SetValue("Betrag", Variant::Currency(12345));  // 1,2345
+  rs->SetValue("Betrag", Variant::Currency(12345));                  // 1,2345
   rs->SetValue("Tag", Variant::Date(vb::DateSerial(1899, 12, 30)));  // day 0 stays a date
   rs->SetValue("Klein", Variant::Byte(200));
   conn_->UpdateRecordset(*rs);
-  EXPECT_EQ(rs->Value("ID").longVal(), 1);  // the key the database gave the row
+  EXPECT_EQ(rs->Value("ID").longVal(), 1);     // the key the database gave the row
   EXPECT_EQ(rs->Value("Stufe").longVal(), 3);  // and the column default, as a query shows it
   rs->SetValue("Stufe", Variant(true));
   rs->SetValue("Code", Variant::Null());
@@ -345,7 +355,8 @@ TEST_F(Db, EarlierStatementsAndProceduresShareTheBatchTransaction) {
 }
 
 TEST_F(Db, UnchangedRecordsetsNeedNoKey) {
-  auto join = conn_->Query("SELECT OBJ.Kennung, FLDART.Kürzel FROM OBJ JOIN FLDART ON FLDART.OBJ_DSN = OBJ.DSN");
+  auto join = conn_->Query(
+      "SELECT OBJ.Kennung, FLDART.Kürzel FROM OBJ JOIN FLDART ON FLDART.OBJ_DSN = OBJ.DSN");
   conn_->UpdateRecordset(*join);  // nothing to write is no error
   join->SetValue("Kürzel", Variant("neu"));
   join->CancelUpdate();

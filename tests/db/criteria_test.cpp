@@ -34,16 +34,16 @@ std::vector<Variant> Row(Variant abteilung, Variant aktiv, Variant preis, Varian
 
 TEST(Criteria, NumbersAgainstTextAndBooleanFields) {
   auto row = Row("3", true, 1.5, Variant::Date(vb::DateSerial(2024, 2, 29)));
-  EXPECT_TRUE(Match(" Abteilung = 3", row));       // a department pasted unquoted
+  EXPECT_TRUE(Match(" Abteilung = 3", row));  // a department pasted unquoted
   EXPECT_TRUE(Match("Abteilung = '3'", row));
   EXPECT_FALSE(Match("Abteilung = 4", row));
   EXPECT_TRUE(Match("Aktiv <> 0", row));
-  EXPECT_TRUE(Match("Aktiv = 1", row));           // stored flags are 1, VB's True is -1
+  EXPECT_TRUE(Match("Aktiv = 1", row));  // stored flags are 1, VB's True is -1
   EXPECT_TRUE(Match("Aktiv = -1", row));
   EXPECT_TRUE(Match("Preis >= 1.5 AND Preis < 2", row));
   EXPECT_TRUE(Match("Preis > -1e3", row));
-  EXPECT_TRUE(Match("Preis = '1,5'", row));       // German text of a number
-  EXPECT_FALSE(Match("Preis = 'viel'", row));     // no number: no match, no error
+  EXPECT_TRUE(Match("Preis = '1,5'", row));    // German text of a number
+  EXPECT_FALSE(Match("Preis = 'viel'", row));  // no number: no match, no error
   auto text = Row("Verkauf", false, 0.0, Variant::Null());
   EXPECT_FALSE(Match("Abteilung = 3", text));
   EXPECT_TRUE(Match("Abteilung != 'verkauf' OR Aktiv = 0", text));
@@ -57,7 +57,7 @@ TEST(Criteria, DatesNullAndBracketedNames) {
   EXPECT_TRUE(Match("Datum < #03/01/2024#", row));
   EXPECT_TRUE(Match("Datum >= '2024-02-29 10:30:00'", row));
   EXPECT_TRUE(Match("Abteilung = Null AND Abteilung IS NULL", row));
-  EXPECT_FALSE(Match("Abteilung <> 'x'", row));   // Null is neither equal nor unequal
+  EXPECT_FALSE(Match("Abteilung <> 'x'", row));  // Null is neither equal nor unequal
   EXPECT_FALSE(Match("Abteilung IS NOT NULL", row));
   EXPECT_TRUE(Match("[Straße Nr] LIKE 'allee*'", row));
   EXPECT_TRUE(Match("[STRASSE NR] = 'ALLEE 5'", row));

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "error_of.h"
 #include "db/Recordset.h"
+#include "error_of.h"
 #include "platform/host_error.h"
 #include "platform/vb.h"
 
@@ -217,7 +217,8 @@ TEST(RecordsetDispatch, ScriptsReachFieldsByName) {
   ASSERT_TRUE(field.IsObject());
   EXPECT_EQ(CallByName(field, "", kPropGet, std::vector<Variant>{}).str(), "straße");
   EXPECT_EQ(CallByName(field, "Name", kPropGet, std::vector<Variant>{}).str(), "Kürzel");
-  EXPECT_EQ(CallByName(field, "Type", kPropGet, std::vector<Variant>{}).longVal(), adtype::kVarWChar);
+  EXPECT_EQ(CallByName(field, "Type", kPropGet, std::vector<Variant>{}).longVal(),
+            adtype::kVarWChar);
 
   std::vector<Variant> let{Variant("Wert"), Variant("gesetzt")};
   rs->Invoke("", kPropLet, let);

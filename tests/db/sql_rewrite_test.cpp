@@ -16,7 +16,7 @@ TEST(GermanText, OrdersUmlautsWithTheirBaseLetter) {
   EXPECT_EQ(CompareGerman("müller", "MÜLLER"), 0);
   EXPECT_EQ(CompareGerman("STRASSE", "straße"), 0);
   EXPECT_LT(CompareGerman("Apfel", "Äpfel"), 0);
-  EXPECT_LT(CompareGerman("Äpfel", "Birne"), 0);   // not after Z as byte order would put it
+  EXPECT_LT(CompareGerman("Äpfel", "Birne"), 0);  // not after Z as byte order would put it
   EXPECT_LT(CompareGerman("Zebra", "zz"), 0);
   EXPECT_GT(CompareGerman("Öl", "Ol"), 0);
   EXPECT_LT(CompareGerman("Öl", "Om"), 0);
@@ -46,14 +46,16 @@ TEST(GermanText, BytesThatAreNoUtf8) {
 }
 
 TEST(SqlSplit, SplitsAtStatementStartsOutsideLiterals) {
-  auto parts = SplitBatch("\r\n\r\nUPDATE a SET x = 'one\r\nUPDATE b' WHERE k=1\r\n\r\nUPDATE b SET y=2");
+  auto parts =
+      SplitBatch("\r\n\r\nUPDATE a SET x = 'one\r\nUPDATE b' WHERE k=1\r\n\r\nUPDATE b SET y=2");
   ASSERT_EQ(parts.size(), 2u);
   EXPECT_NE(parts[0].find("'one\r\nUPDATE b'"), std::string::npos);
   EXPECT_NE(parts[1].find("UPDATE b SET y=2"), std::string::npos);
 }
 
 TEST(SqlSplit, KeepsMultiLineStatementsTogether) {
-  EXPECT_EQ(SplitBatch("SELECT a,\nb FROM t\nWHERE x IN (\nSELECT y FROM u)\nORDER BY a").size(), 1u);
+  EXPECT_EQ(SplitBatch("SELECT a,\nb FROM t\nWHERE x IN (\nSELECT y FROM u)\nORDER BY a").size(),
+            1u);
   EXPECT_EQ(SplitBatch("SELECT a FROM t\nUNION\nSELECT b FROM u").size(), 1u);
   EXPECT_EQ(SplitBatch("INSERT INTO t (a)\nSELECT b FROM u").size(), 1u);
   EXPECT_EQ(SplitBatch("SELECT\nREPLACE(a, 'x', 'y') FROM t").size(), 1u);
@@ -66,13 +68,16 @@ TEST(SqlRewrite, TopBecomesLimit) {
             "SELECT a FROM t ORDER BY a DESC LIMIT 1 ");
   EXPECT_EQ(RewriteStatement("select distinct top 5 a from t").text,
             "select distinct a from t LIMIT 5");
-  EXPECT_EQ(RewriteStatement("SELECT a FROM t WHERE a IN (SELECT TOP 2 b FROM u ORDER BY b) AND c=1").text,
-            "SELECT a FROM t WHERE a IN (SELECT b FROM u ORDER BY b LIMIT 2) AND c=1");
+  EXPECT_EQ(
+      RewriteStatement("SELECT a FROM t WHERE a IN (SELECT TOP 2 b FROM u ORDER BY b) AND c=1")
+          .text,
+      "SELECT a FROM t WHERE a IN (SELECT b FROM u ORDER BY b LIMIT 2) AND c=1");
   EXPECT_EQ(RewriteStatement("SELECT 'TOP 3' FROM t").text, "SELECT 'TOP 3' FROM t");
 }
 
 TEST(SqlRewrite, FoldsNonAsciiIdentifiersButNotLiterals) {
-  auto st = RewriteStatement("select DSN from FLDART where Kürzel='Kürzel' and AD.STRAßE = 'Straße'");
+  auto st =
+      RewriteStatement("select DSN from FLDART where Kürzel='Kürzel' and AD.STRAßE = 'Straße'");
   EXPECT_EQ(st.text, "select DSN from FLDART where KÜRZEL='Kürzel' and AD.STRASSE = 'Straße'");
   EXPECT_EQ(RewriteStatement("SELECT \"Währung\" FROM t").text, "SELECT \"WÄHRUNG\" FROM t");
   EXPECT_EQ(RewriteStatement("SELECT a FROM t WHERE b = 'it''s Köln'").text,
@@ -104,6 +109,7 @@ TEST(SqlRewrite, NoticesJoinsInTheOuterQuery) {
   EXPECT_TRUE(RewriteStatement("SELECT o.* FROM obj o INNER JOIN b ON b.x = o.dsn").joined);
   EXPECT_TRUE(RewriteStatement("SELECT obj.* FROM obj, b WHERE b.x = obj.dsn").joined);
   EXPECT_TRUE(RewriteStatement("SELECT a FROM t UNION SELECT a FROM u").joined);
-  EXPECT_FALSE(RewriteStatement("SELECT a, b FROM t WHERE a IN (SELECT x FROM u, v) ORDER BY a, b").joined);
+  EXPECT_FALSE(
+      RewriteStatement("SELECT a, b FROM t WHERE a IN (SELECT x FROM u, v) ORDER BY a, b").joined);
   EXPECT_FALSE(RewriteStatement("Select * from obj where dsn = '{A}'").joined);
 }

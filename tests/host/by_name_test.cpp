@@ -33,7 +33,9 @@ TEST(ByName, FieldsStandForTheirValues) {
   EXPECT_FALSE(Call(util, "bln", {touch}).boolVal());
   EXPECT_EQ(Call(util, "d", {touch}).dateVal(), 0);
   EXPECT_EQ(Call(util, "SqlStr", {kennung}).str(), "'FB-1'");
-  EXPECT_EQ(Call(util, "SqlUid", {CallByName(rs, "Fields", kPropGet, std::vector<Variant>{Variant("DSN")})}).str(),
+  EXPECT_EQ(Call(util, "SqlUid",
+                 {CallByName(rs, "Fields", kPropGet, std::vector<Variant>{Variant("DSN")})})
+                .str(),
             "'{10000000-0000-0000-0000-000000000001}'");
   EXPECT_EQ(Call(util, "StrListNr", {Variant("a|b"), Variant("|"), transfer}).str(), "a");
 }
@@ -45,8 +47,9 @@ TEST(ByName, UpdateRecordsetWritesBackByKey) {
       "('{20000000-0000-0000-0000-000000000001}', 'IS24', 113, '')");
   cDal dal;
   Variant connect(host.connect());
-  std::vector<Variant> q{connect, Variant("Select * from boersen where dsn = " +
-                                          cUtil::SqlUid(Variant("20000000-0000-0000-0000-000000000001"))),
+  std::vector<Variant> q{connect,
+                         Variant("Select * from boersen where dsn = " +
+                                 cUtil::SqlUid(Variant("20000000-0000-0000-0000-000000000001"))),
                          Variant(int32_t{4})};
   Variant rs = dal.Invoke("GetRecordset", kMethod, q);
   Variant field = CallByName(rs, "Fields", kPropGet, std::vector<Variant>{Variant("loginname")});
@@ -65,8 +68,13 @@ TEST(ByName, PictureNamesComeBackByReference) {
   dir.Write("PIC.OBJ/Haus/H7_0.JPG", "x");
   dir.Write("PIC.OBJ/Haus/H7.TXT", "Vorderansicht\r\n");
   cKVUtil kv;
-  std::vector<Variant> args{Variant(int16_t{0}), Variant(dir.path().string()), Variant("haus\\h7"),
-                            Variant(""), Variant(""), Variant(), Variant()};
+  std::vector<Variant> args{Variant(int16_t{0}),
+                            Variant(dir.path().string()),
+                            Variant("haus\\h7"),
+                            Variant(""),
+                            Variant(""),
+                            Variant(),
+                            Variant()};
   kv.Invoke("GetPicFileName", kMethod, args);
   EXPECT_EQ(args[5].str(), (dir / "PIC.OBJ/Haus/H7_0.JPG").string());
   EXPECT_EQ(args[6].str(), "Vorderansicht");
@@ -99,11 +107,14 @@ TEST(ByName, LanguagePackPropertiesFromTheStartUp) {
   dir.Write("System/Language/1033.dic", "[Strings]\nFehler\tError\n");
   cUtil util;
   Variant lp = Call(util, "LanguagePack", {});
-  CallByName(lp, "DictionaryPath", kPropLet, std::vector<Variant>{Variant(dir.path().string() + "\\SYSTEM\\language")});
+  CallByName(lp, "DictionaryPath", kPropLet,
+             std::vector<Variant>{Variant(dir.path().string() + "\\SYSTEM\\language")});
   CallByName(lp, "UserLCID", kPropLet, std::vector<Variant>{Variant(int32_t{1033})});
   CallByName(lp, "ContentLanguages", kPropLet, std::vector<Variant>{Variant("1031|1033")});
   CallByName(lp, "DefaultLCID", kPropLet, std::vector<Variant>{Variant(int32_t{1031})});
-  EXPECT_EQ(CallByName(lp, "TranslateString", kMethod, std::vector<Variant>{Variant("Fehler")}).str(), "Error");
+  EXPECT_EQ(
+      CallByName(lp, "TranslateString", kMethod, std::vector<Variant>{Variant("Fehler")}).str(),
+      "Error");
   EXPECT_EQ(CallByName(lp, "DefaultLCID", kPropGet, std::vector<Variant>{}).longVal(), 1031);
   EXPECT_TRUE(CallByName(lp, "MultiContentLanguages", kPropGet, std::vector<Variant>{}).boolVal());
   // The same pack every time: settings made at start-up reach every caller.

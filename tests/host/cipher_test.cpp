@@ -8,7 +8,8 @@ namespace fern {
 namespace {
 
 TEST(HostCipher, RoundTripsUnderEachKey) {
-  for (const std::string& plain : std::vector<std::string>{"", "a", "geheim", "Pa ßwört'\"; €", std::string(300, 'x')}) {
+  for (const std::string& plain :
+       std::vector<std::string>{"", "a", "geheim", "Pa ßwört'\"; €", std::string(300, 'x')}) {
     for (int32_t key : {host::kPortalPasswordKey, host::kUserPasswordKey, 0, -1}) {
       std::string enc = host::Encipher(plain, key);
       EXPECT_EQ(host::Decipher(enc, key), plain) << plain << " / " << key;

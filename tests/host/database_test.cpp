@@ -21,22 +21,27 @@ TEST(SqlLiterals, RoundTripThroughRealStatements) {
     dal.ExecQuery(c, "DELETE FROM AD");
     dal.ExecQuery(c, "INSERT INTO AD (DSN, Name) VALUES (" + cUtil::SqlUid(Variant(kKey)) + ", " +
                          cUtil::SqlStr(Variant(name)) + ")");
-    auto rs = dal.GetRecordset(c, "SELECT Name FROM AD WHERE Name = " + cUtil::SqlStr(Variant(name)));
+    auto rs =
+        dal.GetRecordset(c, "SELECT Name FROM AD WHERE Name = " + cUtil::SqlStr(Variant(name)));
     ASSERT_FALSE(rs->Eof()) << name;
     EXPECT_EQ(cUtil::k(rs->Value("Name")), name);
   }
   // Umlauts compare without regard to case, ß as SS.
   dal.ExecQuery(c, "UPDATE AD SET Name = " + cUtil::SqlStr(Variant("Straße 1")));
-  auto rs = dal.GetRecordset(c, "SELECT Name FROM AD WHERE Name = " + cUtil::SqlStr(Variant("STRASSE 1")));
+  auto rs = dal.GetRecordset(
+      c, "SELECT Name FROM AD WHERE Name = " + cUtil::SqlStr(Variant("STRASSE 1")));
   EXPECT_FALSE(rs->Eof());
 
   // A key written in one spelling is found in every other.
-  for (const char* spelling : {"0a1b2c3d-4e5f-6071-8293-a4b5c6d7e8f9", "{0a1b2c3d-4e5f-6071-8293-a4b5c6d7e8f9}",
-                               "0A1B2C3D4E5F60718293A4B5C6D7E8F9"}) {
-    auto byKey = dal.GetRecordset(c, "SELECT DSN FROM AD WHERE DSN = " + cUtil::SqlUid(Variant(spelling)));
+  for (const char* spelling :
+       {"0a1b2c3d-4e5f-6071-8293-a4b5c6d7e8f9", "{0a1b2c3d-4e5f-6071-8293-a4b5c6d7e8f9}",
+        "0A1B2C3D4E5F60718293A4B5C6D7E8F9"}) {
+    auto byKey =
+        dal.GetRecordset(c, "SELECT DSN FROM AD WHERE DSN = " + cUtil::SqlUid(Variant(spelling)));
     EXPECT_FALSE(byKey->Eof()) << spelling;
   }
-  EXPECT_TRUE(dal.GetRecordset(c, "SELECT DSN FROM AD WHERE DSN = " + cUtil::SqlUid(Variant("")))->Eof());
+  EXPECT_TRUE(
+      dal.GetRecordset(c, "SELECT DSN FROM AD WHERE DSN = " + cUtil::SqlUid(Variant("")))->Eof());
 
   // Dates: stored by SQLDate, compared and read back as dates.
   double when = vb::DateSerial(2026, 12, 6) + vb::TimeSerial(8, 30, 0);
@@ -54,8 +59,10 @@ TEST(SqlLiterals, RoundTripThroughRealStatements) {
 TEST(SqlLiterals, ExecQueryBatchIsAllOrNothing) {
   testing::HostDbFixture host;
   cDal dal;
-  std::string batch = "INSERT INTO projekte (DSN, BEZEICHNUNG) VALUES ('{00000000-0000-0000-0000-000000000001}', 'A')\r\n\r\n"
-                      "INSERT INTO nowhere (x) VALUES (1)";
+  std::string batch =
+      "INSERT INTO projekte (DSN, BEZEICHNUNG) VALUES ('{00000000-0000-0000-0000-000000000001}', "
+      "'A')\r\n\r\n"
+      "INSERT INTO nowhere (x) VALUES (1)";
   EXPECT_THROW(dal.ExecQuery(host.connect(), batch), HostError);
   EXPECT_TRUE(dal.GetRecordset(host.connect(), "SELECT * FROM projekte")->Eof());
 }
@@ -94,10 +101,13 @@ TEST(SettingsTable, UserRowsOverrideCompanyRows) {
 TEST(Preferences, CompanyUserDefaultAndCache) {
   testing::HostDbFixture host;
   host.db().Execute(
-      "INSERT INTO PREFERENCES (SCOPE, PREFKEY, VALUE) VALUES ('STD', 'RESTAPI.URL', 'http://127.0.0.1:1/api');"
-      "INSERT INTO PREFERENCES (SCOPE, PREFKEY, VALUE) VALUES ('STD', 'KavantorAPIAvailabilityTestURL', '/ping');"
+      "INSERT INTO PREFERENCES (SCOPE, PREFKEY, VALUE) VALUES ('STD', 'RESTAPI.URL', "
+      "'http://127.0.0.1:1/api');"
+      "INSERT INTO PREFERENCES (SCOPE, PREFKEY, VALUE) VALUES ('STD', "
+      "'KavantorAPIAvailabilityTestURL', '/ping');"
       "INSERT INTO PREFERENCES (SCOPE, PREFKEY, VALUE) VALUES ('STD', 'LEER', '');"
-      "INSERT INTO PREFERENCES (SCOPE, PREFKEY, VALUE) VALUES ('0a1b2c3d-4e5f-6071-8293-a4b5c6d7e8f9', 'ALLOWED_USE_RESTAPI', '1')");
+      "INSERT INTO PREFERENCES (SCOPE, PREFKEY, VALUE) VALUES "
+      "('0a1b2c3d-4e5f-6071-8293-a4b5c6d7e8f9', 'ALLOWED_USE_RESTAPI', '1')");
   cUtil util;
   const std::string& c = host.connect();
   EXPECT_EQ(util.GetPreferenceSTDEntry(c, "restapi.url"), "http://127.0.0.1:1/api");
@@ -158,14 +168,16 @@ TEST(StoredFiles, AttachmentsAndContactPictures) {
       "INSERT INTO KVBLOB (DSN, OWNER_DSN, KIND, FILENAME, DATA) VALUES "
       "('{11111111-1111-1111-1111-111111111111}', NULL, 'FILE', 'plan.pdf', X'25504446000102');"
       "INSERT INTO KVBLOB (DSN, OWNER_DSN, KIND, FILENAME, DATA) VALUES "
-      "('{22222222-2222-2222-2222-222222222222}', '" + std::string(kKey) + "', 'CONTACTPICTURE', 'foto.png', X'89504E47')");
+      "('{22222222-2222-2222-2222-222222222222}', '" +
+      std::string(kKey) + "', 'CONTACTPICTURE', 'foto.png', X'89504E47')");
   cKVBlob blob;
   std::string target = (host.dir() / "out/plan.pdf").string();
   std::filesystem::create_directories(host.dir() / "out");
   blob.GetSingleFileByBlobDsn(host.connect(), "11111111-1111-1111-1111-111111111111", target);
   EXPECT_EQ(host.dir().Read("out/plan.pdf"), std::string("%PDF\x00\x01\x02", 7));
-  EXPECT_THROW(blob.GetSingleFileByBlobDsn(host.connect(), "{99999999-1111-1111-1111-111111111111}", target),
-               HostError);
+  EXPECT_THROW(
+      blob.GetSingleFileByBlobDsn(host.connect(), "{99999999-1111-1111-1111-111111111111}", target),
+      HostError);
 
   std::string pic = blob.GetContactPicture(host.connect(), "0a1b2c3d-4e5f-6071-8293-a4b5c6d7e8f9");
   ASSERT_FALSE(pic.empty());
@@ -178,21 +190,28 @@ TEST(StoredFiles, AttachmentsAndContactPictures) {
 TEST(Procedures, TrackingQueriesTakeKeysWithOrWithoutBraces) {
   testing::HostDbFixture host;
   host.db().Execute(
-      "INSERT INTO AKTIVITÄTENARTEN (DSN, Name) VALUES ('{A0000000-0000-0000-0000-000000000001}', 'Besichtigung');"
+      "INSERT INTO AKTIVITÄTENARTEN (DSN, Name) VALUES ('{A0000000-0000-0000-0000-000000000001}', "
+      "'Besichtigung');"
       "INSERT INTO AKT (DSN, DATUM, OBJ_DSN, ART_DSN, BETREFF, OBJTRACKINGSTATUS) VALUES "
-      "('{A1000000-0000-0000-0000-000000000001}', '2026-12-01 10:00:00', '" + std::string(kKey) +
+      "('{A1000000-0000-0000-0000-000000000001}', '2026-12-01 10:00:00', '" +
+      std::string(kKey) +
       "', '{A0000000-0000-0000-0000-000000000001}', 'Termin', 2);"
       "INSERT INTO AKTFILES (DSN, AKT_DSN, FILENAME, HASATTACH, BLOB_DSN) VALUES "
-      "('{A2000000-0000-0000-0000-000000000001}', '{A1000000-0000-0000-0000-000000000001}', 'x.pdf', 1, "
+      "('{A2000000-0000-0000-0000-000000000001}', '{A1000000-0000-0000-0000-000000000001}', "
+      "'x.pdf', 1, "
       "'{11111111-1111-1111-1111-111111111111}')");
   cDal dal;
-  auto rs = dal.GetRecordset(host.connect(), "exec ObjTracking '0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9'", 4);
+  auto rs = dal.GetRecordset(host.connect(),
+                             "exec ObjTracking '0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9'", 4);
   ASSERT_FALSE(rs->Eof());
   EXPECT_EQ(cUtil::k(rs->Value("Name")), "Besichtigung");
   EXPECT_EQ(cUtil::k(rs->Value("Subject")), "Termin");
   EXPECT_EQ(vb::CLng(rs->Value("OBJTRACKINGSTATUS")), 2);
-  auto files = dal.GetRecordset(host.connect(),
-                                "exec TrackingFiles '{B0000000-0000-0000-0000-000000000000}','{a1000000-0000-0000-0000-000000000001}'", 4);
+  auto files = dal.GetRecordset(
+      host.connect(),
+      "exec TrackingFiles "
+      "'{B0000000-0000-0000-0000-000000000000}','{a1000000-0000-0000-0000-000000000001}'",
+      4);
   ASSERT_FALSE(files->Eof());
   EXPECT_EQ(cUtil::k(files->Value("TRACKFILENAME")), "x.pdf");
   EXPECT_EQ(vb::CLng(files->Value("HASATTACH")), 1);

@@ -9,7 +9,8 @@ namespace {
 
 TEST(TranslateString, FillsPlaceholdersInOnePass) {
   LanguagePack lp;
-  EXPECT_EQ(lp.TranslateString("Portal %1 hat %2 Objekte", "Haus", "3"), "Portal Haus hat 3 Objekte");
+  EXPECT_EQ(lp.TranslateString("Portal %1 hat %2 Objekte", "Haus", "3"),
+            "Portal Haus hat 3 Objekte");
   EXPECT_EQ(lp.TranslateString("Zeile 1%nl%Zeile 2"), "Zeile 1\r\nZeile 2");
   // A value holding a placeholder is inserted as it stands.
   EXPECT_EQ(lp.TranslateString("%1 und %2", "%2%nl%", "B"), "%2%nl% und B");
@@ -77,7 +78,8 @@ TEST(CUDDictionary, LooksUpLabelsAndOptions) {
   testing::ScratchDir dir;
   // Windows-1252 file: "Größe" with ö = F6, ß = DF.
   dir.Write("dic/2057.dic",
-            "[FLDART]\nGr\xF6\xDF" "e\tSize\tLiving area\tArea\nzimmer\t\tRooms\n"
+            "[FLDART]\nGr\xF6\xDF"
+            "e\tSize\tLiving area\tArea\nzimmer\t\tRooms\n"
             "[FLDARTOP]\nObjektart\tWohnung\tFlat\n");
   CUDDictionary d;
   d.SetLCID(2057);
@@ -87,7 +89,7 @@ TEST(CUDDictionary, LooksUpLabelsAndOptions) {
   EXPECT_EQ(d.FLDART("Größe", 1), "Size");
   EXPECT_EQ(d.FLDART("GRÖSSE", 2), "?");  // ß is not SS for names
   EXPECT_EQ(d.FLDART("größe", 3), "Area");
-  EXPECT_EQ(d.FLDART("Zimmer", 1), "?");   // empty column
+  EXPECT_EQ(d.FLDART("Zimmer", 1), "?");  // empty column
   EXPECT_EQ(d.FLDART("Zimmer", 2), "Rooms");
   EXPECT_EQ(d.FLDART("Zimmer", 4), "?");
   EXPECT_EQ(d.FLDARTOP("objektart", "WOHNUNG"), "Flat");

@@ -66,7 +66,8 @@ TEST(ShrinkJPG, BrokenMissingOrSelfTargetFailsAndKeepsFiles) {
   dir.Write("kaputt.jpg", "this is no picture");
   dir.Write("alt.jpg", "old target");
   try {
-    util.ShrinkJPG((dir / "kaputt.jpg").string(), (dir / "alt.jpg").string(), 64000, 400, false, "");
+    util.ShrinkJPG((dir / "kaputt.jpg").string(), (dir / "alt.jpg").string(), 64000, 400, false,
+                   "");
     FAIL() << "no error";
   } catch (const HostError& e) {
     EXPECT_EQ(e.number(), 50015);

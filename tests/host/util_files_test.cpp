@@ -38,7 +38,9 @@ TEST(UtilFiles, HostPathsMasksAndErrors) {
 
   cUtil::LogFile(root + "\\DAT\\KavantorApi.Log", "eins;Größe");
   cUtil::LogFile(root + "\\DAT\\KavantorApi.Log", "zwei");
-  EXPECT_EQ(dir.Read("DAT/KavantorApi.Log"), "eins;Gr\xF6\xDF" "e\r\nzwei\r\n");
+  EXPECT_EQ(dir.Read("DAT/KavantorApi.Log"),
+            "eins;Gr\xF6\xDF"
+            "e\r\nzwei\r\n");
   EXPECT_EQ(cUtil::File2Str(root + "\\DAT\\KavantorApi.Log"), "eins;Größe\r\nzwei\r\n");
   EXPECT_THROW(cUtil::File2Str(root + "\\nix.txt"), HostError);
 
@@ -49,9 +51,13 @@ TEST(UtilFiles, HostPathsMasksAndErrors) {
 
   cUtil util;
   Variant fso = Variant(util.fso());
-  EXPECT_EQ(CallByName(fso, "BuildPath", kMethod, std::vector<Variant>{Variant("C:\\KV"), Variant("\\sql\\sql.ini")}).str(),
+  EXPECT_EQ(CallByName(fso, "BuildPath", kMethod,
+                       std::vector<Variant>{Variant("C:\\KV"), Variant("\\sql\\sql.ini")})
+                .str(),
             "C:\\KV\\sql\\sql.ini");
-  EXPECT_EQ(CallByName(fso, "BuildPath", kMethod, std::vector<Variant>{Variant("C:\\KV"), Variant("a.ini")}).str(),
+  EXPECT_EQ(CallByName(fso, "BuildPath", kMethod,
+                       std::vector<Variant>{Variant("C:\\KV"), Variant("a.ini")})
+                .str(),
             "C:\\KV\\a.ini");
 }
 
@@ -80,8 +86,10 @@ TEST(UtilPrograms, RunAndWaitReportsExitCodesAndStartFailures) {
 
 TEST(UtilMessages, GoThroughTheAnswererWithoutBlocking) {
   std::vector<std::string> seen;
-  SetMessageAnswerer(std::make_shared<UnattendedAnswerer>(
-      [&](const std::string& title, const std::string& text) { seen.push_back(title + "|" + text); }));
+  SetMessageAnswerer(
+      std::make_shared<UnattendedAnswerer>([&](const std::string& title, const std::string& text) {
+        seen.push_back(title + "|" + text);
+      }));
   cUtil util;
   EXPECT_EQ(util.MessageBox("Frage?", 52, "Titel"), mb::kYes);
   EXPECT_EQ(util.MessageBox("Info", 4096), mb::kOk);
@@ -107,8 +115,9 @@ TEST(HostHtml, PlainTextOfFragments) {
 }
 
 TEST(HostObjects, ByClassNameAndTheRunningHost) {
-  for (const char* id : {"tolvastdc10.cDal", "TOLVASTDC10.CUTIL", "tolvaKVBOL10.cKVBlob",
-                         "tolvastdc10.cProgress", "tolvastdc10.CUDDictionary", "tolvaKVBol10.cKVHtml"})
+  for (const char* id :
+       {"tolvastdc10.cDal", "TOLVASTDC10.CUTIL", "tolvaKVBOL10.cKVBlob", "tolvastdc10.cProgress",
+        "tolvastdc10.CUDDictionary", "tolvaKVBol10.cKVHtml"})
     EXPECT_NE(host::CreateHostObject(id), nullptr) << id;
   EXPECT_EQ(host::CreateHostObject("Kavantor.Application"), nullptr);
   EXPECT_EQ(host::CreateHostObject("Scripting.Dictionary"), nullptr);
@@ -124,7 +133,8 @@ TEST(HostObjects, ByClassNameAndTheRunningHost) {
   Variant app(std::shared_ptr<Dispatch>(KavantorApplication::GetRunning()));
   EXPECT_EQ(CallByName(app, "Folder", kPropGet, std::vector<Variant>{}).str(), "/srv/kv");
   Variant rs = CallByName(app, "CurrentUserRS", kPropGet, std::vector<Variant>{});
-  EXPECT_EQ(cUtil::k(CallByName(rs, "", kMethod, std::vector<Variant>{Variant("LOGIN_NAME")})), "ANNA");
+  EXPECT_EQ(cUtil::k(CallByName(rs, "", kMethod, std::vector<Variant>{Variant("LOGIN_NAME")})),
+            "ANNA");
   KavantorApplication::SetRunning(nullptr);
 }
 

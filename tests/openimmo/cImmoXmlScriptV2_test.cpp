@@ -161,7 +161,7 @@ TEST_F(ImmoHooks, PictureHooksChainTextsPrependMessagesAndKeepACancel) {
   hooks_->Callback_OpenImmoPicGet(*portal_, *listing_, 2, file, titel, cancel, message);
   // Messages: the newest first, the caller's text last.
   EXPECT_EQ(file + "|" + titel + "|" + message, "C:\\pics\\1.jpg|t-a|y\r\nx\r\nold");
-  EXPECT_FALSE(cancel);                 // the failing consumer's cancel went with it
+  EXPECT_FALSE(cancel);  // the failing consumer's cancel went with it
 
   std::string source = "a.jpg", target = "b.jpg", copyright;
   int32_t size = 1000, width = 640;

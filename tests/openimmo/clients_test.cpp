@@ -38,13 +38,15 @@ TEST_F(DriverTest, ClientsFromTheClientsFile) {
   EXPECT_EQ(Errors(), 0) << Lines(102);
   // One folder per client, listings filtered by the client's department.
   for (int n : {1, 2}) {
-    const fs::path folder = work / "TRANSFER" / "openimmo" / ("ImmoPortal Demo-" + std::to_string(n - 1));
+    const fs::path folder =
+        work / "TRANSFER" / "openimmo" / ("ImmoPortal Demo-" + std::to_string(n - 1));
     ASSERT_TRUE(fs::is_directory(folder)) << folder;
     int docs = 0;
     for (const auto& e : fs::directory_iterator(folder))
       if (e.path().extension() == ".xml") {
         ++docs;
-        EXPECT_EQ(e.path().filename().string().rfind("ImmoPortal Demo-KD-" + std::to_string(n), 0), 0u);
+        EXPECT_EQ(e.path().filename().string().rfind("ImmoPortal Demo-KD-" + std::to_string(n), 0),
+                  0u);
         auto doc = XmlDocument::Create();
         ASSERT_TRUE(doc->load(e.path().string()));
         const std::string xml = doc->xml();
@@ -101,9 +103,10 @@ TEST_F(DriverTest, IdsAndHostStrings) {
             b);
   EXPECT_EQ(X().GetImmoXmlId(*rs, true), b);  // the row holds it now
 
-  for (const auto& [host, parts] : {std::pair{"sftp://host.example/in/box -p 2222", "sftp|host.example|in/box|-p 2222"},
-                                     std::pair{"ftp.example", "|ftp.example||"},
-                                     std::pair{"ftp.example -P", "|ftp.example||-P"}}) {
+  for (const auto& [host, parts] :
+       {std::pair{"sftp://host.example/in/box -p 2222", "sftp|host.example|in/box|-p 2222"},
+        std::pair{"ftp.example", "|ftp.example||"},
+        std::pair{"ftp.example -P", "|ftp.example||-P"}}) {
     std::string protocol, server, folder, options;
     cImmoXmlV2::SplitHost(host, protocol, server, folder, options);
     EXPECT_EQ(protocol + "|" + server + "|" + folder + "|" + options, parts);

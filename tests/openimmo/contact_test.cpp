@@ -15,8 +15,9 @@ std::string ContactSchema() {
                         "hausnummer", "plz", "ort", "email_zentrale", "email_direkt",
                         "tel_zentrale", "tel_durchw", "tel_fax", "tel_handy", "url"})
     kids += std::string("<xsd:element name=\"") + n + "\" type=\"xsd:string\" minOccurs=\"0\"/>";
-  kids += "<xsd:element name=\"land\" minOccurs=\"0\"><xsd:complexType>"
-          "<xsd:attribute name=\"iso_land\" type=\"xsd:string\"/></xsd:complexType></xsd:element>";
+  kids +=
+      "<xsd:element name=\"land\" minOccurs=\"0\"><xsd:complexType>"
+      "<xsd:attribute name=\"iso_land\" type=\"xsd:string\"/></xsd:complexType></xsd:element>";
   return R"(<xsd:schema xmlns:xsd="http://www.w3.org/2001/XMLSchema" xmlns="http://www.openimmo.de"
     targetNamespace="http://www.openimmo.de" elementFormDefault="qualified">
   <xsd:element name="openimmo"><xsd:annotation><xsd:appinfo>0</xsd:appinfo></xsd:annotation>
@@ -79,8 +80,8 @@ class ContactTest : public OpenImmoTest {
          std::to_string(1 - contactDetail) + ", " + std::to_string(contactDetail) + ")");
   }
   void ListingText(int listing, int fieldType, const std::string& text) {
-    Exec("INSERT INTO ObjDet (DSN, Obj_Dsn, Fldart_Dsn, EINGABE) VALUES ('" + Key(5, 900 + fieldType) +
-         "', '" + Key(2, listing) + "', '" + Key(3, fieldType) + "', " +
+    Exec("INSERT INTO ObjDet (DSN, Obj_Dsn, Fldart_Dsn, EINGABE) VALUES ('" +
+         Key(5, 900 + fieldType) + "', '" + Key(2, listing) + "', '" + Key(3, fieldType) + "', " +
          cUtil::SqlStr(Variant(text)) + ")");
   }
   // A value of the person's own record (detailsdet of the address).
@@ -92,11 +93,13 @@ class ContactTest : public OpenImmoTest {
          "', " + cUtil::SqlStr(Variant(text)) + ")");
   }
   void User(int n, const std::string& name, const std::string& ad, const std::string& mobile) {
-    Exec("INSERT INTO ben (DSN, login_name, aktiv, Name, AD_DSN, TelefonBuero, TelefonFunk, Fax, "
-         "Email) VALUES ('" + Key(6, n) + "', 'u" + std::to_string(n) + "', 1, " +
-         cUtil::SqlStr(Variant(name)) + ", " + (ad.empty() ? "NULL" : "'" + ad + "'") +
-         ", '030 " + std::to_string(n) + "', " + cUtil::SqlStr(Variant(mobile)) + ", '030 " +
-         std::to_string(n) + "-9', 'u" + std::to_string(n) + "@fernblick.example')");
+    Exec(
+        "INSERT INTO ben (DSN, login_name, aktiv, Name, AD_DSN, TelefonBuero, TelefonFunk, Fax, "
+        "Email) VALUES ('" +
+        Key(6, n) + "', 'u" + std::to_string(n) + "', 1, " + cUtil::SqlStr(Variant(name)) + ", " +
+        (ad.empty() ? "NULL" : "'" + ad + "'") + ", '030 " + std::to_string(n) + "', " +
+        cUtil::SqlStr(Variant(mobile)) + ", '030 " + std::to_string(n) + "-9', 'u" +
+        std::to_string(n) + "@fernblick.example')");
   }
 
   // Fills a fresh `immobilie` through the mapping's contact section.
@@ -136,9 +139,10 @@ TEST_F(ContactTest, AnAddressLinkGivesThePersonAndTheCompanyFillsTheRest) {
   UseListing(1);  // its "Ansprechpartner" links Dana Demo, who has a stored picture
   Map(kByLink);
   // An address load gives no direct ways of contact.
-  EXPECT_EQ(At({"name", "vorname", "anrede", "titel", "email_direkt", "land"}), "Demo|Dana|Frau|||");
-  EXPECT_EQ(At({"firma", "email_zentrale", "tel_zentrale", "tel_fax", "strasse", "hausnummer", "plz",
-                "ort", "url"}),
+  EXPECT_EQ(At({"name", "vorname", "anrede", "titel", "email_direkt", "land"}),
+            "Demo|Dana|Frau|||");
+  EXPECT_EQ(At({"firma", "email_zentrale", "tel_zentrale", "tel_fax", "strasse", "hausnummer",
+                "plz", "ort", "url"}),
             "Fernblick Immobilien GmbH|info@fernblick.example|030 1234567|030 1234567-99|"
             "Invalidenstraße|1a|10115|Berlin|www.fernblick.example");
   EXPECT_EQ(listing->selectSingleNode(".//imo:land")->getAttribute("iso_land"), "DEU");
@@ -199,8 +203,9 @@ TEST_F(ContactTest, AUserNamedInATextFieldLongestNameFirst) {
   UseListing(1);
   Map(R"(<element element="name" quelle="Betreuer" quelltyp="FELDART"/>)");
   // A user match gives the whole name only.
-  EXPECT_EQ(At({"name", "vorname", "tel_handy", "tel_durchw", "tel_fax", "email_direkt", "firma"}),
-            "Karl Bergermann||0170 11|030 11|030 11-9|u11@fernblick.example|Fernblick Immobilien GmbH");
+  EXPECT_EQ(
+      At({"name", "vorname", "tel_handy", "tel_durchw", "tel_fax", "email_direkt", "firma"}),
+      "Karl Bergermann||0170 11|030 11|030 11-9|u11@fernblick.example|Fernblick Immobilien GmbH");
 
   tKontakt none;
   EXPECT_EQ(X().GetKontaktFelder(none, "Niemand von uns"), "");
@@ -221,7 +226,8 @@ TEST_F(ContactTest, AUserNamedInATextFieldLongestNameFirst) {
 TEST_F(ContactTest, APersonIsLoadedOncePerPhaseItsDetailsForEveryListing) {
   // Dana Demo's own record holds her "Position".
   const std::string section =
-      std::string(kByLink) + R"(<element element="position" quelle="Position" quelltyp="FELDART"/>)";
+      std::string(kByLink) +
+      R"(<element element="position" quelle="Position" quelltyp="FELDART"/>)";
   UseListing(1);
   Map(section);
   EXPECT_EQ(At({"name", "position"}), "Demo|Vertrieb Berlin");
@@ -254,7 +260,8 @@ TEST_F(ContactTest, MappedValuesStayAndOnlyContactFieldsSkipTheListing) {
   ListingText(1, 203, "aus dem Objekt");
   X().StartKontaktPhase();  // the field types are read once per phase
   UseListing(1);
-  Map(std::string(kByLink) + R"(<element element="position" quelle="Position2" quelltyp="FELDART"/>)");
+  Map(std::string(kByLink) +
+      R"(<element element="position" quelle="Position2" quelltyp="FELDART"/>)");
   EXPECT_EQ(At("position"), "");
 }
 
@@ -304,7 +311,8 @@ TEST_F(ContactTest, TheDemoMappingAndSchemaGiveDanaDemoWithPositionAndPhoto) {
             "kontaktperson(foto[location](format,daten(pfad)),name,vorname,anrede,position,firma,"
             "strasse,hausnummer,plz,ort,land[iso_land],email_zentrale,tel_zentrale,tel_fax,url)");
   EXPECT_EQ(At("position"), "Vertrieb Berlin");
-  EXPECT_TRUE(std::filesystem::exists(std::filesystem::path(folder) / At("foto/imo:daten/imo:pfad")));
+  EXPECT_TRUE(
+      std::filesystem::exists(std::filesystem::path(folder) / At("foto/imo:daten/imo:pfad")));
 }
 
 }  // namespace

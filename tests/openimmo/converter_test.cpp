@@ -84,9 +84,10 @@ class ConverterTest : public OpenImmoTest {
       py += "text = re.sub(r'^Result=.*?(\\r?)$', lambda m: 'Result=' + " + PyText(f.result) +
             " + m.group(1), text, flags=re.M)\n";
     if (!f.version.empty())
-      py += "text = re.sub(r'^IS24XmlConverterVersion=.*?(\\r?)$', lambda m: "
-            "'IS24XmlConverterVersion=' + " + PyText(f.version) +
-            " + m.group(1), text, flags=re.M)\n";
+      py +=
+          "text = re.sub(r'^IS24XmlConverterVersion=.*?(\\r?)$', lambda m: "
+          "'IS24XmlConverterVersion=' + " +
+          PyText(f.version) + " + m.group(1), text, flags=re.M)\n";
     py += "open(ini, 'w', encoding='cp1252', newline='').write(text)\n";
     py += "sys.exit(" + std::to_string(f.exitCode) + ")\n";
     const fs::path program = host() / "System" / "IS24XmlConverter.exe";
@@ -103,8 +104,8 @@ class ConverterTest : public OpenImmoTest {
   }
   static std::vector<std::string> Ids(XmlDocument& doc) {
     std::vector<std::string> out;
-    for (const auto& l : doc.documentElement()->ChildElements("anbieter")[0]->ChildElements(
-             "immobilie"))
+    for (const auto& l :
+         doc.documentElement()->ChildElements("anbieter")[0]->ChildElements("immobilie"))
       out.push_back(l->text());
     return out;
   }
@@ -292,8 +293,9 @@ TEST_F(ConverterTest, AHookAnswerBeginningWithAbortStopsTheSend) {
   auto rs = Rows("select * from Boersen where boersen_name = 'ImmoPortal Demo'");
   X().StartImmoXML(app, Session().g_strConnect, *rs, false, true, 5);
   EXPECT_EQ(Lines(10).find("Beginne Übertragung"), std::string::npos) << Lines(10);
-  auto sent = Rows("select count(*) as n from boersenobj where boersen_dsn like '%000000000002}' "
-                   "and letzte_uebertragung is not null");
+  auto sent = Rows(
+      "select count(*) as n from boersenobj where boersen_dsn like '%000000000002}' "
+      "and letzte_uebertragung is not null");
   EXPECT_EQ(cUtil::d(sent->Value("n")), 0);
 }
 

@@ -10,12 +10,21 @@ class ListingTest : public OpenImmoTest {
     OpenImmoTest::SetUp();
     schema = X().OpenXMLFile(GetHostPath("System\\XML\\openimmo.xsd"));
     tmpl = X().CreateEmtpyXML(schema, 5);
-    details = db::Recordset::Create({{"KÜRZEL"}, {"TYP"}, {"EINGABE"}, {"VON_STR"}, {"BIS_STR"},
-                                     {"VON_NUM"}, {"BIS_NUM"}, {"WERT"}, {"BEZEICHNUNG"},
+    details = db::Recordset::Create({{"KÜRZEL"},
+                                     {"TYP"},
+                                     {"EINGABE"},
+                                     {"VON_STR"},
+                                     {"BIS_STR"},
+                                     {"VON_NUM"},
+                                     {"BIS_NUM"},
+                                     {"WERT"},
+                                     {"BEZEICHNUNG"},
                                      {"LINK_DSN"}});
     Fresh();
   }
-  void Fresh() { listing = tmpl->documentElement()->selectSingleNode(".//imo:immobilie")->cloneNode(true); }
+  void Fresh() {
+    listing = tmpl->documentElement()->selectSingleNode(".//imo:immobilie")->cloneNode(true);
+  }
   void Value(const std::string& code, const std::string& vonStr, double num,
              const std::string& bisStr = "") {
     details->LoadRow({Variant(code), Variant(int32_t(6)), Variant(vonStr), Variant(vonStr),
@@ -47,7 +56,8 @@ TEST_F(ListingTest, FixUpsFollowTheSchemaVersion) {
   // The texts of epart, energieverbrauchkennwert, sprache, gruppen_kennung and gebaeudeart.
   auto texts = [&] {
     std::string out;
-    for (const char* e : {"epart", "energieverbrauchkennwert", "sprache", "gruppen_kennung", "gebaeudeart"})
+    for (const char* e :
+         {"epart", "energieverbrauchkennwert", "sprache", "gruppen_kennung", "gebaeudeart"})
       out += TextAt(std::string(".//imo:") + e) + "|";
     return out;
   };
@@ -74,7 +84,8 @@ TEST_F(ListingTest, FixUpsFollowTheSchemaVersion) {
   prepare();
   Fix(126);
   EXPECT_EQ(texts(), "VERBRAUCH|87|de-DE||nichtwohn|");
-  EXPECT_EQ(listing->selectNodes(".//imo:zustand_angaben/imo:user_defined_simplefield")->length(), 0);
+  EXPECT_EQ(listing->selectNodes(".//imo:zustand_angaben/imo:user_defined_simplefield")->length(),
+            0);
   EXPECT_EQ(At(".//imo:stp_garage")->getAttribute("anzahl"), "");
 }
 
@@ -112,7 +123,8 @@ TEST_F(ListingTest, RemoveEmptyNodesKeepsWhatCarriesContent) {
   At(".//imo:wohnung")->setAttribute("wohnungtyp", "ETAGE");
   At(".//imo:haus")->setAttribute("haustyp", "haus");
   X().RemoveEmptyNodes(listing);
-  EXPECT_EQ(Shape(listing), "immobilie(objektkategorie(objektart(wohnung[wohnungtyp],haus)),geo(plz))");
+  EXPECT_EQ(Shape(listing),
+            "immobilie(objektkategorie(objektart(wohnung[wohnungtyp],haus)),geo(plz))");
 
   // A kind element without attributes survives as the only child of a category that follows
   // another element.
@@ -151,10 +163,12 @@ TEST_F(ListingTest, MandatoryFields) {
 
   // One mandatory element missing: the message begins with its text.
   const std::pair<const char*, const char*> missing[] = {
-      {".//imo:wohnung", "Falsche oder fehlende Objektart. Bitte wählen Sie eine andere Objektart.In der XML-Datei"},
+      {".//imo:wohnung",
+       "Falsche oder fehlende Objektart. Bitte wählen Sie eine andere Objektart.In der XML-Datei"},
       {".//imo:objekttitel", "Das Pflichtfeld 'Headline' enthält keinen Wert."},
       {".//imo:plz", "Fehlerhafte Eingabe in Land_Plz_Ort."},
-      {".//imo:tel_handy", "Es sind keine Daten für das Pflichtelement 'kontaktperson' vorhanden! Bitte erfassen"},
+      {".//imo:tel_handy",
+       "Es sind keine Daten für das Pflichtelement 'kontaktperson' vorhanden! Bitte erfassen"},
   };
   for (const auto& [path, text] : missing) {
     complete();

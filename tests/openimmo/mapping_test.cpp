@@ -11,13 +11,20 @@ class MappingTest : public OpenImmoTest {
     OpenImmoTest::SetUp();
     UseSchema(GetHostPath("System\\XML\\openimmo.xsd"));
     portal = Rows("select * from Boersen where boersen_name = 'Wohnen HTTP Demo'");
-    obj = db::Recordset::Create({{"DSN"}, {"KENNUNG"}, {"EART"}, {"LANG"}, {"TEXTLAGE"},
-                                 {"TEXTLAGE_LCID2057"}, {"FLAG"}});
+    obj = db::Recordset::Create(
+        {{"DSN"}, {"KENNUNG"}, {"EART"}, {"LANG"}, {"TEXTLAGE"}, {"TEXTLAGE_LCID2057"}, {"FLAG"}});
     obj->LoadRow({Variant("{DE000002-0000-4000-8000-000000000002}"), Variant("FB-1002"),
                   Variant(int32_t(1)), Variant(int32_t(0)), Variant("Mitte"), Variant("Centre"),
                   Variant("-1")});
-    details = db::Recordset::Create({{"KÜRZEL"}, {"TYP"}, {"EINGABE"}, {"VON_STR"}, {"BIS_STR"},
-                                     {"VON_NUM"}, {"BIS_NUM"}, {"WERT"}, {"BEZEICHNUNG"},
+    details = db::Recordset::Create({{"KÜRZEL"},
+                                     {"TYP"},
+                                     {"EINGABE"},
+                                     {"VON_STR"},
+                                     {"BIS_STR"},
+                                     {"VON_NUM"},
+                                     {"BIS_NUM"},
+                                     {"WERT"},
+                                     {"BEZEICHNUNG"},
                                      {"LINK_DSN"}});
   }
   void UseSchema(const std::string& path) {
@@ -37,9 +44,7 @@ class MappingTest : public OpenImmoTest {
     auto mapping = Parse("<zuordnungen>" + body + "</zuordnungen>");
     X().FillFromZuordnungen(*mapping, listing, *portal, *obj, *details, *schema);
   }
-  std::string At(const std::string& path) {
-    return Text(listing->selectSingleNode(path));
-  }
+  std::string At(const std::string& path) { return Text(listing->selectSingleNode(path)); }
   static std::string Text(const XmlNodePtr& n) { return n ? n->text() : "<none>"; }
   std::string AttrAt(const std::string& path, const std::string& name) {
     XmlNodePtr n = listing->selectSingleNode(path);
@@ -59,10 +64,12 @@ TEST_F(MappingTest, ValuesAreFormattedByTheirSchemaType) {
   Value("Titel", 6, "Wohnung\x01 mit\tBlick");
   Map("<flaechen><zuordnung>"
       "<element element=\"wohnflaeche\" quelle=\"Fläche\" quelltyp=\"FELDART\" special=\"VALUE\"/>"
-      "<element element=\"anzahl_balkone\" quelle=\"Zimmer\" quelltyp=\"FELDART\" special=\"VALUE\"/>"
+      "<element element=\"anzahl_balkone\" quelle=\"Zimmer\" quelltyp=\"FELDART\" "
+      "special=\"VALUE\"/>"
       "</zuordnung></flaechen>"
       "<verwaltung_objekt><zuordnung>"
-      "<element element=\"verfuegbar_ab\" quelle=\"Bezug\" quelltyp=\"FELDART\" special=\"DATEVALUE\"/>"
+      "<element element=\"verfuegbar_ab\" quelle=\"Bezug\" quelltyp=\"FELDART\" "
+      "special=\"DATEVALUE\"/>"
       "</zuordnung></verwaltung_objekt>"
       "<verwaltung_techn><zuordnung>"
       "<element element=\"stand_vom\" quelle=\"Stand\" quelltyp=\"FELDART\" special=\"DATEVALUE\"/>"
@@ -73,7 +80,8 @@ TEST_F(MappingTest, ValuesAreFormattedByTheirSchemaType) {
       "</zuordnung></freitexte>");
   // A date of 0 writes nothing; control characters but the tab go.
   std::string texts;
-  for (const char* e : {"wohnflaeche", "anzahl_balkone", "verfuegbar_ab", "stand_vom", "objekttitel", "sonstige_angaben"})
+  for (const char* e : {"wohnflaeche", "anzahl_balkone", "verfuegbar_ab", "stand_vom",
+                        "objekttitel", "sonstige_angaben"})
     texts += At(std::string(".//imo:") + e) + "|";
   EXPECT_EQ(texts, "68.46|4||2026-01-01|Wohnung mit\tBlick||");
 }
@@ -81,8 +89,9 @@ TEST_F(MappingTest, ValuesAreFormattedByTheirSchemaType) {
 TEST_F(MappingTest, AFilledElementKeepsItsTextAndLanguageColumnsFollowTheTransferLanguage) {
   Value("Titel1", 6, "aus user1");
   Value("Titel2", 6, "aus Hauptdatei");
-  const std::string entry = "<freitexte><zuordnung><element element=\"objekttitel\" quelle=\"%\" "
-                            "quelltyp=\"FELDART\" special=\"VON\"/></zuordnung></freitexte>";
+  const std::string entry =
+      "<freitexte><zuordnung><element element=\"objekttitel\" quelle=\"%\" "
+      "quelltyp=\"FELDART\" special=\"VON\"/></zuordnung></freitexte>";
   auto with = [&](const std::string& code) {
     std::string s = entry;
     s.replace(s.find('%'), 1, code);
@@ -145,15 +154,17 @@ TEST_F(MappingTest, AttributesFromOptionsFlagsAndCoordinates) {
       "<attribut attribut=\"ETAGE\" quelle=\"Etage\" quelltyp=\"OPTION\"/></element>"
       "</zuordnung></ausstattung>"
       "<geo><zuordnung><element element=\"geokoordinaten\">"
-      "<attribut attribut=\"breitengrad\" quelle=\"Breite\" quelltyp=\"FELDART\" special=\"VALUE\"/>"
+      "<attribut attribut=\"breitengrad\" quelle=\"Breite\" quelltyp=\"FELDART\" "
+      "special=\"VALUE\"/>"
       "<attribut attribut=\"laengengrad\" quelle=\"Länge\" quelltyp=\"FELDART\" special=\"VALUE\"/>"
       "</element></zuordnung></geo>");
   // Values with apostrophes select their options like any other.
-  EXPECT_EQ(AttrAt(".//imo:wohnung", "wohnungtyp") + "|" + AttrAt(".//imo:heizungsart", "FERN") + "|" +
-                AttrAt(".//imo:heizungsart", "ETAGE"),
+  EXPECT_EQ(AttrAt(".//imo:wohnung", "wohnungtyp") + "|" + AttrAt(".//imo:heizungsart", "FERN") +
+                "|" + AttrAt(".//imo:heizungsart", "ETAGE"),
             "ETAGE|true|");
   // A Boolean attribute of "-1" is false; "NOT" on the element turns it.
-  EXPECT_EQ(AttrAt(".//imo:nutzungsart", "WOHNEN") + "|" + AttrAt(".//imo:vermarktungsart", "KAUF"), "false|true");
+  EXPECT_EQ(AttrAt(".//imo:nutzungsart", "WOHNEN") + "|" + AttrAt(".//imo:vermarktungsart", "KAUF"),
+            "false|true");
   // Coordinates keep their precision.
   EXPECT_EQ(AttrAt(".//imo:geokoordinaten", "breitengrad"), "47.500000000000");
   EXPECT_EQ(AttrAt(".//imo:geokoordinaten", "laengengrad").substr(0, 14), "8.123456789012");
@@ -182,9 +193,10 @@ TEST_F(MappingTest, LastTransferComesFromTheStatusRow) {
   ASSERT_EQ(fields->length(), 2);  // the empty template and its copy
   EXPECT_EQ(fields->item(1)->text() + fields->item(1)->getAttribute("feldname").value_or(""), "");
 
-  Exec("update boersenobj set letzte_uebertragung = '2026-11-05 10:00:00' where obj_dsn = "
-       "'{DE000002-0000-4000-8000-000000000002}' and boersen_dsn = " +
-       cUtil::SqlUid(portal->Value("DSN")));
+  Exec(
+      "update boersenobj set letzte_uebertragung = '2026-11-05 10:00:00' where obj_dsn = "
+      "'{DE000002-0000-4000-8000-000000000002}' and boersen_dsn = " +
+      cUtil::SqlUid(portal->Value("DSN")));
   UseSchema(GetHostPath("System\\XML\\openimmo.xsd"));
   Map(entry);
   fields = listing->selectNodes("./imo:zustand_angaben/imo:user_defined_simplefield");

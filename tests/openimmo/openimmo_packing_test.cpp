@@ -32,9 +32,7 @@ class Packing : public ::testing::Test {
       lines_.push_back(std::to_string(s) + " " + t);
     };
   }
-  void Pack() {
-    ZipAll((dir_ / "out").string(), "export", settings_, zip_, nullptr, events_);
-  }
+  void Pack() { ZipAll((dir_ / "out").string(), "export", settings_, zip_, nullptr, events_); }
   // The entry names `unzip -l` shows, each followed by "\n".
   std::string Entries() {
     ProcessOptions o;
@@ -100,9 +98,8 @@ TEST_F(Packing, SevenZipFailureCarriesCodeTextAndCommandLine) {
   } catch (const HostError& e) {
     EXPECT_EQ(e.number(), 50016);
     EXPECT_EQ(e.source(), "7zip");
-    EXPECT_EQ(e.description().rfind("2 Schwerwiegender Fehler. \"" + settings_.sevenZip +
-                                        "\" a -y -tzip \"",
-                                    0),
+    EXPECT_EQ(e.description().rfind(
+                  "2 Schwerwiegender Fehler. \"" + settings_.sevenZip + "\" a -y -tzip \"", 0),
               0u)
         << e.description();
   }

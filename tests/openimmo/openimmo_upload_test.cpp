@@ -126,8 +126,9 @@ TEST_F(Upload, FailingAttemptsGiveRetryLinesAndOnlyTheLastRunsStrict) {
 
 TEST_F(Upload, SuccessStopsTheRetries) {
   int calls = 0;
-  EXPECT_TRUE(Uploader([&](auto&&...) { return ++calls == 2; })
-                  .DoUpload("", "h", "u", kPassword, local_.string(), "", "", ""));
+  EXPECT_TRUE(Uploader([&](auto&&...) {
+                return ++calls == 2;
+              }).DoUpload("", "h", "u", kPassword, local_.string(), "", "", ""));
   EXPECT_EQ(calls, 2);
   EXPECT_EQ(Count("weiterer Versuch"), 1);
 }
@@ -136,8 +137,7 @@ TEST_F(Upload, ToolErrorsBecomeStateLinesAndTheLastReachesTheCaller) {
   // SFTP to a closed port with a stored key: every attempt fails with the log's text.
   const int port = SshdServer::FreePort();
   const std::string server = "127.0.0.1:" + std::to_string(port);
-  IniWrite(server, "fingerprint", "ssh-ed25519 255 " + std::string(43, 'A'),
-           host_ / "sftp.ini");
+  IniWrite(server, "fingerprint", "ssh-ed25519 255 " + std::string(43, 'A'), host_ / "sftp.ini");
   try {
     Uploader().DoUpload("SFTP", server, "u", kPassword, local_.string(), "", "", "");
     FAIL() << "no error";
@@ -189,8 +189,8 @@ TEST_F(Sftp, NewHostStoresItsKeyAndTheRetryUploads) {
   dir_.Write("host/sftp.ini", "");
   const fs::path ini = host_ / "system" / "sftp.ini";
   KeyLogin(ini);
-  EXPECT_TRUE(Uploader().DoUpload("SFTP", sshd_->host(), testing_servers::CurrentUser(),
-                                  kPassword, local_.string(), "in/", "xml", ""));
+  EXPECT_TRUE(Uploader().DoUpload("SFTP", sshd_->host(), testing_servers::CurrentUser(), kPassword,
+                                  local_.string(), "in/", "xml", ""));
   const std::string fp = Stored(ini);
   const std::string sha = testing_servers::KeygenFingerprint(dir_ / "host_key.pub", "sha256");
   EXPECT_EQ(ParseFingerprint(fp).value, ParseFingerprint(sha).value) << fp << " / " << sha;
@@ -215,9 +215,9 @@ TEST_F(Sftp, KnownHostInEitherStoredFormUploadsAtOnce) {
     IniWrite(sshd_->host(), "fingerprint", stored, ini);
     fs::remove_all(dir_ / "remote" / "abs");
     EXPECT_TRUE(Uploader().DoUpload("sftp", sshd_->host(), testing_servers::CurrentUser(), "",
-                                    local_.string(), (dir_ / "remote" / "abs").string(), "ZIP",
-                                    ""))
-        << stored << "\n" << Lines();
+                                    local_.string(), (dir_ / "remote" / "abs").string(), "ZIP", ""))
+        << stored << "\n"
+        << Lines();
     EXPECT_EQ(Listed(dir_ / "remote" / "abs"), "pack.zip");
   }
   EXPECT_EQ(Count("WinSCP Status True"), 3);
@@ -312,8 +312,8 @@ TEST_F(Ftp, SftpWithUseTlsNeedsNoFingerprint) {
   auto server = Start(true);
   IniWrite(server->host(), "useTls", "1", host_ / "sftp.ini");
   settings_.transferCount = 1;
-  EXPECT_TRUE(Uploader().DoUpload("sftp", server->host(), "fern", kPassword, local_.string(), "",
-                                  "", ""))
+  EXPECT_TRUE(
+      Uploader().DoUpload("sftp", server->host(), "fern", kPassword, local_.string(), "", "", ""))
       << Lines();
   EXPECT_TRUE(fs::exists(dir_ / "remote" / "pack.zip"));
   IniCacheReset();
@@ -329,11 +329,10 @@ TEST_F(Ftp, PlainFtpGoesThroughTheTransferLayer) {
   th.Folder = host_.string();
   ftp.Init("", th);
   settings_.ftpProxy = ":" + std::to_string(server->port());  // passive: the port comes from here
-  auto up = Uploader([&](const std::string& h, const std::string& u, const std::string& p,
-                         const std::string& l, const std::string& r, const std::string& e,
-                         const std::string& proxy, bool strict) {
-    return ftp.FtpSendFolder(h, u, p, l, r, e, proxy, strict);
-  });
+  auto up = Uploader(
+      [&](const std::string& h, const std::string& u, const std::string& p, const std::string& l,
+          const std::string& r, const std::string& e, const std::string& proxy,
+          bool strict) { return ftp.FtpSendFolder(h, u, p, l, r, e, proxy, strict); });
   EXPECT_TRUE(up.DoUpload("", "127.0.0.1", "fern", kPassword, local_.string(), "plain", "ZIP", ""));
   EXPECT_EQ(Listed(dir_ / "remote" / "plain"), "pack.zip");
 }
@@ -345,9 +344,10 @@ TEST_F(Ftp, NcFtpPutSendsIntoTheRemoteFolderWithAPrivateLogin) {
   fs::create_directories(dir_ / "remote" / "nc");
   settings_.useNcFtp = true;
   settings_.transferCount = 1;
-  EXPECT_TRUE(Uploader().DoUpload("", server->host(), "fern", kPassword, local_.string(), "nc",
-                                  "xml", ""));
-  EXPECT_EQ(Listed(dir_ / "remote" / "nc"), "listing.xml,second.XML");  // our expansion ignores case
+  EXPECT_TRUE(
+      Uploader().DoUpload("", server->host(), "fern", kPassword, local_.string(), "nc", "xml", ""));
+  EXPECT_EQ(Listed(dir_ / "remote" / "nc"),
+            "listing.xml,second.XML");  // our expansion ignores case
   const std::string log = ReadAll(host_ / "Dat" / "ftp_ncftpput.log");
   EXPECT_FALSE(log.empty());
   EXPECT_EQ(log.find(kPassword), std::string::npos);
@@ -357,14 +357,14 @@ TEST_F(Upload, NcFtpPutNeverSeesThePasswordOnItsCommandLine) {
   // A stand-in that records its arguments and the login file it was given.
   const fs::path seen = dir_ / "seen.txt";
   const fs::path fake = dir_.Write(
-      "fake_ncftpput",
-      "#!/bin/sh\necho \"$@\" > " + seen.string() + "\nstat -c %a \"$2\" >> " + seen.string() +
-          "\ncat \"$2\" >> " + seen.string() + "\necho \"$2\" >> " + seen.string() + "\nexit 0\n");
+      "fake_ncftpput", "#!/bin/sh\necho \"$@\" > " + seen.string() + "\nstat -c %a \"$2\" >> " +
+                           seen.string() + "\ncat \"$2\" >> " + seen.string() +
+                           "\necho \"$2\" >> " + seen.string() + "\nexit 0\n");
   fs::permissions(fake, fs::perms::owner_all);
   settings_.ncftpput = fake.string();
   settings_.useNcFtp = true;
-  EXPECT_TRUE(Uploader().DoUpload("", "ftp.example:2121", "fern", kPassword, local_.string(), "",
-                                  "", ""));
+  EXPECT_TRUE(
+      Uploader().DoUpload("", "ftp.example:2121", "fern", kPassword, local_.string(), "", "", ""));
   std::istringstream lines(ReadAll(seen));
   std::string args, mode, loginPath, line, content;
   std::getline(lines, args);
@@ -403,7 +403,8 @@ TEST_F(Upload, NcFtpPutToAClosedPortGivesTheExitText) {
 TEST(Fingerprint, FormsAndHash) {
   // Host keys of other types are longer than one hash block.
   EXPECT_EQ(Base64Encode(Sha256("abc"), true), "ungWv48Bz+pBQUDeXa4iI7ADYaOWF3qctBD/YfIAFa0=");
-  EXPECT_EQ(Base64Encode(Sha256(std::string(1000, 'a')), true), "Qe3s5C1j6Nm/UVqbppMuHCDLyfWl0TRkWttdsblzfqM=");
+  EXPECT_EQ(Base64Encode(Sha256(std::string(1000, 'a')), true),
+            "Qe3s5C1j6Nm/UVqbppMuHCDLyfWl0TRkWttdsblzfqM=");
   const auto md5 = ParseFingerprint("ssh-rsa 2048 0A:1b:2c:3d:4e:5f:60:71:82:93:a4:b5:c6:d7:e8:f9");
   EXPECT_EQ(md5.kind, HostKeyFingerprint::kMd5);
   EXPECT_EQ(md5.value, "0a1b2c3d4e5f60718293a4b5c6d7e8f9");

@@ -35,8 +35,8 @@ class PicturesTest : public OpenImmoTest {
   }
 
   void Portal(int ftpOrHttp, int zipping, int maxPics) {
-    portal = db::Recordset::Create(
-        {{"boersen_name"}, {"ftp_or_http"}, {"zipping"}, {"lngMaxPicCount"}});
+    portal =
+        db::Recordset::Create({{"boersen_name"}, {"ftp_or_http"}, {"zipping"}, {"lngMaxPicCount"}});
     portal->LoadRow({Variant("Testportal"), Variant(int32_t(ftpOrHttp)), Variant(int32_t(zipping)),
                      Variant(int32_t(maxPics))});
   }
@@ -90,8 +90,8 @@ TEST_F(PicturesTest, CountFollowsLongVersionAndPortalLimit) {
     bool lang;
     int max;
     size_t expected;
-  } cases[] = {{false, 0, 1}, {false, 5, 1}, {true, 0, 10}, {true, 4, 4}, {true, -1, 0},
-               {true, 20, 12}};
+  } cases[] = {{false, 0, 1}, {false, 5, 1}, {true, 0, 10},
+               {true, 4, 4},  {true, -1, 0}, {true, 20, 12}};
   for (const Case& c : cases) {
     Portal(1, 0, c.max);
     EXPECT_EQ(Pictures(3, c.lang).size(), c.expected) << c.lang << " " << c.max;
@@ -102,7 +102,8 @@ TEST_F(PicturesTest, GroupsTitlesReferencesAndInlineData) {
   auto made = Pictures(1);
   EXPECT_EQ(Col(made, &Anhang::gruppe), "TITELBILD,GRUNDRISS,BILD");
   EXPECT_EQ(made.at(1).titel, "Grundriss FB-1001");
-  EXPECT_EQ(Col(made, &Anhang::location) + Col(made, &Anhang::format), "EXTERN,EXTERN,EXTERNjpg,jpg,jpg");
+  EXPECT_EQ(Col(made, &Anhang::location) + Col(made, &Anhang::format),
+            "EXTERN,EXTERN,EXTERNjpg,jpg,jpg");
   EXPECT_EQ(Col(made, &Anhang::pfad), "fb1_0.jpg,fb1_1.jpg,fb1_2.jpg");
   for (const Anhang& a : made) EXPECT_TRUE(std::filesystem::exists(out / a.pfad));
   EXPECT_EQ(Count("wurde für Transfer bereitgestellt"), 3);
@@ -169,9 +170,7 @@ TEST_F(PicturesTest, ParentPicturesFillTheGaps) {
 }
 
 TEST_F(PicturesTest, BrokenPictureIsReportedAndAStaleCopyNotReferenced) {
-  {
-    std::ofstream(Pic("fb7_1.jpg"), std::ios::binary | std::ios::trunc) << "kein Bild";
-  }
+  { std::ofstream(Pic("fb7_1.jpg"), std::ios::binary | std::ios::trunc) << "kein Bild"; }
   // What an earlier run left in the transfer folder.
   std::filesystem::copy_file(Pic("fb7_2.jpg"), out / "fb7_1.jpg");
   EXPECT_EQ(Col(Pictures(7), &Anhang::pfad), "fb7_0.jpg,fb7_2.jpg");
@@ -184,8 +183,9 @@ class PictureHooksTest : public PicturesTest {
  protected:
   void Hooks(const std::string& body) {
     dir.Write("host/System/Services/OpenImmo/pics.vbs",
-              "Class Pics\r\n" + body + "\r\nEnd Class\r\nDim oPics\r\nSet oPics = New Pics\r\n"
-              "Application.EventsConsumers.Add oPics\r\n");
+              "Class Pics\r\n" + body +
+                  "\r\nEnd Class\r\nDim oPics\r\nSet oPics = New Pics\r\n"
+                  "Application.EventsConsumers.Add oPics\r\n");
     auto hooks = std::make_unique<cImmoXmlScriptV2>();
     hooks->Init(Session().g_strConnect, host().string());
     ASSERT_TRUE(answers->texts.empty()) << answers->texts.front();
@@ -194,11 +194,12 @@ class PictureHooksTest : public PicturesTest {
 };
 
 TEST_F(PictureHooksTest, RenamedTargetIsWrittenCheckedAndReferenced) {
-  Hooks("Public Sub Callback_OpenImmoPicCopy(rsboersen, rsObj, lngNr, strFileName1, "
-        "strFileName2, lngGroesse, lngBreite, strCopyright, blnCancel, strResultMsg)\r\n"
-        "  strFileName2 = Replace(strFileName2, \".jpg\", \"_web.jpg\")\r\n"
-        "  strResultMsg = \"kopiert \" & lngNr\r\n"
-        "End Sub");
+  Hooks(
+      "Public Sub Callback_OpenImmoPicCopy(rsboersen, rsObj, lngNr, strFileName1, "
+      "strFileName2, lngGroesse, lngBreite, strCopyright, blnCancel, strResultMsg)\r\n"
+      "  strFileName2 = Replace(strFileName2, \".jpg\", \"_web.jpg\")\r\n"
+      "  strResultMsg = \"kopiert \" & lngNr\r\n"
+      "End Sub");
   EXPECT_EQ(Col(Pictures(8), &Anhang::pfad), "fb8_0_web.jpg,fb8_1_web.jpg,fb8_2_web.jpg");
   for (int i = 0; i < 3; ++i) {
     EXPECT_TRUE(std::filesystem::exists(out / ("fb8_" + std::to_string(i) + "_web.jpg")));
@@ -209,10 +210,11 @@ TEST_F(PictureHooksTest, RenamedTargetIsWrittenCheckedAndReferenced) {
 }
 
 TEST_F(PictureHooksTest, TargetThatIsTheSourceLeavesTheSourceAlone) {
-  Hooks("Public Sub Callback_OpenImmoPicCopy(rsboersen, rsObj, lngNr, strFileName1, "
-        "strFileName2, lngGroesse, lngBreite, strCopyright, blnCancel, strResultMsg)\r\n"
-        "  If lngNr = 2 Then strFileName2 = strFileName1\r\n"
-        "End Sub");
+  Hooks(
+      "Public Sub Callback_OpenImmoPicCopy(rsboersen, rsObj, lngNr, strFileName1, "
+      "strFileName2, lngGroesse, lngBreite, strCopyright, blnCancel, strResultMsg)\r\n"
+      "  If lngNr = 2 Then strFileName2 = strFileName1\r\n"
+      "End Sub");
   const auto before = std::filesystem::file_size(Pic("fb11_1.jpg"));
   EXPECT_EQ(Col(Pictures(11), &Anhang::pfad), "fb11_0.jpg,fb11_2.jpg");
   EXPECT_EQ(Count("fb11_1.jpg' konnte nicht komprimiert werden"), 1);
@@ -221,17 +223,18 @@ TEST_F(PictureHooksTest, TargetThatIsTheSourceLeavesTheSourceAlone) {
 }
 
 TEST_F(PictureHooksTest, HooksSetCountAndSourceAndCancel) {
-  Hooks("Public Sub Callback_OpenImmoPicInit(rsboersen, rsObj, strMMDateiKurz, strMMDateiLang, "
-        "lngMaxCounter, blnCancel, strResultMsg)\r\n"
-        "  lngMaxCounter = 4\r\n"
-        "End Sub\r\n"
-        "Public Sub Callback_OpenImmoPicGet(rsboersen, rsObj, lngNr, strPathAndFileName, "
-        "strTitel, blnCancel, strResultMsg)\r\n"
-        "  If lngNr = 2 Then strPathAndFileName = Replace(strPathAndFileName, \"fb9_1\", "
-        "\"fb9_2\") : strTitel = \"Lageplan\"\r\n"
-        "  If lngNr = 3 Then strPathAndFileName = \"\"\r\n"
-        "  If lngNr = 4 Then strPathAndFileName = strPathAndFileName & \"x\"\r\n"
-        "End Sub");
+  Hooks(
+      "Public Sub Callback_OpenImmoPicInit(rsboersen, rsObj, strMMDateiKurz, strMMDateiLang, "
+      "lngMaxCounter, blnCancel, strResultMsg)\r\n"
+      "  lngMaxCounter = 4\r\n"
+      "End Sub\r\n"
+      "Public Sub Callback_OpenImmoPicGet(rsboersen, rsObj, lngNr, strPathAndFileName, "
+      "strTitel, blnCancel, strResultMsg)\r\n"
+      "  If lngNr = 2 Then strPathAndFileName = Replace(strPathAndFileName, \"fb9_1\", "
+      "\"fb9_2\") : strTitel = \"Lageplan\"\r\n"
+      "  If lngNr = 3 Then strPathAndFileName = \"\"\r\n"
+      "  If lngNr = 4 Then strPathAndFileName = strPathAndFileName & \"x\"\r\n"
+      "End Sub");
   Portal(1, 0, -1);  // no pictures, unless the hook asks for more
   auto made = Pictures(9);
   ASSERT_EQ(made.size(), 2u);
@@ -239,10 +242,11 @@ TEST_F(PictureHooksTest, HooksSetCountAndSourceAndCancel) {
   EXPECT_EQ(Count("konnte nicht komprimiert werden"), 1);
 
   // A cancel holds for the rest of the listing.
-  Hooks("Public Sub Callback_OpenImmoPicCopy(rsboersen, rsObj, lngNr, strFileName1, "
-        "strFileName2, lngGroesse, lngBreite, strCopyright, blnCancel, strResultMsg)\r\n"
-        "  If lngNr = 2 Then blnCancel = True\r\n"
-        "End Sub");
+  Hooks(
+      "Public Sub Callback_OpenImmoPicCopy(rsboersen, rsObj, lngNr, strFileName1, "
+      "strFileName2, lngGroesse, lngBreite, strCopyright, blnCancel, strResultMsg)\r\n"
+      "  If lngNr = 2 Then blnCancel = True\r\n"
+      "End Sub");
   Portal(1, 0, 0);
   EXPECT_EQ(Col(Pictures(9), &Anhang::pfad), "fb9_0.jpg");
 }
@@ -271,13 +275,19 @@ TEST_F(PicturesTest, PartnerListingGoesUnframedWithoutTurningTheFrameOff) {
 }
 
 TEST_F(PicturesTest, AttachmentsFromTheMapping) {
-  auto details = db::Recordset::Create({{"KÜRZEL"}, {"TYP"}, {"EINGABE"}, {"VON_STR"},
-                                        {"BIS_STR"}, {"VON_NUM"}, {"BIS_NUM"}, {"WERT"},
-                                        {"BEZEICHNUNG"}, {"LINK_DSN"}});
+  auto details = db::Recordset::Create({{"KÜRZEL"},
+                                        {"TYP"},
+                                        {"EINGABE"},
+                                        {"VON_STR"},
+                                        {"BIS_STR"},
+                                        {"VON_NUM"},
+                                        {"BIS_NUM"},
+                                        {"WERT"},
+                                        {"BEZEICHNUNG"},
+                                        {"LINK_DSN"}});
   auto value = [&](const char* code, const std::string& text) {
-    details->LoadRow({Variant(code), Variant(int32_t(6)), Variant(text), Variant(text),
-                      Variant(""), Variant(0.0), Variant(0.0), Variant(""), Variant(""),
-                      Variant::Null()});
+    details->LoadRow({Variant(code), Variant(int32_t(6)), Variant(text), Variant(text), Variant(""),
+                      Variant(0.0), Variant(0.0), Variant(""), Variant(""), Variant::Null()});
   };
   value("Links", "http://www.example.de/tour#Rundgang");
   value("Links", "www.example.de/lage");
@@ -295,10 +305,10 @@ TEST_F(PicturesTest, AttachmentsFromTheMapping) {
            "\" quelltyp=\"FELDART\"><attribut attribut=\"gruppe\"><option option=\"" + group +
            "\"/></attribut></element></zuordnung>";
   };
-  auto mapping = Parse("<zuordnungen><anhaenge>" + entry("Links", "LINKS") +
-                       entry("Expose", "DOKUMENTE") + entry("Lagebild", "KARTEN_LAGEPLAN") +
-                       entry("Film", "FILM") + entry("Filmlink", "FILMLINK") +
-                       "</anhaenge></zuordnungen>");
+  auto mapping =
+      Parse("<zuordnungen><anhaenge>" + entry("Links", "LINKS") + entry("Expose", "DOKUMENTE") +
+            entry("Lagebild", "KARTEN_LAGEPLAN") + entry("Film", "FILM") +
+            entry("Filmlink", "FILMLINK") + "</anhaenge></zuordnungen>");
   auto run = [&](int version) {
     notices.clear();
     listing = tmpl->documentElement()->selectSingleNode(".//imo:immobilie")->cloneNode(true);
@@ -309,7 +319,8 @@ TEST_F(PicturesTest, AttachmentsFromTheMapping) {
   };
 
   auto made = run(123);
-  EXPECT_EQ(Col(made, &Anhang::pfad), "http://www.example.de/tour,www.example.de/lage,grundriss_plan eg.pdf,lage.jpg");
+  EXPECT_EQ(Col(made, &Anhang::pfad),
+            "http://www.example.de/tour,www.example.de/lage,grundriss_plan eg.pdf,lage.jpg");
   EXPECT_EQ(Col(made, &Anhang::titel), "Rundgang,,Plan EG,");
   EXPECT_EQ(made.at(0).gruppe + made[0].format + made[0].location, "LINKSLINKSINTERN");
   EXPECT_EQ(made.at(2).format + made[2].location, "pdfEXTERN");
@@ -322,7 +333,8 @@ TEST_F(PicturesTest, AttachmentsFromTheMapping) {
   made = run(127);
   ASSERT_EQ(made.size(), 6u);
   EXPECT_EQ(made[4].gruppe + "|" + made[4].pfad, "FILM|film.mp4");
-  EXPECT_EQ(made[5].gruppe + "|" + made[5].pfad + "|" + made[5].titel, "FILMLINK|http://v.example.de/f|Film");
+  EXPECT_EQ(made[5].gruppe + "|" + made[5].pfad + "|" + made[5].titel,
+            "FILMLINK|http://v.example.de/f|Film");
 }
 
 }  // namespace

@@ -42,9 +42,10 @@ class LoopbackPortal {
       static const std::regex ext("<(?:imo:)?objektnr_extern>([^<]*)<");
       std::string id = std::regex_search(body, match, obid) ? match[1].str() : "";
       std::string nr = std::regex_search(body, match, ext) ? match[1].str() : "";
-      answer += "<immobilie><openimmo_obid>" + id + "</openimmo_obid><expose_id>WH-&apos;" + nr +
-                "</expose_id><antwort art=\"" + (m == Mode::kError ? "ERROR" : "OK") +
-                "\"/><meldung><freitext>geprüft</freitext></meldung></immobilie></antwort_dokument>";
+      answer +=
+          "<immobilie><openimmo_obid>" + id + "</openimmo_obid><expose_id>WH-&apos;" + nr +
+          "</expose_id><antwort art=\"" + (m == Mode::kError ? "ERROR" : "OK") +
+          "\"/><meldung><freitext>geprüft</freitext></meldung></immobilie></antwort_dokument>";
       res.status = m == Mode::kServerError ? 500 : 200;
       res.set_content(answer, "text/xml");
     });
@@ -76,8 +77,8 @@ class RunTest : public OpenImmoTest {
     const fs::path folder = work / "TRANSFER" / "openimmo" / portal;
     if (fs::exists(folder))
       for (const auto& e : fs::directory_iterator(folder))
-        if (e.path().extension() == ".xml" && e.path().filename().string().find("answer") ==
-                                                  std::string::npos)
+        if (e.path().extension() == ".xml" &&
+            e.path().filename().string().find("answer") == std::string::npos)
           out.push_back(e.path());
     std::sort(out.begin(), out.end());
     return out;
@@ -95,7 +96,8 @@ class RunTest : public OpenImmoTest {
     ASSERT_TRUE(doc->load(file.string())) << file;
     const auto issues = cache.Validate(*doc);
     EXPECT_TRUE(issues.empty()) << file << ": " << (issues.empty() ? "" : issues[0].Text());
-    const std::string cmd = "xmllint --noout --schema '" + xsd + "' '" + file.string() + "' 2>/dev/null";
+    const std::string cmd =
+        "xmllint --noout --schema '" + xsd + "' '" + file.string() + "' 2>/dev/null";
     EXPECT_EQ(std::system(cmd.c_str()), 0) << file;
   }
   int StatusCount(int portal, int status) {
@@ -105,7 +107,8 @@ class RunTest : public OpenImmoTest {
     return static_cast<int>(cUtil::d(rs->Value("n")));
   }
   void UseHttpPortal(const std::string& url) {
-    Exec("update Boersen set boersen_host = '" + url + "' where boersen_name = '" + kHttpPortal + "'");
+    Exec("update Boersen set boersen_host = '" + url + "' where boersen_name = '" + kHttpPortal +
+         "'");
   }
 
   fs::path work;
@@ -113,8 +116,9 @@ class RunTest : public OpenImmoTest {
 
 TEST_F(RunTest, FtpPortalUploadsOneCollectiveDocumentAndEveryStatus) {
   // Listing 3 is on the portal but no longer chosen: it is withdrawn.
-  Exec("update boersenobj set status = 1, kurz = 0, lang = 0 where boersen_dsn like "
-       "'%000000000002}' and obj_dsn like '%000000000003}'");
+  Exec(
+      "update boersenobj set status = 1, kurz = 0, lang = 0 where boersen_dsn like "
+      "'%000000000002}' and obj_dsn like '%000000000003}'");
   testing_servers::FtpServerOptions o;
   o.home = dir / "remote";
   o.user = "immo";
@@ -144,14 +148,16 @@ TEST_F(RunTest, FtpPortalUploadsOneCollectiveDocumentAndEveryStatus) {
   auto anbieter = doc->documentElement()->selectSingleNode("imo:anbieter");
   EXPECT_EQ(anbieter->ChildElements("immobilie").size(), 28u);
   EXPECT_EQ(anbieter->ChildElements().back()->baseName(), "impressum");
-  EXPECT_EQ(doc->documentElement()->selectSingleNode("imo:uebertragung")->getAttribute("art"), "OFFLINE");
+  EXPECT_EQ(doc->documentElement()->selectSingleNode("imo:uebertragung")->getAttribute("art"),
+            "OFFLINE");
   EXPECT_EQ(StatusCount(2, 1), 28);
   EXPECT_EQ(StatusCount(2, 3), 1);
   EXPECT_NE(Lines(6).find("Beenden der openimmo-Erstellung/-Übertragung"), std::string::npos);
 
   // A refused login: nothing is marked as sent.
   Exec("update boersenobj set status = 0, letzte_uebertragung = NULL");
-  Exec("update Boersen set LOGINNAME = 'fremd' where boersen_name = '" + std::string(kFtpPortal) + "'");
+  Exec("update Boersen set LOGINNAME = 'fremd' where boersen_name = '" + std::string(kFtpPortal) +
+       "'");
   Ini("OPTIONS", "TRANSFERDELAY", "0");
   lines.clear();
   x_.reset();
@@ -162,8 +168,9 @@ TEST_F(RunTest, FtpPortalUploadsOneCollectiveDocumentAndEveryStatus) {
 
 TEST_F(RunTest, NamespaceFormsChangeNoContent) {
   // Listing 1 goes out in its content language 1031.
-  Exec("update ObjDet set EINGABE = 'Limo: imo:frisch', EINGABE_LCID1031 = 'Limo: imo:frisch' "
-       "where Obj_Dsn like '%000000000001}' and Fldart_Dsn like '%000000000007}'");
+  Exec(
+      "update ObjDet set EINGABE = 'Limo: imo:frisch', EINGABE_LCID1031 = 'Limo: imo:frisch' "
+      "where Obj_Dsn like '%000000000001}' and Fldart_Dsn like '%000000000007}'");
   Exec("update Boersen set xmlns = 0 where boersen_name = '" + std::string(kFtpPortal) + "'");
   Run(kFtpPortal);
   auto docs = Documents(kFtpPortal);
@@ -199,8 +206,9 @@ TEST_F(RunTest, HttpPortalGetsOneDocumentPerListingAndThePortalsIds) {
   EXPECT_EQ(docs[0].filename(), "FB-1002.xml");
   ExpectValid(docs[0]);
   EXPECT_EQ(StatusCount(3, 1), 14);
-  auto rs = Rows("select boersen_exp_id from boersenobj where boersen_dsn like '%000000000003}' "
-                 "and obj_dsn like '%000000000002}'");
+  auto rs = Rows(
+      "select boersen_exp_id from boersenobj where boersen_dsn like '%000000000003}' "
+      "and obj_dsn like '%000000000002}'");
   EXPECT_EQ(cUtil::k(rs->Value("boersen_exp_id")), "WH-'FB-1002");
   EXPECT_NE(Lines(8).find("Wohnen HTTP Demo / Objekt: FB-1002 - Antwort: OK : geprüft"),
             std::string::npos);

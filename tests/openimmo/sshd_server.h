@@ -31,9 +31,9 @@ inline bool MakeSshKey(const std::filesystem::path& key) {
   ProcessOptions quiet;
   quiet.captureStdout = quiet.captureStderr = true;
   quiet.timeout = std::chrono::seconds(30);
-  return RunProcess({"ssh-keygen", "-q", "-t", "ed25519", "-N", "", "-C", "fern-test", "-f",
-                     key.string()},
-                    quiet)
+  return RunProcess(
+             {"ssh-keygen", "-q", "-t", "ed25519", "-N", "", "-C", "fern-test", "-f", key.string()},
+             quiet)
       .Succeeded();
 }
 
@@ -54,10 +54,10 @@ inline std::string CurrentUser() {
 }
 
 struct SshdOptions {
-  std::filesystem::path dir;       // config, keys and log go here
-  std::filesystem::path home;      // the SFTP start folder
-  std::filesystem::path hostKey;   // made when missing
-  std::filesystem::path clientPub; // its key may log in; empty: none
+  std::filesystem::path dir;        // config, keys and log go here
+  std::filesystem::path home;       // the SFTP start folder
+  std::filesystem::path hostKey;    // made when missing
+  std::filesystem::path clientPub;  // its key may log in; empty: none
 };
 
 class SshdServer {

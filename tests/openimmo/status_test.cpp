@@ -7,11 +7,13 @@ namespace {
 
 const char* kDoc =
     "<imo:openimmo xmlns:imo=\"http://www.openimmo.de\"><imo:anbieter>"
-    "<imo:immobilie><imo:verwaltung_techn><imo:objektnr_intern>{DE000002-0000-4000-8000-000000000002}"
+    "<imo:immobilie><imo:verwaltung_techn><imo:objektnr_intern>{DE000002-0000-4000-8000-"
+    "000000000002}"
     "</imo:objektnr_intern><imo:objektnr_extern>FB-1002</imo:objektnr_extern><imo:aktion "
     "aktionart=\"CHANGE\"/><imo:openimmo_obid>OB-2</imo:openimmo_obid></imo:verwaltung_techn>"
     "</imo:immobilie>"
-    "<imo:immobilie><imo:verwaltung_techn><imo:objektnr_intern>{DE000002-0000-4000-8000-000000000004}"
+    "<imo:immobilie><imo:verwaltung_techn><imo:objektnr_intern>{DE000002-0000-4000-8000-"
+    "000000000004}"
     "</imo:objektnr_intern><imo:objektnr_extern>FB-1004</imo:objektnr_extern><imo:aktion "
     "aktionart=\"DELETE\"/><imo:openimmo_obid>OB-4</imo:openimmo_obid></imo:verwaltung_techn>"
     "</imo:immobilie></imo:anbieter></imo:openimmo>";
@@ -23,8 +25,10 @@ class StatusTest : public OpenImmoTest {
     portal = Rows("select * from Boersen where boersen_name = 'Wohnen HTTP Demo'");
   }
   std::string Row(int n, const char* column) {
-    auto rs = Rows(std::string("select ") + column + " from boersenobj where boersen_dsn like "
-                   "'%000000000003}' and obj_dsn like '%00000000000" + std::to_string(n) + "}'");
+    auto rs = Rows(std::string("select ") + column +
+                   " from boersenobj where boersen_dsn like "
+                   "'%000000000003}' and obj_dsn like '%00000000000" +
+                   std::to_string(n) + "}'");
     return cUtil::k(rs->Value(column));
   }
   std::shared_ptr<db::Recordset> portal;
@@ -42,10 +46,11 @@ TEST_F(StatusTest, DocumentAndAnswerDecideEachListing) {
   Exec("update Boersen set httpantwort = 1");
   Exec("update boersenobj set status = 0");
   portal = Rows("select * from Boersen where boersen_name = 'Wohnen HTTP Demo'");
-  auto answer = Parse("<a><immobilie><openimmo_obid>OB-2</openimmo_obid><expose_id>" +
-                      std::string(300, 'x') + "</expose_id><antwort art=\"ok\"/></immobilie>"
-                      "<immobilie><openimmo_obid>OB-4</openimmo_obid><antwort art=\"fehler\"/>"
-                      "<meldung><freitext>kaputt</freitext></meldung></immobilie></a>");
+  auto answer =
+      Parse("<a><immobilie><openimmo_obid>OB-2</openimmo_obid><expose_id>" + std::string(300, 'x') +
+            "</expose_id><antwort art=\"ok\"/></immobilie>"
+            "<immobilie><openimmo_obid>OB-4</openimmo_obid><antwort art=\"fehler\"/>"
+            "<meldung><freitext>kaputt</freitext></meldung></immobilie></a>");
   lines.clear();
   ASSERT_TRUE(X().SaveObjektStatus(*portal, *doc, answer.get(), tMandant{}));
   EXPECT_EQ(Row(2, "status") + Row(4, "status"), "10");
@@ -64,8 +69,8 @@ TEST_F(StatusTest, DocumentAndAnswerDecideEachListing) {
 }
 
 TEST_F(StatusTest, RemoveImmobilieComparesTheIdAsText) {
-  auto doc = Parse(std::string(kDoc).replace(std::string(kDoc).find("{DE000002-0000-4000-8000-000000000004}"),
-                                              38, "it's 4"));
+  auto doc = Parse(std::string(kDoc).replace(
+      std::string(kDoc).find("{DE000002-0000-4000-8000-000000000004}"), 38, "it's 4"));
   EXPECT_FALSE(X().RemoveImmobilie("it", *doc));
   EXPECT_TRUE(X().RemoveImmobilie("it's 4", *doc));
   EXPECT_EQ(doc->documentElement()->firstChild()->ChildElements("immobilie").size(), 1u);

@@ -51,9 +51,11 @@ TEST_F(TemplateTest, SequenceChoiceAndRefReuse) {
   // A direct choice keeps every alternative; a choice in a sequence its first inner sequence;
   // c appears twice with its whole subtree.
   EXPECT_EQ(Shape(t->documentElement()), "openimmo(a(c[y](e),d),b[x](c[y](e),d))");
-  EXPECT_EQ(t->documentElement()->namespaceURI() + " " + *t->documentElement()->getAttribute("xsi:schemaLocation"),
+  EXPECT_EQ(t->documentElement()->namespaceURI() + " " +
+                *t->documentElement()->getAttribute("xsi:schemaLocation"),
             "http://www.openimmo.de http://www.openimmo.de openimmo.xsd");
-  EXPECT_NE(t->firstChild()->xml().find("<?xml version=\"1.0\" encoding=\"UTF-8\""), std::string::npos);
+  EXPECT_NE(t->firstChild()->xml().find("<?xml version=\"1.0\" encoding=\"UTF-8\""),
+            std::string::npos);
 }
 
 TEST_F(TemplateTest, ARecursiveSchemaEnds) {
@@ -70,27 +72,30 @@ TEST_F(TemplateTest, NoMarkedRootGivesTheRootOnly) {
   auto t = Build(
       "<xsd:element name=\"openimmo\"><xsd:annotation><xsd:appinfo>1</xsd:appinfo>"
       "</xsd:annotation><xsd:complexType><xsd:sequence><xsd:element ref=\"a\"/>"
-      "</xsd:sequence></xsd:complexType></xsd:element><xsd:element name=\"a\" type=\"xsd:string\"/>");
+      "</xsd:sequence></xsd:complexType></xsd:element><xsd:element name=\"a\" "
+      "type=\"xsd:string\"/>");
   EXPECT_EQ(Shape(t->documentElement()), "openimmo");
 }
 
 TEST_F(TemplateTest, ElementRecords) {
   Build(std::string(kRoot) +
-        "<xsd:element name=\"a\"><xsd:complexType><xsd:sequence>"
-        "<xsd:element ref=\"d\" minOccurs=\"0\" maxOccurs=\"unbounded\"/>"
-        "<xsd:element ref=\"flag\"/><xsd:element ref=\"kind\" maxOccurs=\"3\"/>"
-        "</xsd:sequence></xsd:complexType></xsd:element>"
-        "<xsd:element name=\"b\" type=\"xsd:string\"/>"
-        "<xsd:element name=\"d\"><xsd:annotation><xsd:documentation>Distanz</xsd:documentation>"
-        "</xsd:annotation><xsd:complexType><xsd:simpleContent><xsd:extension base=\"xsd:decimal\">"
-        "<xsd:attribute name=\"zu\"><xsd:simpleType><xsd:restriction base=\"xsd:string\">"
-        "<xsd:enumeration value=\"BUS\"/><xsd:enumeration value=\"BAHN\"/></xsd:restriction>"
-        "</xsd:simpleType></xsd:attribute><xsd:attribute name=\"ok\" type=\"xsd:boolean\"/>"
-        "</xsd:extension></xsd:simpleContent></xsd:complexType></xsd:element>"
-        "<xsd:element name=\"flag\" type=\"Flag\"/><xsd:simpleType name=\"Flag\">"
-        "<xsd:restriction base=\"xsd:boolean\"/></xsd:simpleType>"
-        "<xsd:element name=\"kind\"><xsd:complexType><xsd:attribute name=\"t\" type=\"xsd:string\"/>"
-        "<xsd:attribute name=\"t\" type=\"xsd:int\"/></xsd:complexType></xsd:element>",
+            "<xsd:element name=\"a\"><xsd:complexType><xsd:sequence>"
+            "<xsd:element ref=\"d\" minOccurs=\"0\" maxOccurs=\"unbounded\"/>"
+            "<xsd:element ref=\"flag\"/><xsd:element ref=\"kind\" maxOccurs=\"3\"/>"
+            "</xsd:sequence></xsd:complexType></xsd:element>"
+            "<xsd:element name=\"b\" type=\"xsd:string\"/>"
+            "<xsd:element name=\"d\"><xsd:annotation><xsd:documentation>Distanz</xsd:documentation>"
+            "</xsd:annotation><xsd:complexType><xsd:simpleContent><xsd:extension "
+            "base=\"xsd:decimal\">"
+            "<xsd:attribute name=\"zu\"><xsd:simpleType><xsd:restriction base=\"xsd:string\">"
+            "<xsd:enumeration value=\"BUS\"/><xsd:enumeration value=\"BAHN\"/></xsd:restriction>"
+            "</xsd:simpleType></xsd:attribute><xsd:attribute name=\"ok\" type=\"xsd:boolean\"/>"
+            "</xsd:extension></xsd:simpleContent></xsd:complexType></xsd:element>"
+            "<xsd:element name=\"flag\" type=\"Flag\"/><xsd:simpleType name=\"Flag\">"
+            "<xsd:restriction base=\"xsd:boolean\"/></xsd:simpleType>"
+            "<xsd:element name=\"kind\"><xsd:complexType><xsd:attribute name=\"t\" "
+            "type=\"xsd:string\"/>"
+            "<xsd:attribute name=\"t\" type=\"xsd:int\"/></xsd:complexType></xsd:element>",
         false);
   auto d = X().GetElementInfo("d", *schema, "a");
   EXPECT_EQ(d->strFeldName, "Distanz");

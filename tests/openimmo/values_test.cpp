@@ -23,8 +23,15 @@ class ValuesTest : public OpenImmoTest {
   void Fresh() {
     tmpl = X().CreateEmtpyXML(schema, 5);
     listing = tmpl->documentElement()->selectSingleNode(".//imo:immobilie");
-    details = db::Recordset::Create({{"KÜRZEL"}, {"TYP"}, {"EINGABE"}, {"VON_STR"}, {"BIS_STR"},
-                                     {"VON_NUM"}, {"BIS_NUM"}, {"WERT"}, {"BEZEICHNUNG"},
+    details = db::Recordset::Create({{"KÜRZEL"},
+                                     {"TYP"},
+                                     {"EINGABE"},
+                                     {"VON_STR"},
+                                     {"BIS_STR"},
+                                     {"VON_NUM"},
+                                     {"BIS_NUM"},
+                                     {"WERT"},
+                                     {"BEZEICHNUNG"},
                                      {"LINK_DSN"}});
   }
   // A text field (type 6).
@@ -170,9 +177,14 @@ std::string Stp(const XmlNodePtr& listing, const char* name) {
 TEST_F(ValuesTest, ParkingSpacesFromTheRootEntriesOrPerTypeFromThePriceSection) {
   Option("Stellplatz", "GARAGE");
   Option("Stellplatz", "TIEFGARAGE");
-  for (const auto& [code, n] : {std::pair{"StpMiete", 12.5}, {"StpKauf", 0.0}, {"StpAnzahl", 2.0},
-                                {"GarMiete", 50.0}, {"GarKauf", 12500.5}, {"GarAnzahl", 1.0},
-                                {"TgMiete", 75.25}, {"TgAnzahl", 3.0}})
+  for (const auto& [code, n] : {std::pair{"StpMiete", 12.5},
+                                {"StpKauf", 0.0},
+                                {"StpAnzahl", 2.0},
+                                {"GarMiete", 50.0},
+                                {"GarKauf", 12500.5},
+                                {"GarAnzahl", 1.0},
+                                {"TgMiete", 75.25},
+                                {"TgAnzahl", 3.0}})
     Number(code, n);
   auto mapping = Mapping(kParking);
   // The root's entries fill the first type only.

@@ -16,7 +16,9 @@ TEST(Cp1252, EveryByteSurvivesTheRoundTrip) {
 TEST(Cp1252, HighBlockMapsAsWindows) {
   EXPECT_EQ(cp1252::ToUtf8("\x80"), "€");
   EXPECT_EQ(cp1252::ToUtf8("\x84\x93\x94\x8A\x9F"), "„“”ŠŸ");
-  EXPECT_EQ(cp1252::FromUtf8("Größe 5 €"), "Gr\xF6\xDF" "e 5 \x80");
+  EXPECT_EQ(cp1252::FromUtf8("Größe 5 €"),
+            "Gr\xF6\xDF"
+            "e 5 \x80");
   EXPECT_EQ(cp1252::FromUtf8("–"), "\x96");
 }
 

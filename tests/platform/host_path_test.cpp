@@ -86,9 +86,14 @@ TEST_F(HostPathTest, LinuxPathsAndNetworkPaths) {
 
 TEST(WildcardMask, MatchesLikeWindowsWithoutCase) {
   // "ä" against "?": one character, two bytes; "abcabd" against "*abd" needs backtracking.
-  for (auto [name, mask] : std::vector<std::pair<const char*, const char*>>{
-           {"a.zip", "*.ZIP"}, {"Objekt_12.xml", "objekt_??.XML"}, {"README", "*.*"},
-           {"Änderung.txt", "ä*"}, {"ä", "?"}, {"a.b.c.zip", "*.*.zip"}, {"abcabd", "*abd"}}) {
+  for (auto [name, mask] :
+       std::vector<std::pair<const char*, const char*>>{{"a.zip", "*.ZIP"},
+                                                        {"Objekt_12.xml", "objekt_??.XML"},
+                                                        {"README", "*.*"},
+                                                        {"Änderung.txt", "ä*"},
+                                                        {"ä", "?"},
+                                                        {"a.b.c.zip", "*.*.zip"},
+                                                        {"abcabd", "*abd"}}) {
     EXPECT_TRUE(MatchesMask(name, mask)) << name << " " << mask;
   }
   EXPECT_FALSE(MatchesMask("Objekt_1.xml", "objekt_??.xml"));

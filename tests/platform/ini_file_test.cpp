@@ -27,15 +27,22 @@ TEST_F(IniTest, LookupRules) {
                              "noequals\r\n[options]\r\nLater=not seen\r\n"
                              "  [ Größen ]  \r\nÄNDERUNG=ja\r\n");
   // "Empty" is present with an empty value; only the first "[options]" section counts.
-  struct Case { const char *section, *key, *expected; };
-  for (const Case& c : std::vector<Case>{
-           {"options", "TRANSFERPATH", "C:\\Temp\\Transfer"}, {"OPTIONS", "Empty", ""},
-           {"OPTIONS", "Missing", "def"},     {"OPTIONS", "; Commented", "def"},
-           {"OPTIONS", "Commented", "def"},   {"OPTIONS", "DUP", "first"},
-           {"OPTIONS", "Later", "def"},       {"OPTIONS", "Quoted", "  spaced  "},
-           {"OPTIONS", "Half", "\"open"},     {"OPTIONS", "noequals", "def"},
-           {"", "orphan", "def"},             {"größen", "änderung", "ja"},
-           {"Nope", "x", "def"}}) {
+  struct Case {
+    const char *section, *key, *expected;
+  };
+  for (const Case& c : std::vector<Case>{{"options", "TRANSFERPATH", "C:\\Temp\\Transfer"},
+                                         {"OPTIONS", "Empty", ""},
+                                         {"OPTIONS", "Missing", "def"},
+                                         {"OPTIONS", "; Commented", "def"},
+                                         {"OPTIONS", "Commented", "def"},
+                                         {"OPTIONS", "DUP", "first"},
+                                         {"OPTIONS", "Later", "def"},
+                                         {"OPTIONS", "Quoted", "  spaced  "},
+                                         {"OPTIONS", "Half", "\"open"},
+                                         {"OPTIONS", "noequals", "def"},
+                                         {"", "orphan", "def"},
+                                         {"größen", "änderung", "ja"},
+                                         {"Nope", "x", "def"}}) {
     EXPECT_EQ(IniGet(c.section, c.key, "def", ini), c.expected) << c.section << "/" << c.key;
   }
   EXPECT_EQ(IniGet("OPTIONS", "x", "def", dir / "missing.ini"), "def");

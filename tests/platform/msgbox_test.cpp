@@ -11,11 +11,14 @@ TEST(MsgBox, DefaultAnswerFollowsButtonsAndDefaultBits) {
   // Icon bits (16, 32, 48) and modality do not disturb the buttons; a default beyond the
   // box's buttons falls back to the first.
   const std::vector<std::pair<int, int>> cases{
-      {16, mb::kOk},                                         {33, mb::kOk},
-      {mb::kOkCancel | mb::kDefaultButton2, mb::kCancel},    {52, mb::kYes},
+      {16, mb::kOk},
+      {33, mb::kOk},
+      {mb::kOkCancel | mb::kDefaultButton2, mb::kCancel},
+      {52, mb::kYes},
       {52 | mb::kDefaultButton2 | mb::kSystemModal, mb::kNo},
       {mb::kAbortRetryIgnore | mb::kDefaultButton3, mb::kIgnore},
-      {mb::kYesNoCancel | mb::kDefaultButton3, mb::kCancel}, {mb::kRetryCancel, mb::kRetry},
+      {mb::kYesNoCancel | mb::kDefaultButton3, mb::kCancel},
+      {mb::kRetryCancel, mb::kRetry},
       {mb::kYesNo | mb::kDefaultButton3, mb::kYes},
       {mb::kOkOnly | mb::kDefaultButton2, mb::kOk}};
   for (const auto& [flags, answer] : cases) EXPECT_EQ(DefaultAnswer(flags), answer) << flags;
@@ -31,7 +34,8 @@ TEST(MsgBox, UnattendedReportsAndAnswersAtOnce) {
   EXPECT_TRUE(MsgAsk("Fortsetzen?", true));
   EXPECT_EQ(InputBox("Name:", "Eingabe", "Vorgabe"), "Vorgabe");
   ASSERT_EQ(seen.size(), 5u);
-  EXPECT_EQ(seen[0], (std::pair<std::string, std::string>{"Error: Start", "There was an error in Start."}));
+  EXPECT_EQ(seen[0],
+            (std::pair<std::string, std::string>{"Error: Start", "There was an error in Start."}));
   EXPECT_EQ(seen[2].second, "Wollen Sie das Fehlerprotokoll sehen?");
   EXPECT_EQ(seen[4], (std::pair<std::string, std::string>{"Eingabe", "Name:"}));
   SetMessageAnswerer(nullptr);

@@ -97,7 +97,10 @@ TEST_F(ProcessTest, StartFailuresSayWhy) {
   const std::vector<std::tuple<std::vector<std::string>, ProcessOptions, std::string>> cases{
       {{"/no/such/program", "x"}, {}, "/no/such/program"},
       {{"/no/such/program"}, {}, "No such file"},
-      {{"true"}, badDir, "missing"}, {{"true"}, badOut, ""}, {{plain}, {}, ""}, {{}, {}, ""}};
+      {{"true"}, badDir, "missing"},
+      {{"true"}, badOut, ""},
+      {{plain}, {}, ""},
+      {{}, {}, ""}};
   for (const auto& [argv, opt, text] : cases) {
     const auto r = RunProcess(argv, opt);
     EXPECT_EQ(r.outcome, ProcessOutcome::kStartFailed) << text;

@@ -19,8 +19,13 @@ TEST(TextFile, ReadDecidesTheEncoding) {
   ScratchDir dir;
   // ASCII only: nothing tells them apart, Windows-1252 is the default. Mostly UTF-8 with one
   // stray byte is not valid UTF-8, so every byte is Windows-1252.
-  struct Case { const char *bytes, *text; TextEncoding encoding; };
-  for (const Case& c : std::vector<Case>{{"Gr\xF6\xDF" "e\r\n", "Größe\r\n", TextEncoding::kCp1252},
+  struct Case {
+    const char *bytes, *text;
+    TextEncoding encoding;
+  };
+  for (const Case& c : std::vector<Case>{{"Gr\xF6\xDF"
+                                          "e\r\n",
+                                          "Größe\r\n", TextEncoding::kCp1252},
                                          {"\xEF\xBB\xBFGröße", "Größe", TextEncoding::kUtf8Bom},
                                          {"Größe", "Größe", TextEncoding::kUtf8},
                                          {"abc", "abc", TextEncoding::kCp1252},
@@ -64,7 +69,9 @@ TEST(TextFile, AppendLineCreatesAndAppends) {
   const auto log = dir / "Send.log";
   AppendLine(log, "0; 12:00:00,000; Übertragung");
   AppendLine(log, "zwei\nZeilen");
-  EXPECT_EQ(dir.Read("Send.log"), "0; 12:00:00,000; \xDC" "bertragung\r\nzwei\r\nZeilen\r\n");
+  EXPECT_EQ(dir.Read("Send.log"),
+            "0; 12:00:00,000; \xDC"
+            "bertragung\r\nzwei\r\nZeilen\r\n");
 }
 
 TEST(TextFile, FailuresNameTheFileAndCarryVbNumbers) {

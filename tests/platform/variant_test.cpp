@@ -3,8 +3,8 @@
 #include "platform/host_error.h"
 #include "platform/variant.h"
 
-using fern::VArray;
 using fern::Variant;
+using fern::VArray;
 using fern::VType;
 
 TEST(VariantArray, CopiesDeeplyAsVbDoes) {

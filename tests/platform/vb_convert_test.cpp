@@ -12,15 +12,14 @@ namespace vb = fern::vb;
 using fern::testing::ErrorOf;
 
 TEST(VbTextToNumber, GermanDecimalCommaAndThousandsPoint) {
-  struct Case { const char* text; double value; } cases[] = {
-      {"1,5", 1.5},            {"1.000,5", 1000.5},
-      {"1.5", 15},             {" 42 ", 42},
-      {"-1,25", -1.25},        {"+7", 7},
-      {",5", 0.5},             {"1.234.567", 1234567},
-      {"&H1F", 31},            {"&hff", 255},
-      {"&O17", 15},            {"&HFFFFFFFF", -1},
-      {"1,5E3", 1500},         {"2e-2", 0.02},
-      {"\t3\t", 3},            {"- 4", -4},
+  struct Case {
+    const char* text;
+    double value;
+  } cases[] = {
+      {"1,5", 1.5},     {"1.000,5", 1000.5}, {"1.5", 15},  {" 42 ", 42},
+      {"-1,25", -1.25}, {"+7", 7},           {",5", 0.5},  {"1.234.567", 1234567},
+      {"&H1F", 31},     {"&hff", 255},       {"&O17", 15}, {"&HFFFFFFFF", -1},
+      {"1,5E3", 1500},  {"2e-2", 0.02},      {"\t3\t", 3}, {"- 4", -4},
   };
   for (const Case& c : cases) {
     double d = 0;
@@ -28,8 +27,8 @@ TEST(VbTextToNumber, GermanDecimalCommaAndThousandsPoint) {
     EXPECT_DOUBLE_EQ(d, c.value) << c.text;
     EXPECT_TRUE(vb::IsNumeric(Variant(c.text))) << c.text;
   }
-  for (const char* bad : {"", " ", "abc", "1,5,3", "1,2.3", ".", ",", "-", "12a", "1E", "&H", "&HG",
-                          "1 2"}) {
+  for (const char* bad :
+       {"", " ", "abc", "1,5,3", "1,2.3", ".", ",", "-", "12a", "1E", "&H", "&HG", "1 2"}) {
     double d;
     EXPECT_FALSE(vb::ParseNumber(bad, d)) << bad;
     EXPECT_FALSE(vb::IsNumeric(Variant(bad))) << bad;
@@ -43,15 +42,14 @@ TEST(VbTextToNumber, IsNumericOnOtherTypes) {
 }
 
 TEST(VbTextToNumber, ValIsLocaleFreeAndStopsAtTheFirstNonNumber) {
-  struct Case { const char* text; double value; } cases[] = {
-      {"1.5", 1.5},           {"1,5", 1},
-      {" 1 2 3", 123},        {"12abc", 12},
-      {"abc", 0},             {"", 0},
-      {"-3.25x", -3.25},      {"1.2.3", 1.2},
-      {"&H1F", 31},           {"&HFFFF", -1},
-      {"&H10000", 65536},     {"&O10", 8},
-      {"1e3", 1000},          {"2E", 2},
-      {".5", 0.5},            {"  - 4", -4},
+  struct Case {
+    const char* text;
+    double value;
+  } cases[] = {
+      {"1.5", 1.5},  {"1,5", 1},     {" 1 2 3", 123},    {"12abc", 12},
+      {"abc", 0},    {"", 0},        {"-3.25x", -3.25},  {"1.2.3", 1.2},
+      {"&H1F", 31},  {"&HFFFF", -1}, {"&H10000", 65536}, {"&O10", 8},
+      {"1e3", 1000}, {"2E", 2},      {".5", 0.5},        {"  - 4", -4},
   };
   for (const Case& c : cases) EXPECT_DOUBLE_EQ(vb::Val(c.text), c.value) << c.text;
 }
@@ -69,12 +67,20 @@ TEST(VbTextToNumber, IgnoresTheProcessLocale) {
 }
 
 TEST(VbNumberToText, CStrOfNumbers) {
-  struct Case { double value; const char* text; } cases[] = {
-      {-1.5, "-1,5"},                              {0, "0"},
-      {1e15, "1E+15"},                             {999999999999999, "999999999999999"},
-      {1234567890123456, "1,23456789012346E+15"},  {0.1 + 0.2, "0,3"},
-      {0.0001, "0,0001"},                          {0.00001, "1E-05"},
-      {1.5e-7, "1,5E-07"},                         {1.0 / 3, "0,333333333333333"},
+  struct Case {
+    double value;
+    const char* text;
+  } cases[] = {
+      {-1.5, "-1,5"},
+      {0, "0"},
+      {1e15, "1E+15"},
+      {999999999999999, "999999999999999"},
+      {1234567890123456, "1,23456789012346E+15"},
+      {0.1 + 0.2, "0,3"},
+      {0.0001, "0,0001"},
+      {0.00001, "1E-05"},
+      {1.5e-7, "1,5E-07"},
+      {1.0 / 3, "0,333333333333333"},
       {1e100, "1E+100"},
   };
   for (const Case& c : cases) EXPECT_EQ(vb::CStr(Variant(c.value)), c.text) << c.value;
@@ -82,27 +88,34 @@ TEST(VbNumberToText, CStrOfNumbers) {
 
 TEST(VbNumberToText, CStrOfOtherTypes) {
   const std::vector<std::pair<Variant, const char*>> cases{
-      {Variant(true), "True"},                         {Variant(false), "False"},
-      {Variant(), ""},                                 {Variant::Single(0.1f), "0,1"},
+      {Variant(true), "True"},
+      {Variant(false), "False"},
+      {Variant(), ""},
+      {Variant::Single(0.1f), "0,1"},
       {Variant::Single(12345678.0f), "1,234568E+07"},
-      {Variant::Currency(-12345), "-1,2345"},   {Variant::Currency(70000), "7"}};
+      {Variant::Currency(-12345), "-1,2345"},
+      {Variant::Currency(70000), "7"}};
   for (const auto& [v, text] : cases) EXPECT_EQ(vb::CStr(v), text);
   EXPECT_EQ(ErrorOf([] { vb::CStr(Variant::Null()); }), 94);
 }
 
 TEST(VbWhole, RoundsHalfToEven) {
-  struct Case { double in; int32_t out; } cases[] = {{2.5, 2}, {3.5, 4}, {-2.5, -2}, {-3.5, -4},
-               {0.5, 0},               {1.5, 2},
-               {2.4999, 2}, {2.5001, 3}, {-0.4, 0}};
+  struct Case {
+    double in;
+    int32_t out;
+  } cases[] = {{2.5, 2}, {3.5, 4},    {-2.5, -2},  {-3.5, -4}, {0.5, 0},
+               {1.5, 2}, {2.4999, 2}, {2.5001, 3}, {-0.4, 0}};
   for (const Case& c : cases) {
     EXPECT_EQ(vb::CLng(Variant(c.in)), c.out) << c.in;
     EXPECT_EQ(vb::CInt(Variant(c.in)), c.out) << c.in;
   }
-  const std::vector<std::pair<Variant, int32_t>> others{
-      {Variant("2,5"), 2},              {Variant("1.000"), 1000},
-      {Variant::Currency(25000), 2},    {Variant::Currency(35000), 4},
-      {Variant::Currency(-25001), -3},  {Variant(true), -1},
-      {Variant(), 0}};
+  const std::vector<std::pair<Variant, int32_t>> others{{Variant("2,5"), 2},
+                                                        {Variant("1.000"), 1000},
+                                                        {Variant::Currency(25000), 2},
+                                                        {Variant::Currency(35000), 4},
+                                                        {Variant::Currency(-25001), -3},
+                                                        {Variant(true), -1},
+                                                        {Variant(), 0}};
   for (const auto& [v, n] : others) EXPECT_EQ(vb::CLng(v), n) << vb::CStr(v);
   EXPECT_EQ(vb::CByte(Variant(254.5)), 254);
 }
@@ -146,13 +159,20 @@ TEST(VbBool, TextsAndNumbers) {
 TEST(VbDate, ParsesGermanAndIsoForms) {
   const double dec31 = 45657;  // 31.12.2024
   const double t1305 = (13 * 60 + 5) / 1440.0;
-  struct Case { const char* text; double serial; } cases[] = {
-      {"31.12.2024", dec31},                   {"31.12.2024 13:05:00", dec31 + t1305},
+  struct Case {
+    const char* text;
+    double serial;
+  } cases[] = {
+      {"31.12.2024", dec31},
+      {"31.12.2024 13:05:00", dec31 + t1305},
       {"31.12.24", dec31},
       {"1.1.30", 10959},  // two-digit years from 30 on are the 1900s
-      {"2024-12-31", dec31},                   {"2024-12-31 13:05:00", dec31 + t1305},
-      {"2024-12-31T13:05:00", dec31 + t1305},  {"13:05", t1305},
-      {" 29.02.2024 ", 45351},                 {"30.12.1899", 0},
+      {"2024-12-31", dec31},
+      {"2024-12-31 13:05:00", dec31 + t1305},
+      {"2024-12-31T13:05:00", dec31 + t1305},
+      {"13:05", t1305},
+      {" 29.02.2024 ", 45351},
+      {"30.12.1899", 0},
       {"29.12.1899 06:00", -1.25},
   };
   for (const Case& c : cases) {
@@ -179,24 +199,30 @@ TEST(VbDate, NumbersAreSerials) {
 }
 
 TEST(VbDate, TextOfSerialsBeforeAndAfterTheEpoch) {
-  struct Case { double serial; const char* text; } cases[] = {
-      {45657.5451388889, "31.12.2024 13:05:00"},  {0.25, "06:00:00"},
-      {0, "30.12.1899"},                          {-1, "29.12.1899"},
+  struct Case {
+    double serial;
+    const char* text;
+  } cases[] = {
+      {45657.5451388889, "31.12.2024 13:05:00"},
+      {0.25, "06:00:00"},
+      {0, "30.12.1899"},
+      {-1, "29.12.1899"},
       {-1.25, "29.12.1899 06:00:00"},  // the fraction counts away from day 0
       {-0.5, "12:00:00"},
       {2.99999999, "02.01.1900"},  // rounds into the next day
-      {-1.99999999, "30.12.1899"},                {-657434, "01.01.0100"},
+      {-1.99999999, "30.12.1899"},
+      {-657434, "01.01.0100"},
       {2958465, "31.12.9999"},
   };
   for (const Case& c : cases) EXPECT_EQ(vb::DateToText(c.serial), c.text) << c.serial;
-  EXPECT_EQ(vb::CStr(Variant::Date(60)), "28.02.1900");  // 1900 was no leap year
+  EXPECT_EQ(vb::CStr(Variant::Date(60)), "28.02.1900");              // 1900 was no leap year
   EXPECT_EQ(vb::CStr(Variant::Date(1e300)), "31.12.9999 23:59:59");  // held at the range's edge
 }
 
 TEST(VbDate, SerialArithmeticRollsOver) {
   EXPECT_DOUBLE_EQ(vb::DateSerial(2024, 12, 31), 45657);
   EXPECT_DOUBLE_EQ(vb::DateSerial(2024, 13, 1), 45658);
-  EXPECT_DOUBLE_EQ(vb::DateSerial(2024, 3, 0), 45351);    // 29.02.2024
+  EXPECT_DOUBLE_EQ(vb::DateSerial(2024, 3, 0), 45351);     // 29.02.2024
   EXPECT_DOUBLE_EQ(vb::DateSerial(2025, -11, 31), 45322);  // 31.01.2024
   EXPECT_DOUBLE_EQ(vb::DateSerial(24, 12, 31), 45657);
   EXPECT_DOUBLE_EQ(vb::DateSerial(99, 1, 1), vb::DateSerial(1999, 1, 1));

@@ -26,11 +26,9 @@ const Variant T(true), F(false);
 // Type and text of a result: "Integer 5", "Double 2,5", "String ab", ...
 std::string Show(const Variant& v) {
   static const std::map<VType, std::string> kNames{
-      {VType::Empty, "Empty"},        {VType::Integer, "Integer"},
-      {VType::Long, "Long"},          {VType::Single, "Single"},
-      {VType::Double, "Double"},      {VType::Currency, "Currency"},
-      {VType::Date, "Date"},          {VType::String, "String"},
-      {VType::Boolean, "Boolean"},
+      {VType::Empty, "Empty"},   {VType::Integer, "Integer"}, {VType::Long, "Long"},
+      {VType::Single, "Single"}, {VType::Double, "Double"},   {VType::Currency, "Currency"},
+      {VType::Date, "Date"},     {VType::String, "String"},   {VType::Boolean, "Boolean"},
       {VType::Byte, "Byte"}};
   if (v.IsNull()) return "Null";
   auto it = kNames.find(v.type());
@@ -48,7 +46,8 @@ struct OpCase {
 void Check(const std::vector<OpCase>& cases) {
   for (size_t i = 0; i < cases.size(); ++i) {
     const OpCase& c = cases[i];
-    EXPECT_EQ(Show(c.op(c.a, c.b)), c.expected) << "case " << i << ": " << Show(c.a) << " , " << Show(c.b);
+    EXPECT_EQ(Show(c.op(c.a, c.b)), c.expected)
+        << "case " << i << ": " << Show(c.a) << " , " << Show(c.b);
   }
 }
 
@@ -56,28 +55,36 @@ void Check(const std::vector<OpCase>& cases) {
 
 TEST(VbArithmetic, ResultTypesAndOverflowPromotion) {
   Check({
-      {vb::Add, I(1), I(2), "Integer 3"},               {vb::Add, I(32767), I(1), "Long 32768"},
+      {vb::Add, I(1), I(2), "Integer 3"},
+      {vb::Add, I(32767), I(1), "Long 32768"},
       {vb::Mul, I(300), I(300), "Long 90000"},
       {vb::Add, L(2147483647), L(1), "Double 2147483648"},
-      {vb::Add, B(200), B(55), "Byte 255"},             {vb::Add, B(200), B(100), "Integer 300"},
-      {vb::Sub, B(1), B(2), "Integer -1"},              {vb::Add, I(1), D(0.5), "Double 1,5"},
+      {vb::Add, B(200), B(55), "Byte 255"},
+      {vb::Add, B(200), B(100), "Integer 300"},
+      {vb::Sub, B(1), B(2), "Integer -1"},
+      {vb::Add, I(1), D(0.5), "Double 1,5"},
       {vb::Add, Variant::Single(1.5f), I(1), "Single 2,5"},
       {vb::Add, Variant::Single(1.5f), L(1), "Double 2,5"},
       {vb::Add, C(15000), D(1.25), "Currency 2,75"},
       {vb::Mul, C(15000), C(15000), "Currency 2,25"},
       {vb::Mul, C(3), C(5000), "Currency 0,0002"},  // 0,00015 to even
       {vb::Mul, C(5), C(5000), "Currency 0,0002"},  // 0,00025 to even
-      {vb::Add, T, T, "Integer -2"},                    {vb::Add, kEmpty, kEmpty, "Integer 0"},
+      {vb::Add, T, T, "Integer -2"},
+      {vb::Add, kEmpty, kEmpty, "Integer 0"},
       {vb::Add, kEmpty, B(7), "Byte 7"},
   });
 }
 
 TEST(VbArithmetic, TextAndDateOperands) {
   Check({
-      {vb::Add, S("ab"), S("cd"), "String abcd"},       {vb::Add, S("1"), S("2"), "String 12"},
-      {vb::Add, S("1,5"), I(1), "Double 2,5"},          {vb::Add, I(1), S("1.000"), "Double 1001"},
-      {vb::Add, S("x"), kEmpty, "String x"},            {vb::Add, kEmpty, S("x"), "String x"},
-      {vb::Sub, S("3"), S("1"), "Double 2"},            {vb::Mul, S("2,5"), S("2"), "Double 5"},
+      {vb::Add, S("ab"), S("cd"), "String abcd"},
+      {vb::Add, S("1"), S("2"), "String 12"},
+      {vb::Add, S("1,5"), I(1), "Double 2,5"},
+      {vb::Add, I(1), S("1.000"), "Double 1001"},
+      {vb::Add, S("x"), kEmpty, "String x"},
+      {vb::Add, kEmpty, S("x"), "String x"},
+      {vb::Sub, S("3"), S("1"), "Double 2"},
+      {vb::Mul, S("2,5"), S("2"), "Double 5"},
       {vb::Add, Variant::Date(45657), I(1), "Date 01.01.2025"},
       {vb::Add, D(0.5), Variant::Date(45657), "Date 31.12.2024 12:00:00"},
       {vb::Sub, Variant::Date(45657), L(1), "Date 30.12.2024"},
@@ -102,16 +109,21 @@ TEST(VbArithmetic, NullPropagatesEmptyIsZero) {
 
 TEST(VbArithmetic, DivisionIntegerDivisionAndModulo) {
   Check({
-      {vb::Div, I(7), I(2), "Double 3,5"},           {vb::Div, C(10000), I(4), "Double 0,25"},
+      {vb::Div, I(7), I(2), "Double 3,5"},
+      {vb::Div, C(10000), I(4), "Double 0,25"},
       {vb::IntDiv, I(-7), I(2), "Integer -3"},
       {vb::IntDiv, D(7.5), I(2), "Long 4"},  // 7.5 rounds to 8 first
       {vb::IntDiv, D(6.5), I(2), "Long 3"},  // 6.5 rounds to 6
-      {vb::IntDiv, B(9), B(2), "Byte 4"},            {vb::IntDiv, I(-32768), I(-1), "Long 32768"},
-      {vb::IntDiv, S("9"), I(2), "Long 4"},          {vb::Mod, I(-7), I(3), "Integer -1"},
+      {vb::IntDiv, B(9), B(2), "Byte 4"},
+      {vb::IntDiv, I(-32768), I(-1), "Long 32768"},
+      {vb::IntDiv, S("9"), I(2), "Long 4"},
+      {vb::Mod, I(-7), I(3), "Integer -1"},
       {vb::Mod, I(7), I(-3), "Integer 1"},
       {vb::Mod, D(5.5), I(4), "Long 2"},  // 5.5 rounds to 6
-      {vb::Mod, L(10), T, "Long 0"},                 {vb::Pow, I(2), I(10), "Double 1024"},
-      {vb::Pow, I(-2), I(3), "Double -8"},           {vb::Pow, D(4), D(0.5), "Double 2"},
+      {vb::Mod, L(10), T, "Long 0"},
+      {vb::Pow, I(2), I(10), "Double 1024"},
+      {vb::Pow, I(-2), I(3), "Double -8"},
+      {vb::Pow, D(4), D(0.5), "Double 2"},
   });
   EXPECT_EQ(ErrorOf([] { vb::Div(I(1), I(0)); }), 11);
   EXPECT_EQ(ErrorOf([] { vb::Div(I(1), kEmpty); }), 11);
@@ -125,9 +137,9 @@ TEST(VbArithmetic, DivisionIntegerDivisionAndModulo) {
 
 TEST(VbArithmetic, Negation) {
   const std::vector<std::pair<Variant, const char*>> cases{
-      {I(-32768), "Long 32768"},            {L(INT32_MIN), "Double 2147483648"},
-      {B(3), "Integer -3"},                 {T, "Integer 1"},
-      {kEmpty, "Integer 0"},                {S("1,5"), "Double -1,5"},
+      {I(-32768), "Long 32768"}, {L(INT32_MIN), "Double 2147483648"},
+      {B(3), "Integer -3"},      {T, "Integer 1"},
+      {kEmpty, "Integer 0"},     {S("1,5"), "Double -1,5"},
       {C(5), "Currency -0,0005"}};
   for (const auto& [in, expected] : cases) EXPECT_EQ(Show(vb::Neg(in)), expected) << Show(in);
 }
@@ -143,18 +155,25 @@ TEST(VbConcat, NullAndEmptyAreEmptyText) {
 
 TEST(VbLogic, BitwiseOnWholeNumbersBooleanOnBooleans) {
   Check({
-      {vb::And, T, F, "Boolean False"},        {vb::Or, T, F, "Boolean True"},
-      {vb::Xor, T, T, "Boolean False"},        {vb::Eqv, F, F, "Boolean True"},
-      {vb::Imp, T, F, "Boolean False"},        {vb::Imp, F, F, "Boolean True"},
-      {vb::And, I(12), I(10), "Integer 8"},    {vb::Or, I(12), I(3), "Integer 15"},
-      {vb::Xor, L(5), I(1), "Long 4"},         {vb::And, T, I(6), "Integer 6"},
-      {vb::And, B(0xF0), B(0x3C), "Byte 48"},  {vb::Eqv, B(0xF0), B(0x0F), "Byte 0"},
-      {vb::Or, B(1), I(2), "Integer 3"},       {vb::And, D(6.5), I(7), "Long 6"},
-      {vb::Or, S("4"), I(1), "Long 5"},        {vb::Eqv, I(0), I(0), "Integer -1"},
+      {vb::And, T, F, "Boolean False"},
+      {vb::Or, T, F, "Boolean True"},
+      {vb::Xor, T, T, "Boolean False"},
+      {vb::Eqv, F, F, "Boolean True"},
+      {vb::Imp, T, F, "Boolean False"},
+      {vb::Imp, F, F, "Boolean True"},
+      {vb::And, I(12), I(10), "Integer 8"},
+      {vb::Or, I(12), I(3), "Integer 15"},
+      {vb::Xor, L(5), I(1), "Long 4"},
+      {vb::And, T, I(6), "Integer 6"},
+      {vb::And, B(0xF0), B(0x3C), "Byte 48"},
+      {vb::Eqv, B(0xF0), B(0x0F), "Byte 0"},
+      {vb::Or, B(1), I(2), "Integer 3"},
+      {vb::And, D(6.5), I(7), "Long 6"},
+      {vb::Or, S("4"), I(1), "Long 5"},
+      {vb::Eqv, I(0), I(0), "Integer -1"},
   });
   const std::vector<std::pair<Variant, const char*>> nots{
-      {T, "Boolean False"},   {I(0), "Integer -1"},
-      {B(0), "Byte 255"},
+      {T, "Boolean False"}, {I(0), "Integer -1"}, {B(0), "Byte 255"},
       {L(5), "Long -6"},    {D(2.5), "Long -3"},  {kEmpty, "Integer -1"}};
   for (const auto& [in, expected] : nots) EXPECT_EQ(Show(vb::Not(in)), expected) << Show(in);
   EXPECT_TRUE(vb::Not(kNull).IsNull());
@@ -164,28 +183,45 @@ TEST(VbLogic, BitwiseOnWholeNumbersBooleanOnBooleans) {
 
 TEST(VbLogic, NullRules) {
   Check({
-      {vb::And, kNull, F, "Boolean False"},  {vb::And, F, kNull, "Boolean False"},
-      {vb::And, kNull, I(0), "Integer 0"},   {vb::Or, kNull, T, "Boolean True"},
-      {vb::Or, T, kNull, "Boolean True"},    {vb::Imp, F, kNull, "Boolean True"},
-      {vb::Imp, kNull, T, "Boolean True"},   {vb::And, kNull, T, "Null"},
-      {vb::And, kNull, I(3), "Null"},        {vb::Or, kNull, F, "Null"},
-      {vb::Or, F, kNull, "Null"},            {vb::Xor, kNull, T, "Null"},
-      {vb::Eqv, F, kNull, "Null"},           {vb::Imp, T, kNull, "Null"},
-      {vb::Imp, kNull, F, "Null"},           {vb::And, kNull, kNull, "Null"},
+      {vb::And, kNull, F, "Boolean False"},
+      {vb::And, F, kNull, "Boolean False"},
+      {vb::And, kNull, I(0), "Integer 0"},
+      {vb::Or, kNull, T, "Boolean True"},
+      {vb::Or, T, kNull, "Boolean True"},
+      {vb::Imp, F, kNull, "Boolean True"},
+      {vb::Imp, kNull, T, "Boolean True"},
+      {vb::And, kNull, T, "Null"},
+      {vb::And, kNull, I(3), "Null"},
+      {vb::Or, kNull, F, "Null"},
+      {vb::Or, F, kNull, "Null"},
+      {vb::Xor, kNull, T, "Null"},
+      {vb::Eqv, F, kNull, "Null"},
+      {vb::Imp, T, kNull, "Null"},
+      {vb::Imp, kNull, F, "Null"},
+      {vb::And, kNull, kNull, "Null"},
   });
 }
 
 TEST(VbCompare, NumbersTextsAndMixedOperands) {
-  struct Case { Variant a, b; int expected; } cases[] = {
-      {I(2), D(10), -1},                            {L(3), D(3.0), 0},
+  struct Case {
+    Variant a, b;
+    int expected;
+  } cases[] = {
+      {I(2), D(10), -1},
+      {L(3), D(3.0), 0},
       {S("10"), S("9"), -1},  // text against text: by characters
-      {S("a"), S("B"), 1},  // binary: lower case after upper case
-      {I(99), S("1"), -1},  // a number sorts before any text
-      {S(""), D(1e10), 1},                          {kEmpty, I(-1), 1},
-      {kEmpty, S(""), 0},                           {S("a"), kEmpty, 1},
-      {kEmpty, kEmpty, 0},                          {T, I(-1), 0},
-      {F, T, 1},                                    {Variant::Date(45657), L(45657), 0},
-      {Variant::Date(45657), S("31.12.2024"), -1},  {C(15000), D(1.5), 0},
+      {S("a"), S("B"), 1},    // binary: lower case after upper case
+      {I(99), S("1"), -1},    // a number sorts before any text
+      {S(""), D(1e10), 1},
+      {kEmpty, I(-1), 1},
+      {kEmpty, S(""), 0},
+      {S("a"), kEmpty, 1},
+      {kEmpty, kEmpty, 0},
+      {T, I(-1), 0},
+      {F, T, 1},
+      {Variant::Date(45657), L(45657), 0},
+      {Variant::Date(45657), S("31.12.2024"), -1},
+      {C(15000), D(1.5), 0},
       {C(1), C(2), -1},
   };
   for (const Case& c : cases) {
@@ -203,10 +239,14 @@ TEST(VbCompare, NumbersTextsAndMixedOperands) {
 
 TEST(VbCompare, OperatorsGiveBooleanOrNull) {
   Check({
-      {vb::Eq, I(1), D(1), "Boolean True"},      {vb::Ne, I(1), D(1), "Boolean False"},
-      {vb::Lt, I(1), S("0"), "Boolean True"},    {vb::Le, S("a"), S("a"), "Boolean True"},
-      {vb::Gt, S("b"), S("a"), "Boolean True"},  {vb::Ge, kEmpty, I(1), "Boolean False"},
-      {vb::Eq, kNull, kNull, "Null"},            {vb::Lt, S("a"), kNull, "Null"},
+      {vb::Eq, I(1), D(1), "Boolean True"},
+      {vb::Ne, I(1), D(1), "Boolean False"},
+      {vb::Lt, I(1), S("0"), "Boolean True"},
+      {vb::Le, S("a"), S("a"), "Boolean True"},
+      {vb::Gt, S("b"), S("a"), "Boolean True"},
+      {vb::Ge, kEmpty, I(1), "Boolean False"},
+      {vb::Eq, kNull, kNull, "Null"},
+      {vb::Lt, S("a"), kNull, "Null"},
   });
 }
 

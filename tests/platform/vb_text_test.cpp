@@ -51,49 +51,69 @@ TEST(VbTextFunctions, PositionsAcrossLongAsciiRunsAndUmlauts) {
 }
 
 TEST(VbTextFunctions, BrokenUtf8StaysUsable) {
-  const std::string s = "a\xC3" "b\x80" "c";  // truncated lead byte and stray continuation
+  const std::string s =
+      "a\xC3"
+      "b\x80"
+      "c";  // truncated lead byte and stray continuation
   EXPECT_EQ(vb::Len(s), 5u);
   EXPECT_EQ(vb::Mid(s, 3, 1), "b");
-  EXPECT_EQ(vb::UCase(s), "A\xC3" "B\x80" "C");
+  EXPECT_EQ(vb::UCase(s),
+            "A\xC3"
+            "B\x80"
+            "C");
   EXPECT_EQ(vb::InStr(1, s, "c"), 5);
 }
 
 // An overlong form ("\xC1\x81" spells 'A' the forbidden way) is no character: its bytes count
 // one by one and pass unchanged, so text compare can't shorten the text under its positions.
 TEST(VbTextFunctions, OverlongFormsAreBrokenBytes) {
-  const std::string s = "\xC1\x81" "bc";
+  const std::string s =
+      "\xC1\x81"
+      "bc";
   EXPECT_EQ(vb::Len(s), 4u);
   EXPECT_EQ(vb::LCase(s), s);
   EXPECT_EQ(vb::InStr(2, s, "c"), 4);
   EXPECT_EQ(vb::InStr(2, s, "C", true), 4);
-  EXPECT_EQ(vb::Replace(s, "B", "x", 1, -1, true), "\xC1\x81" "xc");
+  EXPECT_EQ(vb::Replace(s, "B", "x", 1, -1, true),
+            "\xC1\x81"
+            "xc");
   EXPECT_EQ(vb::StrComp(s, "ABC", true), 1);
 }
 
 TEST(VbTextFunctions, InStrAndInStrRev) {
-  struct Case { int64_t start; const char *text, *find; bool textCompare; int64_t pos; };
-  for (const Case& c : std::vector<Case>{
-           {1, "Müller & Söhne", "Söhne", false, 10},  {4, "abcabc", "c", false, 6},
-           {7, "abcabc", "c", false, 0},               {2, "abc", "", false, 2},
-           {4, "abc", "", false, 0},                   {3, "äöüäöü", "ö", false, 5},
-           {1, "GRÖSSE größe", "Größe", true, 8},
-           {1, "xÄÖÜy", "äöü", true, 2},    {1, "xÄÖÜy", "äöü", false, 0}}) {
+  struct Case {
+    int64_t start;
+    const char *text, *find;
+    bool textCompare;
+    int64_t pos;
+  };
+  for (const Case& c : std::vector<Case>{{1, "Müller & Söhne", "Söhne", false, 10},
+                                         {4, "abcabc", "c", false, 6},
+                                         {7, "abcabc", "c", false, 0},
+                                         {2, "abc", "", false, 2},
+                                         {4, "abc", "", false, 0},
+                                         {3, "äöüäöü", "ö", false, 5},
+                                         {1, "GRÖSSE größe", "Größe", true, 8},
+                                         {1, "xÄÖÜy", "äöü", true, 2},
+                                         {1, "xÄÖÜy", "äöü", false, 0}}) {
     EXPECT_EQ(vb::InStr(c.start, c.text, c.find, c.textCompare), c.pos) << c.text << " " << c.find;
   }
   EXPECT_EQ(ErrorOf([] { vb::InStr(0, "a", "a"); }), 5);
-  for (const Case& c : std::vector<Case>{
-           {-1, "äbcäbc", "ä", false, 4},
-           {5, "abcabc", "bc", false, 2},  // the match must end within start
-           {6, "abcabc", "bc", false, 5},  {-1, "abc", "x", false, 0},
-           {2, "abc", "", false, 2},
-           {4, "abc", "a", false, 0},       {-1, "Ärger ärger", "ÄR", true, 7}}) {
+  for (const Case& c :
+       std::vector<Case>{{-1, "äbcäbc", "ä", false, 4},
+                         {5, "abcabc", "bc", false, 2},  // the match must end within start
+                         {6, "abcabc", "bc", false, 5},
+                         {-1, "abc", "x", false, 0},
+                         {2, "abc", "", false, 2},
+                         {4, "abc", "a", false, 0},
+                         {-1, "Ärger ärger", "ÄR", true, 7}}) {
     EXPECT_EQ(vb::InStrRev(c.text, c.find, c.start, c.textCompare), c.pos) << c.text;
   }
 }
 
 TEST(VbTextFunctions, Replace) {
   EXPECT_EQ(vb::Replace("a.b.c", ".", ","), "a,b,c");
-  EXPECT_EQ(vb::Replace("aaa", "a", "aa"), "aaaaaa");  // no re-scan of inserted text
+  EXPECT_EQ(vb::Replace("aaa", "a", "aa"), "aaaaaa");     // no re-scan of inserted text
   EXPECT_EQ(vb::Replace("abcabc", "b", "x", 3), "caxc");  // VB drops the text before start
   EXPECT_EQ(vb::Replace("a-a-a", "a", "b", 1, 2), "b-b-a");
   EXPECT_EQ(vb::Replace("Äpfel äpfel", "äPFEL", "Birnen", 1, -1, true), "Birnen Birnen");
@@ -126,26 +146,44 @@ TEST(VbTextFunctions, StrComp) {
 }
 
 TEST(VbLike, Wildcards) {
-  struct Case { const char* text; const char* pattern; bool binary, text_; } cases[] = {
-      {"Hallo", "h*", false, true},                     {"Hllo", "H?llo", false, false},
-      {"a1b", "a#b", true, true},                       {"axb", "a#b", false, false},
-      {"", "*", true, true},                            {"", "?", false, false},
-      {"abc", "*c*", true, true},                       {"abc", "*d*", false, false},
-      {"Bild12.JPG", "*.jpg", false, true},             {"Bild12.JPG", "Bild##.*", true, true},
-      {"b", "[abc]", true, true},                       {"B", "[abc]", false, true},
-      {"m", "[a-z]", true, true},                       {"M", "[a-z]", false, true},
-      {"m", "[!a-z]", false, false},                    {"5", "[!a-z]", true, true},
-      {"-", "[a-]", true, true},                        {"*", "[*]", true, true},
-      {"x*y", "x[*]y", true, true},                     {"xay", "x[*]y", false, false},
-      {"[", "[[]", true, true},                         {"ab", "a[]b", true, true},
-      {"Ärger", "ä*", false, true},                     {"Straße", "Stra?e", true, true},
+  struct Case {
+    const char* text;
+    const char* pattern;
+    bool binary, text_;
+  } cases[] = {
+      {"Hallo", "h*", false, true},
+      {"Hllo", "H?llo", false, false},
+      {"a1b", "a#b", true, true},
+      {"axb", "a#b", false, false},
+      {"", "*", true, true},
+      {"", "?", false, false},
+      {"abc", "*c*", true, true},
+      {"abc", "*d*", false, false},
+      {"Bild12.JPG", "*.jpg", false, true},
+      {"Bild12.JPG", "Bild##.*", true, true},
+      {"b", "[abc]", true, true},
+      {"B", "[abc]", false, true},
+      {"m", "[a-z]", true, true},
+      {"M", "[a-z]", false, true},
+      {"m", "[!a-z]", false, false},
+      {"5", "[!a-z]", true, true},
+      {"-", "[a-]", true, true},
+      {"*", "[*]", true, true},
+      {"x*y", "x[*]y", true, true},
+      {"xay", "x[*]y", false, false},
+      {"[", "[[]", true, true},
+      {"ab", "a[]b", true, true},
+      {"Ärger", "ä*", false, true},
+      {"Straße", "Stra?e", true, true},
       {"Übel", "[ä-ü]*", false, true},  // only text comparison folds Ü into the range
-      {"aXbXc", "a*b*c", true, true},                   {"abcbd", "a*b?", true, true},
+      {"aXbXc", "a*b*c", true, true},
+      {"abcbd", "a*b?", true, true},
       {"aaaaaaaaaaaaaaaaaaaaaaaaaaaaab", "*a*a*a*a*a*a*a*c", false, false},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(vb::Like(c.text, c.pattern), c.binary) << c.text << " Like " << c.pattern;
-    EXPECT_EQ(vb::Like(c.text, c.pattern, true), c.text_) << c.text << " Like " << c.pattern << " (text)";
+    EXPECT_EQ(vb::Like(c.text, c.pattern, true), c.text_)
+        << c.text << " Like " << c.pattern << " (text)";
   }
   EXPECT_EQ(ErrorOf([] { vb::Like("a", "[a"); }), 93);
   EXPECT_EQ(ErrorOf([] { vb::Like("a", "[z-a]"); }), 93);

@@ -39,9 +39,10 @@ TEST(ScriptLexer, LiteralsTakeVbScriptTypes) {
 TEST(ScriptLexer, ContinuationsCommentsAndSeparators) {
   auto t = Lex("a = 1 & _\r\n  2 ' note\r\nRem whole line\r\nb = 3 : c = .5\n");
   std::vector<std::string> texts;
-  for (const Token& tk : t) texts.push_back(tk.kind == Tok::Newline ? (tk.colon ? ":" : "NL") : tk.text);
-  EXPECT_EQ(texts, (std::vector<std::string>{"a", "=", "1", "&", "2", "NL", "NL", "b", "=", "3", ":",
-                                             "c", "=", ".5", "NL", "NL", ""}));
+  for (const Token& tk : t)
+    texts.push_back(tk.kind == Tok::Newline ? (tk.colon ? ":" : "NL") : tk.text);
+  EXPECT_EQ(texts, (std::vector<std::string>{"a", "=", "1", "&", "2", "NL", "NL", "b", "=", "3",
+                                             ":", "c", "=", ".5", "NL", "NL", ""}));
   // Tokens after a continuation carry their own line.
   EXPECT_EQ(t[4].line, 2);
   EXPECT_EQ(t[7].line, 4);
@@ -107,14 +108,14 @@ TEST(ScriptCompiler, NamesResolveToSlotsFieldsAndRunTimeLookups) {
   const Proc& f = *u->procs[0];
   const Stmt& assignB = *f.body[0];
   EXPECT_EQ(assignB.a->ref, NameRef::Local);
-  EXPECT_EQ(assignB.b->a->ref, NameRef::Local);  // the parameter
+  EXPECT_EQ(assignB.b->a->ref, NameRef::Local);    // the parameter
   EXPECT_EQ(assignB.b->b->ref, NameRef::Dynamic);  // a global, found at run time
   const Stmt& result = *f.body[1];
   EXPECT_EQ(result.a->ref, NameRef::Local);
   EXPECT_EQ(result.a->slot, f.resultSlot);
   const Stmt& implicit = *f.body[2];
   EXPECT_EQ(implicit.a->ref, NameRef::Dynamic);
-  EXPECT_GE(implicit.a->slot, 0);               // its own slot should no global exist
+  EXPECT_GE(implicit.a->slot, 0);                   // its own slot should no global exist
   EXPECT_EQ(implicit.b->a->ref, NameRef::Dynamic);  // F(1) calls F again
   const Proc& m = *u->classes[0]->methods.at("m");
   EXPECT_EQ(m.body[0]->a->ref, NameRef::Field);

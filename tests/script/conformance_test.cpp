@@ -24,7 +24,8 @@ std::string ReadFile(const fs::path& p) {
 
 std::string RunScript(const fs::path& script, const fs::path& tempDir) {
   // Each script gets its own temporary folder (FileSystemObject's GetSpecialFolder(2)).
-  std::string cmd = "TMPDIR='" + tempDir.string() + "' '" + VBS_RUN_PATH + "' '" + script.string() + "' 2>&1";
+  std::string cmd =
+      "TMPDIR='" + tempDir.string() + "' '" + VBS_RUN_PATH + "' '" + script.string() + "' 2>&1";
   std::string out;
   FILE* p = popen(cmd.c_str(), "r");
   if (!p) return "<cannot start vbs-run>";

@@ -100,8 +100,12 @@ TEST_F(EngineTest, HostCallsScriptObjectsByNameWithByReferenceArguments) {
   EXPECT_TRUE(vb::CBool(cancel));
   EXPECT_EQ(vb::CLng(CallByName(consumers[0], "callback_value", kMethod, {Variant(4)})), 40);
   EXPECT_EQ(consumers[0].obj()->TypeName(), "Consumer");
-  EXPECT_EQ(ErrorOf([&] { CallByName(consumers[0], "Callback_Missing", kMethod, std::vector<Variant>{}); }), kErrNoMember);
-  EXPECT_EQ(ErrorOf([&] { CallByName(consumers[0], "Hidden", kMethod, std::vector<Variant>{}); }), kErrNoMember);
+  EXPECT_EQ(ErrorOf([&] {
+              CallByName(consumers[0], "Callback_Missing", kMethod, std::vector<Variant>{});
+            }),
+            kErrNoMember);
+  EXPECT_EQ(ErrorOf([&] { CallByName(consumers[0], "Hidden", kMethod, std::vector<Variant>{}); }),
+            kErrNoMember);
   // A failing callback reaches the host as an error; the engine records where it happened.
   EXPECT_EQ(ErrorOf([&] { CallByName(consumers[0], "Callback_Value", kMethod, {Variant("x")}); }),
             kErrTypeMismatch);
@@ -127,9 +131,7 @@ TEST_F(EngineTest, RunPassesArgumentsByReference) {
 }
 
 TEST_F(EngineTest, CompileErrorsDefineNothingAndNameTheirLine) {
-  EXPECT_EQ(ErrorOf([&] {
-              engine.AddCode("Sub Good()\nEnd Sub\nx = (1 + \n", "broken.vbs");
-            }),
+  EXPECT_EQ(ErrorOf([&] { engine.AddCode("Sub Good()\nEnd Sub\nx = (1 + \n", "broken.vbs"); }),
             kErrExpectedExpression);
   EXPECT_EQ(engine.Error().line, 3);
   EXPECT_EQ(engine.Error().text, "x = (1 + ");
@@ -184,12 +186,15 @@ TEST_F(EngineTest, RuntimeErrorKeepsWhatRanBefore) {
 
 TEST_F(EngineTest, TimeOutStopsARunawayLoopAndTheEngineStaysUsable) {
   engine.SetTimeout(100);
-  engine.AddCode("Sub Spin()\n  Dim n\n  Do\n    n = n + 1\n  Loop\nEnd Sub\nFunction Ok() : Ok = 42 : End Function\n");
+  engine.AddCode(
+      "Sub Spin()\n  Dim n\n  Do\n    n = n + 1\n  Loop\nEnd Sub\nFunction Ok() : Ok = 42 : End "
+      "Function\n");
   EXPECT_EQ(ErrorOf([&] { engine.Run("Spin"); }), kErrTimeout);
   EXPECT_EQ(engine.Error().number, kErrTimeout);
   EXPECT_GE(engine.Error().line, 3);
   // On Error Resume Next does not swallow the time-out.
-  EXPECT_EQ(ErrorOf([&] { engine.AddCode("On Error Resume Next\nDo : Loop\nx = 1\n"); }), kErrTimeout);
+  EXPECT_EQ(ErrorOf([&] { engine.AddCode("On Error Resume Next\nDo : Loop\nx = 1\n"); }),
+            kErrTimeout);
   EXPECT_EQ(vb::CLng(engine.Run("Ok")), 42);
   EXPECT_EQ(vb::CLng(engine.Eval("Ok() + 1")), 43);
 }
@@ -207,15 +212,17 @@ TEST_F(EngineTest, CreateObjectAndGetObjectGoThroughTheHostHooks) {
     asked = std::string(progId);
     return progId == "MSXML2.DOMDocument" ? host : nullptr;
   });
-  engine.AddCode("Set doc = CreateObject(\"MSXML2.DOMDocument\")\ndoc.Log \"made\"\n"
-                 "Set dict = CreateObject(\"Scripting.Dictionary\")\n");
+  engine.AddCode(
+      "Set doc = CreateObject(\"MSXML2.DOMDocument\")\ndoc.Log \"made\"\n"
+      "Set dict = CreateObject(\"Scripting.Dictionary\")\n");
   EXPECT_EQ(asked, "MSXML2.DOMDocument");
   EXPECT_EQ(host->log, std::vector<std::string>{"made"});
   EXPECT_EQ(engine.Eval("TypeName(dict)").str(), "Dictionary");
   EXPECT_EQ(ErrorOf([&] { engine.AddCode("Set y = GetObject(\"c:\\x.xls\")"); }), kErrCannotCreate);
-  engine.SetGetObjectHandler([&](std::string_view path, std::string_view) -> std::shared_ptr<Dispatch> {
-    return path == "host:" ? host : nullptr;
-  });
+  engine.SetGetObjectHandler(
+      [&](std::string_view path, std::string_view) -> std::shared_ptr<Dispatch> {
+        return path == "host:" ? host : nullptr;
+      });
   engine.AddCode("GetObject(\"host:\").Log \"got\"");
   EXPECT_EQ(host->log.back(), "got");
 }
@@ -228,7 +235,8 @@ class RecordingAnswerer : public MessageAnswerer {
     return mb::kNo;
   }
   bool MsgAsk(const std::string&, bool d) override { return d; }
-  std::string InputBox(const std::string& prompt, const std::string&, const std::string& def) override {
+  std::string InputBox(const std::string& prompt, const std::string&,
+                       const std::string& def) override {
     texts.push_back(prompt);
     return def + "!";
   }
@@ -237,7 +245,8 @@ class RecordingAnswerer : public MessageAnswerer {
 TEST_F(EngineTest, MsgBoxAndInputBoxUseTheMessageInterface) {
   auto answerer = std::make_shared<RecordingAnswerer>();
   SetMessageAnswerer(answerer);
-  engine.AddCode("r = MsgBox(\"Weiter?\", vbYesNo, \"Frage\")\ni = InputBox(\"Name\", \"T\", \"Anna\")\n");
+  engine.AddCode(
+      "r = MsgBox(\"Weiter?\", vbYesNo, \"Frage\")\ni = InputBox(\"Name\", \"T\", \"Anna\")\n");
   EXPECT_EQ(vb::CLng(engine.Eval("r")), mb::kNo);
   EXPECT_EQ(engine.Eval("i").str(), "Anna!");
   EXPECT_EQ(answerer->texts, (std::vector<std::string>{"Frage|Weiter?|4", "Name"}));
@@ -269,8 +278,9 @@ TEST_F(EngineTest, ResetDiscardsCodeObjectsAndRunsTerminate) {
   EXPECT_EQ(ErrorOf([&] { engine.AddCode("Host.Log 1"); }), kErrObjectRequired);
   host->log.clear();
   engine.AddObject("Host", host);
-  engine.AddCode("Class T2\n  Private Sub Class_Terminate() : Host.Log \"t2\" : End Sub\nEnd Class\n"
-                 "Sub Make() : Dim local : Set local = New T2 : End Sub\nMake\n");
+  engine.AddCode(
+      "Class T2\n  Private Sub Class_Terminate() : Host.Log \"t2\" : End Sub\nEnd Class\n"
+      "Sub Make() : Dim local : Set local = New T2 : End Sub\nMake\n");
   EXPECT_EQ(host->log, std::vector<std::string>{"t2"});
 }
 
@@ -296,7 +306,8 @@ TEST_F(EngineTest, ScriptObjectsOutlivingTheEngineFailCleanly) {
   Variant obj;
   {
     Engine local;
-    local.AddCode("Class K\n  Public Function F() : F = 1 : End Function\nEnd Class\nSet o = New K\n");
+    local.AddCode(
+        "Class K\n  Public Function F() : F = 1 : End Function\nEnd Class\nSet o = New K\n");
     obj = local.Eval("o");
     EXPECT_EQ(vb::CLng(CallByName(obj, "F", kMethod, std::vector<Variant>{})), 1);
   }
@@ -307,7 +318,8 @@ TEST_F(EngineTest, ScriptObjectsNestedCallsAndDefaultMembers) {
   engine.AddCode(
       "Class Rows\n"
       "  Private items\n"
-      "  Private Sub Class_Initialize() : Set items = CreateObject(\"Scripting.Dictionary\") : End Sub\n"
+      "  Private Sub Class_Initialize() : Set items = CreateObject(\"Scripting.Dictionary\") : End "
+      "Sub\n"
       "  Public Default Property Get Item(k) : Item = items(k) : End Property\n"
       "  Public Property Let Item(k, v) : items(k) = v : End Property\n"
       "End Class\n"
@@ -392,8 +404,9 @@ TEST(ScriptHookRelay, ConsumersChainTextsAndSkipFailures) {
   engine.AddCode("Dim r : r = Application.Fire(\"xy\")\n");
   EXPECT_EQ(engine.Eval("r").str(), "XY!");
   // A later error is reported where it happens, not where a skipped consumer failed.
-  EXPECT_EQ(ErrorOf([&] { engine.AddCode("r = Application.Fire(\"z\")\nr = 1 / 0\n", "later.vbs"); }),
-            kErrDivByZero);
+  EXPECT_EQ(
+      ErrorOf([&] { engine.AddCode("r = Application.Fire(\"z\")\nr = 1 / 0\n", "later.vbs"); }),
+      kErrDivByZero);
   EXPECT_EQ(engine.Error().sourceName, "later.vbs");
   EXPECT_EQ(engine.Error().line, 2);
   // Arguments to a member without parameters index what it returns (the collection).

@@ -141,7 +141,10 @@ TEST(RuntimeCollection, ErrorsAsVb) {
   EXPECT_EQ(ErrorOf([&] { Get(c, "Item", {"b"}); }), 5);
   EXPECT_EQ(ErrorOf([&] { Get(c, "Remove", {"b"}); }), 5);
   EXPECT_EQ(ErrorOf([&] { Get(c, "Item", {Variant::Null()}); }), 13);
-  EXPECT_EQ(ErrorOf([&] { Get(c, "Add", {int32_t{3}, Variant::Missing(), int32_t{1}, int32_t{1}}); }), 5);
+  EXPECT_EQ(ErrorOf([&] {
+              Get(c, "Add", {int32_t{3}, Variant::Missing(), int32_t{1}, int32_t{1}});
+            }),
+            5);
   EXPECT_EQ(ErrorOf([&] { Get(c, "Add", {int32_t{3}, Variant::Missing(), int32_t{5}}); }), 9);
   EXPECT_EQ(Get(c, "Count").longVal(), 1);  // failed adds leave nothing behind
   // Objects go in as themselves.

@@ -21,11 +21,14 @@ std::string Text(const Variant& v) { return vb::DateToText(v.dateVal()); }
 TEST(RuntimeDates, DateAddClampsMonthEndsAndCarriesTime) {
   EXPECT_EQ(Text(Call("DateAdd", {"m", int32_t{1}, D(2024, 1, 31)})), "29.02.2024");
   EXPECT_EQ(Text(Call("DateAdd", {"yyyy", int32_t{1}, D(2024, 2, 29)})), "28.02.2025");
-  EXPECT_EQ(Text(Call("DateAdd", {"q", int32_t{-1}, D(2024, 5, 31, 8, 30)})), "29.02.2024 08:30:00");
-  EXPECT_EQ(Text(Call("DateAdd", {"d", int32_t{1}, D(2024, 12, 31, 23, 0)})), "01.01.2025 23:00:00");
+  EXPECT_EQ(Text(Call("DateAdd", {"q", int32_t{-1}, D(2024, 5, 31, 8, 30)})),
+            "29.02.2024 08:30:00");
+  EXPECT_EQ(Text(Call("DateAdd", {"d", int32_t{1}, D(2024, 12, 31, 23, 0)})),
+            "01.01.2025 23:00:00");
   EXPECT_EQ(Text(Call("DateAdd", {"ww", int32_t{2}, D(2024, 12, 20)})), "03.01.2025");
   EXPECT_EQ(Text(Call("DateAdd", {"h", int32_t{25}, D(2024, 3, 1, 12)})), "02.03.2024 13:00:00");
-  EXPECT_EQ(Text(Call("DateAdd", {"n", int32_t{-90}, D(2024, 3, 1, 0, 30)})), "29.02.2024 23:00:00");
+  EXPECT_EQ(Text(Call("DateAdd", {"n", int32_t{-90}, D(2024, 3, 1, 0, 30)})),
+            "29.02.2024 23:00:00");
   EXPECT_EQ(Text(Call("DateAdd", {"S", int32_t{61}, D(2024, 3, 1)})), "01.03.2024 00:01:01");
   EXPECT_EQ(Text(Call("DateAdd", {"d", int32_t{1}, "31.12.2024"})), "01.01.2025");
   EXPECT_EQ(Call("DateAdd", {"d", int32_t{1}, D(2024, 1, 1)}).type(), VType::Date);
@@ -49,7 +52,8 @@ TEST(RuntimeDates, DateDiffCountsBoundaries) {
   EXPECT_EQ(Call("DateDiff", {"d", D(2024, 1, 1, 23), D(2024, 1, 2, 1)}).longVal(), 1);
   EXPECT_EQ(Call("DateDiff", {"d", D(2024, 3, 1), D(2024, 2, 1)}).longVal(), -29);
   EXPECT_EQ(Call("DateDiff", {"h", D(2024, 1, 1, 10, 59), D(2024, 1, 1, 11, 1)}).longVal(), 1);
-  EXPECT_EQ(Call("DateDiff", {"n", D(2024, 1, 1, 10, 0, 59), D(2024, 1, 1, 10, 1, 0)}).longVal(), 1);
+  EXPECT_EQ(Call("DateDiff", {"n", D(2024, 1, 1, 10, 0, 59), D(2024, 1, 1, 10, 1, 0)}).longVal(),
+            1);
   EXPECT_EQ(Call("DateDiff", {"s", D(2024, 1, 1), D(2024, 1, 2)}).longVal(), 86400);
   // "w" counts whole weeks, "ww" the week starts (Sundays by default) in between.
   EXPECT_EQ(Call("DateDiff", {"w", D(2024, 1, 1), D(2024, 1, 13)}).longVal(), 1);

@@ -62,7 +62,8 @@ TEST_F(RuntimeFso, AnsiFilesAreWindows1252WithCrLf) {
   EXPECT_EQ(Get(ts, "Line").longVal(), 3);
   Get(ts, "Close");
   EXPECT_EQ(Bytes(root_ / "Export" / "Größe.txt"),
-            "Fl\xE4" "che 80 m\xB2 \x96 1.200 \x80\r\nEnde\r\n");
+            "Fl\xE4"
+            "che 80 m\xB2 \x96 1.200 \x80\r\nEnde\r\n");
 
   auto in = FsoObj("OpenTextFile", {"x:\\export\\GRÖßE.TXT"});
   EXPECT_EQ(Get(in, "ReadLine").str(), "Fläche 80 m² – 1.200 €");
@@ -104,12 +105,14 @@ TEST_F(RuntimeFso, UnicodeFilesAreUtf16WithMark) {
   Get(app, "Close");
   EXPECT_EQ(Bytes(root_ / "u.txt").substr(10), std::string("\xF6\x00", 2));
   // The mark decides on reading, whatever format is asked for.
-  EXPECT_EQ(Get(FsoObj("OpenTextFile", {"X:\\u.txt", int32_t{1}, false, int32_t{0}}), "ReadAll").str(),
-            "Ä€\r\nö");
+  EXPECT_EQ(
+      Get(FsoObj("OpenTextFile", {"X:\\u.txt", int32_t{1}, false, int32_t{0}}), "ReadAll").str(),
+      "Ä€\r\nö");
   Put(root_ / "nomark.txt", std::string("h\x00i\x00", 4));
-  EXPECT_EQ(Get(FsoObj("OpenTextFile", {"X:\\nomark.txt", int32_t{1}, false, int32_t{-1}}),
-                "ReadAll").str(),
-            "hi");
+  EXPECT_EQ(
+      Get(FsoObj("OpenTextFile", {"X:\\nomark.txt", int32_t{1}, false, int32_t{-1}}), "ReadAll")
+          .str(),
+      "hi");
   Put(root_ / "u8.txt", "\xEF\xBB\xBF\xC3\xA4");
   EXPECT_EQ(Get(FsoObj("OpenTextFile", {"X:\\u8.txt"}), "ReadAll").str(), "ä");
 }

@@ -77,8 +77,8 @@ TEST(RuntimeRegExp, SubMatchesAndFlags) {
 
 TEST(RuntimeRegExp, LongTextsDoNotExhaustTheStack) {
   // A whole export document in one string: backtracking over it must not crash the program.
-  std::string doc = "<objekt>" + std::string(300000, 'x') + "\r\n" + std::string(300000, 'y') +
-                    "</objekt>";
+  std::string doc =
+      "<objekt>" + std::string(300000, 'x') + "\r\n" + std::string(300000, 'y') + "</objekt>";
   auto re = Re("<objekt>(.|\\r|\\n)*</objekt>", true);
   EXPECT_TRUE(Get(re, "Test", {doc}).boolVal());
   auto strip = Re("<[^>]*>", true);

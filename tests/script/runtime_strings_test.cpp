@@ -227,7 +227,8 @@ TEST(RuntimeNumbers, ConversionsKeepVbTypes) {
   EXPECT_EQ(Call("CDate", {"24.12.2024"}).type(), VType::Date);
   EXPECT_EQ(Str("CStr", {1.5}), "1,5");
   EXPECT_EQ(ErrorOf([] { Call("CStr", {Variant::Null()}); }), 94);
-  EXPECT_EQ(Call("RGB", {int32_t{255}, int32_t{300}, int32_t{1}}).longVal(), 255 + 255 * 256 + 65536);
+  EXPECT_EQ(Call("RGB", {int32_t{255}, int32_t{300}, int32_t{1}}).longVal(),
+            255 + 255 * 256 + 65536);
 }
 
 TEST(RuntimeNumbers, FormatNumberUsesGermanSeparatorsAndRoundsHalfUp) {

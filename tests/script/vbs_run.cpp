@@ -18,7 +18,8 @@ struct QuitRequest {
 
 std::string Text(const fern::Variant& v) {
   fern::Variant x = v;
-  for (int i = 0; i < 8 && x.IsObject() && x.obj(); ++i) x = x.obj()->Invoke("", fern::kPropGet | fern::kMethod, {});
+  for (int i = 0; i < 8 && x.IsObject() && x.obj(); ++i)
+    x = x.obj()->Invoke("", fern::kPropGet | fern::kMethod, {});
   if (x.IsNull()) return "Null";
   if (x.IsObject()) return "Nothing";
   return fern::vb::CStr(x);

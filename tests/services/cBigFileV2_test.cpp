@@ -117,7 +117,7 @@ TEST_F(BigFileTest, OneSmallFileGivesTheExactRecordAndIndexLine) {
       std::string("BIGFILE") +
       "\xCF\xCF\xCF\xCF\xCF\xCF\xCF\xCF\xCF\xCF\xCA\xCF" +  // "000000000050" inverted
       invertedInfo +
-      "\xCF\xCF\xCF\xCF\xCF\xCF\xCF\xCF\xCF\xCF\xCE\xCE" +  // "000000000011" inverted
+      "\xCF\xCF\xCF\xCF\xCF\xCF\xCF\xCF\xCF\xCF\xCE\xCE" +              // "000000000011" inverted
       std::string("\x78\x9C\x4B\x4C\x4A\x06\x00\x02\x4D\x01\x27", 11);  // compress("abc")
   EXPECT_EQ(ReadAll(Out("t_1.big")), expected);
   EXPECT_EQ(ReadAll(Out("t.dir")), path + "|3|05.03.2024 14:07:09|pics\\large\\|\r\n");
@@ -152,8 +152,13 @@ TEST_F(BigFileTest, FolderTreeRoundTripsThroughAnIndependentReader) {
     heads.push_back(r.fields[1] + "|" + r.fields[2] + "|" + r.fields[3]);
     contents.push_back(r.content);
   }
-  EXPECT_EQ(heads, (std::vector<std::string>{"bin.bin|Sub\\Deeper\\|100000", "gr\xFC\xDF" "e.txt|Sub\\|7",
-                                             "x.jpg|sub2\\|4", "a.txt|" "|" + std::to_string(text.size()),
+  EXPECT_EQ(heads, (std::vector<std::string>{"bin.bin|Sub\\Deeper\\|100000",
+                                             "gr\xFC\xDF"
+                                             "e.txt|Sub\\|7",
+                                             "x.jpg|sub2\\|4",
+                                             "a.txt|"
+                                             "|" +
+                                                 std::to_string(text.size()),
                                              "empty.dat||0"}));
   EXPECT_EQ(contents, (std::vector<std::string>{binary, "Grüße", "jpeg", text, ""}));
 
@@ -164,7 +169,9 @@ TEST_F(BigFileTest, FolderTreeRoundTripsThroughAnIndependentReader) {
   EXPECT_EQ(messages[0], lowerRoot + "/sub/deeper/bin.bin");
   EXPECT_EQ(messages[1], lowerRoot + "/sub/grüße.txt");
   const std::string index = ReadAll(Out("site.dir"));
-  EXPECT_NE(index.find(lowerRoot + "/sub/gr\xFC\xDF" "e.txt|7|"), std::string::npos);
+  EXPECT_NE(index.find(lowerRoot + "/sub/gr\xFC\xDF"
+                                   "e.txt|7|"),
+            std::string::npos);
   EXPECT_NE(index.find(lowerRoot + "/empty.dat|0|05.03.2024 14:07:09||\r\n"), std::string::npos);
 }
 
@@ -199,7 +206,8 @@ TEST_F(BigFileTest, FilterListMatchesWholeUpperCaseExtensions) {
 }
 
 TEST_F(BigFileTest, RollsOverAfterTheFileThatCrossesTheLimit) {
-  for (int i = 0; i < 3; ++i) WriteAll(root_ / "in" / ("f" + std::to_string(i)), RandomBytes(1500, i));
+  for (int i = 0; i < 3; ++i)
+    WriteAll(root_ / "in" / ("f" + std::to_string(i)), RandomBytes(1500, i));
   // An upper-case extension and a ".big" further up the path: only the final extension counts.
   const fs::path dir = out_ / "old.big.d";
   fs::create_directories(dir);
@@ -247,7 +255,7 @@ TEST_F(BigFileTest, EmptyTreeGivesMagicOnlyAndAnEmptyIndex) {
 TEST_F(BigFileTest, NamesThatWouldCorruptARecordAreRefusedBeforeWriting) {
   std::string name = Out("r.big");
   big_.bigOpenWrite(name);
-  const std::vector<std::string> bad = {"a|b.txt", "back\\slash.txt", "line\nfeed.txt",
+  const std::vector<std::string> bad = {"a|b.txt",  "back\\slash.txt",  "line\nfeed.txt",
                                         "cr\r.txt", "\xE6\x97\xA5.txt", "bad\xFF.txt"};
   for (size_t i = 0; i < bad.size(); ++i) {
     const fs::path dir = root_ / ("bad" + std::to_string(i));
@@ -298,8 +306,8 @@ TEST_F(BigFileTest, WildcardFileNamesAndFindFile) {
   std::vector<std::string> found;
   big_.FindFile((root_ / "docs").string() + "\\", true, "*.txt", found);
   const std::string docs = (root_ / "docs").string();
-  EXPECT_EQ(found, (std::vector<std::string>{"", docs + "/a.TXT", docs + "/b.txt",
-                                             docs + "/Sub/d.txt"}));
+  EXPECT_EQ(found,
+            (std::vector<std::string>{"", docs + "/a.TXT", docs + "/b.txt", docs + "/Sub/d.txt"}));
   big_.FindFile(root_.string() + "/absent", true, "*.*", found);
   EXPECT_EQ(found.size(), 4u);
 

@@ -59,10 +59,16 @@ class HttpServer {
 TEST(FtpTransferEncoding, Base64VectorsAndDecimalPoint) {
   // Raw bytes, including those Windows-1252 has no character for, pass unchanged.
   const std::pair<std::string, std::string> vectors[] = {
-      {"", ""},           {"f", "Zg=="},         {"fo", "Zm8="},
-      {"foo", "Zm9v"},    {"foob", "Zm9vYg=="},  {"foobar", "Zm9vYmFy"},
-      {std::string("\x00\x81\x8d\xff", 4), "AIGN/w=="}, {"\xfb\xff", "+/8="}};
-  for (const auto& [raw, encoded] : vectors) EXPECT_EQ(cFTPTransferV2::Encode(raw), encoded) << encoded;
+      {"", ""},
+      {"f", "Zg=="},
+      {"fo", "Zm8="},
+      {"foo", "Zm9v"},
+      {"foob", "Zm9vYg=="},
+      {"foobar", "Zm9vYmFy"},
+      {std::string("\x00\x81\x8d\xff", 4), "AIGN/w=="},
+      {"\xfb\xff", "+/8="}};
+  for (const auto& [raw, encoded] : vectors)
+    EXPECT_EQ(cFTPTransferV2::Encode(raw), encoded) << encoded;
   EXPECT_EQ(cFTPTransferV2::FormatDecimal("0.00", "12,5"), "12.50");
   EXPECT_EQ(cFTPTransferV2::FormatDecimal("0.##", "7"), "7");
 }
@@ -151,8 +157,8 @@ TEST_P(FtpTransfer, NestedTreeWithFilter) {
   FtpServer server(Options());
 
   ASSERT_TRUE(Send(server, "", "BIG DIR PHP")) << log_.Dump();
-  EXPECT_EQ(FilesBelow(home_),
-            (std::set<std::string>{"site_1.big", "site.dir", "unpack.PHP", "a/b/deep.big", "a/none.dir"}));
+  EXPECT_EQ(FilesBelow(home_), (std::set<std::string>{"site_1.big", "site.dir", "unpack.PHP",
+                                                      "a/b/deep.big", "a/none.dir"}));
   for (const char* f : {"site_1.big", "site.dir", "unpack.PHP", "a/b/deep.big", "a/none.dir"})
     EXPECT_EQ(ReadAll(home_ / f), ReadAll(local_ / f)) << f;
   EXPECT_TRUE(log_.Has(true, 0, Active() ? "Use ActiveFTP" : "Use PassiveFTP"));
@@ -242,7 +248,8 @@ TEST_P(FtpTransfer, StalledServerTimesOut) {
   FtpServer server(o);
   ftp_.Limits().connectTimeoutMs = 500;
   EXPECT_FALSE(Send(server, "", ""));
-  EXPECT_TRUE(log_.Has(true, 102, Active() ? "" : ">>>> Fehler:12002 Zeitlimit der Anfrage erreicht"))
+  EXPECT_TRUE(
+      log_.Has(true, 102, Active() ? "" : ">>>> Fehler:12002 Zeitlimit der Anfrage erreicht"))
       << log_.Dump();
 }
 
@@ -333,7 +340,8 @@ TEST_F(HttpTransferTest, TransportErrorIsAFailure) {
   http_.server.stop();
   EXPECT_FALSE(ftp_.IsOnline(dead, 5));
   EXPECT_FALSE(ftp_.HttpTransfer(dead, "GET", ""));
-  EXPECT_TRUE(log_.Has(true, 102, "Fehler aufgetreten bei Übertragung an 127.0.0.1")) << log_.Dump();
+  EXPECT_TRUE(log_.Has(true, 102, "Fehler aufgetreten bei Übertragung an 127.0.0.1"))
+      << log_.Dump();
 }
 
 TEST_F(HttpTransferTest, StalledServerTimesOut) {
@@ -374,8 +382,8 @@ class XmlPost : public HttpTransferTest {
   }
   XmlDocumentPtr Post(const std::string& path) {
     std::string user = "portal-user";
-    return ftp_.HTTPRequest("POST", body_, folder_.string(), "my export", http_.Address(path),
-                            user, "portal-pw");
+    return ftp_.HTTPRequest("POST", body_, folder_.string(), "my export", http_.Address(path), user,
+                            "portal-pw");
   }
   fs::path folder_;
   XmlDocumentPtr body_;

@@ -47,8 +47,8 @@ class DetailsTest : public ListingServiceTest {
     return out;
   }
   std::string Where(db::Recordset& rs, const std::string& code) {
-    EXPECT_TRUE(rs.Find("Kürzel = '" + vb::Replace(code, "'", "''") + "'", 0, db::SearchDirection::Forward,
-                        db::FindStart::First))
+    EXPECT_TRUE(rs.Find("Kürzel = '" + vb::Replace(code, "'", "''") + "'", 0,
+                        db::SearchDirection::Forward, db::FindStart::First))
         << code;
     return cUtil::k(rs.Value("DSN"));
   }
@@ -65,8 +65,8 @@ TEST_F(DetailsTest, ListingWithoutParentGivesItsOwnRowsInTheCallersOrder) {
   EXPECT_EQ(codes.size(), 11u);
   std::vector<std::string> names;
   for (size_t i = 0; i < 8; ++i) names.push_back(vb::UCase(rs->Info(i).name));
-  EXPECT_THAT(names, ElementsAre("DSN", "INTERN", "KÜRZEL", "BLNKURZEXPOSE", "EXPOSE",
-                                 "FLDART_DSN", "EINGABE", "EINGABE_LCID2057"));
+  EXPECT_THAT(names, ElementsAre("DSN", "INTERN", "KÜRZEL", "BLNKURZEXPOSE", "EXPOSE", "FLDART_DSN",
+                                 "EINGABE", "EINGABE_LCID2057"));
   EXPECT_EQ(rs->Info(rs->FieldCount() - 1).name, "Intervall");
   EXPECT_THAT(texts, ElementsAre("Central location in Hamburg", "Viewing by appointment.",
                                  "Fitted kitchen, parquet, cellar", "Lovely House in Hamburg."));
@@ -80,7 +80,8 @@ TEST_F(DetailsTest, ListingWithoutParentGivesItsOwnRowsInTheCallersOrder) {
 
 TEST_F(DetailsTest, ParentsFillMissingFieldsAndTextsNearestFirst) {
   // 27 under 2 under 3. 2 and 3 both have "Energieausweis"; only 3 has "Denkmal's Schutz".
-  Exec("UPDATE obj SET OBJ_DSN = '" + ObjKey(3) + "', TEXTFREI = '' WHERE DSN = '" + ObjKey(2) + "'");
+  Exec("UPDATE obj SET OBJ_DSN = '" + ObjKey(3) + "', TEXTFREI = '' WHERE DSN = '" + ObjKey(2) +
+       "'");
   Exec("UPDATE obj SET TEXTFREI = NULL, TEXTLAGE = NULL WHERE DSN = '" + ObjKey(27) + "'");
   Exec("UPDATE obj SET TEXTFREI = 'Frei von oben' WHERE DSN = '" + ObjKey(3) + "'");
   Field(60, "Energieausweis", 6, 5);
@@ -176,7 +177,8 @@ TEST_F(DetailsTest, PostcodeTableSplitsCountryPostcodeAndTown) {
       {"USA-12345 Boston", {"", "", ""}},
       {"D-10115 Berlin", {"", "", ""}},
   };
-  for (const auto& [text, want] : cases) EXPECT_EQ(Helper().GetLKZPLZOrtFromString(text), want) << text;
+  for (const auto& [text, want] : cases)
+    EXPECT_EQ(Helper().GetLKZPLZOrtFromString(text), want) << text;
 }
 
 TEST_F(DetailsTest, PostcodeDefaultsAndOwnTable) {
@@ -189,13 +191,16 @@ TEST_F(DetailsTest, PostcodeDefaultsAndOwnTable) {
   Exec("UPDATE std SET LAND = NULL");
   Ini("Openimmo", "PLZ", "[STD5]=DEU");
   helper_.reset();
-  EXPECT_THAT(Helper().GetLKZPLZOrtFromString("12345 Berlin"), ElementsAre("DEU", "12345", "Berlin"));
+  EXPECT_THAT(Helper().GetLKZPLZOrtFromString("12345 Berlin"),
+              ElementsAre("DEU", "12345", "Berlin"));
 }
 
 TEST(StreetSplit, NumberStartsAtTheFirstDigitAfterABlank) {
   const std::tuple<const char*, bool, Values> cases[] = {
-      {"Hauptstraße 12a", false, {"Hauptstraße", "12a"}}, {"A1 Straße 5", false, {"A1 Straße", "5"}},
-      {"Am Markt", false, {"Am Markt", ""}},              {"Am Markt", true, {"Am Markt", "1"}},
+      {"Hauptstraße 12a", false, {"Hauptstraße", "12a"}},
+      {"A1 Straße 5", false, {"A1 Straße", "5"}},
+      {"Am Markt", false, {"Am Markt", ""}},
+      {"Am Markt", true, {"Am Markt", "1"}},
       {"Weg 3 | 4", false, {"Weg", "3 | 4"}}};
   for (const auto& [text, one, want] : cases)
     EXPECT_EQ(cImmoHelperV2::GetStrasseHausnummer(text, one), want) << text;
@@ -218,7 +223,8 @@ TEST_F(DetailsTest, MasterPictureComesFromTheNearestAncestorThatHasOne) {
   EXPECT_THAT(h.GetStammBilder(*listing(27), 1, title, app), EndsWith("fb2_0.jpg"));
 
   // 27's parent has no pictures: its grandparent's are taken; a cycle ends empty-handed.
-  Exec("UPDATE obj SET DATEI = NULL, OBJ_DSN = '" + ObjKey(1) + "' WHERE DSN = '" + ObjKey(2) + "'");
+  Exec("UPDATE obj SET DATEI = NULL, OBJ_DSN = '" + ObjKey(1) + "' WHERE DSN = '" + ObjKey(2) +
+       "'");
   EXPECT_THAT(h.GetStammBilder(*listing(27), 2, title, app), EndsWith("fb1_1.jpg"));
   Exec("UPDATE obj SET OBJ_DSN = '" + ObjKey(27) + "' WHERE DSN = '" + ObjKey(2) + "'");
   EXPECT_EQ(h.GetStammBilder(*listing(27), 2, title, app), "");

@@ -115,13 +115,20 @@ const TableRow kTable[] = {
 
 bool Eval(char c, bool FV, bool C, bool S, bool KL) {
   switch (c) {
-    case 'T': return true;
-    case 'K': return KL;
-    case 'O': return KL || S;
-    case 'V': return FV;
-    case 'A': return FV && C;
-    case 'N': return S && !KL;
-    default: return false;
+    case 'T':
+      return true;
+    case 'K':
+      return KL;
+    case 'O':
+      return KL || S;
+    case 'V':
+      return FV;
+    case 'A':
+      return FV && C;
+    case 'N':
+      return S && !KL;
+    default:
+      return false;
   }
 }
 
@@ -137,7 +144,7 @@ TEST_F(ListingServiceTest, ListingStateFollowsTheDecisionTableForEveryInput) {
       {Variant::Date(touch - 1), Variant::Date(touch), true},  // changed since
       {Variant::Date(touch + 1), Variant::Date(touch), false},
       {Variant::Date(touch), Variant::Date(touch), false},
-      {Variant::Date(touch), Variant::Null(), true},           // change time unknown
+      {Variant::Date(touch), Variant::Null(), true},  // change time unknown
       {Variant::Null(), Variant::Null(), true},
   };
   cImmoHelperV2& h = Helper();
@@ -150,13 +157,18 @@ TEST_F(ListingServiceTest, ListingStateFollowsTheDecisionTableForEveryInput) {
         for (int S = 0; S <= 1; ++S)
           for (int kl = 0; kl < 4; ++kl)
             for (const Dates& d : dates) {
-              auto obj = db::Recordset::Create({{"DSN"}, {"OBJ_DSN"}, {"transfer"}, {"status"},
-                                                {"kurz"}, {"lang"}, {"adresse_zeigen"},
-                                                {"letzte_uebertragung"}, {"TOUCH"}});
+              auto obj = db::Recordset::Create({{"DSN"},
+                                                {"OBJ_DSN"},
+                                                {"transfer"},
+                                                {"status"},
+                                                {"kurz"},
+                                                {"lang"},
+                                                {"adresse_zeigen"},
+                                                {"letzte_uebertragung"},
+                                                {"TOUCH"}});
               obj->LoadRow({Variant(ObjKey(1)), Variant::Null(), Variant(int32_t{T}),
                             Variant(int32_t{S}), Variant(int32_t{kl & 1}),
-                            Variant(int32_t{kl >> 1}), Variant(int32_t{kl == 3}), d.last,
-                            d.touch});
+                            Variant(int32_t{kl >> 1}), Variant(int32_t{kl == 3}), d.last, d.touch});
               const bool KL = kl != 0;
               const bool C = d.changed;
               int matches = 0;
@@ -173,8 +185,8 @@ TEST_F(ListingServiceTest, ListingStateFollowsTheDecisionTableForEveryInput) {
               ASSERT_EQ(matches, 1);
               auto st = h.GetBoersenObjStatus(*portal, *obj);
               const bool wantDel = Eval(del, FV, C, S, KL);
-              SCOPED_TRACE(::testing::Message() << "T" << T << " FV" << FV << " C" << C << " S"
-                                                << S << " kl" << kl);
+              SCOPED_TRACE(::testing::Message()
+                           << "T" << T << " FV" << FV << " C" << C << " S" << S << " kl" << kl);
               EXPECT_EQ(st[0], Eval(send, FV, C, S, KL) ? -1 : 0);
               EXPECT_EQ(st[1], wantDel ? -1 : 0);
               EXPECT_EQ(st[2], wantDel ? 0 : -1);

@@ -58,7 +58,7 @@ TEST(WinINetParts, ProxyTextAndTransferType) {
   EXPECT_EQ(cWinINetV2::GetHostPart(" :2121", "none"), "none");
   EXPECT_EQ(cWinINetV2::GetHostPart(" plain ", ""), "plain");
 
-  const std::pair<const char*, int> types[] = {{"a/b.php", 0}, {"a/b.txt", 1}, {"a/b.CSV", 1},
+  const std::pair<const char*, int> types[] = {{"a/b.php", 0},  {"a/b.txt", 1}, {"a/b.CSV", 1},
                                                {"a/b.php4", 1}, {"a/b.jpg", 2}, {"a/b.Gif", 2},
                                                {"a/b", 0}};
   for (const auto& [path, type] : types) EXPECT_EQ(cWinINetV2::TransferType(path), type) << path;
@@ -104,8 +104,9 @@ TEST_F(PassiveFtp, WrongPasswordIsReportedWithoutThePassword) {
 TEST_F(PassiveFtp, SingleCommandsAndTheAccessTest) {
   WriteAll(local_ / "one file.big", "12345");
   FtpServer server(Options());
-  const Variant put = ftp_.FtpCommand(server.host(), "fern", "s3cret-pw",
-                                      "PUT " + (local_ / "one file.big").string() + " put.big", true, "");
+  const Variant put =
+      ftp_.FtpCommand(server.host(), "fern", "s3cret-pw",
+                      "PUT " + (local_ / "one file.big").string() + " put.big", true, "");
   EXPECT_TRUE(put.type() == VType::Boolean && put.boolVal());
   EXPECT_EQ(ReadAll(home_ / "put.big"), "12345");
 
@@ -138,7 +139,8 @@ TEST_F(PassiveFtp, ExplicitTlsUploadsTheFolderOverProtectedDataChannels) {
   FtpServer server(o);
   // What arrives came over TLS: the server takes nothing else.
   ftp_.Limits().caFile = o.cert.string();
-  ASSERT_TRUE(Send(server, "up", "BIG", "ftpes://127.0.0.1")) << log_.Dump() << ReadAll(root_ / "server.log");
+  ASSERT_TRUE(Send(server, "up", "BIG", "ftpes://127.0.0.1"))
+      << log_.Dump() << ReadAll(root_ / "server.log");
   EXPECT_EQ(FilesBelow(home_), (std::set<std::string>{"up/data_1.big", "up/sub/x.big"}));
   EXPECT_EQ(ReadAll(home_ / "up" / "data_1.big"), ReadAll(local_ / "data_1.big"));
 }

@@ -73,8 +73,8 @@ class ZipTest : public ::testing::Test {
 
 TEST_F(ZipTest, AddsQuotedItemsAndWildcardsRelativeToTheBaseFolder) {
   const fs::path zip = root_ / "out.zip";
-  std::string items = "\"" + base_.string() + "\\daten.xml\"  \"" + base_.string() +
-                      "\\PICS\\*.jpg\"";
+  std::string items =
+      "\"" + base_.string() + "\\daten.xml\"  \"" + base_.string() + "\\PICS\\*.jpg\"";
   zip_.AddFile(zip.string(), items, base_.string(), true);
   EXPECT_EQ(Entries(zip), (std::vector<std::string>{"Daten.XML", "pics/A.jpg", "pics/deep/b.JPG"}));
 
@@ -82,8 +82,8 @@ TEST_F(ZipTest, AddsQuotedItemsAndWildcardsRelativeToTheBaseFolder) {
   WriteAll(base_ / "Daten.XML", "<xml>neu</xml>");
   std::string again = "\"" + base_.string() + "/Daten.XML\" \"" + base_.string() + "/notes.txt\"";
   zip_.AddFile(zip.string(), again, base_.string());
-  EXPECT_EQ(Entries(zip), (std::vector<std::string>{"Daten.XML", "notes.txt", "pics/A.jpg",
-                                                    "pics/deep/b.JPG"}));
+  EXPECT_EQ(Entries(zip),
+            (std::vector<std::string>{"Daten.XML", "notes.txt", "pics/A.jpg", "pics/deep/b.JPG"}));
   EXPECT_EQ(Shell("unzip -p '" + zip.string() + "' Daten.XML"), "<xml>neu</xml>");
 }
 
@@ -125,7 +125,6 @@ TEST_F(ZipTest, BlankListCreatesNothingAndMissingInputIsAnError) {
   zip_.ErrorHandler = [&](const HostError& e) { reported.push_back(e.description()); };
   zip_.AddFile(zip.string(), missing, base_.string());
   EXPECT_EQ(reported.size(), 1u);
-
 }
 
 TEST_F(ZipTest, ExtractsTheFirstMatchingFileSkippingFolders) {
@@ -137,9 +136,9 @@ TEST_F(ZipTest, ExtractsTheFirstMatchingFileSkippingFolders) {
   EXPECT_EQ(ReadAll(dest / "ANTWORT.XML"), "<ok/>");
   EXPECT_EQ(zip_.ExtractFirstMatchingFile(zip.string(), "*.pdf", dest.string()), "");
 
-  EXPECT_THROW(zip_.ExtractFirstMatchingFile((root_ / "absent.zip").string(), "*.xml",
-                                             dest.string()),
-               HostError);
+  EXPECT_THROW(
+      zip_.ExtractFirstMatchingFile((root_ / "absent.zip").string(), "*.xml", dest.string()),
+      HostError);
 }
 
 TEST_F(ZipTest, EntriesThatWouldLeaveTheTargetFolderAreRefused) {

@@ -90,7 +90,7 @@ struct FtpServerOptions {
   std::filesystem::path cert, key;  // both set: explicit TLS required
   long dropAfter = 0;
   bool stall = false;
-  std::string loginDir;  // the folder below home where a session starts ("" = home)
+  std::string loginDir;       // the folder below home where a session starts ("" = home)
   std::filesystem::path log;  // the server's own log lines; empty: discarded
 };
 

@@ -21,13 +21,15 @@ constexpr int kCheck = frmFernDispatcher::kColCheck;
 
 std::string Checks(QTableWidget* t) {
   std::string out;
-  for (int r = 0; r < t->rowCount(); ++r) out += t->item(r, kCheck)->checkState() == Qt::Checked ? '1' : '0';
+  for (int r = 0; r < t->rowCount(); ++r)
+    out += t->item(r, kCheck)->checkState() == Qt::Checked ? '1' : '0';
   return out;
 }
 
 QTableWidgetItem* CheckOf(QTableWidget* t, const std::string& name) {
   for (int r = 0; r < t->rowCount(); ++r)
-    if (t->item(r, frmFernDispatcher::kColName)->text().toStdString() == name) return t->item(r, kCheck);
+    if (t->item(r, frmFernDispatcher::kColName)->text().toStdString() == name)
+      return t->item(r, kCheck);
   return nullptr;
 }
 
@@ -46,9 +48,9 @@ TEST_F(WindowTest, GridShowsEveryPortalWithHiddenKeyAndNotesByKey) {
     bool second = t->item(r, frmFernDispatcher::kColDsn)->text().contains("0000AAAA");
     notes.push_back(t->item(r, kCheck)->toolTip().toStdString() + (second ? "*" : ""));
   }
-  EXPECT_EQ(names, (std::vector<std::string>{"Eigene Homepage", "ImmobilienScout24", "ImmoPortal Demo",
-                                             "IS24 XML Demo", "Remax Demo", "Remax Demo",
-                                             "Wohnen HTTP Demo", "Zuletzt"}));
+  EXPECT_EQ(names, (std::vector<std::string>{"Eigene Homepage", "ImmobilienScout24",
+                                             "ImmoPortal Demo", "IS24 XML Demo", "Remax Demo",
+                                             "Remax Demo", "Wohnen HTTP Demo", "Zuletzt"}));
   EXPECT_EQ(notes[0], "Die Web-Site des Büros");
   EXPECT_EQ(notes[7], "*");
   EXPECT_TRUE((notes[4] == "nicht umgesetzt" && notes[5] == "die zweite Remax*") ||
@@ -86,7 +88,8 @@ TEST_F(WindowTest, CheckStatesAreRestoredFollowTheUserAndAreSavedAfterTheRun) {
   // The user's clicks reach the model the run reads.
   CheckOf(t, "ImmobilienScout24")->setCheckState(Qt::Unchecked);
   CheckOf(t, "ImmoPortal Demo")->setCheckState(Qt::Checked);
-  EXPECT_EQ(w->Grid().GetPortalList(true), "ImmoPortal Demo|IS24 XML Demo|Remax Demo|Wohnen HTTP Demo|");
+  EXPECT_EQ(w->Grid().GetPortalList(true),
+            "ImmoPortal Demo|IS24 XML Demo|Remax Demo|Wohnen HTTP Demo|");
 
   EXPECT_EQ(w->butStart_Click(), RunDriver::StartResult::kRan);
   EXPECT_EQ(ReadGui("TransferStatus"),
@@ -242,7 +245,8 @@ TEST_F(WindowTest, LoginButtonsNeedExactlyOneCheckedRestPortal) {
   CheckOf(t, "IS24 Zweitkonto")->setCheckState(Qt::Unchecked);
   CheckOf(t, "ImmobilienScout24")->setCheckState(Qt::Unchecked);
   w->Command1->click();
-  EXPECT_EQ(answers->texts, (std::vector<std::string>{"zuviel IS24Boersen markiert", "keine IS24Boerse markiert"}));
+  EXPECT_EQ(answers->texts,
+            (std::vector<std::string>{"zuviel IS24Boersen markiert", "keine IS24Boerse markiert"}));
   EXPECT_EQ(calls.size(), 3u);
 
   // A failing service is reported with the handler's name, number and reason.
@@ -252,8 +256,9 @@ TEST_F(WindowTest, LoginButtonsNeedExactlyOneCheckedRestPortal) {
     throw HostError(53, "IS24Login.exe fehlt", "ShellAndWait");
   };
   w->butIS24LoginV2->click();
-  EXPECT_EQ(answers->texts, std::vector<std::string>{
-                                "There was an error in butIS24LoginV2_Click.\r\n53\r\nIS24Login.exe fehlt"});
+  EXPECT_EQ(answers->texts,
+            std::vector<std::string>{
+                "There was an error in butIS24LoginV2_Click.\r\n53\r\nIS24Login.exe fehlt"});
 }
 
 TEST_F(WindowTest, LinksOpenTheLogsAndTheClientListShowsOnlyWhenItExists) {
@@ -263,7 +268,8 @@ TEST_F(WindowTest, LinksOpenTheLogsAndTheClientListShowsOnlyWhenItExists) {
   w->openDocument = [&](const std::string& path) { opened.push_back(path); };
   QTest::mouseClick(w->lnkLabelErrorLog, Qt::LeftButton);
   QTest::mouseClick(w->lnkLabelTransferLog, Qt::LeftButton);
-  EXPECT_EQ(opened, (std::vector<std::string>{GetHostPath("Dat\\Error.log"), GetHostPath("Dat\\Transfer.log")}));
+  EXPECT_EQ(opened, (std::vector<std::string>{GetHostPath("Dat\\Error.log"),
+                                              GetHostPath("Dat\\Transfer.log")}));
 
   // An opener that fails says so instead of ending the window.
   w->openDocument = [](const std::string&) { throw HostError(53, "xdg-open fehlt", "StartDoc"); };

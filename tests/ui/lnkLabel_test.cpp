@@ -12,7 +12,9 @@ class LinkTest : public ::testing::Test {
  protected:
   LinkTest() {
     label.resize(120, 20);
-    label.MouseDown = [this](int16_t& button, int16_t&, float&, float&) { buttons.push_back(button); };
+    label.MouseDown = [this](int16_t& button, int16_t&, float&, float&) {
+      buttons.push_back(button);
+    };
   }
   void Enter() {
     QEnterEvent e(QPointF(5, 5), QPointF(5, 5), QPointF(5, 5));
@@ -49,7 +51,8 @@ TEST_F(LinkTest, CaptionIsOneTrimmedLineAndShowsItsAmpersands) {
   EXPECT_EQ(label.Caption(), "verknüpfen");
   EXPECT_EQ(label.Forecolor(), lnkLabel::kNoLinkColour);
   EXPECT_FALSE(label.font().bold());
-  EXPECT_EQ(label.toolTip().toStdString(), "Stellen Sie eine Verbindung zwischen zwei Einträgen her.");
+  EXPECT_EQ(label.toolTip().toStdString(),
+            "Stellen Sie eine Verbindung zwischen zwei Einträgen her.");
 }
 
 TEST_F(LinkTest, NoLinkSilencesPressesUntilTheNextCaption) {

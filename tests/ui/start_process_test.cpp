@@ -20,8 +20,8 @@ class StartProcessTest : public ::testing::Test, public DemoHostTest {
   // X display.
   ProcessResult Run(std::vector<std::string> args, const std::string& display = {}) {
     std::string exe = FERN_DISPATCHER_EXE;
-    std::vector<std::string> argv{"env", "-u", "DISPLAY", "-u", "WAYLAND_DISPLAY",
-                                  "-u",  "QT_QPA_PLATFORM"};
+    std::vector<std::string> argv{
+        "env", "-u", "DISPLAY", "-u", "WAYLAND_DISPLAY", "-u", "QT_QPA_PLATFORM"};
     if (!display.empty()) argv.push_back("DISPLAY=" + display);
     argv.push_back(exe);
     argv.insert(argv.end(), args.begin(), args.end());
@@ -32,7 +32,8 @@ class StartProcessTest : public ::testing::Test, public DemoHostTest {
     return RunProcess(argv, options);
   }
   std::vector<std::string> Night(const std::string& portals, std::vector<std::string> more = {}) {
-    std::vector<std::string> args{"/PATHKV", host().string(), "/USERKV", "DEMO", "/PORTAL", portals};
+    std::vector<std::string> args{"/PATHKV", host().string(), "/USERKV",
+                                  "DEMO",    "/PORTAL",       portals};
     args.insert(args.end(), more.begin(), more.end());
     return args;
   }
@@ -62,8 +63,9 @@ class StartProcessTest : public ::testing::Test, public DemoHostTest {
 
 TEST_F(StartProcessTest, NightRunOverAllPortalsEndsWithTheErrorCode) {
   ProcessResult r = Run(Night("all"));
-  ExpectCodeOfRun(r, "Eigene Homepage|ImmobilienScout24|ImmoPortal Demo|IS24 XML Demo|Remax Demo|"
-                     "Wohnen HTTP Demo|");
+  ExpectCodeOfRun(r,
+                  "Eigene Homepage|ImmobilienScout24|ImmoPortal Demo|IS24 XML Demo|Remax Demo|"
+                  "Wohnen HTTP Demo|");
   // Nothing on the demo host can be delivered (no portal server runs).
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_TRUE(std::filesystem::exists(host() / "DAT" / "Error.log"));
@@ -83,11 +85,13 @@ TEST_F(StartProcessTest, StartupFailuresAndAnotherRunGiveTheirCodes) {
   EXPECT_EQ(unknown.exitCode, 2);
   EXPECT_NE(unknown.err.find("NIEMAND"), std::string::npos) << unknown.err;
 
-  ProcessResult noHost = Run({"/PATHKV", (dir / "nirgends").string(), "/USERKV", "DEMO", "/PORTAL", "ALL"});
+  ProcessResult noHost =
+      Run({"/PATHKV", (dir / "nirgends").string(), "/USERKV", "DEMO", "/PORTAL", "ALL"});
   EXPECT_EQ(noHost.exitCode, 2);
 
   // Another run holds the logs.
-  int fd = ::open((host() / "DAT" / "FernDispatcher.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  int fd =
+      ::open((host() / "DAT" / "FernDispatcher.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
   ASSERT_GE(fd, 0);
   ASSERT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
   ProcessResult busy = Run(Night("ALL"));

@@ -51,10 +51,11 @@ TEST(XmlParse, EntitiesInternalReplacedExternalNeverFetched) {
 
   std::string bomb = "<!DOCTYPE a [<!ENTITY e0 \"xxxxxxxxxx\">";
   for (int i = 1; i < 12; ++i)
-    bomb += "<!ENTITY e" + std::to_string(i) + " \"" + std::string("&e") + std::to_string(i - 1) + ";&e" +
-            std::to_string(i - 1) + ";&e" + std::to_string(i - 1) + ";&e" + std::to_string(i - 1) + ";&e" +
-            std::to_string(i - 1) + ";&e" + std::to_string(i - 1) + ";&e" + std::to_string(i - 1) + ";&e" +
-            std::to_string(i - 1) + ";&e" + std::to_string(i - 1) + ";&e" + std::to_string(i - 1) + ";\">";
+    bomb += "<!ENTITY e" + std::to_string(i) + " \"" + std::string("&e") + std::to_string(i - 1) +
+            ";&e" + std::to_string(i - 1) + ";&e" + std::to_string(i - 1) + ";&e" +
+            std::to_string(i - 1) + ";&e" + std::to_string(i - 1) + ";&e" + std::to_string(i - 1) +
+            ";&e" + std::to_string(i - 1) + ";&e" + std::to_string(i - 1) + ";&e" +
+            std::to_string(i - 1) + ";&e" + std::to_string(i - 1) + ";\">";
   bomb += "]><a>&e11;</a>";
   auto big = XmlDocument::Create();
   EXPECT_FALSE(big->loadXML(bomb));  // 10^12 characters are refused, not built
@@ -67,7 +68,7 @@ TEST(XmlParse, WhitespaceOnlyTextIsDroppedUnlessPreserved) {
   EXPECT_EQ(a->childNodes()->length(), 2);
   EXPECT_EQ(a->firstChild()->nodeName(), "b");
   EXPECT_EQ(a->firstChild()->firstChild()->nodeValue().str(), " x ");  // data keeps its blanks
-  EXPECT_TRUE(a->lastChild()->hasChildNodes());                         // xml:space honoured
+  EXPECT_TRUE(a->lastChild()->hasChildNodes());                        // xml:space honoured
 
   auto keep = XmlDocument::Create();
   keep->setPreserveWhiteSpace(true);
@@ -149,7 +150,6 @@ TEST(XmlTree, InsertRemoveReplaceAndSiblings) {
   // Text nodes stay separate nodes (no merging behind the caller's back).
   r->insertBefore(doc->createTextNode("u"), r->lastChild());
   EXPECT_EQ(r->childNodes()->length(), 3);
-
 }
 
 TEST(XmlTree, DocumentElementReplacedAndFailedReplaceKeepsTheOld) {
@@ -167,10 +167,10 @@ TEST(XmlTree, MisuseIsRefused) {
   auto r = doc->documentElement();
   auto a = r->firstChild();
   auto b = a->firstChild();
-  EXPECT_THROW(b->appendChild(a), HostError);          // into its own descendant
+  EXPECT_THROW(b->appendChild(a), HostError);  // into its own descendant
   EXPECT_THROW(a->appendChild(a), HostError);
   EXPECT_THROW(doc->appendChild(doc->createElement("x")), HostError);  // second root
-  EXPECT_THROW(r->removeChild(b), HostError);          // not a child
+  EXPECT_THROW(r->removeChild(b), HostError);                          // not a child
   EXPECT_THROW(r->insertBefore(doc->createElement("x"), b), HostError);
   EXPECT_THROW(r->appendChild(nullptr), HostError);
 }
@@ -184,7 +184,8 @@ TEST(XmlTree, CloneShallowKeepsAttributesDeepCopiesAll) {
   deep->firstChild()->setText("changed");
   EXPECT_EQ(a->text(), "t");
   doc->documentElement()->appendChild(deep);
-  EXPECT_EQ(doc->documentElement()->xml(), "<r><a k=\"1\"><b>t</b></a><a k=\"1\"><b>changed</b></a></r>");
+  EXPECT_EQ(doc->documentElement()->xml(),
+            "<r><a k=\"1\"><b>t</b></a><a k=\"1\"><b>changed</b></a></r>");
 }
 
 TEST(XmlNamespaces, CreateNodeInNamespaceAndReconcileOnInsert) {
@@ -195,7 +196,8 @@ TEST(XmlNamespaces, CreateNodeInNamespaceAndReconcileOnInsert) {
   EXPECT_EQ(child->xml(), "<imo:anbieter xmlns:imo=\"http://www.openimmo.de\"/>");
   root->appendChild(child);
   // The child relies on the root's declaration instead of repeating it.
-  EXPECT_EQ(root->xml(), "<imo:openimmo xmlns:imo=\"http://www.openimmo.de\"><imo:anbieter/></imo:openimmo>");
+  EXPECT_EQ(root->xml(),
+            "<imo:openimmo xmlns:imo=\"http://www.openimmo.de\"><imo:anbieter/></imo:openimmo>");
   // Alone, the child still writes what it needs.
   EXPECT_EQ(child->xml(), "<imo:anbieter xmlns:imo=\"http://www.openimmo.de\"/>");
 
@@ -229,7 +231,8 @@ TEST(XmlNamespaces, MoveBetweenDocumentsAndDocumentCopies) {
       "<imo:impressum/></imo:anbieter></imo:openimmo>");
   tmpl->setProperty("SelectionNamespaces", Variant("xmlns:imo='http://www.openimmo.de'"));
   auto collective = std::static_pointer_cast<XmlDocument>(tmpl->cloneNode(true));
-  EXPECT_EQ(collective->getProperty("SelectionNamespaces").str(), "xmlns:imo='http://www.openimmo.de'");
+  EXPECT_EQ(collective->getProperty("SelectionNamespaces").str(),
+            "xmlns:imo='http://www.openimmo.de'");
   auto anbieter = collective->selectSingleNode(".//imo:anbieter");
   anbieter->removeChild(anbieter->selectSingleNode("imo:immobilie"));
   auto impressum = anbieter->selectSingleNode("imo:impressum");
@@ -278,7 +281,8 @@ TEST(XmlMemory, DetachedAttributeKeepsItsNamespaceAfterItsElementIsGone) {
 TEST(XmlMemory, NodeTakenFromAnotherDocumentsTree) {
   auto target = Parse("<t xmlns:p=\"urn:p\"/>");
   {
-    auto source = Parse("<p:s xmlns:p=\"urn:p\" xmlns:q=\"urn:q\"><p:a q:k=\"1\"><q:b/></p:a></p:s>");
+    auto source =
+        Parse("<p:s xmlns:p=\"urn:p\" xmlns:q=\"urn:q\"><p:a q:k=\"1\"><q:b/></p:a></p:s>");
     target->documentElement()->appendChild(source->documentElement()->firstChild());
     EXPECT_EQ(source->documentElement()->xml(), "<p:s xmlns:p=\"urn:p\" xmlns:q=\"urn:q\"/>");
   }

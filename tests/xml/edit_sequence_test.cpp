@@ -38,7 +38,8 @@ void CheckRoundTrip(const XmlDocumentPtr& doc) {
   auto stripped = std::static_pointer_cast<XmlDocument>(doc->cloneNode(true));
   RemoveNamespace(*stripped, "urn:c");
   std::string expected = shape;
-  for (size_t at; (at = expected.find("{urn:c}")) != std::string::npos;) expected.replace(at, 7, "{}");
+  for (size_t at; (at = expected.find("{urn:c}")) != std::string::npos;)
+    expected.replace(at, 7, "{}");
   ASSERT_TRUE(again->loadXML(stripped->xml())) << again->parseError()->reason;
   EXPECT_EQ(Shape(again->documentElement()), expected) << stripped->xml();
 
@@ -81,13 +82,15 @@ TEST(XmlEditSequence, RandomEditsKeepDocumentsConsistent) {
       switch (pick(9)) {
         case 0: {  // new element in some namespace
           size_t k = pick(3);
-          std::string name = std::string(prefixes[k]) + (prefixes[k][0] ? ":" : "") + "n" + std::to_string(step);
+          std::string name =
+              std::string(prefixes[k]) + (prefixes[k][0] ? ":" : "") + "n" + std::to_string(step);
           target->appendChild(doc->createNode(1, name, uris[k]));
           break;
         }
         case 1:  // move within or across documents
-          target->insertBefore(docs[pick(2)]->documentElement()->firstChild() ? elems[pick(elems.size())] : nullptr,
-                               target->firstChild());
+          target->insertBefore(
+              docs[pick(2)]->documentElement()->firstChild() ? elems[pick(elems.size())] : nullptr,
+              target->firstChild());
           break;
         case 2:  // detach and keep
           if (target->parentNode() && target->parentNode()->nodeType() == XmlNodeType::Element)
@@ -111,9 +114,12 @@ TEST(XmlEditSequence, RandomEditsKeepDocumentsConsistent) {
           if (!loose.empty() && pick(2) == 0) loose.erase(loose.begin());
           break;
         case 7:  // declarations set and removed by attribute name
-          if (pick(2)) target->setAttribute("xmlns:c", "urn:c");
-          else target->removeAttribute(pick(2) ? "xmlns:a" : "xmlns:c");
-          if (pick(3) == 0) target->appendChild(doc->createNode(1, "c:n" + std::to_string(step), "urn:c"));
+          if (pick(2))
+            target->setAttribute("xmlns:c", "urn:c");
+          else
+            target->removeAttribute(pick(2) ? "xmlns:a" : "xmlns:c");
+          if (pick(3) == 0)
+            target->appendChild(doc->createNode(1, "c:n" + std::to_string(step), "urn:c"));
           break;
         case 8:  // shallow copy placed elsewhere
           elems[pick(elems.size())]->appendChild(target->cloneNode(false));

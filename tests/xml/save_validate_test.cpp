@@ -17,8 +17,9 @@ namespace {
 class XmlFiles : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("fern_xml_" + std::to_string(getpid()) + "_" +
-                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    dir_ = fs::temp_directory_path() /
+           ("fern_xml_" + std::to_string(getpid()) + "_" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::create_directories(dir_);
   }
   void TearDown() override { fs::remove_all(dir_); }
@@ -60,7 +61,8 @@ constexpr const char* kXsd = R"(<?xml version="1.0" encoding="UTF-8"?>
 TEST_F(XmlFiles, SaveWritesDeclarationAndUtf8ByDefault) {
   auto doc = Parse("<a>Müller &amp; Söhne</a>");
   doc->save(Path("plain.xml"));
-  EXPECT_EQ(Read("plain.xml"), "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<a>Müller &amp; Söhne</a>\r\n");
+  EXPECT_EQ(Read("plain.xml"),
+            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<a>Müller &amp; Söhne</a>\r\n");
 
   auto back = XmlDocument::Create();
   ASSERT_TRUE(back->load(Path("plain.xml")));
@@ -84,7 +86,9 @@ TEST_F(XmlFiles, SaveUsesTheEncodingTheDeclarationNames) {
   std::string bytes = Read("latin.xml");
   EXPECT_EQ(bytes.substr(0, 45), "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\r\n");
   EXPECT_NE(bytes.find("K\xE4se &#8364; \xDF"), std::string::npos) << bytes;  // no euro in Latin-1
-  EXPECT_NE(bytes.find("Gr\xF6\xDF" "e"), std::string::npos);
+  EXPECT_NE(bytes.find("Gr\xF6\xDF"
+                       "e"),
+            std::string::npos);
 
   auto back = XmlDocument::Create();
   ASSERT_TRUE(back->load(Path("latin.xml")));
@@ -100,7 +104,8 @@ TEST_F(XmlFiles, SaveUsesTheEncodingTheDeclarationNames) {
   back->firstChild()->setAttribute("encoding", "UTF-16");
   back->save(Path("utf16.xml"));
   std::string wide = Read("utf16.xml");
-  EXPECT_TRUE(wide.starts_with("\xFF\xFE<\0?\0x\0") || wide.starts_with("\xFE\xFF\0<\0?\0x")) << wide.size();
+  EXPECT_TRUE(wide.starts_with("\xFF\xFE<\0?\0x\0") || wide.starts_with("\xFE\xFF\0<\0?\0x"))
+      << wide.size();
   auto wideBack = XmlDocument::Create();
   ASSERT_TRUE(wideBack->load(Path("utf16.xml"))) << wideBack->parseError()->reason;
   EXPECT_EQ(wideBack->documentElement()->text(), "Käse € ß");
@@ -132,7 +137,8 @@ TEST_F(XmlFiles, DeclarationCopiedFromAnotherDocumentGetsItsEncoding) {
   enc->setText("ISO-8859-1");
   tmpl->firstChild()->attributes()->setNamedItem(enc);
   EXPECT_EQ(tmpl->firstChild()->xml(), "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>");
-  EXPECT_EQ(xsd->firstChild()->xml(), "<?xml version=\"1.0\" encoding=\"UTF-8\"?>");  // the copy only
+  EXPECT_EQ(xsd->firstChild()->xml(),
+            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>");  // the copy only
   tmpl->documentElement()->setText("ü");
   tmpl->save(Path("tmpl.xml"));
   EXPECT_EQ(Read("tmpl.xml"),
@@ -148,7 +154,9 @@ TEST_F(XmlFiles, SchemaValidationPassesAndFailsWithLineNumbers) {
 
   Write("good.xml", "<openimmo xmlns=\"http://www.openimmo.de\">\n<plz>10115</plz>\n</openimmo>");
   Write("bad.xml",
-        "<openimmo xmlns=\"http://www.openimmo.de\">\n<plz>10115</plz>\n<plz>123456</plz>\n<ort/>\n</openimmo>");
+        "<openimmo "
+        "xmlns=\"http://www.openimmo.de\">\n<plz>10115</plz>\n<plz>123456</plz>\n<ort/>\n</"
+        "openimmo>");
   auto doc = XmlDocument::Create();
   ASSERT_TRUE(doc->load(Path("bad.xml")));  // no schema attached yet: parsing only
   auto issues = cache->Validate(*doc);
@@ -177,7 +185,8 @@ TEST_F(XmlFiles, SchemaValidationPassesAndFailsWithLineNumbers) {
 
 TEST_F(XmlFiles, SchemaCacheRefusesWrongNamespaceAndBrokenSchemas) {
   Write("imo.xsd", kXsd);
-  Write("broken.xsd", "<xsd:schema xmlns:xsd=\"http://www.w3.org/2001/XMLSchema\"><xsd:element/></xsd:schema>");
+  Write("broken.xsd",
+        "<xsd:schema xmlns:xsd=\"http://www.w3.org/2001/XMLSchema\"><xsd:element/></xsd:schema>");
   XmlSchemaCache cache;
   try {
     cache.add("http://www.other.de", Path("imo.xsd"));
@@ -193,13 +202,17 @@ TEST_F(XmlFiles, SchemaCacheRefusesWrongNamespaceAndBrokenSchemas) {
   ASSERT_TRUE(xsd->load(Path("imo.xsd")));
   cache.add("http://www.openimmo.de", *xsd);
   EXPECT_EQ(cache.length(), 1);
-  EXPECT_EQ(cache.Validate(*Parse("<openimmo xmlns=\"http://www.openimmo.de\"><plz>1</plz></openimmo>")).size(), 0u);
+  EXPECT_EQ(
+      cache.Validate(*Parse("<openimmo xmlns=\"http://www.openimmo.de\"><plz>1</plz></openimmo>"))
+          .size(),
+      0u);
   EXPECT_EQ(cache.Validate(*Parse("<openimmo/>")).size(), 1u);
 }
 
 TEST(XmlNamespaceForm, PrefixMovesToDefaultWithoutTouchingContent) {
   const char* text =
-      "<imo:openimmo xmlns:imo=\"http://www.openimmo.de\" xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" "
+      "<imo:openimmo xmlns:imo=\"http://www.openimmo.de\" "
+      "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" "
       "xsi:schemaLocation=\"http://www.openimmo.de openimmo.xsd\">"
       "<imo:objekttitel>Limo: imo:Villa &lt;imo:x&gt;</imo:objekttitel>"
       "<imo:url href=\"http://imo:8080/imo:a\"/><extra/></imo:openimmo>";
@@ -207,7 +220,8 @@ TEST(XmlNamespaceForm, PrefixMovesToDefaultWithoutTouchingContent) {
   MoveNamespaceToDefault(*doc, "http://www.openimmo.de");
   std::string out = doc->documentElement()->xml();
   EXPECT_EQ(out,
-            "<openimmo xmlns=\"http://www.openimmo.de\" xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" "
+            "<openimmo xmlns=\"http://www.openimmo.de\" "
+            "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" "
             "xsi:schemaLocation=\"http://www.openimmo.de openimmo.xsd\">"
             "<objekttitel>Limo: imo:Villa &lt;imo:x&gt;</objekttitel>"
             "<url href=\"http://imo:8080/imo:a\"/><extra xmlns=\"\"/></openimmo>");
@@ -234,8 +248,10 @@ TEST(XmlNamespaceForm, PrefixedAttributesKeepAPrefix) {
 
 TEST(XmlNamespaceForm, NamespaceRemovedEntirely) {
   auto doc = Parse(
-      "<imo:openimmo xmlns:imo=\"http://www.openimmo.de\" xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" "
-      "xsi:schemaLocation=\"http://www.openimmo.de openimmo.xsd\"><imo:a>imo:text</imo:a></imo:openimmo>");
+      "<imo:openimmo xmlns:imo=\"http://www.openimmo.de\" "
+      "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" "
+      "xsi:schemaLocation=\"http://www.openimmo.de "
+      "openimmo.xsd\"><imo:a>imo:text</imo:a></imo:openimmo>");
   auto root = doc->documentElement();
   root->removeAttribute("xsi:schemaLocation");
   RemoveNamespace(*doc, "http://www.openimmo.de");
@@ -244,7 +260,8 @@ TEST(XmlNamespaceForm, NamespaceRemovedEntirely) {
   EXPECT_EQ(root->namespaceURI(), "");
 
   // Below another default namespace the freed elements say they have none.
-  auto mixed = Parse("<r xmlns=\"urn:o\"><imo:x xmlns:imo=\"http://www.openimmo.de\"><imo:y/></imo:x></r>");
+  auto mixed =
+      Parse("<r xmlns=\"urn:o\"><imo:x xmlns:imo=\"http://www.openimmo.de\"><imo:y/></imo:x></r>");
   RemoveNamespace(*mixed, "http://www.openimmo.de");
   EXPECT_EQ(mixed->documentElement()->xml(), "<r xmlns=\"urn:o\"><x xmlns=\"\"><y/></x></r>");
 }

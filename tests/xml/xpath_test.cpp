@@ -44,7 +44,8 @@ TEST(XmlXPath, SelectionIsRelativeToTheNode) {
   auto second = doc->selectNodes(".//imo:immobilie")->item(1);
   EXPECT_EQ(second->selectSingleNode(".//imo:plz")->text(), "80331");
   EXPECT_EQ(second->selectSingleNode("imo:plz"), nullptr);
-  EXPECT_EQ(second->selectSingleNode("../imo:immobilie")->selectSingleNode(".//imo:plz")->text(), "10115");
+  EXPECT_EQ(second->selectSingleNode("../imo:immobilie")->selectSingleNode(".//imo:plz")->text(),
+            "10115");
   // "//" still starts at the root.
   EXPECT_EQ(second->selectNodes("//imo:plz")->length(), 2);
   EXPECT_EQ(doc->selectNodes("imo:openimmo/imo:anbieter")->length(), 1);
@@ -61,16 +62,20 @@ TEST(XmlXPath, FirstMatchInDocumentOrderAndUnions) {
 TEST(XmlXPath, ValuesComparedWithoutBuildingExpressionText) {
   auto doc = Parse(kListings);
   auto anbieter = doc->selectSingleNode(".//imo:anbieter");
-  auto hit = anbieter->selectSingleNode("imo:immobilie[.//imo:objektnr_intern=$id]",
-                                        {{"id", "O'Brien"}});
+  auto hit =
+      anbieter->selectSingleNode("imo:immobilie[.//imo:objektnr_intern=$id]", {{"id", "O'Brien"}});
   ASSERT_TRUE(hit);
   EXPECT_EQ(hit->selectSingleNode(".//imo:plz")->text(), "80331");
-  EXPECT_EQ(anbieter->selectSingleNode("imo:immobilie[.//imo:objektnr_intern=$id]", {{"id", "x' or '1'='1"}}),
+  EXPECT_EQ(anbieter->selectSingleNode("imo:immobilie[.//imo:objektnr_intern=$id]",
+                                       {{"id", "x' or '1'='1"}}),
             nullptr);
   // The compiled expression is reused with other values.
-  EXPECT_TRUE(anbieter->selectSingleNode("imo:immobilie[.//imo:objektnr_intern=$id]", {{"id", "A1"}}));
+  EXPECT_TRUE(
+      anbieter->selectSingleNode("imo:immobilie[.//imo:objektnr_intern=$id]", {{"id", "A1"}}));
 
-  auto map = Parse("<element><enum quelle=\"a'b\" value=\"1\"/><enum quelle=\"c\" value=\"2\"/></element>", nullptr);
+  auto map =
+      Parse("<element><enum quelle=\"a'b\" value=\"1\"/><enum quelle=\"c\" value=\"2\"/></element>",
+            nullptr);
   auto e = map->documentElement();
   EXPECT_EQ(*e->FindChild("enum", "quelle", "a'b")->getAttribute("value"), "1");
   EXPECT_EQ(e->FindChild("enum", "quelle", "zz"), nullptr);
@@ -80,7 +85,7 @@ TEST(XmlXPath, ValuesComparedWithoutBuildingExpressionText) {
 TEST(XmlXPath, BadExpressionsAndPrefixesAreErrors) {
   auto doc = Parse(kListings);
   EXPECT_THROW(doc->selectNodes(".//imo:"), HostError);
-  EXPECT_THROW(doc->selectNodes(".//xsd:element"), HostError);  // prefix not declared
+  EXPECT_THROW(doc->selectNodes(".//xsd:element"), HostError);    // prefix not declared
   EXPECT_THROW(doc->selectNodes("count(//imo:plz)"), HostError);  // not a node set
   EXPECT_THROW(doc->selectNodes("//imo:plz[.=$missing]"), HostError);
   EXPECT_THROW(doc->setProperty("SelectionNamespaces", Variant("xmlns:imo=http://x")), HostError);
@@ -94,9 +99,11 @@ TEST(XmlXPath, BadExpressionsAndPrefixesAreErrors) {
 }
 
 TEST(XmlXPath, SelectionNamespacesCanBeReplacedAndRead) {
-  auto doc = Parse("<s:schema xmlns:s=\"http://www.w3.org/2001/XMLSchema\"><s:element name=\"a\"/></s:schema>");
+  auto doc = Parse(
+      "<s:schema xmlns:s=\"http://www.w3.org/2001/XMLSchema\"><s:element name=\"a\"/></s:schema>");
   EXPECT_THROW(doc->selectNodes("//xsd:element"), HostError);
-  doc->setProperty("SelectionNamespaces", Variant("xmlns:xsd=\"http://www.w3.org/2001/XMLSchema\"  xmlns:imo='u'"));
+  doc->setProperty("SelectionNamespaces",
+                   Variant("xmlns:xsd=\"http://www.w3.org/2001/XMLSchema\"  xmlns:imo='u'"));
   EXPECT_EQ(doc->selectNodes("//xsd:element[@name='a']")->length(), 1);
   EXPECT_EQ(doc->getProperty("SelectionNamespaces").str(),
             "xmlns:xsd=\"http://www.w3.org/2001/XMLSchema\"  xmlns:imo='u'");
