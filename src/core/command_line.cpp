@@ -1,6 +1,7 @@
 #include "core/command_line.h"
 
 #include "platform/dispatch.h"
+#include "platform/text.h"
 #include "platform/vb.h"
 
 namespace fern {
@@ -14,13 +15,6 @@ bool IsKnownSwitch(std::string_view arg) {
   for (std::string_view s : kSwitches)
     if (NameIs(arg, s)) return true;
   return false;
-}
-
-std::string TrimBlanks(std::string_view s) {
-  size_t b = s.find_first_not_of(' ');
-  if (b == std::string_view::npos) return {};
-  size_t e = s.find_last_not_of(' ');
-  return std::string(s.substr(b, e - b + 1));
 }
 
 // The host's rule on one line: find the switch, cut at the next "/" after its slash, split at
@@ -40,7 +34,7 @@ std::string SingleLineValue(const std::string& original, std::string_view sw, bo
   rest = rest.substr(blank + 1);
   size_t next = rest.find(' ');
   if (next != std::string_view::npos) rest = rest.substr(0, next);
-  return TrimBlanks(rest);
+  return std::string(text::TrimSpaces(rest));
 }
 
 }  // namespace
@@ -69,7 +63,7 @@ std::string CommandLine::GetCommandSwitch(std::string_view upperSwitch) const {
   for (size_t i = 0; i < args_.size(); ++i) {
     if (!NameIs(args_[i], upperSwitch)) continue;
     if (i + 1 >= args_.size() || IsKnownSwitch(args_[i + 1])) return {};
-    std::string value = TrimBlanks(args_[i + 1]);
+    std::string value(text::TrimSpaces(args_[i + 1]));
     return keepCase ? value : vb::UCase(value);
   }
   return {};

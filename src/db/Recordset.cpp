@@ -5,6 +5,7 @@
 
 #include "db/criteria.h"
 #include "db/german_text.h"
+#include "platform/text.h"
 #include "platform/vb.h"
 
 namespace fern::db {
@@ -33,8 +34,6 @@ namespace {
                       std::string(what),
                   "Recordset");
 }
-
-std::string TrimCopy(std::string_view s) { return std::string(TrimBlanks(s)); }
 
 bool IsDateType(int t) { return t == adtype::kDate || t == adtype::kDBTimeStamp; }
 
@@ -404,13 +403,13 @@ void Recordset::Rebuild(int64_t keepRow) {
 void Recordset::SetFilter(std::string_view criteria) {
   CheckOpen();
   EndEdit();
-  std::string text = TrimCopy(criteria);
-  if (text.empty() || text == "0") {
+  const std::string trimmed(text::TrimWhiteSpace(criteria));
+  if (trimmed.empty() || trimmed == "0") {
     filterCriteria_.reset();
     filter_.clear();
   } else {
     filterCriteria_ =
-        std::make_shared<Criteria>(text, [this](std::string_view n) { return FindField(n); });
+        std::make_shared<Criteria>(trimmed, [this](std::string_view n) { return FindField(n); });
     filter_ = std::string(criteria);
   }
   Rebuild(-1);
@@ -466,18 +465,18 @@ void Recordset::SetSort(std::string_view sort) {
   EndEdit();
   std::vector<std::pair<size_t, bool>> keys;
   std::string_view rest = sort;
-  while (!TrimCopy(rest).empty()) {
+  while (!text::TrimWhiteSpace(rest).empty()) {
     size_t comma = rest.find(',');
-    std::string item = TrimCopy(rest.substr(0, comma));
+    std::string item(text::TrimWhiteSpace(rest.substr(0, comma)));
     rest = comma == std::string_view::npos ? std::string_view{} : rest.substr(comma + 1);
     if (item.empty()) BadArgument("Sort \"" + std::string(sort) + "\"");
     bool desc = false;
     size_t sp = item.find_last_of(" \t");
     if (sp != std::string::npos && item.back() != ']') {
-      std::string dirWord = UpperAscii(item.substr(sp + 1));
+      std::string dirWord = text::UpperAscii(item.substr(sp + 1));
       if (dirWord == "DESC" || dirWord == "ASC") {
         desc = dirWord == "DESC";
-        item = TrimCopy(item.substr(0, sp));
+        item = std::string(text::TrimWhiteSpace(item.substr(0, sp)));
       }
     }
     if (item.size() >= 2 && item.front() == '[' && item.back() == ']')

@@ -10,6 +10,7 @@
 
 #include "db/german_text.h"
 #include "platform/host_error.h"
+#include "platform/text.h"
 #include "platform/vb.h"
 
 namespace fern::db {
@@ -22,8 +23,6 @@ struct StmtGuard {
   sqlite3_stmt* s = nullptr;
   ~StmtGuard() { sqlite3_finalize(s); }
 };
-
-bool SameAscii(std::string_view a, std::string_view b) { return UpperAscii(a) == UpperAscii(b); }
 
 std::string QuoteIdent(std::string_view name) {
   std::string out = "\"";
@@ -295,7 +294,7 @@ bool SameValue(const Variant& a, const Variant& b) {
 }  // namespace
 
 int FieldTypeFromDeclared(std::string_view declared, int32_t* definedSize) {
-  std::string d = UpperAscii(declared);
+  std::string d = text::UpperAscii(declared);
   if (definedSize) {
     *definedSize = 0;
     size_t open = d.find('(');
@@ -511,7 +510,8 @@ std::shared_ptr<Recordset> Connection::QueryStatement(const SqlStatement& st) {
       if (sqlite3_table_column_metadata(db_, dbName, t, f.baseColumn.c_str(), nullptr, &collation,
                                         nullptr, &pk, nullptr) == SQLITE_OK) {
         f.key = pk != 0;
-        f.guidKey = (collation && SameAscii(collation, kGuidCollation)) || f.type == adtype::kGuid;
+        f.guidKey = (collation && text::EqualsNoCaseAscii(collation, kGuidCollation)) ||
+                    f.type == adtype::kGuid;
       }
     }
     undecided[static_cast<size_t>(i)] = f.type == adtype::kEmpty;
@@ -576,7 +576,7 @@ void Connection::UpdateRecordset(Recordset& rs) {
     if (f.table.empty()) continue;
     if (table.empty())
       table = f.table;
-    else if (!SameAscii(table, f.table))
+    else if (!text::EqualsNoCaseAscii(table, f.table))
       refuse("its columns come from more than one table (" + table + ", " + f.table + ")");
   }
   if (table.empty()) refuse("its columns come from no table");
@@ -601,7 +601,7 @@ void Connection::UpdateRecordset(Recordset& rs) {
     }
     std::sort(pk.begin(), pk.end());
     for (auto& p : pk) keyCols.push_back(p.second);
-    integerKey = pk.size() == 1 && UpperAscii(firstType) == "INTEGER";
+    integerKey = pk.size() == 1 && text::UpperAscii(firstType) == "INTEGER";
   }
   if (keyCols.empty()) refuse("table " + table + " has no primary key");
 

@@ -8,6 +8,7 @@
 #include "db/Recordset.h"
 #include "db/german_text.h"
 #include "platform/host_error.h"
+#include "platform/text.h"
 #include "platform/vb.h"
 
 namespace fern::db {
@@ -58,7 +59,7 @@ double AsDouble(const Variant& v) {
 }
 
 std::optional<double> TextNumber(std::string_view s) {
-  s = TrimBlanks(s);
+  s = text::TrimWhiteSpace(s);
   if (s.empty()) return std::nullopt;
   if (s.front() == '+') s.remove_prefix(1);
   double d = 0;
@@ -105,7 +106,7 @@ int ReadInt(std::string_view s, size_t& i, size_t maxDigits) {
 }  // namespace
 
 bool ParseCriteriaDate(std::string_view text, double& serial) {
-  std::string_view s = TrimBlanks(text);
+  std::string_view s = text::TrimWhiteSpace(text);
   size_t i = 0;
   int a = ReadInt(s, i, 4);
   if (a < 0 || i >= s.size()) return false;

@@ -1,5 +1,6 @@
 #include "db/german_text.h"
-#include "platform/cp1252.h"
+#include "platform/text.h"
+#include "platform/utf8.h"
 
 #include <cstdint>
 #include <vector>
@@ -18,28 +19,6 @@ char32_t NextCodePoint(std::string_view s, size_t& i) {
   }
   i += len;
   return cp;
-}
-
-bool IsAscii(std::string_view s) {
-  for (unsigned char c : s)
-    if (c >= 0x80) return false;
-  return true;
-}
-
-std::string UpperAscii(std::string_view s) {
-  std::string u(s);
-  for (char& c : u)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
-  return u;
-}
-
-std::string_view TrimBlanks(std::string_view s) {
-  auto blank = [](char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v';
-  };
-  while (!s.empty() && blank(s.front())) s.remove_prefix(1);
-  while (!s.empty() && blank(s.back())) s.remove_suffix(1);
-  return s;
 }
 
 namespace {
@@ -119,7 +98,7 @@ int CompareVectors(const std::vector<char32_t>& a, const std::vector<char32_t>& 
 std::string FoldKey(std::string_view s) {
   std::string out;
   out.reserve(s.size());
-  if (IsAscii(s)) {
+  if (text::IsAscii(s)) {
     for (char c : s) out += (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c;
     return out;
   }
@@ -136,7 +115,7 @@ std::string FoldKey(std::string_view s) {
 }
 
 int CompareGerman(std::string_view a, std::string_view b) {
-  if (IsAscii(a) && IsAscii(b)) {
+  if (text::IsAscii(a) && text::IsAscii(b)) {
     size_t n = a.size() < b.size() ? a.size() : b.size();
     for (size_t i = 0; i < n; ++i) {
       unsigned char x = static_cast<unsigned char>(a[i]);

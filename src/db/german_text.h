@@ -44,11 +44,6 @@ class LikePattern {
   std::vector<Elem> elems_;
 };
 
-// Small text helpers shared by the db folder.
-bool IsAscii(std::string_view s);
-std::string UpperAscii(std::string_view s);
-std::string_view TrimBlanks(std::string_view s);  // spaces, tabs and line breaks at both ends
-
 // The character at s[i], advancing i past it; a byte that starts no UTF-8 character stands
 // for itself (as a Latin-1 code point) and advances i by one.
 char32_t NextCodePoint(std::string_view s, size_t& i);

@@ -4,6 +4,7 @@
 #include <cctype>
 
 #include "db/german_text.h"
+#include "platform/text.h"
 
 namespace fern::db {
 
@@ -72,10 +73,9 @@ std::vector<Token> Lex(std::string_view s) {
   return out;
 }
 
-std::string Upper(std::string_view w) { return UpperAscii(w); }
-
 bool IsWord(const Token& t, std::string_view upper) {
-  return t.kind == Token::Word && t.text.size() == upper.size() && Upper(t.text) == upper;
+  return t.kind == Token::Word && t.text.size() == upper.size() &&
+         text::UpperAscii(t.text) == upper;
 }
 
 bool Significant(const Token& t) { return t.kind != Token::Space && t.kind != Token::Comment; }
@@ -89,8 +89,6 @@ bool StartsStatement(const std::string& w) {
                    "ALTER", "REPLACE", "WITH", "BEGIN", "COMMIT", "ROLLBACK", "PRAGMA"});
 }
 
-std::string Trim(std::string_view s) { return std::string(TrimBlanks(s)); }
-
 std::string Unquote(std::string_view lit) {
   std::string out;
   for (size_t i = 1; i + 1 < lit.size(); ++i) {
@@ -103,7 +101,7 @@ std::string Unquote(std::string_view lit) {
 }  // namespace
 
 std::string FoldIdentifier(std::string_view name) {
-  return IsAscii(name) ? std::string(name) : FoldKey(name);
+  return text::IsAscii(name) ? std::string(name) : FoldKey(name);
 }
 
 std::vector<std::string> SplitBatch(std::string_view batch) {
@@ -116,7 +114,7 @@ std::vector<std::string> SplitBatch(std::string_view batch) {
   bool sawValues = false;
   std::string last;  // last significant token, upper case
   auto flush = [&] {
-    if (!Trim(cur).empty()) out.push_back(cur);
+    if (!text::TrimWhiteSpace(cur).empty()) out.push_back(cur);
     cur.clear();
     verb.clear();
     withHasVerb = sawValues = false;
@@ -133,7 +131,7 @@ std::vector<std::string> SplitBatch(std::string_view batch) {
       size_t j = i + 1;
       while (j < toks.size() && !Significant(toks[j])) ++j;
       if (j < toks.size() && toks[j].kind == Token::Word) {
-        std::string next = Upper(toks[j].text);
+        std::string next = text::UpperAscii(toks[j].text);
         size_t k = j + 1;
         while (k < toks.size() && !Significant(toks[k])) ++k;
         bool call = k < toks.size() && toks[k].text == "(";
@@ -159,7 +157,7 @@ std::vector<std::string> SplitBatch(std::string_view batch) {
     if (Significant(t)) {
       std::string u;
       if (t.kind == Token::Word)
-        u = Upper(t.text);
+        u = text::UpperAscii(t.text);
       else if (t.kind == Token::String)
         u.assign(1, '\'');
       else
@@ -199,14 +197,14 @@ SqlStatement RewriteStatement(std::string_view statement) {
       bool any = false;
       for (size_t i = p + 1; i < toks.size(); ++i) {
         if (toks[i].kind == Token::Punct && toks[i].text == ",") {
-          st.args.push_back(Trim(arg));
+          st.args.emplace_back(text::TrimWhiteSpace(arg));
           arg.clear();
           continue;
         }
         if (Significant(toks[i])) any = true;
         arg += toks[i].kind == Token::String ? Unquote(toks[i].text) : std::string(toks[i].text);
       }
-      if (any || !st.args.empty()) st.args.push_back(Trim(arg));
+      if (any || !st.args.empty()) st.args.emplace_back(text::TrimWhiteSpace(arg));
     }
     return st;
   }
@@ -229,7 +227,7 @@ SqlStatement RewriteStatement(std::string_view statement) {
       }
       if (depth > 0) --depth;
     }
-    if (t.kind == Token::Word && Upper(t.text) == "SELECT") {
+    if (t.kind == Token::Word && text::UpperAscii(t.text) == "SELECT") {
       out.append(t.text);
       if (depth == 0 && selectListDepth < 0) {
         selectListDepth = 0;
@@ -262,7 +260,7 @@ SqlStatement RewriteStatement(std::string_view statement) {
       inSelectList = false;
       inFrom = true;
     } else if (inFrom && depth == 0 && t.kind == Token::Word) {
-      std::string w = Upper(t.text);
+      std::string w = text::UpperAscii(t.text);
       if (w == "JOIN") st.joined = true;
       if (OneOf(w, {"WHERE", "GROUP", "ORDER", "HAVING", "LIMIT", "WINDOW"})) inFrom = false;
     } else if (inFrom && depth == 0 && t.text == ",") {
@@ -286,7 +284,7 @@ SqlStatement RewriteStatement(std::string_view statement) {
         if (close < toks.size() && asAt != 0) {
           std::string type;
           for (size_t x = asAt + 1; x < close; ++x)
-            if (Significant(toks[x])) type += Upper(toks[x].text);
+            if (Significant(toks[x])) type += text::UpperAscii(toks[x].text);
           size_t a = nextSig(close + 1);
           std::string name;
           if (a < toks.size() && IsWord(toks[a], "AS")) a = nextSig(a + 1);
@@ -307,14 +305,15 @@ SqlStatement RewriteStatement(std::string_view statement) {
         }
       }
     }
-    if (t.kind == Token::Word && !IsAscii(t.text)) {
+    if (t.kind == Token::Word && !text::IsAscii(t.text)) {
       out += FoldKey(t.text);
-    } else if (t.kind == Token::QuotedIdent && t.text.front() == '"' && !IsAscii(t.text)) {
+    } else if (t.kind == Token::QuotedIdent && t.text.front() == '"' && !text::IsAscii(t.text)) {
       out += FoldKey(t.text);
     } else {
       out.append(t.text);
     }
-    if (Significant(t)) lastSig = t.kind == Token::Word ? Upper(t.text) : std::string(t.text);
+    if (Significant(t))
+      lastSig = t.kind == Token::Word ? text::UpperAscii(t.text) : std::string(t.text);
   }
   // LIMITs of the outer query go before trailing blanks.
   if (!limits.empty()) {

@@ -1,8 +1,8 @@
 #include "host/CUDDictionary.h"
 
 #include "host/host_args.h"
-#include "platform/cp1252.h"
 #include "platform/host_path.h"
+#include "platform/text.h"
 
 namespace fern {
 

@@ -5,8 +5,8 @@
 
 #include "host/host_args.h"
 #include "host/host_list.h"
-#include "platform/cp1252.h"
 #include "platform/host_path.h"
+#include "platform/text.h"
 #include "platform/text_file.h"
 
 namespace fern {

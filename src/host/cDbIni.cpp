@@ -3,7 +3,7 @@
 #include "host/cUtil.h"
 #include "host/host_args.h"
 #include "host/host_database.h"
-#include "platform/cp1252.h"
+#include "platform/text.h"
 #include "platform/vb.h"
 
 namespace fern {

@@ -1,10 +1,10 @@
 #include "host/cKVUtil.h"
 
 #include "host/host_args.h"
-#include "platform/cp1252.h"
 #include "platform/host_error.h"
 #include "platform/host_path.h"
 #include "platform/ini_file.h"
+#include "platform/text.h"
 #include "platform/text_file.h"
 
 namespace fern {

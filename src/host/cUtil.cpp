@@ -9,13 +9,14 @@
 
 #include "host/host_args.h"
 #include "host/host_cipher.h"
-#include "platform/cp1252.h"
 #include "platform/host_error.h"
 #include "platform/host_path.h"
 #include "platform/ini_file.h"
 #include "platform/msgbox.h"
 #include "platform/process.h"
+#include "platform/text.h"
 #include "platform/text_file.h"
+#include "platform/utf8.h"
 #include "platform/vb.h"
 #include "platform/waits.h"
 
@@ -49,7 +50,7 @@ std::string NormalGuid(std::string_view s) {
   } else {
     return {};
   }
-  for (char& c : hex) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  hex = text::UpperAscii(hex);
   return "{" + hex.substr(0, 8) + "-" + hex.substr(8, 4) + "-" + hex.substr(12, 4) + "-" +
          hex.substr(16, 4) + "-" + hex.substr(20) + "}";
 }

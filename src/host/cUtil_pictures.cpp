@@ -2,8 +2,8 @@
 #include <cstdlib>
 
 #include "host/cUtil.h"
-#include "platform/cp1252.h"
 #include "platform/host_path.h"
+#include "platform/text.h"
 #include "platform/vb.h"
 
 namespace fern {

@@ -1,7 +1,7 @@
 // cUtil's preferences: table PREFERENCES, scope "STD" for the company or a user's key.
 #include "host/cUtil.h"
 #include "host/host_database.h"
-#include "platform/cp1252.h"
+#include "platform/text.h"
 
 namespace fern {
 

@@ -4,10 +4,10 @@
 
 #include "host/host_args.h"
 #include "host/host_database.h"
-#include "platform/cp1252.h"
 #include "platform/host_error.h"
 #include "platform/host_path.h"
 #include "platform/ini_file.h"
+#include "platform/text.h"
 
 namespace fern {
 namespace {

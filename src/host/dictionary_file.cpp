@@ -2,8 +2,8 @@
 
 #include <vector>
 
-#include "platform/cp1252.h"
 #include "platform/host_path.h"
+#include "platform/text.h"
 #include "platform/text_file.h"
 
 namespace fern::host {

@@ -4,8 +4,8 @@
 
 #include "host/cUtil.h"
 #include "host/schema_sql.h"
-#include "platform/cp1252.h"
 #include "platform/host_error.h"
+#include "platform/text.h"
 
 namespace fern::host {
 namespace {

@@ -8,7 +8,6 @@
 #include "host/cUtil.h"
 #include "openimmo/cImmoXmlV2.h"
 #include "openimmo/openimmo_internal.h"
-#include "platform/cp1252.h"
 #include "platform/host_error.h"
 #include "platform/ini_file.h"
 

@@ -9,8 +9,8 @@
 #include "host/cDal.h"
 #include "host/cUtil.h"
 #include "openimmo/openimmo_internal.h"
-#include "platform/cp1252.h"
 #include "platform/ini_file.h"
+#include "platform/text.h"
 #include "services/cImmoHelperV2.h"
 
 namespace fern {

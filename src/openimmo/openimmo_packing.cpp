@@ -12,6 +12,7 @@
 #include "platform/host_error.h"
 #include "platform/host_path.h"
 #include "platform/process.h"
+#include "platform/text.h"
 #include "platform/vb.h"
 #include "platform/waits.h"
 #include "services/cZipV2.h"
@@ -25,11 +26,6 @@ namespace {
 std::string JoinHost(std::string folder, const std::string& name) {
   while (!folder.empty() && (folder.back() == '\\' || folder.back() == '/')) folder.pop_back();
   return folder + "\\" + name;
-}
-
-std::string Upper(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return s;
 }
 
 bool Executable(const fs::path& p) {
@@ -107,7 +103,8 @@ void ZipAll(const std::string& folder, const std::string& archiveName, const Pac
   for (const fs::path& f : FindFiles(realFolder, "*", false)) {
     const std::string name = f.filename().string();
     const size_t dot = name.rfind('.');
-    const std::string ext = Upper(dot == std::string::npos ? std::string() : name.substr(dot + 1));
+    const std::string ext =
+        text::UpperAscii(dot == std::string::npos ? std::string() : name.substr(dot + 1));
     if (ext == "XSD") continue;
     files.push_back(f);
     if (std::find(extensions.begin(), extensions.end(), ext) == extensions.end())

@@ -18,6 +18,7 @@
 #include "platform/host_path.h"
 #include "platform/ini_file.h"
 #include "platform/process.h"
+#include "platform/text.h"
 #include "platform/text_file.h"
 #include "platform/vb.h"
 #include "platform/waits.h"
@@ -35,17 +36,6 @@ namespace {
 constexpr const char* kSftpSource = "DoUploadToSFtpByWinScp";
 constexpr const char* kFtpsSource = "DoUploadToFtpSByWinScp";
 constexpr const char* kNcFtpSource = "DoUploadToFtpByNcFtpPut";
-
-std::string Lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
-
-std::string Trim(const std::string& s) {
-  const size_t a = s.find_first_not_of(" \t");
-  if (a == std::string::npos) return {};
-  return s.substr(a, s.find_last_not_of(" \t") - a + 1);
-}
 
 std::string JoinHost(std::string folder, const std::string& name) {
   while (!folder.empty() && (folder.back() == '\\' || folder.back() == '/')) folder.pop_back();
@@ -67,7 +57,7 @@ std::vector<fs::path> FilesToSend(const std::string& localFolder, const std::str
 
 // "server[:port][/]" without the slash and blanks.
 std::string HostPort(const std::string& server) {
-  std::string s = Trim(server);
+  std::string s(text::TrimBlanks(server));
   while (!s.empty() && s.back() == '/') s.pop_back();
   return s;
 }
@@ -177,7 +167,7 @@ struct FtpsOptions {
 FtpsOptions ParseFtpsOptions(const std::string& text) {
   FtpsOptions o;
   for (const std::string& word : SplitCommandLine(text)) {
-    const std::string w = Lower(word);
+    const std::string w = text::LowerAscii(word);
     const size_t eq = w.find('=');
     const std::string name = w.substr(0, eq);
     const std::string value = eq == std::string::npos ? "" : w.substr(eq + 1);
@@ -315,7 +305,7 @@ bool OpenImmoUpload::Attempt(const std::string& protocol, const std::string& ser
                              const std::string& localFolder, const std::string& remoteFolder,
                              const std::string& extension, const std::string& options,
                              bool strict) {
-  const std::string p = Lower(protocol);
+  const std::string p = text::LowerAscii(protocol);
   if (p == "sftp")
     return DoUploadSFtp(protocol, server, user, password, localFolder, remoteFolder, extension,
                         options);
@@ -700,11 +690,11 @@ int KeyBits(const std::string& type, const std::string& blob) {
 
 HostKeyFingerprint ParseFingerprint(const std::string& text) {
   HostKeyFingerprint fp;
-  std::string last = Trim(text);
+  std::string last(text::TrimBlanks(text));
   const size_t blank = last.find_last_of(" \t");
   if (blank != std::string::npos) last = last.substr(blank + 1);
   std::string body = last;
-  const std::string lower = Lower(last);
+  const std::string lower = text::LowerAscii(last);
   if (lower.rfind("md5:", 0) == 0) body = last.substr(4);
   if (lower.rfind("sha256:", 0) == 0) body = last.substr(7);
   // MD5: 16 hex pairs joined by ":".

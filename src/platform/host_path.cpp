@@ -6,8 +6,9 @@
 #include <cctype>
 #include <string>
 
-#include "platform/cp1252.h"
 #include "platform/host_error.h"
+#include "platform/text.h"
+#include "platform/utf8.h"
 
 namespace fern {
 namespace fs = std::filesystem;

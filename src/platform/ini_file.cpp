@@ -3,8 +3,8 @@
 #include <map>
 #include <memory>
 
-#include "platform/cp1252.h"
 #include "platform/host_error.h"
+#include "platform/text.h"
 #include "platform/text_file.h"
 
 namespace fern {

@@ -9,6 +9,8 @@
 
 #include "platform/cp1252.h"
 #include "platform/host_error.h"
+#include "platform/text.h"
+#include "platform/utf8.h"
 
 namespace fern {
 namespace {

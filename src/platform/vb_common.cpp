@@ -1,7 +1,8 @@
 #include <charconv>
 #include <cmath>
 
-#include "platform/cp1252.h"
+#include "platform/text.h"
+#include "platform/utf8.h"
 #include "platform/vb_internal.h"
 
 namespace fern::vb::detail {
@@ -68,7 +69,7 @@ char32_t ToLower(char32_t c) {
 std::string MapCase(std::string_view s, bool upper) {
   std::string out;
   out.reserve(s.size());
-  if (IsAscii(s)) {
+  if (text::IsAscii(s)) {
     for (char c : s) {
       if (upper && c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
       if (!upper && c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);

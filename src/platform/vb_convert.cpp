@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 
+#include "platform/text.h"
 #include "platform/vb.h"
 #include "platform/vb_internal.h"
 
@@ -14,23 +15,6 @@ using detail::Raise;
 namespace {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-
-std::string_view TrimBlanks(std::string_view s) {
-  while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
-  while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
-  return s;
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x + 32);
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y + 32);
-    if (x != y) return false;
-  }
-  return true;
-}
 
 int HexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -178,7 +162,7 @@ double RoundedWhole(const Variant& v, double lo, double hi) {
 }  // namespace
 
 bool ParseNumber(std::string_view s, double& out) {
-  s = TrimBlanks(s);
+  s = text::TrimBlanks(s);
   if (s.empty()) return false;
   size_t i = 0;
   if (s.size() >= 2 && s[0] == '&' && (s[1] == 'H' || s[1] == 'h' || s[1] == 'O' || s[1] == 'o')) {
@@ -357,9 +341,9 @@ int64_t CCur(const Variant& v) {
 bool CBool(const Variant& v) {
   if (v.type() == VType::Boolean) return v.boolVal();
   if (v.type() == VType::String) {
-    std::string_view t = TrimBlanks(v.str());
-    if (EqualsNoCase(t, "true") || EqualsNoCase(t, "wahr")) return true;
-    if (EqualsNoCase(t, "false") || EqualsNoCase(t, "falsch")) return false;
+    std::string_view t = text::TrimBlanks(v.str());
+    if (text::EqualsNoCaseAscii(t, "true") || text::EqualsNoCaseAscii(t, "wahr")) return true;
+    if (text::EqualsNoCaseAscii(t, "false") || text::EqualsNoCaseAscii(t, "falsch")) return false;
     double d;
     if (!ParseNumber(t, d)) Raise(err::kTypeMismatch);
     return d != 0;

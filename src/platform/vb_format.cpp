@@ -4,7 +4,8 @@
 #include <cmath>
 #include <vector>
 
-#include "platform/cp1252.h"
+#include "platform/text.h"
+#include "platform/utf8.h"
 #include "platform/vb.h"
 #include "platform/vb_internal.h"
 
@@ -401,13 +402,6 @@ std::string FormatDatePattern(double serial, std::string_view pattern) {
 
 // --- values ----------------------------------------------------------------------------------
 
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (Lower(a[i]) != Lower(b[i])) return false;
-  return true;
-}
-
 // The value as a number for a number pattern; false for text that is no number.
 bool AsNumber(const Variant& v, double& out) {
   switch (v.type()) {
@@ -466,23 +460,23 @@ std::string Format(const Variant& v, std::string_view pattern) {
       {"Long Time", nullptr, "hh:nn:ss"},
   };
   for (const Named& n : kNamed) {
-    if (!EqualsNoCase(pattern, n.name)) continue;
+    if (!text::EqualsNoCaseAscii(pattern, n.name)) continue;
     double d;
     if (n.number) return AsNumber(v, d) ? FormatNumber(d, n.number) : fallback;
     return AsSerial(v, d) ? FormatDatePattern(d, n.date) : fallback;
   }
-  if (EqualsNoCase(pattern, "General Number")) {
+  if (text::EqualsNoCaseAscii(pattern, "General Number")) {
     double d;
     return AsNumber(v, d) ? NumberToText(d) : fallback;
   }
-  if (EqualsNoCase(pattern, "General Date")) {
+  if (text::EqualsNoCaseAscii(pattern, "General Date")) {
     double d;
     return AsSerial(v, d) ? DateToText(d) : fallback;
   }
   static const char* const kTruth[][3] = {
       {"Yes/No", "Yes", "No"}, {"True/False", "True", "False"}, {"On/Off", "On", "Off"}};
   for (auto& t : kTruth) {
-    if (!EqualsNoCase(pattern, t[0])) continue;
+    if (!text::EqualsNoCaseAscii(pattern, t[0])) continue;
     double d;
     return AsNumber(v, d) ? (d != 0 ? t[1] : t[2]) : fallback;
   }

@@ -18,11 +18,6 @@ double RoundHalfEven(double x);
 // Text is decoded with utf8::Next: a byte that starts no well-formed sequence (stray,
 // truncated, overlong) counts as one character of its own and passes unchanged, so positions
 // stay consistent on broken input instead of failing.
-inline bool IsAscii(std::string_view s) {
-  for (unsigned char c : s)
-    if (c >= 0x80) return false;
-  return true;
-}
 // Byte offset of the character with 0-based index n (s.size() when past the end).
 size_t ByteOffset(std::string_view s, size_t n);
 

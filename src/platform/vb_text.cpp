@@ -3,15 +3,16 @@
 #include <cstring>
 #include <vector>
 
-#include "platform/cp1252.h"
+#include "platform/text.h"
+#include "platform/utf8.h"
 #include "platform/vb.h"
 #include "platform/vb_internal.h"
 
 namespace fern::vb {
 
 using detail::ByteOffset;
-using detail::IsAscii;
 using detail::Raise;
+using text::IsAscii;
 
 namespace {
 

@@ -3,8 +3,8 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "platform/cp1252.h"
 #include "platform/host_error.h"
+#include "platform/text.h"
 #include "platform/vb.h"
 #include "script/script_errors.h"
 

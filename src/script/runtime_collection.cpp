@@ -2,7 +2,7 @@
 #include <algorithm>
 #include <unordered_set>
 
-#include "platform/cp1252.h"
+#include "platform/text.h"
 #include "platform/vb.h"
 #include "script/runtime_util.h"
 

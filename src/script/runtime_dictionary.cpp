@@ -2,7 +2,7 @@
 #include <list>
 #include <unordered_map>
 
-#include "platform/cp1252.h"
+#include "platform/text.h"
 #include "script/runtime_util.h"
 
 namespace fern::script::rt {

@@ -7,7 +7,7 @@
 #include <cstdint>
 
 #include "platform/base64.h"
-#include "platform/cp1252.h"
+#include "platform/utf8.h"
 #include "script/runtime_util.h"
 
 namespace fern::script {

@@ -7,6 +7,8 @@
 
 #include "platform/cp1252.h"
 #include "platform/host_path.h"
+#include "platform/text.h"
+#include "platform/utf8.h"
 #include "platform/vb.h"
 #include "script/runtime_util.h"
 

@@ -2,6 +2,8 @@
 #include <algorithm>
 
 #include "platform/cp1252.h"
+#include "platform/text.h"
+#include "platform/utf8.h"
 #include "platform/vb.h"
 #include "script/runtime_util.h"
 

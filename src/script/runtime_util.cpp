@@ -3,8 +3,8 @@
 #include <chrono>
 #include <ctime>
 
-#include "platform/cp1252.h"
 #include "platform/host_path.h"
+#include "platform/utf8.h"
 #include "platform/vb.h"
 
 namespace fern::script::rt {

@@ -3,9 +3,9 @@
 #include <filesystem>
 
 #include "host/cUtil.h"
-#include "platform/cp1252.h"
 #include "platform/host_error.h"
 #include "platform/host_path.h"
+#include "platform/text.h"
 #include "platform/vb.h"
 #include "platform/waits.h"
 #include "services/upload_walk.h"

@@ -14,8 +14,8 @@
 #include <utility>
 #include <vector>
 
-#include "platform/cp1252.h"
 #include "platform/host_path.h"
+#include "platform/text.h"
 
 namespace fern {
 

@@ -8,7 +8,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "platform/cp1252.h"
+#include "platform/text.h"
+#include "platform/utf8.h"
 #include "xml/xml_internal.h"
 
 namespace fern {

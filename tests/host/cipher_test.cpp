@@ -3,6 +3,7 @@
 #include "host/cCryptUtil.h"
 #include "host/cUtil.h"
 #include "host/host_cipher.h"
+#include "platform/text.h"
 
 namespace fern {
 namespace {
@@ -28,9 +29,7 @@ TEST(HostCipher, WrongKeyOrForeignTextGivesEmpty) {
   tampered[6] = tampered[6] == '0' ? '1' : '0';
   EXPECT_EQ(host::Decipher(tampered, host::kPortalPasswordKey), "");
   // Lower-case hex is read as well.
-  std::string lower = enc;
-  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  EXPECT_EQ(host::Decipher(lower, host::kPortalPasswordKey), "geheim");
+  EXPECT_EQ(host::Decipher(text::LowerAscii(enc), host::kPortalPasswordKey), "geheim");
 }
 
 TEST(HostCipher, SameTextDiffersByKey) {

@@ -1,4 +1,6 @@
 #include "platform/cp1252.h"
+#include "platform/text.h"
+#include "platform/utf8.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include <random>
 
-#include "platform/cp1252.h"
+#include "platform/utf8.h"
 #include "runtime_test_support.h"
 
 namespace fern::script {
