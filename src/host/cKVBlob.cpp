@@ -1,7 +1,5 @@
 #include "host/cKVBlob.h"
 
-#include <sqlite3.h>
-
 #include "host/cUtil.h"
 #include "host/host_args.h"
 #include "host/host_database.h"
@@ -18,25 +16,17 @@ struct Stored {
   std::string bytes;
 };
 
-// Blobs are read with SQLite directly: recordset values are texts and numbers.
+// The first stored file the condition finds; `where` holds one "?" for the quoted key.
 Stored ReadBlob(const std::string& connect, const std::string& where, const std::string& key) {
-  sqlite3* h = host::Database(connect).Handle();
-  sqlite3_stmt* st = nullptr;
-  std::string sql = "SELECT FILENAME, DATA FROM KVBLOB WHERE " + where + " LIMIT 1";
-  if (sqlite3_prepare_v2(h, sql.c_str(), -1, &st, nullptr) != SQLITE_OK)
-    throw HostError(db::kDatabaseError, sqlite3_errmsg(h), "cKVBlob");
-  sqlite3_bind_text(st, 1, key.c_str(), -1, SQLITE_TRANSIENT);
+  std::string condition = where;
+  condition.replace(condition.find('?'), 1, cUtil::SqlStr(Variant(key)));
+  auto rs = host::Database(connect).Query("SELECT FILENAME, DATA FROM KVBLOB WHERE " + condition +
+                                          " LIMIT 1");
   Stored s;
-  int rc = sqlite3_step(st);
-  if (rc == SQLITE_ROW) {
-    s.found = true;
-    if (auto* name = sqlite3_column_text(st, 0)) s.fileName = reinterpret_cast<const char*>(name);
-    const void* data = sqlite3_column_blob(st, 1);
-    s.bytes.assign(static_cast<const char*>(data), data ? sqlite3_column_bytes(st, 1) : 0);
-  }
-  sqlite3_finalize(st);
-  if (rc != SQLITE_ROW && rc != SQLITE_DONE)
-    throw HostError(db::kDatabaseError, sqlite3_errmsg(h), "cKVBlob");
+  if (rs->Eof()) return s;
+  s.found = true;
+  s.fileName = cUtil::k(rs->Value(size_t{0}));
+  s.bytes = cUtil::k(rs->Value(size_t{1}));
   return s;
 }
 
@@ -44,7 +34,7 @@ Stored ReadBlob(const std::string& connect, const std::string& where, const std:
 
 void cKVBlob::GetSingleFileByBlobDsn(const std::string& connect, const std::string& fileDsn,
                                      const std::string& target) const {
-  Stored s = ReadBlob(connect, "DSN = ?1", fileDsn);
+  Stored s = ReadBlob(connect, "DSN = ?", fileDsn);
   if (!s.found)
     throw HostError(err::kFileNotFound, "Keine gespeicherte Datei " + fileDsn,
                     "GetSingleFileByBlobDsn");
@@ -53,7 +43,7 @@ void cKVBlob::GetSingleFileByBlobDsn(const std::string& connect, const std::stri
 
 std::string cKVBlob::GetContactPicture(const std::string& connect, const std::string& adDsn) const {
   if (!cUtil::isGuid(adDsn)) return {};
-  Stored s = ReadBlob(connect, "OWNER_DSN = ?1 AND KIND = 'CONTACTPICTURE'", adDsn);
+  Stored s = ReadBlob(connect, "OWNER_DSN = ? AND KIND = 'CONTACTPICTURE'", adDsn);
   if (!s.found || s.bytes.empty()) return {};
   std::string ext = cUtil::GetFileExtender(s.fileName);
   std::string key = adDsn;

@@ -62,8 +62,13 @@ bool cImmoXmlV2::DoUpload(const std::string& protocol, const std::string& server
              const std::string& proxy, bool strict) {
         return data && data->FtpSendFolder(h, us, pw, local, remote, ext, proxy, strict);
       });
-  return upload.DoUpload(protocol, server, user, password, localFolder, remoteFolder, extension,
-                         options);
+  openimmo::UploadTarget target;
+  target.server = server;
+  target.folder = remoteFolder;
+  target.user = user;
+  target.password = password;
+  target.options = options;
+  return upload.DoUpload(protocol, target, localFolder, extension);
 }
 
 }  // namespace fern

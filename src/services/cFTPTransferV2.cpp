@@ -318,31 +318,10 @@ XmlDocumentPtr cFTPTransferV2::HTTPRequest(const std::string& method, const XmlD
   try {
     RaiseWorkState(10, T("Die Datei %1 wird gesendet - warten auf Antwort", fileName));
     if (!body) return fail(err::kObjectNotSet, "Object variable not set");
-    const std::string payload = body->xml();
-    std::string url = vb::Trim(URL);
-    if (url.find("://") == std::string::npos) url = "http://" + url;
-    std::string answer;
-
-    CURL* easy = request.Prepare();
-    curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, vb::UCase(method).c_str());
-    curl_easy_setopt(easy, CURLOPT_POSTFIELDS, payload.data());
-    curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(payload.size()));
-    curl_slist* headers = curl_slist_append(nullptr, "Content-Type: text/xml; charset=UTF-8");
-    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers);
-    if (!user.empty()) {
-      curl_easy_setopt(easy, CURLOPT_USERNAME, user.c_str());
-      curl_easy_setopt(easy, CURLOPT_PASSWORD, password.c_str());
-    }
-    curl_easy_setopt(
-        easy, CURLOPT_WRITEFUNCTION, +[](char* d, size_t s, size_t n, void* out) {
-          static_cast<std::string*>(out)->append(d, s * n);
-          return s * n;
-        });
-    curl_easy_setopt(easy, CURLOPT_WRITEDATA, &answer);
-    const CURLcode rc = request.Run([] { return cUtil::WaitIsEsc(); });
-    curl_slist_free_all(headers);
-    if (rc != CURLE_OK) return fail(services::WinInetErrorOf(rc, request), request.ErrorText());
+    const services::HttpReply reply = request.PostXml(URL, body->xml(), {user, password}, method,
+                                                      [] { return cUtil::WaitIsEsc(); });
+    if (!reply.result.ok()) return fail(reply.result.wininetError, reply.result.message);
+    const std::string& answer = reply.body;
 
     RaiseWorkState(12, T("Datei %1: Antwort erhalten", fileName));
     const std::string answerPath =

@@ -8,6 +8,7 @@
 #include "platform/text.h"
 #include "platform/vb.h"
 #include "platform/waits.h"
+#include "services/curl_handle.h"
 #include "services/upload_walk.h"
 
 namespace fern {
@@ -17,6 +18,19 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr int32_t kFileNotFound = 2;  // the system's number when the local file can't be read
+
+// The kept connection prepared for a transfer with the login.
+CURL* PrepareLogin(services::CurlSession& session, const std::string& user,
+                   const std::string& password, bool tls) {
+  CURL* easy = services::CurlAccess::Prepare(session);
+  curl_easy_setopt(easy, CURLOPT_USERNAME, user.c_str());
+  curl_easy_setopt(easy, CURLOPT_PASSWORD, password.c_str());
+  if (tls) curl_easy_setopt(easy, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_ALL));
+  // Every path is sent whole, relative to the login folder: no CWD, so a reused connection
+  // never depends on where an earlier transfer left it.
+  curl_easy_setopt(easy, CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_NOCWD));
+  return easy;
+}
 
 size_t CollectBody(char* data, size_t size, size_t count, void* out) {
   static_cast<std::string*>(out)->append(data, size * count);
@@ -85,15 +99,6 @@ std::string cWinINetV2::Url(const std::string& remotePath) const {
   return base_ + "/" + services::EscapeUrlPath(remotePath);
 }
 
-void cWinINetV2::SetLogin(CURL* easy) const {
-  curl_easy_setopt(easy, CURLOPT_USERNAME, user_.c_str());
-  curl_easy_setopt(easy, CURLOPT_PASSWORD, password_.c_str());
-  if (tls_) curl_easy_setopt(easy, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_ALL));
-  // Every path is sent whole, relative to the login folder: no CWD, so a reused connection
-  // never depends on where an earlier transfer left it.
-  curl_easy_setopt(easy, CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_NOCWD));
-}
-
 bool cWinINetV2::Connect(const std::string& host, const std::string& user,
                          const std::string& password, bool strict, const std::string& proxy) {
   listing_.clear();
@@ -107,13 +112,12 @@ bool cWinINetV2::Connect(const std::string& host, const std::string& user,
   session_.SetSecret(password);
 
   // A request without body on the login folder: connect, log in, nothing else.
-  CURL* easy = session_.Prepare();
-  SetLogin(easy);
+  CURL* easy = PrepareLogin(session_, user_, password_, tls_);
   curl_easy_setopt(easy, CURLOPT_URL, (base_ + "/").c_str());
   curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
-  const CURLcode rc = session_.Run();
-  if (rc != CURLE_OK) {
-    ReportError("Verbindungsaufbau zu " + host, strict, services::WinInetErrorOf(rc, session_));
+  const services::TransferResult result = session_.Run();
+  if (!result.ok()) {
+    ReportError("Verbindungsaufbau zu " + host, strict, result.wininetError);
     CloseConnection();
     return false;
   }
@@ -163,16 +167,14 @@ bool cWinINetV2::PutFolder(const std::string& localFolder, const std::string& re
   }
   if (!remoteFolder.empty()) {
     // Missing parents are made first; an existing folder is fine, so no answer is checked.
-    CURL* easy = session_.Prepare();
-    SetLogin(easy);
-    curl_slist* quote = nullptr;
+    CURL* easy = PrepareLogin(session_, user_, password_, tls_);
+    std::vector<std::string> quote;
     for (const std::string& folder : services::FolderChain(remoteFolder))
-      quote = curl_slist_append(quote, ("*MKD " + folder).c_str());
+      quote.push_back("*MKD " + folder);
     curl_easy_setopt(easy, CURLOPT_URL, (base_ + "/").c_str());
     curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
-    curl_easy_setopt(easy, CURLOPT_QUOTE, quote);
+    services::CurlAccess::SetQuote(session_, quote);
     session_.Run();
-    curl_slist_free_all(quote);
   }
 
   const services::FolderContent content = services::ListFolder(localFolder);
@@ -237,18 +239,17 @@ bool cWinINetV2::PutFile(const std::string& localPath, const std::string& remote
   sent_ = 0;
   readFailed_ = false;
 
-  CURL* easy = session_.Prepare();
-  SetLogin(easy);
+  CURL* easy = PrepareLogin(session_, user_, password_, tls_);
   curl_easy_setopt(easy, CURLOPT_URL, Url(remoteName).c_str());
   curl_easy_setopt(easy, CURLOPT_UPLOAD, 1L);
   curl_easy_setopt(easy, CURLOPT_READFUNCTION, &cWinINetV2::ReadBlock);
   curl_easy_setopt(easy, CURLOPT_READDATA, this);
   curl_easy_setopt(easy, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(fileLength_));
   curl_easy_setopt(easy, CURLOPT_TRANSFERTEXT, type == 1 ? 1L : 0L);
-  const CURLcode rc = session_.Run([this] { return cancelled_ || cUtil::WaitIsEsc(); });
-  if (rc == CURLE_ABORTED_BY_CALLBACK) cancelled_ = true;
-  if (rc != CURLE_OK || readFailed_)
-    return fail(readFailed_ ? kFileNotFound : services::WinInetErrorOf(rc, session_));
+  const services::TransferResult result =
+      session_.Run([this] { return cancelled_ || cUtil::WaitIsEsc(); });
+  if (result.kind == services::TransferResult::Kind::kCancelled) cancelled_ = true;
+  if (!result.ok() || readFailed_) return fail(readFailed_ ? kFileNotFound : result.wininetError);
   std::fclose(file_);
   file_ = nullptr;
   ++sentFiles_;
@@ -281,15 +282,14 @@ std::string cWinINetV2::ListDirectory(const std::string& pattern, bool strict) {
   }
   if (mask.empty()) mask = "*";
   std::string body;
-  CURL* easy = session_.Prepare();
-  SetLogin(easy);
+  CURL* easy = PrepareLogin(session_, user_, password_, tls_);
   curl_easy_setopt(easy, CURLOPT_URL, (Url(folder) + (folder.empty() ? "" : "/")).c_str());
   curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, "MLSD");
   curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &CollectBody);
   curl_easy_setopt(easy, CURLOPT_WRITEDATA, &body);
-  const CURLcode rc = session_.Run();
-  if (rc != CURLE_OK) {
-    ReportError("DIR " + pattern, strict, services::WinInetErrorOf(rc, session_));
+  const services::TransferResult result = session_.Run();
+  if (!result.ok()) {
+    ReportError("DIR " + pattern, strict, result.wininetError);
     return {};
   }
   std::string text;

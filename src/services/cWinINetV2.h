@@ -81,7 +81,6 @@ class cWinINetV2 : public StateEvents {
   std::string T(const std::string& german, const std::string& p1 = {},
                 const std::string& p2 = {}) const;
   std::string Url(const std::string& remotePath) const;
-  void SetLogin(CURL* easy) const;
 
   static size_t ReadBlock(char* buffer, size_t size, size_t count, void* self);
 

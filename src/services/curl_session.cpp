@@ -3,16 +3,22 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 
 #include "platform/host_error.h"
+#include "platform/vb.h"
 #include "platform/waits.h"
+#include "services/curl_handle.h"
 
 namespace fern::services {
 
 bool ActiveFtpKeepsTls() { return curl_version_info(CURLVERSION_NOW)->version_num >= 0x080000; }
 
 namespace {
+
+constexpr int32_t kOutOfMemory = 7;  // VB's error: libcurl fails to start only without memory
+constexpr int kPollStepMs = 50;
 
 struct GlobalInit {
   GlobalInit() { curl_global_init(CURL_GLOBAL_DEFAULT); }
@@ -26,89 +32,255 @@ std::string Verb(const std::string& command) {
   return v;
 }
 
+size_t AppendTo(char* data, size_t size, size_t count, void* sink) {
+  static_cast<std::string*>(sink)->append(data, size * count);
+  return size * count;
+}
+
+// libcurl's result as the WinINet error number the services report (0 for success; a number
+// outside the error table when nothing fits). A refused login is told apart by the command the
+// server refused.
+int32_t WinInetErrorOf(CURLcode code, const std::vector<CurlSession::Exchange>& dialogue) {
+  switch (code) {
+    case CURLE_OK:
+      return 0;
+    case CURLE_UNSUPPORTED_PROTOCOL:
+      return 12006;  // ERROR_INTERNET_UNRECOGNIZED_SCHEME
+    case CURLE_URL_MALFORMAT:
+      return 12005;  // ERROR_INTERNET_INVALID_URL
+    case CURLE_COULDNT_RESOLVE_PROXY:
+    case CURLE_COULDNT_RESOLVE_HOST:
+      return 12007;  // ERROR_INTERNET_NAME_NOT_RESOLVED
+    case CURLE_COULDNT_CONNECT:
+      return 12029;  // ERROR_INTERNET_CANNOT_CONNECT
+    case CURLE_OPERATION_TIMEDOUT:
+      return 12002;  // ERROR_INTERNET_TIMEOUT
+    case CURLE_LOGIN_DENIED: {
+      // Refused after the user name or after the password?
+      for (auto it = dialogue.rbegin(); it != dialogue.rend(); ++it) {
+        if (it->command.rfind("USER", 0) == 0) return 12013;
+        if (it->command.rfind("PASS", 0) == 0) return 12014;
+      }
+      return 12015;  // ERROR_INTERNET_LOGIN_FAILURE
+    }
+    case CURLE_ABORTED_BY_CALLBACK:
+      return 12017;  // ERROR_INTERNET_OPERATION_CANCELLED
+    case CURLE_OUT_OF_MEMORY:
+      return 12001;  // ERROR_INTERNET_OUT_OF_HANDLES
+    case CURLE_TOO_MANY_REDIRECTS:
+      return 12156;  // ERROR_HTTP_REDIRECT_FAILED
+    case CURLE_PEER_FAILED_VERIFICATION:
+      return 12038;  // ERROR_INTERNET_SEC_CERT_CN_INVALID
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_USE_SSL_FAILED:
+      return 12029;
+    case CURLE_WEIRD_SERVER_REPLY:
+      return 12152;  // ERROR_HTTP_INVALID_SERVER_RESPONSE
+    case CURLE_SEND_ERROR:
+    case CURLE_RECV_ERROR:
+    case CURLE_GOT_NOTHING:
+    case CURLE_PARTIAL_FILE:
+    case CURLE_FTP_ACCEPT_FAILED:
+    case CURLE_FTP_ACCEPT_TIMEOUT:
+    case CURLE_FTP_PORT_FAILED:
+    case CURLE_FTP_CANT_GET_HOST:
+    case CURLE_FTP_WEIRD_PASV_REPLY:
+    case CURLE_FTP_WEIRD_227_FORMAT:
+      return 12111;  // ERROR_FTP_DROPPED
+    case CURLE_QUOTE_ERROR:
+    case CURLE_UPLOAD_FAILED:
+    case CURLE_REMOTE_ACCESS_DENIED:
+    case CURLE_REMOTE_FILE_NOT_FOUND:
+    case CURLE_REMOTE_DISK_FULL:
+    case CURLE_FTP_COULDNT_RETR_FILE:
+    case CURLE_FTP_COULDNT_SET_TYPE:
+      return 12003;  // ERROR_INTERNET_EXTENDED_ERROR: the server's answer says why
+    case CURLE_READ_ERROR:
+    case CURLE_WRITE_ERROR:
+    default:
+      return 12004;  // ERROR_INTERNET_INTERNAL_ERROR
+  }
+}
+
+struct FileCloser {
+  void operator()(FILE* f) const {
+    if (f) std::fclose(f);
+  }
+};
+
+// What the host-key callback compares against and what it saw.
+struct HostKeyCheck {
+  bool learnOnly = false;
+  HostKeyFingerprint expected;
+  std::string seen;  // the server's key blob
+};
+
+int OnHostKey(void* clientp, int /*keytype*/, const char* key, size_t keylen) {
+  auto* check = static_cast<HostKeyCheck*>(clientp);
+  check->seen.assign(key, keylen);
+  if (check->learnOnly) return CURLKHMATCH_MISMATCH;  // learn the key, send nothing
+  return KeyMatches(check->expected, check->seen) ? CURLKHMATCH_OK : CURLKHMATCH_MISMATCH;
+}
+
+// A URL without scheme is HTTP; blanks around it are dropped.
+std::string HttpUrl(const std::string& url) {
+  std::string full = vb::Trim(url);
+  if (full.find("://") == std::string::npos) full = "http://" + full;
+  return full;
+}
+
 }  // namespace
 
-CurlSession::CurlSession() { InitOnce(); }
+struct CurlSession::Impl {
+  CURLM* multi = nullptr;
+  CURL* easy = nullptr;
+  bool running = false;
+  bool attached = false;
+  CURLcode result = CURLE_OK;
+  char errorBuffer[CURL_ERROR_SIZE] = {};
+  std::string secret;
+  std::vector<Exchange> dialogue;
+  HostKeyCheck hostKey;
+  curl_slist* headers = nullptr;
+  curl_slist* quote = nullptr;
+
+  void FreeLists() {
+    curl_slist_free_all(headers);
+    curl_slist_free_all(quote);
+    headers = quote = nullptr;
+  }
+  ~Impl() { FreeLists(); }
+};
+
+CurlSession::CurlSession() : impl_(std::make_unique<Impl>()) { InitOnce(); }
 
 CurlSession::~CurlSession() { Close(); }
 
+void CurlSession::SetSecret(std::string secret) { impl_->secret = std::move(secret); }
+
 std::string CurlSession::Mask(std::string text) const {
-  if (secret_.size() < 3) return text;
-  for (size_t at = text.find(secret_); at != std::string::npos; at = text.find(secret_, at + 4))
-    text.replace(at, secret_.size(), "****");
+  const std::string& secret = impl_->secret;
+  if (secret.size() < 3) return text;
+  for (size_t at = text.find(secret); at != std::string::npos; at = text.find(secret, at + 4))
+    text.replace(at, secret.size(), "****");
   return text;
 }
 
-void CurlSession::EnsureHandles() {
-  if (!multi_) multi_ = curl_multi_init();
-  if (!easy_) easy_ = curl_easy_init();
-  // VB's "Out of memory": libcurl fails to start only when memory runs out.
-  if (!multi_ || !easy_) throw HostError(7, "libcurl could not be initialised", "CurlSession");
-}
+namespace {
 
-CURL* CurlSession::Prepare() {
-  if (running_) Cancel();
-  EnsureHandles();
-  curl_easy_reset(easy_);
-  dialogue_.clear();
-  errorBuffer_[0] = '\0';
-  result_ = CURLE_OK;
-  curl_easy_setopt(easy_, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(easy_, CURLOPT_ERRORBUFFER, errorBuffer_);
-  curl_easy_setopt(easy_, CURLOPT_CONNECTTIMEOUT_MS, limits.connectTimeoutMs);
-  curl_easy_setopt(easy_, CURLOPT_SERVER_RESPONSE_TIMEOUT, limits.responseSeconds);
-  curl_easy_setopt(easy_, CURLOPT_LOW_SPEED_LIMIT, limits.lowSpeedBytes);
-  curl_easy_setopt(easy_, CURLOPT_LOW_SPEED_TIME, limits.lowSpeedSeconds);
-  if (!limits.caFile.empty()) curl_easy_setopt(easy_, CURLOPT_CAINFO, limits.caFile.c_str());
-  curl_easy_setopt(easy_, CURLOPT_DEBUGFUNCTION, &CurlSession::OnDebug);
-  curl_easy_setopt(easy_, CURLOPT_DEBUGDATA, this);
-  curl_easy_setopt(easy_, CURLOPT_VERBOSE, 1L);
-  return easy_;
-}
-
-int CurlSession::OnDebug(CURL*, curl_infotype type, char* data, size_t size, void* self) {
-  static_cast<CurlSession*>(self)->Record(type, data, size);
+// libcurl's report of the dialogue: the command lines we sent and the answers we got.
+int OnDebug(CURL*, curl_infotype type, char* data, size_t size, void* self) {
+  CurlAccess::Record(*static_cast<CurlSession*>(self), type, data, size);
   return 0;
 }
 
-void CurlSession::Record(curl_infotype type, const char* data, size_t size) {
+}  // namespace
+
+void CurlAccess::EnsureHandles(CurlSession::Impl& impl) {
+  if (!impl.multi) impl.multi = curl_multi_init();
+  if (!impl.easy) impl.easy = curl_easy_init();
+  if (!impl.multi || !impl.easy)
+    throw HostError(kOutOfMemory, "libcurl could not be initialised", "CurlSession");
+}
+
+CURL* CurlAccess::Prepare(CurlSession& session) {
+  CurlSession::Impl& impl = *session.impl_;
+  if (impl.running) session.Cancel();
+  EnsureHandles(impl);
+  CURL* easy = impl.easy;
+  curl_easy_reset(easy);
+  impl.FreeLists();
+  impl.hostKey = {};
+  impl.dialogue.clear();
+  impl.errorBuffer[0] = '\0';
+  impl.result = CURLE_OK;
+  const TransferLimits& limits = session.limits;
+  curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, impl.errorBuffer);
+  curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, limits.connectTimeoutMs);
+  curl_easy_setopt(easy, CURLOPT_SERVER_RESPONSE_TIMEOUT, limits.responseSeconds);
+  curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, limits.lowSpeedBytes);
+  curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, limits.lowSpeedSeconds);
+  if (!limits.caFile.empty()) curl_easy_setopt(easy, CURLOPT_CAINFO, limits.caFile.c_str());
+  curl_easy_setopt(easy, CURLOPT_DEBUGFUNCTION, &OnDebug);
+  curl_easy_setopt(easy, CURLOPT_DEBUGDATA, &session);
+  curl_easy_setopt(easy, CURLOPT_VERBOSE, 1L);
+  return easy;
+}
+
+void CurlAccess::SetQuote(CurlSession& session, const std::vector<std::string>& commands) {
+  CurlSession::Impl& impl = *session.impl_;
+  curl_slist_free_all(impl.quote);
+  impl.quote = nullptr;
+  for (const std::string& c : commands) impl.quote = curl_slist_append(impl.quote, c.c_str());
+  if (impl.quote) curl_easy_setopt(impl.easy, CURLOPT_QUOTE, impl.quote);
+}
+
+void CurlAccess::Record(CurlSession& session, curl_infotype type, const char* data, size_t size) {
   if (type != CURLINFO_HEADER_OUT && type != CURLINFO_HEADER_IN) return;
+  std::vector<CurlSession::Exchange>& dialogue = session.impl_->dialogue;
   std::string line(data, size);
   while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
   if (type == CURLINFO_HEADER_OUT) {
     // HTTP hands the whole request head at once; only its first line is of interest.
     line = line.substr(0, line.find_first_of("\r\n"));
     if (Verb(line) == "PASS") line = "PASS ****";
-    dialogue_.push_back({Mask(line), {}});
+    dialogue.push_back({session.Mask(line), {}});
     return;
   }
-  if (dialogue_.empty()) dialogue_.push_back({});
-  std::string& answer = dialogue_.back().answer;
+  if (dialogue.empty()) dialogue.push_back({});
+  std::string& answer = dialogue.back().answer;
   if (!answer.empty()) answer += '\n';
-  answer += Mask(line);
+  answer += session.Mask(line);
+}
+
+TransferResult CurlAccess::ResultOf(const CurlSession& session, CURLcode code) {
+  TransferResult r;
+  switch (code) {
+    case CURLE_OK:
+      return r;
+    case CURLE_ABORTED_BY_CALLBACK:
+      r.kind = TransferResult::Kind::kCancelled;
+      break;
+    case CURLE_LOGIN_DENIED:
+      r.kind = TransferResult::Kind::kLoginDenied;
+      break;
+    case CURLE_PEER_FAILED_VERIFICATION:
+      r.kind = TransferResult::Kind::kPeerRefused;
+      break;
+    default:
+      r.kind = TransferResult::Kind::kFailed;
+      break;
+  }
+  r.wininetError = WinInetErrorOf(code, session.impl_->dialogue);
+  r.message = session.ErrorText();
+  if (r.message.empty()) r.message = curl_easy_strerror(code);
+  r.peerKey = session.impl_->hostKey.seen;
+  return r;
 }
 
 void CurlSession::Start() {
-  EnsureHandles();
-  if (running_) return;
-  curl_multi_add_handle(multi_, easy_);
-  attached_ = true;
-  running_ = true;
+  CurlAccess::EnsureHandles(*impl_);
+  if (impl_->running) return;
+  curl_multi_add_handle(impl_->multi, impl_->easy);
+  impl_->attached = true;
+  impl_->running = true;
 }
 
 bool CurlSession::Poll(int waitMs) {
-  if (!running_) return true;
+  Impl& impl = *impl_;
+  if (!impl.running) return true;
   const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
   for (;;) {
     int still = 0;
-    curl_multi_perform(multi_, &still);
+    curl_multi_perform(impl.multi, &still);
     int queued = 0;
-    while (CURLMsg* msg = curl_multi_info_read(multi_, &queued)) {
-      if (msg->msg == CURLMSG_DONE && msg->easy_handle == easy_) {
-        result_ = msg->data.result;
-        curl_multi_remove_handle(multi_, easy_);
-        attached_ = false;
-        running_ = false;
+    while (CURLMsg* msg = curl_multi_info_read(impl.multi, &queued)) {
+      if (msg->msg == CURLMSG_DONE && msg->easy_handle == impl.easy) {
+        impl.result = msg->data.result;
+        curl_multi_remove_handle(impl.multi, impl.easy);
+        impl.attached = false;
+        impl.running = false;
         return true;
       }
     }
@@ -116,61 +288,175 @@ bool CurlSession::Poll(int waitMs) {
                           end - std::chrono::steady_clock::now())
                           .count();
     if (left <= 0) return false;
-    curl_multi_poll(multi_, nullptr, 0, static_cast<int>(std::min<long long>(left, 50)), nullptr);
+    curl_multi_poll(impl.multi, nullptr, 0,
+                    static_cast<int>(std::min<long long>(left, kPollStepMs)), nullptr);
   }
 }
 
-CURLcode CurlSession::Run(const std::function<bool()>& stop) {
+bool CurlSession::Running() const { return impl_->running; }
+
+TransferResult CurlSession::Run(const StopFn& stop) {
   Start();
-  while (!Poll(50)) {
+  while (!Poll(kPollStepMs)) {
     PumpEvents();
     if (stop && stop()) Cancel();
   }
-  return result_;
+  return LastResult();
 }
 
 void CurlSession::Cancel() {
-  if (attached_) curl_multi_remove_handle(multi_, easy_);
-  attached_ = false;
-  if (running_) result_ = CURLE_ABORTED_BY_CALLBACK;
-  running_ = false;
+  Impl& impl = *impl_;
+  if (impl.attached) curl_multi_remove_handle(impl.multi, impl.easy);
+  impl.attached = false;
+  if (impl.running) impl.result = CURLE_ABORTED_BY_CALLBACK;
+  impl.running = false;
+}
+
+TransferResult CurlSession::LastResult() const {
+  return CurlAccess::ResultOf(*this, impl_->result);
 }
 
 long CurlSession::ResponseCode() const {
   long code = 0;
-  if (easy_) curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &code);
+  if (impl_->easy) curl_easy_getinfo(impl_->easy, CURLINFO_RESPONSE_CODE, &code);
   return code;
 }
 
 std::string CurlSession::ErrorText() const {
-  if (result_ == CURLE_OK) return {};
-  if (errorBuffer_[0]) {
-    std::string text(errorBuffer_);
+  if (impl_->result == CURLE_OK) return {};
+  if (impl_->errorBuffer[0]) {
+    std::string text(impl_->errorBuffer);
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
     return Mask(text);
   }
-  return curl_easy_strerror(result_);
+  return curl_easy_strerror(impl_->result);
 }
 
+const std::vector<CurlSession::Exchange>& CurlSession::Dialogue() const { return impl_->dialogue; }
+
 std::string CurlSession::AnswerTo(const std::string& verb) const {
-  for (auto it = dialogue_.rbegin(); it != dialogue_.rend(); ++it)
+  for (auto it = impl_->dialogue.rbegin(); it != impl_->dialogue.rend(); ++it)
     if (Verb(it->command) == verb) return it->answer;
   return {};
 }
 
 std::string CurlSession::LastAnswer() const {
-  for (auto it = dialogue_.rbegin(); it != dialogue_.rend(); ++it)
+  for (auto it = impl_->dialogue.rbegin(); it != impl_->dialogue.rend(); ++it)
     if (!it->answer.empty()) return it->answer;
   return {};
 }
 
+std::string CurlSession::FtpEntryPath() const {
+  char* entry = nullptr;
+  if (impl_->easy) curl_easy_getinfo(impl_->easy, CURLINFO_FTP_ENTRY_PATH, &entry);
+  return entry ? entry : "";
+}
+
 void CurlSession::Close() {
   Cancel();
-  if (easy_) curl_easy_cleanup(easy_);
-  easy_ = nullptr;
+  Impl& impl = *impl_;
+  if (impl.easy) curl_easy_cleanup(impl.easy);
+  impl.easy = nullptr;
   // The multi handle keeps the connection cache: its end closes the connection.
-  if (multi_) curl_multi_cleanup(multi_);
-  multi_ = nullptr;
+  if (impl.multi) curl_multi_cleanup(impl.multi);
+  impl.multi = nullptr;
+}
+
+// --- typed calls -------------------------------------------------------------------------------
+
+TransferResult CurlSession::PutFile(const std::string& url, const std::filesystem::path& file,
+                                    const Credentials& login, const PeerPolicy& policy,
+                                    const StopFn& stop) {
+  std::unique_ptr<FILE, FileCloser> in(std::fopen(file.c_str(), "rb"));
+  if (!in) {
+    TransferResult r;
+    r.kind = TransferResult::Kind::kLocalFile;
+    r.wininetError = WinInetErrorOf(CURLE_READ_ERROR, {});
+    r.message = curl_easy_strerror(CURLE_READ_ERROR);
+    return r;
+  }
+  std::error_code ec;
+  const auto size = std::filesystem::file_size(file, ec);
+  CURL* h = CurlAccess::Prepare(*this);
+  curl_easy_setopt(h, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(h, CURLOPT_USERNAME, login.user.c_str());
+  curl_easy_setopt(h, CURLOPT_PASSWORD, login.password.c_str());
+  curl_easy_setopt(h, CURLOPT_UPLOAD, 1L);
+  curl_easy_setopt(h, CURLOPT_READDATA, in.get());
+  curl_easy_setopt(h, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(ec ? 0 : size));
+  curl_easy_setopt(h, CURLOPT_FTP_CREATE_MISSING_DIRS, static_cast<long>(CURLFTP_CREATE_DIR_RETRY));
+  if (url.rfind("sftp://", 0) == 0) {
+    long auth = CURLSSH_AUTH_PASSWORD | CURLSSH_AUTH_KEYBOARD;
+    if (!policy.privateKeyFile.empty()) {
+      auth |= CURLSSH_AUTH_PUBLICKEY;
+      curl_easy_setopt(h, CURLOPT_SSH_PRIVATE_KEYFILE, policy.privateKeyFile.c_str());
+      curl_easy_setopt(h, CURLOPT_SSH_PUBLIC_KEYFILE, "");
+    }
+    curl_easy_setopt(h, CURLOPT_SSH_AUTH_TYPES, auth);
+    if (policy.hostKey.kind == HostKeyFingerprint::kMd5)
+      curl_easy_setopt(h, CURLOPT_SSH_HOST_PUBLIC_KEY_MD5, policy.hostKey.value.c_str());
+    impl_->hostKey.expected = policy.hostKey;
+    curl_easy_setopt(h, CURLOPT_SSH_HOSTKEYFUNCTION, &OnHostKey);
+    curl_easy_setopt(h, CURLOPT_SSH_HOSTKEYDATA, &impl_->hostKey);
+  } else if (policy.tls) {
+    curl_easy_setopt(h, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_ALL));
+    curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 0L);
+    curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 0L);
+    if (policy.activeFtp && ActiveFtpKeepsTls()) curl_easy_setopt(h, CURLOPT_FTPPORT, "-");
+  } else if (policy.activeFtp) {
+    curl_easy_setopt(h, CURLOPT_FTPPORT, "-");
+  }
+  return Run(stop);
+}
+
+HttpReply CurlSession::PostXml(const std::string& url, const std::string& xml,
+                               const Credentials& login, const std::string& method,
+                               const StopFn& stop) {
+  HttpReply reply;
+  const std::string full = HttpUrl(url);
+  CURL* h = CurlAccess::Prepare(*this);
+  impl_->headers = curl_slist_append(nullptr, "Content-Type: text/xml; charset=UTF-8");
+  curl_easy_setopt(h, CURLOPT_URL, full.c_str());
+  curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, vb::UCase(method).c_str());
+  curl_easy_setopt(h, CURLOPT_POSTFIELDS, xml.data());
+  curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(xml.size()));
+  curl_easy_setopt(h, CURLOPT_HTTPHEADER, impl_->headers);
+  if (!login.user.empty()) {
+    curl_easy_setopt(h, CURLOPT_USERNAME, login.user.c_str());
+    curl_easy_setopt(h, CURLOPT_PASSWORD, login.password.c_str());
+  }
+  curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &AppendTo);
+  curl_easy_setopt(h, CURLOPT_WRITEDATA, &reply.body);
+  reply.result = Run(stop);
+  if (reply.result.ok()) reply.status = ResponseCode();
+  return reply;
+}
+
+HttpReply CurlSession::Get(const std::string& url, long totalSeconds, const StopFn& stop) {
+  HttpReply reply;
+  const std::string full = HttpUrl(url);
+  CURL* h = CurlAccess::Prepare(*this);
+  curl_easy_setopt(h, CURLOPT_URL, full.c_str());
+  curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
+  curl_easy_setopt(h, CURLOPT_MAXREDIRS, 10L);
+  if (totalSeconds > 0) curl_easy_setopt(h, CURLOPT_TIMEOUT, totalSeconds);
+  curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &AppendTo);
+  curl_easy_setopt(h, CURLOPT_WRITEDATA, &reply.body);
+  reply.result = Run(stop);
+  if (reply.result.ok()) reply.status = ResponseCode();
+  return reply;
+}
+
+TransferResult CurlSession::LearnHostKey(const std::string& url, const StopFn& stop) {
+  CURL* h = CurlAccess::Prepare(*this);
+  impl_->hostKey.learnOnly = true;
+  curl_easy_setopt(h, CURLOPT_URL, (url + "/").c_str());
+  curl_easy_setopt(h, CURLOPT_CONNECT_ONLY, 1L);
+  curl_easy_setopt(h, CURLOPT_SSH_HOSTKEYFUNCTION, &OnHostKey);
+  curl_easy_setopt(h, CURLOPT_SSH_HOSTKEYDATA, &impl_->hostKey);
+  TransferResult r = Run(stop);
+  r.peerKey = impl_->hostKey.seen;
+  return r;
 }
 
 FtpEndpoint FtpEndpointOf(const std::string& host, int port) {
@@ -220,68 +506,6 @@ std::string EscapeUrlPath(const std::string& path) {
     start = slash + 1;
   }
   return out;
-}
-
-int32_t WinInetErrorOf(CURLcode code, const CurlSession& session) {
-  switch (code) {
-    case CURLE_OK:
-      return 0;
-    case CURLE_UNSUPPORTED_PROTOCOL:
-      return 12006;  // ERROR_INTERNET_UNRECOGNIZED_SCHEME
-    case CURLE_URL_MALFORMAT:
-      return 12005;  // ERROR_INTERNET_INVALID_URL
-    case CURLE_COULDNT_RESOLVE_PROXY:
-    case CURLE_COULDNT_RESOLVE_HOST:
-      return 12007;  // ERROR_INTERNET_NAME_NOT_RESOLVED
-    case CURLE_COULDNT_CONNECT:
-      return 12029;  // ERROR_INTERNET_CANNOT_CONNECT
-    case CURLE_OPERATION_TIMEDOUT:
-      return 12002;  // ERROR_INTERNET_TIMEOUT
-    case CURLE_LOGIN_DENIED: {
-      // Refused after the user name or after the password?
-      for (auto it = session.Dialogue().rbegin(); it != session.Dialogue().rend(); ++it) {
-        if (it->command.rfind("USER", 0) == 0) return 12013;
-        if (it->command.rfind("PASS", 0) == 0) return 12014;
-      }
-      return 12015;  // ERROR_INTERNET_LOGIN_FAILURE
-    }
-    case CURLE_ABORTED_BY_CALLBACK:
-      return 12017;  // ERROR_INTERNET_OPERATION_CANCELLED
-    case CURLE_OUT_OF_MEMORY:
-      return 12001;  // ERROR_INTERNET_OUT_OF_HANDLES
-    case CURLE_TOO_MANY_REDIRECTS:
-      return 12156;  // ERROR_HTTP_REDIRECT_FAILED
-    case CURLE_PEER_FAILED_VERIFICATION:
-      return 12038;  // ERROR_INTERNET_SEC_CERT_CN_INVALID
-    case CURLE_SSL_CONNECT_ERROR:
-    case CURLE_USE_SSL_FAILED:
-      return 12029;
-    case CURLE_WEIRD_SERVER_REPLY:
-      return 12152;  // ERROR_HTTP_INVALID_SERVER_RESPONSE
-    case CURLE_SEND_ERROR:
-    case CURLE_RECV_ERROR:
-    case CURLE_GOT_NOTHING:
-    case CURLE_PARTIAL_FILE:
-    case CURLE_FTP_ACCEPT_FAILED:
-    case CURLE_FTP_ACCEPT_TIMEOUT:
-    case CURLE_FTP_PORT_FAILED:
-    case CURLE_FTP_CANT_GET_HOST:
-    case CURLE_FTP_WEIRD_PASV_REPLY:
-    case CURLE_FTP_WEIRD_227_FORMAT:
-      return 12111;  // ERROR_FTP_DROPPED
-    case CURLE_QUOTE_ERROR:
-    case CURLE_UPLOAD_FAILED:
-    case CURLE_REMOTE_ACCESS_DENIED:
-    case CURLE_REMOTE_FILE_NOT_FOUND:
-    case CURLE_REMOTE_DISK_FULL:
-    case CURLE_FTP_COULDNT_RETR_FILE:
-    case CURLE_FTP_COULDNT_SET_TYPE:
-      return 12003;  // ERROR_INTERNET_EXTENDED_ERROR: the server's answer says why
-    case CURLE_READ_ERROR:
-    case CURLE_WRITE_ERROR:
-    default:
-      return 12004;  // ERROR_INTERNET_INTERNAL_ERROR
-  }
 }
 
 }  // namespace fern::services

@@ -1,17 +1,21 @@
-// One libcurl transfer channel for the FTP and HTTP services: an easy handle on its own multi
-// handle, so a transfer runs in short polling steps while the window keeps its events, and the
-// connection stays open from one transfer to the next until Close.
+// The one door to the network: a libcurl transfer channel for every service that moves files or
+// talks HTTP. The handle stays inside (src/services only); callers get typed calls and result
+// values with a readable message.
 //
-// Credentials go to libcurl as options, never inside a URL, and the secret is masked wherever a
-// text leaves this class (error texts, the server dialogue).
+// A session keeps its connection from one transfer to the next until Close. A transfer runs in
+// short polling steps while window events are pumped; a stop function asked between the steps
+// aborts it. Credentials go to libcurl as options, never inside a URL, and the secret is masked
+// wherever a text leaves this class (messages, the server dialogue).
 #pragma once
 
-#include <curl/curl.h>
-
 #include <cstdint>
+#include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "services/host_key.h"
 
 namespace fern::services {
 
@@ -24,13 +28,53 @@ struct TransferLimits {
   std::string caFile;             // extra trusted certificate (PEM); empty: the system's
 };
 
+// How a transfer ended.
+struct TransferResult {
+  enum class Kind {
+    kOk,
+    kCancelled,    // the stop function (or Cancel) ended it
+    kLoginDenied,  // the server refused user name or password
+    kPeerRefused,  // the server's host key or certificate was not accepted
+    kLocalFile,    // the local file could not be read
+    kFailed,       // anything else; `message` says what
+  };
+  Kind kind = Kind::kOk;
+  int32_t wininetError = 0;  // the WinINet number the services report; 0 for success
+  std::string message;       // libcurl's explanation, secret masked; "" for success
+  std::string peerKey;       // SFTP: the host-key blob the server showed, when it showed one
+
+  bool ok() const { return kind == Kind::kOk; }
+};
+
+struct Credentials {
+  std::string user;
+  std::string password;  // masked in every text of the session
+};
+
+// What an upload asks of the connection. FTP: `tls` sends every command and file under TLS
+// (explicit, or implicit for "ftps://") and accepts any certificate, as the portals' servers
+// expect. SFTP: the server's key must match `hostKey`, and `privateKeyFile` adds a key login.
+struct PeerPolicy {
+  bool tls = false;
+  bool activeFtp = false;  // the server connects back for the data; kept passive under TLS
+                           // where this libcurl would send the data unprotected
+  HostKeyFingerprint hostKey;
+  std::filesystem::path privateKeyFile;
+};
+
+struct HttpReply {
+  TransferResult result;
+  long status = 0;  // the HTTP status, when the server answered
+  std::string body;
+};
+
 // Whether this libcurl protects an active-mode FTP data connection with TLS. Before 8.0 it
-// skipped the handshake there and sent the file in clear text, so TLS transfers must stay
-// passive with such a library.
+// skipped the handshake there and sent the file in clear text.
 bool ActiveFtpKeepsTls();
 
 class CurlSession {
  public:
+  using StopFn = std::function<bool()>;
   struct Exchange {
     std::string command;  // what we sent ("PASS ****" masked); empty for the greeting
     std::string answer;   // the server's lines, CR LF removed, joined by "\n"
@@ -44,52 +88,53 @@ class CurlSession {
   TransferLimits limits;
 
   // The text masked in everything this class hands out (the password).
-  void SetSecret(std::string secret) { secret_ = std::move(secret); }
+  void SetSecret(std::string secret);
   std::string Mask(std::string text) const;
 
-  // A fresh set of options on the kept handle (the open connection survives): limits, the
-  // dialogue recorder, no signals. Call before setting a transfer's own options.
-  CURL* Prepare();
+  // --- typed calls ---------------------------------------------------------------------------
+  // Sends one file to "ftp://", "ftps://" or "sftp://" URL (escaped), making missing folders.
+  TransferResult PutFile(const std::string& url, const std::filesystem::path& file,
+                         const Credentials& login, const PeerPolicy& policy,
+                         const StopFn& stop = {});
+  // Posts the XML text as "text/xml; charset=UTF-8" with `method` ("POST"); a URL without scheme
+  // is HTTP. The reply holds the status and the answer whatever the status.
+  HttpReply PostXml(const std::string& url, const std::string& xml, const Credentials& login,
+                    const std::string& method = "POST", const StopFn& stop = {});
+  // GET with the answer, following redirects; `totalSeconds` above 0 limits the whole request.
+  HttpReply Get(const std::string& url, long totalSeconds = 0, const StopFn& stop = {});
+  // Only the SSH handshake with "sftp://host[:port]": the host key is learned and nothing is
+  // sent, not even the login. The key is in `peerKey` ("" when the server showed none).
+  TransferResult LearnHostKey(const std::string& url, const StopFn& stop = {});
 
-  // Starts the prepared transfer. Poll drives it for at most waitMs and tells whether it ended.
+  // --- the last transfer ---------------------------------------------------------------------
+  // Runs the prepared transfer to its end (services' own controls prepare it).
+  TransferResult Run(const StopFn& stop = {});
+  // Starts the prepared transfer; Poll drives it for at most waitMs and tells whether it ended.
   void Start();
   bool Poll(int waitMs);
-  bool Running() const { return running_; }
-  // Runs the prepared transfer to its end, pumping window events between short steps; `stop`
-  // (asked after each step) aborts it.
-  CURLcode Run(const std::function<bool()>& stop = {});
-  // Aborts a running transfer; its result becomes CURLE_ABORTED_BY_CALLBACK.
+  bool Running() const;
+  // Aborts a running transfer; its result becomes kCancelled.
   void Cancel();
+  TransferResult LastResult() const;
 
-  CURLcode Result() const { return result_; }
   long ResponseCode() const;
   // libcurl's explanation of the last failure (masked), or its standard text.
   std::string ErrorText() const;
-  const std::vector<Exchange>& Dialogue() const { return dialogue_; }
+  const std::vector<Exchange>& Dialogue() const;
   // The answer to the last command whose verb is `verb` ("PWD"), or "".
   std::string AnswerTo(const std::string& verb) const;
   // The last answer of the server in this transfer, "" when it said nothing.
   std::string LastAnswer() const;
+  // The folder the FTP server put us in at login ("" when unknown).
+  std::string FtpEntryPath() const;
 
   // Closes the connection (FTP says QUIT); the next transfer opens a new one.
   void Close();
-  bool Open() const { return easy_ != nullptr; }
-  // The handle of the last transfer, for libcurl's information about it (null when closed).
-  CURL* Handle() const { return easy_; }
 
  private:
-  static int OnDebug(CURL*, curl_infotype type, char* data, size_t size, void* self);
-  void Record(curl_infotype type, const char* data, size_t size);
-  void EnsureHandles();
-
-  CURLM* multi_ = nullptr;
-  CURL* easy_ = nullptr;
-  bool running_ = false;
-  bool attached_ = false;
-  CURLcode result_ = CURLE_OK;
-  char errorBuffer_[CURL_ERROR_SIZE] = {};
-  std::string secret_;
-  std::vector<Exchange> dialogue_;
+  struct Impl;
+  friend struct CurlAccess;
+  std::unique_ptr<Impl> impl_;
 };
 
 // Where an FTP host text points: "ftp://host:port" (or "ftps://...") and whether AUTH TLS is
@@ -103,10 +148,5 @@ FtpEndpoint FtpEndpointOf(const std::string& host, int port = 0);
 
 // "/a b/c" -> "/a%20b/c": every path component escaped, the separators kept.
 std::string EscapeUrlPath(const std::string& path);
-
-// libcurl's result as the WinINet error number the services report (0 for success; a number
-// outside the error table when nothing fits). A refused login is told apart by the command the
-// server refused.
-int32_t WinInetErrorOf(CURLcode code, const CurlSession& session);
 
 }  // namespace fern::services

@@ -7,12 +7,23 @@
 #include <vector>
 
 #include "platform/host_path.h"
-#include "platform/text.h"
+#include "services/curl_handle.h"
 #include "services/upload_walk.h"
 
 namespace fern::services {
 
 namespace {
+
+std::string Upper(std::string s) {
+  std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::toupper(c); });
+  return s;
+}
+
+std::string TrimBlanks(const std::string& s) {
+  const size_t b = s.find_first_not_of(' ');
+  if (b == std::string::npos) return {};
+  return s.substr(b, s.find_last_not_of(' ') - b + 1);
+}
 
 // The reply code at the start of an FTP answer ("550 No such file" -> 550), else 0.
 long ReplyCode(const std::string& answer) {
@@ -56,19 +67,23 @@ std::string InetControl::ResolvePath(const std::string& path) const {
   return cwd_ == "/" ? "/" + path : cwd_ + "/" + path;
 }
 
-void InetControl::PrepareFtp(CURL* easy) {
-  curl_easy_setopt(easy, CURLOPT_USERNAME, UserName.c_str());
-  curl_easy_setopt(easy, CURLOPT_PASSWORD, Password.c_str());
-  const bool tls = FtpEndpointOf(RemoteHost).explicitTls;
+namespace {
+
+void PrepareFtp(CURL* easy, const InetControl& c) {
+  curl_easy_setopt(easy, CURLOPT_USERNAME, c.UserName.c_str());
+  curl_easy_setopt(easy, CURLOPT_PASSWORD, c.Password.c_str());
+  const bool tls = FtpEndpointOf(c.RemoteHost).explicitTls;
   if (tls) curl_easy_setopt(easy, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_ALL));
   // Active mode: the data connection comes back to the address of the control connection.
   // With TLS it stays passive where active mode would send the data unprotected.
   if (!tls || services::ActiveFtpKeepsTls()) curl_easy_setopt(easy, CURLOPT_FTPPORT, "-");
   curl_easy_setopt(easy, CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_NOCWD));
-  if (AccessType == 1) curl_easy_setopt(easy, CURLOPT_PROXY, "");
-  if (AccessType == 2) curl_easy_setopt(easy, CURLOPT_PROXY, Proxy.c_str());
-  if (RequestTimeoutSeconds > 0) curl_easy_setopt(easy, CURLOPT_TIMEOUT, RequestTimeoutSeconds);
+  if (c.AccessType == 1) curl_easy_setopt(easy, CURLOPT_PROXY, "");
+  if (c.AccessType == 2) curl_easy_setopt(easy, CURLOPT_PROXY, c.Proxy.c_str());
+  if (c.RequestTimeoutSeconds > 0) curl_easy_setopt(easy, CURLOPT_TIMEOUT, c.RequestTimeoutSeconds);
 }
+
+}  // namespace
 
 void InetControl::Execute(const std::string& url, const std::string& command) {
   if (executing_) Cancel();
@@ -93,10 +108,10 @@ void InetControl::Execute(const std::string& url, const std::string& command) {
 }
 
 bool InetControl::StartFtp(const std::string& command) {
-  const std::string trimmed(text::TrimSpaces(command));
-  verb_ = text::UpperAscii(trimmed.substr(0, trimmed.find(' ')));
-  const std::string rest(
-      text::TrimSpaces(trimmed.size() > verb_.size() ? trimmed.substr(verb_.size()) : ""));
+  const std::string trimmed = TrimBlanks(command);
+  verb_ = Upper(trimmed.substr(0, trimmed.find(' ')));
+  const std::string rest =
+      TrimBlanks(trimmed.size() > verb_.size() ? trimmed.substr(verb_.size()) : std::string());
   if (verb_ == "CLOSE" || verb_ == "QUIT") {
     Raise(kDisconnecting);
     Close();
@@ -106,8 +121,8 @@ bool InetControl::StartFtp(const std::string& command) {
   if (!connected_) Raise(kConnected);
   Raise(kRequesting);
 
-  CURL* easy = session_.Prepare();
-  PrepareFtp(easy);
+  CURL* easy = CurlAccess::Prepare(session_);
+  PrepareFtp(easy, *this);
   const std::string base = FtpBase();
   curl_easy_setopt(easy, CURLOPT_URL, (base + "/").c_str());
   curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
@@ -144,8 +159,8 @@ bool InetControl::StartFtp(const std::string& command) {
   } else if (verb_ == "PUT" || verb_ == "SEND") {
     const size_t lastBlank = rest.rfind(' ');
     const std::string remote = lastBlank == std::string::npos ? rest : rest.substr(lastBlank + 1);
-    const std::string local(
-        text::TrimSpaces(lastBlank == std::string::npos ? "" : rest.substr(0, lastBlank)));
+    const std::string local =
+        TrimBlanks(lastBlank == std::string::npos ? std::string() : rest.substr(0, lastBlank));
     std::filesystem::path real;
     try {
       real = ResolveHostPath(local);
@@ -173,19 +188,18 @@ bool InetControl::StartFtp(const std::string& command) {
     Raise(kError);
     return false;
   }
-  for (const std::string& q : quotes) quote_ = curl_slist_append(quote_, q.c_str());
-  if (quote_) curl_easy_setopt(easy, CURLOPT_QUOTE, quote_);
+  CurlAccess::SetQuote(session_, quotes);
   return true;
 }
 
 void InetControl::StartHttp(const std::string& url, const std::string& method) {
-  std::string full(text::TrimSpaces(url));
+  std::string full = TrimBlanks(url);
   if (full.find("://") == std::string::npos) full = "http://" + full;
   RemoteHost = HostOf(full);
-  verb_ = text::UpperAscii(text::TrimSpaces(method));
+  verb_ = Upper(TrimBlanks(method));
   if (!connected_) Raise(kConnected);
   Raise(kRequesting);
-  CURL* easy = session_.Prepare();
+  CURL* easy = CurlAccess::Prepare(session_);
   curl_easy_setopt(easy, CURLOPT_URL, full.c_str());
   curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
   curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 10L);
@@ -217,11 +231,9 @@ void InetControl::Finish() {
   executing_ = false;
   if (upload_) std::fclose(upload_);
   upload_ = nullptr;
-  curl_slist_free_all(quote_);
-  quote_ = nullptr;
-  const CURLcode rc = session_.Result();
-  if (rc == CURLE_ABORTED_BY_CALLBACK) return;  // cancelled: no state
-  if (rc != CURLE_OK) {
+  const TransferResult result = session_.LastResult();
+  if (result.kind == TransferResult::Kind::kCancelled) return;  // no state
+  if (!result.ok()) {
     // A refusal carries the server's code and answer; a transport failure libcurl's view.
     const std::string answer = session_.LastAnswer();
     const long reply = ReplyCode(answer);
@@ -230,7 +242,7 @@ void InetControl::Finish() {
       responseInfo_ = answer;
     } else {
       // The connection is gone or unusable: the next command opens a new one.
-      responseCode_ = WinInetErrorOf(rc, session_);
+      responseCode_ = result.wininetError;
       responseInfo_ = session_.ErrorText();
       connected_ = false;
       session_.Close();
@@ -239,9 +251,7 @@ void InetControl::Finish() {
     return;
   }
   if (!connected_ && Protocol == kFtp) {
-    char* entry = nullptr;
-    curl_easy_getinfo(session_.Handle(), CURLINFO_FTP_ENTRY_PATH, &entry);
-    loginFolder_ = entry ? entry : "";
+    loginFolder_ = session_.FtpEntryPath();
   }
   connected_ = true;
   Raise(kRequestSent);
@@ -280,8 +290,6 @@ void InetControl::Cancel() {
   executing_ = false;
   if (upload_) std::fclose(upload_);
   upload_ = nullptr;
-  curl_slist_free_all(quote_);
-  quote_ = nullptr;
   // A half-done FTP command leaves the connection in an unknown state.
   Close();
 }

@@ -84,7 +84,6 @@ class InetControl {
   void StartHttp(const std::string& url, const std::string& method);
   std::string FtpBase() const;
   std::string ResolvePath(const std::string& path) const;
-  void PrepareFtp(CURL* easy);
   static size_t Collect(char* data, size_t size, size_t count, void* self);
   static size_t ReadFile(char* data, size_t size, size_t count, void* self);
 
@@ -101,8 +100,6 @@ class InetControl {
   std::string responseInfo_;
   long httpStatus_ = 0;
   std::FILE* upload_ = nullptr;
-  curl_slist* quote_ = nullptr;
-  curl_slist* headers_ = nullptr;
 };
 
 }  // namespace fern::services

@@ -1,7 +1,6 @@
 // The upload step against real servers on 127.0.0.1: sshd for SFTP, pyftpdlib for FTP and FTPS,
 // Debian's ncftpput.
 #include "openimmo/openimmo_upload.h"
-#include "platform/base64.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -24,7 +23,7 @@ namespace fern::openimmo {
 namespace {
 
 namespace fs = std::filesystem;
-using namespace hostkey;
+using services::ParseFingerprint;
 using testing_servers::FtpServer;
 using testing_servers::FtpServerOptions;
 using testing_servers::SshdOptions;
@@ -85,6 +84,17 @@ class Upload : public ::testing::Test {
   OpenImmoUpload Uploader(FtpSendFolderFn ftp = {}) {
     return OpenImmoUpload(settings_, nullptr, events_, std::move(ftp));
   }
+  static UploadTarget To(const std::string& server, const std::string& user,
+                         const std::string& password, const std::string& folder,
+                         const std::string& options) {
+    UploadTarget t;
+    t.server = server;
+    t.user = user;
+    t.password = password;
+    t.folder = folder;
+    t.options = options;
+    return t;
+  }
   int Count(const std::string& part) const {
     int n = 0;
     for (const std::string& l : lines_) n += l.find(part) != std::string::npos;
@@ -111,7 +121,7 @@ TEST_F(Upload, FailingAttemptsGiveRetryLinesAndOnlyTheLastRunsStrict) {
     strict.push_back(s);
     return false;
   });
-  EXPECT_FALSE(up.DoUpload("", "ftp.example", "u", kPassword, local_.string(), "", "", ""));
+  EXPECT_FALSE(up.DoUpload("", To("ftp.example", "u", kPassword, "", ""), local_.string(), ""));
   EXPECT_EQ(strict, (std::vector<bool>{false, false, true}));
   EXPECT_EQ(Count("8 FTP-Übertragung (ftp.example) weiterer Versuch..."), 2) << Lines();
 
@@ -120,7 +130,7 @@ TEST_F(Upload, FailingAttemptsGiveRetryLinesAndOnlyTheLastRunsStrict) {
   EXPECT_FALSE(Uploader([&](auto&&, auto&&, auto&&, auto&&, auto&&, auto&&, auto&&, bool s) {
                  strict.push_back(s);
                  return false;
-               }).DoUpload("", "h", "u", kPassword, local_.string(), "", "", ""));
+               }).DoUpload("", To("h", "u", kPassword, "", ""), local_.string(), ""));
   EXPECT_EQ(strict, std::vector<bool>{true});  // a count of 0 or 1 is one attempt
 }
 
@@ -128,7 +138,7 @@ TEST_F(Upload, SuccessStopsTheRetries) {
   int calls = 0;
   EXPECT_TRUE(Uploader([&](auto&&...) {
                 return ++calls == 2;
-              }).DoUpload("", "h", "u", kPassword, local_.string(), "", "", ""));
+              }).DoUpload("", To("h", "u", kPassword, "", ""), local_.string(), ""));
   EXPECT_EQ(calls, 2);
   EXPECT_EQ(Count("weiterer Versuch"), 1);
 }
@@ -139,7 +149,7 @@ TEST_F(Upload, ToolErrorsBecomeStateLinesAndTheLastReachesTheCaller) {
   const std::string server = "127.0.0.1:" + std::to_string(port);
   IniWrite(server, "fingerprint", "ssh-ed25519 255 " + std::string(43, 'A'), host_ / "sftp.ini");
   try {
-    Uploader().DoUpload("SFTP", server, "u", kPassword, local_.string(), "", "", "");
+    Uploader().DoUpload("SFTP", To(server, "u", kPassword, "", ""), local_.string(), "");
     FAIL() << "no error";
   } catch (const HostError& e) {
     EXPECT_EQ(e.source(), "DoUploadToSFtpByWinScp");
@@ -189,8 +199,9 @@ TEST_F(Sftp, NewHostStoresItsKeyAndTheRetryUploads) {
   dir_.Write("host/sftp.ini", "");
   const fs::path ini = host_ / "system" / "sftp.ini";
   KeyLogin(ini);
-  EXPECT_TRUE(Uploader().DoUpload("SFTP", sshd_->host(), testing_servers::CurrentUser(), kPassword,
-                                  local_.string(), "in/", "xml", ""));
+  EXPECT_TRUE(Uploader().DoUpload(
+      "SFTP", To(sshd_->host(), testing_servers::CurrentUser(), kPassword, "in/", ""),
+      local_.string(), "xml"));
   const std::string fp = Stored(ini);
   const std::string sha = testing_servers::KeygenFingerprint(dir_ / "host_key.pub", "sha256");
   EXPECT_EQ(ParseFingerprint(fp).value, ParseFingerprint(sha).value) << fp << " / " << sha;
@@ -214,8 +225,10 @@ TEST_F(Sftp, KnownHostInEitherStoredFormUploadsAtOnce) {
        {"ssh-ed25519 255 " + md5.substr(4), sha + "=", "ssh-ed25519 255 " + sha.substr(7)}) {
     IniWrite(sshd_->host(), "fingerprint", stored, ini);
     fs::remove_all(dir_ / "remote" / "abs");
-    EXPECT_TRUE(Uploader().DoUpload("sftp", sshd_->host(), testing_servers::CurrentUser(), "",
-                                    local_.string(), (dir_ / "remote" / "abs").string(), "ZIP", ""))
+    EXPECT_TRUE(Uploader().DoUpload("sftp",
+                                    To(sshd_->host(), testing_servers::CurrentUser(), "",
+                                       (dir_ / "remote" / "abs").string(), ""),
+                                    local_.string(), "ZIP"))
         << stored << "\n"
         << Lines();
     EXPECT_EQ(Listed(dir_ / "remote" / "abs"), "pack.zip");
@@ -231,9 +244,10 @@ TEST_F(Sftp, ChangedHostKeyIsRefused) {
   for (const char* hash : {"sha256", "md5"}) {
     const std::string other = testing_servers::KeygenFingerprint(dir_ / "other_key.pub", hash);
     IniWrite(sshd_->host(), "fingerprint", other, ini);
-    EXPECT_THROW(Uploader().DoUpload("SFTP", sshd_->host(), testing_servers::CurrentUser(), "",
-                                     local_.string(), "", "", ""),
-                 HostError);
+    EXPECT_THROW(
+        Uploader().DoUpload("SFTP", To(sshd_->host(), testing_servers::CurrentUser(), "", "", ""),
+                            local_.string(), ""),
+        HostError);
     EXPECT_FALSE(fs::exists(dir_ / "remote" / "listing.xml")) << hash;
     EXPECT_EQ(Stored(ini), other);  // a refused key never replaces the stored one
   }
@@ -248,15 +262,16 @@ TEST_F(Sftp, WrongPasswordAndMissingKeyFileHaveTheirTexts) {
            testing_servers::KeygenFingerprint(dir_ / "host_key.pub", "sha256"), ini);
   settings_.transferCount = 1;
   try {
-    Uploader().DoUpload("sftp", sshd_->host(), testing_servers::CurrentUser(), kPassword,
-                        local_.string(), "", "", "");
+    Uploader().DoUpload("sftp",
+                        To(sshd_->host(), testing_servers::CurrentUser(), kPassword, "", ""),
+                        local_.string(), "");
     FAIL() << "no error";
   } catch (const HostError& e) {
     EXPECT_EQ(e.description(), "SFTP Übertragung. Hinweis: Benutzername oder Kennwort ist falsch.");
   }
   IniWrite(sshd_->host(), "privateKeyfile", (dir_ / "missing_key").string(), ini);
   try {
-    Uploader().DoUpload("sftp", sshd_->host(), "u", kPassword, local_.string(), "", "", "");
+    Uploader().DoUpload("sftp", To(sshd_->host(), "u", kPassword, "", ""), local_.string(), "");
     FAIL() << "no error";
   } catch (const HostError& e) {
     EXPECT_NE(e.description().find("missing_key nicht gefunden."), std::string::npos);
@@ -284,12 +299,13 @@ class Ftp : public Upload {
 TEST_F(Ftp, FtpsUploadsIntoTheRemoteFolderAndRefusesAWrongPassword) {
   auto server = Start(true);
   settings_.transferCount = 1;
-  EXPECT_TRUE(Uploader().DoUpload("FTPS", server->host(), "fern", kPassword, local_.string(),
-                                  "sub/dir", "XML", "-passive=1"))
+  EXPECT_TRUE(Uploader().DoUpload("FTPS",
+                                  To(server->host(), "fern", kPassword, "sub/dir", "-passive=1"),
+                                  local_.string(), "XML"))
       << Lines();
   EXPECT_EQ(Listed(dir_ / "remote" / "sub" / "dir"), "listing.xml,second.XML");
   try {
-    Uploader().DoUpload("ftps", server->host(), "fern", "wrong", local_.string(), "", "", "");
+    Uploader().DoUpload("ftps", To(server->host(), "fern", "wrong", "", ""), local_.string(), "");
     FAIL() << "no error";
   } catch (const HostError& e) {
     EXPECT_EQ(e.source(), "DoUploadToFtpSByWinScp");
@@ -302,8 +318,8 @@ TEST_F(Ftp, FtpsAskedForActiveModeNeverSendsUnprotectedData) {
   // active data connection, the upload stays passive and still arrives.
   auto server = Start(true);
   settings_.transferCount = 1;
-  EXPECT_TRUE(Uploader().DoUpload("FTPS", server->host(), "fern", kPassword, local_.string(),
-                                  "aktiv", "XML", "-passive=0"))
+  EXPECT_TRUE(Uploader().DoUpload(
+      "FTPS", To(server->host(), "fern", kPassword, "aktiv", "-passive=0"), local_.string(), "XML"))
       << Lines();
   EXPECT_EQ(Listed(dir_ / "remote" / "aktiv"), "listing.xml,second.XML");
 }
@@ -312,8 +328,8 @@ TEST_F(Ftp, SftpWithUseTlsNeedsNoFingerprint) {
   auto server = Start(true);
   IniWrite(server->host(), "useTls", "1", host_ / "sftp.ini");
   settings_.transferCount = 1;
-  EXPECT_TRUE(
-      Uploader().DoUpload("sftp", server->host(), "fern", kPassword, local_.string(), "", "", ""))
+  EXPECT_TRUE(Uploader().DoUpload("sftp", To(server->host(), "fern", kPassword, "", ""),
+                                  local_.string(), ""))
       << Lines();
   EXPECT_TRUE(fs::exists(dir_ / "remote" / "pack.zip"));
   IniCacheReset();
@@ -333,7 +349,8 @@ TEST_F(Ftp, PlainFtpGoesThroughTheTransferLayer) {
       [&](const std::string& h, const std::string& u, const std::string& p, const std::string& l,
           const std::string& r, const std::string& e, const std::string& proxy,
           bool strict) { return ftp.FtpSendFolder(h, u, p, l, r, e, proxy, strict); });
-  EXPECT_TRUE(up.DoUpload("", "127.0.0.1", "fern", kPassword, local_.string(), "plain", "ZIP", ""));
+  EXPECT_TRUE(
+      up.DoUpload("", To("127.0.0.1", "fern", kPassword, "plain", ""), local_.string(), "ZIP"));
   EXPECT_EQ(Listed(dir_ / "remote" / "plain"), "pack.zip");
 }
 
@@ -344,8 +361,8 @@ TEST_F(Ftp, NcFtpPutSendsIntoTheRemoteFolderWithAPrivateLogin) {
   fs::create_directories(dir_ / "remote" / "nc");
   settings_.useNcFtp = true;
   settings_.transferCount = 1;
-  EXPECT_TRUE(
-      Uploader().DoUpload("", server->host(), "fern", kPassword, local_.string(), "nc", "xml", ""));
+  EXPECT_TRUE(Uploader().DoUpload("", To(server->host(), "fern", kPassword, "nc", ""),
+                                  local_.string(), "xml"));
   EXPECT_EQ(Listed(dir_ / "remote" / "nc"),
             "listing.xml,second.XML");  // our expansion ignores case
   const std::string log = ReadAll(host_ / "Dat" / "ftp_ncftpput.log");
@@ -363,8 +380,8 @@ TEST_F(Upload, NcFtpPutNeverSeesThePasswordOnItsCommandLine) {
   fs::permissions(fake, fs::perms::owner_all);
   settings_.ncftpput = fake.string();
   settings_.useNcFtp = true;
-  EXPECT_TRUE(
-      Uploader().DoUpload("", "ftp.example:2121", "fern", kPassword, local_.string(), "", "", ""));
+  EXPECT_TRUE(Uploader().DoUpload("", To("ftp.example:2121", "fern", kPassword, "", ""),
+                                  local_.string(), ""));
   std::istringstream lines(ReadAll(seen));
   std::string args, mode, loginPath, line, content;
   std::getline(lines, args);
@@ -387,7 +404,7 @@ TEST_F(Upload, NcFtpPutToAClosedPortGivesTheExitText) {
   settings_.transferCount = 2;
   const std::string server = "127.0.0.1:" + std::to_string(SshdServer::FreePort());
   try {
-    Uploader().DoUpload("", server, "fern", kPassword, local_.string(), "", "", "");
+    Uploader().DoUpload("", To(server, "fern", kPassword, "", ""), local_.string(), "");
     FAIL() << "no error";
   } catch (const HostError& e) {
     EXPECT_EQ(e.number(), 1);
@@ -396,24 +413,6 @@ TEST_F(Upload, NcFtpPutToAClosedPortGivesTheExitText) {
                                    host_.string() + "\\Dat\\ftp_ncftpput.log");
   }
   EXPECT_EQ(Count("8 Übertragung: Konnte keine Verbindung zum Server aufbauen."), 1) << Lines();
-}
-
-// --- fingerprints -------------------------------------------------------------------------
-
-TEST(Fingerprint, FormsAndHash) {
-  // Host keys of other types are longer than one hash block.
-  EXPECT_EQ(Base64Encode(Sha256("abc"), true), "ungWv48Bz+pBQUDeXa4iI7ADYaOWF3qctBD/YfIAFa0=");
-  EXPECT_EQ(Base64Encode(Sha256(std::string(1000, 'a')), true),
-            "Qe3s5C1j6Nm/UVqbppMuHCDLyfWl0TRkWttdsblzfqM=");
-  const auto md5 = ParseFingerprint("ssh-rsa 2048 0A:1b:2c:3d:4e:5f:60:71:82:93:a4:b5:c6:d7:e8:f9");
-  EXPECT_EQ(md5.kind, HostKeyFingerprint::kMd5);
-  EXPECT_EQ(md5.value, "0a1b2c3d4e5f60718293a4b5c6d7e8f9");
-  const auto sha = ParseFingerprint("SHA256:ungWv48Bz+pBQUDeXa4iI7ADYaOWF3qctBD/YfIAFa0");
-  EXPECT_EQ(sha.kind, HostKeyFingerprint::kSha256);
-  EXPECT_EQ(ParseFingerprint("ssh-ed25519 255 ungWv48Bz+pBQUDeXa4iI7ADYaOWF3qctBD/YfIAFa0=").value,
-            sha.value);
-  EXPECT_EQ(ParseFingerprint("not a fingerprint").kind, HostKeyFingerprint::kNone);
-  EXPECT_EQ(ParseFingerprint("ssh-rsa 2048 0a:1b").kind, HostKeyFingerprint::kNone);
 }
 
 }  // namespace

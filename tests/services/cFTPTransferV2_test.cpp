@@ -423,5 +423,55 @@ TEST_F(XmlPost, NonXmlAnswerIsKeptAsItCameAndAnUnreachableServerReported) {
   EXPECT_TRUE(log_.Has(true, 102, "Fehler bei HTTPRequest: 12029")) << log_.Dump();
 }
 
+// --- the session's own HTTP calls ----------------------------------------------------------------
+
+TEST(CurlSessionHttp, GetAndPostGiveStatusAndAnswerAsTheServerSawThem) {
+  HttpServer http;
+  std::string seenType, seenBody, seenMethod;
+  http.server.Get("/page", [](const httplib::Request&, httplib::Response& res) {
+    res.set_content("<p>hello</p>", "text/html");
+  });
+  http.server.Get("/slow", [](const httplib::Request&, httplib::Response& res) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    res.set_content("late", "text/plain");
+  });
+  http.server.Post("/import", [&](const httplib::Request& req, httplib::Response& res) {
+    seenMethod = req.method;
+    seenType = req.get_header_value("Content-Type");
+    seenBody = req.body;
+    res.status = 500;
+    res.set_content("<fehler/>", "text/xml");
+  });
+  http.Start();
+
+  services::CurlSession session;
+  struct Case {
+    std::string path;
+    long totalSeconds;
+    bool ok;
+    long status;
+    std::string body;
+  };
+  for (const Case& c : {Case{"/page", 0, true, 200, "<p>hello</p>"},
+                        Case{"/missing", 0, true, 404, ""}, Case{"/slow", 1, false, 0, ""}}) {
+    const services::HttpReply r = session.Get("  " + http.Address(c.path) + " ", c.totalSeconds);
+    EXPECT_EQ(r.result.ok(), c.ok) << c.path << ": " << r.result.message;
+    EXPECT_EQ(r.status, c.status) << c.path;
+    if (c.ok) {
+      EXPECT_EQ(r.body, c.body) << c.path;
+    }
+  }
+
+  const std::string xml = "<?xml version=\"1.0\"?><openimmo>\xc3\xa4</openimmo>";
+  const services::HttpReply r =
+      session.PostXml(http.Address("/import"), xml, {"user", kPassword}, "post");
+  EXPECT_TRUE(r.result.ok()) << r.result.message;
+  EXPECT_EQ(r.status, 500);
+  EXPECT_EQ(r.body, "<fehler/>");
+  EXPECT_EQ(seenMethod, "POST");
+  EXPECT_EQ(seenType, "text/xml; charset=UTF-8");
+  EXPECT_EQ(seenBody, xml);
+}
+
 }  // namespace
 }  // namespace fern

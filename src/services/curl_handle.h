@@ -1,0 +1,28 @@
+// The raw handle of a CurlSession, for the transfer controls of this folder that set their own
+// libcurl options. Never included outside src/services.
+#pragma once
+
+#include <curl/curl.h>
+
+#include <string>
+#include <vector>
+
+#include "services/curl_session.h"
+
+namespace fern::services {
+
+struct CurlAccess {
+  // A fresh set of options on the kept handle (the open connection survives): limits, the
+  // dialogue recorder, no signals. Set the transfer's own options on it, then Start or Run.
+  static CURL* Prepare(CurlSession& session);
+  // FTP commands sent before the transfer ("*" in front: a refusal is no failure); the list
+  // lives until the next Prepare.
+  static void SetQuote(CurlSession& session, const std::vector<std::string>& commands);
+
+  // The session's own parts, for its implementation.
+  static void EnsureHandles(CurlSession::Impl& impl);
+  static void Record(CurlSession& session, curl_infotype type, const char* data, size_t size);
+  static TransferResult ResultOf(const CurlSession& session, CURLcode code);
+};
+
+}  // namespace fern::services

@@ -1,0 +1,465 @@
+#include "services/portal_upload.h"
+
+#include <cctype>
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
+#include <vector>
+
+#include "host/LanguagePack.h"
+#include "platform/find_program.h"
+#include "platform/host_error.h"
+#include "platform/host_path.h"
+#include "platform/ini_file.h"
+#include "platform/private_file.h"
+#include "platform/process.h"
+#include "platform/text_file.h"
+#include "platform/vb.h"
+#include "platform/waits.h"
+#include "services/upload_walk.h"
+
+namespace fern::services {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kSftpSource = "DoUploadToSFtpByWinScp";
+constexpr const char* kFtpsSource = "DoUploadToFtpSByWinScp";
+constexpr const char* kNcFtpSource = "DoUploadToFtpByNcFtpPut";
+
+std::string Lower(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+std::string Trim(const std::string& s) {
+  const size_t a = s.find_first_not_of(" \t");
+  if (a == std::string::npos) return {};
+  return s.substr(a, s.find_last_not_of(" \t") - a + 1);
+}
+
+std::string JoinHost(std::string folder, const std::string& name) {
+  while (!folder.empty() && (folder.back() == '\\' || folder.back() == '/')) folder.pop_back();
+  return folder + "\\" + name;
+}
+
+fs::path Real(const std::string& hostPath) { return ResolveHostPath(hostPath); }
+
+bool NonEmptyFile(const fs::path& p) {
+  std::error_code ec;
+  return fs::is_regular_file(p, ec) && fs::file_size(p, ec) > 0;
+}
+
+// The files of one upload: directly in the folder, "*.<ext>" without regard to case.
+std::vector<fs::path> FilesToSend(const std::string& localFolder, const std::string& extension) {
+  const std::string mask = extension.empty() || extension == "*" ? "*.*" : "*." + extension;
+  return FindFiles(Real(localFolder), mask, false);
+}
+
+// "server[:port]" without a trailing slash and blanks; the target's port wins over the text's.
+std::string HostPort(const UploadTarget& target) {
+  std::string s = Trim(target.server);
+  while (!s.empty() && s.back() == '/') s.pop_back();
+  if (target.port > 0) {
+    const size_t colon = s.rfind(':');
+    if (colon != std::string::npos && colon + 1 < s.size() &&
+        s.find_first_not_of("0123456789", colon + 1) == std::string::npos)
+      s.erase(colon);
+    s += ":" + std::to_string(target.port);
+  }
+  return s;
+}
+
+std::string FolderPart(std::string remote) {
+  while (!remote.empty() && remote.back() == '/') remote.pop_back();
+  return remote;
+}
+
+// Our stand-in for the former tool's log, beside the local folder and with its name, so the
+// texts that point at it stay true. Lines carry a time stamp and never a secret.
+class UploadLog {
+ public:
+  UploadLog(const std::string& localFolder, std::string secret) : secret_(std::move(secret)) {
+    fs::path local = Real(localFolder);
+    while (local.has_relative_path() && local.filename().empty()) local = local.parent_path();
+    path_ = local.parent_path() / "WinSCP_start.log";
+    std::error_code ec;
+    fs::remove(path_, ec);
+  }
+  const fs::path& path() const { return path_; }
+  void Line(const std::string& text) {
+    std::string t = text;
+    if (secret_.size() >= 3)
+      for (size_t at = t.find(secret_); at != std::string::npos; at = t.find(secret_, at + 4))
+        t.replace(at, secret_.size(), "****");
+    try {
+      AppendLine(path_,
+                 "> " + vb::Format(Variant::Date(vb::Now()), "yyyy-mm-dd hh:nn:ss") + " " + t);
+    } catch (const HostError&) {
+      // A log that cannot be written must not turn a good upload into a failed one.
+    }
+  }
+
+ private:
+  fs::path path_;
+  std::string secret_;
+};
+
+// Where one file goes. SFTP paths are relative to the login folder through "/~/"; FTP paths
+// are relative in the URL already and absolute ones need the escaped leading slash.
+std::string RemoteUrl(const std::string& base, bool sftp, const std::string& remoteFolder,
+                      const std::string& name) {
+  std::string folder = FolderPart(remoteFolder);
+  std::string url = base + "/";
+  if (!folder.empty() && folder.front() == '/') {
+    url += sftp ? "" : "%2F";
+    while (!folder.empty() && folder.front() == '/') folder.erase(0, 1);
+  } else if (sftp) {
+    url += "~/";
+  }
+  if (!folder.empty()) url += EscapeUrlPath(folder) + "/";
+  return url + EscapeUrlPath(name);
+}
+
+// "-passive=0", "-implicit", ... of the options text.
+struct FtpsOptions {
+  bool implicitTls = false;
+  bool active = false;
+  long timeoutSeconds = 0;
+  std::vector<std::string> ignored;
+};
+
+FtpsOptions ParseFtpsOptions(const std::string& text) {
+  FtpsOptions o;
+  for (const std::string& word : SplitCommandLine(text)) {
+    const std::string w = Lower(word);
+    const size_t eq = w.find('=');
+    const std::string name = w.substr(0, eq);
+    const std::string value = eq == std::string::npos ? "" : w.substr(eq + 1);
+    if (name == "-implicit") {
+      o.implicitTls = true;
+    } else if (name == "-explicit") {
+      o.implicitTls = false;
+    } else if (name == "-passive") {
+      o.active = value == "0" || value == "off";
+    } else if (name == "-timeout" && !value.empty()) {
+      o.timeoutSeconds = std::atol(value.c_str());
+    } else {
+      o.ignored.push_back(word);
+    }
+  }
+  return o;
+}
+
+}  // namespace
+
+UploadRoutes::UploadRoutes(const UploadRouteSettings& settings, const LanguagePack* language,
+                           const StateEvents& events)
+    : s_(settings), language_(language), events_(events) {}
+
+std::string UploadRoutes::T(const std::string& german, const std::string& p1) const {
+  return Translate(language_, german, p1);
+}
+
+std::string UploadRoutes::SftpIniPath() const {
+  const fs::path first = Real(JoinHost(s_.hostFolder, "sftp.ini"));
+  if (NonEmptyFile(first)) return first.string();
+  return Real(JoinHost(JoinHost(s_.hostFolder, "system"), "sftp.ini")).string();
+}
+
+// --- SFTP -------------------------------------------------------------------------------------
+
+bool UploadRoutes::Sftp(const UploadTarget& target, const std::string& localFolder,
+                        const std::string& extension) {
+  try {
+    const std::string section = target.server;
+    const std::string ini = SftpIniPath();
+    Work("Nutze folgende sftp.ini: " + ini + " in DoUploadToSFtpByWinScp");
+    const std::string stored = IniGet(section, "fingerprint", "", ini);
+    const std::string keyFile = IniGet(section, "privateKeyfile", "", ini);
+    fs::path keyPath;
+    if (!keyFile.empty()) {
+      keyPath = Real(keyFile);
+      std::error_code ec;
+      if (!fs::is_regular_file(keyPath, ec))
+        throw HostError(err::kFileNotFound, T("%1 nicht gefunden.", keyFile), kSftpSource);
+    }
+    // FTP over TLS needs no host key: that road checks nothing of the sort.
+    if (IniGet(section, "useTls", "0", ini) == "1")
+      return FtpsUpload(kSftpSource, target, localFolder, extension);
+
+    Work("suche Rawsettings: " + section + " - " + ini);
+    const std::string raw = IniGet(section, "rawsettings", "", ini);
+    if (!raw.empty()) Work("Rawsettings gefunden: " + (" " + raw));
+
+    UploadLog log(localFolder, target.password);
+    const std::string base = "sftp://" + HostPort(target);
+    if (!raw.empty()) log.Line("Raw settings are not applied here: " + raw);
+    Work("DoUploadToSFtpByWinScp: WinSCP starten");
+
+    CurlSession cs;
+    cs.limits = s_.limits;
+    cs.SetSecret(target.password);
+    const HostKeyFingerprint expected = ParseFingerprint(stored);
+    std::string seenKey;
+    const bool learn = stored.empty();
+    bool success = false;
+    bool loginDenied = false;
+    bool keyRefused = false;
+    std::string failure;
+
+    if (learn) {
+      // Only the handshake: the key is learned, and the login never goes to an unknown host.
+      log.Line("Looking up host \"" + HostPort(target) + "\" for SFTP");
+      const TransferResult r = cs.LearnHostKey(base, [] { return EscPressed(); });
+      seenKey = r.peerKey;
+      if (seenKey.empty()) failure = r.message;
+    } else if (expected.kind == HostKeyFingerprint::kNone) {
+      failure = "The stored fingerprint '" + stored + "' has no form that can be checked";
+      keyRefused = true;
+    } else {
+      PeerPolicy policy;
+      policy.hostKey = expected;
+      policy.privateKeyFile = keyPath;
+      const std::vector<fs::path> files = FilesToSend(localFolder, extension);
+      if (files.empty())
+        failure = "No file matching '*." + (extension.empty() ? std::string("*") : extension) +
+                  "' in '" + localFolder + "'";
+      success = !files.empty();
+      for (const fs::path& file : files) {
+        const std::string name = file.filename().string();
+        log.Line("Uploading \"" + file.string() + "\"");
+        const TransferResult r =
+            cs.PutFile(RemoteUrl(base, true, target.folder, name), file,
+                       {target.user, target.password}, policy, [] { return EscPressed(); });
+        if (!r.ok()) {
+          success = false;
+          loginDenied = r.kind == TransferResult::Kind::kLoginDenied;
+          keyRefused = r.kind == TransferResult::Kind::kPeerRefused;
+          seenKey = r.peerKey;
+          failure = r.message;
+          break;
+        }
+        log.Line(" Transfer done: '" + name + "' => '" + FolderPart(target.folder) + "/" + name +
+                 "'");
+      }
+    }
+    cs.Close();
+    Work("DoUploadToSFtpByWinScp: WinSCP fertig");
+
+    if (keyRefused) {
+      const std::string seen =
+          seenKey.empty() ? std::string() : "; the server has " + FingerprintOfKey(seenKey);
+      log.Line("Host key does not match the stored fingerprint '" + stored + "'" + seen);
+    }
+    if (!failure.empty()) log.Line("Error: " + failure);
+    if (loginDenied) {
+      log.Line("Password authentication failed");
+      throw HostError(kUploadFailed, T("Benutzername oder Kennwort ist falsch."), kSftpSource);
+    }
+    Work("DoUploadToSFtpByWinScp: WinSCP Status " + vb::CStr(Variant(success)));
+    if (learn) {
+      if (seenKey.empty())
+        throw HostError(kUploadFailed, T("Es konnte kein Fingerprint ermittelt werden"),
+                        kSftpSource);
+      const std::string fp = FingerprintOfKey(seenKey);
+      log.Line("Host key fingerprint is:");
+      log.Line(fp);
+      IniWrite(section, "fingerprint", fp, ini);
+      throw HostError(kUploadFailed,
+                      T("Neuer Fingerprint '%1' für diesen Host in sftp.ini eingetragen.", fp),
+                      kSftpSource);
+    }
+    if (!success)
+      throw HostError(kUploadFailed,
+                      T("Fehlerbeschreibung siehe LOG-Datei '%1'", log.path().string()),
+                      kSftpSource);
+    return true;
+  } catch (const HostError& e) {
+    throw HostError(e.number(),
+                    T("SFTP Übertragung.") + " " + T("Hinweis") + ": " + e.description(),
+                    kSftpSource);
+  }
+}
+
+// --- FTPS -------------------------------------------------------------------------------------
+
+bool UploadRoutes::Ftps(const UploadTarget& target, const std::string& localFolder,
+                        const std::string& extension) {
+  try {
+    Work("Nutze folgende sftp.ini: " + SftpIniPath() + " in DoUploadToFtpSByWinScp");
+    return FtpsUpload(kFtpsSource, target, localFolder, extension);
+  } catch (const HostError& e) {
+    throw HostError(e.number(),
+                    T("SFTP Übertragung.") + " " + T("Hinweis") + ": " + e.description(),
+                    kFtpsSource);
+  }
+}
+
+bool UploadRoutes::FtpsUpload(const std::string& procedure, const UploadTarget& target,
+                              const std::string& localFolder, const std::string& extension) {
+  const std::string section = target.server;
+  const std::string ini = SftpIniPath();
+  Work("suche Rawsettings: " + section + " - " + ini);
+  const std::string raw = IniGet(section, "rawsettings", "", ini);
+  if (!raw.empty()) Work("Rawsettings gefunden: " + (" " + raw));
+
+  UploadLog log(localFolder, target.password);
+  if (!raw.empty()) log.Line("Raw settings are not applied here: " + raw);
+  const FtpsOptions opt = ParseFtpsOptions(target.options);
+  for (const std::string& w : opt.ignored) log.Line("Option not applied here: " + w);
+  const FtpEndpoint ep =
+      FtpEndpointOf((opt.implicitTls ? "ftps://" : "ftpes://") + HostPort(target));
+  Work(procedure + ": WinSCP starten");
+
+  CurlSession cs;
+  cs.limits = s_.limits;
+  if (opt.timeoutSeconds > 0) {
+    cs.limits.connectTimeoutMs = opt.timeoutSeconds * 1000;
+    cs.limits.responseSeconds = opt.timeoutSeconds;
+  }
+  cs.SetSecret(target.password);
+  // Active mode would send the file unprotected with an older libcurl: stay passive then.
+  if (opt.active && !ActiveFtpKeepsTls())
+    log.Line("Active mode is not safe with this libcurl over TLS; passive mode is used");
+  // Any server certificate is accepted, as the portals' servers expect.
+  PeerPolicy policy;
+  policy.tls = true;
+  policy.activeFtp = opt.active;
+  const std::vector<fs::path> files = FilesToSend(localFolder, extension);
+  bool success = !files.empty();
+  bool loginDenied = false;
+  std::string failure;
+  if (files.empty())
+    failure = "No file matching '*." + (extension.empty() ? std::string("*") : extension) +
+              "' in '" + localFolder + "'";
+  for (const fs::path& file : files) {
+    const std::string name = file.filename().string();
+    log.Line("Uploading \"" + file.string() + "\"");
+    const TransferResult r =
+        cs.PutFile(RemoteUrl(ep.base, false, target.folder, name), file,
+                   {target.user, target.password}, policy, [] { return EscPressed(); });
+    if (!r.ok()) {
+      success = false;
+      loginDenied = r.kind == TransferResult::Kind::kLoginDenied;
+      failure = r.message;
+      for (const auto& x : cs.Dialogue()) log.Line(x.command + " -> " + x.answer);
+      break;
+    }
+    log.Line(" Transfer done: '" + name + "' => '" + FolderPart(target.folder) + "/" + name + "'");
+  }
+  cs.Close();
+  Work(procedure + ": WinSCP fertig");
+  if (!failure.empty()) log.Line("Error: " + failure);
+  if (loginDenied) {
+    log.Line("Password authentication failed");
+    throw HostError(kUploadFailed, T("Benutzername oder Kennwort ist falsch."), procedure);
+  }
+  Work(procedure + ": WinSCP Status " + vb::CStr(Variant(success)));
+  if (!success)
+    throw HostError(kUploadFailed,
+                    T("Fehlerbeschreibung siehe LOG-Datei '%1'", log.path().string()), procedure);
+  return true;
+}
+
+// --- ncftpput ---------------------------------------------------------------------------------
+
+bool UploadRoutes::NcFtpPut(const UploadTarget& target, const std::string& localFolder,
+                            const std::string& extension) {
+  const std::string program = FindProgram(s_.ncftpput);
+  if (program.empty())
+    throw HostError(err::kFileNotFound, T("%1 nicht gefunden.", s_.ncftpput), kNcFtpSource);
+  const std::string logHost = JoinHost(JoinHost(s_.hostFolder, "Dat"), "ftp_ncftpput.log");
+  const fs::path logPath = Real(logHost);
+
+  std::string host = HostPort(target);
+  std::string port;
+  const size_t colon = host.rfind(':');
+  if (colon != std::string::npos && colon + 1 < host.size() &&
+      host.find_first_not_of("0123456789", colon + 1) == std::string::npos) {
+    port = host.substr(colon + 1);
+    host.erase(colon);
+  }
+  // The login goes through a file only we can read, never through the process list.
+  PrivateFile login("host " + host + "\nuser " + target.user + "\npass " + target.password + "\n",
+                    kNcFtpSource);
+  std::vector<std::string> argv = {program, "-f", login.path(), "-F", "-d", logPath.string()};
+  if (s_.ncftpRedials >= 0) {
+    argv.push_back("-r");
+    argv.push_back(std::to_string(s_.ncftpRedials));
+  }
+  if (!port.empty()) {
+    argv.push_back("-P");
+    argv.push_back(port);
+  }
+  const std::string remote = FolderPart(target.folder);
+  argv.push_back(remote.empty() ? "/" : remote);
+  const std::vector<fs::path> files = FilesToSend(localFolder, extension.empty() ? "*" : extension);
+  for (const fs::path& f : files) argv.push_back(f.string());
+
+  int code = 3;  // nothing to send is a failed transfer
+  if (!files.empty()) {
+    ProcessOptions po;
+    po.timeout = s_.toolTimeout;
+    po.captureStdout = po.captureStderr = true;
+    Wait(true);
+    const ProcessResult r = RunProcess(argv, po);
+    Wait(false);
+    switch (r.outcome) {
+      case ProcessOutcome::kExited:
+        code = r.exitCode;
+        break;
+      case ProcessOutcome::kTimedOut:
+        code = 4;
+        break;
+      case ProcessOutcome::kStartFailed:
+        throw HostError(err::kFileNotFound, T("%1 nicht gefunden.", program), kNcFtpSource);
+      default:
+        code = 8;
+        break;
+    }
+  }
+  if (code == 0) return true;
+  std::string text;
+  switch (code) {
+    case 1:
+      text = T("Konnte keine Verbindung zum Server aufbauen.");
+      break;
+    case 2:
+      text = T("Konnte keine Verbindung zum Server aufbauen.") + " Timed Out.";
+      break;
+    case 3:
+      text = T("Übertragung fehlgeschlagen.");
+      break;
+    case 4:
+      text = T("Übertragung fehlgeschlagen.") + " Timed Out.";
+      break;
+    case 5:
+      text = T("Ordner wechseln fehlgeschlagen.");
+      break;
+    case 6:
+      text = T("Ordner wechseln fehlgeschlagen.") + " Timed Out.";
+      break;
+    case 7:
+      text = T("Fehlerhafte URL.");
+      break;
+    case 8:
+      text = T("Anwendungsfehler.");
+      break;
+    case 9:
+      text = T("Fehler in der Login-Konfiguration-Datei.");
+      break;
+    case 10:
+      text = T("Bibliothek-Initialisierungsfehler.");
+      break;
+    case 11:
+      text = T("Initialisierungsfehler der Sitzung.");
+      break;
+    default:
+      break;
+  }
+  throw HostError(code, text + " Log-File: " + logHost, kNcFtpSource);
+}
+
+}  // namespace fern::services

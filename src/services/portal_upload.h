@@ -1,0 +1,85 @@
+// The upload routes of a portal's transfer folder besides the transfer layer's own FTP walk:
+//  - SFTP, in-process. The server's host key must match the `fingerprint` of the server's
+//    section in "sftp.ini"; without one the first contact only learns the key, stores it and
+//    fails ("Neuer Fingerprint ..."), so a retry uploads. Nothing is sent to a host whose key is
+//    not yet known, not even the login.
+//  - FTPS (and SFTP with `useTls` "1"): FTP with explicit TLS, any certificate.
+//  - ncftpput (Debian's), fed its login through a private login file, never the command line.
+// Each route makes one attempt and raises its failure as HostError; retrying is the caller's.
+// Credentials never appear in a log line or a state text.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+#include "core/state_events.h"
+#include "services/curl_session.h"
+
+namespace fern {
+
+class LanguagePack;
+
+namespace services {
+
+// Error number of the upload routes' own failures (their source names the route).
+inline constexpr int32_t kUploadFailed = 50016;
+
+// Where one upload goes.
+struct UploadTarget {
+  std::string server;  // host name, may carry ":port"; also the section name in "sftp.ini"
+  int port = 0;        // above 0: wins over a ":port" of `server`
+  std::string folder;  // remote folder: relative to the login folder, "/..." from the root
+  std::string user;
+  std::string password;
+  std::string options;  // FTPS switches: "-passive=0|1", "-implicit", "-explicit", "-timeout=<s>"
+};
+
+struct UploadRouteSettings {
+  std::string hostFolder;             // host folder (host path): "sftp.ini", "Dat\ftp_ncftpput.log"
+  std::string ncftpput = "ncftpput";  // program (looked up in PATH when it holds no "/")
+  int ncftpRedials = -1;  // ncftpput's own redials ("-r"); below 0: the program's default
+  std::chrono::milliseconds toolTimeout = std::chrono::minutes(30);  // an outside program
+  TransferLimits limits;                                             // every connection
+};
+
+class UploadRoutes {
+ public:
+  // `language` may be null (texts stay German). `events` receives the WorkState lines.
+  UploadRoutes(const UploadRouteSettings& settings, const LanguagePack* language,
+               const StateEvents& events);
+
+  // The files: those directly in the local folder matching "*.<ext>" ("" all), without regard
+  // to case; they go to the target's folder (created when missing). The SFTP and FTPS routes
+  // raise HostError with source "DoUploadToSFtpByWinScp" / "DoUploadToFtpSByWinScp" and
+  // description "SFTP Übertragung. Hinweis: <reason>", and write their log "WinSCP_start.log"
+  // beside the local folder.
+  bool Sftp(const UploadTarget& target, const std::string& localFolder,
+            const std::string& extension);
+  bool Ftps(const UploadTarget& target, const std::string& localFolder,
+            const std::string& extension);
+  // ncftpput into the target's folder ("/" when empty). A non-zero exit raises HostError with
+  // the exit code as number, source "DoUploadToFtpByNcFtpPut" and the code's text plus
+  // " Log-File: <host>\Dat\ftp_ncftpput.log". A time-out counts as code 4, Esc as code 8.
+  bool NcFtpPut(const UploadTarget& target, const std::string& localFolder,
+                const std::string& extension);
+
+  // The "sftp.ini" used: the host folder's, or "system\sftp.ini" when that is missing or empty
+  // (real path).
+  std::string SftpIniPath() const;
+
+ private:
+  // The FTPS upload without the route's error wrapping; `procedure` is what the state
+  // lines name.
+  bool FtpsUpload(const std::string& procedure, const UploadTarget& target,
+                  const std::string& localFolder, const std::string& extension);
+  std::string T(const std::string& german, const std::string& p1 = {}) const;
+  void Work(const std::string& text) const { events_.RaiseWorkState(state::kPerListing, text); }
+
+  UploadRouteSettings s_;
+  const LanguagePack* language_;
+  const StateEvents& events_;
+};
+
+}  // namespace services
+}  // namespace fern
