@@ -20,6 +20,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
+constexpr int32_t kPhaseTypes[] = {6, 5, 11, 10, 113};
+
 // Stands in for an exporter whose portal type this build can't send yet: it says so as an
 // error, so the run neither pretends success nor stops.
 void ReportUnavailable(const StateEvents& events, db::Recordset& rs, int32_t type) {
@@ -117,7 +119,12 @@ void RunDriver::RunTransfer() {
   s.g_oUtil->Wait(true);
   m_dtmStart = vb::Now();
 
-  for (int32_t type : {6, 5, 11, 10, 113}) {
+  try {
+    ReportPortalsNotSent();
+  } catch (const std::exception& e) {
+    ReportPhaseFailure(e.what());
+  }
+  for (int32_t type : kPhaseTypes) {
     if (s.g_oUtil->WaitIsEsc()) continue;
     // One failing exporter must not leave the run unfinished: the phase ends with a counted
     // error and the run goes on to its run line, archive copies and closed logs.
@@ -137,6 +144,34 @@ void RunDriver::RunTransfer() {
   }
   WriteRunLine();
   ArchiveLogs();
+}
+
+// A named portal that no phase would take must not let the run pass for clean.
+void RunDriver::ReportPortalsNotSent() {
+  LanguagePack& lp = *Session().g_oLanguagePack;
+  for (const std::string& name : m_unmatchedPortals)
+    Report(state::kError, ">>>> " + lp.TranslateString("Portal \"%1\" nicht gefunden", name), true,
+           true);
+  std::string condition;
+  for (const PortalRow& row : grid_.Rows()) {
+    if (vb::Val(row.uebertragen) != 1 || row.dsn.empty()) continue;
+    condition += (condition.empty() ? "DSN = " : " OR DSN = ") + cUtil::SqlStr(Variant(row.dsn));
+  }
+  if (condition.empty()) return;
+  std::string known;
+  for (int32_t type : kPhaseTypes) known += (known.empty() ? "" : ",") + std::to_string(type);
+  auto rs = Session().g_oDal->GetRecordset(
+      Session().g_strConnect,
+      " Select boersen_name, boersentyp from Boersen where (" + condition +
+          ") and (boersentyp is null or boersentyp not in (" + known + ")) ORDER BY boersen_name ",
+      4);
+  for (; !rs->Eof(); rs->MoveNext()) {
+    const Variant type = rs->Value("boersentyp");
+    Report(state::kError,
+           ">>>> " + lp.TranslateString("Portal \"%1\": Portaltyp \"%2\" ist unbekannt",
+                                        cUtil::k(rs->Value("boersen_name")), cUtil::k(type)),
+           true, true);
+  }
 }
 
 void RunDriver::ReportPhaseFailure(const std::string& reason) {

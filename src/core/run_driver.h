@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "core/cFernDispatcher.h"
 #include "core/exporters.h"
@@ -59,6 +60,8 @@ class RunDriver {
   bool m_blnScopeFull = false;
   bool m_blnScopePartial = false;
   int32_t m_lngErrors = 0;
+  // Names of an unattended run's portal list that match no portal; each is a counted error.
+  std::vector<std::string> m_unmatchedPortals;
   double m_dtmStart = 0;
   MessageList& Messages() { return messages_; }
   const MessageList& Messages() const { return messages_; }
@@ -76,6 +79,7 @@ class RunDriver {
   void AddMessage(const std::string& text);
   void SetProgressText(const std::string& text);
   void ReportPhaseFailure(const std::string& reason);
+  void ReportPortalsNotSent();
 
   PortalGrid& grid_;
   ExporterFactory factory_;

@@ -20,7 +20,7 @@ void ApplyScopeFlags(RunDriver& driver) {
 int RunUnattended(PortalGrid& grid, RunDriver& driver, const std::string& portalList) {
   driver.m_blnUnattended = true;
   grid.ClearPortalChecks();
-  grid.ApplyPortalList(portalList);
+  driver.m_unmatchedPortals = grid.ApplyPortalList(portalList);
   switch (driver.butStart_Click()) {
     case RunDriver::StartResult::kRan:
       return driver.m_lngErrors > 0 ? exitcode::kErrors : exitcode::kOk;

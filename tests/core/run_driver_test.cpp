@@ -183,6 +183,20 @@ TEST_F(RunDriverTest, WithoutExportersEveryTypeReportsThatItCantBeSentYet) {
   EXPECT_EQ(plain.m_lngErrors, 5);
 }
 
+TEST_F(RunDriverTest, UnknownTypesAndUnmatchedNamesAreCountedErrorsNamingThePortal) {
+  Sql("UPDATE Boersen SET boersentyp = NULL WHERE boersen_name = 'ImmoPortal Demo'");
+  Sql("UPDATE Boersen SET boersentyp = 42 WHERE boersen_name = 'IS24 XML Demo'");
+  int rc = RunUnattended(grid, *driver, "ImmoPortal Demo|IS24 XML Demo|Nirgendwo|");
+  EXPECT_EQ(rc, exitcode::kErrors);
+  EXPECT_TRUE(script.calls.empty());
+  EXPECT_EQ(Lines("Error.log"),
+            (std::vector<std::string>{
+                "102; >>>> Portal \"Nirgendwo\" nicht gefunden",
+                "102; >>>> Portal \"ImmoPortal Demo\": Portaltyp \"\" ist unbekannt",
+                "102; >>>> Portal \"IS24 XML Demo\": Portaltyp \"42\" ist unbekannt"}));
+  EXPECT_NE(Lines("Transfer.log").at(0).find("; Errors: 3;"), std::string::npos);
+}
+
 TEST_F(RunDriverTest, SelectionQueryQuotesKeysAndEmptySelectionReturnsNoRows) {
   grid.ClearPortalChecks();
   EXPECT_TRUE(driver->GetSelectedPortals(5)->Eof());
