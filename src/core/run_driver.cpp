@@ -82,8 +82,14 @@ RunDriver::StartResult RunDriver::butStart_Click() {
     // Another run holds the logs: this one must not start beside it.
     m_oFernDispatcher.reset();
     SetBusy(false);
-    return init == cFernDispatcher::InitResult::kRefusedShown ? StartResult::kRefused
-                                                              : StartResult::kRefusedEndProcess;
+    switch (init) {
+      case cFernDispatcher::InitResult::kRefusedShown:
+        return StartResult::kRefused;
+      case cFernDispatcher::InitResult::kLockFailed:
+        return StartResult::kLockFailed;
+      default:
+        return StartResult::kRefusedEndProcess;
+    }
   }
   // Nobody answers boxes in an unattended run: what they say goes to the send log as well.
   bool logBoxes = m_blnUnattended && dynamic_cast<UnattendedAnswerer*>(&Answerer()) != nullptr;

@@ -44,7 +44,9 @@ class RunDriver {
  public:
   RunDriver(PortalGrid& grid, ExporterFactory factory = {}, RunView view = {});
 
-  enum class StartResult { kRan, kRefused, kRefusedEndProcess };
+  // kLockFailed: the run lock could not be taken for another reason than a second run (a box
+  // said why); nothing ran.
+  enum class StartResult { kRan, kRefused, kRefusedEndProcess, kLockFailed };
 
   // Start: the session object, the run, the logs closed, the check states saved.
   StartResult butStart_Click();

@@ -27,6 +27,8 @@ int RunUnattended(PortalGrid& grid, RunDriver& driver, const std::string& portal
     case RunDriver::StartResult::kRefused:
     case RunDriver::StartResult::kRefusedEndProcess:
       return exitcode::kAlreadyRunning;
+    case RunDriver::StartResult::kLockFailed:
+      return exitcode::kStartupFailed;
   }
   return exitcode::kErrors;
 }

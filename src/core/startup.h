@@ -12,7 +12,7 @@ namespace fern {
 namespace exitcode {
 inline constexpr int kOk = 0;
 inline constexpr int kErrors = 1;          // the run counted errors
-inline constexpr int kStartupFailed = 2;   // host, database or user unusable
+inline constexpr int kStartupFailed = 2;   // host, database, user or run lock unusable
 inline constexpr int kAlreadyRunning = 3;  // another run holds the logs
 }  // namespace exitcode
 
