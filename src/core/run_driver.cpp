@@ -1,6 +1,7 @@
 #include "core/run_driver.h"
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 
@@ -142,6 +143,15 @@ void RunDriver::RunTransfer() {
       ReportPhaseFailure(e.what());
     }
   }
+
+  // A scheduler that stops a hung run must not find a clean night in the logs.
+  m_blnCancelledBySignal = CancelSignal() != 0;
+  if (m_blnCancelledBySignal)
+    Report(state::kCancelled,
+           ">>>> " +
+               s.g_oLanguagePack->TranslateString("Übertragung abgebrochen: Signal %1 empfangen",
+                                                  CancelSignal() == SIGINT ? "SIGINT" : "SIGTERM"),
+           true, true);
 
   if (view_.runningChanged) view_.runningChanged(false);
   try {

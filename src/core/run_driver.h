@@ -62,6 +62,8 @@ class RunDriver {
   bool m_blnScopeFull = false;
   bool m_blnScopePartial = false;
   int32_t m_lngErrors = 0;
+  // SIGTERM or SIGINT came during the last run: it was cut short and said so.
+  bool m_blnCancelledBySignal = false;
   // Names of an unattended run's portal list that match no portal; each is a counted error.
   std::vector<std::string> m_unmatchedPortals;
   double m_dtmStart = 0;

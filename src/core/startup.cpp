@@ -23,6 +23,7 @@ int RunUnattended(PortalGrid& grid, RunDriver& driver, const std::string& portal
   driver.m_unmatchedPortals = grid.ApplyPortalList(portalList);
   switch (driver.butStart_Click()) {
     case RunDriver::StartResult::kRan:
+      if (driver.m_blnCancelledBySignal) return exitcode::kCancelled;
       return driver.m_lngErrors > 0 ? exitcode::kErrors : exitcode::kOk;
     case RunDriver::StartResult::kRefused:
     case RunDriver::StartResult::kRefusedEndProcess:
