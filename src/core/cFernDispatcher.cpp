@@ -4,6 +4,9 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
 
 #include "core/host_session.h"
@@ -37,8 +40,21 @@ cFernDispatcher::InitResult cFernDispatcher::Init() {
   // The lock stands for the Windows sharing error that kept a second run away from open logs.
   fs::path lockPath = HostFile("DAT\\FernDispatcher.lock");
   int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  int error = fd < 0 ? errno : 0;
   if (fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    error = errno;
     ::close(fd);
+  }
+  if (error != 0 && error != EWOULDBLOCK) {
+    Util().msgstop(Language().TranslateString(
+        "Die Sperrdatei %1 kann nicht angelegt oder gesperrt werden: %2%nl%Die Portalübertragung "
+        "wird nicht gestartet.",
+        lockPath.string(), std::strerror(error)));
+    return InitResult::kLockFailed;
+  }
+  if (error == EWOULDBLOCK) {
+    std::fprintf(stderr, "fern-dispatcher: another run holds %s; this run does not start.\n",
+                 lockPath.c_str());
     if (GetCommandSwitch("/NOTCLOSEONERROR") == "1") {
       Util().msgstop(Language().TranslateString(
           "Die Portalübertragung läuft bereits und kann daher aktuell nicht erneut ausgeführt "

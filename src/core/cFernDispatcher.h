@@ -25,12 +25,14 @@ class cFernDispatcher : public Dispatch {
     kOpened,        // this run holds the logs (a log that failed to open stays unset)
     kRefusedShown,  // another run is active; the stop box was shown ("/NOTCLOSEONERROR" 1)
     kRefusedEnd,    // another run is active; the process must end
+    kLockFailed,    // the lock file can't be opened or locked; a box said why, nothing runs
   };
 
   ~cFernDispatcher() override;
 
   // Takes the run lock, rotates the transfer log and opens the three logs. A second run is
-  // refused before it touches the logs of the first.
+  // refused before it touches the logs of the first, and says so on standard error. A lock that
+  // can't be taken for another reason refuses the run too: two runs must never share the logs.
   InitResult Init();
   // Closes the logs and gives up the run lock.
   void Done();

@@ -6,6 +6,7 @@
 
 #include "core/host_session.h"
 #include "core/script_hooks.h"
+#include "host/LanguagePack.h"
 #include "host/cDal.h"
 #include "host/cDbIni.h"
 #include "host/cUtil.h"
@@ -131,6 +132,25 @@ void cScriptingV2::ChooseUser(const std::string& strUserDSN) {
   rs->MoveFirst();
   if (!rs->Find("LOGIN_NAME='kvAdmin'")) rs->MoveFirst();
   userDSN_ = cUtil::k(rs->Value("DSN"));
+}
+
+bool cScriptingV2::TimedOut(const Dispatch* consumer, std::string_view method) const {
+  return timedOut_.contains({consumer, text::LowerAscii(method)});
+}
+
+void cScriptingV2::NoteTimeout(const Dispatch* consumer, std::string_view method) {
+  if (!timedOut_.insert({consumer, text::LowerAscii(method)}).second || !TimeoutReported) return;
+  const std::string script = engine_.Error().sourceName;
+  const std::string name(method);
+  std::string text = "Script \"" + script + "\": " + name +
+                     " hat die Zeitgrenze überschritten und wurde abgebrochen; es wird in diesem "
+                     "Lauf nicht mehr aufgerufen";
+  if (auto lp = Session().g_oLanguagePack)
+    text = lp->TranslateString(
+        "Script \"%1\": %2 hat die Zeitgrenze überschritten und wurde abgebrochen; es wird in "
+        "diesem Lauf nicht mehr aufgerufen",
+        script, name);
+  TimeoutReported(">>>> " + text);
 }
 
 void cScriptingV2::LoadScripts(const std::string& folder) {

@@ -7,8 +7,12 @@
 // in an unattended run it reports the text to its sink and answers at once, so no box blocks.
 #pragma once
 
+#include <functional>
 #include <memory>
+#include <set>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "db/Recordset.h"
@@ -85,6 +89,13 @@ class cScriptingV2 : public Dispatch {
   // The engine, for the hook relays and for tests (a shorter time-out).
   script::Engine& ScriptControl() { return engine_; }
 
+  // A consumer's callback that ran into the time-out is not called again by this script host:
+  // a loop would otherwise cost the whole time-out on every call. The first time-out is
+  // reported once to TimeoutReported (a German error text naming the script and callback).
+  bool TimedOut(const Dispatch* consumer, std::string_view method) const;
+  void NoteTimeout(const Dispatch* consumer, std::string_view method);
+  std::function<void(const std::string& text)> TimeoutReported;
+
   // By name: EventsConsumers, UpdateRecordset, GetRecordset, Util, CurrentUserRS, StdRS,
   // IsLoggedIn, Folder, DBIni, Reset.
   Variant Invoke(std::string_view name, unsigned kind, std::span<Variant> args) override;
@@ -109,6 +120,7 @@ class cScriptingV2 : public Dispatch {
   std::string userDSN_;
   std::string lastUserAsked_ = kNoUserAsked;
   std::shared_ptr<db::Recordset> stdRS_;
+  std::set<std::pair<const Dispatch*, std::string>> timedOut_;
 };
 
 }  // namespace fern

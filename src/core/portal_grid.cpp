@@ -43,7 +43,8 @@ std::string PortalGrid::GetPortalList(bool blnCheckedOnly) const {
   return list;
 }
 
-void PortalGrid::ApplyPortalList(std::string strList) {
+std::vector<std::string> PortalGrid::ApplyPortalList(std::string strList) {
+  std::vector<std::string> unmatched;
   while (!strList.empty()) {
     std::string entry = cUtil::StrList_DeleteFirst(strList, "|");
     std::string name = entry, value;
@@ -54,8 +55,12 @@ void PortalGrid::ApplyPortalList(std::string strList) {
     }
     if (vb::Trim(value).empty()) value = "1";
     int64_t row = CheckPortalByName(name);
-    if (row > 0) rows_[row - 1].uebertragen = value;
+    if (row > 0)
+      rows_[row - 1].uebertragen = value;
+    else if (!vb::Trim(name).empty())
+      unmatched.push_back(vb::Trim(name));
   }
+  return unmatched;
 }
 
 std::string PortalGrid::GetAllPortalNames() const {

@@ -33,7 +33,8 @@ class PortalGrid {
   std::string GetNotiz(int64_t row) const;
 
   std::string GetPortalList(bool blnCheckedOnly) const;
-  void ApplyPortalList(std::string strList);
+  // Sets the check values of the named portals; returns the names that match no portal.
+  std::vector<std::string> ApplyPortalList(std::string strList);
   std::string GetAllPortalNames() const;
   void ClearPortalChecks();
   // 1-based row of the first portal of that name (trimmed, without regard to case); -1 if none.

@@ -1,6 +1,7 @@
 #include "core/run_driver.h"
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 
@@ -19,6 +20,8 @@ namespace fern {
 namespace fs = std::filesystem;
 
 namespace {
+
+constexpr int32_t kPhaseTypes[] = {6, 5, 11, 10, 113};
 
 // Stands in for an exporter whose portal type this build can't send yet: it says so as an
 // error, so the run neither pretends success nor stops.
@@ -80,8 +83,14 @@ RunDriver::StartResult RunDriver::butStart_Click() {
     // Another run holds the logs: this one must not start beside it.
     m_oFernDispatcher.reset();
     SetBusy(false);
-    return init == cFernDispatcher::InitResult::kRefusedShown ? StartResult::kRefused
-                                                              : StartResult::kRefusedEndProcess;
+    switch (init) {
+      case cFernDispatcher::InitResult::kRefusedShown:
+        return StartResult::kRefused;
+      case cFernDispatcher::InitResult::kLockFailed:
+        return StartResult::kLockFailed;
+      default:
+        return StartResult::kRefusedEndProcess;
+    }
   }
   // Nobody answers boxes in an unattended run: what they say goes to the send log as well.
   bool logBoxes = m_blnUnattended && dynamic_cast<UnattendedAnswerer*>(&Answerer()) != nullptr;
@@ -117,7 +126,12 @@ void RunDriver::RunTransfer() {
   s.g_oUtil->Wait(true);
   m_dtmStart = vb::Now();
 
-  for (int32_t type : {6, 5, 11, 10, 113}) {
+  try {
+    ReportPortalsNotSent();
+  } catch (const std::exception& e) {
+    ReportPhaseFailure(e.what());
+  }
+  for (int32_t type : kPhaseTypes) {
     if (s.g_oUtil->WaitIsEsc()) continue;
     // One failing exporter must not leave the run unfinished: the phase ends with a counted
     // error and the run goes on to its run line, archive copies and closed logs.
@@ -130,6 +144,15 @@ void RunDriver::RunTransfer() {
     }
   }
 
+  // A scheduler that stops a hung run must not find a clean night in the logs.
+  m_blnCancelledBySignal = CancelSignal() != 0;
+  if (m_blnCancelledBySignal)
+    Report(state::kCancelled,
+           ">>>> " +
+               s.g_oLanguagePack->TranslateString("Übertragung abgebrochen: Signal %1 empfangen",
+                                                  CancelSignal() == SIGINT ? "SIGINT" : "SIGTERM"),
+           true, true);
+
   if (view_.runningChanged) view_.runningChanged(false);
   try {
     AskShowErrorLog();
@@ -137,6 +160,34 @@ void RunDriver::RunTransfer() {
   }
   WriteRunLine();
   ArchiveLogs();
+}
+
+// A named portal that no phase would take must not let the run pass for clean.
+void RunDriver::ReportPortalsNotSent() {
+  LanguagePack& lp = *Session().g_oLanguagePack;
+  for (const std::string& name : m_unmatchedPortals)
+    Report(state::kError, ">>>> " + lp.TranslateString("Portal \"%1\" nicht gefunden", name), true,
+           true);
+  std::string condition;
+  for (const PortalRow& row : grid_.Rows()) {
+    if (vb::Val(row.uebertragen) != 1 || row.dsn.empty()) continue;
+    condition += (condition.empty() ? "DSN = " : " OR DSN = ") + cUtil::SqlStr(Variant(row.dsn));
+  }
+  if (condition.empty()) return;
+  std::string known;
+  for (int32_t type : kPhaseTypes) known += (known.empty() ? "" : ",") + std::to_string(type);
+  auto rs = Session().g_oDal->GetRecordset(
+      Session().g_strConnect,
+      " Select boersen_name, boersentyp from Boersen where (" + condition +
+          ") and (boersentyp is null or boersentyp not in (" + known + ")) ORDER BY boersen_name ",
+      4);
+  for (; !rs->Eof(); rs->MoveNext()) {
+    const Variant type = rs->Value("boersentyp");
+    Report(state::kError,
+           ">>>> " + lp.TranslateString("Portal \"%1\": Portaltyp \"%2\" ist unbekannt",
+                                        cUtil::k(rs->Value("boersen_name")), cUtil::k(type)),
+           true, true);
+  }
 }
 
 void RunDriver::ReportPhaseFailure(const std::string& reason) {

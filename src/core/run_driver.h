@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "core/cFernDispatcher.h"
 #include "core/exporters.h"
@@ -43,7 +44,9 @@ class RunDriver {
  public:
   RunDriver(PortalGrid& grid, ExporterFactory factory = {}, RunView view = {});
 
-  enum class StartResult { kRan, kRefused, kRefusedEndProcess };
+  // kLockFailed: the run lock could not be taken for another reason than a second run (a box
+  // said why); nothing ran.
+  enum class StartResult { kRan, kRefused, kRefusedEndProcess, kLockFailed };
 
   // Start: the session object, the run, the logs closed, the check states saved.
   StartResult butStart_Click();
@@ -59,6 +62,10 @@ class RunDriver {
   bool m_blnScopeFull = false;
   bool m_blnScopePartial = false;
   int32_t m_lngErrors = 0;
+  // SIGTERM or SIGINT came during the last run: it was cut short and said so.
+  bool m_blnCancelledBySignal = false;
+  // Names of an unattended run's portal list that match no portal; each is a counted error.
+  std::vector<std::string> m_unmatchedPortals;
   double m_dtmStart = 0;
   MessageList& Messages() { return messages_; }
   const MessageList& Messages() const { return messages_; }
@@ -76,6 +83,7 @@ class RunDriver {
   void AddMessage(const std::string& text);
   void SetProgressText(const std::string& text);
   void ReportPhaseFailure(const std::string& reason);
+  void ReportPortalsNotSent();
 
   PortalGrid& grid_;
   ExporterFactory factory_;

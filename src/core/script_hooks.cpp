@@ -4,7 +4,9 @@
 
 #include "core/cScriptingV2.h"
 #include "host/cUtil.h"
+#include "platform/host_error.h"
 #include "platform/vb.h"
+#include "script/script_errors.h"
 
 namespace fern {
 
@@ -65,6 +67,8 @@ size_t CallConsumers(cScriptingV2* host, std::string_view method, std::vector<Va
   }
   size_t called = 0;
   for (const Variant& consumer : consumers) {
+    const Dispatch* self = consumer.IsObject() ? consumer.obj().get() : nullptr;
+    if (host->TimedOut(self, method)) continue;
     if (prepare) prepare(args);
     // The consumer works on a copy, so that a call that fails half-way leaves nothing behind.
     std::vector<Variant> working = args;
@@ -73,6 +77,10 @@ size_t CallConsumers(cScriptingV2* host, std::string_view method, std::vector<Va
     try {
       result = CallByName(consumer, method, kMethod, working);
       args = std::move(working);
+    } catch (const HostError& e) {
+      ok = false;
+      result = Variant();
+      if (e.number() == script::kErrTimeout) host->NoteTimeout(self, method);
     } catch (const std::exception&) {
       ok = false;
       result = Variant();

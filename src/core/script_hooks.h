@@ -7,7 +7,8 @@
 //  - every argument goes to a consumer by reference, and what a consumer leaves in it is what
 //    the next consumer gets (chaining); which of them reach the caller is the relay's choice;
 //  - a consumer that lacks the method, fails, or runs past the engine's time-out is passed
-//    over: its changes to the arguments are undone, its result counts as Empty, and the next
+//    over (after a time-out that consumer's method is not called again: cScriptingV2::TimedOut):
+//    its changes to the arguments are undone, its result counts as Empty, and the next
 //    consumer is called; no error leaves a relay and the engine's error is cleared at the end.
 #pragma once
 

@@ -20,13 +20,16 @@ void ApplyScopeFlags(RunDriver& driver) {
 int RunUnattended(PortalGrid& grid, RunDriver& driver, const std::string& portalList) {
   driver.m_blnUnattended = true;
   grid.ClearPortalChecks();
-  grid.ApplyPortalList(portalList);
+  driver.m_unmatchedPortals = grid.ApplyPortalList(portalList);
   switch (driver.butStart_Click()) {
     case RunDriver::StartResult::kRan:
+      if (driver.m_blnCancelledBySignal) return exitcode::kCancelled;
       return driver.m_lngErrors > 0 ? exitcode::kErrors : exitcode::kOk;
     case RunDriver::StartResult::kRefused:
     case RunDriver::StartResult::kRefusedEndProcess:
       return exitcode::kAlreadyRunning;
+    case RunDriver::StartResult::kLockFailed:
+      return exitcode::kStartupFailed;
   }
   return exitcode::kErrors;
 }

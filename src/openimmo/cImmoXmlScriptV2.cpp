@@ -46,6 +46,9 @@ void cImmoXmlScriptV2::Init(const std::string& strConnectionString, const std::s
   dal_->Init(strKVPath + "\\sql\\sql.ini");
   auto host = std::make_unique<cScriptingV2>();
   host->Init(strConnectionString, strKVPath, "", true);
+  host->TimeoutReported = [this](const std::string& text) {
+    events.RaiseWorkState(state::kError, text);
+  };
   host->LoadScripts(strKVPath + kScriptFolder);
   host_ = std::move(host);
 }

@@ -57,6 +57,51 @@ bool WriteAll(int fd, std::string_view bytes) {
   return true;
 }
 
+// UTF-16 without its mark to UTF-8; an unpaired surrogate or an odd last byte becomes U+FFFD.
+std::string Utf16ToUtf8(std::string_view bytes, bool bigEndian) {
+  auto unit = [&](size_t i) {
+    const auto a = static_cast<unsigned char>(bytes[i]);
+    const auto b = static_cast<unsigned char>(bytes[i + 1]);
+    return static_cast<char32_t>(bigEndian ? (a << 8) | b : (b << 8) | a);
+  };
+  std::string out;
+  out.reserve(bytes.size());
+  size_t i = 0;
+  for (; i + 1 < bytes.size(); i += 2) {
+    char32_t cp = unit(i);
+    if (cp >= 0xD800 && cp < 0xDC00 && i + 3 < bytes.size()) {
+      const char32_t low = unit(i + 2);
+      if (low >= 0xDC00 && low < 0xE000) {
+        cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
+        i += 2;
+      }
+    }
+    if (cp >= 0xD800 && cp < 0xE000) cp = 0xFFFD;
+    utf8::Append(out, cp);
+  }
+  if (i < bytes.size()) utf8::Append(out, 0xFFFD);
+  return out;
+}
+
+std::string Utf8ToUtf16(std::string_view utf8Text, bool bigEndian) {
+  std::string out = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+  auto put = [&](char32_t u) {
+    const char hi = static_cast<char>(u >> 8), lo = static_cast<char>(u & 0xFF);
+    out += bigEndian ? hi : lo;
+    out += bigEndian ? lo : hi;
+  };
+  for (size_t pos = 0; pos < utf8Text.size();) {
+    const char32_t cp = utf8::Next(utf8Text, pos);
+    if (cp >= 0x10000) {
+      put(0xD800 + ((cp - 0x10000) >> 10));
+      put(0xDC00 + ((cp - 0x10000) & 0x3FF));
+    } else {
+      put(cp);
+    }
+  }
+  return out;
+}
+
 bool HasMultiByte(std::string_view s) {
   for (char c : s) {
     if (static_cast<unsigned char>(c) >= 0x80) return true;
@@ -121,6 +166,10 @@ TextFileContent ReadTextFile(const std::filesystem::path& path) {
   if (std::string_view(bytes).starts_with(kBom)) {
     content.encoding = TextEncoding::kUtf8Bom;
     content.text = bytes.substr(kBom.size());
+  } else if (bytes.starts_with("\xFF\xFE") || bytes.starts_with("\xFE\xFF")) {
+    const bool bigEndian = bytes[0] == '\xFE';
+    content.encoding = bigEndian ? TextEncoding::kUtf16Be : TextEncoding::kUtf16Le;
+    content.text = Utf16ToUtf8(std::string_view(bytes).substr(2), bigEndian);
   } else if (HasMultiByte(bytes) && utf8::IsValid(bytes)) {
     content.encoding = TextEncoding::kUtf8;
     content.text = std::move(bytes);
@@ -145,6 +194,10 @@ void WriteTextFile(const std::filesystem::path& path, std::string_view utf8,
       break;
     case TextEncoding::kCp1252:
       WriteBytes(path, cp1252::FromUtf8(crlf));
+      break;
+    case TextEncoding::kUtf16Le:
+    case TextEncoding::kUtf16Be:
+      WriteBytes(path, Utf8ToUtf16(crlf, encoding == TextEncoding::kUtf16Be));
       break;
   }
 }

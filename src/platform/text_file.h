@@ -1,7 +1,8 @@
 // Whole text files in and out. Inside the program text is UTF-8; on disk it is Windows-1252
 // with CR LF unless the file says otherwise.
 //
-// Reading decides the encoding from the bytes: a UTF-8 byte-order mark means UTF-8; without one,
+// Reading decides the encoding from the bytes: a UTF-8 byte-order mark means UTF-8, a UTF-16 mark
+// (FF FE or FE FF, as Windows writes "Unicode" text and INI files) UTF-16; without one,
 // a file that is valid UTF-8 and holds at least one multi-byte sequence is taken as UTF-8 too
 // (Windows-1252 text with umlauts is practically never valid UTF-8, e.g. "ä" is the lone byte
 // 0xE4); everything else is Windows-1252.
@@ -21,6 +22,8 @@ enum class TextEncoding {
   kCp1252,   // Windows-1252, no mark
   kUtf8Bom,  // UTF-8 starting with EF BB BF
   kUtf8,     // UTF-8 without a mark
+  kUtf16Le,  // UTF-16 little-endian starting with FF FE
+  kUtf16Be,  // UTF-16 big-endian starting with FE FF
 };
 
 struct TextFileContent {

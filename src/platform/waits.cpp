@@ -13,6 +13,7 @@ namespace {
 constexpr int kPumpStepMs = 50;
 
 std::atomic<int> g_esc{0};
+std::atomic<int> g_signal{0};
 static_assert(std::atomic<int>::is_always_lock_free, "the signal handler needs a lock-free flag");
 
 struct State {
@@ -27,7 +28,10 @@ State& S() {
   return state;
 }
 
-extern "C" void OnCancelSignal(int) { g_esc.store(1, std::memory_order_relaxed); }
+extern "C" void OnCancelSignal(int sig) {
+  g_signal.store(sig, std::memory_order_relaxed);
+  g_esc.store(1, std::memory_order_relaxed);
+}
 
 }  // namespace
 
@@ -60,6 +64,9 @@ void Sleep(int ms) {
 bool EscPressed() { return g_esc.load(std::memory_order_relaxed) != 0; }
 void SetEsc() { g_esc.store(1, std::memory_order_relaxed); }
 void ResetEsc() { g_esc.store(0, std::memory_order_relaxed); }
+
+int CancelSignal() { return g_signal.load(std::memory_order_relaxed); }
+void ResetCancelSignal() { g_signal.store(0, std::memory_order_relaxed); }
 
 void InstallCancelSignals() {
   struct sigaction sa {};

@@ -28,6 +28,10 @@ void ResetEsc();
 // async-signal-safe). The handlers act once: a second signal of the same kind ends the process
 // as it normally would, so a program that does not stop can still be stopped.
 void InstallCancelSignals();
+// The signal that set the cancel flag (SIGINT or SIGTERM), 0 when none came; ResetEsc leaves it,
+// so a run stopped by the system is told apart from one cancelled with Esc.
+int CancelSignal();
+void ResetCancelSignal();
 
 // The busy bracket Wait(True)/Wait(False). Brackets nest; the hook hears true when the first
 // opens and false when the last closes (the window sets and restores its busy pointer).

@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTableWidget>
+#include <QTimer>
 
 #include <algorithm>
 #include <cstdio>
@@ -62,6 +63,8 @@ QTableWidgetItem* LockedItem(const std::string& text) {
   return item;
 }
 
+constexpr int kSignalWatchMs = 200;
+
 }  // namespace
 
 frmFernDispatcher::frmFernDispatcher(ExporterFactory factory, bool installAnswerer)
@@ -90,6 +93,13 @@ frmFernDispatcher::frmFernDispatcher(ExporterFactory factory, bool installAnswer
     busyCursor_ = busy;
   });
   if (installAnswerer_) SetMessageAnswerer(std::make_shared<QtMessageAnswerer>());
+
+  // SIGTERM closes an idle window like any desktop program; a run first finishes its logs.
+  auto* signalWatch = new QTimer(this);
+  QObject::connect(signalWatch, &QTimer::timeout, this, [this] {
+    if (CancelSignal() != 0 && !running_) close();
+  });
+  signalWatch->start(kSignalWatchMs);
 }
 
 frmFernDispatcher::~frmFernDispatcher() {

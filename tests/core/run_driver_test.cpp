@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <fstream>
 
 #include "core/cFernDispatcher.h"
@@ -23,6 +24,7 @@ struct Script {
   std::vector<std::pair<int16_t, std::string>> work, internal;
   bool throwInImmo = false;
   bool escAfterWebsite = false;
+  bool termAfterWebsite = false;
 };
 
 class FakeWeb : public WebsiteExporter {
@@ -35,6 +37,10 @@ class FakeWeb : public WebsiteExporter {
     for (auto& [st, t] : s_.internal) events.RaiseInternalState(st, t);
     if (ProgressState) ProgressState("packe");
     if (s_.escAfterWebsite) SetEsc();
+    if (s_.termAfterWebsite) {
+      InstallCancelSignals();
+      std::raise(SIGTERM);
+    }
   }
 
  private:
@@ -89,7 +95,10 @@ class RunDriverTest : public PortalGridTest {
     f.rest = [this] { return std::make_unique<FakeRest>(script); };
     driver = std::make_unique<RunDriver>(grid, f, RunView{});
   }
-  void TearDown() override { ResetEsc(); }
+  void TearDown() override {
+    ResetEsc();
+    ResetCancelSignal();
+  }
 
   std::vector<std::string> Lines(const std::string& log) {
     std::vector<std::string> out;
@@ -165,6 +174,20 @@ TEST_F(RunDriverTest, EscSkipsTheLaterPhasesButTheRunIsFinished) {
   EXPECT_EQ(Lines("Transfer.log").size(), 1u);
 }
 
+TEST_F(RunDriverTest, ASignalEndsTheRunAsCancelledWithItsOwnExitCode) {
+  script.termAfterWebsite = true;
+  int rc = RunUnattended(grid, *driver, grid.GetAllPortalNames());
+  EXPECT_EQ(rc, exitcode::kCancelled);
+  EXPECT_EQ(script.calls, std::vector<std::string>{"web Eigene Homepage url"});
+  EXPECT_EQ(Lines("Error.log"),
+            std::vector<std::string>{
+                "100; >>>> \xDC"
+                "bertragung abgebrochen: Signal SIGTERM empfangen"  // the log is Windows-1252
+            });
+  ASSERT_EQ(Lines("Transfer.log").size(), 1u);
+  EXPECT_NE(Lines("Transfer.log")[0].find("; Errors: 1;"), std::string::npos);
+}
+
 TEST_F(RunDriverTest, AFailingExporterIsCountedAndTheRunStillFinishes) {
   script.throwInImmo = true;
   int rc = RunUnattended(grid, *driver, "ImmoPortal Demo|IS24 XML Demo|");
@@ -181,6 +204,20 @@ TEST_F(RunDriverTest, WithoutExportersEveryTypeReportsThatItCantBeSentYet) {
   int rc = RunUnattended(grid, plain, grid.GetAllPortalNames());
   EXPECT_EQ(rc, exitcode::kErrors);
   EXPECT_EQ(plain.m_lngErrors, 5);
+}
+
+TEST_F(RunDriverTest, UnknownTypesAndUnmatchedNamesAreCountedErrorsNamingThePortal) {
+  Sql("UPDATE Boersen SET boersentyp = NULL WHERE boersen_name = 'ImmoPortal Demo'");
+  Sql("UPDATE Boersen SET boersentyp = 42 WHERE boersen_name = 'IS24 XML Demo'");
+  int rc = RunUnattended(grid, *driver, "ImmoPortal Demo|IS24 XML Demo|Nirgendwo|");
+  EXPECT_EQ(rc, exitcode::kErrors);
+  EXPECT_TRUE(script.calls.empty());
+  EXPECT_EQ(Lines("Error.log"),
+            (std::vector<std::string>{
+                "102; >>>> Portal \"Nirgendwo\" nicht gefunden",
+                "102; >>>> Portal \"ImmoPortal Demo\": Portaltyp \"\" ist unbekannt",
+                "102; >>>> Portal \"IS24 XML Demo\": Portaltyp \"42\" ist unbekannt"}));
+  EXPECT_NE(Lines("Transfer.log").at(0).find("; Errors: 3;"), std::string::npos);
 }
 
 TEST_F(RunDriverTest, SelectionQueryQuotesKeysAndEmptySelectionReturnsNoRows) {

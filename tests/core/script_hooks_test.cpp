@@ -200,9 +200,24 @@ TEST_F(ScriptHooksTest, RunawayConsumerIsStoppedAndTheNextOneStillRuns) {
   Consumer("2.vbs", "B", sig + "  Callback_BeforeTransfer = \"b\"\r\nEnd Function");
   Load();
 
+  std::vector<std::string> reported;
+  host_->TimeoutReported = [&](const std::string& text) { reported.push_back(text); };
+
+  // The runaway costs its time-out once, is reported once and then left out.
+  for (int call = 0; call < 3; ++call) {
+    HookArgs args;
+    args.In(Variant::Nothing()).In(Variant("p")).In(Variant(false));
+    EXPECT_EQ(RelayFunction(host_.get(), "Callback_BeforeTransfer", args), "b");
+  }
+  EXPECT_EQ(reported, std::vector<std::string>{
+                          ">>>> Script \"" + (dir / "hooks").string() +
+                          "\\1.vbs\": Callback_BeforeTransfer hat die Zeitgrenze überschritten "
+                          "und wurde abgebrochen; es wird in diesem Lauf nicht mehr aufgerufen"});
+  host_->ScriptControl().ExecuteStatement("Trace = \"\"");
   HookArgs args;
   args.In(Variant::Nothing()).In(Variant("p")).In(Variant(false));
-  EXPECT_EQ(RelayFunction(host_.get(), "Callback_BeforeTransfer", args), "b");
+  RelayFunction(host_.get(), "Callback_BeforeTransfer", args);
+  EXPECT_EQ(Trace(), "");
   EXPECT_EQ(vb::CLng(host_->ScriptControl().Eval("1 + 1")), 2);  // the engine stays usable
 }
 

@@ -6,6 +6,9 @@
 
 #include "core/cFernDispatcher.h"
 #include "core/host_session.h"
+#include "core/portal_grid.h"
+#include "core/run_driver.h"
+#include "core/startup.h"
 #include "core_fixture.h"
 #include "host/cUtil.h"
 #include "platform/vb.h"
@@ -138,6 +141,24 @@ TEST_F(SessionLogsTest, SecondRunIsRefusedAndLeavesTheFirstRunsLogsAlone) {
   std::string line;
   std::getline(in, line);
   EXPECT_EQ(line, "first run\r");
+}
+
+TEST_F(SessionLogsTest, ALockThatCantBeTakenRefusesTheRunWithAMessage) {
+  fs::create_directories(Dat("FernDispatcher.lock"));  // a folder where the lock file belongs
+  cFernDispatcher fd;
+  EXPECT_EQ(fd.Init(), cFernDispatcher::InitResult::kLockFailed);
+  EXPECT_EQ(fd.m_tSendLog, nullptr);
+  ASSERT_FALSE(answers->texts.empty());
+  EXPECT_NE(answers->texts.back().find("Die Sperrdatei " + Dat("FernDispatcher.lock").string() +
+                                       " kann nicht angelegt oder gesperrt werden"),
+            std::string::npos)
+      << answers->texts.back();
+
+  PortalGrid grid;
+  grid.LoadPortalGrid();
+  RunDriver driver(grid);
+  EXPECT_EQ(RunUnattended(grid, driver, "ImmoPortal Demo|"), exitcode::kStartupFailed);
+  EXPECT_FALSE(fs::exists(Dat("Transfer.log")) && fs::file_size(Dat("Transfer.log")) > 0);
 }
 
 TEST_F(SessionLogsTest, MembersByName) {

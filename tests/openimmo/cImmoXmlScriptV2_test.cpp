@@ -312,6 +312,24 @@ TEST_F(ImmoHooks, DocumentChangedReplacedAndNeverLost) {
   EXPECT_EQ(lines_, std::vector<std::string>{"14 Scripting: added"});
 }
 
+TEST_F(ImmoHooks, ALoopingPictureHookIsACountedErrorOnceAndNotCalledAgain) {
+  Consumer("10_loop.vbs", "Loops", std::string(kPicCopy) + "  Do\r\n  Loop\r\nEnd Sub");
+  Init();
+  hooks_->ScriptHost()->ScriptControl().SetTimeout(100);
+  for (int32_t nr = 1; nr <= 3; ++nr) {
+    std::string f1, f2, copyright, msg;
+    int32_t size = 0, width = 0;
+    bool cancel = false;
+    hooks_->Callback_OpenImmoPicCopy(*portal_, *listing_, nr, f1, f2, size, width, copyright,
+                                     cancel, msg);
+  }
+  ASSERT_EQ(lines_.size(), 1u);
+  EXPECT_TRUE(lines_[0].starts_with("102 >>>> Script \"")) << lines_[0];
+  EXPECT_NE(lines_[0].find("10_loop.vbs\": Callback_OpenImmoPicCopy hat die Zeitgrenze"),
+            std::string::npos)
+      << lines_[0];
+}
+
 TEST_F(ImmoHooks, InitAgainReplacesTheScriptsInsteadOfAddingThem) {
   Consumer("1.vbs", "A", std::string(kAfter) + "  Callback_AfterTransfer = \"a\"\r\nEnd Function");
   Init();

@@ -58,6 +58,27 @@ TEST_F(IniTest, EncodingsAreReadAndKept) {
   EXPECT_EQ(dir.Read("ansi.ini"), "[Firma]\r\nName=M\xFCller\r\nOrt=K\xF6ln\r\n");
   IniWrite("Firma", "Ort", "Köln", bom);
   EXPECT_EQ(dir.Read("bom.ini"), "\xEF\xBB\xBF[Firma]\r\nName=Müller\r\nOrt=Köln\r\n");
+
+  // Windows writes "Unicode" INI files as UTF-16 with a mark; they are read and kept so.
+  auto utf16 = [](std::u16string_view s, bool bigEndian) {
+    std::string bytes = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+    for (char16_t c : s) {
+      const char hi = static_cast<char>(c >> 8), lo = static_cast<char>(c & 0xFF);
+      bytes += bigEndian ? std::string{hi, lo} : std::string{lo, hi};
+    }
+    return bytes;
+  };
+  for (bool bigEndian : {false, true}) {
+    const auto wide = dir.Write(
+        "wide.ini", utf16(u"[FTP]\r\nACTIVE_FTP=1\r\nName=M\u00fcller \U0001F3E0\r\n", bigEndian));
+    IniCacheReset();
+    EXPECT_EQ(IniGet("ftp", "active_ftp", "0", wide), "1") << bigEndian;
+    EXPECT_EQ(IniGet("ftp", "name", "", wide), "Müller \U0001F3E0") << bigEndian;
+    IniWrite("FTP", "Ort", "Köln", wide);
+    EXPECT_EQ(dir.Read("wide.ini"),
+              utf16(u"[FTP]\r\nACTIVE_FTP=1\r\nName=M\u00fcller \U0001F3E0\r\nOrt=K\u00f6ln\r\n",
+                    bigEndian));
+  }
 }
 
 TEST_F(IniTest, WriteChangesOnlyWhatItMust) {

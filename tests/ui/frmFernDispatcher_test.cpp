@@ -7,6 +7,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include <csignal>
 #include <fstream>
 
 #include "platform/host_error.h"
@@ -280,6 +281,16 @@ TEST_F(WindowTest, LinksOpenTheLogsAndTheClientListShowsOnlyWhenItExists) {
   ResetSession();
   std::ofstream(host() / "System" / "Mandanten.ini") << "[Mandanten]\r\n";
   EXPECT_FALSE(Open()->lnkLabelMandant->isHidden());
+}
+
+TEST_F(WindowTest, AnIdleWindowClosesOnSigterm) {
+  auto w = Open();
+  w->show();
+  InstallCancelSignals();
+  std::raise(SIGTERM);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return !w->isVisible(); }, 2000));
+  ResetEsc();
+  ResetCancelSignal();
 }
 
 TEST_F(WindowTest, StartupFailureLeavesNoBusyBracketOpen) {
