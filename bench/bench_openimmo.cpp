@@ -34,9 +34,9 @@ std::shared_ptr<db::Recordset> Details() {
                                    {"LINK_DSN"}});
   for (int i = 1; i <= 100; ++i) {
     const std::string text = i == 3 ? "DEU-10115 Berlin" : "Wert " + std::to_string(i);
-    rs->LoadRow({Variant("F" + std::to_string(i)), Variant(int32_t(6)), Variant(text),
-                 Variant(text), Variant(""), Variant(10.0 + i), Variant(10.0 + i),
-                 Variant(i == 1 ? "W" : ""), Variant(""), Variant::Null()});
+    rs->LoadRow({Variant("F" + std::to_string(i)), Variant(6), Variant(text), Variant(text),
+                 Variant(""), Variant(10.0 + i), Variant(10.0 + i), Variant(i == 1 ? "W" : ""),
+                 Variant(""), Variant::Null()});
   }
   return rs;
 }
@@ -51,9 +51,9 @@ class MemoryListings : public ListingData {
     for (int n = 1; n <= count_; ++n) {
       char dsn[48];
       std::snprintf(dsn, sizeof dsn, "{BE000000-0000-4000-8000-%012d}", n);
-      rs->LoadRow({Variant(dsn), Variant("B-" + std::to_string(n)), Variant(int32_t(0)),
+      rs->LoadRow({Variant(dsn), Variant("B-" + std::to_string(n)), Variant(0),
                    Variant::Date(46000), Variant("OKVA-BENCH-" + std::to_string(n)),
-                   Variant::Null(), Variant(int32_t(0))});
+                   Variant::Null(), Variant(0)});
     }
     return rs;
   }
@@ -144,10 +144,9 @@ std::shared_ptr<db::Recordset> PortalRow() {
                                    {"httpantwort"},
                                    {"zipping"},
                                    {"boersen_host"}});
-  rs->LoadRow({Variant("{BE000001-0000-4000-8000-000000000001}"), Variant("Bench"),
-               Variant(int32_t(5)), Variant("bench.xml"), Variant(int32_t(0)), Variant(int32_t(1)),
-               Variant("1.2.5"), Variant(int32_t(1)), Variant(int32_t(0)), Variant(int32_t(0)),
-               Variant("DUMMY")});
+  rs->LoadRow({Variant("{BE000001-0000-4000-8000-000000000001}"), Variant("Bench"), Variant(5),
+               Variant("bench.xml"), Variant(0), Variant(1), Variant("1.2.5"), Variant(1),
+               Variant(0), Variant(0), Variant("DUMMY")});
   return rs;
 }
 

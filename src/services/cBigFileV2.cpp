@@ -359,9 +359,9 @@ void cBigFileV2::WriteOne(const std::string& realPath, const std::string& shownP
   std::fclose(in);
   if (readFailed) throw HostError(kPathFileAccess, "Cannot read " + shownPath, "bigWriteFile");
 
-  uLongf packedLen = compressBound(static_cast<uLong>(size));
+  uLongf packedLen = compressBound(size);
   if (packed_.size() < packedLen) packed_.resize(packedLen);
-  const int rc = compress(packed_.data(), &packedLen, content_.data(), static_cast<uLong>(size));
+  const int rc = compress(packed_.data(), &packedLen, content_.data(), size);
   if (rc != Z_OK)
     throw HostError(kPathFileAccess,
                     "Cannot compress " + shownPath + " (zlib error " + std::to_string(rc) + ")",
@@ -377,7 +377,7 @@ void cBigFileV2::WriteOne(const std::string& realPath, const std::string& shownP
   const std::string line = ansiPath + "|" + sizeText + "|" + modified + "|" + ansiFolder + "|\r\n";
   WriteBytes(index_, line.data(), line.size(), indexPath_);
 
-  current_ = static_cast<int64_t>(ftello(container_));
+  current_ = ftello(container_);
   if (maxTransferBytes_ > 0 && static_cast<double>(current_) / 1024.0 > maxTransferBytes_)
     OpenContainer();
 }

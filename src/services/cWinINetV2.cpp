@@ -244,7 +244,7 @@ bool cWinINetV2::PutFile(const std::string& localPath, const std::string& remote
   curl_easy_setopt(easy, CURLOPT_UPLOAD, 1L);
   curl_easy_setopt(easy, CURLOPT_READFUNCTION, &cWinINetV2::ReadBlock);
   curl_easy_setopt(easy, CURLOPT_READDATA, this);
-  curl_easy_setopt(easy, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(fileLength_));
+  curl_easy_setopt(easy, CURLOPT_INFILESIZE_LARGE, curl_off_t{fileLength_});
   curl_easy_setopt(easy, CURLOPT_TRANSFERTEXT, type == 1 ? 1L : 0L);
   const services::TransferResult result =
       session_.Run([this] { return cancelled_ || cUtil::WaitIsEsc(); });

@@ -165,7 +165,7 @@ XmlDocument::XmlDocument(std::shared_ptr<DocHolder> holder) : XmlNode(holder, ho
 XmlDocument::~XmlDocument() = default;
 
 XmlDocumentPtr XmlDocument::Create() {
-  auto h = std::make_shared<DocHolder>(xmlNewDoc(BAD_CAST "1.0"));
+  auto h = std::make_shared<DocHolder>(xmlNewDoc(X("1.0")));
   h->parseError = std::make_shared<XmlParseError>();
   return h->Face();
 }
@@ -203,14 +203,14 @@ bool XmlDocument::Parse(std::string_view bytes, const std::string& url, bool for
   if (d) {
     if (!holder_->settings.preserveWhiteSpace) DropBlankText(reinterpret_cast<xmlNodePtr>(d));
     if (auto decl = DeclarationData(bytes, d)) {
-      xmlNodePtr pi = xmlNewDocPI(d, BAD_CAST "xml", X(*decl));
+      xmlNodePtr pi = xmlNewDocPI(d, X("xml"), X(*decl));
       if (d->children)
         xmlAddPrevSibling(d->children, pi);
       else
         xmlAddChild(reinterpret_cast<xmlNodePtr>(d), pi);
     }
   } else {
-    d = xmlNewDoc(BAD_CAST "1.0");
+    d = xmlNewDoc(X("1.0"));
   }
   if (!url.empty() && !d->URL) d->URL = xmlStrdup(X(url));
 
@@ -223,7 +223,7 @@ bool XmlDocument::Parse(std::string_view bytes, const std::string& url, bool for
     if (!issues.empty()) {
       FillFromIssues(*pe, std::move(issues));
       pe->srcText = LineOf(bytes, pe->line);
-      Install(xmlNewDoc(BAD_CAST "1.0"));
+      Install(xmlNewDoc(X("1.0")));
       holder_->parseError = pe;
       return false;
     }
@@ -315,22 +315,22 @@ XmlNodePtr XmlDocument::createNode(int32_t type, std::string_view name,
       if (qn.empty()) Fail("An attribute needs a name.");
       n = reinterpret_cast<xmlNodePtr>(xmlNewDocProp(d, X(qn), nullptr));
       {
-        xmlNodePtr t = xmlNewDocText(d, BAD_CAST "");
+        xmlNodePtr t = xmlNewDocText(d, X(""));
         n->children = n->last = t;
         t->parent = n;
       }
       break;
     case 3:
-      n = xmlNewDocText(d, BAD_CAST "");
+      n = xmlNewDocText(d, X(""));
       break;
     case 4:
-      n = xmlNewCDataBlock(d, BAD_CAST "", 0);
+      n = xmlNewCDataBlock(d, X(""), 0);
       break;
     case 7:
       n = xmlNewDocPI(d, X(qn), nullptr);
       break;
     case 8:
-      n = xmlNewDocComment(d, BAD_CAST "");
+      n = xmlNewDocComment(d, X(""));
       break;
     case 11:
       n = xmlNewDocFragment(d);

@@ -122,6 +122,7 @@ std::string Str(const xmlChar* s);
 inline const xmlChar* X(const std::string& s) {
   return reinterpret_cast<const xmlChar*>(s.c_str());
 }
+inline const xmlChar* X(const char* s) { return reinterpret_cast<const xmlChar*>(s); }
 
 // Serializes one node as UTF-8 (no declaration handling).
 std::string Serialize(xmlNodePtr n);

@@ -341,7 +341,7 @@ std::string XmlNode::xml() const {
     case XML_ELEMENT_NODE:
       if (node_->parent && node_->parent->type == XML_ELEMENT_NODE) {
         // A copy of its own carries the declarations the node relies on from its ancestors.
-        xmlDocPtr tmp = xmlNewDoc(BAD_CAST "1.0");
+        xmlDocPtr tmp = xmlNewDoc(X("1.0"));
         xmlNodePtr copy = xmlDocCopyNode(node_, tmp, 1);
         xmlDocSetRootElement(tmp, copy);
         std::string out = xml::Serialize(copy);

@@ -79,9 +79,9 @@ class ContactTest : public OpenImmoTest {
          "', " + cUtil::SqlStr(Variant(code)) + ", " + std::to_string(typ) + ", 1, " +
          std::to_string(1 - contactDetail) + ", " + std::to_string(contactDetail) + ")");
   }
-  void ListingText(int listing, int fieldType, const std::string& text) {
+  void ListingText(int listingNo, int fieldType, const std::string& text) {
     Exec("INSERT INTO ObjDet (DSN, Obj_Dsn, Fldart_Dsn, EINGABE) VALUES ('" +
-         Key(5, 900 + fieldType) + "', '" + Key(2, listing) + "', '" + Key(3, fieldType) + "', " +
+         Key(5, 900 + fieldType) + "', '" + Key(2, listingNo) + "', '" + Key(3, fieldType) + "', " +
          cUtil::SqlStr(Variant(text)) + ")");
   }
   // A value of the person's own record (detailsdet of the address).

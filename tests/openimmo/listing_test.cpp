@@ -27,9 +27,8 @@ class ListingTest : public OpenImmoTest {
   }
   void Value(const std::string& code, const std::string& vonStr, double num,
              const std::string& bisStr = "") {
-    details->LoadRow({Variant(code), Variant(int32_t(6)), Variant(vonStr), Variant(vonStr),
-                      Variant(bisStr), Variant(num), Variant(num), Variant(""), Variant(""),
-                      Variant::Null()});
+    details->LoadRow({Variant(code), Variant(6), Variant(vonStr), Variant(vonStr), Variant(bisStr),
+                      Variant(num), Variant(num), Variant(""), Variant(""), Variant::Null()});
   }
   XmlNodePtr At(const std::string& path) { return listing->selectSingleNode(path); }
   std::string TextAt(const std::string& path) {

@@ -13,9 +13,8 @@ class MappingTest : public OpenImmoTest {
     portal = Rows("select * from Boersen where boersen_name = 'Wohnen HTTP Demo'");
     obj = db::Recordset::Create(
         {{"DSN"}, {"KENNUNG"}, {"EART"}, {"LANG"}, {"TEXTLAGE"}, {"TEXTLAGE_LCID2057"}, {"FLAG"}});
-    obj->LoadRow({Variant("{DE000002-0000-4000-8000-000000000002}"), Variant("FB-1002"),
-                  Variant(int32_t(1)), Variant(int32_t(0)), Variant("Mitte"), Variant("Centre"),
-                  Variant("-1")});
+    obj->LoadRow({Variant("{DE000002-0000-4000-8000-000000000002}"), Variant("FB-1002"), Variant(1),
+                  Variant(0), Variant("Mitte"), Variant("Centre"), Variant("-1")});
     details = db::Recordset::Create({{"KÜRZEL"},
                                      {"TYP"},
                                      {"EINGABE"},
@@ -36,9 +35,8 @@ class MappingTest : public OpenImmoTest {
   // A field value: code, type, text, number.
   void Value(const std::string& code, int typ, const std::string& text, double num = 0,
              const std::string& wert = "") {
-    details->LoadRow({Variant(code), Variant(int32_t(typ)), Variant(text), Variant(text),
-                      Variant(""), Variant(num), Variant(num), Variant(wert), Variant(wert),
-                      Variant::Null()});
+    details->LoadRow({Variant(code), Variant(typ), Variant(text), Variant(text), Variant(""),
+                      Variant(num), Variant(num), Variant(wert), Variant(wert), Variant::Null()});
   }
   void Map(const std::string& body) {
     auto mapping = Parse("<zuordnungen>" + body + "</zuordnungen>");

@@ -37,8 +37,8 @@ class PicturesTest : public OpenImmoTest {
   void Portal(int ftpOrHttp, int zipping, int maxPics) {
     portal =
         db::Recordset::Create({{"boersen_name"}, {"ftp_or_http"}, {"zipping"}, {"lngMaxPicCount"}});
-    portal->LoadRow({Variant("Testportal"), Variant(int32_t(ftpOrHttp)), Variant(int32_t(zipping)),
-                     Variant(int32_t(maxPics))});
+    portal->LoadRow(
+        {Variant("Testportal"), Variant(ftpOrHttp), Variant(zipping), Variant(maxPics)});
   }
   std::shared_ptr<db::Recordset> Obj(int n, bool lang = true) {
     return Rows("SELECT obj.*, " + std::string(lang ? "1" : "0") +
@@ -261,7 +261,7 @@ TEST_F(PicturesTest, PartnerListingGoesUnframedWithoutTurningTheFrameOff) {
     return d < 60;
   };
   auto partner = Obj(2);
-  partner->SetValue("CoopObj", Variant(int32_t(2)));
+  partner->SetValue("CoopObj", Variant(2));
   ASSERT_EQ(Pictures(*partner).size(), 3u);
   EXPECT_FALSE(framed("fb2_0.jpg"));
   ASSERT_EQ(Pictures(3).size(), 3u);
@@ -286,7 +286,7 @@ TEST_F(PicturesTest, AttachmentsFromTheMapping) {
                                         {"BEZEICHNUNG"},
                                         {"LINK_DSN"}});
   auto value = [&](const char* code, const std::string& text) {
-    details->LoadRow({Variant(code), Variant(int32_t(6)), Variant(text), Variant(text), Variant(""),
+    details->LoadRow({Variant(code), Variant(6), Variant(text), Variant(text), Variant(""),
                       Variant(0.0), Variant(0.0), Variant(""), Variant(""), Variant::Null()});
   };
   value("Links", "http://www.example.de/tour#Rundgang");

@@ -16,8 +16,8 @@ class ValuesTest : public OpenImmoTest {
     Fresh();
     portal = Rows("select * from Boersen where boersen_name = 'Wohnen HTTP Demo'");
     obj = db::Recordset::Create({{"DSN"}, {"KENNUNG"}, {"LANG"}});
-    obj->LoadRow({Variant("{DE000002-0000-4000-8000-000000000002}"), Variant("FB-1002"),
-                  Variant(int32_t(0))});
+    obj->LoadRow(
+        {Variant("{DE000002-0000-4000-8000-000000000002}"), Variant("FB-1002"), Variant(0)});
   }
   // An empty listing element and no field values.
   void Fresh() {
@@ -42,9 +42,8 @@ class ValuesTest : public OpenImmoTest {
   void Option(const std::string& code, const std::string& wert) { Row(code, 0, wert, 0, wert); }
   void Row(const std::string& code, int typ, const std::string& text, double num,
            const std::string& wert) {
-    details->LoadRow({Variant(code), Variant(int32_t(typ)), Variant(text), Variant(text),
-                      Variant(""), Variant(num), Variant(num), Variant(wert), Variant(wert),
-                      Variant::Null()});
+    details->LoadRow({Variant(code), Variant(typ), Variant(text), Variant(text), Variant(""),
+                      Variant(num), Variant(num), Variant(wert), Variant(wert), Variant::Null()});
   }
   XmlDocumentPtr Mapping(const std::string& body) {
     return Parse("<zuordnungen xmlns:xsd=\"http://www.w3.org/2001/XMLSchema\">" + body +
@@ -285,11 +284,11 @@ TEST_F(ValuesTest, ContentLanguageIsTheFirstMarkedInListOrder) {
   // The demo host's content languages are 1031, then 2057.
   auto rs = db::Recordset::Create({{"TransLang_LCID1031"}, {"TransLang_LCID2057"}});
   const std::pair<std::pair<Variant, Variant>, const char*> cases[] = {
-      {{Variant(int32_t(0)), Variant(int32_t(1))}, "_LCID2057"},
-      {{Variant(int32_t(1)), Variant(int32_t(1))}, "_LCID1031"},
+      {{Variant(0), Variant(1)}, "_LCID2057"},
+      {{Variant(1), Variant(1)}, "_LCID1031"},
       {{Variant::Null(), Variant(true)}, "_LCID2057"},
       {{Variant::Null(), Variant::Null()}, ""},
-      {{Variant(int32_t(0)), Variant(int32_t(0))}, ""},
+      {{Variant(0), Variant(0)}, ""},
   };
   for (const auto& [row, expected] : cases) {
     rs->LoadRow({row.first, row.second});

@@ -142,7 +142,7 @@ class FtpTransfer : public testing_servers::FtpFolders<::testing::TestWithParam<
 };
 
 INSTANTIATE_TEST_SUITE_P(Modes, FtpTransfer, ::testing::Values(false, true),
-                         [](const auto& info) { return info.param ? "Active" : "Passive"; });
+                         [](const auto& p) { return p.param ? "Active" : "Passive"; });
 
 TEST_P(FtpTransfer, NestedTreeWithFilter) {
   WriteAll(local_ / "site_1.big", RandomBytes(130000, 1));

@@ -208,26 +208,26 @@ TEST(StreetSplit, NumberStartsAtTheFirstDigitAfterABlank) {
 
 TEST_F(DetailsTest, MasterPictureComesFromTheNearestAncestorThatHasOne) {
   cImmoHelperV2& h = Helper();
-  const std::string app = Session().g_strHostPath;
+  const std::string hostPath = Session().g_strHostPath;
   auto listing = [&](int n) { return Rows("select * from obj where DSN = '" + ObjKey(n) + "'"); };
   std::string title;
-  EXPECT_THAT(h.GetStammBilder(*listing(26), 1, title, app), EndsWith("fb1_0.jpg"));
+  EXPECT_THAT(h.GetStammBilder(*listing(26), 1, title, hostPath), EndsWith("fb1_0.jpg"));
   EXPECT_EQ(title, "Titelbild FB-1001");
-  EXPECT_THAT(h.GetStammBilder(*listing(26), 3, title, app), EndsWith("fb1_2.jpg"));
-  EXPECT_EQ(h.GetStammBilder(*listing(26), 4, title, app), "");
-  EXPECT_EQ(h.GetStammBilder(*listing(1), 1, title, app), "");  // no parent
+  EXPECT_THAT(h.GetStammBilder(*listing(26), 3, title, hostPath), EndsWith("fb1_2.jpg"));
+  EXPECT_EQ(h.GetStammBilder(*listing(26), 4, title, hostPath), "");
+  EXPECT_EQ(h.GetStammBilder(*listing(1), 1, title, hostPath), "");  // no parent
 
   h.m_JPGRama = true;
-  EXPECT_THAT(h.GetStammBilder(*listing(26), 1, title, app), EndsWith("fb1_online.jpg"));
+  EXPECT_THAT(h.GetStammBilder(*listing(26), 1, title, hostPath), EndsWith("fb1_online.jpg"));
   EXPECT_EQ(title, "Online-Titelbild FB-1001");
-  EXPECT_THAT(h.GetStammBilder(*listing(27), 1, title, app), EndsWith("fb2_0.jpg"));
+  EXPECT_THAT(h.GetStammBilder(*listing(27), 1, title, hostPath), EndsWith("fb2_0.jpg"));
 
   // 27's parent has no pictures: its grandparent's are taken; a cycle ends empty-handed.
   Exec("UPDATE obj SET DATEI = NULL, OBJ_DSN = '" + ObjKey(1) + "' WHERE DSN = '" + ObjKey(2) +
        "'");
-  EXPECT_THAT(h.GetStammBilder(*listing(27), 2, title, app), EndsWith("fb1_1.jpg"));
+  EXPECT_THAT(h.GetStammBilder(*listing(27), 2, title, hostPath), EndsWith("fb1_1.jpg"));
   Exec("UPDATE obj SET OBJ_DSN = '" + ObjKey(27) + "' WHERE DSN = '" + ObjKey(2) + "'");
-  EXPECT_EQ(h.GetStammBilder(*listing(27), 2, title, app), "");
+  EXPECT_EQ(h.GetStammBilder(*listing(27), 2, title, hostPath), "");
 }
 
 }  // namespace

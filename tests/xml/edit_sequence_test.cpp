@@ -63,7 +63,7 @@ void CheckRoundTrip(const XmlDocumentPtr& doc) {
 TEST(XmlEditSequence, RandomEditsKeepDocumentsConsistent) {
   const char* seedText = std::getenv("FERN_XML_SEED");
   std::mt19937 rng(seedText ? static_cast<unsigned>(std::atoi(seedText)) : 20240611u);
-  auto pick = [&](size_t n) { return static_cast<size_t>(rng() % n); };
+  auto pick = [&](size_t n) { return rng() % n; };
   const char* uris[] = {"urn:a", "urn:b", ""};
   const char* prefixes[] = {"a", "b", ""};
   std::vector<XmlDocumentPtr> docs;
