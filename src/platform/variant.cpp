@@ -1,5 +1,7 @@
 #include "platform/variant.h"
 
+#include <atomic>
+
 #include "platform/dispatch.h"
 #include "platform/host_error.h"
 
@@ -7,11 +9,67 @@ namespace fern {
 
 namespace {
 constexpr int32_t kParamNotFound = static_cast<int32_t>(0x80020004u);
+const std::string kNoText;
+}  // namespace
+
+// Copies of a Variant share its text: passing a long text around costs no copy of it.
+struct Variant::Text {
+  explicit Text(std::string s) : text(std::move(s)) {}
+  std::atomic<int32_t> refs{1};
+  std::string text;
+  // -1: not yet known. Reset whenever the text may change.
+  mutable std::atomic<int64_t> chars{-1};
+  mutable std::atomic<int8_t> ascii{-1};
+};
+
+Variant::Variant(const char* s) : t_(VType::String), s_(new Text(s ? s : "")) { u_.l = 0; }
+Variant::Variant(std::string_view s) : t_(VType::String), s_(new Text(std::string(s))) { u_.l = 0; }
+Variant::Variant(std::string s) : t_(VType::String), s_(new Text(std::move(s))) { u_.l = 0; }
+
+const std::string& Variant::str() const noexcept { return s_ ? s_->text : kNoText; }
+
+std::string& Variant::str() {
+  if (!s_) {
+    s_ = new Text(std::string());
+  } else if (s_->refs.load(std::memory_order_acquire) > 1) {
+    Text* own = new Text(s_->text);
+    if (s_->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) delete s_;
+    s_ = own;
+  } else {
+    s_->chars.store(-1, std::memory_order_relaxed);
+    s_->ascii.store(-1, std::memory_order_relaxed);
+  }
+  return s_->text;
 }
 
-Variant::Variant(const char* s) : t_(VType::String), s_(s ? s : "") { u_.l = 0; }
-Variant::Variant(std::string_view s) : t_(VType::String), s_(s) { u_.l = 0; }
-Variant::Variant(std::string s) : t_(VType::String), s_(std::move(s)) { u_.l = 0; }
+bool Variant::TextIsAscii() const noexcept {
+  if (!s_) return true;
+  int8_t known = s_->ascii.load(std::memory_order_relaxed);
+  if (known >= 0) return known == 1;
+  bool ascii = true;
+  for (char c : s_->text)
+    if (static_cast<unsigned char>(c) >= 0x80) {
+      ascii = false;
+      break;
+    }
+  s_->ascii.store(ascii ? 1 : 0, std::memory_order_relaxed);
+  return ascii;
+}
+
+size_t Variant::TextChars() const noexcept {
+  if (!s_) return 0;
+  int64_t known = s_->chars.load(std::memory_order_relaxed);
+  if (known >= 0) return static_cast<size_t>(known);
+  size_t n = 0;
+  if (TextIsAscii()) {
+    n = s_->text.size();
+  } else {
+    for (char c : s_->text)
+      if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++n;
+  }
+  s_->chars.store(static_cast<int64_t>(n), std::memory_order_relaxed);
+  return n;
+}
 Variant::Variant(std::shared_ptr<Dispatch> o) : t_(VType::Object), o_(std::move(o)) { u_.l = 0; }
 Variant::Variant(VArray a) : t_(VType::Array), a_(new VArray(std::move(a))) { u_.l = 0; }
 
@@ -108,6 +166,7 @@ void Variant::CopyFrom(const Variant& o) {
   switch (o.t_) {
     case VType::String:
       s_ = o.s_;
+      if (s_) s_->refs.fetch_add(1, std::memory_order_relaxed);
       break;
     case VType::Object:
       o_ = o.o_;
@@ -123,7 +182,8 @@ void Variant::CopyFrom(const Variant& o) {
 void Variant::MoveFrom(Variant& o) noexcept {
   t_ = o.t_;
   u_ = o.u_;
-  s_ = std::move(o.s_);
+  s_ = o.s_;
+  o.s_ = nullptr;
   o_ = std::move(o.o_);
   a_ = o.a_;
   o.a_ = nullptr;
@@ -132,7 +192,8 @@ void Variant::MoveFrom(Variant& o) noexcept {
 
 void Variant::Release() noexcept {
   if (t_ == VType::Object) o_.reset();
-  if (t_ == VType::String) s_.clear();
+  if (s_ && s_->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) delete s_;
+  s_ = nullptr;
   delete a_;
   a_ = nullptr;
   t_ = VType::Empty;

@@ -83,8 +83,13 @@ class Variant {
   int64_t currencyVal() const noexcept { return u_.cy; }
   uint8_t byteVal() const noexcept { return u_.by; }
   int32_t errorVal() const noexcept { return u_.l; }
-  const std::string& str() const noexcept { return s_; }
-  std::string& str() noexcept { return s_; }
+  const std::string& str() const noexcept;
+  // Writable text: a text shared with copies is copied first.
+  std::string& str();
+  // Facts about the text, worked out once per text: whether it is plain ASCII (then
+  // characters are bytes) and its length in characters.
+  bool TextIsAscii() const noexcept;
+  size_t TextChars() const noexcept;
   const std::shared_ptr<Dispatch>& obj() const noexcept { return o_; }
   const VArray& arr() const noexcept { return *a_; }
   VArray& arr() noexcept { return *a_; }
@@ -104,7 +109,8 @@ class Variant {
     int64_t cy;
     uint8_t by;
   } u_;
-  std::string s_;                // String only
+  struct Text;                   // shared, copied on write
+  Text* s_ = nullptr;            // String only; nullptr: ""
   std::shared_ptr<Dispatch> o_;  // Object only
   VArray* a_ = nullptr;          // Array only; owned, copied deeply as VB copies arrays
 };

@@ -1,8 +1,18 @@
 #include "script/compiler.h"
 
+#include "platform/vb.h"
+
 namespace fern::script {
 
 namespace {
+
+// A literal, also a negative number (Const X = -1).
+bool IsLiteral(const Expr& e) {
+  return e.kind == EK::Literal || (e.kind == EK::Unary && e.op == BinOp::Sub &&
+                                   e.a->kind == EK::Literal && e.a->lit.IsNumber());
+}
+
+Variant LiteralValue(const Expr& e) { return e.kind == EK::Literal ? e.lit : vb::Neg(e.a->lit); }
 
 class Resolver {
  public:
@@ -21,7 +31,12 @@ class Resolver {
   }
 
   void Stmt_(Stmt& s) {
-    for (Expr* e : {s.a.get(), s.b.get(), s.c.get(), s.d.get()}) Expr_(e, false);
+    // "Call F(x)" inside Function F calls F, also after F's result was assigned.
+    Expr_(s.a.get(), s.kind == SK::Call);
+    for (Expr* e : {s.b.get(), s.c.get(), s.d.get()}) Expr_(e, false);
+    // Constants exist from the start of the procedure, also those in a branch that never runs.
+    if (s.kind == SK::Const && s.a->ref == NameRef::Local && IsLiteral(*s.b))
+      proc_.constSlots.emplace_back(s.a->slot, LiteralValue(*s.b));
     for (auto& e : s.args) Expr_(e.get(), false);
     for (auto& e : s.conds) Expr_(e.get(), false);
     for (auto& b : s.blocks) Block_(b);
@@ -98,6 +113,9 @@ void ResolveProcs(std::map<std::string, std::unique_ptr<Proc>>& table) {
 }
 
 }  // namespace
+
+bool IsConstantLiteral(const Expr& e) { return IsLiteral(e); }
+Variant ConstantValue(const Expr& e) { return LiteralValue(e); }
 
 std::vector<std::string> SplitLines(std::string_view text) {
   std::vector<std::string> lines;

@@ -15,6 +15,10 @@ namespace fern::script {
 std::shared_ptr<Unit> Compile(std::string_view source, std::string_view sourceName, ParseMode mode,
                               int& errorLine);
 
+// A literal a Const may hold (a negative number too), and its value.
+bool IsConstantLiteral(const Expr& e);
+Variant ConstantValue(const Expr& e);
+
 // Splits text into lines (CR LF, LF or CR), for error reports.
 std::vector<std::string> SplitLines(std::string_view text);
 

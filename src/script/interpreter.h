@@ -153,6 +153,16 @@ class Interpreter {
   Flow ExecDo(const Stmt& s, Frame& f);
   void ExecSelect(const Stmt& s, Frame& f, Flow& flow);
   void ExecReDim(const Stmt& s, Frame& f, bool declare);
+  Variant* ReDimTarget(const Expr& e, Frame& f);
+  bool Resumed(const HostError& e, Frame& f);
+  Flow BodyOnce(const Block& body, Frame& f, Flow ends);
+  // A comparison with VBScript's rule for text against numbers: a literal or constant on one
+  // side converts the other side to its type; two variables compare number < text.
+  Variant Comparison(BinOp op, const Variant& a, const Variant& b, const Expr* ea, const Expr* eb,
+                     Frame& f);
+  bool IsFixedValue(const Expr* e, Frame& f);
+  Variant* ElementRef(const Expr& e, Frame& f);
+  bool LetTakesObject(const Expr& lhs, Frame& f);
   void Assign(const Expr& lhs, Variant val, bool isSet, Frame& f);
   void Tick();
 

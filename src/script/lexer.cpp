@@ -19,6 +19,13 @@ bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 bool IsHex(char c) { return IsDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\f' || c == '\v'; }
 
+// Words after which an operand follows (If x = &10 Then, a And &7).
+bool IsOperatorWord(std::string_view w) {
+  return w == "and" || w == "or" || w == "xor" || w == "eqv" || w == "imp" || w == "not" ||
+         w == "mod" || w == "is" || w == "to" || w == "step" || w == "then" || w == "case" ||
+         w == "if" || w == "elseif" || w == "while" || w == "until" || w == "in";
+}
+
 // A whole-number literal takes the smallest of Integer, Long, Double that holds it.
 Variant WholeLiteral(double d) {
   if (d <= 32767) return Variant(static_cast<int16_t>(d));
@@ -154,7 +161,10 @@ std::vector<Token> Tokenize(std::string_view src, int& errorLine) {
         if (j < src.size() && src[j] == '\r' && j + 1 < src.size() && src[j + 1] == '\n') ++j;
         i = j + 1;
         ++line;
-        space = true;
+        // "obj _ / .Member" continues the member access; after anything else a leading '.'
+        // stays a With member.
+        space = out.empty() || !(out.back().kind == Tok::Ident || out.back().IsOp(")"));
+        while (i < src.size() && IsBlank(src[i])) ++i;
         continue;
       }
       fail(kErrInvalidChar, "Invalid character");
@@ -182,6 +192,7 @@ std::vector<Token> Tokenize(std::string_view src, int& errorLine) {
       std::string word(src.substr(i + 1, j - i - 1));
       Token& t = push(Tok::Ident, word);
       t.lower = text::LowerAscii(word);
+      t.bracketed = true;
       i = j + 1;
       continue;
     }
@@ -213,12 +224,18 @@ std::vector<Token> Tokenize(std::string_view src, int& errorLine) {
       i = j;
       continue;
     }
+    // &100 without its O is octal too, but only where an operand is expected (also "Echo &10"
+    // after a blank): "a"&1 stays a concatenation.
+    bool operandPlace = out.empty() || out.back().kind == Tok::Newline ||
+                        (space && out.back().kind == Tok::Ident) ||
+                        (out.back().kind == Tok::Op && !out.back().IsOp(")")) ||
+                        (out.back().kind == Tok::Ident && IsOperatorWord(out.back().lower));
     if (c == '&' && i + 1 < src.size() &&
         (((src[i + 1] == 'h' || src[i + 1] == 'H') && i + 2 < src.size() && IsHex(src[i + 2])) ||
-         ((src[i + 1] == 'o' || src[i + 1] == 'O') && i + 2 < src.size() && IsDigit(src[i + 2])))) {
-      // "a"&1 stays a concatenation: octal needs its &O.
+         ((src[i + 1] == 'o' || src[i + 1] == 'O') && i + 2 < src.size() && IsDigit(src[i + 2])) ||
+         (operandPlace && src[i + 1] >= '0' && src[i + 1] <= '7'))) {
       bool hex = src[i + 1] == 'h' || src[i + 1] == 'H';
-      size_t j = i + 2;
+      size_t j = IsDigit(src[i + 1]) ? i + 1 : i + 2;
       uint64_t v = 0;
       while (j < src.size() && (hex ? IsHex(src[j]) : (src[j] >= '0' && src[j] <= '7'))) {
         char d = src[j++];
@@ -226,9 +243,11 @@ std::vector<Token> Tokenize(std::string_view src, int& errorLine) {
         v = v * (hex ? 16 : 8) + static_cast<uint64_t>(dv);
         if (v > 0xFFFFFFFFull) fail(kErrOverflow, "Overflow");
       }
-      if (j < src.size() && src[j] == '&') ++j;  // the Long type suffix
+      bool asLong = j < src.size() && src[j] == '&';  // the Long type suffix
+      if (asLong) ++j;
       Token& t = push(Tok::Literal, std::string(src.substr(i, j - i)));
-      t.value = RadixLiteral(v, line, errorLine);
+      t.value = asLong ? Variant(static_cast<int32_t>(static_cast<uint32_t>(v)))
+                       : RadixLiteral(v, line, errorLine);
       i = j;
       continue;
     }
@@ -266,13 +285,14 @@ std::vector<Token> Tokenize(std::string_view src, int& errorLine) {
       i = j + 1;
       continue;
     }
-    static const char* const kTwo[] = {"<>", "<=", ">=", "=<", "=>"};
+    static const char* const kTwo[] = {"<>", "<=", ">=", "=<", "=>", "><"};
     bool two = false;
     for (const char* op : kTwo) {
       if (src.substr(i, 2) == op) {
         std::string norm = op;
         if (norm == "=<") norm = "<=";
         if (norm == "=>") norm = ">=";
+        if (norm == "><") norm = "<>";
         push(Tok::Op, norm);
         i += 2;
         two = true;

@@ -27,12 +27,13 @@ struct Token {
   int line = 1;
   bool spaceBefore = false;  // a '.' after blank space is a With member, not a member access
   bool colon = false;        // Newline written as ':'
+  bool bracketed = false;    // [name]: never a keyword
 
   bool Is(Tok k, std::string_view t) const {
-    return kind == k && (k == Tok::Ident ? lower : text) == t;
+    return kind == k && !bracketed && (k == Tok::Ident ? lower : text) == t;
   }
   bool IsOp(std::string_view t) const { return kind == Tok::Op && text == t; }
-  bool IsKw(std::string_view kw) const { return kind == Tok::Ident && lower == kw; }
+  bool IsKw(std::string_view kw) const { return kind == Tok::Ident && !bracketed && lower == kw; }
 };
 
 // Throws HostError with the compile error's number (1032 Invalid character, 1033 Unterminated

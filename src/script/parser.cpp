@@ -12,12 +12,11 @@ namespace {
 
 // Words that never name a variable or procedure.
 const std::set<std::string, std::less<>> kReserved = {
-    "and",    "byref",    "byval", "call",   "case", "class",   "const",  "dim",
-    "do",     "each",     "else",  "elseif", "end",  "eqv",     "erase",  "exit",
-    "for",    "function", "if",    "imp",    "in",   "is",      "loop",   "mod",
-    "next",   "not",      "on",    "option", "or",   "private", "public", "redim",
-    "select", "set",      "sub",   "then",   "to",   "until",   "wend",   "while",
-    "with",   "xor",      "new",   "let",    "step", "property"};
+    "and",    "byref", "byval",   "call",   "case",  "class",  "const", "dim", "do",
+    "each",   "else",  "elseif",  "end",    "eqv",   "erase",  "exit",  "for", "function",
+    "if",     "imp",   "in",      "is",     "loop",  "mod",    "next",  "not", "on",
+    "option", "or",    "private", "public", "redim", "select", "set",   "sub", "then",
+    "to",     "until", "wend",    "while",  "with",  "xor",    "new",   "let"};
 
 class Parser {
  public:
@@ -100,6 +99,10 @@ class Parser {
 
   void EndOfStatement() {
     if (Peek().kind == Tok::Newline || Peek().kind == Tok::End) return;
+    // "x = 1 End Sub": a procedure's end may follow its last statement on the same line.
+    if (procBody_ > 0 && Peek().IsKw("end") &&
+        (Peek(1).IsKw("sub") || Peek(1).IsKw("function") || Peek(1).IsKw("property")))
+      return;
     Fail(kErrExpectedEnd);
   }
 
@@ -113,7 +116,8 @@ class Parser {
 
   std::string Ident(std::string* display = nullptr) {
     const Token& tk = Peek();
-    if (tk.kind != Tok::Ident || kReserved.count(tk.lower)) Fail(kErrExpectedIdent);
+    if (tk.kind != Tok::Ident || (!tk.bracketed && kReserved.count(tk.lower)))
+      Fail(kErrExpectedIdent);
     if (display) *display = tk.text;
     return Next().lower;
   }
@@ -136,7 +140,7 @@ class Parser {
     bool isPublic = true;
     if (tk.IsKw("public") || tk.IsKw("private")) {
       const Token& nx = Peek(1);
-      if (nx.IsKw("sub") || nx.IsKw("function") || nx.IsKw("property") || nx.IsKw("default") ||
+      if (nx.IsKw("sub") || nx.IsKw("function") || IsPropertyAt(1) || nx.IsKw("default") ||
           nx.IsKw("const")) {
         isPublic = Next().IsKw("public");
         if (Peek().IsKw("const")) {
@@ -150,7 +154,7 @@ class Parser {
       ParseDimList(topBlock());
       return;
     }
-    if (tk.IsKw("sub") || tk.IsKw("function") || tk.IsKw("property")) {
+    if (tk.IsKw("sub") || tk.IsKw("function") || IsPropertyAt(0)) {
       ParseProcedure(true);
       return;
     }
@@ -162,6 +166,13 @@ class Parser {
   }
 
   Block& topBlock() { return unit_.top.body; }
+
+  // "Property" is no reserved word: only Property Get/Let/Set starts a procedure.
+  bool IsPropertyAt(size_t ahead) const {
+    if (!Peek(ahead).IsKw("property")) return false;
+    const Token& nx = Peek(ahead + 1);
+    return nx.IsKw("get") || nx.IsKw("let") || nx.IsKw("set");
+  }
 
   void ParseProcedure(bool isPublic) {
     bool isDefault = AcceptKw("default");
@@ -222,19 +233,26 @@ class Parser {
       Fail(1054);
     if (proc->kind == ProcKind::Function || proc->kind == ProcKind::PropGet)
       proc->resultSlot = proc->numLocals++;
-    EndOfStatement();
     Proc* saved = proc_;
     proc_ = proc.get();
+    ++procBody_;
+    // The body may start on the header line: "Sub A : x = 1 : End Sub", "Sub A() x = 1".
+    if (!AtStmtEnd() && !Peek().IsKw("end")) {
+      ParseStatementInto(proc->body);
+      EndOfStatement();
+    }
     ParseBlock(proc->body);
+    --procBody_;
     proc_ = saved;
     Expect("end", endErr);
     Expect(endWord, endErr);
 
     if (!cls_) {
-      for (const auto& other : unit_.procs)
+      // A procedure defined twice: the last definition is the one that counts.
+      for (auto& other : unit_.procs)
         if (other->name == proc->name) {
-          errorLine = line;
-          Fail(kErrNameRedefined);
+          other = std::move(proc);
+          return;
         }
       unit_.procs.push_back(std::move(proc));
       return;
@@ -285,7 +303,7 @@ class Parser {
       if (Peek().IsKw("public") || Peek().IsKw("private")) {
         isPublic = Next().IsKw("public");
         const Token& nx = Peek();
-        if (nx.IsKw("sub") || nx.IsKw("function") || nx.IsKw("property") || nx.IsKw("default")) {
+        if (nx.IsKw("sub") || nx.IsKw("function") || IsPropertyAt(0) || nx.IsKw("default")) {
           ParseProcedure(isPublic);
         } else {
           ParseFields(isPublic);
@@ -293,7 +311,7 @@ class Parser {
       } else if (Peek().IsKw("dim")) {
         Next();
         ParseFields(true);
-      } else if (Peek().IsKw("sub") || Peek().IsKw("function") || Peek().IsKw("property")) {
+      } else if (Peek().IsKw("sub") || Peek().IsKw("function") || IsPropertyAt(0)) {
         ParseProcedure(true);
       } else {
         Fail(kErrExpectedStatement);
@@ -375,7 +393,7 @@ class Parser {
   void ParseStatementInto(Block& out) {
     const Token& tk = Peek();
     int line = tk.line;
-    if (tk.kind == Tok::Ident) {
+    if (tk.kind == Tok::Ident && !tk.bracketed) {
       const std::string& kw = tk.lower;
       if (kw == "dim") {
         Next();
@@ -404,7 +422,17 @@ class Parser {
         ParseDimList(out);
         return;
       }
-      if (kw == "sub" || kw == "function" || kw == "class" || kw == "property" || kw == "public" ||
+      // A procedure inside an If or loop of global code is defined like any other.
+      if (proc_ == &unit_.top && !cls_ && procBody_ == 0 &&
+          (kw == "sub" || kw == "function" ||
+           ((kw == "public" || kw == "private") &&
+            (Peek(1).IsKw("sub") || Peek(1).IsKw("function"))))) {
+        bool isPublic = true;
+        if (kw == "public" || kw == "private") isPublic = Next().IsKw("public");
+        ParseProcedure(isPublic);
+        return;
+      }
+      if (kw == "sub" || kw == "function" || kw == "class" || IsPropertyAt(0) || kw == "public" ||
           kw == "private" || kw == "option")
         Fail(kErrSyntax);
       if (kw == "redim") {
@@ -416,7 +444,9 @@ class Parser {
           std::string display;
           int nline = Line();
           std::string name = Ident(&display);
-          DeclareVariable(name, display);
+          // Inside a procedure ReDim resizes the global or field of that name when no local
+          // is declared; it makes a local only when there is none (decided when it runs).
+          if (proc_ == &unit_.top) DeclareVariable(name, display);
           dt.target = NameExpr(name, display, nline);
           ExpectOp("(", kErrExpectedLParen);
           for (;;) {
@@ -563,7 +593,7 @@ class Parser {
         return;
       }
       if (kReserved.count(kw)) Fail(kErrExpectedStatement);
-    } else if (!tk.IsOp(".")) {
+    } else if (!tk.IsOp(".") && !(tk.kind == Tok::Ident && tk.bracketed)) {
       Fail(kErrExpectedStatement);
     }
     ParseAssignOrCall(out);
@@ -656,9 +686,8 @@ class Parser {
     auto st = std::make_unique<Stmt>(SK::If, line);
     st->conds.push_back(ParseExpr());
     Expect("then", kErrExpectedThen);
-    // "If c Then : a" opens a block like a line end does; a statement after Then makes the
-    // single-line form.
-    if (Peek().kind != Tok::Newline) {
+    // A statement after Then, also after a colon ("If c Then : a"), makes the single-line form.
+    if (Peek().kind != Tok::Newline || (Peek().colon && !AtBlockEndAfterColons())) {
       // Single-line form: If c Then a : b Else c : d
       ++singleLine_;
       st->blocks.emplace_back();
@@ -694,6 +723,15 @@ class Parser {
       break;
     }
     out.push_back(std::move(st));
+  }
+
+  // "If c Then : End If"-like forms: only colons before a block end or a line end.
+  bool AtBlockEndAfterColons() const {
+    size_t k = 0;
+    while (Peek(k).kind == Tok::Newline && Peek(k).colon) ++k;
+    const Token& tk = Peek(k);
+    return tk.kind == Tok::End || tk.kind == Tok::Newline || tk.IsKw("end") || tk.IsKw("else") ||
+           tk.IsKw("elseif");
   }
 
   // A single-line If may close with "End If" on the same line.
@@ -882,14 +920,16 @@ class Parser {
 
   // All comparisons share one level, left to right.
   ExprP ParseCompare() {
-    return LeftAssoc(&Parser::ParseConcat, {{"=", BinOp::Eq},
-                                            {"<>", BinOp::Ne},
-                                            {"<", BinOp::Lt},
-                                            {">", BinOp::Gt},
-                                            {"<=", BinOp::Le},
-                                            {">=", BinOp::Ge},
-                                            {"is", BinOp::Is, true}});
+    return LeftAssoc(&Parser::ParseCompareOperand, {{"=", BinOp::Eq},
+                                                    {"<>", BinOp::Ne},
+                                                    {"<", BinOp::Lt},
+                                                    {">", BinOp::Gt},
+                                                    {"<=", BinOp::Le},
+                                                    {">=", BinOp::Ge},
+                                                    {"is", BinOp::Is, true}});
   }
+  // "a = Not b": Not may open the right side of a comparison.
+  ExprP ParseCompareOperand() { return Peek().IsKw("not") ? ParseNot() : ParseConcat(); }
   ExprP ParseConcat() { return LeftAssoc(&Parser::ParseAdd, {{"&", BinOp::Concat}}); }
   ExprP ParseAdd() { return LeftAssoc(&Parser::ParseMod, {{"+", BinOp::Add}, {"-", BinOp::Sub}}); }
   ExprP ParseMod() { return LeftAssoc(&Parser::ParseIntDiv, {{"mod", BinOp::Mod, true}}); }
@@ -954,13 +994,18 @@ class Parser {
       return e;
     }
     if (tk.IsOp(".")) {
-      if (withSlots_.empty()) Fail(505);
       Next();
+      // Outside a With the slot stays -1: using it fails at run time, where On Error sees it.
       auto base = std::make_unique<Expr>(EK::WithObj, line);
-      base->slot = withSlots_.back();
+      base->slot = withSlots_.empty() ? -1 : withSlots_.back();
       return MemberOf(std::move(base));
     }
     if (tk.kind != Tok::Ident) Fail(kErrExpectedExpression);
+    if (tk.bracketed) {
+      std::string bdisplay = tk.text;
+      std::string bname = Next().lower;
+      return NameExpr(bname, bdisplay, line);
+    }
     const std::string& w = tk.lower;
     if (w == "true" || w == "false") {
       auto e = std::make_unique<Expr>(EK::Literal, line);
@@ -1014,7 +1059,7 @@ class Parser {
         if (lastParen) *lastParen = SIZE_MAX;
         continue;
       }
-      if (tk.IsOp("(") && e->kind != EK::Literal && e->kind != EK::Paren) {
+      if (tk.IsOp("(") && e->kind != EK::Literal && (e->kind != EK::Paren || !tk.spaceBefore)) {
         size_t at = p_;
         int line = tk.line;
         Next();
@@ -1046,6 +1091,7 @@ class Parser {
   ClassDef* cls_ = nullptr;
   std::vector<int> withSlots_;
   int singleLine_ = 0;
+  int procBody_ = 0;
   int doDepth_ = 0;
   int forDepth_ = 0;
 };

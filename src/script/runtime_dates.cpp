@@ -249,7 +249,7 @@ Variant TimeSerialFn(std::span<Variant> a) {
 
 Variant DateValueFn(std::span<Variant> a) {
   double serial;
-  if (!DateArg(a, 0, serial)) return Variant::Null();
+  if (!DateArg(a, 0, serial)) Raise(err::kInvalidUseOfNull);
   return Variant::Date(std::trunc(serial));
 }
 Variant TimeValueFn(std::span<Variant> a) {

@@ -128,7 +128,7 @@ Variant AbsFn(std::span<Variant> a) {
 
 Variant SgnFn(std::span<Variant> a) {
   Variant v = Arg(a, 0);
-  if (v.IsNull()) return Variant::Null();
+  if (v.IsNull()) Raise(err::kInvalidUseOfNull);
   double d = vb::CDbl(v);
   return Variant(static_cast<int16_t>(d > 0 ? 1 : (d < 0 ? -1 : 0)));
 }

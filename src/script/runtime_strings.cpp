@@ -1,5 +1,6 @@
 // Text functions. Positions count characters; the character work itself lives in vb.h.
 #include <algorithm>
+#include <utility>
 
 #include "platform/cp1252.h"
 #include "platform/text.h"
@@ -14,7 +15,7 @@ namespace {
 // The text of argument i without copying it when it already is a String: Mid(s, i, 1) in a
 // loop over a long text would otherwise copy the whole text on every call.
 std::string_view View(std::span<Variant> args, size_t i, std::string& holder) {
-  if (i < args.size() && args[i].IsString()) return args[i].str();
+  if (i < args.size() && args[i].IsString()) return std::as_const(args[i]).str();
   holder = ArgStr(args, i);
   return holder;
 }
@@ -31,10 +32,16 @@ int64_t NonNegative(std::span<Variant> args, size_t i) {
   return n;
 }
 
+// An ASCII text counts characters in bytes; TextIsAscii is worked out once per text, so a
+// walk over a long text with Len, Mid and InStr stays linear.
+bool AsciiArg(std::span<Variant> args, size_t i) {
+  return i < args.size() && args[i].IsString() && args[i].TextIsAscii();
+}
+
 Variant Len(std::span<Variant> a) {
+  if (!a.empty() && a[0].IsString()) return Variant::Whole(static_cast<int64_t>(a[0].TextChars()));
   Variant v = Arg(a, 0);
   if (v.IsNull()) return Variant::Null();
-  if (v.IsString()) return Variant::Whole(static_cast<int64_t>(vb::Len(v.str())));
   return Variant::Whole(static_cast<int64_t>(vb::Len(vb::CStr(v))));
 }
 
@@ -57,6 +64,13 @@ Variant Mid(std::span<Variant> a) {
   if (start < 1) Raise(err::kInvalidArgument);
   int64_t len = Given(a, 2) ? NonNegative(a, 2) : -1;
   if (AnyNull(a, {0})) return Variant::Null();
+  if (AsciiArg(a, 0)) {
+    const std::string& s = std::as_const(a[0]).str();
+    size_t from = static_cast<size_t>(start) - 1;
+    if (from >= s.size()) return Variant(std::string());
+    return Variant(
+        std::string_view(s).substr(from, len < 0 ? std::string::npos : static_cast<size_t>(len)));
+  }
   std::string holder;
   return Variant(vb::Mid(View(a, 0, holder), start, len));
 }
@@ -73,6 +87,16 @@ Variant InStr(std::span<Variant> a) {
   bool text = ArgTextCompare(a, 3);
   if (AnyNull(a, {first, first + 1})) return Variant::Null();
   std::string h1, h2;
+  if (!text && AsciiArg(a, first)) {
+    // Bytes are characters: the search starts where it should, not at the text's start.
+    std::string_view s = View(a, first, h1);
+    std::string_view find = View(a, first + 1, h2);
+    size_t from = static_cast<size_t>(start) - 1;
+    if (from > s.size()) return Variant(0);
+    if (find.empty()) return Variant::Whole(start);
+    size_t hit = s.find(find, from);
+    return Variant::Whole(hit == std::string_view::npos ? 0 : static_cast<int64_t>(hit) + 1);
+  }
   return Variant::Whole(vb::InStr(start, View(a, first, h1), View(a, first + 1, h2), text));
 }
 
@@ -91,7 +115,9 @@ Variant Replace(std::span<Variant> a) {
   if (start < 1 || count < -1) Raise(err::kInvalidArgument);
   bool text = ArgTextCompare(a, 5);
   // Unlike most text functions Replace does not pass Null on: it is an error.
-  return Variant(vb::Replace(ArgStr(a, 0), ArgStr(a, 1), ArgStr(a, 2), start, count, text));
+  std::string h0, h1, h2;
+  if (AnyNull(a, {0, 1, 2})) Raise(err::kInvalidUseOfNull);
+  return Variant(vb::Replace(View(a, 0, h0), View(a, 1, h1), View(a, 2, h2), start, count, text));
 }
 
 // Byte offsets of `find` in `s` from `from`; text comparison folds both sides when folding

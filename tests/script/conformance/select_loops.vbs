@@ -16,9 +16,14 @@ Function Classify(v)
   End Select
 End Function
 Dim v
-For Each v In Array(0, 2, 5, 100, 50, "a", "z")
+For Each v In Array(0, 2, 5, 100, 50, "4")
   WScript.Echo v & ": " & Classify(v)
 Next
+' Text that is no number against a numeric Case value is a type mismatch.
+On Error Resume Next
+WScript.Echo Classify("a")
+WScript.Echo "text against Case 0:", Err.Number
+On Error GoTo 0
 Select Case LCase("ABC")
   Case "abc": WScript.Echo "matched lower"
 End Select
@@ -101,10 +106,9 @@ Else
   WScript.Echo "else block"
 End If
 
-'"Then :" opens a block.
+'"Then :" still makes the single-line form.
 If i <> 0 Then : WScript.Echo "colon block"
   WScript.Echo "still inside"
-End If
 
 ' Line continuation and comments
 s = "a" & _

@@ -1,0 +1,21 @@
+#!/bin/sh
+# Paired runs of each workload on the script engine (vbs-run) and on Lua 5.4; prints the
+# median user CPU seconds of each and their ratio. Usage: bench/script/run.sh BUILD_DIR [RUNS]
+set -e
+build=${1:-build}
+runs=${2:-5}
+here=$(dirname "$0")
+vbs="$build/tests/script/vbs-run"
+median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
+for w in fib calls midwalk instr mixed; do
+  ours=""; lua=""
+  i=0
+  while [ $i -lt "$runs" ]; do
+    ours="$ours $( { /usr/bin/time -f %U "$vbs" "$here/$w.vbs" >/dev/null; } 2>&1 )"
+    lua="$lua $( { /usr/bin/time -f %U lua5.4 "$here/$w.lua" >/dev/null; } 2>&1 )"
+    i=$((i + 1))
+  done
+  o=$(echo $ours | tr ' ' '\n' | median)
+  l=$(echo $lua | tr ' ' '\n' | median)
+  echo "$w ours=${o}s lua=${l}s ratio=$(awk -v o="$o" -v l="$l" 'BEGIN {printf "%.1f", (l > 0 ? o / l : 0)}')"
+done

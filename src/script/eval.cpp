@@ -1,0 +1,589 @@
+#include "script/interpreter.h"
+
+#include <cmath>
+#include <new>
+#include <optional>
+#include <stdexcept>
+
+#include "platform/cp1252.h"
+#include "platform/host_error.h"
+#include "platform/msgbox.h"
+#include "platform/vb.h"
+#include "script/builtins.h"
+#include "script/compiler.h"
+#include "script/err_object.h"
+#include "script/interp_detail.h"
+#include "script/lexer.h"
+#include "script/script_errors.h"
+
+namespace fern::script {
+
+using namespace detail;
+
+// --- expressions -----------------------------------------------------------------------------
+
+Variant Interpreter::EvalValue(const Expr& e, Frame& f) {
+  Variant v = Eval(e, f);
+  if (v.IsObject()) return DefaultValue(std::move(v));
+  return v;
+}
+
+Variant Interpreter::Eval(const Expr& e, Frame& f) {
+  switch (e.kind) {
+    case EK::Literal:
+      return e.lit;
+    case EK::Name:
+      return CallName(e, nullptr, f);
+    case EK::Me:
+      if (!f.meObj) Throw(kErrObjectRequired);
+      return Variant(f.meObj);
+    case EK::WithObj:
+      if (e.slot < 0) Throw(kErrObjectRequired);  // .x outside any With
+      return f.locals[e.slot];
+    case EK::Member:
+      return CallMember(e, nullptr, f);
+    case EK::Call:
+      return Apply(*e.a, &e.args, f);
+    case EK::Unary: {
+      Variant v = EvalValue(*e.a, f);
+      return e.op == BinOp::Sub ? vb::Neg(v) : vb::Not(v);
+    }
+    case EK::Binary:
+      return Binary(e, f);
+    case EK::New:
+      return NewObject(e);
+    case EK::Paren:
+      return Eval(*e.a, f);
+  }
+  return Variant();
+}
+
+Variant Interpreter::Binary(const Expr& e, Frame& f) {
+  if (e.op == BinOp::Is) {
+    Variant a = Eval(*e.a, f);
+    Variant b = Eval(*e.b, f);
+    if (!a.IsObject() || !b.IsObject()) Throw(kErrObjectRequired);
+    return Variant(a.obj() == b.obj());
+  }
+  // Operands that are plain variables or literals are read in place, not copied; the left one
+  // only when evaluating the right one cannot change it.
+  std::optional<Variant> ta, tb;  // engaged only when an operand is computed
+  const Variant& a = IsPlain(*e.b) ? ValueRef(*e.a, f, ta) : ta.emplace(EvalValue(*e.a, f));
+  const Variant& b = ValueRef(*e.b, f, tb);
+  switch (e.op) {
+    case BinOp::Pow:
+      return vb::Pow(a, b);
+    case BinOp::Mul:
+      return vb::Mul(a, b);
+    case BinOp::Div:
+      return vb::Div(a, b);
+    case BinOp::IntDiv:
+      return vb::IntDiv(a, b);
+    case BinOp::Mod:
+      return vb::Mod(a, b);
+    case BinOp::Add:
+      return vb::Add(a, b);
+    case BinOp::Sub:
+      return vb::Sub(a, b);
+    case BinOp::Concat:
+      return vb::Concat(a, b);
+    case BinOp::Eq:
+    case BinOp::Ne:
+    case BinOp::Lt:
+    case BinOp::Gt:
+    case BinOp::Le:
+    case BinOp::Ge:
+      return Comparison(e.op, a, b, e.a.get(), e.b.get(), f);
+    case BinOp::And:
+      return vb::And(a, b);
+    case BinOp::Or:
+      return vb::Or(a, b);
+    case BinOp::Xor:
+      return vb::Xor(a, b);
+    case BinOp::Eqv:
+      return vb::Eqv(a, b);
+    case BinOp::Imp:
+      return vb::Imp(a, b);
+    case BinOp::Is:
+      break;
+  }
+  return Variant();
+}
+
+namespace {
+
+Variant CompareAs(BinOp op, const Variant& a, const Variant& b) {
+  switch (op) {
+    case BinOp::Eq:
+      return vb::Eq(a, b);
+    case BinOp::Ne:
+      return vb::Ne(a, b);
+    case BinOp::Lt:
+      return vb::Lt(a, b);
+    case BinOp::Gt:
+      return vb::Gt(a, b);
+    case BinOp::Le:
+      return vb::Le(a, b);
+    default:
+      return vb::Ge(a, b);
+  }
+}
+
+bool NumberLike(const Variant& v) { return v.IsNumber() || v.type() == VType::Boolean; }
+
+// Text converted to the type of a literal number or Boolean; 13 when it is neither.
+Variant TextAs(const Variant& text, const Variant& like) {
+  if (like.type() == VType::Boolean) return Variant(vb::CBool(text));
+  double d = 0;
+  if (!vb::ParseNumber(text.str(), d)) Throw(kErrTypeMismatch);
+  return Variant(d);
+}
+
+}  // namespace
+
+// A literal, a negated number literal, or a name that stands for a constant.
+bool Interpreter::IsFixedValue(const Expr* e, Frame& f) {
+  if (!e) return false;
+  if (e->kind == EK::Paren) return IsFixedValue(e->a.get(), f);
+  if (e->kind == EK::Literal) return true;
+  if (e->kind == EK::Unary && e->op == BinOp::Sub) return e->a->kind == EK::Literal;
+  if (e->kind != EK::Name || e->ref != NameRef::Dynamic) return false;
+  Found r = Lookup(*e, f);
+  return r.kind == Found::Const || (r.kind == Found::Var && r.readOnly);
+}
+
+Variant Interpreter::Comparison(BinOp op, const Variant& a, const Variant& b, const Expr* ea,
+                                const Expr* eb, Frame& f) {
+  if (a.IsString() != b.IsString()) {
+    bool textLeft = a.IsString();
+    const Variant& text = textLeft ? a : b;
+    const Variant& other = textLeft ? b : a;
+    const Expr* textExpr = textLeft ? ea : eb;
+    const Expr* otherExpr = textLeft ? eb : ea;
+    if (NumberLike(other)) {
+      if (IsFixedValue(otherExpr, f)) {
+        Variant converted = TextAs(text, other);
+        return textLeft ? CompareAs(op, converted, other) : CompareAs(op, other, converted);
+      }
+      if (IsFixedValue(textExpr, f)) {
+        Variant converted(vb::CStr(other));
+        return textLeft ? CompareAs(op, text, converted) : CompareAs(op, converted, text);
+      }
+    }
+  }
+  return CompareAs(op, a, b);
+}
+
+bool Interpreter::IsPlain(const Expr& e) {
+  return e.kind == EK::Literal ||
+         (e.kind == EK::Name && (e.ref == NameRef::Local || e.ref == NameRef::Field));
+}
+
+const Variant& Interpreter::ValueRef(const Expr& e, Frame& f, std::optional<Variant>& tmp) {
+  const Variant* p = nullptr;
+  if (e.kind == EK::Literal) {
+    p = &e.lit;
+  } else if (e.kind == EK::Name) {
+    if (e.ref == NameRef::Local)
+      p = &f.locals[e.slot];
+    else if (e.ref == NameRef::Field)
+      p = &f.me->fields[e.slot];
+    else if (e.ref == NameRef::Dynamic && e.globalIndex >= 0 && e.globalGeneration == generation_ &&
+             !f.parent) {
+      const Global& g = globals_[e.globalIndex];
+      if (!g.proc && !g.cls) p = &g.value;
+    }
+  }
+  if (!p) p = &tmp.emplace(Eval(e, f));
+  if (p->IsObject()) return tmp.emplace(DefaultValue(*p));
+  return *p;
+}
+
+Variant Interpreter::Apply(const Expr& target, const std::vector<ExprP>* args, Frame& f) {
+  if (target.kind == EK::Name) return CallName(target, args, f);
+  if (target.kind == EK::Member) return CallMember(target, args, f);
+  Variant v = Eval(target, f);
+  return Index(v, args, f, target);
+}
+
+Variant Interpreter::BaseObject(const Expr& e, Frame& f) {
+  Variant base = Eval(e, f);
+  if (!base.IsObject()) {
+    if (e.kind == EK::Name) ThrowNamed(kErrObjectRequired, e.display);
+    Throw(kErrObjectRequired);
+  }
+  if (!base.obj()) Throw(kErrObjectRequired);  // a member of Nothing
+  return base;
+}
+
+Variant Interpreter::CallMember(const Expr& e, const std::vector<ExprP>* args, Frame& f) {
+  Variant base = BaseObject(*e.a, f);
+  ArgBuf buf;
+  BuildArgs(args, f, buf, nullptr);
+  Variant r;
+  if (e.a->kind == EK::Me) {
+    r = InvokeMember(f.meObj, *f.me, e.display, kGet, buf.vals, true);
+  } else {
+    try {
+      r = base.obj()->Invoke(e.display, kGet, buf.vals);
+    } catch (const HostError& err) {
+      // obj.Items(0) where Items takes no arguments: the arguments go to what it returns.
+      if (err.number() != kErrWrongArgs || buf.vals.empty()) throw;
+      Variant inner = base.obj()->Invoke(e.display, kGet, {});
+      if (inner.IsArray()) {
+        std::vector<int32_t> idx;
+        for (const Variant& v : buf.vals) idx.push_back(ToIndex(DefaultValue(v)));
+        return inner.arr().At(idx);
+      }
+      if (!inner.IsObject()) throw;
+      if (!inner.obj()) Throw(kErrObjectNotSet);
+      r = inner.obj()->Invoke("", kGet, buf.vals);
+    }
+  }
+  WriteBack(buf);
+  return r;
+}
+
+std::vector<int32_t> Interpreter::Indices(const std::vector<ExprP>& args, Frame& f) {
+  std::vector<int32_t> idx;
+  idx.reserve(args.size());
+  for (const auto& a : args) {
+    if (!a) Throw(kErrSubscript);
+    idx.push_back(ToIndex(EvalValue(*a, f)));
+  }
+  return idx;
+}
+
+// Checked after the indices were computed: computing them may have replaced the array.
+Variant& Interpreter::Element(Variant& arr, const std::vector<int32_t>& idx, const Expr& at) {
+  if (!arr.IsArray()) ThrowNamed(kErrTypeMismatch, at.display.empty() ? at.name : at.display);
+  return arr.arr().At(idx);
+}
+
+Variant Interpreter::Index(Variant& v, const std::vector<ExprP>* args, Frame& f, const Expr& at) {
+  if (!args) return v;
+  if (v.IsArray()) {
+    if (args->empty()) return v;
+    std::vector<int32_t> idx = Indices(*args, f);
+    return Element(v, idx, at);
+  }
+  if (v.IsObject()) {
+    if (!v.obj()) Throw(kErrObjectNotSet);
+    Variant holder = v;  // the call may replace the variable
+    ArgBuf buf;
+    BuildArgs(args, f, buf, nullptr);
+    Variant r = holder.obj()->Invoke("", kGet, buf.vals);
+    WriteBack(buf);
+    return r;
+  }
+  if (args->empty()) return v;
+  if (at.kind == EK::Name) ThrowNamed(kErrTypeMismatch, at.display);
+  Throw(kErrTypeMismatch);
+}
+
+Interpreter::Found Interpreter::Lookup(const Expr& e, Frame& f) {
+  Found r;
+  // Code run by Execute/Eval inside a procedure sees that procedure's variables.
+  for (Frame* p = f.parent; p; p = p->parent) {
+    auto it = p->proc->locals.find(e.name);
+    if (it != p->proc->locals.end()) {
+      r.kind = Found::Var;
+      r.var = &p->locals[it->second];
+      return r;
+    }
+    if (p->me) {
+      auto fi = p->me->cls->fieldIndex.find(e.name);
+      if (fi != p->me->cls->fieldIndex.end()) {
+        r.kind = Found::Var;
+        r.var = &p->me->fields[fi->second];
+        return r;
+      }
+    }
+  }
+  int gi = e.globalGeneration == generation_ ? e.globalIndex : -1;
+  if (gi < 0) {
+    gi = FindGlobal(e.name);
+    if (gi >= 0 && !f.parent) {
+      e.globalIndex = gi;
+      e.globalGeneration = generation_;
+    }
+  }
+  if (gi >= 0) {
+    Global& g = globals_[gi];
+    if (g.proc) {
+      r.kind = Found::Proc;
+      r.proc = g.proc;
+    } else if (g.cls) {
+      r.kind = Found::Class;
+    } else {
+      r.kind = Found::Var;
+      r.var = &g.value;
+      r.readOnly = g.readOnly;
+    }
+    return r;
+  }
+  if (e.builtin) {
+    r.kind = Found::Builtin;
+    r.builtin = e.builtin;
+    return r;
+  }
+  int fn = EngineFnOf(e.name);
+  if (fn >= 0) {
+    r.kind = Found::EngineFn;
+    r.engineFn = fn;
+    return r;
+  }
+  if (const Builtin* b = FindBuiltin(e.name)) {
+    e.builtin = b;
+    r.kind = Found::Builtin;
+    r.builtin = b;
+    return r;
+  }
+  if (FindConstant(e.name, r.value)) {
+    r.kind = Found::Const;
+    return r;
+  }
+  return r;
+}
+
+Variant* Interpreter::VarRef(const Expr& e, Frame& f, bool* readOnly) {
+  if (e.kind != EK::Name) return nullptr;
+  switch (e.ref) {
+    case NameRef::Local:
+      return &f.locals[e.slot];
+    case NameRef::Field:
+      return &f.me->fields[e.slot];
+    case NameRef::ClassProc:
+      return nullptr;
+    default:
+      break;
+  }
+  Found r = Lookup(e, f);
+  if (r.kind == Found::Var) {
+    if (readOnly) *readOnly = r.readOnly;
+    return r.var;
+  }
+  if (r.kind != Found::None) return nullptr;
+  if (f.explicitVars) ThrowNamed(kErrUndefined, e.display);
+  if (e.slot >= 0) return &f.locals[e.slot];
+  int gi = AddGlobal(e.name, e.display);
+  if (!f.parent) {
+    e.globalIndex = gi;
+    e.globalGeneration = generation_;
+  }
+  return &globals_[gi].value;
+}
+
+Variant Interpreter::CallName(const Expr& e, const std::vector<ExprP>* args, Frame& f) {
+  switch (e.ref) {
+    case NameRef::Local:
+      return Index(f.locals[e.slot], args, f, e);
+    case NameRef::Field:
+      return Index(f.me->fields[e.slot], args, f, e);
+    case NameRef::ClassProc: {
+      const Proc* p = ClassProcFor(*f.me->cls, e.name, kGet);
+      if (!p) ThrowNamed(kErrNoMember, e.display);
+      return CallKnown(*p, f.meObj, f.me, args, f);
+    }
+    default:
+      break;
+  }
+  Found r = Lookup(e, f);
+  switch (r.kind) {
+    case Found::Var:
+      return Index(*r.var, args, f, e);
+    case Found::Proc:
+      return CallKnown(*r.proc, nullptr, nullptr, args, f);
+    case Found::Builtin:
+      return CallBuiltin(*r.builtin, args, f);
+    case Found::EngineFn:
+      return CallEngineFn(r.engineFn, args, f);
+    case Found::Const:
+      return r.value;
+    case Found::Class:
+      ThrowNamed(kErrTypeMismatch, e.display);
+    case Found::None:
+      break;
+  }
+  if (f.explicitVars) ThrowNamed(kErrUndefined, e.display);
+  if (args && !args->empty()) ThrowNamed(kErrTypeMismatch, e.display);
+  Variant* v = VarRef(e, f);
+  return v ? *v : Variant();
+}
+
+void Interpreter::BuildArgs(const std::vector<ExprP>* args, Frame& f, ArgBuf& buf,
+                            const Proc* known) {
+  if (!args) return;
+  size_t n = args->size();
+  buf.vals.reserve(n);
+  for (size_t i = 0; i < n; ++i) {
+    const Expr* e = (*args)[i].get();
+    if (!e) {
+      buf.vals.push_back(Variant::Missing());
+      continue;
+    }
+    bool byVal = known && i < known->params.size() && known->params[i].byVal;
+    if (!byVal) {
+      if (e->kind == EK::Name) {
+        bool readOnly = false;
+        Variant* v = nullptr;
+        if (e->ref == NameRef::Dynamic) {
+          Found r = Lookup(*e, f);
+          if (r.kind == Found::Var) {
+            v = r.var;
+            readOnly = r.readOnly;
+          } else if (r.kind == Found::None) {
+            v = VarRef(*e, f);
+          }
+        } else {
+          v = VarRef(*e, f);
+        }
+        if (v) {
+          buf.vals.push_back(*v);
+          if (!readOnly) {
+            ArgBuf::Back b;
+            b.index = i;
+            b.var = v;
+            if (!known) {
+              b.before = *v;
+              b.compare = true;
+            }
+            buf.backs.push_back(std::move(b));
+          }
+          continue;
+        }
+      } else if (e->kind == EK::Call && e->a->kind == EK::Name && e->a->ref != NameRef::ClassProc) {
+        // An array element passed by reference.
+        Variant* arr = nullptr;
+        if (e->a->ref == NameRef::Dynamic) {
+          Found r = Lookup(*e->a, f);
+          if (r.kind == Found::Var) arr = r.var;
+        } else {
+          arr = VarRef(*e->a, f);
+        }
+        if (arr && arr->IsArray() && !e->args.empty()) {
+          ArgBuf::Back b;
+          b.index = i;
+          b.var = arr;
+          b.idx = Indices(e->args, f);
+          buf.vals.push_back(Element(*arr, b.idx, *e->a));
+          if (!known) {
+            b.before = buf.vals.back();
+            b.compare = true;
+          }
+          buf.backs.push_back(std::move(b));
+          continue;
+        }
+      } else if (e->kind == EK::Member && e->a->kind != EK::Me) {
+        // A property passed by reference is assigned back when the callee changed it.
+        Variant base = BaseObject(*e->a, f);
+        Variant val = base.obj()->Invoke(e->display, kGet, {});
+        ArgBuf::Back b;
+        b.index = i;
+        b.obj = std::move(base);
+        b.member = e->display;
+        b.before = val;
+        b.compare = true;
+        buf.vals.push_back(std::move(val));
+        buf.backs.push_back(std::move(b));
+        continue;
+      }
+    }
+    buf.vals.push_back(Eval(*e, f));
+  }
+}
+
+void Interpreter::WriteBack(ArgBuf& buf) {
+  for (ArgBuf::Back& b : buf.backs) {
+    Variant& val = buf.vals[b.index];
+    if (b.compare && SameValue(b.before, val)) continue;
+    if (b.obj.IsObject()) {
+      std::vector<Variant> args{val};
+      b.obj.obj()->Invoke(b.member, val.IsObject() ? kPropSet : kPropLet, args);
+    } else if (!b.idx.empty()) {
+      if (b.var->IsArray()) b.var->arr().At(b.idx) = std::move(val);
+    } else {
+      *b.var = std::move(val);
+    }
+  }
+}
+
+Variant Interpreter::CallBuiltin(const Builtin& b, const std::vector<ExprP>* args, Frame& f) {
+  std::vector<Variant> vals;
+  if (args) {
+    vals.reserve(args->size());
+    for (const auto& a : *args) vals.push_back(a ? Eval(*a, f) : Variant::Missing());
+  }
+  if (static_cast<int>(vals.size()) < b.minArgs ||
+      (b.maxArgs >= 0 && static_cast<int>(vals.size()) > b.maxArgs))
+    ThrowNamed(kErrWrongArgs, b.name);
+  return b.fn(vals);
+}
+
+Variant Interpreter::CallEngineFn(int fn, const std::vector<ExprP>* args, Frame& f) {
+  std::vector<Variant> vals;
+  if (args)
+    for (const auto& a : *args) vals.push_back(a ? EvalValue(*a, f) : Variant::Missing());
+  auto text = [&](size_t i) {
+    return i < vals.size() && !vals[i].IsMissing() && !vals[i].IsNull() ? vb::CStr(vals[i])
+                                                                        : std::string();
+  };
+  auto need = [&](size_t lo, size_t hi, const char* name) {
+    if (vals.size() < lo || vals.size() > hi) ThrowNamed(kErrWrongArgs, name);
+  };
+  switch (fn) {
+    case kFnEval: {
+      need(1, 1, "Eval");
+      int line = 0;
+      auto unit = Compile(text(0), "", ParseMode::Expression, line);
+      std::vector<Variant> locals(unit->top.numLocals);
+      Frame g;
+      g.proc = &unit->top;
+      g.locals = locals.data();
+      g.parent = &f;
+      g.me = f.me;
+      g.meObj = f.meObj;
+      g.explicitVars = f.explicitVars;
+      return Eval(*unit->evalExpr, g);
+    }
+    case kFnExecute:
+    case kFnExecuteGlobal: {
+      need(1, 1, fn == kFnExecute ? "Execute" : "ExecuteGlobal");
+      int line = 0;
+      auto unit = Compile(text(0), "", ParseMode::Code, line);
+      Define(unit);
+      bool local = fn == kFnExecute && f.proc->kind != ProcKind::TopLevel;
+      RunTop(unit, local ? &f : nullptr, local ? &f : nullptr);
+      return Variant();
+    }
+    case kFnMsgBox: {
+      need(1, 5, "MsgBox");
+      if (!allowUI) Throw(70);
+      int flags = vals.size() > 1 && !vals[1].IsMissing() ? vb::CLng(vals[1]) : 0;
+      return Variant(static_cast<int16_t>(fern::MessageBox(text(0), flags, text(2))));
+    }
+    case kFnInputBox: {
+      need(1, 7, "InputBox");
+      if (!allowUI) Throw(70);
+      return Variant(fern::InputBox(text(0), text(1), text(2)));
+    }
+    case kFnCreateObject: {
+      need(1, 2, "CreateObject");
+      std::string progId = text(0);
+      std::shared_ptr<Dispatch> obj = CreateRuntimeObject(progId);
+      if (!obj && factory) obj = factory(progId);
+      if (!obj) ThrowNamed(kErrCannotCreate, progId);
+      return Variant(std::move(obj));
+    }
+    case kFnGetObject: {
+      need(0, 2, "GetObject");
+      std::shared_ptr<Dispatch> obj;
+      if (getObject) obj = getObject(text(0), text(1));
+      if (!obj) ThrowNamed(kErrCannotCreate, text(1).empty() ? text(0) : text(1));
+      return Variant(std::move(obj));
+    }
+  }
+  return Variant();
+}
+
+}  // namespace fern::script
