@@ -4,7 +4,11 @@
 
 #include <algorithm>
 #include <cctype>
+#include <ctime>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <unordered_map>
 
 #include "platform/host_error.h"
 #include "platform/text.h"
@@ -29,15 +33,111 @@ bool Exists(const fs::path& p) {
   return ::lstat(p.c_str(), &st) == 0;
 }
 
+// What tells whether a folder's names may have changed: adding, removing or renaming an entry
+// sets its modification and change times.
+struct FolderStamp {
+  dev_t dev = 0;
+  ino_t ino = 0;
+  timespec mtime{};
+  timespec ctime{};
+};
+
+bool ReadStamp(const fs::path& folder, FolderStamp& stamp) {
+  struct stat st {};
+  if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+  stamp = {st.st_dev, st.st_ino, st.st_mtim, st.st_ctim};
+  return true;
+}
+
+bool SameStamp(const FolderStamp& a, const FolderStamp& b) {
+  auto same = [](const timespec& x, const timespec& y) {
+    return x.tv_sec == y.tv_sec && x.tv_nsec == y.tv_nsec;
+  };
+  return a.dev == b.dev && a.ino == b.ino && same(a.mtime, b.mtime) && same(a.ctime, b.ctime);
+}
+
+// A listing is only kept once the folder's last change is older than the coarsest time stamp a
+// file system keeps (2 s); a change in the same tick as the reading could otherwise leave the
+// stamp as it was and the kept listing stale.
+bool Settled(const FolderStamp& stamp) {
+  timespec now{};
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  return now.tv_sec - stamp.mtime.tv_sec > 2;
+}
+
+// The names of one folder by their folded spelling; the spellings of one folded name in order.
+using FoldedNames = std::unordered_map<std::string, std::vector<std::string>>;
+
+struct KeptFolder {
+  FolderStamp stamp;
+  std::shared_ptr<const FoldedNames> names;
+};
+
+// Folder listings kept between look-ups, so that a miss in a folder of thousands of files
+// costs one stat instead of reading the whole folder again.
+class FolderListings {
+ public:
+  std::shared_ptr<const FoldedNames> Names(const fs::path& folder) {
+    FolderStamp before;
+    if (!ReadStamp(folder, before)) return nullptr;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      const auto found = kept_.find(folder.native());
+      if (found != kept_.end() && SameStamp(found->second.stamp, before))
+        return found->second.names;
+    }
+    auto names = std::make_shared<FoldedNames>();
+    std::error_code ec;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+      std::string name = it->path().filename().string();
+      (*names)[text::FoldCase(name)].push_back(std::move(name));
+    }
+    for (auto& [folded, spellings] : *names) std::sort(spellings.begin(), spellings.end());
+    FolderStamp after;
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++reads_;
+    if (!ec && ReadStamp(folder, after) && SameStamp(before, after) && Settled(after)) {
+      if (kept_.size() >= kMaxFolders) kept_.clear();
+      kept_[folder.native()] = {after, names};
+    }
+    return names;
+  }
+
+  size_t Reads() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return reads_;
+  }
+
+ private:
+  static constexpr size_t kMaxFolders = 256;
+  std::mutex mutex_;
+  std::unordered_map<std::string, KeptFolder> kept_;
+  size_t reads_ = 0;
+};
+
+FolderListings& Listings() {
+  static FolderListings listings;
+  return listings;
+}
+
 // The spelling of `name` inside `folder`, matched without regard to case; empty when none.
 std::string FindSpelling(const fs::path& folder, const std::string& name) {
-  std::error_code ec;
+  const std::shared_ptr<const FoldedNames> names = Listings().Names(folder);
+  if (!names) return {};
   std::string best;
-  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-    std::string candidate = it->path().filename().string();
-    if (text::EqualsNoCase(candidate, name) && (best.empty() || candidate < best)) {
-      best = std::move(candidate);
+  auto consider = [&](const std::vector<std::string>& spellings) {
+    for (const std::string& candidate : spellings) {
+      if (text::EqualsNoCase(candidate, name) && (best.empty() || candidate < best)) {
+        best = candidate;
+      }
     }
+  };
+  if (utf8::IsValid(name)) {
+    const auto found = names->find(text::FoldCase(name));
+    if (found != names->end()) consider(found->second);
+  } else {
+    // Stray bytes fold as they stand but compare apart; such a name is looked for one by one.
+    for (const auto& [folded, spellings] : *names) consider(spellings);
   }
   return best;
 }
@@ -60,6 +160,8 @@ void SetDriveMap(const std::map<char, fs::path>& drives) {
 }
 
 const std::map<char, fs::path>& DriveMap() { return Drives(); }
+
+size_t FolderListingsRead() { return Listings().Reads(); }
 
 fs::path ResolveHostPath(std::string_view hostPath, const fs::path& base) {
   if (hostPath.size() >= 2 && (hostPath[0] == '\\' || hostPath[0] == '/') &&

@@ -12,8 +12,11 @@
 //    otherwise the first in sorted order. From the first component that does not exist on,
 //    the given spelling is kept, so the result can name a file still to be created.
 // A path whose every component exists with its exact spelling comes back unchanged.
+// A folder's listing is read once and kept while its time stamps stay the same, so looking up
+// a name costs the same in a folder of ten files or ten thousand.
 #pragma once
 
+#include <cstddef>
 #include <filesystem>
 #include <map>
 #include <string_view>
@@ -28,6 +31,10 @@ const std::map<char, std::filesystem::path>& DriveMap();
 
 std::filesystem::path ResolveHostPath(std::string_view hostPath,
                                       const std::filesystem::path& base = {});
+
+// How many times a folder was listed to match a name without regard to case (for tests and
+// benchmarks: the count stays put while a folder that did not change is searched again).
+size_t FolderListingsRead();
 
 // True when `name` matches the Windows wildcard mask without regard to case: "*" any run of
 // characters, "?" one character. "*.*" matches every name, with or without a point.

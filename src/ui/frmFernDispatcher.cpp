@@ -6,7 +6,7 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QListWidget>
+#include <QListView>
 #include <QPushButton>
 #include <QScreen>
 #include <QTableWidget>
@@ -25,6 +25,7 @@
 #include "platform/vb.h"
 #include "platform/waits.h"
 #include "ui/lnkLabel.h"
+#include "ui/message_list_model.h"
 #include "ui/qt_message_answerer.h"
 
 #ifndef FERN_VERSION_MAJOR
@@ -75,7 +76,7 @@ frmFernDispatcher::frmFernDispatcher(ExporterFactory factory, bool installAnswer
 
   RunView view;
   view.messageAdded = [this](const std::string& text) { AddMessage(text); };
-  view.messagesCleared = [this] { lisMeldung->clear(); };
+  view.messagesCleared = [this] { messages_->Clear(); };
   view.progressText = [this](const std::string& text) { lblProgress->setText(Q(text)); };
   view.runningChanged = [this](bool running) { SetRunning(running); };
   driver_ = std::make_unique<RunDriver>(grid_, std::move(factory), std::move(view));
@@ -154,7 +155,14 @@ void frmFernDispatcher::BuildControls() {
 
   lblProgress = new QLabel(this);
   lblProgress->setGeometry(kMargin, 246, kDesignWidth - 2 * kMargin, 20);
-  lisMeldung = new QListWidget(this);
+  // Every row is one line of text, so the view lays out from one row's height, and in batches
+  // while the event loop runs: a line costs the same in a list of ten or of 2,501.
+  messages_ = new MessageListModel(this);
+  lisMeldung = new QListView(this);
+  lisMeldung->setModel(messages_);
+  lisMeldung->setUniformItemSizes(true);
+  lisMeldung->setLayoutMode(QListView::Batched);
+  lisMeldung->setEditTriggers(QAbstractItemView::NoEditTriggers);
   lisMeldung->setGeometry(kMargin, 270, kDesignWidth - 2 * kMargin, 150);
 
   lblVersion = new QLabel(this);
@@ -294,10 +302,8 @@ void frmFernDispatcher::OnCheckChanged(int row) {
 
 void frmFernDispatcher::AddMessage(const std::string& text) {
   // The same cap as the driver's list: at most 2,501 lines, the oldest dropped first.
-  if (lisMeldung->count() > static_cast<int>(MessageList::kMaxBeforeAdd))
-    delete lisMeldung->takeItem(0);
-  lisMeldung->addItem(Q(text));
-  lisMeldung->setCurrentRow(lisMeldung->count() - 1);
+  messages_->Append(Q(text), MessageList::kMaxBeforeAdd);
+  lisMeldung->setCurrentIndex(messages_->index(messages_->rowCount() - 1));
 }
 
 void frmFernDispatcher::SetRunning(bool running) {

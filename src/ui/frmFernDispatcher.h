@@ -19,13 +19,14 @@
 
 class QGroupBox;
 class QLabel;
-class QListWidget;
+class QListView;
 class QPushButton;
 class QTableWidget;
 
 namespace fern {
 
 class lnkLabel;
+class MessageListModel;
 
 class frmFernDispatcher : public QWidget, private ControlCaptions {
  public:
@@ -75,7 +76,7 @@ class frmFernDispatcher : public QWidget, private ControlCaptions {
   // The controls, under the names the host's forms use.
   QTableWidget* fpSCheckUebertragung = nullptr;
   QGroupBox* GroupBox1 = nullptr;
-  QListWidget* lisMeldung = nullptr;
+  QListView* lisMeldung = nullptr;  // one line per message; the newest is the current one
   QLabel* lblProgress = nullptr;
   QPushButton* butStart = nullptr;
   QPushButton* butCancel = nullptr;
@@ -111,6 +112,7 @@ class frmFernDispatcher : public QWidget, private ControlCaptions {
   void SetRunning(bool running);
 
   PortalGrid grid_;
+  MessageListModel* messages_ = nullptr;
   std::unique_ptr<RunDriver> driver_;
   std::string portalList_;
   bool installAnswerer_;

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <functional>
+
 #include "platform/host_error.h"
 #include "scratch_dir.h"
 
@@ -11,9 +14,19 @@ namespace {
 namespace fs = std::filesystem;
 using testing::ScratchDir;
 
+// Dates every folder under `root` a minute back, as a folder nobody changed lately: its listing
+// is then kept between look-ups.
+void Settle(const fs::path& root) {
+  const auto past = fs::file_time_type::clock::now() - std::chrono::minutes(1);
+  fs::last_write_time(root, past);
+  for (const auto& entry : fs::recursive_directory_iterator(root))
+    if (entry.is_directory()) fs::last_write_time(entry.path(), past);
+}
+
 // A host tree as a Windows installation leaves it: mixed spellings, and two folders that
-// differ only in case.
-class HostPathTest : public ::testing::Test {
+// differ only in case. Each case runs on folders just written and on settled ones, whose
+// listings are kept.
+class HostPathTest : public ::testing::TestWithParam<bool> {
  protected:
   void SetUp() override {
     dir.Write("Kavantor/DAT/Error.log", "");
@@ -21,6 +34,7 @@ class HostPathTest : public ::testing::Test {
     dir.Write("Kavantor/SQL/sql.ini", "");
     dir.Write("Kavantor/System/Services/OpenImmo/Änderung.vbs", "");
     dir.Write("Kavantor/pic.obj/a.JPG", "");
+    if (GetParam()) Settle(dir.path());
   }
   void TearDown() override { SetDriveMap({}); }
 
@@ -28,14 +42,14 @@ class HostPathTest : public ::testing::Test {
   ScratchDir dir;
 };
 
-TEST_F(HostPathTest, RelativePathsMatchExistingSpellings) {
+TEST_P(HostPathTest, RelativePathsMatchExistingSpellings) {
   EXPECT_EQ(ResolveHostPath("sql\\SQL.INI", Host()), Host() / "SQL/sql.ini");
   EXPECT_EQ(ResolveHostPath("SYSTEM\\services\\openimmo\\änderung.VBS", Host()),
             Host() / "System/Services/OpenImmo/Änderung.vbs");
   EXPECT_EQ(ResolveHostPath("Pic.Obj\\A.jpg", Host()), Host() / "pic.obj/a.JPG");
 }
 
-TEST_F(HostPathTest, ExactSpellingWinsThenTheFirstInOrder) {
+TEST_P(HostPathTest, ExactSpellingWinsThenTheFirstInOrder) {
   EXPECT_EQ(ResolveHostPath("DAT\\Error.log", Host()), Host() / "DAT/Error.log");
   EXPECT_EQ(ResolveHostPath("dat\\other.txt", Host()), Host() / "dat/other.txt");
   // "Dat" exists in neither spelling; "DAT" sorts before "dat". The file is only in "dat",
@@ -44,7 +58,7 @@ TEST_F(HostPathTest, ExactSpellingWinsThenTheFirstInOrder) {
   EXPECT_EQ(ResolveHostPath("Dat\\other.txt", Host()), Host() / "DAT/other.txt");
 }
 
-TEST_F(HostPathTest, MissingTailKeepsItsSpelling) {
+TEST_P(HostPathTest, MissingTailKeepsItsSpelling) {
   EXPECT_EQ(ResolveHostPath("dat\\FernDispatcher\\Neu\\Send.log", Host()),
             Host() / "dat/FernDispatcher/Neu/Send.log");
   EXPECT_EQ(ResolveHostPath("system\\NEU\\services", Host()), Host() / "System/NEU/services");
@@ -52,14 +66,14 @@ TEST_F(HostPathTest, MissingTailKeepsItsSpelling) {
   EXPECT_EQ(ResolveHostPath("sql\\sql.ini\\x", Host()), Host() / "SQL/sql.ini/x");
 }
 
-TEST_F(HostPathTest, DotsTrailingSeparatorsAndDoubleSeparators) {
+TEST_P(HostPathTest, DotsTrailingSeparatorsAndDoubleSeparators) {
   EXPECT_EQ(ResolveHostPath(".\\system\\..\\Sql\\\\sql.ini", Host()), Host() / "SQL/sql.ini");
   EXPECT_EQ(ResolveHostPath("system\\", Host()), Host() / "System");
   EXPECT_EQ(ResolveHostPath("", Host()), Host());
   EXPECT_EQ(ResolveHostPath("..\\Kavantor\\dat", Host()), Host() / "dat");
 }
 
-TEST_F(HostPathTest, DriveLettersGoThroughTheTable) {
+TEST_P(HostPathTest, DriveLettersGoThroughTheTable) {
   SetDriveMap({{'c', Host()}});
   EXPECT_EQ(ResolveHostPath("C:\\Pic.Obj\\a.jpg"), Host() / "pic.obj/a.JPG");
   EXPECT_EQ(ResolveHostPath("c:/sql/sql.ini"), Host() / "SQL/sql.ini");
@@ -75,13 +89,48 @@ TEST_F(HostPathTest, DriveLettersGoThroughTheTable) {
   }
 }
 
-TEST_F(HostPathTest, LinuxPathsAndNetworkPaths) {
+TEST_P(HostPathTest, LinuxPathsAndNetworkPaths) {
   const fs::path exact = Host() / "DAT/Error.log";
   EXPECT_EQ(ResolveHostPath(exact.string(), "/elsewhere"), exact);
   // A host folder kept as a Linux path with a host-relative tail in Windows form.
   EXPECT_EQ(ResolveHostPath(Host().string() + "/system\\SERVICES"), Host() / "System/Services");
   EXPECT_THROW(ResolveHostPath("\\\\server\\share\\x"), HostError);
   EXPECT_THROW(ResolveHostPath("\\/server/share"), HostError);
+}
+
+INSTANTIATE_TEST_SUITE_P(FreshAndSettled, HostPathTest, ::testing::Bool());
+
+// A kept listing follows every change of its folder, and a settled folder is listed once however
+// often names in it are looked up.
+TEST(FolderListing, KeptWhileTheFolderStaysAndReadAgainAfterAChange) {
+  ScratchDir dir;
+  for (int i = 0; i < 50; ++i) dir.Write("pic/fb" + std::to_string(i) + "_0.jpg", "");
+  Settle(dir.path());
+  const fs::path pic = dir / "pic";
+  EXPECT_EQ(ResolveHostPath("PIC\\FB7_0.JPG", dir.path()), pic / "fb7_0.jpg");
+  const size_t reads = FolderListingsRead();
+  for (int i = 0; i < 200; ++i) {
+    EXPECT_EQ(ResolveHostPath("pic\\fb" + std::to_string(i) + "_1.JPG", dir.path()),
+              pic / ("fb" + std::to_string(i) + "_1.JPG"));
+  }
+  EXPECT_EQ(FolderListingsRead(), reads);
+
+  // Each step changes the folder (and is looked up again at once, within the same tick).
+  const std::vector<std::pair<std::function<void()>, fs::path>> steps = {
+      {[&] { dir.Write("pic/FB3_1.Jpg", ""); }, pic / "FB3_1.Jpg"},
+      {[&] { dir.Write("pic/fb3_1.jpG", ""); }, pic / "FB3_1.Jpg"},  // first in order wins
+      {[&] { fs::remove(pic / "FB3_1.Jpg"); }, pic / "fb3_1.jpG"},
+      {[&] { fs::rename(pic / "fb3_1.jpG", pic / "x.jpg"); }, pic / "fb3_1.JPG"},
+      {[&] {
+         fs::rename(pic, dir / "old");
+         dir.Write("pic/Fb3_1.jpg", "");
+       },
+       pic / "Fb3_1.jpg"},
+  };
+  for (size_t i = 0; i < steps.size(); ++i) {
+    steps[i].first();
+    EXPECT_EQ(ResolveHostPath("pic\\fb3_1.JPG", dir.path()), steps[i].second) << "step " << i;
+  }
 }
 
 TEST(WildcardMask, MatchesLikeWindowsWithoutCase) {

@@ -197,9 +197,10 @@ TEST_F(RunWindowTest, RunFillsTheCappedListAndTogglesTheButtons) {
   EXPECT_EQ(w->butStart_Click(), RunDriver::StartResult::kRan);
   EXPECT_EQ(script.seen, "pumped busy cancel Übertragungsstatus: ...Verbindung");
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);
-  ASSERT_EQ(w->lisMeldung->count(), 2501);
-  EXPECT_EQ(w->lisMeldung->item(0)->text().toStdString(), "m100");
-  EXPECT_EQ(w->lisMeldung->currentItem()->text().toStdString(), "m2600");
+  const QAbstractItemModel* lines = w->lisMeldung->model();
+  ASSERT_EQ(lines->rowCount(), 2501);
+  EXPECT_EQ(lines->index(0, 0).data().toString().toStdString(), "m100");
+  EXPECT_EQ(w->lisMeldung->currentIndex().data().toString().toStdString(), "m2600");
   EXPECT_TRUE(w->butStart->isEnabled());
   EXPECT_FALSE(w->butCancel->isEnabled());
   EXPECT_EQ(w->lblProgress->text().toStdString(), "");
