@@ -28,10 +28,11 @@ function bigfile_mkdir($dirname)
 
 function bigfile_getfile($handle, $RootDir)
 {
-  $head = bigfile_read($handle, 12);
-  if ($head == '') return false;
+  $head = fread($handle, 12);
+  if ($head === false || $head === '') return false;
+  if (strlen($head) < 12) $head .= bigfile_read($handle, 12 - strlen($head));
   $info = bigfile_invert(bigfile_read($handle, bigfile_length($head)));
-  $data = bigfile_read($handle, bigfile_length(bigfile_invert(bigfile_read($handle, 12))));
+  $data = bigfile_read($handle, bigfile_length(bigfile_read($handle, 12)));
   $fields = explode('|', $info);
   if (count($fields) < 7) die(' Error reading');
   $name = $fields[1];
@@ -82,7 +83,7 @@ function bigfile_read($handle, $length)
     if ($piece === false) break;
     $text .= $piece;
   }
-  if ($text != '' && strlen($text) != $length) die(' Error reading');
+  if (strlen($text) != $length) die(' Error reading');
   return $text;
 }
 
