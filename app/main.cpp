@@ -15,6 +15,7 @@
 #include "platform/waits.h"
 #include "ui/frmFernDispatcher.h"
 #include "ui/qt_message_answerer.h"
+#include "website/cWebserverV2.h"
 
 namespace {
 
@@ -59,7 +60,9 @@ int main(int argc, char** argv) {
   if (!unattended && headless) return NoDisplay();
 
   if (unattended) fern::SetMessageAnswerer(std::make_shared<fern::UnattendedAnswerer>());
-  fern::frmFernDispatcher window(fern::DefaultExporters());
+  fern::ExporterFactory exporters = fern::DefaultExporters();
+  exporters.website = [] { return std::make_unique<fern::cWebserverV2>(); };
+  fern::frmFernDispatcher window(exporters);
   try {
     window.InitMainWindow();
   } catch (const fern::StartupFailure&) {

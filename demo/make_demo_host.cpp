@@ -1,23 +1,26 @@
 // make-demo-host <folder> [--ftp-port N] [--ftps-port N] [--sftp-port N --sftp-user NAME
 //   --sftp-key FILE]:
 // builds the demo host there, afresh, and prints what it holds. With ports it adds the portals
-// that upload to loopback FTP, FTPS and SFTP servers on them.
+// that upload to loopback FTP, FTPS and SFTP servers on them; with --web-http-port,
+// --web-ftp-port and --web-db-port the web site's portal uses the loopback site on them.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
+#include "demo_website.h"
 #include "host/demo_host.h"
 #include "platform/host_error.h"
 
 int main(int argc, char** argv) {
   const char* usage =
       "usage: make-demo-host <folder> [--ftp-port N] [--ftps-port N] [--sftp-port N "
-      "--sftp-user NAME --sftp-key FILE]\n";
+      "--sftp-user NAME --sftp-key FILE] [--web-http-port N --web-ftp-port N --web-db-port N]\n";
   if (argc < 2 || argc % 2 != 0) {
     std::fprintf(stderr, "%s", usage);
     return 2;
   }
   fern::host::DemoUploadServers servers;
+  fern::demo::DemoWebsiteServers website;
   for (int i = 2; i + 1 < argc; i += 2) {
     const std::string name = argv[i], value = argv[i + 1];
     if (name == "--ftp-port") {
@@ -30,6 +33,12 @@ int main(int argc, char** argv) {
       servers.sftpUser = value;
     } else if (name == "--sftp-key") {
       servers.sftpKey = value;
+    } else if (name == "--web-http-port") {
+      website.httpPort = std::atoi(value.c_str());
+    } else if (name == "--web-ftp-port") {
+      website.ftpPort = std::atoi(value.c_str());
+    } else if (name == "--web-db-port") {
+      website.databasePort = std::atoi(value.c_str());
     } else {
       std::fprintf(stderr, "%s", usage);
       return 2;
@@ -38,6 +47,7 @@ int main(int argc, char** argv) {
   try {
     fern::host::DemoHostSummary s = fern::host::BuildDemoHost(argv[1]);
     s.portals += fern::host::AddDemoUploadPortals(s.folder, servers);
+    fern::demo::SetUpDemoWebsite(s.folder, website);
     std::printf("demo host: %s\n", s.folder.c_str());
     std::printf("  user %s, %d listings with %d field values, %d pictures, %d portals\n",
                 fern::host::kDemoUser, s.listings, s.fieldValues, s.pictures, s.portals);

@@ -238,8 +238,15 @@ void RunDriver::WebsitePhase(db::Recordset& rs, bool signature) {
       Report(st, text, false, false);
     };
     web->ProgressState = [this](const std::string& text) { SetProgressText(text); };
-    web->Init(s.g_strConnect, *m_oFernDispatcher, Variant(signature));
-    web->Transfer(rs, 0, 0, true);
+    // One portal's failure must not cost the others their run.
+    try {
+      web->Init(s.g_strConnect, *m_oFernDispatcher, Variant(signature));
+      web->Transfer(rs, 0, 0, true);
+    } catch (const HostError& e) {
+      ReportPhaseFailure(cUtil::k(rs.Value("boersen_name")) + ": " + e.description());
+    } catch (const std::exception& e) {
+      ReportPhaseFailure(cUtil::k(rs.Value("boersen_name")) + ": " + e.what());
+    }
   }
 }
 

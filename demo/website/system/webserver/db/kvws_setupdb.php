@@ -1,0 +1,43 @@
+<?php
+// Sets up the demo site's tables before the import: every table is made afresh (the import adds
+// its columns with ADD, which fails on a column that exists), except the pictures and tracking
+// files, which stay from run to run.
+
+include('kvws_dbconnect.php');
+
+$connection = kvws_connect();
+if (!$connection) die('Keine Verbindung zur Datenbank.');
+
+$texts = 'EXPOSE TEXT NULL, KURZEXPOSE TEXT NULL, TEXTOBJEKT TEXT NULL, TEXTLAGE TEXT NULL, '
+  . 'TEXTAUSSTATTUNG TEXT NULL, TEXTBEBAUBARKEIT TEXT NULL, TEXTERSCHLIESSUNG TEXT NULL, '
+  . 'TEXTFREI TEXT NULL, TEXTEXTRA1 TEXT NULL, TEXTEXTRA2 TEXT NULL, TEXTEXTRA3 TEXT NULL, '
+  . 'TEXTEXTRA4 TEXT NULL';
+$fresh = array(
+  $table_dat => 'DSN VARCHAR(40) NOT NULL PRIMARY KEY, MEMBER INT NULL, KENNUNG TEXT NULL, '
+    . 'INTERN TEXT NULL, EART INT NULL, KOLLEGE_KENNUNG TEXT NULL, KURZ INT NULL, LANG INT NULL, '
+    . 'ADRESSE INT NULL, OBJDSN VARCHAR(40) NULL, PROVINT TEXT NULL, PROVANB TEXT NULL, ' . $texts,
+  $table_fart => 'KUERZEL TEXT NULL, WERT TEXT NULL, BEZEICHNUNG TEXT NULL',
+  $table_interessenten => 'DSN VARCHAR(40) NOT NULL PRIMARY KEY, INT_HEADLINE TEXT NULL, '
+    . 'INT_DETAILS TEXT NULL',
+  $table_objtrack => 'DSN VARCHAR(40) NULL, OBJDSN VARCHAR(40) NULL',
+  $table_akttrack => 'DSN VARCHAR(40) NULL, OBJDSN VARCHAR(40) NULL',
+  $table_termine => 'DSN VARCHAR(40) NULL, OBJDSN VARCHAR(40) NULL',
+  $table_user => 'DSN VARCHAR(40) NULL, LOGIN TEXT NULL',
+  $table_login => 'DSN VARCHAR(40) NULL',
+  $table_prot => 'DSN VARCHAR(40) NULL',
+  $table_sessions => 'DSN VARCHAR(40) NULL',
+);
+foreach ($fresh as $table => $columns) {
+  mysqli_query($connection, "DROP TABLE IF EXISTS `$table`");
+  if (!mysqli_query($connection, "CREATE TABLE `$table` ($columns) DEFAULT CHARSET=latin1"))
+    echo mysqli_error($connection);
+}
+$kept = array(
+  $table_pic => 'DSN VARCHAR(40) NULL, OBJDSN VARCHAR(40) NULL, DATEI TEXT NULL',
+  $table_trackfiles => 'AKTDSN VARCHAR(40) NULL, FILEDSN VARCHAR(40) NULL, FILENAME TEXT NULL',
+);
+foreach ($kept as $table => $columns) {
+  if (!mysqli_query($connection, "CREATE TABLE IF NOT EXISTS `$table` ($columns) DEFAULT CHARSET=latin1"))
+    echo mysqli_error($connection);
+}
+mysqli_close($connection);

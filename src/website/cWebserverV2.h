@@ -1,0 +1,184 @@
+// The web-site export of one portal (type 6): builds the site's configuration scripts, MySQL
+// import scripts and PHP unpack scripts in a work tree, packs the tree into ".big" containers,
+// uploads them by FTP, drives the site's scripts by HTTP GET requests and writes the listings'
+// transfer status back into the host database only after the site has taken the import.
+//
+// Two modes: own-server mode (the customer's server; the run calls the unpack stubs and the
+// site's own scripts itself and runs the script hooks of "system\services\webserver") and
+// service mode (the portal row's `zipping`: a hosting service receives the upload, copies,
+// unpacks and starts the import).
+//
+// Every line the user sees goes through WSMessage as a WorkState. Nothing is thrown to the
+// caller: a failed step is reported as an error (state 102) and the run ends or skips its
+// remote steps, always finishing with its closing steps.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/exporters.h"
+#include "db/Recordset.h"
+#include "website/field_columns.h"
+#include "website/import_writer.h"
+#include "website/site_transport.h"
+#include "website/webserver_settings.h"
+
+namespace fern {
+
+class cBigFileV2;
+class cDal;
+class cImmoHelperV2;
+class cKVBlob;
+class cKVUtil;
+class cScriptingV2;
+class cUtil;
+class CUDDictionary;
+
+class cWebserverV2 : public WebsiteExporter {
+ public:
+  cWebserverV2();
+  ~cWebserverV2() override;
+  cWebserverV2(const cWebserverV2&) = delete;
+  cWebserverV2& operator=(const cWebserverV2&) = delete;
+
+  // --- the run ------------------------------------------------------------------------------
+  void Init(const std::string& strConnect, cFernDispatcher& KVApp,
+            const Variant& blnCopyright) override;
+  void Transfer(db::Recordset& rsboersen, int32_t lngWebServer, int32_t lngObjTrack,
+                bool blnShowUrl) override;
+
+  // The transfer temp folder with a trailing "\"; HostError 50017 when [OPTIONS] TRANSFERPATH
+  // names a folder that does not exist.
+  std::string GetTransferTempPath();
+  bool IsStdLandCHE() const;
+  int32_t ContentLanguageCount() const;
+  const website::ContentLanguages& Languages() const { return languages_; }
+  std::vector<std::shared_ptr<CUDDictionary>>& Dictionaries() { return dictionaries_; }
+
+  // --- settings -----------------------------------------------------------------------------
+  void LoadWebServerSettings(const std::string& password, const std::string& login);
+  website::WebServerSettings settings;
+  bool serviceMode = false;
+  std::string portalName;  // through StringToHTML
+  std::string siteHost;
+
+  // --- messages -----------------------------------------------------------------------------
+  void WSMessage(const std::string& kind, const std::string& text);
+  void m_oImmoHelper_InternalState(int16_t state, const std::string& text);
+  void oBigFile_DoMessage(const std::string& message);
+
+  // --- work tree ----------------------------------------------------------------------------
+  std::string m_TmpPfad;  // the work folder, ending with "\"
+  void CreateFolderTree(const std::string& path);
+  void CreateTransferFolders();
+  void DeleteTransferFiles(const std::string& name);
+  void DeleteTempFolder();
+  // Deletes the folder only when it lies below the transfer temp folder's "kvws": an empty or
+  // foreign path is left alone.
+  void DeleteFolder(const std::string& path);
+  void DeleteFile(const std::string& path);
+  void CopyLogo(const std::string& target, const std::string& source);
+  // The customer folder of the work tree ("...\WS_<portal>\kv_<id>").
+  std::string SiteFolder() const { return m_TmpPfad + settings.customerFolder; }
+
+  // --- generated files ----------------------------------------------------------------------
+  bool CreateTransferScript(const std::string& strFileName, const std::string& strBigName,
+                            int32_t lCount);
+  static std::string CreateExtractStub(const std::string& library, const std::string& container);
+  bool CreateStatScript(const std::string& strFileName, const std::string& strBigName);
+  bool CreateDBDataScript(db::Recordset& rsboersen);
+  bool CreateDataScript(db::Recordset& rsboersen);
+
+  // --- import scripts -----------------------------------------------------------------------
+  // The generator steps the driver runs between the column statements and the footer, in
+  // order; each writes through WriteImportStatement.
+  struct ImportStep {
+    std::string name;
+    std::function<void(db::Recordset& rsboersen)> run;
+  };
+  std::vector<ImportStep> dataSteps;
+  bool CreateImportScript(db::Recordset& rsboersen);
+  void WriteImportStatement(const std::string& statement);
+  website::ImportScriptWriter& ImportWriter() { return importWriter_; }
+  int32_t ImportFileCount() const { return importWriter_.FileNumber(); }
+
+  // --- web field list -----------------------------------------------------------------------
+  struct WebField {
+    std::string kuerzel;
+    int32_t status = 0;
+  };
+  std::vector<WebField> webFields;
+  std::string fieldTypeFilter;
+  bool CreateFLDARTList();
+  void CreateFLDARTWhere();
+  void CreateImportScript_AlterTable_DAT();
+  void CreateImportScript_AlterTable_INTERESSENTEN();
+  // The columns the listing table got this run (after CreateImportScript_AlterTable_DAT).
+  const website::FieldColumns* Columns() const { return columns_.get(); }
+
+  // --- status and hooks ---------------------------------------------------------------------
+  void UpdateBoersenObjStatus(db::Recordset& rsboersen);
+  void CallBeforeTransfer(std::shared_ptr<db::Recordset>& rsboersen, const std::string& path,
+                          bool& cancel, std::string& message);
+  void CallAfterTransfer(std::shared_ptr<db::Recordset>& rsboersen, std::string& urls,
+                         std::string& message);
+
+  // The transport (tests shorten its limits).
+  website::SiteTransport& Transport() { return *transport_; }
+  cImmoHelperV2& ImmoHelper() { return *m_oImmoHelper; }
+  cBigFileV2& BigFile() { return *oBigFile; }
+  cScriptingV2* Scripting() { return scripting_.get(); }
+
+  double runStart = 0;
+  std::string copyrightText;
+  bool copyright = false;
+  bool frameOnline = true;
+  bool ramaOnline = true;
+
+ private:
+  std::string T(const std::string& german, const std::string& p1 = {},
+                const std::string& p2 = {}) const;
+  std::string Ini(const std::string& section, const std::string& key, const std::string& def) const;
+  std::string HostIni() const;
+  bool Unattended() const;
+  bool AskYesNo(const std::string& question) const;
+  void StopOverPrompt(const std::string& ask, const std::string& yes, const std::string& plain,
+                      const std::function<void()>& action);
+  std::shared_ptr<db::Recordset> Query(const std::string& sql) const;
+  void Pause(int64_t ms);
+  bool RunImportStep(const std::string& name, const std::function<void()>& step);
+
+  // The steps of Transfer (website/cWebserverV2_run.cpp).
+  struct Run;
+  bool Prepare(Run& run, db::Recordset& rsboersen);
+  bool AccountCheck(Run& run);
+  bool PackAndUpload(Run& run);
+  void RemoteChain(Run& run);
+  void Finish(Run& run, bool blnShowUrl);
+  website::SiteTransport::Reply Get(const std::string& address);
+  bool RequestFailed(Run& run, const website::SiteTransport::Reply& reply,
+                     const std::string& errorText);
+
+  std::shared_ptr<cUtil> util_;
+  std::shared_ptr<cDal> dal_;
+  std::shared_ptr<cKVUtil> kvUtil_;
+  std::shared_ptr<cKVBlob> kvBlob_;
+  cFernDispatcher* KVApp_ = nullptr;
+  std::string strConnect_;
+  std::string tempPath_;
+  website::ContentLanguages languages_;
+  std::vector<std::shared_ptr<CUDDictionary>> dictionaries_;
+  std::vector<std::string> captions_;
+  std::unique_ptr<cImmoHelperV2> m_oImmoHelper;
+  std::unique_ptr<cBigFileV2> oBigFile;
+  std::unique_ptr<cScriptingV2> scripting_;
+  std::unique_ptr<website::SiteTransport> transport_;
+  website::ImportScriptWriter importWriter_;
+  std::unique_ptr<website::FieldColumns> columns_;
+  std::string currentStep_;
+};
+
+}  // namespace fern

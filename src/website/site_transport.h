@@ -1,0 +1,42 @@
+// The web-site export's one door to the transfer services: the FTP upload of the work folder
+// (through the listing-data service, whose events the exporter relays) and the GET requests to
+// the site's scripts. Nothing else in src/website reaches the services' transfer calls.
+#pragma once
+
+#include <string>
+
+#include "services/curl_session.h"
+
+namespace fern {
+class cImmoHelperV2;
+}
+
+namespace fern::website {
+
+class SiteTransport {
+ public:
+  explicit SiteTransport(cImmoHelperV2& helper) : helper_(helper) {}
+
+  // Uploads the files of `local` with the listed extensions into `remote`, failures reported
+  // by the service as errors. `host` may carry ":port".
+  bool SendFolder(const std::string& host, const std::string& user, const std::string& password,
+                  const std::string& local, const std::string& remote,
+                  const std::string& extensions, const std::string& proxyRule);
+
+  struct Reply {
+    bool ok = false;  // an answer with a status below 400
+    bool cancelled = false;
+    long status = 0;
+    std::string body;
+    std::string error;  // transport failure or "HTTP <status>"; never the address
+  };
+  // One GET of the address (no scheme: HTTP), bounded by `totalMs` in all.
+  Reply Get(const std::string& address, const std::string& proxyRule, long totalMs);
+
+  services::TransferLimits limits;
+
+ private:
+  cImmoHelperV2& helper_;
+};
+
+}  // namespace fern::website

@@ -1,0 +1,134 @@
+// The configuration scripts and import scripts as PHP runs them.
+#include <gtest/gtest.h>
+
+#include "platform/cp1252.h"
+#include "website/sql_literals.h"
+#include "website_fixture.h"
+
+namespace fern::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+class SiteScriptsTest : public WebsiteTest {
+ protected:
+  // An exporter with settings loaded and the work tree made, as the run has it before the import.
+  void Prepare(const std::string& id = "") {
+    Ini("WebServer", "ID", id);
+    web = std::make_unique<cWebserverV2>();
+    web->events.WorkState = [this](int16_t s, const std::string& t) { lines.push_back({s, t}); };
+    web->Init(Session().g_strConnect, app, Variant(false));
+    portal = Rows("select * from Boersen where boersen_name='Eigene Homepage'");
+    web->portalName = "Eigene Homepage";
+    web->LoadWebServerSettings("", "");
+    web->m_TmpPfad = web->GetTransferTempPath() + "kvws\\WS_Eigene_Homepage\\";
+    web->CreateTransferFolders();
+  }
+  fs::path Site() const {
+    return dir / "work" / "kvws" / "WS_Eigene_Homepage" / web->settings.customerFolder;
+  }
+  ProcessResult Php(const std::string& code) {
+    ProcessOptions o;
+    o.captureStdout = o.captureStderr = true;
+    o.workingDir = Site() / "db";
+    o.timeout = std::chrono::seconds(30);
+    o.cancelOnEsc = false;
+    return RunProcess(
+        {"php", "-d", "error_reporting=E_ALL", "-d", "display_errors=stderr", "-r", code}, o);
+  }
+  std::shared_ptr<db::Recordset> portal;
+};
+
+TEST_F(SiteScriptsTest, ConfigurationScriptsParseAndHoldAwkwardValues) {
+  const std::string awkward = "it's C:\\dir\\ $HOME {${x}} \"q\"";
+  Exec(
+      "update Boersen set webdb_host='h''st\\', webdb_database='d$b', webdb_user='u''\\$', "
+      "webdb_password='" +
+      Cipher(awkward) + "' where boersen_name='Eigene Homepage'");
+  Exec("update std set FIRMA1NAME='Müller''s \\ $Immobilien', WSCSSDATEI='Style.CSS'");
+  Session().g_StdRS = Rows("select * from std");
+  Prepare("K'1");  // the exporter refuses such an ID in a run; the scripts must still parse
+  ASSERT_TRUE(web->CreateDBDataScript(*portal));
+  ASSERT_TRUE(web->CreateDataScript(*portal));
+  for (const char* script : {"classes/dbdata.php", "classes/data.php"}) {
+    const ProcessResult lint = RunTool({"php", "-l", (Site() / script).string()});
+    EXPECT_TRUE(lint.Succeeded()) << script << lint.out;
+  }
+  const ProcessResult r =
+      Php("include '../classes/dbdata.php'; include '../classes/data.php'; echo implode('|', "
+          "array($host, $dbname, $user, $passwd, $trackingpwd, $eigenname, $eigenwscssdatei, "
+          "$table_dat, $table_akttrack, $schaltergesuche, $languages['2057']));");
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(cp1252::ToUtf8(r.out), "h'st\\|d$b|u'\\$|" + awkward + "|" + awkward +
+                                       "|Müller&#39;s \\ $Immobilien|css/style.css|kv_k'1dat|"
+                                       "kv_k'1akttrack|0|English");
+}
+
+TEST_F(SiteScriptsTest, ImportScriptsBuildTheColumnsAndKeepHostileValues) {
+  StartSite();
+  Prepare();
+  ASSERT_TRUE(web->CreateDBDataScript(*portal));
+  Exec("delete from FLDART");
+  const char* fields[][3] = {{"Preis", "1", "1"},   {"select", "6", "1"}, {"2024", "6", "2"},
+                             {"Flaeche", "6", "1"}, {"Fläche", "1", "3"}, {"Art", "0", "2"},
+                             {"Ärger", "3", "1"},   {"Notiz", "6", "0"}};
+  int n = 0;
+  for (const auto& f : fields)
+    Exec(
+        "insert into FLDART (DSN, KÜRZEL, TYP, WEBSERVERSTATUS, AKTIV, OBJ) values "
+        "('{00000000-0000-"
+        "0000-0000-" +
+        std::to_string(100000000000 + ++n) + "}', " + cUtil::SqlStr(Variant(f[0])) + ", " + f[1] +
+        ", " + f[2] + ", 1, 1)");
+  ASSERT_TRUE(web->CreateFLDARTList());
+  // The site's table as its set-up script leaves it, then what the import adds and writes.
+  Database().Query(
+      "create table kv_webserverdat (DSN VARCHAR(40), KENNUNG TEXT, EXPOSE TEXT) "
+      "DEFAULT CHARSET=latin1",
+      database);
+  const std::string hostile = "O'Neill \"q\" \\ \\' $x {${phpinfo()}} äöü € \r\nEnde\\";
+  web->dataSteps.push_back({"Hostile", [&](db::Recordset&) {
+                              web->WriteImportStatement(
+                                  "insert into $table_dat (DSN, KENNUNG, Preis) values ('h1', " +
+                                  website::SqlValue(Variant(hostile)) + ", 1234567.25)");
+                            }});
+  ASSERT_TRUE(web->CreateImportScript(*portal));
+  ASSERT_EQ(web->ImportFileCount(), 1);
+  const ProcessResult r = Php("include 'kvws_import1.php';");
+  EXPECT_EQ(r.out + r.err, "");
+  EXPECT_EQ(Columns("kv_webserverdat"),
+            "DSN\nKENNUNG\nEXPOSE\n2024\nAerger\nAerger_LCID2057\nArt\nArt_LCID2057\nArtWERT\n"
+            "Flaeche_VON\nFlaeche\nPreis\nselect\nEXPOSE_LCID2057\nKURZEXPOSE_LCID2057\n"
+            "TEXTOBJEKT_LCID2057\nTEXTLAGE_LCID2057\nTEXTAUSSTATTUNG_LCID2057\n"
+            "TEXTBEBAUBARKEIT_LCID2057\nTEXTERSCHLIESSUNG_LCID2057\nTEXTFREI_LCID2057\n"
+            "TEXTEXTRA1_LCID2057\nTEXTEXTRA2_LCID2057\nTEXTEXTRA3_LCID2057\nTEXTEXTRA4_LCID2057\n");
+  EXPECT_TRUE(Said("Die Feldart 'Flaeche' kommt doppelt vor!"));
+  std::string expected = cp1252::FromUtf8(hostile);
+  for (char& c : expected)
+    if (c == '"') c = ' ';
+  std::string hex;
+  for (unsigned char c : expected) {
+    static const char* digits = "0123456789ABCDEF";
+    hex += digits[c >> 4];
+    hex += digits[c & 15];
+  }
+  EXPECT_EQ(Database().Query("select hex(KENNUNG), Preis from kv_webserverdat", database),
+            hex + "\t1234567.25\n");
+}
+
+TEST_F(SiteScriptsTest, AFailingStepInAnUnattendedRunStopsTheImport) {
+  SetMessageAnswerer(
+      std::make_shared<UnattendedAnswerer>([](const std::string&, const std::string&) {}));
+  Prepare();
+  web->dataSteps.push_back({"Kaputt", [](db::Recordset&) { throw HostError(5, "kaputt", "x"); }});
+  bool later = false;
+  web->dataSteps.push_back({"Danach", [&](db::Recordset&) { later = true; }});
+  ASSERT_TRUE(web->CreateFLDARTList());
+  EXPECT_FALSE(web->CreateImportScript(*portal));
+  EXPECT_FALSE(later);
+  EXPECT_TRUE(Said("ERROR - in Sub (Kaputt): kaputt"));
+  EXPECT_TRUE(Said("Trotzdem fortsezten?"));
+}
+
+}  // namespace
+}  // namespace fern::testing

@@ -1,0 +1,29 @@
+#include "site_servers.h"
+
+#include <gtest/gtest.h>
+
+namespace fern::testing {
+
+namespace {
+
+MariaDb* g_database = nullptr;
+
+class StopDatabase : public ::testing::Environment {
+ public:
+  void TearDown() override {
+    delete g_database;
+    g_database = nullptr;
+  }
+};
+
+[[maybe_unused]] ::testing::Environment* const g_stop =
+    ::testing::AddGlobalTestEnvironment(new StopDatabase);
+
+}  // namespace
+
+MariaDb& Database() {
+  if (!g_database) g_database = new MariaDb();
+  return *g_database;
+}
+
+}  // namespace fern::testing

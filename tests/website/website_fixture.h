@@ -1,0 +1,137 @@
+// A web-site exporter on a fresh demo host, with the site's servers on loopback: an FTP server
+// whose folder is the document root of a php -S server, and the test binary's MariaDB. A router
+// script lets a test make chosen site addresses fail (faults.txt: "<path ending> <status>
+// [body]" per line).
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "../core/core_fixture.h"
+#include "../services/ftp_server.h"
+#include "core/cFernDispatcher.h"
+#include "core/host_session.h"
+#include "host/cDal.h"
+#include "host/cUtil.h"
+#include "host/host_cipher.h"
+#include "platform/vb.h"
+#include "services/cFTPTransferV2.h"
+#include "services/cImmoHelperV2.h"
+#include "site_servers.h"
+#include "website/cWebserverV2.h"
+
+namespace fern::testing {
+
+inline constexpr const char* kRouter = R"PHP(<?php
+$rules = @file(__DIR__ . '/faults.txt', FILE_IGNORE_NEW_LINES);
+$path = parse_url($_SERVER['REQUEST_URI'], PHP_URL_PATH);
+foreach ($rules ? $rules : array() as $rule) {
+  $parts = explode(' ', $rule, 3);
+  if (count($parts) >= 2 && substr($path, -strlen($parts[0])) === $parts[0]) {
+    http_response_code((int)$parts[1]);
+    echo count($parts) > 2 ? $parts[2] : '';
+    return true;
+  }
+}
+return false;
+)PHP";
+
+struct Line {
+  int16_t state;
+  std::string text;
+};
+
+class WebsiteTest : public ::testing::Test, public DemoHostTest {
+ public:
+  void SetUp() override {
+    Start();
+    InitHostSession();
+    std::filesystem::create_directories(www());
+    std::filesystem::create_directories(dir / "work");
+    Ini("OPTIONS", "TRANSFERPATH", (dir / "work").string());
+    Ini("WebServer", "WAITREQUEST", "0");
+    Ini("WebServer", "HTTP_TIMEOUT", "20");
+    // The site's own scripts, as the demo host carries them.
+    std::filesystem::copy(std::filesystem::path(FERN_SOURCE_DIR) / "demo" / "website" / "system",
+                          host() / "system", std::filesystem::copy_options::recursive);
+  }
+
+  std::filesystem::path www() const { return dir / "www"; }
+
+  void Ini(const std::string& section, const std::string& key, const std::string& value) {
+    Session().g_oUtil->IniWrite(section, key, value, GetHostPath("Kavantor.INI"));
+    Session().g_oUtil->IniCacheReset();
+  }
+  void Exec(const std::string& sql) { Session().g_oDal->ExecQuery(Session().g_strConnect, sql); }
+  std::shared_ptr<db::Recordset> Rows(const std::string& sql) {
+    return Session().g_oDal->GetRecordset(Session().g_strConnect, sql);
+  }
+  int Count(const std::string& sql) { return vb::CLng(Rows(sql)->Value(size_t{0})); }
+  static std::string Cipher(const std::string& plain) {
+    return cUtil::Encrypt(plain, host::kPortalPasswordKey);
+  }
+
+  // Starts the FTP and web servers; the portal "Eigene Homepage" points at them and at a fresh
+  // database.
+  void StartSite(const std::string& ftpUser = "web", const std::string& ftpPassword = "web-demo") {
+    testing_servers::FtpServerOptions o;
+    o.home = www();
+    o.user = ftpUser;
+    o.password = ftpPassword;
+    ftp = std::make_unique<testing_servers::FtpServer>(o);
+    std::ofstream(dir / "router.php") << kRouter;
+    php = std::make_unique<PhpServer>(www(), dir / "router.php");
+    database = Database().NewDatabase();
+    Ini("WebServer", "HTTP_PORT", std::to_string(php->port()));
+    Ini("WebServer", "FTP_PORT", std::to_string(ftp->port()));
+    Exec("update Boersen set boersen_host='127.0.0.1', webdb_host='" + Database().host() +
+         "', webdb_database='" + database + "', webdb_user='site', webdb_password='" +
+         Cipher("db-pw") + "' where boersen_name='Eigene Homepage'");
+  }
+  void Fault(const std::string& rule) {
+    std::ofstream(dir / "faults.txt", std::ios::app) << rule << "\n";
+  }
+
+  // One run of the portal, as the run driver makes it.
+  void RunPortal(const std::string& name = "Eigene Homepage") {
+    auto rs = Rows("select * from Boersen where boersen_name='" + name + "'");
+    web = std::make_unique<cWebserverV2>();
+    web->events.WorkState = [this](int16_t s, const std::string& t) { lines.push_back({s, t}); };
+    web->Init(Session().g_strConnect, app, Variant(false));
+    web->Transport().limits.connectTimeoutMs = 3000;
+    web->ImmoHelper().FtpTransfer().Limits().connectTimeoutMs = 3000;
+    web->Transfer(*rs, 0, 0, true);
+  }
+
+  std::string Errors() const {
+    std::string out;
+    for (const Line& l : lines)
+      if (l.state >= 100) out += l.text + "\n";
+    return out;
+  }
+  bool Said(const std::string& part) const {
+    for (const Line& l : lines)
+      if (l.text.find(part) != std::string::npos) return true;
+    return false;
+  }
+  std::string Columns(const std::string& table) const {
+    return Database().Query(
+        "select column_name from information_schema.columns where "
+        "table_schema='" +
+            database + "' and table_name='" + table + "' order by ordinal_position",
+        database);
+  }
+
+  cFernDispatcher app;
+  std::unique_ptr<testing_servers::FtpServer> ftp;
+  std::unique_ptr<PhpServer> php;
+  std::string database;
+  std::unique_ptr<cWebserverV2> web;
+  std::vector<Line> lines;
+};
+
+}  // namespace fern::testing
