@@ -6,9 +6,9 @@
 
 #include "core/cFernDispatcher.h"
 #include "core/host_session.h"
-#include "core_fixture.h"
 #include "host/cUtil.h"
 #include "platform/vb.h"
+#include "support/demo_host_fixture.h"
 
 namespace fern {
 namespace {
