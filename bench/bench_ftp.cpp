@@ -9,9 +9,9 @@
 #include <random>
 #include <string>
 
-#include "../tests/services/ftp_server.h"
 #include "host/cUtil.h"
 #include "services/cFTPTransferV2.h"
+#include "support/ftp_server.h"
 
 namespace {
 

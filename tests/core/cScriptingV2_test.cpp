@@ -7,10 +7,10 @@
 #include <vector>
 
 #include "core/host_session.h"
-#include "core_fixture.h"
 #include "host/cDal.h"
 #include "platform/msgbox.h"
 #include "platform/vb.h"
+#include "support/demo_host_fixture.h"
 
 namespace fern {
 namespace {

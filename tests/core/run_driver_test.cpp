@@ -6,11 +6,11 @@
 #include "core/cFernDispatcher.h"
 #include "core/run_driver.h"
 #include "core/startup.h"
-#include "core_fixture.h"
 #include "platform/host_path.h"
 #include "platform/text_file.h"
 #include "platform/vb.h"
 #include "platform/waits.h"
+#include "support/demo_host_fixture.h"
 
 namespace fern {
 namespace {

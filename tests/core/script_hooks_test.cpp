@@ -9,8 +9,8 @@
 
 #include "core/cScriptingV2.h"
 #include "core/host_session.h"
-#include "core_fixture.h"
 #include "platform/vb.h"
+#include "support/demo_host_fixture.h"
 #include "xml/xml_dom.h"
 
 namespace fern {

@@ -9,9 +9,9 @@
 #include "core/portal_grid.h"
 #include "core/run_driver.h"
 #include "core/startup.h"
-#include "core_fixture.h"
 #include "host/cUtil.h"
 #include "platform/vb.h"
+#include "support/demo_host_fixture.h"
 
 namespace fern {
 namespace {

@@ -4,8 +4,8 @@
 
 #include "db/connection.h"
 #include "platform/host_error.h"
-#include "platform/scratch_dir.h"
 #include "platform/vb.h"
+#include "support/scratch_dir.h"
 
 using namespace fern;
 using namespace fern::db;

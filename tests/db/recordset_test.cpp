@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
 #include "db/Recordset.h"
-#include "error_of.h"
 #include "platform/host_error.h"
 #include "platform/vb.h"
+#include "support/error_of.h"
 
 using namespace fern;
 using namespace fern::db;

@@ -11,8 +11,8 @@
 #include "host/demo_host.h"
 #include "host/host_cipher.h"
 #include "host/host_database.h"
-#include "platform/scratch_dir.h"
 #include "platform/vb.h"
+#include "support/scratch_dir.h"
 
 namespace fern {
 namespace {

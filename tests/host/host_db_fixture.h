@@ -4,7 +4,7 @@
 #include <string>
 
 #include "host/host_database.h"
-#include "platform/scratch_dir.h"
+#include "support/scratch_dir.h"
 
 namespace fern::testing {
 

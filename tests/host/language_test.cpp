@@ -2,7 +2,7 @@
 
 #include "host/CUDDictionary.h"
 #include "host/LanguagePack.h"
-#include "platform/scratch_dir.h"
+#include "support/scratch_dir.h"
 
 namespace fern {
 namespace {

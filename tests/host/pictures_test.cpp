@@ -6,7 +6,7 @@
 
 #include "host/cUtil.h"
 #include "platform/host_error.h"
-#include "platform/scratch_dir.h"
+#include "support/scratch_dir.h"
 
 namespace fern {
 namespace {

@@ -6,7 +6,7 @@
 #include "host/cUtil.h"
 #include "host/host_objects.h"
 #include "platform/msgbox.h"
-#include "platform/scratch_dir.h"
+#include "support/scratch_dir.h"
 
 namespace fern {
 namespace {

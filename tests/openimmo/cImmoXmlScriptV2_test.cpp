@@ -12,11 +12,11 @@
 #include <string>
 #include <vector>
 
-#include "../core/core_fixture.h"
 #include "core/cScriptingV2.h"
 #include "core/host_session.h"
 #include "platform/host_error.h"
 #include "platform/vb.h"
+#include "support/demo_host_fixture.h"
 #include "xml/xml_dom.h"
 
 namespace fern {

@@ -11,7 +11,7 @@
 #include "openimmo_fixture.h"
 #include "platform/ini_file.h"
 #include "platform/text_file.h"
-#include "services/ftp_server.h"
+#include "support/ftp_server.h"
 
 namespace fern::testing {
 namespace {

@@ -10,12 +10,12 @@
 #include <vector>
 
 #include "core/cFernDispatcher.h"
-#include "core/core_fixture.h"
 #include "core/host_session.h"
 #include "host/cDal.h"
 #include "host/cUtil.h"
 #include "openimmo/cImmoXmlV2.h"
 #include "platform/vb.h"
+#include "support/demo_host_fixture.h"
 #include "xml/xml_dom.h"
 
 namespace fern::testing {

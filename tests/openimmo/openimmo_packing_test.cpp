@@ -8,8 +8,8 @@
 
 #include "platform/host_error.h"
 #include "platform/process.h"
-#include "platform/scratch_dir.h"
 #include "services/cZipV2.h"
+#include "support/scratch_dir.h"
 
 namespace fern::openimmo {
 namespace {

@@ -11,13 +11,13 @@
 #include <sstream>
 
 #include "host/cUtil.h"
-#include "openimmo/sshd_server.h"
 #include "platform/host_error.h"
 #include "platform/ini_file.h"
-#include "platform/scratch_dir.h"
 #include "platform/waits.h"
 #include "services/cFTPTransferV2.h"
-#include "services/ftp_server.h"
+#include "support/ftp_server.h"
+#include "support/scratch_dir.h"
+#include "support/sshd_server.h"
 
 namespace fern::openimmo {
 namespace {

@@ -9,7 +9,8 @@
 #include <thread>
 
 #include "openimmo_fixture.h"
-#include "services/ftp_server.h"
+#include "support/ftp_server.h"
+#include "support/http_server.h"
 
 namespace fern::testing {
 namespace {
@@ -28,7 +29,7 @@ class LoopbackPortal {
   std::atomic<int> posts{0};
 
   LoopbackPortal() {
-    server_.Post("/openimmo", [this](const httplib::Request& req, httplib::Response& res) {
+    http_.server.Post("/openimmo", [this](const httplib::Request& req, httplib::Response& res) {
       ++posts;
       const Mode m = mode;
       if (m == Mode::kEmpty) {
@@ -49,20 +50,13 @@ class LoopbackPortal {
       res.status = m == Mode::kServerError ? 500 : 200;
       res.set_content(answer, "text/xml");
     });
-    port_ = server_.bind_to_any_port("127.0.0.1");
-    thread_ = std::thread([this] { server_.listen_after_bind(); });
+    http_.Start();
   }
-  ~LoopbackPortal() { Stop(); }
-  void Stop() {
-    server_.stop();
-    if (thread_.joinable()) thread_.join();
-  }
-  std::string Url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/openimmo"; }
+  void Stop() { http_.Stop(); }
+  std::string Url() const { return "http://" + http_.Address("/openimmo"); }
 
  private:
-  httplib::Server server_;
-  int port_ = 0;
-  std::thread thread_;
+  testing_servers::HttpServer http_;
 };
 
 class RunTest : public OpenImmoTest {

@@ -2,9 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include "error_of.h"
 #include "platform/host_error.h"
-#include "scratch_dir.h"
+#include "support/error_of.h"
+#include "support/scratch_dir.h"
 
 namespace fern {
 namespace {

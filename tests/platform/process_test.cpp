@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "platform/waits.h"
-#include "scratch_dir.h"
+#include "support/scratch_dir.h"
 
 namespace fern {
 namespace {

@@ -3,8 +3,8 @@
 #include <clocale>
 #include <cmath>
 
-#include "error_of.h"
 #include "platform/vb.h"
+#include "support/error_of.h"
 
 using fern::Variant;
 namespace vb = fern::vb;

@@ -2,8 +2,8 @@
 
 #include <map>
 
-#include "error_of.h"
 #include "platform/vb.h"
+#include "support/error_of.h"
 
 using fern::Variant;
 using fern::VType;

@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "error_of.h"
 #include "platform/vb.h"
+#include "support/error_of.h"
 
 namespace vb = fern::vb;
 

@@ -11,6 +11,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "support/scratch_dir.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -42,7 +44,8 @@ TEST(ScriptConformance, EveryScriptPrintsItsExpectedOutput) {
     if (entry.path().extension() == ".vbs") scripts.push_back(entry.path());
   std::sort(scripts.begin(), scripts.end());
   ASSERT_GE(scripts.size(), 10u);
-  fs::path temp = fs::temp_directory_path() / ("vbs_conformance_" + std::to_string(getpid()));
+  const fern::testing::ScratchDir scratch;
+  const fs::path temp = scratch / "run";
   for (const fs::path& script : scripts) {
     SCOPED_TRACE(script.filename().string());
     fs::path expected = script;
@@ -52,7 +55,6 @@ TEST(ScriptConformance, EveryScriptPrintsItsExpectedOutput) {
     fs::create_directories(temp);
     EXPECT_EQ(RunScript(script, temp), ReadFile(expected));
   }
-  fs::remove_all(temp);
 }
 
 }  // namespace

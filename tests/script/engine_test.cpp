@@ -4,13 +4,13 @@
 
 #include <gtest/gtest.h>
 
-#include "error_of.h"
 #include "platform/dispatch.h"
 #include "platform/host_error.h"
 #include "platform/msgbox.h"
 #include "platform/vb.h"
 #include "script/builtins.h"
 #include "script/script_errors.h"
+#include "support/error_of.h"
 
 namespace fern::script {
 namespace {

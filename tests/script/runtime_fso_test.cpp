@@ -5,6 +5,7 @@
 
 #include "platform/host_path.h"
 #include "runtime_test_support.h"
+#include "support/scratch_dir.h"
 
 namespace fern::script {
 namespace {
@@ -27,19 +28,12 @@ void Put(const fs::path& p, std::string_view bytes) {
 class RuntimeFso : public ::testing::Test {
  protected:
   void SetUp() override {
-    root_ = fs::temp_directory_path() /
-            ("fern_fso_" + std::to_string(::getpid()) + "_" +
-             ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(root_);
-    fs::create_directories(root_);
+    root_ = scratch_.path();
     savedDrives_ = DriveMap();
     SetDriveMap({{'X', root_}});
     fso_ = CreateRuntimeObject("Scripting.FileSystemObject");
   }
-  void TearDown() override {
-    SetDriveMap(savedDrives_);
-    fs::remove_all(root_);
-  }
+  void TearDown() override { SetDriveMap(savedDrives_); }
 
   Variant Fso(std::string_view member, std::vector<Variant> args = {}) {
     return Get(fso_, member, std::move(args));
@@ -48,6 +42,7 @@ class RuntimeFso : public ::testing::Test {
     return ObjOf(Fso(member, std::move(args)));
   }
 
+  fern::testing::ScratchDir scratch_;
   fs::path root_;
   std::map<char, fs::path> savedDrives_;
   std::shared_ptr<Dispatch> fso_;

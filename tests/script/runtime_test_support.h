@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "error_of.h"
 #include "platform/host_error.h"
 #include "script/builtins.h"
+#include "support/error_of.h"
 
 namespace fern::script::testing {
 

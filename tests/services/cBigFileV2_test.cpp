@@ -15,7 +15,8 @@
 #include <vector>
 
 #include "platform/host_error.h"
-#include "services/test_files.h"
+#include "support/scratch_dir.h"
+#include "support/test_files.h"
 
 namespace fern {
 namespace {
@@ -85,14 +86,14 @@ class BigFileTest : public ::testing::Test {
   void SetUp() override {
     setenv("TZ", "UTC", 1);
     tzset();
-    root_ = testing_files::MakeTempFolder("bigfile_test");
+    root_ = scratch_.path();
     out_ = root_ / "out";
     fs::create_directories(out_);
   }
-  void TearDown() override { fs::remove_all(root_); }
 
   std::string Out(const std::string& name) const { return (out_ / name).string(); }
 
+  fern::testing::ScratchDir scratch_;
   fs::path root_, out_;
   cBigFileV2 big_;
 };

@@ -13,9 +13,11 @@
 #include "platform/process.h"
 #include "platform/waits.h"
 #include "services/ftp_fixture.h"
-#include "services/ftp_server.h"
-#include "services/test_files.h"
 #include "services/transfer_events.h"
+#include "support/ftp_server.h"
+#include "support/http_server.h"
+#include "support/scratch_dir.h"
+#include "support/test_files.h"
 
 namespace fern {
 namespace {
@@ -28,31 +30,9 @@ using testing_files::ReadAll;
 using testing_files::WriteAll;
 using testing_servers::FtpServer;
 using testing_servers::FtpServerOptions;
+using testing_servers::HttpServer;
 
 constexpr char kPassword[] = "s3cret-pw";
-
-// An HTTP server on a free loopback port, serving from its own thread.
-class HttpServer {
- public:
-  HttpServer() = default;
-  void Start() {
-    port_ = server.bind_to_any_port("127.0.0.1");
-    thread_ = std::thread([this] { server.listen_after_bind(); });
-    while (!server.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  ~HttpServer() {
-    server.stop();
-    if (thread_.joinable()) thread_.join();
-  }
-  std::string Address(const std::string& path) const {
-    return "127.0.0.1:" + std::to_string(port_) + path;
-  }
-  httplib::Server server;
-
- private:
-  int port_ = 0;
-  std::thread thread_;
-};
 
 // --- encoding and formatting ----------------------------------------------------------------
 
@@ -74,7 +54,8 @@ TEST(FtpTransferEncoding, Base64VectorsAndDecimalPoint) {
 }
 
 TEST(FtpTransferEncoding, EncodeFileMatchesTheBase64Tool) {
-  const fs::path dir = testing_files::MakeTempFolder("fern_b64");
+  const fern::testing::ScratchDir scratch;
+  const fs::path& dir = scratch.path();
   for (const size_t size : {size_t{1}, size_t{120}, size_t{121}, size_t{5000}}) {
     const fs::path file = dir / ("f" + std::to_string(size));
     WriteAll(file, RandomBytes(size, static_cast<unsigned>(size)));
@@ -87,14 +68,12 @@ TEST(FtpTransferEncoding, EncodeFileMatchesTheBase64Tool) {
   WriteAll(dir / "empty", "");
   EXPECT_EQ(cFTPTransferV2::EncodeFile((dir / "empty").string()), "");
   EXPECT_EQ(cFTPTransferV2::EncodeFile((dir / "missing").string()), "");
-  fs::remove_all(dir);
 }
 
 // --- FTP, both modes -------------------------------------------------------------------------
 
 class FtpTransfer : public testing_servers::FtpFolders<::testing::TestWithParam<bool>> {
  protected:
-  FtpTransfer() : FtpFolders("fern_ftptrans") {}
   void SetUp() override {
     FtpFolders::SetUp();
     hostFolder_ = root_ / "host";
@@ -371,13 +350,12 @@ class XmlPost : public HttpTransferTest {
  protected:
   void SetUp() override {
     HttpTransferTest::SetUp();
-    folder_ = testing_files::MakeTempFolder("fern_xmlpost");
+    folder_ = scratch_.path();
     body_ = XmlDocument::Create();
     ASSERT_TRUE(body_->loadXML("<openimmo><objekt nr=\"Ä1\"/></openimmo>"));
   }
   void TearDown() override {
     EXPECT_FALSE(log_.Mentions("portal-pw")) << log_.Dump();
-    fs::remove_all(folder_);
     HttpTransferTest::TearDown();
   }
   XmlDocumentPtr Post(const std::string& path) {
@@ -385,6 +363,7 @@ class XmlPost : public HttpTransferTest {
     return ftp_.HTTPRequest("POST", body_, folder_.string(), "my export", http_.Address(path), user,
                             "portal-pw");
   }
+  fern::testing::ScratchDir scratch_;
   fs::path folder_;
   XmlDocumentPtr body_;
 };

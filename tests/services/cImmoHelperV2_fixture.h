@@ -8,11 +8,11 @@
 #include <string>
 
 #include "core/cFernDispatcher.h"
-#include "core/core_fixture.h"
 #include "core/host_session.h"
 #include "host/cUtil.h"
 #include "services/cImmoHelperV2.h"
 #include "services/transfer_events.h"
+#include "support/demo_host_fixture.h"
 
 namespace fern::testing {
 

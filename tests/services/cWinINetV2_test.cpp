@@ -7,9 +7,9 @@
 #include <string>
 
 #include "services/ftp_fixture.h"
-#include "services/ftp_server.h"
-#include "services/test_files.h"
 #include "services/transfer_events.h"
+#include "support/ftp_server.h"
+#include "support/test_files.h"
 
 namespace fern {
 namespace {
@@ -27,7 +27,7 @@ std::string PortProxy(const FtpServer& server) { return ":" + std::to_string(ser
 
 class PassiveFtp : public testing_servers::FtpFolders<> {
  protected:
-  PassiveFtp() : FtpFolders("fern_wininet") {
+  PassiveFtp() {
     ShortLimits(ftp_.Limits());
     log_.Attach(ftp_);
   }

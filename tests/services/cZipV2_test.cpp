@@ -9,7 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "services/test_files.h"
+#include "support/scratch_dir.h"
+#include "support/test_files.h"
 
 namespace fern {
 namespace {
@@ -58,15 +59,15 @@ void MakeZip(const fs::path& zip, const std::vector<std::pair<std::string, std::
 class ZipTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    root_ = testing_files::MakeTempFolder("zip_test");
+    root_ = scratch_.path();
     base_ = root_ / "Export";
     WriteAll(base_ / "Daten.XML", "<xml/>");
     WriteAll(base_ / "pics" / "A.jpg", "jpeg-a");
     WriteAll(base_ / "pics" / "deep" / "b.JPG", "jpeg-b");
     WriteAll(base_ / "notes.txt", "notes");
   }
-  void TearDown() override { fs::remove_all(root_); }
 
+  fern::testing::ScratchDir scratch_;
   fs::path root_, base_;
   cZipV2 zip_;
 };

@@ -10,28 +10,25 @@
 
 #include "platform/waits.h"
 #include "services/curl_session.h"
-#include "services/ftp_server.h"
-#include "services/test_files.h"
+#include "support/ftp_server.h"
+#include "support/scratch_dir.h"
 
 namespace fern::testing_servers {
 
 template <typename Base = ::testing::Test>
 class FtpFolders : public Base {
  protected:
-  explicit FtpFolders(const char* prefix) : prefix_(prefix) {}
+  FtpFolders() = default;
 
   void SetUp() override {
     ResetEsc();
-    root_ = testing_files::MakeTempFolder(prefix_);
+    root_ = scratch_.path();
     local_ = root_ / "local";
     home_ = root_ / "home";
     std::filesystem::create_directories(local_);
     std::filesystem::create_directories(home_);
   }
-  void TearDown() override {
-    ResetEsc();
-    std::filesystem::remove_all(root_);
-  }
+  void TearDown() override { ResetEsc(); }
 
   // A server on home_ that writes its log into the root, for a test to read.
   FtpServerOptions Options() const {
@@ -48,10 +45,8 @@ class FtpFolders : public Base {
     limits.lowSpeedSeconds = 2;
   }
 
+  fern::testing::ScratchDir scratch_;
   std::filesystem::path root_, local_, home_;
-
- private:
-  const char* prefix_;
 };
 
 }  // namespace fern::testing_servers

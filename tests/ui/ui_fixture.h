@@ -11,8 +11,8 @@
 #include <memory>
 #include <string>
 
-#include "core/core_fixture.h"
 #include "host/cUtil.h"
+#include "support/demo_host_fixture.h"
 #include "ui/frmFernDispatcher.h"
 
 namespace fern::testing {

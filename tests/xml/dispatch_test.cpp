@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "platform/host_error.h"
+#include "support/scratch_dir.h"
 #include "xml/xml_dom.h"
 
 using namespace fern;
@@ -70,7 +71,8 @@ TEST(XmlDispatch, ScriptStyleDocumentWorkAndParseErrors) {
 
 TEST(XmlDispatch, FilesByHostPath) {
   namespace fs = std::filesystem;
-  fs::path dir = fs::temp_directory_path() / ("fern_xml_disp_" + std::to_string(getpid()));
+  const fern::testing::ScratchDir scratch;
+  const fs::path& dir = scratch.path();
   fs::create_directories(dir / "Sub");
   Variant doc(CreateXmlObject("Msxml2.DOMDocument.6.0"));
   ASSERT_TRUE(Call(doc, "loadXML", {Variant("<a>\xC3\xA4</a>")}).boolVal());
@@ -81,5 +83,4 @@ TEST(XmlDispatch, FilesByHostPath) {
   EXPECT_TRUE(Call(again, "load", {Variant(dir.string() + "\\sub\\OUT.xml")}).boolVal());
   EXPECT_EQ(Call(Call(again, "documentElement"), "text").str(), "\xC3\xA4");
   EXPECT_FALSE(Call(again, "load", {Variant("\\\\server\\share\\x.xml")}).boolVal());
-  fs::remove_all(dir);
 }

@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "platform/host_error.h"
+#include "support/scratch_dir.h"
 #include "xml/xml_dom.h"
 #include "xml/xml_namespace.h"
 
@@ -16,13 +17,7 @@ namespace {
 
 class XmlFiles : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("fern_xml_" + std::to_string(getpid()) + "_" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
+  void SetUp() override { dir_ = scratch_.path(); }
   std::string Path(const std::string& name) const { return (dir_ / name).string(); }
   void Write(const std::string& name, const std::string& bytes) const {
     std::ofstream(Path(name), std::ios::binary) << bytes;
@@ -33,6 +28,7 @@ class XmlFiles : public ::testing::Test {
     ss << in.rdbuf();
     return ss.str();
   }
+  fern::testing::ScratchDir scratch_;
   fs::path dir_;
 };
 

@@ -3,7 +3,7 @@
 // Header-only so the benchmark can use it too.
 #pragma once
 
-#include "../child_process.h"
+#include "support/child_process.h"
 
 #include <fcntl.h>
 #include <poll.h>

@@ -5,12 +5,12 @@
 #include <string>
 #include <vector>
 
-#include "../platform/scratch_dir.h"
 #include "core/host_session.h"
 #include "host/cDal.h"
 #include "host/demo_host.h"
 #include "host/host_database.h"
 #include "platform/msgbox.h"
+#include "support/scratch_dir.h"
 
 namespace fern::testing {
 

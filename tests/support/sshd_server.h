@@ -3,7 +3,7 @@
 // current user. The SFTP start folder is `home`, so relative uploads land there.
 #pragma once
 
-#include "../child_process.h"
+#include "support/child_process.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

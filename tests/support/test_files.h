@@ -1,8 +1,7 @@
-// Small file helpers shared by the services tests.
+// Small file helpers for tests that write and compare folders.
 #pragma once
 
 #include <fcntl.h>
-#include <stdlib.h>
 #include <sys/stat.h>
 
 #include <ctime>
@@ -28,12 +27,6 @@ inline void WriteAll(const std::filesystem::path& p, const std::string& bytes, t
     const struct timespec times[2] = {{mtime, 0}, {mtime, 0}};
     utimensat(AT_FDCWD, p.c_str(), times, 0);
   }
-}
-
-// A fresh folder below /tmp, removed with everything in it at the end of the test.
-inline std::filesystem::path MakeTempFolder(const char* prefix) {
-  std::string tmpl = std::string("/tmp/") + prefix + "_XXXXXX";
-  return mkdtemp(tmpl.data());
 }
 
 // `n` bytes of every value, the same for the same seed.
