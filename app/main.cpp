@@ -13,6 +13,7 @@
 #include "openimmo/cImmoXmlV2.h"
 #include "platform/msgbox.h"
 #include "platform/waits.h"
+#include "restportal/cIS24RestTransfer.h"
 #include "ui/frmFernDispatcher.h"
 #include "ui/qt_message_answerer.h"
 
@@ -59,7 +60,9 @@ int main(int argc, char** argv) {
   if (!unattended && headless) return NoDisplay();
 
   if (unattended) fern::SetMessageAnswerer(std::make_shared<fern::UnattendedAnswerer>());
-  fern::frmFernDispatcher window(fern::DefaultExporters());
+  fern::ExporterFactory exporters = fern::DefaultExporters();
+  exporters.rest = [] { return std::make_unique<fern::cIS24RestTransfer>(); };
+  fern::frmFernDispatcher window(exporters);
   try {
     window.InitMainWindow();
   } catch (const fern::StartupFailure&) {
