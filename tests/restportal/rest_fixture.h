@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -136,11 +137,22 @@ inline std::string RequestLine(const std::string& request) {
 }
 
 // A demo host with its session open, the demo user's REST service at `Point`'s address.
+// The call log lies in the temporary folder: each test gets its own.
 class RestHostTest : public ::testing::Test, public DemoHostTest {
  protected:
   void SetUp() override {
+    const char* old = std::getenv("TMPDIR");
+    oldTmp_ = old ? old : "";
+    std::filesystem::create_directories(dir / "tmp");
+    ::setenv("TMPDIR", (dir / "tmp").c_str(), 1);
     Start();
     InitHostSession();
+  }
+  void TearDown() override {
+    if (oldTmp_.empty())
+      ::unsetenv("TMPDIR");
+    else
+      ::setenv("TMPDIR", oldTmp_.c_str(), 1);
   }
   void Exec(const std::string& sql) { Session().g_oDal->ExecQuery(Session().g_strConnect, sql); }
   void Preference(const std::string& key, const std::string& value) {
@@ -158,6 +170,7 @@ class RestHostTest : public ::testing::Test, public DemoHostTest {
   std::string Folder() const { return app.Folder(); }
 
   cFernDispatcher app;
+  std::string oldTmp_;
 };
 
 }  // namespace fern::testing
