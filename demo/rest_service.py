@@ -14,7 +14,7 @@ Every request needs Basic credentials: one of the --user entries ("<company>/<lo
 or, with --super, "local/superAdmin" with an empty password. Each request is kept as it arrived
 (request line, headers in their order, blank line, body) in the --record folder, one file each.
 The port is printed as "PORT <n>" once the service listens; it ends itself after --lifetime
-seconds.
+seconds. Each answer is logged on standard error as "<method> <path> -> <status>".
 """
 import argparse
 import base64
@@ -22,6 +22,7 @@ import os
 import re
 import secrets
 import ssl
+import sys
 import threading
 import time
 import xml.etree.ElementTree as ET
@@ -93,6 +94,7 @@ class Service(BaseHTTPRequestHandler):
 
     def reply(self, status, text, content_type="application/xml; charset=UTF-8", extra=()):
         data = text.encode("utf-8")
+        print(f"{self.command} {self.path} -> {status}", file=sys.stderr, flush=True)
         if ARGS.delay:
             time.sleep(ARGS.delay)
         try:
