@@ -13,6 +13,7 @@
 #include "openimmo/cImmoXmlV2.h"
 #include "platform/msgbox.h"
 #include "platform/waits.h"
+#include "restportal/cIS24RestTransfer.h"
 #include "ui/frmFernDispatcher.h"
 #include "ui/qt_message_answerer.h"
 #include "website/cWebserverV2.h"
@@ -62,6 +63,7 @@ int main(int argc, char** argv) {
   if (unattended) fern::SetMessageAnswerer(std::make_shared<fern::UnattendedAnswerer>());
   fern::ExporterFactory exporters = fern::DefaultExporters();
   exporters.website = [] { return std::make_unique<fern::cWebserverV2>(); };
+  exporters.rest = [] { return std::make_unique<fern::cIS24RestTransfer>(); };
   fern::frmFernDispatcher window(exporters);
   try {
     window.InitMainWindow();

@@ -1,8 +1,9 @@
 // make-demo-host <folder> [--ftp-port N] [--ftps-port N] [--sftp-port N --sftp-user NAME
-//   --sftp-key FILE]:
+//   --sftp-key FILE] [--web-http-port N --web-ftp-port N --web-db-port N] [--rest-port N]:
 // builds the demo host there, afresh, and prints what it holds. With ports it adds the portals
 // that upload to loopback FTP, FTPS and SFTP servers on them; with --web-http-port,
-// --web-ftp-port and --web-db-port the web site's portal uses the loopback site on them.
+// --web-ftp-port and --web-db-port the web site's portal uses the loopback site on them; with
+// --rest-port the REST transfer uses the loopback REST stand-in.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -14,13 +15,15 @@
 int main(int argc, char** argv) {
   const char* usage =
       "usage: make-demo-host <folder> [--ftp-port N] [--ftps-port N] [--sftp-port N "
-      "--sftp-user NAME --sftp-key FILE] [--web-http-port N --web-ftp-port N --web-db-port N]\n";
+      "--sftp-user NAME --sftp-key FILE] [--web-http-port N --web-ftp-port N --web-db-port N] "
+      "[--rest-port N]\n";
   if (argc < 2 || argc % 2 != 0) {
     std::fprintf(stderr, "%s", usage);
     return 2;
   }
   fern::host::DemoUploadServers servers;
   fern::demo::DemoWebsiteServers website;
+  int restPort = 0;
   for (int i = 2; i + 1 < argc; i += 2) {
     const std::string name = argv[i], value = argv[i + 1];
     if (name == "--ftp-port") {
@@ -29,6 +32,8 @@ int main(int argc, char** argv) {
       servers.ftpsPort = std::atoi(value.c_str());
     } else if (name == "--sftp-port") {
       servers.sftpPort = std::atoi(value.c_str());
+    } else if (name == "--rest-port") {
+      restPort = std::atoi(value.c_str());
     } else if (name == "--sftp-user") {
       servers.sftpUser = value;
     } else if (name == "--sftp-key") {
@@ -48,6 +53,7 @@ int main(int argc, char** argv) {
     fern::host::DemoHostSummary s = fern::host::BuildDemoHost(argv[1]);
     s.portals += fern::host::AddDemoUploadPortals(s.folder, servers);
     fern::demo::SetUpDemoWebsite(s.folder, website);
+    if (restPort > 0) fern::host::SetDemoRestService(s.folder, restPort);
     std::printf("demo host: %s\n", s.folder.c_str());
     std::printf("  user %s, %d listings with %d field values, %d pictures, %d portals\n",
                 fern::host::kDemoUser, s.listings, s.fieldValues, s.pictures, s.portals);

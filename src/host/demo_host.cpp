@@ -787,4 +787,15 @@ int AddDemoUploadPortals(const std::filesystem::path& folderIn, const DemoUpload
   return static_cast<int>(uploads.size());
 }
 
+// --- the REST transfer's service ---------------------------------------------------------
+
+void SetDemoRestService(const std::filesystem::path& folder, int port) {
+  const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/api";
+  Batch b;
+  b.Raw("UPDATE PREFERENCES SET VALUE = " + Literal(S(url)) +
+        " WHERE SCOPE = 'STD' AND PREFKEY = 'RESTAPI.URL'");
+  auto conn = db::Connection::Open((folder / "DAT" / "kavantor.db").string());
+  b.Run(*conn);
+}
+
 }  // namespace fern::host

@@ -54,4 +54,9 @@ struct DemoUploadServers {
 // written.
 int AddDemoUploadPortals(const std::filesystem::path& folder, const DemoUploadServers& servers);
 
+// Points the company's REST address ("RESTAPI.URL") at the loopback stand-in of the host's REST
+// service on `port` ("http://127.0.0.1:<port>/api"), whose users are "1/DEMO" with the password
+// "demo" and "local/superAdmin". HostError when the database can't be written.
+void SetDemoRestService(const std::filesystem::path& folder, int port);
+
 }  // namespace fern::host

@@ -4,7 +4,7 @@
 
 #include <fstream>
 
-#include "../platform/scratch_dir.h"
+#include "support/scratch_dir.h"
 #include "platform/host_error.h"
 #include "platform/text_file.h"
 

@@ -17,7 +17,7 @@
 #include <thread>
 #include <vector>
 
-#include "../child_process.h"
+#include "support/child_process.h"
 #include "platform/process.h"
 
 namespace fern::testing {

@@ -3,7 +3,7 @@
 
 #include <filesystem>
 
-#include "../platform/scratch_dir.h"
+#include "support/scratch_dir.h"
 #include "platform/cp1252.h"
 #include "services/cBigFileV2.h"
 #include "site_servers.h"

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "../core/core_fixture.h"
-#include "../services/ftp_server.h"
+#include "support/demo_host_fixture.h"
+#include "support/ftp_server.h"
 #include "core/cFernDispatcher.h"
 #include "core/host_session.h"
 #include "host/cDal.h"

@@ -1,0 +1,321 @@
+#include "services/cRestAPI.h"
+
+#include <curl/curl.h>
+
+#include <chrono>
+#include <climits>
+#include <cstdio>
+#include <memory>
+
+#include "core/host_session.h"
+#include "host/cDal.h"
+#include "host/cUtil.h"
+#include "platform/dispatch.h"
+#include "platform/host_error.h"
+#include "platform/vb.h"
+
+namespace fern {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The host's request object reports its failures with WinHTTP's numbers (0x80070000 + code).
+constexpr int32_t WinHttpError(int32_t code) { return -2147024896 + code; }
+constexpr int32_t kTimeout = WinHttpError(12002);
+constexpr int32_t kNameNotResolved = WinHttpError(12007);
+constexpr int32_t kCannotConnect = WinHttpError(12029);
+constexpr int32_t kConnectionError = WinHttpError(12030);
+constexpr int32_t kSecureFailure = WinHttpError(12175);
+constexpr int32_t kUrlTooLong = static_cast<int32_t>(0x8004D700u);
+
+constexpr long kNoLimitMs = INT_MAX;
+
+// What setPostWebserviceProxy hands over: setProxy(2, server, bypass).
+class ProxyRequest : public Dispatch {
+ public:
+  std::string server;
+  std::string bypass;
+  Variant Invoke(std::string_view name, unsigned, std::span<Variant> args) override {
+    if (!NameIs(name, "setProxy")) ThrowNoMember(name);
+    CheckArgCount(args, 1, 3, name);
+    if (args.size() > 1) server = args[1].IsNull() ? "" : vb::CStr(args[1]);
+    if (args.size() > 2) bypass = args[2].IsNull() ? "" : vb::CStr(args[2]);
+    return {};
+  }
+  std::string TypeName() const override { return "ServerXMLHTTP"; }
+};
+
+// Windows lists bypassed hosts with ";" and "<local>" for plain names; libcurl takes ",".
+std::string NoProxyList(const std::string& bypass) {
+  std::string out, item;
+  auto flush = [&] {
+    if (item == "<local>") item = "localhost,127.0.0.1,::1";
+    if (!item.empty()) out += (out.empty() ? "" : ",") + item;
+    item.clear();
+  };
+  for (char c : bypass) {
+    if (c == ';' || c == ',' || c == ' ')
+      flush();
+    else
+      item += c;
+  }
+  flush();
+  return out;
+}
+
+// Stalls while sending or receiving end the request; reaching the server is curl's own limit.
+struct StallWatch {
+  CURL* curl = nullptr;
+  long sendMs = 0;
+  long receiveMs = 0;
+  Clock::time_point last = Clock::now();
+  curl_off_t lastUp = -1, lastDown = -1;
+  bool stalled = false;
+  bool sending = false;
+};
+
+int OnProgress(void* p, curl_off_t, curl_off_t dlnow, curl_off_t ultotal, curl_off_t ulnow) {
+  auto* w = static_cast<StallWatch*>(p);
+  const auto now = Clock::now();
+  curl_off_t connected = 0, handshaken = 0;
+  curl_easy_getinfo(w->curl, CURLINFO_CONNECT_TIME_T, &connected);
+  curl_easy_getinfo(w->curl, CURLINFO_APPCONNECT_TIME_T, &handshaken);
+  char* scheme = nullptr;
+  curl_easy_getinfo(w->curl, CURLINFO_SCHEME, &scheme);
+  const bool tls =
+      scheme && (scheme[0] == 'h' || scheme[0] == 'H') && (scheme[4] == 's' || scheme[4] == 'S');
+  if (connected == 0 || (tls && handshaken == 0) || ulnow != w->lastUp || dlnow != w->lastDown) {
+    w->last = now;
+    w->lastUp = ulnow;
+    w->lastDown = dlnow;
+    return 0;
+  }
+  w->sending = ultotal > 0 && ulnow < ultotal;
+  const long limit = w->sending ? w->sendMs : w->receiveMs;
+  if (limit <= 0) return 0;
+  if (now - w->last > std::chrono::milliseconds(limit)) {
+    w->stalled = true;
+    return 1;
+  }
+  return 0;
+}
+
+size_t OnBody(char* data, size_t size, size_t n, void* out) {
+  static_cast<std::string*>(out)->append(data, size * n);
+  return size * n;
+}
+
+std::string Hex(unsigned char c) {
+  char buf[4];
+  std::snprintf(buf, sizeof buf, "%%%02X", c);
+  return buf;
+}
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+std::string ReplaceAll(std::string s, const std::string& find, const std::string& with) {
+  for (size_t pos = 0; (pos = s.find(find, pos)) != std::string::npos; pos += with.size())
+    s.replace(pos, find.size(), with);
+  return s;
+}
+
+struct CurlDeleter {
+  void operator()(CURL* c) const { curl_easy_cleanup(c); }
+  void operator()(curl_slist* l) const { curl_slist_free_all(l); }
+};
+
+}  // namespace
+
+cRestAPI::cRestAPI() : util_(Session().g_oUtil), dal_(Session().g_oDal) {}
+
+cRestAPI::~cRestAPI() = default;
+
+void cRestAPI::Init(const std::string& strConnectionString, const std::string& strKavantorFolder) {
+  util_ = Session().g_oUtil;
+  dal_ = Session().g_oDal;
+  connect_ = strConnectionString;
+  folder_ = strKavantorFolder;
+  SetTimeouts(0, 60000, 30000, 30000);
+  if (dal_) dal_->Init(strKavantorFolder + "\\sql\\sql.ini");
+}
+
+void cRestAPI::SetTimeouts(int32_t lngResolveTimeout, int32_t lngConnectTimeout,
+                           int32_t lngSendTimeout, int32_t lngReceiveTimeout) {
+  ResolveTimeout = lngResolveTimeout;
+  ConnectTimeout = lngConnectTimeout;
+  SendTimeout = lngSendTimeout;
+  ReceiveTimeout = lngReceiveTimeout;
+}
+
+void cRestAPI::Seturl(const std::string& value) { url_ = URLEncodeANSI(value, true); }
+
+std::string cRestAPI::GetCallMethodStr() const {
+  switch (CallMethod) {
+    case 2:
+      return "POST";
+    case 3:
+      return "PUT";
+    default:
+      return "GET";
+  }
+}
+
+void cRestAPI::load(const std::string& strBody) {
+  try {
+    Send(strBody);
+  } catch (const HostError& e) {
+    responseCode_ = 0;
+    responseText_ =
+        "Err.Description: " + e.description() + " (Code: " + std::to_string(e.number()) + ")";
+    throw HostError(e.number(), "Fehler beim Zugriff auf die KAVANTOR-RestAPI. " + responseText_,
+                    "cRestAPI.load");
+  }
+}
+
+void cRestAPI::Send(const std::string& body) {
+  std::unique_ptr<CURL, CurlDeleter> curl(curl_easy_init());
+  if (!curl) throw HostError(kConnectionError, "Keine HTTP-Anfrage möglich (libcurl)", "load");
+  CURL* c = curl.get();
+  const std::string method = GetCallMethodStr();
+  const std::string charset = Encoding == 2 ? "ISO-8859-1" : "UTF-8";
+  contentLength_ = static_cast<int32_t>(body.size());
+
+  char failure[CURL_ERROR_SIZE] = {};
+  std::string answer;
+  curl_easy_setopt(c, CURLOPT_ERRORBUFFER, failure);
+  curl_easy_setopt(c, CURLOPT_URL, url_.c_str());
+  curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, OnBody);
+  curl_easy_setopt(c, CURLOPT_WRITEDATA, &answer);
+  if (method == "GET" && body.empty()) {
+    curl_easy_setopt(c, CURLOPT_HTTPGET, 1L);
+  } else {
+    curl_easy_setopt(c, CURLOPT_POSTFIELDS, body.data());
+    curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+    curl_easy_setopt(c, CURLOPT_CUSTOMREQUEST, method.c_str());
+  }
+
+  std::unique_ptr<curl_slist, CurlDeleter> headers;
+  for (const std::string& line :
+       {std::string("Content-Type: application/xml"), "Charset: " + charset,
+        "Content-Length: " + std::to_string(body.size()), std::string("Expect:")})
+    headers.reset(curl_slist_append(headers.release(), line.c_str()));
+  curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers.get());
+
+  if (!AuthUsername.empty()) {
+    curl_easy_setopt(c, CURLOPT_HTTPAUTH, CURLAUTH_BASIC);
+    curl_easy_setopt(c, CURLOPT_USERNAME, AuthUsername.c_str());
+    curl_easy_setopt(c, CURLOPT_PASSWORD, AuthPassword.c_str());
+  }
+
+  curl_easy_setopt(c, CURLOPT_SSL_VERIFYPEER, VerifyCertificates ? 1L : 0L);
+  curl_easy_setopt(c, CURLOPT_SSL_VERIFYHOST, VerifyCertificates ? 2L : 0L);
+  if (!TrustedCertificateFile.empty())
+    curl_easy_setopt(c, CURLOPT_CAINFO, TrustedCertificateFile.c_str());
+
+  // The host's proxy or none; "" keeps libcurl from reading http_proxy and its kin.
+  ProxyRequest proxy;
+  if (util_) util_->setPostWebserviceProxy(connect_, proxy);
+  curl_easy_setopt(c, CURLOPT_PROXY, proxy.server.c_str());
+  const std::string noProxy = NoProxyList(proxy.bypass);
+  if (!noProxy.empty()) curl_easy_setopt(c, CURLOPT_NOPROXY, noProxy.c_str());
+
+  long reach = ConnectTimeout > 0 ? ConnectTimeout : kNoLimitMs;
+  if (ConnectTimeout > 0 && ResolveTimeout > 0) reach += ResolveTimeout;
+  curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, reach);
+  StallWatch watch;
+  watch.curl = c;
+  watch.sendMs = SendTimeout;
+  watch.receiveMs = ReceiveTimeout;
+  curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
+  curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, OnProgress);
+  curl_easy_setopt(c, CURLOPT_XFERINFODATA, &watch);
+
+  const CURLcode rc = curl_easy_perform(c);
+  if (rc != CURLE_OK) {
+    std::string why = failure[0] ? failure : curl_easy_strerror(rc);
+    int32_t number = kConnectionError;
+    if (watch.stalled) {
+      number = kTimeout;
+      why = "Zeitüberschreitung: keine Daten " +
+            std::string(watch.sending ? "gesendet" : "empfangen") + " binnen " +
+            std::to_string(watch.sending ? SendTimeout : ReceiveTimeout) + " ms";
+    } else if (rc == CURLE_OPERATION_TIMEDOUT) {
+      number = kTimeout;
+      why = "Zeitüberschreitung beim Verbindungsaufbau: " + why;
+    } else if (rc == CURLE_COULDNT_RESOLVE_HOST || rc == CURLE_COULDNT_RESOLVE_PROXY) {
+      number = kNameNotResolved;
+    } else if (rc == CURLE_COULDNT_CONNECT) {
+      number = kCannotConnect;
+    } else if (rc == CURLE_PEER_FAILED_VERIFICATION || rc == CURLE_SSL_CACERT_BADFILE ||
+               rc == CURLE_SSL_CONNECT_ERROR || rc == CURLE_SSL_CERTPROBLEM) {
+      number = kSecureFailure;
+      why = "Zertifikat nicht anerkannt: " + why;
+    }
+    throw HostError(number, why, "load");
+  }
+  long status = 0;
+  curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
+  if (status <= 0) throw HostError(kConnectionError, "Kein HTTP-Status in der Antwort", "load");
+  char* type = nullptr;
+  curl_easy_getinfo(c, CURLINFO_CONTENT_TYPE, &type);
+  responseCode_ = static_cast<int32_t>(status);
+  responseText_ = std::move(answer);
+  responseContentType_ = type ? type : "";
+}
+
+std::string cRestAPI::URLEncodeANSI(const std::string& text, bool SpacePlus) {
+  if (text.find_first_not_of(' ') == std::string::npos) return {};
+  if (text.size() > kMaxUrlLength)
+    throw HostError(kUrlTooLong, "Error in URLEncodeANSI. URL parameter too long",
+                    "cRestAPI.URLEncodeANSI");
+  static const std::string kUnsafe = "\"<>\\^`{|}%";
+  std::string out;
+  for (char ch : text) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (c < 0x20 || c >= 0x7F || kUnsafe.find(ch) != std::string::npos)
+      out += Hex(c);
+    else
+      out += ch;
+  }
+  if (SpacePlus) out = ReplaceAll(ReplaceAll(out, "+", "%2B"), " ", "+");
+  return out;
+}
+
+std::string cRestAPI::URLDecodeANSI(const std::string& text, bool PlusSpace) {
+  const std::string in = PlusSpace ? ReplaceAll(text, "+", " ") : text;
+  std::string out;
+  for (size_t i = 0; i < in.size(); ++i) {
+    if (in[i] == '%' && i + 2 < in.size() && HexValue(in[i + 1]) >= 0 && HexValue(in[i + 2]) >= 0) {
+      out += static_cast<char>(HexValue(in[i + 1]) * 16 + HexValue(in[i + 2]));
+      i += 2;
+    } else {
+      out += in[i];
+    }
+  }
+  return out;
+}
+
+std::string cRestAPI::URLEncodeUTF8(const std::string& StringToEncode) {
+  if (StringToEncode.size() > 32767) throw HostError(err::kOverflow, "Overflow", "URLEncodeUTF8");
+  std::string out;
+  for (char ch : StringToEncode) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (c == ' ')
+      out += '+';
+    else if ((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'))
+      out += ch;
+    else
+      out += Hex(c);
+  }
+  return out;
+}
+
+}  // namespace fern

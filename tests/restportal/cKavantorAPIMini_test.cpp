@@ -1,0 +1,181 @@
+#include "restportal/cKavantorAPIMini.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "platform/base64.h"
+#include "restportal/rest_fixture.h"
+
+namespace fern::testing {
+namespace {
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+class KavantorApiTest : public RestHostTest {
+ protected:
+  // A client whose base address is `base`.
+  std::unique_ptr<cKavantorAPIMini> Client(const std::string& base) {
+    Preference("RESTAPI.URL", base);
+    auto c = std::make_unique<cKavantorAPIMini>();
+    c->Init(Folder(), Session().g_strConnect, UserDsn());
+    return c;
+  }
+  std::string Log() const { return ReadAll(cKavantorAPIMini::LogPath()); }
+};
+
+TEST(KavantorApiUrl, OnlyWholePathSegmentsEqualToTheCompanyNumberBecomeLocal) {
+  const struct {
+    const char* url;
+    int32_t company;
+    const char* expected;
+  } cases[] = {
+      {"http://127.0.0.1:8090/api", 1, "http://127.0.0.1:8090/api"},
+      {"http://host12:8012/api/12/x", 12, "http://host12:8012/api/local/x"},
+      {"https://h/12", 12, "https://h/local"},
+      {"http://h/a12/12/?c=12", 12, "http://h/a12/local/?c=12"},
+      {"", 1, ""},
+  };
+  for (const auto& k : cases)
+    EXPECT_EQ(cKavantorAPIMini::ReplaceCompanySegments(k.url, k.company), k.expected) << k.url;
+}
+
+TEST(KavantorApiMask, TokensSecretsAndVerifiersAreHidden) {
+  EXPECT_EQ(cKavantorAPIMini::MaskSecrets(
+                "<portalAuthenticationType xmlns=\"urn:x\"><authenticationUrl>http://p/a?"
+                "oauth_token=T1&amp;x=1</authenticationUrl><authenticationToken>T1</"
+                "authenticationToken><ns:authenticationTokenSecret>S1</"
+                "ns:authenticationTokenSecret><verifier>V1</verifier></portalAuthenticationType>"),
+            "<portalAuthenticationType xmlns=\"urn:x\"><authenticationUrl>http://p/a?"
+            "oauth_token=****&amp;x=1</authenticationUrl><authenticationToken>****</"
+            "authenticationToken><ns:authenticationTokenSecret>****</"
+            "ns:authenticationTokenSecret><verifier>****</verifier></portalAuthenticationType>");
+  EXPECT_EQ(cKavantorAPIMini::MaskSecrets("{\"verifier\": \"V\", \"other\": \"o\"} "
+                                          "/cb?oauth_verifier=V&oauth_token=T"),
+            "{\"verifier\": \"****\", \"other\": \"o\"} /cb?oauth_verifier=****&oauth_token=****");
+}
+
+TEST_F(KavantorApiTest, AvailabilityNeedsStatus200AndAnXmlOrJsonAnswer) {
+  const struct {
+    const char* contentType;
+    bool available;
+  } cases[] = {{"application/xml; charset=UTF-8", true},
+               {"APPLICATION/JSON; charset=utf-8", true},
+               {"text/html", false}};
+  int n = 0;
+  for (const auto& k : cases) {
+    RestServiceOptions o;
+    o.usersContentType = k.contentType;
+    RestService s(dir / ("rec" + std::to_string(++n)), o);
+    auto c = Client(s.Base() + "/");  // a trailing "/" changes nothing
+    EXPECT_EQ(c->CheckIfKavantorAPIAvailable(), k.available) << k.contentType;
+    EXPECT_EQ(c->IsKavantorAPIAvailable, k.available);
+    const auto got = s.Received();
+    ASSERT_EQ(got.size(), 1u);
+    std::string dsn = UserDsn();
+    EXPECT_EQ(RequestLine(got[0]), "GET /api/users/" + cUtil::removeBrace(dsn) + " HTTP/1.1");
+    EXPECT_EQ(Header(got[0], "Authorization"), "Basic " + Base64Encode("1/DEMO:demo"));
+  }
+}
+
+TEST_F(KavantorApiTest, SuperUserModeSpeaksAsTheApiSuperUserExceptForTheLoginCalls) {
+  Ini("USER", "ApiSuperAD", "1", "sql\\sql.ini");
+  RestServiceOptions o;
+  o.super = true;
+  RestService s(dir / "rec", o);
+  auto c = Client(s.Base());
+  const std::string portal = "{8A0B5C1D-0000-4000-8000-0000000000AA}";
+  EXPECT_TRUE(c->CheckIfKavantorAPIAvailable());
+  EXPECT_EQ(c->CallIS24RestApiTransferStart("<publishPortalsType><portalIds>A</portalIds>"
+                                            "</publishPortalsType>"),
+            200);
+  EXPECT_NE(c->CallIS24RestApiCheckLogin(portal).find("NOT AUTHENTICATED"), std::string::npos);
+  EXPECT_NE(c->CallIS24RestApiStartCreateLogin(portal).find("<authenticationUrl>"),
+            std::string::npos);
+  const auto got = s.Received();
+  ASSERT_EQ(got.size(), 4u);
+  const std::string super = "Basic " + Base64Encode("local/superAdmin:");
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(Header(got[i], "Authorization"), super) << got[i];
+  EXPECT_EQ(Header(got[3], "Authorization"), "Basic " + Base64Encode("1/DEMO:demo"));
+  EXPECT_EQ(RequestLine(got[3]),
+            "GET /api/portals/8A0B5C1D-0000-4000-8000-0000000000AA/authenticationStart HTTP/1.1");
+}
+
+TEST_F(KavantorApiTest, CallLogKeepsFailuresAlwaysSuccessesInDebugModeAndNoSecrets) {
+  RestService s(dir / "rec");
+  auto c = Client(s.Base());
+  const std::string portal = "{8A0B5C1D-0000-4000-8000-0000000000AA}";
+  EXPECT_TRUE(c->CheckIfKavantorAPIAvailable());
+  EXPECT_EQ(Log(), "") << "DebugMode 0 keeps no successful call";
+
+  Ini("options", "DebugMode", "1");
+  const std::string start = c->CallIS24RestApiStartCreateLogin(portal);
+  const std::string token = start.substr(start.find("<authenticationToken>") + 21, 16);
+  std::string log = Log();
+  EXPECT_NE(log.find(";GET;"), std::string::npos);
+  EXPECT_NE(log.find(";200;OK;<portalAuthenticationType>"), std::string::npos) << log;
+  EXPECT_EQ(log.find(token), std::string::npos) << "the token must not reach the log";
+  struct stat st {};
+  ASSERT_EQ(::stat(cKavantorAPIMini::LogPath().c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+  Ini("options", "DebugMode", "0");
+  s.Stop();
+  c->CallIS24RestApiEndCreateLogin(portal, "<portalAuthenticationType><authenticationToken>" +
+                                               token + "</authenticationToken><verifier>V9" +
+                                               "</verifier></portalAuthenticationType>");
+  EXPECT_EQ(c->getResponseCode(), 0);
+  log = Log();
+  EXPECT_NE(log.find(";POST;" + s.Base() +
+                     "/portals/8A0B5C1D-0000-4000-8000-0000000000AA/"
+                     "authenticationEnd;0;ERROR;Err.Description: "),
+            std::string::npos)
+      << log;
+  EXPECT_EQ(log.find(token), std::string::npos);
+  EXPECT_EQ(log.find("V9"), std::string::npos);
+
+  // A link in the log's place is never written through.
+  const std::string victim = (dir / "victim.txt").string();
+  std::ofstream(victim) << "keep";
+  std::filesystem::remove(cKavantorAPIMini::LogPath());
+  std::filesystem::create_symlink(victim, cKavantorAPIMini::LogPath());
+  c->CheckIfKavantorAPIAvailable();
+  EXPECT_EQ(ReadAll(victim), "keep");
+}
+
+TEST_F(KavantorApiTest, EmptyAddressesAndForeignKeysAreFailedCallsNamingTheReason) {
+  RestService s(dir / "rec");
+  auto c = Client(s.Base());
+  EXPECT_TRUE(c->CheckIfKavantorAPIAvailable());  // a previous success must not be repeated
+
+  Preference(cKavantorAPIMini::kTransferStartKey, "");
+  c->RefreshValues();
+  EXPECT_EQ(c->CallIS24RestApiTransferStart("<publishPortalsType/>"), 0);
+  EXPECT_NE(c->getResponseText().find(cKavantorAPIMini::kTransferStartKey), std::string::npos);
+
+  EXPECT_EQ(c->CallIS24RestApiCheckLogin("x' OR '1'='1"),
+            "Ungültiger Börsenschlüssel: 'x' OR '1'='1'");
+  EXPECT_EQ(c->getResponseCode(), 0);
+
+  Preference("RESTAPI.URL", "");
+  c->RefreshValues();
+  EXPECT_FALSE(c->CheckIfKavantorAPIAvailable());
+  EXPECT_NE(c->getResponseText().find("RESTAPI.URL"), std::string::npos);
+  EXPECT_EQ(s.Received().size(), 1u) << "only the first call may reach the service";
+  const std::string log = Log();
+  size_t errors = 0;
+  for (size_t pos = 0; (pos = log.find(";0;ERROR;", pos)) != std::string::npos; ++pos) ++errors;
+  EXPECT_EQ(errors, 3u) << log;
+}
+
+}  // namespace
+}  // namespace fern::testing
