@@ -13,6 +13,7 @@
 #include "openimmo/cImmoXmlV2.h"
 #include "platform/msgbox.h"
 #include "platform/waits.h"
+#include "ui/frmBrowser.h"
 #include "ui/frmFernDispatcher.h"
 #include "ui/qt_message_answerer.h"
 
@@ -54,6 +55,8 @@ int main(int argc, char** argv) {
     platforms += "offscreen";
     ::setenv("QT_QPA_PLATFORM", platforms.c_str(), 1);
   }
+  // The login window's browser engine shares the window system's contexts.
+  QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
   QApplication app(argc, argv);
   const bool headless = Headless();
   if (!unattended && headless) return NoDisplay();
@@ -70,6 +73,8 @@ int main(int argc, char** argv) {
   }
 
   if (!unattended) {
+    // The login window is for a user at the screen only, never for an unattended run.
+    fern::InstallLoginWindows(window, fern::HostLoginRestClient());
     window.show();
     return app.exec();
   }
