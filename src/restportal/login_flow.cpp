@@ -1,6 +1,7 @@
 #include "restportal/login_flow.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "core/host_session.h"
 #include "host/LanguagePack.h"
@@ -72,8 +73,7 @@ void ForEachQueryParameter(std::string_view url, Visit visit) {
     size_t amp = query.find('&');
     std::string_view part = query.substr(0, amp);
     size_t eq = part.find('=');
-    std::string_view value =
-        eq == std::string_view::npos ? std::string_view() : part.substr(eq + 1);
+    std::string_view value = part.substr(eq == std::string_view::npos ? part.size() : eq + 1);
     if (!visit(PercentDecode(part.substr(0, eq)), value)) return;
     if (amp == std::string_view::npos) break;
     query.remove_prefix(amp + 1);
@@ -151,26 +151,19 @@ std::string OAuthLoginFlow::Masked(std::string text) const {
     ReplaceAll(text, XmlEscape(*secret), "****");
   }
   // An address carries them encoded: every token, secret or verifier parameter is hidden.
-  std::string hidden;
-  size_t done = 0;
-  size_t q = text.find('?');
-  if (q == std::string::npos) return text;
-  for (size_t start = q + 1; start < text.size();) {
-    size_t end = text.find_first_of("&# ", start);
-    if (end == std::string::npos) end = text.size();
-    size_t eq = text.find('=', start);
-    if (eq != std::string::npos && eq < end) {
-      std::string name = Lower(PercentDecode(text.substr(start, eq - start)));
-      if (name.find("verifier") != std::string::npos || name.find("token") != std::string::npos ||
-          name.find("secret") != std::string::npos) {
-        hidden += text.substr(done, eq + 1 - done) + "****";
-        done = end;
-      }
+  std::string out;
+  const char* done = std::as_const(text).data();
+  ForEachQueryParameter(text, [&](const std::string& name, std::string_view value) {
+    const std::string n = Lower(name);
+    if (n.find("verifier") != std::string::npos || n.find("token") != std::string::npos ||
+        n.find("secret") != std::string::npos) {
+      out.append(done, value.data());
+      out += "****";
+      done = value.data() + value.size();
     }
-    if (end >= text.size() || text[end] != '&') break;
-    start = end + 1;
-  }
-  return hidden + text.substr(done);
+    return true;
+  });
+  return out.append(done, std::as_const(text).data() + text.size());
 }
 
 void OAuthLoginFlow::Shower(std::string& dsn) {
