@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QTest>
+#include <QTimer>
 #include <QWebEnginePage>
 #include <QWebEngineView>
 
@@ -93,6 +94,19 @@ TEST_F(BrowserTest, AnswersAreShownAsText) {
   EXPECT_EQ(text.trimmed().toStdString(), answer);
   EXPECT_NE(window.WebBrowser->page()->title().toStdString(), "lief");
   EXPECT_EQ(service.callbacks, 0);
+}
+
+TEST_F(BrowserTest, AnswerWindowWaitsUntilClosed) {
+  std::string title;
+  QTimer::singleShot(100, [&] {
+    for (QWidget* w : QApplication::topLevelWidgets())
+      if (auto* answer = dynamic_cast<frmBrowser*>(w); answer && answer->isVisible()) {
+        title = answer->windowTitle().toStdString();
+        answer->close();
+      }
+  });
+  frmBrowser::ShowAnswer("Not authenticated");
+  EXPECT_EQ(title, "ImmobilienScout24 REST-API");
 }
 
 }  // namespace
