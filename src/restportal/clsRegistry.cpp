@@ -9,6 +9,8 @@
 #include <system_error>
 #include <vector>
 
+#include "platform/text.h"
+
 namespace fern {
 
 namespace {
@@ -18,15 +20,6 @@ constexpr int32_t kPathNotFound = 3;
 constexpr int32_t kAccessDenied = 5;
 constexpr int32_t kInvalidHandle = 6;
 constexpr int32_t kInvalidData = 13;
-
-std::string Fold(std::string_view s) {
-  std::string out(s);
-  for (char& c : out)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return out;
-}
-
-bool SameName(std::string_view a, std::string_view b) { return Fold(a) == Fold(b); }
 
 // Names and values stay on one line and never read as a section or a separator.
 std::string Escape(std::string_view s) {
@@ -85,7 +78,7 @@ struct clsRegistry::Store {
 
   Key* Find(const std::string& path) {
     for (Key& k : keys)
-      if (SameName(k.path, path)) return &k;
+      if (text::EqualsNoCase(k.path, path)) return &k;
     return nullptr;
   }
   // Creates the key and every key above it, as the registry does.
@@ -98,13 +91,13 @@ struct clsRegistry::Store {
   }
   Value* FindValue(Key& key, const std::string& name) {
     for (Value& v : key.values)
-      if (SameName(v.name, name)) return &v;
+      if (text::EqualsNoCase(v.name, name)) return &v;
     return nullptr;
   }
   bool HasSubkeys(const std::string& path) {
-    const std::string prefix = Fold(path) + "\\";
+    const std::string prefix = text::FoldCase(path) + "\\";
     return std::any_of(keys.begin(), keys.end(),
-                       [&](const Key& k) { return Fold(k.path).starts_with(prefix); });
+                       [&](const Key& k) { return text::FoldCase(k.path).starts_with(prefix); });
   }
 
   static Store Load(const std::filesystem::path& file) {
@@ -254,7 +247,7 @@ void clsRegistry::DeleteKey(int32_t lKeyRoot, const std::string& sKeyName) {
   if (!store.Find(path)) return Fail(kNotFound);
   // As in the registry, a key with subkeys stays.
   if (store.HasSubkeys(path)) return Fail(kAccessDenied);
-  std::erase_if(store.keys, [&](const Store::Key& k) { return SameName(k.path, path); });
+  std::erase_if(store.keys, [&](const Store::Key& k) { return text::EqualsNoCase(k.path, path); });
   if (!Save(store)) Fail(kAccessDenied);
 }
 
@@ -267,7 +260,8 @@ void clsRegistry::DeleteValue(int32_t lKeyRoot, const std::string& sKeyName,
   if (!OpenKey(store, path) || !enabled) return;
   Store::Key& key = *store.Find(path);
   if (!store.FindValue(key, sValueName)) return Fail(kNotFound);
-  std::erase_if(key.values, [&](const Store::Value& v) { return SameName(v.name, sValueName); });
+  std::erase_if(key.values,
+                [&](const Store::Value& v) { return text::EqualsNoCase(v.name, sValueName); });
   if (!Save(store)) Fail(kAccessDenied);
 }
 
@@ -275,9 +269,9 @@ Variant clsRegistry::EnumKeys(int32_t lKeyRoot, const std::string& sKeyName) {
   std::string path = KeyPath(lKeyRoot, sKeyName);
   Store store = Store::Load(file_);
   if (!OpenKey(store, path)) return {};
-  const std::string prefix = Fold(path) + "\\";
+  const std::string prefix = text::FoldCase(path) + "\\";
   for (const Store::Key& k : store.keys) {
-    std::string folded = Fold(k.path);
+    std::string folded = text::FoldCase(k.path);
     if (folded.starts_with(prefix) && folded.find('\\', prefix.size()) == std::string::npos &&
         EnumKey)
       EnumKey(k.path.substr(prefix.size()));

@@ -9,6 +9,7 @@
 #include "platform/host_error.h"
 #include "platform/msgbox.h"
 #include "platform/process.h"
+#include "platform/text.h"
 
 namespace fern {
 
@@ -19,12 +20,6 @@ constexpr const char* kCheckCaption = "ImmobilienScout24 REST-API Anmeldung";
 std::string Translate(const std::string& german, const std::string& p1 = {}) {
   HostSession& s = Session();
   return s.g_oLanguagePack ? s.g_oLanguagePack->TranslateString(german, p1) : german;
-}
-
-std::string Upper(std::string s) {
-  for (char& c : s)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return s;
 }
 
 bool Runnable(const std::filesystem::path& file) {
@@ -46,7 +41,7 @@ void CheckIS24RestLogin(std::string& dsn, const LoginRestFactory& makeClient,
     std::unique_ptr<LoginRestClient> client = makeClient();
     const std::string answer = client->CallIS24RestApiCheckLogin(dsn);
     if (answer.empty()) return;
-    const std::string upper = Upper(answer);
+    const std::string upper = text::UpperAscii(answer);
     if (upper.find("SUCCESSFULLY SENT AN TEST-REQUEST") != std::string::npos)
       MessageBox(Translate("Das Portal ist authentifiziert."), mb::kOkOnly | mb::kInformation,
                  Translate(kCheckCaption));

@@ -9,6 +9,7 @@
 #include "host/cUtil.h"
 #include "platform/host_error.h"
 #include "platform/msgbox.h"
+#include "platform/text.h"
 #include "xml/xml_dom.h"
 
 namespace fern {
@@ -28,15 +29,8 @@ void Debug(const std::string& text) {
   if (Session().g_blnDebugLog) WriteDebugLog(text);
 }
 
-std::string Lower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return out;
-}
-
 bool IsWebAddress(std::string_view url) {
-  std::string l = Lower(url.substr(0, 8));
+  std::string l = text::LowerAscii(url.substr(0, 8));
   return l.starts_with("http://") || l.starts_with("https://");
 }
 
@@ -102,7 +96,7 @@ std::optional<std::string> VerifierOf(std::string_view url) {
   if (!IsWebAddress(url)) return std::nullopt;
   std::optional<std::string> verifier;
   ForEachQueryParameter(url, [&](const std::string& name, std::string_view value) {
-    if (Lower(name).find("verifier") == std::string::npos) return true;
+    if (text::LowerAscii(name).find("verifier") == std::string::npos) return true;
     if (!value.empty()) verifier = PercentDecode(value);
     return false;
   });
@@ -145,16 +139,16 @@ void OAuthLoginFlow::Fail(const std::string& procedure, int32_t number,
              mb::kOkOnly, "Error: " + procedure);
 }
 
-std::string OAuthLoginFlow::Masked(std::string text) const {
+std::string OAuthLoginFlow::Masked(std::string line) const {
   for (const std::string* secret : {&token_, &secret_, &verifier_}) {
-    ReplaceAll(text, *secret, "****");
-    ReplaceAll(text, XmlEscape(*secret), "****");
+    ReplaceAll(line, *secret, "****");
+    ReplaceAll(line, XmlEscape(*secret), "****");
   }
   // An address carries them encoded: every token, secret or verifier parameter is hidden.
   std::string out;
-  const char* done = std::as_const(text).data();
-  ForEachQueryParameter(text, [&](const std::string& name, std::string_view value) {
-    const std::string n = Lower(name);
+  const char* done = std::as_const(line).data();
+  ForEachQueryParameter(line, [&](const std::string& name, std::string_view value) {
+    const std::string n = text::LowerAscii(name);
     if (n.find("verifier") != std::string::npos || n.find("token") != std::string::npos ||
         n.find("secret") != std::string::npos) {
       out.append(done, value.data());
@@ -163,7 +157,7 @@ std::string OAuthLoginFlow::Masked(std::string text) const {
     }
     return true;
   });
-  return out.append(done, std::as_const(text).data() + text.size());
+  return out.append(done, std::as_const(line).data() + line.size());
 }
 
 void OAuthLoginFlow::Shower(std::string& dsn) {
@@ -244,21 +238,18 @@ void OAuthLoginFlow::IS24Login() {
     }
     const std::string answer = client_->CallIS24RestApiStartCreateLogin(portalDsn_);
     if (!answer.empty()) {
-      std::string upper = answer;
-      std::transform(upper.begin(), upper.end(), upper.begin(),
-                     [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; });
-      if (upper.find("<AUTHENTICATIONURL>") != std::string::npos) {
+      if (text::UpperAscii(answer).find("<AUTHENTICATIONURL>") != std::string::npos) {
         auto doc = XmlDocument::Create();
         XmlNodePtr root = doc->loadXML(answer) ? doc->documentElement() : nullptr;
         if (root && root->baseName() == "portalAuthenticationType") {
           namespace_ = root->namespaceURI();
-          auto text = [&](const char* name) {
+          auto child = [&](const char* name) {
             auto children = root->ChildElements(name);
             return children.empty() ? std::string() : children.front()->text();
           };
-          url_ = text("authenticationUrl");
-          token_ = text("authenticationToken");
-          secret_ = text("authenticationTokenSecret");
+          url_ = child("authenticationUrl");
+          token_ = child("authenticationToken");
+          secret_ = child("authenticationTokenSecret");
         }
         if (url_.empty()) {
           view_.ShowText(

@@ -67,7 +67,7 @@ class OAuthLoginFlow {
   void SendEnd(const std::string& verifier);
   void DebugCheck(const std::string& body);
   // Debug text with the login's secrets shown as "****".
-  std::string Masked(std::string text) const;
+  std::string Masked(std::string line) const;
 
   LoginView& view_;
   LoginRestFactory makeClient_;
