@@ -14,6 +14,7 @@
 #include "platform/msgbox.h"
 #include "platform/waits.h"
 #include "restportal/cIS24RestTransfer.h"
+#include "ui/frmBrowser.h"
 #include "ui/frmFernDispatcher.h"
 #include "ui/qt_message_answerer.h"
 #include "website/cWebserverV2.h"
@@ -56,6 +57,8 @@ int main(int argc, char** argv) {
     platforms += "offscreen";
     ::setenv("QT_QPA_PLATFORM", platforms.c_str(), 1);
   }
+  // The login window's browser engine shares the window system's contexts.
+  QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
   QApplication app(argc, argv);
   const bool headless = Headless();
   if (!unattended && headless) return NoDisplay();
@@ -75,6 +78,8 @@ int main(int argc, char** argv) {
   }
 
   if (!unattended) {
+    // The login window is for a user at the screen only, never for an unattended run.
+    fern::InstallLoginWindows(window, fern::HostLoginRestClient());
     window.show();
     return app.exec();
   }

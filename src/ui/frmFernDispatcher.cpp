@@ -24,6 +24,7 @@
 #include "platform/msgbox.h"
 #include "platform/vb.h"
 #include "platform/waits.h"
+#include "restportal/login_actions.h"
 #include "ui/lnkLabel.h"
 #include "ui/message_list_model.h"
 #include "ui/qt_message_answerer.h"
@@ -308,8 +309,14 @@ void frmFernDispatcher::AddMessage(const std::string& text) {
 
 void frmFernDispatcher::SetRunning(bool running) {
   running_ = running;
-  butStart->setEnabled(!running && !Session().g_blnIS24Login);
+  butStart->setEnabled(!running && !loginRunning_ && !Session().g_blnIS24Login);
   butCancel->setEnabled(running);
+}
+
+void frmFernDispatcher::SetLoginRunning(bool running) {
+  loginRunning_ = running;
+  butStart->setEnabled(!running && !running_ && !Session().g_blnIS24Login);
+  for (QPushButton* b : {butIS24Login, butIS24LoginV2, Command1}) b->setEnabled(!running);
 }
 
 RunDriver::StartResult frmFernDispatcher::butStart_Click() {
@@ -361,12 +368,30 @@ void frmFernDispatcher::LoginClick(LoginAction action) {
     }
     std::string dsn = cUtil::k(rs->Value(size_t{0}));
     rs.reset();
-    if (!loginService) {
-      MessageBox("Die Portal-Anmeldung ist in dieser Programmversion nicht verfügbar.",
-                 mb::kOkOnly | mb::kExclamation);
-      return;
+    switch (action) {
+      case LoginAction::kBrowserLogin:
+        if (!showLoginWindow) {
+          MessageBox("Die Portal-Anmeldung ist in dieser Programmversion nicht verfügbar.",
+                     mb::kOkOnly | mb::kExclamation);
+          return;
+        }
+        showLoginWindow(dsn);
+        break;
+      case LoginAction::kOutsideProgram: {
+        // The window stays alive while the program runs; a run or a second login meanwhile
+        // would meet the half-done login.
+        SetLoginRunning(true);
+        struct Done {
+          frmFernDispatcher* w;
+          ~Done() { w->SetLoginRunning(false); }
+        } done{this};
+        ShellLoginProgram(dsn);
+        break;
+      }
+      case LoginAction::kCheckLogin:
+        CheckIS24RestLogin(dsn, restClient, showAnswerWindow);
+        break;
     }
-    loginService(action, dsn);
   } catch (const HostError& e) {
     fail(e.number(), e.description());
   } catch (const std::exception& e) {

@@ -16,6 +16,7 @@
 #include "core/portal_grid.h"
 #include "core/run_driver.h"
 #include "host/LanguagePack.h"
+#include "restportal/login_rest.h"
 
 class QGroupBox;
 class QLabel;
@@ -51,13 +52,18 @@ class frmFernDispatcher : public QWidget, private ControlCaptions {
   // check states afterwards.
   RunDriver::StartResult butStart_Click();
 
-  // The three login buttons: exactly one checked portal of type 113 is handed to the login
-  // service, otherwise a box says that none or too many are checked.
+  // The three login buttons: exactly one checked portal of type 113 goes to the login window,
+  // the outside login program or the login check; otherwise a box says that none or too many
+  // are checked.
   enum class LoginAction { kBrowserLogin, kOutsideProgram, kCheckLogin };
   void LoginClick(LoginAction action);
-  // The portal login service, installed by whoever provides it; empty: a box says the login
-  // is not available.
-  std::function<void(LoginAction, std::string& portalDsn)> loginService;
+  // Installed by the program (the login window lives in the browser library, which this window
+  // does not depend on): the host REST client of the check, the shared login window and the
+  // check's answer window. Without them the browser login and the check say they are not
+  // available.
+  LoginRestFactory restClient;
+  std::function<void(std::string& portalDsn)> showLoginWindow;
+  std::function<void(const std::string& answer)> showAnswerWindow;
 
   // Opens a log or the client list; by default with the desktop's handler (xdg-open).
   std::function<void(const std::string& hostPath)> openDocument;
@@ -110,6 +116,7 @@ class frmFernDispatcher : public QWidget, private ControlCaptions {
   void OpenLink(const std::string& relative);
   void AddMessage(const std::string& text);
   void SetRunning(bool running);
+  void SetLoginRunning(bool running);
 
   PortalGrid grid_;
   MessageListModel* messages_ = nullptr;
@@ -118,6 +125,7 @@ class frmFernDispatcher : public QWidget, private ControlCaptions {
   bool installAnswerer_;
   bool filling_ = false;
   bool running_ = false;
+  bool loginRunning_ = false;
   bool busyCursor_ = false;
 };
 

@@ -12,6 +12,7 @@
 
 #include "platform/host_error.h"
 #include "platform/waits.h"
+#include "restportal/login_rest.h"
 #include "ui/lnkLabel.h"
 #include "ui_fixture.h"
 
@@ -219,6 +220,18 @@ TEST_F(RunWindowTest, EscDuringARunSkipsItsLaterPhasesButNotTheNextRun) {
   ResetEsc();
 }
 
+// The host service's check answers, as the host REST client would hand them over.
+struct CheckClient : LoginRestClient {
+  explicit CheckClient(std::string a) : answer(std::move(a)) {}
+  std::string CallIS24RestApiStartCreateLogin(const std::string&) override { return {}; }
+  std::string CallIS24RestApiEndCreateLogin(const std::string&, const std::string&) override {
+    return {};
+  }
+  std::string CallIS24RestApiCheckLogin(const std::string&) override { return answer; }
+  int32_t getResponseCode() override { return 200; }
+  std::string answer;
+};
+
 TEST_F(WindowTest, LoginButtonsNeedExactlyOneCheckedRestPortal) {
   Sql("INSERT INTO Boersen (DSN, boersen_name, boersentyp) VALUES "
       "('{0000AAAA-0000-0000-0000-000000000003}', 'IS24 Zweitkonto', 113)");
@@ -227,40 +240,93 @@ TEST_F(WindowTest, LoginButtonsNeedExactlyOneCheckedRestPortal) {
   CheckOf(t, "IS24 Zweitkonto")->setCheckState(Qt::Unchecked);
   const std::string restDsn = w->Grid().Rows()[CheckOf(t, "ImmobilienScout24")->row()].dsn;
 
-  // One of type 113 checked among the others; no service in this build yet.
+  // One of type 113 checked among the others; no login window in this window alone.
   w->butIS24Login->click();
   ASSERT_EQ(answers->texts.size(), 1u);
   EXPECT_NE(answers->texts[0].find("nicht verfügbar"), std::string::npos);
 
   std::vector<std::string> calls;
-  w->loginService = [&](frmFernDispatcher::LoginAction a, std::string& dsn) {
-    calls.push_back(std::to_string(static_cast<int>(a)) + " " + dsn);
-  };
+  w->showLoginWindow = [&](std::string& dsn) { calls.push_back("login " + dsn); };
   w->butIS24Login->click();
-  w->butIS24LoginV2->click();
-  w->Command1->click();
-  EXPECT_EQ(calls, (std::vector<std::string>{"0 " + restDsn, "1 " + restDsn, "2 " + restDsn}));
+  EXPECT_EQ(calls, std::vector<std::string>{"login " + restDsn});
 
   answers->texts.clear();
   CheckOf(t, "IS24 Zweitkonto")->setCheckState(Qt::Checked);
   w->Command1->click();
+  w->butIS24LoginV2->click();
   CheckOf(t, "IS24 Zweitkonto")->setCheckState(Qt::Unchecked);
   CheckOf(t, "ImmobilienScout24")->setCheckState(Qt::Unchecked);
-  w->Command1->click();
+  w->butIS24Login->click();
   EXPECT_EQ(answers->texts,
-            (std::vector<std::string>{"zuviel IS24Boersen markiert", "keine IS24Boerse markiert"}));
-  EXPECT_EQ(calls.size(), 3u);
+            (std::vector<std::string>{"zuviel IS24Boersen markiert", "zuviel IS24Boersen markiert",
+                                      "keine IS24Boerse markiert"}));
+  EXPECT_EQ(calls.size(), 1u);
 
-  // A failing service is reported with the handler's name, number and reason.
+  // A failing login window is reported with the handler's name, number and reason.
   CheckOf(t, "ImmobilienScout24")->setCheckState(Qt::Checked);
   answers->texts.clear();
-  w->loginService = [](frmFernDispatcher::LoginAction, std::string&) {
-    throw HostError(53, "IS24Login.exe fehlt", "ShellAndWait");
+  w->showLoginWindow = [](std::string&) { throw HostError(91, "kein Fenster", "Shower"); };
+  w->butIS24Login->click();
+  EXPECT_EQ(answers->texts, std::vector<std::string>{
+                                "There was an error in butIS24Login_Click.\r\n91\r\nkein Fenster"});
+}
+
+TEST_F(WindowTest, LoginCheckShowsTheAnswerAndSaysWhatItMeans) {
+  auto w = Open();
+  std::vector<std::string> shown;
+  w->showAnswerWindow = [&](const std::string& answer) { shown.push_back(answer); };
+  struct Case {
+    std::string answer;
+    std::vector<std::string> boxes;
+  } cases[] = {
+      {"Successfully sent an test-request", {"Das Portal ist authentifiziert."}},
+      {"portal is not authenticated", {"Das Portal ist nicht authentifiziert."}},
+      {"<html>etwas anderes</html>", {}},
+      {"", {}},
   };
+  for (const Case& c : cases) {
+    answers->texts.clear();
+    shown.clear();
+    w->restClient = [&] { return std::make_unique<CheckClient>(c.answer); };
+    w->Command1->click();
+    EXPECT_EQ(answers->texts, c.boxes) << c.answer;
+    EXPECT_EQ(shown,
+              c.answer.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.answer});
+  }
+}
+
+TEST_F(WindowTest, LoginProgramRunsBesideTheProgramWithTheWindowAlive) {
+  auto w = Open();
+  const std::string path = ::getenv("PATH") ? ::getenv("PATH") : "";
+  ::setenv("PATH", dir.path().c_str(), 1);
   w->butIS24LoginV2->click();
-  EXPECT_EQ(answers->texts,
-            std::vector<std::string>{
-                "There was an error in butIS24LoginV2_Click.\r\n53\r\nIS24Login.exe fehlt"});
+  ::setenv("PATH", path.c_str(), 1);
+  ASSERT_EQ(answers->texts.size(), 1u);
+  EXPECT_NE(answers->texts[0].find("IS24Login.exe"), std::string::npos);
+
+  // The fake program writes its arguments and waits to be seen running.
+  const std::filesystem::path program = Session().programFolder / "IS24Login.exe";
+  const std::filesystem::path out = dir.path() / "args.txt";
+  std::ofstream(program) << "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" << out.string()
+                         << "'\nsleep 0.3\n";
+  std::filesystem::permissions(program, std::filesystem::perms::owner_all);
+  std::vector<bool> enabledMeanwhile;
+  QTimer::singleShot(150, [&] {
+    enabledMeanwhile = {w->butStart->isEnabled(), w->butIS24Login->isEnabled(),
+                        w->butIS24LoginV2->isEnabled(), w->Command1->isEnabled()};
+  });
+  answers->texts.clear();
+  w->butIS24LoginV2->click();
+  EXPECT_TRUE(answers->texts.empty());
+  EXPECT_EQ(enabledMeanwhile, std::vector<bool>(4, false));
+  EXPECT_TRUE(w->butStart->isEnabled() && w->butIS24LoginV2->isEnabled());
+  std::ifstream in(out);
+  std::string dsn, connect;
+  std::getline(in, dsn);
+  std::getline(in, connect);
+  EXPECT_EQ(dsn,
+            w->Grid().Rows()[CheckOf(w->fpSCheckUebertragung, "ImmobilienScout24")->row()].dsn);
+  EXPECT_EQ(connect, Session().g_strConnect);
 }
 
 TEST_F(WindowTest, LinksOpenTheLogsAndTheClientListShowsOnlyWhenItExists) {

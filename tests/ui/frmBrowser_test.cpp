@@ -1,0 +1,113 @@
+// The login window with the real browser engine on Qt's offscreen platform: a login against the
+// loopback authorisation page (a server redirect, then a script that sends the browser to the
+// callback) ends with the token stored through the service, and the callback is never loaded;
+// an answer is shown as text, with nothing run or fetched.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QTest>
+#include <QTimer>
+#include <QWebEnginePage>
+#include <QWebEngineView>
+
+#include <stdlib.h>
+
+#include "../restportal/login_stand_in.h"
+#include "core/core_fixture.h"
+#include "host/cUtil.h"
+#include "ui/frmBrowser.h"
+
+namespace fern::testing {
+namespace {
+
+QApplication& App() {
+  // As the program does: the browser engine shares the window system's contexts.
+  static bool prepared = [] {
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    return true;
+  }();
+  (void)prepared;
+  static int argc = 1;
+  static char name[] = "browser_tests";
+  static char* argv[] = {name, nullptr};
+  static QApplication* app = new QApplication(argc, argv);
+  return *app;
+}
+
+class BrowserTest : public ::testing::Test, public DemoHostTest {
+ protected:
+  BrowserTest() {
+    App();
+    Start();
+    InitHostSession();
+  }
+  std::string Query(const std::string& sql) {
+    auto rs = Session().g_oDal->GetRecordset(Session().g_strConnect, sql);
+    return cUtil::k(rs->Value(size_t{0}));
+  }
+};
+
+TEST_F(BrowserTest, LoginEndsAtTheCallbackWithoutLoadingIt) {
+  LoginStandIn service;
+  const std::string dsn = Query("select DSN from Boersen where boersen_name = 'ImmobilienScout24'");
+  std::string bare = dsn.substr(1, dsn.size() - 2);
+  service.Set(bare, {"tok-1", "sec-1", "ver-1", 200, {}});
+  service.store = [&](const std::string& key, const std::string& token, const std::string& secret) {
+    // The host's service keeps the credentials in the portal's row; this thread's caller waits.
+    Session().g_oDal->ExecQuery(Session().g_strConnect, "update Boersen set loginname = '" + token +
+                                                            "', password = '" + secret +
+                                                            "' where dsn = '" + key + "'");
+  };
+
+  frmBrowser window(StandInClient::Factory(service));
+  std::string key = dsn;
+  window.Shower(key);
+  EXPECT_TRUE(window.isVisible());
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !answers->texts.empty(); }, 60000));
+  EXPECT_EQ(answers->texts[0],
+            "Zugangsdaten wurden in der Datenbank hinterlegt: " + dsn + "\r\n<ok/>");
+  EXPECT_EQ(service.Ends().size(), 1u);
+  EXPECT_EQ(service.callbacks, 0);
+  EXPECT_EQ(Query("select loginname || '/' || password from Boersen where dsn = '" + dsn + "'"),
+            "tok-1/sec-1");
+  EXPECT_EQ(window.windowTitle().toStdString(), "ImmobilienScout24 REST-API Anmeldung");
+}
+
+TEST_F(BrowserTest, AnswersAreShownAsText) {
+  LoginStandIn service;
+  frmBrowser window;
+  bool loaded = false;
+  QObject::connect(window.WebBrowser->page(), &QWebEnginePage::loadFinished,
+                   [&](bool) { loaded = true; });
+  const std::string answer = "<b>Fehler</b><script>document.title = 'lief';</script><img src=\"" +
+                             service.Base() + "/callback\">";
+  window.ShowText(answer);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return loaded; }, 60000));
+  QString text;
+  bool done = false;
+  window.WebBrowser->page()->toPlainText([&](const QString& t) {
+    text = t;
+    done = true;
+  });
+  ASSERT_TRUE(QTest::qWaitFor([&] { return done; }, 10000));
+  EXPECT_EQ(text.trimmed().toStdString(), answer);
+  EXPECT_NE(window.WebBrowser->page()->title().toStdString(), "lief");
+  EXPECT_EQ(service.callbacks, 0);
+}
+
+TEST_F(BrowserTest, AnswerWindowWaitsUntilClosed) {
+  std::string title;
+  QTimer::singleShot(100, [&] {
+    for (QWidget* w : QApplication::topLevelWidgets())
+      if (auto* answer = dynamic_cast<frmBrowser*>(w); answer && answer->isVisible()) {
+        title = answer->windowTitle().toStdString();
+        answer->close();
+      }
+  });
+  frmBrowser::ShowAnswer("Not authenticated");
+  EXPECT_EQ(title, "ImmobilienScout24 REST-API");
+}
+
+}  // namespace
+}  // namespace fern::testing
