@@ -4,6 +4,7 @@
 #include <cctype>
 
 #include "platform/waits.h"
+#include "services/curl_handle.h"
 
 namespace fern::services {
 
@@ -29,7 +30,7 @@ HttpGetResult HttpGet(const std::string& url, const std::string& proxyRule, long
   if (full.find("://") == std::string::npos) full = "http://" + full;
   CurlSession session;
   session.limits = limits;
-  CURL* easy = session.Prepare();
+  CURL* easy = CurlAccess::Prepare(session);
   curl_easy_setopt(easy, CURLOPT_URL, full.c_str());
   curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
   curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 10L);
@@ -41,14 +42,14 @@ HttpGetResult HttpGet(const std::string& url, const std::string& proxyRule, long
     curl_easy_setopt(easy, CURLOPT_PROXY, "");
   else if (rule != "USEDEFAULT")
     curl_easy_setopt(easy, CURLOPT_PROXY, proxyRule.c_str());
-  const CURLcode rc = session.Run([] { return EscPressed(); });
-  if (rc == CURLE_ABORTED_BY_CALLBACK) {
+  const TransferResult rc = session.Run([] { return EscPressed(); });
+  if (rc.kind == TransferResult::Kind::kCancelled) {
     result.cancelled = true;
     result.error = "abgebrochen";
     return result;
   }
-  if (rc != CURLE_OK) {
-    result.error = session.ErrorText();
+  if (!rc.ok()) {
+    result.error = rc.message.empty() ? session.ErrorText() : rc.message;
     return result;
   }
   result.transportOk = true;

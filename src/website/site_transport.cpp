@@ -1,6 +1,7 @@
 #include "website/site_transport.h"
 
 #include "platform/cp1252.h"
+#include "platform/utf8.h"
 #include "services/cImmoHelperV2.h"
 #include "services/http_get.h"
 

@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "../platform/scratch_dir.h"
-#include "../services/ftp_server.h"
+#include "support/scratch_dir.h"
+#include "support/ftp_server.h"
 #include "platform/base64.h"
 #include "platform/host_error.h"
 #include "restportal/rest_fixture.h"

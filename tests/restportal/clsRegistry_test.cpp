@@ -4,7 +4,7 @@
 
 #include <fstream>
 
-#include "../platform/scratch_dir.h"
+#include "support/scratch_dir.h"
 #include "platform/vb.h"
 #include "restportal/clsRegistry.h"
 

@@ -6,7 +6,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "core/core_fixture.h"
+#include "support/demo_host_fixture.h"
 #include "host/cUtil.h"
 #include "login_stand_in.h"
 #include "restportal/login_flow.h"

@@ -20,9 +20,9 @@
 #include <string>
 #include <vector>
 
-#include "../child_process.h"
+#include "support/child_process.h"
 #include "core/cFernDispatcher.h"
-#include "core/core_fixture.h"
+#include "support/demo_host_fixture.h"
 #include "core/host_session.h"
 #include "host/cDal.h"
 #include "host/cUtil.h"

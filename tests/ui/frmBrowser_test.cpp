@@ -13,7 +13,7 @@
 #include <stdlib.h>
 
 #include "../restportal/login_stand_in.h"
-#include "core/core_fixture.h"
+#include "support/demo_host_fixture.h"
 #include "host/cUtil.h"
 #include "ui/frmBrowser.h"
 
