@@ -40,7 +40,9 @@ int32_t Bound(int32_t v, int32_t low, int32_t high) {
 
 }  // namespace
 
-cImmoXmlV2::cImmoXmlV2() {
+cImmoXmlV2::cImmoXmlV2()
+    : template_(set_,
+                [this] { return app_ ? app_->Folder() + "\\system\\xml\\" : std::string(); }) {
   dal_ = Session().g_oDal.get();
   util_ = Session().g_oUtil.get();
   connect_ = Session().g_strConnect;
@@ -373,10 +375,11 @@ void cImmoXmlV2::StartImmoXML(cFernDispatcher& KVApp, const std::string& strConn
 }
 
 std::string cImmoXmlV2::GetXmlFileName(const std::string& url) const {
-  if (url.empty())
-    return set_.schemaType + vb::Format(Variant::Date(vb::Now()), "yyyymmdd") + ".xml";
-  const size_t slash = url.find_last_of("/\\");
-  return slash == std::string::npos ? url : url.substr(slash + 1);
+  return template_.XmlFileName(url);
+}
+
+XmlDocumentPtr cImmoXmlV2::CreateEmtpyXML(const XmlDocumentPtr& ddocschema, int32_t) {
+  return template_.CreateEmtpyXML(ddocschema, GetTransferTempPath() + "TRANSFER");
 }
 
 void cImmoXmlV2::SetTextIfEmpty(XmlNode& node, const std::string& path, const std::string& text) {
