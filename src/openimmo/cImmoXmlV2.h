@@ -198,8 +198,7 @@ class cImmoXmlV2 : public OpenImmoExporter {
   // A new phase: persons and the lists of users and field types are read again.
   void StartKontaktPhase();
 
-  // --- members the later OpenImmo work fills; until then they do the least that keeps the
-  //     document valid. The script hooks, packing and upload forward to their own classes. ----
+  // --- script hooks (forwarded to the run's scripts; none in single steps), packing and upload
   void DoCallbackBeforeXmlSave(db::Recordset& rsboersen, XmlDocumentPtr& doc,
                                const std::string& folder, const std::string& base);
   void DoCallbackBeforeTransfer(db::Recordset& rsboersen, bool ftp, const std::string& folder,

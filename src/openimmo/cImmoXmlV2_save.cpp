@@ -109,7 +109,7 @@ void cImmoXmlV2::CleanSendAndSave(XmlDocumentPtr& doc, const tMandant& m, db::Re
                                       e.source() + ")");
     lastState_ = ">>>> " + T("Fehler %1 ;[Börse: %2]", t, GetBoersenDisplayName(rsboersen, m)) +
                  " ;[Proc: CleanSendAndSave]";
-    Work(102, lastState_);
+    Work(state::kError, lastState_);
   }
 }
 
@@ -144,7 +144,7 @@ std::string cImmoXmlV2::SaveXmlFile(db::Recordset& rsboersen, XmlDocumentPtr& do
   DoCallbackBeforeXmlSave(rsboersen, doc, folder, base);
   doc->save(Real(path));
   const double kb = static_cast<double>(cUtil::FileLen(path)) / 1024.0;
-  Work(0, path + " " + vb::Format(Variant(kb), "0.00") + " kB");
+  Work(state::kInfo, path + " " + vb::Format(Variant(kb), "0.00") + " kB");
 
   doc.reset();  // the checked copy takes its place
   XmlDocumentPtr checked = OpenXMLFile(path);
