@@ -18,7 +18,9 @@
 
 #include "core/exporters.h"
 #include "db/Recordset.h"
+#include "openimmo/export_settings.h"
 #include "openimmo/listing_data.h"
+#include "openimmo/schema_template.h"
 #include "openimmo/tElementInfo.h"
 #include "openimmo/tKontakt.h"
 #include "xml/xml_dom.h"
@@ -72,19 +74,7 @@ class cImmoXmlV2 : public OpenImmoExporter {
   std::string GetTransferTempPath();
 
   // --- settings and clients ------------------------------------------------------------------
-  struct Settings {
-    std::string xmlFolder;  // host path
-    std::string schemaType = "openimmo";
-    std::string ns = "http://www.openimmo.de";
-    std::string anidName = "openimmo_anid";
-    std::string obidName = "openimmo_obid";
-    std::string typeFolder = "\\openimmo";
-    std::string prefix = "imo:";
-    std::string zipTool;
-    std::string httpProxy, ftpProxy;                 // [OPTIONS] HTTP_PROXY, FTP_PROXY
-    int32_t transferDelay = 500, transferCount = 3;  // [OPTIONS] TRANSFERDELAY, TRANSFERCOUNT
-    int32_t grundPicLength = 1000000, grundPicWidth = 800, picLength = 1000000, picWidth = 800;
-  };
+  using Settings = openimmo::ExportSettings;
   const Settings& settings() const { return set_; }
   void LoadImmoXmlSettings(int32_t type, const std::string& portalName);
   // The clients named in a clients file (sections MANDANT1, MANDANT2, ...).
@@ -97,32 +87,28 @@ class cImmoXmlV2 : public OpenImmoExporter {
   static std::string BoolToText(const Variant& value, const std::string& whenTrue,
                                 const std::string& whenFalse, const std::string& whenEmpty);
 
-  // --- schema template -----------------------------------------------------------------------
-  // Loads an XML file (a host path). Parse failures raise the parser's code with its reason, line
-  // and position; a named schema is loaded from the host's "system\xml" and compiled.
-  XmlDocumentPtr OpenXMLFile(const std::string& path, XmlDocumentPtr doc = nullptr);
-  // The empty document: one element per declaration reached from the root marked with appinfo 0,
-  // each with its attributes empty. Binds "xsd" on the schema and "imo" on the result.
+  // --- schema template (openimmo/schema_template.h) -------------------------------------------
+  XmlDocumentPtr OpenXMLFile(const std::string& path, XmlDocumentPtr doc = nullptr) {
+    return template_.OpenXMLFile(path, std::move(doc));
+  }
+  // Copies of the schema and the empty document go to the work folder's "TRANSFER".
   XmlDocumentPtr CreateEmtpyXML(const XmlDocumentPtr& ddocschema, int32_t eBoersentyp);
-  // A declaration already on the path from the root is not entered again, so a schema whose
-  // element contains itself ends.
-  void AddSchemaElements(int16_t level, const XmlNodePtr& decl, const XmlNodePtr& parentNode,
-                         XmlDocument& doc, const std::string& prefix, const std::string& nsUri);
-  // The record of an element (by name, looked up in `schema`), cached per element name.
   std::shared_ptr<tElementInfo> GetElementInfo(const std::string& element, XmlNode& schema,
-                                               const std::string& parentName);
+                                               const std::string& parentName) {
+    return template_.GetElementInfo(element, schema, parentName);
+  }
   std::shared_ptr<tElementInfo> GetElementInfo(const XmlNodePtr& decl, XmlNode& schema,
-                                               const std::string& parentName);
-  int32_t GetElementType(const XmlNodePtr& node);
-  XmlNodePtr GetBaseType(const XmlNodePtr& node);
-  void GetElementAttributes(const XmlNodePtr& node, tElementInfo& info);
+                                               const std::string& parentName) {
+    return template_.GetElementInfo(decl, schema, parentName);
+  }
+  openimmo::SchemaTemplate& Template() { return template_; }
   // True when the recordset has a field of that name.
   static bool FieldExists(db::Recordset& rs, const std::string& name) {
     return rs.FindField(name) >= 0;
   }
   static std::vector<std::string> EmptyStringArray() { return {}; }
-  void ClearElementCache() { elementCache_.clear(); }
-  size_t ElementCacheSize() const { return elementCache_.size(); }
+  void ClearElementCache() { template_.ClearElementCache(); }
+  size_t ElementCacheSize() const { return template_.ElementCacheSize(); }
 
   // --- portal document and listing loop --------------------------------------------------------
   void MakeAndSendOpenImmoLoop(db::Recordset& rsboersen, const XmlDocumentPtr& tmpl,
@@ -212,8 +198,7 @@ class cImmoXmlV2 : public OpenImmoExporter {
   // A new phase: persons and the lists of users and field types are read again.
   void StartKontaktPhase();
 
-  // --- members the later OpenImmo work fills; until then they do the least that keeps the
-  //     document valid. The script hooks, packing and upload forward to their own classes. ----
+  // --- script hooks (forwarded to the run's scripts; none in single steps), packing and upload
   void DoCallbackBeforeXmlSave(db::Recordset& rsboersen, XmlDocumentPtr& doc,
                                const std::string& folder, const std::string& base);
   void DoCallbackBeforeTransfer(db::Recordset& rsboersen, bool ftp, const std::string& folder,
@@ -377,11 +362,10 @@ class cImmoXmlV2 : public OpenImmoExporter {
   std::shared_ptr<XmlSchemaCache> portalCache_;
   std::string portalCacheFile_;
   std::unique_ptr<ListingData> helper_;
-  std::map<std::string, std::shared_ptr<tElementInfo>> elementCache_;
   std::vector<std::string> statusQueue_;
-  std::vector<const void*> walkPath_;         // declarations from the root to the current one
   std::unique_ptr<cImmoXmlScriptV2> script_;  // null: no hooks (single steps in tests)
   std::unique_ptr<cZipV2> zip_;
+  openimmo::SchemaTemplate template_;
 
   // --- the IS24 converter (portal type 11) ---------------------------------------------------
  public:

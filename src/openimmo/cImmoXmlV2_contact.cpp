@@ -73,7 +73,7 @@ void cImmoXmlV2::LoadKontaktLists() {
 }
 
 void cImmoXmlV2::WriteLogLine(const std::string& text, bool error) {
-  events.RaiseInternalState(error ? 7 : 0, text);
+  events.RaiseInternalState(error ? state::kLoggedNotListed : state::kInfo, text);
   if (Session().g_blnDebugLog) WriteDebugLog(text);
 }
 

@@ -49,8 +49,8 @@ bool cImmoXmlV2::SendThroughConverter(db::Recordset& rsboersen, XmlDocumentPtr& 
   std::error_code ec;
   fs::create_directories(convFolder, ec);
   if (ec) {
-    Work(102, T("Verzeichnis '%1' konnte nicht erstellt werden. (%2) [SendXml.IS24Xml]",
-                convFolder.string(), ec.message()));
+    Work(state::kError, T("Verzeichnis '%1' konnte nicht erstellt werden. (%2) [SendXml.IS24Xml]",
+                          convFolder.string(), ec.message()));
     return false;
   }
   const fs::path ini = convFolder / "IS24Xml.ini";
@@ -62,8 +62,8 @@ bool cImmoXmlV2::SendThroughConverter(db::Recordset& rsboersen, XmlDocumentPtr& 
   const fs::path errFile = ErrorFileOf(ini);
   fs::remove(errFile, ec);
   if (ec) {
-    Work(102, T("Datei '%1' konnte nicht gelöscht werden. (%2) [SendXml.IS24Xml]", errFile.string(),
-                ec.message()));
+    Work(state::kError, T("Datei '%1' konnte nicht gelöscht werden. (%2) [SendXml.IS24Xml]",
+                          errFile.string(), ec.message()));
     return false;
   }
   fern::IniWrite(kConverterSection, "SourceFile", Real(folder + "\\" + base + ".xml"), ini);
@@ -75,11 +75,11 @@ bool cImmoXmlV2::SendThroughConverter(db::Recordset& rsboersen, XmlDocumentPtr& 
   fern::IniWrite("FTPTransfer", "HostDir", "§DEFAULT§", ini);
   fern::IniWrite("FTPTransfer", "UploadDirList", "root=§zip§", ini);
 
-  Work(0, "START XmlConverter");
+  Work(state::kInfo, "START XmlConverter");
   const std::string program = hostFolder + "\\system\\IS24XmlConverter.exe";
   const fs::path programPath = Real(program);
   if (!fs::is_regular_file(programPath, ec)) {
-    Work(102, T("Programm '%1' nicht gefunden. [SendXml.IS24Xml]", program));
+    Work(state::kError, T("Programm '%1' nicht gefunden. [SendXml.IS24Xml]", program));
     return false;
   }
 
@@ -94,8 +94,8 @@ bool cImmoXmlV2::SendThroughConverter(db::Recordset& rsboersen, XmlDocumentPtr& 
   const auto started = std::chrono::steady_clock::now();
   const ProcessResult run = RunProcess({programPath.string(), iniText}, options);
   if (run.outcome == ProcessOutcome::kStartFailed) {
-    Work(102, T("Programm '%1 %2' konnte nicht gestartet werden.", program, iniText) + " (" +
-                  run.error + ")");
+    Work(state::kError, T("Programm '%1 %2' konnte nicht gestartet werden.", program, iniText) +
+                            " (" + run.error + ")");
     return false;
   }
 
@@ -116,12 +116,12 @@ bool cImmoXmlV2::SendThroughConverter(db::Recordset& rsboersen, XmlDocumentPtr& 
   const std::string version = fern::IniGet(kConverterSection, "IS24XmlConverterVersion", "", ini);
   if (result != "#OK#") {
     if (!version.empty())
-      Work(102, result + " (Version " + version + ")");
+      Work(state::kError, result + " (Version " + version + ")");
     else
-      Work(102, T("Programm '%1 %2' konnte nicht gestartet werden.", program, iniText));
+      Work(state::kError, T("Programm '%1 %2' konnte nicht gestartet werden.", program, iniText));
     return false;
   }
-  Work(0, "END XmlConverter (Version " + version + ")");
+  Work(state::kInfo, "END XmlConverter (Version " + version + ")");
   const bool sent = FTPTransfer(iniText, rsboersen, m, base, doc);
   DoCallbackAfterTransfer(rsboersen, true, sent);
   return sent;
@@ -142,10 +142,11 @@ bool cImmoXmlV2::FTPTransfer(const std::string& iniFile, db::Recordset& rsboerse
       const std::string id = cUtil::StrList_DeleteFirst(line, "|");
       const std::string label = cUtil::StrList_DeleteFirst(line, "|");
       const std::string error = cUtil::StrList_DeleteFirst(line, "|");
-      Work(102, ">>>> " +
-                    T("Fehler [Objekt %1]: %2 Es wird daher nicht übernommen ;[Börse: %3]; %4",
-                      vb::Trim(label), error, display, "IS24XMLConverter") +
-                    " ;[Proc: FTPTransfer]");
+      Work(state::kError,
+           ">>>> " +
+               T("Fehler [Objekt %1]: %2 Es wird daher nicht übernommen ;[Börse: %3]; %4",
+                 vb::Trim(label), error, display, "IS24XMLConverter") +
+               " ;[Proc: FTPTransfer]");
       RemoveImmobilie(vb::Trim(id), *doc);
     }
   }
@@ -180,7 +181,7 @@ bool cImmoXmlV2::FTPTransfer(const std::string& iniFile, db::Recordset& rsboerse
         throw HostError(err::kPathFileAccess, upload.string() + ": " + fe.message(), "FTPTransfer");
       action = T("Übertrage Zip-Datei");
     }
-    if (!action.empty()) Work(0, action);
+    if (!action.empty()) Work(state::kInfo, action);
     result = DoUpload("", host, m.LoginName, m.Password, upload.string(), remote, "", "");
   }
   return result;

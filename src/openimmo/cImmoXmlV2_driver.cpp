@@ -16,6 +16,7 @@
 #include "platform/host_error.h"
 #include "platform/ini_file.h"
 #include "services/cZipV2.h"
+#include "services/transfer_states.h"
 
 namespace fern {
 
@@ -40,7 +41,9 @@ int32_t Bound(int32_t v, int32_t low, int32_t high) {
 
 }  // namespace
 
-cImmoXmlV2::cImmoXmlV2() {
+cImmoXmlV2::cImmoXmlV2()
+    : template_(set_,
+                [this] { return app_ ? app_->Folder() + "\\system\\xml\\" : std::string(); }) {
   dal_ = Session().g_oDal.get();
   util_ = Session().g_oUtil.get();
   connect_ = Session().g_strConnect;
@@ -61,9 +64,10 @@ void cImmoXmlV2::Attach(cFernDispatcher* app, const std::string& connect, int32_
   helper_->events.WorkState = [this](int16_t s, const std::string& t) { Work(s, t); };
   helper_->events.InternalState = [this](int16_t s, const std::string& t) {
     events.RaiseInternalState(s, t);
-    if (s == 20 && vb::InStr(1, t, "PUT", true) > 0) {
+    if (s == services::istate::kCommand && vb::InStr(1, t, "PUT", true) > 0) {
       const size_t blank = t.find_last_of(' ');
-      Work(20, "Übertrage Datei '" + (blank == std::string::npos ? t : t.substr(blank + 1)) + "'");
+      Work(state::kFileUpload,
+           "Übertrage Datei '" + (blank == std::string::npos ? t : t.substr(blank + 1)) + "'");
     }
   };
   LoadImmoXmlSettings(type, "");
@@ -351,7 +355,7 @@ void cImmoXmlV2::StartImmoXML(cFernDispatcher& KVApp, const std::string& strConn
                      : T("Beenden der %1-Erstellung/-Übertragung um %2 Uhr", set_.schemaType,
                          vb::DateToText(vb::Now()));
     cUtil::Wait(false);
-    Work(6, lastState_);
+    Work(state::kRunEnd, lastState_);
     script_.reset();
   } catch (const HostError& e) {
     cUtil::Wait(false);
@@ -360,7 +364,7 @@ void cImmoXmlV2::StartImmoXML(cFernDispatcher& KVApp, const std::string& strConn
                     "%4-Erstellung/-Übertragung um %5 Uhr ;[Börse: %6];[Proc: StartImmoXML]",
                     std::to_string(e.number()), e.description(), e.source(), set_.schemaType,
                     vb::DateToText(vb::Now()), portalName);
-    Work(102, lastState_);
+    Work(state::kError, lastState_);
   } catch (const std::exception& e) {
     cUtil::Wait(false);
     lastState_ =
@@ -368,15 +372,16 @@ void cImmoXmlV2::StartImmoXML(cFernDispatcher& KVApp, const std::string& strConn
                     "%4-Erstellung/-Übertragung um %5 Uhr ;[Börse: %6];[Proc: StartImmoXML]",
                     "5", e.what(), "StartImmoXML", set_.schemaType, vb::DateToText(vb::Now()),
                     portalName);
-    Work(102, lastState_);
+    Work(state::kError, lastState_);
   }
 }
 
 std::string cImmoXmlV2::GetXmlFileName(const std::string& url) const {
-  if (url.empty())
-    return set_.schemaType + vb::Format(Variant::Date(vb::Now()), "yyyymmdd") + ".xml";
-  const size_t slash = url.find_last_of("/\\");
-  return slash == std::string::npos ? url : url.substr(slash + 1);
+  return template_.XmlFileName(url);
+}
+
+XmlDocumentPtr cImmoXmlV2::CreateEmtpyXML(const XmlDocumentPtr& ddocschema, int32_t) {
+  return template_.CreateEmtpyXML(ddocschema, GetTransferTempPath() + "TRANSFER");
 }
 
 void cImmoXmlV2::SetTextIfEmpty(XmlNode& node, const std::string& path, const std::string& text) {
@@ -422,9 +427,10 @@ std::string cImmoXmlV2::CreateImmoXmlId(db::Recordset& record, const std::string
     }
   } catch (const HostError& e) {
     // A lost id makes the portal see a new listing or provider next run: the user must know.
-    Work(102, ">>>> " +
-                  T("Die OpenImmo-Id %1 konnte nicht gespeichert werden: %2", id, e.description()) +
-                  " ;[Proc: CreateImmoXmlId]");
+    Work(state::kError,
+         ">>>> " +
+             T("Die OpenImmo-Id %1 konnte nicht gespeichert werden: %2", id, e.description()) +
+             " ;[Proc: CreateImmoXmlId]");
   }
   return id;
 }
@@ -434,6 +440,25 @@ std::string cImmoXmlV2::GetImmoXmlId(db::Recordset& record, bool isObject) {
   std::string value = record.FindField(field) >= 0 ? cUtil::k(record.Value(field)) : std::string();
   if (value.empty()) value = CreateImmoXmlId(record, isObject ? "O" : "A");
   return value;
+}
+
+// --- script hooks: forwarded to the run's scripts, none in single steps -----------------------
+
+void cImmoXmlV2::DoCallbackBeforeXmlSave(db::Recordset& rsboersen, XmlDocumentPtr& doc,
+                                         const std::string& folder, const std::string& base) {
+  if (!script_) return;
+  std::string path = folder, name = base;
+  script_->DoCallbackBeforeXmlSave(rsboersen, doc, path, name);
+}
+
+void cImmoXmlV2::DoCallbackBeforeTransfer(db::Recordset& rsboersen, bool ftp,
+                                          const std::string& folder, const std::string& base,
+                                          std::string& answer) {
+  if (script_) script_->DoCallbackBeforeTransfer(rsboersen, ftp, folder, base, answer);
+}
+
+void cImmoXmlV2::DoCallbackAfterTransfer(db::Recordset& rsboersen, bool ftp, bool sent) {
+  if (script_) script_->DoCallbackAfterTransfer(rsboersen, ftp, sent);
 }
 
 }  // namespace fern

@@ -54,7 +54,7 @@ void cImmoXmlV2::MakeOpenImmo(XmlNodePtr& element, const XmlDocumentPtr& mapping
   try {
     const std::string lang = LoadContentLanguages(rsObj);
     helper_->strTransLang = lang;
-    if (!lang.empty()) Work(8, T("Übertragungssprache") + ": " + lang);
+    if (!lang.empty()) Work(state::kPerListing, T("Übertragungssprache") + ": " + lang);
 
     std::array<std::string, 4> texts;
     details = helper_->GetObjektDetails(rsObj, texts);
@@ -64,19 +64,20 @@ void cImmoXmlV2::MakeOpenImmo(XmlNodePtr& element, const XmlDocumentPtr& mapping
     const std::string count = std::to_string(rsObj.RecordCount());
 
     if (flags[0]) {
-      Work(8, T("Beginne Verarbeitung des Objektes '%1'", kennung));
+      Work(state::kPerListing, T("Beginne Verarbeitung des Objektes '%1'", kennung));
       if (vb::UCase(vb::Trim(Ini("IS24Transfer", "CopyObjRootDetails", ""))) == "1" &&
           !rsObj.Value("OBJ_DSN").IsNull()) {
         auto parent = dal_->GetRecordset(
             connect_, "Select * from obj where dsn = " + cUtil::SqlUid(rsObj.Value("OBJ_DSN")));
-        Work(8, T("Beginne Vererbung des Objektes '%1'", kennung));
+        Work(state::kPerListing, T("Beginne Vererbung des Objektes '%1'", kennung));
         if (parent && !parent->Eof()) {
           for (const char* f : {"PROV_INT", "PROV_ANB", "PROV_QUELLE", "PROV_EIGENE",
                                 "PROV_PARTNER", "COMMISSIONFLAG", "PROVINFO"})
             if (rsObj.FindField(f) >= 0 && parent->FindField(f) >= 0)
               rsObj.SetValue(f, parent->Value(f));
-          Work(8, T("Objekt") + ": " + vb::Replace(cUtil::k(parent->Value("KENNUNG")), " ", "") +
-                      " " + vb::Replace(kennung, " ", "") + "  ProvUpdate ");
+          Work(state::kPerListing, T("Objekt") + ": " +
+                                       vb::Replace(cUtil::k(parent->Value("KENNUNG")), " ", "") +
+                                       " " + vb::Replace(kennung, " ", "") + "  ProvUpdate ");
         }
       }
       if (user1) FillFromZuordnungen(*user1, element, rsboersen, rsObj, *details, *schema);
@@ -88,28 +89,32 @@ void cImmoXmlV2::MakeOpenImmo(XmlNodePtr& element, const XmlDocumentPtr& mapping
       RemoveEmptyNodes(element, version);
       CheckPflichtfelder(*schema, *element, version);
       if (!full || flags[2])
-        Work(8, T("Börse '%1': %2/%3 Objekt '%4' wird bereitgestellt, Status: %5", display,
-                  position, count, kennung, flags[2] ? "aktiv" : "gelöscht"));
+        Work(state::kPerListing,
+             T("Börse '%1': %2/%3 Objekt '%4' wird bereitgestellt, Status: %5", display, position,
+               count, kennung, flags[2] ? "aktiv" : "gelöscht"));
     }
     if (flags[1] && full && (type_ == 5 || type_ == 11)) {
-      Work(8, T("Börse '%1': %2/%3 Objekt '%4' wird gelöscht (nicht mehr übertragen)!", display,
-                position, count, kennung));
+      Work(state::kPerListing,
+           T("Börse '%1': %2/%3 Objekt '%4' wird gelöscht (nicht mehr übertragen)!", display,
+             position, count, kennung));
       statusQueue_.push_back(" UPDATE boersenobj  SET letzte_uebertragung = " +
                              cUtil::SQLDate(Variant::Date(runStart_)) + " ,   status = 3  WHERE" +
                              " boersenobj.boersen_dsn = " + cUtil::SqlUid(rsboersen.Value("DSN")) +
                              " and boersenobj.obj_dsn = " + cUtil::SqlUid(rsObj.Value("DSN")));
     }
   } catch (const HostError& e) {
-    Work(102, ">>>> " +
-                  T("Fehler [Objekt %1]: %2 (%3; %4). Es wird daher nicht übernommen ;[Börse: %5]",
-                    kennung, std::to_string(e.number()), e.description(), e.source(), display) +
-                  " ;[Proc: MakeOpenImmo]");
+    Work(state::kError,
+         ">>>> " +
+             T("Fehler [Objekt %1]: %2 (%3; %4). Es wird daher nicht übernommen ;[Börse: %5]",
+               kennung, std::to_string(e.number()), e.description(), e.source(), display) +
+             " ;[Proc: MakeOpenImmo]");
     element = nullptr;
   } catch (const std::exception& e) {
-    Work(102, ">>>> " +
-                  T("Fehler [Objekt %1]: %2 (%3; %4). Es wird daher nicht übernommen ;[Börse: %5]",
-                    kennung, "5", e.what(), "MakeOpenImmo", display) +
-                  " ;[Proc: MakeOpenImmo]");
+    Work(state::kError,
+         ">>>> " +
+             T("Fehler [Objekt %1]: %2 (%3; %4). Es wird daher nicht übernommen ;[Börse: %5]",
+               kennung, "5", e.what(), "MakeOpenImmo", display) +
+             " ;[Proc: MakeOpenImmo]");
     element = nullptr;
   }
 }

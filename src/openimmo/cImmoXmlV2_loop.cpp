@@ -68,16 +68,17 @@ void cImmoXmlV2::MakeAndSendOpenImmoLoop(db::Recordset& rsboersen, const XmlDocu
     schema->save(Real(folder + "\\" + set_.schemaType + ".xsd"));
     schema->save(Real(folder + "\\" + GetXmlFileName(schema->url())));
 
-    Work(4, std::string(80, '*'));
-    Work(4, T("Beginne %1 für Börse: '%2' zu erstellen", set_.schemaType, display));
+    Work(state::kStepBegins, std::string(80, '*'));
+    Work(state::kStepBegins,
+         T("Beginne %1 für Börse: '%2' zu erstellen", set_.schemaType, display));
     const std::string mapName = cUtil::k(rsboersen.Value("zuordnungsdatei"));
     if (mapName.empty())
-      Work(102,
+      Work(state::kError,
            ">>>> " + T("Fehler: Es wurde keine Zuordnungsdatei angegeben. [Börse: %1]", display));
     const std::string mapPath = set_.xmlFolder + "\\" + mapName;
     if (mapName.empty() || !cUtil::Exist(mapPath))
-      Work(102, ">>>> " +
-                    T("Fehler: Zuordnungsdatei %1 nicht gefunden. ;[Börse: %2]", mapPath, display));
+      Work(state::kError, ">>>> " + T("Fehler: Zuordnungsdatei %1 nicht gefunden. ;[Börse: %2]",
+                                      mapPath, display));
     const std::string lower = vb::LCase(mapPath);
     const std::string user1Path = vb::Replace(lower, ".xml", "_user1.xml");
     const std::string user2Path = vb::Replace(lower, ".xml", "_user2.xml");
@@ -115,7 +116,8 @@ void cImmoXmlV2::MakeAndSendOpenImmoLoop(db::Recordset& rsboersen, const XmlDocu
         first->parentNode()->removeChild(first);
       if (!m.Filter.empty()) {
         listings->SetFilter(" Abteilung = " + m.Filter);
-        Work(4, T("Setze Abteilungsfilter %1 für Mandaten: %2", m.Filter, m.FirmaName));
+        Work(state::kStepBegins,
+             T("Setze Abteilungsfilter %1 für Mandaten: %2", m.Filter, m.FirmaName));
       }
       XmlNodePtr templateListing =
           portalDoc->documentElement()->selectSingleNode(".//" + set_.prefix + "immobilie");
@@ -155,7 +157,7 @@ void cImmoXmlV2::MakeAndSendOpenImmoLoop(db::Recordset& rsboersen, const XmlDocu
       portalDoc.reset();
       if (!esc && ftp)
         CleanSendAndSave(collective, m, rsboersen, folder, listings.get(), true, version);
-      Work(6, T("Fertig mit %1 für '%2'", set_.schemaType, display));
+      Work(state::kRunEnd, T("Fertig mit %1 für '%2'", set_.schemaType, display));
       ClearElementCache();
     } else {
       std::string list = vb::UCase(vb::Trim(Ini("OPENIMMO", "EMPTYTRANSFERFILE", "")));
@@ -164,7 +166,7 @@ void cImmoXmlV2::MakeAndSendOpenImmoLoop(db::Recordset& rsboersen, const XmlDocu
       std::string rest = list;
       while (!rest.empty() && !listed) listed = cUtil::StrList_DeleteFirst(rest, ",") == upperName;
       if (listed && full && (type_ == 5 || type_ == 11)) {
-        Work(8, T("Übertragung von EmptyTransferFile"));
+        Work(state::kPerListing, T("Übertragung von EmptyTransferFile"));
         XmlDocumentPtr portalDoc = std::static_pointer_cast<XmlDocument>(tmpl->cloneNode(true));
         if (user1) FillUserDefinedAnyfield(*portalDoc, *user1);
         FillUserDefinedAnyfield(*portalDoc, *mapping);
@@ -172,8 +174,9 @@ void cImmoXmlV2::MakeAndSendOpenImmoLoop(db::Recordset& rsboersen, const XmlDocu
         FillHeader(rsboersen, *schema, *portalDoc, m, version);
         CleanSendAndSave(portalDoc, m, rsboersen, folder, listings.get(), false, version);
       } else {
-        Work(12, T("Keine Daten zur Übertragung an Börse: '%1' vorhanden!", display) + " ;[" +
-                     T("Börse") + ": " + display + "]");
+        Work(state::kTransferDone,
+             T("Keine Daten zur Übertragung an Börse: '%1' vorhanden!", display) + " ;[" +
+                 T("Börse") + ": " + display + "]");
       }
     }
   } catch (const HostError& e) {
@@ -181,12 +184,12 @@ void cImmoXmlV2::MakeAndSendOpenImmoLoop(db::Recordset& rsboersen, const XmlDocu
         ">>>> " + T("Fehler Nr.: %1 (%2; %3) ist bei Erstellung von %4 aufgetreten! ;[Börse: %5]",
                     std::to_string(e.number()), e.description(), e.source(), set_.schemaType,
                     display);
-    Work(102, lastState_ + " ;[Proc: MakeAndSendOpenImmoLoop]");
+    Work(state::kError, lastState_ + " ;[Proc: MakeAndSendOpenImmoLoop]");
   } catch (const std::exception& e) {
     lastState_ =
         ">>>> " + T("Fehler Nr.: %1 (%2; %3) ist bei Erstellung von %4 aufgetreten! ;[Börse: %5]",
                     "5", e.what(), "MakeAndSendOpenImmoLoop", set_.schemaType, display);
-    Work(102, lastState_ + " ;[Proc: MakeAndSendOpenImmoLoop]");
+    Work(state::kError, lastState_ + " ;[Proc: MakeAndSendOpenImmoLoop]");
   }
 }
 

@@ -109,7 +109,7 @@ void cImmoXmlV2::CleanSendAndSave(XmlDocumentPtr& doc, const tMandant& m, db::Re
                                       e.source() + ")");
     lastState_ = ">>>> " + T("Fehler %1 ;[Börse: %2]", t, GetBoersenDisplayName(rsboersen, m)) +
                  " ;[Proc: CleanSendAndSave]";
-    Work(102, lastState_);
+    Work(state::kError, lastState_);
   }
 }
 
@@ -130,19 +130,23 @@ std::string cImmoXmlV2::SaveXmlFile(db::Recordset& rsboersen, XmlDocumentPtr& do
   CleanFileName(base);
   const std::string path = folder + "\\" + base + ".xml";
   SaveXmlText(*doc, path, ToLong(cUtil::k(rsboersen.Value("xmlns"))));
+  // From here on the file is the document: the built tree goes before the file is read back, so
+  // a large document is never held twice.
+  doc.reset();
 
   XmlDocumentPtr reloaded = XmlDocument::Create();
   reloaded->setValidateOnParse(false);
   if (!reloaded->load(Real(path)))
     throw HostError(reloaded->parseError()->errorCode, reloaded->parseError()->reason,
                     "SaveXmlFile");
-  doc = reloaded;
+  doc = std::move(reloaded);
   SetXmlDeclaration(*doc);
   DoCallbackBeforeXmlSave(rsboersen, doc, folder, base);
   doc->save(Real(path));
   const double kb = static_cast<double>(cUtil::FileLen(path)) / 1024.0;
-  Work(0, path + " " + vb::Format(Variant(kb), "0.00") + " kB");
+  Work(state::kInfo, path + " " + vb::Format(Variant(kb), "0.00") + " kB");
 
+  doc.reset();  // the checked copy takes its place
   XmlDocumentPtr checked = OpenXMLFile(path);
   if (!checked->documentElement()->namespaceURI().empty()) {
     // What the scripts left must still fit the portal's own schema before it is sent.

@@ -4,12 +4,16 @@
 #include <fstream>
 
 #include "core/cFernDispatcher.h"
+#include "core/host_session.h"
 #include "host/cDal.h"
 #include "host/cUtil.h"
 #include "openimmo/cImmoXmlV2.h"
 #include "openimmo/openimmo_internal.h"
+#include "openimmo/openimmo_packing.h"
+#include "openimmo/openimmo_upload.h"
 #include "platform/host_error.h"
 #include "platform/ini_file.h"
+#include "services/cZipV2.h"
 
 namespace fern {
 
@@ -91,17 +95,18 @@ bool cImmoXmlV2::SendXml(db::Recordset& rsboersen, XmlDocumentPtr& doc, const tM
 
   const std::string name = cUtil::k(rsboersen.Value("boersen_name"));
   const std::string display = GetBoersenDisplayName(rsboersen, m);
-  Work(10, T("Beginne Übertragung von Daten: '%1' an Börse '%2'", vb::Trim(base), display));
+  Work(state::kTransferBegins,
+       T("Beginne Übertragung von Daten: '%1' an Börse '%2'", vb::Trim(base), display));
   const std::string file = folder + "\\" + base + ".xml";
   if (StartsWithNoCase(name, "DUMMY")) {
     // A test portal: the document is shown instead of sent. Unattended, nobody would see it.
     if (unattended_)
-      Work(0, file);
+      Work(state::kInfo, file);
     else {
       try {
         cUtil::StartDoc(file);
       } catch (const HostError& e) {
-        Work(0, e.description());
+        Work(state::kInfo, e.description());
       }
     }
     return false;
@@ -112,31 +117,31 @@ bool cImmoXmlV2::SendXml(db::Recordset& rsboersen, XmlDocumentPtr& doc, const tM
     if (StartsWithNoCase(url, "DUMMY")) {
       result = true;
     } else {
-      Work(10, T("Die Datei %1 wird gesendet - warten auf Antwort", base));
+      Work(state::kTransferBegins, T("Die Datei %1 wird gesendet - warten auf Antwort", base));
       const HttpPostOutcome o = PostDocument(url, doc->xml(), m.LoginName, m.Password);
       if (!o.transportOk) {
-        Work(102, ">>>> " + T("Fehler bei HTTPRequest:") + " " + o.error + " ;[Börse: " + display +
-                      "] ;[Proc: SendXml]");
+        Work(state::kError, ">>>> " + T("Fehler bei HTTPRequest:") + " " + o.error +
+                                " ;[Börse: " + display + "] ;[Proc: SendXml]");
       } else {
         const std::string answerPath = folder + "\\" + vb::Replace(base, " ", "_") + "answer.xml";
         std::ofstream(Real(answerPath), std::ios::binary | std::ios::trunc) << o.body;
         if (o.status >= 400) {
-          Work(102, ">>>> " +
-                        T("Die Börse '%1' hat die Datei '%2' abgelehnt: HTTP %3", display, base,
-                          std::to_string(o.status)) +
-                        " ;[Proc: SendXml]");
+          Work(state::kError, ">>>> " +
+                                  T("Die Börse '%1' hat die Datei '%2' abgelehnt: HTTP %3", display,
+                                    base, std::to_string(o.status)) +
+                                  " ;[Proc: SendXml]");
         } else {
           XmlDocumentPtr a = XmlDocument::Create();
           a->setValidateOnParse(false);
           if (a->loadXML(o.body)) {
-            Work(12, T("Datei %1: Antwort erhalten", base));
+            Work(state::kTransferDone, T("Datei %1: Antwort erhalten", base));
             answer = a;
             result = true;
           } else {
-            Work(102, ">>>> " + T("Fehler bei HTTPRequest:") + " " +
-                          std::to_string(a->parseError()->errorCode) + " " +
-                          vb::Trim(a->parseError()->reason) + " ;[Börse: " + display +
-                          "] ;[Proc: SendXml]");
+            Work(state::kError, ">>>> " + T("Fehler bei HTTPRequest:") + " " +
+                                    std::to_string(a->parseError()->errorCode) + " " +
+                                    vb::Trim(a->parseError()->reason) + " ;[Börse: " + display +
+                                    "] ;[Proc: SendXml]");
           }
         }
       }
@@ -151,7 +156,8 @@ bool cImmoXmlV2::SendXml(db::Recordset& rsboersen, XmlDocumentPtr& doc, const tM
       result = DoUpload(protocol, server, m.LoginName, m.Password, folder, remote, hook, options);
     DoCallbackAfterTransfer(rsboersen, true, result);
   }
-  Work(12, T("Fertig mit Übertragung von Datei '%1' an Börse: '%2'", vb::Trim(base), display));
+  Work(state::kTransferDone,
+       T("Fertig mit Übertragung von Datei '%1' an Börse: '%2'", vb::Trim(base), display));
   return result;
 }
 
@@ -190,7 +196,7 @@ bool cImmoXmlV2::SaveObjektStatus(db::Recordset& rsboersen, XmlDocument& doc, Xm
           std::string text = GetNodeValue(FirstDescendant(answer->documentElement(), "meldung"),
                                           "freitext", false);
           if (text.empty()) text = T("Keine gültige Antwort erhalten!");
-          Work(102, display + ": " + text + " ;[Proc: SaveObjektStatus3]");
+          Work(state::kError, display + ": " + text + " ;[Proc: SaveObjektStatus3]");
           continue;
         }
         if (XmlNodePtr e = Child(found, "expose_id")) portalId = vb::Left(e->text(), 240);
@@ -201,10 +207,10 @@ bool cImmoXmlV2::SaveObjektStatus(db::Recordset& rsboersen, XmlDocument& doc, Xm
         if (XmlNodePtr f = Child(Child(found, "meldung"), "freitext")) text += " : " + f->text();
         const std::string upper = vb::UCase(art);
         if (upper == "ERROR" || upper == "FEHLER") {
-          Work(102, text + " ;[Proc: SaveObjektStatus2]");
+          Work(state::kError, text + " ;[Proc: SaveObjektStatus2]");
           continue;
         }
-        Work(8, text + " ;[Proc: SaveObjektStatus1]");
+        Work(state::kPerListing, text + " ;[Proc: SaveObjektStatus1]");
       }
       statements.push_back(
           " UPDATE boersenobj  SET letzte_uebertragung = " +
@@ -223,12 +229,13 @@ bool cImmoXmlV2::SaveObjektStatus(db::Recordset& rsboersen, XmlDocument& doc, Xm
     statusQueue_.clear();
     return true;
   } catch (const HostError& e) {
-    Work(102, ">>>> " +
-                  T("Fehler Nr.: %1 (%2; %3) ist bei der Antwort-/Statusverabeitung aufgetreten!"
-                    " ;[Börse: %4]",
-                    std::to_string(e.number()), e.description(), e.source(),
-                    cUtil::k(rsboersen.Value("boersen_name"))) +
-                  " ;[Proc: SaveObjektStatus]");
+    Work(state::kError,
+         ">>>> " +
+             T("Fehler Nr.: %1 (%2; %3) ist bei der Antwort-/Statusverabeitung aufgetreten!"
+               " ;[Börse: %4]",
+               std::to_string(e.number()), e.description(), e.source(),
+               cUtil::k(rsboersen.Value("boersen_name"))) +
+             " ;[Proc: SaveObjektStatus]");
     return false;
   }
 }
@@ -247,6 +254,44 @@ bool cImmoXmlV2::RemoveImmobilie(const std::string& objektnrIntern, XmlDocument&
         }
     }
   return false;
+}
+
+// --- packing and upload: forwarded to their own classes ------------------------------------
+
+void cImmoXmlV2::ZipAll(const std::string& folder, const std::string& base) {
+  if (!zip_) zip_ = std::make_unique<cZipV2>();
+  openimmo::PackingSettings p;
+  p.hostFolder = HostFolderOf(app_);
+  p.zipTool = set_.zipTool;
+  p.transferTempPath = GetTransferTempPath();
+  openimmo::ZipAll(folder, base, p, *zip_, Session().g_oLanguagePack.get(), events);
+}
+
+bool cImmoXmlV2::DoUpload(const std::string& protocol, const std::string& server,
+                          const std::string& user, const std::string& password,
+                          const std::string& localFolder, const std::string& remoteFolder,
+                          const std::string& extension, const std::string& options) {
+  openimmo::UploadSettings u;
+  u.hostFolder = HostFolderOf(app_);
+  u.transferCount = set_.transferCount;
+  u.transferDelay = set_.transferDelay;
+  u.ftpProxy = set_.ftpProxy;
+  openimmo::ReadUploadSwitches(u);
+  ListingData* data = helper_.get();
+  openimmo::OpenImmoUpload upload(
+      u, Session().g_oLanguagePack.get(), events,
+      [data](const std::string& h, const std::string& us, const std::string& pw,
+             const std::string& local, const std::string& remote, const std::string& ext,
+             const std::string& proxy, bool strict) {
+        return data && data->FtpSendFolder(h, us, pw, local, remote, ext, proxy, strict);
+      });
+  openimmo::UploadTarget target;
+  target.server = server;
+  target.folder = remoteFolder;
+  target.user = user;
+  target.password = password;
+  target.options = options;
+  return upload.DoUpload(protocol, target, localFolder, extension);
 }
 
 }  // namespace fern

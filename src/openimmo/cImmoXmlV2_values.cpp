@@ -221,7 +221,7 @@ void cImmoXmlV2::FillUserDefinedAnyfield(XmlDocument& doc, XmlDocument& mapping)
     if (!block || !decl) continue;
     // The customer's elements are no OpenImmo elements: no prefix, no namespace, so the
     // schema positions of the mapping engine never take them for one.
-    AddSchemaElements(0, decl, block, doc, "", "");
+    template_.AddSchemaElements(0, decl, block, doc, "", "");
   }
 }
 

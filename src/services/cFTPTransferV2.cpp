@@ -11,6 +11,7 @@
 #include "platform/host_path.h"
 #include "platform/vb.h"
 #include "platform/waits.h"
+#include "services/transfer_states.h"
 #include "services/upload_walk.h"
 
 namespace fern {
@@ -19,43 +20,45 @@ namespace fs = std::filesystem;
 
 namespace {
 
+using Control = services::InetControl;
+
 constexpr int kStepMs = 500;  // one step of the polling loop
 constexpr int kSliceMs = 20;  // inside a step: drive the transfer, pump events
 
 const char* StateText(int16_t state, const char*& suffix) {
   suffix = "";
   switch (state) {
-    case 0:
+    case Control::kNone:
       suffix = "...";
       return "Kein Zustand definiert";
-    case 1:
+    case Control::kResolving:
       suffix = "...";
       return "Suche Host";
-    case 2:
+    case Control::kResolved:
       suffix = "!";
       return "Host gefunden";
-    case 3:
+    case Control::kConnecting:
       return "Baue Verbindung zum Host auf";
-    case 4:
+    case Control::kConnected:
       return "Verbindung aufgebaut";
-    case 5:
+    case Control::kRequesting:
       suffix = "...";
       return "Sende Anfrage an Host";
-    case 6:
+    case Control::kRequestSent:
       suffix = "!";
       return "Anfrage erfolgreich gesendet";
-    case 7:
+    case Control::kReceiving:
       suffix = "...";
       return "Erhalte Antwort vom Host";
-    case 8:
+    case Control::kResponseReceived:
       suffix = "!";
       return "Antwort vollständig erhalten";
-    case 9:
+    case Control::kDisconnecting:
       suffix = "...";
       return "Baue Verbindung zum Host ab";
-    case 10:
+    case Control::kDisconnected:
       return "Verbindung beendet";
-    case 12:
+    case Control::kResponseCompleted:
       return "Letzte Aktion erfolgreich durchgeführt";
     default:
       return nullptr;
@@ -89,30 +92,30 @@ void cFTPTransferV2::ApplyProxyRule(const std::string& rule) {
   const std::string upper = vb::UCase(rule);
   if (upper.empty()) {
     inet_.Proxy.clear();
-    inet_.AccessType = 1;
+    inet_.AccessType = Control::kDirect;
   } else if (upper == "USEDEFAULT") {
     inet_.Proxy.clear();
-    inet_.AccessType = 0;
+    inet_.AccessType = Control::kSystemProxy;
   } else {
     inet_.Proxy = rule;
-    inet_.AccessType = 2;
+    inet_.AccessType = Control::kNamedProxy;
   }
 }
 
 void cFTPTransferV2::OnStateChanged(int16_t state) {
   lastState_ = state;
-  if (state == 11) {
+  if (state == Control::kError) {
     const std::string text = T("Fehler aufgetreten bei Übertragung an %1", inet_.RemoteHost) + " " +
                              T("Fehlercode") + ": " + std::to_string(inet_.ResponseCode()) + " " +
                              inet_.ResponseInfo();
-    RaiseWorkState(102, text);
+    RaiseWorkState(state::kError, text);
     return;
   }
   const char* suffix = "";
   const char* german = StateText(state, suffix);
   const std::string text = german ? T(german) + suffix : std::string();
-  if (state == 10 || state == 12 || state > 12)
-    RaiseInternalState(22, text);
+  if (state == Control::kDisconnected || state >= Control::kResponseCompleted)
+    RaiseInternalState(services::istate::kDone, text);
   else
     RaiseInternalState(state, text);
 }
@@ -121,8 +124,8 @@ bool cFTPTransferV2::Cancelled() const { return cancel_ || cUtil::WaitIsEsc(); }
 
 int cFTPTransferV2::ExecuteAndWait(const std::string& command) {
   if (Cancelled()) return 0;
-  RaiseInternalState(20, command);
-  lastState_ = 0;
+  RaiseInternalState(services::istate::kCommand, command);
+  lastState_ = Control::kNone;
   inet_.Limits() = limits_;
   inet_.Execute(inet_.URL, command);
   for (;;) {
@@ -136,12 +139,13 @@ int cFTPTransferV2::ExecuteAndWait(const std::string& command) {
     }
     if (Cancelled()) {
       inet_.Cancel();
-      lastState_ = 0;
+      lastState_ = Control::kNone;
       return 0;
     }
     if (!inet_.StillExecuting()) {
-      if (lastState_ == 10 || lastState_ == 12) return 1;
-      return lastState_ == 11 ? -1 : 0;
+      if (lastState_ == Control::kDisconnected || lastState_ == Control::kResponseCompleted)
+        return 1;
+      return lastState_ == Control::kError ? -1 : 0;
     }
   }
 }
@@ -165,7 +169,9 @@ bool cFTPTransferV2::FtpSendFolder(const std::string& host, const std::string& u
   if (Cancelled() && !cancel_) ForceCancel();  // Esc seen where nothing reported it yet
   running_ = false;
   if (!passive_) {
-    if (lastState_ != 0 && lastState_ != 10 && lastState_ != 12) result = false;
+    if (lastState_ != Control::kNone && lastState_ != Control::kDisconnected &&
+        lastState_ != Control::kResponseCompleted)
+      result = false;
     if (!Cancelled()) ExecuteAndWait("CLOSE");
     inet_.Close();
   }
@@ -175,14 +181,14 @@ bool cFTPTransferV2::FtpSendFolder(const std::string& host, const std::string& u
 bool cFTPTransferV2::TransferFolder(const std::string& local, const std::string& remote,
                                     const std::string& extensions, bool strict) {
   if (passive_) {
-    RaiseWorkState(0, "Use PassiveFTP");
+    RaiseWorkState(state::kInfo, "Use PassiveFTP");
     wininet_ = std::make_unique<cWinINetV2>(language_);
     wininet_->Limits() = limits_;
     Relay(*wininet_);
     return wininet_->PassiveFtpTransfer(inet_.RemoteHost, inet_.UserName, inet_.Password, local,
                                         remote, extensions, strict, inet_.Proxy);
   }
-  RaiseWorkState(0, "Use ActiveFTP");
+  RaiseWorkState(state::kInfo, "Use ActiveFTP");
   std::string top = remote;
   if (top.empty()) {
     // Below an empty remote folder everything stays in the login folder, whose path the
@@ -199,7 +205,7 @@ bool cFTPTransferV2::TransferFolder(const std::string& local, const std::string&
   try {
     real = ResolveHostPath(local).string();
   } catch (const HostError& e) {
-    RaiseWorkState(102, e.description());
+    RaiseWorkState(state::kError, e.description());
     failed_ = true;
     return false;
   }
@@ -223,9 +229,10 @@ bool cFTPTransferV2::PutFolderActive(const std::string& local, const std::string
     } else {
       if (Cancelled()) return false;
       if (strict)
-        RaiseWorkState(102, T("Ausführen von 'MKDIR' %1 fehlgeschlagen!", remote));
+        RaiseWorkState(state::kError, T("Ausführen von 'MKDIR' %1 fehlgeschlagen!", remote));
       else
-        RaiseInternalState(0, "FTPVersuch: Ausführen von 'MKDIR' " + remote + " fehlgeschlagen!");
+        RaiseInternalState(services::istate::kDetail,
+                           "FTPVersuch: Ausführen von 'MKDIR' " + remote + " fehlgeschlagen!");
       failed_ = true;
       return false;
     }
@@ -241,11 +248,11 @@ bool cFTPTransferV2::PutFolderActive(const std::string& local, const std::string
     const std::string name = file.filename().string();
     const std::string remoteName = services::RemoteChild(remote, name);
     const std::string line = "PUT " + file.string() + " " + remoteName;
-    RaiseWorkState(0, line);
+    RaiseWorkState(state::kInfo, line);
     const bool all = vb::Trim(extensions).empty();
     if (!all && !services::ExtensionListed(extensions, name)) continue;
     const int rc = ExecuteAndWait(line);
-    if (all) RaiseWorkState(0, line);
+    if (all) RaiseWorkState(state::kInfo, line);
     if (rc == 1)
       ++sentFiles_;
     else
@@ -267,7 +274,7 @@ bool cFTPTransferV2::HttpTransfer(const std::string& URL, const std::string& com
   const int rc = ExecuteAndWait(command);
   if (rc == 0 && Cancelled()) {
     // Esc or ForceCancel: the request was not answered.
-    RaiseWorkState(100, "\r\n" + T("Prozess extern beendet"));
+    RaiseWorkState(state::kCancelled, "\r\n" + T("Prozess extern beendet"));
     return false;
   }
   // A failure (state 11) has been reported by the state handler.
@@ -311,19 +318,20 @@ XmlDocumentPtr cFTPTransferV2::HTTPRequest(const std::string& method, const XmlD
   request.limits = limits_;
   request.SetSecret(password);
   auto fail = [&](int64_t number, const std::string& description) {
-    RaiseWorkState(102, request.Mask(T("Fehler bei HTTPRequest:") + " " + std::to_string(number) +
-                                     " " + description + ";"));
+    RaiseWorkState(state::kError, request.Mask(T("Fehler bei HTTPRequest:") + " " +
+                                               std::to_string(number) + " " + description + ";"));
     return XmlDocumentPtr();
   };
   try {
-    RaiseWorkState(10, T("Die Datei %1 wird gesendet - warten auf Antwort", fileName));
+    RaiseWorkState(state::kTransferBegins,
+                   T("Die Datei %1 wird gesendet - warten auf Antwort", fileName));
     if (!body) return fail(err::kObjectNotSet, "Object variable not set");
     const services::HttpReply reply = request.PostXml(URL, body->xml(), {user, password}, method,
                                                       [] { return cUtil::WaitIsEsc(); });
     if (!reply.result.ok()) return fail(reply.result.wininetError, reply.result.message);
     const std::string& answer = reply.body;
 
-    RaiseWorkState(12, T("Datei %1: Antwort erhalten", fileName));
+    RaiseWorkState(state::kTransferDone, T("Datei %1: Antwort erhalten", fileName));
     const std::string answerPath =
         ResolveHostPath(answerFolder + "\\" + vb::Replace(fileName, " ", "_") + "answer.xml")
             .string();
@@ -371,16 +379,16 @@ void cFTPTransferV2::ForceCancel() {
   cancel_ = true;
   if (wininet_) wininet_->Cancel();
   if (wasRunning)
-    RaiseWorkState(100, "\r\n" + T("Prozess extern beendet"));
+    RaiseWorkState(state::kCancelled, "\r\n" + T("Prozess extern beendet"));
   else
-    RaiseWorkState(100, "\r\n" + T("Prozess bereits beendet"));
+    RaiseWorkState(state::kCancelled, "\r\n" + T("Prozess bereits beendet"));
 }
 
 bool cFTPTransferV2::IsOnline(const std::string& strUrl, int32_t lngTimeout) {
   services::InetControl control;
   control.Limits() = limits_;
   control.RequestTimeoutSeconds = lngTimeout;
-  control.AccessType = 1;
+  control.AccessType = Control::kDirect;
   control.Protocol = services::InetControl::kHttp;
   control.Execute(strUrl, "GET");
   while (!control.Step(kSliceMs)) {

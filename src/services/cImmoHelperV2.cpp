@@ -152,7 +152,8 @@ std::shared_ptr<db::Recordset> cImmoHelperV2::GetBoersenObjekte(db::Recordset& r
       Util().IniGet("IS24Transfer", "CopyObjRootDetails", "", folder_ + "\\kavantor.INI")));
   double n = 0;
   if (vb::ParseNumber(copyRoot, n) && n == 1) {
-    RaiseWorkState(8, KVApp_->Language().TranslateString("Vorbereitung ProvVererbung"));
+    RaiseWorkState(state::kPerListing,
+                   KVApp_->Language().TranslateString("Vorbereitung ProvVererbung"));
     return dal_->GetRecordset(strConnect_, sql, 4);
   }
   return dal_->GetRecordset(strConnect_, sql);

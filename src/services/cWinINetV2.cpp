@@ -9,6 +9,7 @@
 #include "platform/vb.h"
 #include "platform/waits.h"
 #include "services/curl_handle.h"
+#include "services/transfer_states.h"
 #include "services/upload_walk.h"
 
 namespace fern {
@@ -142,9 +143,9 @@ bool cWinINetV2::PassiveFtpTransfer(const std::string& host, const std::string& 
     const std::string text = T(">>>> Fehler:") + std::to_string(e.number()) + " " +
                              e.description() + " bei " + localFolder;
     if (strict)
-      RaiseWorkState(102, text);
+      RaiseWorkState(state::kError, text);
     else
-      RaiseInternalState(-1, text);
+      RaiseInternalState(services::istate::kFailure, text);
     return false;
   }
   bool ok = false;
@@ -210,18 +211,19 @@ size_t cWinINetV2::ReadBlock(char* buffer, size_t size, size_t count, void* self
   me->sent_ += static_cast<int64_t>(got);
   if (me->sent_ % kBlockSize == 0 || me->sent_ == me->fileLength_) {
     me->RaiseInternalState(
-        8, vb::Format(static_cast<double>(me->sent_) / static_cast<double>(me->fileLength_ + 1),
-                      "##%") +
-               " übertragen von " +
-               vb::Format(static_cast<double>(me->fileLength_), "###,###,### Bytes"));
+        services::istate::kProgress,
+        vb::Format(static_cast<double>(me->sent_) / static_cast<double>(me->fileLength_ + 1),
+                   "##%") +
+            " übertragen von " +
+            vb::Format(static_cast<double>(me->fileLength_), "###,###,### Bytes"));
   }
   return got;
 }
 
 bool cWinINetV2::PutFile(const std::string& localPath, const std::string& remoteName, bool strict) {
   const int type = TransferType(localPath);
-  RaiseInternalState(20, "Übertrage Datei " + localPath);
-  RaiseInternalState(5, "IEVersion:0");
+  RaiseInternalState(services::istate::kCommand, "Übertrage Datei " + localPath);
+  RaiseInternalState(services::istate::kVersion, "IEVersion:0");
 
   auto fail = [&](int32_t code) {
     ReportError(T("Übertragen von Datei %1 nach %2", localPath, remoteName), strict, code);
@@ -253,7 +255,8 @@ bool cWinINetV2::PutFile(const std::string& localPath, const std::string& remote
   std::fclose(file_);
   file_ = nullptr;
   ++sentFiles_;
-  RaiseInternalState(22, T("Fertig mit Übertragung von Datei %1", cUtil::GetFileName(localPath)));
+  RaiseInternalState(services::istate::kDone,
+                     T("Fertig mit Übertragung von Datei %1", cUtil::GetFileName(localPath)));
   return true;
 }
 
@@ -268,9 +271,9 @@ void cWinINetV2::ReportError(const std::string& action, bool strict, int32_t cod
       session_.Mask(T(">>>> Fehler:") + std::to_string(code) + " " + GetWinINetErrorText(code) +
                     " " + vb::Trim(answer) + " bei " + action);
   if (strict)
-    RaiseWorkState(102, text);
+    RaiseWorkState(state::kError, text);
   else
-    RaiseInternalState(-1, text);
+    RaiseInternalState(services::istate::kFailure, text);
 }
 
 std::string cWinINetV2::ListDirectory(const std::string& pattern, bool strict) {

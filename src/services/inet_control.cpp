@@ -78,8 +78,9 @@ void PrepareFtp(CURL* easy, const InetControl& c) {
   // With TLS it stays passive where active mode would send the data unprotected.
   if (!tls || services::ActiveFtpKeepsTls()) curl_easy_setopt(easy, CURLOPT_FTPPORT, "-");
   curl_easy_setopt(easy, CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_NOCWD));
-  if (c.AccessType == 1) curl_easy_setopt(easy, CURLOPT_PROXY, "");
-  if (c.AccessType == 2) curl_easy_setopt(easy, CURLOPT_PROXY, c.Proxy.c_str());
+  if (c.AccessType == InetControl::kDirect) curl_easy_setopt(easy, CURLOPT_PROXY, "");
+  if (c.AccessType == InetControl::kNamedProxy)
+    curl_easy_setopt(easy, CURLOPT_PROXY, c.Proxy.c_str());
   if (c.RequestTimeoutSeconds > 0) curl_easy_setopt(easy, CURLOPT_TIMEOUT, c.RequestTimeoutSeconds);
 }
 
@@ -211,8 +212,8 @@ void InetControl::StartHttp(const std::string& url, const std::string& method) {
     curl_easy_setopt(easy, CURLOPT_USERNAME, UserName.c_str());
     curl_easy_setopt(easy, CURLOPT_PASSWORD, Password.c_str());
   }
-  if (AccessType == 1) curl_easy_setopt(easy, CURLOPT_PROXY, "");
-  if (AccessType == 2) curl_easy_setopt(easy, CURLOPT_PROXY, Proxy.c_str());
+  if (AccessType == kDirect) curl_easy_setopt(easy, CURLOPT_PROXY, "");
+  if (AccessType == kNamedProxy) curl_easy_setopt(easy, CURLOPT_PROXY, Proxy.c_str());
   if (RequestTimeoutSeconds > 0) curl_easy_setopt(easy, CURLOPT_TIMEOUT, RequestTimeoutSeconds);
   curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &InetControl::Collect);
   curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);

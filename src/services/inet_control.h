@@ -43,7 +43,11 @@ class InetControl {
   static constexpr int16_t kHttp = 4;
 
   int16_t Protocol = kFtp;
-  int16_t AccessType = 0;  // 0 system default, 1 direct, 2 named proxy
+  static constexpr int16_t kSystemProxy = 0;
+  static constexpr int16_t kDirect = 1;
+  static constexpr int16_t kNamedProxy = 2;
+
+  int16_t AccessType = kSystemProxy;
   std::string URL;
   std::string RemoteHost;
   std::string UserName;

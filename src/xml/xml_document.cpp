@@ -4,6 +4,7 @@
 #include <iconv.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -62,6 +63,9 @@ std::optional<std::string> DeclarationData(std::string_view bytes, xmlDocPtr d) 
   return data;
 }
 
+// Enough of a file's beginning to hold its declaration.
+constexpr size_t kHeadBytes = 4096;
+
 std::string LineOf(std::string_view bytes, int line) {
   if (line <= 0) return "";
   size_t pos = 0;
@@ -75,6 +79,17 @@ std::string LineOf(std::string_view bytes, int line) {
       bytes.substr(pos, e == std::string_view::npos ? std::string_view::npos : e - pos));
   if (!out.empty() && out.back() == '\r') out.pop_back();
   return out;
+}
+
+// The line of a file, read up to it.
+std::string LineOfFile(const std::string& path, int line) {
+  if (line <= 0) return "";
+  std::ifstream in(path, std::ios::binary);
+  std::string text;
+  for (int i = 1; i <= line; ++i)
+    if (!std::getline(in, text)) return "";
+  if (!text.empty() && text.back() == '\r') text.pop_back();
+  return text;
 }
 
 void FillFromIssues(XmlParseError& pe, std::vector<XmlIssue> issues) {
@@ -172,7 +187,8 @@ XmlDocumentPtr XmlDocument::Create() {
 
 xmlDocPtr XmlDocument::rawDoc() const { return holder_->doc; }
 
-bool XmlDocument::Parse(std::string_view bytes, const std::string& url, bool forceUtf8) {
+bool XmlDocument::Parse(std::string_view bytes, const std::string& url, bool forceUtf8,
+                        bool fromFile) {
   auto pe = std::make_shared<XmlParseError>();
   pe->url = url;
   xmlDocPtr d = nullptr;
@@ -184,7 +200,18 @@ bool XmlDocument::Parse(std::string_view bytes, const std::string& url, bool for
     // ones are never fetched, whoever wrote the document.
     int opts = XML_PARSE_NONET | XML_PARSE_NODICT | XML_PARSE_BIG_LINES | XML_PARSE_NOENT;
     if (forceUtf8) opts |= XML_PARSE_IGNORE_ENC;
-    if (!bytes.empty())
+    if (fromFile) {
+      // Read through callbacks, not by name: a name would go through the entity loader.
+      if (std::FILE* f = std::fopen(url.c_str(), "rb"))
+        d = xmlCtxtReadIO(
+            ctxt,
+            [](void* file, char* buffer, int len) {
+              return static_cast<int>(
+                  std::fread(buffer, 1, static_cast<size_t>(len), static_cast<std::FILE*>(file)));
+            },
+            [](void* file) { return std::fclose(static_cast<std::FILE*>(file)); }, f, url.c_str(),
+            nullptr, opts);
+    } else if (!bytes.empty())
       d = xmlCtxtReadMemory(ctxt, bytes.data(), static_cast<int>(bytes.size()),
                             url.empty() ? nullptr : url.c_str(), forceUtf8 ? "UTF-8" : nullptr,
                             opts);
@@ -197,7 +224,7 @@ bool XmlDocument::Parse(std::string_view bytes, const std::string& url, bool for
         cap.errors.push_back(
             {XML_ERR_DOCUMENT_EMPTY, 0, 0, "The document is empty or not well-formed."});
       FillFromIssues(*pe, std::move(cap.errors));
-      pe->srcText = LineOf(bytes, pe->line);
+      pe->srcText = fromFile ? LineOfFile(url, pe->line) : LineOf(bytes, pe->line);
     }
   }
   if (d) {
@@ -222,7 +249,7 @@ bool XmlDocument::Parse(std::string_view bytes, const std::string& url, bool for
     auto issues = holder_->settings.schemas->Validate(*this);
     if (!issues.empty()) {
       FillFromIssues(*pe, std::move(issues));
-      pe->srcText = LineOf(bytes, pe->line);
+      pe->srcText = fromFile ? LineOfFile(url, pe->line) : LineOf(bytes, pe->line);
       Install(xmlNewDoc(X("1.0")));
       holder_->parseError = pe;
       return false;
@@ -255,25 +282,43 @@ bool XmlDocument::load(const std::string& path) {
     pe.all = {{XML_IO_LOAD_ERROR, 0, 0, pe.reason}};
     return false;
   }
-  std::ostringstream ss;
-  ss << in.rdbuf();
-  return Parse(ss.str(), path, false);
+  // The file is parsed as it is read, so its text is never held beside the tree; only its
+  // beginning is kept, for the declaration.
+  std::string head(kHeadBytes, '\0');
+  in.read(head.data(), static_cast<std::streamsize>(head.size()));
+  head.resize(static_cast<size_t>(in.gcount()));
+  if (head.empty()) return Parse({}, path, false);
+  return Parse(head, path, false, true);
 }
 
 bool XmlDocument::loadXML(std::string_view text) { return Parse(text, "", true); }
 
 void XmlDocument::save(const std::string& path) const {
   xmlDocPtr d = holder_->doc;
-  std::string text = xml::SerializeDocument(d, true), encoding = "UTF-8";
-  if (xmlNodePtr decl = FirstDecl(d)) {
+  std::string encoding = "UTF-8";
+  xmlNodePtr decl = FirstDecl(d);
+  if (decl)
     for (auto& [k, v] : xml::ParsePseudoAttributes(Str(decl->content)))
       if (k == "encoding" && !v.empty()) encoding = v;
-  } else {
-    text = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n" + text;
+  const std::string enc = text::LowerAscii(encoding);
+  const bool utf8 = enc == "utf-8" || enc == "utf8";
+  // UTF-8 goes to the file as it is serialized: a large document is never held twice as text.
+  std::string bytes;
+  if (!utf8) {
+    std::string text = xml::SerializeDocument(d, true);
+    if (!decl) text = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n" + text;
+    bytes = Encode(text, encoding);
   }
-  std::string bytes = Encode(text, encoding);
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (out) out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  if (out && utf8) {
+    if (!decl) out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n";
+    xml::SerializeDocument(d, true, [&out](std::string_view piece) {
+      out.write(piece.data(), static_cast<std::streamsize>(piece.size()));
+    });
+  } else if (out) {
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  }
+  if (out) out.flush();
   if (!out) Fail("The file '" + path + "' could not be written: " + std::strerror(errno));
 }
 

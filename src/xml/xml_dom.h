@@ -315,7 +315,9 @@ class XmlDocument : public XmlNode {
 
  private:
   explicit XmlDocument(std::shared_ptr<xml::DocHolder> holder);
-  bool Parse(std::string_view bytes, const std::string& url, bool forceUtf8);
+  // `fromFile`: the document is read from the file `url` as it is parsed, and `bytes` holds
+  // only the file's beginning.
+  bool Parse(std::string_view bytes, const std::string& url, bool forceUtf8, bool fromFile = false);
   void Install(::_xmlDoc* d);
   friend struct xml::DocHolder;
 };

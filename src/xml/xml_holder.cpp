@@ -231,8 +231,8 @@ std::string JoinPseudoAttributes(const std::vector<std::pair<std::string, std::s
   return out;
 }
 
-std::string SerializeDocument(xmlDocPtr d, bool keepEncoding) {
-  std::string out;
+void SerializeDocument(xmlDocPtr d, bool keepEncoding,
+                       const std::function<void(std::string_view)>& sink) {
   for (xmlNodePtr c = d->children; c; c = c->next) {
     if (c->type == XML_PI_NODE && Str(c->name) == "xml") {
       std::string data = Str(c->content);
@@ -241,12 +241,25 @@ std::string SerializeDocument(xmlDocPtr d, bool keepEncoding) {
         std::erase_if(attrs, [](auto& a) { return a.first == "encoding"; });
         data = JoinPseudoAttributes(attrs);
       }
-      out += "<?xml " + data + "?>";
+      sink("<?xml " + data + "?>");
     } else {
-      out += Serialize(c);
+      xmlOutputBufferPtr buf = xmlOutputBufferCreateIO(
+          [](void* context, const char* bytes, int len) {
+            (*static_cast<const std::function<void(std::string_view)>*>(context))(
+                std::string_view(bytes, static_cast<size_t>(len)));
+            return len;
+          },
+          nullptr, const_cast<std::function<void(std::string_view)>*>(&sink), nullptr);
+      xmlNodeDumpOutput(buf, c->doc, c, 0, 0, "UTF-8");
+      xmlOutputBufferClose(buf);
     }
-    out += "\r\n";
+    sink("\r\n");
   }
+}
+
+std::string SerializeDocument(xmlDocPtr d, bool keepEncoding) {
+  std::string out;
+  SerializeDocument(d, keepEncoding, [&out](std::string_view piece) { out += piece; });
   return out;
 }
 

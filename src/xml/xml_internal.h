@@ -6,6 +6,7 @@
 #include <libxml/xmlerror.h>
 #include <libxml/xpath.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -128,6 +129,9 @@ inline const xmlChar* X(const char* s) { return reinterpret_cast<const xmlChar*>
 std::string Serialize(xmlNodePtr n);
 // The document's top-level nodes, CR LF separated; the declaration's encoding kept or dropped.
 std::string SerializeDocument(xmlDocPtr d, bool keepEncoding);
+// The same, handed to `sink` piece by piece, so a large document is never held as one text.
+void SerializeDocument(xmlDocPtr d, bool keepEncoding,
+                       const std::function<void(std::string_view)>& sink);
 
 // Pseudo-attributes of a declaration's data ("version="1.0" encoding="UTF-8"").
 std::vector<std::pair<std::string, std::string>> ParsePseudoAttributes(std::string_view data);

@@ -1,4 +1,5 @@
 // The empty document from a schema, and the element records read from it.
+#include "openimmo/schema_template.h"
 #include "openimmo_fixture.h"
 
 namespace fern::testing {
@@ -27,10 +28,12 @@ class TemplateTest : public OpenImmoTest {
       XmlSchemaCache cache;
       EXPECT_NO_THROW(cache.add("http://www.openimmo.de", path));
     }
-    schema = X().OpenXMLFile(path);
-    return X().CreateEmtpyXML(schema, 5);
+    schema = tmpl.OpenXMLFile(path);
+    return tmpl.CreateEmtpyXML(schema, (dir / "copies").string());
   }
   XmlDocumentPtr schema;
+  openimmo::ExportSettings settings;
+  openimmo::SchemaTemplate tmpl{settings, [] { return std::string(); }};
 };
 
 TEST_F(TemplateTest, SequenceChoiceAndRefReuse) {
@@ -97,7 +100,7 @@ TEST_F(TemplateTest, ElementRecords) {
             "type=\"xsd:string\"/>"
             "<xsd:attribute name=\"t\" type=\"xsd:int\"/></xsd:complexType></xsd:element>",
         false);
-  auto d = X().GetElementInfo("d", *schema, "a");
+  auto d = tmpl.GetElementInfo("d", *schema, "a");
   EXPECT_EQ(d->strFeldName, "Distanz");
   EXPECT_EQ(d->eType, etype::kDecimal);
   EXPECT_EQ(d->lMinOccurs * 1000 + d->lMaxOccurs, 50);  // unbounded is 50
@@ -108,25 +111,25 @@ TEST_F(TemplateTest, ElementRecords) {
   EXPECT_EQ(*d->aryAttribs[1].strOptions, (std::vector<std::string>{"true"}));
 
   // A Boolean through a named type gets the pseudo attribute "true".
-  auto flag = X().GetElementInfo("flag", *schema, "a");
+  auto flag = tmpl.GetElementInfo("flag", *schema, "a");
   EXPECT_EQ(flag->eType, etype::kBoolean);
   ASSERT_EQ(flag->aryAttribs.size(), 1u);
   EXPECT_EQ(flag->aryAttribs[0].strAttrName, "true");
   EXPECT_EQ(flag->aryAttribs[0].eType, etype::kText);
 
   // Two declarations of one attribute name leave the element without attributes.
-  auto kind = X().GetElementInfo("kind", *schema, "a");
+  auto kind = tmpl.GetElementInfo("kind", *schema, "a");
   EXPECT_FALSE(kind->blnHasAtts);
   EXPECT_EQ(kind->lMaxOccurs, 3);
 
   // Cached by name: another parent changes nothing.
-  EXPECT_EQ(X().GetElementInfo("kind", *schema, "b").get(), kind.get());
+  EXPECT_EQ(tmpl.GetElementInfo("kind", *schema, "b").get(), kind.get());
 }
 
 TEST_F(TemplateTest, ParseErrorsCarryTheParsersReasonAndTheFile) {
   const std::string path = Write("bad.xml", "<a>\n<b></a>");
   try {
-    X().OpenXMLFile(path);
+    tmpl.OpenXMLFile(path);
     FAIL();
   } catch (const HostError& e) {
     EXPECT_EQ(e.source(), "OpenXMLFile");

@@ -261,3 +261,30 @@ TEST(XmlNamespaceForm, NamespaceRemovedEntirely) {
   RemoveNamespace(*mixed, "http://www.openimmo.de");
   EXPECT_EQ(mixed->documentElement()->xml(), "<r xmlns=\"urn:o\"><x xmlns=\"\"><y/></x></r>");
 }
+
+// Files are read as they are parsed and written as they are serialized: a document far larger
+// than any one read or write piece keeps its declaration, its text and its error lines.
+TEST_F(XmlFiles, LargeFilesRoundTripAndTheirErrorLinesComeFromTheFile) {
+  std::string body;
+  for (int i = 0; i < 20000; ++i) body += "<plz>" + std::to_string(10000 + i) + "</plz>\r\n";
+  Write("big.xml",
+        "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n<openimmo>\r\n" + body +
+            "<ort>Köln</ort></openimmo>\r\n");
+  auto doc = XmlDocument::Create();
+  ASSERT_TRUE(doc->load(Path("big.xml"))) << doc->parseError()->reason;
+  EXPECT_EQ(doc->documentElement()->childNodes()->length(), 20001);
+  doc->save(Path("copy.xml"));
+  EXPECT_EQ(
+      Read("copy.xml").rfind("<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>", 0),
+      0u);
+  auto copy = XmlDocument::Create();
+  ASSERT_TRUE(copy->load(Path("copy.xml")));
+  EXPECT_EQ(copy->xml(), doc->xml());
+  EXPECT_EQ(copy->documentElement()->lastChild()->text(), "Köln");
+
+  Write("broken.xml", "<openimmo>\n" + body + "<plz>1</ort>\n</openimmo>");
+  EXPECT_FALSE(doc->load(Path("broken.xml")));
+  EXPECT_EQ(doc->parseError()->line, 20002);
+  EXPECT_EQ(doc->parseError()->srcText, "<plz>1</ort>");
+  EXPECT_EQ(doc->documentElement(), nullptr);
+}

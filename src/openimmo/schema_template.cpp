@@ -2,15 +2,12 @@
 // the checks read from it.
 #include <set>
 
-#include "core/cFernDispatcher.h"
 #include "host/cUtil.h"
-#include "openimmo/cImmoXmlV2.h"
 #include "openimmo/openimmo_internal.h"
+#include "openimmo/schema_template.h"
 #include "platform/host_error.h"
 
-namespace fern {
-
-using namespace openimmo;
+namespace fern::openimmo {
 
 namespace {
 
@@ -35,7 +32,7 @@ std::string TypeRef(const XmlNodePtr& node) {
 
 }  // namespace
 
-XmlDocumentPtr cImmoXmlV2::OpenXMLFile(const std::string& path, XmlDocumentPtr doc) {
+XmlDocumentPtr SchemaTemplate::OpenXMLFile(const std::string& path, XmlDocumentPtr doc) {
   try {
     if (!doc) {
       doc = XmlDocument::Create();
@@ -60,9 +57,10 @@ XmlDocumentPtr cImmoXmlV2::OpenXMLFile(const std::string& path, XmlDocumentPtr d
         location = blank == std::string::npos ? std::string() : vb::Trim(words.substr(blank + 1));
       }
     }
-    if (location && app_) {
+    const std::string schemaFolder = location ? schemaFolder_() : std::string();
+    if (location && !schemaFolder.empty()) {
       // Compiling the named schema proves it readable and of the document's namespace.
-      XmlDocumentPtr schemaDoc = OpenXMLFile(app_->Folder() + "\\system\\xml\\" + *location);
+      XmlDocumentPtr schemaDoc = OpenXMLFile(schemaFolder + *location);
       XmlSchemaCache cache;
       cache.add(root->namespaceURI(), *schemaDoc);
     }
@@ -73,8 +71,20 @@ XmlDocumentPtr cImmoXmlV2::OpenXMLFile(const std::string& path, XmlDocumentPtr d
   }
 }
 
-XmlDocumentPtr cImmoXmlV2::CreateEmtpyXML(const XmlDocumentPtr& ddocschema, int32_t) {
-  const std::string folder = GetTransferTempPath() + "TRANSFER";
+SchemaTemplate::SchemaTemplate(const ExportSettings& settings,
+                               std::function<std::string()> schemaFolder)
+    : set_(settings), schemaFolder_(std::move(schemaFolder)) {}
+
+std::string SchemaTemplate::XmlFileName(const std::string& url) const {
+  if (url.empty())
+    return set_.schemaType + vb::Format(Variant::Date(vb::Now()), "yyyymmdd") + ".xml";
+  const size_t slash = url.find_last_of("/\\");
+  return slash == std::string::npos ? url : url.substr(slash + 1);
+}
+
+XmlDocumentPtr SchemaTemplate::CreateEmtpyXML(const XmlDocumentPtr& ddocschema,
+                                              const std::string& copyFolder) {
+  const std::string folder = copyFolder;
   if (!cUtil::Exist(folder)) cUtil::MkFolder(folder);
 
   XmlDocumentPtr tmpl = XmlDocument::Create();
@@ -98,7 +108,7 @@ XmlDocumentPtr cImmoXmlV2::CreateEmtpyXML(const XmlDocumentPtr& ddocschema, int3
 
   if (rootDecl) AddSchemaElements(0, rootDecl, root, *tmpl, set_.prefix, set_.ns);
 
-  const std::string name = GetXmlFileName(ddocschema->url());
+  const std::string name = XmlFileName(ddocschema->url());
   try {
     ddocschema->save(Real(folder + "\\" + name));
     ddocschema->save(Real(folder + "\\" + set_.schemaType + ".xsd"));
@@ -109,9 +119,9 @@ XmlDocumentPtr cImmoXmlV2::CreateEmtpyXML(const XmlDocumentPtr& ddocschema, int3
   return tmpl;
 }
 
-void cImmoXmlV2::AddSchemaElements(int16_t level, const XmlNodePtr& decl,
-                                   const XmlNodePtr& parentNode, XmlDocument& doc,
-                                   const std::string& prefix, const std::string& nsUri) {
+void SchemaTemplate::AddSchemaElements(int16_t level, const XmlNodePtr& decl,
+                                       const XmlNodePtr& parentNode, XmlDocument& doc,
+                                       const std::string& prefix, const std::string& nsUri) {
   // Declarations on the path from the root: a schema that contains an element within itself
   // would otherwise never end.
   std::vector<const void*>& path = walkPath_;
@@ -145,7 +155,7 @@ void cImmoXmlV2::AddSchemaElements(int16_t level, const XmlNodePtr& decl,
   }
 }
 
-XmlNodePtr cImmoXmlV2::GetBaseType(const XmlNodePtr& node) {
+XmlNodePtr SchemaTemplate::GetBaseType(const XmlNodePtr& node) {
   XmlNodePtr current = node;
   std::set<const void*> seen;  // a type that names itself ends the chain
   for (;;) {
@@ -159,14 +169,14 @@ XmlNodePtr cImmoXmlV2::GetBaseType(const XmlNodePtr& node) {
   }
 }
 
-int32_t cImmoXmlV2::GetElementType(const XmlNodePtr& node) {
+int32_t SchemaTemplate::GetElementType(const XmlNodePtr& node) {
   XmlNodePtr resolved = GetBaseType(node);
   const std::string type = TypeRef(resolved);
   if (type.empty()) return etype::kOther;
   return CodeOfBuiltIn(type);
 }
 
-void cImmoXmlV2::GetElementAttributes(const XmlNodePtr& node, tElementInfo& info) {
+void SchemaTemplate::GetElementAttributes(const XmlNodePtr& node, tElementInfo& info) {
   std::vector<tAttribute> list;
   if (info.eType == etype::kBoolean) {
     list.push_back({"true", etype::kText, std::nullopt});
@@ -197,9 +207,9 @@ void cImmoXmlV2::GetElementAttributes(const XmlNodePtr& node, tElementInfo& info
   }
 }
 
-std::shared_ptr<tElementInfo> cImmoXmlV2::GetElementInfo(const std::string& element,
-                                                         XmlNode& schema,
-                                                         const std::string& parentName) {
+std::shared_ptr<tElementInfo> SchemaTemplate::GetElementInfo(const std::string& element,
+                                                             XmlNode& schema,
+                                                             const std::string& parentName) {
   auto cached = elementCache_.find(element);
   if (cached != elementCache_.end() && !cached->second->strElementname.empty())
     return cached->second;
@@ -211,8 +221,9 @@ std::shared_ptr<tElementInfo> cImmoXmlV2::GetElementInfo(const std::string& elem
   return GetElementInfo(decl, schema, parentName);
 }
 
-std::shared_ptr<tElementInfo> cImmoXmlV2::GetElementInfo(const XmlNodePtr& decl, XmlNode& schema,
-                                                         const std::string& parentName) {
+std::shared_ptr<tElementInfo> SchemaTemplate::GetElementInfo(const XmlNodePtr& decl,
+                                                             XmlNode& schema,
+                                                             const std::string& parentName) {
   const std::string key = Attr(decl, "name");
   auto& slot = elementCache_[key];
   if (!slot) slot = std::make_shared<tElementInfo>();
@@ -252,4 +263,4 @@ std::shared_ptr<tElementInfo> cImmoXmlV2::GetElementInfo(const XmlNodePtr& decl,
   return slot;
 }
 
-}  // namespace fern
+}  // namespace fern::openimmo
