@@ -934,29 +934,12 @@ class Parser {
   ExprP ParseAdd() { return LeftAssoc(&Parser::ParseMod, {{"+", BinOp::Add}, {"-", BinOp::Sub}}); }
   ExprP ParseMod() { return LeftAssoc(&Parser::ParseIntDiv, {{"mod", BinOp::Mod, true}}); }
   ExprP ParseIntDiv() { return LeftAssoc(&Parser::ParseMul, {{"\\", BinOp::IntDiv}}); }
-  ExprP ParseMul() {
-    return LeftAssoc(&Parser::ParseUnary, {{"*", BinOp::Mul}, {"/", BinOp::Div}});
-  }
+  ExprP ParseMul() { return LeftAssoc(&Parser::ParsePow, {{"*", BinOp::Mul}, {"/", BinOp::Div}}); }
 
-  // Unary minus binds looser than ^ (-2^2 = -4) but tighter than * and /.
-  ExprP ParseUnary() {
-    if (Peek().IsOp("-")) {
-      int line = Line();
-      Next();
-      auto e = std::make_unique<Expr>(EK::Unary, line);
-      e->op = BinOp::Sub;
-      e->a = ParseUnary();
-      return e;
-    }
-    if (Peek().IsOp("+")) {
-      Next();
-      return ParseUnary();
-    }
-    return ParsePow();
-  }
+  // Unary minus binds tighter than ^, as VBScript has it: -3^2 = 9.
 
   ExprP ParsePow() {
-    ExprP e = ParsePostfix(ParsePrimary(), nullptr);
+    ExprP e = ParsePowOperand();
     while (Peek().IsOp("^")) {
       int line = Line();
       Next();
@@ -969,9 +952,16 @@ class Parser {
     if (Peek().IsOp("-")) {
       int line = Line();
       Next();
+      ExprP operand = ParsePowOperand();
+      // -32768 keeps its literal's type (Long): Hex(-32768) is "FFFF8000".
+      if (operand->kind == EK::Literal && operand->lit.type() == VType::Long &&
+          operand->lit.longVal() != INT32_MIN) {
+        operand->lit = Variant(-operand->lit.longVal());
+        return operand;
+      }
       auto e = std::make_unique<Expr>(EK::Unary, line);
       e->op = BinOp::Sub;
-      e->a = ParsePowOperand();
+      e->a = std::move(operand);
       return e;
     }
     if (AcceptOp("+")) return ParsePowOperand();

@@ -75,11 +75,11 @@ TEST(ScriptParser, StatementCallsPassParenthesisedArgumentsByValue) {
 
 TEST(ScriptParser, PrecedenceFollowsVbScript) {
   int line = 0;
-  // -2 ^ 2: the negation applies to the power.
+  // -2 ^ 2: the power of the negated number, 4.
   auto u = Compile("-2 ^ 2", "", ParseMode::Expression, line);
-  ASSERT_EQ(u->evalExpr->kind, EK::Unary);
-  EXPECT_EQ(u->evalExpr->a->kind, EK::Binary);
-  EXPECT_EQ(u->evalExpr->a->op, BinOp::Pow);
+  ASSERT_EQ(u->evalExpr->kind, EK::Binary);
+  EXPECT_EQ(u->evalExpr->op, BinOp::Pow);
+  EXPECT_EQ(u->evalExpr->a->kind, EK::Unary);
   // a = b And Not c = d: And of (a = b) and Not (c = d).
   u = Compile("a = b And Not c = d", "", ParseMode::Expression, line);
   ASSERT_EQ(u->evalExpr->op, BinOp::And);
