@@ -30,7 +30,8 @@ Variant Interpreter::CallProc(const Proc& p, const std::shared_ptr<Dispatch>& me
   // By-reference parameters travel in and out of `args` (copy-in, copy-out): the caller writes
   // them back to its variables afterwards. Only a callee that changes the caller's variable
   // directly while it runs can tell the difference from true aliasing.
-  std::vector<Variant> locals(p.numLocals);
+  PooledVals frameVals(valPool_, static_cast<size_t>(p.numLocals));
+  std::vector<Variant>& locals = frameVals.v;
   size_t n = args.size();
   for (size_t i = 0; i < n; ++i) {
     if (p.params[i].byVal)
@@ -73,7 +74,7 @@ Variant Interpreter::CallProc(const Proc& p, const std::shared_ptr<Dispatch>& me
 
 Variant Interpreter::CallKnown(const Proc& p, const std::shared_ptr<Dispatch>& meObj, Instance* me,
                                const std::vector<ExprP>* args, Frame& f) {
-  ArgBuf buf;
+  ArgBuf buf = NewArgs();
   BuildArgs(args, f, buf, &p);
   Variant r = CallProc(p, meObj, me, buf.vals);
   WriteBack(buf);

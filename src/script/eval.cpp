@@ -218,7 +218,7 @@ Variant Interpreter::BaseObject(const Expr& e, Frame& f) {
 
 Variant Interpreter::CallMember(const Expr& e, const std::vector<ExprP>* args, Frame& f) {
   Variant base = BaseObject(*e.a, f);
-  ArgBuf buf;
+  ArgBuf buf = NewArgs();
   BuildArgs(args, f, buf, nullptr);
   Variant r;
   if (e.a->kind == EK::Me) {
@@ -270,7 +270,7 @@ Variant Interpreter::Index(Variant& v, const std::vector<ExprP>* args, Frame& f,
   if (v.IsObject()) {
     if (!v.obj()) Throw(kErrObjectNotSet);
     Variant holder = v;  // the call may replace the variable
-    ArgBuf buf;
+    ArgBuf buf = NewArgs();
     BuildArgs(args, f, buf, nullptr);
     Variant r = holder.obj()->Invoke("", kGet, buf.vals);
     WriteBack(buf);
@@ -520,6 +520,20 @@ Variant Interpreter::CallBuiltin(const Builtin& b, const std::vector<ExprP>* arg
   return b.fn(vals);
 }
 
+namespace {
+
+// SetLocale("de-de") and the like; -1 when the name is unknown.
+int32_t LocaleId(const std::string& name) {
+  static const std::unordered_map<std::string, int32_t> kIds = {
+      {"de", 1031},    {"de-de", 1031}, {"de-at", 3079}, {"de-ch", 2055}, {"en", 1033},
+      {"en-us", 1033}, {"en-gb", 2057}, {"fr", 1036},    {"fr-fr", 1036}, {"it", 1040},
+      {"it-it", 1040}, {"nl", 1043},    {"nl-nl", 1043}, {"es", 3082},    {"es-es", 3082}};
+  auto it = kIds.find(text::LowerAscii(name));
+  return it == kIds.end() ? -1 : it->second;
+}
+
+}  // namespace
+
 Variant Interpreter::CallEngineFn(int fn, const std::vector<ExprP>* args, Frame& f) {
   std::vector<Variant> vals;
   if (args)
@@ -574,6 +588,29 @@ Variant Interpreter::CallEngineFn(int fn, const std::vector<ExprP>* args, Frame&
       if (!obj && factory) obj = factory(progId);
       if (!obj) ThrowNamed(kErrCannotCreate, progId);
       return Variant(std::move(obj));
+    }
+    case kFnGetRef: {
+      need(1, 1, "GetRef");
+      int gi = FindGlobal(text::LowerAscii(text(0)));
+      if (gi < 0 || !globals_[gi].proc) Throw(kErrInvalidCall);
+      const Proc* p = globals_[gi].proc;
+      std::shared_ptr<Unit> unit;
+      for (const auto& u : units_)
+        if (u.get() == p->unit) unit = u;
+      return Variant(std::static_pointer_cast<Dispatch>(
+          std::make_shared<ProcRef>(this, alive_, p, std::move(unit))));
+    }
+    case kFnGetLocale:
+      need(0, 0, "GetLocale");
+      return Variant(locale_);
+    case kFnSetLocale: {
+      need(0, 1, "SetLocale");
+      int32_t old = locale_;
+      if (vals.empty() || vals[0].IsMissing()) return Variant(old);
+      int32_t id = vals[0].IsString() ? LocaleId(vals[0].str()) : vb::CLng(vals[0]);
+      if (id < 0) Throw(kErrInvalidCall);
+      locale_ = id == 0 ? 1031 : id;
+      return Variant(old);
     }
     case kFnGetObject: {
       need(0, 2, "GetObject");

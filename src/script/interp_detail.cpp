@@ -10,9 +10,10 @@ namespace fern::script::detail {
 
 int EngineFnOf(const std::string& lower) {
   static const std::unordered_map<std::string, int> kFns = {
-      {"eval", kFnEval},          {"execute", kFnExecute},   {"executeglobal", kFnExecuteGlobal},
-      {"msgbox", kFnMsgBox},      {"inputbox", kFnInputBox}, {"createobject", kFnCreateObject},
-      {"getobject", kFnGetObject}};
+      {"eval", kFnEval},           {"execute", kFnExecute},   {"executeglobal", kFnExecuteGlobal},
+      {"msgbox", kFnMsgBox},       {"inputbox", kFnInputBox}, {"createobject", kFnCreateObject},
+      {"getobject", kFnGetObject}, {"getref", kFnGetRef},     {"getlocale", kFnGetLocale},
+      {"setlocale", kFnSetLocale}};
   auto it = kFns.find(lower);
   return it == kFns.end() ? -1 : it->second;
 }

@@ -22,7 +22,10 @@ enum EngineFn {
   kFnMsgBox,
   kFnInputBox,
   kFnCreateObject,
-  kFnGetObject
+  kFnGetObject,
+  kFnGetRef,
+  kFnGetLocale,
+  kFnSetLocale
 };
 
 int EngineFnOf(const std::string& lower);

@@ -205,6 +205,11 @@ void Interpreter::ExecuteStatement(std::string_view code) {
   });
 }
 
+Variant Interpreter::CallRef(const Proc& p, std::span<Variant> args) {
+  if (entries_ > 0) return CallProc(p, nullptr, nullptr, args);
+  return Guard([&] { return CallProc(p, nullptr, nullptr, args); });
+}
+
 Variant Interpreter::EnterFromHost(const std::shared_ptr<Dispatch>& self, Instance& inst,
                                    std::string_view name, unsigned kind, std::span<Variant> args) {
   if (entries_ > 0) {

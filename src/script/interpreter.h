@@ -53,6 +53,21 @@ class ScriptObject : public Dispatch {
   bool runTerminate_;
 };
 
+// What GetRef returns: calling its default member calls the procedure.
+class ProcRef : public Dispatch {
+ public:
+  ProcRef(Interpreter* interp, std::shared_ptr<bool> alive, const Proc* proc,
+          std::shared_ptr<Unit> unit);
+  Variant Invoke(std::string_view name, unsigned kind, std::span<Variant> args) override;
+  std::string TypeName() const override { return "Object"; }
+
+ private:
+  Interpreter* interp_;
+  std::shared_ptr<bool> alive_;
+  const Proc* proc_;
+  std::shared_ptr<Unit> unit_;  // keeps the procedure's code alive
+};
+
 struct Frame {
   const Proc* proc = nullptr;
   Variant* locals = nullptr;
@@ -87,6 +102,8 @@ class Interpreter {
   // --- for ScriptObject ---
   Variant InvokeMember(const std::shared_ptr<Dispatch>& self, Instance& inst, std::string_view name,
                        unsigned kind, std::span<Variant> args, bool allowPrivate);
+  // A GetRef reference called, by the script or by the host.
+  Variant CallRef(const Proc& p, std::span<Variant> args);
   Variant EnterFromHost(const std::shared_ptr<Dispatch>& self, Instance& inst,
                         std::string_view name, unsigned kind, std::span<Variant> args);
   void RunTerminate(const std::shared_ptr<Instance>& inst);
@@ -114,11 +131,44 @@ class Interpreter {
     bool readOnly = false;
   };
 
+  // Vectors of values used again by later calls, so that a call allocates nothing once the
+  // script has warmed up.
+  template <typename T>
+  struct Pool {
+    std::vector<std::vector<T>> free;
+    std::vector<T> Take() {
+      if (free.empty()) return {};
+      std::vector<T> v = std::move(free.back());
+      free.pop_back();
+      return v;
+    }
+    void Give(std::vector<T>& v) {
+      v.clear();  // may run Class_Terminate, which may take from the pool itself
+      if (free.size() < 256 && v.capacity() <= 64) free.push_back(std::move(v));
+    }
+  };
+  // Locals of a call, taken from and given back to the pool.
+  struct PooledVals {
+    Pool<Variant>& pool;
+    std::vector<Variant> v;
+    PooledVals(Pool<Variant>& p, size_t n) : pool(p), v(p.Take()) { v.resize(n); }
+    ~PooledVals() { pool.Give(v); }
+  };
+
   // Arguments as passed to a callee, with what each one writes back to afterwards.
   struct ArgBuf {
+    struct Back;
+    ArgBuf(Pool<Variant>& vp, Pool<Back>& bp)
+        : valPool(vp), backPool(bp), vals(vp.Take()), backs(bp.Take()) {}
+    ~ArgBuf() {
+      valPool.Give(vals);
+      backPool.Give(backs);
+    }
+    Pool<Variant>& valPool;
+    Pool<Back>& backPool;
     std::vector<Variant> vals;
     struct Back {
-      size_t index;
+      size_t index = 0;
       Variant* var = nullptr;    // a variable, or the array holding the element
       std::vector<int32_t> idx;  // element of *var
       Variant obj;               // object whose property was passed
@@ -128,6 +178,7 @@ class Interpreter {
     };
     std::vector<Back> backs;
   };
+  ArgBuf NewArgs() { return ArgBuf(valPool_, backPool_); }
 
   // Entry points from the host run through here: time-out, error record, deferred Reset.
   template <typename Fn>
@@ -196,6 +247,10 @@ class Interpreter {
   Variant CallKnown(const Proc& p, const std::shared_ptr<Dispatch>& meObj, Instance* me,
                     const std::vector<ExprP>* args, Frame& f);
   const Proc* ClassProcFor(const ClassDef& c, const std::string& lower, unsigned kind) const;
+
+  int32_t locale_ = 1031;  // GetLocale/SetLocale; German is the offices' setting
+  Pool<Variant> valPool_;
+  Pool<ArgBuf::Back> backPool_;
 
   // --- globals and state ---
   std::deque<Global> globals_;

@@ -1,16 +1,11 @@
 #include "script/parser.h"
 
-#include <set>
-
-#include "platform/host_error.h"
-#include "script/lexer.h"
-#include "script/script_errors.h"
+#include "script/parser_impl.h"
 
 namespace fern::script {
 
-namespace {
+namespace parse {
 
-// Words that never name a variable or procedure.
 const std::set<std::string, std::less<>> kReserved = {
     "and",    "byref", "byval",   "call",   "case",  "class",  "const", "dim", "do",
     "each",   "else",  "elseif",  "end",    "eqv",   "erase",  "exit",  "for", "function",
@@ -18,1085 +13,756 @@ const std::set<std::string, std::less<>> kReserved = {
     "option", "or",    "private", "public", "redim", "select", "set",   "sub", "then",
     "to",     "until", "wend",    "while",  "with",  "xor",    "new",   "let"};
 
-class Parser {
- public:
-  Parser(std::vector<Token> toks, Unit& unit) : t_(std::move(toks)), unit_(unit) {}
-
-  void ParseCode() {
-    proc_ = &unit_.top;
+void Parser::ParseCode() {
+  proc_ = &unit_.top;
+  SkipNewlines();
+  if (Peek().IsKw("option")) {
+    Next();
+    if (!Peek().IsKw("explicit")) Fail(kErrExpectedIdent);
+    Next();
+    unit_.optionExplicit = true;
+    EndOfStatement();
+  }
+  for (;;) {
     SkipNewlines();
-    if (Peek().IsKw("option")) {
-      Next();
-      if (!Peek().IsKw("explicit")) Fail(kErrExpectedIdent);
-      Next();
-      unit_.optionExplicit = true;
-      EndOfStatement();
-    }
-    for (;;) {
-      SkipNewlines();
-      if (Peek().kind == Tok::End) break;
-      if (AtBlockEnd()) Fail(kErrExpectedStatement);
-      ParseTopItem();
-      EndOfStatement();
-    }
+    if (Peek().kind == Tok::End) break;
+    if (AtBlockEnd()) Fail(kErrExpectedStatement);
+    ParseTopItem();
+    EndOfStatement();
   }
+}
 
-  void ParseExpressionUnit() {
-    proc_ = &unit_.top;
-    SkipNewlines();
-    unit_.evalExpr = ParseExpr();
-    SkipNewlines();
-    if (Peek().kind != Tok::End) Fail(kErrExpectedEnd);
-  }
+void Parser::ParseExpressionUnit() {
+  proc_ = &unit_.top;
+  SkipNewlines();
+  unit_.evalExpr = ParseExpr();
+  SkipNewlines();
+  if (Peek().kind != Tok::End) Fail(kErrExpectedEnd);
+}
 
-  int errorLine = 0;
+void Parser::EndOfStatement() {
+  if (Peek().kind == Tok::Newline || Peek().kind == Tok::End) return;
+  // "x = 1 End Sub": a procedure's end may follow its last statement on the same line.
+  if (procBody_ > 0 && Peek().IsKw("end") &&
+      (Peek(1).IsKw("sub") || Peek(1).IsKw("function") || Peek(1).IsKw("property")))
+    return;
+  Fail(kErrExpectedEnd);
+}
 
- private:
-  // --- tokens -------------------------------------------------------------------------
-  const Token& Peek(size_t ahead = 0) const {
-    size_t i = std::min(p_ + ahead, t_.size() - 1);
-    return t_[i];
-  }
-  const Token& Next() {
-    const Token& tk = t_[p_];
-    if (p_ + 1 < t_.size()) ++p_;
-    return tk;
-  }
-  int Line() const { return Peek().line; }
+bool Parser::AtBlockEnd() const {
+  const Token& tk = Peek();
+  if (tk.kind != Tok::Ident) return false;
+  static const std::set<std::string, std::less<>> kEnds = {"end",  "else", "elseif", "next",
+                                                           "loop", "wend", "case"};
+  return kEnds.count(tk.lower) > 0;
+}
 
-  [[noreturn]] void Fail(int32_t number) {
-    if (errorLine == 0) errorLine = Line();
-    throw HostError(number, std::string(ErrorText(number)), ErrorSource(number));
+void Parser::DeclareVariable(const std::string& name, const std::string& display) {
+  if (proc_ == &unit_.top) {
+    unit_.globals.push_back(display);
+    return;
   }
+  if (!proc_->locals.count(name)) proc_->locals[name] = proc_->numLocals++;
+}
 
-  void Expect(std::string_view kw, int32_t err) {
-    if (!Peek().IsKw(kw)) Fail(err);
-    Next();
-  }
-  void ExpectOp(std::string_view op, int32_t err) {
-    if (!Peek().IsOp(op)) Fail(err);
-    Next();
-  }
-  bool AcceptKw(std::string_view kw) {
-    if (!Peek().IsKw(kw)) return false;
-    Next();
-    return true;
-  }
-  bool AcceptOp(std::string_view op) {
-    if (!Peek().IsOp(op)) return false;
-    Next();
-    return true;
-  }
-
-  void SkipNewlines() {
-    while (Peek().kind == Tok::Newline) Next();
-  }
-
-  bool AtStmtEnd() const {
-    const Token& tk = Peek();
-    return tk.kind == Tok::Newline || tk.kind == Tok::End || (singleLine_ > 0 && tk.IsKw("else"));
-  }
-
-  void EndOfStatement() {
-    if (Peek().kind == Tok::Newline || Peek().kind == Tok::End) return;
-    // "x = 1 End Sub": a procedure's end may follow its last statement on the same line.
-    if (procBody_ > 0 && Peek().IsKw("end") &&
-        (Peek(1).IsKw("sub") || Peek(1).IsKw("function") || Peek(1).IsKw("property")))
-      return;
-    Fail(kErrExpectedEnd);
-  }
-
-  bool AtBlockEnd() const {
-    const Token& tk = Peek();
-    if (tk.kind != Tok::Ident) return false;
-    static const std::set<std::string, std::less<>> kEnds = {"end",  "else", "elseif", "next",
-                                                             "loop", "wend", "case"};
-    return kEnds.count(tk.lower) > 0;
-  }
-
-  std::string Ident(std::string* display = nullptr) {
-    const Token& tk = Peek();
-    if (tk.kind != Tok::Ident || (!tk.bracketed && kReserved.count(tk.lower)))
-      Fail(kErrExpectedIdent);
-    if (display) *display = tk.text;
-    return Next().lower;
-  }
-
-  // --- declarations -------------------------------------------------------------------
-  bool AtTop() const { return proc_ == &unit_.top && !cls_; }
-
-  void DeclareVariable(const std::string& name, const std::string& display) {
-    if (proc_ == &unit_.top) {
-      unit_.globals.push_back(display);
-      return;
-    }
-    if (!proc_->locals.count(name)) proc_->locals[name] = proc_->numLocals++;
-  }
-
-  int NewSlot() { return proc_->numLocals++; }
-
-  void ParseTopItem() {
-    const Token& tk = Peek();
-    bool isPublic = true;
-    if (tk.IsKw("public") || tk.IsKw("private")) {
-      const Token& nx = Peek(1);
-      if (nx.IsKw("sub") || nx.IsKw("function") || IsPropertyAt(1) || nx.IsKw("default") ||
-          nx.IsKw("const")) {
-        isPublic = Next().IsKw("public");
-        if (Peek().IsKw("const")) {
-          ParseStatementInto(topBlock());
-          return;
-        }
-        ParseProcedure(isPublic);
+void Parser::ParseTopItem() {
+  const Token& tk = Peek();
+  bool isPublic = true;
+  if (tk.IsKw("public") || tk.IsKw("private")) {
+    const Token& nx = Peek(1);
+    if (nx.IsKw("sub") || nx.IsKw("function") || IsPropertyAt(1) || nx.IsKw("default") ||
+        nx.IsKw("const")) {
+      isPublic = Next().IsKw("public");
+      if (Peek().IsKw("const")) {
+        ParseStatementInto(topBlock());
         return;
       }
-      Next();
-      ParseDimList(topBlock());
+      ParseProcedure(isPublic);
       return;
     }
-    if (tk.IsKw("sub") || tk.IsKw("function") || IsPropertyAt(0)) {
-      ParseProcedure(true);
-      return;
-    }
-    if (tk.IsKw("class")) {
-      ParseClass();
-      return;
-    }
-    ParseStatementInto(topBlock());
+    Next();
+    ParseDimList(topBlock());
+    return;
   }
-
-  Block& topBlock() { return unit_.top.body; }
-
-  // "Property" is no reserved word: only Property Get/Let/Set starts a procedure.
-  bool IsPropertyAt(size_t ahead) const {
-    if (!Peek(ahead).IsKw("property")) return false;
-    const Token& nx = Peek(ahead + 1);
-    return nx.IsKw("get") || nx.IsKw("let") || nx.IsKw("set");
+  if (tk.IsKw("sub") || tk.IsKw("function") || IsPropertyAt(0)) {
+    ParseProcedure(true);
+    return;
   }
+  if (tk.IsKw("class")) {
+    ParseClass();
+    return;
+  }
+  ParseStatementInto(topBlock());
+}
 
-  void ParseProcedure(bool isPublic) {
-    bool isDefault = AcceptKw("default");
-    int line = Line();
-    auto proc = std::make_unique<Proc>();
-    proc->isPublic = isPublic;
-    proc->isDefault = isDefault;
-    proc->line = line;
-    proc->unit = &unit_;
-    proc->cls = cls_;
-    int32_t endErr = kErrExpectedSub;
-    std::string endWord = "sub";
-    if (AcceptKw("sub")) {
-      proc->kind = ProcKind::Sub;
-    } else if (AcceptKw("function")) {
-      proc->kind = ProcKind::Function;
-      endErr = kErrExpectedFunction;
-      endWord = "function";
-    } else {
-      Expect("property", kErrExpectedProperty);
-      endErr = kErrExpectedProperty;
-      endWord = "property";
-      if (AcceptKw("get"))
-        proc->kind = ProcKind::PropGet;
-      else if (AcceptKw("let"))
-        proc->kind = ProcKind::PropLet;
-      else if (AcceptKw("set"))
-        proc->kind = ProcKind::PropSet;
-      else
-        Fail(1049);
-      if (!cls_) {
-        errorLine = line;
-        Fail(1048);
+void Parser::ParseProcedure(bool isPublic) {
+  bool isDefault = AcceptKw("default");
+  int line = Line();
+  auto proc = std::make_unique<Proc>();
+  proc->isPublic = isPublic;
+  proc->isDefault = isDefault;
+  proc->line = line;
+  proc->unit = &unit_;
+  proc->cls = cls_;
+  int32_t endErr = kErrExpectedSub;
+  std::string endWord = "sub";
+  if (AcceptKw("sub")) {
+    proc->kind = ProcKind::Sub;
+  } else if (AcceptKw("function")) {
+    proc->kind = ProcKind::Function;
+    endErr = kErrExpectedFunction;
+    endWord = "function";
+  } else {
+    Expect("property", kErrExpectedProperty);
+    endErr = kErrExpectedProperty;
+    endWord = "property";
+    if (AcceptKw("get"))
+      proc->kind = ProcKind::PropGet;
+    else if (AcceptKw("let"))
+      proc->kind = ProcKind::PropLet;
+    else if (AcceptKw("set"))
+      proc->kind = ProcKind::PropSet;
+    else
+      Fail(1049);
+    if (!cls_) {
+      errorLine = line;
+      Fail(1048);
+    }
+  }
+  if (isDefault && (!isPublic || !cls_)) Fail(1057);
+  proc->name = Ident(&proc->display);
+  if (AcceptOp("(")) {
+    if (!AcceptOp(")")) {
+      for (;;) {
+        Param prm;
+        if (AcceptKw("byval"))
+          prm.byVal = true;
+        else
+          AcceptKw("byref");
+        prm.name = Ident();
+        if (AcceptOp("(")) ExpectOp(")", kErrExpectedRParen);
+        if (proc->locals.count(prm.name)) Fail(kErrNameRedefined);
+        proc->locals[prm.name] = proc->numLocals++;
+        proc->params.push_back(std::move(prm));
+        if (AcceptOp(")")) break;
+        ExpectOp(",", kErrExpectedRParen);
       }
     }
-    if (isDefault && (!isPublic || !cls_)) Fail(1057);
-    proc->name = Ident(&proc->display);
+  }
+  if ((proc->kind == ProcKind::PropLet || proc->kind == ProcKind::PropSet) && proc->params.empty())
+    Fail(1054);
+  if (proc->kind == ProcKind::Function || proc->kind == ProcKind::PropGet)
+    proc->resultSlot = proc->numLocals++;
+  Proc* saved = proc_;
+  proc_ = proc.get();
+  ++procBody_;
+  // The body may start on the header line: "Sub A : x = 1 : End Sub", "Sub A() x = 1".
+  if (!AtStmtEnd() && !Peek().IsKw("end")) {
+    ParseStatementInto(proc->body);
+    EndOfStatement();
+  }
+  ParseBlock(proc->body);
+  --procBody_;
+  proc_ = saved;
+  Expect("end", endErr);
+  Expect(endWord, endErr);
+
+  if (!cls_) {
+    // A procedure defined twice: the last definition is the one that counts.
+    for (auto& other : unit_.procs)
+      if (other->name == proc->name) {
+        other = std::move(proc);
+        return;
+      }
+    unit_.procs.push_back(std::move(proc));
+    return;
+  }
+  if (proc->isDefault && (proc->kind == ProcKind::PropLet || proc->kind == ProcKind::PropSet)) {
+    errorLine = line;
+    Fail(1058);
+  }
+  Proc* raw = proc.get();
+  std::map<std::string, std::unique_ptr<Proc>>* table = &cls_->methods;
+  if (raw->kind == ProcKind::PropGet) table = &cls_->getters;
+  if (raw->kind == ProcKind::PropLet) table = &cls_->letters;
+  if (raw->kind == ProcKind::PropSet) table = &cls_->setters;
+  if (table->count(raw->name) || (table == &cls_->methods && (cls_->getters.count(raw->name) ||
+                                                              cls_->letters.count(raw->name)))) {
+    errorLine = line;
+    Fail(kErrNameRedefined);
+  }
+  if (raw->isDefault) {
+    if (cls_->defaultMember) {
+      errorLine = line;
+      Fail(1052);
+    }
+    cls_->defaultMember = raw;
+  }
+  if (raw->name == "class_initialize" || raw->name == "class_terminate") {
+    if (!raw->params.empty()) {
+      errorLine = line;
+      Fail(1053);
+    }
+    (raw->name == "class_initialize" ? cls_->initialize : cls_->terminate) = raw;
+  }
+  (*table)[raw->name] = std::move(proc);
+}
+
+void Parser::ParseClass() {
+  Expect("class", kErrExpectedClass);
+  auto cls = std::make_unique<ClassDef>();
+  cls->name = Ident(&cls->display);
+  cls->unit = &unit_;
+  EndOfStatement();
+  cls_ = cls.get();
+  for (;;) {
+    SkipNewlines();
+    if (Peek().IsKw("end")) break;
+    if (Peek().kind == Tok::End) Fail(kErrExpectedEnd);
+    bool isPublic = true;
+    if (Peek().IsKw("public") || Peek().IsKw("private")) {
+      isPublic = Next().IsKw("public");
+      const Token& nx = Peek();
+      if (nx.IsKw("sub") || nx.IsKw("function") || IsPropertyAt(0) || nx.IsKw("default")) {
+        ParseProcedure(isPublic);
+      } else {
+        ParseFields(isPublic);
+      }
+    } else if (Peek().IsKw("dim")) {
+      Next();
+      ParseFields(true);
+    } else if (Peek().IsKw("sub") || Peek().IsKw("function") || IsPropertyAt(0)) {
+      ParseProcedure(true);
+    } else {
+      Fail(kErrExpectedStatement);
+    }
+    EndOfStatement();
+  }
+  Expect("end", kErrExpectedClass);
+  Expect("class", kErrExpectedClass);
+  cls_ = nullptr;
+  unit_.classes.push_back(std::move(cls));
+}
+
+void Parser::ParseFields(bool isPublic) {
+  for (;;) {
+    Field f;
+    f.isPublic = isPublic;
+    f.name = Ident(&f.display);
     if (AcceptOp("(")) {
+      f.isArray = true;
       if (!AcceptOp(")")) {
         for (;;) {
-          Param prm;
-          if (AcceptKw("byval"))
-            prm.byVal = true;
-          else
-            AcceptKw("byref");
-          prm.name = Ident();
-          if (AcceptOp("(")) ExpectOp(")", kErrExpectedRParen);
-          if (proc->locals.count(prm.name)) Fail(kErrNameRedefined);
-          proc->locals[prm.name] = proc->numLocals++;
-          proc->params.push_back(std::move(prm));
+          const Token& tk = Peek();
+          if (tk.kind != Tok::Literal || !tk.value.IsNumber()) Fail(1026);
+          f.dims.push_back(static_cast<int32_t>(
+              tk.value.type() == VType::Integer ? tk.value.intVal() : tk.value.longVal()));
+          Next();
           if (AcceptOp(")")) break;
           ExpectOp(",", kErrExpectedRParen);
         }
       }
     }
-    if ((proc->kind == ProcKind::PropLet || proc->kind == ProcKind::PropSet) &&
-        proc->params.empty())
-      Fail(1054);
-    if (proc->kind == ProcKind::Function || proc->kind == ProcKind::PropGet)
-      proc->resultSlot = proc->numLocals++;
-    Proc* saved = proc_;
-    proc_ = proc.get();
-    ++procBody_;
-    // The body may start on the header line: "Sub A : x = 1 : End Sub", "Sub A() x = 1".
-    if (!AtStmtEnd() && !Peek().IsKw("end")) {
-      ParseStatementInto(proc->body);
-      EndOfStatement();
-    }
-    ParseBlock(proc->body);
-    --procBody_;
-    proc_ = saved;
-    Expect("end", endErr);
-    Expect(endWord, endErr);
+    if (cls_->fieldIndex.count(f.name)) Fail(kErrNameRedefined);
+    cls_->fieldIndex[f.name] = static_cast<int>(cls_->fields.size());
+    cls_->fields.push_back(std::move(f));
+    if (!AcceptOp(",")) break;
+  }
+}
 
-    if (!cls_) {
-      // A procedure defined twice: the last definition is the one that counts.
-      for (auto& other : unit_.procs)
-        if (other->name == proc->name) {
-          other = std::move(proc);
-          return;
+void Parser::ParseDimList(Block& out) {
+  auto st = std::make_unique<Stmt>(SK::Dim, Line());
+  for (;;) {
+    std::string display;
+    int line = Line();
+    std::string name = Ident(&display);
+    DeclareVariable(name, display);
+    if (AcceptOp("(")) {
+      DimTarget dt;
+      dt.target = NameExpr(name, display, line);
+      if (!AcceptOp(")")) {
+        for (;;) {
+          dt.dims.push_back(ParseExpr());
+          if (AcceptOp(")")) break;
+          ExpectOp(",", kErrExpectedRParen);
         }
-      unit_.procs.push_back(std::move(proc));
+      }
+      if (proc_ == &unit_.top) {
+        st->redims.push_back(std::move(dt));
+      } else {
+        proc_->localArrays.emplace_back(proc_->locals[name], std::move(dt.dims));
+      }
+    }
+    if (!AcceptOp(",")) break;
+  }
+  if (!st->redims.empty()) out.push_back(std::move(st));
+}
+
+void Parser::ParseBlock(Block& out) {
+  for (;;) {
+    SkipNewlines();
+    if (Peek().kind == Tok::End || AtBlockEnd()) return;
+    ParseStatementInto(out);
+    EndOfStatement();
+  }
+}
+
+void Parser::ParseStatementInto(Block& out) {
+  const Token& tk = Peek();
+  int line = tk.line;
+  if (tk.kind == Tok::Ident && !tk.bracketed) {
+    const std::string& kw = tk.lower;
+    if (kw == "dim") {
+      Next();
+      ParseDimList(out);
       return;
     }
-    if (proc->isDefault && (proc->kind == ProcKind::PropLet || proc->kind == ProcKind::PropSet)) {
-      errorLine = line;
-      Fail(1058);
-    }
-    Proc* raw = proc.get();
-    std::map<std::string, std::unique_ptr<Proc>>* table = &cls_->methods;
-    if (raw->kind == ProcKind::PropGet) table = &cls_->getters;
-    if (raw->kind == ProcKind::PropLet) table = &cls_->letters;
-    if (raw->kind == ProcKind::PropSet) table = &cls_->setters;
-    if (table->count(raw->name) || (table == &cls_->methods && (cls_->getters.count(raw->name) ||
-                                                                cls_->letters.count(raw->name)))) {
-      errorLine = line;
-      Fail(kErrNameRedefined);
-    }
-    if (raw->isDefault) {
-      if (cls_->defaultMember) {
-        errorLine = line;
-        Fail(1052);
-      }
-      cls_->defaultMember = raw;
-    }
-    if (raw->name == "class_initialize" || raw->name == "class_terminate") {
-      if (!raw->params.empty()) {
-        errorLine = line;
-        Fail(1053);
-      }
-      (raw->name == "class_initialize" ? cls_->initialize : cls_->terminate) = raw;
-    }
-    (*table)[raw->name] = std::move(proc);
-  }
-
-  void ParseClass() {
-    Expect("class", kErrExpectedClass);
-    auto cls = std::make_unique<ClassDef>();
-    cls->name = Ident(&cls->display);
-    cls->unit = &unit_;
-    EndOfStatement();
-    cls_ = cls.get();
-    for (;;) {
-      SkipNewlines();
-      if (Peek().IsKw("end")) break;
-      if (Peek().kind == Tok::End) Fail(kErrExpectedEnd);
-      bool isPublic = true;
-      if (Peek().IsKw("public") || Peek().IsKw("private")) {
-        isPublic = Next().IsKw("public");
-        const Token& nx = Peek();
-        if (nx.IsKw("sub") || nx.IsKw("function") || IsPropertyAt(0) || nx.IsKw("default")) {
-          ParseProcedure(isPublic);
-        } else {
-          ParseFields(isPublic);
-        }
-      } else if (Peek().IsKw("dim")) {
-        Next();
-        ParseFields(true);
-      } else if (Peek().IsKw("sub") || Peek().IsKw("function") || IsPropertyAt(0)) {
-        ParseProcedure(true);
-      } else {
-        Fail(kErrExpectedStatement);
-      }
-      EndOfStatement();
-    }
-    Expect("end", kErrExpectedClass);
-    Expect("class", kErrExpectedClass);
-    cls_ = nullptr;
-    unit_.classes.push_back(std::move(cls));
-  }
-
-  void ParseFields(bool isPublic) {
-    for (;;) {
-      Field f;
-      f.isPublic = isPublic;
-      f.name = Ident(&f.display);
-      if (AcceptOp("(")) {
-        f.isArray = true;
-        if (!AcceptOp(")")) {
-          for (;;) {
-            const Token& tk = Peek();
-            if (tk.kind != Tok::Literal || !tk.value.IsNumber()) Fail(1026);
-            f.dims.push_back(static_cast<int32_t>(
-                tk.value.type() == VType::Integer ? tk.value.intVal() : tk.value.longVal()));
-            Next();
-            if (AcceptOp(")")) break;
-            ExpectOp(",", kErrExpectedRParen);
-          }
-        }
-      }
-      if (cls_->fieldIndex.count(f.name)) Fail(kErrNameRedefined);
-      cls_->fieldIndex[f.name] = static_cast<int>(cls_->fields.size());
-      cls_->fields.push_back(std::move(f));
-      if (!AcceptOp(",")) break;
-    }
-  }
-
-  // Dim a, b(3), c() -- names are declared; arrays become a Dim statement (global code) or an
-  // array created at procedure entry.
-  void ParseDimList(Block& out) {
-    auto st = std::make_unique<Stmt>(SK::Dim, Line());
-    for (;;) {
-      std::string display;
-      int line = Line();
-      std::string name = Ident(&display);
-      DeclareVariable(name, display);
-      if (AcceptOp("(")) {
-        DimTarget dt;
-        dt.target = NameExpr(name, display, line);
-        if (!AcceptOp(")")) {
-          for (;;) {
-            dt.dims.push_back(ParseExpr());
-            if (AcceptOp(")")) break;
-            ExpectOp(",", kErrExpectedRParen);
-          }
-        }
-        if (proc_ == &unit_.top) {
-          st->redims.push_back(std::move(dt));
-        } else {
-          proc_->localArrays.emplace_back(proc_->locals[name], std::move(dt.dims));
-        }
-      }
-      if (!AcceptOp(",")) break;
-    }
-    if (!st->redims.empty()) out.push_back(std::move(st));
-  }
-
-  // --- statements ---------------------------------------------------------------------
-  void ParseBlock(Block& out) {
-    for (;;) {
-      SkipNewlines();
-      if (Peek().kind == Tok::End || AtBlockEnd()) return;
-      ParseStatementInto(out);
-      EndOfStatement();
-    }
-  }
-
-  void ParseStatementInto(Block& out) {
-    const Token& tk = Peek();
-    int line = tk.line;
-    if (tk.kind == Tok::Ident && !tk.bracketed) {
-      const std::string& kw = tk.lower;
-      if (kw == "dim") {
-        Next();
-        ParseDimList(out);
-        return;
-      }
-      if (kw == "const" || ((kw == "public" || kw == "private") && Peek(1).IsKw("const"))) {
-        if (kw != "const") Next();
-        Next();
-        for (;;) {
-          auto st = std::make_unique<Stmt>(SK::Const, Line());
-          std::string display;
-          int nline = Line();
-          std::string name = Ident(&display);
-          DeclareVariable(name, display);
-          st->a = NameExpr(name, display, nline);
-          ExpectOp("=", kErrExpectedEquals);
-          st->b = ParseExpr();
-          out.push_back(std::move(st));
-          if (!AcceptOp(",")) break;
-        }
-        return;
-      }
-      if ((kw == "public" || kw == "private") && AtTop()) {
-        Next();
-        ParseDimList(out);
-        return;
-      }
-      // A procedure inside an If or loop of global code is defined like any other.
-      if (proc_ == &unit_.top && !cls_ && procBody_ == 0 &&
-          (kw == "sub" || kw == "function" ||
-           ((kw == "public" || kw == "private") &&
-            (Peek(1).IsKw("sub") || Peek(1).IsKw("function"))))) {
-        bool isPublic = true;
-        if (kw == "public" || kw == "private") isPublic = Next().IsKw("public");
-        ParseProcedure(isPublic);
-        return;
-      }
-      if (kw == "sub" || kw == "function" || kw == "class" || IsPropertyAt(0) || kw == "public" ||
-          kw == "private" || kw == "option")
-        Fail(kErrSyntax);
-      if (kw == "redim") {
-        Next();
-        auto st = std::make_unique<Stmt>(SK::ReDim, line);
-        st->preserve = AcceptKw("preserve");
-        for (;;) {
-          DimTarget dt;
-          std::string display;
-          int nline = Line();
-          std::string name = Ident(&display);
-          // Inside a procedure ReDim resizes the global or field of that name when no local
-          // is declared; it makes a local only when there is none (decided when it runs).
-          if (proc_ == &unit_.top) DeclareVariable(name, display);
-          dt.target = NameExpr(name, display, nline);
-          ExpectOp("(", kErrExpectedLParen);
-          for (;;) {
-            dt.dims.push_back(ParseExpr());
-            if (AcceptOp(")")) break;
-            ExpectOp(",", kErrExpectedRParen);
-          }
-          st->redims.push_back(std::move(dt));
-          if (!AcceptOp(",")) break;
-        }
-        out.push_back(std::move(st));
-        return;
-      }
-      if (kw == "erase") {
-        Next();
-        for (;;) {
-          auto st = std::make_unique<Stmt>(SK::Erase, line);
-          std::string display;
-          int nline = Line();
-          std::string name = Ident(&display);
-          st->a = NameExpr(name, display, nline);
-          out.push_back(std::move(st));
-          if (!AcceptOp(",")) break;
-        }
-        return;
-      }
-      if (kw == "if") return ParseIf(out);
-      if (kw == "for") return ParseFor(out);
-      if (kw == "do") return ParseDo(out);
-      if (kw == "while") {
-        Next();
-        auto st = std::make_unique<Stmt>(SK::Do, line);
-        st->preTest = true;
-        st->b = ParseExpr();
-        EndOfStatement();
-        st->blocks.emplace_back();
-        ParseBlock(st->blocks[0]);
-        Expect("wend", kErrExpectedWend);
-        out.push_back(std::move(st));
-        return;
-      }
-      if (kw == "select") return ParseSelect(out);
-      if (kw == "with") {
-        Next();
-        auto st = std::make_unique<Stmt>(SK::With, line);
-        st->a = ParseExpr();
-        st->slot = NewSlot();
-        EndOfStatement();
-        withSlots_.push_back(st->slot);
-        st->blocks.emplace_back();
-        ParseBlock(st->blocks[0]);
-        withSlots_.pop_back();
-        Expect("end", kErrExpectedWith);
-        Expect("with", kErrExpectedWith);
-        out.push_back(std::move(st));
-        return;
-      }
-      if (kw == "exit") {
-        Next();
-        auto st = std::make_unique<Stmt>(SK::Exit, line);
-        if (AcceptKw("do"))
-          st->exitKind = ExitKind::Do;
-        else if (AcceptKw("for"))
-          st->exitKind = ExitKind::For;
-        else if (AcceptKw("sub"))
-          st->exitKind = ExitKind::Sub;
-        else if (AcceptKw("function"))
-          st->exitKind = ExitKind::Function;
-        else if (AcceptKw("property"))
-          st->exitKind = ExitKind::Property;
-        else
-          Fail(kErrInvalidExit);
-        bool ok = true;
-        switch (st->exitKind) {
-          case ExitKind::Do:
-            ok = doDepth_ > 0;
-            break;
-          case ExitKind::For:
-            ok = forDepth_ > 0;
-            break;
-          case ExitKind::Sub:
-            ok = proc_->kind == ProcKind::Sub;
-            break;
-          case ExitKind::Function:
-            ok = proc_->kind == ProcKind::Function;
-            break;
-          case ExitKind::Property:
-            ok = proc_->kind == ProcKind::PropGet || proc_->kind == ProcKind::PropLet ||
-                 proc_->kind == ProcKind::PropSet;
-            break;
-        }
-        if (!ok) {
-          errorLine = line;
-          Fail(kErrInvalidExit);
-        }
-        out.push_back(std::move(st));
-        return;
-      }
-      if (kw == "on") {
-        Next();
-        Expect("error", kErrSyntax);
-        if (AcceptKw("resume")) {
-          Expect("next", kErrSyntax);
-          out.push_back(std::make_unique<Stmt>(SK::OnErrorResumeNext, line));
-        } else {
-          Expect("goto", kErrSyntax);
-          const Token& z = Peek();
-          if (z.kind != Tok::Literal || z.text != "0") Fail(kErrSyntax);
-          Next();
-          out.push_back(std::make_unique<Stmt>(SK::OnErrorGoto0, line));
-        }
-        return;
-      }
-      if (kw == "set") {
-        Next();
-        auto st = std::make_unique<Stmt>(SK::Assign, line);
-        st->set = true;
-        st->a = ParsePostfix(ParsePrimary(), nullptr);
+    if (kw == "const" || ((kw == "public" || kw == "private") && Peek(1).IsKw("const"))) {
+      if (kw != "const") Next();
+      Next();
+      for (;;) {
+        auto st = std::make_unique<Stmt>(SK::Const, Line());
+        std::string display;
+        int nline = Line();
+        std::string name = Ident(&display);
+        DeclareVariable(name, display);
+        st->a = NameExpr(name, display, nline);
         ExpectOp("=", kErrExpectedEquals);
         st->b = ParseExpr();
         out.push_back(std::move(st));
-        return;
+        if (!AcceptOp(",")) break;
       }
-      if (kw == "let") {
-        Next();
-        ParseAssignOrCall(out);
-        return;
-      }
-      if (kw == "stop") {
-        Next();
-        return;
-      }
-      if (kw == "call") {
-        Next();
-        auto st = std::make_unique<Stmt>(SK::Call, line);
-        ExprP e = ParsePostfix(ParsePrimary(), nullptr);
-        if (e->kind == EK::Call && e->parens) {
-          st->a = std::move(e->a);
-          st->args = std::move(e->args);
-        } else {
-          st->a = std::move(e);
-        }
-        out.push_back(std::move(st));
-        return;
-      }
-      if (kReserved.count(kw)) Fail(kErrExpectedStatement);
-    } else if (!tk.IsOp(".") && !(tk.kind == Tok::Ident && tk.bracketed)) {
-      Fail(kErrExpectedStatement);
-    }
-    ParseAssignOrCall(out);
-  }
-
-  void ParseAssignOrCall(Block& out) {
-    int line = Line();
-    size_t lastParen = SIZE_MAX;
-    ExprP lhs = ParsePostfix(ParsePrimary(), &lastParen);
-    if (AcceptOp("=")) {
-      ExprP rhs = ParseExpr();
-      out.push_back(MakeAssign(std::move(lhs), std::move(rhs), line));
       return;
     }
-    auto st = std::make_unique<Stmt>(SK::Call, line);
-    if (AtStmtEnd()) {
-      if (lhs->kind == EK::Call && lhs->parens) {
-        // name(x) as a statement: the parentheses belong to the argument, which is then
-        // passed by value; name(x, y) is an error.
-        if (lhs->args.size() > 1) {
-          errorLine = line;
-          Fail(kErrParensOnSub);
+    if ((kw == "public" || kw == "private") && AtTop()) {
+      Next();
+      ParseDimList(out);
+      return;
+    }
+    // A procedure inside an If or loop of global code is defined like any other.
+    if (proc_ == &unit_.top && !cls_ && procBody_ == 0 &&
+        (kw == "sub" || kw == "function" ||
+         ((kw == "public" || kw == "private") &&
+          (Peek(1).IsKw("sub") || Peek(1).IsKw("function"))))) {
+      bool isPublic = true;
+      if (kw == "public" || kw == "private") isPublic = Next().IsKw("public");
+      ParseProcedure(isPublic);
+      return;
+    }
+    if (kw == "sub" || kw == "function" || kw == "class" || IsPropertyAt(0) || kw == "public" ||
+        kw == "private" || kw == "option")
+      Fail(kErrSyntax);
+    if (kw == "redim") {
+      Next();
+      auto st = std::make_unique<Stmt>(SK::ReDim, line);
+      st->preserve = AcceptKw("preserve");
+      for (;;) {
+        DimTarget dt;
+        std::string display;
+        int nline = Line();
+        std::string name = Ident(&display);
+        // Inside a procedure ReDim resizes the global or field of that name when no local
+        // is declared; it makes a local only when there is none (decided when it runs).
+        if (proc_ == &unit_.top) DeclareVariable(name, display);
+        dt.target = NameExpr(name, display, nline);
+        ExpectOp("(", kErrExpectedLParen);
+        for (;;) {
+          dt.dims.push_back(ParseExpr());
+          if (AcceptOp(")")) break;
+          ExpectOp(",", kErrExpectedRParen);
         }
-        st->a = std::move(lhs->a);
-        if (lhs->args.size() == 1 && lhs->args[0]) {
-          auto paren = std::make_unique<Expr>(EK::Paren, line);
-          paren->a = std::move(lhs->args[0]);
-          st->args.push_back(std::move(paren));
-        }
-      } else {
-        st->a = std::move(lhs);
+        st->redims.push_back(std::move(dt));
+        if (!AcceptOp(",")) break;
       }
       out.push_back(std::move(st));
       return;
     }
-    if (lhs->kind == EK::Call && lhs->parens && lastParen != SIZE_MAX) {
-      // name (a) + 1, b: the first argument started with a parenthesis.
-      p_ = lastParen;
+    if (kw == "erase") {
+      Next();
+      for (;;) {
+        auto st = std::make_unique<Stmt>(SK::Erase, line);
+        std::string display;
+        int nline = Line();
+        std::string name = Ident(&display);
+        st->a = NameExpr(name, display, nline);
+        out.push_back(std::move(st));
+        if (!AcceptOp(",")) break;
+      }
+      return;
+    }
+    if (kw == "if") return ParseIf(out);
+    if (kw == "for") return ParseFor(out);
+    if (kw == "do") return ParseDo(out);
+    if (kw == "while") {
+      Next();
+      auto st = std::make_unique<Stmt>(SK::Do, line);
+      st->preTest = true;
+      st->b = ParseExpr();
+      EndOfStatement();
+      st->blocks.emplace_back();
+      ParseBlock(st->blocks[0]);
+      Expect("wend", kErrExpectedWend);
+      out.push_back(std::move(st));
+      return;
+    }
+    if (kw == "select") return ParseSelect(out);
+    if (kw == "with") {
+      Next();
+      auto st = std::make_unique<Stmt>(SK::With, line);
+      st->a = ParseExpr();
+      st->slot = NewSlot();
+      EndOfStatement();
+      withSlots_.push_back(st->slot);
+      st->blocks.emplace_back();
+      ParseBlock(st->blocks[0]);
+      withSlots_.pop_back();
+      Expect("end", kErrExpectedWith);
+      Expect("with", kErrExpectedWith);
+      out.push_back(std::move(st));
+      return;
+    }
+    if (kw == "exit") {
+      Next();
+      auto st = std::make_unique<Stmt>(SK::Exit, line);
+      if (AcceptKw("do"))
+        st->exitKind = ExitKind::Do;
+      else if (AcceptKw("for"))
+        st->exitKind = ExitKind::For;
+      else if (AcceptKw("sub"))
+        st->exitKind = ExitKind::Sub;
+      else if (AcceptKw("function"))
+        st->exitKind = ExitKind::Function;
+      else if (AcceptKw("property"))
+        st->exitKind = ExitKind::Property;
+      else
+        Fail(kErrInvalidExit);
+      bool ok = true;
+      switch (st->exitKind) {
+        case ExitKind::Do:
+          ok = doDepth_ > 0;
+          break;
+        case ExitKind::For:
+          ok = forDepth_ > 0;
+          break;
+        case ExitKind::Sub:
+          ok = proc_->kind == ProcKind::Sub;
+          break;
+        case ExitKind::Function:
+          ok = proc_->kind == ProcKind::Function;
+          break;
+        case ExitKind::Property:
+          ok = proc_->kind == ProcKind::PropGet || proc_->kind == ProcKind::PropLet ||
+               proc_->kind == ProcKind::PropSet;
+          break;
+      }
+      if (!ok) {
+        errorLine = line;
+        Fail(kErrInvalidExit);
+      }
+      out.push_back(std::move(st));
+      return;
+    }
+    if (kw == "on") {
+      Next();
+      Expect("error", kErrSyntax);
+      if (AcceptKw("resume")) {
+        Expect("next", kErrSyntax);
+        out.push_back(std::make_unique<Stmt>(SK::OnErrorResumeNext, line));
+      } else {
+        Expect("goto", kErrSyntax);
+        const Token& z = Peek();
+        if (z.kind != Tok::Literal || z.text != "0") Fail(kErrSyntax);
+        Next();
+        out.push_back(std::make_unique<Stmt>(SK::OnErrorGoto0, line));
+      }
+      return;
+    }
+    if (kw == "set") {
+      Next();
+      auto st = std::make_unique<Stmt>(SK::Assign, line);
+      st->set = true;
+      st->a = ParsePostfix(ParsePrimary(), nullptr);
+      ExpectOp("=", kErrExpectedEquals);
+      st->b = ParseExpr();
+      out.push_back(std::move(st));
+      return;
+    }
+    if (kw == "let") {
+      Next();
+      ParseAssignOrCall(out);
+      return;
+    }
+    if (kw == "stop") {
+      Next();
+      return;
+    }
+    if (kw == "call") {
+      Next();
+      auto st = std::make_unique<Stmt>(SK::Call, line);
+      ExprP e = ParsePostfix(ParsePrimary(), nullptr);
+      if (e->kind == EK::Call && e->parens) {
+        st->a = std::move(e->a);
+        st->args = std::move(e->args);
+      } else {
+        st->a = std::move(e);
+      }
+      out.push_back(std::move(st));
+      return;
+    }
+    if (kReserved.count(kw)) Fail(kErrExpectedStatement);
+  } else if (!tk.IsOp(".") && !(tk.kind == Tok::Ident && tk.bracketed)) {
+    Fail(kErrExpectedStatement);
+  }
+  ParseAssignOrCall(out);
+}
+
+void Parser::ParseAssignOrCall(Block& out) {
+  int line = Line();
+  size_t lastParen = SIZE_MAX;
+  ExprP lhs = ParsePostfix(ParsePrimary(), &lastParen);
+  if (AcceptOp("=")) {
+    ExprP rhs = ParseExpr();
+    out.push_back(MakeAssign(std::move(lhs), std::move(rhs), line));
+    return;
+  }
+  auto st = std::make_unique<Stmt>(SK::Call, line);
+  if (AtStmtEnd()) {
+    if (lhs->kind == EK::Call && lhs->parens) {
+      // name(x) as a statement: the parentheses belong to the argument, which is then
+      // passed by value; name(x, y) is an error.
+      if (lhs->args.size() > 1) {
+        errorLine = line;
+        Fail(kErrParensOnSub);
+      }
       st->a = std::move(lhs->a);
+      if (lhs->args.size() == 1 && lhs->args[0]) {
+        auto paren = std::make_unique<Expr>(EK::Paren, line);
+        paren->a = std::move(lhs->args[0]);
+        st->args.push_back(std::move(paren));
+      }
     } else {
       st->a = std::move(lhs);
     }
-    ParseArgList(st->args);
     out.push_back(std::move(st));
+    return;
   }
-
-  StmtP MakeAssign(ExprP lhs, ExprP rhs, int line) {
-    // s = s & x & y appends in place instead of copying the growing text each time.
-    if (lhs->kind == EK::Name && rhs->kind == EK::Binary && rhs->op == BinOp::Concat) {
-      std::vector<Expr*> chain;
-      Expr* e = rhs.get();
-      while (e->kind == EK::Binary && e->op == BinOp::Concat) {
-        chain.push_back(e);
-        e = e->a.get();
-      }
-      if (e->kind == EK::Name && e->name == lhs->name) {
-        auto st = std::make_unique<Stmt>(SK::ConcatAssign, line);
-        for (auto it = chain.rbegin(); it != chain.rend(); ++it)
-          st->args.push_back(std::move((*it)->b));
-        st->a = std::move(lhs);
-        st->b = std::move(rhs);  // keeps the tree's owner alive; unused otherwise
-        return st;
-      }
-    }
-    auto st = std::make_unique<Stmt>(SK::Assign, line);
+  if (lhs->kind == EK::Call && lhs->parens && lastParen != SIZE_MAX) {
+    // name (a) + 1, b: the first argument started with a parenthesis.
+    p_ = lastParen;
+    st->a = std::move(lhs->a);
+  } else {
     st->a = std::move(lhs);
-    st->b = std::move(rhs);
-    return st;
   }
+  ParseArgList(st->args);
+  out.push_back(std::move(st));
+}
 
-  // Arguments of a call written without parentheses; empty places are omitted arguments.
-  void ParseArgList(std::vector<ExprP>& args) {
-    if (AtStmtEnd()) return;
-    for (;;) {
-      if (Peek().IsOp(","))
-        args.push_back(nullptr);
-      else
-        args.push_back(ParseExpr());
-      if (!AcceptOp(",")) break;
-      if (AtStmtEnd()) {
-        args.push_back(nullptr);
-        break;
-      }
+StmtP Parser::MakeAssign(ExprP lhs, ExprP rhs, int line) {
+  // s = s & x & y appends in place instead of copying the growing text each time.
+  if (lhs->kind == EK::Name && rhs->kind == EK::Binary && rhs->op == BinOp::Concat) {
+    std::vector<Expr*> chain;
+    Expr* e = rhs.get();
+    while (e->kind == EK::Binary && e->op == BinOp::Concat) {
+      chain.push_back(e);
+      e = e->a.get();
+    }
+    if (e->kind == EK::Name && e->name == lhs->name) {
+      auto st = std::make_unique<Stmt>(SK::ConcatAssign, line);
+      for (auto it = chain.rbegin(); it != chain.rend(); ++it)
+        st->args.push_back(std::move((*it)->b));
+      st->a = std::move(lhs);
+      st->b = std::move(rhs);  // keeps the tree's owner alive; unused otherwise
+      return st;
     }
   }
+  auto st = std::make_unique<Stmt>(SK::Assign, line);
+  st->a = std::move(lhs);
+  st->b = std::move(rhs);
+  return st;
+}
 
-  void ParseIf(Block& out) {
-    int line = Line();
-    Next();
-    auto st = std::make_unique<Stmt>(SK::If, line);
-    st->conds.push_back(ParseExpr());
-    Expect("then", kErrExpectedThen);
-    // A statement after Then, also after a colon ("If c Then : a"), makes the single-line form.
-    if (Peek().kind != Tok::Newline || (Peek().colon && !AtBlockEndAfterColons())) {
-      // Single-line form: If c Then a : b Else c : d
-      ++singleLine_;
+void Parser::ParseArgList(std::vector<ExprP>& args) {
+  if (AtStmtEnd()) return;
+  for (;;) {
+    if (Peek().IsOp(","))
+      args.push_back(nullptr);
+    else
+      args.push_back(ParseExpr());
+    if (!AcceptOp(",")) break;
+    if (AtStmtEnd()) {
+      args.push_back(nullptr);
+      break;
+    }
+  }
+}
+
+void Parser::ParseIf(Block& out) {
+  int line = Line();
+  Next();
+  auto st = std::make_unique<Stmt>(SK::If, line);
+  st->conds.push_back(ParseExpr());
+  Expect("then", kErrExpectedThen);
+  // A statement after Then, also after a colon ("If c Then : a"), makes the single-line form.
+  if (Peek().kind != Tok::Newline || (Peek().colon && !AtBlockEndAfterColons())) {
+    // Single-line form: If c Then a : b Else c : d
+    ++singleLine_;
+    st->blocks.emplace_back();
+    ParseInlineStatements(st->blocks.back());
+    if (AcceptKw("else")) {
       st->blocks.emplace_back();
       ParseInlineStatements(st->blocks.back());
-      if (AcceptKw("else")) {
-        st->blocks.emplace_back();
-        ParseInlineStatements(st->blocks.back());
-      }
-      --singleLine_;
-      AcceptEndIfInline();
-      out.push_back(std::move(st));
-      return;
     }
-    st->blocks.emplace_back();
-    ParseBlock(st->blocks.back());
-    for (;;) {
-      if (AcceptKw("elseif")) {
-        st->conds.push_back(ParseExpr());
-        Expect("then", kErrExpectedThen);
-        st->blocks.emplace_back();
-        ParseBlock(st->blocks.back());
-        continue;
-      }
-      if (AcceptKw("else")) {
-        st->blocks.emplace_back();
-        ParseBlock(st->blocks.back());
-        Expect("end", kErrExpectedIf);
-        Expect("if", kErrExpectedIf);
-        break;
-      }
+    --singleLine_;
+    AcceptEndIfInline();
+    out.push_back(std::move(st));
+    return;
+  }
+  st->blocks.emplace_back();
+  ParseBlock(st->blocks.back());
+  for (;;) {
+    if (AcceptKw("elseif")) {
+      st->conds.push_back(ParseExpr());
+      Expect("then", kErrExpectedThen);
+      st->blocks.emplace_back();
+      ParseBlock(st->blocks.back());
+      continue;
+    }
+    if (AcceptKw("else")) {
+      st->blocks.emplace_back();
+      ParseBlock(st->blocks.back());
       Expect("end", kErrExpectedIf);
       Expect("if", kErrExpectedIf);
       break;
     }
-    out.push_back(std::move(st));
+    Expect("end", kErrExpectedIf);
+    Expect("if", kErrExpectedIf);
+    break;
   }
+  out.push_back(std::move(st));
+}
 
-  // "If c Then : End If"-like forms: only colons before a block end or a line end.
-  bool AtBlockEndAfterColons() const {
-    size_t k = 0;
-    while (Peek(k).kind == Tok::Newline && Peek(k).colon) ++k;
-    const Token& tk = Peek(k);
-    return tk.kind == Tok::End || tk.kind == Tok::Newline || tk.IsKw("end") || tk.IsKw("else") ||
-           tk.IsKw("elseif");
-  }
+bool Parser::AtBlockEndAfterColons() const {
+  size_t k = 0;
+  while (Peek(k).kind == Tok::Newline && Peek(k).colon) ++k;
+  const Token& tk = Peek(k);
+  return tk.kind == Tok::End || tk.kind == Tok::Newline || tk.IsKw("end") || tk.IsKw("else") ||
+         tk.IsKw("elseif");
+}
 
-  // A single-line If may close with "End If" on the same line.
-  void AcceptEndIfInline() {
-    if (Peek().IsKw("end") && Peek(1).IsKw("if")) {
-      Next();
-      Next();
-    }
-  }
-
-  void ParseInlineStatements(Block& out) {
-    for (;;) {
-      const Token& tk = Peek();
-      if (tk.kind == Tok::End || (tk.kind == Tok::Newline && !tk.colon) || tk.IsKw("else")) return;
-      if (tk.IsKw("end") && Peek(1).IsKw("if")) return;
-      if (tk.kind == Tok::Newline) {
-        Next();
-        continue;
-      }
-      ParseStatementInto(out);
-      if (!AtStmtEnd() && !(Peek().IsKw("end") && Peek(1).IsKw("if"))) Fail(kErrExpectedEnd);
-    }
-  }
-
-  void ParseFor(Block& out) {
-    int line = Line();
-    Next();
-    bool each = AcceptKw("each");
-    auto st = std::make_unique<Stmt>(each ? SK::ForEach : SK::For, line);
-    st->a = NameHere();
-    if (each) {
-      Expect("in", kErrExpectedIn);
-      st->b = ParseExpr();
-    } else {
-      ExpectOp("=", kErrExpectedEquals);
-      st->b = ParseExpr();
-      Expect("to", kErrExpectedTo);
-      st->c = ParseExpr();
-      if (AcceptKw("step")) st->d = ParseExpr();
-    }
-    EndOfStatement();
-    st->blocks.emplace_back();
-    ++forDepth_;
-    ParseBlock(st->blocks[0]);
-    --forDepth_;
-    Expect("next", kErrExpectedNext);
-    if (!AtStmtEnd()) Ident();
-    out.push_back(std::move(st));
-  }
-
-  // An identifier as a Name expression.
-  ExprP NameHere() {
-    std::string display;
-    int line = Line();
-    std::string name = Ident(&display);
-    return NameExpr(name, display, line);
-  }
-
-  void ParseDo(Block& out) {
-    int line = Line();
-    Next();
-    auto st = std::make_unique<Stmt>(SK::Do, line);
-    if (Peek().IsKw("while") || Peek().IsKw("until")) {
-      st->preTest = true;
-      st->until = Next().IsKw("until");
-      st->b = ParseExpr();
-    }
-    EndOfStatement();
-    st->blocks.emplace_back();
-    ++doDepth_;
-    ParseBlock(st->blocks[0]);
-    --doDepth_;
-    Expect("loop", kErrExpectedLoop);
-    if (Peek().IsKw("while") || Peek().IsKw("until")) {
-      if (st->preTest) Fail(kErrExpectedEnd);
-      st->until = Next().IsKw("until");
-      st->b = ParseExpr();
-    }
-    out.push_back(std::move(st));
-  }
-
-  void ParseSelect(Block& out) {
-    int line = Line();
-    Next();
-    Expect("case", kErrExpectedCase);
-    auto st = std::make_unique<Stmt>(SK::Select, line);
-    st->a = ParseExpr();
-    EndOfStatement();
-    SkipNewlines();
-    while (AcceptKw("case")) {
-      Case c;
-      if (!AcceptKw("else")) {
-        for (;;) {
-          CaseItem item;
-          if (AcceptKw("is")) {
-            item.isOp = true;
-            const Token& op = Peek();
-            if (op.IsOp("="))
-              item.op = BinOp::Eq;
-            else if (op.IsOp("<>"))
-              item.op = BinOp::Ne;
-            else if (op.IsOp("<"))
-              item.op = BinOp::Lt;
-            else if (op.IsOp(">"))
-              item.op = BinOp::Gt;
-            else if (op.IsOp("<="))
-              item.op = BinOp::Le;
-            else if (op.IsOp(">="))
-              item.op = BinOp::Ge;
-            else
-              Fail(kErrSyntax);
-            Next();
-            item.a = ParseConcat();
-          } else {
-            item.a = ParseExpr();
-            if (AcceptKw("to")) item.b = ParseExpr();
-          }
-          c.items.push_back(std::move(item));
-          if (!AcceptOp(",")) break;
-        }
-      }
-      ParseBlock(c.body);
-      st->cases.push_back(std::move(c));
-    }
-    Expect("end", kErrExpectedSelect);
-    Expect("select", kErrExpectedSelect);
-    out.push_back(std::move(st));
-  }
-
-  // --- expressions --------------------------------------------------------------------
-  ExprP NameExpr(const std::string& name, const std::string& display, int line) {
-    auto e = std::make_unique<Expr>(EK::Name, line);
-    e->name = name;
-    e->display = display;
-    return e;
-  }
-
-  ExprP Bin(BinOp op, ExprP a, ExprP b, int line) {
-    auto e = std::make_unique<Expr>(EK::Binary, line);
-    e->op = op;
-    e->a = std::move(a);
-    e->b = std::move(b);
-    return e;
-  }
-
-  ExprP ParseExpr() { return ParseImp(); }
-
-  struct OpWord {
-    std::string_view text;  // an operator, or a keyword when `keyword`
-    BinOp op;
-    bool keyword = false;
-  };
-
-  // One level of left-associative binary operators.
-  ExprP LeftAssoc(ExprP (Parser::*sub)(), std::initializer_list<OpWord> ops) {
-    ExprP e = (this->*sub)();
-    for (;;) {
-      const Token& tk = Peek();
-      const OpWord* hit = nullptr;
-      for (const OpWord& o : ops)
-        if (o.keyword ? tk.IsKw(o.text) : tk.IsOp(o.text)) hit = &o;
-      if (!hit) return e;
-      int line = tk.line;
-      Next();
-      e = Bin(hit->op, std::move(e), (this->*sub)(), line);
-    }
-  }
-
-  ExprP ParseImp() { return LeftAssoc(&Parser::ParseEqv, {{"imp", BinOp::Imp, true}}); }
-  ExprP ParseEqv() { return LeftAssoc(&Parser::ParseXor, {{"eqv", BinOp::Eqv, true}}); }
-  ExprP ParseXor() { return LeftAssoc(&Parser::ParseOr, {{"xor", BinOp::Xor, true}}); }
-  ExprP ParseOr() { return LeftAssoc(&Parser::ParseAnd, {{"or", BinOp::Or, true}}); }
-  ExprP ParseAnd() { return LeftAssoc(&Parser::ParseNot, {{"and", BinOp::And, true}}); }
-
-  ExprP ParseNot() {
-    if (Peek().IsKw("not")) {
-      int line = Line();
-      Next();
-      auto e = std::make_unique<Expr>(EK::Unary, line);
-      e->op = BinOp::And;
-      e->a = ParseNot();
-      return e;
-    }
-    return ParseCompare();
-  }
-
-  // All comparisons share one level, left to right.
-  ExprP ParseCompare() {
-    return LeftAssoc(&Parser::ParseCompareOperand, {{"=", BinOp::Eq},
-                                                    {"<>", BinOp::Ne},
-                                                    {"<", BinOp::Lt},
-                                                    {">", BinOp::Gt},
-                                                    {"<=", BinOp::Le},
-                                                    {">=", BinOp::Ge},
-                                                    {"is", BinOp::Is, true}});
-  }
-  // "a = Not b": Not may open the right side of a comparison.
-  ExprP ParseCompareOperand() { return Peek().IsKw("not") ? ParseNot() : ParseConcat(); }
-  ExprP ParseConcat() { return LeftAssoc(&Parser::ParseAdd, {{"&", BinOp::Concat}}); }
-  ExprP ParseAdd() { return LeftAssoc(&Parser::ParseMod, {{"+", BinOp::Add}, {"-", BinOp::Sub}}); }
-  ExprP ParseMod() { return LeftAssoc(&Parser::ParseIntDiv, {{"mod", BinOp::Mod, true}}); }
-  ExprP ParseIntDiv() { return LeftAssoc(&Parser::ParseMul, {{"\\", BinOp::IntDiv}}); }
-  ExprP ParseMul() {
-    return LeftAssoc(&Parser::ParseUnary, {{"*", BinOp::Mul}, {"/", BinOp::Div}});
-  }
-
-  // Unary minus binds looser than ^ (-2^2 = -4) but tighter than * and /.
-  ExprP ParseUnary() {
-    if (Peek().IsOp("-")) {
-      int line = Line();
-      Next();
-      auto e = std::make_unique<Expr>(EK::Unary, line);
-      e->op = BinOp::Sub;
-      e->a = ParseUnary();
-      return e;
-    }
-    if (Peek().IsOp("+")) {
-      Next();
-      return ParseUnary();
-    }
-    return ParsePow();
-  }
-
-  ExprP ParsePow() {
-    ExprP e = ParsePostfix(ParsePrimary(), nullptr);
-    while (Peek().IsOp("^")) {
-      int line = Line();
-      Next();
-      e = Bin(BinOp::Pow, std::move(e), ParsePowOperand(), line);
-    }
-    return e;
-  }
-
-  ExprP ParsePowOperand() {
-    if (Peek().IsOp("-")) {
-      int line = Line();
-      Next();
-      auto e = std::make_unique<Expr>(EK::Unary, line);
-      e->op = BinOp::Sub;
-      e->a = ParsePowOperand();
-      return e;
-    }
-    if (AcceptOp("+")) return ParsePowOperand();
-    return ParsePostfix(ParsePrimary(), nullptr);
-  }
-
-  ExprP ParsePrimary() {
+void Parser::ParseInlineStatements(Block& out) {
+  for (;;) {
     const Token& tk = Peek();
-    int line = tk.line;
-    if (tk.kind == Tok::Literal) {
-      auto e = std::make_unique<Expr>(EK::Literal, line);
-      e->lit = Next().value;
-      return e;
-    }
-    if (tk.IsOp("(")) {
+    if (tk.kind == Tok::End || (tk.kind == Tok::Newline && !tk.colon) || tk.IsKw("else")) return;
+    if (tk.IsKw("end") && Peek(1).IsKw("if")) return;
+    if (tk.kind == Tok::Newline) {
       Next();
-      auto e = std::make_unique<Expr>(EK::Paren, line);
-      e->a = ParseExpr();
-      ExpectOp(")", kErrExpectedRParen);
-      return e;
+      continue;
     }
-    if (tk.IsOp(".")) {
-      Next();
-      // Outside a With the slot stays -1: using it fails at run time, where On Error sees it.
-      auto base = std::make_unique<Expr>(EK::WithObj, line);
-      base->slot = withSlots_.empty() ? -1 : withSlots_.back();
-      return MemberOf(std::move(base));
-    }
-    if (tk.kind != Tok::Ident) Fail(kErrExpectedExpression);
-    if (tk.bracketed) {
-      std::string bdisplay = tk.text;
-      std::string bname = Next().lower;
-      return NameExpr(bname, bdisplay, line);
-    }
-    const std::string& w = tk.lower;
-    if (w == "true" || w == "false") {
-      auto e = std::make_unique<Expr>(EK::Literal, line);
-      e->lit = Variant(w == "true");
-      Next();
-      return e;
-    }
-    if (w == "empty" || w == "null" || w == "nothing") {
-      auto e = std::make_unique<Expr>(EK::Literal, line);
-      e->lit = w == "empty" ? Variant() : w == "null" ? Variant::Null() : Variant::Nothing();
-      Next();
-      return e;
-    }
-    if (w == "me") {
-      Next();
-      // Outside a class only code that Execute/Eval runs from a method has a Me; others
-      // fail when they run.
-      return std::make_unique<Expr>(EK::Me, line);
-    }
-    if (w == "new") {
-      Next();
-      auto e = std::make_unique<Expr>(EK::New, line);
-      e->name = Ident(&e->display);
-      return e;
-    }
-    if (kReserved.count(w)) Fail(kErrExpectedExpression);
-    std::string display = tk.text;
-    std::string name = Next().lower;
-    return NameExpr(name, display, line);
+    ParseStatementInto(out);
+    if (!AtStmtEnd() && !(Peek().IsKw("end") && Peek(1).IsKw("if"))) Fail(kErrExpectedEnd);
   }
+}
 
-  ExprP MemberOf(ExprP base) {
-    const Token& tk = Peek();
-    if (tk.kind != Tok::Ident) Fail(kErrExpectedIdent);
-    auto e = std::make_unique<Expr>(EK::Member, tk.line);
-    e->name = tk.lower;
-    e->display = tk.text;
-    e->a = std::move(base);
-    Next();
-    return e;
+void Parser::ParseFor(Block& out) {
+  int line = Line();
+  Next();
+  bool each = AcceptKw("each");
+  auto st = std::make_unique<Stmt>(each ? SK::ForEach : SK::For, line);
+  st->a = NameHere();
+  if (each) {
+    Expect("in", kErrExpectedIn);
+    st->b = ParseExpr();
+  } else {
+    ExpectOp("=", kErrExpectedEquals);
+    st->b = ParseExpr();
+    Expect("to", kErrExpectedTo);
+    st->c = ParseExpr();
+    if (AcceptKw("step")) st->d = ParseExpr();
   }
+  EndOfStatement();
+  st->blocks.emplace_back();
+  ++forDepth_;
+  ParseBlock(st->blocks[0]);
+  --forDepth_;
+  Expect("next", kErrExpectedNext);
+  if (!AtStmtEnd()) Ident();
+  out.push_back(std::move(st));
+}
 
-  // Member accesses and argument lists after a primary. `lastParen`, when given, receives the
-  // token position of the last argument list's '(' (statement calls re-read from there).
-  ExprP ParsePostfix(ExprP e, size_t* lastParen) {
-    for (;;) {
-      const Token& tk = Peek();
-      if (tk.IsOp(".") && !tk.spaceBefore && e->kind != EK::Literal) {
-        Next();
-        e = MemberOf(std::move(e));
-        if (lastParen) *lastParen = SIZE_MAX;
-        continue;
-      }
-      if (tk.IsOp("(") && e->kind != EK::Literal && (e->kind != EK::Paren || !tk.spaceBefore)) {
-        size_t at = p_;
-        int line = tk.line;
-        Next();
-        auto call = std::make_unique<Expr>(EK::Call, line);
-        call->parens = true;
-        call->a = std::move(e);
-        if (!AcceptOp(")")) {
-          for (;;) {
-            if (Peek().IsOp(",") || Peek().IsOp(")"))
-              call->args.push_back(nullptr);
-            else
-              call->args.push_back(ParseExpr());
-            if (AcceptOp(")")) break;
-            ExpectOp(",", kErrExpectedRParen);
-          }
+void Parser::ParseDo(Block& out) {
+  int line = Line();
+  Next();
+  auto st = std::make_unique<Stmt>(SK::Do, line);
+  if (Peek().IsKw("while") || Peek().IsKw("until")) {
+    st->preTest = true;
+    st->until = Next().IsKw("until");
+    st->b = ParseExpr();
+  }
+  EndOfStatement();
+  st->blocks.emplace_back();
+  ++doDepth_;
+  ParseBlock(st->blocks[0]);
+  --doDepth_;
+  Expect("loop", kErrExpectedLoop);
+  if (Peek().IsKw("while") || Peek().IsKw("until")) {
+    if (st->preTest) Fail(kErrExpectedEnd);
+    st->until = Next().IsKw("until");
+    st->b = ParseExpr();
+  }
+  out.push_back(std::move(st));
+}
+
+void Parser::ParseSelect(Block& out) {
+  int line = Line();
+  Next();
+  Expect("case", kErrExpectedCase);
+  auto st = std::make_unique<Stmt>(SK::Select, line);
+  st->a = ParseExpr();
+  EndOfStatement();
+  SkipNewlines();
+  while (AcceptKw("case")) {
+    Case c;
+    if (!AcceptKw("else")) {
+      for (;;) {
+        CaseItem item;
+        if (AcceptKw("is")) {
+          item.isOp = true;
+          const Token& op = Peek();
+          if (op.IsOp("="))
+            item.op = BinOp::Eq;
+          else if (op.IsOp("<>"))
+            item.op = BinOp::Ne;
+          else if (op.IsOp("<"))
+            item.op = BinOp::Lt;
+          else if (op.IsOp(">"))
+            item.op = BinOp::Gt;
+          else if (op.IsOp("<="))
+            item.op = BinOp::Le;
+          else if (op.IsOp(">="))
+            item.op = BinOp::Ge;
+          else
+            Fail(kErrSyntax);
+          Next();
+          item.a = ParseConcat();
+        } else {
+          item.a = ParseExpr();
+          if (AcceptKw("to")) item.b = ParseExpr();
         }
-        e = std::move(call);
-        if (lastParen) *lastParen = at;
-        continue;
+        c.items.push_back(std::move(item));
+        if (!AcceptOp(",")) break;
       }
-      return e;
     }
+    ParseBlock(c.body);
+    st->cases.push_back(std::move(c));
   }
+  Expect("end", kErrExpectedSelect);
+  Expect("select", kErrExpectedSelect);
+  out.push_back(std::move(st));
+}
 
-  std::vector<Token> t_;
-  size_t p_ = 0;
-  Unit& unit_;
-  Proc* proc_ = nullptr;
-  ClassDef* cls_ = nullptr;
-  std::vector<int> withSlots_;
-  int singleLine_ = 0;
-  int procBody_ = 0;
-  int doDepth_ = 0;
-  int forDepth_ = 0;
-};
+}  // namespace parse
 
-}  // namespace
+using parse::Parser;
 
 std::unique_ptr<Unit> Parse(std::string_view source, ParseMode mode, int& errorLine) {
   errorLine = 0;

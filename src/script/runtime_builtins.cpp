@@ -118,7 +118,14 @@ const std::unordered_map<std::string, Variant>& ConstantTable() {
         {"vbCyan", 0xFFFF00},
         {"vbWhite", 0xFFFFFF},
     };
-    for (const auto& [name, value] : numbers) add(name, Variant(value));
+    // The vb constants are Integers, except the colours and vbObjectError.
+    for (const auto& [name, value] : numbers) {
+      std::string_view n = name;
+      bool isLong = value < -32768 || value > 32767 || n == "vbObjectError" || n == "vbBlack" ||
+                    n == "vbRed" || n == "vbGreen" || n == "vbYellow" || n == "vbBlue" ||
+                    n == "vbMagenta" || n == "vbCyan" || n == "vbWhite";
+      add(name, isLong ? Variant(value) : Variant(static_cast<int16_t>(value)));
+    }
     return t;
   }();
   return *table;

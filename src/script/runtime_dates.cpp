@@ -223,7 +223,7 @@ Variant DatePart(std::span<Variant> a) {
     r = p.second;
   else
     Raise(err::kInvalidArgument);
-  return Variant(static_cast<int32_t>(r));
+  return Variant(static_cast<int16_t>(r));  // DatePart is an Integer
 }
 
 template <int Parts::*Field>

@@ -19,9 +19,20 @@ Variant CLngFn(std::span<Variant> a) { return Variant(vb::CLng(Arg(a, 0))); }
 Variant CDblFn(std::span<Variant> a) { return Variant(vb::CDbl(Arg(a, 0))); }
 Variant CSngFn(std::span<Variant> a) { return Variant::Single(vb::CSng(Arg(a, 0))); }
 Variant CBoolFn(std::span<Variant> a) { return Variant(vb::CBool(Arg(a, 0))); }
-Variant CByteFn(std::span<Variant> a) { return Variant::Byte(vb::CByte(Arg(a, 0))); }
+Variant CByteFn(std::span<Variant> a) {
+  const Variant& v = Arg(a, 0);
+  if (v.type() == VType::Boolean) return Variant::Byte(v.boolVal() ? 255 : 0);  // True is 255
+  return Variant::Byte(vb::CByte(v));
+}
 Variant CCurFn(std::span<Variant> a) { return Variant::Currency(vb::CCur(Arg(a, 0))); }
-Variant CDateFn(std::span<Variant> a) { return Variant::Date(vb::CDate(Arg(a, 0))); }
+Variant CDateFn(std::span<Variant> a) {
+  const Variant& v = Arg(a, 0);
+  double serial = 0, number = 0;
+  // A text holding a number is that day serial ("1" is the 31st of December 1899).
+  if (v.IsString() && !vb::ParseDate(v.str(), serial) && vb::ParseNumber(v.str(), number))
+    return Variant::Date(number);
+  return Variant::Date(vb::CDate(v));
+}
 
 // --- Int, Fix, Round, Abs, Sgn -------------------------------------------------------------
 
@@ -82,6 +93,7 @@ Variant RoundFn(std::span<Variant> a) {
     if (digits < 0) Raise(err::kInvalidArgument);
   }
   Variant v = Arg(a, 0);
+  if (v.type() == VType::Boolean) return v;  // Round(True) stays a Boolean
   if (v.type() == VType::Currency) {
     // Exact on the scaled integer, where the binary form of a Double would blur halves.
     if (digits >= 4) return v;
@@ -424,7 +436,37 @@ Variant FormatNumberFn(std::span<Variant> a) { return FormatNumeric(a, NumStyle:
 Variant FormatCurrencyFn(std::span<Variant> a) { return FormatNumeric(a, NumStyle::kCurrency); }
 Variant FormatPercentFn(std::span<Variant> a) { return FormatNumeric(a, NumStyle::kPercent); }
 
+// Sqr, Sin, ... : Null passes through; arguments outside the function's domain are an invalid
+// call (5), results too large an overflow (6).
+template <double (*F)(double), bool (*Valid)(double)>
+Variant MathFn(std::span<Variant> a) {
+  Variant v = Arg(a, 0);
+  if (v.IsNull()) return Variant::Null();
+  double d = vb::CDbl(v);
+  if (!Valid(d)) Raise(err::kInvalidArgument);
+  double r = F(d);
+  if (!std::isfinite(r)) Raise(err::kOverflow);
+  return Variant(r);
+}
+bool Any(double) { return true; }
+bool NotNegative(double d) { return d >= 0; }
+bool Positive(double d) { return d > 0; }
+double Sqrt(double d) { return std::sqrt(d); }
+double Sine(double d) { return std::sin(d); }
+double Cosine(double d) { return std::cos(d); }
+double Tangent(double d) { return std::tan(d); }
+double ArcTangent(double d) { return std::atan(d); }
+double Exponent(double d) { return std::exp(d); }
+double NaturalLog(double d) { return std::log(d); }
+
 const Builtin kNumbers[] = {
+    {"Sqr", 1, 1, MathFn<Sqrt, NotNegative>},
+    {"Sin", 1, 1, MathFn<Sine, Any>},
+    {"Cos", 1, 1, MathFn<Cosine, Any>},
+    {"Tan", 1, 1, MathFn<Tangent, Any>},
+    {"Atn", 1, 1, MathFn<ArcTangent, Any>},
+    {"Exp", 1, 1, MathFn<Exponent, Any>},
+    {"Log", 1, 1, MathFn<NaturalLog, Positive>},
     {"CStr", 1, 1, CStrFn},
     {"CInt", 1, 1, CIntFn},
     {"CLng", 1, 1, CLngFn},

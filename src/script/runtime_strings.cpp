@@ -351,7 +351,56 @@ Variant Unescape(std::span<Variant> a) {
   return Variant(FromU32(joined));
 }
 
+// The byte functions count the bytes of VBScript's UTF-16 text, two per character. Texts here
+// hold whole characters, so byte counts and positions round down to whole characters.
+Variant LenB(std::span<Variant> a) {
+  Variant n = Len(a);
+  return n.IsNull() ? n : Variant::Whole(2 * static_cast<int64_t>(vb::CLng(n)));
+}
+
+Variant HalvedAt(std::span<Variant> a, size_t i, Variant (*fn)(std::span<Variant>), bool start) {
+  std::vector<Variant> args(a.begin(), a.end());
+  if (i < args.size() && !args[i].IsMissing()) {
+    int32_t bytes = ArgLng(a, i);
+    if (bytes < 0) Raise(err::kInvalidArgument);
+    args[i] = Variant(start ? (bytes + 1) / 2 : bytes / 2);
+  }
+  return fn(args);
+}
+Variant LeftB(std::span<Variant> a) { return HalvedAt(a, 1, Left, false); }
+Variant RightB(std::span<Variant> a) { return HalvedAt(a, 1, Right, false); }
+
+Variant MidB(std::span<Variant> a) {
+  std::vector<Variant> args(a.begin(), a.end());
+  if (args.size() > 2 && !args[2].IsMissing()) args[2] = Variant(ArgLng(a, 2) / 2);
+  return HalvedAt(args, 1, Mid, true);
+}
+
+Variant InStrB(std::span<Variant> a) {
+  Variant r = a.size() >= 3 ? HalvedAt(a, 0, InStr, true) : InStr(a);
+  if (r.IsNull()) return r;
+  int32_t pos = vb::CLng(r);
+  return Variant::Whole(pos == 0 ? 0 : 2 * static_cast<int64_t>(pos) - 1);
+}
+
+Variant AscB(std::span<Variant> a) {
+  return Variant(static_cast<int16_t>(static_cast<uint16_t>(AscW(a).intVal()) & 0xFF));
+}
+
+Variant ChrB(std::span<Variant> a) {
+  int32_t code = ArgLng(a, 0);
+  if (code < 0 || code > 255) Raise(err::kInvalidArgument);
+  return ChrW(a);
+}
+
 const Builtin kStrings[] = {
+    {"LenB", 1, 1, LenB},
+    {"LeftB", 2, 2, LeftB},
+    {"RightB", 2, 2, RightB},
+    {"MidB", 2, 3, MidB},
+    {"InStrB", 2, 4, InStrB},
+    {"AscB", 1, 1, AscB},
+    {"ChrB", 1, 1, ChrB},
     {"Len", 1, 1, Len},
     {"Left", 2, 2, Left},
     {"Right", 2, 2, Right},

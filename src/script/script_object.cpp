@@ -41,6 +41,16 @@ Variant ScriptObject::Invoke(std::string_view name, unsigned kind, std::span<Var
 
 std::string ScriptObject::TypeName() const { return inst_->cls->display; }
 
+ProcRef::ProcRef(Interpreter* interp, std::shared_ptr<bool> alive, const Proc* proc,
+                 std::shared_ptr<Unit> unit)
+    : interp_(interp), alive_(std::move(alive)), proc_(proc), unit_(std::move(unit)) {}
+
+Variant ProcRef::Invoke(std::string_view name, unsigned, std::span<Variant> args) {
+  if (!name.empty()) ThrowNoMember(name);
+  if (!*alive_) throw HostError(kErrObjectRequired, "The script engine of this object is gone");
+  return interp_->CallRef(*proc_, args);
+}
+
 void Interpreter::RunTerminate(const std::shared_ptr<Instance>& inst) {
   // Me inside Class_Terminate is a fresh reference that does not terminate again.
   auto self = std::make_shared<ScriptObject>(inst, this, alive_, false);

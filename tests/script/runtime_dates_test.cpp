@@ -63,16 +63,16 @@ TEST(RuntimeDates, DateDiffCountsBoundaries) {
 }
 
 TEST(RuntimeDates, DatePartWeeksFollowTheChosenRules) {
-  EXPECT_EQ(Call("DatePart", {"q", D(2024, 8, 15)}).longVal(), 3);
-  EXPECT_EQ(Call("DatePart", {"y", D(2024, 12, 31)}).longVal(), 366);
-  EXPECT_EQ(Call("DatePart", {"w", D(2024, 12, 2)}).longVal(), 2);  // Monday, Sunday first
-  EXPECT_EQ(Call("DatePart", {"w", D(2024, 12, 2), int32_t{2}}).longVal(), 1);
+  EXPECT_EQ(Call("DatePart", {"q", D(2024, 8, 15)}).intVal(), 3);
+  EXPECT_EQ(Call("DatePart", {"y", D(2024, 12, 31)}).intVal(), 366);
+  EXPECT_EQ(Call("DatePart", {"w", D(2024, 12, 2)}).intVal(), 2);  // Monday, Sunday first
+  EXPECT_EQ(Call("DatePart", {"w", D(2024, 12, 2), int32_t{2}}).intVal(), 1);
   // ISO weeks: Monday first, first week with four days.
-  EXPECT_EQ(Call("DatePart", {"ww", D(2021, 1, 3), int32_t{2}, int32_t{2}}).longVal(), 53);
-  EXPECT_EQ(Call("DatePart", {"ww", D(2021, 1, 4), int32_t{2}, int32_t{2}}).longVal(), 1);
-  EXPECT_EQ(Call("DatePart", {"ww", D(2024, 12, 30), int32_t{2}, int32_t{2}}).longVal(), 1);
-  EXPECT_EQ(Call("DatePart", {"ww", D(2024, 12, 30)}).longVal(), 53);  // week of 1 January
-  EXPECT_EQ(Call("DatePart", {"ww", D(2024, 6, 15), int32_t{0}, int32_t{0}}).longVal(), 24);
+  EXPECT_EQ(Call("DatePart", {"ww", D(2021, 1, 3), int32_t{2}, int32_t{2}}).intVal(), 53);
+  EXPECT_EQ(Call("DatePart", {"ww", D(2021, 1, 4), int32_t{2}, int32_t{2}}).intVal(), 1);
+  EXPECT_EQ(Call("DatePart", {"ww", D(2024, 12, 30), int32_t{2}, int32_t{2}}).intVal(), 1);
+  EXPECT_EQ(Call("DatePart", {"ww", D(2024, 12, 30)}).intVal(), 53);  // week of 1 January
+  EXPECT_EQ(Call("DatePart", {"ww", D(2024, 6, 15), int32_t{0}, int32_t{0}}).intVal(), 24);
   EXPECT_EQ(ErrorOf([] { Call("DatePart", {"ww", D(2024, 1, 1), int32_t{8}}); }), 5);
 }
 

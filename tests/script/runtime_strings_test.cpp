@@ -268,11 +268,12 @@ TEST(RuntimeLookup, NamesAreCaseInsensitive) {
   ASSERT_TRUE(FindConstant("VBCRLF", v));
   EXPECT_EQ(v.str(), "\r\n");
   ASSERT_TRUE(FindConstant("vbYesNo", v));
-  EXPECT_EQ(v.longVal(), 4);
+  EXPECT_EQ(v.type(), VType::Integer);
+  EXPECT_EQ(v.intVal(), 4);
   ASSERT_TRUE(FindConstant("vbObjectError", v));
   EXPECT_EQ(v.longVal(), -2147221504);
   ASSERT_TRUE(FindConstant("vbArray", v));
-  EXPECT_EQ(v.longVal(), 8192);
+  EXPECT_EQ(v.intVal(), 8192);
   EXPECT_FALSE(FindConstant("True", v));  // keywords belong to the parser
   EXPECT_NE(CreateRuntimeObject("SCRIPTING.DICTIONARY"), nullptr);
   EXPECT_EQ(CreateRuntimeObject("Excel.Application"), nullptr);
