@@ -1,9 +1,13 @@
 #include "platform/host_path.h"
 
+#include <sys/inotify.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cstdint>
 #include <ctime>
 #include <memory>
 #include <mutex>
@@ -56,51 +60,118 @@ bool SameStamp(const FolderStamp& a, const FolderStamp& b) {
   return a.dev == b.dev && a.ino == b.ino && same(a.mtime, b.mtime) && same(a.ctime, b.ctime);
 }
 
-// A listing is only kept once the folder's last change is older than the coarsest time stamp a
-// file system keeps (2 s); a change in the same tick as the reading could otherwise leave the
-// stamp as it was and the kept listing stale.
+// Without change notices a listing is only kept once the folder's last change is older than the
+// coarsest time stamp a file system keeps (2 s): a change in the same tick as the reading could
+// otherwise leave the stamp as it was and the kept listing stale.
 bool Settled(const FolderStamp& stamp) {
   timespec now{};
   ::clock_gettime(CLOCK_REALTIME, &now);
   return now.tv_sec - stamp.mtime.tv_sec > 2;
 }
 
+// File systems whose every change, by whichever process, is announced to inotify; on network
+// file systems another machine's changes are not.
+bool AnnouncesChanges(const fs::path& folder) {
+  struct statfs fsInfo {};
+  if (::statfs(folder.c_str(), &fsInfo) != 0) return false;
+  switch (static_cast<uint32_t>(fsInfo.f_type)) {
+    case 0xEF53:      // ext2, ext3, ext4
+    case 0x58465342:  // xfs
+    case 0x9123683E:  // btrfs
+    case 0x01021994:  // tmpfs
+    case 0xF2F52010:  // f2fs
+    case 0x2FC12FC1:  // zfs
+    case 0x794C7630:  // overlayfs
+      return true;
+    default:
+      return false;
+  }
+}
+
 // The names of one folder by their folded spelling; the spellings of one folded name in order.
 using FoldedNames = std::unordered_map<std::string, std::vector<std::string>>;
 
-struct KeptFolder {
-  FolderStamp stamp;
-  std::shared_ptr<const FoldedNames> names;
-};
+void AddName(FoldedNames& names, std::string name) {
+  std::vector<std::string>& spellings = names[text::FoldCase(name)];
+  const auto at = std::lower_bound(spellings.begin(), spellings.end(), name);
+  if (at == spellings.end() || *at != name) spellings.insert(at, std::move(name));
+}
 
-// Folder listings kept between look-ups, so that a miss in a folder of thousands of files
-// costs one stat instead of reading the whole folder again.
+void RemoveName(FoldedNames& names, const std::string& name) {
+  const auto found = names.find(text::FoldCase(name));
+  if (found == names.end()) return;
+  std::erase(found->second, name);
+  if (found->second.empty()) names.erase(found);
+}
+
+// The spelling of `name` among `names`, matched without regard to case; empty when none.
+std::string Pick(const FoldedNames& names, const std::string& name) {
+  std::string best;
+  auto consider = [&](const std::vector<std::string>& spellings) {
+    for (const std::string& candidate : spellings) {
+      if (text::EqualsNoCase(candidate, name) && (best.empty() || candidate < best)) {
+        best = candidate;
+      }
+    }
+  };
+  if (utf8::IsValid(name)) {
+    const auto found = names.find(text::FoldCase(name));
+    if (found != names.end()) consider(found->second);
+  } else {
+    // Stray bytes fold as they stand but compare apart; such a name is looked for one by one.
+    for (const auto& [folded, spellings] : names) consider(spellings);
+  }
+  return best;
+}
+
+// Folder listings kept between look-ups, so that a miss in a folder of thousands of files costs
+// a stat instead of reading the whole folder again. On a local file system a kept listing
+// follows the folder's changes as inotify announces them (also while the run itself fills the
+// folder); elsewhere it is kept only while the folder's time stamps stay the same.
 class FolderListings {
  public:
-  std::shared_ptr<const FoldedNames> Names(const fs::path& folder) {
-    FolderStamp before;
-    if (!ReadStamp(folder, before)) return nullptr;
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      const auto found = kept_.find(folder.native());
-      if (found != kept_.end() && SameStamp(found->second.stamp, before))
-        return found->second.names;
-    }
-    auto names = std::make_shared<FoldedNames>();
-    std::error_code ec;
-    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-      std::string name = it->path().filename().string();
-      (*names)[text::FoldCase(name)].push_back(std::move(name));
-    }
-    for (auto& [folded, spellings] : *names) std::sort(spellings.begin(), spellings.end());
-    FolderStamp after;
+  FolderListings() : inotify_(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {}
+  FolderListings(const FolderListings&) = delete;
+  FolderListings& operator=(const FolderListings&) = delete;
+
+  std::string Spelling(const fs::path& folder, const std::string& name) {
+    FolderStamp stamp;
+    if (!ReadStamp(folder, stamp)) return {};
     std::lock_guard<std::mutex> lock(mutex_);
+    FollowChanges();
+    const Inode inode{stamp.dev, stamp.ino};
+    auto found = kept_.find(inode);
+    if (found != kept_.end() && found->second.watch < 0 && !SameStamp(found->second.stamp, stamp))
+      Forget(inode);
+    found = kept_.find(inode);
+    if (found != kept_.end()) return Pick(found->second.names, name);
+
+    if (kept_.size() >= kMaxFolders) ForgetAll();
     ++reads_;
-    if (!ec && ReadStamp(folder, after) && SameStamp(before, after) && Settled(after)) {
-      if (kept_.size() >= kMaxFolders) kept_.clear();
-      kept_[folder.native()] = {after, names};
+    const int watch = inotify_ >= 0 && AnnouncesChanges(folder)
+                          ? ::inotify_add_watch(inotify_, folder.c_str(), kWatchMask)
+                          : -1;
+    if (watch >= 0) {
+      // Watched before reading: a change while reading comes as a notice and is applied after.
+      Kept& kept = kept_[inode];
+      kept.watch = watch;
+      watched_[watch] = inode;
+      if (!ReadNames(folder, kept.names)) {
+        Forget(inode);
+        return {};
+      }
+      FollowChanges();
+      found = kept_.find(inode);
+      return found == kept_.end() ? std::string() : Pick(found->second.names, name);
     }
-    return names;
+    Kept read;
+    read.stamp = stamp;
+    if (!ReadNames(folder, read.names)) return {};
+    std::string spelling = Pick(read.names, name);
+    FolderStamp after;
+    if (ReadStamp(folder, after) && SameStamp(stamp, after) && Settled(after))
+      kept_[inode] = std::move(read);
+    return spelling;
   }
 
   size_t Reads() {
@@ -109,9 +180,77 @@ class FolderListings {
   }
 
  private:
+  using Inode = std::pair<dev_t, ino_t>;
+  struct InodeHash {
+    size_t operator()(const Inode& i) const {
+      return std::hash<uint64_t>()(static_cast<uint64_t>(i.first) * 1000003u ^ i.second);
+    }
+  };
+  struct Kept {
+    FolderStamp stamp;  // for a folder without a watch
+    int watch = -1;
+    FoldedNames names;
+  };
   static constexpr size_t kMaxFolders = 256;
+  static constexpr uint32_t kWatchMask = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO |
+                                         IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
+
+  static bool ReadNames(const fs::path& folder, FoldedNames& names) {
+    std::error_code ec;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
+      AddName(names, it->path().filename().string());
+    return !ec;
+  }
+
+  // Applies the change notices that came since the last look-up.
+  void FollowChanges() {
+    if (inotify_ < 0 || watched_.empty()) return;
+    alignas(inotify_event) char buffer[16384];
+    for (;;) {
+      const ssize_t got = ::read(inotify_, buffer, sizeof buffer);
+      if (got <= 0) return;
+      for (ssize_t at = 0; at < got;) {
+        const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+        at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+        if (event->mask & IN_Q_OVERFLOW) {
+          ForgetAll();
+          continue;
+        }
+        const auto owner = watched_.find(event->wd);
+        if (owner == watched_.end()) continue;
+        const Inode inode = owner->second;
+        if (event->mask & (IN_IGNORED | IN_DELETE_SELF | IN_MOVE_SELF | IN_UNMOUNT)) {
+          Forget(inode);
+          continue;
+        }
+        if (event->len == 0) continue;
+        const std::string entry(event->name);
+        if (event->mask & (IN_CREATE | IN_MOVED_TO)) AddName(kept_[inode].names, entry);
+        if (event->mask & (IN_DELETE | IN_MOVED_FROM)) RemoveName(kept_[inode].names, entry);
+      }
+    }
+  }
+
+  void Forget(const Inode& inode) {
+    const auto found = kept_.find(inode);
+    if (found == kept_.end()) return;
+    if (found->second.watch >= 0) {
+      ::inotify_rm_watch(inotify_, found->second.watch);
+      watched_.erase(found->second.watch);
+    }
+    kept_.erase(found);
+  }
+
+  void ForgetAll() {
+    for (const auto& [watch, inode] : watched_) ::inotify_rm_watch(inotify_, watch);
+    watched_.clear();
+    kept_.clear();
+  }
+
   std::mutex mutex_;
-  std::unordered_map<std::string, KeptFolder> kept_;
+  const int inotify_;
+  std::unordered_map<Inode, Kept, InodeHash> kept_;
+  std::unordered_map<int, Inode> watched_;
   size_t reads_ = 0;
 };
 
@@ -122,24 +261,7 @@ FolderListings& Listings() {
 
 // The spelling of `name` inside `folder`, matched without regard to case; empty when none.
 std::string FindSpelling(const fs::path& folder, const std::string& name) {
-  const std::shared_ptr<const FoldedNames> names = Listings().Names(folder);
-  if (!names) return {};
-  std::string best;
-  auto consider = [&](const std::vector<std::string>& spellings) {
-    for (const std::string& candidate : spellings) {
-      if (text::EqualsNoCase(candidate, name) && (best.empty() || candidate < best)) {
-        best = candidate;
-      }
-    }
-  };
-  if (utf8::IsValid(name)) {
-    const auto found = names->find(text::FoldCase(name));
-    if (found != names->end()) consider(found->second);
-  } else {
-    // Stray bytes fold as they stand but compare apart; such a name is looked for one by one.
-    for (const auto& [folded, spellings] : *names) consider(spellings);
-  }
-  return best;
+  return Listings().Spelling(folder, name);
 }
 
 std::vector<char32_t> FoldedCodePoints(std::string_view s) {

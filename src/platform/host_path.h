@@ -12,8 +12,9 @@
 //    otherwise the first in sorted order. From the first component that does not exist on,
 //    the given spelling is kept, so the result can name a file still to be created.
 // A path whose every component exists with its exact spelling comes back unchanged.
-// A folder's listing is read once and kept while its time stamps stay the same, so looking up
-// a name costs the same in a folder of ten files or ten thousand.
+// A folder's listing is read once and kept while nothing in it changes (on a local file system
+// it follows the changes inotify announces), so looking up a name costs the same in a folder of
+// ten files or ten thousand, also while a run fills that folder.
 #pragma once
 
 #include <cstddef>
@@ -33,7 +34,7 @@ std::filesystem::path ResolveHostPath(std::string_view hostPath,
                                       const std::filesystem::path& base = {});
 
 // How many times a folder was listed to match a name without regard to case (for tests and
-// benchmarks: the count stays put while a folder that did not change is searched again).
+// benchmarks: the count stays put while a kept folder is searched again).
 size_t FolderListingsRead();
 
 // True when `name` matches the Windows wildcard mask without regard to case: "*" any run of

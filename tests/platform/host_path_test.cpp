@@ -133,6 +133,23 @@ TEST(FolderListing, KeptWhileTheFolderStaysAndReadAgainAfterAChange) {
   }
 }
 
+// The work folder of a run: names looked up before each file is written, the folder growing all
+// the while. It is listed once, not once per look-up.
+TEST(FolderListing, AFolderBeingFilledIsListedOnce) {
+  ScratchDir dir;
+  dir.Write("work/Old.xml", "");
+  const size_t reads = FolderListingsRead();
+  for (int i = 0; i < 300; ++i) {
+    const std::string name = "fb" + std::to_string(i) + "_0.jpg";
+    ASSERT_EQ(ResolveHostPath("WORK\\" + name, dir.path()), dir / "work" / name);
+    dir.Write("work/" + name, "");
+    ASSERT_EQ(ResolveHostPath("work\\FB" + std::to_string(i) + "_0.JPG", dir.path()),
+              dir / "work" / name);
+  }
+  EXPECT_EQ(ResolveHostPath("work\\old.XML", dir.path()), dir / "work/Old.xml");
+  EXPECT_LE(FolderListingsRead() - reads, 2u);  // the scratch folder and the work folder
+}
+
 TEST(WildcardMask, MatchesLikeWindowsWithoutCase) {
   // "ä" against "?": one character, two bytes; "abcabd" against "*abd" needs backtracking.
   for (auto [name, mask] :
