@@ -655,7 +655,8 @@ void SettingsAndPreferences(Batch& b) {
                        {"USER_DSN", S("")},
                        {"VALUE", S(s.value)}});
   const Setting prefs[] = {
-      {"STD", "RESTAPI.URL", "http://127.0.0.1:8090/api"},
+      // Nothing answers on the discard port; make-demo-host --rest-port names the stand-in.
+      {"STD", "RESTAPI.URL", "http://127.0.0.1:9/api"},
       {"STD", "RESTAPI.PUBLIC.URL", "http://127.0.0.1:8090/public"},
       {"STD", "RESTAPI.MOBILEWEBAPP.URL", "http://127.0.0.1:8090/mobile"},
       {"STD", "RESTAPI.BASE.URL", "/rest"},

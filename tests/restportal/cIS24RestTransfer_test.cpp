@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "host/cDbIni.h"
@@ -175,10 +176,20 @@ TEST_F(RestTransferTest, PublishRunPreparesPicturesWithinLimitsAndSendsOneReques
   Exec(
       "UPDATE obj SET OBJ_DSN = (SELECT DSN FROM obj WHERE KENNUNG = (SELECT MAX(KENNUNG) FROM "
       "obj)) WHERE OBJ_DSN IS NULL");
+  Ini("IS24Transfer", "CopyObjRootDetails", " 1 ");
+  Exec("UPDATE obj SET PROV_INT = 'P-' || KENNUNG");
   RestService s(dir / "rec");
   Run(s.Base());
 
   ASSERT_FALSE(lines.empty());
+  // "  ProvUpdate Objekt: <parent>/<listing>": the listing took its parent's commission.
+  const std::string prov = Texts(0).substr(Texts(0).find("  ProvUpdate Objekt: ") + 21);
+  const std::string parent = prov.substr(0, prov.find('/'));
+  const std::string child = prov.substr(prov.find('/') + 1, prov.find('\n') - prov.find('/') - 1);
+  auto row = Session().g_oDal->GetRecordset(
+      Session().g_strConnect, "SELECT PROV_INT FROM obj WHERE REPLACE(KENNUNG, ' ', '') = " +
+                                  cUtil::SqlStr(Variant(child)));
+  EXPECT_EQ(cUtil::k(row->Value("PROV_INT")), "P-" + parent) << prov;
   EXPECT_EQ(lines.front(), (Line{0,
                                  "Warnung: Die Zertifikate der KAVANTOR-API werden nicht "
                                  "geprüft (Kavantor.INI, [KAVANTORAPI] VerifyCertificate=0)."}));
@@ -266,6 +277,23 @@ TEST_F(RestTransferTest, BrandedFolderSettingMustBeOnePlainName) {
     EXPECT_EQ(Files(host()), hostFiles) << name;
   }
   EXPECT_EQ(s.Received().size(), 14u) << "each run still publishes";
+}
+
+TEST_F(RestTransferTest, BrandedFolderIsRenewedAfterMoreThan24HourBoundaries) {
+  NoListings();
+  RestService s(dir / "rec");
+  const fs::path old = host() / "pic.obj" / "branded" / "old.jpg";
+  for (const auto& [hoursAgo, renewed] : {std::pair{25, true}, std::pair{23, false}}) {
+    fs::create_directories(old.parent_path());
+    std::ofstream(old) << "x";
+    app.DBIni().WriteStr("FernDispatchr", "LastIs24RestTransfer",
+                         vb::CStr(Variant::Date(vb::Now() - hoursAgo / 24.0)));
+    Run(s.Base());  // the demo's online frame is on
+    EXPECT_EQ(fs::exists(old), !renewed) << hoursAgo;
+    EXPECT_TRUE(fs::is_directory(old.parent_path()));
+    const double stored = app.DBIni().GetDate("FernDispatchr", "LastIs24RestTransfer");
+    EXPECT_EQ(vb::Now() - stored < 0.01, renewed) << "the date marks the last renewal";
+  }
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "platform/base64.h"
+#include "platform/host_error.h"
 #include "restportal/rest_fixture.h"
 
 namespace fern::testing {
@@ -175,6 +176,15 @@ TEST_F(KavantorApiTest, EmptyAddressesAndForeignKeysAreFailedCallsNamingTheReaso
   size_t errors = 0;
   for (size_t pos = 0; (pos = log.find(";0;ERROR;", pos)) != std::string::npos; ++pos) ++errors;
   EXPECT_EQ(errors, 3u) << log;
+
+  Ini("KAVANTORAPI", "ConnectTimeout", "99999999999");
+  try {
+    c->RefreshValues();
+    FAIL() << "a setting that can't be read is reported";
+  } catch (const HostError& e) {
+    EXPECT_EQ(e.source(), "RefreshValues");
+    EXPECT_NE(e.description().find("99999999999"), std::string::npos);
+  }
 }
 
 }  // namespace

@@ -63,7 +63,7 @@ TEST_F(RestApiTest, SendsThePartsHeadersInOrderWithBasicCredentialsAtOnce) {
   EXPECT_EQ(Header(got[1], "Content-Length"), "0");
 }
 
-TEST_F(RestApiTest, MethodsAndMissingCredentials) {
+TEST_F(RestApiTest, MethodsMissingAndRefusedCredentials) {
   RestService s(dir / "rec");
   const struct {
     int32_t method;
@@ -77,9 +77,15 @@ TEST_F(RestApiTest, MethodsAndMissingCredentials) {
     c.load(k.method == 2 ? "<a/>" : "");
     EXPECT_EQ(c.ResponseCode(), 401) << k.method;  // an answer, not a failure
   }
+  cRestAPI wrong;
+  AsDemoUser(wrong, s, "/users/00000000-0000-4000-8000-000000000001");
+  wrong.AuthPassword = "wrong";
+  wrong.load("");
+  EXPECT_EQ(wrong.ResponseCode(), 401);
   const auto got = s.Received();
-  ASSERT_EQ(got.size(), std::size(cases));
-  for (size_t i = 0; i < got.size(); ++i) {
+  ASSERT_EQ(got.size(), std::size(cases) + 1);
+  EXPECT_EQ(Header(got.back(), "Authorization"), "Basic " + Base64Encode("1/DEMO:wrong"));
+  for (size_t i = 0; i < std::size(cases); ++i) {
     EXPECT_EQ(got[i].rfind(cases[i].line, 0), 0u) << got[i];
     EXPECT_EQ(Header(got[i], "Authorization"), "");
   }
