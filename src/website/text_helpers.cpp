@@ -2,6 +2,7 @@
 
 #include "host/cUtil.h"
 #include "platform/cp1252.h"
+#include "platform/utf8.h"
 #include "platform/vb.h"
 
 namespace fern::website {
