@@ -89,6 +89,7 @@ TEST_F(WebsiteTest, AFailingSiteLeavesTheStatusAlone) {
               0);
     EXPECT_FALSE(Said("PASSWORT=")) << "a query in a message";
   }
+  EXPECT_EQ(php->Complaints(), "");
 }
 
 TEST_F(WebsiteTest, ServiceModeRunsThroughTheHostingService) {
