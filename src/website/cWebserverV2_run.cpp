@@ -38,6 +38,12 @@ std::shared_ptr<db::Recordset> CopyRow(db::Recordset& rs) {
   return copy;
 }
 
+// The run goes on with the row a hook left, as long as the hook left it on a row.
+void KeepHookRow(std::shared_ptr<db::Recordset>& portal,
+                 const std::shared_ptr<db::Recordset>& left) {
+  if (left && !left->Eof() && !left->Bof()) portal = left;
+}
+
 // Percent-encoding of a query value, byte by byte in Windows-1252 (the site's character set).
 std::string UrlEncode(const std::string& utf8) {
   static const char* hex = "0123456789ABCDEF";
@@ -141,7 +147,9 @@ void cWebserverV2::Transfer(db::Recordset& rsboersen, int32_t, int32_t, bool bln
     if (!serviceMode) {
       bool cancel = false;
       std::string message;
-      CallBeforeTransfer(run.portal, SiteFolder(), cancel, message);
+      auto forHooks = CopyRow(*run.portal);
+      CallBeforeTransfer(forHooks, SiteFolder(), cancel, message);
+      KeepHookRow(run.portal, forHooks);
       if (!message.empty()) WSMessage("iWSBeginnTrans", "Scripting: " + message);
       if (cancel) return;
     }
@@ -435,7 +443,9 @@ void cWebserverV2::Finish(Run& run, bool blnShowUrl) {
   if (run.errorText.empty() && !serviceMode) {
     guarded([&] {
       std::string urls, message;
-      CallAfterTransfer(run.portal, urls, message);
+      auto forHooks = CopyRow(*run.portal);
+      CallAfterTransfer(forHooks, urls, message);
+      KeepHookRow(run.portal, forHooks);
       if (!message.empty()) WSMessage("", "Scripting: " + message);
       const std::string site = run.siteAddress + "/" + run.remoteFolder;
       while (!urls.empty() && run.errorText.empty()) {

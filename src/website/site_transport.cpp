@@ -2,8 +2,8 @@
 
 #include "platform/cp1252.h"
 #include "platform/utf8.h"
+#include "platform/waits.h"
 #include "services/cImmoHelperV2.h"
-#include "services/http_get.h"
 
 namespace fern::website {
 
@@ -16,16 +16,19 @@ bool SiteTransport::SendFolder(const std::string& host, const std::string& user,
   return success;
 }
 
-SiteTransport::Reply SiteTransport::Get(const std::string& address, const std::string& proxyRule,
+SiteTransport::Reply SiteTransport::Get(const std::string& address, const std::string&,
                                         long totalMs) {
-  const services::HttpGetResult r = services::HttpGet(address, proxyRule, totalMs, limits);
+  services::CurlSession session;
+  session.limits = limits;
+  const long seconds = totalMs > 0 ? (totalMs + 999) / 1000 : 0;
+  const services::HttpReply r = session.Get(address, seconds, [] { return EscPressed(); });
   Reply reply;
-  reply.ok = r.Ok();
-  reply.cancelled = r.cancelled;
+  reply.cancelled = r.result.kind == services::TransferResult::Kind::kCancelled;
   reply.status = r.status;
+  reply.ok = r.result.ok() && r.status > 0 && r.status < 400;
   // The site answers in its own character set, Windows-1252.
   reply.body = utf8::IsValid(r.body) ? r.body : cp1252::ToUtf8(r.body);
-  reply.error = r.transportOk ? "HTTP " + std::to_string(r.status) : r.error;
+  reply.error = r.result.ok() ? "HTTP " + std::to_string(r.status) : r.result.message;
   return reply;
 }
 

@@ -23,6 +23,7 @@ struct Script {
   std::vector<std::string> calls;
   std::vector<std::pair<int16_t, std::string>> work, internal;
   bool throwInImmo = false;
+  bool throwInWeb = false;
   bool escAfterWebsite = false;
   bool termAfterWebsite = false;
 };
@@ -33,6 +34,7 @@ class FakeWeb : public WebsiteExporter {
   void Init(const std::string&, cFernDispatcher&, const Variant&) override {}
   void Transfer(db::Recordset& rs, int32_t, int32_t, bool showUrl) override {
     s_.calls.push_back("web " + vb::CStr(rs.Value("boersen_name")) + (showUrl ? " url" : ""));
+    if (s_.throwInWeb && s_.calls.size() == 1) throw HostError(5, "Kaputt", "FakeWeb");
     for (auto& [st, t] : s_.work) events.RaiseWorkState(st, t);
     for (auto& [st, t] : s_.internal) events.RaiseInternalState(st, t);
     if (ProgressState) ProgressState("packe");
@@ -197,6 +199,20 @@ TEST_F(RunDriverTest, AFailingExporterIsCountedAndTheRunStillFinishes) {
             std::vector<std::string>{"102; There was an error in RunTransfer. Kaputt"});
   EXPECT_EQ(script.calls.size(), 2u);  // the type-11 phase still ran
   EXPECT_EQ(Lines("Transfer.log").size(), 1u);
+}
+
+TEST_F(RunDriverTest, AFailingWebSitePortalLeavesTheNextOneItsRun) {
+  Session().g_oDal->ExecQuery(Session().g_strConnect,
+                              "insert into Boersen (DSN, boersen_name, boersentyp) values "
+                              "('{0000000A-0000-4000-8000-000000000001}', 'Zweite Homepage', 6)");
+  grid.LoadPortalGrid();
+  script.throwInWeb = true;
+  RunUnattended(grid, *driver, "Eigene Homepage|Zweite Homepage|");
+  EXPECT_EQ(script.calls,
+            (std::vector<std::string>{"web Eigene Homepage url", "web Zweite Homepage url"}));
+  EXPECT_EQ(
+      Lines("Error.log"),
+      std::vector<std::string>{"102; There was an error in RunTransfer. Eigene Homepage: Kaputt"});
 }
 
 TEST_F(RunDriverTest, WithoutExportersEveryTypeReportsThatItCantBeSentYet) {

@@ -81,8 +81,11 @@ TEST(UnpackScripts, OurContainersUnpackByteIdentically) {
   const std::string library = dir.Read("out/transfer.php");
   EXPECT_EQ(library.rfind("<?php\r\n", 0), 0u);
   EXPECT_NE(library.find("\r\n?>"), std::string::npos);
-  const ProcessResult lint = RunTool({"php", "-l", (dir / "out" / "transfer_1.php").string()});
-  EXPECT_TRUE(lint.Succeeded()) << lint.out;
+  ASSERT_TRUE(web.CreateStatScript((dir / "out" / "stat.php").string(), "transfer"));
+  for (const char* script : {"transfer_1.php", "stat.php"}) {
+    const ProcessResult lint = RunTool({"php", "-l", (dir / "out" / script).string()});
+    EXPECT_TRUE(lint.Succeeded()) << lint.out;
+  }
 }
 
 TEST(UnpackScripts, CraftedRecordsAreRefusedAndTheContainerStillGoes) {

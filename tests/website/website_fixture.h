@@ -98,13 +98,19 @@ class WebsiteTest : public ::testing::Test, public DemoHostTest {
 
   // One run of the portal, as the run driver makes it.
   void RunPortal(const std::string& name = "Eigene Homepage") {
-    auto rs = Rows("select * from Boersen where boersen_name='" + name + "'");
+    portalRows = Rows("select * from Boersen where boersen_name='" + name + "'");
+    auto& rs = portalRows;
     web = std::make_unique<cWebserverV2>();
     web->events.WorkState = [this](int16_t s, const std::string& t) { lines.push_back({s, t}); };
     web->Init(Session().g_strConnect, app, Variant(false));
     web->Transport().limits.connectTimeoutMs = 3000;
     web->ImmoHelper().FtpTransfer().Limits().connectTimeoutMs = 3000;
     web->Transfer(*rs, 0, 0, true);
+  }
+
+  // A customer script in the exporter's script folder.
+  void Hook(const std::string& vbs) {
+    dir.Write(host() / "system" / "services" / "webserver" / "hooks.vbs", vbs);
   }
 
   std::string Errors() const {
@@ -131,6 +137,7 @@ class WebsiteTest : public ::testing::Test, public DemoHostTest {
   std::unique_ptr<PhpServer> php;
   std::string database;
   std::unique_ptr<cWebserverV2> web;
+  std::shared_ptr<db::Recordset> portalRows;  // what the run was handed
   std::vector<Line> lines;
 };
 
