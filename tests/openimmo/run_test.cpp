@@ -142,6 +142,22 @@ TEST_F(RunTest, FtpPortalUploadsOneCollectiveDocumentAndEveryStatus) {
   auto anbieter = doc->documentElement()->selectSingleNode("imo:anbieter");
   EXPECT_EQ(anbieter->ChildElements("immobilie").size(), 28u);
   EXPECT_EQ(anbieter->ChildElements().back()->baseName(), "impressum");
+  // Every purchase listing carries its price; values a listing lacks stay out, not 0.00.
+  size_t purchases = 0, priced = 0;
+  for (const XmlNodePtr& listing : anbieter->ChildElements("immobilie")) {
+    const bool purchase = listing->selectSingleNode("imo:objektkategorie/imo:vermarktungsart")
+                              ->getAttribute("KAUF") == "true";
+    purchases += purchase;
+    if (auto price = listing->selectSingleNode("imo:preise/imo:kaufpreis"))
+      priced += purchase && cUtil::my_val(price->text()) > 0;
+    for (const char* missing : {"imo:preise/imo:kaltmiete", "imo:flaechen/imo:anzahl_zimmer"}) {
+      if (auto n = listing->selectSingleNode(missing)) {
+        EXPECT_NE(n->text(), "0.00") << missing;
+      }
+    }
+  }
+  EXPECT_GT(purchases, 0u);
+  EXPECT_EQ(priced, purchases);
   EXPECT_EQ(doc->documentElement()->selectSingleNode("imo:uebertragung")->getAttribute("art"),
             "OFFLINE");
   EXPECT_EQ(StatusCount(2, 1), 28);
