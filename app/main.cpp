@@ -17,6 +17,7 @@
 #include "ui/frmBrowser.h"
 #include "ui/frmFernDispatcher.h"
 #include "ui/qt_message_answerer.h"
+#include "ui/qt_translations.h"
 #include "website/cWebserverV2.h"
 
 namespace {
@@ -60,6 +61,7 @@ int main(int argc, char** argv) {
   // The login window's browser engine shares the window system's contexts.
   QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
   QApplication app(argc, argv);
+  fern::InstallGermanQtTranslations(app);
   const bool headless = Headless();
   if (!unattended && headless) return NoDisplay();
 

@@ -16,6 +16,7 @@
 #include "platform/host_path.h"
 #include "platform/ini_file.h"
 #include "platform/msgbox.h"
+#include "platform/private_temp.h"
 #include "platform/text_file.h"
 #include "platform/vb.h"
 #include "platform/waits.h"
@@ -61,6 +62,7 @@ HostSession& Session() { return Storage(); }
 
 void ResetSession(CommandLine commandLine, std::filesystem::path programFolder) {
   Storage() = HostSession{};
+  SetPrivateTempScope("");
   Storage().commandLine = std::move(commandLine);
   Storage().programFolder = programFolder.empty() ? OwnFolder() : std::move(programFolder);
 }
@@ -102,6 +104,10 @@ void InitHostPath() {
   if (path.empty() || (path.back() != '\\' && path.back() != '/')) path += linuxPath ? "/" : "\\";
   if (EndsWithSystemFolder(path)) path.erase(path.size() - 7);
   s.g_strHostPath = path;
+  // Runs on different host folders must not share work files in the temporary folder.
+  std::error_code ec;
+  std::filesystem::path real = std::filesystem::weakly_canonical(ResolveHostPath(path), ec);
+  SetPrivateTempScope(ec ? ResolveHostPath(path).string() : real.string());
   if (!cUtil::Exist(GetHostPath("KAVANTOR.EXE"))) {
     std::string folder = path;
     FailStartup(Translate(

@@ -10,6 +10,7 @@
 #include "host/cDal.h"
 #include "host/cKVUtil.h"
 #include "host/cUtil.h"
+#include "platform/display_path.h"
 #include "platform/host_path.h"
 #include "platform/msgbox.h"
 #include "platform/vb.h"
@@ -326,9 +327,9 @@ std::string RunDriver::GetTimeStamp() {
   return vb::Format(Variant::Date(vb::Now()), "HH:nn:ss") + ":" + buf;
 }
 
-void RunDriver::Report(int32_t lngState, const std::string& strText, bool blnShow,
-                       bool blnIsError) {
+void RunDriver::Report(int32_t lngState, const std::string& text, bool blnShow, bool blnIsError) {
   try {
+    const std::string strText = WithPlatformSeparators(text);
     if (blnShow) AddMessage(strText);
     cFernDispatcher* fd = m_oFernDispatcher.get();
     if (blnIsError) {

@@ -13,6 +13,7 @@
 #include "platform/host_path.h"
 #include "platform/ini_file.h"
 #include "platform/msgbox.h"
+#include "platform/private_temp.h"
 #include "platform/process.h"
 #include "platform/text.h"
 #include "platform/text_file.h"
@@ -286,9 +287,7 @@ std::string cUtil::GetFileExtender(const std::string& path) {
 }
 
 std::string cUtil::GetTempPath() {
-  std::error_code ec;
-  std::string t = std::filesystem::temp_directory_path(ec).string();
-  if (t.empty()) t = "/tmp";
+  std::string t = PrivateTempFolder().string();
   if (t.back() != '/') t += '/';
   return t;
 }

@@ -73,7 +73,9 @@ class cUtil : public Dispatch {
   // --- files -------------------------------------------------------------------------------
   static std::string GetFileExtender(const std::string& path);  // without the point
   static std::string GetFileName(const std::string& path);
-  static std::string GetTempPath();                              // ends with "/"
+  // The user's private temporary folder of the session's host folder (platform/private_temp.h);
+  // ends with "/". HostError 75 when it is not safe to use.
+  static std::string GetTempPath();
   static std::string GetTempFile(const std::string& extension);  // a fresh name, not created
   static bool Exist(const std::string& path);                    // file or folder
   static void Kill(const std::string& pathOrMask);               // no match is no error

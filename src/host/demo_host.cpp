@@ -441,21 +441,29 @@ int ListingValues(Batch& b, int n, int& det) {
                                {"Fldart_Dsn", S(Key(kFldart, f + 1))}});
     b.Insert("ObjDet", cols);
   };
+  // A number field as the host keeps it: one value in both bounds and their text forms.
+  auto number = [&](Field f, double value, std::vector<std::pair<const char*, Variant>> more = {}) {
+    const std::string text = vb::NumberToText(value);
+    more.insert(
+        more.begin(),
+        {{"VON_NUM", D(value)}, {"BIS_NUM", D(value)}, {"VON_STR", S(text)}, {"BIS_STR", S(text)}});
+    insert(f, more);
+  };
   double area = kind.area ? kind.area + (n % 7) * 9 : 0;
   insert(fObjektart,
          {{"Fldartop_DSN", S(Key(kFldartop, kindIndex + 1))}, {"EINGABE", S(kind.caption)}});
   if (area > 0) {
-    insert(fWohnflaeche, {{"VON_NUM", D(area)}, {"EINGABE", S(vb::NumberToText(area))}});
-    insert(fZimmer, {{"VON_NUM", D(kind.rooms + n % 2)}});
-    insert(fBaujahr, {{"VON_NUM", D(1960 + (n * 7) % 60)}});
+    number(fWohnflaeche, area, {{"EINGABE", S(vb::NumberToText(area))}});
+    number(fZimmer, kind.rooms + n % 2);
+    number(fBaujahr, 1960 + (n * 7) % 60);
     insert(fBalkon, {{"VON_NUM", D(n % 2)}});
     insert(fHeizung,
            {{"Fldartop_DSN", S(Key(kFldartop, 6 + n % 3))}, {"EINGABE", S(kHeating[n % 3])}});
   }
   if (Rent(n))
-    insert(fKaltmiete, {{"VON_NUM", D(std::max(area, 40.0) * 12.5)}});
+    number(fKaltmiete, std::max(area, 40.0) * 12.5);
   else
-    insert(fKaufpreis, {{"VON_NUM", D(std::max(area, 400.0) * 3150 + n * 1000)}});
+    number(fKaufpreis, std::max(area, 400.0) * 3150 + n * 1000);
   std::string head = std::string(kind.caption) + " in " + town.name;
   std::string headEn = std::string(kind.english) + " in " + town.name;
   insert(fHeadline,

@@ -92,8 +92,17 @@ void cImmoXmlV2::MakeOpenImmo(XmlNodePtr& element, const XmlDocumentPtr& mapping
         Work(state::kPerListing,
              T("Börse '%1': %2/%3 Objekt '%4' wird bereitgestellt, Status: %5", display, position,
                count, kennung, flags[2] ? "aktiv" : "gelöscht"));
-    }
-    if (flags[1] && full && (type_ == 5 || type_ == 11)) {
+    } else if (flags[1] && full && (type_ == 5 || type_ == 11) &&
+               ToLong(cUtil::k(rsboersen.Value("ftp_or_http"))) != 1) {
+      // One document per listing: no document leaves the portal without this listing, so
+      // nothing would withdraw it there.
+      Work(state::kError,
+           ">>>> " + T("Börse '%1': Objekt '%2' ist nicht mehr gewählt, die Löschung wird "
+                       "aber nicht übertragen; es bleibt auf der Börse",
+                       display, kennung));
+    } else if (flags[1] && full && (type_ == 5 || type_ == 11)) {
+      // The collective document without this listing withdraws it; the status is written
+      // only when that document was delivered.
       Work(state::kPerListing,
            T("Börse '%1': %2/%3 Objekt '%4' wird gelöscht (nicht mehr übertragen)!", display,
              position, count, kennung));

@@ -51,6 +51,12 @@ void cImmoXmlV2::MakeAndSendOpenImmoLoop(db::Recordset& rsboersen, const XmlDocu
                                          const XmlDocumentPtr& schema, const tMandant& m,
                                          int32_t version) {
   const std::string display = GetBoersenDisplayName(rsboersen, m);
+  // Withdrawals belong to this portal and client's document alone.
+  statusQueue_.clear();
+  struct ClearQueue {
+    std::vector<std::string>& queue;
+    ~ClearQueue() { queue.clear(); }
+  } clearAtEnd{statusQueue_};
   try {
     const std::string transfer = GetTransferTempPath() + "TRANSFER";
     if (!cUtil::Exist(transfer)) cUtil::MkFolder(transfer);

@@ -11,6 +11,7 @@
 #include "host/LanguagePack.h"
 #include "platform/host_error.h"
 #include "platform/host_path.h"
+#include "platform/private_temp.h"
 #include "platform/process.h"
 #include "platform/text.h"
 #include "platform/vb.h"
@@ -165,7 +166,7 @@ void ZipAll(const std::string& folder, const std::string& archiveName, const Pac
     }
     if (fs::exists(archive, ec)) {
       // Read one document back to prove the archive whole.
-      std::string base = s.transferTempPath.empty() ? fs::temp_directory_path().string()
+      std::string base = s.transferTempPath.empty() ? PrivateTempFolder().string()
                                                     : ResolveHostPath(s.transferTempPath).string();
       fs::path check = fs::path(base) / "TRANSFER" / ("zipcheck-" + std::to_string(getpid()));
       fs::create_directories(check, ec);

@@ -7,6 +7,7 @@
 
 #include "platform/cp1252.h"
 #include "platform/host_path.h"
+#include "platform/private_temp.h"
 #include "platform/text.h"
 #include "platform/utf8.h"
 #include "platform/vb.h"
@@ -887,7 +888,7 @@ Variant FileSystemObject::Invoke(std::string_view name, unsigned kind, std::span
     if (which < 0 || which > 2) Raise(err::kInvalidArgument);
     // Only the temporary folder has a counterpart here; the Windows and system folders map
     // to the root.
-    fs::path real = which == 2 ? fs::temp_directory_path() : fs::path("/");
+    fs::path real = which == 2 ? PrivateTempFolder() : fs::path("/");
     std::string text = real.string();
     if (text.size() > 1 && text.back() == '/') text.pop_back();
     return Obj(MakeFolder(text, real));

@@ -282,6 +282,8 @@ void frmFernDispatcher::FillGridWidget() {
     }
     t->setColumnWidth(kColCheck, 40 * charWidth);
   }
+  // The names take the grid's width as the window grows.
+  t->horizontalHeader()->setSectionResizeMode(kColCheck, QHeaderView::Stretch);
   filling_ = false;
 }
 

@@ -135,8 +135,9 @@ TEST_F(RunDriverTest, PhasesRunInFixedOrderOverTheCheckedPortals) {
 }
 
 TEST_F(RunDriverTest, ReportsReachListLogsAndErrorCountByTheirRules) {
-  script.work = {{4, "Schritt"},      {102, "kaputt"},        {7, "nur geloggt"},
-                 {20, "File exists"}, {8, "50% von 10 Byte"}, {100, "abgebrochen"}};
+  script.work = {{4, "Schritt"},         {102, "kaputt '/tmp\\TRANSFER\\a.xml'"},
+                 {7, "nur geloggt"},     {20, "File exists"},
+                 {8, "50% von 10 Byte"}, {100, "abgebrochen"}};
   script.internal = {{3, "intern"}};
   int rc = RunUnattended(grid, *driver, "Eigene Homepage|");
   EXPECT_EQ(rc, exitcode::kErrors);
@@ -144,14 +145,16 @@ TEST_F(RunDriverTest, ReportsReachListLogsAndErrorCountByTheirRules) {
 
   std::vector<std::string> shown(driver->Messages().Lines().begin(),
                                  driver->Messages().Lines().end());
-  EXPECT_EQ(shown,
-            (std::vector<std::string>{"Schritt", "kaputt", "50% von 10 Byte", "abgebrochen"}));
+  EXPECT_EQ(shown, (std::vector<std::string>{"Schritt", "kaputt '/tmp/TRANSFER/a.xml'",
+                                             "50% von 10 Byte", "abgebrochen"}));
 
-  EXPECT_EQ(Lines("Error.log"), (std::vector<std::string>{"102; kaputt", "100; abgebrochen"}));
+  EXPECT_EQ(Lines("Error.log"),
+            (std::vector<std::string>{"102; kaputt '/tmp/TRANSFER/a.xml'", "100; abgebrochen"}));
   std::vector<std::string> send;
   for (const std::string& l : Lines("Send.log")) send.push_back(Plain(l));
-  EXPECT_EQ(send, (std::vector<std::string>{"", "4; Schritt", "", "102; kaputt", "7; nur geloggt",
-                                            "100; abgebrochen", "3; intern"}));
+  EXPECT_EQ(send,
+            (std::vector<std::string>{"", "4; Schritt", "", "102; kaputt '/tmp/TRANSFER/a.xml'",
+                                      "7; nur geloggt", "100; abgebrochen", "3; intern"}));
 
   std::vector<std::string> transfer = Lines("Transfer.log");
   ASSERT_EQ(transfer.size(), 1u);

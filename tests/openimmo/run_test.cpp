@@ -27,6 +27,7 @@ class LoopbackPortal {
   enum class Mode { kOk, kError, kServerError, kEmpty };
   std::atomic<Mode> mode{Mode::kOk};
   std::atomic<int> posts{0};
+  std::string refused;  // a listing number whose post is answered ERROR; set before posts come
 
   LoopbackPortal() {
     http_.server.Post("/openimmo", [this](const httplib::Request& req, httplib::Response& res) {
@@ -47,6 +48,8 @@ class LoopbackPortal {
           "<immobilie><openimmo_obid>" + id + "</openimmo_obid><expose_id>WH-&apos;" + nr +
           "</expose_id><antwort art=\"" + (m == Mode::kError ? "ERROR" : "OK") +
           "\"/><meldung><freitext>geprüft</freitext></meldung></immobilie></antwort_dokument>";
+      if (!refused.empty() && nr == refused)
+        answer = std::regex_replace(answer, std::regex("art=\"OK\""), "art=\"ERROR\"");
       res.status = m == Mode::kServerError ? 500 : 200;
       res.set_content(answer, "text/xml");
     });
@@ -142,6 +145,22 @@ TEST_F(RunTest, FtpPortalUploadsOneCollectiveDocumentAndEveryStatus) {
   auto anbieter = doc->documentElement()->selectSingleNode("imo:anbieter");
   EXPECT_EQ(anbieter->ChildElements("immobilie").size(), 28u);
   EXPECT_EQ(anbieter->ChildElements().back()->baseName(), "impressum");
+  // Every purchase listing carries its price; values a listing lacks stay out, not 0.00.
+  size_t purchases = 0, priced = 0;
+  for (const XmlNodePtr& listing : anbieter->ChildElements("immobilie")) {
+    const bool purchase = listing->selectSingleNode("imo:objektkategorie/imo:vermarktungsart")
+                              ->getAttribute("KAUF") == "true";
+    purchases += purchase;
+    if (auto price = listing->selectSingleNode("imo:preise/imo:kaufpreis"))
+      priced += purchase && cUtil::my_val(price->text()) > 0;
+    for (const char* missing : {"imo:preise/imo:kaltmiete", "imo:flaechen/imo:anzahl_zimmer"}) {
+      if (auto n = listing->selectSingleNode(missing)) {
+        EXPECT_NE(n->text(), "0.00") << missing;
+      }
+    }
+  }
+  EXPECT_GT(purchases, 0u);
+  EXPECT_EQ(priced, purchases);
   EXPECT_EQ(doc->documentElement()->selectSingleNode("imo:uebertragung")->getAttribute("art"),
             "OFFLINE");
   EXPECT_EQ(StatusCount(2, 1), 28);
@@ -232,6 +251,39 @@ TEST_F(RunTest, RejectedOrFailedPostsWriteNoStatus) {
   EXPECT_EQ(Errors(), 14);
   EXPECT_NE(Lines(102).find("Fehler bei HTTPRequest:"), std::string::npos);
   EXPECT_EQ(StatusCount(3, 1), 0);
+}
+
+TEST_F(RunTest, AWithdrawalIsWrittenOnlyFromItsOwnPostAndNeverAnnouncedUnsent) {
+  LoopbackPortal portal;
+  UseHttpPortal(portal.Url());
+  Exec("update Boersen set teil_or_voll = 0 where boersen_name = '" + std::string(kHttpPortal) +
+       "'");
+  // FB-1002 is on the portal, unticked and changed: it goes out as DELETE and the portal refuses
+  // it. FB-1004 is on the portal, unticked and unchanged: no document would withdraw it.
+  const std::string onPortal =
+      "update boersenobj set status = 1, kurz = 0, lang = 0, letzte_uebertragung = '%s' where "
+      "boersen_dsn like '%%000000000003}' and obj_dsn like '%%00000000000%d}'";
+  char sql[400];
+  std::snprintf(sql, sizeof sql, onPortal.c_str(), "2000-01-01", 2);
+  Exec(sql);
+  std::snprintf(sql, sizeof sql, onPortal.c_str(), "2999-01-01", 4);
+  Exec(sql);
+  portal.refused = "FB-1002";
+  Run(kHttpPortal);
+  EXPECT_NE(Lines(102).find("Antwort: ERROR"), std::string::npos);
+  EXPECT_NE(Lines(102).find(
+                "Objekt 'FB-1004' ist nicht mehr gewählt, die Löschung wird aber nicht übertragen"),
+            std::string::npos)
+      << Lines(102);
+  EXPECT_EQ(Lines(8).find("wird gelöscht (nicht mehr übertragen)"), std::string::npos);
+  auto status = [&](int obj) {
+    return cUtil::k(Rows("select status from boersenobj where boersen_dsn like '%000000000003}' "
+                         "and obj_dsn like '%00000000000" +
+                         std::to_string(obj) + "}'")
+                        ->Value("status"));
+  };
+  EXPECT_EQ(status(2), "1");  // still on the portal, sent again next time
+  EXPECT_EQ(status(4), "1");
 }
 
 TEST_F(RunTest, AnInvalidDocumentIsReportedAndNotSent) {

@@ -132,7 +132,7 @@ TEST_F(DetailsTest, FieldValuesByTypeAndColumn) {
   EXPECT_EQ(Wert(*rs, "RDM OBJEKTART", "TYP"), Values{"0"});
   // Numbers: BIS_NUM by default; missing and "not given" read as 0.
   EXPECT_EQ(Wert(*rs, "Wohnfläche", "VON_NUM"), Values{"151"});
-  EXPECT_EQ(Wert(*rs, "Wohnfläche"), Values{"0"});
+  EXPECT_EQ(Wert(*rs, "Wohnfläche"), Values{"151"});
   EXPECT_EQ(Wert(*rs, "Fehlt", "VON_NUM"), Values{"0"});
   EXPECT_EQ(Wert(*rs, "Fehlt", "bis_num"), Values{"0"});
   EXPECT_EQ(Wert(*rs, "Fehlt"), Values{""});

@@ -62,6 +62,12 @@ TEST_F(WindowTest, GridShowsEveryPortalWithHiddenKeyAndNotesByKey) {
   EXPECT_FALSE(t->isColumnHidden(kCheck));
   EXPECT_EQ(t->item(0, kCheck)->flags() & (Qt::ItemIsUserCheckable | Qt::ItemIsEditable),
             Qt::ItemIsUserCheckable);
+
+  // A wide grid gives its width to the names.
+  w->resize(1600, w->height());
+  w->show();
+  QCoreApplication::processEvents();
+  EXPECT_GE(t->columnWidth(kCheck), t->viewport()->width() - 2);
 }
 
 TEST_F(WindowTest, EmptyPortalTableGivesOneLockedRedRow) {

@@ -6,6 +6,7 @@
 #include <QTimer>
 
 #include "ui/qt_message_answerer.h"
+#include "ui/qt_translations.h"
 #include "ui_fixture.h"
 
 namespace fern::testing {
@@ -31,6 +32,13 @@ TEST(QtMessageAnswerer, BoxClosedWithoutAButtonGivesCancelOrNo) {
   EXPECT_EQ(QtMessageAnswerer::Result(SB::NoButton, mb::kYesNoCancel), mb::kCancel);
   EXPECT_EQ(QtMessageAnswerer::Result(SB::NoButton, mb::kYesNo), mb::kNo);
   EXPECT_EQ(QtMessageAnswerer::Result(SB::NoButton, mb::kOkOnly), mb::kOk);
+}
+
+TEST(QtMessageAnswerer, StandardButtonsSpeakGerman) {
+  ASSERT_TRUE(InstallGermanQtTranslations(App()));
+  QMessageBox box(QMessageBox::Question, "Titel", "Text", SB::Yes | SB::No);
+  EXPECT_EQ(box.button(SB::Yes)->text().remove('&').toStdString(), "Ja");
+  EXPECT_EQ(box.button(SB::No)->text().remove('&').toStdString(), "Nein");
 }
 
 TEST(QtMessageAnswerer, DefaultButtonComesFromTheFlags) {

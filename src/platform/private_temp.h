@@ -1,0 +1,24 @@
+// The program's temporary folder, private to the user and to the host folder being worked on.
+//
+// Windows gives each user a temporary folder of their own; "/tmp" is shared by everybody, so
+// names there are predictable and another user could plant files or links under them. The
+// folder is "fern-<uid>" below "$TMPDIR" (when set) or "/tmp", made with mode 0700 and checked
+// to be a real folder owned by this user with no rights for others. Below it each scope (the
+// host folder of the session) gets a folder of its own, so that two runs on different host
+// folders never share a work file.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+namespace fern {
+
+// Sets the scope the folder is kept apart for (normally the host folder); "" for none.
+void SetPrivateTempScope(const std::string& scope);
+
+// The scope's private folder, created when missing. HostError 75 naming the folder when it
+// can't be made, or when what stands there is a link, not a folder, belongs to another user
+// or is open to others and can't be closed.
+std::filesystem::path PrivateTempFolder();
+
+}  // namespace fern
