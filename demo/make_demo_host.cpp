@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "host/demo_host.h"
+#include "demo/demo_host.h"
 #include "platform/host_error.h"
 
 int main(int argc, char** argv) {
