@@ -118,7 +118,7 @@ void RunDriver::RunTransfer() {
   m_dtmStart = vb::Now();
 
   for (int32_t type : {6, 5, 11, 10, 113}) {
-    if (s.g_oUtil->WaitIsEsc()) continue;
+    if (EscPressed()) continue;
     // One failing exporter must not leave the run unfinished: the phase ends with a counted
     // error and the run goes on to its run line, archive copies and closed logs.
     try {

@@ -6,6 +6,7 @@
 #include "host/cUtil.h"
 #include "openimmo/cImmoXmlV2.h"
 #include "platform/vb.h"
+#include "platform/waits.h"
 #include "services/curl_session.h"
 
 namespace fern {
@@ -34,7 +35,7 @@ HttpPostOutcome cImmoXmlV2::PostDocument(const std::string& urlIn, const std::st
     curl_easy_setopt(easy, CURLOPT_USERNAME, user.c_str());
     curl_easy_setopt(easy, CURLOPT_PASSWORD, password.c_str());
   }
-  const CURLcode rc = request.Run([] { return cUtil::WaitIsEsc(); });
+  const CURLcode rc = request.Run([] { return EscPressed(); });
   curl_slist_free_all(headers);
   if (rc == CURLE_OK) {
     out.transportOk = true;

@@ -259,11 +259,7 @@ OpenImmoUpload::OpenImmoUpload(UploadSettings settings, const LanguagePack* lang
       ftpSendFolder_(std::move(ftpSendFolder)) {}
 
 std::string OpenImmoUpload::T(const std::string& german, const std::string& p1) const {
-  if (language_) return language_->TranslateString(german, p1);
-  std::string out = german;
-  const size_t at = out.find("%1");
-  if (at != std::string::npos) out.replace(at, 2, p1);
-  return out;
+  return Translate(language_, german, {p1});
 }
 
 std::string OpenImmoUpload::SftpIniPath() const {

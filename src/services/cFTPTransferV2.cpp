@@ -5,6 +5,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "host/LanguagePack.h"
 #include "host/cUtil.h"
 #include "platform/base64.h"
 #include "platform/host_error.h"
@@ -72,7 +73,7 @@ cFTPTransferV2::~cFTPTransferV2() { inet_.Close(); }
 
 std::string cFTPTransferV2::T(const std::string& german, const std::string& p1,
                               const std::string& p2) const {
-  return services::Translate(language_, german, p1, p2);
+  return Translate(language_, german, {p1, p2});
 }
 
 void cFTPTransferV2::Init(const std::string&, const TransferHost& KVApp) {
@@ -117,10 +118,10 @@ void cFTPTransferV2::OnStateChanged(int16_t state) {
     RaiseInternalState(state, text);
 }
 
-bool cFTPTransferV2::Cancelled() const { return cancel_ || cUtil::WaitIsEsc(); }
+bool cFTPTransferV2::Cancelled() const { return cancel_ || EscPressed(); }
 
-int cFTPTransferV2::ExecuteAndWait(const std::string& command) {
-  if (Cancelled()) return 0;
+cFTPTransferV2::CommandOutcome cFTPTransferV2::ExecuteAndWait(const std::string& command) {
+  if (Cancelled()) return CommandOutcome::kUnanswered;
   RaiseInternalState(20, command);
   lastState_ = 0;
   inet_.Limits() = limits_;
@@ -137,11 +138,11 @@ int cFTPTransferV2::ExecuteAndWait(const std::string& command) {
     if (Cancelled()) {
       inet_.Cancel();
       lastState_ = 0;
-      return 0;
+      return CommandOutcome::kUnanswered;
     }
     if (!inet_.StillExecuting()) {
-      if (lastState_ == 10 || lastState_ == 12) return 1;
-      return lastState_ == 11 ? -1 : 0;
+      if (lastState_ == 10 || lastState_ == 12) return CommandOutcome::kDone;
+      return lastState_ == 11 ? CommandOutcome::kFailed : CommandOutcome::kUnanswered;
     }
   }
 }
@@ -187,7 +188,7 @@ bool cFTPTransferV2::TransferFolder(const std::string& local, const std::string&
   if (top.empty()) {
     // Below an empty remote folder everything stays in the login folder, whose path the
     // absolute folder commands then need.
-    if (ExecuteAndWait("PWD ") != 1) {
+    if (ExecuteAndWait("PWD ") != CommandOutcome::kDone) {
       failed_ = true;
       return false;
     }
@@ -244,9 +245,9 @@ bool cFTPTransferV2::PutFolderActive(const std::string& local, const std::string
     RaiseWorkState(0, line);
     const bool all = vb::Trim(extensions).empty();
     if (!all && !services::ExtensionListed(extensions, name)) continue;
-    const int rc = ExecuteAndWait(line);
+    const CommandOutcome rc = ExecuteAndWait(line);
     if (all) RaiseWorkState(0, line);
-    if (rc == 1)
+    if (rc == CommandOutcome::kDone)
       ++sentFiles_;
     else
       failed_ = true;
@@ -264,14 +265,14 @@ bool cFTPTransferV2::HttpTransfer(const std::string& URL, const std::string& com
   inet_.URL = URL;
   ApplyProxyRule(proxyRule);
   cancel_ = false;
-  const int rc = ExecuteAndWait(command);
-  if (rc == 0 && Cancelled()) {
+  const CommandOutcome rc = ExecuteAndWait(command);
+  if (rc == CommandOutcome::kUnanswered && Cancelled()) {
     // Esc or ForceCancel: the request was not answered.
     RaiseWorkState(100, "\r\n" + T("Prozess extern beendet"));
     return false;
   }
   // A failure (state 11) has been reported by the state handler.
-  return rc == 1;
+  return rc == CommandOutcome::kDone;
 }
 
 Variant cFTPTransferV2::FtpExecute(const std::string& host, const std::string& user,
@@ -340,7 +341,7 @@ XmlDocumentPtr cFTPTransferV2::HTTPRequest(const std::string& method, const XmlD
           return s * n;
         });
     curl_easy_setopt(easy, CURLOPT_WRITEDATA, &answer);
-    const CURLcode rc = request.Run([] { return cUtil::WaitIsEsc(); });
+    const CURLcode rc = request.Run([] { return EscPressed(); });
     curl_slist_free_all(headers);
     if (rc != CURLE_OK) return fail(services::WinInetErrorOf(rc, request), request.ErrorText());
 
@@ -406,7 +407,7 @@ bool cFTPTransferV2::IsOnline(const std::string& strUrl, int32_t lngTimeout) {
   control.Execute(strUrl, "GET");
   while (!control.Step(kSliceMs)) {
     PumpEvents();
-    if (cUtil::WaitIsEsc()) {
+    if (EscPressed()) {
       control.Cancel();
       return false;
     }

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "host/LanguagePack.h"
 #include "host/cUtil.h"
 #include "platform/host_error.h"
 #include "platform/host_path.h"
@@ -55,7 +56,7 @@ cWinINetV2::~cWinINetV2() {
 
 std::string cWinINetV2::T(const std::string& german, const std::string& p1,
                           const std::string& p2) const {
-  return services::Translate(language_, german, p1, p2);
+  return Translate(language_, german, {p1, p2});
 }
 
 std::string cWinINetV2::GetHostPart(const std::string& text, const std::string& def) {
@@ -157,7 +158,7 @@ bool cWinINetV2::PassiveFtpTransfer(const std::string& host, const std::string& 
 
 bool cWinINetV2::PutFolder(const std::string& localFolder, const std::string& remoteFolder,
                            const std::string& extensions, bool strict) {
-  if (cancelled_ || cUtil::WaitIsEsc()) {
+  if (cancelled_ || EscPressed()) {
     cancelled_ = true;
     return false;
   }
@@ -183,7 +184,7 @@ bool cWinINetV2::PutFolder(const std::string& localFolder, const std::string& re
                        extensions, strict);
   }
   for (const fs::path& file : content.files) {
-    if (cancelled_ || cUtil::WaitIsEsc()) {
+    if (cancelled_ || EscPressed()) {
       cancelled_ = true;
       return false;
     }
@@ -245,7 +246,7 @@ bool cWinINetV2::PutFile(const std::string& localPath, const std::string& remote
   curl_easy_setopt(easy, CURLOPT_READDATA, this);
   curl_easy_setopt(easy, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(fileLength_));
   curl_easy_setopt(easy, CURLOPT_TRANSFERTEXT, type == 1 ? 1L : 0L);
-  const CURLcode rc = session_.Run([this] { return cancelled_ || cUtil::WaitIsEsc(); });
+  const CURLcode rc = session_.Run([this] { return cancelled_ || EscPressed(); });
   if (rc == CURLE_ABORTED_BY_CALLBACK) cancelled_ = true;
   if (rc != CURLE_OK || readFailed_)
     return fail(readFailed_ ? kFileNotFound : services::WinInetErrorOf(rc, session_));
