@@ -8,8 +8,8 @@
 
 #include "core/cFernDispatcher.h"
 #include "core/host_session.h"
+#include "demo/demo_host.h"
 #include "host/cDal.h"
-#include "host/demo_host.h"
 #include "host/host_database.h"
 #include "services/cImmoHelperV2.h"
 

@@ -19,6 +19,10 @@ function(fern_test name)
   endif()
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main GTest::gmock)
+  # Most fixtures build a demo host to work on.
+  if(TARGET fern_demo)
+    target_link_libraries(${name} PRIVATE fern_demo)
+  endif()
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
   # Discovered tests take only one environment entry, so the paths are compiled in as well;
   # Qt tests choose the offscreen platform themselves.

@@ -8,8 +8,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "demo/demo_host.h"
 #include "demo_website.h"
-#include "host/demo_host.h"
 #include "platform/host_error.h"
 
 int main(int argc, char** argv) {

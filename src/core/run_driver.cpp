@@ -133,7 +133,7 @@ void RunDriver::RunTransfer() {
     ReportPhaseFailure(e.what());
   }
   for (int32_t type : kPhaseTypes) {
-    if (s.g_oUtil->WaitIsEsc()) continue;
+    if (EscPressed()) continue;
     // One failing exporter must not leave the run unfinished: the phase ends with a counted
     // error and the run goes on to its run line, archive copies and closed logs.
     try {

@@ -61,6 +61,25 @@ std::string LanguagePack::TranslateString(const std::string& german, const std::
   return out;
 }
 
+std::string Translate(const LanguagePack* language, const std::string& german,
+                      std::initializer_list<std::string_view> params) {
+  static const LanguagePack kGerman;
+  // The pack replaces "%nl%"; "%1" and "%2" pass through it to be replaced here with the rest.
+  const std::string t = (language ? *language : kGerman).TranslateString(german, "%1", "%2");
+  std::string out;
+  out.reserve(t.size());
+  for (size_t i = 0; i < t.size(); ++i) {
+    if (t[i] == '%' && i + 1 < t.size() && t[i + 1] >= '1' && t[i + 1] <= '9') {
+      const size_t n = static_cast<size_t>(t[i + 1] - '1');
+      if (n < params.size()) out += params.begin()[n];
+      ++i;
+    } else {
+      out += t[i];
+    }
+  }
+  return out;
+}
+
 std::string LanguagePack::TranslateStringUniCode(const std::string& german) const {
   return TranslateString(german);
 }

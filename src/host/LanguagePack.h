@@ -4,8 +4,10 @@
 #pragma once
 
 #include <functional>
+#include <initializer_list>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "host/dictionary_file.h"
@@ -75,5 +77,11 @@ class LanguagePack : public Dispatch {
   host::DictionaryFile user_;
   host::DictionaryFile content_;
 };
+
+// The one way code translates a message: `german` in the user's language (as it stands without a
+// language pack), "%1".."%9" taking the parameters and "%nl%" becoming CR LF, all in one pass,
+// so a parameter that itself holds "%2" is inserted as it is. Missing parameters become "".
+std::string Translate(const LanguagePack* language, const std::string& german,
+                      std::initializer_list<std::string_view> params = {});
 
 }  // namespace fern

@@ -15,6 +15,7 @@
 #include "openimmo/openimmo_internal.h"
 #include "platform/host_error.h"
 #include "platform/ini_file.h"
+#include "platform/waits.h"
 #include "services/cZipV2.h"
 #include "services/transfer_states.h"
 
@@ -83,19 +84,7 @@ std::string cImmoXmlV2::Ini(const std::string& section, const std::string& key,
 std::string cImmoXmlV2::T(const std::string& german, const std::string& p1, const std::string& p2,
                           const std::string& p3, const std::string& p4, const std::string& p5,
                           const std::string& p6) const {
-  std::string text = german;
-  if (auto& lp = Session().g_oLanguagePack) text = lp->TranslateString(german, "%1", "%2");
-  const std::string* params[] = {&p1, &p2, &p3, &p4, &p5, &p6};
-  std::string out;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '%' && i + 1 < text.size() && text[i + 1] >= '1' && text[i + 1] <= '6') {
-      out += *params[text[i + 1] - '1'];
-      ++i;
-    } else {
-      out += text[i];
-    }
-  }
-  return out;
+  return Translate(Session().g_oLanguagePack.get(), german, {p1, p2, p3, p4, p5, p6});
 }
 
 std::string cImmoXmlV2::GetTransferTempPath() {
@@ -347,7 +336,7 @@ void cImmoXmlV2::StartImmoXML(cFernDispatcher& KVApp, const std::string& strConn
         ClearElementCache();
         MakeAndSendOpenImmoLoop(rsboersen, tmpl, schema, m, version);
         ++i;
-        esc = cUtil::WaitIsEsc();
+        esc = EscPressed();
       } while (i < count && !esc);
       if (!esc) rsboersen.MoveNext();
     }

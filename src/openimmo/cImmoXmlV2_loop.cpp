@@ -151,7 +151,7 @@ void cImmoXmlV2::MakeAndSendOpenImmoLoop(db::Recordset& rsboersen, const XmlDocu
             CleanSendAndSave(single, m, rsboersen, folder, listings.get(), true, version);
           }
         }
-        if (cUtil::WaitIsEsc()) {
+        if (EscPressed()) {
           esc = true;
           break;
         }

@@ -9,6 +9,7 @@
 #include "openimmo/openimmo_internal.h"
 #include "platform/cp1252.h"
 #include "platform/host_error.h"
+#include "platform/waits.h"
 #include "xml/xml_namespace.h"
 
 namespace fern {
@@ -95,7 +96,7 @@ void cImmoXmlV2::CleanSendAndSave(XmlDocumentPtr& doc, const tMandant& m, db::Re
     RemoveEmptyNodes(doc->documentElement(), version);
     if (sendFlag && !doc->documentElement()->selectSingleNode(".//" + set_.prefix + "immobilie"))
       return;
-    if (cUtil::WaitIsEsc()) return;
+    if (EscPressed()) return;
     const std::string base = SaveXmlFile(rsboersen, doc, m, folder);
     XmlDocumentPtr answer;
     const bool sent = SendXml(rsboersen, doc, m, folder, answer, base);

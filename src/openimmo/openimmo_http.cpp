@@ -1,8 +1,10 @@
 // The HTTP post of a document. It runs on the transfer layer's session (time-outs, window events
 // pumped, Esc), but keeps the portal's HTTP status, which decides whether the listings count as
 // delivered.
+#include "host/LanguagePack.h"
 #include "host/cUtil.h"
 #include "openimmo/cImmoXmlV2.h"
+#include "platform/waits.h"
 #include "services/curl_session.h"
 
 namespace fern {
@@ -12,7 +14,7 @@ HttpPostOutcome cImmoXmlV2::PostDocument(const std::string& url, const std::stri
   services::CurlSession request;
   request.SetSecret(password);
   const services::HttpReply reply =
-      request.PostXml(url, body, {user, password}, "POST", [] { return cUtil::WaitIsEsc(); });
+      request.PostXml(url, body, {user, password}, "POST", [] { return EscPressed(); });
   HttpPostOutcome out;
   out.transportOk = reply.result.ok();
   out.status = reply.status;

@@ -5,6 +5,7 @@
 #include <exception>
 #include <filesystem>
 
+#include "host/LanguagePack.h"
 #include "platform/host_error.h"
 #include "platform/host_path.h"
 #include "platform/ini_file.h"
@@ -41,7 +42,7 @@ OpenImmoUpload::OpenImmoUpload(UploadSettings settings, const LanguagePack* lang
       routes_(s_, language, events) {}
 
 std::string OpenImmoUpload::T(const std::string& german, const std::string& p1) const {
-  return services::Translate(language_, german, p1);
+  return Translate(language_, german, {p1});
 }
 
 bool OpenImmoUpload::DoUpload(const std::string& protocol, const UploadTarget& target,

@@ -20,7 +20,7 @@ void Sleep(int ms);
 
 // The cancel flag: set by the window's Esc key, by SIGINT/SIGTERM once InstallCancelSignals has
 // run, or by the code itself; it stays set until ResetEsc.
-bool EscPressed();  // what the host calls WaitIsEsc
+bool EscPressed();  // the one way to ask; scripts reach it as cUtil.WaitIsEsc
 void SetEsc();
 void ResetEsc();
 

@@ -5,6 +5,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "host/LanguagePack.h"
 #include "host/cUtil.h"
 #include "platform/base64.h"
 #include "platform/host_error.h"
@@ -75,7 +76,7 @@ cFTPTransferV2::~cFTPTransferV2() { inet_.Close(); }
 
 std::string cFTPTransferV2::T(const std::string& german, const std::string& p1,
                               const std::string& p2) const {
-  return services::Translate(language_, german, p1, p2);
+  return Translate(language_, german, {p1, p2});
 }
 
 void cFTPTransferV2::Init(const std::string&, const TransferHost& KVApp) {
@@ -120,10 +121,10 @@ void cFTPTransferV2::OnStateChanged(int16_t state) {
     RaiseInternalState(state, text);
 }
 
-bool cFTPTransferV2::Cancelled() const { return cancel_ || cUtil::WaitIsEsc(); }
+bool cFTPTransferV2::Cancelled() const { return cancel_ || EscPressed(); }
 
-int cFTPTransferV2::ExecuteAndWait(const std::string& command) {
-  if (Cancelled()) return 0;
+cFTPTransferV2::CommandOutcome cFTPTransferV2::ExecuteAndWait(const std::string& command) {
+  if (Cancelled()) return CommandOutcome::kUnanswered;
   RaiseInternalState(services::istate::kCommand, command);
   lastState_ = Control::kNone;
   inet_.Limits() = limits_;
@@ -140,12 +141,12 @@ int cFTPTransferV2::ExecuteAndWait(const std::string& command) {
     if (Cancelled()) {
       inet_.Cancel();
       lastState_ = Control::kNone;
-      return 0;
+      return CommandOutcome::kUnanswered;
     }
     if (!inet_.StillExecuting()) {
       if (lastState_ == Control::kDisconnected || lastState_ == Control::kResponseCompleted)
-        return 1;
-      return lastState_ == Control::kError ? -1 : 0;
+        return CommandOutcome::kDone;
+      return lastState_ == Control::kError ? CommandOutcome::kFailed : CommandOutcome::kUnanswered;
     }
   }
 }
@@ -193,7 +194,7 @@ bool cFTPTransferV2::TransferFolder(const std::string& local, const std::string&
   if (top.empty()) {
     // Below an empty remote folder everything stays in the login folder, whose path the
     // absolute folder commands then need.
-    if (ExecuteAndWait("PWD ") != 1) {
+    if (ExecuteAndWait("PWD ") != CommandOutcome::kDone) {
       failed_ = true;
       return false;
     }
@@ -251,9 +252,9 @@ bool cFTPTransferV2::PutFolderActive(const std::string& local, const std::string
     RaiseWorkState(state::kInfo, line);
     const bool all = vb::Trim(extensions).empty();
     if (!all && !services::ExtensionListed(extensions, name)) continue;
-    const int rc = ExecuteAndWait(line);
+    const CommandOutcome rc = ExecuteAndWait(line);
     if (all) RaiseWorkState(state::kInfo, line);
-    if (rc == 1)
+    if (rc == CommandOutcome::kDone)
       ++sentFiles_;
     else
       failed_ = true;
@@ -271,14 +272,14 @@ bool cFTPTransferV2::HttpTransfer(const std::string& URL, const std::string& com
   inet_.URL = URL;
   ApplyProxyRule(proxyRule);
   cancel_ = false;
-  const int rc = ExecuteAndWait(command);
-  if (rc == 0 && Cancelled()) {
+  const CommandOutcome rc = ExecuteAndWait(command);
+  if (rc == CommandOutcome::kUnanswered && Cancelled()) {
     // Esc or ForceCancel: the request was not answered.
     RaiseWorkState(state::kCancelled, "\r\n" + T("Prozess extern beendet"));
     return false;
   }
   // A failure (state 11) has been reported by the state handler.
-  return rc == 1;
+  return rc == CommandOutcome::kDone;
 }
 
 Variant cFTPTransferV2::FtpExecute(const std::string& host, const std::string& user,
@@ -326,8 +327,8 @@ XmlDocumentPtr cFTPTransferV2::HTTPRequest(const std::string& method, const XmlD
     RaiseWorkState(state::kTransferBegins,
                    T("Die Datei %1 wird gesendet - warten auf Antwort", fileName));
     if (!body) return fail(err::kObjectNotSet, "Object variable not set");
-    const services::HttpReply reply = request.PostXml(URL, body->xml(), {user, password}, method,
-                                                      [] { return cUtil::WaitIsEsc(); });
+    const services::HttpReply reply =
+        request.PostXml(URL, body->xml(), {user, password}, method, [] { return EscPressed(); });
     if (!reply.result.ok()) return fail(reply.result.wininetError, reply.result.message);
     const std::string& answer = reply.body;
 
@@ -393,7 +394,7 @@ bool cFTPTransferV2::IsOnline(const std::string& strUrl, int32_t lngTimeout) {
   control.Execute(strUrl, "GET");
   while (!control.Step(kSliceMs)) {
     PumpEvents();
-    if (cUtil::WaitIsEsc()) {
+    if (EscPressed()) {
       control.Cancel();
       return false;
     }

@@ -108,7 +108,10 @@ class cFTPTransferV2 : public StateEvents {
                 const std::string& p2 = {}) const;
   void ApplyProxyRule(const std::string& rule);
   void OnStateChanged(int16_t state);
-  int ExecuteAndWait(const std::string& command);
+  // How a command given to the transfer control ended: answered, failed, or neither (cancelled,
+  // or the control stopped without a result state).
+  enum class CommandOutcome { kDone, kFailed, kUnanswered };
+  CommandOutcome ExecuteAndWait(const std::string& command);
   bool TransferFolder(const std::string& local, const std::string& remote,
                       const std::string& extensions, bool strict);
   bool PutFolderActive(const std::string& local, const std::string& remote,

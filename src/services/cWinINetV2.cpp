@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "host/LanguagePack.h"
 #include "host/cUtil.h"
 #include "platform/host_error.h"
 #include "platform/host_path.h"
@@ -70,7 +71,7 @@ cWinINetV2::~cWinINetV2() {
 
 std::string cWinINetV2::T(const std::string& german, const std::string& p1,
                           const std::string& p2) const {
-  return services::Translate(language_, german, p1, p2);
+  return Translate(language_, german, {p1, p2});
 }
 
 std::string cWinINetV2::GetHostPart(const std::string& text, const std::string& def) {
@@ -162,7 +163,7 @@ bool cWinINetV2::PassiveFtpTransfer(const std::string& host, const std::string& 
 
 bool cWinINetV2::PutFolder(const std::string& localFolder, const std::string& remoteFolder,
                            const std::string& extensions, bool strict) {
-  if (cancelled_ || cUtil::WaitIsEsc()) {
+  if (cancelled_ || EscPressed()) {
     cancelled_ = true;
     return false;
   }
@@ -186,7 +187,7 @@ bool cWinINetV2::PutFolder(const std::string& localFolder, const std::string& re
                        extensions, strict);
   }
   for (const fs::path& file : content.files) {
-    if (cancelled_ || cUtil::WaitIsEsc()) {
+    if (cancelled_ || EscPressed()) {
       cancelled_ = true;
       return false;
     }
@@ -249,7 +250,7 @@ bool cWinINetV2::PutFile(const std::string& localPath, const std::string& remote
   curl_easy_setopt(easy, CURLOPT_INFILESIZE_LARGE, curl_off_t{fileLength_});
   curl_easy_setopt(easy, CURLOPT_TRANSFERTEXT, type == 1 ? 1L : 0L);
   const services::TransferResult result =
-      session_.Run([this] { return cancelled_ || cUtil::WaitIsEsc(); });
+      session_.Run([this] { return cancelled_ || EscPressed(); });
   if (result.kind == services::TransferResult::Kind::kCancelled) cancelled_ = true;
   if (!result.ok() || readFailed_) return fail(readFailed_ ? kFileNotFound : result.wininetError);
   std::fclose(file_);

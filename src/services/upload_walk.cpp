@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <system_error>
 
-#include "host/LanguagePack.h"
 #include "platform/vb.h"
 
 namespace fern::services {
@@ -53,12 +52,6 @@ std::vector<std::string> FolderChain(const std::string& remote) {
     if (at == std::string::npos) break;
   }
   return out;
-}
-
-std::string Translate(const LanguagePack* language, const std::string& german,
-                      const std::string& p1, const std::string& p2) {
-  static const LanguagePack kGerman;
-  return (language ? *language : kGerman).TranslateString(german, p1, p2);
 }
 
 }  // namespace fern::services

@@ -1,16 +1,11 @@
-// What both FTP upload modes share: the extension filter, the folder listing in a fixed order,
-// and translation through an optional language pack.
+// What both FTP upload modes share: the extension filter, the folder listing in a fixed order.
 #pragma once
 
 #include <filesystem>
 #include <string>
 #include <vector>
 
-namespace fern {
-
-class LanguagePack;
-
-namespace services {
+namespace fern::services {
 
 // True when `list` (blank-separated extensions, "BIG DIR PHP") names the file's extension as a
 // whole word, without regard to case; an empty list takes every file. A file without an
@@ -33,9 +28,4 @@ std::string RemoteChild(const std::string& remote, const std::string& name);
 // first, so a missing remote tree is made level by level.
 std::vector<std::string> FolderChain(const std::string& remote);
 
-// TranslateString through `language`; without one the German text with "%1", "%2" filled in.
-std::string Translate(const LanguagePack* language, const std::string& german,
-                      const std::string& p1 = {}, const std::string& p2 = {});
-
-}  // namespace services
-}  // namespace fern
+}  // namespace fern::services

@@ -3,6 +3,7 @@
 
 #include <map>
 
+#include "host/LanguagePack.h"
 #include "services/upload_walk.h"
 
 namespace fern {
@@ -142,7 +143,7 @@ std::string cWinINetV2::GetWinINetErrorText(int32_t code) const {
   const auto& table = ErrorTable();
   const auto it = table.find(code);
   if (it == table.end()) return {};
-  return it->second.translated ? services::Translate(language_, it->second.text) : it->second.text;
+  return it->second.translated ? Translate(language_, it->second.text) : it->second.text;
 }
 
 }  // namespace fern

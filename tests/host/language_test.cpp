@@ -42,6 +42,29 @@ TEST(TranslateString, UsesTheUserDictionaryAndFallsBackToGerman) {
   EXPECT_EQ(lp.TranslateString("Abbrechen"), "Abbrechen");
 }
 
+TEST(Translate, MoreValuesInOnePassWithOrWithoutAPack) {
+  testing::ScratchDir dir;
+  dir.Write("lang/2057.dic", "[Strings]\n%1 von %2 nach %3\t%1 from %2 to %3%nl%\n");
+  LanguagePack english;
+  english.SetDictionaryPath((dir / "lang").string());
+  english.SetUserLCID(2057);
+  const struct {
+    const LanguagePack* pack;
+    const char* german;
+    std::initializer_list<std::string_view> values;
+    const char* expected;
+  } cases[] = {
+      {nullptr, "%1 von %2 nach %3", {"A", "B", "C"}, "A von B nach C"},
+      {&english, "%1 von %2 nach %3", {"A", "B", "C"}, "A from B to C\r\n"},
+      // A value holding a placeholder is inserted as it stands, before and after the pack.
+      {nullptr, "%1 und %6", {"%6", "", "", "", "", "F"}, "%6 und F"},
+      {&english, "%1 von %2 nach %3", {"%3", "%nl%"}, "%3 from %nl% to \r\n"},
+      {nullptr, "Zeile%nl%%1 %4", {"x"}, "Zeile\r\nx "},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(Translate(c.pack, c.german, c.values), c.expected) << c.german;
+}
+
 TEST(TranslateString, ReachableByNameWithOptionalValues) {
   LanguagePack lp;
   std::vector<Variant> one{Variant("a%1b"), Variant(int32_t{5})};

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "core/host_session.h"
+#include "demo/demo_host.h"
 #include "host/cDal.h"
-#include "host/demo_host.h"
 #include "host/host_database.h"
 #include "platform/msgbox.h"
 #include "support/scratch_dir.h"

@@ -1,4 +1,4 @@
-#include "host/demo_host.h"
+#include "demo/demo_host.h"
 
 #include <QBuffer>
 #include <QByteArray>
@@ -12,8 +12,8 @@
 #include <fstream>
 #include <vector>
 
+#include "demo/demo_openimmo.h"
 #include "host/cUtil.h"
-#include "host/demo_openimmo.h"
 #include "host/host_cipher.h"
 #include "host/host_database.h"
 #include "platform/host_error.h"

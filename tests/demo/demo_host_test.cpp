@@ -3,12 +3,12 @@
 #include <QImageReader>
 #include <set>
 
+#include "demo/demo_host.h"
 #include "host/cDal.h"
 #include "host/cDbIni.h"
 #include "host/cKVBlob.h"
 #include "host/cKVUtil.h"
 #include "host/cUtil.h"
-#include "host/demo_host.h"
 #include "host/host_cipher.h"
 #include "host/host_database.h"
 #include "platform/vb.h"
