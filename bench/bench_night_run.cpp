@@ -27,7 +27,7 @@
 #include <vector>
 
 #include "db/connection.h"
-#include "host/demo_host.h"
+#include "demo/demo_host.h"
 #include "host/host_picture.h"
 #include "platform/ini_file.h"
 

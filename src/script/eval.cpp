@@ -8,6 +8,7 @@
 #include "platform/cp1252.h"
 #include "platform/host_error.h"
 #include "platform/msgbox.h"
+#include "platform/text.h"
 #include "platform/vb.h"
 #include "script/builtins.h"
 #include "script/compiler.h"

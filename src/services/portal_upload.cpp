@@ -159,7 +159,7 @@ UploadRoutes::UploadRoutes(const UploadRouteSettings& settings, const LanguagePa
     : s_(settings), language_(language), events_(events) {}
 
 std::string UploadRoutes::T(const std::string& german, const std::string& p1) const {
-  return Translate(language_, german, p1);
+  return Translate(language_, german, {p1});
 }
 
 std::string UploadRoutes::SftpIniPath() const {

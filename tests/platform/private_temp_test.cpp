@@ -6,7 +6,7 @@
 #include <unistd.h>
 
 #include "platform/host_error.h"
-#include "scratch_dir.h"
+#include "support/scratch_dir.h"
 
 namespace fern {
 namespace {
