@@ -9,6 +9,7 @@
 #include "platform/host_error.h"
 #include "platform/host_path.h"
 #include "platform/ini_file.h"
+#include "platform/text.h"
 #include "platform/vb.h"
 #include "platform/waits.h"
 #include "services/upload_walk.h"
@@ -18,11 +19,6 @@ namespace fern::openimmo {
 namespace {
 
 constexpr int32_t kShortestDelayMs = 10;  // a delay up to this is no delay
-
-std::string Lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
 
 }  // namespace
 
@@ -71,7 +67,7 @@ bool OpenImmoUpload::DoUpload(const std::string& protocol, const UploadTarget& t
 bool OpenImmoUpload::Attempt(const std::string& protocol, const UploadTarget& target,
                              const std::string& localFolder, const std::string& extension,
                              bool strict) {
-  const std::string p = Lower(protocol);
+  const std::string p = text::LowerAscii(protocol);
   if (p == "sftp") return DoUploadSFtp(target, localFolder, extension);
   if (p == "ftps") return DoUploadFtpS(target, localFolder, extension);
   if (s_.useNcFtp) return DoUploadToFtpByNcFtpPut(target, localFolder, extension);

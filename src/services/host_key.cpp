@@ -6,20 +6,10 @@
 
 #include "platform/base64.h"
 #include "platform/sha256.h"
+#include "platform/text.h"
 
 namespace fern::services {
 namespace {
-
-std::string Lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
-
-std::string Trim(const std::string& s) {
-  const size_t a = s.find_first_not_of(" \t");
-  if (a == std::string::npos) return {};
-  return s.substr(a, s.find_last_not_of(" \t") - a + 1);
-}
 
 uint32_t ReadU32(const std::string& s, size_t at) {
   if (at + 4 > s.size()) return 0;
@@ -63,13 +53,13 @@ int KeyBits(const std::string& type, const std::string& blob) {
 
 }  // namespace
 
-HostKeyFingerprint ParseFingerprint(const std::string& text) {
+HostKeyFingerprint ParseFingerprint(const std::string& stored) {
   HostKeyFingerprint fp;
-  std::string last = Trim(text);
+  std::string last(text::TrimBlanks(stored));
   const size_t blank = last.find_last_of(" \t");
   if (blank != std::string::npos) last = last.substr(blank + 1);
   std::string body = last;
-  const std::string lower = Lower(last);
+  const std::string lower = text::LowerAscii(last);
   if (lower.rfind("md5:", 0) == 0) body = last.substr(4);
   if (lower.rfind("sha256:", 0) == 0) body = last.substr(7);
   // MD5: 16 hex pairs joined by ":".

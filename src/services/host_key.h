@@ -12,7 +12,7 @@ struct HostKeyFingerprint {
   enum Kind { kNone, kMd5, kSha256 } kind = kNone;
   std::string value;  // kMd5: 32 lower-case hex digits; kSha256: Base64 without padding
 };
-HostKeyFingerprint ParseFingerprint(const std::string& text);
+HostKeyFingerprint ParseFingerprint(const std::string& stored);
 
 // "<type> <bits> <SHA-256 Base64 without padding>" of a raw SSH public-key blob
 // ("ssh-ed25519 255 3Hx...").

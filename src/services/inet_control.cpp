@@ -7,23 +7,13 @@
 #include <vector>
 
 #include "platform/host_path.h"
+#include "platform/text.h"
 #include "services/curl_handle.h"
 #include "services/upload_walk.h"
 
 namespace fern::services {
 
 namespace {
-
-std::string Upper(std::string s) {
-  std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::toupper(c); });
-  return s;
-}
-
-std::string TrimBlanks(const std::string& s) {
-  const size_t b = s.find_first_not_of(' ');
-  if (b == std::string::npos) return {};
-  return s.substr(b, s.find_last_not_of(' ') - b + 1);
-}
 
 // The reply code at the start of an FTP answer ("550 No such file" -> 550), else 0.
 long ReplyCode(const std::string& answer) {
@@ -109,10 +99,10 @@ void InetControl::Execute(const std::string& url, const std::string& command) {
 }
 
 bool InetControl::StartFtp(const std::string& command) {
-  const std::string trimmed = TrimBlanks(command);
-  verb_ = Upper(trimmed.substr(0, trimmed.find(' ')));
-  const std::string rest =
-      TrimBlanks(trimmed.size() > verb_.size() ? trimmed.substr(verb_.size()) : std::string());
+  const std::string trimmed(text::TrimSpaces(command));
+  verb_ = text::UpperAscii(trimmed.substr(0, trimmed.find(' ')));
+  const std::string rest = std::string(text::TrimSpaces(
+      trimmed.size() > verb_.size() ? trimmed.substr(verb_.size()) : std::string()));
   if (verb_ == "CLOSE" || verb_ == "QUIT") {
     Raise(kDisconnecting);
     Close();
@@ -160,8 +150,8 @@ bool InetControl::StartFtp(const std::string& command) {
   } else if (verb_ == "PUT" || verb_ == "SEND") {
     const size_t lastBlank = rest.rfind(' ');
     const std::string remote = lastBlank == std::string::npos ? rest : rest.substr(lastBlank + 1);
-    const std::string local =
-        TrimBlanks(lastBlank == std::string::npos ? std::string() : rest.substr(0, lastBlank));
+    const std::string local = std::string(text::TrimSpaces(
+        lastBlank == std::string::npos ? std::string() : rest.substr(0, lastBlank)));
     std::filesystem::path real;
     try {
       real = ResolveHostPath(local);
@@ -194,10 +184,10 @@ bool InetControl::StartFtp(const std::string& command) {
 }
 
 void InetControl::StartHttp(const std::string& url, const std::string& method) {
-  std::string full = TrimBlanks(url);
+  std::string full(text::TrimSpaces(url));
   if (full.find("://") == std::string::npos) full = "http://" + full;
   RemoteHost = HostOf(full);
-  verb_ = Upper(TrimBlanks(method));
+  verb_ = text::UpperAscii(text::TrimSpaces(method));
   if (!connected_) Raise(kConnected);
   Raise(kRequesting);
   CURL* easy = CurlAccess::Prepare(session_);

@@ -13,6 +13,7 @@
 #include "platform/ini_file.h"
 #include "platform/private_file.h"
 #include "platform/process.h"
+#include "platform/text.h"
 #include "platform/text_file.h"
 #include "platform/vb.h"
 #include "platform/waits.h"
@@ -27,17 +28,6 @@ namespace {
 constexpr const char* kSftpSource = "DoUploadToSFtpByWinScp";
 constexpr const char* kFtpsSource = "DoUploadToFtpSByWinScp";
 constexpr const char* kNcFtpSource = "DoUploadToFtpByNcFtpPut";
-
-std::string Lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
-
-std::string Trim(const std::string& s) {
-  const size_t a = s.find_first_not_of(" \t");
-  if (a == std::string::npos) return {};
-  return s.substr(a, s.find_last_not_of(" \t") - a + 1);
-}
 
 std::string JoinHost(std::string folder, const std::string& name) {
   while (!folder.empty() && (folder.back() == '\\' || folder.back() == '/')) folder.pop_back();
@@ -59,7 +49,7 @@ std::vector<fs::path> FilesToSend(const std::string& localFolder, const std::str
 
 // "server[:port]" without a trailing slash and blanks; the target's port wins over the text's.
 std::string HostPort(const UploadTarget& target) {
-  std::string s = Trim(target.server);
+  std::string s(text::TrimBlanks(target.server));
   while (!s.empty() && s.back() == '/') s.pop_back();
   if (target.port > 0) {
     const size_t colon = s.rfind(':');
@@ -133,7 +123,7 @@ struct FtpsOptions {
 FtpsOptions ParseFtpsOptions(const std::string& text) {
   FtpsOptions o;
   for (const std::string& word : SplitCommandLine(text)) {
-    const std::string w = Lower(word);
+    const std::string w = text::LowerAscii(word);
     const size_t eq = w.find('=');
     const std::string name = w.substr(0, eq);
     const std::string value = eq == std::string::npos ? "" : w.substr(eq + 1);
