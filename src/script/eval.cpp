@@ -573,7 +573,7 @@ int32_t LocaleId(const std::string& name) {
       {"de", 1031},    {"de-de", 1031}, {"de-at", 3079}, {"de-ch", 2055}, {"en", 1033},
       {"en-us", 1033}, {"en-gb", 2057}, {"fr", 1036},    {"fr-fr", 1036}, {"it", 1040},
       {"it-it", 1040}, {"nl", 1043},    {"nl-nl", 1043}, {"es", 3082},    {"es-es", 3082}};
-  auto it = kIds.find(text::LowerAscii(name));
+  auto it = kIds.find(fern::text::LowerAscii(name));
   return it == kIds.end() ? -1 : it->second;
 }
 
@@ -636,7 +636,7 @@ Variant Interpreter::CallEngineFn(int fn, const std::vector<ExprP>* args, Frame&
     }
     case kFnGetRef: {
       need(1, 1, "GetRef");
-      int gi = FindGlobal(text::LowerAscii(text(0)));
+      int gi = FindGlobal(fern::text::LowerAscii(text(0)));
       if (gi < 0 || !globals_[gi].proc) Throw(kErrInvalidCall);
       const Proc* p = globals_[gi].proc;
       std::shared_ptr<Unit> unit;
