@@ -1,6 +1,7 @@
 local piece = string.rep("x", 994) .. "needle"
-local s = ""
-for p = 1, 1048 do s = s .. piece end
+local parts = {}
+for p = 1, 1048 do parts[p] = piece end
+local s = table.concat(parts)
 local n = 0
 local p = string.find(s, "needle", 1, true)
 while p do

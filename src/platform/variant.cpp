@@ -131,8 +131,6 @@ bool Variant::IsNumber() const noexcept {
   }
 }
 
-Variant::Variant(const Variant& o) : t_(VType::Empty) { CopyFrom(o); }
-Variant::Variant(Variant&& o) noexcept : t_(VType::Empty) { MoveFrom(o); }
 Variant& Variant::operator=(const Variant& o) {
   if (this != &o) {
     if (o.t_ == VType::Array) {
@@ -150,19 +148,9 @@ Variant& Variant::operator=(const Variant& o) {
   }
   return *this;
 }
-Variant& Variant::operator=(Variant&& o) noexcept {
-  if (this != &o) {
-    Variant tmp(std::move(o));
-    Release();
-    MoveFrom(tmp);
-  }
-  return *this;
-}
-Variant::~Variant() { Release(); }
 
+// Only for texts, objects and arrays; the caller has copied type and value.
 void Variant::CopyFrom(const Variant& o) {
-  t_ = o.t_;
-  u_ = o.u_;
   switch (o.t_) {
     case VType::String:
       s_ = o.s_;
@@ -179,19 +167,8 @@ void Variant::CopyFrom(const Variant& o) {
   }
 }
 
-void Variant::MoveFrom(Variant& o) noexcept {
-  t_ = o.t_;
-  u_ = o.u_;
-  s_ = o.s_;
-  o.s_ = nullptr;
-  o_ = std::move(o.o_);
-  a_ = o.a_;
-  o.a_ = nullptr;
-  o.t_ = VType::Empty;
-}
-
 void Variant::Release() noexcept {
-  if (t_ == VType::Object) o_.reset();
+  o_.reset();
   if (s_ && s_->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) delete s_;
   s_ = nullptr;
   delete a_;

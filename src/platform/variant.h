@@ -56,11 +56,28 @@ class Variant {
   // A whole number as Long when it fits, else as Double (VB's promotion).
   static Variant Whole(int64_t v) noexcept;
 
-  Variant(const Variant& o);
-  Variant(Variant&& o) noexcept;
+  // Numbers, dates, Booleans, Empty and Null copy and vanish without a call; only texts,
+  // objects and arrays reach the out-of-line parts.
+  Variant(const Variant& o) : t_(o.t_), u_(o.u_) {
+    if (o.t_ == VType::String || o.t_ == VType::Object || o.t_ == VType::Array) CopyFrom(o);
+  }
+  Variant(Variant&& o) noexcept : t_(o.t_), u_(o.u_), s_(o.s_), o_(std::move(o.o_)), a_(o.a_) {
+    o.s_ = nullptr;
+    o.a_ = nullptr;
+    o.t_ = VType::Empty;
+  }
   Variant& operator=(const Variant& o);
-  Variant& operator=(Variant&& o) noexcept;
-  ~Variant();
+  Variant& operator=(Variant&& o) noexcept {
+    if (this != &o) {
+      Variant tmp(std::move(o));  // `o` may live inside what is released here
+      if (s_ || a_ || o_) Release();
+      MoveFrom(tmp);
+    }
+    return *this;
+  }
+  ~Variant() {
+    if (s_ || a_ || o_) Release();
+  }
 
   VType type() const noexcept { return t_; }
   bool IsEmpty() const noexcept { return t_ == VType::Empty; }
@@ -96,7 +113,16 @@ class Variant {
 
  private:
   void CopyFrom(const Variant& o);
-  void MoveFrom(Variant& o) noexcept;
+  void MoveFrom(Variant& o) noexcept {
+    t_ = o.t_;
+    u_ = o.u_;
+    s_ = o.s_;
+    o.s_ = nullptr;
+    o_ = std::move(o.o_);
+    a_ = o.a_;
+    o.a_ = nullptr;
+    o.t_ = VType::Empty;
+  }
   void Release() noexcept;
 
   VType t_;

@@ -59,6 +59,12 @@ Variant Interpreter::Eval(const Expr& e, Frame& f) {
   return Variant();
 }
 
+namespace {
+
+bool IsWhole(const Variant& v) { return v.type() == VType::Integer || v.type() == VType::Long; }
+
+}  // namespace
+
 Variant Interpreter::Binary(const Expr& e, Frame& f) {
   if (e.op == BinOp::Is) {
     Variant a = Eval(*e.a, f);
@@ -71,6 +77,38 @@ Variant Interpreter::Binary(const Expr& e, Frame& f) {
   std::optional<Variant> ta, tb;  // engaged only when an operand is computed
   const Variant& a = IsPlain(*e.b) ? ValueRef(*e.a, f, ta) : ta.emplace(EvalValue(*e.a, f));
   const Variant& b = ValueRef(*e.b, f, tb);
+  if (IsWhole(a) && IsWhole(b)) {
+    // Counting and comparing whole numbers is most of what loops and recursion do.
+    int64_t x = a.type() == VType::Integer ? a.intVal() : a.longVal();
+    int64_t y = b.type() == VType::Integer ? b.intVal() : b.longVal();
+    bool narrow = a.type() == VType::Integer && b.type() == VType::Integer;
+    auto whole = [narrow](int64_t r) {
+      if (narrow && r >= INT16_MIN && r <= INT16_MAX) return Variant(static_cast<int16_t>(r));
+      return Variant::Whole(r);  // Long, beyond it Double, as VB promotes
+    };
+    switch (e.op) {
+      case BinOp::Add:
+        return whole(x + y);
+      case BinOp::Sub:
+        return whole(x - y);
+      case BinOp::Mul:
+        return whole(x * y);
+      case BinOp::Eq:
+        return Variant(x == y);
+      case BinOp::Ne:
+        return Variant(x != y);
+      case BinOp::Lt:
+        return Variant(x < y);
+      case BinOp::Gt:
+        return Variant(x > y);
+      case BinOp::Le:
+        return Variant(x <= y);
+      case BinOp::Ge:
+        return Variant(x >= y);
+      default:
+        break;
+    }
+  }
   switch (e.op) {
     case BinOp::Pow:
       return vb::Pow(a, b);
@@ -389,6 +427,12 @@ Variant Interpreter::CallName(const Expr& e, const std::vector<ExprP>* args, Fra
     default:
       break;
   }
+  if (!f.parent && e.globalIndex >= 0 && e.globalGeneration == generation_) {
+    // A global found before: its procedure or value straight away.
+    Global& g = globals_[e.globalIndex];
+    if (g.proc) return CallKnown(*g.proc, nullptr, nullptr, args, f);
+    if (!g.cls) return Index(g.value, args, f, e);
+  }
   Found r = Lookup(e, f);
   switch (r.kind) {
     case Found::Var:
@@ -529,7 +573,7 @@ int32_t LocaleId(const std::string& name) {
       {"de", 1031},    {"de-de", 1031}, {"de-at", 3079}, {"de-ch", 2055}, {"en", 1033},
       {"en-us", 1033}, {"en-gb", 2057}, {"fr", 1036},    {"fr-fr", 1036}, {"it", 1040},
       {"it-it", 1040}, {"nl", 1043},    {"nl-nl", 1043}, {"es", 3082},    {"es-es", 3082}};
-  auto it = kIds.find(text::LowerAscii(name));
+  auto it = kIds.find(fern::text::LowerAscii(name));
   return it == kIds.end() ? -1 : it->second;
 }
 
@@ -592,7 +636,7 @@ Variant Interpreter::CallEngineFn(int fn, const std::vector<ExprP>* args, Frame&
     }
     case kFnGetRef: {
       need(1, 1, "GetRef");
-      int gi = FindGlobal(text::LowerAscii(text(0)));
+      int gi = FindGlobal(fern::text::LowerAscii(text(0)));
       if (gi < 0 || !globals_[gi].proc) Throw(kErrInvalidCall);
       const Proc* p = globals_[gi].proc;
       std::shared_ptr<Unit> unit;

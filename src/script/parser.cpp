@@ -255,8 +255,8 @@ void Parser::ParseFields(bool isPublic) {
         for (;;) {
           const Token& tk = Peek();
           if (tk.kind != Tok::Literal || !tk.value.IsNumber()) Fail(1026);
-          f.dims.push_back(static_cast<int32_t>(
-              tk.value.type() == VType::Integer ? tk.value.intVal() : tk.value.longVal()));
+          f.dims.push_back(tk.value.type() == VType::Integer ? tk.value.intVal()
+                                                             : tk.value.longVal());
           Next();
           if (AcceptOp(")")) break;
           ExpectOp(",", kErrExpectedRParen);

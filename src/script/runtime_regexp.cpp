@@ -164,6 +164,13 @@ bool* RegExp::Flag(std::string_view name) {
   return nullptr;
 }
 
+// RegExp converts its replacement the way COM converts to text, not the way CStr does: a
+// Boolean becomes "-1" or "0".
+std::string ReplacementText(const Variant& v) {
+  if (v.type() == VType::Boolean) return v.boolVal() ? "-1" : "0";
+  return vb::CStr(v);
+}
+
 std::string RegExp::Replace(const std::string& input, const std::string& replacement) {
   std::u32string s = rt::ToU32(input);
   std::u32string rep = rt::ToU32(replacement);
@@ -266,7 +273,7 @@ Variant RegExp::Invoke(std::string_view name, unsigned kind, std::span<Variant> 
   }
   if (NameIs(name, "Replace")) {
     CheckArgCount(args, 2, 2, name);
-    return Variant(Replace(rt::ArgStr(args, 0), rt::ArgStr(args, 1)));
+    return Variant(Replace(rt::ArgStr(args, 0), ReplacementText(args[1])));
   }
   if (NameIs(name, "Execute")) {
     CheckArgCount(args, 1, 1, name);

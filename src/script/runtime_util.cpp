@@ -126,7 +126,8 @@ double SerialFromTimeT(std::time_t t, int millis) {
 double LocalNow() {
   auto now = std::chrono::system_clock::now();
   auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count();
-  return SerialFromTimeT(static_cast<std::time_t>(ms / 1000), static_cast<int>(ms % 1000));
+  std::time_t seconds = ms / 1000;
+  return SerialFromTimeT(seconds, static_cast<int>(ms % 1000));
 }
 
 double SerialFromFileTime(std::filesystem::file_time_type t) {

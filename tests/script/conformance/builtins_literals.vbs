@@ -18,3 +18,7 @@ WScript.Echo "literals:", &hFFFF&, &H8000&, &hFFFF, Hex(-32768), -3^2, CByte(Tru
 WScript.Echo "types:", TypeName(vbTrue), TypeName(vbString), TypeName(vbObjectError)
 WScript.Echo "types:", TypeName(Round(True)), TypeName(DatePart("yyyy", Now)), TypeName(-32768)
 WScript.Echo "CDate of a number text:", CDate("1")
+Set re = New RegExp
+re.Pattern = "b"
+re.Global = True
+WScript.Echo "RegExp replacements:", re.Replace("abcb", 5), re.Replace("abcb", 1.5), re.Replace("abcb", True), re.Replace("abcb", Empty)
