@@ -116,7 +116,11 @@ class cImmoXmlV2 : public OpenImmoExporter {
   void FillHeader(db::Recordset& rsboersen, XmlDocument& schema, XmlDocument& doc,
                   const tMandant& m, int32_t version);
   std::string GetImmoXmlId(db::Recordset& record, bool isObject);
+  // Writes the id at once, or while a portal's listings are being built with the other new ids
+  // of its document (SaveNewIds), in one transaction instead of one per listing.
   std::string CreateImmoXmlId(db::Recordset& record, const std::string& kind);
+  // The new ids not yet written; run before a document leaves and when the listing loop ends.
+  void SaveNewIds();
   static std::string RandomAlnum(int32_t length);
   std::string GetXmlFileName(const std::string& url) const;
   void SetTextIfEmpty(XmlNode& node, const std::string& path, const std::string& text);
@@ -345,6 +349,8 @@ class cImmoXmlV2 : public OpenImmoExporter {
   // The photo copied (a JPG or GIF shrunk) into `folder`; "" when there is none to copy.
   std::string CopyKontaktFoto(const std::string& file, const std::string& folder);
   std::map<std::string, std::shared_ptr<tKontakt>> kontaktCache_;
+  // Photo and folder -> the copy in it: the photo of a person is copied once per phase.
+  std::map<std::pair<std::string, std::string>, std::string> kontaktFotos_;
   std::shared_ptr<db::Recordset> activeUsers_;
   std::shared_ptr<db::Recordset> activeFieldTypes_;
 
@@ -357,6 +363,8 @@ class cImmoXmlV2 : public OpenImmoExporter {
   bool unattended_ = true;
   double runStart_ = 0;
   std::string lastState_;
+  bool collectIds_ = false;
+  std::vector<std::pair<std::string, std::string>> newIds_;  // id, its UPDATE
   std::string tempPath_;
   std::string portalSchema_;
   std::shared_ptr<XmlSchemaCache> portalCache_;

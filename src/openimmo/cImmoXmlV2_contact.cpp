@@ -1,5 +1,8 @@
 // The contact person of a listing: who it is (an address or an active user named in a text
 // field), loaded once per phase, and the four passes that fill `kontaktperson`.
+#include <filesystem>
+#include <system_error>
+
 #include "core/cFernDispatcher.h"
 #include "core/host_session.h"
 #include "host/cDal.h"
@@ -57,6 +60,7 @@ void Step(F&& f) {
 
 void cImmoXmlV2::StartKontaktPhase() {
   kontaktCache_.clear();
+  kontaktFotos_.clear();
   activeUsers_.reset();
   activeFieldTypes_.reset();
 }
@@ -263,9 +267,14 @@ void cImmoXmlV2::GetLangValue(XmlNode& entry, XmlNodePtr& target, const MapConte
 std::string cImmoXmlV2::CopyKontaktFoto(const std::string& file, const std::string& folder) {
   // Copied as an attachment without a listing, so only a file that exists at its path is taken.
   if (file.empty() || !cUtil::Exist(file)) return {};
+  // Every listing of the person refers to the same copy; it is made again only when gone.
+  std::string& copied = kontaktFotos_[{file, folder}];
+  std::error_code ec;
+  if (!copied.empty() && std::filesystem::is_regular_file(Real(copied), ec)) return copied;
   auto noListing = db::Recordset::Create({});
   std::string title;
-  return CopyAnhangFile(file, folder, *noListing, title);
+  copied = CopyAnhangFile(file, folder, *noListing, title);
+  return copied;
 }
 
 void cImmoXmlV2::FillKontaktperson(const XmlNodePtr& section, const XmlNodePtr& kontakt,

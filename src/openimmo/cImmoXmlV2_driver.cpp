@@ -406,22 +406,33 @@ std::string cImmoXmlV2::CreateImmoXmlId(db::Recordset& record, const std::string
                          vb::Format(Variant(static_cast<int32_t>(centi)), "000") + RandomAlnum(10);
   const std::string table = provider ? "STD" : "OBJ";
   const std::string field = provider ? "immoxml_anid" : "immoxml_obid";
-  try {
-    dal_->ExecQuery(connect_, " UPDATE " + table + " SET " + field + " = '" + id + "'" + " WHERE " +
-                                  table + ".DSN = " + cUtil::SqlUid(record.Value("DSN")));
-    // The row in memory holds it too, so this run asks for it only once.
-    if (record.FindField(field) >= 0) {
-      record.SetValue(field, Variant(id));
-      record.AcceptChanges();
-    }
-  } catch (const HostError& e) {
-    // A lost id makes the portal see a new listing or provider next run: the user must know.
-    Work(state::kError,
-         ">>>> " +
-             T("Die OpenImmo-Id %1 konnte nicht gespeichert werden: %2", id, e.description()) +
-             " ;[Proc: CreateImmoXmlId]");
+  newIds_.emplace_back(id, " UPDATE " + table + " SET " + field + " = '" + id + "'" + " WHERE " +
+                               table + ".DSN = " + cUtil::SqlUid(record.Value("DSN")));
+  if (!collectIds_) SaveNewIds();
+  // The row in memory holds it too, so this run asks for it only once.
+  if (record.FindField(field) >= 0) {
+    record.SetValue(field, Variant(id));
+    record.AcceptChanges();
   }
   return id;
+}
+
+void cImmoXmlV2::SaveNewIds() {
+  if (newIds_.empty()) return;
+  const auto ids = std::move(newIds_);
+  newIds_.clear();
+  std::string batch;
+  for (const auto& [id, update] : ids) batch += update + ";\n";
+  try {
+    dal_->ExecQuery(connect_, batch);
+  } catch (const HostError& e) {
+    // A lost id makes the portal see a new listing or provider next run: the user must know.
+    for (const auto& [id, update] : ids)
+      Work(state::kError,
+           ">>>> " +
+               T("Die OpenImmo-Id %1 konnte nicht gespeichert werden: %2", id, e.description()) +
+               " ;[Proc: CreateImmoXmlId]");
+  }
 }
 
 std::string cImmoXmlV2::GetImmoXmlId(db::Recordset& record, bool isObject) {

@@ -57,6 +57,7 @@ void cImmoXmlV2::MakeAndSendOpenImmoLoop(db::Recordset& rsboersen, const XmlDocu
     std::vector<std::string>& queue;
     ~ClearQueue() { queue.clear(); }
   } clearAtEnd{statusQueue_};
+  collectIds_ = true;
   try {
     const std::string transfer = GetTransferTempPath() + "TRANSFER";
     if (!cUtil::Exist(transfer)) cUtil::MkFolder(transfer);
@@ -197,6 +198,9 @@ void cImmoXmlV2::MakeAndSendOpenImmoLoop(db::Recordset& rsboersen, const XmlDocu
                     "5", e.what(), "MakeAndSendOpenImmoLoop", set_.schemaType, display);
     Work(state::kError, lastState_ + " ;[Proc: MakeAndSendOpenImmoLoop]");
   }
+  // Also the ids of listings that were not sent: the next run gives them the same.
+  collectIds_ = false;
+  SaveNewIds();
 }
 
 void cImmoXmlV2::FillHeader(db::Recordset& rsboersen, XmlDocument& schema, XmlDocument& doc,

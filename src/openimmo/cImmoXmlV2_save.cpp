@@ -97,6 +97,7 @@ void cImmoXmlV2::CleanSendAndSave(XmlDocumentPtr& doc, const tMandant& m, db::Re
     if (sendFlag && !doc->documentElement()->selectSingleNode(".//" + set_.prefix + "immobilie"))
       return;
     if (EscPressed()) return;
+    SaveNewIds();  // before the portal learns them
     const std::string base = SaveXmlFile(rsboersen, doc, m, folder);
     XmlDocumentPtr answer;
     const bool sent = SendXml(rsboersen, doc, m, folder, answer, base);

@@ -2,10 +2,12 @@
 // loopback portal and the status written back.
 #include <httplib.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <regex>
+#include <set>
 #include <thread>
 
 #include "openimmo_fixture.h"
@@ -166,6 +168,16 @@ TEST_F(RunTest, FtpPortalUploadsOneCollectiveDocumentAndEveryStatus) {
   EXPECT_EQ(StatusCount(2, 1), 28);
   EXPECT_EQ(StatusCount(2, 3), 1);
   EXPECT_NE(Lines(6).find("Beenden der openimmo-Erstellung/-Übertragung"), std::string::npos);
+  // The ids the document carries are the listings' stored ids (written together before it left).
+  std::set<std::string> documentIds, storedIds;
+  const XmlNodeListPtr obids = doc->selectNodes("//imo:openimmo_obid");
+  for (const XmlNodePtr& id : *obids) documentIds.insert(id->text());
+  for (auto rs = Rows("select immoxml_obid from obj where immoxml_obid <> ''"); !rs->Eof();
+       rs->MoveNext())
+    storedIds.insert(cUtil::k(rs->Value(size_t{0})));
+  EXPECT_EQ(documentIds.size(), 28u);
+  EXPECT_TRUE(
+      std::includes(storedIds.begin(), storedIds.end(), documentIds.begin(), documentIds.end()));
 
   // A refused login: nothing is marked as sent.
   Exec("update boersenobj set status = 0, letzte_uebertragung = NULL");
