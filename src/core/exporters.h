@@ -30,6 +30,15 @@ class WebsiteExporter {
                         bool blnShowUrl) = 0;
 };
 
+// The portal types ("boersentyp") the run has a phase for.
+namespace portal_type {
+inline constexpr int32_t kOpenImmo = 5;
+inline constexpr int32_t kWebsite = 6;
+inline constexpr int32_t kOpenImmoOtherPartner = 10;  // its export is refused as not implemented
+inline constexpr int32_t kOpenImmoConverter = 11;     // delivered through the outside converter
+inline constexpr int32_t kRest = 113;
+}  // namespace portal_type
+
 // The OpenImmo export, one object per phase (types 5, 11 and 10).
 class OpenImmoExporter {
  public:

@@ -22,7 +22,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr int32_t kPhaseTypes[] = {6, 5, 11, 10, 113};
+constexpr int32_t kPhaseTypes[] = {portal_type::kWebsite, portal_type::kOpenImmo,
+                                   portal_type::kOpenImmoConverter,
+                                   portal_type::kOpenImmoOtherPartner, portal_type::kRest};
 
 // Stands in for an exporter whose portal type this build can't send yet: it says so as an
 // error, so the run neither pretends success nor stops.
@@ -56,7 +58,7 @@ class UnavailableOpenImmo : public OpenImmoExporter {
 class UnavailableRest : public RestExporter {
  public:
   Variant Init(cFernDispatcher&, std::string&, std::string&) override { return Variant(true); }
-  void Transfer(db::Recordset& rs) override { ReportUnavailable(events, rs, 113); }
+  void Transfer(db::Recordset& rs) override { ReportUnavailable(events, rs, portal_type::kRest); }
 };
 
 std::string FormatStart(double start, const char* pattern) {
@@ -207,18 +209,18 @@ void RunDriver::RunPhase(int32_t type) {
   auto rs = GetSelectedPortals(type);
   if (rs->Eof()) return;
   switch (type) {
-    case 6:
+    case portal_type::kWebsite:
       WebsitePhase(*rs, Signature());
       break;
-    case 5:
+    case portal_type::kOpenImmo:
       ApplyScopeSwitch(*rs);
-      OpenImmoPhase(*rs, Signature(), 5);
+      OpenImmoPhase(*rs, Signature(), portal_type::kOpenImmo);
       break;
-    case 11:
-    case 10:
+    case portal_type::kOpenImmoConverter:
+    case portal_type::kOpenImmoOtherPartner:
       OpenImmoPhase(*rs, Signature(), type);
       break;
-    case 113:
+    case portal_type::kRest:
       RestPhase(*rs);
       break;
     default:
@@ -233,7 +235,7 @@ void RunDriver::WebsitePhase(db::Recordset& rs, bool signature) {
     web->events.WorkState = [this](int16_t st, const std::string& text) {
       // The site's own "File exists" answers are noise to the user.
       if (text.find("File exis") != std::string::npos) return;
-      Report(st, text, st != state::kLoggedNotListed, st >= 100);
+      Report(st, text, st != state::kLoggedNotListed, st >= state::kFirstError);
     };
     web->events.InternalState = [this](int16_t st, const std::string& text) {
       Report(st, text, false, false);
@@ -255,7 +257,7 @@ void RunDriver::OpenImmoPhase(db::Recordset& rs, bool signature, int32_t type) {
   HostSession& s = Session();
   std::unique_ptr<OpenImmoExporter> immo = factory_.openImmo();
   immo->events.WorkState = [this](int16_t st, const std::string& text) {
-    Report(st, text, true, st >= 100);
+    Report(st, text, true, st >= state::kFirstError);
   };
   immo->events.InternalState = [this](int16_t st, const std::string& text) {
     Report(st, text, false, false);
@@ -281,7 +283,7 @@ void RunDriver::RestPhase(db::Recordset& rs) {
   }
   std::unique_ptr<RestExporter> rest = factory_.rest();
   rest->events.WorkState = [this](int16_t st, const std::string& text) {
-    Report(st, text, true, st >= 100);
+    Report(st, text, true, st >= state::kFirstError);
   };
   std::string connect = s.g_strConnect;
   std::string userDsn = cUtil::k(s.g_CurrentUserRS->Value("DSN"));
@@ -344,7 +346,8 @@ void RunDriver::Report(int32_t lngState, const std::string& text, bool blnShow, 
     if (!(strText.find('%') != std::string::npos && strText.find("Byte") != std::string::npos))
       send(std::to_string(lngState) + "; " + GetTimeStamp() + "; " + strText);
     if (lngState == state::kStepBegins) send("");
-    if (!blnShow && !blnIsError && lngState >= 1 && lngState <= 12)
+    if (!blnShow && !blnIsError && lngState >= state::kFirstTransferProgress &&
+        lngState <= state::kLastTransferProgress)
       SetProgressText(Session().g_oLanguagePack->TranslateString("Übertragungsstatus") + ": ..." +
                       strText);
   } catch (const std::exception&) {

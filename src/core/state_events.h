@@ -45,6 +45,11 @@ inline constexpr int16_t kFileUpload = 20;
 inline constexpr int16_t kPictureNotice = 32;
 inline constexpr int16_t kCancelled = 100;
 inline constexpr int16_t kError = 102;
+// From here on a state counts as an error.
+inline constexpr int16_t kFirstError = kCancelled;
+// States 1 to 12 are a transfer's progress, shown on the progress line when not listed.
+inline constexpr int16_t kFirstTransferProgress = 1;
+inline constexpr int16_t kLastTransferProgress = kTransferDone;
 }  // namespace state
 
 }  // namespace fern

@@ -122,7 +122,7 @@ Variant cUtil::Invoke(std::string_view name, unsigned, std::span<Variant> a) {
   if (n("Wait", 1, 1)) return Wait(ArgBool(a, 0)), Variant();
   if (n("WaitIsEsc", 0, 0)) return WaitIsEsc();
   // message boxes
-  if (n("MessageBox", 1, 3)) return static_cast<int16_t>(MessageBox(S(0), L(1), S(2)));
+  if (n("MessageBox", 1, 3)) return MessageBox(S(0), L(1), S(2));
   if (n("MsgAsk", 1, 2)) return MsgAsk(S(0), ArgBool(a, 1, false));
   if (n("msgstop", 1, 2)) return msgstop(S(0)), Variant();
   // cipher

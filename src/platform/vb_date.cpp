@@ -162,8 +162,7 @@ void SplitDate(double serial, int& year, int& month, int& day, int& hour, int& m
 
 double Now() {
   auto now = std::chrono::system_clock::now();
-  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count();
-  std::time_t t = static_cast<std::time_t>(ms / 1000);
+  std::time_t t = std::chrono::system_clock::to_time_t(now);
   std::tm tm{};
   localtime_r(&t, &tm);
   int64_t day = detail::DaysFromCivil(tm.tm_year + 1900, static_cast<unsigned>(tm.tm_mon + 1),

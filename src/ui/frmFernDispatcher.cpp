@@ -46,6 +46,11 @@ constexpr int kMargin = 10;
 constexpr int kButtonWidth = 100;
 constexpr int kButtonHeight = 26;
 
+// The window state first in "MAINPOS".
+constexpr int32_t kSavedNormal = 0;
+constexpr int32_t kSavedMinimized = 1;
+constexpr int32_t kSavedMaximized = 2;
+
 // The design size of the window; a saved position replaces it.
 constexpr int kDesignWidth = 580;
 constexpr int kDesignHeight = 520;
@@ -358,7 +363,7 @@ void frmFernDispatcher::LoginClick(LoginAction action) {
                mb::kOkOnly, std::string("Error: ") + handler);
   };
   try {
-    auto rs = driver_->GetSelectedPortals(113);
+    auto rs = driver_->GetSelectedPortals(portal_type::kRest);
     int64_t count = rs->RecordCount();
     if (count == 0) {
       MessageBox("keine IS24Boerse markiert", mb::kOkOnly);
@@ -428,7 +433,7 @@ void frmFernDispatcher::RestoreWindowPos() {
     h = std::min(area.height(), std::max(200, h));
     setGeometry(left, top, w, h);
     // A window saved minimised comes back maximised.
-    if (state == 1 || state == 2) setWindowState(Qt::WindowMaximized);
+    if (state == kSavedMinimized || state == kSavedMaximized) setWindowState(Qt::WindowMaximized);
   } catch (const std::exception&) {
     // What was restored until the error stays.
   }
@@ -437,8 +442,10 @@ void frmFernDispatcher::RestoreWindowPos() {
 void frmFernDispatcher::SaveWindowPos() {
   try {
     if (!Session().g_oUtil) return;
-    int state = isMinimized() ? 1 : isMaximized() ? 2 : 0;
-    QRect g = state == 0 ? geometry() : normalGeometry();
+    const int32_t state = isMinimized()   ? kSavedMinimized
+                          : isMaximized() ? kSavedMaximized
+                                          : kSavedNormal;
+    QRect g = state == kSavedNormal ? geometry() : normalGeometry();
     std::string value = std::to_string(state) + "|" + std::to_string(g.x()) + "|" +
                         std::to_string(g.y()) + "|" + std::to_string(g.width()) + "|" +
                         std::to_string(g.height());

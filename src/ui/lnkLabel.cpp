@@ -11,6 +11,11 @@ namespace fern {
 
 namespace {
 
+// The label's Alignment property.
+constexpr int32_t kAlignLeft = 0;
+constexpr int32_t kAlignRight = 1;
+constexpr int32_t kAlignCenter = 2;
+
 QColor ToQColor(int32_t vbColour) {
   return QColor(vbColour & 0xFF, (vbColour >> 8) & 0xFF, (vbColour >> 16) & 0xFF);
 }
@@ -100,13 +105,15 @@ void lnkLabel::NOLINK() {
 
 int32_t lnkLabel::Alignment() const {
   Qt::Alignment a = alignment();
-  if (a & Qt::AlignRight) return 1;
-  if (a & Qt::AlignHCenter) return 2;
-  return 0;
+  if (a & Qt::AlignRight) return kAlignRight;
+  if (a & Qt::AlignHCenter) return kAlignCenter;
+  return kAlignLeft;
 }
 
 void lnkLabel::SetAlignment(int32_t value) {
-  Qt::Alignment h = value == 1 ? Qt::AlignRight : value == 2 ? Qt::AlignHCenter : Qt::AlignLeft;
+  Qt::Alignment h = value == kAlignRight    ? Qt::AlignRight
+                    : value == kAlignCenter ? Qt::AlignHCenter
+                                            : Qt::AlignLeft;
   setAlignment(h | Qt::AlignVCenter);
 }
 
