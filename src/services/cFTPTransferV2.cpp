@@ -248,7 +248,11 @@ bool cFTPTransferV2::PutFolderActive(const std::string& local, const std::string
     if (Cancelled()) return false;
     const std::string name = file.filename().string();
     const std::string remoteName = services::RemoteChild(remote, name);
-    const std::string line = "PUT " + file.string() + " " + remoteName;
+    // Names with blanks (every archive starts with the portal's name) are quoted.
+    auto quoted = [](const std::string& s) {
+      return s.find(' ') == std::string::npos ? s : "\"" + s + "\"";
+    };
+    const std::string line = "PUT " + quoted(file.string()) + " " + quoted(remoteName);
     RaiseWorkState(state::kInfo, line);
     const bool all = vb::Trim(extensions).empty();
     if (!all && !services::ExtensionListed(extensions, name)) continue;

@@ -76,6 +76,44 @@ void PrepareFtp(CURL* easy, const InetControl& c) {
 
 }  // namespace
 
+namespace {
+
+// "PUT local remote": a name with blanks stands in double quotes; unquoted, the remote name is
+// the last word.
+void SplitPutArguments(const std::string& rest, std::string& local, std::string& remote) {
+  auto quotedAt = [&](size_t pos, std::string& out) -> size_t {
+    const size_t end = rest.find('"', pos + 1);
+    if (end == std::string::npos) return std::string::npos;
+    out = rest.substr(pos + 1, end - pos - 1);
+    return end + 1;
+  };
+  size_t next = 0;
+  if (!rest.empty() && rest.front() == '"') {
+    next = quotedAt(0, local);
+    if (next != std::string::npos) {
+      const std::string tail = TrimBlanks(rest.substr(next));
+      if (!tail.empty() && tail.front() == '"' && tail.back() == '"' && tail.size() >= 2)
+        remote = tail.substr(1, tail.size() - 2);
+      else
+        remote = tail;
+      return;
+    }
+  }
+  if (!rest.empty() && rest.back() == '"') {
+    const size_t open = rest.rfind('"', rest.size() - 2);
+    if (open != std::string::npos && open > 0) {
+      remote = rest.substr(open + 1, rest.size() - open - 2);
+      local = TrimBlanks(rest.substr(0, open));
+      return;
+    }
+  }
+  const size_t lastBlank = rest.rfind(' ');
+  remote = lastBlank == std::string::npos ? rest : rest.substr(lastBlank + 1);
+  local = TrimBlanks(lastBlank == std::string::npos ? std::string() : rest.substr(0, lastBlank));
+}
+
+}  // namespace
+
 void InetControl::Execute(const std::string& url, const std::string& command) {
   if (executing_) Cancel();
   answer_.clear();
@@ -148,10 +186,8 @@ bool InetControl::StartFtp(const std::string& command) {
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &InetControl::Collect);
     curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
   } else if (verb_ == "PUT" || verb_ == "SEND") {
-    const size_t lastBlank = rest.rfind(' ');
-    const std::string remote = lastBlank == std::string::npos ? rest : rest.substr(lastBlank + 1);
-    const std::string local = std::string(text::TrimSpaces(
-        lastBlank == std::string::npos ? std::string() : rest.substr(0, lastBlank)));
+    std::string local, remote;
+    SplitPutArguments(rest, local, remote);
     std::filesystem::path real;
     try {
       real = ResolveHostPath(local);

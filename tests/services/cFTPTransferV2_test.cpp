@@ -158,6 +158,24 @@ TEST_P(FtpTransfer, NestedTreeWithFilter) {
   }
 }
 
+TEST_P(FtpTransfer, NamesWithBlanksArriveInTheChosenMode) {
+  WriteAll(local_ / "ImmoPortal Demo-K-1.zip", RandomBytes(2000, 5));
+  WriteAll(local_ / "Mein Ordner" / "a b.xml", "<x/>");
+  FtpServer server(Options());
+  ASSERT_TRUE(Send(server, "in box", "")) << log_.Dump();
+  EXPECT_EQ(FilesBelow(home_), (std::set<std::string>{"in box/ImmoPortal Demo-K-1.zip",
+                                                      "in box/Mein Ordner/a b.xml"}));
+  // The data connections were opened the way the mode says, as the server saw them.
+  server.Stop();
+  const std::string serverLog = ReadAll(root_ / "server.log");
+  const bool port = serverLog.find("CMD PORT") != std::string::npos ||
+                    serverLog.find("CMD EPRT") != std::string::npos;
+  const bool pasv = serverLog.find("CMD PASV") != std::string::npos ||
+                    serverLog.find("CMD EPSV") != std::string::npos;
+  EXPECT_EQ(port, Active()) << serverLog;
+  EXPECT_EQ(pasv, !Active()) << serverLog;
+}
+
 TEST_P(FtpTransfer, MissingRemoteFolderIsCreated) {
   WriteAll(local_ / "x.php", "1");
   WriteAll(local_ / "in" / "y.php", "2");

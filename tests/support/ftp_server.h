@@ -73,6 +73,10 @@ class Handler(base):
     def on_login(self, username):
         if a.login_dir:
             self.fs.cwd = '/' + a.login_dir
+    # Every command verb into the log, so that tests see what came over the wire.
+    def pre_process_command(self, line, cmd, arg):
+        print('CMD', cmd, file=sys.stderr, flush=True)
+        return super().pre_process_command(line, cmd, arg)
 Handler.authorizer.add_user(a.user, a.password, a.home, perm='elradfmwMT')
 if a.cert:
     Handler.certfile = a.cert; Handler.keyfile = a.key
