@@ -93,7 +93,7 @@ void BM_MidWalkMegabyte(benchmark::State& state) {
       "  Walk = n\n"
       "End Function\n");
   for (auto _ : state) {
-    Variant r = engine.Run("Walk", {});
+    Variant r = engine.Run("Walk");
     benchmark::DoNotOptimize(r);
   }
   state.SetItemsProcessed(state.iterations() * 1048576);
