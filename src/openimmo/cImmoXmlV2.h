@@ -19,6 +19,7 @@
 #include "core/exporters.h"
 #include "db/Recordset.h"
 #include "openimmo/export_settings.h"
+#include "openimmo/listing_attachments.h"
 #include "openimmo/listing_data.h"
 #include "openimmo/schema_template.h"
 #include "openimmo/tElementInfo.h"
@@ -247,38 +248,27 @@ class cImmoXmlV2 : public OpenImmoExporter {
   // "_LCID" + the first content language the listing row marks for transfer; "" for none.
   std::string LoadContentLanguages(db::Recordset& rsObj);
 
-  // --- pictures and attachments ---------------------------------------------------------------
-  // Each picture and attachment is copied (pictures shrunk) into the transfer folder `folder`
-  // (a host path) and described by a clone of the listing's last `anhang`, inserted before it.
-  // Notices go out as InternalState 32. A picture that can't be written gives a notice and no
-  // `anhang`; a missing template `anhang` (when one is needed) raises 91; other host errors
-  // leave as HostError for the listing filling to skip the listing.
+  // --- pictures and attachments (openimmo/listing_attachments.h) --------------------------------
   void FillAnhaenge(XmlDocument& mapping, db::Recordset& rsboersen, db::Recordset& rsObj,
                     db::Recordset& details, XmlDocument& schema, XmlNode& element,
-                    const std::string& folder, int32_t version);
-  // The listing's pictures: the title picture (online picture and parent pictures first when
-  // the portal's frame switches say so), then up to the portal's count, through the picture
-  // hooks. The frame is decided per listing; each hook message is raised once.
+                    const std::string& folder, int32_t version) {
+    attachments_.FillAnhaenge(mapping, rsboersen, rsObj, details, schema, element, folder, version);
+  }
   void FillBilder(db::Recordset& rsboersen, db::Recordset& rsObj, XmlNode& element,
-                  XmlDocument& schema, const std::string& folder);
-  // The attachments that the mapping entries below `anhaenge` name: links as they stand, files
-  // through CopyAnhangFile.
-  void FillAnhangDateien(const std::vector<XmlNodePtr>& entries, db::Recordset& rsboersen,
-                         db::Recordset& rsObj, db::Recordset& details, XmlNode& element,
-                         const std::string& folder, int32_t version);
-  // Copies `file` (as given, else beside the listing's pictures, else in "pic.obj") into
-  // `targetFolder`, JPG and GIF shrunk to 64000 bytes and 400 pixels. Returns the target path,
-  // "" when the file is not found or can't be written; `title` gets the text after a "#" of
-  // `file` without its extension.
+                  XmlDocument& schema, const std::string& folder) {
+    attachments_.FillBilder(rsboersen, rsObj, element, schema, folder);
+  }
   std::string CopyAnhangFile(const std::string& file, const std::string& targetFolder,
-                             db::Recordset& rsObj, std::string& title);
-  void SetAnhang(db::Recordset& rsboersen, XmlNode& anhang, const std::string& path,
-                 const std::string& title, const std::string& group);
-  // Group of picture `index` (counted from 1) by its title.
-  static std::string PictureGroup(int32_t index, const std::string& title);
-  // The frame switches of the portal from the host settings lists "OnlineFrameNegList" and
-  // "OnlineRamaNegList" (section "JPGFrame"), and the frame itself.
-  void SetPictureFrames(const std::string& portalName);
+                             db::Recordset& rsObj, std::string& title) {
+    return attachments_.CopyAnhangFile(file, targetFolder, rsObj, title);
+  }
+  static std::string PictureGroup(int32_t index, const std::string& title) {
+    return openimmo::ListingAttachments::PictureGroup(index, title);
+  }
+  void SetPictureFrames(const std::string& portalName) {
+    attachments_.SetPictureFrames(portalName);
+  }
+  openimmo::ListingAttachments& Attachments() { return attachments_; }
   void SetInsertCopyright(bool on) { insertCopyright_ = on; }
   // The script hooks to run (the run's own, or a test's).
   void UseScripts(std::unique_ptr<cImmoXmlScriptV2> scripts);
@@ -374,6 +364,9 @@ class cImmoXmlV2 : public OpenImmoExporter {
   std::unique_ptr<cImmoXmlScriptV2> script_;  // null: no hooks (single steps in tests)
   std::unique_ptr<cZipV2> zip_;
   openimmo::SchemaTemplate template_;
+  bool insertCopyright_ = false;  // pictures and attachments: the host's signature switch
+  openimmo::ListingAttachments attachments_{
+      {set_, app_, util_, helper_, script_, insertCopyright_, events}};
 
   // --- the IS24 converter (portal type 11) ---------------------------------------------------
  public:
@@ -392,7 +385,6 @@ class cImmoXmlV2 : public OpenImmoExporter {
                             const std::string& folder, const std::string& base);
   int32_t converterRounds_ = 20;
   int32_t converterStepMs_ = 500;
-  bool insertCopyright_ = false;  // pictures and attachments: the host's signature switch
 };
 
 // The exporters this program makes: the OpenImmo export is cImmoXmlV2.

@@ -442,6 +442,11 @@ std::string cImmoXmlV2::GetImmoXmlId(db::Recordset& record, bool isObject) {
   return value;
 }
 
+void cImmoXmlV2::UseScripts(std::unique_ptr<cImmoXmlScriptV2> scripts) {
+  script_ = std::move(scripts);
+  if (script_) script_->events.RelayTo(events);
+}
+
 // --- script hooks: forwarded to the run's scripts, none in single steps -----------------------
 
 void cImmoXmlV2::DoCallbackBeforeXmlSave(db::Recordset& rsboersen, XmlDocumentPtr& doc,

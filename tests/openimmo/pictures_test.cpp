@@ -65,7 +65,7 @@ class PicturesTest : public OpenImmoTest {
   }
   std::vector<Anhang> Pictures(db::Recordset& obj) {
     listing = tmpl->documentElement()->selectSingleNode(".//imo:immobilie")->cloneNode(true);
-    X().FillBilder(*portal, obj, *listing, *schema, out.string());
+    X().Attachments().FillBilder(*portal, obj, *listing, *schema, out.string());
     return Made();
   }
   std::vector<Anhang> Pictures(int n, bool lang = true) { return Pictures(*Obj(n, lang)); }
@@ -160,7 +160,7 @@ TEST_F(PicturesTest, ParentPicturesFillTheGaps) {
 
   // With the frame switches on, the title picture is the online one, the parent's when the
   // listing has none.
-  X().SetPictureFrames("Testportal");
+  X().Attachments().SetPictureFrames("Testportal");
   made = Pictures(26);
   ASSERT_EQ(made.size(), 3u);
   EXPECT_EQ(made[0].pfad + "|" + made[0].titel, "fb1_online.jpg|Online-Titelbild FB-1001");
@@ -252,7 +252,7 @@ TEST_F(PictureHooksTest, HooksSetCountAndSourceAndCancel) {
 }
 
 TEST_F(PicturesTest, PartnerListingGoesUnframedWithoutTurningTheFrameOff) {
-  X().SetPictureFrames("Testportal");
+  X().Attachments().SetPictureFrames("Testportal");
   auto framed = [&](const std::string& name) {
     QImage img(QString::fromStdString((out / name).string()));
     EXPECT_FALSE(img.isNull()) << name;
@@ -269,7 +269,7 @@ TEST_F(PicturesTest, PartnerListingGoesUnframedWithoutTurningTheFrameOff) {
   EXPECT_FALSE(framed("fb3_1.jpg"));
 
   // A portal on the list goes without.
-  X().SetPictureFrames("Remax Demo");
+  X().Attachments().SetPictureFrames("Remax Demo");
   ASSERT_EQ(Pictures(4).size(), 3u);
   EXPECT_FALSE(framed("fb4_0.jpg"));
 }
@@ -314,7 +314,8 @@ TEST_F(PicturesTest, AttachmentsFromTheMapping) {
     listing = tmpl->documentElement()->selectSingleNode(".//imo:immobilie")->cloneNode(true);
     auto obj = Obj(10);
     Portal(1, 0, -1);
-    X().FillAnhaenge(*mapping, *portal, *obj, *details, *schema, *listing, out.string(), version);
+    X().Attachments().FillAnhaenge(*mapping, *portal, *obj, *details, *schema, *listing,
+                                   out.string(), version);
     return Made();
   };
 

@@ -10,13 +10,13 @@
 #include "host/cUtil.h"
 #include "openimmo/cImmoXmlScriptV2.h"
 #include "openimmo/cImmoXmlV2.h"
+#include "openimmo/listing_attachments.h"
 #include "openimmo/openimmo_internal.h"
 #include "platform/host_error.h"
+#include "platform/ini_file.h"
 #include "services/cFTPTransferV2.h"
 
-namespace fern {
-
-using namespace openimmo;
+namespace fern::openimmo {
 
 namespace {
 
@@ -103,16 +103,20 @@ void RemoveChild(XmlNode& parent, const std::string& local) {
 
 }  // namespace
 
-void cImmoXmlV2::UseScripts(std::unique_ptr<cImmoXmlScriptV2> scripts) {
-  script_ = std::move(scripts);
-  if (script_) script_->events.RelayTo(events);
+std::string ListingAttachments::T(const std::string& german, const std::string& p1) const {
+  return Translate(Session().g_oLanguagePack.get(), german, {p1});
 }
 
-void cImmoXmlV2::SetPictureFrames(const std::string& portalName) {
+std::string ListingAttachments::Ini(const std::string& section, const std::string& key,
+                                    const std::string& def) const {
+  return IniGet(section, key, def, Real(HostFolderOf(run_.app) + "\\kavantor.INI"));
+}
+
+void ListingAttachments::SetPictureFrames(const std::string& portalName) {
   bool frame = true, rama = true;
-  if (app_) {
-    cDbIni& ini = app_->DBIni();
-    util_->JPGFrameInit(ini);
+  if (run_.app) {
+    cDbIni& ini = run_.app->DBIni();
+    run_.util->JPGFrameInit(ini);
     const std::string portal = vb::UCase(portalName);
     auto listed = [&](const char* key) {
       for (std::string line : SplitAt(ini.getStr("JPGFrame", key, ""), '\n')) {
@@ -124,11 +128,11 @@ void cImmoXmlV2::SetPictureFrames(const std::string& portalName) {
     frame = !listed("OnlineFrameNegList");
     rama = !listed("OnlineRamaNegList");
   }
-  helper_->m_JPGFrame = frame;
-  helper_->m_JPGRama = rama;
+  run_.data->m_JPGFrame = frame;
+  run_.data->m_JPGRama = rama;
 }
 
-std::string cImmoXmlV2::PictureGroup(int32_t index, const std::string& title) {
+std::string ListingAttachments::PictureGroup(int32_t index, const std::string& title) {
   if (index == 1) return "TITELBILD";
   const std::string t = vb::LCase(title);
   if (Contains(t, "lageplan")) return "KARTEN_LAGEPLAN";
@@ -136,9 +140,10 @@ std::string cImmoXmlV2::PictureGroup(int32_t index, const std::string& title) {
   return "BILD";
 }
 
-void cImmoXmlV2::FillAnhaenge(XmlDocument& mapping, db::Recordset& rsboersen, db::Recordset& rsObj,
-                              db::Recordset& details, XmlDocument& schema, XmlNode& element,
-                              const std::string& folder, int32_t version) {
+void ListingAttachments::FillAnhaenge(XmlDocument& mapping, db::Recordset& rsboersen,
+                                      db::Recordset& rsObj, db::Recordset& details,
+                                      XmlDocument& schema, XmlNode& element,
+                                      const std::string& folder, int32_t version) {
   FillBilder(rsboersen, rsObj, element, schema, folder);
   XmlNodePtr root = mapping.documentElement();
   if (!root) return;
@@ -162,8 +167,8 @@ XmlNodePtr NewAnhang(XmlNode& element, const std::string& prefix) {
 
 }  // namespace
 
-void cImmoXmlV2::FillBilder(db::Recordset& rsboersen, db::Recordset& rsObj, XmlNode& element,
-                            XmlDocument&, const std::string& folder) {
+void ListingAttachments::FillBilder(db::Recordset& rsboersen, db::Recordset& rsObj,
+                                    XmlNode& element, XmlDocument&, const std::string& folder) {
   int32_t count = 1;
   if (cUtil::bln(Field(rsObj, "LANG"))) {
     count = ToLong(cUtil::k(Field(rsboersen, "lngMaxPicCount")));
@@ -172,55 +177,55 @@ void cImmoXmlV2::FillBilder(db::Recordset& rsboersen, db::Recordset& rsObj, XmlN
     else if (count < 0)
       count = 0;
   }
-  const std::string hostFolder = HostFolder(app_);
-  std::string kurz = StdText(app_, "MMDateiKurz"), lang = StdText(app_, "MMDateiLang");
+  const std::string hostFolder = HostFolder(run_.app);
+  std::string kurz = StdText(run_.app, "MMDateiKurz"), lang = StdText(run_.app, "MMDateiLang");
   const std::string datei = cUtil::k(Field(rsObj, "DATEI"));
   const bool inherit = cUtil::b(Variant(Ini("OPTIONS", "VERERBTE_OBJEKTBILDER", "1")));
   const bool zipping = ToLong(cUtil::k(Field(rsboersen, "zipping"))) == 1;
-  auto notice = [this](const std::string& text) { events.RaiseInternalState(kNotice, text); };
+  auto notice = [this](const std::string& text) { run_.events.RaiseInternalState(kNotice, text); };
 
   // Each hook call gets a fresh message, so a notice carries only what that call said. The
   // cancel flag holds for the rest of the listing.
   bool cancel = false;
   std::string message;
-  if (script_) {
-    script_->Callback_OpenImmoPicInit(rsboersen, rsObj, kurz, lang, count, cancel, message);
+  if (run_.scripts) {
+    run_.scripts->Callback_OpenImmoPicInit(rsboersen, rsObj, kurz, lang, count, cancel, message);
     if (!message.empty()) notice(message);
   }
 
   // A listing of a partner keeps its pictures unframed; the next listing decides anew.
   const bool partner = ToLong(cUtil::k(Field(rsObj, "CoopObj"))) == 2;
-  const bool frame = helper_->m_JPGFrame && !partner;
-  const std::string copyrightText = partner ? "FriendListing" : StdText(app_, "COPYRIGHT");
-  const bool signature = partner ? false : insertCopyright_;
+  const bool frame = run_.data->m_JPGFrame && !partner;
+  const std::string copyrightText = partner ? "FriendListing" : StdText(run_.app, "COPYRIGHT");
+  const bool signature = partner ? false : run_.insertCopyright;
 
   cKVUtil* kv = Session().g_oKVUtil.get();
   for (int32_t i = 1; i <= count; ++i) {
     std::string file, title;
-    if (i == 1 && helper_->m_JPGRama) {
+    if (i == 1 && run_.data->m_JPGRama) {
       if (kv) kv->GetPicFileName(1, hostFolder, datei, "", "Online", file, title);
       if (!file.empty() && !cUtil::Exist(file)) file.clear();
-      if (file.empty() && inherit) file = helper_->GetStammBilder(rsObj, -1, title, hostFolder);
+      if (file.empty() && inherit) file = run_.data->GetStammBilder(rsObj, -1, title, hostFolder);
     }
     if (file.empty() && kv) kv->GetPicFileName(i - 1, hostFolder, datei, kurz, lang, file, title);
     if (file.empty() && !Field(rsObj, "OBJ_DSN").IsNull() && inherit)
-      file = helper_->GetStammBilder(rsObj, i, title, hostFolder);
-    if (script_) {
+      file = run_.data->GetStammBilder(rsObj, i, title, hostFolder);
+    if (run_.scripts) {
       message.clear();
-      script_->Callback_OpenImmoPicGet(rsboersen, rsObj, i, file, title, cancel, message);
+      run_.scripts->Callback_OpenImmoPicGet(rsboersen, rsObj, i, file, title, cancel, message);
       if (!message.empty()) notice(message);
     }
     if (cancel || file.empty()) continue;
 
     std::string target = folder + "\\" + TargetName(file, !zipping);
     const bool floorPlan = Contains(vb::LCase(title), "grundri");
-    int32_t size = floorPlan ? set_.grundPicLength : set_.picLength;
-    int32_t width = floorPlan ? set_.grundPicWidth : set_.picWidth;
+    int32_t size = floorPlan ? run_.settings.grundPicLength : run_.settings.picLength;
+    int32_t width = floorPlan ? run_.settings.grundPicWidth : run_.settings.picWidth;
     std::string copyright = copyrightText;
-    if (script_) {
+    if (run_.scripts) {
       message.clear();
-      script_->Callback_OpenImmoPicCopy(rsboersen, rsObj, i, file, target, size, width, copyright,
-                                        cancel, message);
+      run_.scripts->Callback_OpenImmoPicCopy(rsboersen, rsObj, i, file, target, size, width,
+                                             copyright, cancel, message);
       if (!message.empty()) notice(message);
       if (cancel) continue;
     }
@@ -231,15 +236,15 @@ void cImmoXmlV2::FillBilder(db::Recordset& rsboersen, db::Recordset& rsObj, XmlN
     bool written = true;
     try {
       if (i == 1 && frame)
-        util_->JPGFrameShrink(file, target, size, width, signature, copyright, hostFolder);
+        run_.util->JPGFrameShrink(file, target, size, width, signature, copyright, hostFolder);
       else
-        util_->ShrinkJPG(file, target, size, width, signature, copyright);
+        run_.util->ShrinkJPG(file, target, size, width, signature, copyright);
     } catch (const HostError&) {
       written = false;
     }
     if (written && FileExists(target)) {
       notice(T("Bild '%1' wurde für Transfer bereitgestellt", file));
-      XmlNodePtr anhang = NewAnhang(element, set_.prefix);
+      XmlNodePtr anhang = NewAnhang(element, run_.settings.prefix);
       SetAnhang(rsboersen, *anhang, target, title, PictureGroup(i, title));
     } else {
       notice(T("Bild '%1' konnte nicht komprimiert werden", file));
@@ -247,15 +252,17 @@ void cImmoXmlV2::FillBilder(db::Recordset& rsboersen, db::Recordset& rsObj, XmlN
   }
 }
 
-void cImmoXmlV2::FillAnhangDateien(const std::vector<XmlNodePtr>& entries, db::Recordset& rsboersen,
-                                   db::Recordset& rsObj, db::Recordset& details, XmlNode& element,
-                                   const std::string& folder, int32_t version) {
+void ListingAttachments::FillAnhangDateien(const std::vector<XmlNodePtr>& entries,
+                                           db::Recordset& rsboersen, db::Recordset& rsObj,
+                                           db::Recordset& details, XmlNode& element,
+                                           const std::string& folder, int32_t version) {
   for (const XmlNodePtr& entry : entries) {
     const std::vector<XmlNodePtr> kids = entry->ChildElements();
-    const std::string code = GetNodeValue(kids.empty() ? nullptr : kids.front(), "quelle", true);
+    const std::string code =
+        cImmoXmlV2::GetNodeValue(kids.empty() ? nullptr : kids.front(), "quelle", true);
     const std::string group = Attr(entry->selectSingleNode(".//option"), "option");
     if (group == "FILM" && version < 124) continue;
-    for (const std::string& value : helper_->GetFeldartWert(details, code, "")) {
+    for (const std::string& value : run_.data->GetFeldartWert(details, code, "")) {
       if (value.empty()) continue;
       std::string path, title;
       if (group == "LINKS" || (group == "FILMLINK" && version >= 124)) {
@@ -266,20 +273,22 @@ void cImmoXmlV2::FillAnhangDateien(const std::vector<XmlNodePtr>& entries, db::R
         path = CopyAnhangFile(value, folder, rsObj, title);
       }
       if (path.empty()) {
-        events.RaiseInternalState(kNotice, T("Anhangsdatei '%1' wurde nicht gefunden!", value));
+        run_.events.RaiseInternalState(kNotice,
+                                       T("Anhangsdatei '%1' wurde nicht gefunden!", value));
         continue;
       }
-      XmlNodePtr anhang = NewAnhang(element, set_.prefix);
+      XmlNodePtr anhang = NewAnhang(element, run_.settings.prefix);
       SetAnhang(rsboersen, *anhang, path, title, group);
     }
   }
 }
 
-std::string cImmoXmlV2::CopyAnhangFile(const std::string& file, const std::string& targetFolder,
-                                       db::Recordset& rsObj, std::string& title) {
+std::string ListingAttachments::CopyAnhangFile(const std::string& file,
+                                               const std::string& targetFolder,
+                                               db::Recordset& rsObj, std::string& title) {
   title.clear();
   try {
-    const std::string pictures = HostFolder(app_) + "\\pic.obj";
+    const std::string pictures = HostFolder(run_.app) + "\\pic.obj";
     std::string source;
     if (FileExists(file)) {
       source = file;
@@ -306,7 +315,8 @@ std::string cImmoXmlV2::CopyAnhangFile(const std::string& file, const std::strin
     const std::string ext = vb::UCase(cUtil::GetFileExtender(source));
     if (ext == "JPG" || ext == "GIF") {
       RemoveStale(source, target);
-      util_->ShrinkJPG(source, target, 64000, 400, insertCopyright_, StdText(app_, "COPYRIGHT"));
+      run_.util->ShrinkJPG(source, target, 64000, 400, run_.insertCopyright,
+                           StdText(run_.app, "COPYRIGHT"));
     } else {
       std::filesystem::copy_file(Real(source), Real(target),
                                  std::filesystem::copy_options::overwrite_existing);
@@ -318,8 +328,9 @@ std::string cImmoXmlV2::CopyAnhangFile(const std::string& file, const std::strin
   }
 }
 
-void cImmoXmlV2::SetAnhang(db::Recordset& rsboersen, XmlNode& anhang, const std::string& path,
-                           const std::string& title, const std::string& group) {
+void ListingAttachments::SetAnhang(db::Recordset& rsboersen, XmlNode& anhang,
+                                   const std::string& path, const std::string& title,
+                                   const std::string& group) {
   anhang.setAttribute("gruppe", group);
   Child(anhang, "anhangtitel")->setText(title);
   XmlNodePtr daten = Child(anhang, "daten");
@@ -345,4 +356,4 @@ void cImmoXmlV2::SetAnhang(db::Recordset& rsboersen, XmlNode& anhang, const std:
   }
 }
 
-}  // namespace fern
+}  // namespace fern::openimmo
