@@ -128,8 +128,12 @@ void SchemaTemplate::AddSchemaElements(int16_t level, const XmlNodePtr& decl,
   path.resize(static_cast<size_t>(level));
   path.push_back(decl->raw());
 
+  // A choice of elements inside a sequence (OpenImmo's property kinds before
+  // "objektart_zusatz") gives all of them, as a direct choice does: the mapping fills one and
+  // the empty ones are dropped.
   XmlNodeListPtr children = decl->selectNodes(
       "./xsd:complexType/xsd:sequence/xsd:element |"
+      "./xsd:complexType/xsd:sequence/xsd:choice/xsd:element |"
       ".//xsd:sequence/xsd:choice/xsd:sequence[1]/xsd:element");
   if (children->length() == 0)
     children = decl->selectNodes("./xsd:complexType/xsd:choice/xsd:element");

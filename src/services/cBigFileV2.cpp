@@ -237,6 +237,7 @@ void cBigFileV2::OpenContainer() {
   std::error_code ec;
   fs::remove(real, ec);
   container_ = std::fopen(real.c_str(), "wb");
+  if (container_) outputs_.push_back(fs::weakly_canonical(real, ec));
   if (!container_)
     throw HostError(kPathFileAccess,
                     "Cannot create " + containerPath_ + ": " + std::strerror(errno),
@@ -246,10 +247,13 @@ void cBigFileV2::OpenContainer() {
 
 void cBigFileV2::bigOpenWrite(std::string& strOutFileName) {
   outFileName_ = strOutFileName;
+  outputs_.clear();
   OpenContainer();
   if (index_) std::fclose(index_);
   indexPath_ = ChangeFileExt(strOutFileName, "dir");
   index_ = std::fopen(Resolve(indexPath_).c_str(), "wb");
+  std::error_code ec;
+  if (index_) outputs_.push_back(fs::weakly_canonical(Resolve(indexPath_), ec));
   if (!index_)
     throw HostError(kPathFileAccess, "Cannot create " + indexPath_ + ": " + std::strerror(errno),
                     "bigOpenWrite");
@@ -312,6 +316,10 @@ void cBigFileV2::WalkFolder(const std::string& realFolder, const std::string& sh
   const bool all = filter.empty() || filter == "*";
   for (const DirEntry& e : entries) {
     if (e.isDir) continue;
+    const fs::path real = fs::path(realFolder) / e.name;
+    if (std::find(outputs_.begin(), outputs_.end(), fs::weakly_canonical(real, ec)) !=
+        outputs_.end())
+      continue;  // our own output inside the folder being packed
     if (!all) {
       const std::string ext = UpperText(Extension(e.name));
       if (ext.empty() || (" " + filter + " ").find(" " + ext + " ") == std::string::npos) continue;

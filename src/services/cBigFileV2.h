@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -99,6 +100,9 @@ class cBigFileV2 {
   std::FILE* container_ = nullptr;
   std::FILE* index_ = nullptr;
   std::string indexPath_;
+  // The containers and index of this write, as real paths: a folder that holds them must not
+  // pack them into themselves.
+  std::vector<std::filesystem::path> outputs_;
   // Reused between files so the buffers grow to the largest file only.
   std::vector<unsigned char> content_;
   std::vector<unsigned char> packed_;

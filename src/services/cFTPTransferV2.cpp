@@ -181,6 +181,19 @@ bool cFTPTransferV2::FtpSendFolder(const std::string& host, const std::string& u
 
 bool cFTPTransferV2::TransferFolder(const std::string& local, const std::string& remote,
                                     const std::string& extensions, bool strict) {
+  // Without this, a missing folder sends nothing and the upload fails without a word.
+  std::error_code ec;
+  bool isFolder = false;
+  try {
+    isFolder = fs::is_directory(ResolveHostPath(local), ec);
+  } catch (const HostError&) {
+  }
+  if (!isFolder) {
+    RaiseWorkState(state::kError,
+                   ">>>> " + T("Lokaler Ordner '%1' für die Übertragung nicht gefunden", local));
+    failed_ = true;
+    return false;
+  }
   if (passive_) {
     RaiseWorkState(state::kInfo, "Use PassiveFTP");
     wininet_ = std::make_unique<cWinINetV2>(language_);

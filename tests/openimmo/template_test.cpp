@@ -61,6 +61,20 @@ TEST_F(TemplateTest, SequenceChoiceAndRefReuse) {
             std::string::npos);
 }
 
+TEST_F(TemplateTest, AChoiceOfElementsInsideASequenceGivesEveryAlternative) {
+  // The published shape of "objektart": the kinds as a choice, then "objektart_zusatz".
+  auto t = Build(std::string(kRoot) +
+                 "<xsd:element name=\"a\"><xsd:complexType><xsd:sequence><xsd:choice>"
+                 "<xsd:element ref=\"c\"/><xsd:element ref=\"d\"/></xsd:choice>"
+                 "<xsd:element ref=\"e\" minOccurs=\"0\"/></xsd:sequence></xsd:complexType>"
+                 "</xsd:element><xsd:element name=\"b\" type=\"xsd:string\"/>"
+                 "<xsd:element name=\"c\"><xsd:complexType><xsd:attribute name=\"y\" "
+                 "type=\"xsd:string\"/></xsd:complexType></xsd:element>"
+                 "<xsd:element name=\"d\" type=\"xsd:string\"/>"
+                 "<xsd:element name=\"e\" type=\"xsd:string\"/>");
+  EXPECT_EQ(Shape(t->documentElement()), "openimmo(a(c[y],d,e),b)");
+}
+
 TEST_F(TemplateTest, ARecursiveSchemaEnds) {
   auto t = Build(std::string(kRoot) +
                  "<xsd:element name=\"a\"><xsd:complexType><xsd:sequence><xsd:element ref=\"b\"/>"

@@ -206,6 +206,18 @@ TEST_F(BigFileTest, FilterListMatchesWholeUpperCaseExtensions) {
   EXPECT_TRUE(ReadContainer(Out("p_1.big")).empty());
 }
 
+TEST_F(BigFileTest, AContainerInsideThePackedFolderIsNotPackedIntoItself) {
+  const fs::path in = root_ / "site";
+  WriteAll(in / "a.php", "1");
+  std::string name = (in / "site.big").string();
+  big_.bigOpenWrite(name);
+  big_.bigWriteFolder(in.string(), "", "");
+  big_.bigClose();
+  std::vector<std::string> names;
+  for (const Record& r : ReadContainer((in / "site_1.big").string())) names.push_back(r.fields[1]);
+  EXPECT_EQ(names, std::vector<std::string>{"a.php"});
+}
+
 TEST_F(BigFileTest, RollsOverAfterTheFileThatCrossesTheLimit) {
   for (int i = 0; i < 3; ++i)
     WriteAll(root_ / "in" / ("f" + std::to_string(i)), RandomBytes(1500, i));

@@ -176,6 +176,16 @@ TEST_P(FtpTransfer, NamesWithBlanksArriveInTheChosenMode) {
   EXPECT_EQ(pasv, !Active()) << serverLog;
 }
 
+TEST_P(FtpTransfer, AMissingLocalFolderIsNamed) {
+  FtpServer server(Options());
+  local_ /= "fehlt";
+  EXPECT_FALSE(Send(server, "in", ""));
+  EXPECT_TRUE(
+      log_.Has(true, 102,
+               ">>>> Lokaler Ordner '" + local_.string() + "' für die Übertragung nicht gefunden"))
+      << log_.Dump();
+}
+
 TEST_P(FtpTransfer, MissingRemoteFolderIsCreated) {
   WriteAll(local_ / "x.php", "1");
   WriteAll(local_ / "in" / "y.php", "2");
