@@ -24,7 +24,7 @@ class LoginRestClient {
 };
 
 // Makes a client ready for requests (initialised with the host folder, the connection string
-// and the current user). Empty when this build has no host REST client.
+// and the current user).
 using LoginRestFactory = std::function<std::unique_ptr<LoginRestClient>()>;
 
 // The host REST client of the running session (host folder, connection string, current user).

@@ -4,9 +4,9 @@
 
 #include <fstream>
 
-#include "support/scratch_dir.h"
 #include "platform/vb.h"
 #include "restportal/clsRegistry.h"
+#include "support/scratch_dir.h"
 
 namespace fern::testing {
 namespace {

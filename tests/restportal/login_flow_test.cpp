@@ -6,10 +6,10 @@
 #include <fstream>
 #include <sstream>
 
-#include "support/demo_host_fixture.h"
 #include "host/cUtil.h"
 #include "login_stand_in.h"
 #include "restportal/login_flow.h"
+#include "support/demo_host_fixture.h"
 
 namespace fern::testing {
 namespace {
@@ -76,6 +76,7 @@ class LoginFlowTest : public ::testing::Test, public DemoHostTest {
     return dsn;
   }
   void Login(std::string dsn) { flow.Shower(dsn); }
+  static void Login(std::string dsn, OAuthLoginFlow& other) { other.Shower(dsn); }
   std::string Callback(const std::string& token, const std::string& verifier) {
     return service.Base() + "/callback?oauth_token=" + LoginStandIn::Encode(token) +
            "&oauth_verifier=" + LoginStandIn::Encode(verifier);
@@ -222,6 +223,25 @@ TEST_F(LoginFlowTest, DebugLogHidesTokenSecretAndVerifier) {
   EXPECT_NE(log.str().find("****"), std::string::npos);
   for (const char* secret : {"Tok9876", "Sec5432", "Ver1234"})
     EXPECT_EQ(log.str().find(secret), std::string::npos) << secret;
+}
+
+TEST_F(LoginFlowTest, HostRestClientCarriesTheLogin) {
+  const char* oldTmp = std::getenv("TMPDIR");
+  const std::string restore = oldTmp ? oldTmp : "";
+  std::filesystem::create_directories(dir / "tmp");
+  ::setenv("TMPDIR", (dir / "tmp").c_str(), 1);
+  Session().g_oDal->ExecQuery(Session().g_strConnect,
+                              "UPDATE PREFERENCES SET VALUE = '" + service.Base() +
+                                  "/' WHERE SCOPE = 'STD' AND PREFKEY = 'RESTAPI.URL'");
+  service.Set(Bare(dsnA), {"T", "S", "V", 200, {}});
+  OAuthLoginFlow hostFlow(view, HostLoginRestClient());
+  Login(dsnA, hostFlow);
+  EXPECT_FALSE(hostFlow.OnNavigation(Callback("T", "V"), true));
+  EXPECT_EQ(stored, std::vector<std::string>{Bare(dsnA) + " T S"});
+  if (restore.empty())
+    ::unsetenv("TMPDIR");
+  else
+    ::setenv("TMPDIR", restore.c_str(), 1);
 }
 
 }  // namespace

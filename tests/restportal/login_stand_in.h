@@ -14,10 +14,10 @@
 #include <mutex>
 #include <regex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "restportal/login_rest.h"
+#include "support/http_server.h"
 
 namespace fern::testing {
 
@@ -32,8 +32,8 @@ class LoginStandIn {
   };
 
   LoginStandIn() {
-    server_.Get(R"(/portals/([^/]+)/authenticationStart)", [this](const httplib::Request& req,
-                                                                  httplib::Response& res) {
+    http_.server.Get(R"(/portals/([^/]+)/authenticationStart)", [this](const httplib::Request& req,
+                                                                       httplib::Response& res) {
       std::lock_guard lock(m_);
       Portal& p = portals[req.matches[1]];
       res.status = p.startStatus;
@@ -46,11 +46,11 @@ class LoginStandIn {
                  "</authenticationTokenSecret></portalAuthenticationType>";
       res.set_content(answer, "application/xml");
     });
-    server_.Get("/authorize", [this](const httplib::Request& req, httplib::Response& res) {
+    http_.server.Get("/authorize", [this](const httplib::Request& req, httplib::Response& res) {
       res.set_redirect(Base() +
                        "/confirm?oauth_token=" + Encode(req.get_param_value("oauth_token")));
     });
-    server_.Get("/confirm", [this](const httplib::Request& req, httplib::Response& res) {
+    http_.server.Get("/confirm", [this](const httplib::Request& req, httplib::Response& res) {
       std::lock_guard lock(m_);
       std::string verifier;
       for (auto& [dsn, p] : portals)
@@ -60,12 +60,12 @@ class LoginStandIn {
                           "&oauth_verifier=" + Encode(verifier) + "';</script></body></html>",
                       "text/html");
     });
-    server_.Get("/callback", [this](const httplib::Request&, httplib::Response& res) {
+    http_.server.Get("/callback", [this](const httplib::Request&, httplib::Response& res) {
       ++callbacks;
       res.set_content("callback", "text/plain");
     });
-    server_.Post(R"(/portals/([^/]+)/authenticationEnd)", [this](const httplib::Request& req,
-                                                                 httplib::Response& res) {
+    http_.server.Post(R"(/portals/([^/]+)/authenticationEnd)", [this](const httplib::Request& req,
+                                                                      httplib::Response& res) {
       std::lock_guard lock(m_);
       ends.push_back(std::string(req.matches[1]) + " " + req.body);
       const Portal& p = portals[req.matches[1]];
@@ -76,19 +76,14 @@ class LoginStandIn {
       if (right && endStatus == 200 && store) store(req.matches[1], p.token, p.secret);
       res.set_content(right ? "<ok/>" : "Verifier falsch", "text/plain");
     });
-    server_.Get(R"(/portals/([^/]+)/isAuthenticatedWithOAuth)",
-                [this](const httplib::Request&, httplib::Response& res) {
-                  res.set_content(checkAnswer, "text/plain");
-                });
-    port_ = server_.bind_to_any_port("127.0.0.1");
-    thread_ = std::thread([this] { server_.listen_after_bind(); });
-  }
-  ~LoginStandIn() {
-    server_.stop();
-    if (thread_.joinable()) thread_.join();
+    http_.server.Get(R"(/portals/([^/]+)/isAuthenticatedWithOAuth)",
+                     [this](const httplib::Request&, httplib::Response& res) {
+                       res.set_content(checkAnswer, "text/plain");
+                     });
+    http_.Start();
   }
 
-  std::string Base() const { return "http://127.0.0.1:" + std::to_string(port_); }
+  std::string Base() const { return "http://" + http_.Address(""); }
   std::vector<std::string> Ends() {
     std::lock_guard lock(m_);
     return ends;
@@ -134,9 +129,7 @@ class LoginStandIn {
 
  private:
   std::mutex m_;
-  httplib::Server server_;
-  int port_ = 0;
-  std::thread thread_;
+  testing_servers::HttpServer http_;
 };
 
 // The host REST client's login requests against the stand-in.

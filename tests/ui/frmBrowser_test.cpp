@@ -13,8 +13,8 @@
 #include <stdlib.h>
 
 #include "../restportal/login_stand_in.h"
-#include "support/demo_host_fixture.h"
 #include "host/cUtil.h"
+#include "support/demo_host_fixture.h"
 #include "ui/frmBrowser.h"
 
 namespace fern::testing {
