@@ -91,7 +91,7 @@ void SplitPutArguments(const std::string& rest, std::string& local, std::string&
   if (!rest.empty() && rest.front() == '"') {
     next = quotedAt(0, local);
     if (next != std::string::npos) {
-      const std::string tail = TrimBlanks(rest.substr(next));
+      const std::string tail(text::TrimSpaces(rest.substr(next)));
       if (!tail.empty() && tail.front() == '"' && tail.back() == '"' && tail.size() >= 2)
         remote = tail.substr(1, tail.size() - 2);
       else
@@ -103,13 +103,14 @@ void SplitPutArguments(const std::string& rest, std::string& local, std::string&
     const size_t open = rest.rfind('"', rest.size() - 2);
     if (open != std::string::npos && open > 0) {
       remote = rest.substr(open + 1, rest.size() - open - 2);
-      local = TrimBlanks(rest.substr(0, open));
+      local = std::string(text::TrimSpaces(rest.substr(0, open)));
       return;
     }
   }
   const size_t lastBlank = rest.rfind(' ');
   remote = lastBlank == std::string::npos ? rest : rest.substr(lastBlank + 1);
-  local = TrimBlanks(lastBlank == std::string::npos ? std::string() : rest.substr(0, lastBlank));
+  local = std::string(
+      text::TrimSpaces(lastBlank == std::string::npos ? std::string() : rest.substr(0, lastBlank)));
 }
 
 }  // namespace
