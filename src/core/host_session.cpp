@@ -40,8 +40,7 @@ std::filesystem::path OwnFolder() {
 
 std::string Translate(const std::string& german, const std::string& p1 = {},
                       const std::string& p2 = {}) {
-  HostSession& s = Session();
-  return s.g_oLanguagePack ? s.g_oLanguagePack->TranslateString(german, p1, p2) : german;
+  return fern::Translate(Session().g_oLanguagePack.get(), german, {p1, p2});
 }
 
 [[noreturn]] void FailStartup(const std::string& text) {
@@ -109,11 +108,10 @@ void InitHostPath() {
   std::filesystem::path real = std::filesystem::weakly_canonical(ResolveHostPath(path), ec);
   SetPrivateTempScope(ec ? ResolveHostPath(path).string() : real.string());
   if (!cUtil::Exist(GetHostPath("KAVANTOR.EXE"))) {
-    std::string folder = path;
     FailStartup(Translate(
         "Schwerwiegender Fehler.%nl%%1-System konnte im Pfad %2 nicht gefunden werden.%nl%"
         "Programm wird abgebrochen!",
-        "KAVANTOR.exe", cUtil::Quote(folder)));
+        "KAVANTOR.exe", cUtil::Quote(path)));
   }
 }
 

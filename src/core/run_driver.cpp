@@ -75,7 +75,7 @@ ExporterFactory ExporterFactory::WithDefaults() const {
   return f;
 }
 
-RunDriver::RunDriver(PortalGrid& grid, ExporterFactory factory, RunView view)
+RunDriver::RunDriver(PortalGrid& grid, const ExporterFactory& factory, RunView view)
     : grid_(grid), factory_(factory.WithDefaults()), view_(std::move(view)) {}
 
 RunDriver::StartResult RunDriver::butStart_Click() {

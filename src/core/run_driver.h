@@ -42,7 +42,7 @@ struct RunView {
 
 class RunDriver {
  public:
-  RunDriver(PortalGrid& grid, ExporterFactory factory = {}, RunView view = {});
+  RunDriver(PortalGrid& grid, const ExporterFactory& factory = {}, RunView view = {});
 
   // kLockFailed: the run lock could not be taken for another reason than a second run (a box
   // said why); nothing ran.

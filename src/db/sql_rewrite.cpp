@@ -305,9 +305,9 @@ SqlStatement RewriteStatement(std::string_view statement) {
         }
       }
     }
-    if (t.kind == Token::Word && !text::IsAscii(t.text)) {
-      out += FoldKey(t.text);
-    } else if (t.kind == Token::QuotedIdent && t.text.front() == '"' && !text::IsAscii(t.text)) {
+    const bool identifier =
+        t.kind == Token::Word || (t.kind == Token::QuotedIdent && t.text.front() == '"');
+    if (identifier && !text::IsAscii(t.text)) {
       out += FoldKey(t.text);
     } else {
       out.append(t.text);

@@ -91,7 +91,7 @@ void SplitPutArguments(const std::string& rest, std::string& local, std::string&
   if (!rest.empty() && rest.front() == '"') {
     next = quotedAt(0, local);
     if (next != std::string::npos) {
-      const std::string tail = std::string(text::TrimSpaces(rest.substr(next)));
+      const std::string tail(text::TrimSpaces(rest.substr(next)));
       if (!tail.empty() && tail.front() == '"' && tail.back() == '"' && tail.size() >= 2)
         remote = tail.substr(1, tail.size() - 2);
       else

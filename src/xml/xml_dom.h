@@ -23,8 +23,9 @@
 
 #include "platform/dispatch.h"
 
-struct _xmlNode;
-struct _xmlDoc;
+// libxml2's own struct names.
+struct _xmlNode;  // NOLINT(bugprone-reserved-identifier)
+struct _xmlDoc;   // NOLINT(bugprone-reserved-identifier)
 
 namespace fern {
 
