@@ -18,9 +18,11 @@
 
 #include "core/exporters.h"
 #include "db/Recordset.h"
+#include "openimmo/contact_person.h"
 #include "openimmo/export_settings.h"
 #include "openimmo/listing_attachments.h"
 #include "openimmo/listing_data.h"
+#include "openimmo/map_context.h"
 #include "openimmo/schema_template.h"
 #include "openimmo/tElementInfo.h"
 #include "openimmo/tKontakt.h"
@@ -146,13 +148,7 @@ class cImmoXmlV2 : public OpenImmoExporter {
   void CheckObjektkategorie(XmlNode& element, int32_t version);
 
   // --- mapping engine ------------------------------------------------------------------------
-  struct MapContext {
-    db::Recordset* boersen = nullptr;
-    db::Recordset* obj = nullptr;
-    db::Recordset* details = nullptr;
-    XmlDocument* schema = nullptr;
-    XmlDocument* mapping = nullptr;
-  };
+  using MapContext = openimmo::MapContext;
   void FillFromZuordnungen(XmlDocument& mapping, const XmlNodePtr& listing,
                            db::Recordset& rsboersen, db::Recordset& rsObj, db::Recordset& details,
                            XmlDocument& schema);
@@ -171,37 +167,24 @@ class cImmoXmlV2 : public OpenImmoExporter {
   std::string FormatByType(int32_t eType, const std::string& value, bool invert,
                            const std::string& attrName = {}) const;
 
-  // --- contact person (cImmoXmlV2_contact.cpp) ------------------------------------------------
-  // Fills the listing's `kontaktperson` from the person the name entry of the mapping's
-  // `kontaktperson` section names (an address by key, or an active user named in a text field),
-  // from the person's own detail fields, the listing's mapped fields and the client's company
-  // data. Never raises: a failure leaves the element as it is and is written to the send log
-  // (InternalState 7), as are faulty name entries.
+  // --- contact person (openimmo/contact_person.h) ---------------------------------------------
   void MapKontaktperson(XmlDocument& mapping, db::Recordset& rsObj, db::Recordset& details,
                         XmlDocument& schema, XmlNode& element, const tMandant& m,
-                        const std::string& folder, const std::string& version);
-  // The four passes over `kontakt`; each child is filled only while empty, and a failing step
-  // leaves its child. `contactDetails` may be null; `version` is the schema version as text.
-  void FillKontaktperson(const XmlNodePtr& section, const XmlNodePtr& kontakt, db::Recordset& rsObj,
-                         db::Recordset& details, db::Recordset* contactDetails,
-                         bool onlyContactFields, XmlDocument& schema, const tMandant& m,
-                         const tKontakt& contact, const std::string& folder,
-                         const std::string& version);
-  // The address `key` (with its titles taken off the first name, and its stored picture);
-  // nothing changes when there is no such address. HostError when the database fails.
-  void GetKontaktFromAD(const std::string& key, tKontakt& contact);
-  // The active user whose name occurs in `text` (longest names first) fills `contact`; returns
-  // the user's DSN, "" (contact unchanged) when no name occurs.
-  std::string GetKontaktFelder(tKontakt& contact, const std::string& text);
-  // The address's detail rows of the field codes; null when there are none.
+                        const std::string& folder, const std::string& version) {
+    contact_.MapKontaktperson(mapping, rsObj, details, schema, element, m, folder, version);
+  }
+  void GetKontaktFromAD(const std::string& key, tKontakt& contact) {
+    contact_.GetKontaktFromAD(key, contact);
+  }
+  std::string GetKontaktFelder(tKontakt& contact, const std::string& text) {
+    return contact_.GetKontaktFelder(contact, text);
+  }
   std::shared_ptr<db::Recordset> GetKontaktDetails(const std::vector<std::string>& codes,
-                                                   const std::string& key);
-  std::string KontaktDetailsSql(const std::vector<std::string>& codes,
-                                const std::string& key) const;
-  // GetSourceValue with the base language columns.
-  void GetLangValue(XmlNode& entry, XmlNodePtr& target, const MapContext& c, tElementInfo* info);
-  // A new phase: persons and the lists of users and field types are read again.
-  void StartKontaktPhase();
+                                                   const std::string& key) {
+    return contact_.GetKontaktDetails(codes, key);
+  }
+  void StartKontaktPhase() { contact_.StartKontaktPhase(); }
+  openimmo::ContactPerson& Contact() { return contact_; }
 
   // --- script hooks (forwarded to the run's scripts; none in single steps), packing and upload
   void DoCallbackBeforeXmlSave(db::Recordset& rsboersen, XmlDocumentPtr& doc,
@@ -333,17 +316,6 @@ class cImmoXmlV2 : public OpenImmoExporter {
                                    const std::string& column);
   XmlNodePtr Sel(XmlNode& node, const std::string& path) const;  // with "imo:" steps
 
-  // contact person: the persons of this phase by key, and the lists they are found in
-  void LoadKontaktLists();
-  void WriteLogLine(const std::string& text, bool error);
-  // The photo copied (a JPG or GIF shrunk) into `folder`; "" when there is none to copy.
-  std::string CopyKontaktFoto(const std::string& file, const std::string& folder);
-  std::map<std::string, std::shared_ptr<tKontakt>> kontaktCache_;
-  // Photo and folder -> the copy in it: the photo of a person is copied once per phase.
-  std::map<std::pair<std::string, std::string>, std::string> kontaktFotos_;
-  std::shared_ptr<db::Recordset> activeUsers_;
-  std::shared_ptr<db::Recordset> activeFieldTypes_;
-
   Settings set_;
   cDal* dal_ = nullptr;
   cUtil* util_ = nullptr;
@@ -367,6 +339,14 @@ class cImmoXmlV2 : public OpenImmoExporter {
   bool insertCopyright_ = false;  // pictures and attachments: the host's signature switch
   openimmo::ListingAttachments attachments_{
       {set_, app_, util_, helper_, script_, insertCopyright_, events}};
+  openimmo::ContactPerson contact_{
+      {set_, dal_, connect_, app_, helper_, events, attachments_,
+       [this](db::Recordset& details, const std::string& code, const std::string& column) {
+         return Feldart(details, code, column);
+       },
+       [this](XmlNode& entry, XmlNodePtr& target, const MapContext& c, tElementInfo* info) {
+         GetSourceValue(entry, target, c, info);
+       }}};
 
   // --- the IS24 converter (portal type 11) ---------------------------------------------------
  public:
