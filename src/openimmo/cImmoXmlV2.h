@@ -19,6 +19,7 @@
 #include "core/exporters.h"
 #include "db/Recordset.h"
 #include "openimmo/contact_person.h"
+#include "openimmo/delivery.h"
 #include "openimmo/export_settings.h"
 #include "openimmo/listing_attachments.h"
 #include "openimmo/listing_data.h"
@@ -34,7 +35,6 @@ class cDal;
 class cUtil;
 class cFernDispatcher;
 class cImmoXmlScriptV2;
-class cZipV2;
 
 // One client of the export: login at the portal and the company data it sends.
 struct tMandant {
@@ -54,14 +54,6 @@ struct tMandant {
   std::string FirmaFax;
   std::string FirmaWeb;
   int32_t Index = 0;
-};
-
-// How a portal's HTTP post ended; filled by the poster.
-struct HttpPostOutcome {
-  bool transportOk = false;
-  long status = 0;
-  std::string body;
-  std::string error;  // transport error text
 };
 
 class cImmoXmlV2 : public OpenImmoExporter {
@@ -192,11 +184,16 @@ class cImmoXmlV2 : public OpenImmoExporter {
   void DoCallbackBeforeTransfer(db::Recordset& rsboersen, bool ftp, const std::string& folder,
                                 const std::string& base, std::string& answer);
   void DoCallbackAfterTransfer(db::Recordset& rsboersen, bool ftp, bool sent);
-  void ZipAll(const std::string& folder, const std::string& base);
+  void ZipAll(const std::string& folder, const std::string& base) {
+    delivery_.ZipAll(folder, base);
+  }
   bool DoUpload(const std::string& protocol, const std::string& server, const std::string& user,
                 const std::string& password, const std::string& localFolder,
                 const std::string& remoteFolder, const std::string& extension,
-                const std::string& options);
+                const std::string& options) {
+    return delivery_.DoUpload(protocol, server, user, password, localFolder, remoteFolder,
+                              extension, options);
+  }
 
   // --- value conversions and look-ups (cImmoXmlV2_values.cpp) ---------------------------------
   // "plz", "ort" or "land" of `geo` from a field that holds country code, postcode and town:
@@ -275,27 +272,35 @@ class cImmoXmlV2 : public OpenImmoExporter {
   // The validation errors of a document against that XSD; none when no XSD is set.
   std::vector<XmlIssue> ValidateForPortal(const XmlDocument& doc);
 
-  // --- sending and status --------------------------------------------------------------------
-  // True when the document counts as delivered. An HTTP post counts only with an XML answer and
-  // a status below 400; a transport error or a refusal is a counted error.
+  // --- sending and status (openimmo/delivery.h) ----------------------------------------------
   bool SendXml(db::Recordset& rsboersen, XmlDocumentPtr& doc, const tMandant& m,
-               const std::string& folder, XmlDocumentPtr& answer, const std::string& base);
+               const std::string& folder, XmlDocumentPtr& answer, const std::string& base) {
+    return delivery_.SendXml(rsboersen, doc, m, folder, answer, base);
+  }
   bool FTPTransfer(const std::string& iniFile, db::Recordset& rsboersen, const tMandant& m,
-                   const std::string& base, XmlDocumentPtr& doc);
-  // Splits "proto://server/folder -options".
+                   const std::string& base, XmlDocumentPtr& doc) {
+    return delivery_.FTPTransfer(iniFile, rsboersen, m, base, doc);
+  }
   static void SplitHost(const std::string& host, std::string& protocol, std::string& server,
-                        std::string& folder, std::string& options);
-  // Writes the status of every listing of the document and the queued withdrawals, all in one
-  // transaction; false (reported as a counted error) when the write failed, and nothing is
-  // written then.
+                        std::string& folder, std::string& options) {
+    openimmo::Delivery::SplitHost(host, protocol, server, folder, options);
+  }
   bool SaveObjektStatus(db::Recordset& rsboersen, XmlDocument& doc, XmlDocument* answer,
-                        const tMandant& m);
-  bool RemoveImmobilie(const std::string& objektnrIntern, XmlDocument& doc);
+                        const tMandant& m) {
+    return delivery_.SaveObjektStatus(rsboersen, doc, answer, m);
+  }
+  bool RemoveImmobilie(const std::string& objektnrIntern, XmlDocument& doc) {
+    return delivery_.RemoveImmobilie(objektnrIntern, doc);
+  }
   const std::vector<std::string>& StatusQueue() const { return statusQueue_; }
-
-  // Posts the document text as "text/xml"; the outcome says whether and how the portal answered.
   HttpPostOutcome PostDocument(const std::string& url, const std::string& body,
-                               const std::string& user, const std::string& password);
+                               const std::string& user, const std::string& password) {
+    return delivery_.PostDocument(url, body, user, password);
+  }
+  void SetConverterWait(int32_t rounds, int32_t stepMs) {
+    delivery_.SetConverterWait(rounds, stepMs);
+  }
+  openimmo::Delivery& Delivery() { return delivery_; }
 
   // The host objects of the run (set by StartImmoXML; tests may set them directly).
   void Attach(cFernDispatcher* app, const std::string& connect, int32_t type,
@@ -334,7 +339,6 @@ class cImmoXmlV2 : public OpenImmoExporter {
   std::unique_ptr<ListingData> helper_;
   std::vector<std::string> statusQueue_;
   std::unique_ptr<cImmoXmlScriptV2> script_;  // null: no hooks (single steps in tests)
-  std::unique_ptr<cZipV2> zip_;
   openimmo::SchemaTemplate template_;
   bool insertCopyright_ = false;  // pictures and attachments: the host's signature switch
   openimmo::ListingAttachments attachments_{
@@ -347,24 +351,13 @@ class cImmoXmlV2 : public OpenImmoExporter {
        [this](XmlNode& entry, XmlNodePtr& target, const MapContext& c, tElementInfo* info) {
          GetSourceValue(entry, target, c, info);
        }}};
-
-  // --- the IS24 converter (portal type 11) ---------------------------------------------------
- public:
-  // How long the converter gets to write its Result: `rounds` waits of `stepMs` (20 x 500 ms);
-  // it is ended when it runs longer. Tests shorten the wait.
-  void SetConverterWait(int32_t rounds, int32_t stepMs) {
-    converterRounds_ = rounds;
-    converterStepMs_ = stepMs;
-  }
-
- private:
-  // Runs the host's converter on the saved document through "IS24Xml.ini" and uploads what it
-  // made (FTPTransfer). False, with a counted error, when the converter is missing, fails or
-  // says nothing in time.
-  bool SendThroughConverter(db::Recordset& rsboersen, XmlDocumentPtr& doc, const tMandant& m,
-                            const std::string& folder, const std::string& base);
-  int32_t converterRounds_ = 20;
-  int32_t converterStepMs_ = 500;
+  openimmo::Delivery delivery_{
+      {set_, dal_, connect_, app_, helper_, type_, unattended_, runStart_, statusQueue_, events,
+       [this](db::Recordset& rs, const tMandant& m) { return GetBoersenDisplayName(rs, m); },
+       [this] { return GetTransferTempPath(); },
+       [this](db::Recordset& rs, bool ftp, const std::string& folder, const std::string& base,
+              std::string& answer) { DoCallbackBeforeTransfer(rs, ftp, folder, base, answer); },
+       [this](db::Recordset& rs, bool ftp, bool sent) { DoCallbackAfterTransfer(rs, ftp, sent); }}};
 };
 
 // The exporters this program makes: the OpenImmo export is cImmoXmlV2.
