@@ -4,14 +4,14 @@
 // status back into `boersenobj`.
 //
 // Everything is reported through WorkState/InternalState (OpenImmoExporter::events); nothing
-// leaves StartImmoXML. The members below the driver are public so that the fillers of the
-// contact person, pictures, value look-ups and script hooks can reach them, and so that tests can
-// drive single steps; they raise HostError as each one says.
+// leaves StartImmoXML. The schema template, the mapping engine, the contact person, pictures and
+// attachments, and delivery are classes of their own; the exporter keeps the driver and thin
+// members under the names callers use. The members below the driver are public so that tests
+// can drive single steps; they raise HostError as each one says.
 #pragma once
 
 #include <array>
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -24,6 +24,7 @@
 #include "openimmo/listing_attachments.h"
 #include "openimmo/listing_data.h"
 #include "openimmo/map_context.h"
+#include "openimmo/mapping_engine.h"
 #include "openimmo/schema_template.h"
 #include "openimmo/tElementInfo.h"
 #include "openimmo/tKontakt.h"
@@ -139,25 +140,25 @@ class cImmoXmlV2 : public OpenImmoExporter {
   void CheckPflichtfelder(XmlDocument& schema, XmlNode& element, int32_t version);
   void CheckObjektkategorie(XmlNode& element, int32_t version);
 
-  // --- mapping engine ------------------------------------------------------------------------
+  // --- mapping engine (openimmo/mapping_engine.h) -------------------------------------------
   using MapContext = openimmo::MapContext;
   void FillFromZuordnungen(XmlDocument& mapping, const XmlNodePtr& listing,
                            db::Recordset& rsboersen, db::Recordset& rsObj, db::Recordset& details,
-                           XmlDocument& schema);
-  void FillElementByInfo(XmlNode& entry, XmlNodePtr& target, const MapContext& c,
-                         tElementInfo& info);
-  void GetSourceValue(XmlNode& entry, XmlNodePtr& target, const MapContext& c, tElementInfo* info);
-  void SetFlagElement(XmlNode& entry, XmlNode& target, const MapContext& c);
-  void FillAttributes(XmlNode& entry, XmlNode& target, const MapContext& c, tElementInfo* info);
-  void SetAttributeValues(XmlNode& entry, XmlNode& target, const MapContext& c, tElementInfo& info);
-  void GetEnumElementValue(XmlNodePtr& target, XmlNode& entry, tElementInfo& info,
-                           const MapContext& c);
-  std::string MapEnumValue(XmlNode& entry, const std::string& value) const;
+                           XmlDocument& schema) {
+    mapping_.FillFromZuordnungen(mapping, listing, rsboersen, rsObj, details, schema);
+  }
+  void GetSourceValue(XmlNode& entry, XmlNodePtr& target, const MapContext& c, tElementInfo* info) {
+    mapping_.GetSourceValue(entry, target, c, info);
+  }
   static std::string GetNodeValue(const XmlNodePtr& node, const std::string& name,
-                                  bool isAttribute);
-  // The value written for a value type; "" when nothing is to be written.
+                                  bool isAttribute) {
+    return openimmo::MappingEngine::GetNodeValue(node, name, isAttribute);
+  }
   std::string FormatByType(int32_t eType, const std::string& value, bool invert,
-                           const std::string& attrName = {}) const;
+                           const std::string& attrName = {}) const {
+    return mapping_.FormatByType(eType, value, invert, attrName);
+  }
+  openimmo::MappingEngine& Mapping() { return mapping_; }
 
   // --- contact person (openimmo/contact_person.h) ---------------------------------------------
   void MapKontaktperson(XmlDocument& mapping, db::Recordset& rsObj, db::Recordset& details,
@@ -195,38 +196,22 @@ class cImmoXmlV2 : public OpenImmoExporter {
                               extension, options);
   }
 
-  // --- value conversions and look-ups (cImmoXmlV2_values.cpp) ---------------------------------
-  // "plz", "ort" or "land" of `geo` from a field that holds country code, postcode and town:
-  // three or two entries ("plz" and "ort") of the section on the same source split it; two
-  // entries naming another element show "unsinnige Feldkombination" through the message
-  // answerer (which answers at once in an unattended run) and write nothing; one entry fills
-  // the element like any other.
-  void FillGeoFromLandPlzOrt(XmlNode& entry, XmlNode& target, const MapContext& c);
-  // Splits the field's first value into `iso_land` of "land", "plz" and "ort" beside `target`;
-  // a part the look-up does not give leaves its element as it is.
-  void SetPlzOrtLand(db::Recordset& details, XmlNode& target, const std::string& code);
-  // Street and house number (into the sibling "hausnummer") from the entry's field.
-  void FillHausnummer(XmlNode& entry, XmlNode& target, const MapContext& c);
-  // Parking-space prices of the first type the listing holds, into `preise`.
-  void FillStellplatz(XmlDocument& mapping, XmlNode& element, db::Recordset& details);
-  // Parking-space prices of every type the listing holds, each from its own entry of the
-  // mapping's `preise` section; a price the listing lacks stays empty.
-  void FillStellplatzPreise(XmlDocument& mapping, XmlNode& element, db::Recordset& details);
-  // The field's first "VON_NUM" value with "." as decimal point; "" for "0".
-  std::string FormatVonNum(db::Recordset& details, const std::string& code);
-  // "EUR", "USD", "CHF" or "GBP" for "€", "$", "SFr" or "£" (exact); anything else unchanged.
-  std::string GetWaehrungIso(const std::string& currency) const;
-  // Adds the customer's own elements that the mapping declares below `user_defined_anyfield`
-  // of a section to the template: the listing's own block for "allgemein", a new block in the
-  // section's element otherwise. They carry no prefix and no namespace.
-  void FillUserDefinedAnyfield(XmlDocument& doc, XmlDocument& mapping);
-  // The customer's element `name` in the listing's block of `section`; null when there is
-  // none. "plaintext" and "flag" of "allgemein" give a fresh copy each time, appended to the
-  // block, so each entry fills its own.
-  XmlNodePtr CopyUserDefinedAnyfield(XmlNode& listing, const std::string& section,
-                                     const std::string& name);
-  // "_LCID" + the first content language the listing row marks for transfer; "" for none.
-  std::string LoadContentLanguages(db::Recordset& rsObj);
+  // --- value conversions and look-ups (openimmo/mapping_engine.h) ---------------------------
+  void FillStellplatz(XmlDocument& mapping, XmlNode& element, db::Recordset& details) {
+    mapping_.FillStellplatz(mapping, element, details);
+  }
+  void FillStellplatzPreise(XmlDocument& mapping, XmlNode& element, db::Recordset& details) {
+    mapping_.FillStellplatzPreise(mapping, element, details);
+  }
+  std::string GetWaehrungIso(const std::string& currency) const {
+    return mapping_.GetWaehrungIso(currency);
+  }
+  void FillUserDefinedAnyfield(XmlDocument& doc, XmlDocument& mapping) {
+    mapping_.FillUserDefinedAnyfield(doc, mapping);
+  }
+  std::string LoadContentLanguages(db::Recordset& rsObj) {
+    return mapping_.LoadContentLanguages(rsObj);
+  }
 
   // --- pictures and attachments (openimmo/listing_attachments.h) --------------------------------
   void FillAnhaenge(XmlDocument& mapping, db::Recordset& rsboersen, db::Recordset& rsObj,
@@ -318,7 +303,9 @@ class cImmoXmlV2 : public OpenImmoExporter {
                 const std::string& p6 = {}) const;
   void Work(int16_t state, const std::string& text) const { events.RaiseWorkState(state, text); }
   std::vector<std::string> Feldart(db::Recordset& details, const std::string& code,
-                                   const std::string& column);
+                                   const std::string& column) {
+    return mapping_.Feldart(details, code, column);
+  }
   XmlNodePtr Sel(XmlNode& node, const std::string& path) const;  // with "imo:" steps
 
   Settings set_;
@@ -340,17 +327,12 @@ class cImmoXmlV2 : public OpenImmoExporter {
   std::vector<std::string> statusQueue_;
   std::unique_ptr<cImmoXmlScriptV2> script_;  // null: no hooks (single steps in tests)
   openimmo::SchemaTemplate template_;
+  openimmo::MappingEngine mapping_{{set_, dal_, connect_, util_, helper_, template_}};
   bool insertCopyright_ = false;  // pictures and attachments: the host's signature switch
   openimmo::ListingAttachments attachments_{
       {set_, app_, util_, helper_, script_, insertCopyright_, events}};
   openimmo::ContactPerson contact_{
-      {set_, dal_, connect_, app_, helper_, events, attachments_,
-       [this](db::Recordset& details, const std::string& code, const std::string& column) {
-         return Feldart(details, code, column);
-       },
-       [this](XmlNode& entry, XmlNodePtr& target, const MapContext& c, tElementInfo* info) {
-         GetSourceValue(entry, target, c, info);
-       }}};
+      {set_, dal_, connect_, app_, helper_, events, attachments_, mapping_}};
   openimmo::Delivery delivery_{
       {set_, dal_, connect_, app_, helper_, type_, unattended_, runStart_, statusQueue_, events,
        [this](db::Recordset& rs, const tMandant& m) { return GetBoersenDisplayName(rs, m); },

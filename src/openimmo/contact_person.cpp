@@ -107,13 +107,13 @@ void ContactPerson::MapKontaktperson(XmlDocument& mapping, db::Recordset& rsObj,
     if (quelltyp == "FELD") {
       key = cUtil::k(rsObj.Value(quelle));
     } else if (quelltyp == "FELDART") {
-      typ = ToLong(First(run_.feldart(details, quelle, "TYP")));
+      typ = ToLong(First(run_.mapping.Feldart(details, quelle, "TYP")));
       if (typ == 7) {
-        link = First(run_.feldart(details, quelle, "LINK_DSN"));
+        link = First(run_.mapping.Feldart(details, quelle, "LINK_DSN"));
         key = link;
       } else {
-        key = First(run_.feldart(details, quelle, "Eingabe" + run_.data->strTransLang));
-        if (key.empty()) key = First(run_.feldart(details, quelle, "Eingabe"));
+        key = First(run_.mapping.Feldart(details, quelle, "Eingabe" + run_.data->strTransLang));
+        if (key.empty()) key = First(run_.mapping.Feldart(details, quelle, "Eingabe"));
       }
     } else {
       WriteLogLine(">>>> " + T("Fehler: Fehlerhafte Definition bei Kontaktzuordnung !"), true);
@@ -260,7 +260,7 @@ void ContactPerson::GetLangValue(XmlNode& entry, XmlNodePtr& target, const MapCo
   const std::string lang = run_.data->strTransLang;
   run_.data->strTransLang.clear();
   try {
-    run_.sourceValue(entry, target, c, info);
+    run_.mapping.GetSourceValue(entry, target, c, info);
   } catch (...) {
     run_.data->strTransLang = lang;
     throw;
@@ -310,7 +310,7 @@ void ContactPerson::FillKontaktperson(const XmlNodePtr& section, const XmlNodePt
       if (IsKeyEntry(entry)) continue;
       Step([&] {
         XmlNodePtr target = child(Attr(entry, "element"));
-        if (IsEmptyElement(target)) run_.sourceValue(*entry, target, c, nullptr);
+        if (IsEmptyElement(target)) run_.mapping.GetSourceValue(*entry, target, c, nullptr);
       });
     }
   }

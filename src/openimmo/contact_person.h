@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -16,6 +15,7 @@
 #include "openimmo/listing_attachments.h"
 #include "openimmo/listing_data.h"
 #include "openimmo/map_context.h"
+#include "openimmo/mapping_engine.h"
 #include "openimmo/tElementInfo.h"
 #include "openimmo/tKontakt.h"
 #include "xml/xml_dom.h"
@@ -29,7 +29,7 @@ struct tMandant;
 namespace openimmo {
 
 // What the contact person reads of the run, as the exporter holds it at each call, and the
-// mapping engine's look-ups its fields go through.
+// mapping engine its fields go through.
 struct ContactRun {
   const ExportSettings& settings;
   cDal* const& dal;
@@ -38,14 +38,12 @@ struct ContactRun {
   const std::unique_ptr<ListingData>& data;
   const StateEvents& events;
   ListingAttachments& attachments;  // the photo is copied as an attachment
-  std::function<std::vector<std::string>(db::Recordset&, const std::string&, const std::string&)>
-      feldart;
-  std::function<void(XmlNode&, XmlNodePtr&, const MapContext&, tElementInfo*)> sourceValue;
+  MappingEngine& mapping;
 };
 
 class ContactPerson {
  public:
-  explicit ContactPerson(ContactRun run) : run_(std::move(run)) {}
+  explicit ContactPerson(const ContactRun& run) : run_(run) {}
 
   // Fills the listing's `kontaktperson` from the person the name entry of the mapping's
   // `kontaktperson` section names (an address by key, or an active user named in a text field),
