@@ -4,23 +4,27 @@
 // status back into `boersenobj`.
 //
 // Everything is reported through WorkState/InternalState (OpenImmoExporter::events); nothing
-// leaves StartImmoXML. The members below the driver are public so that the fillers of the
-// contact person, pictures, value look-ups and script hooks can reach them, and so that tests can
-// drive single steps; they raise HostError as each one says.
+// leaves StartImmoXML. The schema template, the mapping engine, the contact person, pictures and
+// attachments, and delivery are classes of their own; the exporter keeps the driver and thin
+// members under the names callers use. The members below the driver are public so that tests
+// can drive single steps; they raise HostError as each one says.
 #pragma once
 
 #include <array>
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "core/exporters.h"
 #include "db/Recordset.h"
+#include "openimmo/contact_person.h"
+#include "openimmo/delivery.h"
 #include "openimmo/export_settings.h"
 #include "openimmo/listing_attachments.h"
 #include "openimmo/listing_data.h"
+#include "openimmo/map_context.h"
+#include "openimmo/mapping_engine.h"
 #include "openimmo/schema_template.h"
 #include "openimmo/tElementInfo.h"
 #include "openimmo/tKontakt.h"
@@ -32,7 +36,6 @@ class cDal;
 class cUtil;
 class cFernDispatcher;
 class cImmoXmlScriptV2;
-class cZipV2;
 
 // One client of the export: login at the portal and the company data it sends.
 struct tMandant {
@@ -52,14 +55,6 @@ struct tMandant {
   std::string FirmaFax;
   std::string FirmaWeb;
   int32_t Index = 0;
-};
-
-// How a portal's HTTP post ended; filled by the poster.
-struct HttpPostOutcome {
-  bool transportOk = false;
-  long status = 0;
-  std::string body;
-  std::string error;  // transport error text
 };
 
 class cImmoXmlV2 : public OpenImmoExporter {
@@ -145,63 +140,44 @@ class cImmoXmlV2 : public OpenImmoExporter {
   void CheckPflichtfelder(XmlDocument& schema, XmlNode& element, int32_t version);
   void CheckObjektkategorie(XmlNode& element, int32_t version);
 
-  // --- mapping engine ------------------------------------------------------------------------
-  struct MapContext {
-    db::Recordset* boersen = nullptr;
-    db::Recordset* obj = nullptr;
-    db::Recordset* details = nullptr;
-    XmlDocument* schema = nullptr;
-    XmlDocument* mapping = nullptr;
-  };
+  // --- mapping engine (openimmo/mapping_engine.h) -------------------------------------------
+  using MapContext = openimmo::MapContext;
   void FillFromZuordnungen(XmlDocument& mapping, const XmlNodePtr& listing,
                            db::Recordset& rsboersen, db::Recordset& rsObj, db::Recordset& details,
-                           XmlDocument& schema);
-  void FillElementByInfo(XmlNode& entry, XmlNodePtr& target, const MapContext& c,
-                         tElementInfo& info);
-  void GetSourceValue(XmlNode& entry, XmlNodePtr& target, const MapContext& c, tElementInfo* info);
-  void SetFlagElement(XmlNode& entry, XmlNode& target, const MapContext& c);
-  void FillAttributes(XmlNode& entry, XmlNode& target, const MapContext& c, tElementInfo* info);
-  void SetAttributeValues(XmlNode& entry, XmlNode& target, const MapContext& c, tElementInfo& info);
-  void GetEnumElementValue(XmlNodePtr& target, XmlNode& entry, tElementInfo& info,
-                           const MapContext& c);
-  std::string MapEnumValue(XmlNode& entry, const std::string& value) const;
+                           XmlDocument& schema) {
+    mapping_.FillFromZuordnungen(mapping, listing, rsboersen, rsObj, details, schema);
+  }
+  void GetSourceValue(XmlNode& entry, XmlNodePtr& target, const MapContext& c, tElementInfo* info) {
+    mapping_.GetSourceValue(entry, target, c, info);
+  }
   static std::string GetNodeValue(const XmlNodePtr& node, const std::string& name,
-                                  bool isAttribute);
-  // The value written for a value type; "" when nothing is to be written.
+                                  bool isAttribute) {
+    return openimmo::MappingEngine::GetNodeValue(node, name, isAttribute);
+  }
   std::string FormatByType(int32_t eType, const std::string& value, bool invert,
-                           const std::string& attrName = {}) const;
+                           const std::string& attrName = {}) const {
+    return mapping_.FormatByType(eType, value, invert, attrName);
+  }
+  openimmo::MappingEngine& Mapping() { return mapping_; }
 
-  // --- contact person (cImmoXmlV2_contact.cpp) ------------------------------------------------
-  // Fills the listing's `kontaktperson` from the person the name entry of the mapping's
-  // `kontaktperson` section names (an address by key, or an active user named in a text field),
-  // from the person's own detail fields, the listing's mapped fields and the client's company
-  // data. Never raises: a failure leaves the element as it is and is written to the send log
-  // (InternalState 7), as are faulty name entries.
+  // --- contact person (openimmo/contact_person.h) ---------------------------------------------
   void MapKontaktperson(XmlDocument& mapping, db::Recordset& rsObj, db::Recordset& details,
                         XmlDocument& schema, XmlNode& element, const tMandant& m,
-                        const std::string& folder, const std::string& version);
-  // The four passes over `kontakt`; each child is filled only while empty, and a failing step
-  // leaves its child. `contactDetails` may be null; `version` is the schema version as text.
-  void FillKontaktperson(const XmlNodePtr& section, const XmlNodePtr& kontakt, db::Recordset& rsObj,
-                         db::Recordset& details, db::Recordset* contactDetails,
-                         bool onlyContactFields, XmlDocument& schema, const tMandant& m,
-                         const tKontakt& contact, const std::string& folder,
-                         const std::string& version);
-  // The address `key` (with its titles taken off the first name, and its stored picture);
-  // nothing changes when there is no such address. HostError when the database fails.
-  void GetKontaktFromAD(const std::string& key, tKontakt& contact);
-  // The active user whose name occurs in `text` (longest names first) fills `contact`; returns
-  // the user's DSN, "" (contact unchanged) when no name occurs.
-  std::string GetKontaktFelder(tKontakt& contact, const std::string& text);
-  // The address's detail rows of the field codes; null when there are none.
+                        const std::string& folder, const std::string& version) {
+    contact_.MapKontaktperson(mapping, rsObj, details, schema, element, m, folder, version);
+  }
+  void GetKontaktFromAD(const std::string& key, tKontakt& contact) {
+    contact_.GetKontaktFromAD(key, contact);
+  }
+  std::string GetKontaktFelder(tKontakt& contact, const std::string& text) {
+    return contact_.GetKontaktFelder(contact, text);
+  }
   std::shared_ptr<db::Recordset> GetKontaktDetails(const std::vector<std::string>& codes,
-                                                   const std::string& key);
-  std::string KontaktDetailsSql(const std::vector<std::string>& codes,
-                                const std::string& key) const;
-  // GetSourceValue with the base language columns.
-  void GetLangValue(XmlNode& entry, XmlNodePtr& target, const MapContext& c, tElementInfo* info);
-  // A new phase: persons and the lists of users and field types are read again.
-  void StartKontaktPhase();
+                                                   const std::string& key) {
+    return contact_.GetKontaktDetails(codes, key);
+  }
+  void StartKontaktPhase() { contact_.StartKontaktPhase(); }
+  openimmo::ContactPerson& Contact() { return contact_; }
 
   // --- script hooks (forwarded to the run's scripts; none in single steps), packing and upload
   void DoCallbackBeforeXmlSave(db::Recordset& rsboersen, XmlDocumentPtr& doc,
@@ -209,44 +185,33 @@ class cImmoXmlV2 : public OpenImmoExporter {
   void DoCallbackBeforeTransfer(db::Recordset& rsboersen, bool ftp, const std::string& folder,
                                 const std::string& base, std::string& answer);
   void DoCallbackAfterTransfer(db::Recordset& rsboersen, bool ftp, bool sent);
-  void ZipAll(const std::string& folder, const std::string& base);
+  void ZipAll(const std::string& folder, const std::string& base) {
+    delivery_.ZipAll(folder, base);
+  }
   bool DoUpload(const std::string& protocol, const std::string& server, const std::string& user,
                 const std::string& password, const std::string& localFolder,
                 const std::string& remoteFolder, const std::string& extension,
-                const std::string& options);
+                const std::string& options) {
+    return delivery_.DoUpload(protocol, server, user, password, localFolder, remoteFolder,
+                              extension, options);
+  }
 
-  // --- value conversions and look-ups (cImmoXmlV2_values.cpp) ---------------------------------
-  // "plz", "ort" or "land" of `geo` from a field that holds country code, postcode and town:
-  // three or two entries ("plz" and "ort") of the section on the same source split it; two
-  // entries naming another element show "unsinnige Feldkombination" through the message
-  // answerer (which answers at once in an unattended run) and write nothing; one entry fills
-  // the element like any other.
-  void FillGeoFromLandPlzOrt(XmlNode& entry, XmlNode& target, const MapContext& c);
-  // Splits the field's first value into `iso_land` of "land", "plz" and "ort" beside `target`;
-  // a part the look-up does not give leaves its element as it is.
-  void SetPlzOrtLand(db::Recordset& details, XmlNode& target, const std::string& code);
-  // Street and house number (into the sibling "hausnummer") from the entry's field.
-  void FillHausnummer(XmlNode& entry, XmlNode& target, const MapContext& c);
-  // Parking-space prices of the first type the listing holds, into `preise`.
-  void FillStellplatz(XmlDocument& mapping, XmlNode& element, db::Recordset& details);
-  // Parking-space prices of every type the listing holds, each from its own entry of the
-  // mapping's `preise` section; a price the listing lacks stays empty.
-  void FillStellplatzPreise(XmlDocument& mapping, XmlNode& element, db::Recordset& details);
-  // The field's first "VON_NUM" value with "." as decimal point; "" for "0".
-  std::string FormatVonNum(db::Recordset& details, const std::string& code);
-  // "EUR", "USD", "CHF" or "GBP" for "€", "$", "SFr" or "£" (exact); anything else unchanged.
-  std::string GetWaehrungIso(const std::string& currency) const;
-  // Adds the customer's own elements that the mapping declares below `user_defined_anyfield`
-  // of a section to the template: the listing's own block for "allgemein", a new block in the
-  // section's element otherwise. They carry no prefix and no namespace.
-  void FillUserDefinedAnyfield(XmlDocument& doc, XmlDocument& mapping);
-  // The customer's element `name` in the listing's block of `section`; null when there is
-  // none. "plaintext" and "flag" of "allgemein" give a fresh copy each time, appended to the
-  // block, so each entry fills its own.
-  XmlNodePtr CopyUserDefinedAnyfield(XmlNode& listing, const std::string& section,
-                                     const std::string& name);
-  // "_LCID" + the first content language the listing row marks for transfer; "" for none.
-  std::string LoadContentLanguages(db::Recordset& rsObj);
+  // --- value conversions and look-ups (openimmo/mapping_engine.h) ---------------------------
+  void FillStellplatz(XmlDocument& mapping, XmlNode& element, db::Recordset& details) {
+    mapping_.FillStellplatz(mapping, element, details);
+  }
+  void FillStellplatzPreise(XmlDocument& mapping, XmlNode& element, db::Recordset& details) {
+    mapping_.FillStellplatzPreise(mapping, element, details);
+  }
+  std::string GetWaehrungIso(const std::string& currency) const {
+    return mapping_.GetWaehrungIso(currency);
+  }
+  void FillUserDefinedAnyfield(XmlDocument& doc, XmlDocument& mapping) {
+    mapping_.FillUserDefinedAnyfield(doc, mapping);
+  }
+  std::string LoadContentLanguages(db::Recordset& rsObj) {
+    return mapping_.LoadContentLanguages(rsObj);
+  }
 
   // --- pictures and attachments (openimmo/listing_attachments.h) --------------------------------
   void FillAnhaenge(XmlDocument& mapping, db::Recordset& rsboersen, db::Recordset& rsObj,
@@ -292,27 +257,35 @@ class cImmoXmlV2 : public OpenImmoExporter {
   // The validation errors of a document against that XSD; none when no XSD is set.
   std::vector<XmlIssue> ValidateForPortal(const XmlDocument& doc);
 
-  // --- sending and status --------------------------------------------------------------------
-  // True when the document counts as delivered. An HTTP post counts only with an XML answer and
-  // a status below 400; a transport error or a refusal is a counted error.
+  // --- sending and status (openimmo/delivery.h) ----------------------------------------------
   bool SendXml(db::Recordset& rsboersen, XmlDocumentPtr& doc, const tMandant& m,
-               const std::string& folder, XmlDocumentPtr& answer, const std::string& base);
+               const std::string& folder, XmlDocumentPtr& answer, const std::string& base) {
+    return delivery_.SendXml(rsboersen, doc, m, folder, answer, base);
+  }
   bool FTPTransfer(const std::string& iniFile, db::Recordset& rsboersen, const tMandant& m,
-                   const std::string& base, XmlDocumentPtr& doc);
-  // Splits "proto://server/folder -options".
+                   const std::string& base, XmlDocumentPtr& doc) {
+    return delivery_.FTPTransfer(iniFile, rsboersen, m, base, doc);
+  }
   static void SplitHost(const std::string& host, std::string& protocol, std::string& server,
-                        std::string& folder, std::string& options);
-  // Writes the status of every listing of the document and the queued withdrawals, all in one
-  // transaction; false (reported as a counted error) when the write failed, and nothing is
-  // written then.
+                        std::string& folder, std::string& options) {
+    openimmo::Delivery::SplitHost(host, protocol, server, folder, options);
+  }
   bool SaveObjektStatus(db::Recordset& rsboersen, XmlDocument& doc, XmlDocument* answer,
-                        const tMandant& m);
-  bool RemoveImmobilie(const std::string& objektnrIntern, XmlDocument& doc);
+                        const tMandant& m) {
+    return delivery_.SaveObjektStatus(rsboersen, doc, answer, m);
+  }
+  bool RemoveImmobilie(const std::string& objektnrIntern, XmlDocument& doc) {
+    return delivery_.RemoveImmobilie(objektnrIntern, doc);
+  }
   const std::vector<std::string>& StatusQueue() const { return statusQueue_; }
-
-  // Posts the document text as "text/xml"; the outcome says whether and how the portal answered.
   HttpPostOutcome PostDocument(const std::string& url, const std::string& body,
-                               const std::string& user, const std::string& password);
+                               const std::string& user, const std::string& password) {
+    return delivery_.PostDocument(url, body, user, password);
+  }
+  void SetConverterWait(int32_t rounds, int32_t stepMs) {
+    delivery_.SetConverterWait(rounds, stepMs);
+  }
+  openimmo::Delivery& Delivery() { return delivery_; }
 
   // The host objects of the run (set by StartImmoXML; tests may set them directly).
   void Attach(cFernDispatcher* app, const std::string& connect, int32_t type,
@@ -330,19 +303,10 @@ class cImmoXmlV2 : public OpenImmoExporter {
                 const std::string& p6 = {}) const;
   void Work(int16_t state, const std::string& text) const { events.RaiseWorkState(state, text); }
   std::vector<std::string> Feldart(db::Recordset& details, const std::string& code,
-                                   const std::string& column);
+                                   const std::string& column) {
+    return mapping_.Feldart(details, code, column);
+  }
   XmlNodePtr Sel(XmlNode& node, const std::string& path) const;  // with "imo:" steps
-
-  // contact person: the persons of this phase by key, and the lists they are found in
-  void LoadKontaktLists();
-  void WriteLogLine(const std::string& text, bool error);
-  // The photo copied (a JPG or GIF shrunk) into `folder`; "" when there is none to copy.
-  std::string CopyKontaktFoto(const std::string& file, const std::string& folder);
-  std::map<std::string, std::shared_ptr<tKontakt>> kontaktCache_;
-  // Photo and folder -> the copy in it: the photo of a person is copied once per phase.
-  std::map<std::pair<std::string, std::string>, std::string> kontaktFotos_;
-  std::shared_ptr<db::Recordset> activeUsers_;
-  std::shared_ptr<db::Recordset> activeFieldTypes_;
 
   Settings set_;
   cDal* dal_ = nullptr;
@@ -362,29 +326,20 @@ class cImmoXmlV2 : public OpenImmoExporter {
   std::unique_ptr<ListingData> helper_;
   std::vector<std::string> statusQueue_;
   std::unique_ptr<cImmoXmlScriptV2> script_;  // null: no hooks (single steps in tests)
-  std::unique_ptr<cZipV2> zip_;
   openimmo::SchemaTemplate template_;
+  openimmo::MappingEngine mapping_{{set_, dal_, connect_, util_, helper_, template_}};
   bool insertCopyright_ = false;  // pictures and attachments: the host's signature switch
   openimmo::ListingAttachments attachments_{
       {set_, app_, util_, helper_, script_, insertCopyright_, events}};
-
-  // --- the IS24 converter (portal type 11) ---------------------------------------------------
- public:
-  // How long the converter gets to write its Result: `rounds` waits of `stepMs` (20 x 500 ms);
-  // it is ended when it runs longer. Tests shorten the wait.
-  void SetConverterWait(int32_t rounds, int32_t stepMs) {
-    converterRounds_ = rounds;
-    converterStepMs_ = stepMs;
-  }
-
- private:
-  // Runs the host's converter on the saved document through "IS24Xml.ini" and uploads what it
-  // made (FTPTransfer). False, with a counted error, when the converter is missing, fails or
-  // says nothing in time.
-  bool SendThroughConverter(db::Recordset& rsboersen, XmlDocumentPtr& doc, const tMandant& m,
-                            const std::string& folder, const std::string& base);
-  int32_t converterRounds_ = 20;
-  int32_t converterStepMs_ = 500;
+  openimmo::ContactPerson contact_{
+      {set_, dal_, connect_, app_, helper_, events, attachments_, mapping_}};
+  openimmo::Delivery delivery_{
+      {set_, dal_, connect_, app_, helper_, type_, unattended_, runStart_, statusQueue_, events,
+       [this](db::Recordset& rs, const tMandant& m) { return GetBoersenDisplayName(rs, m); },
+       [this] { return GetTransferTempPath(); },
+       [this](db::Recordset& rs, bool ftp, const std::string& folder, const std::string& base,
+              std::string& answer) { DoCallbackBeforeTransfer(rs, ftp, folder, base, answer); },
+       [this](db::Recordset& rs, bool ftp, bool sent) { DoCallbackAfterTransfer(rs, ftp, sent); }}};
 };
 
 // The exporters this program makes: the OpenImmo export is cImmoXmlV2.

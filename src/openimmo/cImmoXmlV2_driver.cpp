@@ -16,7 +16,6 @@
 #include "platform/host_error.h"
 #include "platform/ini_file.h"
 #include "platform/waits.h"
-#include "services/cZipV2.h"
 #include "services/transfer_states.h"
 
 namespace fern {

@@ -3,14 +3,14 @@
 // delivered.
 #include "host/LanguagePack.h"
 #include "host/cUtil.h"
-#include "openimmo/cImmoXmlV2.h"
+#include "openimmo/delivery.h"
 #include "platform/waits.h"
 #include "services/curl_session.h"
 
-namespace fern {
+namespace fern::openimmo {
 
-HttpPostOutcome cImmoXmlV2::PostDocument(const std::string& url, const std::string& body,
-                                         const std::string& user, const std::string& password) {
+HttpPostOutcome Delivery::PostDocument(const std::string& url, const std::string& body,
+                                       const std::string& user, const std::string& password) {
   services::CurlSession request;
   request.SetSecret(password);
   const services::HttpReply reply =
@@ -23,4 +23,4 @@ HttpPostOutcome cImmoXmlV2::PostDocument(const std::string& url, const std::stri
   return out;
 }
 
-}  // namespace fern
+}  // namespace fern::openimmo

@@ -108,7 +108,7 @@ TEST_F(DriverTest, IdsAndHostStrings) {
         std::pair{"ftp.example", "|ftp.example||"},
         std::pair{"ftp.example -P", "|ftp.example||-P"}}) {
     std::string protocol, server, folder, options;
-    cImmoXmlV2::SplitHost(host, protocol, server, folder, options);
+    openimmo::Delivery::SplitHost(host, protocol, server, folder, options);
     EXPECT_EQ(protocol + "|" + server + "|" + folder + "|" + options, parts);
   }
 }

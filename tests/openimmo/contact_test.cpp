@@ -107,7 +107,7 @@ class ContactTest : public OpenImmoTest {
     listing = tmpl->documentElement()->selectSingleNode(".//imo:immobilie")->cloneNode(true);
     auto mapping = Parse("<zuordnungen><kontaktperson><zuordnung>" + section +
                          "</zuordnung></kontaktperson></zuordnungen>");
-    X().MapKontaktperson(*mapping, *obj, *details, *schema, *listing, m, folder, version);
+    X().Contact().MapKontaktperson(*mapping, *obj, *details, *schema, *listing, m, folder, version);
   }
   std::string At(const std::string& name) {
     XmlNodePtr n = listing->selectSingleNode(".//imo:kontaktperson/imo:" + name);
@@ -152,8 +152,8 @@ TEST_F(ContactTest, AnAddressLinkGivesThePersonAndTheCompanyFillsTheRest) {
   m.FirmaStrasse = "Am Markt";
   listing = tmpl->documentElement()->selectSingleNode(".//imo:immobilie")->cloneNode(true);
   listing->selectSingleNode(".//imo:hausnummer")->setText("7");
-  X().MapKontaktperson(*Parse("<zuordnungen/>"), *obj, *details, *schema, *listing, m, folder,
-                       "127");
+  X().Contact().MapKontaktperson(*Parse("<zuordnungen/>"), *obj, *details, *schema, *listing, m,
+                                 folder, "127");
   EXPECT_EQ(At({"strasse", "hausnummer"}), "Am Markt|");
 }
 
@@ -190,7 +190,7 @@ TEST_F(ContactTest, AColumnWithAnAddressKeyAndTitlesBeforeTheFirstName) {
 
   // A title must stand alone: "Drossel" keeps its letters.
   Exec("UPDATE AD SET Name = 'Drossel Eigentümer' WHERE DSN = '" + Ad(2) + "'");
-  X().StartKontaktPhase();
+  X().Contact().StartKontaktPhase();
   Map(R"(<element element="name" quelle="AD_ANBIETER_DSN" quelltyp="FELD"/>)");
   EXPECT_EQ(At({"vorname", "titel"}), "Drossel|");
 }
@@ -208,19 +208,19 @@ TEST_F(ContactTest, AUserNamedInATextFieldLongestNameFirst) {
       "Karl Bergermann||0170 11|030 11|030 11-9|u11@fernblick.example|Fernblick Immobilien GmbH");
 
   tKontakt none;
-  EXPECT_EQ(X().GetKontaktFelder(none, "Niemand von uns"), "");
+  EXPECT_EQ(X().Contact().GetKontaktFelder(none, "Niemand von uns"), "");
   EXPECT_EQ(none.strName, "");
   tKontakt found;
-  EXPECT_EQ(X().GetKontaktFelder(found, "Karl Berger, Büro"), Key(6, 10));
+  EXPECT_EQ(X().Contact().GetKontaktFelder(found, "Karl Berger, Büro"), Key(6, 10));
   EXPECT_EQ(found.strADDSN + found.strBildPfad, "");
 
   // Names are no patterns, and a user without a name is found in no text.
   User(12, "Team [Nord]", "", "0170 12");
   User(13, "", "", "");
-  X().StartKontaktPhase();  // the users are read once per phase
+  X().Contact().StartKontaktPhase();  // the users are read once per phase
   tKontakt team, other;
-  EXPECT_EQ(X().GetKontaktFelder(team, "Ansprechpartner: Team [Nord]"), Key(6, 12));
-  EXPECT_EQ(X().GetKontaktFelder(other, "Team N"), "");
+  EXPECT_EQ(X().Contact().GetKontaktFelder(team, "Ansprechpartner: Team [Nord]"), Key(6, 12));
+  EXPECT_EQ(X().Contact().GetKontaktFelder(other, "Team N"), "");
 }
 
 TEST_F(ContactTest, APersonIsLoadedOncePerPhaseItsDetailsForEveryListing) {
@@ -239,7 +239,7 @@ TEST_F(ContactTest, APersonIsLoadedOncePerPhaseItsDetailsForEveryListing) {
   // The person of this phase, the details read anew.
   EXPECT_EQ(At({"name", "position"}), "Demo|Vertrieb Köln");
 
-  X().StartKontaktPhase();
+  X().Contact().StartKontaktPhase();
   Map(section);
   EXPECT_EQ(At("name"), "Neu");
 }
@@ -258,7 +258,7 @@ TEST_F(ContactTest, MappedValuesStayAndOnlyContactFieldsSkipTheListing) {
   // Only fields of the person: the listing is not asked, so its "Position" value stays out.
   FieldType(203, "Position2", 6, 1);
   ListingText(1, 203, "aus dem Objekt");
-  X().StartKontaktPhase();  // the field types are read once per phase
+  X().Contact().StartKontaktPhase();  // the field types are read once per phase
   UseListing(1);
   Map(std::string(kByLink) +
       R"(<element element="position" quelle="Position2" quelltyp="FELDART"/>)");
@@ -268,10 +268,10 @@ TEST_F(ContactTest, MappedValuesStayAndOnlyContactFieldsSkipTheListing) {
 TEST_F(ContactTest, FieldCodesWithAnApostropheAreQuoted) {
   FieldType(204, "Chef's Notiz", 6, 1);
   PersonValue(1, 204, "erreichbar ab 9 Uhr");
-  auto rs = X().GetKontaktDetails({"Chef's Notiz"}, Ad(1));
+  auto rs = X().Contact().GetKontaktDetails({"Chef's Notiz"}, Ad(1));
   ASSERT_TRUE(rs);
   EXPECT_EQ(cUtil::k(rs->Value("EINGABE")), "erreichbar ab 9 Uhr");
-  EXPECT_FALSE(X().GetKontaktDetails({"Chef's Notiz"}, Ad(2)));  // no rows: nothing
+  EXPECT_FALSE(X().Contact().GetKontaktDetails({"Chef's Notiz"}, Ad(2)));  // no rows: nothing
 }
 
 TEST_F(ContactTest, AWrongNameEntryIsLoggedAndTheCompanyFillsTheElement) {
@@ -287,7 +287,7 @@ TEST_F(ContactTest, AWrongNameEntryIsLoggedAndTheCompanyFillsTheElement) {
 
   // A field type that is neither text nor address: the second line, company data again.
   internal.clear();
-  X().StartKontaktPhase();
+  X().Contact().StartKontaktPhase();
   Map(R"(<element element="name" quelle="Zimmer" quelltyp="FELDART"/>)");
   EXPECT_EQ(Internal().find("Fehlerhafte Definition"), std::string::npos);
   EXPECT_NE(Internal().find("Keine Text- oder AdressFeldart"), std::string::npos);
@@ -305,7 +305,7 @@ TEST_F(ContactTest, TheDemoMappingAndSchemaGiveDanaDemoWithPositionAndPhoto) {
   UseListing(3);
   listing = tmpl->documentElement()->selectSingleNode(".//imo:immobilie")->cloneNode(true);
   auto mapping = X().OpenXMLFile(GetHostPath("System\\XML\\immoportal.xml"));
-  X().MapKontaktperson(*mapping, *obj, *details, *schema, *listing, m, folder, "127");
+  X().Contact().MapKontaktperson(*mapping, *obj, *details, *schema, *listing, m, folder, "127");
   X().RemoveEmptyNodes(listing);
   EXPECT_EQ(Shape(listing->selectSingleNode(".//imo:kontaktperson")),
             "kontaktperson(foto[location](format,daten(pfad)),name,vorname,anrede,position,firma,"

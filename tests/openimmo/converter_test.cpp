@@ -56,15 +56,15 @@ class ConverterTest : public OpenImmoTest {
   }
 
   // The exporter for type 11, made after the INI and the portal row are set.
-  cImmoXmlV2& Converter() {
+  openimmo::Delivery& Converter() {
     if (!x_) {
       x_ = std::make_unique<cImmoXmlV2>();
       x_->events.WorkState = [this](int16_t s, const std::string& t) { lines.push_back({s, t}); };
       x_->Attach(&app, Session().g_strConnect, 11, nullptr);
       x_->SetRunStart(vb::Now());
-      x_->SetConverterWait(20, 100);
+      x_->Delivery().SetConverterWait(20, 100);
     }
-    return *x_;
+    return x_->Delivery();
   }
 
   void Install(const Fake& f) {

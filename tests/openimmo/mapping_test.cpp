@@ -40,7 +40,7 @@ class MappingTest : public OpenImmoTest {
   }
   void Map(const std::string& body) {
     auto mapping = Parse("<zuordnungen>" + body + "</zuordnungen>");
-    X().FillFromZuordnungen(*mapping, listing, *portal, *obj, *details, *schema);
+    X().Mapping().FillFromZuordnungen(*mapping, listing, *portal, *obj, *details, *schema);
   }
   std::string At(const std::string& path) { return Text(listing->selectSingleNode(path)); }
   static std::string Text(const XmlNodePtr& n) { return n ? n->text() : "<none>"; }

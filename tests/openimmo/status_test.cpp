@@ -39,7 +39,7 @@ TEST_F(StatusTest, DocumentAndAnswerDecideEachListing) {
   // Without an expected answer every listing is marked: 1, and 3 for a deletion.
   Exec("update Boersen set httpantwort = 0");
   portal = Rows("select * from Boersen where boersen_name = 'Wohnen HTTP Demo'");
-  ASSERT_TRUE(X().SaveObjektStatus(*portal, *doc, nullptr, tMandant{}));
+  ASSERT_TRUE(X().Delivery().SaveObjektStatus(*portal, *doc, nullptr, tMandant{}));
   EXPECT_EQ(Row(2, "status") + Row(4, "status"), "13");
 
   // With one: a long id is cut, a rejection ("fehler" in any case) keeps the old status.
@@ -52,7 +52,7 @@ TEST_F(StatusTest, DocumentAndAnswerDecideEachListing) {
             "<immobilie><openimmo_obid>OB-4</openimmo_obid><antwort art=\"fehler\"/>"
             "<meldung><freitext>kaputt</freitext></meldung></immobilie></a>");
   lines.clear();
-  ASSERT_TRUE(X().SaveObjektStatus(*portal, *doc, answer.get(), tMandant{}));
+  ASSERT_TRUE(X().Delivery().SaveObjektStatus(*portal, *doc, answer.get(), tMandant{}));
   EXPECT_EQ(Row(2, "status") + Row(4, "status"), "10");
   EXPECT_EQ(Row(2, "boersen_exp_id"), std::string(240, 'x'));
   EXPECT_NE(Lines(102).find("Wohnen HTTP Demo / Objekt: FB-1004 - Antwort: fehler : kaputt ;[Proc: "
@@ -61,7 +61,7 @@ TEST_F(StatusTest, DocumentAndAnswerDecideEachListing) {
 
   // An answer that names neither listing.
   lines.clear();
-  ASSERT_TRUE(X().SaveObjektStatus(*portal, *doc, Parse("<a/>").get(), tMandant{}));
+  ASSERT_TRUE(X().Delivery().SaveObjektStatus(*portal, *doc, Parse("<a/>").get(), tMandant{}));
   EXPECT_EQ(Errors(), 2);
   EXPECT_NE(Lines(102).find("Wohnen HTTP Demo: Keine gültige Antwort erhalten! ;[Proc: "
                             "SaveObjektStatus3]"),
@@ -71,10 +71,10 @@ TEST_F(StatusTest, DocumentAndAnswerDecideEachListing) {
 TEST_F(StatusTest, RemoveImmobilieComparesTheIdAsText) {
   auto doc = Parse(std::string(kDoc).replace(
       std::string(kDoc).find("{DE000002-0000-4000-8000-000000000004}"), 38, "it's 4"));
-  EXPECT_FALSE(X().RemoveImmobilie("it", *doc));
-  EXPECT_TRUE(X().RemoveImmobilie("it's 4", *doc));
+  EXPECT_FALSE(X().Delivery().RemoveImmobilie("it", *doc));
+  EXPECT_TRUE(X().Delivery().RemoveImmobilie("it's 4", *doc));
   EXPECT_EQ(doc->documentElement()->firstChild()->ChildElements("immobilie").size(), 1u);
-  EXPECT_FALSE(X().RemoveImmobilie("it's 4", *doc));
+  EXPECT_FALSE(X().Delivery().RemoveImmobilie("it's 4", *doc));
 }
 
 }  // namespace

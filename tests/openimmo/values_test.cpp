@@ -51,7 +51,7 @@ class ValuesTest : public OpenImmoTest {
   }
   void Map(const std::string& body) {
     auto mapping = Mapping(body);
-    X().FillFromZuordnungen(*mapping, listing, *portal, *obj, *details, *schema);
+    X().Mapping().FillFromZuordnungen(*mapping, listing, *portal, *obj, *details, *schema);
   }
   std::string At(const std::string& path) {
     XmlNodePtr n = listing->selectSingleNode(path);
@@ -136,12 +136,13 @@ TEST_F(ValuesTest, StreetFieldGivesStreetAndHouseNumber) {
 TEST_F(ValuesTest, NumberAndCurrencyTexts) {
   Number("Miete", 12.5);
   Number("Null", 0);
-  EXPECT_EQ(X().FormatVonNum(*details, "Miete") + "|" + X().FormatVonNum(*details, "Null") + "|" +
-                X().FormatVonNum(*details, "Fehlt"),
+  EXPECT_EQ(X().Mapping().FormatVonNum(*details, "Miete") + "|" +
+                X().Mapping().FormatVonNum(*details, "Null") + "|" +
+                X().Mapping().FormatVonNum(*details, "Fehlt"),
             "12.5||");
   const std::pair<const char*, const char*> currencies[] = {
       {"€", "EUR"}, {"$", "USD"}, {"SFr", "CHF"}, {"£", "GBP"}, {"CHF", "CHF"}, {"sfr", "sfr"}};
-  for (const auto& [symbol, iso] : currencies) EXPECT_EQ(X().GetWaehrungIso(symbol), iso);
+  for (const auto& [symbol, iso] : currencies) EXPECT_EQ(X().Mapping().GetWaehrungIso(symbol), iso);
 }
 
 // Parking spaces: the type field names the element, the prices come either from the root's
@@ -187,11 +188,11 @@ TEST_F(ValuesTest, ParkingSpacesFromTheRootEntriesOrPerTypeFromThePriceSection) 
     Number(code, n);
   auto mapping = Mapping(kParking);
   // The root's entries fill the first type only.
-  X().FillStellplatz(*mapping, *listing, *details);
+  X().Mapping().FillStellplatz(*mapping, *listing, *details);
   EXPECT_EQ(Stp(listing, "stp_garage"), "12.5||2");
   EXPECT_EQ(Stp(listing, "stp_tiefgarage"), "||");  // the template's empty attributes
   // No purchase price: empty, not a price of 0.00.
-  X().FillStellplatzPreise(*mapping, *listing, *details);
+  X().Mapping().FillStellplatzPreise(*mapping, *listing, *details);
   EXPECT_EQ(Stp(listing, "stp_garage"), "50.00|12500.50|1");
   EXPECT_EQ(Stp(listing, "stp_tiefgarage"), "75.25||3");
 }
@@ -204,9 +205,9 @@ TEST_F(ValuesTest, ParkingSpacesNeedAKnownTypeAndTheRootsTypeEntry) {
   // The first type is unknown to the entry; a type entry below a section is not the root's.
   auto mapping = Mapping(kParking);
   auto nested = Mapping(std::string("<preise>") + kParking + "</preise>");
-  X().FillStellplatz(*mapping, *listing, *details);
-  X().FillStellplatz(*nested, *listing, *details);
-  X().FillStellplatzPreise(*nested, *listing, *details);
+  X().Mapping().FillStellplatz(*mapping, *listing, *details);
+  X().Mapping().FillStellplatz(*nested, *listing, *details);
+  X().Mapping().FillStellplatzPreise(*nested, *listing, *details);
   EXPECT_EQ(Stp(listing, "stp_garage"), "||");
 }
 
@@ -229,7 +230,7 @@ const char* kCustom =
 
 TEST_F(ValuesTest, CustomerElementsAreDeclaredInTheTemplateAndFilledPerEntry) {
   auto mapping = Mapping(kCustom);
-  X().FillUserDefinedAnyfield(*tmpl, *mapping);
+  X().Mapping().FillUserDefinedAnyfield(*tmpl, *mapping);
   XmlNodePtr own = listing->selectSingleNode("./imo:user_defined_anyfield");
   ASSERT_TRUE(own);
   EXPECT_EQ(Shape(own), "user_defined_anyfield(plaintext,baujahr_sanierung)");
@@ -242,7 +243,7 @@ TEST_F(ValuesTest, CustomerElementsAreDeclaredInTheTemplateAndFilledPerEntry) {
   Text("Hinweis1", "Erster");
   Text("Hinweis2", "Zweiter");
   Number("Sanierung", 2019.4);
-  X().FillFromZuordnungen(*mapping, listing, *portal, *obj, *details, *schema);
+  X().Mapping().FillFromZuordnungen(*mapping, listing, *portal, *obj, *details, *schema);
   std::vector<std::string> texts;
   for (const XmlNodePtr& c : own->ChildElements()) texts.push_back(c->nodeName() + "=" + c->text());
   // Each plaintext entry fills its own copy, in entry order; the declared one stays empty.
@@ -264,17 +265,17 @@ TEST_F(ValuesTest, CustomerElementLookupByBlockAndPrefix) {
   XmlNodePtr rootNode = doc->documentElement();
   XmlNode& root = *rootNode;
   // The first block that has children; its first child's prefix qualifies the name.
-  XmlNodePtr farbe = X().CopyUserDefinedAnyfield(root, "allgemein", "farbe");
+  XmlNodePtr farbe = X().Mapping().CopyUserDefinedAnyfield(root, "allgemein", "farbe");
   ASSERT_TRUE(farbe);
   EXPECT_EQ(farbe->nodeName(), "c:farbe");
-  EXPECT_EQ(X().CopyUserDefinedAnyfield(root, "allgemein", "notiz"), nullptr);
-  XmlNodePtr notiz = X().CopyUserDefinedAnyfield(root, "preise", "notiz");
+  EXPECT_EQ(X().Mapping().CopyUserDefinedAnyfield(root, "allgemein", "notiz"), nullptr);
+  XmlNodePtr notiz = X().Mapping().CopyUserDefinedAnyfield(root, "preise", "notiz");
   ASSERT_TRUE(notiz);
   EXPECT_EQ(notiz->parentNode()->parentNode()->baseName(), "preise");
-  EXPECT_EQ(X().CopyUserDefinedAnyfield(root, "flaechen", "notiz"), nullptr);
+  EXPECT_EQ(X().Mapping().CopyUserDefinedAnyfield(root, "flaechen", "notiz"), nullptr);
   // "flag" of "allgemein" is a fresh copy at the end of the block each time.
-  XmlNodePtr f1 = X().CopyUserDefinedAnyfield(root, "allgemein", "flag");
-  XmlNodePtr f2 = X().CopyUserDefinedAnyfield(root, "allgemein", "flag");
+  XmlNodePtr f1 = X().Mapping().CopyUserDefinedAnyfield(root, "allgemein", "flag");
+  XmlNodePtr f2 = X().Mapping().CopyUserDefinedAnyfield(root, "allgemein", "flag");
   ASSERT_TRUE(f1 && f2);
   EXPECT_NE(f1->raw(), f2->raw());
   EXPECT_EQ(Shape(farbe->parentNode()), "user_defined_anyfield(flag,farbe,flag,flag)");
@@ -293,10 +294,10 @@ TEST_F(ValuesTest, ContentLanguageIsTheFirstMarkedInListOrder) {
   for (const auto& [row, expected] : cases) {
     rs->LoadRow({row.first, row.second});
     rs->MoveLast();
-    EXPECT_EQ(X().LoadContentLanguages(*rs), expected);
+    EXPECT_EQ(X().Mapping().LoadContentLanguages(*rs), expected);
   }
   // A listing row without the language columns has no transfer language.
-  EXPECT_EQ(X().LoadContentLanguages(*obj), "");
+  EXPECT_EQ(X().Mapping().LoadContentLanguages(*obj), "");
 }
 
 TEST_F(ValuesTest, DemoListingAddressesGoIntoGeo) {
@@ -305,7 +306,7 @@ TEST_F(ValuesTest, DemoListingAddressesGoIntoGeo) {
   std::array<std::string, 4> texts;
   auto demo = X().Helper().GetObjektDetails(*listings, texts);
   auto mapping = X().OpenXMLFile(X().settings().xmlFolder + "\\immoportal.xml");
-  X().FillFromZuordnungen(*mapping, listing, *portal, *listings, *demo, *schema);
+  X().Mapping().FillFromZuordnungen(*mapping, listing, *portal, *listings, *demo, *schema);
   EXPECT_EQ(Geo(), "50667|Köln|DEU");
   EXPECT_EQ(At(".//imo:strasse") + "|" + At(".//imo:hausnummer"), "Hohe Straße|3");
 }

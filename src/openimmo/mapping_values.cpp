@@ -6,13 +6,12 @@
 #include "host/LanguagePack.h"
 #include "host/cUtil.h"
 #include "openimmo/cImmoXmlV2.h"
+#include "openimmo/mapping_engine.h"
 #include "openimmo/openimmo_internal.h"
 #include "platform/host_error.h"
 #include "platform/msgbox.h"
 
-namespace fern {
-
-using namespace openimmo;
+namespace fern::openimmo {
 
 namespace {
 
@@ -75,7 +74,7 @@ class XsdBinding {
 
 }  // namespace
 
-void cImmoXmlV2::FillGeoFromLandPlzOrt(XmlNode& entry, XmlNode& target, const MapContext& c) {
+void MappingEngine::FillGeoFromLandPlzOrt(XmlNode& entry, XmlNode& target, const MapContext& c) {
   const std::optional<std::string> source = entry.getAttribute("quelle");
   XmlNodePtr zuordnung = entry.parentNode();
   XmlNodePtr section = zuordnung ? zuordnung->parentNode() : nullptr;
@@ -96,7 +95,7 @@ void cImmoXmlV2::FillGeoFromLandPlzOrt(XmlNode& entry, XmlNode& target, const Ma
     if (plzOrOrt)
       SetPlzOrtLand(*c.details, target, code);
     else
-      util_->MessageBox("unsinnige Feldkombination", mb::kOkOnly);
+      run_.util->MessageBox("unsinnige Feldkombination", mb::kOkOnly);
   } else if (same.size() == 1) {
     tElementInfo fresh;
     XmlNodePtr self = target.selectSingleNode(".");
@@ -104,41 +103,42 @@ void cImmoXmlV2::FillGeoFromLandPlzOrt(XmlNode& entry, XmlNode& target, const Ma
   }
 }
 
-void cImmoXmlV2::SetPlzOrtLand(db::Recordset& details, XmlNode& target, const std::string& code) {
+void MappingEngine::SetPlzOrtLand(db::Recordset& details, XmlNode& target,
+                                  const std::string& code) {
   const std::string value = First(Feldart(details, code, ""));
   if (value.empty()) return;
-  std::vector<std::string> parts = helper_->GetLKZPLZOrtFromString(value);
+  std::vector<std::string> parts = run_.data->GetLKZPLZOrtFromString(value);
   parts.resize(3);
   XmlNodePtr geo = target.parentNode();
   if (!geo) return;
-  const std::string p = set_.prefix;
+  const std::string p = run_.settings.prefix;
   if (XmlNodePtr land = FirstChild(*geo, p + "land"); land && !parts[0].empty())
     land->setAttribute("iso_land", parts[0]);
   if (XmlNodePtr plz = FirstChild(*geo, p + "plz"); plz && !parts[1].empty())
-    plz->setText(RemoveControlChars(parts[1]));
+    plz->setText(cImmoXmlV2::RemoveControlChars(parts[1]));
   if (XmlNodePtr ort = FirstChild(*geo, p + "ort"); ort && !parts[2].empty())
-    ort->setText(RemoveControlChars(parts[2]));
+    ort->setText(cImmoXmlV2::RemoveControlChars(parts[2]));
 }
 
-void cImmoXmlV2::FillHausnummer(XmlNode& entry, XmlNode& target, const MapContext& c) {
+void MappingEngine::FillHausnummer(XmlNode& entry, XmlNode& target, const MapContext& c) {
   const std::string code = vb::Trim(entry.getAttribute("quelle").value_or(""));
   const std::string value = First(Feldart(*c.details, code, ""));
   if (value.empty()) return;
-  std::vector<std::string> parts = helper_->GetStrasseHausnummer(value);
+  std::vector<std::string> parts = run_.data->GetStrasseHausnummer(value);
   parts.resize(2);
-  target.setText(RemoveControlChars(parts[0]));
+  target.setText(cImmoXmlV2::RemoveControlChars(parts[0]));
   if (XmlNodePtr geo = target.parentNode())
-    if (XmlNodePtr nr = FirstChild(*geo, set_.prefix + "hausnummer"))
-      nr->setText(RemoveControlChars(parts[1]));
+    if (XmlNodePtr nr = FirstChild(*geo, run_.settings.prefix + "hausnummer"))
+      nr->setText(cImmoXmlV2::RemoveControlChars(parts[1]));
 }
 
-std::string cImmoXmlV2::FormatVonNum(db::Recordset& details, const std::string& code) {
+std::string MappingEngine::FormatVonNum(db::Recordset& details, const std::string& code) {
   const std::string value = First(Feldart(details, code, "VON_NUM"));
   if (value == "0") return {};
   return vb::Replace(value, ",", ".");
 }
 
-void cImmoXmlV2::FillStellplatz(XmlDocument& mapping, XmlNode& element, db::Recordset& details) {
+void MappingEngine::FillStellplatz(XmlDocument& mapping, XmlNode& element, db::Recordset& details) {
   XmlNodePtr root = mapping.documentElement();
   XmlNodePtr typ = EntryOf(root, "stellplatztyp");
   if (!typ) return;
@@ -150,22 +150,23 @@ void cImmoXmlV2::FillStellplatz(XmlDocument& mapping, XmlNode& element, db::Reco
   const std::string kauf =
       FormatVonNum(details, Attr(EntryOf(root, "stellplatzkaufpreis"), "quelle"));
   const std::string anzahl = FormatVonNum(details, Attr(EntryOf(root, "anzahl"), "quelle"));
-  XmlNodePtr preise = FirstDescendant(element, set_.prefix + "preise");
-  XmlNodePtr stp = preise ? FirstChild(*preise, set_.prefix + Attr(a, "attribut")) : nullptr;
+  XmlNodePtr preise = FirstDescendant(element, run_.settings.prefix + "preise");
+  XmlNodePtr stp =
+      preise ? FirstChild(*preise, run_.settings.prefix + Attr(a, "attribut")) : nullptr;
   if (!stp) return;
   stp->setAttribute("stellplatzmiete", miete);
   stp->setAttribute("stellplatzkaufpreis", kauf);
   stp->setAttribute("anzahl", anzahl);
 }
 
-void cImmoXmlV2::FillStellplatzPreise(XmlDocument& mapping, XmlNode& element,
-                                      db::Recordset& details) {
+void MappingEngine::FillStellplatzPreise(XmlDocument& mapping, XmlNode& element,
+                                         db::Recordset& details) {
   XmlNodePtr root = mapping.documentElement();
   XmlNodePtr typ = EntryOf(root, "stellplatztyp");
   if (!typ) return;
   XmlNodePtr priceSection =
       root->baseName() == "zuordnungen" ? FirstChild(*root, "preise") : nullptr;
-  XmlNodePtr preise = FirstDescendant(element, set_.prefix + "preise");
+  XmlNodePtr preise = FirstDescendant(element, run_.settings.prefix + "preise");
   for (const std::string& type : Feldart(details, Attr(typ, "quelle"), "WERT")) {
     XmlNodePtr a = AttributFor(*typ, type);
     if (!a) continue;
@@ -185,7 +186,7 @@ void cImmoXmlV2::FillStellplatzPreise(XmlDocument& mapping, XmlNode& element,
     const std::string miete = decimal(price("stellplatzmiete"));
     const std::string kauf = decimal(price("stellplatzkaufpreis"));
     const std::string anzahl = price("anzahl");
-    XmlNodePtr stp = preise ? FirstChild(*preise, set_.prefix + name) : nullptr;
+    XmlNodePtr stp = preise ? FirstChild(*preise, run_.settings.prefix + name) : nullptr;
     if (!stp) continue;
     stp->setAttribute("stellplatzmiete", miete);
     stp->setAttribute("stellplatzkaufpreis", kauf);
@@ -193,7 +194,7 @@ void cImmoXmlV2::FillStellplatzPreise(XmlDocument& mapping, XmlNode& element,
   }
 }
 
-std::string cImmoXmlV2::GetWaehrungIso(const std::string& currency) const {
+std::string MappingEngine::GetWaehrungIso(const std::string& currency) const {
   if (currency == "$") return "USD";
   if (currency == "SFr") return "CHF";
   if (currency == "€") return "EUR";
@@ -201,12 +202,12 @@ std::string cImmoXmlV2::GetWaehrungIso(const std::string& currency) const {
   return currency;
 }
 
-void cImmoXmlV2::FillUserDefinedAnyfield(XmlDocument& doc, XmlDocument& mapping) {
+void MappingEngine::FillUserDefinedAnyfield(XmlDocument& doc, XmlDocument& mapping) {
   XmlNodePtr root = mapping.documentElement();
   XmlNodePtr docRoot = doc.documentElement();
   if (!root || !docRoot) return;
   XsdBinding xsd(mapping);
-  const std::string p = set_.prefix;
+  const std::string p = run_.settings.prefix;
   for (const XmlNodePtr& section : List(root->selectNodes("./*[user_defined_anyfield]"))) {
     const std::string name = section->baseName();
     XmlNodePtr block;
@@ -214,20 +215,20 @@ void cImmoXmlV2::FillUserDefinedAnyfield(XmlDocument& doc, XmlDocument& mapping)
       if (XmlNodePtr listing = FirstDescendant(*docRoot, p + "immobilie"))
         block = FirstChild(*listing, p + "user_defined_anyfield");
     } else if (XmlNodePtr parent = FirstDescendant(*docRoot, p + name)) {
-      block = doc.createNode(1, p + "user_defined_anyfield", set_.ns);
+      block = doc.createNode(1, p + "user_defined_anyfield", run_.settings.ns);
       parent->appendChild(block);
     }
     XmlNodePtr decl = section->selectSingleNode("./user_defined_anyfield");
     if (!block || !decl) continue;
     // The customer's elements are no OpenImmo elements: no prefix, no namespace, so the
     // schema positions of the mapping engine never take them for one.
-    template_.AddSchemaElements(0, decl, block, doc, "", "");
+    run_.schemaTemplate.AddSchemaElements(0, decl, block, doc, "", "");
   }
 }
 
-XmlNodePtr cImmoXmlV2::CopyUserDefinedAnyfield(XmlNode& listing, const std::string& section,
-                                               const std::string& name) {
-  const std::string p = set_.prefix;
+XmlNodePtr MappingEngine::CopyUserDefinedAnyfield(XmlNode& listing, const std::string& section,
+                                                  const std::string& name) {
+  const std::string p = run_.settings.prefix;
   XmlNodePtr block;
   auto firstFilled = [&](const XmlNode& parent) {
     for (const XmlNodePtr& b : Children(parent, p + "user_defined_anyfield"))
@@ -256,7 +257,7 @@ XmlNodePtr cImmoXmlV2::CopyUserDefinedAnyfield(XmlNode& listing, const std::stri
   }
 }
 
-std::string cImmoXmlV2::LoadContentLanguages(db::Recordset& rsObj) {
+std::string MappingEngine::LoadContentLanguages(db::Recordset& rsObj) {
   auto& language = Session().g_oLanguagePack;
   if (!language) return {};
   for (const std::string& lcid : language->ContentLangList()) {
@@ -266,4 +267,4 @@ std::string cImmoXmlV2::LoadContentLanguages(db::Recordset& rsObj) {
   return {};
 }
 
-}  // namespace fern
+}  // namespace fern::openimmo

@@ -1,10 +1,11 @@
-// Delivering a saved document (HTTP post, upload, the IS24 converter, the "DUMMY" rules) and
-// writing the listings' transfer status back.
+#include "openimmo/delivery.h"
+
 #include <filesystem>
 #include <fstream>
 
 #include "core/cFernDispatcher.h"
 #include "core/host_session.h"
+#include "host/LanguagePack.h"
 #include "host/cDal.h"
 #include "host/cUtil.h"
 #include "openimmo/cImmoXmlV2.h"
@@ -15,9 +16,7 @@
 #include "platform/ini_file.h"
 #include "services/cZipV2.h"
 
-namespace fern {
-
-using namespace openimmo;
+namespace fern::openimmo {
 
 namespace {
 
@@ -46,8 +45,17 @@ XmlNodePtr Child(const XmlNodePtr& node, const std::string& local) {
 
 }  // namespace
 
-void cImmoXmlV2::SplitHost(const std::string& host, std::string& protocol, std::string& server,
-                           std::string& folder, std::string& options) {
+Delivery::Delivery(DeliveryRun run) : run_(std::move(run)) {}
+
+Delivery::~Delivery() = default;
+
+std::string Delivery::T(const std::string& german, const std::string& p1, const std::string& p2,
+                        const std::string& p3, const std::string& p4) const {
+  return Translate(Session().g_oLanguagePack.get(), german, {p1, p2, p3, p4});
+}
+
+void Delivery::SplitHost(const std::string& host, std::string& protocol, std::string& server,
+                         std::string& folder, std::string& options) {
   protocol.clear();
   folder.clear();
   options.clear();
@@ -67,40 +75,39 @@ void cImmoXmlV2::SplitHost(const std::string& host, std::string& protocol, std::
   server = rest;
 }
 
-bool cImmoXmlV2::SendXml(db::Recordset& rsboersen, XmlDocumentPtr& doc, const tMandant& m,
-                         const std::string& folder, XmlDocumentPtr& answer,
-                         const std::string& base) {
+bool Delivery::SendXml(db::Recordset& rsboersen, XmlDocumentPtr& doc, const tMandant& m,
+                       const std::string& folder, XmlDocumentPtr& answer, const std::string& base) {
   const bool ftp = ToLong(cUtil::k(rsboersen.Value("ftp_or_http"))) == 1;
   const bool zipping = ToLong(cUtil::k(rsboersen.Value("zipping"))) == 1;
   std::string hook;
   if (ftp && zipping) {
     hook = "ZIP";
-    DoCallbackBeforeTransfer(rsboersen, true, folder, base, hook);
+    run_.beforeTransfer(rsboersen, true, folder, base, hook);
     ZipAll(folder, base);
   } else {
     cUtil::Kill(folder + "\\*.xsd");
-    DoCallbackBeforeTransfer(rsboersen, ftp, folder, base, hook);
+    run_.beforeTransfer(rsboersen, ftp, folder, base, hook);
   }
   // The converter road ignores the hook's answer.
-  if (type_ == 11) return SendThroughConverter(rsboersen, doc, m, folder, base);
+  if (run_.type == 11) return SendThroughConverter(rsboersen, doc, m, folder, base);
 
   const std::string up = vb::UCase(hook);
   if (vb::Left(up, 12) == "FTPTRANSFER=") {
     const bool r = FTPTransfer(vb::Trim(vb::Mid(hook, 13)), rsboersen, m, base, doc);
-    DoCallbackAfterTransfer(rsboersen, true, r);
+    run_.afterTransfer(rsboersen, true, r);
     return r;
   }
   if (vb::Left(up, 5) == "ABORT") return false;
   if (vb::Left(up, 6) == "CANCEL") return true;
 
   const std::string name = cUtil::k(rsboersen.Value("boersen_name"));
-  const std::string display = GetBoersenDisplayName(rsboersen, m);
+  const std::string display = run_.displayName(rsboersen, m);
   Work(state::kTransferBegins,
        T("Beginne Übertragung von Daten: '%1' an Börse '%2'", vb::Trim(base), display));
   const std::string file = folder + "\\" + base + ".xml";
   if (StartsWithNoCase(name, "DUMMY")) {
     // A test portal: the document is shown instead of sent. Unattended, nobody would see it.
-    if (unattended_)
+    if (run_.unattended)
       Work(state::kInfo, file);
     else {
       try {
@@ -146,7 +153,7 @@ bool cImmoXmlV2::SendXml(db::Recordset& rsboersen, XmlDocumentPtr& doc, const tM
         }
       }
     }
-    DoCallbackAfterTransfer(rsboersen, false, result);
+    run_.afterTransfer(rsboersen, false, result);
   } else {
     std::string protocol, server, remote, options;
     SplitHost(cUtil::k(rsboersen.Value("boersen_host")), protocol, server, remote, options);
@@ -154,16 +161,16 @@ bool cImmoXmlV2::SendXml(db::Recordset& rsboersen, XmlDocumentPtr& doc, const tM
       result = true;
     else
       result = DoUpload(protocol, server, m.LoginName, m.Password, folder, remote, hook, options);
-    DoCallbackAfterTransfer(rsboersen, true, result);
+    run_.afterTransfer(rsboersen, true, result);
   }
   Work(state::kTransferDone,
        T("Fertig mit Übertragung von Datei '%1' an Börse: '%2'", vb::Trim(base), display));
   return result;
 }
 
-bool cImmoXmlV2::SaveObjektStatus(db::Recordset& rsboersen, XmlDocument& doc, XmlDocument* answer,
-                                  const tMandant& m) {
-  const std::string display = GetBoersenDisplayName(rsboersen, m);
+bool Delivery::SaveObjektStatus(db::Recordset& rsboersen, XmlDocument& doc, XmlDocument* answer,
+                                const tMandant& m) {
+  const std::string display = run_.displayName(rsboersen, m);
   std::vector<std::string> statements;
   try {
     XmlNodePtr root = doc.documentElement();
@@ -179,12 +186,12 @@ bool cImmoXmlV2::SaveObjektStatus(db::Recordset& rsboersen, XmlDocument& doc, Xm
       if (node->nodeName() != prefix + "objektnr_intern") continue;
       const std::string id = node->text();
       XmlNodePtr parent = node->parentNode();
-      const std::string obid = Text(Child(parent, set_.obidName));
+      const std::string obid = Text(Child(parent, run_.settings.obidName));
       const int status = Attr(Child(parent, "aktion"), "aktionart") == "DELETE" ? 3 : 1;
       std::string portalId;
       if (withAnswer) {
         XmlNodePtr found;
-        for (const char* key : {set_.obidName.c_str(), "immoxml_obid"}) {
+        for (const char* key : {run_.settings.obidName.c_str(), "immoxml_obid"}) {
           for (const XmlNodePtr& l : answerListings)
             if (XmlNodePtr k = Child(l, key); k && k->text() == obid) {
               found = l;
@@ -193,15 +200,15 @@ bool cImmoXmlV2::SaveObjektStatus(db::Recordset& rsboersen, XmlDocument& doc, Xm
           if (found) break;
         }
         if (!found) {
-          std::string text = GetNodeValue(FirstDescendant(answer->documentElement(), "meldung"),
-                                          "freitext", false);
+          std::string text = cImmoXmlV2::GetNodeValue(
+              FirstDescendant(answer->documentElement(), "meldung"), "freitext", false);
           if (text.empty()) text = T("Keine gültige Antwort erhalten!");
           Work(state::kError, display + ": " + text + " ;[Proc: SaveObjektStatus3]");
           continue;
         }
         if (XmlNodePtr e = Child(found, "expose_id")) portalId = vb::Left(e->text(), 240);
         XmlNodePtr antwort = Child(found, "antwort");
-        const std::string art = GetNodeValue(antwort, "art", true);
+        const std::string art = cImmoXmlV2::GetNodeValue(antwort, "art", true);
         std::string text = cUtil::k(rsboersen.Value("boersen_name")) + " / " + T("Objekt") + ": " +
                            vb::Trim(Text(Child(parent, "objektnr_extern"))) + " - Antwort: " + art;
         if (XmlNodePtr f = Child(Child(found, "meldung"), "freitext")) text += " : " + f->text();
@@ -214,19 +221,19 @@ bool cImmoXmlV2::SaveObjektStatus(db::Recordset& rsboersen, XmlDocument& doc, Xm
       }
       statements.push_back(
           " UPDATE boersenobj  SET letzte_uebertragung = " +
-          cUtil::SQLDate(Variant::Date(runStart_)) + " ,   status = " + std::to_string(status) +
+          cUtil::SQLDate(Variant::Date(run_.runStart)) + " ,   status = " + std::to_string(status) +
           " " + (portalId.empty() ? "" : ", boersen_exp_id = " + cUtil::SqlStr(portalId)) +
           " WHERE boersenobj.boersen_dsn = " + cUtil::SqlUid(rsboersen.Value("DSN")) +
           " and boersenobj.obj_dsn = " + cUtil::SqlUid(id));
     }
-    statements.insert(statements.end(), statusQueue_.begin(), statusQueue_.end());
+    statements.insert(statements.end(), run_.statusQueue.begin(), run_.statusQueue.end());
     if (!statements.empty()) {
       // All or nothing: a half-written status would make the next run send the wrong listings.
       std::string batch;
       for (const std::string& s : statements) batch += (batch.empty() ? "" : "\r\n") + s;
-      dal_->ExecQuery(connect_, batch);
+      run_.dal->ExecQuery(run_.connect, batch);
     }
-    statusQueue_.clear();
+    run_.statusQueue.clear();
     return true;
   } catch (const HostError& e) {
     Work(state::kError,
@@ -240,7 +247,7 @@ bool cImmoXmlV2::SaveObjektStatus(db::Recordset& rsboersen, XmlDocument& doc, Xm
   }
 }
 
-bool cImmoXmlV2::RemoveImmobilie(const std::string& objektnrIntern, XmlDocument& doc) {
+bool Delivery::RemoveImmobilie(const std::string& objektnrIntern, XmlDocument& doc) {
   XmlNodePtr root = doc.documentElement();
   if (!root) return false;
   for (const XmlNodePtr& anbieter : root->ChildElements("anbieter"))
@@ -256,36 +263,36 @@ bool cImmoXmlV2::RemoveImmobilie(const std::string& objektnrIntern, XmlDocument&
   return false;
 }
 
-// --- packing and upload: forwarded to their own classes ------------------------------------
+// --- packing and upload: handed to their own classes ------------------------------------
 
-void cImmoXmlV2::ZipAll(const std::string& folder, const std::string& base) {
+void Delivery::ZipAll(const std::string& folder, const std::string& base) {
   if (!zip_) zip_ = std::make_unique<cZipV2>();
-  openimmo::PackingSettings p;
-  p.hostFolder = HostFolderOf(app_);
-  p.zipTool = set_.zipTool;
-  p.transferTempPath = GetTransferTempPath();
-  openimmo::ZipAll(folder, base, p, *zip_, Session().g_oLanguagePack.get(), events);
+  PackingSettings p;
+  p.hostFolder = HostFolderOf(run_.app);
+  p.zipTool = run_.settings.zipTool;
+  p.transferTempPath = run_.transferTempPath();
+  openimmo::ZipAll(folder, base, p, *zip_, Session().g_oLanguagePack.get(), run_.events);
 }
 
-bool cImmoXmlV2::DoUpload(const std::string& protocol, const std::string& server,
-                          const std::string& user, const std::string& password,
-                          const std::string& localFolder, const std::string& remoteFolder,
-                          const std::string& extension, const std::string& options) {
-  openimmo::UploadSettings u;
-  u.hostFolder = HostFolderOf(app_);
-  u.transferCount = set_.transferCount;
-  u.transferDelay = set_.transferDelay;
-  u.ftpProxy = set_.ftpProxy;
-  openimmo::ReadUploadSwitches(u);
-  ListingData* data = helper_.get();
-  openimmo::OpenImmoUpload upload(
-      u, Session().g_oLanguagePack.get(), events,
-      [data](const std::string& h, const std::string& us, const std::string& pw,
-             const std::string& local, const std::string& remote, const std::string& ext,
-             const std::string& proxy, bool strict) {
-        return data && data->FtpSendFolder(h, us, pw, local, remote, ext, proxy, strict);
-      });
-  openimmo::UploadTarget target;
+bool Delivery::DoUpload(const std::string& protocol, const std::string& server,
+                        const std::string& user, const std::string& password,
+                        const std::string& localFolder, const std::string& remoteFolder,
+                        const std::string& extension, const std::string& options) {
+  UploadSettings u;
+  u.hostFolder = HostFolderOf(run_.app);
+  u.transferCount = run_.settings.transferCount;
+  u.transferDelay = run_.settings.transferDelay;
+  u.ftpProxy = run_.settings.ftpProxy;
+  ReadUploadSwitches(u);
+  ListingData* data = run_.data.get();
+  OpenImmoUpload upload(u, Session().g_oLanguagePack.get(), run_.events,
+                        [data](const std::string& h, const std::string& us, const std::string& pw,
+                               const std::string& local, const std::string& remote,
+                               const std::string& ext, const std::string& proxy, bool strict) {
+                          return data &&
+                                 data->FtpSendFolder(h, us, pw, local, remote, ext, proxy, strict);
+                        });
+  UploadTarget target;
   target.server = server;
   target.folder = remoteFolder;
   target.user = user;
@@ -294,4 +301,4 @@ bool cImmoXmlV2::DoUpload(const std::string& protocol, const std::string& server
   return upload.DoUpload(protocol, target, localFolder, extension);
 }
 
-}  // namespace fern
+}  // namespace fern::openimmo

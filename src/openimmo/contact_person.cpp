@@ -1,10 +1,11 @@
-// The contact person of a listing: who it is (an address or an active user named in a text
-// field), loaded once per phase, and the four passes that fill `kontaktperson`.
+#include "openimmo/contact_person.h"
+
 #include <filesystem>
 #include <system_error>
 
 #include "core/cFernDispatcher.h"
 #include "core/host_session.h"
+#include "host/LanguagePack.h"
 #include "host/cDal.h"
 #include "host/cKVBlob.h"
 #include "host/cUtil.h"
@@ -13,9 +14,7 @@
 #include "platform/host_error.h"
 #include "services/cImmoHelperV2.h"
 
-namespace fern {
-
-using namespace openimmo;
+namespace fern::openimmo {
 
 namespace {
 
@@ -58,33 +57,38 @@ void Step(F&& f) {
 
 }  // namespace
 
-void cImmoXmlV2::StartKontaktPhase() {
+std::string ContactPerson::T(const std::string& german) const {
+  return Translate(Session().g_oLanguagePack.get(), german, {});
+}
+
+void ContactPerson::StartKontaktPhase() {
   kontaktCache_.clear();
   kontaktFotos_.clear();
   activeUsers_.reset();
   activeFieldTypes_.reset();
 }
 
-void cImmoXmlV2::LoadKontaktLists() {
+void ContactPerson::LoadKontaktLists() {
   if (!activeUsers_)
-    activeUsers_ = dal_->GetRecordset(
-        connect_,
+    activeUsers_ = run_.dal->GetRecordset(
+        run_.connect,
         std::string("Select DSN, Login_name, Name, AD_DSN, TelefonBuero, TelefonFunk, Fax, Email "
                     " from Ben where Aktiv = 1") +
             " order by Len(Name) DESC");
   if (!activeFieldTypes_)
-    activeFieldTypes_ = dal_->GetRecordset(connect_, "Select * from FLDART Where AKTIV = 1");
+    activeFieldTypes_ =
+        run_.dal->GetRecordset(run_.connect, "Select * from FLDART Where AKTIV = 1");
 }
 
-void cImmoXmlV2::WriteLogLine(const std::string& text, bool error) {
-  events.RaiseInternalState(error ? state::kLoggedNotListed : state::kInfo, text);
+void ContactPerson::WriteLogLine(const std::string& text, bool error) {
+  run_.events.RaiseInternalState(error ? state::kLoggedNotListed : state::kInfo, text);
   if (Session().g_blnDebugLog) WriteDebugLog(text);
 }
 
-void cImmoXmlV2::MapKontaktperson(XmlDocument& mapping, db::Recordset& rsObj,
-                                  db::Recordset& details, XmlDocument& schema, XmlNode& element,
-                                  const tMandant& m, const std::string& folder,
-                                  const std::string& version) {
+void ContactPerson::MapKontaktperson(XmlDocument& mapping, db::Recordset& rsObj,
+                                     db::Recordset& details, XmlDocument& schema, XmlNode& element,
+                                     const tMandant& m, const std::string& folder,
+                                     const std::string& version) {
   try {
     LoadKontaktLists();
     const XmlNodePtr section = FindElement(mapping.documentElement(), "kontaktperson");
@@ -103,13 +107,13 @@ void cImmoXmlV2::MapKontaktperson(XmlDocument& mapping, db::Recordset& rsObj,
     if (quelltyp == "FELD") {
       key = cUtil::k(rsObj.Value(quelle));
     } else if (quelltyp == "FELDART") {
-      typ = ToLong(First(Feldart(details, quelle, "TYP")));
+      typ = ToLong(First(run_.mapping.Feldart(details, quelle, "TYP")));
       if (typ == 7) {
-        link = First(Feldart(details, quelle, "LINK_DSN"));
+        link = First(run_.mapping.Feldart(details, quelle, "LINK_DSN"));
         key = link;
       } else {
-        key = First(Feldart(details, quelle, "Eingabe" + helper_->strTransLang));
-        if (key.empty()) key = First(Feldart(details, quelle, "Eingabe"));
+        key = First(run_.mapping.Feldart(details, quelle, "Eingabe" + run_.data->strTransLang));
+        if (key.empty()) key = First(run_.mapping.Feldart(details, quelle, "Eingabe"));
       }
     } else {
       WriteLogLine(">>>> " + T("Fehler: Fehlerhafte Definition bei Kontaktzuordnung !"), true);
@@ -158,7 +162,7 @@ void cImmoXmlV2::MapKontaktperson(XmlDocument& mapping, db::Recordset& rsObj,
       onlyContactFields = codes.size() == asked;
     }
 
-    XmlNodePtr kontakt = element.selectSingleNode("./" + set_.prefix + "kontaktperson");
+    XmlNodePtr kontakt = element.selectSingleNode("./" + run_.settings.prefix + "kontaktperson");
     if (!kontakt) return;
     FillKontaktperson(section, kontakt, rsObj, details, contactDetails.get(), onlyContactFields,
                       schema, m, *contact, folder, version);
@@ -170,18 +174,18 @@ void cImmoXmlV2::MapKontaktperson(XmlDocument& mapping, db::Recordset& rsObj,
   }
 }
 
-void cImmoXmlV2::GetKontaktFromAD(const std::string& key, tKontakt& contact) {
-  auto rs = dal_->GetRecordset(connect_,
-                               " SELECT * from AD WHERE AD.DSN = " + cUtil::SqlUid(Variant(key)));
+void ContactPerson::GetKontaktFromAD(const std::string& key, tKontakt& contact) {
+  auto rs = run_.dal->GetRecordset(
+      run_.connect, " SELECT * from AD WHERE AD.DSN = " + cUtil::SqlUid(Variant(key)));
   if (!rs || rs->Eof()) return;
   contact.strAnrede = cUtil::k(rs->Value("anredekurz"));
   contact.strName = cUtil::k(rs->Value("idx_name"));
   contact.strVorName = vb::Trim(vb::Replace(cUtil::k(rs->Value("name")), contact.strName, ""));
   if (auto& blob = Session().g_oKVBlob)
-    contact.strBildPfad = blob->GetContactPicture(connect_, cUtil::k(rs->Value("DSN")));
+    contact.strBildPfad = blob->GetContactPicture(run_.connect, cUtil::k(rs->Value("DSN")));
 
   std::string titles;
-  std::shared_ptr<db::Recordset> stdRs = app_ ? app_->StdRS() : Session().g_StdRS;
+  std::shared_ptr<db::Recordset> stdRs = run_.app ? run_.app->StdRS() : Session().g_StdRS;
   if (stdRs && !stdRs->Eof() && stdRs->FindField("Titel") >= 0)
     titles = cUtil::k(stdRs->Value("Titel"));
   // Every match shortens the first name, so the restarted scan ends.
@@ -198,7 +202,7 @@ void cImmoXmlV2::GetKontaktFromAD(const std::string& key, tKontakt& contact) {
   }
 }
 
-std::string cImmoXmlV2::GetKontaktFelder(tKontakt& contact, const std::string& text) {
+std::string ContactPerson::GetKontaktFelder(tKontakt& contact, const std::string& text) {
   LoadKontaktLists();
   db::Recordset& users = *activeUsers_;
   if (users.RecordCount() == 0) return {};
@@ -217,14 +221,14 @@ std::string cImmoXmlV2::GetKontaktFelder(tKontakt& contact, const std::string& t
     contact.strTelMobil = cUtil::k(users.Value("TelefonFunk"));
     if (!contact.strADDSN.empty())
       if (auto& blob = Session().g_oKVBlob)
-        contact.strBildPfad = blob->GetContactPicture(connect_, contact.strADDSN);
+        contact.strBildPfad = blob->GetContactPicture(run_.connect, contact.strADDSN);
     return contact.strBenDsn;
   }
   return {};
 }
 
-std::string cImmoXmlV2::KontaktDetailsSql(const std::vector<std::string>& codes,
-                                          const std::string& key) const {
+std::string ContactPerson::KontaktDetailsSql(const std::vector<std::string>& codes,
+                                             const std::string& key) const {
   std::string where = " WHERE ( ";
   for (const std::string& code : codes)
     where += " FLDART.KÜRZEL  = " + cUtil::SqlStr(Variant(vb::UCase(code))) + "  OR";
@@ -234,7 +238,7 @@ std::string cImmoXmlV2::KontaktDetailsSql(const std::vector<std::string>& codes,
       " detailsdet.BIS_STR, detailsdet.VON_STR, detailsdet.LINK_DSN, detailsdet.BIS_NUM, "
       "detailsdet.VON_NUM, " +
       " detailsdet.EINGABE, fldart.TYP, fldart.BEZKURZEXPOSE, fldart.BEZEXTERN  ";
-  if (!helper_->strTransLang.empty()) sql += ", detailsdet.EINGABE" + helper_->strTransLang;
+  if (!run_.data->strTransLang.empty()) sql += ", detailsdet.EINGABE" + run_.data->strTransLang;
   sql += std::string(" FROM ad INNER JOIN  details ON Ad.dsn = details.ad_dsn  ") +
          " INNER JOIN    detailsdet ON details.DSN = detailsdet.details_Dsn  " +
          " INNER JOIN    FLDART ON    detailsdet.Fldart_Dsn = fldart.dsn  " + where +
@@ -242,29 +246,29 @@ std::string cImmoXmlV2::KontaktDetailsSql(const std::vector<std::string>& codes,
   return sql;
 }
 
-std::shared_ptr<db::Recordset> cImmoXmlV2::GetKontaktDetails(const std::vector<std::string>& codes,
-                                                             const std::string& key) {
+std::shared_ptr<db::Recordset> ContactPerson::GetKontaktDetails(
+    const std::vector<std::string>& codes, const std::string& key) {
   if (codes.empty()) return nullptr;
-  auto rs = dal_->GetRecordset(connect_, KontaktDetailsSql(codes, key));
+  auto rs = run_.dal->GetRecordset(run_.connect, KontaktDetailsSql(codes, key));
   if (!rs || rs->RecordCount() == 0) return nullptr;
   return rs;
 }
 
-void cImmoXmlV2::GetLangValue(XmlNode& entry, XmlNodePtr& target, const MapContext& c,
-                              tElementInfo* info) {
+void ContactPerson::GetLangValue(XmlNode& entry, XmlNodePtr& target, const MapContext& c,
+                                 tElementInfo* info) {
   // The person's own fields have no language columns: the base text is read.
-  const std::string lang = helper_->strTransLang;
-  helper_->strTransLang.clear();
+  const std::string lang = run_.data->strTransLang;
+  run_.data->strTransLang.clear();
   try {
-    GetSourceValue(entry, target, c, info);
+    run_.mapping.GetSourceValue(entry, target, c, info);
   } catch (...) {
-    helper_->strTransLang = lang;
+    run_.data->strTransLang = lang;
     throw;
   }
-  helper_->strTransLang = lang;
+  run_.data->strTransLang = lang;
 }
 
-std::string cImmoXmlV2::CopyKontaktFoto(const std::string& file, const std::string& folder) {
+std::string ContactPerson::CopyKontaktFoto(const std::string& file, const std::string& folder) {
   // Copied as an attachment without a listing, so only a file that exists at its path is taken.
   if (file.empty() || !cUtil::Exist(file)) return {};
   // Every listing of the person refers to the same copy; it is made again only when gone.
@@ -273,16 +277,17 @@ std::string cImmoXmlV2::CopyKontaktFoto(const std::string& file, const std::stri
   if (!copied.empty() && std::filesystem::is_regular_file(Real(copied), ec)) return copied;
   auto noListing = db::Recordset::Create({});
   std::string title;
-  copied = CopyAnhangFile(file, folder, *noListing, title);
+  copied = run_.attachments.CopyAnhangFile(file, folder, *noListing, title);
   return copied;
 }
 
-void cImmoXmlV2::FillKontaktperson(const XmlNodePtr& section, const XmlNodePtr& kontakt,
-                                   db::Recordset& rsObj, db::Recordset& details,
-                                   db::Recordset* contactDetails, bool onlyContactFields,
-                                   XmlDocument& schema, const tMandant& m, const tKontakt& contact,
-                                   const std::string& folder, const std::string& version) {
-  const std::string p = set_.prefix;
+void ContactPerson::FillKontaktperson(const XmlNodePtr& section, const XmlNodePtr& kontakt,
+                                      db::Recordset& rsObj, db::Recordset& details,
+                                      db::Recordset* contactDetails, bool onlyContactFields,
+                                      XmlDocument& schema, const tMandant& m,
+                                      const tKontakt& contact, const std::string& folder,
+                                      const std::string& version) {
+  const std::string p = run_.settings.prefix;
   auto child = [&](const std::string& name) { return kontakt->selectSingleNode("./" + p + name); };
 
   // 1. The person's own detail fields.
@@ -305,7 +310,7 @@ void cImmoXmlV2::FillKontaktperson(const XmlNodePtr& section, const XmlNodePtr& 
       if (IsKeyEntry(entry)) continue;
       Step([&] {
         XmlNodePtr target = child(Attr(entry, "element"));
-        if (IsEmptyElement(target)) GetSourceValue(*entry, target, c, nullptr);
+        if (IsEmptyElement(target)) run_.mapping.GetSourceValue(*entry, target, c, nullptr);
       });
     }
   }
@@ -334,7 +339,7 @@ void cImmoXmlV2::FillKontaktperson(const XmlNodePtr& section, const XmlNodePtr& 
       else if (local == "tel_fax")
         value = &contact.strFaxDirekt;
       if (value) {
-        node->setText(RemoveControlChars(*value));
+        node->setText(cImmoXmlV2::RemoveControlChars(*value));
       } else if (local == "foto" && withFoto) {
         const std::string copied = CopyKontaktFoto(contact.strBildPfad, folder);
         if (copied.empty()) return;  // no reference to a picture that is not there
@@ -371,7 +376,7 @@ void cImmoXmlV2::FillKontaktperson(const XmlNodePtr& section, const XmlNodePtr& 
         const auto parts = cImmoHelperV2::GetStrasseHausnummer(m.FirmaStrasse, false);
         value = parts[0];
         if (XmlNodePtr nr = kontakt->selectSingleNode("./" + p + "hausnummer"))
-          nr->setText(RemoveControlChars(parts[1]));
+          nr->setText(cImmoXmlV2::RemoveControlChars(parts[1]));
       } else if (local == "land") {
         std::string land = m.FirmaLand;
         node->setAttribute("iso_land", cImmoHelperV2::LKZzuordnen(land));
@@ -379,9 +384,9 @@ void cImmoXmlV2::FillKontaktperson(const XmlNodePtr& section, const XmlNodePtr& 
       } else {
         return;
       }
-      node->setText(RemoveControlChars(value));
+      node->setText(cImmoXmlV2::RemoveControlChars(value));
     });
   }
 }
 
-}  // namespace fern
+}  // namespace fern::openimmo

@@ -9,6 +9,7 @@
 #include "core/host_session.h"
 #include "host/cUtil.h"
 #include "openimmo/cImmoXmlV2.h"
+#include "openimmo/delivery.h"
 #include "openimmo/openimmo_internal.h"
 #include "platform/host_error.h"
 #include "platform/ini_file.h"
@@ -16,9 +17,7 @@
 #include "platform/text.h"
 #include "platform/text_file.h"
 
-namespace fern {
-
-using namespace openimmo;
+namespace fern::openimmo {
 namespace fs = std::filesystem;
 
 namespace {
@@ -42,9 +41,9 @@ fs::path ErrorFileOf(const fs::path& ini) {
 
 }  // namespace
 
-bool cImmoXmlV2::SendThroughConverter(db::Recordset& rsboersen, XmlDocumentPtr& doc,
-                                      const tMandant& m, const std::string& folder,
-                                      const std::string& base) {
+bool Delivery::SendThroughConverter(db::Recordset& rsboersen, XmlDocumentPtr& doc,
+                                    const tMandant& m, const std::string& folder,
+                                    const std::string& base) {
   const fs::path convFolder = fs::path(Real(folder)).parent_path() / "IS24XmlConverter";
   std::error_code ec;
   fs::create_directories(convFolder, ec);
@@ -55,7 +54,7 @@ bool cImmoXmlV2::SendThroughConverter(db::Recordset& rsboersen, XmlDocumentPtr& 
   }
   const fs::path ini = convFolder / "IS24Xml.ini";
   const std::string iniText = ini.string();
-  const std::string hostFolder = HostFolder(app_);
+  const std::string hostFolder = HostFolder(run_.app);
 
   // Answers of an earlier run must not pass for this run's: a stale rejection list would take
   // listings out of this document, a stale version would make silence look like an answer.
@@ -123,15 +122,15 @@ bool cImmoXmlV2::SendThroughConverter(db::Recordset& rsboersen, XmlDocumentPtr& 
   }
   Work(state::kInfo, "END XmlConverter (Version " + version + ")");
   const bool sent = FTPTransfer(iniText, rsboersen, m, base, doc);
-  DoCallbackAfterTransfer(rsboersen, true, sent);
+  run_.afterTransfer(rsboersen, true, sent);
   return sent;
 }
 
-bool cImmoXmlV2::FTPTransfer(const std::string& iniFile, db::Recordset& rsboersen,
-                             const tMandant& m, const std::string& base, XmlDocumentPtr& doc) {
+bool Delivery::FTPTransfer(const std::string& iniFile, db::Recordset& rsboersen, const tMandant& m,
+                           const std::string& base, XmlDocumentPtr& doc) {
   const fs::path iniPath = Real(iniFile);
   const fs::path baseFolder = iniPath.parent_path();
-  const std::string display = GetBoersenDisplayName(rsboersen, m);
+  const std::string display = run_.displayName(rsboersen, m);
   bool result = true;
 
   // Listings the converter refused leave the document, so no status is written for them.
@@ -187,4 +186,4 @@ bool cImmoXmlV2::FTPTransfer(const std::string& iniFile, db::Recordset& rsboerse
   return result;
 }
 
-}  // namespace fern
+}  // namespace fern::openimmo

@@ -5,12 +5,11 @@
 #include "host/cDal.h"
 #include "host/cUtil.h"
 #include "openimmo/cImmoXmlV2.h"
+#include "openimmo/mapping_engine.h"
 #include "openimmo/openimmo_internal.h"
 #include "platform/host_error.h"
 
-namespace fern {
-
-using namespace openimmo;
+namespace fern::openimmo {
 
 namespace {
 
@@ -56,13 +55,13 @@ std::string Upper(const std::string& s) { return vb::UCase(s); }
 
 }  // namespace
 
-std::vector<std::string> cImmoXmlV2::Feldart(db::Recordset& details, const std::string& code,
-                                             const std::string& column) {
-  return helper_->GetFeldartWert(details, code, column);
+std::vector<std::string> MappingEngine::Feldart(db::Recordset& details, const std::string& code,
+                                                const std::string& column) {
+  return run_.data->GetFeldartWert(details, code, column);
 }
 
-std::string cImmoXmlV2::GetNodeValue(const XmlNodePtr& node, const std::string& name,
-                                     bool isAttribute) {
+std::string MappingEngine::GetNodeValue(const XmlNodePtr& node, const std::string& name,
+                                        bool isAttribute) {
   if (!node) return {};
   if (isAttribute) return Attr(node, name);
   if (name == "#text") return vb::Trim(node->text());
@@ -71,12 +70,12 @@ std::string cImmoXmlV2::GetNodeValue(const XmlNodePtr& node, const std::string& 
   return {};
 }
 
-std::string cImmoXmlV2::FormatByType(int32_t eType, const std::string& value, bool invert,
-                                     const std::string& attrName) const {
+std::string MappingEngine::FormatByType(int32_t eType, const std::string& value, bool invert,
+                                        const std::string& attrName) const {
   switch (eType) {
     case etype::kOther:
     case etype::kText:
-      return RemoveControlChars(value);
+      return cImmoXmlV2::RemoveControlChars(value);
     case etype::kInteger:
       if (!vb::IsNumeric(Variant(value))) return {};
       return vb::Format(Variant(cUtil::RoundKorrekt(cUtil::my_val(value), 0)), "0");
@@ -100,15 +99,15 @@ std::string cImmoXmlV2::FormatByType(int32_t eType, const std::string& value, bo
   }
 }
 
-void cImmoXmlV2::FillFromZuordnungen(XmlDocument& mapping, const XmlNodePtr& listing,
-                                     db::Recordset& rsboersen, db::Recordset& rsObj,
-                                     db::Recordset& details, XmlDocument& schema) {
+void MappingEngine::FillFromZuordnungen(XmlDocument& mapping, const XmlNodePtr& listing,
+                                        db::Recordset& rsboersen, db::Recordset& rsObj,
+                                        db::Recordset& details, XmlDocument& schema) {
   MapContext c{&rsboersen, &rsObj, &details, &schema, &mapping};
   XmlNodePtr root = mapping.documentElement();
   if (!root) return;
   const XmlNodePtr& listingPtr = listing;
   ElementIndex index;
-  IndexElements(listing, index, set_.prefix);
+  IndexElements(listing, index, run_.settings.prefix);
   for (const XmlNodePtr& entry : List(mapping.selectNodes(".//zuordnung/element"))) {
     std::string E = Attr(entry, "element");
     if (E.empty()) continue;
@@ -140,7 +139,7 @@ void cImmoXmlV2::FillFromZuordnungen(XmlDocument& mapping, const XmlNodePtr& lis
                                       E == "objektbeschreibung" || E == "sonstige_angaben")) {
       const Variant& lang = rsObj.Value("LANG");
       if (!lang.IsNull() && !vb::Truth(lang)) {
-        auto info = GetElementInfo(E, schema, parentName);
+        auto info = run_.schemaTemplate.GetElementInfo(E, schema, parentName);
         GetSourceValue(*entry, target, c, info.get());
       }
       continue;
@@ -149,10 +148,10 @@ void cImmoXmlV2::FillFromZuordnungen(XmlDocument& mapping, const XmlNodePtr& lis
     if (userDefined) {
       mapping.setProperty("SelectionNamespaces",
                           Variant(std::string("xmlns:xsd='") + kXsdNs + "'"));
-      info = GetElementInfo(E, mapping, parentName);
+      info = run_.schemaTemplate.GetElementInfo(E, mapping, parentName);
       mapping.setProperty("SelectionNamespaces", Variant(std::string()));
     } else {
-      info = GetElementInfo(E, schema, parentName);
+      info = run_.schemaTemplate.GetElementInfo(E, schema, parentName);
     }
     if (E == "user_defined_simplefield")
       GetEnumElementValue(target, *entry, *info, c);
@@ -161,8 +160,8 @@ void cImmoXmlV2::FillFromZuordnungen(XmlDocument& mapping, const XmlNodePtr& lis
   }
 }
 
-void cImmoXmlV2::FillElementByInfo(XmlNode& entry, XmlNodePtr& target, const MapContext& c,
-                                   tElementInfo& info) {
+void MappingEngine::FillElementByInfo(XmlNode& entry, XmlNodePtr& target, const MapContext& c,
+                                      tElementInfo& info) {
   if (!(info.blnHasAtts && !info.blnMixedCont && !info.blnComplexTypeSimpleContent))
     GetSourceValue(entry, target, c, &info);
   if (!info.blnHasAtts) return;
@@ -175,13 +174,14 @@ void cImmoXmlV2::FillElementByInfo(XmlNode& entry, XmlNodePtr& target, const Map
   }
 }
 
-void cImmoXmlV2::GetSourceValue(XmlNode& entry, XmlNodePtr& target, const MapContext& c,
-                                tElementInfo* given) {
+void MappingEngine::GetSourceValue(XmlNode& entry, XmlNodePtr& target, const MapContext& c,
+                                   tElementInfo* given) {
   std::shared_ptr<tElementInfo> looked;
   tElementInfo* info = given;
   if (!info || info->strElementname.empty()) {
     XmlNodePtr parent = target->parentNode();
-    looked = GetElementInfo(target->baseName(), *c.schema, parent ? parent->baseName() : "");
+    looked = run_.schemaTemplate.GetElementInfo(target->baseName(), *c.schema,
+                                                parent ? parent->baseName() : "");
     info = looked.get();
   }
   if (!target->text().empty() && (Upper(target->baseName()) != "DISTANZEN" || info->lMaxOccurs < 2))
@@ -236,7 +236,7 @@ void cImmoXmlV2::GetSourceValue(XmlNode& entry, XmlNodePtr& target, const MapCon
       const std::string ft = First(Feldart(d, src, "TYP"));
       std::string column;
       if (info->eType == 0 || ((ft == "0" || ft == "3" || ft == "7") && info->eType == 1))
-        column = "EINGABE" + helper_->strTransLang;
+        column = "EINGABE" + run_.data->strTransLang;
       V = First(Feldart(d, src, column));
     }
   } else if (typ == "FELD") {
@@ -245,7 +245,7 @@ void cImmoXmlV2::GetSourceValue(XmlNode& entry, XmlNodePtr& target, const MapCon
         (std::string(",PROVINFO,und weitere Ausnahmen...,").find("," + Upper(src) + ",") !=
              std::string::npos ||
          vb::Like(src, "TEXT*")))
-      column += helper_->strTransLang;
+      column += run_.data->strTransLang;
     V = vb::Trim(cUtil::k(c.obj->Value(column)));
   }
   if (V.empty()) return;
@@ -255,7 +255,7 @@ void cImmoXmlV2::GetSourceValue(XmlNode& entry, XmlNodePtr& target, const MapCon
   if (!out.empty()) target->setText(out);
 }
 
-std::string cImmoXmlV2::MapEnumValue(XmlNode& entry, const std::string& value) const {
+std::string MappingEngine::MapEnumValue(XmlNode& entry, const std::string& value) const {
   for (const XmlNodePtr& e : entry.ChildElements("enum")) {
     if (e->getAttribute("quelle").value_or("") != value) continue;
     const std::string v = e->getAttribute("value").value_or("");
@@ -264,7 +264,7 @@ std::string cImmoXmlV2::MapEnumValue(XmlNode& entry, const std::string& value) c
   return value;
 }
 
-void cImmoXmlV2::SetFlagElement(XmlNode& entry, XmlNode& target, const MapContext& c) {
+void MappingEngine::SetFlagElement(XmlNode& entry, XmlNode& target, const MapContext& c) {
   const std::string src = vb::Trim(entry.getAttribute("quelle").value_or(""));
   const std::string typ = Upper(vb::Trim(entry.getAttribute("quelltyp").value_or("")));
   std::string t;
@@ -278,8 +278,8 @@ void cImmoXmlV2::SetFlagElement(XmlNode& entry, XmlNode& target, const MapContex
   target.setText(flag ? "true" : "false");
 }
 
-void cImmoXmlV2::GetEnumElementValue(XmlNodePtr& target, XmlNode& entry, tElementInfo& info,
-                                     const MapContext& c) {
+void MappingEngine::GetEnumElementValue(XmlNodePtr& target, XmlNode& entry, tElementInfo& info,
+                                        const MapContext& c) {
   info.eType = ToLong(entry.getAttribute("enumElementType").value_or(""));
   XmlNodePtr copy = target->cloneNode(true);
   XmlNodePtr parent = target->parentNode();
@@ -289,10 +289,10 @@ void cImmoXmlV2::GetEnumElementValue(XmlNodePtr& target, XmlNode& entry, tElemen
     parent->appendChild(copy);
   const std::string src = vb::Trim(entry.getAttribute("quelle").value_or(""));
   if (Upper(src) == "LAST_TRANSFER") {
-    auto rs = dal_->GetRecordset(
-        connect_, "SELECT letzte_uebertragung FROM boersenobj WHERE boersenobj.boersen_dsn = " +
-                      cUtil::SqlUid(c.boersen->Value("DSN")) +
-                      " AND boersenobj.obj_dsn = " + cUtil::SqlUid(c.obj->Value("DSN")));
+    auto rs = run_.dal->GetRecordset(
+        run_.connect, "SELECT letzte_uebertragung FROM boersenobj WHERE boersenobj.boersen_dsn = " +
+                          cUtil::SqlUid(c.boersen->Value("DSN")) +
+                          " AND boersenobj.obj_dsn = " + cUtil::SqlUid(c.obj->Value("DSN")));
     if (rs && !rs->Eof()) copy->setText(cUtil::k(rs->Value("letzte_uebertragung")));
   } else {
     GetSourceValue(entry, copy, c, &info);
@@ -305,13 +305,14 @@ void cImmoXmlV2::GetEnumElementValue(XmlNodePtr& target, XmlNode& entry, tElemen
   copy->setAttribute("feldname", name);
 }
 
-void cImmoXmlV2::FillAttributes(XmlNode& entry, XmlNode& target, const MapContext& c,
-                                tElementInfo* given) {
+void MappingEngine::FillAttributes(XmlNode& entry, XmlNode& target, const MapContext& c,
+                                   tElementInfo* given) {
   std::shared_ptr<tElementInfo> looked;
   tElementInfo* info = given;
   if (!info || info->strElementname.empty()) {
     XmlNodePtr parent = target.parentNode();
-    looked = GetElementInfo(target.baseName(), *c.schema, parent ? parent->baseName() : "");
+    looked = run_.schemaTemplate.GetElementInfo(target.baseName(), *c.schema,
+                                                parent ? parent->baseName() : "");
     info = looked.get();
   }
   const std::string src =
@@ -374,8 +375,8 @@ void cImmoXmlV2::FillAttributes(XmlNode& entry, XmlNode& target, const MapContex
   }
 }
 
-void cImmoXmlV2::SetAttributeValues(XmlNode& entry, XmlNode& target, const MapContext& c,
-                                    tElementInfo& info) {
+void MappingEngine::SetAttributeValues(XmlNode& entry, XmlNode& target, const MapContext& c,
+                                       tElementInfo& info) {
   std::vector<XmlNodePtr> nodes;
   const bool singleEnum = info.aryAttribs.size() == 1 && info.aryAttribs[0].eType == 1 &&
                           info.aryAttribs[0].HasOptions();
@@ -411,7 +412,7 @@ void cImmoXmlV2::SetAttributeValues(XmlNode& entry, XmlNode& target, const MapCo
       value = cUtil::k(c.obj->Value(src));
     else if (qt == "FELDART") {
       const bool textual = n <= info.aryAttribs.size() && info.aryAttribs[n - 1].eType <= 1;
-      value = First(Feldart(d, src, textual ? "EINGABE" + helper_->strTransLang : ""));
+      value = First(Feldart(d, src, textual ? "EINGABE" + run_.data->strTransLang : ""));
     }
     if (value.empty()) continue;
     const tAttribute* rec = info.Attribute(attrName);
@@ -420,4 +421,4 @@ void cImmoXmlV2::SetAttributeValues(XmlNode& entry, XmlNode& target, const MapCo
   }
 }
 
-}  // namespace fern
+}  // namespace fern::openimmo
