@@ -5,11 +5,11 @@
 #include <cstdlib>
 #include <string>
 
-#include "support/scratch_dir.h"
-#include "support/ftp_server.h"
 #include "platform/base64.h"
 #include "platform/host_error.h"
 #include "restportal/rest_fixture.h"
+#include "support/ftp_server.h"
+#include "support/scratch_dir.h"
 
 namespace fern::testing {
 namespace {

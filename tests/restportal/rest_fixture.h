@@ -20,12 +20,12 @@
 #include <string>
 #include <vector>
 
-#include "support/child_process.h"
 #include "core/cFernDispatcher.h"
-#include "support/demo_host_fixture.h"
 #include "core/host_session.h"
 #include "host/cDal.h"
 #include "host/cUtil.h"
+#include "support/child_process.h"
+#include "support/demo_host_fixture.h"
 
 namespace fern::testing {
 

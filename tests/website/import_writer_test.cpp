@@ -4,9 +4,9 @@
 
 #include <fstream>
 
-#include "support/scratch_dir.h"
 #include "platform/host_error.h"
 #include "platform/text_file.h"
+#include "support/scratch_dir.h"
 
 namespace fern::website {
 namespace {

@@ -17,8 +17,8 @@
 #include <thread>
 #include <vector>
 
-#include "support/child_process.h"
 #include "platform/process.h"
+#include "support/child_process.h"
 
 namespace fern::testing {
 

@@ -3,10 +3,10 @@
 
 #include <filesystem>
 
-#include "support/scratch_dir.h"
 #include "platform/cp1252.h"
 #include "services/cBigFileV2.h"
 #include "site_servers.h"
+#include "support/scratch_dir.h"
 #include "website/cWebserverV2.h"
 
 namespace fern {

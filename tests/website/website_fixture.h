@@ -11,8 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "support/demo_host_fixture.h"
-#include "support/ftp_server.h"
 #include "core/cFernDispatcher.h"
 #include "core/host_session.h"
 #include "host/cDal.h"
@@ -22,6 +20,8 @@
 #include "services/cFTPTransferV2.h"
 #include "services/cImmoHelperV2.h"
 #include "site_servers.h"
+#include "support/demo_host_fixture.h"
+#include "support/ftp_server.h"
 #include "website/cWebserverV2.h"
 
 namespace fern::testing {
