@@ -3,6 +3,7 @@
 #include <QBuffer>
 #include <QByteArray>
 #include <QColor>
+#include <QFile>
 #include <QFont>
 #include <QGuiApplication>
 #include <QImage>
@@ -89,6 +90,41 @@ QByteArray Encode(const QImage& img, int quality) {
   return bytes;
 }
 
+// libjpeg fills the rows of a JPEG that ends early with grey and reports success, so the marker
+// structure is walked to its end-of-image marker. Segment lengths skip embedded thumbnails, whose
+// own end marker would otherwise pass for the picture's.
+bool JpegComplete(const QByteArray& d) {
+  auto at = [&d](qsizetype i) { return static_cast<unsigned char>(d[i]); };
+  auto standalone = [](unsigned char m) { return m == 0x01 || (m >= 0xD0 && m <= 0xD7); };
+  const qsizetype n = d.size();
+  qsizetype i = 2;
+  while (i + 1 < n) {
+    if (at(i) != 0xFF) return false;
+    const unsigned char m = at(i + 1);
+    if (m == 0xFF) {  // fill byte before a marker
+      ++i;
+      continue;
+    }
+    if (m == 0xD9) return true;
+    if (standalone(m)) {
+      i += 2;
+      continue;
+    }
+    if (i + 3 >= n) return false;
+    const qsizetype len = (qsizetype{at(i + 2)} << 8) | at(i + 3);
+    if (len < 2) return false;
+    i += 2 + len;
+    if (m == 0xDA)  // the scan's coded data runs to the next marker
+      while (i + 1 < n && (at(i) != 0xFF || at(i + 1) == 0 || standalone(at(i + 1)))) ++i;
+  }
+  return false;
+}
+
+bool IsJpeg(const QByteArray& d) {
+  return d.size() >= 2 && static_cast<unsigned char>(d[0]) == 0xFF &&
+         static_cast<unsigned char>(d[1]) == 0xD8;
+}
+
 bool SameFile(const std::filesystem::path& a, const std::filesystem::path& b) {
   std::error_code ec;
   if (std::filesystem::equivalent(a, b, ec)) return true;
@@ -104,12 +140,22 @@ void ShrinkPicture(const ShrinkRequest& r) {
   if (SameFile(r.source, r.target))
     Fail(err::kInvalidValue, "Zieldatei ist die Bilddatei selbst: " + r.source.string());
 
-  QImageReader reader(ToQ(r.source));
+  QFile file(ToQ(r.source));
+  if (!file.open(QIODevice::ReadOnly))
+    Fail(err::kInvalidValue, "Bilddatei nicht lesbar: " + r.source.string() + " (" +
+                                 file.errorString().toStdString() + ")");
+  QByteArray data = file.readAll();
+  file.close();
+  QBuffer buffer(&data);
+  buffer.open(QIODevice::ReadOnly);
+  QImageReader reader(&buffer);
   reader.setAutoTransform(true);
   QImage img = reader.read();
   if (img.isNull())
     Fail(err::kInvalidValue, "Bilddatei nicht lesbar: " + r.source.string() + " (" +
                                  reader.errorString().toStdString() + ")");
+  if (IsJpeg(data) && !JpegComplete(data))
+    Fail(err::kInvalidValue, "Bilddatei unvollständig: " + r.source.string());
   img = img.convertToFormat(QImage::Format_RGB32);
 
   if (r.maxWidth > 0 && img.width() > r.maxWidth)

@@ -35,7 +35,8 @@ struct ShrinkRequest {
 // QCoreApplication the texts are left out. The target is written beside itself first and
 // renamed into place, so it is never left empty or half-written and an old target survives a
 // failure. Throws HostError naming the file: 53 when the source is missing, 50015 when it is no
-// readable picture, when the target would be the source, or when the target can't be written.
+// readable picture or a JPEG that ends before its last row, when the target would be the source,
+// or when the target can't be written.
 void ShrinkPicture(const ShrinkRequest& request);
 
 }  // namespace fern::host

@@ -271,10 +271,13 @@ bool cFTPTransferV2::PutFolderActive(const std::string& local, const std::string
     if (!all && !services::ExtensionListed(extensions, name)) continue;
     const CommandOutcome rc = ExecuteAndWait(line);
     if (all) RaiseWorkState(state::kInfo, line);
-    if (rc == CommandOutcome::kDone)
+    if (rc == CommandOutcome::kDone) {
       ++sentFiles_;
-    else
+    } else {
       failed_ = true;
+      // What a dropped upload left under the final name must not be imported before the retry.
+      if (rc == CommandOutcome::kFailed) ExecuteAndWait("DELETE " + remoteName);
+    }
   }
   return !failed_;
 }

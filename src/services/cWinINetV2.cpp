@@ -252,13 +252,31 @@ bool cWinINetV2::PutFile(const std::string& localPath, const std::string& remote
   const services::TransferResult result =
       session_.Run([this] { return cancelled_ || EscPressed(); });
   if (result.kind == services::TransferResult::Kind::kCancelled) cancelled_ = true;
-  if (!result.ok() || readFailed_) return fail(readFailed_ ? kFileNotFound : result.wininetError);
+  if (!result.ok() || readFailed_) {
+    const bool ok = fail(readFailed_ ? kFileNotFound : result.wininetError);
+    if (sent_ > 0) RemovePartial(remoteName);
+    return ok;
+  }
   std::fclose(file_);
   file_ = nullptr;
   ++sentFiles_;
   RaiseInternalState(services::istate::kDone,
                      T("Fertig mit Übertragung von Datei %1", cUtil::GetFileName(localPath)));
   return true;
+}
+
+// A portal may import what a dropped upload left under the final name before the retry sends it
+// whole. Best effort: what the server keeps is named in the log.
+void cWinINetV2::RemovePartial(const std::string& remoteName) {
+  CURL* easy = PrepareLogin(session_, user_, password_, tls_);
+  curl_easy_setopt(easy, CURLOPT_URL, (base_ + "/").c_str());
+  curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
+  services::CurlAccess::SetQuote(session_, {"DELE " + remoteName});
+  const bool removed = session_.Run().ok();
+  RaiseInternalState(services::istate::kDetail,
+                     removed ? "Unvollständige Datei " + remoteName + " auf dem Server gelöscht"
+                             : "Unvollständige Datei " + remoteName +
+                                   " konnte auf dem Server nicht gelöscht werden");
 }
 
 void cWinINetV2::ReportError(const std::string& action, bool strict, int32_t code) {

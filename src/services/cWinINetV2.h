@@ -76,6 +76,7 @@ class cWinINetV2 : public StateEvents {
   bool PutFolder(const std::string& localFolder, const std::string& remoteFolder,
                  const std::string& extensions, bool strict);
   bool PutFile(const std::string& localPath, const std::string& remoteName, bool strict);
+  void RemovePartial(const std::string& remoteName);
   std::string ListDirectory(const std::string& pattern, bool strict);
   void ReportError(const std::string& action, bool strict, int32_t code);
   std::string T(const std::string& german, const std::string& p1 = {},

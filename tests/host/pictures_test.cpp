@@ -90,6 +90,41 @@ TEST(ShrinkJPG, BrokenMissingOrSelfTargetFailsAndKeepsFiles) {
   EXPECT_EQ(std::filesystem::file_size(src), before);
 }
 
+// A JPEG cut short still decodes, its missing rows grey; it must fail like any broken picture.
+// Bytes after the end marker, as some cameras write, do not make a picture broken.
+TEST(ShrinkJPG, TruncatedJpegFailsAndTrailingBytesDoNot) {
+  testing::ScratchDir dir;
+  cUtil util;
+  MakePicture(dir, "ganz.jpg", 640, 480);
+  const std::string whole = dir.Read("ganz.jpg");
+  struct Case {
+    const char* name;
+    std::string bytes;
+    bool ok;
+  };
+  const Case cases[] = {
+      {"halb.jpg", whole.substr(0, whole.size() / 2), false},
+      {"ohne_ende.jpg", whole.substr(0, whole.size() - 2), false},
+      {"nur_kopf.jpg", whole.substr(0, 600), false},
+      {"anhang.jpg", whole + std::string(100, '\0') + "trailer", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    dir.Write(c.name, c.bytes);
+    std::string target = (dir / (std::string("out_") + c.name)).string();
+    try {
+      util.ShrinkJPG((dir / c.name).string(), target, 64000, 400, true, "© Demo");
+      EXPECT_TRUE(c.ok);
+      EXPECT_TRUE(std::filesystem::exists(target));
+    } catch (const HostError& e) {
+      EXPECT_FALSE(c.ok);
+      EXPECT_EQ(e.number(), 50015);
+      EXPECT_NE(e.description().find(c.name), std::string::npos);
+      EXPECT_FALSE(std::filesystem::exists(target));
+    }
+  }
+}
+
 TEST(JPGFrameShrink, DrawsTheFrameTheSettingsAskFor) {
   testing::ScratchDir dir;
   std::string src = MakePicture(dir, "titel.jpg", 400, 300);

@@ -198,6 +198,37 @@ TEST_P(FtpTransfer, MissingRemoteFolderIsCreated) {
   EXPECT_TRUE(log_.Texts(true, 102).empty()) << log_.Dump();
 }
 
+// A file where the folder should be: the folder can't be made. Strict, the failure is an error of
+// the run; otherwise a detail of an attempt. Either way nothing is sent, in the chosen mode.
+TEST_P(FtpTransfer, RemoteFolderThatCannotBeMadeFails) {
+  WriteAll(local_ / "x.php", "1");
+  WriteAll(home_ / "web", "a file");
+  for (const bool strict : {true, false}) {
+    SCOPED_TRACE(strict ? "strict" : "not strict");
+    log_.events.clear();
+    FtpServer server(Options());
+    EXPECT_FALSE(Send(server, "web/import", "", kPassword, strict));
+    EXPECT_EQ(FilesBelow(home_), (std::set<std::string>{"web"}));
+    if (Active()) {
+      const std::string line = "Ausführen von 'MKDIR' web/import fehlgeschlagen!";
+      EXPECT_EQ(log_.Has(true, 102, line), strict) << log_.Dump();
+      EXPECT_EQ(log_.Has(false, 0, "FTPVersuch: " + line), !strict) << log_.Dump();
+    } else {
+      EXPECT_EQ(log_.Texts(true, 102).empty(), !strict) << log_.Dump();
+      const std::string line = "bei Übertragen von Datei " + (local_ / "x.php").string();
+      EXPECT_EQ(log_.Has(true, 102, line), strict) << log_.Dump();
+      EXPECT_EQ(log_.Has(false, -1, line), !strict) << log_.Dump();
+    }
+    server.Stop();
+    const std::string serverLog = ReadAll(root_ / "server.log");
+    EXPECT_NE(serverLog.find("CMD MKD"), std::string::npos) << serverLog;
+    if (Active()) {
+      EXPECT_EQ(serverLog.find("CMD PASV"), std::string::npos) << serverLog;
+      EXPECT_EQ(serverLog.find("CMD EPSV"), std::string::npos) << serverLog;
+    }
+  }
+}
+
 TEST_P(FtpTransfer, EmptyRemoteFolderMeansTheLoginFolder) {
   WriteAll(local_ / "top.php", "1");
   WriteAll(local_ / "sub" / "inner.php", "2");
@@ -231,7 +262,8 @@ TEST_P(FtpTransfer, WrongPasswordFails) {
   WriteAll(local_ / "x.big", "1");
   FtpServer server(Options());
   EXPECT_FALSE(Send(server, "", "", "not-the-password"));
-  EXPECT_FALSE(log_.Texts(true, 102).empty()) << log_.Dump();
+  EXPECT_TRUE(log_.Has(true, 102, Active() ? "Fehlercode: 530" : ">>>> Fehler:12014 "))
+      << log_.Dump();
   EXPECT_FALSE(log_.Mentions("not-the-password")) << log_.Dump();
   EXPECT_TRUE(FilesBelow(home_).empty());
 }
@@ -243,9 +275,20 @@ TEST_P(FtpTransfer, DroppedConnectionFailsTheUpload) {
   o.dropAfter = 50000;
   FtpServer server(o);
   EXPECT_FALSE(Send(server, "", ""));
-  EXPECT_TRUE(log_.Has(true, 102, Active() ? "" : "Übertragen von Datei ")) << log_.Dump();
-  // The next file goes over a new connection.
+  // The session ended mid-file (12111), and the partial file was removed.
+  if (Active()) {
+    EXPECT_TRUE(log_.Has(true, 102, "Fehlercode: 12111")) << log_.Dump();
+    EXPECT_TRUE(log_.Has(false, 20, "DELETE a_drop.big")) << log_.Dump();
+  } else {
+    EXPECT_TRUE(log_.Has(true, 102, ">>>> Fehler:12111 ")) << log_.Dump();
+    EXPECT_TRUE(log_.Has(true, 102, "bei Übertragen von Datei " + (local_ / "a_drop.big").string()))
+        << log_.Dump();
+    EXPECT_TRUE(log_.Has(false, 0, "Unvollständige Datei a_drop.big auf dem Server gelöscht"))
+        << log_.Dump();
+  }
+  // The next file goes over a new connection; the cut one is not left for a portal to import.
   EXPECT_EQ(ReadAll(home_ / "b.big"), ReadAll(local_ / "b.big")) << log_.Dump();
+  EXPECT_FALSE(fs::exists(home_ / "a_drop.big")) << log_.Dump();
 }
 
 TEST_P(FtpTransfer, StalledServerTimesOut) {
@@ -256,7 +299,8 @@ TEST_P(FtpTransfer, StalledServerTimesOut) {
   ftp_.Limits().connectTimeoutMs = 500;
   EXPECT_FALSE(Send(server, "", ""));
   EXPECT_TRUE(
-      log_.Has(true, 102, Active() ? "" : ">>>> Fehler:12002 Zeitlimit der Anfrage erreicht"))
+      log_.Has(true, 102,
+               Active() ? "Fehlercode: 12002" : ">>>> Fehler:12002 Zeitlimit der Anfrage erreicht"))
       << log_.Dump();
 }
 
