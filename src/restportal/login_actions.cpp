@@ -18,8 +18,7 @@ namespace {
 constexpr const char* kCheckCaption = "ImmobilienScout24 REST-API Anmeldung";
 
 std::string Translate(const std::string& german, const std::string& p1 = {}) {
-  HostSession& s = Session();
-  return s.g_oLanguagePack ? s.g_oLanguagePack->TranslateString(german, p1) : german;
+  return fern::Translate(Session().g_oLanguagePack.get(), german, {p1});
 }
 
 bool Runnable(const std::filesystem::path& file) {

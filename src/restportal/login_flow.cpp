@@ -21,8 +21,7 @@ constexpr const char* kCaption = "ImmobilienScout24 REST-API Anmeldung";
 constexpr const char* kTestToken = "3f2b8c1e-7a4d-4e9b-a6c5-0d1e2f3a4b5c";
 
 std::string Translate(const std::string& german, const std::string& p1 = {}) {
-  HostSession& s = Session();
-  return s.g_oLanguagePack ? s.g_oLanguagePack->TranslateString(german, p1) : german;
+  return fern::Translate(Session().g_oLanguagePack.get(), german, {p1});
 }
 
 void Debug(const std::string& text) {

@@ -30,8 +30,7 @@ namespace {
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 
 std::string Translate(const std::string& german) {
-  HostSession& s = Session();
-  return s.g_oLanguagePack ? s.g_oLanguagePack->TranslateString(german) : german;
+  return fern::Translate(Session().g_oLanguagePack.get(), german, {});
 }
 
 constexpr int kMargin = 4;
