@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "platform/host_error.h"
+#include "platform/text.h"
 #include "platform/vb.h"
 #include "platform/waits.h"
 #include "services/curl_handle.h"
@@ -432,11 +433,16 @@ HttpReply CurlSession::PostXml(const std::string& url, const std::string& xml,
   return reply;
 }
 
-HttpReply CurlSession::Get(const std::string& url, long totalSeconds, const StopFn& stop) {
+HttpReply CurlSession::Get(const std::string& url, long totalSeconds, const StopFn& stop,
+                           const std::string& proxyRule) {
   HttpReply reply;
   const std::string full = HttpUrl(url);
   CURL* h = CurlAccess::Prepare(*this);
   curl_easy_setopt(h, CURLOPT_URL, full.c_str());
+  if (proxyRule.empty())
+    curl_easy_setopt(h, CURLOPT_PROXY, "");
+  else if (text::UpperAscii(proxyRule) != "USEDEFAULT")
+    curl_easy_setopt(h, CURLOPT_PROXY, proxyRule.c_str());
   curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
   curl_easy_setopt(h, CURLOPT_MAXREDIRS, 10L);
   if (totalSeconds > 0) curl_easy_setopt(h, CURLOPT_TIMEOUT, totalSeconds);

@@ -101,7 +101,10 @@ class CurlSession {
   HttpReply PostXml(const std::string& url, const std::string& xml, const Credentials& login,
                     const std::string& method = "POST", const StopFn& stop = {});
   // GET with the answer, following redirects; `totalSeconds` above 0 limits the whole request.
-  HttpReply Get(const std::string& url, long totalSeconds = 0, const StopFn& stop = {});
+  // `proxyRule`: "" goes direct (proxy variables of the environment are not used), "USEDEFAULT"
+  // takes the system's proxy, anything else is the proxy's "host:port".
+  HttpReply Get(const std::string& url, long totalSeconds = 0, const StopFn& stop = {},
+                const std::string& proxyRule = {});
   // Only the SSH handshake with "sftp://host[:port]": the host key is learned and nothing is
   // sent, not even the login. The key is in `peerKey` ("" when the server showed none).
   TransferResult LearnHostKey(const std::string& url, const StopFn& stop = {});

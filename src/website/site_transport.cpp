@@ -16,12 +16,13 @@ bool SiteTransport::SendFolder(const std::string& host, const std::string& user,
   return success;
 }
 
-SiteTransport::Reply SiteTransport::Get(const std::string& address, const std::string&,
+SiteTransport::Reply SiteTransport::Get(const std::string& address, const std::string& proxyRule,
                                         long totalMs) {
   services::CurlSession session;
   session.limits = limits;
   const long seconds = totalMs > 0 ? (totalMs + 999) / 1000 : 0;
-  const services::HttpReply r = session.Get(address, seconds, [] { return EscPressed(); });
+  const services::HttpReply r = session.Get(
+      address, seconds, [] { return EscPressed(); }, proxyRule);
   Reply reply;
   reply.cancelled = r.result.kind == services::TransferResult::Kind::kCancelled;
   reply.status = r.status;

@@ -30,8 +30,8 @@ class SiteTransport {
     std::string body;
     std::string error;  // transport failure or "HTTP <status>"; never the address
   };
-  // One GET of the address (no scheme: HTTP), bounded by `totalMs` in all (whole seconds). The
-  // services' GET goes direct: the proxy rule is not applied yet.
+  // One GET of the address (no scheme: HTTP), bounded by `totalMs` in all (whole seconds),
+  // through the proxy rule's proxy ("" direct, "USEDEFAULT" the system's).
   Reply Get(const std::string& address, const std::string& proxyRule, long totalMs);
 
   services::TransferLimits limits;

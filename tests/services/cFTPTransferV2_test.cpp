@@ -524,5 +524,35 @@ TEST(CurlSessionHttp, GetAndPostGiveStatusAndAnswerAsTheServerSawThem) {
   EXPECT_EQ(seenBody, xml);
 }
 
+// The proxy rule decides where the request goes: the named proxy gets the site's address, and
+// without a rule a proxy variable of the environment is not used.
+TEST(CurlSessionHttp, GetGoesThroughTheRulesProxyOnly) {
+  HttpServer proxy;
+  std::string seenTarget;
+  proxy.server.Get(R"(.*)", [&](const httplib::Request& req, httplib::Response& res) {
+    seenTarget = req.target;
+    res.set_content("via proxy", "text/plain");
+  });
+  proxy.Start();
+  HttpServer site;
+  site.server.Get("/page", [](const httplib::Request&, httplib::Response& res) {
+    res.set_content("direct", "text/plain");
+  });
+  site.Start();
+
+  services::CurlSession session;
+  const std::string proxyAddress = proxy.Address("");
+  services::HttpReply r = session.Get(site.Address("/page"), 5, {}, proxyAddress);
+  EXPECT_EQ(r.body, "via proxy") << r.result.message;
+  EXPECT_EQ(seenTarget, "http://" + site.Address("/page"));
+
+  seenTarget.clear();
+  setenv("http_proxy", ("http://" + proxyAddress).c_str(), 1);
+  r = session.Get(site.Address("/page"), 5, {}, "");
+  unsetenv("http_proxy");
+  EXPECT_EQ(r.body, "direct") << r.result.message;
+  EXPECT_EQ(seenTarget, "");
+}
+
 }  // namespace
 }  // namespace fern
