@@ -57,35 +57,8 @@ class RestService {
     if (o.delaySeconds > 0) args.insert(args.end(), {"--delay", std::to_string(o.delaySeconds)});
     if (!o.cert.empty())
       args.insert(args.end(), {"--cert", o.cert.string(), "--key", o.key.string()});
-    int out[2];
-    if (pipe(out) != 0) throw std::runtime_error("pipe failed");
-    const std::string log = record.string() + ".log";  // the stand-in's answers, one a line
-    pid_ = fork();
-    if (pid_ == 0) {
-      setpgid(0, 0);
-      dup2(out[1], 1);
-      const int err = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      if (err >= 0) dup2(err, 2);
-      close(out[0]);
-      close(out[1]);
-      std::vector<char*> argv;
-      for (std::string& s : args) argv.push_back(s.data());
-      argv.push_back(nullptr);
-      execv(argv[0], argv.data());
-      _exit(127);
-    }
-    close(out[1]);
-    std::string line;
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (std::chrono::steady_clock::now() < end && line.find('\n') == std::string::npos) {
-      pollfd p{out[0], POLLIN, 0};
-      if (poll(&p, 1, 100) <= 0) continue;
-      char c;
-      if (read(out[0], &c, 1) != 1) break;
-      line += c;
-    }
-    close(out[0]);
-    if (line.rfind("PORT ", 0) == 0) port_ = std::stoi(line.substr(5));
+    // The stand-in's answers, one a line.
+    port_ = StartPortServer(args, record.string() + ".log", pid_);
     if (port_ <= 0) {
       Stop();
       throw std::runtime_error("the REST stand-in did not start");

@@ -119,27 +119,8 @@ class FtpServer {
       if (options_.dropAfter) add("--drop-after", std::to_string(options_.dropAfter));
       if (!options_.loginDir.empty()) add("--login-dir", options_.loginDir);
     }
-    int out[2];
-    if (pipe(out) != 0) throw std::runtime_error("pipe failed");
-    pid_ = fork();
-    if (pid_ < 0) throw std::runtime_error("fork failed");
-    if (pid_ == 0) {
-      setpgid(0, 0);
-      dup2(out[1], 1);
-      const std::string log = options_.log.empty() ? "/dev/null" : options_.log.string();
-      const int err = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      if (err >= 0) dup2(err, 2);
-      close(out[0]);
-      close(out[1]);
-      std::vector<char*> argv;
-      for (std::string& s : args) argv.push_back(s.data());
-      argv.push_back(nullptr);
-      execv(argv[0], argv.data());
-      _exit(127);
-    }
-    close(out[1]);
-    port_ = ReadPort(out[0]);
-    close(out[0]);
+    port_ = fern::testing::StartPortServer(
+        args, options_.log.empty() ? "/dev/null" : options_.log.string(), pid_);
     if (port_ <= 0) {
       Stop();
       throw std::runtime_error("the FTP server did not start");
@@ -159,22 +140,6 @@ class FtpServer {
   void Stop() { fern::testing::StopChildGroup(pid_); }
 
  private:
-  // "PORT <n>" within ten seconds, else 0.
-  static int ReadPort(int fd) {
-    std::string line;
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (std::chrono::steady_clock::now() < end) {
-      pollfd p{fd, POLLIN, 0};
-      if (poll(&p, 1, 100) <= 0) continue;
-      char c;
-      if (read(fd, &c, 1) != 1) return 0;
-      if (c == '\n') break;
-      line += c;
-    }
-    if (line.rfind("PORT ", 0) != 0) return 0;
-    return std::atoi(line.c_str() + 5);
-  }
-
   FtpServerOptions options_;
   pid_t pid_ = -1;
   int port_ = 0;
