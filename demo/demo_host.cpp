@@ -12,6 +12,7 @@
 #include <fstream>
 #include <vector>
 
+#include "demo/demo_data.h"
 #include "demo/demo_openimmo.h"
 #include "host/cUtil.h"
 #include "host/host_cipher.h"
@@ -23,92 +24,7 @@
 namespace fern::host {
 namespace {
 
-// --- keys and literals ------------------------------------------------------------------------
-
-enum Table : uint32_t {
-  kBoersen = 1,
-  kObj,
-  kFldart,
-  kFldartop,
-  kObjDet,
-  kBen,
-  kStd,
-  kAd,
-  kBoersenObj,
-  kArt,
-  kAkt,
-  kAktFile,
-  kBlob,
-  kProjekt,
-  kPlaceholder,
-  kPicture,
-  kDetails,
-  kDetailsDet,
-  kAnf,
-  kAnfDet,
-};
-
-std::string Key(Table t, int n) {
-  char buf[48];
-  std::snprintf(buf, sizeof buf, "{%08X-0000-4000-8000-%012X}", 0xDE000000u + t,
-                static_cast<unsigned>(n));
-  return buf;
-}
-
-std::string Literal(const Variant& v) {
-  switch (v.type()) {
-    case VType::Null:
-    case VType::Empty:
-      return "NULL";
-    case VType::Boolean:
-      return v.boolVal() ? "1" : "0";
-    case VType::Integer:
-    case VType::Long:
-      return std::to_string(vb::CLng(v));
-    case VType::Double: {
-      char buf[32];
-      auto r = std::to_chars(buf, buf + sizeof buf, v.doubleVal());
-      return std::string(buf, r.ptr);
-    }
-    case VType::Date:
-      return cUtil::SQLDate(v);
-    default:
-      return cUtil::SqlStr(v);
-  }
-}
-
-// Collects INSERT statements and runs them as one transaction.
-class Batch {
- public:
-  void Insert(const char* table, const std::vector<std::pair<const char*, Variant>>& cols) {
-    std::string names, values;
-    for (const auto& [name, value] : cols) {
-      if (!names.empty()) {
-        names += ", ";
-        values += ", ";
-      }
-      names += name;
-      values += Literal(value);
-    }
-    sql_ += std::string("INSERT INTO ") + table + " (" + names + ") VALUES (" + values + ");\n";
-    ++rows_;
-  }
-  void Raw(const std::string& statement) { sql_ += statement + ";\n"; }
-  void Run(db::Connection& conn) { conn.Execute(sql_); }
-  int rows() const { return rows_; }
-
- private:
-  std::string sql_;
-  int rows_ = 0;
-};
-
-Variant Date(int y, int m, int d, int h = 0, int mi = 0) {
-  return Variant::Date(vb::DateSerial(y, m, d) + vb::TimeSerial(h, mi, 0));
-}
-Variant L(int32_t v) { return Variant(v); }
-Variant D(double v) { return Variant(v); }
-Variant S(const std::string& v) { return Variant(v); }
-const Variant kNull = Variant::Null();
+using namespace demo_data;
 
 // --- the agency's data --------------------------------------------------------------------------
 
@@ -204,12 +120,6 @@ const Portal kPortals[] = {
     {"ImmobilienScout24", 113, 0, 0, "", "", "", "", "REST über den Host-Dienst"},
 };
 
-constexpr int kListings = 30;
-constexpr int kFirstChild = 26;  // listings 26..30 are units of listings 1 and 2
-constexpr int kPicturesPerListing = 3;
-
-int ParentOf(int n) { return n >= kFirstChild ? 1 + (n % 2) : 0; }
-bool Rent(int n) { return n % 3 == 0; }
 const Kind& KindOf(int n) { return kKinds[n >= kFirstChild ? 0 : n % 5]; }
 const Town& TownOf(int n) { return kTowns[(ParentOf(n) ? ParentOf(n) : n) % 6]; }
 
@@ -721,6 +631,9 @@ DemoHostSummary BuildDemoHost(const std::filesystem::path& folderIn) {
     sum.pictures = Pictures(b, folder);
     SettingsAndPreferences(b);
     Requests(b);
+    SiteListingData(b);
+    SiteMediaData(b, folder);
+    SiteTrackingData(b, folder);
     b.Run(*conn);
   }
   sum.connect = MakeConnectString(dbFile.string());

@@ -58,6 +58,25 @@ cWebserverV2::cWebserverV2() {
       }
     }
   }
+  // The generator steps in the order the site's import needs them; the first two carry no
+  // step name, so a failure in them is reported without one.
+  dataSteps = {
+      {"",
+       [this](db::Recordset& p) { listings = CreateImportScript_InsertTable_DAT(listings, p); }},
+      {"", [this](db::Recordset&) { listings = CreateImportScript_UpdateTable_DAT(listings); }},
+      {"CreateImportScript_InsertTable_INTERESSENTEN",
+       [this](db::Recordset&) { CreateImportScript_InsertTable_INTERESSENTEN(); }},
+      {"CreateImportScript_InsertTable_FART",
+       [this](db::Recordset&) { CreateImportScript_InsertTable_FART(); }},
+      {"CreateImportScript_InsertTable_OBJTRACK",
+       [this](db::Recordset&) { CreateImportScript_InsertTable_OBJTRACK(); }},
+      {"CreateImportScript_InsertTable_AKTTRACK",
+       [this](db::Recordset& p) {
+         CreateImportScript_InsertTable_AKTTRACK(cUtil::k(p.Value("DSN")));
+       }},
+      {"CreateImportScript_InsertTable_USER",
+       [this](db::Recordset&) { CreateImportScript_InsertTable_USER(); }},
+  };
 }
 
 cWebserverV2::~cWebserverV2() = default;

@@ -119,6 +119,50 @@ class cWebserverV2 : public WebsiteExporter {
   // The columns the listing table got this run (after CreateImportScript_AlterTable_DAT).
   const website::FieldColumns* Columns() const { return columns_.get(); }
 
+  // --- listing rows, texts, field values, options, requests, members (cWebserverV2_listings)
+  // The listing recordset of the run: selected by the listing-row step, walked again by the
+  // field-value step.
+  std::shared_ptr<db::Recordset> listings;
+  std::string currentListingKey;  // DSN of the listing being written, without braces
+  struct TrackEntry {
+    std::string dsn;
+    std::string kennung;
+    double time = 0;
+  };
+  std::vector<TrackEntry> trackingArray;
+  std::shared_ptr<db::Recordset> CreateImportScript_InsertTable_DAT(
+      std::shared_ptr<db::Recordset>& rsObj, db::Recordset& rsboersen);
+  std::shared_ptr<db::Recordset> CreateImportScript_UpdateTable_DAT(
+      std::shared_ptr<db::Recordset>& rsObj);
+  int16_t GetObjDetYesNo(const std::string& objDsn, const std::string& fldArtDsn);
+  std::string GetFldArtDsn();
+  std::string IsBisDateValid(const std::string& detailsDsn);
+  void CreateImportScript_InsertTable_FART();
+  void CreateImportScript_InsertTable_INTERESSENTEN();
+  void CreateImportScript_InsertTable_USER();
+  static void SplitPlzOrt(const std::string& input, std::string& plz, std::string& ort,
+                          std::string& country);
+
+  // --- placeholders and key facts (cWebserverV2_placeholders, cWebserverV2_keyfacts) ---------
+  std::string ExpandPlaceholders(const std::string& key, const std::string& templ,
+                                 const std::string& kind, int32_t language, bool& inherit);
+  std::string ResolvePlaceholder(const std::string& key, const std::string& inner,
+                                 const std::string& kind, int32_t language, bool& inherit);
+  std::string CreateEckdatenHtml(db::Recordset* details, int32_t language);
+  static std::string FormatAmount(const Variant& value);
+
+  // --- appointments, pictures and documents (cWebserverV2_media) ------------------------------
+  void CreateImportScript_InsertTable_TERMINE(const std::string& key, const std::string& parentKey);
+  void TransferObjectPictures(db::Recordset& rsObj, db::Recordset& rsboersen);
+  void WritePicRow(const std::string& url, const std::string& description, int32_t typ,
+                   int32_t type);
+
+  // --- tracked listings, activities, tracking files (cWebserverV2_tracking) ------------------
+  void CreateImportScript_InsertTable_OBJTRACK();
+  void CreateImportScript_InsertTable_AKTTRACK(const std::string& portalDsn);
+  void CreateTrackFilesScript(const std::string& portalDsn, const std::string& aktDsn);
+  static std::string TrackingPlainText(const std::string& note);
+
   // --- status and hooks ---------------------------------------------------------------------
   void UpdateBoersenObjStatus(db::Recordset& rsboersen);
   void CallBeforeTransfer(std::shared_ptr<db::Recordset>& rsboersen, const std::string& path,

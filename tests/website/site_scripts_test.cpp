@@ -87,6 +87,7 @@ TEST_F(SiteScriptsTest, ImportScriptsBuildTheColumnsAndKeepHostileValues) {
       "DEFAULT CHARSET=latin1",
       database);
   const std::string hostile = "O'Neill \"q\" \\ \\' $x {${phpinfo()}} äöü € \r\nEnde\\";
+  web->dataSteps.clear();
   web->dataSteps.push_back({"Hostile", [&](db::Recordset&) {
                               web->WriteImportStatement(
                                   "insert into $table_dat (DSN, KENNUNG, Preis) values ('h1', " +
@@ -120,6 +121,7 @@ TEST_F(SiteScriptsTest, AFailingStepInAnUnattendedRunStopsTheImport) {
   SetMessageAnswerer(
       std::make_shared<UnattendedAnswerer>([](const std::string&, const std::string&) {}));
   Prepare();
+  web->dataSteps.clear();
   web->dataSteps.push_back({"Kaputt", [](db::Recordset&) { throw HostError(5, "kaputt", "x"); }});
   bool later = false;
   web->dataSteps.push_back({"Danach", [&](db::Recordset&) { later = true; }});
