@@ -114,6 +114,7 @@ inline bool Rent(int n) { return n % 3 == 0; }
 // The web site's share of the demo: listings' texts, field values, requests and members;
 // appointments, pictures and documents; tracked listings and activities.
 void SiteListingData(Batch& b);
+void SiteTextData(Batch& b);
 void SiteMediaData(Batch& b, const std::filesystem::path& folder);
 void SiteTrackingData(Batch& b, const std::filesystem::path& folder);
 

@@ -632,6 +632,7 @@ DemoHostSummary BuildDemoHost(const std::filesystem::path& folderIn) {
     SettingsAndPreferences(b);
     Requests(b);
     SiteListingData(b);
+    SiteTextData(b);
     SiteMediaData(b, folder);
     SiteTrackingData(b, folder);
     b.Run(*conn);
