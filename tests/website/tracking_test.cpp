@@ -112,6 +112,10 @@ TEST_F(TrackingTest, OnlyTrackedListingsReachTheSiteWithTheirActivitiesAndAttach
        Key(dd::kBlob, 31) + "')");
   Exec("insert into KVBLOB (DSN, KIND, FILENAME, DATA) values ('" + Key(dd::kBlob, 31) +
        "', 'FILE', 'leer.txt', X'')");
+  // One the host's store doesn't have is left out, and the attachments after it still go.
+  Exec("insert into AKTFILES (DSN, AKT_DSN, FILENAME, HASATTACH, BLOB_DSN) values ('" +
+       Key(dd::kAktFile, 32) + "', '" + Key(dd::kAkt, 21) + "', 'fehlt.txt', 1, '" +
+       Key(dd::kBlob, 32) + "')");
   const std::string gone = website::StripBraces(Key(dd::kAkt, 3));  // status 4, no attachment
   Site("insert into kv_webservertrackfiles values ('" + gone + "', 'f', 'alt.txt')");
 
