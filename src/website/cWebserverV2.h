@@ -158,9 +158,13 @@ class cWebserverV2 : public WebsiteExporter {
                    int32_t type);
 
   // --- tracked listings, activities, tracking files (cWebserverV2_tracking) ------------------
+  // Replaces the tracking array with the tracked listings it writes, whatever the listing
+  // step left in it.
   void CreateImportScript_InsertTable_OBJTRACK();
+  // The activities of the listings in the tracking array, attachments before their activity.
   void CreateImportScript_InsertTable_AKTTRACK(const std::string& portalDsn);
   void CreateTrackFilesScript(const std::string& portalDsn, const std::string& aktDsn);
+  // A note as text the site shows and never runs: markup dropped, "<", ">" and "&" as entities.
   static std::string TrackingPlainText(const std::string& note);
 
   // --- status and hooks ---------------------------------------------------------------------
