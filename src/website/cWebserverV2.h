@@ -150,6 +150,13 @@ class cWebserverV2 : public WebsiteExporter {
                                  const std::string& kind, int32_t language, bool& inherit);
   std::string CreateEckdatenHtml(db::Recordset* details, int32_t language);
   static std::string FormatAmount(const Variant& value);
+  // The value of the key-facts row at the details record's current row; `word` translates a
+  // fixed word into the row's language (dict is null for the main language).
+  std::string KeyFactsValue(const db::Recordset& row, const CUDDictionary* dict,
+                            const std::function<std::string(const std::string&)>& word);
+  // An address field's value: the ADDRESSLINK text of the address, then its telephone and
+  // e-mail entries.
+  std::string AddressLink(const db::Recordset& row);
 
   // --- appointments, pictures and documents (cWebserverV2_media) ------------------------------
   void CreateImportScript_InsertTable_TERMINE(const std::string& key, const std::string& parentKey);
