@@ -6,6 +6,7 @@
 #include "core/cFernDispatcher.h"
 #include "host/cKVUtil.h"
 #include "host/cUtil.h"
+#include "platform/cp1252.h"
 #include "platform/host_path.h"
 #include "platform/vb.h"
 #include "services/cBigFileV2.h"
@@ -56,6 +57,12 @@ bool IsDateValue(const Variant& v) { return !v.IsNull() && !v.IsEmpty() && vb::I
 // folder above it keeps its spelling.
 std::string SiteFileName(const std::string& path) {
   return vb::LCase(cUtil::Replace_GermSonderzeichen(cUtil::GetFileName(path)));
+}
+
+// A name the transfer files and the import carry unchanged: Windows-1252, and no "|", line
+// break or double quote (the import turns every double quote into a blank).
+bool SiteCanTake(const std::string& name) {
+  return name.find_first_of("|\r\n\"") == std::string::npos && cp1252::Representable(name);
 }
 
 // The description a document's file name carries after its first "#", without the extension:
@@ -169,6 +176,10 @@ void cWebserverV2::TransferObjectPictures(db::Recordset& rsObj, db::Recordset&) 
   m_oImmoHelper->m_JPGFrame = frameOnline;
   m_oImmoHelper->m_JPGRama = ramaOnline;
 
+  auto warn = [this](const std::string& source, const std::string& target) {
+    WSMessage("iWSText", T("Warnung: Das Bild %1 konnte nicht", source));
+    WSMessage("iWSText", T("in den temporären Ordner %1 kopiert werden.", target));
+  };
   const int32_t limit = serviceMode ? kServicePictures : kOwnServerPictures;
   for (int32_t i = 1; i <= limit; ++i) {
     std::string source, description;
@@ -187,6 +198,10 @@ void cWebserverV2::TransferObjectPictures(db::Recordset& rsObj, db::Recordset&) 
     if (name.empty()) continue;  // no picture with this number
     const std::string picture = pictures + name;
     const std::string thumbnail = pictures + "tn_" + name;
+    if (!SiteCanTake(name)) {
+      warn(source, thumbnail);
+      continue;
+    }
     if (i == 1 && frameOnline) {
       step([&] {
         util_->JPGFrameShrink(source, picture, settings.FILELENGTH, settings.PICWIDTH, copyright,
@@ -212,8 +227,7 @@ void cWebserverV2::TransferObjectPictures(db::Recordset& rsObj, db::Recordset&) 
       WSMessage("iWSPics", source);
       WritePicRow("pic.obj/" + name, description, i, 0);
     } else {
-      WSMessage("iWSText", T("Warnung: Das Bild %1 konnte nicht", source));
-      WSMessage("iWSText", T("in den temporären Ordner %1 kopiert werden.", thumbnail));
+      warn(source, thumbnail);
     }
   }
 
@@ -237,6 +251,11 @@ void cWebserverV2::TransferObjectPictures(db::Recordset& rsObj, db::Recordset&) 
       const std::string target = SiteFolder() + "\\" + name;
       // A script among the documents would run on the hosting service's server.
       if (serviceMode && vb::LCase(extension).find("php") != std::string::npos) continue;
+      if (!SiteCanTake(name)) {
+        WSMessage("iWSText", T("Warnung: Die Datei %1 konnte nicht", path));
+        WSMessage("iWSText", T("in den temporären Ordner %1 kopiert werden.", target));
+        continue;
+      }
       std::error_code ec;
       fs::copy_file(ResolveHostPath(path), ResolveHostPath(target),
                     fs::copy_options::overwrite_existing, ec);

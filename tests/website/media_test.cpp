@@ -105,6 +105,9 @@ TEST_F(MediaTest, PicturesAndDocumentsGoIntoTheWorkTreeUnderTheirSiteNames) {
   std::ofstream(pics / "Haus Müller-doc1#Grundriß $x 'EG'.PDF") << "pdf";
   std::ofstream(pics / "haus müller-Doc4.txt") << "text";
   std::ofstream(pics / "Haus Müller-doc3#Skript.php") << "<?php";
+  // Names the site can't take: a quote the import would blank out, a letter outside Windows-1252.
+  std::ofstream(pics / "Haus Müller-doc5#Plan \"A\".pdf") << "pdf";
+  std::ofstream(pics / "Haus Müller-doc6#Łódź.pdf") << "pdf";
   Exec("update obj set DATEI='fb\\Haus Müller' where DSN='" + Key(kObj, 3) + "'");
 
   const char* pictures =
@@ -137,6 +140,7 @@ TEST_F(MediaTest, PicturesAndDocumentsGoIntoTheWorkTreeUnderTheirSiteNames) {
   };
   EXPECT_EQ(Statements(), expected);
   EXPECT_TRUE(Said("Das Bild " + (pics / "Haus Müller_0.JPG").string() + " wird bereitgestellt."));
+  EXPECT_TRUE(Said("\\Haus Müller-doc6#Łódź.pdf konnte nicht"));
   EXPECT_EQ(Import("select URL, BESCHREIBUNG, TYP, TYPE from kv_webserverpic order by TYPE, TYP"),
             "pic.obj/haus mueller_0.jpg\tBlick &#39;Süd&#39; &#34;Garten&#34; \\\\ $x "
             "{${phpinfo()}} € <b>Terrasse</b>\t1\t0\n"
