@@ -165,6 +165,11 @@ TEST_F(MediaTest, OnlyChangedListingsSendPicturesAndUnitsMayTakeTheirParents) {
   };
   const Case cases[] = {
       {5, "1", {}, false},  // unchanged since its last transfer
+      {1,
+       "1",
+       {"pic.obj/fb1_online.jpg", "pic.obj/fb1_1.jpg", "pic.obj/fb1_2.jpg",
+        "pic.obj/fb1-doc1#grundriss erdgeschoss.pdf", "pic.obj/fb1-doc2.pdf"},
+       true},
       {26, "1", {"pic.obj/fb1_online.jpg", "pic.obj/fb1_1.jpg", "pic.obj/fb1_2.jpg"}, true},
       {26, "0", {}, true},
   };
