@@ -25,7 +25,8 @@ $fresh = array(
     . 'USERORT TEXT NULL, PARENTDSN VARCHAR(40) NULL',
   $table_akttrack => 'AKTDSN VARCHAR(40) NULL, OBJDSN VARCHAR(40) NULL, OBJKENNUNG TEXT NULL, '
     . 'DATUM DATETIME NULL, BETREFF TEXT NULL, NOTIZ TEXT NULL, STATUS INT NULL, AktArt TEXT NULL',
-  $table_termine => 'DSN VARCHAR(40) NULL, OBJDSN VARCHAR(40) NULL',
+  $table_termine => 'TERM_DSN VARCHAR(40) NULL, TERM_DATUM DATETIME NULL, TERM_ENDE VARCHAR(5) NULL, '
+    . 'TERM_DAT_DSN VARCHAR(40) NULL',
   $table_user => 'DSN VARCHAR(40) NULL, LOGIN TEXT NULL',
   $table_login => 'DSN VARCHAR(40) NULL',
   $table_prot => 'DSN VARCHAR(40) NULL',
@@ -37,7 +38,8 @@ foreach ($fresh as $table => $columns) {
     echo mysqli_error($connection);
 }
 $kept = array(
-  $table_pic => 'DSN VARCHAR(40) NULL, OBJDSN VARCHAR(40) NULL, DATEI TEXT NULL',
+  $table_pic => 'DSN VARCHAR(40) NULL, URL TEXT NULL, BESCHREIBUNG TEXT NULL, TYP INT NULL, '
+    . 'TYPE INT NULL',
   $table_trackfiles => 'AKTDSN VARCHAR(40) NULL, FILEDSN VARCHAR(40) NULL, FILENAME TEXT NULL',
 );
 foreach ($kept as $table => $columns) {
