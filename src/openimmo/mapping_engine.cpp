@@ -57,7 +57,7 @@ std::string Upper(const std::string& s) { return vb::UCase(s); }
 
 std::vector<std::string> MappingEngine::Feldart(db::Recordset& details, const std::string& code,
                                                 const std::string& column) {
-  return run_.data->GetFeldartWert(details, code, column);
+  return run_.data->GetFeldartWert(details, code, column, 0, *run_.dal, run_.connect);
 }
 
 std::string MappingEngine::GetNodeValue(const XmlNodePtr& node, const std::string& name,
@@ -91,8 +91,8 @@ std::string MappingEngine::FormatByType(int32_t eType, const std::string& value,
       if (!vb::IsNumeric(Variant(value))) return {};
       const double n = cUtil::my_val(value);
       if (attrName == "breitengrad" || attrName == "laengengrad")
-        return ListingData::FormatDecimal("0.000000000000###############", vb::NumberToText(n));
-      return ListingData::FormatDecimal("0.00", vb::NumberToText(cUtil::RoundKorrekt(n, 2)));
+        return FormatNumber("0.000000000000###############", vb::NumberToText(n));
+      return FormatNumber("0.00", vb::NumberToText(cUtil::RoundKorrekt(n, 2)));
     }
     default:
       return {};
@@ -236,7 +236,7 @@ void MappingEngine::GetSourceValue(XmlNode& entry, XmlNodePtr& target, const Map
       const std::string ft = First(Feldart(d, src, "TYP"));
       std::string column;
       if (info->eType == 0 || ((ft == "0" || ft == "3" || ft == "7") && info->eType == 1))
-        column = "EINGABE" + run_.data->strTransLang;
+        column = "EINGABE" + run_.data->strTransLang();
       V = First(Feldart(d, src, column));
     }
   } else if (typ == "FELD") {
@@ -245,7 +245,7 @@ void MappingEngine::GetSourceValue(XmlNode& entry, XmlNodePtr& target, const Map
         (std::string(",PROVINFO,und weitere Ausnahmen...,").find("," + Upper(src) + ",") !=
              std::string::npos ||
          vb::Like(src, "TEXT*")))
-      column += run_.data->strTransLang;
+      column += run_.data->strTransLang();
     V = vb::Trim(cUtil::k(c.obj->Value(column)));
   }
   if (V.empty()) return;
@@ -412,7 +412,7 @@ void MappingEngine::SetAttributeValues(XmlNode& entry, XmlNode& target, const Ma
       value = cUtil::k(c.obj->Value(src));
     else if (qt == "FELDART") {
       const bool textual = n <= info.aryAttribs.size() && info.aryAttribs[n - 1].eType <= 1;
-      value = First(Feldart(d, src, textual ? "EINGABE" + run_.data->strTransLang : ""));
+      value = First(Feldart(d, src, textual ? "EINGABE" + run_.data->strTransLang() : ""));
     }
     if (value.empty()) continue;
     const tAttribute* rec = info.Attribute(attrName);

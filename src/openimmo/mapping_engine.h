@@ -10,10 +10,10 @@
 
 #include "db/Recordset.h"
 #include "openimmo/export_settings.h"
-#include "openimmo/listing_data.h"
 #include "openimmo/map_context.h"
 #include "openimmo/schema_template.h"
 #include "openimmo/tElementInfo.h"
+#include "services/cImmoHelperV2.h"
 #include "xml/xml_dom.h"
 
 namespace fern {
@@ -29,7 +29,7 @@ struct MappingRun {
   cDal* const& dal;
   const std::string& connect;
   cUtil* const& util;  // the message answerer
-  const std::unique_ptr<ListingData>& data;
+  const std::unique_ptr<cImmoHelperV2>& data;
   SchemaTemplate& schemaTemplate;
 };
 

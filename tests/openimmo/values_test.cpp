@@ -303,8 +303,8 @@ TEST_F(ValuesTest, ContentLanguageIsTheFirstMarkedInListOrder) {
 TEST_F(ValuesTest, DemoListingAddressesGoIntoGeo) {
   auto listings = Rows("select obj.*, 0 as LANG from obj where KENNUNG = 'FB-1003'");
   ASSERT_FALSE(listings->Eof());
-  std::array<std::string, 4> texts;
-  auto demo = X().Helper().GetObjektDetails(*listings, texts);
+  std::vector<std::string> texts;
+  auto demo = X().Helper().GetObjektDetails(*listings, "", "", texts);
   auto mapping = X().OpenXMLFile(X().settings().xmlFolder + "\\immoportal.xml");
   X().Mapping().FillFromZuordnungen(*mapping, listing, *portal, *listings, *demo, *schema);
   EXPECT_EQ(Geo(), "50667|Köln|DEU");
