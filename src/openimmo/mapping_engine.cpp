@@ -1,5 +1,6 @@
 // The mapping engine: one mapping file applied to one listing element. Values from the data are
 // compared in code, never put into XPath text, so any character in them is safe.
+#include <functional>
 #include <unordered_map>
 
 #include "host/cDal.h"
@@ -17,13 +18,31 @@ namespace {
 // the engine inserts go in after their original, so the first of a name stays the first.
 using ElementIndex = std::unordered_map<std::string, std::vector<XmlNodePtr>>;
 
-// Only elements written with the document's prefix: the customer's own elements are found
-// through their user_defined_anyfield block.
+// Only the schema's elements: the customer's own elements (inside user_defined_anyfield, where
+// the schema declares none) are found through their block.
 void IndexElements(const XmlNodePtr& node, ElementIndex& index, const std::string& prefix) {
   for (const XmlNodePtr& c : node->ChildElements()) {
-    if (c->nodeName().compare(0, prefix.size(), prefix) == 0) index[c->baseName()].push_back(c);
-    IndexElements(c, index, prefix);
+    if (c->nodeName().compare(0, prefix.size(), prefix) != 0) continue;
+    index[c->baseName()].push_back(c);
+    if (c->baseName() != "user_defined_anyfield") IndexElements(c, index, prefix);
   }
+}
+
+// The declaration of the customer's element `name` below the mapping section's
+// user_defined_anyfield; null when the section declares none of that name.
+XmlNodePtr CustomDeclaration(const XmlNodePtr& section, const std::string& name) {
+  if (!section) return nullptr;
+  std::function<XmlNodePtr(const XmlNodePtr&)> find = [&](const XmlNodePtr& n) -> XmlNodePtr {
+    for (const XmlNodePtr& c : n->ChildElements()) {
+      if (c->baseName() == "element" && c->namespaceURI() == kXsdNs && Attr(c, "name") == name)
+        return c;
+      if (XmlNodePtr d = find(c)) return d;
+    }
+    return nullptr;
+  };
+  for (const XmlNodePtr& block : section->ChildElements("user_defined_anyfield"))
+    if (XmlNodePtr d = find(block)) return d;
+  return nullptr;
 }
 
 // The first element (document order) named path[last] whose ancestors match the earlier names
@@ -113,9 +132,15 @@ void MappingEngine::FillFromZuordnungen(XmlDocument& mapping, const XmlNodePtr& 
     if (E.empty()) continue;
     XmlNodePtr grand = entry->parentNode() ? entry->parentNode()->parentNode() : nullptr;
     const std::string S = grand ? grand->baseName() : std::string();
-    XmlNodePtr target = FindPath(listingPtr, index, {S, "energiepass", E});
-    if (!target) target = FindPath(listingPtr, index, {S, E});
-    if (!target) target = FindPath(listingPtr, index, {E});
+    // The mapping's own declarations come first: a customer's element may share its name
+    // with one of the schema's.
+    XmlNodePtr declared = CustomDeclaration(grand, E);
+    XmlNodePtr target;
+    if (!declared) {
+      target = FindPath(listingPtr, index, {S, "energiepass", E});
+      if (!target) target = FindPath(listingPtr, index, {S, E});
+      if (!target) target = FindPath(listingPtr, index, {E});
+    }
     bool userDefined = false;
     if (!target) {
       target = CopyUserDefinedAnyfield(*listing, S, E);
@@ -148,7 +173,9 @@ void MappingEngine::FillFromZuordnungen(XmlDocument& mapping, const XmlNodePtr& 
     if (userDefined) {
       mapping.setProperty("SelectionNamespaces",
                           Variant(std::string("xmlns:xsd='") + kXsdNs + "'"));
-      info = run_.schemaTemplate.GetElementInfo(E, mapping, parentName);
+      customTypes_.ClearElementCache();
+      info = declared ? customTypes_.GetElementInfo(declared, mapping, parentName)
+                      : customTypes_.GetElementInfo(E, mapping, parentName);
       mapping.setProperty("SelectionNamespaces", Variant(std::string()));
     } else {
       info = run_.schemaTemplate.GetElementInfo(E, schema, parentName);

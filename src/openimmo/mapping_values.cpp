@@ -228,9 +228,7 @@ void MappingEngine::FillUserDefinedAnyfield(XmlDocument& doc, XmlDocument& mappi
     }
     XmlNodePtr decl = section->selectSingleNode("./user_defined_anyfield");
     if (!block || !decl) continue;
-    // The customer's elements are no OpenImmo elements: no prefix, no namespace, so the
-    // schema positions of the mapping engine never take them for one.
-    run_.schemaTemplate.AddSchemaElements(0, decl, block, doc, "", "");
+    run_.schemaTemplate.AddSchemaElements(0, decl, block, doc, p, run_.settings.ns);
   }
 }
 
