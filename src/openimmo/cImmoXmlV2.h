@@ -180,8 +180,9 @@ class cImmoXmlV2 : public OpenImmoExporter {
   openimmo::ContactPerson& Contact() { return contact_; }
 
   // --- script hooks (forwarded to the run's scripts; none in single steps), packing and upload
-  void DoCallbackBeforeXmlSave(db::Recordset& rsboersen, XmlDocumentPtr& doc,
-                               const std::string& folder, const std::string& base);
+  // The scripts may change the document, its folder and its file base name.
+  void DoCallbackBeforeXmlSave(db::Recordset& rsboersen, XmlDocumentPtr& doc, std::string& folder,
+                               std::string& base);
   void DoCallbackBeforeTransfer(db::Recordset& rsboersen, bool ftp, const std::string& folder,
                                 const std::string& base, std::string& answer);
   void DoCallbackAfterTransfer(db::Recordset& rsboersen, bool ftp, bool sent);
@@ -243,9 +244,10 @@ class cImmoXmlV2 : public OpenImmoExporter {
                         const std::string& folder, db::Recordset* listings, bool sendFlag,
                         int32_t version);
   // Saves, lets the scripts change, saves again and validates against the portal's XSD; the
-  // validated document replaces `doc`. Returns the file base name.
+  // validated document replaces `doc`. Returns the file base name. Where the scripts move or
+  // rename the file, `folder` and the name returned are theirs and the first file is gone.
   std::string SaveXmlFile(db::Recordset& rsboersen, XmlDocumentPtr& doc, const tMandant& m,
-                          const std::string& folder);
+                          std::string& folder);
   void SaveXmlText(XmlDocument& doc, const std::string& path, int32_t prefixFlag);
   void RemoveEmptyNodes(const XmlNodePtr& node, int32_t version = 0);
   static std::string RemoveControlChars(const std::string& text);

@@ -445,10 +445,8 @@ void cImmoXmlV2::UseScripts(std::unique_ptr<cImmoXmlScriptV2> scripts) {
 // --- script hooks: forwarded to the run's scripts, none in single steps -----------------------
 
 void cImmoXmlV2::DoCallbackBeforeXmlSave(db::Recordset& rsboersen, XmlDocumentPtr& doc,
-                                         const std::string& folder, const std::string& base) {
-  if (!script_) return;
-  std::string path = folder, name = base;
-  script_->DoCallbackBeforeXmlSave(rsboersen, doc, path, name);
+                                         std::string& folder, std::string& base) {
+  if (script_) script_->DoCallbackBeforeXmlSave(rsboersen, doc, folder, base);
 }
 
 void cImmoXmlV2::DoCallbackBeforeTransfer(db::Recordset& rsboersen, bool ftp,
