@@ -74,6 +74,9 @@ class UploadRoutes {
   bool FtpsUpload(const std::string& procedure, const UploadTarget& target,
                   const std::string& localFolder, const std::string& extension);
   std::string T(const std::string& german, const std::string& p1 = {}) const;
+  // Tells the log and the state lines whether the partial file `remote` could be removed.
+  template <typename Log>
+  void ReportPartial(Log& log, const std::string& remote, const TransferResult& removal) const;
   void Work(const std::string& text) const { events_.RaiseWorkState(state::kPerListing, text); }
 
   UploadRouteSettings s_;
