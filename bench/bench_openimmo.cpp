@@ -1,9 +1,10 @@
-// One collective OpenImmo document of many listings with 100 mapped values each, built, cleaned,
-// saved, validated against the demo schema and marked sent ("DUMMY" host), through the
-// exporter's portal document step. Listings per second must not fall as the document grows, and
-// the peak memory (peak_rss_MB, the whole process) must stay near one document tree: the saved
-// file is read back only after the built tree is gone, and files are streamed, never held as
-// one text beside their tree (4,000 listings: at most 280 MB).
+// One collective OpenImmo document of many listings with 100 mapped values each, read from the
+// host database through the listing-data service, built, cleaned, saved, validated against the demo
+// schema and marked sent ("DUMMY" host), through the exporter's portal document step. Listings per
+// second must not fall as the document grows, and the peak memory (peak_rss_MB, the whole process)
+// must stay near one document tree: the saved file is read back only after the built tree is gone,
+// and files are streamed, never held as one text beside their tree (4,000 listings: at most 280
+// MB).
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 
@@ -24,58 +25,46 @@ namespace {
 using namespace fern;
 namespace fs = std::filesystem;
 
-std::shared_ptr<db::Recordset> Details() {
-  auto rs = db::Recordset::Create({{"KÜRZEL"},
-                                   {"TYP"},
-                                   {"EINGABE"},
-                                   {"VON_STR"},
-                                   {"BIS_STR"},
-                                   {"VON_NUM"},
-                                   {"BIS_NUM"},
-                                   {"WERT"},
-                                   {"BEZEICHNUNG"},
-                                   {"LINK_DSN"}});
-  for (int i = 1; i <= 100; ++i) {
-    const std::string text = i == 3 ? "DEU-10115 Berlin" : "Wert " + std::to_string(i);
-    rs->LoadRow({Variant("F" + std::to_string(i)), Variant(6), Variant(text), Variant(text),
-                 Variant(""), Variant(10.0 + i), Variant(10.0 + i), Variant(i == 1 ? "W" : ""),
-                 Variant(""), Variant::Null()});
-  }
-  return rs;
+constexpr const char* kPortal = "{BE000001-0000-4000-8000-000000000001}";
+
+// `count` listings at the bench portal, each with the same 100 field values, in the host
+// database, so the run reads them through the listing-data service as a real one does.
+void SeedListings(int count) {
+  auto exec = [](const std::string& sql) {
+    Session().g_oDal->ExecQuery(Session().g_strConnect, sql);
+  };
+  const std::string numbers =
+      "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < " +
+      std::to_string(count) + ") ";
+  const std::string fields =
+      "WITH RECURSIVE f(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM f WHERE i < 100) ";
+  exec("INSERT INTO FLDART (DSN, KÜRZEL, TYP, SORTIERUNG) " + fields +
+       "SELECT printf('{BF000000-0000-4000-8000-%012d}', i), 'F' || i, 6, i FROM f");
+  exec(
+      "INSERT INTO FLDARTOP (DSN, FLDART_DSN, WERT, BEZEICHNUNG) VALUES "
+      "('{BF000001-0000-4000-8000-000000000001}', '{BF000000-0000-4000-8000-000000000001}', "
+      "'W', 'W')");
+  exec(
+      "INSERT INTO obj (DSN, KENNUNG, EART, TOUCH, immoxml_obid, TEXTLAGE, TEXTFREI, "
+      "TEXTAUSSTATTUNG, TEXTOBJEKT) " +
+      numbers +
+      "SELECT printf('{BE000000-0000-4000-8000-%012d}', i), 'B-' || i, 0, '2025-12-09', "
+      "'OKVA-BENCH-' || i, 'Lage', 'Frei', 'Ausstattung', 'Beschreibung' FROM n");
+  exec("INSERT INTO boersenobj (DSN, boersen_dsn, obj_dsn, kurz, lang, adresse_zeigen) " + numbers +
+       "SELECT printf('{BE000002-0000-4000-8000-%012d}', i), '" + kPortal +
+       "', printf('{BE000000-0000-4000-8000-%012d}', i), 1, 1, 1 FROM n");
+  exec(
+      "INSERT INTO ObjDet (DSN, Obj_Dsn, Fldart_Dsn, Fldartop_DSN, EINGABE, VON_STR, BIS_STR, "
+      "VON_NUM, BIS_NUM) " +
+      numbers + ", " + fields.substr(15) +
+      "SELECT printf('{BE000003-0000-4000-%04d-%012d}', f.i, n.i), "
+      "printf('{BE000000-0000-4000-8000-%012d}', n.i), "
+      "printf('{BF000000-0000-4000-8000-%012d}', f.i), "
+      "CASE f.i WHEN 1 THEN '{BF000001-0000-4000-8000-000000000001}' END, "
+      "CASE f.i WHEN 3 THEN 'DEU-10115 Berlin' ELSE 'Wert ' || f.i END, "
+      "CASE f.i WHEN 3 THEN 'DEU-10115 Berlin' ELSE 'Wert ' || f.i END, '', 10 + f.i, 10 + f.i "
+      "FROM n, f");
 }
-
-// The listings and their field values without a database.
-class MemoryListings : public ListingData {
- public:
-  explicit MemoryListings(int count) : count_(count), details_(Details()) {}
-  std::shared_ptr<db::Recordset> GetBoersenObjekte(db::Recordset&, const std::string&) override {
-    auto rs = db::Recordset::Create(
-        {{"DSN"}, {"KENNUNG"}, {"LANG"}, {"TOUCH"}, {"immoxml_obid"}, {"OBJ_DSN"}, {"EART"}});
-    for (int n = 1; n <= count_; ++n) {
-      char dsn[48];
-      std::snprintf(dsn, sizeof dsn, "{BE000000-0000-4000-8000-%012d}", n);
-      rs->LoadRow({Variant(dsn), Variant("B-" + std::to_string(n)), Variant(0),
-                   Variant::Date(46000), Variant("OKVA-BENCH-" + std::to_string(n)),
-                   Variant::Null(), Variant(0)});
-    }
-    return rs;
-  }
-  std::array<bool, 5> GetBoersenObjStatus(db::Recordset&, db::Recordset&) override {
-    return {true, false, true, true, true};
-  }
-  std::shared_ptr<db::Recordset> GetObjektDetails(db::Recordset&,
-                                                  std::array<std::string, 4>& texts) override {
-    texts = {"Lage", "Frei", "Ausstattung", "Beschreibung"};
-    return details_;
-  }
-  std::vector<std::string> GetLKZPLZOrtFromString(const std::string&) override {
-    return {"DEU", "10115", "Berlin"};
-  }
-
- private:
-  int count_;
-  std::shared_ptr<db::Recordset> details_;
-};
 
 std::string Mapping() {
   auto e = [](const std::string& element, int field, const std::string& more = {},
@@ -147,21 +136,32 @@ std::shared_ptr<db::Recordset> PortalRow() {
                                    {"httpantwort"},
                                    {"zipping"},
                                    {"boersen_host"}});
-  rs->LoadRow({Variant("{BE000001-0000-4000-8000-000000000001}"), Variant("Bench"), Variant(5),
-               Variant("bench.xml"), Variant(0), Variant(1), Variant("1.2.5"), Variant(1),
-               Variant(0), Variant(0), Variant("DUMMY")});
+  rs->LoadRow({Variant(kPortal), Variant("Bench"), Variant(5), Variant("bench.xml"), Variant(0),
+               Variant(1), Variant("1.2.5"), Variant(1), Variant(0), Variant(0), Variant("DUMMY")});
   return rs;
 }
 
 void CollectiveDocument(benchmark::State& state) {
   static Host host;
   const int listings = static_cast<int>(state.range(0));
+  static int seeded = 0;
+  if (listings > seeded) {
+    Session().g_oDal->ExecQuery(Session().g_strConnect, "DELETE FROM ObjDet WHERE DSN LIKE '{BE%'");
+    Session().g_oDal->ExecQuery(Session().g_strConnect,
+                                "DELETE FROM boersenobj WHERE DSN LIKE '{BE%'");
+    Session().g_oDal->ExecQuery(Session().g_strConnect, "DELETE FROM obj WHERE DSN LIKE '{BE%'");
+    Session().g_oDal->ExecQuery(Session().g_strConnect,
+                                "DELETE FROM FLDARTOP WHERE DSN LIKE '{BF%'");
+    Session().g_oDal->ExecQuery(Session().g_strConnect, "DELETE FROM FLDART WHERE DSN LIKE '{BF%'");
+    SeedListings(listings);
+    seeded = listings;
+  }
   int errors = 0;
   for (auto _ : state) {
     cFernDispatcher app;
     cImmoXmlV2 x;
     x.events.WorkState = [&](int16_t s, const std::string&) { errors += s >= 100; };
-    x.Attach(&app, Session().g_strConnect, 5, std::make_unique<MemoryListings>(listings));
+    x.Attach(app, Session().g_strConnect, 5);
     auto schema = x.OpenXMLFile(GetHostPath("System\\XML\\openimmo.xsd"));
     auto tmpl = x.CreateEmtpyXML(schema, 5);
     x.SetPortalSchema(HostFile("System\\XML\\openimmo.xsd").string());

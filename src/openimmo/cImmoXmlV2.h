@@ -22,12 +22,12 @@
 #include "openimmo/delivery.h"
 #include "openimmo/export_settings.h"
 #include "openimmo/listing_attachments.h"
-#include "openimmo/listing_data.h"
 #include "openimmo/map_context.h"
 #include "openimmo/mapping_engine.h"
 #include "openimmo/schema_template.h"
 #include "openimmo/tElementInfo.h"
 #include "openimmo/tKontakt.h"
+#include "services/cImmoHelperV2.h"
 #include "xml/xml_dom.h"
 
 namespace fern {
@@ -180,8 +180,9 @@ class cImmoXmlV2 : public OpenImmoExporter {
   openimmo::ContactPerson& Contact() { return contact_; }
 
   // --- script hooks (forwarded to the run's scripts; none in single steps), packing and upload
-  void DoCallbackBeforeXmlSave(db::Recordset& rsboersen, XmlDocumentPtr& doc,
-                               const std::string& folder, const std::string& base);
+  // The scripts may change the document, its folder and its file base name.
+  void DoCallbackBeforeXmlSave(db::Recordset& rsboersen, XmlDocumentPtr& doc, std::string& folder,
+                               std::string& base);
   void DoCallbackBeforeTransfer(db::Recordset& rsboersen, bool ftp, const std::string& folder,
                                 const std::string& base, std::string& answer);
   void DoCallbackAfterTransfer(db::Recordset& rsboersen, bool ftp, bool sent);
@@ -243,9 +244,10 @@ class cImmoXmlV2 : public OpenImmoExporter {
                         const std::string& folder, db::Recordset* listings, bool sendFlag,
                         int32_t version);
   // Saves, lets the scripts change, saves again and validates against the portal's XSD; the
-  // validated document replaces `doc`. Returns the file base name.
+  // validated document replaces `doc`. Returns the file base name. Where the scripts move or
+  // rename the file, `folder` and the name returned are theirs and the first file is gone.
   std::string SaveXmlFile(db::Recordset& rsboersen, XmlDocumentPtr& doc, const tMandant& m,
-                          const std::string& folder);
+                          std::string& folder);
   void SaveXmlText(XmlDocument& doc, const std::string& path, int32_t prefixFlag);
   void RemoveEmptyNodes(const XmlNodePtr& node, int32_t version = 0);
   static std::string RemoveControlChars(const std::string& text);
@@ -288,9 +290,8 @@ class cImmoXmlV2 : public OpenImmoExporter {
   openimmo::Delivery& Delivery() { return delivery_; }
 
   // The host objects of the run (set by StartImmoXML; tests may set them directly).
-  void Attach(cFernDispatcher* app, const std::string& connect, int32_t type,
-              std::unique_ptr<ListingData> data);
-  ListingData& Helper() { return *helper_; }
+  void Attach(cFernDispatcher& app, const std::string& connect, int32_t type);
+  cImmoHelperV2& Helper() { return *helper_; }
   double RunStart() const { return runStart_; }
   void SetRunStart(double serial) { runStart_ = serial; }
   const std::string& LastStateText() const { return lastState_; }
@@ -323,14 +324,14 @@ class cImmoXmlV2 : public OpenImmoExporter {
   std::string portalSchema_;
   std::shared_ptr<XmlSchemaCache> portalCache_;
   std::string portalCacheFile_;
-  std::unique_ptr<ListingData> helper_;
+  std::unique_ptr<cImmoHelperV2> helper_;
   std::vector<std::string> statusQueue_;
   std::unique_ptr<cImmoXmlScriptV2> script_;  // null: no hooks (single steps in tests)
   openimmo::SchemaTemplate template_;
   openimmo::MappingEngine mapping_{{set_, dal_, connect_, util_, helper_, template_}};
   bool insertCopyright_ = false;  // pictures and attachments: the host's signature switch
   openimmo::ListingAttachments attachments_{
-      {set_, app_, util_, helper_, script_, insertCopyright_, events}};
+      {set_, app_, util_, dal_, connect_, helper_, script_, insertCopyright_, events}};
   openimmo::ContactPerson contact_{
       {set_, dal_, connect_, app_, helper_, events, attachments_, mapping_}};
   openimmo::Delivery delivery_{

@@ -51,18 +51,13 @@ cImmoXmlV2::cImmoXmlV2()
 
 cImmoXmlV2::~cImmoXmlV2() = default;
 
-void cImmoXmlV2::Attach(cFernDispatcher* app, const std::string& connect, int32_t type,
-                        std::unique_ptr<ListingData> data) {
-  app_ = app;
+void cImmoXmlV2::Attach(cFernDispatcher& app, const std::string& connect, int32_t type) {
+  app_ = &app;
   if (!connect.empty()) connect_ = connect;
   type_ = type;
-  if (data) helper_ = std::move(data);
-  if (!helper_ && app_) helper_ = MakeHelperListingData(connect_, *app_, *dal_);
-  if (!helper_)
-    helper_ = MakeSqlListingData(*dal_, connect_, *util_, Session().g_oLanguagePack.get(),
-                                 HostFolderOf(app_));
-  helper_->events.WorkState = [this](int16_t s, const std::string& t) { Work(s, t); };
-  helper_->events.InternalState = [this](int16_t s, const std::string& t) {
+  helper_ = std::make_unique<cImmoHelperV2>();
+  helper_->WorkState = [this](int16_t s, const std::string& t) { Work(s, t); };
+  helper_->InternalState = [this](int16_t s, const std::string& t) {
     events.RaiseInternalState(s, t);
     if (s == services::istate::kCommand && vb::InStr(1, t, "PUT", true) > 0) {
       const size_t blank = t.find_last_of(' ');
@@ -70,6 +65,7 @@ void cImmoXmlV2::Attach(cFernDispatcher* app, const std::string& connect, int32_
            "Übertrage Datei '" + (blank == std::string::npos ? t : t.substr(blank + 1)) + "'");
     }
   };
+  helper_->Init(connect_, app);
   LoadImmoXmlSettings(type, "");
 }
 
@@ -258,7 +254,7 @@ void cImmoXmlV2::StartImmoXML(cFernDispatcher& KVApp, const std::string& strConn
   std::string portalName;
   try {
     runStart_ = vb::Now();
-    Attach(&KVApp, strConnect, eBoersentyp, nullptr);
+    Attach(KVApp, strConnect, eBoersentyp);
     StartKontaktPhase();
     script_ = std::make_unique<cImmoXmlScriptV2>();
     script_->events.RelayTo(events);
@@ -449,10 +445,8 @@ void cImmoXmlV2::UseScripts(std::unique_ptr<cImmoXmlScriptV2> scripts) {
 // --- script hooks: forwarded to the run's scripts, none in single steps -----------------------
 
 void cImmoXmlV2::DoCallbackBeforeXmlSave(db::Recordset& rsboersen, XmlDocumentPtr& doc,
-                                         const std::string& folder, const std::string& base) {
-  if (!script_) return;
-  std::string path = folder, name = base;
-  script_->DoCallbackBeforeXmlSave(rsboersen, doc, path, name);
+                                         std::string& folder, std::string& base) {
+  if (script_) script_->DoCallbackBeforeXmlSave(rsboersen, doc, folder, base);
 }
 
 void cImmoXmlV2::DoCallbackBeforeTransfer(db::Recordset& rsboersen, bool ftp,

@@ -53,12 +53,16 @@ void cImmoXmlV2::MakeOpenImmo(XmlNodePtr& element, const XmlDocumentPtr& mapping
   const std::string display = GetBoersenDisplayName(rsboersen, m);
   try {
     const std::string lang = LoadContentLanguages(rsObj);
-    helper_->strTransLang = lang;
+    helper_->strTransLang(lang);
     if (!lang.empty()) Work(state::kPerListing, T("Übertragungssprache") + ": " + lang);
 
+    std::vector<std::string> lfao;
+    details = helper_->GetObjektDetails(rsObj, "", "", lfao);
     std::array<std::string, 4> texts;
-    details = helper_->GetObjektDetails(rsObj, texts);
-    const std::array<bool, 5> flags = helper_->GetBoersenObjStatus(rsboersen, rsObj);
+    for (size_t i = 0; i < texts.size() && i < lfao.size(); ++i) texts[i] = lfao[i];
+    std::array<bool, 5> flags{};
+    const cImmoHelperV2::ListingState state = helper_->GetBoersenObjStatus(rsboersen, rsObj);
+    for (size_t i = 0; i < flags.size(); ++i) flags[i] = state[i] != 0;
     const bool full = cUtil::d(rsboersen.Value("teil_or_voll")) == 0;
     const std::string position = std::to_string(rsObj.AbsolutePosition());
     const std::string count = std::to_string(rsObj.RecordCount());
@@ -231,8 +235,8 @@ void cImmoXmlV2::ApplyVersionFixups(XmlNode& element, db::Recordset& details,
     const std::string bis = First(Feldart(details, "kaufpreis", "BIS_STR"));
     const std::string von = First(Feldart(details, "kaufpreis", "VON_NUM"));
     if (!von.empty()) {
-      kp->setText(ListingData::FormatDecimal(
-          "0.00", vb::NumberToText(cUtil::RoundKorrekt(cUtil::my_val(von), 2))));
+      kp->setText(
+          FormatNumber("0.00", vb::NumberToText(cUtil::RoundKorrekt(cUtil::my_val(von), 2))));
       std::string src;
       if (mapping)
         if (XmlNodePtr q = mapping->selectSingleNode(

@@ -244,7 +244,7 @@ void cImmoXmlV2::FillHeader(db::Recordset& rsboersen, XmlDocument& schema, XmlDo
     std::string text;
     if (app_)
       if (auto s = app_->StdRS()) {
-        const std::string col = "WSTEXTIMPRESSUM" + helper_->strTransLang;
+        const std::string col = "WSTEXTIMPRESSUM" + helper_->strTransLang();
         if (s->FindField(col) >= 0) text = cUtil::k(s->Value(col));
       }
     impressum->setText(RemoveControlChars(text));

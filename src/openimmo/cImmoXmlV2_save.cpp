@@ -97,10 +97,11 @@ void cImmoXmlV2::CleanSendAndSave(XmlDocumentPtr& doc, const tMandant& m, db::Re
     if (sendFlag && !doc->documentElement()->selectSingleNode(".//" + set_.prefix + "immobilie"))
       return;
     if (EscPressed()) return;
-    SaveNewIds();  // before the portal learns them
-    const std::string base = SaveXmlFile(rsboersen, doc, m, folder);
+    SaveNewIds();                // before the portal learns them
+    std::string saved = folder;  // the scripts may move the file
+    const std::string base = SaveXmlFile(rsboersen, doc, m, saved);
     XmlDocumentPtr answer;
-    const bool sent = SendXml(rsboersen, doc, m, folder, answer, base);
+    const bool sent = SendXml(rsboersen, doc, m, saved, answer, base);
     if (sent && type_ != 8) SaveObjektStatus(rsboersen, *doc, answer.get(), m);
   } catch (const HostError& e) {
     std::string kennung;
@@ -116,7 +117,7 @@ void cImmoXmlV2::CleanSendAndSave(XmlDocumentPtr& doc, const tMandant& m, db::Re
 }
 
 std::string cImmoXmlV2::SaveXmlFile(db::Recordset& rsboersen, XmlDocumentPtr& doc,
-                                    const tMandant& m, const std::string& folder) {
+                                    const tMandant& m, std::string& folder) {
   const Variant selection = doc->getProperty("SelectionNamespaces");
   std::string base;
   if (ToLong(cUtil::k(rsboersen.Value("ftp_or_http"))) == 1) {
@@ -130,7 +131,7 @@ std::string cImmoXmlV2::SaveXmlFile(db::Recordset& rsboersen, XmlDocumentPtr& do
     if (!m.Filter.empty()) base += "_" + m.Filter;
   }
   CleanFileName(base);
-  const std::string path = folder + "\\" + base + ".xml";
+  std::string path = folder + "\\" + base + ".xml";
   SaveXmlText(*doc, path, ToLong(cUtil::k(rsboersen.Value("xmlns"))));
   // From here on the file is the document: the built tree goes before the file is read back, so
   // a large document is never held twice.
@@ -143,8 +144,27 @@ std::string cImmoXmlV2::SaveXmlFile(db::Recordset& rsboersen, XmlDocumentPtr& do
                     "SaveXmlFile");
   doc = std::move(reloaded);
   SetXmlDeclaration(*doc);
-  DoCallbackBeforeXmlSave(rsboersen, doc, folder, base);
+  std::string newFolder = folder, newBase = base;
+  DoCallbackBeforeXmlSave(rsboersen, doc, newFolder, newBase);
+  cUtil::CutRight(newFolder, "\\");
+  CleanFileName(newBase);
+  if (vb::Trim(newFolder).empty() || vb::Trim(newBase).empty())
+    throw HostError(50015, T("Ungültiger Pfad '%1'.", newFolder + "\\" + newBase + ".xml"),
+                    "Callback_BeforeXmlSave");
+  const std::string first = path;
+  if (newFolder != folder || newBase != base) {
+    if (!cUtil::Exist(newFolder)) cUtil::MkFolder(newFolder);
+    folder = newFolder;
+    base = newBase;
+    path = folder + "\\" + base + ".xml";
+  }
   doc->save(Real(path));
+  if (path != first) {
+    // The work folder is sent as a whole: the first file must not go beside the scripts' one.
+    std::error_code ec;
+    if (!std::filesystem::equivalent(Real(first), Real(path), ec))
+      std::filesystem::remove(Real(first), ec);
+  }
   const double kb = static_cast<double>(cUtil::FileLen(path)) / 1024.0;
   Work(state::kInfo, path + " " + vb::Format(Variant(kb), "0.00") + " kB");
 

@@ -112,7 +112,7 @@ void ContactPerson::MapKontaktperson(XmlDocument& mapping, db::Recordset& rsObj,
         link = First(run_.mapping.Feldart(details, quelle, "LINK_DSN"));
         key = link;
       } else {
-        key = First(run_.mapping.Feldart(details, quelle, "Eingabe" + run_.data->strTransLang));
+        key = First(run_.mapping.Feldart(details, quelle, "Eingabe" + run_.data->strTransLang()));
         if (key.empty()) key = First(run_.mapping.Feldart(details, quelle, "Eingabe"));
       }
     } else {
@@ -238,7 +238,7 @@ std::string ContactPerson::KontaktDetailsSql(const std::vector<std::string>& cod
       " detailsdet.BIS_STR, detailsdet.VON_STR, detailsdet.LINK_DSN, detailsdet.BIS_NUM, "
       "detailsdet.VON_NUM, " +
       " detailsdet.EINGABE, fldart.TYP, fldart.BEZKURZEXPOSE, fldart.BEZEXTERN  ";
-  if (!run_.data->strTransLang.empty()) sql += ", detailsdet.EINGABE" + run_.data->strTransLang;
+  if (!run_.data->strTransLang().empty()) sql += ", detailsdet.EINGABE" + run_.data->strTransLang();
   sql += std::string(" FROM ad INNER JOIN  details ON Ad.dsn = details.ad_dsn  ") +
          " INNER JOIN    detailsdet ON details.DSN = detailsdet.details_Dsn  " +
          " INNER JOIN    FLDART ON    detailsdet.Fldart_Dsn = fldart.dsn  " + where +
@@ -257,15 +257,15 @@ std::shared_ptr<db::Recordset> ContactPerson::GetKontaktDetails(
 void ContactPerson::GetLangValue(XmlNode& entry, XmlNodePtr& target, const MapContext& c,
                                  tElementInfo* info) {
   // The person's own fields have no language columns: the base text is read.
-  const std::string lang = run_.data->strTransLang;
-  run_.data->strTransLang.clear();
+  const std::string lang = run_.data->strTransLang();
+  run_.data->strTransLang("");
   try {
     run_.mapping.GetSourceValue(entry, target, c, info);
   } catch (...) {
-    run_.data->strTransLang = lang;
+    run_.data->strTransLang(lang);
     throw;
   }
-  run_.data->strTransLang = lang;
+  run_.data->strTransLang(lang);
 }
 
 std::string ContactPerson::CopyKontaktFoto(const std::string& file, const std::string& folder) {

@@ -13,11 +13,11 @@
 #include "db/Recordset.h"
 #include "openimmo/export_settings.h"
 #include "openimmo/listing_attachments.h"
-#include "openimmo/listing_data.h"
 #include "openimmo/map_context.h"
 #include "openimmo/mapping_engine.h"
 #include "openimmo/tElementInfo.h"
 #include "openimmo/tKontakt.h"
+#include "services/cImmoHelperV2.h"
 #include "xml/xml_dom.h"
 
 namespace fern {
@@ -35,7 +35,7 @@ struct ContactRun {
   cDal* const& dal;
   const std::string& connect;
   cFernDispatcher* const& app;
-  const std::unique_ptr<ListingData>& data;
+  const std::unique_ptr<cImmoHelperV2>& data;
   const StateEvents& events;
   ListingAttachments& attachments;  // the photo is copied as an attachment
   MappingEngine& mapping;

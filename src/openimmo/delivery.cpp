@@ -284,7 +284,7 @@ bool Delivery::DoUpload(const std::string& protocol, const std::string& server,
   u.transferDelay = run_.settings.transferDelay;
   u.ftpProxy = run_.settings.ftpProxy;
   ReadUploadSwitches(u);
-  ListingData* data = run_.data.get();
+  cImmoHelperV2* data = run_.data.get();
   OpenImmoUpload upload(u, Session().g_oLanguagePack.get(), run_.events,
                         [data](const std::string& h, const std::string& us, const std::string& pw,
                                const std::string& local, const std::string& remote,

@@ -12,7 +12,7 @@
 #include "core/state_events.h"
 #include "db/Recordset.h"
 #include "openimmo/export_settings.h"
-#include "openimmo/listing_data.h"
+#include "services/cImmoHelperV2.h"
 #include "xml/xml_dom.h"
 
 namespace fern {
@@ -39,7 +39,7 @@ struct DeliveryRun {
   cDal* const& dal;
   const std::string& connect;
   cFernDispatcher* const& app;
-  const std::unique_ptr<ListingData>& data;
+  const std::unique_ptr<cImmoHelperV2>& data;
   const int32_t& type;
   const bool& unattended;
   const double& runStart;

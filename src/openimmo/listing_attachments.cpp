@@ -262,7 +262,8 @@ void ListingAttachments::FillAnhangDateien(const std::vector<XmlNodePtr>& entrie
         cImmoXmlV2::GetNodeValue(kids.empty() ? nullptr : kids.front(), "quelle", true);
     const std::string group = Attr(entry->selectSingleNode(".//option"), "option");
     if (group == "FILM" && version < 124) continue;
-    for (const std::string& value : run_.data->GetFeldartWert(details, code, "")) {
+    for (const std::string& value :
+         run_.data->GetFeldartWert(details, code, "", 0, *run_.dal, run_.connect)) {
       if (value.empty()) continue;
       std::string path, title;
       if (group == "LINKS" || (group == "FILMLINK" && version >= 124)) {

@@ -10,13 +10,14 @@
 #include "core/state_events.h"
 #include "db/Recordset.h"
 #include "openimmo/export_settings.h"
-#include "openimmo/listing_data.h"
+#include "services/cImmoHelperV2.h"
 #include "xml/xml_dom.h"
 
 namespace fern {
 
 class cFernDispatcher;
 class cImmoXmlScriptV2;
+class cDal;
 class cUtil;
 
 namespace openimmo {
@@ -27,7 +28,9 @@ struct AttachmentRun {
   const ExportSettings& settings;
   cFernDispatcher* const& app;
   cUtil* const& util;
-  const std::unique_ptr<ListingData>& data;
+  cDal* const& dal;
+  const std::string& connect;
+  const std::unique_ptr<cImmoHelperV2>& data;
   const std::unique_ptr<cImmoXmlScriptV2>& scripts;
   const bool& insertCopyright;  // the host's signature switch
   const StateEvents& events;

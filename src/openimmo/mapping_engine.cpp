@@ -1,5 +1,6 @@
 // The mapping engine: one mapping file applied to one listing element. Values from the data are
 // compared in code, never put into XPath text, so any character in them is safe.
+#include <functional>
 #include <unordered_map>
 
 #include "host/cDal.h"
@@ -17,13 +18,31 @@ namespace {
 // the engine inserts go in after their original, so the first of a name stays the first.
 using ElementIndex = std::unordered_map<std::string, std::vector<XmlNodePtr>>;
 
-// Only elements written with the document's prefix: the customer's own elements are found
-// through their user_defined_anyfield block.
+// Only the schema's elements: the customer's own elements (inside user_defined_anyfield, where
+// the schema declares none) are found through their block.
 void IndexElements(const XmlNodePtr& node, ElementIndex& index, const std::string& prefix) {
   for (const XmlNodePtr& c : node->ChildElements()) {
-    if (c->nodeName().compare(0, prefix.size(), prefix) == 0) index[c->baseName()].push_back(c);
-    IndexElements(c, index, prefix);
+    if (c->nodeName().compare(0, prefix.size(), prefix) != 0) continue;
+    index[c->baseName()].push_back(c);
+    if (c->baseName() != "user_defined_anyfield") IndexElements(c, index, prefix);
   }
+}
+
+// The declaration of the customer's element `name` below the mapping section's
+// user_defined_anyfield; null when the section declares none of that name.
+XmlNodePtr CustomDeclaration(const XmlNodePtr& section, const std::string& name) {
+  if (!section) return nullptr;
+  std::function<XmlNodePtr(const XmlNodePtr&)> find = [&](const XmlNodePtr& n) -> XmlNodePtr {
+    for (const XmlNodePtr& c : n->ChildElements()) {
+      if (c->baseName() == "element" && c->namespaceURI() == kXsdNs && Attr(c, "name") == name)
+        return c;
+      if (XmlNodePtr d = find(c)) return d;
+    }
+    return nullptr;
+  };
+  for (const XmlNodePtr& block : section->ChildElements("user_defined_anyfield"))
+    if (XmlNodePtr d = find(block)) return d;
+  return nullptr;
 }
 
 // The first element (document order) named path[last] whose ancestors match the earlier names
@@ -57,7 +76,7 @@ std::string Upper(const std::string& s) { return vb::UCase(s); }
 
 std::vector<std::string> MappingEngine::Feldart(db::Recordset& details, const std::string& code,
                                                 const std::string& column) {
-  return run_.data->GetFeldartWert(details, code, column);
+  return run_.data->GetFeldartWert(details, code, column, 0, *run_.dal, run_.connect);
 }
 
 std::string MappingEngine::GetNodeValue(const XmlNodePtr& node, const std::string& name,
@@ -91,8 +110,8 @@ std::string MappingEngine::FormatByType(int32_t eType, const std::string& value,
       if (!vb::IsNumeric(Variant(value))) return {};
       const double n = cUtil::my_val(value);
       if (attrName == "breitengrad" || attrName == "laengengrad")
-        return ListingData::FormatDecimal("0.000000000000###############", vb::NumberToText(n));
-      return ListingData::FormatDecimal("0.00", vb::NumberToText(cUtil::RoundKorrekt(n, 2)));
+        return FormatNumber("0.000000000000###############", vb::NumberToText(n));
+      return FormatNumber("0.00", vb::NumberToText(cUtil::RoundKorrekt(n, 2)));
     }
     default:
       return {};
@@ -113,9 +132,15 @@ void MappingEngine::FillFromZuordnungen(XmlDocument& mapping, const XmlNodePtr& 
     if (E.empty()) continue;
     XmlNodePtr grand = entry->parentNode() ? entry->parentNode()->parentNode() : nullptr;
     const std::string S = grand ? grand->baseName() : std::string();
-    XmlNodePtr target = FindPath(listingPtr, index, {S, "energiepass", E});
-    if (!target) target = FindPath(listingPtr, index, {S, E});
-    if (!target) target = FindPath(listingPtr, index, {E});
+    // The mapping's own declarations come first: a customer's element may share its name
+    // with one of the schema's.
+    XmlNodePtr declared = CustomDeclaration(grand, E);
+    XmlNodePtr target;
+    if (!declared) {
+      target = FindPath(listingPtr, index, {S, "energiepass", E});
+      if (!target) target = FindPath(listingPtr, index, {S, E});
+      if (!target) target = FindPath(listingPtr, index, {E});
+    }
     bool userDefined = false;
     if (!target) {
       target = CopyUserDefinedAnyfield(*listing, S, E);
@@ -148,7 +173,9 @@ void MappingEngine::FillFromZuordnungen(XmlDocument& mapping, const XmlNodePtr& 
     if (userDefined) {
       mapping.setProperty("SelectionNamespaces",
                           Variant(std::string("xmlns:xsd='") + kXsdNs + "'"));
-      info = run_.schemaTemplate.GetElementInfo(E, mapping, parentName);
+      customTypes_.ClearElementCache();
+      info = declared ? customTypes_.GetElementInfo(declared, mapping, parentName)
+                      : customTypes_.GetElementInfo(E, mapping, parentName);
       mapping.setProperty("SelectionNamespaces", Variant(std::string()));
     } else {
       info = run_.schemaTemplate.GetElementInfo(E, schema, parentName);
@@ -236,7 +263,7 @@ void MappingEngine::GetSourceValue(XmlNode& entry, XmlNodePtr& target, const Map
       const std::string ft = First(Feldart(d, src, "TYP"));
       std::string column;
       if (info->eType == 0 || ((ft == "0" || ft == "3" || ft == "7") && info->eType == 1))
-        column = "EINGABE" + run_.data->strTransLang;
+        column = "EINGABE" + run_.data->strTransLang();
       V = First(Feldart(d, src, column));
     }
   } else if (typ == "FELD") {
@@ -245,7 +272,7 @@ void MappingEngine::GetSourceValue(XmlNode& entry, XmlNodePtr& target, const Map
         (std::string(",PROVINFO,und weitere Ausnahmen...,").find("," + Upper(src) + ",") !=
              std::string::npos ||
          vb::Like(src, "TEXT*")))
-      column += run_.data->strTransLang;
+      column += run_.data->strTransLang();
     V = vb::Trim(cUtil::k(c.obj->Value(column)));
   }
   if (V.empty()) return;
@@ -412,7 +439,7 @@ void MappingEngine::SetAttributeValues(XmlNode& entry, XmlNode& target, const Ma
       value = cUtil::k(c.obj->Value(src));
     else if (qt == "FELDART") {
       const bool textual = n <= info.aryAttribs.size() && info.aryAttribs[n - 1].eType <= 1;
-      value = First(Feldart(d, src, textual ? "EINGABE" + run_.data->strTransLang : ""));
+      value = First(Feldart(d, src, textual ? "EINGABE" + run_.data->strTransLang() : ""));
     }
     if (value.empty()) continue;
     const tAttribute* rec = info.Attribute(attrName);

@@ -10,10 +10,10 @@
 
 #include "db/Recordset.h"
 #include "openimmo/export_settings.h"
-#include "openimmo/listing_data.h"
 #include "openimmo/map_context.h"
 #include "openimmo/schema_template.h"
 #include "openimmo/tElementInfo.h"
+#include "services/cImmoHelperV2.h"
 #include "xml/xml_dom.h"
 
 namespace fern {
@@ -29,13 +29,14 @@ struct MappingRun {
   cDal* const& dal;
   const std::string& connect;
   cUtil* const& util;  // the message answerer
-  const std::unique_ptr<ListingData>& data;
+  const std::unique_ptr<cImmoHelperV2>& data;
   SchemaTemplate& schemaTemplate;
 };
 
 class MappingEngine {
  public:
-  explicit MappingEngine(const MappingRun& run) : run_(run) {}
+  explicit MappingEngine(const MappingRun& run)
+      : run_(run), customTypes_(run.settings, [] { return std::string(); }) {}
 
   void FillFromZuordnungen(XmlDocument& mapping, const XmlNodePtr& listing,
                            db::Recordset& rsboersen, db::Recordset& rsObj, db::Recordset& details,
@@ -80,7 +81,7 @@ class MappingEngine {
   std::string GetWaehrungIso(const std::string& currency) const;
   // Adds the customer's own elements that the mapping declares below `user_defined_anyfield`
   // of a section to the template: the listing's own block for "allgemein", a new block in the
-  // section's element otherwise. They carry no prefix and no namespace.
+  // section's element otherwise. They carry the document's prefix and namespace.
   void FillUserDefinedAnyfield(XmlDocument& doc, XmlDocument& mapping);
   // The customer's element `name` in the listing's block of `section`; null when there is
   // none. "plaintext" and "flag" of "allgemein" give a fresh copy each time, appended to the
@@ -92,6 +93,9 @@ class MappingEngine {
 
  private:
   MappingRun run_;
+  // The records of the customer's elements, read from a mapping file's declarations: apart from
+  // the schema's, as a customer may give an element a name the schema also uses.
+  SchemaTemplate customTypes_;
 };
 
 }  // namespace openimmo

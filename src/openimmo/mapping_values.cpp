@@ -74,6 +74,14 @@ class XsdBinding {
 
 }  // namespace
 
+std::string FormatNumber(const std::string& format, const std::string& value) {
+  double n = 0;
+  if (!vb::ParseNumber(value, n)) n = vb::Val(value);
+  std::string out = vb::Replace(vb::Format(Variant(n), format), ",", ".");
+  if (!out.empty() && out.back() == '.') out.pop_back();
+  return out;
+}
+
 void MappingEngine::FillGeoFromLandPlzOrt(XmlNode& entry, XmlNode& target, const MapContext& c) {
   const std::optional<std::string> source = entry.getAttribute("quelle");
   XmlNodePtr zuordnung = entry.parentNode();
@@ -124,7 +132,7 @@ void MappingEngine::FillHausnummer(XmlNode& entry, XmlNode& target, const MapCon
   const std::string code = vb::Trim(entry.getAttribute("quelle").value_or(""));
   const std::string value = First(Feldart(*c.details, code, ""));
   if (value.empty()) return;
-  std::vector<std::string> parts = run_.data->GetStrasseHausnummer(value);
+  std::vector<std::string> parts = cImmoHelperV2::GetStrasseHausnummer(value, false);
   parts.resize(2);
   target.setText(cImmoXmlV2::RemoveControlChars(parts[0]));
   if (XmlNodePtr geo = target.parentNode())
@@ -181,7 +189,7 @@ void MappingEngine::FillStellplatzPreise(XmlDocument& mapping, XmlNode& element,
     // The text has a decimal point already, which the locale's number reading would take for
     // a thousands separator.
     auto decimal = [](const std::string& v) {
-      return v.empty() ? v : ListingData::FormatDecimal("0.00", vb::NumberToText(vb::Val(v)));
+      return v.empty() ? v : FormatNumber("0.00", vb::NumberToText(vb::Val(v)));
     };
     const std::string miete = decimal(price("stellplatzmiete"));
     const std::string kauf = decimal(price("stellplatzkaufpreis"));
@@ -220,9 +228,7 @@ void MappingEngine::FillUserDefinedAnyfield(XmlDocument& doc, XmlDocument& mappi
     }
     XmlNodePtr decl = section->selectSingleNode("./user_defined_anyfield");
     if (!block || !decl) continue;
-    // The customer's elements are no OpenImmo elements: no prefix, no namespace, so the
-    // schema positions of the mapping engine never take them for one.
-    run_.schemaTemplate.AddSchemaElements(0, decl, block, doc, "", "");
+    run_.schemaTemplate.AddSchemaElements(0, decl, block, doc, p, run_.settings.ns);
   }
 }
 

@@ -50,6 +50,9 @@ inline std::vector<XmlNodePtr> List(const XmlNodeListPtr& list) {
   return list ? list->items() : std::vector<XmlNodePtr>();
 }
 
+// The number text in `format` with "." as the decimal point ("0.00", "12,5" -> "12.50").
+std::string FormatNumber(const std::string& format, const std::string& value);
+
 inline std::string Text(const XmlNodePtr& node) { return node ? node->text() : std::string(); }
 
 }  // namespace fern::openimmo

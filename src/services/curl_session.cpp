@@ -237,6 +237,10 @@ void CurlAccess::Record(CurlSession& session, curl_infotype type, const char* da
 
 TransferResult CurlAccess::ResultOf(const CurlSession& session, CURLcode code) {
   TransferResult r;
+  curl_off_t uploaded = 0;
+  if (session.impl_->easy &&
+      curl_easy_getinfo(session.impl_->easy, CURLINFO_SIZE_UPLOAD_T, &uploaded) == CURLE_OK)
+    r.uploaded = uploaded;
   switch (code) {
     case CURLE_OK:
       return r;
@@ -380,12 +384,53 @@ TransferResult CurlSession::PutFile(const std::string& url, const std::filesyste
   const auto size = std::filesystem::file_size(file, ec);
   CURL* h = CurlAccess::Prepare(*this);
   curl_easy_setopt(h, CURLOPT_URL, url.c_str());
-  curl_easy_setopt(h, CURLOPT_USERNAME, login.user.c_str());
-  curl_easy_setopt(h, CURLOPT_PASSWORD, login.password.c_str());
   curl_easy_setopt(h, CURLOPT_UPLOAD, 1L);
   curl_easy_setopt(h, CURLOPT_READDATA, in.get());
   curl_easy_setopt(h, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(ec ? 0 : size));
   curl_easy_setopt(h, CURLOPT_FTP_CREATE_MISSING_DIRS, static_cast<long>(CURLFTP_CREATE_DIR_RETRY));
+  ApplyLogin(url, login, policy);
+  return Run(stop);
+}
+
+TransferResult CurlSession::RemoveFile(const std::string& url, const Credentials& login,
+                                       const PeerPolicy& policy, const StopFn& stop) {
+  // scheme://host[:port]/path: the command runs in the login folder, before any CWD.
+  const size_t hostStart = url.find("://");
+  const size_t pathStart =
+      hostStart == std::string::npos ? std::string::npos : url.find('/', hostStart + 3);
+  TransferResult bad;
+  bad.kind = TransferResult::Kind::kFailed;
+  bad.message = "No file in '" + Mask(url) + "'";
+  if (pathStart == std::string::npos || pathStart + 1 >= url.size()) return bad;
+  const bool sftp = url.rfind("sftp://", 0) == 0;
+  CURL* h = CurlAccess::Prepare(*this);
+  int length = 0;
+  char* raw = curl_easy_unescape(h, url.c_str() + pathStart, 0, &length);
+  if (!raw) return bad;
+  std::string path(raw, static_cast<size_t>(length));
+  curl_free(raw);
+  std::string command;
+  if (sftp) {
+    // Quoted so that blanks survive; a quoted "/~/" is taken literally, and a relative path is
+    // the login folder's anyway.
+    if (path.rfind("/~/", 0) == 0) path.erase(0, 3);
+    command = "rm \"" + path + "\"";
+  } else {
+    // "/%2F..." was an absolute path; anything else is relative to the login folder.
+    command = "DELE " + path.substr(1);
+  }
+  curl_easy_setopt(h, CURLOPT_URL, (url.substr(0, pathStart) + (sftp ? "/~/" : "/")).c_str());
+  curl_easy_setopt(h, CURLOPT_NOBODY, 1L);
+  ApplyLogin(url, login, policy);
+  CurlAccess::SetQuote(*this, {command});
+  return Run(stop);
+}
+
+void CurlSession::ApplyLogin(const std::string& url, const Credentials& login,
+                             const PeerPolicy& policy) {
+  CURL* h = impl_->easy;
+  curl_easy_setopt(h, CURLOPT_USERNAME, login.user.c_str());
+  curl_easy_setopt(h, CURLOPT_PASSWORD, login.password.c_str());
   if (url.rfind("sftp://", 0) == 0) {
     long auth = CURLSSH_AUTH_PASSWORD | CURLSSH_AUTH_KEYBOARD;
     if (!policy.privateKeyFile.empty()) {
@@ -407,7 +452,6 @@ TransferResult CurlSession::PutFile(const std::string& url, const std::filesyste
   } else if (policy.activeFtp) {
     curl_easy_setopt(h, CURLOPT_FTPPORT, "-");
   }
-  return Run(stop);
 }
 
 HttpReply CurlSession::PostXml(const std::string& url, const std::string& xml,

@@ -42,6 +42,7 @@ struct TransferResult {
   int32_t wininetError = 0;  // the WinINet number the services report; 0 for success
   std::string message;       // libcurl's explanation, secret masked; "" for success
   std::string peerKey;       // SFTP: the host-key blob the server showed, when it showed one
+  int64_t uploaded = 0;      // bytes of an upload that went out before the end
 
   bool ok() const { return kind == Kind::kOk; }
 };
@@ -96,6 +97,10 @@ class CurlSession {
   TransferResult PutFile(const std::string& url, const std::filesystem::path& file,
                          const Credentials& login, const PeerPolicy& policy,
                          const StopFn& stop = {});
+  // Deletes the file at an "ftp://", "ftps://" or "sftp://" URL (escaped, as PutFile takes it)
+  // under the same login and peer checks.
+  TransferResult RemoveFile(const std::string& url, const Credentials& login,
+                            const PeerPolicy& policy, const StopFn& stop = {});
   // Posts the XML text as "text/xml; charset=UTF-8" with `method` ("POST"); a URL without scheme
   // is HTTP. The reply holds the status and the answer whatever the status.
   HttpReply PostXml(const std::string& url, const std::string& xml, const Credentials& login,
@@ -137,6 +142,8 @@ class CurlSession {
  private:
   struct Impl;
   friend struct CurlAccess;
+  // Login and the peer checks of `policy` on the prepared handle, for the URL's scheme.
+  void ApplyLogin(const std::string& url, const Credentials& login, const PeerPolicy& policy);
   std::unique_ptr<Impl> impl_;
 };
 

@@ -112,6 +112,27 @@ std::string RemoteUrl(const std::string& base, bool sftp, const std::string& rem
   return url + EscapeUrlPath(name);
 }
 
+// Whether a failed upload got far enough to leave a file on the server: bytes went out, or the
+// FTP server was told to store it.
+bool MayHaveLeftFile(const TransferResult& r, const CurlSession& cs) {
+  if (r.kind != TransferResult::Kind::kFailed && r.kind != TransferResult::Kind::kCancelled)
+    return false;
+  if (r.uploaded > 0) return true;
+  for (const CurlSession::Exchange& x : cs.Dialogue())
+    if (x.command.rfind("STOR ", 0) == 0) return true;
+  return false;
+}
+
+// A portal may import what a dropped upload left under the final name before the retry sends it
+// whole, so it goes, over a new connection. Best effort: the answer is only reported.
+TransferResult RemovePartial(CurlSession& cs, const std::string& url, const Credentials& login,
+                             const PeerPolicy& policy) {
+  cs.Close();
+  TransferResult r = cs.RemoveFile(url, login, policy);
+  cs.Close();
+  return r;
+}
+
 // "-passive=0", "-implicit", ... of the options text.
 struct FtpsOptions {
   bool implicitTls = false;
@@ -150,6 +171,17 @@ UploadRoutes::UploadRoutes(const UploadRouteSettings& settings, const LanguagePa
 
 std::string UploadRoutes::T(const std::string& german, const std::string& p1) const {
   return Translate(language_, german, {p1});
+}
+
+template <typename Log>
+void UploadRoutes::ReportPartial(Log& log, const std::string& remote,
+                                 const TransferResult& removal) const {
+  const std::string text =
+      removal.ok()
+          ? T("Unvollständige Datei %1 auf dem Server gelöscht", remote)
+          : T("Unvollständige Datei %1 konnte auf dem Server nicht gelöscht werden", remote);
+  log.Line(removal.ok() ? text : text + ": " + removal.message);
+  Work(text);
 }
 
 std::string UploadRoutes::SftpIniPath() const {
@@ -220,15 +252,18 @@ bool UploadRoutes::Sftp(const UploadTarget& target, const std::string& localFold
       for (const fs::path& file : files) {
         const std::string name = file.filename().string();
         log.Line("Uploading \"" + file.string() + "\"");
-        const TransferResult r =
-            cs.PutFile(RemoteUrl(base, true, target.folder, name), file,
-                       {target.user, target.password}, policy, [] { return EscPressed(); });
+        const std::string url = RemoteUrl(base, true, target.folder, name);
+        const TransferResult r = cs.PutFile(url, file, {target.user, target.password}, policy,
+                                            [] { return EscPressed(); });
         if (!r.ok()) {
           success = false;
           loginDenied = r.kind == TransferResult::Kind::kLoginDenied;
           keyRefused = r.kind == TransferResult::Kind::kPeerRefused;
           seenKey = r.peerKey;
           failure = r.message;
+          if (MayHaveLeftFile(r, cs))
+            ReportPartial(log, FolderPart(target.folder) + "/" + name,
+                          RemovePartial(cs, url, {target.user, target.password}, policy));
           break;
         }
         log.Line(" Transfer done: '" + name + "' => '" + FolderPart(target.folder) + "/" + name +
@@ -327,14 +362,17 @@ bool UploadRoutes::FtpsUpload(const std::string& procedure, const UploadTarget& 
   for (const fs::path& file : files) {
     const std::string name = file.filename().string();
     log.Line("Uploading \"" + file.string() + "\"");
+    const std::string url = RemoteUrl(ep.base, false, target.folder, name);
     const TransferResult r =
-        cs.PutFile(RemoteUrl(ep.base, false, target.folder, name), file,
-                   {target.user, target.password}, policy, [] { return EscPressed(); });
+        cs.PutFile(url, file, {target.user, target.password}, policy, [] { return EscPressed(); });
     if (!r.ok()) {
       success = false;
       loginDenied = r.kind == TransferResult::Kind::kLoginDenied;
       failure = r.message;
       for (const auto& x : cs.Dialogue()) log.Line(x.command + " -> " + x.answer);
+      if (MayHaveLeftFile(r, cs))
+        ReportPartial(log, FolderPart(target.folder) + "/" + name,
+                      RemovePartial(cs, url, {target.user, target.password}, policy));
       break;
     }
     log.Line(" Transfer done: '" + name + "' => '" + FolderPart(target.folder) + "/" + name + "'");

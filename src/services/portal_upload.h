@@ -6,6 +6,8 @@
 //  - FTPS (and SFTP with `useTls` "1"): FTP with explicit TLS, any certificate.
 //  - ncftpput (Debian's), fed its login through a private login file, never the command line.
 // Each route makes one attempt and raises its failure as HostError; retrying is the caller's.
+// What a failed SFTP or FTPS attempt left of a file on the server is removed (best effort,
+// logged), so that a portal never imports half a file.
 // Credentials never appear in a log line or a state text.
 #pragma once
 
@@ -74,6 +76,9 @@ class UploadRoutes {
   bool FtpsUpload(const std::string& procedure, const UploadTarget& target,
                   const std::string& localFolder, const std::string& extension);
   std::string T(const std::string& german, const std::string& p1 = {}) const;
+  // Tells the log and the state lines whether the partial file `remote` could be removed.
+  template <typename Log>
+  void ReportPartial(Log& log, const std::string& remote, const TransferResult& removal) const;
   void Work(const std::string& text) const { events_.RaiseWorkState(state::kPerListing, text); }
 
   UploadRouteSettings s_;

@@ -70,8 +70,8 @@ class ContactTest : public OpenImmoTest {
   // Listing n of the demo host with its field values, read now.
   void UseListing(int n) {
     obj = Rows("SELECT * FROM obj WHERE DSN = '" + Key(2, n) + "'");
-    std::array<std::string, 4> texts;
-    details = X().Helper().GetObjektDetails(*obj, texts);
+    std::vector<std::string> texts;
+    details = X().Helper().GetObjektDetails(*obj, "", "", texts);
   }
   // A field type; `details` 1 marks a field of the person's own record.
   void FieldType(int n, const std::string& code, int typ, int contactDetail) {

@@ -60,7 +60,7 @@ class ConverterTest : public OpenImmoTest {
     if (!x_) {
       x_ = std::make_unique<cImmoXmlV2>();
       x_->events.WorkState = [this](int16_t s, const std::string& t) { lines.push_back({s, t}); };
-      x_->Attach(&app, Session().g_strConnect, 11, nullptr);
+      x_->Attach(app, Session().g_strConnect, 11);
       x_->SetRunStart(vb::Now());
       x_->Delivery().SetConverterWait(20, 100);
     }

@@ -99,7 +99,7 @@ TEST_F(MappingTest, AFilledElementKeepsItsTextAndLanguageColumnsFollowTheTransfe
   Map(with("Titel2"));
   EXPECT_EQ(At(".//imo:objekttitel"), "aus user1");
 
-  X().Helper().strTransLang = "_LCID2057";
+  X().Helper().strTransLang("_LCID2057");
   Map("<geo><zuordnung><element element=\"ort\" quelle=\"TEXTLAGE\" quelltyp=\"FELD\"/>"
       "</zuordnung></geo><x><zuordnung><element element=\"regionaler_zusatz\" quelle=\"KENNUNG\" "
       "quelltyp=\"FELD\"/></zuordnung></x>");

@@ -37,7 +37,7 @@ class OpenImmoTest : public ::testing::Test, public DemoHostTest {
     if (!x_) {
       x_ = std::make_unique<cImmoXmlV2>();
       x_->events.WorkState = [this](int16_t s, const std::string& t) { lines.push_back({s, t}); };
-      x_->Attach(&app, Session().g_strConnect, 5, nullptr);
+      x_->Attach(app, Session().g_strConnect, 5);
       x_->SetRunStart(vb::Now());
     }
     return *x_;

@@ -5,10 +5,14 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <sstream>
+#include <thread>
 
 #include "host/cUtil.h"
 #include "platform/host_error.h"
@@ -47,6 +51,42 @@ std::string Listed(const fs::path& folder) {
   std::string out;
   for (const std::string& n : names) out += (out.empty() ? "" : ",") + n;
   return out;
+}
+
+// The processes below `parent`, found by their parent's id in /proc.
+std::vector<pid_t> Descendants(pid_t parent) {
+  std::vector<pid_t> out;
+  for (const auto& e : fs::directory_iterator("/proc")) {
+    const std::string name = e.path().filename().string();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    const std::string stat = ReadAll(e.path() / "stat");
+    const size_t close = stat.rfind(')');
+    if (close == std::string::npos) continue;
+    std::istringstream rest(stat.substr(close + 1));
+    std::string state;
+    pid_t ppid = 0;
+    rest >> state >> ppid;
+    if (ppid != parent) continue;
+    const pid_t child = std::stoi(name);
+    out.push_back(child);
+    for (pid_t d : Descendants(child)) out.push_back(d);
+  }
+  return out;
+}
+
+// Once `file` on the server holds a megabyte, `drop` cuts the upload; gives up after 20 s.
+std::thread DropWhenGrown(const fs::path& file, std::function<void()> drop) {
+  return std::thread([file, drop = std::move(drop)] {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    std::error_code ec;
+    while (std::chrono::steady_clock::now() < end) {
+      if (fs::exists(file, ec) && fs::file_size(file, ec) >= (1 << 20) && !ec) {
+        drop();
+        return;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  });
 }
 
 class Upload : public ::testing::Test {
@@ -255,6 +295,29 @@ TEST_F(Sftp, ChangedHostKeyIsRefused) {
             std::string::npos);
 }
 
+TEST_F(Sftp, ADroppedUploadLeavesNoPartialFileOnTheServer) {
+  const fs::path ini = host_ / "sftp.ini";
+  KeyLogin(ini);
+  IniWrite(sshd_->host(), "fingerprint",
+           testing_servers::KeygenFingerprint(dir_ / "host_key.pub", "sha256"), ini);
+  settings_.transferCount = 1;
+  // Large enough that the cut comes long before the end.
+  std::ofstream(local_ / "a drop.xml").close();
+  fs::resize_file(local_ / "a drop.xml", 256u << 20);
+  const pid_t listener = std::stoi(ReadAll(dir_ / "sshd.pid"));
+  std::thread drop = DropWhenGrown(dir_ / "remote" / "in" / "a drop.xml", [listener] {
+    // The session's processes go; the listener stays for the next connection.
+    for (pid_t p : Descendants(listener)) kill(p, SIGKILL);
+  });
+  EXPECT_THROW(
+      Uploader().DoUpload("SFTP", To(sshd_->host(), testing_servers::CurrentUser(), "", "in", ""),
+                          local_.string(), "xml"),
+      HostError);
+  drop.join();
+  EXPECT_EQ(Count("Unvollständige Datei in/a drop.xml auf dem Server gelöscht"), 1) << Lines();
+  EXPECT_FALSE(fs::exists(dir_ / "remote" / "in" / "a drop.xml"));
+}
+
 TEST_F(Sftp, WrongPasswordAndMissingKeyFileHaveTheirTexts) {
   // No user's password is known here, so the password road is proven by its refusal.
   const fs::path ini = host_ / "sftp.ini";
@@ -282,8 +345,9 @@ TEST_F(Sftp, WrongPasswordAndMissingKeyFileHaveTheirTexts) {
 
 class Ftp : public Upload {
  protected:
-  std::unique_ptr<FtpServer> Start(bool tls) {
+  std::unique_ptr<FtpServer> Start(bool tls, long dropAfter = 0) {
     FtpServerOptions o;
+    o.dropAfter = dropAfter;
     o.home = dir_ / "remote";
     o.password = kPassword;
     o.log = dir_ / "ftp_server.log";
@@ -322,6 +386,18 @@ TEST_F(Ftp, FtpsAskedForActiveModeNeverSendsUnprotectedData) {
       "FTPS", To(server->host(), "fern", kPassword, "aktiv", "-passive=0"), local_.string(), "XML"))
       << Lines();
   EXPECT_EQ(Listed(dir_ / "remote" / "aktiv"), "listing.xml,second.XML");
+}
+
+TEST_F(Ftp, ADroppedFtpsUploadLeavesNoPartialFileOnTheServer) {
+  // The server ends the session once it holds 50,000 bytes of the file.
+  auto server = Start(true, 50000);
+  settings_.transferCount = 1;
+  dir_.Write("transfer/out/a drop.xml", std::string(500000, 'x'));
+  EXPECT_THROW(Uploader().DoUpload("FTPS", To(server->host(), "fern", kPassword, "in", ""),
+                                   local_.string(), "xml"),
+               HostError);
+  EXPECT_EQ(Count("Unvollständige Datei in/a drop.xml auf dem Server gelöscht"), 1) << Lines();
+  EXPECT_FALSE(fs::exists(dir_ / "remote" / "in" / "a drop.xml"));
 }
 
 TEST_F(Ftp, SftpWithUseTlsNeedsNoFingerprint) {

@@ -105,6 +105,20 @@ class RunTest : public OpenImmoTest {
                    " and letzte_uebertragung is not null");
     return static_cast<int>(cUtil::d(rs->Value("n")));
   }
+  // The FTP portal on a loopback server; the upload lands in "remote/in" of the test's folder.
+  std::unique_ptr<testing_servers::FtpServer> UseFtpPortal() {
+    testing_servers::FtpServerOptions o;
+    o.home = dir / "remote";
+    o.user = "immo";
+    o.password = "immo-demo";
+    fs::create_directories(o.home / "in");
+    auto server = std::make_unique<testing_servers::FtpServer>(o);
+    // Passive FTP takes its port from the proxy setting.
+    Ini("OPTIONS", "FTP_PROXY", ":" + std::to_string(server->port()));
+    Exec("update Boersen set boersen_host = '127.0.0.1/in', zipping = 0 where boersen_name = '" +
+         std::string(kFtpPortal) + "'");
+    return server;
+  }
   void UseHttpPortal(const std::string& url) {
     Exec("update Boersen set boersen_host = '" + url + "' where boersen_name = '" + kHttpPortal +
          "'");
@@ -118,21 +132,12 @@ TEST_F(RunTest, FtpPortalUploadsOneCollectiveDocumentAndEveryStatus) {
   Exec(
       "update boersenobj set status = 1, kurz = 0, lang = 0 where boersen_dsn like "
       "'%000000000002}' and obj_dsn like '%000000000003}'");
-  testing_servers::FtpServerOptions o;
-  o.home = dir / "remote";
-  o.user = "immo";
-  o.password = "immo-demo";
-  fs::create_directories(o.home / "in");
-  testing_servers::FtpServer server(o);
-  // Passive FTP takes its port from the proxy setting.
-  Ini("OPTIONS", "FTP_PROXY", ":" + std::to_string(server.port()));
-  Exec("update Boersen set boersen_host = '127.0.0.1/in', zipping = 0 where boersen_name = '" +
-       std::string(kFtpPortal) + "'");
+  auto server = UseFtpPortal();
   Run(kFtpPortal);
   EXPECT_EQ(Errors(), 0) << Lines(102);
   std::vector<fs::path> sent;
   size_t pictures = 0;
-  for (const auto& e : fs::directory_iterator(o.home / "in")) {
+  for (const auto& e : fs::directory_iterator(dir / "remote" / "in")) {
     if (e.path().extension() == ".xml") sent.push_back(e.path());
     pictures += e.path().extension() == ".jpg";
   }
@@ -318,6 +323,33 @@ TEST_F(RunTest, AnInvalidDocumentIsReportedAndNotSent) {
   EXPECT_NE(errors.find("zustand_art"), std::string::npos) << errors;
   EXPECT_NE(errors.find("Es wird daher nicht übertragen."), std::string::npos);
   EXPECT_EQ(StatusCount(3, 1), 0);
+}
+
+TEST_F(RunTest, TheSaveHookMayMoveAndRenameTheDocument) {
+  const fs::path hooks = host() / "System" / "Services" / "OpenImmo";
+  fs::create_directories(hooks);
+  std::ofstream(hooks / "rename.vbs")
+      << "Class Rename\r\n"
+         "  Public Function Callback_BeforeXmlSave(rs, oXmlDoc, strPath, strFileName)\r\n"
+         "    strPath = strPath & \"\\eigen\"\r\n"
+         "    strFileName = \"Bestand_\" & strFileName\r\n"
+         "  End Function\r\n"
+         "End Class\r\n"
+         "Dim oHook\r\nSet oHook = New Rename\r\nApplication.EventsConsumers.Add oHook\r\n";
+  auto server = UseFtpPortal();
+  Run(kFtpPortal);
+  EXPECT_EQ(Errors(), 0) << Lines(102);
+  // The portal gets the document under the hook's name, and only that one.
+  std::vector<std::string> arrived;
+  for (const auto& e : fs::directory_iterator(dir / "remote" / "in"))
+    if (e.path().extension() == ".xml") arrived.push_back(e.path().filename().string());
+  ASSERT_EQ(arrived.size(), 1u);
+  EXPECT_EQ(arrived[0].rfind("Bestand_ImmoPortal Demo-K-4702-2", 0), 0u) << arrived[0];
+  EXPECT_EQ(Documents(kFtpPortal), std::vector<fs::path>{});
+  const fs::path moved = work / "TRANSFER" / "openimmo" / kFtpPortal / "eigen" / arrived[0];
+  ExpectValid(moved);
+  EXPECT_NE(Lines(0).find(arrived[0]), std::string::npos);
+  EXPECT_EQ(StatusCount(2, 1), 29);
 }
 
 TEST_F(RunTest, ImportRowsAreSkippedOneByOne) {

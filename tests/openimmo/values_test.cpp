@@ -215,12 +215,14 @@ const char* kCustom =
     "<allgemein><user_defined_anyfield><xsd:complexType><xsd:sequence>"
     "<xsd:element name=\"plaintext\" type=\"xsd:string\"/>"
     "<xsd:element name=\"baujahr_sanierung\" type=\"xsd:int\"/>"
+    "<xsd:element name=\"baujahr\" type=\"xsd:int\"/>"
     "</xsd:sequence></xsd:complexType></user_defined_anyfield>"
     "<zuordnung>"
     "<element element=\"plaintext\" quelle=\"Hinweis1\" quelltyp=\"FELDART\"/>"
     "<element element=\"baujahr_sanierung\" quelle=\"Sanierung\" quelltyp=\"FELDART\" "
     "special=\"VALUE\"/>"
     "<element element=\"plaintext\" quelle=\"Hinweis2\" quelltyp=\"FELDART\"/>"
+    "<element element=\"baujahr\" quelle=\"Sanierung\" quelltyp=\"FELDART\"/>"
     "</zuordnung></allgemein>"
     "<preise><user_defined_anyfield><xsd:complexType><xsd:sequence>"
     "<xsd:element name=\"preis_hinweis\" type=\"xsd:string\"/>"
@@ -233,8 +235,10 @@ TEST_F(ValuesTest, CustomerElementsAreDeclaredInTheTemplateAndFilledPerEntry) {
   X().Mapping().FillUserDefinedAnyfield(*tmpl, *mapping);
   XmlNodePtr own = listing->selectSingleNode("./imo:user_defined_anyfield");
   ASSERT_TRUE(own);
-  EXPECT_EQ(Shape(own), "user_defined_anyfield(plaintext,baujahr_sanierung)");
-  EXPECT_EQ(own->ChildElements().front()->namespaceURI(), "");
+  EXPECT_EQ(Shape(own), "user_defined_anyfield(plaintext,baujahr_sanierung,baujahr)");
+  // Portals read the customer's elements as OpenImmo elements.
+  EXPECT_EQ(own->ChildElements().front()->nodeName(), "imo:plaintext");
+  EXPECT_EQ(own->ChildElements().front()->namespaceURI(), "http://www.openimmo.de");
   EXPECT_EQ(Shape(listing->selectSingleNode("./imo:preise/imo:user_defined_anyfield")),
             "user_defined_anyfield(preis_hinweis)");
   // The mapping's "xsd" binding was only for the declarations.
@@ -246,13 +250,21 @@ TEST_F(ValuesTest, CustomerElementsAreDeclaredInTheTemplateAndFilledPerEntry) {
   X().Mapping().FillFromZuordnungen(*mapping, listing, *portal, *obj, *details, *schema);
   std::vector<std::string> texts;
   for (const XmlNodePtr& c : own->ChildElements()) texts.push_back(c->nodeName() + "=" + c->text());
-  // Each plaintext entry fills its own copy, in entry order; the declared one stays empty.
-  EXPECT_EQ(texts, (std::vector<std::string>{"plaintext=", "baujahr_sanierung=2019",
-                                             "plaintext=Erster", "plaintext=Zweiter"}));
-  EXPECT_EQ(At(".//imo:preise/imo:user_defined_anyfield/preis_hinweis"), "Erster");
+  // Each plaintext entry fills its own copy, in entry order; the declared one stays empty. A
+  // declared name the schema also has is the customer's, typed by its declaration.
+  EXPECT_EQ(texts, (std::vector<std::string>{"imo:plaintext=", "imo:baujahr_sanierung=2019",
+                                             "imo:baujahr=2019", "imo:plaintext=Erster",
+                                             "imo:plaintext=Zweiter"}));
+  EXPECT_EQ(At(".//imo:preise/imo:user_defined_anyfield/imo:preis_hinweis"), "Erster");
+  EXPECT_EQ(At(".//imo:zustand_angaben//imo:baujahr"), "");
+
+  // The schema's own element of that name still maps through a mapping that doesn't declare it.
+  Map("<zustand_angaben><zuordnung><element element=\"baujahr\" quelle=\"Hinweis2\" "
+      "quelltyp=\"FELDART\"/></zuordnung></zustand_angaben>");
+  EXPECT_EQ(At(".//imo:zustand_angaben/imo:energiepass/imo:baujahr"), "Zweiter");
 
   X().RemoveEmptyNodes(listing, 127);
-  EXPECT_EQ(Shape(own), "user_defined_anyfield(baujahr_sanierung,plaintext,plaintext)");
+  EXPECT_EQ(Shape(own), "user_defined_anyfield(baujahr_sanierung,baujahr,plaintext,plaintext)");
 }
 
 TEST_F(ValuesTest, CustomerElementLookupByBlockAndPrefix) {
@@ -303,8 +315,8 @@ TEST_F(ValuesTest, ContentLanguageIsTheFirstMarkedInListOrder) {
 TEST_F(ValuesTest, DemoListingAddressesGoIntoGeo) {
   auto listings = Rows("select obj.*, 0 as LANG from obj where KENNUNG = 'FB-1003'");
   ASSERT_FALSE(listings->Eof());
-  std::array<std::string, 4> texts;
-  auto demo = X().Helper().GetObjektDetails(*listings, texts);
+  std::vector<std::string> texts;
+  auto demo = X().Helper().GetObjektDetails(*listings, "", "", texts);
   auto mapping = X().OpenXMLFile(X().settings().xmlFolder + "\\immoportal.xml");
   X().Mapping().FillFromZuordnungen(*mapping, listing, *portal, *listings, *demo, *schema);
   EXPECT_EQ(Geo(), "50667|Köln|DEU");
