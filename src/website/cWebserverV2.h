@@ -142,7 +142,23 @@ class cWebserverV2 : public WebsiteExporter {
   void CreateImportScript_InsertTable_USER();
   static void SplitPlzOrt(const std::string& input, std::string& plz, std::string& ort,
                           std::string& country);
+  // The SQL literal of the current field row in the language position (from: the lower bound
+  // of a range).
+  std::string GetFieldValueSQL(db::Recordset& rows, int32_t language, bool from);
+  // The twelve text arrays of the listing at the current row of rsObj, by position.
+  struct ListingTexts {
+    std::vector<std::vector<std::string>> free;  // in the order of the free-text columns
+    std::vector<std::string> teaser, keyFacts;
+  };
+  ListingTexts GatherListingTexts(db::Recordset& rsObj, bool inherits);
+  // [OPTIONS] VERERBTE_FELDARTENPLATZHALTER, read once per exporter.
+  bool InheritanceSwitch();
 
+ private:
+  std::string FieldText(db::Recordset& rows, int32_t language, bool numberAsBis);
+  int inheritanceSwitch_ = -1;
+
+ public:
   // --- placeholders and key facts (cWebserverV2_placeholders, cWebserverV2_keyfacts) ---------
   std::string ExpandPlaceholders(const std::string& key, const std::string& templ,
                                  const std::string& kind, int32_t language, bool& inherit);

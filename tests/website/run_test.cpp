@@ -22,7 +22,9 @@ TEST_F(WebsiteTest, OwnServerRunImportsTheSiteAndThenWritesTheStatus) {
             "DSN\nMEMBER\nKENNUNG\nINTERN\nEART\nKOLLEGE_KENNUNG\nKURZ\nLANG\nADRESSE\nOBJDSN\n"
             "PROVINT\nPROVANB\nEXPOSE\nKURZEXPOSE\nTEXTOBJEKT\nTEXTLAGE\nTEXTAUSSTATTUNG\n"
             "TEXTBEBAUBARKEIT\nTEXTERSCHLIESSUNG\nTEXTFREI\nTEXTEXTRA1\nTEXTEXTRA2\nTEXTEXTRA3\n"
-            "TEXTEXTRA4\nAnsprechpartner\nBaujahr_VON\nBaujahr\nKaltmiete_VON\nKaltmiete\n"
+            "TEXTEXTRA4\nAnsprechpartner\nAusstattung\nAusstattung_LCID2057\nAusstattungWERT\n"
+            "Baujahr_VON\nBaujahr\nBesonderheiten\nGrundstuecksflaeche_VON\n"
+            "Grundstuecksflaeche\nKaltmiete_VON\nKaltmiete\n"
             "Kaufpreis_VON\nKaufpreis\nLand_PLZ_Ort\nProjekt\nStrasse\nUeberschrift\n"
             "Ueberschrift_LCID2057\nWohnflaeche_VON\nWohnflaeche\nZimmer_VON\nZimmer\n"
             "EXPOSE_LCID2057\nKURZEXPOSE_LCID2057\nTEXTOBJEKT_LCID2057\nTEXTLAGE_LCID2057\n"
@@ -35,7 +37,8 @@ TEST_F(WebsiteTest, OwnServerRunImportsTheSiteAndThenWritesTheStatus) {
                              database),
             "double\n");
   EXPECT_EQ(Columns("kv_webserverinteressenten"),
-            "DSN\nINT_HEADLINE\nINT_DETAILS\nINT_HEADLINE_LCID2057\nINT_DETAILS_LCID2057\n");
+            "INT_DSN\nINT_HEADLINE\nINT_DETAILS\nINT_ART\nINT_PLZ\nINT_ORT\n"
+            "INT_HEADLINE_LCID2057\nINT_DETAILS_LCID2057\n");
   EXPECT_GT(Count(std::string("select count(*) from boersenobj where status=1 and ") + kPortal), 0);
   // Nothing of the transfer stays: no container on the site, no work folder here.
   for (const auto& e : fs::recursive_directory_iterator(www()))
