@@ -293,15 +293,21 @@ TEST_F(ListingsTest, HostileValuesReachTheSiteTablesUnchanged) {
             "Mr O'Brien'), ('x','y','z','Y ); $x \\");
 }
 
-TEST_F(ListingsTest, AWholeRunFillsTheTablesOfListingsOptionsRequestsAndMembers) {
+TEST_F(ListingsTest, AWholeRunFillsEverySiteTable) {
   StartSite();
   RunPortal();
   EXPECT_EQ(Errors(), "") << php->Log();
-  EXPECT_EQ(Database().Query("select (select count(*) from kv_webserverdat), (select count(*) "
-                             "from kv_webserverfart), (select count(*) from "
-                             "kv_webserverinteressenten), (select count(*) from kv_webserveruser)",
+  std::string counts;
+  for (const char* t : {"dat", "fart", "interessenten", "user", "pic", "termine", "objtrack",
+                        "akttrack", "trackfiles"})
+    counts +=
+        std::string(counts.empty() ? "" : ", ") + "(select count(*) from kv_webserver" + t + ")";
+  EXPECT_EQ(Database().Query("select " + counts, database), "30\t11\t3\t3\t94\t15\t3\t9\t3\n");
+  // Teasers and key facts are built per listing and language.
+  EXPECT_EQ(Database().Query("select count(*) from kv_webserverdat where KURZEXPOSE <> '' and "
+                             "EXPOSE like '%<%' and KURZEXPOSE_LCID2057 <> ''",
                              database),
-            "30\t11\t3\t3\n");
+            "30\n");
   EXPECT_EQ(Database().Query("select INT_ART, INT_PLZ, INT_ORT from kv_webserverinteressenten "
                              "order by INT_PLZ",
                              database),
