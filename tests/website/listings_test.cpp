@@ -28,18 +28,11 @@ class ListingsTest : public WebsiteTest {
   // An exporter as the run has it before the import: settings, work tree, web field list. The
   // teaser and request templates are empty, so the statements don't hang on the placeholders.
   void Prepare() {
-    web = std::make_unique<cWebserverV2>();
-    web->events.WorkState = [this](int16_t s, const std::string& t) { lines.push_back({s, t}); };
-    web->Init(Session().g_strConnect, app, Variant(false));
-    portal = Rows("select * from Boersen where boersen_name='Eigene Homepage'");
-    web->portalName = "Eigene Homepage";
-    web->LoadWebServerSettings("", "");
+    PrepareExporter();
     web->settings.OBJ_KURZEXPOSE.clear();
     web->settings.ANF.clear();
     web->settings.MAXLINES = "100000";
     web->settings.MAXBYTES = "100000";
-    web->m_TmpPfad = web->GetTransferTempPath() + "kvws\\WS_Eigene_Homepage\\";
-    web->CreateTransferFolders();
     ASSERT_TRUE(web->CreateFLDARTList());
   }
   fs::path Db() const {
@@ -122,8 +115,6 @@ class ListingsTest : public WebsiteTest {
       bytes += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
     return cp1252::ToUtf8(bytes);
   }
-
-  std::shared_ptr<db::Recordset> portal;
 };
 
 TEST(SplitPlzOrt, SplitsPrefixPostcodeAndTown) {

@@ -23,15 +23,7 @@ class MediaTest : public WebsiteTest {
   // An exporter as the listing step has it: settings loaded, the work tree made and the import
   // writer pointed at the tree's db folder.
   void Prepare(bool serviceMode = false) {
-    web = std::make_unique<cWebserverV2>();
-    web->events.WorkState = [this](int16_t s, const std::string& t) { lines.push_back({s, t}); };
-    web->Init(Session().g_strConnect, app, Variant(false));
-    portal = Rows("select * from Boersen where boersen_name='Eigene Homepage'");
-    web->portalName = "Eigene Homepage";
-    web->serviceMode = serviceMode;
-    web->LoadWebServerSettings("", "");
-    web->m_TmpPfad = web->GetTransferTempPath() + "kvws\\WS_Eigene_Homepage\\";
-    web->CreateTransferFolders();
+    PrepareExporter(serviceMode);
     web->ImportWriter().SetFolder(Site() / "db");
     web->ImportWriter().SetLimits("0", "100000", "0");
   }
@@ -88,8 +80,6 @@ class MediaTest : public WebsiteTest {
     return out;
   }
   fs::path HostPictures() const { return host() / "pic.obj" / "fb"; }
-
-  std::shared_ptr<db::Recordset> portal;
 };
 
 const char* const kHostileTitle = "Blick 'Süd' \"Garten\" \\ $x {${phpinfo()}} € <b>Terrasse</b>";

@@ -15,14 +15,7 @@ class SiteScriptsTest : public WebsiteTest {
   // An exporter with settings loaded and the work tree made, as the run has it before the import.
   void Prepare(const std::string& id = "") {
     Ini("WebServer", "ID", id);
-    web = std::make_unique<cWebserverV2>();
-    web->events.WorkState = [this](int16_t s, const std::string& t) { lines.push_back({s, t}); };
-    web->Init(Session().g_strConnect, app, Variant(false));
-    portal = Rows("select * from Boersen where boersen_name='Eigene Homepage'");
-    web->portalName = "Eigene Homepage";
-    web->LoadWebServerSettings("", "");
-    web->m_TmpPfad = web->GetTransferTempPath() + "kvws\\WS_Eigene_Homepage\\";
-    web->CreateTransferFolders();
+    PrepareExporter();
   }
   fs::path Site() const {
     return dir / "work" / "kvws" / "WS_Eigene_Homepage" / web->settings.customerFolder;
@@ -36,7 +29,6 @@ class SiteScriptsTest : public WebsiteTest {
     return RunProcess(
         {"php", "-d", "error_reporting=E_ALL", "-d", "display_errors=stderr", "-r", code}, o);
   }
-  std::shared_ptr<db::Recordset> portal;
 };
 
 TEST_F(SiteScriptsTest, ConfigurationScriptsParseAndHoldAwkwardValues) {

@@ -23,14 +23,7 @@ class TrackingTest : public WebsiteTest {
     database = Database().NewDatabase();
     Exec("update Boersen set webdb_host='" + Database().host() + "', webdb_database='" + database +
          "' where boersen_name='Eigene Homepage'");
-    web = std::make_unique<cWebserverV2>();
-    web->events.WorkState = [this](int16_t s, const std::string& t) { lines.push_back({s, t}); };
-    web->Init(Session().g_strConnect, app, Variant(false));
-    portal = Rows("select * from Boersen where boersen_name='Eigene Homepage'");
-    web->portalName = "Eigene Homepage";
-    web->LoadWebServerSettings("", "");
-    web->m_TmpPfad = web->GetTransferTempPath() + "kvws\\WS_Eigene_Homepage\\";
-    web->CreateTransferFolders();
+    PrepareExporter();
     ASSERT_TRUE(web->CreateDBDataScript(*portal));
     ASSERT_TRUE(web->CreateFLDARTList());
     // The tracking steps alone, after a listing step that wrote every listing.
@@ -95,8 +88,6 @@ class TrackingTest : public WebsiteTest {
       EXPECT_EQ(r.out + r.err, "") << n;
     }
   }
-
-  std::shared_ptr<db::Recordset> portal;
 };
 
 TEST_F(TrackingTest, OnlyTrackedListingsReachTheSiteWithTheirActivitiesAndAttachments) {

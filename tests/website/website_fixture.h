@@ -108,6 +108,19 @@ class WebsiteTest : public ::testing::Test, public DemoHostTest {
     web->Transfer(*rs, 0, 0, true);
   }
 
+  // An exporter as the run has it before the import: settings loaded and the work tree made.
+  void PrepareExporter(bool serviceMode = false) {
+    web = std::make_unique<cWebserverV2>();
+    web->events.WorkState = [this](int16_t s, const std::string& t) { lines.push_back({s, t}); };
+    web->Init(Session().g_strConnect, app, Variant(false));
+    portal = Rows("select * from Boersen where boersen_name='Eigene Homepage'");
+    web->portalName = "Eigene Homepage";
+    web->serviceMode = serviceMode;
+    web->LoadWebServerSettings("", "");
+    web->m_TmpPfad = web->GetTransferTempPath() + "kvws\\WS_Eigene_Homepage\\";
+    web->CreateTransferFolders();
+  }
+
   // A customer script in the exporter's script folder.
   void Hook(const std::string& vbs) {
     dir.Write(host() / "system" / "services" / "webserver" / "hooks.vbs", vbs);
@@ -138,6 +151,7 @@ class WebsiteTest : public ::testing::Test, public DemoHostTest {
   std::string database;
   std::unique_ptr<cWebserverV2> web;
   std::shared_ptr<db::Recordset> portalRows;  // what the run was handed
+  std::shared_ptr<db::Recordset> portal;      // the portal row PrepareExporter read
   std::vector<Line> lines;
 };
 
