@@ -38,8 +38,10 @@ void SeedListings(int count) {
       std::to_string(count) + ") ";
   const std::string fields =
       "WITH RECURSIVE f(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM f WHERE i < 100) ";
+  // F1 is an option field (value "W") that selects the use, the marketing and the kind.
   exec("INSERT INTO FLDART (DSN, KÜRZEL, TYP, SORTIERUNG) " + fields +
-       "SELECT printf('{BF000000-0000-4000-8000-%012d}', i), 'F' || i, 6, i FROM f");
+       "SELECT printf('{BF000000-0000-4000-8000-%012d}', i), 'F' || i, "
+       "CASE i WHEN 1 THEN 0 ELSE 6 END, i FROM f");
   exec(
       "INSERT INTO FLDARTOP (DSN, FLDART_DSN, WERT, BEZEICHNUNG) VALUES "
       "('{BF000001-0000-4000-8000-000000000001}', '{BF000000-0000-4000-8000-000000000001}', "
@@ -91,12 +93,15 @@ std::string Mapping() {
   for (const char* p : {"wohnflaeche", "nutzflaeche", "anzahl_zimmer", "anzahl_balkone"})
     m += e(p, f++, "special=\"VALUE\"");
   m += "</zuordnung></flaechen><zustand_angaben><zuordnung>";
-  for (const char* p : {"baujahr", "epart", "energieverbrauchkennwert", "endenergiebedarf"})
+  for (const char* p : {"baujahr", "energieverbrauchkennwert", "endenergiebedarf"})
     m += e(p, f++, "special=\"VON\"");
   m += "</zuordnung></zustand_angaben><verwaltung_objekt><zuordnung>";
   m += e("verfuegbar_ab", f++, "special=\"VON\"");
   m += "</zuordnung></verwaltung_objekt><infrastruktur><zuordnung>";
-  for (int i = 0; i < 50; ++i) m += e("distanzen", f++, "special=\"VALUE\"");
+  for (int i = 0; i < 50; ++i, ++f)
+    m += e("distanzen", f, "special=\"VALUE\"",
+           "<attribut attribut=\"distanz_zu\"><option quelle=\"Wert " + std::to_string(f) +
+               "\" quelltyp=\"OPTION\" option=\"BUS\"/></attribut>");
   m += "</zuordnung></infrastruktur><zustand_angaben><zuordnung>";
   while (f <= 100) m += e("user_defined_simplefield", f++, "special=\"VON\" enumElementType=\"1\"");
   m += "</zuordnung></zustand_angaben></zuordnungen>";

@@ -366,7 +366,7 @@ int ListingValues(Batch& b, int n, int& det) {
     number(fWohnflaeche, area, {{"EINGABE", S(vb::NumberToText(area))}});
     number(fZimmer, kind.rooms + n % 2);
     number(fBaujahr, 1960 + (n * 7) % 60);
-    insert(fBalkon, {{"VON_NUM", D(n % 2)}});
+    number(fBalkon, n % 2);
     insert(fHeizung,
            {{"Fldartop_DSN", S(Key(kFldartop, 6 + n % 3))}, {"EINGABE", S(kHeating[n % 3])}});
   }

@@ -74,7 +74,10 @@ void cImmoXmlV2::RemoveEmptyNodes(const XmlNodePtr& node, int32_t version) {
     if (a->text().empty()) node->removeAttribute(a->nodeName());
   std::vector<XmlNodePtr> attrs = OwnAttributes(*node);
   XmlNodePtr parent = node->parentNode();
-  if (parent && parent->nodeType() == XmlNodeType::Element && parent->baseName() == "objektart") {
+  // "objektart_zusatz" is no kind: kept in place of the kind a listing lacks, it would make the
+  // whole document invalid; removed, that listing alone fails the mandatory-field check.
+  if (parent && parent->nodeType() == XmlNodeType::Element && parent->baseName() == "objektart" &&
+      node->baseName() != "objektart_zusatz") {
     if (!attrs.empty()) {
       if (attrs.front()->text() == node->baseName())
         node->removeAttribute(attrs.front()->nodeName());

@@ -308,8 +308,8 @@ TEST_F(ContactTest, TheDemoMappingAndSchemaGiveDanaDemoWithPositionAndPhoto) {
   X().Contact().MapKontaktperson(*mapping, *obj, *details, *schema, *listing, m, folder, "127");
   X().RemoveEmptyNodes(listing);
   EXPECT_EQ(Shape(listing->selectSingleNode(".//imo:kontaktperson")),
-            "kontaktperson(foto[location](format,daten(pfad)),name,vorname,anrede,position,firma,"
-            "strasse,hausnummer,plz,ort,land[iso_land],email_zentrale,tel_zentrale,tel_fax,url)");
+            "kontaktperson(email_zentrale,tel_zentrale,tel_fax,name,vorname,anrede,position,firma,"
+            "strasse,hausnummer,plz,ort,land[iso_land],url,foto[location](format,daten(pfad)))");
   EXPECT_EQ(At("position"), "Vertrieb Berlin");
   EXPECT_TRUE(
       std::filesystem::exists(std::filesystem::path(folder) / At("foto/imo:daten/imo:pfad")));

@@ -62,7 +62,7 @@ TEST_F(MappingTest, ValuesAreFormattedByTheirSchemaType) {
   Value("Titel", 6, "Wohnung\x01 mit\tBlick");
   Map("<flaechen><zuordnung>"
       "<element element=\"wohnflaeche\" quelle=\"Fläche\" quelltyp=\"FELDART\" special=\"VALUE\"/>"
-      "<element element=\"anzahl_balkone\" quelle=\"Zimmer\" quelltyp=\"FELDART\" "
+      "<element element=\"anzahl_stellplaetze\" quelle=\"Zimmer\" quelltyp=\"FELDART\" "
       "special=\"VALUE\"/>"
       "</zuordnung></flaechen>"
       "<verwaltung_objekt><zuordnung>"
@@ -78,7 +78,7 @@ TEST_F(MappingTest, ValuesAreFormattedByTheirSchemaType) {
       "</zuordnung></freitexte>");
   // A date of 0 writes nothing; control characters but the tab go.
   std::string texts;
-  for (const char* e : {"wohnflaeche", "anzahl_balkone", "verfuegbar_ab", "stand_vom",
+  for (const char* e : {"wohnflaeche", "anzahl_stellplaetze", "verfuegbar_ab", "stand_vom",
                         "objekttitel", "sonstige_angaben"})
     texts += At(std::string(".//imo:") + e) + "|";
   EXPECT_EQ(texts, "68.46|4||2026-01-01|Wohnung mit\tBlick||");
