@@ -82,7 +82,7 @@ enum Field {
 };
 const FieldType kFields[fCount] = {
     {"RDM OBJEKTART", "", 0, "Objektart", "Art", 1, 1, 0},
-    {"Wohnfläche", "", 1, "Wohnfläche", "Wfl.", 1, 1, 0},
+    {"Wohnfläche", "", 2, "Wohnfläche", "Wfl.", 1, 1, 0},
     {"Zimmer", "", 2, "Zimmer", "Zi.", 1, 1, 0},
     {"Kaufpreis", "", 1, "Kaufpreis", "KP", 1, 1, 0},
     {"Kaltmiete", "", 1, "Kaltmiete", "KM", 1, 1, 0},
@@ -351,19 +351,20 @@ int ListingValues(Batch& b, int n, int& det) {
                                {"Fldart_Dsn", S(Key(kFldart, f + 1))}});
     b.Insert("ObjDet", cols);
   };
-  // A number field as the host keeps it: one value in both bounds and their text forms.
-  auto number = [&](Field f, double value, std::vector<std::pair<const char*, Variant>> more = {}) {
+  // A number field as the host keeps it: one value in both bounds and their text forms; a plain
+  // number (type 2) also shows as its entered text.
+  auto number = [&](Field f, double value) {
     const std::string text = vb::NumberToText(value);
-    more.insert(
-        more.begin(),
-        {{"VON_NUM", D(value)}, {"BIS_NUM", D(value)}, {"VON_STR", S(text)}, {"BIS_STR", S(text)}});
-    insert(f, more);
+    std::vector<std::pair<const char*, Variant>> cols = {
+        {"VON_NUM", D(value)}, {"BIS_NUM", D(value)}, {"VON_STR", S(text)}, {"BIS_STR", S(text)}};
+    if (kFields[f].typ == 2) cols.push_back({"EINGABE", S(text)});
+    insert(f, cols);
   };
   double area = kind.area ? kind.area + (n % 7) * 9 : 0;
   insert(fObjektart,
          {{"Fldartop_DSN", S(Key(kFldartop, kindIndex + 1))}, {"EINGABE", S(kind.caption)}});
   if (area > 0) {
-    number(fWohnflaeche, area, {{"EINGABE", S(vb::NumberToText(area))}});
+    number(fWohnflaeche, area);
     number(fZimmer, kind.rooms + n % 2);
     number(fBaujahr, 1960 + (n * 7) % 60);
     number(fBalkon, n % 2);

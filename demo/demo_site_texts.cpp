@@ -110,7 +110,10 @@ void SiteTextData(Batch& b) {
   for (int a = 1; a <= 2; ++a) {
     request(a, fArt, {{"fldartop_dsn", S(Key(kFldartop, 219 + a))}});
     request(a, fMiete, {{"von_num", D(0)}, {"bis_num", D(a == 1 ? 900 : 1800)}});
-    request(a, 2, {{"von_num", D(60)}, {"bis_num", D(a == 1 ? 90 : kNone)}});  // Wohnfläche
+    request(a, 2,
+            {{"von_num", D(60)},
+             {"bis_num", D(a == 1 ? 90 : kNone)},
+             {"eingabe", S(a == 1 ? "60 bis 90" : "ab 60")}});  // Wohnfläche
     request(a, fEinheit, {{"eingabe", S(a == 1 ? "warm" : kHostile)}});
   }
 }

@@ -145,10 +145,10 @@ TEST_F(KeyFacts, DemoListingThroughTheListingService) {
       "<a href=\"http://fernblick.example/objekt/FB-1021\" target=_blank>Exposé online</a>";
   using Rows = std::vector<std::pair<std::string, std::string>>;
   const Rows german = {{"Objektart", "Haus"},
-                       {"Wohnfläche", "142 €"},
-                       {"Zimmer", ""},
+                       {"Wohnfläche", "142"},
+                       {"Zimmer", "6"},
                        {"Kaltmiete", "1.775 €"},
-                       {"Baujahr", ""},
+                       {"Baujahr", "1987"},
                        {"Balkon", "Ja"},
                        {"Heizungsart", "Zentralheizung"},
                        {"Nutzfläche:", "von 50 bis 80"},
@@ -158,10 +158,10 @@ TEST_F(KeyFacts, DemoListingThroughTheListingService) {
                        {"Webseite:", link},
                        {"Hinweis:", note}};
   const Rows english = {{"Objektart", "House"},
-                        {"Living area", "142 €"},
-                        {"Rooms", ""},
+                        {"Living area", "142"},
+                        {"Rooms", "6"},
                         {"Basic rent", "1.775 €"},
-                        {"Baujahr", ""},
+                        {"Baujahr", "1987"},
                         {"Balkon", "Yes"},
                         {"Heizungsart", "Zentralheizung"},
                         {"Nutzfläche:", "from 50 to 80"},

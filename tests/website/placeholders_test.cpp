@@ -274,13 +274,15 @@ TEST_F(PlaceholderEngine, DefaultTemplatesOnDemoData) {
   const std::string hostile = "pro Monat {${x}} $x 'a' \"b\" \\c € <b>&amp;</b>\r\nZeile 2 äöüß";
   const std::tuple<int, int, std::string> listings[] = {
       {5, 0,
-       "DEU-79098 Freiburg, Büro/Praxis, 113 € m², 95,5 m², <br>KP 1.265.000 €, " + hostile +
+       "DEU-79098 Freiburg, Büro/Praxis, 113 m², 95,5 m², Zi. 4, <br>KP 1.265.000 €, " + hostile +
            ", Provision: 3,57 %"},
       {6, 1,
-       "DEU-10115 Berlin, Etagenwohnung, 196 € sq m, from 50 to 80 sq m, <br>Miete to 1.560 €, "
+       "DEU-10115 Berlin, Etagenwohnung, 196 sq m, from 50 to 80 sq m, Rooms 5, <br>Miete to 1.560 "
+       "€, "
        "pro Monat, Commission: 2 Monatsmieten"},
       {15, 1,
-       "DEU-50667 Köln, Etagenwohnung, 77 € sq m, from 50 to 80 sq m, <br>Miete min. 900 €, " +
+       "DEU-50667 Köln, Etagenwohnung, 77 sq m, from 50 to 80 sq m, Rooms 4, <br>Miete min. 900 "
+       "€, " +
            hostile + ", Commission: 2 Monatsmieten"},
   };
   bool inherit = true;
@@ -291,10 +293,10 @@ TEST_F(PlaceholderEngine, DefaultTemplatesOnDemoData) {
         << n << "/" << language;
   EXPECT_EQ(
       web->ExpandPlaceholders(Braceless(Key(dd::kAnf, 1)), web->settings.ANF, "ANF", 0, inherit),
-      "<b>Objektart Etagenwohnung, </b><br>Wfl. 60 bis 90 € m², <BR>Miete bis 900 €, warm");
+      "<b>Objektart Etagenwohnung, </b><br>Wfl. 60 bis 90 m², <BR>Miete bis 900 €, warm");
   EXPECT_EQ(
       web->ExpandPlaceholders(Braceless(Key(dd::kAnf, 2)), web->settings.ANF, "ANF", 0, inherit),
-      "<b>Objektart Dachgeschoss & Maisonette, </b><br>Wfl. ab 60 € m², <BR>Miete bis "
+      "<b>Objektart Dachgeschoss & Maisonette, </b><br>Wfl. ab 60 m², <BR>Miete bis "
       "1.800 €, " +
           hostile);
 }
