@@ -62,8 +62,55 @@ Variant Interpreter::Eval(const Expr& e, Frame& f) {
 namespace {
 
 bool IsWhole(const Variant& v) { return v.type() == VType::Integer || v.type() == VType::Long; }
+int64_t WholeOf(const Variant& v) { return v.type() == VType::Integer ? v.intVal() : v.longVal(); }
+
+// Comparisons of two whole numbers; false when `op` is not one.
+bool CompareWhole(BinOp op, int64_t x, int64_t y, bool& r) {
+  switch (op) {
+    case BinOp::Eq:
+      r = x == y;
+      return true;
+    case BinOp::Ne:
+      r = x != y;
+      return true;
+    case BinOp::Lt:
+      r = x < y;
+      return true;
+    case BinOp::Gt:
+      r = x > y;
+      return true;
+    case BinOp::Le:
+      r = x <= y;
+      return true;
+    case BinOp::Ge:
+      r = x >= y;
+      return true;
+    default:
+      return false;
+  }
+}
 
 }  // namespace
+
+const Variant* Interpreter::PlainRef(const Expr& e, Frame& f) {
+  if (e.kind == EK::Literal) return &e.lit;
+  if (e.kind != EK::Name) return nullptr;
+  if (e.ref == NameRef::Local) return &f.locals[e.slot];
+  if (e.ref == NameRef::Field) return &f.me->fields[e.slot];
+  return nullptr;
+}
+
+bool Interpreter::Truth(const Expr& e, Frame& f) {
+  if (e.kind == EK::Binary) {
+    // Loop and branch conditions are mostly a counter compared with a bound.
+    const Variant* a = PlainRef(*e.a, f);
+    const Variant* b = a ? PlainRef(*e.b, f) : nullptr;
+    bool r;
+    if (b && IsWhole(*a) && IsWhole(*b) && CompareWhole(e.op, WholeOf(*a), WholeOf(*b), r))
+      return r;
+  }
+  return vb::Truth(EvalValue(e, f));
+}
 
 Variant Interpreter::Binary(const Expr& e, Frame& f) {
   if (e.op == BinOp::Is) {
@@ -79,8 +126,7 @@ Variant Interpreter::Binary(const Expr& e, Frame& f) {
   const Variant& b = ValueRef(*e.b, f, tb);
   if (IsWhole(a) && IsWhole(b)) {
     // Counting and comparing whole numbers is most of what loops and recursion do.
-    int64_t x = a.type() == VType::Integer ? a.intVal() : a.longVal();
-    int64_t y = b.type() == VType::Integer ? b.intVal() : b.longVal();
+    int64_t x = WholeOf(a), y = WholeOf(b);
     bool narrow = a.type() == VType::Integer && b.type() == VType::Integer;
     auto whole = [narrow](int64_t r) {
       if (narrow && r >= INT16_MIN && r <= INT16_MAX) return Variant(static_cast<int16_t>(r));
@@ -93,21 +139,11 @@ Variant Interpreter::Binary(const Expr& e, Frame& f) {
         return whole(x - y);
       case BinOp::Mul:
         return whole(x * y);
-      case BinOp::Eq:
-        return Variant(x == y);
-      case BinOp::Ne:
-        return Variant(x != y);
-      case BinOp::Lt:
-        return Variant(x < y);
-      case BinOp::Gt:
-        return Variant(x > y);
-      case BinOp::Le:
-        return Variant(x <= y);
-      case BinOp::Ge:
-        return Variant(x >= y);
       default:
         break;
     }
+    bool r;
+    if (CompareWhole(e.op, x, y, r)) return Variant(r);
   }
   switch (e.op) {
     case BinOp::Pow:
@@ -385,6 +421,14 @@ Interpreter::Found Interpreter::Lookup(const Expr& e, Frame& f) {
   return r;
 }
 
+Variant* Interpreter::CachedGlobal(const Expr& e, Frame& f, bool& readOnly) {
+  if (f.parent || e.globalIndex < 0 || e.globalGeneration != generation_) return nullptr;
+  Global& g = globals_[e.globalIndex];
+  if (g.proc || g.cls) return nullptr;
+  readOnly = g.readOnly;
+  return &g.value;
+}
+
 Variant* Interpreter::VarRef(const Expr& e, Frame& f, bool* readOnly) {
   if (e.kind != EK::Name) return nullptr;
   switch (e.ref) {
@@ -396,6 +440,11 @@ Variant* Interpreter::VarRef(const Expr& e, Frame& f, bool* readOnly) {
       return nullptr;
     default:
       break;
+  }
+  bool ro = false;
+  if (Variant* g = CachedGlobal(e, f, ro)) {
+    if (readOnly) *readOnly = ro;
+    return g;
   }
   Found r = Lookup(e, f);
   if (r.kind == Found::Var) {

@@ -127,7 +127,7 @@ Interpreter::Flow Interpreter::Exec(const Stmt& s, Frame& f) {
         if (i < s.conds.size()) {
           bool truth;
           try {
-            truth = vb::Truth(EvalValue(*s.conds[i], f));
+            truth = Truth(*s.conds[i], f);
           } catch (const HostError& e) {
             // VBScript resumes at the next statement, which is the first one of this block.
             if (!f.resumeNext) throw;
@@ -348,7 +348,7 @@ Interpreter::Flow Interpreter::ExecDo(const Stmt& s, Frame& f) {
     // the body before it, out of the loop after it.
     if (s.preTest && s.b) {
       try {
-        bool t = vb::Truth(EvalValue(*s.b, f));
+        bool t = Truth(*s.b, f);
         if (t == s.until) break;
       } catch (const HostError& e) {
         if (!Resumed(e, f)) throw;
@@ -359,7 +359,7 @@ Interpreter::Flow Interpreter::ExecDo(const Stmt& s, Frame& f) {
     if (fl != Flow::Normal) return fl;
     if (!s.preTest && s.b) {
       try {
-        bool t = vb::Truth(EvalValue(*s.b, f));
+        bool t = Truth(*s.b, f);
         if (t == s.until) break;
       } catch (const HostError& e) {
         if (!Resumed(e, f)) throw;
