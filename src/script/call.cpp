@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <memory>
 #include <new>
 #include <optional>
 #include <stdexcept>
@@ -141,20 +142,22 @@ Variant Interpreter::CallKnown(const Proc& p, const std::shared_ptr<Dispatch>& m
   size_t n = args ? args->size() : 0;
   for (size_t i = 0; i < n; ++i) {
     const Expr* e = (*args)[i].get();
+    // The slots are fresh (Empty): values are built in them, not assigned.
     if (!e) {
-      locals[i] = Variant::Missing();
+      std::construct_at(locals + i, Variant::Missing());
       continue;
     }
     if (!p.params[i].byVal && e->kind == EK::Name) {
       bool readOnly = false;
       Variant* v = VarRef(*e, f, &readOnly);
       if (v) {
-        locals[i] = *v;
+        std::construct_at(locals + i, *v);
         if (!readOnly) backs[nb++] = {i, v};
         continue;
       }
     }
-    locals[i] = Eval(*e, f);
+    Variant v = Eval(*e, f);
+    std::construct_at(locals + i, std::move(v));
   }
   Variant r = RunFrame(p, meObj, me, locals);
   for (size_t i = 0; i < nb; ++i) *backs[i].var = std::move(locals[backs[i].index]);

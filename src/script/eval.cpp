@@ -130,7 +130,8 @@ Variant Interpreter::Binary(const Expr& e, Frame& f) {
     bool narrow = a.type() == VType::Integer && b.type() == VType::Integer;
     auto whole = [narrow](int64_t r) {
       if (narrow && r >= INT16_MIN && r <= INT16_MAX) return Variant(static_cast<int16_t>(r));
-      return Variant::Whole(r);  // Long, beyond it Double, as VB promotes
+      if (r >= INT32_MIN && r <= INT32_MAX) return Variant(static_cast<int32_t>(r));
+      return Variant(static_cast<double>(r));  // beyond Long, Double, as VB promotes
     };
     switch (e.op) {
       case BinOp::Add:

@@ -50,18 +50,18 @@ void Interpreter::Reset() {
   }
   resetPending_ = false;
   // Values first (their Class_Terminate may still run script code), then the code.
-  std::deque<Global> old;
-  old.swap(globals_);
+  GlobalTable old;
+  old.items.swap(globals_.items);
   globalIndex_.clear();
   ++generation_;
   InstallErr();
-  for (auto& g : old) {
+  for (auto& g : old.items) {
     try {
-      g.value = Variant();
+      g->value = Variant();
     } catch (...) {
     }
   }
-  old.clear();
+  old.items.clear();
   units_.clear();
   errPinned_ = false;
 }
@@ -243,8 +243,7 @@ int Interpreter::FindGlobal(const std::string& lower) const {
 
 int Interpreter::AddGlobal(const std::string& lower, const std::string& display) {
   int gi = static_cast<int>(globals_.size());
-  globals_.emplace_back();
-  globals_.back().display = display;
+  globals_.Add().display = display;
   globalIndex_[lower] = gi;
   return gi;
 }

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <chrono>
-#include <deque>
 #include <memory>
 #include <optional>
 #include <span>
@@ -298,7 +297,15 @@ class Interpreter {
   Pool<ArgBuf::Back> backPool_;
 
   // --- globals and state ---
-  std::deque<Global> globals_;
+  // Globals by index; each keeps its place, so that a pointer to one stays good.
+  struct GlobalTable {
+    std::vector<std::unique_ptr<Global>> items;
+    Global& operator[](size_t i) { return *items[i]; }
+    const Global& operator[](size_t i) const { return *items[i]; }
+    size_t size() const { return items.size(); }
+    Global& Add() { return *items.emplace_back(std::make_unique<Global>()); }
+  };
+  GlobalTable globals_;
   std::unordered_map<std::string, int> globalIndex_;
   // Counts Resets, so that indices cached in old code (still run by Class_Terminate of
   // surviving objects) are not used in the new table.
