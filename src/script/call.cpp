@@ -61,10 +61,11 @@ Variant Interpreter::RunFrame(const Proc& p, const std::shared_ptr<Dispatch>& me
   } depth{depth_};
   Frame f;
   f.proc = &p;
+  f.caches = p.unit->caches.data();
   f.locals = locals;
   f.me = me;
   f.meObj = meObj;
-  f.explicitVars = p.unit && p.unit->optionExplicit;
+  f.explicitVars = p.unit->optionExplicit;
   for (const auto& [slot, value] : p.constSlots) locals[slot] = value;
   for (const auto& [slot, dims] : p.localArrays) {
     VArray a;
@@ -155,6 +156,10 @@ Variant Interpreter::CallKnown(const Proc& p, const std::shared_ptr<Dispatch>& m
         if (!readOnly) backs[nb++] = {i, v};
         continue;
       }
+    }
+    if (e->kind == EK::Literal) {
+      std::construct_at(locals + i, e->lit);
+      continue;
     }
     Variant v = Eval(*e, f);
     std::construct_at(locals + i, std::move(v));

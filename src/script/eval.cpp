@@ -47,7 +47,7 @@ Variant Interpreter::Eval(const Expr& e, Frame& f) {
       return Apply(*e.a, &e.args, f);
     case EK::Unary: {
       Variant v = EvalValue(*e.a, f);
-      return e.op == BinOp::Sub ? vb::Neg(v) : vb::Not(v);
+      return e.unop == UnOp::Neg ? vb::Neg(v) : vb::Not(v);
     }
     case EK::Binary:
       return Binary(e, f);
@@ -222,7 +222,7 @@ bool Interpreter::IsFixedValue(const Expr* e, Frame& f) {
   if (!e) return false;
   if (e->kind == EK::Paren) return IsFixedValue(e->a.get(), f);
   if (e->kind == EK::Literal) return true;
-  if (e->kind == EK::Unary && e->op == BinOp::Sub) return e->a->kind == EK::Literal;
+  if (e->kind == EK::Unary && e->unop == UnOp::Neg) return e->a->kind == EK::Literal;
   if (e->kind != EK::Name || e->ref != NameRef::Dynamic) return false;
   Found r = Lookup(*e, f);
   return r.kind == Found::Const || (r.kind == Found::Var && r.readOnly);
@@ -264,9 +264,8 @@ const Variant& Interpreter::ValueRef(const Expr& e, Frame& f, std::optional<Vari
       p = &f.locals[e.slot];
     else if (e.ref == NameRef::Field)
       p = &f.me->fields[e.slot];
-    else if (e.ref == NameRef::Dynamic && e.globalIndex >= 0 && e.globalGeneration == generation_ &&
-             !f.parent) {
-      const Global& g = globals_[e.globalIndex];
+    else if (e.ref == NameRef::Dynamic && !f.parent && Known(f.caches[e.cache])) {
+      const Global& g = globals_[f.caches[e.cache].globalIndex];
       if (!g.proc && !g.cls) p = &g.value;
     }
   }
@@ -376,12 +375,13 @@ Interpreter::Found Interpreter::Lookup(const Expr& e, Frame& f) {
       }
     }
   }
-  int gi = e.globalGeneration == generation_ ? e.globalIndex : -1;
+  NameCache& cache = f.caches[e.cache];
+  int gi = cache.generation == generation_ ? cache.globalIndex : -1;
   if (gi < 0) {
     gi = FindGlobal(e.name);
     if (gi >= 0 && !f.parent) {
-      e.globalIndex = gi;
-      e.globalGeneration = generation_;
+      cache.globalIndex = gi;
+      cache.generation = generation_;
     }
   }
   if (gi >= 0) {
@@ -398,9 +398,9 @@ Interpreter::Found Interpreter::Lookup(const Expr& e, Frame& f) {
     }
     return r;
   }
-  if (e.builtin) {
+  if (cache.builtin) {
     r.kind = Found::Builtin;
-    r.builtin = e.builtin;
+    r.builtin = cache.builtin;
     return r;
   }
   int fn = EngineFnOf(e.name);
@@ -410,7 +410,7 @@ Interpreter::Found Interpreter::Lookup(const Expr& e, Frame& f) {
     return r;
   }
   if (const Builtin* b = FindBuiltin(e.name)) {
-    e.builtin = b;
+    cache.builtin = b;
     r.kind = Found::Builtin;
     r.builtin = b;
     return r;
@@ -423,8 +423,8 @@ Interpreter::Found Interpreter::Lookup(const Expr& e, Frame& f) {
 }
 
 Variant* Interpreter::CachedGlobal(const Expr& e, Frame& f, bool& readOnly) {
-  if (f.parent || e.globalIndex < 0 || e.globalGeneration != generation_) return nullptr;
-  Global& g = globals_[e.globalIndex];
+  if (f.parent || !Known(f.caches[e.cache])) return nullptr;
+  Global& g = globals_[f.caches[e.cache].globalIndex];
   if (g.proc || g.cls) return nullptr;
   readOnly = g.readOnly;
   return &g.value;
@@ -457,8 +457,8 @@ Variant* Interpreter::VarRef(const Expr& e, Frame& f, bool* readOnly) {
   if (e.slot >= 0) return &f.locals[e.slot];
   int gi = AddGlobal(e.name, e.display);
   if (!f.parent) {
-    e.globalIndex = gi;
-    e.globalGeneration = generation_;
+    f.caches[e.cache].globalIndex = gi;
+    f.caches[e.cache].generation = generation_;
   }
   return &globals_[gi].value;
 }
@@ -477,10 +477,10 @@ Variant Interpreter::CallName(const Expr& e, const std::vector<ExprP>* args, Fra
     default:
       break;
   }
-  if (!f.parent && e.globalIndex >= 0 && e.globalGeneration == generation_) {
+  if (!f.parent && Known(f.caches[e.cache])) {
     // A global found before: its procedure or value straight away.
-    Global& g = globals_[e.globalIndex];
-    if (g.proc) return CallKnown(*g.proc, nullptr, nullptr, args, f);
+    Global& g = globals_[f.caches[e.cache].globalIndex];
+    if (g.proc) return CallKnown(*g.proc, kNoObject, nullptr, args, f);
     if (!g.cls) return Index(g.value, args, f, e);
   }
   Found r = Lookup(e, f);
@@ -488,7 +488,7 @@ Variant Interpreter::CallName(const Expr& e, const std::vector<ExprP>* args, Fra
     case Found::Var:
       return Index(*r.var, args, f, e);
     case Found::Proc:
-      return CallKnown(*r.proc, nullptr, nullptr, args, f);
+      return CallKnown(*r.proc, kNoObject, nullptr, args, f);
     case Found::Builtin:
       return CallBuiltin(*r.builtin, args, f);
     case Found::EngineFn:
@@ -648,6 +648,7 @@ Variant Interpreter::CallEngineFn(int fn, const std::vector<ExprP>* args, Frame&
       std::vector<Variant> locals(unit->top.numLocals);
       Frame g;
       g.proc = &unit->top;
+      g.caches = unit->caches.data();
       g.locals = locals.data();
       g.parent = &f;
       g.me = f.me;

@@ -190,6 +190,7 @@ Variant Interpreter::EvalText(std::string_view expression) {
     std::vector<Variant> locals(unit->top.numLocals);
     Frame f;
     f.proc = &unit->top;
+    f.caches = unit->caches.data();
     f.locals = locals.data();
     f.explicitVars = unit->optionExplicit;
     return Eval(*unit->evalExpr, f);
@@ -276,19 +277,21 @@ void Interpreter::Define(const std::shared_ptr<Unit>& unit) {
   // branch that never runs.
   std::function<void(const Block&)> consts = [&](const Block& block) {
     for (const StmtP& st : block) {
-      if (st->kind == SK::Const && IsConstantLiteral(*st->b)) {
-        Global& g = def(st->a->name, st->a->display);
-        g.value = ConstantValue(*st->b);
-        g.readOnly = true;
+      if (st->kind == SK::Const) {
+        const auto& c = st->As<ConstStmt>();
+        if (IsConstantLiteral(*c.value)) {
+          Global& g = def(c.name->name, c.name->display);
+          g.value = ConstantValue(*c.value);
+          g.readOnly = true;
+        }
       }
-      for (const Block& inner : st->blocks) consts(inner);
-      for (const Case& c : st->cases) consts(c.body);
+      ForEachBlock(*st, consts);
     }
   };
   consts(unit->top.body);
   for (const StmtP& st : unit->top.body) {
     if (st->kind == SK::Dim) {
-      for (const DimTarget& dt : st->redims) {
+      for (const DimTarget& dt : st->As<DimStmt>().targets) {
         std::vector<VArray::Dim> dims;
         for (const auto& e : dt.dims) {
           if (e->kind != EK::Literal || !e->lit.IsNumber()) break;
@@ -309,6 +312,7 @@ void Interpreter::RunTop(const std::shared_ptr<Unit>& unit, Frame* parent, const
   std::vector<Variant> locals(unit->top.numLocals);
   Frame f;
   f.proc = &unit->top;
+  f.caches = unit->caches.data();
   f.locals = locals.data();
   f.parent = parent;
   f.explicitVars = unit->optionExplicit || (scope && scope->explicitVars);

@@ -72,7 +72,8 @@ struct Frame {
   Variant* locals = nullptr;
   Instance* me = nullptr;
   std::shared_ptr<Dispatch> meObj;
-  Frame* parent = nullptr;  // Execute/Eval inside a procedure: the caller's scope
+  NameCache* caches = nullptr;  // the run-time caches of the unit `proc` belongs to
+  Frame* parent = nullptr;      // Execute/Eval inside a procedure: the caller's scope
   bool resumeNext = false;
   bool explicitVars = false;
 };
@@ -228,13 +229,13 @@ class Interpreter {
   // --- statements ---
   Flow ExecBlock(const Block& b, Frame& f);
   Flow Exec(const Stmt& s, Frame& f);
-  Flow ExecFor(const Stmt& s, Frame& f);
+  Flow ExecFor(const ForStmt& s, Frame& f);
   template <typename Num, typename Read, typename Make>
-  Flow CountedLoop(const Stmt& s, Frame& f, Num i, Num end, Num step, Read read, Make make);
-  Flow ExecForEach(const Stmt& s, Frame& f);
-  Flow ExecDo(const Stmt& s, Frame& f);
-  void ExecSelect(const Stmt& s, Frame& f, Flow& flow);
-  void ExecReDim(const Stmt& s, Frame& f, bool declare);
+  Flow CountedLoop(const ForStmt& s, Frame& f, Num i, Num end, Num step, Read read, Make make);
+  Flow ExecForEach(const ForEachStmt& s, Frame& f);
+  Flow ExecDo(const DoStmt& s, Frame& f);
+  void ExecSelect(const SelectStmt& s, Frame& f, Flow& flow);
+  void ExecReDim(const DimStmt& s, Frame& f, bool declare);
   Variant* ReDimTarget(const Expr& e, Frame& f);
   bool Resumed(const HostError& e, Frame& f);
   Flow BodyOnce(const Block& body, Frame& f, Flow ends);
@@ -271,6 +272,8 @@ class Interpreter {
   // The variable a Name stands for, created when undeclared (error 500 under Option
   // Explicit); nullptr when the name is a procedure, function or constant.
   Variant* VarRef(const Expr& e, Frame& f, bool* readOnly = nullptr);
+  // Whether a cached global index belongs to the present globals table.
+  bool Known(const NameCache& c) const { return c.globalIndex >= 0 && c.generation == generation_; }
   // The global variable a Dynamic name was found to be before; nullptr when not known.
   Variant* CachedGlobal(const Expr& e, Frame& f, bool& readOnly);
   std::vector<int32_t> Indices(const std::vector<ExprP>& args, Frame& f);
