@@ -113,7 +113,7 @@ bool Interpreter::DirectArgs(const Proc& p, const std::vector<ExprP>* args) cons
   if (n != p.params.size() || n > kDirectArgs) return false;
   for (size_t i = 0; i < n; ++i) {
     const Expr* e = (*args)[i].get();
-    if (!e || p.params[i].byVal) continue;
+    if (!e || (e->kind != EK::Call && e->kind != EK::Member) || p.params[i].byVal) continue;
     if (e->kind == EK::Call && e->a->kind == EK::Name && e->a->ref != NameRef::ClassProc)
       return false;
     if (e->kind == EK::Member && e->a->kind != EK::Me) return false;
@@ -150,7 +150,10 @@ Variant Interpreter::CallKnown(const Proc& p, const std::shared_ptr<Dispatch>& m
     }
     if (!p.params[i].byVal && e->kind == EK::Name) {
       bool readOnly = false;
-      Variant* v = VarRef(*e, f, &readOnly);
+      Variant* v = e->ref == NameRef::Local     ? &f.locals[e->slot]
+                   : e->ref == NameRef::Dynamic ? CachedGlobal(*e, f, readOnly)
+                                                : nullptr;
+      if (!v) v = VarRef(*e, f, &readOnly);
       if (v) {
         std::construct_at(locals + i, *v);
         if (!readOnly) backs[nb++] = {i, v};

@@ -65,7 +65,7 @@ bool IsWhole(const Variant& v) { return v.type() == VType::Integer || v.type() =
 int64_t WholeOf(const Variant& v) { return v.type() == VType::Integer ? v.intVal() : v.longVal(); }
 
 // Comparisons of two whole numbers; false when `op` is not one.
-bool CompareWhole(BinOp op, int64_t x, int64_t y, bool& r) {
+[[gnu::always_inline]] inline bool CompareWhole(BinOp op, int64_t x, int64_t y, bool& r) {
   switch (op) {
     case BinOp::Eq:
       r = x == y;
@@ -91,14 +91,6 @@ bool CompareWhole(BinOp op, int64_t x, int64_t y, bool& r) {
 }
 
 }  // namespace
-
-const Variant* Interpreter::PlainRef(const Expr& e, Frame& f) {
-  if (e.kind == EK::Literal) return &e.lit;
-  if (e.kind != EK::Name) return nullptr;
-  if (e.ref == NameRef::Local) return &f.locals[e.slot];
-  if (e.ref == NameRef::Field) return &f.me->fields[e.slot];
-  return nullptr;
-}
 
 bool Interpreter::Truth(const Expr& e, Frame& f) {
   if (e.kind == EK::Binary) {
@@ -420,14 +412,6 @@ Interpreter::Found Interpreter::Lookup(const Expr& e, Frame& f) {
     return r;
   }
   return r;
-}
-
-Variant* Interpreter::CachedGlobal(const Expr& e, Frame& f, bool& readOnly) {
-  if (f.parent || !Known(f.caches[e.cache])) return nullptr;
-  Global& g = globals_[f.caches[e.cache].globalIndex];
-  if (g.proc || g.cls) return nullptr;
-  readOnly = g.readOnly;
-  return &g.value;
 }
 
 Variant* Interpreter::VarRef(const Expr& e, Frame& f, bool* readOnly) {

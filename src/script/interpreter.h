@@ -255,7 +255,13 @@ class Interpreter {
   Variant Binary(const Expr& e, Frame& f);
   static bool IsPlain(const Expr& e);
   // A literal, local or field read in place; nullptr for anything else.
-  static const Variant* PlainRef(const Expr& e, Frame& f);
+  static const Variant* PlainRef(const Expr& e, Frame& f) {
+    if (e.kind == EK::Literal) return &e.lit;
+    if (e.kind != EK::Name) return nullptr;
+    if (e.ref == NameRef::Local) return &f.locals[e.slot];
+    if (e.ref == NameRef::Field) return &f.me->fields[e.slot];
+    return nullptr;
+  }
   // The truth of a condition, whole-number comparisons without making a value.
   bool Truth(const Expr& e, Frame& f);
   // The value of `e` without copying it where it is a variable or literal; `tmp` holds it
@@ -275,7 +281,14 @@ class Interpreter {
   // Whether a cached global index belongs to the present globals table.
   bool Known(const NameCache& c) const { return c.globalIndex >= 0 && c.generation == generation_; }
   // The global variable a Dynamic name was found to be before; nullptr when not known.
-  Variant* CachedGlobal(const Expr& e, Frame& f, bool& readOnly);
+  Variant* CachedGlobal(const Expr& e, Frame& f, bool& readOnly) {
+    const NameCache& c = f.caches[e.cache];
+    if (f.parent || !Known(c)) return nullptr;
+    Global& g = globals_[static_cast<size_t>(c.globalIndex)];
+    if (g.proc || g.cls) return nullptr;
+    readOnly = g.readOnly;
+    return &g.value;
+  }
   std::vector<int32_t> Indices(const std::vector<ExprP>& args, Frame& f);
   Variant& Element(Variant& arr, const std::vector<int32_t>& idx, const Expr& at);
   Variant BaseObject(const Expr& e, Frame& f);
