@@ -103,7 +103,7 @@ size_t Variant::TextOffset(size_t index) const noexcept {
   const std::string& t = tx->text;
   if (TextIsAscii()) return index < t.size() ? index : t.size();
   uint64_t c = tx->cursor.load(std::memory_order_relaxed);
-  size_t ch = static_cast<size_t>(c >> 32), at = static_cast<size_t>(c & 0xFFFFFFFFu);
+  size_t ch = c >> 32, at = c & 0xFFFFFFFFu;
   if (index < ch - index) ch = at = 0;  // nearer the start than the remembered place
   auto follows = [&t](size_t i) { return (static_cast<unsigned char>(t[i]) & 0xC0) == 0x80; };
   while (ch < index && at < t.size()) {
@@ -116,8 +116,10 @@ size_t Variant::TextOffset(size_t index) const noexcept {
     while (at > 0 && follows(at)) --at;
     --ch;
   }
-  if (t.size() <= 0xFFFFFFFFu)
-    tx->cursor.store((static_cast<uint64_t>(ch) << 32) | at, std::memory_order_relaxed);
+  if (t.size() <= 0xFFFFFFFFu) {
+    uint64_t high = ch;
+    tx->cursor.store((high << 32) | at, std::memory_order_relaxed);
+  }
   return at;
 }
 
