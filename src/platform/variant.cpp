@@ -104,7 +104,7 @@ size_t Variant::TextOffset(size_t index) const noexcept {
   if (TextIsAscii()) return index < t.size() ? index : t.size();
   uint64_t c = tx->cursor.load(std::memory_order_relaxed);
   size_t ch = c >> 32, at = c & 0xFFFFFFFFu;
-  if (index < ch - index) ch = at = 0;  // nearer the start than the remembered place
+  if (index < ch && index < ch - index) ch = at = 0;  // nearer the start than the place
   auto follows = [&t](size_t i) { return (static_cast<unsigned char>(t[i]) & 0xC0) == 0x80; };
   while (ch < index && at < t.size()) {
     ++at;
