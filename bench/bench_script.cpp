@@ -2,7 +2,8 @@
 // Dictionary look-ups, a loop of calls into a C++ object, and text walks over a long text.
 //
 // Side by side with Lua 5.4 (Debian package lua5.4): bench/script/ holds each workload as a
-// .vbs file with its Lua counterpart beside it (fib, calls, midwalk, instr, mixed). Run
+// .vbs file with its Lua counterpart beside it (fib, calls, midwalk, midwalk_utf8, instr,
+// mixed). Run
 //   bench/script/run.sh build 7
 // after building; it runs each pair in turn through build/tests/script/vbs-run and lua5.4,
 // timing whole processes with /usr/bin/time, and prints the median user CPU time of each and

@@ -7,7 +7,7 @@ runs=${2:-5}
 here=$(dirname "$0")
 vbs="$build/tests/script/vbs-run"
 median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
-for w in fib calls midwalk instr mixed; do
+for w in fib calls midwalk midwalk_utf8 instr mixed; do
   ours=""; lua=""
   i=0
   while [ $i -lt "$runs" ]; do

@@ -20,58 +20,117 @@ struct Variant::Text {
   // -1: not yet known. Reset whenever the text may change.
   mutable std::atomic<int64_t> chars{-1};
   mutable std::atomic<int8_t> ascii{-1};
+  // The last character index asked for (high half) and its byte offset (low half).
+  mutable std::atomic<uint64_t> cursor{0};
 };
 
-Variant::Variant(const char* s) : t_(VType::String), s_(new Text(s ? s : "")) { u_.l = 0; }
-Variant::Variant(std::string_view s) : t_(VType::String), s_(new Text(std::string(s))) { u_.l = 0; }
-Variant::Variant(std::string s) : t_(VType::String), s_(new Text(std::move(s))) { u_.l = 0; }
+struct Variant::Object {
+  explicit Object(std::shared_ptr<Dispatch> o) : p(std::move(o)) {}
+  std::atomic<int32_t> refs{1};
+  std::shared_ptr<Dispatch> p;
+};
 
-const std::string& Variant::str() const noexcept { return s_ ? s_->text : kNoText; }
+namespace {
+const std::shared_ptr<Dispatch> kNoObject;
+}  // namespace
+
+// Values are moved about all the time: a type tag and one word.
+static_assert(sizeof(Variant) == 16);
+
+Variant::Variant(const char* s) : t_(VType::String) { u_.s = new Text(s ? s : ""); }
+Variant::Variant(std::string_view s) : t_(VType::String) { u_.s = new Text(std::string(s)); }
+Variant::Variant(std::string s) : t_(VType::String) { u_.s = new Text(std::move(s)); }
+
+const std::string& Variant::str() const noexcept {
+  return t_ == VType::String && u_.s ? u_.s->text : kNoText;
+}
 
 std::string& Variant::str() {
-  if (!s_) {
-    s_ = new Text(std::string());
-  } else if (s_->refs.load(std::memory_order_acquire) > 1) {
-    Text* own = new Text(s_->text);
-    if (s_->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) delete s_;
-    s_ = own;
-  } else {
-    s_->chars.store(-1, std::memory_order_relaxed);
-    s_->ascii.store(-1, std::memory_order_relaxed);
+  if (t_ != VType::String) {
+    // Only texts are written to; anything else becomes an empty one.
+    if (Owns()) Release();
+    t_ = VType::String;
+    u_.s = nullptr;
   }
-  return s_->text;
+  Text*& tx = u_.s;
+  if (!tx) {
+    tx = new Text(std::string());
+  } else if (tx->refs.load(std::memory_order_acquire) > 1) {
+    Text* own = new Text(tx->text);
+    if (tx->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) delete tx;
+    tx = own;
+  } else {
+    tx->chars.store(-1, std::memory_order_relaxed);
+    tx->ascii.store(-1, std::memory_order_relaxed);
+    tx->cursor.store(0, std::memory_order_relaxed);
+  }
+  return tx->text;
 }
 
 bool Variant::TextIsAscii() const noexcept {
-  if (!s_) return true;
-  int8_t known = s_->ascii.load(std::memory_order_relaxed);
+  if (t_ != VType::String || !u_.s) return true;
+  Text* tx = u_.s;
+  int8_t known = tx->ascii.load(std::memory_order_relaxed);
   if (known >= 0) return known == 1;
   bool ascii = true;
-  for (char c : s_->text)
+  for (char c : tx->text)
     if (static_cast<unsigned char>(c) >= 0x80) {
       ascii = false;
       break;
     }
-  s_->ascii.store(ascii ? 1 : 0, std::memory_order_relaxed);
+  tx->ascii.store(ascii ? 1 : 0, std::memory_order_relaxed);
   return ascii;
 }
 
 size_t Variant::TextChars() const noexcept {
-  if (!s_) return 0;
-  int64_t known = s_->chars.load(std::memory_order_relaxed);
+  if (t_ != VType::String || !u_.s) return 0;
+  Text* tx = u_.s;
+  int64_t known = tx->chars.load(std::memory_order_relaxed);
   if (known >= 0) return static_cast<size_t>(known);
   size_t n = 0;
   if (TextIsAscii()) {
-    n = s_->text.size();
+    n = tx->text.size();
   } else {
-    for (char c : s_->text)
+    for (char c : tx->text)
       if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++n;
   }
-  s_->chars.store(static_cast<int64_t>(n), std::memory_order_relaxed);
+  tx->chars.store(static_cast<int64_t>(n), std::memory_order_relaxed);
   return n;
 }
-Variant::Variant(std::shared_ptr<Dispatch> o) : t_(VType::Object), o_(std::move(o)) { u_.l = 0; }
-Variant::Variant(VArray a) : t_(VType::Array), a_(new VArray(std::move(a))) { u_.l = 0; }
+size_t Variant::TextOffset(size_t index) const noexcept {
+  if (t_ != VType::String || !u_.s) return 0;
+  Text* tx = u_.s;
+  const std::string& t = tx->text;
+  if (TextIsAscii()) return index < t.size() ? index : t.size();
+  uint64_t c = tx->cursor.load(std::memory_order_relaxed);
+  size_t ch = c >> 32, at = c & 0xFFFFFFFFu;
+  if (index < ch && index < ch - index) ch = at = 0;  // nearer the start than the place
+  auto follows = [&t](size_t i) { return (static_cast<unsigned char>(t[i]) & 0xC0) == 0x80; };
+  while (ch < index && at < t.size()) {
+    ++at;
+    while (at < t.size() && follows(at)) ++at;
+    ++ch;
+  }
+  while (ch > index) {
+    --at;
+    while (at > 0 && follows(at)) --at;
+    --ch;
+  }
+  if (t.size() <= 0xFFFFFFFFu) {
+    uint64_t high = ch;
+    tx->cursor.store((high << 32) | at, std::memory_order_relaxed);
+  }
+  return at;
+}
+
+Variant::Variant(std::shared_ptr<Dispatch> o) : t_(VType::Object) {
+  u_.o = o ? new Object(std::move(o)) : nullptr;
+}
+Variant::Variant(VArray a) : t_(VType::Array) { u_.a = new VArray(std::move(a)); }
+
+const std::shared_ptr<Dispatch>& Variant::obj() const noexcept {
+  return t_ == VType::Object && u_.o ? u_.o->p : kNoObject;
+}
 
 Variant Variant::Null() noexcept {
   Variant v;
@@ -115,7 +174,7 @@ Variant Variant::Whole(int64_t x) noexcept {
   return Variant(static_cast<double>(x));
 }
 
-bool Variant::IsNothing() const noexcept { return t_ == VType::Object && !o_; }
+bool Variant::IsNothing() const noexcept { return t_ == VType::Object && !u_.o; }
 bool Variant::IsMissing() const noexcept { return t_ == VType::Error && u_.l == kParamNotFound; }
 bool Variant::IsNumber() const noexcept {
   switch (t_) {
@@ -135,14 +194,13 @@ Variant& Variant::operator=(const Variant& o) {
   if (this != &o) {
     if (o.t_ == VType::Array) {
       // Copy first: `o` may live inside the array being replaced.
-      VArray* copy = new VArray(*o.a_);
-      Release();
+      VArray* copy = new VArray(*o.u_.a);
+      if (Owns()) Release();
       t_ = VType::Array;
-      a_ = copy;
-      u_.l = 0;
+      u_.a = copy;
     } else {
       Variant tmp(o);
-      Release();
+      if (Owns()) Release();
       MoveFrom(tmp);
     }
   }
@@ -153,14 +211,13 @@ Variant& Variant::operator=(const Variant& o) {
 void Variant::CopyFrom(const Variant& o) {
   switch (o.t_) {
     case VType::String:
-      s_ = o.s_;
-      if (s_) s_->refs.fetch_add(1, std::memory_order_relaxed);
+      if (u_.s) u_.s->refs.fetch_add(1, std::memory_order_relaxed);
       break;
     case VType::Object:
-      o_ = o.o_;
+      if (u_.o) u_.o->refs.fetch_add(1, std::memory_order_relaxed);
       break;
     case VType::Array:
-      a_ = new VArray(*o.a_);
+      u_.a = new VArray(*o.u_.a);
       break;
     default:
       break;
@@ -168,12 +225,23 @@ void Variant::CopyFrom(const Variant& o) {
 }
 
 void Variant::Release() noexcept {
-  o_.reset();
-  if (s_ && s_->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) delete s_;
-  s_ = nullptr;
-  delete a_;
-  a_ = nullptr;
+  // Empty before anything goes: a Class_Terminate run from here may look at this value.
+  VType t = t_;
+  auto u = u_;
   t_ = VType::Empty;
+  switch (t) {
+    case VType::String:
+      if (u.s && u.s->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) delete u.s;
+      break;
+    case VType::Object:
+      if (u.o && u.o->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) delete u.o;
+      break;
+    case VType::Array:
+      delete u.a;
+      break;
+    default:
+      break;
+  }
 }
 
 // --- VArray ----------------------------------------------------------------------------------

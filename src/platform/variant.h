@@ -57,26 +57,22 @@ class Variant {
   static Variant Whole(int64_t v) noexcept;
 
   // Numbers, dates, Booleans, Empty and Null copy and vanish without a call; only texts,
-  // objects and arrays reach the out-of-line parts.
+  // objects and arrays reach the out-of-line parts. A move is two words.
   Variant(const Variant& o) : t_(o.t_), u_(o.u_) {
-    if (o.t_ == VType::String || o.t_ == VType::Object || o.t_ == VType::Array) CopyFrom(o);
+    if (o.Owns()) CopyFrom(o);
   }
-  Variant(Variant&& o) noexcept : t_(o.t_), u_(o.u_), s_(o.s_), o_(std::move(o.o_)), a_(o.a_) {
-    o.s_ = nullptr;
-    o.a_ = nullptr;
-    o.t_ = VType::Empty;
-  }
+  Variant(Variant&& o) noexcept : t_(o.t_), u_(o.u_) { o.t_ = VType::Empty; }
   Variant& operator=(const Variant& o);
   Variant& operator=(Variant&& o) noexcept {
     if (this != &o) {
       Variant tmp(std::move(o));  // `o` may live inside what is released here
-      if (s_ || a_ || o_) Release();
+      if (Owns()) Release();
       MoveFrom(tmp);
     }
     return *this;
   }
   ~Variant() {
-    if (s_ || a_ || o_) Release();
+    if (Owns()) Release();
   }
 
   VType type() const noexcept { return t_; }
@@ -107,20 +103,24 @@ class Variant {
   // characters are bytes) and its length in characters.
   bool TextIsAscii() const noexcept;
   size_t TextChars() const noexcept;
-  const std::shared_ptr<Dispatch>& obj() const noexcept { return o_; }
-  const VArray& arr() const noexcept { return *a_; }
-  VArray& arr() noexcept { return *a_; }
+  // Byte offset of character `index` (from 0; the text's size beyond its end). The last place
+  // asked for is remembered, so a walk through a non-ASCII text costs what it would on ASCII.
+  size_t TextOffset(size_t index) const noexcept;
+  const std::shared_ptr<Dispatch>& obj() const noexcept;
+  const VArray& arr() const noexcept { return *u_.a; }
+  VArray& arr() noexcept { return *u_.a; }
 
  private:
+  struct Text;    // shared, copied on write
+  struct Object;  // the object, shared between copies
+
+  bool Owns() const noexcept {
+    return t_ == VType::String || t_ == VType::Object || t_ == VType::Array;
+  }
   void CopyFrom(const Variant& o);
   void MoveFrom(Variant& o) noexcept {
     t_ = o.t_;
     u_ = o.u_;
-    s_ = o.s_;
-    o.s_ = nullptr;
-    o_ = std::move(o.o_);
-    a_ = o.a_;
-    o.a_ = nullptr;
     o.t_ = VType::Empty;
   }
   void Release() noexcept;
@@ -134,11 +134,10 @@ class Variant {
     double d;
     int64_t cy;
     uint8_t by;
+    Text* s;    // String; nullptr: ""
+    Object* o;  // Object; nullptr: Nothing
+    VArray* a;  // Array; owned, copied deeply as VB copies arrays
   } u_;
-  struct Text;                   // shared, copied on write
-  Text* s_ = nullptr;            // String only; nullptr: ""
-  std::shared_ptr<Dispatch> o_;  // Object only
-  VArray* a_ = nullptr;          // Array only; owned, copied deeply as VB copies arrays
 };
 
 // A VB array of Variants, one or more dimensions, each with its own lower bound. Elements are

@@ -1,6 +1,7 @@
 // The compiled form of a script: a syntax tree whose names are resolved once, after parsing,
 // to local slots, class fields or class members; only names that may be bound later (globals,
-// host objects, run-time functions) are looked up at run time, and then cached in the node.
+// host objects, run-time functions) are looked up at run time, and what they were found to be
+// is kept in the unit's NameCache table.
 #pragma once
 
 #include <cstdint>
@@ -45,6 +46,8 @@ enum class BinOp {
   Imp,
 };
 
+enum class UnOp { Neg, Not };
+
 enum class EK {
   Literal,  // lit
   Name,     // name; see NameRef
@@ -52,7 +55,7 @@ enum class EK {
   WithObj,  // the object of the innermost With (slot)
   Member,   // a.name (a is a Name, Member, Call, Me or WithObj)
   Call,     // a(args): call, index or default member; a is Name, Member or any expression
-  Unary,    // Neg or Not of a (op: Sub = negation, Eqv unused, And = Not)
+  Unary,    // unop a
   Binary,   // a op b
   New,      // New name
   Paren,    // (a): an argument in parentheses is passed by value
@@ -71,40 +74,38 @@ struct Expr {
   EK kind;
   int line = 0;
   Variant lit;
-  std::string name;     // lower-cased (Name, Member, New)
-  std::string display;  // as written, for messages and member calls
-  BinOp op = BinOp::Add;
+  std::string name;       // lower-cased (Name, Member, New)
+  std::string display;    // as written, for messages and member calls
+  BinOp op = BinOp::Add;  // Binary
+  UnOp unop = UnOp::Neg;  // Unary
   ExprP a, b;
   std::vector<ExprP> args;  // Call; a null entry is an omitted argument
   bool parens = false;      // Call written with parentheses
 
   NameRef ref = NameRef::Unresolved;
   int slot = -1;
-  // Run-time caches of a Dynamic name (-1/nullptr: not yet found).
-  mutable int globalIndex = -1;
-  mutable uint32_t globalGeneration = 0;  // the globals table the index belongs to
-  mutable const Builtin* builtin = nullptr;
+  int cache = -1;  // Dynamic: its entry in the unit's NameCache table
 
   explicit Expr(EK k, int l) : kind(k), line(l) {}
 };
 
 enum class SK {
-  Assign,        // a = b  (set: Set a = b)
-  ConcatAssign,  // a = a & b on a variable, appended in place
-  Call,          // a is the target (Name/Member/Call...), args
-  If,            // conds[i] -> blocks[i]; a trailing block without cond is Else
-  Select,        // a is the subject; cases
-  For,           // a var, b from, c to, d step; body blocks[0]
-  ForEach,       // a var, b collection; body blocks[0]
-  Do,            // cond b (may be null), preTest, until; body blocks[0]
-  With,          // a object, slot; body blocks[0]
-  Exit,          // exitKind
+  Assign,        // AssignStmt
+  ConcatAssign,  // ConcatAssignStmt: a = a & b on a variable, appended in place
+  Call,          // CallStmt
+  If,            // IfStmt
+  Select,        // SelectStmt
+  For,           // ForStmt
+  ForEach,       // ForEachStmt
+  Do,            // DoStmt
+  With,          // WithStmt
+  Exit,          // ExitStmt
   OnErrorResumeNext,
   OnErrorGoto0,
-  ReDim,  // redims; preserve
-  Erase,  // a
-  Const,  // a name (Name), b value
-  Dim,    // arrays to create at this point (global code): redims
+  ReDim,  // DimStmt
+  Erase,  // EraseStmt
+  Const,  // ConstStmt
+  Dim,    // DimStmt: arrays to create at this point (global code)
 };
 
 enum class ExitKind { Do, For, Sub, Function, Property };
@@ -125,23 +126,128 @@ struct DimTarget {
   std::vector<ExprP> dims;  // upper bounds
 };
 
+// A statement; its kind tells which of the types below it is (On Error has no fields).
 struct Stmt {
   SK kind;
   int line = 0;
-  bool set = false;
-  ExprP a, b, c, d;
-  std::vector<ExprP> args;
-  std::vector<ExprP> conds;
-  std::vector<Block> blocks;
-  std::vector<Case> cases;
-  std::vector<DimTarget> redims;
-  bool preserve = false;
-  bool preTest = false, until = false;
-  ExitKind exitKind = ExitKind::Do;
-  int slot = -1;
 
-  explicit Stmt(SK k, int l) : kind(k), line(l) {}
+  Stmt(SK k, int l) : kind(k), line(l) {}
+  virtual ~Stmt() = default;
+  template <typename T>
+  const T& As() const {
+    return static_cast<const T&>(*this);
+  }
+  template <typename T>
+  T& As() {
+    return static_cast<T&>(*this);
+  }
 };
+
+struct AssignStmt : Stmt {
+  ExprP target, value;
+  bool set = false;  // Set a = b
+  explicit AssignStmt(int l) : Stmt(SK::Assign, l) {}
+};
+
+struct ConcatAssignStmt : Stmt {
+  ExprP target;              // a variable
+  std::vector<ExprP> parts;  // appended in order
+  ExprP whole;               // the whole a & b & c; owns what the parts came out of
+  explicit ConcatAssignStmt(int l) : Stmt(SK::ConcatAssign, l) {}
+};
+
+struct CallStmt : Stmt {
+  ExprP target;  // Name, Member, Call...
+  std::vector<ExprP> args;
+  explicit CallStmt(int l) : Stmt(SK::Call, l) {}
+};
+
+struct IfStmt : Stmt {
+  std::vector<ExprP> conds;   // conds[i] -> blocks[i]
+  std::vector<Block> blocks;  // one more than conds: the Else
+  explicit IfStmt(int l) : Stmt(SK::If, l) {}
+};
+
+struct SelectStmt : Stmt {
+  ExprP subject;
+  std::vector<Case> cases;
+  explicit SelectStmt(int l) : Stmt(SK::Select, l) {}
+};
+
+struct ForStmt : Stmt {
+  ExprP var, from, to, step;  // step may be null
+  Block body;
+  explicit ForStmt(int l) : Stmt(SK::For, l) {}
+};
+
+struct ForEachStmt : Stmt {
+  ExprP var, collection;
+  Block body;
+  explicit ForEachStmt(int l) : Stmt(SK::ForEach, l) {}
+};
+
+struct DoStmt : Stmt {
+  ExprP cond;  // may be null
+  bool preTest = false, until = false;
+  Block body;
+  explicit DoStmt(int l) : Stmt(SK::Do, l) {}
+};
+
+struct WithStmt : Stmt {
+  ExprP object;
+  int slot = -1;  // the frame slot holding the object while the body runs
+  Block body;
+  explicit WithStmt(int l) : Stmt(SK::With, l) {}
+};
+
+struct ExitStmt : Stmt {
+  ExitKind exitKind = ExitKind::Do;
+  explicit ExitStmt(int l) : Stmt(SK::Exit, l) {}
+};
+
+struct DimStmt : Stmt {  // Dim and ReDim
+  std::vector<DimTarget> targets;
+  bool preserve = false;
+  DimStmt(SK k, int l) : Stmt(k, l) {}
+};
+
+struct EraseStmt : Stmt {
+  ExprP target;
+  explicit EraseStmt(int l) : Stmt(SK::Erase, l) {}
+};
+
+struct ConstStmt : Stmt {
+  ExprP name, value;
+  explicit ConstStmt(int l) : Stmt(SK::Const, l) {}
+};
+
+// The blocks directly inside a statement (If branches, loop bodies, Case bodies); `S` is Stmt
+// or const Stmt.
+template <typename S, typename Fn>
+void ForEachBlock(S& s, Fn&& fn) {
+  switch (s.kind) {
+    case SK::If:
+      for (auto& b : s.template As<IfStmt>().blocks) fn(b);
+      break;
+    case SK::Select:
+      for (auto& c : s.template As<SelectStmt>().cases) fn(c.body);
+      break;
+    case SK::For:
+      fn(s.template As<ForStmt>().body);
+      break;
+    case SK::ForEach:
+      fn(s.template As<ForEachStmt>().body);
+      break;
+    case SK::Do:
+      fn(s.template As<DoStmt>().body);
+      break;
+    case SK::With:
+      fn(s.template As<WithStmt>().body);
+      break;
+    default:
+      break;
+  }
+}
 
 enum class ProcKind { TopLevel, Sub, Function, PropGet, PropLet, PropSet };
 
@@ -190,6 +296,14 @@ struct ClassDef {
   struct Unit* unit = nullptr;
 };
 
+// What a Dynamic name turned out to be when it last ran (-1/nullptr: not yet found). Kept
+// beside the tree, which does not change once compiled.
+struct NameCache {
+  int globalIndex = -1;
+  uint32_t generation = 0;  // the globals table the index belongs to
+  const Builtin* builtin = nullptr;
+};
+
 // One piece of code added at once (a file, an Execute, an Eval).
 struct Unit {
   std::string sourceName;
@@ -200,6 +314,7 @@ struct Unit {
   std::vector<std::unique_ptr<ClassDef>> classes;
   std::vector<std::string> globals;  // Dim / Public / Private at script level, display names
   ExprP evalExpr;                    // Eval: the expression
+  std::vector<NameCache> caches;     // one per Dynamic name, filled in as the code runs
 };
 
 }  // namespace fern::script

@@ -8,7 +8,7 @@ namespace {
 
 // A literal, also a negative number (Const X = -1).
 bool IsLiteral(const Expr& e) {
-  return e.kind == EK::Literal || (e.kind == EK::Unary && e.op == BinOp::Sub &&
+  return e.kind == EK::Literal || (e.kind == EK::Unary && e.unop == UnOp::Neg &&
                                    e.a->kind == EK::Literal && e.a->lit.IsNumber());
 }
 
@@ -31,26 +31,80 @@ class Resolver {
   }
 
   void Stmt_(Stmt& s) {
-    // "Call F(x)" inside Function F calls F, also after F's result was assigned.
-    Expr_(s.a.get(), s.kind == SK::Call);
-    for (Expr* e : {s.b.get(), s.c.get(), s.d.get()}) Expr_(e, false);
-    // Constants exist from the start of the procedure, also those in a branch that never runs.
-    if (s.kind == SK::Const && s.a->ref == NameRef::Local && IsLiteral(*s.b))
-      proc_.constSlots.emplace_back(s.a->slot, LiteralValue(*s.b));
-    for (auto& e : s.args) Expr_(e.get(), false);
-    for (auto& e : s.conds) Expr_(e.get(), false);
-    for (auto& b : s.blocks) Block_(b);
-    for (auto& c : s.cases) {
-      for (auto& it : c.items) {
-        Expr_(it.a.get(), false);
-        Expr_(it.b.get(), false);
+    switch (s.kind) {
+      case SK::Assign: {
+        auto& st = s.As<AssignStmt>();
+        Expr_(st.target.get(), false);
+        Expr_(st.value.get(), false);
+        break;
       }
-      Block_(c.body);
+      case SK::ConcatAssign: {
+        auto& st = s.As<ConcatAssignStmt>();
+        Expr_(st.target.get(), false);
+        for (auto& e : st.parts) Expr_(e.get(), false);
+        break;
+      }
+      case SK::Call: {
+        // "Call F(x)" inside Function F calls F, also after F's result was assigned.
+        auto& st = s.As<CallStmt>();
+        Expr_(st.target.get(), true);
+        for (auto& e : st.args) Expr_(e.get(), false);
+        break;
+      }
+      case SK::If:
+        for (auto& e : s.As<IfStmt>().conds) Expr_(e.get(), false);
+        break;
+      case SK::Select: {
+        auto& st = s.As<SelectStmt>();
+        Expr_(st.subject.get(), false);
+        for (auto& c : st.cases)
+          for (auto& it : c.items) {
+            Expr_(it.a.get(), false);
+            Expr_(it.b.get(), false);
+          }
+        break;
+      }
+      case SK::For: {
+        auto& st = s.As<ForStmt>();
+        for (Expr* e : {st.var.get(), st.from.get(), st.to.get(), st.step.get()}) Expr_(e, false);
+        break;
+      }
+      case SK::ForEach:
+        Expr_(s.As<ForEachStmt>().var.get(), false);
+        Expr_(s.As<ForEachStmt>().collection.get(), false);
+        break;
+      case SK::Do:
+        Expr_(s.As<DoStmt>().cond.get(), false);
+        break;
+      case SK::With:
+        Expr_(s.As<WithStmt>().object.get(), false);
+        break;
+      case SK::ReDim:
+      case SK::Dim:
+        for (auto& r : s.As<DimStmt>().targets) {
+          Expr_(r.target.get(), false);
+          for (auto& d : r.dims) Expr_(d.get(), false);
+        }
+        break;
+      case SK::Erase:
+        Expr_(s.As<EraseStmt>().target.get(), false);
+        break;
+      case SK::Const: {
+        auto& st = s.As<ConstStmt>();
+        Expr_(st.name.get(), false);
+        Expr_(st.value.get(), false);
+        // Constants exist from the start of the procedure, also those in a branch that never
+        // runs.
+        if (st.name->ref == NameRef::Local && IsLiteral(*st.value))
+          proc_.constSlots.emplace_back(st.name->slot, LiteralValue(*st.value));
+        break;
+      }
+      case SK::Exit:
+      case SK::OnErrorResumeNext:
+      case SK::OnErrorGoto0:
+        break;
     }
-    for (auto& r : s.redims) {
-      Expr_(r.target.get(), false);
-      for (auto& d : r.dims) Expr_(d.get(), false);
-    }
+    ForEachBlock(s, [this](Block& b) { Block_(b); });
   }
 
   void Expr_(Expr* e, bool callTarget) {
@@ -96,6 +150,8 @@ class Resolver {
       }
     }
     e.ref = NameRef::Dynamic;
+    e.cache = static_cast<int>(proc_.unit->caches.size());
+    proc_.unit->caches.emplace_back();
     if (proc_.kind == ProcKind::TopLevel) return;
     // A procedure's undeclared name is its own local unless a global of that name exists then.
     auto im = implicit_.find(e.name);

@@ -47,7 +47,7 @@ Variant Interpreter::Eval(const Expr& e, Frame& f) {
       return Apply(*e.a, &e.args, f);
     case EK::Unary: {
       Variant v = EvalValue(*e.a, f);
-      return e.op == BinOp::Sub ? vb::Neg(v) : vb::Not(v);
+      return e.unop == UnOp::Neg ? vb::Neg(v) : vb::Not(v);
     }
     case EK::Binary:
       return Binary(e, f);
@@ -62,8 +62,47 @@ Variant Interpreter::Eval(const Expr& e, Frame& f) {
 namespace {
 
 bool IsWhole(const Variant& v) { return v.type() == VType::Integer || v.type() == VType::Long; }
+int64_t WholeOf(const Variant& v) { return v.type() == VType::Integer ? v.intVal() : v.longVal(); }
+
+// Comparisons of two whole numbers; false when `op` is not one.
+[[gnu::always_inline]] inline bool CompareWhole(BinOp op, int64_t x, int64_t y, bool& r) {
+  switch (op) {
+    case BinOp::Eq:
+      r = x == y;
+      return true;
+    case BinOp::Ne:
+      r = x != y;
+      return true;
+    case BinOp::Lt:
+      r = x < y;
+      return true;
+    case BinOp::Gt:
+      r = x > y;
+      return true;
+    case BinOp::Le:
+      r = x <= y;
+      return true;
+    case BinOp::Ge:
+      r = x >= y;
+      return true;
+    default:
+      return false;
+  }
+}
 
 }  // namespace
+
+bool Interpreter::Truth(const Expr& e, Frame& f) {
+  if (e.kind == EK::Binary) {
+    // Loop and branch conditions are mostly a counter compared with a bound.
+    const Variant* a = PlainRef(*e.a, f);
+    const Variant* b = a ? PlainRef(*e.b, f) : nullptr;
+    bool r;
+    if (b && IsWhole(*a) && IsWhole(*b) && CompareWhole(e.op, WholeOf(*a), WholeOf(*b), r))
+      return r;
+  }
+  return vb::Truth(EvalValue(e, f));
+}
 
 Variant Interpreter::Binary(const Expr& e, Frame& f) {
   if (e.op == BinOp::Is) {
@@ -79,12 +118,12 @@ Variant Interpreter::Binary(const Expr& e, Frame& f) {
   const Variant& b = ValueRef(*e.b, f, tb);
   if (IsWhole(a) && IsWhole(b)) {
     // Counting and comparing whole numbers is most of what loops and recursion do.
-    int64_t x = a.type() == VType::Integer ? a.intVal() : a.longVal();
-    int64_t y = b.type() == VType::Integer ? b.intVal() : b.longVal();
+    int64_t x = WholeOf(a), y = WholeOf(b);
     bool narrow = a.type() == VType::Integer && b.type() == VType::Integer;
     auto whole = [narrow](int64_t r) {
       if (narrow && r >= INT16_MIN && r <= INT16_MAX) return Variant(static_cast<int16_t>(r));
-      return Variant::Whole(r);  // Long, beyond it Double, as VB promotes
+      if (r >= INT32_MIN && r <= INT32_MAX) return Variant(static_cast<int32_t>(r));
+      return Variant(static_cast<double>(r));  // beyond Long, Double, as VB promotes
     };
     switch (e.op) {
       case BinOp::Add:
@@ -93,21 +132,11 @@ Variant Interpreter::Binary(const Expr& e, Frame& f) {
         return whole(x - y);
       case BinOp::Mul:
         return whole(x * y);
-      case BinOp::Eq:
-        return Variant(x == y);
-      case BinOp::Ne:
-        return Variant(x != y);
-      case BinOp::Lt:
-        return Variant(x < y);
-      case BinOp::Gt:
-        return Variant(x > y);
-      case BinOp::Le:
-        return Variant(x <= y);
-      case BinOp::Ge:
-        return Variant(x >= y);
       default:
         break;
     }
+    bool r;
+    if (CompareWhole(e.op, x, y, r)) return Variant(r);
   }
   switch (e.op) {
     case BinOp::Pow:
@@ -185,7 +214,7 @@ bool Interpreter::IsFixedValue(const Expr* e, Frame& f) {
   if (!e) return false;
   if (e->kind == EK::Paren) return IsFixedValue(e->a.get(), f);
   if (e->kind == EK::Literal) return true;
-  if (e->kind == EK::Unary && e->op == BinOp::Sub) return e->a->kind == EK::Literal;
+  if (e->kind == EK::Unary && e->unop == UnOp::Neg) return e->a->kind == EK::Literal;
   if (e->kind != EK::Name || e->ref != NameRef::Dynamic) return false;
   Found r = Lookup(*e, f);
   return r.kind == Found::Const || (r.kind == Found::Var && r.readOnly);
@@ -227,9 +256,8 @@ const Variant& Interpreter::ValueRef(const Expr& e, Frame& f, std::optional<Vari
       p = &f.locals[e.slot];
     else if (e.ref == NameRef::Field)
       p = &f.me->fields[e.slot];
-    else if (e.ref == NameRef::Dynamic && e.globalIndex >= 0 && e.globalGeneration == generation_ &&
-             !f.parent) {
-      const Global& g = globals_[e.globalIndex];
+    else if (e.ref == NameRef::Dynamic && !f.parent && Known(f.caches[e.cache])) {
+      const Global& g = globals_[f.caches[e.cache].globalIndex];
       if (!g.proc && !g.cls) p = &g.value;
     }
   }
@@ -339,12 +367,13 @@ Interpreter::Found Interpreter::Lookup(const Expr& e, Frame& f) {
       }
     }
   }
-  int gi = e.globalGeneration == generation_ ? e.globalIndex : -1;
+  NameCache& cache = f.caches[e.cache];
+  int gi = cache.generation == generation_ ? cache.globalIndex : -1;
   if (gi < 0) {
     gi = FindGlobal(e.name);
     if (gi >= 0 && !f.parent) {
-      e.globalIndex = gi;
-      e.globalGeneration = generation_;
+      cache.globalIndex = gi;
+      cache.generation = generation_;
     }
   }
   if (gi >= 0) {
@@ -361,9 +390,9 @@ Interpreter::Found Interpreter::Lookup(const Expr& e, Frame& f) {
     }
     return r;
   }
-  if (e.builtin) {
+  if (cache.builtin) {
     r.kind = Found::Builtin;
-    r.builtin = e.builtin;
+    r.builtin = cache.builtin;
     return r;
   }
   int fn = EngineFnOf(e.name);
@@ -373,7 +402,7 @@ Interpreter::Found Interpreter::Lookup(const Expr& e, Frame& f) {
     return r;
   }
   if (const Builtin* b = FindBuiltin(e.name)) {
-    e.builtin = b;
+    cache.builtin = b;
     r.kind = Found::Builtin;
     r.builtin = b;
     return r;
@@ -397,6 +426,11 @@ Variant* Interpreter::VarRef(const Expr& e, Frame& f, bool* readOnly) {
     default:
       break;
   }
+  bool ro = false;
+  if (Variant* g = CachedGlobal(e, f, ro)) {
+    if (readOnly) *readOnly = ro;
+    return g;
+  }
   Found r = Lookup(e, f);
   if (r.kind == Found::Var) {
     if (readOnly) *readOnly = r.readOnly;
@@ -407,8 +441,8 @@ Variant* Interpreter::VarRef(const Expr& e, Frame& f, bool* readOnly) {
   if (e.slot >= 0) return &f.locals[e.slot];
   int gi = AddGlobal(e.name, e.display);
   if (!f.parent) {
-    e.globalIndex = gi;
-    e.globalGeneration = generation_;
+    f.caches[e.cache].globalIndex = gi;
+    f.caches[e.cache].generation = generation_;
   }
   return &globals_[gi].value;
 }
@@ -427,10 +461,10 @@ Variant Interpreter::CallName(const Expr& e, const std::vector<ExprP>* args, Fra
     default:
       break;
   }
-  if (!f.parent && e.globalIndex >= 0 && e.globalGeneration == generation_) {
+  if (!f.parent && Known(f.caches[e.cache])) {
     // A global found before: its procedure or value straight away.
-    Global& g = globals_[e.globalIndex];
-    if (g.proc) return CallKnown(*g.proc, nullptr, nullptr, args, f);
+    Global& g = globals_[f.caches[e.cache].globalIndex];
+    if (g.proc) return CallKnown(*g.proc, kNoObject, nullptr, args, f);
     if (!g.cls) return Index(g.value, args, f, e);
   }
   Found r = Lookup(e, f);
@@ -438,7 +472,7 @@ Variant Interpreter::CallName(const Expr& e, const std::vector<ExprP>* args, Fra
     case Found::Var:
       return Index(*r.var, args, f, e);
     case Found::Proc:
-      return CallKnown(*r.proc, nullptr, nullptr, args, f);
+      return CallKnown(*r.proc, kNoObject, nullptr, args, f);
     case Found::Builtin:
       return CallBuiltin(*r.builtin, args, f);
     case Found::EngineFn:
@@ -598,6 +632,7 @@ Variant Interpreter::CallEngineFn(int fn, const std::vector<ExprP>* args, Frame&
       std::vector<Variant> locals(unit->top.numLocals);
       Frame g;
       g.proc = &unit->top;
+      g.caches = unit->caches.data();
       g.locals = locals.data();
       g.parent = &f;
       g.me = f.me;

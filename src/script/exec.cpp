@@ -75,59 +75,79 @@ Interpreter::Flow Interpreter::ExecBlock(const Block& b, Frame& f) {
 Interpreter::Flow Interpreter::Exec(const Stmt& s, Frame& f) {
   switch (s.kind) {
     case SK::Assign: {
-      if (!s.set && s.a->kind == EK::Name &&
-          (s.a->ref == NameRef::Local || s.a->ref == NameRef::Field)) {
+      const auto& st = s.As<AssignStmt>();
+      const Expr& target = *st.target;
+      if (!st.set && target.kind == EK::Name &&
+          (target.ref == NameRef::Local || target.ref == NameRef::Field)) {
         // The common case, a plain variable, written in place.
-        Variant val = EvalValue(*s.b, f);
-        (s.a->ref == NameRef::Local ? f.locals[s.a->slot] : f.me->fields[s.a->slot]) =
+        Variant val = EvalValue(*st.value, f);
+        (target.ref == NameRef::Local ? f.locals[target.slot] : f.me->fields[target.slot]) =
             std::move(val);
         return Flow::Normal;
       }
-      Variant val = Eval(*s.b, f);
-      Assign(*s.a, std::move(val), s.set, f);
+      if (!st.set && target.kind == EK::Name && target.ref == NameRef::Dynamic) {
+        // A global variable found before: written without the general path.
+        Variant val = EvalValue(*st.value, f);
+        bool readOnly = false;
+        Variant* g = CachedGlobal(target, f, readOnly);
+        if (g && !readOnly) {
+          *g = std::move(val);
+          return Flow::Normal;
+        }
+        Assign(target, std::move(val), false, f);
+        return Flow::Normal;
+      }
+      Variant val = Eval(*st.value, f);
+      Assign(target, std::move(val), st.set, f);
       return Flow::Normal;
     }
     case SK::ConcatAssign: {
-      if (s.args.size() == 1) {
-        Variant part = EvalValue(*s.args[0], f);
+      const auto& st = s.As<ConcatAssignStmt>();
+      const Expr& target = *st.target;
+      if (st.parts.size() == 1) {
+        Variant part = EvalValue(*st.parts[0], f);
         bool readOnly = false;
-        Variant* v = VarRef(*s.a, f, &readOnly);
+        Variant* v = VarRef(target, f, &readOnly);
         if (v && !readOnly && v->IsString()) {
           if (!part.IsNull()) v->str() += part.IsString() ? part.str() : vb::CStr(part);
           return Flow::Normal;
         }
-        Assign(*s.a, vb::Concat(EvalValue(*s.a, f), part), false, f);
+        Assign(target, vb::Concat(EvalValue(target, f), part), false, f);
         return Flow::Normal;
       }
       std::vector<Variant> parts;
-      parts.reserve(s.args.size());
-      for (const auto& e : s.args) parts.push_back(EvalValue(*e, f));
+      parts.reserve(st.parts.size());
+      for (const auto& e : st.parts) parts.push_back(EvalValue(*e, f));
       bool readOnly = false;
-      Variant* v = VarRef(*s.a, f, &readOnly);
+      Variant* v = VarRef(target, f, &readOnly);
       if (v && !readOnly && v->IsString()) {
         for (const Variant& p : parts)
           if (!p.IsNull()) v->str() += p.IsString() ? p.str() : vb::CStr(p);
         return Flow::Normal;
       }
-      Variant acc = EvalValue(*s.a, f);
+      Variant acc = EvalValue(target, f);
       for (const Variant& p : parts) acc = vb::Concat(acc, p);
-      Assign(*s.a, std::move(acc), false, f);
+      Assign(target, std::move(acc), false, f);
       return Flow::Normal;
     }
-    case SK::Call:
-      if (s.a->kind == EK::Name && s.a->ref == NameRef::Dynamic &&
-          Lookup(*s.a, f).kind == Found::None) {
+    case SK::Call: {
+      const auto& st = s.As<CallStmt>();
+      const Expr& target = *st.target;
+      if (target.kind == EK::Name && target.ref == NameRef::Dynamic &&
+          Lookup(target, f).kind == Found::None) {
         // Calling a procedure nobody defined: VBScript's "Type mismatch: 'Name'".
-        ThrowNamed(f.explicitVars ? kErrUndefined : kErrTypeMismatch, s.a->display);
+        ThrowNamed(f.explicitVars ? kErrUndefined : kErrTypeMismatch, target.display);
       }
-      Apply(*s.a, &s.args, f);
+      Apply(target, &st.args, f);
       return Flow::Normal;
-    case SK::If:
-      for (size_t i = 0; i < s.blocks.size(); ++i) {
-        if (i < s.conds.size()) {
+    }
+    case SK::If: {
+      const auto& st = s.As<IfStmt>();
+      for (size_t i = 0; i < st.blocks.size(); ++i) {
+        if (i < st.conds.size()) {
           bool truth;
           try {
-            truth = vb::Truth(EvalValue(*s.conds[i], f));
+            truth = Truth(*st.conds[i], f);
           } catch (const HostError& e) {
             // VBScript resumes at the next statement, which is the first one of this block.
             if (!f.resumeNext) throw;
@@ -137,36 +157,38 @@ Interpreter::Flow Interpreter::Exec(const Stmt& s, Frame& f) {
           }
           if (!truth) continue;
         }
-        return ExecBlock(s.blocks[i], f);
+        return ExecBlock(st.blocks[i], f);
       }
       return Flow::Normal;
+    }
     case SK::Select: {
       Flow fl = Flow::Normal;
-      ExecSelect(s, f, fl);
+      ExecSelect(s.As<SelectStmt>(), f, fl);
       return fl;
     }
     case SK::For:
-      return ExecFor(s, f);
+      return ExecFor(s.As<ForStmt>(), f);
     case SK::ForEach:
-      return ExecForEach(s, f);
+      return ExecForEach(s.As<ForEachStmt>(), f);
     case SK::Do:
-      return ExecDo(s, f);
+      return ExecDo(s.As<DoStmt>(), f);
     case SK::With: {
+      const auto& st = s.As<WithStmt>();
       try {
-        Variant obj = Eval(*s.a, f);
+        Variant obj = Eval(*st.object, f);
         if (!obj.IsObject()) Throw(kErrObjectRequired);
-        f.locals[s.slot] = std::move(obj);
+        f.locals[st.slot] = std::move(obj);
       } catch (const HostError& e) {
         if (!Resumed(e, f)) throw;
       }
       struct Clear {
         Variant& v;
         ~Clear() { v = Variant(); }
-      } clear{f.locals[s.slot]};
-      return ExecBlock(s.blocks[0], f);
+      } clear{f.locals[st.slot]};
+      return ExecBlock(st.body, f);
     }
     case SK::Exit:
-      switch (s.exitKind) {
+      switch (s.As<ExitStmt>().exitKind) {
         case ExitKind::Do:
           return Flow::ExitDo;
         case ExitKind::For:
@@ -185,14 +207,15 @@ Interpreter::Flow Interpreter::Exec(const Stmt& s, Frame& f) {
       err_->Clear();
       return Flow::Normal;
     case SK::ReDim:
-      ExecReDim(s, f, false);
+      ExecReDim(s.As<DimStmt>(), f, false);
       return Flow::Normal;
     case SK::Dim:
-      ExecReDim(s, f, true);
+      ExecReDim(s.As<DimStmt>(), f, true);
       return Flow::Normal;
     case SK::Erase: {
-      Variant* v = VarRef(*s.a, f);
-      if (!v || !v->IsArray()) ThrowNamed(kErrTypeMismatch, s.a->display);
+      const Expr& target = *s.As<EraseStmt>().target;
+      Variant* v = VarRef(target, f);
+      if (!v || !v->IsArray()) ThrowNamed(kErrTypeMismatch, target.display);
       if (v->arr().fixed) {
         for (Variant& x : v->arr().data) x = Variant();
       } else {
@@ -201,12 +224,13 @@ Interpreter::Flow Interpreter::Exec(const Stmt& s, Frame& f) {
       return Flow::Normal;
     }
     case SK::Const: {
+      const auto& st = s.As<ConstStmt>();
       bool readOnly = false;
-      Variant* v = VarRef(*s.a, f, &readOnly);
-      if (!v) ThrowNamed(kErrIllegalAssign, s.a->display);
-      *v = EvalValue(*s.b, f);
-      if (s.a->ref == NameRef::Dynamic && !f.parent) {
-        int gi = FindGlobal(s.a->name);
+      Variant* v = VarRef(*st.name, f, &readOnly);
+      if (!v) ThrowNamed(kErrIllegalAssign, st.name->display);
+      *v = EvalValue(*st.value, f);
+      if (st.name->ref == NameRef::Dynamic && !f.parent) {
+        int gi = FindGlobal(st.name->name);
         if (gi >= 0) globals_[gi].readOnly = true;
       }
       return Flow::Normal;
@@ -215,8 +239,8 @@ Interpreter::Flow Interpreter::Exec(const Stmt& s, Frame& f) {
   return Flow::Normal;
 }
 
-void Interpreter::ExecReDim(const Stmt& s, Frame& f, bool declare) {
-  for (const DimTarget& dt : s.redims) {
+void Interpreter::ExecReDim(const DimStmt& s, Frame& f, bool declare) {
+  for (const DimTarget& dt : s.targets) {
     Variant* v = ReDimTarget(*dt.target, f);
     if (!v) ThrowNamed(kErrIllegalAssign, dt.target->display);
     std::vector<VArray::Dim> dims;
@@ -257,16 +281,16 @@ Variant* Interpreter::ReDimTarget(const Expr& e, Frame& f) {
   return VarRef(e, f);
 }
 
-Interpreter::Flow Interpreter::ExecFor(const Stmt& s, Frame& f) {
+Interpreter::Flow Interpreter::ExecFor(const ForStmt& s, Frame& f) {
   Variant from, to, step;
   try {
-    from = EvalValue(*s.b, f);
-    to = EvalValue(*s.c, f);
-    step = s.d ? EvalValue(*s.d, f) : Variant(static_cast<int16_t>(1));
+    from = EvalValue(*s.from, f);
+    to = EvalValue(*s.to, f);
+    step = s.step ? EvalValue(*s.step, f) : Variant(static_cast<int16_t>(1));
     if (from.IsNull() || to.IsNull() || step.IsNull()) Throw(94);
   } catch (const HostError& e) {
     if (!Resumed(e, f)) throw;
-    return BodyOnce(s.blocks[0], f, Flow::ExitFor);
+    return BodyOnce(s.body, f, Flow::ExitFor);
   }
   auto isWhole = [](const Variant& v) {
     return v.type() == VType::Integer || v.type() == VType::Long || v.type() == VType::Byte;
@@ -277,7 +301,11 @@ Interpreter::Flow Interpreter::ExecFor(const Stmt& s, Frame& f) {
         from.type() == VType::Long || to.type() == VType::Long || step.type() == VType::Long;
     return CountedLoop<int64_t>(
         s, f, vb::CLng(from), vb::CLng(to), vb::CLng(step),
-        [](const Variant& v) { return static_cast<int64_t>(vb::CDbl(v)); },
+        [](const Variant& v) {
+          if (v.type() == VType::Integer) return static_cast<int64_t>(v.intVal());
+          if (v.type() == VType::Long) return static_cast<int64_t>(v.longVal());
+          return static_cast<int64_t>(vb::CDbl(v));
+        },
         [asLong](int64_t x) {
           if (!asLong && x >= -32768 && x <= 32767) return Variant(static_cast<int16_t>(x));
           return Variant::Whole(x);
@@ -292,28 +320,28 @@ Interpreter::Flow Interpreter::ExecFor(const Stmt& s, Frame& f) {
 
 // The counter is read back from the variable each round: the body may change it.
 template <typename Num, typename Read, typename Make>
-Interpreter::Flow Interpreter::CountedLoop(const Stmt& s, Frame& f, Num i, Num end, Num step,
+Interpreter::Flow Interpreter::CountedLoop(const ForStmt& s, Frame& f, Num i, Num end, Num step,
                                            Read read, Make make) {
-  Variant* v = VarRef(*s.a, f);
-  if (!v) ThrowNamed(kErrIllegalAssign, s.a->display);
+  Variant* v = VarRef(*s.var, f);
+  if (!v) ThrowNamed(kErrIllegalAssign, s.var->display);
   *v = make(i);
   for (;;) {
     if (step >= 0 ? i > end : i < end) break;
     Tick();
-    Flow fl = ExecBlock(s.blocks[0], f);
+    Flow fl = ExecBlock(s.body, f);
     if (fl == Flow::ExitFor) break;
     if (fl != Flow::Normal) return fl;
-    v = VarRef(*s.a, f);
+    v = VarRef(*s.var, f);
     i = read(*v) + step;
     *v = make(i);
   }
   return Flow::Normal;
 }
 
-Interpreter::Flow Interpreter::ExecForEach(const Stmt& s, Frame& f) {
+Interpreter::Flow Interpreter::ExecForEach(const ForEachStmt& s, Frame& f) {
   std::vector<Variant> items;
   try {
-    Variant coll = Eval(*s.b, f);
+    Variant coll = Eval(*s.collection, f);
     if (coll.IsArray()) {
       items = coll.arr().data;
     } else if (coll.IsObject()) {
@@ -324,42 +352,42 @@ Interpreter::Flow Interpreter::ExecForEach(const Stmt& s, Frame& f) {
     }
   } catch (const HostError& e) {
     if (!Resumed(e, f)) throw;
-    return BodyOnce(s.blocks[0], f, Flow::ExitFor);
+    return BodyOnce(s.body, f, Flow::ExitFor);
   }
   for (Variant& item : items) {
     Tick();
-    Variant* v = VarRef(*s.a, f);
-    if (!v) ThrowNamed(kErrIllegalAssign, s.a->display);
+    Variant* v = VarRef(*s.var, f);
+    if (!v) ThrowNamed(kErrIllegalAssign, s.var->display);
     *v = std::move(item);
-    Flow fl = ExecBlock(s.blocks[0], f);
+    Flow fl = ExecBlock(s.body, f);
     if (fl == Flow::ExitFor) return Flow::Normal;
     if (fl != Flow::Normal) return fl;
   }
   // Run to its end, the loop leaves its variable Empty.
   if (!items.empty())
-    if (Variant* v = VarRef(*s.a, f)) *v = Variant();
+    if (Variant* v = VarRef(*s.var, f)) *v = Variant();
   return Flow::Normal;
 }
 
-Interpreter::Flow Interpreter::ExecDo(const Stmt& s, Frame& f) {
+Interpreter::Flow Interpreter::ExecDo(const DoStmt& s, Frame& f) {
   for (;;) {
     Tick();
     // A failing condition under On Error Resume Next goes on with the next statement: into
     // the body before it, out of the loop after it.
-    if (s.preTest && s.b) {
+    if (s.preTest && s.cond) {
       try {
-        bool t = vb::Truth(EvalValue(*s.b, f));
+        bool t = Truth(*s.cond, f);
         if (t == s.until) break;
       } catch (const HostError& e) {
         if (!Resumed(e, f)) throw;
       }
     }
-    Flow fl = ExecBlock(s.blocks[0], f);
+    Flow fl = ExecBlock(s.body, f);
     if (fl == Flow::ExitDo) break;
     if (fl != Flow::Normal) return fl;
-    if (!s.preTest && s.b) {
+    if (!s.preTest && s.cond) {
       try {
-        bool t = vb::Truth(EvalValue(*s.b, f));
+        bool t = Truth(*s.cond, f);
         if (t == s.until) break;
       } catch (const HostError& e) {
         if (!Resumed(e, f)) throw;
@@ -370,12 +398,12 @@ Interpreter::Flow Interpreter::ExecDo(const Stmt& s, Frame& f) {
   return Flow::Normal;
 }
 
-void Interpreter::ExecSelect(const Stmt& s, Frame& f, Flow& flow) {
+void Interpreter::ExecSelect(const SelectStmt& s, Frame& f, Flow& flow) {
   // Under On Error Resume Next a failing subject or Case value goes on with the next
   // statement: the first one of that Case's body.
   Variant subject;
   try {
-    subject = EvalValue(*s.a, f);
+    subject = EvalValue(*s.subject, f);
   } catch (const HostError& e) {
     if (!Resumed(e, f)) throw;
     if (!s.cases.empty()) flow = ExecBlock(s.cases[0].body, f);
@@ -387,13 +415,13 @@ void Interpreter::ExecSelect(const Stmt& s, Frame& f, Flow& flow) {
       for (const CaseItem& item : c.items) {
         Variant a = EvalValue(*item.a, f);
         if (item.isOp) {
-          match = vb::Truth(Comparison(item.op, subject, a, s.a.get(), item.a.get(), f));
+          match = vb::Truth(Comparison(item.op, subject, a, s.subject.get(), item.a.get(), f));
         } else if (item.b) {
           Variant b = EvalValue(*item.b, f);
-          match = vb::Truth(Comparison(BinOp::Ge, subject, a, s.a.get(), item.a.get(), f)) &&
-                  vb::Truth(Comparison(BinOp::Le, subject, b, s.a.get(), item.b.get(), f));
+          match = vb::Truth(Comparison(BinOp::Ge, subject, a, s.subject.get(), item.a.get(), f)) &&
+                  vb::Truth(Comparison(BinOp::Le, subject, b, s.subject.get(), item.b.get(), f));
         } else {
-          match = vb::Truth(Comparison(BinOp::Eq, subject, a, s.a.get(), item.a.get(), f));
+          match = vb::Truth(Comparison(BinOp::Eq, subject, a, s.subject.get(), item.a.get(), f));
         }
         if (match) break;
       }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <exception>
+#include <memory>
 #include <string>
 #include <unordered_map>
 
@@ -14,6 +15,8 @@ namespace fern::script::detail {
 
 inline constexpr int kMaxDepth = 900;
 inline constexpr unsigned kGet = kMethod | kPropGet;
+// The Me of code outside any class, passed by reference without making one each call.
+inline const std::shared_ptr<Dispatch> kNoObject;
 
 enum EngineFn {
   kFnEval,

@@ -50,18 +50,18 @@ void Interpreter::Reset() {
   }
   resetPending_ = false;
   // Values first (their Class_Terminate may still run script code), then the code.
-  std::deque<Global> old;
-  old.swap(globals_);
+  GlobalTable old;
+  old.items.swap(globals_.items);
   globalIndex_.clear();
   ++generation_;
   InstallErr();
-  for (auto& g : old) {
+  for (auto& g : old.items) {
     try {
-      g.value = Variant();
+      g->value = Variant();
     } catch (...) {
     }
   }
-  old.clear();
+  old.items.clear();
   units_.clear();
   errPinned_ = false;
 }
@@ -190,6 +190,7 @@ Variant Interpreter::EvalText(std::string_view expression) {
     std::vector<Variant> locals(unit->top.numLocals);
     Frame f;
     f.proc = &unit->top;
+    f.caches = unit->caches.data();
     f.locals = locals.data();
     f.explicitVars = unit->optionExplicit;
     return Eval(*unit->evalExpr, f);
@@ -243,8 +244,7 @@ int Interpreter::FindGlobal(const std::string& lower) const {
 
 int Interpreter::AddGlobal(const std::string& lower, const std::string& display) {
   int gi = static_cast<int>(globals_.size());
-  globals_.emplace_back();
-  globals_.back().display = display;
+  globals_.Add().display = display;
   globalIndex_[lower] = gi;
   return gi;
 }
@@ -277,19 +277,21 @@ void Interpreter::Define(const std::shared_ptr<Unit>& unit) {
   // branch that never runs.
   std::function<void(const Block&)> consts = [&](const Block& block) {
     for (const StmtP& st : block) {
-      if (st->kind == SK::Const && IsConstantLiteral(*st->b)) {
-        Global& g = def(st->a->name, st->a->display);
-        g.value = ConstantValue(*st->b);
-        g.readOnly = true;
+      if (st->kind == SK::Const) {
+        const auto& c = st->As<ConstStmt>();
+        if (IsConstantLiteral(*c.value)) {
+          Global& g = def(c.name->name, c.name->display);
+          g.value = ConstantValue(*c.value);
+          g.readOnly = true;
+        }
       }
-      for (const Block& inner : st->blocks) consts(inner);
-      for (const Case& c : st->cases) consts(c.body);
+      ForEachBlock(*st, consts);
     }
   };
   consts(unit->top.body);
   for (const StmtP& st : unit->top.body) {
     if (st->kind == SK::Dim) {
-      for (const DimTarget& dt : st->redims) {
+      for (const DimTarget& dt : st->As<DimStmt>().targets) {
         std::vector<VArray::Dim> dims;
         for (const auto& e : dt.dims) {
           if (e->kind != EK::Literal || !e->lit.IsNumber()) break;
@@ -310,6 +312,7 @@ void Interpreter::RunTop(const std::shared_ptr<Unit>& unit, Frame* parent, const
   std::vector<Variant> locals(unit->top.numLocals);
   Frame f;
   f.proc = &unit->top;
+  f.caches = unit->caches.data();
   f.locals = locals.data();
   f.parent = parent;
   f.explicitVars = unit->optionExplicit || (scope && scope->explicitVars);

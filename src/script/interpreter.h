@@ -4,7 +4,6 @@
 #pragma once
 
 #include <chrono>
-#include <deque>
 #include <memory>
 #include <optional>
 #include <span>
@@ -73,7 +72,8 @@ struct Frame {
   Variant* locals = nullptr;
   Instance* me = nullptr;
   std::shared_ptr<Dispatch> meObj;
-  Frame* parent = nullptr;  // Execute/Eval inside a procedure: the caller's scope
+  NameCache* caches = nullptr;  // the run-time caches of the unit `proc` belongs to
+  Frame* parent = nullptr;      // Execute/Eval inside a procedure: the caller's scope
   bool resumeNext = false;
   bool explicitVars = false;
 };
@@ -147,12 +147,44 @@ class Interpreter {
       if (free.size() < 256 && v.capacity() <= 64) free.push_back(std::move(v));
     }
   };
-  // Locals of a call, taken from and given back to the pool.
-  struct PooledVals {
-    Pool<Variant>& pool;
-    std::vector<Variant> v;
-    PooledVals(Pool<Variant>& p, size_t n) : pool(p), v(p.Take()) { v.resize(n); }
-    ~PooledVals() { pool.Give(v); }
+
+  // The local slots of the calls in progress, in chunks that never move: a frame's slots stay
+  // where they are while deeper calls come and go, and a call allocates nothing once the
+  // chunks exist.
+  class SlotStack {
+   public:
+    struct Mark {
+      size_t chunk = 0, used = 0;
+    };
+    Variant* Push(size_t n, Mark& m);
+    // Empties the frame's slots (their Class_Terminate may call deeper, and its failure has
+    // nobody to report to), then releases them.
+    void Pop(const Mark& m, Variant* base, size_t n) noexcept {
+      for (size_t i = 0; i < n; ++i) {
+        std::destroy_at(base + i);
+        std::construct_at(base + i);
+      }
+      chunk_ = m.chunk;
+      used_ = m.used;
+    }
+
+   private:
+    struct Chunk {
+      std::unique_ptr<Variant[]> data;
+      size_t size = 0;
+    };
+    std::vector<Chunk> chunks_;
+    size_t chunk_ = 0, used_ = 0;
+  };
+  struct FrameSlots {
+    SlotStack& stack;
+    size_t n;
+    SlotStack::Mark mark;
+    Variant* base;
+    FrameSlots(SlotStack& s, size_t count) : stack(s), n(count), base(s.Push(count, mark)) {}
+    ~FrameSlots() { stack.Pop(mark, base, n); }
+    FrameSlots(const FrameSlots&) = delete;
+    FrameSlots& operator=(const FrameSlots&) = delete;
   };
 
   // Arguments as passed to a callee, with what each one writes back to afterwards.
@@ -197,13 +229,13 @@ class Interpreter {
   // --- statements ---
   Flow ExecBlock(const Block& b, Frame& f);
   Flow Exec(const Stmt& s, Frame& f);
-  Flow ExecFor(const Stmt& s, Frame& f);
+  Flow ExecFor(const ForStmt& s, Frame& f);
   template <typename Num, typename Read, typename Make>
-  Flow CountedLoop(const Stmt& s, Frame& f, Num i, Num end, Num step, Read read, Make make);
-  Flow ExecForEach(const Stmt& s, Frame& f);
-  Flow ExecDo(const Stmt& s, Frame& f);
-  void ExecSelect(const Stmt& s, Frame& f, Flow& flow);
-  void ExecReDim(const Stmt& s, Frame& f, bool declare);
+  Flow CountedLoop(const ForStmt& s, Frame& f, Num i, Num end, Num step, Read read, Make make);
+  Flow ExecForEach(const ForEachStmt& s, Frame& f);
+  Flow ExecDo(const DoStmt& s, Frame& f);
+  void ExecSelect(const SelectStmt& s, Frame& f, Flow& flow);
+  void ExecReDim(const DimStmt& s, Frame& f, bool declare);
   Variant* ReDimTarget(const Expr& e, Frame& f);
   bool Resumed(const HostError& e, Frame& f);
   Flow BodyOnce(const Block& body, Frame& f, Flow ends);
@@ -222,6 +254,16 @@ class Interpreter {
   Variant EvalValue(const Expr& e, Frame& f);
   Variant Binary(const Expr& e, Frame& f);
   static bool IsPlain(const Expr& e);
+  // A literal, local or field read in place; nullptr for anything else.
+  static const Variant* PlainRef(const Expr& e, Frame& f) {
+    if (e.kind == EK::Literal) return &e.lit;
+    if (e.kind != EK::Name) return nullptr;
+    if (e.ref == NameRef::Local) return &f.locals[e.slot];
+    if (e.ref == NameRef::Field) return &f.me->fields[e.slot];
+    return nullptr;
+  }
+  // The truth of a condition, whole-number comparisons without making a value.
+  bool Truth(const Expr& e, Frame& f);
   // The value of `e` without copying it where it is a variable or literal; `tmp` holds it
   // otherwise. Objects stand for their default member.
   const Variant& ValueRef(const Expr& e, Frame& f, std::optional<Variant>& tmp);
@@ -236,6 +278,17 @@ class Interpreter {
   // The variable a Name stands for, created when undeclared (error 500 under Option
   // Explicit); nullptr when the name is a procedure, function or constant.
   Variant* VarRef(const Expr& e, Frame& f, bool* readOnly = nullptr);
+  // Whether a cached global index belongs to the present globals table.
+  bool Known(const NameCache& c) const { return c.globalIndex >= 0 && c.generation == generation_; }
+  // The global variable a Dynamic name was found to be before; nullptr when not known.
+  Variant* CachedGlobal(const Expr& e, Frame& f, bool& readOnly) {
+    const NameCache& c = f.caches[e.cache];
+    if (f.parent || !Known(c)) return nullptr;
+    Global& g = globals_[static_cast<size_t>(c.globalIndex)];
+    if (g.proc || g.cls) return nullptr;
+    readOnly = g.readOnly;
+    return &g.value;
+  }
   std::vector<int32_t> Indices(const std::vector<ExprP>& args, Frame& f);
   Variant& Element(Variant& arr, const std::vector<int32_t>& idx, const Expr& at);
   Variant BaseObject(const Expr& e, Frame& f);
@@ -244,16 +297,31 @@ class Interpreter {
   void WriteBack(ArgBuf& buf);
   Variant CallProc(const Proc& p, const std::shared_ptr<Dispatch>& meObj, Instance* me,
                    std::span<Variant> args);
+  // Runs a procedure whose arguments are already in the first of `locals`.
+  Variant RunFrame(const Proc& p, const std::shared_ptr<Dispatch>& meObj, Instance* me,
+                   Variant* locals);
+  // Arguments evaluated straight into the callee's slots: false when one of them needs the
+  // general path (an array element or property passed by reference, a count that is wrong).
+  bool DirectArgs(const Proc& p, const std::vector<ExprP>* args) const;
   Variant CallKnown(const Proc& p, const std::shared_ptr<Dispatch>& meObj, Instance* me,
                     const std::vector<ExprP>* args, Frame& f);
   const Proc* ClassProcFor(const ClassDef& c, const std::string& lower, unsigned kind) const;
 
   int32_t locale_ = 1031;  // GetLocale/SetLocale; German is the offices' setting
   Pool<Variant> valPool_;
+  SlotStack slots_;
   Pool<ArgBuf::Back> backPool_;
 
   // --- globals and state ---
-  std::deque<Global> globals_;
+  // Globals by index; each keeps its place, so that a pointer to one stays good.
+  struct GlobalTable {
+    std::vector<std::unique_ptr<Global>> items;
+    Global& operator[](size_t i) { return *items[i]; }
+    const Global& operator[](size_t i) const { return *items[i]; }
+    size_t size() const { return items.size(); }
+    Global& Add() { return *items.emplace_back(std::make_unique<Global>()); }
+  };
+  GlobalTable globals_;
   std::unordered_map<std::string, int> globalIndex_;
   // Counts Resets, so that indices cached in old code (still run by Class_Terminate of
   // surviving objects) are not used in the new table.

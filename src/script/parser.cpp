@@ -271,7 +271,7 @@ void Parser::ParseFields(bool isPublic) {
 }
 
 void Parser::ParseDimList(Block& out) {
-  auto st = std::make_unique<Stmt>(SK::Dim, Line());
+  auto st = std::make_unique<DimStmt>(SK::Dim, Line());
   for (;;) {
     std::string display;
     int line = Line();
@@ -288,14 +288,14 @@ void Parser::ParseDimList(Block& out) {
         }
       }
       if (proc_ == &unit_.top) {
-        st->redims.push_back(std::move(dt));
+        st->targets.push_back(std::move(dt));
       } else {
         proc_->localArrays.emplace_back(proc_->locals[name], std::move(dt.dims));
       }
     }
     if (!AcceptOp(",")) break;
   }
-  if (!st->redims.empty()) out.push_back(std::move(st));
+  if (!st->targets.empty()) out.push_back(std::move(st));
 }
 
 void Parser::ParseBlock(Block& out) {
@@ -321,14 +321,14 @@ void Parser::ParseStatementInto(Block& out) {
       if (kw != "const") Next();
       Next();
       for (;;) {
-        auto st = std::make_unique<Stmt>(SK::Const, Line());
+        auto st = std::make_unique<ConstStmt>(Line());
         std::string display;
         int nline = Line();
         std::string name = Ident(&display);
         DeclareVariable(name, display);
-        st->a = NameExpr(name, display, nline);
+        st->name = NameExpr(name, display, nline);
         ExpectOp("=", kErrExpectedEquals);
-        st->b = ParseExpr();
+        st->value = ParseExpr();
         out.push_back(std::move(st));
         if (!AcceptOp(",")) break;
       }
@@ -354,7 +354,7 @@ void Parser::ParseStatementInto(Block& out) {
       Fail(kErrSyntax);
     if (kw == "redim") {
       Next();
-      auto st = std::make_unique<Stmt>(SK::ReDim, line);
+      auto st = std::make_unique<DimStmt>(SK::ReDim, line);
       st->preserve = AcceptKw("preserve");
       for (;;) {
         DimTarget dt;
@@ -371,7 +371,7 @@ void Parser::ParseStatementInto(Block& out) {
           if (AcceptOp(")")) break;
           ExpectOp(",", kErrExpectedRParen);
         }
-        st->redims.push_back(std::move(dt));
+        st->targets.push_back(std::move(dt));
         if (!AcceptOp(",")) break;
       }
       out.push_back(std::move(st));
@@ -380,11 +380,11 @@ void Parser::ParseStatementInto(Block& out) {
     if (kw == "erase") {
       Next();
       for (;;) {
-        auto st = std::make_unique<Stmt>(SK::Erase, line);
+        auto st = std::make_unique<EraseStmt>(line);
         std::string display;
         int nline = Line();
         std::string name = Ident(&display);
-        st->a = NameExpr(name, display, nline);
+        st->target = NameExpr(name, display, nline);
         out.push_back(std::move(st));
         if (!AcceptOp(",")) break;
       }
@@ -395,12 +395,11 @@ void Parser::ParseStatementInto(Block& out) {
     if (kw == "do") return ParseDo(out);
     if (kw == "while") {
       Next();
-      auto st = std::make_unique<Stmt>(SK::Do, line);
+      auto st = std::make_unique<DoStmt>(line);
       st->preTest = true;
-      st->b = ParseExpr();
+      st->cond = ParseExpr();
       EndOfStatement();
-      st->blocks.emplace_back();
-      ParseBlock(st->blocks[0]);
+      ParseBlock(st->body);
       Expect("wend", kErrExpectedWend);
       out.push_back(std::move(st));
       return;
@@ -408,13 +407,12 @@ void Parser::ParseStatementInto(Block& out) {
     if (kw == "select") return ParseSelect(out);
     if (kw == "with") {
       Next();
-      auto st = std::make_unique<Stmt>(SK::With, line);
-      st->a = ParseExpr();
+      auto st = std::make_unique<WithStmt>(line);
+      st->object = ParseExpr();
       st->slot = NewSlot();
       EndOfStatement();
       withSlots_.push_back(st->slot);
-      st->blocks.emplace_back();
-      ParseBlock(st->blocks[0]);
+      ParseBlock(st->body);
       withSlots_.pop_back();
       Expect("end", kErrExpectedWith);
       Expect("with", kErrExpectedWith);
@@ -423,7 +421,7 @@ void Parser::ParseStatementInto(Block& out) {
     }
     if (kw == "exit") {
       Next();
-      auto st = std::make_unique<Stmt>(SK::Exit, line);
+      auto st = std::make_unique<ExitStmt>(line);
       if (AcceptKw("do"))
         st->exitKind = ExitKind::Do;
       else if (AcceptKw("for"))
@@ -479,11 +477,11 @@ void Parser::ParseStatementInto(Block& out) {
     }
     if (kw == "set") {
       Next();
-      auto st = std::make_unique<Stmt>(SK::Assign, line);
+      auto st = std::make_unique<AssignStmt>(line);
       st->set = true;
-      st->a = ParsePostfix(ParsePrimary(), nullptr);
+      st->target = ParsePostfix(ParsePrimary(), nullptr);
       ExpectOp("=", kErrExpectedEquals);
-      st->b = ParseExpr();
+      st->value = ParseExpr();
       out.push_back(std::move(st));
       return;
     }
@@ -498,13 +496,13 @@ void Parser::ParseStatementInto(Block& out) {
     }
     if (kw == "call") {
       Next();
-      auto st = std::make_unique<Stmt>(SK::Call, line);
+      auto st = std::make_unique<CallStmt>(line);
       ExprP e = ParsePostfix(ParsePrimary(), nullptr);
       if (e->kind == EK::Call && e->parens) {
-        st->a = std::move(e->a);
+        st->target = std::move(e->a);
         st->args = std::move(e->args);
       } else {
-        st->a = std::move(e);
+        st->target = std::move(e);
       }
       out.push_back(std::move(st));
       return;
@@ -518,15 +516,16 @@ void Parser::ParseStatementInto(Block& out) {
 
 void Parser::ParseAssignOrCall(Block& out) {
   int line = Line();
-  size_t lastParen = SIZE_MAX;
-  ExprP lhs = ParsePostfix(ParsePrimary(), &lastParen);
+  size_t firstParen = SIZE_MAX;
+  ExprP lhs = ParsePostfix(ParsePrimary(), &firstParen);
   if (AcceptOp("=")) {
     ExprP rhs = ParseExpr();
     out.push_back(MakeAssign(std::move(lhs), std::move(rhs), line));
     return;
   }
-  auto st = std::make_unique<Stmt>(SK::Call, line);
-  if (AtStmtEnd()) {
+  auto st = std::make_unique<CallStmt>(line);
+  auto parenCall = [](const Expr& e) { return e.kind == EK::Call && e.parens; };
+  if (AtStmtEnd() && !(parenCall(*lhs) && parenCall(*lhs->a))) {
     if (lhs->kind == EK::Call && lhs->parens) {
       // name(x) as a statement: the parentheses belong to the argument, which is then
       // passed by value; name(x, y) is an error.
@@ -534,24 +533,26 @@ void Parser::ParseAssignOrCall(Block& out) {
         errorLine = line;
         Fail(kErrParensOnSub);
       }
-      st->a = std::move(lhs->a);
+      st->target = std::move(lhs->a);
       if (lhs->args.size() == 1 && lhs->args[0]) {
         auto paren = std::make_unique<Expr>(EK::Paren, line);
         paren->a = std::move(lhs->args[0]);
         st->args.push_back(std::move(paren));
       }
     } else {
-      st->a = std::move(lhs);
+      st->target = std::move(lhs);
     }
     out.push_back(std::move(st));
     return;
   }
-  if (lhs->kind == EK::Call && lhs->parens && lastParen != SIZE_MAX) {
-    // name (a) + 1, b: the first argument started with a parenthesis.
-    p_ = lastParen;
-    st->a = std::move(lhs->a);
+  if (parenCall(*lhs) && firstParen != SIZE_MAX) {
+    // name (a) + 1, b and name (a)(1): the first argument starts with a parenthesis.
+    p_ = firstParen;
+    Expr* callee = lhs.get();
+    while (parenCall(*callee->a)) callee = callee->a.get();
+    st->target = std::move(callee->a);
   } else {
-    st->a = std::move(lhs);
+    st->target = std::move(lhs);
   }
   ParseArgList(st->args);
   out.push_back(std::move(st));
@@ -567,17 +568,17 @@ StmtP Parser::MakeAssign(ExprP lhs, ExprP rhs, int line) {
       e = e->a.get();
     }
     if (e->kind == EK::Name && e->name == lhs->name) {
-      auto st = std::make_unique<Stmt>(SK::ConcatAssign, line);
+      auto st = std::make_unique<ConcatAssignStmt>(line);
       for (auto it = chain.rbegin(); it != chain.rend(); ++it)
-        st->args.push_back(std::move((*it)->b));
-      st->a = std::move(lhs);
-      st->b = std::move(rhs);  // keeps the tree's owner alive; unused otherwise
+        st->parts.push_back(std::move((*it)->b));
+      st->target = std::move(lhs);
+      st->whole = std::move(rhs);
       return st;
     }
   }
-  auto st = std::make_unique<Stmt>(SK::Assign, line);
-  st->a = std::move(lhs);
-  st->b = std::move(rhs);
+  auto st = std::make_unique<AssignStmt>(line);
+  st->target = std::move(lhs);
+  st->value = std::move(rhs);
   return st;
 }
 
@@ -599,7 +600,7 @@ void Parser::ParseArgList(std::vector<ExprP>& args) {
 void Parser::ParseIf(Block& out) {
   int line = Line();
   Next();
-  auto st = std::make_unique<Stmt>(SK::If, line);
+  auto st = std::make_unique<IfStmt>(line);
   st->conds.push_back(ParseExpr());
   Expect("then", kErrExpectedThen);
   // A statement after Then, also after a colon ("If c Then : a"), makes the single-line form.
@@ -667,22 +668,30 @@ void Parser::ParseFor(Block& out) {
   int line = Line();
   Next();
   bool each = AcceptKw("each");
-  auto st = std::make_unique<Stmt>(each ? SK::ForEach : SK::For, line);
-  st->a = NameHere();
+  ExprP var = NameHere();
+  Block* body;
+  StmtP st;
   if (each) {
+    auto fe = std::make_unique<ForEachStmt>(line);
+    fe->var = std::move(var);
     Expect("in", kErrExpectedIn);
-    st->b = ParseExpr();
+    fe->collection = ParseExpr();
+    body = &fe->body;
+    st = std::move(fe);
   } else {
+    auto fr = std::make_unique<ForStmt>(line);
+    fr->var = std::move(var);
     ExpectOp("=", kErrExpectedEquals);
-    st->b = ParseExpr();
+    fr->from = ParseExpr();
     Expect("to", kErrExpectedTo);
-    st->c = ParseExpr();
-    if (AcceptKw("step")) st->d = ParseExpr();
+    fr->to = ParseExpr();
+    if (AcceptKw("step")) fr->step = ParseExpr();
+    body = &fr->body;
+    st = std::move(fr);
   }
   EndOfStatement();
-  st->blocks.emplace_back();
   ++forDepth_;
-  ParseBlock(st->blocks[0]);
+  ParseBlock(*body);
   --forDepth_;
   Expect("next", kErrExpectedNext);
   if (!AtStmtEnd()) Ident();
@@ -692,22 +701,21 @@ void Parser::ParseFor(Block& out) {
 void Parser::ParseDo(Block& out) {
   int line = Line();
   Next();
-  auto st = std::make_unique<Stmt>(SK::Do, line);
+  auto st = std::make_unique<DoStmt>(line);
   if (Peek().IsKw("while") || Peek().IsKw("until")) {
     st->preTest = true;
     st->until = Next().IsKw("until");
-    st->b = ParseExpr();
+    st->cond = ParseExpr();
   }
   EndOfStatement();
-  st->blocks.emplace_back();
   ++doDepth_;
-  ParseBlock(st->blocks[0]);
+  ParseBlock(st->body);
   --doDepth_;
   Expect("loop", kErrExpectedLoop);
   if (Peek().IsKw("while") || Peek().IsKw("until")) {
     if (st->preTest) Fail(kErrExpectedEnd);
     st->until = Next().IsKw("until");
-    st->b = ParseExpr();
+    st->cond = ParseExpr();
   }
   out.push_back(std::move(st));
 }
@@ -716,8 +724,8 @@ void Parser::ParseSelect(Block& out) {
   int line = Line();
   Next();
   Expect("case", kErrExpectedCase);
-  auto st = std::make_unique<Stmt>(SK::Select, line);
-  st->a = ParseExpr();
+  auto st = std::make_unique<SelectStmt>(line);
+  st->subject = ParseExpr();
   EndOfStatement();
   SkipNewlines();
   while (AcceptKw("case")) {

@@ -30,7 +30,7 @@ ExprP Parser::ParseNot() {
     int line = Line();
     Next();
     auto e = std::make_unique<Expr>(EK::Unary, line);
-    e->op = BinOp::And;
+    e->unop = UnOp::Not;
     e->a = ParseNot();
     return e;
   }
@@ -69,7 +69,7 @@ ExprP Parser::ParsePowOperand() {
       return operand;
     }
     auto e = std::make_unique<Expr>(EK::Unary, line);
-    e->op = BinOp::Sub;
+    e->unop = UnOp::Neg;
     e->a = std::move(operand);
     return e;
   }
@@ -147,13 +147,13 @@ ExprP Parser::MemberOf(ExprP base) {
   return e;
 }
 
-ExprP Parser::ParsePostfix(ExprP e, size_t* lastParen) {
+ExprP Parser::ParsePostfix(ExprP e, size_t* firstParen) {
   for (;;) {
     const Token& tk = Peek();
     if (tk.IsOp(".") && !tk.spaceBefore && e->kind != EK::Literal) {
       Next();
       e = MemberOf(std::move(e));
-      if (lastParen) *lastParen = SIZE_MAX;
+      if (firstParen) *firstParen = SIZE_MAX;
       continue;
     }
     if (tk.IsOp("(") && e->kind != EK::Literal && (e->kind != EK::Paren || !tk.spaceBefore)) {
@@ -174,7 +174,7 @@ ExprP Parser::ParsePostfix(ExprP e, size_t* lastParen) {
         }
       }
       e = std::move(call);
-      if (lastParen) *lastParen = at;
+      if (firstParen && *firstParen == SIZE_MAX) *firstParen = at;
       continue;
     }
     return e;

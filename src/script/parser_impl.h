@@ -202,9 +202,9 @@ class Parser {
 
   ExprP MemberOf(ExprP base);
 
-  // Member accesses and argument lists after a primary. `lastParen`, when given, receives the
-  // token position of the last argument list's '(' (statement calls re-read from there).
-  ExprP ParsePostfix(ExprP e, size_t* lastParen);
+  // Member accesses and argument lists after a primary. `firstParen`, when given, receives the
+  // token position of the first '(' after the last member (statement calls re-read from there).
+  ExprP ParsePostfix(ExprP e, size_t* firstParen);
 
   std::vector<Token> t_;
   size_t p_ = 0;

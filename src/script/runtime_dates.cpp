@@ -38,9 +38,12 @@ struct Parts {
   int64_t abs;    // milliseconds on the continuous scale
 };
 
-Parts Split(double serial) {
+// `toSecond`: the time rounded to the nearest second first, as VB reads a date's parts (the
+// rounding may carry into the minute, hour and day).
+Parts Split(double serial, bool toSecond = false) {
   Parts p{};
   p.abs = ToAbsMs(serial);
+  if (toSecond) p.abs = FloorDiv(p.abs + 500, 1000) * 1000;
   p.dayNo = FloorDiv(p.abs, kMsPerDay);
   int64_t rem = p.abs - p.dayNo * kMsPerDay;
   int h, mi, s, ms;
@@ -199,7 +202,7 @@ Variant DatePart(std::span<Variant> a) {
   int rule = FirstWeekOfYear(a, 3);
   double serial;
   if (!DateArg(a, 1, serial)) return Variant::Null();
-  Parts p = Split(serial);
+  Parts p = Split(serial, true);
   int r;
   if (iv == "yyyy")
     r = p.year;
@@ -230,7 +233,7 @@ template <int Parts::*Field>
 Variant PartFn(std::span<Variant> a) {
   double serial;
   if (!DateArg(a, 0, serial)) return Variant::Null();
-  return Variant(static_cast<int16_t>(Split(serial).*Field));
+  return Variant(static_cast<int16_t>(Split(serial, true).*Field));
 }
 
 Variant NowFn(std::span<Variant>) { return Variant::Date(vb::Now()); }

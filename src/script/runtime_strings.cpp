@@ -71,6 +71,14 @@ Variant Mid(std::span<Variant> a) {
     return Variant(
         std::string_view(s).substr(from, len < 0 ? std::string::npos : static_cast<size_t>(len)));
   }
+  if (a[0].IsString()) {
+    // Characters of several bytes: their offsets from the text's remembered place.
+    const std::string& s = std::as_const(a[0]).str();
+    size_t from = a[0].TextOffset(static_cast<size_t>(start) - 1);
+    if (len < 0) return Variant(std::string_view(s).substr(from));
+    size_t to = a[0].TextOffset(static_cast<size_t>(start) - 1 + static_cast<size_t>(len));
+    return Variant(std::string_view(s).substr(from, to - from));
+  }
   std::string holder;
   return Variant(vb::Mid(View(a, 0, holder), start, len));
 }
@@ -96,6 +104,22 @@ Variant InStr(std::span<Variant> a) {
     if (find.empty()) return Variant::Whole(start);
     size_t hit = s.find(find, from);
     return Variant::Whole(hit == std::string_view::npos ? 0 : static_cast<int64_t>(hit) + 1);
+  }
+  if (!text && a[first].IsString()) {
+    // Characters of several bytes: the search starts at the text's remembered place, and
+    // only the distance to the hit is counted.
+    const Variant& v = a[first];
+    std::string_view s = std::as_const(v).str();
+    std::string_view find = View(a, first + 1, h2);
+    size_t from = v.TextOffset(static_cast<size_t>(start) - 1);
+    if (from >= s.size()) return Variant(0);
+    if (find.empty()) return Variant::Whole(start);
+    size_t hit = s.find(find, from);
+    if (hit == std::string_view::npos) return Variant(0);
+    int64_t chars = 0;
+    for (size_t i = from; i < hit; ++i)
+      if ((static_cast<unsigned char>(s[i]) & 0xC0) != 0x80) ++chars;
+    return Variant::Whole(start + chars);
   }
   return Variant::Whole(vb::InStr(start, View(a, first, h1), View(a, first + 1, h2), text));
 }

@@ -25,20 +25,21 @@ TEST(ScriptCompiler, NamesResolveToSlotsFieldsAndRunTimeLookups) {
       "  Property Get P : P = 1 : End Property\n"
       "End Class\n");
   const Proc& f = *u->procs[0];
-  const Stmt& assignB = *f.body[0];
-  EXPECT_EQ(assignB.a->ref, NameRef::Local);
-  EXPECT_EQ(assignB.b->a->ref, NameRef::Local);    // the parameter
-  EXPECT_EQ(assignB.b->b->ref, NameRef::Dynamic);  // a global, found at run time
-  const Stmt& result = *f.body[1];
-  EXPECT_EQ(result.a->ref, NameRef::Local);
-  EXPECT_EQ(result.a->slot, f.resultSlot);
-  const Stmt& implicit = *f.body[2];
-  EXPECT_EQ(implicit.a->ref, NameRef::Dynamic);
-  EXPECT_GE(implicit.a->slot, 0);                   // its own slot should no global exist
-  EXPECT_EQ(implicit.b->a->ref, NameRef::Dynamic);  // F(1) calls F again
+  auto assign = [](const StmtP& s) -> const AssignStmt& { return s->As<AssignStmt>(); };
+  const AssignStmt& assignB = assign(f.body[0]);
+  EXPECT_EQ(assignB.target->ref, NameRef::Local);
+  EXPECT_EQ(assignB.value->a->ref, NameRef::Local);    // the parameter
+  EXPECT_EQ(assignB.value->b->ref, NameRef::Dynamic);  // a global, found at run time
+  const AssignStmt& result = assign(f.body[1]);
+  EXPECT_EQ(result.target->ref, NameRef::Local);
+  EXPECT_EQ(result.target->slot, f.resultSlot);
+  const AssignStmt& implicit = assign(f.body[2]);
+  EXPECT_EQ(implicit.target->ref, NameRef::Dynamic);
+  EXPECT_GE(implicit.target->slot, 0);                  // its own slot should no global exist
+  EXPECT_EQ(implicit.value->a->ref, NameRef::Dynamic);  // F(1) calls F again
   const Proc& m = *u->classes[0]->methods.at("m");
-  EXPECT_EQ(m.body[0]->a->ref, NameRef::Field);
-  EXPECT_EQ(m.body[0]->b->ref, NameRef::ClassProc);
+  EXPECT_EQ(assign(m.body[0]).target->ref, NameRef::Field);
+  EXPECT_EQ(assign(m.body[0]).value->ref, NameRef::ClassProc);
 }
 
 }  // namespace

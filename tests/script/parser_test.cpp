@@ -14,16 +14,43 @@ std::shared_ptr<Unit> Build(std::string_view src) {
 }
 
 TEST(ScriptParser, StatementCallsPassParenthesisedArgumentsByValue) {
-  auto u = Build("Foo(x)\nFoo (x), y\nCall Foo(x)\nFoo x\n");
+  auto u = Build("Foo(x)\nFoo (x), y\nCall Foo(x)\nFoo x\nFoo (a)(1)\nFoo (a)(1), (b)\n");
   const Block& b = u->top.body;
-  ASSERT_EQ(b.size(), 4u);
+  ASSERT_EQ(b.size(), 6u);
   for (const auto& s : b) ASSERT_EQ(s->kind, SK::Call);
-  EXPECT_EQ(b[0]->args[0]->kind, EK::Paren);
-  ASSERT_EQ(b[1]->args.size(), 2u);
-  EXPECT_EQ(b[1]->args[0]->kind, EK::Paren);
-  EXPECT_EQ(b[1]->args[1]->kind, EK::Name);
-  EXPECT_EQ(b[2]->args[0]->kind, EK::Name);
-  EXPECT_EQ(b[3]->args[0]->kind, EK::Name);
+  auto args = [&](size_t i) -> const std::vector<ExprP>& { return b[i]->As<CallStmt>().args; };
+  EXPECT_EQ(args(0)[0]->kind, EK::Paren);
+  ASSERT_EQ(args(1).size(), 2u);
+  EXPECT_EQ(args(1)[0]->kind, EK::Paren);
+  EXPECT_EQ(args(1)[1]->kind, EK::Name);
+  EXPECT_EQ(args(2)[0]->kind, EK::Name);
+  EXPECT_EQ(args(3)[0]->kind, EK::Name);
+  // Foo (a)(1): one argument, element 1 of (a); the callee is Foo itself.
+  for (size_t i : {4u, 5u}) {
+    EXPECT_EQ(b[i]->As<CallStmt>().target->kind, EK::Name);
+    ASSERT_EQ(args(i)[0]->kind, EK::Call);
+    EXPECT_EQ(args(i)[0]->a->kind, EK::Paren);
+  }
+  EXPECT_EQ(args(4).size(), 1u);
+  EXPECT_EQ(args(5).size(), 2u);
+}
+
+TEST(ScriptParser, LoopNodesNameTheirParts) {
+  auto u = Build("For i = 1 To n Step -1\nNext\nFor Each x In c\nNext\nDo Until y\nLoop\n");
+  const Block& b = u->top.body;
+  ASSERT_EQ(b.size(), 3u);
+  ASSERT_EQ(b[0]->kind, SK::For);
+  const auto& fr = b[0]->As<ForStmt>();
+  EXPECT_EQ(fr.var->name, "i");
+  EXPECT_EQ(fr.from->kind, EK::Literal);
+  EXPECT_EQ(fr.to->name, "n");
+  ASSERT_TRUE(fr.step);
+  EXPECT_EQ(fr.step->unop, UnOp::Neg);
+  ASSERT_EQ(b[1]->kind, SK::ForEach);
+  EXPECT_EQ(b[1]->As<ForEachStmt>().collection->name, "c");
+  ASSERT_EQ(b[2]->kind, SK::Do);
+  EXPECT_TRUE(b[2]->As<DoStmt>().preTest);
+  EXPECT_TRUE(b[2]->As<DoStmt>().until);
 }
 
 TEST(ScriptParser, PrecedenceFollowsVbScript) {
@@ -33,11 +60,13 @@ TEST(ScriptParser, PrecedenceFollowsVbScript) {
   ASSERT_EQ(u->evalExpr->kind, EK::Binary);
   EXPECT_EQ(u->evalExpr->op, BinOp::Pow);
   EXPECT_EQ(u->evalExpr->a->kind, EK::Unary);
+  EXPECT_EQ(u->evalExpr->a->unop, UnOp::Neg);
   // a = b And Not c = d: And of (a = b) and Not (c = d).
   u = Compile("a = b And Not c = d", "", ParseMode::Expression, line);
   ASSERT_EQ(u->evalExpr->op, BinOp::And);
   EXPECT_EQ(u->evalExpr->a->op, BinOp::Eq);
   EXPECT_EQ(u->evalExpr->b->kind, EK::Unary);
+  EXPECT_EQ(u->evalExpr->b->unop, UnOp::Not);
   EXPECT_EQ(u->evalExpr->b->a->op, BinOp::Eq);
   // 1 + 2 & 3 Mod 2: & binds looser than + and Mod.
   u = Compile("1 + 2 & 3 Mod 2", "", ParseMode::Expression, line);

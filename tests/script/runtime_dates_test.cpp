@@ -83,6 +83,15 @@ TEST(RuntimeDates, PartsNamesAndSerials) {
   EXPECT_EQ(Call("Day", {d}).intVal(), 6);
   EXPECT_EQ(Call("Minute", {d}).intVal(), 5);
   EXPECT_EQ(Call("Second", {d}).intVal(), 9);
+  // Parts are read from the time rounded to the second, which may carry up to the day.
+  double late = D(2026, 12, 6, 23, 59, 59).dateVal();
+  EXPECT_EQ(Call("Second", {Variant::Date(late + 0.4 / 86400)}).intVal(), 59);
+  Variant carried = Variant::Date(late + 0.6 / 86400);
+  EXPECT_EQ(Call("Second", {carried}).intVal(), 0);
+  EXPECT_EQ(Call("Minute", {carried}).intVal(), 0);
+  EXPECT_EQ(Call("Hour", {carried}).intVal(), 0);
+  EXPECT_EQ(Call("Day", {carried}).intVal(), 7);
+  EXPECT_EQ(Call("DatePart", {"s", carried}).intVal(), 0);
   EXPECT_EQ(Call("Day", {"24.12.2024"}).intVal(), 24);
   EXPECT_TRUE(Call("Year", {Variant::Null()}).IsNull());
   EXPECT_EQ(Call("Weekday", {d}).intVal(), 1);  // a Sunday

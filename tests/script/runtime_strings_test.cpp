@@ -29,6 +29,28 @@ TEST(RuntimeStrings, PositionsCountUmlautsAsOneCharacter) {
   EXPECT_EQ(Call("Len", {int32_t{1234}}).longVal(), 4);  // numbers count as their text
 }
 
+// Offsets into a text of several-byte characters are found from the last place asked for: a
+// walk forwards, backwards and by jumps must read the same characters as from the start.
+TEST(RuntimeStrings, WalkingANonAsciiTextReadsEachCharacter) {
+  const std::vector<std::string> chars = {"Ä", "x", "€", "ö", "y", "ß", "z", "Ü"};
+  std::string all;
+  for (const auto& c : chars) all += c;
+  Variant text(all);  // copies share the text and its remembered place
+  auto mid = [&](int32_t i) { return Str("Mid", {text, i, int32_t{1}}); };
+  for (int32_t i = 1; i <= 8; ++i) EXPECT_EQ(mid(i), chars[i - 1]) << i;
+  for (int32_t i = 8; i >= 1; --i) EXPECT_EQ(mid(i), chars[i - 1]) << i;
+  for (int32_t i : {7, 2, 6, 3, 1, 8}) EXPECT_EQ(mid(i), chars[i - 1]) << i;
+  EXPECT_EQ(mid(9), "");
+  EXPECT_EQ(Str("Mid", {text, int32_t{3}, int32_t{3}}), "€öy");
+  EXPECT_EQ(Str("Mid", {text, int32_t{6}}), "ßzÜ");
+  EXPECT_EQ(Str("Mid", {text, int32_t{7}, int32_t{99}}), "zÜ");
+  EXPECT_EQ(Call("InStr", {int32_t{2}, text, "ö"}).longVal(), 4);
+  EXPECT_EQ(Call("InStr", {int32_t{5}, text, "ö"}).longVal(), 0);
+  EXPECT_EQ(Call("InStr", {int32_t{4}, text, "Ü"}).longVal(), 8);
+  EXPECT_EQ(Call("InStr", {int32_t{1}, text, "€"}).longVal(), 3);
+  EXPECT_EQ(Call("InStr", {int32_t{9}, text, "x"}).longVal(), 0);
+}
+
 TEST(RuntimeStrings, NullPropagatesThroughTextAndFailsWhereVbFails) {
   EXPECT_TRUE(Call("Len", {kNull}).IsNull());
   EXPECT_TRUE(Call("Left", {kNull, int32_t{2}}).IsNull());

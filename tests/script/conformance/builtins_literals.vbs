@@ -17,6 +17,7 @@ WScript.Echo ScriptEngine(), ScriptEngineMajorVersion() > 0
 WScript.Echo "literals:", &hFFFF&, &H8000&, &hFFFF, Hex(-32768), -3^2, CByte(True)
 WScript.Echo "types:", TypeName(vbTrue), TypeName(vbString), TypeName(vbObjectError)
 WScript.Echo "types:", TypeName(Round(True)), TypeName(DatePart("yyyy", Now)), TypeName(-32768)
+WScript.Echo "Empty And:", TypeName(Empty And True), TypeName(Empty And Empty), TypeName(Empty And CLng(5)), TypeName(Empty And CByte(3)), TypeName(Empty And Null), TypeName(Empty Or Null), Empty Or 6
 WScript.Echo "CDate of a number text:", CDate("1")
 Set re = New RegExp
 re.Pattern = "b"

@@ -23,6 +23,8 @@ WScript.Echo "><:", 1 >< 2, 1 >< 1
 Dim arr : arr = Array(4, 5)
 y = (arr)(1)
 WScript.Echo "(a)(i):", y
+WScript.Echo (arr)(1)
+WScript.Echo (arr)(0) + 1, (arr)(1)
 If True Then
   Sub InsideIf : WScript.Echo "procedure inside If" : End Sub
 End If
