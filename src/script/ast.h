@@ -247,7 +247,7 @@ struct AssignStmt : Stmt {
 };
 
 struct ConcatAssignStmt : Stmt {
-  ExprP target;              // a variable
+  NameP target;
   std::vector<ExprP> parts;  // appended in order
   ExprP whole;               // the whole a & b & c; owns what the parts came out of
   explicit ConcatAssignStmt(int l) : Stmt(SK::ConcatAssign, l) {}

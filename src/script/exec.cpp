@@ -103,8 +103,7 @@ Interpreter::Flow Interpreter::Exec(const Stmt& s, Frame& f) {
     }
     case SK::ConcatAssign: {
       const auto& st = s.As<ConcatAssignStmt>();
-      const Expr& target = *st.target;
-      const auto& var = target.As<NameExpr>();
+      const NameExpr& var = *st.target;
       if (st.parts.size() == 1) {
         Variant part = EvalValue(*st.parts[0], f);
         bool readOnly = false;
@@ -113,7 +112,7 @@ Interpreter::Flow Interpreter::Exec(const Stmt& s, Frame& f) {
           if (!part.IsNull()) v->str() += part.IsString() ? part.str() : vb::CStr(part);
           return Flow::Normal;
         }
-        Assign(target, vb::Concat(EvalValue(target, f), part), false, f);
+        Assign(var, vb::Concat(EvalValue(var, f), part), false, f);
         return Flow::Normal;
       }
       std::vector<Variant> parts;
@@ -126,9 +125,9 @@ Interpreter::Flow Interpreter::Exec(const Stmt& s, Frame& f) {
           if (!p.IsNull()) v->str() += p.IsString() ? p.str() : vb::CStr(p);
         return Flow::Normal;
       }
-      Variant acc = EvalValue(target, f);
+      Variant acc = EvalValue(var, f);
       for (const Variant& p : parts) acc = vb::Concat(acc, p);
-      Assign(target, std::move(acc), false, f);
+      Assign(var, std::move(acc), false, f);
       return Flow::Normal;
     }
     case SK::Call: {

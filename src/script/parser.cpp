@@ -574,7 +574,7 @@ StmtP Parser::MakeAssign(ExprP lhs, ExprP rhs, int line) {
       auto st = std::make_unique<ConcatAssignStmt>(line);
       for (auto it = chain.rbegin(); it != chain.rend(); ++it)
         st->parts.push_back(std::move((*it)->right));
-      st->target = std::move(lhs);
+      st->target = NameP(static_cast<NameExpr*>(lhs.release()));
       st->whole = std::move(rhs);
       return st;
     }

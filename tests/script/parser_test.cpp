@@ -89,7 +89,7 @@ TEST(ScriptParser, ExpressionNodesNameTheirParts) {
   const auto& call = b[0]->As<AssignStmt>().value->As<CallExpr>();
   EXPECT_TRUE(call.parens);
   ASSERT_EQ(call.args.size(), 3u);
-  EXPECT_EQ(call.args[0]->As<LiteralExpr>().value.longVal(), 1);
+  EXPECT_EQ(call.args[0]->As<LiteralExpr>().value.intVal(), 1);
   EXPECT_FALSE(call.args[1]);  // omitted
   EXPECT_EQ(call.args[2]->As<NameExpr>().ref, NameRef::Dynamic);
   ASSERT_EQ(call.callee->kind, EK::Member);
