@@ -46,7 +46,10 @@ Variant Interpreter::Eval(const Expr& e, Frame& f) {
     case EK::Member:
       return CallMember(e.As<MemberExpr>(), nullptr, f);
     case EK::Call: {
+      // Calls of procedures by name are most calls: straight to them.
       const auto& call = e.As<CallExpr>();
+      if (call.callee->kind == EK::Name)
+        return CallName(call.callee->As<NameExpr>(), &call.args, f);
       return Apply(*call.callee, &call.args, f);
     }
     case EK::Unary: {
