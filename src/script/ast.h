@@ -49,16 +49,16 @@ enum class BinOp {
 enum class UnOp { Neg, Not };
 
 enum class EK {
-  Literal,  // lit
-  Name,     // name; see NameRef
-  Me,
-  WithObj,  // the object of the innermost With (slot)
-  Member,   // a.name (a is a Name, Member, Call, Me or WithObj)
-  Call,     // a(args): call, index or default member; a is Name, Member or any expression
-  Unary,    // unop a
-  Binary,   // a op b
-  New,      // New name
-  Paren,    // (a): an argument in parentheses is passed by value
+  Literal,  // LiteralExpr
+  Name,     // NameExpr
+  Me,       // MeExpr
+  WithObj,  // WithObjExpr: the object of the innermost With
+  Member,   // MemberExpr: object.name
+  Call,     // CallExpr: callee(args): a call, an index or a default member
+  Unary,    // UnaryExpr
+  Binary,   // BinaryExpr
+  New,      // NewExpr
+  Paren,    // ParenExpr: an argument in parentheses is passed by value
 };
 
 // What a Name node stands for, fixed by the compiler.
@@ -70,24 +70,121 @@ enum class NameRef : uint8_t {
   Dynamic,    // global, host object, run-time function or constant; `slot` is the implicit local
 };
 
+// An expression; its kind tells which of the types below it is.
 struct Expr {
   EK kind;
   int line = 0;
-  Variant lit;
-  std::string name;       // lower-cased (Name, Member, New)
-  std::string display;    // as written, for messages and member calls
-  BinOp op = BinOp::Add;  // Binary
-  UnOp unop = UnOp::Neg;  // Unary
-  ExprP a, b;
-  std::vector<ExprP> args;  // Call; a null entry is an omitted argument
-  bool parens = false;      // Call written with parentheses
 
-  NameRef ref = NameRef::Unresolved;
-  int slot = -1;
-  int cache = -1;  // Dynamic: its entry in the unit's NameCache table
-
-  explicit Expr(EK k, int l) : kind(k), line(l) {}
+  Expr(EK k, int l) : kind(k), line(l) {}
+  virtual ~Expr() = default;
+  template <typename T>
+  const T& As() const {
+    return static_cast<const T&>(*this);
+  }
+  template <typename T>
+  T& As() {
+    return static_cast<T&>(*this);
+  }
+  // This node as a T, or nullptr when it is another kind.
+  template <typename T>
+  const T* If() const {
+    return kind == T::kKind ? static_cast<const T*>(this) : nullptr;
+  }
+  template <typename T>
+  T* If() {
+    return kind == T::kKind ? static_cast<T*>(this) : nullptr;
+  }
 };
+
+struct LiteralExpr : Expr {
+  static constexpr EK kKind = EK::Literal;
+  Variant value;
+  LiteralExpr(int l, Variant v) : Expr(kKind, l), value(std::move(v)) {}
+};
+
+struct NameExpr : Expr {
+  static constexpr EK kKind = EK::Name;
+  std::string name;     // lower-cased
+  std::string display;  // as written, for messages
+  NameRef ref = NameRef::Unresolved;
+  int slot = -1;   // Local, Field; Dynamic in a procedure: the implicit local
+  int cache = -1;  // Dynamic: its entry in the unit's NameCache table
+  NameExpr(int l, std::string n, std::string d)
+      : Expr(kKind, l), name(std::move(n)), display(std::move(d)) {}
+};
+using NameP = std::unique_ptr<NameExpr>;
+
+struct MeExpr : Expr {
+  static constexpr EK kKind = EK::Me;
+  explicit MeExpr(int l) : Expr(kKind, l) {}
+};
+
+struct WithObjExpr : Expr {
+  static constexpr EK kKind = EK::WithObj;
+  int slot = -1;  // the With's frame slot; -1 outside any With
+  WithObjExpr(int l, int s) : Expr(kKind, l), slot(s) {}
+};
+
+struct MemberExpr : Expr {
+  static constexpr EK kKind = EK::Member;
+  ExprP object;         // a Name, Member, Call, Me or WithObj
+  std::string name;     // lower-cased
+  std::string display;  // as written: member calls pass it on
+  MemberExpr(int l, ExprP o, std::string n, std::string d)
+      : Expr(kKind, l), object(std::move(o)), name(std::move(n)), display(std::move(d)) {}
+};
+
+struct CallExpr : Expr {
+  static constexpr EK kKind = EK::Call;
+  ExprP callee;             // a Name, Member or any expression
+  std::vector<ExprP> args;  // a null entry is an omitted argument
+  bool parens = false;      // written with parentheses
+  CallExpr(int l, ExprP c) : Expr(kKind, l), callee(std::move(c)) {}
+};
+
+struct UnaryExpr : Expr {
+  static constexpr EK kKind = EK::Unary;
+  UnOp op;
+  ExprP operand;
+  UnaryExpr(int l, UnOp o, ExprP x) : Expr(kKind, l), op(o), operand(std::move(x)) {}
+};
+
+struct BinaryExpr : Expr {
+  static constexpr EK kKind = EK::Binary;
+  BinOp op;
+  ExprP left, right;
+  BinaryExpr(int l, BinOp o, ExprP x, ExprP y)
+      : Expr(kKind, l), op(o), left(std::move(x)), right(std::move(y)) {}
+};
+
+struct NewExpr : Expr {
+  static constexpr EK kKind = EK::New;
+  std::string name;  // the class, lower-cased
+  std::string display;
+  NewExpr(int l, std::string n, std::string d)
+      : Expr(kKind, l), name(std::move(n)), display(std::move(d)) {}
+};
+
+struct ParenExpr : Expr {
+  static constexpr EK kKind = EK::Paren;
+  ExprP inner;
+  ParenExpr(int l, ExprP x) : Expr(kKind, l), inner(std::move(x)) {}
+};
+
+// The name a Name, Member or New node was written with, for messages; empty for the others.
+inline const std::string& WrittenName(const Expr& e) {
+  static const std::string kNone;
+  switch (e.kind) {
+    case EK::Name:
+      return e.As<NameExpr>().display;
+    case EK::Member:
+      return e.As<MemberExpr>().display;
+    case EK::New:
+      return e.As<NewExpr>().display;
+    default:
+      return kNone;
+  }
+}
 
 enum class SK {
   Assign,        // AssignStmt
@@ -111,8 +208,8 @@ enum class SK {
 enum class ExitKind { Do, For, Sub, Function, Property };
 
 struct CaseItem {
-  ExprP a, b;         // value, or a To b
-  bool isOp = false;  // Case Is <op> a
+  ExprP value, upper;  // value, or value To upper
+  bool isOp = false;   // Case Is <op> value
   BinOp op = BinOp::Eq;
 };
 
@@ -122,7 +219,7 @@ struct Case {
 };
 
 struct DimTarget {
-  ExprP target;             // Name (Dim, ReDim, Erase) or any l-value (ReDim obj.arr(...))
+  NameP target;
   std::vector<ExprP> dims;  // upper bounds
 };
 
@@ -150,7 +247,7 @@ struct AssignStmt : Stmt {
 };
 
 struct ConcatAssignStmt : Stmt {
-  ExprP target;              // a variable
+  NameP target;
   std::vector<ExprP> parts;  // appended in order
   ExprP whole;               // the whole a & b & c; owns what the parts came out of
   explicit ConcatAssignStmt(int l) : Stmt(SK::ConcatAssign, l) {}
@@ -175,13 +272,15 @@ struct SelectStmt : Stmt {
 };
 
 struct ForStmt : Stmt {
-  ExprP var, from, to, step;  // step may be null
+  NameP var;
+  ExprP from, to, step;  // step may be null
   Block body;
   explicit ForStmt(int l) : Stmt(SK::For, l) {}
 };
 
 struct ForEachStmt : Stmt {
-  ExprP var, collection;
+  NameP var;
+  ExprP collection;
   Block body;
   explicit ForEachStmt(int l) : Stmt(SK::ForEach, l) {}
 };
@@ -212,12 +311,13 @@ struct DimStmt : Stmt {  // Dim and ReDim
 };
 
 struct EraseStmt : Stmt {
-  ExprP target;
+  NameP target;
   explicit EraseStmt(int l) : Stmt(SK::Erase, l) {}
 };
 
 struct ConstStmt : Stmt {
-  ExprP name, value;
+  NameP name;
+  ExprP value;
   explicit ConstStmt(int l) : Stmt(SK::Const, l) {}
 };
 

@@ -114,9 +114,7 @@ bool Interpreter::DirectArgs(const Proc& p, const std::vector<ExprP>* args) cons
   for (size_t i = 0; i < n; ++i) {
     const Expr* e = (*args)[i].get();
     if (!e || (e->kind != EK::Call && e->kind != EK::Member) || p.params[i].byVal) continue;
-    if (e->kind == EK::Call && e->a->kind == EK::Name && e->a->ref != NameRef::ClassProc)
-      return false;
-    if (e->kind == EK::Member && e->a->kind != EK::Me) return false;
+    if (IndexedName(*e) || ForeignMember(*e)) return false;
   }
   return true;
 }
@@ -149,11 +147,12 @@ Variant Interpreter::CallKnown(const Proc& p, const std::shared_ptr<Dispatch>& m
       continue;
     }
     if (!p.params[i].byVal && e->kind == EK::Name) {
+      const auto& name = e->As<NameExpr>();
       bool readOnly = false;
-      Variant* v = e->ref == NameRef::Local     ? &f.locals[e->slot]
-                   : e->ref == NameRef::Dynamic ? CachedGlobal(*e, f, readOnly)
-                                                : nullptr;
-      if (!v) v = VarRef(*e, f, &readOnly);
+      Variant* v = name.ref == NameRef::Local     ? &f.locals[name.slot]
+                   : name.ref == NameRef::Dynamic ? CachedGlobal(name, f, readOnly)
+                                                  : nullptr;
+      if (!v) v = VarRef(name, f, &readOnly);
       if (v) {
         std::construct_at(locals + i, *v);
         if (!readOnly) backs[nb++] = {i, v};
@@ -161,7 +160,7 @@ Variant Interpreter::CallKnown(const Proc& p, const std::shared_ptr<Dispatch>& m
       }
     }
     if (e->kind == EK::Literal) {
-      std::construct_at(locals + i, e->lit);
+      std::construct_at(locals + i, e->As<LiteralExpr>().value);
       continue;
     }
     Variant v = Eval(*e, f);

@@ -7,12 +7,19 @@ namespace fern::script {
 namespace {
 
 // A literal, also a negative number (Const X = -1).
-bool IsLiteral(const Expr& e) {
-  return e.kind == EK::Literal || (e.kind == EK::Unary && e.unop == UnOp::Neg &&
-                                   e.a->kind == EK::Literal && e.a->lit.IsNumber());
+const LiteralExpr* NegatedNumber(const Expr& e) {
+  const auto* neg = e.If<UnaryExpr>();
+  if (!neg || neg->op != UnOp::Neg) return nullptr;
+  const auto* lit = neg->operand->If<LiteralExpr>();
+  return lit && lit->value.IsNumber() ? lit : nullptr;
 }
 
-Variant LiteralValue(const Expr& e) { return e.kind == EK::Literal ? e.lit : vb::Neg(e.a->lit); }
+bool IsLiteral(const Expr& e) { return e.kind == EK::Literal || NegatedNumber(e); }
+
+Variant LiteralValue(const Expr& e) {
+  if (const auto* lit = e.If<LiteralExpr>()) return lit->value;
+  return vb::Neg(NegatedNumber(e)->value);
+}
 
 class Resolver {
  public:
@@ -59,14 +66,15 @@ class Resolver {
         Expr_(st.subject.get(), false);
         for (auto& c : st.cases)
           for (auto& it : c.items) {
-            Expr_(it.a.get(), false);
-            Expr_(it.b.get(), false);
+            Expr_(it.value.get(), false);
+            Expr_(it.upper.get(), false);
           }
         break;
       }
       case SK::For: {
         auto& st = s.As<ForStmt>();
-        for (Expr* e : {st.var.get(), st.from.get(), st.to.get(), st.step.get()}) Expr_(e, false);
+        Expr_(st.var.get(), false);
+        for (Expr* e : {st.from.get(), st.to.get(), st.step.get()}) Expr_(e, false);
         break;
       }
       case SK::ForEach:
@@ -109,21 +117,38 @@ class Resolver {
 
   void Expr_(Expr* e, bool callTarget) {
     if (!e) return;
-    if (e->kind == EK::Name) {
-      Name(*e, callTarget);
-      return;
+    switch (e->kind) {
+      case EK::Name:
+        Name(e->As<NameExpr>(), callTarget);
+        break;
+      case EK::Call: {
+        auto& call = e->As<CallExpr>();
+        Expr_(call.callee.get(), call.parens);
+        for (auto& a : call.args) Expr_(a.get(), false);
+        break;
+      }
+      case EK::Member:
+        Expr_(e->As<MemberExpr>().object.get(), false);
+        break;
+      case EK::Unary:
+        Expr_(e->As<UnaryExpr>().operand.get(), false);
+        break;
+      case EK::Binary:
+        Expr_(e->As<BinaryExpr>().left.get(), false);
+        Expr_(e->As<BinaryExpr>().right.get(), false);
+        break;
+      case EK::Paren:
+        Expr_(e->As<ParenExpr>().inner.get(), false);
+        break;
+      case EK::Literal:
+      case EK::Me:
+      case EK::WithObj:
+      case EK::New:
+        break;
     }
-    if (e->kind == EK::Call) {
-      Expr_(e->a.get(), e->parens);
-      for (auto& a : e->args) Expr_(a.get(), false);
-      return;
-    }
-    Expr_(e->a.get(), false);
-    Expr_(e->b.get(), false);
-    for (auto& a : e->args) Expr_(a.get(), false);
   }
 
-  void Name(Expr& e, bool callTarget) {
+  void Name(NameExpr& e, bool callTarget) {
     auto it = proc_.locals.find(e.name);
     if (it != proc_.locals.end()) {
       e.ref = NameRef::Local;

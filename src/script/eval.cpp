@@ -32,29 +32,37 @@ Variant Interpreter::EvalValue(const Expr& e, Frame& f) {
 Variant Interpreter::Eval(const Expr& e, Frame& f) {
   switch (e.kind) {
     case EK::Literal:
-      return e.lit;
+      return e.As<LiteralExpr>().value;
     case EK::Name:
-      return CallName(e, nullptr, f);
+      return CallName(e.As<NameExpr>(), nullptr, f);
     case EK::Me:
       if (!f.meObj) Throw(kErrObjectRequired);
       return Variant(f.meObj);
-    case EK::WithObj:
-      if (e.slot < 0) Throw(kErrObjectRequired);  // .x outside any With
-      return f.locals[e.slot];
+    case EK::WithObj: {
+      int slot = e.As<WithObjExpr>().slot;
+      if (slot < 0) Throw(kErrObjectRequired);  // .x outside any With
+      return f.locals[slot];
+    }
     case EK::Member:
-      return CallMember(e, nullptr, f);
-    case EK::Call:
-      return Apply(*e.a, &e.args, f);
+      return CallMember(e.As<MemberExpr>(), nullptr, f);
+    case EK::Call: {
+      // Calls of procedures by name are most calls: straight to them.
+      const auto& call = e.As<CallExpr>();
+      if (call.callee->kind == EK::Name)
+        return CallName(call.callee->As<NameExpr>(), &call.args, f);
+      return Apply(*call.callee, &call.args, f);
+    }
     case EK::Unary: {
-      Variant v = EvalValue(*e.a, f);
-      return e.unop == UnOp::Neg ? vb::Neg(v) : vb::Not(v);
+      const auto& un = e.As<UnaryExpr>();
+      Variant v = EvalValue(*un.operand, f);
+      return un.op == UnOp::Neg ? vb::Neg(v) : vb::Not(v);
     }
     case EK::Binary:
-      return Binary(e, f);
+      return Binary(e.As<BinaryExpr>(), f);
     case EK::New:
-      return NewObject(e);
+      return NewObject(e.As<NewExpr>());
     case EK::Paren:
-      return Eval(*e.a, f);
+      return Eval(*e.As<ParenExpr>().inner, f);
   }
   return Variant();
 }
@@ -93,29 +101,30 @@ int64_t WholeOf(const Variant& v) { return v.type() == VType::Integer ? v.intVal
 }  // namespace
 
 bool Interpreter::Truth(const Expr& e, Frame& f) {
-  if (e.kind == EK::Binary) {
+  if (const auto* bin = e.If<BinaryExpr>()) {
     // Loop and branch conditions are mostly a counter compared with a bound.
-    const Variant* a = PlainRef(*e.a, f);
-    const Variant* b = a ? PlainRef(*e.b, f) : nullptr;
+    const Variant* a = PlainRef(*bin->left, f);
+    const Variant* b = a ? PlainRef(*bin->right, f) : nullptr;
     bool r;
-    if (b && IsWhole(*a) && IsWhole(*b) && CompareWhole(e.op, WholeOf(*a), WholeOf(*b), r))
+    if (b && IsWhole(*a) && IsWhole(*b) && CompareWhole(bin->op, WholeOf(*a), WholeOf(*b), r))
       return r;
   }
   return vb::Truth(EvalValue(e, f));
 }
 
-Variant Interpreter::Binary(const Expr& e, Frame& f) {
+Variant Interpreter::Binary(const BinaryExpr& e, Frame& f) {
   if (e.op == BinOp::Is) {
-    Variant a = Eval(*e.a, f);
-    Variant b = Eval(*e.b, f);
+    Variant a = Eval(*e.left, f);
+    Variant b = Eval(*e.right, f);
     if (!a.IsObject() || !b.IsObject()) Throw(kErrObjectRequired);
     return Variant(a.obj() == b.obj());
   }
   // Operands that are plain variables or literals are read in place, not copied; the left one
   // only when evaluating the right one cannot change it.
   std::optional<Variant> ta, tb;  // engaged only when an operand is computed
-  const Variant& a = IsPlain(*e.b) ? ValueRef(*e.a, f, ta) : ta.emplace(EvalValue(*e.a, f));
-  const Variant& b = ValueRef(*e.b, f, tb);
+  const Variant& a =
+      IsPlain(*e.right) ? ValueRef(*e.left, f, ta) : ta.emplace(EvalValue(*e.left, f));
+  const Variant& b = ValueRef(*e.right, f, tb);
   if (IsWhole(a) && IsWhole(b)) {
     // Counting and comparing whole numbers is most of what loops and recursion do.
     int64_t x = WholeOf(a), y = WholeOf(b);
@@ -161,7 +170,7 @@ Variant Interpreter::Binary(const Expr& e, Frame& f) {
     case BinOp::Gt:
     case BinOp::Le:
     case BinOp::Ge:
-      return Comparison(e.op, a, b, e.a.get(), e.b.get(), f);
+      return Comparison(e.op, a, b, e.left.get(), e.right.get(), f);
     case BinOp::And:
       return vb::And(a, b);
     case BinOp::Or:
@@ -212,11 +221,13 @@ Variant TextAs(const Variant& text, const Variant& like) {
 // A literal, a negated number literal, or a name that stands for a constant.
 bool Interpreter::IsFixedValue(const Expr* e, Frame& f) {
   if (!e) return false;
-  if (e->kind == EK::Paren) return IsFixedValue(e->a.get(), f);
+  if (const auto* paren = e->If<ParenExpr>()) return IsFixedValue(paren->inner.get(), f);
   if (e->kind == EK::Literal) return true;
-  if (e->kind == EK::Unary && e->unop == UnOp::Neg) return e->a->kind == EK::Literal;
-  if (e->kind != EK::Name || e->ref != NameRef::Dynamic) return false;
-  Found r = Lookup(*e, f);
+  if (const auto* un = e->If<UnaryExpr>(); un && un->op == UnOp::Neg)
+    return un->operand->kind == EK::Literal;
+  const auto* name = e->If<NameExpr>();
+  if (!name || name->ref != NameRef::Dynamic) return false;
+  Found r = Lookup(*name, f);
   return r.kind == Found::Const || (r.kind == Found::Var && r.readOnly);
 }
 
@@ -243,21 +254,23 @@ Variant Interpreter::Comparison(BinOp op, const Variant& a, const Variant& b, co
 }
 
 bool Interpreter::IsPlain(const Expr& e) {
-  return e.kind == EK::Literal ||
-         (e.kind == EK::Name && (e.ref == NameRef::Local || e.ref == NameRef::Field));
+  if (e.kind == EK::Literal) return true;
+  const auto* name = e.If<NameExpr>();
+  return name && (name->ref == NameRef::Local || name->ref == NameRef::Field);
 }
 
 const Variant& Interpreter::ValueRef(const Expr& e, Frame& f, std::optional<Variant>& tmp) {
   const Variant* p = nullptr;
   if (e.kind == EK::Literal) {
-    p = &e.lit;
+    p = &e.As<LiteralExpr>().value;
   } else if (e.kind == EK::Name) {
-    if (e.ref == NameRef::Local)
-      p = &f.locals[e.slot];
-    else if (e.ref == NameRef::Field)
-      p = &f.me->fields[e.slot];
-    else if (e.ref == NameRef::Dynamic && !f.parent && Known(f.caches[e.cache])) {
-      const Global& g = globals_[f.caches[e.cache].globalIndex];
+    const auto& n = e.As<NameExpr>();
+    if (n.ref == NameRef::Local)
+      p = &f.locals[n.slot];
+    else if (n.ref == NameRef::Field)
+      p = &f.me->fields[n.slot];
+    else if (n.ref == NameRef::Dynamic && !f.parent && Known(f.caches[n.cache])) {
+      const Global& g = globals_[f.caches[n.cache].globalIndex];
       if (!g.proc && !g.cls) p = &g.value;
     }
   }
@@ -267,8 +280,8 @@ const Variant& Interpreter::ValueRef(const Expr& e, Frame& f, std::optional<Vari
 }
 
 Variant Interpreter::Apply(const Expr& target, const std::vector<ExprP>* args, Frame& f) {
-  if (target.kind == EK::Name) return CallName(target, args, f);
-  if (target.kind == EK::Member) return CallMember(target, args, f);
+  if (target.kind == EK::Name) return CallName(target.As<NameExpr>(), args, f);
+  if (target.kind == EK::Member) return CallMember(target.As<MemberExpr>(), args, f);
   Variant v = Eval(target, f);
   return Index(v, args, f, target);
 }
@@ -276,19 +289,19 @@ Variant Interpreter::Apply(const Expr& target, const std::vector<ExprP>* args, F
 Variant Interpreter::BaseObject(const Expr& e, Frame& f) {
   Variant base = Eval(e, f);
   if (!base.IsObject()) {
-    if (e.kind == EK::Name) ThrowNamed(kErrObjectRequired, e.display);
+    if (e.kind == EK::Name) ThrowNamed(kErrObjectRequired, WrittenName(e));
     Throw(kErrObjectRequired);
   }
   if (!base.obj()) Throw(kErrObjectRequired);  // a member of Nothing
   return base;
 }
 
-Variant Interpreter::CallMember(const Expr& e, const std::vector<ExprP>* args, Frame& f) {
-  Variant base = BaseObject(*e.a, f);
+Variant Interpreter::CallMember(const MemberExpr& e, const std::vector<ExprP>* args, Frame& f) {
+  Variant base = BaseObject(*e.object, f);
   ArgBuf buf = NewArgs();
   BuildArgs(args, f, buf, nullptr);
   Variant r;
-  if (e.a->kind == EK::Me) {
+  if (e.object->kind == EK::Me) {
     r = InvokeMember(f.meObj, *f.me, e.display, kGet, buf.vals, true);
   } else {
     try {
@@ -323,7 +336,7 @@ std::vector<int32_t> Interpreter::Indices(const std::vector<ExprP>& args, Frame&
 
 // Checked after the indices were computed: computing them may have replaced the array.
 Variant& Interpreter::Element(Variant& arr, const std::vector<int32_t>& idx, const Expr& at) {
-  if (!arr.IsArray()) ThrowNamed(kErrTypeMismatch, at.display.empty() ? at.name : at.display);
+  if (!arr.IsArray()) ThrowNamed(kErrTypeMismatch, WrittenName(at));
   return arr.arr().At(idx);
 }
 
@@ -344,11 +357,11 @@ Variant Interpreter::Index(Variant& v, const std::vector<ExprP>* args, Frame& f,
     return r;
   }
   if (args->empty()) return v;
-  if (at.kind == EK::Name) ThrowNamed(kErrTypeMismatch, at.display);
+  if (at.kind == EK::Name) ThrowNamed(kErrTypeMismatch, WrittenName(at));
   Throw(kErrTypeMismatch);
 }
 
-Interpreter::Found Interpreter::Lookup(const Expr& e, Frame& f) {
+Interpreter::Found Interpreter::Lookup(const NameExpr& e, Frame& f) {
   Found r;
   // Code run by Execute/Eval inside a procedure sees that procedure's variables.
   for (Frame* p = f.parent; p; p = p->parent) {
@@ -414,8 +427,7 @@ Interpreter::Found Interpreter::Lookup(const Expr& e, Frame& f) {
   return r;
 }
 
-Variant* Interpreter::VarRef(const Expr& e, Frame& f, bool* readOnly) {
-  if (e.kind != EK::Name) return nullptr;
+Variant* Interpreter::VarRef(const NameExpr& e, Frame& f, bool* readOnly) {
   switch (e.ref) {
     case NameRef::Local:
       return &f.locals[e.slot];
@@ -447,7 +459,7 @@ Variant* Interpreter::VarRef(const Expr& e, Frame& f, bool* readOnly) {
   return &globals_[gi].value;
 }
 
-Variant Interpreter::CallName(const Expr& e, const std::vector<ExprP>* args, Frame& f) {
+Variant Interpreter::CallName(const NameExpr& e, const std::vector<ExprP>* args, Frame& f) {
   switch (e.ref) {
     case NameRef::Local:
       return Index(f.locals[e.slot], args, f, e);
@@ -503,19 +515,19 @@ void Interpreter::BuildArgs(const std::vector<ExprP>* args, Frame& f, ArgBuf& bu
     }
     bool byVal = known && i < known->params.size() && known->params[i].byVal;
     if (!byVal) {
-      if (e->kind == EK::Name) {
+      if (const auto* name = e->If<NameExpr>()) {
         bool readOnly = false;
         Variant* v = nullptr;
-        if (e->ref == NameRef::Dynamic) {
-          Found r = Lookup(*e, f);
+        if (name->ref == NameRef::Dynamic) {
+          Found r = Lookup(*name, f);
           if (r.kind == Found::Var) {
             v = r.var;
             readOnly = r.readOnly;
           } else if (r.kind == Found::None) {
-            v = VarRef(*e, f);
+            v = VarRef(*name, f);
           }
         } else {
-          v = VarRef(*e, f);
+          v = VarRef(*name, f);
         }
         if (v) {
           buf.vals.push_back(*v);
@@ -531,21 +543,22 @@ void Interpreter::BuildArgs(const std::vector<ExprP>* args, Frame& f, ArgBuf& bu
           }
           continue;
         }
-      } else if (e->kind == EK::Call && e->a->kind == EK::Name && e->a->ref != NameRef::ClassProc) {
+      } else if (const NameExpr* array = IndexedName(*e)) {
         // An array element passed by reference.
+        const auto& call = e->As<CallExpr>();
         Variant* arr = nullptr;
-        if (e->a->ref == NameRef::Dynamic) {
-          Found r = Lookup(*e->a, f);
+        if (array->ref == NameRef::Dynamic) {
+          Found r = Lookup(*array, f);
           if (r.kind == Found::Var) arr = r.var;
         } else {
-          arr = VarRef(*e->a, f);
+          arr = VarRef(*array, f);
         }
-        if (arr && arr->IsArray() && !e->args.empty()) {
+        if (arr && arr->IsArray() && !call.args.empty()) {
           ArgBuf::Back b;
           b.index = i;
           b.var = arr;
-          b.idx = Indices(e->args, f);
-          buf.vals.push_back(Element(*arr, b.idx, *e->a));
+          b.idx = Indices(call.args, f);
+          buf.vals.push_back(Element(*arr, b.idx, *array));
           if (!known) {
             b.before = buf.vals.back();
             b.compare = true;
@@ -553,14 +566,14 @@ void Interpreter::BuildArgs(const std::vector<ExprP>* args, Frame& f, ArgBuf& bu
           buf.backs.push_back(std::move(b));
           continue;
         }
-      } else if (e->kind == EK::Member && e->a->kind != EK::Me) {
+      } else if (const MemberExpr* prop = ForeignMember(*e)) {
         // A property passed by reference is assigned back when the callee changed it.
-        Variant base = BaseObject(*e->a, f);
-        Variant val = base.obj()->Invoke(e->display, kGet, {});
+        Variant base = BaseObject(*prop->object, f);
+        Variant val = base.obj()->Invoke(prop->display, kGet, {});
         ArgBuf::Back b;
         b.index = i;
         b.obj = std::move(base);
-        b.member = e->display;
+        b.member = prop->display;
         b.before = val;
         b.compare = true;
         buf.vals.push_back(std::move(val));

@@ -77,19 +77,19 @@ Interpreter::Flow Interpreter::Exec(const Stmt& s, Frame& f) {
     case SK::Assign: {
       const auto& st = s.As<AssignStmt>();
       const Expr& target = *st.target;
-      if (!st.set && target.kind == EK::Name &&
-          (target.ref == NameRef::Local || target.ref == NameRef::Field)) {
+      const NameExpr* var = st.set ? nullptr : target.If<NameExpr>();
+      if (var && (var->ref == NameRef::Local || var->ref == NameRef::Field)) {
         // The common case, a plain variable, written in place.
         Variant val = EvalValue(*st.value, f);
-        (target.ref == NameRef::Local ? f.locals[target.slot] : f.me->fields[target.slot]) =
+        (var->ref == NameRef::Local ? f.locals[var->slot] : f.me->fields[var->slot]) =
             std::move(val);
         return Flow::Normal;
       }
-      if (!st.set && target.kind == EK::Name && target.ref == NameRef::Dynamic) {
+      if (var && var->ref == NameRef::Dynamic) {
         // A global variable found before: written without the general path.
         Variant val = EvalValue(*st.value, f);
         bool readOnly = false;
-        Variant* g = CachedGlobal(target, f, readOnly);
+        Variant* g = CachedGlobal(*var, f, readOnly);
         if (g && !readOnly) {
           *g = std::move(val);
           return Flow::Normal;
@@ -103,40 +103,40 @@ Interpreter::Flow Interpreter::Exec(const Stmt& s, Frame& f) {
     }
     case SK::ConcatAssign: {
       const auto& st = s.As<ConcatAssignStmt>();
-      const Expr& target = *st.target;
+      const NameExpr& var = *st.target;
       if (st.parts.size() == 1) {
         Variant part = EvalValue(*st.parts[0], f);
         bool readOnly = false;
-        Variant* v = VarRef(target, f, &readOnly);
+        Variant* v = VarRef(var, f, &readOnly);
         if (v && !readOnly && v->IsString()) {
           if (!part.IsNull()) v->str() += part.IsString() ? part.str() : vb::CStr(part);
           return Flow::Normal;
         }
-        Assign(target, vb::Concat(EvalValue(target, f), part), false, f);
+        Assign(var, vb::Concat(EvalValue(var, f), part), false, f);
         return Flow::Normal;
       }
       std::vector<Variant> parts;
       parts.reserve(st.parts.size());
       for (const auto& e : st.parts) parts.push_back(EvalValue(*e, f));
       bool readOnly = false;
-      Variant* v = VarRef(target, f, &readOnly);
+      Variant* v = VarRef(var, f, &readOnly);
       if (v && !readOnly && v->IsString()) {
         for (const Variant& p : parts)
           if (!p.IsNull()) v->str() += p.IsString() ? p.str() : vb::CStr(p);
         return Flow::Normal;
       }
-      Variant acc = EvalValue(target, f);
+      Variant acc = EvalValue(var, f);
       for (const Variant& p : parts) acc = vb::Concat(acc, p);
-      Assign(target, std::move(acc), false, f);
+      Assign(var, std::move(acc), false, f);
       return Flow::Normal;
     }
     case SK::Call: {
       const auto& st = s.As<CallStmt>();
       const Expr& target = *st.target;
-      if (target.kind == EK::Name && target.ref == NameRef::Dynamic &&
-          Lookup(target, f).kind == Found::None) {
+      const auto* name = target.If<NameExpr>();
+      if (name && name->ref == NameRef::Dynamic && Lookup(*name, f).kind == Found::None) {
         // Calling a procedure nobody defined: VBScript's "Type mismatch: 'Name'".
-        ThrowNamed(f.explicitVars ? kErrUndefined : kErrTypeMismatch, target.display);
+        ThrowNamed(f.explicitVars ? kErrUndefined : kErrTypeMismatch, name->display);
       }
       Apply(target, &st.args, f);
       return Flow::Normal;
@@ -213,7 +213,7 @@ Interpreter::Flow Interpreter::Exec(const Stmt& s, Frame& f) {
       ExecReDim(s.As<DimStmt>(), f, true);
       return Flow::Normal;
     case SK::Erase: {
-      const Expr& target = *s.As<EraseStmt>().target;
+      const NameExpr& target = *s.As<EraseStmt>().target;
       Variant* v = VarRef(target, f);
       if (!v || !v->IsArray()) ThrowNamed(kErrTypeMismatch, target.display);
       if (v->arr().fixed) {
@@ -272,8 +272,8 @@ void Interpreter::ExecReDim(const DimStmt& s, Frame& f, bool declare) {
 
 // ReDim inside a procedure: the local, field or global of that name, else a new local (also
 // under Option Explicit: ReDim declares).
-Variant* Interpreter::ReDimTarget(const Expr& e, Frame& f) {
-  if (e.kind != EK::Name || e.ref != NameRef::Dynamic) return VarRef(e, f);
+Variant* Interpreter::ReDimTarget(const NameExpr& e, Frame& f) {
+  if (e.ref != NameRef::Dynamic) return VarRef(e, f);
   Found r = Lookup(e, f);
   if (r.kind == Found::Var) return r.readOnly ? nullptr : r.var;
   if (r.kind != Found::None) return nullptr;
@@ -413,15 +413,17 @@ void Interpreter::ExecSelect(const SelectStmt& s, Frame& f, Flow& flow) {
     bool match = c.items.empty();
     try {
       for (const CaseItem& item : c.items) {
-        Variant a = EvalValue(*item.a, f);
+        Variant a = EvalValue(*item.value, f);
         if (item.isOp) {
-          match = vb::Truth(Comparison(item.op, subject, a, s.subject.get(), item.a.get(), f));
-        } else if (item.b) {
-          Variant b = EvalValue(*item.b, f);
-          match = vb::Truth(Comparison(BinOp::Ge, subject, a, s.subject.get(), item.a.get(), f)) &&
-                  vb::Truth(Comparison(BinOp::Le, subject, b, s.subject.get(), item.b.get(), f));
+          match = vb::Truth(Comparison(item.op, subject, a, s.subject.get(), item.value.get(), f));
+        } else if (item.upper) {
+          Variant b = EvalValue(*item.upper, f);
+          match =
+              vb::Truth(Comparison(BinOp::Ge, subject, a, s.subject.get(), item.value.get(), f)) &&
+              vb::Truth(Comparison(BinOp::Le, subject, b, s.subject.get(), item.upper.get(), f));
         } else {
-          match = vb::Truth(Comparison(BinOp::Eq, subject, a, s.subject.get(), item.a.get(), f));
+          match =
+              vb::Truth(Comparison(BinOp::Eq, subject, a, s.subject.get(), item.value.get(), f));
         }
         if (match) break;
       }
@@ -444,74 +446,77 @@ void Interpreter::Assign(const Expr& lhs, Variant val, bool isSet, Frame& f) {
   if (!isSet && val.IsObject() && !LetTakesObject(lhs, f)) val = DefaultValue(std::move(val));
   switch (lhs.kind) {
     case EK::Name: {
-      if (lhs.ref == NameRef::ClassProc) {
-        const Proc* p = ClassProcFor(*f.me->cls, lhs.name, kind);
-        if (!p) ThrowNamed(kErrIllegalAssign, lhs.display);
+      const auto& name = lhs.As<NameExpr>();
+      if (name.ref == NameRef::ClassProc) {
+        const Proc* p = ClassProcFor(*f.me->cls, name.name, kind);
+        if (!p) ThrowNamed(kErrIllegalAssign, name.display);
         std::vector<Variant> args{std::move(val)};
         CallProc(*p, f.meObj, f.me, args);
         return;
       }
       bool readOnly = false;
-      Variant* v = VarRef(lhs, f, &readOnly);
-      if (!v || readOnly) ThrowNamed(kErrIllegalAssign, lhs.display);
+      Variant* v = VarRef(name, f, &readOnly);
+      if (!v || readOnly) ThrowNamed(kErrIllegalAssign, name.display);
       *v = std::move(val);
       return;
     }
     case EK::Member: {
-      Variant base = BaseObject(*lhs.a, f);
+      const auto& member = lhs.As<MemberExpr>();
+      Variant base = BaseObject(*member.object, f);
       std::vector<Variant> args{std::move(val)};
-      if (lhs.a->kind == EK::Me) {
-        InvokeMember(f.meObj, *f.me, lhs.display, kind, args, true);
+      if (member.object->kind == EK::Me) {
+        InvokeMember(f.meObj, *f.me, member.display, kind, args, true);
         return;
       }
-      base.obj()->Invoke(lhs.display, kind, args);
+      base.obj()->Invoke(member.display, kind, args);
       return;
     }
     case EK::Call: {
-      const Expr& target = *lhs.a;
-      if (target.kind == EK::Member) {
-        Variant base = BaseObject(*target.a, f);
+      const auto& call = lhs.As<CallExpr>();
+      const Expr& target = *call.callee;
+      if (const auto* member = target.If<MemberExpr>()) {
+        bool onMe = member->object->kind == EK::Me;
+        Variant base = BaseObject(*member->object, f);
         std::vector<Variant> args;
-        for (const auto& a : lhs.args) args.push_back(a ? EvalValue(*a, f) : Variant::Missing());
+        for (const auto& a : call.args) args.push_back(a ? EvalValue(*a, f) : Variant::Missing());
         args.push_back(std::move(val));
         try {
-          if (target.a->kind == EK::Me)
-            InvokeMember(f.meObj, *f.me, target.display, kind, args, true);
+          if (onMe)
+            InvokeMember(f.meObj, *f.me, member->display, kind, args, true);
           else
-            base.obj()->Invoke(target.display, kind, args);
+            base.obj()->Invoke(member->display, kind, args);
         } catch (const HostError& err) {
           // obj.Items(k) = v where Items is a read-only property without parameters: the
           // assignment goes to the default member of what Items returns.
           if (err.number() != kErrNoMember && err.number() != kErrWrongArgs) throw;
-          Variant inner = target.a->kind == EK::Me
-                              ? InvokeMember(f.meObj, *f.me, target.display, kGet, {}, true)
-                              : base.obj()->Invoke(target.display, kGet, {});
+          Variant inner = onMe ? InvokeMember(f.meObj, *f.me, member->display, kGet, {}, true)
+                               : base.obj()->Invoke(member->display, kGet, {});
           if (!inner.IsObject() || !inner.obj()) throw;
           inner.obj()->Invoke("", kind, args);
         }
         return;
       }
-      if (target.kind == EK::Name) {
-        if (target.ref == NameRef::ClassProc) {
-          const Proc* p = ClassProcFor(*f.me->cls, target.name, kind);
-          if (!p) ThrowNamed(kErrIllegalAssign, target.display);
+      if (const auto* name = target.If<NameExpr>()) {
+        if (name->ref == NameRef::ClassProc) {
+          const Proc* p = ClassProcFor(*f.me->cls, name->name, kind);
+          if (!p) ThrowNamed(kErrIllegalAssign, name->display);
           std::vector<Variant> args;
-          for (const auto& a : lhs.args) args.push_back(a ? EvalValue(*a, f) : Variant::Missing());
+          for (const auto& a : call.args) args.push_back(a ? EvalValue(*a, f) : Variant::Missing());
           args.push_back(std::move(val));
           CallProc(*p, f.meObj, f.me, args);
           return;
         }
-        Variant* v = VarRef(target, f);
-        if (!v) ThrowNamed(kErrIllegalAssign, target.display);
+        Variant* v = VarRef(*name, f);
+        if (!v) ThrowNamed(kErrIllegalAssign, name->display);
         if (v->IsArray()) {
-          std::vector<int32_t> idx = Indices(lhs.args, f);
+          std::vector<int32_t> idx = Indices(call.args, f);
           Element(*v, idx, target) = std::move(val);
           return;
         }
         if (v->IsObject()) {
           if (!v->obj()) Throw(kErrObjectNotSet);
           std::vector<Variant> args;
-          for (const auto& a : lhs.args) args.push_back(a ? EvalValue(*a, f) : Variant::Missing());
+          for (const auto& a : call.args) args.push_back(a ? EvalValue(*a, f) : Variant::Missing());
           args.push_back(std::move(val));
           Variant holder = *v;
           try {
@@ -529,13 +534,13 @@ void Interpreter::Assign(const Expr& lhs, Variant val, bool isSet, Frame& f) {
           }
           return;
         }
-        ThrowNamed(kErrTypeMismatch, target.display);
+        ThrowNamed(kErrTypeMismatch, name->display);
       }
       if (target.kind == EK::Call) {
         // x(0)(1) = v: an element of an array that is itself an element.
         Variant* inner = ElementRef(target, f);
         if (inner && inner->IsArray()) {
-          std::vector<int32_t> idx = Indices(lhs.args, f);
+          std::vector<int32_t> idx = Indices(call.args, f);
           Element(*inner, idx, target) = std::move(val);
           return;
         }
@@ -544,7 +549,7 @@ void Interpreter::Assign(const Expr& lhs, Variant val, bool isSet, Frame& f) {
       if (!obj.IsObject()) Throw(kErrIllegalAssign);
       if (!obj.obj()) Throw(kErrObjectNotSet);
       std::vector<Variant> args;
-      for (const auto& a : lhs.args) args.push_back(a ? EvalValue(*a, f) : Variant::Missing());
+      for (const auto& a : call.args) args.push_back(a ? EvalValue(*a, f) : Variant::Missing());
       args.push_back(std::move(val));
       obj.obj()->Invoke("", kind, args);
       return;
@@ -559,27 +564,30 @@ void Interpreter::Assign(const Expr& lhs, Variant val, bool isSet, Frame& f) {
 namespace fern::script {
 
 bool Interpreter::LetTakesObject(const Expr& lhs, Frame& f) {
-  if (lhs.kind == EK::Name) return lhs.ref == NameRef::ClassProc;
-  if (lhs.kind != EK::Member) return false;
+  if (const auto* name = lhs.If<NameExpr>()) return name->ref == NameRef::ClassProc;
+  const auto* member = lhs.If<MemberExpr>();
+  if (!member) return false;
+  const Expr& object = *member->object;
   const ClassDef* cls = nullptr;
-  if (lhs.a->kind == EK::Me) {
+  if (object.kind == EK::Me) {
     if (f.me) cls = f.me->cls;
-  } else if (lhs.a->kind == EK::Name || lhs.a->kind == EK::WithObj) {  // free of side effects
-    Variant base = Eval(*lhs.a, f);
+  } else if (object.kind == EK::Name || object.kind == EK::WithObj) {  // free of side effects
+    Variant base = Eval(object, f);
     if (base.IsObject())
       if (auto* so = dynamic_cast<ScriptObject*>(base.obj().get())) cls = so->instance().cls;
   }
-  return cls && ClassProcFor(*cls, lhs.name, kPropLet) != nullptr;
+  return cls && ClassProcFor(*cls, member->name, kPropLet) != nullptr;
 }
 
 Variant* Interpreter::ElementRef(const Expr& e, Frame& f) {
-  if (e.kind == EK::Name) return e.ref == NameRef::ClassProc ? nullptr : VarRef(e, f);
-  if (e.kind != EK::Call || !e.a || (e.a->kind != EK::Name && e.a->kind != EK::Call))
-    return nullptr;
-  Variant* base = ElementRef(*e.a, f);
+  if (const auto* name = e.If<NameExpr>())
+    return name->ref == NameRef::ClassProc ? nullptr : VarRef(*name, f);
+  const auto* call = e.If<CallExpr>();
+  if (!call || (call->callee->kind != EK::Name && call->callee->kind != EK::Call)) return nullptr;
+  Variant* base = ElementRef(*call->callee, f);
   if (!base || !base->IsArray()) return nullptr;
-  std::vector<int32_t> idx = Indices(e.args, f);
-  return &Element(*base, idx, *e.a);
+  std::vector<int32_t> idx = Indices(call->args, f);
+  return &Element(*base, idx, *call->callee);
 }
 
 }  // namespace fern::script

@@ -10,6 +10,7 @@
 #include "platform/dispatch.h"
 #include "platform/host_error.h"
 #include "platform/variant.h"
+#include "script/ast.h"
 
 namespace fern::script::detail {
 
@@ -38,5 +39,17 @@ int32_t ToIndex(const Variant& v);
 // The value an object stands for where a value is needed: its default member.
 Variant DefaultValue(Variant v);
 HostError AsHostError(const std::exception& ex);
+
+// The arguments passed by reference that are neither a variable nor a value: a(i) where `a` is
+// a variable (its element), and obj.p on an object other than Me (its property).
+inline const NameExpr* IndexedName(const Expr& e) {
+  const auto* call = e.If<CallExpr>();
+  const auto* name = call ? call->callee->If<NameExpr>() : nullptr;
+  return name && name->ref != NameRef::ClassProc ? name : nullptr;
+}
+inline const MemberExpr* ForeignMember(const Expr& e) {
+  const auto* member = e.If<MemberExpr>();
+  return member && member->object->kind != EK::Me ? member : nullptr;
+}
 
 }  // namespace fern::script::detail

@@ -294,8 +294,9 @@ void Interpreter::Define(const std::shared_ptr<Unit>& unit) {
       for (const DimTarget& dt : st->As<DimStmt>().targets) {
         std::vector<VArray::Dim> dims;
         for (const auto& e : dt.dims) {
-          if (e->kind != EK::Literal || !e->lit.IsNumber()) break;
-          dims.push_back({0, vb::CLng(e->lit) + 1});
+          const auto* lit = e->If<LiteralExpr>();
+          if (!lit || !lit->value.IsNumber()) break;
+          dims.push_back({0, vb::CLng(lit->value) + 1});
         }
         if (dims.size() != dt.dims.size()) continue;
         Global& g = def(dt.target->name, dt.target->display);

@@ -236,7 +236,7 @@ class Interpreter {
   Flow ExecDo(const DoStmt& s, Frame& f);
   void ExecSelect(const SelectStmt& s, Frame& f, Flow& flow);
   void ExecReDim(const DimStmt& s, Frame& f, bool declare);
-  Variant* ReDimTarget(const Expr& e, Frame& f);
+  Variant* ReDimTarget(const NameExpr& e, Frame& f);
   bool Resumed(const HostError& e, Frame& f);
   Flow BodyOnce(const Block& body, Frame& f, Flow ends);
   // A comparison with VBScript's rule for text against numbers: a literal or constant on one
@@ -252,14 +252,15 @@ class Interpreter {
   // --- expressions ---
   Variant Eval(const Expr& e, Frame& f);
   Variant EvalValue(const Expr& e, Frame& f);
-  Variant Binary(const Expr& e, Frame& f);
+  Variant Binary(const BinaryExpr& e, Frame& f);
   static bool IsPlain(const Expr& e);
   // A literal, local or field read in place; nullptr for anything else.
   static const Variant* PlainRef(const Expr& e, Frame& f) {
-    if (e.kind == EK::Literal) return &e.lit;
+    if (e.kind == EK::Literal) return &e.As<LiteralExpr>().value;
     if (e.kind != EK::Name) return nullptr;
-    if (e.ref == NameRef::Local) return &f.locals[e.slot];
-    if (e.ref == NameRef::Field) return &f.me->fields[e.slot];
+    const auto& n = e.As<NameExpr>();
+    if (n.ref == NameRef::Local) return &f.locals[n.slot];
+    if (n.ref == NameRef::Field) return &f.me->fields[n.slot];
     return nullptr;
   }
   // The truth of a condition, whole-number comparisons without making a value.
@@ -268,20 +269,20 @@ class Interpreter {
   // otherwise. Objects stand for their default member.
   const Variant& ValueRef(const Expr& e, Frame& f, std::optional<Variant>& tmp);
   Variant Apply(const Expr& target, const std::vector<ExprP>* args, Frame& f);
-  Variant CallName(const Expr& e, const std::vector<ExprP>* args, Frame& f);
-  Variant CallMember(const Expr& e, const std::vector<ExprP>* args, Frame& f);
+  Variant CallName(const NameExpr& e, const std::vector<ExprP>* args, Frame& f);
+  Variant CallMember(const MemberExpr& e, const std::vector<ExprP>* args, Frame& f);
   Variant Index(Variant& v, const std::vector<ExprP>* args, Frame& f, const Expr& at);
-  Variant NewObject(const Expr& e);
+  Variant NewObject(const NewExpr& e);
   Variant CallEngineFn(int fn, const std::vector<ExprP>* args, Frame& f);
   Variant CallBuiltin(const Builtin& b, const std::vector<ExprP>* args, Frame& f);
-  Found Lookup(const Expr& e, Frame& f);
+  Found Lookup(const NameExpr& e, Frame& f);
   // The variable a Name stands for, created when undeclared (error 500 under Option
   // Explicit); nullptr when the name is a procedure, function or constant.
-  Variant* VarRef(const Expr& e, Frame& f, bool* readOnly = nullptr);
+  Variant* VarRef(const NameExpr& e, Frame& f, bool* readOnly = nullptr);
   // Whether a cached global index belongs to the present globals table.
   bool Known(const NameCache& c) const { return c.globalIndex >= 0 && c.generation == generation_; }
   // The global variable a Dynamic name was found to be before; nullptr when not known.
-  Variant* CachedGlobal(const Expr& e, Frame& f, bool& readOnly) {
+  Variant* CachedGlobal(const NameExpr& e, Frame& f, bool& readOnly) {
     const NameCache& c = f.caches[e.cache];
     if (f.parent || !Known(c)) return nullptr;
     Global& g = globals_[static_cast<size_t>(c.globalIndex)];

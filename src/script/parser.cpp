@@ -279,7 +279,7 @@ void Parser::ParseDimList(Block& out) {
     DeclareVariable(name, display);
     if (AcceptOp("(")) {
       DimTarget dt;
-      dt.target = NameExpr(name, display, line);
+      dt.target = MakeName(name, display, line);
       if (!AcceptOp(")")) {
         for (;;) {
           dt.dims.push_back(ParseExpr());
@@ -326,7 +326,7 @@ void Parser::ParseStatementInto(Block& out) {
         int nline = Line();
         std::string name = Ident(&display);
         DeclareVariable(name, display);
-        st->name = NameExpr(name, display, nline);
+        st->name = MakeName(name, display, nline);
         ExpectOp("=", kErrExpectedEquals);
         st->value = ParseExpr();
         out.push_back(std::move(st));
@@ -364,7 +364,7 @@ void Parser::ParseStatementInto(Block& out) {
         // Inside a procedure ReDim resizes the global or field of that name when no local
         // is declared; it makes a local only when there is none (decided when it runs).
         if (proc_ == &unit_.top) DeclareVariable(name, display);
-        dt.target = NameExpr(name, display, nline);
+        dt.target = MakeName(name, display, nline);
         ExpectOp("(", kErrExpectedLParen);
         for (;;) {
           dt.dims.push_back(ParseExpr());
@@ -384,7 +384,7 @@ void Parser::ParseStatementInto(Block& out) {
         std::string display;
         int nline = Line();
         std::string name = Ident(&display);
-        st->target = NameExpr(name, display, nline);
+        st->target = MakeName(std::move(name), std::move(display), nline);
         out.push_back(std::move(st));
         if (!AcceptOp(",")) break;
       }
@@ -498,9 +498,9 @@ void Parser::ParseStatementInto(Block& out) {
       Next();
       auto st = std::make_unique<CallStmt>(line);
       ExprP e = ParsePostfix(ParsePrimary(), nullptr);
-      if (e->kind == EK::Call && e->parens) {
-        st->target = std::move(e->a);
-        st->args = std::move(e->args);
+      if (auto* call = e->If<CallExpr>(); call && call->parens) {
+        st->target = std::move(call->callee);
+        st->args = std::move(call->args);
       } else {
         st->target = std::move(e);
       }
@@ -524,33 +524,34 @@ void Parser::ParseAssignOrCall(Block& out) {
     return;
   }
   auto st = std::make_unique<CallStmt>(line);
-  auto parenCall = [](const Expr& e) { return e.kind == EK::Call && e.parens; };
-  if (AtStmtEnd() && !(parenCall(*lhs) && parenCall(*lhs->a))) {
-    if (lhs->kind == EK::Call && lhs->parens) {
+  auto parenCall = [](Expr& e) -> CallExpr* {
+    auto* call = e.If<CallExpr>();
+    return call && call->parens ? call : nullptr;
+  };
+  CallExpr* outer = parenCall(*lhs);
+  if (AtStmtEnd() && !(outer && parenCall(*outer->callee))) {
+    if (outer) {
       // name(x) as a statement: the parentheses belong to the argument, which is then
       // passed by value; name(x, y) is an error.
-      if (lhs->args.size() > 1) {
+      if (outer->args.size() > 1) {
         errorLine = line;
         Fail(kErrParensOnSub);
       }
-      st->target = std::move(lhs->a);
-      if (lhs->args.size() == 1 && lhs->args[0]) {
-        auto paren = std::make_unique<Expr>(EK::Paren, line);
-        paren->a = std::move(lhs->args[0]);
-        st->args.push_back(std::move(paren));
-      }
+      st->target = std::move(outer->callee);
+      if (outer->args.size() == 1 && outer->args[0])
+        st->args.push_back(std::make_unique<ParenExpr>(line, std::move(outer->args[0])));
     } else {
       st->target = std::move(lhs);
     }
     out.push_back(std::move(st));
     return;
   }
-  if (parenCall(*lhs) && firstParen != SIZE_MAX) {
+  if (outer && firstParen != SIZE_MAX) {
     // name (a) + 1, b and name (a)(1): the first argument starts with a parenthesis.
     p_ = firstParen;
-    Expr* callee = lhs.get();
-    while (parenCall(*callee->a)) callee = callee->a.get();
-    st->target = std::move(callee->a);
+    CallExpr* callee = outer;
+    while (CallExpr* inner = parenCall(*callee->callee)) callee = inner;
+    st->target = std::move(callee->callee);
   } else {
     st->target = std::move(lhs);
   }
@@ -560,18 +561,20 @@ void Parser::ParseAssignOrCall(Block& out) {
 
 StmtP Parser::MakeAssign(ExprP lhs, ExprP rhs, int line) {
   // s = s & x & y appends in place instead of copying the growing text each time.
-  if (lhs->kind == EK::Name && rhs->kind == EK::Binary && rhs->op == BinOp::Concat) {
-    std::vector<Expr*> chain;
+  if (const NameExpr* var = lhs->If<NameExpr>()) {
+    std::vector<BinaryExpr*> chain;
     Expr* e = rhs.get();
-    while (e->kind == EK::Binary && e->op == BinOp::Concat) {
-      chain.push_back(e);
-      e = e->a.get();
+    for (auto* bin = e->If<BinaryExpr>(); bin && bin->op == BinOp::Concat;
+         bin = e->If<BinaryExpr>()) {
+      chain.push_back(bin);
+      e = bin->left.get();
     }
-    if (e->kind == EK::Name && e->name == lhs->name) {
+    const NameExpr* first = e->If<NameExpr>();
+    if (!chain.empty() && first && first->name == var->name) {
       auto st = std::make_unique<ConcatAssignStmt>(line);
       for (auto it = chain.rbegin(); it != chain.rend(); ++it)
-        st->parts.push_back(std::move((*it)->b));
-      st->target = std::move(lhs);
+        st->parts.push_back(std::move((*it)->right));
+      st->target = NameP(static_cast<NameExpr*>(lhs.release()));
       st->whole = std::move(rhs);
       return st;
     }
@@ -668,7 +671,7 @@ void Parser::ParseFor(Block& out) {
   int line = Line();
   Next();
   bool each = AcceptKw("each");
-  ExprP var = NameHere();
+  NameP var = NameHere();
   Block* body;
   StmtP st;
   if (each) {
@@ -751,10 +754,10 @@ void Parser::ParseSelect(Block& out) {
           else
             Fail(kErrSyntax);
           Next();
-          item.a = ParseConcat();
+          item.value = ParseConcat();
         } else {
-          item.a = ParseExpr();
-          if (AcceptKw("to")) item.b = ParseExpr();
+          item.value = ParseExpr();
+          if (AcceptKw("to")) item.upper = ParseExpr();
         }
         c.items.push_back(std::move(item));
         if (!AcceptOp(",")) break;

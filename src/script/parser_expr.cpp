@@ -3,14 +3,6 @@
 
 namespace fern::script::parse {
 
-ExprP Parser::Bin(BinOp op, ExprP a, ExprP b, int line) {
-  auto e = std::make_unique<Expr>(EK::Binary, line);
-  e->op = op;
-  e->a = std::move(a);
-  e->b = std::move(b);
-  return e;
-}
-
 ExprP Parser::LeftAssoc(ExprP (Parser::*sub)(), std::initializer_list<OpWord> ops) {
   ExprP e = (this->*sub)();
   for (;;) {
@@ -21,7 +13,7 @@ ExprP Parser::LeftAssoc(ExprP (Parser::*sub)(), std::initializer_list<OpWord> op
     if (!hit) return e;
     int line = tk.line;
     Next();
-    e = Bin(hit->op, std::move(e), (this->*sub)(), line);
+    e = std::make_unique<BinaryExpr>(line, hit->op, std::move(e), (this->*sub)());
   }
 }
 
@@ -29,10 +21,7 @@ ExprP Parser::ParseNot() {
   if (Peek().IsKw("not")) {
     int line = Line();
     Next();
-    auto e = std::make_unique<Expr>(EK::Unary, line);
-    e->unop = UnOp::Not;
-    e->a = ParseNot();
-    return e;
+    return std::make_unique<UnaryExpr>(line, UnOp::Not, ParseNot());
   }
   return ParseCompare();
 }
@@ -52,7 +41,7 @@ ExprP Parser::ParsePow() {
   while (Peek().IsOp("^")) {
     int line = Line();
     Next();
-    e = Bin(BinOp::Pow, std::move(e), ParsePowOperand(), line);
+    e = std::make_unique<BinaryExpr>(line, BinOp::Pow, std::move(e), ParsePowOperand());
   }
   return e;
 }
@@ -63,15 +52,12 @@ ExprP Parser::ParsePowOperand() {
     Next();
     ExprP operand = ParsePowOperand();
     // -32768 keeps its literal's type (Long): Hex(-32768) is "FFFF8000".
-    if (operand->kind == EK::Literal && operand->lit.type() == VType::Long &&
-        operand->lit.longVal() != INT32_MIN) {
-      operand->lit = Variant(-operand->lit.longVal());
+    if (auto* lit = operand->If<LiteralExpr>();
+        lit && lit->value.type() == VType::Long && lit->value.longVal() != INT32_MIN) {
+      lit->value = Variant(-lit->value.longVal());
       return operand;
     }
-    auto e = std::make_unique<Expr>(EK::Unary, line);
-    e->unop = UnOp::Neg;
-    e->a = std::move(operand);
-    return e;
+    return std::make_unique<UnaryExpr>(line, UnOp::Neg, std::move(operand));
   }
   if (AcceptOp("+")) return ParsePowOperand();
   return ParsePostfix(ParsePrimary(), nullptr);
@@ -80,41 +66,35 @@ ExprP Parser::ParsePowOperand() {
 ExprP Parser::ParsePrimary() {
   const Token& tk = Peek();
   int line = tk.line;
-  if (tk.kind == Tok::Literal) {
-    auto e = std::make_unique<Expr>(EK::Literal, line);
-    e->lit = Next().value;
-    return e;
-  }
+  if (tk.kind == Tok::Literal) return std::make_unique<LiteralExpr>(line, Next().value);
   if (tk.IsOp("(")) {
     Next();
-    auto e = std::make_unique<Expr>(EK::Paren, line);
-    e->a = ParseExpr();
+    auto e = std::make_unique<ParenExpr>(line, ParseExpr());
     ExpectOp(")", kErrExpectedRParen);
     return e;
   }
   if (tk.IsOp(".")) {
     Next();
     // Outside a With the slot stays -1: using it fails at run time, where On Error sees it.
-    auto base = std::make_unique<Expr>(EK::WithObj, line);
-    base->slot = withSlots_.empty() ? -1 : withSlots_.back();
-    return MemberOf(std::move(base));
+    return MemberOf(
+        std::make_unique<WithObjExpr>(line, withSlots_.empty() ? -1 : withSlots_.back()));
   }
   if (tk.kind != Tok::Ident) Fail(kErrExpectedExpression);
   if (tk.bracketed) {
     std::string bdisplay = tk.text;
     std::string bname = Next().lower;
-    return NameExpr(bname, bdisplay, line);
+    return MakeName(std::move(bname), std::move(bdisplay), line);
   }
   const std::string& w = tk.lower;
   if (w == "true" || w == "false") {
-    auto e = std::make_unique<Expr>(EK::Literal, line);
-    e->lit = Variant(w == "true");
+    auto e = std::make_unique<LiteralExpr>(line, Variant(w == "true"));
     Next();
     return e;
   }
   if (w == "empty" || w == "null" || w == "nothing") {
-    auto e = std::make_unique<Expr>(EK::Literal, line);
-    e->lit = w == "empty" ? Variant() : w == "null" ? Variant::Null() : Variant::Nothing();
+    auto e = std::make_unique<LiteralExpr>(line, w == "empty"  ? Variant()
+                                                 : w == "null" ? Variant::Null()
+                                                               : Variant::Nothing());
     Next();
     return e;
   }
@@ -122,27 +102,24 @@ ExprP Parser::ParsePrimary() {
     Next();
     // Outside a class only code that Execute/Eval runs from a method has a Me; others
     // fail when they run.
-    return std::make_unique<Expr>(EK::Me, line);
+    return std::make_unique<MeExpr>(line);
   }
   if (w == "new") {
     Next();
-    auto e = std::make_unique<Expr>(EK::New, line);
-    e->name = Ident(&e->display);
-    return e;
+    std::string display;
+    std::string name = Ident(&display);
+    return std::make_unique<NewExpr>(line, std::move(name), std::move(display));
   }
   if (kReserved.count(w)) Fail(kErrExpectedExpression);
   std::string display = tk.text;
   std::string name = Next().lower;
-  return NameExpr(name, display, line);
+  return MakeName(std::move(name), std::move(display), line);
 }
 
 ExprP Parser::MemberOf(ExprP base) {
   const Token& tk = Peek();
   if (tk.kind != Tok::Ident) Fail(kErrExpectedIdent);
-  auto e = std::make_unique<Expr>(EK::Member, tk.line);
-  e->name = tk.lower;
-  e->display = tk.text;
-  e->a = std::move(base);
+  auto e = std::make_unique<MemberExpr>(tk.line, std::move(base), tk.lower, tk.text);
   Next();
   return e;
 }
@@ -160,9 +137,8 @@ ExprP Parser::ParsePostfix(ExprP e, size_t* firstParen) {
       size_t at = p_;
       int line = tk.line;
       Next();
-      auto call = std::make_unique<Expr>(EK::Call, line);
+      auto call = std::make_unique<CallExpr>(line, std::move(e));
       call->parens = true;
-      call->a = std::move(e);
       if (!AcceptOp(")")) {
         for (;;) {
           if (Peek().IsOp(",") || Peek().IsOp(")"))

@@ -142,11 +142,11 @@ class Parser {
   void ParseFor(Block& out);
 
   // An identifier as a Name expression.
-  ExprP NameHere() {
+  NameP NameHere() {
     std::string display;
     int line = Line();
     std::string name = Ident(&display);
-    return NameExpr(name, display, line);
+    return MakeName(std::move(name), std::move(display), line);
   }
 
   void ParseDo(Block& out);
@@ -154,14 +154,9 @@ class Parser {
   void ParseSelect(Block& out);
 
   // --- expressions --------------------------------------------------------------------
-  ExprP NameExpr(const std::string& name, const std::string& display, int line) {
-    auto e = std::make_unique<Expr>(EK::Name, line);
-    e->name = name;
-    e->display = display;
-    return e;
+  static NameP MakeName(std::string name, std::string display, int line) {
+    return std::make_unique<NameExpr>(line, std::move(name), std::move(display));
   }
-
-  ExprP Bin(BinOp op, ExprP a, ExprP b, int line);
 
   ExprP ParseExpr() { return ParseImp(); }
 

@@ -127,7 +127,7 @@ Variant Interpreter::InvokeMember(const std::shared_ptr<Dispatch>& self, Instanc
   return CallProc(*p, self, &inst, args);
 }
 
-Variant Interpreter::NewObject(const Expr& e) {
+Variant Interpreter::NewObject(const NewExpr& e) {
   int gi = FindGlobal(e.name);
   if (gi < 0 || !globals_[gi].cls) {
     if (e.name == "regexp") return Variant(NewRegExp());

@@ -26,20 +26,23 @@ TEST(ScriptCompiler, NamesResolveToSlotsFieldsAndRunTimeLookups) {
       "End Class\n");
   const Proc& f = *u->procs[0];
   auto assign = [](const StmtP& s) -> const AssignStmt& { return s->As<AssignStmt>(); };
+  auto name = [](const ExprP& e) -> const NameExpr& { return e->As<NameExpr>(); };
   const AssignStmt& assignB = assign(f.body[0]);
-  EXPECT_EQ(assignB.target->ref, NameRef::Local);
-  EXPECT_EQ(assignB.value->a->ref, NameRef::Local);    // the parameter
-  EXPECT_EQ(assignB.value->b->ref, NameRef::Dynamic);  // a global, found at run time
+  const auto& sum = assignB.value->As<BinaryExpr>();
+  EXPECT_EQ(name(assignB.target).ref, NameRef::Local);
+  EXPECT_EQ(name(sum.left).ref, NameRef::Local);     // the parameter
+  EXPECT_EQ(name(sum.right).ref, NameRef::Dynamic);  // a global, found at run time
   const AssignStmt& result = assign(f.body[1]);
-  EXPECT_EQ(result.target->ref, NameRef::Local);
-  EXPECT_EQ(result.target->slot, f.resultSlot);
+  EXPECT_EQ(name(result.target).ref, NameRef::Local);
+  EXPECT_EQ(name(result.target).slot, f.resultSlot);
   const AssignStmt& implicit = assign(f.body[2]);
-  EXPECT_EQ(implicit.target->ref, NameRef::Dynamic);
-  EXPECT_GE(implicit.target->slot, 0);                  // its own slot should no global exist
-  EXPECT_EQ(implicit.value->a->ref, NameRef::Dynamic);  // F(1) calls F again
+  EXPECT_EQ(name(implicit.target).ref, NameRef::Dynamic);
+  EXPECT_GE(name(implicit.target).slot, 0);  // its own slot should no global exist
+  EXPECT_EQ(name(implicit.value->As<CallExpr>().callee).ref,
+            NameRef::Dynamic);  // F(1) calls F again
   const Proc& m = *u->classes[0]->methods.at("m");
-  EXPECT_EQ(assign(m.body[0]).target->ref, NameRef::Field);
-  EXPECT_EQ(assign(m.body[0]).value->ref, NameRef::ClassProc);
+  EXPECT_EQ(name(assign(m.body[0]).target).ref, NameRef::Field);
+  EXPECT_EQ(name(assign(m.body[0]).value).ref, NameRef::ClassProc);
 }
 
 }  // namespace

@@ -29,7 +29,7 @@ TEST(ScriptParser, StatementCallsPassParenthesisedArgumentsByValue) {
   for (size_t i : {4u, 5u}) {
     EXPECT_EQ(b[i]->As<CallStmt>().target->kind, EK::Name);
     ASSERT_EQ(args(i)[0]->kind, EK::Call);
-    EXPECT_EQ(args(i)[0]->a->kind, EK::Paren);
+    EXPECT_EQ(args(i)[0]->As<CallExpr>().callee->kind, EK::Paren);
   }
   EXPECT_EQ(args(4).size(), 1u);
   EXPECT_EQ(args(5).size(), 2u);
@@ -43,11 +43,11 @@ TEST(ScriptParser, LoopNodesNameTheirParts) {
   const auto& fr = b[0]->As<ForStmt>();
   EXPECT_EQ(fr.var->name, "i");
   EXPECT_EQ(fr.from->kind, EK::Literal);
-  EXPECT_EQ(fr.to->name, "n");
+  EXPECT_EQ(fr.to->As<NameExpr>().name, "n");
   ASSERT_TRUE(fr.step);
-  EXPECT_EQ(fr.step->unop, UnOp::Neg);
+  EXPECT_EQ(fr.step->As<UnaryExpr>().op, UnOp::Neg);
   ASSERT_EQ(b[1]->kind, SK::ForEach);
-  EXPECT_EQ(b[1]->As<ForEachStmt>().collection->name, "c");
+  EXPECT_EQ(b[1]->As<ForEachStmt>().collection->As<NameExpr>().name, "c");
   ASSERT_EQ(b[2]->kind, SK::Do);
   EXPECT_TRUE(b[2]->As<DoStmt>().preTest);
   EXPECT_TRUE(b[2]->As<DoStmt>().until);
@@ -55,23 +55,59 @@ TEST(ScriptParser, LoopNodesNameTheirParts) {
 
 TEST(ScriptParser, PrecedenceFollowsVbScript) {
   int line = 0;
+  std::vector<std::shared_ptr<Unit>> units;  // keep the trees the references point into
   // -2 ^ 2: the power of the negated number, 4.
-  auto u = Compile("-2 ^ 2", "", ParseMode::Expression, line);
-  ASSERT_EQ(u->evalExpr->kind, EK::Binary);
-  EXPECT_EQ(u->evalExpr->op, BinOp::Pow);
-  EXPECT_EQ(u->evalExpr->a->kind, EK::Unary);
-  EXPECT_EQ(u->evalExpr->a->unop, UnOp::Neg);
+  auto binary = [&](std::string_view src) -> const BinaryExpr& {
+    auto u = Compile(src, "", ParseMode::Expression, line);
+    EXPECT_EQ(u->evalExpr->kind, EK::Binary);
+    units.push_back(u);
+    return u->evalExpr->As<BinaryExpr>();
+  };
+  const BinaryExpr& pow = binary("-2 ^ 2");
+  EXPECT_EQ(pow.op, BinOp::Pow);
+  ASSERT_EQ(pow.left->kind, EK::Unary);
+  EXPECT_EQ(pow.left->As<UnaryExpr>().op, UnOp::Neg);
   // a = b And Not c = d: And of (a = b) and Not (c = d).
-  u = Compile("a = b And Not c = d", "", ParseMode::Expression, line);
-  ASSERT_EQ(u->evalExpr->op, BinOp::And);
-  EXPECT_EQ(u->evalExpr->a->op, BinOp::Eq);
-  EXPECT_EQ(u->evalExpr->b->kind, EK::Unary);
-  EXPECT_EQ(u->evalExpr->b->unop, UnOp::Not);
-  EXPECT_EQ(u->evalExpr->b->a->op, BinOp::Eq);
+  const BinaryExpr& both = binary("a = b And Not c = d");
+  ASSERT_EQ(both.op, BinOp::And);
+  EXPECT_EQ(both.left->As<BinaryExpr>().op, BinOp::Eq);
+  ASSERT_EQ(both.right->kind, EK::Unary);
+  const auto& negated = both.right->As<UnaryExpr>();
+  EXPECT_EQ(negated.op, UnOp::Not);
+  EXPECT_EQ(negated.operand->As<BinaryExpr>().op, BinOp::Eq);
   // 1 + 2 & 3 Mod 2: & binds looser than + and Mod.
-  u = Compile("1 + 2 & 3 Mod 2", "", ParseMode::Expression, line);
-  EXPECT_EQ(u->evalExpr->op, BinOp::Concat);
-  EXPECT_EQ(u->evalExpr->b->op, BinOp::Mod);
+  const BinaryExpr& text = binary("1 + 2 & 3 Mod 2");
+  EXPECT_EQ(text.op, BinOp::Concat);
+  EXPECT_EQ(text.right->As<BinaryExpr>().op, BinOp::Mod);
+}
+
+TEST(ScriptParser, ExpressionNodesNameTheirParts) {
+  auto u = Build("x = o.Items(1, , k)\ns = s & a & b\nSet y = New Thing\nz = -32768\n");
+  const Block& b = u->top.body;
+  ASSERT_EQ(b.size(), 4u);
+  ASSERT_EQ(b[0]->As<AssignStmt>().value->kind, EK::Call);
+  const auto& call = b[0]->As<AssignStmt>().value->As<CallExpr>();
+  EXPECT_TRUE(call.parens);
+  ASSERT_EQ(call.args.size(), 3u);
+  EXPECT_EQ(call.args[0]->As<LiteralExpr>().value.intVal(), 1);
+  EXPECT_FALSE(call.args[1]);  // omitted
+  EXPECT_EQ(call.args[2]->As<NameExpr>().ref, NameRef::Dynamic);
+  ASSERT_EQ(call.callee->kind, EK::Member);
+  const auto& member = call.callee->As<MemberExpr>();
+  EXPECT_EQ(member.name, "items");
+  EXPECT_EQ(member.display, "Items");
+  EXPECT_EQ(member.object->As<NameExpr>().name, "o");
+  // s = s & a & b appends a and b to s in place.
+  ASSERT_EQ(b[1]->kind, SK::ConcatAssign);
+  const auto& append = b[1]->As<ConcatAssignStmt>();
+  ASSERT_EQ(append.parts.size(), 2u);
+  EXPECT_EQ(append.parts[0]->As<NameExpr>().name, "a");
+  EXPECT_EQ(append.parts[1]->As<NameExpr>().name, "b");
+  EXPECT_EQ(b[2]->As<AssignStmt>().value->As<NewExpr>().display, "Thing");
+  // A negated number literal is folded into the literal, keeping its type.
+  const auto& folded = b[3]->As<AssignStmt>().value->As<LiteralExpr>().value;
+  EXPECT_EQ(folded.type(), VType::Long);
+  EXPECT_EQ(folded.longVal(), -32768);
 }
 
 int32_t CompileError(const std::string& code) {
