@@ -470,27 +470,22 @@ std::string Format(const Variant& v, std::string_view pattern, const Locale& loc
   const std::string fallback = v.IsString() ? v.str() : std::string();
 
   struct Named {
-    const char* name;
-    const char* number;  // number pattern, or nullptr
-    const char* date;    // date pattern, or nullptr
+    std::string_view name;
+    std::string_view number;  // number pattern, or empty
+    std::string_view date;    // date pattern, or empty
   };
-  const char* shortDate = loc.padDayMonth ? (loc.monthFirst ? "mm/dd/yyyy" : "dd/mm/yyyy")
-                                          : (loc.monthFirst ? "m/d/yyyy" : "d/m/yyyy");
-  const char* longTime = loc.hour12 ? "h:nn:ss AM/PM" : loc.padHour ? "hh:nn:ss" : "h:nn:ss";
-  const std::string longDate(loc.longDate);
+  std::string_view shortDate = loc.padDayMonth ? (loc.monthFirst ? "mm/dd/yyyy" : "dd/mm/yyyy")
+                                               : (loc.monthFirst ? "m/d/yyyy" : "d/m/yyyy");
+  std::string_view longTime = loc.hour12 ? "h:nn:ss AM/PM" : loc.padHour ? "hh:nn:ss" : "h:nn:ss";
   const Named kNamed[] = {
-      {"Fixed", "0.00", nullptr},
-      {"Standard", "#,##0.00", nullptr},
-      {"Percent", "0.00%", nullptr},
-      {"Short Date", nullptr, shortDate},
-      {"Long Date", nullptr, longDate.c_str()},
-      {"Short Time", nullptr, "hh:nn"},
-      {"Long Time", nullptr, longTime},
+      {"Fixed", "0.00", {}},         {"Standard", "#,##0.00", {}},    {"Percent", "0.00%", {}},
+      {"Short Date", {}, shortDate}, {"Long Date", {}, loc.longDate}, {"Short Time", {}, "hh:nn"},
+      {"Long Time", {}, longTime},
   };
   for (const Named& n : kNamed) {
     if (!text::EqualsNoCaseAscii(pattern, n.name)) continue;
     double d;
-    if (n.number) return AsNumber(v, d, loc) ? FormatNumber(d, n.number, loc) : fallback;
+    if (!n.number.empty()) return AsNumber(v, d, loc) ? FormatNumber(d, n.number, loc) : fallback;
     return AsSerial(v, d, loc) ? FormatDatePattern(d, n.date, loc) : fallback;
   }
   if (text::EqualsNoCaseAscii(pattern, "General Number")) {
