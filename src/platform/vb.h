@@ -35,6 +35,7 @@ struct Locale {
   bool currencyFirst;         // "$1.00" rather than "1,00 €"
   bool currencySpace;         // a blank between symbol and amount
   int firstDayOfWeek;         // 1 Sunday, 2 Monday
+  int firstWeekOfYear;        // 1 the week of 1 January, 2 the first with four days
 };
 
 // The offices' settings (de-DE, 1031); every default below.

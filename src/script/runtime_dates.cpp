@@ -90,7 +90,7 @@ int FirstDayOfWeek(Args a, size_t i, int fallback) {
 
 int FirstWeekOfYear(Args a, size_t i) {
   int w = Given(a, i) ? ArgLng(a, i) : 1;
-  if (w == 0) w = 2;  // the system's rule: the first week with four days (German settings)
+  if (w == 0) w = a.loc.firstWeekOfYear;
   if (w < 1 || w > 3) Raise(err::kInvalidArgument);
   return w;
 }

@@ -31,8 +31,10 @@ WScript.Echo "en:", price + 1, price * 2, price = 1.5, CLng("2,500"), "3" & 0.5
 WScript.Echo "en dates:", Year(CDate("12/31/2026")), Month(CDate("12/31/2026")), _
   IsDate("12/31/2026"), IsDate("31/12/2026"), CDate("1:05 PM") = TimeSerial(13, 5, 0), _
   IsDate("2026-12-31")
+WScript.Echo "en week:", DatePart("ww", DateSerial(2027, 1, 3), 0, 0), Weekday(DateSerial(2027, 1, 3), 0)
 SetLocale "de"
 WScript.Echo "de dates:", IsDate("12/31/2026"), Day(CDate("05.03.2026")), IsDate("1:05 PM")
+WScript.Echo "de week:", DatePart("ww", DateSerial(2027, 1, 3), 0, 0), Weekday(DateSerial(2027, 1, 3), 0)
 SetLocale "nl"
 WScript.Echo "nl dates:", Month(CDate("5-3-2026")), CDate("2026-03-05") = DateSerial(2026, 3, 5)
 SetLocale "fr-FR"
