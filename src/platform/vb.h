@@ -1,8 +1,10 @@
-// VB's conversions, operators and text functions on Variants, under German regional settings.
-// Errors are HostError with VB's numbers (13 Type mismatch, 6 Overflow, 94 Invalid use of Null,
-// 11 Division by zero).
+// VB's conversions, operators and text functions on Variants, under the regional settings given
+// (German unless a caller passes others: the host's own code always runs German, only scripts
+// switch with SetLocale). Errors are HostError with VB's numbers (13 Type mismatch, 6 Overflow, 94
+// Invalid use of Null, 11 Division by zero).
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -11,59 +13,99 @@
 
 namespace fern::vb {
 
+// --- regional settings ---------------------------------------------------------------------
+// What a Windows locale decides for VB's conversions. Read-only tables; callers pass them by
+// reference, so nothing process-wide ever changes.
+struct Locale {
+  int32_t id;                // the Windows locale id (1031 German)
+  std::string_view decimal;  // "," in German
+  std::string_view group;    // thousands separator
+  bool monthFirst;           // short date order M/D/Y rather than D/M/Y
+  char dateSep;              // short date separator
+  bool padDayMonth;          // "05.03.2026" rather than "5-3-2026"
+  bool hour12;               // "1:05:00 PM"
+  bool padHour;              // "08:05:00" rather than "8:05:00"
+  std::array<std::string_view, 12> months;
+  std::array<std::string_view, 12> monthAbbrev;   // MonthName(m, True)
+  std::array<std::string_view, 12> formatMonths;  // Format's "mmm"
+  std::array<std::string_view, 7> days;           // Sunday first
+  std::array<std::string_view, 7> dayAbbrev;
+  std::string_view longDate;  // a Format pattern
+  std::string_view currency;  // symbol
+  bool currencyFirst;         // "$1.00" rather than "1,00 €"
+  bool currencySpace;         // a blank between symbol and amount
+  int firstDayOfWeek;         // 1 Sunday, 2 Monday
+  int firstWeekOfYear;        // 1 the week of 1 January, 2 the first with four days
+};
+
+// The offices' settings (de-DE, 1031); every default below.
+const Locale& German();
+// The settings of a locale id scripts may choose; nullptr for an id without a table.
+const Locale* FindLocale(int32_t id);
+// "de-at", "en-US", "fr" ...; nullptr when unknown.
+const Locale* FindLocale(std::string_view name);
+
 // --- conversions --------------------------------------------------------------------------
-std::string CStr(const Variant& v);  // Null: error 94; Empty: ""; Boolean: "True"/"False"
-int32_t CLng(const Variant& v);      // rounds half to even; error 6 outside 32 bits
-int16_t CInt(const Variant& v);
-uint8_t CByte(const Variant& v);
-double CDbl(const Variant& v);
-float CSng(const Variant& v);
-int64_t CCur(const Variant& v);  // scaled by 10,000
-bool CBool(const Variant& v);
-double CDate(
-    const Variant& v);  // OLE serial; text in German forms ("31.12.2024 13:05:00", ISO too)
-double Val(std::string_view s);    // VB's Val: leading number, "." as decimal point, &H/&O
-bool IsNumeric(const Variant& v);  // German: "1,5" and "1.000,5" are numeric
-bool IsDate(const Variant& v);
+std::string CStr(
+    const Variant& v,
+    const Locale& loc = German());  // Null: error 94; Empty: ""; Boolean: "True"/"False"
+int32_t CLng(const Variant& v,
+             const Locale& loc = German());  // rounds half to even; error 6 outside 32 bits
+int16_t CInt(const Variant& v, const Locale& loc = German());
+uint8_t CByte(const Variant& v, const Locale& loc = German());
+double CDbl(const Variant& v, const Locale& loc = German());
+float CSng(const Variant& v, const Locale& loc = German());
+int64_t CCur(const Variant& v, const Locale& loc = German());  // scaled by 10,000
+bool CBool(const Variant& v, const Locale& loc = German());
+// OLE serial; text in the locale's short date order ("31.12.2024 13:05:00"), ISO too.
+double CDate(const Variant& v, const Locale& loc = German());
+double Val(std::string_view s);  // VB's Val: leading number, "." as decimal point, &H/&O
+bool IsNumeric(const Variant& v, const Locale& loc = German());  // German: "1.000,5"
+bool IsDate(const Variant& v, const Locale& loc = German());
 
-// Text to number as VB's implicit conversion does it (German decimal comma, thousands points);
-// false when the text is no number.
-bool ParseNumber(std::string_view s, double& out);
+// Text to number as VB's implicit conversion does it (the locale's decimal separator; its
+// thousands separator is skipped wherever it stands); false when the text is no number.
+bool ParseNumber(std::string_view s, double& out, const Locale& loc = German());
 // Text to date in the forms CDate accepts; false when it is none.
-bool ParseDate(std::string_view s, double& serial);
+bool ParseDate(std::string_view s, double& serial, const Locale& loc = German());
 
-// Double to text the way CStr does (up to 15 significant digits, decimal comma, E notation
-// for large or tiny values).
-std::string NumberToText(double d);
-// Date to text the way CStr does: "dd.MM.yyyy", "hh:nn:ss" or both.
-std::string DateToText(double serial);
+// Double to text the way CStr does (up to 15 significant digits, the locale's decimal
+// separator, E notation for large or tiny values).
+std::string NumberToText(double d, const Locale& loc = German());
+// Date to text the way CStr does: the short date, the long time or both.
+std::string DateToText(double serial, const Locale& loc = German());
+// The time of day as CStr writes it ("13:05:00", "1:05:00 PM").
+std::string TimeToText(int hour, int minute, int second, const Locale& loc = German());
 
 // --- dates ------------------------------------------------------------------------------
 double DateSerial(int year, int month, int day);  // month/day overflow rolls over as in VB
 double TimeSerial(int hour, int minute, int second);
 void SplitDate(double serial, int& year, int& month, int& day, int& hour, int& minute, int& second,
                int& millisecond);
-double Now();                                        // local time, to the whole second as VB's Now
-int Weekday(double serial, int firstDayOfWeek = 1);  // 1 = Sunday as in VB
+double Now();  // local time, to the whole second as VB's Now
+// 1 = Sunday as in VB; firstDayOfWeek 0 is the locale's.
+int Weekday(double serial, int firstDayOfWeek = 1, const Locale& loc = German());
 
 // --- operators --------------------------------------------------------------------------
 // Each follows VB's rules for the result type (Integer + Integer overflows into Long, and so on),
 // Null propagation, and Empty as 0 or "".
-Variant Add(const Variant& a, const Variant& b);  // + (text + text concatenates)
-Variant Sub(const Variant& a, const Variant& b);
-Variant Mul(const Variant& a, const Variant& b);
-Variant Div(const Variant& a, const Variant& b);     // /
-Variant IntDiv(const Variant& a, const Variant& b);  // \ .
-Variant Mod(const Variant& a, const Variant& b);
-Variant Pow(const Variant& a, const Variant& b);
-Variant Neg(const Variant& a);
-Variant Concat(const Variant& a, const Variant& b);  // &: Null & x = x; Null & Null = Null
-Variant Not(const Variant& a);
-Variant And(const Variant& a, const Variant& b);
-Variant Or(const Variant& a, const Variant& b);
-Variant Xor(const Variant& a, const Variant& b);
-Variant Eqv(const Variant& a, const Variant& b);
-Variant Imp(const Variant& a, const Variant& b);
+Variant Add(const Variant& a, const Variant& b,
+            const Locale& loc = German());  // + (text + text concatenates)
+Variant Sub(const Variant& a, const Variant& b, const Locale& loc = German());
+Variant Mul(const Variant& a, const Variant& b, const Locale& loc = German());
+Variant Div(const Variant& a, const Variant& b, const Locale& loc = German());     // /
+Variant IntDiv(const Variant& a, const Variant& b, const Locale& loc = German());  // \ .
+Variant Mod(const Variant& a, const Variant& b, const Locale& loc = German());
+Variant Pow(const Variant& a, const Variant& b, const Locale& loc = German());
+Variant Neg(const Variant& a, const Locale& loc = German());
+Variant Concat(const Variant& a, const Variant& b,
+               const Locale& loc = German());  // &: Null & x = x; Null & Null = Null
+Variant Not(const Variant& a, const Locale& loc = German());
+Variant And(const Variant& a, const Variant& b, const Locale& loc = German());
+Variant Or(const Variant& a, const Variant& b, const Locale& loc = German());
+Variant Xor(const Variant& a, const Variant& b, const Locale& loc = German());
+Variant Eqv(const Variant& a, const Variant& b, const Locale& loc = German());
+Variant Imp(const Variant& a, const Variant& b, const Locale& loc = German());
 
 // Comparison: -1, 0, 1; `isNull` set when either side is Null (the result is then Null).
 // textCompare compares text without regard to case (Option Compare Text / vbTextCompare).
@@ -77,7 +119,7 @@ Variant Gt(const Variant& a, const Variant& b);
 Variant Ge(const Variant& a, const Variant& b);
 
 // Truth value of a condition (If, While, Do): Null counts as False, text goes through CBool.
-bool Truth(const Variant& v);
+bool Truth(const Variant& v, const Locale& loc = German());
 
 // --- text ----------------------------------------------------------------------------------
 // All positions and lengths count characters (code points), 1-based as in VB.
@@ -102,8 +144,8 @@ bool Like(std::string_view s, std::string_view pattern, bool textCompare = false
 // --- Format ---------------------------------------------------------------------------------
 // VB's Format with the number and date patterns the program uses ("0.00", "#,##0", "##%",
 // "dd.MM.yyyy hh:nn:ss", "yyyy-mm-dd", ...) and the named ones ("General Number", "Short Date",
-// ...). Separators are German: "," in a pattern groups thousands as "." and "." is the decimal
-// comma.
-std::string Format(const Variant& v, std::string_view pattern = {});
+// ...). In a pattern "," groups thousands, "." is the decimal point, "/" and ":" the date and time
+// separators; the output writes the locale's.
+std::string Format(const Variant& v, std::string_view pattern = {}, const Locale& loc = German());
 
 }  // namespace fern::vb

@@ -1,5 +1,5 @@
-// Conversions between Variants, numbers and text under German regional settings. Everything here
-// is locale-free on purpose: the process locale must not change what a script computes.
+// Conversions between Variants, numbers and text under the regional settings passed in. Nothing
+// here reads the process locale: it must not change what a script computes.
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -65,19 +65,32 @@ std::string Canonical(const std::string& intDigits, const std::string& fracDigit
   return t;
 }
 
+// The length of a thousands separator at s[i], 0 when there is none. Blank separators also take
+// the blanks people type instead, and the Swiss apostrophe its typographic form.
+size_t GroupAt(std::string_view s, size_t i, const Locale& loc) {
+  std::string_view rest = s.substr(i);
+  if (rest.starts_with(loc.group)) return loc.group.size();
+  if (loc.group == "\xC2\xA0") {
+    if (rest[0] == ' ') return 1;
+    if (rest.starts_with("\xE2\x80\xAF")) return 3;  // narrow no-break space
+  }
+  if (loc.group == "'" && rest.starts_with("\xE2\x80\x99")) return 3;
+  return 0;
+}
+
 // The shortest text with `precision` significant digits, in fixed or E notation as VB's CStr
 // chooses: E notation from 10^precision up and below 10^-4.
-std::string FloatText(double d, int precision) {
+std::string FloatText(double d, int precision, std::string_view point) {
   if (d == 0) return "0";
   if (std::isnan(d)) return "NaN";
-  if (std::isinf(d)) return d > 0 ? "1,#INF" : "-1,#INF";
+  if (std::isinf(d)) return std::string(d > 0 ? "1" : "-1").append(point) + "#INF";
   auto [digits, exp10] = detail::SignificantDigits(d, precision);
   while (digits.size() > 1 && digits.back() == '0') digits.pop_back();
 
   std::string out = d < 0 ? "-" : "";
   if (exp10 >= precision || exp10 < -4) {
     out += digits[0];
-    if (digits.size() > 1) out += "," + digits.substr(1);
+    if (digits.size() > 1) out.append(point) += digits.substr(1);
     out += exp10 < 0 ? "E-" : "E+";
     int a = std::abs(exp10);
     if (a < 10) out += '0';
@@ -85,16 +98,16 @@ std::string FloatText(double d, int precision) {
     return out;
   }
   if (exp10 < 0) {
-    out += "0," + std::string(-exp10 - 1, '0') + digits;
+    out.append("0").append(point) += std::string(-exp10 - 1, '0') + digits;
   } else if (static_cast<int>(digits.size()) <= exp10 + 1) {
     out += digits + std::string(exp10 + 1 - digits.size(), '0');
   } else {
-    out += digits.substr(0, exp10 + 1) + "," + digits.substr(exp10 + 1);
+    out.append(digits, 0, exp10 + 1).append(point) += digits.substr(exp10 + 1);
   }
   return out;
 }
 
-std::string CurrencyText(int64_t scaled) {
+std::string CurrencyText(int64_t scaled, std::string_view point) {
   bool neg = scaled < 0;
   uint64_t a = neg ? 0 - static_cast<uint64_t>(scaled) : static_cast<uint64_t>(scaled);
   std::string out = neg ? "-" : "";
@@ -104,13 +117,13 @@ std::string CurrencyText(int64_t scaled) {
     std::string f = std::to_string(frac);
     f = std::string(4 - f.size(), '0') + f;
     while (f.back() == '0') f.pop_back();
-    out += "," + f;
+    out.append(point) += f;
   }
   return out;
 }
 
 // The numeric value of a Variant for the conversion functions.
-double NumericValue(const Variant& v) {
+double NumericValue(const Variant& v, const Locale& loc) {
   switch (v.type()) {
     case VType::Empty:
       return 0;
@@ -134,7 +147,7 @@ double NumericValue(const Variant& v) {
       return v.byteVal();
     case VType::String: {
       double d;
-      if (!ParseNumber(v.str(), d)) Raise(err::kTypeMismatch);
+      if (!ParseNumber(v.str(), d, loc)) Raise(err::kTypeMismatch);
       if (std::isinf(d)) Raise(err::kOverflow);
       return d;
     }
@@ -143,7 +156,7 @@ double NumericValue(const Variant& v) {
   }
 }
 
-double RoundedWhole(const Variant& v, double lo, double hi) {
+double RoundedWhole(const Variant& v, double lo, double hi, const Locale& loc) {
   double r;
   if (v.type() == VType::Currency) {
     // Round on the exact scaled value; a double would blur large amounts.
@@ -153,7 +166,7 @@ double RoundedWhole(const Variant& v, double lo, double hi) {
     if (rem < -5000 || (rem == -5000 && (q & 1))) --q;
     r = static_cast<double>(q);
   } else {
-    r = detail::RoundHalfEven(NumericValue(v));
+    r = detail::RoundHalfEven(NumericValue(v, loc));
   }
   if (!(r >= lo && r <= hi)) Raise(err::kOverflow);
   return r;
@@ -161,7 +174,7 @@ double RoundedWhole(const Variant& v, double lo, double hi) {
 
 }  // namespace
 
-bool ParseNumber(std::string_view s, double& out) {
+bool ParseNumber(std::string_view s, double& out, const Locale& loc) {
   s = text::TrimBlanks(s);
   if (s.empty()) return false;
   size_t i = 0;
@@ -183,19 +196,21 @@ bool ParseNumber(std::string_view s, double& out) {
   }
   std::string intDigits, fracDigits, exp;
   bool anyDigit = false;
-  for (; i < s.size(); ++i) {
+  while (i < s.size()) {
     char c = s[i];
+    size_t group;
     if (c >= '0' && c <= '9') {
       intDigits += c;
       anyDigit = true;
-    } else if (c == '.' && anyDigit) {
-      // German thousands separator; VB ignores where it stands.
+      ++i;
+    } else if (anyDigit && (group = GroupAt(s, i, loc)) > 0) {
+      i += group;  // VB ignores where a thousands separator stands
     } else {
       break;
     }
   }
-  if (i < s.size() && s[i] == ',') {
-    ++i;
+  if (s.substr(i).starts_with(loc.decimal)) {
+    i += loc.decimal.size();
     for (; i < s.size() && s[i] >= '0' && s[i] <= '9'; ++i) {
       fracDigits += s[i];
       anyDigit = true;
@@ -273,9 +288,9 @@ double Val(std::string_view s) {
   return d;
 }
 
-std::string NumberToText(double d) { return FloatText(d, 15); }
+std::string NumberToText(double d, const Locale& loc) { return FloatText(d, 15, loc.decimal); }
 
-std::string CStr(const Variant& v) {
+std::string CStr(const Variant& v, const Locale& loc) {
   switch (v.type()) {
     case VType::Empty:
       return {};
@@ -290,13 +305,13 @@ std::string CStr(const Variant& v) {
     case VType::Byte:
       return std::to_string(v.byteVal());
     case VType::Single:
-      return FloatText(v.singleVal(), 7);
+      return FloatText(v.singleVal(), 7, loc.decimal);
     case VType::Double:
-      return FloatText(v.doubleVal(), 15);
+      return FloatText(v.doubleVal(), 15, loc.decimal);
     case VType::Currency:
-      return CurrencyText(v.currencyVal());
+      return CurrencyText(v.currencyVal(), loc.decimal);
     case VType::Date:
-      return DateToText(v.dateVal());
+      return DateToText(v.dateVal(), loc);
     case VType::String:
       return v.str();
     case VType::Error:
@@ -306,53 +321,53 @@ std::string CStr(const Variant& v) {
   }
 }
 
-int32_t CLng(const Variant& v) {
+int32_t CLng(const Variant& v, const Locale& loc) {
   if (v.type() == VType::Long) return v.longVal();
-  return static_cast<int32_t>(RoundedWhole(v, -2147483648.0, 2147483647.0));
+  return static_cast<int32_t>(RoundedWhole(v, -2147483648.0, 2147483647.0, loc));
 }
 
-int16_t CInt(const Variant& v) {
+int16_t CInt(const Variant& v, const Locale& loc) {
   if (v.type() == VType::Integer) return v.intVal();
-  return static_cast<int16_t>(RoundedWhole(v, -32768.0, 32767.0));
+  return static_cast<int16_t>(RoundedWhole(v, -32768.0, 32767.0, loc));
 }
 
-uint8_t CByte(const Variant& v) {
+uint8_t CByte(const Variant& v, const Locale& loc) {
   if (v.type() == VType::Byte) return v.byteVal();
-  return static_cast<uint8_t>(RoundedWhole(v, 0.0, 255.0));
+  return static_cast<uint8_t>(RoundedWhole(v, 0.0, 255.0, loc));
 }
 
-double CDbl(const Variant& v) { return NumericValue(v); }
+double CDbl(const Variant& v, const Locale& loc) { return NumericValue(v, loc); }
 
-float CSng(const Variant& v) {
-  double d = NumericValue(v);
+float CSng(const Variant& v, const Locale& loc) {
+  double d = NumericValue(v, loc);
   if (std::fabs(d) > std::numeric_limits<float>::max()) Raise(err::kOverflow);
   return static_cast<float>(d);
 }
 
-int64_t CCur(const Variant& v) {
+int64_t CCur(const Variant& v, const Locale& loc) {
   if (v.type() == VType::Currency) return v.currencyVal();
-  double scaled = detail::RoundHalfEven(NumericValue(v) * 10000.0);
+  double scaled = detail::RoundHalfEven(NumericValue(v, loc) * 10000.0);
   // 2^63 is exactly representable; anything at or beyond it does not fit.
   if (!(scaled > -9223372036854775808.0 - 1 && scaled < 9223372036854775808.0))
     Raise(err::kOverflow);
   return static_cast<int64_t>(scaled);
 }
 
-bool CBool(const Variant& v) {
+bool CBool(const Variant& v, const Locale& loc) {
   if (v.type() == VType::Boolean) return v.boolVal();
   if (v.type() == VType::String) {
     std::string_view t = text::TrimBlanks(v.str());
     if (text::EqualsNoCaseAscii(t, "true") || text::EqualsNoCaseAscii(t, "wahr")) return true;
     if (text::EqualsNoCaseAscii(t, "false") || text::EqualsNoCaseAscii(t, "falsch")) return false;
     double d;
-    if (!ParseNumber(t, d)) Raise(err::kTypeMismatch);
+    if (!ParseNumber(t, d, loc)) Raise(err::kTypeMismatch);
     return d != 0;
   }
   if (v.type() == VType::Currency) return v.currencyVal() != 0;
-  return NumericValue(v) != 0;
+  return NumericValue(v, loc) != 0;
 }
 
-double CDate(const Variant& v) {
+double CDate(const Variant& v, const Locale& loc) {
   switch (v.type()) {
     case VType::Date:
       return v.dateVal();
@@ -360,36 +375,36 @@ double CDate(const Variant& v) {
       Raise(err::kInvalidUseOfNull);
     case VType::String: {
       double serial;
-      if (!ParseDate(v.str(), serial)) Raise(err::kTypeMismatch);
+      if (!ParseDate(v.str(), serial, loc)) Raise(err::kTypeMismatch);
       return serial;
     }
     default: {
-      double d = NumericValue(v);
+      double d = NumericValue(v, loc);
       if (!detail::InDateRange(d)) Raise(err::kOverflow);
       return d;
     }
   }
 }
 
-bool IsNumeric(const Variant& v) {
+bool IsNumeric(const Variant& v, const Locale& loc) {
   switch (v.type()) {
     case VType::Empty:
     case VType::Boolean:
       return true;
     case VType::String: {
       double d;
-      return ParseNumber(v.str(), d);
+      return ParseNumber(v.str(), d, loc);
     }
     default:
       return v.IsNumber();
   }
 }
 
-bool IsDate(const Variant& v) {
+bool IsDate(const Variant& v, const Locale& loc) {
   if (v.type() == VType::Date) return true;
   if (v.type() != VType::String) return false;
   double serial;
-  return ParseDate(v.str(), serial);
+  return ParseDate(v.str(), serial, loc);
 }
 
 }  // namespace fern::vb

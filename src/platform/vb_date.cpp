@@ -4,6 +4,7 @@
 #include <cmath>
 #include <ctime>
 
+#include "platform/text.h"
 #include "platform/vb.h"
 #include "platform/vb_internal.h"
 
@@ -35,8 +36,10 @@ bool ReadInt(std::string_view s, size_t& i, int maxLen, int& value, int& len) {
   return len > 0;
 }
 
-// "31.12.2024", "31.12.24", "2024-12-31"; sets the day number.
-bool ParseDatePart(std::string_view s, int64_t& day) {
+// "31.12.2024", "31.12.24", "2024-12-31", "12/31/2024" where the month comes first; "." and "/"
+// separate in any locale, "-" only in ISO order or where it is the locale's own; sets the day
+// number.
+bool ParseDatePart(std::string_view s, int64_t& day, const Locale& loc) {
   size_t i = 0;
   int a, b, c, la, lb, lc;
   if (!ReadInt(s, i, 4, a, la) || i >= s.size()) return false;
@@ -47,15 +50,14 @@ bool ParseDatePart(std::string_view s, int64_t& day) {
   ++i;
   if (!ReadInt(s, i, 4, c, lc) || i != s.size()) return false;
   int y, m, d;
-  if (sep == '-') {
-    if (la != 4) return false;  // ISO order only
+  if (sep == '-' && la == 4) {
     y = a;
     m = b;
     d = c;
   } else {
-    if (la > 2) return false;
-    d = a;
-    m = b;
+    if (la > 2 || (sep == '-' && loc.dateSep != '-')) return false;
+    d = loc.monthFirst ? b : a;
+    m = loc.monthFirst ? a : b;
     y = lc <= 2 ? WindowYear(c) : c;
   }
   if (y < 100 || y > 9999 || m < 1 || m > 12 || d < 1 || d > DaysInMonth(y, m)) return false;
@@ -63,8 +65,16 @@ bool ParseDatePart(std::string_view s, int64_t& day) {
   return true;
 }
 
-// "13:05" or "13:05:00"; sets the fraction of the day.
-bool ParseTimePart(std::string_view s, double& fraction) {
+// "13:05" or "13:05:00", with AM or PM after it where the locale counts hours so; sets the
+// fraction of the day.
+bool ParseTimePart(std::string_view s, double& fraction, const Locale& loc) {
+  int half = 0;  // 1 AM, 2 PM
+  if (loc.hour12 && s.size() > 2) {
+    std::string_view tail = s.substr(s.size() - 2);
+    if (text::EqualsNoCaseAscii(tail, "AM")) half = 1;
+    if (text::EqualsNoCaseAscii(tail, "PM")) half = 2;
+    if (half) s = text::TrimBlanks(s.substr(0, s.size() - 2));
+  }
   size_t i = 0;
   int h, m, sec = 0, lh, lm, ls;
   if (!ReadInt(s, i, 2, h, lh) || i >= s.size() || s[i] != ':') return false;
@@ -76,35 +86,47 @@ bool ParseTimePart(std::string_view s, double& fraction) {
     if (!ReadInt(s, i, 2, sec, ls) || i != s.size()) return false;
   }
   if (h > 23 || m > 59 || sec > 59) return false;
+  if (half) {
+    if (h < 1 || h > 12) return false;
+    h = h % 12 + (half == 2 ? 12 : 0);
+  }
   fraction = (h * 3600 + m * 60 + sec) / 86400.0;
   return true;
 }
 
 }  // namespace
 
-bool ParseDate(std::string_view s, double& serial) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+bool ParseDate(std::string_view s, double& serial, const Locale& loc) {
+  s = text::TrimBlanks(s);
   if (s.empty()) return false;
   size_t split = s.find_first_of(" T");
   int64_t day = 0;
   double fraction = 0;
-  if (split == std::string_view::npos) {
-    if (s.find(':') != std::string_view::npos) {
-      if (!ParseTimePart(s, fraction)) return false;
-    } else if (!ParseDatePart(s, day)) {
-      return false;
-    }
+  if (s.substr(0, split).find(':') != std::string_view::npos) {
+    if (!ParseTimePart(s, fraction, loc)) return false;
+  } else if (split == std::string_view::npos) {
+    if (!ParseDatePart(s, day, loc)) return false;
   } else {
     std::string_view timeText = s.substr(split + 1);
     while (!timeText.empty() && timeText.front() == ' ') timeText.remove_prefix(1);
-    if (!ParseDatePart(s.substr(0, split), day) || !ParseTimePart(timeText, fraction)) return false;
+    if (!ParseDatePart(s.substr(0, split), day, loc) || !ParseTimePart(timeText, fraction, loc))
+      return false;
   }
   serial = detail::MakeSerial(day, fraction);
   return true;
 }
 
-std::string DateToText(double serial) {
+std::string TimeToText(int hour, int minute, int second, const Locale& loc) {
+  char buf[32];
+  int h = loc.hour12 ? (hour + 11) % 12 + 1 : hour;
+  std::snprintf(buf, sizeof buf, loc.padHour ? "%02d:%02d:%02d" : "%d:%02d:%02d", h, minute,
+                second);
+  std::string out = buf;
+  if (loc.hour12) out += hour < 12 ? " AM" : " PM";
+  return out;
+}
+
+std::string DateToText(double serial, const Locale& loc) {
   int64_t day, ms;
   detail::SplitSerial(serial, day, ms);
   int64_t secs = (ms + 500) / 1000;
@@ -117,14 +139,15 @@ std::string DateToText(double serial) {
   if (day != 0 || secs == 0) {
     int y, m, d;
     detail::CivilFromDays(day, y, m, d);
-    std::snprintf(buf, sizeof buf, "%02d.%02d.%04d", d, m, y);
+    int first = loc.monthFirst ? m : d, second = loc.monthFirst ? d : m;
+    std::snprintf(buf, sizeof buf, loc.padDayMonth ? "%02d%c%02d%c%04d" : "%d%c%d%c%04d", first,
+                  loc.dateSep, second, loc.dateSep, y);
     out = buf;
   }
   if (secs != 0) {
-    std::snprintf(buf, sizeof buf, "%02d:%02d:%02d", static_cast<int>(secs / 3600),
-                  static_cast<int>(secs / 60 % 60), static_cast<int>(secs % 60));
     if (!out.empty()) out += ' ';
-    out += buf;
+    out += TimeToText(static_cast<int>(secs / 3600), static_cast<int>(secs / 60 % 60),
+                      static_cast<int>(secs % 60), loc);
   }
   return out;
 }
@@ -172,12 +195,12 @@ double Now() {
   return detail::MakeSerial(day, fraction);
 }
 
-int Weekday(double serial, int firstDayOfWeek) {
+int Weekday(double serial, int firstDayOfWeek, const Locale& loc) {
   int64_t day, ms;
   detail::SplitSerial(serial, day, ms);
   // 30.12.1899 was a Saturday (7 with Sunday first).
   int sundayBased = static_cast<int>(((day % 7) + 7 + 6) % 7) + 1;
-  if (firstDayOfWeek == 0) firstDayOfWeek = 2;  // the system's first day: Monday in Germany
+  if (firstDayOfWeek == 0) firstDayOfWeek = loc.firstDayOfWeek;
   if (firstDayOfWeek < 1 || firstDayOfWeek > 7) Raise(err::kInvalidArgument);
   return (sundayBased - firstDayOfWeek + 7) % 7 + 1;
 }

@@ -1,5 +1,5 @@
-// VB's Format under German regional settings: in a pattern "," groups thousands and "." is the
-// decimal point; the output writes them as "." and ",".
+// VB's Format: in a pattern "," groups thousands, "." is the decimal point and "/" ":" separate
+// date and time; the output writes the locale's separators and names.
 #include <charconv>
 #include <cmath>
 #include <vector>
@@ -16,7 +16,7 @@ using detail::Raise;
 namespace {
 
 struct Token {
-  enum Kind { Literal, Zero, Hash, Point, Comma, Percent, DateSep, TimeSep, DatePart };
+  enum Kind { Literal, Zero, Hash, Point, Comma, Percent, DateSep, TimeSep, DatePart, AmPm };
   Kind kind;
   std::string text;  // the literal, or the pattern's own letters of a date part
   char letter = 0;   // date part: lower-case letter
@@ -46,6 +46,14 @@ std::string_view CharAt(std::string_view p, size_t i) {
   size_t j = i;
   utf8::Next(p, j);
   return p.substr(i, j - i);
+}
+
+// "AM/PM" or "A/P" in either case at the start of p: its length, else 0.
+size_t AmPmLength(std::string_view p) {
+  for (std::string_view form : {"am/pm", "a/p"})
+    if (p.size() >= form.size() && text::EqualsNoCaseAscii(p.substr(0, form.size()), form))
+      return form.size();
+  return 0;
 }
 
 std::vector<Token> Tokenize(std::string_view p) {
@@ -99,6 +107,11 @@ std::vector<Token> Tokenize(std::string_view p) {
         out.push_back({Token::TimeSep, ":"});
         break;
       default:
+        if (size_t n = AmPmLength(p.substr(i))) {
+          out.push_back({Token::AmPm, std::string(p.substr(i, n))});
+          i += n;
+          continue;
+        }
         if (IsDateLetter(Lower(c))) {
           size_t j = i;
           while (j < p.size() && Lower(p[j]) == Lower(c)) ++j;
@@ -141,7 +154,8 @@ std::vector<std::string_view> Sections(std::string_view p) {
 
 // --- numbers ---------------------------------------------------------------------------------
 
-std::string FormatNumberSection(double value, const std::vector<Token>& toks, bool showSign) {
+std::string FormatNumberSection(double value, const std::vector<Token>& toks, bool showSign,
+                                const Locale& loc) {
   size_t point = toks.size();
   for (size_t i = 0; i < toks.size(); ++i)
     if (toks[i].kind == Token::Point) {
@@ -202,7 +216,7 @@ std::string FormatNumberSection(double value, const std::vector<Token>& toks, bo
   auto emitIntDigit = [&](int idx) {
     out += intDigits[idx];
     int remaining = len - 1 - idx;
-    if (grouping && remaining > 0 && remaining % 3 == 0) out += '.';
+    if (grouping && remaining > 0 && remaining % 3 == 0) out += loc.group;
   };
   int place = 0, fracPlace = 0;
   bool intDone = intPlaces > 0;
@@ -229,7 +243,7 @@ std::string FormatNumberSection(double value, const std::vector<Token>& toks, bo
       }
     } else if (i == point) {
       flushInt();
-      out += ',';
+      out += loc.decimal;
       continue;
     } else if (isPlace) {
       if (fracPlace < static_cast<int>(fracDigits.size())) out += fracDigits[fracPlace];
@@ -263,8 +277,8 @@ bool HasDatePart(const std::vector<Token>& toks) {
   return false;
 }
 
-std::string FormatNumber(double value, std::string_view pattern) {
-  if (!std::isfinite(value)) return NumberToText(value);
+std::string FormatNumber(double value, std::string_view pattern, const Locale& loc) {
+  if (!std::isfinite(value)) return NumberToText(value, loc);
   std::vector<std::string_view> secs = Sections(pattern);
   std::string_view chosen = secs[0];
   bool showSign = true;
@@ -274,7 +288,7 @@ std::string FormatNumber(double value, std::string_view pattern) {
   } else if (value == 0 && secs.size() >= 3 && !secs[2].empty()) {
     chosen = secs[2];
   }
-  return FormatNumberSection(value, Tokenize(chosen), showSign);
+  return FormatNumberSection(value, Tokenize(chosen), showSign, loc);
 }
 
 // --- dates -----------------------------------------------------------------------------------
@@ -306,9 +320,12 @@ std::string Pad2(int v) {
   return s.size() < 2 ? "0" + s : s;
 }
 
-std::string FormatDate(double serial, const std::vector<Token>& toks) {
+std::string FormatDate(double serial, const std::vector<Token>& toks, const Locale& loc) {
   DateParts p = Split(serial);
   int weekday = Weekday(serial, 1);
+  bool hour12 = false;
+  for (const Token& t : toks) hour12 = hour12 || t.kind == Token::AmPm;
+  int hour = hour12 ? (p.hour + 11) % 12 + 1 : p.hour;
   // "m" means minutes right after an hour or right before a second, else the month.
   auto prevPart = [&](size_t i) -> char {
     while (i-- > 0)
@@ -325,8 +342,15 @@ std::string FormatDate(double serial, const std::vector<Token>& toks) {
     const Token& t = toks[i];
     switch (t.kind) {
       case Token::DateSep:
-        out += '.';
+        out += loc.dateSep;
         continue;
+      case Token::AmPm: {
+        // The pattern's case shows: "AM/PM" gives "PM", "a/p" gives "p".
+        bool upper = t.text[0] == 'A';
+        std::string_view half = p.hour < 12 ? (upper ? "AM" : "am") : (upper ? "PM" : "pm");
+        out += t.text.size() == 3 ? half.substr(0, 1) : half;
+        continue;
+      }
       case Token::TimeSep:
         out += ':';
         continue;
@@ -344,9 +368,9 @@ std::string FormatDate(double serial, const std::vector<Token>& toks) {
         else if (n == 2)
           out += Pad2(p.day);
         else if (n == 3)
-          out += detail::kDayAbbrev[weekday - 1];
+          out += loc.dayAbbrev[weekday - 1];
         else
-          out += detail::kDayNames[weekday - 1];
+          out += loc.days[weekday - 1];
         break;
       case 'm':
         if (n <= 2 && (prevPart(i) == 'h' || nextPart(i) == 's')) {
@@ -356,9 +380,9 @@ std::string FormatDate(double serial, const std::vector<Token>& toks) {
         } else if (n == 2) {
           out += Pad2(p.month);
         } else if (n == 3) {
-          out += detail::kMonthAbbrev[p.month - 1];
+          out += loc.formatMonths[p.month - 1];
         } else {
-          out += detail::kMonthNames[p.month - 1];
+          out += loc.months[p.month - 1];
         }
         break;
       case 'y': {
@@ -374,7 +398,7 @@ std::string FormatDate(double serial, const std::vector<Token>& toks) {
         break;
       }
       case 'h':
-        out += n == 1 ? std::to_string(p.hour) : Pad2(p.hour);
+        out += n == 1 ? std::to_string(hour) : Pad2(hour);
         break;
       case 'n':
         out += n == 1 ? std::to_string(p.minute) : Pad2(p.minute);
@@ -396,17 +420,17 @@ std::string FormatDate(double serial, const std::vector<Token>& toks) {
   return out;
 }
 
-std::string FormatDatePattern(double serial, std::string_view pattern) {
-  return FormatDate(serial, Tokenize(Sections(pattern)[0]));
+std::string FormatDatePattern(double serial, std::string_view pattern, const Locale& loc) {
+  return FormatDate(serial, Tokenize(Sections(pattern)[0]), loc);
 }
 
 // --- values ----------------------------------------------------------------------------------
 
 // The value as a number for a number pattern; false for text that is no number.
-bool AsNumber(const Variant& v, double& out) {
+bool AsNumber(const Variant& v, double& out, const Locale& loc) {
   switch (v.type()) {
     case VType::String:
-      return ParseNumber(v.str(), out) && std::isfinite(out);
+      return ParseNumber(v.str(), out, loc) && std::isfinite(out);
     case VType::Date:
       out = v.dateVal();
       return true;
@@ -421,17 +445,17 @@ bool AsNumber(const Variant& v, double& out) {
       return true;
     }
     default:
-      out = CDbl(v);
+      out = CDbl(v, loc);
       return true;
   }
 }
 
 // The value as a date serial for a date pattern; false when it is neither date nor number.
-bool AsSerial(const Variant& v, double& out) {
+bool AsSerial(const Variant& v, double& out, const Locale& loc) {
   if (v.type() == VType::String) {
-    if (ParseDate(v.str(), out)) return true;
-    if (!ParseNumber(v.str(), out)) return false;
-  } else if (!AsNumber(v, out)) {
+    if (ParseDate(v.str(), out, loc)) return true;
+    if (!ParseNumber(v.str(), out, loc)) return false;
+  } else if (!AsNumber(v, out, loc)) {
     return false;
   }
   return detail::InDateRange(out);
@@ -439,56 +463,57 @@ bool AsSerial(const Variant& v, double& out) {
 
 }  // namespace
 
-std::string Format(const Variant& v, std::string_view pattern) {
+std::string Format(const Variant& v, std::string_view pattern, const Locale& loc) {
   if (v.IsNull()) return {};
   if (v.IsObject() || v.IsArray()) Raise(err::kTypeMismatch);
-  if (pattern.empty()) return CStr(v);
+  if (pattern.empty()) return CStr(v, loc);
   const std::string fallback = v.IsString() ? v.str() : std::string();
 
   struct Named {
-    const char* name;
-    const char* number;  // number pattern, or nullptr
-    const char* date;    // date pattern, or nullptr
+    std::string_view name;
+    std::string_view number;  // number pattern, or empty
+    std::string_view date;    // date pattern, or empty
   };
-  static const Named kNamed[] = {
-      {"Fixed", "0.00", nullptr},
-      {"Standard", "#,##0.00", nullptr},
-      {"Percent", "0.00%", nullptr},
-      {"Short Date", nullptr, "dd.mm.yyyy"},
-      {"Long Date", nullptr, "dddd, d. mmmm yyyy"},
-      {"Short Time", nullptr, "hh:nn"},
-      {"Long Time", nullptr, "hh:nn:ss"},
+  std::string_view shortDate = loc.padDayMonth ? (loc.monthFirst ? "mm/dd/yyyy" : "dd/mm/yyyy")
+                                               : (loc.monthFirst ? "m/d/yyyy" : "d/m/yyyy");
+  std::string_view longTime = loc.hour12 ? "h:nn:ss AM/PM" : loc.padHour ? "hh:nn:ss" : "h:nn:ss";
+  const Named kNamed[] = {
+      {"Fixed", "0.00", {}},         {"Standard", "#,##0.00", {}},    {"Percent", "0.00%", {}},
+      {"Short Date", {}, shortDate}, {"Long Date", {}, loc.longDate}, {"Short Time", {}, "hh:nn"},
+      {"Long Time", {}, longTime},
   };
   for (const Named& n : kNamed) {
     if (!text::EqualsNoCaseAscii(pattern, n.name)) continue;
     double d;
-    if (n.number) return AsNumber(v, d) ? FormatNumber(d, n.number) : fallback;
-    return AsSerial(v, d) ? FormatDatePattern(d, n.date) : fallback;
+    if (!n.number.empty()) return AsNumber(v, d, loc) ? FormatNumber(d, n.number, loc) : fallback;
+    return AsSerial(v, d, loc) ? FormatDatePattern(d, n.date, loc) : fallback;
   }
   if (text::EqualsNoCaseAscii(pattern, "General Number")) {
     double d;
-    return AsNumber(v, d) ? NumberToText(d) : fallback;
+    return AsNumber(v, d, loc) ? NumberToText(d, loc) : fallback;
   }
   if (text::EqualsNoCaseAscii(pattern, "General Date")) {
     double d;
-    return AsSerial(v, d) ? DateToText(d) : fallback;
+    return AsSerial(v, d, loc) ? DateToText(d, loc) : fallback;
   }
   static const char* const kTruth[][3] = {
       {"Yes/No", "Yes", "No"}, {"True/False", "True", "False"}, {"On/Off", "On", "Off"}};
   for (auto& t : kTruth) {
     if (!text::EqualsNoCaseAscii(pattern, t[0])) continue;
     double d;
-    return AsNumber(v, d) ? (d != 0 ? t[1] : t[2]) : fallback;
+    return AsNumber(v, d, loc) ? (d != 0 ? t[1] : t[2]) : fallback;
   }
 
   std::vector<Token> first = Tokenize(Sections(pattern)[0]);
   double d;
-  if (HasDigitPlaceholder(first)) return AsNumber(v, d) ? FormatNumber(d, pattern) : fallback;
-  if (HasDatePart(first)) return AsSerial(v, d) ? FormatDatePattern(d, pattern) : fallback;
+  if (HasDigitPlaceholder(first))
+    return AsNumber(v, d, loc) ? FormatNumber(d, pattern, loc) : fallback;
+  if (HasDatePart(first))
+    return AsSerial(v, d, loc) ? FormatDatePattern(d, pattern, loc) : fallback;
   // Only literal text: a number pattern without placeholders shows the text alone.
-  if (v.IsString() && !AsNumber(v, d)) return fallback;
-  AsNumber(v, d);
-  return FormatNumber(d, pattern);
+  if (v.IsString() && !AsNumber(v, d, loc)) return fallback;
+  AsNumber(v, d, loc);
+  return FormatNumber(d, pattern, loc);
 }
 
 }  // namespace fern::vb

@@ -43,15 +43,6 @@ inline constexpr double kMinDate = -657434.0;
 inline constexpr double kMaxDate = 2958465.99999999;
 bool InDateRange(double serial);
 
-const char* const kDayNames[7] = {"Sonntag",    "Montag",  "Dienstag", "Mittwoch",
-                                  "Donnerstag", "Freitag", "Samstag"};
-const char* const kDayAbbrev[7] = {"So", "Mo", "Di", "Mi", "Do", "Fr", "Sa"};
-const char* const kMonthNames[12] = {"Januar",    "Februar", "März",     "April",
-                                     "Mai",       "Juni",    "Juli",     "August",
-                                     "September", "Oktober", "November", "Dezember"};
-const char* const kMonthAbbrev[12] = {"Jan", "Feb", "Mrz", "Apr", "Mai", "Jun",
-                                      "Jul", "Aug", "Sep", "Okt", "Nov", "Dez"};
-
 // |v| rounded to `precision` significant decimal digits, as |v| = d.ddd... x 10^exp10: the
 // digits without a point, trailing zeros kept. v is finite and not 0.
 struct SignificantDigits {

@@ -40,9 +40,9 @@ Kind KindOf(const Variant& v) {
   }
 }
 
-double AsDouble(const Variant& v) { return v.IsEmpty() ? 0.0 : CDbl(v); }
+double AsDouble(const Variant& v, const Locale& loc) { return v.IsEmpty() ? 0.0 : CDbl(v, loc); }
 
-int64_t AsWhole(const Variant& v) {
+int64_t AsWhole(const Variant& v, const Locale& loc) {
   switch (v.type()) {
     case VType::Empty:
       return 0;
@@ -55,11 +55,11 @@ int64_t AsWhole(const Variant& v) {
     case VType::Long:
       return v.longVal();
     default:
-      return CLng(v);
+      return CLng(v, loc);
   }
 }
 
-int64_t AsCurrency(const Variant& v) { return v.IsEmpty() ? 0 : CCur(v); }
+int64_t AsCurrency(const Variant& v, const Locale& loc) { return v.IsEmpty() ? 0 : CCur(v, loc); }
 
 Kind Wider(Kind a, Kind b) {
   if (a == Kind::None) return b == Kind::None ? Kind::Integer : b;
@@ -112,7 +112,7 @@ bool EitherNull(const Variant& a, const Variant& b) {
 
 enum class Op { Add, Sub, Mul };
 
-Variant Arith(Op op, const Variant& a, const Variant& b) {
+Variant Arith(Op op, const Variant& a, const Variant& b, const Locale& loc) {
   if (EitherNull(a, b)) return Variant::Null();
   Kind k = Wider(KindOf(a), KindOf(b));
   if (k == Kind::Date) {
@@ -125,25 +125,25 @@ Variant Arith(Op op, const Variant& a, const Variant& b) {
     case Kind::Byte:
     case Kind::Integer:
     case Kind::Long: {
-      int64_t x = AsWhole(a), y = AsWhole(b);
+      int64_t x = AsWhole(a, loc), y = AsWhole(b, loc);
       int64_t r = op == Op::Add ? x + y : op == Op::Sub ? x - y : x * y;
       return FitWhole(r, k);
     }
     case Kind::Single: {
-      double r = op == Op::Add   ? AsDouble(a) + AsDouble(b)
-                 : op == Op::Sub ? AsDouble(a) - AsDouble(b)
-                                 : AsDouble(a) * AsDouble(b);
+      double r = op == Op::Add   ? AsDouble(a, loc) + AsDouble(b, loc)
+                 : op == Op::Sub ? AsDouble(a, loc) - AsDouble(b, loc)
+                                 : AsDouble(a, loc) * AsDouble(b, loc);
       if (std::fabs(r) > std::numeric_limits<float>::max()) return CheckedDouble(r);
       return Variant::Single(static_cast<float>(r));
     }
     case Kind::Double:
     case Kind::Date: {
-      double x = AsDouble(a), y = AsDouble(b);
+      double x = AsDouble(a, loc), y = AsDouble(b, loc);
       double r = op == Op::Add ? x + y : op == Op::Sub ? x - y : x * y;
       return k == Kind::Date ? CheckedDate(r) : CheckedDouble(r);
     }
     case Kind::Currency: {
-      __int128 x = AsCurrency(a), y = AsCurrency(b);
+      __int128 x = AsCurrency(a, loc), y = AsCurrency(b, loc);
       if (op == Op::Add) return CheckedCurrency(x + y);
       if (op == Op::Sub) return CheckedCurrency(x - y);
       return CheckedCurrency(DivRoundHalfEven(x * y, 10000));
@@ -188,13 +188,13 @@ Kind LogicKind(const Variant& v) {
   }
 }
 
-int64_t LogicValue(const Variant& v) {
+int64_t LogicValue(const Variant& v, const Locale& loc) {
   if (v.type() == VType::String) {
     // Texts take part as numbers, or as the Boolean words CBool knows.
     double d;
-    if (!ParseNumber(v.str(), d)) return CBool(v) ? -1 : 0;
+    if (!ParseNumber(v.str(), d, loc)) return CBool(v, loc) ? -1 : 0;
   }
-  return AsWhole(v);
+  return AsWhole(v, loc);
 }
 
 Variant TypedWhole(int64_t r, Kind k) {
@@ -222,12 +222,12 @@ int64_t ApplyLogic(LogicOp op, int64_t x, int64_t y) {
 }
 
 // All bits set in the operand's own width (True, -1, or 255 for a Byte).
-bool AllBits(const Variant& v) {
+bool AllBits(const Variant& v, const Locale& loc) {
   if (v.type() == VType::Byte) return v.byteVal() == 0xFF;
-  return LogicValue(v) == -1;
+  return LogicValue(v, loc) == -1;
 }
 
-Variant Logic(LogicOp op, const Variant& a, const Variant& b) {
+Variant Logic(LogicOp op, const Variant& a, const Variant& b, const Locale& loc) {
   if (a.IsNull() || b.IsNull()) {
     if (a.IsNull() && b.IsNull()) return Variant::Null();
     const Variant& other = a.IsNull() ? b : a;
@@ -236,16 +236,16 @@ Variant Logic(LogicOp op, const Variant& a, const Variant& b) {
     // Where the other side alone decides the result, VB gives it; otherwise Null.
     switch (op) {
       case LogicOp::And:
-        if (LogicValue(other) == 0)
+        if (LogicValue(other, loc) == 0)
           return other.type() == VType::Boolean ? Variant(false) : TypedWhole(0, k);
         break;
       case LogicOp::Or:
-        if (AllBits(other))
+        if (AllBits(other, loc))
           return other.type() == VType::Boolean ? Variant(true) : TypedWhole(-1, k);
         break;
       case LogicOp::Imp:
         // x Imp Null is True when x is False; Null Imp y is True when y is True.
-        if (otherIsLeft ? LogicValue(other) == 0 : AllBits(other))
+        if (otherIsLeft ? LogicValue(other, loc) == 0 : AllBits(other, loc))
           return other.type() == VType::Boolean ? Variant(true) : TypedWhole(-1, k);
         break;
       default:
@@ -256,7 +256,7 @@ Variant Logic(LogicOp op, const Variant& a, const Variant& b) {
   if (a.type() == VType::Boolean && b.type() == VType::Boolean)
     return Variant(ApplyLogic(op, a.boolVal() ? -1 : 0, b.boolVal() ? -1 : 0) != 0);
   Kind ka = LogicKind(a), kb = LogicKind(b);
-  return TypedWhole(ApplyLogic(op, LogicValue(a), LogicValue(b)), ka > kb ? ka : kb);
+  return TypedWhole(ApplyLogic(op, LogicValue(a, loc), LogicValue(b, loc)), ka > kb ? ka : kb);
 }
 
 bool IsNumericLike(const Variant& v) {
@@ -272,54 +272,58 @@ bool IsNumericLike(const Variant& v) {
 
 }  // namespace
 
-Variant Add(const Variant& a, const Variant& b) {
+Variant Add(const Variant& a, const Variant& b, const Locale& loc) {
   if (a.IsString() && (b.IsString() || b.IsEmpty()))
     return Variant(a.str() + (b.IsString() ? b.str() : ""));
   if (a.IsEmpty() && b.IsString()) return b;
-  return Arith(Op::Add, a, b);
+  return Arith(Op::Add, a, b, loc);
 }
 
-Variant Sub(const Variant& a, const Variant& b) { return Arith(Op::Sub, a, b); }
-Variant Mul(const Variant& a, const Variant& b) { return Arith(Op::Mul, a, b); }
+Variant Sub(const Variant& a, const Variant& b, const Locale& loc) {
+  return Arith(Op::Sub, a, b, loc);
+}
+Variant Mul(const Variant& a, const Variant& b, const Locale& loc) {
+  return Arith(Op::Mul, a, b, loc);
+}
 
-Variant Div(const Variant& a, const Variant& b) {
+Variant Div(const Variant& a, const Variant& b, const Locale& loc) {
   if (EitherNull(a, b)) return Variant::Null();
   KindOf(a);
   KindOf(b);
-  double x = AsDouble(a), y = AsDouble(b);
+  double x = AsDouble(a, loc), y = AsDouble(b, loc);
   if (y == 0) Raise(err::kDivByZero);
   return CheckedDouble(x / y);
 }
 
-Variant IntDiv(const Variant& a, const Variant& b) {
+Variant IntDiv(const Variant& a, const Variant& b, const Locale& loc) {
   if (EitherNull(a, b)) return Variant::Null();
   Kind k = WholeKind(a, b);
-  int64_t x = AsWhole(a), y = AsWhole(b);
+  int64_t x = AsWhole(a, loc), y = AsWhole(b, loc);
   if (y == 0) Raise(err::kDivByZero);
   int64_t r = x / y;
   if (k == Kind::Long && (r > INT32_MAX || r < INT32_MIN)) Raise(err::kOverflow);
   return FitWhole(r, k);
 }
 
-Variant Mod(const Variant& a, const Variant& b) {
+Variant Mod(const Variant& a, const Variant& b, const Locale& loc) {
   if (EitherNull(a, b)) return Variant::Null();
   Kind k = WholeKind(a, b);
-  int64_t x = AsWhole(a), y = AsWhole(b);
+  int64_t x = AsWhole(a, loc), y = AsWhole(b, loc);
   if (y == 0) Raise(err::kDivByZero);
   return FitWhole(x % y, k);
 }
 
-Variant Pow(const Variant& a, const Variant& b) {
+Variant Pow(const Variant& a, const Variant& b, const Locale& loc) {
   if (EitherNull(a, b)) return Variant::Null();
   KindOf(a);
   KindOf(b);
-  double x = AsDouble(a), y = AsDouble(b);
+  double x = AsDouble(a, loc), y = AsDouble(b, loc);
   if (x == 0 && y < 0) Raise(err::kInvalidArgument);
   if (x < 0 && y != std::floor(y)) Raise(err::kInvalidArgument);
   return CheckedDouble(std::pow(x, y));
 }
 
-Variant Neg(const Variant& a) {
+Variant Neg(const Variant& a, const Locale& loc) {
   switch (a.type()) {
     case VType::Null:
       return Variant::Null();
@@ -329,13 +333,13 @@ Variant Neg(const Variant& a) {
     case VType::Integer:
     case VType::Byte:
     case VType::Long:
-      return FitWhole(-AsWhole(a), Kind::Integer);
+      return FitWhole(-AsWhole(a, loc), Kind::Integer);
     case VType::Single:
       return Variant::Single(-a.singleVal());
     case VType::Double:
       return Variant(-a.doubleVal());
     case VType::String:
-      return CheckedDouble(-CDbl(a));
+      return CheckedDouble(-CDbl(a, loc));
     case VType::Currency:
       return CheckedCurrency(-static_cast<__int128>(a.currencyVal()));
     case VType::Date:
@@ -345,24 +349,34 @@ Variant Neg(const Variant& a) {
   }
 }
 
-Variant Concat(const Variant& a, const Variant& b) {
+Variant Concat(const Variant& a, const Variant& b, const Locale& loc) {
   if (a.IsNull() && b.IsNull()) return Variant::Null();
-  std::string s = a.IsNull() ? std::string() : CStr(a);
-  if (!b.IsNull()) s += CStr(b);
+  std::string s = a.IsNull() ? std::string() : CStr(a, loc);
+  if (!b.IsNull()) s += CStr(b, loc);
   return Variant(std::move(s));
 }
 
-Variant Not(const Variant& a) {
+Variant Not(const Variant& a, const Locale& loc) {
   if (a.IsNull()) return Variant::Null();
   if (a.type() == VType::Boolean) return Variant(!a.boolVal());
-  return TypedWhole(~LogicValue(a), LogicKind(a));
+  return TypedWhole(~LogicValue(a, loc), LogicKind(a));
 }
 
-Variant And(const Variant& a, const Variant& b) { return Logic(LogicOp::And, a, b); }
-Variant Or(const Variant& a, const Variant& b) { return Logic(LogicOp::Or, a, b); }
-Variant Xor(const Variant& a, const Variant& b) { return Logic(LogicOp::Xor, a, b); }
-Variant Eqv(const Variant& a, const Variant& b) { return Logic(LogicOp::Eqv, a, b); }
-Variant Imp(const Variant& a, const Variant& b) { return Logic(LogicOp::Imp, a, b); }
+Variant And(const Variant& a, const Variant& b, const Locale& loc) {
+  return Logic(LogicOp::And, a, b, loc);
+}
+Variant Or(const Variant& a, const Variant& b, const Locale& loc) {
+  return Logic(LogicOp::Or, a, b, loc);
+}
+Variant Xor(const Variant& a, const Variant& b, const Locale& loc) {
+  return Logic(LogicOp::Xor, a, b, loc);
+}
+Variant Eqv(const Variant& a, const Variant& b, const Locale& loc) {
+  return Logic(LogicOp::Eqv, a, b, loc);
+}
+Variant Imp(const Variant& a, const Variant& b, const Locale& loc) {
+  return Logic(LogicOp::Imp, a, b, loc);
+}
 
 int Compare(const Variant& a, const Variant& b, bool& isNull, bool textCompare) {
   isNull = false;
@@ -384,7 +398,8 @@ int Compare(const Variant& a, const Variant& b, bool& isNull, bool textCompare) 
     int64_t x = a.currencyVal(), y = b.currencyVal();
     return x < y ? -1 : x > y ? 1 : 0;
   }
-  double x = AsDouble(a), y = AsDouble(b);
+  // Both sides are numbers here: no text to read, so the locale plays no part.
+  double x = AsDouble(a, German()), y = AsDouble(b, German());
   return x < y ? -1 : x > y ? 1 : 0;
 }
 
@@ -417,9 +432,9 @@ Variant Ge(const Variant& a, const Variant& b) {
   return Relation(a, b, [](int c) { return c >= 0; });
 }
 
-bool Truth(const Variant& v) {
+bool Truth(const Variant& v, const Locale& loc) {
   if (v.IsNull() || v.IsEmpty()) return false;
-  return CBool(v);
+  return CBool(v, loc);
 }
 
 }  // namespace fern::vb

@@ -9,8 +9,15 @@
 
 #include "platform/dispatch.h"
 #include "platform/variant.h"
+#include "platform/vb.h"
 
 namespace fern::script {
+
+// The arguments of a builtin call with the regional settings the calling script runs under.
+struct Args : std::span<Variant> {
+  Args(std::span<Variant> args, const vb::Locale& locale) : std::span<Variant>(args), loc(locale) {}
+  const vb::Locale& loc;
+};
 
 // A function scripts call by name. `args` holds only the arguments the script passed (optional
 // ones may be missing at the end); builtins treat them as values.
@@ -18,7 +25,7 @@ struct Builtin {
   std::string_view name;
   int minArgs;
   int maxArgs;
-  Variant (*fn)(std::span<Variant> args);
+  Variant (*fn)(Args args);
 };
 
 // Case-insensitive; nullptr when there is no such function.

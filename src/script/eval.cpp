@@ -55,7 +55,7 @@ Variant Interpreter::Eval(const Expr& e, Frame& f) {
     case EK::Unary: {
       const auto& un = e.As<UnaryExpr>();
       Variant v = EvalValue(*un.operand, f);
-      return un.op == UnOp::Neg ? vb::Neg(v) : vb::Not(v);
+      return un.op == UnOp::Neg ? vb::Neg(v, *locale_) : vb::Not(v, *locale_);
     }
     case EK::Binary:
       return Binary(e.As<BinaryExpr>(), f);
@@ -109,7 +109,7 @@ bool Interpreter::Truth(const Expr& e, Frame& f) {
     if (b && IsWhole(*a) && IsWhole(*b) && CompareWhole(bin->op, WholeOf(*a), WholeOf(*b), r))
       return r;
   }
-  return vb::Truth(EvalValue(e, f));
+  return vb::Truth(EvalValue(e, f), *locale_);
 }
 
 Variant Interpreter::Binary(const BinaryExpr& e, Frame& f) {
@@ -149,21 +149,21 @@ Variant Interpreter::Binary(const BinaryExpr& e, Frame& f) {
   }
   switch (e.op) {
     case BinOp::Pow:
-      return vb::Pow(a, b);
+      return vb::Pow(a, b, *locale_);
     case BinOp::Mul:
-      return vb::Mul(a, b);
+      return vb::Mul(a, b, *locale_);
     case BinOp::Div:
-      return vb::Div(a, b);
+      return vb::Div(a, b, *locale_);
     case BinOp::IntDiv:
-      return vb::IntDiv(a, b);
+      return vb::IntDiv(a, b, *locale_);
     case BinOp::Mod:
-      return vb::Mod(a, b);
+      return vb::Mod(a, b, *locale_);
     case BinOp::Add:
-      return vb::Add(a, b);
+      return vb::Add(a, b, *locale_);
     case BinOp::Sub:
-      return vb::Sub(a, b);
+      return vb::Sub(a, b, *locale_);
     case BinOp::Concat:
-      return vb::Concat(a, b);
+      return vb::Concat(a, b, *locale_);
     case BinOp::Eq:
     case BinOp::Ne:
     case BinOp::Lt:
@@ -172,15 +172,15 @@ Variant Interpreter::Binary(const BinaryExpr& e, Frame& f) {
     case BinOp::Ge:
       return Comparison(e.op, a, b, e.left.get(), e.right.get(), f);
     case BinOp::And:
-      return vb::And(a, b);
+      return vb::And(a, b, *locale_);
     case BinOp::Or:
-      return vb::Or(a, b);
+      return vb::Or(a, b, *locale_);
     case BinOp::Xor:
-      return vb::Xor(a, b);
+      return vb::Xor(a, b, *locale_);
     case BinOp::Eqv:
-      return vb::Eqv(a, b);
+      return vb::Eqv(a, b, *locale_);
     case BinOp::Imp:
-      return vb::Imp(a, b);
+      return vb::Imp(a, b, *locale_);
     case BinOp::Is:
       break;
   }
@@ -209,10 +209,10 @@ Variant CompareAs(BinOp op, const Variant& a, const Variant& b) {
 bool NumberLike(const Variant& v) { return v.IsNumber() || v.type() == VType::Boolean; }
 
 // Text converted to the type of a literal number or Boolean; 13 when it is neither.
-Variant TextAs(const Variant& text, const Variant& like) {
-  if (like.type() == VType::Boolean) return Variant(vb::CBool(text));
+Variant TextAs(const Variant& text, const Variant& like, const vb::Locale& loc) {
+  if (like.type() == VType::Boolean) return Variant(vb::CBool(text, loc));
   double d = 0;
-  if (!vb::ParseNumber(text.str(), d)) Throw(kErrTypeMismatch);
+  if (!vb::ParseNumber(text.str(), d, loc)) Throw(kErrTypeMismatch);
   return Variant(d);
 }
 
@@ -241,11 +241,11 @@ Variant Interpreter::Comparison(BinOp op, const Variant& a, const Variant& b, co
     const Expr* otherExpr = textLeft ? eb : ea;
     if (NumberLike(other)) {
       if (IsFixedValue(otherExpr, f)) {
-        Variant converted = TextAs(text, other);
+        Variant converted = TextAs(text, other, *locale_);
         return textLeft ? CompareAs(op, converted, other) : CompareAs(op, other, converted);
       }
       if (IsFixedValue(textExpr, f)) {
-        Variant converted(vb::CStr(other));
+        Variant converted(vb::CStr(other, *locale_));
         return textLeft ? CompareAs(op, text, converted) : CompareAs(op, converted, text);
       }
     }
@@ -609,30 +609,17 @@ Variant Interpreter::CallBuiltin(const Builtin& b, const std::vector<ExprP>* arg
   if (static_cast<int>(vals.size()) < b.minArgs ||
       (b.maxArgs >= 0 && static_cast<int>(vals.size()) > b.maxArgs))
     ThrowNamed(kErrWrongArgs, b.name);
-  return b.fn(vals);
+  return b.fn(Args(vals, *locale_));
 }
-
-namespace {
-
-// SetLocale("de-de") and the like; -1 when the name is unknown.
-int32_t LocaleId(const std::string& name) {
-  static const std::unordered_map<std::string, int32_t> kIds = {
-      {"de", 1031},    {"de-de", 1031}, {"de-at", 3079}, {"de-ch", 2055}, {"en", 1033},
-      {"en-us", 1033}, {"en-gb", 2057}, {"fr", 1036},    {"fr-fr", 1036}, {"it", 1040},
-      {"it-it", 1040}, {"nl", 1043},    {"nl-nl", 1043}, {"es", 3082},    {"es-es", 3082}};
-  auto it = kIds.find(fern::text::LowerAscii(name));
-  return it == kIds.end() ? -1 : it->second;
-}
-
-}  // namespace
 
 Variant Interpreter::CallEngineFn(int fn, const std::vector<ExprP>* args, Frame& f) {
   std::vector<Variant> vals;
   if (args)
     for (const auto& a : *args) vals.push_back(a ? EvalValue(*a, f) : Variant::Missing());
   auto text = [&](size_t i) {
-    return i < vals.size() && !vals[i].IsMissing() && !vals[i].IsNull() ? vb::CStr(vals[i])
-                                                                        : std::string();
+    return i < vals.size() && !vals[i].IsMissing() && !vals[i].IsNull()
+               ? vb::CStr(vals[i], *locale_)
+               : std::string();
   };
   auto need = [&](size_t lo, size_t hi, const char* name) {
     if (vals.size() < lo || vals.size() > hi) ThrowNamed(kErrWrongArgs, name);
@@ -695,14 +682,20 @@ Variant Interpreter::CallEngineFn(int fn, const std::vector<ExprP>* args, Frame&
     }
     case kFnGetLocale:
       need(0, 0, "GetLocale");
-      return Variant(locale_);
+      return Variant(locale_->id);
     case kFnSetLocale: {
       need(0, 1, "SetLocale");
-      int32_t old = locale_;
+      int32_t old = locale_->id;
       if (vals.empty() || vals[0].IsMissing()) return Variant(old);
-      int32_t id = vals[0].IsString() ? LocaleId(vals[0].str()) : vb::CLng(vals[0]);
-      if (id < 0) Throw(kErrInvalidCall);
-      locale_ = id == 0 ? 1031 : id;
+      const vb::Locale* loc;
+      if (vals[0].IsString()) {
+        loc = vb::FindLocale(vals[0].str());
+      } else {
+        int32_t id = vb::CLng(vals[0], *locale_);
+        loc = id == 0 ? &vb::German() : vb::FindLocale(id);  // 0: the system's, German here
+      }
+      if (!loc) Throw(kErrInvalidCall);
+      locale_ = loc;
       return Variant(old);
     }
     case kFnGetObject: {

@@ -109,10 +109,10 @@ Interpreter::Flow Interpreter::Exec(const Stmt& s, Frame& f) {
         bool readOnly = false;
         Variant* v = VarRef(var, f, &readOnly);
         if (v && !readOnly && v->IsString()) {
-          if (!part.IsNull()) v->str() += part.IsString() ? part.str() : vb::CStr(part);
+          if (!part.IsNull()) v->str() += part.IsString() ? part.str() : vb::CStr(part, *locale_);
           return Flow::Normal;
         }
-        Assign(var, vb::Concat(EvalValue(var, f), part), false, f);
+        Assign(var, vb::Concat(EvalValue(var, f), part, *locale_), false, f);
         return Flow::Normal;
       }
       std::vector<Variant> parts;
@@ -122,11 +122,11 @@ Interpreter::Flow Interpreter::Exec(const Stmt& s, Frame& f) {
       Variant* v = VarRef(var, f, &readOnly);
       if (v && !readOnly && v->IsString()) {
         for (const Variant& p : parts)
-          if (!p.IsNull()) v->str() += p.IsString() ? p.str() : vb::CStr(p);
+          if (!p.IsNull()) v->str() += p.IsString() ? p.str() : vb::CStr(p, *locale_);
         return Flow::Normal;
       }
       Variant acc = EvalValue(var, f);
-      for (const Variant& p : parts) acc = vb::Concat(acc, p);
+      for (const Variant& p : parts) acc = vb::Concat(acc, p, *locale_);
       Assign(var, std::move(acc), false, f);
       return Flow::Normal;
     }
@@ -313,8 +313,8 @@ Interpreter::Flow Interpreter::ExecFor(const ForStmt& s, Frame& f) {
   }
   bool isDate = from.type() == VType::Date;
   return CountedLoop<double>(
-      s, f, vb::CDbl(from), vb::CDbl(to), vb::CDbl(step),
-      [](const Variant& v) { return vb::CDbl(v); },
+      s, f, vb::CDbl(from, *locale_), vb::CDbl(to, *locale_), vb::CDbl(step, *locale_),
+      [this](const Variant& v) { return vb::CDbl(v, *locale_); },
       [isDate](double x) { return isDate ? Variant::Date(x) : Variant(x); });
 }
 

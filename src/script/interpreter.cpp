@@ -64,6 +64,7 @@ void Interpreter::Reset() {
   old.items.clear();
   units_.clear();
   errPinned_ = false;
+  locale_ = &vb::German();
 }
 
 template <typename Fn>

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/dispatch.h"
+#include "platform/vb.h"
 #include "script/ast.h"
 #include "script/engine.h"
 #include "script/parser.h"
@@ -308,7 +309,8 @@ class Interpreter {
                     const std::vector<ExprP>* args, Frame& f);
   const Proc* ClassProcFor(const ClassDef& c, const std::string& lower, unsigned kind) const;
 
-  int32_t locale_ = 1031;  // GetLocale/SetLocale; German is the offices' setting
+  // SetLocale's choice for this engine's scripts; the host's own conversions stay German.
+  const vb::Locale* locale_ = &vb::German();
   Pool<Variant> valPool_;
   SlotStack slots_;
   Pool<ArgBuf::Back> backPool_;

@@ -66,7 +66,7 @@ int64_t DayNumber(int year, int month, int day) {
   return static_cast<int64_t>(vb::DateSerial(year, month, day));
 }
 
-std::string Interval(std::span<Variant> a, size_t i) {
+std::string Interval(Args a, size_t i) {
   std::string s = ArgStr(a, i);
   for (char& c : s)
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
@@ -74,23 +74,23 @@ std::string Interval(std::span<Variant> a, size_t i) {
 }
 
 // Null as the date argument gives Null; otherwise the date as a serial.
-bool DateArg(std::span<Variant> a, size_t i, double& serial) {
+bool DateArg(Args a, size_t i, double& serial) {
   Variant v = Arg(a, i);
   if (v.IsNull()) return false;
-  serial = vb::CDate(v);
+  serial = vb::CDate(v, a.loc);
   return true;
 }
 
-int FirstDayOfWeek(std::span<Variant> a, size_t i, int fallback) {
+int FirstDayOfWeek(Args a, size_t i, int fallback) {
   int fdow = Given(a, i) ? ArgLng(a, i) : fallback;
-  if (fdow == 0) fdow = 2;  // the system's first day: Monday under German settings
+  if (fdow == 0) fdow = a.loc.firstDayOfWeek;
   if (fdow < 1 || fdow > 7) Raise(err::kInvalidArgument);
   return fdow;
 }
 
-int FirstWeekOfYear(std::span<Variant> a, size_t i) {
+int FirstWeekOfYear(Args a, size_t i) {
   int w = Given(a, i) ? ArgLng(a, i) : 1;
-  if (w == 0) w = 2;  // the system's rule: the first week with four days (German settings)
+  if (w == 0) w = a.loc.firstWeekOfYear;
   if (w < 1 || w > 3) Raise(err::kInvalidArgument);
   return w;
 }
@@ -119,7 +119,7 @@ int WeekOfYear(const Parts& p, int fdow, int rule) {
   return static_cast<int>((p.dayNo - start) / 7) + 1;
 }
 
-Variant DateAdd(std::span<Variant> a) {
+Variant DateAdd(Args a) {
   std::string iv = Interval(a, 0);
   // A fractional number is rounded to a whole one first, as VB does.
   int64_t n = ArgLng(a, 1);
@@ -160,7 +160,7 @@ Variant DateAdd(std::span<Variant> a) {
   return Variant::Date(FromAbsMs(abs));
 }
 
-Variant DateDiff(std::span<Variant> a) {
+Variant DateDiff(Args a) {
   std::string iv = Interval(a, 0);
   int fdow = FirstDayOfWeek(a, 3, 1);
   FirstWeekOfYear(a, 4);
@@ -196,7 +196,7 @@ Variant DateDiff(std::span<Variant> a) {
   return Variant::Whole(r);
 }
 
-Variant DatePart(std::span<Variant> a) {
+Variant DatePart(Args a) {
   std::string iv = Interval(a, 0);
   int fdow = FirstDayOfWeek(a, 2, 1);
   int rule = FirstWeekOfYear(a, 3);
@@ -230,87 +230,74 @@ Variant DatePart(std::span<Variant> a) {
 }
 
 template <int Parts::*Field>
-Variant PartFn(std::span<Variant> a) {
+Variant PartFn(Args a) {
   double serial;
   if (!DateArg(a, 0, serial)) return Variant::Null();
   return Variant(static_cast<int16_t>(Split(serial, true).*Field));
 }
 
-Variant NowFn(std::span<Variant>) { return Variant::Date(vb::Now()); }
-Variant DateFn(std::span<Variant>) { return Variant::Date(std::trunc(vb::Now())); }
-Variant TimeFn(std::span<Variant>) {
+Variant NowFn(Args) { return Variant::Date(vb::Now()); }
+Variant DateFn(Args) { return Variant::Date(std::trunc(vb::Now())); }
+Variant TimeFn(Args) {
   double now = vb::Now();
   return Variant::Date(std::fabs(now - std::trunc(now)));
 }
 
-Variant DateSerialFn(std::span<Variant> a) {
+Variant DateSerialFn(Args a) {
   return Variant::Date(vb::DateSerial(ArgLng(a, 0), ArgLng(a, 1), ArgLng(a, 2)));
 }
-Variant TimeSerialFn(std::span<Variant> a) {
+Variant TimeSerialFn(Args a) {
   return Variant::Date(vb::TimeSerial(ArgLng(a, 0), ArgLng(a, 1), ArgLng(a, 2)));
 }
 
-Variant DateValueFn(std::span<Variant> a) {
+Variant DateValueFn(Args a) {
   double serial;
   if (!DateArg(a, 0, serial)) Raise(err::kInvalidUseOfNull);
   return Variant::Date(std::trunc(serial));
 }
-Variant TimeValueFn(std::span<Variant> a) {
+Variant TimeValueFn(Args a) {
   double serial;
   if (!DateArg(a, 0, serial)) return Variant::Null();
   return Variant::Date(std::fabs(serial - std::trunc(serial)));
 }
 
-Variant WeekdayFn(std::span<Variant> a) {
+Variant WeekdayFn(Args a) {
   int fdow = FirstDayOfWeek(a, 1, 1);
   double serial;
   if (!DateArg(a, 0, serial)) return Variant::Null();
   return Variant(static_cast<int16_t>(WeekdayOf(Split(serial).dayNo, fdow)));
 }
 
-const char* const kDayNames[] = {"Sonntag",    "Montag",  "Dienstag", "Mittwoch",
-                                 "Donnerstag", "Freitag", "Samstag"};
-const char* const kDayAbbrev[] = {"So", "Mo", "Di", "Mi", "Do", "Fr", "Sa"};
-const char* const kMonthNames[] = {"Januar",    "Februar", "M\xC3\xA4rz", "April",
-                                   "Mai",       "Juni",    "Juli",        "August",
-                                   "September", "Oktober", "November",    "Dezember"};
-const char* const kMonthAbbrev[] = {"Jan", "Feb", "M\xC3\xA4r", "Apr", "Mai", "Jun",
-                                    "Jul", "Aug", "Sep",        "Okt", "Nov", "Dez"};
-
-Variant WeekdayNameFn(std::span<Variant> a) {
+Variant WeekdayNameFn(Args a) {
   int n = ArgLng(a, 0);
   bool abbrev = Given(a, 1) && ArgBool(a, 1);
   int fdow = FirstDayOfWeek(a, 2, 1);
   if (n < 1 || n > 7) Raise(err::kInvalidArgument);
   int sundayIndex = (n - 1 + fdow - 1) % 7;
-  return Variant(abbrev ? kDayAbbrev[sundayIndex] : kDayNames[sundayIndex]);
+  return Variant(std::string(abbrev ? a.loc.dayAbbrev[sundayIndex] : a.loc.days[sundayIndex]));
 }
 
-Variant MonthNameFn(std::span<Variant> a) {
+Variant MonthNameFn(Args a) {
   int m = ArgLng(a, 0);
   bool abbrev = Given(a, 1) && ArgBool(a, 1);
   if (m < 1 || m > 12) Raise(err::kInvalidArgument);
-  return Variant(abbrev ? kMonthAbbrev[m - 1] : kMonthNames[m - 1]);
+  return Variant(std::string(abbrev ? a.loc.monthAbbrev[m - 1] : a.loc.months[m - 1]));
 }
 
-Variant FormatDateTimeFn(std::span<Variant> a) {
-  double serial = vb::CDate(Arg(a, 0));
+Variant FormatDateTimeFn(Args a) {
+  double serial = vb::CDate(Arg(a, 0), a.loc);
   int fmt = Given(a, 1) ? ArgLng(a, 1) : 0;
   Parts p = Split(serial);
   char buf[96];
   switch (fmt) {
     case 0:
-      return Variant(vb::DateToText(serial));
+      return Variant(vb::DateToText(serial, a.loc));
     case 1:
-      std::snprintf(buf, sizeof buf, "%s, %d. %s %04d", kDayNames[WeekdayOf(p.dayNo, 1) - 1], p.day,
-                    kMonthNames[p.month - 1], p.year);
-      break;
+      return Variant(vb::Format(Variant::Date(serial), "Long Date", a.loc));
     case 2:
-      std::snprintf(buf, sizeof buf, "%02d.%02d.%04d", p.day, p.month, p.year);
-      break;
+      return Variant(vb::Format(Variant::Date(serial), "Short Date", a.loc));
     case 3:
-      std::snprintf(buf, sizeof buf, "%02d:%02d:%02d", p.hour, p.minute, p.second);
-      break;
+      return Variant(vb::TimeToText(p.hour, p.minute, p.second, a.loc));
     case 4:
       std::snprintf(buf, sizeof buf, "%02d:%02d", p.hour, p.minute);
       break;

@@ -13,25 +13,26 @@ namespace {
 
 // --- conversions ---------------------------------------------------------------------------
 
-Variant CStrFn(std::span<Variant> a) { return Variant(ArgStr(a, 0)); }
-Variant CIntFn(std::span<Variant> a) { return Variant(vb::CInt(Arg(a, 0))); }
-Variant CLngFn(std::span<Variant> a) { return Variant(vb::CLng(Arg(a, 0))); }
-Variant CDblFn(std::span<Variant> a) { return Variant(vb::CDbl(Arg(a, 0))); }
-Variant CSngFn(std::span<Variant> a) { return Variant::Single(vb::CSng(Arg(a, 0))); }
-Variant CBoolFn(std::span<Variant> a) { return Variant(vb::CBool(Arg(a, 0))); }
-Variant CByteFn(std::span<Variant> a) {
+Variant CStrFn(Args a) { return Variant(ArgStr(a, 0)); }
+Variant CIntFn(Args a) { return Variant(vb::CInt(Arg(a, 0), a.loc)); }
+Variant CLngFn(Args a) { return Variant(vb::CLng(Arg(a, 0), a.loc)); }
+Variant CDblFn(Args a) { return Variant(vb::CDbl(Arg(a, 0), a.loc)); }
+Variant CSngFn(Args a) { return Variant::Single(vb::CSng(Arg(a, 0), a.loc)); }
+Variant CBoolFn(Args a) { return Variant(vb::CBool(Arg(a, 0), a.loc)); }
+Variant CByteFn(Args a) {
   const Variant& v = Arg(a, 0);
   if (v.type() == VType::Boolean) return Variant::Byte(v.boolVal() ? 255 : 0);  // True is 255
-  return Variant::Byte(vb::CByte(v));
+  return Variant::Byte(vb::CByte(v, a.loc));
 }
-Variant CCurFn(std::span<Variant> a) { return Variant::Currency(vb::CCur(Arg(a, 0))); }
-Variant CDateFn(std::span<Variant> a) {
+Variant CCurFn(Args a) { return Variant::Currency(vb::CCur(Arg(a, 0), a.loc)); }
+Variant CDateFn(Args a) {
   const Variant& v = Arg(a, 0);
   double serial = 0, number = 0;
   // A text holding a number is that day serial ("1" is the 31st of December 1899).
-  if (v.IsString() && !vb::ParseDate(v.str(), serial) && vb::ParseNumber(v.str(), number))
+  if (v.IsString() && !vb::ParseDate(v.str(), serial, a.loc) &&
+      vb::ParseNumber(v.str(), number, a.loc))
     return Variant::Date(number);
-  return Variant::Date(vb::CDate(v));
+  return Variant::Date(vb::CDate(v, a.loc));
 }
 
 // --- Int, Fix, Round, Abs, Sgn -------------------------------------------------------------
@@ -39,7 +40,7 @@ Variant CDateFn(std::span<Variant> a) {
 // Applies `op` to the number keeping VB's result type: whole types stay, text becomes Double,
 // Boolean becomes Integer, Empty is Integer 0, Null stays Null.
 template <typename Op>
-Variant KeepType(const Variant& v, Op op) {
+Variant KeepType(const Variant& v, Op op, const vb::Locale& loc) {
   switch (v.type()) {
     case VType::Null:
       return Variant::Null();
@@ -62,17 +63,19 @@ Variant KeepType(const Variant& v, Op op) {
       return Variant::Currency(std::llround(r * 10000.0));
     }
     case VType::String:
-      return Variant(op(vb::CDbl(v)));
+      return Variant(op(vb::CDbl(v, loc)));
     default:
       Raise(err::kTypeMismatch);
   }
 }
 
-Variant IntFn(std::span<Variant> a) {
-  return KeepType(Arg(a, 0), [](double d) { return std::floor(d); });
+Variant IntFn(Args a) {
+  return KeepType(
+      Arg(a, 0), [](double d) { return std::floor(d); }, a.loc);
 }
-Variant FixFn(std::span<Variant> a) {
-  return KeepType(Arg(a, 0), [](double d) { return std::trunc(d); });
+Variant FixFn(Args a) {
+  return KeepType(
+      Arg(a, 0), [](double d) { return std::trunc(d); }, a.loc);
 }
 
 double RoundHalfEven(double x, int digits) {
@@ -86,7 +89,7 @@ double RoundHalfEven(double x, int digits) {
   return f / scale;
 }
 
-Variant RoundFn(std::span<Variant> a) {
+Variant RoundFn(Args a) {
   int digits = 0;
   if (Given(a, 1)) {
     digits = ArgLng(a, 1);
@@ -108,10 +111,11 @@ Variant RoundFn(std::span<Variant> a) {
     if (2 * r > unit || (2 * r == unit && (q % 2 != 0))) ++q;
     return Variant::Currency(q * unit);
   }
-  return KeepType(v, [digits](double d) { return RoundHalfEven(d, digits); });
+  return KeepType(
+      v, [digits](double d) { return RoundHalfEven(d, digits); }, a.loc);
 }
 
-Variant AbsFn(std::span<Variant> a) {
+Variant AbsFn(Args a) {
   Variant v = Arg(a, 0);
   switch (v.type()) {
     case VType::Null:
@@ -134,19 +138,19 @@ Variant AbsFn(std::span<Variant> a) {
     case VType::Date:
       return Variant::Date(std::fabs(v.dateVal()));
     default:
-      return Variant(std::fabs(vb::CDbl(v)));
+      return Variant(std::fabs(vb::CDbl(v, a.loc)));
   }
 }
 
-Variant SgnFn(std::span<Variant> a) {
+Variant SgnFn(Args a) {
   Variant v = Arg(a, 0);
   if (v.IsNull()) Raise(err::kInvalidUseOfNull);
-  double d = vb::CDbl(v);
+  double d = vb::CDbl(v, a.loc);
   return Variant(static_cast<int16_t>(d > 0 ? 1 : (d < 0 ? -1 : 0)));
 }
 
 // Hex and Oct work on the two's complement of the value's own width: Integer 16, else 32 bits.
-Variant Radix(std::span<Variant> a, int bitsPerDigit) {
+Variant Radix(Args a, int bitsPerDigit) {
   Variant v = Arg(a, 0);
   if (v.IsNull()) return Variant::Null();
   uint32_t bits;
@@ -155,7 +159,7 @@ Variant Radix(std::span<Variant> a, int bitsPerDigit) {
   else if (v.type() == VType::Byte)
     bits = v.byteVal();
   else
-    bits = static_cast<uint32_t>(vb::CLng(v));
+    bits = static_cast<uint32_t>(vb::CLng(v, a.loc));
   if (bits == 0) return Variant("0");
   std::string out;
   const char* digits = "0123456789ABCDEF";
@@ -166,15 +170,15 @@ Variant Radix(std::span<Variant> a, int bitsPerDigit) {
   }
   return Variant(std::move(out));
 }
-Variant HexFn(std::span<Variant> a) { return Radix(a, 4); }
-Variant OctFn(std::span<Variant> a) { return Radix(a, 3); }
+Variant HexFn(Args a) { return Radix(a, 4); }
+Variant OctFn(Args a) { return Radix(a, 3); }
 
 // --- type tests ----------------------------------------------------------------------------
 
-Variant RawArg(std::span<Variant> a, size_t i) { return i < a.size() ? a[i] : Variant(); }
+Variant RawArg(Args a, size_t i) { return i < a.size() ? a[i] : Variant(); }
 
 // IsNull(rs("Feld")) looks at the field's value: objects count by their default value.
-Variant DefaultOrSelf(std::span<Variant> a) {
+Variant DefaultOrSelf(Args a) {
   Variant v = RawArg(a, 0);
   if (v.IsObject() && v.obj()) {
     try {
@@ -184,13 +188,13 @@ Variant DefaultOrSelf(std::span<Variant> a) {
   }
   return v;
 }
-Variant IsNullFn(std::span<Variant> a) { return Variant(DefaultOrSelf(a).IsNull()); }
-Variant IsEmptyFn(std::span<Variant> a) { return Variant(DefaultOrSelf(a).IsEmpty()); }
-Variant IsArrayFn(std::span<Variant> a) { return Variant(RawArg(a, 0).IsArray()); }
-Variant IsObjectFn(std::span<Variant> a) { return Variant(RawArg(a, 0).IsObject()); }
+Variant IsNullFn(Args a) { return Variant(DefaultOrSelf(a).IsNull()); }
+Variant IsEmptyFn(Args a) { return Variant(DefaultOrSelf(a).IsEmpty()); }
+Variant IsArrayFn(Args a) { return Variant(RawArg(a, 0).IsArray()); }
+Variant IsObjectFn(Args a) { return Variant(RawArg(a, 0).IsObject()); }
 // Objects count by their default value; one without a default value is neither.
-template <bool (*Test)(const Variant&)>
-Variant IsKind(std::span<Variant> a) {
+template <bool (*Test)(const Variant&, const vb::Locale&)>
+Variant IsKind(Args a) {
   Variant v = RawArg(a, 0);
   if (v.IsArray() || v.IsNothing()) return Variant(false);
   if (v.IsObject()) {
@@ -200,7 +204,7 @@ Variant IsKind(std::span<Variant> a) {
       return Variant(false);
     }
   }
-  return Variant(Test(v));
+  return Variant(Test(v, a.loc));
 }
 
 std::string TypeNameOf(const Variant& v) {
@@ -237,9 +241,9 @@ std::string TypeNameOf(const Variant& v) {
   return "Unknown";
 }
 
-Variant TypeNameFn(std::span<Variant> a) { return Variant(TypeNameOf(RawArg(a, 0))); }
+Variant TypeNameFn(Args a) { return Variant(TypeNameOf(RawArg(a, 0))); }
 
-Variant VarTypeFn(std::span<Variant> a) {
+Variant VarTypeFn(Args a) {
   Variant v = RawArg(a, 0);
   if (v.IsArray()) return Variant(int16_t{0x2000 | 12});
   if (v.IsObject() && v.obj()) {
@@ -256,28 +260,26 @@ Variant VarTypeFn(std::span<Variant> a) {
 
 // --- arrays --------------------------------------------------------------------------------
 
-Variant ArrayFn(std::span<Variant> a) {
-  return MakeArray(std::vector<Variant>(a.begin(), a.end()));
-}
+Variant ArrayFn(Args a) { return MakeArray(std::vector<Variant>(a.begin(), a.end())); }
 
-int BoundDim(std::span<Variant> a) {
+int BoundDim(Args a) {
   if (!Given(a, 1)) return 1;
   return ArgLng(a, 1);
 }
 
-const Variant& ArrayArg(std::span<Variant> a) {
+const Variant& ArrayArg(Args a) {
   if (a.empty() || !a[0].IsArray()) Raise(err::kTypeMismatch);
   return a[0];
 }
 
-Variant UBoundFn(std::span<Variant> a) {
+Variant UBoundFn(Args a) {
   const Variant& v = ArrayArg(a);
   int dim = BoundDim(a);
   if (dim < 1 || dim > static_cast<int>(v.arr().dims.size())) Raise(err::kSubscript);
   return Variant(v.arr().UBound(dim));
 }
 
-Variant LBoundFn(std::span<Variant> a) {
+Variant LBoundFn(Args a) {
   const Variant& v = ArrayArg(a);
   int dim = BoundDim(a);
   if (dim < 1 || dim > static_cast<int>(v.arr().dims.size())) Raise(err::kSubscript);
@@ -286,7 +288,7 @@ Variant LBoundFn(std::span<Variant> a) {
 
 // --- miscellany ----------------------------------------------------------------------------
 
-Variant RGBFn(std::span<Variant> a) {
+Variant RGBFn(Args a) {
   int32_t c[3];
   for (size_t i = 0; i < 3; ++i) {
     c[i] = ArgLng(a, i);
@@ -296,7 +298,7 @@ Variant RGBFn(std::span<Variant> a) {
   return Variant(c[0] + c[1] * 256 + c[2] * 65536);
 }
 
-Variant TimerFn(std::span<Variant>) {
+Variant TimerFn(Args) {
   double now = LocalNow();
   double frac = std::fabs(now - std::trunc(now));
   return Variant::Single(static_cast<float>(std::round(frac * 86400.0 * 100.0) / 100.0));
@@ -305,7 +307,7 @@ Variant TimerFn(std::span<Variant>) {
 // VB's generator: a 24-bit linear congruence, seeded by Randomize or a negative Rnd argument.
 uint32_t g_rndSeed = 0x50000;
 
-Variant RandomizeFn(std::span<Variant> a) {
+Variant RandomizeFn(Args a) {
   double n = Given(a, 0) ? ArgDbl(a, 0) : std::fabs(LocalNow() - std::trunc(LocalNow())) * 86400.0;
   uint64_t bits;
   std::memcpy(&bits, &n, sizeof bits);
@@ -315,7 +317,7 @@ Variant RandomizeFn(std::span<Variant> a) {
   return Variant();
 }
 
-Variant RndFn(std::span<Variant> a) {
+Variant RndFn(Args a) {
   float n = Given(a, 0) ? static_cast<float>(ArgDbl(a, 0)) : 1.0f;
   if (n < 0) {
     uint32_t bits;
@@ -326,10 +328,10 @@ Variant RndFn(std::span<Variant> a) {
   return Variant::Single(static_cast<float>(g_rndSeed) / 16777216.0f);
 }
 
-Variant ScriptEngineFn(std::span<Variant>) { return Variant("VBScript"); }
-Variant ScriptEngineMajorFn(std::span<Variant>) { return Variant(int32_t{5}); }
-Variant ScriptEngineMinorFn(std::span<Variant>) { return Variant(int32_t{8}); }
-Variant ScriptEngineBuildFn(std::span<Variant>) { return Variant(int32_t{16384}); }
+Variant ScriptEngineFn(Args) { return Variant("VBScript"); }
+Variant ScriptEngineMajorFn(Args) { return Variant(int32_t{5}); }
+Variant ScriptEngineMinorFn(Args) { return Variant(int32_t{8}); }
+Variant ScriptEngineBuildFn(Args) { return Variant(int32_t{16384}); }
 
 // --- FormatNumber, FormatCurrency, FormatPercent -------------------------------------------
 
@@ -388,7 +390,7 @@ void DecimalDigits(double x, int decimals, std::string& whole, std::string& frac
 }
 
 // A tristate argument: -1 true, 0 false, -2 (or missing) the regional default.
-bool Tristate(std::span<Variant> a, size_t i, bool regional) {
+bool Tristate(Args a, size_t i, bool regional) {
   if (!Given(a, i)) return regional;
   int32_t v = ArgLng(a, i);
   if (v == -2) return regional;
@@ -397,9 +399,9 @@ bool Tristate(std::span<Variant> a, size_t i, bool regional) {
 
 enum class NumStyle { kNumber, kCurrency, kPercent };
 
-Variant FormatNumeric(std::span<Variant> a, NumStyle style) {
+Variant FormatNumeric(Args a, NumStyle style) {
   Variant v = Arg(a, 0);
-  double x = vb::CDbl(v);
+  double x = vb::CDbl(v, a.loc);
   if (style == NumStyle::kPercent) x *= 100.0;
   int decimals = 2;
   if (Given(a, 1)) {
@@ -418,31 +420,37 @@ Variant FormatNumeric(std::span<Variant> a, NumStyle style) {
   std::string body;
   if (group) {
     for (size_t i = 0; i < whole.size(); ++i) {
-      if (i && (whole.size() - i) % 3 == 0) body += '.';
+      if (i && (whole.size() - i) % 3 == 0) body += a.loc.group;
       body += whole[i];
     }
   } else {
     body = whole;
   }
   if (!leading && whole == "0" && decimals > 0) body.clear();
-  if (decimals > 0) body += "," + fraction;
-  if (style == NumStyle::kCurrency) body += " \xE2\x82\xAC";  // "n €"
+  if (decimals > 0) body.append(a.loc.decimal) += fraction;
+  if (style == NumStyle::kCurrency) {
+    std::string_view blank = a.loc.currencySpace ? " " : "";
+    if (a.loc.currencyFirst)
+      body = std::string(a.loc.currency).append(blank) + body;
+    else
+      body.append(blank).append(a.loc.currency);
+  }
   if (style == NumStyle::kPercent) body += "%";
   if (negative) body = parens ? "(" + body + ")" : "-" + body;
   return Variant(std::move(body));
 }
 
-Variant FormatNumberFn(std::span<Variant> a) { return FormatNumeric(a, NumStyle::kNumber); }
-Variant FormatCurrencyFn(std::span<Variant> a) { return FormatNumeric(a, NumStyle::kCurrency); }
-Variant FormatPercentFn(std::span<Variant> a) { return FormatNumeric(a, NumStyle::kPercent); }
+Variant FormatNumberFn(Args a) { return FormatNumeric(a, NumStyle::kNumber); }
+Variant FormatCurrencyFn(Args a) { return FormatNumeric(a, NumStyle::kCurrency); }
+Variant FormatPercentFn(Args a) { return FormatNumeric(a, NumStyle::kPercent); }
 
 // Sqr, Sin, ... : Null passes through; arguments outside the function's domain are an invalid
 // call (5), results too large an overflow (6).
 template <double (*F)(double), bool (*Valid)(double)>
-Variant MathFn(std::span<Variant> a) {
+Variant MathFn(Args a) {
   Variant v = Arg(a, 0);
   if (v.IsNull()) return Variant::Null();
-  double d = vb::CDbl(v);
+  double d = vb::CDbl(v, a.loc);
   if (!Valid(d)) Raise(err::kInvalidArgument);
   double r = F(d);
   if (!std::isfinite(r)) Raise(err::kOverflow);

@@ -14,19 +14,19 @@ namespace {
 
 // The text of argument i without copying it when it already is a String: Mid(s, i, 1) in a
 // loop over a long text would otherwise copy the whole text on every call.
-std::string_view View(std::span<Variant> args, size_t i, std::string& holder) {
+std::string_view View(Args args, size_t i, std::string& holder) {
   if (i < args.size() && args[i].IsString()) return std::as_const(args[i]).str();
   holder = ArgStr(args, i);
   return holder;
 }
 
-bool AnyNull(std::span<Variant> args, std::initializer_list<size_t> which) {
+bool AnyNull(Args args, std::initializer_list<size_t> which) {
   for (size_t i : which)
     if (Arg(args, i).IsNull()) return true;
   return false;
 }
 
-int64_t NonNegative(std::span<Variant> args, size_t i) {
+int64_t NonNegative(Args args, size_t i) {
   int32_t n = ArgLng(args, i);
   if (n < 0) Raise(err::kInvalidArgument);
   return n;
@@ -34,32 +34,32 @@ int64_t NonNegative(std::span<Variant> args, size_t i) {
 
 // An ASCII text counts characters in bytes; TextIsAscii is worked out once per text, so a
 // walk over a long text with Len, Mid and InStr stays linear.
-bool AsciiArg(std::span<Variant> args, size_t i) {
+bool AsciiArg(Args args, size_t i) {
   return i < args.size() && args[i].IsString() && args[i].TextIsAscii();
 }
 
-Variant Len(std::span<Variant> a) {
+Variant Len(Args a) {
   if (!a.empty() && a[0].IsString()) return Variant::Whole(static_cast<int64_t>(a[0].TextChars()));
   Variant v = Arg(a, 0);
   if (v.IsNull()) return Variant::Null();
-  return Variant::Whole(static_cast<int64_t>(vb::Len(vb::CStr(v))));
+  return Variant::Whole(static_cast<int64_t>(vb::Len(vb::CStr(v, a.loc))));
 }
 
-Variant Left(std::span<Variant> a) {
+Variant Left(Args a) {
   int64_t n = NonNegative(a, 1);
   if (AnyNull(a, {0})) return Variant::Null();
   std::string holder;
   return Variant(vb::Left(View(a, 0, holder), n));
 }
 
-Variant Right(std::span<Variant> a) {
+Variant Right(Args a) {
   int64_t n = NonNegative(a, 1);
   if (AnyNull(a, {0})) return Variant::Null();
   std::string holder;
   return Variant(vb::Right(View(a, 0, holder), n));
 }
 
-Variant Mid(std::span<Variant> a) {
+Variant Mid(Args a) {
   int32_t start = ArgLng(a, 1);
   if (start < 1) Raise(err::kInvalidArgument);
   int64_t len = Given(a, 2) ? NonNegative(a, 2) : -1;
@@ -83,7 +83,7 @@ Variant Mid(std::span<Variant> a) {
   return Variant(vb::Mid(View(a, 0, holder), start, len));
 }
 
-Variant InStr(std::span<Variant> a) {
+Variant InStr(Args a) {
   // InStr(s1, s2) or InStr(start, s1, s2[, compare]).
   size_t first = 0;
   int64_t start = 1;
@@ -124,7 +124,7 @@ Variant InStr(std::span<Variant> a) {
   return Variant::Whole(vb::InStr(start, View(a, first, h1), View(a, first + 1, h2), text));
 }
 
-Variant InStrRev(std::span<Variant> a) {
+Variant InStrRev(Args a) {
   int64_t start = Given(a, 2) ? ArgLng(a, 2) : -1;
   if (start == 0 || start < -1) Raise(err::kInvalidArgument);
   bool text = ArgTextCompare(a, 3);
@@ -133,7 +133,7 @@ Variant InStrRev(std::span<Variant> a) {
   return Variant::Whole(vb::InStrRev(View(a, 0, h1), View(a, 1, h2), start, text));
 }
 
-Variant Replace(std::span<Variant> a) {
+Variant Replace(Args a) {
   int64_t start = Given(a, 3) ? ArgLng(a, 3) : 1;
   int64_t count = Given(a, 4) ? ArgLng(a, 4) : -1;
   if (start < 1 || count < -1) Raise(err::kInvalidArgument);
@@ -160,7 +160,7 @@ size_t FindFrom(const std::string& s, const std::string& foldedS, const std::str
   return byte;
 }
 
-Variant Split(std::span<Variant> a) {
+Variant Split(Args a) {
   std::string s = ArgStr(a, 0);
   std::string delim = Given(a, 1) ? ArgStr(a, 1) : std::string(" ");
   int32_t count = Given(a, 2) ? ArgLng(a, 2) : -1;
@@ -188,19 +188,19 @@ const VArray& OneDimArray(const Variant& v) {
   return v.arr();
 }
 
-Variant Join(std::span<Variant> a) {
+Variant Join(Args a) {
   Variant list = Arg(a, 0);
   const VArray& arr = OneDimArray(list);
   std::string delim = Given(a, 1) ? ArgStr(a, 1) : std::string(" ");
   std::string out;
   for (size_t i = 0; i < arr.data.size(); ++i) {
     if (i) out += delim;
-    out += vb::CStr(ValueOf(arr.data[i]));
+    out += vb::CStr(ValueOf(arr.data[i]), a.loc);
   }
   return Variant(std::move(out));
 }
 
-Variant Filter(std::span<Variant> a) {
+Variant Filter(Args a) {
   Variant list = Arg(a, 0);
   if (list.IsNull()) Raise(err::kInvalidUseOfNull);
   const VArray& arr = OneDimArray(list);
@@ -209,7 +209,7 @@ Variant Filter(std::span<Variant> a) {
   bool text = ArgTextCompare(a, 3);
   std::vector<Variant> out;
   for (const Variant& item : arr.data) {
-    std::string s = vb::CStr(ValueOf(item));
+    std::string s = vb::CStr(ValueOf(item), a.loc);
     bool found = vb::InStr(1, s, match, text) > 0;
     if (found == include) out.emplace_back(std::move(s));
   }
@@ -217,14 +217,14 @@ Variant Filter(std::span<Variant> a) {
 }
 
 template <std::string (*F)(std::string_view)>
-Variant Unary(std::span<Variant> a) {
+Variant Unary(Args a) {
   if (AnyNull(a, {0})) return Variant::Null();
   return Variant(F(ArgStr(a, 0)));
 }
 
-Variant Space(std::span<Variant> a) { return Variant(std::string(NonNegative(a, 0), ' ')); }
+Variant Space(Args a) { return Variant(std::string(NonNegative(a, 0), ' ')); }
 
-Variant StringFn(std::span<Variant> a) {
+Variant StringFn(Args a) {
   int64_t n = NonNegative(a, 0);
   Variant c = Arg(a, 1);
   if (c.IsNull()) return Variant::Null();
@@ -234,7 +234,7 @@ Variant StringFn(std::span<Variant> a) {
     size_t pos = 0;
     utf8::Append(ch, utf8::Next(c.str(), pos));
   } else {
-    int32_t code = vb::CLng(c);
+    int32_t code = vb::CLng(c, a.loc);
     if (code < 0) Raise(err::kInvalidArgument);
     ch = cp1252::ToUtf8(std::string(1, static_cast<char>(code % 256)));
   }
@@ -244,19 +244,19 @@ Variant StringFn(std::span<Variant> a) {
   return Variant(std::move(out));
 }
 
-Variant StrComp(std::span<Variant> a) {
+Variant StrComp(Args a) {
   bool text = ArgTextCompare(a, 2);
   if (AnyNull(a, {0, 1})) return Variant::Null();
   return Variant(static_cast<int16_t>(vb::StrComp(ArgStr(a, 0), ArgStr(a, 1), text)));
 }
 
-Variant StrReverse(std::span<Variant> a) {
+Variant StrReverse(Args a) {
   std::u32string s = ToU32(ArgStr(a, 0));
   std::reverse(s.begin(), s.end());
   return Variant(FromU32(s));
 }
 
-char32_t FirstChar(std::span<Variant> a) {
+char32_t FirstChar(Args a) {
   std::string holder;
   std::string_view s = View(a, 0, holder);
   if (s.empty()) Raise(err::kInvalidArgument);
@@ -264,7 +264,7 @@ char32_t FirstChar(std::span<Variant> a) {
   return utf8::Next(s, pos);
 }
 
-Variant Asc(std::span<Variant> a) {
+Variant Asc(Args a) {
   char32_t c = FirstChar(a);
   std::string one;
   utf8::Append(one, c);
@@ -272,19 +272,19 @@ Variant Asc(std::span<Variant> a) {
   return Variant(static_cast<int16_t>(static_cast<unsigned char>(ansi.empty() ? '?' : ansi[0])));
 }
 
-Variant AscW(std::span<Variant> a) {
+Variant AscW(Args a) {
   char32_t c = FirstChar(a);
   if (c > 0xFFFF) c = 0xD800 + ((c - 0x10000) >> 10);  // the high surrogate, as UTF-16 holds it
   return Variant(static_cast<int16_t>(static_cast<uint16_t>(c)));
 }
 
-Variant Chr(std::span<Variant> a) {
+Variant Chr(Args a) {
   int32_t code = ArgLng(a, 0);
   if (code < 0 || code > 255) Raise(err::kInvalidArgument);
   return Variant(cp1252::ToUtf8(std::string(1, static_cast<char>(code))));
 }
 
-Variant ChrW(std::span<Variant> a) {
+Variant ChrW(Args a) {
   int32_t code = ArgLng(a, 0);
   if (code < -32768 || code > 65535) Raise(err::kInvalidArgument);
   if (code < 0) code += 65536;
@@ -296,7 +296,7 @@ Variant ChrW(std::span<Variant> a) {
 }
 
 // JavaScript's escape(): UTF-16 units outside the safe set become %XX or %uXXXX.
-Variant Escape(std::span<Variant> a) {
+Variant Escape(Args a) {
   if (AnyNull(a, {0})) return Variant::Null();
   static const char* kHex = "0123456789ABCDEF";
   std::string out;
@@ -332,7 +332,7 @@ int HexDigit(char32_t c) {
   return -1;
 }
 
-Variant Unescape(std::span<Variant> a) {
+Variant Unescape(Args a) {
   if (AnyNull(a, {0})) return Variant::Null();
   std::u32string s = ToU32(ArgStr(a, 0));
   std::u32string out;
@@ -377,41 +377,41 @@ Variant Unescape(std::span<Variant> a) {
 
 // The byte functions count the bytes of VBScript's UTF-16 text, two per character. Texts here
 // hold whole characters, so byte counts and positions round down to whole characters.
-Variant LenB(std::span<Variant> a) {
+Variant LenB(Args a) {
   Variant n = Len(a);
   return n.IsNull() ? n : Variant::Whole(2 * static_cast<int64_t>(vb::CLng(n)));
 }
 
-Variant HalvedAt(std::span<Variant> a, size_t i, Variant (*fn)(std::span<Variant>), bool start) {
+Variant HalvedAt(Args a, size_t i, Variant (*fn)(Args), bool start) {
   std::vector<Variant> args(a.begin(), a.end());
   if (i < args.size() && !args[i].IsMissing()) {
     int32_t bytes = ArgLng(a, i);
     if (bytes < 0) Raise(err::kInvalidArgument);
     args[i] = Variant(start ? (bytes + 1) / 2 : bytes / 2);
   }
-  return fn(args);
+  return fn(Args(args, a.loc));
 }
-Variant LeftB(std::span<Variant> a) { return HalvedAt(a, 1, Left, false); }
-Variant RightB(std::span<Variant> a) { return HalvedAt(a, 1, Right, false); }
+Variant LeftB(Args a) { return HalvedAt(a, 1, Left, false); }
+Variant RightB(Args a) { return HalvedAt(a, 1, Right, false); }
 
-Variant MidB(std::span<Variant> a) {
+Variant MidB(Args a) {
   std::vector<Variant> args(a.begin(), a.end());
   if (args.size() > 2 && !args[2].IsMissing()) args[2] = Variant(ArgLng(a, 2) / 2);
-  return HalvedAt(args, 1, Mid, true);
+  return HalvedAt(Args(args, a.loc), 1, Mid, true);
 }
 
-Variant InStrB(std::span<Variant> a) {
+Variant InStrB(Args a) {
   Variant r = a.size() >= 3 ? HalvedAt(a, 0, InStr, true) : InStr(a);
   if (r.IsNull()) return r;
   int32_t pos = vb::CLng(r);
   return Variant::Whole(pos == 0 ? 0 : 2 * static_cast<int64_t>(pos) - 1);
 }
 
-Variant AscB(std::span<Variant> a) {
+Variant AscB(Args a) {
   return Variant(static_cast<int16_t>(static_cast<uint16_t>(AscW(a).intVal()) & 0xFF));
 }
 
-Variant ChrB(std::span<Variant> a) {
+Variant ChrB(Args a) {
   int32_t code = ArgLng(a, 0);
   if (code < 0 || code > 255) Raise(err::kInvalidArgument);
   return ChrW(a);

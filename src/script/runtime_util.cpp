@@ -76,6 +76,10 @@ std::string ArgStr(std::span<Variant> args, size_t i) { return vb::CStr(Arg(args
 int32_t ArgLng(std::span<Variant> args, size_t i) { return vb::CLng(Arg(args, i)); }
 double ArgDbl(std::span<Variant> args, size_t i) { return vb::CDbl(Arg(args, i)); }
 bool ArgBool(std::span<Variant> args, size_t i) { return vb::CBool(Arg(args, i)); }
+std::string ArgStr(const Args& args, size_t i) { return vb::CStr(Arg(args, i), args.loc); }
+int32_t ArgLng(const Args& args, size_t i) { return vb::CLng(Arg(args, i), args.loc); }
+double ArgDbl(const Args& args, size_t i) { return vb::CDbl(Arg(args, i), args.loc); }
+bool ArgBool(const Args& args, size_t i) { return vb::CBool(Arg(args, i), args.loc); }
 
 bool ArgTextCompare(std::span<Variant> args, size_t i) {
   if (!Given(args, i)) return false;

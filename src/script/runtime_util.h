@@ -42,7 +42,13 @@ inline Variant Arg(std::span<Variant> args, size_t i) {
   return i < args.size() ? ValueOf(args[i]) : Variant();
 }
 
-// Conversions with VBScript's errors (94 for Null, 13 for text that is no number).
+// Conversions with VBScript's errors (94 for Null, 13 for text that is no number), under the
+// calling script's locale.
+std::string ArgStr(const Args& args, size_t i);
+int32_t ArgLng(const Args& args, size_t i);
+double ArgDbl(const Args& args, size_t i);
+bool ArgBool(const Args& args, size_t i);
+// The same for the run-time objects' methods, which keep the host's German settings.
 std::string ArgStr(std::span<Variant> args, size_t i);
 int32_t ArgLng(std::span<Variant> args, size_t i);
 double ArgDbl(std::span<Variant> args, size_t i);

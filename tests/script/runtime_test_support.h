@@ -17,7 +17,7 @@ namespace fern::script::testing {
 inline Variant Call(std::string_view name, std::vector<Variant> args = {}) {
   const Builtin* b = FindBuiltin(name);
   if (!b) throw std::runtime_error("no builtin " + std::string(name));
-  return b->fn(std::span<Variant>(args));
+  return b->fn(Args(std::span<Variant>(args), vb::German()));
 }
 
 inline std::string Str(std::string_view name, std::vector<Variant> args = {}) {
