@@ -121,16 +121,7 @@ class ConverterTest : public OpenImmoTest {
 
   // An FTP server for the portal, reached through the portal row's host.
   std::unique_ptr<testing_servers::FtpServer> Server() {
-    testing_servers::FtpServerOptions o;
-    o.home = dir / "remote";
-    o.user = "is24";
-    o.password = "is24-demo";
-    fs::create_directories(o.home / "in");
-    auto server = std::make_unique<testing_servers::FtpServer>(o);
-    Ini("OPTIONS", "FTP_PROXY", ":" + std::to_string(server->port()));
-    Exec(std::string("update Boersen set boersen_host = '127.0.0.1/in' where boersen_name = '") +
-         kPortal + "'");
-    return server;
+    return PortalFtpServer(kPortal, "is24", "is24-demo");
   }
 
   std::string Ini(const std::string& key) {

@@ -16,6 +16,7 @@
 #include "openimmo/cImmoXmlV2.h"
 #include "platform/vb.h"
 #include "support/demo_host_fixture.h"
+#include "support/ftp_server.h"
 #include "xml/xml_dom.h"
 
 namespace fern::testing {
@@ -54,13 +55,22 @@ class OpenImmoTest : public ::testing::Test, public DemoHostTest {
     return doc;
   }
 
-  void Exec(const std::string& sql) { Session().g_oDal->ExecQuery(Session().g_strConnect, sql); }
-  std::shared_ptr<db::Recordset> Rows(const std::string& sql) {
-    return Session().g_oDal->GetRecordset(Session().g_strConnect, sql);
-  }
-  void Ini(const std::string& section, const std::string& key, const std::string& value) {
-    Session().g_oUtil->IniWrite(section, key, value, GetHostPath("Kavantor.INI"));
-    Session().g_oUtil->IniCacheReset();
+  // A loopback FTP server for the portal, with its folder "in" under "remote" of the test's
+  // folder; passive FTP takes its port from the proxy setting, the portal's host names "in".
+  std::unique_ptr<testing_servers::FtpServer> PortalFtpServer(const std::string& portal,
+                                                              const std::string& user,
+                                                              const std::string& password,
+                                                              const std::string& alsoSet = "") {
+    testing_servers::FtpServerOptions o;
+    o.home = dir / "remote";
+    o.user = user;
+    o.password = password;
+    std::filesystem::create_directories(o.home / "in");
+    auto server = std::make_unique<testing_servers::FtpServer>(o);
+    Ini("OPTIONS", "FTP_PROXY", ":" + std::to_string(server->port()));
+    Exec("update Boersen set boersen_host = '127.0.0.1/in'" + alsoSet +
+         " where boersen_name = " + cUtil::SqlStr(Variant(portal)));
+    return server;
   }
 
   // A transfer folder of the test's own ("TRANSFERPATH"), so documents land where it can look.

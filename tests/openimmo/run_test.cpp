@@ -107,17 +107,7 @@ class RunTest : public OpenImmoTest {
   }
   // The FTP portal on a loopback server; the upload lands in "remote/in" of the test's folder.
   std::unique_ptr<testing_servers::FtpServer> UseFtpPortal() {
-    testing_servers::FtpServerOptions o;
-    o.home = dir / "remote";
-    o.user = "immo";
-    o.password = "immo-demo";
-    fs::create_directories(o.home / "in");
-    auto server = std::make_unique<testing_servers::FtpServer>(o);
-    // Passive FTP takes its port from the proxy setting.
-    Ini("OPTIONS", "FTP_PROXY", ":" + std::to_string(server->port()));
-    Exec("update Boersen set boersen_host = '127.0.0.1/in', zipping = 0 where boersen_name = '" +
-         std::string(kFtpPortal) + "'");
-    return server;
+    return PortalFtpServer(kFtpPortal, "immo", "immo-demo", ", zipping = 0");
   }
   void UseHttpPortal(const std::string& url) {
     Exec("update Boersen set boersen_host = '" + url + "' where boersen_name = '" + kHttpPortal +

@@ -130,17 +130,11 @@ class RestHostTest : public ::testing::Test, public DemoHostTest {
     else
       ::setenv("TMPDIR", oldTmp_.c_str(), 1);
   }
-  void Exec(const std::string& sql) { Session().g_oDal->ExecQuery(Session().g_strConnect, sql); }
   void Preference(const std::string& key, const std::string& value) {
     Exec("DELETE FROM PREFERENCES WHERE SCOPE = 'STD' AND PREFKEY = " +
          cUtil::SqlStr(Variant(key)));
     Exec("INSERT INTO PREFERENCES (SCOPE, PREFKEY, VALUE) VALUES ('STD', " +
          cUtil::SqlStr(Variant(key)) + ", " + cUtil::SqlStr(Variant(value)) + ")");
-  }
-  void Ini(const std::string& section, const std::string& key, const std::string& value,
-           const std::string& file = "Kavantor.INI") {
-    Session().g_oUtil->IniWrite(section, key, value, GetHostPath(file));
-    Session().g_oUtil->IniCacheReset();
   }
   std::string UserDsn() const { return cUtil::k(Session().g_CurrentUserRS->Value("DSN")); }
   std::string Folder() const { return app.Folder(); }

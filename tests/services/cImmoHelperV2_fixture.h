@@ -44,16 +44,6 @@ class ListingServiceTest : public ::testing::Test, public DemoHostTest {
     return *helper_;
   }
 
-  // Writes a host INI value of "Kavantor.INI".
-  void Ini(const std::string& section, const std::string& key, const std::string& value) {
-    Session().g_oUtil->IniWrite(section, key, value, GetHostPath("Kavantor.INI"));
-    Session().g_oUtil->IniCacheReset();
-  }
-
-  void Exec(const std::string& sql) { Session().g_oDal->ExecQuery(Session().g_strConnect, sql); }
-  std::shared_ptr<db::Recordset> Rows(const std::string& sql) {
-    return Session().g_oDal->GetRecordset(Session().g_strConnect, sql);
-  }
   std::shared_ptr<db::Recordset> Portal(int n) {
     return Rows("select * from Boersen where DSN = '" + PortalKey(n) + "'");
   }

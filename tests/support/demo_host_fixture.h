@@ -8,6 +8,7 @@
 #include "core/host_session.h"
 #include "demo/demo_host.h"
 #include "host/cDal.h"
+#include "host/cUtil.h"
 #include "host/host_database.h"
 #include "platform/msgbox.h"
 #include "support/scratch_dir.h"
@@ -49,6 +50,17 @@ class DemoHostTest {
     std::vector<std::string> args{"/PATHKV", host().string()};
     args.insert(args.end(), more.begin(), more.end());
     ResetSession(CommandLine::FromArgs(args), dir.path());
+  }
+
+  // The started session's database and host INI files.
+  void Exec(const std::string& sql) { Session().g_oDal->ExecQuery(Session().g_strConnect, sql); }
+  std::shared_ptr<db::Recordset> Rows(const std::string& sql) {
+    return Session().g_oDal->GetRecordset(Session().g_strConnect, sql);
+  }
+  void Ini(const std::string& section, const std::string& key, const std::string& value,
+           const std::string& file = "Kavantor.INI") {
+    Session().g_oUtil->IniWrite(section, key, value, GetHostPath(file));
+    Session().g_oUtil->IniCacheReset();
   }
 
   // Runs SQL on the demo database before the session opens it.

@@ -62,14 +62,6 @@ class WebsiteTest : public ::testing::Test, public DemoHostTest {
 
   std::filesystem::path www() const { return dir / "www"; }
 
-  void Ini(const std::string& section, const std::string& key, const std::string& value) {
-    Session().g_oUtil->IniWrite(section, key, value, GetHostPath("Kavantor.INI"));
-    Session().g_oUtil->IniCacheReset();
-  }
-  void Exec(const std::string& sql) { Session().g_oDal->ExecQuery(Session().g_strConnect, sql); }
-  std::shared_ptr<db::Recordset> Rows(const std::string& sql) {
-    return Session().g_oDal->GetRecordset(Session().g_strConnect, sql);
-  }
   int Count(const std::string& sql) { return vb::CLng(Rows(sql)->Value(size_t{0})); }
   static std::string Cipher(const std::string& plain) {
     return cUtil::Encrypt(plain, host::kPortalPasswordKey);
