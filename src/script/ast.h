@@ -70,13 +70,14 @@ enum class NameRef : uint8_t {
   Dynamic,    // global, host object, run-time function or constant; `slot` is the implicit local
 };
 
-// An expression; its kind tells which of the types below it is.
-struct Expr {
-  EK kind;
+// A node of the tree; its kind tells which of the derived types it is.
+template <typename Kind>
+struct Node {
+  Kind kind;
   int line = 0;
 
-  Expr(EK k, int l) : kind(k), line(l) {}
-  virtual ~Expr() = default;
+  Node(Kind k, int l) : kind(k), line(l) {}
+  virtual ~Node() = default;
   template <typename T>
   const T& As() const {
     return static_cast<const T&>(*this);
@@ -94,6 +95,11 @@ struct Expr {
   T* If() {
     return kind == T::kKind ? static_cast<T*>(this) : nullptr;
   }
+};
+
+// An expression; its kind tells which of the types below it is.
+struct Expr : Node<EK> {
+  using Node::Node;
 };
 
 struct LiteralExpr : Expr {
@@ -224,20 +230,8 @@ struct DimTarget {
 };
 
 // A statement; its kind tells which of the types below it is (On Error has no fields).
-struct Stmt {
-  SK kind;
-  int line = 0;
-
-  Stmt(SK k, int l) : kind(k), line(l) {}
-  virtual ~Stmt() = default;
-  template <typename T>
-  const T& As() const {
-    return static_cast<const T&>(*this);
-  }
-  template <typename T>
-  T& As() {
-    return static_cast<T&>(*this);
-  }
+struct Stmt : Node<SK> {
+  using Node::Node;
 };
 
 struct AssignStmt : Stmt {
