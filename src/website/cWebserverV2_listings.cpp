@@ -34,20 +34,10 @@ void PassOver(F&& f) {
 // A flag or code written unquoted: a whole number, 1/0 for a yes/no value, NULL for a missing
 // one (an empty place would break the whole statement).
 std::string SqlInteger(const Variant& v) {
-  if (v.IsNull() || v.IsEmpty()) return "NULL";
   if (v.type() == VType::Boolean) return v.boolVal() ? "1" : "0";
-  double n = 0;
-  if (v.IsString()) {
-    if (!vb::ParseNumber(vb::Trim(v.str()), n)) return "NULL";
-  } else {
-    try {
-      n = vb::CDbl(v);
-    } catch (const std::exception&) {
-      return "NULL";
-    }
-  }
-  if (n > 2147483647.0 || n < -2147483648.0) return "NULL";
-  return std::to_string(vb::CLng(Variant(n)));
+  const std::optional<double> n = website::NumberOf(v);
+  if (!n || *n > 2147483647.0 || *n < -2147483648.0) return "NULL";
+  return std::to_string(vb::CLng(Variant(*n)));
 }
 
 std::string ParentKeyOf(const Variant& v) { return StripBraces(vb::Trim(cUtil::k(v))); }

@@ -18,20 +18,10 @@ namespace {
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 std::string Kind(const Variant& eart) {
-  if (eart.IsNull() || eart.IsEmpty()) return "sonstiges";
-  double n = -1;
-  if (eart.IsString()) {
-    if (!vb::ParseNumber(vb::Trim(eart.str()), n)) return "sonstiges";
-  } else {
-    try {
-      n = vb::CDbl(eart);
-    } catch (const std::exception&) {
-      return "sonstiges";
-    }
-  }
-  if (n == 0) return "kauf";
-  if (n == 1) return "miete";
-  if (n == 2) return "kauf_miete";
+  const std::optional<double> n = website::NumberOf(eart);
+  if (n == 0.0) return "kauf";
+  if (n == 1.0) return "miete";
+  if (n == 2.0) return "kauf_miete";
   return "sonstiges";
 }
 

@@ -28,9 +28,11 @@ void PassOver(F&& f) {
 }
 
 int32_t LongOf(const Variant& v) {
-  double n = 0;
+  if (v.IsString()) {
+    const std::optional<double> n = website::NumberOf(v);
+    return n ? static_cast<int32_t>(*n) : 0;
+  }
   if (v.IsNull() || v.IsEmpty()) return 0;
-  if (v.IsString()) return vb::ParseNumber(vb::Trim(v.str()), n) ? static_cast<int32_t>(n) : 0;
   try {
     return vb::CLng(v);
   } catch (const std::exception&) {
@@ -41,19 +43,9 @@ int32_t LongOf(const Variant& v) {
 // A number as the site's SQL takes it: "." as decimal point; "" for a missing value or text that
 // is no number, which would otherwise break the statement.
 std::string NumberText(const Variant& v) {
-  if (v.IsNull() || v.IsEmpty()) return {};
-  double n = 0;
-  if (v.IsString()) {
-    if (!vb::ParseNumber(vb::Trim(v.str()), n)) return {};
-  } else {
-    try {
-      n = vb::CDbl(v);
-    } catch (const std::exception&) {
-      return {};
-    }
-  }
-  if (!std::isfinite(n)) return {};
-  return vb::Replace(vb::NumberToText(n), ",", ".");
+  const std::optional<double> n = website::NumberOf(v);
+  if (!n || !std::isfinite(*n)) return {};
+  return vb::Replace(vb::NumberToText(*n), ",", ".");
 }
 
 std::string Join(const std::vector<std::string>& parts) {

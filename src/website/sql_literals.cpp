@@ -19,6 +19,20 @@ std::string SqlValue(const Variant& value) {
   return "'" + PhpDoubleQuotedText(vb::Replace(text, "'", "''")) + "'";
 }
 
+std::optional<double> NumberOf(const Variant& value) {
+  if (value.IsNull() || value.IsEmpty()) return std::nullopt;
+  double n = 0;
+  if (value.IsString()) {
+    if (!vb::ParseNumber(vb::Trim(value.str()), n)) return std::nullopt;
+    return n;
+  }
+  try {
+    return vb::CDbl(value);
+  } catch (const std::exception&) {
+    return std::nullopt;
+  }
+}
+
 std::string SqlQuote(const std::string& text) {
   return "'" + PhpDoubleQuotedText(vb::Replace(text, "'", "")) + "'";
 }

@@ -8,6 +8,7 @@
 // Host-database queries quote with cUtil::SqlStr, never with these.
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "platform/variant.h"
@@ -23,6 +24,10 @@ std::string SqlValue(const Variant& value);
 std::string SqlQuote(const std::string& text);
 // A host key as a bare GUID literal: SqlQuote(StripBraces(text)).
 std::string SqlGuid(const std::string& text);
+
+// A host value as a number: text is read in the host's form (trimmed), other values converted;
+// nothing for Null, Empty or what is no number.
+std::optional<double> NumberOf(const Variant& value);
 
 // Text that goes verbatim inside a PHP "..." literal: "\" -> "\\", "$" -> "\$", CR -> "\r",
 // LF -> "\n".
