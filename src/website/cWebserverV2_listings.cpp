@@ -6,11 +6,13 @@
 #include "platform/vb.h"
 #include "services/cImmoHelperV2.h"
 #include "website/cWebserverV2.h"
+#include "website/pass_over.h"
 #include "website/sql_literals.h"
 #include "website/text_helpers.h"
 
 namespace fern {
 
+using website::PassOver;
 using website::SqlValue;
 using website::StringToHTML;
 using website::StripBraces;
@@ -21,15 +23,6 @@ constexpr size_t kFreeTexts = 10;
 const char* const kFreeTextColumns[kFreeTexts] = {
     "TEXTOBJEKT", "TEXTLAGE",   "TEXTAUSSTATTUNG", "TEXTBEBAUBARKEIT", "TEXTERSCHLIESSUNG",
     "TEXTFREI",   "TEXTEXTRA1", "TEXTEXTRA2",      "TEXTEXTRA3",       "TEXTEXTRA4"};
-
-// Runs one operation of a listing; a failing one is passed over so the listing is still written.
-template <typename F>
-void PassOver(F&& f) {
-  try {
-    f();
-  } catch (const std::exception&) {
-  }
-}
 
 // A flag or code written unquoted: a whole number, 1/0 for a yes/no value, NULL for a missing
 // one (an empty place would break the whole statement).

@@ -9,23 +9,17 @@
 #include "platform/vb.h"
 #include "services/cImmoHelperV2.h"
 #include "website/cWebserverV2.h"
+#include "website/pass_over.h"
 #include "website/sql_literals.h"
 #include "website/text_helpers.h"
 
 namespace fern {
 
+using website::PassOver;
 using website::SqlValue;
 using website::StringToHTML;
 
 namespace {
-
-template <typename F>
-void PassOver(F&& f) {
-  try {
-    f();
-  } catch (const std::exception&) {
-  }
-}
 
 int32_t LongOf(const Variant& v) {
   if (v.IsString()) {
