@@ -1,6 +1,5 @@
 // Viewing appointments, pictures and documents of the site's listings.
 #include <cmath>
-#include <cstdio>
 #include <filesystem>
 
 #include "core/cFernDispatcher.h"
@@ -27,28 +26,9 @@ namespace {
 constexpr int32_t kServicePictures = 15;
 constexpr int32_t kOwnServerPictures = 100;
 
-// A date in a fixed pattern, never the process locale: 'd' day, 'm' month, 'y' year, 'h' hour,
-// 'n' minute, each with leading zeros.
-std::string DateText(double serial, const char* pattern) {
-  int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0, ms = 0;
-  vb::SplitDate(serial, y, mo, d, h, mi, s, ms);
-  std::string out;
-  for (const char* p = pattern; *p; ++p) {
-    const int value = *p == 'y'   ? y
-                      : *p == 'm' ? mo
-                      : *p == 'd' ? d
-                      : *p == 'h' ? h
-                      : *p == 'n' ? mi
-                                  : -1;
-    if (value < 0) {
-      out += *p;
-      continue;
-    }
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "%0*d", *p == 'y' ? 4 : 2, value);
-    out += buf;
-  }
-  return out;
+// A date in a fixed pattern, German whatever the process locale.
+std::string DateText(double serial, std::string_view pattern) {
+  return vb::Format(Variant::Date(serial), pattern);
 }
 
 bool IsDateValue(const Variant& v) { return !v.IsNull() && !v.IsEmpty() && vb::IsDate(v); }
@@ -114,11 +94,11 @@ void cWebserverV2::CreateImportScript_InsertTable_TERMINE(const std::string& key
       const Variant to = rs->Value("DATUM_BIS");
       std::string start = "NULL", end = "NULL", shown;
       if (IsDateValue(from)) {
-        start = "'" + DateText(vb::CDate(from), "y-m-d h:n") + "'";
-        shown = DateText(vb::CDate(from), "d.m.y@h:n");
+        start = "'" + DateText(vb::CDate(from), "yyyy-mm-dd hh:nn") + "'";
+        shown = DateText(vb::CDate(from), "dd.mm.yyyy") + "@" + DateText(vb::CDate(from), "hh:nn");
       }
       if (IsDateValue(to)) {
-        const std::string until = DateText(vb::CDate(to), "h:n");
+        const std::string until = DateText(vb::CDate(to), "hh:nn");
         end = "'" + until + "'";
         shown = "am " + vb::Replace(shown, "@", " von ") + " bis " + until;
       } else {
