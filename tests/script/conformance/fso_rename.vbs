@@ -15,6 +15,9 @@ On Error Resume Next
 f.Name = "taken.jpg"
 WScript.Echo "name taken:", Err.Number, f.Name
 Err.Clear
+f.Name = "sub\x.jpg"
+WScript.Echo "not a name:", Err.Number, f.Name
+Err.Clear
 On Error GoTo 0
 Dim sub1 : Set sub1 = folder.SubFolders.Add("x")
 sub1.Name = "y"
