@@ -110,6 +110,12 @@ Variant Imp(const Variant& a, const Variant& b, const Locale& loc = German());
 // Comparison: -1, 0, 1; `isNull` set when either side is Null (the result is then Null).
 // textCompare compares text without regard to case (Option Compare Text / vbTextCompare).
 int Compare(const Variant& a, const Variant& b, bool& isNull, bool textCompare = false);
+// Compare for operands as the script wrote them: `aFixed`/`bFixed` say a side is a literal or a
+// constant. Text meeting a fixed number or Boolean is read as a number (text that is none is
+// greater, as is any text meeting a variable); text meeting a fixed date must read as a date
+// (13 otherwise); written text meeting a value compares with its text form.
+int CompareWritten(const Variant& a, bool aFixed, const Variant& b, bool bFixed, bool& isNull,
+                   const Locale& loc = German());
 // The comparison operators as Variants (Boolean or Null).
 Variant Eq(const Variant& a, const Variant& b);
 Variant Ne(const Variant& a, const Variant& b);

@@ -357,6 +357,9 @@ bool CBool(const Variant& v, const Locale& loc) {
   if (v.type() == VType::Boolean) return v.boolVal();
   if (v.type() == VType::String) {
     std::string_view t = text::TrimBlanks(v.str());
+    // "#TRUE#" and "#FALSE#": how Write # stores Booleans in files.
+    if (text::EqualsNoCaseAscii(t, "#true#")) return true;
+    if (text::EqualsNoCaseAscii(t, "#false#")) return false;
     if (text::EqualsNoCaseAscii(t, "true") || text::EqualsNoCaseAscii(t, "wahr")) return true;
     if (text::EqualsNoCaseAscii(t, "false") || text::EqualsNoCaseAscii(t, "falsch")) return false;
     double d;

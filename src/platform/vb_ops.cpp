@@ -400,7 +400,39 @@ int Compare(const Variant& a, const Variant& b, bool& isNull, bool textCompare) 
   }
   // Both sides are numbers here: no text to read, so the locale plays no part.
   double x = AsDouble(a, German()), y = AsDouble(b, German());
+  if (a.type() == VType::Single || b.type() == VType::Single) {
+    // VB compares in the narrower precision: CSng(0.1) = 0.1.
+    float fx = static_cast<float>(x), fy = static_cast<float>(y);
+    return fx < fy ? -1 : fx > fy ? 1 : 0;
+  }
   return x < y ? -1 : x > y ? 1 : 0;
+}
+
+int CompareWritten(const Variant& a, bool aFixed, const Variant& b, bool bFixed, bool& isNull,
+                   const Locale& loc) {
+  if (a.IsString() == b.IsString() || (!aFixed && !bFixed) || a.IsEmpty() || b.IsEmpty() ||
+      a.IsNull() || b.IsNull())
+    return Compare(a, b, isNull);
+  isNull = false;
+  const bool textLeft = a.IsString();
+  const std::string& text = (textLeft ? a : b).str();
+  const Variant& other = textLeft ? b : a;
+  const bool otherFixed = textLeft ? bFixed : aFixed;
+  if (!IsNumericLike(other)) Raise(err::kTypeMismatch);
+  auto order = [](double x, double y) { return x < y ? -1 : x > y ? 1 : 0; };
+  int c;
+  double d = 0;
+  if (!otherFixed) {
+    c = StrComp(text, CStr(other, loc));  // written text against a value: as text
+  } else if (other.type() == VType::Date) {
+    if (!ParseDate(text, d, loc)) Raise(err::kTypeMismatch);
+    c = order(d, other.dateVal());
+  } else if (!ParseNumber(text, d, loc)) {
+    c = 1;  // text that is no number is greater
+  } else {
+    c = order(d, AsDouble(other, loc));
+  }
+  return textLeft ? c : -c;
 }
 
 namespace {

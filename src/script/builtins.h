@@ -19,6 +19,21 @@ struct Args : std::span<Variant> {
   const vb::Locale& loc;
 };
 
+// The regional settings of the script running on this thread, German outside any script: the
+// run-time objects convert under them, as the built-in functions do.
+const vb::Locale& CallerLocale();
+// While it lives, the script whose locale `*locale` is counts as the running one.
+class CallerLocaleScope {
+ public:
+  explicit CallerLocaleScope(const vb::Locale* const* locale);
+  ~CallerLocaleScope();
+  CallerLocaleScope(const CallerLocaleScope&) = delete;
+  CallerLocaleScope& operator=(const CallerLocaleScope&) = delete;
+
+ private:
+  const vb::Locale* const* previous_;
+};
+
 // A function scripts call by name. `args` holds only the arguments the script passed (optional
 // ones may be missing at the end); builtins treat them as values.
 struct Builtin {
@@ -30,6 +45,8 @@ struct Builtin {
 
 // Case-insensitive; nullptr when there is no such function.
 const Builtin* FindBuiltin(std::string_view name);
+// CInt, CStr, ...: VBScript's type conversions.
+bool IsConversion(const Builtin& b);
 
 // vbCrLf, vbTextCompare, vbYesNo, ... ; false when the name is no constant.
 bool FindConstant(std::string_view name, Variant& out);

@@ -7,6 +7,7 @@
 #include "platform/dispatch.h"
 #include "platform/host_error.h"
 #include "platform/vb.h"
+#include "script/builtins.h"
 #include "script/interp_detail.h"
 #include "script/script_errors.h"
 
@@ -53,7 +54,7 @@ class ErrObject : public Dispatch {
     auto textProp = [&](std::string& field) -> Variant {
       if (let) {
         CheckArgCount(args, 1, 1, name);
-        field = vb::CStr(detail::DefaultValue(args[0]));
+        field = vb::CStr(detail::DefaultValue(args[0]), CallerLocale());
         return Variant();
       }
       return Variant(field);
@@ -61,7 +62,7 @@ class ErrObject : public Dispatch {
     if (name.empty() || NameIs(name, "Number")) {
       if (let) {
         CheckArgCount(args, 1, 1, name);
-        number = vb::CLng(detail::DefaultValue(args[0]));
+        number = vb::CLng(detail::DefaultValue(args[0]), CallerLocale());
         return Variant();
       }
       CheckArgCount(args, 0, 0, "Number");
@@ -73,7 +74,7 @@ class ErrObject : public Dispatch {
     if (NameIs(name, "HelpContext")) {
       if (let) {
         CheckArgCount(args, 1, 1, name);
-        helpContext = vb::CLng(detail::DefaultValue(args[0]));
+        helpContext = vb::CLng(detail::DefaultValue(args[0]), CallerLocale());
         return Variant();
       }
       return Variant(helpContext);
@@ -85,19 +86,21 @@ class ErrObject : public Dispatch {
     if (NameIs(name, "Raise")) {
       CheckArgCount(args, 1, 5, name);
       auto given = [&](size_t i) { return i < args.size() && !args[i].IsMissing(); };
-      int32_t n = MapRaised(vb::CLng(detail::DefaultValue(args[0])));
-      std::string src = given(1) ? vb::CStr(detail::DefaultValue(args[1])) : ErrorSource(n);
+      // What the call leaves out comes from the Err object while it still holds it.
+      const vb::Locale& loc = CallerLocale();
+      auto text = [&](size_t i, const std::string& held) {
+        return given(i) ? vb::CStr(detail::DefaultValue(args[i]), loc) : held;
+      };
+      int32_t n = MapRaised(vb::CLng(detail::DefaultValue(args[0]), loc));
+      std::string src = text(1, source);
+      if (src.empty()) src = ErrorSource(n);
       raised_ = true;
       raisedNumber_ = n;
-      raisedHelpFile_ = given(3) ? vb::CStr(detail::DefaultValue(args[3])) : std::string();
-      raisedHelpContext_ = given(4) ? vb::CLng(detail::DefaultValue(args[4])) : 0;
-      std::string desc;
-      if (given(2))
-        desc = vb::CStr(detail::DefaultValue(args[2]));
-      else if (!ErrorText(n).empty())
-        desc = std::string(ErrorText(n));
-      else
-        desc = "Unknown runtime error";
+      raisedHelpFile_ = text(3, helpFile);
+      raisedHelpContext_ = given(4) ? vb::CLng(detail::DefaultValue(args[4]), loc) : helpContext;
+      std::string desc = text(2, description);
+      if (desc.empty() && !given(2))
+        desc = ErrorText(n).empty() ? "Unknown runtime error" : std::string(ErrorText(n));
       throw HostError(n, desc, src);
     }
     ThrowNoMember(name);

@@ -206,16 +206,6 @@ Variant CompareAs(BinOp op, const Variant& a, const Variant& b) {
   }
 }
 
-bool NumberLike(const Variant& v) { return v.IsNumber() || v.type() == VType::Boolean; }
-
-// Text converted to the type of a literal number or Boolean; 13 when it is neither.
-Variant TextAs(const Variant& text, const Variant& like, const vb::Locale& loc) {
-  if (like.type() == VType::Boolean) return Variant(vb::CBool(text, loc));
-  double d = 0;
-  if (!vb::ParseNumber(text.str(), d, loc)) Throw(kErrTypeMismatch);
-  return Variant(d);
-}
-
 }  // namespace
 
 // A literal, a negated number literal, or a name that stands for a constant.
@@ -233,24 +223,25 @@ bool Interpreter::IsFixedValue(const Expr* e, Frame& f) {
 
 Variant Interpreter::Comparison(BinOp op, const Variant& a, const Variant& b, const Expr* ea,
                                 const Expr* eb, Frame& f) {
-  if (a.IsString() != b.IsString()) {
-    bool textLeft = a.IsString();
-    const Variant& text = textLeft ? a : b;
-    const Variant& other = textLeft ? b : a;
-    const Expr* textExpr = textLeft ? ea : eb;
-    const Expr* otherExpr = textLeft ? eb : ea;
-    if (NumberLike(other)) {
-      if (IsFixedValue(otherExpr, f)) {
-        Variant converted = TextAs(text, other, *locale_);
-        return textLeft ? CompareAs(op, converted, other) : CompareAs(op, other, converted);
-      }
-      if (IsFixedValue(textExpr, f)) {
-        Variant converted(vb::CStr(other, *locale_));
-        return textLeft ? CompareAs(op, text, converted) : CompareAs(op, converted, text);
-      }
-    }
+  if (a.IsString() == b.IsString()) return CompareAs(op, a, b);
+  // Text against anything else depends on how each side was written.
+  bool isNull;
+  int c = vb::CompareWritten(a, IsFixedValue(ea, f), b, IsFixedValue(eb, f), isNull, *locale_);
+  if (isNull) return Variant::Null();
+  switch (op) {
+    case BinOp::Eq:
+      return Variant(c == 0);
+    case BinOp::Ne:
+      return Variant(c != 0);
+    case BinOp::Lt:
+      return Variant(c < 0);
+    case BinOp::Gt:
+      return Variant(c > 0);
+    case BinOp::Le:
+      return Variant(c <= 0);
+    default:
+      return Variant(c >= 0);
   }
-  return CompareAs(op, a, b);
 }
 
 bool Interpreter::IsPlain(const Expr& e) {
@@ -653,7 +644,7 @@ Variant Interpreter::CallEngineFn(int fn, const std::vector<ExprP>* args, Frame&
     case kFnMsgBox: {
       need(1, 5, "MsgBox");
       if (!allowUI) Throw(70);
-      int flags = vals.size() > 1 && !vals[1].IsMissing() ? vb::CLng(vals[1]) : 0;
+      int flags = vals.size() > 1 && !vals[1].IsMissing() ? vb::CLng(vals[1], *locale_) : 0;
       return Variant(static_cast<int16_t>(fern::MessageBox(text(0), flags, text(2))));
     }
     case kFnInputBox: {
@@ -687,14 +678,16 @@ Variant Interpreter::CallEngineFn(int fn, const std::vector<ExprP>* args, Frame&
       need(0, 1, "SetLocale");
       int32_t old = locale_->id;
       if (vals.empty() || vals[0].IsMissing()) return Variant(old);
-      const vb::Locale* loc;
-      if (vals[0].IsString()) {
+      const vb::Locale* loc = nullptr;
+      double number;
+      if (vals[0].IsString() && !vb::ParseNumber(vals[0].str(), number, *locale_)) {
         loc = vb::FindLocale(vals[0].str());
+        if (!loc) Throw(kErrInvalidCall);
       } else {
         int32_t id = vb::CLng(vals[0], *locale_);
         loc = id == 0 ? &vb::German() : vb::FindLocale(id);  // 0: the system's, German here
+        if (!loc) Throw(kErrLocale);
       }
-      if (!loc) Throw(kErrInvalidCall);
       locale_ = loc;
       return Variant(old);
     }

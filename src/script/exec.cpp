@@ -134,9 +134,13 @@ Interpreter::Flow Interpreter::Exec(const Stmt& s, Frame& f) {
       const auto& st = s.As<CallStmt>();
       const Expr& target = *st.target;
       const auto* name = target.If<NameExpr>();
-      if (name && name->ref == NameRef::Dynamic && Lookup(*name, f).kind == Found::None) {
+      if (name && name->ref == NameRef::Dynamic) {
+        Found r = Lookup(*name, f);
         // Calling a procedure nobody defined: VBScript's "Type mismatch: 'Name'".
-        ThrowNamed(f.explicitVars ? kErrUndefined : kErrTypeMismatch, name->display);
+        if (r.kind == Found::None)
+          ThrowNamed(f.explicitVars ? kErrUndefined : kErrTypeMismatch, name->display);
+        // The conversions are operators in VBScript, not procedures a statement can call.
+        if (r.kind == Found::Builtin && IsConversion(*r.builtin)) Throw(kErrUnsupportedType);
       }
       Apply(target, &st.args, f);
       return Flow::Normal;
@@ -282,20 +286,34 @@ Variant* Interpreter::ReDimTarget(const NameExpr& e, Frame& f) {
 }
 
 Interpreter::Flow Interpreter::ExecFor(const ForStmt& s, Frame& f) {
+  auto isWhole = [](const Variant& v) {
+    return v.type() == VType::Integer || v.type() == VType::Long || v.type() == VType::Byte;
+  };
   Variant from, to, step;
+  bool whole = false;
+  double dFrom = 0, dTo = 0, dStep = 0;
   try {
     from = EvalValue(*s.from, f);
     to = EvalValue(*s.to, f);
     step = s.step ? EvalValue(*s.step, f) : Variant(static_cast<int16_t>(1));
     if (from.IsNull() || to.IsNull() || step.IsNull()) Throw(94);
+    whole = isWhole(from) && isWhole(to) && isWhole(step);
+    if (!whole) {
+      dFrom = vb::CDbl(from, *locale_);
+      dTo = vb::CDbl(to, *locale_);
+      dStep = vb::CDbl(step, *locale_);
+    }
   } catch (const HostError& e) {
     if (!Resumed(e, f)) throw;
-    return BodyOnce(s.body, f, Flow::ExitFor);
+    // Execution resumes in the body; its Next then finds no loop set up.
+    Flow fl = BodyOnce(s.body, f, Flow::ExitFor);
+    if (fl == Flow::Normal)
+      Resumed(HostError(kErrForNotInit, std::string(ErrorText(kErrForNotInit)),
+                        ErrorSource(kErrForNotInit)),
+              f);
+    return fl;
   }
-  auto isWhole = [](const Variant& v) {
-    return v.type() == VType::Integer || v.type() == VType::Long || v.type() == VType::Byte;
-  };
-  if (isWhole(from) && isWhole(to) && isWhole(step)) {
+  if (whole) {
     // Whole-number loops count in integers; the counter keeps the widest of the three types.
     bool asLong =
         from.type() == VType::Long || to.type() == VType::Long || step.type() == VType::Long;
@@ -313,8 +331,7 @@ Interpreter::Flow Interpreter::ExecFor(const ForStmt& s, Frame& f) {
   }
   bool isDate = from.type() == VType::Date;
   return CountedLoop<double>(
-      s, f, vb::CDbl(from, *locale_), vb::CDbl(to, *locale_), vb::CDbl(step, *locale_),
-      [this](const Variant& v) { return vb::CDbl(v, *locale_); },
+      s, f, dFrom, dTo, dStep, [this](const Variant& v) { return vb::CDbl(v, *locale_); },
       [isDate](double x) { return isDate ? Variant::Date(x) : Variant(x); });
 }
 
@@ -399,14 +416,13 @@ Interpreter::Flow Interpreter::ExecDo(const DoStmt& s, Frame& f) {
 }
 
 void Interpreter::ExecSelect(const SelectStmt& s, Frame& f, Flow& flow) {
-  // Under On Error Resume Next a failing subject or Case value goes on with the next
-  // statement: the first one of that Case's body.
+  // Under On Error Resume Next a failing subject runs no Case; a failing Case value goes on
+  // with the next statement: the first one of that Case's body.
   Variant subject;
   try {
     subject = EvalValue(*s.subject, f);
   } catch (const HostError& e) {
     if (!Resumed(e, f)) throw;
-    if (!s.cases.empty()) flow = ExecBlock(s.cases[0].body, f);
     return;
   }
   for (const Case& c : s.cases) {

@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "platform/vb.h"
+#include "script/builtins.h"
 #include "script/script_errors.h"
 
 namespace fern::script::detail {
@@ -49,7 +50,7 @@ bool SameValue(const Variant& a, const Variant& b) {
   }
 }
 
-int32_t ToIndex(const Variant& v) { return vb::CLng(v); }
+int32_t ToIndex(const Variant& v) { return vb::CLng(v, CallerLocale()); }
 
 Variant DefaultValue(Variant v) {
   for (int guard = 0; v.IsObject() && guard < 8; ++guard) {

@@ -69,6 +69,7 @@ void Interpreter::Reset() {
 
 template <typename Fn>
 auto Interpreter::Guard(Fn&& fn) -> decltype(fn()) {
+  CallerLocaleScope locale(&locale_);
   bool outer = entries_ == 0;
   if (outer) {
     errPinned_ = false;

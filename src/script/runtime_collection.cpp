@@ -48,7 +48,7 @@ size_t Collection::Locate(const Variant& raw) const {
   }
   if (!v.IsNumber() && v.type() != VType::Boolean && v.type() != VType::Date && !v.IsEmpty())
     Raise(err::kTypeMismatch);
-  int32_t index = vb::CLng(v);
+  int32_t index = vb::CLng(v, CallerLocale());
   if (index < 1 || static_cast<size_t>(index) > entries_.size()) Raise(err::kSubscript);
   return static_cast<size_t>(index - 1);
 }

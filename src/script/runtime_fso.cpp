@@ -141,17 +141,15 @@ bool TryReal(std::string_view text, fs::path& out) {
   }
 }
 
-[[noreturn]] void RaiseFs(int32_t number, std::string_view text) { Raise(number, text); }
-
 // A filesystem failure as VB reports it: 70 for rights, else 75.
 template <typename F>
-void Guard(std::string_view text, F op) {
+void Guard(F op) {
   try {
     op();
   } catch (const fs::filesystem_error& e) {
     if (e.code() == std::errc::permission_denied || e.code() == std::errc::operation_not_permitted)
-      RaiseFs(kPermissionDenied, text);
-    RaiseFs(err::kPathFileAccess, text);
+      Raise(kPermissionDenied);
+    Raise(err::kPathFileAccess);
   }
 }
 
@@ -245,9 +243,9 @@ std::string DecodeBytes(const std::string& bytes, bool unicode) {
   return cp1252::ToUtf8(bytes);
 }
 
-std::string ReadAllBytes(const fs::path& p, std::string_view text) {
+std::string ReadAllBytes(const fs::path& p) {
   std::ifstream in(p, std::ios::binary);
-  if (!in) RaiseFs(kPermissionDenied, text);
+  if (!in) Raise(kPermissionDenied);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
@@ -257,7 +255,7 @@ class TextStream : public Dispatch {
   TextStream(const fs::path& real, std::string text, int iomode, bool unicode)
       : text_(std::move(text)), iomode_(iomode) {
     if (iomode == 1) {
-      content_ = ToU32(DecodeBytes(ReadAllBytes(real, text_), unicode));
+      content_ = ToU32(DecodeBytes(ReadAllBytes(real), unicode));
       return;
     }
     enc_ = unicode ? Enc::kUtf16 : Enc::kAnsi;
@@ -265,7 +263,7 @@ class TextStream : public Dispatch {
     if (iomode == 8 && IsFile(real)) {
       // Appending continues in the file's own encoding, whatever the caller asked, so a
       // Unicode file never gets ANSI bytes mixed in (or the other way round).
-      std::string head = ReadAllBytes(real, text_).substr(0, 3);
+      std::string head = ReadAllBytes(real).substr(0, 3);
       if (!head.empty()) {
         writeBom = false;
         if (head.compare(0, 2, "\xFF\xFE") == 0)
@@ -277,7 +275,7 @@ class TextStream : public Dispatch {
       }
     }
     out_.open(real, std::ios::binary | (iomode == 8 ? std::ios::app : std::ios::trunc));
-    if (!out_) RaiseFs(kPermissionDenied, text_);
+    if (!out_) Raise(kPermissionDenied);
     if (writeBom) Put("\xFF\xFE");
   }
 
@@ -288,21 +286,21 @@ class TextStream : public Dispatch {
   void Put(std::string_view bytes) {
     out_.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     out_.flush();  // other streams and programs see the text without waiting for Close
-    if (!out_) RaiseFs(err::kPathFileAccess, text_);
+    if (!out_) Raise(err::kPathFileAccess);
   }
   void Write(std::string_view utf8) {
-    if (iomode_ == 1 || closed_) Raise(kBadFileMode, text_);
+    if (iomode_ == 1 || closed_) Raise(kBadFileMode);
     Put(EncodeText(utf8, enc_));
     std::u32string chars = ToU32(utf8);
     for (size_t i = 0; i < chars.size(); ++i)
       Advance(chars[i], i + 1 < chars.size() ? chars[i + 1] : 0);
   }
   void NeedReading() {
-    if (iomode_ != 1 || closed_) Raise(kBadFileMode, text_);
+    if (iomode_ != 1 || closed_) Raise(kBadFileMode);
   }
   void NeedMore() {
     NeedReading();
-    if (pos_ >= content_.size()) Raise(kPastEndOfFile, text_);
+    if (pos_ >= content_.size()) Raise(kPastEndOfFile);
   }
   // Line and column follow every character read or written; CR LF is one line break.
   void Advance(char32_t c, char32_t next) {
@@ -430,14 +428,14 @@ std::shared_ptr<Dispatch> OpenStream(std::string_view text, int iomode, bool cre
   if (iomode != 1 && iomode != 2 && iomode != 8) Raise(err::kInvalidArgument);
   if (format != 0 && format != -1 && format != -2) Raise(err::kInvalidArgument);
   fs::path real = RealPath(text);
-  if (IsDir(real)) RaiseFs(kPermissionDenied, text);
+  if (IsDir(real)) Raise(kPermissionDenied);
   if (!IsFile(real)) {
     if (!IsDir(real.parent_path().empty() ? fs::path(".") : real.parent_path()))
-      RaiseFs(kPathNotFound, text);
-    if (!create) RaiseFs(err::kFileNotFound, text);
+      Raise(kPathNotFound);
+    if (!create) Raise(err::kFileNotFound);
     if (iomode == 1) {
       std::ofstream touch(real, std::ios::binary);
-      if (!touch) RaiseFs(kPermissionDenied, text);
+      if (!touch) Raise(kPermissionDenied);
     }
   }
   return std::make_shared<TextStream>(real, AbsoluteText(text), iomode, format == -1);
@@ -445,10 +443,9 @@ std::shared_ptr<Dispatch> OpenStream(std::string_view text, int iomode, bool cre
 
 std::shared_ptr<Dispatch> CreateStream(std::string_view text, bool overwrite, bool unicode) {
   fs::path real = RealPath(text);
-  if (IsDir(real)) RaiseFs(kPermissionDenied, text);
-  if (IsFile(real) && !overwrite) RaiseFs(kFileExists, text);
-  if (!IsDir(real.parent_path().empty() ? fs::path(".") : real.parent_path()))
-    RaiseFs(kPathNotFound, text);
+  if (IsDir(real)) Raise(kPermissionDenied);
+  if (IsFile(real) && !overwrite) Raise(kFileExists);
+  if (!IsDir(real.parent_path().empty() ? fs::path(".") : real.parent_path())) Raise(kPathNotFound);
   return std::make_shared<TextStream>(real, AbsoluteText(text), 2, unicode);
 }
 
@@ -459,7 +456,7 @@ fs::path Target(std::string_view dest, const fs::path& source, bool many) {
   bool intoFolder = !dest.empty() && IsSep(dest.back());
   fs::path real = RealPath(dest);
   if (intoFolder || many) {
-    if (!IsDir(real)) RaiseFs(kPathNotFound, dest);
+    if (!IsDir(real)) Raise(kPathNotFound);
     return real / source.filename();
   }
   return real;
@@ -467,27 +464,27 @@ fs::path Target(std::string_view dest, const fs::path& source, bool many) {
 
 void CopyFiles(std::string_view source, std::string_view dest, bool overwrite) {
   std::vector<Match> files = Expand(source, false);
-  if (files.empty()) RaiseFs(err::kFileNotFound, source);
+  if (files.empty()) Raise(err::kFileNotFound);
   bool many = HasWildcard(FileNameOf(source));
   for (const Match& f : files) {
     fs::path to = Target(dest, f.real, many);
-    if (IsDir(to)) RaiseFs(kPermissionDenied, dest);
-    if (!IsDir(to.parent_path())) RaiseFs(kPathNotFound, dest);
-    if (IsFile(to) && !overwrite) RaiseFs(kFileExists, dest);
-    Guard(dest, [&] { fs::copy_file(f.real, to, fs::copy_options::overwrite_existing); });
+    if (IsDir(to)) Raise(kPermissionDenied);
+    if (!IsDir(to.parent_path())) Raise(kPathNotFound);
+    if (IsFile(to) && !overwrite) Raise(kFileExists);
+    Guard([&] { fs::copy_file(f.real, to, fs::copy_options::overwrite_existing); });
   }
 }
 
-void MoveEntry(const fs::path& from, const fs::path& to, std::string_view text) {
+void MoveEntry(const fs::path& from, const fs::path& to) {
   std::error_code ec;
   fs::rename(from, to, ec);
   if (!ec) return;
   if (ec != std::errc::cross_device_link) {
-    if (ec == std::errc::permission_denied) RaiseFs(kPermissionDenied, text);
-    RaiseFs(err::kPathFileAccess, text);
+    if (ec == std::errc::permission_denied) Raise(kPermissionDenied);
+    Raise(err::kPathFileAccess);
   }
   // Another file system: copy, then remove the original.
-  Guard(text, [&] {
+  Guard([&] {
     fs::copy(from, to, fs::copy_options::recursive);
     fs::remove_all(from);
   });
@@ -495,65 +492,65 @@ void MoveEntry(const fs::path& from, const fs::path& to, std::string_view text) 
 
 void MoveFiles(std::string_view source, std::string_view dest) {
   std::vector<Match> files = Expand(source, false);
-  if (files.empty()) RaiseFs(err::kFileNotFound, source);
+  if (files.empty()) Raise(err::kFileNotFound);
   bool many = HasWildcard(FileNameOf(source));
   for (const Match& f : files) {
     fs::path to = Target(dest, f.real, many);
-    if (fs::exists(to)) RaiseFs(kFileExists, dest);
-    if (!IsDir(to.parent_path())) RaiseFs(kPathNotFound, dest);
-    MoveEntry(f.real, to, dest);
+    if (fs::exists(to)) Raise(kFileExists);
+    if (!IsDir(to.parent_path())) Raise(kPathNotFound);
+    MoveEntry(f.real, to);
   }
 }
 
 void DeleteFiles(std::string_view pathMask) {
   std::vector<Match> files = Expand(pathMask, false);
-  if (files.empty()) RaiseFs(err::kFileNotFound, pathMask);
-  for (const Match& f : files) Guard(pathMask, [&] { fs::remove(f.real); });
+  if (files.empty()) Raise(err::kFileNotFound);
+  for (const Match& f : files) Guard([&] { fs::remove(f.real); });
 }
 
 void DeleteFolders(std::string_view pathMask) {
   std::vector<Match> dirs = Expand(pathMask, true);
-  if (dirs.empty()) RaiseFs(kPathNotFound, pathMask);
-  for (const Match& d : dirs) Guard(pathMask, [&] { fs::remove_all(d.real); });
+  if (dirs.empty()) Raise(kPathNotFound);
+  for (const Match& d : dirs) Guard([&] { fs::remove_all(d.real); });
 }
 
 // A folder copied into `to`: an existing folder there takes the content (files overwritten
 // only with `overwrite`).
-void CopyTree(const fs::path& from, const fs::path& to, bool overwrite, std::string_view text) {
-  if (IsFile(to)) RaiseFs(kFileExists, text);
-  Guard(text, [&] { fs::create_directories(to); });
+void CopyTree(const fs::path& from, const fs::path& to, bool overwrite) {
+  if (IsFile(to)) Raise(kFileExists);
+  Guard([&] { fs::create_directories(to); });
   std::error_code ec;
   for (fs::directory_iterator it(from, ec), end; !ec && it != end; it.increment(ec)) {
     fs::path target = to / it->path().filename();
     if (IsDir(it->path())) {
-      CopyTree(it->path(), target, overwrite, text);
+      CopyTree(it->path(), target, overwrite);
     } else {
-      if (IsFile(target) && !overwrite) RaiseFs(kFileExists, text);
-      Guard(text, [&] { fs::copy_file(it->path(), target, fs::copy_options::overwrite_existing); });
+      if (IsFile(target) && !overwrite) Raise(kFileExists);
+      Guard([&] { fs::copy_file(it->path(), target, fs::copy_options::overwrite_existing); });
     }
   }
 }
 
 void CopyFolders(std::string_view source, std::string_view dest, bool overwrite) {
   std::vector<Match> dirs = Expand(source, true);
-  if (dirs.empty()) RaiseFs(kPathNotFound, source);
+  if (dirs.empty()) Raise(kPathNotFound);
   bool many = HasWildcard(FileNameOf(source));
   for (const Match& d : dirs) {
     fs::path to = Target(dest, d.real, many);
     fs::path rel = fs::relative(to, d.real);
-    if (!rel.empty() && *rel.begin() != "..") RaiseFs(kPermissionDenied, dest);  // into itself
-    CopyTree(d.real, to, overwrite, dest);
+    if (!rel.empty() && *rel.begin() != "..") Raise(kPermissionDenied);  // into itself
+    CopyTree(d.real, to, overwrite);
   }
 }
 
 void MoveFolders(std::string_view source, std::string_view dest) {
   std::vector<Match> dirs = Expand(source, true);
-  if (dirs.empty()) RaiseFs(kPathNotFound, source);
+  if (dirs.empty()) Raise(kPathNotFound);
   bool many = HasWildcard(FileNameOf(source));
   for (const Match& d : dirs) {
     fs::path to = Target(dest, d.real, many);
-    if (fs::exists(to)) RaiseFs(kFileExists, dest);
-    MoveEntry(d.real, to, dest);
+    if (fs::exists(to)) Raise(kFileExists);
+    MoveEntry(d.real, to);
   }
 }
 
@@ -570,10 +567,10 @@ int64_t TreeSize(const fs::path& folder) {
   return total;
 }
 
-Variant ModifiedOf(const fs::path& p, std::string_view text) {
+Variant ModifiedOf(const fs::path& p) {
   std::error_code ec;
   auto t = fs::last_write_time(p, ec);
-  if (ec) RaiseFs(kPathNotFound, text);
+  if (ec) Raise(kPathNotFound);
   return Variant::Date(SerialFromFileTime(t));
 }
 
@@ -594,7 +591,7 @@ class Entry : public Dispatch {
       result = Variant(text_);
     } else if (NameIs(name, "DateLastModified")) {
       CheckArgCount(args, 0, 0, name);
-      result = ModifiedOf(real_, text_);
+      result = ModifiedOf(real_);
     } else if (NameIs(name, "ParentFolder")) {
       CheckArgCount(args, 0, 0, name);
       std::string parent = ParentOf(text_);
@@ -608,6 +605,24 @@ class Entry : public Dispatch {
     return true;
   }
 
+  // Only Name can be assigned: it renames the entry within its folder.
+  Variant Assign(std::string_view name, unsigned kind, std::span<Variant> args) {
+    if (!(kind & kPropLet) || !NameIs(name, "Name")) ThrowNoMember(name);
+    CheckArgCount(args, 1, 1, name);
+    std::string newName = ArgStr(args, 0);
+    if (newName.empty() || newName == "." || newName == ".." ||
+        newName.find_first_of("\\/") != std::string::npos)
+      Raise(err::kInvalidArgument);
+    fs::path to = real_.parent_path() / newName;
+    if (to == real_) return Variant();
+    std::error_code ec;
+    if (fs::exists(to, ec)) Raise(kFileExists);
+    MoveEntry(real_, to);
+    real_ = std::move(to);
+    text_ = Join(ParentOf(text_), newName);
+    return Variant();
+  }
+
   std::string text_;
   fs::path real_;
 };
@@ -617,7 +632,7 @@ class File : public Entry {
   using Entry::Entry;
   std::string TypeName() const override { return "File"; }
   Variant Invoke(std::string_view name, unsigned kind, std::span<Variant> args) override {
-    if (kind & (kPropLet | kPropSet)) ThrowNoMember(name);
+    if (kind & (kPropLet | kPropSet)) return Assign(name, kind, args);
     Variant result;
     if (name.empty() || NameIs(name, "Path")) return Entry::Common("Path", args, result), result;
     if (Common(name, args, result)) return result;
@@ -625,13 +640,13 @@ class File : public Entry {
       CheckArgCount(args, 0, 0, name);
       std::error_code ec;
       auto size = fs::file_size(real_, ec);
-      if (ec) RaiseFs(err::kFileNotFound, text_);
+      if (ec) Raise(err::kFileNotFound);
       return Variant::Whole(static_cast<int64_t>(size));
     }
     if (NameIs(name, "Delete")) {
       CheckArgCount(args, 0, 1, name);
-      if (!IsFile(real_)) RaiseFs(err::kFileNotFound, text_);
-      Guard(text_, [&] { fs::remove(real_); });
+      if (!IsFile(real_)) Raise(err::kFileNotFound);
+      Guard([&] { fs::remove(real_); });
       return Variant();
     }
     if (NameIs(name, "Copy")) {
@@ -682,7 +697,7 @@ class Listing : public Dispatch {
       std::string text = Join(text_, child);
       fs::path real = ResolveHostPath(child, real_);
       if (folders_ ? !IsDir(real) : !IsFile(real))
-        RaiseFs(folders_ ? kPathNotFound : err::kFileNotFound, text);
+        Raise(folders_ ? kPathNotFound : err::kFileNotFound);
       return Obj(folders_ ? MakeFolder(text, real) : MakeFile(text, real));
     }
     if (folders_ && NameIs(name, "Add")) {
@@ -690,8 +705,8 @@ class Listing : public Dispatch {
       std::string child = ArgStr(args, 0);
       std::string text = Join(text_, child);
       fs::path real = ResolveHostPath(child, real_);
-      if (fs::exists(real)) RaiseFs(kFileExists, text);
-      Guard(text, [&] { fs::create_directory(real); });
+      if (fs::exists(real)) Raise(kFileExists);
+      Guard([&] { fs::create_directory(real); });
       return Obj(MakeFolder(text, real));
     }
     ThrowNoMember(name);
@@ -720,13 +735,13 @@ class Folder : public Entry {
   using Entry::Entry;
   std::string TypeName() const override { return "Folder"; }
   Variant Invoke(std::string_view name, unsigned kind, std::span<Variant> args) override {
-    if (kind & (kPropLet | kPropSet)) ThrowNoMember(name);
+    if (kind & (kPropLet | kPropSet)) return Assign(name, kind, args);
     Variant result;
     if (name.empty()) return Entry::Common("Path", args, result), result;
     if (Common(name, args, result)) return result;
     if (NameIs(name, "Files") || NameIs(name, "SubFolders")) {
       CheckArgCount(args, 0, 0, name);
-      if (!IsDir(real_)) RaiseFs(kPathNotFound, text_);
+      if (!IsDir(real_)) Raise(kPathNotFound);
       return Obj(std::make_shared<Listing>(text_, real_, NameIs(name, "SubFolders")));
     }
     if (NameIs(name, "Size")) {
@@ -739,8 +754,8 @@ class Folder : public Entry {
     }
     if (NameIs(name, "Delete")) {
       CheckArgCount(args, 0, 1, name);
-      if (!IsDir(real_)) RaiseFs(kPathNotFound, text_);
-      Guard(text_, [&] { fs::remove_all(real_); });
+      if (!IsDir(real_)) Raise(kPathNotFound);
+      Guard([&] { fs::remove_all(real_); });
       return Variant();
     }
     if (NameIs(name, "Copy")) {
@@ -804,13 +819,13 @@ Variant FileSystemObject::Invoke(std::string_view name, unsigned kind, std::span
   if (NameIs(name, "GetFile")) {
     std::string text = one();
     fs::path real;
-    if (!TryReal(text, real) || !IsFile(real)) RaiseFs(err::kFileNotFound, text);
+    if (!TryReal(text, real) || !IsFile(real)) Raise(err::kFileNotFound);
     return Obj(MakeFile(AbsoluteText(text), real));
   }
   if (NameIs(name, "GetFolder")) {
     std::string text = one();
     fs::path real;
-    if (!TryReal(text, real) || !IsDir(real)) RaiseFs(kPathNotFound, text);
+    if (!TryReal(text, real) || !IsDir(real)) Raise(kPathNotFound);
     return Obj(MakeFolder(AbsoluteText(text), real));
   }
   if (NameIs(name, "GetFileName")) return Variant(FileNameOf(one()));
@@ -829,9 +844,9 @@ Variant FileSystemObject::Invoke(std::string_view name, unsigned kind, std::span
   if (NameIs(name, "CreateFolder")) {
     std::string text = one();
     fs::path real = RealPath(text);
-    if (fs::exists(real)) RaiseFs(kFileExists, text);
-    if (!IsDir(real.parent_path())) RaiseFs(kPathNotFound, text);
-    Guard(text, [&] { fs::create_directory(real); });
+    if (fs::exists(real)) Raise(kFileExists);
+    if (!IsDir(real.parent_path())) Raise(kPathNotFound);
+    Guard([&] { fs::create_directory(real); });
     return Obj(MakeFolder(AbsoluteText(text), real));
   }
   if (NameIs(name, "CreateTextFile")) {

@@ -267,20 +267,25 @@ int BoundDim(Args a) {
   return ArgLng(a, 1);
 }
 
-const Variant& ArrayArg(Args a) {
-  if (a.empty() || !a[0].IsArray()) Raise(err::kTypeMismatch);
-  return a[0];
+// The array argument, read in place; an object stands for the array its default member gives.
+const Variant& ArrayArg(Args a, Variant& holder) {
+  if (a.empty()) Raise(err::kTypeMismatch);
+  const Variant& v = a[0].IsObject() ? (holder = ValueOf(a[0])) : a[0];
+  if (!v.IsArray()) Raise(err::kTypeMismatch);
+  return v;
 }
 
 Variant UBoundFn(Args a) {
-  const Variant& v = ArrayArg(a);
+  Variant holder;
+  const Variant& v = ArrayArg(a, holder);
   int dim = BoundDim(a);
   if (dim < 1 || dim > static_cast<int>(v.arr().dims.size())) Raise(err::kSubscript);
   return Variant(v.arr().UBound(dim));
 }
 
 Variant LBoundFn(Args a) {
-  const Variant& v = ArrayArg(a);
+  Variant holder;
+  const Variant& v = ArrayArg(a, holder);
   int dim = BoundDim(a);
   if (dim < 1 || dim > static_cast<int>(v.arr().dims.size())) Raise(err::kSubscript);
   return Variant(v.arr().LBound(dim));
@@ -520,3 +525,16 @@ const Builtin kNumbers[] = {
 std::span<const Builtin> NumberBuiltins() { return kNumbers; }
 
 }  // namespace fern::script::rt
+
+namespace fern::script {
+
+bool IsConversion(const Builtin& b) {
+  using namespace rt;
+  constexpr Variant (*kConversions[])(Args) = {CStrFn,  CIntFn,  CLngFn, CDblFn, CSngFn,
+                                               CBoolFn, CByteFn, CCurFn, CDateFn};
+  for (auto fn : kConversions)
+    if (b.fn == fn) return true;
+  return false;
+}
+
+}  // namespace fern::script

@@ -168,7 +168,7 @@ bool* RegExp::Flag(std::string_view name) {
 // Boolean becomes "-1" or "0".
 std::string ReplacementText(const Variant& v) {
   if (v.type() == VType::Boolean) return v.boolVal() ? "-1" : "0";
-  return vb::CStr(v);
+  return vb::CStr(v, CallerLocale());
 }
 
 std::string RegExp::Replace(const std::string& input, const std::string& replacement) {

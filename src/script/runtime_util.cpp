@@ -72,10 +72,12 @@ Variant ValueOf(const Variant& v) {
   return v;
 }
 
-std::string ArgStr(std::span<Variant> args, size_t i) { return vb::CStr(Arg(args, i)); }
-int32_t ArgLng(std::span<Variant> args, size_t i) { return vb::CLng(Arg(args, i)); }
-double ArgDbl(std::span<Variant> args, size_t i) { return vb::CDbl(Arg(args, i)); }
-bool ArgBool(std::span<Variant> args, size_t i) { return vb::CBool(Arg(args, i)); }
+std::string ArgStr(std::span<Variant> args, size_t i) {
+  return vb::CStr(Arg(args, i), CallerLocale());
+}
+int32_t ArgLng(std::span<Variant> args, size_t i) { return vb::CLng(Arg(args, i), CallerLocale()); }
+double ArgDbl(std::span<Variant> args, size_t i) { return vb::CDbl(Arg(args, i), CallerLocale()); }
+bool ArgBool(std::span<Variant> args, size_t i) { return vb::CBool(Arg(args, i), CallerLocale()); }
 std::string ArgStr(const Args& args, size_t i) { return vb::CStr(Arg(args, i), args.loc); }
 int32_t ArgLng(const Args& args, size_t i) { return vb::CLng(Arg(args, i), args.loc); }
 double ArgDbl(const Args& args, size_t i) { return vb::CDbl(Arg(args, i), args.loc); }
@@ -140,3 +142,18 @@ double SerialFromFileTime(std::filesystem::file_time_type t) {
 }
 
 }  // namespace fern::script::rt
+
+namespace fern::script {
+
+namespace {
+thread_local const vb::Locale* const* tCallerLocale = nullptr;
+}  // namespace
+
+const vb::Locale& CallerLocale() { return tCallerLocale ? **tCallerLocale : vb::German(); }
+
+CallerLocaleScope::CallerLocaleScope(const vb::Locale* const* locale) : previous_(tCallerLocale) {
+  tCallerLocale = locale;
+}
+CallerLocaleScope::~CallerLocaleScope() { tCallerLocale = previous_; }
+
+}  // namespace fern::script

@@ -48,7 +48,7 @@ std::string ArgStr(const Args& args, size_t i);
 int32_t ArgLng(const Args& args, size_t i);
 double ArgDbl(const Args& args, size_t i);
 bool ArgBool(const Args& args, size_t i);
-// The same for the run-time objects' methods, which keep the host's German settings.
+// The same for the run-time objects' methods, under the locale of the script calling them.
 std::string ArgStr(std::span<Variant> args, size_t i);
 int32_t ArgLng(std::span<Variant> args, size_t i);
 double ArgDbl(std::span<Variant> args, size_t i);

@@ -144,9 +144,9 @@ TEST(VbCurrency, ScalesByTenThousandAndRoundsHalfEven) {
 }
 
 TEST(VbBool, TextsAndNumbers) {
-  for (const char* t : {"True", "true", "WAHR", "wahr", " True ", "-1", "1,5", "&H1"})
+  for (const char* t : {"True", "true", "WAHR", "wahr", " True ", "-1", "1,5", "&H1", "#TRUE#"})
     EXPECT_TRUE(vb::CBool(Variant(t))) << t;
-  for (const char* t : {"False", "FALSCH", "falsch", "0", "0,0"})
+  for (const char* t : {"False", "FALSCH", "falsch", "0", "0,0", "#false#"})
     EXPECT_FALSE(vb::CBool(Variant(t))) << t;
   EXPECT_TRUE(vb::CBool(Variant(0.1)));
   EXPECT_FALSE(vb::CBool(Variant()));

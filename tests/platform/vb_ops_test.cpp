@@ -244,6 +244,59 @@ TEST(VbCompare, NumbersTextsAndMixedOperands) {
   EXPECT_EQ(vb::Compare(S("a"), S("B"), isNull, true), -1);
 }
 
+TEST(VbCompare, SingleAgainstDoubleInSinglePrecision) {
+  bool isNull;
+  EXPECT_EQ(vb::Compare(Variant::Single(0.1f), D(0.1), isNull), 0);
+  EXPECT_EQ(vb::Compare(D(0.1), Variant::Single(0.1f), isNull), 0);
+  EXPECT_EQ(vb::Compare(Variant::Single(0.5f), D(0.75), isNull), -1);
+  EXPECT_EQ(vb::Compare(D(0.1), D(static_cast<double>(0.1f)), isNull), -1);  // two Doubles: in full
+}
+
+TEST(VbCompare, TextAgainstWrittenOperands) {
+  // Each side with whether the script wrote it as a literal or constant.
+  struct Case {
+    Variant a;
+    bool aFixed;
+    Variant b;
+    bool bFixed;
+    int expected;
+  } cases[] = {
+      {S("1,5"), false, D(1.5), true, 0},  // read as a number under the locale
+      {S("2"), false, I(10), true, -1},
+      {S("ja"), false, T, true, 1},  // no number: greater, no error
+      {S(""), false, I(0), true, 1},
+      {S("-1"), false, T, true, 0},  // True is -1
+      {I(5), true, S("abc"), true, -1},
+      {S("42"), true, I(42), true, 0},  // two literals: read as a number too
+      {S("5"), true, I(5), false, 0},   // written text against a value: as text
+      {S("True"), true, T, false, 0},
+      {S("10"), true, I(9), false, -1},
+      {S("9"), false, I(10), false, 1},  // two variables: the text is greater
+      {S("15.01.2024"), false, Variant::Date(45306), true, 0},
+      {S("16.01.2024"), true, Variant::Date(45306), true, 1},
+      {S(""), false, S("x"), true, -1},  // two texts: by characters
+      {kEmpty, false, S("x"), true, -1},
+  };
+  for (const Case& c : cases) {
+    bool isNull = true;
+    EXPECT_EQ(vb::CompareWritten(c.a, c.aFixed, c.b, c.bFixed, isNull), c.expected)
+        << Show(c.a) << (c.aFixed ? " fixed" : "") << " , " << Show(c.b)
+        << (c.bFixed ? " fixed" : "");
+    EXPECT_FALSE(isNull);
+  }
+  bool isNull = false;
+  vb::CompareWritten(kNull, true, S("x"), false, isNull);
+  EXPECT_TRUE(isNull);
+  // A date literal wants text that reads as a date.
+  EXPECT_EQ(ErrorOf([] {
+              bool n;
+              vb::CompareWritten(S("abc"), false, Variant::Date(45306), true, n);
+            }),
+            13);
+  // Under en-US "1,5" is fifteen.
+  EXPECT_EQ(vb::CompareWritten(S("1,5"), false, I(15), true, isNull, *vb::FindLocale(1033)), 0);
+}
+
 TEST(VbCompare, OperatorsGiveBooleanOrNull) {
   Check({
       {Rel<vb::Eq>, I(1), D(1), "Boolean True"},

@@ -1,4 +1,4 @@
-' Text against numbers and Booleans: a literal or constant converts the other side.
+' Text against numbers: a literal or constant converts text that reads as a number.
 Const Limit = 30
 Dim x : x = "0"
 WScript.Echo "42" = 42, "True" = True, "False" = False

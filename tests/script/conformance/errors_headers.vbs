@@ -24,9 +24,10 @@ Err.Clear
 Select Case n.Kind
   Case 1
     WScript.Echo "first Case body runs:", Err.Number
-  Case 2
-    WScript.Echo "second case"
+  Case Else
+    WScript.Echo "Case Else runs"
 End Select
+WScript.Echo "no Case runs:", Err.Number
 Err.Clear
 With 42
   WScript.Echo "With body runs:", Err.Number

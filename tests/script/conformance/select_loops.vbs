@@ -19,7 +19,7 @@ Dim v
 For Each v In Array(0, 2, 5, 100, 50, "4")
   WScript.Echo v & ": " & Classify(v)
 Next
-' Text that is no number against a numeric Case value is a type mismatch.
+' Text that is no number is greater than any numeric Case value, with no error.
 On Error Resume Next
 WScript.Echo Classify("a")
 WScript.Echo "text against Case 0:", Err.Number
