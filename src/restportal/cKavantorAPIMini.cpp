@@ -421,6 +421,7 @@ void cKavantorAPIMini::Refuse(const std::string& url, const std::string& body,
                               const std::string& why) {
   status_ = 0;
   answer_ = why;
+  redirect_.clear();
   Debug(why);
   LogApiCall(url, true, body);
 }
@@ -429,6 +430,13 @@ void cKavantorAPIMini::Keep() {
   status_ = m_oRestAPI->ResponseCode();
   answer_ = m_oRestAPI->ResponseText();
   contentType_ = m_oRestAPI->ResponseContentType();
+  redirect_ = m_oRestAPI->RedirectTarget();
+  // A redirect's own text rarely says where to; whoever shows the answer shows the address.
+  if (!redirect_.empty()) answer_ = RedirectNote() + (answer_.empty() ? "" : "\r\n" + answer_);
+}
+
+std::string cKavantorAPIMini::RedirectNote() const {
+  return redirect_.empty() ? "" : "Weiterleitung nach " + redirect_ + " nicht gefolgt";
 }
 
 void cKavantorAPIMini::LogApiCall(const std::string& url, bool error,

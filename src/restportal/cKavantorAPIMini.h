@@ -62,6 +62,9 @@ class cKavantorAPIMini {
   int32_t getResponseCode() const { return status_; }
   const std::string& getResponseText() const { return answer_; }
   const std::string& getResponseContentType() const { return contentType_; }
+  // "Weiterleitung nach <address> nicht gefolgt" when the last answer was a redirect, else "".
+  // The answer text of such a call begins with it.
+  std::string RedirectNote() const;
 
   bool IsKavantorAPIAvailable = false;
   bool IsKavantorPublicAPIAvailable = false;
@@ -127,6 +130,7 @@ class cKavantorAPIMini {
   int32_t status_ = 0;
   std::string answer_;
   std::string contentType_;
+  std::string redirect_;
 };
 
 }  // namespace fern
