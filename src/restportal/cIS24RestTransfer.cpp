@@ -136,10 +136,12 @@ bool cIS24RestTransfer::CheckApiAccess() {
   }
   if (!api_->CheckIfKavantorAPIAvailable()) {
     // Why it failed helps the user more than the bare message.
-    std::string why = api_->getResponseCode() == 0
-                          ? api_->getResponseText()
-                          : "Status " + std::to_string(api_->getResponseCode()) + ", " +
-                                api_->getResponseContentType();
+    std::string why = api_->getResponseText();
+    if (api_->getResponseCode() != 0) {
+      why = "Status " + std::to_string(api_->getResponseCode());
+      for (const std::string& more : {api_->getResponseContentType(), api_->RedirectNote()})
+        if (!more.empty()) why += ", " + more;
+    }
     State(102, T("Die KAVANTOR-API ist nicht erreichbar.") + (why.empty() ? "" : " (" + why + ")"));
     return false;
   }
@@ -178,7 +180,9 @@ void cIS24RestTransfer::Transfer(db::Recordset& rsboersen) {
       if (status == 0 && !oldHost) {
         State(102, T("Fehler bei %1. Status = %2", name_, "0") + " (see KV-11463)");
       } else if (status != 0 && status != 200) {
-        State(102, T("Fehler bei %1. Status = %2", name_, std::to_string(status)));
+        const std::string redirect = api_->RedirectNote();
+        State(102, T("Fehler bei %1. Status = %2", name_, std::to_string(status)) +
+                       (redirect.empty() ? "" : " (" + redirect + ")"));
       }
     }
     State(6, T("Beenden der %1-Erstellung/-Übertragung um %2 Uhr", name_,

@@ -4,7 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <regex>
+#include <algorithm>
+#include <cctype>
+#include <string_view>
 
 #include "core/host_session.h"
 #include "host/cCryptUtil.h"
@@ -14,6 +16,7 @@
 #include "platform/cp1252.h"
 #include "platform/host_error.h"
 #include "platform/host_path.h"
+#include "platform/text.h"
 #include "platform/vb.h"
 
 namespace fern {
@@ -213,18 +216,131 @@ std::string cKavantorAPIMini::ReplaceCompanySegments(const std::string& url, int
   return out + url.substr(pathEnd);
 }
 
+namespace {
+
+constexpr std::string_view kMasked = "****";
+constexpr std::string_view kSecretNames[] = {
+    "authenticationToken", "authenticationTokenSecret", "verifier",
+    "oauth_token",         "oauth_token_secret",        "oauth_verifier"};
+constexpr size_t kLongestSecretName = 25;
+constexpr std::string_view kSecretParameters[] = {
+    "oauth_token=", "oauth_token_secret=", "oauth_verifier="};
+
+bool IsSecretName(std::string_view name) {
+  for (std::string_view known : kSecretNames)
+    if (text::EqualsNoCaseAscii(name, known)) return true;
+  return false;
+}
+bool IsWordChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; }
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+// The end of an element's value from `at`: its text and CDATA sections up to the next tag.
+size_t ElementValueEnd(const std::string& text, size_t at) {
+  while (at < text.size()) {
+    if (text.compare(at, 9, "<![CDATA[") == 0) {
+      const size_t end = text.find("]]>", at + 9);
+      if (end == std::string::npos) return text.size();
+      at = end + 3;
+    } else if (text[at] == '<') {
+      return at;
+    } else {
+      ++at;
+    }
+  }
+  return at;
+}
+
+// The '>' of a start tag <name ...> or <prefix:name ...> of a secret at `at` (the '<'); npos
+// for any other markup, <name/> included.
+size_t SecretStartTagEnd(const std::string& text, size_t at) {
+  size_t end = at + 1;
+  while (end < text.size() &&
+         (IsWordChar(text[end]) || text[end] == '.' || text[end] == '-' || text[end] == ':'))
+    ++end;
+  std::string_view tag(text.data() + at + 1, end - at - 1);
+  if (const size_t colon = tag.rfind(':'); colon != std::string_view::npos)
+    tag.remove_prefix(colon + 1);
+  if (end >= text.size() || !IsSecretName(tag) || (text[end] != '>' && !IsBlank(text[end])))
+    return std::string::npos;
+  const size_t close = text.find('>', end);
+  return close == std::string::npos || text[close - 1] == '/' ? std::string::npos : close;
+}
+
+// Where the string value of a JSON member "name": "…" of a secret begins (after its quote),
+// from the member's opening quote at `at`; npos for anything else.
+size_t SecretMemberValue(const std::string& text, size_t at) {
+  const size_t quote = text.find('"', at + 1);
+  if (quote == std::string::npos || quote - at - 1 > kLongestSecretName ||
+      !IsSecretName(std::string_view(text.data() + at + 1, quote - at - 1)))
+    return std::string::npos;
+  size_t i = quote + 1;
+  while (i < text.size() && IsBlank(text[i])) ++i;
+  if (i >= text.size() || text[i] != ':') return std::string::npos;
+  ++i;
+  while (i < text.size() && IsBlank(text[i])) ++i;
+  return i < text.size() && text[i] == '"' ? i + 1 : std::string::npos;
+}
+
+// The end of a JSON string's content that starts at `at`: the unescaped closing quote.
+size_t JsonStringEnd(const std::string& text, size_t at) {
+  while (at < text.size() && text[at] != '"') at += text[at] == '\\' ? 2 : 1;
+  return std::min(at, text.size());
+}
+
+// The length of a secret address parameter "oauth_…=" at `at`, 0 for none.
+size_t SecretParameterAt(const std::string& text, size_t at) {
+  if (at > 0 && IsWordChar(text[at - 1])) return 0;
+  for (std::string_view parameter : kSecretParameters)
+    if (text.size() - at >= parameter.size() &&
+        text::EqualsNoCaseAscii(std::string_view(text.data() + at, parameter.size()), parameter))
+      return parameter.size();
+  return 0;
+}
+
+size_t ParameterValueEnd(const std::string& text, size_t at) {
+  const size_t end = text.find_first_of("&\"'<; \t\r\n\f\v", at);
+  return end == std::string::npos ? text.size() : end;
+}
+
+}  // namespace
+
 std::string cKavantorAPIMini::MaskSecrets(const std::string& text) {
-  static const std::string names =
-      "authenticationToken|authenticationTokenSecret|verifier|oauth_token|oauth_token_secret|"
-      "oauth_verifier";
-  static const std::regex element("(<([A-Za-z0-9_.-]+:)?(" + names + ")(\\s[^>]*)?>)[^<]*",
-                                  std::regex::icase);
-  static const std::regex member("(\"(" + names + ")\"\\s*:\\s*\")[^\"]*", std::regex::icase);
-  static const std::regex parameter(
-      "(\\b(oauth_token|oauth_token_secret|oauth_verifier)=)[^&\\s\"'<;]*", std::regex::icase);
-  std::string out = std::regex_replace(text, element, "$1****");
-  out = std::regex_replace(out, member, "$1****");
-  return std::regex_replace(out, parameter, "$1****");
+  // One pass without backtracking: any size of answer and any length of value.
+  std::string out;
+  out.reserve(text.size());
+  size_t tagEnd = std::string::npos;  // the '>' of a secret's start tag being passed
+  size_t i = 0;
+  while (i < text.size()) {
+    const char c = text[i];
+    size_t skipTo = std::string::npos;
+    if (i == tagEnd) {
+      out += ">";
+      out += kMasked;
+      tagEnd = std::string::npos;
+      skipTo = ElementValueEnd(text, i + 1);
+    } else if (c == '<' && tagEnd == std::string::npos) {
+      // The tag itself is passed as it stands: an address in an attribute is masked on the way.
+      tagEnd = SecretStartTagEnd(text, i);
+    } else if (c == '"') {
+      if (const size_t value = SecretMemberValue(text, i); value != std::string::npos) {
+        out.append(text, i, value - i);
+        out += kMasked;
+        skipTo = JsonStringEnd(text, value);
+      }
+    } else if (const size_t name = SecretParameterAt(text, i); name > 0) {
+      out.append(text, i, name);
+      out += kMasked;
+      skipTo = ParameterValueEnd(text, i + name);
+      if (tagEnd < skipTo) tagEnd = std::string::npos;
+    }
+    if (skipTo != std::string::npos) {
+      i = skipTo;
+    } else {
+      out += c;
+      ++i;
+    }
+  }
+  return out;
 }
 
 std::string cKavantorAPIMini::LogPath() { return cUtil::GetTempPath() + kLogName; }
@@ -305,6 +421,7 @@ void cKavantorAPIMini::Refuse(const std::string& url, const std::string& body,
                               const std::string& why) {
   status_ = 0;
   answer_ = why;
+  redirect_.clear();
   Debug(why);
   LogApiCall(url, true, body);
 }
@@ -313,6 +430,13 @@ void cKavantorAPIMini::Keep() {
   status_ = m_oRestAPI->ResponseCode();
   answer_ = m_oRestAPI->ResponseText();
   contentType_ = m_oRestAPI->ResponseContentType();
+  redirect_ = m_oRestAPI->RedirectTarget();
+  // A redirect's own text rarely says where to; whoever shows the answer shows the address.
+  if (!redirect_.empty()) answer_ = RedirectNote() + (answer_.empty() ? "" : "\r\n" + answer_);
+}
+
+std::string cKavantorAPIMini::RedirectNote() const {
+  return redirect_.empty() ? "" : "Weiterleitung nach " + redirect_ + " nicht gefolgt";
 }
 
 void cKavantorAPIMini::LogApiCall(const std::string& url, bool error,

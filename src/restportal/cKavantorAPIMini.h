@@ -62,6 +62,9 @@ class cKavantorAPIMini {
   int32_t getResponseCode() const { return status_; }
   const std::string& getResponseText() const { return answer_; }
   const std::string& getResponseContentType() const { return contentType_; }
+  // "Weiterleitung nach <address> nicht gefolgt" when the last answer was a redirect, else "".
+  // The answer text of such a call begins with it.
+  std::string RedirectNote() const;
 
   bool IsKavantorAPIAvailable = false;
   bool IsKavantorPublicAPIAvailable = false;
@@ -87,8 +90,9 @@ class cKavantorAPIMini {
   // The base address with every path segment equal to the company number made "local".
   static std::string ReplaceCompanySegments(const std::string& url, int32_t company);
   // The text with the values of authenticationToken, authenticationTokenSecret and verifier
-  // (XML elements, JSON members) and of oauth_token / oauth_verifier / oauth_token_secret
-  // address parameters replaced by "****".
+  // (XML elements with their text and CDATA sections, JSON string members with their escapes)
+  // and of oauth_token / oauth_verifier / oauth_token_secret address parameters replaced by
+  // "****". Linear in the text's length, whatever its size.
   static std::string MaskSecrets(const std::string& text);
 
  private:
@@ -127,6 +131,7 @@ class cKavantorAPIMini {
   int32_t status_ = 0;
   std::string answer_;
   std::string contentType_;
+  std::string redirect_;
 };
 
 }  // namespace fern

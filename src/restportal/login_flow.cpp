@@ -10,6 +10,7 @@
 #include "platform/host_error.h"
 #include "platform/msgbox.h"
 #include "platform/text.h"
+#include "restportal/cKavantorAPIMini.h"
 #include "xml/xml_dom.h"
 
 namespace fern {
@@ -316,13 +317,15 @@ void OAuthLoginFlow::SendEnd(const std::string& verifier) {
   ended_ = true;
   const std::string answer = client_->CallIS24RestApiEndCreateLogin(portalDsn_, body);
   const int32_t status = client_->getResponseCode();
-  Debug("NavigateComplete2_5: " + Masked(answer));
+  // A service may echo what it was sent: the box shows the answer as the logs do.
+  const std::string shown = Masked(cKavantorAPIMini::MaskSecrets(answer));
+  Debug("NavigateComplete2_5: " + shown);
   if (status == 200) {
-    MessageBox("Zugangsdaten wurden in der Datenbank hinterlegt: " + portalDsn_ + "\r\n" + answer,
+    MessageBox("Zugangsdaten wurden in der Datenbank hinterlegt: " + portalDsn_ + "\r\n" + shown,
                mb::kOkOnly);
   } else {
     MessageBox(Translate("Die Zugangsdaten wurden nicht hinterlegt: %1", portalDsn_) +
-                   "\r\nStatus: " + std::to_string(status) + "\r\n" + answer,
+                   "\r\nStatus: " + std::to_string(status) + "\r\n" + shown,
                mb::kOkOnly | mb::kCritical, Translate(kCaption));
   }
   if (Session().g_blnDebugLog) DebugCheck(body);

@@ -1,7 +1,6 @@
 #include "services/cRestAPI.h"
 
-#include <curl/curl.h>
-
+#include <algorithm>
 #include <chrono>
 #include <climits>
 #include <cstdio>
@@ -13,6 +12,8 @@
 #include "platform/dispatch.h"
 #include "platform/host_error.h"
 #include "platform/vb.h"
+#include "platform/waits.h"
+#include "services/curl_handle.h"
 
 namespace fern {
 
@@ -27,6 +28,7 @@ constexpr int32_t kNameNotResolved = WinHttpError(12007);
 constexpr int32_t kCannotConnect = WinHttpError(12029);
 constexpr int32_t kConnectionError = WinHttpError(12030);
 constexpr int32_t kSecureFailure = WinHttpError(12175);
+constexpr int32_t kCancelled = WinHttpError(12017);
 constexpr int32_t kUrlTooLong = static_cast<int32_t>(0x8004D700u);
 
 constexpr long kNoLimitMs = INT_MAX;
@@ -73,6 +75,7 @@ struct StallWatch {
   curl_off_t lastUp = -1, lastDown = -1;
   bool stalled = false;
   bool sending = false;
+  bool reached = false;  // connected (and the TLS handshake done)
 };
 
 int OnProgress(void* p, curl_off_t, curl_off_t dlnow, curl_off_t ultotal, curl_off_t ulnow) {
@@ -85,7 +88,8 @@ int OnProgress(void* p, curl_off_t, curl_off_t dlnow, curl_off_t ultotal, curl_o
   curl_easy_getinfo(w->curl, CURLINFO_SCHEME, &scheme);
   const bool tls =
       scheme && (scheme[0] == 'h' || scheme[0] == 'H') && (scheme[4] == 's' || scheme[4] == 'S');
-  if (connected == 0 || (tls && handshaken == 0) || ulnow != w->lastUp || dlnow != w->lastDown) {
+  w->reached = connected > 0 && (!tls || handshaken > 0);
+  if (!w->reached || ulnow != w->lastUp || dlnow != w->lastDown) {
     w->last = now;
     w->lastUp = ulnow;
     w->lastDown = dlnow;
@@ -126,13 +130,15 @@ std::string ReplaceAll(std::string s, const std::string& find, const std::string
 }
 
 struct CurlDeleter {
-  void operator()(CURL* c) const { curl_easy_cleanup(c); }
   void operator()(curl_slist* l) const { curl_slist_free_all(l); }
 };
 
 }  // namespace
 
-cRestAPI::cRestAPI() : util_(Session().g_oUtil), dal_(Session().g_oDal) {}
+cRestAPI::cRestAPI()
+    : session_(std::make_unique<services::CurlSession>()),
+      util_(Session().g_oUtil),
+      dal_(Session().g_oDal) {}
 
 cRestAPI::~cRestAPI() = default;
 
@@ -168,6 +174,16 @@ std::string cRestAPI::GetCallMethodStr() const {
 
 void cRestAPI::load(const std::string& strBody) {
   try {
+    // Window events go on while a request runs; one of them asking again is refused, and the
+    // running request goes on undisturbed.
+    if (sending_)
+      throw HostError(kConnectionError, "Eine Anfrage an die KAVANTOR-RestAPI läuft bereits.",
+                      "load");
+    sending_ = true;
+    struct Done {
+      bool& sending;
+      ~Done() { sending = false; }
+    } done{sending_};
     Send(strBody);
   } catch (const HostError& e) {
     responseCode_ = 0;
@@ -179,18 +195,15 @@ void cRestAPI::load(const std::string& strBody) {
 }
 
 void cRestAPI::Send(const std::string& body) {
-  std::unique_ptr<CURL, CurlDeleter> curl(curl_easy_init());
-  if (!curl) throw HostError(kConnectionError, "Keine HTTP-Anfrage möglich (libcurl)", "load");
-  CURL* c = curl.get();
+  services::CurlSession& session = *session_;
+  CURL* c = services::CurlAccess::Prepare(session);
   const std::string method = GetCallMethodStr();
   const std::string charset = Encoding == 2 ? "ISO-8859-1" : "UTF-8";
   contentLength_ = static_cast<int32_t>(body.size());
+  redirectTarget_.clear();
 
-  char failure[CURL_ERROR_SIZE] = {};
   std::string answer;
-  curl_easy_setopt(c, CURLOPT_ERRORBUFFER, failure);
   curl_easy_setopt(c, CURLOPT_URL, url_.c_str());
-  curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
   curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, OnBody);
   curl_easy_setopt(c, CURLOPT_WRITEDATA, &answer);
@@ -209,6 +222,7 @@ void cRestAPI::Send(const std::string& body) {
     headers.reset(curl_slist_append(headers.release(), line.c_str()));
   curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers.get());
 
+  session.SetSecret(AuthUsername.empty() ? std::string() : AuthPassword);
   if (!AuthUsername.empty()) {
     curl_easy_setopt(c, CURLOPT_HTTPAUTH, CURLAUTH_BASIC);
     curl_easy_setopt(c, CURLOPT_USERNAME, AuthUsername.c_str());
@@ -230,6 +244,11 @@ void cRestAPI::Send(const std::string& body) {
   long reach = ConnectTimeout > 0 ? ConnectTimeout : kNoLimitMs;
   if (ConnectTimeout > 0 && ResolveTimeout > 0) reach += ResolveTimeout;
   curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, reach);
+  // The door's low-speed limit ends an answer that trickles in; a longer stall the owner allows
+  // stretches it, so a set time-out keeps its meaning.
+  const long stallSeconds = (std::max(SendTimeout, ReceiveTimeout) + 999L) / 1000L;
+  const long slowSeconds = std::max(session.limits.lowSpeedSeconds, stallSeconds);
+  curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, slowSeconds);
   StallWatch watch;
   watch.curl = c;
   watch.sendMs = SendTimeout;
@@ -238,15 +257,23 @@ void cRestAPI::Send(const std::string& body) {
   curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, OnProgress);
   curl_easy_setopt(c, CURLOPT_XFERINFODATA, &watch);
 
-  const CURLcode rc = curl_easy_perform(c);
-  if (rc != CURLE_OK) {
-    std::string why = failure[0] ? failure : curl_easy_strerror(rc);
+  const services::TransferResult result = session.Run([] { return EscPressed(); });
+  if (!result.ok()) {
+    const CURLcode rc = services::CurlAccess::LastCode(session);
+    std::string why = result.message;
     int32_t number = kConnectionError;
     if (watch.stalled) {
       number = kTimeout;
       why = "Zeitüberschreitung: keine Daten " +
             std::string(watch.sending ? "gesendet" : "empfangen") + " binnen " +
             std::to_string(watch.sending ? SendTimeout : ReceiveTimeout) + " ms";
+    } else if (result.kind == services::TransferResult::Kind::kCancelled) {
+      number = kCancelled;
+      why = "Die Anfrage wurde abgebrochen.";
+    } else if (rc == CURLE_OPERATION_TIMEDOUT && watch.reached) {
+      number = kTimeout;
+      why = "Zeitüberschreitung: weniger als " + std::to_string(session.limits.lowSpeedBytes) +
+            " Byte/s in " + std::to_string(slowSeconds) + " s übertragen";
     } else if (rc == CURLE_OPERATION_TIMEDOUT) {
       number = kTimeout;
       why = "Zeitüberschreitung beim Verbindungsaufbau: " + why;
@@ -266,9 +293,12 @@ void cRestAPI::Send(const std::string& body) {
   if (status <= 0) throw HostError(kConnectionError, "Kein HTTP-Status in der Antwort", "load");
   char* type = nullptr;
   curl_easy_getinfo(c, CURLINFO_CONTENT_TYPE, &type);
+  char* target = nullptr;
+  if (status >= 300 && status < 400) curl_easy_getinfo(c, CURLINFO_REDIRECT_URL, &target);
   responseCode_ = static_cast<int32_t>(status);
   responseText_ = std::move(answer);
   responseContentType_ = type ? type : "";
+  redirectTarget_ = target ? target : "";
 }
 
 std::string cRestAPI::URLEncodeANSI(const std::string& text, bool SpacePlus) {

@@ -2,22 +2,29 @@
 // credentials, four time-outs and checked certificates, keeping the answer's status, text and
 // Content-Type for its owner (cKavantorAPIMini), plus the URL coders the owner may use.
 //
+// Requests go through the program's network door (CurlSession): while one runs, window events
+// are pumped, and Esc or SIGTERM/SIGINT (EscPressed) end it within a polling step.
 // Requests carry, after libcurl's own lines, "Content-Type: application/xml", "Charset" and
 // "Content-Length" in that order. Credentials are sent at once (Basic) and only as options,
 // never inside the address. Proxy variables of the environment are ignored: only the proxy the
 // host's settings name (cUtil::setPostWebserviceProxy) is used, so a loopback service is never
-// routed elsewhere.
+// routed elsewhere. Redirects are answers, not followed (RedirectTarget names where to).
 //
 // Time-outs in milliseconds, as the host's request object takes them:
 //  - resolve and connect: together the limit for reaching the server (TLS handshake included);
 //    0 or less is no limit (libcurl itself would read 0 as 300 s);
 //  - send and receive: the longest stall while the body goes out or the answer comes in; 0 or
-//    less is no limit for that direction.
+//    less is no limit of its own for that direction.
+// Besides, the door's low-speed limit (Limits()) ends a request that moves fewer bytes a second
+// than it allows for longer than its time, or than the longer of send and receive time-out: so
+// an answer that trickles in ends too, and no request hangs for good.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <string>
+
+#include "services/curl_session.h"
 
 namespace fern {
 
@@ -60,6 +67,12 @@ class cRestAPI {
   const std::string& ResponseText() const { return responseText_; }
   // The last answer's Content-Type ("" without one); a failed request leaves the one before.
   const std::string& ResponseContentType() const { return responseContentType_; }
+  // Where the last answer, a redirect (3xx), points to; "" for any other answer. Redirects are
+  // not followed: the credentials and the body stay with the address the owner chose.
+  const std::string& RedirectTarget() const { return redirectTarget_; }
+
+  // The transfer limits of the program's network door; of them the low-speed limit applies.
+  services::TransferLimits& Limits() { return session_->limits; }
 
   // Keeps the connection string and folder, takes the host objects of the session, binds the
   // database object to "<folder>\sql\sql.ini" and sets the time-outs to 0, 60000, 30000, 30000.
@@ -91,6 +104,9 @@ class cRestAPI {
   int32_t responseCode_ = 0;
   std::string responseText_;
   std::string responseContentType_;
+  std::string redirectTarget_;
+  std::unique_ptr<services::CurlSession> session_;
+  bool sending_ = false;
   std::string connect_;
   std::string folder_;
   std::shared_ptr<cUtil> util_;

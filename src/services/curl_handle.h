@@ -23,6 +23,8 @@ struct CurlAccess {
   static void EnsureHandles(CurlSession::Impl& impl);
   static void Record(CurlSession& session, curl_infotype type, const char* data, size_t size);
   static TransferResult ResultOf(const CurlSession& session, CURLcode code);
+  // libcurl's own result of the last transfer.
+  static CURLcode LastCode(const CurlSession& session);
 };
 
 }  // namespace fern::services

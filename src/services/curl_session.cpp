@@ -264,6 +264,8 @@ TransferResult CurlAccess::ResultOf(const CurlSession& session, CURLcode code) {
   return r;
 }
 
+CURLcode CurlAccess::LastCode(const CurlSession& session) { return session.impl_->result; }
+
 void CurlSession::Start() {
   CurlAccess::EnsureHandles(*impl_);
   if (impl_->running) return;

@@ -122,6 +122,8 @@ void frmBrowser::NewSession() {
   Page* oldPage = page_;
   // A profile without a storage name keeps nothing on disk and shares nothing with another.
   profile_ = new QWebEngineProfile();
+  // The program speaks German whatever the system's locale: so do the portal's pages.
+  profile_->setHttpAcceptLanguage(QStringLiteral("de-DE,de"));
   page_ = new Page(*this, profile_);
   page_->settings()->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, false);
   WebBrowser->setPage(page_);

@@ -4,6 +4,7 @@
 
 #include <QImage>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -16,6 +17,7 @@
 #include "platform/vb.h"
 #include "restportal/cKavantorAPIMini.h"
 #include "restportal/rest_fixture.h"
+#include "support/http_server.h"
 
 namespace fern::testing {
 namespace {
@@ -249,6 +251,37 @@ TEST_F(RestTransferTest, StatusMatrixAndTheAfterHooksFlag) {
     EXPECT_NE(Texts(14).find(k.after), std::string::npos) << Texts(14);
     EXPECT_EQ(s.Received().size(), k.status ? 2u : 1u);
   }
+}
+
+TEST_F(RestTransferTest, RedirectsAreNotFollowedAndNamedInTheError) {
+  NoListings();
+  std::atomic<bool> usersMoved{true};
+  std::atomic<int> followed{0};
+  testing_servers::HttpServer service;
+  auto to = [&](const std::string& path) { return "http://" + service.Address(path); };
+  service.server.Get(R"(/api/users/.*)", [&](const httplib::Request&, httplib::Response& res) {
+    if (usersMoved)
+      res.set_redirect(to("/sso/login"), 302);
+    else
+      res.set_content("<user/>", "application/xml");
+  });
+  service.server.Post("/api/portals/publish", [&](const httplib::Request&, httplib::Response& res) {
+    res.set_redirect(to("/sso/login?from=publish"), 307);
+  });
+  service.server.Get("/sso/login", [&](const httplib::Request&, httplib::Response& res) {
+    ++followed;
+    res.set_content("Anmeldung", "text/html");
+  });
+  service.Start();
+
+  Run(to("/api"));
+  EXPECT_EQ(Texts(102), "Die KAVANTOR-API ist nicht erreichbar. (Status 302, Weiterleitung nach " +
+                            to("/sso/login") + " nicht gefolgt)\n");
+  usersMoved = false;
+  Run(to("/api"));
+  EXPECT_EQ(Texts(102), "Fehler bei IS24RestTransfer. Status = 307 (Weiterleitung nach " +
+                            to("/sso/login?from=publish") + " nicht gefolgt)\n");
+  EXPECT_EQ(followed, 0);
 }
 
 TEST_F(RestTransferTest, ScriptLineWithFourMarksStopsTheRun) {

@@ -11,6 +11,7 @@
 #include "platform/base64.h"
 #include "platform/host_error.h"
 #include "restportal/rest_fixture.h"
+#include "support/http_server.h"
 
 namespace fern::testing {
 namespace {
@@ -63,6 +64,25 @@ TEST(KavantorApiMask, TokensSecretsAndVerifiersAreHidden) {
   EXPECT_EQ(cKavantorAPIMini::MaskSecrets("{\"verifier\": \"V\", \"other\": \"o\"} "
                                           "/cb?oauth_verifier=V&oauth_token=T"),
             "{\"verifier\": \"****\", \"other\": \"o\"} /cb?oauth_verifier=****&oauth_token=****");
+  const struct {
+    const char* text;
+    const char* masked;
+  } cases[] = {
+      {"<verifier><![CDATA[V<1>]]></verifier>", "<verifier>****</verifier>"},
+      {"<AuthenticationTokenSecret> <![CDATA[S]]>\n<![CDATA[T]]></AuthenticationTokenSecret>",
+       "<AuthenticationTokenSecret>****</AuthenticationTokenSecret>"},
+      {"<verifier><![CDATA[unclosed</verifier>", "<verifier>****"},
+      {R"({"authenticationTokenSecret":"a\"b\\\"c","x":"y"})",
+       R"({"authenticationTokenSecret":"****","x":"y"})"},
+      {R"({"verifier" : "ends\\", "oauth_token": "T"})",
+       R"({"verifier" : "****", "oauth_token": "****"})"},
+      {R"({"verifier": "open\")", R"({"verifier": "****)"},
+      {"<verifier a=\"?oauth_token=T\">V</verifier><verifier/>x<b>oauth_verifier=W;</b>",
+       "<verifier a=\"?oauth_token=****\">****</verifier><verifier/>x<b>oauth_verifier=****;</b>"},
+      {"my_oauth_token=keep <verifierX>keep</verifierX>",
+       "my_oauth_token=keep <verifierX>keep</verifierX>"},
+  };
+  for (const auto& k : cases) EXPECT_EQ(cKavantorAPIMini::MaskSecrets(k.text), k.masked) << k.text;
 }
 
 TEST_F(KavantorApiTest, AvailabilityNeedsStatus200AndAnXmlOrJsonAnswer) {
@@ -151,6 +171,37 @@ TEST_F(KavantorApiTest, CallLogKeepsFailuresAlwaysSuccessesInDebugModeAndNoSecre
   std::filesystem::create_symlink(victim, cKavantorAPIMini::LogPath());
   c->CheckIfKavantorAPIAvailable();
   EXPECT_EQ(ReadAll(victim), "keep");
+}
+
+TEST_F(KavantorApiTest, HugeAnswersAreLoggedMasked) {
+  // An answer of 10 MB whose secrets run for 60,000 characters each, in every form.
+  const std::string secret(60000, 'Q');
+  std::string answer = "<portalAuthenticationType><verifier>" + secret + "</verifier>" +
+                       "<json>{\"authenticationToken\": \"" + secret + "\"}</json><url>/cb?" +
+                       "oauth_verifier=" + secret + "</url><rest>";
+  answer +=
+      std::string(10 * 1024 * 1024 - answer.size(), 'r') + "</rest></portalAuthenticationType>";
+  testing_servers::HttpServer service;
+  service.server.Get(R"(/api/portals/[^/]+/authenticationStart)",
+                     [&](const httplib::Request&, httplib::Response& res) {
+                       res.set_content(answer, "application/xml");
+                     });
+  service.Start();
+  Ini("options", "DebugMode", "1");
+  Session().g_blnDebugLog = true;
+  auto c = Client("http://" + service.Address("/api"));
+  EXPECT_EQ(c->CallIS24RestApiStartCreateLogin("{8A0B5C1D-0000-4000-8000-0000000000AA}").size(),
+            answer.size());
+  Session().g_blnDebugLog = false;
+  const std::string debugLog =
+      ReadAll((Session().programFolder / "FernDispatcherDebug.txt").string());
+  for (const std::string& log : {Log(), debugLog}) {
+    EXPECT_GT(log.size(), answer.size() - 3 * secret.size());
+    EXPECT_EQ(log.find("QQQQ"), std::string::npos);
+    EXPECT_NE(log.find("<verifier>****</verifier><json>{\"authenticationToken\": \"****\"}</json>"
+                       "<url>/cb?oauth_verifier=****</url><rest>rrr"),
+              std::string::npos);
+  }
 }
 
 TEST_F(KavantorApiTest, EmptyAddressesAndForeignKeysAreFailedCallsNamingTheReason) {

@@ -2,13 +2,21 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <string>
+#include <thread>
 
 #include "platform/base64.h"
 #include "platform/host_error.h"
+#include "platform/waits.h"
 #include "restportal/rest_fixture.h"
 #include "support/ftp_server.h"
+#include "support/http_server.h"
 #include "support/scratch_dir.h"
 
 namespace fern::testing {
@@ -150,6 +158,133 @@ TEST_F(RestApiTest, ProxyVariablesOfTheEnvironmentAreIgnored) {
   for (const char* name : {"http_proxy", "HTTPS_PROXY", "ALL_PROXY"}) ::unsetenv(name);
   EXPECT_EQ(c.ResponseCode(), 200);
   ASSERT_EQ(s.Received().size(), 1u);
+}
+
+// A loopback service whose answers stall or trickle in, one byte every 2 s, and one that
+// redirects; its handlers end with the object.
+class SlowService {
+ public:
+  SlowService() {
+    http_.server.Get("/stall", [this](const httplib::Request&, httplib::Response& res) {
+      Pause(std::chrono::seconds(20));
+      res.set_content("spät", "text/plain");
+    });
+    http_.server.Get("/trickle", [this](const httplib::Request&, httplib::Response& res) {
+      res.set_content_provider(100, "text/plain", [this](size_t, size_t, httplib::DataSink& sink) {
+        if (Pause(std::chrono::seconds(2))) return false;
+        return sink.write("x", 1);
+      });
+    });
+    http_.server.Post("/publish", [this](const httplib::Request&, httplib::Response& res) {
+      res.set_redirect(Base() + "/login?next=publish", 302);
+    });
+    http_.server.Get("/login", [this](const httplib::Request&, httplib::Response& res) {
+      ++logins;
+      res.set_content("Anmeldung", "text/html");
+    });
+    http_.Start();
+  }
+  ~SlowService() {
+    done_ = true;
+    http_.Stop();
+  }
+  std::string Base() const { return "http://" + http_.Address(""); }
+  std::atomic<int> logins{0};
+
+ private:
+  // True when the service is ending.
+  bool Pause(std::chrono::milliseconds time) {
+    const auto end = std::chrono::steady_clock::now() + time;
+    while (!done_ && std::chrono::steady_clock::now() < end)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return done_;
+  }
+  std::atomic<bool> done_{false};
+  testing_servers::HttpServer http_;
+};
+
+// Runs the request and tells how long it took and what it ended with.
+struct Outcome {
+  double seconds = 0;
+  std::string error;  // "" when an answer came
+};
+Outcome Timed(cRestAPI& c) {
+  Outcome o;
+  const auto start = std::chrono::steady_clock::now();
+  try {
+    c.load("");
+  } catch (const HostError& e) {
+    o.error = e.description();
+  }
+  o.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  return o;
+}
+
+TEST(RestApiInterruption, EscAndSigtermEndAStalledRequestAtOnce) {
+  SlowService s;
+  cRestAPI c;
+  c.Seturl(s.Base() + "/stall");
+
+  // Esc, as the window's event pump sets it during the request; a second request asked from an
+  // event meanwhile is refused and leaves the running one alone.
+  const auto start = std::chrono::steady_clock::now();
+  Outcome nested;
+  SetPumpHook([&] {
+    if (nested.error.empty()) nested = Timed(c);
+    if (std::chrono::steady_clock::now() - start > std::chrono::milliseconds(300)) SetEsc();
+  });
+  Outcome o = Timed(c);
+  SetPumpHook({});
+  ResetEsc();
+  EXPECT_LT(o.seconds, 2.0);
+  EXPECT_NE(o.error.find("abgebrochen"), std::string::npos) << o.error;
+  EXPECT_EQ(c.ResponseCode(), 0);
+  EXPECT_NE(nested.error.find("läuft bereits"), std::string::npos) << nested.error;
+
+  // The system's stop.
+  InstallCancelSignals();
+  std::thread term([] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ::kill(::getpid(), SIGTERM);
+  });
+  o = Timed(c);
+  term.join();
+  ResetEsc();
+  ResetCancelSignal();
+  ::signal(SIGTERM, SIG_DFL);
+  EXPECT_LT(o.seconds, 2.0);
+  EXPECT_NE(o.error.find("abgebrochen"), std::string::npos) << o.error;
+}
+
+TEST(RestApiInterruption, LowSpeedLimitEndsATricklingAnswer) {
+  SlowService s;
+  cRestAPI c;
+  c.Seturl(s.Base() + "/trickle");
+  // Each byte comes well within the stall time-out; 100 of them would take 200 s.
+  c.SetTimeouts(0, 60000, 2500, 2500);
+  c.Limits().lowSpeedSeconds = 1;
+  const Outcome o = Timed(c);
+  EXPECT_LT(o.seconds, 15.0);
+  EXPECT_NE(o.error.find("Zeitüberschreitung: weniger als 1 Byte/s in 3 s"), std::string::npos)
+      << o.error;
+}
+
+TEST(RestApiRedirects, ARedirectIsNotFollowedAndNamesItsTarget) {
+  SlowService s;
+  cRestAPI c;
+  c.CallMethod = 2;
+  c.Seturl(s.Base() + "/publish");
+  c.AuthUsername = "1/DEMO";
+  c.AuthPassword = "demo";
+  c.load("<publishPortalsType/>");
+  EXPECT_EQ(c.ResponseCode(), 302);
+  EXPECT_EQ(c.RedirectTarget(), s.Base() + "/login?next=publish");
+  EXPECT_EQ(s.logins, 0) << "neither credentials nor body go to another address";
+  c.Seturl(s.Base() + "/login");
+  c.CallMethod = 1;
+  c.load("");
+  EXPECT_EQ(c.ResponseCode(), 200);
+  EXPECT_EQ(c.RedirectTarget(), "");
 }
 
 TEST(RestApiCoders, EscapeAndUnescape) {

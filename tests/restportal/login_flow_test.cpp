@@ -171,6 +171,25 @@ TEST_F(LoginFlowTest, EndAnswerOtherThanOkIsAnError) {
   EXPECT_EQ(answers->texts[0],
             "Die Zugangsdaten wurden nicht hinterlegt: " + dsnA + "\r\nStatus: 401\r\n<ok/>");
   EXPECT_TRUE(stored.empty());
+
+  // A service that echoes the request shows no secret in the box, refused or not.
+  service.echo = true;
+  for (int status : {500, 200}) {
+    service.endStatus = status;
+    service.Set(Bare(dsnA), {"Tok-4711", "Sec-0815", "Ver-1234", 200, {}});
+    answers->texts.clear();
+    Login(dsnA);
+    flow.OnNavigation(Callback("Tok-4711", "Ver-1234"), true);
+    ASSERT_EQ(answers->texts.size(), 1u);
+    const std::string& box = answers->texts[0];
+    EXPECT_NE(box.find("<authenticationToken>****</authenticationToken>"
+                       "<authenticationTokenSecret>****</authenticationTokenSecret>"
+                       "<verifier>****</verifier>"),
+              std::string::npos)
+        << box;
+    for (const char* secret : {"Tok-4711", "Sec-0815", "Ver-1234"})
+      EXPECT_EQ(box.find(secret), std::string::npos) << secret;
+  }
 }
 
 TEST_F(LoginFlowTest, StoredLoginIsResetOnlyAfterOk) {

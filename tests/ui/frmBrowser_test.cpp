@@ -12,9 +12,14 @@
 
 #include <stdlib.h>
 
+#include <mutex>
+#include <string>
+#include <vector>
+
 #include "../restportal/login_stand_in.h"
 #include "host/cUtil.h"
 #include "support/demo_host_fixture.h"
+#include "support/http_server.h"
 #include "ui/frmBrowser.h"
 
 // Qt WebEngine's own library frees one of its objects through a base of another size, which
@@ -28,6 +33,9 @@ QApplication& App() {
   // As the program does: the browser engine shares the window system's contexts.
   static bool prepared = [] {
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    // The locale of a service account or cron: no language of its own.
+    ::setenv("LANG", "C.UTF-8", 1);
+    for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANGUAGE"}) ::unsetenv(name);
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     return true;
   }();
@@ -76,6 +84,32 @@ TEST_F(BrowserTest, LoginEndsAtTheCallbackWithoutLoadingIt) {
   EXPECT_EQ(Query("select loginname || '/' || password from Boersen where dsn = '" + dsn + "'"),
             "tok-1/sec-1");
   EXPECT_EQ(window.windowTitle().toStdString(), "ImmobilienScout24 REST-API Anmeldung");
+}
+
+TEST_F(BrowserTest, PagesAreAskedForInGerman) {
+  testing_servers::HttpServer portal;
+  std::mutex m;
+  std::vector<std::string> languages;
+  portal.server.Get("/seite", [&](const httplib::Request& req, httplib::Response& res) {
+    std::lock_guard lock(m);
+    languages.push_back(req.get_header_value("Accept-Language"));
+    res.set_content("<html><body>Seite</body></html>", "text/html");
+  });
+  portal.Start();
+  frmBrowser window;
+  for (int session = 0; session < 2; ++session) {  // each login's fresh session too
+    if (session > 0) window.NewSession();
+    window.Navigate("http://" + portal.Address("/seite"));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+          std::lock_guard lock(m);
+          return languages.size() > static_cast<size_t>(session);
+        },
+        30000));
+  }
+  std::lock_guard lock(m);
+  for (const std::string& language : languages)
+    EXPECT_TRUE(language.starts_with("de-DE,de")) << language;
 }
 
 TEST_F(BrowserTest, AnswersAreShownAsText) {
