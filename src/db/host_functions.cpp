@@ -82,11 +82,11 @@ void LenFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
 
 int RegisterHostFunctions(sqlite3* db) {
   const int flags = SQLITE_UTF8 | SQLITE_DETERMINISTIC;
-  int rc = sqlite3_create_collation_v2(db, kTextCollation, SQLITE_UTF8, nullptr, CollateGerman,
-                                       nullptr);
+  int rc =
+      sqlite3_create_collation_v2(db, kTextCollation, SQLITE_UTF8, nullptr, CollateGerman, nullptr);
   if (rc == SQLITE_OK)
-    rc = sqlite3_create_collation_v2(db, kGuidCollation, SQLITE_UTF8, nullptr, CollateGuid,
-                                     nullptr);
+    rc =
+        sqlite3_create_collation_v2(db, kGuidCollation, SQLITE_UTF8, nullptr, CollateGuid, nullptr);
   if (rc == SQLITE_OK)
     rc = sqlite3_create_function_v2(db, "like", 2, flags, nullptr, LikeFunction, nullptr, nullptr,
                                     nullptr);
