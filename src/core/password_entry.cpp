@@ -61,11 +61,11 @@ int Refuse(const std::string& text) {
 
 // The terminal's settings while echo is off, put back on every way out, Ctrl+C included.
 termios g_savedTerminal{};
-volatile sig_atomic_t g_echoOff = 0;
+volatile sig_atomic_t g_terminalFd = -1;
 
 void RestoreEcho() {
-  if (g_echoOff) ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &g_savedTerminal);
-  g_echoOff = 0;
+  if (g_terminalFd >= 0) ::tcsetattr(g_terminalFd, TCSAFLUSH, &g_savedTerminal);
+  g_terminalFd = -1;
 }
 
 void RestoreEchoAndDie(int sig) {
@@ -82,7 +82,7 @@ class EchoOff {
     quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
     quiet.c_lflag |= ECHONL;
     for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) ::signal(sig, RestoreEchoAndDie);
-    if (::tcsetattr(fd, TCSAFLUSH, &quiet) == 0) g_echoOff = 1;
+    if (::tcsetattr(fd, TCSAFLUSH, &quiet) == 0) g_terminalFd = fd;
   }
   ~EchoOff() { RestoreEcho(); }
   EchoOff(const EchoOff&) = delete;
