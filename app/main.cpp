@@ -9,6 +9,7 @@
 #include <string>
 
 #include "core/host_session.h"
+#include "core/password_entry.h"
 #include "core/startup.h"
 #include "openimmo/cImmoXmlV2.h"
 #include "platform/msgbox.h"
@@ -45,6 +46,7 @@ int NoDisplay() {
 
 int main(int argc, char** argv) {
   fern::ResetSession(fern::CommandLine::FromArgs(argc, argv));
+  if (fern::IsPasswordEntry(argc, argv)) return fern::RunPasswordEntry();
   fern::InstallCancelSignals();
   const bool unattended = !fern::GetCommandSwitch("/PORTAL").empty();
 

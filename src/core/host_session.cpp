@@ -128,9 +128,16 @@ void InitHostSession() {
 
   InitHostPath();
 
-  std::string languages = vb::Replace(
-      s.g_oUtil->IniGet("OPTIONS", "CONTENTLANGUAGES", "1031", GetHostPath("SQL\\SQL.INI")), " ",
-      "");
+  const std::string listed =
+      s.g_oUtil->IniGet("OPTIONS", "CONTENTLANGUAGES", "1031", GetHostPath("SQL\\SQL.INI"));
+  // A wrong list would only fail later, in the middle of a run, on a table that isn't there.
+  if (!LanguagePack::IsContentLanguageList(listed))
+    FailStartup(
+        Translate("Ungültiger Wert \"%1\" für CONTENTLANGUAGES in %2: erwartet werden "
+                  "Sprachnummern, durch Kommas getrennt (z. B. 1031,2057); Kommentare "
+                  "gehören auf eine eigene Zeile.",
+                  listed, HostFile("SQL\\SQL.INI").string()));
+  std::string languages = vb::Replace(listed, " ", "");
   s.g_oLanguagePack->SetContentLanguages(vb::Replace(languages, ",", "|"));
   int32_t defaultLcid = static_cast<int32_t>(vb::Val(cUtil::StrListNr(languages, ",", 1)));
   s.g_oLanguagePack->SetDefaultLCID(defaultLcid);
@@ -200,7 +207,8 @@ void WriteDebugLog(const std::string& text) {
   if (date.size() < 14) date.append(14 - date.size(), ' ');
   std::string entry = date + vb::Format(Variant::Date(now), "hh:nn:ss") + "\r\n" + text;
   try {
-    AppendLine(Session().programFolder / "FernDispatcherDebug.txt", entry);
+    // Beside the run's other logs: an installed program's own folder is not writable.
+    AppendLine(HostFile("DAT\\FernDispatcherDebug.txt"), entry);
   } catch (const HostError&) {
     // The debug log must never stop a run.
   }

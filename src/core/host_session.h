@@ -52,7 +52,7 @@ struct HostSession {
   int16_t g_iBusy = 0;
 
   CommandLine commandLine;
-  std::filesystem::path programFolder;  // where the executable lies (the debug log goes there)
+  std::filesystem::path programFolder;  // where the executable lies
 };
 
 // The one session of the process.
@@ -79,7 +79,7 @@ void InitHostPath();
 // failure: missing host, missing user, unusable database settings, empty std, unknown user.
 void InitHostSession();
 
-// The debug log "FernDispatcherDebug.txt" beside the program; callers test g_blnDebugLog.
+// The debug log "DAT\FernDispatcherDebug.txt" of the host folder; callers test g_blnDebugLog.
 void WriteDebugLog(const std::string& text);
 
 }  // namespace fern

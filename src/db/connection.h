@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "db/Recordset.h"
+#include "db/host_functions.h"
 #include "db/sql_rewrite.h"
 
 struct sqlite3;
@@ -22,13 +23,6 @@ namespace fern::db {
 
 // The data layer's general error number (0x80004005), used for every database failure.
 inline constexpr int32_t kDatabaseError = -2147467259;
-
-// Collation for text columns: case-insensitive with German letters (see german_text.h).
-// The schema declares text columns `COLLATE DE_CI`.
-inline constexpr const char* kTextCollation = "DE_CI";
-// Collation for GUID key columns: compares without regard to case, braces or blanks, so
-// "{ABC-...}", "abc-..." and "{abc-...}" are the same key.
-inline constexpr const char* kGuidCollation = "GUIDKEY";
 
 // Field type codes from declared column types (case-insensitive, first rule that applies):
 //   TINYINT -> 17 (Byte)           BOOL, BIT -> 11 (Boolean)

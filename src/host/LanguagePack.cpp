@@ -105,6 +105,22 @@ void LanguagePack::SetContentLanguages(const std::string& list) {
   contentLanguages_ = clean;
 }
 
+bool LanguagePack::IsContentLanguageList(std::string_view value) {
+  std::string digits;
+  for (char c : value) {
+    if (c == ' ') continue;
+    if (c == ',') {
+      if (digits.empty() || digits.find_first_not_of('0') == std::string::npos) return false;
+      digits.clear();
+    } else if (c >= '0' && c <= '9' && digits.size() < 9) {
+      digits += c;
+    } else {
+      return false;
+    }
+  }
+  return !digits.empty() && digits.find_first_not_of('0') != std::string::npos;
+}
+
 std::vector<std::string> LanguagePack::ContentLangList() const {
   std::vector<std::string> out;
   size_t start = 0;

@@ -46,6 +46,10 @@ class LanguagePack : public Dispatch {
   // "1031|2057": the content languages, the first being the default. Blanks are dropped and ","
   // is taken as "|" too.
   void SetContentLanguages(const std::string& list);
+  // The form the database settings' CONTENTLANGUAGES must have: decimal language numbers (not 0)
+  // separated by commas, blanks anywhere. An inline "; comment" fails it, since the settings
+  // reader keeps it as part of the value.
+  static bool IsContentLanguageList(std::string_view value);
   const std::string& ContentLanguages() const { return contentLanguages_; }
   std::vector<std::string> ContentLangList() const;
   bool MultiContentLanguages() const { return ContentLangList().size() > 1; }

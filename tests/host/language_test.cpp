@@ -97,6 +97,14 @@ TEST(ContentLanguages, ListAndFlags) {
   EXPECT_EQ(LanguagePack::GetCaptionFromLCID(99), "LCID 99");
 }
 
+TEST(ContentLanguages, SettingsValueIsALanguageNumberList) {
+  for (const char* good : {"1031", "1031,2057", " 1031 , 2057 ", "1031,1033,2057", "001031"})
+    EXPECT_TRUE(LanguagePack::IsContentLanguageList(good)) << good;
+  for (const char* bad : {"", " ", "1031,", ",1031", "1031,,2057", "1031;2057", "0", "1031,000",
+                          "de-DE", "1031\t", "1031,2057 ; Kommentar", "99999999999"})
+    EXPECT_FALSE(LanguagePack::IsContentLanguageList(bad)) << bad;
+}
+
 TEST(CUDDictionary, LooksUpLabelsAndOptions) {
   testing::ScratchDir dir;
   // Windows-1252 file: "Größe" with ö = F6, ß = DF.

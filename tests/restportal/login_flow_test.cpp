@@ -235,7 +235,7 @@ TEST_F(LoginFlowTest, DebugLogHidesTokenSecretAndVerifier) {
   service.Set(Bare(dsnA), {"Tok9876", "Sec5432", "Ver1234", 200, {}});
   Login(dsnA);
   flow.OnNavigation(Callback("Tok9876", "Ver1234"), true);
-  std::ifstream in(Session().programFolder / "FernDispatcherDebug.txt");
+  std::ifstream in(host() / "DAT" / "FernDispatcherDebug.txt");
   std::stringstream log;
   log << in.rdbuf();
   EXPECT_NE(log.str().find("NavigateComplete2_4: "), std::string::npos);
