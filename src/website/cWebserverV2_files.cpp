@@ -60,6 +60,7 @@ void cWebserverV2::CreateTransferFolders() {
   try {
     CreateFolderTree(m_TmpPfad);
   } catch (const std::exception&) {
+    // A folder that can't be made shows when the first file is written into it.
   }
   DeleteFolder(SiteFolder());
   for (const char* sub : {"", "\\pic.obj", "\\classes", "\\db", "\\grafiken", "\\trackfiles"}) {
@@ -87,6 +88,7 @@ void cWebserverV2::DeleteFolder(const std::string& path) {
     std::error_code ec;
     fs::remove_all(target, ec);
   } catch (const std::exception&) {
+    // Nothing there, or nothing this run may delete: the next run's clear-up tries again.
   }
 }
 
@@ -98,6 +100,7 @@ void cWebserverV2::DeleteFile(const std::string& path) {
     if (ec || (perms & fs::perms::owner_write) == fs::perms::none) return;
     fs::remove(file, ec);
   } catch (const std::exception&) {
+    // A file that isn't there or can't go is left; only the work folder holds it.
   }
 }
 
@@ -108,6 +111,7 @@ void cWebserverV2::CopyLogo(const std::string& target, const std::string& source
       util_->ShrinkJPG(from, SiteFolder() + "\\grafiken\\" + target, settings.FILELENGTH,
                        settings.PICWIDTH, false, "");
   } catch (const std::exception&) {
+    // A logo that can't be copied leaves the site with its own picture.
   }
 }
 
@@ -255,6 +259,7 @@ bool cWebserverV2::CreateDataScript(db::Recordset& rsboersen) {
                                                    host::kPortalPasswordKey)) +
             "\r\n";
   } catch (const std::exception&) {
+    // Without a readable password the line is left out; the site's pages use their default.
   }
   text += "\r\n//Grundeinstellungen Webserver\r\n";
   sh("$eigenwsemail=", "WSEMAIL");
@@ -316,6 +321,7 @@ bool cWebserverV2::CreateDataScript(db::Recordset& rsboersen) {
         if (edition.find(e.first) != std::string::npos)
           text += ValueLine(std::string(e.second) + "=", "1") + "\r\n";
   } catch (const std::exception&) {
+    // Without a readable module.ini the site shows no edition.
   }
   text += "\r\n//Clubversion\r\n";
   text += ValueLine("$schaltermitgliederbereich = ", settings.SHOWMEMBERBUTTON == "1" ? "1" : "0") +
