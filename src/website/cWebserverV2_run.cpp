@@ -413,8 +413,11 @@ void cWebserverV2::RemoteChain(Run& run) {
     if (reply.ok && reply.status == 200 && reply.body.find("SUCCESS") != std::string::npos) {
       run.unpacked = true;
     } else {
-      run.errorText = T("%1 konnte nicht gestartet werden.", stub) +
-                      (reply.ok ? std::string() : " (" + reply.error + ")");
+      run.errorText = T("%1 konnte nicht gestartet werden.", stub);
+      if (!reply.ok)
+        run.errorText += " (" + reply.error + ")";
+      else if (reply.status != 200)
+        run.errorText += " (HTTP " + std::to_string(reply.status) + ")";
       if (debug && reply.ok) run.errorText += kCrLf + reply.body;
       WSMessage("iWSError", T("Fehler") + ": " + run.errorText);
     }
