@@ -86,6 +86,7 @@ std::string cWebserverV2::T(const std::string& german, const std::string& p1,
   try {
     if (util_) return util_->Language().TranslateString(german, p1, p2);
   } catch (const std::exception&) {
+    // A text the language pack can't translate goes out in German.
   }
   return vb::Replace(vb::Replace(german, "%1", p1), "%2", p2);
 }
@@ -161,6 +162,7 @@ void cWebserverV2::LoadWebServerSettings(const std::string& password, const std:
     try {
       value = Ini(section, key, value);
     } catch (const std::exception&) {
+      // A setting that can't be read keeps its default.
     }
   };
   auto number = [&](const char* key, int32_t& value, const char* def) {
@@ -174,6 +176,7 @@ void cWebserverV2::LoadWebServerSettings(const std::string& password, const std:
       value = std::to_string(
           KVApp_->DBIni().getint("WebServer", key, static_cast<int32_t>(vb::Val(value))));
     } catch (const std::exception&) {
+      // A setting that can't be read keeps its default.
     }
   };
   number("FILELENGTH", s.FILELENGTH, "64000");
@@ -224,6 +227,7 @@ void cWebserverV2::LoadWebServerSettings(const std::string& password, const std:
   try {
     s.urlSubPath = Ini("WebServer", cUtil::k(Variant(portalName)), s.urlSubPath);
   } catch (const std::exception&) {
+    // Without a readable sub-path the site is addressed at the host's root.
   }
   if (!s.urlSubPath.empty() && s.urlSubPath.front() != '/') s.urlSubPath = "/" + s.urlSubPath;
 }
@@ -279,6 +283,7 @@ void cWebserverV2::WSMessage(const std::string& kind, const std::string& text) {
       st = state::kStepBegins;
     }
   } catch (const std::exception&) {
+    // A message whose decoration fails still goes out with its plain text.
   }
   events.RaiseWorkState(st, line);
   if (kind == "iWSError" || runEnd) events.RaiseWorkState(state::kRunEnd, "");

@@ -228,6 +228,9 @@ class cWebserverV2 : public WebsiteExporter {
   bool AccountCheck(Run& run);
   bool PackAndUpload(Run& run);
   void RemoteChain(Run& run);
+  // Removes over FTP the transfer's files that the site still holds (own server: always once
+  // the upload began; service mode: after a failure).
+  void RemoveUploads(Run& run, bool failed);
   void Finish(Run& run, bool blnShowUrl);
   website::SiteTransport::Reply Get(const std::string& address);
   bool RequestFailed(Run& run, const website::SiteTransport::Reply& reply,

@@ -5,6 +5,7 @@
 #include "host/LanguagePack.h"
 #include "host/cUtil.h"
 #include "host/host_cipher.h"
+#include "platform/cp1252.h"
 #include "platform/host_error.h"
 #include "platform/host_path.h"
 #include "platform/text_file.h"
@@ -35,6 +36,12 @@ bool Within(const fs::path& inner, const fs::path& outer) {
   return true;
 }
 
+// A configuration script as it stands: its lines end in CR LF already, and a lone line break
+// inside a value is part of the value.
+void WriteScript(const fs::path& path, const std::string& text) {
+  WriteBytes(path, cp1252::FromUtf8(text));
+}
+
 // A value line of the configuration scripts: "$name=" 'value' "; ".
 std::string ValueLine(const std::string& variable, const std::string& value) {
   return variable + PhpSingleQuoted(value) + "; ";
@@ -53,6 +60,7 @@ void cWebserverV2::CreateTransferFolders() {
   try {
     CreateFolderTree(m_TmpPfad);
   } catch (const std::exception&) {
+    // A folder that can't be made shows when the first file is written into it.
   }
   DeleteFolder(SiteFolder());
   for (const char* sub : {"", "\\pic.obj", "\\classes", "\\db", "\\grafiken", "\\trackfiles"}) {
@@ -80,6 +88,7 @@ void cWebserverV2::DeleteFolder(const std::string& path) {
     std::error_code ec;
     fs::remove_all(target, ec);
   } catch (const std::exception&) {
+    // Nothing there, or nothing this run may delete: the next run's clear-up tries again.
   }
 }
 
@@ -91,6 +100,7 @@ void cWebserverV2::DeleteFile(const std::string& path) {
     if (ec || (perms & fs::perms::owner_write) == fs::perms::none) return;
     fs::remove(file, ec);
   } catch (const std::exception&) {
+    // A file that isn't there or can't go is left; only the work folder holds it.
   }
 }
 
@@ -101,6 +111,7 @@ void cWebserverV2::CopyLogo(const std::string& target, const std::string& source
       util_->ShrinkJPG(from, SiteFolder() + "\\grafiken\\" + target, settings.FILELENGTH,
                        settings.PICWIDTH, false, "");
   } catch (const std::exception&) {
+    // A logo that can't be copied leaves the site with its own picture.
   }
 }
 
@@ -176,28 +187,29 @@ bool cWebserverV2::CreateDBDataScript(db::Recordset& rsboersen) {
     if (value.IsNull() && !serviceMode) return false;
     v.push_back(cUtil::k(value));
   }
-  std::string text = "<?php\n\ndefine(\"dbdata_inc\", true);\n\n";
+  std::string text = "<?php\r\n\r\ndefine(\"dbdata_inc\", true);\r\n\r\n";
   if (serviceMode) {
     std::string root = settings.SERVICE_WEBROOT;
     if (!root.empty() && root.back() != '/') root += '/';
-    text += "require(" + PhpSingleQuoted(root + "kvadmin_v2/kvws_dbconnectmaster.php") + ");\n\n";
-    text += "$host=$master_host;\n$dbname=$master_dbname;\n$user=$master_user;\n";
-    text += "$passwd=$master_passwd;\n";
+    text +=
+        "require(" + PhpSingleQuoted(root + "kvadmin_v2/kvws_dbconnectmaster.php") + ");\r\n\r\n";
+    text += "$host=$master_host;\r\n$dbname=$master_dbname;\r\n$user=$master_user;\r\n";
+    text += "$passwd=$master_passwd;\r\n";
   } else {
-    text += "//Datenbankverbindung\n";
-    text += ValueLine("$host=", v[1]) + "\n";
-    text += ValueLine("$dbname=", v[0]) + "\n";
-    text += ValueLine("$user=", v[2]) + "\n";
-    text += ValueLine("$passwd=", cUtil::Decrypt(v[3], host::kPortalPasswordKey)) + "\n";
+    text += "//Datenbankverbindung\r\n";
+    text += ValueLine("$host=", v[1]) + "\r\n";
+    text += ValueLine("$dbname=", v[0]) + "\r\n";
+    text += ValueLine("$user=", v[2]) + "\r\n";
+    text += ValueLine("$passwd=", cUtil::Decrypt(v[3], host::kPortalPasswordKey)) + "\r\n";
   }
-  text += "\n//Tabellennamen\n$table_root=" + PhpSingleQuoted(settings.tablePrefix) + ";\n";
+  text += "\r\n//Tabellennamen\r\n$table_root=" + PhpSingleQuoted(settings.tablePrefix) + ";\r\n";
   for (const char* table : {"akttrack", "dat", "fart", "interessenten", "login", "objtrack", "pic",
                             "prot", "sessions", "termine", "user", "trackfiles"}) {
     const std::string t = table;
-    text += "$table_" + t + (t == "akttrack" ? "= " : "=") + "$table_root.'" + t + "';\n";
+    text += "$table_" + t + (t == "akttrack" ? "= " : "=") + "$table_root.'" + t + "';\r\n";
   }
-  text += "\n?>\n";
-  WriteTextFile(Real(SiteFolder() + "\\classes\\dbdata.php"), text);
+  text += "\r\n?>\r\n";
+  WriteScript(Real(SiteFolder() + "\\classes\\dbdata.php"), text);
   return true;
 }
 
@@ -213,23 +225,23 @@ bool cWebserverV2::CreateDataScript(db::Recordset& rsboersen) {
       return false;
     }
   };
-  std::string text = "<?php\n\ndefine(\"data_inc\", true);\n";
+  std::string text = "<?php\r\n\r\ndefine(\"data_inc\", true);\r\n";
   for (const char* logo : {"WSLOGOBANNER", "WSLOGOMENUE", "WSLOGOWILLKOMMEN"}) {
     std::string name;
     if (field(logo, name) && !name.empty()) CopyLogo(name, name);
   }
   auto sh = [&](const std::string& variable, const std::string& name) {
     std::string value;
-    if (field(name, value)) text += ValueLine(variable, StringToHTML(Variant(value))) + "\n";
+    if (field(name, value)) text += ValueLine(variable, StringToHTML(Variant(value))) + "\r\n";
   };
   auto lowerLine = [&](const std::string& variable, const std::string& prefix,
                        const std::string& name) {
     std::string value;
     if (field(name, value))
       text += variable + vb::LCase(PhpSingleQuoted(prefix + StringToHTML(Variant(value))) + "; ") +
-              "\n";
+              "\r\n";
   };
-  text += "\n//Grundeinstellungen Firmendaten\n";
+  text += "\r\n//Grundeinstellungen Firmendaten\r\n";
   sh("$eigenname=", "Firma1Name");
   sh("$eigenzusatz=", "Firma1Zusatz");
   sh("$eigenplz=", "Firma1PLZ");
@@ -239,16 +251,17 @@ bool cWebserverV2::CreateDataScript(db::Recordset& rsboersen) {
   sh("$eigenemail=", "Firma1EMail");
   sh("$eigeninternet=", "Firma1Internet");
   sh("$eigentelefon=", "Firma1Telefon");
-  text += "\n//Grundeinstellungen Schnittstelle\n";
+  text += "\r\n//Grundeinstellungen Schnittstelle\r\n";
   try {
     text += ValueLine("$trackingpwd=",
                       serviceMode ? StringToHTML(Variant(settings.webServicePassword))
                                   : cUtil::Decrypt(cUtil::k(rsboersen.Value("webdb_password")),
                                                    host::kPortalPasswordKey)) +
-            "\n";
+            "\r\n";
   } catch (const std::exception&) {
+    // Without a readable password the line is left out; the site's pages use their default.
   }
-  text += "\n//Grundeinstellungen Webserver\n";
+  text += "\r\n//Grundeinstellungen Webserver\r\n";
   sh("$eigenwsemail=", "WSEMAIL");
   lowerLine("$eigenwscssdatei=", "css/", "WSCSSDATEI");
   lowerLine("$eigenwslogomenue=", "", "WSLOGOMENUE");
@@ -269,7 +282,7 @@ bool cWebserverV2::CreateDataScript(db::Recordset& rsboersen) {
   auto siteText = [&](const std::string& variable, const std::string& name, bool html) {
     std::string value;
     if (field(name, value))
-      text += ValueLine(variable, html ? StringToHTML(Variant(value)) : value) + "\n";
+      text += ValueLine(variable, html ? StringToHTML(Variant(value)) : value) + "\r\n";
   };
   std::string languageList;
   if (pack.MultiContentLanguages()) {
@@ -289,12 +302,12 @@ bool cWebserverV2::CreateDataScript(db::Recordset& rsboersen) {
     for (const auto& t : texts) siteText(std::string(t.variable) + " = ", t.field, t.html);
   }
 
-  text += "\n//Optionen\n";
-  text += ValueLine("$pfaderweiterung=", StringToHTML(Variant(settings.tablePrefix))) + "\n";
-  text += ValueLine("$objekteproseite=", StringToHTML(Variant(settings.OBJEKTEPROSEITE))) + "\n";
-  text += ValueLine("$thumbnailbreite=", std::to_string(settings.THUMBNAILBREITE)) + "\n";
-  text += ValueLine("$thumbnailgroesse=", std::to_string(settings.THUMBNAILGROESSE)) + "\n";
-  text += ValueLine("$protokollmail=", StringToHTML(Variant(settings.PROTOKOLLMAIL))) + "\n";
+  text += "\r\n//Optionen\r\n";
+  text += ValueLine("$pfaderweiterung=", StringToHTML(Variant(settings.tablePrefix))) + "\r\n";
+  text += ValueLine("$objekteproseite=", StringToHTML(Variant(settings.OBJEKTEPROSEITE))) + "\r\n";
+  text += ValueLine("$thumbnailbreite=", std::to_string(settings.THUMBNAILBREITE)) + "\r\n";
+  text += ValueLine("$thumbnailgroesse=", std::to_string(settings.THUMBNAILGROESSE)) + "\r\n";
+  text += ValueLine("$protokollmail=", StringToHTML(Variant(settings.PROTOKOLLMAIL))) + "\r\n";
   sh("$std_land=", "Land");
   sh("$std_waehrung=", "Währung");
   // The host's editions, each with the flag the site's pages test.
@@ -306,21 +319,22 @@ bool cWebserverV2::CreateDataScript(db::Recordset& rsboersen) {
            {std::pair<const char*, const char*>{"PROFESSIONAL", "$kvedition_professional"},
             std::pair<const char*, const char*>{"NETWORK", "$kvedition_network"}})
         if (edition.find(e.first) != std::string::npos)
-          text += ValueLine(std::string(e.second) + "=", "1") + "\n";
+          text += ValueLine(std::string(e.second) + "=", "1") + "\r\n";
   } catch (const std::exception&) {
+    // Without a readable module.ini the site shows no edition.
   }
-  text += "\n//Clubversion\n";
+  text += "\r\n//Clubversion\r\n";
   text += ValueLine("$schaltermitgliederbereich = ", settings.SHOWMEMBERBUTTON == "1" ? "1" : "0") +
-          "\n";
-  text += ValueLine("$schaltergesuche = ", settings.SHOWPLEASBUTTON == "1" ? "1" : "0") + "\n";
+          "\r\n";
+  text += ValueLine("$schaltergesuche = ", settings.SHOWPLEASBUTTON == "1" ? "1" : "0") + "\r\n";
   text +=
-      ValueLine("$schalterpartnerlinks = ", settings.SHOWPARTNERLINKS == "1" ? "1" : "0") + "\n";
-  text += "\n//Languagepack\n";
-  text += ValueLine("$switchlanguagesupport = ", pack.Enabled() ? "1" : "0") + "\n";
-  text += ValueLine("$defaultlanguage = ", std::to_string(pack.DefaultLCID())) + "\n";
-  if (pack.MultiContentLanguages()) text += "$languages = array(" + languageList + ");\n";
-  text += "\n?>\n";
-  WriteTextFile(Real(SiteFolder() + "\\classes\\data.php"), text);
+      ValueLine("$schalterpartnerlinks = ", settings.SHOWPARTNERLINKS == "1" ? "1" : "0") + "\r\n";
+  text += "\r\n//Languagepack\r\n";
+  text += ValueLine("$switchlanguagesupport = ", pack.Enabled() ? "1" : "0") + "\r\n";
+  text += ValueLine("$defaultlanguage = ", std::to_string(pack.DefaultLCID())) + "\r\n";
+  if (pack.MultiContentLanguages()) text += "$languages = array(" + languageList + ");\r\n";
+  text += "\r\n?>\r\n";
+  WriteScript(Real(SiteFolder() + "\\classes\\data.php"), text);
   return true;
 }
 

@@ -60,6 +60,11 @@ bool cWebserverV2::CreateImportScript(db::Recordset& rsboersen) {
     if (!step(s.name, [&] { s.run(rsboersen); })) return false;
   if (!step("CreateImportScript_CreateImportFooter", [&] { importWriter_.CreateImportFooter(); }))
     return false;
+  // A step may pass over a failed write; the import on disk is then no longer whole.
+  if (!importWriter_.Failure().empty()) {
+    WSMessage("iWSText", T("Fehler") + ": " + importWriter_.Failure());
+    return false;
+  }
   return result;
 }
 

@@ -120,7 +120,14 @@ std::shared_ptr<db::Recordset> cWebserverV2::CreateImportScript_InsertTable_DAT(
       "and BOERSEN_DSN = " +
       cUtil::SqlStr(rsboersen.Value("DSN")) + " order by KENNUNG");
   db::Recordset& rs = *rsObj;
-  if (rs.Eof()) return rsObj;
+  // The picture rows of listings that left the site go in the same run as the listings.
+  auto dropLeftPictures = [&] {
+    WriteImportStatement("delete from $table_pic where DSN not in (select DSN from $table_dat)");
+  };
+  if (rs.Eof()) {
+    dropLeftPictures();
+    return rsObj;
+  }
 
   std::string memberZone;
   PassOver([&] { memberZone = GetFldArtDsn(); });
@@ -183,6 +190,7 @@ std::shared_ptr<db::Recordset> cWebserverV2::CreateImportScript_InsertTable_DAT(
     trackingArray[i] = {StringToHTML(Variant(dsn)), kennung, vb::Now()};
   }
   rs.MoveFirst();
+  dropLeftPictures();
   return rsObj;
 }
 

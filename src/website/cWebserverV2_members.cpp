@@ -133,6 +133,7 @@ void cWebserverV2::CreateImportScript_InsertTable_USER() {
           SqlValue(rs->Value("EMAIL")) + "," + SqlValue(Variant(salutation + " " + name)) + "," +
           SqlValue(Variant(active)) + ")");
     } catch (const std::exception&) {
+      // A member whose row can't be read is left out; the writer keeps a failed write itself.
     }
   }
 }

@@ -72,6 +72,53 @@ bool PlainFolderName(const std::string& id) {
   return true;
 }
 
+// Every statement of the import names its tables through the prefix unquoted, so the prefix
+// must be a plain SQL name.
+bool PlainTablePrefix(const std::string& prefix) {
+  return !prefix.empty() &&
+         prefix.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789_") == std::string::npos;
+}
+
+// "a" and "b" as one remote path; an empty folder is the login folder.
+std::string RemotePath(const std::string& folder, const std::string& name) {
+  if (folder.empty()) return name;
+  return folder.back() == '/' ? folder + name : folder + "/" + name;
+}
+
+bool Digits(const std::string& s) {
+  return !s.empty() && s.find_first_not_of("0123456789") == std::string::npos;
+}
+
+// A file of a transfer named `base`: the library "<base>.php", the index "<base>.dir" and the
+// stubs and containers "<base>_<n>.php" and "<base>_<n>.big".
+bool TransferFileOf(const std::string& base, const std::string& fileName) {
+  const std::string name = vb::LCase(fileName), b = vb::LCase(base);
+  if (name == b + ".php" || name == b + ".dir") return true;
+  if (name.size() < b.size() + 6 || name.compare(0, b.size() + 1, b + "_") != 0) return false;
+  const std::string ext = name.substr(name.size() - 4);
+  return (ext == ".php" || ext == ".big") &&
+         Digits(name.substr(b.size() + 1, name.size() - b.size() - 5));
+}
+
+bool ImportScriptName(const std::string& fileName) {
+  const std::string name = vb::LCase(fileName);
+  return name.size() > 15 && name.rfind("kvws_import", 0) == 0 &&
+         name.substr(name.size() - 4) == ".php" && Digits(name.substr(11, name.size() - 15));
+}
+
+// The first line of a reply that holds more than line breaks, trimmed; "" for none.
+std::string FirstLine(const std::string& reply) {
+  std::string rest = vb::Replace(reply, "\r", "\n");
+  while (!rest.empty()) {
+    const size_t end = rest.find('\n');
+    const std::string line = vb::Trim(rest.substr(0, end));
+    if (!line.empty()) return line;
+    if (end == std::string::npos) break;
+    rest.erase(0, end + 1);
+  }
+  return {};
+}
+
 // An item of the account reply: the text after the key up to the next "#", trimmed; nothing
 // when the key does not occur.
 bool ReplyItem(const std::string& reply, const std::string& key, std::string& value) {
@@ -105,6 +152,10 @@ struct cWebserverV2::Run {
   std::string baseName;
   std::string alias;
   std::string sizeLimit;
+  // The upload: where it went and how, and whether it began (what it left may need removing).
+  bool uploading = false;
+  bool unpacked = false;  // a stub said SUCCESS, so the site's folders exist
+  std::string ftpHost, ftpUser, ftpPassword, uploadFolder;
 };
 
 void cWebserverV2::StopOverPrompt(const std::string& ask, const std::string& yes,
@@ -153,7 +204,10 @@ void cWebserverV2::Transfer(db::Recordset& rsboersen, int32_t, int32_t, bool bln
       if (!message.empty()) WSMessage("iWSBeginnTrans", "Scripting: " + message);
       if (cancel) return;
     }
-    if (!PackAndUpload(run)) return;
+    if (!PackAndUpload(run)) {
+      RemoveUploads(run, true);
+      return;
+    }
     remote = true;
     RemoteChain(run);
   } catch (const std::exception& e) {
@@ -173,9 +227,11 @@ void cWebserverV2::Transfer(db::Recordset& rsboersen, int32_t, int32_t, bool bln
                        DeleteTransferFiles(run.baseName);
                        DeleteTempFolder();
                      });
+      RemoveUploads(run, true);
       return;
     }
   }
+  RemoveUploads(run, !run.errorText.empty());
   Finish(run, blnShowUrl);
 }
 
@@ -204,6 +260,11 @@ bool cWebserverV2::Prepare(Run& run, db::Recordset& rsboersen) {
   LoadWebServerSettings(cUtil::k(portal.Value("password")), cUtil::k(portal.Value("loginname")));
   if (!PlainFolderName(settings.customerId) || (serviceMode && settings.customerId.empty()))
     return error(T("Die Kundennummer '%1' ist kein gültiger Ordnername.", settings.customerId));
+  if (!PlainTablePrefix(settings.tablePrefix))
+    return error(
+        T("Die Kundennummer '%1' ergibt keinen gültigen Tabellennamen: erlaubt sind nur "
+          "die Buchstaben a-z, die Ziffern 0-9 und _.",
+          settings.customerId));
   if (serviceMode && vb::Trim(settings.SERVICE_HOST).empty())
     return error(
         T("Der Host des Webservice ist nicht eingestellt ([WebServer] %1).", "SERVICE_HOST"));
@@ -320,6 +381,11 @@ bool cWebserverV2::PackAndUpload(Run& run) {
   std::string ftpHost = HostWithoutPort(siteHost);
   const std::string port = vb::Trim(settings.FTP_PORT);
   if (!port.empty() && port != "21") ftpHost += ":" + port;
+  run.ftpHost = ftpHost;
+  run.ftpUser = user;
+  run.ftpPassword = password;
+  run.uploadFolder = run.remoteFolder;
+  run.uploading = true;
   if (!transport_->SendFolder(ftpHost, user, password, ResolveHostPath(m_TmpPfad).string(),
                               run.remoteFolder, "BIG DIR PHP", settings.FTP_PROXY))
     return error(T("Die FTP Übertragung ist fehlgeschlagen."));
@@ -344,9 +410,14 @@ void cWebserverV2::RemoteChain(Run& run) {
     Pause(wait);
     if (reply.body.find("<b>Warning</b>") != std::string::npos)
       WSMessage("iWSSilentError", T("Fehler") + ": " + reply.body);
-    if (!reply.ok || reply.body.find("SUCCESS") == std::string::npos) {
-      run.errorText = T("%1 konnte nicht gestartet werden.", stub) +
-                      (reply.ok ? std::string() : " (" + reply.error + ")");
+    if (reply.ok && reply.status == 200 && reply.body.find("SUCCESS") != std::string::npos) {
+      run.unpacked = true;
+    } else {
+      run.errorText = T("%1 konnte nicht gestartet werden.", stub);
+      if (!reply.ok)
+        run.errorText += " (" + reply.error + ")";
+      else if (reply.status != 200)
+        run.errorText += " (HTTP " + std::to_string(reply.status) + ")";
       if (debug && reply.ok) run.errorText += kCrLf + reply.body;
       WSMessage("iWSError", T("Fehler") + ": " + run.errorText);
     }
@@ -400,12 +471,15 @@ void cWebserverV2::RemoteChain(Run& run) {
     WSMessage("iWSText", T("Datenimport") + ": " + script);
     reply = Get(site + "/db/" + script);
     Pause(wait);
-    if (RequestFailed(run, reply,
-                      T("Datenimportscript %1 konnte nicht ausgeführt werden.", std::to_string(k))))
-      return;
-    if (debug && !reply.body.empty() && reply.body != kCrLf) {
-      run.errorText = T("Datenimportscript %1 konnte nicht ausgeführt werden.", std::to_string(k));
-      WSMessage("iWSError", T("Fehler") + ": " + run.errorText + kCrLf + reply.body);
+    // An import script prints nothing when every statement went in.
+    std::string failure = !reply.ok             ? reply.error
+                          : reply.status != 200 ? "HTTP " + std::to_string(reply.status)
+                                                : FirstLine(reply.body);
+    if (!failure.empty()) {
+      run.errorText = T("Datenimportscript %1 konnte nicht ausgeführt werden.", std::to_string(k)) +
+                      " (" + script + ": " + failure + ")";
+      WSMessage("iWSError", T("Fehler") + ": " + run.errorText +
+                                (debug && !reply.body.empty() ? kCrLf + reply.body : ""));
       return;
     }
   }
@@ -418,6 +492,49 @@ void cWebserverV2::RemoteChain(Run& run) {
               "&transfer=" + UrlEncode(run.baseName));
   Pause(wait);
   if (!reply.ok) WSMessage("iWSSilentError", "kvws_unusedfiles.php: " + reply.error);
+}
+
+void cWebserverV2::RemoveUploads(Run& run, bool failed) {
+  // The containers hold the database password and the scripts re-run the import: on an own
+  // server nothing of a transfer stays in the document root, whatever the outcome. The hosting
+  // service owns its folders once it took the upload.
+  if (!run.uploading || (serviceMode && !failed)) return;
+  auto report = [&](const std::string& text) {
+    if (run.errorText.empty()) run.errorText = text;
+    WSMessage("iWSError", T("Fehler") + ": " + text);
+  };
+  struct Place {
+    std::string folder;
+    std::function<bool(const std::string&)> ours;
+    bool mustList;
+  };
+  std::vector<Place> places = {
+      {run.uploadFolder, [&](const std::string& n) { return TransferFileOf(run.baseName, n); },
+       true}};
+  // The import scripts lie in the site's "db", which exists once a container was unpacked.
+  if (!serviceMode)
+    places.push_back({RemotePath(run.uploadFolder, "db"), ImportScriptName, run.unpacked});
+  try {
+    for (const Place& place : places) {
+      std::vector<std::string> names;
+      if (!transport_->ListFiles(run.ftpHost, run.ftpUser, run.ftpPassword, place.folder, names)) {
+        if (place.mustList)
+          report(T("Der Ordner %1 konnte auf dem Webserver nicht gelesen werden.", place.folder));
+        continue;
+      }
+      for (const std::string& name : names) {
+        if (!place.ours(name)) continue;
+        const std::string path = RemotePath(place.folder, name);
+        const std::string why =
+            transport_->RemoveFile(run.ftpHost, run.ftpUser, run.ftpPassword, path);
+        if (!why.empty())
+          report(T("Die Datei %1 konnte auf dem Webserver nicht gelöscht werden.", path) + " (" +
+                 why + ")");
+      }
+    }
+  } catch (const std::exception& e) {
+    report(e.what());
+  }
 }
 
 void cWebserverV2::Finish(Run& run, bool blnShowUrl) {

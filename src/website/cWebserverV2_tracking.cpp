@@ -165,6 +165,7 @@ void cWebserverV2::CreateImportScript_InsertTable_OBJTRACK() {
                   t.ownerOrt, t.parent}) +
           ")");
     } catch (const std::exception&) {
+      // A listing whose row can't be read is left out; the writer keeps a failed write itself.
     }
   }
 }
@@ -183,6 +184,7 @@ void cWebserverV2::CreateImportScript_InsertTable_AKTTRACK(const std::string& po
       kind = cUtil::k(rs.Value("Name"));
       date = DateText(rs.Value("DATUM"));
     } catch (const std::exception&) {
+      // A column that can't be read leaves its value empty.
     }
     WSMessage("iWSText", T("**** WARNUNG: HTML-Script in Aktivität") + " " + kind + " " + kennung +
                              " " + subject + " [" + date + "]");

@@ -218,6 +218,7 @@ int16_t cWebserverV2::GetObjDetYesNo(const std::string& objDsn, const std::strin
                     " and FLDART_DSN=" + cUtil::SqlStr(Variant(fldArtDsn)));
     if (rs && !rs->Eof() && cUtil::k(rs->Value("EINGABE")) == "Ja") return 1;
   } catch (const std::exception&) {
+    // A yes/no value that can't be read counts as no.
   }
   return 0;
 }
@@ -228,6 +229,7 @@ std::string cWebserverV2::GetFldArtDsn() {
                     cUtil::SqlStr(Variant(settings.MEMBERZONE)));
     if (rs && !rs->Eof()) return cUtil::k(rs->Value("DSN"));
   } catch (const std::exception&) {
+    // Without the member zone's field type no listing is a member's.
   }
   return {};
 }
@@ -248,6 +250,7 @@ std::string cWebserverV2::IsBisDateValid(const std::string& detailsDsn) {
       return "N";
     return std::floor(date) >= std::floor(vb::Now()) ? "Y" : "N";
   } catch (const std::exception&) {
+    // A date that can't be read is no valid end date.
   }
   return "N";
 }

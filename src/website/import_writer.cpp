@@ -33,6 +33,7 @@ void ImportScriptWriter::SetLimits(const std::string& maxLines, const std::strin
 
 void ImportScriptWriter::Reset() {
   if (file_.is_open()) file_.close();
+  failure_.clear();
   fileNumber_ = 0;
   statements_ = 0;
   characters_ = 0;
@@ -45,18 +46,25 @@ std::string ImportScriptWriter::FileName(int32_t number) {
 std::string ImportScriptWriter::StatementLine(const std::string& statement, int32_t fileNumber,
                                               int32_t lineNumber) const {
   const std::string sql = vb::Replace(statement, "\"", " ");
-  if (!debug_) return "mysqli_query($dbconnection, \"" + sql + "\"); ";
-  return "mysqli_query($dbconnection, \"" + sql + "\") or die(\"Error in script kvws_import" +
-         std::to_string(fileNumber) + " at line: " + std::to_string(lineNumber) + "\"); ";
+  const std::string line = std::to_string(lineNumber);
+  const std::string said =
+      debug_ ? "Error in script kvws_import" + std::to_string(fileNumber) + " at line: " + line
+             : FileName(fileNumber) + ", line " + line;
+  return "mysqli_query($dbconnection, \"" + sql + "\") or die(\"" + said +
+         ": \" . mysqli_error($dbconnection)); ";
+}
+
+void ImportScriptWriter::Fail(const std::string& text, const char* procedure) {
+  if (failure_.empty()) failure_ = text;
+  throw HostError(err::kPathFileAccess, text, procedure);
 }
 
 void ImportScriptWriter::WriteLine(const std::string& utf8) {
   const std::string bytes = cp1252::FromUtf8(utf8) + "\r\n";
   file_.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   if (!file_)
-    throw HostError(err::kPathFileAccess,
-                    "Die Datei " + path_.string() + " konnte nicht geschrieben werden.",
-                    "WriteImportStatement");
+    Fail("Die Datei " + path_.string() + " konnte nicht geschrieben werden.",
+         "WriteImportStatement");
 }
 
 void ImportScriptWriter::CreateImportHeader() {
@@ -65,9 +73,8 @@ void ImportScriptWriter::CreateImportHeader() {
   file_.clear();
   file_.open(path_, std::ios::binary | std::ios::trunc);
   if (!file_)
-    throw HostError(err::kPathFileAccess,
-                    "Die Datei " + path_.string() + " konnte nicht angelegt werden.",
-                    "CreateImportScript_CreateImportHeader");
+    Fail("Die Datei " + path_.string() + " konnte nicht angelegt werden.",
+         "CreateImportScript_CreateImportHeader");
   for (const char* line :
        {"<?php", "", "if ( !defined('dbdata_inc') ) include('../classes/dbdata.php');", "",
         kConnectLine, "if ( $dbconnection ){", kSelectLine, "if ( $db_selected ){"})
@@ -78,7 +85,7 @@ void ImportScriptWriter::CreateImportHeader() {
 }
 
 void ImportScriptWriter::WriteImportStatement(const std::string& statement) {
-  if (vb::Trim(statement).empty()) return;
+  if (!failure_.empty() || vb::Trim(statement).empty()) return;
   if (statements_ == 0) CreateImportHeader();
   const std::string line = StatementLine(statement, fileNumber_, statements_ + 9);
   characters_ += static_cast<int64_t>(cp1252::FromUtf8(line).size());
@@ -94,12 +101,15 @@ void ImportScriptWriter::CreateImportFooter() {
   if (statements_ == 0) return;
   statements_ = 0;
   characters_ = 0;
+  if (!failure_.empty()) {
+    file_.close();
+    return;
+  }
   for (const char* line : {"}", "mysqli_close($dbconnection);", "}", "?>"}) WriteLine(line);
   file_.close();
   if (!file_)
-    throw HostError(err::kPathFileAccess,
-                    "Die Datei " + path_.string() + " konnte nicht geschrieben werden.",
-                    "CreateImportScript_CreateImportFooter");
+    Fail("Die Datei " + path_.string() + " konnte nicht geschrieben werden.",
+         "CreateImportScript_CreateImportFooter");
 }
 
 }  // namespace fern::website

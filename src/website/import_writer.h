@@ -9,8 +9,13 @@
 // set to latin1 (the files are Windows-1252) and NO_BACKSLASH_ESCAPES (sql_literals.h); a
 // "host:/socket" or ":/socket" host connects through that socket.
 //
-// Files are Windows-1252 with CR LF. A statement line that can't be written is a HostError,
-// so a half-written import never passes for a whole one.
+// Every statement is checked on the site: a failing one ends its script with one line naming the
+// file, the statement's line and MySQL's error, so the run can tell a refused import from a whole
+// one (an import script prints nothing when it succeeds).
+//
+// Files are Windows-1252 with CR LF. A statement line that can't be written is a HostError, and
+// the writer keeps the first such failure and writes nothing after it: a half-written import
+// never passes for a whole one, even when a caller passes over the error.
 #pragma once
 
 #include <cstdint>
@@ -41,6 +46,9 @@ class ImportScriptWriter {
   // Closes the open file with its footer; nothing when none is open.
   void CreateImportFooter();
 
+  // The first write that failed ("" while every write succeeded); kept until Reset.
+  const std::string& Failure() const { return failure_; }
+
   // Number of the file opened last (0: none yet) = the number of import files.
   int32_t FileNumber() const { return fileNumber_; }
   bool FileOpen() const { return statements_ > 0; }
@@ -53,6 +61,7 @@ class ImportScriptWriter {
  private:
   void CreateImportHeader();
   void WriteLine(const std::string& utf8);
+  [[noreturn]] void Fail(const std::string& text, const char* procedure);
 
   std::filesystem::path folder_;
   std::string maxLines_ = "500";
@@ -63,6 +72,7 @@ class ImportScriptWriter {
   int64_t characters_ = 0;
   std::ofstream file_;
   std::filesystem::path path_;
+  std::string failure_;
 };
 
 }  // namespace fern::website

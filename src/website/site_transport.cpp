@@ -1,9 +1,13 @@
 #include "website/site_transport.h"
 
 #include "platform/cp1252.h"
+#include "platform/text.h"
 #include "platform/utf8.h"
+#include "platform/variant.h"
 #include "platform/waits.h"
 #include "services/cImmoHelperV2.h"
+#include "services/cWinINetV2.h"
+#include "services/transfer_states.h"
 
 namespace fern::website {
 
@@ -14,6 +18,39 @@ bool SiteTransport::SendFolder(const std::string& host, const std::string& user,
   bool success = false;
   helper_.FtpSendFolder(host, user, password, local, remote, extensions, proxyRule, true, success);
   return success;
+}
+
+bool SiteTransport::ListFiles(const std::string& host, const std::string& user,
+                              const std::string& password, const std::string& folder,
+                              std::vector<std::string>& names) {
+  names.clear();
+  cWinINetV2 ftp;
+  ftp.Limits() = limits;
+  bool failed = false;
+  ftp.InternalState = [&](int16_t state, const std::string&) {
+    if (state == services::istate::kFailure) failed = true;
+  };
+  const Variant listing = ftp.FtpCommand(
+      host, user, password, "DIR " + (folder.empty() ? "" : folder + "/") + "*", false, "");
+  if (failed || !listing.IsString()) return false;
+  // One line per file: the name, a blank and its date; the names looked for hold no blank.
+  for (const std::string& line : text::SplitLines(listing.str()))
+    if (!line.empty()) names.push_back(line.substr(0, line.find(' ')));
+  return true;
+}
+
+std::string SiteTransport::RemoveFile(const std::string& host, const std::string& user,
+                                      const std::string& password, const std::string& path) {
+  const services::FtpEndpoint endpoint = services::FtpEndpointOf(host);
+  services::CurlSession session;
+  session.limits = limits;
+  session.SetSecret(password);
+  services::PeerPolicy policy;
+  policy.tls = endpoint.explicitTls;
+  const services::TransferResult r =
+      session.RemoveFile(endpoint.base + "/" + services::EscapeUrlPath(path), {user, password},
+                         policy, [] { return EscPressed(); });
+  return r.ok() ? std::string() : (r.message.empty() ? std::string("?") : r.message);
 }
 
 SiteTransport::Reply SiteTransport::Get(const std::string& address, const std::string& proxyRule,

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "services/curl_session.h"
 
@@ -22,6 +23,14 @@ class SiteTransport {
   bool SendFolder(const std::string& host, const std::string& user, const std::string& password,
                   const std::string& local, const std::string& remote,
                   const std::string& extensions, const std::string& proxyRule);
+
+  // The names of the files (not folders) in the remote folder, as `SendFolder` names folders
+  // ("" is the login folder). False when the folder can't be listed; nothing is reported.
+  bool ListFiles(const std::string& host, const std::string& user, const std::string& password,
+                 const std::string& folder, std::vector<std::string>& names);
+  // Deletes one remote file ("folder/name" as above); "" when it went, else the server's reason.
+  std::string RemoveFile(const std::string& host, const std::string& user,
+                         const std::string& password, const std::string& path);
 
   struct Reply {
     bool ok = false;  // an answer with a status below 400

@@ -81,10 +81,21 @@ TEST(FieldColumns, LongListsSplitAt2000Characters) {
   cols.Build(rows);
   const auto statements = cols.AlterStatements();
   ASSERT_GE(statements.size(), 2u);
+  std::string all;
   for (const auto& s : statements) {
     EXPECT_EQ(s.rfind("alter table $table_dat ADD `", 0), 0u);
     EXPECT_LT(s.size(), 2000u + 40u);
+    all += s + ", ";
   }
+  // Every field's column is added, once.
+  for (const auto& col : cols.Columns())
+    for (const auto& d : col.definitions) {
+      const std::string add = "ADD `" + d.name + "` ";
+      const size_t at = all.find(add);
+      EXPECT_NE(at, std::string::npos) << d.name;
+      EXPECT_EQ(all.find(add, at + 1), std::string::npos) << d.name;
+    }
+  EXPECT_EQ(cols.Columns().size(), rows.size());
 }
 
 }  // namespace

@@ -68,7 +68,7 @@ TEST(ImportScriptWriter, HeaderKeepsTheDebugLineNumbersTrue) {
   ASSERT_EQ(lines.size(), 14u);
   EXPECT_EQ(lines[8],
             "mysqli_query($dbconnection, \"x say  hi \") or die(\"Error in script "
-            "kvws_import1 at line: 9\"); ");
+            "kvws_import1 at line: 9: \" . mysqli_error($dbconnection)); ");
   EXPECT_NE(lines[9].find("at line: 10"), std::string::npos);
   EXPECT_EQ(lines[11], "mysqli_close($dbconnection);");
   EXPECT_EQ(lines[13], "?>");

@@ -56,7 +56,7 @@ class ListingsTest : public WebsiteTest {
       while (std::getline(in, line)) {
         if (line.rfind(head, 0) != 0) continue;
         std::string sql =
-            cp1252::ToUtf8(line.substr(head.size(), line.find("\"); ") - head.size()));
+            cp1252::ToUtf8(line.substr(head.size(), line.find("\") or die(") - head.size()));
         if (sql.rfind("alter table", 0) == 0 || sql.rfind("SET SESSION", 0) == 0) continue;
         if (sql.find("set KURZEXPOSE=") != std::string::npos ||
             sql.find("set EXPOSE=") != std::string::npos)
@@ -88,7 +88,11 @@ class ListingsTest : public WebsiteTest {
         "INT_HEADLINE TEXT, INT_DETAILS TEXT, INT_ART TEXT, INT_PLZ TEXT, INT_ORT TEXT) "
         "DEFAULT CHARSET=latin1;"
         "create table kv_webserveruser (USER_DSN VARCHAR(40), USER_EMAIL TEXT, USER_NAME TEXT, "
-        "USER_ACTIVE CHAR(1)) DEFAULT CHARSET=latin1",
+        "USER_ACTIVE CHAR(1)) DEFAULT CHARSET=latin1;"
+        "create table kv_webservertermine (TERM_DSN VARCHAR(40), TERM_DATUM DATETIME, "
+        "TERM_ENDE VARCHAR(5), TERM_DAT_DSN VARCHAR(40)) DEFAULT CHARSET=latin1;"
+        "create table kv_webserverpic (DSN VARCHAR(40), URL TEXT, BESCHREIBUNG TEXT, TYP INT, "
+        "TYPE INT) DEFAULT CHARSET=latin1",
         database);
   }
   std::string RunImport() {

@@ -44,10 +44,10 @@ class MediaTest : public WebsiteTest {
   std::vector<std::string> Statements() {
     web->ImportWriter().CreateImportFooter();
     std::vector<std::string> out;
-    const std::string head = "mysqli_query($dbconnection, \"", tail = "\"); ";
+    const std::string head = "mysqli_query($dbconnection, \"";
     for (const std::string& line : text::SplitLines(ReadText(Site() / "db" / "kvws_import1.php")))
       if (line.rfind(head, 0) == 0)
-        out.push_back(line.substr(head.size(), line.size() - head.size() - tail.size()));
+        out.push_back(line.substr(head.size(), line.find("\") or die(") - head.size()));
     return out;
   }
   // Runs the import file against a fresh database holding the site's two tables.

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/cp1252.h"
+#include "platform/text_file.h"
 #include "website/sql_literals.h"
 #include "website_fixture.h"
 
@@ -76,6 +77,7 @@ TEST_F(SiteScriptsTest, ImportScriptsBuildTheColumnsAndKeepHostileValues) {
   // The site's table as its set-up script leaves it, then what the import adds and writes.
   Database().Query(
       "create table kv_webserverdat (DSN VARCHAR(40), KENNUNG TEXT, EXPOSE TEXT) "
+      "DEFAULT CHARSET=latin1; create table kv_webserverinteressenten (INT_DSN VARCHAR(40)) "
       "DEFAULT CHARSET=latin1",
       database);
   const std::string hostile = "O'Neill \"q\" \\ \\' $x {${phpinfo()}} äöü € \r\nEnde\\";
@@ -122,6 +124,91 @@ TEST_F(SiteScriptsTest, AFailingStepInAnUnattendedRunStopsTheImport) {
   EXPECT_FALSE(later);
   EXPECT_TRUE(Said("ERROR - in Sub (Kaputt): kaputt"));
   EXPECT_TRUE(Said("Trotzdem fortsezten?"));
+}
+
+TEST_F(SiteScriptsTest, LineBreaksInsideValuesStayAsTheyAre) {
+  // A lone LF in a company name, a lone CR in the raw partner links, CR LF in a site text.
+  Exec(
+      "update std set FIRMA1NAME='Haus\nGarten', WSPARTNERLINKS='<a>x</a>\r<a>y</a>', "
+      "WSHOME='eins\r\nzwei'");
+  Session().g_StdRS = Rows("select * from std");
+  Prepare();
+  ASSERT_TRUE(web->CreateDataScript(*portal));
+  const std::string bytes = ReadBytes(Site() / "classes" / "data.php");
+  EXPECT_NE(bytes.find("$eigenname='Haus\nGarten'; \r\n"), std::string::npos);
+  EXPECT_NE(bytes.find("'<a>x</a>\r<a>y</a>'; \r\n"), std::string::npos);
+  EXPECT_NE(bytes.find("'eins<BR>zwei'; \r\n"), std::string::npos);
+  // Between the lines CR LF, and nowhere else a lone line end.
+  size_t lone = 0;
+  for (size_t i = 0; i < bytes.size(); ++i)
+    if ((bytes[i] == '\n' && (i == 0 || bytes[i - 1] != '\r')) ||
+        (bytes[i] == '\r' && (i + 1 == bytes.size() || bytes[i + 1] != '\n')))
+      ++lone;
+  EXPECT_EQ(lone, 2u);
+  const ProcessResult lint = RunTool({"php", "-l", (Site() / "classes" / "data.php").string()});
+  EXPECT_TRUE(lint.Succeeded()) << lint.out;
+}
+
+TEST_F(SiteScriptsTest, AnImportFileThatCantBeWrittenFailsTheImport) {
+  Ini("WebServer", "MAXLINES", "1");  // one statement per file
+  Prepare();
+  ASSERT_TRUE(web->CreateFLDARTList());
+  ASSERT_TRUE(web->CreateImportScript(*portal));
+  // A file of the listing step: the one with the second listing row.
+  int middle = 0, rows = 0;
+  for (int k = 1; k <= web->ImportFileCount() && !middle; ++k)
+    if (ReadText(Site() / "db" / ("kvws_import" + std::to_string(k) + ".php"))
+                .find("insert into $table_dat") != std::string::npos &&
+        ++rows == 2)
+      middle = k;
+  ASSERT_GT(middle, 0);
+  const int whole = web->ImportFileCount();
+  ASSERT_GT(whole, middle + 1);
+
+  lines.clear();
+  Prepare();
+  ASSERT_TRUE(web->CreateFLDARTList());
+  fs::create_symlink("/dev/full",
+                     Site() / "db" / ("kvws_import" + std::to_string(middle) + ".php"));
+  EXPECT_FALSE(web->CreateImportScript(*portal));
+  EXPECT_TRUE(Said("konnte nicht geschrieben werden")) << Errors();
+  // Nothing written after the failure.
+  EXPECT_FALSE(fs::exists(Site() / "db" / ("kvws_import" + std::to_string(middle + 1) + ".php")));
+}
+
+TEST_F(SiteScriptsTest, TheDemoCleanUpRemovesTransferFilesAndPicturesNoRowNames) {
+  StartSite();
+  Prepare();
+  ASSERT_TRUE(web->CreateDBDataScript(*portal));
+  const fs::path site = www() / "kv_webserver";
+  fs::copy(fs::path(FERN_SOURCE_DIR) / "demo" / "website" / "system" / "webserver", site,
+           fs::copy_options::recursive);
+  fs::copy(Site() / "classes", site / "classes", fs::copy_options::recursive);
+  Database().Query(
+      "create table kv_webserverpic (DSN VARCHAR(40), URL TEXT, BESCHREIBUNG TEXT, TYP INT, "
+      "TYPE INT); insert into kv_webserverpic values ('a', 'pic.obj/a.jpg', '', 1, 0), "
+      "('a', 'pic.obj/a-doc1#plan.pdf', '', 1, 1)",
+      database);
+  for (const char* file :
+       {"pic.obj/a.jpg", "pic.obj/tn_a.jpg", "pic.obj/a-doc1#plan.pdf", "pic.obj/b.jpg",
+        "pic.obj/tn_b.jpg", "transfer.php", "transfer_1.php", "transfer_2.big", "transfer.dir",
+        "db/kvws_import1.php", "db/kvws_import12.php"})
+    dir.Write(site / file, "x");
+  EXPECT_EQ(HttpStatus("kv_webserver/kvws_unusedfiles.php?countFiles=1&transfer=transfer"), 200);
+  EXPECT_EQ(SiteFiles("pic.obj"),
+            "kv_webserver/pic.obj/a-doc1#plan.pdf\nkv_webserver/pic.obj/a.jpg\n"
+            "kv_webserver/pic.obj/tn_a.jpg\n");
+  EXPECT_EQ(SiteFiles("transfer") + SiteFiles("kvws_import"), "");
+  EXPECT_TRUE(fs::exists(site / "db" / "kvws_checkdb.php"));
+  EXPECT_TRUE(fs::exists(site / "classes" / "dbdata.php"));
+  // Without the picture table nothing tells which pictures are unused: they all stay.
+  Database().Query("drop table kv_webserverpic", database);
+  dir.Write(site / "pic.obj" / "c.jpg", "x");
+  EXPECT_EQ(HttpStatus("kv_webserver/kvws_unusedfiles.php?countFiles=1&transfer=transfer"), 200);
+  EXPECT_EQ(SiteFiles("pic.obj"),
+            "kv_webserver/pic.obj/a-doc1#plan.pdf\nkv_webserver/pic.obj/a.jpg\n"
+            "kv_webserver/pic.obj/c.jpg\nkv_webserver/pic.obj/tn_a.jpg\n");
+  EXPECT_EQ(php->Complaints(), "");
 }
 
 }  // namespace

@@ -79,14 +79,35 @@ inline ProcessResult RunTool(const std::vector<std::string>& argv,
 // MariaDB with its own data folder below a short /tmp path (the socket path must stay short).
 class MariaDb {
  public:
-  MariaDb() {
+  // Without grant tables the server starts on an empty folder in a fraction of a second and
+  // lets any account in: most tests check what the scripts do, not MariaDB's logins. With
+  // `grants` the folder is installed first and accounts log in with their passwords and
+  // privileges, as on a real site (root through the socket).
+  explicit MariaDb(bool grants = false) {
     char pattern[] = "/tmp/fmdb-XXXXXX";
     if (!::mkdtemp(pattern)) throw std::runtime_error("mkdtemp failed");
     dir_ = pattern;
     std::filesystem::create_directories(dir_ / "data");
     port_ = FreePort();
-    // Without grant tables the server starts on an empty folder in a fraction of a second and
-    // lets any account in: the tests check what the scripts do, not MariaDB's logins.
+    const bool root = ::geteuid() == 0;
+    if (grants) {
+      std::vector<std::string> install = {"mariadb-install-db",
+                                          "--no-defaults",
+                                          "--datadir=" + (dir_ / "data").string(),
+                                          "--skip-test-db",
+                                          "--auth-root-authentication-method=normal",
+                                          "--innodb-buffer-pool-size=16M",
+                                          "--skip-log-bin"};
+      if (root) install.push_back("--user=root");
+      // A busy machine may fail the first bootstrap; the second runs on an empty folder again.
+      ProcessResult r = RunTool(install);
+      for (int attempt = 0; attempt < 2 && !r.Succeeded(); ++attempt) {
+        std::filesystem::remove_all(dir_ / "data");
+        std::filesystem::create_directories(dir_ / "data");
+        r = RunTool(install);
+      }
+      if (!r.Succeeded()) throw std::runtime_error("mariadb-install-db failed: " + r.out + r.err);
+    }
     std::vector<std::string> argv = {"mariadbd",
                                      "--no-defaults",
                                      "--datadir=" + (dir_ / "data").string(),
@@ -94,11 +115,11 @@ class MariaDb {
                                      "--port=" + std::to_string(port_),
                                      "--bind-address=127.0.0.1",
                                      "--skip-name-resolve",
-                                     "--skip-grant-tables",
                                      "--innodb-buffer-pool-size=16M",
                                      "--skip-log-bin",
                                      "--pid-file=" + (dir_ / "pid").string()};
-    if (::geteuid() == 0) argv.push_back("--user=root");
+    if (!grants) argv.push_back("--skip-grant-tables");
+    if (root) argv.push_back("--user=root");
     pid_ = StartServer(argv, dir_ / "server.log");
     for (int i = 0; i < 300 && !Sql("select 1").Succeeded(); ++i)
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -144,6 +165,8 @@ class MariaDb {
 // The one server of the test binary, started on first use and stopped by a global test
 // environment after the last test (site_servers.cpp).
 MariaDb& Database();
+// The same with grant tables, for the tests of logins and refused privileges.
+MariaDb& GrantingDatabase();
 
 // php -S over a folder; its log holds one line per request and every PHP message.
 class PhpServer {

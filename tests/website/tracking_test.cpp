@@ -46,7 +46,11 @@ class TrackingTest : public WebsiteTest {
          "create table " +
          p +
          "trackfiles (AKTDSN VARCHAR(40), FILEDSN VARCHAR(40), FILENAME TEXT) DEFAULT "
-         "CHARSET=latin1;");
+         "CHARSET=latin1;"
+         // The import adds the columns of the listing and request tables first.
+         "create table " +
+         p + "dat (DSN VARCHAR(40)) DEFAULT CHARSET=latin1; create table " + p +
+         "interessenten (INT_DSN VARCHAR(40)) DEFAULT CHARSET=latin1;");
   }
 
   fs::path SiteDir() const {

@@ -8,6 +8,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,7 @@
 #include "platform/vb.h"
 #include "services/cFTPTransferV2.h"
 #include "services/cImmoHelperV2.h"
+#include "services/curl_session.h"
 #include "site_servers.h"
 #include "support/demo_host_fixture.h"
 #include "support/ftp_server.h"
@@ -84,6 +86,48 @@ class WebsiteTest : public ::testing::Test, public DemoHostTest {
          "', webdb_database='" + database + "', webdb_user='site', webdb_password='" +
          Cipher("db-pw") + "' where boersen_name='Eigene Homepage'");
   }
+  // Points the portal at a fresh database of the server with grant tables, reached by an
+  // account of its own with the given privileges ("ALL", "SELECT, CREATE", ...) and limits
+  // ("WITH MAX_CONNECTIONS_PER_HOUR 3" or "").
+  void UseAccount(const std::string& user, const std::string& password,
+                  const std::string& privileges, const std::string& limits = "") {
+    db_ = &GrantingDatabase();
+    database = db_->NewDatabase();
+    db_->Query("create user '" + user + "'@'%' identified by '" + password + "'; grant " +
+                   privileges + " on " + database + ".* to '" + user + "'@'%' " + limits,
+               database);
+    Exec("update Boersen set webdb_host='" + db_->host() + "', webdb_database='" + database +
+         "', webdb_user='" + user + "', webdb_password='" + Cipher(password) +
+         "' where boersen_name='Eigene Homepage'");
+  }
+  MariaDb& Db() const { return db_ ? *db_ : Database(); }
+  int SiteRows(const std::string& table) const {
+    return std::stoi(Db().Query("select count(*) from " + table, database));
+  }
+  // The listings the portal sends, as the run counts them.
+  int ListingsToSend() {
+    return Count(
+        "select count(1) from boersenobj inner join obj on boersenobj.obj_dsn=obj.dsn where "
+        "(boersenobj.kurz = 1 or boersenobj.Lang = 1) and obj.transfer=0 and obj.FArchiv<2 and "
+        "boersen_dsn in (select DSN from Boersen where boersen_name='Eigene Homepage')");
+  }
+  // The status of a GET of the site's path (0 when nothing answered).
+  long HttpStatus(const std::string& path) const {
+    services::CurlSession session;
+    return session.Get("127.0.0.1:" + std::to_string(php->port()) + "/" + path, 10).status;
+  }
+  // The files below the site's root whose path holds `part`, one per line.
+  std::string SiteFiles(const std::string& part) const {
+    std::set<std::string> found;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(www()))
+      if (e.is_regular_file() &&
+          std::filesystem::relative(e.path(), www()).string().find(part) != std::string::npos)
+        found.insert(std::filesystem::relative(e.path(), www()).string());
+    std::string out;
+    for (const std::string& f : found) out += f + "\n";
+    return out;
+  }
+
   void Fault(const std::string& rule) {
     std::ofstream(dir / "faults.txt", std::ios::app) << rule << "\n";
   }
@@ -130,7 +174,7 @@ class WebsiteTest : public ::testing::Test, public DemoHostTest {
     return false;
   }
   std::string Columns(const std::string& table) const {
-    return Database().Query(
+    return Db().Query(
         "select column_name from information_schema.columns where "
         "table_schema='" +
             database + "' and table_name='" + table + "' order by ordinal_position",
@@ -141,6 +185,7 @@ class WebsiteTest : public ::testing::Test, public DemoHostTest {
   std::unique_ptr<testing_servers::FtpServer> ftp;
   std::unique_ptr<PhpServer> php;
   std::string database;
+  MariaDb* db_ = nullptr;  // the server of `database` (null: the one without grant tables)
   std::unique_ptr<cWebserverV2> web;
   std::shared_ptr<db::Recordset> portalRows;  // what the run was handed
   std::shared_ptr<db::Recordset> portal;      // the portal row PrepareExporter read
