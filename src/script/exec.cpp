@@ -23,8 +23,12 @@ using namespace detail;
 // --- statements ------------------------------------------------------------------------------
 
 void Interpreter::Tick() {
-  if ((++ticks_ & 1023) == 0 && hasDeadline_ && std::chrono::steady_clock::now() > deadline_)
-    throw ScriptAbort{};
+  if ((++ticks_ & 1023) == 0) Poll();
+}
+
+void Interpreter::Poll() {
+  if (hasDeadline_ && std::chrono::steady_clock::now() > deadline_) throw ScriptAbort{};
+  if (stopQuery && stopQuery()) throw ScriptAbort{true};
 }
 
 bool Interpreter::Resumed(const HostError& e, Frame& f) {
