@@ -110,6 +110,7 @@ auto Interpreter::Guard(Fn&& fn) -> decltype(fn()) {
     errPinned_ = false;
     SetStackFloor();
     hasDeadline_ = timeoutMs > 0;
+    polling_ = hasDeadline_ || stopQuery;
     if (hasDeadline_)
       deadline_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   }
@@ -121,6 +122,7 @@ auto Interpreter::Guard(Fn&& fn) -> decltype(fn()) {
       --self->entries_;
       if (outer) {
         self->hasDeadline_ = false;
+        self->polling_ = false;
         if (self->resetPending_) {
           try {
             self->Reset();

@@ -101,10 +101,10 @@ class Interpreter {
   void Reset();
 
   int timeoutMs = 60000;
-  std::function<bool()> stopQuery;
   bool allowUI = true;
   Engine::ObjectFactory factory;
   Engine::GetObjectHandler getObject;
+  std::function<bool()> stopQuery;
 
   // --- for ScriptObject ---
   Variant InvokeMember(const std::shared_ptr<Dispatch>& self, Instance& inst, std::string_view name,
@@ -255,7 +255,8 @@ class Interpreter {
   bool LetTakesObject(const Expr& lhs, Frame& f);
   void Assign(const Expr& lhs, Variant val, bool isSet, Frame& f);
   void Tick();
-  [[gnu::noinline]] void Poll();
+  enum class Abort { None, TimedOut, Stopped };
+  [[gnu::noinline]] Abort Poll();
   // Whether the stack is too far used up for another call or another piece of code compiled.
   bool StackLow() const {
     return reinterpret_cast<uintptr_t>(__builtin_frame_address(0)) < stackFloor_;
@@ -352,6 +353,7 @@ class Interpreter {
   uint32_t ticks_ = 0;
   std::chrono::steady_clock::time_point deadline_{};
   bool hasDeadline_ = false;
+  bool polling_ = false;      // a deadline or a stop query for Tick to look at
   uintptr_t stackFloor_ = 0;  // see StackLow
   // Where the error now unwinding happened (its innermost statement).
   bool errPinned_ = false;
