@@ -16,6 +16,7 @@
 #include "platform/msgbox.h"
 #include "platform/text.h"
 #include "platform/vb.h"
+#include "platform/waits.h"
 #include "script/builtins.h"
 #include "xml/xml_dom.h"
 
@@ -90,6 +91,7 @@ cScriptingV2::cScriptingV2()
   engine_.Reset();
   engine_.AddObject("Application", face_);
   engine_.SetTimeout(kDefaultTimeoutMs);
+  engine_.SetStopQuery([] { return EscPressed(); });
   engine_.SetObjectFactory([](std::string_view progId) -> std::shared_ptr<Dispatch> {
     if (auto doc = CreateXmlObject(progId)) return doc;
     return host::CreateHostObject(progId);

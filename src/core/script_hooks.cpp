@@ -6,6 +6,7 @@
 #include "host/cUtil.h"
 #include "platform/host_error.h"
 #include "platform/vb.h"
+#include "platform/waits.h"
 #include "script/script_errors.h"
 
 namespace fern {
@@ -80,7 +81,8 @@ size_t CallConsumers(cScriptingV2* host, std::string_view method, std::vector<Va
     } catch (const HostError& e) {
       ok = false;
       result = Variant();
-      if (e.number() == script::kErrTimeout) host->NoteTimeout(self, method);
+      // A cancelled run stops its scripts the same way; that is no time-out to report.
+      if (e.number() == script::kErrTimeout && !EscPressed()) host->NoteTimeout(self, method);
     } catch (const std::exception&) {
       ok = false;
       result = Variant();

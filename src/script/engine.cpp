@@ -23,6 +23,7 @@ const ScriptError& Engine::Error() const { return impl_->Error(); }
 void Engine::ClearError() { impl_->ClearError(); }
 void Engine::SetTimeout(int milliseconds) { impl_->timeoutMs = milliseconds; }
 int Engine::Timeout() const { return impl_->timeoutMs; }
+void Engine::SetStopQuery(std::function<bool()> query) { impl_->stopQuery = std::move(query); }
 void Engine::SetAllowUI(bool allow) { impl_->allowUI = allow; }
 bool Engine::AllowUI() const { return impl_->allowUI; }
 void Engine::SetObjectFactory(ObjectFactory factory) { impl_->factory = std::move(factory); }

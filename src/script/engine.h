@@ -67,6 +67,12 @@ class Engine {
   void SetTimeout(int milliseconds);
   int Timeout() const;
 
+  // Asked where the time-out is checked (every thousand or so statements, loop turns and
+  // calls): when it answers true the running call is stopped like one past its time-out, with
+  // error kErrTimeout. The host hands in its cancel flag, so that a cancelled run does not
+  // wait for a script that loops.
+  void SetStopQuery(std::function<bool()> query);
+
   // Whether MsgBox and InputBox may show; when not, they raise 70 "Permission denied".
   void SetAllowUI(bool allow);
   bool AllowUI() const;

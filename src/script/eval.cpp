@@ -618,6 +618,7 @@ Variant Interpreter::CallEngineFn(int fn, const std::vector<ExprP>* args, Frame&
   switch (fn) {
     case kFnEval: {
       need(1, 1, "Eval");
+      if (StackLow()) Throw(kErrOutOfStack);
       int line = 0;
       auto unit = Compile(text(0), "", ParseMode::Expression, line);
       std::vector<Variant> locals(unit->top.numLocals);
@@ -634,6 +635,7 @@ Variant Interpreter::CallEngineFn(int fn, const std::vector<ExprP>* args, Frame&
     case kFnExecute:
     case kFnExecuteGlobal: {
       need(1, 1, fn == kFnExecute ? "Execute" : "ExecuteGlobal");
+      if (StackLow()) Throw(kErrOutOfStack);
       int line = 0;
       auto unit = Compile(text(0), "", ParseMode::Code, line);
       Define(unit);

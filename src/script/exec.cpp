@@ -23,8 +23,15 @@ using namespace detail;
 // --- statements ------------------------------------------------------------------------------
 
 void Interpreter::Tick() {
-  if ((++ticks_ & 1023) == 0 && hasDeadline_ && std::chrono::steady_clock::now() > deadline_)
-    throw ScriptAbort{};
+  if ((++ticks_ & 1023) == 0 && polling_) {
+    if (Abort why = Poll(); why != Abort::None) throw ScriptAbort{why == Abort::Stopped};
+  }
+}
+
+Interpreter::Abort Interpreter::Poll() {
+  if (hasDeadline_ && std::chrono::steady_clock::now() > deadline_) return Abort::TimedOut;
+  if (stopQuery && stopQuery()) return Abort::Stopped;
+  return Abort::None;
 }
 
 bool Interpreter::Resumed(const HostError& e, Frame& f) {

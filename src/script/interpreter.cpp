@@ -1,5 +1,8 @@
 #include "script/interpreter.h"
 
+#include <pthread.h>
+
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <new>
@@ -20,6 +23,39 @@
 namespace fern::script {
 
 using namespace detail;
+
+namespace {
+
+struct StackBounds {
+  uintptr_t low = 0;
+  uintptr_t size = 0;
+};
+
+// This thread's stack, asked once per thread (for the main thread the system reads its maps).
+StackBounds ThreadStack() {
+  thread_local const StackBounds bounds = [] {
+    StackBounds b;
+    pthread_attr_t attr;
+    if (pthread_getattr_np(pthread_self(), &attr) != 0) return b;
+    void* addr = nullptr;
+    size_t size = 0;
+    if (pthread_attr_getstack(&attr, &addr, &size) == 0) {
+      b.low = reinterpret_cast<uintptr_t>(addr);
+      b.size = size;
+    }
+    pthread_attr_destroy(&attr);
+    return b;
+  }();
+  return bounds;
+}
+
+}  // namespace
+
+void Interpreter::SetStackFloor() {
+  const StackBounds b = ThreadStack();
+  // A thread with a small stack keeps half of it free.
+  stackFloor_ = b.size == 0 ? 0 : b.low + std::min(kStackReserve, b.size / 2);
+}
 
 // --- set-up and host entry points ----------------------------------------------------------
 
@@ -73,7 +109,9 @@ auto Interpreter::Guard(Fn&& fn) -> decltype(fn()) {
   bool outer = entries_ == 0;
   if (outer) {
     errPinned_ = false;
+    SetStackFloor();
     hasDeadline_ = timeoutMs > 0;
+    polling_ = hasDeadline_ || stopQuery;
     if (hasDeadline_)
       deadline_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   }
@@ -85,6 +123,7 @@ auto Interpreter::Guard(Fn&& fn) -> decltype(fn()) {
       --self->entries_;
       if (outer) {
         self->hasDeadline_ = false;
+        self->polling_ = false;
         if (self->resetPending_) {
           try {
             self->Reset();
@@ -96,10 +135,12 @@ auto Interpreter::Guard(Fn&& fn) -> decltype(fn()) {
   } leave{this, outer};
   try {
     return fn();
-  } catch (const ScriptAbort&) {
+  } catch (const ScriptAbort& abort) {
     if (!outer) throw;
     HostError e(kErrTimeout,
-                std::string(ErrorText(kErrTimeout)) + " of " + std::to_string(timeoutMs) + " ms",
+                abort.stopped ? std::string("The script was stopped: the run was cancelled")
+                              : std::string(ErrorText(kErrTimeout)) + " of " +
+                                    std::to_string(timeoutMs) + " ms",
                 ErrorSource(kErrTimeout));
     RecordError(e);
     throw e;
@@ -137,6 +178,7 @@ std::shared_ptr<Unit> Interpreter::CompileOrRecord(std::string_view code, std::s
                                                    ParseMode mode) {
   int line = 0;
   try {
+    if (StackLow()) Throw(kErrOutOfStack);
     return Compile(code, name, mode, line);
   } catch (const HostError& e) {
     // Compile errors point at their line of the text that failed to compile.

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -21,8 +23,11 @@ namespace fern::script {
 
 class ErrObject;
 
-// Thrown when the time-out expires; no On Error handler catches it.
-struct ScriptAbort {};
+// Thrown when the time-out expires or the host's stop query says so; no On Error handler
+// catches it.
+struct ScriptAbort {
+  bool stopped = false;  // by the stop query, not the time-out
+};
 
 // The fields of one instance of a script class.
 struct Instance {
@@ -99,6 +104,7 @@ class Interpreter {
   bool allowUI = true;
   Engine::ObjectFactory factory;
   Engine::GetObjectHandler getObject;
+  std::function<bool()> stopQuery;
 
   // --- for ScriptObject ---
   Variant InvokeMember(const std::shared_ptr<Dispatch>& self, Instance& inst, std::string_view name,
@@ -249,6 +255,13 @@ class Interpreter {
   bool LetTakesObject(const Expr& lhs, Frame& f);
   void Assign(const Expr& lhs, Variant val, bool isSet, Frame& f);
   void Tick();
+  enum class Abort { None, TimedOut, Stopped };
+  [[gnu::noinline]] Abort Poll();
+  // Whether the stack is too far used up for another call or another piece of code compiled.
+  bool StackLow() const {
+    return reinterpret_cast<uintptr_t>(__builtin_frame_address(0)) < stackFloor_;
+  }
+  void SetStackFloor();
 
   // --- expressions ---
   Variant Eval(const Expr& e, Frame& f);
@@ -340,6 +353,8 @@ class Interpreter {
   uint32_t ticks_ = 0;
   std::chrono::steady_clock::time_point deadline_{};
   bool hasDeadline_ = false;
+  bool polling_ = false;      // a deadline or a stop query for Tick to look at
+  uintptr_t stackFloor_ = 0;  // see StackLow
   // Where the error now unwinding happened (its innermost statement).
   bool errPinned_ = false;
   int errLine_ = 0;

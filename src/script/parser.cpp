@@ -34,6 +34,7 @@ void Parser::ParseCode() {
 
 void Parser::ParseExpressionUnit() {
   proc_ = &unit_.top;
+  exprUnit_ = true;
   SkipNewlines();
   unit_.evalExpr = ParseExpr();
   SkipNewlines();
@@ -42,10 +43,14 @@ void Parser::ParseExpressionUnit() {
 
 void Parser::EndOfStatement() {
   if (Peek().kind == Tok::Newline || Peek().kind == Tok::End) return;
-  // "x = 1 End Sub": a procedure's end may follow its last statement on the same line.
-  if (procBody_ > 0 && Peek().IsKw("end") &&
-      (Peek(1).IsKw("sub") || Peek(1).IsKw("function") || Peek(1).IsKw("property")))
-    return;
+  // "x = 1 End Sub", "x = 1 End If", "Public v End Class": the end of a procedure, block If or
+  // class may follow its last statement on the same line.
+  if (Peek().IsKw("end")) {
+    const Token& word = Peek(1);
+    if (procBody_ > 0 && (word.IsKw("sub") || word.IsKw("function") || word.IsKw("property")))
+      return;
+    if ((ifBlocks_ > 0 && word.IsKw("if")) || (cls_ && word.IsKw("class"))) return;
+  }
   Fail(kErrExpectedEnd);
 }
 
@@ -299,6 +304,7 @@ void Parser::ParseDimList(Block& out) {
 }
 
 void Parser::ParseBlock(Block& out) {
+  Nest nest(*this, kLevel);
   for (;;) {
     SkipNewlines();
     if (Peek().kind == Tok::End || AtBlockEnd()) return;
@@ -606,8 +612,9 @@ void Parser::ParseIf(Block& out) {
   auto st = std::make_unique<IfStmt>(line);
   st->conds.push_back(ParseExpr());
   Expect("then", kErrExpectedThen);
-  // A statement after Then, also after a colon ("If c Then : a"), makes the single-line form.
-  if (Peek().kind != Tok::Newline || (Peek().colon && !AtBlockEndAfterColons())) {
+  // Anything after Then, even a colon alone ("If c Then : a", "If c Then :"), makes the
+  // single-line form.
+  if (Peek().kind != Tok::Newline || Peek().colon) {
     // Single-line form: If c Then a : b Else c : d
     ++singleLine_;
     st->blocks.emplace_back();
@@ -621,6 +628,7 @@ void Parser::ParseIf(Block& out) {
     out.push_back(std::move(st));
     return;
   }
+  ++ifBlocks_;
   st->blocks.emplace_back();
   ParseBlock(st->blocks.back());
   for (;;) {
@@ -642,18 +650,12 @@ void Parser::ParseIf(Block& out) {
     Expect("if", kErrExpectedIf);
     break;
   }
+  --ifBlocks_;
   out.push_back(std::move(st));
 }
 
-bool Parser::AtBlockEndAfterColons() const {
-  size_t k = 0;
-  while (Peek(k).kind == Tok::Newline && Peek(k).colon) ++k;
-  const Token& tk = Peek(k);
-  return tk.kind == Tok::End || tk.kind == Tok::Newline || tk.IsKw("end") || tk.IsKw("else") ||
-         tk.IsKw("elseif");
-}
-
 void Parser::ParseInlineStatements(Block& out) {
+  Nest nest(*this, kLevel);
   for (;;) {
     const Token& tk = Peek();
     if (tk.kind == Tok::End || (tk.kind == Tok::Newline && !tk.colon) || tk.IsKw("else")) return;

@@ -5,6 +5,7 @@ namespace fern::script::parse {
 
 ExprP Parser::LeftAssoc(ExprP (Parser::*sub)(), std::initializer_list<OpWord> ops) {
   ExprP e = (this->*sub)();
+  Nest chain(*this, 0);
   for (;;) {
     const Token& tk = Peek();
     const OpWord* hit = nullptr;
@@ -13,6 +14,7 @@ ExprP Parser::LeftAssoc(ExprP (Parser::*sub)(), std::initializer_list<OpWord> op
     if (!hit) return e;
     int line = tk.line;
     Next();
+    chain.Add(kLink);
     e = std::make_unique<BinaryExpr>(line, hit->op, std::move(e), (this->*sub)());
   }
 }
@@ -21,6 +23,7 @@ ExprP Parser::ParseNot() {
   if (Peek().IsKw("not")) {
     int line = Line();
     Next();
+    Nest nest(*this, kLevel);
     return std::make_unique<UnaryExpr>(line, UnOp::Not, ParseNot());
   }
   return ParseCompare();
@@ -38,9 +41,11 @@ ExprP Parser::ParseCompare() {
 
 ExprP Parser::ParsePow() {
   ExprP e = ParsePowOperand();
+  Nest chain(*this, 0);
   while (Peek().IsOp("^")) {
     int line = Line();
     Next();
+    chain.Add(kLink);
     e = std::make_unique<BinaryExpr>(line, BinOp::Pow, std::move(e), ParsePowOperand());
   }
   return e;
@@ -50,6 +55,7 @@ ExprP Parser::ParsePowOperand() {
   if (Peek().IsOp("-")) {
     int line = Line();
     Next();
+    Nest nest(*this, kLevel);
     ExprP operand = ParsePowOperand();
     // -32768 keeps its literal's type (Long): Hex(-32768) is "FFFF8000".
     if (auto* lit = operand->If<LiteralExpr>();
@@ -59,7 +65,10 @@ ExprP Parser::ParsePowOperand() {
     }
     return std::make_unique<UnaryExpr>(line, UnOp::Neg, std::move(operand));
   }
-  if (AcceptOp("+")) return ParsePowOperand();
+  if (AcceptOp("+")) {
+    Nest nest(*this, kLevel);
+    return ParsePowOperand();
+  }
   return ParsePostfix(ParsePrimary(), nullptr);
 }
 
@@ -79,7 +88,11 @@ ExprP Parser::ParsePrimary() {
     return MemberOf(
         std::make_unique<WithObjExpr>(line, withSlots_.empty() ? -1 : withSlots_.back()));
   }
-  if (tk.kind != Tok::Ident) Fail(kErrExpectedExpression);
+  // Eval("1 + "): text that ends too early is a syntax error.
+  if (tk.kind != Tok::Ident) {
+    bool early = tk.kind == Tok::End || tk.kind == Tok::Newline;
+    Fail(early && exprUnit_ ? kErrSyntax : kErrExpectedExpression);
+  }
   if (tk.bracketed) {
     std::string bdisplay = tk.text;
     std::string bname = Next().lower;
@@ -125,10 +138,12 @@ ExprP Parser::MemberOf(ExprP base) {
 }
 
 ExprP Parser::ParsePostfix(ExprP e, size_t* firstParen) {
+  Nest chain(*this, 0);
   for (;;) {
     const Token& tk = Peek();
     if (tk.IsOp(".") && !tk.spaceBefore && e->kind != EK::Literal) {
       Next();
+      chain.Add(kMemberLink);
       e = MemberOf(std::move(e));
       if (firstParen) *firstParen = SIZE_MAX;
       continue;
@@ -137,6 +152,7 @@ ExprP Parser::ParsePostfix(ExprP e, size_t* firstParen) {
       size_t at = p_;
       int line = tk.line;
       Next();
+      chain.Add(kMemberLink);
       auto call = std::make_unique<CallExpr>(line, std::move(e));
       call->parens = true;
       if (!AcceptOp(")")) {

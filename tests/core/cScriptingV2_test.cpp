@@ -10,6 +10,7 @@
 #include "host/cDal.h"
 #include "platform/msgbox.h"
 #include "platform/vb.h"
+#include "platform/waits.h"
 #include "support/demo_host_fixture.h"
 
 namespace fern {
@@ -78,6 +79,28 @@ TEST_F(ScriptingV2Test, LoadErrorsShowPathLineAndSourceAndLoadingGoesOn) {
   EXPECT_NE(answers->texts[2].find("3_loops.vbs/ "), std::string::npos);  // stopped, not hung
   EXPECT_EQ(Text("Loaded"), "24");
   EXPECT_EQ(sh->ScriptControl().Error().number, 0);
+}
+
+TEST_F(ScriptingV2Test, NestingTooDeepIsALoadErrorAndEscStopsALoopingFile) {
+  Open();
+  const std::string deep(100000, '(');
+  dir.Write("scripts/1_deep.vbs", "Loaded = \"1\"\r\nx = " + deep + "\r\n");
+  dir.Write("scripts/2_ok.vbs", "Loaded = Loaded & \"2\"\r\n");
+  dir.Write("loops/loops.vbs", "Loaded = Loaded & \"3\"\r\nDo\r\nLoop\r\n");
+  sh->LoadScripts(Folder());
+  ASSERT_EQ(answers->texts.size(), 1u);
+  EXPECT_EQ(answers->texts[0].rfind(Folder() + "\\1_deep.vbs/ Out of stack space\r\nLine: 2", 0),
+            0u)
+      << answers->texts[0].substr(0, 200);
+  EXPECT_EQ(Text("Loaded"), "2");
+  // A cancelled run does not wait the minute of the time-out for a loop.
+  SetEsc();
+  sh->LoadScripts((dir / "loops").string());
+  ResetEsc();
+  ASSERT_EQ(answers->texts.size(), 2u);
+  EXPECT_NE(answers->texts[1].find("the run was cancelled"), std::string::npos)
+      << answers->texts[1];
+  EXPECT_EQ(Text("Loaded"), "23");
 }
 
 TEST_F(ScriptingV2Test, UnattendedBoxesGoToTheSinkAndAnswerAtOnce) {

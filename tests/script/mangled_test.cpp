@@ -73,11 +73,12 @@ struct Outcome {
   std::string output;
 };
 
-Outcome RunMangled(const fs::path& script, const fs::path& tempDir) {
+Outcome RunMangled(const fs::path& script, const fs::path& tempDir, int seconds = 2) {
   // A mangled loop may legitimately never end: the time limit ends it, and only a signal of the
   // engine's own (not the limit's KILL) or a sanitizer report counts as a failure.
-  const std::string cmd = "TMPDIR='" + tempDir.string() + "' timeout -s KILL 2 '" + VBS_RUN_PATH +
-                          "' '" + script.string() + "' 2>&1";
+  const std::string cmd = "TMPDIR='" + tempDir.string() + "' timeout -s KILL " +
+                          std::to_string(seconds) + " '" + VBS_RUN_PATH + "' '" + script.string() +
+                          "' 2>&1";
   Outcome o;
   FILE* p = popen(cmd.c_str(), "r");
   if (!p) return {-1, "<cannot start vbs-run>"};
@@ -125,6 +126,33 @@ TEST(MangledScripts, EndInAnErrorNeverInACrash) {
   }
   // Nearly every mangled script ends by itself; many running into the limit would hide hangs.
   EXPECT_LT(timedOut * 10, runs);
+}
+
+TEST(MangledScripts, NestingTooDeepEndsInErrorTwentyEight) {
+  const int n = 100000;
+  const std::string open(static_cast<size_t>(n), '('), close(static_cast<size_t>(n), ')');
+  std::string calls, blocks, ends;
+  for (int i = 0; i < n; ++i) {
+    calls += "Abs(";
+    blocks += "If True Then\n";
+    ends += "End If\n";
+  }
+  const std::string scripts[] = {
+      "x = " + open + "1" + close + "\n",
+      "x = " + calls + "1" + close + "\n",
+      blocks + "x = 1\n" + ends,
+      blocks + "x = " + calls + open + "1" + close + close + "\n" + ends,
+  };
+  const fern::testing::ScratchDir scratch;
+  for (const std::string& text : scripts) {
+    const fs::path file = scratch / "deep.vbs";
+    std::ofstream(file, std::ios::binary) << text;
+    // Reading a hundred thousand lines takes a while on a busy machine.
+    const Outcome o = RunMangled(file, scratch.path(), 60);
+    ASSERT_TRUE(WIFEXITED(o.status)) << o.output.substr(0, 2000);
+    EXPECT_EQ(WEXITSTATUS(o.status), 1) << o.output.substr(0, 2000);
+    EXPECT_EQ(o.output.rfind("Error 28: Out of stack space\n", 0), 0u) << o.output.substr(0, 200);
+  }
 }
 
 }  // namespace

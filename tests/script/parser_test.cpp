@@ -2,7 +2,9 @@
 #include <gtest/gtest.h>
 
 #include "platform/host_error.h"
+#include "platform/vb.h"
 #include "script/compiler.h"
+#include "script/engine.h"
 #include "script/script_errors.h"
 
 namespace fern::script {
@@ -144,7 +146,10 @@ TEST(ScriptParser, AcceptsWhatVbScriptAccepts) {
     int32_t number;
   } invalid[] = {
       {"x = 1 y\n", kErrExpectedEnd},
-      {"If c Then\n x = 1 End If\n", kErrExpectedEnd},
+      {"If c Then\n x = 1 End Select\n", kErrExpectedEnd},
+      {"Class A\n Public v End If\nEnd Class\n", kErrExpectedEnd},
+      // Colons after Then make the single-line form, so the End If has no block to close.
+      {"If c Then :\n x = 1\nEnd If\n", kErrExpectedStatement},
       {"Class A\n Sub M\n End Sub\n Sub M\n End Sub\nEnd Class\n", kErrNameRedefined},
       {"Dim end\n", kErrExpectedIdent},
       {"Property Get X\nEnd Property\n", 1048},
@@ -153,6 +158,50 @@ TEST(ScriptParser, AcceptsWhatVbScriptAccepts) {
     SCOPED_TRACE(b.code);
     EXPECT_EQ(CompileError(b.code), b.number);
   }
+}
+
+// A compile error loses every hook of its file: the line forms VBScript accepts must run.
+TEST(ScriptParser, BlockEndsOnTheLineOfTheLastStatementRun) {
+  struct Case {
+    const char* code;
+    int x;
+  } cases[] = {
+      {"If c Then\n  x = 1\nElse x = 3 End If\n", 3},
+      {"If Not c Then\n  x = 1 End If\n", 1},
+      {"If c Then\n  x = 1\nElse\n  x = 4 End If\n", 4},
+      {"If c Then\n  x = 1\nElseIf Not c Then\n  x = 2 End If\n", 2},
+      {"If Not c Then\n  If Not c Then x = 5 End If\nEnd If\n", 5},
+      {"Class A\n  Public v End Class\nSet o = New A\no.v = 6\nx = o.v\n", 6},
+      {"Class A\n  Private v, w End Class\nx = 7\n", 7},
+      {"Class A\n  Dim v End Class\nx = 8\n", 8},
+      {"x = 9\nIf Not c Then :\nx = x + 1\n", 10},
+      {"x = 11\nIf Not c Then : : \n", 11},
+      {"If c Then : x = 0 : End If\nx = 12\n", 12},
+      {"x = 13\nIf c Then :", 13},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.code);
+    Engine engine;
+    engine.AddCode("Dim c, x, o\nc = False\n");
+    EXPECT_NO_THROW(engine.AddCode(c.code));
+    EXPECT_EQ(vb::CLng(engine.Eval("x")), c.x);
+  }
+}
+
+TEST(ScriptParser, EvalOfTextThatEndsTooEarlyIsASyntaxError) {
+  Engine engine;
+  for (const char* text : {"1 + ", "(1 +", "Abs(", "1 And Not"}) {
+    SCOPED_TRACE(text);
+    try {
+      engine.Eval(text);
+      ADD_FAILURE() << "no error";
+    } catch (const HostError& e) {
+      EXPECT_EQ(e.number(), kErrSyntax);
+      EXPECT_EQ(e.source(), "Microsoft VBScript compilation error");
+    }
+  }
+  // A missing operand inside the text is still the error VBScript names for it.
+  EXPECT_EQ(CompileError("x = 1 + \n"), kErrExpectedExpression);
 }
 
 }  // namespace

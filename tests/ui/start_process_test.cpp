@@ -1,12 +1,17 @@
 // The real program on a demo host copy, without a display: the unattended night run and its
 // exit codes, and the window refusing to start where nobody could see it.
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "platform/process.h"
 #include "ui_fixture.h"
@@ -53,11 +58,46 @@ class StartProcessTest : public ::testing::Test, public DemoHostTest {
     ASSERT_GE(errors, 0) << TransferLog();
     EXPECT_EQ(r.exitCode, errors > 0 ? 1 : 0) << r.err;
   }
-  std::string TransferLog() {
-    std::ifstream in(host() / "DAT" / "Transfer.log", std::ios::binary);
+  std::string TransferLog() { return DatFile("Transfer.log"); }
+  std::string DatFile(const std::string& name) {
+    std::ifstream in(host() / "DAT" / name, std::ios::binary);
     std::stringstream s;
     s << in.rdbuf();
     return s.str();
+  }
+  // Starts fern-dispatcher without a display and without waiting for it.
+  pid_t Spawn(std::vector<std::string> args) {
+    args.insert(args.begin(), FERN_DISPATCHER_EXE);
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    std::vector<char*> env;
+    for (char** e = environ; *e; ++e)
+      if (std::strncmp(*e, "DISPLAY=", 8) && std::strncmp(*e, "WAYLAND_DISPLAY=", 16) &&
+          std::strncmp(*e, "QT_QPA_PLATFORM=", 16))
+        env.push_back(*e);
+    env.push_back(nullptr);
+    pid_t pid = fork();
+    if (pid == 0) {
+      const int null = ::open("/dev/null", O_WRONLY);
+      dup2(null, 1);
+      dup2(null, 2);
+      execve(argv[0], argv.data(), env.data());
+      _exit(127);
+    }
+    return pid;
+  }
+  // The child's exit status once it ended within `limit`; -1 (and the child killed) otherwise.
+  static int WaitEnd(pid_t pid, std::chrono::seconds limit) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    int status = 0;
+    while (std::chrono::steady_clock::now() < end) {
+      if (waitpid(pid, &status, WNOHANG) == pid) return status;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    kill(pid, SIGKILL);
+    waitpid(pid, &status, 0);
+    return -1;
   }
 };
 
@@ -98,6 +138,45 @@ TEST_F(StartProcessTest, StartupFailuresAndAnotherRunGiveTheirCodes) {
   ::close(fd);
   EXPECT_EQ(busy.exitCode, 3) << busy.err;
   EXPECT_EQ(TransferLog(), "");
+}
+
+TEST_F(StartProcessTest, SigtermStopsALoopingHookAndEndsTheRunCancelled) {
+  // A hook that says it has started and then loops; only the run's cancellation can end it
+  // before the script time-out of a minute.
+  const std::filesystem::path started = dir / "hook-started";
+  const std::filesystem::path scripts = host() / "System" / "Services" / "OpenImmo";
+  std::filesystem::create_directories(scripts);
+  std::ofstream(scripts / "loops.vbs")
+      << "Class Loops\n  Public Function Callback_BeforeXmlSave(rs, doc, path, name)\n"
+         "    Dim n\n    CreateObject(\"Scripting.FileSystemObject\").CreateTextFile(\""
+      << started.string()
+      << "\").Close\n    Do : n = n + 1 : Loop\n  End Function\nEnd Class\n"
+         "Application.EventsConsumers.Add New Loops\n";
+  const pid_t pid = Spawn(Night("immoportal§demo"));
+  ASSERT_GT(pid, 0);
+  for (int i = 0; i < 1500 && !std::filesystem::exists(started); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  if (!std::filesystem::exists(started)) {
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    FAIL() << "the hook never ran\n" << DatFile("Send.log");
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  const auto signalled = std::chrono::steady_clock::now();
+  kill(pid, SIGTERM);
+  // Two seconds is the aim; the bound leaves room for a slow machine, far below the time-out.
+  const int status = WaitEnd(pid, std::chrono::seconds(30));
+  const auto took = std::chrono::steady_clock::now() - signalled;
+  ASSERT_NE(status, -1) << "still running 30 s after SIGTERM";
+  ASSERT_TRUE(WIFEXITED(status)) << status;
+  EXPECT_EQ(WEXITSTATUS(status), 4);
+  EXPECT_LT(took, std::chrono::seconds(20));
+  EXPECT_NE(TransferLog().find("; PortalList: ImmoPortal Demo|;"), std::string::npos)
+      << TransferLog();
+  const std::string sent = DatFile("Send.log");
+  EXPECT_NE(sent.find("SIGTERM"), std::string::npos) << sent;
+  // Stopped by the cancellation, which is not a time-out.
+  EXPECT_EQ(sent.find("Zeitgrenze"), std::string::npos) << sent;
 }
 
 TEST_F(StartProcessTest, WindowWithoutDisplayIsRefusedClearly) {

@@ -1,0 +1,145 @@
+// The engine's limits: code nested too deep for the stack is a compile error, run-time depth
+// that would exhaust the stack is error 28, and the host can stop a running script.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/host_error.h"
+#include "platform/vb.h"
+#include "script/engine.h"
+#include "script/script_errors.h"
+#include "support/error_of.h"
+
+namespace fern::script {
+namespace {
+
+using fern::testing::ErrorOf;
+
+// F(a) gives a; o.Y is o again and o.V is 1.
+constexpr const char* kDefine =
+    "Function F(a) : F = a : End Function\n"
+    "Class C\n  Public V\n  Public Property Get Y : Set Y = Me : End Property\nEnd Class\n"
+    "Dim o : Set o = New C : o.V = 1\n";
+
+std::string Repeat(std::string_view piece, int n) {
+  std::string out;
+  out.reserve(piece.size() * static_cast<size_t>(n));
+  for (int i = 0; i < n; ++i) out += piece;
+  return out;
+}
+
+// Code whose one statement sets x to 1 through `n` levels of one kind of nesting.
+std::string Nested(std::string_view kind, int n) {
+  if (kind == "parentheses") return "x = " + Repeat("(", n) + "1" + Repeat(")", n) + "\n";
+  if (kind == "calls") return "x = " + Repeat("F(", n) + "1" + Repeat(")", n) + "\n";
+  if (kind == "blocks") return Repeat("If True Then\n", n) + "x = 1\n" + Repeat("End If\n", n);
+  if (kind == "not") return "x = " + Repeat("Not ", n - n % 2) + "1\n";
+  if (kind == "chain") return "x = 1" + Repeat(" * 1", n) + "\n";
+  if (kind == "members") return "x = o" + Repeat(".Y", n) + ".V\n";
+  // All of them in one: blocks around an expression of calls, parentheses and negations.
+  return Repeat("If True Then\n", n / 3) + "x = " + Repeat("F((- -", n / 3) + "1" +
+         Repeat("))", n / 3) + "\n" + Repeat("End If\n", n / 3);
+}
+
+constexpr const char* kKinds[] = {"parentheses", "calls",   "blocks", "not",
+                                  "chain",       "members", "mix"};
+
+TEST(ScriptLimits, NestingTooDeepIsACompileErrorNeverACrash) {
+  Engine engine;
+  engine.AddCode(kDefine);
+  for (const char* kind : kKinds) {
+    SCOPED_TRACE(kind);
+    const std::string code = Nested(kind, 100000);
+    EXPECT_EQ(ErrorOf([&] { engine.AddCode("Sub Defined : End Sub\n" + code, "deep.vbs"); }),
+              kErrOutOfStack);
+    EXPECT_EQ(engine.Error().source, "Microsoft VBScript compilation error");
+    EXPECT_EQ(engine.Error().sourceName, "deep.vbs");
+    EXPECT_FALSE(engine.HasProcedure("Defined"));
+  }
+  // Eval of generated text from the host, and Eval, Execute and ExecuteGlobal from a script.
+  const std::string deep = Repeat("(", 100000) + "1" + Repeat(")", 100000);
+  EXPECT_EQ(ErrorOf([&] { engine.Eval(deep); }), kErrOutOfStack);
+  EXPECT_EQ(ErrorOf([&] { engine.ExecuteStatement("x = " + deep); }), kErrOutOfStack);
+  engine.AddCode(
+      "Dim deep\nFunction Try(how)\n  On Error Resume Next\n  Select Case how\n"
+      "  Case 1 : Eval deep\n  Case 2 : Execute \"x = \" & deep\n"
+      "  Case 3 : ExecuteGlobal \"x = \" & deep\n  End Select\n"
+      "  Try = Err.Number\nEnd Function\n");
+  engine.ExecuteStatement("deep = \"" + deep + "\"");
+  for (int how : {1, 2, 3})
+    EXPECT_EQ(vb::CLng(engine.Run("Try", {Variant(how)})), kErrOutOfStack) << how;
+  EXPECT_EQ(vb::CLng(engine.Eval("F(41) + 1")), 42);
+}
+
+TEST(ScriptLimits, NestingOfRealScriptsStaysFarBelowTheLimit) {
+  Engine engine;
+  engine.AddCode(kDefine);
+  for (const char* kind : kKinds) {
+    SCOPED_TRACE(kind);
+    engine.AddCode("x = 0\n" + Nested(kind, 60));
+    EXPECT_EQ(vb::CLng(engine.Eval("Abs(x)")), 1);
+  }
+  // A long concatenation is a chain, not a nesting.
+  engine.AddCode("s = \"a\"" + Repeat(" & \"a\"", 999) + "\n");
+  EXPECT_EQ(vb::CLng(engine.Eval("Len(s)")), 1000);
+}
+
+TEST(ScriptLimits, RunTimeDepthEndsInErrorTwentyEight) {
+  Engine engine;
+  engine.SetTimeout(0);
+  // Plain recursion, and recursion that compiles nested code at every level (each Execute
+  // adds its own nesting to the depth already in use).
+  const std::string nested = "x = " + Repeat("(", 100) + "n" + Repeat(")", 100);
+  engine.AddCode(
+      "Function Down(n) : Down = Down(n + 1) : End Function\n"
+      "Function DownEval(n)\n  Execute \"" +
+      nested +
+      "\"\n  DownEval = DownEval(n + 1)\nEnd Function\n"
+      "Function DownNested(n)\n  DownNested = " +
+      Repeat("(", 100) + "DownNested(n + 1)" + Repeat(")", 100) +
+      "\nEnd Function\n"
+      "Function Trapped()\n  On Error Resume Next\n  Down 0\n"
+      "  Trapped = Err.Number\nEnd Function\n");
+  for (const char* proc : {"Down", "DownEval", "DownNested"}) {
+    SCOPED_TRACE(proc);
+    EXPECT_EQ(ErrorOf([&] { engine.Run(proc, {Variant(0)}); }), kErrOutOfStack);
+  }
+  EXPECT_EQ(vb::CLng(engine.Run("Trapped")), kErrOutOfStack);
+}
+
+TEST(ScriptLimits, StopQueryEndsARunningScriptLikeTheTimeOut) {
+  Engine engine;
+  engine.SetTimeout(0);
+  int asked = 0;
+  bool stop = false;
+  engine.SetStopQuery([&] {
+    ++asked;
+    return stop;
+  });
+  engine.AddCode(
+      "Function Count(n) : Count = n : End Function\n"
+      "Sub Loops(a)\n  Dim n\n  Do : n = n + 1 : Loop\nEnd Sub\n"
+      "Sub Fors(a)\n  Dim i\n  For i = 1 To 2\n    i = 1\n  Next\nEnd Sub\n"
+      "Sub Recurse(n)\n  On Error Resume Next\n  If n < 500 Then Recurse n + 1\n"
+      "  Recurse 0\nEnd Sub\n");
+  // Not stopped: the query costs a call now and then, nothing more.
+  EXPECT_EQ(vb::CLng(engine.Eval("Count(7)")), 7);
+  stop = true;
+  for (const char* proc : {"Loops", "Fors", "Recurse"}) {
+    SCOPED_TRACE(proc);
+    asked = 0;
+    EXPECT_EQ(ErrorOf([&] { engine.Run(proc, {Variant(0)}); }), kErrTimeout);
+    EXPECT_EQ(engine.Error().number, kErrTimeout);
+    EXPECT_NE(engine.Error().description.find("cancelled"), std::string::npos)
+        << engine.Error().description;
+    EXPECT_GE(asked, 1);
+  }
+  // On Error Resume Next does not swallow the stop either; once the query says go on, the
+  // engine works again.
+  EXPECT_EQ(ErrorOf([&] { engine.AddCode("On Error Resume Next\nDo : Loop\n"); }), kErrTimeout);
+  stop = false;
+  EXPECT_EQ(vb::CLng(engine.Eval("Count(8)")), 8);
+}
+
+}  // namespace
+}  // namespace fern::script
