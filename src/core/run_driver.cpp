@@ -170,7 +170,8 @@ void RunDriver::RunTransfer() {
 
   if (view_.runningChanged) view_.runningChanged(false);
   try {
-    AskShowErrorLog();
+    // A user who stopped the run is ending the program, not reading its errors now.
+    if (!m_blnStoppedByUser) AskShowErrorLog();
   } catch (const std::exception&) {
   }
   WriteRunLine();
