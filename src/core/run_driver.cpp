@@ -79,6 +79,8 @@ RunDriver::RunDriver(PortalGrid& grid, const ExporterFactory& factory, RunView v
     : grid_(grid), factory_(factory.WithDefaults()), view_(std::move(view)) {}
 
 RunDriver::StartResult RunDriver::butStart_Click() {
+  m_blnStoppedByUser = false;
+  stopButton_.clear();
   SetBusy(true);
   m_oFernDispatcher = std::make_unique<cFernDispatcher>();
   cFernDispatcher::InitResult init = m_oFernDispatcher->Init();
@@ -130,8 +132,6 @@ void RunDriver::RunTransfer() {
   m_lngErrors = 0;
   errorLines_.clear();
   runLine_.clear();
-  m_blnStoppedByUser = false;
-  stopButton_.clear();
   s.g_oUtil->Wait(true);
   m_dtmStart = vb::Now();
 
