@@ -13,7 +13,7 @@ constexpr SwitchInfo kSwitches[] = {
     {"/PATHKV", "<Ordner>", "der Host-Ordner (ohne Angabe der Ordner des Programms)"},
     {"/USERKV", "<Anmeldename>", "der Host-Benutzer, unter dem übertragen wird"},
     {"/PORTAL", "<Name|Name|...>|ALL",
-     "überträgt ohne Zutun zu den genannten Portalen (ALL: zu allen) und endet dann"},
+     "überträgt ohne Zutun zu den genannten Portalen (ALL: zu allen) und endet"},
     {"/SCOPE", "full|partial", "OpenImmo-Portale voll (full) oder teilweise (partial) übertragen"},
     {"/NOTCLOSEONERROR", "1", "nach einem Lauf mit Fehlern bleibt das Fenster offen"},
 };
