@@ -36,19 +36,37 @@ bool Headless() {
 
 int NoDisplay() {
   std::fprintf(stderr,
-               "fern-dispatcher: the window needs a display, and none can be reached (DISPLAY and "
-               "WAYLAND_DISPLAY unset or unreachable, or Qt runs offscreen). Start with /PORTAL "
-               "<names>|ALL for an unattended run.\n");
+               "fern-dispatcher: Das Fenster braucht eine Anzeige, und keine ist erreichbar "
+               "(DISPLAY und WAYLAND_DISPLAY fehlen oder sind nicht erreichbar). Ohne Fenster "
+               "überträgt: /PORTAL <Namen>|ALL.\n");
   return fern::exitcode::kStartupFailed;
+}
+
+// Qt's own notes (a missing runtime folder, a display that can't be reached before the
+// offscreen fallback) are no news for a scheduler or a user: a night without errors prints
+// nothing, and a refused window prints only why.
+void QtNoteToDebugLog(QtMsgType type, const QMessageLogContext&, const QString& message) {
+  if (type == QtFatalMsg) {
+    std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
+    std::abort();
+  }
+  if (fern::Session().g_blnDebugLog) fern::WriteDebugLog("Qt: " + message.toStdString());
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   fern::ResetSession(fern::CommandLine::FromArgs(argc, argv));
+  if (fern::Session().commandLine.WantsHelp()) {
+    std::fputs(fern::UsageText().c_str(), stdout);
+    return fern::exitcode::kOk;
+  }
   if (fern::IsPasswordEntry(argc, argv)) return fern::RunPasswordEntry();
+  for (const std::string& warning : fern::CommandLineWarnings())
+    std::fprintf(stderr, "fern-dispatcher: %s\n", warning.c_str());
   fern::InstallCancelSignals();
   const bool unattended = !fern::GetCommandSwitch("/PORTAL").empty();
+  qInstallMessageHandler(QtNoteToDebugLog);
 
   if (!EnvSet("QT_QPA_PLATFORM")) {
     // The desktop's platforms first, offscreen last: a display that is set but can't be reached
@@ -67,7 +85,8 @@ int main(int argc, char** argv) {
   const bool headless = Headless();
   if (!unattended && headless) return NoDisplay();
 
-  if (unattended) fern::SetMessageAnswerer(std::make_shared<fern::UnattendedAnswerer>());
+  if (unattended)
+    fern::SetMessageAnswerer(std::make_shared<fern::UnattendedAnswerer>(fern::WriteBoxToConsole));
   fern::ExporterFactory exporters = fern::DefaultExporters();
   exporters.website = [] { return std::make_unique<fern::cWebserverV2>(); };
   exporters.rest = [] { return std::make_unique<fern::cIS24RestTransfer>(); };

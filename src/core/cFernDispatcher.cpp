@@ -6,8 +6,8 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
+#include <utility>
 
 #include "core/host_session.h"
 #include "host/LanguagePack.h"
@@ -49,11 +49,13 @@ cFernDispatcher::InitResult cFernDispatcher::Init() {
     Util().msgstop(Language().TranslateString(
         "Die Sperrdatei %1 kann nicht angelegt oder gesperrt werden: %2%nl%Die Portalübertragung "
         "wird nicht gestartet.",
-        lockPath.string(), std::strerror(error)));
+        lockPath.string(), FileErrorText(error)));
     return InitResult::kLockFailed;
   }
   if (error == EWOULDBLOCK) {
-    std::fprintf(stderr, "fern-dispatcher: another run holds %s; this run does not start.\n",
+    std::fprintf(stderr,
+                 "fern-dispatcher: Ein anderer Lauf hält die Sperrdatei %s; dieser Lauf startet "
+                 "nicht.\n",
                  lockPath.c_str());
     if (GetCommandSwitch("/NOTCLOSEONERROR") == "1") {
       Util().msgstop(Language().TranslateString(
@@ -78,9 +80,21 @@ cFernDispatcher::InitResult cFernDispatcher::Init() {
       }
     }
   });
-  Try([&] { m_tTransferLog = LogStream::Open(transferPath, true); });
-  Try([&] { m_tErrorLog = LogStream::Open(errorPath, false); });
-  Try([&] { m_tSendLog = LogStream::Open(sendPath, false); });
+  for (auto [log, path] :
+       {std::pair{&m_tTransferLog, &transferPath}, std::pair{&m_tErrorLog, &errorPath},
+        std::pair{&m_tSendLog, &sendPath}}) {
+    int openError = 0;
+    *log = LogStream::TryOpen(*path, openError);
+    if (*log) continue;
+    Util().msgstop(Language().TranslateString(
+        "Das Protokoll %1 kann nicht geschrieben werden: %2%nl%Die Portalübertragung wird nicht "
+        "gestartet.",
+        path->string(), FileErrorText(openError)));
+    Done();
+    return InitResult::kLogFailed;
+  }
+  Try([&] { m_tErrorLog->Truncate(); });
+  Try([&] { m_tSendLog->Truncate(); });
   return InitResult::kOpened;
 }
 

@@ -26,6 +26,7 @@ class cFernDispatcher : public Dispatch {
     kRefusedShown,  // another run is active; the stop box was shown ("/NOTCLOSEONERROR" 1)
     kRefusedEnd,    // another run is active; the process must end
     kLockFailed,    // the lock file can't be opened or locked; a box said why, nothing runs
+    kLogFailed,     // a log can't be written; a box named it, nothing runs
   };
 
   ~cFernDispatcher() override;
@@ -33,6 +34,8 @@ class cFernDispatcher : public Dispatch {
   // Takes the run lock, rotates the transfer log and opens the three logs. A second run is
   // refused before it touches the logs of the first, and says so on standard error. A lock that
   // can't be taken for another reason refuses the run too: two runs must never share the logs.
+  // So does a log that can't be written: a night without its record must not send anything.
+  // The last run's logs are emptied only once all three are open.
   InitResult Init();
   // Closes the logs and gives up the run lock.
   void Done();

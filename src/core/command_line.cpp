@@ -8,14 +8,28 @@ namespace fern {
 
 namespace {
 
-constexpr std::string_view kSwitches[] = {"/USERKV", "/PATHKV", "/SCOPE", "/PORTAL",
-                                          "/NOTCLOSEONERROR"};
+// One line per switch; the usage text is made from this table.
+constexpr SwitchInfo kSwitches[] = {
+    {"/PATHKV", "<Ordner>", "der Host-Ordner (ohne Angabe der Ordner des Programms)"},
+    {"/USERKV", "<Anmeldename>", "der Host-Benutzer, unter dem übertragen wird"},
+    {"/PORTAL", "<Name|Name|...>|ALL",
+     "überträgt ohne Zutun zu den genannten Portalen (ALL: zu allen) und endet"},
+    {"/SCOPE", "full|partial", "OpenImmo-Portale voll (full) oder teilweise (partial) übertragen"},
+    {"/NOTCLOSEONERROR", "1", "nach einem Lauf mit Fehlern bleibt das Fenster offen"},
+    {"/SETPASSWORD", "<Portal>", "speichert das Kennwort des Portals (von der Standardeingabe)"},
+    {"/SETWEBDBPASSWORD", "<Portal>",
+     "speichert das Kennwort der Web-Datenbank des Portals (von der Standardeingabe)"},
+    {"/SETUSERPASSWORD", "<Anmeldename>",
+     "speichert das Kennwort des Benutzers (von der Standardeingabe)"},
+};
 
-bool IsKnownSwitch(std::string_view arg) {
-  for (std::string_view s : kSwitches)
-    if (NameIs(arg, s)) return true;
-  return false;
+const SwitchInfo* FindSwitch(std::string_view arg) {
+  for (const SwitchInfo& s : kSwitches)
+    if (NameIs(arg, s.name)) return &s;
+  return nullptr;
 }
+
+bool IsKnownSwitch(std::string_view arg) { return FindSwitch(arg) != nullptr; }
 
 // The host's rule on one line: find the switch, cut at the next "/" after its slash, split at
 // single blanks and take the second piece. `original` has the same byte positions as `upper`
@@ -70,5 +84,38 @@ std::string CommandLine::GetCommandSwitch(std::string_view upperSwitch) const {
 }
 
 std::string CommandLine::WithBlanks(std::string_view value) { return vb::Replace(value, "§", " "); }
+
+std::span<const SwitchInfo> CommandLine::Switches() { return kSwitches; }
+
+bool CommandLine::WantsHelp() const {
+  for (const std::string& arg : args_)
+    if (arg == "--help" || arg == "-h" || arg == "/?") return true;
+  return false;
+}
+
+std::vector<std::string> CommandLine::UnknownArguments() const {
+  // The one-line form is cut at single blanks, as its values are: two blanks after a switch
+  // give it an empty value.
+  std::vector<std::string> words;
+  if (singleLine_) {
+    for (std::string_view rest = args_[0]; !rest.empty();) {
+      size_t blank = rest.find(' ');
+      words.emplace_back(rest.substr(0, blank));
+      rest = blank == std::string_view::npos ? std::string_view() : rest.substr(blank + 1);
+    }
+  }
+  const std::vector<std::string>& args = singleLine_ ? words : args_;
+  std::vector<std::string> unknown;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const SwitchInfo* known = FindSwitch(args[i]);
+    if (!known) {
+      if (!args[i].empty()) unknown.push_back(args[i]);
+      continue;
+    }
+    bool nextIsValue = !known->value.empty() && i + 1 < args.size() && !IsKnownSwitch(args[i + 1]);
+    if (nextIsValue) ++i;
+  }
+  return unknown;
+}
 
 }  // namespace fern

@@ -5,11 +5,20 @@
 // the next blank or "/", and two blanks after a switch give an empty value.
 #pragma once
 
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace fern {
+
+// One switch of the program: its name, what its value looks like ("" for a switch without a
+// value) and one line of the usage text.
+struct SwitchInfo {
+  std::string_view name;
+  std::string_view value;
+  std::string_view text;
+};
 
 class CommandLine {
  public:
@@ -25,6 +34,13 @@ class CommandLine {
 
   // "§" stands for a blank inside a value.
   static std::string WithBlanks(std::string_view value);
+
+  // The switches the program knows, in the order the usage text lists them.
+  static std::span<const SwitchInfo> Switches();
+  // "--help", "-h" or "/?" anywhere on the line.
+  bool WantsHelp() const;
+  // The texts on the line that are neither a known switch nor a known switch's value, as given.
+  std::vector<std::string> UnknownArguments() const;
 
  private:
   std::vector<std::string> args_;

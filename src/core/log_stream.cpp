@@ -1,5 +1,7 @@
 #include "core/log_stream.h"
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstring>
 
@@ -12,9 +14,47 @@ std::shared_ptr<LogStream> LogStream::Open(const std::filesystem::path& path, bo
   std::FILE* f = std::fopen(path.c_str(), append ? "ab" : "wb");
   if (!f)
     throw HostError(
-        75, "Pfad-/Dateizugriffsfehler: " + path.string() + " (" + std::strerror(errno) + ")",
+        75, "Pfad-/Dateizugriffsfehler: " + path.string() + " (" + FileErrorText(errno) + ")",
         "LogStream");
   return std::shared_ptr<LogStream>(new LogStream(f, path));
+}
+
+std::shared_ptr<LogStream> LogStream::TryOpen(const std::filesystem::path& path, int& error) {
+  std::FILE* f = std::fopen(path.c_str(), "ab");
+  error = f ? 0 : errno;
+  return f ? std::shared_ptr<LogStream>(new LogStream(f, path)) : nullptr;
+}
+
+void LogStream::Truncate() {
+  if (!file_) throw HostError(52, "Bad file name or number", "LogStream");
+  std::fflush(file_);
+  if (::ftruncate(::fileno(file_), 0) != 0)
+    throw HostError(75, "Pfad-/Dateizugriffsfehler: " + path_.string(), "LogStream");
+}
+
+std::string FileErrorText(int error) {
+  switch (error) {
+    case EACCES:
+    case EPERM:
+      return "keine Berechtigung";
+    case ENOENT:
+      return "Ordner oder Datei fehlt";
+    case EISDIR:
+      return "dort liegt ein Ordner";
+    case ENOTDIR:
+      return "ein Teil des Pfads ist kein Ordner";
+    case EROFS:
+      return "das Dateisystem ist schreibgeschützt";
+    case ENOSPC:
+      return "kein Platz auf dem Datenträger";
+    case EDQUOT:
+      return "das Speicherkontingent ist erschöpft";
+    case ETXTBSY:
+    case EBUSY:
+      return "die Datei ist belegt";
+    default:
+      return "Systemfehler " + std::to_string(error);
+  }
 }
 
 LogStream::~LogStream() { Close(); }

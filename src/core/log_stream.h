@@ -16,12 +16,17 @@ class LogStream : public Dispatch {
  public:
   // HostError 75 naming the file when it can't be opened.
   static std::shared_ptr<LogStream> Open(const std::filesystem::path& path, bool append);
+  // For appending, creating it when missing; null with the system's error number when it can't
+  // be opened. Nothing in the file changes, so it can be tried before a run commits to its logs.
+  static std::shared_ptr<LogStream> TryOpen(const std::filesystem::path& path, int& error);
   ~LogStream() override;
 
   // Each line is flushed at once, so a log survives a crash of the run.
   void WriteLine(const std::string& text = {});
   void Write(const std::string& text);
   void Close();
+  // Empties the file; later lines start it afresh.
+  void Truncate();
   bool IsOpen() const { return file_ != nullptr; }
   const std::filesystem::path& Path() const { return path_; }
 
@@ -33,5 +38,8 @@ class LogStream : public Dispatch {
   std::FILE* file_;
   std::filesystem::path path_;
 };
+
+// Why a file could not be opened or locked, in German, for the system's error number.
+std::string FileErrorText(int error);
 
 }  // namespace fern

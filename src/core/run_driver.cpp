@@ -79,6 +79,8 @@ RunDriver::RunDriver(PortalGrid& grid, const ExporterFactory& factory, RunView v
     : grid_(grid), factory_(factory.WithDefaults()), view_(std::move(view)) {}
 
 RunDriver::StartResult RunDriver::butStart_Click() {
+  m_blnStoppedByUser = false;
+  stopButton_.clear();
   SetBusy(true);
   m_oFernDispatcher = std::make_unique<cFernDispatcher>();
   cFernDispatcher::InitResult init = m_oFernDispatcher->Init();
@@ -91,6 +93,8 @@ RunDriver::StartResult RunDriver::butStart_Click() {
         return StartResult::kRefused;
       case cFernDispatcher::InitResult::kLockFailed:
         return StartResult::kLockFailed;
+      case cFernDispatcher::InitResult::kLogFailed:
+        return StartResult::kLogFailed;
       default:
         return StartResult::kRefusedEndProcess;
     }
@@ -100,7 +104,7 @@ RunDriver::StartResult RunDriver::butStart_Click() {
   if (logBoxes)
     SetMessageAnswerer(std::make_shared<UnattendedAnswerer>(
         [this](const std::string& title, const std::string& text) {
-          std::fprintf(stderr, "%s: %s\n", title.c_str(), text.c_str());
+          WriteBoxToConsole(title, text);
           Report(state::kInfo, (title.empty() ? "" : title + ": ") + text, false, false);
         }));
   RunTransfer();
@@ -126,6 +130,8 @@ void RunDriver::RunTransfer() {
   } catch (const std::exception&) {
   }
   m_lngErrors = 0;
+  errorLines_.clear();
+  runLine_.clear();
   s.g_oUtil->Wait(true);
   m_dtmStart = vb::Now();
 
@@ -149,16 +155,23 @@ void RunDriver::RunTransfer() {
 
   // A scheduler that stops a hung run must not find a clean night in the logs.
   m_blnCancelledBySignal = CancelSignal() != 0;
+  m_blnStoppedByUser = !m_blnCancelledBySignal && !stopButton_.empty();
   if (m_blnCancelledBySignal)
     Report(state::kCancelled,
            ">>>> " +
                s.g_oLanguagePack->TranslateString("Übertragung abgebrochen: Signal %1 empfangen",
                                                   CancelSignal() == SIGINT ? "SIGINT" : "SIGTERM"),
            true, true);
+  else if (m_blnStoppedByUser)
+    Report(state::kCancelled,
+           ">>>> " + s.g_oLanguagePack->TranslateString(
+                         "Übertragung abgebrochen: \"%1\" im Fenster gedrückt", stopButton_),
+           true, true);
 
   if (view_.runningChanged) view_.runningChanged(false);
   try {
-    AskShowErrorLog();
+    // A user who stopped the run is ending the program, not reading its errors now.
+    if (!m_blnStoppedByUser) AskShowErrorLog();
   } catch (const std::exception&) {
   }
   WriteRunLine();
@@ -335,9 +348,10 @@ void RunDriver::Report(int32_t lngState, const std::string& text, bool blnShow, 
     if (blnShow) AddMessage(strText);
     cFernDispatcher* fd = m_oFernDispatcher.get();
     if (blnIsError) {
-      if (fd && fd->m_tErrorLog)
-        fd->m_tErrorLog->WriteLine(std::to_string(lngState) + "; " + strText);
+      const std::string line = std::to_string(lngState) + "; " + strText;
+      if (errorLines_.size() < kKeptErrorLines) errorLines_.push_back(line);
       ++m_lngErrors;
+      if (fd && fd->m_tErrorLog) fd->m_tErrorLog->WriteLine(line);
     }
     auto send = [&](const std::string& line) {
       if (fd && fd->m_tSendLog) fd->m_tSendLog->WriteLine(line);
@@ -372,17 +386,41 @@ void RunDriver::AskShowErrorLog() {
               "Es sind Fehler aufgetreten. Eventuell sind nicht alle Objekte "
               "erfolgreich übertragen worden.%nl%Wollen Sie das Fehlerprotokoll sehen?"),
           false))
-    s.g_oUtil->StartDoc(GetHostPath("DAT\\Error.log"));
+    ShowDocument(GetHostPath("DAT\\Error.log"));
+}
+
+void RunDriver::StopRun(const std::string& button) {
+  if (!Running()) return;
+  if (stopButton_.empty()) stopButton_ = button;
+  SetEsc();
 }
 
 void RunDriver::WriteRunLine() {
-  std::string line = FormatStart(m_dtmStart, "dd.MM.yyyy hh:nn:ss") +
-                     "; Errors: " + std::to_string(m_lngErrors) +
-                     "; PortalList: " + grid_.GetPortalList(true) + ";";
+  runLine_ = FormatStart(m_dtmStart, "dd.MM.yyyy hh:nn:ss") +
+             "; Errors: " + std::to_string(m_lngErrors) +
+             "; PortalList: " + grid_.GetPortalList(true) + ";";
   try {
-    if (m_oFernDispatcher->m_tTransferLog) m_oFernDispatcher->m_tTransferLog->WriteLine(line);
+    if (m_oFernDispatcher->m_tTransferLog) m_oFernDispatcher->m_tTransferLog->WriteLine(runLine_);
   } catch (const std::exception&) {
   }
+}
+
+void ShowDocument(const std::string& hostPath) {
+  try {
+    cUtil::StartDoc(hostPath);
+  } catch (const HostError&) {
+    ShowMessage(Session().g_oLanguagePack->TranslateString(
+                    "%1 kann nicht angezeigt werden: Es ist kein Anzeigeprogramm eingerichtet "
+                    "(xdg-open aus dem Paket xdg-utils).",
+                    ResolveHostPath(hostPath).string()),
+                mb::kExclamation);
+  }
+}
+
+void WriteBoxToConsole(const std::string& title, const std::string& text) {
+  // Boxes break lines with CR LF; a console line ends in LF alone.
+  std::string line = vb::Replace(title.empty() ? text : title + ": " + text, "\r\n", "\n");
+  std::fprintf(stderr, "%s\n", line.c_str());
 }
 
 void RunDriver::ArchiveLogs() {

@@ -44,9 +44,9 @@ class RunDriver {
  public:
   RunDriver(PortalGrid& grid, const ExporterFactory& factory = {}, RunView view = {});
 
-  // kLockFailed: the run lock could not be taken for another reason than a second run (a box
-  // said why); nothing ran.
-  enum class StartResult { kRan, kRefused, kRefusedEndProcess, kLockFailed };
+  // kLockFailed: the run lock could not be taken for another reason than a second run;
+  // kLogFailed: a log can't be written. A box said why; nothing ran.
+  enum class StartResult { kRan, kRefused, kRefusedEndProcess, kLockFailed, kLogFailed };
 
   // Start: the session object, the run, the logs closed, the check states saved.
   StartResult butStart_Click();
@@ -64,9 +64,21 @@ class RunDriver {
   int32_t m_lngErrors = 0;
   // SIGTERM or SIGINT came during the last run: it was cut short and said so.
   bool m_blnCancelledBySignal = false;
+  // The user stopped the last run from the window: it was cut short and said so.
+  bool m_blnStoppedByUser = false;
+  // Stops the run under way as SIGTERM does: the current step ends at its next look at the
+  // cancel flag, the rest is skipped, and the logs and run line say it was cancelled.
+  // `button` names what the user pressed.
+  void StopRun(const std::string& button);
+  bool Running() const { return m_oFernDispatcher != nullptr; }
   // Names of an unattended run's portal list that match no portal; each is a counted error.
   std::vector<std::string> m_unmatchedPortals;
   double m_dtmStart = 0;
+  // The last run's line of the transfer log, and the first of its error-log lines (the count of
+  // all is m_lngErrors).
+  static constexpr size_t kKeptErrorLines = 50;
+  const std::string& RunLine() const { return runLine_; }
+  const std::vector<std::string>& ErrorLines() const { return errorLines_; }
   MessageList& Messages() { return messages_; }
   const MessageList& Messages() const { return messages_; }
 
@@ -90,6 +102,17 @@ class RunDriver {
   RunView view_;
   MessageList messages_;
   std::unique_ptr<cFernDispatcher> m_oFernDispatcher;
+  std::string runLine_;
+  std::vector<std::string> errorLines_;
+  std::string stopButton_;
 };
+
+// Opens a host file with the desktop's viewer; when none can start, a box says so in German
+// with the file's real path.
+void ShowDocument(const std::string& hostPath);
+
+// One message box of an unattended run as a line on standard error ("title: text", or the text
+// alone without a title).
+void WriteBoxToConsole(const std::string& title, const std::string& text);
 
 }  // namespace fern

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "core/portal_grid.h"
 #include "core/run_driver.h"
@@ -23,7 +24,19 @@ std::string PortalListFromSwitch(const PortalGrid& grid);
 // Reads "/SCOPE" into the driver's scope flags.
 void ApplyScopeFlags(RunDriver& driver);
 
-// Checks exactly the named portals and runs Start; the exit code of the run.
+// Checks exactly the named portals and runs Start; the exit code of the run. A run that counted
+// errors or was cancelled writes RunSummary to standard error, so that a scheduler mails it.
 int RunUnattended(PortalGrid& grid, RunDriver& driver, const std::string& portalList);
+
+// What a failed or cancelled run tells its scheduler, one line each: its run line, its first
+// error lines ("… und N weitere" for the rest) and the path of the error log.
+std::string RunSummary(const RunDriver& driver);
+
+// The short usage text: the switches, "§", the exit codes.
+std::string UsageText();
+
+// A warning for every text on the command line that the program does not know, and for a
+// "/SCOPE" value other than full or partial; the run goes on without them.
+std::vector<std::string> CommandLineWarnings();
 
 }  // namespace fern

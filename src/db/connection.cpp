@@ -298,22 +298,24 @@ std::unique_ptr<Connection> Connection::Create(const std::string& path) {
 
 std::unique_ptr<Connection> Connection::OpenImpl(const std::string& path, bool create) {
   auto fail = [&](const std::string& why) -> std::unique_ptr<Connection> {
-    throw HostError(kDatabaseError, "Cannot open the database \"" + path + "\": " + why,
+    throw HostError(kDatabaseError,
+                    "Die Datenbank \"" + path + "\" kann nicht geöffnet werden: " + why,
                     "Connection.Open");
   };
   struct stat st {};
   bool exists = ::stat(path.c_str(), &st) == 0;
-  if (!exists && !create) fail("the file does not exist");
-  if (exists && !S_ISREG(st.st_mode)) fail("not a file");
+  if (!exists && !create) fail("die Datei fehlt");
+  if (exists && !S_ISREG(st.st_mode)) fail("das ist keine Datei");
   // The write-protect bits count even where the process could write anyway (root).
-  if (exists && (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) fail("the file is read-only");
+  if (exists && (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
+    fail("die Datei ist schreibgeschützt");
   sqlite3* raw = nullptr;
   // One thread uses a connection, so SQLite need not lock around every column read.
   int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX | (create ? SQLITE_OPEN_CREATE : 0);
   int rc = sqlite3_open_v2(path.c_str(), &raw, flags, nullptr);
   std::unique_ptr<Connection> conn(new Connection(path, raw));
   if (rc != SQLITE_OK) fail(raw ? sqlite3_errmsg(raw) : sqlite3_errstr(rc));
-  if (sqlite3_db_readonly(raw, "main") == 1) fail("the file is read-only");
+  if (sqlite3_db_readonly(raw, "main") == 1) fail("die Datei ist schreibgeschützt");
   sqlite3_extended_result_codes(raw, 0);
   sqlite3_busy_timeout(raw, kDefaultBusyMs);
   if (RegisterHostFunctions(raw) != SQLITE_OK) fail(sqlite3_errmsg(raw));

@@ -4,13 +4,17 @@
 #include <QCloseEvent>
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QHelpEvent>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QListView>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollBar>
+#include <QStyledItemDelegate>
 #include <QTableWidget>
 #include <QTimer>
+#include <QToolTip>
 
 #include <algorithm>
 #include <cstdio>
@@ -72,6 +76,33 @@ QTableWidgetItem* LockedItem(const std::string& text) {
 
 constexpr int kSignalWatchMs = 200;
 
+// Message lines as wide as the list, never wider: a long line ends in "…" instead of widening
+// the list sideways, and tells its whole text as its tip.
+class MessageLineDelegate : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+
+  QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    return {0, QStyledItemDelegate::sizeHint(option, index).height()};
+  }
+
+  bool helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem& option,
+                 const QModelIndex& index) override {
+    if (event->type() != QEvent::ToolTip)
+      return QStyledItemDelegate::helpEvent(event, view, option, index);
+    QStyleOptionViewItem item = option;
+    initStyleOption(&item, index);
+    const QStyle* style = view->style();
+    const QRect textRect = style->subElementRect(QStyle::SE_ItemViewItemText, &item, view);
+    const bool cut = item.fontMetrics.horizontalAdvance(item.text) > textRect.width();
+    if (cut)
+      QToolTip::showText(event->globalPos(), item.text, view->viewport(), option.rect);
+    else
+      QToolTip::hideText();
+    return true;
+  }
+};
+
 }  // namespace
 
 frmFernDispatcher::frmFernDispatcher(ExporterFactory factory, bool installAnswerer)
@@ -87,7 +118,7 @@ frmFernDispatcher::frmFernDispatcher(ExporterFactory factory, bool installAnswer
   view.runningChanged = [this](bool running) { SetRunning(running); };
   driver_ = std::make_unique<RunDriver>(grid_, std::move(factory), std::move(view));
 
-  openDocument = [](const std::string& path) { cUtil::StartDoc(path); };
+  openDocument = [](const std::string& path) { ShowDocument(path); };
   endProcess = [](int code) {
     std::fflush(nullptr);
     std::_Exit(code);
@@ -169,7 +200,17 @@ void frmFernDispatcher::BuildControls() {
   lisMeldung->setUniformItemSizes(true);
   lisMeldung->setLayoutMode(QListView::Batched);
   lisMeldung->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  lisMeldung->setItemDelegate(new MessageLineDelegate(lisMeldung));
+  lisMeldung->setWordWrap(false);
+  lisMeldung->setTextElideMode(Qt::ElideRight);
+  lisMeldung->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   lisMeldung->setGeometry(kMargin, 270, kDesignWidth - 2 * kMargin, 150);
+  // The list lays its lines out in batches after they came; the newest line is scrolled into
+  // view once its place is known, unless the user has chosen another line meanwhile.
+  QObject::connect(lisMeldung->verticalScrollBar(), &QScrollBar::rangeChanged, this, [this] {
+    const int rows = messages_->rowCount();
+    if (rows > 0 && lisMeldung->currentIndex().row() == rows - 1) lisMeldung->scrollToBottom();
+  });
 
   lblVersion = new QLabel(this);
   lblVersion->setGeometry(kMargin, 0, 150, kButtonHeight);
@@ -181,9 +222,13 @@ void frmFernDispatcher::BuildControls() {
   butClose = new QPushButton(QStringLiteral("Schließen"), this);
   butCancel->setEnabled(false);
   QObject::connect(butStart, &QPushButton::clicked, this, [this] { butStart_Click(); });
-  // Cancel ends the process at once, also in the middle of a run.
-  QObject::connect(butCancel, &QPushButton::clicked, this,
-                   [this] { endProcess(running_ ? exitcode::kErrors : exitcode::kOk); });
+  // Cancel ends the process; in the middle of a run only once the run has written its record.
+  QObject::connect(butCancel, &QPushButton::clicked, this, [this] {
+    if (running_)
+      StopRunThenEnd("Abbrechen");
+    else
+      endProcess(exitcode::kOk);
+  });
   QObject::connect(butClose, &QPushButton::clicked, this, [this] { close(); });
   Form_Resize();
 }
@@ -332,9 +377,21 @@ RunDriver::StartResult frmFernDispatcher::butStart_Click() {
   ResetEsc();
   RunDriver::StartResult result = driver_->butStart_Click();
   ShowChecks();
+  EndIfStopped();
   if (result == RunDriver::StartResult::kRefusedEndProcess && !Unattended())
     endProcess(exitcode::kAlreadyRunning);
   return result;
+}
+
+void frmFernDispatcher::StopRunThenEnd(const std::string& button) {
+  endAfterRun_ = true;
+  driver_->StopRun(button);
+}
+
+void frmFernDispatcher::EndIfStopped() {
+  if (!endAfterRun_) return;
+  endAfterRun_ = false;
+  endProcess(exitcode::kCancelled);
 }
 
 int frmFernDispatcher::RunUnattendedTransfer() {
@@ -346,6 +403,7 @@ int frmFernDispatcher::RunUnattendedTransfer() {
   ShowChecks();
   int code = RunUnattended(grid_, *driver_, portalList_);
   ShowChecks();
+  EndIfStopped();
   return code;
 }
 
@@ -488,9 +546,21 @@ void frmFernDispatcher::resizeEvent(QResizeEvent* event) {
 
 void frmFernDispatcher::closeEvent(QCloseEvent* event) {
   SaveWindowPos();
+  if (running_) {
+    // The window stays until the run has stopped and written its record.
+    event->ignore();
+    StopRunThenEnd("Schließen");
+    return;
+  }
   event->accept();
-  // Closing in the middle of a run ends the process, as the window's unload always did.
-  if (running_) endProcess(exitcode::kErrors);
+  // Another window (the portal login) would keep the program alive without its main window.
+  for (QWidget* other : QApplication::topLevelWidgets()) {
+    const Qt::WindowType type = other->windowType();
+    if (other != this && other->isVisible() && (type == Qt::Window || type == Qt::Dialog)) {
+      endProcess(exitcode::kOk);
+      return;
+    }
+  }
 }
 
 }  // namespace fern

@@ -65,9 +65,11 @@ class frmFernDispatcher : public QWidget, private ControlCaptions {
   std::function<void(std::string& portalDsn)> showLoginWindow;
   std::function<void(const std::string& answer)> showAnswerWindow;
 
-  // Opens a log or the client list; by default with the desktop's handler (xdg-open).
+  // Opens a log or the client list; by default with the desktop's handler (xdg-open), or a box
+  // that says no viewer can start.
   std::function<void(const std::string& hostPath)> openDocument;
-  // Ends the process at once (Cancel; Close during a run). By default std::_Exit.
+  // Ends the process at once (Cancel; Close and Cancel after the run they stopped; Close while
+  // another window such as the login keeps the program alive). By default std::_Exit.
   std::function<void(int exitCode)> endProcess;
 
   void RestoreWindowPos();
@@ -117,6 +119,9 @@ class frmFernDispatcher : public QWidget, private ControlCaptions {
   void AddMessage(const std::string& text);
   void SetRunning(bool running);
   void SetLoginRunning(bool running);
+  // Cancel or Close during a run: the run stops as on SIGTERM, the process ends after it.
+  void StopRunThenEnd(const std::string& button);
+  void EndIfStopped();
 
   PortalGrid grid_;
   MessageListModel* messages_ = nullptr;
@@ -127,6 +132,7 @@ class frmFernDispatcher : public QWidget, private ControlCaptions {
   bool running_ = false;
   bool loginRunning_ = false;
   bool busyCursor_ = false;
+  bool endAfterRun_ = false;
 };
 
 }  // namespace fern

@@ -41,3 +41,20 @@ TEST(CommandLineShellForm, SwitchWithoutValue) {
   EXPECT_EQ(cl.GetCommandSwitch("/NOTCLOSEONERROR"), "");
   EXPECT_EQ(CommandLine::FromArgs({"/userkv", "Bob"}).GetCommandSwitch("/USERKV"), "BOB");
 }
+
+TEST(CommandLineUnknownText, EveryTextThatIsNoSwitchOrItsValueIsNamedAsGiven) {
+  using List = std::vector<std::string>;
+  EXPECT_EQ(CommandLine::FromArgs({"/USERKV", "anna", "/PORTAL", "ALL"}).UnknownArguments(),
+            List{});
+  EXPECT_EQ(
+      CommandLine::FromArgs({"/USERKV", "anna", "maria", "/Verbose", "/PORTAL"}).UnknownArguments(),
+      (List{"maria", "/Verbose"}));
+  // A switch right after a switch leaves the first without a value.
+  EXPECT_EQ(CommandLine::FromArgs({"/USERKV", "/PATHKV", "/srv/x", "extra"}).UnknownArguments(),
+            List{"extra"});
+  EXPECT_EQ(Line("/USERKV anna /PORTAL a|b rest /x").UnknownArguments(), (List{"rest", "/x"}));
+  EXPECT_EQ(Line("/USERKV  anna").UnknownArguments(), List{"anna"});
+
+  EXPECT_TRUE(CommandLine::FromArgs({"/USERKV", "x", "/?"}).WantsHelp());
+  EXPECT_FALSE(CommandLine::FromArgs({"/USERKV", "-h-"}).WantsHelp());
+}

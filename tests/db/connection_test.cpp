@@ -296,7 +296,7 @@ TEST_F(Db, OpenRefusesMissingForeignAndReadOnlyFiles) {
   ::chmod(path_.c_str(), 0444);
   e = ErrorOf([&] { Connection::Open(path_); });
   EXPECT_NE(e.description().find(path_), std::string::npos);
-  EXPECT_NE(e.description().find("read-only"), std::string::npos);
+  EXPECT_NE(e.description().find("schreibgeschützt"), std::string::npos);
 }
 
 TEST_F(Db, DeclaredTypesSizesAndGeneratedKeys) {

@@ -193,8 +193,7 @@ TEST_F(KavantorApiTest, HugeAnswersAreLoggedMasked) {
   EXPECT_EQ(c->CallIS24RestApiStartCreateLogin("{8A0B5C1D-0000-4000-8000-0000000000AA}").size(),
             answer.size());
   Session().g_blnDebugLog = false;
-  const std::string debugLog =
-      ReadAll((Session().programFolder / "FernDispatcherDebug.txt").string());
+  const std::string debugLog = ReadAll((host() / "DAT" / "FernDispatcherDebug.txt").string());
   for (const std::string& log : {Log(), debugLog}) {
     EXPECT_GT(log.size(), answer.size() - 3 * secret.size());
     EXPECT_EQ(log.find("QQQQ"), std::string::npos);

@@ -1,15 +1,27 @@
 // The main window offscreen on a demo host: grid, saved check states and position, the run's
-// message list and buttons, Esc, links and the login buttons.
+// message list and buttons, Esc, Cancel and Close during a run, links and the login buttons.
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QHelpEvent>
 #include <QListWidget>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollBar>
 #include <QTableWidget>
 #include <QTest>
 #include <QTimer>
+#include <QToolTip>
 
 #include <csignal>
 #include <fstream>
+#include <sstream>
 
+#include "core/startup.h"
+#include "openimmo/cImmoXmlV2.h"
+#include "platform/cp1252.h"
 #include "platform/host_error.h"
 #include "platform/waits.h"
 #include "restportal/login_rest.h"
@@ -153,10 +165,22 @@ TEST_F(WindowTest, PositionWithoutSavedValueIsCentredAndSavedOnClose) {
 struct Script {
   frmFernDispatcher* window = nullptr;
   int lines = 0;
+  std::string longLine;  // raised after the numbered lines
   bool pressEsc = false;
   std::string seen;
   std::vector<int32_t> types;
 };
+
+// The newest line is the current one, lies wholly inside the list, and the list shows the
+// lines' beginnings.
+std::string NewestInView(QListView* list) {
+  const QModelIndex last = list->model()->index(list->model()->rowCount() - 1, 0);
+  std::string out;
+  if (list->currentIndex() != last) out += "not current ";
+  if (!list->viewport()->rect().contains(list->visualRect(last))) out += "not in view ";
+  if (list->horizontalScrollBar()->value() != 0) out += "scrolled sideways ";
+  return out.empty() ? "ok" : out;
+}
 
 class ScriptedOpenImmo : public OpenImmoExporter {
  public:
@@ -176,6 +200,12 @@ class ScriptedOpenImmo : public OpenImmoExporter {
     events.RaiseInternalState(3, "Verbindung");
     s_.seen += s_.window->lblProgress->text().toStdString();
     for (int i = 1; i <= s_.lines; ++i) events.RaiseWorkState(0, "m" + std::to_string(i));
+    if (!s_.longLine.empty()) {
+      events.RaiseWorkState(102, s_.longLine);
+      // What the user sees while the run goes on, once the list has laid out its lines.
+      for (int i = 0; i < 40 && NewestInView(s_.window->lisMeldung) != "ok"; ++i) Sleep(50);
+      s_.seen += " " + NewestInView(s_.window->lisMeldung);
+    }
     if (s_.pressEsc) QTest::keyClick(s_.window, Qt::Key_Escape);
     s_.pressEsc = false;
   }
@@ -211,6 +241,36 @@ TEST_F(RunWindowTest, RunFillsTheCappedListAndTogglesTheButtons) {
   EXPECT_TRUE(w->butStart->isEnabled());
   EXPECT_FALSE(w->butCancel->isEnabled());
   EXPECT_EQ(w->lblProgress->text().toStdString(), "");
+}
+
+TEST_F(RunWindowTest, NewestLineStaysInViewAndACutLineShowsItsWholeTextAsTip) {
+  script.lines = 400;
+  script.longLine =
+      ">>>> Anmeldung am FTP-Server 127.0.0.1 fehlgeschlagen: " + std::string(300, '.') +
+      " Kennwort falsch";
+  OpenWith("ImmoPortal Demo|");
+  w->resize(600, 500);
+  w->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(w.get()));
+  w->butStart_Click();
+  EXPECT_TRUE(script.seen.ends_with("Verbindung ok")) << script.seen;
+  QListView* list = w->lisMeldung;
+  EXPECT_TRUE(QTest::qWaitFor([&] { return NewestInView(list) == "ok"; }, 2000))
+      << NewestInView(list);
+  EXPECT_EQ(list->horizontalScrollBar()->maximum(), 0);
+  EXPECT_EQ(list->currentIndex().data().toString().toStdString(), script.longLine);
+
+  // The cut line tells its whole text; a line that fits needs no tip.
+  auto tipAt = [&](int row) {
+    QRect rect = list->visualRect(list->model()->index(row, 0));
+    QHelpEvent help(QEvent::ToolTip, rect.center(), list->viewport()->mapToGlobal(rect.center()));
+    QCoreApplication::sendEvent(list->viewport(), &help);
+    return QToolTip::isVisible() ? QToolTip::text().toStdString() : std::string();
+  };
+  const int last = list->model()->rowCount() - 1;
+  EXPECT_EQ(tipAt(last - 1), "");
+  EXPECT_EQ(tipAt(last), script.longLine);
+  QToolTip::hideText();
 }
 
 TEST_F(RunWindowTest, EscDuringARunSkipsItsLaterPhasesButNotTheNextRun) {
@@ -354,6 +414,126 @@ TEST_F(WindowTest, LinksOpenTheLogsAndTheClientListShowsOnlyWhenItExists) {
   ResetSession();
   std::ofstream(host() / "System" / "Mandanten.ini") << "[Mandanten]\r\n";
   EXPECT_FALSE(Open()->lnkLabelMandant->isHidden());
+}
+
+// A portal whose server takes the connection and never answers: the post hangs until stopped.
+class StalledPortal {
+ public:
+  StalledPortal() {
+    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    auto* raw = reinterpret_cast<sockaddr*>(&addr);
+    if (fd_ < 0 || ::bind(fd_, raw, len) != 0 || ::listen(fd_, 4) != 0 ||
+        ::getsockname(fd_, raw, &len) != 0)
+      throw std::runtime_error("no loopback socket");
+    port_ = ntohs(addr.sin_port);
+  }
+  ~StalledPortal() { ::close(fd_); }
+  std::string Url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/openimmo"; }
+  // A client is waiting for an answer.
+  bool Called() const {
+    pollfd p{fd_, POLLIN, 0};
+    return ::poll(&p, 1, 0) > 0;
+  }
+
+ private:
+  int fd_ = -1;
+  int port_ = 0;
+};
+
+std::string FileText(const std::filesystem::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return cp1252::ToUtf8(s.str());
+}
+
+TEST_F(WindowTest, CancelAndCloseDuringARunStopItWithItsRecordThenEndTheProcess) {
+  StalledPortal portal;
+  Sql("UPDATE Boersen SET boersen_host = '" + portal.Url() +
+      "' WHERE boersen_name = 'Wohnen HTTP Demo'");
+  for (const char* button : {"Abbrechen", "Schließen"}) {
+    SCOPED_TRACE(button);
+    WriteGui("MAINPOS", "");
+    auto w = Open(DefaultExporters());
+    w->Grid().ClearPortalChecks();
+    w->Grid().ApplyPortalList("Wohnen HTTP Demo|");
+    w->show();
+    // What the process leaves behind at its end.
+    std::vector<int> codes;
+    std::string transferLog, errorLog;
+    w->endProcess = [&](int code) {
+      codes.push_back(code);
+      transferLog = FileText(host() / "DAT" / "Transfer.log");
+      errorLog = FileText(host() / "DAT" / "Error.log");
+      SetEsc();  // the process would be gone: nothing may wait on
+    };
+    QPushButton* press = std::string(button) == "Abbrechen" ? w->butCancel : w->butClose;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+      if (!portal.Called()) return;
+      poll.stop();
+      press->click();
+    });
+    poll.start(10);
+    w->butStart_Click();
+    poll.stop();
+
+    ASSERT_EQ(codes, std::vector<int>{exitcode::kCancelled});
+    EXPECT_NE(transferLog.find("; PortalList: Wohnen HTTP Demo|;"), std::string::npos)
+        << transferLog;
+    EXPECT_EQ(transferLog.find("; Errors: 0;"), std::string::npos) << transferLog;
+    EXPECT_NE(errorLog.find("Übertragung abgebrochen: \"" + std::string(button) + "\""),
+              std::string::npos)
+        << errorLog;
+    EXPECT_EQ(ReadGui("MAINPOS").empty(), std::string(button) == "Abbrechen");
+    ResetEsc();
+    w.reset();
+    ResetSession();
+  }
+}
+
+TEST_F(WindowTest, CloseWithTheLoginWindowOpenEndsTheProcess) {
+  auto w = Open();
+  w->show();
+  std::vector<int> codes;
+  w->endProcess = [&](int code) { codes.push_back(code); };
+  QWidget login;
+  login.show();
+  w->butClose->click();
+  EXPECT_EQ(codes, std::vector<int>{exitcode::kOk});
+  EXPECT_FALSE(ReadGui("MAINPOS").empty());
+}
+
+TEST_F(WindowTest, LinksAndTheErrorLogQuestionSayInGermanWhenNoViewerStarts) {
+  auto w = Open();
+  const std::string path = ::getenv("PATH") ? ::getenv("PATH") : "";
+  ::setenv("PATH", dir.path().c_str(), 1);  // no viewer anywhere
+  QTest::mouseClick(w->lnkLabelErrorLog, Qt::LeftButton);
+
+  // After a run with errors the user answers yes to seeing the error log.
+  struct Yes : RecordingAnswerer {
+    bool MsgAsk(const std::string& q, bool) override {
+      texts.push_back(q);
+      return true;
+    }
+  };
+  auto yes = std::make_shared<Yes>();
+  SetMessageAnswerer(yes);
+  w->Grid().ClearPortalChecks();
+  w->Grid().ApplyPortalList("Remax Demo|");
+  w->butStart_Click();
+  ::setenv("PATH", path.c_str(), 1);
+
+  const std::string expected = (host() / "DAT" / "Error.log").string() +
+                               " kann nicht angezeigt werden: Es ist kein Anzeigeprogramm "
+                               "eingerichtet (xdg-open aus dem Paket xdg-utils).";
+  EXPECT_EQ(answers->texts, std::vector<std::string>{expected});
+  ASSERT_EQ(yes->texts.size(), 2u);
+  EXPECT_EQ(yes->texts[1], expected);
 }
 
 TEST_F(WindowTest, AnIdleWindowClosesOnSigterm) {

@@ -1,5 +1,6 @@
-// The real program on a demo host copy, without a display: the unattended night run and its
-// exit codes, and the window refusing to start where nobody could see it.
+// The real program on a demo host copy, without a display: the unattended night run, its exit
+// codes and what it tells a scheduler on the console, the usage text, and the window refusing to
+// start where nobody could see it.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
@@ -13,6 +14,7 @@
 #include <sstream>
 #include <thread>
 
+#include "platform/cp1252.h"
 #include "platform/process.h"
 #include "ui_fixture.h"
 
@@ -25,8 +27,16 @@ class StartProcessTest : public ::testing::Test, public DemoHostTest {
   // X display.
   ProcessResult Run(std::vector<std::string> args, const std::string& display = {}) {
     std::string exe = FERN_DISPATCHER_EXE;
-    std::vector<std::string> argv{
-        "env", "-u", "DISPLAY", "-u", "WAYLAND_DISPLAY", "-u", "QT_QPA_PLATFORM"};
+    // A scheduler's environment: no desktop session, no runtime folder.
+    std::vector<std::string> argv{"env",
+                                  "-u",
+                                  "DISPLAY",
+                                  "-u",
+                                  "WAYLAND_DISPLAY",
+                                  "-u",
+                                  "QT_QPA_PLATFORM",
+                                  "-u",
+                                  "XDG_RUNTIME_DIR"};
     if (!display.empty()) argv.push_back("DISPLAY=" + display);
     argv.push_back(exe);
     argv.insert(argv.end(), args.begin(), args.end());
@@ -59,8 +69,9 @@ class StartProcessTest : public ::testing::Test, public DemoHostTest {
     EXPECT_EQ(r.exitCode, errors > 0 ? 1 : 0) << r.err;
   }
   std::string TransferLog() { return DatFile("Transfer.log"); }
-  std::string DatFile(const std::string& name) {
-    std::ifstream in(host() / "DAT" / name, std::ios::binary);
+  std::string DatFile(const std::string& name) { return Bytes(host() / "DAT" / name); }
+  static std::string Bytes(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
     std::stringstream s;
     s << in.rdbuf();
     return s.str();
@@ -98,6 +109,22 @@ class StartProcessTest : public ::testing::Test, public DemoHostTest {
     kill(pid, SIGKILL);
     waitpid(pid, &status, 0);
     return -1;
+  }
+  // The lines of a Windows-1252 log with CR LF, as UTF-8.
+  static std::vector<std::string> LogLines(const std::filesystem::path& file) {
+    std::vector<std::string> lines;
+    std::istringstream in(cp1252::ToUtf8(Bytes(file)));
+    for (std::string line; std::getline(in, line);) {
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      lines.push_back(line);
+    }
+    return lines;
+  }
+  static std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
   }
 };
 
@@ -185,8 +212,113 @@ TEST_F(StartProcessTest, WindowWithoutDisplayIsRefusedClearly) {
     ProcessResult r = Run({"/PATHKV", host().string(), "/USERKV", "DEMO"}, display);
     ASSERT_EQ(r.outcome, ProcessOutcome::kExited) << r.error;
     EXPECT_EQ(r.exitCode, 2);
-    EXPECT_NE(r.err.find("needs a display"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("Das Fenster braucht eine Anzeige"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("qt."), std::string::npos) << r.err;
   }
+}
+
+TEST_F(StartProcessTest, CleanNightIsSilentAndAFailedOneSaysWhatWentWrong) {
+  // Cron mails whatever a job prints: a clean night prints nothing, whatever the display says.
+  for (const char* display : {"", ":99"}) {
+    SCOPED_TRACE(display);
+    ProcessResult clean = Run(Night("ImmoPortal§Demo"), display);
+    EXPECT_EQ(clean.exitCode, 0) << clean.err;
+    EXPECT_EQ(clean.out, "");
+    EXPECT_EQ(clean.err, "");
+  }
+
+  // 56 names that match no portal are 56 counted errors; one has an umlaut.
+  std::string portals = "ImmoPortal§Demo|Büro§Nord";
+  for (int i = 1; i <= 55; ++i) portals += "|Fehlt" + std::to_string(i);
+  ProcessResult failed = Run(Night(portals), ":99");
+  EXPECT_EQ(failed.exitCode, 1);
+  EXPECT_EQ(failed.out, "");
+  std::vector<std::string> errorLog = LogLines(host() / "DAT" / "Error.log");
+  ASSERT_EQ(errorLog.size(), 56u);
+  std::vector<std::string> expected{LogLines(host() / "DAT" / "Transfer.log").back()};
+  expected.insert(expected.end(), errorLog.begin(), errorLog.begin() + 50);
+  expected.push_back("… und 6 weitere");
+  expected.push_back("Fehlerprotokoll: " + (host() / "DAT" / "Error.log").string());
+  EXPECT_EQ(Lines(failed.err), expected) << failed.err;
+  EXPECT_NE(failed.err.find("Portal \"FEHLT1\" nicht gefunden"), std::string::npos);
+  EXPECT_NE(failed.err.find("BÜRO NORD"), std::string::npos) << "UTF-8 on the console";
+}
+
+TEST_F(StartProcessTest, LogsThatCantBeWrittenStopTheStartBeforeAnythingIsSent) {
+  std::filesystem::create_directories(host() / "DAT");
+  const std::filesystem::path database = host() / "DAT" / "kavantor.db";
+  ASSERT_TRUE(std::filesystem::exists(database));
+  const std::string before = Bytes(database);
+  for (const char* log : {"Transfer.log", "Error.log", "Send.log"}) {
+    SCOPED_TRACE(log);
+    std::ofstream(host() / "DAT" / "Error.log", std::ios::binary) << "102; voriger Lauf\r\n";
+    // A folder where the log should be: no user, root included, can write it.
+    const std::filesystem::path path = host() / "DAT" / log;
+    std::filesystem::remove(path);
+    std::filesystem::create_directory(path);
+    ProcessResult r = Run(Night("ImmoPortal§Demo"));
+    std::filesystem::remove(path);
+    EXPECT_EQ(r.exitCode, 2) << r.err;
+    EXPECT_NE(r.err.find(path.string()), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("kann nicht geschrieben werden"), std::string::npos) << r.err;
+    // Nothing was sent or marked as sent, and the last run's record is still there.
+    EXPECT_TRUE(Bytes(database) == before);
+    EXPECT_FALSE(std::filesystem::exists(host() / "DAT" / "FernDispatcher"));
+    if (std::string(log) != "Error.log") {
+      EXPECT_EQ(Bytes(host() / "DAT" / "Error.log"), "102; voriger Lauf\r\n");
+    }
+  }
+}
+
+TEST_F(StartProcessTest, ConsoleTextsAreGermanAndNoLineStartsWithAnEmptyTitle) {
+  auto expectGerman = [](const ProcessResult& r, int code, const std::string& text) {
+    EXPECT_EQ(r.exitCode, code) << r.err;
+    EXPECT_NE(r.err.find(text), std::string::npos) << r.err;
+    for (const std::string& line : Lines(r.err)) {
+      EXPECT_NE(line.rfind(":", 0), 0u) << line;
+      for (const char* english : {"another run", "Cannot", "read-only", "Permission", "directory"})
+        EXPECT_EQ(line.find(english), std::string::npos) << line;
+    }
+  };
+  {
+    int fd = ::open((host() / "DAT" / "FernDispatcher.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC,
+                    0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
+    expectGerman(Run(Night("ALL")), 3, "FernDispatcher.lock");
+    expectGerman(Run(Night("ALL", {"/NOTCLOSEONERROR", "1"})), 3,
+                 "Die Portalübertragung läuft bereits");
+    ::close(fd);
+  }
+  std::filesystem::remove(host() / "DAT" / "FernDispatcher.lock");
+  std::filesystem::create_directory(host() / "DAT" / "FernDispatcher.lock");
+  expectGerman(Run(Night("ALL")), 2, "Die Sperrdatei");
+  std::filesystem::remove(host() / "DAT" / "FernDispatcher.lock");
+
+  std::filesystem::permissions(host() / "DAT" / "kavantor.db", std::filesystem::perms::owner_read);
+  expectGerman(Run(Night("ALL")), 2, "schreibgeschützt");
+}
+
+TEST_F(StartProcessTest, UsageTextAndWarningsForWhatTheLineDoesNotKnow) {
+  for (const char* help : {"--help", "-h", "/?"}) {
+    SCOPED_TRACE(help);
+    ProcessResult r = Run({help});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    for (const char* part : {"Aufruf", "/USERKV", "/PATHKV", "/PORTAL", "/SCOPE",
+                             "/NOTCLOSEONERROR", "§", "Rückgabewerte", "\n  4 "})
+      EXPECT_NE(r.out.find(part), std::string::npos) << part << "\n" << r.out;
+  }
+
+  // The run goes on; each stray text is named once.
+  ProcessResult r = Run(Night("ImmoPortal§Demo", {"/SCOPE", "halb", "/VERBOSE", "übrig"}));
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  std::vector<std::string> lines = Lines(r.err);
+  ASSERT_EQ(lines.size(), 3u) << r.err;
+  EXPECT_NE(r.err.find("\"/VERBOSE\""), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("\"übrig\""), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("\"HALB\""), std::string::npos) << r.err;
+  EXPECT_EQ(RunLineErrors("ImmoPortal Demo|"), 0);
 }
 
 }  // namespace
