@@ -249,6 +249,10 @@ class cImmoXmlV2 : public OpenImmoExporter {
   std::string SaveXmlFile(db::Recordset& rsboersen, XmlDocumentPtr& doc, const tMandant& m,
                           std::string& folder);
   void SaveXmlText(XmlDocument& doc, const std::string& path, int32_t prefixFlag);
+  // Copies the files the document at `path` names beside itself from the folder `from` into
+  // `to`; 53 naming the document and the files when one is in neither.
+  void TakeFilesAlong(XmlDocument& doc, const std::string& from, const std::string& to,
+                      const std::string& path);
   void RemoveEmptyNodes(const XmlNodePtr& node, int32_t version = 0);
   static std::string RemoveControlChars(const std::string& text);
   static void txt_WriteAll(const std::string& file, const std::string& text);

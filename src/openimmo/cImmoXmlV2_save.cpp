@@ -31,7 +31,49 @@ std::vector<XmlNodePtr> OwnAttributes(XmlNode& node) {
   return out;
 }
 
+// The files a document names beside itself: the "pfad" of every picture, attachment or photo
+// kept outside the document.
+void CollectFilesBeside(const XmlNodePtr& node, std::vector<std::string>& out) {
+  for (const XmlNodePtr& child : node->ChildElements()) {
+    if (child->baseName() == "pfad") {
+      XmlNodePtr daten = child->parentNode();
+      XmlNodePtr owner = daten ? daten->parentNode() : nullptr;
+      const std::string name = vb::Trim(child->text());
+      const std::string upper = vb::UCase(name);
+      if (owner && Attr(owner, "location") == "EXTERN" && !name.empty() &&
+          upper.find("://") == std::string::npos && upper.rfind("WWW.", 0) != 0)
+        out.push_back(name);
+    }
+    CollectFilesBeside(child, out);
+  }
+}
+
 }  // namespace
+
+void cImmoXmlV2::TakeFilesAlong(XmlDocument& doc, const std::string& from, const std::string& to,
+                                const std::string& path) {
+  std::vector<std::string> names;
+  if (XmlNodePtr root = doc.documentElement()) CollectFilesBeside(root, names);
+  std::string missing;
+  for (const std::string& name : names) {
+    const std::filesystem::path target = Real(to + "\\" + name);
+    std::error_code ec;
+    // A file the scripts put there themselves stays.
+    if (std::filesystem::exists(target, ec)) continue;
+    const std::filesystem::path source = Real(from + "\\" + name);
+    if (!std::filesystem::is_regular_file(source, ec)) {
+      missing += (missing.empty() ? "" : ", ") + name;
+      continue;
+    }
+    std::filesystem::create_directories(target.parent_path(), ec);
+    if (!std::filesystem::copy_file(source, target, ec))
+      missing += (missing.empty() ? "" : ", ") + name + " (" + ec.message() + ")";
+  }
+  if (!missing.empty())
+    throw HostError(53,
+                    T("Die Datei '%1' nennt Dateien, die nicht bereitstehen: %2", path, missing),
+                    "SaveXmlFile");
+}
 
 std::string cImmoXmlV2::RemoveControlChars(const std::string& text) {
   std::string out;
@@ -154,7 +196,7 @@ std::string cImmoXmlV2::SaveXmlFile(db::Recordset& rsboersen, XmlDocumentPtr& do
   if (vb::Trim(newFolder).empty() || vb::Trim(newBase).empty())
     throw HostError(50015, T("Ungültiger Pfad '%1'.", newFolder + "\\" + newBase + ".xml"),
                     "Callback_BeforeXmlSave");
-  const std::string first = path;
+  const std::string first = path, workFolder = folder;
   if (newFolder != folder || newBase != base) {
     if (!cUtil::Exist(newFolder)) cUtil::MkFolder(newFolder);
     folder = newFolder;
@@ -162,6 +204,11 @@ std::string cImmoXmlV2::SaveXmlFile(db::Recordset& rsboersen, XmlDocumentPtr& do
     path = folder + "\\" + base + ".xml";
   }
   doc->save(Real(path));
+  std::error_code sameEc;
+  if (folder != workFolder && !std::filesystem::equivalent(Real(folder), Real(workFolder), sameEc))
+    // What the document names was made beside it in the work folder; the portal gets the new
+    // folder, so it has to find the files there too.
+    TakeFilesAlong(*doc, workFolder, folder, path);
   if (path != first) {
     // The work folder is sent as a whole: the first file must not go beside the scripts' one.
     std::error_code ec;

@@ -8,9 +8,11 @@
 #include <filesystem>
 #include <regex>
 #include <set>
+#include <sstream>
 #include <thread>
 
 #include "openimmo_fixture.h"
+#include "platform/process.h"
 #include "support/ftp_server.h"
 #include "support/http_server.h"
 
@@ -315,31 +317,98 @@ TEST_F(RunTest, AnInvalidDocumentIsReportedAndNotSent) {
   EXPECT_EQ(StatusCount(3, 1), 0);
 }
 
-TEST_F(RunTest, TheSaveHookMayMoveAndRenameTheDocument) {
-  const fs::path hooks = host() / "System" / "Services" / "OpenImmo";
+// A hook that moves and renames the document; `before` runs first in the hook.
+void WriteMovingHook(const fs::path& host, const std::string& before = "") {
+  const fs::path hooks = host / "System" / "Services" / "OpenImmo";
   fs::create_directories(hooks);
-  std::ofstream(hooks / "rename.vbs")
+  std::ofstream(hooks / "rename.vbs", std::ios::trunc)
       << "Class Rename\r\n"
          "  Public Function Callback_BeforeXmlSave(rs, oXmlDoc, strPath, strFileName)\r\n"
-         "    strPath = strPath & \"\\eigen\"\r\n"
+      << before
+      << "    strPath = strPath & \"\\eigen\"\r\n"
          "    strFileName = \"Bestand_\" & strFileName\r\n"
          "  End Function\r\n"
          "End Class\r\n"
          "Dim oHook\r\nSet oHook = New Rename\r\nApplication.EventsConsumers.Add oHook\r\n";
+}
+
+// The files a document names beside itself ("pfad" of an EXTERN picture or photo).
+std::set<std::string> ReferencedFiles(const std::string& xml) {
+  std::set<std::string> out;
+  static const std::regex pfad("<(?:imo:)?pfad>([^<]*)<");
+  for (auto it = std::sregex_iterator(xml.begin(), xml.end(), pfad); it != std::sregex_iterator();
+       ++it)
+    out.insert((*it)[1].str());
+  return out;
+}
+
+TEST_F(RunTest, TheSaveHookMayMoveAndRenameTheDocumentAndItsFilesGoWithIt) {
+  WriteMovingHook(host());
   auto server = UseFtpPortal();
   Run(kFtpPortal);
   EXPECT_EQ(Errors(), 0) << Lines(102);
-  // The portal gets the document under the hook's name, and only that one.
+  // The portal gets the document under the hook's name, and every file it names beside it.
   std::vector<std::string> arrived;
-  for (const auto& e : fs::directory_iterator(dir / "remote" / "in"))
+  std::set<std::string> files;
+  for (const auto& e : fs::directory_iterator(dir / "remote" / "in")) {
     if (e.path().extension() == ".xml") arrived.push_back(e.path().filename().string());
+    files.insert(e.path().filename().string());
+  }
   ASSERT_EQ(arrived.size(), 1u);
   EXPECT_EQ(arrived[0].rfind("Bestand_ImmoPortal Demo-K-4702-2", 0), 0u) << arrived[0];
   EXPECT_EQ(Documents(kFtpPortal), std::vector<fs::path>{});
   const fs::path moved = work / "TRANSFER" / "openimmo" / kFtpPortal / "eigen" / arrived[0];
   ExpectValid(moved);
+  const std::set<std::string> named = ReferencedFiles(Read(dir / "remote" / "in" / arrived[0]));
+  EXPECT_GT(named.size(), 28u);
+  for (const std::string& f : named) EXPECT_EQ(files.count(f), 1u) << f << " did not arrive";
   EXPECT_NE(Lines(0).find(arrived[0]), std::string::npos);
   EXPECT_EQ(StatusCount(2, 1), 29);
+
+  // A zipping portal: the archive holds the document and every file it names.
+  fs::remove_all(dir / "remote" / "in");
+  fs::create_directories(dir / "remote" / "in");
+  Exec("update boersenobj set status = 0, letzte_uebertragung = NULL");
+  Exec("update Boersen set zipping = 1 where boersen_name = '" + std::string(kFtpPortal) + "'");
+  lines.clear();
+  x_.reset();
+  Run(kFtpPortal);
+  EXPECT_EQ(Errors(), 0) << Lines(102);
+  std::vector<fs::path> zips;
+  for (const auto& e : fs::directory_iterator(dir / "remote" / "in")) zips.push_back(e.path());
+  ASSERT_EQ(zips.size(), 1u);
+  EXPECT_EQ(zips[0].extension(), ".zip");
+  ProcessOptions o;
+  o.captureStdout = o.captureStderr = true;
+  o.timeout = std::chrono::seconds(20);
+  const ProcessResult listing = RunProcess({"unzip", "-Z1", zips[0].string()}, o);
+  ASSERT_TRUE(listing.Succeeded()) << listing.err;
+  std::set<std::string> entries;
+  std::string xmlEntry;
+  std::istringstream in(listing.out);
+  for (std::string line; std::getline(in, line);) {
+    entries.insert(line);
+    if (line.size() > 4 && line.substr(line.size() - 4) == ".xml") xmlEntry = line;
+  }
+  ASSERT_EQ(xmlEntry.rfind("Bestand_ImmoPortal Demo-K-4702-2", 0), 0u) << listing.out;
+  const ProcessResult text = RunProcess({"unzip", "-p", zips[0].string(), xmlEntry}, o);
+  const std::set<std::string> packedNames = ReferencedFiles(text.out);
+  EXPECT_GT(packedNames.size(), 28u);
+  for (const std::string& f : packedNames) EXPECT_EQ(entries.count(f), 1u) << f << " not packed";
+  EXPECT_EQ(StatusCount(2, 1), 29);
+}
+
+TEST_F(RunTest, AMovedDocumentWhoseFilesAreMissingIsNotSent) {
+  // The hook takes the pictures away before it moves the document.
+  WriteMovingHook(host(),
+                  "    CreateObject(\"Scripting.FileSystemObject\").DeleteFile strPath & "
+                  "\"\\*.jpg\"\r\n");
+  auto server = UseFtpPortal();
+  Run(kFtpPortal);
+  EXPECT_EQ(Errors(), 1) << Lines(102);
+  EXPECT_NE(Lines(102).find("Bestand_ImmoPortal Demo-K-4702-2"), std::string::npos) << Lines(102);
+  EXPECT_TRUE(fs::is_empty(dir / "remote" / "in"));
+  EXPECT_EQ(StatusCount(2, 1), 0);
 }
 
 TEST_F(RunTest, ImportRowsAreSkippedOneByOne) {
