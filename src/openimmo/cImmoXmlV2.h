@@ -80,6 +80,8 @@ class cImmoXmlV2 : public OpenImmoExporter {
   tMandant ReadFirmaDaten(db::Recordset& rsboersen);
   std::string GetBoersenDisplayName(db::Recordset& rsboersen, const tMandant& m) const;
   static std::string CleanFileName(std::string& value);
+  // Makes the folder and its parents; 75 "CreateFolder: " and the reason when that fails.
+  static void MakeFolder(const std::string& path);
   static std::string BoolToText(const Variant& value, const std::string& whenTrue,
                                 const std::string& whenFalse, const std::string& whenEmpty);
 

@@ -60,8 +60,8 @@ void cImmoXmlV2::MakeAndSendOpenImmoLoop(db::Recordset& rsboersen, const XmlDocu
   collectIds_ = true;
   try {
     const std::string transfer = GetTransferTempPath() + "TRANSFER";
-    if (!cUtil::Exist(transfer)) cUtil::MkFolder(transfer);
-    if (!cUtil::Exist(transfer + set_.typeFolder)) cUtil::MkFolder(transfer + set_.typeFolder);
+    if (!cUtil::Exist(transfer)) MakeFolder(transfer);
+    if (!cUtil::Exist(transfer + set_.typeFolder)) MakeFolder(transfer + set_.typeFolder);
     std::string portal = cUtil::k(rsboersen.Value("boersen_name"));
     std::string folder = transfer + set_.typeFolder + "\\" + CleanFileName(portal);
     if (!m.Filter.empty()) folder += "-" + m.Filter;
@@ -71,7 +71,7 @@ void cImmoXmlV2::MakeAndSendOpenImmoLoop(db::Recordset& rsboersen, const XmlDocu
       if (ec)
         throw HostError(75, "DeleteFolder '" + folder + "' : " + ec.message(), "RemoveFolder");
     }
-    cUtil::MkFolder(folder);
+    MakeFolder(folder);
     schema->save(Real(folder + "\\" + set_.schemaType + ".xsd"));
     schema->save(Real(folder + "\\" + GetXmlFileName(schema->url())));
 
@@ -201,6 +201,17 @@ void cImmoXmlV2::MakeAndSendOpenImmoLoop(db::Recordset& rsboersen, const XmlDocu
   // Also the ids of listings that were not sent: the next run gives them the same.
   collectIds_ = false;
   SaveNewIds();
+}
+
+void cImmoXmlV2::MakeFolder(const std::string& path) {
+  std::error_code ec;
+  const std::filesystem::path real = Real(path);
+  std::filesystem::create_directories(real, ec);
+  if (!ec && !std::filesystem::is_directory(real, ec))
+    ec = std::make_error_code(std::errc::not_a_directory);
+  if (ec)
+    throw HostError(err::kPathFileAccess, "CreateFolder: " + ec.message() + " '" + path + "'",
+                    "MakeFolder");
 }
 
 void cImmoXmlV2::FillHeader(db::Recordset& rsboersen, XmlDocument& schema, XmlDocument& doc,

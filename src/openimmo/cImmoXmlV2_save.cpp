@@ -70,7 +70,7 @@ void cImmoXmlV2::TakeFilesAlong(XmlDocument& doc, const std::string& from, const
       missing += (missing.empty() ? "" : ", ") + name + " (" + ec.message() + ")";
   }
   if (!missing.empty())
-    throw HostError(53,
+    throw HostError(err::kFileNotFound,
                     T("Die Datei '%1' nennt Dateien, die nicht bereitstehen: %2", path, missing),
                     "SaveXmlFile");
 }

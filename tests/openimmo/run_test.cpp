@@ -411,6 +411,16 @@ TEST_F(RunTest, AMovedDocumentWhoseFilesAreMissingIsNotSent) {
   EXPECT_EQ(StatusCount(2, 1), 0);
 }
 
+TEST_F(RunTest, AWorkFolderThatCannotBeMadeSaysCreateFolder) {
+  // A file where the portals' folders should go.
+  fs::create_directories(work / "TRANSFER");
+  std::ofstream(work / "TRANSFER" / "openimmo") << "kein Ordner";
+  Run(kFtpPortal);
+  EXPECT_EQ(Errors(), 1) << Lines(102);
+  EXPECT_NE(Lines(102).find("CreateFolder: "), std::string::npos) << Lines(102);
+  EXPECT_EQ(Lines(102).find("Ordner kann nicht angelegt werden"), std::string::npos);
+}
+
 TEST_F(RunTest, ImportRowsAreSkippedOneByOne) {
   Exec("update Boersen set boersen_name = 'Import Demo' where boersen_name = '" +
        std::string(kFtpPortal) + "'");
