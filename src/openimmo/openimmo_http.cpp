@@ -19,7 +19,10 @@ HttpPostOutcome Delivery::PostDocument(const std::string& url, const std::string
   out.transportOk = reply.result.ok();
   out.status = reply.status;
   out.body = reply.body;
-  if (!out.transportOk) out.error = reply.result.message;
+  if (!out.transportOk) {
+    out.errorNumber = reply.result.wininetError;
+    out.error = reply.result.message;
+  }
   return out;
 }
 

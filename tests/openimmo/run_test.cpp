@@ -258,7 +258,8 @@ TEST_F(RunTest, RejectedOrFailedPostsWriteNoStatus) {
   lines.clear();
   Run(kHttpPortal);
   EXPECT_EQ(Errors(), 14);
-  EXPECT_NE(Lines(102).find("Fehler bei HTTPRequest:"), std::string::npos);
+  // The error's number goes before its text: 12029, no connection.
+  EXPECT_NE(Lines(102).find("Fehler bei HTTPRequest: 12029 "), std::string::npos) << Lines(102);
   EXPECT_EQ(StatusCount(3, 1), 0);
 }
 
@@ -409,6 +410,21 @@ TEST_F(RunTest, AMovedDocumentWhoseFilesAreMissingIsNotSent) {
   EXPECT_NE(Lines(102).find("Bestand_ImmoPortal Demo-K-4702-2"), std::string::npos) << Lines(102);
   EXPECT_TRUE(fs::is_empty(dir / "remote" / "in"));
   EXPECT_EQ(StatusCount(2, 1), 0);
+}
+
+TEST_F(RunTest, ActiveFtpShowsTheWholeNameOfEachFileItSends) {
+  auto server = UseFtpPortal();
+  Ini("FTP", "ACTIVE_FTP", "1");
+  Ini("OPTIONS", "FTP_PROXY", "");
+  Exec("update Boersen set zipping = 1, boersen_host = '127.0.0.1:" +
+       std::to_string(server->port()) + "/in' where boersen_name = '" + kFtpPortal + "'");
+  Run(kFtpPortal);
+  EXPECT_EQ(Errors(), 0) << Lines(102);
+  std::vector<std::string> arrived;
+  for (const auto& e : fs::directory_iterator(dir / "remote" / "in"))
+    arrived.push_back(e.path().filename().string());
+  ASSERT_EQ(arrived.size(), 1u);
+  EXPECT_EQ(Lines(20), "Übertrage Datei 'in/" + arrived[0] + "'\n");
 }
 
 TEST_F(RunTest, AWorkFolderThatCannotBeMadeSaysCreateFolder) {
