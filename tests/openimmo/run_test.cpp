@@ -6,6 +6,8 @@
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
+#include <mutex>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -46,8 +48,13 @@ class LoopbackPortal {
       std::string body = req.body;
       static const std::regex obid("<(?:imo:)?openimmo_obid>([^<]*)<");
       static const std::regex ext("<(?:imo:)?objektnr_extern>([^<]*)<");
+      static const std::regex action("aktionart=\"([A-Z]*)\"");
       std::string id = std::regex_search(body, match, obid) ? match[1].str() : "";
       std::string nr = std::regex_search(body, match, ext) ? match[1].str() : "";
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        actions_[nr] = std::regex_search(body, match, action) ? match[1].str() : "?";
+      }
       answer +=
           "<immobilie><openimmo_obid>" + id + "</openimmo_obid><expose_id>WH-&apos;" + nr +
           "</expose_id><antwort art=\"" + (m == Mode::kError ? "ERROR" : "OK") +
@@ -60,9 +67,16 @@ class LoopbackPortal {
     http_.Start();
   }
   void Stop() { http_.Stop(); }
+  // The "aktionart" of the last post that carried this listing number, "" when none did.
+  std::string Action(const std::string& nr) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return actions_.count(nr) ? actions_[nr] : std::string();
+  }
   std::string Url() const { return "http://" + http_.Address("/openimmo"); }
 
  private:
+  std::mutex mutex_;
+  std::map<std::string, std::string> actions_;
   testing_servers::HttpServer http_;
 };
 
@@ -263,37 +277,62 @@ TEST_F(RunTest, RejectedOrFailedPostsWriteNoStatus) {
   EXPECT_EQ(StatusCount(3, 1), 0);
 }
 
-TEST_F(RunTest, AWithdrawalIsWrittenOnlyFromItsOwnPostAndNeverAnnouncedUnsent) {
+// Puts a listing on portal `portal` (status 1), unticked, last sent at `sent`.
+std::string OnPortalUnticked(int portal, int obj, const std::string& sent) {
+  return "update boersenobj set status = 1, kurz = 0, lang = 0, letzte_uebertragung = '" + sent +
+         "' where boersen_dsn like '%00000000000" + std::to_string(portal) +
+         "}' and obj_dsn like '%00000000000" + std::to_string(obj) + "}'";
+}
+
+TEST_F(RunTest, AnUntickedListingIsWithdrawnByItsOwnPostWhateverItsChangeTime) {
   LoopbackPortal portal;
   UseHttpPortal(portal.Url());
   Exec("update Boersen set teil_or_voll = 0 where boersen_name = '" + std::string(kHttpPortal) +
        "'");
-  // FB-1002 is on the portal, unticked and changed: it goes out as DELETE and the portal refuses
-  // it. FB-1004 is on the portal, unticked and unchanged: no document would withdraw it.
-  const std::string onPortal =
-      "update boersenobj set status = 1, kurz = 0, lang = 0, letzte_uebertragung = '%s' where "
-      "boersen_dsn like '%%000000000003}' and obj_dsn like '%%00000000000%d}'";
-  char sql[400];
-  std::snprintf(sql, sizeof sql, onPortal.c_str(), "2000-01-01", 2);
-  Exec(sql);
-  std::snprintf(sql, sizeof sql, onPortal.c_str(), "2999-01-01", 4);
-  Exec(sql);
+  // FB-1002 changed since, and the portal refuses it; FB-1004 unchanged; FB-1006 unchanged
+  // but barred from export.
+  Exec(OnPortalUnticked(3, 2, "2000-01-01"));
+  Exec(OnPortalUnticked(3, 4, "2999-01-01"));
+  Exec(OnPortalUnticked(3, 6, "2999-01-01"));
+  Exec("update obj set transfer = 1 where dsn like '%000000000006}'");
   portal.refused = "FB-1002";
   Run(kHttpPortal);
+  EXPECT_EQ(Errors(), 1) << Lines(102);
   EXPECT_NE(Lines(102).find("Antwort: ERROR"), std::string::npos);
-  EXPECT_NE(Lines(102).find(
-                "Objekt 'FB-1004' ist nicht mehr gewählt, die Löschung wird aber nicht übertragen"),
-            std::string::npos)
-      << Lines(102);
+  EXPECT_EQ(portal.Action("FB-1002"), "DELETE");
+  EXPECT_EQ(portal.Action("FB-1004"), "DELETE");
+  EXPECT_EQ(portal.Action("FB-1006"), "");
   EXPECT_EQ(Lines(8).find("wird gelöscht (nicht mehr übertragen)"), std::string::npos);
-  auto status = [&](int obj) {
-    return cUtil::k(Rows("select status from boersenobj where boersen_dsn like '%000000000003}' "
-                         "and obj_dsn like '%00000000000" +
+  auto status = [&](int p, int obj) {
+    return cUtil::k(Rows("select status from boersenobj where boersen_dsn like '%00000000000" +
+                         std::to_string(p) + "}' and obj_dsn like '%00000000000" +
                          std::to_string(obj) + "}'")
                         ->Value("status"));
   };
-  EXPECT_EQ(status(2), "1");  // still on the portal, sent again next time
-  EXPECT_EQ(status(4), "1");
+  EXPECT_EQ(status(3, 2), "1");  // still on the portal, sent again next time
+  EXPECT_EQ(status(3, 4), "3");
+  EXPECT_EQ(status(3, 6), "1");
+
+  // A partial FTP portal: the unchanged, unticked listing goes with the document as DELETE.
+  auto server = UseFtpPortal();
+  Exec("update Boersen set teil_or_voll = 1 where boersen_name = '" + std::string(kFtpPortal) +
+       "'");
+  Exec(OnPortalUnticked(2, 4, "2999-01-01"));
+  lines.clear();
+  x_.reset();
+  Run(kFtpPortal);
+  EXPECT_EQ(Errors(), 0) << Lines(102);
+  std::string sent;
+  for (const auto& e : fs::directory_iterator(dir / "remote" / "in"))
+    if (e.path().extension() == ".xml") sent = Read(e.path());
+  auto doc = XmlDocument::Create();
+  ASSERT_TRUE(doc->loadXML(sent));
+  doc->setProperty("SelectionNamespaces", Variant(std::string("xmlns:imo='") + kNs + "'"));
+  auto aktion =
+      doc->selectSingleNode("//imo:verwaltung_techn[imo:objektnr_extern='FB-1004']/imo:aktion");
+  ASSERT_TRUE(aktion);
+  EXPECT_EQ(aktion->getAttribute("aktionart"), "DELETE");
+  EXPECT_EQ(status(2, 4), "3");
 }
 
 TEST_F(RunTest, AnInvalidDocumentIsReportedAndNotSent) {
