@@ -125,7 +125,7 @@ class cImmoXmlV2 : public OpenImmoExporter {
 
   // --- listing filling ---------------------------------------------------------------------
   // Fills the listing element; on failure reports it and clears `element` (the listing is
-  // dropped).
+  // dropped). A listing that is not to be sent clears it too.
   void MakeOpenImmo(XmlNodePtr& element, const XmlDocumentPtr& mapping, db::Recordset& rsboersen,
                     db::Recordset& rsObj, std::shared_ptr<db::Recordset>& details,
                     const XmlDocumentPtr& schema, const tMandant& m, const std::string& folder,
@@ -245,6 +245,12 @@ class cImmoXmlV2 : public OpenImmoExporter {
   void CleanSendAndSave(XmlDocumentPtr& doc, const tMandant& m, db::Recordset& rsboersen,
                         const std::string& folder, db::Recordset* listings, bool sendFlag,
                         int32_t version);
+  // A full collective document that lost every listing it would withdraw: sent without
+  // listings when the portal holds no other and its schema takes such a document; otherwise
+  // one error naming the listings that stay, and nothing written.
+  void SendWithdrawalsOnly(XmlDocumentPtr& doc, const tMandant& m, db::Recordset& rsboersen,
+                           const std::string& folder, db::Recordset* listings, int32_t version,
+                           size_t held);
   // Saves, lets the scripts change, saves again and validates against the portal's XSD; the
   // validated document replaces `doc`. Returns the file base name. Where the scripts move or
   // rename the file, `folder` and the name returned are theirs and the first file is gone.
@@ -264,6 +270,8 @@ class cImmoXmlV2 : public OpenImmoExporter {
   void SetPortalSchema(const std::string& realPath) { portalSchema_ = realPath; }
   // The validation errors of a document against that XSD; none when no XSD is set.
   std::vector<XmlIssue> ValidateForPortal(const XmlDocument& doc);
+  // The same for a built document in the form the portal gets it.
+  std::vector<XmlIssue> ValidateAsSent(XmlDocument& doc, db::Recordset& rsboersen);
 
   // --- sending and status (openimmo/delivery.h) ----------------------------------------------
   bool SendXml(db::Recordset& rsboersen, XmlDocumentPtr& doc, const tMandant& m,
@@ -332,6 +340,12 @@ class cImmoXmlV2 : public OpenImmoExporter {
   std::string portalCacheFile_;
   std::unique_ptr<cImmoHelperV2> helper_;
   std::vector<std::string> statusQueue_;
+  // The listings the collective document withdraws by leaving them out, with their line.
+  struct Withdrawal {
+    std::string kennung;
+    std::string line;
+  };
+  std::vector<Withdrawal> withdrawn_;
   std::unique_ptr<cImmoXmlScriptV2> script_;  // null: no hooks (single steps in tests)
   openimmo::SchemaTemplate template_;
   openimmo::MappingEngine mapping_{{set_, dal_, connect_, util_, helper_, template_}};

@@ -100,12 +100,16 @@ void cImmoXmlV2::MakeOpenImmo(XmlNodePtr& element, const XmlDocumentPtr& mapping
         Work(state::kPerListing,
              T("Börse '%1': %2/%3 Objekt '%4' wird bereitgestellt, Status: %5", display, position,
                count, kennung, flags[2] ? "aktiv" : "gelöscht"));
-    } else if (flags[1] && full && (type_ == 5 || type_ == 11)) {
-      // The collective document without this listing withdraws it; the status is written
-      // only when that document was delivered.
-      Work(state::kPerListing,
-           T("Börse '%1': %2/%3 Objekt '%4' wird gelöscht (nicht mehr übertragen)!", display,
-             position, count, kennung));
+    } else {
+      // Not sent: the unfilled copy must not stand in the document for a listing.
+      element = nullptr;
+    }
+    if (!flags[0] && flags[1] && full && (type_ == 5 || type_ == 11)) {
+      // The collective document without this listing withdraws it; the status is written,
+      // and the withdrawal told, only when that document was delivered.
+      withdrawn_.push_back(
+          {kennung, T("Börse '%1': %2/%3 Objekt '%4' wird gelöscht (nicht mehr übertragen)!",
+                      display, position, count, kennung)});
       statusQueue_.push_back(" UPDATE boersenobj  SET letzte_uebertragung = " +
                              cUtil::SQLDate(Variant::Date(runStart_)) + " ,   status = 3  WHERE" +
                              " boersenobj.boersen_dsn = " + cUtil::SqlUid(rsboersen.Value("DSN")) +

@@ -53,10 +53,14 @@ void cImmoXmlV2::MakeAndSendOpenImmoLoop(db::Recordset& rsboersen, const XmlDocu
   const std::string display = GetBoersenDisplayName(rsboersen, m);
   // Withdrawals belong to this portal and client's document alone.
   statusQueue_.clear();
+  withdrawn_.clear();
   struct ClearQueue {
-    std::vector<std::string>& queue;
-    ~ClearQueue() { queue.clear(); }
-  } clearAtEnd{statusQueue_};
+    cImmoXmlV2& x;
+    ~ClearQueue() {
+      x.statusQueue_.clear();
+      x.withdrawn_.clear();
+    }
+  } clearAtEnd{*this};
   collectIds_ = true;
   try {
     const std::string transfer = GetTransferTempPath() + "TRANSFER";
@@ -133,8 +137,11 @@ void cImmoXmlV2::MakeAndSendOpenImmoLoop(db::Recordset& rsboersen, const XmlDocu
       std::shared_ptr<db::Recordset> details;
       ListingSlot collectiveSlot = SlotOf(*collective, set_.prefix);
       bool esc = false;
+      size_t held = 0;  // listings on the portal
+      bool inserted = false;
       if (!listings->Eof()) listings->MoveFirst();
       while (!listings->Eof()) {
+        held += cUtil::d(listings->Value("status")) == 1;
         XmlNodePtr element = templateListing->cloneNode(true);
         PumpEvents();
         MakeOpenImmo(element, mapping, rsboersen, *listings, details, schema, m, folder, user1,
@@ -142,6 +149,7 @@ void cImmoXmlV2::MakeAndSendOpenImmoLoop(db::Recordset& rsboersen, const XmlDocu
         if (element) {
           if (ftp) {
             Insert(collectiveSlot, element);
+            inserted = true;
           } else {
             XmlDocumentPtr single =
                 std::static_pointer_cast<XmlDocument>(portalDoc->cloneNode(true));
@@ -162,8 +170,12 @@ void cImmoXmlV2::MakeAndSendOpenImmoLoop(db::Recordset& rsboersen, const XmlDocu
       collectiveSlot = {};
       templateListing.reset();
       portalDoc.reset();
-      if (!esc && ftp)
-        CleanSendAndSave(collective, m, rsboersen, folder, listings.get(), true, version);
+      if (!esc && ftp) {
+        if (!withdrawn_.empty() && !inserted)
+          SendWithdrawalsOnly(collective, m, rsboersen, folder, listings.get(), version, held);
+        else
+          CleanSendAndSave(collective, m, rsboersen, folder, listings.get(), true, version);
+      }
       Work(state::kRunEnd, T("Fertig mit %1 für '%2'", set_.schemaType, display));
       ClearElementCache();
     } else {

@@ -147,6 +147,8 @@ void cImmoXmlV2::CleanSendAndSave(XmlDocumentPtr& doc, const tMandant& m, db::Re
     const std::string base = SaveXmlFile(rsboersen, doc, m, saved);
     XmlDocumentPtr answer;
     const bool sent = SendXml(rsboersen, doc, m, saved, answer, base);
+    if (sent)
+      for (const Withdrawal& w : withdrawn_) Work(state::kPerListing, w.line);
     if (sent && type_ != 8) SaveObjektStatus(rsboersen, *doc, answer.get(), m);
   } catch (const HostError& e) {
     std::string kennung;
@@ -159,6 +161,33 @@ void cImmoXmlV2::CleanSendAndSave(XmlDocumentPtr& doc, const tMandant& m, db::Re
                  " ;[Proc: CleanSendAndSave]";
     Work(state::kError, lastState_);
   }
+}
+
+void cImmoXmlV2::SendWithdrawalsOnly(XmlDocumentPtr& doc, const tMandant& m,
+                                     db::Recordset& rsboersen, const std::string& folder,
+                                     db::Recordset* listings, int32_t version, size_t held) {
+  std::string reason;
+  if (withdrawn_.size() < held) {
+    // A listing that stays would go with the others.
+    reason = T("andere Objekte der Börse bleiben gewählt");
+  } else {
+    XmlDocumentPtr empty = std::static_pointer_cast<XmlDocument>(doc->cloneNode(true));
+    RemoveEmptyNodes(empty->documentElement(), version);
+    const std::vector<XmlIssue> issues = ValidateAsSent(*empty, rsboersen);
+    if (!issues.empty())
+      reason = T("ein Dokument ohne Objekte entspricht nicht dem Schema '%1': %2",
+                 std::filesystem::path(portalSchema_).filename().string(), issues.front().Text());
+  }
+  if (reason.empty()) {
+    CleanSendAndSave(doc, m, rsboersen, folder, listings, false, version);
+    return;
+  }
+  std::string names;
+  for (const Withdrawal& w : withdrawn_) names += (names.empty() ? "'" : ", '") + w.kennung + "'";
+  lastState_ = ">>>> " + T("Börse '%1': Die Objekte %2 sind nicht mehr gewählt, ihre Löschung "
+                           "kann aber nicht übertragen werden (%3); sie bleiben auf der Börse",
+                           GetBoersenDisplayName(rsboersen, m), names, reason);
+  Work(state::kError, lastState_ + " ;[Proc: MakeAndSendOpenImmoLoop]");
 }
 
 std::string cImmoXmlV2::SaveXmlFile(db::Recordset& rsboersen, XmlDocumentPtr& doc,
@@ -236,6 +265,10 @@ std::string cImmoXmlV2::SaveXmlFile(db::Recordset& rsboersen, XmlDocumentPtr& do
   checked->setProperty("SelectionNamespaces", selection);
   doc = checked;
   return base;
+}
+
+std::vector<XmlIssue> cImmoXmlV2::ValidateAsSent(XmlDocument& doc, db::Recordset&) {
+  return ValidateForPortal(doc);
 }
 
 std::vector<XmlIssue> cImmoXmlV2::ValidateForPortal(const XmlDocument& doc) {

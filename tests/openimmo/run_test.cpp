@@ -335,6 +335,63 @@ TEST_F(RunTest, AnUntickedListingIsWithdrawnByItsOwnPostWhateverItsChangeTime) {
   EXPECT_EQ(status(2, 4), "3");
 }
 
+TEST_F(RunTest, WithdrawingEveryListingOfAFullFtpPortalSendsTheDocumentWithoutListings) {
+  auto server = UseFtpPortal();
+  // Every listing but the archived ones, which no run selects.
+  Exec(
+      "update boersenobj set status = 1, kurz = 0, lang = 0, letzte_uebertragung = "
+      "'2999-01-01' where boersen_dsn like '%000000000002}' and obj_dsn in (select dsn from obj "
+      "where FArchiv < 2)");
+  const int held = StatusCount(2, 1);
+  ASSERT_GT(held, 20);
+  auto arrived = [&] {
+    std::vector<fs::path> out;
+    for (const auto& e : fs::directory_iterator(dir / "remote" / "in")) out.push_back(e.path());
+    return out;
+  };
+
+  // A schema that wants at least one listing: nothing can withdraw them, and that is said.
+  const fs::path xsd = HostFile("System\\XML\\openimmo_V1.2.7.xsd");  // the portal's version
+  const std::string schema = Read(xsd);
+  const std::string optional = "<xsd:element ref=\"immobilie\" minOccurs=\"0\"";
+  ASSERT_NE(schema.find(optional), std::string::npos);
+  std::string strict = schema;
+  strict.replace(strict.find(optional), optional.size(), "<xsd:element ref=\"immobilie\"");
+  std::ofstream(xsd, std::ios::binary | std::ios::trunc) << strict;
+  Run(kFtpPortal);
+  EXPECT_EQ(Errors(), 1) << Lines(102);
+  EXPECT_NE(Lines(102).find("ImmoPortal Demo"), std::string::npos) << Lines(102);
+  EXPECT_NE(Lines(102).find("FB-1001"), std::string::npos) << Lines(102);
+  EXPECT_EQ(Lines(8).find("wird gelöscht (nicht mehr übertragen)"), std::string::npos);
+  EXPECT_TRUE(arrived().empty());
+  EXPECT_EQ(StatusCount(2, 1), held);
+
+  // The published shape: the portal gets the full document without listings, and all go.
+  std::ofstream(xsd, std::ios::binary | std::ios::trunc) << schema;
+  lines.clear();
+  x_.reset();
+  Run(kFtpPortal);
+  EXPECT_EQ(Errors(), 0) << Lines(102);
+  const auto sent = arrived();
+  ASSERT_EQ(sent.size(), 1u);
+  ExpectValid(sent[0]);
+  const std::string text = Read(sent[0]);
+  EXPECT_NE(text.find("umfang=\"VOLL\""), std::string::npos);
+  EXPECT_EQ(text.find("immobilie"), std::string::npos);
+  EXPECT_NE(Lines(8).find("Objekt 'FB-1001' wird gelöscht (nicht mehr übertragen)!"),
+            std::string::npos);
+  EXPECT_EQ(StatusCount(2, 1), 0);
+  EXPECT_EQ(StatusCount(2, 3), held);
+
+  // Nothing held and nothing chosen: no data, as ever.
+  lines.clear();
+  x_.reset();
+  Run(kFtpPortal);
+  EXPECT_EQ(Errors(), 0) << Lines(102);
+  EXPECT_NE(Lines(12).find("Keine Daten zur Übertragung an Börse"), std::string::npos);
+  EXPECT_EQ(arrived().size(), 1u);
+}
+
 TEST_F(RunTest, AnInvalidDocumentIsReportedAndNotSent) {
   LoopbackPortal portal;
   UseHttpPortal(portal.Url());
