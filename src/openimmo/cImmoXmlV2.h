@@ -272,6 +272,8 @@ class cImmoXmlV2 : public OpenImmoExporter {
   std::vector<XmlIssue> ValidateForPortal(const XmlDocument& doc);
   // The same for a built document in the form the portal gets it.
   std::vector<XmlIssue> ValidateAsSent(XmlDocument& doc, db::Recordset& rsboersen);
+  // The target namespace of that XSD ("" for none, as the published schema has it).
+  const std::string& PortalSchemaNamespace();
 
   // --- sending and status (openimmo/delivery.h) ----------------------------------------------
   bool SendXml(db::Recordset& rsboersen, XmlDocumentPtr& doc, const tMandant& m,
@@ -312,6 +314,11 @@ class cImmoXmlV2 : public OpenImmoExporter {
 
  private:
   std::string HostIni() const;
+  // Whether the document is sent without its namespace ([OPENIMMO] EMPTYPREFIX).
+  bool StripsNamespace(int32_t prefixFlag) const;
+  void StripNamespace(XmlDocument& doc) const;
+  // 50012 naming the file and the first issues when the document does not fit the portal's XSD.
+  void ThrowUnlessValid(const XmlDocument& doc, const std::string& path, const std::string& source);
   std::string Ini(const std::string& section, const std::string& key, const std::string& def) const;
   std::string T(const std::string& german, const std::string& p1 = {}, const std::string& p2 = {},
                 const std::string& p3 = {}, const std::string& p4 = {}, const std::string& p5 = {},
@@ -338,6 +345,7 @@ class cImmoXmlV2 : public OpenImmoExporter {
   std::string portalSchema_;
   std::shared_ptr<XmlSchemaCache> portalCache_;
   std::string portalCacheFile_;
+  std::string portalTarget_;
   std::unique_ptr<cImmoHelperV2> helper_;
   std::vector<std::string> statusQueue_;
   // The listings the collective document withdraws by leaving them out, with their line.

@@ -249,59 +249,86 @@ std::string cImmoXmlV2::SaveXmlFile(db::Recordset& rsboersen, XmlDocumentPtr& do
 
   doc.reset();  // the checked copy takes its place
   XmlDocumentPtr checked = OpenXMLFile(path);
-  if (!checked->documentElement()->namespaceURI().empty()) {
-    // What the scripts left must still fit the portal's own schema before it is sent.
-    const std::vector<XmlIssue> issues = ValidateForPortal(*checked);
-    if (!issues.empty()) {
-      std::string list;
-      for (size_t i = 0; i < issues.size() && i < 3; ++i)
-        list += (i ? "; " : "") + issues[i].Text();
-      throw HostError(50012,
-                      T("Die Datei '%1' entspricht nicht dem Schema '%2': %3", path,
-                        std::filesystem::path(portalSchema_).filename().string(), list),
-                      "SaveXmlFile");
-    }
-  }
+  // What the scripts left must still fit the portal's own schema before it is sent. A file
+  // stripped of the namespace that a namespaced schema describes was checked before stripping.
+  if (!checked->documentElement()->namespaceURI().empty() || PortalSchemaNamespace().empty())
+    ThrowUnlessValid(*checked, path, "SaveXmlFile");
   checked->setProperty("SelectionNamespaces", selection);
   doc = checked;
   return base;
 }
 
-std::vector<XmlIssue> cImmoXmlV2::ValidateAsSent(XmlDocument& doc, db::Recordset&) {
-  return ValidateForPortal(doc);
+bool cImmoXmlV2::StripsNamespace(int32_t prefixFlag) const {
+  return prefixFlag != 0 && type_ == 5 &&
+         vb::UCase(vb::Trim(Ini("OPENIMMO", "EMPTYPREFIX", ""))) == "1";
+}
+
+void cImmoXmlV2::StripNamespace(XmlDocument& doc) const {
+  XmlNodePtr root = doc.documentElement();
+  root->removeAttribute("xsi:schemaLocation");
+  RemoveNamespace(doc, set_.ns);
+  DropUnusedNamespaceDeclarations(*root);
+}
+
+const std::string& cImmoXmlV2::PortalSchemaNamespace() {
+  if (!portalSchema_.empty() && (!portalCache_ || portalCacheFile_ != portalSchema_)) {
+    // Filed under the schema's own namespace: the published one has none, a portal's may.
+    XmlDocumentPtr xsd = XmlDocument::Create();
+    xsd->setValidateOnParse(false);
+    if (!xsd->load(portalSchema_))
+      throw HostError(xsd->parseError()->errorCode, xsd->parseError()->reason, "ValidateForPortal");
+    portalTarget_ = Attr(xsd->documentElement(), "targetNamespace");
+    portalCache_ = std::make_shared<XmlSchemaCache>();
+    portalCache_->add(portalTarget_, portalSchema_);
+    portalCacheFile_ = portalSchema_;
+  }
+  return portalTarget_;
 }
 
 std::vector<XmlIssue> cImmoXmlV2::ValidateForPortal(const XmlDocument& doc) {
   if (portalSchema_.empty()) return {};
-  if (!portalCache_ || portalCacheFile_ != portalSchema_) {
-    portalCache_ = std::make_shared<XmlSchemaCache>();
-    portalCache_->add(set_.ns, portalSchema_);
-    portalCacheFile_ = portalSchema_;
-  }
+  PortalSchemaNamespace();
   return portalCache_->Validate(doc);
+}
+
+std::vector<XmlIssue> cImmoXmlV2::ValidateAsSent(XmlDocument& doc, db::Recordset& rsboersen) {
+  if (portalSchema_.empty()) return {};
+  if (PortalSchemaNamespace().empty() &&
+      StripsNamespace(ToLong(cUtil::k(rsboersen.Value("xmlns"))))) {
+    XmlDocumentPtr plain = std::static_pointer_cast<XmlDocument>(doc.cloneNode(true));
+    StripNamespace(*plain);
+    return ValidateForPortal(*plain);
+  }
+  return ValidateForPortal(doc);
+}
+
+void cImmoXmlV2::ThrowUnlessValid(const XmlDocument& doc, const std::string& path,
+                                  const std::string& source) {
+  const std::vector<XmlIssue> issues = ValidateForPortal(doc);
+  if (issues.empty()) return;
+  std::string list;
+  for (size_t i = 0; i < issues.size() && i < 3; ++i) list += (i ? "; " : "") + issues[i].Text();
+  throw HostError(50012,
+                  T("Die Datei '%1' entspricht nicht dem Schema '%2': %3", path,
+                    std::filesystem::path(portalSchema_).filename().string(), list),
+                  source);
 }
 
 void cImmoXmlV2::SaveXmlText(XmlDocument& doc, const std::string& path, int32_t prefixFlag) {
   const std::string real = Real(path);
   if (prefixFlag != 0) {
     doc.save(real);
-    if (type_ == 5 && vb::UCase(vb::Trim(Ini("OPENIMMO", "EMPTYPREFIX", ""))) == "1") {
-      // The portal wants no namespace at all; the namespaced form is checked before it goes.
+    if (StripsNamespace(prefixFlag)) {
+      // The portal wants no namespace at all. Its schema is checked against the form it
+      // describes: the stripped one when it has no namespace, else the document as built.
       XmlDocumentPtr plain = XmlDocument::Create();
       plain->setValidateOnParse(false);
       if (!plain->load(real))
         throw HostError(plain->parseError()->errorCode, plain->parseError()->reason, "SaveXmlText");
-      const std::vector<XmlIssue> issues = ValidateForPortal(*plain);
-      if (!issues.empty())
-        throw HostError(
-            50012,
-            T("Die Datei '%1' entspricht nicht dem Schema '%2': %3", path,
-              std::filesystem::path(portalSchema_).filename().string(), issues.front().Text()),
-            "SaveXmlText");
-      XmlNodePtr root = plain->documentElement();
-      root->removeAttribute("xsi:schemaLocation");
-      RemoveNamespace(*plain, set_.ns);
-      DropUnusedNamespaceDeclarations(*root);
+      const bool describesPlain = PortalSchemaNamespace().empty();
+      if (!describesPlain) ThrowUnlessValid(*plain, path, "SaveXmlText");
+      StripNamespace(*plain);
+      if (describesPlain) ThrowUnlessValid(*plain, path, "SaveXmlText");
       plain->save(real);
     }
     return;

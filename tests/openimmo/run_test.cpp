@@ -231,6 +231,35 @@ TEST_F(RunTest, NamespaceFormsChangeNoContent) {
   EXPECT_NE(text.find("Limo: imo:frisch"), std::string::npos);
 }
 
+TEST_F(RunTest, APortalSchemaWithoutNamespaceTakesTheDocumentWithoutNamespace) {
+  // The published structure without a target namespace, as the association publishes it.
+  const fs::path xsd = HostFile("System\\XML\\openimmo_V1.2.7.xsd");
+  std::string schema = Read(xsd);
+  for (const std::string part :
+       {" xmlns=\"http://www.openimmo.de\"", " targetNamespace=\"http://www.openimmo.de\"",
+        " elementFormDefault=\"qualified\""}) {
+    ASSERT_NE(schema.find(part), std::string::npos) << part;
+    schema.erase(schema.find(part), part.size());
+  }
+  std::ofstream(xsd, std::ios::binary | std::ios::trunc) << schema;
+  auto server = UseFtpPortal();
+  Exec("update Boersen set xmlns = 1 where boersen_name = '" + std::string(kFtpPortal) + "'");
+  Ini("OPENIMMO", "EMPTYPREFIX", "1");
+  Run(kFtpPortal);
+  EXPECT_EQ(Errors(), 0) << Lines(102);
+  std::vector<fs::path> sent;
+  for (const auto& e : fs::directory_iterator(dir / "remote" / "in"))
+    if (e.path().extension() == ".xml") sent.push_back(e.path());
+  ASSERT_EQ(sent.size(), 1u);
+  const std::string text = Read(sent[0]);
+  EXPECT_NE(text.find("<openimmo>"), std::string::npos);
+  EXPECT_EQ(text.find("xmlns"), std::string::npos);
+  const std::string cmd =
+      "xmllint --noout --schema '" + xsd.string() + "' '" + sent[0].string() + "' 2>/dev/null";
+  EXPECT_EQ(std::system(cmd.c_str()), 0);
+  EXPECT_EQ(StatusCount(2, 1), 29);
+}
+
 TEST_F(RunTest, HttpPortalGetsOneDocumentPerListingAndThePortalsIds) {
   LoopbackPortal portal;
   UseHttpPortal(portal.Url());
