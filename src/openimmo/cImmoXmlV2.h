@@ -80,6 +80,8 @@ class cImmoXmlV2 : public OpenImmoExporter {
   tMandant ReadFirmaDaten(db::Recordset& rsboersen);
   std::string GetBoersenDisplayName(db::Recordset& rsboersen, const tMandant& m) const;
   static std::string CleanFileName(std::string& value);
+  // Makes the folder and its parents; 75 "CreateFolder: " and the reason when that fails.
+  static void MakeFolder(const std::string& path);
   static std::string BoolToText(const Variant& value, const std::string& whenTrue,
                                 const std::string& whenFalse, const std::string& whenEmpty);
 
@@ -123,7 +125,7 @@ class cImmoXmlV2 : public OpenImmoExporter {
 
   // --- listing filling ---------------------------------------------------------------------
   // Fills the listing element; on failure reports it and clears `element` (the listing is
-  // dropped).
+  // dropped). A listing that is not to be sent clears it too.
   void MakeOpenImmo(XmlNodePtr& element, const XmlDocumentPtr& mapping, db::Recordset& rsboersen,
                     db::Recordset& rsObj, std::shared_ptr<db::Recordset>& details,
                     const XmlDocumentPtr& schema, const tMandant& m, const std::string& folder,
@@ -243,12 +245,22 @@ class cImmoXmlV2 : public OpenImmoExporter {
   void CleanSendAndSave(XmlDocumentPtr& doc, const tMandant& m, db::Recordset& rsboersen,
                         const std::string& folder, db::Recordset* listings, bool sendFlag,
                         int32_t version);
+  // A full collective document that lost every listing it would withdraw: sent without
+  // listings when the portal holds no other and its schema takes such a document; otherwise
+  // one error naming the listings that stay, and nothing written.
+  void SendWithdrawalsOnly(XmlDocumentPtr& doc, const tMandant& m, db::Recordset& rsboersen,
+                           const std::string& folder, db::Recordset* listings, int32_t version,
+                           size_t held);
   // Saves, lets the scripts change, saves again and validates against the portal's XSD; the
   // validated document replaces `doc`. Returns the file base name. Where the scripts move or
   // rename the file, `folder` and the name returned are theirs and the first file is gone.
   std::string SaveXmlFile(db::Recordset& rsboersen, XmlDocumentPtr& doc, const tMandant& m,
                           std::string& folder);
   void SaveXmlText(XmlDocument& doc, const std::string& path, int32_t prefixFlag);
+  // Copies the files the document at `path` names beside itself from the folder `from` into
+  // `to`; 53 naming the document and the files when one is in neither.
+  void TakeFilesAlong(XmlDocument& doc, const std::string& from, const std::string& to,
+                      const std::string& path);
   void RemoveEmptyNodes(const XmlNodePtr& node, int32_t version = 0);
   static std::string RemoveControlChars(const std::string& text);
   static void txt_WriteAll(const std::string& file, const std::string& text);
@@ -258,6 +270,10 @@ class cImmoXmlV2 : public OpenImmoExporter {
   void SetPortalSchema(const std::string& realPath) { portalSchema_ = realPath; }
   // The validation errors of a document against that XSD; none when no XSD is set.
   std::vector<XmlIssue> ValidateForPortal(const XmlDocument& doc);
+  // The same for a built document in the form the portal gets it.
+  std::vector<XmlIssue> ValidateAsSent(XmlDocument& doc, db::Recordset& rsboersen);
+  // The target namespace of that XSD ("" for none, as the published schema has it).
+  const std::string& PortalSchemaNamespace();
 
   // --- sending and status (openimmo/delivery.h) ----------------------------------------------
   bool SendXml(db::Recordset& rsboersen, XmlDocumentPtr& doc, const tMandant& m,
@@ -298,6 +314,11 @@ class cImmoXmlV2 : public OpenImmoExporter {
 
  private:
   std::string HostIni() const;
+  // Whether the document is sent without its namespace ([OPENIMMO] EMPTYPREFIX).
+  bool StripsNamespace(int32_t prefixFlag) const;
+  void StripNamespace(XmlDocument& doc) const;
+  // 50012 naming the file and the first issues when the document does not fit the portal's XSD.
+  void ThrowUnlessValid(const XmlDocument& doc, const std::string& path, const std::string& source);
   std::string Ini(const std::string& section, const std::string& key, const std::string& def) const;
   std::string T(const std::string& german, const std::string& p1 = {}, const std::string& p2 = {},
                 const std::string& p3 = {}, const std::string& p4 = {}, const std::string& p5 = {},
@@ -324,8 +345,15 @@ class cImmoXmlV2 : public OpenImmoExporter {
   std::string portalSchema_;
   std::shared_ptr<XmlSchemaCache> portalCache_;
   std::string portalCacheFile_;
+  std::string portalTarget_;
   std::unique_ptr<cImmoHelperV2> helper_;
   std::vector<std::string> statusQueue_;
+  // The listings the collective document withdraws by leaving them out, with their line.
+  struct Withdrawal {
+    std::string kennung;
+    std::string line;
+  };
+  std::vector<Withdrawal> withdrawn_;
   std::unique_ptr<cImmoXmlScriptV2> script_;  // null: no hooks (single steps in tests)
   openimmo::SchemaTemplate template_;
   openimmo::MappingEngine mapping_{{set_, dal_, connect_, util_, helper_, template_}};

@@ -51,6 +51,20 @@ cImmoXmlV2::cImmoXmlV2()
 
 cImmoXmlV2::~cImmoXmlV2() = default;
 
+namespace {
+
+// The remote name of a "PUT local remote" line; a name with blanks stands in double quotes.
+std::string PutTarget(const std::string& line) {
+  if (line.size() >= 2 && line.back() == '"') {
+    const size_t open = line.rfind('"', line.size() - 2);
+    if (open != std::string::npos) return line.substr(open + 1, line.size() - open - 2);
+  }
+  const size_t blank = line.find_last_of(' ');
+  return blank == std::string::npos ? line : line.substr(blank + 1);
+}
+
+}  // namespace
+
 void cImmoXmlV2::Attach(cFernDispatcher& app, const std::string& connect, int32_t type) {
   app_ = &app;
   if (!connect.empty()) connect_ = connect;
@@ -60,9 +74,7 @@ void cImmoXmlV2::Attach(cFernDispatcher& app, const std::string& connect, int32_
   helper_->InternalState = [this](int16_t s, const std::string& t) {
     events.RaiseInternalState(s, t);
     if (s == services::istate::kCommand && vb::InStr(1, t, "PUT", true) > 0) {
-      const size_t blank = t.find_last_of(' ');
-      Work(state::kFileUpload,
-           "Übertrage Datei '" + (blank == std::string::npos ? t : t.substr(blank + 1)) + "'");
+      Work(state::kFileUpload, "Übertrage Datei '" + PutTarget(t) + "'");
     }
   };
   helper_->Init(connect_, app);

@@ -64,6 +64,10 @@ void cImmoXmlV2::MakeOpenImmo(XmlNodePtr& element, const XmlDocumentPtr& mapping
     const cImmoHelperV2::ListingState state = helper_->GetBoersenObjStatus(rsboersen, rsObj);
     for (size_t i = 0; i < flags.size(); ++i) flags[i] = state[i] != 0;
     const bool full = cUtil::d(rsboersen.Value("teil_or_voll")) == 0;
+    const bool collective = full && ToLong(cUtil::k(rsboersen.Value("ftp_or_http"))) == 1;
+    // Only a full collective document withdraws by leaving a listing out. Elsewhere nothing
+    // would ever withdraw an unchanged listing, so it goes out as DELETE now.
+    if (!flags[0] && flags[1] && !collective) flags[0] = true;
     const std::string position = std::to_string(rsObj.AbsolutePosition());
     const std::string count = std::to_string(rsObj.RecordCount());
 
@@ -96,20 +100,16 @@ void cImmoXmlV2::MakeOpenImmo(XmlNodePtr& element, const XmlDocumentPtr& mapping
         Work(state::kPerListing,
              T("Börse '%1': %2/%3 Objekt '%4' wird bereitgestellt, Status: %5", display, position,
                count, kennung, flags[2] ? "aktiv" : "gelöscht"));
-    } else if (flags[1] && full && (type_ == 5 || type_ == 11) &&
-               ToLong(cUtil::k(rsboersen.Value("ftp_or_http"))) != 1) {
-      // One document per listing: no document leaves the portal without this listing, so
-      // nothing would withdraw it there.
-      Work(state::kError,
-           ">>>> " + T("Börse '%1': Objekt '%2' ist nicht mehr gewählt, die Löschung wird "
-                       "aber nicht übertragen; es bleibt auf der Börse",
-                       display, kennung));
-    } else if (flags[1] && full && (type_ == 5 || type_ == 11)) {
-      // The collective document without this listing withdraws it; the status is written
-      // only when that document was delivered.
-      Work(state::kPerListing,
-           T("Börse '%1': %2/%3 Objekt '%4' wird gelöscht (nicht mehr übertragen)!", display,
-             position, count, kennung));
+    } else {
+      // Not sent: the unfilled copy must not stand in the document for a listing.
+      element = nullptr;
+    }
+    if (!flags[0] && flags[1] && full && (type_ == 5 || type_ == 11)) {
+      // The collective document without this listing withdraws it; the status is written,
+      // and the withdrawal told, only when that document was delivered.
+      withdrawn_.push_back(
+          {kennung, T("Börse '%1': %2/%3 Objekt '%4' wird gelöscht (nicht mehr übertragen)!",
+                      display, position, count, kennung)});
       statusQueue_.push_back(" UPDATE boersenobj  SET letzte_uebertragung = " +
                              cUtil::SQLDate(Variant::Date(runStart_)) + " ,   status = 3  WHERE" +
                              " boersenobj.boersen_dsn = " + cUtil::SqlUid(rsboersen.Value("DSN")) +

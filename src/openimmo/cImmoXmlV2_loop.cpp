@@ -53,15 +53,19 @@ void cImmoXmlV2::MakeAndSendOpenImmoLoop(db::Recordset& rsboersen, const XmlDocu
   const std::string display = GetBoersenDisplayName(rsboersen, m);
   // Withdrawals belong to this portal and client's document alone.
   statusQueue_.clear();
+  withdrawn_.clear();
   struct ClearQueue {
-    std::vector<std::string>& queue;
-    ~ClearQueue() { queue.clear(); }
-  } clearAtEnd{statusQueue_};
+    cImmoXmlV2& x;
+    ~ClearQueue() {
+      x.statusQueue_.clear();
+      x.withdrawn_.clear();
+    }
+  } clearAtEnd{*this};
   collectIds_ = true;
   try {
     const std::string transfer = GetTransferTempPath() + "TRANSFER";
-    if (!cUtil::Exist(transfer)) cUtil::MkFolder(transfer);
-    if (!cUtil::Exist(transfer + set_.typeFolder)) cUtil::MkFolder(transfer + set_.typeFolder);
+    if (!cUtil::Exist(transfer)) MakeFolder(transfer);
+    if (!cUtil::Exist(transfer + set_.typeFolder)) MakeFolder(transfer + set_.typeFolder);
     std::string portal = cUtil::k(rsboersen.Value("boersen_name"));
     std::string folder = transfer + set_.typeFolder + "\\" + CleanFileName(portal);
     if (!m.Filter.empty()) folder += "-" + m.Filter;
@@ -71,7 +75,7 @@ void cImmoXmlV2::MakeAndSendOpenImmoLoop(db::Recordset& rsboersen, const XmlDocu
       if (ec)
         throw HostError(75, "DeleteFolder '" + folder + "' : " + ec.message(), "RemoveFolder");
     }
-    cUtil::MkFolder(folder);
+    MakeFolder(folder);
     schema->save(Real(folder + "\\" + set_.schemaType + ".xsd"));
     schema->save(Real(folder + "\\" + GetXmlFileName(schema->url())));
 
@@ -133,8 +137,11 @@ void cImmoXmlV2::MakeAndSendOpenImmoLoop(db::Recordset& rsboersen, const XmlDocu
       std::shared_ptr<db::Recordset> details;
       ListingSlot collectiveSlot = SlotOf(*collective, set_.prefix);
       bool esc = false;
+      size_t held = 0;  // listings on the portal
+      bool inserted = false;
       if (!listings->Eof()) listings->MoveFirst();
       while (!listings->Eof()) {
+        held += cUtil::d(listings->Value("status")) == 1;
         XmlNodePtr element = templateListing->cloneNode(true);
         PumpEvents();
         MakeOpenImmo(element, mapping, rsboersen, *listings, details, schema, m, folder, user1,
@@ -142,6 +149,7 @@ void cImmoXmlV2::MakeAndSendOpenImmoLoop(db::Recordset& rsboersen, const XmlDocu
         if (element) {
           if (ftp) {
             Insert(collectiveSlot, element);
+            inserted = true;
           } else {
             XmlDocumentPtr single =
                 std::static_pointer_cast<XmlDocument>(portalDoc->cloneNode(true));
@@ -162,8 +170,12 @@ void cImmoXmlV2::MakeAndSendOpenImmoLoop(db::Recordset& rsboersen, const XmlDocu
       collectiveSlot = {};
       templateListing.reset();
       portalDoc.reset();
-      if (!esc && ftp)
-        CleanSendAndSave(collective, m, rsboersen, folder, listings.get(), true, version);
+      if (!esc && ftp) {
+        if (!withdrawn_.empty() && !inserted)
+          SendWithdrawalsOnly(collective, m, rsboersen, folder, listings.get(), version, held);
+        else
+          CleanSendAndSave(collective, m, rsboersen, folder, listings.get(), true, version);
+      }
       Work(state::kRunEnd, T("Fertig mit %1 für '%2'", set_.schemaType, display));
       ClearElementCache();
     } else {
@@ -201,6 +213,17 @@ void cImmoXmlV2::MakeAndSendOpenImmoLoop(db::Recordset& rsboersen, const XmlDocu
   // Also the ids of listings that were not sent: the next run gives them the same.
   collectIds_ = false;
   SaveNewIds();
+}
+
+void cImmoXmlV2::MakeFolder(const std::string& path) {
+  std::error_code ec;
+  const std::filesystem::path real = Real(path);
+  std::filesystem::create_directories(real, ec);
+  if (!ec && !std::filesystem::is_directory(real, ec))
+    ec = std::make_error_code(std::errc::not_a_directory);
+  if (ec)
+    throw HostError(err::kPathFileAccess, "CreateFolder: " + ec.message() + " '" + path + "'",
+                    "MakeFolder");
 }
 
 void cImmoXmlV2::FillHeader(db::Recordset& rsboersen, XmlDocument& schema, XmlDocument& doc,

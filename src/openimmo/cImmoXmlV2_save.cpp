@@ -31,7 +31,49 @@ std::vector<XmlNodePtr> OwnAttributes(XmlNode& node) {
   return out;
 }
 
+// The files a document names beside itself: the "pfad" of every picture, attachment or photo
+// kept outside the document.
+void CollectFilesBeside(const XmlNodePtr& node, std::vector<std::string>& out) {
+  for (const XmlNodePtr& child : node->ChildElements()) {
+    if (child->baseName() == "pfad") {
+      XmlNodePtr daten = child->parentNode();
+      XmlNodePtr owner = daten ? daten->parentNode() : nullptr;
+      const std::string name = vb::Trim(child->text());
+      const std::string upper = vb::UCase(name);
+      if (owner && Attr(owner, "location") == "EXTERN" && !name.empty() &&
+          upper.find("://") == std::string::npos && upper.rfind("WWW.", 0) != 0)
+        out.push_back(name);
+    }
+    CollectFilesBeside(child, out);
+  }
+}
+
 }  // namespace
+
+void cImmoXmlV2::TakeFilesAlong(XmlDocument& doc, const std::string& from, const std::string& to,
+                                const std::string& path) {
+  std::vector<std::string> names;
+  if (XmlNodePtr root = doc.documentElement()) CollectFilesBeside(root, names);
+  std::string missing;
+  for (const std::string& name : names) {
+    const std::filesystem::path target = Real(to + "\\" + name);
+    std::error_code ec;
+    // A file the scripts put there themselves stays.
+    if (std::filesystem::exists(target, ec)) continue;
+    const std::filesystem::path source = Real(from + "\\" + name);
+    if (!std::filesystem::is_regular_file(source, ec)) {
+      missing += (missing.empty() ? "" : ", ") + name;
+      continue;
+    }
+    std::filesystem::create_directories(target.parent_path(), ec);
+    if (!std::filesystem::copy_file(source, target, ec))
+      missing += (missing.empty() ? "" : ", ") + name + " (" + ec.message() + ")";
+  }
+  if (!missing.empty())
+    throw HostError(err::kFileNotFound,
+                    T("Die Datei '%1' nennt Dateien, die nicht bereitstehen: %2", path, missing),
+                    "SaveXmlFile");
+}
 
 std::string cImmoXmlV2::RemoveControlChars(const std::string& text) {
   std::string out;
@@ -105,6 +147,8 @@ void cImmoXmlV2::CleanSendAndSave(XmlDocumentPtr& doc, const tMandant& m, db::Re
     const std::string base = SaveXmlFile(rsboersen, doc, m, saved);
     XmlDocumentPtr answer;
     const bool sent = SendXml(rsboersen, doc, m, saved, answer, base);
+    if (sent)
+      for (const Withdrawal& w : withdrawn_) Work(state::kPerListing, w.line);
     if (sent && type_ != 8) SaveObjektStatus(rsboersen, *doc, answer.get(), m);
   } catch (const HostError& e) {
     std::string kennung;
@@ -117,6 +161,33 @@ void cImmoXmlV2::CleanSendAndSave(XmlDocumentPtr& doc, const tMandant& m, db::Re
                  " ;[Proc: CleanSendAndSave]";
     Work(state::kError, lastState_);
   }
+}
+
+void cImmoXmlV2::SendWithdrawalsOnly(XmlDocumentPtr& doc, const tMandant& m,
+                                     db::Recordset& rsboersen, const std::string& folder,
+                                     db::Recordset* listings, int32_t version, size_t held) {
+  std::string reason;
+  if (withdrawn_.size() < held) {
+    // A listing that stays would go with the others.
+    reason = T("andere Objekte der Börse bleiben gewählt");
+  } else {
+    XmlDocumentPtr empty = std::static_pointer_cast<XmlDocument>(doc->cloneNode(true));
+    RemoveEmptyNodes(empty->documentElement(), version);
+    const std::vector<XmlIssue> issues = ValidateAsSent(*empty, rsboersen);
+    if (!issues.empty())
+      reason = T("ein Dokument ohne Objekte entspricht nicht dem Schema '%1': %2",
+                 std::filesystem::path(portalSchema_).filename().string(), issues.front().Text());
+  }
+  if (reason.empty()) {
+    CleanSendAndSave(doc, m, rsboersen, folder, listings, false, version);
+    return;
+  }
+  std::string names;
+  for (const Withdrawal& w : withdrawn_) names += (names.empty() ? "'" : ", '") + w.kennung + "'";
+  lastState_ = ">>>> " + T("Börse '%1': Die Objekte %2 sind nicht mehr gewählt, ihre Löschung "
+                           "kann aber nicht übertragen werden (%3); sie bleiben auf der Börse",
+                           GetBoersenDisplayName(rsboersen, m), names, reason);
+  Work(state::kError, lastState_ + " ;[Proc: MakeAndSendOpenImmoLoop]");
 }
 
 std::string cImmoXmlV2::SaveXmlFile(db::Recordset& rsboersen, XmlDocumentPtr& doc,
@@ -154,7 +225,7 @@ std::string cImmoXmlV2::SaveXmlFile(db::Recordset& rsboersen, XmlDocumentPtr& do
   if (vb::Trim(newFolder).empty() || vb::Trim(newBase).empty())
     throw HostError(50015, T("Ungültiger Pfad '%1'.", newFolder + "\\" + newBase + ".xml"),
                     "Callback_BeforeXmlSave");
-  const std::string first = path;
+  const std::string first = path, workFolder = folder;
   if (newFolder != folder || newBase != base) {
     if (!cUtil::Exist(newFolder)) cUtil::MkFolder(newFolder);
     folder = newFolder;
@@ -162,6 +233,11 @@ std::string cImmoXmlV2::SaveXmlFile(db::Recordset& rsboersen, XmlDocumentPtr& do
     path = folder + "\\" + base + ".xml";
   }
   doc->save(Real(path));
+  std::error_code sameEc;
+  if (folder != workFolder && !std::filesystem::equivalent(Real(folder), Real(workFolder), sameEc))
+    // What the document names was made beside it in the work folder; the portal gets the new
+    // folder, so it has to find the files there too.
+    TakeFilesAlong(*doc, workFolder, folder, path);
   if (path != first) {
     // The work folder is sent as a whole: the first file must not go beside the scripts' one.
     std::error_code ec;
@@ -173,55 +249,86 @@ std::string cImmoXmlV2::SaveXmlFile(db::Recordset& rsboersen, XmlDocumentPtr& do
 
   doc.reset();  // the checked copy takes its place
   XmlDocumentPtr checked = OpenXMLFile(path);
-  if (!checked->documentElement()->namespaceURI().empty()) {
-    // What the scripts left must still fit the portal's own schema before it is sent.
-    const std::vector<XmlIssue> issues = ValidateForPortal(*checked);
-    if (!issues.empty()) {
-      std::string list;
-      for (size_t i = 0; i < issues.size() && i < 3; ++i)
-        list += (i ? "; " : "") + issues[i].Text();
-      throw HostError(50012,
-                      T("Die Datei '%1' entspricht nicht dem Schema '%2': %3", path,
-                        std::filesystem::path(portalSchema_).filename().string(), list),
-                      "SaveXmlFile");
-    }
-  }
+  // What the scripts left must still fit the portal's own schema before it is sent. A file
+  // stripped of the namespace that a namespaced schema describes was checked before stripping.
+  if (!checked->documentElement()->namespaceURI().empty() || PortalSchemaNamespace().empty())
+    ThrowUnlessValid(*checked, path, "SaveXmlFile");
   checked->setProperty("SelectionNamespaces", selection);
   doc = checked;
   return base;
 }
 
-std::vector<XmlIssue> cImmoXmlV2::ValidateForPortal(const XmlDocument& doc) {
-  if (portalSchema_.empty()) return {};
-  if (!portalCache_ || portalCacheFile_ != portalSchema_) {
+bool cImmoXmlV2::StripsNamespace(int32_t prefixFlag) const {
+  return prefixFlag != 0 && type_ == 5 &&
+         vb::UCase(vb::Trim(Ini("OPENIMMO", "EMPTYPREFIX", ""))) == "1";
+}
+
+void cImmoXmlV2::StripNamespace(XmlDocument& doc) const {
+  XmlNodePtr root = doc.documentElement();
+  root->removeAttribute("xsi:schemaLocation");
+  RemoveNamespace(doc, set_.ns);
+  DropUnusedNamespaceDeclarations(*root);
+}
+
+const std::string& cImmoXmlV2::PortalSchemaNamespace() {
+  if (!portalSchema_.empty() && (!portalCache_ || portalCacheFile_ != portalSchema_)) {
+    // Filed under the schema's own namespace: the published one has none, a portal's may.
+    XmlDocumentPtr xsd = XmlDocument::Create();
+    xsd->setValidateOnParse(false);
+    if (!xsd->load(portalSchema_))
+      throw HostError(xsd->parseError()->errorCode, xsd->parseError()->reason, "ValidateForPortal");
+    portalTarget_ = Attr(xsd->documentElement(), "targetNamespace");
     portalCache_ = std::make_shared<XmlSchemaCache>();
-    portalCache_->add(set_.ns, portalSchema_);
+    portalCache_->add(portalTarget_, portalSchema_);
     portalCacheFile_ = portalSchema_;
   }
+  return portalTarget_;
+}
+
+std::vector<XmlIssue> cImmoXmlV2::ValidateForPortal(const XmlDocument& doc) {
+  if (portalSchema_.empty()) return {};
+  PortalSchemaNamespace();
   return portalCache_->Validate(doc);
+}
+
+std::vector<XmlIssue> cImmoXmlV2::ValidateAsSent(XmlDocument& doc, db::Recordset& rsboersen) {
+  if (portalSchema_.empty()) return {};
+  if (PortalSchemaNamespace().empty() &&
+      StripsNamespace(ToLong(cUtil::k(rsboersen.Value("xmlns"))))) {
+    XmlDocumentPtr plain = std::static_pointer_cast<XmlDocument>(doc.cloneNode(true));
+    StripNamespace(*plain);
+    return ValidateForPortal(*plain);
+  }
+  return ValidateForPortal(doc);
+}
+
+void cImmoXmlV2::ThrowUnlessValid(const XmlDocument& doc, const std::string& path,
+                                  const std::string& source) {
+  const std::vector<XmlIssue> issues = ValidateForPortal(doc);
+  if (issues.empty()) return;
+  std::string list;
+  for (size_t i = 0; i < issues.size() && i < 3; ++i) list += (i ? "; " : "") + issues[i].Text();
+  throw HostError(50012,
+                  T("Die Datei '%1' entspricht nicht dem Schema '%2': %3", path,
+                    std::filesystem::path(portalSchema_).filename().string(), list),
+                  source);
 }
 
 void cImmoXmlV2::SaveXmlText(XmlDocument& doc, const std::string& path, int32_t prefixFlag) {
   const std::string real = Real(path);
   if (prefixFlag != 0) {
     doc.save(real);
-    if (type_ == 5 && vb::UCase(vb::Trim(Ini("OPENIMMO", "EMPTYPREFIX", ""))) == "1") {
-      // The portal wants no namespace at all; the namespaced form is checked before it goes.
+    if (StripsNamespace(prefixFlag)) {
+      // The portal wants no namespace at all. Its schema is checked against the form it
+      // describes: the stripped one when it has no namespace, else the document as built.
       XmlDocumentPtr plain = XmlDocument::Create();
       plain->setValidateOnParse(false);
       if (!plain->load(real))
         throw HostError(plain->parseError()->errorCode, plain->parseError()->reason, "SaveXmlText");
-      const std::vector<XmlIssue> issues = ValidateForPortal(*plain);
-      if (!issues.empty())
-        throw HostError(
-            50012,
-            T("Die Datei '%1' entspricht nicht dem Schema '%2': %3", path,
-              std::filesystem::path(portalSchema_).filename().string(), issues.front().Text()),
-            "SaveXmlText");
-      XmlNodePtr root = plain->documentElement();
-      root->removeAttribute("xsi:schemaLocation");
-      RemoveNamespace(*plain, set_.ns);
-      DropUnusedNamespaceDeclarations(*root);
+      const bool describesPlain = PortalSchemaNamespace().empty();
+      if (!describesPlain) ThrowUnlessValid(*plain, path, "SaveXmlText");
+      StripNamespace(*plain);
+      if (describesPlain) ThrowUnlessValid(*plain, path, "SaveXmlText");
       plain->save(real);
     }
     return;

@@ -127,7 +127,8 @@ bool Delivery::SendXml(db::Recordset& rsboersen, XmlDocumentPtr& doc, const tMan
       Work(state::kTransferBegins, T("Die Datei %1 wird gesendet - warten auf Antwort", base));
       const HttpPostOutcome o = PostDocument(url, doc->xml(), m.LoginName, m.Password);
       if (!o.transportOk) {
-        Work(state::kError, ">>>> " + T("Fehler bei HTTPRequest:") + " " + o.error +
+        Work(state::kError, ">>>> " + T("Fehler bei HTTPRequest:") + " " +
+                                std::to_string(o.errorNumber) + " " + o.error +
                                 " ;[Börse: " + display + "] ;[Proc: SendXml]");
       } else {
         const std::string answerPath = folder + "\\" + vb::Replace(base, " ", "_") + "answer.xml";

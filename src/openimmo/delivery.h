@@ -27,7 +27,8 @@ struct HttpPostOutcome {
   bool transportOk = false;
   long status = 0;
   std::string body;
-  std::string error;  // transport error text
+  int32_t errorNumber = 0;  // transport error: the WinINet number
+  std::string error;        // transport error text
 };
 
 namespace openimmo {

@@ -1,6 +1,6 @@
 // The HTTP post of a document. It runs on the transfer layer's session (time-outs, window events
-// pumped, Esc), but keeps the portal's HTTP status, which decides whether the listings count as
-// delivered.
+// pumped, Esc) through the proxy of [OPTIONS] HTTP_PROXY, but keeps the portal's HTTP status,
+// which decides whether the listings count as delivered.
 #include "host/LanguagePack.h"
 #include "host/cUtil.h"
 #include "openimmo/delivery.h"
@@ -13,13 +13,16 @@ HttpPostOutcome Delivery::PostDocument(const std::string& url, const std::string
                                        const std::string& user, const std::string& password) {
   services::CurlSession request;
   request.SetSecret(password);
-  const services::HttpReply reply =
-      request.PostXml(url, body, {user, password}, "POST", [] { return EscPressed(); });
+  const services::HttpReply reply = request.PostXml(
+      url, body, {user, password}, "POST", [] { return EscPressed(); }, run_.settings.httpProxy);
   HttpPostOutcome out;
   out.transportOk = reply.result.ok();
   out.status = reply.status;
   out.body = reply.body;
-  if (!out.transportOk) out.error = reply.result.message;
+  if (!out.transportOk) {
+    out.errorNumber = reply.result.wininetError;
+    out.error = reply.result.message;
+  }
   return out;
 }
 

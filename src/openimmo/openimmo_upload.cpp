@@ -44,8 +44,9 @@ std::string OpenImmoUpload::T(const std::string& german, const std::string& p1) 
 bool OpenImmoUpload::DoUpload(const std::string& protocol, const UploadTarget& target,
                               const std::string& localFolder, const std::string& extension) {
   bool ok = false;
-  const int32_t attempts = std::max<int32_t>(1, s_.transferCount);
-  for (int32_t i = 1; i < attempts && !ok; ++i) {
+  // The trapped attempts, at least one, then the strict last one.
+  const int32_t trapped = std::max<int32_t>(1, s_.transferCount - 1);
+  for (int32_t i = 0; i < trapped && !ok; ++i) {
     try {
       ok = Attempt(protocol, target, localFolder, extension, false);
     } catch (const HostError& e) {

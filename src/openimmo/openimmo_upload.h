@@ -23,7 +23,7 @@ using services::kUploadFailed;
 using services::UploadTarget;
 
 struct UploadSettings : services::UploadRouteSettings {
-  int32_t transferCount = 3;    // attempts; 1 or less still makes one
+  int32_t transferCount = 3;    // attempts; 1 or less still makes two
   int32_t transferDelay = 500;  // ms after a failed attempt; 10 or less: none
   std::string ftpProxy;         // [OPTIONS] FTP_PROXY, handed to FtpSendFolder
   bool useNcFtp = false;        // [XML] UseNcFTP

@@ -18,6 +18,9 @@ struct CurlAccess {
   // FTP commands sent before the transfer ("*" in front: a refusal is no failure); the list
   // lives until the next Prepare.
   static void SetQuote(CurlSession& session, const std::vector<std::string>& commands);
+  // The settings' proxy rule on a prepared handle: "" direct (Prepare's default), "USEDEFAULT"
+  // the proxy variables of the environment, anything else the proxy's "host:port".
+  static void ApplyProxyRule(CURL* easy, const std::string& rule);
 
   // The session's own parts, for its implementation.
   static void EnsureHandles(CurlSession::Impl& impl);

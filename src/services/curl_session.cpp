@@ -202,11 +202,23 @@ CURL* CurlAccess::Prepare(CurlSession& session) {
   curl_easy_setopt(easy, CURLOPT_SERVER_RESPONSE_TIMEOUT, limits.responseSeconds);
   curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, limits.lowSpeedBytes);
   curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, limits.lowSpeedSeconds);
+  // Direct unless the transfer names a proxy from the settings: the proxy variables of the
+  // environment differ between the window and a nightly run.
+  curl_easy_setopt(easy, CURLOPT_PROXY, "");
   if (!limits.caFile.empty()) curl_easy_setopt(easy, CURLOPT_CAINFO, limits.caFile.c_str());
   curl_easy_setopt(easy, CURLOPT_DEBUGFUNCTION, &OnDebug);
   curl_easy_setopt(easy, CURLOPT_DEBUGDATA, &session);
   curl_easy_setopt(easy, CURLOPT_VERBOSE, 1L);
   return easy;
+}
+
+void CurlAccess::ApplyProxyRule(CURL* easy, const std::string& rule) {
+  if (rule.empty())
+    curl_easy_setopt(easy, CURLOPT_PROXY, "");
+  else if (text::UpperAscii(rule) == "USEDEFAULT")
+    curl_easy_setopt(easy, CURLOPT_PROXY, static_cast<const char*>(nullptr));
+  else
+    curl_easy_setopt(easy, CURLOPT_PROXY, rule.c_str());
 }
 
 void CurlAccess::SetQuote(CurlSession& session, const std::vector<std::string>& commands) {
@@ -458,7 +470,7 @@ void CurlSession::ApplyLogin(const std::string& url, const Credentials& login,
 
 HttpReply CurlSession::PostXml(const std::string& url, const std::string& xml,
                                const Credentials& login, const std::string& method,
-                               const StopFn& stop) {
+                               const StopFn& stop, const std::string& proxyRule) {
   HttpReply reply;
   const std::string full = HttpUrl(url);
   CURL* h = CurlAccess::Prepare(*this);
@@ -468,6 +480,7 @@ HttpReply CurlSession::PostXml(const std::string& url, const std::string& xml,
   curl_easy_setopt(h, CURLOPT_POSTFIELDS, xml.data());
   curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(xml.size()));
   curl_easy_setopt(h, CURLOPT_HTTPHEADER, impl_->headers);
+  CurlAccess::ApplyProxyRule(h, proxyRule);
   if (!login.user.empty()) {
     curl_easy_setopt(h, CURLOPT_USERNAME, login.user.c_str());
     curl_easy_setopt(h, CURLOPT_PASSWORD, login.password.c_str());
@@ -485,10 +498,7 @@ HttpReply CurlSession::Get(const std::string& url, long totalSeconds, const Stop
   const std::string full = HttpUrl(url);
   CURL* h = CurlAccess::Prepare(*this);
   curl_easy_setopt(h, CURLOPT_URL, full.c_str());
-  if (proxyRule.empty())
-    curl_easy_setopt(h, CURLOPT_PROXY, "");
-  else if (text::UpperAscii(proxyRule) != "USEDEFAULT")
-    curl_easy_setopt(h, CURLOPT_PROXY, proxyRule.c_str());
+  CurlAccess::ApplyProxyRule(h, proxyRule);
   curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
   curl_easy_setopt(h, CURLOPT_MAXREDIRS, 10L);
   if (totalSeconds > 0) curl_easy_setopt(h, CURLOPT_TIMEOUT, totalSeconds);

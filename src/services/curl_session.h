@@ -102,12 +102,14 @@ class CurlSession {
   TransferResult RemoveFile(const std::string& url, const Credentials& login,
                             const PeerPolicy& policy, const StopFn& stop = {});
   // Posts the XML text as "text/xml; charset=UTF-8" with `method` ("POST"); a URL without scheme
-  // is HTTP. The reply holds the status and the answer whatever the status.
+  // is HTTP. The reply holds the status and the answer whatever the status. `proxyRule` as for
+  // Get.
   HttpReply PostXml(const std::string& url, const std::string& xml, const Credentials& login,
-                    const std::string& method = "POST", const StopFn& stop = {});
+                    const std::string& method = "POST", const StopFn& stop = {},
+                    const std::string& proxyRule = {});
   // GET with the answer, following redirects; `totalSeconds` above 0 limits the whole request.
   // `proxyRule`: "" goes direct (proxy variables of the environment are not used), "USEDEFAULT"
-  // takes the system's proxy, anything else is the proxy's "host:port".
+  // takes the system's proxy (those variables), anything else is the proxy's "host:port".
   HttpReply Get(const std::string& url, long totalSeconds = 0, const StopFn& stop = {},
                 const std::string& proxyRule = {});
   // Only the SSH handshake with "sftp://host[:port]": the host key is learned and nothing is

@@ -49,6 +49,11 @@ size_t InetControl::ReadFile(char* data, size_t size, size_t count, void* self) 
   return got;
 }
 
+std::string InetControl::ProxyRule() const {
+  if (AccessType == kSystemProxy) return "USEDEFAULT";
+  return AccessType == kNamedProxy ? Proxy : std::string();
+}
+
 std::string InetControl::FtpBase() const { return FtpEndpointOf(RemoteHost).base; }
 
 std::string InetControl::ResolvePath(const std::string& path) const {
@@ -68,9 +73,7 @@ void PrepareFtp(CURL* easy, const InetControl& c) {
   // With TLS it stays passive where active mode would send the data unprotected.
   if (!tls || services::ActiveFtpKeepsTls()) curl_easy_setopt(easy, CURLOPT_FTPPORT, "-");
   curl_easy_setopt(easy, CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_NOCWD));
-  if (c.AccessType == InetControl::kDirect) curl_easy_setopt(easy, CURLOPT_PROXY, "");
-  if (c.AccessType == InetControl::kNamedProxy)
-    curl_easy_setopt(easy, CURLOPT_PROXY, c.Proxy.c_str());
+  CurlAccess::ApplyProxyRule(easy, c.ProxyRule());
   if (c.RequestTimeoutSeconds > 0) curl_easy_setopt(easy, CURLOPT_TIMEOUT, c.RequestTimeoutSeconds);
 }
 
@@ -239,8 +242,7 @@ void InetControl::StartHttp(const std::string& url, const std::string& method) {
     curl_easy_setopt(easy, CURLOPT_USERNAME, UserName.c_str());
     curl_easy_setopt(easy, CURLOPT_PASSWORD, Password.c_str());
   }
-  if (AccessType == kDirect) curl_easy_setopt(easy, CURLOPT_PROXY, "");
-  if (AccessType == kNamedProxy) curl_easy_setopt(easy, CURLOPT_PROXY, Proxy.c_str());
+  CurlAccess::ApplyProxyRule(easy, ProxyRule());
   if (RequestTimeoutSeconds > 0) curl_easy_setopt(easy, CURLOPT_TIMEOUT, RequestTimeoutSeconds);
   curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &InetControl::Collect);
   curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);

@@ -54,6 +54,8 @@ class InetControl {
   std::string Password;
   std::string Proxy;
   long RequestTimeoutSeconds = 0;  // 0: only the connection limits
+  // AccessType and Proxy as a proxy rule: "" direct, "USEDEFAULT" the system's, else the name.
+  std::string ProxyRule() const;
 
   // Raised with each state while the control works (from Execute, Step and Cancel).
   std::function<void(int16_t state)> StateChanged;

@@ -184,6 +184,13 @@ void UploadRoutes::ReportPartial(Log& log, const std::string& remote,
   Work(text);
 }
 
+template <typename Log>
+std::string UploadRoutes::LogPointer(const Log& log, const std::string& reason) const {
+  // The next attempt starts the log anew, so the reason itself has to go with the message.
+  const std::string pointer = T("Fehlerbeschreibung siehe LOG-Datei '%1'", log.path().string());
+  return reason.empty() ? pointer : pointer + ": " + reason;
+}
+
 std::string UploadRoutes::SftpIniPath() const {
   const fs::path first = Real(JoinHost(s_.hostFolder, "sftp.ini"));
   if (NonEmptyFile(first)) return first.string();
@@ -276,7 +283,7 @@ bool UploadRoutes::Sftp(const UploadTarget& target, const std::string& localFold
     if (keyRefused) {
       const std::string seen =
           seenKey.empty() ? std::string() : "; the server has " + FingerprintOfKey(seenKey);
-      log.Line("Host key does not match the stored fingerprint '" + stored + "'" + seen);
+      failure = "Host key does not match the stored fingerprint '" + stored + "'" + seen;
     }
     if (!failure.empty()) log.Line("Error: " + failure);
     if (loginDenied) {
@@ -296,10 +303,7 @@ bool UploadRoutes::Sftp(const UploadTarget& target, const std::string& localFold
                       T("Neuer Fingerprint '%1' für diesen Host in sftp.ini eingetragen.", fp),
                       kSftpSource);
     }
-    if (!success)
-      throw HostError(kUploadFailed,
-                      T("Fehlerbeschreibung siehe LOG-Datei '%1'", log.path().string()),
-                      kSftpSource);
+    if (!success) throw HostError(kUploadFailed, LogPointer(log, failure), kSftpSource);
     return true;
   } catch (const HostError& e) {
     throw HostError(e.number(),
@@ -385,9 +389,7 @@ bool UploadRoutes::FtpsUpload(const std::string& procedure, const UploadTarget& 
     throw HostError(kUploadFailed, T("Benutzername oder Kennwort ist falsch."), procedure);
   }
   Work(procedure + ": WinSCP Status " + vb::CStr(Variant(success)));
-  if (!success)
-    throw HostError(kUploadFailed,
-                    T("Fehlerbeschreibung siehe LOG-Datei '%1'", log.path().string()), procedure);
+  if (!success) throw HostError(kUploadFailed, LogPointer(log, failure), procedure);
   return true;
 }
 

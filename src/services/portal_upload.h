@@ -79,6 +79,9 @@ class UploadRoutes {
   // Tells the log and the state lines whether the partial file `remote` could be removed.
   template <typename Log>
   void ReportPartial(Log& log, const std::string& remote, const TransferResult& removal) const;
+  // "see the log" with the failure's reason, which the next attempt's log no longer holds.
+  template <typename Log>
+  std::string LogPointer(const Log& log, const std::string& reason) const;
   void Work(const std::string& text) const { events_.RaiseWorkState(state::kPerListing, text); }
 
   UploadRouteSettings s_;

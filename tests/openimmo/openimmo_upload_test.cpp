@@ -171,7 +171,7 @@ TEST_F(Upload, FailingAttemptsGiveRetryLinesAndOnlyTheLastRunsStrict) {
                  strict.push_back(s);
                  return false;
                }).DoUpload("", To("h", "u", kPassword, "", ""), local_.string(), ""));
-  EXPECT_EQ(strict, std::vector<bool>{true});  // a count of 0 or 1 is one attempt
+  EXPECT_EQ(strict, (std::vector<bool>{false, true}));  // a count of 0 or 1 is two attempts
 }
 
 TEST_F(Upload, SuccessStopsTheRetries) {
@@ -282,12 +282,20 @@ TEST_F(Sftp, ChangedHostKeyIsRefused) {
   ASSERT_TRUE(testing_servers::MakeSshKey(dir_ / "other_key"));
   settings_.transferCount = 2;
   for (const char* hash : {"sha256", "md5"}) {
+    lines_.clear();
     const std::string other = testing_servers::KeygenFingerprint(dir_ / "other_key.pub", hash);
     IniWrite(sshd_->host(), "fingerprint", other, ini);
-    EXPECT_THROW(
-        Uploader().DoUpload("SFTP", To(sshd_->host(), testing_servers::CurrentUser(), "", "", ""),
-                            local_.string(), ""),
-        HostError);
+    try {
+      Uploader().DoUpload("SFTP", To(sshd_->host(), testing_servers::CurrentUser(), "", "", ""),
+                          local_.string(), "");
+      ADD_FAILURE() << "no error";
+    } catch (const HostError& e) {
+      // The reason itself, not only the log that the next attempt starts anew.
+      EXPECT_NE(e.description().find("does not match the stored fingerprint"), std::string::npos)
+          << e.description();
+    }
+    EXPECT_EQ(Count("8 Übertragung: "), 1) << Lines();
+    EXPECT_EQ(Count("does not match the stored fingerprint"), 1) << Lines();
     EXPECT_FALSE(fs::exists(dir_ / "remote" / "listing.xml")) << hash;
     EXPECT_EQ(Stored(ini), other);  // a refused key never replaces the stored one
   }
@@ -309,9 +317,10 @@ TEST_F(Sftp, ADroppedUploadLeavesNoPartialFileOnTheServer) {
     // The session's processes go; the listener stays for the next connection.
     for (pid_t p : Descendants(listener)) kill(p, SIGKILL);
   });
+  // One attempt: a retry would send the whole file.
   EXPECT_THROW(
-      Uploader().DoUpload("SFTP", To(sshd_->host(), testing_servers::CurrentUser(), "", "in", ""),
-                          local_.string(), "xml"),
+      Uploader().DoUploadSFtp(To(sshd_->host(), testing_servers::CurrentUser(), "", "in", ""),
+                              local_.string(), "xml"),
       HostError);
   drop.join();
   EXPECT_EQ(Count("Unvollständige Datei in/a drop.xml auf dem Server gelöscht"), 1) << Lines();
@@ -377,6 +386,24 @@ TEST_F(Ftp, FtpsUploadsIntoTheRemoteFolderAndRefusesAWrongPassword) {
   }
 }
 
+TEST_F(Ftp, ATransferCountOfOneOrLessStillLogsInTwice) {
+  auto server = Start(true);
+  for (int count : {1, 0}) {
+    std::error_code ec;
+    fs::resize_file(dir_ / "ftp_server.log", 0, ec);
+    settings_.transferCount = count;
+    EXPECT_THROW(Uploader().DoUpload("ftps", To(server->host(), "fern", "wrong", "", ""),
+                                     local_.string(), ""),
+                 HostError);
+    const std::string log = ReadAll(dir_ / "ftp_server.log");
+    size_t logins = 0;
+    for (size_t at = log.find("CMD PASS"); at != std::string::npos;
+         at = log.find("CMD PASS", at + 1))
+      ++logins;
+    EXPECT_EQ(logins, 2u) << count;
+  }
+}
+
 TEST_F(Ftp, FtpsAskedForActiveModeNeverSendsUnprotectedData) {
   // The server refuses unprotected data channels: where libcurl would skip the handshake on an
   // active data connection, the upload stays passive and still arrives.
@@ -393,8 +420,8 @@ TEST_F(Ftp, ADroppedFtpsUploadLeavesNoPartialFileOnTheServer) {
   auto server = Start(true, 50000);
   settings_.transferCount = 1;
   dir_.Write("transfer/out/a drop.xml", std::string(500000, 'x'));
-  EXPECT_THROW(Uploader().DoUpload("FTPS", To(server->host(), "fern", kPassword, "in", ""),
-                                   local_.string(), "xml"),
+  EXPECT_THROW(Uploader().DoUploadFtpS(To(server->host(), "fern", kPassword, "in", ""),
+                                       local_.string(), "xml"),
                HostError);
   EXPECT_EQ(Count("Unvollständige Datei in/a drop.xml auf dem Server gelöscht"), 1) << Lines();
   EXPECT_FALSE(fs::exists(dir_ / "remote" / "in" / "a drop.xml"));

@@ -6,11 +6,15 @@
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
+#include <mutex>
 #include <regex>
 #include <set>
+#include <sstream>
 #include <thread>
 
 #include "openimmo_fixture.h"
+#include "platform/process.h"
 #include "support/ftp_server.h"
 #include "support/http_server.h"
 
@@ -44,8 +48,13 @@ class LoopbackPortal {
       std::string body = req.body;
       static const std::regex obid("<(?:imo:)?openimmo_obid>([^<]*)<");
       static const std::regex ext("<(?:imo:)?objektnr_extern>([^<]*)<");
+      static const std::regex action("aktionart=\"([A-Z]*)\"");
       std::string id = std::regex_search(body, match, obid) ? match[1].str() : "";
       std::string nr = std::regex_search(body, match, ext) ? match[1].str() : "";
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        actions_[nr] = std::regex_search(body, match, action) ? match[1].str() : "?";
+      }
       answer +=
           "<immobilie><openimmo_obid>" + id + "</openimmo_obid><expose_id>WH-&apos;" + nr +
           "</expose_id><antwort art=\"" + (m == Mode::kError ? "ERROR" : "OK") +
@@ -58,9 +67,16 @@ class LoopbackPortal {
     http_.Start();
   }
   void Stop() { http_.Stop(); }
+  // The "aktionart" of the last post that carried this listing number, "" when none did.
+  std::string Action(const std::string& nr) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return actions_.count(nr) ? actions_[nr] : std::string();
+  }
   std::string Url() const { return "http://" + http_.Address("/openimmo"); }
 
  private:
+  std::mutex mutex_;
+  std::map<std::string, std::string> actions_;
   testing_servers::HttpServer http_;
 };
 
@@ -215,6 +231,35 @@ TEST_F(RunTest, NamespaceFormsChangeNoContent) {
   EXPECT_NE(text.find("Limo: imo:frisch"), std::string::npos);
 }
 
+TEST_F(RunTest, APortalSchemaWithoutNamespaceTakesTheDocumentWithoutNamespace) {
+  // The published structure without a target namespace, as the association publishes it.
+  const fs::path xsd = HostFile("System\\XML\\openimmo_V1.2.7.xsd");
+  std::string schema = Read(xsd);
+  for (const std::string part :
+       {" xmlns=\"http://www.openimmo.de\"", " targetNamespace=\"http://www.openimmo.de\"",
+        " elementFormDefault=\"qualified\""}) {
+    ASSERT_NE(schema.find(part), std::string::npos) << part;
+    schema.erase(schema.find(part), part.size());
+  }
+  std::ofstream(xsd, std::ios::binary | std::ios::trunc) << schema;
+  auto server = UseFtpPortal();
+  Exec("update Boersen set xmlns = 1 where boersen_name = '" + std::string(kFtpPortal) + "'");
+  Ini("OPENIMMO", "EMPTYPREFIX", "1");
+  Run(kFtpPortal);
+  EXPECT_EQ(Errors(), 0) << Lines(102);
+  std::vector<fs::path> sent;
+  for (const auto& e : fs::directory_iterator(dir / "remote" / "in"))
+    if (e.path().extension() == ".xml") sent.push_back(e.path());
+  ASSERT_EQ(sent.size(), 1u);
+  const std::string text = Read(sent[0]);
+  EXPECT_NE(text.find("<openimmo>"), std::string::npos);
+  EXPECT_EQ(text.find("xmlns"), std::string::npos);
+  const std::string cmd =
+      "xmllint --noout --schema '" + xsd.string() + "' '" + sent[0].string() + "' 2>/dev/null";
+  EXPECT_EQ(std::system(cmd.c_str()), 0);
+  EXPECT_EQ(StatusCount(2, 1), 29);
+}
+
 TEST_F(RunTest, HttpPortalGetsOneDocumentPerListingAndThePortalsIds) {
   LoopbackPortal portal;
   UseHttpPortal(portal.Url());
@@ -256,41 +301,124 @@ TEST_F(RunTest, RejectedOrFailedPostsWriteNoStatus) {
   lines.clear();
   Run(kHttpPortal);
   EXPECT_EQ(Errors(), 14);
-  EXPECT_NE(Lines(102).find("Fehler bei HTTPRequest:"), std::string::npos);
+  // The error's number goes before its text: 12029, no connection.
+  EXPECT_NE(Lines(102).find("Fehler bei HTTPRequest: 12029 "), std::string::npos) << Lines(102);
   EXPECT_EQ(StatusCount(3, 1), 0);
 }
 
-TEST_F(RunTest, AWithdrawalIsWrittenOnlyFromItsOwnPostAndNeverAnnouncedUnsent) {
+// Puts a listing on portal `portal` (status 1), unticked, last sent at `sent`.
+std::string OnPortalUnticked(int portal, int obj, const std::string& sent) {
+  return "update boersenobj set status = 1, kurz = 0, lang = 0, letzte_uebertragung = '" + sent +
+         "' where boersen_dsn like '%00000000000" + std::to_string(portal) +
+         "}' and obj_dsn like '%00000000000" + std::to_string(obj) + "}'";
+}
+
+TEST_F(RunTest, AnUntickedListingIsWithdrawnByItsOwnPostWhateverItsChangeTime) {
   LoopbackPortal portal;
   UseHttpPortal(portal.Url());
   Exec("update Boersen set teil_or_voll = 0 where boersen_name = '" + std::string(kHttpPortal) +
        "'");
-  // FB-1002 is on the portal, unticked and changed: it goes out as DELETE and the portal refuses
-  // it. FB-1004 is on the portal, unticked and unchanged: no document would withdraw it.
-  const std::string onPortal =
-      "update boersenobj set status = 1, kurz = 0, lang = 0, letzte_uebertragung = '%s' where "
-      "boersen_dsn like '%%000000000003}' and obj_dsn like '%%00000000000%d}'";
-  char sql[400];
-  std::snprintf(sql, sizeof sql, onPortal.c_str(), "2000-01-01", 2);
-  Exec(sql);
-  std::snprintf(sql, sizeof sql, onPortal.c_str(), "2999-01-01", 4);
-  Exec(sql);
+  // FB-1002 changed since, and the portal refuses it; FB-1004 unchanged; FB-1006 unchanged
+  // but barred from export.
+  Exec(OnPortalUnticked(3, 2, "2000-01-01"));
+  Exec(OnPortalUnticked(3, 4, "2999-01-01"));
+  Exec(OnPortalUnticked(3, 6, "2999-01-01"));
+  Exec("update obj set transfer = 1 where dsn like '%000000000006}'");
   portal.refused = "FB-1002";
   Run(kHttpPortal);
+  EXPECT_EQ(Errors(), 1) << Lines(102);
   EXPECT_NE(Lines(102).find("Antwort: ERROR"), std::string::npos);
-  EXPECT_NE(Lines(102).find(
-                "Objekt 'FB-1004' ist nicht mehr gewählt, die Löschung wird aber nicht übertragen"),
-            std::string::npos)
-      << Lines(102);
+  EXPECT_EQ(portal.Action("FB-1002"), "DELETE");
+  EXPECT_EQ(portal.Action("FB-1004"), "DELETE");
+  EXPECT_EQ(portal.Action("FB-1006"), "");
   EXPECT_EQ(Lines(8).find("wird gelöscht (nicht mehr übertragen)"), std::string::npos);
-  auto status = [&](int obj) {
-    return cUtil::k(Rows("select status from boersenobj where boersen_dsn like '%000000000003}' "
-                         "and obj_dsn like '%00000000000" +
+  auto status = [&](int p, int obj) {
+    return cUtil::k(Rows("select status from boersenobj where boersen_dsn like '%00000000000" +
+                         std::to_string(p) + "}' and obj_dsn like '%00000000000" +
                          std::to_string(obj) + "}'")
                         ->Value("status"));
   };
-  EXPECT_EQ(status(2), "1");  // still on the portal, sent again next time
-  EXPECT_EQ(status(4), "1");
+  EXPECT_EQ(status(3, 2), "1");  // still on the portal, sent again next time
+  EXPECT_EQ(status(3, 4), "3");
+  EXPECT_EQ(status(3, 6), "1");
+
+  // A partial FTP portal: the unchanged, unticked listing goes with the document as DELETE.
+  auto server = UseFtpPortal();
+  Exec("update Boersen set teil_or_voll = 1 where boersen_name = '" + std::string(kFtpPortal) +
+       "'");
+  Exec(OnPortalUnticked(2, 4, "2999-01-01"));
+  lines.clear();
+  x_.reset();
+  Run(kFtpPortal);
+  EXPECT_EQ(Errors(), 0) << Lines(102);
+  std::string sent;
+  for (const auto& e : fs::directory_iterator(dir / "remote" / "in"))
+    if (e.path().extension() == ".xml") sent = Read(e.path());
+  auto doc = XmlDocument::Create();
+  ASSERT_TRUE(doc->loadXML(sent));
+  doc->setProperty("SelectionNamespaces", Variant(std::string("xmlns:imo='") + kNs + "'"));
+  auto aktion =
+      doc->selectSingleNode("//imo:verwaltung_techn[imo:objektnr_extern='FB-1004']/imo:aktion");
+  ASSERT_TRUE(aktion);
+  EXPECT_EQ(aktion->getAttribute("aktionart"), "DELETE");
+  EXPECT_EQ(status(2, 4), "3");
+}
+
+TEST_F(RunTest, WithdrawingEveryListingOfAFullFtpPortalSendsTheDocumentWithoutListings) {
+  auto server = UseFtpPortal();
+  // Every listing but the archived ones, which no run selects.
+  Exec(
+      "update boersenobj set status = 1, kurz = 0, lang = 0, letzte_uebertragung = "
+      "'2999-01-01' where boersen_dsn like '%000000000002}' and obj_dsn in (select dsn from obj "
+      "where FArchiv < 2)");
+  const int held = StatusCount(2, 1);
+  ASSERT_GT(held, 20);
+  auto arrived = [&] {
+    std::vector<fs::path> out;
+    for (const auto& e : fs::directory_iterator(dir / "remote" / "in")) out.push_back(e.path());
+    return out;
+  };
+
+  // A schema that wants at least one listing: nothing can withdraw them, and that is said.
+  const fs::path xsd = HostFile("System\\XML\\openimmo_V1.2.7.xsd");  // the portal's version
+  const std::string schema = Read(xsd);
+  const std::string optional = "<xsd:element ref=\"immobilie\" minOccurs=\"0\"";
+  ASSERT_NE(schema.find(optional), std::string::npos);
+  std::string strict = schema;
+  strict.replace(strict.find(optional), optional.size(), "<xsd:element ref=\"immobilie\"");
+  std::ofstream(xsd, std::ios::binary | std::ios::trunc) << strict;
+  Run(kFtpPortal);
+  EXPECT_EQ(Errors(), 1) << Lines(102);
+  EXPECT_NE(Lines(102).find("ImmoPortal Demo"), std::string::npos) << Lines(102);
+  EXPECT_NE(Lines(102).find("FB-1001"), std::string::npos) << Lines(102);
+  EXPECT_EQ(Lines(8).find("wird gelöscht (nicht mehr übertragen)"), std::string::npos);
+  EXPECT_TRUE(arrived().empty());
+  EXPECT_EQ(StatusCount(2, 1), held);
+
+  // The published shape: the portal gets the full document without listings, and all go.
+  std::ofstream(xsd, std::ios::binary | std::ios::trunc) << schema;
+  lines.clear();
+  x_.reset();
+  Run(kFtpPortal);
+  EXPECT_EQ(Errors(), 0) << Lines(102);
+  const auto sent = arrived();
+  ASSERT_EQ(sent.size(), 1u);
+  ExpectValid(sent[0]);
+  const std::string text = Read(sent[0]);
+  EXPECT_NE(text.find("umfang=\"VOLL\""), std::string::npos);
+  EXPECT_EQ(text.find("immobilie"), std::string::npos);
+  EXPECT_NE(Lines(8).find("Objekt 'FB-1001' wird gelöscht (nicht mehr übertragen)!"),
+            std::string::npos);
+  EXPECT_EQ(StatusCount(2, 1), 0);
+  EXPECT_EQ(StatusCount(2, 3), held);
+
+  // Nothing held and nothing chosen: no data, as ever.
+  lines.clear();
+  x_.reset();
+  Run(kFtpPortal);
+  EXPECT_EQ(Errors(), 0) << Lines(102);
+  EXPECT_NE(Lines(12).find("Keine Daten zur Übertragung an Börse"), std::string::npos);
+  EXPECT_EQ(arrived().size(), 1u);
 }
 
 TEST_F(RunTest, AnInvalidDocumentIsReportedAndNotSent) {
@@ -315,31 +443,123 @@ TEST_F(RunTest, AnInvalidDocumentIsReportedAndNotSent) {
   EXPECT_EQ(StatusCount(3, 1), 0);
 }
 
-TEST_F(RunTest, TheSaveHookMayMoveAndRenameTheDocument) {
-  const fs::path hooks = host() / "System" / "Services" / "OpenImmo";
+// A hook that moves and renames the document; `before` runs first in the hook.
+void WriteMovingHook(const fs::path& host, const std::string& before = "") {
+  const fs::path hooks = host / "System" / "Services" / "OpenImmo";
   fs::create_directories(hooks);
-  std::ofstream(hooks / "rename.vbs")
+  std::ofstream(hooks / "rename.vbs", std::ios::trunc)
       << "Class Rename\r\n"
          "  Public Function Callback_BeforeXmlSave(rs, oXmlDoc, strPath, strFileName)\r\n"
-         "    strPath = strPath & \"\\eigen\"\r\n"
+      << before
+      << "    strPath = strPath & \"\\eigen\"\r\n"
          "    strFileName = \"Bestand_\" & strFileName\r\n"
          "  End Function\r\n"
          "End Class\r\n"
          "Dim oHook\r\nSet oHook = New Rename\r\nApplication.EventsConsumers.Add oHook\r\n";
+}
+
+// The files a document names beside itself ("pfad" of an EXTERN picture or photo).
+std::set<std::string> ReferencedFiles(const std::string& xml) {
+  std::set<std::string> out;
+  static const std::regex pfad("<(?:imo:)?pfad>([^<]*)<");
+  for (auto it = std::sregex_iterator(xml.begin(), xml.end(), pfad); it != std::sregex_iterator();
+       ++it)
+    out.insert((*it)[1].str());
+  return out;
+}
+
+TEST_F(RunTest, TheSaveHookMayMoveAndRenameTheDocumentAndItsFilesGoWithIt) {
+  WriteMovingHook(host());
   auto server = UseFtpPortal();
   Run(kFtpPortal);
   EXPECT_EQ(Errors(), 0) << Lines(102);
-  // The portal gets the document under the hook's name, and only that one.
+  // The portal gets the document under the hook's name, and every file it names beside it.
   std::vector<std::string> arrived;
-  for (const auto& e : fs::directory_iterator(dir / "remote" / "in"))
+  std::set<std::string> files;
+  for (const auto& e : fs::directory_iterator(dir / "remote" / "in")) {
     if (e.path().extension() == ".xml") arrived.push_back(e.path().filename().string());
+    files.insert(e.path().filename().string());
+  }
   ASSERT_EQ(arrived.size(), 1u);
   EXPECT_EQ(arrived[0].rfind("Bestand_ImmoPortal Demo-K-4702-2", 0), 0u) << arrived[0];
   EXPECT_EQ(Documents(kFtpPortal), std::vector<fs::path>{});
   const fs::path moved = work / "TRANSFER" / "openimmo" / kFtpPortal / "eigen" / arrived[0];
   ExpectValid(moved);
+  const std::set<std::string> named = ReferencedFiles(Read(dir / "remote" / "in" / arrived[0]));
+  EXPECT_GT(named.size(), 28u);
+  for (const std::string& f : named) EXPECT_EQ(files.count(f), 1u) << f << " did not arrive";
   EXPECT_NE(Lines(0).find(arrived[0]), std::string::npos);
   EXPECT_EQ(StatusCount(2, 1), 29);
+
+  // A zipping portal: the archive holds the document and every file it names.
+  fs::remove_all(dir / "remote" / "in");
+  fs::create_directories(dir / "remote" / "in");
+  Exec("update boersenobj set status = 0, letzte_uebertragung = NULL");
+  Exec("update Boersen set zipping = 1 where boersen_name = '" + std::string(kFtpPortal) + "'");
+  lines.clear();
+  x_.reset();
+  Run(kFtpPortal);
+  EXPECT_EQ(Errors(), 0) << Lines(102);
+  std::vector<fs::path> zips;
+  for (const auto& e : fs::directory_iterator(dir / "remote" / "in")) zips.push_back(e.path());
+  ASSERT_EQ(zips.size(), 1u);
+  EXPECT_EQ(zips[0].extension(), ".zip");
+  ProcessOptions o;
+  o.captureStdout = o.captureStderr = true;
+  o.timeout = std::chrono::seconds(20);
+  const ProcessResult listing = RunProcess({"unzip", "-Z1", zips[0].string()}, o);
+  ASSERT_TRUE(listing.Succeeded()) << listing.err;
+  std::set<std::string> entries;
+  std::string xmlEntry;
+  std::istringstream in(listing.out);
+  for (std::string line; std::getline(in, line);) {
+    entries.insert(line);
+    if (line.size() > 4 && line.substr(line.size() - 4) == ".xml") xmlEntry = line;
+  }
+  ASSERT_EQ(xmlEntry.rfind("Bestand_ImmoPortal Demo-K-4702-2", 0), 0u) << listing.out;
+  const ProcessResult text = RunProcess({"unzip", "-p", zips[0].string(), xmlEntry}, o);
+  const std::set<std::string> packedNames = ReferencedFiles(text.out);
+  EXPECT_GT(packedNames.size(), 28u);
+  for (const std::string& f : packedNames) EXPECT_EQ(entries.count(f), 1u) << f << " not packed";
+  EXPECT_EQ(StatusCount(2, 1), 29);
+}
+
+TEST_F(RunTest, AMovedDocumentWhoseFilesAreMissingIsNotSent) {
+  // The hook takes the pictures away before it moves the document.
+  WriteMovingHook(host(),
+                  "    CreateObject(\"Scripting.FileSystemObject\").DeleteFile strPath & "
+                  "\"\\*.jpg\"\r\n");
+  auto server = UseFtpPortal();
+  Run(kFtpPortal);
+  EXPECT_EQ(Errors(), 1) << Lines(102);
+  EXPECT_NE(Lines(102).find("Bestand_ImmoPortal Demo-K-4702-2"), std::string::npos) << Lines(102);
+  EXPECT_TRUE(fs::is_empty(dir / "remote" / "in"));
+  EXPECT_EQ(StatusCount(2, 1), 0);
+}
+
+TEST_F(RunTest, ActiveFtpShowsTheWholeNameOfEachFileItSends) {
+  auto server = UseFtpPortal();
+  Ini("FTP", "ACTIVE_FTP", "1");
+  Ini("OPTIONS", "FTP_PROXY", "");
+  Exec("update Boersen set zipping = 1, boersen_host = '127.0.0.1:" +
+       std::to_string(server->port()) + "/in' where boersen_name = '" + kFtpPortal + "'");
+  Run(kFtpPortal);
+  EXPECT_EQ(Errors(), 0) << Lines(102);
+  std::vector<std::string> arrived;
+  for (const auto& e : fs::directory_iterator(dir / "remote" / "in"))
+    arrived.push_back(e.path().filename().string());
+  ASSERT_EQ(arrived.size(), 1u);
+  EXPECT_EQ(Lines(20), "Übertrage Datei 'in/" + arrived[0] + "'\n");
+}
+
+TEST_F(RunTest, AWorkFolderThatCannotBeMadeSaysCreateFolder) {
+  // A file where the portals' folders should go.
+  fs::create_directories(work / "TRANSFER");
+  std::ofstream(work / "TRANSFER" / "openimmo") << "kein Ordner";
+  Run(kFtpPortal);
+  EXPECT_EQ(Errors(), 1) << Lines(102);
+  EXPECT_NE(Lines(102).find("CreateFolder: "), std::string::npos) << Lines(102);
+  EXPECT_EQ(Lines(102).find("Ordner kann nicht angelegt werden"), std::string::npos);
 }
 
 TEST_F(RunTest, ImportRowsAreSkippedOneByOne) {
