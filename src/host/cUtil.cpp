@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 
@@ -372,7 +373,8 @@ void cUtil::StartDoc(const std::string& pathOrAddress) {
   bool address =
       pathOrAddress.find("://") != std::string::npos || pathOrAddress.rfind("mailto:", 0) == 0;
   std::string target = address ? pathOrAddress : Real(pathOrAddress).string();
-  std::string failure = StartDetached({"xdg-open", target});
+  // xdg-open without a viewer for the file ends at once with a code of its own.
+  std::string failure = StartDetached({"xdg-open", target}, {}, std::chrono::milliseconds(1500));
   if (!failure.empty())
     throw HostError(err::kFileNotFound,
                     "Kann nicht geöffnet werden: " + pathOrAddress + " (" + failure + ")",

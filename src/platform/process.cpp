@@ -289,12 +289,14 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const ProcessOpti
 }
 
 std::string StartDetached(const std::vector<std::string>& argv,
-                          const std::filesystem::path& workingDir) {
+                          const std::filesystem::path& workingDir,
+                          std::chrono::milliseconds verdictWithin) {
   if (argv.empty() || argv[0].empty()) return "no program given";
   // Everything the children use is prepared here: after fork only async-signal-safe calls.
   std::vector<std::string> args(argv);
   std::vector<char*> argp = CStrings(args);
   const std::string dir = workingDir.string();
+  const int64_t verdictMs = verdictWithin.count();
   int report[2];
   if (::pipe2(report, O_CLOEXEC) != 0) return "cannot make a pipe: " + SysText(errno);
 
@@ -310,13 +312,35 @@ std::string StartDetached(const std::vector<std::string>& argv,
   if (middle == 0) {
     ::close(report[0]);
     ::setsid();
+    struct sigaction dflChild {};
+    dflChild.sa_handler = SIG_DFL;
+    ::sigaction(SIGCHLD, &dflChild, nullptr);
     const pid_t grandchild = ::fork();
     if (grandchild < 0) {
       const int error = errno;
       [[maybe_unused]] ssize_t n = ::write(report[1], &error, sizeof error);
       ::_exit(127);
     }
-    if (grandchild > 0) ::_exit(0);
+    if (grandchild > 0) {
+      // The program's own verdict, when it comes within the time given, as a negative code.
+      for (int64_t waited = 0; waited < verdictMs; waited += 10) {
+        int status = 0;
+        const pid_t ended = ::waitpid(grandchild, &status, WNOHANG);
+        if (ended == grandchild) {
+          if (WIFEXITED(status) && WEXITSTATUS(status) != 0) {
+            const int code = -WEXITSTATUS(status);
+            [[maybe_unused]] ssize_t n = ::write(report[1], &code, sizeof code);
+          }
+          break;
+        }
+        if (ended < 0) break;
+        struct timespec step {
+          0, 10'000'000
+        };
+        ::nanosleep(&step, nullptr);
+      }
+      ::_exit(0);
+    }
     struct sigaction dfl {};
     dfl.sa_handler = SIG_DFL;
     for (int sig : {SIGINT, SIGTERM, SIGPIPE, SIGHUP, SIGQUIT, SIGCHLD})
@@ -339,12 +363,15 @@ std::string StartDetached(const std::vector<std::string>& argv,
   int status = 0;
   while (::waitpid(middle, &status, 0) < 0 && errno == EINTR) {
   }
-  // EOF (the exec closed the pipe) means started; otherwise the grandchild sent errno.
+  // EOF (the exec closed the pipe) means started; otherwise the grandchild sent errno, or the
+  // middle child the program's exit code (negative), whichever came first.
   int error = 0;
   ssize_t n;
   while ((n = ::read(report[0], &error, sizeof error)) < 0 && errno == EINTR) {
   }
   ::close(report[0]);
+  if (n == static_cast<ssize_t>(sizeof error) && error < 0)
+    return argv[0] + " ended with code " + std::to_string(-error);
   if (n == static_cast<ssize_t>(sizeof error)) {
     std::string text = "cannot start " + argv[0];
     if (!dir.empty()) text += " in " + dir;

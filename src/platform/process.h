@@ -57,8 +57,12 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const ProcessOpti
 
 // Starts argv without waiting (a document opener such as "xdg-open"), detached from us so it
 // outlives us and never becomes our zombie. Returns "" on success, else why it failed to start.
+// With `verdictWithin`, a program that ends within that time with a code other than 0 has
+// failed too (an opener that finds no viewer gives up at once); one still running then counts
+// as started.
 std::string StartDetached(const std::vector<std::string>& argv,
-                          const std::filesystem::path& workingDir = {});
+                          const std::filesystem::path& workingDir = {},
+                          std::chrono::milliseconds verdictWithin = {});
 
 // Splits a Windows command line into arguments as Windows programs do: blanks separate,
 // double quotes group ("" inside quotes is one quote), backslashes are literal unless they

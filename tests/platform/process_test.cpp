@@ -168,6 +168,25 @@ TEST_F(ProcessTest, DetachedStartRunsOnItsOwnAndReportsFailure) {
   EXPECT_NE(StartDetached({"true"}, dir / "missing"), "");
 }
 
+TEST_F(ProcessTest, AnOpenerThatGivesUpAtOnceIsAFailure) {
+  // A document opener that finds no viewer ends at once with an error code of its own.
+  EXPECT_NE(StartDetached(Sh("exit 3"), {}, 5000ms).find("code 3"), std::string::npos);
+  EXPECT_EQ(StartDetached(Sh("exit 0"), {}, 5000ms), "");
+  // One that keeps running (the viewer in the foreground) is taken as started after the wait.
+  ScratchDir dir;
+  const auto begin = std::chrono::steady_clock::now();
+  EXPECT_EQ(StartDetached(Sh("sleep 0.5; echo done > marker"), dir.path(), 100ms), "");
+  EXPECT_LT(std::chrono::steady_clock::now() - begin, 450ms);
+  for (int i = 0; i < 500 && !std::filesystem::exists(dir / "marker"); ++i) {
+    std::this_thread::sleep_for(10ms);
+  }
+  EXPECT_EQ(dir.Read("marker"), "done\n");
+  int status = 0;
+  EXPECT_EQ(::waitpid(-1, &status, WNOHANG), -1);
+  EXPECT_NE(StartDetached({"/no/such/opener", "x"}, {}, 1000ms).find("No such file"),
+            std::string::npos);
+}
+
 TEST(SplitCommandLine, WindowsQuotingRules) {
   using V = std::vector<std::string>;
   EXPECT_EQ(SplitCommandLine("\"C:\\Program Files\\7za.exe\" a -tzip \"C:\\tmp\\a b.zip\" x.xml"),

@@ -513,6 +513,14 @@ TEST_F(WindowTest, LinksAndTheErrorLogQuestionSayInGermanWhenNoViewerStarts) {
   const std::string path = ::getenv("PATH") ? ::getenv("PATH") : "";
   ::setenv("PATH", dir.path().c_str(), 1);  // no viewer anywhere
   QTest::mouseClick(w->lnkLabelErrorLog, Qt::LeftButton);
+  // An opener that is there but finds no viewer for the file gives up at once.
+  {
+    std::ofstream opener(dir / "xdg-open");
+    opener << "#!/bin/sh\necho \"no method available for opening '$1'\" >&2\nexit 3\n";
+  }
+  std::filesystem::permissions(dir / "xdg-open", std::filesystem::perms::owner_all);
+  QTest::mouseClick(w->lnkLabelErrorLog, Qt::LeftButton);
+  std::filesystem::remove(dir / "xdg-open");
 
   // After a run with errors the user answers yes to seeing the error log.
   struct Yes : RecordingAnswerer {
@@ -531,7 +539,7 @@ TEST_F(WindowTest, LinksAndTheErrorLogQuestionSayInGermanWhenNoViewerStarts) {
   const std::string expected = (host() / "DAT" / "Error.log").string() +
                                " kann nicht angezeigt werden: Es ist kein Anzeigeprogramm "
                                "eingerichtet (xdg-open aus dem Paket xdg-utils).";
-  EXPECT_EQ(answers->texts, std::vector<std::string>{expected});
+  EXPECT_EQ(answers->texts, (std::vector<std::string>{expected, expected}));
   ASSERT_EQ(yes->texts.size(), 2u);
   EXPECT_EQ(yes->texts[1], expected);
 }
