@@ -433,6 +433,13 @@ void frmFernDispatcher::LoginClick(LoginAction action) {
     }
     std::string dsn = cUtil::k(rs->Value(size_t{0}));
     rs.reset();
+    // Each action lets window events through while it waits (the service's answers, the login
+    // program); a run or a second login meanwhile would meet the half-done login.
+    SetLoginRunning(true);
+    struct Done {
+      frmFernDispatcher* w;
+      ~Done() { w->SetLoginRunning(false); }
+    } done{this};
     switch (action) {
       case LoginAction::kBrowserLogin:
         if (!showLoginWindow) {
@@ -442,17 +449,9 @@ void frmFernDispatcher::LoginClick(LoginAction action) {
         }
         showLoginWindow(dsn);
         break;
-      case LoginAction::kOutsideProgram: {
-        // The window stays alive while the program runs; a run or a second login meanwhile
-        // would meet the half-done login.
-        SetLoginRunning(true);
-        struct Done {
-          frmFernDispatcher* w;
-          ~Done() { w->SetLoginRunning(false); }
-        } done{this};
+      case LoginAction::kOutsideProgram:
         ShellLoginProgram(dsn);
         break;
-      }
       case LoginAction::kCheckLogin:
         CheckIS24RestLogin(dsn, restClient, showAnswerWindow);
         break;

@@ -361,6 +361,28 @@ TEST_F(WindowTest, LoginCheckShowsTheAnswerAndSaysWhatItMeans) {
   }
 }
 
+TEST_F(WindowTest, StartAndTheLoginsWaitWhileTheLoginCheckAsksTheService) {
+  // The service call lets window events through, so a click meanwhile would start a run or a
+  // second login beside the check.
+  auto w = Open();
+  struct Watching : CheckClient {
+    Watching(frmFernDispatcher* window, std::vector<bool>* out)
+        : CheckClient(""), w(window), seen(out) {}
+    std::string CallIS24RestApiCheckLogin(const std::string&) override {
+      *seen = {w->butStart->isEnabled(), w->butIS24Login->isEnabled(),
+               w->butIS24LoginV2->isEnabled(), w->Command1->isEnabled()};
+      return "portal is not authenticated";
+    }
+    frmFernDispatcher* w;
+    std::vector<bool>* seen;
+  };
+  std::vector<bool> enabledMeanwhile;
+  w->restClient = [&] { return std::make_unique<Watching>(w.get(), &enabledMeanwhile); };
+  w->Command1->click();
+  EXPECT_EQ(enabledMeanwhile, std::vector<bool>(4, false));
+  EXPECT_TRUE(w->butStart->isEnabled() && w->Command1->isEnabled());
+}
+
 TEST_F(WindowTest, LoginProgramRunsBesideTheProgramWithTheWindowAlive) {
   auto w = Open();
   const std::string path = ::getenv("PATH") ? ::getenv("PATH") : "";
