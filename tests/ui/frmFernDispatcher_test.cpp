@@ -1,8 +1,5 @@
 // The main window offscreen on a demo host: grid, saved check states and position, the run's
 // message list and buttons, Esc, Cancel and Close during a run, links and the login buttons.
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <QHelpEvent>
@@ -25,6 +22,7 @@
 #include "platform/host_error.h"
 #include "platform/waits.h"
 #include "restportal/login_rest.h"
+#include "support/stalled_portal.h"
 #include "ui/lnkLabel.h"
 #include "ui_fixture.h"
 
@@ -437,34 +435,6 @@ TEST_F(WindowTest, LinksOpenTheLogsAndTheClientListShowsOnlyWhenItExists) {
   std::ofstream(host() / "System" / "Mandanten.ini") << "[Mandanten]\r\n";
   EXPECT_FALSE(Open()->lnkLabelMandant->isHidden());
 }
-
-// A portal whose server takes the connection and never answers: the post hangs until stopped.
-class StalledPortal {
- public:
-  StalledPortal() {
-    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    auto* raw = reinterpret_cast<sockaddr*>(&addr);
-    if (fd_ < 0 || ::bind(fd_, raw, len) != 0 || ::listen(fd_, 4) != 0 ||
-        ::getsockname(fd_, raw, &len) != 0)
-      throw std::runtime_error("no loopback socket");
-    port_ = ntohs(addr.sin_port);
-  }
-  ~StalledPortal() { ::close(fd_); }
-  std::string Url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/openimmo"; }
-  // A client is waiting for an answer.
-  bool Called() const {
-    pollfd p{fd_, POLLIN, 0};
-    return ::poll(&p, 1, 0) > 0;
-  }
-
- private:
-  int fd_ = -1;
-  int port_ = 0;
-};
 
 std::string FileText(const std::filesystem::path& file) {
   std::ifstream in(file, std::ios::binary);
