@@ -88,8 +88,9 @@ bool AnnouncesChanges(const fs::path& folder) {
   }
 }
 
-// The names of one folder by their folded spelling; the spellings of one folded name in order.
-using FoldedNames = std::unordered_map<std::string, std::vector<std::string>>;
+// The names of one folder by their folded spelling, in order; the spellings of one folded name
+// in order.
+using FoldedNames = std::map<std::string, std::vector<std::string>>;
 
 void AddName(FoldedNames& names, std::string name) {
   std::vector<std::string>& spellings = names[text::FoldCase(name)];
@@ -124,6 +125,24 @@ std::string Pick(const FoldedNames& names, const std::string& name) {
   return best;
 }
 
+// The names among `names` that match the mask, in the order of their folded spelling, then
+// their spelling. Only names whose folded spelling begins with the mask's folded text before
+// its first wildcard can match, unless that text holds a stray byte or the replacement
+// character, which match any stray byte: then every name is tried.
+std::vector<std::string> Matching(const FoldedNames& names, std::string_view mask) {
+  const std::string_view literal = mask.substr(0, std::min(mask.find_first_of("*?"), mask.size()));
+  const std::string start = text::FoldCase(literal);
+  const bool ordered =
+      utf8::IsValid(literal) && literal.find("\xEF\xBF\xBD") == std::string_view::npos;
+  std::vector<std::string> found;
+  for (auto it = ordered ? names.lower_bound(start) : names.begin();
+       it != names.end() && (!ordered || it->first.starts_with(start)); ++it) {
+    for (const std::string& spelling : it->second)
+      if (MatchesMask(spelling, mask)) found.push_back(spelling);
+  }
+  return found;
+}
+
 // Folder listings kept between look-ups, so that a miss in a folder of thousands of files costs
 // a stat instead of reading the whole folder again. On a local file system a kept listing
 // follows the folder's changes as inotify announces them (also while the run itself fills the
@@ -135,6 +154,23 @@ class FolderListings {
   FolderListings& operator=(const FolderListings&) = delete;
 
   std::string Spelling(const fs::path& folder, const std::string& name) {
+    return WithNames(folder, [&](const FoldedNames& names) { return Pick(names, name); });
+  }
+
+  std::vector<std::string> Matches(const fs::path& folder, std::string_view mask) {
+    return WithNames(folder, [&](const FoldedNames& names) { return Matching(names, mask); });
+  }
+
+  size_t Reads() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return reads_;
+  }
+
+ private:
+  // What `use` makes of the folder's names, from the kept listing or a fresh reading; `use` of
+  // no names when the folder can't be read.
+  template <typename Use>
+  auto WithNames(const fs::path& folder, Use use) -> decltype(use(FoldedNames{})) {
     FolderStamp stamp;
     if (!ReadStamp(folder, stamp)) return {};
     std::lock_guard<std::mutex> lock(mutex_);
@@ -144,7 +180,7 @@ class FolderListings {
     if (found != kept_.end() && found->second.watch < 0 && !SameStamp(found->second.stamp, stamp))
       Forget(inode);
     found = kept_.find(inode);
-    if (found != kept_.end()) return Pick(found->second.names, name);
+    if (found != kept_.end()) return use(found->second.names);
 
     if (kept_.size() >= kMaxFolders) ForgetAll();
     ++reads_;
@@ -162,24 +198,19 @@ class FolderListings {
       }
       FollowChanges();
       found = kept_.find(inode);
-      return found == kept_.end() ? std::string() : Pick(found->second.names, name);
+      if (found == kept_.end()) return use(FoldedNames{});
+      return use(found->second.names);
     }
     Kept read;
     read.stamp = stamp;
     if (!ReadNames(folder, read.names)) return {};
-    std::string spelling = Pick(read.names, name);
+    auto result = use(read.names);
     FolderStamp after;
     if (ReadStamp(folder, after) && SameStamp(stamp, after) && Settled(after))
       kept_[inode] = std::move(read);
-    return spelling;
+    return result;
   }
 
-  size_t Reads() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return reads_;
-  }
-
- private:
   using Inode = std::pair<dev_t, ino_t>;
   struct InodeHash {
     size_t operator()(const Inode& i) const {
@@ -285,6 +316,15 @@ const std::map<char, fs::path>& DriveMap() { return Drives(); }
 
 size_t FolderListingsRead() { return Listings().Reads(); }
 
+std::vector<std::string> FindKeptFiles(const fs::path& folder, std::string_view mask) {
+  std::vector<std::string> files;
+  for (std::string& name : Listings().Matches(folder, mask)) {
+    std::error_code ec;
+    if (!fs::is_directory(folder / name, ec)) files.push_back(std::move(name));
+  }
+  return files;
+}
+
 fs::path ResolveHostPath(std::string_view hostPath, const fs::path& base) {
   if (hostPath.size() >= 2 && (hostPath[0] == '\\' || hostPath[0] == '/') &&
       (hostPath[1] == '\\' || hostPath[1] == '/') && (hostPath[0] == '\\' || hostPath[1] == '\\')) {
@@ -340,6 +380,12 @@ fs::path ResolveHostPath(std::string_view hostPath, const fs::path& base) {
   fs::path current = "/";
   for (const auto& part : parts) current /= part;
   if (Exists(current)) return current;  // the usual case: spelled as on disk
+  // A name missing from a folder spelled as on disk (a picture number looked for in vain): only
+  // the name is looked for, in the folder's kept listing.
+  if (!parts.empty() && Exists(current.parent_path())) {
+    const std::string spelling = FindSpelling(current.parent_path(), parts.back());
+    return spelling.empty() ? current : current.parent_path() / spelling;
+  }
 
   current = "/";
   bool missing = false;

@@ -20,6 +20,7 @@
 #include <cstddef>
 #include <filesystem>
 #include <map>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -36,6 +37,13 @@ std::filesystem::path ResolveHostPath(std::string_view hostPath,
 // How many times a folder was listed to match a name without regard to case (for tests and
 // benchmarks: the count stays put while a kept folder is searched again).
 size_t FolderListingsRead();
+
+// The names of the entries in `folder` that match the mask without regard to case (as
+// MatchesMask), folders left out (links to files and other entries kept), in the order of their
+// names folded to one case, then as spelled. Read from the folder's kept listing, so a search in
+// a folder of thousands of names costs about what its matches cost. A missing or unreadable
+// folder gives an empty list.
+std::vector<std::string> FindKeptFiles(const std::filesystem::path& folder, std::string_view mask);
 
 // True when `name` matches the Windows wildcard mask without regard to case: "*" any run of
 // characters, "?" one character. "*.*" matches every name, with or without a point.

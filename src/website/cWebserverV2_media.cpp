@@ -8,7 +8,6 @@
 #include "platform/cp1252.h"
 #include "platform/host_path.h"
 #include "platform/vb.h"
-#include "services/cBigFileV2.h"
 #include "services/cImmoHelperV2.h"
 #include "website/cWebserverV2.h"
 #include "website/sql_literals.h"
@@ -215,10 +214,15 @@ void cWebserverV2::TransferObjectPictures(db::Recordset& rsObj, db::Recordset&) 
   const size_t cut = datei.find_last_of('\\');
   const std::string folder = cut == std::string::npos ? std::string() : datei.substr(0, cut + 1);
   const std::string base = cut == std::string::npos ? datei : datei.substr(cut + 1);
-  std::vector<std::string> found;
+  // Searched in the folder's kept listing: the picture folder holds every listing's files, and
+  // listing it again for each listing would make a night's run grow with its square.
+  std::vector<std::string> found{std::string()};
   try {
-    cBigFileV2 search;
-    search.FindFile(host + "\\pic.obj\\" + folder, false, base + "-doc*.*", found);
+    std::string start = host + "\\pic.obj\\" + folder;
+    start.pop_back();
+    const std::string separator = start.back() == '\\' || start.back() == '/' ? "" : "\\";
+    for (const std::string& name : FindKeptFiles(ResolveHostPath(start), base + "-doc*.*"))
+      found.push_back(start + separator + name);
   } catch (const std::exception&) {
   }
   for (size_t n = 1; n < found.size(); ++n) {

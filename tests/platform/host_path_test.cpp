@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 
 #include "platform/host_error.h"
+#include "platform/text.h"
 #include "support/scratch_dir.h"
 
 namespace fern {
@@ -180,6 +182,48 @@ TEST(FindFiles, CaseInsensitiveSortedAndOptionallyRecursive) {
   EXPECT_EQ(all, (std::vector<fs::path>{dir / "a.zip", dir / "b.ZIP", dir / "folder.zip/inner.Zip",
                                         dir / "sub/deep/z.zip"}));
   EXPECT_TRUE(FindFiles(dir / "missing", "*").empty());
+}
+
+// The documents of each listing are searched in a picture folder of thousands of files: from its
+// kept listing, with the names, order and case rules of a fresh search, also while the folder
+// changes between searches.
+TEST(FindKeptFiles, FindsWhatAFreshSearchFindsAndFollowsTheFolder) {
+  ScratchDir dir;
+  for (const char* name :
+       {"fb1-doc1#Grundriss.pdf", "FB1-Doc2.PDF", "fb1-doc10.txt", "fb10-doc1.pdf", "fb1_0.jpg",
+        "Änderung-doc1.pdf", "änderung-DOC2.pdf", "x\xE4-doc1.pdf"})
+    dir.Write(std::string("pic/") + name, "");
+  dir.Write("pic/fb1-doc3.pdf/inner.pdf", "");  // a folder is no document
+  fs::create_symlink(dir / "pic" / "fb1_0.jpg", dir / "pic" / "fb1-doc4.jpg");
+  Settle(dir.path());
+  const fs::path pic = dir / "pic";
+  auto fresh = [&](const std::string& mask) {
+    std::vector<std::string> names;
+    for (const fs::path& p : FindFiles(pic, mask)) names.push_back(p.filename().string());
+    // A fresh search sorts by path; the kept one by folded name, as the transfer files do.
+    std::stable_sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
+      return text::FoldCase(a) < text::FoldCase(b);
+    });
+    return names;
+  };
+  auto check = [&](const std::string& mask, const std::vector<std::string>& expected) {
+    EXPECT_EQ(FindKeptFiles(pic, mask), expected) << mask;
+    EXPECT_EQ(fresh(mask), expected) << mask;
+  };
+  check("fb1-doc*.*", {"fb1-doc1#Grundriss.pdf", "fb1-doc10.txt", "FB1-Doc2.PDF", "fb1-doc4.jpg"});
+  check("ÄNDERUNG-doc*.*", {"Änderung-doc1.pdf", "änderung-DOC2.pdf"});
+  check("x\xE5-doc*.*", {"x\xE4-doc1.pdf"});  // stray bytes all match one another
+  check("*.PDF", {"fb1-doc1#Grundriss.pdf", "FB1-Doc2.PDF", "fb10-doc1.pdf", "x\xE4-doc1.pdf",
+                  "Änderung-doc1.pdf", "änderung-DOC2.pdf"});
+  check("?b1-doc?.pdf", {"FB1-Doc2.PDF"});
+
+  // Between two searches: one document comes, one goes.
+  const size_t reads = FolderListingsRead();
+  dir.Write("pic/fB1-doc0.pdf", "");
+  fs::remove(pic / "fb1-doc10.txt");
+  check("fb1-doc*.*", {"fB1-doc0.pdf", "fb1-doc1#Grundriss.pdf", "FB1-Doc2.PDF", "fb1-doc4.jpg"});
+  EXPECT_TRUE(FindKeptFiles(dir / "missing", "*").empty());
+  EXPECT_LE(FolderListingsRead() - reads, 1u);
 }
 
 }  // namespace

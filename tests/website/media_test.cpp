@@ -184,6 +184,29 @@ TEST_F(MediaTest, OnlyChangedListingsSendPicturesAndUnitsMayTakeTheirParents) {
   }
 }
 
+// The picture folder is searched once for all listings of a run; what changes in it between two
+// listings counts for the next one.
+TEST_F(MediaTest, DocumentsAddedOrRemovedBetweenListingsCountForTheNextListing) {
+  const fs::path pics = HostPictures();
+  Prepare();
+  Pictures(1);
+  std::ofstream(pics / "FB2-DOC7#Neu.Pdf") << "pdf";
+  fs::create_directories(pics / "fb2-doc8.pdf");  // a folder is no document
+  fs::remove(pics / "fb1-Doc2.PDF");
+  Pictures(2);
+  Pictures(1);
+  std::vector<std::string> urls;
+  for (const std::string& s : Statements()) {
+    const size_t p = s.find("','pic.obj/fb");
+    if (p != std::string::npos && s.find("-doc", p) != std::string::npos)
+      urls.push_back(s.substr(p + 3, s.find('\'', p + 3) - p - 3));
+  }
+  EXPECT_EQ(urls, (std::vector<std::string>{
+                      "pic.obj/fb1-doc1#grundriss erdgeschoss.pdf", "pic.obj/fb1-doc2.pdf",
+                      "pic.obj/fb2-doc1#energieausweis.pdf", "pic.obj/fb2-doc7#neu.pdf",
+                      "pic.obj/fb1-doc1#grundriss erdgeschoss.pdf"}));
+}
+
 // "yyyy-mm-dd" and "dd.mm.yyyy" of the day `offset` days from today.
 std::pair<std::string, std::string> Day(int offset) {
   std::time_t now = std::time(nullptr);
