@@ -110,6 +110,7 @@ void cWebserverV2::CreateImportScript_InsertTable_TERMINE(const std::string& key
           SqlQuote(key) + ")");
       WSMessage("iWSDate", shown);
     } catch (const std::exception&) {
+      // An appointment the host can't give is left out; the listing's others still go.
     }
   }
 }
@@ -129,11 +130,14 @@ void cWebserverV2::TransferObjectPictures(db::Recordset& rsObj, db::Recordset&) 
   try {
     WriteImportStatement("delete from $table_pic where DSN = " + SqlQuote(currentListingKey));
   } catch (const std::exception&) {
+    // The writer keeps a failed write as its own and fails the whole import with it.
   }
   const std::string host = KVApp_ ? KVApp_->Folder() : std::string();
   const std::string pictures = SiteFolder() + "\\pic.obj\\";
   std::string datei, kurz, lang;
   bool inherit = false;
+  // A value or picture file that can't be had is left out; a picture missing its files is
+  // reported below and gets no row.
   auto step = [](auto&& call) {
     try {
       call();
@@ -172,6 +176,7 @@ void cWebserverV2::TransferObjectPictures(db::Recordset& rsObj, db::Recordset&) 
       if (source.empty() && inherit)
         source = m_oImmoHelper->GetStammBilder(rsObj, i, description, host);
     } catch (const std::exception&) {
+      // Taken as no picture under this number, as a missing file is.
     }
     const std::string name = SiteFileName(source);
     if (name.empty()) continue;  // no picture with this number
@@ -224,6 +229,7 @@ void cWebserverV2::TransferObjectPictures(db::Recordset& rsObj, db::Recordset&) 
     for (const std::string& name : FindKeptFiles(ResolveHostPath(start), base + "-doc*.*"))
       found.push_back(start + separator + name);
   } catch (const std::exception&) {
+    // A folder that can't be named or read holds no documents for this listing.
   }
   for (size_t n = 1; n < found.size(); ++n) {
     try {
@@ -247,6 +253,7 @@ void cWebserverV2::TransferObjectPictures(db::Recordset& rsObj, db::Recordset&) 
       WSMessage("iWSDocs", path);
       WritePicRow(vb::Replace(name, "\\", "/"), description, static_cast<int32_t>(n), 1);
     } catch (const std::exception&) {
+      // A document that can't be copied gets no row; the listing's others still go.
     }
   }
 }
