@@ -76,7 +76,36 @@ struct StallWatch {
   bool stalled = false;
   bool sending = false;
   bool reached = false;  // connected (and the TLS handshake done)
+  // The low-speed limit: fewer than slowBytes a second over slowSeconds ends the call. A phase
+  // without a time-out (0) waits as long as nothing comes; once its data has begun, a trickle
+  // still ends it.
+  long slowBytes = 1;
+  long slowSeconds = 60;
+  bool slowWatching = false;
+  Clock::time_point slowSince = Clock::now();
+  curl_off_t slowFrom = 0;
+  bool slow = false;
 };
+
+// True when the call has moved fewer bytes than the low-speed limit allows over its time.
+bool TooSlow(StallWatch& w, Clock::time_point now, curl_off_t moved, bool phaseStarted) {
+  const long limit = w.sending ? w.sendMs : w.receiveMs;
+  if (!(limit > 0 || phaseStarted)) {
+    w.slowWatching = false;
+    return false;
+  }
+  if (!w.slowWatching) {
+    w.slowWatching = true;
+    w.slowSince = now;
+    w.slowFrom = moved;
+    return false;
+  }
+  if (now - w.slowSince < std::chrono::seconds(w.slowSeconds)) return false;
+  if (moved - w.slowFrom < w.slowBytes * w.slowSeconds) return true;
+  w.slowSince = now;
+  w.slowFrom = moved;
+  return false;
+}
 
 int OnProgress(void* p, curl_off_t, curl_off_t dlnow, curl_off_t ultotal, curl_off_t ulnow) {
   auto* w = static_cast<StallWatch*>(p);
@@ -89,13 +118,19 @@ int OnProgress(void* p, curl_off_t, curl_off_t dlnow, curl_off_t ultotal, curl_o
   const bool tls =
       scheme && (scheme[0] == 'h' || scheme[0] == 'H') && (scheme[4] == 's' || scheme[4] == 'S');
   w->reached = connected > 0 && (!tls || handshaken > 0);
+  if (w->reached) {
+    w->sending = ultotal > 0 && ulnow < ultotal;
+    if (TooSlow(*w, now, ulnow + dlnow, w->sending ? ulnow > 0 : dlnow > 0)) {
+      w->slow = true;
+      return 1;
+    }
+  }
   if (!w->reached || ulnow != w->lastUp || dlnow != w->lastDown) {
     w->last = now;
     w->lastUp = ulnow;
     w->lastDown = dlnow;
     return 0;
   }
-  w->sending = ultotal > 0 && ulnow < ultotal;
   const long limit = w->sending ? w->sendMs : w->receiveMs;
   if (limit <= 0) return 0;
   if (now - w->last > std::chrono::milliseconds(limit)) {
@@ -245,14 +280,17 @@ void cRestAPI::Send(const std::string& body) {
   if (ConnectTimeout > 0 && ResolveTimeout > 0) reach += ResolveTimeout;
   curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, reach);
   // The door's low-speed limit ends an answer that trickles in; a longer stall the owner allows
-  // stretches it, so a set time-out keeps its meaning.
+  // stretches it, so a set time-out keeps its meaning. It is watched here rather than by
+  // libcurl, which can't tell a phase without a time-out.
   const long stallSeconds = (std::max(SendTimeout, ReceiveTimeout) + 999L) / 1000L;
   const long slowSeconds = std::max(session.limits.lowSpeedSeconds, stallSeconds);
-  curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, slowSeconds);
+  curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, 0L);
   StallWatch watch;
   watch.curl = c;
   watch.sendMs = SendTimeout;
   watch.receiveMs = ReceiveTimeout;
+  watch.slowBytes = session.limits.lowSpeedBytes;
+  watch.slowSeconds = slowSeconds;
   curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
   curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, OnProgress);
   curl_easy_setopt(c, CURLOPT_XFERINFODATA, &watch);
@@ -267,13 +305,13 @@ void cRestAPI::Send(const std::string& body) {
       why = "Zeitüberschreitung: keine Daten " +
             std::string(watch.sending ? "gesendet" : "empfangen") + " binnen " +
             std::to_string(watch.sending ? SendTimeout : ReceiveTimeout) + " ms";
-    } else if (result.kind == services::TransferResult::Kind::kCancelled) {
-      number = kCancelled;
-      why = "Die Anfrage wurde abgebrochen.";
-    } else if (rc == CURLE_OPERATION_TIMEDOUT && watch.reached) {
+    } else if (watch.slow) {
       number = kTimeout;
       why = "Zeitüberschreitung: weniger als " + std::to_string(session.limits.lowSpeedBytes) +
             " Byte/s in " + std::to_string(slowSeconds) + " s übertragen";
+    } else if (result.kind == services::TransferResult::Kind::kCancelled) {
+      number = kCancelled;
+      why = "Die Anfrage wurde abgebrochen.";
     } else if (rc == CURLE_OPERATION_TIMEDOUT) {
       number = kTimeout;
       why = "Zeitüberschreitung beim Verbindungsaufbau: " + why;

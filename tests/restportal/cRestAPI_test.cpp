@@ -119,7 +119,10 @@ TEST_F(RestApiTest, ReceiveTimeoutEndsADelayedAnswerAndNoLimitWaits) {
   EXPECT_EQ(c.ResponseCode(), 0);
   EXPECT_EQ(c.ResponseText().rfind("Err.Description: ", 0), 0u);
 
-  c.SetTimeouts(0, 0, 0, 0);  // no limits at all, not libcurl's 300 s default
+  // No limits at all, not libcurl's 300 s default; the low-speed limit waits for a silent
+  // answer, which has not begun to trickle.
+  c.SetTimeouts(0, 0, 0, 0);
+  c.Limits().lowSpeedSeconds = 1;
   c.load("");
   EXPECT_EQ(c.ResponseCode(), 200);
 }
@@ -260,13 +263,19 @@ TEST(RestApiInterruption, LowSpeedLimitEndsATricklingAnswer) {
   SlowService s;
   cRestAPI c;
   c.Seturl(s.Base() + "/trickle");
-  // Each byte comes well within the stall time-out; 100 of them would take 200 s.
-  c.SetTimeouts(0, 60000, 2500, 2500);
-  c.Limits().lowSpeedSeconds = 1;
-  const Outcome o = Timed(c);
-  EXPECT_LT(o.seconds, 15.0);
-  EXPECT_NE(o.error.find("Zeitüberschreitung: weniger als 1 Byte/s in 3 s"), std::string::npos)
-      << o.error;
+  // 100 bytes, one every 2 s, would take 200 s. Without a receive time-out the trickle is
+  // still ended once it has begun; with one, it is ended before the stall check could fire.
+  for (long receive : {0L, 4000L}) {
+    SCOPED_TRACE(receive);
+    c.SetTimeouts(0, 60000, receive, receive);
+    c.Limits().lowSpeedSeconds = 3;
+    const Outcome o = Timed(c);
+    EXPECT_LT(o.seconds, 25.0);
+    EXPECT_NE(o.error.find("Zeitüberschreitung: weniger als 1 Byte/s in " +
+                           std::string(receive ? "4" : "3") + " s"),
+              std::string::npos)
+        << o.error;
+  }
 }
 
 TEST(RestApiRedirects, ARedirectIsNotFollowedAndNamesItsTarget) {
