@@ -57,16 +57,22 @@ void cImmoXmlV2::TakeFilesAlong(XmlDocument& doc, const std::string& from, const
   std::string missing;
   for (const std::string& name : names) {
     const std::filesystem::path target = Real(to + "\\" + name);
-    std::error_code ec;
-    // A file the scripts put there themselves stays.
-    if (std::filesystem::exists(target, ec)) continue;
     const std::filesystem::path source = Real(from + "\\" + name);
-    if (!std::filesystem::is_regular_file(source, ec)) {
+    std::error_code ec, older;
+    const bool sourceThere = std::filesystem::is_regular_file(source, ec);
+    // A file the scripts put there after this run made its own stays; one left from an earlier
+    // run in a folder the hook reuses is replaced.
+    if (std::filesystem::exists(target, ec) &&
+        (!sourceThere || std::filesystem::last_write_time(target, older) >=
+                             std::filesystem::last_write_time(source, older)))
+      continue;
+    if (!sourceThere) {
       missing += (missing.empty() ? "" : ", ") + name;
       continue;
     }
     std::filesystem::create_directories(target.parent_path(), ec);
-    if (!std::filesystem::copy_file(source, target, ec))
+    if (!std::filesystem::copy_file(source, target,
+                                    std::filesystem::copy_options::overwrite_existing, ec))
       missing += (missing.empty() ? "" : ", ") + name + " (" + ec.message() + ")";
   }
   if (!missing.empty())

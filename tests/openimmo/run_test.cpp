@@ -444,14 +444,15 @@ TEST_F(RunTest, AnInvalidDocumentIsReportedAndNotSent) {
 }
 
 // A hook that moves and renames the document; `before` runs first in the hook.
-void WriteMovingHook(const fs::path& host, const std::string& before = "") {
+void WriteMovingHook(const fs::path& host, const std::string& before = "",
+                     const std::string& folder = "strPath & \"\\eigen\"") {
   const fs::path hooks = host / "System" / "Services" / "OpenImmo";
   fs::create_directories(hooks);
   std::ofstream(hooks / "rename.vbs", std::ios::trunc)
       << "Class Rename\r\n"
          "  Public Function Callback_BeforeXmlSave(rs, oXmlDoc, strPath, strFileName)\r\n"
-      << before
-      << "    strPath = strPath & \"\\eigen\"\r\n"
+      << before << "    strPath = " << folder
+      << "\r\n"
          "    strFileName = \"Bestand_\" & strFileName\r\n"
          "  End Function\r\n"
          "End Class\r\n"
@@ -491,7 +492,14 @@ TEST_F(RunTest, TheSaveHookMayMoveAndRenameTheDocumentAndItsFilesGoWithIt) {
   EXPECT_NE(Lines(0).find(arrived[0]), std::string::npos);
   EXPECT_EQ(StatusCount(2, 1), 29);
 
-  // A zipping portal: the archive holds the document and every file it names.
+  // A zipping portal, the hook moving to a folder of its own that it uses every night: the
+  // archive holds the document and every file it names, none left there by the night before.
+  const fs::path own = dir / "hook folder";
+  WriteMovingHook(host(), "", "\"" + own.string() + "\"");
+  const std::string stale = *named.begin();
+  fs::create_directories(own);
+  std::ofstream(own / stale, std::ios::trunc) << "stale";
+  fs::last_write_time(own / stale, fs::last_write_time(own / stale) - std::chrono::hours(24));
   fs::remove_all(dir / "remote" / "in");
   fs::create_directories(dir / "remote" / "in");
   Exec("update boersenobj set status = 0, letzte_uebertragung = NULL");
@@ -521,6 +529,7 @@ TEST_F(RunTest, TheSaveHookMayMoveAndRenameTheDocumentAndItsFilesGoWithIt) {
   const std::set<std::string> packedNames = ReferencedFiles(text.out);
   EXPECT_GT(packedNames.size(), 28u);
   for (const std::string& f : packedNames) EXPECT_EQ(entries.count(f), 1u) << f << " not packed";
+  EXPECT_NE(RunProcess({"unzip", "-p", zips[0].string(), stale}, o).out, "stale");
   EXPECT_EQ(StatusCount(2, 1), 29);
 }
 
