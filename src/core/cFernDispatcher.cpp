@@ -39,7 +39,9 @@ cFernDispatcher::~cFernDispatcher() { Done(); }
 cFernDispatcher::InitResult cFernDispatcher::Init() {
   // The lock stands for the Windows sharing error that kept a second run away from open logs.
   fs::path lockPath = HostFile("DAT\\FernDispatcher.lock");
-  int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  // The umask decides who shares it, as for the logs: window users and the night job of one
+  // group take turns.
+  int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
   int error = fd < 0 ? errno : 0;
   if (fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
     error = errno;

@@ -109,7 +109,15 @@ std::vector<std::string> CommandLine::UnknownArguments() const {
   for (size_t i = 0; i < args.size(); ++i) {
     const SwitchInfo* known = FindSwitch(args[i]);
     if (!known) {
-      if (!args[i].empty()) unknown.push_back(args[i]);
+      if (args[i].empty()) continue;
+      // An unknown switch is named once, together with the value it was given.
+      if (args[i][0] == '/' && i + 1 < args.size() && !args[i + 1].empty() &&
+          args[i + 1][0] != '/') {
+        unknown.push_back(args[i] + " " + args[i + 1]);
+        ++i;
+      } else {
+        unknown.push_back(args[i]);
+      }
       continue;
     }
     bool nextIsValue = !known->value.empty() && i + 1 < args.size() && !IsKnownSwitch(args[i + 1]);

@@ -107,12 +107,17 @@ void LanguagePack::SetContentLanguages(const std::string& list) {
 
 bool LanguagePack::IsContentLanguageList(std::string_view value) {
   std::string digits;
+  bool blankAfterDigits = false;  // blanks may stand beside the commas, never inside a number
   for (char c : value) {
-    if (c == ' ') continue;
+    if (c == ' ') {
+      blankAfterDigits = !digits.empty();
+      continue;
+    }
     if (c == ',') {
       if (digits.empty() || digits.find_first_not_of('0') == std::string::npos) return false;
       digits.clear();
-    } else if (c >= '0' && c <= '9' && digits.size() < 9) {
+      blankAfterDigits = false;
+    } else if (c >= '0' && c <= '9' && digits.size() < 9 && !blankAfterDigits) {
       digits += c;
     } else {
       return false;

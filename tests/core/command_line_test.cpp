@@ -54,6 +54,10 @@ TEST(CommandLineUnknownText, EveryTextThatIsNoSwitchOrItsValueIsNamedAsGiven) {
             List{"extra"});
   EXPECT_EQ(Line("/USERKV anna /PORTAL a|b rest /x").UnknownArguments(), (List{"rest", "/x"}));
   EXPECT_EQ(Line("/USERKV  anna").UnknownArguments(), List{"anna"});
+  // An unknown switch is named once, with the value it was given.
+  EXPECT_EQ(CommandLine::FromArgs({"/FOO", "bar", "/USERKV", "anna"}).UnknownArguments(),
+            List{"/FOO bar"});
+  EXPECT_EQ(Line("/USERKV anna /FOO bar /BAZ").UnknownArguments(), (List{"/FOO bar", "/BAZ"}));
 
   EXPECT_TRUE(CommandLine::FromArgs({"/USERKV", "x", "/?"}).WantsHelp());
   EXPECT_FALSE(CommandLine::FromArgs({"/USERKV", "-h-"}).WantsHelp());

@@ -100,8 +100,9 @@ TEST(ContentLanguages, ListAndFlags) {
 TEST(ContentLanguages, SettingsValueIsALanguageNumberList) {
   for (const char* good : {"1031", "1031,2057", " 1031 , 2057 ", "1031,1033,2057", "001031"})
     EXPECT_TRUE(LanguagePack::IsContentLanguageList(good)) << good;
-  for (const char* bad : {"", " ", "1031,", ",1031", "1031,,2057", "1031;2057", "0", "1031,000",
-                          "de-DE", "1031\t", "1031,2057 ; Kommentar", "99999999999"})
+  for (const char* bad :
+       {"", " ", "1031,", ",1031", "1031,,2057", "1031;2057", "0", "1031,000", "de-DE", "1031\t",
+        "1031,2057 ; Kommentar", "99999999999", "1031 2057", "10 31,2057"})
     EXPECT_FALSE(LanguagePack::IsContentLanguageList(bad)) << bad;
 }
 

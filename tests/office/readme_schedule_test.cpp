@@ -71,10 +71,15 @@ TEST_F(ReadmeSchedule, CronLineRunsTheNightJob) {
   ProcessResult r = Shell(Local(command));
   EXPECT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(RunLineErrors(portals[0] + "|" + portals[1] + "|"), 0);
-  // The line's umask keeps the logs from other users.
-  struct stat st {};
-  ASSERT_EQ(::stat((host() / "DAT" / "Error.log").c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 07, 0u);
+  // The line's umask keeps the logs from other users, and leaves the logs and the run lock to
+  // the group, whose window users take turns with the night job.
+  for (const char* file : {"Error.log", "FernDispatcher.lock"}) {
+    SCOPED_TRACE(file);
+    struct stat st {};
+    ASSERT_EQ(::stat((host() / "DAT" / file).c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07, 0u);
+    EXPECT_EQ(st.st_mode & 060, 060u);
+  }
 }
 
 }  // namespace
