@@ -23,7 +23,9 @@ using namespace detail;
 // --- statements ------------------------------------------------------------------------------
 
 void Interpreter::Tick() {
-  if ((++ticks_ & 1023) == 0 && polling_) {
+  // Often enough that a loop whose passes each wait on a slow call still stops within a few of
+  // them; rarely enough that a fast loop doesn't feel the clock.
+  if ((++ticks_ & 63) == 0 && polling_) {
     if (Abort why = Poll(); why != Abort::None) throw ScriptAbort{why == Abort::Stopped};
   }
 }

@@ -139,6 +139,14 @@ TEST(ScriptLimits, StopQueryEndsARunningScriptLikeTheTimeOut) {
   EXPECT_EQ(ErrorOf([&] { engine.AddCode("On Error Resume Next\nDo : Loop\n"); }), kErrTimeout);
   stop = false;
   EXPECT_EQ(vb::CLng(engine.Eval("Count(8)")), 8);
+
+  // A loop whose every pass waits on a slow call (a large picture copied, a host call) is asked
+  // often enough that a stop comes within a few passes, not a thousand.
+  engine.AddCode("Dim passes\nSub Slow(a)\n  Do : passes = passes + 1 : Loop\nEnd Sub\n");
+  stop = true;
+  EXPECT_EQ(ErrorOf([&] { engine.Run("Slow", {Variant(0)}); }), kErrTimeout);
+  stop = false;
+  EXPECT_LE(vb::CLng(engine.Eval("passes")), 100);
 }
 
 }  // namespace
