@@ -216,6 +216,11 @@ bool Interpreter::IsFixedValue(const Expr* e, Frame& f) {
   if (const auto* un = e->If<UnaryExpr>(); un && un->op == UnOp::Neg)
     return un->operand->kind == EK::Literal;
   const auto* name = e->If<NameExpr>();
+  if (name && name->ref == NameRef::Local && f.proc) {
+    for (const auto& [slot, value] : f.proc->constSlots)
+      if (slot == name->slot) return true;
+    return false;
+  }
   if (!name || name->ref != NameRef::Dynamic) return false;
   Found r = Lookup(*name, f);
   return r.kind == Found::Const || (r.kind == Found::Var && r.readOnly);

@@ -34,3 +34,17 @@ WScript.Echo "date literal, no date:", Err.Number
 Err.Clear
 WScript.Echo word = #1/15/2024#
 WScript.Echo "variable, no date:", Err.Number
+Err.Clear
+On Error GoTo 0
+' A constant of a procedure is as fixed as a global one.
+Sub LocalConstants
+  Const L5 = 5, LS = "5"
+  Dim s : s = "5"
+  Dim v : v = 5
+  WScript.Echo s = L5, v = LS, "abc" = L5
+  Select Case s
+    Case L5: WScript.Echo "local constant case ran"
+    Case Else: WScript.Echo "no case"
+  End Select
+End Sub
+LocalConstants
