@@ -515,9 +515,17 @@ void cWebserverV2::RemoveUploads(Run& run, bool failed) {
   if (!serviceMode)
     places.push_back({RemotePath(run.uploadFolder, "db"), ImportScriptName, run.unpacked});
   try {
+    if (!transport_->ReachesLikeUpload(settings.FTP_PROXY)) {
+      report(
+          T("Die übertragenen Dateien im Ordner %1 konnten nicht über den FTP-Proxy %2 vom "
+            "Webserver gelöscht werden.",
+            run.uploadFolder, settings.FTP_PROXY));
+      return;
+    }
     for (const Place& place : places) {
       std::vector<std::string> names;
-      if (!transport_->ListFiles(run.ftpHost, run.ftpUser, run.ftpPassword, place.folder, names)) {
+      if (!transport_->ListFiles(run.ftpHost, run.ftpUser, run.ftpPassword, place.folder,
+                                 settings.FTP_PROXY, names)) {
         if (place.mustList)
           report(T("Der Ordner %1 konnte auf dem Webserver nicht gelesen werden.", place.folder));
         continue;
@@ -525,8 +533,8 @@ void cWebserverV2::RemoveUploads(Run& run, bool failed) {
       for (const std::string& name : names) {
         if (!place.ours(name)) continue;
         const std::string path = RemotePath(place.folder, name);
-        const std::string why =
-            transport_->RemoveFile(run.ftpHost, run.ftpUser, run.ftpPassword, path);
+        const std::string why = transport_->RemoveFile(run.ftpHost, run.ftpUser, run.ftpPassword,
+                                                       path, settings.FTP_PROXY);
         if (!why.empty())
           report(T("Die Datei %1 konnte auf dem Webserver nicht gelöscht werden.", path) + " (" +
                  why + ")");

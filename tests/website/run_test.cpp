@@ -153,6 +153,13 @@ TEST_F(WebsiteTest, WhatAFailedRunUploadedIsRemovedFromTheSite) {
       // The upload breaks off at the stub, after the library, index and container went.
       {"upload cut off",
        [](WebsiteTest& t) { fs::create_directories(t.www() / "kv_webserver" / "transfer_1.php"); }},
+      // The passive upload takes the FTP port from the proxy setting: the clean-up must too.
+      {"server reached through the FTP proxy setting",
+       [](WebsiteTest& t) {
+         t.Ini("WebServer", "FTP_PORT", std::to_string(FreePort()));
+         t.Ini("WebServer", "FTP_PROXY", "127.0.0.1:" + std::to_string(t.ftp->port()));
+         t.Fault("/transfer_1.php 200 kaputt");
+       }},
   };
   StartSite();
   for (const auto& c : cases) {
@@ -162,11 +169,28 @@ TEST_F(WebsiteTest, WhatAFailedRunUploadedIsRemovedFromTheSite) {
     fs::remove(dir / "faults.txt", ec);
     fs::remove_all(www() / "kv_webserver", ec);
     Ini("WebServer", "HTTP_PORT", std::to_string(php->port()));
+    Ini("WebServer", "FTP_PORT", std::to_string(ftp->port()));
+    Ini("WebServer", "FTP_PROXY", "");
     c.arrange(*this);
     RunPortal();
     EXPECT_NE(Errors(), "");
-    EXPECT_EQ(SiteFiles(".big") + SiteFiles("transfer.") + SiteFiles("kvws_import"), "");
+    EXPECT_FALSE(Said("auf dem Webserver nicht")) << Errors();
+    EXPECT_EQ(SiteFiles(".big") + SiteFiles("transfer") + SiteFiles("kvws_import"), "");
   }
+}
+
+// In active mode the upload goes through a real proxy, which the clean-up can't use: it says so.
+TEST_F(WebsiteTest, ACleanUpThatCantGoThroughTheProxySaysSo) {
+  StartSite();
+  Ini("FTP", "ACTIVE_FTP", "1");
+  Ini("WebServer", "FTP_PROXY", "127.0.0.1:" + std::to_string(FreePort()));
+  RunPortal();
+  EXPECT_TRUE(
+      Said("Die übertragenen Dateien im Ordner kv_webserver konnten nicht über den "
+           "FTP-Proxy 127.0.0.1:"))
+      << Errors();
+  EXPECT_EQ(Count(std::string("select count(*) from boersenobj where status<>0 and ") + kPortal),
+            0);
 }
 
 TEST_F(WebsiteTest, AFailingSiteLeavesTheStatusAlone) {
