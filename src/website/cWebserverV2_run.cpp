@@ -106,9 +106,26 @@ bool ImportScriptName(const std::string& fileName) {
          name.substr(name.size() - 4) == ".php" && Digits(name.substr(11, name.size() - 15));
 }
 
-// The first line of a reply that holds more than line breaks, trimmed; "" for none.
+// The reply without its HTML tags: a host that shows PHP's errors wraps them in markup.
+std::string WithoutTags(const std::string& reply) {
+  std::string out;
+  for (size_t at = 0; at < reply.size();) {
+    const bool tag = reply[at] == '<' && at + 1 < reply.size() &&
+                     (std::isalpha(static_cast<unsigned char>(reply[at + 1])) ||
+                      reply[at + 1] == '/' || reply[at + 1] == '!');
+    const size_t end = tag ? reply.find('>', at) : std::string::npos;
+    if (end == std::string::npos) {
+      out += reply[at++];
+    } else {
+      at = end + 1;
+    }
+  }
+  return out;
+}
+
+// The first line of a reply that holds more than line breaks and tags, trimmed; "" for none.
 std::string FirstLine(const std::string& reply) {
-  std::string rest = vb::Replace(reply, "\r", "\n");
+  std::string rest = vb::Replace(WithoutTags(reply), "\r", "\n");
   while (!rest.empty()) {
     const size_t end = rest.find('\n');
     const std::string line = vb::Trim(rest.substr(0, end));

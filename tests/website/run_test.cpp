@@ -250,6 +250,33 @@ TEST_F(WebsiteTest, AFailingSiteLeavesTheStatusAlone) {
   EXPECT_EQ(php->Complaints(), "");
 }
 
+// What an import script answers decides whether the import went in.
+TEST_F(WebsiteTest, AnImportReplyOtherThanLineBreaksFailsTheRunAndIsNamed) {
+  const struct {
+    const char* what;
+    const char* rule;
+    const char* said;
+  } cases[] = {
+      // The host's PHP shows the error as HTML; the message names the error, not the markup.
+      {"PHP dies showing its error", "/kvws_import1.php fatal",
+       "(kvws_import1.php: Fatal error:  Uncaught Error: Call to undefined function "
+       "kvws_undefined()"},
+  };
+  StartSite();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    lines.clear();
+    std::error_code ec;
+    fs::remove(dir / "faults.txt", ec);
+    Fault(c.rule);
+    RunPortal();
+    EXPECT_TRUE(Said(c.said)) << Errors();
+    EXPECT_FALSE(Said("Sie finden Ihre Objekte"));
+    EXPECT_EQ(Count(std::string("select count(*) from boersenobj where status<>0 and ") + kPortal),
+              0);
+  }
+}
+
 // The hosting service on the test's site: account check, copy from the incoming folder with the
 // site's own scripts, import start, statistics; its master connection is the test's database.
 void StartHostingService(WebsiteTest& t) {
