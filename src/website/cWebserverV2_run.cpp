@@ -128,7 +128,9 @@ std::string FirstLine(const std::string& reply) {
   std::string rest = vb::Replace(WithoutTags(reply), "\r", "\n");
   while (!rest.empty()) {
     const size_t end = rest.find('\n');
-    const std::string line = vb::Trim(rest.substr(0, end));
+    std::string line = rest.substr(0, end);
+    line.erase(0, line.find_first_not_of(" \t"));
+    line.erase(line.find_last_not_of(" \t") + 1);
     if (!line.empty()) return line;
     if (end == std::string::npos) break;
     rest.erase(0, end + 1);
@@ -488,10 +490,12 @@ void cWebserverV2::RemoteChain(Run& run) {
     WSMessage("iWSText", T("Datenimport") + ": " + script);
     reply = Get(site + "/db/" + script);
     Pause(wait);
-    // An import script prints nothing when every statement went in.
+    // An import script prints nothing when every statement went in; a host may add line breaks.
     std::string failure = !reply.ok             ? reply.error
                           : reply.status != 200 ? "HTTP " + std::to_string(reply.status)
                                                 : FirstLine(reply.body);
+    if (failure.empty() && reply.body.find_first_not_of("\r\n") != std::string::npos)
+      failure = T("Antwort ohne lesbaren Text");
     if (!failure.empty()) {
       run.errorText = T("Datenimportscript %1 konnte nicht ausgeführt werden.", std::to_string(k)) +
                       " (" + script + ": " + failure + ")";

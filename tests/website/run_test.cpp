@@ -261,6 +261,14 @@ TEST_F(WebsiteTest, AnImportReplyOtherThanLineBreaksFailsTheRunAndIsNamed) {
       {"PHP dies showing its error", "/kvws_import1.php fatal",
        "(kvws_import1.php: Fatal error:  Uncaught Error: Call to undefined function "
        "kvws_undefined()"},
+      {"blanks", "/kvws_import1.php run   ",
+       "Datenimportscript 1 konnte nicht ausgeführt werden. (kvws_import1.php: Antwort ohne "
+       "lesbaren Text)"},
+      {"blanks and a tab", "/kvws_import1.php run  \\t ",
+       "Datenimportscript 1 konnte nicht ausgeführt werden. (kvws_import1.php: Antwort ohne "
+       "lesbaren Text)"},
+      // Line breaks alone are what many hosts add to an empty page.
+      {"line breaks only", "/kvws_import1.php run \\r\\n\\n", ""},
   };
   StartSite();
   for (const auto& c : cases) {
@@ -269,11 +277,18 @@ TEST_F(WebsiteTest, AnImportReplyOtherThanLineBreaksFailsTheRunAndIsNamed) {
     std::error_code ec;
     fs::remove(dir / "faults.txt", ec);
     Fault(c.rule);
+    Exec(std::string("update boersenobj set status=0 where ") + kPortal);
     RunPortal();
-    EXPECT_TRUE(Said(c.said)) << Errors();
-    EXPECT_FALSE(Said("Sie finden Ihre Objekte"));
-    EXPECT_EQ(Count(std::string("select count(*) from boersenobj where status<>0 and ") + kPortal),
-              0);
+    const bool good = std::string(c.said).empty();
+    if (good) {
+      EXPECT_EQ(Errors(), "");
+    } else {
+      EXPECT_TRUE(Said(c.said)) << Errors();
+    }
+    EXPECT_EQ(Said("Sie finden Ihre Objekte"), good);
+    EXPECT_EQ(
+        Count(std::string("select count(*) from boersenobj where status<>0 and ") + kPortal) > 0,
+        good);
   }
 }
 

@@ -1,7 +1,8 @@
 // A web-site exporter on a fresh demo host, with the site's servers on loopback: an FTP server
 // whose folder is the document root of a php -S server, and the test binary's MariaDB. A router
 // script lets a test make chosen site addresses fail (faults.txt: "<path ending> <status>
-// [body]" per line; status "fatal" dies as PHP does on a host that shows its errors).
+// [body with C escapes]" per line; status "fatal" dies as PHP does on a host that shows its
+// errors, "run" runs the script and adds the body to its answer).
 #pragma once
 
 #include <gtest/gtest.h>
@@ -39,8 +40,16 @@ foreach ($rules ? $rules : array() as $rule) {
       ini_set('html_errors', '1');
       kvws_undefined();
     }
+    if ($parts[1] === 'run') {
+      $script = $_SERVER['DOCUMENT_ROOT'] . $path;
+      chdir(dirname($script));
+      ob_start();
+      include $script;
+      echo ob_get_clean() . (count($parts) > 2 ? stripcslashes($parts[2]) : '');
+      return true;
+    }
     http_response_code((int)$parts[1]);
-    echo count($parts) > 2 ? $parts[2] : '';
+    echo count($parts) > 2 ? stripcslashes($parts[2]) : '';
     return true;
   }
 }
