@@ -521,6 +521,11 @@ void cWebserverV2::RemoveUploads(Run& run, bool failed) {
   // service owns its folders once it took the upload.
   if (!run.uploading || (serviceMode && !failed)) return;
   auto report = [&](const std::string& text) {
+    if (!failed) {
+      // The site holds the import: the status still goes back, else every night sends it all.
+      events.RaiseWorkState(state::kError, T("Fehler") + ": " + text);
+      return;
+    }
     if (run.errorText.empty()) run.errorText = text;
     WSMessage("iWSError", T("Fehler") + ": " + text);
   };

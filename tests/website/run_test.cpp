@@ -77,6 +77,40 @@ TEST_F(WebsiteTest, OwnServerRunImportsTheSiteAndThenWritesTheStatus) {
   EXPECT_FALSE(fs::exists(dir / "work" / "kvws" / "WS_Eigene_Homepage"));
 }
 
+// The site holds every row: a leftover the run can't remove is said, but the status still goes
+// back, or every night would send everything again.
+TEST_F(WebsiteTest, ALeftoverTheServerKeepsAfterAGoodImportIsSaidAndTheStatusStillWritten) {
+  Hook(R"VBS(
+Class After
+  Public Function Callback_AfterTransfer(rs, urls)
+    urls = "/hook.php"
+  End Function
+End Class
+Application.EventsConsumers.Add New After
+)VBS");
+  StartSite();
+  dir.Write(www() / "kv_webserver" / "hook.php",
+            "<?php file_put_contents(__DIR__ . '/hooked.txt', 'x');");
+  dir.Write(host() / "system" / "webserver" / "kvws_unusedfiles.php", "<?php");
+  // The FTP server refuses to delete a name that leads out of the user's folder.
+  dir.Write(dir / "outside.php", "<?php");
+  fs::create_symlink(dir / "outside.php", www() / "kv_webserver" / "transfer_3.php");
+  RunPortal();
+  EXPECT_TRUE(
+      Said("Fehler: Die Datei kv_webserver/transfer_3.php konnte auf dem Webserver nicht "
+           "gelöscht werden. ("))
+      << Errors();
+  EXPECT_NE(Errors().find("550"), std::string::npos) << Errors();
+  EXPECT_EQ(SiteRows("kv_webserverdat"), ListingsToSend());
+  EXPECT_GT(Count(std::string("select count(*) from boersenobj where status=1 and ") + kPortal), 0);
+  EXPECT_TRUE(fs::exists(www() / "kv_webserver" / "hooked.txt"));
+  EXPECT_TRUE(Said("Sie finden Ihre Objekte unter"));
+  // Everything else of the transfer went.
+  EXPECT_TRUE(fs::is_symlink(www() / "kv_webserver" / "transfer_3.php"));
+  for (const std::string& file : TransferFiles(1, web->ImportFileCount()))
+    EXPECT_EQ(HttpStatus(file), 404) << file;
+}
+
 TEST_F(WebsiteTest, AnImportTheDatabaseRefusesFailsTheRunAndLeavesTheStatusAlone) {
   StartSite();
   Ini("WebServer", "MAXLINES", "40");  // several import scripts
