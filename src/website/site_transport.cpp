@@ -32,7 +32,8 @@ std::string PassiveProxy(const std::string& rule) {
 }  // namespace
 
 bool SiteTransport::ReachesLikeUpload(const std::string& proxyRule) {
-  return proxyRule.empty() || helper_.FtpTransfer().Passive();
+  // The system's proxy may name none: only a named one is known to stand in the way.
+  return PassiveProxy(proxyRule).empty() || helper_.FtpTransfer().Passive();
 }
 
 bool SiteTransport::ListFiles(const std::string& host, const std::string& user,

@@ -26,7 +26,7 @@ class SiteTransport {
 
   // Whether the two calls below reach the server the way `SendFolder` did with this proxy
   // rule: in passive mode the rule's ":port" is the FTP port, which they take too; in active
-  // mode a proxy is a real one, which they can't go through.
+  // mode a named proxy is a real one, which they can't go through.
   bool ReachesLikeUpload(const std::string& proxyRule);
   // The names of the files (not folders) in the remote folder, as `SendFolder` names folders
   // ("" is the login folder). False when the folder can't be listed; nothing is reported.
