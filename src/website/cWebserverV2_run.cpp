@@ -106,12 +106,31 @@ bool ImportScriptName(const std::string& fileName) {
          name.substr(name.size() - 4) == ".php" && Digits(name.substr(11, name.size() - 15));
 }
 
-// The first line of a reply that holds more than line breaks, trimmed; "" for none.
+// The reply without its HTML tags: a host that shows PHP's errors wraps them in markup.
+std::string WithoutTags(const std::string& reply) {
+  std::string out;
+  for (size_t at = 0; at < reply.size();) {
+    const bool tag = reply[at] == '<' && at + 1 < reply.size() &&
+                     (std::isalpha(static_cast<unsigned char>(reply[at + 1])) ||
+                      reply[at + 1] == '/' || reply[at + 1] == '!');
+    const size_t end = tag ? reply.find('>', at) : std::string::npos;
+    if (end == std::string::npos) {
+      out += reply[at++];
+    } else {
+      at = end + 1;
+    }
+  }
+  return out;
+}
+
+// The first line of a reply that holds more than line breaks and tags, trimmed; "" for none.
 std::string FirstLine(const std::string& reply) {
-  std::string rest = vb::Replace(reply, "\r", "\n");
+  std::string rest = vb::Replace(WithoutTags(reply), "\r", "\n");
   while (!rest.empty()) {
     const size_t end = rest.find('\n');
-    const std::string line = vb::Trim(rest.substr(0, end));
+    std::string line = rest.substr(0, end);
+    line.erase(0, line.find_first_not_of(" \t"));
+    line.erase(line.find_last_not_of(" \t") + 1);
     if (!line.empty()) return line;
     if (end == std::string::npos) break;
     rest.erase(0, end + 1);
@@ -471,10 +490,12 @@ void cWebserverV2::RemoteChain(Run& run) {
     WSMessage("iWSText", T("Datenimport") + ": " + script);
     reply = Get(site + "/db/" + script);
     Pause(wait);
-    // An import script prints nothing when every statement went in.
+    // An import script prints nothing when every statement went in; a host may add line breaks.
     std::string failure = !reply.ok             ? reply.error
                           : reply.status != 200 ? "HTTP " + std::to_string(reply.status)
                                                 : FirstLine(reply.body);
+    if (failure.empty() && reply.body.find_first_not_of("\r\n") != std::string::npos)
+      failure = T("Antwort ohne lesbaren Text");
     if (!failure.empty()) {
       run.errorText = T("Datenimportscript %1 konnte nicht ausgeführt werden.", std::to_string(k)) +
                       " (" + script + ": " + failure + ")";
@@ -500,6 +521,11 @@ void cWebserverV2::RemoveUploads(Run& run, bool failed) {
   // service owns its folders once it took the upload.
   if (!run.uploading || (serviceMode && !failed)) return;
   auto report = [&](const std::string& text) {
+    if (!failed) {
+      // The site holds the import: the status still goes back, else every night sends it all.
+      events.RaiseWorkState(state::kError, T("Fehler") + ": " + text);
+      return;
+    }
     if (run.errorText.empty()) run.errorText = text;
     WSMessage("iWSError", T("Fehler") + ": " + text);
   };
@@ -515,9 +541,17 @@ void cWebserverV2::RemoveUploads(Run& run, bool failed) {
   if (!serviceMode)
     places.push_back({RemotePath(run.uploadFolder, "db"), ImportScriptName, run.unpacked});
   try {
+    if (!transport_->ReachesLikeUpload(settings.FTP_PROXY)) {
+      report(
+          T("Die übertragenen Dateien im Ordner %1 konnten nicht über den FTP-Proxy %2 vom "
+            "Webserver gelöscht werden.",
+            run.uploadFolder, settings.FTP_PROXY));
+      return;
+    }
     for (const Place& place : places) {
       std::vector<std::string> names;
-      if (!transport_->ListFiles(run.ftpHost, run.ftpUser, run.ftpPassword, place.folder, names)) {
+      if (!transport_->ListFiles(run.ftpHost, run.ftpUser, run.ftpPassword, place.folder,
+                                 settings.FTP_PROXY, names)) {
         if (place.mustList)
           report(T("Der Ordner %1 konnte auf dem Webserver nicht gelesen werden.", place.folder));
         continue;
@@ -525,8 +559,8 @@ void cWebserverV2::RemoveUploads(Run& run, bool failed) {
       for (const std::string& name : names) {
         if (!place.ours(name)) continue;
         const std::string path = RemotePath(place.folder, name);
-        const std::string why =
-            transport_->RemoveFile(run.ftpHost, run.ftpUser, run.ftpPassword, path);
+        const std::string why = transport_->RemoveFile(run.ftpHost, run.ftpUser, run.ftpPassword,
+                                                       path, settings.FTP_PROXY);
         if (!why.empty())
           report(T("Die Datei %1 konnte auf dem Webserver nicht gelöscht werden.", path) + " (" +
                  why + ")");

@@ -4,7 +4,9 @@
 #include "platform/text.h"
 #include "platform/utf8.h"
 #include "platform/variant.h"
+#include "platform/vb.h"
 #include "platform/waits.h"
+#include "services/cFTPTransferV2.h"
 #include "services/cImmoHelperV2.h"
 #include "services/cWinINetV2.h"
 #include "services/transfer_states.h"
@@ -20,9 +22,23 @@ bool SiteTransport::SendFolder(const std::string& host, const std::string& user,
   return success;
 }
 
+namespace {
+
+// The proxy text the passive upload layer is handed for a rule: none for the system's proxy.
+std::string PassiveProxy(const std::string& rule) {
+  return vb::UCase(rule) == "USEDEFAULT" ? std::string() : rule;
+}
+
+}  // namespace
+
+bool SiteTransport::ReachesLikeUpload(const std::string& proxyRule) {
+  // The system's proxy may name none: only a named one is known to stand in the way.
+  return PassiveProxy(proxyRule).empty() || helper_.FtpTransfer().Passive();
+}
+
 bool SiteTransport::ListFiles(const std::string& host, const std::string& user,
                               const std::string& password, const std::string& folder,
-                              std::vector<std::string>& names) {
+                              const std::string& proxyRule, std::vector<std::string>& names) {
   names.clear();
   cWinINetV2 ftp;
   ftp.Limits() = limits;
@@ -30,8 +46,9 @@ bool SiteTransport::ListFiles(const std::string& host, const std::string& user,
   ftp.InternalState = [&](int16_t state, const std::string&) {
     if (state == services::istate::kFailure) failed = true;
   };
-  const Variant listing = ftp.FtpCommand(
-      host, user, password, "DIR " + (folder.empty() ? "" : folder + "/") + "*", false, "");
+  const Variant listing =
+      ftp.FtpCommand(host, user, password, "DIR " + (folder.empty() ? "" : folder + "/") + "*",
+                     false, PassiveProxy(proxyRule));
   if (failed || !listing.IsString()) return false;
   // One line per file: the name, a blank and its date; the names looked for hold no blank.
   for (const std::string& line : text::SplitLines(listing.str()))
@@ -40,8 +57,10 @@ bool SiteTransport::ListFiles(const std::string& host, const std::string& user,
 }
 
 std::string SiteTransport::RemoveFile(const std::string& host, const std::string& user,
-                                      const std::string& password, const std::string& path) {
-  const services::FtpEndpoint endpoint = services::FtpEndpointOf(host);
+                                      const std::string& password, const std::string& path,
+                                      const std::string& proxyRule) {
+  const services::FtpEndpoint endpoint =
+      services::FtpEndpointOf(host, cWinINetV2::GetPortPart(PassiveProxy(proxyRule), 0));
   services::CurlSession session;
   session.limits = limits;
   session.SetSecret(password);

@@ -24,13 +24,19 @@ class SiteTransport {
                   const std::string& local, const std::string& remote,
                   const std::string& extensions, const std::string& proxyRule);
 
+  // Whether the two calls below reach the server the way `SendFolder` did with this proxy
+  // rule: in passive mode the rule's ":port" is the FTP port, which they take too; in active
+  // mode a named proxy is a real one, which they can't go through.
+  bool ReachesLikeUpload(const std::string& proxyRule);
   // The names of the files (not folders) in the remote folder, as `SendFolder` names folders
   // ("" is the login folder). False when the folder can't be listed; nothing is reported.
   bool ListFiles(const std::string& host, const std::string& user, const std::string& password,
-                 const std::string& folder, std::vector<std::string>& names);
+                 const std::string& folder, const std::string& proxyRule,
+                 std::vector<std::string>& names);
   // Deletes one remote file ("folder/name" as above); "" when it went, else the server's reason.
   std::string RemoveFile(const std::string& host, const std::string& user,
-                         const std::string& password, const std::string& path);
+                         const std::string& password, const std::string& path,
+                         const std::string& proxyRule);
 
   struct Reply {
     bool ok = false;  // an answer with a status below 400

@@ -30,6 +30,9 @@ TEST_F(WebsiteTest, OwnServerRunImportsTheSiteAndThenWritesTheStatus) {
   for (const char* left :
        {"transfer_2.php", "transfer_2.big", "transfer_3.php", "db/kvws_import9.php"})
     dir.Write(www() / "kv_webserver" / left, "<?php echo 'earlier';");
+  // A site's older clean-up removes the containers only: the rest is the run's to remove.
+  dir.Write(host() / "system" / "webserver" / "kvws_unusedfiles.php",
+            "<?php foreach (glob(__DIR__ . '/*.big') as $f) unlink($f);");
   RunPortal();
   EXPECT_EQ(Errors(), "") << php->Log();
   EXPECT_TRUE(Said("Ende der Übertragung an:"));
@@ -72,6 +75,40 @@ TEST_F(WebsiteTest, OwnServerRunImportsTheSiteAndThenWritesTheStatus) {
             "INT_HEADLINE_LCID2057\nINT_DETAILS_LCID2057\n");
   EXPECT_GT(Count(std::string("select count(*) from boersenobj where status=1 and ") + kPortal), 0);
   EXPECT_FALSE(fs::exists(dir / "work" / "kvws" / "WS_Eigene_Homepage"));
+}
+
+// The site holds every row: a leftover the run can't remove is said, but the status still goes
+// back, or every night would send everything again.
+TEST_F(WebsiteTest, ALeftoverTheServerKeepsAfterAGoodImportIsSaidAndTheStatusStillWritten) {
+  Hook(R"VBS(
+Class After
+  Public Function Callback_AfterTransfer(rs, urls)
+    urls = "/hook.php"
+  End Function
+End Class
+Application.EventsConsumers.Add New After
+)VBS");
+  StartSite();
+  dir.Write(www() / "kv_webserver" / "hook.php",
+            "<?php file_put_contents(__DIR__ . '/hooked.txt', 'x');");
+  dir.Write(host() / "system" / "webserver" / "kvws_unusedfiles.php", "<?php");
+  // The FTP server refuses to delete a name that leads out of the user's folder.
+  dir.Write(dir / "outside.php", "<?php");
+  fs::create_symlink(dir / "outside.php", www() / "kv_webserver" / "transfer_3.php");
+  RunPortal();
+  EXPECT_TRUE(
+      Said("Fehler: Die Datei kv_webserver/transfer_3.php konnte auf dem Webserver nicht "
+           "gelöscht werden. ("))
+      << Errors();
+  EXPECT_NE(Errors().find("550"), std::string::npos) << Errors();
+  EXPECT_EQ(SiteRows("kv_webserverdat"), ListingsToSend());
+  EXPECT_GT(Count(std::string("select count(*) from boersenobj where status=1 and ") + kPortal), 0);
+  EXPECT_TRUE(fs::exists(www() / "kv_webserver" / "hooked.txt"));
+  EXPECT_TRUE(Said("Sie finden Ihre Objekte unter"));
+  // Everything else of the transfer went.
+  EXPECT_TRUE(fs::is_symlink(www() / "kv_webserver" / "transfer_3.php"));
+  for (const std::string& file : TransferFiles(1, web->ImportFileCount()))
+    EXPECT_EQ(HttpStatus(file), 404) << file;
 }
 
 TEST_F(WebsiteTest, AnImportTheDatabaseRefusesFailsTheRunAndLeavesTheStatusAlone) {
@@ -153,6 +190,13 @@ TEST_F(WebsiteTest, WhatAFailedRunUploadedIsRemovedFromTheSite) {
       // The upload breaks off at the stub, after the library, index and container went.
       {"upload cut off",
        [](WebsiteTest& t) { fs::create_directories(t.www() / "kv_webserver" / "transfer_1.php"); }},
+      // The passive upload takes the FTP port from the proxy setting: the clean-up must too.
+      {"server reached through the FTP proxy setting",
+       [](WebsiteTest& t) {
+         t.Ini("WebServer", "FTP_PORT", std::to_string(FreePort()));
+         t.Ini("WebServer", "FTP_PROXY", "127.0.0.1:" + std::to_string(t.ftp->port()));
+         t.Fault("/transfer_1.php 200 kaputt");
+       }},
   };
   StartSite();
   for (const auto& c : cases) {
@@ -162,11 +206,28 @@ TEST_F(WebsiteTest, WhatAFailedRunUploadedIsRemovedFromTheSite) {
     fs::remove(dir / "faults.txt", ec);
     fs::remove_all(www() / "kv_webserver", ec);
     Ini("WebServer", "HTTP_PORT", std::to_string(php->port()));
+    Ini("WebServer", "FTP_PORT", std::to_string(ftp->port()));
+    Ini("WebServer", "FTP_PROXY", "");
     c.arrange(*this);
     RunPortal();
     EXPECT_NE(Errors(), "");
-    EXPECT_EQ(SiteFiles(".big") + SiteFiles("transfer.") + SiteFiles("kvws_import"), "");
+    EXPECT_FALSE(Said("auf dem Webserver nicht")) << Errors();
+    EXPECT_EQ(SiteFiles(".big") + SiteFiles("transfer") + SiteFiles("kvws_import"), "");
   }
+}
+
+// In active mode the upload goes through a real proxy, which the clean-up can't use: it says so.
+TEST_F(WebsiteTest, ACleanUpThatCantGoThroughTheProxySaysSo) {
+  StartSite();
+  Ini("FTP", "ACTIVE_FTP", "1");
+  Ini("WebServer", "FTP_PROXY", "127.0.0.1:" + std::to_string(FreePort()));
+  RunPortal();
+  EXPECT_TRUE(
+      Said("Die übertragenen Dateien im Ordner kv_webserver konnten nicht über den "
+           "FTP-Proxy 127.0.0.1:"))
+      << Errors();
+  EXPECT_EQ(Count(std::string("select count(*) from boersenobj where status<>0 and ") + kPortal),
+            0);
 }
 
 TEST_F(WebsiteTest, AFailingSiteLeavesTheStatusAlone) {
@@ -221,6 +282,48 @@ TEST_F(WebsiteTest, AFailingSiteLeavesTheStatusAlone) {
     EXPECT_FALSE(Said("PASSWORT=")) << "a query in a message";
   }
   EXPECT_EQ(php->Complaints(), "");
+}
+
+// What an import script answers decides whether the import went in.
+TEST_F(WebsiteTest, AnImportReplyOtherThanLineBreaksFailsTheRunAndIsNamed) {
+  const struct {
+    const char* what;
+    const char* rule;
+    const char* said;
+  } cases[] = {
+      // The host's PHP shows the error as HTML; the message names the error, not the markup.
+      {"PHP dies showing its error", "/kvws_import1.php fatal",
+       "(kvws_import1.php: Fatal error:  Uncaught Error: Call to undefined function "
+       "kvws_undefined()"},
+      {"blanks", "/kvws_import1.php run   ",
+       "Datenimportscript 1 konnte nicht ausgeführt werden. (kvws_import1.php: Antwort ohne "
+       "lesbaren Text)"},
+      {"blanks and a tab", "/kvws_import1.php run  \\t ",
+       "Datenimportscript 1 konnte nicht ausgeführt werden. (kvws_import1.php: Antwort ohne "
+       "lesbaren Text)"},
+      // Line breaks alone are what many hosts add to an empty page.
+      {"line breaks only", "/kvws_import1.php run \\r\\n\\n", ""},
+  };
+  StartSite();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    lines.clear();
+    std::error_code ec;
+    fs::remove(dir / "faults.txt", ec);
+    Fault(c.rule);
+    Exec(std::string("update boersenobj set status=0 where ") + kPortal);
+    RunPortal();
+    const bool good = std::string(c.said).empty();
+    if (good) {
+      EXPECT_EQ(Errors(), "");
+    } else {
+      EXPECT_TRUE(Said(c.said)) << Errors();
+    }
+    EXPECT_EQ(Said("Sie finden Ihre Objekte"), good);
+    EXPECT_EQ(
+        Count(std::string("select count(*) from boersenobj where status<>0 and ") + kPortal) > 0,
+        good);
+  }
 }
 
 // The hosting service on the test's site: account check, copy from the incoming folder with the

@@ -1,7 +1,8 @@
 // A web-site exporter on a fresh demo host, with the site's servers on loopback: an FTP server
 // whose folder is the document root of a php -S server, and the test binary's MariaDB. A router
 // script lets a test make chosen site addresses fail (faults.txt: "<path ending> <status>
-// [body]" per line).
+// [body with C escapes]" per line; status "fatal" dies as PHP does on a host that shows its
+// errors, "run" runs the script and adds the body to its answer).
 #pragma once
 
 #include <gtest/gtest.h>
@@ -34,8 +35,21 @@ $path = parse_url($_SERVER['REQUEST_URI'], PHP_URL_PATH);
 foreach ($rules ? $rules : array() as $rule) {
   $parts = explode(' ', $rule, 3);
   if (count($parts) >= 2 && substr($path, -strlen($parts[0])) === $parts[0]) {
+    if ($parts[1] === 'fatal') {
+      ini_set('display_errors', '1');
+      ini_set('html_errors', '1');
+      kvws_undefined();
+    }
+    if ($parts[1] === 'run') {
+      $script = $_SERVER['DOCUMENT_ROOT'] . $path;
+      chdir(dirname($script));
+      ob_start();
+      include $script;
+      echo ob_get_clean() . (count($parts) > 2 ? stripcslashes($parts[2]) : '');
+      return true;
+    }
     http_response_code((int)$parts[1]);
-    echo count($parts) > 2 ? $parts[2] : '';
+    echo count($parts) > 2 ? stripcslashes($parts[2]) : '';
     return true;
   }
 }
