@@ -613,9 +613,8 @@ Variant Interpreter::CallEngineFn(int fn, const std::vector<ExprP>* args, Frame&
   switch (fn) {
     case kFnEval: {
       need(1, 1, "Eval");
-      if (StackLow()) Throw(kErrOutOfStack);
       int line = 0;
-      auto unit = Compile(text(0), "", ParseMode::Expression, line);
+      auto unit = CompileHere(text(0), "", ParseMode::Expression, line);
       std::vector<Variant> locals(unit->top.numLocals);
       Frame g;
       g.proc = &unit->top;
@@ -630,9 +629,8 @@ Variant Interpreter::CallEngineFn(int fn, const std::vector<ExprP>* args, Frame&
     case kFnExecute:
     case kFnExecuteGlobal: {
       need(1, 1, fn == kFnExecute ? "Execute" : "ExecuteGlobal");
-      if (StackLow()) Throw(kErrOutOfStack);
       int line = 0;
-      auto unit = Compile(text(0), "", ParseMode::Code, line);
+      auto unit = CompileHere(text(0), "", ParseMode::Code, line);
       Define(unit);
       bool local = fn == kFnExecute && f.proc->kind != ProcKind::TopLevel;
       RunTop(unit, local ? &f : nullptr, local ? &f : nullptr);
