@@ -312,9 +312,15 @@ std::string StartDetached(const std::vector<std::string>& argv,
   if (middle == 0) {
     ::close(report[0]);
     ::setsid();
-    struct sigaction dflChild {};
-    dflChild.sa_handler = SIG_DFL;
-    ::sigaction(SIGCHLD, &dflChild, nullptr);
+    // Default signal handling, set once here: the wait for the verdict needs SIGCHLD not ignored,
+    // and the program inherits it.
+    struct sigaction dfl {};
+    dfl.sa_handler = SIG_DFL;
+    for (int sig : {SIGINT, SIGTERM, SIGPIPE, SIGHUP, SIGQUIT, SIGCHLD})
+      ::sigaction(sig, &dfl, nullptr);
+    sigset_t none;
+    sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
     const pid_t grandchild = ::fork();
     if (grandchild < 0) {
       const int error = errno;
@@ -341,13 +347,6 @@ std::string StartDetached(const std::vector<std::string>& argv,
       }
       ::_exit(0);
     }
-    struct sigaction dfl {};
-    dfl.sa_handler = SIG_DFL;
-    for (int sig : {SIGINT, SIGTERM, SIGPIPE, SIGHUP, SIGQUIT, SIGCHLD})
-      ::sigaction(sig, &dfl, nullptr);
-    sigset_t none;
-    sigemptyset(&none);
-    ::sigprocmask(SIG_SETMASK, &none, nullptr);
     const int devNull = ::open("/dev/null", O_RDONLY);
     if (devNull >= 0) ::dup2(devNull, 0);
     int error = 0;

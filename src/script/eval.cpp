@@ -189,20 +189,21 @@ Variant Interpreter::Binary(const BinaryExpr& e, Frame& f) {
 
 namespace {
 
-Variant CompareAs(BinOp op, const Variant& a, const Variant& b) {
+// Whether `op` holds for a comparison's -1, 0 or 1.
+bool Holds(BinOp op, int c) {
   switch (op) {
     case BinOp::Eq:
-      return vb::Eq(a, b);
+      return c == 0;
     case BinOp::Ne:
-      return vb::Ne(a, b);
+      return c != 0;
     case BinOp::Lt:
-      return vb::Lt(a, b);
+      return c < 0;
     case BinOp::Gt:
-      return vb::Gt(a, b);
+      return c > 0;
     case BinOp::Le:
-      return vb::Le(a, b);
+      return c <= 0;
     default:
-      return vb::Ge(a, b);
+      return c >= 0;
   }
 }
 
@@ -228,25 +229,14 @@ bool Interpreter::IsFixedValue(const Expr* e, Frame& f) {
 
 Variant Interpreter::Comparison(BinOp op, const Variant& a, const Variant& b, const Expr* ea,
                                 const Expr* eb, Frame& f) {
-  if (a.IsString() == b.IsString()) return CompareAs(op, a, b);
-  // Text against anything else depends on how each side was written.
   bool isNull;
-  int c = vb::CompareWritten(a, IsFixedValue(ea, f), b, IsFixedValue(eb, f), isNull, *locale_);
+  // Text against anything else depends on how each side was written.
+  const int c =
+      a.IsString() == b.IsString()
+          ? vb::Compare(a, b, isNull)
+          : vb::CompareWritten(a, IsFixedValue(ea, f), b, IsFixedValue(eb, f), isNull, *locale_);
   if (isNull) return Variant::Null();
-  switch (op) {
-    case BinOp::Eq:
-      return Variant(c == 0);
-    case BinOp::Ne:
-      return Variant(c != 0);
-    case BinOp::Lt:
-      return Variant(c < 0);
-    case BinOp::Gt:
-      return Variant(c > 0);
-    case BinOp::Le:
-      return Variant(c <= 0);
-    default:
-      return Variant(c >= 0);
-  }
+  return Variant(Holds(op, c));
 }
 
 bool Interpreter::IsPlain(const Expr& e) {
@@ -623,9 +613,8 @@ Variant Interpreter::CallEngineFn(int fn, const std::vector<ExprP>* args, Frame&
   switch (fn) {
     case kFnEval: {
       need(1, 1, "Eval");
-      if (StackLow()) Throw(kErrOutOfStack);
       int line = 0;
-      auto unit = Compile(text(0), "", ParseMode::Expression, line);
+      auto unit = CompileHere(text(0), "", ParseMode::Expression, line);
       std::vector<Variant> locals(unit->top.numLocals);
       Frame g;
       g.proc = &unit->top;
@@ -640,9 +629,8 @@ Variant Interpreter::CallEngineFn(int fn, const std::vector<ExprP>* args, Frame&
     case kFnExecute:
     case kFnExecuteGlobal: {
       need(1, 1, fn == kFnExecute ? "Execute" : "ExecuteGlobal");
-      if (StackLow()) Throw(kErrOutOfStack);
       int line = 0;
-      auto unit = Compile(text(0), "", ParseMode::Code, line);
+      auto unit = CompileHere(text(0), "", ParseMode::Code, line);
       Define(unit);
       bool local = fn == kFnExecute && f.proc->kind != ProcKind::TopLevel;
       RunTop(unit, local ? &f : nullptr, local ? &f : nullptr);

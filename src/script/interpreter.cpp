@@ -174,12 +174,17 @@ void Interpreter::RecordError(const HostError& e) {
   err_->Set(e);
 }
 
+std::shared_ptr<Unit> Interpreter::CompileHere(std::string_view code, std::string_view name,
+                                               ParseMode mode, int& line) {
+  if (StackLow()) Throw(kErrOutOfStack);
+  return Compile(code, name, mode, line);
+}
+
 std::shared_ptr<Unit> Interpreter::CompileOrRecord(std::string_view code, std::string_view name,
                                                    ParseMode mode) {
   int line = 0;
   try {
-    if (StackLow()) Throw(kErrOutOfStack);
-    return Compile(code, name, mode, line);
+    return CompileHere(code, name, mode, line);
   } catch (const HostError& e) {
     // Compile errors point at their line of the text that failed to compile.
     Unit holder;

@@ -225,6 +225,9 @@ class Interpreter {
   void RecordError(const HostError& e);
   void Pin(int line, const Unit* unit);
 
+  // Compile, refused with error 28 when too little stack is left to compile and run more code.
+  std::shared_ptr<Unit> CompileHere(std::string_view code, std::string_view name, ParseMode mode,
+                                    int& line);
   std::shared_ptr<Unit> CompileOrRecord(std::string_view code, std::string_view name,
                                         ParseMode mode);
   void Define(const std::shared_ptr<Unit>& unit);
