@@ -11,6 +11,7 @@
 #include "platform/host_error.h"
 #include "platform/host_path.h"
 #include "platform/msgbox.h"
+#include "platform/text.h"
 #include "platform/vb.h"
 #include "services/cBigFileV2.h"
 #include "website/cWebserverV2.h"
@@ -125,15 +126,9 @@ std::string WithoutTags(const std::string& reply) {
 
 // The first line of a reply that holds more than line breaks and tags, trimmed; "" for none.
 std::string FirstLine(const std::string& reply) {
-  std::string rest = vb::Replace(WithoutTags(reply), "\r", "\n");
-  while (!rest.empty()) {
-    const size_t end = rest.find('\n');
-    std::string line = rest.substr(0, end);
-    line.erase(0, line.find_first_not_of(" \t"));
-    line.erase(line.find_last_not_of(" \t") + 1);
-    if (!line.empty()) return line;
-    if (end == std::string::npos) break;
-    rest.erase(0, end + 1);
+  for (const std::string& line : text::SplitLines(WithoutTags(reply))) {
+    const std::string_view trimmed = text::TrimBlanks(line);
+    if (!trimmed.empty()) return std::string(trimmed);
   }
   return {};
 }
