@@ -201,9 +201,8 @@ TEST_F(WebsiteTest, WhatAFailedRunUploadedIsRemovedFromTheSite) {
   StartSite();
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    lines.clear();
+    NextCase();
     std::error_code ec;
-    fs::remove(dir / "faults.txt", ec);
     fs::remove_all(www() / "kv_webserver", ec);
     Ini("WebServer", "HTTP_PORT", std::to_string(php->port()));
     Ini("WebServer", "FTP_PORT", std::to_string(ftp->port()));
@@ -265,9 +264,7 @@ TEST_F(WebsiteTest, AFailingSiteLeavesTheStatusAlone) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    lines.clear();
-    std::error_code ec;
-    fs::remove(dir / "faults.txt", ec);
+    NextCase();
     Ini("WebServer", "DEBUGMODE", "0");
     if (!ftp) StartSite();
     Ini("WebServer", "HTTP_PORT", std::to_string(php->port()));
@@ -307,9 +304,7 @@ TEST_F(WebsiteTest, AnImportReplyOtherThanLineBreaksFailsTheRunAndIsNamed) {
   StartSite();
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    lines.clear();
-    std::error_code ec;
-    fs::remove(dir / "faults.txt", ec);
+    NextCase();
     Fault(c.rule);
     Exec(std::string("update boersenobj set status=0 where ") + kPortal);
     RunPortal();
