@@ -94,12 +94,10 @@ void ShrinkPicturesAlone(benchmark::State& state) {
     return;
   }
   const fs::path host = Hosts()[listings];
-  std::set<std::string> sent, withOnline;
+  std::set<std::string> sent;
   for (const auto& entry : fs::directory_iterator(TransferFolder(host))) {
     const std::string name = entry.path().filename().string();
-    if (entry.path().extension() != ".jpg" || name.rfind("fb", 0) != 0) continue;
-    sent.insert(name);
-    if (name.ends_with("_online.jpg")) withOnline.insert(name.substr(0, name.size() - 11));
+    if (entry.path().extension() == ".jpg" && name.rfind("fb", 0) == 0) sent.insert(name);
   }
   const host::PictureFrame frame = DemoFrame();
   const fs::path out = BenchFolder() / "shrunk";
@@ -109,16 +107,9 @@ void ShrinkPicturesAlone(benchmark::State& state) {
     const auto start = std::chrono::steady_clock::now();
     const double cpuBefore = OwnCpuSeconds();
     for (const std::string& name : sent) {
-      const std::string stem = name.substr(0, name.rfind('_'));
-      const bool title =
-          name.ends_with("_online.jpg") || (name.ends_with("_0.jpg") && !withOnline.count(stem));
-      host::ShrinkRequest r;
-      r.source = host / "pic.obj" / "fb" / name;
-      r.target = out / name;
+      host::ShrinkRequest r = SentPicture(host, name, sent, out, frame);
       r.maxBytes = 1000000;
       r.maxWidth = 800;
-      r.copyright = "© Fernblick Immobilien";
-      r.frame = title ? &frame : nullptr;
       host::ShrinkPicture(r);
     }
     seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

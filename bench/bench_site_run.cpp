@@ -187,17 +187,11 @@ double ShrinkAlone(const fs::path& host, int& pictures) {
   pictures = 0;
   const auto start = std::chrono::steady_clock::now();
   for (const std::string& name : names) {
-    const std::string stem = name.substr(0, name.rfind('_'));
-    const bool title = name.ends_with("_online.jpg") ||
-                       (name.ends_with("_0.jpg") && !all.count(stem + "_online.jpg"));
-    host::ShrinkRequest picture;
-    picture.source = host / "pic.obj" / "fb" / name;
-    picture.target = out / name;
+    host::ShrinkRequest picture = SentPicture(host, name, all, out, frame);
     picture.maxBytes = 64000;
     picture.maxWidth = 400;
-    picture.copyright = "© Fernblick Immobilien";
-    picture.frame = title ? &frame : nullptr;
     host::ShrinkPicture(picture);
+    const bool title = picture.frame != nullptr;
     host::ShrinkRequest thumbnail = picture;
     thumbnail.target = out / ("tn_" + name);
     thumbnail.maxBytes = 10000;

@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -116,6 +117,23 @@ inline host::PictureFrame DemoFrame() {
   frame.eyecatcherVisible = true;
   frame.eyecatcherText = "NEU";
   return frame;
+}
+
+// A sent picture shrunk again from the host's source, signed as the demo office signs: the
+// listing's title picture (its "_online" one, else its first when `sent` holds no "_online"
+// one) gets the frame. The limits are the caller's.
+inline host::ShrinkRequest SentPicture(const fs::path& host, const std::string& name,
+                                       const std::set<std::string>& sent, const fs::path& out,
+                                       const host::PictureFrame& frame) {
+  const std::string stem = name.substr(0, name.rfind('_'));
+  const bool title = name.ends_with("_online.jpg") ||
+                     (name.ends_with("_0.jpg") && !sent.count(stem + "_online.jpg"));
+  host::ShrinkRequest r;
+  r.source = host / "pic.obj" / "fb" / name;
+  r.target = out / name;
+  r.copyright = "© Fernblick Immobilien";
+  r.frame = title ? &frame : nullptr;
+  return r;
 }
 
 inline double CpuSeconds(const rusage& u) {

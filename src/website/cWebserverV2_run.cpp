@@ -11,6 +11,7 @@
 #include "platform/host_error.h"
 #include "platform/host_path.h"
 #include "platform/msgbox.h"
+#include "platform/text.h"
 #include "platform/vb.h"
 #include "services/cBigFileV2.h"
 #include "website/cWebserverV2.h"
@@ -125,18 +126,16 @@ std::string WithoutTags(const std::string& reply) {
 
 // The first line of a reply that holds more than line breaks and tags, trimmed; "" for none.
 std::string FirstLine(const std::string& reply) {
-  std::string rest = vb::Replace(WithoutTags(reply), "\r", "\n");
-  while (!rest.empty()) {
-    const size_t end = rest.find('\n');
-    std::string line = rest.substr(0, end);
-    line.erase(0, line.find_first_not_of(" \t"));
-    line.erase(line.find_last_not_of(" \t") + 1);
-    if (!line.empty()) return line;
-    if (end == std::string::npos) break;
-    rest.erase(0, end + 1);
+  for (const std::string& line : text::SplitLines(WithoutTags(reply))) {
+    const std::string_view trimmed = text::TrimBlanks(line);
+    if (!trimmed.empty()) return std::string(trimmed);
   }
   return {};
 }
+
+// A page the site's script served; any other reply is named by its `error` ("HTTP <status>"
+// for an answer other than 200).
+bool Served(const website::SiteTransport::Reply& reply) { return reply.ok && reply.status == 200; }
 
 // An item of the account reply: the text after the key up to the next "#", trimmed; nothing
 // when the key does not occur.
@@ -429,14 +428,11 @@ void cWebserverV2::RemoteChain(Run& run) {
     Pause(wait);
     if (reply.body.find("<b>Warning</b>") != std::string::npos)
       WSMessage("iWSSilentError", T("Fehler") + ": " + reply.body);
-    if (reply.ok && reply.status == 200 && reply.body.find("SUCCESS") != std::string::npos) {
+    if (Served(reply) && reply.body.find("SUCCESS") != std::string::npos) {
       run.unpacked = true;
     } else {
       run.errorText = T("%1 konnte nicht gestartet werden.", stub);
-      if (!reply.ok)
-        run.errorText += " (" + reply.error + ")";
-      else if (reply.status != 200)
-        run.errorText += " (HTTP " + std::to_string(reply.status) + ")";
+      if (!Served(reply)) run.errorText += " (" + reply.error + ")";
       if (debug && reply.ok) run.errorText += kCrLf + reply.body;
       WSMessage("iWSError", T("Fehler") + ": " + run.errorText);
     }
@@ -491,9 +487,7 @@ void cWebserverV2::RemoteChain(Run& run) {
     reply = Get(site + "/db/" + script);
     Pause(wait);
     // An import script prints nothing when every statement went in; a host may add line breaks.
-    std::string failure = !reply.ok             ? reply.error
-                          : reply.status != 200 ? "HTTP " + std::to_string(reply.status)
-                                                : FirstLine(reply.body);
+    std::string failure = Served(reply) ? FirstLine(reply.body) : reply.error;
     if (failure.empty() && reply.body.find_first_not_of("\r\n") != std::string::npos)
       failure = T("Antwort ohne lesbaren Text");
     if (!failure.empty()) {

@@ -13,6 +13,11 @@ namespace fs = std::filesystem;
 constexpr const char* kPortal =
     "boersen_dsn in (select DSN from Boersen where boersen_name='Eigene Homepage')";
 
+// The query counting the portal's listing links whose status meets `condition`.
+std::string PortalLinks(const std::string& condition) {
+  return "select count(*) from boersenobj where " + condition + " and " + kPortal;
+}
+
 // The files of a transfer on an own server, as a GET names them.
 std::vector<std::string> TransferFiles(int containers, int importScripts) {
   std::vector<std::string> out = {"kv_webserver/transfer.php", "kv_webserver/transfer.dir"};
@@ -73,7 +78,7 @@ TEST_F(WebsiteTest, OwnServerRunImportsTheSiteAndThenWritesTheStatus) {
   EXPECT_EQ(Columns("kv_webserverinteressenten"),
             "INT_DSN\nINT_HEADLINE\nINT_DETAILS\nINT_ART\nINT_PLZ\nINT_ORT\n"
             "INT_HEADLINE_LCID2057\nINT_DETAILS_LCID2057\n");
-  EXPECT_GT(Count(std::string("select count(*) from boersenobj where status=1 and ") + kPortal), 0);
+  EXPECT_GT(Count(PortalLinks("status=1")), 0);
   EXPECT_FALSE(fs::exists(dir / "work" / "kvws" / "WS_Eigene_Homepage"));
 }
 
@@ -102,7 +107,7 @@ Application.EventsConsumers.Add New After
       << Errors();
   EXPECT_NE(Errors().find("550"), std::string::npos) << Errors();
   EXPECT_EQ(SiteRows("kv_webserverdat"), ListingsToSend());
-  EXPECT_GT(Count(std::string("select count(*) from boersenobj where status=1 and ") + kPortal), 0);
+  EXPECT_GT(Count(PortalLinks("status=1")), 0);
   EXPECT_TRUE(fs::exists(www() / "kv_webserver" / "hooked.txt"));
   EXPECT_TRUE(Said("Sie finden Ihre Objekte unter"));
   // Everything else of the transfer went.
@@ -141,8 +146,7 @@ TEST_F(WebsiteTest, AnImportTheDatabaseRefusesFailsTheRunAndLeavesTheStatusAlone
     EXPECT_FALSE(Said("Sie finden Ihre Objekte"));
     EXPECT_FALSE(Said("Ende der Übertragung an:"));
     EXPECT_EQ(Errors().find(password), std::string::npos);
-    EXPECT_EQ(Count(std::string("select count(*) from boersenobj where status<>0 and ") + kPortal),
-              0);
+    EXPECT_EQ(Count(PortalLinks("status<>0")), 0);
     // The scripts after the failing one were not requested, and none stays on the site.
     EXPECT_EQ(
         php->Log().find("kvws_import" + std::to_string(web->ImportFileCount()) + ".php", logged),
@@ -157,7 +161,7 @@ TEST_F(WebsiteTest, AnImportTheDatabaseRefusesFailsTheRunAndLeavesTheStatusAlone
   RunPortal();
   EXPECT_EQ(Errors(), "");
   EXPECT_EQ(SiteRows("kv_webserverdat"), ListingsToSend());
-  EXPECT_GT(Count(std::string("select count(*) from boersenobj where status=1 and ") + kPortal), 0);
+  EXPECT_GT(Count(PortalLinks("status=1")), 0);
 }
 
 TEST_F(WebsiteTest, PicturesOfListingsThatLeftTheSiteGoInTheSameRun) {
@@ -201,9 +205,8 @@ TEST_F(WebsiteTest, WhatAFailedRunUploadedIsRemovedFromTheSite) {
   StartSite();
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    lines.clear();
+    NextCase();
     std::error_code ec;
-    fs::remove(dir / "faults.txt", ec);
     fs::remove_all(www() / "kv_webserver", ec);
     Ini("WebServer", "HTTP_PORT", std::to_string(php->port()));
     Ini("WebServer", "FTP_PORT", std::to_string(ftp->port()));
@@ -226,8 +229,7 @@ TEST_F(WebsiteTest, ACleanUpThatCantGoThroughTheProxySaysSo) {
       Said("Die übertragenen Dateien im Ordner kv_webserver konnten nicht über den "
            "FTP-Proxy 127.0.0.1:"))
       << Errors();
-  EXPECT_EQ(Count(std::string("select count(*) from boersenobj where status<>0 and ") + kPortal),
-            0);
+  EXPECT_EQ(Count(PortalLinks("status<>0")), 0);
 }
 
 TEST_F(WebsiteTest, AFailingSiteLeavesTheStatusAlone) {
@@ -265,9 +267,7 @@ TEST_F(WebsiteTest, AFailingSiteLeavesTheStatusAlone) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    lines.clear();
-    std::error_code ec;
-    fs::remove(dir / "faults.txt", ec);
+    NextCase();
     Ini("WebServer", "DEBUGMODE", "0");
     if (!ftp) StartSite();
     Ini("WebServer", "HTTP_PORT", std::to_string(php->port()));
@@ -277,8 +277,7 @@ TEST_F(WebsiteTest, AFailingSiteLeavesTheStatusAlone) {
     RunPortal();
     EXPECT_TRUE(Said(c.said)) << Errors();
     EXPECT_FALSE(Said("Ende der Übertragung an:"));
-    EXPECT_EQ(Count(std::string("select count(*) from boersenobj where status<>0 and ") + kPortal),
-              0);
+    EXPECT_EQ(Count(PortalLinks("status<>0")), 0);
     EXPECT_FALSE(Said("PASSWORT=")) << "a query in a message";
   }
   EXPECT_EQ(php->Complaints(), "");
@@ -307,9 +306,7 @@ TEST_F(WebsiteTest, AnImportReplyOtherThanLineBreaksFailsTheRunAndIsNamed) {
   StartSite();
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    lines.clear();
-    std::error_code ec;
-    fs::remove(dir / "faults.txt", ec);
+    NextCase();
     Fault(c.rule);
     Exec(std::string("update boersenobj set status=0 where ") + kPortal);
     RunPortal();
@@ -320,9 +317,7 @@ TEST_F(WebsiteTest, AnImportReplyOtherThanLineBreaksFailsTheRunAndIsNamed) {
       EXPECT_TRUE(Said(c.said)) << Errors();
     }
     EXPECT_EQ(Said("Sie finden Ihre Objekte"), good);
-    EXPECT_EQ(
-        Count(std::string("select count(*) from boersenobj where status<>0 and ") + kPortal) > 0,
-        good);
+    EXPECT_EQ(Count(PortalLinks("status<>0")) > 0, good);
   }
 }
 
@@ -370,7 +365,7 @@ TEST_F(WebsiteTest, ServiceModeRunsThroughTheHostingService) {
   EXPECT_TRUE(Said("http://127.0.0.1:" + std::to_string(php->port()) + "/buero"));
   EXPECT_EQ(php->Complaints(), "");
   EXPECT_NE(Columns("kv_k4711dat").find("Wohnflaeche_VON"), std::string::npos);
-  EXPECT_GT(Count(std::string("select count(*) from boersenobj where status=1 and ") + kPortal), 0);
+  EXPECT_GT(Count(PortalLinks("status=1")), 0);
   EXPECT_FALSE(fs::exists(www() / "kvkunden" / "K4711" / "K4711_1.big"));
 }
 
@@ -380,8 +375,7 @@ TEST_F(WebsiteTest, ServiceModeRemovesAnUploadTheServiceDidNotTake) {
   RunPortal();
   EXPECT_TRUE(Said("kvws_copytransfer.php konnte nicht gestartet werden.")) << Errors();
   EXPECT_EQ(SiteFiles("incoming"), "");
-  EXPECT_EQ(Count(std::string("select count(*) from boersenobj where status<>0 and ") + kPortal),
-            0);
+  EXPECT_EQ(Count(PortalLinks("status<>0")), 0);
 }
 
 TEST_F(WebsiteTest, ACustomerIdThatIsNoPlainFolderNameIsRefusedBeforeAnythingIsBuilt) {

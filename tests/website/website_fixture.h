@@ -145,6 +145,12 @@ class WebsiteTest : public ::testing::Test, public DemoHostTest {
   void Fault(const std::string& rule) {
     std::ofstream(dir / "faults.txt", std::ios::app) << rule << "\n";
   }
+  // The next case of a table-driven test starts without the last run's lines and faults.
+  void NextCase() {
+    lines.clear();
+    std::error_code ec;
+    std::filesystem::remove(dir / "faults.txt", ec);
+  }
 
   // One run of the portal, as the run driver makes it.
   void RunPortal(const std::string& name = "Eigene Homepage") {
