@@ -2,7 +2,6 @@
 // the environment (a nightly run under cron has another environment than the window).
 #include <atomic>
 #include <cstdlib>
-#include <filesystem>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -15,8 +14,6 @@
 
 namespace fern::testing {
 namespace {
-
-namespace fs = std::filesystem;
 
 const char* kFtpPortal = "ImmoPortal Demo";
 const char* kHttpPortal = "Wohnen HTTP Demo";
@@ -108,10 +105,7 @@ TEST_F(ProxyTest, ProxiesOfTheEnvironmentAreNotUsed) {
   auto server = PortalFtpServer(kFtpPortal, "immo", "immo-demo", ", zipping = 1");
   Run(kFtpPortal);
   EXPECT_EQ(Errors(), 0) << Lines(102);
-  size_t arrived = 0;
-  for (const auto& e : fs::directory_iterator(dir / "remote" / "in"))
-    arrived += e.path().extension() == ".zip";
-  EXPECT_EQ(arrived, 1u);
+  EXPECT_EQ(Arrived(".zip").size(), 1u);
   const std::vector<std::string> seen = proxy.Requests();
   EXPECT_TRUE(seen.empty()) << seen.front();
 }
