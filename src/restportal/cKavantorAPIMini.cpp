@@ -222,7 +222,6 @@ constexpr std::string_view kMasked = "****";
 constexpr std::string_view kSecretNames[] = {
     "authenticationToken", "authenticationTokenSecret", "verifier",
     "oauth_token",         "oauth_token_secret",        "oauth_verifier"};
-constexpr size_t kLongestSecretName = 25;
 constexpr std::string_view kSecretParameters[] = {
     "oauth_token=", "oauth_token_secret=", "oauth_verifier="};
 
@@ -270,7 +269,7 @@ size_t SecretStartTagEnd(const std::string& text, size_t at) {
 // from the member's opening quote at `at`; npos for anything else.
 size_t SecretMemberValue(const std::string& text, size_t at) {
   const size_t quote = text.find('"', at + 1);
-  if (quote == std::string::npos || quote - at - 1 > kLongestSecretName ||
+  if (quote == std::string::npos ||
       !IsSecretName(std::string_view(text.data() + at + 1, quote - at - 1)))
     return std::string::npos;
   size_t i = quote + 1;

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -71,6 +73,14 @@ class OpenImmoTest : public ::testing::Test, public DemoHostTest {
     Exec("update Boersen set boersen_host = '127.0.0.1/in'" + alsoSet +
          " where boersen_name = " + cUtil::SqlStr(Variant(portal)));
     return server;
+  }
+  // What has arrived in that server's "in", sorted; only names ending in `extension` if given.
+  std::vector<std::filesystem::path> Arrived(const std::string& extension = "") const {
+    std::vector<std::filesystem::path> out;
+    for (const auto& e : std::filesystem::directory_iterator(dir / "remote" / "in"))
+      if (extension.empty() || e.path().extension() == extension) out.push_back(e.path());
+    std::sort(out.begin(), out.end());
+    return out;
   }
 
   // A transfer folder of the test's own ("TRANSFERPATH"), so documents land where it can look.

@@ -1,18 +1,12 @@
 // Which proxy the OpenImmo posts and uploads go through: the one the settings name, never one of
 // the environment (a nightly run under cron has another environment than the window).
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <atomic>
-#include <chrono>
 #include <cstdlib>
-#include <filesystem>
 #include <map>
 #include <mutex>
 #include <optional>
-#include <thread>
+#include <string>
+#include <vector>
 
 #include "openimmo_fixture.h"
 #include "support/ftp_server.h"
@@ -21,8 +15,6 @@
 namespace fern::testing {
 namespace {
 
-namespace fs = std::filesystem;
-
 const char* kFtpPortal = "ImmoPortal Demo";
 const char* kHttpPortal = "Wohnen HTTP Demo";
 
@@ -30,62 +22,28 @@ const char* kHttpPortal = "Wohnen HTTP Demo";
 class LoopbackProxy {
  public:
   LoopbackProxy() {
-    fd_ = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    if (fd_ < 0 || bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-        listen(fd_, 16) != 0 || getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len) != 0)
-      throw std::runtime_error("the proxy did not start");
-    port_ = ntohs(a.sin_port);
-    thread_ = std::thread([this] { Serve(); });
+    // Kept before the refusal goes out: the client may count it at once.
+    http_.server.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response&) {
+      std::lock_guard<std::mutex> lock(mutex_);
+      requests_.push_back(req.method + " " + req.target + " " + req.version);
+      return httplib::Server::HandlerResponse::Unhandled;
+    });
+    const auto refuse = [](const httplib::Request&, httplib::Response& res) { res.status = 502; };
+    http_.server.Get(".*", refuse);
+    http_.server.Post(".*", refuse);
+    http_.server.Put(".*", refuse);
+    http_.Start();
   }
-  ~LoopbackProxy() {
-    stop_ = true;
-    thread_.join();
-    close(fd_);
-  }
-  std::string Address() const { return "127.0.0.1:" + std::to_string(port_); }
+  std::string Address() const { return http_.Address(""); }
   std::vector<std::string> Requests() {
     std::lock_guard<std::mutex> lock(mutex_);
     return requests_;
   }
 
  private:
-  void Serve() {
-    while (!stop_) {
-      pollfd p{fd_, POLLIN, 0};
-      if (poll(&p, 1, 50) <= 0) continue;
-      const int c = accept(fd_, nullptr, nullptr);
-      if (c < 0) continue;
-      std::string head;
-      char buf[4096];
-      const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-      while (head.find("\r\n") == std::string::npos && std::chrono::steady_clock::now() < end) {
-        pollfd q{c, POLLIN, 0};
-        if (poll(&q, 1, 100) <= 0) continue;
-        const ssize_t n = read(c, buf, sizeof buf);
-        if (n <= 0) break;
-        head.append(buf, static_cast<size_t>(n));
-      }
-      {
-        std::lock_guard<std::mutex> lock(mutex_);
-        requests_.push_back(head.substr(0, head.find("\r\n")));
-      }
-      const std::string refusal =
-          "HTTP/1.1 502 Bad Gateway\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
-      [[maybe_unused]] const ssize_t sent = write(c, refusal.data(), refusal.size());
-      close(c);
-    }
-  }
-
-  int fd_ = -1;
-  int port_ = 0;
-  std::atomic<bool> stop_{false};
   std::mutex mutex_;
   std::vector<std::string> requests_;
-  std::thread thread_;
+  testing_servers::HttpServer http_;
 };
 
 // Sets the proxy variables of the environment (or clears them) for the test's length.
@@ -147,10 +105,7 @@ TEST_F(ProxyTest, ProxiesOfTheEnvironmentAreNotUsed) {
   auto server = PortalFtpServer(kFtpPortal, "immo", "immo-demo", ", zipping = 1");
   Run(kFtpPortal);
   EXPECT_EQ(Errors(), 0) << Lines(102);
-  size_t arrived = 0;
-  for (const auto& e : fs::directory_iterator(dir / "remote" / "in"))
-    arrived += e.path().extension() == ".zip";
-  EXPECT_EQ(arrived, 1u);
+  EXPECT_EQ(Arrived(".zip").size(), 1u);
   const std::vector<std::string> seen = proxy.Requests();
   EXPECT_TRUE(seen.empty()) << seen.front();
 }

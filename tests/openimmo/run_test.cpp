@@ -247,9 +247,7 @@ TEST_F(RunTest, APortalSchemaWithoutNamespaceTakesTheDocumentWithoutNamespace) {
   Ini("OPENIMMO", "EMPTYPREFIX", "1");
   Run(kFtpPortal);
   EXPECT_EQ(Errors(), 0) << Lines(102);
-  std::vector<fs::path> sent;
-  for (const auto& e : fs::directory_iterator(dir / "remote" / "in"))
-    if (e.path().extension() == ".xml") sent.push_back(e.path());
+  const std::vector<fs::path> sent = Arrived(".xml");
   ASSERT_EQ(sent.size(), 1u);
   const std::string text = Read(sent[0]);
   EXPECT_NE(text.find("<openimmo>"), std::string::npos);
@@ -352,8 +350,7 @@ TEST_F(RunTest, AnUntickedListingIsWithdrawnByItsOwnPostWhateverItsChangeTime) {
   Run(kFtpPortal);
   EXPECT_EQ(Errors(), 0) << Lines(102);
   std::string sent;
-  for (const auto& e : fs::directory_iterator(dir / "remote" / "in"))
-    if (e.path().extension() == ".xml") sent = Read(e.path());
+  for (const fs::path& p : Arrived(".xml")) sent = Read(p);
   auto doc = XmlDocument::Create();
   ASSERT_TRUE(doc->loadXML(sent));
   doc->setProperty("SelectionNamespaces", Variant(std::string("xmlns:imo='") + kNs + "'"));
@@ -373,11 +370,6 @@ TEST_F(RunTest, WithdrawingEveryListingOfAFullFtpPortalSendsTheDocumentWithoutLi
       "where FArchiv < 2)");
   const int held = StatusCount(2, 1);
   ASSERT_GT(held, 20);
-  auto arrived = [&] {
-    std::vector<fs::path> out;
-    for (const auto& e : fs::directory_iterator(dir / "remote" / "in")) out.push_back(e.path());
-    return out;
-  };
 
   // A schema that wants at least one listing: nothing can withdraw them, and that is said.
   const fs::path xsd = HostFile("System\\XML\\openimmo_V1.2.7.xsd");  // the portal's version
@@ -392,7 +384,7 @@ TEST_F(RunTest, WithdrawingEveryListingOfAFullFtpPortalSendsTheDocumentWithoutLi
   EXPECT_NE(Lines(102).find("ImmoPortal Demo"), std::string::npos) << Lines(102);
   EXPECT_NE(Lines(102).find("FB-1001"), std::string::npos) << Lines(102);
   EXPECT_EQ(Lines(8).find("wird gelöscht (nicht mehr übertragen)"), std::string::npos);
-  EXPECT_TRUE(arrived().empty());
+  EXPECT_TRUE(Arrived().empty());
   EXPECT_EQ(StatusCount(2, 1), held);
 
   // The published shape: the portal gets the full document without listings, and all go.
@@ -401,7 +393,7 @@ TEST_F(RunTest, WithdrawingEveryListingOfAFullFtpPortalSendsTheDocumentWithoutLi
   x_.reset();
   Run(kFtpPortal);
   EXPECT_EQ(Errors(), 0) << Lines(102);
-  const auto sent = arrived();
+  const auto sent = Arrived();
   ASSERT_EQ(sent.size(), 1u);
   ExpectValid(sent[0]);
   const std::string text = Read(sent[0]);
@@ -418,7 +410,7 @@ TEST_F(RunTest, WithdrawingEveryListingOfAFullFtpPortalSendsTheDocumentWithoutLi
   Run(kFtpPortal);
   EXPECT_EQ(Errors(), 0) << Lines(102);
   EXPECT_NE(Lines(12).find("Keine Daten zur Übertragung an Börse"), std::string::npos);
-  EXPECT_EQ(arrived().size(), 1u);
+  EXPECT_EQ(Arrived().size(), 1u);
 }
 
 TEST_F(RunTest, AnInvalidDocumentIsReportedAndNotSent) {
@@ -508,8 +500,7 @@ TEST_F(RunTest, TheSaveHookMayMoveAndRenameTheDocumentAndItsFilesGoWithIt) {
   x_.reset();
   Run(kFtpPortal);
   EXPECT_EQ(Errors(), 0) << Lines(102);
-  std::vector<fs::path> zips;
-  for (const auto& e : fs::directory_iterator(dir / "remote" / "in")) zips.push_back(e.path());
+  const std::vector<fs::path> zips = Arrived();
   ASSERT_EQ(zips.size(), 1u);
   EXPECT_EQ(zips[0].extension(), ".zip");
   ProcessOptions o;
@@ -554,11 +545,9 @@ TEST_F(RunTest, ActiveFtpShowsTheWholeNameOfEachFileItSends) {
        std::to_string(server->port()) + "/in' where boersen_name = '" + kFtpPortal + "'");
   Run(kFtpPortal);
   EXPECT_EQ(Errors(), 0) << Lines(102);
-  std::vector<std::string> arrived;
-  for (const auto& e : fs::directory_iterator(dir / "remote" / "in"))
-    arrived.push_back(e.path().filename().string());
+  const std::vector<fs::path> arrived = Arrived();
   ASSERT_EQ(arrived.size(), 1u);
-  EXPECT_EQ(Lines(20), "Übertrage Datei 'in/" + arrived[0] + "'\n");
+  EXPECT_EQ(Lines(20), "Übertrage Datei 'in/" + arrived[0].filename().string() + "'\n");
 }
 
 TEST_F(RunTest, AWorkFolderThatCannotBeMadeSaysCreateFolder) {

@@ -18,6 +18,7 @@
 #include "support/ftp_server.h"
 #include "support/http_server.h"
 #include "support/scratch_dir.h"
+#include "support/stalled_portal.h"
 
 namespace fern::testing {
 namespace {
@@ -163,15 +164,11 @@ TEST_F(RestApiTest, ProxyVariablesOfTheEnvironmentAreIgnored) {
   ASSERT_EQ(s.Received().size(), 1u);
 }
 
-// A loopback service whose answers stall or trickle in, one byte every 2 s, and one that
-// redirects; its handlers end with the object.
+// A loopback service whose answer trickles in, one byte every 2 s, and one that redirects; its
+// handlers end with the object.
 class SlowService {
  public:
   SlowService() {
-    http_.server.Get("/stall", [this](const httplib::Request&, httplib::Response& res) {
-      Pause(std::chrono::seconds(20));
-      res.set_content("spät", "text/plain");
-    });
     http_.server.Get("/trickle", [this](const httplib::Request&, httplib::Response& res) {
       res.set_content_provider(100, "text/plain", [this](size_t, size_t, httplib::DataSink& sink) {
         if (Pause(std::chrono::seconds(2))) return false;
@@ -224,9 +221,9 @@ Outcome Timed(cRestAPI& c) {
 }
 
 TEST(RestApiInterruption, EscAndSigtermEndAStalledRequestAtOnce) {
-  SlowService s;
+  StalledPortal s;
   cRestAPI c;
-  c.Seturl(s.Base() + "/stall");
+  c.Seturl(s.Url());
 
   // Esc, as the window's event pump sets it during the request; a second request asked from an
   // event meanwhile is refused and leaves the running one alone.
