@@ -16,6 +16,7 @@
 
 #include "platform/cp1252.h"
 #include "platform/process.h"
+#include "support/test_files.h"
 #include "ui_fixture.h"
 
 namespace fern::testing {
@@ -69,12 +70,8 @@ class StartProcessTest : public ::testing::Test, public DemoHostTest {
     EXPECT_EQ(r.exitCode, errors > 0 ? 1 : 0) << r.err;
   }
   std::string TransferLog() { return DatFile("Transfer.log"); }
-  std::string DatFile(const std::string& name) { return Bytes(host() / "DAT" / name); }
-  static std::string Bytes(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
+  std::string DatFile(const std::string& name) {
+    return testing_files::ReadAll(host() / "DAT" / name);
   }
   // Starts fern-dispatcher without a display and without waiting for it.
   pid_t Spawn(std::vector<std::string> args) {
@@ -113,7 +110,7 @@ class StartProcessTest : public ::testing::Test, public DemoHostTest {
   // The lines of a Windows-1252 log with CR LF, as UTF-8.
   static std::vector<std::string> LogLines(const std::filesystem::path& file) {
     std::vector<std::string> lines;
-    std::istringstream in(cp1252::ToUtf8(Bytes(file)));
+    std::istringstream in(cp1252::ToUtf8(testing_files::ReadAll(file)));
     for (std::string line; std::getline(in, line);) {
       if (!line.empty() && line.back() == '\r') line.pop_back();
       lines.push_back(line);
@@ -248,7 +245,7 @@ TEST_F(StartProcessTest, LogsThatCantBeWrittenStopTheStartBeforeAnythingIsSent) 
   std::filesystem::create_directories(host() / "DAT");
   const std::filesystem::path database = host() / "DAT" / "kavantor.db";
   ASSERT_TRUE(std::filesystem::exists(database));
-  const std::string before = Bytes(database);
+  const std::string before = testing_files::ReadAll(database);
   for (const char* log : {"Transfer.log", "Error.log", "Send.log"}) {
     SCOPED_TRACE(log);
     std::ofstream(host() / "DAT" / "Error.log", std::ios::binary) << "102; voriger Lauf\r\n";
@@ -262,10 +259,10 @@ TEST_F(StartProcessTest, LogsThatCantBeWrittenStopTheStartBeforeAnythingIsSent) 
     EXPECT_NE(r.err.find(path.string()), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("kann nicht geschrieben werden"), std::string::npos) << r.err;
     // Nothing was sent or marked as sent, and the last run's record is still there.
-    EXPECT_TRUE(Bytes(database) == before);
+    EXPECT_TRUE(testing_files::ReadAll(database) == before);
     EXPECT_FALSE(std::filesystem::exists(host() / "DAT" / "FernDispatcher"));
     if (std::string(log) != "Error.log") {
-      EXPECT_EQ(Bytes(host() / "DAT" / "Error.log"), "102; voriger Lauf\r\n");
+      EXPECT_EQ(testing_files::ReadAll(host() / "DAT" / "Error.log"), "102; voriger Lauf\r\n");
     }
   }
 }

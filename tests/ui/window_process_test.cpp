@@ -10,7 +10,6 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <sstream>
 #include <string>
@@ -26,6 +25,7 @@
 #include "support/child_process.h"
 #include "support/demo_host_fixture.h"
 #include "support/stalled_portal.h"
+#include "support/test_files.h"
 
 namespace fern::testing {
 namespace {
@@ -41,12 +41,7 @@ bool InPath(const std::string& program) {
   return false;
 }
 
-std::string Text(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return cp1252::ToUtf8(s.str());
-}
+std::string Text(const fs::path& file) { return cp1252::ToUtf8(testing_files::ReadAll(file)); }
 
 // Forks `argv` in a process group of its own with our environment minus `drop`, plus `add`;
 // its output goes to `log`. A descriptor in `keep` stays open in the child.
