@@ -9,13 +9,13 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <thread>
 
 #include "platform/cp1252.h"
 #include "platform/process.h"
+#include "support/child_process.h"
 #include "support/test_files.h"
 #include "ui_fixture.h"
 
@@ -74,38 +74,18 @@ class StartProcessTest : public ::testing::Test, public DemoHostTest {
     return testing_files::ReadAll(host() / "DAT" / name);
   }
   // Starts fern-dispatcher without a display and without waiting for it.
-  pid_t Spawn(std::vector<std::string> args) {
+  static pid_t Spawn(std::vector<std::string> args) {
     args.insert(args.begin(), FERN_DISPATCHER_EXE);
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    std::vector<char*> env;
-    for (char** e = environ; *e; ++e)
-      if (std::strncmp(*e, "DISPLAY=", 8) && std::strncmp(*e, "WAYLAND_DISPLAY=", 16) &&
-          std::strncmp(*e, "QT_QPA_PLATFORM=", 16))
-        env.push_back(*e);
-    env.push_back(nullptr);
-    pid_t pid = fork();
-    if (pid == 0) {
-      const int null = ::open("/dev/null", O_WRONLY);
-      dup2(null, 1);
-      dup2(null, 2);
-      execve(argv[0], argv.data(), env.data());
-      _exit(127);
-    }
-    return pid;
+    return SpawnInGroup(args, {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}, {}, "/dev/null");
   }
   // The child's exit status once it ended within `limit`; -1 (and the child killed) otherwise.
   static int WaitEnd(pid_t pid, std::chrono::seconds limit) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    int status = 0;
-    while (std::chrono::steady_clock::now() < end) {
-      if (waitpid(pid, &status, WNOHANG) == pid) return status;
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    const int status = WaitExit(pid, limit);
+    if (status == -1) {
+      kill(pid, SIGKILL);
+      waitpid(pid, nullptr, 0);
     }
-    kill(pid, SIGKILL);
-    waitpid(pid, &status, 0);
-    return -1;
+    return status;
   }
   // The lines of a Windows-1252 log with CR LF, as UTF-8.
   static std::vector<std::string> LogLines(const std::filesystem::path& file) {
