@@ -116,13 +116,6 @@ class OfficeTest : public ::testing::Test, public DemoHostTest {
     for (const std::string& line : lines) text += line + "\n";
     return text;
   }
-
-  // `text` with every `from` replaced by `to`.
-  static std::string Replace(std::string text, const std::string& from, const std::string& to) {
-    for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
-      text.replace(at, from.size(), to);
-    return text;
-  }
 };
 
 }  // namespace fern::testing
