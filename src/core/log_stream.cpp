@@ -3,21 +3,11 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 
 #include "platform/cp1252.h"
 #include "platform/vb.h"
 
 namespace fern {
-
-std::shared_ptr<LogStream> LogStream::Open(const std::filesystem::path& path, bool append) {
-  std::FILE* f = std::fopen(path.c_str(), append ? "ab" : "wb");
-  if (!f)
-    throw HostError(
-        75, "Pfad-/Dateizugriffsfehler: " + path.string() + " (" + FileErrorText(errno) + ")",
-        "LogStream");
-  return std::shared_ptr<LogStream>(new LogStream(f, path));
-}
 
 std::shared_ptr<LogStream> LogStream::TryOpen(const std::filesystem::path& path, int& error) {
   std::FILE* f = std::fopen(path.c_str(), "ab");

@@ -14,8 +14,6 @@ namespace fern {
 
 class LogStream : public Dispatch {
  public:
-  // HostError 75 naming the file when it can't be opened.
-  static std::shared_ptr<LogStream> Open(const std::filesystem::path& path, bool append);
   // For appending, creating it when missing; null with the system's error number when it can't
   // be opened. Nothing in the file changes, so it can be tried before a run commits to its logs.
   static std::shared_ptr<LogStream> TryOpen(const std::filesystem::path& path, int& error);

@@ -30,7 +30,7 @@ TEST_F(SqlIniContentLanguages, ReadmeExampleStartsAndAWrongValueStopsTheStart) {
     EXPECT_EQ(r.exitCode, 0) << r.err;
   }
 
-  const std::string lines = ReadFile(host() / "DAT" / "Transfer.log");
+  const std::string lines = testing_files::ReadAll(host() / "DAT" / "Transfer.log");
   for (const char* value : {"1031,2057  ; the content languages; the first is the default",
                             "1031;2057", "1031,,2057", "de-DE", "0", ""}) {
     SCOPED_TRACE(value);
@@ -42,7 +42,7 @@ TEST_F(SqlIniContentLanguages, ReadmeExampleStartsAndAWrongValueStopsTheStart) {
     EXPECT_NE(r.err.find("sql.ini"), std::string::npos) << r.err;
   }
   // None of them began a run.
-  EXPECT_EQ(ReadFile(host() / "DAT" / "Transfer.log"), lines);
+  EXPECT_EQ(testing_files::ReadAll(host() / "DAT" / "Transfer.log"), lines);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // The host database and the stock sqlite3 tool: the README's commands with the collation
 // extension make a host database the program runs on, and query an existing one.
 #include "office_fixture.h"
+#include "platform/vb.h"
 
 namespace fern::testing {
 namespace {
@@ -9,9 +10,9 @@ class HostDatabaseTool : public OfficeTest {
  protected:
   // A README command with the installed places replaced by the build's.
   std::string Local(std::string command) const {
-    command = Replace(command, kInstalledExtensionDir, FERN_COLLATIONS_DIR);
-    command = Replace(command, kInstalledSchema, Schema());
-    return Replace(command, kReadmeHost, host().string());
+    command = vb::Replace(command, kInstalledExtensionDir, FERN_COLLATIONS_DIR);
+    command = vb::Replace(command, kInstalledSchema, Schema());
+    return vb::Replace(command, kReadmeHost, host().string());
   }
 };
 

@@ -7,12 +7,12 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "platform/process.h"
 #include "support/demo_host_fixture.h"
+#include "support/test_files.h"
 
 namespace fern::testing {
 
@@ -64,16 +64,9 @@ class OfficeTest : public ::testing::Test, public DemoHostTest {
     return r.out;
   }
 
-  std::string ReadFile(const std::filesystem::path& path) const {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-  }
-
   // The error count of the last run line that ends with this portal list; -1 without one.
   int RunLineErrors(const std::string& portalList) {
-    const std::string log = ReadFile(host() / "DAT" / "Transfer.log");
+    const std::string log = testing_files::ReadAll(host() / "DAT" / "Transfer.log");
     const size_t end = log.rfind("; PortalList: " + portalList + ";\r\n");
     const size_t begin = log.rfind("; Errors: ", end);
     if (end == std::string::npos || begin == std::string::npos) return -1;
@@ -121,13 +114,6 @@ class OfficeTest : public ::testing::Test, public DemoHostTest {
   static std::string Joined(const std::vector<std::string>& lines) {
     std::string text;
     for (const std::string& line : lines) text += line + "\n";
-    return text;
-  }
-
-  // `text` with every `from` replaced by `to`.
-  static std::string Replace(std::string text, const std::string& from, const std::string& to) {
-    for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
-      text.replace(at, from.size(), to);
     return text;
   }
 };

@@ -52,7 +52,7 @@ TEST_F(PasswordEntry, StoredPortalPasswordLogsInAtTheFtpServer) {
   EXPECT_EQ(entered.err.find(password), std::string::npos) << entered.err;
 
   ProcessResult sent = Program(night);
-  EXPECT_EQ(sent.exitCode, 0) << sent.err << ReadFile(host() / "DAT" / "Error.log");
+  EXPECT_EQ(sent.exitCode, 0) << sent.err << testing_files::ReadAll(host() / "DAT" / "Error.log");
   EXPECT_EQ(RunLineErrors("ImmoPortal FTP Demo|"), 0);
   ASSERT_FALSE(std::filesystem::is_empty(dir / "ftp" / "in"));
   const auto arrived = std::filesystem::directory_iterator(dir / "ftp" / "in")->path();

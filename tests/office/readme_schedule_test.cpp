@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "office_fixture.h"
+#include "platform/vb.h"
 
 namespace fern::testing {
 namespace {
@@ -16,8 +17,8 @@ class ReadmeSchedule : public OfficeTest {
   // The README's command with the installed program and the README's host folder replaced by
   // the build's program and the demo host.
   std::string Local(const std::string& command) const {
-    return Replace(Replace(command, kInstalledProgram, FERN_DISPATCHER_EXE), kReadmeHost,
-                   host().string());
+    return vb::Replace(vb::Replace(command, kInstalledProgram, FERN_DISPATCHER_EXE), kReadmeHost,
+                       host().string());
   }
 };
 
@@ -58,7 +59,7 @@ TEST_F(ReadmeSchedule, CronLineRunsTheNightJob) {
       std::regex_search(command, names, std::regex(R"re(/USERKV (\S+) /PORTAL "([^"]+)")re")))
       << command;
   std::vector<std::string> portals;
-  std::stringstream list(Replace(names[2], "§", " "));
+  std::stringstream list(vb::Replace(names[2].str(), "§", " "));
   for (std::string p; std::getline(list, p, '|');) portals.push_back(p);
   ASSERT_EQ(portals.size(), 2u);
   Sql("UPDATE ben SET login_name = '" + std::string(names[1]) + "' WHERE login_name = 'DEMO'");

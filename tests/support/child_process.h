@@ -11,11 +11,27 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
 
 namespace fern::testing {
+
+// What a child writes on `fd` up to its first line end, the end of its output or `limit`.
+inline std::string ReadFirstLine(int fd, std::chrono::seconds limit) {
+  std::string line;
+  const auto end = std::chrono::steady_clock::now() + limit;
+  while (std::chrono::steady_clock::now() < end) {
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, 100) <= 0) continue;
+    char c;
+    if (read(fd, &c, 1) != 1 || c == '\n') break;
+    line += c;
+  }
+  return line;
+}
 
 // Starts `args` (argv[0] a path) with standard error in `errorLog` and waits up to ten seconds
 // for the first line it prints, "PORT <n>". Returns n, or 0 when the server said nothing usable;
@@ -43,15 +59,7 @@ inline int StartPortServer(std::vector<std::string> args, const std::string& err
     _exit(127);
   }
   close(out[1]);
-  std::string line;
-  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (std::chrono::steady_clock::now() < end) {
-    pollfd p{out[0], POLLIN, 0};
-    if (poll(&p, 1, 100) <= 0) continue;
-    char c;
-    if (read(out[0], &c, 1) != 1 || c == '\n') break;
-    line += c;
-  }
+  const std::string line = ReadFirstLine(out[0], std::chrono::seconds(10));
   close(out[0]);
   return line.rfind("PORT ", 0) == 0 ? std::atoi(line.c_str() + 5) : 0;
 }
@@ -72,6 +80,53 @@ inline void StopChildGroup(pid_t& pid) {
   kill(-pid, SIGKILL);
   waitpid(pid, nullptr, 0);
   pid = -1;
+}
+
+// Starts `argv` (argv[0] looked up in PATH) in a process group of its own, with this process's
+// environment minus the variables named in `drop` plus the "NAME=value" entries of `add`:
+// standard input from /dev/null, standard output and error into `log`, every other descriptor
+// closed but `keep`. The child's pid, or -1.
+inline pid_t SpawnInGroup(std::vector<std::string> argv, const std::vector<std::string>& drop,
+                          std::vector<std::string> add, const std::filesystem::path& log,
+                          int keep = -1) {
+  std::vector<char*> args;
+  for (std::string& a : argv) args.push_back(a.data());
+  args.push_back(nullptr);
+  std::vector<char*> env;
+  for (char** e = environ; *e; ++e) {
+    bool dropped = false;
+    for (const std::string& name : drop)
+      dropped = dropped || std::strncmp(*e, (name + "=").c_str(), name.size() + 1) == 0;
+    if (!dropped) env.push_back(*e);
+  }
+  for (std::string& a : add) env.push_back(a.data());
+  env.push_back(nullptr);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    setpgid(0, 0);
+    const int in = open("/dev/null", O_RDONLY);
+    const int out = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(in, 0);
+    dup2(out, 1);
+    dup2(out, 2);
+    for (int fd = 3; fd < 1024; ++fd)
+      if (fd != keep) close(fd);
+    execvpe(args[0], args.data(), env.data());
+    _exit(127);
+  }
+  return pid;
+}
+
+// The child's exit status once it ended within `limit` (looked at once even for 0), reaped; -1
+// while it still runs.
+inline int WaitExit(pid_t pid, std::chrono::milliseconds limit) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  for (;;) {
+    int status = 0;
+    if (waitpid(pid, &status, WNOHANG) == pid) return status;
+    if (std::chrono::steady_clock::now() >= end) return -1;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
 }
 
 }  // namespace fern::testing

@@ -14,7 +14,6 @@
 
 #include <csignal>
 #include <fstream>
-#include <sstream>
 
 #include "core/startup.h"
 #include "openimmo/cImmoXmlV2.h"
@@ -23,6 +22,7 @@
 #include "platform/waits.h"
 #include "restportal/login_rest.h"
 #include "support/stalled_portal.h"
+#include "support/test_files.h"
 #include "ui/lnkLabel.h"
 #include "ui_fixture.h"
 
@@ -437,10 +437,7 @@ TEST_F(WindowTest, LinksOpenTheLogsAndTheClientListShowsOnlyWhenItExists) {
 }
 
 std::string FileText(const std::filesystem::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return cp1252::ToUtf8(s.str());
+  return cp1252::ToUtf8(testing_files::ReadAll(file));
 }
 
 TEST_F(WindowTest, CancelAndCloseDuringARunStopItWithItsRecordThenEndTheProcess) {

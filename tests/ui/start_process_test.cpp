@@ -9,13 +9,14 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <thread>
 
 #include "platform/cp1252.h"
 #include "platform/process.h"
+#include "support/child_process.h"
+#include "support/test_files.h"
 #include "ui_fixture.h"
 
 namespace fern::testing {
@@ -69,51 +70,27 @@ class StartProcessTest : public ::testing::Test, public DemoHostTest {
     EXPECT_EQ(r.exitCode, errors > 0 ? 1 : 0) << r.err;
   }
   std::string TransferLog() { return DatFile("Transfer.log"); }
-  std::string DatFile(const std::string& name) { return Bytes(host() / "DAT" / name); }
-  static std::string Bytes(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
+  std::string DatFile(const std::string& name) {
+    return testing_files::ReadAll(host() / "DAT" / name);
   }
   // Starts fern-dispatcher without a display and without waiting for it.
-  pid_t Spawn(std::vector<std::string> args) {
+  static pid_t Spawn(std::vector<std::string> args) {
     args.insert(args.begin(), FERN_DISPATCHER_EXE);
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    std::vector<char*> env;
-    for (char** e = environ; *e; ++e)
-      if (std::strncmp(*e, "DISPLAY=", 8) && std::strncmp(*e, "WAYLAND_DISPLAY=", 16) &&
-          std::strncmp(*e, "QT_QPA_PLATFORM=", 16))
-        env.push_back(*e);
-    env.push_back(nullptr);
-    pid_t pid = fork();
-    if (pid == 0) {
-      const int null = ::open("/dev/null", O_WRONLY);
-      dup2(null, 1);
-      dup2(null, 2);
-      execve(argv[0], argv.data(), env.data());
-      _exit(127);
-    }
-    return pid;
+    return SpawnInGroup(args, {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}, {}, "/dev/null");
   }
   // The child's exit status once it ended within `limit`; -1 (and the child killed) otherwise.
   static int WaitEnd(pid_t pid, std::chrono::seconds limit) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    int status = 0;
-    while (std::chrono::steady_clock::now() < end) {
-      if (waitpid(pid, &status, WNOHANG) == pid) return status;
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    const int status = WaitExit(pid, limit);
+    if (status == -1) {
+      kill(pid, SIGKILL);
+      waitpid(pid, nullptr, 0);
     }
-    kill(pid, SIGKILL);
-    waitpid(pid, &status, 0);
-    return -1;
+    return status;
   }
   // The lines of a Windows-1252 log with CR LF, as UTF-8.
   static std::vector<std::string> LogLines(const std::filesystem::path& file) {
     std::vector<std::string> lines;
-    std::istringstream in(cp1252::ToUtf8(Bytes(file)));
+    std::istringstream in(cp1252::ToUtf8(testing_files::ReadAll(file)));
     for (std::string line; std::getline(in, line);) {
       if (!line.empty() && line.back() == '\r') line.pop_back();
       lines.push_back(line);
@@ -248,7 +225,7 @@ TEST_F(StartProcessTest, LogsThatCantBeWrittenStopTheStartBeforeAnythingIsSent) 
   std::filesystem::create_directories(host() / "DAT");
   const std::filesystem::path database = host() / "DAT" / "kavantor.db";
   ASSERT_TRUE(std::filesystem::exists(database));
-  const std::string before = Bytes(database);
+  const std::string before = testing_files::ReadAll(database);
   for (const char* log : {"Transfer.log", "Error.log", "Send.log"}) {
     SCOPED_TRACE(log);
     std::ofstream(host() / "DAT" / "Error.log", std::ios::binary) << "102; voriger Lauf\r\n";
@@ -262,10 +239,10 @@ TEST_F(StartProcessTest, LogsThatCantBeWrittenStopTheStartBeforeAnythingIsSent) 
     EXPECT_NE(r.err.find(path.string()), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("kann nicht geschrieben werden"), std::string::npos) << r.err;
     // Nothing was sent or marked as sent, and the last run's record is still there.
-    EXPECT_TRUE(Bytes(database) == before);
+    EXPECT_TRUE(testing_files::ReadAll(database) == before);
     EXPECT_FALSE(std::filesystem::exists(host() / "DAT" / "FernDispatcher"));
     if (std::string(log) != "Error.log") {
-      EXPECT_EQ(Bytes(host() / "DAT" / "Error.log"), "102; voriger Lauf\r\n");
+      EXPECT_EQ(testing_files::ReadAll(host() / "DAT" / "Error.log"), "102; voriger Lauf\r\n");
     }
   }
 }

@@ -1,16 +1,12 @@
 // The real program's window on an X server of the test's own, its buttons pressed from outside
 // as an office user presses them: a run held by a portal that never answers, stopped with
 // Abbrechen or Schließen, ends the process with code 4 and the run's record in the logs.
-#include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <sstream>
 #include <string>
@@ -26,6 +22,7 @@
 #include "support/child_process.h"
 #include "support/demo_host_fixture.h"
 #include "support/stalled_portal.h"
+#include "support/test_files.h"
 
 namespace fern::testing {
 namespace {
@@ -41,44 +38,7 @@ bool InPath(const std::string& program) {
   return false;
 }
 
-std::string Text(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return cp1252::ToUtf8(s.str());
-}
-
-// Forks `argv` in a process group of its own with our environment minus `drop`, plus `add`;
-// its output goes to `log`. A descriptor in `keep` stays open in the child.
-pid_t Spawn(std::vector<std::string> argv, const std::vector<std::string>& drop,
-            std::vector<std::string> add, const fs::path& log, int keep = -1) {
-  std::vector<char*> args;
-  for (std::string& a : argv) args.push_back(a.data());
-  args.push_back(nullptr);
-  std::vector<char*> env;
-  for (char** e = environ; *e; ++e) {
-    bool dropped = false;
-    for (const std::string& name : drop)
-      dropped = dropped || std::strncmp(*e, (name + "=").c_str(), name.size() + 1) == 0;
-    if (!dropped) env.push_back(*e);
-  }
-  for (std::string& a : add) env.push_back(a.data());
-  env.push_back(nullptr);
-  const pid_t pid = fork();
-  if (pid == 0) {
-    setpgid(0, 0);
-    const int in = ::open("/dev/null", O_RDONLY);
-    const int out = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    dup2(in, 0);
-    dup2(out, 1);
-    dup2(out, 2);
-    for (int fd = 3; fd < 1024; ++fd)
-      if (fd != keep) ::close(fd);
-    execvpe(args[0], args.data(), env.data());
-    _exit(127);
-  }
-  return pid;
-}
+std::string Text(const fs::path& file) { return cp1252::ToUtf8(testing_files::ReadAll(file)); }
 
 // An Xvfb on a display number it picks itself, ended with the object.
 class XServer {
@@ -86,19 +46,11 @@ class XServer {
   explicit XServer(const fs::path& log) {
     int fds[2];
     if (::pipe(fds) != 0) return;
-    pid_ = Spawn({"Xvfb", "-displayfd", std::to_string(fds[1]), "-nolisten", "tcp", "-screen", "0",
-                  "1024x768x24"},
-                 {}, {}, log, fds[1]);
+    pid_ = SpawnInGroup({"Xvfb", "-displayfd", std::to_string(fds[1]), "-nolisten", "tcp",
+                         "-screen", "0", "1024x768x24"},
+                        {}, {}, log, fds[1]);
     ::close(fds[1]);
-    std::string number;
-    const auto end = Clock::now() + std::chrono::seconds(15);
-    while (Clock::now() < end) {
-      pollfd p{fds[0], POLLIN, 100};
-      if (::poll(&p, 1, 100) <= 0) continue;
-      char c;
-      if (::read(fds[0], &c, 1) != 1 || c == '\n') break;
-      number += c;
-    }
+    const std::string number = ReadFirstLine(fds[0], std::chrono::seconds(15));
     ::close(fds[0]);
     if (!number.empty()) display_ = ":" + number;
   }
@@ -153,16 +105,9 @@ class WindowProcessTest : public ::testing::Test, public DemoHostTest {
 
   // The process's exit status once it ended within `limit`; -1 otherwise.
   int WaitEnd(std::chrono::seconds limit) {
-    const auto end = Clock::now() + limit;
-    for (;;) {
-      int status = 0;
-      if (waitpid(app_, &status, WNOHANG) == app_) {
-        app_ = -1;
-        return status;
-      }
-      if (Clock::now() >= end) return -1;
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+    const int status = WaitExit(app_, limit);
+    if (status != -1) app_ = -1;
+    return status;
   }
 
   // Starts the window on its own display with only the stalled portal ticked, presses
@@ -184,9 +129,9 @@ class WindowProcessTest : public ::testing::Test, public DemoHostTest {
       ADD_FAILURE() << "Xvfb did not start\n" << Text(dir / "xvfb.log");
       return -1;
     }
-    app_ = Spawn({FERN_DISPATCHER_EXE, "/PATHKV", host().string(), "/USERKV", "DEMO"},
-                 {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}, {"DISPLAY=" + x.display()},
-                 dir / "app.log");
+    app_ = SpawnInGroup({FERN_DISPATCHER_EXE, "/PATHKV", host().string(), "/USERKV", "DEMO"},
+                        {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"},
+                        {"DISPLAY=" + x.display()}, dir / "app.log");
     std::string window;
     for (const auto end = Clock::now() + std::chrono::seconds(30);;) {
       ProcessResult found =
