@@ -30,7 +30,7 @@ class SiteTransport {
   // rule: in passive mode the rule's ":port" is the FTP port, which they take too; in active
   // mode a named proxy is a real one, which they can't go through.
   bool ReachesLikeUpload(const std::string& proxyRule);
-  // The two calls below belong to the clean-up of the run's uploads, which hold the database
+  // ListFiles and RemoveFile serve the clean-up of the run's uploads, which hold the database
   // password: a stop of the run (Esc, SIGTERM) does not end them. From the first stop they
   // see, they have `cleanUpSeconds` in all; after that each ends at once with a reason.
   //
