@@ -1,6 +1,8 @@
 #include "services/cWinINetV2.h"
 
+#include <cctype>
 #include <filesystem>
+#include <functional>
 
 #include "host/LanguagePack.h"
 #include "host/cUtil.h"
@@ -60,6 +62,33 @@ bool ParseMlsdLine(const std::string& line, std::string& name, std::string& when
   return true;
 }
 
+// A name of an NLST answer: some servers put the listed folder in front.
+bool ParseNlstLine(const std::string& line, std::string& name) {
+  name = line.substr(line.rfind('/') + 1);
+  return !name.empty() && name != "." && name != "..";
+}
+
+// A file of a LIST answer, Unix style ("-rw-r--r-- 1 u g 3 Dec 07 07:38 a b.txt") or DOS style
+// ("12-07-26  07:38AM  3 a b.txt"); folders and anything else are passed over.
+bool ParseListLine(const std::string& line, std::string& name) {
+  const bool dos = !line.empty() && std::isdigit(static_cast<unsigned char>(line[0]));
+  if (!dos && (line.empty() || (line[0] != '-' && line[0] != 'l'))) return false;
+  const int fields = dos ? 3 : 8;
+  size_t at = 0;
+  std::string last;
+  for (int k = 0; k < fields; ++k) {
+    at = line.find_first_not_of(' ', at);
+    if (at == std::string::npos) return false;
+    const size_t end = line.find(' ', at);
+    last = line.substr(at, end == std::string::npos ? std::string::npos : end - at);
+    at = end;
+  }
+  if (at == std::string::npos || (dos && last == "<DIR>")) return false;
+  name = line.substr(line.find_first_not_of(' ', at));
+  if (line[0] == 'l') name = name.substr(0, name.find(" -> "));
+  return !name.empty();
+}
+
 }  // namespace
 
 cWinINetV2::cWinINetV2(const LanguagePack* language) : language_(language) {}
@@ -117,7 +146,7 @@ bool cWinINetV2::Connect(const std::string& host, const std::string& user,
   CURL* easy = PrepareLogin(session_, user_, password_, tls_);
   curl_easy_setopt(easy, CURLOPT_URL, (base_ + "/").c_str());
   curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
-  const services::TransferResult result = session_.Run();
+  const services::TransferResult result = session_.Run(commandStop_);
   if (!result.ok()) {
     ReportError("Verbindungsaufbau zu " + host, strict, result.wininetError);
     CloseConnection();
@@ -295,6 +324,20 @@ void cWinINetV2::ReportError(const std::string& action, bool strict, int32_t cod
     RaiseInternalState(services::istate::kFailure, text);
 }
 
+services::TransferResult cWinINetV2::RunListing(const std::string& url, const char* verb,
+                                                std::string& body) {
+  body.clear();
+  CURL* easy = PrepareLogin(session_, user_, password_, tls_);
+  curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
+  if (std::string(verb) == "NLST")
+    curl_easy_setopt(easy, CURLOPT_DIRLISTONLY, 1L);
+  else
+    curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, verb);
+  curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &CollectBody);
+  curl_easy_setopt(easy, CURLOPT_WRITEDATA, &body);
+  return session_.Run(commandStop_);
+}
+
 std::string cWinINetV2::ListDirectory(const std::string& pattern, bool strict) {
   std::string folder, mask = pattern;
   const size_t slash = pattern.rfind('/');
@@ -303,24 +346,38 @@ std::string cWinINetV2::ListDirectory(const std::string& pattern, bool strict) {
     mask = pattern.substr(slash + 1);
   }
   if (mask.empty()) mask = "*";
+  const std::string url = Url(folder) + (folder.empty() ? "" : "/");
+  // MLSD gives dates and tells files from folders, but many servers don't know it; NLST gives
+  // bare names, and some servers refuse it for an empty folder, which LIST then shows.
+  const struct {
+    const char* verb;
+    std::function<bool(const std::string&, std::string&, std::string&)> parse;
+  } commands[] = {
+      {"MLSD", &ParseMlsdLine},
+      {"NLST",
+       [](const std::string& l, std::string& n, std::string&) { return ParseNlstLine(l, n); }},
+      {"LIST",
+       [](const std::string& l, std::string& n, std::string&) { return ParseListLine(l, n); }},
+  };
   std::string body;
-  CURL* easy = PrepareLogin(session_, user_, password_, tls_);
-  curl_easy_setopt(easy, CURLOPT_URL, (Url(folder) + (folder.empty() ? "" : "/")).c_str());
-  curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, "MLSD");
-  curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &CollectBody);
-  curl_easy_setopt(easy, CURLOPT_WRITEDATA, &body);
-  const services::TransferResult result = session_.Run();
-  if (!result.ok()) {
-    ReportError("DIR " + pattern, strict, result.wininetError);
-    return {};
+  services::TransferResult result;
+  for (const auto& command : commands) {
+    result = RunListing(url, command.verb, body);
+    if (result.ok()) {
+      std::string text;
+      for (const std::string& line : text::SplitLines(body)) {
+        std::string name, when;
+        if (line.empty() || !command.parse(line, name, when) || !MatchesMask(name, mask)) continue;
+        text += "\r\n" + name + " " + when;
+      }
+      return text;
+    }
+    // Only a refusal is worth another command: a dead line stays dead.
+    if (result.kind != services::TransferResult::Kind::kFailed || session_.ResponseCode() < 400)
+      break;
   }
-  std::string text;
-  for (const std::string& line : text::SplitLines(body)) {
-    std::string name, when;
-    if (line.empty() || !ParseMlsdLine(line, name, when) || !MatchesMask(name, mask)) continue;
-    text += "\r\n" + name + " " + when;
-  }
-  return text;
+  ReportError("DIR " + pattern, strict, result.wininetError);
+  return {};
 }
 
 Variant cWinINetV2::FtpCommand(const std::string& host, const std::string& user,

@@ -6,6 +6,8 @@
 // text may carry a scheme: "ftps://host" (implicit TLS) or "ftpes://host" (AUTH TLS); a plain
 // name is FTP. Remote folders are relative to the login folder unless they begin with "/".
 //
+// "DIR" asks MLSD first and, where the server refuses it, NLST and then LIST.
+//
 // Every failure is reported, never thrown: through WorkState 102 when `strict`, otherwise as
 // InternalState -1; the call then returns False. Texts never contain the password.
 #pragma once
@@ -13,6 +15,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <utility>
 
 #include "core/state_events.h"
 #include "platform/variant.h"
@@ -49,6 +52,9 @@ class cWinINetV2 : public StateEvents {
 
   // Stops a running folder transfer after the current file (which is aborted).
   void Cancel() { cancelled_ = true; }
+  // Asked between the polling steps of the login and of a "DIR" listing, which otherwise run
+  // to their time-outs: a clean-up that goes on after a stop ends them at its own deadline.
+  void StopCommandsWhen(services::CurlSession::StopFn stop) { commandStop_ = std::move(stop); }
 
   // "" when the login works (the connection then stays open until the object ends), else
   // advice for the user.
@@ -78,6 +84,7 @@ class cWinINetV2 : public StateEvents {
   bool PutFile(const std::string& localPath, const std::string& remoteName, bool strict);
   void RemovePartial(const std::string& remoteName);
   std::string ListDirectory(const std::string& pattern, bool strict);
+  services::TransferResult RunListing(const std::string& url, const char* verb, std::string& body);
   void ReportError(const std::string& action, bool strict, int32_t code);
   std::string T(const std::string& german, const std::string& p1 = {},
                 const std::string& p2 = {}) const;
@@ -93,6 +100,7 @@ class cWinINetV2 : public StateEvents {
   std::string password_;
   bool tls_ = false;
   std::string listing_;
+  services::CurlSession::StopFn commandStop_;
 
   // The file being uploaded.
   std::FILE* file_ = nullptr;

@@ -119,7 +119,7 @@ class cWebserverV2 : public WebsiteExporter {
   // The columns the listing table got this run (after CreateImportScript_AlterTable_DAT).
   const website::FieldColumns* Columns() const { return columns_.get(); }
 
-  // --- listing rows, texts, field values, options, requests, members (cWebserverV2_listings)
+  // --- listing rows and texts (cWebserverV2_listings) ---------------------------------------
   // The listing recordset of the run: selected by the listing-row step, walked again by the
   // field-value step.
   std::shared_ptr<db::Recordset> listings;
@@ -132,19 +132,6 @@ class cWebserverV2 : public WebsiteExporter {
   std::vector<TrackEntry> trackingArray;
   std::shared_ptr<db::Recordset> CreateImportScript_InsertTable_DAT(
       std::shared_ptr<db::Recordset>& rsObj, db::Recordset& rsboersen);
-  std::shared_ptr<db::Recordset> CreateImportScript_UpdateTable_DAT(
-      std::shared_ptr<db::Recordset>& rsObj);
-  int16_t GetObjDetYesNo(const std::string& objDsn, const std::string& fldArtDsn);
-  std::string GetFldArtDsn();
-  std::string IsBisDateValid(const std::string& detailsDsn);
-  void CreateImportScript_InsertTable_FART();
-  void CreateImportScript_InsertTable_INTERESSENTEN();
-  void CreateImportScript_InsertTable_USER();
-  static void SplitPlzOrt(const std::string& input, std::string& plz, std::string& ort,
-                          std::string& country);
-  // The SQL literal of the current field row in the language position (from: the lower bound
-  // of a range).
-  std::string GetFieldValueSQL(db::Recordset& rows, int32_t language, bool from);
   // The twelve text arrays of the listing at the current row of rsObj, by position.
   struct ListingTexts {
     std::vector<std::vector<std::string>> free;  // in the order of the free-text columns
@@ -154,9 +141,26 @@ class cWebserverV2 : public WebsiteExporter {
   // [OPTIONS] VERERBTE_FELDARTENPLATZHALTER, read once per exporter.
   bool InheritanceSwitch();
 
+  // --- field values (cWebserverV2_values) ----------------------------------------------------
+  std::shared_ptr<db::Recordset> CreateImportScript_UpdateTable_DAT(
+      std::shared_ptr<db::Recordset>& rsObj);
+  int16_t GetObjDetYesNo(const std::string& objDsn, const std::string& fldArtDsn);
+  std::string GetFldArtDsn();
+  std::string IsBisDateValid(const std::string& detailsDsn);
+  // The SQL literal of the current field row in the language position (from: the lower bound
+  // of a range).
+  std::string GetFieldValueSQL(db::Recordset& rows, int32_t language, bool from);
+
+  // --- field-type options, requests and members (cWebserverV2_members) -----------------------
+  void CreateImportScript_InsertTable_FART();
+  void CreateImportScript_InsertTable_INTERESSENTEN();
+  void CreateImportScript_InsertTable_USER();
+  static void SplitPlzOrt(const std::string& input, std::string& plz, std::string& ort,
+                          std::string& country);
+
  private:
-  std::string FieldText(db::Recordset& rows, int32_t language, bool numberAsBis);
-  int inheritanceSwitch_ = -1;
+  std::string FieldText(db::Recordset& rows, int32_t language, bool numberAsBis);  // _values
+  int inheritanceSwitch_ = -1;                                                     // _listings
 
  public:
   // --- placeholders and key facts (cWebserverV2_placeholders, cWebserverV2_keyfacts) ---------

@@ -1,5 +1,6 @@
 // Transfer: the whole export of one portal, from the portal row to the status write-back.
 #include <filesystem>
+#include <map>
 
 #include "core/cFernDispatcher.h"
 #include "host/cDal.h"
@@ -172,7 +173,8 @@ struct cWebserverV2::Run {
   std::string sizeLimit;
   // The upload: where it went and how, and whether it began (what it left may need removing).
   bool uploading = false;
-  bool unpacked = false;  // a stub said SUCCESS, so the site's folders exist
+  bool unpackRequested = false;  // a stub was asked, so it may have unpacked
+  bool unpacked = false;         // a stub said SUCCESS, so the site's folders exist
   std::string ftpHost, ftpUser, ftpPassword, uploadFolder;
 };
 
@@ -424,15 +426,26 @@ void cWebserverV2::RemoteChain(Run& run) {
   auto unpack = [&](const std::string& base, int32_t k) {
     const std::string stub = run.baseName + "_" + std::to_string(k) + ".php";
     WSMessage("iWSText", T("Entpacke") + ": " + run.baseName + "_" + std::to_string(k) + ".big");
+    run.unpackRequested = true;
     const auto reply = Get(base + stub);
     Pause(wait);
     if (reply.body.find("<b>Warning</b>") != std::string::npos)
       WSMessage("iWSSilentError", T("Fehler") + ": " + reply.body);
-    if (Served(reply) && reply.body.find("SUCCESS") != std::string::npos) {
+    // A server without PHP hands out the stub's own text, which holds the marker too.
+    const bool source = reply.body.find("<?php") != std::string::npos;
+    if (Served(reply) && !source && reply.body.find("SUCCESS") != std::string::npos) {
       run.unpacked = true;
     } else {
       run.errorText = T("%1 konnte nicht gestartet werden.", stub);
-      if (!Served(reply)) run.errorText += " (" + reply.error + ")";
+      if (!Served(reply))
+        run.errorText += " (" + reply.error + ")";
+      else if (source)
+        run.errorText +=
+            " (" +
+            T("Der Webserver hat das PHP-Skript unter %1 nicht ausgeführt, sondern seinen Text "
+              "geliefert.",
+              base + stub) +
+            ")";
       if (debug && reply.ok) run.errorText += kCrLf + reply.body;
       WSMessage("iWSError", T("Fehler") + ": " + run.errorText);
     }
@@ -523,17 +536,29 @@ void cWebserverV2::RemoveUploads(Run& run, bool failed) {
     if (run.errorText.empty()) run.errorText = text;
     WSMessage("iWSError", T("Fehler") + ": " + text);
   };
+  // The run removes what it put on the site by name, so a server that can't list doesn't keep
+  // it; the listing finds what earlier runs left and tells a refused name from one that
+  // wasn't there.
   struct Place {
     std::string folder;
+    std::vector<std::string> put;
     std::function<bool(const std::string&)> ours;
     bool mustList;
   };
+  std::vector<std::string> uploaded = {run.baseName + ".php", run.baseName + ".dir"};
+  for (int32_t k = 1; k <= run.containers; ++k)
+    for (const char* ext : {".php", ".big"})
+      uploaded.push_back(run.baseName + "_" + std::to_string(k) + ext);
   std::vector<Place> places = {
-      {run.uploadFolder, [&](const std::string& n) { return TransferFileOf(run.baseName, n); },
-       true}};
+      {run.uploadFolder, uploaded,
+       [&](const std::string& n) { return TransferFileOf(run.baseName, n); }, true}};
   // The import scripts lie in the site's "db", which exists once a container was unpacked.
-  if (!serviceMode)
-    places.push_back({RemotePath(run.uploadFolder, "db"), ImportScriptName, run.unpacked});
+  if (!serviceMode) {
+    std::vector<std::string> scripts;
+    for (int32_t k = 1; run.unpackRequested && k <= ImportFileCount(); ++k)
+      scripts.push_back(website::ImportScriptWriter::FileName(k));
+    places.push_back({RemotePath(run.uploadFolder, "db"), scripts, ImportScriptName, run.unpacked});
+  }
   try {
     if (!transport_->ReachesLikeUpload(settings.FTP_PROXY)) {
       report(
@@ -543,22 +568,33 @@ void cWebserverV2::RemoveUploads(Run& run, bool failed) {
       return;
     }
     for (const Place& place : places) {
+      std::map<std::string, std::string> refused;  // name -> the server's reason
+      auto remove = [&](const std::string& name) {
+        const std::string why =
+            transport_->RemoveFile(run.ftpHost, run.ftpUser, run.ftpPassword,
+                                   RemotePath(place.folder, name), settings.FTP_PROXY);
+        if (why.empty())
+          refused.erase(name);
+        else
+          refused[name] = why;
+      };
+      for (const std::string& name : place.put) remove(name);
       std::vector<std::string> names;
-      if (!transport_->ListFiles(run.ftpHost, run.ftpUser, run.ftpPassword, place.folder,
-                                 settings.FTP_PROXY, names)) {
-        if (place.mustList)
-          report(T("Der Ordner %1 konnte auf dem Webserver nicht gelesen werden.", place.folder));
-        continue;
+      if (transport_->ListFiles(run.ftpHost, run.ftpUser, run.ftpPassword, place.folder,
+                                settings.FTP_PROXY, names)) {
+        // What refused before and is still there is tried once more below; the rest is gone.
+        refused.clear();
+        for (const std::string& name : names)
+          if (place.ours(name)) remove(name);
+      } else if (place.mustList) {
+        report(T("Der Ordner %1 konnte auf dem Webserver nicht gelesen werden.", place.folder));
+      } else {
+        refused.clear();  // the folder may never have been made
       }
-      for (const std::string& name : names) {
-        if (!place.ours(name)) continue;
-        const std::string path = RemotePath(place.folder, name);
-        const std::string why = transport_->RemoveFile(run.ftpHost, run.ftpUser, run.ftpPassword,
-                                                       path, settings.FTP_PROXY);
-        if (!why.empty())
-          report(T("Die Datei %1 konnte auf dem Webserver nicht gelöscht werden.", path) + " (" +
-                 why + ")");
-      }
+      for (const auto& [name, why] : refused)
+        report(T("Die Datei %1 konnte auf dem Webserver nicht gelöscht werden.",
+                 RemotePath(place.folder, name)) +
+               " (" + why + ")");
     }
   } catch (const std::exception& e) {
     report(e.what());

@@ -36,12 +36,19 @@ bool SiteTransport::ReachesLikeUpload(const std::string& proxyRule) {
   return PassiveProxy(proxyRule).empty() || helper_.FtpTransfer().Passive();
 }
 
+bool SiteTransport::CleanUpOver() {
+  const auto now = std::chrono::steady_clock::now();
+  if (!stopSeen_ && EscPressed()) stopSeen_ = now;
+  return stopSeen_ && now - *stopSeen_ >= std::chrono::seconds(cleanUpSeconds);
+}
+
 bool SiteTransport::ListFiles(const std::string& host, const std::string& user,
                               const std::string& password, const std::string& folder,
                               const std::string& proxyRule, std::vector<std::string>& names) {
   names.clear();
   cWinINetV2 ftp;
   ftp.Limits() = limits;
+  ftp.StopCommandsWhen([this] { return CleanUpOver(); });
   bool failed = false;
   ftp.InternalState = [&](int16_t state, const std::string&) {
     if (state == services::istate::kFailure) failed = true;
@@ -61,15 +68,18 @@ std::string SiteTransport::RemoveFile(const std::string& host, const std::string
                                       const std::string& proxyRule) {
   const services::FtpEndpoint endpoint =
       services::FtpEndpointOf(host, cWinINetV2::GetPortPart(PassiveProxy(proxyRule), 0));
-  services::CurlSession session;
-  session.limits = limits;
-  session.SetSecret(password);
+  const std::string timeUp = "keine Zeit mehr nach dem Abbruch";
+  if (CleanUpOver()) return timeUp;
+  removals_.limits = limits;
+  removals_.SetSecret(password);
   services::PeerPolicy policy;
   policy.tls = endpoint.explicitTls;
   const services::TransferResult r =
-      session.RemoveFile(endpoint.base + "/" + services::EscapeUrlPath(path), {user, password},
-                         policy, [] { return EscPressed(); });
-  return r.ok() ? std::string() : (r.message.empty() ? std::string("?") : r.message);
+      removals_.RemoveFile(endpoint.base + "/" + services::EscapeUrlPath(path), {user, password},
+                           policy, [this] { return CleanUpOver(); });
+  if (r.ok()) return {};
+  if (r.kind == services::TransferResult::Kind::kCancelled) return timeUp;
+  return r.message.empty() ? std::string("?") : r.message;
 }
 
 SiteTransport::Reply SiteTransport::Get(const std::string& address, const std::string& proxyRule,

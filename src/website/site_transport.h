@@ -3,6 +3,8 @@
 // the site's scripts. Nothing else in src/website reaches the services' transfer calls.
 #pragma once
 
+#include <chrono>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -28,8 +30,13 @@ class SiteTransport {
   // rule: in passive mode the rule's ":port" is the FTP port, which they take too; in active
   // mode a named proxy is a real one, which they can't go through.
   bool ReachesLikeUpload(const std::string& proxyRule);
-  // The names of the files (not folders) in the remote folder, as `SendFolder` names folders
-  // ("" is the login folder). False when the folder can't be listed; nothing is reported.
+  // ListFiles and RemoveFile serve the clean-up of the run's uploads, which hold the database
+  // password: a stop of the run (Esc, SIGTERM) does not end them. From the first stop they
+  // see, they have `cleanUpSeconds` in all; after that each ends at once with a reason.
+  //
+  // The names of the files in the remote folder, as `SendFolder` names folders ("" is the login
+  // folder); a server that lists names only may name folders too. False when the folder can't
+  // be listed; nothing is reported.
   bool ListFiles(const std::string& host, const std::string& user, const std::string& password,
                  const std::string& folder, const std::string& proxyRule,
                  std::vector<std::string>& names);
@@ -50,9 +57,15 @@ class SiteTransport {
   Reply Get(const std::string& address, const std::string& proxyRule, long totalMs);
 
   services::TransferLimits limits;
+  long cleanUpSeconds = 20;
 
  private:
+  // Whether the clean-up's time after a stop is over; the first stop seen starts the clock.
+  bool CleanUpOver();
+
   cImmoHelperV2& helper_;
+  std::optional<std::chrono::steady_clock::time_point> stopSeen_;
+  services::CurlSession removals_;  // one connection for all removals
 };
 
 }  // namespace fern::website

@@ -10,6 +10,7 @@
 #include "services/transfer_events.h"
 #include "support/ftp_server.h"
 #include "support/test_files.h"
+#include "support/vsftpd_server.h"
 
 namespace fern {
 namespace {
@@ -114,6 +115,54 @@ TEST_F(PassiveFtp, SingleCommandsAndTheAccessTest) {
   EXPECT_EQ(ftp_.TestFtpZugang("127.0.0.1", "fern", "s3cret-pw", PortProxy(server)), "");
   const std::string advice = ftp_.TestFtpZugang("127.0.0.1", "fern", "nope", PortProxy(server));
   EXPECT_EQ(advice.rfind("\r\nBitte überprüfen Sie die Schreibweise", 0), 0u) << advice;
+}
+
+// The lines of a listing text (each entry begins with CR LF), in any order.
+std::set<std::string> Entries(const std::string& listing) {
+  std::set<std::string> out;
+  size_t at = 0;
+  while (listing.compare(at, 2, "\r\n") == 0) {
+    const size_t next = listing.find("\r\n", at + 2);
+    out.insert(listing.substr(at + 2, next == std::string::npos ? next : next - at - 2));
+    if (next == std::string::npos) break;
+    at = next;
+  }
+  return out;
+}
+
+// A "DIR" on a server that doesn't know MLSD: NLST's bare names, or LIST's lines where NLST is
+// refused too; folders are left out only where the answer tells them apart.
+TEST_F(PassiveFtp, DirOnAServerWithoutMlsdFallsBackToNlstAndThenList) {
+  WriteAll(home_ / "up" / "a b.big", "1");
+  WriteAll(home_ / "up" / "c.big", "2");
+  WriteAll(home_ / "up" / "c.php", "3");
+  std::filesystem::create_directories(home_ / "up" / "sub.big");
+  const struct {
+    const char* refused;
+    std::set<std::string> entries;  // the name and the empty date
+  } cases[] = {
+      {"", {"a b.big ", "c.big ", "sub.big "}},
+      {"NLST", {"a b.big ", "c.big "}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.refused);
+    std::vector<std::string> extra;
+    if (*c.refused) extra.push_back(std::string("cmds_denied=") + c.refused);
+    testing_servers::Vsftpd server({home_, root_ / ("vsftpd" + std::string(c.refused)), extra});
+    log_.events.clear();
+    const Variant dir = ftp_.FtpCommand(server.host(), testing_servers::Vsftpd::kUser, "x",
+                                        "DIR up/*.big", true, "");
+    ASSERT_TRUE(dir.IsString()) << log_.Dump();
+    EXPECT_EQ(Entries(dir.str()), c.entries) << dir.str();
+    EXPECT_FALSE(log_.Mentions("Fehler")) << log_.Dump();
+    EXPECT_NE(server.Commands("MLSD"), "");
+  }
+  // Refused by every command: one error, for the listing.
+  testing_servers::Vsftpd none({home_, root_ / "vsftpd-none", {"dirlist_enable=NO"}});
+  log_.events.clear();
+  ftp_.FtpCommand(none.host(), testing_servers::Vsftpd::kUser, "x", "DIR up/*", true, "");
+  EXPECT_TRUE(log_.Has(true, 102, "bei DIR up/*")) << log_.Dump();
+  EXPECT_NE(none.Commands("LIST"), "");
 }
 
 TEST_F(PassiveFtp, ExplicitTlsLoginNeedsATrustedCertificate) {

@@ -25,6 +25,7 @@
 #include "site_servers.h"
 #include "support/demo_host_fixture.h"
 #include "support/ftp_server.h"
+#include "support/vsftpd_server.h"
 #include "website/cWebserverV2.h"
 
 namespace fern::testing {
@@ -91,11 +92,23 @@ class WebsiteTest : public ::testing::Test, public DemoHostTest {
     o.user = ftpUser;
     o.password = ftpPassword;
     ftp = std::make_unique<testing_servers::FtpServer>(o);
+    StartWeb(ftp->port());
+  }
+  // The same site with Debian's vsftpd, which lists without MLSD, as its FTP server.
+  void StartSiteOnVsftpd(const std::vector<std::string>& extra = {}) {
+    vsftpd = std::make_unique<testing_servers::Vsftpd>(
+        testing_servers::VsftpdOptions{www(), dir / "vsftpd", extra});
+    StartWeb(vsftpd->port());
+    Exec("update Boersen set loginname='" + std::string(testing_servers::Vsftpd::kUser) +
+         "', password='" + Cipher("buero@example.com") + "' where boersen_name='Eigene Homepage'");
+  }
+  // The web server and a fresh database for the FTP server on `ftpPort`.
+  void StartWeb(int ftpPort) {
     std::ofstream(dir / "router.php") << kRouter;
     php = std::make_unique<PhpServer>(www(), dir / "router.php");
     database = Database().NewDatabase();
     Ini("WebServer", "HTTP_PORT", std::to_string(php->port()));
-    Ini("WebServer", "FTP_PORT", std::to_string(ftp->port()));
+    Ini("WebServer", "FTP_PORT", std::to_string(ftpPort));
     Exec("update Boersen set boersen_host='127.0.0.1', webdb_host='" + Database().host() +
          "', webdb_database='" + database + "', webdb_user='site', webdb_password='" +
          Cipher("db-pw") + "' where boersen_name='Eigene Homepage'");
@@ -203,6 +216,7 @@ class WebsiteTest : public ::testing::Test, public DemoHostTest {
 
   cFernDispatcher app;
   std::unique_ptr<testing_servers::FtpServer> ftp;
+  std::unique_ptr<testing_servers::Vsftpd> vsftpd;
   std::unique_ptr<PhpServer> php;
   std::string database;
   MariaDb* db_ = nullptr;  // the server of `database` (null: the one without grant tables)

@@ -1,0 +1,133 @@
+// Debian's vsftpd on 127.0.0.1 with a free port, run as the test's own user (root in CI, anyone
+// else on a desk) and stopped with the object. It lists with LIST and NLST only: MLSD is an
+// unknown command to it, as on many hosted web servers.
+//
+// Logins are anonymous (any password): a server started by an ordinary user can't switch to
+// local accounts. Anonymous users may upload, make folders, delete and rename below `root`.
+// Without chroot (impossible for an ordinary user) paths are the machine's own, so the server
+// listens on loopback only and lives as long as its test.
+#pragma once
+
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/child_process.h"
+#include "support/sshd_server.h"
+
+namespace fern::testing_servers {
+
+struct VsftpdOptions {
+  std::filesystem::path root;    // the anonymous login's folder
+  std::filesystem::path folder;  // where its configuration, log and output go
+  // Further configuration lines, e.g. "dirlist_enable=NO" (no listing at all).
+  std::vector<std::string> extra;
+};
+
+class Vsftpd {
+ public:
+  static constexpr const char* kUser = "anonymous";
+
+  explicit Vsftpd(VsftpdOptions o) : o_(std::move(o)) {
+    // A port found free may be taken before the server binds it: then the next one.
+    for (int attempt = 0; attempt < 5 && pid_ <= 0; ++attempt) {
+      port_ = SshdServer::FreePort();
+      WriteConfig();
+      pid_ = fern::testing::SpawnInGroup({"/usr/sbin/vsftpd", Config().string()}, {}, {},
+                                         o_.folder / "vsftpd.out");
+      if (!WaitListening()) Stop();
+    }
+    if (pid_ <= 0) throw std::runtime_error("vsftpd did not start: " + Output());
+  }
+  ~Vsftpd() { Stop(); }
+  Vsftpd(const Vsftpd&) = delete;
+  Vsftpd& operator=(const Vsftpd&) = delete;
+
+  int port() const { return port_; }
+  std::string host() const { return "127.0.0.1:" + std::to_string(port_); }
+  void Stop() { fern::testing::StopChildGroup(pid_); }
+
+  // The server's record of the dialogue: one line per command and answer.
+  std::string Log() const { return Read(o_.folder / "vsftpd.log"); }
+  // The commands of the dialogue whose verb is `verb` ("MLSD", "DELE"), one line each.
+  std::string Commands(const std::string& verb) const {
+    std::string out, line;
+    std::istringstream in(Log());
+    const std::string mark = "FTP command: Client \"127.0.0.1\", \"" + verb;
+    while (std::getline(in, line)) {
+      const size_t at = line.find(mark);
+      if (at == std::string::npos) continue;
+      const size_t start = at + mark.size() - verb.size();
+      out += line.substr(start, line.rfind('"') - start) + "\n";
+    }
+    return out;
+  }
+
+ private:
+  std::filesystem::path Config() const { return o_.folder / "vsftpd.conf"; }
+  std::string Output() const { return Read(o_.folder / "vsftpd.out"); }
+  static std::string Read(const std::filesystem::path& file) {
+    std::ifstream in(file);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+
+  void WriteConfig() const {
+    std::filesystem::create_directories(o_.folder);
+    std::ofstream c(Config());
+    c << "listen=YES\nlisten_ipv6=NO\nlisten_address=127.0.0.1\nlisten_port=" << port_
+      << "\nbackground=NO\nrun_as_launching_user=YES\nseccomp_sandbox=NO\n"
+         "anonymous_enable=YES\nlocal_enable=NO\nanon_root="
+      << o_.root.string()
+      << "\nwrite_enable=YES\nanon_upload_enable=YES\nanon_mkdir_write_enable=YES\n"
+         "anon_other_write_enable=YES\nanon_world_readable_only=NO\nanon_umask=022\n"
+         "pasv_enable=YES\nconnect_from_port_20=NO\n"
+         "xferlog_enable=YES\nlog_ftp_protocol=YES\nsyslog_enable=NO\nvsftpd_log_file="
+      << (o_.folder / "vsftpd.log").string() << "\n";
+    for (const std::string& line : o_.extra) c << line << "\n";
+  }
+
+  // Up to ten seconds for the server's greeting; false when it ended or said nothing.
+  bool WaitListening() {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (pid_ > 0 && std::chrono::steady_clock::now() < end) {
+      if (waitpid(pid_, nullptr, WNOHANG) == pid_) {
+        pid_ = -1;
+        return false;
+      }
+      if (Greets()) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+  }
+  bool Greets() const {
+    const int s = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(static_cast<uint16_t>(port_));
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    char greeting[4] = {};
+    pollfd p{s, POLLIN, 0};
+    const bool ok = connect(s, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0 &&
+                    poll(&p, 1, 2000) == 1 && read(s, greeting, 3) == 3 &&
+                    std::string(greeting) == "220";
+    close(s);
+    return ok;
+  }
+
+  VsftpdOptions o_;
+  pid_t pid_ = -1;
+  int port_ = 0;
+};
+
+}  // namespace fern::testing_servers
