@@ -91,6 +91,23 @@ std::string cImmoXmlV2::RemoveControlChars(const std::string& text) {
   return out;
 }
 
+std::string cImmoXmlV2::DoRemoveNonAscii(const std::string& strPWD) {
+  if (strPWD.find("%%") != std::string::npos) return strPWD;
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (const char ch : cp1252::FromUtf8(strPWD)) {
+    const auto code = static_cast<unsigned char>(ch);
+    if ((code >= 48 && code <= 90) || (code >= 97 && code <= 122)) {
+      out += ch;
+      continue;
+    }
+    out += "%%";
+    if (code >= 16) out += kHex[code >> 4];
+    out += kHex[code & 15];
+  }
+  return out;
+}
+
 void cImmoXmlV2::txt_WriteAll(const std::string& file, const std::string& text) {
   std::ofstream out(Real(file), std::ios::binary | std::ios::trunc);
   out << cp1252::FromUtf8(text) << "\r\n";

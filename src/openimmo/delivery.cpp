@@ -267,12 +267,13 @@ bool Delivery::RemoveImmobilie(const std::string& objektnrIntern, XmlDocument& d
 // --- packing and upload: handed to their own classes ------------------------------------
 
 void Delivery::ZipAll(const std::string& folder, const std::string& base) {
-  if (!zip_) zip_ = std::make_unique<cZipV2>();
+  // A phase makes its packer when it starts; a single step without a phase makes one here.
+  if (!run_.zip) run_.zip = std::make_unique<cZipV2>();
   PackingSettings p;
   p.hostFolder = HostFolderOf(run_.app);
   p.zipTool = run_.settings.zipTool;
   p.transferTempPath = run_.transferTempPath();
-  openimmo::ZipAll(folder, base, p, *zip_, Session().g_oLanguagePack.get(), run_.events);
+  openimmo::ZipAll(folder, base, p, *run_.zip, Session().g_oLanguagePack.get(), run_.events);
 }
 
 bool Delivery::DoUpload(const std::string& protocol, const std::string& server,

@@ -41,6 +41,7 @@ struct DeliveryRun {
   const std::string& connect;
   cFernDispatcher* const& app;
   const std::unique_ptr<cImmoHelperV2>& data;
+  std::unique_ptr<cZipV2>& zip;  // the phase's packer
   const int32_t& type;
   const bool& unattended;
   const double& runStart;
@@ -102,7 +103,6 @@ class Delivery {
                             const std::string& folder, const std::string& base);
 
   DeliveryRun run_;
-  std::unique_ptr<cZipV2> zip_;
   int32_t converterRounds_ = 20;
   int32_t converterStepMs_ = 500;
 };
