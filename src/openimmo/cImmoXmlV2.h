@@ -12,6 +12,7 @@
 
 #include <array>
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -20,6 +21,7 @@
 #include "db/Recordset.h"
 #include "openimmo/contact_person.h"
 #include "openimmo/delivery.h"
+#include "openimmo/earlier_files.h"
 #include "openimmo/export_settings.h"
 #include "openimmo/listing_attachments.h"
 #include "openimmo/map_context.h"
@@ -268,6 +270,11 @@ class cImmoXmlV2 : public OpenImmoExporter {
   // `to`; 53 naming the document and the files when one is in neither.
   void TakeFilesAlong(XmlDocument& doc, const std::string& from, const std::string& to,
                       const std::string& path);
+  // The files in `folder` from before this run that the document saved there as `base` does not
+  // name; none when `folder` is the work folder the run made.
+  std::vector<std::filesystem::path> EarlierFiles(XmlDocument& doc, const std::string& folder,
+                                                  const std::string& workFolder,
+                                                  const std::string& base) const;
   void RemoveEmptyNodes(const XmlNodePtr& node, int32_t version = 0);
   static std::string RemoveControlChars(const std::string& text);
   // Every character but digits, letters and ":;<=>?@" as "%%" and its Windows-1252 code in
@@ -358,6 +365,10 @@ class cImmoXmlV2 : public OpenImmoExporter {
   std::string portalCacheFile_;
   std::string portalTarget_;
   std::unique_ptr<cImmoHelperV2> helper_;
+  // When the run started, as file times go, and what of an earlier run's stays out of the
+  // document's archive and upload.
+  openimmo::FileStamp runStartStamp_;
+  std::vector<std::filesystem::path> heldBack_;
   std::unique_ptr<cZipV2> zip_;  // made once per phase; single steps make it when they pack
   std::string zipTempFile_;
   std::vector<std::string> statusQueue_;
@@ -377,7 +388,7 @@ class cImmoXmlV2 : public OpenImmoExporter {
       {set_, dal_, connect_, app_, helper_, events, attachments_, mapping_}};
   openimmo::Delivery delivery_{
       {set_, dal_, connect_, app_, helper_, zip_, type_, unattended_, runStart_, statusQueue_,
-       events,
+       heldBack_, events,
        [this](db::Recordset& rs, const tMandant& m) { return GetBoersenDisplayName(rs, m); },
        [this] { return GetTransferTempPath(); },
        [this](db::Recordset& rs, bool ftp, const std::string& folder, const std::string& base,

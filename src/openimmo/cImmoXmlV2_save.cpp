@@ -81,6 +81,20 @@ void cImmoXmlV2::TakeFilesAlong(XmlDocument& doc, const std::string& from, const
                     "SaveXmlFile");
 }
 
+std::vector<std::filesystem::path> cImmoXmlV2::EarlierFiles(XmlDocument& doc,
+                                                            const std::string& folder,
+                                                            const std::string& workFolder,
+                                                            const std::string& base) const {
+  std::error_code ec;
+  if (folder == workFolder || std::filesystem::equivalent(Real(folder), Real(workFolder), ec))
+    return {};
+  std::vector<std::string> names;
+  if (XmlNodePtr root = doc.documentElement()) CollectFilesBeside(root, names);
+  std::vector<std::filesystem::path> keep = {Real(folder + "\\" + base + ".xml")};
+  for (const std::string& name : names) keep.emplace_back(Real(folder + "\\" + name));
+  return FilesFromBefore(Real(folder), runStartStamp_, keep);
+}
+
 std::string cImmoXmlV2::RemoveControlChars(const std::string& text) {
   std::string out;
   out.reserve(text.size());
@@ -168,6 +182,11 @@ void cImmoXmlV2::CleanSendAndSave(XmlDocumentPtr& doc, const tMandant& m, db::Re
     SaveNewIds();                // before the portal learns them
     std::string saved = folder;  // the scripts may move the file
     const std::string base = SaveXmlFile(rsboersen, doc, m, saved);
+    struct Release {
+      std::vector<std::filesystem::path>& files;
+      ~Release() { files.clear(); }
+    } release{heldBack_};
+    heldBack_ = EarlierFiles(*doc, saved, folder, base);
     XmlDocumentPtr answer;
     const bool sent = SendXml(rsboersen, doc, m, saved, answer, base);
     if (sent)

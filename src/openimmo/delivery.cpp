@@ -1,5 +1,7 @@
 #include "openimmo/delivery.h"
 
+#include <unistd.h>
+
 #include <filesystem>
 #include <fstream>
 
@@ -9,6 +11,7 @@
 #include "host/cDal.h"
 #include "host/cUtil.h"
 #include "openimmo/cImmoXmlV2.h"
+#include "openimmo/earlier_files.h"
 #include "openimmo/openimmo_internal.h"
 #include "openimmo/openimmo_packing.h"
 #include "openimmo/openimmo_upload.h"
@@ -273,6 +276,7 @@ void Delivery::ZipAll(const std::string& folder, const std::string& base) {
   p.hostFolder = HostFolderOf(run_.app);
   p.zipTool = run_.settings.zipTool;
   p.transferTempPath = run_.transferTempPath();
+  p.heldBack = run_.heldBack;
   openimmo::ZipAll(folder, base, p, *run_.zip, Session().g_oLanguagePack.get(), run_.events);
 }
 
@@ -300,7 +304,13 @@ bool Delivery::DoUpload(const std::string& protocol, const std::string& server,
   target.user = user;
   target.password = password;
   target.options = options;
-  return upload.DoUpload(protocol, target, localFolder, extension);
+  // What an earlier run left in the folder stays there; the upload takes a copy without it.
+  const UploadSource source(localFolder, run_.heldBack,
+                            run_.heldBack.empty()
+                                ? std::filesystem::path()
+                                : std::filesystem::path(Real(run_.transferTempPath())) /
+                                      ("upload-" + std::to_string(::getpid())));
+  return upload.DoUpload(protocol, target, source.folder(), extension);
 }
 
 }  // namespace fern::openimmo

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -47,6 +48,8 @@ struct DeliveryRun {
   const double& runStart;
   // Withdrawals queued by the listing loop, written with the next status.
   std::vector<std::string>& statusQueue;
+  // Files of the document's folder left by an earlier run: neither packed nor uploaded.
+  const std::vector<std::filesystem::path>& heldBack;
   const StateEvents& events;
   std::function<std::string(db::Recordset&, const tMandant&)> displayName;
   std::function<std::string()> transferTempPath;
