@@ -272,9 +272,8 @@ class cImmoXmlV2 : public OpenImmoExporter {
                       const std::string& path);
   // The files in `folder` from before this run that the document saved there as `base` does not
   // name; none when `folder` is the work folder the run made.
-  std::vector<std::filesystem::path> EarlierFiles(XmlDocument& doc, const std::string& folder,
-                                                  const std::string& workFolder,
-                                                  const std::string& base) const;
+  openimmo::HeldBack EarlierFiles(XmlDocument& doc, const std::string& folder,
+                                  const std::string& workFolder, const std::string& base) const;
   void RemoveEmptyNodes(const XmlNodePtr& node, int32_t version = 0);
   static std::string RemoveControlChars(const std::string& text);
   // Every character but digits, letters and ":;<=>?@" as "%%" and its Windows-1252 code in
@@ -368,7 +367,7 @@ class cImmoXmlV2 : public OpenImmoExporter {
   // When the run started, as file times go, and what of an earlier run's stays out of the
   // document's archive and upload.
   openimmo::FileStamp runStartStamp_;
-  std::vector<std::filesystem::path> heldBack_;
+  openimmo::HeldBack heldBack_;
   std::unique_ptr<cZipV2> zip_;  // made once per phase; single steps make it when they pack
   std::string zipTempFile_;
   std::vector<std::string> statusQueue_;

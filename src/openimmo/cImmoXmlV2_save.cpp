@@ -81,10 +81,8 @@ void cImmoXmlV2::TakeFilesAlong(XmlDocument& doc, const std::string& from, const
                     "SaveXmlFile");
 }
 
-std::vector<std::filesystem::path> cImmoXmlV2::EarlierFiles(XmlDocument& doc,
-                                                            const std::string& folder,
-                                                            const std::string& workFolder,
-                                                            const std::string& base) const {
+HeldBack cImmoXmlV2::EarlierFiles(XmlDocument& doc, const std::string& folder,
+                                  const std::string& workFolder, const std::string& base) const {
   std::error_code ec;
   if (folder == workFolder || std::filesystem::equivalent(Real(folder), Real(workFolder), ec))
     return {};
@@ -92,7 +90,7 @@ std::vector<std::filesystem::path> cImmoXmlV2::EarlierFiles(XmlDocument& doc,
   if (XmlNodePtr root = doc.documentElement()) CollectFilesBeside(root, names);
   std::vector<std::filesystem::path> keep = {Real(folder + "\\" + base + ".xml")};
   for (const std::string& name : names) keep.emplace_back(Real(folder + "\\" + name));
-  return FilesFromBefore(Real(folder), runStartStamp_, keep);
+  return {Real(folder), runStartStamp_, std::move(keep)};
 }
 
 std::string cImmoXmlV2::RemoveControlChars(const std::string& text) {
@@ -183,8 +181,8 @@ void cImmoXmlV2::CleanSendAndSave(XmlDocumentPtr& doc, const tMandant& m, db::Re
     std::string saved = folder;  // the scripts may move the file
     const std::string base = SaveXmlFile(rsboersen, doc, m, saved);
     struct Release {
-      std::vector<std::filesystem::path>& files;
-      ~Release() { files.clear(); }
+      HeldBack& rule;
+      ~Release() { rule = {}; }
     } release{heldBack_};
     heldBack_ = EarlierFiles(*doc, saved, folder, base);
     XmlDocumentPtr answer;

@@ -276,7 +276,7 @@ void Delivery::ZipAll(const std::string& folder, const std::string& base) {
   p.hostFolder = HostFolderOf(run_.app);
   p.zipTool = run_.settings.zipTool;
   p.transferTempPath = run_.transferTempPath();
-  p.heldBack = run_.heldBack;
+  p.heldBack = run_.heldBack.Files();
   openimmo::ZipAll(folder, base, p, *run_.zip, Session().g_oLanguagePack.get(), run_.events);
 }
 
@@ -305,8 +305,9 @@ bool Delivery::DoUpload(const std::string& protocol, const std::string& server,
   target.password = password;
   target.options = options;
   // What an earlier run left in the folder stays there; the upload takes a copy without it.
-  const UploadSource source(localFolder, run_.heldBack,
-                            run_.heldBack.empty()
+  const std::vector<std::filesystem::path> heldBack = run_.heldBack.Files();
+  const UploadSource source(localFolder, heldBack,
+                            heldBack.empty()
                                 ? std::filesystem::path()
                                 : std::filesystem::path(Real(run_.transferTempPath())) /
                                       ("upload-" + std::to_string(::getpid())));

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstdint>
-#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -12,6 +11,7 @@
 
 #include "core/state_events.h"
 #include "db/Recordset.h"
+#include "openimmo/earlier_files.h"
 #include "openimmo/export_settings.h"
 #include "services/cImmoHelperV2.h"
 #include "xml/xml_dom.h"
@@ -48,8 +48,8 @@ struct DeliveryRun {
   const double& runStart;
   // Withdrawals queued by the listing loop, written with the next status.
   std::vector<std::string>& statusQueue;
-  // Files of the document's folder left by an earlier run: neither packed nor uploaded.
-  const std::vector<std::filesystem::path>& heldBack;
+  // The files an earlier run left in the document's folder: neither packed nor uploaded.
+  const HeldBack& heldBack;
   const StateEvents& events;
   std::function<std::string(db::Recordset&, const tMandant&)> displayName;
   std::function<std::string()> transferTempPath;

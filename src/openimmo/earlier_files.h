@@ -26,6 +26,19 @@ std::vector<std::filesystem::path> FilesFromBefore(const std::filesystem::path& 
                                                    FileStamp since,
                                                    const std::vector<std::filesystem::path>& keep);
 
+// What stays out of a document's archive and upload, looked at when they are made, so that a
+// file a hook rewrites in the meantime goes.
+struct HeldBack {
+  std::filesystem::path folder;  // empty: nothing
+  FileStamp since;
+  std::vector<std::filesystem::path> keep;
+
+  std::vector<std::filesystem::path> Files() const {
+    return folder.empty() ? std::vector<std::filesystem::path>()
+                          : FilesFromBefore(folder, since, keep);
+  }
+};
+
 // Whether `file` is one of `files`, the paths compared as written, normalised.
 bool IsListed(const std::filesystem::path& file, const std::vector<std::filesystem::path>& files);
 
