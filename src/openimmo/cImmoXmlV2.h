@@ -12,6 +12,7 @@
 
 #include <array>
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -20,6 +21,7 @@
 #include "db/Recordset.h"
 #include "openimmo/contact_person.h"
 #include "openimmo/delivery.h"
+#include "openimmo/earlier_files.h"
 #include "openimmo/export_settings.h"
 #include "openimmo/listing_attachments.h"
 #include "openimmo/map_context.h"
@@ -36,6 +38,7 @@ class cDal;
 class cUtil;
 class cFernDispatcher;
 class cImmoXmlScriptV2;
+class cZipV2;
 
 // One client of the export: login at the portal and the company data it sends.
 struct tMandant {
@@ -68,6 +71,12 @@ class cImmoXmlV2 : public OpenImmoExporter {
 
   // The work folder with a trailing "\" (a host path); 50017 when it does not exist.
   std::string GetTransferTempPath();
+  // Packs a copy of the host INI into a new archive in the user's private temporary folder,
+  // passing over every error. The INI may hold private settings, so the archive goes again when
+  // StartImmoXML ends, however it ends.
+  void GetZipTempFile();
+  // That archive's path ("" before the first call).
+  const std::string& ZipTempFile() const { return zipTempFile_; }
 
   // --- settings and clients ------------------------------------------------------------------
   using Settings = openimmo::ExportSettings;
@@ -261,8 +270,15 @@ class cImmoXmlV2 : public OpenImmoExporter {
   // `to`; 53 naming the document and the files when one is in neither.
   void TakeFilesAlong(XmlDocument& doc, const std::string& from, const std::string& to,
                       const std::string& path);
+  // The files in `folder` from before this run that the document saved there as `base` does not
+  // name; none when `folder` is the work folder the run made.
+  openimmo::HeldBack EarlierFiles(XmlDocument& doc, const std::string& folder,
+                                  const std::string& workFolder, const std::string& base) const;
   void RemoveEmptyNodes(const XmlNodePtr& node, int32_t version = 0);
   static std::string RemoveControlChars(const std::string& text);
+  // Every character but digits, letters and ":;<=>?@" as "%%" and its Windows-1252 code in
+  // upper-case hexadecimal ("%%20", "%%9", "%%E4"); a text holding "%%" is taken as done.
+  static std::string DoRemoveNonAscii(const std::string& strPWD);
   static void txt_WriteAll(const std::string& file, const std::string& text);
   static std::string txt_ReadAll(const std::string& file);
   void SetXmlDeclaration(XmlDocument& doc);
@@ -314,6 +330,7 @@ class cImmoXmlV2 : public OpenImmoExporter {
 
  private:
   std::string HostIni() const;
+  void RemoveZipTempFile();
   // Whether the document is sent without its namespace ([OPENIMMO] EMPTYPREFIX).
   bool StripsNamespace(int32_t prefixFlag) const;
   void StripNamespace(XmlDocument& doc) const;
@@ -347,6 +364,12 @@ class cImmoXmlV2 : public OpenImmoExporter {
   std::string portalCacheFile_;
   std::string portalTarget_;
   std::unique_ptr<cImmoHelperV2> helper_;
+  // When the run started, as file times go, and what of an earlier run's stays out of the
+  // document's archive and upload.
+  openimmo::FileStamp runStartStamp_;
+  openimmo::HeldBack heldBack_;
+  std::unique_ptr<cZipV2> zip_;  // made once per phase; single steps make it when they pack
+  std::string zipTempFile_;
   std::vector<std::string> statusQueue_;
   // The listings the collective document withdraws by leaving them out, with their line.
   struct Withdrawal {
@@ -363,7 +386,8 @@ class cImmoXmlV2 : public OpenImmoExporter {
   openimmo::ContactPerson contact_{
       {set_, dal_, connect_, app_, helper_, events, attachments_, mapping_}};
   openimmo::Delivery delivery_{
-      {set_, dal_, connect_, app_, helper_, type_, unattended_, runStart_, statusQueue_, events,
+      {set_, dal_, connect_, app_, helper_, zip_, type_, unattended_, runStart_, statusQueue_,
+       heldBack_, events,
        [this](db::Recordset& rs, const tMandant& m) { return GetBoersenDisplayName(rs, m); },
        [this] { return GetTransferTempPath(); },
        [this](db::Recordset& rs, bool ftp, const std::string& folder, const std::string& base,

@@ -16,6 +16,7 @@
 #include "platform/host_error.h"
 #include "platform/ini_file.h"
 #include "platform/waits.h"
+#include "services/cZipV2.h"
 #include "services/transfer_states.h"
 
 namespace fern {
@@ -49,7 +50,7 @@ cImmoXmlV2::cImmoXmlV2()
   connect_ = Session().g_strConnect;
 }
 
-cImmoXmlV2::~cImmoXmlV2() = default;
+cImmoXmlV2::~cImmoXmlV2() { RemoveZipTempFile(); }
 
 namespace {
 
@@ -108,6 +109,25 @@ std::string cImmoXmlV2::GetTransferTempPath() {
     tempPath_ = path + "\\";
   }
   return tempPath_;
+}
+
+void cImmoXmlV2::GetZipTempFile() {
+  try {
+    RemoveZipTempFile();
+    zipTempFile_ = cUtil::GetTempFile("ZIP");
+    const std::string host = HostFolderOf(app_);
+    std::string items = "\"" + host + "\\kavantor.ini\"";
+    if (!zip_) zip_ = std::make_unique<cZipV2>();
+    zip_->AddFile(zipTempFile_, items, host, false);
+  } catch (const std::exception&) {
+    // Nothing uses the archive.
+  }
+}
+
+void cImmoXmlV2::RemoveZipTempFile() {
+  if (zipTempFile_.empty()) return;
+  std::error_code ec;
+  std::filesystem::remove(zipTempFile_, ec);
 }
 
 void cImmoXmlV2::LoadImmoXmlSettings(int32_t type, const std::string& portalName) {
@@ -264,8 +284,13 @@ void cImmoXmlV2::StartImmoXML(cFernDispatcher& KVApp, const std::string& strConn
   unattended_ = blnUnattend;
   insertCopyright_ = blnInsertCopyright;
   std::string portalName;
+  struct ZipTempFileGuard {
+    cImmoXmlV2& x;
+    ~ZipTempFileGuard() { x.RemoveZipTempFile(); }
+  } zipTempFileGuard{*this};
   try {
     runStart_ = vb::Now();
+    runStartStamp_ = FileStampNow();
     Attach(KVApp, strConnect, eBoersentyp);
     StartKontaktPhase();
     script_ = std::make_unique<cImmoXmlScriptV2>();
@@ -278,6 +303,8 @@ void cImmoXmlV2::StartImmoXML(cFernDispatcher& KVApp, const std::string& strConn
     if (eBoersentyp != 5 && eBoersentyp != 11)
       throw HostError(50015, T("Ungültiger Wert für %1", std::to_string(eBoersentyp)),
                       "StartImmoXML");
+    zip_ = std::make_unique<cZipV2>();
+    GetZipTempFile();
     if (auto stdRs = KVApp.StdRS()) GetImmoXmlId(*stdRs, false);
     rsboersen.SetFilter(" boersentyp =" + std::to_string(eBoersentyp));
     if (rsboersen.RecordCount() == 0)

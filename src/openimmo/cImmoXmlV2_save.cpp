@@ -81,12 +81,41 @@ void cImmoXmlV2::TakeFilesAlong(XmlDocument& doc, const std::string& from, const
                     "SaveXmlFile");
 }
 
+HeldBack cImmoXmlV2::EarlierFiles(XmlDocument& doc, const std::string& folder,
+                                  const std::string& workFolder, const std::string& base) const {
+  std::error_code ec;
+  if (folder == workFolder || std::filesystem::equivalent(Real(folder), Real(workFolder), ec))
+    return {};
+  std::vector<std::string> names;
+  if (XmlNodePtr root = doc.documentElement()) CollectFilesBeside(root, names);
+  std::vector<std::filesystem::path> keep = {Real(folder + "\\" + base + ".xml")};
+  for (const std::string& name : names) keep.emplace_back(Real(folder + "\\" + name));
+  return {Real(folder), runStartStamp_, std::move(keep)};
+}
+
 std::string cImmoXmlV2::RemoveControlChars(const std::string& text) {
   std::string out;
   out.reserve(text.size());
   for (char ch : text) {
     const auto u = static_cast<unsigned char>(ch);
     if (u >= 32 || ch == '\n' || ch == '\t' || ch == '\r') out += ch;
+  }
+  return out;
+}
+
+std::string cImmoXmlV2::DoRemoveNonAscii(const std::string& strPWD) {
+  if (strPWD.find("%%") != std::string::npos) return strPWD;
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (const char ch : cp1252::FromUtf8(strPWD)) {
+    const auto code = static_cast<unsigned char>(ch);
+    if ((code >= 48 && code <= 90) || (code >= 97 && code <= 122)) {
+      out += ch;
+      continue;
+    }
+    out += "%%";
+    if (code >= 16) out += kHex[code >> 4];
+    out += kHex[code & 15];
   }
   return out;
 }
@@ -151,6 +180,11 @@ void cImmoXmlV2::CleanSendAndSave(XmlDocumentPtr& doc, const tMandant& m, db::Re
     SaveNewIds();                // before the portal learns them
     std::string saved = folder;  // the scripts may move the file
     const std::string base = SaveXmlFile(rsboersen, doc, m, saved);
+    struct Release {
+      HeldBack& rule;
+      ~Release() { rule = {}; }
+    } release{heldBack_};
+    heldBack_ = EarlierFiles(*doc, saved, folder, base);
     XmlDocumentPtr answer;
     const bool sent = SendXml(rsboersen, doc, m, saved, answer, base);
     if (sent)

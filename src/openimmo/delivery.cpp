@@ -1,5 +1,7 @@
 #include "openimmo/delivery.h"
 
+#include <unistd.h>
+
 #include <filesystem>
 #include <fstream>
 
@@ -9,6 +11,7 @@
 #include "host/cDal.h"
 #include "host/cUtil.h"
 #include "openimmo/cImmoXmlV2.h"
+#include "openimmo/earlier_files.h"
 #include "openimmo/openimmo_internal.h"
 #include "openimmo/openimmo_packing.h"
 #include "openimmo/openimmo_upload.h"
@@ -267,12 +270,14 @@ bool Delivery::RemoveImmobilie(const std::string& objektnrIntern, XmlDocument& d
 // --- packing and upload: handed to their own classes ------------------------------------
 
 void Delivery::ZipAll(const std::string& folder, const std::string& base) {
-  if (!zip_) zip_ = std::make_unique<cZipV2>();
+  // A phase makes its packer when it starts; a single step without a phase makes one here.
+  if (!run_.zip) run_.zip = std::make_unique<cZipV2>();
   PackingSettings p;
   p.hostFolder = HostFolderOf(run_.app);
   p.zipTool = run_.settings.zipTool;
   p.transferTempPath = run_.transferTempPath();
-  openimmo::ZipAll(folder, base, p, *zip_, Session().g_oLanguagePack.get(), run_.events);
+  p.heldBack = run_.heldBack.Files();
+  openimmo::ZipAll(folder, base, p, *run_.zip, Session().g_oLanguagePack.get(), run_.events);
 }
 
 bool Delivery::DoUpload(const std::string& protocol, const std::string& server,
@@ -299,7 +304,14 @@ bool Delivery::DoUpload(const std::string& protocol, const std::string& server,
   target.user = user;
   target.password = password;
   target.options = options;
-  return upload.DoUpload(protocol, target, localFolder, extension);
+  // What an earlier run left in the folder stays there; the upload takes a copy without it.
+  const std::vector<std::filesystem::path> heldBack = run_.heldBack.Files();
+  const UploadSource source(localFolder, heldBack,
+                            heldBack.empty()
+                                ? std::filesystem::path()
+                                : std::filesystem::path(Real(run_.transferTempPath())) /
+                                      ("upload-" + std::to_string(::getpid())));
+  return upload.DoUpload(protocol, target, source.folder(), extension);
 }
 
 }  // namespace fern::openimmo

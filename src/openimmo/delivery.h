@@ -11,6 +11,7 @@
 
 #include "core/state_events.h"
 #include "db/Recordset.h"
+#include "openimmo/earlier_files.h"
 #include "openimmo/export_settings.h"
 #include "services/cImmoHelperV2.h"
 #include "xml/xml_dom.h"
@@ -41,11 +42,14 @@ struct DeliveryRun {
   const std::string& connect;
   cFernDispatcher* const& app;
   const std::unique_ptr<cImmoHelperV2>& data;
+  std::unique_ptr<cZipV2>& zip;  // the phase's packer
   const int32_t& type;
   const bool& unattended;
   const double& runStart;
   // Withdrawals queued by the listing loop, written with the next status.
   std::vector<std::string>& statusQueue;
+  // The files an earlier run left in the document's folder: neither packed nor uploaded.
+  const HeldBack& heldBack;
   const StateEvents& events;
   std::function<std::string(db::Recordset&, const tMandant&)> displayName;
   std::function<std::string()> transferTempPath;
@@ -102,7 +106,6 @@ class Delivery {
                             const std::string& folder, const std::string& base);
 
   DeliveryRun run_;
-  std::unique_ptr<cZipV2> zip_;
   int32_t converterRounds_ = 20;
   int32_t converterStepMs_ = 500;
 };

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "host/LanguagePack.h"
+#include "openimmo/earlier_files.h"
 #include "platform/host_error.h"
 #include "platform/host_path.h"
 #include "platform/private_temp.h"
@@ -106,13 +107,21 @@ void ZipAll(const std::string& folder, const std::string& archiveName, const Pac
     const size_t dot = name.rfind('.');
     const std::string ext =
         text::UpperAscii(dot == std::string::npos ? std::string() : name.substr(dot + 1));
-    if (ext == "XSD") continue;
+    if (ext == "XSD" || IsListed(f, s.heldBack)) continue;
     files.push_back(f);
     if (std::find(extensions.begin(), extensions.end(), ext) == extensions.end())
       extensions.push_back(ext);
   }
   std::string patterns;  // host texts, for the internal packer
-  for (const std::string& ext : extensions) patterns += Quoted(JoinHost(folder, "*." + ext)) + " ";
+  for (const std::string& ext : extensions) {
+    if (s.heldBack.empty()) {
+      patterns += Quoted(JoinHost(folder, "*." + ext)) + " ";
+      continue;
+    }
+    // A pattern would take what is held back too: name each file the pattern would take.
+    for (const fs::path& f : FindFiles(realFolder, "*." + ext, true))
+      if (!IsListed(f, s.heldBack)) patterns += Quoted(f.string()) + " ";
+  }
   while (!patterns.empty() && patterns.back() == ' ') patterns.pop_back();
   // Outside programs get the files themselves: Windows patterns mean nothing to them here.
   std::string fileList;

@@ -6,7 +6,9 @@
 #pragma once
 
 #include <chrono>
+#include <filesystem>
 #include <string>
+#include <vector>
 
 #include "core/state_events.h"
 
@@ -24,6 +26,8 @@ struct PackingSettings {
   // The 7-Zip program. "" looks for the host's "system\7za", then "7za" in PATH; "-" means none.
   std::string sevenZip;
   std::chrono::milliseconds toolTimeout = std::chrono::minutes(30);  // an outside packer
+  // Files of the folder that stay out of the archive (real paths).
+  std::vector<std::filesystem::path> heldBack;
 };
 
 // Packs the files directly in `folder` (host path) into `folder\<archiveName>.zip`, one

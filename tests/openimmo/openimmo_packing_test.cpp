@@ -90,6 +90,25 @@ TEST_F(Packing, EachPackerPacksEveryFileButTheSchemaAndNeverItself) {
     EXPECT_FALSE(e.is_regular_file()) << e.path();
 }
 
+TEST_F(Packing, NoPackerTakesAHeldBackFile) {
+  Script("packer.sh", "exec /usr/bin/python3 -m zipfile -c \"$@\"\n");
+  dir_.Write("out/earlier.zip", "an earlier run's archive");
+  settings_.heldBack = {dir_ / "out" / "Other.XML", dir_ / "out" / "earlier.zip"};
+  const std::string found7za = settings_.sevenZip;
+  const struct {
+    std::string sevenZip, zipTool;
+  } rows[] = {{found7za, ""}, {"-", "packer.sh|{ArchiveName} {FileNames}"}, {"-", ""}};
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.sevenZip + " " + r.zipTool);
+    settings_.sevenZip = r.sevenZip;
+    settings_.zipTool = r.zipTool;
+    Pack();
+    EXPECT_EQ(Entries(), "listing.xml\npicture.jpg\n");
+  }
+  EXPECT_TRUE(fs::exists(dir_ / "out" / "Other.XML"));
+  EXPECT_TRUE(fs::exists(dir_ / "out" / "earlier.zip"));
+}
+
 TEST_F(Packing, SevenZipFailureCarriesCodeTextAndCommandLine) {
   settings_.sevenZip = Script("7za", "exit 2\n").string();
   try {
