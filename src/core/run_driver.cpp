@@ -439,8 +439,8 @@ std::string CopyWhole(const fs::path& from, const fs::path& to) {
   const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
   if (in < 0) return FileErrorText(errno);
   struct stat st {};
-  ::fstat(in, &st);
-  const int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, st.st_mode & 0777);
+  const mode_t mode = ::fstat(in, &st) == 0 ? (st.st_mode & 0777) : 0666;
+  const int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
   int error = out < 0 ? errno : 0;
   char buffer[65536];
   while (error == 0) {
