@@ -9,6 +9,7 @@
 #include <string>
 
 #include "platform/dispatch.h"
+#include "platform/file_error.h"
 
 namespace fern {
 
@@ -36,8 +37,5 @@ class LogStream : public Dispatch {
   std::FILE* file_;
   std::filesystem::path path_;
 };
-
-// Why a file could not be opened or locked, in German, for the system's error number.
-std::string FileErrorText(int error);
 
 }  // namespace fern

@@ -1,9 +1,15 @@
 #include "core/run_driver.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <system_error>
 
 #include "core/host_session.h"
 #include "host/LanguagePack.h"
@@ -11,6 +17,7 @@
 #include "host/cKVUtil.h"
 #include "host/cUtil.h"
 #include "platform/display_path.h"
+#include "platform/file_error.h"
 #include "platform/host_path.h"
 #include "platform/msgbox.h"
 #include "platform/vb.h"
@@ -423,17 +430,64 @@ void WriteBoxToConsole(const std::string& title, const std::string& text) {
   std::fprintf(stderr, "%s\n", line.c_str());
 }
 
+namespace {
+
+// Copies `from` whole to `to`, replacing it; on failure nothing is left at `to` and the reason
+// is returned ("" when the copy is whole). Done by hand, as the library's copy reports a full
+// disk as a mere input/output error.
+std::string CopyWhole(const fs::path& from, const fs::path& to) {
+  const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) return FileErrorText(errno);
+  struct stat st {};
+  const mode_t mode = ::fstat(in, &st) == 0 ? (st.st_mode & 0777) : 0666;
+  const int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+  int error = out < 0 ? errno : 0;
+  char buffer[65536];
+  while (error == 0) {
+    const ssize_t got = ::read(in, buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) {
+      if (got < 0) error = errno;
+      break;
+    }
+    for (ssize_t done = 0; error == 0 && done < got;) {
+      const ssize_t put = ::write(out, buffer + done, static_cast<size_t>(got - done));
+      if (put > 0)
+        done += put;
+      else if (put < 0 && errno != EINTR)
+        error = errno;
+    }
+  }
+  if (out >= 0 && ::close(out) != 0 && error == 0) error = errno;
+  ::close(in);
+  if (error == 0) return {};
+  if (out >= 0) ::unlink(to.c_str());
+  return FileErrorText(error);
+}
+
+}  // namespace
+
 void RunDriver::ArchiveLogs() {
   try {
     SetProgressText("Copy Logfiles");
-    fs::path archive = HostFile("DAT\\FernDispatcher");
-    fs::create_directories(archive);
-    std::string prefix = FormatStart(m_dtmStart, "_yyyyMMdd_hhmmss_");
+    const fs::path archive = HostFile("DAT\\FernDispatcher");
+    std::error_code folderError;
+    fs::create_directories(archive, folderError);
+    if (!folderError && !fs::is_directory(archive))
+      folderError = std::make_error_code(std::errc::not_a_directory);
+    const std::string prefix = FormatStart(m_dtmStart, "_yyyyMMdd_hhmmss_");
     for (const char* name : {"Send.log", "Error.log"}) {
-      fs::path log = HostFile(std::string("DAT\\") + name);
-      std::error_code ec;
-      if (fs::exists(log))
-        fs::copy_file(log, archive / (prefix + name), fs::copy_options::overwrite_existing, ec);
+      const fs::path log = HostFile(std::string("DAT\\") + name);
+      if (!fs::exists(log)) continue;
+      const fs::path copy = archive / (prefix + name);
+      const std::string why = folderError ? "der Ordner " + archive.string() +
+                                                " kann nicht angelegt werden (" +
+                                                FileErrorText(folderError.value()) + ")"
+                                          : CopyWhole(log, copy);
+      // The run's exit code stays the run's; the night job's mail tells what is missing.
+      if (!why.empty())
+        std::fprintf(stderr, "fern-dispatcher: Die Archivkopie %s fehlt: %s\n", copy.c_str(),
+                     why.c_str());
     }
     SetProgressText("");
   } catch (const std::exception&) {

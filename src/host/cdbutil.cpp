@@ -1,9 +1,13 @@
 #include "host/cdbutil.h"
 
-#include <fstream>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 #include "host/host_args.h"
 #include "host/host_database.h"
+#include "platform/file_error.h"
 #include "platform/host_error.h"
 #include "platform/host_path.h"
 #include "platform/ini_file.h"
@@ -61,14 +65,26 @@ std::string cdbutil::GetConnectString(const std::string& sqlIniPath, int32_t) co
   SqlIniSettings s = ReadSqlIni(sqlIniPath);
   SetDriveMap(s.drives);
 
+  // A folder or file the user may not read is not a missing database: say which it is.
+  const auto unreadable = [&](int error) {
+    Fail(err::kPathFileAccess, "Datenbankdatei " + s.database.string() +
+                                   " kann nicht gelesen werden: " + FileErrorText(error) + " (" +
+                                   s.iniFile.string() + ")");
+  };
   std::error_code ec;
-  if (!std::filesystem::is_regular_file(s.database, ec))
+  if (!std::filesystem::is_regular_file(s.database, ec)) {
+    if (ec) unreadable(ec.value());
     Fail(err::kFileNotFound,
          "Datenbankdatei " + s.database.string() + " nicht gefunden (" + s.iniFile.string() + ")");
+  }
   char head[16] = {};
-  std::ifstream in(s.database, std::ios::binary);
-  in.read(head, sizeof head);
-  if (in.gcount() != sizeof head || std::string(head, 15) != "SQLite format 3")
+  const int fd = ::open(s.database.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) unreadable(errno);
+  const ssize_t got = ::read(fd, head, sizeof head);
+  const int readError = errno;
+  ::close(fd);
+  if (got < 0) unreadable(readError);
+  if (got != sizeof head || std::string(head, 15) != "SQLite format 3")
     Fail(err::kInvalidValue,
          "Datei " + s.database.string() + " ist keine Datenbank (" + s.iniFile.string() + ")");
   return host::MakeConnectString(s.database.string());

@@ -233,20 +233,44 @@ bool IsSecretName(std::string_view name) {
 bool IsWordChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; }
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
-// The end of an element's value from `at`: its text and CDATA sections up to the next tag.
-size_t ElementValueEnd(const std::string& text, size_t at) {
-  while (at < text.size()) {
-    if (text.compare(at, 9, "<![CDATA[") == 0) {
-      const size_t end = text.find("]]>", at + 9);
-      if (end == std::string::npos) return text.size();
-      at = end + 3;
-    } else if (text[at] == '<') {
-      return at;
+// True when a tag named `name` (any case) begins at `at`, just after its "<" or "</".
+bool TagNamedAt(const std::string& text, size_t at, std::string_view name) {
+  if (at >= text.size() || text.size() - at <= name.size()) return false;
+  const char after = text[at + name.size()];
+  return (after == '>' || after == '/' || IsBlank(after)) &&
+         text::EqualsNoCaseAscii(std::string_view(text.data() + at, name.size()), name);
+}
+
+// The end of the content of the element `name` from `at`: where its own end tag begins, past
+// child elements, comments, CDATA sections and instructions that may look like it; the text's
+// end when it is not closed.
+size_t ElementContentEnd(const std::string& text, size_t at, std::string_view name) {
+  size_t depth = 0;  // elements of the same name inside
+  const auto past = [&](size_t from, std::string_view close) {
+    const size_t end = text.find(close, from);
+    return end == std::string::npos ? text.size() : end + close.size();
+  };
+  while ((at = text.find('<', at)) != std::string::npos) {
+    if (text.compare(at, 4, "<!--") == 0) {
+      at = past(at + 4, "-->");
+    } else if (text.compare(at, 9, "<![CDATA[") == 0) {
+      at = past(at + 9, "]]>");
+    } else if (text.compare(at, 2, "<?") == 0) {
+      at = past(at + 2, "?>");
+    } else if (text.compare(at, 2, "</") == 0 && TagNamedAt(text, at + 2, name)) {
+      if (depth == 0) return at;
+      --depth;
+      at += 2;
+    } else if (TagNamedAt(text, at + 1, name)) {
+      const size_t close = text.find('>', at);
+      if (close == std::string::npos) return text.size();
+      if (text[close - 1] != '/') ++depth;
+      at = close + 1;
     } else {
       ++at;
     }
   }
-  return at;
+  return text.size();
 }
 
 // The '>' of a start tag <name ...> or <prefix:name ...> of a secret at `at` (the '<'); npos
@@ -308,6 +332,7 @@ std::string cKavantorAPIMini::MaskSecrets(const std::string& text) {
   std::string out;
   out.reserve(text.size());
   size_t tagEnd = std::string::npos;  // the '>' of a secret's start tag being passed
+  std::string_view tagName;           // that tag's name, prefix included
   size_t i = 0;
   while (i < text.size()) {
     const char c = text[i];
@@ -316,10 +341,14 @@ std::string cKavantorAPIMini::MaskSecrets(const std::string& text) {
       out += ">";
       out += kMasked;
       tagEnd = std::string::npos;
-      skipTo = ElementValueEnd(text, i + 1);
+      skipTo = ElementContentEnd(text, i + 1, tagName);
     } else if (c == '<' && tagEnd == std::string::npos) {
       // The tag itself is passed as it stands: an address in an attribute is masked on the way.
       tagEnd = SecretStartTagEnd(text, i);
+      if (tagEnd != std::string::npos) {
+        const size_t nameEnd = text.find_first_of(" \t\r\n>", i);
+        tagName = std::string_view(text.data() + i + 1, nameEnd - i - 1);
+      }
     } else if (c == '"') {
       if (const size_t value = SecretMemberValue(text, i); value != std::string::npos) {
         out.append(text, i, value - i);

@@ -90,7 +90,8 @@ class cKavantorAPIMini {
   // The base address with every path segment equal to the company number made "local".
   static std::string ReplaceCompanySegments(const std::string& url, int32_t company);
   // The text with the values of authenticationToken, authenticationTokenSecret and verifier
-  // (XML elements with their text and CDATA sections, JSON string members with their escapes)
+  // (XML elements with their whole content, child elements and comments included, JSON string
+  // members with their escapes)
   // and of oauth_token / oauth_verifier / oauth_token_secret address parameters replaced by
   // "****". Linear in the text's length, whatever its size.
   static std::string MaskSecrets(const std::string& text);

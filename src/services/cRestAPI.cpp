@@ -68,7 +68,6 @@ std::string NoProxyList(const std::string& bypass) {
 
 // Stalls while sending or receiving end the request; reaching the server is curl's own limit.
 struct StallWatch {
-  CURL* curl = nullptr;
   long sendMs = 0;
   long receiveMs = 0;
   Clock::time_point last = Clock::now();
@@ -107,17 +106,16 @@ bool TooSlow(StallWatch& w, Clock::time_point now, curl_off_t moved, bool phaseS
   return false;
 }
 
+// libcurl calls this once the connection is up, handshake included, or a kept-alive one was
+// taken: the connect and handshake times stay 0 on a reused connection, so they can't tell.
+int OnConnectionReady(void* p, char*, char*, int, int) {
+  static_cast<StallWatch*>(p)->reached = true;
+  return CURL_PREREQFUNC_OK;
+}
+
 int OnProgress(void* p, curl_off_t, curl_off_t dlnow, curl_off_t ultotal, curl_off_t ulnow) {
   auto* w = static_cast<StallWatch*>(p);
   const auto now = Clock::now();
-  curl_off_t connected = 0, handshaken = 0;
-  curl_easy_getinfo(w->curl, CURLINFO_CONNECT_TIME_T, &connected);
-  curl_easy_getinfo(w->curl, CURLINFO_APPCONNECT_TIME_T, &handshaken);
-  char* scheme = nullptr;
-  curl_easy_getinfo(w->curl, CURLINFO_SCHEME, &scheme);
-  const bool tls =
-      scheme && (scheme[0] == 'h' || scheme[0] == 'H') && (scheme[4] == 's' || scheme[4] == 'S');
-  w->reached = connected > 0 && (!tls || handshaken > 0);
   if (w->reached) {
     w->sending = ultotal > 0 && ulnow < ultotal;
     if (TooSlow(*w, now, ulnow + dlnow, w->sending ? ulnow > 0 : dlnow > 0)) {
@@ -286,7 +284,6 @@ void cRestAPI::Send(const std::string& body) {
   const long slowSeconds = std::max(session.limits.lowSpeedSeconds, stallSeconds);
   curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, 0L);
   StallWatch watch;
-  watch.curl = c;
   watch.sendMs = SendTimeout;
   watch.receiveMs = ReceiveTimeout;
   watch.slowBytes = session.limits.lowSpeedBytes;
@@ -294,6 +291,8 @@ void cRestAPI::Send(const std::string& body) {
   curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
   curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, OnProgress);
   curl_easy_setopt(c, CURLOPT_XFERINFODATA, &watch);
+  curl_easy_setopt(c, CURLOPT_PREREQFUNCTION, OnConnectionReady);
+  curl_easy_setopt(c, CURLOPT_PREREQDATA, &watch);
 
   const services::TransferResult result = session.Run([] { return EscPressed(); });
   if (!result.ok()) {

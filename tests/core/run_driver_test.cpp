@@ -1,11 +1,16 @@
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
+#include <cerrno>
 #include <csignal>
 #include <fstream>
+#include <sstream>
 
 #include "core/cFernDispatcher.h"
 #include "core/run_driver.h"
 #include "core/startup.h"
+#include "platform/file_error.h"
 #include "platform/host_path.h"
 #include "platform/text_file.h"
 #include "platform/vb.h"
@@ -26,6 +31,7 @@ struct Script {
   bool throwInWeb = false;
   bool escAfterWebsite = false;
   bool termAfterWebsite = false;
+  rlim_t fileLimitAfterWebsite = 0;  // a file may not grow beyond this from then on
 };
 
 class FakeWeb : public WebsiteExporter {
@@ -39,6 +45,14 @@ class FakeWeb : public WebsiteExporter {
     for (auto& [st, t] : s_.internal) events.RaiseInternalState(st, t);
     if (ProgressState) ProgressState("packe");
     if (s_.escAfterWebsite) SetEsc();
+    if (s_.fileLimitAfterWebsite > 0) {
+      events.RaiseWorkState(7, std::string(5600, 'x'));
+      ::signal(SIGXFSZ, SIG_IGN);
+      rlimit limit{};
+      ::getrlimit(RLIMIT_FSIZE, &limit);
+      limit.rlim_cur = s_.fileLimitAfterWebsite;
+      ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
     if (s_.termAfterWebsite) {
       InstallCancelSignals();
       std::raise(SIGTERM);
@@ -191,6 +205,63 @@ TEST_F(RunDriverTest, ASignalEndsTheRunAsCancelledWithItsOwnExitCode) {
             });
   ASSERT_EQ(Lines("Transfer.log").size(), 1u);
   EXPECT_NE(Lines("Transfer.log")[0].find("; Errors: 1;"), std::string::npos);
+}
+
+class ArchiveCopyTest : public RunDriverTest {
+ protected:
+  void TearDown() override {
+    rlimit limit{};
+    ::getrlimit(RLIMIT_FSIZE, &limit);
+    limit.rlim_cur = limit.rlim_max;
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    ::signal(SIGXFSZ, SIG_DFL);
+    RunDriverTest::TearDown();
+  }
+  fs::path Copy(const std::string& name) const {
+    return host() / "DAT" / "FernDispatcher" /
+           (vb::Format(Variant::Date(driver->m_dtmStart), "_yyyyMMdd_hhmmss_") + name);
+  }
+  // The run's exit code and the lines it wrote on standard error about the archive.
+  std::pair<int, std::vector<std::string>> Run() {
+    ::testing::internal::CaptureStderr();
+    const int rc = RunUnattended(grid, *driver, "Eigene Homepage|");
+    std::istringstream err(::testing::internal::GetCapturedStderr());
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(err, line);)
+      if (line.find("Archiv") != std::string::npos) lines.push_back(line);
+    return {rc, lines};
+  }
+};
+
+// The night job's mail is the run's standard error: a missing copy is named there and nowhere
+// a cut one is left, while the run's exit code stays its own.
+TEST_F(ArchiveCopyTest, ACopyCutByAFullDiskIsRemovedAndNamed) {
+  script.fileLimitAfterWebsite = 4096;
+  const auto [rc, lines] = Run();
+  EXPECT_EQ(rc, exitcode::kOk);
+  EXPECT_GT(fs::file_size(host() / "DAT" / "Send.log"), 5600u);
+  EXPECT_FALSE(fs::exists(Copy("Send.log")));
+  EXPECT_TRUE(fs::exists(Copy("Error.log")));
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_NE(lines[0].find("Die Archivkopie " + Copy("Send.log").string() +
+                          " fehlt: " + FileErrorText(EFBIG)),
+            std::string::npos)
+      << lines[0];
+}
+
+TEST_F(ArchiveCopyTest, AnArchiveFolderThatCantBeMadeIsNamedForEachCopy) {
+  // A file where the folder belongs: root, too, can't write there.
+  std::ofstream(host() / "DAT" / "FernDispatcher") << "kein Ordner";
+  const auto [rc, lines] = Run();
+  EXPECT_EQ(rc, exitcode::kOk);
+  ASSERT_EQ(lines.size(), 2u);
+  for (const std::string name : {"Send.log", "Error.log"}) {
+    const bool named = std::any_of(lines.begin(), lines.end(), [&](const std::string& l) {
+      return l.find("Die Archivkopie " + Copy(name).string() + " fehlt: ") != std::string::npos &&
+             l.find("Ordner") != std::string::npos;
+    });
+    EXPECT_TRUE(named) << name << ": " << lines[0];
+  }
 }
 
 TEST_F(RunDriverTest, AFailingExporterIsCountedAndTheRunStillFinishes) {

@@ -81,6 +81,17 @@ TEST(KavantorApiMask, TokensSecretsAndVerifiersAreHidden) {
        "<verifier a=\"?oauth_token=****\">****</verifier><verifier/>x<b>oauth_verifier=****;</b>"},
       {"my_oauth_token=keep <verifierX>keep</verifierX>",
        "my_oauth_token=keep <verifierX>keep</verifierX>"},
+      // The whole content goes, child elements, comments and CDATA that look like the end tag
+      // included.
+      {"<authenticationTokenSecret><value>S</value></authenticationTokenSecret><x>keep</x>",
+       "<authenticationTokenSecret>****</authenticationTokenSecret><x>keep</x>"},
+      {"<verifier><!-- c -->S</verifier>", "<verifier>****</verifier>"},
+      {"<ns:verifier><a><b>S</b><!-- </ns:verifier> --><![CDATA[</ns:verifier>]]>T</a>"
+       "</ns:verifier>keep",
+       "<ns:verifier>****</ns:verifier>keep"},
+      {"<verifier><verifier>S</verifier><verifier/>T</verifier >keep",
+       "<verifier>****</verifier >keep"},
+      {"<verifier><a>S", "<verifier>****"},
   };
   for (const auto& k : cases) EXPECT_EQ(cKavantorAPIMini::MaskSecrets(k.text), k.masked) << k.text;
 }
@@ -178,7 +189,9 @@ TEST_F(KavantorApiTest, HugeAnswersAreLoggedMasked) {
   const std::string secret(60000, 'Q');
   std::string answer = "<portalAuthenticationType><verifier>" + secret + "</verifier>" +
                        "<json>{\"authenticationToken\": \"" + secret + "\"}</json><url>/cb?" +
-                       "oauth_verifier=" + secret + "</url><rest>";
+                       "oauth_verifier=" + secret + "</url><authenticationTokenSecret><value>" +
+                       secret + "</value></authenticationTokenSecret><verifier><!-- c -->" +
+                       secret + "</verifier><rest>";
   answer +=
       std::string(10 * 1024 * 1024 - answer.size(), 'r') + "</rest></portalAuthenticationType>";
   testing_servers::HttpServer service;
@@ -195,10 +208,11 @@ TEST_F(KavantorApiTest, HugeAnswersAreLoggedMasked) {
   Session().g_blnDebugLog = false;
   const std::string debugLog = ReadAll((host() / "DAT" / "FernDispatcherDebug.txt").string());
   for (const std::string& log : {Log(), debugLog}) {
-    EXPECT_GT(log.size(), answer.size() - 3 * secret.size());
+    EXPECT_GT(log.size(), answer.size() - 5 * secret.size());
     EXPECT_EQ(log.find("QQQQ"), std::string::npos);
     EXPECT_NE(log.find("<verifier>****</verifier><json>{\"authenticationToken\": \"****\"}</json>"
-                       "<url>/cb?oauth_verifier=****</url><rest>rrr"),
+                       "<url>/cb?oauth_verifier=****</url><authenticationTokenSecret>****"
+                       "</authenticationTokenSecret><verifier>****</verifier><rest>rrr"),
               std::string::npos);
   }
 }
