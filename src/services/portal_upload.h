@@ -8,6 +8,8 @@
 // Each route makes one attempt and raises its failure as HostError; retrying is the caller's.
 // What a failed SFTP or FTPS attempt left of a file on the server is removed (best effort,
 // logged), so that a portal never imports half a file.
+// SFTP and FTPS give each file the local file's modification time unless [FTP] NoPreserveTime
+// is on; a server that does not take it still counts as uploaded, with a line in the log.
 // Credentials never appear in a log line or a state text.
 #pragma once
 
