@@ -27,6 +27,8 @@ void ReadUploadSwitches(UploadSettings& s) {
   while (!folder.empty() && (folder.back() == '\\' || folder.back() == '/')) folder.pop_back();
   const std::filesystem::path ini = ResolveHostPath(folder + "\\kavantor.ini");
   s.useNcFtp = IniGet("XML", "UseNcFTP", "0", ini) == "1";
+  s.setBatchPause = IniGet("FTP", "SetBatchPause", "0", ini) == "1";
+  s.noPreserveTime = IniGet("FTP", "NoPreserveTime", "0", ini) == "1";
 }
 
 OpenImmoUpload::OpenImmoUpload(UploadSettings settings, const LanguagePack* language,

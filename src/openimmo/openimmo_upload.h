@@ -29,7 +29,8 @@ struct UploadSettings : services::UploadRouteSettings {
   bool useNcFtp = false;        // [XML] UseNcFTP
 };
 
-// [XML] UseNcFTP of the host folder's "kavantor.ini" into `s` (the other fields stay).
+// [XML] UseNcFTP, [FTP] SetBatchPause and NoPreserveTime of the host folder's "kavantor.ini"
+// into `s` (the other fields stay).
 void ReadUploadSwitches(UploadSettings& s);
 
 // FtpSendFolder(host, user, password, local, remote, extensions, proxy rule, strict).

@@ -5,12 +5,16 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
+#include <sstream>
 
 #include "platform/host_error.h"
 #include "platform/text.h"
 #include "platform/vb.h"
 #include "platform/waits.h"
 #include "services/curl_handle.h"
+
+#include <sys/stat.h>
 
 namespace fern::services {
 
@@ -123,6 +127,46 @@ int OnHostKey(void* clientp, int /*keytype*/, const char* key, size_t keylen) {
   return KeyMatches(check->expected, check->seen) ? CURLKHMATCH_OK : CURLKHMATCH_MISMATCH;
 }
 
+// Where the path of "scheme://host[:port]/path" starts (npos: it has none).
+size_t PathStart(const std::string& url) {
+  const size_t hostStart = url.find("://");
+  return hostStart == std::string::npos ? std::string::npos : url.find('/', hostStart + 3);
+}
+
+// The file of "scheme://host[:port]/path" as a command names it: unescaped, relative to the
+// login folder unless absolute. SFTP's "/~/" goes, since a quoted one is taken literally; for
+// FTP, "/%2F..." was the absolute path. "" when the URL names no file.
+std::string UrlPath(const std::string& url) {
+  const size_t pathStart = PathStart(url);
+  if (pathStart == std::string::npos || pathStart + 1 >= url.size()) return {};
+  int length = 0;
+  char* raw = curl_easy_unescape(nullptr, url.c_str() + pathStart, 0, &length);
+  if (!raw) return {};
+  std::string path(raw, static_cast<size_t>(length));
+  curl_free(raw);
+  if (url.rfind("sftp://", 0) != 0) return path.substr(1);
+  if (path.rfind("/~/", 0) == 0) path.erase(0, 3);
+  return path;
+}
+
+// A path or date as one argument of an SFTP command: in double quotes, so that blanks survive.
+std::string SftpArg(const std::string& text) {
+  std::string out = "\"";
+  for (const char c : text) {
+    if (c == '"' || c == '\\') out += '\\';
+    out += c;
+  }
+  return out + "\"";
+}
+
+// `t` in UTC, written by strftime's `format` with its numeric fields only.
+std::string UtcText(std::time_t t, const char* format) {
+  std::tm tm{};
+  gmtime_r(&t, &tm);
+  char buf[64];
+  return std::string(buf, std::strftime(buf, sizeof buf, format, &tm));
+}
+
 // A URL without scheme is HTTP; blanks around it are dropped.
 std::string HttpUrl(const std::string& url) {
   std::string full = vb::Trim(url);
@@ -144,11 +188,14 @@ struct CurlSession::Impl {
   HostKeyCheck hostKey;
   curl_slist* headers = nullptr;
   curl_slist* quote = nullptr;
+  curl_slist* postQuote = nullptr;
+  int ftpListsMfmt = -1;  // of the open connection: -1 not yet asked
 
   void FreeLists() {
     curl_slist_free_all(headers);
     curl_slist_free_all(quote);
-    headers = quote = nullptr;
+    curl_slist_free_all(postQuote);
+    headers = quote = postQuote = nullptr;
   }
   ~Impl() { FreeLists(); }
 };
@@ -379,6 +426,7 @@ void CurlSession::Close() {
   // The multi handle keeps the connection cache: its end closes the connection.
   if (impl.multi) curl_multi_cleanup(impl.multi);
   impl.multi = nullptr;
+  impl.ftpListsMfmt = -1;
 }
 
 // --- typed calls -------------------------------------------------------------------------------
@@ -386,6 +434,12 @@ void CurlSession::Close() {
 TransferResult CurlSession::PutFile(const std::string& url, const std::filesystem::path& file,
                                     const Credentials& login, const PeerPolicy& policy,
                                     const StopFn& stop) {
+  return Put(url, file, login, policy, stop, {});
+}
+
+TransferResult CurlSession::Put(const std::string& url, const std::filesystem::path& file,
+                                const Credentials& login, const PeerPolicy& policy,
+                                const StopFn& stop, const std::string& postCommand) {
   std::unique_ptr<FILE, FileCloser> in(std::fopen(file.c_str(), "rb"));
   if (!in) {
     TransferResult r;
@@ -403,36 +457,83 @@ TransferResult CurlSession::PutFile(const std::string& url, const std::filesyste
   curl_easy_setopt(h, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(ec ? 0 : size));
   curl_easy_setopt(h, CURLOPT_FTP_CREATE_MISSING_DIRS, static_cast<long>(CURLFTP_CREATE_DIR_RETRY));
   ApplyLogin(url, login, policy);
+  if (!postCommand.empty()) {
+    impl_->postQuote = curl_slist_append(nullptr, postCommand.c_str());
+    curl_easy_setopt(h, CURLOPT_POSTQUOTE, impl_->postQuote);
+  }
   return Run(stop);
+}
+
+TimedPut CurlSession::PutFileKeepingTime(const std::string& url, const std::filesystem::path& file,
+                                         const Credentials& login, const PeerPolicy& policy,
+                                         const StopFn& stop) {
+  TimedPut out;
+  struct stat st {};
+  const std::string path = UrlPath(url);
+  if (::stat(file.c_str(), &st) != 0 || path.empty()) {
+    out.result = PutFile(url, file, login, policy, stop);
+    out.timeNote = "the local file's time could not be read";
+    return out;
+  }
+  std::string command;
+  if (url.rfind("sftp://", 0) == 0) {
+    command = "mtime " + SftpArg(UtcText(st.st_mtime, "%Y%m%d %H:%M:%S GMT")) + " " + SftpArg(path);
+  } else {
+    if (!FtpListsMfmt(url, login, policy, stop, out.result)) {
+      if (!out.result.ok()) return out;
+      out.result = PutFile(url, file, login, policy, stop);
+      out.timeNote = "the server does not list MFMT";
+      return out;
+    }
+    // The command runs where the upload went, so the file's own name does.
+    command =
+        "MFMT " + UtcText(st.st_mtime, "%Y%m%d%H%M%S") + " " + path.substr(path.rfind('/') + 1);
+  }
+  out.result = Put(url, file, login, policy, stop, command);
+  // Commands after the upload run only once the whole file is there.
+  if (!out.result.ok() && CurlAccess::LastCode(*this) == CURLE_QUOTE_ERROR) {
+    const std::string answer = LastAnswer();
+    out.timeNote = answer.empty() ? out.result.message : out.result.message + ": " + answer;
+    out.result = TransferResult{};
+    return out;
+  }
+  out.timeKept = out.result.ok();
+  return out;
+}
+
+bool CurlSession::FtpListsMfmt(const std::string& url, const Credentials& login,
+                               const PeerPolicy& policy, const StopFn& stop,
+                               TransferResult& failed) {
+  if (impl_->ftpListsMfmt < 0) {
+    CURL* h = CurlAccess::Prepare(*this);
+    curl_easy_setopt(h, CURLOPT_URL, (url.substr(0, PathStart(url)) + "/").c_str());
+    curl_easy_setopt(h, CURLOPT_NOBODY, 1L);
+    ApplyLogin(url, login, policy);
+    // A server without FEAT simply lists nothing.
+    CurlAccess::SetQuote(*this, {"*FEAT"});
+    failed = Run(stop);
+    if (!failed.ok()) return false;
+    std::istringstream lines(AnswerTo("FEAT"));
+    bool listed = false;
+    for (std::string line; std::getline(lines, line);)
+      listed = listed || text::UpperAscii(std::string(text::TrimBlanks(line))) == "MFMT";
+    impl_->ftpListsMfmt = listed ? 1 : 0;
+  }
+  return impl_->ftpListsMfmt == 1;
 }
 
 TransferResult CurlSession::RemoveFile(const std::string& url, const Credentials& login,
                                        const PeerPolicy& policy, const StopFn& stop) {
   // scheme://host[:port]/path: the command runs in the login folder, before any CWD.
-  const size_t hostStart = url.find("://");
-  const size_t pathStart =
-      hostStart == std::string::npos ? std::string::npos : url.find('/', hostStart + 3);
+  const size_t pathStart = PathStart(url);
   TransferResult bad;
   bad.kind = TransferResult::Kind::kFailed;
   bad.message = "No file in '" + Mask(url) + "'";
-  if (pathStart == std::string::npos || pathStart + 1 >= url.size()) return bad;
   const bool sftp = url.rfind("sftp://", 0) == 0;
+  const std::string path = UrlPath(url);
+  if (path.empty()) return bad;
   CURL* h = CurlAccess::Prepare(*this);
-  int length = 0;
-  char* raw = curl_easy_unescape(h, url.c_str() + pathStart, 0, &length);
-  if (!raw) return bad;
-  std::string path(raw, static_cast<size_t>(length));
-  curl_free(raw);
-  std::string command;
-  if (sftp) {
-    // Quoted so that blanks survive; a quoted "/~/" is taken literally, and a relative path is
-    // the login folder's anyway.
-    if (path.rfind("/~/", 0) == 0) path.erase(0, 3);
-    command = "rm \"" + path + "\"";
-  } else {
-    // "/%2F..." was an absolute path; anything else is relative to the login folder.
-    command = "DELE " + path.substr(1);
-  }
+  const std::string command = sftp ? "rm " + SftpArg(path) : "DELE " + path;
   curl_easy_setopt(h, CURLOPT_URL, (url.substr(0, pathStart) + (sftp ? "/~/" : "/")).c_str());
   curl_easy_setopt(h, CURLOPT_NOBODY, 1L);
   ApplyLogin(url, login, policy);

@@ -63,6 +63,13 @@ struct PeerPolicy {
   std::filesystem::path privateKeyFile;
 };
 
+// An upload that also carries the local file's modification time over to the server.
+struct TimedPut {
+  TransferResult result;  // the upload's own outcome
+  bool timeKept = false;  // the server took the time
+  std::string timeNote;   // why it did not, when the upload itself went through
+};
+
 struct HttpReply {
   TransferResult result;
   long status = 0;  // the HTTP status, when the server answered
@@ -97,6 +104,13 @@ class CurlSession {
   TransferResult PutFile(const std::string& url, const std::filesystem::path& file,
                          const Credentials& login, const PeerPolicy& policy,
                          const StopFn& stop = {});
+  // PutFile, then the remote file's modification time set to the local file's, to the second:
+  // SFTP with the set-attributes request after the upload, FTP with MFMT (UTC) only where the
+  // server lists it in FEAT, asked once per connection before its first upload. A refused or
+  // missing time leaves the upload done.
+  TimedPut PutFileKeepingTime(const std::string& url, const std::filesystem::path& file,
+                              const Credentials& login, const PeerPolicy& policy,
+                              const StopFn& stop = {});
   // Deletes the file at an "ftp://", "ftps://" or "sftp://" URL (escaped, as PutFile takes it)
   // under the same login and peer checks.
   TransferResult RemoveFile(const std::string& url, const Credentials& login,
@@ -146,6 +160,14 @@ class CurlSession {
   friend struct CurlAccess;
   // Login and the peer checks of `policy` on the prepared handle, for the URL's scheme.
   void ApplyLogin(const std::string& url, const Credentials& login, const PeerPolicy& policy);
+  // PutFile with one command run after the whole file went ("" none).
+  TransferResult Put(const std::string& url, const std::filesystem::path& file,
+                     const Credentials& login, const PeerPolicy& policy, const StopFn& stop,
+                     const std::string& postCommand);
+  // Whether the FTP server of `url` lists MFMT in its FEAT answer, asked once per connection. A
+  // failure to connect or log in goes to `failed`.
+  bool FtpListsMfmt(const std::string& url, const Credentials& login, const PeerPolicy& policy,
+                    const StopFn& stop, TransferResult& failed);
   std::unique_ptr<Impl> impl_;
 };
 

@@ -78,6 +78,12 @@ class UploadLog {
     fs::remove(path_, ec);
   }
   const fs::path& path() const { return path_; }
+  // Once per log, as the cause is the server's and the same for every file.
+  void TimeNotKept(const std::string& name, const std::string& why) {
+    if (timeNoted_) return;
+    timeNoted_ = true;
+    Line("Modification time not kept on the server ('" + name + "'): " + why);
+  }
   void Line(const std::string& text) {
     std::string t = text;
     if (secret_.size() >= 3)
@@ -94,6 +100,7 @@ class UploadLog {
  private:
   fs::path path_;
   std::string secret_;
+  bool timeNoted_ = false;
 };
 
 // Where one file goes. SFTP paths are relative to the login folder through "/~/"; FTP paths
@@ -191,6 +198,21 @@ std::string UploadRoutes::LogPointer(const Log& log, const std::string& reason) 
   return reason.empty() ? pointer : pointer + ": " + reason;
 }
 
+template <typename Log>
+TransferResult UploadRoutes::PutOne(CurlSession& cs, Log& log, const std::string& url,
+                                    const fs::path& file, const Credentials& login,
+                                    const PeerPolicy& policy,
+                                    const CurlSession::StopFn& stop) const {
+  if (s_.noPreserveTime) return cs.PutFile(url, file, login, policy, stop);
+  const TimedPut put = cs.PutFileKeepingTime(url, file, login, policy, stop);
+  if (put.result.ok() && !put.timeKept) log.TimeNotKept(file.filename().string(), put.timeNote);
+  return put.result;
+}
+
+void UploadRoutes::NoteBatchPause(const std::string& procedure) const {
+  if (s_.setBatchPause) Work(procedure + ": SetBatchPause=1 hat hier keine Wirkung");
+}
+
 std::string UploadRoutes::SftpIniPath() const {
   const fs::path first = Real(JoinHost(s_.hostFolder, "sftp.ini"));
   if (NonEmptyFile(first)) return first.string();
@@ -226,6 +248,7 @@ bool UploadRoutes::Sftp(const UploadTarget& target, const std::string& localFold
     const std::string base = "sftp://" + HostPort(target);
     if (!raw.empty()) log.Line("Raw settings are not applied here: " + raw);
     Work("DoUploadToSFtpByWinScp: WinSCP starten");
+    NoteBatchPause(kSftpSource);
 
     CurlSession cs;
     cs.limits = s_.limits;
@@ -260,8 +283,8 @@ bool UploadRoutes::Sftp(const UploadTarget& target, const std::string& localFold
         const std::string name = file.filename().string();
         log.Line("Uploading \"" + file.string() + "\"");
         const std::string url = RemoteUrl(base, true, target.folder, name);
-        const TransferResult r = cs.PutFile(url, file, {target.user, target.password}, policy,
-                                            [] { return EscPressed(); });
+        const TransferResult r = PutOne(cs, log, url, file, {target.user, target.password}, policy,
+                                        [] { return EscPressed(); });
         if (!r.ok()) {
           success = false;
           loginDenied = r.kind == TransferResult::Kind::kLoginDenied;
@@ -341,6 +364,7 @@ bool UploadRoutes::FtpsUpload(const std::string& procedure, const UploadTarget& 
   const FtpEndpoint ep =
       FtpEndpointOf((opt.implicitTls ? "ftps://" : "ftpes://") + HostPort(target));
   Work(procedure + ": WinSCP starten");
+  NoteBatchPause(procedure);
 
   CurlSession cs;
   cs.limits = s_.limits;
@@ -367,8 +391,8 @@ bool UploadRoutes::FtpsUpload(const std::string& procedure, const UploadTarget& 
     const std::string name = file.filename().string();
     log.Line("Uploading \"" + file.string() + "\"");
     const std::string url = RemoteUrl(ep.base, false, target.folder, name);
-    const TransferResult r =
-        cs.PutFile(url, file, {target.user, target.password}, policy, [] { return EscPressed(); });
+    const TransferResult r = PutOne(cs, log, url, file, {target.user, target.password}, policy,
+                                    [] { return EscPressed(); });
     if (!r.ok()) {
       success = false;
       loginDenied = r.kind == TransferResult::Kind::kLoginDenied;

@@ -8,11 +8,14 @@
 // Each route makes one attempt and raises its failure as HostError; retrying is the caller's.
 // What a failed SFTP or FTPS attempt left of a file on the server is removed (best effort,
 // logged), so that a portal never imports half a file.
+// SFTP and FTPS give each file the local file's modification time unless [FTP] NoPreserveTime
+// is on; a server that does not take it still counts as uploaded, with a line in the log.
 // Credentials never appear in a log line or a state text.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
 #include <string>
 
 #include "core/state_events.h"
@@ -43,6 +46,8 @@ struct UploadRouteSettings {
   int ncftpRedials = -1;  // ncftpput's own redials ("-r"); below 0: the program's default
   std::chrono::milliseconds toolTimeout = std::chrono::minutes(30);  // an outside program
   TransferLimits limits;                                             // every connection
+  bool setBatchPause = false;   // [FTP] SetBatchPause: there is no batch here to pause
+  bool noPreserveTime = false;  // [FTP] NoPreserveTime: the server's own time stays on the files
 };
 
 class UploadRoutes {
@@ -82,6 +87,14 @@ class UploadRoutes {
   // "see the log" with the failure's reason, which the next attempt's log no longer holds.
   template <typename Log>
   std::string LogPointer(const Log& log, const std::string& reason) const;
+  // One file of the SFTP or FTPS upload; unless NoPreserveTime is on, the local file's time goes
+  // with it, and a time the server did not take is only logged.
+  template <typename Log>
+  TransferResult PutOne(CurlSession& cs, Log& log, const std::string& url,
+                        const std::filesystem::path& file, const Credentials& login,
+                        const PeerPolicy& policy, const CurlSession::StopFn& stop) const;
+  // The state line for a SetBatchPause that is on.
+  void NoteBatchPause(const std::string& procedure) const;
   void Work(const std::string& text) const { events_.RaiseWorkState(state::kPerListing, text); }
 
   UploadRouteSettings s_;

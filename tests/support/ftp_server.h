@@ -35,6 +35,8 @@ p.add_argument('--cert'); p.add_argument('--key')
 p.add_argument('--drop-after', type=int, default=0)
 p.add_argument('--stall', action='store_true')
 p.add_argument('--login-dir', default='')
+p.add_argument('--perm', default='elradfmwMT')
+p.add_argument('--no-mfmt', action='store_true')
 a = p.parse_args()
 if a.stall:
     s = socket.socket(); s.bind(('127.0.0.1', 0)); s.listen(16)
@@ -77,7 +79,9 @@ class Handler(base):
     def pre_process_command(self, line, cmd, arg):
         print('CMD', cmd, file=sys.stderr, flush=True)
         return super().pre_process_command(line, cmd, arg)
-Handler.authorizer.add_user(a.user, a.password, a.home, perm='elradfmwMT')
+if a.no_mfmt:
+    Handler.proto_cmds = {k: v for k, v in base.proto_cmds.items() if k != 'MFMT'}
+Handler.authorizer.add_user(a.user, a.password, a.home, perm=a.perm)
 if a.cert:
     Handler.certfile = a.cert; Handler.keyfile = a.key
     Handler.tls_control_required = True; Handler.tls_data_required = True
@@ -96,6 +100,8 @@ struct FtpServerOptions {
   bool stall = false;
   std::string loginDir;       // the folder below home where a session starts ("" = home)
   std::filesystem::path log;  // the server's own log lines; empty: discarded
+  std::string perm;           // pyftpdlib's permission letters; empty: all ("T" allows MFMT)
+  bool noMfmt = false;        // MFMT neither listed in FEAT nor understood
 };
 
 class FtpServer {
@@ -118,6 +124,8 @@ class FtpServer {
       }
       if (options_.dropAfter) add("--drop-after", std::to_string(options_.dropAfter));
       if (!options_.loginDir.empty()) add("--login-dir", options_.loginDir);
+      if (!options_.perm.empty()) add("--perm", options_.perm);
+      if (options_.noMfmt) args.push_back("--no-mfmt");
     }
     port_ = fern::testing::StartPortServer(
         args, options_.log.empty() ? "/dev/null" : options_.log.string(), pid_);

@@ -58,6 +58,7 @@ struct SshdOptions {
   std::filesystem::path home;       // the SFTP start folder
   std::filesystem::path hostKey;    // made when missing
   std::filesystem::path clientPub;  // its key may log in; empty: none
+  std::string sftpDenied;           // SFTP requests refused, as internal-sftp's -P takes them
 };
 
 class SshdServer {
@@ -84,7 +85,7 @@ class SshdServer {
         << "\nPermitRootLogin yes\nUsePAM no\nStrictModes no\nPasswordAuthentication yes\n"
            "KbdInteractiveAuthentication no\nMaxAuthTries 10\nLogLevel ERROR\n"
            "Subsystem sftp internal-sftp -d "
-        << o_.home.string() << "\n";
+        << o_.home.string() << (o_.sftpDenied.empty() ? "" : " -P " + o_.sftpDenied) << "\n";
     }
     pid_ = fork();
     if (pid_ < 0) throw std::runtime_error("fork failed");
