@@ -105,6 +105,7 @@ struct Expr : Node<EK> {
 struct LiteralExpr : Expr {
   static constexpr EK kKind = EK::Literal;
   Variant value;
+  bool negated = false;  // -100000, folded into one literal, is not written as a literal
   LiteralExpr(int l, Variant v) : Expr(kKind, l), value(std::move(v)) {}
 };
 

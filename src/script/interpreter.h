@@ -249,11 +249,11 @@ class Interpreter {
   Variant* ReDimTarget(const NameExpr& e, Frame& f);
   bool Resumed(const HostError& e, Frame& f);
   Flow BodyOnce(const Block& body, Frame& f, Flow ends);
-  // A comparison with VBScript's rule for text against numbers: a literal or constant on one
-  // side converts the other side to its type; two variables compare number < text.
+  // A comparison with VBScript's rules for text against other kinds, which depend on how each
+  // side was written (`ea`, `eb`; nullptr counts as not written).
   Variant Comparison(BinOp op, const Variant& a, const Variant& b, const Expr* ea, const Expr* eb,
                      Frame& f);
-  bool IsFixedValue(const Expr* e, Frame& f);
+  vb::Written HowWritten(const Expr* e, Frame& f);
   Variant* ElementRef(const Expr& e, Frame& f);
   bool LetTakesObject(const Expr& lhs, Frame& f);
   void Assign(const Expr& lhs, Variant val, bool isSet, Frame& f);
