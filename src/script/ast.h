@@ -61,6 +61,11 @@ enum class EK {
   Paren,    // ParenExpr: an argument in parentheses is passed by value
 };
 
+// Whether an expression of this kind holds other expressions.
+constexpr bool HoldsOperands(EK k) {
+  return k == EK::Member || k == EK::Call || k == EK::Unary || k == EK::Binary || k == EK::Paren;
+}
+
 // What a Name node stands for, fixed by the compiler.
 enum class NameRef : uint8_t {
   Unresolved,

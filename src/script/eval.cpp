@@ -30,6 +30,9 @@ Variant Interpreter::EvalValue(const Expr& e, Frame& f) {
 }
 
 Variant Interpreter::Eval(const Expr& e, Frame& f) {
+  // Operands nest as deep as the code does, and chains (a & b & c, o.a.b) deeper than the
+  // parser's own recursion: each level that evaluates another checks the stack left.
+  if (HoldsOperands(e.kind) && StackLow()) Throw(kErrOutOfStack);
   switch (e.kind) {
     case EK::Literal:
       return e.As<LiteralExpr>().value;

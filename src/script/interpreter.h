@@ -18,6 +18,7 @@
 #include "script/ast.h"
 #include "script/engine.h"
 #include "script/parser.h"
+#include "script/stack_limit.h"
 
 namespace fern::script {
 
@@ -261,10 +262,7 @@ class Interpreter {
   enum class Abort { None, TimedOut, Stopped };
   [[gnu::noinline]] Abort Poll();
   // Whether the stack is too far used up for another call or another piece of code compiled.
-  bool StackLow() const {
-    return reinterpret_cast<uintptr_t>(__builtin_frame_address(0)) < stackFloor_;
-  }
-  void SetStackFloor();
+  [[gnu::always_inline]] bool StackLow() const { return BelowStackFloor(stackFloor_); }
 
   // --- expressions ---
   Variant Eval(const Expr& e, Frame& f);
