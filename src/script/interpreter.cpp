@@ -27,6 +27,14 @@ using namespace detail;
 
 Interpreter::Interpreter() : alive_(std::make_shared<bool>(true)) { InstallErr(); }
 
+bool Interpreter::Due() {
+  if (!polling_) return false;
+  dueAbort_ = Poll();
+  return dueAbort_ != Abort::None;
+}
+
+void Interpreter::End() { throw ScriptAbort{dueAbort_ == Abort::Stopped}; }
+
 Interpreter::~Interpreter() {
   // Terminate handlers of objects released here still find a working interpreter; afterwards
   // objects that outlive us (held by the host) no longer call in.
@@ -71,7 +79,7 @@ void Interpreter::Reset() {
 
 template <typename Fn>
 auto Interpreter::Guard(Fn&& fn) -> decltype(fn()) {
-  CallerLocaleScope locale(&locale_);
+  CallerScope caller(&locale_, this);
   bool outer = entries_ == 0;
   if (outer) {
     errPinned_ = false;

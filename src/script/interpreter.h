@@ -16,6 +16,7 @@
 #include "platform/dispatch.h"
 #include "platform/vb.h"
 #include "script/ast.h"
+#include "script/builtins.h"
 #include "script/engine.h"
 #include "script/parser.h"
 #include "script/stack_limit.h"
@@ -85,7 +86,7 @@ struct Frame {
   bool explicitVars = false;
 };
 
-class Interpreter {
+class Interpreter : private CallerStop {
  public:
   Interpreter();
   ~Interpreter();
@@ -261,6 +262,9 @@ class Interpreter {
   void Tick();
   enum class Abort { None, TimedOut, Stopped };
   [[gnu::noinline]] Abort Poll();
+  // CallerStop, for the run-time objects: Poll, then ScriptAbort.
+  bool Due() override;
+  [[noreturn]] void End() override;
   // Whether the stack is too far used up for another call or another piece of code compiled.
   [[gnu::always_inline]] bool StackLow() const { return BelowStackFloor(stackFloor_); }
 
@@ -354,8 +358,9 @@ class Interpreter {
   uint32_t ticks_ = 0;
   std::chrono::steady_clock::time_point deadline_{};
   bool hasDeadline_ = false;
-  bool polling_ = false;      // a deadline or a stop query for Tick to look at
-  uintptr_t stackFloor_ = 0;  // see StackLow
+  bool polling_ = false;          // a deadline or a stop query for Tick to look at
+  Abort dueAbort_ = Abort::None;  // what Due last found
+  uintptr_t stackFloor_ = 0;      // see StackLow
   // Where the error now unwinding happened (its innermost statement).
   bool errPinned_ = false;
   int errLine_ = 0;

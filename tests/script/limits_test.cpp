@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -215,6 +216,45 @@ TEST(ScriptLimits, StopQueryEndsARunningScriptLikeTheTimeOut) {
   EXPECT_EQ(ErrorOf([&] { engine.Run("Slow", {Variant(0)}); }), kErrTimeout);
   stop = false;
   EXPECT_LE(vb::CLng(engine.Eval("passes")), 100);
+}
+
+TEST(ScriptLimits, ARegExpOverALongTextEndsAtTheTimeOutAndAtTheStop) {
+  using std::chrono::steady_clock;
+  Engine engine;
+  // Unstopped, each of these runs for minutes: the work grows with the square of the length.
+  engine.AddCode(
+      "Dim re : Set re = New RegExp : re.Pattern = \"(a|b)*\\d\" : re.Global = True\n"
+      "Function Slow(how)\n  On Error Resume Next\n  Dim text : text = String(100000, \"a\")\n"
+      "  Select Case how\n  Case 0 : Slow = re.Test(text)\n"
+      "  Case 1 : Slow = re.Replace(text, \"x\")\n  Case 2 : Slow = re.Execute(text).Count\n"
+      "  End Select\nEnd Function\n");
+  engine.SetTimeout(3000);
+  auto started = steady_clock::now();
+  EXPECT_EQ(ErrorOf([&] { engine.Run("Slow", {Variant(0)}); }), kErrTimeout);
+  // About 3 s; the bound leaves room for a slow machine, far below the minutes unstopped.
+  EXPECT_LT(steady_clock::now() - started, std::chrono::seconds(15));
+  EXPECT_NE(engine.Error().description.find("3000 ms"), std::string::npos)
+      << engine.Error().description;
+
+  engine.SetTimeout(0);
+  steady_clock::time_point stopAt;
+  engine.SetStopQuery([&] { return steady_clock::now() > stopAt; });
+  for (int how : {0, 1, 2}) {
+    SCOPED_TRACE(how);
+    started = steady_clock::now();
+    stopAt = started + std::chrono::milliseconds(200);
+    EXPECT_EQ(ErrorOf([&] { engine.Run("Slow", {Variant(how)}); }), kErrTimeout);
+    EXPECT_LT(steady_clock::now() - started, std::chrono::seconds(10));
+    EXPECT_NE(engine.Error().description.find("cancelled"), std::string::npos)
+        << engine.Error().description;
+  }
+  // Watched, a pattern still finds what it found.
+  stopAt = steady_clock::now() + std::chrono::hours(1);
+  EXPECT_EQ(vb::CStr(engine.Eval("re.Replace(\"ab1 b2 c3\", \"<$&>\")")), "<ab1> <b2> c<3>");
+  // A top-level alternative and a \\Q left open stay as they were written.
+  engine.ExecuteStatement("re.Pattern = \"^x|\\Qa)\" : re.Global = False");
+  EXPECT_EQ(vb::CStr(engine.Eval("re.Test(\"ba)\") & re.Test(\"bx\") & re.Test(\"x\")")),
+            "TrueFalseTrue");
 }
 
 }  // namespace
