@@ -265,7 +265,8 @@ class Interpreter : private CallerStop {
   // CallerStop, for the run-time objects: Poll, then ScriptAbort.
   bool Due() override;
   [[noreturn]] void End() override;
-  // Whether the stack is too far used up for another call or another piece of code compiled.
+  // Whether the stack is too far used up for another call, another nested expression or block,
+  // or another piece of code compiled.
   [[gnu::always_inline]] bool StackLow() const { return BelowStackFloor(stackFloor_); }
 
   // --- expressions ---

@@ -7,6 +7,7 @@
 #include <pcre2.h>
 
 #include <memory>
+#include <new>
 
 #include "platform/vb.h"
 #include "script/runtime_util.h"
@@ -161,6 +162,7 @@ Compiled& RegExp::Code() {
 
 bool RegExp::Search(const std::u32string& s, size_t from, Spans& spans) {
   Compiled& c = Code();
+  if (!c.context) throw std::bad_alloc();
   CallerStop* stop = RunningCallerStop();
   pcre2_set_callout(c.context, stop ? AskStop : nullptr, stop);
   int rc = pcre2_match(c.code, reinterpret_cast<PCRE2_SPTR>(s.data()), s.size(), from,
