@@ -110,11 +110,15 @@ Variant Imp(const Variant& a, const Variant& b, const Locale& loc = German());
 // Comparison: -1, 0, 1; `isNull` set when either side is Null (the result is then Null).
 // textCompare compares text without regard to case (Option Compare Text / vbTextCompare).
 int Compare(const Variant& a, const Variant& b, bool& isNull, bool textCompare = false);
-// Compare for operands as the script wrote them: `aFixed`/`bFixed` say a side is a literal or a
-// constant. Text meeting a fixed number or Boolean is read as a number (text that is none is
-// greater, as is any text meeting a variable); text meeting a fixed date must read as a date
-// (13 otherwise); written text meeting a value compares with its text form.
-int CompareWritten(const Variant& a, bool aFixed, const Variant& b, bool bFixed, bool& isNull,
+// How the script wrote an operand of a comparison.
+enum class Written {
+  kNo,        // a variable, parameter, function result, expression or Select Case selector
+  kConstant,  // a constant's name or a negated number literal
+  kLiteral,   // a literal as such: "text", 5, &hff, 1e2, True
+};
+// Compare for text against a value of another kind, by how each side was written (the table in
+// vb_ops.cpp): as text, with the text read as a number or date, or the text greater.
+int CompareWritten(const Variant& a, Written aHow, const Variant& b, Written bHow, bool& isNull,
                    const Locale& loc = German());
 // The comparison operators as Variants (Boolean or Null).
 Variant Eq(const Variant& a, const Variant& b);

@@ -408,29 +408,77 @@ int Compare(const Variant& a, const Variant& b, bool& isNull, bool textCompare) 
   return x < y ? -1 : x > y ? 1 : 0;
 }
 
-int CompareWritten(const Variant& a, bool aFixed, const Variant& b, bool bFixed, bool& isNull,
+namespace {
+
+// What text meeting a value of another kind is compared as.
+enum class TextRule {
+  kTextGreater,      // the text is greater, whatever it holds
+  kAsText,           // the text against the other side's text form
+  kNumberOrGreater,  // the text read as a number; text that is none is greater
+  kNumber,           // the text read as a number; text that is none is error 13
+  kDate,             // the text read as a date; text that is none is error 13
+};
+
+// One table per kind of the other side. Rows: how the text was written; columns: how the other
+// side was; both in the order of Written (not written, constant, literal).
+using Rules = TextRule[3][3];
+constexpr TextRule G = TextRule::kTextGreater, T = TextRule::kAsText,
+                   N = TextRule::kNumberOrGreater, E = TextRule::kNumber, D = TextRule::kDate;
+constexpr Rules kAgainstNumber = {
+    {G, N, N},  // x = 5 and x = FIVE read x; x = n finds the text greater
+    {T, N, N},
+    {T, T, E},  // "abc" = 5 is 13; "abc" = FIVE, "abc" = -5, "5" = CInt(5) compare as text
+};
+constexpr Rules kAgainstBoolean = {
+    {G, N, T},  // s = True compares as text; s = b finds the text greater
+    {T, N, T},
+    {T, T, T},  // "True" = True, "True" = b
+};
+constexpr Rules kAgainstDate = {
+    {G, D, D},  // a fixed date wants text that reads as a date
+    {T, D, D},
+    {T, D, D},
+};
+
+int Order(double x, double y) { return x < y ? -1 : x > y ? 1 : 0; }
+
+}  // namespace
+
+int CompareWritten(const Variant& a, Written aHow, const Variant& b, Written bHow, bool& isNull,
                    const Locale& loc) {
-  if (a.IsString() == b.IsString() || (!aFixed && !bFixed) || a.IsEmpty() || b.IsEmpty() ||
-      a.IsNull() || b.IsNull())
+  if (a.IsString() == b.IsString() || a.IsEmpty() || b.IsEmpty() || a.IsNull() || b.IsNull())
     return Compare(a, b, isNull);
   isNull = false;
   const bool textLeft = a.IsString();
   const std::string& text = (textLeft ? a : b).str();
   const Variant& other = textLeft ? b : a;
-  const bool otherFixed = textLeft ? bFixed : aFixed;
   if (!IsNumericLike(other)) Raise(err::kTypeMismatch);
-  auto order = [](double x, double y) { return x < y ? -1 : x > y ? 1 : 0; };
-  int c;
+  const Rules& rules = other.type() == VType::Boolean ? kAgainstBoolean
+                       : other.type() == VType::Date  ? kAgainstDate
+                                                      : kAgainstNumber;
+  const TextRule rule =
+      rules[static_cast<int>(textLeft ? aHow : bHow)][static_cast<int>(textLeft ? bHow : aHow)];
+  int c = 1;
   double d = 0;
-  if (!otherFixed) {
-    c = StrComp(text, CStr(other, loc));  // written text against a value: as text
-  } else if (other.type() == VType::Date) {
-    if (!ParseDate(text, d, loc)) Raise(err::kTypeMismatch);
-    c = order(d, other.dateVal());
-  } else if (!ParseNumber(text, d, loc)) {
-    c = 1;  // text that is no number is greater
-  } else {
-    c = order(d, AsDouble(other, loc));
+  switch (rule) {
+    case TextRule::kTextGreater:
+      break;
+    case TextRule::kAsText:
+      // A Boolean's text form here is always the English word, whatever the locale.
+      c = StrComp(text, other.type() == VType::Boolean ? (other.boolVal() ? "True" : "False")
+                                                       : CStr(other, loc));
+      break;
+    case TextRule::kNumberOrGreater:
+    case TextRule::kNumber:
+      if (ParseNumber(text, d, loc))
+        c = Order(d, AsDouble(other, loc));
+      else if (rule == TextRule::kNumber)
+        Raise(err::kTypeMismatch);
+      break;
+    case TextRule::kDate:
+      if (!ParseDate(text, d, loc)) Raise(err::kTypeMismatch);
+      c = Order(d, other.dateVal());
+      break;
   }
   return textLeft ? c : -c;
 }

@@ -61,6 +61,11 @@ enum class EK {
   Paren,    // ParenExpr: an argument in parentheses is passed by value
 };
 
+// Whether an expression of this kind holds other expressions.
+constexpr bool HoldsOperands(EK k) {
+  return k == EK::Member || k == EK::Call || k == EK::Unary || k == EK::Binary || k == EK::Paren;
+}
+
 // What a Name node stands for, fixed by the compiler.
 enum class NameRef : uint8_t {
   Unresolved,
@@ -105,6 +110,7 @@ struct Expr : Node<EK> {
 struct LiteralExpr : Expr {
   static constexpr EK kKind = EK::Literal;
   Variant value;
+  bool negated = false;  // -100000, folded into one literal, is not written as a literal
   LiteralExpr(int l, Variant v) : Expr(kKind, l), value(std::move(v)) {}
 };
 

@@ -19,19 +19,36 @@ struct Args : std::span<Variant> {
   const vb::Locale& loc;
 };
 
+// The running script's time-out and the host's stop, for run-time work that can take long
+// within one call (a RegExp match), where the statement loop can't look at them.
+class CallerStop {
+ public:
+  // Whether the script is to end now.
+  virtual bool Due() = 0;
+  // Ends the script the way the statement loop does, once Due() said so.
+  [[noreturn]] virtual void End() = 0;
+
+ protected:
+  ~CallerStop() = default;
+};
+
 // The regional settings of the script running on this thread, German outside any script: the
 // run-time objects convert under them, as the built-in functions do.
 const vb::Locale& CallerLocale();
-// While it lives, the script whose locale `*locale` is counts as the running one.
-class CallerLocaleScope {
+// The stop of the script running on this thread; nullptr outside any script.
+CallerStop* RunningCallerStop();
+// While it lives, the script whose locale `*locale` and stop `stop` are counts as the running
+// one.
+class CallerScope {
  public:
-  explicit CallerLocaleScope(const vb::Locale* const* locale);
-  ~CallerLocaleScope();
-  CallerLocaleScope(const CallerLocaleScope&) = delete;
-  CallerLocaleScope& operator=(const CallerLocaleScope&) = delete;
+  CallerScope(const vb::Locale* const* locale, CallerStop* stop);
+  ~CallerScope();
+  CallerScope(const CallerScope&) = delete;
+  CallerScope& operator=(const CallerScope&) = delete;
 
  private:
-  const vb::Locale* const* previous_;
+  const vb::Locale* const* previousLocale_;
+  CallerStop* previousStop_;
 };
 
 // A function scripts call by name. `args` holds only the arguments the script passed (optional

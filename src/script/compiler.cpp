@@ -1,6 +1,8 @@
 #include "script/compiler.h"
 
 #include "platform/vb.h"
+#include "script/script_errors.h"
+#include "script/stack_limit.h"
 
 namespace fern::script {
 
@@ -23,7 +25,8 @@ Variant LiteralValue(const Expr& e) {
 
 class Resolver {
  public:
-  explicit Resolver(Proc& proc) : proc_(proc), cls_(proc.cls) {}
+  // `errorLine` gets the line of code nested too deep for the stack left.
+  Resolver(Proc& proc, int& errorLine) : proc_(proc), cls_(proc.cls), errorLine_(errorLine) {}
 
   void Run() {
     for (auto& a : proc_.localArrays)
@@ -37,7 +40,15 @@ class Resolver {
     for (auto& s : b) Stmt_(*s);
   }
 
+  // The tree recurses as deep as the code nests: stop where the parser would.
+  void CheckStack(int line) {
+    if (!BelowStackFloor(stackFloor_)) return;
+    errorLine_ = line;
+    ThrowNestedTooDeep();
+  }
+
   void Stmt_(Stmt& s) {
+    CheckStack(s.line);
     switch (s.kind) {
       case SK::Assign: {
         auto& st = s.As<AssignStmt>();
@@ -117,6 +128,7 @@ class Resolver {
 
   void Expr_(Expr* e, bool callTarget) {
     if (!e) return;
+    CheckStack(e->line);
     switch (e->kind) {
       case EK::Name:
         Name(e->As<NameExpr>(), callTarget);
@@ -186,11 +198,13 @@ class Resolver {
 
   Proc& proc_;
   const ClassDef* cls_;
+  int& errorLine_;
+  const uintptr_t stackFloor_ = StackFloor();
   std::map<std::string, int> implicit_;
 };
 
-void ResolveProcs(std::map<std::string, std::unique_ptr<Proc>>& table) {
-  for (auto& [name, p] : table) Resolver(*p).Run();
+void ResolveProcs(std::map<std::string, std::unique_ptr<Proc>>& table, int& errorLine) {
+  for (auto& [name, p] : table) Resolver(*p, errorLine).Run();
 }
 
 }  // namespace
@@ -216,15 +230,15 @@ std::shared_ptr<Unit> Compile(std::string_view source, std::string_view sourceNa
   std::shared_ptr<Unit> unit = Parse(source, mode, errorLine);
   unit->sourceName = std::string(sourceName);
   unit->lines = SplitLines(source);
-  Resolver top(unit->top);
+  Resolver top(unit->top, errorLine);
   top.Run();
   if (unit->evalExpr) top.RunExpr(unit->evalExpr.get());
-  for (auto& p : unit->procs) Resolver(*p).Run();
+  for (auto& p : unit->procs) Resolver(*p, errorLine).Run();
   for (auto& c : unit->classes) {
-    ResolveProcs(c->methods);
-    ResolveProcs(c->getters);
-    ResolveProcs(c->letters);
-    ResolveProcs(c->setters);
+    ResolveProcs(c->methods, errorLine);
+    ResolveProcs(c->getters, errorLine);
+    ResolveProcs(c->letters, errorLine);
+    ResolveProcs(c->setters, errorLine);
   }
   return unit;
 }

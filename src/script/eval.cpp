@@ -30,6 +30,9 @@ Variant Interpreter::EvalValue(const Expr& e, Frame& f) {
 }
 
 Variant Interpreter::Eval(const Expr& e, Frame& f) {
+  // Operands nest as deep as the code does, and chains (a & b & c, o.a.b) deeper than the
+  // parser's own recursion: each level that evaluates another checks the stack left.
+  if (HoldsOperands(e.kind) && StackLow()) Throw(kErrOutOfStack);
   switch (e.kind) {
     case EK::Literal:
       return e.As<LiteralExpr>().value;
@@ -209,22 +212,22 @@ bool Holds(BinOp op, int c) {
 
 }  // namespace
 
-// A literal, a negated number literal, or a name that stands for a constant.
-bool Interpreter::IsFixedValue(const Expr* e, Frame& f) {
-  if (!e) return false;
-  if (const auto* paren = e->If<ParenExpr>()) return IsFixedValue(paren->inner.get(), f);
-  if (e->kind == EK::Literal) return true;
+vb::Written Interpreter::HowWritten(const Expr* e, Frame& f) {
+  using W = vb::Written;
+  if (!e) return W::kNo;
+  if (const auto* paren = e->If<ParenExpr>()) return HowWritten(paren->inner.get(), f);
+  if (const auto* lit = e->If<LiteralExpr>()) return lit->negated ? W::kConstant : W::kLiteral;
   if (const auto* un = e->If<UnaryExpr>(); un && un->op == UnOp::Neg)
-    return un->operand->kind == EK::Literal;
+    return un->operand->kind == EK::Literal ? W::kConstant : W::kNo;
   const auto* name = e->If<NameExpr>();
   if (name && name->ref == NameRef::Local && f.proc) {
     for (const auto& [slot, value] : f.proc->constSlots)
-      if (slot == name->slot) return true;
-    return false;
+      if (slot == name->slot) return W::kConstant;
+    return W::kNo;
   }
-  if (!name || name->ref != NameRef::Dynamic) return false;
+  if (!name || name->ref != NameRef::Dynamic) return W::kNo;
   Found r = Lookup(*name, f);
-  return r.kind == Found::Const || (r.kind == Found::Var && r.readOnly);
+  return r.kind == Found::Const || (r.kind == Found::Var && r.readOnly) ? W::kConstant : W::kNo;
 }
 
 Variant Interpreter::Comparison(BinOp op, const Variant& a, const Variant& b, const Expr* ea,
@@ -234,7 +237,7 @@ Variant Interpreter::Comparison(BinOp op, const Variant& a, const Variant& b, co
   const int c =
       a.IsString() == b.IsString()
           ? vb::Compare(a, b, isNull)
-          : vb::CompareWritten(a, IsFixedValue(ea, f), b, IsFixedValue(eb, f), isNull, *locale_);
+          : vb::CompareWritten(a, HowWritten(ea, f), b, HowWritten(eb, f), isNull, *locale_);
   if (isNull) return Variant::Null();
   return Variant(Holds(op, c));
 }

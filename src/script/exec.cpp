@@ -51,6 +51,8 @@ Interpreter::Flow Interpreter::BodyOnce(const Block& body, Frame& f, Flow ends) 
 }
 
 Interpreter::Flow Interpreter::ExecBlock(const Block& b, Frame& f) {
+  // Blocks nest as deep as the code does.
+  if (StackLow()) Throw(kErrOutOfStack);
   for (const StmtP& sp : b) {
     const Stmt& s = *sp;
     try {
@@ -143,15 +145,18 @@ Interpreter::Flow Interpreter::Exec(const Stmt& s, Frame& f) {
       const auto& st = s.As<CallStmt>();
       const Expr& target = *st.target;
       const auto* name = target.If<NameExpr>();
+      bool conversion = false;
       if (name && name->ref == NameRef::Dynamic) {
         Found r = Lookup(*name, f);
         // Calling a procedure nobody defined: VBScript's "Type mismatch: 'Name'".
         if (r.kind == Found::None)
           ThrowNamed(f.explicitVars ? kErrUndefined : kErrTypeMismatch, name->display);
-        // The conversions are operators in VBScript, not procedures a statement can call.
-        if (r.kind == Found::Builtin && IsConversion(*r.builtin)) Throw(kErrUnsupportedType);
+        conversion = r.kind == Found::Builtin && IsConversion(*r.builtin);
       }
       Apply(target, &st.args, f);
+      // The conversions are operators in VBScript, not procedures a statement can call; the
+      // conversion still runs first, so its own error comes before this one.
+      if (conversion) Throw(kErrUnsupportedType);
       return Flow::Normal;
     }
     case SK::If: {
@@ -426,7 +431,8 @@ Interpreter::Flow Interpreter::ExecDo(const DoStmt& s, Frame& f) {
 
 void Interpreter::ExecSelect(const SelectStmt& s, Frame& f, Flow& flow) {
   // Under On Error Resume Next a failing subject runs no Case; a failing Case value goes on
-  // with the next statement: the first one of that Case's body.
+  // with the next statement: the first one of that Case's body. The subject counts as not
+  // written: Select Case 3 compares Case "test" as text.
   Variant subject;
   try {
     subject = EvalValue(*s.subject, f);
@@ -440,15 +446,13 @@ void Interpreter::ExecSelect(const SelectStmt& s, Frame& f, Flow& flow) {
       for (const CaseItem& item : c.items) {
         Variant a = EvalValue(*item.value, f);
         if (item.isOp) {
-          match = vb::Truth(Comparison(item.op, subject, a, s.subject.get(), item.value.get(), f));
+          match = vb::Truth(Comparison(item.op, subject, a, nullptr, item.value.get(), f));
         } else if (item.upper) {
           Variant b = EvalValue(*item.upper, f);
-          match =
-              vb::Truth(Comparison(BinOp::Ge, subject, a, s.subject.get(), item.value.get(), f)) &&
-              vb::Truth(Comparison(BinOp::Le, subject, b, s.subject.get(), item.upper.get(), f));
+          match = vb::Truth(Comparison(BinOp::Ge, subject, a, nullptr, item.value.get(), f)) &&
+                  vb::Truth(Comparison(BinOp::Le, subject, b, nullptr, item.upper.get(), f));
         } else {
-          match =
-              vb::Truth(Comparison(BinOp::Eq, subject, a, s.subject.get(), item.value.get(), f));
+          match = vb::Truth(Comparison(BinOp::Eq, subject, a, nullptr, item.value.get(), f));
         }
         if (match) break;
       }

@@ -14,12 +14,8 @@
 
 namespace fern::script::detail {
 
+// Calls deeper than this, or below the stack floor (stack_limit.h), are error 28.
 inline constexpr int kMaxDepth = 900;
-// Stack kept free below the deepest call and below code about to be compiled: enough for the
-// deepest nesting the parser lets through (parse::kMaxNesting) to be parsed, compiled, run and
-// freed on the sanitizer build, and for the built-in functions and host calls it makes.
-// Deeper is error 28, also where the count of calls is still below kMaxDepth.
-inline constexpr uintptr_t kStackReserve = uintptr_t{4} << 20;
 inline constexpr unsigned kGet = kMethod | kPropGet;
 // The Me of code outside any class, passed by reference without making one each call.
 inline const std::shared_ptr<Dispatch> kNoObject;

@@ -1,7 +1,5 @@
 #include "script/interpreter.h"
 
-#include <pthread.h>
-
 #include <algorithm>
 #include <cmath>
 #include <functional>
@@ -19,47 +17,23 @@
 #include "script/interp_detail.h"
 #include "script/lexer.h"
 #include "script/script_errors.h"
+#include "script/stack_limit.h"
 
 namespace fern::script {
 
 using namespace detail;
 
-namespace {
-
-struct StackBounds {
-  uintptr_t low = 0;
-  uintptr_t size = 0;
-};
-
-// This thread's stack, asked once per thread (for the main thread the system reads its maps).
-StackBounds ThreadStack() {
-  thread_local const StackBounds bounds = [] {
-    StackBounds b;
-    pthread_attr_t attr;
-    if (pthread_getattr_np(pthread_self(), &attr) != 0) return b;
-    void* addr = nullptr;
-    size_t size = 0;
-    if (pthread_attr_getstack(&attr, &addr, &size) == 0) {
-      b.low = reinterpret_cast<uintptr_t>(addr);
-      b.size = size;
-    }
-    pthread_attr_destroy(&attr);
-    return b;
-  }();
-  return bounds;
-}
-
-}  // namespace
-
-void Interpreter::SetStackFloor() {
-  const StackBounds b = ThreadStack();
-  // A thread with a small stack keeps half of it free.
-  stackFloor_ = b.size == 0 ? 0 : b.low + std::min(kStackReserve, b.size / 2);
-}
-
 // --- set-up and host entry points ----------------------------------------------------------
 
 Interpreter::Interpreter() : alive_(std::make_shared<bool>(true)) { InstallErr(); }
+
+bool Interpreter::Due() {
+  if (!polling_) return false;
+  dueAbort_ = Poll();
+  return dueAbort_ != Abort::None;
+}
+
+void Interpreter::End() { throw ScriptAbort{dueAbort_ == Abort::Stopped}; }
 
 Interpreter::~Interpreter() {
   // Terminate handlers of objects released here still find a working interpreter; afterwards
@@ -105,11 +79,11 @@ void Interpreter::Reset() {
 
 template <typename Fn>
 auto Interpreter::Guard(Fn&& fn) -> decltype(fn()) {
-  CallerLocaleScope locale(&locale_);
+  CallerScope caller(&locale_, this);
   bool outer = entries_ == 0;
   if (outer) {
     errPinned_ = false;
-    SetStackFloor();
+    stackFloor_ = StackFloor();
     hasDeadline_ = timeoutMs > 0;
     polling_ = hasDeadline_ || stopQuery;
     if (hasDeadline_)

@@ -16,8 +16,10 @@
 #include "platform/dispatch.h"
 #include "platform/vb.h"
 #include "script/ast.h"
+#include "script/builtins.h"
 #include "script/engine.h"
 #include "script/parser.h"
+#include "script/stack_limit.h"
 
 namespace fern::script {
 
@@ -84,7 +86,7 @@ struct Frame {
   bool explicitVars = false;
 };
 
-class Interpreter {
+class Interpreter : private CallerStop {
  public:
   Interpreter();
   ~Interpreter();
@@ -249,22 +251,23 @@ class Interpreter {
   Variant* ReDimTarget(const NameExpr& e, Frame& f);
   bool Resumed(const HostError& e, Frame& f);
   Flow BodyOnce(const Block& body, Frame& f, Flow ends);
-  // A comparison with VBScript's rule for text against numbers: a literal or constant on one
-  // side converts the other side to its type; two variables compare number < text.
+  // A comparison with VBScript's rules for text against other kinds, which depend on how each
+  // side was written (`ea`, `eb`; nullptr counts as not written).
   Variant Comparison(BinOp op, const Variant& a, const Variant& b, const Expr* ea, const Expr* eb,
                      Frame& f);
-  bool IsFixedValue(const Expr* e, Frame& f);
+  vb::Written HowWritten(const Expr* e, Frame& f);
   Variant* ElementRef(const Expr& e, Frame& f);
   bool LetTakesObject(const Expr& lhs, Frame& f);
   void Assign(const Expr& lhs, Variant val, bool isSet, Frame& f);
   void Tick();
   enum class Abort { None, TimedOut, Stopped };
   [[gnu::noinline]] Abort Poll();
-  // Whether the stack is too far used up for another call or another piece of code compiled.
-  bool StackLow() const {
-    return reinterpret_cast<uintptr_t>(__builtin_frame_address(0)) < stackFloor_;
-  }
-  void SetStackFloor();
+  // CallerStop, for the run-time objects: Poll, then ScriptAbort.
+  bool Due() override;
+  [[noreturn]] void End() override;
+  // Whether the stack is too far used up for another call, another nested expression or block,
+  // or another piece of code compiled.
+  [[gnu::always_inline]] bool StackLow() const { return BelowStackFloor(stackFloor_); }
 
   // --- expressions ---
   Variant Eval(const Expr& e, Frame& f);
@@ -356,8 +359,9 @@ class Interpreter {
   uint32_t ticks_ = 0;
   std::chrono::steady_clock::time_point deadline_{};
   bool hasDeadline_ = false;
-  bool polling_ = false;      // a deadline or a stop query for Tick to look at
-  uintptr_t stackFloor_ = 0;  // see StackLow
+  bool polling_ = false;          // a deadline or a stop query for Tick to look at
+  Abort dueAbort_ = Abort::None;  // what Due last found
+  uintptr_t stackFloor_ = 0;      // see StackLow
   // Where the error now unwinding happened (its innermost statement).
   bool errPinned_ = false;
   int errLine_ = 0;

@@ -61,6 +61,7 @@ ExprP Parser::ParsePowOperand() {
     if (auto* lit = operand->If<LiteralExpr>();
         lit && lit->value.type() == VType::Long && lit->value.longVal() != INT32_MIN) {
       lit->value = Variant(-lit->value.longVal());
+      lit->negated = true;
       return operand;
     }
     return std::make_unique<UnaryExpr>(line, UnOp::Neg, std::move(operand));

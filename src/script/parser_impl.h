@@ -10,6 +10,7 @@
 #include "script/ast.h"
 #include "script/lexer.h"
 #include "script/script_errors.h"
+#include "script/stack_limit.h"
 
 namespace fern::script::parse {
 
@@ -20,9 +21,10 @@ extern const std::set<std::string, std::less<>> kReserved;
 // and blocks are a level each: they recurse through the parser, and the tree they make recurses
 // again when it is compiled, run and freed. An operand further along a chain deepens the tree
 // without recursing in the parser: an operator's (a & b & c) by an eighth of a level, a member
-// or index (a.b.c, a(1)(2)) by half, as their stack costs compare. On the sanitizer build the
-// deepest code let through needs about 2.3 MB of stack, within the interpreter's
-// kStackReserve; real scripts nest a few dozen levels at most.
+// or index (a.b.c, a(1)(2)) by half, as their stack costs compare. The count is an upper bound;
+// every level also checks the stack actually left, against the floor calls stop at
+// (stack_limit.h). On the sanitizer build the deepest code the count lets through needs about
+// 2.3 MB of stack, within kStackReserve; real scripts nest a few dozen levels at most.
 inline constexpr int kLevel = 8;
 inline constexpr int kLink = 1;
 inline constexpr int kMemberLink = 4;
@@ -53,9 +55,8 @@ class Parser {
 
   [[noreturn]] void Fail(int32_t number) {
     if (errorLine == 0) errorLine = Line();
-    // Too deep to compile is a compile error, though its number is a run-time one.
-    throw HostError(number, std::string(ErrorText(number)),
-                    number == kErrOutOfStack ? ErrorSource(kErrSyntax) : ErrorSource(number));
+    if (number == kErrOutOfStack) ThrowNestedTooDeep();
+    Throw(number);
   }
 
   // Adds to the nesting depth for as long as it lives.
@@ -68,7 +69,7 @@ class Parser {
     void Add(int units) {
       units_ += units;
       p_.depth_ += units;
-      if (p_.depth_ > kMaxNesting) p_.Fail(kErrOutOfStack);
+      if (p_.depth_ > kMaxNesting || BelowStackFloor(p_.stackFloor_)) p_.Fail(kErrOutOfStack);
     }
 
    private:
@@ -245,6 +246,7 @@ class Parser {
   int forDepth_ = 0;
   int ifBlocks_ = 0;  // block Ifs open around the statement being parsed
   int depth_ = 0;     // see kMaxNesting
+  const uintptr_t stackFloor_ = StackFloor();
   bool exprUnit_ = false;
 };
 

@@ -1,11 +1,13 @@
 // RegExp over PCRE2 with JavaScript options (VBScript's regular expressions are the
 // ECMAScript kind). Text is matched as code points so that "." takes one umlaut and FirstIndex
 // counts characters, not UTF-8 bytes. PCRE2 keeps its backtracking on the heap: a long text
-// (a whole XML document) cannot overflow the stack as std::regex does.
+// (a whole XML document) cannot overflow the stack as std::regex does. A careless pattern can
+// still take minutes over such a text; the match asks the script's time-out and stop as it goes.
 #define PCRE2_CODE_UNIT_WIDTH 32
 #include <pcre2.h>
 
 #include <memory>
+#include <new>
 
 #include "platform/vb.h"
 #include "script/runtime_util.h"
@@ -71,15 +73,44 @@ class Match : public Dispatch {
   std::shared_ptr<ItemList> subs_;
 };
 
-// One compiled pattern and the match data that goes with it.
+// One compiled pattern and the match data and context that go with it.
 struct Compiled {
   pcre2_code* code = nullptr;
   pcre2_match_data* data = nullptr;
+  pcre2_match_context* context = pcre2_match_context_create(nullptr);
   ~Compiled() {
+    pcre2_match_context_free(context);
     pcre2_match_data_free(data);
     pcre2_code_free(code);
   }
 };
+
+pcre2_code* CompilePattern(const std::u32string& pattern, uint32_t options) {
+  pcre2_compile_context* context = pcre2_compile_context_create(nullptr);
+  pcre2_set_newline(context, PCRE2_NEWLINE_ANYCRLF);
+  int error = 0;
+  PCRE2_SIZE offset = 0;
+  pcre2_code* code = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(pattern.data()), pattern.size(),
+                                   options, &error, &offset, context);
+  pcre2_compile_context_free(context);
+  return code;
+}
+
+// The pattern as it is matched: a callout in front, which PCRE2 calls at every place it tries a
+// match from. The time a match takes grows with the text's length times the work at each place,
+// and the work at one place is bounded by PCRE2's match limit, so asking there bounds the time
+// between two looks at the stop. A trailing \E ends a \Q the pattern left open and is ignored
+// otherwise; only a pattern that compiled as written is wrapped.
+std::u32string Watched(const std::u32string& pattern) { return U"(?C)(?:" + pattern + U"\\E)"; }
+
+// Whether the script is to end; then PCRE2 gives up the match with PCRE2_ERROR_CALLOUT.
+int AskStop(pcre2_callout_block*, void* data) {
+  try {
+    return static_cast<CallerStop*>(data)->Due() ? PCRE2_ERROR_CALLOUT : 0;
+  } catch (...) {
+    return PCRE2_ERROR_CALLOUT;  // nothing may unwind through PCRE2
+  }
+}
 
 // A match as code-point offsets: [begin, end) of the whole match and of every group
 // (npos when the group took no part).
@@ -114,16 +145,15 @@ Compiled& RegExp::Code() {
                        PCRE2_MATCH_UNSET_BACKREF;
     if (ignoreCase_) options |= PCRE2_CASELESS;
     if (multiline_) options |= PCRE2_MULTILINE;
-    pcre2_compile_context* context = pcre2_compile_context_create(nullptr);
-    pcre2_set_newline(context, PCRE2_NEWLINE_ANYCRLF);
-    std::u32string pattern = rt::ToU32(pattern_);
-    int error = 0;
-    PCRE2_SIZE offset = 0;
+    const std::u32string pattern = rt::ToU32(pattern_);
     auto compiled = std::make_unique<Compiled>();
-    compiled->code = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(pattern.data()), pattern.size(),
-                                   options, &error, &offset, context);
-    pcre2_compile_context_free(context);
+    compiled->code = CompilePattern(pattern, options);
     if (!compiled->code) Raise(rt::kRegexSyntax, pattern_);
+    // A pattern the wrapping doesn't suit (one that opens with a (*VERB)) runs unwatched.
+    if (pcre2_code* watched = CompilePattern(Watched(pattern), options)) {
+      pcre2_code_free(compiled->code);
+      compiled->code = watched;
+    }
     compiled->data = pcre2_match_data_create_from_pattern(compiled->code, nullptr);
     compiled_ = std::move(compiled);
   }
@@ -132,8 +162,12 @@ Compiled& RegExp::Code() {
 
 bool RegExp::Search(const std::u32string& s, size_t from, Spans& spans) {
   Compiled& c = Code();
+  if (!c.context) throw std::bad_alloc();
+  CallerStop* stop = RunningCallerStop();
+  pcre2_set_callout(c.context, stop ? AskStop : nullptr, stop);
   int rc = pcre2_match(c.code, reinterpret_cast<PCRE2_SPTR>(s.data()), s.size(), from,
-                       PCRE2_NO_UTF_CHECK, c.data, nullptr);
+                       PCRE2_NO_UTF_CHECK, c.data, c.context);
+  if (rc == PCRE2_ERROR_CALLOUT && stop) stop->End();
   if (rc == PCRE2_ERROR_NOMATCH) return false;
   // Beyond the match limits a pathological pattern fails with an error instead of running on.
   if (rc < 0) Raise(err::kInvalidArgument, "regular expression too complex: " + pattern_);

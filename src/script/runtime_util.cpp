@@ -147,13 +147,20 @@ namespace fern::script {
 
 namespace {
 thread_local const vb::Locale* const* tCallerLocale = nullptr;
+thread_local CallerStop* tCallerStop = nullptr;
 }  // namespace
 
 const vb::Locale& CallerLocale() { return tCallerLocale ? **tCallerLocale : vb::German(); }
+CallerStop* RunningCallerStop() { return tCallerStop; }
 
-CallerLocaleScope::CallerLocaleScope(const vb::Locale* const* locale) : previous_(tCallerLocale) {
+CallerScope::CallerScope(const vb::Locale* const* locale, CallerStop* stop)
+    : previousLocale_(tCallerLocale), previousStop_(tCallerStop) {
   tCallerLocale = locale;
+  tCallerStop = stop;
 }
-CallerLocaleScope::~CallerLocaleScope() { tCallerLocale = previous_; }
+CallerScope::~CallerScope() {
+  tCallerLocale = previousLocale_;
+  tCallerStop = previousStop_;
+}
 
 }  // namespace fern::script

@@ -132,6 +132,10 @@ void Throw(int32_t number) {
   throw HostError(number, std::string(ErrorText(number)), ErrorSource(number));
 }
 
+void ThrowNestedTooDeep() {
+  throw HostError(kErrOutOfStack, std::string(ErrorText(kErrOutOfStack)), ErrorSource(kErrSyntax));
+}
+
 void ThrowNamed(int32_t number, std::string_view name) {
   throw HostError(number, std::string(ErrorText(number)) + ": '" + std::string(name) + "'",
                   ErrorSource(number));

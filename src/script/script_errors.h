@@ -70,5 +70,8 @@ std::string ErrorSource(int32_t number);
 [[noreturn]] void Throw(int32_t number);
 // HostError(number, ErrorText(number) + ": '" + name + "'"), VBScript's form for named errors.
 [[noreturn]] void ThrowNamed(int32_t number, std::string_view name);
+// Error 28 for code nested too deep to compile: a compile error, though its number is a
+// run-time one.
+[[noreturn]] void ThrowNestedTooDeep();
 
 }  // namespace fern::script

@@ -253,48 +253,82 @@ TEST(VbCompare, SingleAgainstDoubleInSinglePrecision) {
 }
 
 TEST(VbCompare, TextAgainstWrittenOperands) {
-  // Each side with whether the script wrote it as a literal or constant.
+  // Each side with how the script wrote it.
+  constexpr vb::Written No = vb::Written::kNo, Const = vb::Written::kConstant,
+                        Lit = vb::Written::kLiteral;
   struct Case {
     Variant a;
-    bool aFixed;
+    vb::Written aHow;
     Variant b;
-    bool bFixed;
+    vb::Written bHow;
     int expected;
   } cases[] = {
-      {S("1,5"), false, D(1.5), true, 0},  // read as a number under the locale
-      {S("2"), false, I(10), true, -1},
-      {S("ja"), false, T, true, 1},  // no number: greater, no error
-      {S(""), false, I(0), true, 1},
-      {S("-1"), false, T, true, 0},  // True is -1
-      {I(5), true, S("abc"), true, -1},
-      {S("42"), true, I(42), true, 0},  // two literals: read as a number too
-      {S("5"), true, I(5), false, 0},   // written text against a value: as text
-      {S("True"), true, T, false, 0},
-      {S("10"), true, I(9), false, -1},
-      {S("9"), false, I(10), false, 1},  // two variables: the text is greater
-      {S("15.01.2024"), false, Variant::Date(45306), true, 0},
-      {S("16.01.2024"), true, Variant::Date(45306), true, 1},
-      {S(""), false, S("x"), true, -1},  // two texts: by characters
-      {kEmpty, false, S("x"), true, -1},
+      {S("1,5"), No, D(1.5), Lit, 0},  // read as a number under the locale
+      {S("2"), No, I(10), Lit, -1},
+      {S("2"), No, I(10), Const, -1},
+      {S(""), No, I(0), Lit, 1},  // no number: greater, no error
+      {S("42"), Lit, I(42), Lit, 0},
+      {S(" 5"), Lit, I(5), Lit, 0},
+      {S("5e0"), Lit, I(5), Lit, 0},
+      {S("5"), Lit, I(5), No, 0},  // written text against a value: as text
+      {S("10"), Lit, I(9), No, -1},
+      {S("10"), Lit, I(5), Const, -1},
+      {I(5), Const, S("abc"), Lit, -1},
+      {S("9"), No, I(10), No, 1},  // neither written: the text is greater
+      // Against a Boolean written or met by written text: as text, by characters.
+      {S("True"), Lit, T, Lit, 0},
+      {S("True"), No, T, Lit, 0},
+      {S("True"), Lit, T, No, 0},
+      {F, Lit, S("False"), No, 0},
+      {S("true"), Lit, T, Lit, 1},
+      {S("True "), Lit, T, Lit, 1},
+      {S("-1"), No, T, Lit, -1},
+      {S("ja"), No, T, Lit, 1},
+      {S("-1"), No, T, Const, 0},  // a constant Boolean reads the text as a number
+      {S("True"), No, T, No, 1},
+      {S("15.01.2024"), No, Variant::Date(45306), Lit, 0},
+      {S("16.01.2024"), Lit, Variant::Date(45306), Lit, 1},
+      {S(""), No, S("x"), Lit, -1},  // two texts: by characters
+      {kEmpty, No, S("x"), Lit, -1},
   };
   for (const Case& c : cases) {
     bool isNull = true;
-    EXPECT_EQ(vb::CompareWritten(c.a, c.aFixed, c.b, c.bFixed, isNull), c.expected)
-        << Show(c.a) << (c.aFixed ? " fixed" : "") << " , " << Show(c.b)
-        << (c.bFixed ? " fixed" : "");
+    EXPECT_EQ(vb::CompareWritten(c.a, c.aHow, c.b, c.bHow, isNull), c.expected)
+        << Show(c.a) << " " << static_cast<int>(c.aHow) << " , " << Show(c.b) << " "
+        << static_cast<int>(c.bHow);
     EXPECT_FALSE(isNull);
   }
   bool isNull = false;
-  vb::CompareWritten(kNull, true, S("x"), false, isNull);
+  vb::CompareWritten(kNull, Lit, S("x"), No, isNull);
   EXPECT_TRUE(isNull);
-  // A date literal wants text that reads as a date.
+  // Written text that is no number against a written number, and text that is no date against
+  // a fixed date, are type mismatches.
+  const std::pair<Variant, Variant> mismatches[] = {{S("abc"), I(5)},
+                                                    {S(""), I(5)},
+                                                    {S(" "), I(0)},
+                                                    {S("abc"), D(1e2)},
+                                                    {S("abc"), Variant(int32_t{100000})}};
+  for (const auto& [text, number] : mismatches) {
+    EXPECT_EQ(ErrorOf([&] {
+                bool n;
+                vb::CompareWritten(text, Lit, number, Lit, n);
+              }),
+              13)
+        << Show(text);
+    EXPECT_EQ(ErrorOf([&] {
+                bool n;
+                vb::CompareWritten(number, Lit, text, Lit, n);
+              }),
+              13)
+        << Show(text);
+  }
   EXPECT_EQ(ErrorOf([] {
               bool n;
-              vb::CompareWritten(S("abc"), false, Variant::Date(45306), true, n);
+              vb::CompareWritten(S("abc"), No, Variant::Date(45306), Lit, n);
             }),
             13);
   // Under en-US "1,5" is fifteen.
-  EXPECT_EQ(vb::CompareWritten(S("1,5"), false, I(15), true, isNull, *vb::FindLocale(1033)), 0);
+  EXPECT_EQ(vb::CompareWritten(S("1,5"), No, I(15), Lit, isNull, *vb::FindLocale(1033)), 0);
 }
 
 TEST(VbCompare, OperatorsGiveBooleanOrNull) {

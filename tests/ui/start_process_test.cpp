@@ -87,6 +87,44 @@ class StartProcessTest : public ::testing::Test, public DemoHostTest {
     }
     return status;
   }
+  // Runs one portal whose hook says it has started and then runs `body`, which only the run's
+  // cancellation can end before the script time-out of a minute: SIGTERM ends the run as
+  // cancelled (exit 4, logs and run line written).
+  void ExpectSigtermEndsHook(const std::string& body) {
+    const std::filesystem::path started = dir / "hook-started";
+    const std::filesystem::path scripts = host() / "System" / "Services" / "OpenImmo";
+    std::filesystem::create_directories(scripts);
+    std::ofstream(scripts / "loops.vbs")
+        << "Class Loops\n  Public Function Callback_BeforeXmlSave(rs, doc, path, name)\n"
+           "    CreateObject(\"Scripting.FileSystemObject\").CreateTextFile(\""
+        << started.string() << "\").Close\n"
+        << body << "  End Function\nEnd Class\nApplication.EventsConsumers.Add New Loops\n";
+    const pid_t pid = Spawn(Night("immoportal§demo"));
+    ASSERT_GT(pid, 0);
+    for (int i = 0; i < 1500 && !std::filesystem::exists(started); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    if (!std::filesystem::exists(started)) {
+      kill(pid, SIGKILL);
+      waitpid(pid, nullptr, 0);
+      FAIL() << "the hook never ran\n" << DatFile("Send.log");
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const auto signalled = std::chrono::steady_clock::now();
+    kill(pid, SIGTERM);
+    // Two seconds is the aim; the bound leaves room for a slow machine, far below the time-out.
+    const int status = WaitEnd(pid, std::chrono::seconds(30));
+    const auto took = std::chrono::steady_clock::now() - signalled;
+    ASSERT_NE(status, -1) << "still running 30 s after SIGTERM";
+    ASSERT_TRUE(WIFEXITED(status)) << status;
+    EXPECT_EQ(WEXITSTATUS(status), 4);
+    EXPECT_LT(took, std::chrono::seconds(20));
+    EXPECT_NE(TransferLog().find("; PortalList: ImmoPortal Demo|;"), std::string::npos)
+        << TransferLog();
+    const std::string sent = DatFile("Send.log");
+    EXPECT_NE(sent.find("SIGTERM"), std::string::npos) << sent;
+    // Stopped by the cancellation, which is not a time-out.
+    EXPECT_EQ(sent.find("Zeitgrenze"), std::string::npos) << sent;
+  }
   // The lines of a Windows-1252 log with CR LF, as UTF-8.
   static std::vector<std::string> LogLines(const std::filesystem::path& file) {
     std::vector<std::string> lines;
@@ -145,42 +183,14 @@ TEST_F(StartProcessTest, StartupFailuresAndAnotherRunGiveTheirCodes) {
 }
 
 TEST_F(StartProcessTest, SigtermStopsALoopingHookAndEndsTheRunCancelled) {
-  // A hook that says it has started and then loops; only the run's cancellation can end it
-  // before the script time-out of a minute.
-  const std::filesystem::path started = dir / "hook-started";
-  const std::filesystem::path scripts = host() / "System" / "Services" / "OpenImmo";
-  std::filesystem::create_directories(scripts);
-  std::ofstream(scripts / "loops.vbs")
-      << "Class Loops\n  Public Function Callback_BeforeXmlSave(rs, doc, path, name)\n"
-         "    Dim n\n    CreateObject(\"Scripting.FileSystemObject\").CreateTextFile(\""
-      << started.string()
-      << "\").Close\n    Do : n = n + 1 : Loop\n  End Function\nEnd Class\n"
-         "Application.EventsConsumers.Add New Loops\n";
-  const pid_t pid = Spawn(Night("immoportal§demo"));
-  ASSERT_GT(pid, 0);
-  for (int i = 0; i < 1500 && !std::filesystem::exists(started); ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  if (!std::filesystem::exists(started)) {
-    kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
-    FAIL() << "the hook never ran\n" << DatFile("Send.log");
-  }
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
-  const auto signalled = std::chrono::steady_clock::now();
-  kill(pid, SIGTERM);
-  // Two seconds is the aim; the bound leaves room for a slow machine, far below the time-out.
-  const int status = WaitEnd(pid, std::chrono::seconds(30));
-  const auto took = std::chrono::steady_clock::now() - signalled;
-  ASSERT_NE(status, -1) << "still running 30 s after SIGTERM";
-  ASSERT_TRUE(WIFEXITED(status)) << status;
-  EXPECT_EQ(WEXITSTATUS(status), 4);
-  EXPECT_LT(took, std::chrono::seconds(20));
-  EXPECT_NE(TransferLog().find("; PortalList: ImmoPortal Demo|;"), std::string::npos)
-      << TransferLog();
-  const std::string sent = DatFile("Send.log");
-  EXPECT_NE(sent.find("SIGTERM"), std::string::npos) << sent;
-  // Stopped by the cancellation, which is not a time-out.
-  EXPECT_EQ(sent.find("Zeitgrenze"), std::string::npos) << sent;
+  ExpectSigtermEndsHook("    Dim n\n    Do : n = n + 1 : Loop\n");
+}
+
+TEST_F(StartProcessTest, SigtermStopsAHookInALongRegExpMatch) {
+  // Minutes of matching in one call, with no statement between to look at the stop.
+  ExpectSigtermEndsHook(
+      "    Dim re : Set re = New RegExp : re.Pattern = \"(a|b)*\\d\"\n"
+      "    Callback_BeforeXmlSave = re.Test(String(100000, \"a\"))\n");
 }
 
 TEST_F(StartProcessTest, WindowWithoutDisplayIsRefusedClearly) {

@@ -1,5 +1,6 @@
-' Text meeting a Boolean, a constant, a negative number or a date. A literal or constant converts
-' text that reads as a number; text that doesn't is greater than the number, with no error.
+' Text meeting a Boolean, a constant, a negative number or a date. A variable's text meeting a
+' literal or constant number reads as a number; text that doesn't is greater, with no error.
+' Text against a written True or False compares as text.
 Const FIVE = 5
 Const YES = True
 WScript.Echo "1" = True, "true" = True, "True" = True, "True" > False, "-1" = True

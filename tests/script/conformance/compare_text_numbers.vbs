@@ -1,4 +1,5 @@
-' Text against numbers: a literal or constant converts text that reads as a number.
+' Text against numbers: a literal or constant converts a variable's text that reads as a number;
+' a text literal against a number literal must read as one.
 Const Limit = 30
 Dim x : x = "0"
 WScript.Echo "42" = 42, "True" = True, "False" = False
