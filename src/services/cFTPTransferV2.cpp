@@ -273,6 +273,14 @@ bool cFTPTransferV2::PutFolderActive(const std::string& local, const std::string
     if (all) RaiseWorkState(state::kInfo, line);
     if (rc == CommandOutcome::kDone) {
       ++sentFiles_;
+    } else if (inet_.CutShortUpload()) {
+      // Stopped in the middle of the file: a portal must not import the part that arrived.
+      const bool removed = inet_.RemoveCutShortUpload().ok();
+      RaiseInternalState(services::istate::kDetail,
+                         removed ? "Unvollständige Datei " + remoteName + " auf dem Server gelöscht"
+                                 : "Unvollständige Datei " + remoteName +
+                                       " konnte auf dem Server nicht gelöscht werden");
+      return false;
     } else {
       failed_ = true;
       // What a dropped upload left under the final name must not be imported before the retry.

@@ -183,6 +183,29 @@ TEST_F(Upload, SuccessStopsTheRetries) {
   EXPECT_EQ(Count("weiterer Versuch"), 1);
 }
 
+TEST_F(Upload, AStopDuringThePauseStartsNoFurtherAttempt) {
+  settings_.transferDelay = 60000;
+  int calls = 0;
+  SetPumpHook([] { SetEsc(); });
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(Uploader([&](auto&&...) {
+                 ++calls;
+                 return false;
+               }).DoUpload("", To("h", "u", kPassword, "", ""), local_.string(), ""));
+  SetPumpHook(nullptr);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+  EXPECT_EQ(calls, 1);
+  EXPECT_EQ(Count("weiterer Versuch"), 0) << Lines();
+  EXPECT_EQ(Count("100 \r\nProzess extern beendet"), 1) << Lines();
+  // Nothing starts after a stop.
+  EXPECT_FALSE(Uploader([&](auto&&...) {
+                 ++calls;
+                 return true;
+               }).DoUpload("", To("h", "u", kPassword, "", ""), local_.string(), ""));
+  EXPECT_EQ(calls, 1);
+  EXPECT_EQ(Count("100 \r\nProzess extern beendet"), 2) << Lines();
+}
+
 TEST_F(Upload, ToolErrorsBecomeStateLinesAndTheLastReachesTheCaller) {
   // SFTP to a closed port with a stored key: every attempt fails with the log's text.
   const int port = SshdServer::FreePort();
@@ -327,6 +350,25 @@ TEST_F(Sftp, ADroppedUploadLeavesNoPartialFileOnTheServer) {
   EXPECT_FALSE(fs::exists(dir_ / "remote" / "in" / "a drop.xml"));
 }
 
+TEST_F(Sftp, AStopInTheMiddleOfAFileRemovesItAndEndsTheUpload) {
+  const fs::path ini = host_ / "sftp.ini";
+  KeyLogin(ini);
+  IniWrite(sshd_->host(), "fingerprint",
+           testing_servers::KeygenFingerprint(dir_ / "host_key.pub", "sha256"), ini);
+  std::ofstream(local_ / "big.xml").close();
+  fs::resize_file(local_ / "big.xml", 256u << 20);
+  std::thread stop = DropWhenGrown(dir_ / "remote" / "in" / "big.xml", [] { SetEsc(); });
+  EXPECT_FALSE(Uploader().DoUpload("sftp",
+                                   To(sshd_->host(), testing_servers::CurrentUser(), "", "in", ""),
+                                   local_.string(), "xml"));
+  stop.join();
+  ASSERT_TRUE(EscPressed()) << "the upload ended before the stop";
+  EXPECT_EQ(Count("Unvollständige Datei in/big.xml auf dem Server gelöscht"), 1) << Lines();
+  EXPECT_FALSE(fs::exists(dir_ / "remote" / "in" / "big.xml"));
+  EXPECT_EQ(Count("100 \r\nProzess extern beendet"), 1) << Lines();
+  EXPECT_EQ(Count("weiterer Versuch"), 0) << Lines();
+}
+
 TEST_F(Sftp, WrongPasswordAndMissingKeyFileHaveTheirTexts) {
   // No user's password is known here, so the password road is proven by its refusal.
   const fs::path ini = host_ / "sftp.ini";
@@ -425,6 +467,21 @@ TEST_F(Ftp, ADroppedFtpsUploadLeavesNoPartialFileOnTheServer) {
                HostError);
   EXPECT_EQ(Count("Unvollständige Datei in/a drop.xml auf dem Server gelöscht"), 1) << Lines();
   EXPECT_FALSE(fs::exists(dir_ / "remote" / "in" / "a drop.xml"));
+}
+
+TEST_F(Ftp, AStopInTheMiddleOfAnFtpsFileRemovesItAndEndsTheUpload) {
+  auto server = Start(true);
+  std::ofstream(local_ / "big.xml").close();
+  fs::resize_file(local_ / "big.xml", 256u << 20);
+  std::thread stop = DropWhenGrown(dir_ / "remote" / "in" / "big.xml", [] { SetEsc(); });
+  EXPECT_FALSE(Uploader().DoUpload("ftps", To(server->host(), "fern", kPassword, "in", ""),
+                                   local_.string(), "xml"));
+  stop.join();
+  ASSERT_TRUE(EscPressed()) << "the upload ended before the stop";
+  EXPECT_EQ(Count("Unvollständige Datei in/big.xml auf dem Server gelöscht"), 1) << Lines();
+  EXPECT_FALSE(fs::exists(dir_ / "remote" / "in" / "big.xml"));
+  EXPECT_EQ(Count("100 \r\nProzess extern beendet"), 1) << Lines();
+  EXPECT_EQ(Count("weiterer Versuch"), 0) << Lines();
 }
 
 TEST_F(Ftp, SftpWithUseTlsNeedsNoFingerprint) {
