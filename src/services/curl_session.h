@@ -160,7 +160,6 @@ class Deadline {
  public:
   explicit Deadline(std::chrono::milliseconds budget)
       : end_(std::chrono::steady_clock::now() + budget) {}
-  bool Passed() const { return std::chrono::steady_clock::now() >= end_; }
   TransferLimits Fit(TransferLimits limits) const;
   CurlSession::StopFn Stop() const {
     return [end = end_] { return std::chrono::steady_clock::now() >= end; };
