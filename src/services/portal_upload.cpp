@@ -462,6 +462,12 @@ bool UploadRoutes::NcFtpPut(const UploadTarget& target, const std::string& local
     Wait(true);
     const ProcessResult r = RunProcess(argv, po);
     Wait(false);
+    // A stop may reach the program before us (systemd signals every process of the job): what
+    // it ended with then is the stop's doing.
+    if (EscPressed() && !r.Succeeded()) {
+      ReportStop(events_, language_);
+      return false;
+    }
     switch (r.outcome) {
       case ProcessOutcome::kExited:
         code = r.exitCode;
@@ -471,9 +477,6 @@ bool UploadRoutes::NcFtpPut(const UploadTarget& target, const std::string& local
         break;
       case ProcessOutcome::kStartFailed:
         throw HostError(err::kFileNotFound, T("%1 nicht gefunden.", program), kNcFtpSource);
-      case ProcessOutcome::kCancelled:
-        ReportStop(events_, language_);
-        return false;
       default:
         code = 8;
         break;
