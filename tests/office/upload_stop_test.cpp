@@ -6,7 +6,6 @@
 #include <sys/wait.h>
 
 #include <chrono>
-#include <sstream>
 #include <thread>
 
 #include "host/cUtil.h"
@@ -42,24 +41,6 @@ class UploadStop : public OfficeTest, public ::testing::WithParamInterface<Road>
 
   std::string Log(const std::string& name) {
     return cp1252::ToUtf8(testing_files::ReadAll(host() / "DAT" / name));
-  }
-
-  // The processes whose parent is `parent`.
-  static std::vector<pid_t> Children(pid_t parent) {
-    std::vector<pid_t> out;
-    for (const auto& e : std::filesystem::directory_iterator("/proc")) {
-      const std::string name = e.path().filename().string();
-      if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-      const std::string stat = testing_files::ReadAll(e.path() / "stat");
-      const size_t close = stat.rfind(')');
-      if (close == std::string::npos) continue;
-      std::istringstream rest(stat.substr(close + 1));
-      std::string state;
-      pid_t ppid = 0;
-      rest >> state >> ppid;
-      if (ppid == parent) out.push_back(std::stoi(name));
-    }
-    return out;
   }
 
   static size_t Count(const std::string& text, const std::string& what) {
@@ -102,7 +83,7 @@ TEST_P(UploadStop, SigtermEndsTheUploadAtOnceWithOneRecordOfTheStop) {
 
   const auto stopped = Clock::now();
   // As systemd stops a job: every process of it, the upload program it runs too.
-  for (pid_t child : Children(pid_)) kill(child, SIGTERM);
+  for (pid_t child : ChildrenOf(pid_)) kill(child, SIGTERM);
   kill(pid_, SIGTERM);
   // Before the fix the attempt waited out its time-outs, then two more came: ~90 s.
   const int status = WaitExit(pid_, std::chrono::seconds(10));

@@ -19,6 +19,7 @@
 #include "platform/ini_file.h"
 #include "platform/waits.h"
 #include "services/cFTPTransferV2.h"
+#include "support/child_process.h"
 #include "support/ftp_server.h"
 #include "support/scratch_dir.h"
 #include "support/sshd_server.h"
@@ -53,21 +54,10 @@ std::string Listed(const fs::path& folder) {
   return out;
 }
 
-// The processes below `parent`, found by their parent's id in /proc.
+// The processes below `parent`.
 std::vector<pid_t> Descendants(pid_t parent) {
   std::vector<pid_t> out;
-  for (const auto& e : fs::directory_iterator("/proc")) {
-    const std::string name = e.path().filename().string();
-    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-    const std::string stat = ReadAll(e.path() / "stat");
-    const size_t close = stat.rfind(')');
-    if (close == std::string::npos) continue;
-    std::istringstream rest(stat.substr(close + 1));
-    std::string state;
-    pid_t ppid = 0;
-    rest >> state >> ppid;
-    if (ppid != parent) continue;
-    const pid_t child = std::stoi(name);
+  for (pid_t child : testing::ChildrenOf(parent)) {
     out.push_back(child);
     for (pid_t d : Descendants(child)) out.push_back(d);
   }
