@@ -129,7 +129,9 @@ bool Delivery::SendXml(db::Recordset& rsboersen, XmlDocumentPtr& doc, const tMan
     } else {
       Work(state::kTransferBegins, T("Die Datei %1 wird gesendet - warten auf Antwort", base));
       const HttpPostOutcome o = PostDocument(url, doc->xml(), m.LoginName, m.Password);
-      if (!o.transportOk) {
+      if (o.stopped) {
+        services::ReportStop(run_.events, Session().g_oLanguagePack.get());
+      } else if (!o.transportOk) {
         Work(state::kError, ">>>> " + T("Fehler bei HTTPRequest:") + " " +
                                 std::to_string(o.errorNumber) + " " + o.error +
                                 " ;[Börse: " + display + "] ;[Proc: SendXml]");

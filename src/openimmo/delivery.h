@@ -30,6 +30,7 @@ struct HttpPostOutcome {
   std::string body;
   int32_t errorNumber = 0;  // transport error: the WinINet number
   std::string error;        // transport error text
+  bool stopped = false;     // a stop ended the post
 };
 
 namespace openimmo {

@@ -19,6 +19,7 @@ HttpPostOutcome Delivery::PostDocument(const std::string& url, const std::string
   out.transportOk = reply.result.ok();
   out.status = reply.status;
   out.body = reply.body;
+  out.stopped = reply.result.kind == services::TransferResult::Kind::kCancelled;
   if (!out.transportOk) {
     out.errorNumber = reply.result.wininetError;
     out.error = reply.result.message;

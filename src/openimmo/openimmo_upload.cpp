@@ -19,6 +19,14 @@ namespace fern::openimmo {
 namespace {
 
 constexpr int32_t kShortestDelayMs = 10;  // a delay up to this is no delay
+constexpr int kDelayStepMs = 50;          // a stop ends the pause after at most this
+
+// The pause after a failed attempt; false when a stop ended it.
+bool PauseUnlessStopped(int32_t ms) {
+  for (int32_t left = ms; left > 0 && !EscPressed(); left -= kDelayStepMs)
+    Sleep(std::min(left, kDelayStepMs));
+  return !EscPressed();
+}
 
 }  // namespace
 
@@ -45,6 +53,13 @@ std::string OpenImmoUpload::T(const std::string& german, const std::string& p1) 
 
 bool OpenImmoUpload::DoUpload(const std::string& protocol, const UploadTarget& target,
                               const std::string& localFolder, const std::string& extension) {
+  // After a stop nothing starts: an attempt it cut short has said so itself, otherwise the
+  // stop is reported here, once.
+  auto stoppedBefore = [&] {
+    services::ReportStop(events_, language_);
+    return false;
+  };
+  if (EscPressed()) return stoppedBefore();
   bool ok = false;
   // The trapped attempts, at least one, then the strict last one.
   const int32_t trapped = std::max<int32_t>(1, s_.transferCount - 1);
@@ -59,7 +74,9 @@ bool OpenImmoUpload::DoUpload(const std::string& protocol, const UploadTarget& t
       Work(T("Übertragung") + ": " + e.what());
     }
     if (!ok) {
-      if (s_.transferDelay > kShortestDelayMs) Sleep(s_.transferDelay);
+      if (EscPressed()) return false;
+      if (s_.transferDelay > kShortestDelayMs && !PauseUnlessStopped(s_.transferDelay))
+        return stoppedBefore();
       Work(T("FTP-Übertragung (%1) weiterer Versuch...", target.server));
     }
   }

@@ -47,6 +47,8 @@ class OpenImmoUpload {
   // Tries up to transferCount times. Failed attempts but the last become WorkState 8 lines
   // ("Übertragung: ..." and "FTP-Übertragung (server) weiterer Versuch..."); the last attempt
   // runs strict and its HostError reaches the caller. True when the last attempt made succeeded.
+  // A stop (Esc, SIGTERM, the window's buttons) ends the attempt in flight and starts no other;
+  // "Prozess extern beendet" (WorkState 100) then tells of it once, and the result is False.
   bool DoUpload(const std::string& protocol, const UploadTarget& target,
                 const std::string& localFolder, const std::string& extension);
 

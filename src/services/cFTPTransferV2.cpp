@@ -273,6 +273,14 @@ bool cFTPTransferV2::PutFolderActive(const std::string& local, const std::string
     if (all) RaiseWorkState(state::kInfo, line);
     if (rc == CommandOutcome::kDone) {
       ++sentFiles_;
+    } else if (inet_.CutShortUpload()) {
+      // Stopped in the middle of the file: a portal must not import the part that arrived.
+      const bool removed = inet_.RemoveCutShortUpload().ok();
+      RaiseInternalState(services::istate::kDetail,
+                         removed ? "Unvollständige Datei " + remoteName + " auf dem Server gelöscht"
+                                 : "Unvollständige Datei " + remoteName +
+                                       " konnte auf dem Server nicht gelöscht werden");
+      return false;
     } else {
       failed_ = true;
       // What a dropped upload left under the final name must not be imported before the retry.
@@ -295,7 +303,7 @@ bool cFTPTransferV2::HttpTransfer(const std::string& URL, const std::string& com
   const CommandOutcome rc = ExecuteAndWait(command);
   if (rc == CommandOutcome::kUnanswered && Cancelled()) {
     // Esc or ForceCancel: the request was not answered.
-    RaiseWorkState(state::kCancelled, "\r\n" + T("Prozess extern beendet"));
+    ReportStopped();
     return false;
   }
   // A failure (state 11) has been reported by the state handler.
@@ -338,6 +346,7 @@ XmlDocumentPtr cFTPTransferV2::HTTPRequest(const std::string& method, const XmlD
   services::CurlSession request;
   request.limits = limits_;
   request.SetSecret(password);
+  cancel_ = false;
   auto fail = [&](int64_t number, const std::string& description) {
     RaiseWorkState(state::kError, request.Mask(T("Fehler bei HTTPRequest:") + " " +
                                                std::to_string(number) + " " + description + ";"));
@@ -348,7 +357,11 @@ XmlDocumentPtr cFTPTransferV2::HTTPRequest(const std::string& method, const XmlD
                    T("Die Datei %1 wird gesendet - warten auf Antwort", fileName));
     if (!body) return fail(err::kObjectNotSet, "Object variable not set");
     const services::HttpReply reply =
-        request.PostXml(URL, body->xml(), {user, password}, method, [] { return EscPressed(); });
+        request.PostXml(URL, body->xml(), {user, password}, method, [this] { return Cancelled(); });
+    if (reply.result.kind == services::TransferResult::Kind::kCancelled) {
+      ReportStopped();
+      return XmlDocumentPtr();
+    }
     if (!reply.result.ok()) return fail(reply.result.wininetError, reply.result.message);
     const std::string& answer = reply.body;
 
@@ -400,9 +413,13 @@ void cFTPTransferV2::ForceCancel() {
   cancel_ = true;
   if (wininet_) wininet_->Cancel();
   if (wasRunning)
-    RaiseWorkState(state::kCancelled, "\r\n" + T("Prozess extern beendet"));
+    ReportStopped();
   else
     RaiseWorkState(state::kCancelled, "\r\n" + T("Prozess bereits beendet"));
+}
+
+void cFTPTransferV2::ReportStopped() {
+  RaiseWorkState(state::kCancelled, "\r\n" + T("Prozess extern beendet"));
 }
 
 bool cFTPTransferV2::IsOnline(const std::string& strUrl, int32_t lngTimeout) {

@@ -79,6 +79,7 @@ class cFTPTransferV2 : public StateEvents {
   // Posts the document and keeps the answer as "<folder>\<file name, blanks as _>answer.xml".
   // Returns the answer document, or null after a reported failure (WorkState 102): transport
   // error, or an answer that is no XML (its bytes are then kept in the answer file as they came).
+  // A stop (Esc, ForceCancel) ends the request at once and is reported as ForceCancel does.
   XmlDocumentPtr HTTPRequest(const std::string& method, const XmlDocumentPtr& body,
                              const std::string& answerFolder, const std::string& fileName,
                              const std::string& URL, std::string& user,
@@ -117,6 +118,8 @@ class cFTPTransferV2 : public StateEvents {
   bool PutFolderActive(const std::string& local, const std::string& remote,
                        const std::string& extensions, bool strict);
   bool Cancelled() const;
+  // WorkState 100: a stop ended the upload or request in flight.
+  void ReportStopped();
 
   const LanguagePack* language_ = nullptr;
   bool passive_ = true;

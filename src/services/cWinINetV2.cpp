@@ -131,7 +131,8 @@ std::string cWinINetV2::Url(const std::string& remotePath) const {
 }
 
 bool cWinINetV2::Connect(const std::string& host, const std::string& user,
-                         const std::string& password, bool strict, const std::string& proxy) {
+                         const std::string& password, bool strict, const std::string& proxy,
+                         const services::CurlSession::StopFn& stop) {
   listing_.clear();
   if (!CloseConnection()) return false;
 
@@ -146,14 +147,22 @@ bool cWinINetV2::Connect(const std::string& host, const std::string& user,
   CURL* easy = PrepareLogin(session_, user_, password_, tls_);
   curl_easy_setopt(easy, CURLOPT_URL, (base_ + "/").c_str());
   curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
-  const services::TransferResult result = session_.Run(commandStop_);
+  const services::TransferResult result = session_.Run(stop ? stop : commandStop_);
   if (!result.ok()) {
-    ReportError("Verbindungsaufbau zu " + host, strict, result.wininetError);
+    // A stop is no failure of the server; whoever stopped says so.
+    if (result.kind == services::TransferResult::Kind::kCancelled)
+      cancelled_ = true;
+    else
+      ReportError("Verbindungsaufbau zu " + host, strict, result.wininetError);
     CloseConnection();
     return false;
   }
   connected_ = true;
   return true;
+}
+
+services::CurlSession::StopFn cWinINetV2::Stop() {
+  return [this] { return cancelled_ || EscPressed(); };
 }
 
 bool cWinINetV2::CloseConnection() {
@@ -179,10 +188,10 @@ bool cWinINetV2::PassiveFtpTransfer(const std::string& host, const std::string& 
     return false;
   }
   bool ok = false;
-  if (Connect(host, user, password, strict, proxy)) {
-    failed_ = false;
-    cancelled_ = false;
-    sentFiles_ = 0;
+  failed_ = false;
+  cancelled_ = false;
+  sentFiles_ = 0;
+  if (Connect(host, user, password, strict, proxy, Stop())) {
     PutFolder(local, remoteFolder, extensions, strict);
     ok = !failed_ && !cancelled_ && sentFiles_ > 0;
   }
@@ -205,7 +214,10 @@ bool cWinINetV2::PutFolder(const std::string& localFolder, const std::string& re
     curl_easy_setopt(easy, CURLOPT_URL, (base_ + "/").c_str());
     curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
     services::CurlAccess::SetQuote(session_, quote);
-    session_.Run();
+    if (session_.Run(Stop()).kind == services::TransferResult::Kind::kCancelled) {
+      cancelled_ = true;
+      return false;
+    }
   }
 
   const services::FolderContent content = services::ListFolder(localFolder);
@@ -278,9 +290,15 @@ bool cWinINetV2::PutFile(const std::string& localPath, const std::string& remote
   curl_easy_setopt(easy, CURLOPT_READDATA, this);
   curl_easy_setopt(easy, CURLOPT_INFILESIZE_LARGE, curl_off_t{fileLength_});
   curl_easy_setopt(easy, CURLOPT_TRANSFERTEXT, type == 1 ? 1L : 0L);
-  const services::TransferResult result =
-      session_.Run([this] { return cancelled_ || EscPressed(); });
-  if (result.kind == services::TransferResult::Kind::kCancelled) cancelled_ = true;
+  const services::TransferResult result = session_.Run(Stop());
+  if (result.kind == services::TransferResult::Kind::kCancelled && !readFailed_) {
+    // Stopped: no failure to report, but what went out of the file must not stay.
+    cancelled_ = true;
+    std::fclose(file_);
+    file_ = nullptr;
+    if (sent_ > 0) RemovePartial(remoteName);
+    return false;
+  }
   if (!result.ok() || readFailed_) {
     const bool ok = fail(readFailed_ ? kFileNotFound : result.wininetError);
     if (sent_ > 0) RemovePartial(remoteName);
@@ -295,13 +313,18 @@ bool cWinINetV2::PutFile(const std::string& localPath, const std::string& remote
 }
 
 // A portal may import what a dropped upload left under the final name before the retry sends it
-// whole. Best effort: what the server keeps is named in the log.
+// whole. Also after a stop, within the budget. Best effort: what the server keeps is named in
+// the log.
 void cWinINetV2::RemovePartial(const std::string& remoteName) {
+  const services::Deadline deadline(services::kRemovalBudget);
+  const services::TransferLimits kept = session_.limits;
+  session_.limits = deadline.Fit(kept);
   CURL* easy = PrepareLogin(session_, user_, password_, tls_);
   curl_easy_setopt(easy, CURLOPT_URL, (base_ + "/").c_str());
   curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
   services::CurlAccess::SetQuote(session_, {"DELE " + remoteName});
-  const bool removed = session_.Run().ok();
+  const bool removed = session_.Run(deadline.Stop()).ok();
+  session_.limits = kept;
   RaiseInternalState(services::istate::kDetail,
                      removed ? "Unvollständige Datei " + remoteName + " auf dem Server gelöscht"
                              : "Unvollständige Datei " + remoteName +

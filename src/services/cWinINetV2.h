@@ -37,8 +37,9 @@ class cWinINetV2 : public StateEvents {
   services::TransferLimits& Limits() { return session_.limits; }
 
   // Connects, uploads the folder tree (PutFolder) and closes. False when the login failed, any
-  // folder or file failed, Esc was pressed, or there was nothing to send. The port comes from
-  // a ":port" in `proxy` (else 21).
+  // folder or file failed, Esc was pressed, or there was nothing to send. A stop (Esc, Cancel)
+  // ends the command in flight, the login included, at once and is not reported as a failure;
+  // a file it cut short is removed. The port comes from a ":port" in `proxy` (else 21).
   bool PassiveFtpTransfer(const std::string& host, const std::string& user,
                           const std::string& password, const std::string& localFolder,
                           const std::string& remoteFolder, const std::string& extensions,
@@ -50,7 +51,7 @@ class cWinINetV2 : public StateEvents {
                      const std::string& command, bool strict, const std::string& proxy);
   const std::string& GetListingText() const { return listing_; }
 
-  // Stops a running folder transfer after the current file (which is aborted).
+  // Stops a running folder transfer at once (the command in flight is aborted).
   void Cancel() { cancelled_ = true; }
   // Asked between the polling steps of the login and of a "DIR" listing, which otherwise run
   // to their time-outs: a clean-up that goes on after a stop ends them at its own deadline.
@@ -76,8 +77,13 @@ class cWinINetV2 : public StateEvents {
   static constexpr size_t kBlockSize = 50000;
 
  private:
+  // `stop` ends the login early (the folder transfer's stop; without it, the command stop);
+  // a stop is not reported.
   bool Connect(const std::string& host, const std::string& user, const std::string& password,
-               bool strict, const std::string& proxy);
+               bool strict, const std::string& proxy,
+               const services::CurlSession::StopFn& stop = {});
+  // The folder transfer's stop: Cancel, Esc or a stop signal.
+  services::CurlSession::StopFn Stop();
   bool CloseConnection();
   bool PutFolder(const std::string& localFolder, const std::string& remoteFolder,
                  const std::string& extensions, bool strict);

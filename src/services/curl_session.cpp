@@ -622,6 +622,18 @@ TransferResult CurlSession::LearnHostKey(const std::string& url, const StopFn& s
   return r;
 }
 
+TransferLimits Deadline::Fit(TransferLimits limits) const {
+  const auto left =
+      std::chrono::duration_cast<std::chrono::milliseconds>(end_ - std::chrono::steady_clock::now())
+          .count();
+  const long ms = static_cast<long>(std::max<long long>(left, 1));
+  const long seconds = std::max(1L, (ms + 999) / 1000);
+  limits.connectTimeoutMs = std::min(limits.connectTimeoutMs, ms);
+  limits.responseSeconds = std::min(limits.responseSeconds, seconds);
+  limits.lowSpeedSeconds = std::min(limits.lowSpeedSeconds, seconds);
+  return limits;
+}
+
 FtpEndpoint FtpEndpointOf(const std::string& host, int port) {
   std::string name = host;
   while (!name.empty() && name.front() == ' ') name.erase(0, 1);

@@ -8,6 +8,7 @@
 // wherever a text leaves this class (messages, the server dialogue).
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -169,6 +170,25 @@ class CurlSession {
   bool FtpListsMfmt(const std::string& url, const Credentials& login, const PeerPolicy& policy,
                     const StopFn& stop, TransferResult& failed);
   std::unique_ptr<Impl> impl_;
+};
+
+// How long the removal of what a dropped or stopped upload left may take in all, whatever the
+// server does: a stopped run must still end before a scheduler kills it.
+inline constexpr std::chrono::seconds kRemovalBudget{20};
+
+// A transfer that must end by a fixed time (a clean-up after a stop): the limits are cut to
+// the time left, and the stop function ends the transfer once it has passed.
+class Deadline {
+ public:
+  explicit Deadline(std::chrono::milliseconds budget)
+      : end_(std::chrono::steady_clock::now() + budget) {}
+  TransferLimits Fit(TransferLimits limits) const;
+  CurlSession::StopFn Stop() const {
+    return [end = end_] { return std::chrono::steady_clock::now() >= end; };
+  }
+
+ private:
+  std::chrono::steady_clock::time_point end_;
 };
 
 // Where an FTP host text points: "ftp://host:port" (or "ftps://...") and whether AUTH TLS is

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstdio>
 #include <filesystem>
+#include <utility>
 #include <vector>
 
 #include "platform/host_path.h"
@@ -46,6 +47,7 @@ size_t InetControl::ReadFile(char* data, size_t size, size_t count, void* self) 
   auto* me = static_cast<InetControl*>(self);
   const size_t got = std::fread(data, 1, size * count, me->upload_);
   if (got == 0 && std::ferror(me->upload_)) return CURL_READFUNC_ABORT;
+  me->putBytes_ += static_cast<int64_t>(got);
   return got;
 }
 
@@ -120,6 +122,7 @@ void SplitPutArguments(const std::string& rest, std::string& local, std::string&
 
 void InetControl::Execute(const std::string& url, const std::string& command) {
   if (executing_) Cancel();
+  cutShort_.clear();
   answer_.clear();
   answerPos_ = 0;
   responseCode_ = 0;
@@ -207,7 +210,9 @@ bool InetControl::StartFtp(const std::string& command) {
     }
     std::error_code ec;
     const auto size = std::filesystem::file_size(real, ec);
-    curl_easy_setopt(easy, CURLOPT_URL, (base + "/" + EscapeUrlPath(ResolvePath(remote))).c_str());
+    putPath_ = ResolvePath(remote);
+    putBytes_ = 0;
+    curl_easy_setopt(easy, CURLOPT_URL, (base + "/" + EscapeUrlPath(putPath_)).c_str());
     curl_easy_setopt(easy, CURLOPT_NOBODY, 0L);
     curl_easy_setopt(easy, CURLOPT_UPLOAD, 1L);
     curl_easy_setopt(easy, CURLOPT_READFUNCTION, &InetControl::ReadFile);
@@ -316,12 +321,34 @@ void InetControl::Finish() {
 
 void InetControl::Cancel() {
   if (!executing_) return;
+  // Bytes went out, or the server was told to store: part of the file may be on the server.
+  bool stored = putBytes_ > 0;
+  for (const CurlSession::Exchange& x : session_.Dialogue())
+    stored = stored || x.command.rfind("STOR ", 0) == 0;
+  if ((verb_ == "PUT" || verb_ == "SEND") && stored) cutShort_ = putPath_;
   session_.Cancel();
   executing_ = false;
   if (upload_) std::fclose(upload_);
   upload_ = nullptr;
   // A half-done FTP command leaves the connection in an unknown state.
   Close();
+}
+
+TransferResult InetControl::RemoveCutShortUpload() {
+  if (cutShort_.empty()) return {};
+  const std::string path = std::exchange(cutShort_, {});
+  const Deadline deadline(kRemovalBudget);
+  const TransferLimits kept = session_.limits;
+  session_.limits = deadline.Fit(kept);
+  CURL* easy = CurlAccess::Prepare(session_);
+  PrepareFtp(easy, *this);
+  curl_easy_setopt(easy, CURLOPT_URL, (FtpBase() + "/").c_str());
+  curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
+  CurlAccess::SetQuote(session_, {"DELE " + path});
+  const TransferResult result = session_.Run(deadline.Stop());
+  session_.limits = kept;
+  Close();
+  return result;
 }
 
 std::string InetControl::GetChunk(size_t size) {

@@ -77,6 +77,12 @@ class InetControl {
   // The next piece of at most `size` bytes of the answer; "" when it is all read.
   std::string GetChunk(size_t size);
 
+  // Whether Cancel cut a PUT short after part of the file may have reached the server.
+  bool CutShortUpload() const { return !cutShort_.empty(); }
+  // Removes that part over a new connection, within kRemovalBudget whatever the server does,
+  // and closes the connection. Ok when there was nothing to remove.
+  TransferResult RemoveCutShortUpload();
+
   // The login folder the server reported for the current connection ("" when unknown).
   const std::string& LoginFolder() const { return loginFolder_; }
 
@@ -106,6 +112,9 @@ class InetControl {
   std::string responseInfo_;
   long httpStatus_ = 0;
   std::FILE* upload_ = nullptr;
+  std::string putPath_;   // the running PUT's remote path
+  int64_t putBytes_ = 0;  // of the file handed to the connection so far
+  std::string cutShort_;  // the remote path of a PUT that Cancel cut short
 };
 
 }  // namespace fern::services

@@ -131,14 +131,21 @@ bool MayHaveLeftFile(const TransferResult& r, const CurlSession& cs) {
 }
 
 // A portal may import what a dropped upload left under the final name before the retry sends it
-// whole, so it goes, over a new connection. Best effort: the answer is only reported.
+// whole, so it goes, over a new connection, also after a stop, but then within the budget. Best
+// effort: the answer is only reported.
 TransferResult RemovePartial(CurlSession& cs, const std::string& url, const Credentials& login,
                              const PeerPolicy& policy) {
   cs.Close();
-  TransferResult r = cs.RemoveFile(url, login, policy);
+  const Deadline deadline(kRemovalBudget);
+  const TransferLimits kept = cs.limits;
+  cs.limits = deadline.Fit(kept);
+  TransferResult r = cs.RemoveFile(url, login, policy, deadline.Stop());
+  cs.limits = kept;
   cs.Close();
   return r;
 }
+
+bool Stopped(const TransferResult& r) { return r.kind == TransferResult::Kind::kCancelled; }
 
 // "-passive=0", "-implicit", ... of the options text.
 struct FtpsOptions {
@@ -171,6 +178,10 @@ FtpsOptions ParseFtpsOptions(const std::string& text) {
 }
 
 }  // namespace
+
+void ReportStop(const StateEvents& events, const LanguagePack* language) {
+  events.RaiseWorkState(state::kCancelled, "\r\n" + Translate(language, "Prozess extern beendet"));
+}
 
 UploadRoutes::UploadRoutes(const UploadRouteSettings& settings, const LanguagePack* language,
                            const StateEvents& events)
@@ -259,6 +270,7 @@ bool UploadRoutes::Sftp(const UploadTarget& target, const std::string& localFold
     bool success = false;
     bool loginDenied = false;
     bool keyRefused = false;
+    bool stopped = false;
     std::string failure;
 
     if (learn) {
@@ -266,6 +278,7 @@ bool UploadRoutes::Sftp(const UploadTarget& target, const std::string& localFold
       log.Line("Looking up host \"" + HostPort(target) + "\" for SFTP");
       const TransferResult r = cs.LearnHostKey(base, [] { return EscPressed(); });
       seenKey = r.peerKey;
+      stopped = Stopped(r);
       if (seenKey.empty()) failure = r.message;
     } else if (expected.kind == HostKeyFingerprint::kNone) {
       failure = "The stored fingerprint '" + stored + "' has no form that can be checked";
@@ -289,6 +302,7 @@ bool UploadRoutes::Sftp(const UploadTarget& target, const std::string& localFold
           success = false;
           loginDenied = r.kind == TransferResult::Kind::kLoginDenied;
           keyRefused = r.kind == TransferResult::Kind::kPeerRefused;
+          stopped = Stopped(r);
           seenKey = r.peerKey;
           failure = r.message;
           if (MayHaveLeftFile(r, cs))
@@ -302,6 +316,11 @@ bool UploadRoutes::Sftp(const UploadTarget& target, const std::string& localFold
     }
     cs.Close();
     Work("DoUploadToSFtpByWinScp: WinSCP fertig");
+    if (stopped) {
+      log.Line("Stopped: " + failure);
+      ReportStop(events_, language_);
+      return false;
+    }
 
     if (keyRefused) {
       const std::string seen =
@@ -383,6 +402,7 @@ bool UploadRoutes::FtpsUpload(const std::string& procedure, const UploadTarget& 
   const std::vector<fs::path> files = FilesToSend(localFolder, extension);
   bool success = !files.empty();
   bool loginDenied = false;
+  bool stopped = false;
   std::string failure;
   if (files.empty())
     failure = "No file matching '*." + (extension.empty() ? std::string("*") : extension) +
@@ -396,6 +416,7 @@ bool UploadRoutes::FtpsUpload(const std::string& procedure, const UploadTarget& 
     if (!r.ok()) {
       success = false;
       loginDenied = r.kind == TransferResult::Kind::kLoginDenied;
+      stopped = Stopped(r);
       failure = r.message;
       for (const auto& x : cs.Dialogue()) log.Line(x.command + " -> " + x.answer);
       if (MayHaveLeftFile(r, cs))
@@ -407,6 +428,11 @@ bool UploadRoutes::FtpsUpload(const std::string& procedure, const UploadTarget& 
   }
   cs.Close();
   Work(procedure + ": WinSCP fertig");
+  if (stopped) {
+    log.Line("Stopped: " + failure);
+    ReportStop(events_, language_);
+    return false;
+  }
   if (!failure.empty()) log.Line("Error: " + failure);
   if (loginDenied) {
     log.Line("Password authentication failed");
@@ -460,6 +486,12 @@ bool UploadRoutes::NcFtpPut(const UploadTarget& target, const std::string& local
     Wait(true);
     const ProcessResult r = RunProcess(argv, po);
     Wait(false);
+    // A stop may reach the program before us (systemd signals every process of the job): what
+    // it ended with then is the stop's doing.
+    if (EscPressed() && !r.Succeeded()) {
+      ReportStop(events_, language_);
+      return false;
+    }
     switch (r.outcome) {
       case ProcessOutcome::kExited:
         code = r.exitCode;

@@ -6,8 +6,10 @@
 //  - FTPS (and SFTP with `useTls` "1"): FTP with explicit TLS, any certificate.
 //  - ncftpput (Debian's), fed its login through a private login file, never the command line.
 // Each route makes one attempt and raises its failure as HostError; retrying is the caller's.
-// What a failed SFTP or FTPS attempt left of a file on the server is removed (best effort,
-// logged), so that a portal never imports half a file.
+// A stop (Esc, SIGTERM, the window's buttons) ends the attempt at once: it is reported once as
+// "Prozess extern beendet" and the route returns False without an error.
+// What a failed or stopped SFTP or FTPS attempt left of a file on the server is removed (best
+// effort, logged, within kRemovalBudget), so that a portal never imports half a file.
 // SFTP and FTPS give each file the local file's modification time unless [FTP] NoPreserveTime
 // is on; a server that does not take it still counts as uploaded, with a line in the log.
 // Credentials never appear in a log line or a state text.
@@ -29,6 +31,10 @@ namespace services {
 
 // Error number of the upload routes' own failures (their source names the route).
 inline constexpr int32_t kUploadFailed = 50016;
+
+// Raises the line that tells that a stop ended an upload: WorkState 100, "Prozess extern
+// beendet" behind a line break.
+void ReportStop(const StateEvents& events, const LanguagePack* language);
 
 // Where one upload goes.
 struct UploadTarget {
@@ -67,7 +73,8 @@ class UploadRoutes {
             const std::string& extension);
   // ncftpput into the target's folder ("/" when empty). A non-zero exit raises HostError with
   // the exit code as number, source "DoUploadToFtpByNcFtpPut" and the code's text plus
-  // " Log-File: <host>\Dat\ftp_ncftpput.log". A time-out counts as code 4, Esc as code 8.
+  // " Log-File: <host>\Dat\ftp_ncftpput.log". A time-out counts as code 4; a stop ends the
+  // program.
   bool NcFtpPut(const UploadTarget& target, const std::string& localFolder,
                 const std::string& extension);
 

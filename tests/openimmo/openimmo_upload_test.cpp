@@ -19,6 +19,7 @@
 #include "platform/ini_file.h"
 #include "platform/waits.h"
 #include "services/cFTPTransferV2.h"
+#include "support/child_process.h"
 #include "support/ftp_server.h"
 #include "support/scratch_dir.h"
 #include "support/sshd_server.h"
@@ -53,21 +54,10 @@ std::string Listed(const fs::path& folder) {
   return out;
 }
 
-// The processes below `parent`, found by their parent's id in /proc.
+// The processes below `parent`.
 std::vector<pid_t> Descendants(pid_t parent) {
   std::vector<pid_t> out;
-  for (const auto& e : fs::directory_iterator("/proc")) {
-    const std::string name = e.path().filename().string();
-    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-    const std::string stat = ReadAll(e.path() / "stat");
-    const size_t close = stat.rfind(')');
-    if (close == std::string::npos) continue;
-    std::istringstream rest(stat.substr(close + 1));
-    std::string state;
-    pid_t ppid = 0;
-    rest >> state >> ppid;
-    if (ppid != parent) continue;
-    const pid_t child = std::stoi(name);
+  for (pid_t child : testing::ChildrenOf(parent)) {
     out.push_back(child);
     for (pid_t d : Descendants(child)) out.push_back(d);
   }
@@ -135,6 +125,26 @@ class Upload : public ::testing::Test {
     t.options = options;
     return t;
   }
+  // Uploads a large file into "in" and stops once part of it arrived: the upload ends without
+  // an error and without another attempt, tells of the stop once, and leaves no part behind.
+  void StopInTheMiddleOfAFile(const std::string& protocol, const UploadTarget& target) {
+    std::ofstream(local_ / "big.xml").close();
+    fs::resize_file(local_ / "big.xml", 256u << 20);
+    std::thread stop = DropWhenGrown(dir_ / "remote" / "in" / "big.xml", [] { SetEsc(); });
+    bool ok = true;
+    try {
+      ok = Uploader().DoUpload(protocol, target, local_.string(), "xml");
+    } catch (const HostError& e) {
+      ADD_FAILURE() << e.description();
+    }
+    stop.join();
+    EXPECT_FALSE(ok);
+    ASSERT_TRUE(EscPressed()) << "the upload ended before the stop";
+    EXPECT_EQ(Count("Unvollständige Datei in/big.xml auf dem Server gelöscht"), 1) << Lines();
+    EXPECT_FALSE(fs::exists(dir_ / "remote" / "in" / "big.xml"));
+    EXPECT_EQ(Count("100 \r\nProzess extern beendet"), 1) << Lines();
+    EXPECT_EQ(Count("weiterer Versuch"), 0) << Lines();
+  }
   int Count(const std::string& part) const {
     int n = 0;
     for (const std::string& l : lines_) n += l.find(part) != std::string::npos;
@@ -181,6 +191,29 @@ TEST_F(Upload, SuccessStopsTheRetries) {
               }).DoUpload("", To("h", "u", kPassword, "", ""), local_.string(), ""));
   EXPECT_EQ(calls, 2);
   EXPECT_EQ(Count("weiterer Versuch"), 1);
+}
+
+TEST_F(Upload, AStopDuringThePauseStartsNoFurtherAttempt) {
+  settings_.transferDelay = 60000;
+  int calls = 0;
+  SetPumpHook([] { SetEsc(); });
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(Uploader([&](auto&&...) {
+                 ++calls;
+                 return false;
+               }).DoUpload("", To("h", "u", kPassword, "", ""), local_.string(), ""));
+  SetPumpHook(nullptr);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+  EXPECT_EQ(calls, 1);
+  EXPECT_EQ(Count("weiterer Versuch"), 0) << Lines();
+  EXPECT_EQ(Count("100 \r\nProzess extern beendet"), 1) << Lines();
+  // Nothing starts after a stop.
+  EXPECT_FALSE(Uploader([&](auto&&...) {
+                 ++calls;
+                 return true;
+               }).DoUpload("", To("h", "u", kPassword, "", ""), local_.string(), ""));
+  EXPECT_EQ(calls, 1);
+  EXPECT_EQ(Count("100 \r\nProzess extern beendet"), 2) << Lines();
 }
 
 TEST_F(Upload, ToolErrorsBecomeStateLinesAndTheLastReachesTheCaller) {
@@ -327,6 +360,14 @@ TEST_F(Sftp, ADroppedUploadLeavesNoPartialFileOnTheServer) {
   EXPECT_FALSE(fs::exists(dir_ / "remote" / "in" / "a drop.xml"));
 }
 
+TEST_F(Sftp, AStopInTheMiddleOfAFileRemovesItAndEndsTheUpload) {
+  const fs::path ini = host_ / "sftp.ini";
+  KeyLogin(ini);
+  IniWrite(sshd_->host(), "fingerprint",
+           testing_servers::KeygenFingerprint(dir_ / "host_key.pub", "sha256"), ini);
+  StopInTheMiddleOfAFile("sftp", To(sshd_->host(), testing_servers::CurrentUser(), "", "in", ""));
+}
+
 TEST_F(Sftp, WrongPasswordAndMissingKeyFileHaveTheirTexts) {
   // No user's password is known here, so the password road is proven by its refusal.
   const fs::path ini = host_ / "sftp.ini";
@@ -425,6 +466,11 @@ TEST_F(Ftp, ADroppedFtpsUploadLeavesNoPartialFileOnTheServer) {
                HostError);
   EXPECT_EQ(Count("Unvollständige Datei in/a drop.xml auf dem Server gelöscht"), 1) << Lines();
   EXPECT_FALSE(fs::exists(dir_ / "remote" / "in" / "a drop.xml"));
+}
+
+TEST_F(Ftp, AStopInTheMiddleOfAnFtpsFileRemovesItAndEndsTheUpload) {
+  auto server = Start(true);
+  StopInTheMiddleOfAFile("ftps", To(server->host(), "fern", kPassword, "in", ""));
 }
 
 TEST_F(Ftp, SftpWithUseTlsNeedsNoFingerprint) {

@@ -4,6 +4,7 @@
 #include <httplib.h>
 
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <set>
 #include <string>
@@ -329,6 +330,27 @@ TEST_P(FtpTransfer, ForceCancelDuringTheUploadStopsIt) {
   // Once the transfer is over there is nothing left to cancel.
   ftp_.ForceCancel();
   EXPECT_EQ(log_.events.back().text, "\r\nProzess bereits beendet");
+}
+
+TEST_P(FtpTransfer, AStopInTheMiddleOfAFileRemovesWhatArrivedOfIt) {
+  // Large enough that the stop comes long before the end.
+  std::ofstream(local_ / "big.big").close();
+  fs::resize_file(local_ / "big.big", 512u << 20);
+  FtpServer server(Options());
+  SetPumpHook([this] {
+    std::error_code ec;
+    if (fs::file_size(home_ / "big.big", ec) > 0 && !ec) SetEsc();
+  });
+  EXPECT_FALSE(Send(server, "", ""));
+  SetPumpHook(nullptr);
+  EXPECT_TRUE(EscPressed()) << "the upload ended before the stop";
+  EXPECT_FALSE(fs::exists(home_ / "big.big")) << log_.Dump();
+  EXPECT_TRUE(log_.Has(false, 0, "Unvollständige Datei big.big auf dem Server gelöscht"))
+      << log_.Dump();
+  // The stop is told once, and it is no failure of the server.
+  EXPECT_EQ(log_.Texts(true, 100), std::vector<std::string>{"\r\nProzess extern beendet"})
+      << log_.Dump();
+  EXPECT_TRUE(log_.Texts(true, 102).empty()) << log_.Dump();
 }
 
 // --- HTTP ------------------------------------------------------------------------------------

@@ -13,6 +13,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -127,6 +130,26 @@ inline int WaitExit(pid_t pid, std::chrono::milliseconds limit) {
     if (std::chrono::steady_clock::now() >= end) return -1;
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
+}
+
+// The processes whose parent is `parent`, found by their parent's id in /proc.
+inline std::vector<pid_t> ChildrenOf(pid_t parent) {
+  std::vector<pid_t> out;
+  std::error_code ec;
+  for (const auto& e : std::filesystem::directory_iterator("/proc", ec)) {
+    const std::string name = e.path().filename().string();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::ifstream in(e.path() / "stat");
+    const std::string stat{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    const size_t close = stat.rfind(')');
+    if (close == std::string::npos) continue;
+    std::istringstream rest(stat.substr(close + 1));
+    std::string state;
+    pid_t ppid = 0;
+    rest >> state >> ppid;
+    if (ppid == parent) out.push_back(std::stoi(name));
+  }
+  return out;
 }
 
 }  // namespace fern::testing

@@ -1,0 +1,123 @@
+// A stop while a portal's server holds the upload: the real program on a demo host sends its
+// document to a server that takes the connection and never answers, and gets SIGTERM (which
+// systemd sends; "Abbrechen" and "Schließen" set the same stop). Every road ends at once, makes
+// no further attempt, and leaves its record in the logs.
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <thread>
+
+#include "host/cUtil.h"
+#include "office_fixture.h"
+#include "platform/cp1252.h"
+#include "platform/vb.h"
+#include "support/child_process.h"
+#include "support/stalled_portal.h"
+
+namespace fern::testing {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct Road {
+  const char* name;
+  const char* portal;  // the demo portal that goes there
+  const char* scheme;  // in front of "127.0.0.1:<port>"
+  const char* folder;  // behind it
+  const char* iniSection;
+  const char* iniKey;  // a Kavantor.INI switch that selects the road, "" for none
+};
+void PrintTo(const Road& road, std::ostream* os) { *os << road.name; }
+
+class UploadStop : public OfficeTest, public ::testing::WithParamInterface<Road> {
+ protected:
+  ~UploadStop() override {
+    if (pid_ > 0) {
+      kill(-pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+
+  std::string Log(const std::string& name) {
+    return cp1252::ToUtf8(testing_files::ReadAll(host() / "DAT" / name));
+  }
+
+  static size_t Count(const std::string& text, const std::string& what) {
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+  }
+
+  StalledPortal server_;
+  pid_t pid_ = -1;
+};
+
+TEST_P(UploadStop, SigtermEndsTheUploadAtOnceWithOneRecordOfTheStop) {
+  const Road& road = GetParam();
+  const std::string url = server_.Url();
+  const size_t port = url.find(':', 7);
+  const std::string address = url.substr(7, url.find('/', port) - 7);
+  Sql("UPDATE Boersen SET boersen_host = '" + std::string(road.scheme) + address + road.folder +
+      "' WHERE boersen_name = '" + road.portal + "'");
+  cUtil util;
+  if (*road.iniKey)
+    util.IniWrite(road.iniSection, road.iniKey, "1", (host() / "Kavantor.INI").string());
+  // A known host key, so the SFTP road goes to the upload rather than to learning the key.
+  dir.Write("host/sftp.ini", "[" + address +
+                                 "]\nfingerprint=ssh-ed25519 255 "
+                                 "AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA\n");
+
+  pid_ = SpawnInGroup({FERN_DISPATCHER_EXE, "/PATHKV", host().string(), "/USERKV", "DEMO",
+                       "/PORTAL", vb::Replace(road.portal, " ", "§")},
+                      {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}, {}, dir / "app.log");
+  ASSERT_GT(pid_, 0);
+  for (const auto end = Clock::now() + std::chrono::seconds(30);
+       !server_.Called() && Clock::now() < end &&
+       WaitExit(pid_, std::chrono::milliseconds(0)) == -1;)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  ASSERT_TRUE(server_.Called()) << "the server was never called\n"
+                                << testing_files::ReadAll(dir / "app.log") << Log("Send.log");
+  // Let the upload settle into waiting for the server's first word.
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+
+  const auto stopped = Clock::now();
+  // As systemd stops a job: every process of it, the upload program it runs too.
+  for (pid_t child : ChildrenOf(pid_)) kill(child, SIGTERM);
+  kill(pid_, SIGTERM);
+  // Before the fix the attempt waited out its time-outs, then two more came: ~90 s.
+  const int status = WaitExit(pid_, std::chrono::seconds(10));
+  const auto took = Clock::now() - stopped;
+  ASSERT_NE(status, -1) << "still running 10 s after SIGTERM\n" << Log("Send.log");
+  pid_ = -1;
+  ASSERT_TRUE(WIFEXITED(status)) << status;
+  EXPECT_EQ(WEXITSTATUS(status), 4) << testing_files::ReadAll(dir / "app.log");
+  // Two seconds is the aim; the bound leaves room for a slow machine.
+  EXPECT_LT(took, std::chrono::seconds(5));
+
+  const std::string sent = Log("Send.log");
+  // Once, as the transfer layer's ForceCancel says it: behind a line break.
+  EXPECT_EQ(Count(sent, "Prozess extern beendet"), 1u) << sent;
+  EXPECT_NE(sent.find("; \r\nProzess extern beendet\r\n"), std::string::npos) << sent;
+  EXPECT_EQ(Count(sent, "weiterer Versuch"), 0u) << sent;
+  EXPECT_NE(sent.find("SIGTERM"), std::string::npos) << sent;
+  // A stop is no failure of the portal's server.
+  const std::string errors = Log("Error.log");
+  EXPECT_EQ(errors.find("102; "), std::string::npos) << errors;
+  const std::string transfer = Log("Transfer.log");
+  EXPECT_NE(transfer.find("; PortalList: " + std::string(road.portal) + "|;"), std::string::npos)
+      << transfer;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EveryRoad, UploadStop,
+    ::testing::Values(Road{"PassiveFtp", "ImmoPortal Demo", "", "/in", "", ""},
+                      Road{"ActiveFtp", "ImmoPortal Demo", "", "/in", "FTP", "ACTIVE_FTP"},
+                      Road{"NcFtpPut", "ImmoPortal Demo", "", "/in", "XML", "UseNcFTP"},
+                      Road{"Ftps", "ImmoPortal Demo", "ftps://", "/in", "", ""},
+                      Road{"Sftp", "ImmoPortal Demo", "sftp://", "/upload", "", ""},
+                      Road{"Http", "Wohnen HTTP Demo", "http://", "/openimmo", "", ""}),
+    [](const ::testing::TestParamInfo<Road>& p) { return std::string(p.param.name); });
+
+}  // namespace
+}  // namespace fern::testing
