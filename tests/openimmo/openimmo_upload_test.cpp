@@ -4,9 +4,11 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 
 #include <chrono>
 #include <csignal>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -35,12 +37,20 @@ using testing_servers::SshdOptions;
 using testing_servers::SshdServer;
 
 constexpr const char* kPassword = "pw-7Zq!secret";
+constexpr std::time_t kPast = 1577880000;  // 2020-01-01 12:00:00 UTC
+constexpr const char* kDated[] = {"listing.xml", "second file.xml"};
 
 std::string ReadAll(const fs::path& p) {
   std::ifstream in(p, std::ios::binary);
   std::stringstream s;
   s << in.rdbuf();
   return s.str();
+}
+
+int Occurrences(const std::string& text, const std::string& part) {
+  int n = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
 }
 
 // The file names in a remote folder, sorted, joined by ",".
@@ -145,6 +155,37 @@ class Upload : public ::testing::Test {
     EXPECT_EQ(Count("100 \r\nProzess extern beendet"), 1) << Lines();
     EXPECT_EQ(Count("weiterer Versuch"), 0) << Lines();
   }
+  // Sends files dated kPast with the host INI's [FTP] switches, as the exporter reads them.
+  bool SendDated(const std::string& protocol, const UploadTarget& target, bool noPreserveTime,
+                 bool batchPause = false) {
+    for (const char* name : kDated) {
+      const fs::path f = dir_.Write(fs::path("transfer/dated") / name, "<openimmo/>");
+      const timeval times[2] = {{kPast, 0}, {kPast, 0}};
+      EXPECT_EQ(::utimes(f.c_str(), times), 0);
+    }
+    IniWrite("FTP", "NoPreserveTime", noPreserveTime ? "1" : "0", host_ / "kavantor.ini");
+    IniWrite("FTP", "SetBatchPause", batchPause ? "1" : "0", host_ / "kavantor.ini");
+    IniCacheReset();
+    settings_.transferCount = 1;
+    ReadUploadSwitches(settings_);
+    lines_.clear();
+    uploadStart_ = std::time(nullptr);
+    return Uploader().DoUpload(protocol, target, (dir_ / "transfer" / "dated").string(), "xml");
+  }
+  // The dated files arrived in `folder`, with their local time if `kept`, else the upload's.
+  void ExpectTimes(const std::string& folder, bool kept) const {
+    for (const char* name : kDated) {
+      struct stat st {};
+      ASSERT_EQ(::stat((dir_ / "remote" / folder / name).c_str(), &st), 0) << folder << name;
+      if (kept)
+        EXPECT_EQ(st.st_mtime, kPast) << folder << "/" << name;
+      else
+        EXPECT_GE(st.st_mtime, uploadStart_ - 2) << folder << "/" << name;
+    }
+  }
+  int UploadLogCount(const std::string& part) const {
+    return Occurrences(ReadAll(dir_ / "transfer" / "WinSCP_start.log"), part);
+  }
   int Count(const std::string& part) const {
     int n = 0;
     for (const std::string& l : lines_) n += l.find(part) != std::string::npos;
@@ -161,6 +202,7 @@ class Upload : public ::testing::Test {
   UploadSettings settings_;
   StateEvents events_;
   std::vector<std::string> lines_;
+  std::time_t uploadStart_ = 0;
 };
 
 // --- the retry loop -----------------------------------------------------------------------
@@ -244,11 +286,17 @@ class Sftp : public Upload {
   void SetUp() override {
     Upload::SetUp();
     ASSERT_TRUE(testing_servers::MakeSshKey(dir_ / "client_key"));
+    Restart();
+  }
+  // `denied`: SFTP requests the server refuses.
+  void Restart(const std::string& denied = {}) {
+    sshd_.reset();
     SshdOptions o;
     o.dir = dir_.path();
     o.home = dir_ / "remote";
     o.hostKey = dir_ / "host_key";
     o.clientPub = dir_ / "client_key.pub";
+    o.sftpDenied = denied;
     sshd_ = std::make_unique<SshdServer>(o);
   }
   void TearDown() override {
@@ -258,6 +306,14 @@ class Sftp : public Upload {
   // The key login, in the host folder's "sftp.ini" or the system folder's.
   void KeyLogin(const fs::path& ini) {
     IniWrite(sshd_->host(), "privateKeyfile", (dir_ / "client_key").string(), ini);
+  }
+  // The key login to a host whose key is known.
+  UploadTarget KnownHost(const std::string& folder) {
+    KeyLogin(host_ / "sftp.ini");
+    IniWrite(sshd_->host(), "fingerprint",
+             testing_servers::KeygenFingerprint(dir_ / "host_key.pub", "sha256"),
+             host_ / "sftp.ini");
+    return To(sshd_->host(), testing_servers::CurrentUser(), "", folder, "");
   }
   std::string Stored(const fs::path& ini) {
     IniCacheReset();
@@ -361,11 +417,22 @@ TEST_F(Sftp, ADroppedUploadLeavesNoPartialFileOnTheServer) {
 }
 
 TEST_F(Sftp, AStopInTheMiddleOfAFileRemovesItAndEndsTheUpload) {
-  const fs::path ini = host_ / "sftp.ini";
-  KeyLogin(ini);
-  IniWrite(sshd_->host(), "fingerprint",
-           testing_servers::KeygenFingerprint(dir_ / "host_key.pub", "sha256"), ini);
-  StopInTheMiddleOfAFile("sftp", To(sshd_->host(), testing_servers::CurrentUser(), "", "in", ""));
+  StopInTheMiddleOfAFile("sftp", KnownHost("in"));
+}
+
+TEST_F(Sftp, TheLocalTimeStaysUnlessNoPreserveTimeIsOn) {
+  EXPECT_TRUE(SendDated("sftp", KnownHost("kept"), false)) << Lines();
+  ExpectTimes("kept", true);
+  EXPECT_TRUE(SendDated("SFTP", KnownHost((dir_ / "remote" / "fresh").string()), true)) << Lines();
+  ExpectTimes("fresh", false);
+  EXPECT_EQ(UploadLogCount("not kept"), 0) << Lines();
+
+  Restart("setstat,fsetstat");
+  EXPECT_TRUE(SendDated("sftp", KnownHost("refused"), false)) << Lines();
+  ExpectTimes("refused", false);
+  EXPECT_EQ(Count("8 Übertragung:"), 0) << Lines();
+  EXPECT_EQ(Count("WinSCP Status True"), 1) << Lines();
+  EXPECT_EQ(UploadLogCount("Modification time not kept on the server"), 1) << Lines();
 }
 
 TEST_F(Sftp, WrongPasswordAndMissingKeyFileHaveTheirTexts) {
@@ -395,9 +462,12 @@ TEST_F(Sftp, WrongPasswordAndMissingKeyFileHaveTheirTexts) {
 
 class Ftp : public Upload {
  protected:
-  std::unique_ptr<FtpServer> Start(bool tls, long dropAfter = 0) {
+  std::unique_ptr<FtpServer> Start(bool tls, long dropAfter = 0, const std::string& perm = {},
+                                   bool noMfmt = false) {
     FtpServerOptions o;
     o.dropAfter = dropAfter;
+    o.perm = perm;
+    o.noMfmt = noMfmt;
     o.home = dir_ / "remote";
     o.password = kPassword;
     o.log = dir_ / "ftp_server.log";
@@ -408,6 +478,11 @@ class Ftp : public Upload {
     }
     return std::make_unique<FtpServer>(o);
   }
+  // How often the server was sent `verb` since the last clearing, from its own log.
+  int Sent(const std::string& verb) const {
+    return Occurrences(ReadAll(dir_ / "ftp_server.log"), "CMD " + verb + "\n");
+  }
+  void ClearServerLog() const { fs::resize_file(dir_ / "ftp_server.log", 0); }
 };
 
 TEST_F(Ftp, FtpsUploadsIntoTheRemoteFolderAndRefusesAWrongPassword) {
@@ -471,6 +546,52 @@ TEST_F(Ftp, ADroppedFtpsUploadLeavesNoPartialFileOnTheServer) {
 TEST_F(Ftp, AStopInTheMiddleOfAnFtpsFileRemovesItAndEndsTheUpload) {
   auto server = Start(true);
   StopInTheMiddleOfAFile("ftps", To(server->host(), "fern", kPassword, "in", ""));
+}
+
+TEST_F(Ftp, FtpsAndSftpWithUseTlsKeepTheLocalTimeUnlessNoPreserveTimeIsOn) {
+  auto server = Start(true);
+  for (const std::string protocol : {"ftps", "sftp"}) {
+    if (protocol == "sftp") IniWrite(server->host(), "useTls", "1", host_ / "sftp.ini");
+    for (const bool keep : {true, false}) {
+      const std::string folder = protocol + (keep ? "-kept" : "-fresh");
+      SCOPED_TRACE(folder);
+      const bool pause = keep && protocol == "ftps";
+      ClearServerLog();
+      EXPECT_TRUE(
+          SendDated(protocol, To(server->host(), "fern", kPassword, folder, ""), !keep, pause))
+          << Lines();
+      ExpectTimes(folder, keep);
+      EXPECT_EQ(Sent("FEAT"), keep ? 1 : 0);
+      EXPECT_EQ(Sent("MFMT"), keep ? 2 : 0);
+      EXPECT_EQ(Sent("PASS"), 1);  // asking FEAT needs no login of its own
+      EXPECT_EQ(UploadLogCount("not kept"), 0) << Lines();
+      EXPECT_EQ(Count("SetBatchPause"), pause ? 1 : 0) << Lines();
+      EXPECT_EQ(Count("8 DoUploadToFtpSByWinScp: SetBatchPause=1 hat hier keine Wirkung"),
+                pause ? 1 : 0)
+          << Lines();
+    }
+  }
+}
+
+TEST_F(Ftp, AnFtpsTimeRefusedOrNotListedIsLoggedOnceAndTheUploadCounts) {
+  for (const bool listed : {true, false}) {
+    SCOPED_TRACE(listed ? "refused" : "not listed");
+    // pyftpdlib without "T" lists MFMT but refuses it.
+    auto server = Start(true, 0, listed ? "elradfmwM" : "", !listed);
+    ClearServerLog();
+    EXPECT_TRUE(SendDated("ftps", To(server->host(), "fern", kPassword, "in", ""), false))
+        << Lines();
+    ExpectTimes("in", false);
+    EXPECT_EQ(Count("8 Übertragung:"), 0) << Lines();
+    EXPECT_EQ(UploadLogCount("Modification time not kept on the server"), 1) << Lines();
+    if (listed) continue;
+    EXPECT_EQ(Sent("FEAT"), 1);
+    EXPECT_EQ(Sent("MFMT"), 0);
+    EXPECT_EQ(UploadLogCount("not kept on the server ('listing.xml'): the server does not list "
+                             "MFMT"),
+              1)
+        << Lines();
+  }
 }
 
 TEST_F(Ftp, SftpWithUseTlsNeedsNoFingerprint) {
