@@ -55,12 +55,6 @@ TEST(EarlierFiles, TheUploadTakesACopyWithoutThemAndRemovesIt) {
   fs::create_directories(dir / "f" / "empty");
   const fs::path scratch = dir / "work" / "upload";
   {
-    // Nothing of the folder held back: the folder itself goes.
-    const UploadSource same((dir / "f").string(), {dir / "g" / "old.xml"}, scratch);
-    EXPECT_EQ(same.folder(), (dir / "f").string());
-    EXPECT_FALSE(fs::exists(scratch));
-  }
-  {
     const UploadSource copy((dir / "f").string(), {dir / "f" / "old.xml"}, scratch);
     EXPECT_EQ(copy.folder(), scratch.string());
     EXPECT_EQ(Tree(scratch), (std::vector<std::string>{"doc.xml", "empty", "sub", "sub/pic.jpg"}));

@@ -3,7 +3,6 @@
 #include <filesystem>
 
 #include "openimmo_fixture.h"
-#include "platform/process.h"
 #include "platform/text.h"
 
 namespace fern::testing {
@@ -22,45 +21,34 @@ TEST(DoRemoveNonAscii, KeepsDigitsAndLettersAndEscapesTheRest) {
   EXPECT_EQ(cImmoXmlV2::DoRemoveNonAscii(""), "");
 }
 
-class ZipTempFileTest : public OpenImmoTest {
- protected:
-  std::string Entries(const std::string& archive) {
-    ProcessOptions o;
-    o.captureStdout = o.captureStderr = true;
-    o.timeout = std::chrono::seconds(20);
-    const ProcessResult r = RunProcess({"unzip", "-Z1", archive}, o);
-    EXPECT_TRUE(r.Succeeded()) << r.err;
-    return r.out;
-  }
-  // The archives of this kind in the user's private temporary folder.
-  static size_t ZipsInTemp() {
-    size_t n = 0;
-    for (const auto& e : fs::directory_iterator(cUtil::GetTempPath()))
-      n += e.path().extension() == ".ZIP";
-    return n;
-  }
-};
+using ZipTempFileTest = OpenImmoTest;
 
 TEST_F(ZipTempFileTest, HoldsTheHostIniAndGoesWhenThePhaseEnds) {
   X().GetZipTempFile();
   const std::string archive = X().ZipTempFile();
   ASSERT_TRUE(fs::is_regular_file(archive)) << archive;
   EXPECT_EQ(fs::path(archive).parent_path(), fs::path(cUtil::GetTempPath()).parent_path());
-  EXPECT_EQ(text::LowerAscii(Entries(archive)), "kavantor.ini\n");
+  EXPECT_EQ(text::LowerAscii(ZipEntries(archive)), "kavantor.ini\n");
 
   // A whole phase, and one that ends in an error (no portal row of its type): each makes its
   // archive and leaves none.
+  const auto zipsInTemp = [] {
+    size_t n = 0;
+    for (const auto& e : fs::directory_iterator(cUtil::GetTempPath()))
+      n += e.path().extension() == ".ZIP";
+    return n;
+  };
   UseWorkFolder();
   Exec("update Boersen set boersen_host = 'DUMMY' where boersen_name = 'ImmoPortal Demo'");
   for (const char* where : {"boersen_name = 'ImmoPortal Demo'", "1 = 0"}) {
     SCOPED_TRACE(where);
     lines.clear();
     x_.reset();
-    EXPECT_EQ(ZipsInTemp(), 0u);
+    EXPECT_EQ(zipsInTemp(), 0u);
     RunPhase(where);
     EXPECT_FALSE(X().ZipTempFile().empty());
     EXPECT_FALSE(fs::exists(X().ZipTempFile()));
-    EXPECT_EQ(ZipsInTemp(), 0u);
+    EXPECT_EQ(zipsInTemp(), 0u);
   }
   EXPECT_NE(Lines(102).find("Keine Schnittstelle"), std::string::npos) << Lines(102);
 }

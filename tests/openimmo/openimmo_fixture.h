@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -16,6 +17,7 @@
 #include "host/cDal.h"
 #include "host/cUtil.h"
 #include "openimmo/cImmoXmlV2.h"
+#include "platform/process.h"
 #include "platform/vb.h"
 #include "support/demo_host_fixture.h"
 #include "support/ftp_server.h"
@@ -81,6 +83,16 @@ class OpenImmoTest : public ::testing::Test, public DemoHostTest {
       if (extension.empty() || e.path().extension() == extension) out.push_back(e.path());
     std::sort(out.begin(), out.end());
     return out;
+  }
+
+  // The entry names of a zip archive, one a line.
+  static std::string ZipEntries(const std::filesystem::path& archive) {
+    ProcessOptions o;
+    o.captureStdout = o.captureStderr = true;
+    o.timeout = std::chrono::seconds(20);
+    const ProcessResult r = RunProcess({"unzip", "-Z1", archive.string()}, o);
+    EXPECT_TRUE(r.Succeeded()) << r.err;
+    return r.out;
   }
 
   // A transfer folder of the test's own ("TRANSFERPATH"), so documents land where it can look.
