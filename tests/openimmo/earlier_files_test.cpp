@@ -29,11 +29,12 @@ std::vector<std::string> Tree(const fs::path& folder) {
   return out;
 }
 
-TEST(EarlierFiles, OlderThanTheStartToTheNanosecondAndNotKept) {
+TEST(EarlierFiles, OlderThanTheStartToTheNanosecondAndNotKeptAreLeftOutOfTheUpload) {
   testing::ScratchDir dir;
   const FileStamp start{1700000000, 500};
   for (const char* name : {"before.xml", "at.xml", "after.xml", "sub/before.jpg", "kept.jpg"})
     dir.Write(std::string("f/") + name, "x");
+  fs::create_directories(dir / "f" / "empty");
   SetTime(dir / "f" / "before.xml", {start.sec, start.nsec - 1});
   SetTime(dir / "f" / "at.xml", start);
   SetTime(dir / "f" / "after.xml", {start.sec + 1, 0});
@@ -45,23 +46,18 @@ TEST(EarlierFiles, OlderThanTheStartToTheNanosecondAndNotKept) {
   std::sort(held.begin(), held.end());
   EXPECT_EQ(held, (std::vector<fs::path>{dir / "f" / "before.xml", dir / "f" / "sub/before.jpg"}));
   EXPECT_TRUE(FilesFromBefore(dir / "f", FileStamp{}, {}).empty());
-}
 
-TEST(EarlierFiles, TheUploadTakesACopyWithoutThemAndRemovesIt) {
-  testing::ScratchDir dir;
-  dir.Write("f/doc.xml", "<openimmo/>");
-  dir.Write("f/sub/pic.jpg", "jpg");
-  dir.Write("f/old.xml", "<openimmo/>");
-  fs::create_directories(dir / "f" / "empty");
+  fs::remove(dir / "f" / "link");
+  const std::vector<std::string> all = Tree(dir / "f");
   const fs::path scratch = dir / "work" / "upload";
   {
-    const UploadSource copy((dir / "f").string(), {dir / "f" / "old.xml"}, scratch);
+    const UploadSource copy((dir / "f").string(), held, scratch);
     EXPECT_EQ(copy.folder(), scratch.string());
-    EXPECT_EQ(Tree(scratch), (std::vector<std::string>{"doc.xml", "empty", "sub", "sub/pic.jpg"}));
+    EXPECT_EQ(Tree(scratch),
+              (std::vector<std::string>{"after.xml", "at.xml", "empty", "kept.jpg", "sub"}));
   }
   EXPECT_FALSE(fs::exists(scratch));
-  EXPECT_EQ(Tree(dir / "f"),
-            (std::vector<std::string>{"doc.xml", "empty", "old.xml", "sub", "sub/pic.jpg"}));
+  EXPECT_EQ(Tree(dir / "f"), all);
 }
 
 }  // namespace
