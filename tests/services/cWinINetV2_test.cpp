@@ -120,11 +120,9 @@ TEST_F(PassiveFtp, SingleCommandsAndTheAccessTest) {
 // The lines of a listing text (each entry begins with CR LF), in any order.
 std::set<std::string> Entries(const std::string& listing) {
   std::set<std::string> out;
-  size_t at = 0;
-  while (listing.compare(at, 2, "\r\n") == 0) {
+  for (size_t at = listing.find("\r\n"); at != std::string::npos;) {
     const size_t next = listing.find("\r\n", at + 2);
-    out.insert(listing.substr(at + 2, next == std::string::npos ? next : next - at - 2));
-    if (next == std::string::npos) break;
+    out.insert(listing.substr(at + 2, next - at - 2));
     at = next;
   }
   return out;
