@@ -1,7 +1,5 @@
-// A stop while a portal's server holds the upload: the real program on a demo host sends its
-// document to a server that takes the connection and never answers, and gets SIGTERM (which
-// systemd sends; "Abbrechen" and "Schließen" set the same stop). Every road ends at once, makes
-// no further attempt, and leaves its record in the logs.
+// SIGTERM (as systemd sends; "Abbrechen" and "Schließen" set the same stop) while a portal's
+// server has taken the connection and never answers: the real program on a demo host.
 #include <signal.h>
 #include <sys/wait.h>
 
@@ -22,11 +20,9 @@ using Clock = std::chrono::steady_clock;
 
 struct Road {
   const char* name;
-  const char* portal;  // the demo portal that goes there
-  const char* scheme;  // in front of "127.0.0.1:<port>"
-  const char* folder;  // behind it
-  const char* iniSection;
-  const char* iniKey;  // a Kavantor.INI switch that selects the road, "" for none
+  const char* portal;   // the demo portal that goes there
+  const char* host;     // "@" stands for "127.0.0.1:<port>"
+  const char* switch_;  // "section/key" of a Kavantor.INI switch that selects the road, or ""
 };
 void PrintTo(const Road& road, std::ostream* os) { *os << road.name; }
 
@@ -51,10 +47,12 @@ TEST_P(UploadStop, SigtermEndsTheUploadAtOnceWithOneRecordOfTheStop) {
   const Road& road = GetParam();
   const std::string url = server_.Url();
   const std::string address = url.substr(7, url.rfind('/') - 7);
-  Sql("UPDATE Boersen SET boersen_host = '" + std::string(road.scheme) + address + road.folder +
+  Sql("UPDATE Boersen SET boersen_host = '" + vb::Replace(road.host, "@", address) +
       "' WHERE boersen_name = '" + road.portal + "'");
-  if (*road.iniKey)
-    cUtil().IniWrite(road.iniSection, road.iniKey, "1", (host() / "Kavantor.INI").string());
+  const std::string ini = road.switch_;
+  if (!ini.empty())
+    cUtil().IniWrite(ini.substr(0, ini.find('/')), ini.substr(ini.find('/') + 1), "1",
+                     (host() / "Kavantor.INI").string());
   // A known host key, so the SFTP road goes to the upload rather than to learning the key.
   dir.Write("host/sftp.ini", "[" + address +
                                  "]\nfingerprint=ssh-ed25519 255 "
@@ -100,12 +98,12 @@ TEST_P(UploadStop, SigtermEndsTheUploadAtOnceWithOneRecordOfTheStop) {
 
 INSTANTIATE_TEST_SUITE_P(
     EveryRoad, UploadStop,
-    ::testing::Values(Road{"PassiveFtp", "ImmoPortal Demo", "", "/in", "", ""},
-                      Road{"ActiveFtp", "ImmoPortal Demo", "", "/in", "FTP", "ACTIVE_FTP"},
-                      Road{"NcFtpPut", "ImmoPortal Demo", "", "/in", "XML", "UseNcFTP"},
-                      Road{"Ftps", "ImmoPortal Demo", "ftps://", "/in", "", ""},
-                      Road{"Sftp", "ImmoPortal Demo", "sftp://", "/upload", "", ""},
-                      Road{"Http", "Wohnen HTTP Demo", "http://", "/openimmo", "", ""}),
+    ::testing::Values(Road{"PassiveFtp", "ImmoPortal Demo", "@/in", ""},
+                      Road{"ActiveFtp", "ImmoPortal Demo", "@/in", "FTP/ACTIVE_FTP"},
+                      Road{"NcFtpPut", "ImmoPortal Demo", "@/in", "XML/UseNcFTP"},
+                      Road{"Ftps", "ImmoPortal Demo", "ftps://@/in", ""},
+                      Road{"Sftp", "ImmoPortal Demo", "sftp://@/upload", ""},
+                      Road{"Http", "Wohnen HTTP Demo", "http://@/openimmo", ""}),
     [](const ::testing::TestParamInfo<Road>& p) { return std::string(p.param.name); });
 
 }  // namespace
