@@ -28,12 +28,7 @@ void PrintTo(const Road& road, std::ostream* os) { *os << road.name; }
 
 class UploadStop : public OfficeTest, public ::testing::WithParamInterface<Road> {
  protected:
-  ~UploadStop() override {
-    if (pid_ > 0) {
-      kill(-pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-  }
+  ~UploadStop() override { StopChildGroup(pid_); }
 
   std::string Log(const std::string& name) {
     return cp1252::ToUtf8(testing_files::ReadAll(host() / "DAT" / name));
