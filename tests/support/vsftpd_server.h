@@ -56,17 +56,13 @@ class Vsftpd {
 
   // The server's record of the dialogue: one line per command and answer.
   std::string Log() const { return Read(o_.folder / "vsftpd.log"); }
-  // The commands of the dialogue whose verb is `verb` ("MLSD", "DELE"), one line each.
+  // The log's lines of the commands whose verb is `verb` ("MLSD", "DELE").
   std::string Commands(const std::string& verb) const {
-    std::string out, line;
+    std::string out;
     std::istringstream in(Log());
-    const std::string mark = "FTP command: Client \"127.0.0.1\", \"" + verb;
-    while (std::getline(in, line)) {
-      const size_t at = line.find(mark);
-      if (at == std::string::npos) continue;
-      const size_t start = at + mark.size() - verb.size();
-      out += line.substr(start, line.rfind('"') - start) + "\n";
-    }
+    for (std::string line; std::getline(in, line);)
+      if (line.find("FTP command: Client \"127.0.0.1\", \"" + verb) != std::string::npos)
+        out += line + "\n";
     return out;
   }
 
