@@ -34,6 +34,15 @@ struct Script {
   rlim_t fileLimitAfterWebsite = 0;  // a file may not grow beyond this from then on
 };
 
+// No file may grow beyond `bytes` (0: as far as the hard limit allows); a write beyond fails.
+void LimitFiles(rlim_t bytes) {
+  rlimit limit{};
+  ::getrlimit(RLIMIT_FSIZE, &limit);
+  limit.rlim_cur = bytes > 0 ? bytes : limit.rlim_max;
+  ::setrlimit(RLIMIT_FSIZE, &limit);
+  ::signal(SIGXFSZ, bytes > 0 ? SIG_IGN : SIG_DFL);
+}
+
 class FakeWeb : public WebsiteExporter {
  public:
   explicit FakeWeb(Script& s) : s_(s) {}
@@ -47,11 +56,7 @@ class FakeWeb : public WebsiteExporter {
     if (s_.escAfterWebsite) SetEsc();
     if (s_.fileLimitAfterWebsite > 0) {
       events.RaiseWorkState(7, std::string(5600, 'x'));
-      ::signal(SIGXFSZ, SIG_IGN);
-      rlimit limit{};
-      ::getrlimit(RLIMIT_FSIZE, &limit);
-      limit.rlim_cur = s_.fileLimitAfterWebsite;
-      ::setrlimit(RLIMIT_FSIZE, &limit);
+      LimitFiles(s_.fileLimitAfterWebsite);
     }
     if (s_.termAfterWebsite) {
       InstallCancelSignals();
@@ -209,22 +214,15 @@ TEST_F(RunDriverTest, ASignalEndsTheRunAsCancelledWithItsOwnExitCode) {
 
 class ArchiveCopyTest : public RunDriverTest {
  protected:
-  void TearDown() override {
-    rlimit limit{};
-    ::getrlimit(RLIMIT_FSIZE, &limit);
-    limit.rlim_cur = limit.rlim_max;
-    ::setrlimit(RLIMIT_FSIZE, &limit);
-    ::signal(SIGXFSZ, SIG_DFL);
-    RunDriverTest::TearDown();
-  }
   fs::path Copy(const std::string& name) const {
     return host() / "DAT" / "FernDispatcher" /
            (vb::Format(Variant::Date(driver->m_dtmStart), "_yyyyMMdd_hhmmss_") + name);
   }
-  // The exit code and the lines on standard error about the archive.
+  // The exit code and the lines on standard error about the archive; files may grow again.
   std::pair<int, std::vector<std::string>> Run() {
     ::testing::internal::CaptureStderr();
     const int rc = RunUnattended(grid, *driver, "Eigene Homepage|");
+    LimitFiles(0);
     std::istringstream err(::testing::internal::GetCapturedStderr());
     std::vector<std::string> lines;
     for (std::string line; std::getline(err, line);)
