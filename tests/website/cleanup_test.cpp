@@ -108,15 +108,14 @@ TEST_F(SiteCleanUpTest, AfterAStopTheCleanUpEndsAtItsDeadlineOnAServerThatNeverA
 TEST_F(SiteCleanUpTest, AWebServerThatServesPhpAsTextFailsTheStubWithThatReason) {
   StartSite();
   const int port = FreePort();
-  const pid_t server = StartServer({"python3", "-m", "http.server", "--bind", "127.0.0.1",
-                                    "--directory", www().string(), std::to_string(port)},
-                                   dir / "http.log");
+  pid_t server = StartServer({"python3", "-m", "http.server", "--bind", "127.0.0.1", "--directory",
+                              www().string(), std::to_string(port)},
+                             dir / "http.log");
   for (int i = 0; i < 100 && !Listening(port); ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   Ini("WebServer", "HTTP_PORT", std::to_string(port));
   RunPortal();
-  pid_t stop = server;
-  StopChildGroup(stop);
+  StopChildGroup(server);
   EXPECT_TRUE(
       Said("transfer_1.php konnte nicht gestartet werden. (Der Webserver hat das PHP-Skript "
            "unter 127.0.0.1:" +
