@@ -5,7 +5,6 @@
 #pragma once
 
 #include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -102,11 +101,8 @@ class Vsftpd {
       to.sin_family = AF_INET;
       to.sin_port = htons(static_cast<uint16_t>(port_));
       to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-      char greeting[4] = {};
-      pollfd p{s, POLLIN, 0};
       const bool ok = connect(s, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0 &&
-                      poll(&p, 1, 2000) == 1 && read(s, greeting, 3) == 3 &&
-                      std::string(greeting) == "220";
+                      fern::testing::ReadFirstLine(s, std::chrono::seconds(2)).rfind("220", 0) == 0;
       close(s);
       if (ok) return true;
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
