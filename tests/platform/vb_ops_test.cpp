@@ -308,25 +308,15 @@ TEST(VbCompare, TextAgainstWrittenOperands) {
                                                     {S(" "), I(0)},
                                                     {S("abc"), D(1e2)},
                                                     {S("abc"), Variant(int32_t{100000})}};
+  const auto errorOf = [](const Variant& x, vb::Written xHow, const Variant& y) {
+    bool n;
+    return ErrorOf([&] { vb::CompareWritten(x, xHow, y, Lit, n); });
+  };
   for (const auto& [text, number] : mismatches) {
-    EXPECT_EQ(ErrorOf([&] {
-                bool n;
-                vb::CompareWritten(text, Lit, number, Lit, n);
-              }),
-              13)
-        << Show(text);
-    EXPECT_EQ(ErrorOf([&] {
-                bool n;
-                vb::CompareWritten(number, Lit, text, Lit, n);
-              }),
-              13)
-        << Show(text);
+    EXPECT_EQ(errorOf(text, Lit, number), 13) << Show(text);
+    EXPECT_EQ(errorOf(number, Lit, text), 13) << Show(text);
   }
-  EXPECT_EQ(ErrorOf([] {
-              bool n;
-              vb::CompareWritten(S("abc"), No, Variant::Date(45306), Lit, n);
-            }),
-            13);
+  EXPECT_EQ(errorOf(S("abc"), No, Variant::Date(45306)), 13);
   // Under en-US "1,5" is fifteen.
   EXPECT_EQ(vb::CompareWritten(S("1,5"), No, I(15), Lit, isNull, *vb::FindLocale(1033)), 0);
 }

@@ -81,11 +81,7 @@ TEST(KavantorApiMask, TokensSecretsAndVerifiersAreHidden) {
        "<verifier a=\"?oauth_token=****\">****</verifier><verifier/>x<b>oauth_verifier=****;</b>"},
       {"my_oauth_token=keep <verifierX>keep</verifierX>",
        "my_oauth_token=keep <verifierX>keep</verifierX>"},
-      // The whole content goes, child elements, comments and CDATA that look like the end tag
-      // included.
-      {"<authenticationTokenSecret><value>S</value></authenticationTokenSecret><x>keep</x>",
-       "<authenticationTokenSecret>****</authenticationTokenSecret><x>keep</x>"},
-      {"<verifier><!-- c -->S</verifier>", "<verifier>****</verifier>"},
+      // The whole content goes, with comments and CDATA that look like the end tag.
       {"<ns:verifier><a><b>S</b><!-- </ns:verifier> --><![CDATA[</ns:verifier>]]>T</a>"
        "</ns:verifier>keep",
        "<ns:verifier>****</ns:verifier>keep"},

@@ -1,15 +1,10 @@
-// Debian's vsftpd on 127.0.0.1 with a free port, run as the test's own user (root in CI, anyone
-// else on a desk) and stopped with the object. It lists with LIST and NLST only: MLSD is an
-// unknown command to it, as on many hosted web servers.
-//
-// Logins are anonymous (any password): a server started by an ordinary user can't switch to
-// local accounts. Anonymous users may upload, make folders, delete and rename below `root`.
-// Without chroot (impossible for an ordinary user) paths are the machine's own, so the server
-// listens on loopback only and lives as long as its test.
+// Debian's vsftpd on loopback, run as the test's own user and stopped with the object. It lists
+// with LIST and NLST only: MLSD is an unknown command to it, as on many hosted web servers.
+// Logins are anonymous (an ordinary user's server can't switch to local accounts); they may
+// write, delete and rename below `root`.
 #pragma once
 
 #include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -29,10 +24,9 @@
 namespace fern::testing_servers {
 
 struct VsftpdOptions {
-  std::filesystem::path root;    // the anonymous login's folder
-  std::filesystem::path folder;  // where its configuration, log and output go
-  // Further configuration lines, e.g. "dirlist_enable=NO" (no listing at all).
-  std::vector<std::string> extra;
+  std::filesystem::path root;      // the anonymous login's folder
+  std::filesystem::path folder;    // where its configuration, log and output go
+  std::vector<std::string> extra;  // further lines, e.g. "dirlist_enable=NO"
 };
 
 class Vsftpd {
@@ -48,7 +42,8 @@ class Vsftpd {
                                          o_.folder / "vsftpd.out");
       if (!WaitListening()) Stop();
     }
-    if (pid_ <= 0) throw std::runtime_error("vsftpd did not start: " + Output());
+    if (pid_ <= 0)
+      throw std::runtime_error("vsftpd did not start: " + Read(o_.folder / "vsftpd.out"));
   }
   ~Vsftpd() { Stop(); }
   Vsftpd(const Vsftpd&) = delete;
@@ -60,23 +55,18 @@ class Vsftpd {
 
   // The server's record of the dialogue: one line per command and answer.
   std::string Log() const { return Read(o_.folder / "vsftpd.log"); }
-  // The commands of the dialogue whose verb is `verb` ("MLSD", "DELE"), one line each.
+  // The log's lines of the commands whose verb is `verb` ("MLSD", "DELE").
   std::string Commands(const std::string& verb) const {
-    std::string out, line;
+    std::string out;
     std::istringstream in(Log());
-    const std::string mark = "FTP command: Client \"127.0.0.1\", \"" + verb;
-    while (std::getline(in, line)) {
-      const size_t at = line.find(mark);
-      if (at == std::string::npos) continue;
-      const size_t start = at + mark.size() - verb.size();
-      out += line.substr(start, line.rfind('"') - start) + "\n";
-    }
+    for (std::string line; std::getline(in, line);)
+      if (line.find("FTP command: Client \"127.0.0.1\", \"" + verb) != std::string::npos)
+        out += line + "\n";
     return out;
   }
 
  private:
   std::filesystem::path Config() const { return o_.folder / "vsftpd.conf"; }
-  std::string Output() const { return Read(o_.folder / "vsftpd.out"); }
   static std::string Read(const std::filesystem::path& file) {
     std::ifstream in(file);
     return std::string(std::istreambuf_iterator<char>(in), {});
@@ -97,32 +87,27 @@ class Vsftpd {
     for (const std::string& line : o_.extra) c << line << "\n";
   }
 
-  // Up to ten seconds for the server's greeting; false when it ended or said nothing.
+  // Up to ten seconds for the server's greeting (the port may be someone else's); false when
+  // it ended.
   bool WaitListening() {
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (pid_ > 0 && std::chrono::steady_clock::now() < end) {
+    while (std::chrono::steady_clock::now() < end) {
       if (waitpid(pid_, nullptr, WNOHANG) == pid_) {
         pid_ = -1;
         return false;
       }
-      if (Greets()) return true;
+      const int s = socket(AF_INET, SOCK_STREAM, 0);
+      sockaddr_in to{};
+      to.sin_family = AF_INET;
+      to.sin_port = htons(static_cast<uint16_t>(port_));
+      to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+      const bool ok = connect(s, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0 &&
+                      fern::testing::ReadFirstLine(s, std::chrono::seconds(2)).rfind("220", 0) == 0;
+      close(s);
+      if (ok) return true;
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     return false;
-  }
-  bool Greets() const {
-    const int s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(static_cast<uint16_t>(port_));
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    char greeting[4] = {};
-    pollfd p{s, POLLIN, 0};
-    const bool ok = connect(s, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0 &&
-                    poll(&p, 1, 2000) == 1 && read(s, greeting, 3) == 3 &&
-                    std::string(greeting) == "220";
-    close(s);
-    return ok;
   }
 
   VsftpdOptions o_;

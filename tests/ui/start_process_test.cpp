@@ -87,9 +87,8 @@ class StartProcessTest : public ::testing::Test, public DemoHostTest {
     }
     return status;
   }
-  // Runs one portal whose hook says it has started and then runs `body`, which only the run's
-  // cancellation can end before the script time-out of a minute: SIGTERM ends the run as
-  // cancelled (exit 4, logs and run line written).
+  // SIGTERM ends a run whose hook, once started, runs `body` that only the cancellation can end
+  // before the script time-out: exit 4, logs and run line written.
   void ExpectSigtermEndsHook(const std::string& body) {
     const std::filesystem::path started = dir / "hook-started";
     const std::filesystem::path scripts = host() / "System" / "Services" / "OpenImmo";
