@@ -1,5 +1,7 @@
 #include "services/portal_upload.h"
 
+#include <signal.h>
+
 #include <cctype>
 #include <cstdlib>
 #include <filesystem>
@@ -445,6 +447,22 @@ bool UploadRoutes::FtpsUpload(const std::string& procedure, const UploadTarget& 
 
 // --- ncftpput ---------------------------------------------------------------------------------
 
+namespace {
+
+bool IsStopSignal(const ProcessResult& r) {
+  return r.outcome == ProcessOutcome::kSignalled &&
+         (r.signal == SIGTERM || r.signal == SIGINT || r.signal == SIGHUP);
+}
+
+// The stop that killed the tool is on its way to us too; a tool killed by someone else is a
+// failure after this short wait.
+void AwaitOwnStop() {
+  constexpr int kStepMs = 10, kWaitMs = 1000;
+  for (int waited = 0; waited < kWaitMs && !EscPressed(); waited += kStepMs) Sleep(kStepMs);
+}
+
+}  // namespace
+
 bool UploadRoutes::NcFtpPut(const UploadTarget& target, const std::string& localFolder,
                             const std::string& extension) {
   const std::string program = FindProgram(s_.ncftpput);
@@ -486,8 +504,9 @@ bool UploadRoutes::NcFtpPut(const UploadTarget& target, const std::string& local
     Wait(true);
     const ProcessResult r = RunProcess(argv, po);
     Wait(false);
-    // A stop may reach the program before us (systemd signals every process of the job): what
-    // it ended with then is the stop's doing.
+    // A stop may reach the program before us (systemd signals every process of the job, one
+    // after another): what it ended with then is the stop's doing.
+    if (!r.Succeeded() && IsStopSignal(r)) AwaitOwnStop();
     if (EscPressed() && !r.Succeeded()) {
       ReportStop(events_, language_);
       return false;

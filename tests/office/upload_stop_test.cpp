@@ -67,8 +67,10 @@ TEST_P(UploadStop, SigtermEndsTheUploadAtOnceWithOneRecordOfTheStop) {
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
 
   const auto stopped = Clock::now();
-  // As systemd stops a job: every process of it, the upload program it runs too.
+  // As systemd stops a job: every process of it, the upload program it runs too, one after
+  // another, so the program may hear of the stop only after its child has died of it.
   for (pid_t child : ChildrenOf(pid_)) kill(child, SIGTERM);
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
   kill(pid_, SIGTERM);
   const int status = WaitExit(pid_, std::chrono::seconds(10));
   const auto took = Clock::now() - stopped;
@@ -84,6 +86,8 @@ TEST_P(UploadStop, SigtermEndsTheUploadAtOnceWithOneRecordOfTheStop) {
   EXPECT_NE(stop, std::string::npos) << sent;
   EXPECT_EQ(sent.rfind("Prozess extern beendet"), stop + 4) << sent;
   EXPECT_EQ(sent.find("weiterer Versuch"), std::string::npos) << sent;
+  // The upload program's end is the stop's doing, not its failure.
+  EXPECT_EQ(sent.find("Anwendungsfehler"), std::string::npos) << sent;
   EXPECT_NE(sent.find("SIGTERM"), std::string::npos) << sent;
   // A stop is no failure of the portal's server.
   EXPECT_EQ(Log("Error.log").find("102; "), std::string::npos) << Log("Error.log");
