@@ -19,14 +19,6 @@ namespace fern::openimmo {
 namespace {
 
 constexpr int32_t kShortestDelayMs = 10;  // a delay up to this is no delay
-constexpr int kDelayStepMs = 50;          // a stop ends the pause after at most this
-
-// The pause after a failed attempt; false when a stop ended it.
-bool PauseUnlessStopped(int32_t ms) {
-  for (int32_t left = ms; left > 0 && !EscPressed(); left -= kDelayStepMs)
-    Sleep(std::min(left, kDelayStepMs));
-  return !EscPressed();
-}
 
 }  // namespace
 
@@ -75,7 +67,7 @@ bool OpenImmoUpload::DoUpload(const std::string& protocol, const UploadTarget& t
     }
     if (!ok) {
       if (EscPressed()) return false;
-      if (s_.transferDelay > kShortestDelayMs && !PauseUnlessStopped(s_.transferDelay))
+      if (s_.transferDelay > kShortestDelayMs && !SleepUnlessStopped(s_.transferDelay))
         return stoppedBefore();
       Work(T("FTP-Übertragung (%1) weiterer Versuch...", target.server));
     }

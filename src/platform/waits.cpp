@@ -61,6 +61,13 @@ void Sleep(int ms) {
   }
 }
 
+bool SleepUnlessStopped(int ms) {
+  constexpr int kStopStepMs = 10;  // how late a stop may be noticed
+  for (int left = ms; left > 0 && !EscPressed(); left -= kStopStepMs)
+    Sleep(std::min(left, kStopStepMs));
+  return !EscPressed();
+}
+
 bool EscPressed() { return g_esc.load(std::memory_order_relaxed) != 0; }
 void SetEsc() { g_esc.store(1, std::memory_order_relaxed); }
 void ResetEsc() { g_esc.store(0, std::memory_order_relaxed); }

@@ -17,6 +17,8 @@ void PumpEvents();
 // Pauses `ms` milliseconds, pumping events at least every 50 ms. Returns after the full time
 // even when Esc is pressed meanwhile; callers ask EscPressed afterwards.
 void Sleep(int ms);
+// The same, but ends early once the cancel flag is set; false when it was set.
+bool SleepUnlessStopped(int ms);
 
 // The cancel flag: set by the window's Esc key, by SIGINT/SIGTERM once InstallCancelSignals has
 // run, or by the code itself; it stays set until ResetEsc.

@@ -454,13 +454,6 @@ bool IsStopSignal(const ProcessResult& r) {
          (r.signal == SIGTERM || r.signal == SIGINT || r.signal == SIGHUP);
 }
 
-// The stop that killed the tool is on its way to us too; a tool killed by someone else is a
-// failure after this short wait.
-void AwaitOwnStop() {
-  constexpr int kStepMs = 10, kWaitMs = 1000;
-  for (int waited = 0; waited < kWaitMs && !EscPressed(); waited += kStepMs) Sleep(kStepMs);
-}
-
 }  // namespace
 
 bool UploadRoutes::NcFtpPut(const UploadTarget& target, const std::string& localFolder,
@@ -506,7 +499,9 @@ bool UploadRoutes::NcFtpPut(const UploadTarget& target, const std::string& local
     Wait(false);
     // A stop may reach the program before us (systemd signals every process of the job, one
     // after another): what it ended with then is the stop's doing.
-    if (!r.Succeeded() && IsStopSignal(r)) AwaitOwnStop();
+    // The stop that killed the tool is on its way to us too; a tool killed by someone else is
+    // a failure after this short wait.
+    if (!r.Succeeded() && IsStopSignal(r)) SleepUnlessStopped(1000);
     if (EscPressed() && !r.Succeeded()) {
       ReportStop(events_, language_);
       return false;
