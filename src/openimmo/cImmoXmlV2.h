@@ -364,9 +364,10 @@ class cImmoXmlV2 : public OpenImmoExporter {
   std::string portalCacheFile_;
   std::string portalTarget_;
   std::unique_ptr<cImmoHelperV2> helper_;
-  // When the run started, as file times go, and what of an earlier run's stays out of the
-  // document's archive and upload.
-  openimmo::FileStamp runStartStamp_;
+  // When this portal and client's export started, as file times go, and what stays out of the
+  // document's archive and upload: what was there before, other portals' documents of the same
+  // run included.
+  openimmo::FileStamp exportStartStamp_;
   openimmo::HeldBack heldBack_;
   std::unique_ptr<cZipV2> zip_;  // made once per phase; single steps make it when they pack
   std::string zipTempFile_;

@@ -290,7 +290,6 @@ void cImmoXmlV2::StartImmoXML(cFernDispatcher& KVApp, const std::string& strConn
   } zipTempFileGuard{*this};
   try {
     runStart_ = vb::Now();
-    runStartStamp_ = FileStampNow();
     Attach(KVApp, strConnect, eBoersentyp);
     StartKontaktPhase();
     script_ = std::make_unique<cImmoXmlScriptV2>();

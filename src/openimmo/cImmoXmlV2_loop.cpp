@@ -62,6 +62,8 @@ void cImmoXmlV2::MakeAndSendOpenImmoLoop(db::Recordset& rsboersen, const XmlDocu
     }
   } clearAtEnd{*this};
   collectIds_ = true;
+  // A folder the hooks share keeps what the portals before this one wrote in the same run.
+  exportStartStamp_ = FileStampFromNow();
   try {
     const std::string transfer = GetTransferTempPath() + "TRANSFER";
     if (!cUtil::Exist(transfer)) MakeFolder(transfer);

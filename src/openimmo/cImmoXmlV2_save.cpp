@@ -90,7 +90,7 @@ HeldBack cImmoXmlV2::EarlierFiles(XmlDocument& doc, const std::string& folder,
   if (XmlNodePtr root = doc.documentElement()) CollectFilesBeside(root, names);
   std::vector<std::filesystem::path> keep = {Real(folder + "\\" + base + ".xml")};
   for (const std::string& name : names) keep.emplace_back(Real(folder + "\\" + name));
-  return {Real(folder), runStartStamp_, std::move(keep)};
+  return {Real(folder), exportStartStamp_, std::move(keep)};
 }
 
 std::string cImmoXmlV2::RemoveControlChars(const std::string& text) {

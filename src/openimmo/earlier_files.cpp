@@ -39,6 +39,16 @@ FileStamp FileStampNow() {
   return {now.tv_sec, now.tv_nsec};
 }
 
+FileStamp FileStampFromNow() {
+  const FileStamp before = FileStampNow();
+  for (;;) {
+    const FileStamp now = FileStampNow();
+    if (now.sec != before.sec || now.nsec != before.nsec) return now;
+    timespec pause{0, 500000};
+    nanosleep(&pause, nullptr);
+  }
+}
+
 bool IsListed(const fs::path& file, const std::vector<fs::path>& files) {
   const fs::path normal = file.lexically_normal();
   for (const fs::path& f : files)

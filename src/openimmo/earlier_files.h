@@ -20,6 +20,10 @@ struct FileStamp {
 // fine reading could make a file written just after it look older.
 FileStamp FileStampNow();
 
+// A moment after every file written so far and not after any written from now on: the coarse
+// clock's next tick, waited for (a few milliseconds at most).
+FileStamp FileStampFromNow();
+
 // The regular files below `folder` (subfolders too, links to folders not followed) last changed
 // before `since`, leaving out those in `keep` (real paths). A zero `since` gives none.
 std::vector<std::filesystem::path> FilesFromBefore(const std::filesystem::path& folder,

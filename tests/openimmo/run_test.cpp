@@ -13,10 +13,13 @@
 #include <sstream>
 #include <thread>
 
+#include "demo/demo_data.h"
+#include "demo/demo_host.h"
 #include "openimmo_fixture.h"
 #include "platform/process.h"
 #include "support/ftp_server.h"
 #include "support/http_server.h"
+#include "support/sshd_server.h"
 
 namespace fern::testing {
 namespace {
@@ -585,6 +588,80 @@ TEST_F(RunTest, AHookFolderUsedEveryNightSendsOnlyThatNightsDocumentAndItsFiles)
     }
   }
   for (const fs::path& p : earlier) EXPECT_TRUE(fs::exists(p)) << p;
+}
+
+TEST_F(RunTest, PortalsSharingAHookFolderInOnePhaseEachGetOnlyTheirOwnDocumentAndFiles) {
+  // Every portal's document goes to one folder of the office's, with a note per document.
+  const fs::path own = dir / "hook folder";
+  fs::create_directories(own);
+  WriteMovingHook(host(),
+                  "    Set o = CreateObject(\"Scripting.FileSystemObject\").CreateTextFile(\"" +
+                      own.string() +
+                      "/note-\" & strFileName & \".txt\", True)\r\n    o.WriteLine "
+                      "strFileName\r\n    o.Close\r\n",
+                  "\"" + own.string() + "\"");
+  testing_servers::FtpServerOptions ftpOptions;
+  ftpOptions.home = dir / "ftp";
+  ftpOptions.user = "immo";
+  ftpOptions.password = "immo-demo";
+  fs::create_directories(ftpOptions.home / "in");
+  testing_servers::FtpServer ftp(ftpOptions);
+  ASSERT_TRUE(testing_servers::MakeSshKey(dir / "client_key"));
+  testing_servers::SshdOptions sshdOptions;
+  sshdOptions.dir = dir / "sshd";
+  sshdOptions.home = dir / "sftp";
+  sshdOptions.hostKey = dir / "host_key";
+  sshdOptions.clientPub = dir / "client_key.pub";
+  fs::create_directories(sshdOptions.dir);
+  fs::create_directories(sshdOptions.home / "upload");
+  testing_servers::SshdServer sshd(sshdOptions);
+  host::DemoUploadServers servers;
+  servers.ftpPort = ftp.port();
+  servers.sftpPort = sshd.port();
+  servers.sftpUser = testing_servers::CurrentUser();
+  servers.sftpKey = dir / "client_key";
+  ASSERT_EQ(host::AddDemoUploadPortals(host(), servers), 2);
+  std::ofstream(host() / "sftp.ini", std::ios::app)
+      << "fingerprint=" << testing_servers::KeygenFingerprint(dir / "host_key.pub", "sha256")
+      << "\n";
+  // FB-1013 is on the SFTP portal but no longer chosen there: that portal withdraws it, while
+  // the FTP portal, sent first, carries it.
+  namespace dd = host::demo_data;
+  Exec("update boersenobj set status = 1, kurz = 0, lang = 0 where boersen_dsn = '" +
+       dd::Key(dd::kBoersen, 8) + "' and obj_dsn = '" + dd::Key(dd::kObj, 13) + "'");
+
+  RunPhase("boersen_name in ('ImmoPortal FTP Demo', 'ImmoPortal SFTP Demo') order by boersen_name");
+  EXPECT_EQ(Errors(), 0) << Lines(102);
+  for (const auto& [name, inbox, number] :
+       {std::tuple<std::string, fs::path, std::string>{"ImmoPortal FTP Demo", dir / "ftp" / "in",
+                                                       "K-4707"},
+        {"ImmoPortal SFTP Demo", dir / "sftp" / "upload", "K-4708"}}) {
+    SCOPED_TRACE(name);
+    std::vector<fs::path> arrived;
+    std::string names;
+    for (const auto& e : fs::directory_iterator(inbox)) {
+      arrived.push_back(e.path());
+      names += e.path().filename().string() + "\n";
+    }
+    ASSERT_EQ(arrived.size(), 1u) << names;
+    ASSERT_EQ(arrived[0].extension(), ".zip");
+    std::set<std::string> got;
+    std::istringstream in(ZipEntries(arrived[0]));
+    for (std::string line; std::getline(in, line);) got.insert(line);
+    const std::string base = "Bestand_" + name + "-" + number + "-";
+    const auto document = std::find_if(got.begin(), got.end(), [&](const std::string& entry) {
+      return fs::path(entry).extension() == ".xml";
+    });
+    ASSERT_NE(document, got.end());
+    ASSERT_EQ(document->rfind(base, 0), 0u) << *document;
+    const std::string text = Read(own / *document);
+    EXPECT_EQ(text.find("FB-1013") != std::string::npos, name == "ImmoPortal FTP Demo");
+    std::set<std::string> expected = ReferencedFiles(text);
+    EXPECT_GT(expected.size(), 5u);
+    expected.insert({*document, "note-" + document->substr(8, document->size() - 12) + ".txt"});
+    EXPECT_EQ(got, expected);
+  }
+  EXPECT_EQ(StatusCount(8, 3), 1);
 }
 
 TEST_F(RunTest, AMovedDocumentWhoseFilesAreMissingIsNotSent) {
