@@ -68,6 +68,9 @@ class UnavailableRest : public RestExporter {
   void Transfer(db::Recordset& rs) override { ReportUnavailable(events, rs, portal_type::kRest); }
 };
 
+// How many seconds after its start a run looks for archive names no other run took.
+constexpr int kArchiveSecondsTried = 3600;
+
 std::string FormatStart(double start, const char* pattern) {
   return vb::Format(Variant::Date(start), pattern);
 }
@@ -475,7 +478,16 @@ void RunDriver::ArchiveLogs() {
     fs::create_directories(archive, folderError);
     if (!folderError && !fs::is_directory(archive))
       folderError = std::make_error_code(std::errc::not_a_directory);
-    const std::string prefix = FormatStart(m_dtmStart, "_yyyyMMdd_hhmmss_");
+    // Another run that started in the same second (a night script's portals one after
+    // another) has its copies there: this run takes the next second free for both of its own.
+    std::string prefix;
+    for (int later = 0; prefix.empty(); ++later) {
+      const std::string candidate = FormatStart(m_dtmStart + later / 86400.0, "_yyyyMMdd_hhmmss_");
+      std::error_code ec;
+      if (later >= kArchiveSecondsTried || (!fs::exists(archive / (candidate + "Send.log"), ec) &&
+                                            !fs::exists(archive / (candidate + "Error.log"), ec)))
+        prefix = candidate;
+    }
     for (const char* name : {"Send.log", "Error.log"}) {
       const fs::path log = HostFile(std::string("DAT\\") + name);
       if (!fs::exists(log)) continue;

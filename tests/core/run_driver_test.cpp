@@ -5,6 +5,8 @@
 #include <cerrno>
 #include <csignal>
 #include <fstream>
+#include <map>
+#include <regex>
 #include <sstream>
 
 #include "core/cFernDispatcher.h"
@@ -16,6 +18,7 @@
 #include "platform/vb.h"
 #include "platform/waits.h"
 #include "support/demo_host_fixture.h"
+#include "support/test_files.h"
 
 namespace fern {
 namespace {
@@ -258,6 +261,48 @@ TEST_F(ArchiveCopyTest, AnArchiveFolderThatCantBeMadeIsNamedForEachCopy) {
     EXPECT_NE(both.find("Die Archivkopie " + Copy(name).string() + " fehlt: "), std::string::npos)
         << both;
   for (const std::string& line : lines) EXPECT_NE(line.find("Ordner"), std::string::npos) << line;
+}
+
+// A night script runs portals one after another; the first may fail at once, so the next run
+// starts in the same second. No run's copies are overwritten: a run whose second is taken uses
+// the next free one for both.
+TEST_F(ArchiveCopyTest, RunsInTheSameSecondKeepEachTheirOwnCopies) {
+  const fs::path archive = host() / "DAT" / "FernDispatcher";
+  script.work = {{102, "erster Lauf"}};
+  Run();
+  const double first = driver->m_dtmStart;
+  const std::string firstSend = testing_files::ReadAll(Copy("Send.log"));
+  ASSERT_NE(firstSend.find("erster Lauf"), std::string::npos);
+  // Other runs' copies for the seconds that follow, as a busy night leaves them.
+  std::map<fs::path, std::string> others;
+  for (int second = 1; second <= 3; ++second)
+    for (const char* name : {"Send.log", "Error.log"}) {
+      const fs::path p =
+          archive /
+          (vb::Format(Variant::Date(first + second / 86400.0), "_yyyyMMdd_hhmmss_") + name);
+      if (fs::exists(p)) continue;
+      others[p] = std::string("anderer Lauf ") + name;
+      std::ofstream(p) << others[p];
+    }
+
+  script.work = {{102, "zweiter Lauf"}};
+  Run();
+  EXPECT_EQ(testing_files::ReadAll(
+                archive / (vb::Format(Variant::Date(first), "_yyyyMMdd_hhmmss_") + "Send.log")),
+            firstSend);
+  for (const auto& [p, text] : others) EXPECT_EQ(testing_files::ReadAll(p), text) << p;
+  // The second run's two copies: one name form, one second, not before the run started.
+  std::vector<std::string> seconds;
+  for (const auto& e : fs::directory_iterator(archive)) {
+    const std::string name = e.path().filename().string();
+    if (testing_files::ReadAll(e.path()).find("zweiter Lauf") == std::string::npos) continue;
+    ASSERT_TRUE(name.ends_with("_Send.log") || name.ends_with("_Error.log")) << name;
+    seconds.push_back(name.substr(0, 17));
+  }
+  ASSERT_EQ(seconds.size(), 2u);
+  EXPECT_EQ(seconds[0], seconds[1]);
+  EXPECT_GE(seconds[0], vb::Format(Variant::Date(driver->m_dtmStart), "_yyyyMMdd_hhmmss_"));
+  EXPECT_TRUE(std::regex_match(seconds[0], std::regex("_[0-9]{8}_[0-9]{6}_")));
 }
 
 TEST_F(RunDriverTest, AFailingExporterIsCountedAndTheRunStillFinishes) {
