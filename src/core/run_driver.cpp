@@ -71,6 +71,17 @@ class UnavailableRest : public RestExporter {
 // How many seconds after its start a run looks for archive names no other run took.
 constexpr int kArchiveSecondsTried = 3600;
 
+const char* SignalName(int signal) {
+  switch (signal) {
+    case SIGINT:
+      return "SIGINT";
+    case SIGHUP:
+      return "SIGHUP";
+    default:
+      return "SIGTERM";
+  }
+}
+
 std::string FormatStart(double start, const char* pattern) {
   return vb::Format(Variant::Date(start), pattern);
 }
@@ -167,15 +178,20 @@ void RunDriver::RunTransfer() {
   m_blnCancelledBySignal = CancelSignal() != 0;
   m_blnStoppedByUser = !m_blnCancelledBySignal && !stopButton_.empty();
   if (m_blnCancelledBySignal)
-    Report(state::kCancelled,
-           ">>>> " +
-               s.g_oLanguagePack->TranslateString("Übertragung abgebrochen: Signal %1 empfangen",
-                                                  CancelSignal() == SIGINT ? "SIGINT" : "SIGTERM"),
-           true, true);
+    Report(
+        state::kCancelled,
+        ">>>> " + s.g_oLanguagePack->TranslateString("Übertragung abgebrochen: Signal %1 empfangen",
+                                                     SignalName(CancelSignal())),
+        true, true);
   else if (m_blnStoppedByUser)
     Report(state::kCancelled,
            ">>>> " + s.g_oLanguagePack->TranslateString(
                          "Übertragung abgebrochen: \"%1\" im Fenster gedrückt", stopButton_),
+           true, true);
+  else if (EscPressed())
+    // The window stays open, but the error log must tell why the rest of the run is missing.
+    Report(state::kCancelled,
+           ">>>> " + s.g_oLanguagePack->TranslateString("Übertragung abgebrochen: Esc gedrückt"),
            true, true);
 
   if (view_.runningChanged) view_.runningChanged(false);

@@ -69,7 +69,7 @@ std::string UsageText() {
       "  1  der Lauf hat Fehler gezählt (DAT/Error.log)\n"
       "  2  der Start ist gescheitert (Host-Ordner, Datenbank, Benutzer, Protokolle, Sperrdatei)\n"
       "  3  ein anderer Lauf war aktiv\n"
-      "  4  der Lauf wurde abgebrochen (SIGTERM, SIGINT oder im Fenster)\n"
+      "  4  der Lauf wurde abgebrochen (SIGTERM, SIGINT, SIGHUP oder im Fenster)\n"
       "Ein /SET...PASSWORD-Aufruf endet mit 0, wenn das Kennwort gespeichert ist, sonst mit 2.\n";
   return text;
 }

@@ -15,7 +15,7 @@ inline constexpr int kOk = 0;
 inline constexpr int kErrors = 1;          // the run counted errors
 inline constexpr int kStartupFailed = 2;   // host, database, user or run lock unusable
 inline constexpr int kAlreadyRunning = 3;  // another run holds the logs
-inline constexpr int kCancelled = 4;       // SIGTERM or SIGINT ended the run early
+inline constexpr int kCancelled = 4;       // SIGTERM, SIGINT or SIGHUP ended the run early
 }  // namespace exitcode
 
 // The "/PORTAL" list with blanks restored and "ALL" (any case) expanded to every grid portal.

@@ -180,6 +180,7 @@ void cImmoXmlV2::CleanSendAndSave(XmlDocumentPtr& doc, const tMandant& m, db::Re
     SaveNewIds();                // before the portal learns them
     std::string saved = folder;  // the scripts may move the file
     const std::string base = SaveXmlFile(rsboersen, doc, m, saved);
+    if (EscPressed()) return;  // stopped while the save hook ran: nothing is packed or sent
     struct Release {
       HeldBack& rule;
       ~Release() { rule = {}; }

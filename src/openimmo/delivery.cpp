@@ -17,6 +17,7 @@
 #include "openimmo/openimmo_upload.h"
 #include "platform/host_error.h"
 #include "platform/ini_file.h"
+#include "platform/waits.h"
 #include "services/cZipV2.h"
 
 namespace fern::openimmo {
@@ -86,6 +87,7 @@ bool Delivery::SendXml(db::Recordset& rsboersen, XmlDocumentPtr& doc, const tMan
   if (ftp && zipping) {
     hook = "ZIP";
     run_.beforeTransfer(rsboersen, true, folder, base, hook);
+    if (EscPressed()) return false;  // stopped while the hook ran
     ZipAll(folder, base);
   } else {
     cUtil::Kill(folder + "\\*.xsd");

@@ -1,5 +1,8 @@
 #include "platform/private_temp.h"
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,6 +11,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
+#include <mutex>
+#include <vector>
 
 #include "platform/host_error.h"
 
@@ -50,11 +56,7 @@ std::string ScopeName(const std::string& scope) {
   return buf;
 }
 
-}  // namespace
-
-void SetPrivateTempScope(const std::string& scope) { Scope() = scope; }
-
-fs::path PrivateTempFolder() {
+fs::path FolderOfScope() {
   const char* tmpdir = std::getenv("TMPDIR");
   fs::path root = tmpdir && *tmpdir ? fs::path(tmpdir) : fs::path("/tmp");
   fs::path folder = root / ("fern-" + std::to_string(::geteuid()));
@@ -64,6 +66,118 @@ fs::path PrivateTempFolder() {
     MakePrivate(folder);
   }
   return folder;
+}
+
+std::string MarkerName(pid_t pid) { return "fern" + std::to_string(pid) + ".run"; }
+
+// The process id in "fern<pid>.run" (a marker) or "fern<pid>_..." (work); 0 for other names.
+pid_t PidOf(const std::string& name, bool& marker) {
+  if (name.rfind("fern", 0) != 0) return 0;
+  size_t end = 4;
+  while (end < name.size() && end < 14 && name[end] >= '0' && name[end] <= '9') ++end;
+  if (end == 4 || end == name.size()) return 0;
+  marker = name.compare(end, std::string::npos, ".run") == 0;
+  if (!marker && name[end] != '_') return 0;
+  return static_cast<pid_t>(std::stol(name.substr(4, end - 4)));
+}
+
+// The folder a process holds its marker in, and the marker's locked descriptor; a forked child
+// takes a marker of its own.
+struct Claim {
+  std::mutex mutex;
+  pid_t pid = 0;
+  fs::path folder;
+  int fd = -1;
+};
+
+Claim& Claimed() {
+  static Claim claim;
+  return claim;
+}
+
+void Sweep(const fs::path& folder) {
+  const pid_t self = ::getpid();
+  std::map<pid_t, std::vector<fs::path>> work;
+  std::map<pid_t, bool> marked;
+  std::error_code ec;
+  for (const auto& e : fs::directory_iterator(folder, ec)) {
+    bool marker = false;
+    const pid_t pid = PidOf(e.path().filename().string(), marker);
+    if (pid <= 0 || pid == self) continue;
+    if (marker)
+      marked[pid] = true;
+    else
+      work[pid].push_back(e.path());
+  }
+  for (const auto& entry : marked) work[entry.first];
+  for (auto& [pid, paths] : work) {
+    int lock = -1;
+    if (marked.count(pid)) {
+      // The lock is free once its process is gone, whoever has its id now.
+      const fs::path marker = folder / MarkerName(pid);
+      lock = ::open(marker.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
+      if (lock < 0) continue;
+      if (::flock(lock, LOCK_EX | LOCK_NB) != 0) {
+        ::close(lock);
+        continue;
+      }
+    } else if (::kill(pid, 0) == 0 || errno != ESRCH) {
+      continue;  // made by a process without a marker that still runs
+    }
+    paths.push_back(folder / "TRANSFER" / ("zipcheck-" + std::to_string(pid)));
+    paths.push_back(folder / "TRANSFER" / ("upload-" + std::to_string(pid)));
+    for (const fs::path& p : paths) fs::remove_all(p, ec);
+    if (lock >= 0) {
+      fs::remove(folder / MarkerName(pid), ec);
+      ::close(lock);
+    }
+  }
+}
+
+// Holds this process's marker in `folder`: made under a passing name and locked before it
+// takes its own, so no other process ever finds it unlocked.
+void ClaimFolder(const fs::path& folder) {
+  Claim& c = Claimed();
+  const pid_t self = ::getpid();
+  if (c.fd >= 0) {
+    std::error_code ec;
+    if (c.pid == self) fs::remove(c.folder / MarkerName(self), ec);
+    ::close(c.fd);
+    c.fd = -1;
+  }
+  c.pid = self;
+  c.folder = folder;
+  const fs::path marker = folder / MarkerName(self);
+  const fs::path passing = folder / (MarkerName(self) + ".new");
+  const int fd = ::open(passing.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+      ::rename(passing.c_str(), marker.c_str()) == 0) {
+    c.fd = fd;
+    return;
+  }
+  if (fd >= 0) ::close(fd);
+  ::unlink(passing.c_str());
+}
+
+}  // namespace
+
+void SetPrivateTempScope(const std::string& scope) { Scope() = scope; }
+
+fs::path PrivateTempFolder() {
+  fs::path folder = FolderOfScope();
+  Claim& c = Claimed();
+  std::lock_guard<std::mutex> lock(c.mutex);
+  if (c.folder != folder || c.pid != ::getpid()) {
+    ClaimFolder(folder);
+    Sweep(folder);
+  }
+  return folder;
+}
+
+void RemoveWorkOfEndedRuns() {
+  const fs::path folder = PrivateTempFolder();
+  std::lock_guard<std::mutex> lock(Claimed().mutex);
+  Sweep(folder);
 }
 
 }  // namespace fern

@@ -6,6 +6,11 @@
 // to be a real folder owned by this user with no rights for others. Below it each scope (the
 // host folder of the session) gets a folder of its own, so that two runs on different host
 // folders never share a work file.
+//
+// A run's own work there carries its process id ("fern<pid>_..."); its marker "fern<pid>.run"
+// stays locked while the process lives. A process killed or hung up leaves its work behind
+// (an archive of the host's settings among it): the next process of the user and host folder
+// removes it, but never what a process still alive made.
 #pragma once
 
 #include <filesystem>
@@ -20,5 +25,9 @@ void SetPrivateTempScope(const std::string& scope);
 // can't be made, or when what stands there is a link, not a folder, belongs to another user
 // or is open to others and can't be closed.
 std::filesystem::path PrivateTempFolder();
+
+// Removes from the scope's private folder the work of processes that have ended (done once by
+// the first PrivateTempFolder of a scope).
+void RemoveWorkOfEndedRuns();
 
 }  // namespace fern

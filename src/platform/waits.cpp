@@ -82,6 +82,8 @@ void InstallCancelSignals() {
   sa.sa_flags = SA_RESETHAND | SA_RESTART;
   sigaction(SIGINT, &sa, nullptr);
   sigaction(SIGTERM, &sa, nullptr);
+  // A closed terminal or ssh session: the run stops and writes its record, as for SIGTERM.
+  sigaction(SIGHUP, &sa, nullptr);
 }
 
 void SetBusyHook(std::function<void(bool)> hook) { S().busyHook = std::move(hook); }

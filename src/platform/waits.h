@@ -26,12 +26,12 @@ bool EscPressed();  // the one way to ask; scripts reach it as cUtil.WaitIsEsc
 void SetEsc();
 void ResetEsc();
 
-// SIGINT and SIGTERM set the cancel flag (the handler does nothing else, so it is
+// SIGINT, SIGTERM and SIGHUP set the cancel flag (the handler does nothing else, so it is
 // async-signal-safe). The handlers act once: a second signal of the same kind ends the process
 // as it normally would, so a program that does not stop can still be stopped.
 void InstallCancelSignals();
-// The signal that set the cancel flag (SIGINT or SIGTERM), 0 when none came; ResetEsc leaves it,
-// so a run stopped by the system is told apart from one cancelled with Esc.
+// The signal that set the cancel flag (SIGINT, SIGTERM or SIGHUP), 0 when none came; ResetEsc
+// leaves it, so a run stopped by the system is told apart from one cancelled with Esc.
 int CancelSignal();
 void ResetCancelSignal();
 

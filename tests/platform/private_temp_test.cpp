@@ -1,9 +1,13 @@
 #include "platform/private_temp.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <fstream>
 
 #include "platform/host_error.h"
 #include "support/scratch_dir.h"
@@ -80,6 +84,62 @@ TEST_F(PrivateTempTest, APlantedLinkOrForeignFolderIsRefused) {
   fs::create_directory(Own());
   ASSERT_EQ(::chown(Own().c_str(), 65534, 65534), 0);
   EXPECT_NE(FailureText().find("anderen Benutzer"), std::string::npos);
+}
+
+// What a killed run left goes with the next process of the host folder; what a process still
+// alive made stays, and so does anything the program did not make.
+TEST_F(PrivateTempTest, WorkOfEndedProcessesIsRemovedThatOfLiveOnesStays) {
+  SetPrivateTempScope("/srv/host-a");
+  const fs::path folder = PrivateTempFolder();
+  const auto work = [&](pid_t pid, const std::string& rest) {
+    return folder / ("fern" + std::to_string(pid) + rest);
+  };
+  int ready[2], hold[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  ASSERT_EQ(::pipe(hold), 0);
+  const pid_t other = ::fork();
+  if (other == 0) {
+    // Another process of the same host folder at work.
+    ::close(ready[0]);
+    ::close(hold[1]);
+    const fs::path f = PrivateTempFolder();
+    std::ofstream(f / ("fern" + std::to_string(::getpid()) + "_1.ZIP")) << "[OPTIONS]";
+    fs::create_directories(f / "TRANSFER" / ("zipcheck-" + std::to_string(::getpid())));
+    char c = 0;
+    (void)!::write(ready[1], &c, 1);
+    (void)!::read(hold[0], &c, 1);
+    ::_exit(0);
+  }
+  ::close(ready[1]);
+  ::close(hold[0]);
+  char c = 0;
+  ASSERT_EQ(::read(ready[0], &c, 1), 1);
+  // A process of an older version, without a marker, that has ended.
+  const pid_t ended = ::fork();
+  if (ended == 0) ::_exit(0);
+  ::waitpid(ended, nullptr, 0);
+  std::ofstream(work(ended, "_3.tmp")) << "x";
+  for (const char* name : {"fernweh.txt", "notes.txt", "fern12.log", "KavantorAPI.Log"})
+    std::ofstream(folder / name) << "x";
+  std::ofstream(work(::getpid(), "_2.ZIP")) << "x";
+
+  RemoveWorkOfEndedRuns();
+  EXPECT_TRUE(fs::exists(work(other, "_1.ZIP")));
+  EXPECT_TRUE(fs::exists(folder / "TRANSFER" / ("zipcheck-" + std::to_string(other))));
+  EXPECT_FALSE(fs::exists(work(ended, "_3.tmp")));
+
+  ::kill(other, SIGKILL);
+  ::waitpid(other, nullptr, 0);
+  ::close(hold[1]);
+  ::close(ready[0]);
+  RemoveWorkOfEndedRuns();
+  EXPECT_FALSE(fs::exists(work(other, "_1.ZIP")));
+  EXPECT_FALSE(fs::exists(work(other, ".run")));
+  EXPECT_FALSE(fs::exists(folder / "TRANSFER" / ("zipcheck-" + std::to_string(other))));
+  EXPECT_TRUE(fs::exists(work(::getpid(), "_2.ZIP")));
+  EXPECT_TRUE(fs::exists(work(::getpid(), ".run")));
+  for (const char* name : {"fernweh.txt", "notes.txt", "fern12.log", "KavantorAPI.Log"})
+    EXPECT_TRUE(fs::exists(folder / name)) << name;
 }
 
 }  // namespace

@@ -277,6 +277,10 @@ TEST_F(RunWindowTest, EscDuringARunSkipsItsLaterPhasesButNotTheNextRun) {
   w->butStart_Click();
   EXPECT_TRUE(EscPressed());
   EXPECT_EQ(script.types, std::vector<int32_t>{5});
+  // The error log tells why the rest is missing; the window stays.
+  EXPECT_EQ(cp1252::ToUtf8(testing_files::ReadAll(host() / "DAT" / "Error.log")),
+            "100; >>>> Übertragung abgebrochen: Esc gedrückt\r\n");
+  EXPECT_TRUE(w->butStart->isEnabled());
 
   script.types.clear();
   w->butStart_Click();
