@@ -188,16 +188,19 @@ void RunDriver::RunTransfer() {
            ">>>> " + s.g_oLanguagePack->TranslateString(
                          "Übertragung abgebrochen: \"%1\" im Fenster gedrückt", stopButton_),
            true, true);
-  else if (EscPressed())
-    // The window stays open, but the error log must tell why the rest of the run is missing.
+  // Esc in the window: the window stays open, but the error log tells why the rest is missing.
+  const bool esc = !m_blnCancelledBySignal && !m_blnStoppedByUser && EscPressed();
+  const bool escOnly = esc && m_lngErrors == 0;
+  if (esc)
     Report(state::kCancelled,
            ">>>> " + s.g_oLanguagePack->TranslateString("Übertragung abgebrochen: Esc gedrückt"),
            true, true);
 
   if (view_.runningChanged) view_.runningChanged(false);
   try {
-    // A user who stopped the run is ending the program, not reading its errors now.
-    if (!m_blnStoppedByUser) AskShowErrorLog();
+    // A user who stopped the run is ending the program, not reading its errors now; one who
+    // pressed Esc knows why the rest is missing.
+    if (!m_blnStoppedByUser && !escOnly) AskShowErrorLog();
   } catch (const std::exception&) {
   }
   WriteRunLine();

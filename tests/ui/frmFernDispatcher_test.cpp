@@ -281,6 +281,7 @@ TEST_F(RunWindowTest, EscDuringARunSkipsItsLaterPhasesButNotTheNextRun) {
   EXPECT_EQ(cp1252::ToUtf8(testing_files::ReadAll(host() / "DAT" / "Error.log")),
             "100; >>>> Übertragung abgebrochen: Esc gedrückt\r\n");
   EXPECT_TRUE(w->butStart->isEnabled());
+  EXPECT_EQ(answers->texts, std::vector<std::string>{});  // Esc alone asks nothing
 
   script.types.clear();
   w->butStart_Click();
