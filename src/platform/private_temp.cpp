@@ -13,6 +13,7 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <set>
 #include <vector>
 
 #include "platform/host_error.h"
@@ -74,7 +75,7 @@ std::string MarkerName(pid_t pid) { return "fern" + std::to_string(pid) + ".run"
 pid_t PidOf(const std::string& name, bool& marker) {
   if (name.rfind("fern", 0) != 0) return 0;
   size_t end = 4;
-  while (end < name.size() && end < 14 && name[end] >= '0' && name[end] <= '9') ++end;
+  while (end < name.size() && end < 13 && name[end] >= '0' && name[end] <= '9') ++end;
   if (end == 4 || end == name.size()) return 0;
   marker = name.compare(end, std::string::npos, ".run") == 0;
   if (!marker && name[end] != '_') return 0;
@@ -98,18 +99,18 @@ Claim& Claimed() {
 void Sweep(const fs::path& folder) {
   const pid_t self = ::getpid();
   std::map<pid_t, std::vector<fs::path>> work;
-  std::map<pid_t, bool> marked;
+  std::set<pid_t> marked;
   std::error_code ec;
   for (const auto& e : fs::directory_iterator(folder, ec)) {
     bool marker = false;
     const pid_t pid = PidOf(e.path().filename().string(), marker);
     if (pid <= 0 || pid == self) continue;
     if (marker)
-      marked[pid] = true;
+      marked.insert(pid);
     else
       work[pid].push_back(e.path());
   }
-  for (const auto& entry : marked) work[entry.first];
+  for (const pid_t pid : marked) work[pid];
   for (auto& [pid, paths] : work) {
     int lock = -1;
     if (marked.count(pid)) {
