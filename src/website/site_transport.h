@@ -44,6 +44,11 @@ class SiteTransport {
   std::string RemoveFile(const std::string& host, const std::string& user,
                          const std::string& password, const std::string& path,
                          const std::string& proxyRule);
+  // Whether the server says the remote file is not there: SIZE answers 550, and not because the
+  // command itself is refused ("Permission denied"). False when it names a size, refuses SIZE,
+  // answers otherwise or can't be asked.
+  bool FileMissing(const std::string& host, const std::string& user, const std::string& password,
+                   const std::string& path, const std::string& proxyRule);
 
   struct Reply {
     bool ok = false;  // an answer with a status below 400
