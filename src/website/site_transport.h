@@ -44,9 +44,9 @@ class SiteTransport {
   std::string RemoveFile(const std::string& host, const std::string& user,
                          const std::string& password, const std::string& path,
                          const std::string& proxyRule);
-  // Whether the server says the remote file is not there: SIZE answers 550, and not because the
-  // command itself is refused ("Permission denied"). False when it names a size, refuses SIZE,
-  // answers otherwise or can't be asked.
+  // Whether the server says the remote file is not there: SIZE answers 550 with a text that says
+  // so ("No such file", "Could not get file size"). False when it names a size, refuses SIZE,
+  // answers with another text or can't be asked.
   bool FileMissing(const std::string& host, const std::string& user, const std::string& password,
                    const std::string& path, const std::string& proxyRule);
 
