@@ -3,7 +3,7 @@
 // builds the demo host there, afresh, and prints what it holds. With ports it adds the portals
 // that upload to loopback FTP, FTPS and SFTP servers on them; with --web-http-port,
 // --web-ftp-port and --web-db-port the web site's portal uses the loopback site on them; with
-// --rest-port the REST transfer uses the loopback REST stand-in.
+// --rest-port the REST transfer uses the loopback REST stand-in. --help prints the usage.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -17,7 +17,13 @@ int main(int argc, char** argv) {
       "usage: make-demo-host <folder> [--ftp-port N] [--ftps-port N] [--sftp-port N "
       "--sftp-user NAME --sftp-key FILE] [--web-http-port N --web-ftp-port N --web-db-port N] "
       "[--rest-port N]\n";
-  if (argc < 2 || argc % 2 != 0) {
+  // A switch is never taken for the folder: "./-name" names a folder beginning with "-".
+  const std::string first = argc > 1 ? argv[1] : "";
+  if (first == "--help" || first == "-h") {
+    std::printf("%s", usage);
+    return 0;
+  }
+  if (argc < 2 || argc % 2 != 0 || first.starts_with("-")) {
     std::fprintf(stderr, "%s", usage);
     return 2;
   }

@@ -9,6 +9,7 @@
 #include "host/cUtil.h"
 #include "platform/host_error.h"
 #include "platform/vb.h"
+#include "platform/waits.h"
 #include "restportal/cIS24RestScript.h"
 #include "restportal/cKavantorAPIMini.h"
 #include "services/cImmoHelperV2.h"
@@ -132,9 +133,11 @@ bool cIS24RestTransfer::CheckApiAccess() {
       const bool ok = api_->CheckIfKavantorAPIAvailable();
       Debug(std::string("Kein API-Check: (") + (ok ? "True" : "False") + ")");
     }
-    return true;
+    return !EscPressed();
   }
   if (!api_->CheckIfKavantorAPIAvailable()) {
+    // A stop ended the check: the run reports the stop, the service was not found wanting.
+    if (EscPressed()) return false;
     // Why it failed helps the user more than the bare message.
     std::string why = api_->getResponseText();
     if (api_->getResponseCode() != 0) {

@@ -18,6 +18,7 @@
 #include "platform/host_path.h"
 #include "platform/text.h"
 #include "platform/vb.h"
+#include "restportal/secret_mask.h"
 
 namespace fern {
 
@@ -216,159 +217,8 @@ std::string cKavantorAPIMini::ReplaceCompanySegments(const std::string& url, int
   return out + url.substr(pathEnd);
 }
 
-namespace {
-
-constexpr std::string_view kMasked = "****";
-constexpr std::string_view kSecretNames[] = {
-    "authenticationToken", "authenticationTokenSecret", "verifier",
-    "oauth_token",         "oauth_token_secret",        "oauth_verifier"};
-constexpr std::string_view kSecretParameters[] = {
-    "oauth_token=", "oauth_token_secret=", "oauth_verifier="};
-
-bool IsSecretName(std::string_view name) {
-  for (std::string_view known : kSecretNames)
-    if (text::EqualsNoCaseAscii(name, known)) return true;
-  return false;
-}
-bool IsWordChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; }
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-
-// True when a tag named `name` (any case) begins at `at`, just after its "<" or "</".
-bool TagNamedAt(const std::string& text, size_t at, std::string_view name) {
-  if (at >= text.size() || text.size() - at <= name.size()) return false;
-  const char after = text[at + name.size()];
-  return (after == '>' || after == '/' || IsBlank(after)) &&
-         text::EqualsNoCaseAscii(std::string_view(text.data() + at, name.size()), name);
-}
-
-// The end of the content of the element `name` from `at`: where its own end tag begins, past
-// child elements, comments, CDATA sections and instructions that may look like it; the text's
-// end when it is not closed.
-size_t ElementContentEnd(const std::string& text, size_t at, std::string_view name) {
-  size_t depth = 0;  // elements of the same name inside
-  const auto past = [&](size_t from, std::string_view close) {
-    const size_t end = text.find(close, from);
-    return end == std::string::npos ? text.size() : end + close.size();
-  };
-  while ((at = text.find('<', at)) != std::string::npos) {
-    if (text.compare(at, 4, "<!--") == 0) {
-      at = past(at + 4, "-->");
-    } else if (text.compare(at, 9, "<![CDATA[") == 0) {
-      at = past(at + 9, "]]>");
-    } else if (text.compare(at, 2, "<?") == 0) {
-      at = past(at + 2, "?>");
-    } else if (text.compare(at, 2, "</") == 0 && TagNamedAt(text, at + 2, name)) {
-      if (depth == 0) return at;
-      --depth;
-      at += 2;
-    } else if (TagNamedAt(text, at + 1, name)) {
-      const size_t close = text.find('>', at);
-      if (close == std::string::npos) return text.size();
-      if (text[close - 1] != '/') ++depth;
-      at = close + 1;
-    } else {
-      ++at;
-    }
-  }
-  return text.size();
-}
-
-// The '>' of a start tag <name ...> or <prefix:name ...> of a secret at `at` (the '<'); npos
-// for any other markup, <name/> included.
-size_t SecretStartTagEnd(const std::string& text, size_t at) {
-  size_t end = at + 1;
-  while (end < text.size() &&
-         (IsWordChar(text[end]) || text[end] == '.' || text[end] == '-' || text[end] == ':'))
-    ++end;
-  std::string_view tag(text.data() + at + 1, end - at - 1);
-  if (const size_t colon = tag.rfind(':'); colon != std::string_view::npos)
-    tag.remove_prefix(colon + 1);
-  if (end >= text.size() || !IsSecretName(tag) || (text[end] != '>' && !IsBlank(text[end])))
-    return std::string::npos;
-  const size_t close = text.find('>', end);
-  return close == std::string::npos || text[close - 1] == '/' ? std::string::npos : close;
-}
-
-// Where the string value of a JSON member "name": "…" of a secret begins (after its quote),
-// from the member's opening quote at `at`; npos for anything else.
-size_t SecretMemberValue(const std::string& text, size_t at) {
-  const size_t quote = text.find('"', at + 1);
-  if (quote == std::string::npos ||
-      !IsSecretName(std::string_view(text.data() + at + 1, quote - at - 1)))
-    return std::string::npos;
-  size_t i = quote + 1;
-  while (i < text.size() && IsBlank(text[i])) ++i;
-  if (i >= text.size() || text[i] != ':') return std::string::npos;
-  ++i;
-  while (i < text.size() && IsBlank(text[i])) ++i;
-  return i < text.size() && text[i] == '"' ? i + 1 : std::string::npos;
-}
-
-// The end of a JSON string's content that starts at `at`: the unescaped closing quote.
-size_t JsonStringEnd(const std::string& text, size_t at) {
-  while (at < text.size() && text[at] != '"') at += text[at] == '\\' ? 2 : 1;
-  return std::min(at, text.size());
-}
-
-// The length of a secret address parameter "oauth_…=" at `at`, 0 for none.
-size_t SecretParameterAt(const std::string& text, size_t at) {
-  if (at > 0 && IsWordChar(text[at - 1])) return 0;
-  for (std::string_view parameter : kSecretParameters)
-    if (text.size() - at >= parameter.size() &&
-        text::EqualsNoCaseAscii(std::string_view(text.data() + at, parameter.size()), parameter))
-      return parameter.size();
-  return 0;
-}
-
-size_t ParameterValueEnd(const std::string& text, size_t at) {
-  const size_t end = text.find_first_of("&\"'<; \t\r\n\f\v", at);
-  return end == std::string::npos ? text.size() : end;
-}
-
-}  // namespace
-
 std::string cKavantorAPIMini::MaskSecrets(const std::string& text) {
-  // One pass without backtracking: any size of answer and any length of value.
-  std::string out;
-  out.reserve(text.size());
-  size_t tagEnd = std::string::npos;  // the '>' of a secret's start tag being passed
-  std::string_view tagName;           // that tag's name, prefix included
-  size_t i = 0;
-  while (i < text.size()) {
-    const char c = text[i];
-    size_t skipTo = std::string::npos;
-    if (i == tagEnd) {
-      out += ">";
-      out += kMasked;
-      tagEnd = std::string::npos;
-      skipTo = ElementContentEnd(text, i + 1, tagName);
-    } else if (c == '<' && tagEnd == std::string::npos) {
-      // The tag itself is passed as it stands: an address in an attribute is masked on the way.
-      tagEnd = SecretStartTagEnd(text, i);
-      if (tagEnd != std::string::npos) {
-        const size_t nameEnd = text.find_first_of(" \t\r\n>", i);
-        tagName = std::string_view(text.data() + i + 1, nameEnd - i - 1);
-      }
-    } else if (c == '"') {
-      if (const size_t value = SecretMemberValue(text, i); value != std::string::npos) {
-        out.append(text, i, value - i);
-        out += kMasked;
-        skipTo = JsonStringEnd(text, value);
-      }
-    } else if (const size_t name = SecretParameterAt(text, i); name > 0) {
-      out.append(text, i, name);
-      out += kMasked;
-      skipTo = ParameterValueEnd(text, i + name);
-      if (tagEnd < skipTo) tagEnd = std::string::npos;
-    }
-    if (skipTo != std::string::npos) {
-      i = skipTo;
-    } else {
-      out += c;
-      ++i;
-    }
-  }
-  return out;
+  return restportal::MaskSecrets(text);
 }
 
 std::string cKavantorAPIMini::LogPath() { return cUtil::GetTempPath() + kLogName; }

@@ -89,11 +89,7 @@ class cKavantorAPIMini {
 
   // The base address with every path segment equal to the company number made "local".
   static std::string ReplaceCompanySegments(const std::string& url, int32_t company);
-  // The text with the values of authenticationToken, authenticationTokenSecret and verifier
-  // (XML elements with their whole content, child elements and comments included, JSON string
-  // members with their escapes)
-  // and of oauth_token / oauth_verifier / oauth_token_secret address parameters replaced by
-  // "****". Linear in the text's length, whatever its size.
+  // The text with the OAuth login's secrets shown as "****" (restportal::MaskSecrets).
   static std::string MaskSecrets(const std::string& text);
 
  private:

@@ -7,6 +7,7 @@
 #include "host/LanguagePack.h"
 #include "host/cDal.h"
 #include "host/cUtil.h"
+#include "platform/base64.h"
 #include "platform/host_error.h"
 #include "platform/msgbox.h"
 #include "platform/text.h"
@@ -140,6 +141,21 @@ void OAuthLoginFlow::Fail(const std::string& procedure, int32_t number,
 }
 
 std::string OAuthLoginFlow::Masked(std::string line) const {
+  // A page shown from text comes as a data: address with the text encoded: its secrets are
+  // found in the text itself, which is logged decoded, on one line.
+  if (text::LowerAscii(std::string_view(line).substr(0, 5)) == "data:") {
+    const size_t comma = line.find(',');
+    if (comma != std::string::npos) {
+      const std::string head = line.substr(0, comma + 1);
+      std::string content = PercentDecode(std::string_view(line).substr(comma + 1));
+      if (std::string bytes; text::LowerAscii(head).ends_with(";base64,"))
+        content = Base64Decode(content, bytes) ? bytes : "(?)";
+      content = cKavantorAPIMini::MaskSecrets(content);
+      ReplaceAll(content, "\r", "%0D");
+      ReplaceAll(content, "\n", "%0A");
+      line = head + content;
+    }
+  }
   for (const std::string* secret : {&token_, &secret_, &verifier_}) {
     ReplaceAll(line, *secret, "****");
     ReplaceAll(line, XmlEscape(*secret), "****");

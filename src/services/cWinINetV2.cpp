@@ -407,8 +407,10 @@ Variant cWinINetV2::FtpCommand(const std::string& host, const std::string& user,
                                const std::string& password, const std::string& command, bool strict,
                                const std::string& proxy) {
   const std::string verb = vb::UCase(command.substr(0, command.find(' ')));
-  const std::string rest = vb::Trim(command.size() > 3 ? command.substr(3) : std::string());
+  const std::string rest =
+      vb::Trim(command.size() > verb.size() ? command.substr(verb.size()) : std::string());
   Variant result;
+  reply_.clear();
   if (Connect(host, user, password, strict, proxy)) {
     if (verb == "PUT") {
       const size_t lastBlank = rest.rfind(' ');
@@ -426,10 +428,25 @@ Variant cWinINetV2::FtpCommand(const std::string& host, const std::string& user,
     } else if (verb == "DIR") {
       listing_ = ListDirectory(rest, strict);
       result = listing_;
+    } else if (verb == "SIZE") {
+      result = RemoteSize(rest);
     }
   }
   CloseConnection();
   return result;
+}
+
+Variant cWinINetV2::RemoteSize(const std::string& remoteName) {
+  CURL* easy = PrepareLogin(session_, user_, password_, tls_);
+  curl_easy_setopt(easy, CURLOPT_URL, (base_ + "/").c_str());
+  curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
+  // Some servers refuse SIZE in ASCII mode, their default.
+  services::CurlAccess::SetQuote(session_, {"*TYPE I", "SIZE " + remoteName});
+  session_.Run(commandStop_);
+  // The answer itself: a refusal is an answer too.
+  reply_ = session_.AnswerTo("SIZE");
+  if (!reply_.starts_with("213 ")) return Variant();
+  return Variant(vb::Val(reply_.substr(4)));
 }
 
 std::string cWinINetV2::TestFtpZugang(const std::string& strHost, const std::string& strUser,

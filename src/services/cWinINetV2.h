@@ -45,11 +45,15 @@ class cWinINetV2 : public StateEvents {
                           const std::string& remoteFolder, const std::string& extensions,
                           bool strict, const std::string& proxy);
 
-  // "PUT <local path> <remote name>" gives Boolean, "DIR <pattern>" the listing text, any other
-  // verb Empty (as does a failed login). Closes the connection at the end.
+  // "PUT <local path> <remote name>" gives Boolean, "DIR <pattern>" the listing text,
+  // "SIZE <remote name>" the file's size where the server tells it (a refusal is no failure:
+  // Reply has the server's answer), any other verb Empty (as does a failed login). Closes the
+  // connection at the end.
   Variant FtpCommand(const std::string& host, const std::string& user, const std::string& password,
                      const std::string& command, bool strict, const std::string& proxy);
   const std::string& GetListingText() const { return listing_; }
+  // The server's answer to FtpCommand's SIZE ("213 1024", "550 ..."); "" when it gave none.
+  const std::string& Reply() const { return reply_; }
 
   // Stops a running folder transfer at once (the command in flight is aborted).
   void Cancel() { cancelled_ = true; }
@@ -90,6 +94,7 @@ class cWinINetV2 : public StateEvents {
   bool PutFile(const std::string& localPath, const std::string& remoteName, bool strict);
   void RemovePartial(const std::string& remoteName);
   std::string ListDirectory(const std::string& pattern, bool strict);
+  Variant RemoteSize(const std::string& remoteName);
   services::TransferResult RunListing(const std::string& url, const char* verb, std::string& body);
   void ReportError(const std::string& action, bool strict, int32_t code);
   std::string T(const std::string& german, const std::string& p1 = {},
@@ -106,6 +111,7 @@ class cWinINetV2 : public StateEvents {
   std::string password_;
   bool tls_ = false;
   std::string listing_;
+  std::string reply_;
   services::CurlSession::StopFn commandStop_;
 
   // The file being uploaded.

@@ -588,6 +588,11 @@ void cWebserverV2::RemoveUploads(Run& run, bool failed) {
           if (place.ours(name)) remove(name);
       } else if (place.mustList) {
         report(T("Der Ordner %1 konnte auf dem Webserver nicht gelesen werden.", place.folder));
+        // A refused name that the server says isn't there went before, by the site's scripts.
+        std::erase_if(refused, [&](const auto& entry) {
+          return transport_->FileMissing(run.ftpHost, run.ftpUser, run.ftpPassword,
+                                         RemotePath(place.folder, entry.first), settings.FTP_PROXY);
+        });
       } else {
         refused.clear();  // the folder may never have been made
       }

@@ -44,6 +44,11 @@ class SiteTransport {
   std::string RemoveFile(const std::string& host, const std::string& user,
                          const std::string& password, const std::string& path,
                          const std::string& proxyRule);
+  // Whether the server says the remote file is not there: SIZE answers 550 with a text that says
+  // so ("No such file", "Could not get file size"). False when it names a size, refuses SIZE,
+  // answers with another text or can't be asked.
+  bool FileMissing(const std::string& host, const std::string& user, const std::string& password,
+                   const std::string& path, const std::string& proxyRule);
 
   struct Reply {
     bool ok = false;  // an answer with a status below 400

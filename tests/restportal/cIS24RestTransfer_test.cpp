@@ -4,10 +4,15 @@
 
 #include <QImage>
 
+#include <signal.h>
+#include <unistd.h>
+
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -15,6 +20,7 @@
 #include "platform/base64.h"
 #include "platform/host_path.h"
 #include "platform/vb.h"
+#include "platform/waits.h"
 #include "restportal/cKavantorAPIMini.h"
 #include "restportal/rest_fixture.h"
 #include "support/http_server.h"
@@ -295,6 +301,31 @@ TEST_F(RestTransferTest, ScriptLineWithFourMarksStopsTheRun) {
                                 "IS24Rest.Transfer]0"}}));
   ASSERT_EQ(s.Received().size(), 1u);  // the availability check only
   EXPECT_FALSE(fs::exists(branded));
+}
+
+// The stop is what the run reports then, not an unreachable service.
+TEST_F(RestTransferTest, AStopDuringTheAvailabilityCheckEndsTheRunWithoutAnError) {
+  Hooks();
+  RestServiceOptions o;
+  o.delaySeconds = 30;
+  RestService s(dir / "rec", o);
+  InstallCancelSignals();
+  std::thread term([] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ::kill(::getpid(), SIGTERM);
+  });
+  const auto start = std::chrono::steady_clock::now();
+  Run(s.Base());
+  term.join();
+  const bool stopped = EscPressed();
+  ResetEsc();
+  ResetCancelSignal();
+  ::signal(SIGTERM, SIG_DFL);
+  EXPECT_TRUE(stopped);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+  for (const Line& l : lines) EXPECT_LT(l.state, 100) << l;
+  EXPECT_EQ(Texts(14), "") << "no hook runs after the stop";
+  EXPECT_LE(s.Received().size(), 1u);
 }
 
 TEST_F(RestTransferTest, BrandedFolderSettingMustBeOnePlainName) {

@@ -78,7 +78,15 @@ TEST(KavantorApiMask, TokensSecretsAndVerifiersAreHidden) {
        R"({"verifier" : "****", "oauth_token": "****"})"},
       {R"({"verifier": "open\")", R"({"verifier": "****)"},
       {"<verifier a=\"?oauth_token=T\">V</verifier><verifier/>x<b>oauth_verifier=W;</b>",
-       "<verifier a=\"?oauth_token=****\">****</verifier><verifier/>x<b>oauth_verifier=****;</b>"},
+       "<verifier a=\"****\">****</verifier><verifier/>x<b>oauth_verifier=****;</b>"},
+      // Every attribute of a secret element, and attributes and members of a secret's name.
+      {"<a href=\"/cb?oauth_token=T&amp;x=1\" oauth_token=\"U\" Verifier = 'V' b=\"keep\">",
+       "<a href=\"/cb?oauth_token=****&amp;x=1\" oauth_token=\"****\" Verifier = '****' "
+       "b=\"keep\">"},
+      {R"({"verifier": null, "oauth_token": {"a": ["}", {}]}, "keep": 1})",
+       R"({"verifier": ****, "oauth_token": ****, "keep": 1})"},
+      {"&lt;verifier a=&quot;V&quot;&gt;W&lt;/verifier&gt;keep",
+       "&lt;verifier a=&quot;****&quot;&gt;****&lt;/verifier&gt;keep"},
       {"my_oauth_token=keep <verifierX>keep</verifierX>",
        "my_oauth_token=keep <verifierX>keep</verifierX>"},
       // The whole content goes, with comments and CDATA that look like the end tag.
@@ -210,6 +218,67 @@ TEST_F(KavantorApiTest, HugeAnswersAreLoggedMasked) {
                        "<url>/cb?oauth_verifier=****</url><authenticationTokenSecret>****"
                        "</authenticationTokenSecret><verifier>****</verifier><rest>rrr"),
               std::string::npos);
+  }
+}
+
+// The secret in the forms a log might carry it.
+std::vector<std::string> SecretForms(const std::string& secret) {
+  std::string percent, entities;
+  for (unsigned char c : secret) {
+    static const char* hex = "0123456789ABCDEF";
+    if (std::isalnum(c))
+      percent += static_cast<char>(c);
+    else
+      percent += std::string("%") + hex[c >> 4] + hex[c & 15];
+    entities += c == '&' ? "&amp;" : c == '<' ? "&lt;" : c == '>' ? "&gt;" : std::string(1, c);
+  }
+  return {secret, percent, entities};
+}
+
+TEST_F(KavantorApiTest, SecretsInAttributesObjectsEscapesAndEntitiesStayOutOfBothLogs) {
+  // Each answer carries "S3cr+t/<n>z" once, as a service or its error page may write it.
+  const struct {
+    int status;
+    const char* body;
+  } cases[] = {
+      {200, "<p><authenticationToken value=\"S3cr+t/1z\">x</authenticationToken></p>"},
+      {200, "<p><verifier value=\"S3cr+t/2z\"/><ns:authenticationTokenSecret a='S3cr+t/3z'/></p>"},
+      {400,
+       "<fehler verifier=\"S3cr+t/4z\" oauth_token=\"S3cr+t/5z\" x:oauth_token = 'S3cr+t/6z'/>"},
+      {200, R"({"authenticationToken": {"value": "S3cr+t/7z", "n": [1, "}"]}, "rest": 1})"},
+      {200, R"({"\u0076erifier": "S3cr+t/8z", "oauth_\u0074oken": ["S3cr+t/9z"]})"},
+      {500,
+       "<error>&lt;authenticationToken&gt;S3cr+t/10z&lt;/authenticationToken&gt;"
+       "&lt;verifier value=&quot;S3cr+t/11z&quot;/&gt;</error>"},
+      {500,
+       "<error>{&quot;authenticationTokenSecret&quot;: &quot;S3cr+t/12z&quot;}"
+       "&amp;lt;verifier&amp;gt;S3cr+t/13z&amp;lt;/verifier&amp;gt;</error>"},
+      {429, R"({"message": "sent: {\"verifier\": \"S3cr+t/14z\"}"})"},
+  };
+  testing_servers::HttpServer service;
+  // The portal key's last digits choose the case.
+  service.server.Get(R"(/api/portals/[^/]+-0000000000(\d\d)/authenticationStart)",
+                     [&](const httplib::Request& req, httplib::Response& res) {
+                       const auto& k = cases[std::stoi(req.matches[1])];
+                       res.status = k.status;
+                       res.set_content(std::string(k.body) + " rest42", "application/xml");
+                     });
+  service.Start();
+  Ini("options", "DebugMode", "1");
+  Session().g_blnDebugLog = true;
+  auto c = Client("http://" + service.Address("/api"));
+  for (size_t n = 0; n < std::size(cases); ++n)
+    c->CallIS24RestApiStartCreateLogin("{8A0B5C1D-0000-4000-8000-0000000000" +
+                                       std::string(n < 10 ? "0" : "") + std::to_string(n) + "}");
+  Session().g_blnDebugLog = false;
+  const std::string debugLog = ReadAll((host() / "DAT" / "FernDispatcherDebug.txt").string());
+  for (const std::string& log : {Log(), debugLog}) {
+    size_t shown = 0;
+    for (size_t pos = 0; (pos = log.find(" rest42", pos)) != std::string::npos; ++pos) ++shown;
+    EXPECT_GE(shown, std::size(cases));
+    for (int i = 1; i <= 14; ++i)
+      for (const std::string& form : SecretForms("S3cr+t/" + std::to_string(i) + "z"))
+        EXPECT_EQ(log.find(form), std::string::npos) << form << "\n" << log;
   }
 }
 

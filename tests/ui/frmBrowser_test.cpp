@@ -12,7 +12,9 @@
 
 #include <stdlib.h>
 
+#include <fstream>
 #include <mutex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -132,6 +134,35 @@ TEST_F(BrowserTest, AnswersAreShownAsText) {
   EXPECT_EQ(text.trimmed().toStdString(), answer);
   EXPECT_NE(window.WebBrowser->page()->title().toStdString(), "lief");
   EXPECT_EQ(service.callbacks, 0);
+}
+
+TEST_F(BrowserTest, AStartAnswerWithoutLoginAddressKeepsItsSecretOutOfTheDebugLog) {
+  LoginStandIn service;
+  const std::string dsn = Query("select DSN from Boersen where boersen_name = 'ImmobilienScout24'");
+  // Refused, yet carrying a secret: the window shows the answer as text.
+  service.Set(dsn.substr(1, dsn.size() - 2),
+              {"", "", "", 429,
+               "<portalAuthenticationType><authenticationTokenSecret>Gh+3/i&amp;j"
+               "</authenticationTokenSecret><verifier value=\"Vq+7/x\"/>"
+               "</portalAuthenticationType>"});
+  Session().g_blnDebugLog = true;
+  frmBrowser window(StandInClient::Factory(service));
+  std::string key = dsn;
+  window.Shower(key);
+  // The login's own session: the page is loaded once the call is back.
+  bool loaded = false;
+  QObject::connect(window.WebBrowser->page(), &QWebEnginePage::loadFinished,
+                   [&](bool) { loaded = true; });
+  ASSERT_TRUE(QTest::qWaitFor([&] { return loaded; }, 60000));
+  Session().g_blnDebugLog = false;
+  std::ifstream in(host() / "DAT" / "FernDispatcherDebug.txt");
+  std::stringstream log;
+  log << in.rdbuf();
+  // The page's text is logged, decoded and masked.
+  EXPECT_NE(log.str().find("&lt;authenticationTokenSecret&gt;****&lt;/"), std::string::npos)
+      << log.str();
+  for (const char* form : {"Gh+3/i", "Gh%2B3%2Fi", "Gh%2B3/i", "Vq+7/x", "Vq%2B7%2Fx", "Vq%2B7/x"})
+    EXPECT_EQ(log.str().find(form), std::string::npos) << form << "\n" << log.str();
 }
 
 TEST_F(BrowserTest, AnswerWindowWaitsUntilClosed) {

@@ -2,8 +2,11 @@
 // and when the web server does not run PHP.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <set>
 
+#include "platform/text.h"
 #include "platform/waits.h"
 #include "website_fixture.h"
 
@@ -70,6 +73,69 @@ TEST_F(SiteCleanUpTest, OnAServerThatListsNothingTheUploadsStillGoAndTheListingI
   EXPECT_EQ(HttpStatus("kv_webserver/transfer_1.big"), 404);
   EXPECT_EQ(TransferLeft(), "");
   EXPECT_EQ(StatusWritten(), 0);
+}
+
+// A refused delete of a file that is gone (SIZE says so too) is no error; the folders that
+// could not be checked for leftovers are.
+TEST_F(SiteCleanUpTest, OnAServerThatListsNothingACompleteImportCountsOnlyTheUnlistedFolders) {
+  StartSiteOnVsftpd({"dirlist_enable=NO"});
+  RunPortal();
+  EXPECT_TRUE(Said("Sie finden Ihre Objekte unter")) << Errors();
+  EXPECT_EQ(Errors(),
+            "Fehler: Der Ordner kv_webserver konnte auf dem Webserver nicht gelesen werden.\n"
+            "Fehler: Der Ordner kv_webserver/db konnte auf dem Webserver nicht gelesen werden.\n");
+  EXPECT_NE(vsftpd->Commands("SIZE"), "");
+  EXPECT_EQ(TransferLeft(), "");
+  EXPECT_GT(StatusWritten(), 0);
+}
+
+// A file that is there but can't be deleted is named, each one once. So is every refused name
+// where SIZE is refused too: gone or not, the server doesn't say.
+TEST_F(SiteCleanUpTest, WhereTheServerListsNothingARefusedNameCountsUnlessSizeSaysItIsGone) {
+  const struct {
+    const char* server;
+    std::vector<std::string> vsftpd;  // none: pyftpdlib with the permissions below
+    const char* perm;
+    bool siteCleansUp;
+    bool sizeRefused;
+  } cases[] = {
+      {"vsftpd, no DELE", {"dirlist_enable=NO", "cmds_denied=DELE"}, "", false, false},
+      {"vsftpd, no DELE and SIZE", {"dirlist_enable=NO", "cmds_denied=DELE,SIZE"}, "", true, true},
+      {"pyftpdlib, no listing", {}, "eradfmw", true, true},
+  };
+  for (const auto& k : cases) {
+    SCOPED_TRACE(k.server);
+    NextCase();
+    std::error_code ec;
+    fs::remove_all(www() / "kv_webserver", ec);
+    fs::remove(host() / "system" / "webserver" / "kvws_unusedfiles.php", ec);
+    if (!k.siteCleansUp)
+      dir.Write(host() / "system" / "webserver" / "kvws_unusedfiles.php", "<?php");
+    if (k.vsftpd.empty())
+      StartSite("web", "web-demo", k.perm);
+    else
+      StartSiteOnVsftpd(k.vsftpd);
+    RunPortal();
+    const std::string errors = Errors();
+    std::set<std::string> named;
+    const std::string prefix = "Fehler: Die Datei ";
+    for (size_t at = 0; (at = errors.find(prefix, at)) != std::string::npos; ++at) {
+      const size_t from = at + prefix.size();
+      named.insert(errors.substr(from, errors.find(' ', from) - from));
+    }
+    std::set<std::string> left;
+    for (const std::string& line : text::SplitLines(TransferLeft()))
+      if (!line.empty()) left.insert(line);
+    EXPECT_TRUE(Said("Der Ordner kv_webserver konnte auf dem Webserver nicht gelesen werden."))
+        << errors;
+    if (k.sizeRefused) {
+      EXPECT_TRUE(std::includes(named.begin(), named.end(), left.begin(), left.end())) << errors;
+      EXPECT_EQ(named.count("kv_webserver/transfer_1.big"), 1u) << errors;
+    } else {
+      EXPECT_FALSE(left.empty());
+      EXPECT_EQ(named, left) << errors;
+    }
+  }
 }
 
 TEST_F(SiteCleanUpTest, AStopDuringUploadOrImportStillRemovesTheUploads) {

@@ -86,11 +86,13 @@ class WebsiteTest : public ::testing::Test, public DemoHostTest {
 
   // Starts the FTP and web servers; the portal "Eigene Homepage" points at them and at a fresh
   // database.
-  void StartSite(const std::string& ftpUser = "web", const std::string& ftpPassword = "web-demo") {
+  void StartSite(const std::string& ftpUser = "web", const std::string& ftpPassword = "web-demo",
+                 const std::string& perm = "") {
     testing_servers::FtpServerOptions o;
     o.home = www();
     o.user = ftpUser;
     o.password = ftpPassword;
+    o.perm = perm;
     ftp = std::make_unique<testing_servers::FtpServer>(o);
     StartWeb(ftp->port());
   }
