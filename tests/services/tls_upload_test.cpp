@@ -54,11 +54,11 @@ class TlsUpload
   }
 
   // Starts the server of the test's parameter on home_, with the login it takes. Both read a
-  // little behind the client (10 MB/s), so they still hold data when it closes.
+  // little behind the client, so they still hold data when it closes.
   void StartServer(const FtpServerOptions& given = {}) {
     if (std::get<0>(GetParam()) != Server::kPyftpdlib) {
       vsftpd_ = std::make_unique<Vsftpd>(testing_servers::VsftpdOptions{
-          home_, root_ / "vsftpd", {"anon_max_rate=10000000"}, cert_, key_, Implicit()});
+          home_, root_ / "vsftpd", {"anon_max_rate=4000000"}, cert_, key_, Implicit()});
       port_ = vsftpd_->port();
       user_ = Vsftpd::kUser;
       password_ = "x";
