@@ -21,6 +21,8 @@ struct CurlAccess {
   // The settings' proxy rule on a prepared handle: "" direct (Prepare's default), "USEDEFAULT"
   // the proxy variables of the environment, anything else the proxy's "host:port".
   static void ApplyProxyRule(CURL* easy, const std::string& rule);
+  // TLS at version 1.2, on every FTP handle: a plain FTP connection is not changed by it.
+  static void KeepFtpTlsAt12(CURL* easy);
 
   // The session's own parts, for its implementation.
   static void EnsureHandles(CurlSession::Impl& impl);

@@ -268,6 +268,14 @@ void CurlAccess::ApplyProxyRule(CURL* easy, const std::string& rule) {
     curl_easy_setopt(easy, CURLOPT_PROXY, rule.c_str());
 }
 
+void CurlAccess::KeepFtpTlsAt12(CURL* easy) {
+  // libcurl (7.88 at least) ends a TLS 1.3 data connection with a reset while the server's
+  // session tickets lie unread in it, and the server may then lose the file's tail or refuse it
+  // (426). Under TLS 1.2 the data connection closes in order.
+  curl_easy_setopt(easy, CURLOPT_SSLVERSION,
+                   long{CURL_SSLVERSION_TLSv1_2} | long{CURL_SSLVERSION_MAX_TLSv1_2});
+}
+
 void CurlAccess::SetQuote(CurlSession& session, const std::vector<std::string>& commands) {
   CurlSession::Impl& impl = *session.impl_;
   curl_slist_free_all(impl.quote);
@@ -457,11 +465,29 @@ TransferResult CurlSession::Put(const std::string& url, const std::filesystem::p
   curl_easy_setopt(h, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(ec ? 0 : size));
   curl_easy_setopt(h, CURLOPT_FTP_CREATE_MISSING_DIRS, static_cast<long>(CURLFTP_CREATE_DIR_RETRY));
   ApplyLogin(url, login, policy);
-  if (!postCommand.empty()) {
-    impl_->postQuote = curl_slist_append(nullptr, postCommand.c_str());
-    curl_easy_setopt(h, CURLOPT_POSTQUOTE, impl_->postQuote);
-  }
-  return Run(stop);
+  // FTP: the server's count of the file's bytes, where it answers SIZE; the command runs where
+  // the upload went, so the file's own name does.
+  const std::string path = url.rfind("sftp://", 0) == 0 ? std::string() : UrlPath(url);
+  const std::string name = path.substr(path.rfind('/') + 1);
+  if (!path.empty())
+    impl_->postQuote = curl_slist_append(impl_->postQuote, ("*SIZE " + name).c_str());
+  if (!postCommand.empty())
+    impl_->postQuote = curl_slist_append(impl_->postQuote, postCommand.c_str());
+  if (impl_->postQuote) curl_easy_setopt(h, CURLOPT_POSTQUOTE, impl_->postQuote);
+  const TransferResult r = Run(stop);
+  if (path.empty() || ec || (!r.ok() && impl_->result != CURLE_QUOTE_ERROR)) return r;
+  // The transfer may end well while the server keeps less than was sent (a data connection
+  // reset under TLS): only a whole file counts.
+  const std::string answer = AnswerTo("SIZE");
+  if (answer.rfind("213 ", 0) != 0) return r;
+  char* end = nullptr;
+  const long long held = std::strtoll(answer.c_str() + 4, &end, 10);
+  if (end == answer.c_str() + 4 || held == static_cast<long long>(size)) return r;
+  std::snprintf(impl_->errorBuffer, CURL_ERROR_SIZE,
+                "The server holds %lld of the %lld bytes sent of '%s'", held,
+                static_cast<long long>(size), name.c_str());
+  impl_->result = CURLE_PARTIAL_FILE;
+  return LastResult();
 }
 
 TimedPut CurlSession::PutFileKeepingTime(const std::string& url, const std::filesystem::path& file,
@@ -559,7 +585,10 @@ void CurlSession::ApplyLogin(const std::string& url, const Credentials& login,
     impl_->hostKey.expected = policy.hostKey;
     curl_easy_setopt(h, CURLOPT_SSH_HOSTKEYFUNCTION, &OnHostKey);
     curl_easy_setopt(h, CURLOPT_SSH_HOSTKEYDATA, &impl_->hostKey);
-  } else if (policy.tls) {
+    return;
+  }
+  CurlAccess::KeepFtpTlsAt12(h);
+  if (policy.tls) {
     curl_easy_setopt(h, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_ALL));
     curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 0L);
     curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 0L);

@@ -102,6 +102,8 @@ class CurlSession {
 
   // --- typed calls ---------------------------------------------------------------------------
   // Sends one file to "ftp://", "ftps://" or "sftp://" URL (escaped), making missing folders.
+  // FTP: where the server answers SIZE after the upload, a size other than the local file's
+  // fails the upload (kFailed, "The server holds ..."); a refused SIZE leaves it done.
   TransferResult PutFile(const std::string& url, const std::filesystem::path& file,
                          const Credentials& login, const PeerPolicy& policy,
                          const StopFn& stop = {});

@@ -69,10 +69,14 @@ namespace {
 void PrepareFtp(CURL* easy, const InetControl& c) {
   curl_easy_setopt(easy, CURLOPT_USERNAME, c.UserName.c_str());
   curl_easy_setopt(easy, CURLOPT_PASSWORD, c.Password.c_str());
-  const bool tls = FtpEndpointOf(c.RemoteHost).explicitTls;
-  if (tls) curl_easy_setopt(easy, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_ALL));
+  const FtpEndpoint endpoint = FtpEndpointOf(c.RemoteHost);
+  if (endpoint.explicitTls)
+    curl_easy_setopt(easy, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_ALL));
+  CurlAccess::KeepFtpTlsAt12(easy);
   // Active mode: the data connection comes back to the address of the control connection.
-  // With TLS it stays passive where active mode would send the data unprotected.
+  // With TLS, explicit or implicit, it stays passive where this libcurl can't protect an active
+  // data connection.
+  const bool tls = endpoint.explicitTls || endpoint.base.rfind("ftps://", 0) == 0;
   if (!tls || services::ActiveFtpKeepsTls()) curl_easy_setopt(easy, CURLOPT_FTPPORT, "-");
   curl_easy_setopt(easy, CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_NOCWD));
   CurlAccess::ApplyProxyRule(easy, c.ProxyRule());

@@ -25,10 +25,11 @@
 namespace fern::testing_servers {
 
 // The server script. Modes: a normal server (optionally explicit TLS, optionally dropping the
-// control connection once a file whose name holds "drop" has received --drop-after bytes), or
-// a stalled one that accepts connections and never says a word.
+// control connection once a file whose name holds "drop" has received --drop-after bytes, or
+// keeping only the first half of the first file whose name holds "cut"), or a stalled one that
+// accepts connections and never says a word.
 inline constexpr const char* kFtpServerScript = R"PY(
-import argparse, socket, sys, time
+import argparse, os, socket, sys, time
 p = argparse.ArgumentParser()
 p.add_argument('--home'); p.add_argument('--user'); p.add_argument('--password')
 p.add_argument('--cert'); p.add_argument('--key')
@@ -37,6 +38,9 @@ p.add_argument('--stall', action='store_true')
 p.add_argument('--login-dir', default='')
 p.add_argument('--perm', default='elradfmwMT')
 p.add_argument('--no-mfmt', action='store_true')
+p.add_argument('--no-size', action='store_true')
+p.add_argument('--cut-once', action='store_true')
+p.add_argument('--slow-read', type=float, default=0)
 a = p.parse_args()
 if a.stall:
     s = socket.socket(); s.bind(('127.0.0.1', 0)); s.listen(16)
@@ -54,6 +58,8 @@ if a.cert:
 class DropDTP(dtp_base):
     # Through handle_read_event, so that the TLS handler's handshake still comes first.
     def handle_read_event(self):
+        if a.slow_read:
+            time.sleep(a.slow_read)
         super().handle_read_event()
         f = getattr(self, 'file_obj', None)
         if a.drop_after and f is not None and 'drop' in f.name and \
@@ -79,8 +85,14 @@ class Handler(base):
     def pre_process_command(self, line, cmd, arg):
         print('CMD', cmd, file=sys.stderr, flush=True)
         return super().pre_process_command(line, cmd, arg)
-if a.no_mfmt:
-    Handler.proto_cmds = {k: v for k, v in base.proto_cmds.items() if k != 'MFMT'}
+    # Runs before the next command is read, so SIZE already sees the cut file.
+    cut_done = False
+    def on_file_received(self, file):
+        if a.cut_once and 'cut' in os.path.basename(file) and not Handler.cut_done:
+            Handler.cut_done = True
+            os.truncate(file, os.path.getsize(file) // 2)
+unknown = ({'MFMT'} if a.no_mfmt else set()) | ({'SIZE'} if a.no_size else set())
+Handler.proto_cmds = {k: v for k, v in base.proto_cmds.items() if k not in unknown}
 Handler.authorizer.add_user(a.user, a.password, a.home, perm=a.perm)
 if a.cert:
     Handler.certfile = a.cert; Handler.keyfile = a.key
@@ -102,6 +114,9 @@ struct FtpServerOptions {
   std::filesystem::path log;  // the server's own log lines; empty: discarded
   std::string perm;           // pyftpdlib's permission letters; empty: all ("T" allows MFMT)
   bool noMfmt = false;        // MFMT neither listed in FEAT nor understood
+  bool noSize = false;        // SIZE neither listed nor understood
+  bool cutOnce = false;       // the first file named "*cut*" keeps only its first half
+  double slowRead = 0;        // seconds of pause before each read of a data connection
 };
 
 class FtpServer {
@@ -126,6 +141,9 @@ class FtpServer {
       if (!options_.loginDir.empty()) add("--login-dir", options_.loginDir);
       if (!options_.perm.empty()) add("--perm", options_.perm);
       if (options_.noMfmt) args.push_back("--no-mfmt");
+      if (options_.noSize) args.push_back("--no-size");
+      if (options_.cutOnce) args.push_back("--cut-once");
+      if (options_.slowRead > 0) add("--slow-read", std::to_string(options_.slowRead));
     }
     port_ = fern::testing::StartPortServer(
         args, options_.log.empty() ? "/dev/null" : options_.log.string(), pid_);

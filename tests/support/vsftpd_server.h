@@ -1,7 +1,7 @@
 // Debian's vsftpd on loopback, run as the test's own user and stopped with the object. It lists
 // with LIST and NLST only: MLSD is an unknown command to it, as on many hosted web servers.
 // Logins are anonymous (an ordinary user's server can't switch to local accounts); they may
-// write, delete and rename below `root`.
+// write, delete and rename below `root`. Optionally only under TLS.
 #pragma once
 
 #include <netinet/in.h>
@@ -27,6 +27,10 @@ struct VsftpdOptions {
   std::filesystem::path root;      // the anonymous login's folder
   std::filesystem::path folder;    // where its configuration, log and output go
   std::vector<std::string> extra;  // further lines, e.g. "dirlist_enable=NO"
+  // Both set: login and data only under TLS with this certificate, explicit (AUTH TLS) unless
+  // `implicitTls`.
+  std::filesystem::path cert = {}, key = {};
+  bool implicitTls = false;
 };
 
 class Vsftpd {
@@ -84,6 +88,11 @@ class Vsftpd {
          "pasv_enable=YES\nconnect_from_port_20=NO\n"
          "xferlog_enable=YES\nlog_ftp_protocol=YES\nsyslog_enable=NO\nvsftpd_log_file="
       << (o_.folder / "vsftpd.log").string() << "\n";
+    if (!o_.cert.empty())
+      c << "ssl_enable=YES\nallow_anon_ssl=YES\nforce_anon_logins_ssl=YES\n"
+           "force_anon_data_ssl=YES\nssl_ciphers=HIGH\nrsa_cert_file="
+        << o_.cert.string() << "\nrsa_private_key_file=" << o_.key.string()
+        << "\nimplicit_ssl=" << (o_.implicitTls ? "YES" : "NO") << "\n";
     for (const std::string& line : o_.extra) c << line << "\n";
   }
 
@@ -101,8 +110,11 @@ class Vsftpd {
       to.sin_family = AF_INET;
       to.sin_port = htons(static_cast<uint16_t>(port_));
       to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-      const bool ok = connect(s, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0 &&
-                      fern::testing::ReadFirstLine(s, std::chrono::seconds(2)).rfind("220", 0) == 0;
+      // Under implicit TLS the greeting comes only after the handshake.
+      const bool ok =
+          connect(s, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0 &&
+          (o_.implicitTls ||
+           fern::testing::ReadFirstLine(s, std::chrono::seconds(2)).rfind("220", 0) == 0);
       close(s);
       if (ok) return true;
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
