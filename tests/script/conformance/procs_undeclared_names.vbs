@@ -8,100 +8,48 @@ Function Twice(n) : Twice = n * 2 : End Function
 Function FirstField(s) : parts = Split(s, ";") : FirstField = parts(0) : End Function
 WScript.Echo "first field:", FirstField("x;y")
 
-Function Forms(s)
-  parts = Split(s, ";")
-  Bump parts(0)
-  Set d = CreateObject("Scripting.Dictionary") : d("k") = 5
-  Set re = New RegExp : re.Pattern = "\d" : re.Global = True : Set ms = re.Execute(s)
-  m = Array(Array(1), Array(2, 3))
-  Set g = GetRef("Twice") : Set n = GetRef("Note")
-  n "n"
-  Call n("c")
-  Forms = parts(0) & " " & parts(1) & " " & d("k") & " " & ms(1) & " " & m(1)(0) & " " & g(4)
+' The same statements in a Function, a Sub and a class method, each also under On Error Resume
+' Next; the procedures are compiled from one text.
+Dim forms
+forms = "parts = Split(s, "";"")" & vbLf & _
+  "Bump parts(0)" & vbLf & _
+  "Set d = CreateObject(""Scripting.Dictionary"") : d(""k"") = 5" & vbLf & _
+  "Set re = New RegExp : re.Pattern = ""\d"" : re.Global = True : Set ms = re.Execute(s)" & vbLf & _
+  "m = Array(Array(1), Array(2, 3))" & vbLf & _
+  "Set g = GetRef(""Twice"") : Set n = GetRef(""Note"")" & vbLf & _
+  "n ""n""" & vbLf & _
+  "Call n(""c"")" & vbLf & _
+  "r = parts(0) & "" "" & parts(1) & "" "" & d(""k"") & "" "" & ms(1) & "" "" & m(1)(0)" & _
+  " & "" "" & g(4) & "" err "" & Err.Number" & vbLf
+Function Proc(kind, name, trapped, ending)
+  Proc = kind & " " & name & "(s)" & vbLf
+  If trapped Then Proc = Proc & "On Error Resume Next" & vbLf
+  Proc = Proc & forms & ending & vbLf & "End " & kind & vbLf
 End Function
-WScript.Echo "function:", Forms("a1;b2"), log
+For Each trapped In Array(False, True)
+  ExecuteGlobal Proc("Function", "InFunction" & trapped, trapped, "InFunction" & trapped & " = r")
+  ExecuteGlobal Proc("Sub", "InSub" & trapped, trapped, _
+    "WScript.Echo ""sub, trapped " & trapped & ":"", r, log")
+  ExecuteGlobal "Class InClass" & trapped & vbLf & "Public field" & vbLf & _
+    Proc("Function", "Run", trapped, "field = Array(""f"") : Run = r & "" "" & field(0)") & _
+    "End Class"
+Next
 
-Function FormsTrapped(s)
-  On Error Resume Next
-  parts = Split(s, ";")
-  Bump parts(0)
-  Set d = CreateObject("Scripting.Dictionary") : d("k") = 5
-  Set re = New RegExp : re.Pattern = "\d" : re.Global = True : Set ms = re.Execute(s)
-  m = Array(Array(1), Array(2, 3))
-  Set g = GetRef("Twice") : Set n = GetRef("Note")
-  n "n"
-  Call n("c")
-  FormsTrapped = parts(0) & " " & parts(1) & " " & d("k") & " " & ms(1) & " " & m(1)(0) & _
-    " " & g(4) & " err " & Err.Number
-End Function
 log = ""
-WScript.Echo "function, trapped:", FormsTrapped("a1;b2"), log
-
-Sub FormsSub(s)
-  parts = Split(s, ";")
-  Bump parts(0)
-  Set d = CreateObject("Scripting.Dictionary") : d("k") = 5
-  Set re = New RegExp : re.Pattern = "\d" : re.Global = True : Set ms = re.Execute(s)
-  m = Array(Array(1), Array(2, 3))
-  Set g = GetRef("Twice") : Set n = GetRef("Note")
-  n "n"
-  Call n("c")
-  WScript.Echo "sub:", parts(0), parts(1), d("k"), ms(1), m(1)(0), g(4), log
-End Sub
+WScript.Echo "function:", InFunctionFalse("a1;b2"), log
 log = ""
-FormsSub "a1;b2"
-
-Sub FormsSubTrapped(s)
-  On Error Resume Next
-  parts = Split(s, ";")
-  Bump parts(0)
-  Set d = CreateObject("Scripting.Dictionary") : d("k") = 5
-  Set re = New RegExp : re.Pattern = "\d" : re.Global = True : Set ms = re.Execute(s)
-  m = Array(Array(1), Array(2, 3))
-  Set g = GetRef("Twice") : Set n = GetRef("Note")
-  n "n"
-  Call n("c")
-  WScript.Echo "sub, trapped:", parts(0), parts(1), d("k"), ms(1), m(1)(0), g(4), log, _
-    "err", Err.Number
-End Sub
+WScript.Echo "function, trapped:", InFunctionTrue("a1;b2"), log
 log = ""
-FormsSubTrapped "a1;b2"
-
-Class Forms_
-  Public field
-  Function Run(s)
-    parts = Split(s, ";")
-    Bump parts(0)
-    Set d = CreateObject("Scripting.Dictionary") : d("k") = 5
-    Set re = New RegExp : re.Pattern = "\d" : re.Global = True : Set ms = re.Execute(s)
-    m = Array(Array(1), Array(2, 3))
-    Set g = GetRef("Twice") : Set n = GetRef("Note")
-    n "n"
-    Call n("c")
-    field = Array("f")
-    Run = parts(0) & " " & parts(1) & " " & d("k") & " " & ms(1) & " " & m(1)(0) & " " & _
-      g(4) & " " & field(0)
-  End Function
-  Function RunTrapped(s)
-    On Error Resume Next
-    parts = Split(s, ";")
-    Bump parts(0)
-    Set d = CreateObject("Scripting.Dictionary") : d("k") = 5
-    Set re = New RegExp : re.Pattern = "\d" : re.Global = True : Set ms = re.Execute(s)
-    m = Array(Array(1), Array(2, 3))
-    Set g = GetRef("Twice") : Set n = GetRef("Note")
-    n "n"
-    Call n("c")
-    RunTrapped = parts(0) & " " & parts(1) & " " & d("k") & " " & ms(1) & " " & m(1)(0) & _
-      " " & g(4) & " err " & Err.Number
-  End Function
-End Class
-Set o = New Forms_
+InSubFalse "a1;b2"
+log = ""
+InSubTrue "a1;b2"
+Set o = New InClassFalse
 log = ""
 WScript.Echo "method:", o.Run("a1;b2"), log
-log = ""
-WScript.Echo "method, trapped:", o.RunTrapped("a1;b2"), log
 WScript.Echo "field kept:", o.field(0)
+Set o = New InClassTrue
+log = ""
+WScript.Echo "method, trapped:", o.Run("a1;b2"), log
 
 ' Each call starts with the name empty again; a name never assigned is still nothing to call.
 Function Fresh()
