@@ -1,5 +1,6 @@
 #include "platform/variant.h"
 
+#include <algorithm>
 #include <atomic>
 
 #include "platform/dispatch.h"
@@ -194,7 +195,7 @@ Variant& Variant::operator=(const Variant& o) {
   if (this != &o) {
     if (o.t_ == VType::Array) {
       // Copy first: `o` may live inside the array being replaced.
-      VArray* copy = new VArray(*o.u_.a);
+      VArray* copy = CopyArray(*o.u_.a);
       if (Owns()) Release();
       t_ = VType::Array;
       u_.a = copy;
@@ -217,7 +218,7 @@ void Variant::CopyFrom(const Variant& o) {
       if (u_.o) u_.o->refs.fetch_add(1, std::memory_order_relaxed);
       break;
     case VType::Array:
-      u_.a = new VArray(*o.u_.a);
+      u_.a = CopyArray(*o.u_.a);
       break;
     default:
       break;
@@ -234,14 +235,92 @@ void Variant::Release() noexcept {
       if (u.s && u.s->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) delete u.s;
       break;
     case VType::Object:
-      if (u.o && u.o->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) delete u.o;
+      if (u.o && u.o->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) Free(t, u.o);
       break;
     case VType::Array:
-      delete u.a;
+      Free(t, u.a);
       break;
     default:
       break;
   }
+}
+
+namespace {
+
+struct Pending {
+  VType type;
+  void* p;
+};
+// What the values freed so far held, waiting their turn; nullptr when no freeing is in
+// progress on this thread. Kept by the outermost Free: nothing of it outlives that call.
+thread_local std::vector<Pending>* pending = nullptr;
+
+}  // namespace
+
+void Variant::Free(VType t, void* p) noexcept {
+  if (pending) {
+    try {
+      pending->push_back({t, p});
+      return;
+    } catch (...) {
+      // Out of memory: freed here, one level deeper.
+    }
+  }
+  auto destroy = [](Pending item) {
+    if (item.type == VType::Object)
+      delete static_cast<Object*>(item.p);
+    else
+      delete static_cast<VArray*>(item.p);
+  };
+  std::vector<Pending> waiting;
+  std::vector<Pending>* const outer = pending;
+  pending = &waiting;
+  destroy({t, p});
+  // What one value held was pushed in order; reversed, its first is taken next, so that each
+  // goes before what it held itself and that before the next one its holder held.
+  std::reverse(waiting.begin(), waiting.end());
+  while (!waiting.empty()) {
+    const Pending next = waiting.back();
+    waiting.pop_back();
+    const size_t held = waiting.size();
+    destroy(next);
+    std::reverse(waiting.begin() + static_cast<ptrdiff_t>(held), waiting.end());
+  }
+  pending = outer;
+}
+
+Variant::FreeingScope::FreeingScope() noexcept : outer_(pending) { pending = nullptr; }
+Variant::FreeingScope::~FreeingScope() { pending = static_cast<std::vector<Pending>*>(outer_); }
+
+namespace {
+// The arrays still to be copied into the copy in progress on this thread: source and target.
+thread_local std::vector<std::pair<const VArray*, VArray*>>* copying = nullptr;
+}  // namespace
+
+VArray* Variant::CopyArray(const VArray& from) {
+  if (copying) {
+    // An array inside the one being copied: an empty one now, filled in its turn.
+    auto target = std::make_unique<VArray>();
+    copying->emplace_back(&from, target.get());
+    return target.release();
+  }
+  std::vector<std::pair<const VArray*, VArray*>> todo;
+  Variant copy{VArray()};  // frees what was copied if the copy fails half-way
+  todo.emplace_back(&from, copy.u_.a);
+  copying = &todo;
+  struct Done {
+    ~Done() { copying = nullptr; }
+  } done;
+  while (!todo.empty()) {
+    const auto [src, dst] = todo.back();
+    todo.pop_back();
+    dst->dims = src->dims;
+    dst->fixed = src->fixed;
+    dst->data = src->data;
+  }
+  VArray* out = copy.u_.a;
+  copy.t_ = VType::Empty;
+  return out;
 }
 
 // --- VArray ----------------------------------------------------------------------------------

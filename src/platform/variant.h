@@ -110,6 +110,22 @@ class Variant {
   const VArray& arr() const noexcept { return *u_.a; }
   VArray& arr() noexcept { return *u_.a; }
 
+  // Freeing never recurses once per level, so that a chain of objects or arrays of any length
+  // goes on any stack: what a value being freed held waits its turn and is freed after it,
+  // depth first in the order held, all before the outermost release returns. Code that runs
+  // while values are freed (a script's Class_Terminate) opens a scope: what it lets go of is
+  // freed before it goes on, as anywhere else.
+  class FreeingScope {
+   public:
+    FreeingScope() noexcept;
+    ~FreeingScope();
+    FreeingScope(const FreeingScope&) = delete;
+    FreeingScope& operator=(const FreeingScope&) = delete;
+
+   private:
+    void* outer_;  // the freeing this scope interrupts
+  };
+
  private:
   struct Text;    // shared, copied on write
   struct Object;  // the object, shared between copies
@@ -124,6 +140,10 @@ class Variant {
     o.t_ = VType::Empty;
   }
   void Release() noexcept;
+  // The object or array `p` whose last holder went (see FreeingScope).
+  static void Free(VType t, void* p) noexcept;
+  // Arrays nest as deep as a script makes them: copied level by level, not by recursion.
+  static VArray* CopyArray(const VArray& from);
 
   VType t_;
   union {

@@ -486,6 +486,8 @@ Variant Interpreter::CallName(const NameExpr& e, const std::vector<ExprP>* args,
       break;
   }
   if (f.explicitVars) ThrowNamed(kErrUndefined, e.display);
+  // In a procedure the name is its own variable, indexed or called like a declared one.
+  if (e.slot >= 0) return Index(f.locals[e.slot], args, f, e);
   if (args && !args->empty()) ThrowNamed(kErrTypeMismatch, e.display);
   Variant* v = VarRef(e, f);
   return v ? *v : Variant();
@@ -538,7 +540,10 @@ void Interpreter::BuildArgs(const std::vector<ExprP>* args, Frame& f, ArgBuf& bu
         Variant* arr = nullptr;
         if (array->ref == NameRef::Dynamic) {
           Found r = Lookup(*array, f);
-          if (r.kind == Found::Var) arr = r.var;
+          if (r.kind == Found::Var)
+            arr = r.var;
+          else if (r.kind == Found::None && array->slot >= 0 && !f.explicitVars)
+            arr = &f.locals[array->slot];  // the procedure's own undeclared variable
         } else {
           arr = VarRef(*array, f);
         }

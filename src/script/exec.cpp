@@ -148,8 +148,10 @@ Interpreter::Flow Interpreter::Exec(const Stmt& s, Frame& f) {
       bool conversion = false;
       if (name && name->ref == NameRef::Dynamic) {
         Found r = Lookup(*name, f);
-        // Calling a procedure nobody defined: VBScript's "Type mismatch: 'Name'".
-        if (r.kind == Found::None)
+        // Calling a procedure nobody defined: VBScript's "Type mismatch: 'Name'". A procedure's
+        // own undeclared variable is called once it holds something (a GetRef).
+        bool own = name->slot >= 0 && !f.explicitVars && !f.locals[name->slot].IsEmpty();
+        if (r.kind == Found::None && !own)
           ThrowNamed(f.explicitVars ? kErrUndefined : kErrTypeMismatch, name->display);
         conversion = r.kind == Found::Builtin && IsConversion(*r.builtin);
       }

@@ -54,6 +54,8 @@ Variant ProcRef::Invoke(std::string_view name, unsigned, std::span<Variant> args
 void Interpreter::RunTerminate(const std::shared_ptr<Instance>& inst) {
   // Me inside Class_Terminate is a fresh reference that does not terminate again.
   auto self = std::make_shared<ScriptObject>(inst, this, alive_, false);
+  // What the handler lets go of is freed as it goes, not after the object it belongs to.
+  Variant::FreeingScope freeing;
   bool savedPinned = errPinned_;
   try {
     ++entries_;

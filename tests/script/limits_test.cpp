@@ -1,10 +1,12 @@
 // The engine's limits: code nested too deep for the stack is a compile error, run-time depth
 // that would exhaust the stack is error 28, and the host can stop a running script.
 #include <gtest/gtest.h>
+#include <pthread.h>
 #include <sys/wait.h>
 
 #include <chrono>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "platform/host_error.h"
@@ -76,6 +78,17 @@ TEST(ScriptLimits, NestingTooDeepIsACompileErrorNeverACrash) {
   EXPECT_EQ(vb::CLng(engine.Eval("F(41) + 1")), 42);
 }
 
+// Starts vbs-run on a script of `dir` with a main thread of that stack; what it prints goes to
+// "<file>.<kilobytes>" there.
+pid_t RunOnStack(const fern::testing::ScratchDir& dir, const std::string& file,
+                 const std::string& kilobytes) {
+  // The main thread's stack is the limit the system reads at exec.
+  return fern::testing::SpawnInGroup(
+      {"sh", "-c",
+       "ulimit -s " + kilobytes + " && exec " + VBS_RUN_PATH + " " + (dir / file).string()},
+      {}, {}, dir / (file + "." + kilobytes));
+}
+
 TEST(ScriptLimits, DeepCodeIsErrorTwentyEightOnSmallStacksNeverACrash) {
   const fern::testing::ScratchDir dir;
   // The deepest nesting real code could want runs, or is error 28 where the stack is small; the
@@ -88,16 +101,10 @@ TEST(ScriptLimits, DeepCodeIsErrorTwentyEightOnSmallStacksNeverACrash) {
                                         "Down(n + 1)" + Repeat(")", 100) +
                                         "\nEnd Function\nDown 0\n");
   for (const auto& [file, code] : scripts) dir.Write(file, kDefine + code + "WScript.Echo x\n");
-  // The main thread's stack is the limit the system reads at exec.
   std::vector<std::pair<std::string, pid_t>> runs;
   for (const char* kilobytes : {"256", "1024", "2048"})
     for (const auto& script : scripts)
-      runs.emplace_back(
-          script.first + "." + kilobytes,
-          fern::testing::SpawnInGroup({"sh", "-c",
-                                       std::string("ulimit -s ") + kilobytes + " && exec " +
-                                           VBS_RUN_PATH + " " + (dir / script.first).string()},
-                                      {}, {}, dir / (script.first + "." + kilobytes)));
+      runs.emplace_back(script.first + "." + kilobytes, RunOnStack(dir, script.first, kilobytes));
   const std::string outOfStack = "Error 28: Out of stack space";
   for (const auto& [run, pid] : runs) {
     SCOPED_TRACE(run);
@@ -113,6 +120,115 @@ TEST(ScriptLimits, DeepCodeIsErrorTwentyEightOnSmallStacksNeverACrash) {
       EXPECT_EQ(out.substr(0, outOfStack.size()), outOfStack) << out.substr(0, 2000);
     }
   }
+}
+
+TEST(ScriptLimits, ChainsOfAnyLengthAreFreedOnSmallStacks) {
+  // Each script links 100,000 objects, each holding the one made before, and lets go of the
+  // head: the whole chain is freed before the next statement.
+  const std::string link = "Class Link : Public nxt : End Class\n";
+  const std::string freed = "Set head = Nothing\nWScript.Echo \"freed\"\n";
+  auto chain = [](const std::string& make) {
+    return "Set head = Nothing\nFor i = 1 To 100000\n  " + make + "\nNext\nSet l = Nothing\n";
+  };
+  struct Script {
+    std::string name, code, out;
+  };
+  const std::vector<Script> scripts = {
+      {"links", link + chain("Set l = New Link : Set l.nxt = head : Set head = l") + freed,
+       "freed\n"},
+      {"arrays", link + chain("Set l = New Link : l.nxt = Array(1, head) : Set head = l") + freed,
+       "freed\n"},
+      {"dictionaries",
+       chain("Set l = CreateObject(\"Scripting.Dictionary\") : l.Add \"k\", head : Set head = l") +
+           freed,
+       "freed\n"},
+      {"collections",
+       chain("Set l = CreateObject(\"Collection\") : l.Add head : Set head = l") + freed,
+       "freed\n"},
+      // Arrays nest by copying, each level all over again: deep enough for the stack.
+      {"nested", "For i = 1 To 500 : a = Array(a) : Next\nb = a : a = Empty : b = Empty\n" + freed,
+       "freed\n"},
+      // Every link's Class_Terminate runs, the head's first, before the next statement; one that
+      // frees a chain itself sees it gone at its own next statement.
+      {"terminates",
+       "Dim ended, said\n"
+       "Class Link\n  Public nxt, n\n  Private Sub Class_Terminate\n"
+       "    ended = ended + 1 : If ended <= 3 Then said = said & n & \" \"\n  End Sub\nEnd Class\n"
+       "Class Owner\n  Public chain\n  Private Sub Class_Terminate\n"
+       "    Set chain = Nothing : said = said & \"owner saw \" & ended & \" \"\n  End Sub\n"
+       "End Class\n" +
+           chain("Set l = New Link : l.n = i : Set l.nxt = head : Set head = l") +
+           "Set o = New Owner : Set o.chain = head : Set head = Nothing\n"
+           "Set o = Nothing\nWScript.Echo said & ended\n"
+           "ended = 0 : said = \"\"\n" +
+           chain("Set l = New Link : l.n = i : Set l.nxt = head : Set head = l") +
+           "Set head = Nothing\nWScript.Echo said & ended\n",
+       "100000 99999 99998 owner saw 100000 100000\n100000 99999 99998 100000\n"}};
+  const fern::testing::ScratchDir dir;
+  std::vector<std::tuple<const Script*, std::string, pid_t>> runs;
+  for (const Script& script : scripts) {
+    dir.Write(script.name, script.code);
+    for (const char* kilobytes : {"256", "1024", "8192"})
+      runs.emplace_back(&script, script.name + "." + kilobytes,
+                        RunOnStack(dir, script.name, kilobytes));
+  }
+  for (const auto& [script, run, pid] : runs) {
+    SCOPED_TRACE(run);
+    int status = -1;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    const std::string out = dir.Read(run);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        << "exit " << WEXITSTATUS(status) << ", signal " << WTERMSIG(status) << "\n"
+        << out;
+    EXPECT_EQ(out, script->out);
+  }
+}
+
+TEST(ScriptLimits, ObjectsAreFreedDepthFirstInTheOrderHeld) {
+  Engine engine;
+  engine.AddCode(
+      "Dim said\n"
+      "Class Noisy\n  Public name, a, b, c\n"
+      "  Private Sub Class_Terminate : said = said & name & \" \" : End Sub\nEnd Class\n"
+      "Function Make(n) : Dim o : Set o = New Noisy : o.name = n : Set Make = o : End Function\n"
+      "Set h = Make(\"holder\")\n"
+      "Set h.a = Make(\"A\") : Set h.a.a = Make(\"A1\") : Set h.a.b = Make(\"A2\")\n"
+      "Set d = CreateObject(\"Scripting.Dictionary\")\n"
+      "d.Add \"one\", Make(\"B1\") : d.Add \"two\", Array(Make(\"B2\"), Make(\"B3\"))\n"
+      "Set h.b = d : Set d = Nothing\n"
+      "h.c = Array(Make(\"C1\"), Array(Make(\"C2\")), Make(\"C3\"))\n"
+      "Set h = Nothing\nx = said\n");
+  EXPECT_EQ(engine.Eval("x").str(), "holder A A1 A2 B1 B2 B3 C1 C2 C3 ");
+}
+
+TEST(ScriptLimits, ArraysNestedAHundredThousandDeepAreCopiedAndFreedOnASmallStack) {
+  // Nested by moves, which no script can do, so that the depth costs no copying on the way.
+  struct Run {
+    static void* Body(void* arg) {
+      Variant a;
+      for (int i = 0; i < 100000; ++i) {
+        std::vector<Variant> items(2);
+        items[0] = Variant(i);
+        items[1] = std::move(a);
+        a = Variant(VArray::FromList(std::move(items)));
+      }
+      Variant b = a;
+      a = Variant();
+      intptr_t levels = 0;
+      for (const Variant* v = &b; v->IsArray(); v = &v->arr().data[1]) ++levels;
+      *static_cast<intptr_t*>(arg) = levels;
+      return nullptr;
+    }
+  };
+  pthread_attr_t attr;
+  ASSERT_EQ(pthread_attr_init(&attr), 0);
+  ASSERT_EQ(pthread_attr_setstacksize(&attr, 256 * 1024), 0);
+  intptr_t levels = 0;
+  pthread_t thread;
+  ASSERT_EQ(pthread_create(&thread, &attr, &Run::Body, &levels), 0);
+  ASSERT_EQ(pthread_join(thread, nullptr), 0);
+  pthread_attr_destroy(&attr);
+  EXPECT_EQ(levels, 100000);
 }
 
 TEST(ScriptLimits, NestingOfRealScriptsStaysFarBelowTheLimit) {

@@ -8,6 +8,7 @@
 #include "platform/dispatch.h"
 #include "platform/host_error.h"
 #include "platform/vb.h"
+#include "script/builtins.h"
 #include "script/engine.h"
 
 namespace {
@@ -52,6 +53,10 @@ int main(int argc, char** argv) {
   }
   fern::script::Engine engine;
   engine.AddObject("WScript", std::make_shared<WScript>());
+  // The engine's Collection, which the program hands scripts as Application.EventsConsumers.
+  engine.SetObjectFactory([](std::string_view progId) {
+    return fern::NameIs(progId, "Collection") ? fern::script::NewCollection() : nullptr;
+  });
   if (const char* ms = std::getenv("VBS_RUN_TIMEOUT_MS")) engine.SetTimeout(std::atoi(ms));
   for (int i = 1; i < argc; ++i) {
     std::ifstream in(argv[i], std::ios::binary);
