@@ -59,6 +59,8 @@ class InetControl {
 
   // Raised with each state while the control works (from Execute, Step and Cancel).
   std::function<void(int16_t state)> StateChanged;
+  // Asked also while a step waits inside libcurl: true ends the command as Cancel does.
+  CurlSession::StopFn StopWhen;
 
   TransferLimits& Limits() { return session_.limits; }
 
@@ -92,6 +94,8 @@ class InetControl {
  private:
   void Raise(int16_t state);
   void Finish();
+  // Notes a PUT cut short after part of the file may have reached the server.
+  void NoteCutShort();
   bool StartFtp(const std::string& command);
   void StartHttp(const std::string& url, const std::string& method);
   std::string FtpBase() const;

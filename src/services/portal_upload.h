@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "core/state_events.h"
 #include "services/curl_session.h"
@@ -100,6 +101,11 @@ class UploadRoutes {
   TransferResult PutOne(CurlSession& cs, Log& log, const std::string& url,
                         const std::filesystem::path& file, const Credentials& login,
                         const PeerPolicy& policy, const CurlSession::StopFn& stop) const;
+  // After a stop ended ncftpput: removes what it was sending, where the server holds part of a
+  // file that `toolLog` (its log of this run) shows it began to store.
+  void RemoveCutNcFtpFiles(const UploadTarget& target,
+                           const std::vector<std::filesystem::path>& files,
+                           const std::string& toolLog) const;
   // The state line for a SetBatchPause that is on.
   void NoteBatchPause(const std::string& procedure) const;
   void Work(const std::string& text) const { events_.RaiseWorkState(state::kPerListing, text); }
