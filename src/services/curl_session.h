@@ -83,7 +83,7 @@ bool ActiveFtpKeepsTls();
 
 class CurlSession {
  public:
-  struct Impl;
+  struct Impl;  // the implementation's; named here for its libcurl callbacks
   using StopFn = std::function<bool()>;
   struct Exchange {
     std::string command;  // what we sent ("PASS ****" masked); empty for the greeting
