@@ -79,9 +79,10 @@ class InetControl {
   // The next piece of at most `size` bytes of the answer; "" when it is all read.
   std::string GetChunk(size_t size);
 
-  // Whether Cancel cut a PUT short after part of the file may have reached the server.
+  // Whether Cancel or the stop cut a PUT short after part of the file may have reached the
+  // server.
   bool CutShortUpload() const { return !cutShort_.empty(); }
-  // Removes that part over a new connection, within kRemovalBudget whatever the server does,
+  // Removes that part over a new connection, within RemovalDeadline whatever the server does,
   // and closes the connection. Ok when there was nothing to remove.
   TransferResult RemoveCutShortUpload();
 

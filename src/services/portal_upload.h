@@ -8,8 +8,9 @@
 // Each route makes one attempt and raises its failure as HostError; retrying is the caller's.
 // A stop (Esc, SIGTERM, the window's buttons) ends the attempt at once: it is reported once as
 // "Prozess extern beendet" and the route returns False without an error.
-// What a failed or stopped SFTP or FTPS attempt left of a file on the server is removed (best
-// effort, logged, within kRemovalBudget), so that a portal never imports half a file.
+// What a failed or stopped SFTP or FTPS attempt, or a stopped ncftpput, left of a file on the
+// server is removed (best effort, logged, within RemovalDeadline), so that a portal never
+// imports half a file; what a stop leaves there is counted as an error.
 // SFTP and FTPS give each file the local file's modification time unless [FTP] NoPreserveTime
 // is on; a server that does not take it still counts as uploaded, with a line in the log.
 // Credentials never appear in a log line or a state text.
@@ -75,7 +76,7 @@ class UploadRoutes {
   // ncftpput into the target's folder ("/" when empty). A non-zero exit raises HostError with
   // the exit code as number, source "DoUploadToFtpByNcFtpPut" and the code's text plus
   // " Log-File: <host>\Dat\ftp_ncftpput.log". A time-out counts as code 4; a stop ends the
-  // program.
+  // program and removes what it left of the file it was sending.
   bool NcFtpPut(const UploadTarget& target, const std::string& localFolder,
                 const std::string& extension);
 
