@@ -1,10 +1,12 @@
 #include "platform/waits.h"
 
 #include <signal.h>
+#include <time.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <thread>
 
 namespace fern {
@@ -14,7 +16,18 @@ constexpr int kPumpStepMs = 50;
 
 std::atomic<int> g_esc{0};
 std::atomic<int> g_signal{0};
+std::atomic<int64_t> g_stopNs{0};  // CLOCK_MONOTONIC, the steady clock's; 0 while not set
 static_assert(std::atomic<int>::is_always_lock_free, "the signal handler needs a lock-free flag");
+static_assert(std::atomic<int64_t>::is_always_lock_free, "the signal handler keeps the time");
+
+// Async-signal-safe: the first stop's time stays.
+void NoteStopTime() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  int64_t unset = 0;
+  g_stopNs.compare_exchange_strong(unset, int64_t{now.tv_sec} * 1000000000 + now.tv_nsec,
+                                   std::memory_order_relaxed);
+}
 
 struct State {
   std::function<void()> pump;
@@ -29,6 +42,7 @@ State& S() {
 }
 
 extern "C" void OnCancelSignal(int sig) {
+  NoteStopTime();
   g_signal.store(sig, std::memory_order_relaxed);
   g_esc.store(1, std::memory_order_relaxed);
 }
@@ -69,8 +83,22 @@ bool SleepUnlessStopped(int ms) {
 }
 
 bool EscPressed() { return g_esc.load(std::memory_order_relaxed) != 0; }
-void SetEsc() { g_esc.store(1, std::memory_order_relaxed); }
-void ResetEsc() { g_esc.store(0, std::memory_order_relaxed); }
+void SetEsc() {
+  NoteStopTime();
+  g_esc.store(1, std::memory_order_relaxed);
+}
+void ResetEsc() {
+  g_esc.store(0, std::memory_order_relaxed);
+  g_stopNs.store(0, std::memory_order_relaxed);
+}
+
+std::chrono::steady_clock::time_point StopTime() {
+  const int64_t ns = g_stopNs.load(std::memory_order_relaxed);
+  if (ns == 0) return std::chrono::steady_clock::now();
+  return std::chrono::steady_clock::time_point(
+      std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+          std::chrono::nanoseconds(ns)));
+}
 
 int CancelSignal() { return g_signal.load(std::memory_order_relaxed); }
 void ResetCancelSignal() { g_signal.store(0, std::memory_order_relaxed); }

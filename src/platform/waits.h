@@ -5,6 +5,7 @@
 // alive and its Esc key can set the cancel flag that the loop then reads with EscPressed.
 #pragma once
 
+#include <chrono>
 #include <functional>
 
 namespace fern {
@@ -25,6 +26,9 @@ bool SleepUnlessStopped(int ms);
 bool EscPressed();  // the one way to ask; scripts reach it as cUtil.WaitIsEsc
 void SetEsc();
 void ResetEsc();
+// When the cancel flag was set (steady clock); the clean-up after a stop counts from here.
+// Meaningful while EscPressed.
+std::chrono::steady_clock::time_point StopTime();
 
 // SIGINT, SIGTERM and SIGHUP set the cancel flag (the handler does nothing else, so it is
 // async-signal-safe). The handlers act once: a second signal of the same kind ends the process

@@ -70,6 +70,7 @@ const char* StateText(int16_t state, const char*& suffix) {
 
 cFTPTransferV2::cFTPTransferV2() {
   inet_.StateChanged = [this](int16_t state) { OnStateChanged(state); };
+  inet_.StopWhen = [this] { return Cancelled(); };
 }
 
 cFTPTransferV2::~cFTPTransferV2() { inet_.Close(); }
@@ -275,11 +276,13 @@ bool cFTPTransferV2::PutFolderActive(const std::string& local, const std::string
       ++sentFiles_;
     } else if (inet_.CutShortUpload()) {
       // Stopped in the middle of the file: a portal must not import the part that arrived.
-      const bool removed = inet_.RemoveCutShortUpload().ok();
-      RaiseInternalState(services::istate::kDetail,
-                         removed ? "Unvollständige Datei " + remoteName + " auf dem Server gelöscht"
-                                 : "Unvollständige Datei " + remoteName +
-                                       " konnte auf dem Server nicht gelöscht werden");
+      if (inet_.RemoveCutShortUpload().ok())
+        RaiseInternalState(services::istate::kDetail,
+                           "Unvollständige Datei " + remoteName + " auf dem Server gelöscht");
+      else
+        RaiseWorkState(state::kError, T("Unvollständige Datei %1 konnte auf dem Server nicht "
+                                        "gelöscht werden",
+                                        remoteName));
       return false;
     } else {
       failed_ = true;
@@ -428,6 +431,7 @@ bool cFTPTransferV2::IsOnline(const std::string& strUrl, int32_t lngTimeout) {
   control.RequestTimeoutSeconds = lngTimeout;
   control.AccessType = Control::kDirect;
   control.Protocol = services::InetControl::kHttp;
+  control.StopWhen = [] { return EscPressed(); };
   control.Execute(strUrl, "GET");
   while (!control.Step(kSliceMs)) {
     PumpEvents();

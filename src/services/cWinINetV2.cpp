@@ -297,12 +297,12 @@ bool cWinINetV2::PutFile(const std::string& localPath, const std::string& remote
     cancelled_ = true;
     std::fclose(file_);
     file_ = nullptr;
-    if (sent_ > 0) RemovePartial(remoteName);
+    if (sent_ > 0) RemovePartial(remoteName, true);
     return false;
   }
   if (!result.ok() || readFailed_) {
     const bool ok = fail(readFailed_ ? kFileNotFound : result.wininetError);
-    if (sent_ > 0) RemovePartial(remoteName);
+    if (sent_ > 0) RemovePartial(remoteName, strict);
     return ok;
   }
   std::fclose(file_);
@@ -315,9 +315,9 @@ bool cWinINetV2::PutFile(const std::string& localPath, const std::string& remote
 
 // A portal may import what a dropped upload left under the final name before the retry sends it
 // whole. Also after a stop, within the budget. Best effort: what the server keeps is named in
-// the log.
-void cWinINetV2::RemovePartial(const std::string& remoteName) {
-  const services::Deadline deadline(services::kRemovalBudget);
+// the log, and counted as an error when no retry follows.
+void cWinINetV2::RemovePartial(const std::string& remoteName, bool final) {
+  const services::Deadline deadline = services::RemovalDeadline();
   const services::TransferLimits kept = session_.limits;
   session_.limits = deadline.Fit(kept);
   CURL* easy = PrepareLogin(session_, user_, password_, tls_);
@@ -326,10 +326,17 @@ void cWinINetV2::RemovePartial(const std::string& remoteName) {
   services::CurlAccess::SetQuote(session_, {"DELE " + remoteName});
   const bool removed = session_.Run(deadline.Stop()).ok();
   session_.limits = kept;
-  RaiseInternalState(services::istate::kDetail,
-                     removed ? "Unvollständige Datei " + remoteName + " auf dem Server gelöscht"
-                             : "Unvollständige Datei " + remoteName +
-                                   " konnte auf dem Server nicht gelöscht werden");
+  if (removed)
+    RaiseInternalState(services::istate::kDetail,
+                       "Unvollständige Datei " + remoteName + " auf dem Server gelöscht");
+  else if (final)
+    RaiseWorkState(
+        state::kError,
+        T("Unvollständige Datei %1 konnte auf dem Server nicht gelöscht werden", remoteName));
+  else
+    RaiseInternalState(
+        services::istate::kDetail,
+        "Unvollständige Datei " + remoteName + " konnte auf dem Server nicht gelöscht werden");
 }
 
 void cWinINetV2::ReportError(const std::string& action, bool strict, int32_t code) {

@@ -92,7 +92,8 @@ class cWinINetV2 : public StateEvents {
   bool PutFolder(const std::string& localFolder, const std::string& remoteFolder,
                  const std::string& extensions, bool strict);
   bool PutFile(const std::string& localPath, const std::string& remoteName, bool strict);
-  void RemovePartial(const std::string& remoteName);
+  // `final`: no retry follows (a stop, the strict attempt), so what stays counts as an error.
+  void RemovePartial(const std::string& remoteName, bool final);
   std::string ListDirectory(const std::string& pattern, bool strict);
   Variant RemoteSize(const std::string& remoteName);
   services::TransferResult RunListing(const std::string& url, const char* verb, std::string& body);

@@ -14,7 +14,9 @@
 #include "platform/waits.h"
 #include "services/curl_handle.h"
 
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace fern::services {
 
@@ -181,6 +183,12 @@ struct CurlSession::Impl {
   CURL* easy = nullptr;
   bool running = false;
   bool attached = false;
+  StopFn stop;                         // of the running transfer
+  bool stopped = false;                // its stop function said so
+  std::vector<curl_socket_t> sockets;  // open, of this session's connections
+  std::FILE* upload = nullptr;         // the file a Put reads
+  int64_t handed = 0;                  // bytes of it handed to libcurl
+  std::chrono::steady_clock::time_point pumped;
   CURLcode result = CURLE_OK;
   char errorBuffer[CURL_ERROR_SIZE] = {};
   std::string secret;
@@ -198,6 +206,22 @@ struct CurlSession::Impl {
     headers = quote = postQuote = nullptr;
   }
   ~Impl() { FreeLists(); }
+
+  // Whether the running transfer is to end, asked of its stop function until it says so. Then
+  // every socket of the session is cut: whatever libcurl still waits for on them (the server's
+  // last reply, an SFTP close, a QUIT) ends at once, and the server drops what it has not read
+  // yet rather than completing the file after the stop.
+  bool StopSeen() {
+    if (!stopped && stop && stop()) {
+      stopped = true;
+      for (const curl_socket_t s : sockets) {
+        const linger reset{1, 0};
+        ::setsockopt(s, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+        ::shutdown(s, SHUT_RDWR);
+      }
+    }
+    return stopped;
+  }
 };
 
 CurlSession::CurlSession() : impl_(std::make_unique<Impl>()) { InitOnce(); }
@@ -222,6 +246,41 @@ int OnDebug(CURL*, curl_infotype type, char* data, size_t size, void* self) {
   return 0;
 }
 
+// libcurl calls this at least once a second, also while one call of it waits for the server
+// (an FTP server's last reply after the file, an SFTP close): the stop is seen there too, and
+// the window goes on painting.
+int OnProgress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+  auto& impl = *static_cast<CurlSession::Impl*>(self);
+  const auto now = std::chrono::steady_clock::now();
+  if (now - impl.pumped >= std::chrono::milliseconds(kPollStepMs)) {
+    impl.pumped = now;
+    PumpEvents();
+  }
+  return impl.StopSeen() ? 1 : 0;
+}
+
+// Every socket of the session's connections is known, so that a stop can cut them.
+curl_socket_t OnOpenSocket(void* self, curlsocktype, curl_sockaddr* address) {
+  const curl_socket_t s =
+      ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
+  if (s != CURL_SOCKET_BAD) static_cast<CurlSession::Impl*>(self)->sockets.push_back(s);
+  return s;
+}
+
+int OnCloseSocket(void* self, curl_socket_t s) {
+  auto& open = static_cast<CurlSession::Impl*>(self)->sockets;
+  open.erase(std::remove(open.begin(), open.end(), s), open.end());
+  return ::close(s);
+}
+
+size_t ReadUpload(char* data, size_t size, size_t count, void* self) {
+  auto& impl = *static_cast<CurlSession::Impl*>(self);
+  const size_t got = std::fread(data, 1, size * count, impl.upload);
+  if (got == 0 && std::ferror(impl.upload)) return CURL_READFUNC_ABORT;
+  impl.handed += static_cast<int64_t>(got);
+  return got;
+}
+
 }  // namespace
 
 void CurlAccess::EnsureHandles(CurlSession::Impl& impl) {
@@ -242,6 +301,10 @@ CURL* CurlAccess::Prepare(CurlSession& session) {
   impl.dialogue.clear();
   impl.errorBuffer[0] = '\0';
   impl.result = CURLE_OK;
+  impl.stop = nullptr;
+  impl.stopped = false;
+  impl.upload = nullptr;
+  impl.handed = 0;
   const TransferLimits& limits = session.limits;
   curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, impl.errorBuffer);
@@ -256,6 +319,13 @@ CURL* CurlAccess::Prepare(CurlSession& session) {
   curl_easy_setopt(easy, CURLOPT_DEBUGFUNCTION, &OnDebug);
   curl_easy_setopt(easy, CURLOPT_DEBUGDATA, &session);
   curl_easy_setopt(easy, CURLOPT_VERBOSE, 1L);
+  curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
+  curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, &OnProgress);
+  curl_easy_setopt(easy, CURLOPT_XFERINFODATA, &impl);
+  curl_easy_setopt(easy, CURLOPT_OPENSOCKETFUNCTION, &OnOpenSocket);
+  curl_easy_setopt(easy, CURLOPT_OPENSOCKETDATA, &impl);
+  curl_easy_setopt(easy, CURLOPT_CLOSESOCKETFUNCTION, &OnCloseSocket);
+  curl_easy_setopt(easy, CURLOPT_CLOSESOCKETDATA, &impl);
   return easy;
 }
 
@@ -308,6 +378,9 @@ TransferResult CurlAccess::ResultOf(const CurlSession& session, CURLcode code) {
   if (session.impl_->easy &&
       curl_easy_getinfo(session.impl_->easy, CURLINFO_SIZE_UPLOAD_T, &uploaded) == CURLE_OK)
     r.uploaded = uploaded;
+  // What went to the connection: an SFTP server acknowledges late, so libcurl's count may
+  // still read 0 when part of the file is on the server.
+  r.uploaded = std::max(r.uploaded, session.impl_->handed);
   switch (code) {
     case CURLE_OK:
       return r;
@@ -333,9 +406,11 @@ TransferResult CurlAccess::ResultOf(const CurlSession& session, CURLcode code) {
 
 CURLcode CurlAccess::LastCode(const CurlSession& session) { return session.impl_->result; }
 
-void CurlSession::Start() {
+void CurlSession::Start(const StopFn& stop) {
   CurlAccess::EnsureHandles(*impl_);
   if (impl_->running) return;
+  impl_->stop = stop;
+  impl_->stopped = false;
   curl_multi_add_handle(impl_->multi, impl_->easy);
   impl_->attached = true;
   impl_->running = true;
@@ -352,6 +427,8 @@ bool CurlSession::Poll(int waitMs) {
     while (CURLMsg* msg = curl_multi_info_read(impl.multi, &queued)) {
       if (msg->msg == CURLMSG_DONE && msg->easy_handle == impl.easy) {
         impl.result = msg->data.result;
+        // Cut sockets fail a transfer in many ways; the stop was the cause.
+        if (impl.stopped && impl.result != CURLE_OK) impl.result = CURLE_ABORTED_BY_CALLBACK;
         curl_multi_remove_handle(impl.multi, impl.easy);
         impl.attached = false;
         impl.running = false;
@@ -370,16 +447,21 @@ bool CurlSession::Poll(int waitMs) {
 bool CurlSession::Running() const { return impl_->running; }
 
 TransferResult CurlSession::Run(const StopFn& stop) {
-  Start();
+  Start(stop);
   while (!Poll(kPollStepMs)) {
     PumpEvents();
-    if (stop && stop()) Cancel();
+    if (impl_->StopSeen()) Cancel();
   }
   return LastResult();
 }
 
 void CurlSession::Cancel() {
   Impl& impl = *impl_;
+  if (impl.running) {
+    // Cut first: taking a transfer off may wait for the server (an SFTP upload's close).
+    impl.stop = [] { return true; };
+    impl.StopSeen();
+  }
   if (impl.attached) curl_multi_remove_handle(impl.multi, impl.easy);
   impl.attached = false;
   if (impl.running) impl.result = CURLE_ABORTED_BY_CALLBACK;
@@ -461,7 +543,9 @@ TransferResult CurlSession::Put(const std::string& url, const std::filesystem::p
   CURL* h = CurlAccess::Prepare(*this);
   curl_easy_setopt(h, CURLOPT_URL, url.c_str());
   curl_easy_setopt(h, CURLOPT_UPLOAD, 1L);
-  curl_easy_setopt(h, CURLOPT_READDATA, in.get());
+  impl_->upload = in.get();
+  curl_easy_setopt(h, CURLOPT_READFUNCTION, &ReadUpload);
+  curl_easy_setopt(h, CURLOPT_READDATA, impl_.get());
   curl_easy_setopt(h, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(ec ? 0 : size));
   curl_easy_setopt(h, CURLOPT_FTP_CREATE_MISSING_DIRS, static_cast<long>(CURLFTP_CREATE_DIR_RETRY));
   ApplyLogin(url, login, policy);
@@ -649,6 +733,11 @@ TransferResult CurlSession::LearnHostKey(const std::string& url, const StopFn& s
   TransferResult r = Run(stop);
   r.peerKey = impl_->hostKey.seen;
   return r;
+}
+
+Deadline RemovalDeadline() {
+  if (EscPressed()) return Deadline(StopTime() + kRemovalBudget);
+  return Deadline(kRemovalBudget);
 }
 
 TransferLimits Deadline::Fit(TransferLimits limits) const {

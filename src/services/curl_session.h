@@ -83,6 +83,7 @@ bool ActiveFtpKeepsTls();
 
 class CurlSession {
  public:
+  struct Impl;  // the implementation's; named here for its libcurl callbacks
   using StopFn = std::function<bool()>;
   struct Exchange {
     std::string command;  // what we sent ("PASS ****" masked); empty for the greeting
@@ -137,10 +138,12 @@ class CurlSession {
   // Runs the prepared transfer to its end (services' own controls prepare it).
   TransferResult Run(const StopFn& stop = {});
   // Starts the prepared transfer; Poll drives it for at most waitMs and tells whether it ended.
-  void Start();
+  // The stop function is asked also while libcurl waits inside a step (at least once a second);
+  // once it says so, the session's connections are cut and the result becomes kCancelled.
+  void Start(const StopFn& stop = {});
   bool Poll(int waitMs);
   bool Running() const;
-  // Aborts a running transfer; its result becomes kCancelled.
+  // Aborts a running transfer, cutting its connection; its result becomes kCancelled.
   void Cancel();
   TransferResult LastResult() const;
 
@@ -159,7 +162,6 @@ class CurlSession {
   void Close();
 
  private:
-  struct Impl;
   friend struct CurlAccess;
   // Login and the peer checks of `policy` on the prepared handle, for the URL's scheme.
   void ApplyLogin(const std::string& url, const Credentials& login, const PeerPolicy& policy);
@@ -184,6 +186,7 @@ class Deadline {
  public:
   explicit Deadline(std::chrono::milliseconds budget)
       : end_(std::chrono::steady_clock::now() + budget) {}
+  explicit Deadline(std::chrono::steady_clock::time_point end) : end_(end) {}
   TransferLimits Fit(TransferLimits limits) const;
   CurlSession::StopFn Stop() const {
     return [end = end_] { return std::chrono::steady_clock::now() >= end; };
@@ -192,6 +195,10 @@ class Deadline {
  private:
   std::chrono::steady_clock::time_point end_;
 };
+
+// The deadline of a removal: after a stop, kRemovalBudget counted from the stop, one budget for
+// every clean-up of the run (partial files, the site's files); otherwise kRemovalBudget from now.
+Deadline RemovalDeadline();
 
 // Where an FTP host text points: "ftp://host:port" (or "ftps://...") and whether AUTH TLS is
 // asked. The text may carry a scheme ("ftp://", "ftps://" implicit TLS, "ftpes://" AUTH TLS) and

@@ -144,7 +144,7 @@ void InetControl::Execute(const std::string& url, const std::string& command) {
   }
   if (!StartFtp(command)) return;
   executing_ = true;
-  session_.Start();
+  session_.Start(StopWhen);
 }
 
 bool InetControl::StartFtp(const std::string& command) {
@@ -256,7 +256,7 @@ void InetControl::StartHttp(const std::string& url, const std::string& method) {
   curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &InetControl::Collect);
   curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
   executing_ = true;
-  session_.Start();
+  session_.Start(StopWhen);
 }
 
 bool InetControl::Step(int waitMs) {
@@ -271,7 +271,12 @@ void InetControl::Finish() {
   if (upload_) std::fclose(upload_);
   upload_ = nullptr;
   const TransferResult result = session_.LastResult();
-  if (result.kind == TransferResult::Kind::kCancelled) return;  // no state
+  if (result.kind == TransferResult::Kind::kCancelled) {
+    // No state; the connection is cut.
+    NoteCutShort();
+    Close();
+    return;
+  }
   if (!result.ok()) {
     // A refusal carries the server's code and answer; a transport failure libcurl's view.
     const std::string answer = session_.LastAnswer();
@@ -323,13 +328,17 @@ void InetControl::Finish() {
   Raise(kResponseCompleted);
 }
 
-void InetControl::Cancel() {
-  if (!executing_) return;
+void InetControl::NoteCutShort() {
   // Bytes went out, or the server was told to store: part of the file may be on the server.
   bool stored = putBytes_ > 0;
   for (const CurlSession::Exchange& x : session_.Dialogue())
     stored = stored || x.command.rfind("STOR ", 0) == 0;
   if ((verb_ == "PUT" || verb_ == "SEND") && stored) cutShort_ = putPath_;
+}
+
+void InetControl::Cancel() {
+  if (!executing_) return;
+  NoteCutShort();
   session_.Cancel();
   executing_ = false;
   if (upload_) std::fclose(upload_);
@@ -341,7 +350,7 @@ void InetControl::Cancel() {
 TransferResult InetControl::RemoveCutShortUpload() {
   if (cutShort_.empty()) return {};
   const std::string path = std::exchange(cutShort_, {});
-  const Deadline deadline(kRemovalBudget);
+  const Deadline deadline = RemovalDeadline();
   const TransferLimits kept = session_.limits;
   session_.limits = deadline.Fit(kept);
   CURL* easy = CurlAccess::Prepare(session_);

@@ -59,6 +59,8 @@ class InetControl {
 
   // Raised with each state while the control works (from Execute, Step and Cancel).
   std::function<void(int16_t state)> StateChanged;
+  // Asked also while a step waits inside libcurl: true ends the command as Cancel does.
+  CurlSession::StopFn StopWhen;
 
   TransferLimits& Limits() { return session_.limits; }
 
@@ -77,9 +79,10 @@ class InetControl {
   // The next piece of at most `size` bytes of the answer; "" when it is all read.
   std::string GetChunk(size_t size);
 
-  // Whether Cancel cut a PUT short after part of the file may have reached the server.
+  // Whether Cancel or the stop cut a PUT short after part of the file may have reached the
+  // server.
   bool CutShortUpload() const { return !cutShort_.empty(); }
-  // Removes that part over a new connection, within kRemovalBudget whatever the server does,
+  // Removes that part over a new connection, within RemovalDeadline whatever the server does,
   // and closes the connection. Ok when there was nothing to remove.
   TransferResult RemoveCutShortUpload();
 
@@ -92,6 +95,8 @@ class InetControl {
  private:
   void Raise(int16_t state);
   void Finish();
+  // Notes a PUT cut short after part of the file may have reached the server.
+  void NoteCutShort();
   bool StartFtp(const std::string& command);
   void StartHttp(const std::string& url, const std::string& method);
   std::string FtpBase() const;

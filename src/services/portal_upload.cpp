@@ -5,6 +5,8 @@
 #include <cctype>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <system_error>
 #include <vector>
 
@@ -19,6 +21,7 @@
 #include "platform/text_file.h"
 #include "platform/vb.h"
 #include "platform/waits.h"
+#include "services/curl_handle.h"
 #include "services/upload_walk.h"
 
 namespace fern::services {
@@ -121,8 +124,8 @@ std::string RemoteUrl(const std::string& base, bool sftp, const std::string& rem
   return url + EscapeUrlPath(name);
 }
 
-// Whether a failed upload got far enough to leave a file on the server: bytes went out, or the
-// FTP server was told to store it.
+// Whether a failed upload got far enough to leave a file on the server: bytes went to the
+// connection, or the FTP server was told to store it.
 bool MayHaveLeftFile(const TransferResult& r, const CurlSession& cs) {
   if (r.kind != TransferResult::Kind::kFailed && r.kind != TransferResult::Kind::kCancelled)
     return false;
@@ -138,7 +141,7 @@ bool MayHaveLeftFile(const TransferResult& r, const CurlSession& cs) {
 TransferResult RemovePartial(CurlSession& cs, const std::string& url, const Credentials& login,
                              const PeerPolicy& policy) {
   cs.Close();
-  const Deadline deadline(kRemovalBudget);
+  const Deadline deadline = RemovalDeadline();
   const TransferLimits kept = cs.limits;
   cs.limits = deadline.Fit(kept);
   TransferResult r = cs.RemoveFile(url, login, policy, deadline.Stop());
@@ -201,7 +204,11 @@ void UploadRoutes::ReportPartial(Log& log, const std::string& remote,
           ? T("Unvollständige Datei %1 auf dem Server gelöscht", remote)
           : T("Unvollständige Datei %1 konnte auf dem Server nicht gelöscht werden", remote);
   log.Line(removal.ok() ? text : text + ": " + removal.message);
-  Work(text);
+  // After a stop no retry sends the file whole over what stays.
+  if (!removal.ok() && EscPressed())
+    events_.RaiseWorkState(state::kError, text);
+  else
+    Work(text);
 }
 
 template <typename Log>
@@ -304,7 +311,7 @@ bool UploadRoutes::Sftp(const UploadTarget& target, const std::string& localFold
           success = false;
           loginDenied = r.kind == TransferResult::Kind::kLoginDenied;
           keyRefused = r.kind == TransferResult::Kind::kPeerRefused;
-          stopped = Stopped(r);
+          stopped = Stopped(r) || EscPressed();
           seenKey = r.peerKey;
           failure = r.message;
           if (MayHaveLeftFile(r, cs))
@@ -418,7 +425,8 @@ bool UploadRoutes::FtpsUpload(const std::string& procedure, const UploadTarget& 
     if (!r.ok()) {
       success = false;
       loginDenied = r.kind == TransferResult::Kind::kLoginDenied;
-      stopped = Stopped(r);
+      // Whatever ended the attempt, after a stop it is the stop that is reported.
+      stopped = Stopped(r) || EscPressed();
       failure = r.message;
       for (const auto& x : cs.Dialogue()) log.Line(x.command + " -> " + x.answer);
       if (MayHaveLeftFile(r, cs))
@@ -454,7 +462,70 @@ bool IsStopSignal(const ProcessResult& r) {
          (r.signal == SIGTERM || r.signal == SIGINT || r.signal == SIGHUP);
 }
 
+// The text of a file from `offset` on ("" when it can't be read).
+std::string ReadFrom(const fs::path& file, uintmax_t offset) {
+  std::ifstream in(file, std::ios::binary);
+  in.seekg(static_cast<std::streamoff>(offset));
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// ncftpput keeps no log of ours.
+struct NoLog {
+  void Line(const std::string&) {}
+};
+
+// The size of the file at an "ftp://" URL as the server tells it (-1: it does not say). The
+// result is kFailed with CURLE_REMOTE_FILE_NOT_FOUND or CURLE_REMOTE_ACCESS_DENIED when neither
+// the file nor its folder is there.
+TransferResult RemoteSize(CurlSession& cs, const std::string& url, const Credentials& login,
+                          const CurlSession::StopFn& stop, int64_t& size) {
+  CURL* h = CurlAccess::Prepare(cs);
+  curl_easy_setopt(h, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(h, CURLOPT_NOBODY, 1L);
+  curl_easy_setopt(h, CURLOPT_USERNAME, login.user.c_str());
+  curl_easy_setopt(h, CURLOPT_PASSWORD, login.password.c_str());
+  const TransferResult r = cs.Run(stop);
+  curl_off_t length = -1;
+  if (!r.ok() || curl_easy_getinfo(h, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) != CURLE_OK)
+    length = -1;
+  size = length;
+  return r;
+}
+
 }  // namespace
+
+void UploadRoutes::RemoveCutNcFtpFiles(const UploadTarget& target,
+                                       const std::vector<fs::path>& files,
+                                       const std::string& toolLog) const {
+  // What ncftpput told the server to store (its log of this run says), but is not there whole.
+  std::vector<fs::path> stored;
+  for (const fs::path& file : files)
+    if (toolLog.find("Cmd: STOR " + file.filename().string() + "\n") != std::string::npos)
+      stored.push_back(file);
+  if (stored.empty()) return;
+  CurlSession cs;
+  cs.SetSecret(target.password);
+  const Deadline deadline = RemovalDeadline();
+  cs.limits = deadline.Fit(s_.limits);
+  const Credentials login{target.user, target.password};
+  const std::string base = FtpEndpointOf(HostPort(target)).base;
+  NoLog log;
+  for (const fs::path& file : stored) {
+    const std::string name = file.filename().string();
+    const std::string url = RemoteUrl(base, false, target.folder, name);
+    int64_t size = -1;
+    const TransferResult r = RemoteSize(cs, url, login, deadline.Stop(), size);
+    const CURLcode code = CurlAccess::LastCode(cs);
+    std::error_code ec;
+    // Not there, there whole, or a server that tells no size: nothing to remove, or nothing
+    // known to be cut.
+    if ((!r.ok() && (code == CURLE_REMOTE_FILE_NOT_FOUND || code == CURLE_REMOTE_ACCESS_DENIED)) ||
+        (r.ok() && (size < 0 || static_cast<uintmax_t>(size) == fs::file_size(file, ec))))
+      continue;
+    const std::string remote = FolderPart(target.folder) + "/" + name;
+    ReportPartial(log, remote, r.ok() ? RemovePartial(cs, url, login, PeerPolicy{}) : r);
+  }
+}
 
 bool UploadRoutes::NcFtpPut(const UploadTarget& target, const std::string& localFolder,
                             const std::string& extension) {
@@ -494,6 +565,8 @@ bool UploadRoutes::NcFtpPut(const UploadTarget& target, const std::string& local
     ProcessOptions po;
     po.timeout = s_.toolTimeout;
     po.captureStdout = po.captureStderr = true;
+    std::error_code ec;
+    const uintmax_t logStart = fs::exists(logPath, ec) ? fs::file_size(logPath, ec) : 0;
     Wait(true);
     const ProcessResult r = RunProcess(argv, po);
     Wait(false);
@@ -503,6 +576,7 @@ bool UploadRoutes::NcFtpPut(const UploadTarget& target, const std::string& local
     // a failure after this short wait.
     if (!r.Succeeded() && IsStopSignal(r)) SleepUnlessStopped(1000);
     if (EscPressed() && !r.Succeeded()) {
+      RemoveCutNcFtpFiles(target, files, ReadFrom(logPath, logStart));
       ReportStop(events_, language_);
       return false;
     }

@@ -8,8 +8,9 @@
 // Each route makes one attempt and raises its failure as HostError; retrying is the caller's.
 // A stop (Esc, SIGTERM, the window's buttons) ends the attempt at once: it is reported once as
 // "Prozess extern beendet" and the route returns False without an error.
-// What a failed or stopped SFTP or FTPS attempt left of a file on the server is removed (best
-// effort, logged, within kRemovalBudget), so that a portal never imports half a file.
+// What a failed or stopped SFTP or FTPS attempt, or a stopped ncftpput, left of a file on the
+// server is removed (best effort, logged, within RemovalDeadline), so that a portal never
+// imports half a file; what a stop leaves there is counted as an error.
 // SFTP and FTPS give each file the local file's modification time unless [FTP] NoPreserveTime
 // is on; a server that does not take it still counts as uploaded, with a line in the log.
 // Credentials never appear in a log line or a state text.
@@ -19,6 +20,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "core/state_events.h"
 #include "services/curl_session.h"
@@ -74,7 +76,7 @@ class UploadRoutes {
   // ncftpput into the target's folder ("/" when empty). A non-zero exit raises HostError with
   // the exit code as number, source "DoUploadToFtpByNcFtpPut" and the code's text plus
   // " Log-File: <host>\Dat\ftp_ncftpput.log". A time-out counts as code 4; a stop ends the
-  // program.
+  // program and removes what it left of the file it was sending.
   bool NcFtpPut(const UploadTarget& target, const std::string& localFolder,
                 const std::string& extension);
 
@@ -100,6 +102,11 @@ class UploadRoutes {
   TransferResult PutOne(CurlSession& cs, Log& log, const std::string& url,
                         const std::filesystem::path& file, const Credentials& login,
                         const PeerPolicy& policy, const CurlSession::StopFn& stop) const;
+  // After a stop ended ncftpput: removes what it was sending, where the server holds part of a
+  // file that `toolLog` (its log of this run) shows it began to store.
+  void RemoveCutNcFtpFiles(const UploadTarget& target,
+                           const std::vector<std::filesystem::path>& files,
+                           const std::string& toolLog) const;
   // The state line for a SetBatchPause that is on.
   void NoteBatchPause(const std::string& procedure) const;
   void Work(const std::string& text) const { events_.RaiseWorkState(state::kPerListing, text); }

@@ -37,9 +37,9 @@ bool SiteTransport::ReachesLikeUpload(const std::string& proxyRule) {
 }
 
 bool SiteTransport::CleanUpOver() {
-  const auto now = std::chrono::steady_clock::now();
-  if (!stopSeen_ && EscPressed()) stopSeen_ = now;
-  return stopSeen_ && now - *stopSeen_ >= std::chrono::seconds(cleanUpSeconds);
+  // One budget with the removal of a file the stop cut short: both count from the stop.
+  return EscPressed() &&
+         std::chrono::steady_clock::now() - StopTime() >= std::chrono::seconds(cleanUpSeconds);
 }
 
 bool SiteTransport::ListFiles(const std::string& host, const std::string& user,

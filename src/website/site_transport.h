@@ -4,7 +4,6 @@
 #pragma once
 
 #include <chrono>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -32,7 +31,8 @@ class SiteTransport {
   bool ReachesLikeUpload(const std::string& proxyRule);
   // ListFiles and RemoveFile serve the clean-up of the run's uploads, which hold the database
   // password: a stop of the run (Esc, SIGTERM) does not end them. From the first stop they
-  // see, they have `cleanUpSeconds` in all; after that each ends at once with a reason.
+  // see, they have `cleanUpSeconds` in all, counted from the stop; after that each ends at once
+  // with a reason.
   //
   // The names of the files in the remote folder, as `SendFolder` names folders ("" is the login
   // folder); a server that lists names only may name folders too. False when the folder can't
@@ -62,14 +62,13 @@ class SiteTransport {
   Reply Get(const std::string& address, const std::string& proxyRule, long totalMs);
 
   services::TransferLimits limits;
-  long cleanUpSeconds = 20;
+  long cleanUpSeconds = services::kRemovalBudget.count();
 
  private:
-  // Whether the clean-up's time after a stop is over; the first stop seen starts the clock.
+  // Whether the clean-up's time after a stop is over.
   bool CleanUpOver();
 
   cImmoHelperV2& helper_;
-  std::optional<std::chrono::steady_clock::time_point> stopSeen_;
   services::CurlSession removals_;  // one connection for all removals
 };
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <chrono>
 #include <vector>
 
 namespace fern {
@@ -55,6 +56,25 @@ TEST_F(WaitsTest, SignalsSetTheFlagOnce) {
   struct sigaction now {};
   ::sigaction(SIGINT, nullptr, &now);
   EXPECT_EQ(now.sa_handler, SIG_DFL);
+  ::signal(SIGTERM, SIG_DFL);
+}
+
+// The clean-up after a stop counts from the first stop, whether a signal or Esc set it.
+TEST_F(WaitsTest, TheStopKeepsTheTimeOfTheFirstStop) {
+  using Clock = std::chrono::steady_clock;
+  InstallCancelSignals();
+  const auto before = Clock::now();
+  ::raise(SIGTERM);
+  const auto after = Clock::now();
+  EXPECT_GE(StopTime(), before);
+  EXPECT_LE(StopTime(), after);
+  Sleep(20);
+  SetEsc();  // Esc after the signal
+  EXPECT_LE(StopTime(), after);
+  ResetEsc();
+  Sleep(20);
+  SetEsc();
+  EXPECT_GT(StopTime(), after + std::chrono::milliseconds(20));
   ::signal(SIGTERM, SIG_DFL);
 }
 

@@ -73,6 +73,7 @@ inline void StopChildGroup(pid_t& pid) {
   if (pid <= 0) return;
   kill(-pid, SIGTERM);
   kill(pid, SIGTERM);
+  kill(-pid, SIGCONT);  // a session a test froze must hear it too
   for (int i = 0; i < 100; ++i) {
     if (waitpid(pid, nullptr, WNOHANG) == pid) {
       pid = -1;

@@ -27,9 +27,11 @@ namespace fern::testing_servers {
 // The server script. Modes: a normal server (optionally explicit TLS, optionally dropping the
 // control connection once a file whose name holds "drop" has received --drop-after bytes, or
 // keeping only the first half of the first file whose name holds "cut"), or a stalled one that
-// accepts connections and never says a word.
+// accepts connections and never says a word. A slow server (--max-rate bytes a second) or one
+// that freezes in the middle of a file (--freeze-after bytes: its session process stops itself)
+// serves every session in a process of its own, so that the next session still gets answers.
 inline constexpr const char* kFtpServerScript = R"PY(
-import argparse, os, socket, sys, time
+import argparse, os, signal, socket, sys, time
 p = argparse.ArgumentParser()
 p.add_argument('--home'); p.add_argument('--user'); p.add_argument('--password')
 p.add_argument('--cert'); p.add_argument('--key')
@@ -41,6 +43,8 @@ p.add_argument('--no-mfmt', action='store_true')
 p.add_argument('--no-size', action='store_true')
 p.add_argument('--cut-once', action='store_true')
 p.add_argument('--slow-read', type=float, default=0)
+p.add_argument('--max-rate', type=int, default=0)
+p.add_argument('--freeze-after', type=int, default=0)
 a = p.parse_args()
 if a.stall:
     s = socket.socket(); s.bind(('127.0.0.1', 0)); s.listen(16)
@@ -50,21 +54,29 @@ if a.stall:
         c, _ = s.accept(); held.append(c)
 from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.handlers import FTPHandler, DTPHandler
-from pyftpdlib.servers import FTPServer
+from pyftpdlib.servers import FTPServer, MultiprocessFTPServer
 base, dtp_base = FTPHandler, DTPHandler
 if a.cert:
     from pyftpdlib.handlers import TLS_FTPHandler, TLS_DTPHandler
     base, dtp_base = TLS_FTPHandler, TLS_DTPHandler
 class DropDTP(dtp_base):
+    if a.max_rate:
+        ac_in_buffer_size = 4096
     # Through handle_read_event, so that the TLS handler's handshake still comes first.
     def handle_read_event(self):
         if a.slow_read:
             time.sleep(a.slow_read)
+        before = self.tot_bytes_received
         super().handle_read_event()
         f = getattr(self, 'file_obj', None)
         if a.drop_after and f is not None and 'drop' in f.name and \
                 self.tot_bytes_received >= a.drop_after:
             self.cmd_channel.close()
+        if a.freeze_after and self.tot_bytes_received >= a.freeze_after:
+            os.kill(os.getpid(), signal.SIGSTOP)
+        if a.max_rate:
+            # The session has a process of its own: sleeping slows only this one.
+            time.sleep((self.tot_bytes_received - before) / a.max_rate)
     if a.cert:
         # libcurl shakes hands on a protected data channel before it sends STOR; pyftpdlib
         # would take that early readable channel for an abandoned one and close it. Real
@@ -97,7 +109,8 @@ Handler.authorizer.add_user(a.user, a.password, a.home, perm=a.perm)
 if a.cert:
     Handler.certfile = a.cert; Handler.keyfile = a.key
     Handler.tls_control_required = True; Handler.tls_data_required = True
-srv = FTPServer(('127.0.0.1', 0), Handler)
+server_class = MultiprocessFTPServer if a.max_rate or a.freeze_after else FTPServer
+srv = server_class(('127.0.0.1', 0), Handler)
 srv.max_cons = 64
 print('PORT', srv.socket.getsockname()[1], flush=True)
 srv.serve_forever(timeout=0.2)
@@ -117,6 +130,8 @@ struct FtpServerOptions {
   bool noSize = false;        // SIZE neither listed nor understood
   bool cutOnce = false;       // the first file named "*cut*" keeps only its first half
   double slowRead = 0;        // seconds of pause before each read of a data connection
+  long maxRate = 0;           // above 0: a file arrives with at most this many bytes a second
+  long freezeAfter = 0;       // above 0: the session freezes once a file got this many bytes
 };
 
 class FtpServer {
@@ -144,6 +159,8 @@ class FtpServer {
       if (options_.noSize) args.push_back("--no-size");
       if (options_.cutOnce) args.push_back("--cut-once");
       if (options_.slowRead > 0) add("--slow-read", std::to_string(options_.slowRead));
+      if (options_.maxRate) add("--max-rate", std::to_string(options_.maxRate));
+      if (options_.freezeAfter) add("--freeze-after", std::to_string(options_.freezeAfter));
     }
     port_ = fern::testing::StartPortServer(
         args, options_.log.empty() ? "/dev/null" : options_.log.string(), pid_);
