@@ -114,10 +114,10 @@ uint32_t FullPlaceWork() {
 // which PCRE2 takes only at the very start: such a pattern runs unwatched.
 std::u32string Watched(const std::u32string& pattern) { return U"(?C)" + pattern; }
 
-// The time between two looks at the stop is bounded by the places tried in between and by PCRE2's
-// work limit, which counts per place. A place that takes more than a quick one's work is rare
-// (a careless pattern, or one match over a whole document); the search goes on from there with
-// the full limit, looking at every place, as the statement loop does at a slow call.
+// Between two looks at the stop a match tries at most 64 places, as the statement loop runs 64
+// statements, each with at most a quick place's share of PCRE2's work limit, which counts per
+// place. A place that needs more is rare (a careless pattern, or one match over a whole
+// document): the search goes on from there with the full limit, looking at every place.
 constexpr uint32_t kQuickPlaces = 64;
 constexpr uint32_t kQuickPlaceWork = 10000;
 

@@ -264,5 +264,20 @@ TEST(ScriptLimits, ARegExpAsksTheStopAtEvery64thQuickPlaceAndAtEverySlowOne) {
   }
 }
 
+TEST(ScriptLimits, ARegExpPlaceBeyondAQuickOnesWorkFindsWhatItFound) {
+  Engine engine;
+  // The place of the first match needs more work than a quick one: the search goes on from it.
+  engine.AddCode(
+      "Dim re : Set re = New RegExp : re.Global = True : re.Pattern = \"<b>(.|\\n)*?</b>\"\n"
+      "Dim doc : doc = \"x<b>\" & String(50000, \"y\") & \"</b> <b>z</b>\"\n");
+  EXPECT_EQ(vb::CStr(engine.Eval(
+                "re.Execute(doc)(0).FirstIndex & \" \" & re.Execute(doc)(1).FirstIndex")),
+            "1 50009");
+  // \G holds only where the search started, not at the slow place.
+  engine.ExecuteStatement("re.Pattern = \"(?:x?a|x?a){0,16}c|\\Gx\"");
+  EXPECT_EQ(vb::CStr(engine.Eval("re.Test(\"bx\" & String(16, \"a\")) & re.Test(\"xa\")")),
+            "FalseTrue");
+}
+
 }  // namespace
 }  // namespace fern::script
