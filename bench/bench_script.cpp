@@ -1,5 +1,6 @@
 // The script engine's speed on customer-style work: a loop of arithmetic, text building and
-// Dictionary look-ups, a loop of calls into a C++ object, and text walks over a long text.
+// Dictionary look-ups, a loop of calls into a C++ object, text walks over a long text and a
+// RegExp scan.
 //
 // Side by side with Lua 5.4 (Debian package lua5.4): bench/script/ holds each workload as a
 // .vbs file with its Lua counterpart beside it (fib, calls, midwalk, midwalk_utf8, instr,
@@ -7,7 +8,8 @@
 //   bench/script/run.sh build 7
 // after building; it runs each pair in turn through build/tests/script/vbs-run and lua5.4,
 // timing whole processes with /usr/bin/time, and prints the median user CPU time of each and
-// the ratio ours / Lua.
+// the ratio ours / Lua. The RegExp workloads (regexp_scan, regexp_patterns) have no Lua
+// counterpart: run.sh times them with the program's 60 s deadline and without one.
 #include <benchmark/benchmark.h>
 
 #include "platform/dispatch.h"
@@ -100,5 +102,27 @@ void BM_MidWalkMegabyte(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * 1048576);
 }
 BENCHMARK(BM_MidWalkMegabyte)->Unit(benchmark::kMillisecond);
+
+// A RegExp scan over 1.8 MB of listing text that holds no match, so that the pattern is tried at
+// nearly every place; with the program's 60 s deadline (/60000) and without one (/0), which
+// should cost the same. bench/script/regexp_scan.vbs is the same work for whole-process timing.
+void BM_RegExpScan(benchmark::State& state) {
+  fern::script::Engine engine;
+  engine.SetTimeout(static_cast<int>(state.range(0)));
+  engine.AddCode(
+      "Dim text, re, i\n"
+      "text = \"Helle 3-Zimmer-Wohnung mit Balkon und Einbaukueche, ruhige Lage nahe Stadtpark, \" "
+      "& "
+      "\"Baujahr 1998, frei ab sofort. \"\n"
+      "For i = 1 To 14 : text = text & text : Next\n"
+      "Set re = New RegExp : re.Pattern = \"[\\w.+-]+@[\\w-]+\\.[a-z]{2,}\"\n"
+      "Function Scan() : Scan = re.Test(text) : End Function\n");
+  for (auto _ : state) {
+    Variant r = engine.Run("Scan");
+    benchmark::DoNotOptimize(r);
+  }
+  state.SetBytesProcessed(state.iterations() * 1802240);
+}
+BENCHMARK(BM_RegExpScan)->Arg(0)->Arg(60000)->Unit(benchmark::kMillisecond);
 
 }  // namespace

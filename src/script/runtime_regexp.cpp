@@ -78,6 +78,8 @@ struct Compiled {
   pcre2_code* code = nullptr;
   pcre2_match_data* data = nullptr;
   pcre2_match_context* context = pcre2_match_context_create(nullptr);
+  bool watched = false;       // with AskStop's callout in front
+  bool startMatters = false;  // may hold \G, which is true only where a search starts
   ~Compiled() {
     pcre2_match_context_free(context);
     pcre2_match_data_free(data);
@@ -96,17 +98,45 @@ pcre2_code* CompilePattern(const std::u32string& pattern, uint32_t options) {
   return code;
 }
 
+// PCRE2's own work limit for one place, as the library was built.
+uint32_t FullPlaceWork() {
+  static const uint32_t limit = [] {
+    uint32_t value = 10000000;
+    pcre2_config(PCRE2_CONFIG_MATCHLIMIT, &value);
+    return value;
+  }();
+  return limit;
+}
+
 // The pattern as it is matched: a callout in front, which PCRE2 calls at every place it tries a
-// match from. The time a match takes grows with the text's length times the work at each place,
-// and the work at one place is bounded by PCRE2's match limit, so asking there bounds the time
-// between two looks at the stop. A trailing \E ends a \Q the pattern left open and is ignored
-// otherwise; only a pattern that compiled as written is wrapped.
-std::u32string Watched(const std::u32string& pattern) { return U"(?C)(?:" + pattern + U"\\E)"; }
+// match from (the first alternative is tried first at each place). Nothing is closed after the
+// pattern, so it means and fails to compile as written, apart from a leading (*VERB) setting,
+// which PCRE2 takes only at the very start: such a pattern runs unwatched.
+std::u32string Watched(const std::u32string& pattern) { return U"(?C)" + pattern; }
+
+// Between two looks at the stop a match tries at most 64 places, as the statement loop runs 64
+// statements, each with at most a quick place's share of PCRE2's work limit, which counts per
+// place. A place that needs more is rare (a careless pattern, or one match over a whole
+// document): the search goes on from there with the full limit, looking at every place.
+constexpr uint32_t kQuickPlaces = 64;
+constexpr uint32_t kQuickPlaceWork = 10000;
+
+// What AskStop keeps between the places of a match.
+struct Watch {
+  CallerStop* stop = nullptr;
+  uint32_t every = kQuickPlaces;  // the stop is asked at every `every`th place
+  uint32_t places = 0;            // since it was last asked
+  PCRE2_SIZE place = 0;           // the place tried last
+};
 
 // Whether the script is to end; then PCRE2 gives up the match with PCRE2_ERROR_CALLOUT.
-int AskStop(pcre2_callout_block*, void* data) {
+int AskStop(pcre2_callout_block* block, void* data) {
+  Watch& w = *static_cast<Watch*>(data);
+  w.place = block->start_match;
+  if (++w.places < w.every) return 0;
+  w.places = 0;
   try {
-    return static_cast<CallerStop*>(data)->Due() ? PCRE2_ERROR_CALLOUT : 0;
+    return w.stop->Due() ? PCRE2_ERROR_CALLOUT : 0;
   } catch (...) {
     return PCRE2_ERROR_CALLOUT;  // nothing may unwind through PCRE2
   }
@@ -137,6 +167,7 @@ class RegExp : public Dispatch {
   bool ignoreCase_ = false;
   bool multiline_ = false;
   std::unique_ptr<Compiled> compiled_;  // dropped whenever pattern or flags change
+  Watch watch_;                         // counts places over all matches of a Replace, Execute
 };
 
 Compiled& RegExp::Code() {
@@ -147,13 +178,11 @@ Compiled& RegExp::Code() {
     if (multiline_) options |= PCRE2_MULTILINE;
     const std::u32string pattern = rt::ToU32(pattern_);
     auto compiled = std::make_unique<Compiled>();
-    compiled->code = CompilePattern(pattern, options);
+    compiled->code = CompilePattern(Watched(pattern), options);
+    compiled->watched = compiled->code != nullptr;
+    compiled->startMatters = pattern.find(U"\\G") != std::u32string::npos;
+    if (!compiled->code) compiled->code = CompilePattern(pattern, options);
     if (!compiled->code) Raise(rt::kRegexSyntax, pattern_);
-    // A pattern the wrapping doesn't suit (one that opens with a (*VERB)) runs unwatched.
-    if (pcre2_code* watched = CompilePattern(Watched(pattern), options)) {
-      pcre2_code_free(compiled->code);
-      compiled->code = watched;
-    }
     compiled->data = pcre2_match_data_create_from_pattern(compiled->code, nullptr);
     compiled_ = std::move(compiled);
   }
@@ -163,11 +192,27 @@ Compiled& RegExp::Code() {
 bool RegExp::Search(const std::u32string& s, size_t from, Spans& spans) {
   Compiled& c = Code();
   if (!c.context) throw std::bad_alloc();
-  CallerStop* stop = RunningCallerStop();
-  pcre2_set_callout(c.context, stop ? AskStop : nullptr, stop);
-  int rc = pcre2_match(c.code, reinterpret_cast<PCRE2_SPTR>(s.data()), s.size(), from,
+  watch_.stop = RunningCallerStop();
+  watch_.every = kQuickPlaces;
+  pcre2_set_callout(c.context, watch_.stop ? AskStop : nullptr, &watch_);
+  auto match = [&](size_t start, uint32_t workLimit) {
+    watch_.place = start;
+    pcre2_set_match_limit(c.context, workLimit);
+    return pcre2_match(c.code, reinterpret_cast<PCRE2_SPTR>(s.data()), s.size(), start,
                        PCRE2_NO_UTF_CHECK, c.data, c.context);
-  if (rc == PCRE2_ERROR_CALLOUT && stop) stop->End();
+  };
+  int rc;
+  if (watch_.stop && c.watched) {
+    rc = match(from, kQuickPlaceWork);
+    if (rc == PCRE2_ERROR_MATCHLIMIT) {
+      // The places before the slow one had no match: the search goes on from it.
+      watch_.every = 1;
+      rc = match(c.startMatters ? from : watch_.place, FullPlaceWork());
+    }
+  } else {
+    rc = match(from, FullPlaceWork());
+  }
+  if (rc == PCRE2_ERROR_CALLOUT && watch_.stop) watch_.stop->End();
   if (rc == PCRE2_ERROR_NOMATCH) return false;
   // Beyond the match limits a pathological pattern fails with an error instead of running on.
   if (rc < 0) Raise(err::kInvalidArgument, "regular expression too complex: " + pattern_);

@@ -347,5 +347,53 @@ TEST(ScriptLimits, ARegExpOverALongTextEndsAtTheTimeOutAndAtTheStop) {
             "TrueFalseTrue");
 }
 
+TEST(ScriptLimits, ARegExpAsksTheStopAtEvery64thQuickPlaceAndAtEverySlowOne) {
+  using std::chrono::steady_clock;
+  Engine engine;
+  engine.SetTimeout(0);
+  int asked = 0;
+  steady_clock::time_point stopAt = steady_clock::now() + std::chrono::hours(1);
+  engine.SetStopQuery([&] {
+    ++asked;
+    return steady_clock::now() > stopAt;
+  });
+  // A scan that tries a match at each of 64000 places asks as the statement loop does, so that
+  // the clock is no cost of the match.
+  engine.AddCode("Dim quick : Set quick = New RegExp : quick.Pattern = \"a\\d\"\n");
+  asked = 0;
+  EXPECT_EQ(vb::CStr(engine.Eval("quick.Test(String(64000, \"a\"))")), "False");
+  EXPECT_LT(asked, 64000 / 16);
+  EXPECT_GT(asked, 64000 / 128);
+
+  // After 3200 quick places, each place takes about a third of a second, all of them about a
+  // minute: the first slow place is asked about, not the 64th.
+  engine.AddCode(
+      "Dim slow : Set slow = New RegExp : slow.Pattern = \"(?:a|a){0,21}\\d\"\n"
+      "Dim text : text = Replace(Space(3200), \" \", \"ab\") & String(250, \"a\")\n");
+  for (bool stop : {true, false}) {
+    SCOPED_TRACE(stop);
+    engine.SetTimeout(stop ? 0 : 300);
+    auto started = steady_clock::now();
+    stopAt = started + (stop ? std::chrono::milliseconds(200) : std::chrono::hours(1));
+    EXPECT_EQ(ErrorOf([&] { engine.Eval("slow.Test(text)"); }), kErrTimeout);
+    EXPECT_LT(steady_clock::now() - started, std::chrono::seconds(10));
+  }
+}
+
+TEST(ScriptLimits, ARegExpPlaceBeyondAQuickOnesWorkFindsWhatItFound) {
+  Engine engine;
+  // The place of the first match needs more work than a quick one: the search goes on from it.
+  engine.AddCode(
+      "Dim re : Set re = New RegExp : re.Global = True : re.Pattern = \"<b>(.|\\n)*?</b>\"\n"
+      "Dim doc : doc = \"x<b>\" & String(50000, \"y\") & \"</b> <b>z</b>\"\n");
+  EXPECT_EQ(vb::CStr(engine.Eval(
+                "re.Execute(doc)(0).FirstIndex & \" \" & re.Execute(doc)(1).FirstIndex")),
+            "1 50009");
+  // \G holds only where the search started, not at the slow place.
+  engine.ExecuteStatement("re.Pattern = \"(?:x?a|x?a){0,16}c|\\Gx\"");
+  EXPECT_EQ(vb::CStr(engine.Eval("re.Test(\"bx\" & String(16, \"a\")) & re.Test(\"xa\")")),
+            "FalseTrue");
+}
+
 }  // namespace
 }  // namespace fern::script

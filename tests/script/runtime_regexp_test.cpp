@@ -103,5 +103,17 @@ TEST(RuntimeRegExp, BadPatternRaisesSyntaxError) {
   EXPECT_EQ(ObjOf(Variant(re))->TypeName(), "IRegExp2");
 }
 
+TEST(RuntimeRegExp, PatternsStayValidOrInvalidAsWritten) {
+  // Invalid as written, though each would compile inside a group or before more pattern text.
+  for (const char* bad : {"a)(?:b", "a|b)(c", ")(", "a\\", "a\\c", "*a"}) {
+    SCOPED_TRACE(bad);
+    EXPECT_EQ(ErrorOf([&] { Get(Re(bad), "Test", {"ab"}); }), 5017);
+  }
+  // A setting PCRE2 takes only at the very start, top-level alternatives, a \Q left open.
+  EXPECT_TRUE(Get(Re("(*LIMIT_MATCH=1000)a"), "Test", {"ba"}).boolVal());
+  EXPECT_EQ(Get(Re("^x|y$|\\Qa)", true), "Replace", {"xa)xy", "-"}).str(), "--x-");
+  EXPECT_EQ(Get(Re("(?i)a|b", true), "Replace", {"AB", "-"}).str(), "--");
+}
+
 }  // namespace
 }  // namespace fern::script
