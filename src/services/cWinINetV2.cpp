@@ -291,7 +291,12 @@ bool cWinINetV2::PutFile(const std::string& localPath, const std::string& remote
   curl_easy_setopt(easy, CURLOPT_READDATA, this);
   curl_easy_setopt(easy, CURLOPT_INFILESIZE_LARGE, curl_off_t{fileLength_});
   curl_easy_setopt(easy, CURLOPT_TRANSFERTEXT, type == 1 ? 1L : 0L);
-  const services::TransferResult result = session_.Run(Stop());
+  // A text transfer changes line ends on the way, so only a binary one has a size to compare.
+  if (type != 1) services::CurlAccess::AskSizeAfter(session_, remoteName);
+  services::TransferResult result = session_.Run(Stop());
+  if (result.ok() && !readFailed_ && type != 1 &&
+      services::CurlAccess::HeldOtherThanSent(session_, fileLength_, remoteName))
+    result = session_.LastResult();
   if (result.kind == services::TransferResult::Kind::kCancelled && !readFailed_) {
     // Stopped: no failure to report, but what went out of the file must not stay.
     cancelled_ = true;

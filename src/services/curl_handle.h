@@ -23,6 +23,13 @@ struct CurlAccess {
   static void ApplyProxyRule(CURL* easy, const std::string& rule);
   // TLS at version 1.2, on every FTP handle: a plain FTP connection is not changed by it.
   static void KeepFtpTlsAt12(CURL* easy);
+  // FTP: SIZE of `path` once the upload is done ("*": a refusal is no failure). The transfer may
+  // end well while the server keeps less than was sent (a data connection reset under TLS), so
+  // HeldOtherThanSent then compares: only a whole file counts.
+  static void AskSizeAfter(CurlSession& session, const std::string& path);
+  // True when the server's SIZE answer names another count than `sent`; the session's result is
+  // then a partial file, with both counts in its error text.
+  static bool HeldOtherThanSent(CurlSession& session, long long sent, const std::string& name);
 
   // The session's own parts, for its implementation.
   static void EnsureHandles(CurlSession::Impl& impl);

@@ -549,29 +549,37 @@ TransferResult CurlSession::Put(const std::string& url, const std::filesystem::p
   curl_easy_setopt(h, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(ec ? 0 : size));
   curl_easy_setopt(h, CURLOPT_FTP_CREATE_MISSING_DIRS, static_cast<long>(CURLFTP_CREATE_DIR_RETRY));
   ApplyLogin(url, login, policy);
-  // FTP: the server's count of the file's bytes, where it answers SIZE; the command runs where
-  // the upload went, so the file's own name does.
+  // FTP: the command runs where the upload went, so the file's own name does.
   const std::string path = url.rfind("sftp://", 0) == 0 ? std::string() : UrlPath(url);
   const std::string name = path.substr(path.rfind('/') + 1);
-  if (!path.empty())
-    impl_->postQuote = curl_slist_append(impl_->postQuote, ("*SIZE " + name).c_str());
-  if (!postCommand.empty())
+  if (!path.empty()) CurlAccess::AskSizeAfter(*this, name);
+  if (!postCommand.empty()) {
     impl_->postQuote = curl_slist_append(impl_->postQuote, postCommand.c_str());
-  if (impl_->postQuote) curl_easy_setopt(h, CURLOPT_POSTQUOTE, impl_->postQuote);
+    curl_easy_setopt(h, CURLOPT_POSTQUOTE, impl_->postQuote);
+  }
   const TransferResult r = Run(stop);
   if (path.empty() || ec || (!r.ok() && impl_->result != CURLE_QUOTE_ERROR)) return r;
-  // The transfer may end well while the server keeps less than was sent (a data connection
-  // reset under TLS): only a whole file counts.
-  const std::string answer = AnswerTo("SIZE");
-  if (answer.rfind("213 ", 0) != 0) return r;
+  if (!CurlAccess::HeldOtherThanSent(*this, static_cast<long long>(size), name)) return r;
+  return LastResult();
+}
+
+void CurlAccess::AskSizeAfter(CurlSession& session, const std::string& path) {
+  CurlSession::Impl& impl = *session.impl_;
+  impl.postQuote = curl_slist_append(impl.postQuote, ("*SIZE " + path).c_str());
+  curl_easy_setopt(impl.easy, CURLOPT_POSTQUOTE, impl.postQuote);
+}
+
+bool CurlAccess::HeldOtherThanSent(CurlSession& session, long long sent, const std::string& name) {
+  const std::string answer = session.AnswerTo("SIZE");
+  if (answer.rfind("213 ", 0) != 0) return false;
   char* end = nullptr;
   const long long held = std::strtoll(answer.c_str() + 4, &end, 10);
-  if (end == answer.c_str() + 4 || held == static_cast<long long>(size)) return r;
-  std::snprintf(impl_->errorBuffer, CURL_ERROR_SIZE,
-                "The server holds %lld of the %lld bytes sent of '%s'", held,
-                static_cast<long long>(size), name.c_str());
-  impl_->result = CURLE_PARTIAL_FILE;
-  return LastResult();
+  if (end == answer.c_str() + 4 || held == sent) return false;
+  CurlSession::Impl& impl = *session.impl_;
+  std::snprintf(impl.errorBuffer, CURL_ERROR_SIZE,
+                "The server holds %lld of the %lld bytes sent of '%s'", held, sent, name.c_str());
+  impl.result = CURLE_PARTIAL_FILE;
+  return true;
 }
 
 TimedPut CurlSession::PutFileKeepingTime(const std::string& url, const std::filesystem::path& file,

@@ -216,12 +216,14 @@ bool InetControl::StartFtp(const std::string& command) {
     const auto size = std::filesystem::file_size(real, ec);
     putPath_ = ResolvePath(remote);
     putBytes_ = 0;
+    putSize_ = ec ? -1 : static_cast<int64_t>(size);
     curl_easy_setopt(easy, CURLOPT_URL, (base + "/" + EscapeUrlPath(putPath_)).c_str());
     curl_easy_setopt(easy, CURLOPT_NOBODY, 0L);
     curl_easy_setopt(easy, CURLOPT_UPLOAD, 1L);
     curl_easy_setopt(easy, CURLOPT_READFUNCTION, &InetControl::ReadFile);
     curl_easy_setopt(easy, CURLOPT_READDATA, this);
     if (!ec) curl_easy_setopt(easy, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(size));
+    CurlAccess::AskSizeAfter(session_, putPath_);
   } else {
     responseCode_ = 12016;  // ERROR_INTERNET_INVALID_OPERATION
     responseInfo_ = "Unbekannter Befehl " + verb_;
@@ -270,7 +272,10 @@ void InetControl::Finish() {
   executing_ = false;
   if (upload_) std::fclose(upload_);
   upload_ = nullptr;
-  const TransferResult result = session_.LastResult();
+  TransferResult result = session_.LastResult();
+  if (result.ok() && (verb_ == "PUT" || verb_ == "SEND") && putSize_ >= 0 &&
+      CurlAccess::HeldOtherThanSent(session_, putSize_, putPath_))
+    result = session_.LastResult();
   if (result.kind == TransferResult::Kind::kCancelled) {
     // No state; the connection is cut.
     NoteCutShort();

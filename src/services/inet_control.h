@@ -119,6 +119,7 @@ class InetControl {
   std::FILE* upload_ = nullptr;
   std::string putPath_;   // the running PUT's remote path
   int64_t putBytes_ = 0;  // of the file handed to the connection so far
+  int64_t putSize_ = -1;  // of the whole file; -1 unknown
   std::string cutShort_;  // the remote path of a PUT that Cancel cut short
 };
 
