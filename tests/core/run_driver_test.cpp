@@ -268,6 +268,9 @@ TEST_F(ArchiveCopyTest, AnArchiveFolderThatCantBeMadeIsNamedForEachCopy) {
 // the next free one for both.
 TEST_F(ArchiveCopyTest, RunsInTheSameSecondKeepEachTheirOwnCopies) {
   const fs::path archive = host() / "DAT" / "FernDispatcher";
+  const auto copy = [&](double date, const std::string& name) {
+    return archive / (vb::Format(Variant::Date(date), "_yyyyMMdd_hhmmss_") + name);
+  };
   script.work = {{102, "erster Lauf"}};
   Run();
   const double first = driver->m_dtmStart;
@@ -277,9 +280,7 @@ TEST_F(ArchiveCopyTest, RunsInTheSameSecondKeepEachTheirOwnCopies) {
   std::map<fs::path, std::string> others;
   for (int second = 1; second <= 3; ++second)
     for (const char* name : {"Send.log", "Error.log"}) {
-      const fs::path p =
-          archive /
-          (vb::Format(Variant::Date(first + second / 86400.0), "_yyyyMMdd_hhmmss_") + name);
+      const fs::path p = copy(first + second / 86400.0, name);
       if (fs::exists(p)) continue;
       others[p] = std::string("anderer Lauf ") + name;
       std::ofstream(p) << others[p];
@@ -287,9 +288,7 @@ TEST_F(ArchiveCopyTest, RunsInTheSameSecondKeepEachTheirOwnCopies) {
 
   script.work = {{102, "zweiter Lauf"}};
   Run();
-  EXPECT_EQ(testing_files::ReadAll(
-                archive / (vb::Format(Variant::Date(first), "_yyyyMMdd_hhmmss_") + "Send.log")),
-            firstSend);
+  EXPECT_EQ(testing_files::ReadAll(copy(first, "Send.log")), firstSend);
   for (const auto& [p, text] : others) EXPECT_EQ(testing_files::ReadAll(p), text) << p;
   // The second run's two copies: one name form, one second, not before the run started.
   std::vector<std::string> seconds;

@@ -87,22 +87,19 @@ TEST_F(RunStop, SigtermWhileTheSaveHookRunsPacksAndSendsNothing) {
   host::DemoUploadServers servers;
   servers.ftpPort = server.port();
   ASSERT_EQ(host::AddDemoUploadPortals(host(), servers), 1);
+  // The hook says it started ("@" the test's folder), then waits for a file that never comes.
   const fs::path started = dir / "hook started";
   fs::create_directories(host() / "System" / "Services" / "OpenImmo");
-  dir.Write("host/System/Services/OpenImmo/slow.vbs",
-            "Class Slow\r\n"
-            "  Public Function Callback_BeforeXmlSave(rs, oXmlDoc, strPath, strFileName)\r\n"
-            "    Set fso = CreateObject(\"Scripting.FileSystemObject\")\r\n"
-            "    fso.CreateTextFile(\"" +
-                started.string() +
-                "\", True).Close\r\n"
-                "    Do While Not fso.FileExists(\"" +
-                (dir / "never").string() +
-                "\")\r\n"
-                "    Loop\r\n"
-                "  End Function\r\n"
-                "End Class\r\n"
-                "Dim oSlow\r\nSet oSlow = New Slow\r\nApplication.EventsConsumers.Add oSlow\r\n");
+  dir.Write(
+      "host/System/Services/OpenImmo/slow.vbs",
+      vb::Replace("Class Slow\r\n"
+                  "  Public Function Callback_BeforeXmlSave(rs, oXmlDoc, strPath, strFileName)\r\n"
+                  "    Set fso = CreateObject(\"Scripting.FileSystemObject\")\r\n"
+                  "    fso.CreateTextFile(\"@/hook started\", True).Close\r\n"
+                  "    Do While Not fso.FileExists(\"@/never\")\r\n    Loop\r\n"
+                  "  End Function\r\nEnd Class\r\n"
+                  "Dim oSlow\r\nSet oSlow = New Slow\r\nApplication.EventsConsumers.Add oSlow\r\n",
+                  "@", dir.path().string()));
 
   const pid_t run = Spawn("ImmoPortal FTP Demo");
   ASSERT_TRUE(WaitFor(run, [&] { return fs::exists(started); }))

@@ -2,7 +2,6 @@
 // it adds reaches the portal.
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include "openimmo_fixture.h"
 #include "support/ftp_server.h"
@@ -42,11 +41,9 @@ TEST_F(HookWithoutDim, ItsNoteReachesThePortal) {
   EXPECT_EQ(Errors(), 0) << Lines(102);
   const std::vector<fs::path> sent = Arrived(".xml");
   ASSERT_EQ(sent.size(), 1u);
-  std::ifstream in(sent[0], std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  EXPECT_NE(text.str().find("<!--note IMMOPORTAL DEMO 29-->"), std::string::npos)
-      << text.str().substr(text.str().size() - std::min<size_t>(text.str().size(), 400));
+  const std::string text = dir.Read(sent[0]);
+  EXPECT_NE(text.find("<!--note IMMOPORTAL DEMO 29-->"), std::string::npos)
+      << text.substr(text.size() - std::min<size_t>(text.size(), 400));
 }
 
 }  // namespace

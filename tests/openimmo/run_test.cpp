@@ -607,14 +607,10 @@ TEST_F(RunTest, PortalsSharingAHookFolderInOnePhaseEachGetOnlyTheirOwnDocumentAn
   fs::create_directories(ftpOptions.home / "in");
   testing_servers::FtpServer ftp(ftpOptions);
   ASSERT_TRUE(testing_servers::MakeSshKey(dir / "client_key"));
-  testing_servers::SshdOptions sshdOptions;
-  sshdOptions.dir = dir / "sshd";
-  sshdOptions.home = dir / "sftp";
-  sshdOptions.hostKey = dir / "host_key";
-  sshdOptions.clientPub = dir / "client_key.pub";
-  fs::create_directories(sshdOptions.dir);
-  fs::create_directories(sshdOptions.home / "upload");
-  testing_servers::SshdServer sshd(sshdOptions);
+  fs::create_directories(dir / "sshd");
+  fs::create_directories(dir / "sftp" / "upload");
+  testing_servers::SshdServer sshd(
+      {dir / "sshd", dir / "sftp", dir / "host_key", dir / "client_key.pub", ""});
   host::DemoUploadServers servers;
   servers.ftpPort = ftp.port();
   servers.sftpPort = sshd.port();

@@ -221,20 +221,6 @@ TEST_F(KavantorApiTest, HugeAnswersAreLoggedMasked) {
   }
 }
 
-// The secret in the forms a log might carry it.
-std::vector<std::string> SecretForms(const std::string& secret) {
-  std::string percent, entities;
-  for (unsigned char c : secret) {
-    static const char* hex = "0123456789ABCDEF";
-    if (std::isalnum(c))
-      percent += static_cast<char>(c);
-    else
-      percent += std::string("%") + hex[c >> 4] + hex[c & 15];
-    entities += c == '&' ? "&amp;" : c == '<' ? "&lt;" : c == '>' ? "&gt;" : std::string(1, c);
-  }
-  return {secret, percent, entities};
-}
-
 TEST_F(KavantorApiTest, SecretsInAttributesObjectsEscapesAndEntitiesStayOutOfBothLogs) {
   // Each answer carries "S3cr+t/<n>z" once, as a service or its error page may write it.
   const struct {
@@ -276,8 +262,10 @@ TEST_F(KavantorApiTest, SecretsInAttributesObjectsEscapesAndEntitiesStayOutOfBot
     size_t shown = 0;
     for (size_t pos = 0; (pos = log.find(" rest42", pos)) != std::string::npos; ++pos) ++shown;
     EXPECT_GE(shown, std::size(cases));
+    // Each secret as sent and percent-encoded.
     for (int i = 1; i <= 14; ++i)
-      for (const std::string& form : SecretForms("S3cr+t/" + std::to_string(i) + "z"))
+      for (const std::string& form :
+           {"S3cr+t/" + std::to_string(i) + "z", "S3cr%2Bt%2F" + std::to_string(i) + "z"})
         EXPECT_EQ(log.find(form), std::string::npos) << form << "\n" << log;
   }
 }

@@ -40,7 +40,12 @@ enum class Server { kVsftpd, kVsftpdImplicit, kPyftpdlib };
 // latter stays passive under TLS where libcurl can't protect an active data connection).
 enum class Road { kFtps, kPassive, kActive };
 
-std::string RoadName(Road road) {
+std::string NameOf(Server s) {
+  return s == Server::kVsftpd           ? "Vsftpd"
+         : s == Server::kVsftpdImplicit ? "VsftpdImplicit"
+                                        : "Pyftpdlib";
+}
+std::string NameOf(Road road) {
   return road == Road::kFtps ? "Ftps" : road == Road::kPassive ? "Passive" : "Active";
 }
 
@@ -57,9 +62,9 @@ class TlsUpload
     };
   }
 
-  // Starts the server of the test's parameter on home_, with the login it takes. Both read a
-  // little behind the client, so they still hold data when it closes.
-  void StartServer(const FtpServerOptions& given = {}) {
+  // Starts the server of the test's parameter on home_ (pyftpdlib with `o`), with the login it
+  // takes. Both read a little behind the client, so they still hold data when it closes.
+  void StartServer(FtpServerOptions o) {
     if (std::get<0>(GetParam()) != Server::kPyftpdlib) {
       vsftpd_ = std::make_unique<Vsftpd>(testing_servers::VsftpdOptions{
           home_, root_ / "vsftpd", {"anon_max_rate=4000000"}, cert_, key_, Implicit()});
@@ -68,12 +73,8 @@ class TlsUpload
       password_ = "x";
       return;
     }
-    FtpServerOptions o = Options();
     o.cert = cert_;
     o.key = key_;
-    o.noSize = given.noSize;
-    o.cutOnce = given.cutOnce;
-    o.perm = given.perm;
     o.slowRead = 0.002;
     pyftpd_ = std::make_unique<FtpServer>(o);
     port_ = pyftpd_->port();
@@ -96,12 +97,11 @@ class TlsUpload
           settings.hostFolder = root_.string();
           ShortLimits(settings.limits);
           services::UploadRoutes routes(settings, nullptr, events_);
-          services::UploadTarget target;
-          target.server = "127.0.0.1:" + std::to_string(port_);
-          target.folder = Remote();
-          target.user = user_;
-          target.password = password_;
-          if (Implicit()) target.options = "-implicit";
+          const services::UploadTarget target{.server = "127.0.0.1:" + std::to_string(port_),
+                                              .folder = Remote(),
+                                              .user = user_,
+                                              .password = password_,
+                                              .options = Implicit() ? "-implicit" : ""};
           return routes.Ftps(target, local_.string(), "jpg") ? "" : "no success";
         }
         case Road::kPassive:
@@ -117,10 +117,7 @@ class TlsUpload
           ftp.Init("", th);
           ShortLimits(ftp.Limits());
           ftp.Limits().caFile = cert_.string();
-          std::string said;
-          ftp.WorkState = [&](int16_t s, const std::string& t) {
-            said += std::to_string(s) + " " + t + "\n";
-          };
+          ftp.WorkState = events_.WorkState;
           // Passive mode takes the port from the proxy text, active mode from the host text.
           const std::string scheme = Implicit() ? "ftps://" : "ftpes://";
           const std::string hostText =
@@ -129,7 +126,7 @@ class TlsUpload
           return ftp.FtpSendFolder(hostText, user_, password_, local_.string(), Remote(), "JPG",
                                    proxy, false)
                      ? ""
-                     : "no success\n" + said;
+                     : "no success";
         }
       }
     } catch (const HostError& e) {
@@ -167,7 +164,7 @@ TEST_P(TlsUpload, ManyFilesOverOneConnectionArriveWhole) {
   for (int k = 0; k < kFiles; ++k)
     WriteAll(local_ / ("pic_" + std::to_string(k) + ".jpg"),
              RandomBytes(300000 + 1000 * static_cast<size_t>(k), static_cast<unsigned>(k) + 1));
-  StartServer();
+  StartServer(Options());
   const std::string error = Send();
   EXPECT_EQ(error, "") << lines_;
   EXPECT_EQ(WholeOnServer(), kFiles) << error << lines_ << ServerLog();
@@ -178,14 +175,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Combine(::testing::Values(Server::kVsftpd, Server::kVsftpdImplicit,
                                          Server::kPyftpdlib),
                        ::testing::Values(Road::kFtps, Road::kPassive, Road::kActive)),
-    [](const auto& p) {
-      const Server server = std::get<0>(p.param);
-      const Road road = std::get<1>(p.param);
-      return std::string(server == Server::kVsftpd           ? "Vsftpd"
-                         : server == Server::kVsftpdImplicit ? "VsftpdImplicit"
-                                                             : "Pyftpdlib") +
-             RoadName(road);
-    });
+    [](const auto& p) { return NameOf(std::get<0>(p.param)) + NameOf(std::get<1>(p.param)); });
 
 // The server's SIZE after each upload, on every road: pyftpdlib keeps half of the first "cut"
 // file and answers 226 all the same.
@@ -199,7 +189,7 @@ TEST_P(SizeCheck, AFileTheServerHoldsOnlyInPartFailsTheUploadAndGoes) {
     SCOPED_TRACE(perm);
     fs::remove_all(home_ / "in");
     lines_.clear();
-    FtpServerOptions o;
+    FtpServerOptions o = Options();
     o.cutOnce = true;
     o.perm = perm;
     StartServer(o);
@@ -223,7 +213,7 @@ TEST_P(SizeCheck, AFileTheServerHoldsOnlyInPartFailsTheUploadAndGoes) {
 
 TEST_P(SizeCheck, AServerWithoutSizeStillGetsItsUploadsCounted) {
   WriteAll(local_ / "a.jpg", RandomBytes(300000, 8));
-  FtpServerOptions o;
+  FtpServerOptions o = Options();
   o.noSize = true;
   StartServer(o);
   EXPECT_EQ(Send(), "");
@@ -236,7 +226,7 @@ INSTANTIATE_TEST_SUITE_P(Pyftpdlib, SizeCheck,
                          ::testing::Combine(::testing::Values(Server::kPyftpdlib),
                                             ::testing::Values(Road::kFtps, Road::kPassive,
                                                               Road::kActive)),
-                         [](const auto& p) { return RoadName(std::get<1>(p.param)); });
+                         [](const auto& p) { return NameOf(std::get<1>(p.param)); });
 
 // Only FTP is held at TLS 1.2: HTTPS (the REST service, the web site's pages) still gets 1.3.
 TEST(TlsVersion, HttpsStillNegotiatesTls13) {

@@ -58,7 +58,6 @@ class SiteStopTest : public WebsiteTest {
   }
   void ExpectNothingLeft() {
     EXPECT_FALSE(Said("auf dem Webserver nicht")) << Errors();
-    EXPECT_EQ(HttpStatus("kv_webserver/transfer_1.big"), 404);
     EXPECT_EQ(SiteFiles("transfer"), "");
     EXPECT_EQ(Count("select count(*) from boersenobj where status<>0 and boersen_dsn in (select "
                     "DSN from Boersen where boersen_name='Eigene Homepage')"),
