@@ -9,12 +9,14 @@ runs=${2:-5}
 here=$(dirname "$0")
 vbs="$build/tests/script/vbs-run"
 median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
+# The user CPU seconds of one run of a command, its output dropped.
+cpu() { { /usr/bin/time -f %U "$@" >/dev/null; } 2>&1; }
 for w in fib calls midwalk midwalk_utf8 instr mixed; do
   ours=""; lua=""
   i=0
   while [ $i -lt "$runs" ]; do
-    ours="$ours $( { /usr/bin/time -f %U "$vbs" "$here/$w.vbs" >/dev/null; } 2>&1 )"
-    lua="$lua $( { /usr/bin/time -f %U lua5.4 "$here/$w.lua" >/dev/null; } 2>&1 )"
+    ours="$ours $(cpu "$vbs" "$here/$w.vbs")"
+    lua="$lua $(cpu lua5.4 "$here/$w.lua")"
     i=$((i + 1))
   done
   o=$(echo $ours | tr ' ' '\n' | median)
@@ -25,8 +27,8 @@ for w in regexp_scan regexp_patterns; do
   deadline=""; none=""
   i=0
   while [ $i -lt "$runs" ]; do
-    deadline="$deadline $( { /usr/bin/time -f %U "$vbs" "$here/$w.vbs" >/dev/null; } 2>&1 )"
-    none="$none $( { VBS_RUN_TIMEOUT_MS=0 /usr/bin/time -f %U "$vbs" "$here/$w.vbs" >/dev/null; } 2>&1 )"
+    deadline="$deadline $(cpu "$vbs" "$here/$w.vbs")"
+    none="$none $(VBS_RUN_TIMEOUT_MS=0 cpu "$vbs" "$here/$w.vbs")"
     i=$((i + 1))
   done
   d=$(echo $deadline | tr ' ' '\n' | median)

@@ -659,6 +659,23 @@ TransferResult CurlSession::RemoveFile(const std::string& url, const Credentials
   return Run(stop);
 }
 
+CurlSession::RemoteSize CurlSession::SizeOf(const std::string& url, const Credentials& login,
+                                            const PeerPolicy& policy, const StopFn& stop) {
+  CURL* h = CurlAccess::Prepare(*this);
+  curl_easy_setopt(h, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(h, CURLOPT_NOBODY, 1L);
+  ApplyLogin(url, login, policy);
+  RemoteSize out;
+  out.result = Run(stop);
+  out.missing =
+      impl_->result == CURLE_REMOTE_FILE_NOT_FOUND || impl_->result == CURLE_REMOTE_ACCESS_DENIED;
+  curl_off_t length = -1;
+  if (out.result.ok() &&
+      curl_easy_getinfo(h, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK)
+    out.size = length;
+  return out;
+}
+
 void CurlSession::ApplyLogin(const std::string& url, const Credentials& login,
                              const PeerPolicy& policy) {
   CURL* h = impl_->easy;

@@ -119,6 +119,14 @@ class CurlSession {
   // under the same login and peer checks.
   TransferResult RemoveFile(const std::string& url, const Credentials& login,
                             const PeerPolicy& policy, const StopFn& stop = {});
+  // The size of the file at an "ftp://" or "ftps://" URL as the server tells it.
+  struct RemoteSize {
+    TransferResult result;
+    bool missing = false;  // neither the file nor its folder is there (the result failed)
+    int64_t size = -1;     // -1: the server does not say
+  };
+  RemoteSize SizeOf(const std::string& url, const Credentials& login, const PeerPolicy& policy,
+                    const StopFn& stop = {});
   // Posts the XML text as "text/xml; charset=UTF-8" with `method` ("POST"); a URL without scheme
   // is HTTP. The reply holds the status and the answer whatever the status. `proxyRule` as for
   // Get.

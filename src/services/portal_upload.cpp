@@ -21,7 +21,6 @@
 #include "platform/text_file.h"
 #include "platform/vb.h"
 #include "platform/waits.h"
-#include "services/curl_handle.h"
 #include "services/upload_walk.h"
 
 namespace fern::services {
@@ -474,24 +473,6 @@ struct NoLog {
   void Line(const std::string&) {}
 };
 
-// The size of the file at an "ftp://" URL as the server tells it (-1: it does not say). The
-// result is kFailed with CURLE_REMOTE_FILE_NOT_FOUND or CURLE_REMOTE_ACCESS_DENIED when neither
-// the file nor its folder is there.
-TransferResult RemoteSize(CurlSession& cs, const std::string& url, const Credentials& login,
-                          const CurlSession::StopFn& stop, int64_t& size) {
-  CURL* h = CurlAccess::Prepare(cs);
-  curl_easy_setopt(h, CURLOPT_URL, url.c_str());
-  curl_easy_setopt(h, CURLOPT_NOBODY, 1L);
-  curl_easy_setopt(h, CURLOPT_USERNAME, login.user.c_str());
-  curl_easy_setopt(h, CURLOPT_PASSWORD, login.password.c_str());
-  const TransferResult r = cs.Run(stop);
-  curl_off_t length = -1;
-  if (!r.ok() || curl_easy_getinfo(h, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) != CURLE_OK)
-    length = -1;
-  size = length;
-  return r;
-}
-
 }  // namespace
 
 void UploadRoutes::RemoveCutNcFtpFiles(const UploadTarget& target,
@@ -513,17 +494,16 @@ void UploadRoutes::RemoveCutNcFtpFiles(const UploadTarget& target,
   for (const fs::path& file : stored) {
     const std::string name = file.filename().string();
     const std::string url = RemoteUrl(base, false, target.folder, name);
-    int64_t size = -1;
-    const TransferResult r = RemoteSize(cs, url, login, deadline.Stop(), size);
-    const CURLcode code = CurlAccess::LastCode(cs);
+    const CurlSession::RemoteSize held = cs.SizeOf(url, login, PeerPolicy{}, deadline.Stop());
     std::error_code ec;
     // Not there, there whole, or a server that tells no size: nothing to remove, or nothing
     // known to be cut.
-    if ((!r.ok() && (code == CURLE_REMOTE_FILE_NOT_FOUND || code == CURLE_REMOTE_ACCESS_DENIED)) ||
-        (r.ok() && (size < 0 || static_cast<uintmax_t>(size) == fs::file_size(file, ec))))
+    if (held.missing || (held.result.ok() && (held.size < 0 || static_cast<uintmax_t>(held.size) ==
+                                                                   fs::file_size(file, ec))))
       continue;
     const std::string remote = FolderPart(target.folder) + "/" + name;
-    ReportPartial(log, remote, r.ok() ? RemovePartial(cs, url, login, PeerPolicy{}) : r);
+    ReportPartial(log, remote,
+                  held.result.ok() ? RemovePartial(cs, url, login, PeerPolicy{}) : held.result);
   }
 }
 
@@ -570,10 +550,9 @@ bool UploadRoutes::NcFtpPut(const UploadTarget& target, const std::string& local
     Wait(true);
     const ProcessResult r = RunProcess(argv, po);
     Wait(false);
-    // A stop may reach the program before us (systemd signals every process of the job, one
-    // after another): what it ended with then is the stop's doing.
-    // The stop that killed the tool is on its way to us too; a tool killed by someone else is
-    // a failure after this short wait.
+    // A stop may reach the tool before us (systemd signals every process of the job, one after
+    // another): its end is then the stop's doing, once the stop reached us too; a tool killed by
+    // someone else is a failure after this short wait.
     if (!r.Succeeded() && IsStopSignal(r)) SleepUnlessStopped(1000);
     if (EscPressed() && !r.Succeeded()) {
       RemoveCutNcFtpFiles(target, files, ReadFrom(logPath, logStart));
