@@ -207,7 +207,7 @@ TEST_F(RunStop, ANextRunRemovesWhatAKilledOneLeftAndAHangUpIsAStop) {
 // Started with nohup by a shell without job control (SIGHUP and SIGINT ignored), the run goes on
 // when the terminal closes or the shell's Ctrl+C reaches the group: the archive arrives whole.
 TEST_F(RunStop, UnderNohupAHangUpAndAnInterruptLeaveTheRunGoing) {
-  const auto server = FtpPortal(256 * 1024);
+  const auto server = FtpPortal(128 * 1024);
   const pid_t run =
       Spawn("ImmoPortal FTP Demo", {"/bin/sh", "-c", "trap '' INT; exec nohup \"$@\"", "sh"});
   ASSERT_TRUE(WaitFor(run, [&] { return !fs::is_empty(dir / "ftp" / "in"); }))
