@@ -20,6 +20,7 @@
 #include "platform/file_error.h"
 #include "platform/host_path.h"
 #include "platform/msgbox.h"
+#include "platform/private_temp.h"
 #include "platform/vb.h"
 #include "platform/waits.h"
 
@@ -156,6 +157,12 @@ void RunDriver::RunTransfer() {
   s.g_oUtil->Wait(true);
   m_dtmStart = vb::Now();
 
+  try {
+    PrivateTempFolder();  // removes what ended runs left, and may meet what it leaves alone
+  } catch (const std::exception&) {
+    // A folder that can't be used ends each portal with its own line.
+  }
+  for (const std::string& note : TakePrivateTempNotes()) Report(state::kInfo, note, false, false);
   try {
     ReportPortalsNotSent();
   } catch (const std::exception& e) {

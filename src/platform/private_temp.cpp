@@ -1,5 +1,6 @@
 #include "platform/private_temp.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
@@ -14,6 +15,7 @@
 #include <map>
 #include <mutex>
 #include <set>
+#include <utility>
 #include <vector>
 
 #include "platform/host_error.h"
@@ -66,6 +68,13 @@ fs::path FolderOfScope() {
     folder /= ScopeName(Scope());
     MakePrivate(folder);
   }
+  // Our own folder may still refuse writes (immutable, a read-only mount): said here, not by
+  // whatever first fails to write there.
+  if (::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0)
+    throw HostError(
+        err::kPathFileAccess,
+        "Temporärer Ordner " + folder.string() + " ist nicht beschreibbar: " + std::strerror(errno),
+        "GetTempPath");
   return folder;
 }
 
@@ -96,22 +105,62 @@ Claim& Claimed() {
   return claim;
 }
 
+std::vector<std::string>& Notes() {
+  static std::vector<std::string> notes;
+  return notes;
+}
+
+// Removes `name` in the folder `dir` and, when it is a folder, what it holds; a symbolic link at
+// any level is removed as the link itself, never followed.
+void RemoveAt(int dir, const char* name) {
+  struct stat st {};
+  if (::fstatat(dir, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return;
+  if (!S_ISDIR(st.st_mode)) {
+    ::unlinkat(dir, name, 0);
+    return;
+  }
+  const int fd = ::openat(dir, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return;
+  if (DIR* d = ::fdopendir(fd)) {
+    std::vector<std::string> names;
+    while (const dirent* e = ::readdir(d))
+      if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
+        names.emplace_back(e->d_name);
+    for (const std::string& n : names) RemoveAt(::dirfd(d), n.c_str());
+    ::closedir(d);
+  } else {
+    ::close(fd);
+  }
+  ::unlinkat(dir, name, AT_REMOVEDIR);
+}
+
 void Sweep(const fs::path& folder) {
   const pid_t self = ::getpid();
-  std::map<pid_t, std::vector<fs::path>> work;
+  std::map<pid_t, std::vector<std::string>> work;
   std::set<pid_t> marked;
   std::error_code ec;
   for (const auto& e : fs::directory_iterator(folder, ec)) {
     bool marker = false;
-    const pid_t pid = PidOf(e.path().filename().string(), marker);
+    const std::string name = e.path().filename().string();
+    const pid_t pid = PidOf(name, marker);
     if (pid <= 0 || pid == self) continue;
     if (marker)
       marked.insert(pid);
     else
-      work[pid].push_back(e.path());
+      work[pid].push_back(name);
   }
   for (const pid_t pid : marked) work[pid];
-  for (auto& [pid, paths] : work) {
+  const int top = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (top < 0) return;
+  // Only the run's own TRANSFER folder: one that is a link leads out of the private folder.
+  int transfer = ::openat(top, "TRANSFER", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  struct stat st {};
+  if (transfer < 0 && ::fstatat(top, "TRANSFER", &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+      S_ISLNK(st.st_mode))
+    Notes().push_back("Der Ordner " + (folder / "TRANSFER").string() +
+                      " ist ein Verweis; er und sein Ziel bleiben unberührt.");
+  bool othersRun = false;
+  for (auto& [pid, names] : work) {
     int lock = -1;
     if (marked.count(pid)) {
       // The lock is free once its process is gone, whoever has its id now.
@@ -120,19 +169,28 @@ void Sweep(const fs::path& folder) {
       if (lock < 0) continue;
       if (::flock(lock, LOCK_EX | LOCK_NB) != 0) {
         ::close(lock);
+        othersRun = true;
         continue;
       }
     } else if (::kill(pid, 0) == 0 || errno != ESRCH) {
+      othersRun = true;
       continue;  // made by a process without a marker that still runs
     }
-    paths.push_back(folder / "TRANSFER" / ("zipcheck-" + std::to_string(pid)));
-    paths.push_back(folder / "TRANSFER" / ("upload-" + std::to_string(pid)));
-    for (const fs::path& p : paths) fs::remove_all(p, ec);
+    for (const std::string& name : names) RemoveAt(top, name.c_str());
+    if (transfer >= 0) {
+      RemoveAt(transfer, ("zipcheck-" + std::to_string(pid)).c_str());
+      RemoveAt(transfer, ("upload-" + std::to_string(pid)).c_str());
+    }
     if (lock >= 0) {
-      fs::remove(folder / MarkerName(pid), ec);
+      ::unlinkat(top, MarkerName(pid).c_str(), 0);
       ::close(lock);
     }
   }
+  // The web-site work (its container unpacks to the site's database password) carries no
+  // process id: with no other process of the scope alive, it is an ended run's.
+  if (!othersRun) RemoveAt(top, "kvws");
+  if (transfer >= 0) ::close(transfer);
+  ::close(top);
 }
 
 // Holds this process's marker in `folder`: made under a passing name and locked before it
@@ -173,6 +231,11 @@ fs::path PrivateTempFolder() {
     Sweep(folder);
   }
   return folder;
+}
+
+std::vector<std::string> TakePrivateTempNotes() {
+  std::lock_guard<std::mutex> lock(Claimed().mutex);
+  return std::exchange(Notes(), {});
 }
 
 void RemoveWorkOfEndedRuns() {

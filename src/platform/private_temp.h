@@ -15,6 +15,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace fern {
 
@@ -29,5 +30,8 @@ std::filesystem::path PrivateTempFolder();
 // Removes from the scope's private folder the work of processes that have ended (done once by
 // the first PrivateTempFolder of a scope).
 void RemoveWorkOfEndedRuns();
+
+// What the removal met and left alone (a TRANSFER that is a link), once each, for the send log.
+std::vector<std::string> TakePrivateTempNotes();
 
 }  // namespace fern

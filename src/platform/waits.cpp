@@ -41,9 +41,12 @@ State& S() {
   return state;
 }
 
+// Every further signal leaves the stop as the first set it: its clean-up keeps its time, and the
+// logs name the first signal.
 extern "C" void OnCancelSignal(int sig) {
   NoteStopTime();
-  g_signal.store(sig, std::memory_order_relaxed);
+  int none = 0;
+  g_signal.compare_exchange_strong(none, sig, std::memory_order_relaxed);
   g_esc.store(1, std::memory_order_relaxed);
 }
 
@@ -107,11 +110,19 @@ void InstallCancelSignals() {
   struct sigaction sa {};
   sa.sa_handler = OnCancelSignal;
   sigemptyset(&sa.sa_mask);
-  sa.sa_flags = SA_RESETHAND | SA_RESTART;
-  sigaction(SIGINT, &sa, nullptr);
+  sa.sa_flags = SA_RESTART;
   sigaction(SIGTERM, &sa, nullptr);
-  // A closed terminal or ssh session: the run stops and writes its record, as for SIGTERM.
-  sigaction(SIGHUP, &sa, nullptr);
+  // A closed terminal or ssh session stops the run as SIGTERM does, and Ctrl+C too; but nohup
+  // ignores SIGHUP, and a shell without job control SIGINT for its background jobs: what the
+  // program was started with stays ignored.
+  for (int sig : {SIGINT, SIGHUP}) {
+    struct sigaction was {};
+    if (sigaction(sig, nullptr, &was) == 0 && was.sa_handler == SIG_IGN) continue;
+    sigaction(sig, &sa, nullptr);
+  }
+  // A console whose reader has gone fails the write, not the run; children start with SIGPIPE
+  // at its default again (process.cpp).
+  signal(SIGPIPE, SIG_IGN);
 }
 
 void SetBusyHook(std::function<void(bool)> hook) { S().busyHook = std::move(hook); }

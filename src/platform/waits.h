@@ -31,11 +31,13 @@ void ResetEsc();
 std::chrono::steady_clock::time_point StopTime();
 
 // SIGINT, SIGTERM and SIGHUP set the cancel flag (the handler does nothing else, so it is
-// async-signal-safe). The handlers act once: a second signal of the same kind ends the process
-// as it normally would, so a program that does not stop can still be stopped.
+// async-signal-safe); SIGINT and SIGHUP stay ignored when the program was started with them
+// ignored (nohup). Every further signal leaves the stop as it is, so its clean-up ends and the
+// run writes its record; SIGKILL ends a run at once. SIGPIPE is ignored: a write to a console
+// whose reader has gone fails instead of ending the process.
 void InstallCancelSignals();
-// The signal that set the cancel flag (SIGINT, SIGTERM or SIGHUP), 0 when none came; ResetEsc
-// leaves it, so a run stopped by the system is told apart from one cancelled with Esc.
+// The first signal that set the cancel flag (SIGINT, SIGTERM or SIGHUP), 0 when none came;
+// ResetEsc leaves it, so a run stopped by the system is told apart from one cancelled with Esc.
 int CancelSignal();
 void ResetCancelSignal();
 

@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <memory>
 #include <thread>
 
 #include "core/startup.h"
@@ -14,6 +16,7 @@
 #include "platform/vb.h"
 #include "support/child_process.h"
 #include "support/ftp_server.h"
+#include "support/scratch_dir.h"
 #include "support/stalled_portal.h"
 
 namespace fern::testing {
@@ -28,13 +31,20 @@ class RunStop : public OfficeTest {
     for (pid_t& pid : pids_) StopChildGroup(pid);
   }
 
-  // The unattended run over `portal`, started in the background.
-  pid_t Spawn(const std::string& portal) {
-    const pid_t pid = SpawnInGroup({FERN_DISPATCHER_EXE, "/PATHKV", host().string(), "/USERKV",
-                                    "DEMO", "/PORTAL", vb::Replace(portal, " ", "§")},
-                                   {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"},
-                                   {"TMPDIR=" + Tmp().string()},
-                                   dir / ("app-" + std::to_string(pids_.size()) + ".log"));
+  // The unattended run over `portal` ("A|B" for two), started in the background behind
+  // `before` (a command that execs the rest); its output onto `out`, else into "app-<n>.log".
+  pid_t Spawn(const std::string& portal, std::vector<std::string> before = {}, int out = -1) {
+    std::vector<std::string> argv = std::move(before);
+    for (const std::string& a : {std::string(FERN_DISPATCHER_EXE), std::string("/PATHKV"),
+                                 host().string(), std::string("/USERKV"), std::string("DEMO"),
+                                 std::string("/PORTAL"), vb::Replace(portal, " ", "§")})
+      argv.push_back(a);
+    const std::vector<std::string> drop{"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"};
+    const std::string tmp = "TMPDIR=" + Tmp().string();
+    const pid_t pid = out >= 0
+                          ? SpawnInGroupOnto(argv, drop, {tmp}, out)
+                          : SpawnInGroup(argv, drop, {tmp},
+                                         dir / ("app-" + std::to_string(pids_.size()) + ".log"));
     pids_.push_back(pid);
     return pid;
   }
@@ -42,9 +52,9 @@ class RunStop : public OfficeTest {
     fs::create_directories(dir / "tmp");
     return dir / "tmp";
   }
-  // The run's exit code once it ended within 10 s; -1 when it did not.
-  int Ended(pid_t pid) {
-    const int status = WaitExit(pid, std::chrono::seconds(10));
+  // The run's exit code once it ended within `limit`; -1 when it did not.
+  int Ended(pid_t pid, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+    const int status = WaitExit(pid, limit);
     if (status == -1) return -1;
     for (pid_t& p : pids_)
       if (p == pid) p = -1;
@@ -72,6 +82,39 @@ class RunStop : public OfficeTest {
         if (e.path().filename().string().rfind("fern" + std::to_string(pid) + "_", 0) == 0)
           out.push_back(e.path().filename().string());
     return out;
+  }
+
+  // The private folder of the host's runs, once a run made it.
+  fs::path ScopeFolder() {
+    std::error_code ec;
+    for (const auto& e :
+         fs::directory_iterator(Tmp() / ("fern-" + std::to_string(::geteuid())), ec))
+      if (e.path().filename().string().starts_with("host-")) return e.path();
+    return {};
+  }
+  // The FTP server of the portal "ImmoPortal FTP Demo", its inbox dir/ftp/in.
+  std::unique_ptr<testing_servers::FtpServer> FtpPortal(long maxRate = 0) {
+    fs::create_directories(dir / "ftp" / "in");
+    testing_servers::FtpServerOptions options;
+    options.home = dir / "ftp";
+    options.user = "immo";
+    options.password = "immo-demo";
+    options.maxRate = maxRate;
+    auto server = std::make_unique<testing_servers::FtpServer>(options);
+    host::DemoUploadServers servers;
+    servers.ftpPort = server->port();
+    EXPECT_EQ(host::AddDemoUploadPortals(host(), servers), 1);
+    return server;
+  }
+  // Each file in the FTP inbox is a whole archive; how many there are.
+  int WholeArchivesArrived() {
+    int n = 0;
+    for (const auto& e : fs::directory_iterator(dir / "ftp" / "in")) {
+      const ProcessResult r = Run({"unzip", "-tq", e.path().string()});
+      EXPECT_TRUE(r.Succeeded()) << e.path() << " " << e.file_size() << "\n" << r.out << r.err;
+      ++n;
+    }
+    return n;
   }
 
   std::vector<pid_t> pids_;
@@ -159,6 +202,153 @@ TEST_F(RunStop, ANextRunRemovesWhatAKilledOneLeftAndAHangUpIsAStop) {
       << Log("Error.log");
   EXPECT_GE(RunLineErrors("ImmoPortal Demo|"), 1) << Log("Transfer.log");
   EXPECT_EQ(WorkOf(running), std::vector<std::string>{});
+}
+
+// Started with nohup by a shell without job control (SIGHUP and SIGINT ignored), the run goes on
+// when the terminal closes or the shell's Ctrl+C reaches the group: the archive arrives whole.
+TEST_F(RunStop, UnderNohupAHangUpAndAnInterruptLeaveTheRunGoing) {
+  const auto server = FtpPortal(128 * 1024);
+  const pid_t run =
+      Spawn("ImmoPortal FTP Demo", {"/bin/sh", "-c", "trap '' INT; exec nohup \"$@\"", "sh"});
+  ASSERT_TRUE(WaitFor(run, [&] { return !fs::is_empty(dir / "ftp" / "in"); }))
+      << testing_files::ReadAll(dir / "app-0.log") << Log("Send.log");
+  kill(-run, SIGHUP);
+  kill(-run, SIGINT);
+  EXPECT_EQ(Ended(run, std::chrono::seconds(60)), exitcode::kOk)
+      << testing_files::ReadAll(dir / "app-0.log") << Log("Error.log");
+  EXPECT_EQ(WholeArchivesArrived(), 1);
+  EXPECT_EQ(RunLineErrors("ImmoPortal FTP Demo|"), 0) << Log("Transfer.log");
+}
+
+// A console whose reader has gone (a pipe into "head -1", a mail pipe that died): the run goes
+// on, both portals are logged, and the exit code is the run's own.
+TEST_F(RunStop, AConsoleWhoseReaderHasGoneChangesNothing) {
+  const auto server = FtpPortal();
+  Sql("UPDATE Boersen SET boersen_host = '127.0.0.1:1/in' WHERE boersen_name = 'ImmoPortal Demo'");
+  int pipe[2];
+  ASSERT_EQ(::pipe(pipe), 0);
+  ::close(pipe[0]);
+  const pid_t run = Spawn("ImmoPortal FTP Demo|ImmoPortal Demo", {}, pipe[1]);
+  ::close(pipe[1]);
+  EXPECT_EQ(Ended(run, std::chrono::seconds(60)), exitcode::kErrors) << Log("Error.log");
+  const std::string sent = Log("Send.log");
+  for (const char* portal : {"ImmoPortal FTP Demo", "ImmoPortal Demo"})
+    EXPECT_NE(sent.find(std::string("Fertig mit openimmo für '") + portal), std::string::npos)
+        << sent;
+  EXPECT_NE(Log("Error.log").find("127.0.0.1:1"), std::string::npos) << Log("Error.log");
+  EXPECT_EQ(RunLineErrors("ImmoPortal Demo|ImmoPortal FTP Demo|"), 1) << Log("Transfer.log");
+  EXPECT_EQ(WholeArchivesArrived(), 1);
+}
+
+// What an ended run seems to have left below a TRANSFER that is a link lies outside the private
+// folder: it stays, and the send log says once why.
+TEST_F(RunStop, TheRemovalOfEndedRunsNeverFollowsALink) {
+  const auto server = FtpPortal();
+  ASSERT_EQ(Ended(Spawn("ImmoPortal FTP Demo"), std::chrono::seconds(60)), exitcode::kOk)
+      << Log("Error.log");
+  const fs::path scope = ScopeFolder();
+  ASSERT_FALSE(scope.empty());
+  fs::remove_all(scope / "TRANSFER");
+  const fs::path elsewhere = dir / "elsewhere";
+  dir.Write(elsewhere / "zipcheck-99990" / "sub" / "x", "x");
+  dir.Write(elsewhere / "upload-99990" / "y", "y");
+  fs::create_directory_symlink(elsewhere, scope / "TRANSFER");
+  dir.Write(scope / "fern99990.run", "");
+  dir.Write(scope / "fern99990_1.ZIP", "work");
+
+  ASSERT_EQ(Ended(Spawn("ImmoPortal FTP Demo"), std::chrono::seconds(60)), exitcode::kOk)
+      << Log("Error.log");
+  EXPECT_TRUE(fs::exists(elsewhere / "zipcheck-99990" / "sub" / "x"));
+  EXPECT_TRUE(fs::exists(elsewhere / "upload-99990" / "y"));
+  EXPECT_TRUE(fs::is_symlink(scope / "TRANSFER"));
+  EXPECT_FALSE(fs::exists(scope / "fern99990_1.ZIP"));
+  EXPECT_FALSE(fs::exists(scope / "fern99990.run"));
+  const std::string sent = Log("Send.log");
+  const std::string note = (scope / "TRANSFER").string() + " ist ein Verweis";
+  EXPECT_NE(sent.find(note), std::string::npos) << sent;
+  EXPECT_EQ(sent.find(note), sent.rfind(note)) << sent;
+}
+
+// A private folder that refuses writes even to root: an immutable one, else a read-only mount.
+class UnwritableFolder {
+ public:
+  explicit UnwritableFolder(const fs::path& folder) : folder_(folder) {
+    if (::geteuid() != 0) {
+      fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec);
+      how_ = "chmod 500";
+    } else if (Tool({"chattr", "+i", folder.string()})) {
+      how_ = "chattr +i";
+    } else if (Tool({"mount", "--bind", folder.string(), folder.string()})) {
+      if (Tool({"mount", "-o", "remount,ro,bind", folder.string()}))
+        how_ = "mount -o ro";
+      else
+        Tool({"umount", folder.string()});
+    }
+  }
+  ~UnwritableFolder() {
+    if (how_ == "chattr +i") Tool({"chattr", "-i", folder_.string()});
+    if (how_ == "mount -o ro") Tool({"umount", folder_.string()});
+    if (how_ == "chmod 500") fs::permissions(folder_, fs::perms::owner_all);
+  }
+  const std::string& how() const { return how_; }
+
+ private:
+  static bool Tool(const std::vector<std::string>& argv) {
+    ProcessOptions quiet;
+    quiet.captureStdout = quiet.captureStderr = true;
+    quiet.timeout = std::chrono::seconds(10);
+    return RunProcess(argv, quiet).Succeeded();
+  }
+  fs::path folder_;
+  std::string how_;
+};
+
+// A private folder the run can't write ends each portal with one line that names the folder and
+// the system's reason, before any listing is exported: nothing is marked as sent.
+TEST_F(RunStop, APrivateFolderThatCantBeWrittenIsNamedWithItsReason) {
+  const auto server = FtpPortal();
+  ASSERT_EQ(Ended(Spawn("ImmoPortal FTP Demo"), std::chrono::seconds(60)), exitcode::kOk)
+      << Log("Error.log");
+  const fs::path scope = ScopeFolder();
+  ASSERT_FALSE(scope.empty());
+  fs::remove_all(dir / "ftp" / "in");
+  fs::create_directories(dir / "ftp" / "in");
+  const std::string marks = Sqlite("select status, letzte_uebertragung from boersenobj");
+  std::error_code ec;
+  for (const auto& e : fs::directory_iterator(scope)) fs::remove_all(e.path(), ec);
+  UnwritableFolder unwritable(scope);
+  if (unwritable.how().empty()) GTEST_SKIP() << "no way to make a folder unwritable for root here";
+
+  const pid_t run = Spawn("ImmoPortal FTP Demo");
+  EXPECT_EQ(Ended(run, std::chrono::seconds(60)), exitcode::kErrors) << Log("Error.log");
+  const std::string errors = Log("Error.log");
+  const std::string line = "Temporärer Ordner " + scope.string() + " ist nicht beschreibbar";
+  EXPECT_EQ(errors.find("kontaktperson"), std::string::npos) << errors;
+  EXPECT_NE(errors.find(line), std::string::npos) << unwritable.how() << "\n" << errors;
+  EXPECT_EQ(errors.find(line), errors.rfind(line)) << errors;
+  EXPECT_NE(testing_files::ReadAll(dir / "app-1.log").find(line), std::string::npos)
+      << testing_files::ReadAll(dir / "app-1.log");
+  EXPECT_EQ(Log("Send.log").find("Objekt"), std::string::npos) << Log("Send.log");
+  EXPECT_EQ(Sqlite("select status, letzte_uebertragung from boersenobj"), marks);
+  EXPECT_TRUE(fs::is_empty(dir / "ftp" / "in"));
+}
+
+// The caller's TMPDIR (a developer's shell, a CI runner) does not reach the program beside the
+// test's own.
+TEST(SpawnInGroup, AnAddedVariableTakesThePlaceOfAnInheritedOne) {
+  ScratchDir dir;
+  const char* was = std::getenv("TMPDIR");
+  const std::string before = was ? was : "";
+  ::setenv("TMPDIR", "/the-callers-tmp", 1);
+  const pid_t pid = SpawnInGroup({"env"}, {}, {"TMPDIR=/the-tests-tmp"}, dir / "env.txt");
+  if (was)
+    ::setenv("TMPDIR", before.c_str(), 1);
+  else
+    ::unsetenv("TMPDIR");
+  ASSERT_NE(WaitExit(pid, std::chrono::seconds(10)), -1);
+  const std::string env = "\n" + testing_files::ReadAll(dir / "env.txt");
+  EXPECT_NE(env.find("\nTMPDIR=/the-tests-tmp\n"), std::string::npos) << env;
+  EXPECT_EQ(env.find("\nTMPDIR=", env.find("\nTMPDIR=") + 1), std::string::npos) << env;
 }
 
 }  // namespace

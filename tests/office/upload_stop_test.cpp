@@ -235,6 +235,40 @@ TEST_P(LiveUploadStop, SigtermEndsTheFlowingUploadAtOnceAndRemovesThePartOrCount
   EXPECT_EQ(Arrived().empty(), !keeping_) << Arrived() << Log("Send.log");
 }
 
+// An impatient operator or a stop script that repeats its kill: the second SIGTERM comes while
+// the stop's clean-up waits for a server that froze in the middle of the file and comes back
+// later. The stop goes on as the first began it, within its budget, and the run writes its
+// record.
+class TwiceStoppedUpload : public LiveUploadStop {};
+
+TEST_P(TwiceStoppedUpload, ASecondSigtermLeavesTheStopAsItIs) {
+  const Road& road = std::get<0>(GetParam());
+  Spawn(road.portal, [&] { return Largest() >= 64 * 1024; });
+  if (HasFatalFailure()) return;
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  kill(-ftp_->pid(), SIGSTOP);
+  const auto stopped = Clock::now();
+  kill(pid_, SIGTERM);
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  kill(pid_, SIGTERM);
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  kill(-ftp_->pid(), SIGCONT);
+  const int status = WaitExit(pid_, std::chrono::seconds(30));
+  ASSERT_NE(status, -1) << Log("Send.log");
+  pid_ = -1;
+  EXPECT_LT(Clock::now() - stopped, std::chrono::seconds(25));  // the 20 s of the clean-up
+  EXPECT_EQ(status, 4 << 8) << testing_files::ReadAll(dir / "app.log");
+  ExpectOneRecordOfTheStop(road.portal);
+  EXPECT_EQ(Arrived(), "") << Log("Send.log");
+}
+
+INSTANTIATE_TEST_SUITE_P(FtpRoads, TwiceStoppedUpload,
+                         ::testing::Combine(::testing::ValuesIn(kRoads, kRoads + 4),
+                                            ::testing::Values(Server::kFrozen)),
+                         [](const ::testing::TestParamInfo<LiveCase>& p) {
+                           return std::string(std::get<0>(p.param).name);
+                         });
+
 INSTANTIATE_TEST_SUITE_P(
     EveryRoad, LiveUploadStop,
     ::testing::Combine(::testing::ValuesIn(kRoads, kRoads + 5),  // the FTP roads

@@ -142,5 +142,34 @@ TEST_F(PrivateTempTest, WorkOfEndedProcessesIsRemovedThatOfLiveOnesStays) {
     EXPECT_TRUE(fs::exists(folder / name)) << name;
 }
 
+// Links below the private folder are removed as links, at any depth: what they point to
+// stays. The web site's work, which carries no process id, goes once no other process of the
+// host folder lives.
+TEST_F(PrivateTempTest, TheRemovalNeverFollowsALinkAndTakesTheSiteWork) {
+  SetPrivateTempScope("/srv/host-b");
+  const fs::path folder = PrivateTempFolder();
+  const pid_t ended = ::fork();
+  if (ended == 0) ::_exit(0);
+  ::waitpid(ended, nullptr, 0);
+  const std::string id = std::to_string(ended);
+  const fs::path outside = dir.path() / "outside";
+  dir.Write("outside/keep", "x");
+  dir.Write(folder / ("fern" + id + ".run"), "");
+  dir.Write(folder / ("fern" + id + "_7") / "sub" / "file", "x");
+  fs::create_directory_symlink(outside, folder / ("fern" + id + "_7") / "sub" / "out");
+  dir.Write(folder / "TRANSFER" / ("zipcheck-" + id) / "a", "x");
+  fs::create_directory_symlink(outside, folder / "TRANSFER" / ("zipcheck-" + id) / "deep");
+  fs::create_directory_symlink(outside, folder / "TRANSFER" / ("upload-" + id));
+  dir.Write(folder / "kvws" / "WS_Eigene_Homepage" / "transfer_1.big", "password");
+
+  RemoveWorkOfEndedRuns();
+  EXPECT_TRUE(fs::exists(outside / "keep"));
+  for (const fs::path& gone :
+       {folder / ("fern" + id + "_7"), folder / "TRANSFER" / ("zipcheck-" + id),
+        folder / "TRANSFER" / ("upload-" + id), folder / ("fern" + id + ".run"), folder / "kvws"})
+    EXPECT_FALSE(fs::exists(fs::symlink_status(gone))) << gone;
+  EXPECT_TRUE(TakePrivateTempNotes().empty());
+}
+
 }  // namespace
 }  // namespace fern

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <csignal>
+#include <cstdio>
 #include <stdexcept>
 #include <thread>
 
@@ -31,6 +33,21 @@ class ProcessTest : public ::testing::Test {
     ResetEsc();
   }
 };
+
+// The program ignores SIGPIPE (and under nohup SIGHUP): its children start with both at their
+// defaults, so a tool writing into a closed pipe ends as it would from a shell.
+TEST_F(ProcessTest, ChildrenStartWithSigpipeAndSighupAtTheirDefaults) {
+  InstallCancelSignals();
+  ::signal(SIGHUP, SIG_IGN);
+  ProcessOptions capture;
+  capture.captureStdout = true;
+  const auto r = RunProcess({"grep", "SigIgn", "/proc/self/status"}, capture);
+  for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) ::signal(sig, SIG_DFL);
+  unsigned long long ignored = 0;
+  ASSERT_EQ(std::sscanf(r.out.c_str() + r.out.find("SigIgn:") + 7, "%llx", &ignored), 1) << r.out;
+  EXPECT_EQ(ignored & (1ull << (SIGPIPE - 1)), 0u) << r.out;
+  EXPECT_EQ(ignored & (1ull << (SIGHUP - 1)), 0u) << r.out;
+}
 
 TEST_F(ProcessTest, ExitCodesSignalsCaptureAndArgumentsWithoutShell) {
   ProcessOptions capture;

@@ -44,19 +44,35 @@ TEST_F(WaitsTest, PumpHookIsNotReentered) {
   EXPECT_EQ(maxDepth, 1);
 }
 
-TEST_F(WaitsTest, SignalsSetTheFlagOnce) {
+// A second signal (an operator's second Ctrl+C, a stop script's repeated kill, the kernel's and
+// the shell's SIGHUP) leaves the first stop as it is; nohup's ignored SIGHUP stays ignored.
+TEST_F(WaitsTest, EverySignalAfterTheFirstLeavesTheStopAsItIs) {
+  ResetCancelSignal();
   InstallCancelSignals();
+  ::raise(SIGHUP);
+  EXPECT_TRUE(EscPressed());
+  const auto first = StopTime();
+  Sleep(5);
   ::raise(SIGTERM);
-  EXPECT_TRUE(EscPressed());
-  ResetEsc();
-  InstallCancelSignals();
   ::raise(SIGINT);
-  EXPECT_TRUE(EscPressed());
-  // The handlers are spent: a second signal would end the process as usual.
-  struct sigaction now {};
-  ::sigaction(SIGINT, nullptr, &now);
-  EXPECT_EQ(now.sa_handler, SIG_DFL);
-  ::signal(SIGTERM, SIG_DFL);
+  ::raise(SIGTERM);
+  EXPECT_EQ(CancelSignal(), SIGHUP);
+  EXPECT_EQ(StopTime(), first);
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+    struct sigaction now {};
+    ::sigaction(sig, nullptr, &now);
+    EXPECT_NE(now.sa_handler, SIG_DFL) << sig;
+  }
+  ResetEsc();
+  ResetCancelSignal();
+
+  ::signal(SIGHUP, SIG_IGN);
+  ::signal(SIGINT, SIG_IGN);
+  InstallCancelSignals();
+  ::raise(SIGHUP);
+  ::raise(SIGINT);
+  EXPECT_FALSE(EscPressed());
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) ::signal(sig, SIG_DFL);
 }
 
 // The clean-up after a stop counts from the first stop, whether a signal or Esc set it.

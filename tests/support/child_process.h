@@ -87,15 +87,15 @@ inline void StopChildGroup(pid_t& pid) {
 }
 
 // Starts `argv` (argv[0] looked up in PATH) in a process group of its own, with this process's
-// environment minus the variables named in `drop` plus the "NAME=value" entries of `add`:
-// standard input from /dev/null, standard output and error into `log`, every other descriptor
-// closed but `keep`. The child's pid, or -1.
-inline pid_t SpawnInGroup(std::vector<std::string> argv, const std::vector<std::string>& drop,
-                          std::vector<std::string> add, const std::filesystem::path& log,
-                          int keep = -1) {
+// environment minus the variables named in `drop` plus the "NAME=value" entries of `add` (each
+// in place of an inherited one of the same name): standard input from /dev/null, standard output
+// and error onto `out`, every other descriptor closed but `keep`. The child's pid, or -1.
+inline pid_t SpawnInGroupOnto(std::vector<std::string> argv, std::vector<std::string> drop,
+                              std::vector<std::string> add, int out, int keep = -1) {
   std::vector<char*> args;
   for (std::string& a : argv) args.push_back(a.data());
   args.push_back(nullptr);
+  for (const std::string& a : add) drop.push_back(a.substr(0, a.find('=')));
   std::vector<char*> env;
   for (char** e = environ; *e; ++e) {
     bool dropped = false;
@@ -109,7 +109,6 @@ inline pid_t SpawnInGroup(std::vector<std::string> argv, const std::vector<std::
   if (pid == 0) {
     setpgid(0, 0);
     const int in = open("/dev/null", O_RDONLY);
-    const int out = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     dup2(in, 0);
     dup2(out, 1);
     dup2(out, 2);
@@ -118,6 +117,17 @@ inline pid_t SpawnInGroup(std::vector<std::string> argv, const std::vector<std::
     execvpe(args[0], args.data(), env.data());
     _exit(127);
   }
+  return pid;
+}
+
+// The same with standard output and error into the file `log`.
+inline pid_t SpawnInGroup(std::vector<std::string> argv, const std::vector<std::string>& drop,
+                          std::vector<std::string> add, const std::filesystem::path& log,
+                          int keep = -1) {
+  const int out = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (out < 0) return -1;
+  const pid_t pid = SpawnInGroupOnto(std::move(argv), drop, std::move(add), out, keep);
+  close(out);
   return pid;
 }
 

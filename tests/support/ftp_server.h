@@ -179,6 +179,8 @@ class FtpServer {
     return scheme + "127.0.0.1:" + std::to_string(port_);
   }
   const FtpServerOptions& options() const { return options_; }
+  // The server's process, which leads the group of its sessions' processes.
+  pid_t pid() const { return pid_; }
 
   void Stop() { fern::testing::StopChildGroup(pid_); }
 

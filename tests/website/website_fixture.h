@@ -2,7 +2,8 @@
 // whose folder is the document root of a php -S server, and the test binary's MariaDB. A router
 // script lets a test make chosen site addresses fail (faults.txt: "<path ending> <status>
 // [body with C escapes]" per line; status "fatal" dies as PHP does on a host that shows its
-// errors, "run" runs the script and adds the body to its answer).
+// errors, "run" runs the script and adds the body to its answer, "sleep" makes "sleeping" beside
+// the router and answers after the body's seconds).
 #pragma once
 
 #include <gtest/gtest.h>
@@ -40,6 +41,11 @@ foreach ($rules ? $rules : array() as $rule) {
       ini_set('display_errors', '1');
       ini_set('html_errors', '1');
       kvws_undefined();
+    }
+    if ($parts[1] === 'sleep') {
+      touch(__DIR__ . '/sleeping');
+      sleep((int)$parts[2]);
+      return true;
     }
     if ($parts[1] === 'run') {
       $script = $_SERVER['DOCUMENT_ROOT'] . $path;
