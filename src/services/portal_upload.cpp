@@ -436,6 +436,11 @@ bool UploadRoutes::FtpsUpload(const std::string& procedure, const UploadTarget& 
     log.Line(" Transfer done: '" + name + "' => '" + FolderPart(target.folder) + "/" + name + "'");
   }
   cs.Close();
+  // TLS 1.3 only where the server refused 1.2: the operator sees which one carried the files.
+  if (!cs.TlsVersion().empty()) {
+    log.Line("Connection secured with " + cs.TlsVersion());
+    Work(procedure + ": Verbindung über " + cs.TlsVersion());
+  }
   Work(procedure + ": WinSCP fertig");
   if (stopped) {
     log.Line("Stopped: " + failure);
