@@ -753,19 +753,47 @@ TransferResult CurlSession::RemoveFile(const std::string& url, const Credentials
 
 CurlSession::RemoteSize CurlSession::SizeOf(const std::string& url, const Credentials& login,
                                             const PeerPolicy& policy, const StopFn& stop) {
+  RemoteSize out;
+  const std::string path = UrlPath(url);
+  if (path.empty()) {
+    out.result.kind = TransferResult::Kind::kFailed;
+    out.result.message = "No file in '" + Mask(url) + "'";
+    return out;
+  }
+  // SIZE itself, in the login folder as RemoveFile's DELE: its answer tells a file that is gone
+  // from a server that does not know the command.
   CURL* h = CurlAccess::Prepare(*this);
-  curl_easy_setopt(h, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(h, CURLOPT_URL, (url.substr(0, PathStart(url)) + "/").c_str());
   curl_easy_setopt(h, CURLOPT_NOBODY, 1L);
   ApplyLogin(url, login, policy);
-  RemoteSize out;
+  // Binary first: many servers refuse SIZE in ASCII mode.
+  CurlAccess::SetQuote(*this, {"TYPE I", "SIZE " + path});
   out.result = Run(stop);
-  out.missing =
-      impl_->result == CURLE_REMOTE_FILE_NOT_FOUND || impl_->result == CURLE_REMOTE_ACCESS_DENIED;
-  curl_off_t length = -1;
-  if (out.result.ok() &&
-      curl_easy_getinfo(h, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK)
-    out.size = length;
+  const std::string answer = AnswerTo("SIZE");
+  if (out.result.ok() && answer.rfind("213 ", 0) == 0) {
+    char* end = nullptr;
+    const long long size = std::strtoll(answer.c_str() + 4, &end, 10);
+    if (end != answer.c_str() + 4 && size >= 0) out.size = size;
+  } else if (impl_->result == CURLE_QUOTE_ERROR) {
+    out.missing = FtpSaysMissing(answer);
+    // Refused for another reason: the server does not say.
+    if (!out.missing) out.result = TransferResult{};
+  }
   return out;
+}
+
+bool FtpSaysMissing(const std::string& answer) {
+  // 550 also refuses the command itself on many servers, so only a text that says the file is
+  // missing counts.
+  const std::string reply = text::LowerAscii(answer);
+  if (!reply.starts_with("550")) return false;
+  for (const char* refusal : {"denied", "permission", "privilege", "not allowed", "ascii"})
+    if (reply.find(refusal) != std::string::npos) return false;
+  for (const char* missing :
+       {"no such file", "not found", "could not get file size", "can't check for file existence",
+        "cannot find", "not exist", "doesn't exist"})
+    if (reply.find(missing) != std::string::npos) return true;
+  return false;
 }
 
 void CurlSession::ApplyLogin(const std::string& url, const Credentials& login,

@@ -123,10 +123,11 @@ class CurlSession {
   // under the same login and peer checks.
   TransferResult RemoveFile(const std::string& url, const Credentials& login,
                             const PeerPolicy& policy, const StopFn& stop = {});
-  // The size of the file at an "ftp://" or "ftps://" URL as the server tells it.
+  // The size of the file at an "ftp://" or "ftps://" URL as the server's SIZE tells it. A
+  // refused SIZE is no failure: the size is then unknown.
   struct RemoteSize {
     TransferResult result;
-    bool missing = false;  // neither the file nor its folder is there (the result failed)
+    bool missing = false;  // the server says the file is not there (the result failed)
     int64_t size = -1;     // -1: the server does not say
   };
   RemoteSize SizeOf(const std::string& url, const Credentials& login, const PeerPolicy& policy,
@@ -222,6 +223,10 @@ struct FtpEndpoint {
   bool explicitTls = false;
 };
 FtpEndpoint FtpEndpointOf(const std::string& host, int port = 0);
+
+// Whether an FTP answer says the file is not there: 550 with a text that says so ("No such
+// file", "Could not get file size"); a 550 that refuses the command itself does not.
+bool FtpSaysMissing(const std::string& answer);
 
 // "/a b/c" -> "/a%20b/c": every path component escaped, the separators kept.
 std::string EscapeUrlPath(const std::string& path);
