@@ -202,6 +202,7 @@ struct CurlSession::Impl {
   int ftpListsMfmt = -1;       // of the open connection: -1 not yet asked
   bool ftpTls = false;         // the prepared transfer is FTP, held at TLS 1.2 unless tls13
   bool tls13 = false;          // the FTP server refused TLS 1.2: 1.3 is allowed from then on
+  bool tls13Retried = false;   // the prepared transfer runs again for that
   bool notWhole = false;       // the last upload is not known to be whole on the server
   long closeWaitSeconds = 60;  // how long a connection's in-order end may wait for the server
   std::string tlsVersion;      // of the last TLS handshake ("TLS 1.3"), "" before any
@@ -344,6 +345,7 @@ CURL* CurlAccess::Prepare(CurlSession& session) {
   impl.upload = nullptr;
   impl.handed = 0;
   impl.ftpTls = false;
+  impl.tls13Retried = false;
   impl.notWhole = false;
   const TransferLimits& limits = session.limits;
   impl.closeWaitSeconds = limits.responseSeconds;
@@ -395,6 +397,7 @@ bool CurlAccess::RetryWithTls13(CurlSession& session) {
   CurlSession::Impl& impl = *session.impl_;
   if (!impl.ftpTls || impl.stopped || impl.result != CURLE_SSL_CONNECT_ERROR) return false;
   if (impl.tls13) {
+    if (!impl.tls13Retried) return false;
     // Neither worked: the error says what was tried, and the next connection starts at 1.2.
     impl.tls13 = false;
     std::string text = impl.errorBuffer;
@@ -407,6 +410,7 @@ bool CurlAccess::RetryWithTls13(CurlSession& session) {
   curl_easy_getinfo(impl.easy, CURLINFO_SIZE_UPLOAD_T, &uploaded);
   if (uploaded > 0 || impl.handed > 0) return false;
   impl.tls13 = true;
+  impl.tls13Retried = true;
   KeepFtpTlsAt12(session);
   impl.errorBuffer[0] = '\0';
   impl.result = CURLE_OK;
