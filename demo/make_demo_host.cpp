@@ -12,6 +12,18 @@
 #include "demo_website.h"
 #include "platform/host_error.h"
 
+namespace {
+
+// A port is a number from 1 to 65535 and nothing else; 0 when the text is none.
+int PortOf(const std::string& text) {
+  if (text.empty() || text.size() > 5 || text.find_first_not_of("0123456789") != std::string::npos)
+    return 0;
+  const int port = std::atoi(text.c_str());
+  return port <= 65535 ? port : 0;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
   const char* usage =
       "usage: make-demo-host <folder> [--ftp-port N] [--ftps-port N] [--sftp-port N "
@@ -33,25 +45,30 @@ int main(int argc, char** argv) {
   for (int i = 2; i + 1 < argc; i += 2) {
     const std::string name = argv[i], value = argv[i + 1];
     if (name == "--ftp-port") {
-      servers.ftpPort = std::atoi(value.c_str());
+      servers.ftpPort = PortOf(value);
     } else if (name == "--ftps-port") {
-      servers.ftpsPort = std::atoi(value.c_str());
+      servers.ftpsPort = PortOf(value);
     } else if (name == "--sftp-port") {
-      servers.sftpPort = std::atoi(value.c_str());
+      servers.sftpPort = PortOf(value);
     } else if (name == "--rest-port") {
-      restPort = std::atoi(value.c_str());
+      restPort = PortOf(value);
     } else if (name == "--sftp-user") {
       servers.sftpUser = value;
     } else if (name == "--sftp-key") {
       servers.sftpKey = value;
     } else if (name == "--web-http-port") {
-      website.httpPort = std::atoi(value.c_str());
+      website.httpPort = PortOf(value);
     } else if (name == "--web-ftp-port") {
-      website.ftpPort = std::atoi(value.c_str());
+      website.ftpPort = PortOf(value);
     } else if (name == "--web-db-port") {
-      website.databasePort = std::atoi(value.c_str());
+      website.databasePort = PortOf(value);
     } else {
       std::fprintf(stderr, "%s", usage);
+      return 2;
+    }
+    if (name.ends_with("-port") && PortOf(value) == 0) {
+      std::fprintf(stderr, "make-demo-host: %s takes a port from 1 to 65535, not '%s'\n%s",
+                   name.c_str(), value.c_str(), usage);
       return 2;
     }
   }

@@ -107,9 +107,13 @@ void cFTPTransferV2::ApplyProxyRule(const std::string& rule) {
 void cFTPTransferV2::OnStateChanged(int16_t state) {
   lastState_ = state;
   if (state == Control::kError) {
+    // A file the server holds in part is named with its figures, not with a number that
+    // would call it a dropped session.
+    const std::string code =
+        inet_.NotWhole() ? std::string()
+                         : T("Fehlercode") + ": " + std::to_string(inet_.ResponseCode()) + " ";
     const std::string text = T("Fehler aufgetreten bei Übertragung an %1", inet_.RemoteHost) + " " +
-                             T("Fehlercode") + ": " + std::to_string(inet_.ResponseCode()) + " " +
-                             inet_.ResponseInfo();
+                             code + inet_.ResponseInfo();
     RaiseWorkState(state::kError, text);
     return;
   }

@@ -30,7 +30,7 @@ CURL* PrepareLogin(services::CurlSession& session, const std::string& user,
   curl_easy_setopt(easy, CURLOPT_USERNAME, user.c_str());
   curl_easy_setopt(easy, CURLOPT_PASSWORD, password.c_str());
   if (tls) curl_easy_setopt(easy, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_ALL));
-  services::CurlAccess::KeepFtpTlsAt12(easy);
+  services::CurlAccess::KeepFtpTlsAt12(session);
   // Every path is sent whole, relative to the login folder: no CWD, so a reused connection
   // never depends on where an earlier transfer left it.
   curl_easy_setopt(easy, CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_NOCWD));
@@ -268,8 +268,9 @@ bool cWinINetV2::PutFile(const std::string& localPath, const std::string& remote
   RaiseInternalState(services::istate::kCommand, "Übertrage Datei " + localPath);
   RaiseInternalState(services::istate::kVersion, "IEVersion:0");
 
-  auto fail = [&](int32_t code) {
-    ReportError(T("Übertragen von Datei %1 nach %2", localPath, remoteName), strict, code);
+  auto fail = [&](int32_t code, const std::string& notWhole = {}) {
+    ReportError(T("Übertragen von Datei %1 nach %2", localPath, remoteName), strict, code,
+                notWhole);
     if (file_) std::fclose(file_);
     file_ = nullptr;
     failed_ = true;
@@ -306,7 +307,9 @@ bool cWinINetV2::PutFile(const std::string& localPath, const std::string& remote
     return false;
   }
   if (!result.ok() || readFailed_) {
-    const bool ok = fail(readFailed_ ? kFileNotFound : result.wininetError);
+    const bool ok = readFailed_       ? fail(kFileNotFound)
+                    : result.notWhole ? fail(result.wininetError, result.message)
+                                      : fail(result.wininetError);
     if (sent_ > 0) RemovePartial(remoteName, strict);
     return ok;
   }
@@ -344,7 +347,17 @@ void cWinINetV2::RemovePartial(const std::string& remoteName, bool final) {
         "Unvollständige Datei " + remoteName + " konnte auf dem Server nicht gelöscht werden");
 }
 
-void cWinINetV2::ReportError(const std::string& action, bool strict, int32_t code) {
+void cWinINetV2::ReportError(const std::string& action, bool strict, int32_t code,
+                             const std::string& notWhole) {
+  if (!notWhole.empty()) {
+    // Named with its figures, not with a number that would call it a dropped session.
+    const std::string text = session_.Mask(T(">>>> Fehler:") + " " + notWhole + " bei " + action);
+    if (strict)
+      RaiseWorkState(state::kError, text);
+    else
+      RaiseInternalState(services::istate::kFailure, text);
+    return;
+  }
   // A refusal is explained by the server's answer; anything else by what libcurl saw.
   std::string answer;
   if (code == 12003 || code == 12013 || code == 12014 || code == 12015)

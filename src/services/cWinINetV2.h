@@ -97,7 +97,10 @@ class cWinINetV2 : public StateEvents {
   std::string ListDirectory(const std::string& pattern, bool strict);
   Variant RemoteSize(const std::string& remoteName);
   services::TransferResult RunListing(const std::string& url, const char* verb, std::string& body);
-  void ReportError(const std::string& action, bool strict, int32_t code);
+  // `notWhole`: the upload's text when the server does not hold the file whole (it stands for
+  // the number's text).
+  void ReportError(const std::string& action, bool strict, int32_t code,
+                   const std::string& notWhole = {});
   std::string T(const std::string& german, const std::string& p1 = {},
                 const std::string& p2 = {}) const;
   std::string Url(const std::string& remotePath) const;

@@ -21,14 +21,20 @@ struct CurlAccess {
   // The settings' proxy rule on a prepared handle: "" direct (Prepare's default), "USEDEFAULT"
   // the proxy variables of the environment, anything else the proxy's "host:port".
   static void ApplyProxyRule(CURL* easy, const std::string& rule);
-  // TLS at version 1.2, on every FTP handle: a plain FTP connection is not changed by it.
-  static void KeepFtpTlsAt12(CURL* easy);
+  // TLS at version 1.2, on every FTP handle of the session (prepared): a plain FTP connection is
+  // not changed by it. Once a server refused 1.2, the session allows 1.3 too.
+  static void KeepFtpTlsAt12(CurlSession& session);
+  // After an FTP transfer whose TLS handshake failed at 1.2 before any of the file went: true
+  // when the session now allows TLS 1.3 and the same transfer is to run again. After the second
+  // failure the error names both versions.
+  static bool RetryWithTls13(CurlSession& session);
   // FTP: SIZE of `path` once the upload is done ("*": a refusal is no failure). The transfer may
   // end well while the server keeps less than was sent (a data connection reset under TLS), so
   // HeldOtherThanSent then compares: only a whole file counts.
   static void AskSizeAfter(CurlSession& session, const std::string& path);
-  // True when the server's SIZE answer names another count than `sent`; the session's result is
-  // then a partial file, with both counts in its error text.
+  // True when the server's SIZE answer names another count than `sent`, or, over TLS 1.3, when
+  // it names none: the file is not known to be whole. The session's result is then a partial
+  // file, with the counts in its error text.
   static bool HeldOtherThanSent(CurlSession& session, long long sent, const std::string& name);
 
   // The session's own parts, for its implementation.

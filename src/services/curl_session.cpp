@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -14,6 +15,7 @@
 #include "platform/waits.h"
 #include "services/curl_handle.h"
 
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -197,7 +199,13 @@ struct CurlSession::Impl {
   curl_slist* headers = nullptr;
   curl_slist* quote = nullptr;
   curl_slist* postQuote = nullptr;
-  int ftpListsMfmt = -1;  // of the open connection: -1 not yet asked
+  int ftpListsMfmt = -1;       // of the open connection: -1 not yet asked
+  bool ftpTls = false;         // the prepared transfer is FTP, held at TLS 1.2 unless tls13
+  bool tls13 = false;          // the FTP server refused TLS 1.2: 1.3 is allowed from then on
+  bool tls13Retried = false;   // the prepared transfer runs again for that
+  bool notWhole = false;       // the last upload is not known to be whole on the server
+  long closeWaitSeconds = 60;  // how long a connection's in-order end may wait for the server
+  std::string tlsVersion;      // of the last TLS handshake ("TLS 1.3"), "" before any
 
   void FreeLists() {
     curl_slist_free_all(headers);
@@ -246,6 +254,17 @@ int OnDebug(CURL*, curl_infotype type, char* data, size_t size, void* self) {
   return 0;
 }
 
+// "TLSv1.3" of libcurl's "SSL connection using TLSv1.3 / ..." as "TLS 1.3"; "" for other text.
+std::string TlsVersionIn(const std::string& text) {
+  const std::string mark = "SSL connection using TLSv";
+  const size_t at = text.find(mark);
+  if (at == std::string::npos) return {};
+  const size_t from = at + mark.size();
+  const size_t end = text.find_first_not_of("0123456789.", from);
+  const std::string number = text.substr(from, end == std::string::npos ? end : end - from);
+  return number.empty() ? std::string() : "TLS " + number;
+}
+
 // libcurl calls this at least once a second, also while one call of it waits for the server
 // (an FTP server's last reply after the file, an SFTP close): the stop is seen there too, and
 // the window goes on painting.
@@ -267,7 +286,27 @@ curl_socket_t OnOpenSocket(void* self, curlsocktype, curl_sockaddr* address) {
   return s;
 }
 
+// Over TLS 1.3 the server's session tickets may reach an FTP data connection only after the
+// file went out; a close with them unread, or before they came, is a reset, and the server drops
+// what it has not read of the file yet. So the connection ends in order: our side shut, and what
+// the server still sends read until it closes too (it does once it holds the whole file), within
+// the time its answer may take; a stop still cuts it.
+void CloseInOrder(CurlSession::Impl& impl, curl_socket_t s) {
+  ::shutdown(s, SHUT_WR);
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(impl.closeWaitSeconds);
+  char unread[16384];
+  while (std::chrono::steady_clock::now() < end && !impl.StopSeen()) {
+    pollfd p{s, POLLIN, 0};
+    if (::poll(&p, 1, kPollStepMs) < 0 && errno != EINTR) break;
+    if (p.revents == 0) continue;
+    const ssize_t n = ::recv(s, unread, sizeof unread, MSG_DONTWAIT);
+    if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) break;
+  }
+}
+
 int OnCloseSocket(void* self, curl_socket_t s) {
+  auto& impl = *static_cast<CurlSession::Impl*>(self);
+  if (impl.tls13 && impl.ftpTls && !impl.stopped) CloseInOrder(impl, s);
   auto& open = static_cast<CurlSession::Impl*>(self)->sockets;
   open.erase(std::remove(open.begin(), open.end(), s), open.end());
   return ::close(s);
@@ -305,7 +344,11 @@ CURL* CurlAccess::Prepare(CurlSession& session) {
   impl.stopped = false;
   impl.upload = nullptr;
   impl.handed = 0;
+  impl.ftpTls = false;
+  impl.tls13Retried = false;
+  impl.notWhole = false;
   const TransferLimits& limits = session.limits;
+  impl.closeWaitSeconds = limits.responseSeconds;
   curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, impl.errorBuffer);
   curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, limits.connectTimeoutMs);
@@ -338,12 +381,40 @@ void CurlAccess::ApplyProxyRule(CURL* easy, const std::string& rule) {
     curl_easy_setopt(easy, CURLOPT_PROXY, rule.c_str());
 }
 
-void CurlAccess::KeepFtpTlsAt12(CURL* easy) {
+void CurlAccess::KeepFtpTlsAt12(CurlSession& session) {
   // libcurl (7.88 at least) ends a TLS 1.3 data connection with a reset while the server's
   // session tickets lie unread in it, and the server may then lose the file's tail or refuse it
   // (426). Under TLS 1.2 the data connection closes in order.
-  curl_easy_setopt(easy, CURLOPT_SSLVERSION,
-                   long{CURL_SSLVERSION_TLSv1_2} | long{CURL_SSLVERSION_MAX_TLSv1_2});
+  CurlSession::Impl& impl = *session.impl_;
+  impl.ftpTls = true;
+  curl_easy_setopt(
+      impl.easy, CURLOPT_SSLVERSION,
+      long{CURL_SSLVERSION_TLSv1_2} |
+          (impl.tls13 ? long{CURL_SSLVERSION_MAX_DEFAULT} : long{CURL_SSLVERSION_MAX_TLSv1_2}));
+}
+
+bool CurlAccess::RetryWithTls13(CurlSession& session) {
+  CurlSession::Impl& impl = *session.impl_;
+  if (!impl.ftpTls || impl.stopped || impl.result != CURLE_SSL_CONNECT_ERROR) return false;
+  if (impl.tls13) {
+    if (!impl.tls13Retried) return false;
+    // Neither worked: the error says what was tried, and the next connection starts at 1.2.
+    impl.tls13 = false;
+    std::string text = impl.errorBuffer;
+    text += " (tried TLS 1.2, then TLS 1.3)";
+    std::snprintf(impl.errorBuffer, CURL_ERROR_SIZE, "%s", text.c_str());
+    return false;
+  }
+  // Only a handshake that failed before the file: nothing of it went out.
+  curl_off_t uploaded = 0;
+  curl_easy_getinfo(impl.easy, CURLINFO_SIZE_UPLOAD_T, &uploaded);
+  if (uploaded > 0 || impl.handed > 0) return false;
+  impl.tls13 = true;
+  impl.tls13Retried = true;
+  KeepFtpTlsAt12(session);
+  impl.errorBuffer[0] = '\0';
+  impl.result = CURLE_OK;
+  return true;
 }
 
 void CurlAccess::SetQuote(CurlSession& session, const std::vector<std::string>& commands) {
@@ -355,6 +426,11 @@ void CurlAccess::SetQuote(CurlSession& session, const std::vector<std::string>& 
 }
 
 void CurlAccess::Record(CurlSession& session, curl_infotype type, const char* data, size_t size) {
+  if (type == CURLINFO_TEXT) {
+    std::string version = TlsVersionIn(std::string(data, size));
+    if (!version.empty()) session.impl_->tlsVersion = std::move(version);
+    return;
+  }
   if (type != CURLINFO_HEADER_OUT && type != CURLINFO_HEADER_IN) return;
   std::vector<CurlSession::Exchange>& dialogue = session.impl_->dialogue;
   std::string line(data, size);
@@ -398,6 +474,7 @@ TransferResult CurlAccess::ResultOf(const CurlSession& session, CURLcode code) {
       break;
   }
   r.wininetError = WinInetErrorOf(code, session.impl_->dialogue);
+  r.notWhole = session.impl_->notWhole;
   r.message = session.ErrorText();
   if (r.message.empty()) r.message = curl_easy_strerror(code);
   r.peerKey = session.impl_->hostKey.seen;
@@ -430,6 +507,11 @@ bool CurlSession::Poll(int waitMs) {
         // Cut sockets fail a transfer in many ways; the stop was the cause.
         if (impl.stopped && impl.result != CURLE_OK) impl.result = CURLE_ABORTED_BY_CALLBACK;
         curl_multi_remove_handle(impl.multi, impl.easy);
+        // A server that refuses TLS 1.2 gets the same transfer once more, allowing 1.3.
+        if (CurlAccess::RetryWithTls13(*this)) {
+          curl_multi_add_handle(impl.multi, impl.easy);
+          continue;
+        }
         impl.attached = false;
         impl.running = false;
         return true;
@@ -489,6 +571,8 @@ std::string CurlSession::ErrorText() const {
 }
 
 const std::vector<CurlSession::Exchange>& CurlSession::Dialogue() const { return impl_->dialogue; }
+
+const std::string& CurlSession::TlsVersion() const { return impl_->tlsVersion; }
 
 std::string CurlSession::AnswerTo(const std::string& verb) const {
   for (auto it = impl_->dialogue.rbegin(); it != impl_->dialogue.rend(); ++it)
@@ -570,15 +654,27 @@ void CurlAccess::AskSizeAfter(CurlSession& session, const std::string& path) {
 }
 
 bool CurlAccess::HeldOtherThanSent(CurlSession& session, long long sent, const std::string& name) {
-  const std::string answer = session.AnswerTo("SIZE");
-  if (answer.rfind("213 ", 0) != 0) return false;
-  char* end = nullptr;
-  const long long held = std::strtoll(answer.c_str() + 4, &end, 10);
-  if (end == answer.c_str() + 4 || held == sent) return false;
   CurlSession::Impl& impl = *session.impl_;
-  std::snprintf(impl.errorBuffer, CURL_ERROR_SIZE,
-                "The server holds %lld of the %lld bytes sent of '%s'", held, sent, name.c_str());
+  const std::string answer = session.AnswerTo("SIZE");
+  char* end = nullptr;
+  const long long held =
+      answer.rfind("213 ", 0) == 0 ? std::strtoll(answer.c_str() + 4, &end, 10) : -1;
+  if (end == nullptr || end == answer.c_str() + 4) {
+    // Over TLS 1.3 the data connection may end in a reset that costs the file's tail while the
+    // server still answers 226: only its SIZE tells.
+    if (!impl.tls13) return false;
+    std::snprintf(impl.errorBuffer, CURL_ERROR_SIZE,
+                  "The server did not confirm the size of '%s' (%lld bytes sent over TLS 1.3): "
+                  "not known to be whole",
+                  name.c_str(), sent);
+  } else if (held == sent) {
+    return false;
+  } else {
+    std::snprintf(impl.errorBuffer, CURL_ERROR_SIZE,
+                  "The server holds %lld of the %lld bytes sent of '%s'", held, sent, name.c_str());
+  }
   impl.result = CURLE_PARTIAL_FILE;
+  impl.notWhole = true;
   return true;
 }
 
@@ -661,19 +757,47 @@ TransferResult CurlSession::RemoveFile(const std::string& url, const Credentials
 
 CurlSession::RemoteSize CurlSession::SizeOf(const std::string& url, const Credentials& login,
                                             const PeerPolicy& policy, const StopFn& stop) {
+  RemoteSize out;
+  const std::string path = UrlPath(url);
+  if (path.empty()) {
+    out.result.kind = TransferResult::Kind::kFailed;
+    out.result.message = "No file in '" + Mask(url) + "'";
+    return out;
+  }
+  // SIZE itself, in the login folder as RemoveFile's DELE: its answer tells a file that is gone
+  // from a server that does not know the command.
   CURL* h = CurlAccess::Prepare(*this);
-  curl_easy_setopt(h, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(h, CURLOPT_URL, (url.substr(0, PathStart(url)) + "/").c_str());
   curl_easy_setopt(h, CURLOPT_NOBODY, 1L);
   ApplyLogin(url, login, policy);
-  RemoteSize out;
+  // Binary first: many servers refuse SIZE in ASCII mode.
+  CurlAccess::SetQuote(*this, {"TYPE I", "SIZE " + path});
   out.result = Run(stop);
-  out.missing =
-      impl_->result == CURLE_REMOTE_FILE_NOT_FOUND || impl_->result == CURLE_REMOTE_ACCESS_DENIED;
-  curl_off_t length = -1;
-  if (out.result.ok() &&
-      curl_easy_getinfo(h, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK)
-    out.size = length;
+  const std::string answer = AnswerTo("SIZE");
+  if (out.result.ok() && answer.rfind("213 ", 0) == 0) {
+    char* end = nullptr;
+    const long long size = std::strtoll(answer.c_str() + 4, &end, 10);
+    if (end != answer.c_str() + 4 && size >= 0) out.size = size;
+  } else if (impl_->result == CURLE_QUOTE_ERROR) {
+    out.missing = FtpSaysMissing(answer);
+    // Refused for another reason: the server does not say.
+    if (!out.missing) out.result = TransferResult{};
+  }
   return out;
+}
+
+bool FtpSaysMissing(const std::string& answer) {
+  // 550 also refuses the command itself on many servers, so only a text that says the file is
+  // missing counts.
+  const std::string reply = text::LowerAscii(answer);
+  if (!reply.starts_with("550")) return false;
+  for (const char* refusal : {"denied", "permission", "privilege", "not allowed", "ascii"})
+    if (reply.find(refusal) != std::string::npos) return false;
+  for (const char* missing :
+       {"no such file", "not found", "could not get file size", "can't check for file existence",
+        "cannot find", "not exist", "doesn't exist"})
+    if (reply.find(missing) != std::string::npos) return true;
+  return false;
 }
 
 void CurlSession::ApplyLogin(const std::string& url, const Credentials& login,
@@ -696,7 +820,7 @@ void CurlSession::ApplyLogin(const std::string& url, const Credentials& login,
     curl_easy_setopt(h, CURLOPT_SSH_HOSTKEYDATA, &impl_->hostKey);
     return;
   }
-  CurlAccess::KeepFtpTlsAt12(h);
+  CurlAccess::KeepFtpTlsAt12(*this);
   if (policy.tls) {
     curl_easy_setopt(h, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_ALL));
     curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 0L);

@@ -44,6 +44,8 @@ struct TransferResult {
   std::string message;       // libcurl's explanation, secret masked; "" for success
   std::string peerKey;       // SFTP: the host-key blob the server showed, when it showed one
   int64_t uploaded = 0;      // bytes of an upload that went out before the end
+  bool notWhole = false;     // FTP: the server's SIZE shows the file cut, or over TLS 1.3 does
+                             // not confirm it (kFailed; `message` names the figures)
 
   bool ok() const { return kind == Kind::kOk; }
 };
@@ -104,7 +106,9 @@ class CurlSession {
   // --- typed calls ---------------------------------------------------------------------------
   // Sends one file to "ftp://", "ftps://" or "sftp://" URL (escaped), making missing folders.
   // FTP: where the server answers SIZE after the upload, a size other than the local file's
-  // fails the upload (kFailed, "The server holds ..."); a refused SIZE leaves it done.
+  // fails the upload (kFailed, "The server holds ..."); a refused SIZE leaves it done, except
+  // over TLS 1.3 ("not known to be whole"). A server that refuses TLS 1.2 is asked again with
+  // TLS 1.3 allowed, for the rest of the session.
   TransferResult PutFile(const std::string& url, const std::filesystem::path& file,
                          const Credentials& login, const PeerPolicy& policy,
                          const StopFn& stop = {});
@@ -119,10 +123,11 @@ class CurlSession {
   // under the same login and peer checks.
   TransferResult RemoveFile(const std::string& url, const Credentials& login,
                             const PeerPolicy& policy, const StopFn& stop = {});
-  // The size of the file at an "ftp://" or "ftps://" URL as the server tells it.
+  // The size of the file at an "ftp://" or "ftps://" URL as the server's SIZE tells it. A
+  // refused SIZE is no failure: the size is then unknown.
   struct RemoteSize {
     TransferResult result;
-    bool missing = false;  // neither the file nor its folder is there (the result failed)
+    bool missing = false;  // the server says the file is not there (the result failed)
     int64_t size = -1;     // -1: the server does not say
   };
   RemoteSize SizeOf(const std::string& url, const Credentials& login, const PeerPolicy& policy,
@@ -159,6 +164,8 @@ class CurlSession {
   // libcurl's explanation of the last failure (masked), or its standard text.
   std::string ErrorText() const;
   const std::vector<Exchange>& Dialogue() const;
+  // The TLS version of the session's last handshake ("TLS 1.2", "TLS 1.3"); "" before any.
+  const std::string& TlsVersion() const;
   // The answer to the last command whose verb is `verb` ("PWD"), or "".
   std::string AnswerTo(const std::string& verb) const;
   // The last answer of the server in this transfer, "" when it said nothing.
@@ -216,6 +223,10 @@ struct FtpEndpoint {
   bool explicitTls = false;
 };
 FtpEndpoint FtpEndpointOf(const std::string& host, int port = 0);
+
+// Whether an FTP answer says the file is not there: 550 with a text that says so ("No such
+// file", "Could not get file size"); a 550 that refuses the command itself does not.
+bool FtpSaysMissing(const std::string& answer);
 
 // "/a b/c" -> "/a%20b/c": every path component escaped, the separators kept.
 std::string EscapeUrlPath(const std::string& path);

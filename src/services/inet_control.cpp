@@ -66,13 +66,13 @@ std::string InetControl::ResolvePath(const std::string& path) const {
 
 namespace {
 
-void PrepareFtp(CURL* easy, const InetControl& c) {
+void PrepareFtp(CURL* easy, CurlSession& session, const InetControl& c) {
   curl_easy_setopt(easy, CURLOPT_USERNAME, c.UserName.c_str());
   curl_easy_setopt(easy, CURLOPT_PASSWORD, c.Password.c_str());
   const FtpEndpoint endpoint = FtpEndpointOf(c.RemoteHost);
   if (endpoint.explicitTls)
     curl_easy_setopt(easy, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_ALL));
-  CurlAccess::KeepFtpTlsAt12(easy);
+  CurlAccess::KeepFtpTlsAt12(session);
   // Active mode: the data connection comes back to the address of the control connection.
   // With TLS, explicit or implicit, it stays passive where this libcurl can't protect an active
   // data connection.
@@ -131,6 +131,7 @@ void InetControl::Execute(const std::string& url, const std::string& command) {
   answerPos_ = 0;
   responseCode_ = 0;
   responseInfo_.clear();
+  notWhole_ = false;
   httpStatus_ = 0;
   session_.SetSecret(Password);
   if (!connected_) {
@@ -162,7 +163,7 @@ bool InetControl::StartFtp(const std::string& command) {
   Raise(kRequesting);
 
   CURL* easy = CurlAccess::Prepare(session_);
-  PrepareFtp(easy, *this);
+  PrepareFtp(easy, session_, *this);
   const std::string base = FtpBase();
   curl_easy_setopt(easy, CURLOPT_URL, (base + "/").c_str());
   curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
@@ -286,7 +287,12 @@ void InetControl::Finish() {
     // A refusal carries the server's code and answer; a transport failure libcurl's view.
     const std::string answer = session_.LastAnswer();
     const long reply = ReplyCode(answer);
-    if (reply >= 400) {
+    if (result.notWhole) {
+      // The connection is fine; the server's SIZE (or its refusal) is not the explanation.
+      notWhole_ = true;
+      responseCode_ = result.wininetError;
+      responseInfo_ = result.message;
+    } else if (reply >= 400) {
       responseCode_ = reply;
       responseInfo_ = answer;
     } else {
@@ -359,7 +365,7 @@ TransferResult InetControl::RemoveCutShortUpload() {
   const TransferLimits kept = session_.limits;
   session_.limits = deadline.Fit(kept);
   CURL* easy = CurlAccess::Prepare(session_);
-  PrepareFtp(easy, *this);
+  PrepareFtp(easy, session_, *this);
   curl_easy_setopt(easy, CURLOPT_URL, (FtpBase() + "/").c_str());
   curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
   CurlAccess::SetQuote(session_, {"DELE " + path});

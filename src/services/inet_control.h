@@ -74,6 +74,9 @@ class InetControl {
   // error. ResponseInfo explains it (password masked).
   long ResponseCode() const { return responseCode_; }
   const std::string& ResponseInfo() const { return responseInfo_; }
+  // The error is an upload the server does not hold whole by its SIZE; ResponseInfo names the
+  // figures.
+  bool NotWhole() const { return notWhole_; }
   long HttpStatus() const { return httpStatus_; }
 
   // The next piece of at most `size` bytes of the answer; "" when it is all read.
@@ -115,6 +118,7 @@ class InetControl {
   size_t answerPos_ = 0;
   long responseCode_ = 0;
   std::string responseInfo_;
+  bool notWhole_ = false;
   long httpStatus_ = 0;
   std::FILE* upload_ = nullptr;
   std::string putPath_;   // the running PUT's remote path

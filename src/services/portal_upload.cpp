@@ -436,6 +436,11 @@ bool UploadRoutes::FtpsUpload(const std::string& procedure, const UploadTarget& 
     log.Line(" Transfer done: '" + name + "' => '" + FolderPart(target.folder) + "/" + name + "'");
   }
   cs.Close();
+  // TLS 1.3 only where the server refused 1.2: the operator sees which one carried the files.
+  if (!cs.TlsVersion().empty()) {
+    log.Line("Connection secured with " + cs.TlsVersion());
+    Work(procedure + ": Verbindung über " + cs.TlsVersion());
+  }
   Work(procedure + ": WinSCP fertig");
   if (stopped) {
     log.Line("Stopped: " + failure);
@@ -473,38 +478,68 @@ struct NoLog {
   void Line(const std::string&) {}
 };
 
+// How far ncftpput's log of this run got with one file: its last STOR, and whether the server's
+// 226 (or 250) followed before the next command.
+enum class NcFtpStore { kNone, kBegun, kFinished };
+
+NcFtpStore StoreIn(const std::string& toolLog, const std::string& name) {
+  const std::string command = "Cmd: STOR " + name + "\n";
+  const size_t at = toolLog.rfind(command);
+  if (at == std::string::npos) return NcFtpStore::kNone;
+  const size_t from = at + command.size();
+  const size_t next = toolLog.find("Cmd: ", from);
+  const std::string answers = toolLog.substr(from, next == std::string::npos ? next : next - from);
+  return answers.find("  226:") != std::string::npos || answers.find("  250:") != std::string::npos
+             ? NcFtpStore::kFinished
+             : NcFtpStore::kBegun;
+}
+
 }  // namespace
 
-void UploadRoutes::RemoveCutNcFtpFiles(const UploadTarget& target,
-                                       const std::vector<fs::path>& files,
-                                       const std::string& toolLog) const {
-  // What ncftpput told the server to store (its log of this run says), but is not there whole.
-  std::vector<fs::path> stored;
-  for (const fs::path& file : files)
-    if (toolLog.find("Cmd: STOR " + file.filename().string() + "\n") != std::string::npos)
-      stored.push_back(file);
-  if (stored.empty()) return;
+std::string UploadRoutes::CheckNcFtpFiles(const UploadTarget& target,
+                                          const std::vector<fs::path>& files,
+                                          const std::string& toolLog, bool stopped) const {
+  std::vector<std::pair<fs::path, NcFtpStore>> begun;
+  for (const fs::path& file : files) {
+    const NcFtpStore store = StoreIn(toolLog, file.filename().string());
+    if (store != NcFtpStore::kNone || !stopped) begun.emplace_back(file, store);
+  }
+  if (begun.empty()) return {};
   CurlSession cs;
   cs.SetSecret(target.password);
   const Deadline deadline = RemovalDeadline();
-  cs.limits = deadline.Fit(s_.limits);
+  cs.limits = stopped ? deadline.Fit(s_.limits) : s_.limits;
+  const CurlSession::StopFn stop = stopped ? deadline.Stop() : [] { return EscPressed(); };
   const Credentials login{target.user, target.password};
   const std::string base = FtpEndpointOf(HostPort(target)).base;
   NoLog log;
-  for (const fs::path& file : stored) {
+  std::string firstCut;
+  for (const auto& [file, store] : begun) {
     const std::string name = file.filename().string();
     const std::string url = RemoteUrl(base, false, target.folder, name);
-    const CurlSession::RemoteSize held = cs.SizeOf(url, login, PeerPolicy{}, deadline.Stop());
-    std::error_code ec;
-    // Not there, there whole, or a server that tells no size: nothing to remove, or nothing
-    // known to be cut.
-    if (held.missing || (held.result.ok() && (held.size < 0 || static_cast<uintmax_t>(held.size) ==
-                                                                   fs::file_size(file, ec))))
-      continue;
     const std::string remote = FolderPart(target.folder) + "/" + name;
-    ReportPartial(log, remote,
-                  held.result.ok() ? RemovePartial(cs, url, login, PeerPolicy{}) : held.result);
+    const CurlSession::RemoteSize held = cs.SizeOf(url, login, PeerPolicy{}, stop);
+    if (!stopped && EscPressed()) break;  // the stop's own clean-up is not this check's
+    std::error_code ec;
+    const auto local = static_cast<int64_t>(fs::file_size(file, ec));
+    if (held.missing) {
+      Work(T("Datei %1 wurde vom Server übernommen, bevor sie geprüft werden konnte", remote));
+      continue;
+    }
+    const bool cut = held.size >= 0 && !ec && held.size != local;
+    // A size the server does not tell: what ncftpput finished stays, as on the other roads;
+    // what it began and did not finish is cut under its final name.
+    if (!cut && (held.size >= 0 || store != NcFtpStore::kBegun)) continue;
+    if (cut && firstCut.empty())
+      firstCut = "The server holds " + std::to_string(held.size) + " of the " +
+                 std::to_string(local) + " bytes sent of '" + name + "'";
+    const TransferResult removal = RemovePartial(cs, url, login, PeerPolicy{});
+    if (!removal.ok() && FtpSaysMissing(cs.AnswerTo("DELE")))
+      Work(T("Datei %1 wurde vom Server übernommen, bevor sie geprüft werden konnte", remote));
+    else
+      ReportPartial(log, remote, removal);
   }
+  return firstCut;
 }
 
 bool UploadRoutes::NcFtpPut(const UploadTarget& target, const std::string& localFolder,
@@ -555,9 +590,21 @@ bool UploadRoutes::NcFtpPut(const UploadTarget& target, const std::string& local
     // someone else is a failure after this short wait.
     if (!r.Succeeded() && IsStopSignal(r)) SleepUnlessStopped(1000);
     if (EscPressed() && !r.Succeeded()) {
-      RemoveCutNcFtpFiles(target, files, ReadFrom(logPath, logStart));
+      CheckNcFtpFiles(target, files, ReadFrom(logPath, logStart), true);
       ReportStop(events_, language_);
       return false;
+    }
+    if (r.Succeeded()) {
+      // ncftpput trusts the server's 226; a file the server keeps in part fails and goes, as on
+      // the other roads, so that the next attempt sends it whole.
+      const std::string cut = CheckNcFtpFiles(target, files, ReadFrom(logPath, logStart), false);
+      if (EscPressed()) {
+        ReportStop(events_, language_);
+        return false;
+      }
+      if (!cut.empty())
+        throw HostError(3, T("Übertragung fehlgeschlagen.") + " " + cut + " Log-File: " + logHost,
+                        kNcFtpSource);
     }
     switch (r.outcome) {
       case ProcessOutcome::kExited:

@@ -102,11 +102,13 @@ class UploadRoutes {
   TransferResult PutOne(CurlSession& cs, Log& log, const std::string& url,
                         const std::filesystem::path& file, const Credentials& login,
                         const PeerPolicy& policy, const CurlSession::StopFn& stop) const;
-  // After a stop ended ncftpput: removes what it was sending, where the server holds part of a
-  // file that `toolLog` (its log of this run) shows it began to store.
-  void RemoveCutNcFtpFiles(const UploadTarget& target,
-                           const std::vector<std::filesystem::path>& files,
-                           const std::string& toolLog) const;
+  // What ncftpput stored, compared with the server's SIZE: a file the server holds in part goes.
+  // After a stop (`stopped`), each file `toolLog` (its log of this run) shows it began to store
+  // and did not finish goes also where the server tells no size. A file the server holds whole
+  // stays; one it no longer holds is named as taken. The first cut file's text ("" none).
+  std::string CheckNcFtpFiles(const UploadTarget& target,
+                              const std::vector<std::filesystem::path>& files,
+                              const std::string& toolLog, bool stopped) const;
   // The state line for a SetBatchPause that is on.
   void NoteBatchPause(const std::string& procedure) const;
   void Work(const std::string& text) const { events_.RaiseWorkState(state::kPerListing, text); }

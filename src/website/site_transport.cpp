@@ -9,6 +9,7 @@
 #include "services/cFTPTransferV2.h"
 #include "services/cImmoHelperV2.h"
 #include "services/cWinINetV2.h"
+#include "services/curl_session.h"
 #include "services/transfer_states.h"
 
 namespace fern::website {
@@ -90,17 +91,8 @@ bool SiteTransport::FileMissing(const std::string& host, const std::string& user
   ftp.Limits() = limits;
   ftp.StopCommandsWhen([this] { return CleanUpOver(); });
   ftp.FtpCommand(host, user, password, "SIZE " + path, false, PassiveProxy(proxyRule));
-  // 550 also refuses the command itself on many servers, so only a text that says the file is
-  // missing counts: an unknown text keeps the error, as a leftover may hold the password.
-  const std::string reply = text::LowerAscii(ftp.Reply());
-  if (!reply.starts_with("550")) return false;
-  for (const char* refusal : {"denied", "permission", "privilege", "not allowed", "ascii"})
-    if (reply.find(refusal) != std::string::npos) return false;
-  for (const char* missing :
-       {"no such file", "not found", "could not get file size", "can't check for file existence",
-        "cannot find", "not exist", "doesn't exist"})
-    if (reply.find(missing) != std::string::npos) return true;
-  return false;
+  // An unknown text keeps the error, as a leftover may hold the password.
+  return services::FtpSaysMissing(ftp.Reply());
 }
 
 SiteTransport::Reply SiteTransport::Get(const std::string& address, const std::string& proxyRule,

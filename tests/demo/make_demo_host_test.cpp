@@ -25,9 +25,17 @@ TEST(MakeDemoHost, UnknownSwitchesPrintTheUsageAndMakeNoFolder) {
       {{"-h"}, 0},
       {{"-x"}, 2},
       {{"--ftp-port", "2121"}, 2},
+      // A port is a number from 1 to 65535, on every switch that takes one.
+      {{"x", "--ftp-port", "abc"}, 2},
+      {{"x", "--ftps-port", "0"}, 2},
+      {{"x", "--sftp-port", "65536"}, 2},
+      {{"x", "--rest-port", "21x"}, 2},
+      {{"x", "--web-http-port", "-80"}, 2},
+      {{"x", "--web-ftp-port", ""}, 2},
+      {{"x", "--web-db-port", "99999999999999999999"}, 2},
   };
   for (const auto& k : cases) {
-    SCOPED_TRACE(k.args[0]);
+    SCOPED_TRACE(k.args.back());
     std::vector<std::string> argv = {MAKE_DEMO_HOST_EXE};
     argv.insert(argv.end(), k.args.begin(), k.args.end());
     const ProcessResult r = RunProcess(argv, options);

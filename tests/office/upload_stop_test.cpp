@@ -140,9 +140,23 @@ INSTANTIATE_TEST_SUITE_P(EveryRoad, UploadStop, ::testing::ValuesIn(kRoads),
 // after 100 KB of it (its session stopped): the archive of about 760 KB sits in the socket
 // buffers and the upload waits for the server's last word, which comes only after a minute.
 // A slow server that refuses to delete keeps the part that arrived: that is counted.
-enum class Server { kSlow, kFrozen, kSlowKeeping };
+// Without SIZE, nothing on the server tells a cut file from a whole one: only what the upload
+// itself saw of it.
+enum class Server { kSlow, kFrozen, kSlowKeeping, kSlowWithoutSize, kSlowKeepingWithoutSize };
 const char* NameOf(Server s) {
-  return s == Server::kSlow ? "Slow" : s == Server::kFrozen ? "Frozen" : "SlowKeeping";
+  switch (s) {
+    case Server::kSlow:
+      return "Slow";
+    case Server::kFrozen:
+      return "Frozen";
+    case Server::kSlowKeeping:
+      return "SlowKeeping";
+    case Server::kSlowWithoutSize:
+      return "SlowWithoutSize";
+    case Server::kSlowKeepingWithoutSize:
+      return "SlowKeepingWithoutSize";
+  }
+  return "";
 }
 void PrintTo(Server s, std::ostream* os) { *os << NameOf(s); }
 using LiveCase = std::tuple<Road, Server>;
@@ -155,7 +169,7 @@ class LiveUploadStop : public StoppedRun, public ::testing::WithParamInterface<L
   void SetUp() override {
     const auto& [road, kind] = GetParam();
     slow_ = kind != Server::kFrozen;
-    keeping_ = kind == Server::kSlowKeeping;
+    keeping_ = kind == Server::kSlowKeeping || kind == Server::kSlowKeepingWithoutSize;
     std::string address;
     if (std::string(road.host).starts_with("sftp://")) {
       Folder("sshd");
@@ -184,6 +198,7 @@ class LiveUploadStop : public StoppedRun, public ::testing::WithParamInterface<L
       }
       (slow_ ? o.maxRate : o.freezeAfter) = slow_ ? kRate : kFreezeAfter;
       if (keeping_) o.perm = "elrawmMT";  // no DELE
+      o.noSize = kind == Server::kSlowWithoutSize || kind == Server::kSlowKeepingWithoutSize;
       ftp_ = std::make_unique<testing_servers::FtpServer>(o);
       address = ftp_->host();
       inbox_ = o.home / "in";
@@ -276,6 +291,16 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<LiveCase>& p) {
       return std::string(std::get<0>(p.param).name) + NameOf(std::get<1>(p.param));
     });
+
+INSTANTIATE_TEST_SUITE_P(NoSize, LiveUploadStop,
+                         ::testing::Combine(::testing::ValuesIn(kRoads + 2,
+                                                                kRoads + 3),  // ncftpput
+                                            ::testing::Values(Server::kSlowWithoutSize,
+                                                              Server::kSlowKeepingWithoutSize)),
+                         [](const ::testing::TestParamInfo<LiveCase>& p) {
+                           return std::string(std::get<0>(p.param).name) +
+                                  NameOf(std::get<1>(p.param));
+                         });
 
 }  // namespace
 }  // namespace fern::testing

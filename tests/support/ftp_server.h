@@ -45,6 +45,7 @@ p.add_argument('--cut-once', action='store_true')
 p.add_argument('--slow-read', type=float, default=0)
 p.add_argument('--max-rate', type=int, default=0)
 p.add_argument('--freeze-after', type=int, default=0)
+p.add_argument('--tls-only', default='')
 a = p.parse_args()
 if a.stall:
     s = socket.socket(); s.bind(('127.0.0.1', 0)); s.listen(16)
@@ -109,6 +110,12 @@ Handler.authorizer.add_user(a.user, a.password, a.home, perm=a.perm)
 if a.cert:
     Handler.certfile = a.cert; Handler.keyfile = a.key
     Handler.tls_control_required = True; Handler.tls_data_required = True
+    if a.tls_only:
+        from OpenSSL import SSL
+        version = {'1.1': SSL.TLS1_1_VERSION, '1.2': SSL.TLS1_2_VERSION,
+                   '1.3': SSL.TLS1_3_VERSION}[a.tls_only]
+        Handler.get_ssl_context().set_min_proto_version(version)
+        Handler.get_ssl_context().set_max_proto_version(version)
 server_class = MultiprocessFTPServer if a.max_rate or a.freeze_after else FTPServer
 srv = server_class(('127.0.0.1', 0), Handler)
 srv.max_cons = 64
@@ -132,6 +139,7 @@ struct FtpServerOptions {
   double slowRead = 0;        // seconds of pause before each read of a data connection
   long maxRate = 0;           // above 0: a file arrives with at most this many bytes a second
   long freezeAfter = 0;       // above 0: the session freezes once a file got this many bytes
+  std::string tlsOnly;        // with cert and key: the one TLS version taken ("1.3"), "" any
 };
 
 class FtpServer {
@@ -161,6 +169,7 @@ class FtpServer {
       if (options_.slowRead > 0) add("--slow-read", std::to_string(options_.slowRead));
       if (options_.maxRate) add("--max-rate", std::to_string(options_.maxRate));
       if (options_.freezeAfter) add("--freeze-after", std::to_string(options_.freezeAfter));
+      if (!options_.tlsOnly.empty()) add("--tls-only", options_.tlsOnly);
     }
     port_ = fern::testing::StartPortServer(
         args, options_.log.empty() ? "/dev/null" : options_.log.string(), pid_);
