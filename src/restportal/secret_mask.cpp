@@ -66,6 +66,12 @@ class StopCheck {
 class Decoded {
  public:
   Decoded(std::string_view t, StopCheck& stop) {
+    // Most answers hold no escape at all: they are their own view.
+    if (t.find_first_of(std::string_view("%&\\\0", 4)) == std::string_view::npos) {
+      plain = t;
+      isPlain = true;
+      return;
+    }
     view.reserve(t.size());
     from.reserve(t.size() + 1);
     for (size_t i = 0; i < t.size(); ++i) {
@@ -77,10 +83,16 @@ class Decoded {
     from.push_back(static_cast<uint32_t>(t.size()));
   }
 
-  std::string view;
-  std::vector<uint32_t> from;  // view[k] comes from the text's [from[k], from[k + 1])
+  std::string_view View() const { return isPlain ? plain : std::string_view(view); }
+  // Where the character `k` of the view begins in the text.
+  size_t From(size_t k) const { return isPlain ? k : from[k]; }
 
  private:
+  std::string view;
+  std::string_view plain;  // the text, when nothing in it is decoded
+  bool isPlain = false;
+  std::vector<uint32_t> from;  // view[k] comes from the text's [from[k], from[k + 1])
+
   void Push(char c, size_t at) {
     view.push_back(c);
     from.push_back(static_cast<uint32_t>(at));
@@ -495,7 +507,7 @@ std::string MaskSecrets(std::string_view text, StopAsk stop) {
   try {
     StopCheck check(stop);
     const Decoded d(text, check);
-    const std::vector<Range> ranges = Masker(d.view, check).Run();
+    const std::vector<Range> ranges = Masker(d.View(), check).Run();
     std::string out;
     out.reserve(text.size());
     size_t done = 0;  // in the text
@@ -503,7 +515,7 @@ std::string MaskSecrets(std::string_view text, StopAsk stop) {
       // Ranges that overlap are masked as one.
       size_t from = ranges[k].first, to = ranges[k].second;
       for (++k; k < ranges.size() && ranges[k].first < to; ++k) to = std::max(to, ranges[k].second);
-      const size_t a = std::max<size_t>(d.from[from], done), b = d.from[to];
+      const size_t a = std::max(d.From(from), done), b = d.From(to);
       if (a >= b) continue;
       out.append(text.substr(done, a - done));
       // Within UTF-16 the mask is written as UTF-16 too.

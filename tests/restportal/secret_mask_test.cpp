@@ -74,5 +74,19 @@ TEST(SecretMask, AnUnclosedElementHidesItsValueOnly) {
   for (const auto& k : cases) EXPECT_EQ(MaskSecrets(k.text), k.masked) << k.text;
 }
 
+TEST(SecretMask, AStopEndsALongMaskingWithTheWholeTextHidden) {
+  const std::string hostile = Repeated("<verifier a=\"", 4 * 1024 * 1024, ">");
+  EXPECT_EQ(MaskSecrets(hostile, [] { return true; }), "****");
+  // A short text is done before the stop is asked.
+  EXPECT_EQ(MaskSecrets("oauth_token=T kept", [] { return true; }), "oauth_token=**** kept");
+}
+
+TEST(SecretMask, AnAddressKeepsItsUserButNotItsPassword) {
+  EXPECT_EQ(MaskSecrets("Weiterleitung nach https://agent:pw@h:8080/cb?oauth_token=T&x=1 nicht "
+                        "gefolgt; ftp://anon@h/ and http://h:80/a@b stay"),
+            "Weiterleitung nach https://agent:****@h:8080/cb?oauth_token=****&x=1 nicht "
+            "gefolgt; ftp://anon@h/ and http://h:80/a@b stay");
+}
+
 }  // namespace
 }  // namespace fern::testing
