@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
+#include <ctime>
 #include <string>
 
 namespace fern::testing {
@@ -21,11 +21,19 @@ std::string Repeated(const std::string& unit, size_t size, const std::string& ta
   return s + tail;
 }
 
+// The least processor time of a few maskings of `text`: other work on the machine counts little.
 double Seconds(const std::string& text) {
-  const auto start = std::chrono::steady_clock::now();
-  const std::string masked = MaskSecrets(text);
-  EXPECT_FALSE(masked.empty());
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  double least = 1e9;
+  for (int i = 0; i < 3; ++i) {
+    timespec start{}, end{};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &start);
+    const std::string masked = MaskSecrets(text);
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &end);
+    EXPECT_FALSE(masked.empty());
+    least = std::min(least, static_cast<double>(end.tv_sec - start.tv_sec) +
+                                static_cast<double>(end.tv_nsec - start.tv_nsec) / 1e9);
+  }
+  return least;
 }
 
 TEST(SecretMaskCost, HostileShapesCostInProportionToTheirSize) {
