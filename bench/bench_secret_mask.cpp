@@ -21,18 +21,23 @@ void Mask(benchmark::State& state, const std::string& unit, const std::string& t
   state.SetBytesProcessed(static_cast<int64_t>(text.size()) * state.iterations());
 }
 
-void Hostile(benchmark::internal::Benchmark* b) {
-  b->Arg(21)->Arg(256)->Arg(1024)->Unit(benchmark::kMillisecond);
-}
+// Each shape under a name of its own, so that a run at the smallest size takes every one.
+#define HOSTILE(name, unit, tail)           \
+  BENCHMARK_CAPTURE(Mask, name, unit, tail) \
+      ->Name("Mask_" #name)                 \
+      ->Arg(21)                             \
+      ->Arg(256)                            \
+      ->Arg(1024)                           \
+      ->Unit(benchmark::kMillisecond)
 
-BENCHMARK_CAPTURE(Mask, unquoted_attributes, "<verifier a=1 ", ">")->Apply(Hostile);
-BENCHMARK_CAPTURE(Mask, open_quotes, "<verifier a=\"", ">")->Apply(Hostile);
-BENCHMARK_CAPTURE(Mask, json_escaped_quotes, "<verifier a=\\\"1\\\" ", ">")->Apply(Hostile);
-BENCHMARK_CAPTURE(Mask, unclosed_elements, "<verifier>", "")->Apply(Hostile);
-BENCHMARK_CAPTURE(Mask, unclosed_escaped_elements, "&lt;verifier&gt;", "x")->Apply(Hostile);
-BENCHMARK_CAPTURE(Mask, open_json_objects, "{\"verifier\": {", "")->Apply(Hostile);
-BENCHMARK_CAPTURE(Mask, nested_json_strings, "\\\"verifier\\\": \\\"", "")->Apply(Hostile);
-BENCHMARK_CAPTURE(Mask, unclosed_cdata, "<verifier><![CDATA[", "")->Apply(Hostile);
+HOSTILE(unquoted_attributes, "<verifier a=1 ", ">");
+HOSTILE(open_quotes, "<verifier a=\"", ">");
+HOSTILE(json_escaped_quotes, "<verifier a=\\\"1\\\" ", ">");
+HOSTILE(unclosed_elements, "<verifier>", "");
+HOSTILE(unclosed_escaped_elements, "&lt;verifier&gt;", "x");
+HOSTILE(open_json_objects, "{\"verifier\": {", "");
+HOSTILE(nested_json_strings, "\\\"verifier\\\": \\\"", "");
+HOSTILE(unclosed_cdata, "<verifier><![CDATA[", "");
 
 // A publish answer as the service writes it, secrets and all.
 const std::string kOrdinary =
@@ -42,6 +47,7 @@ const std::string kOrdinary =
     "Zimmer &amp; Garten</listing><json>{\"oauth_token\": \"T\", \"n\": [1, 2]}</json>"
     "</portalAuthenticationType>\n";
 BENCHMARK_CAPTURE(Mask, ordinary, kOrdinary, "")
+    ->Name("Mask_ordinary")
     ->Arg(256)
     ->Arg(10 * 1024)
     ->Unit(benchmark::kMillisecond);
