@@ -197,7 +197,7 @@ class Masker {
  private:
   static constexpr size_t npos = std::string_view::npos;
   struct Open {
-    size_t content;
+    uint32_t content;  // the text is shorter than 4 GB
     bool closed = false;
   };
 
@@ -212,8 +212,10 @@ class Masker {
     return std::min(t_.find(s, std::min(from, t_.size())), t_.size());
   }
 
+  // A range within the last one adds nothing.
   void Append(Range r) {
-    if (r.first < r.second) ranges_.push_back(r);
+    if (r.first < r.second && (ranges_.empty() || r.second > ranges_.back().second))
+      ranges_.push_back(r);
   }
   // Ranges found ahead (a tag's field value) go out once the pass gets there, so all stay in
   // order.
@@ -302,7 +304,7 @@ class Masker {
     }
     if (closed && t_[j - 1] != '/') {
       stacks_[text::LowerAscii(std::string(name))].push_back(opens_.size());
-      opens_.push_back({end});
+      opens_.push_back({static_cast<uint32_t>(end)});
     }
     return end;
   }
@@ -357,7 +359,7 @@ class Masker {
       } else {
         to = next(blankOrMarkup, searched[1], c, [](char ch) { return IsBlank(ch) || ch == '<'; });
       }
-      if (c < to) runs.push_back({c, to});
+      if (c < to && (runs.empty() || to > runs.back().second)) runs.push_back({c, to});
     }
     std::vector<Range> all;
     all.reserve(ranges_.size() + runs.size());
