@@ -18,6 +18,7 @@ seconds. Each answer is logged on standard error as "<method> <path> -> <status>
 """
 import argparse
 import base64
+import html
 import os
 import re
 import secrets
@@ -40,6 +41,7 @@ p.add_argument("--super", action="store_true")
 p.add_argument("--record", default="")
 p.add_argument("--users-content-type", default="application/xml; charset=UTF-8")
 p.add_argument("--publish-status", type=int, default=200)
+p.add_argument("--publish-location", default="", help="publish answers 302 to this address")
 p.add_argument("--delay", type=float, default=0.0, help="seconds before each answer")
 p.add_argument("--cert", default="")
 p.add_argument("--key", default="")
@@ -148,6 +150,10 @@ class Service(BaseHTTPRequestHandler):
                 return self.reply(400, f"<error>{e}</error>")
             if root != "publishPortalsType" or not values.get("portalIds", "").strip():
                 return self.reply(400, "<error>publishPortalsType mit portalIds erwartet</error>")
+            if ARGS.publish_location:
+                loc = ARGS.publish_location
+                return self.reply(302, f'<html><body><a href="{html.escape(loc)}">weiter</a></body></html>',
+                                  "text/html; charset=UTF-8", [("Location", loc)])
             return self.reply(ARGS.publish_status, "<publishResult><accepted>true</accepted></publishResult>")
         if m := re.fullmatch(r"portals/(" + GUID + ")/(authenticationStart|authenticationEnd|isAuthenticatedWithOAuth)", route):
             return self.portal_login(portal_key(m.group(1)), m.group(2), body)

@@ -139,7 +139,7 @@ bool cIS24RestTransfer::CheckApiAccess() {
     // A stop ended the check: the run reports the stop, the service was not found wanting.
     if (EscPressed()) return false;
     // Why it failed helps the user more than the bare message.
-    std::string why = api_->getResponseText();
+    std::string why = cKavantorAPIMini::MaskSecrets(api_->getResponseText());
     if (api_->getResponseCode() != 0) {
       why = "Status " + std::to_string(api_->getResponseCode());
       for (const std::string& more : {api_->getResponseContentType(), api_->RedirectNote()})

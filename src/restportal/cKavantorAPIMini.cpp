@@ -18,6 +18,7 @@
 #include "platform/host_path.h"
 #include "platform/text.h"
 #include "platform/vb.h"
+#include "platform/waits.h"
 #include "restportal/secret_mask.h"
 
 namespace fern {
@@ -218,7 +219,7 @@ std::string cKavantorAPIMini::ReplaceCompanySegments(const std::string& url, int
 }
 
 std::string cKavantorAPIMini::MaskSecrets(const std::string& text) {
-  return restportal::MaskSecrets(text);
+  return restportal::MaskSecrets(text, EscPressed);
 }
 
 std::string cKavantorAPIMini::LogPath() { return cUtil::GetTempPath() + kLogName; }
@@ -314,7 +315,7 @@ void cKavantorAPIMini::Keep() {
 }
 
 std::string cKavantorAPIMini::RedirectNote() const {
-  return redirect_.empty() ? "" : "Weiterleitung nach " + redirect_ + " nicht gefolgt";
+  return redirect_.empty() ? "" : "Weiterleitung nach " + MaskSecrets(redirect_) + " nicht gefolgt";
 }
 
 void cKavantorAPIMini::LogApiCall(const std::string& url, bool error,
@@ -324,8 +325,9 @@ void cKavantorAPIMini::LogApiCall(const std::string& url, bool error,
     const std::string method = m_oRestAPI ? m_oRestAPI->GetCallMethodStr() : "";
     std::string answer = ReplaceAll(answer_, "\r\n", "");
     const std::string line = vb::CStr(Variant::Date(vb::Now())) + ";" + user + ";" + method + ";" +
-                             url + ";" + std::to_string(status_) + ";" + (error ? "ERROR" : "OK") +
-                             ";" + MaskSecrets(answer) + ";" + MaskSecrets(body);
+                             MaskSecrets(url) + ";" + std::to_string(status_) + ";" +
+                             (error ? "ERROR" : "OK") + ";" + MaskSecrets(answer) + ";" +
+                             MaskSecrets(body);
     AppendPrivateLine(LogPath(), line);
   } catch (const std::exception&) {
     // The call log never fails a request.

@@ -62,7 +62,8 @@ class cKavantorAPIMini {
   int32_t getResponseCode() const { return status_; }
   const std::string& getResponseText() const { return answer_; }
   const std::string& getResponseContentType() const { return contentType_; }
-  // "Weiterleitung nach <address> nicht gefolgt" when the last answer was a redirect, else "".
+  // "Weiterleitung nach <address> nicht gefolgt" when the last answer was a redirect, else "";
+  // the address with its secrets and password masked.
   // The answer text of such a call begins with it.
   std::string RedirectNote() const;
 
@@ -89,7 +90,8 @@ class cKavantorAPIMini {
 
   // The base address with every path segment equal to the company number made "local".
   static std::string ReplaceCompanySegments(const std::string& url, int32_t company);
-  // The text with the OAuth login's secrets shown as "****" (restportal::MaskSecrets).
+  // The text with the OAuth login's secrets shown as "****" (restportal::MaskSecrets); a run's
+  // stop ends a long masking with the whole text hidden.
   static std::string MaskSecrets(const std::string& text);
 
  private:

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cctype>
 #include <cstddef>
-#include <cstdlib>
+#include <cstdint>
+#include <limits>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -19,8 +21,15 @@ constexpr std::string_view kSecretNames[] = {
     "oauth_token",         "oauth_token_secret",        "oauth_verifier"};
 // A name's length is bounded: anything longer is no secret's name.
 constexpr size_t kLongestName = 64;
+// A JSON string's backslashes before its quote: nesting deeper than this is not followed.
+constexpr size_t kLongestEscape = 64;
+// How many steps go by between two questions to the stop.
+constexpr size_t kStopEvery = size_t{1} << 16;
+// Stands in the decoded text for a character outside ASCII.
+constexpr char kOther = '\x80';
 
 bool IsSecretName(std::string_view name) {
+  if (name.size() > kLongestName) return false;
   for (std::string_view known : kSecretNames)
     if (text::EqualsNoCaseAscii(name, known)) return true;
   return false;
@@ -28,325 +37,501 @@ bool IsSecretName(std::string_view name) {
 bool IsWordChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; }
 bool IsNameChar(char c) { return IsWordChar(c) || c == '.' || c == '-' || c == ':'; }
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
 
-// Markup at one level of escaping: as it stands, and written as XML text once or twice. A tag's
-// attribute values may be quoted in the forms of its own level or of any level below.
-struct Markup {
-  std::string_view lt, gt;
-  std::vector<std::string_view> quotes;
+struct Stopped {};
+
+class StopCheck {
+ public:
+  explicit StopCheck(StopAsk stop) : stop_(stop) {}
+  void Tick() {
+    if (++steps_ % kStopEvery == 0 && stop_ && stop_()) throw Stopped{};
+  }
+
+ private:
+  StopAsk stop_;
+  size_t steps_ = 0;
 };
-const Markup kMarkups[] = {
-    {"<", ">", {"\"", "'"}},
-    {"&lt;", "&gt;", {"&quot;", "&apos;", "&#34;", "&#39;", "\"", "'"}},
-    {"&amp;lt;",
-     "&amp;gt;",
-     {"&amp;quot;", "&amp;apos;", "&amp;#34;", "&amp;#39;", "&quot;", "&apos;", "&#34;", "&#39;",
-      "\"", "'"}},
+
+// The text as it reads with its encodings undone: UTF-16 as its low bytes, then percent-encoding,
+// "\u" escapes and character references. A decoded character that completes another escape is
+// decoded with it ("&amp;lt;" reads "<", "%2541" reads "A"), so layers go to any depth. Each
+// character keeps where its source begins in the text. Every decoding shortens the view, so
+// the whole is linear. A JSON string's "\"" and "\\" stay as written: they carry its nesting.
+class Decoded {
+ public:
+  Decoded(std::string_view t, StopCheck& stop) {
+    // Most answers hold no escape at all: they are their own view.
+    if (t.find_first_of(std::string_view("%&\\\0", 4)) == std::string_view::npos) {
+      plain = t;
+      isPlain = true;
+      return;
+    }
+    view.reserve(t.size());
+    from.reserve(t.size() + 1);
+    for (size_t i = 0; i < t.size(); ++i) {
+      stop.Tick();
+      // UTF-16 reads as its low bytes: a zero byte belongs to the character before it.
+      if (t[i] == '\0' && !view.empty()) continue;
+      Push(t[i], i);
+    }
+    from.push_back(static_cast<uint32_t>(t.size()));
+  }
+
+  std::string_view View() const { return isPlain ? plain : std::string_view(view); }
+  // Where the character `k` of the view begins in the text.
+  size_t From(size_t k) const { return isPlain ? k : from[k]; }
+
+ private:
+  std::string view;
+  std::string_view plain;  // the text, when nothing in it is decoded
+  bool isPlain = false;
+  std::vector<uint32_t> from;  // view[k] comes from the text's [from[k], from[k + 1])
+
+  void Push(char c, size_t at) {
+    view.push_back(c);
+    from.push_back(static_cast<uint32_t>(at));
+    while (Reduce()) {
+    }
+  }
+  // The escape that ends the view, decoded into one character; false for none.
+  bool Reduce() {
+    const size_t n = view.size();
+    const char last = view[n - 1];
+    if (last == ';') return Reference();
+    if (HexValue(last) < 0) return false;
+    if (n >= 3 && view[n - 3] == '%' && HexValue(view[n - 2]) >= 0) {
+      const int code = HexValue(view[n - 2]) * 16 + HexValue(last);
+      if (code == 0) return false;
+      return Replace(n - 3, static_cast<char>(code));
+    }
+    if (n >= 6 && view[n - 6] == '\\' && (view[n - 5] == 'u' || view[n - 5] == 'U')) {
+      int code = 0;
+      for (size_t k = n - 4; k < n; ++k) {
+        if (HexValue(view[k]) < 0) return false;
+        code = code * 16 + HexValue(view[k]);
+      }
+      if (code == 0 || code == '"' || code == '\\') return false;
+      return Replace(n - 6, code < 0x80 ? static_cast<char>(code) : kOther);
+    }
+    return false;
+  }
+  // "&name;", "&#65;" or "&#x41;" at the view's end.
+  bool Reference() {
+    const size_t n = view.size();
+    constexpr size_t kLongest = 10;  // "&#x10FFFF;"
+    size_t amp = n - 1;
+    while (amp > 0 && n - amp <= kLongest && view[amp - 1] != '&' && view[amp - 1] != ';' &&
+           !IsBlank(view[amp - 1]))
+      --amp;
+    if (amp == 0 || view[amp - 1] != '&') return false;
+    const std::string_view body = std::string_view(view).substr(amp, n - 1 - amp);
+    --amp;
+    unsigned long code = 0;
+    if (body.size() >= 2 && body[0] == '#') {
+      const bool hex = body[1] == 'x' || body[1] == 'X';
+      const std::string_view digits = body.substr(hex ? 2 : 1);
+      if (digits.empty()) return false;
+      for (char d : digits) {
+        const int v = hex ? HexValue(d) : (d >= '0' && d <= '9' ? d - '0' : -1);
+        if (v < 0) return false;
+        code = code * (hex ? 16 : 10) + static_cast<unsigned long>(v);
+      }
+      if (code == 0 || code > 0x10FFFF) return false;
+    } else {
+      static constexpr std::pair<std::string_view, char> kNamed[] = {
+          {"lt", '<'}, {"gt", '>'}, {"amp", '&'}, {"quot", '"'}, {"apos", '\''}, {"nbsp", ' '}};
+      const auto* it = std::find_if(std::begin(kNamed), std::end(kNamed), [&](const auto& e) {
+        return text::EqualsNoCaseAscii(body, e.first);
+      });
+      if (it == std::end(kNamed)) return false;
+      code = static_cast<unsigned char>(it->second);
+    }
+    return Replace(amp, code < 0x80 ? static_cast<char>(code) : kOther);
+  }
+  bool Replace(size_t at, char c) {
+    view.resize(at + 1);
+    from.resize(at + 1);
+    view[at] = c;
+    return true;
+  }
 };
 
-// A JSON string's quote and backslash as written: as they stand, inside another JSON string, or
-// as XML text once or twice.
-struct JsonQuote {
-  std::string_view quote, backslash;
-  int entityLevels;
-};
-constexpr JsonQuote kJsonQuotes[] = {
-    {"\"", "\\", 0}, {"\\\"", "\\\\", 0}, {"&quot;", "\\", 1}, {"&amp;quot;", "\\", 2}};
+using Range = std::pair<size_t, size_t>;  // [from, to) of the decoded view
 
-// Quotes of an attribute or parameter value, as for the markup of the deepest level.
-const std::vector<std::string_view>& AnyQuote() { return std::rbegin(kMarkups)->quotes; }
-
+// Finds what to mask in the decoded view, in one pass: every rule looks ahead only over what the
+// pass then steps past, or over a stretch no other look-ahead of its kind covers again. Ranges
+// come out ordered by their start; they may overlap.
 class Masker {
  public:
-  explicit Masker(std::string_view text) : t_(text) { out_.reserve(text.size()); }
+  Masker(std::string_view view, StopCheck& stop) : t_(view), stop_(stop) {}
 
-  std::string Run() {
+  std::vector<Range> Run() {
+    const size_t n = t_.size();
     size_t i = 0;
-    while (i < t_.size()) {
-      if (const size_t end = PendingAt(i); end != npos) {
-        out_ += kMasked;
-        i = end;
-        continue;
-      }
-      size_t skip = npos;
+    while (i < n) {
+      stop_.Tick();
+      Flush(i);
       const char c = t_[i];
-      if (c == '<' || c == '&') SecretElementAt(i);
-      if (c == '"' || c == '\\' || c == '&') skip = JsonMemberAt(i);
-      if (skip == npos && IsWordChar(c) && (i == 0 || !IsWordChar(t_[i - 1]))) {
-        skip = NamedValueAt(i);
-        if (skip == npos) {
-          // A word that names nothing is passed whole: no rule begins inside it.
-          size_t end = i;
-          while (end < t_.size() && IsWordChar(t_[end])) ++end;
-          if (next_ < ranges_.size()) end = std::min(end, ranges_[next_].first);
-          out_.append(t_.substr(i, std::max(end, i + 1) - i));
-          i = std::max(end, i + 1);
-          continue;
-        }
+      size_t next = npos;
+      if (c == '<') {
+        next = TagAt(i);
+      } else if (c == '"') {
+        next = JsonMemberAt(i);
+      } else if (c == ':' && At(i + 1, "//")) {
+        next = UserInfoAt(i);
+      } else if (IsWordChar(c) && (i == 0 || !IsWordChar(t_[i - 1]))) {
+        next = NamedValueAt(i);
       }
-      if (skip != npos) {
-        i = skip;
-      } else {
-        out_ += c;
-        ++i;
-      }
+      i = next == npos ? i + 1 : std::max(next, i + 1);
     }
-    return std::move(out_);
+    Flush(n);
+    return WithUnclosed();
   }
 
  private:
   static constexpr size_t npos = std::string_view::npos;
+  struct Open {
+    uint32_t content;  // the text is shorter than 4 GB
+    bool closed = false;
+  };
 
-  bool At(size_t i, std::string_view s) const { return t_.substr(i, s.size()) == s; }
+  bool At(size_t i, std::string_view s) const {
+    return t_.substr(std::min(i, t_.size()), s.size()) == s;
+  }
   size_t SkipBlanks(size_t i) const {
     while (i < t_.size() && IsBlank(t_[i])) ++i;
     return i;
   }
-  std::string_view QuoteAt(size_t i, const std::vector<std::string_view>& quotes) const {
-    for (std::string_view q : quotes)
-      if (At(i, q)) return q;
-    return {};
-  }
-  // The end of a quoted value from `at` (after its opening quote): its closing quote, or the
-  // text's end.
-  size_t ClosingQuote(size_t at, std::string_view quote) const {
-    return std::min(t_.find(quote, at), t_.size());
+  size_t Find(std::string_view s, size_t from) const {
+    return std::min(t_.find(s, std::min(from, t_.size())), t_.size());
   }
 
-  // The end of a range to mask that covers `i`, npos for none.
-  size_t PendingAt(size_t i) {
-    while (next_ < ranges_.size() && ranges_[next_].second <= i) ++next_;
-    if (next_ < ranges_.size() && ranges_[next_].first <= i) return ranges_[next_++].second;
-    return npos;
+  // A range within the last one adds nothing.
+  void Append(Range r) {
+    if (r.first < r.second && (ranges_.empty() || r.second > ranges_.back().second))
+      ranges_.push_back(r);
   }
-  // Ranges stay ordered by their start; overlapping ones are masked once each.
+  // Ranges found ahead (a tag's field value) go out once the pass gets there, so all stay in
+  // order.
+  void Flush(size_t upTo) {
+    while (nextAhead_ < ahead_.size() && ahead_[nextAhead_].first <= upTo)
+      Append(ahead_[nextAhead_++]);
+  }
   void Mask(size_t from, size_t to) {
-    if (from >= to) return;
-    const auto at = std::upper_bound(ranges_.begin() + static_cast<std::ptrdiff_t>(next_),
-                                     ranges_.end(), std::make_pair(from, to));
-    ranges_.insert(at, {from, to});
+    Flush(from);
+    Append({from, to});
   }
 
-  // A start tag of a secret element at `i`: the values of its attributes and its content are
-  // masked when the scan gets there, the tag itself passes.
-  void SecretElementAt(size_t i) {
-    for (const Markup& m : kMarkups) {
-      if (!At(i, m.lt)) continue;
-      const size_t nameStart = i + m.lt.size();
-      size_t nameEnd = nameStart;
-      while (nameEnd < t_.size() && IsNameChar(t_[nameEnd])) ++nameEnd;
-      std::string_view name = t_.substr(nameStart, nameEnd - nameStart);
-      std::string_view local = name.substr(name.rfind(':') + 1);
-      if (nameEnd - nameStart > kLongestName || !IsSecretName(local)) return;
-      size_t j = nameEnd;
-      while (j < t_.size() && !At(j, m.gt)) {
-        if (std::string_view q = QuoteAt(j, m.quotes); !q.empty()) {
-          const size_t end = ClosingQuote(j + q.size(), q);
-          Mask(j + q.size(), end);
-          j = end + q.size();
-        } else if (t_[j] == '=') {
-          // An unquoted value runs to a blank or the tag's end.
-          j = SkipBlanks(j + 1);
-          if (!QuoteAt(j, m.quotes).empty()) continue;
-          size_t end = j;
-          while (end < t_.size() && !IsBlank(t_[end]) && !At(end, m.gt) &&
-                 !(t_[end] == '/' && At(end + 1, m.gt)))
-            ++end;
-          Mask(j, end);
-          j = end;
-        } else {
-          ++j;
-        }
-      }
-      if (j >= t_.size()) return Mask(nameEnd, t_.size());  // unterminated: all of the rest
-      if (t_[j - 1] == '/') return;
-      const size_t content = j + m.gt.size();
-      Mask(content, ContentEnd(m, content, name));
-      return;
+  // "<!--", "<![CDATA[", "<?", an end tag or a start tag at `i`.
+  size_t TagAt(size_t i) {
+    for (auto [open, close] : {std::pair<std::string_view, std::string_view>{"<!--", "-->"},
+                               {"<![CDATA[", "]]>"},
+                               {"<?", "?>"}}) {
+      if (!At(i, open)) continue;
+      // Within it nothing closes an element; each such stretch is searched once.
+      if (i >= quietUntil_)
+        quietUntil_ = std::min(Find(close, i + open.size()) + close.size(), t_.size());
+      return i + open.size();
     }
+    const bool end = At(i + 1, "/");
+    const size_t nameStart = i + (end ? 2 : 1);
+    size_t nameEnd = nameStart;
+    while (nameEnd < t_.size() && nameEnd - nameStart <= kLongestName && IsNameChar(t_[nameEnd]))
+      ++nameEnd;
+    if (nameEnd == nameStart || nameEnd - nameStart > kLongestName) return npos;
+    const std::string_view name = t_.substr(nameStart, nameEnd - nameStart);
+    const bool secret = IsSecretName(name.substr(name.rfind(':') + 1));
+    if (end) {
+      if (secret && i >= quietUntil_ && i >= tagEnd_) Close(name, i);
+      return npos;
+    }
+    if (!secret && i < tagEnd_) return npos;  // markup inside another tag's values
+    return StartTag(nameEnd, name, secret);
   }
 
-  // True when a tag named `name` (any case) begins at `at`, just after its opening.
-  bool TagNamedAt(const Markup& m, size_t at, std::string_view name) const {
-    if (at + name.size() >= t_.size()) return false;
-    const size_t after = at + name.size();
-    return (At(after, m.gt) || t_[after] == '/' || IsBlank(t_[after])) &&
-           text::EqualsNoCaseAscii(t_.substr(at, name.size()), name);
-  }
-  // Where the end tag of the element `name` begins, from its content at `at`: past child
-  // elements of the same name, comments, CDATA sections and instructions that may look like it;
-  // the text's end when it is not closed.
-  size_t ContentEnd(const Markup& m, size_t at, std::string_view name) const {
-    const std::string lt(m.lt), gt(m.gt);
-    const auto past = [&](size_t from, const std::string& close) {
-      const size_t end = t_.find(close, from);
-      return end == npos ? t_.size() : end + close.size();
-    };
-    size_t depth = 0;  // elements of the same name inside
-    while ((at = t_.find(m.lt, at)) != npos) {
-      const size_t p = at + m.lt.size();
-      if (At(p, "!--")) {
-        at = past(p + 3, "--" + gt);
-      } else if (At(p, "![CDATA[")) {
-        at = past(p + 8, "]]" + gt);
-      } else if (At(p, "?")) {
-        at = past(p + 1, "?" + gt);
-      } else if (At(p, "/") && TagNamedAt(m, p + 1, name)) {
-        if (depth == 0) return at;
-        --depth;
-        at = p + 1;
-      } else if (TagNamedAt(m, p, name)) {
-        const size_t close = t_.find(m.gt, p);
-        if (close == npos) return t_.size();
-        if (t_[close - 1] != '/') ++depth;
-        at = close + m.gt.size();
-      } else {
-        at = p;
-      }
-    }
-    return t_.size();
-  }
-
-  // The end of a JSON string's content from `at`: its unescaped closing quote, or the text's end.
-  size_t JsonStringEnd(size_t at, const JsonQuote& q) const {
-    while (at < t_.size() && !At(at, q.quote)) {
-      if (At(at, q.backslash)) {
-        at += q.backslash.size();
-        if (At(at, q.quote))
-          at += q.quote.size();
-        else if (At(at, q.backslash))
-          at += q.backslash.size();
-        else
-          ++at;
-      } else {
-        ++at;
-      }
-    }
-    return std::min(at, t_.size());
-  }
-  // A member's name as JSON reads it: entities and the outer string's escapes undone, then
-  // "\uXXXX" and the other escapes of the name itself.
-  static std::string JsonName(std::string_view raw, const JsonQuote& q) {
-    std::string s(raw);
-    for (int level = 0; level < q.entityLevels; ++level) {
-      std::string d;
-      for (size_t i = 0; i < s.size(); ++i) {
-        bool done = false;
-        for (auto [entity, c] : {std::pair<std::string_view, char>{"&quot;", '"'},
-                                 {"&apos;", '\''},
-                                 {"&lt;", '<'},
-                                 {"&gt;", '>'},
-                                 {"&amp;", '&'}})
-          if (std::string_view(s).substr(i, entity.size()) == entity) {
-            d += c;
-            i += entity.size() - 1;
-            done = true;
-            break;
-          }
-        if (!done) d += s[i];
-      }
-      s = std::move(d);
-    }
-    if (q.backslash.size() == 2) {  // inside another JSON string: "\\" is "\", "\"" is '"'
-      std::string d;
-      for (size_t i = 0; i < s.size(); ++i) {
-        if (s[i] == '\\' && i + 1 < s.size()) ++i;
-        d += s[i];
-      }
-      s = std::move(d);
-    }
-    std::string name;
-    for (size_t i = 0; i < s.size(); ++i) {
-      if (s[i] != '\\' || i + 1 >= s.size()) {
-        name += s[i];
-      } else if (s[i + 1] == 'u' && i + 6 <= s.size()) {
-        const unsigned long code = std::strtoul(s.substr(i + 2, 4).c_str(), nullptr, 16);
-        name += code < 0x80 ? static_cast<char>(code) : '?';
-        i += 5;
-      } else {
-        name += s[++i];
-      }
-    }
-    return name;
-  }
-  // The end of a JSON object or array from its bracket at `at`, strings passed whole.
-  size_t BalancedEnd(size_t at, const JsonQuote& q) const {
-    size_t depth = 0;
-    while (at < t_.size()) {
-      if (At(at, q.quote)) {
-        at = JsonStringEnd(at + q.quote.size(), q) + q.quote.size();
+  // A start tag: a secret element's attribute values are masked and its content opened; of any
+  // other, the value of a form field named like a secret.
+  size_t StartTag(size_t j, std::string_view name, bool secret) {
+    bool fieldNamed = false;
+    Range fieldValue{npos, npos};
+    const size_t n = t_.size();
+    while (j < n && t_[j] != '>' && t_[j] != '<') {
+      if (!IsNameChar(t_[j])) {
+        ++j;
         continue;
       }
-      const char c = t_[at++];
-      if (c == '{' || c == '[') ++depth;
-      if ((c == '}' || c == ']') && --depth == 0) return at;
-    }
-    return t_.size();
-  }
-  // A member "name": value of a secret whose name's quote is at `i`: the text up to the value
-  // goes out and the value is masked; the value's end, npos for anything else.
-  size_t JsonMemberAt(size_t i) {
-    for (const JsonQuote& q : kJsonQuotes) {
-      if (!At(i, q.quote)) continue;
-      const size_t nameStart = i + q.quote.size();
-      size_t nameEnd = nameStart;
-      while (nameEnd < t_.size() && nameEnd - nameStart <= 4 * kLongestName &&
-             !At(nameEnd, q.quote))
-        nameEnd = At(nameEnd, q.backslash) ? nameEnd + q.backslash.size() + 1 : nameEnd + 1;
-      if (!At(nameEnd, q.quote) ||
-          !IsSecretName(JsonName(t_.substr(nameStart, nameEnd - nameStart), q)))
-        continue;
-      size_t j = SkipBlanks(nameEnd + q.quote.size());
-      if (j >= t_.size() || t_[j] != ':') continue;
+      const size_t attrStart = j;
+      while (j < n && IsNameChar(t_[j])) ++j;
+      const std::string_view attr = t_.substr(attrStart, j - attrStart);
+      j = SkipBlanks(j);
+      if (j >= n || t_[j] != '=') continue;
       j = SkipBlanks(j + 1);
-      size_t value = j, end = j;
-      if (At(j, q.quote)) {
-        value = j + q.quote.size();
-        end = JsonStringEnd(value, q);
-      } else if (j < t_.size() && (t_[j] == '{' || t_[j] == '[')) {
-        end = BalancedEnd(j, q);
+      Range value;
+      if (j < n && (t_[j] == '"' || t_[j] == '\'')) {
+        const char quote = t_[j];
+        value.first = ++j;
+        while (j < n && t_[j] != quote && t_[j] != '<') ++j;
+        value.second = j;
+        if (j < n && t_[j] == quote) ++j;
       } else {
-        while (end < t_.size() && !IsBlank(t_[end]) &&
-               std::string_view(",}]<&\"\\").find(t_[end]) == std::string_view::npos)
-          ++end;
+        value.first = j;
+        while (j < n && !IsBlank(t_[j]) && t_[j] != '>' && t_[j] != '<' &&
+               !(t_[j] == '/' && At(j + 1, ">")))
+          ++j;
+        value.second = j;
       }
-      out_.append(t_.substr(i, value - i));
-      out_ += kMasked;
-      return end;
+      if (secret) {
+        Mask(value.first, value.second);
+      } else if (text::EqualsNoCaseAscii(attr, "name") || text::EqualsNoCaseAscii(attr, "id")) {
+        fieldNamed = fieldNamed || IsSecretName(t_.substr(value.first, value.second - value.first));
+      } else if (text::EqualsNoCaseAscii(attr, "value") ||
+                 text::EqualsNoCaseAscii(attr, "content")) {
+        fieldValue = value;
+      }
     }
-    return npos;
-  }
-
-  // An attribute or address parameter of a secret's name at the word `i`: name=value,
-  // name = "value" and the like. The text up to the value goes out; the value's end, npos for
-  // anything else.
-  size_t NamedValueAt(size_t i) {
-    size_t nameEnd = i;
-    while (nameEnd < t_.size() && IsWordChar(t_[nameEnd]) && nameEnd - i <= kLongestName) ++nameEnd;
-    if (!IsSecretName(t_.substr(i, nameEnd - i))) return npos;
-    size_t j = SkipBlanks(nameEnd);
-    if (j >= t_.size() || t_[j] != '=') return npos;
-    j = SkipBlanks(j + 1);
-    size_t value = j, end = j;
-    if (std::string_view q = QuoteAt(j, AnyQuote()); !q.empty()) {
-      value = j + q.size();
-      end = ClosingQuote(value, q);
-    } else {
-      end = std::min(t_.find_first_of("&\"'<>; \t\r\n\f\v", j), t_.size());
+    const bool closed = j < n && t_[j] == '>';
+    const size_t end = closed ? j + 1 : j;
+    if (!secret) {
+      tagEnd_ = std::max(tagEnd_, end);
+      if (fieldNamed && fieldValue.first != npos) ahead_.push_back(fieldValue);
+      return npos;  // its other values are read as text: they may hold addresses
     }
-    out_.append(t_.substr(i, value - i));
-    out_ += kMasked;
+    if (closed && t_[j - 1] != '/') {
+      stacks_[text::LowerAscii(std::string(name))].push_back(opens_.size());
+      opens_.push_back({static_cast<uint32_t>(end)});
+    }
     return end;
   }
 
+  // The end tag at `i` of the innermost open element of that name: its whole content goes, and
+  // what was found inside it with it.
+  void Close(std::string_view name, size_t i) {
+    const auto it = stacks_.find(text::LowerAscii(std::string(name)));
+    if (it == stacks_.end() || it->second.empty()) return;
+    Open& open = opens_[it->second.back()];
+    it->second.pop_back();
+    open.closed = true;
+    Flush(i);
+    size_t to = i;
+    while (!ranges_.empty() && ranges_.back().first >= open.content) {
+      to = std::max(to, ranges_.back().second);
+      ranges_.pop_back();
+    }
+    Append({open.content, to});
+  }
+
+  // Elements never closed lose their value only: up to the next blank, markup or line end; a
+  // value in child markup or CDATA goes with it. The searches only move forward.
+  std::vector<Range> WithUnclosed() {
+    const size_t n = t_.size();
+    std::vector<Range> runs;
+    size_t blank = 0, blankOrMarkup = 0, cdataEnd = 0;
+    bool searched[3] = {};
+    const auto next = [&](size_t& at, bool& done, size_t from, auto stops) {
+      if (!done || at < from) {
+        at = from;
+        while (at < n && !stops(t_[at])) {
+          stop_.Tick();
+          ++at;
+        }
+        done = true;
+      }
+      return at;
+    };
+    for (const Open& o : opens_) {
+      if (o.closed || o.content >= n) continue;
+      const size_t c = o.content;
+      size_t to;
+      if (At(c, "<![CDATA[")) {
+        if (!searched[2] || cdataEnd < c + 9) {
+          cdataEnd = Find("]]>", c + 9);
+          searched[2] = true;
+        }
+        to = std::min(cdataEnd + 3, n);
+      } else if (t_[c] == '<') {
+        to = next(blank, searched[0], c, IsBlank);
+      } else {
+        to = next(blankOrMarkup, searched[1], c, [](char ch) { return IsBlank(ch) || ch == '<'; });
+      }
+      if (c < to && (runs.empty() || to > runs.back().second)) runs.push_back({c, to});
+    }
+    std::vector<Range> all;
+    all.reserve(ranges_.size() + runs.size());
+    std::merge(ranges_.begin(), ranges_.end(), runs.begin(), runs.end(), std::back_inserter(all),
+               [](const Range& a, const Range& b) { return a.first < b.first; });
+    return all;
+  }
+
+  // The backslashes that escape a JSON quote at `at`, when they come before it.
+  size_t BackslashesBefore(size_t at) const {
+    size_t r = 0;
+    while (r < at && r < kLongestEscape && t_[at - 1 - r] == '\\') ++r;
+    return r;
+  }
+  // A string nested `level` deep ("\"" is 1, "\\\"" 3) closes at a quote whose backslashes,
+  // read at that depth, leave it unescaped.
+  static bool Closes(size_t backslashes, size_t level) {
+    return (backslashes & (2 * level + 1)) == level;
+  }
+  static size_t LevelOf(size_t backslashes) { return backslashes & ~(backslashes + 1); }
+  // Where the string's content from `at` ends: before its closing quote's backslashes.
+  size_t JsonStringEnd(size_t at, size_t level, size_t* after) const {
+    size_t run = 0;
+    for (; at < t_.size(); ++at) {
+      if (t_[at] == '"' && Closes(run, level)) {
+        *after = at + 1;
+        return at - level;
+      }
+      run = t_[at] == '\\' ? run + 1 : 0;
+    }
+    *after = t_.size();
+    return t_.size();
+  }
+  // The end of a JSON object or array from its bracket at `at`, strings at its depth passed.
+  size_t BalancedEnd(size_t at, size_t level) const {
+    size_t depth = 0, run = 0;
+    bool inString = false;
+    for (; at < t_.size(); ++at) {
+      const char c = t_[at];
+      if (c == '"' && Closes(run, level)) {
+        inString = !inString;
+      } else if (!inString && (c == '{' || c == '[')) {
+        ++depth;
+      } else if (!inString && (c == '}' || c == ']') && --depth == 0) {
+        return at + 1;
+      }
+      run = c == '\\' ? run + 1 : 0;
+    }
+    return t_.size();
+  }
+  // A member "name": value of a secret, at any nesting depth, whose name's quote is at `i`: the
+  // value is masked; its end, npos for anything else.
+  size_t JsonMemberAt(size_t i) {
+    const size_t level = LevelOf(BackslashesBefore(i));
+    std::string name;
+    size_t j = i + 1, run = 0;
+    for (; j < t_.size() && j - i <= 2 * kLongestName; ++j) {
+      if (t_[j] == '"' && Closes(run, level)) break;
+      if (t_[j] == '\\') {
+        ++run;
+      } else {
+        run = 0;
+        name += t_[j];
+      }
+    }
+    if (j >= t_.size() || t_[j] != '"' || !IsSecretName(name)) return npos;
+    j = SkipBlanks(j + 1);
+    if (j >= t_.size() || t_[j] != ':') return npos;
+    j = SkipBlanks(j + 1);
+    size_t slashes = 0;
+    while (j + slashes < t_.size() && t_[j + slashes] == '\\' && slashes < kLongestEscape)
+      ++slashes;
+    if (j + slashes < t_.size() && t_[j + slashes] == '"') {
+      const size_t value = j + slashes + 1;
+      size_t after = 0;
+      const size_t end = JsonStringEnd(value, LevelOf(slashes), &after);
+      Mask(value, end);
+      return end;
+    }
+    size_t end = j;
+    if (j < t_.size() && (t_[j] == '{' || t_[j] == '[')) {
+      end = BalancedEnd(j, level);
+    } else {
+      while (end < t_.size() && !IsBlank(t_[end]) &&
+             std::string_view(",}]<&\"\\").find(t_[end]) == std::string_view::npos)
+        ++end;
+    }
+    Mask(j, end);
+    return end;
+  }
+
+  // A parameter, attribute or field of a secret's name at the word `i`: name=value,
+  // name = "value", 'name': 'value', name: value. The value is masked; its end, or the word's
+  // end when there is none (no rule begins inside a word).
+  size_t NamedValueAt(size_t i) {
+    const size_t n = t_.size();
+    size_t wordEnd = i;
+    while (wordEnd < n && IsWordChar(t_[wordEnd])) ++wordEnd;
+    if (!IsSecretName(t_.substr(i, wordEnd - i))) return wordEnd;
+    size_t j = wordEnd;
+    if (i > 0 && (t_[i - 1] == '\'' || t_[i - 1] == '"') && j < n && t_[j] == t_[i - 1]) ++j;
+    j = SkipBlanks(j);
+    if (j >= n || (t_[j] != '=' && t_[j] != ':')) return wordEnd;
+    const bool colon = t_[j] == ':';
+    j = SkipBlanks(j + 1);
+    size_t end;
+    if (j < n && (t_[j] == '"' || t_[j] == '\'')) {
+      const char quote = t_[j++];
+      end = Find(std::string_view(&quote, 1), j);
+    } else {
+      end =
+          std::min(t_.find_first_of(colon ? "&\"'<>;,}] \t\r\n\f\v" : "&\"'<>; \t\r\n\f\v", j), n);
+    }
+    Mask(j, end);
+    return end;
+  }
+
+  // The password of "scheme://user:password@" at the "://" at `i`.
+  size_t UserInfoAt(size_t i) {
+    size_t colon = npos, j = i + 3;
+    for (; j < t_.size() && j - i < 512; ++j) {
+      const char c = t_[j];
+      if (c == '@') break;
+      if (IsBlank(c) || std::string_view("/?#<>\"'").find(c) != std::string_view::npos) return npos;
+      if (c == ':' && colon == npos) colon = j;
+    }
+    if (j >= t_.size() || t_[j] != '@' || colon == npos) return npos;
+    Mask(colon + 1, j);
+    return j;
+  }
+
   std::string_view t_;
-  std::string out_;
-  std::vector<std::pair<size_t, size_t>> ranges_;  // [from, to) to mask, in order
-  size_t next_ = 0;
+  StopCheck& stop_;
+  std::vector<Range> ranges_;  // found so far, ordered by their start
+  std::vector<Range> ahead_;   // found ahead of the pass, ordered
+  size_t nextAhead_ = 0;
+  std::vector<Open> opens_;                                      // secret elements, in order
+  std::unordered_map<std::string, std::vector<size_t>> stacks_;  // open ones by name
+  size_t quietUntil_ = 0;  // the end of a comment, CDATA section or instruction
+  size_t tagEnd_ = 0;      // the end of the last tag read ahead
 };
 
 }  // namespace
 
-std::string MaskSecrets(std::string_view text) { return Masker(text).Run(); }
+std::string MaskSecrets(std::string_view text, StopAsk stop) {
+  if (text.size() >= std::numeric_limits<uint32_t>::max()) return std::string(kMasked);
+  try {
+    StopCheck check(stop);
+    const Decoded d(text, check);
+    const std::vector<Range> ranges = Masker(d.View(), check).Run();
+    std::string out;
+    out.reserve(text.size());
+    size_t done = 0;  // in the text
+    for (size_t k = 0; k < ranges.size();) {
+      // Ranges that overlap are masked as one.
+      size_t from = ranges[k].first, to = ranges[k].second;
+      for (++k; k < ranges.size() && ranges[k].first < to; ++k) to = std::max(to, ranges[k].second);
+      const size_t a = std::max(d.From(from), done), b = d.From(to);
+      if (a >= b) continue;
+      out.append(text.substr(done, a - done));
+      // Within UTF-16 the mask is written as UTF-16 too.
+      if (a + 1 < b && text[a + 1] == '\0')
+        for (char c : kMasked) out += {c, '\0'};
+      else
+        out += kMasked;
+      done = b;
+    }
+    out.append(text.substr(done));
+    return out;
+  } catch (const Stopped&) {
+    return std::string(kMasked);
+  }
+}
 
 }  // namespace fern::restportal

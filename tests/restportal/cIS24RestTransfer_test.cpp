@@ -328,6 +328,47 @@ TEST_F(RestTransferTest, AStopDuringTheAvailabilityCheckEndsTheRunWithoutAnError
   EXPECT_LE(s.Received().size(), 1u);
 }
 
+// A service whose answer makes the logging's masking work hard: the stop still ends the run.
+TEST_F(RestTransferTest, SigtermWhileAHostileAnswerIsMaskedEndsTheRunAtOnce) {
+  std::string answer;
+  while (answer.size() < 1024 * 1024) answer += "<verifier a=1 ";
+  answer += ">";
+  // The signal comes as the check's answer arrives; the publish waits for it.
+  std::atomic<bool> served = false;
+  std::atomic<std::chrono::steady_clock::time_point> sent{};
+  testing_servers::HttpServer service;
+  service.server.Get(R"(/api/users/.*)", [&](const httplib::Request&, httplib::Response& res) {
+    res.set_content(answer, "application/xml");
+    served = true;
+  });
+  service.server.Post(R"(/api/portals/publish)",
+                      [&](const httplib::Request&, httplib::Response& res) {
+                        for (int i = 0; i < 500 && sent.load() == decltype(sent.load()){}; ++i)
+                          std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                        res.set_content(answer, "application/xml");
+                      });
+  service.Start();
+  Session().g_blnDebugLog = true;
+  InstallCancelSignals();
+  std::thread term([&] {
+    for (int i = 0; i < 1000 && !served; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    sent = std::chrono::steady_clock::now();
+    ::kill(::getpid(), SIGTERM);
+  });
+  Run("http://" + service.Address("/api"));
+  const auto ended = std::chrono::steady_clock::now();
+  term.join();
+  Session().g_blnDebugLog = false;
+  const bool stopped = EscPressed();
+  ResetEsc();
+  ResetCancelSignal();
+  ::signal(SIGTERM, SIG_DFL);
+  EXPECT_TRUE(stopped);
+  EXPECT_LT(ended - sent.load(), std::chrono::seconds(1));
+}
+
 TEST_F(RestTransferTest, BrandedFolderSettingMustBeOnePlainName) {
   // Decorations off: a folder that may be renewed is deleted on every run.
   app.DBIni().WriteStr("JPGFrame", "OnlineFrameVisible", "0");

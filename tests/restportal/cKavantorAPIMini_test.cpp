@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "platform/base64.h"
 #include "platform/host_error.h"
@@ -267,6 +268,62 @@ TEST_F(KavantorApiTest, SecretsInAttributesObjectsEscapesAndEntitiesStayOutOfBot
       for (const std::string& form :
            {"S3cr+t/" + std::to_string(i) + "z", "S3cr%2Bt%2F" + std::to_string(i) + "z"})
         EXPECT_EQ(log.find(form), std::string::npos) << form << "\n" << log;
+  }
+}
+
+// `text` as UTF-16 in the given byte order, with a byte order mark.
+std::string Utf16(const std::string& text, bool little) {
+  std::string out = little ? "\xFF\xFE" : "\xFE\xFF";
+  for (char c : text) out += little ? std::string{c, '\0'} : std::string{'\0', c};
+  return out;
+}
+
+TEST_F(KavantorApiTest, SecretsUnderAnyEncodingStayOutOfBothLogs) {
+  // Each answer carries "Z9x-<n>q" once, written through one or more encodings.
+  const std::vector<std::string> bodies = {
+      R"({"page": "\u003cverifier\u003eZ9x-1q\u003c/verifier\u003e ok"})",
+      R"({"m": "oauth_token_secret\u003dZ9x-2q\u0026x=1"})",
+      "/start?callback=https%3A%2F%2Fh%2Fcb%3Foauth_verifier%3DZ9x-3q%26x%3D1",
+      "/start?next=%2Fa%3Fcallback%3Dhttps%253A%252F%252Fh%252Fcb%253Foauth_verifier%253DZ9x-4q",
+      "/cb?oauth%5Ftoken=Z9x-5q&x=1",
+      "<form><input type=\"hidden\" value=\"Z9x-6q\" name=\"oauth_token_secret\"></form>",
+      "oauth_verifier: Z9x-7q\n",
+      "{'oauth_verifier': 'Z9x-8q'}",
+      "&#60;verifier&#62;Z9x-9q&#60;/verifier&#x3E;",
+      "&amp;amp;lt;verifier&amp;amp;gt;Z9x-10q&amp;amp;lt;/verifier&amp;amp;gt;",
+      R"({"a": "{\"b\": \"{\\\"authenticationTokenSecret\\\": \\\"Z9x-11q\\\"}\"}"})",
+      Utf16("<p><verifier>Z9x-12q</verifier></p>", true),
+      Utf16(R"({"oauth_token": "Z9x-13q"})", false),
+      "%3Cverifier%3EZ9x-14q%3C%2Fverifier%3E",
+      "&lt;input name=&quot;oauth_verifier&quot; value=&quot;Z9x-15q&quot;&gt;",
+  };
+  testing_servers::HttpServer service;
+  service.server.Get(R"(/api/portals/[^/]+-0000000000(\d\d)/authenticationStart)",
+                     [&](const httplib::Request& req, httplib::Response& res) {
+                       res.status = 400;
+                       res.set_content(bodies[std::stoul(req.matches[1])] + " rest42",
+                                       "application/json");
+                     });
+  service.Start();
+  Ini("options", "DebugMode", "1");
+  Session().g_blnDebugLog = true;
+  auto c = Client("http://" + service.Address("/api"));
+  for (size_t n = 0; n < bodies.size(); ++n)
+    c->CallIS24RestApiStartCreateLogin("{8A0B5C1D-0000-4000-8000-0000000000" +
+                                       std::string(n < 10 ? "0" : "") + std::to_string(n) + "}");
+  Session().g_blnDebugLog = false;
+  const std::string debugLog = ReadAll((host() / "DAT" / "FernDispatcherDebug.txt").string());
+  for (const std::string& log : {Log(), debugLog}) {
+    size_t shown = 0;
+    for (size_t pos = 0; (pos = log.find(" rest42", pos)) != std::string::npos; ++pos) ++shown;
+    EXPECT_GE(shown, bodies.size());
+    EXPECT_NE(log.find(" ok"), std::string::npos) << "what follows a secret stays";
+    for (size_t i = 1; i <= bodies.size(); ++i) {
+      const std::string secret = "Z9x-" + std::to_string(i) + "q";
+      for (const std::string& form :
+           {secret, Utf16(secret, true).substr(2), Utf16(secret, false).substr(2)})
+        EXPECT_EQ(log.find(form), std::string::npos) << secret << "\n" << log;
+    }
   }
 }
 

@@ -74,7 +74,11 @@ class LoginStandIn {
           req.body.find("<verifier>" + Xml(p.verifier) + "<") != std::string::npos;
       res.status = right ? endStatus : 400;
       if (right && endStatus == 200 && store) store(req.matches[1], p.token, p.secret);
-      res.set_content(echo ? req.body : right ? "<ok/>" : "Verifier falsch", "text/plain");
+      res.set_content(echo                          ? req.body
+                      : right && !endAnswer.empty() ? endAnswer
+                      : right                       ? "<ok/>"
+                                                    : "Verifier falsch",
+                      "text/plain");
     });
     http_.server.Get(R"(/portals/([^/]+)/isAuthenticatedWithOAuth)",
                      [this](const httplib::Request&, httplib::Response& res) {
@@ -123,7 +127,8 @@ class LoginStandIn {
   std::vector<std::string> ends;          // "dsn body" of every end request
   std::atomic<int> callbacks{0};
   int endStatus = 200;
-  bool echo = false;  // the end request's answer is its body
+  bool echo = false;      // the end request's answer is its body
+  std::string endAnswer;  // replaces "<ok/>" when set
   std::string checkAnswer;
   std::function<void(const std::string& dsn, const std::string& token, const std::string& secret)>
       store;

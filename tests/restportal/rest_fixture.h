@@ -34,6 +34,7 @@ struct RestServiceOptions {
   bool super = false;
   std::string usersContentType;  // empty: the stand-in's XML
   int publishStatus = 200;
+  std::string publishLocation;  // set: the publish is answered with a redirect there
   double delaySeconds = 0;
   std::filesystem::path cert, key;  // both set: https
 };
@@ -54,6 +55,8 @@ class RestService {
     if (!o.usersContentType.empty())
       args.insert(args.end(), {"--users-content-type", o.usersContentType});
     args.insert(args.end(), {"--publish-status", std::to_string(o.publishStatus)});
+    if (!o.publishLocation.empty())
+      args.insert(args.end(), {"--publish-location", o.publishLocation});
     if (o.delaySeconds > 0) args.insert(args.end(), {"--delay", std::to_string(o.delaySeconds)});
     if (!o.cert.empty())
       args.insert(args.end(), {"--cert", o.cert.string(), "--key", o.key.string()});
