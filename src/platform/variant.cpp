@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <iterator>
 
 #include "platform/dispatch.h"
 #include "platform/host_error.h"
@@ -193,17 +194,11 @@ bool Variant::IsNumber() const noexcept {
 
 Variant& Variant::operator=(const Variant& o) {
   if (this != &o) {
-    if (o.t_ == VType::Array) {
-      // Copy first: `o` may live inside the array being replaced.
-      VArray* copy = CopyArray(*o.u_.a);
-      if (Owns()) Release();
-      t_ = VType::Array;
-      u_.a = copy;
-    } else {
-      Variant tmp(o);
-      if (Owns()) Release();
-      MoveFrom(tmp);
-    }
+    // Copied first, as `o` may live inside the value being replaced; in place before that one
+    // goes (see the move).
+    Variant copy(o);
+    Variant old(std::move(*this));
+    MoveFrom(copy);
   }
   return *this;
 }
@@ -367,9 +362,14 @@ size_t VArray::Offset(const std::vector<int32_t>& idx) const {
 void VArray::Redim(const std::vector<Dim>& newDims, bool preserve) {
   size_t total = 1;
   for (const Dim& d : newDims) total *= static_cast<size_t>(d.count > 0 ? d.count : 0);
+  // The elements let go of are freed once the array has its new shape, and nothing here
+  // touches it after that: their Class_Terminate may change or replace the array.
+  std::vector<Variant> gone;
   if (!preserve || data.empty() || dims.empty()) {
+    std::vector<Variant> fresh(newDims.empty() ? 0 : total);
+    gone.swap(data);
+    data.swap(fresh);
     dims = newDims;
-    data.assign(newDims.empty() ? 0 : total, Variant());
     return;
   }
   if (newDims.size() != dims.size()) throw HostError(err::kSubscript, "Subscript out of range");
@@ -377,8 +377,11 @@ void VArray::Redim(const std::vector<Dim>& newDims, bool preserve) {
     if (newDims[d].count != dims[d].count || newDims[d].lbound != dims[d].lbound)
       throw HostError(err::kSubscript, "Subscript out of range");
   // Only the last dimension changes, so the old elements form a prefix in storage order.
-  size_t keep = std::min(total, data.size());
-  data.resize(keep);
+  if (total < data.size()) {
+    gone.reserve(data.size() - total);
+    std::move(data.begin() + static_cast<ptrdiff_t>(total), data.end(), std::back_inserter(gone));
+    data.resize(total);  // only Empty values go here
+  }
   data.resize(total);
   dims = newDims;
 }

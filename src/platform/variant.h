@@ -63,11 +63,12 @@ class Variant {
   }
   Variant(Variant&& o) noexcept : t_(o.t_), u_(o.u_) { o.t_ = VType::Empty; }
   Variant& operator=(const Variant& o);
+  // The new value is in place before the old one goes: what the old one's release runs (a
+  // script's Class_Terminate) finds this value already assigned, and may assign it again.
   Variant& operator=(Variant&& o) noexcept {
     if (this != &o) {
-      Variant tmp(std::move(o));  // `o` may live inside what is released here
-      if (Owns()) Release();
-      MoveFrom(tmp);
+      Variant old(std::move(*this));  // keeps alive what `o` may live inside
+      MoveFrom(o);
     }
     return *this;
   }

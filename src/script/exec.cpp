@@ -237,7 +237,9 @@ Interpreter::Flow Interpreter::Exec(const Stmt& s, Frame& f) {
       Variant* v = VarRef(target, f);
       if (!v || !v->IsArray()) ThrowNamed(kErrTypeMismatch, target.display);
       if (v->arr().fixed) {
-        for (Variant& x : v->arr().data) x = Variant();
+        // Emptied first, then what it held goes (its Class_Terminate sees the array erased).
+        std::vector<Variant> gone(v->arr().data.size());
+        gone.swap(v->arr().data);
       } else {
         *v = Variant(VArray());
       }
