@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <iterator>
+#include <new>
 
 #include "platform/dispatch.h"
 #include "platform/host_error.h"
@@ -252,25 +253,14 @@ thread_local std::vector<Pending>* pending = nullptr;
 
 }  // namespace
 
-void Variant::Free(VType t, void* p) noexcept {
-  if (pending) {
-    try {
-      pending->push_back({t, p});
-      return;
-    } catch (...) {
-      // Out of memory: freed here, one level deeper.
-    }
-  }
+void Variant::Drain(void* list) noexcept {
+  auto& waiting = *static_cast<std::vector<Pending>*>(list);
   auto destroy = [](Pending item) {
     if (item.type == VType::Object)
       delete static_cast<Object*>(item.p);
     else
       delete static_cast<VArray*>(item.p);
   };
-  std::vector<Pending> waiting;
-  std::vector<Pending>* const outer = pending;
-  pending = &waiting;
-  destroy({t, p});
   // What one value held was pushed in order; reversed, its first is taken next, so that each
   // goes before what it held itself and that before the next one its holder held.
   std::reverse(waiting.begin(), waiting.end());
@@ -281,11 +271,42 @@ void Variant::Free(VType t, void* p) noexcept {
     destroy(next);
     std::reverse(waiting.begin() + static_cast<ptrdiff_t>(held), waiting.end());
   }
+}
+
+void Variant::Free(VType t, void* p) noexcept {
+  if (pending) {
+    try {
+      pending->push_back({t, p});
+      return;
+    } catch (...) {
+      // Out of memory: freed here, one level deeper.
+    }
+  }
+  std::vector<Pending> waiting;
+  std::vector<Pending>* const outer = pending;
+  pending = &waiting;
+  if (t == VType::Object)
+    delete static_cast<Object*>(p);
+  else
+    delete static_cast<VArray*>(p);
+  Drain(&waiting);
   pending = outer;
 }
 
-Variant::FreeingScope::FreeingScope() noexcept : outer_(pending) { pending = nullptr; }
-Variant::FreeingScope::~FreeingScope() { pending = static_cast<std::vector<Pending>*>(outer_); }
+Variant::FreeingScope::FreeingScope(bool now) noexcept : outer_(pending) {
+  if (!now && pending) return;
+  auto* own = now ? nullptr : new (std::nothrow) std::vector<Pending>;
+  own_ = own;
+  pending = own;  // out of memory: freed as it goes after all
+}
+
+Variant::FreeingScope::~FreeingScope() {
+  if (auto* own = static_cast<std::vector<Pending>*>(own_)) {
+    Drain(own);
+    delete own;
+  }
+  pending = static_cast<std::vector<Pending>*>(outer_);
+}
 
 namespace {
 // The arrays still to be copied into the copy in progress on this thread: source and target.

@@ -115,16 +115,19 @@ class Variant {
   // goes on any stack: what a value being freed held waits its turn and is freed after it,
   // depth first in the order held, all before the outermost release returns. Code that runs
   // while values are freed (a script's Class_Terminate) opens a scope: what it lets go of is
-  // freed before it goes on, as anywhere else.
+  // freed before it goes on, as anywhere else (`now`), or, where such code nests too deep,
+  // waits with the rest and is freed after it (`!now`: the freeing in progress takes it, or the
+  // scope itself when it ends).
   class FreeingScope {
    public:
-    FreeingScope() noexcept;
+    explicit FreeingScope(bool now = true) noexcept;
     ~FreeingScope();
     FreeingScope(const FreeingScope&) = delete;
     FreeingScope& operator=(const FreeingScope&) = delete;
 
    private:
-    void* outer_;  // the freeing this scope interrupts
+    void* outer_;          // the freeing this scope interrupts
+    void* own_ = nullptr;  // what waits for this scope's end, when nothing else was freeing
   };
 
  private:
@@ -143,6 +146,8 @@ class Variant {
   void Release() noexcept;
   // The object or array `p` whose last holder went (see FreeingScope).
   static void Free(VType t, void* p) noexcept;
+  // Frees what waits in `list` (see Free) and what that held in turn.
+  static void Drain(void* list) noexcept;
   // Arrays nest as deep as a script makes them: copied level by level, not by recursion.
   static VArray* CopyArray(const VArray& from);
 

@@ -2,8 +2,11 @@
 // runs past the time-out or is stopped, and handlers nested as deep as a chain of objects goes.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <future>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/dispatch.h"
@@ -12,7 +15,9 @@
 #include "script/builtins.h"
 #include "script/engine.h"
 #include "script/script_errors.h"
+#include "support/child_process.h"
 #include "support/error_of.h"
+#include "support/scratch_dir.h"
 
 namespace fern::script {
 namespace {
@@ -135,6 +140,91 @@ TEST(ScriptTerminate, AHandlerThatChangesItsHolderFindsTheRemovalDone) {
     engine.AddCode(c.code);
     EXPECT_EQ(engine.Eval("out").str(), c.expected);
   }
+}
+
+// A handler that never ends: each Class_Terminate below loops until stopped.
+constexpr const char* kSpin =
+    "Dim after\n"
+    "Class Spin\n  Private Sub Class_Terminate\n    Do : Loop\n  End Sub\nEnd Class\n";
+
+TEST(ScriptTerminate, TheTimeOutAndTheStopEndTheRunInsideAHandler) {
+  Engine engine;
+  bool stop = false;
+  engine.SetStopQuery([&] { return stop; });
+  engine.AddCode(kSpin);
+  // The statement that let go of the object is where the run ends; nothing after it runs.
+  const std::string run = "Set h = New Spin\nSet h = Nothing\nafter = \"ran on\"\n";
+  engine.SetTimeout(200);
+  EXPECT_EQ(ErrorOf([&] { engine.AddCode(run, "spin.vbs"); }), kErrTimeout);
+  EXPECT_EQ(engine.Error().line, 2);
+  EXPECT_NE(engine.Error().description.find("200 ms"), std::string::npos);
+  EXPECT_TRUE(engine.Eval("IsEmpty(after)").boolVal());
+  // A handler run from a procedure, and from the statement the host calls last.
+  engine.AddCode("Sub Drop\n  Dim l : Set l = New Spin\nEnd Sub\n");
+  EXPECT_EQ(ErrorOf([&] { engine.Run("Drop"); }), kErrTimeout);
+  engine.SetTimeout(0);
+  stop = true;
+  EXPECT_EQ(ErrorOf([&] { engine.AddCode("Set h = New Spin\nSet h = Nothing\n"); }), kErrTimeout);
+  EXPECT_NE(engine.Error().description.find("cancelled"), std::string::npos)
+      << engine.Error().description;
+  stop = false;
+  // A run after that is a run like any other.
+  EXPECT_EQ(vb::CLng(engine.Eval("1 + 1")), 2);
+}
+
+// Runs `body` on a thread of its own; false when it has not returned within 20 s (it is then
+// left running: the handler it is stuck in never ends).
+bool EndsWithin20s(std::function<void()> body) {
+  std::packaged_task<void()> task(std::move(body));
+  std::future<void> done = task.get_future();
+  std::thread(std::move(task)).detach();
+  return done.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
+}
+
+TEST(ScriptTerminate, AHandlerTheHostOrTheTearDownRunsHasTheTimeOutToo) {
+  // The host lets go of the last reference, then resets the engine that holds another.
+  auto engine = std::make_shared<Engine>();
+  engine->SetTimeout(200);
+  engine->AddCode(kSpin);
+  engine->AddCode("Set kept = New Spin\n");
+  auto held = std::make_shared<Variant>(engine->Eval("New Spin"));
+  int resetError = -1;
+  ASSERT_TRUE(EndsWithin20s([held] { *held = Variant(); }));
+  EXPECT_EQ(engine->Error().number, kErrTimeout);
+  ASSERT_TRUE(
+      EndsWithin20s([engine, &resetError] { resetError = ErrorOf([&] { engine->Reset(); }); }));
+  EXPECT_EQ(resetError, kErrTimeout);
+  EXPECT_EQ(vb::CLng(engine->Eval("1 + 1")), 2);
+
+  // A script whose object lives until the script host goes: the run ends with the time-out
+  // error instead of hanging.
+  const fern::testing::ScratchDir dir;
+  dir.Write("kept.vbs", std::string(kSpin) + "Set kept = New Spin\nWScript.Echo \"loaded\"\n");
+  pid_t pid = fern::testing::SpawnInGroup({VBS_RUN_PATH, (dir / "kept.vbs").string()}, {},
+                                          {"VBS_RUN_TIMEOUT_MS=200"}, dir / "kept.out");
+  const int status = fern::testing::WaitExit(pid, std::chrono::seconds(20));
+  if (status == -1) fern::testing::StopChildGroup(pid);
+  ASSERT_NE(status, -1) << "still running after 20 s";
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 1);
+  EXPECT_EQ(dir.Read("kept.out").substr(0, 20), "loaded\nError -214746") << dir.Read("kept.out");
+}
+
+TEST(ScriptTerminate, AHandlerThatCannotRunForWantOfStackEndsTheRunWithError28) {
+  Engine engine;
+  engine.SetTimeout(0);
+  // The innermost of 900 calls lets go of the object: its handler would be the 901st.
+  engine.AddCode(
+      "Dim ran, o, after\n"
+      "Class T\n  Private Sub Class_Terminate : ran = True : End Sub\nEnd Class\n"
+      "Sub Down(n)\n  If n = 1 Then\n    Set o = Nothing\n  Else\n    Down n - 1\n  End If\n"
+      "End Sub\n");
+  EXPECT_EQ(ErrorOf([&] { engine.AddCode("Set o = New T\nDown 900\nafter = 1\n"); }),
+            kErrOutOfStack);
+  EXPECT_TRUE(engine.Eval("IsEmpty(after)").boolVal());
+  // One call less and the handler runs.
+  engine.AddCode("Set o = New T\nDown 899\n");
+  EXPECT_TRUE(engine.Eval("ran").boolVal());
 }
 
 }  // namespace
