@@ -213,17 +213,25 @@ TEST(ScriptTerminate, AHandlerTheHostOrTheTearDownRunsHasTheTimeOutToo) {
 TEST(ScriptTerminate, AHandlerThatCannotRunForWantOfStackEndsTheRunWithError28) {
   Engine engine;
   engine.SetTimeout(0);
-  // The innermost of 900 calls lets go of the object: its handler would be the 901st.
   engine.AddCode(
-      "Dim ran, o, after\n"
+      "Dim ran, o, after, reached\n"
       "Class T\n  Private Sub Class_Terminate : ran = True : End Sub\nEnd Class\n"
-      "Sub Down(n)\n  If n = 1 Then\n    Set o = Nothing\n  Else\n    Down n - 1\n  End If\n"
+      "Sub Down(n, release)\n  reached = reached + 1\n  If n = 1 Then\n"
+      "    If release Then Set o = Nothing\n  Else\n    Down n - 1, release\n  End If\n"
       "End Sub\n");
-  EXPECT_EQ(ErrorOf([&] { engine.AddCode("Set o = New T\nDown 900\nafter = 1\n"); }),
+  // As deep as calls go here (900, or less on a small stack).
+  engine.AddCode("On Error Resume Next\nDown 100000, False\n");
+  const int deepest = vb::CLng(engine.Eval("reached"));
+  ASSERT_GT(deepest, 100);
+  // The innermost of those calls lets go of the object: its handler would be one deeper.
+  EXPECT_EQ(ErrorOf([&] {
+              engine.AddCode("Set o = New T\nDown " + std::to_string(deepest) + ", True\n" +
+                             "after = 1\n");
+            }),
             kErrOutOfStack);
-  EXPECT_TRUE(engine.Eval("IsEmpty(after)").boolVal());
-  // One call less and the handler runs.
-  engine.AddCode("Set o = New T\nDown 899\n");
+  EXPECT_TRUE(engine.Eval("IsEmpty(after) And IsEmpty(ran)").boolVal());
+  // Some calls less and the handler runs.
+  engine.AddCode("Set o = New T\nDown " + std::to_string(deepest - 20) + ", True\n");
   EXPECT_TRUE(engine.Eval("ran").boolVal());
 }
 
