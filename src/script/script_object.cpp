@@ -78,8 +78,8 @@ void Interpreter::RunTerminate(const std::shared_ptr<Instance>& inst) {
     } catch (const ScriptAbort& abort) {
       ended_ = abort.why;
     } catch (const HostError& e) {
-      // VBScript ignores errors in Class_Terminate, but a handler never skipped for want of
-      // stack: the run ends with error 28 instead.
+      // VBScript ignores errors in Class_Terminate; out of stack, though, the handler may not
+      // have run at all, and that ends the run rather than pass unseen.
       if (e.number() == kErrOutOfStack) ended_ = Abort::OutOfStack;
     } catch (...) {
     }
@@ -87,7 +87,12 @@ void Interpreter::RunTerminate(const std::shared_ptr<Instance>& inst) {
     errPinned_ = savedPinned;
   }
   // Nobody to throw to: the host reads it in the engine's error.
-  if (entry.outer && ended_ != Abort::None) RecordError(AbortError(ended_));
+  if (entry.outer && ended_ != Abort::None) {
+    try {
+      RecordError(AbortError(ended_));
+    } catch (...) {
+    }
+  }
 }
 
 const Proc* Interpreter::ClassProcFor(const ClassDef& c, const std::string& lower,
