@@ -122,11 +122,6 @@ const HolderCase kHolderCases[] = {
      "Class T\n  Sub Class_Terminate : said = Show(fx) : fx(2) = \"t\" : End Sub\nEnd Class\n"
      "Set fx(0) = New T : fx(2) = \"two\"\nErase fx\nout = said & \" / \" & Show(fx)\n",
      "3: Empty= Empty= Empty= / 3: Empty= Empty= String=t"},
-    {"field of an object replaced, the handler lets go of the object",
-     "Class T\n  Sub Class_Terminate : said = TypeName(o.f) : Set o = Nothing : End Sub\n"
-     "End Class\nClass Box : Public f : End Class\n"
-     "Set o = New Box : Set o.f = New T\no.f = 7\nout = said & \" / \" & TypeName(o)\n",
-     "Integer / Nothing"},
 };
 
 TEST(ScriptTerminate, AHandlerThatChangesItsHolderFindsTheRemovalDone) {
