@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <iterator>
+#include <new>
 
 #include "platform/dispatch.h"
 #include "platform/host_error.h"
@@ -193,17 +195,11 @@ bool Variant::IsNumber() const noexcept {
 
 Variant& Variant::operator=(const Variant& o) {
   if (this != &o) {
-    if (o.t_ == VType::Array) {
-      // Copy first: `o` may live inside the array being replaced.
-      VArray* copy = CopyArray(*o.u_.a);
-      if (Owns()) Release();
-      t_ = VType::Array;
-      u_.a = copy;
-    } else {
-      Variant tmp(o);
-      if (Owns()) Release();
-      MoveFrom(tmp);
-    }
+    // Copied first, as `o` may live inside the value being replaced; in place before that one
+    // goes (see the move).
+    Variant copy(o);
+    Variant old(std::move(*this));
+    MoveFrom(copy);
   }
   return *this;
 }
@@ -257,25 +253,14 @@ thread_local std::vector<Pending>* pending = nullptr;
 
 }  // namespace
 
-void Variant::Free(VType t, void* p) noexcept {
-  if (pending) {
-    try {
-      pending->push_back({t, p});
-      return;
-    } catch (...) {
-      // Out of memory: freed here, one level deeper.
-    }
-  }
+void Variant::Drain(void* list) noexcept {
+  auto& waiting = *static_cast<std::vector<Pending>*>(list);
   auto destroy = [](Pending item) {
     if (item.type == VType::Object)
       delete static_cast<Object*>(item.p);
     else
       delete static_cast<VArray*>(item.p);
   };
-  std::vector<Pending> waiting;
-  std::vector<Pending>* const outer = pending;
-  pending = &waiting;
-  destroy({t, p});
   // What one value held was pushed in order; reversed, its first is taken next, so that each
   // goes before what it held itself and that before the next one its holder held.
   std::reverse(waiting.begin(), waiting.end());
@@ -286,11 +271,42 @@ void Variant::Free(VType t, void* p) noexcept {
     destroy(next);
     std::reverse(waiting.begin() + static_cast<ptrdiff_t>(held), waiting.end());
   }
+}
+
+void Variant::Free(VType t, void* p) noexcept {
+  if (pending) {
+    try {
+      pending->push_back({t, p});
+      return;
+    } catch (...) {
+      // Out of memory: freed here, one level deeper.
+    }
+  }
+  std::vector<Pending> waiting;
+  std::vector<Pending>* const outer = pending;
+  pending = &waiting;
+  if (t == VType::Object)
+    delete static_cast<Object*>(p);
+  else
+    delete static_cast<VArray*>(p);
+  Drain(&waiting);
   pending = outer;
 }
 
-Variant::FreeingScope::FreeingScope() noexcept : outer_(pending) { pending = nullptr; }
-Variant::FreeingScope::~FreeingScope() { pending = static_cast<std::vector<Pending>*>(outer_); }
+Variant::FreeingScope::FreeingScope(bool now) noexcept : outer_(pending) {
+  if (!now && pending) return;
+  auto* own = now ? nullptr : new (std::nothrow) std::vector<Pending>;
+  own_ = own;
+  pending = own;  // out of memory: freed as it goes after all
+}
+
+Variant::FreeingScope::~FreeingScope() {
+  if (auto* own = static_cast<std::vector<Pending>*>(own_)) {
+    Drain(own);
+    delete own;
+  }
+  pending = static_cast<std::vector<Pending>*>(outer_);
+}
 
 namespace {
 // The arrays still to be copied into the copy in progress on this thread: source and target.
@@ -367,9 +383,14 @@ size_t VArray::Offset(const std::vector<int32_t>& idx) const {
 void VArray::Redim(const std::vector<Dim>& newDims, bool preserve) {
   size_t total = 1;
   for (const Dim& d : newDims) total *= static_cast<size_t>(d.count > 0 ? d.count : 0);
+  // The elements let go of are freed once the array has its new shape, and nothing here
+  // touches it after that: their Class_Terminate may change or replace the array.
+  std::vector<Variant> gone;
   if (!preserve || data.empty() || dims.empty()) {
+    std::vector<Variant> fresh(newDims.empty() ? 0 : total);
+    gone.swap(data);
+    data.swap(fresh);
     dims = newDims;
-    data.assign(newDims.empty() ? 0 : total, Variant());
     return;
   }
   if (newDims.size() != dims.size()) throw HostError(err::kSubscript, "Subscript out of range");
@@ -377,8 +398,11 @@ void VArray::Redim(const std::vector<Dim>& newDims, bool preserve) {
     if (newDims[d].count != dims[d].count || newDims[d].lbound != dims[d].lbound)
       throw HostError(err::kSubscript, "Subscript out of range");
   // Only the last dimension changes, so the old elements form a prefix in storage order.
-  size_t keep = std::min(total, data.size());
-  data.resize(keep);
+  if (total < data.size()) {
+    gone.reserve(data.size() - total);
+    std::move(data.begin() + static_cast<ptrdiff_t>(total), data.end(), std::back_inserter(gone));
+    data.resize(total);  // only Empty values go here
+  }
   data.resize(total);
   dims = newDims;
 }

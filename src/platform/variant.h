@@ -63,11 +63,12 @@ class Variant {
   }
   Variant(Variant&& o) noexcept : t_(o.t_), u_(o.u_) { o.t_ = VType::Empty; }
   Variant& operator=(const Variant& o);
+  // The new value is in place before the old one goes: what the old one's release runs (a
+  // script's Class_Terminate) finds this value already assigned, and may assign it again.
   Variant& operator=(Variant&& o) noexcept {
     if (this != &o) {
-      Variant tmp(std::move(o));  // `o` may live inside what is released here
-      if (Owns()) Release();
-      MoveFrom(tmp);
+      Variant old(std::move(*this));  // keeps alive what `o` may live inside
+      MoveFrom(o);
     }
     return *this;
   }
@@ -114,16 +115,19 @@ class Variant {
   // goes on any stack: what a value being freed held waits its turn and is freed after it,
   // depth first in the order held, all before the outermost release returns. Code that runs
   // while values are freed (a script's Class_Terminate) opens a scope: what it lets go of is
-  // freed before it goes on, as anywhere else.
+  // freed before it goes on, as anywhere else (`now`), or, where such code nests too deep,
+  // waits with the rest and is freed after it (`!now`: the freeing in progress takes it, or the
+  // scope itself when it ends).
   class FreeingScope {
    public:
-    FreeingScope() noexcept;
+    explicit FreeingScope(bool now = true) noexcept;
     ~FreeingScope();
     FreeingScope(const FreeingScope&) = delete;
     FreeingScope& operator=(const FreeingScope&) = delete;
 
    private:
-    void* outer_;  // the freeing this scope interrupts
+    void* outer_;          // the freeing this scope interrupts
+    void* own_ = nullptr;  // what waits for this scope's end, when nothing else was freeing
   };
 
  private:
@@ -142,6 +146,8 @@ class Variant {
   void Release() noexcept;
   // The object or array `p` whose last holder went (see FreeingScope).
   static void Free(VType t, void* p) noexcept;
+  // Frees what waits in `list` (see Free) and what that held in turn.
+  static void Drain(void* list) noexcept;
   // Arrays nest as deep as a script makes them: copied level by level, not by recursion.
   static VArray* CopyArray(const VArray& from);
 

@@ -87,7 +87,9 @@ class Engine {
   void SetGetObjectHandler(GetObjectHandler handler);
 
   // Discards all code, variables and added objects (as the Script Control's Reset). Called
-  // while a script runs, it takes effect when the outermost call returns.
+  // while a script runs, it takes effect when the outermost call returns. The Class_Terminate
+  // handlers of what goes run under the time-out and the stop query as a call does; when they
+  // are ended so, the rest goes without running script code and Reset throws that error.
   void Reset();
 
  private:

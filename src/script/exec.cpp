@@ -26,11 +26,12 @@ void Interpreter::Tick() {
   // Often enough that a loop whose passes each wait on a slow call still stops within a few of
   // them; rarely enough that a fast loop doesn't feel the clock.
   if ((++ticks_ & 63) == 0 && polling_) {
-    if (Abort why = Poll(); why != Abort::None) throw ScriptAbort{why == Abort::Stopped};
+    if (Abort why = Poll(); why != Abort::None) Abandon(why);
   }
 }
 
-Interpreter::Abort Interpreter::Poll() {
+Abort Interpreter::Poll() {
+  if (ended_ != Abort::None) return ended_;
   if (hasDeadline_ && std::chrono::steady_clock::now() > deadline_) return Abort::TimedOut;
   if (stopQuery && stopQuery()) return Abort::Stopped;
   return Abort::None;
@@ -57,6 +58,9 @@ Interpreter::Flow Interpreter::ExecBlock(const Block& b, Frame& f) {
     const Stmt& s = *sp;
     try {
       Flow fl = Exec(s, f);
+      // A Class_Terminate the statement ran may have ended the run.
+      if (ended_ != Abort::None) [[unlikely]]
+        throw ScriptAbort{ended_};
       if (fl != Flow::Normal) return fl;
     } catch (const HostError& e) {
       if (f.resumeNext) {
@@ -237,7 +241,9 @@ Interpreter::Flow Interpreter::Exec(const Stmt& s, Frame& f) {
       Variant* v = VarRef(target, f);
       if (!v || !v->IsArray()) ThrowNamed(kErrTypeMismatch, target.display);
       if (v->arr().fixed) {
-        for (Variant& x : v->arr().data) x = Variant();
+        // Emptied first, then what it held goes (its Class_Terminate sees the array erased).
+        std::vector<Variant> gone(v->arr().data.size());
+        gone.swap(v->arr().data);
       } else {
         *v = Variant(VArray());
       }

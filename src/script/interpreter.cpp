@@ -28,12 +28,51 @@ using namespace detail;
 Interpreter::Interpreter() : alive_(std::make_shared<bool>(true)) { InstallErr(); }
 
 bool Interpreter::Due() {
-  if (!polling_) return false;
+  if (!polling_ && ended_ == Abort::None) return false;
   dueAbort_ = Poll();
   return dueAbort_ != Abort::None;
 }
 
-void Interpreter::End() { throw ScriptAbort{dueAbort_ == Abort::Stopped}; }
+void Interpreter::End() { Abandon(dueAbort_); }
+
+void Interpreter::Abandon(Abort why) {
+  // Class_Terminate handlers the unwinding runs see it, and run no script code.
+  ended_ = why;
+  throw ScriptAbort{why};
+}
+
+HostError Interpreter::AbortError(Abort why) const {
+  if (why == Abort::OutOfStack)
+    return HostError(kErrOutOfStack, std::string(ErrorText(kErrOutOfStack)),
+                     ErrorSource(kErrOutOfStack));
+  return HostError(
+      kErrTimeout,
+      why == Abort::Stopped
+          ? std::string("The script was stopped: the run was cancelled")
+          : std::string(ErrorText(kErrTimeout)) + " of " + std::to_string(timeoutMs) + " ms",
+      ErrorSource(kErrTimeout));
+}
+
+Interpreter::Entry::Entry(Interpreter& interp) : in(interp), outer(interp.entries_ == 0) {
+  if (outer) {
+    in.stackFloor_ = StackFloor();
+    in.hasDeadline_ = in.timeoutMs > 0;
+    in.polling_ = in.hasDeadline_ || in.stopQuery;
+    in.ended_ = Abort::None;
+    if (in.hasDeadline_)
+      in.deadline_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(in.timeoutMs);
+  }
+  ++in.entries_;
+}
+
+Interpreter::Entry::~Entry() {
+  --in.entries_;
+  if (outer) {
+    in.hasDeadline_ = false;
+    in.polling_ = false;
+    in.ended_ = Abort::None;
+  }
+}
 
 Interpreter::~Interpreter() {
   // Terminate handlers of objects released here still find a working interpreter; afterwards
@@ -58,6 +97,8 @@ void Interpreter::Reset() {
     resetPending_ = true;
     return;
   }
+  // What goes here may run Class_Terminate: under the time-out and the stop as any call.
+  Entry entry(*this);
   resetPending_ = false;
   // Values first (their Class_Terminate may still run script code), then the code.
   GlobalTable old;
@@ -75,55 +116,56 @@ void Interpreter::Reset() {
   units_.clear();
   errPinned_ = false;
   locale_ = &vb::German();
+  resetPending_ = false;  // asked for by a handler run here: done
+  if (ended_ != Abort::None) {
+    HostError e = AbortError(ended_);
+    RecordError(e);
+    throw e;
+  }
 }
 
 template <typename Fn>
 auto Interpreter::Guard(Fn&& fn) -> decltype(fn()) {
   CallerScope caller(&locale_, this);
-  bool outer = entries_ == 0;
-  if (outer) {
-    errPinned_ = false;
-    stackFloor_ = StackFloor();
-    hasDeadline_ = timeoutMs > 0;
-    polling_ = hasDeadline_ || stopQuery;
-    if (hasDeadline_)
-      deadline_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  }
-  ++entries_;
-  struct Leave {
+  const bool outer = entries_ == 0;
+  // A Reset the script asked for takes effect once the outermost call is done.
+  struct Later {
     Interpreter* self;
     bool outer;
-    ~Leave() {
-      --self->entries_;
-      if (outer) {
-        self->hasDeadline_ = false;
-        self->polling_ = false;
-        if (self->resetPending_) {
-          try {
-            self->Reset();
-          } catch (...) {
-          }
+    ~Later() {
+      if (outer && self->resetPending_) {
+        try {
+          self->Reset();
+        } catch (...) {
         }
       }
     }
-  } leave{this, outer};
+  } later{this, outer};
+  Entry entry(*this);
+  if (outer) errPinned_ = false;
   try {
-    return fn();
+    auto result = fn();
+    // Ended in a Class_Terminate that ran after the last statement, or at it.
+    if (outer && ended_ != Abort::None) throw ScriptAbort{ended_};
+    return result;
   } catch (const ScriptAbort& abort) {
     if (!outer) throw;
-    HostError e(kErrTimeout,
-                abort.stopped ? std::string("The script was stopped: the run was cancelled")
-                              : std::string(ErrorText(kErrTimeout)) + " of " +
-                                    std::to_string(timeoutMs) + " ms",
-                ErrorSource(kErrTimeout));
+    HostError e = AbortError(abort.why);
     RecordError(e);
     throw e;
   } catch (const HostError& e) {
+    if (outer && ended_ != Abort::None) {
+      // What failed on the way out of an ended run is not what ended it.
+      HostError ended = AbortError(ended_);
+      RecordError(ended);
+      throw ended;
+    }
     RecordError(e);
     errPinned_ = false;
     throw;
   } catch (const std::exception& ex) {
     HostError e = AsHostError(ex);
+    if (outer && ended_ != Abort::None) e = AbortError(ended_);
     RecordError(e);
     errPinned_ = false;
     throw e;

@@ -25,10 +25,13 @@ namespace fern::script {
 
 class ErrObject;
 
-// Thrown when the time-out expires or the host's stop query says so; no On Error handler
-// catches it.
+// Why a run ended from outside the script's own course: the time-out, the host's stop query,
+// or a Class_Terminate that could not run for want of stack (error 28).
+enum class Abort { None, TimedOut, Stopped, OutOfStack };
+
+// Thrown when a run ends so; no On Error handler catches it.
 struct ScriptAbort {
-  bool stopped = false;  // by the stop query, not the time-out
+  Abort why = Abort::TimedOut;
 };
 
 // The fields of one instance of a script class.
@@ -221,6 +224,17 @@ class Interpreter : private CallerStop {
   };
   ArgBuf NewArgs() { return ArgBuf(valPool_, backPool_); }
 
+  // Whatever enters the engine from outside (a host call, the host's release of an object, a
+  // Reset) enters through one of these; the outermost one sets the time-out and the stop
+  // going, and forgets the run's end when it leaves.
+  struct Entry {
+    Interpreter& in;
+    const bool outer;
+    explicit Entry(Interpreter& interp);
+    ~Entry();
+    Entry(const Entry&) = delete;
+    Entry& operator=(const Entry&) = delete;
+  };
   // Entry points from the host run through here: time-out, error record, deferred Reset.
   template <typename Fn>
   auto Guard(Fn&& fn) -> decltype(fn());
@@ -260,8 +274,11 @@ class Interpreter : private CallerStop {
   bool LetTakesObject(const Expr& lhs, Frame& f);
   void Assign(const Expr& lhs, Variant val, bool isSet, Frame& f);
   void Tick();
-  enum class Abort { None, TimedOut, Stopped };
   [[gnu::noinline]] Abort Poll();
+  // Ends the run: no script code runs any more until its outermost entry returns.
+  [[noreturn]] void Abandon(Abort why);
+  // The error a run ended so leaves with.
+  HostError AbortError(Abort why) const;
   // CallerStop, for the run-time objects: Poll, then ScriptAbort.
   bool Due() override;
   [[noreturn]] void End() override;
@@ -361,6 +378,8 @@ class Interpreter : private CallerStop {
   bool hasDeadline_ = false;
   bool polling_ = false;          // a deadline or a stop query for Tick to look at
   Abort dueAbort_ = Abort::None;  // what Due last found
+  Abort ended_ = Abort::None;     // why the run in progress ended (see Abandon)
+  int terminating_ = 0;           // Class_Terminate handlers in progress, one inside another
   uintptr_t stackFloor_ = 0;      // see StackLow
   // Where the error now unwinding happened (its innermost statement).
   bool errPinned_ = false;

@@ -89,6 +89,8 @@ Variant Collection::Invoke(std::string_view name, unsigned kind, std::span<Varia
     CheckArgCount(args, 1, 1, name);
     size_t pos = Locate(args[0]);
     if (!entries_[pos].foldedKey.empty()) keys_.erase(entries_[pos].foldedKey);
+    // Out of the collection before it goes: its Class_Terminate may use the collection.
+    Entry gone = std::move(entries_[pos]);
     entries_.erase(entries_.begin() + static_cast<std::ptrdiff_t>(pos));
     return Variant();
   }

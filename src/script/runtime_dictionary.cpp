@@ -165,6 +165,7 @@ Variant Dictionary::Invoke(std::string_view name, unsigned kind, std::span<Varia
     if (it == entries_.end()) Raise(kElementNotFound);
     if (Find(args[1]) != entries_.end()) Raise(kDuplicateKey);
     index_.erase(MakeKey(it->key));
+    Variant gone = std::move(it->key);
     it->key = args[1];
     index_.emplace(MakeKey(it->key), it);
     return Variant();
@@ -177,13 +178,16 @@ Variant Dictionary::Invoke(std::string_view name, unsigned kind, std::span<Varia
     CheckArgCount(args, 1, 1, name);
     auto it = index_.find(MakeKey(args[0]));
     if (it == index_.end()) Raise(kElementNotFound);
+    // The entry is gone before its values are: their Class_Terminate may use this dictionary.
+    Entry gone = std::move(*it->second);
     entries_.erase(it->second);
     index_.erase(it);
     return Variant();
   }
   if (NameIs(name, "RemoveAll")) {
     CheckArgCount(args, 0, 0, name);
-    entries_.clear();
+    std::list<Entry> gone;
+    gone.swap(entries_);
     index_.clear();
     return Variant();
   }

@@ -51,20 +51,48 @@ Variant ProcRef::Invoke(std::string_view name, unsigned, std::span<Variant> args
   return interp_->CallRef(*proc_, args);
 }
 
+namespace {
+// Handlers that let go of objects whose handlers let go of objects: this many nest as VBScript
+// nests them, and only while this much stack is left above the floor. Deeper, what a handler
+// lets go of waits for the freeing in progress, which frees it once the handler has returned,
+// so that a chain of any length has every handler run on a stack of any size.
+constexpr int kNestedHandlers = 16;
+constexpr uintptr_t kNestedStack = uintptr_t{64} << 10;
+}  // namespace
+
 void Interpreter::RunTerminate(const std::shared_ptr<Instance>& inst) {
-  // Me inside Class_Terminate is a fresh reference that does not terminate again.
-  auto self = std::make_shared<ScriptObject>(inst, this, alive_, false);
-  // What the handler lets go of is freed as it goes, not after the object it belongs to.
-  Variant::FreeingScope freeing;
-  bool savedPinned = errPinned_;
-  try {
-    ++entries_;
-    CallProc(*inst->cls->terminate, self, inst.get(), {});
-  } catch (...) {
-    // VBScript ignores errors in Class_Terminate.
+  // A run that has ended runs no more script code.
+  if (ended_ != Abort::None) return;
+  // Released by the host or at the final teardown: the time-out and the stop hold there too.
+  Entry entry(*this);
+  {
+    // Me inside Class_Terminate is a fresh reference that does not terminate again.
+    auto self = std::make_shared<ScriptObject>(inst, this, alive_, false);
+    const bool nested = terminating_ >= kNestedHandlers || depth_ + 1 >= kMaxDepth ||
+                        BelowStackFloor(stackFloor_ + kNestedStack);
+    Variant::FreeingScope freeing(!nested);
+    bool savedPinned = errPinned_;
+    ++terminating_;
+    try {
+      CallProc(*inst->cls->terminate, self, inst.get(), {});
+    } catch (const ScriptAbort& abort) {
+      ended_ = abort.why;
+    } catch (const HostError& e) {
+      // VBScript ignores errors in Class_Terminate; out of stack, though, the handler may not
+      // have run at all, and that ends the run rather than pass unseen.
+      if (e.number() == kErrOutOfStack) ended_ = Abort::OutOfStack;
+    } catch (...) {
+    }
+    --terminating_;
+    errPinned_ = savedPinned;
   }
-  --entries_;
-  errPinned_ = savedPinned;
+  // Nobody to throw to: the host reads it in the engine's error.
+  if (entry.outer && ended_ != Abort::None) {
+    try {
+      RecordError(AbortError(ended_));
+    } catch (...) {
+    }
+  }
 }
 
 const Proc* Interpreter::ClassProcFor(const ClassDef& c, const std::string& lower,

@@ -161,6 +161,41 @@ TEST_F(RunStop, SigtermWhileTheSaveHookRunsPacksAndSendsNothing) {
   EXPECT_EQ(RunLineErrors("ImmoPortal FTP Demo|"), 1) << Log("Transfer.log");
 }
 
+// A hook object still alive when the run ends, whose Class_Terminate never ends: the run's last
+// step hangs there until a stop comes, and SIGTERM (twice, as a service manager may send it)
+// ends the program.
+TEST_F(RunStop, SigtermEndsAHookTerminateThatHangsTheEndOfTheRun) {
+  fs::create_directories(dir / "ftp" / "in");
+  testing_servers::FtpServerOptions options;
+  options.home = dir / "ftp";
+  options.user = "immo";
+  options.password = "immo-demo";
+  testing_servers::FtpServer server(options);
+  host::DemoUploadServers servers;
+  servers.ftpPort = server.port();
+  ASSERT_EQ(host::AddDemoUploadPortals(host(), servers), 1);
+  const fs::path stuck = dir / "terminate started";
+  fs::create_directories(host() / "System" / "Services" / "OpenImmo");
+  dir.Write("host/System/Services/OpenImmo/stuck.vbs",
+            vb::Replace("Class Stuck\r\n  Private Sub Class_Terminate\r\n"
+                        "    Set fso = CreateObject(\"Scripting.FileSystemObject\")\r\n"
+                        "    fso.CreateTextFile(\"@/terminate started\", True).Close\r\n"
+                        "    Do\r\n    Loop\r\n  End Sub\r\nEnd Class\r\n"
+                        "Dim oStuck\r\nSet oStuck = New Stuck\r\n",
+                        "@", dir.path().string()));
+
+  const pid_t run = Spawn("ImmoPortal FTP Demo");
+  ASSERT_TRUE(WaitFor(run, [&] { return fs::exists(stuck); }))
+      << testing_files::ReadAll(dir / "app-0.log") << Log("Send.log");
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  kill(run, SIGTERM);
+  kill(run, SIGTERM);
+  const int code = Ended(run);
+  EXPECT_NE(code, -1) << "still running 10 s after SIGTERM\n"
+                      << testing_files::ReadAll(dir / "app-0.log");
+  EXPECT_LT(code, 128) << testing_files::ReadAll(dir / "app-0.log");
+}
+
 // A killed run leaves its work (the archive of the host's settings among it) in the private
 // folder: the next run of the host folder removes it, but never what a run still going has
 // there, and a hang-up ends a run as a stop does.

@@ -158,7 +158,18 @@ TEST(ScriptLimits, ChainsOfAnyLengthAreFreedOnSmallStacks) {
            "ended = 0 : said = \"\"\n" +
            chain("Set l = New Link : l.n = i : Set l.nxt = head : Set head = l") +
            "Set head = Nothing\nWScript.Echo said & ended\n",
-       "100000 99999 99998 owner saw 100000 100000\n100000 99999 99998 100000\n"}};
+       "100000 99999 99998 owner saw 100000 100000\n100000 99999 99998 100000\n"},
+      // Each handler lets go of the next link itself: every one of them still runs, the first
+      // ones as they let go, in order, all before the next statement.
+      {"handlers",
+       "Dim ended, said\n"
+       "Class Link\n  Public nxt, n\n  Private Sub Class_Terminate\n"
+       "    If n >= 99998 Then said = said & n & \"< \"\n"
+       "    ended = ended + 1 : Set nxt = Nothing\n"
+       "    If n >= 99998 Then said = said & \">\" & n & \" \"\n  End Sub\nEnd Class\n" +
+           chain("Set l = New Link : l.n = i : Set l.nxt = head : Set head = l") +
+           "Set head = Nothing\nWScript.Echo said & ended\n",
+       "100000< 99999< 99998< >99998 >99999 >100000 100000\n"}};
   const fern::testing::ScratchDir dir;
   std::vector<std::tuple<const Script*, std::string, pid_t>> runs;
   for (const Script& script : scripts) {

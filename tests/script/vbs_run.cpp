@@ -79,6 +79,14 @@ int main(int argc, char** argv) {
       return 1;
     }
   }
+  // What the scripts left alive goes now, its Class_Terminate under the same time-out.
+  try {
+    engine.Reset();
+  } catch (const fern::HostError& e) {
+    std::cout << "Error " << e.number() << ": " << e.description() << "\n";
+    std::cout.flush();
+    return 1;
+  }
   std::cout.flush();
   return 0;
 }
