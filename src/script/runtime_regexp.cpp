@@ -117,42 +117,27 @@ uint32_t FullPlaceWork() {
 }
 
 // How far the settings PCRE2 takes only at the very start ((*UTF), (*UCP), (*LIMIT_MATCH=n),
-// newline conventions...) reach: they hold however the places are searched. A verb such as
-// (*COMMIT) or (*SKIP) does not end this prefix: its name takes no "=".
+// newline conventions...) reach: they hold however the places are searched. Anything else, a
+// verb such as (*COMMIT) too, ends them.
 size_t SettingsEnd(const std::u32string& p) {
-  static constexpr std::u32string_view kSettings[] = {U"UTF",
-                                                      U"UCP",
-                                                      U"NOTEMPTY",
-                                                      U"NO_AUTO_POSSESS",
-                                                      U"NO_DOTSTAR_ANCHOR",
-                                                      U"NO_JIT",
-                                                      U"NO_START_OPT",
-                                                      U"CR",
-                                                      U"LF",
-                                                      U"CRLF",
-                                                      U"ANYCRLF",
-                                                      U"ANY",
-                                                      U"NUL",
-                                                      U"BSR_ANYCRLF",
-                                                      U"BSR_UNICODE",
-                                                      U"LIMIT_MATCH=",
-                                                      U"LIMIT_DEPTH=",
-                                                      U"LIMIT_HEAP=",
-                                                      U"LIMIT_RECURSION="};
+  auto known = [](std::u32string_view name) {
+    static constexpr std::u32string_view kPlain =
+        U" UTF UCP NOTEMPTY NO_AUTO_POSSESS NO_DOTSTAR_ANCHOR NO_JIT NO_START_OPT CR LF CRLF "
+        U"ANYCRLF ANY NUL BSR_ANYCRLF BSR_UNICODE ";
+    static constexpr std::u32string_view kNumbered[] = {U"LIMIT_MATCH=", U"LIMIT_DEPTH=",
+                                                        U"LIMIT_HEAP=", U"LIMIT_RECURSION="};
+    if (name.empty() || name.find(U' ') != std::u32string_view::npos) return false;
+    if (kPlain.find(U" " + std::u32string(name) + U" ") != std::u32string_view::npos) return true;
+    for (std::u32string_view s : kNumbered)
+      if (name.starts_with(s) && name.size() > s.size() &&
+          name.find_first_not_of(U"0123456789", s.size()) == std::u32string_view::npos)
+        return true;
+    return false;
+  };
   size_t at = 0;
   while (p.compare(at, 2, U"(*") == 0) {
     size_t close = p.find(U')', at);
-    if (close == std::u32string::npos) break;
-    std::u32string_view name(p.data() + at + 2, close - at - 2);
-    bool known = false;
-    for (std::u32string_view s : kSettings) {
-      if (s.back() == U'='
-              ? name.starts_with(s) && name.size() > s.size() &&
-                    name.find_first_not_of(U"0123456789", s.size()) == std::u32string_view::npos
-              : name == s)
-        known = true;
-    }
-    if (!known) break;
+    if (close == std::u32string::npos || !known({p.data() + at + 2, close - at - 2})) break;
     at = close + 1;
   }
   return at;
