@@ -176,6 +176,12 @@ int AskStop(pcre2_callout_block* block, void* data) {
   }
 }
 
+// Ends a match at the first place PCRE2 tries, keeping it.
+int FirstPlace(pcre2_callout_block* block, void* data) {
+  static_cast<Watch*>(data)->place = block->start_match;
+  return PCRE2_ERROR_CALLOUT;
+}
+
 // A match as code-point offsets: [begin, end) of the whole match and of every group
 // (npos when the group took no part).
 using Spans = std::vector<std::pair<size_t, size_t>>;
@@ -261,27 +267,33 @@ bool RegExp::Search(const std::u32string& s, size_t from, Spans& spans) {
   } else if (!c.quick || c.whole) {
     rc = careful(from, 0);
   } else {
-    // Window by window; the text beyond a window's end counts as not yet there
+    // PCRE2's start-up checks over the whole text (a character every match needs, the ones a
+    // match can begin with), which a window would hide, find the first place worth trying.
+    pcre2_set_callout(c.context, FirstPlace, &watch_);
+    rc = match(c.quick, s.size(), from, 0, kQuickPlaceWork);
+    pcre2_set_callout(c.context, AskStop, &watch_);
+    // Then window by window; the text beyond a window's end counts as not yet there
     // (PCRE2_PARTIAL_HARD), so a place whose match looks there is known and tried again.
-    size_t place = from;
-    for (;;) {
-      size_t end = std::min(s.size(), place + kWindow);
-      watch_.every = kQuickPlaces;
-      rc = match(c.quick, end, place, end < s.size() ? PCRE2_PARTIAL_HARD : 0, kQuickPlaceWork);
-      if (rc == PCRE2_ERROR_NOMATCH && end < s.size()) {
-        place = end;  // the places before the end had no match; the end itself is left to try
-        continue;
+    if (rc == PCRE2_ERROR_CALLOUT) {
+      for (size_t place = watch_.place;;) {
+        size_t end = std::min(s.size(), place + kWindow);
+        watch_.every = kQuickPlaces;
+        rc = match(c.quick, end, place, end < s.size() ? PCRE2_PARTIAL_HARD : 0, kQuickPlaceWork);
+        if (rc == PCRE2_ERROR_NOMATCH && end < s.size()) {
+          place = end;  // the places before the end had no match; the end itself is left to try
+          continue;
+        }
+        if (rc != PCRE2_ERROR_PARTIAL && rc != PCRE2_ERROR_MATCHLIMIT) break;
+        // The places before the last one tried had no match.
+        size_t last = watch_.place;
+        if (rc == PCRE2_ERROR_PARTIAL && last > place) {
+          place = last;
+          continue;
+        }
+        rc = careful(last, PCRE2_ANCHORED);
+        if (rc != PCRE2_ERROR_NOMATCH || last >= s.size()) break;
+        place = last + 1;
       }
-      if (rc != PCRE2_ERROR_PARTIAL && rc != PCRE2_ERROR_MATCHLIMIT) break;
-      // The places before the last one tried had no match.
-      size_t last = watch_.place;
-      if (rc == PCRE2_ERROR_PARTIAL && last > place) {
-        place = last;
-        continue;
-      }
-      rc = careful(last, PCRE2_ANCHORED);
-      if (rc != PCRE2_ERROR_NOMATCH || last >= s.size()) break;
-      place = last + 1;
     }
   }
   if (rc == PCRE2_ERROR_CALLOUT && stop) stop->End();
