@@ -400,7 +400,8 @@ TEST(ScriptLimits, ARegExpStopEndsAnyMatchWithinASecond) {
   for (int i = 0; i < 700; ++i) many += (i ? "|a*[0-" : "a*[0-") + std::to_string(i % 10) + "]";
   engine.AddCode(
       "Dim re : Set re = New RegExp\nDim mega : mega = String(1000000, \"a\")\n"
-      "Dim huge : huge = String(30000000, \"a\")\nDim short : short = String(100000, \"a\")\n");
+      "Dim huge : huge = String(30000000, \"a\") & \"cb\"\nDim short : short = String(100000, "
+      "\"a\")\n");
   const std::tuple<std::string, std::string> cases[] = {
       {many, "mega"},
       {"a*b", "huge"},
@@ -423,6 +424,11 @@ TEST(ScriptLimits, ARegExpStopEndsAnyMatchWithinASecond) {
   auto started = steady_clock::now();
   EXPECT_EQ(ErrorOf([&] { engine.Eval("re.Test(short)"); }), kErrTimeout);
   EXPECT_LT(steady_clock::now() - started, std::chrono::milliseconds(2100));
+  // A character every match needs and the text lacks still ends the search at once.
+  engine.SetTimeout(0);
+  stopAt = steady_clock::now() + std::chrono::seconds(5);
+  engine.ExecuteStatement("re.Pattern = \"a*b\"");
+  EXPECT_EQ(vb::CStr(engine.Eval("re.Test(String(400000, \"a\"))")), "False");
 }
 
 }  // namespace
