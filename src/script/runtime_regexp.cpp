@@ -269,9 +269,13 @@ bool RegExp::Search(const std::u32string& s, size_t from, Spans& spans) {
   } else {
     // PCRE2's start-up checks over the whole text (a character every match needs, the ones a
     // match can begin with), which a window would hide, find the first place worth trying.
-    pcre2_set_callout(c.context, FirstPlace, &watch_);
-    rc = match(c.quick, s.size(), from, 0, kQuickPlaceWork);
-    pcre2_set_callout(c.context, AskStop, &watch_);
+    rc = PCRE2_ERROR_CALLOUT;
+    watch_.place = from;
+    if (s.size() - from > kWindow) {
+      pcre2_set_callout(c.context, FirstPlace, &watch_);
+      rc = match(c.quick, s.size(), from, 0, kQuickPlaceWork);
+      pcre2_set_callout(c.context, AskStop, &watch_);
+    }
     // Then window by window; the text beyond a window's end counts as not yet there
     // (PCRE2_PARTIAL_HARD), so a place whose match looks there is known and tried again.
     if (rc == PCRE2_ERROR_CALLOUT) {
