@@ -368,6 +368,7 @@ struct Proc {
   int numLocals = 0;
   int resultSlot = -1;                // Function / Property Get: the value the procedure returns
   std::map<std::string, int> locals;  // declared names (parameters first) -> slot
+  std::map<std::string, int> implicitLocals;                    // names used without Dim -> slot
   std::vector<std::pair<int, std::vector<ExprP>>> localArrays;  // Dim a(n) inside the procedure
   std::vector<std::pair<int, Variant>> constSlots;  // Const x = literal anywhere in the body
   const ClassDef* cls = nullptr;

@@ -191,8 +191,9 @@ class Resolver {
     proc_.unit->caches.emplace_back();
     if (proc_.kind == ProcKind::TopLevel) return;
     // A procedure's undeclared name is its own local unless a global of that name exists then.
-    auto im = implicit_.find(e.name);
-    if (im == implicit_.end()) im = implicit_.emplace(e.name, proc_.numLocals++).first;
+    auto im = proc_.implicitLocals.find(e.name);
+    if (im == proc_.implicitLocals.end())
+      im = proc_.implicitLocals.emplace(e.name, proc_.numLocals++).first;
     e.slot = im->second;
   }
 
@@ -200,7 +201,6 @@ class Resolver {
   const ClassDef* cls_;
   int& errorLine_;
   const uintptr_t stackFloor_ = StackFloor();
-  std::map<std::string, int> implicit_;
 };
 
 void ResolveProcs(std::map<std::string, std::unique_ptr<Proc>>& table, int& errorLine) {

@@ -258,7 +258,7 @@ const Variant& Interpreter::ValueRef(const Expr& e, Frame& f, std::optional<Vari
       p = &f.locals[n.slot];
     else if (n.ref == NameRef::Field)
       p = &f.me->fields[n.slot];
-    else if (n.ref == NameRef::Dynamic && !f.parent && Known(f.caches[n.cache])) {
+    else if (n.ref == NameRef::Dynamic && KnownGlobal(n, f)) {
       const Global& g = globals_[f.caches[n.cache].globalIndex];
       if (!g.proc && !g.cls) p = &g.value;
     }
@@ -352,7 +352,15 @@ Variant Interpreter::Index(Variant& v, const std::vector<ExprP>* args, Frame& f,
 
 Interpreter::Found Interpreter::Lookup(const NameExpr& e, Frame& f) {
   Found r;
-  // Code run by Execute/Eval inside a procedure sees that procedure's variables.
+  if (OwnSet(e, f)) {
+    r.kind = Found::Var;
+    r.var = &f.locals[e.slot];
+    return r;
+  }
+  // Code run by Execute/Eval inside a procedure sees that procedure's variables, and its
+  // undeclared names as the procedure itself sees them: its own unless a global, procedure or
+  // built-in of that name exists.
+  Variant* undeclared = nullptr;
   for (Frame* p = f.parent; p; p = p->parent) {
     auto it = p->proc->locals.find(e.name);
     if (it != p->proc->locals.end()) {
@@ -367,6 +375,15 @@ Interpreter::Found Interpreter::Lookup(const NameExpr& e, Frame& f) {
         r.var = &p->me->fields[fi->second];
         return r;
       }
+    }
+    auto im = p->proc->implicitLocals.find(e.name);
+    if (im != p->proc->implicitLocals.end()) {
+      r.kind = Found::Var;
+      r.var = &p->locals[im->second];
+      if (!r.var->IsEmpty()) return r;
+      undeclared = r.var;
+      r = Found();
+      break;
     }
   }
   NameCache& cache = f.caches[e.cache];
@@ -412,6 +429,10 @@ Interpreter::Found Interpreter::Lookup(const NameExpr& e, Frame& f) {
   if (FindConstant(e.name, r.value)) {
     r.kind = Found::Const;
     return r;
+  }
+  if (undeclared) {
+    r.kind = Found::Var;
+    r.var = undeclared;
   }
   return r;
 }
@@ -462,7 +483,7 @@ Variant Interpreter::CallName(const NameExpr& e, const std::vector<ExprP>* args,
     default:
       break;
   }
-  if (!f.parent && Known(f.caches[e.cache])) {
+  if (KnownGlobal(e, f)) {
     // A global found before: its procedure or value straight away.
     Global& g = globals_[f.caches[e.cache].globalIndex];
     if (g.proc) return CallKnown(*g.proc, kNoObject, nullptr, args, f);

@@ -318,10 +318,19 @@ class Interpreter : private CallerStop {
   Variant* VarRef(const NameExpr& e, Frame& f, bool* readOnly = nullptr);
   // Whether a cached global index belongs to the present globals table.
   bool Known(const NameCache& c) const { return c.globalIndex >= 0 && c.generation == generation_; }
+  // A procedure's undeclared name that holds something (ReDim, an assignment, Execute) is its
+  // own from then on: a global made later (ExecuteGlobal) does not take it over.
+  static bool OwnSet(const NameExpr& e, const Frame& f) {
+    return e.slot >= 0 && !f.locals[e.slot].IsEmpty();
+  }
+  // Whether a Dynamic name is the global its cache found before.
+  bool KnownGlobal(const NameExpr& e, const Frame& f) const {
+    return !f.parent && Known(f.caches[e.cache]) && !OwnSet(e, f);
+  }
   // The global variable a Dynamic name was found to be before; nullptr when not known.
   Variant* CachedGlobal(const NameExpr& e, Frame& f, bool& readOnly) {
     const NameCache& c = f.caches[e.cache];
-    if (f.parent || !Known(c)) return nullptr;
+    if (!KnownGlobal(e, f)) return nullptr;
     Global& g = globals_[static_cast<size_t>(c.globalIndex)];
     if (g.proc || g.cls) return nullptr;
     readOnly = g.readOnly;

@@ -6,6 +6,7 @@
 #define PCRE2_CODE_UNIT_WIDTH 32
 #include <pcre2.h>
 
+#include <algorithm>
 #include <memory>
 #include <new>
 
@@ -73,17 +74,24 @@ class Match : public Dispatch {
   std::shared_ptr<ItemList> subs_;
 };
 
-// One compiled pattern and the match data and context that go with it.
+// One pattern compiled twice, with the match data and context that go with it: `quick` has a
+// callout at the front, which PCRE2 calls at every place it tries; `careful` has one before
+// every item (PCRE2_AUTO_CALLOUT), so that no item's work goes unwatched, at some cost in speed.
 struct Compiled {
-  pcre2_code* code = nullptr;
+  pcre2_code* quick = nullptr;
+  pcre2_code* careful = nullptr;  // made when first needed
   pcre2_match_data* data = nullptr;
   pcre2_match_context* context = pcre2_match_context_create(nullptr);
-  bool watched = false;       // with AskStop's callout in front
-  bool startMatters = false;  // may hold \G, which is true only where a search starts
+  uint32_t options = 0;
+  std::u32string pattern;
+  // Holds \G or a backtracking verb, whose meaning depends on where the search started and on
+  // the places tried before: searched in one piece.
+  bool whole = false;
   ~Compiled() {
     pcre2_match_context_free(context);
     pcre2_match_data_free(data);
-    pcre2_code_free(code);
+    pcre2_code_free(careful);
+    pcre2_code_free(quick);
   }
 };
 
@@ -108,38 +116,70 @@ uint32_t FullPlaceWork() {
   return limit;
 }
 
-// The pattern as it is matched: a callout in front, which PCRE2 calls at every place it tries a
-// match from (the first alternative is tried first at each place). Nothing is closed after the
-// pattern, so it means and fails to compile as written, apart from a leading (*VERB) setting,
-// which PCRE2 takes only at the very start: such a pattern runs unwatched.
-std::u32string Watched(const std::u32string& pattern) { return U"(?C)" + pattern; }
+// How far the settings PCRE2 takes only at the very start ((*UTF), (*UCP), (*LIMIT_MATCH=n),
+// newline conventions...) reach: they hold however the places are searched. Anything else, a
+// verb such as (*COMMIT) too, ends them.
+size_t SettingsEnd(const std::u32string& p) {
+  auto known = [](std::u32string_view name) {
+    static constexpr std::u32string_view kPlain =
+        U" UTF UCP NOTEMPTY NO_AUTO_POSSESS NO_DOTSTAR_ANCHOR NO_JIT NO_START_OPT CR LF CRLF "
+        U"ANYCRLF ANY NUL BSR_ANYCRLF BSR_UNICODE ";
+    static constexpr std::u32string_view kNumbered[] = {U"LIMIT_MATCH=", U"LIMIT_DEPTH=",
+                                                        U"LIMIT_HEAP=", U"LIMIT_RECURSION="};
+    if (name.empty() || name.find(U' ') != std::u32string_view::npos) return false;
+    if (kPlain.find(U" " + std::u32string(name) + U" ") != std::u32string_view::npos) return true;
+    for (std::u32string_view s : kNumbered)
+      if (name.starts_with(s) && name.size() > s.size() &&
+          name.find_first_not_of(U"0123456789", s.size()) == std::u32string_view::npos)
+        return true;
+    return false;
+  };
+  size_t at = 0;
+  while (p.compare(at, 2, U"(*") == 0) {
+    size_t close = p.find(U')', at);
+    if (close == std::u32string::npos || !known({p.data() + at + 2, close - at - 2})) break;
+    at = close + 1;
+  }
+  return at;
+}
 
-// Between two looks at the stop a match tries at most 64 places, as the statement loop runs 64
-// statements, each with at most a quick place's share of PCRE2's work limit, which counts per
-// place. A place that needs more is rare (a careless pattern, or one match over a whole
-// document): the search goes on from there with the full limit, looking at every place.
+// Between two looks at the stop a quick search tries at most 64 places, as the statement loop
+// runs 64 statements, and each place at most a quick place's share of PCRE2's work limit,
+// which counts per place, over a window of the text: a run such as a* scans without counting,
+// so the window bounds how far it goes. A place that needs more work or more text (rare: a
+// careless pattern, one match over a whole document) is tried on its own, carefully.
 constexpr uint32_t kQuickPlaces = 64;
-constexpr uint32_t kQuickPlaceWork = 10000;
+constexpr uint32_t kQuickPlaceWork = 2000;
+constexpr size_t kWindow = 1024;
+// Between two callouts of a careful match lies at most one item's work, which a run over the
+// whole text bounds: the stop is asked after so many callouts that these runs stay short.
+constexpr size_t kCarefulReach = size_t{1} << 22;
 
 // What AskStop keeps between the places of a match.
 struct Watch {
   CallerStop* stop = nullptr;
-  uint32_t every = kQuickPlaces;  // the stop is asked at every `every`th place
-  uint32_t places = 0;            // since it was last asked
-  PCRE2_SIZE place = 0;           // the place tried last
+  size_t every = kQuickPlaces;  // the stop is asked at every `every`th callout
+  size_t calls = 0;             // since it was last asked
+  PCRE2_SIZE place = 0;         // the place tried last
 };
 
 // Whether the script is to end; then PCRE2 gives up the match with PCRE2_ERROR_CALLOUT.
 int AskStop(pcre2_callout_block* block, void* data) {
   Watch& w = *static_cast<Watch*>(data);
   w.place = block->start_match;
-  if (++w.places < w.every) return 0;
-  w.places = 0;
+  if (++w.calls < w.every) return 0;
+  w.calls = 0;
   try {
     return w.stop->Due() ? PCRE2_ERROR_CALLOUT : 0;
   } catch (...) {
     return PCRE2_ERROR_CALLOUT;  // nothing may unwind through PCRE2
   }
+}
+
+// Ends a match at the first place PCRE2 tries, keeping it.
+int FirstPlace(pcre2_callout_block* block, void* data) {
+  static_cast<Watch*>(data)->place = block->start_match;
+  return PCRE2_ERROR_CALLOUT;
 }
 
 // A match as code-point offsets: [begin, end) of the whole match and of every group
@@ -153,6 +193,7 @@ class RegExp : public Dispatch {
 
  private:
   Compiled& Code();
+  pcre2_code* Careful(Compiled& c);
   bool* Flag(std::string_view name);
   bool Search(const std::u32string& s, size_t from, Spans& spans);
   // Calls `onMatch` for the first match, or for every match with Global, the way JavaScript
@@ -176,43 +217,90 @@ Compiled& RegExp::Code() {
                        PCRE2_MATCH_UNSET_BACKREF;
     if (ignoreCase_) options |= PCRE2_CASELESS;
     if (multiline_) options |= PCRE2_MULTILINE;
-    const std::u32string pattern = rt::ToU32(pattern_);
     auto compiled = std::make_unique<Compiled>();
-    compiled->code = CompilePattern(Watched(pattern), options);
-    compiled->watched = compiled->code != nullptr;
-    compiled->startMatters = pattern.find(U"\\G") != std::u32string::npos;
-    if (!compiled->code) compiled->code = CompilePattern(pattern, options);
-    if (!compiled->code) Raise(rt::kRegexSyntax, pattern_);
-    compiled->data = pcre2_match_data_create_from_pattern(compiled->code, nullptr);
+    compiled->options = options;
+    compiled->pattern = rt::ToU32(pattern_);
+    const std::u32string& pattern = compiled->pattern;
+    size_t settings = SettingsEnd(pattern);
+    compiled->whole = pattern.find(U"\\G") != std::u32string::npos ||
+                      pattern.find(U"(*", settings) != std::u32string::npos;
+    // The callout goes after the settings and nothing is closed after the pattern, so that it
+    // means and fails to compile as written.
+    std::u32string quick = pattern;
+    quick.insert(settings, U"(?C)");
+    compiled->quick = CompilePattern(quick, options);
+    if (!compiled->quick) Careful(*compiled);
+    compiled->data = pcre2_match_data_create_from_pattern(
+        compiled->quick ? compiled->quick : compiled->careful, nullptr);
     compiled_ = std::move(compiled);
   }
   return *compiled_;
 }
 
+pcre2_code* RegExp::Careful(Compiled& c) {
+  if (!c.careful) c.careful = CompilePattern(c.pattern, c.options | PCRE2_AUTO_CALLOUT);
+  if (!c.careful) Raise(rt::kRegexSyntax, pattern_);
+  return c.careful;
+}
+
 bool RegExp::Search(const std::u32string& s, size_t from, Spans& spans) {
   Compiled& c = Code();
-  if (!c.context) throw std::bad_alloc();
-  watch_.stop = RunningCallerStop();
-  watch_.every = kQuickPlaces;
-  pcre2_set_callout(c.context, watch_.stop ? AskStop : nullptr, &watch_);
-  auto match = [&](size_t start, uint32_t workLimit) {
+  if (!c.context || !c.data) throw std::bad_alloc();
+  CallerStop* stop = RunningCallerStop();
+  watch_.stop = stop;
+  pcre2_set_callout(c.context, stop ? AskStop : nullptr, &watch_);
+  auto match = [&](pcre2_code* code, size_t end, size_t start, uint32_t options,
+                   uint32_t workLimit) {
     watch_.place = start;
     pcre2_set_match_limit(c.context, workLimit);
-    return pcre2_match(c.code, reinterpret_cast<PCRE2_SPTR>(s.data()), s.size(), start,
-                       PCRE2_NO_UTF_CHECK, c.data, c.context);
+    return pcre2_match(code, reinterpret_cast<PCRE2_SPTR>(s.data()), end, start,
+                       options | PCRE2_NO_UTF_CHECK, c.data, c.context);
+  };
+  // One place, or the whole search, with a look at the stop after a bounded amount of work.
+  auto careful = [&](size_t start, uint32_t options) {
+    watch_.every = std::max<size_t>(1, std::min<size_t>(1024, kCarefulReach / (s.size() + 1)));
+    return match(Careful(c), s.size(), start, options, FullPlaceWork());
   };
   int rc;
-  if (watch_.stop && c.watched) {
-    rc = match(from, kQuickPlaceWork);
-    if (rc == PCRE2_ERROR_MATCHLIMIT) {
-      // The places before the slow one had no match: the search goes on from it.
-      watch_.every = 1;
-      rc = match(c.startMatters ? from : watch_.place, FullPlaceWork());
-    }
+  if (!stop) {
+    rc = match(c.quick ? c.quick : c.careful, s.size(), from, 0, FullPlaceWork());
+  } else if (!c.quick || c.whole) {
+    rc = careful(from, 0);
   } else {
-    rc = match(from, FullPlaceWork());
+    // PCRE2's start-up checks over the whole text (a character every match needs, the ones a
+    // match can begin with), which a window would hide, find the first place worth trying.
+    rc = PCRE2_ERROR_CALLOUT;
+    watch_.place = from;
+    if (s.size() - from > kWindow) {
+      pcre2_set_callout(c.context, FirstPlace, &watch_);
+      rc = match(c.quick, s.size(), from, 0, kQuickPlaceWork);
+      pcre2_set_callout(c.context, AskStop, &watch_);
+    }
+    // Then window by window; the text beyond a window's end counts as not yet there
+    // (PCRE2_PARTIAL_HARD), so a place whose match looks there is known and tried again.
+    if (rc == PCRE2_ERROR_CALLOUT) {
+      for (size_t place = watch_.place;;) {
+        size_t end = std::min(s.size(), place + kWindow);
+        watch_.every = kQuickPlaces;
+        rc = match(c.quick, end, place, end < s.size() ? PCRE2_PARTIAL_HARD : 0, kQuickPlaceWork);
+        if (rc == PCRE2_ERROR_NOMATCH && end < s.size()) {
+          place = end;  // the places before the end had no match; the end itself is left to try
+          continue;
+        }
+        if (rc != PCRE2_ERROR_PARTIAL && rc != PCRE2_ERROR_MATCHLIMIT) break;
+        // The places before the last one tried had no match.
+        size_t last = watch_.place;
+        if (rc == PCRE2_ERROR_PARTIAL && last > place) {
+          place = last;
+          continue;
+        }
+        rc = careful(last, PCRE2_ANCHORED);
+        if (rc != PCRE2_ERROR_NOMATCH || last >= s.size()) break;
+        place = last + 1;
+      }
+    }
   }
-  if (rc == PCRE2_ERROR_CALLOUT && watch_.stop) watch_.stop->End();
+  if (rc == PCRE2_ERROR_CALLOUT && stop) stop->End();
   if (rc == PCRE2_ERROR_NOMATCH) return false;
   // Beyond the match limits a pathological pattern fails with an error instead of running on.
   if (rc < 0) Raise(err::kInvalidArgument, "regular expression too complex: " + pattern_);

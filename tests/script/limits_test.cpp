@@ -401,5 +401,46 @@ TEST(ScriptLimits, ARegExpPlaceBeyondAQuickOnesWorkFindsWhatItFound) {
             "FalseTrue");
 }
 
+TEST(ScriptLimits, ARegExpStopEndsAnyMatchWithinASecond) {
+  using std::chrono::steady_clock;
+  Engine engine;
+  engine.SetTimeout(0);
+  steady_clock::time_point stopAt = steady_clock::now() + std::chrono::hours(1);
+  engine.SetStopQuery([&] { return steady_clock::now() > stopAt; });
+  std::string many;  // a*[0-0]|a*[0-1]|...: each alternative scans the whole run of a's
+  for (int i = 0; i < 700; ++i) many += (i ? "|a*[0-" : "a*[0-") + std::to_string(i % 10) + "]";
+  engine.AddCode(
+      "Dim re : Set re = New RegExp\nDim mega : mega = String(1000000, \"a\")\n"
+      "Dim huge : huge = String(30000000, \"a\") & \"cb\"\nDim short : short = String(100000, "
+      "\"a\")\n");
+  const std::tuple<std::string, std::string> cases[] = {
+      {many, "mega"},
+      {"a*b", "huge"},
+      {"(*UCP)(a|b)*\\d", "short"},
+      {"(*LIMIT_MATCH=100000000)(*UTF)(a|b)*\\d", "short"},
+  };
+  for (const auto& [pattern, text] : cases) {
+    SCOPED_TRACE(pattern.substr(0, 40));
+    engine.ExecuteStatement("re.Pattern = \"" + pattern + "\"");
+    auto started = steady_clock::now();
+    stopAt = started + std::chrono::milliseconds(200);
+    EXPECT_EQ(ErrorOf([&] { engine.Eval("re.Test(" + text + ")"); }), kErrTimeout);
+    // Within a second of the stop, with room for a loaded machine.
+    EXPECT_LT(steady_clock::now() - stopAt, std::chrono::milliseconds(1800));
+  }
+  // The time-out holds the same way.
+  stopAt = steady_clock::now() + std::chrono::hours(1);
+  engine.SetTimeout(300);
+  engine.ExecuteStatement("re.Pattern = \"(*UCP)(a|b)*\\d\"");
+  auto started = steady_clock::now();
+  EXPECT_EQ(ErrorOf([&] { engine.Eval("re.Test(short)"); }), kErrTimeout);
+  EXPECT_LT(steady_clock::now() - started, std::chrono::milliseconds(2100));
+  // A character every match needs and the text lacks still ends the search at once.
+  engine.SetTimeout(0);
+  stopAt = steady_clock::now() + std::chrono::seconds(5);
+  engine.ExecuteStatement("re.Pattern = \"a*b\"");
+  EXPECT_EQ(vb::CStr(engine.Eval("re.Test(String(400000, \"a\"))")), "False");
+}
+
 }  // namespace
 }  // namespace fern::script

@@ -1,4 +1,5 @@
 #include "runtime_test_support.h"
+#include "script/engine.h"
 
 namespace fern::script {
 namespace {
@@ -113,6 +114,34 @@ TEST(RuntimeRegExp, PatternsStayValidOrInvalidAsWritten) {
   EXPECT_TRUE(Get(Re("(*LIMIT_MATCH=1000)a"), "Test", {"ba"}).boolVal());
   EXPECT_EQ(Get(Re("^x|y$|\\Qa)", true), "Replace", {"xa)xy", "-"}).str(), "--x-");
   EXPECT_EQ(Get(Re("(?i)a|b", true), "Replace", {"AB", "-"}).str(), "--");
+}
+
+// A script with a stop to ask searches window by window and tries hard places on their own;
+// what it finds must be what one plain search finds, wherever a match meets a window's end.
+TEST(RuntimeRegExp, AWatchedSearchFindsWhatAPlainOneFinds) {
+  Engine engine;
+  engine.SetStopQuery([] { return false; });
+  // 6,000 characters of a few kinds, the same on every run.
+  engine.AddCode(
+      "Dim t, i, r : r = 7\nFor i = 1 To 6000\n  r = (r * 1103 + 12345) Mod 65536\n"
+      "  t = t & Mid(\"aaab xy@.de\" & vbLf & \"b1\", 1 + (r \\ 7) Mod 15, 1)\nNext\n"
+      "Dim re, s : Set re = New RegExp : re.Global = True\n");
+  for (const char* pattern :
+       {"\\w+@\\w*\\.de\\b", "a+b", "(a|b)*1", "y$", "a(?=b)", "(?<=a)b", "\\bx\\w*", "x*",
+        "[^\\n]{30,}", "(?:a|aa)+$", "(*UCP)\\w+", "(*LIMIT_MATCH=50000)(a|b)+1", "a+(*COMMIT)1",
+        "a+(*SKIP)@", "\\Ga", "^b", "(?m)^\\s*$|d$"}) {
+    SCOPED_TRACE(pattern);
+    auto plain = Re(pattern, true);
+    engine.ExecuteStatement(std::string("re.Pattern = \"") + pattern + "\"");
+    // The text moved by a few places either side of the first window's end.
+    for (int shift : {0, 1000, 1007, 1013, 1019, 1021, 1023, 1024}) {
+      SCOPED_TRACE(shift);
+      engine.ExecuteStatement("s = Space(" + std::to_string(shift) + ") & t");
+      const std::string text = engine.Eval("s").str();
+      EXPECT_EQ(engine.Eval("re.Replace(s, \"<$&>\")").str(),
+                Get(plain, "Replace", {text, "<$&>"}).str());
+    }
+  }
 }
 
 }  // namespace
