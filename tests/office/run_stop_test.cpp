@@ -121,15 +121,7 @@ class RunStop : public OfficeTest {
 };
 
 TEST_F(RunStop, SigtermWhileTheSaveHookRunsPacksAndSendsNothing) {
-  fs::create_directories(dir / "ftp" / "in");
-  testing_servers::FtpServerOptions options;
-  options.home = dir / "ftp";
-  options.user = "immo";
-  options.password = "immo-demo";
-  testing_servers::FtpServer server(options);
-  host::DemoUploadServers servers;
-  servers.ftpPort = server.port();
-  ASSERT_EQ(host::AddDemoUploadPortals(host(), servers), 1);
+  const auto server = FtpPortal();
   // The hook says it started ("@" the test's folder), then waits for a file that never comes.
   const fs::path started = dir / "hook started";
   fs::create_directories(host() / "System" / "Services" / "OpenImmo");
@@ -165,15 +157,7 @@ TEST_F(RunStop, SigtermWhileTheSaveHookRunsPacksAndSendsNothing) {
 // step hangs there until a stop comes, and SIGTERM (twice, as a service manager may send it)
 // ends the program.
 TEST_F(RunStop, SigtermEndsAHookTerminateThatHangsTheEndOfTheRun) {
-  fs::create_directories(dir / "ftp" / "in");
-  testing_servers::FtpServerOptions options;
-  options.home = dir / "ftp";
-  options.user = "immo";
-  options.password = "immo-demo";
-  testing_servers::FtpServer server(options);
-  host::DemoUploadServers servers;
-  servers.ftpPort = server.port();
-  ASSERT_EQ(host::AddDemoUploadPortals(host(), servers), 1);
+  const auto server = FtpPortal();
   const fs::path stuck = dir / "terminate started";
   fs::create_directories(host() / "System" / "Services" / "OpenImmo");
   dir.Write("host/System/Services/OpenImmo/stuck.vbs",

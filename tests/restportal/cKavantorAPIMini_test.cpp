@@ -34,6 +34,19 @@ class KavantorApiTest : public RestHostTest {
     return c;
   }
   std::string Log() const { return ReadAll(cKavantorAPIMini::LogPath()); }
+  // Starts a login for portal keys ending 00 to count-1 at `service` (its handler answers by
+  // those digits) with the debug log on; the API log and the debug log afterwards.
+  std::vector<std::string> LogsOfLoginStarts(testing_servers::HttpServer& service, size_t count) {
+    service.Start();
+    Ini("options", "DebugMode", "1");
+    Session().g_blnDebugLog = true;
+    auto c = Client("http://" + service.Address("/api"));
+    for (size_t n = 0; n < count; ++n)
+      c->CallIS24RestApiStartCreateLogin("{8A0B5C1D-0000-4000-8000-0000000000" +
+                                         std::string(n < 10 ? "0" : "") + std::to_string(n) + "}");
+    Session().g_blnDebugLog = false;
+    return {Log(), ReadAll((host() / "DAT" / "FernDispatcherDebug.txt").string())};
+  }
 };
 
 TEST(KavantorApiUrl, OnlyWholePathSegmentsEqualToTheCompanyNumberBecomeLocal) {
@@ -250,16 +263,7 @@ TEST_F(KavantorApiTest, SecretsInAttributesObjectsEscapesAndEntitiesStayOutOfBot
                        res.status = k.status;
                        res.set_content(std::string(k.body) + " rest42", "application/xml");
                      });
-  service.Start();
-  Ini("options", "DebugMode", "1");
-  Session().g_blnDebugLog = true;
-  auto c = Client("http://" + service.Address("/api"));
-  for (size_t n = 0; n < std::size(cases); ++n)
-    c->CallIS24RestApiStartCreateLogin("{8A0B5C1D-0000-4000-8000-0000000000" +
-                                       std::string(n < 10 ? "0" : "") + std::to_string(n) + "}");
-  Session().g_blnDebugLog = false;
-  const std::string debugLog = ReadAll((host() / "DAT" / "FernDispatcherDebug.txt").string());
-  for (const std::string& log : {Log(), debugLog}) {
+  for (const std::string& log : LogsOfLoginStarts(service, std::size(cases))) {
     size_t shown = 0;
     for (size_t pos = 0; (pos = log.find(" rest42", pos)) != std::string::npos; ++pos) ++shown;
     EXPECT_GE(shown, std::size(cases));
@@ -304,16 +308,7 @@ TEST_F(KavantorApiTest, SecretsUnderAnyEncodingStayOutOfBothLogs) {
                        res.set_content(bodies[std::stoul(req.matches[1])] + " rest42",
                                        "application/json");
                      });
-  service.Start();
-  Ini("options", "DebugMode", "1");
-  Session().g_blnDebugLog = true;
-  auto c = Client("http://" + service.Address("/api"));
-  for (size_t n = 0; n < bodies.size(); ++n)
-    c->CallIS24RestApiStartCreateLogin("{8A0B5C1D-0000-4000-8000-0000000000" +
-                                       std::string(n < 10 ? "0" : "") + std::to_string(n) + "}");
-  Session().g_blnDebugLog = false;
-  const std::string debugLog = ReadAll((host() / "DAT" / "FernDispatcherDebug.txt").string());
-  for (const std::string& log : {Log(), debugLog}) {
+  for (const std::string& log : LogsOfLoginStarts(service, bodies.size())) {
     size_t shown = 0;
     for (size_t pos = 0; (pos = log.find(" rest42", pos)) != std::string::npos; ++pos) ++shown;
     EXPECT_GE(shown, bodies.size());
