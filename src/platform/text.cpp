@@ -115,6 +115,13 @@ char LowerAsciiChar(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(
 char UpperAsciiChar(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
 }  // namespace
 
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
 std::string LowerAscii(std::string_view s) {
   std::string out(s);
   for (char& c : out) c = LowerAsciiChar(c);

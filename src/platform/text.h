@@ -27,6 +27,8 @@ std::string_view TrimSpaces(std::string_view s);
 // and filter texts are trimmed.
 std::string_view TrimWhiteSpace(std::string_view s);
 
+// The value of a hexadecimal digit, -1 for any other character.
+int HexValue(char c);
 // A..Z to a..z (a..z to A..Z) and nothing else: for keywords and names that are ASCII by
 // definition.
 std::string LowerAscii(std::string_view s);

@@ -16,12 +16,7 @@ namespace {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
+using ::fern::text::HexValue;
 
 // Digits of an &H/&O literal; false when there are none or they exceed 32 bits.
 bool ParseRadix(std::string_view s, size_t& i, int radix, bool skipBlanks, uint64_t& value) {

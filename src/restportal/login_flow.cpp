@@ -35,12 +35,7 @@ bool IsWebAddress(std::string_view url) {
   return l.starts_with("http://") || l.starts_with("https://");
 }
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
+using ::fern::text::HexValue;
 
 std::string PercentDecode(std::string_view s) {
   std::string out;

@@ -37,12 +37,7 @@ bool IsSecretName(std::string_view name) {
 bool IsWordChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; }
 bool IsNameChar(char c) { return IsWordChar(c) || c == '.' || c == '-' || c == ':'; }
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
+using ::fern::text::HexValue;
 
 struct Stopped {};
 

@@ -11,6 +11,7 @@
 #include "host/cUtil.h"
 #include "platform/dispatch.h"
 #include "platform/host_error.h"
+#include "platform/text.h"
 #include "platform/vb.h"
 #include "platform/waits.h"
 #include "services/curl_handle.h"
@@ -149,12 +150,7 @@ std::string Hex(unsigned char c) {
   return buf;
 }
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
+using ::fern::text::HexValue;
 
 std::string ReplaceAll(std::string s, const std::string& find, const std::string& with) {
   for (size_t pos = 0; (pos = s.find(find, pos)) != std::string::npos; pos += with.size())

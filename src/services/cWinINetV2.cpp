@@ -30,7 +30,7 @@ CURL* PrepareLogin(services::CurlSession& session, const std::string& user,
   curl_easy_setopt(easy, CURLOPT_USERNAME, user.c_str());
   curl_easy_setopt(easy, CURLOPT_PASSWORD, password.c_str());
   if (tls) curl_easy_setopt(easy, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_ALL));
-  services::CurlAccess::KeepFtpTlsAt12(session);
+  services::CurlAccess::LimitFtpTls(session);
   // Every path is sent whole, relative to the login folder: no CWD, so a reused connection
   // never depends on where an earlier transfer left it.
   curl_easy_setopt(easy, CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_NOCWD));

@@ -21,9 +21,9 @@ struct CurlAccess {
   // The settings' proxy rule on a prepared handle: "" direct (Prepare's default), "USEDEFAULT"
   // the proxy variables of the environment, anything else the proxy's "host:port".
   static void ApplyProxyRule(CURL* easy, const std::string& rule);
-  // TLS at version 1.2, on every FTP handle of the session (prepared): a plain FTP connection is
-  // not changed by it. Once a server refused 1.2, the session allows 1.3 too.
-  static void KeepFtpTlsAt12(CurlSession& session);
+  // The TLS versions of every FTP handle of the session (prepared): 1.2 only, and 1.3 too once a
+  // server refused 1.2. A plain FTP connection is not changed by it.
+  static void LimitFtpTls(CurlSession& session);
   // After an FTP transfer whose TLS handshake failed at 1.2 before any of the file went: true
   // when the session now allows TLS 1.3 and the same transfer is to run again. After the second
   // failure the error names both versions.

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <optional>
 #include <sstream>
 
 #include "platform/host_error.h"
@@ -254,6 +255,15 @@ int OnDebug(CURL*, curl_infotype type, char* data, size_t size, void* self) {
   return 0;
 }
 
+// The count of an FTP "213 <count>" answer to SIZE; none for any other answer.
+std::optional<long long> SizeIn(const std::string& answer) {
+  if (answer.rfind("213 ", 0) != 0) return std::nullopt;
+  char* end = nullptr;
+  const long long size = std::strtoll(answer.c_str() + 4, &end, 10);
+  if (end == answer.c_str() + 4) return std::nullopt;
+  return size;
+}
+
 // "TLSv1.3" of libcurl's "SSL connection using TLSv1.3 / ..." as "TLS 1.3"; "" for other text.
 std::string TlsVersionIn(const std::string& text) {
   const std::string mark = "SSL connection using TLSv";
@@ -307,7 +317,7 @@ void CloseInOrder(CurlSession::Impl& impl, curl_socket_t s) {
 int OnCloseSocket(void* self, curl_socket_t s) {
   auto& impl = *static_cast<CurlSession::Impl*>(self);
   if (impl.tls13 && impl.ftpTls && !impl.stopped) CloseInOrder(impl, s);
-  auto& open = static_cast<CurlSession::Impl*>(self)->sockets;
+  auto& open = impl.sockets;
   open.erase(std::remove(open.begin(), open.end(), s), open.end());
   return ::close(s);
 }
@@ -381,7 +391,7 @@ void CurlAccess::ApplyProxyRule(CURL* easy, const std::string& rule) {
     curl_easy_setopt(easy, CURLOPT_PROXY, rule.c_str());
 }
 
-void CurlAccess::KeepFtpTlsAt12(CurlSession& session) {
+void CurlAccess::LimitFtpTls(CurlSession& session) {
   // libcurl (7.88 at least) ends a TLS 1.3 data connection with a reset while the server's
   // session tickets lie unread in it, and the server may then lose the file's tail or refuse it
   // (426). Under TLS 1.2 the data connection closes in order.
@@ -411,7 +421,7 @@ bool CurlAccess::RetryWithTls13(CurlSession& session) {
   if (uploaded > 0 || impl.handed > 0) return false;
   impl.tls13 = true;
   impl.tls13Retried = true;
-  KeepFtpTlsAt12(session);
+  LimitFtpTls(session);
   impl.errorBuffer[0] = '\0';
   impl.result = CURLE_OK;
   return true;
@@ -655,11 +665,8 @@ void CurlAccess::AskSizeAfter(CurlSession& session, const std::string& path) {
 
 bool CurlAccess::HeldOtherThanSent(CurlSession& session, long long sent, const std::string& name) {
   CurlSession::Impl& impl = *session.impl_;
-  const std::string answer = session.AnswerTo("SIZE");
-  char* end = nullptr;
-  const long long held =
-      answer.rfind("213 ", 0) == 0 ? std::strtoll(answer.c_str() + 4, &end, 10) : -1;
-  if (end == nullptr || end == answer.c_str() + 4) {
+  const std::optional<long long> held = SizeIn(session.AnswerTo("SIZE"));
+  if (!held) {
     // Over TLS 1.3 the data connection may end in a reset that costs the file's tail while the
     // server still answers 226: only its SIZE tells.
     if (!impl.tls13) return false;
@@ -667,11 +674,12 @@ bool CurlAccess::HeldOtherThanSent(CurlSession& session, long long sent, const s
                   "The server did not confirm the size of '%s' (%lld bytes sent over TLS 1.3): "
                   "not known to be whole",
                   name.c_str(), sent);
-  } else if (held == sent) {
+  } else if (*held == sent) {
     return false;
   } else {
     std::snprintf(impl.errorBuffer, CURL_ERROR_SIZE,
-                  "The server holds %lld of the %lld bytes sent of '%s'", held, sent, name.c_str());
+                  "The server holds %lld of the %lld bytes sent of '%s'", *held, sent,
+                  name.c_str());
   }
   impl.result = CURLE_PARTIAL_FILE;
   impl.notWhole = true;
@@ -774,10 +782,8 @@ CurlSession::RemoteSize CurlSession::SizeOf(const std::string& url, const Creden
   CurlAccess::SetQuote(*this, {"TYPE I", "SIZE " + path});
   out.result = Run(stop);
   const std::string answer = AnswerTo("SIZE");
-  if (out.result.ok() && answer.rfind("213 ", 0) == 0) {
-    char* end = nullptr;
-    const long long size = std::strtoll(answer.c_str() + 4, &end, 10);
-    if (end != answer.c_str() + 4 && size >= 0) out.size = size;
+  if (const std::optional<long long> size = SizeIn(answer); out.result.ok() && size) {
+    if (*size >= 0) out.size = *size;
   } else if (impl_->result == CURLE_QUOTE_ERROR) {
     out.missing = FtpSaysMissing(answer);
     // Refused for another reason: the server does not say.
@@ -820,7 +826,7 @@ void CurlSession::ApplyLogin(const std::string& url, const Credentials& login,
     curl_easy_setopt(h, CURLOPT_SSH_HOSTKEYDATA, &impl_->hostKey);
     return;
   }
-  CurlAccess::KeepFtpTlsAt12(*this);
+  CurlAccess::LimitFtpTls(*this);
   if (policy.tls) {
     curl_easy_setopt(h, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_ALL));
     curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 0L);

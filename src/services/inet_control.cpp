@@ -72,7 +72,7 @@ void PrepareFtp(CURL* easy, CurlSession& session, const InetControl& c) {
   const FtpEndpoint endpoint = FtpEndpointOf(c.RemoteHost);
   if (endpoint.explicitTls)
     curl_easy_setopt(easy, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_ALL));
-  CurlAccess::KeepFtpTlsAt12(session);
+  CurlAccess::LimitFtpTls(session);
   // Active mode: the data connection comes back to the address of the control connection.
   // With TLS, explicit or implicit, it stays passive where this libcurl can't protect an active
   // data connection.

@@ -514,6 +514,9 @@ std::string UploadRoutes::CheckNcFtpFiles(const UploadTarget& target,
   const std::string base = FtpEndpointOf(HostPort(target)).base;
   NoLog log;
   std::string firstCut;
+  const auto taken = [&](const std::string& remote) {
+    Work(T("Datei %1 wurde vom Server übernommen, bevor sie geprüft werden konnte", remote));
+  };
   for (const auto& [file, store] : begun) {
     const std::string name = file.filename().string();
     const std::string url = RemoteUrl(base, false, target.folder, name);
@@ -523,7 +526,7 @@ std::string UploadRoutes::CheckNcFtpFiles(const UploadTarget& target,
     std::error_code ec;
     const auto local = static_cast<int64_t>(fs::file_size(file, ec));
     if (held.missing) {
-      Work(T("Datei %1 wurde vom Server übernommen, bevor sie geprüft werden konnte", remote));
+      taken(remote);
       continue;
     }
     const bool cut = held.size >= 0 && !ec && held.size != local;
@@ -535,7 +538,7 @@ std::string UploadRoutes::CheckNcFtpFiles(const UploadTarget& target,
                  std::to_string(local) + " bytes sent of '" + name + "'";
     const TransferResult removal = RemovePartial(cs, url, login, PeerPolicy{});
     if (!removal.ok() && FtpSaysMissing(cs.AnswerTo("DELE")))
-      Work(T("Datei %1 wurde vom Server übernommen, bevor sie geprüft werden konnte", remote));
+      taken(remote);
     else
       ReportPartial(log, remote, removal);
   }
