@@ -38,6 +38,11 @@ HOSTILE(unclosed_escaped_elements, "&lt;verifier&gt;", "x");
 HOSTILE(open_json_objects, "{\"verifier\": {", "");
 HOSTILE(nested_json_strings, "\\\"verifier\\\": \\\"", "");
 HOSTILE(unclosed_cdata, "<verifier><![CDATA[", "");
+HOSTILE(open_json_strings, "{\"verifier\": \"", "");
+HOSTILE(open_parameter_quotes, "oauth_token=\"", "");
+HOSTILE(open_field_values, "<a name=\"verifier\" value=\"", ">");
+HOSTILE(encoded_ampersands, "%26amp%3B", "lt;");
+HOSTILE(unended_user_info, "http://u:", "@h");
 
 // A publish answer as the service writes it, secrets and all.
 const std::string kOrdinary =

