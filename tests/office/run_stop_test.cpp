@@ -23,7 +23,6 @@ namespace fern::testing {
 namespace {
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
 
 class RunStop : public OfficeTest {
  protected:
@@ -58,16 +57,16 @@ class RunStop : public OfficeTest {
     if (status == -1) return -1;
     for (pid_t& p : pids_)
       if (p == pid) p = -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return ExitCodeOf(status);
   }
   template <typename Ready>
   bool WaitFor(pid_t pid, Ready ready) {
-    for (const auto end = Clock::now() + std::chrono::seconds(30); Clock::now() < end;) {
-      if (ready()) return true;
-      if (WaitExit(pid, std::chrono::milliseconds(0)) != -1) return false;
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return false;
+    return WaitWhileRunning(pid, ready);
+  }
+  // A hook script among the host's OpenImmo services; "@" in it stands for the test's folder.
+  void WriteHook(const std::string& name, const std::string& script) {
+    dir.Write("host/System/Services/OpenImmo/" + name,
+              vb::Replace(script, "@", dir.path().string()));
   }
   std::string Log(const std::string& name) {
     return cp1252::ToUtf8(testing_files::ReadAll(host() / "DAT" / name));
@@ -124,17 +123,14 @@ TEST_F(RunStop, SigtermWhileTheSaveHookRunsPacksAndSendsNothing) {
   const auto server = FtpPortal();
   // The hook says it started ("@" the test's folder), then waits for a file that never comes.
   const fs::path started = dir / "hook started";
-  fs::create_directories(host() / "System" / "Services" / "OpenImmo");
-  dir.Write(
-      "host/System/Services/OpenImmo/slow.vbs",
-      vb::Replace("Class Slow\r\n"
-                  "  Public Function Callback_BeforeXmlSave(rs, oXmlDoc, strPath, strFileName)\r\n"
-                  "    Set fso = CreateObject(\"Scripting.FileSystemObject\")\r\n"
-                  "    fso.CreateTextFile(\"@/hook started\", True).Close\r\n"
-                  "    Do While Not fso.FileExists(\"@/never\")\r\n    Loop\r\n"
-                  "  End Function\r\nEnd Class\r\n"
-                  "Dim oSlow\r\nSet oSlow = New Slow\r\nApplication.EventsConsumers.Add oSlow\r\n",
-                  "@", dir.path().string()));
+  WriteHook("slow.vbs",
+            "Class Slow\r\n"
+            "  Public Function Callback_BeforeXmlSave(rs, oXmlDoc, strPath, strFileName)\r\n"
+            "    Set fso = CreateObject(\"Scripting.FileSystemObject\")\r\n"
+            "    fso.CreateTextFile(\"@/hook started\", True).Close\r\n"
+            "    Do While Not fso.FileExists(\"@/never\")\r\n    Loop\r\n"
+            "  End Function\r\nEnd Class\r\n"
+            "Dim oSlow\r\nSet oSlow = New Slow\r\nApplication.EventsConsumers.Add oSlow\r\n");
 
   const pid_t run = Spawn("ImmoPortal FTP Demo");
   ASSERT_TRUE(WaitFor(run, [&] { return fs::exists(started); }))
@@ -159,14 +155,12 @@ TEST_F(RunStop, SigtermWhileTheSaveHookRunsPacksAndSendsNothing) {
 TEST_F(RunStop, SigtermEndsAHookTerminateThatHangsTheEndOfTheRun) {
   const auto server = FtpPortal();
   const fs::path stuck = dir / "terminate started";
-  fs::create_directories(host() / "System" / "Services" / "OpenImmo");
-  dir.Write("host/System/Services/OpenImmo/stuck.vbs",
-            vb::Replace("Class Stuck\r\n  Private Sub Class_Terminate\r\n"
-                        "    Set fso = CreateObject(\"Scripting.FileSystemObject\")\r\n"
-                        "    fso.CreateTextFile(\"@/terminate started\", True).Close\r\n"
-                        "    Do\r\n    Loop\r\n  End Sub\r\nEnd Class\r\n"
-                        "Dim oStuck\r\nSet oStuck = New Stuck\r\n",
-                        "@", dir.path().string()));
+  WriteHook("stuck.vbs",
+            "Class Stuck\r\n  Private Sub Class_Terminate\r\n"
+            "    Set fso = CreateObject(\"Scripting.FileSystemObject\")\r\n"
+            "    fso.CreateTextFile(\"@/terminate started\", True).Close\r\n"
+            "    Do\r\n    Loop\r\n  End Sub\r\nEnd Class\r\n"
+            "Dim oStuck\r\nSet oStuck = New Stuck\r\n");
 
   const pid_t run = Spawn("ImmoPortal FTP Demo");
   ASSERT_TRUE(WaitFor(run, [&] { return fs::exists(stuck); }))

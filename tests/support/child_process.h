@@ -143,6 +143,27 @@ inline int WaitExit(pid_t pid, std::chrono::milliseconds limit) {
   }
 }
 
+// An exit status as a shell tells it: the exit code, or 128 plus the signal that ended it.
+inline int ExitCodeOf(int status) {
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// Waits up to 30 s for `ready` while the child `pid` runs: true once it is; false when time ran
+// out or the child ended first (then reaped, and `pid` is -1).
+template <typename Ready>
+bool WaitWhileRunning(pid_t& pid, Ready ready) {
+  for (const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+       std::chrono::steady_clock::now() < end;) {
+    if (ready()) return true;
+    if (WaitExit(pid, std::chrono::milliseconds(0)) != -1) {
+      pid = -1;
+      return false;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return false;
+}
+
 // The processes whose parent is `parent`, found by their parent's id in /proc.
 inline std::vector<pid_t> ChildrenOf(pid_t parent) {
   std::vector<pid_t> out;

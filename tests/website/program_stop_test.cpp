@@ -36,23 +36,13 @@ class SiteProgramTest : public WebsiteTest {
     ASSERT_GT(pid_, 0);
   }
   // Waits up to 30 s while the run goes on; false when it ended first or time ran out.
-  bool WaitFor(const std::function<bool()>& ready) {
-    for (const auto end = Clock::now() + std::chrono::seconds(30); Clock::now() < end;) {
-      if (ready()) return true;
-      if (WaitExit(pid_, std::chrono::milliseconds(0)) != -1) {
-        pid_ = -1;
-        return false;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return false;
-  }
+  bool WaitFor(const std::function<bool()>& ready) { return WaitWhileRunning(pid_, ready); }
   // The run's exit code once it ended within `limit`; -1 when it did not.
   int Ended(std::chrono::seconds limit) {
     const int status = WaitExit(pid_, limit);
     if (status == -1) return -1;
     pid_ = -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return ExitCodeOf(status);
   }
   std::string Log(const std::string& name) const {
     return cp1252::ToUtf8(testing_files::ReadAll(host() / "DAT" / name));
