@@ -77,11 +77,12 @@ void Interpreter::RunTerminate(const std::shared_ptr<Instance>& inst) {
       CallProc(*inst->cls->terminate, self, inst.get(), {});
     } catch (const ScriptAbort& abort) {
       ended_ = abort.why;
-    } catch (const HostError& e) {
-      // VBScript ignores errors in Class_Terminate; out of stack, though, the handler may not
-      // have run at all, and that ends the run rather than pass unseen.
-      if (e.number() == kErrOutOfStack) ended_ = Abort::OutOfStack;
+    } catch (const OutOfStackError&) {
+      // Out of stack the handler may not have run at all: that ends the run rather than pass
+      // unseen. The same number raised by the script is the script's own error.
+      ended_ = Abort::OutOfStack;
     } catch (...) {
+      // VBScript ignores errors in Class_Terminate.
     }
     --terminating_;
     errPinned_ = savedPinned;

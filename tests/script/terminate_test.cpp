@@ -7,6 +7,7 @@
 #include <future>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "platform/dispatch.h"
@@ -228,6 +229,38 @@ TEST(ScriptTerminate, AHandlerThatCannotRunForWantOfStackEndsTheRunWithError28) 
   // Some calls less and the handler runs.
   engine.AddCode("Set o = New T\nDown " + std::to_string(deepest - 20) + ", True\n");
   EXPECT_TRUE(engine.Eval("ran").boolVal());
+}
+
+TEST(ScriptTerminate, OnlyTheEnginesOwnErrorTwentyEightInAHandlerEndsTheRun) {
+  Engine engine;
+  engine.AddCode(
+      "Dim said, how\n"
+      "Function Down(n) : Down = Down(n + 1) : End Function\n"
+      "Sub Raise28 : Err.Raise 28 : End Sub\n"
+      "Class T\n  Private Sub Class_Terminate\n    Dim n : said = said & how & \" \"\n"
+      "    Select Case how\n    Case \"raise\" : Err.Raise 28\n    Case \"called\" : Raise28\n"
+      "    Case \"again\"\n"
+      "      On Error Resume Next : Down 0 : n = Err.Number : On Error GoTo 0\n"
+      "      said = said & n & \" \" : Err.Raise n\n"
+      "    Case \"deep\" : Down 0\n    End Select\n    said = said & \"not here \"\n"
+      "  End Sub\nEnd Class\n");
+  auto run = [&](const std::string& how) {
+    return ErrorOf([&] {
+      engine.AddCode("said = \"\" : how = \"" + how +
+                     "\"\nSet o = New T\nSet o = Nothing\nsaid = said & \"after\"\n");
+    });
+  };
+  // 28 raised by the script, also the number the engine's own 28 left in Err: dropped, as
+  // every error a handler raises.
+  for (const std::string how : {"raise", "called"}) {
+    EXPECT_EQ(run(how), 0) << how;
+    EXPECT_EQ(engine.Eval("said").str(), how + " after");
+  }
+  EXPECT_EQ(run("again"), 0);
+  EXPECT_EQ(engine.Eval("said").str(), "again 28 after");
+  // The handler itself out of stack: the run ends there.
+  EXPECT_EQ(run("deep"), kErrOutOfStack);
+  EXPECT_EQ(engine.Eval("said").str(), "deep ");
 }
 
 }  // namespace
