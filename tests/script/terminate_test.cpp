@@ -263,5 +263,75 @@ TEST(ScriptTerminate, OnlyTheEnginesOwnErrorTwentyEightInAHandlerEndsTheRun) {
   EXPECT_EQ(engine.Eval("said").str(), "deep ");
 }
 
+TEST(ScriptTerminate, HandlersThatKeepMakingObjectsWithHandlersEndWithError28) {
+  const std::string make = "Private Sub Class_Terminate : Dim o : Set o = New ";
+  const std::vector<std::pair<std::string, std::string>> scripts = {
+      {"own", "Class T\n  " + make + "T : End Sub\nEnd Class\n"},
+      {"pair", "Class T\n  " + make + "U : End Sub\nEnd Class\nClass U\n  " + make +
+                   "T : End Sub\nEnd Class\n"},
+      {"two", "Class T\n  " + make + "T : Dim p : Set p = New T : End Sub\nEnd Class\n"},
+      // Let go of as deep as calls go, where what handlers let go of waits for the freeing in
+      // progress outside any handler.
+      {"deep", "Class T\n  " + make +
+                   "T : End Sub\nEnd Class\n"
+                   "Dim reached\nSub Down(n, release)\n  reached = reached + 1\n"
+                   "  If n > 1 Then\n    Down n - 1, release\n"
+                   "  ElseIf release Then\n    Set o = Nothing\n  End If\nEnd Sub\n"
+                   "On Error Resume Next : Down 100000, False : On Error GoTo 0\n"
+                   "Set o = New T : Down reached - 1, True\n"}};
+  const fern::testing::ScratchDir dir;
+  std::vector<std::pair<std::string, pid_t>> runs;
+  for (const auto& [name, code] : scripts) {
+    dir.Write(name, code + "Set o = New T\nSet o = Nothing\nWScript.Echo \"ran on\"\n");
+    // The hooks' time-out, and none.
+    for (const char* timeout : {"60000", "0"})
+      runs.emplace_back(name + "." + timeout,
+                        fern::testing::SpawnInGroup({VBS_RUN_PATH, (dir / name).string()}, {},
+                                                    {std::string("VBS_RUN_TIMEOUT_MS=") + timeout},
+                                                    dir / (name + "." + timeout)));
+  }
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  for (auto& [run, pid] : runs) {
+    SCOPED_TRACE(run);
+    const int status =
+        fern::testing::WaitExit(pid, std::chrono::duration_cast<std::chrono::milliseconds>(
+                                         end - std::chrono::steady_clock::now()));
+    if (status == -1) {
+      fern::testing::StopChildGroup(pid);
+      ADD_FAILURE() << "still running after 30 s";
+      continue;
+    }
+    EXPECT_EQ(fern::testing::ExitCodeOf(status), 1);
+    EXPECT_EQ(dir.Read(run).substr(0, 29), "Error 28: Out of stack space\n") << dir.Read(run);
+  }
+}
+
+TEST(ScriptTerminate, HandlersThatMakeObjectsWithHandlersRunAllOfThem) {
+  Engine engine;
+  engine.AddCode(
+      "Dim made, ended, helped, kept\n"
+      "Class T\n  Private Sub Class_Terminate\n    ended = ended + 1\n"
+      "    If made < 500 Then\n      made = made + 1 : Dim o : Set o = New T\n    End If\n"
+      "  End Sub\nEnd Class\n"
+      "Class Keeper\n  Private Sub Class_Terminate : ended = ended + 1 : Set kept = New Keeper\n"
+      "  End Sub\nEnd Class\n"
+      "Class Helper\n  Private Sub Class_Terminate : helped = helped + 1 : End Sub\nEnd Class\n"
+      "Class Link\n  Public nxt\n  Private Sub Class_Terminate\n"
+      "    Dim h : Set h = New Helper : Set nxt = Nothing\n  End Sub\nEnd Class\n");
+  // Made by handlers, fewer generations than calls nest.
+  engine.AddCode("ended = 0\nSet o = New T\nSet o = Nothing\n");
+  EXPECT_EQ(vb::CLng(engine.Eval("ended")), 501);
+  // A handler that makes the next one for the script to let go of.
+  engine.AddCode(
+      "ended = 0\nSet kept = New Keeper\nFor i = 1 To 2000 : Set kept = Nothing : Next\n");
+  EXPECT_EQ(vb::CLng(engine.Eval("ended")), 2000);
+  // A chain whose every handler makes a helper.
+  engine.AddCode(
+      "Set head = Nothing\nFor i = 1 To 10000\n"
+      "  Set l = New Link : Set l.nxt = head : Set head = l\n"
+      "Next\nSet l = Nothing : Set head = Nothing\n");
+  EXPECT_EQ(vb::CLng(engine.Eval("helped")), 10000);
+}
+
 }  // namespace
 }  // namespace fern::script
