@@ -1,5 +1,6 @@
 // Class_Terminate as scripts use it: a handler that changes what held its object, a handler that
-// runs past the time-out or is stopped, and handlers nested as deep as a chain of objects goes.
+// runs past the time-out or is stopped, handlers nested as deep as a chain of objects goes, the
+// errors a handler raises, and handlers that make objects whose handlers run in turn.
 #include <gtest/gtest.h>
 
 #include <atomic>
