@@ -250,6 +250,9 @@ struct Pending {
 // What the values freed so far held, waiting their turn; nullptr when no freeing is in
 // progress on this thread. Kept by the outermost Free: nothing of it outlives that call.
 thread_local std::vector<Pending>* pending = nullptr;
+// The scopes open on this thread, and the freeing in progress (see FreeingRound).
+thread_local int scopes = 0;
+thread_local uint64_t round = 0;
 
 }  // namespace
 
@@ -282,6 +285,7 @@ void Variant::Free(VType t, void* p) noexcept {
       // Out of memory: freed here, one level deeper.
     }
   }
+  if (!pending && scopes == 0) ++round;
   std::vector<Pending> waiting;
   std::vector<Pending>* const outer = pending;
   pending = &waiting;
@@ -293,7 +297,11 @@ void Variant::Free(VType t, void* p) noexcept {
   pending = outer;
 }
 
+uint64_t Variant::FreeingRound() noexcept { return round; }
+
 Variant::FreeingScope::FreeingScope(bool now) noexcept : outer_(pending) {
+  if (!pending && scopes == 0) ++round;
+  ++scopes;
   if (!now && pending) return;
   auto* own = now ? nullptr : new (std::nothrow) std::vector<Pending>;
   own_ = own;
@@ -306,6 +314,7 @@ Variant::FreeingScope::~FreeingScope() {
     delete own;
   }
   pending = static_cast<std::vector<Pending>*>(outer_);
+  --scopes;
 }
 
 namespace {

@@ -129,6 +129,10 @@ class Variant {
     void* outer_;          // the freeing this scope interrupts
     void* own_ = nullptr;  // what waits for this scope's end, when nothing else was freeing
   };
+  // Which freeing this thread is in: a number that changes with each one begun while nothing
+  // else is freed or in a scope (a last holder let go of, or a scope opened), and stays the same
+  // for all that runs in it, scopes and what waits included.
+  static uint64_t FreeingRound() noexcept;
 
  private:
   struct Text;    // shared, copied on write

@@ -52,7 +52,7 @@ Variant* Interpreter::SlotStack::Push(size_t n, Mark& m) {
 
 Variant Interpreter::RunFrame(const Proc& p, const std::shared_ptr<Dispatch>& meObj, Instance* me,
                               Variant* locals) {
-  if (depth_ >= kMaxDepth || StackLow()) Throw(kErrOutOfStack);
+  if (depth_ >= kMaxDepth || StackLow()) ThrowOutOfStack();
   Tick();
   struct Depth {
     int& d;

@@ -32,7 +32,7 @@ Variant Interpreter::EvalValue(const Expr& e, Frame& f) {
 Variant Interpreter::Eval(const Expr& e, Frame& f) {
   // Operands nest as deep as the code does, and chains (a & b & c, o.a.b) deeper than the
   // parser's own recursion: each level that evaluates another checks the stack left.
-  if (HoldsOperands(e.kind) && StackLow()) Throw(kErrOutOfStack);
+  if (HoldsOperands(e.kind) && StackLow()) ThrowOutOfStack();
   switch (e.kind) {
     case EK::Literal:
       return e.As<LiteralExpr>().value;

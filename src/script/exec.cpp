@@ -53,7 +53,7 @@ Interpreter::Flow Interpreter::BodyOnce(const Block& body, Frame& f, Flow ends) 
 
 Interpreter::Flow Interpreter::ExecBlock(const Block& b, Frame& f) {
   // Blocks nest as deep as the code does.
-  if (StackLow()) Throw(kErrOutOfStack);
+  if (StackLow()) ThrowOutOfStack();
   for (const StmtP& sp : b) {
     const Stmt& s = *sp;
     try {

@@ -192,7 +192,7 @@ void Interpreter::RecordError(const HostError& e) {
 
 std::shared_ptr<Unit> Interpreter::CompileHere(std::string_view code, std::string_view name,
                                                ParseMode mode, int& line) {
-  if (StackLow()) Throw(kErrOutOfStack);
+  if (StackLow()) ThrowOutOfStack();
   return Compile(code, name, mode, line);
 }
 

@@ -39,6 +39,10 @@ struct Instance {
   const ClassDef* cls = nullptr;
   std::shared_ptr<Unit> unit;  // keeps the class's code alive as long as the instance
   std::vector<Variant> fields;
+  // Made by a Class_Terminate: the freeing that ran it, and the object's generation in it (see
+  // RunTerminate).
+  uint64_t round = 0;
+  int generation = 0;
 };
 
 // A script class instance as others see it: C++ code calls its members by name like any
@@ -389,6 +393,7 @@ class Interpreter : private CallerStop {
   Abort dueAbort_ = Abort::None;  // what Due last found
   Abort ended_ = Abort::None;     // why the run in progress ended (see Abandon)
   int terminating_ = 0;           // Class_Terminate handlers in progress, one inside another
+  int handlerGeneration_ = 0;     // the generation of the innermost one's object
   uintptr_t stackFloor_ = 0;      // see StackLow
   // Where the error now unwinding happened (its innermost statement).
   bool errPinned_ = false;

@@ -136,6 +136,12 @@ void ThrowNestedTooDeep() {
   throw HostError(kErrOutOfStack, std::string(ErrorText(kErrOutOfStack)), ErrorSource(kErrSyntax));
 }
 
+OutOfStackError::OutOfStackError()
+    : HostError(kErrOutOfStack, std::string(ErrorText(kErrOutOfStack)),
+                ErrorSource(kErrOutOfStack)) {}
+
+void ThrowOutOfStack() { throw OutOfStackError(); }
+
 void ThrowNamed(int32_t number, std::string_view name) {
   throw HostError(number, std::string(ErrorText(number)) + ": '" + std::string(name) + "'",
                   ErrorSource(number));

@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/host_error.h"
+
 namespace fern::script {
 
 inline constexpr int32_t kErrInvalidCall = 5;
@@ -73,5 +75,13 @@ std::string ErrorSource(int32_t number);
 // Error 28 for code nested too deep to compile: a compile error, though its number is a
 // run-time one.
 [[noreturn]] void ThrowNestedTooDeep();
+
+// Error 28 as the engine raises it when too little stack is left to go on: unlike the same
+// number raised by a script, it tells that code could not run.
+class OutOfStackError : public HostError {
+ public:
+  OutOfStackError();
+};
+[[noreturn]] void ThrowOutOfStack();
 
 }  // namespace fern::script

@@ -58,6 +58,13 @@ namespace {
 // so that a chain of any length has every handler run on a stack of any size.
 constexpr int kNestedHandlers = 16;
 constexpr uintptr_t kNestedStack = uintptr_t{64} << 10;
+// Handlers that make objects whose handlers make objects: in VBScript each runs inside the one
+// before, and an endless run of them ends with the stack. Here they need not nest, so they are
+// counted instead: an object made while a handler runs is one generation past that handler's
+// object for as long as the freeing that ran the handler goes on (Variant::FreeingRound), and
+// generation 0 otherwise. Past as many generations as calls nest, a handler cannot run, for want
+// of stack. Handlers that only let go of objects that exist add none: such a chain runs whole.
+constexpr int kMaxGenerations = kMaxDepth;
 }  // namespace
 
 void Interpreter::RunTerminate(const std::shared_ptr<Instance>& inst) {
@@ -71,19 +78,26 @@ void Interpreter::RunTerminate(const std::shared_ptr<Instance>& inst) {
     const bool nested = terminating_ >= kNestedHandlers || depth_ + 1 >= kMaxDepth ||
                         BelowStackFloor(stackFloor_ + kNestedStack);
     Variant::FreeingScope freeing(!nested);
-    bool savedPinned = errPinned_;
+    // Read in the scope: a handler run outside any freeing begins one.
+    const int generation = inst->round == Variant::FreeingRound() ? inst->generation : 0;
+    const bool savedPinned = errPinned_;
+    const int savedGeneration = handlerGeneration_;
+    handlerGeneration_ = generation;
     ++terminating_;
     try {
+      if (generation > kMaxGenerations) Abandon(Abort::OutOfStack);
       CallProc(*inst->cls->terminate, self, inst.get(), {});
     } catch (const ScriptAbort& abort) {
       ended_ = abort.why;
-    } catch (const HostError& e) {
-      // VBScript ignores errors in Class_Terminate; out of stack, though, the handler may not
-      // have run at all, and that ends the run rather than pass unseen.
-      if (e.number() == kErrOutOfStack) ended_ = Abort::OutOfStack;
+    } catch (const OutOfStackError&) {
+      // Out of stack the handler may not have run at all: that ends the run rather than pass
+      // unseen. The same number raised by the script is the script's own error.
+      ended_ = Abort::OutOfStack;
     } catch (...) {
+      // VBScript ignores errors in Class_Terminate.
     }
     --terminating_;
+    handlerGeneration_ = savedGeneration;
     errPinned_ = savedPinned;
   }
   // Nobody to throw to: the host reads it in the engine's error.
@@ -166,6 +180,10 @@ Variant Interpreter::NewObject(const NewExpr& e) {
   const ClassDef* cls = globals_[gi].cls;
   auto inst = std::make_shared<Instance>();
   inst->cls = cls;
+  if (terminating_ > 0) {
+    inst->round = Variant::FreeingRound();
+    inst->generation = handlerGeneration_ + 1;
+  }
   for (const auto& u : units_)
     if (u.get() == cls->unit) inst->unit = u;
   inst->fields.resize(cls->fields.size());

@@ -1,5 +1,6 @@
 // Class_Terminate as scripts use it: a handler that changes what held its object, a handler that
-// runs past the time-out or is stopped, and handlers nested as deep as a chain of objects goes.
+// runs past the time-out or is stopped, handlers nested as deep as a chain of objects goes, the
+// errors a handler raises, and handlers that make objects whose handlers run in turn.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -7,6 +8,7 @@
 #include <future>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "platform/dispatch.h"
@@ -228,6 +230,108 @@ TEST(ScriptTerminate, AHandlerThatCannotRunForWantOfStackEndsTheRunWithError28) 
   // Some calls less and the handler runs.
   engine.AddCode("Set o = New T\nDown " + std::to_string(deepest - 20) + ", True\n");
   EXPECT_TRUE(engine.Eval("ran").boolVal());
+}
+
+TEST(ScriptTerminate, OnlyTheEnginesOwnErrorTwentyEightInAHandlerEndsTheRun) {
+  Engine engine;
+  engine.AddCode(
+      "Dim said, how\n"
+      "Function Down(n) : Down = Down(n + 1) : End Function\n"
+      "Sub Raise28 : Err.Raise 28 : End Sub\n"
+      "Class T\n  Private Sub Class_Terminate\n    Dim n : said = said & how & \" \"\n"
+      "    Select Case how\n    Case \"raise\" : Err.Raise 28\n    Case \"called\" : Raise28\n"
+      "    Case \"again\"\n"
+      "      On Error Resume Next : Down 0 : n = Err.Number : On Error GoTo 0\n"
+      "      said = said & n & \" \" : Err.Raise n\n"
+      "    Case \"deep\" : Down 0\n    End Select\n    said = said & \"not here \"\n"
+      "  End Sub\nEnd Class\n");
+  auto run = [&](const std::string& how) {
+    return ErrorOf([&] {
+      engine.AddCode("said = \"\" : how = \"" + how +
+                     "\"\nSet o = New T\nSet o = Nothing\nsaid = said & \"after\"\n");
+    });
+  };
+  // 28 raised by the script, also the number the engine's own 28 left in Err: dropped, as
+  // every error a handler raises.
+  for (const std::string how : {"raise", "called"}) {
+    EXPECT_EQ(run(how), 0) << how;
+    EXPECT_EQ(engine.Eval("said").str(), how + " after");
+  }
+  EXPECT_EQ(run("again"), 0);
+  EXPECT_EQ(engine.Eval("said").str(), "again 28 after");
+  // The handler itself out of stack: the run ends there.
+  EXPECT_EQ(run("deep"), kErrOutOfStack);
+  EXPECT_EQ(engine.Eval("said").str(), "deep ");
+}
+
+TEST(ScriptTerminate, HandlersThatKeepMakingObjectsWithHandlersEndWithError28) {
+  const std::string make = "Private Sub Class_Terminate : Dim o : Set o = New ";
+  const std::vector<std::pair<std::string, std::string>> scripts = {
+      {"own", "Class T\n  " + make + "T : End Sub\nEnd Class\n"},
+      {"pair", "Class T\n  " + make + "U : End Sub\nEnd Class\nClass U\n  " + make +
+                   "T : End Sub\nEnd Class\n"},
+      {"two", "Class T\n  " + make + "T : Dim p : Set p = New T : End Sub\nEnd Class\n"},
+      // Let go of as deep as calls go, where what handlers let go of waits for the freeing in
+      // progress outside any handler.
+      {"deep", "Class T\n  " + make +
+                   "T : End Sub\nEnd Class\n"
+                   "Dim reached\nSub Down(n, release)\n  reached = reached + 1\n"
+                   "  If n > 1 Then\n    Down n - 1, release\n"
+                   "  ElseIf release Then\n    Set o = Nothing\n  End If\nEnd Sub\n"
+                   "On Error Resume Next : Down 100000, False : On Error GoTo 0\n"
+                   "Set o = New T : Down reached - 1, True\n"}};
+  const fern::testing::ScratchDir dir;
+  std::vector<std::pair<std::string, pid_t>> runs;
+  for (const auto& [name, code] : scripts) {
+    dir.Write(name, code + "Set o = New T\nSet o = Nothing\nWScript.Echo \"ran on\"\n");
+    // The hooks' time-out, and none.
+    for (const char* timeout : {"60000", "0"})
+      runs.emplace_back(name + "." + timeout,
+                        fern::testing::SpawnInGroup({VBS_RUN_PATH, (dir / name).string()}, {},
+                                                    {std::string("VBS_RUN_TIMEOUT_MS=") + timeout},
+                                                    dir / (name + "." + timeout)));
+  }
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  for (auto& [run, pid] : runs) {
+    SCOPED_TRACE(run);
+    const int status =
+        fern::testing::WaitExit(pid, std::chrono::duration_cast<std::chrono::milliseconds>(
+                                         end - std::chrono::steady_clock::now()));
+    if (status == -1) {
+      fern::testing::StopChildGroup(pid);
+      ADD_FAILURE() << "still running after 30 s";
+      continue;
+    }
+    EXPECT_EQ(fern::testing::ExitCodeOf(status), 1);
+    EXPECT_EQ(dir.Read(run).substr(0, 29), "Error 28: Out of stack space\n") << dir.Read(run);
+  }
+}
+
+TEST(ScriptTerminate, HandlersThatMakeObjectsWithHandlersRunAllOfThem) {
+  Engine engine;
+  engine.AddCode(
+      "Dim made, ended, helped, kept\n"
+      "Class T\n  Private Sub Class_Terminate\n    ended = ended + 1\n"
+      "    If made < 500 Then\n      made = made + 1 : Dim o : Set o = New T\n    End If\n"
+      "  End Sub\nEnd Class\n"
+      "Class Keeper\n  Private Sub Class_Terminate : ended = ended + 1 : Set kept = New Keeper\n"
+      "  End Sub\nEnd Class\n"
+      "Class Helper\n  Private Sub Class_Terminate : helped = helped + 1 : End Sub\nEnd Class\n"
+      "Class Link\n  Public nxt\n  Private Sub Class_Terminate\n"
+      "    Dim h : Set h = New Helper : Set nxt = Nothing\n  End Sub\nEnd Class\n");
+  // Made by handlers, fewer generations than calls nest.
+  engine.AddCode("ended = 0\nSet o = New T\nSet o = Nothing\n");
+  EXPECT_EQ(vb::CLng(engine.Eval("ended")), 501);
+  // A handler that makes the next one for the script to let go of.
+  engine.AddCode(
+      "ended = 0\nSet kept = New Keeper\nFor i = 1 To 2000 : Set kept = Nothing : Next\n");
+  EXPECT_EQ(vb::CLng(engine.Eval("ended")), 2000);
+  // A chain whose every handler makes a helper.
+  engine.AddCode(
+      "Set head = Nothing\nFor i = 1 To 10000\n"
+      "  Set l = New Link : Set l.nxt = head : Set head = l\n"
+      "Next\nSet l = Nothing : Set head = Nothing\n");
+  EXPECT_EQ(vb::CLng(engine.Eval("helped")), 10000);
 }
 
 }  // namespace
