@@ -6,9 +6,18 @@
 #define PCRE2_CODE_UNIT_WIDTH 32
 #include <pcre2.h>
 
-#include <algorithm>
+#include <pthread.h>
+#include <signal.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <new>
+#include <optional>
+#include <system_error>
+#include <thread>
 
 #include "platform/vb.h"
 #include "script/runtime_util.h"
@@ -74,19 +83,19 @@ class Match : public Dispatch {
   std::shared_ptr<ItemList> subs_;
 };
 
-// One pattern compiled twice, with the match data and context that go with it: `quick` has a
-// callout at the front, which PCRE2 calls at every place it tries; `careful` has one before
-// every item (PCRE2_AUTO_CALLOUT), so that no item's work goes unwatched, at some cost in speed.
+// One pattern compiled for a search with a stop to ask, with the match data and context that go
+// with it. `quick` has a callout in front, which PCRE2 calls at every place it tries, and is
+// otherwise what PCRE2 searches without it; one place's work stays bounded by PCRE2's match
+// limit. `careful` has a callout before every item (PCRE2_AUTO_CALLOUT), for the patterns where
+// one step of that limit can take a pass over the whole text (a back-reference compares what
+// its group took), and for the few that do not compile with a callout in front. Both keep the
+// places PCRE2 tries and what it finds.
 struct Compiled {
   pcre2_code* quick = nullptr;
-  pcre2_code* careful = nullptr;  // made when first needed
+  pcre2_code* careful = nullptr;
+  pcre2_code* searched = nullptr;  // the one of the two the search in progress uses
   pcre2_match_data* data = nullptr;
   pcre2_match_context* context = pcre2_match_context_create(nullptr);
-  uint32_t options = 0;
-  std::u32string pattern;
-  // Holds \G or a backtracking verb, whose meaning depends on where the search started and on
-  // the places tried before: searched in one piece.
-  bool whole = false;
   ~Compiled() {
     pcre2_match_context_free(context);
     pcre2_match_data_free(data);
@@ -106,24 +115,14 @@ pcre2_code* CompilePattern(const std::u32string& pattern, uint32_t options) {
   return code;
 }
 
-// PCRE2's own work limit for one place, as the library was built.
-uint32_t FullPlaceWork() {
-  static const uint32_t limit = [] {
-    uint32_t value = 10000000;
-    pcre2_config(PCRE2_CONFIG_MATCHLIMIT, &value);
-    return value;
-  }();
-  return limit;
-}
-
 // How far the settings PCRE2 takes only at the very start ((*UTF), (*UCP), (*LIMIT_MATCH=n),
-// newline conventions...) reach: they hold however the places are searched. Anything else, a
-// verb such as (*COMMIT) too, ends them.
+// newline conventions...) reach: the callout goes after them. Anything else, a verb such as
+// (*COMMIT) too, ends them.
 size_t SettingsEnd(const std::u32string& p) {
   auto known = [](std::u32string_view name) {
     static constexpr std::u32string_view kPlain =
-        U" UTF UCP NOTEMPTY NO_AUTO_POSSESS NO_DOTSTAR_ANCHOR NO_JIT NO_START_OPT CR LF CRLF "
-        U"ANYCRLF ANY NUL BSR_ANYCRLF BSR_UNICODE ";
+        U" UTF UCP NOTEMPTY NOTEMPTY_ATSTART NO_AUTO_POSSESS NO_DOTSTAR_ANCHOR NO_JIT "
+        U"NO_START_OPT CR LF CRLF ANYCRLF ANY NUL BSR_ANYCRLF BSR_UNICODE ";
     static constexpr std::u32string_view kNumbered[] = {U"LIMIT_MATCH=", U"LIMIT_DEPTH=",
                                                         U"LIMIT_HEAP=", U"LIMIT_RECURSION="};
     if (name.empty() || name.find(U' ') != std::u32string_view::npos) return false;
@@ -143,32 +142,117 @@ size_t SettingsEnd(const std::u32string& p) {
   return at;
 }
 
-// Between two looks at the stop a quick search tries at most 64 places, as the statement loop
-// runs 64 statements, and each place at most a quick place's share of PCRE2's work limit,
-// which counts per place, over a window of the text: a run such as a* scans without counting,
-// so the window bounds how far it goes. A place that needs more work or more text (rare: a
-// careless pattern, one match over a whole document) is tried on its own, carefully.
-constexpr uint32_t kQuickPlaces = 64;
-constexpr uint32_t kQuickPlaceWork = 2000;
-constexpr size_t kWindow = 1024;
-// Between two callouts of a careful match lies at most one item's work, which a run over the
-// whole text bounds: the stop is asked after so many callouts that these runs stay short.
-constexpr size_t kCarefulReach = size_t{1} << 22;
+// Whether the pattern may hold a back-reference (\1, \g{..}, \k<..>, (?P=..)); a false alarm
+// costs only speed.
+bool MayReferBack(const std::u32string& p) {
+  for (size_t i = 0; i + 1 < p.size(); ++i) {
+    if (p[i] == U'\\') {
+      char32_t n = p[i + 1];
+      if ((n >= U'1' && n <= U'9') || n == U'g' || n == U'k') return true;
+      ++i;
+    } else if (p.compare(i, 4, U"(?P=") == 0) {
+      return true;
+    }
+  }
+  return false;
+}
 
-// What AskStop keeps between the places of a match.
+// The searches' own clock. While a search with a stop to ask runs, a thread moves `ticks` on
+// every few milliseconds; the callout at each place reads it and asks the stop only when it has
+// moved. So no place reads the clock, and a stop or time-out raised while PCRE2 searches is seen
+// at the next place it tries (or the next item, carefully). The thread rests after a second
+// without searches.
+class Ticker {
+ public:
+  static Ticker& Get() {
+    // A forked child has no thread: it gets a ticker of its own. The old one is left as it
+    // was, its lock perhaps held by the thread that is gone.
+    static std::atomic<Ticker*> current{[] {
+      pthread_atfork(nullptr, nullptr, [] { current.store(new Ticker); });
+      return new Ticker;
+    }()};
+    return *current.load();
+  }
+  const std::atomic<uint32_t>& Ticks() const { return ticks_; }
+
+  // Brackets the searches of one call; a search outside such a bracket is not watched.
+  class Watching {
+   public:
+    explicit Watching(bool on) : ticker_(on ? &Get() : nullptr) {
+      if (ticker_) ticker_->Enter();
+    }
+    ~Watching() {
+      if (ticker_) ticker_->searching_.fetch_sub(1);
+    }
+    Watching(const Watching&) = delete;
+    Watching& operator=(const Watching&) = delete;
+
+   private:
+    Ticker* ticker_;
+  };
+
+ private:
+  static constexpr auto kTick = std::chrono::milliseconds(10);
+  static constexpr int kRestAfterTicks = 100;
+
+  void Enter() {
+    searching_.fetch_add(1);
+    if (!resting_.load()) return;
+    std::lock_guard lock(mutex_);
+    if (!started_) Start();
+    wake_.notify_one();
+  }
+
+  // The thread takes no signal: those meant for the program reach the threads that wait on
+  // its work, as before.
+  void Start() {
+    sigset_t all, old;
+    sigfillset(&all);
+    pthread_sigmask(SIG_SETMASK, &all, &old);
+    try {
+      std::thread([this] { Run(); }).detach();
+      started_ = true;
+    } catch (const std::system_error&) {
+      // Without the thread a search still finds what it finds; only a stop waits for its end.
+    }
+    pthread_sigmask(SIG_SETMASK, &old, nullptr);
+  }
+
+  void Run() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+      resting_.store(true);
+      wake_.wait(lock, [&] { return searching_.load() > 0; });
+      resting_.store(false);
+      for (int quiet = 0; quiet < kRestAfterTicks;) {
+        wake_.wait_for(lock, kTick);
+        ticks_.fetch_add(1, std::memory_order_relaxed);
+        quiet = searching_.load() > 0 ? 0 : quiet + 1;
+      }
+    }
+  }
+
+  std::atomic<uint32_t> ticks_{0};
+  std::atomic<int> searching_{0};
+  std::atomic<bool> resting_{true};
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  bool started_ = false;  // under mutex_
+};
+
+// What AskStop keeps while a search runs.
 struct Watch {
   CallerStop* stop = nullptr;
-  size_t every = kQuickPlaces;  // the stop is asked at every `every`th callout
-  size_t calls = 0;             // since it was last asked
-  PCRE2_SIZE place = 0;         // the place tried last
+  const std::atomic<uint32_t>* ticks = nullptr;
+  uint32_t seen = 0;  // the tick the stop was last asked at
 };
 
 // Whether the script is to end; then PCRE2 gives up the match with PCRE2_ERROR_CALLOUT.
-int AskStop(pcre2_callout_block* block, void* data) {
+int AskStop(pcre2_callout_block*, void* data) {
   Watch& w = *static_cast<Watch*>(data);
-  w.place = block->start_match;
-  if (++w.calls < w.every) return 0;
-  w.calls = 0;
+  const uint32_t now = w.ticks->load(std::memory_order_relaxed);
+  if (now == w.seen) return 0;
+  w.seen = now;
   try {
     return w.stop->Due() ? PCRE2_ERROR_CALLOUT : 0;
   } catch (...) {
@@ -176,15 +260,22 @@ int AskStop(pcre2_callout_block* block, void* data) {
   }
 }
 
-// Ends a match at the first place PCRE2 tries, keeping it.
-int FirstPlace(pcre2_callout_block* block, void* data) {
-  static_cast<Watch*>(data)->place = block->start_match;
-  return PCRE2_ERROR_CALLOUT;
-}
+// A match as code-point offsets, read in place from PCRE2's vector: [begin, end) of the whole
+// match and of every group ({npos, npos} when the group took no part).
+class Spans {
+ public:
+  Spans(const PCRE2_SIZE* ov, uint32_t pairs, uint32_t set) : ov_(ov), pairs_(pairs), set_(set) {}
+  size_t size() const { return pairs_; }
+  std::pair<size_t, size_t> operator[](size_t g) const {
+    if (g >= set_ || ov_[2 * g] == PCRE2_UNSET) return {std::string::npos, std::string::npos};
+    return {ov_[2 * g], ov_[2 * g + 1]};
+  }
 
-// A match as code-point offsets: [begin, end) of the whole match and of every group
-// (npos when the group took no part).
-using Spans = std::vector<std::pair<size_t, size_t>>;
+ private:
+  const PCRE2_SIZE* ov_;
+  uint32_t pairs_;
+  uint32_t set_;  // groups PCRE2 set, from the front
+};
 
 class RegExp : public Dispatch {
  public:
@@ -193,13 +284,13 @@ class RegExp : public Dispatch {
 
  private:
   Compiled& Code();
-  pcre2_code* Careful(Compiled& c);
   bool* Flag(std::string_view name);
-  bool Search(const std::u32string& s, size_t from, Spans& spans);
+  // The match from `from` on, or nothing; it lasts until the next search.
+  std::optional<Spans> Search(const std::u32string& s, size_t from);
   // Calls `onMatch` for the first match, or for every match with Global, the way JavaScript
   // walks them: after an empty match the search goes on one character further.
   template <typename F>
-  void EachMatch(const std::u32string& s, F onMatch);
+  void EachMatch(const std::u32string& s, F onMatch, bool all);
   std::string Replace(const std::string& input, const std::string& replacement);
   Variant Execute(const std::string& input);
 
@@ -208,7 +299,7 @@ class RegExp : public Dispatch {
   bool ignoreCase_ = false;
   bool multiline_ = false;
   std::unique_ptr<Compiled> compiled_;  // dropped whenever pattern or flags change
-  Watch watch_;                         // counts places over all matches of a Replace, Execute
+  Watch watch_;
 };
 
 Compiled& RegExp::Code() {
@@ -218,18 +309,16 @@ Compiled& RegExp::Code() {
     if (ignoreCase_) options |= PCRE2_CASELESS;
     if (multiline_) options |= PCRE2_MULTILINE;
     auto compiled = std::make_unique<Compiled>();
-    compiled->options = options;
-    compiled->pattern = rt::ToU32(pattern_);
-    const std::u32string& pattern = compiled->pattern;
-    size_t settings = SettingsEnd(pattern);
-    compiled->whole = pattern.find(U"\\G") != std::u32string::npos ||
-                      pattern.find(U"(*", settings) != std::u32string::npos;
+    const std::u32string pattern = rt::ToU32(pattern_);
     // The callout goes after the settings and nothing is closed after the pattern, so that it
     // means and fails to compile as written.
     std::u32string quick = pattern;
-    quick.insert(settings, U"(?C)");
+    quick.insert(SettingsEnd(pattern), U"(?C)");
     compiled->quick = CompilePattern(quick, options);
-    if (!compiled->quick) Careful(*compiled);
+    if (!compiled->quick || MayReferBack(pattern)) {
+      compiled->careful = CompilePattern(pattern, options | PCRE2_AUTO_CALLOUT);
+      if (!compiled->careful) Raise(rt::kRegexSyntax, pattern_);
+    }
     compiled->data = pcre2_match_data_create_from_pattern(
         compiled->quick ? compiled->quick : compiled->careful, nullptr);
     compiled_ = std::move(compiled);
@@ -237,90 +326,39 @@ Compiled& RegExp::Code() {
   return *compiled_;
 }
 
-pcre2_code* RegExp::Careful(Compiled& c) {
-  if (!c.careful) c.careful = CompilePattern(c.pattern, c.options | PCRE2_AUTO_CALLOUT);
-  if (!c.careful) Raise(rt::kRegexSyntax, pattern_);
-  return c.careful;
-}
-
-bool RegExp::Search(const std::u32string& s, size_t from, Spans& spans) {
-  Compiled& c = Code();
-  if (!c.context || !c.data) throw std::bad_alloc();
-  CallerStop* stop = RunningCallerStop();
-  watch_.stop = stop;
-  pcre2_set_callout(c.context, stop ? AskStop : nullptr, &watch_);
-  auto match = [&](pcre2_code* code, size_t end, size_t start, uint32_t options,
-                   uint32_t workLimit) {
-    watch_.place = start;
-    pcre2_set_match_limit(c.context, workLimit);
-    return pcre2_match(code, reinterpret_cast<PCRE2_SPTR>(s.data()), end, start,
-                       options | PCRE2_NO_UTF_CHECK, c.data, c.context);
-  };
-  // One place, or the whole search, with a look at the stop after a bounded amount of work.
-  auto careful = [&](size_t start, uint32_t options) {
-    watch_.every = std::max<size_t>(1, std::min<size_t>(1024, kCarefulReach / (s.size() + 1)));
-    return match(Careful(c), s.size(), start, options, FullPlaceWork());
-  };
-  int rc;
-  if (!stop) {
-    rc = match(c.quick ? c.quick : c.careful, s.size(), from, 0, FullPlaceWork());
-  } else if (!c.quick || c.whole) {
-    rc = careful(from, 0);
-  } else {
-    // PCRE2's start-up checks over the whole text (a character every match needs, the ones a
-    // match can begin with), which a window would hide, find the first place worth trying.
-    rc = PCRE2_ERROR_CALLOUT;
-    watch_.place = from;
-    if (s.size() - from > kWindow) {
-      pcre2_set_callout(c.context, FirstPlace, &watch_);
-      rc = match(c.quick, s.size(), from, 0, kQuickPlaceWork);
-      pcre2_set_callout(c.context, AskStop, &watch_);
-    }
-    // Then window by window; the text beyond a window's end counts as not yet there
-    // (PCRE2_PARTIAL_HARD), so a place whose match looks there is known and tried again.
-    if (rc == PCRE2_ERROR_CALLOUT) {
-      for (size_t place = watch_.place;;) {
-        size_t end = std::min(s.size(), place + kWindow);
-        watch_.every = kQuickPlaces;
-        rc = match(c.quick, end, place, end < s.size() ? PCRE2_PARTIAL_HARD : 0, kQuickPlaceWork);
-        if (rc == PCRE2_ERROR_NOMATCH && end < s.size()) {
-          place = end;  // the places before the end had no match; the end itself is left to try
-          continue;
-        }
-        if (rc != PCRE2_ERROR_PARTIAL && rc != PCRE2_ERROR_MATCHLIMIT) break;
-        // The places before the last one tried had no match.
-        size_t last = watch_.place;
-        if (rc == PCRE2_ERROR_PARTIAL && last > place) {
-          place = last;
-          continue;
-        }
-        rc = careful(last, PCRE2_ANCHORED);
-        if (rc != PCRE2_ERROR_NOMATCH || last >= s.size()) break;
-        place = last + 1;
-      }
-    }
-  }
-  if (rc == PCRE2_ERROR_CALLOUT && stop) stop->End();
-  if (rc == PCRE2_ERROR_NOMATCH) return false;
+// One PCRE2 search from `from`, with PCRE2's own start-up checks, places and match limit.
+std::optional<Spans> RegExp::Search(const std::u32string& s, size_t from) {
+  Compiled& c = *compiled_;
+  int rc = pcre2_match(c.searched, reinterpret_cast<PCRE2_SPTR>(s.data()), s.size(), from,
+                       PCRE2_NO_UTF_CHECK, c.data, c.context);
+  if (rc == PCRE2_ERROR_NOMATCH) return std::nullopt;
+  if (rc == PCRE2_ERROR_CALLOUT && watch_.stop) watch_.stop->End();
   // Beyond the match limits a pathological pattern fails with an error instead of running on.
   if (rc < 0) Raise(err::kInvalidArgument, "regular expression too complex: " + pattern_);
-  uint32_t pairs = pcre2_get_ovector_count(c.data);
-  PCRE2_SIZE* ov = pcre2_get_ovector_pointer(c.data);
-  spans.assign(pairs, {std::string::npos, std::string::npos});
-  for (uint32_t i = 0; i < pairs && i < static_cast<uint32_t>(rc); ++i)
-    if (ov[2 * i] != PCRE2_UNSET) spans[i] = {ov[2 * i], ov[2 * i + 1]};
-  return true;
+  return Spans(pcre2_get_ovector_pointer(c.data), pcre2_get_ovector_count(c.data),
+               static_cast<uint32_t>(rc));
 }
 
 template <typename F>
-void RegExp::EachMatch(const std::u32string& s, F onMatch) {
-  Spans spans;
+void RegExp::EachMatch(const std::u32string& s, F onMatch, bool all) {
+  Compiled& c = Code();
+  if (!c.context || !c.data) throw std::bad_alloc();
+  // A script's searches are watched while they run; the host's own are not.
+  CallerStop* stop = RunningCallerStop();
+  Ticker::Watching watching(stop != nullptr);
+  watch_.stop = stop;
+  watch_.ticks = &Ticker::Get().Ticks();
+  watch_.seen = watch_.ticks->load(std::memory_order_relaxed);
+  pcre2_set_callout(c.context, stop ? AskStop : nullptr, &watch_);
+  c.searched = stop && c.careful ? c.careful : c.quick ? c.quick : c.careful;
   size_t from = 0;
-  while (from <= s.size() && Search(s, from, spans)) {
-    onMatch(spans);
-    if (!global_) break;
-    from = spans[0].second;
-    if (spans[0].second == spans[0].first) ++from;
+  while (from <= s.size()) {
+    std::optional<Spans> m = Search(s, from);
+    if (!m) break;
+    onMatch(*m);
+    if (!all) break;
+    auto [begin, end] = (*m)[0];
+    from = end == begin ? end + 1 : end;
   }
 }
 
@@ -341,53 +379,63 @@ std::string ReplacementText(const Variant& v) {
 std::string RegExp::Replace(const std::string& input, const std::string& replacement) {
   std::u32string s = rt::ToU32(input);
   std::u32string rep = rt::ToU32(replacement);
+  const bool plain = rep.find(U'$') == std::u32string::npos;
   std::u32string out;
   size_t last = 0;
-  EachMatch(s, [&](const Spans& m) {
-    auto group = [&](size_t g) {
-      return m[g].first == std::string::npos ? std::u32string()
-                                             : s.substr(m[g].first, m[g].second - m[g].first);
-    };
-    out.append(s, last, m[0].first - last);
-    // $1..$99, $& (the match), $` and $' (text before and after), $$ (a dollar sign).
-    for (size_t i = 0; i < rep.size(); ++i) {
-      char32_t c = rep[i];
-      if (c != U'$' || i + 1 == rep.size()) {
-        out += c;
-        continue;
-      }
-      char32_t n = rep[i + 1];
-      if (n == U'$') {
-        out += U'$';
-        ++i;
-      } else if (n == U'&') {
-        out += group(0);
-        ++i;
-      } else if (n == U'`') {
-        out.append(s, 0, m[0].first);
-        ++i;
-      } else if (n == U'\'') {
-        out.append(s, m[0].second, std::u32string::npos);
-        ++i;
-      } else if (n >= U'0' && n <= U'9') {
-        size_t g = n - U'0';
-        size_t used = 1;
-        if (i + 2 < rep.size() && rep[i + 2] >= U'0' && rep[i + 2] <= U'9') {
-          size_t two = g * 10 + (rep[i + 2] - U'0');
-          if (two >= 1 && two < m.size()) g = two, used = 2;
+  EachMatch(
+      s,
+      [&](const Spans& m) {
+        auto group = [&](size_t g) {
+          const auto [from, to] = m[g];
+          return from == std::string::npos ? std::u32string_view()
+                                           : std::u32string_view(s).substr(from, to - from);
+        };
+        const auto [begin, end] = m[0];
+        out.append(s, last, begin - last);
+        last = end;
+        if (plain) {
+          out += rep;
+          return;
         }
-        if (g >= 1 && g < m.size()) {
-          out += group(g);
-          i += used;
-        } else {
-          out += c;  // no such group: the text stays as written
+        // $1..$99, $& (the match), $` and $' (text before and after), $$ (a dollar sign).
+        for (size_t i = 0; i < rep.size(); ++i) {
+          char32_t c = rep[i];
+          if (c != U'$' || i + 1 == rep.size()) {
+            out += c;
+            continue;
+          }
+          char32_t n = rep[i + 1];
+          if (n == U'$') {
+            out += U'$';
+            ++i;
+          } else if (n == U'&') {
+            out += group(0);
+            ++i;
+          } else if (n == U'`') {
+            out.append(s, 0, begin);
+            ++i;
+          } else if (n == U'\'') {
+            out.append(s, end, std::u32string::npos);
+            ++i;
+          } else if (n >= U'0' && n <= U'9') {
+            size_t g = n - U'0';
+            size_t used = 1;
+            if (i + 2 < rep.size() && rep[i + 2] >= U'0' && rep[i + 2] <= U'9') {
+              size_t two = g * 10 + (rep[i + 2] - U'0');
+              if (two >= 1 && two < m.size()) g = two, used = 2;
+            }
+            if (g >= 1 && g < m.size()) {
+              out += group(g);
+              i += used;
+            } else {
+              out += c;  // no such group: the text stays as written
+            }
+          } else {
+            out += c;
+          }
         }
-      } else {
-        out += c;
-      }
-    }
-    last = m[0].second;
-  });
+      },
+      global_);
   out.append(s, last, std::u32string::npos);
   return rt::FromU32(out);
 }
@@ -395,17 +443,21 @@ std::string RegExp::Replace(const std::string& input, const std::string& replace
 Variant RegExp::Execute(const std::string& input) {
   std::u32string s = rt::ToU32(input);
   std::vector<Variant> matches;
-  EachMatch(s, [&](const Spans& m) {
-    std::vector<Variant> subs;
-    for (size_t g = 1; g < m.size(); ++g)
-      subs.push_back(m[g].first == std::string::npos
-                         ? Variant()
-                         : Variant(rt::FromU32(s.substr(m[g].first, m[g].second - m[g].first))));
-    matches.emplace_back(std::shared_ptr<Dispatch>(
-        std::make_shared<Match>(rt::FromU32(s.substr(m[0].first, m[0].second - m[0].first)),
-                                static_cast<int64_t>(m[0].first),
-                                static_cast<int64_t>(m[0].second - m[0].first), std::move(subs))));
-  });
+  EachMatch(
+      s,
+      [&](const Spans& m) {
+        std::vector<Variant> subs;
+        for (size_t g = 1; g < m.size(); ++g)
+          subs.push_back(
+              m[g].first == std::string::npos
+                  ? Variant()
+                  : Variant(rt::FromU32(s.substr(m[g].first, m[g].second - m[g].first))));
+        matches.emplace_back(std::shared_ptr<Dispatch>(std::make_shared<Match>(
+            rt::FromU32(s.substr(m[0].first, m[0].second - m[0].first)),
+            static_cast<int64_t>(m[0].first), static_cast<int64_t>(m[0].second - m[0].first),
+            std::move(subs))));
+      },
+      global_);
   return Variant(std::shared_ptr<Dispatch>(
       std::make_shared<ItemList>("IMatchCollection2", std::move(matches))));
 }
@@ -435,8 +487,10 @@ Variant RegExp::Invoke(std::string_view name, unsigned kind, std::span<Variant> 
   if (assign) ThrowNoMember(name);
   if (NameIs(name, "Test")) {
     CheckArgCount(args, 1, 1, name);
-    Spans spans;
-    return Variant(Search(rt::ToU32(rt::ArgStr(args, 0)), 0, spans));
+    bool found = false;
+    EachMatch(
+        rt::ToU32(rt::ArgStr(args, 0)), [&](const Spans&) { found = true; }, false);
+    return Variant(found);
   }
   if (NameIs(name, "Replace")) {
     CheckArgCount(args, 2, 2, name);
