@@ -157,8 +157,7 @@ void Sweep(const fs::path& folder) {
   struct stat st {};
   if (transfer < 0 && ::fstatat(top, "TRANSFER", &st, AT_SYMLINK_NOFOLLOW) == 0 &&
       S_ISLNK(st.st_mode))
-    Notes().push_back("Der Ordner " + (folder / "TRANSFER").string() +
-                      " ist ein Verweis; er und sein Ziel bleiben unberührt.");
+    Notes().push_back(LinkLeftAlone(folder / "TRANSFER"));
   bool othersRun = false;
   for (auto& [pid, names] : work) {
     int lock = -1;
@@ -236,6 +235,23 @@ fs::path PrivateTempFolder() {
 std::vector<std::string> TakePrivateTempNotes() {
   std::lock_guard<std::mutex> lock(Claimed().mutex);
   return std::exchange(Notes(), {});
+}
+
+fs::path LinkBelowPrivateFolder(const fs::path& base, const std::vector<std::string>& names) {
+  std::error_code ec;
+  fs::path at = PrivateTempFolder();
+  if (!fs::equivalent(base, at, ec)) return {};
+  for (const std::string& name : names) {
+    at /= name;
+    const fs::file_status st = fs::symlink_status(at, ec);
+    if (fs::is_symlink(st)) return at;
+    if (!fs::is_directory(st)) break;  // what is missing the run makes itself
+  }
+  return {};
+}
+
+std::string LinkLeftAlone(const fs::path& link) {
+  return "Der Ordner " + link.string() + " ist ein Verweis; er und sein Ziel bleiben unberührt.";
 }
 
 void RemoveWorkOfEndedRuns() {

@@ -34,4 +34,14 @@ void RemoveWorkOfEndedRuns();
 // What the removal met and left alone (a TRANSFER that is a link), once each, for the send log.
 std::vector<std::string> TakePrivateTempNotes();
 
+// The first folder on the way from `base` down through `names` that is a symbolic link, when
+// `base` is the scope's private folder: nothing there is written or deleted through a link. Empty
+// when there is none, or when `base` is another folder (an operator's TRANSFERPATH may hold
+// links on purpose).
+std::filesystem::path LinkBelowPrivateFolder(const std::filesystem::path& base,
+                                             const std::vector<std::string>& names);
+
+// What the run says of such a link: that it and what it leads to stay untouched.
+std::string LinkLeftAlone(const std::filesystem::path& link);
+
 }  // namespace fern
