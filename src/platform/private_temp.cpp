@@ -134,6 +134,17 @@ void RemoveAt(int dir, const char* name) {
   ::unlinkat(dir, name, AT_REMOVEDIR);
 }
 
+// The site's work holds the marker of work kept on purpose (a real file, not through a link).
+bool SiteWorkKept(int top) {
+  const int site = ::openat(top, kSiteWorkFolder, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (site < 0) return false;
+  struct stat st {};
+  const bool kept =
+      ::fstatat(site, kSiteWorkKept, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode);
+  ::close(site);
+  return kept;
+}
+
 void Sweep(const fs::path& folder) {
   const pid_t self = ::getpid();
   std::map<pid_t, std::vector<std::string>> work;
@@ -186,8 +197,9 @@ void Sweep(const fs::path& folder) {
     }
   }
   // The web-site work (its container unpacks to the site's database password) carries no
-  // process id: with no other process of the scope alive, it is an ended run's.
-  if (!othersRun) RemoveAt(top, "kvws");
+  // process id: with no other process of the scope alive, it is an ended run's, unless that
+  // run ended by keeping it on purpose.
+  if (!othersRun && !SiteWorkKept(top)) RemoveAt(top, kSiteWorkFolder);
   if (transfer >= 0) ::close(transfer);
   ::close(top);
 }

@@ -31,6 +31,12 @@ std::filesystem::path PrivateTempFolder();
 // the first PrivateTempFolder of a scope).
 void RemoveWorkOfEndedRuns();
 
+// The web-site run's work folder, and the file in it that a run writes at its end when the
+// operator chose to keep that work (STOPOVER answered No): the removal then leaves the folder
+// for the next site run, which clears it with the marker.
+inline constexpr const char* kSiteWorkFolder = "kvws";
+inline constexpr const char* kSiteWorkKept = "kept-on-purpose";
+
 // What the removal met and left alone (a TRANSFER that is a link), once each, for the send log.
 std::vector<std::string> TakePrivateTempNotes();
 

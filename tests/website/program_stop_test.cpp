@@ -12,6 +12,7 @@
 
 #include "core/startup.h"
 #include "platform/cp1252.h"
+#include "platform/msgbox.h"
 #include "support/test_files.h"
 #include "website_fixture.h"
 
@@ -48,6 +49,45 @@ class SiteProgramTest : public WebsiteTest {
     return cp1252::ToUtf8(testing_files::ReadAll(host() / "DAT" / name));
   }
   std::string App() const { return testing_files::ReadAll(dir / "app.log"); }
+
+  // The site's work in the private folder, as an office has it without a TRANSFERPATH.
+  void UsePrivateFolder() {
+    const fs::path ini = host() / "Kavantor.INI";
+    std::string text = testing_files::ReadAll(ini);
+    text = std::regex_replace(text, std::regex("TRANSFERPATH=[^\r\n]*\r?\n"), "");
+    std::ofstream(ini, std::ios::binary | std::ios::trunc) << text;
+    Session().g_oUtil->IniCacheReset();
+  }
+  // The files in the site's work folders below the private folders of the test's TMPDIR.
+  std::string SiteWork() const {
+    std::string found;
+    std::error_code ec;
+    for (auto e = fs::recursive_directory_iterator(dir / "tmp", ec);
+         e != fs::recursive_directory_iterator(); e.increment(ec))
+      if (e->is_regular_file() && e->path().string().find("/kvws/") != std::string::npos)
+        found += fs::relative(e->path(), dir / "tmp").string() + "\n";
+    return found;
+  }
+  // A site run with STOPOVER on, each question answered No as an operator at the window
+  // answers it, in a process of its own that has ended when this returns: its exit code.
+  int SiteRunAnsweredNo() {
+    Ini("WebServer", "STOPOVER", "1");
+    fs::create_directories(dir / "tmp");
+    const pid_t child = ::fork();
+    if (child == 0) {
+      ::setenv("TMPDIR", (dir / "tmp").c_str(), 1);
+      SetMessageAnswerer(std::make_shared<AnswerNo>());
+      RunPortal();
+      ::_exit(lines.empty() ? 2 : 0);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
+  struct AnswerNo : UnattendedAnswerer {
+    int MessageBox(const std::string&, int, const std::string&) override { return mb::kNo; }
+  };
 
   pid_t pid_ = -1;
 };
@@ -93,12 +133,7 @@ TEST_F(SiteProgramTest, AKilledSiteRunsContainerGoesWithTheNextRunOfAnyPortal) {
   slow.maxRate = 16 * 1024;
   ftp = std::make_unique<testing_servers::FtpServer>(slow);
   StartWeb(ftp->port());
-  // The site's work in the private folder, as an office has it without a TRANSFERPATH.
-  const fs::path ini = host() / "Kavantor.INI";
-  std::string text = testing_files::ReadAll(ini);
-  text = std::regex_replace(text, std::regex("TRANSFERPATH=[^\r\n]*\r?\n"), "");
-  std::ofstream(ini, std::ios::binary | std::ios::trunc) << text;
-  Session().g_oUtil->IniCacheReset();
+  UsePrivateFolder();
 
   Spawn("Eigene Homepage");
   ASSERT_TRUE(WaitFor([&] {
@@ -120,6 +155,52 @@ TEST_F(SiteProgramTest, AKilledSiteRunsContainerGoesWithTheNextRunOfAnyPortal) {
   Spawn("ImmoPortal Demo");
   EXPECT_NE(Ended(std::chrono::seconds(60)), -1) << App();
   EXPECT_EQ(containers(), "");
+}
+
+// The site's work kept on purpose (STOPOVER, "TempDateien löschen?" answered No) stays for
+// testing through the runs of other portals, until the next site run clears it.
+TEST_F(SiteProgramTest, ASiteFolderKeptOnPurposeStaysUntilTheNextSiteRun) {
+  StartSite();
+  UsePrivateFolder();
+  ASSERT_EQ(SiteRunAnsweredNo(), 0);
+  const std::string kept = SiteWork();
+  ASSERT_NE(kept.find("transfer_1.big"), std::string::npos) << kept;
+
+  Spawn("ImmoPortal Demo");
+  EXPECT_NE(Ended(std::chrono::seconds(60)), -1) << App();
+  EXPECT_EQ(SiteWork(), kept);
+
+  Spawn("Eigene Homepage");
+  EXPECT_EQ(Ended(std::chrono::seconds(60)), exitcode::kOk) << App() << Log("Error.log");
+  EXPECT_EQ(SiteWork(), "");
+}
+
+// A site run killed after one whose work was kept on purpose: its container still goes with the
+// next run of any portal.
+TEST_F(SiteProgramTest, AKilledSiteRunAfterAKeptOneStillLosesItsContainer) {
+  StartSite();
+  UsePrivateFolder();
+  ASSERT_EQ(SiteRunAnsweredNo(), 0);
+  ASSERT_NE(SiteWork(), "");
+
+  testing_servers::FtpServerOptions slow = ftp->options();
+  slow.maxRate = 16 * 1024;
+  ftp = std::make_unique<testing_servers::FtpServer>(slow);
+  Ini("WebServer", "FTP_PORT", std::to_string(ftp->port()));
+  fs::remove_all(www() / "kv_webserver");
+  Spawn("Eigene Homepage");
+  ASSERT_TRUE(WaitFor([&] {
+    std::error_code ec;
+    return fs::file_size(www() / "kv_webserver" / "transfer_1.big", ec) > 0 && !ec;
+  })) << App()
+      << Log("Send.log");
+  kill(-pid_, SIGKILL);
+  ASSERT_EQ(Ended(std::chrono::seconds(10)), 128 + SIGKILL);
+  ASSERT_NE(SiteWork().find("transfer_1.big"), std::string::npos) << SiteWork();
+
+  Spawn("ImmoPortal Demo");
+  EXPECT_NE(Ended(std::chrono::seconds(60)), -1) << App();
+  EXPECT_EQ(SiteWork(), "");
 }
 
 }  // namespace
