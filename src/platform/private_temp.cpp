@@ -187,6 +187,8 @@ void Sweep(const fs::path& folder) {
       continue;  // made by a process without a marker that still runs
     }
     for (const std::string& name : names) RemoveAt(top, name.c_str());
+    // The upload's copy without the files an earlier run left lies beside TRANSFER.
+    RemoveAt(top, ("upload-" + std::to_string(pid)).c_str());
     if (transfer >= 0) {
       RemoveAt(transfer, ("zipcheck-" + std::to_string(pid)).c_str());
       RemoveAt(transfer, ("upload-" + std::to_string(pid)).c_str());

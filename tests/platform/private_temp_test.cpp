@@ -105,6 +105,7 @@ TEST_F(PrivateTempTest, WorkOfEndedProcessesIsRemovedThatOfLiveOnesStays) {
     const fs::path f = PrivateTempFolder();
     std::ofstream(f / ("fern" + std::to_string(::getpid()) + "_1.ZIP")) << "[OPTIONS]";
     fs::create_directories(f / "TRANSFER" / ("zipcheck-" + std::to_string(::getpid())));
+    fs::create_directories(f / ("upload-" + std::to_string(::getpid())));
     char c = 0;
     (void)!::write(ready[1], &c, 1);
     (void)!::read(hold[0], &c, 1);
@@ -130,6 +131,7 @@ TEST_F(PrivateTempTest, WorkOfEndedProcessesIsRemovedThatOfLiveOnesStays) {
   EXPECT_TRUE(fs::exists(folder / "kvws" / "WS_Site" / "transfer_1.big"));
   EXPECT_TRUE(fs::exists(work(other, "_1.ZIP")));
   EXPECT_TRUE(fs::exists(folder / "TRANSFER" / ("zipcheck-" + std::to_string(other))));
+  EXPECT_TRUE(fs::exists(folder / ("upload-" + std::to_string(other))));
   EXPECT_FALSE(fs::exists(work(ended, "_3.tmp")));
 
   ::kill(other, SIGKILL);
@@ -141,6 +143,7 @@ TEST_F(PrivateTempTest, WorkOfEndedProcessesIsRemovedThatOfLiveOnesStays) {
   EXPECT_FALSE(fs::exists(work(other, "_1.ZIP")));
   EXPECT_FALSE(fs::exists(work(other, ".run")));
   EXPECT_FALSE(fs::exists(folder / "TRANSFER" / ("zipcheck-" + std::to_string(other))));
+  EXPECT_FALSE(fs::exists(folder / ("upload-" + std::to_string(other))));
   EXPECT_TRUE(fs::exists(work(::getpid(), "_2.ZIP")));
   EXPECT_TRUE(fs::exists(work(::getpid(), ".run")));
   for (const char* name : {"fernweh.txt", "notes.txt", "fern12.log", "KavantorAPI.Log"})
