@@ -124,16 +124,18 @@ TEST_F(SiteProgramTest, ASecondSignalDuringTheImportLeavesTheCleanUpGoing) {
 }
 
 // A site run killed while its container flows leaves the container (it unpacks to the site's
-// database password) in the private folder: the next run removes it, whatever its portals.
+// database password) in the private folder: the next run removes it, whatever its portals, also
+// after a run that kept its work on purpose.
 TEST_F(SiteProgramTest, AKilledSiteRunsContainerGoesWithTheNextRunOfAnyPortal) {
-  testing_servers::FtpServerOptions slow;
-  slow.home = www();
-  slow.user = "web";
-  slow.password = "web-demo";
+  StartSite();
+  UsePrivateFolder();
+  ASSERT_EQ(SiteRunAnsweredNo(), 0);
+  ASSERT_NE(SiteWork(), "");
+  fs::remove_all(www() / "kv_webserver");
+  testing_servers::FtpServerOptions slow = ftp->options();
   slow.maxRate = 16 * 1024;
   ftp = std::make_unique<testing_servers::FtpServer>(slow);
-  StartWeb(ftp->port());
-  UsePrivateFolder();
+  Ini("WebServer", "FTP_PORT", std::to_string(ftp->port()));
 
   Spawn("Eigene Homepage");
   ASSERT_TRUE(WaitFor([&] {
@@ -172,34 +174,6 @@ TEST_F(SiteProgramTest, ASiteFolderKeptOnPurposeStaysUntilTheNextSiteRun) {
 
   Spawn("Eigene Homepage");
   EXPECT_EQ(Ended(std::chrono::seconds(60)), exitcode::kOk) << App() << Log("Error.log");
-  EXPECT_EQ(SiteWork(), "");
-}
-
-// A site run killed after one whose work was kept on purpose: its container still goes with the
-// next run of any portal.
-TEST_F(SiteProgramTest, AKilledSiteRunAfterAKeptOneStillLosesItsContainer) {
-  StartSite();
-  UsePrivateFolder();
-  ASSERT_EQ(SiteRunAnsweredNo(), 0);
-  ASSERT_NE(SiteWork(), "");
-
-  testing_servers::FtpServerOptions slow = ftp->options();
-  slow.maxRate = 16 * 1024;
-  ftp = std::make_unique<testing_servers::FtpServer>(slow);
-  Ini("WebServer", "FTP_PORT", std::to_string(ftp->port()));
-  fs::remove_all(www() / "kv_webserver");
-  Spawn("Eigene Homepage");
-  ASSERT_TRUE(WaitFor([&] {
-    std::error_code ec;
-    return fs::file_size(www() / "kv_webserver" / "transfer_1.big", ec) > 0 && !ec;
-  })) << App()
-      << Log("Send.log");
-  kill(-pid_, SIGKILL);
-  ASSERT_EQ(Ended(std::chrono::seconds(10)), 128 + SIGKILL);
-  ASSERT_NE(SiteWork().find("transfer_1.big"), std::string::npos) << SiteWork();
-
-  Spawn("ImmoPortal Demo");
-  EXPECT_NE(Ended(std::chrono::seconds(60)), -1) << App();
   EXPECT_EQ(SiteWork(), "");
 }
 
