@@ -71,6 +71,9 @@ class cImmoXmlV2 : public OpenImmoExporter {
 
   // The work folder with a trailing "\" (a host path); 50017 when it does not exist.
   std::string GetTransferTempPath();
+  // "TRANSFER" or its type folder when it is a link below the program's private folder (nothing
+  // is written or deleted through it); empty otherwise.
+  std::filesystem::path LinkedTransferFolder();
   // Packs a copy of the host INI into a new archive in the user's private temporary folder,
   // passing over every error. The INI may hold private settings, so the archive goes again when
   // StartImmoXML ends, however it ends.
@@ -98,7 +101,8 @@ class cImmoXmlV2 : public OpenImmoExporter {
   XmlDocumentPtr OpenXMLFile(const std::string& path, XmlDocumentPtr doc = nullptr) {
     return template_.OpenXMLFile(path, std::move(doc));
   }
-  // Copies of the schema and the empty document go to the work folder's "TRANSFER".
+  // Copies of the schema and the empty document go to the work folder's "TRANSFER", unless it
+  // is a link.
   XmlDocumentPtr CreateEmtpyXML(const XmlDocumentPtr& ddocschema, int32_t eBoersentyp);
   std::shared_ptr<tElementInfo> GetElementInfo(const std::string& element, XmlNode& schema,
                                                const std::string& parentName) {

@@ -15,6 +15,7 @@
 #include "openimmo/openimmo_internal.h"
 #include "platform/host_error.h"
 #include "platform/ini_file.h"
+#include "platform/private_temp.h"
 #include "platform/waits.h"
 #include "services/cZipV2.h"
 #include "services/transfer_states.h"
@@ -109,6 +110,10 @@ std::string cImmoXmlV2::GetTransferTempPath() {
     tempPath_ = path + "\\";
   }
   return tempPath_;
+}
+
+std::filesystem::path cImmoXmlV2::LinkedTransferFolder() {
+  return LinkBelowPrivateFolder(Real(GetTransferTempPath()), {"TRANSFER", set_.schemaType});
 }
 
 void cImmoXmlV2::GetZipTempFile() {
@@ -403,7 +408,8 @@ std::string cImmoXmlV2::GetXmlFileName(const std::string& url) const {
 }
 
 XmlDocumentPtr cImmoXmlV2::CreateEmtpyXML(const XmlDocumentPtr& ddocschema, int32_t) {
-  return template_.CreateEmtpyXML(ddocschema, GetTransferTempPath() + "TRANSFER");
+  return template_.CreateEmtpyXML(
+      ddocschema, LinkedTransferFolder().empty() ? GetTransferTempPath() + "TRANSFER" : "");
 }
 
 void cImmoXmlV2::SetTextIfEmpty(XmlNode& node, const std::string& path, const std::string& text) {

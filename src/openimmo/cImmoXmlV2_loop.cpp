@@ -9,6 +9,7 @@
 #include "openimmo/openimmo_internal.h"
 #include "platform/host_error.h"
 #include "platform/ini_file.h"
+#include "platform/private_temp.h"
 #include "platform/waits.h"
 
 namespace fern {
@@ -66,6 +67,8 @@ void cImmoXmlV2::MakeAndSendOpenImmoLoop(db::Recordset& rsboersen, const XmlDocu
   exportStartStamp_ = FileStampFromNow();
   try {
     const std::string transfer = GetTransferTempPath() + "TRANSFER";
+    if (const std::filesystem::path link = LinkedTransferFolder(); !link.empty())
+      throw HostError(err::kPathFileAccess, LinkLeftAlone(link), "MakeAndSendOpenImmoLoop");
     if (!cUtil::Exist(transfer)) MakeFolder(transfer);
     if (!cUtil::Exist(transfer + set_.typeFolder)) MakeFolder(transfer + set_.typeFolder);
     std::string portal = cUtil::k(rsboersen.Value("boersen_name"));

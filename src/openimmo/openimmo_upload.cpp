@@ -81,7 +81,8 @@ bool OpenImmoUpload::Attempt(const std::string& protocol, const UploadTarget& ta
                              bool strict) {
   const std::string p = text::LowerAscii(protocol);
   if (p == "sftp") return DoUploadSFtp(target, localFolder, extension);
-  if (p == "ftps") return DoUploadFtpS(target, localFolder, extension);
+  // "ftpes" asks for TLS by its name: never plain FTP, whatever else the host switches choose.
+  if (p == "ftps" || p == "ftpes") return DoUploadFtpS(target, localFolder, extension);
   if (s_.useNcFtp) return DoUploadToFtpByNcFtpPut(target, localFolder, extension);
   if (!ftpSendFolder_) throw HostError(kUploadFailed, "FtpSendFolder is not connected", "DoUpload");
   std::string server = target.server;

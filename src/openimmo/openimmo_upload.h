@@ -1,9 +1,9 @@
 // Upload of a portal's transfer folder with retries. cImmoXmlV2::DoUpload forwards here:
 //   openimmo::OpenImmoUpload(settings, language, events, ftpSendFolder).DoUpload(...)
 //
-// Four routes, chosen by protocol ("sftp", "ftps", compared in lower case) and the host switch
-// [XML] UseNcFTP: SFTP, FTPS and ncftpput (services/portal_upload.h), otherwise the transfer
-// layer's FtpSendFolder.
+// Four routes, chosen by protocol ("sftp", "ftps" or "ftpes", compared in lower case) and the
+// host switch [XML] UseNcFTP: SFTP, FTPS and ncftpput (services/portal_upload.h), otherwise the
+// transfer layer's FtpSendFolder.
 #pragma once
 
 #include <cstdint>

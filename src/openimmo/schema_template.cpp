@@ -85,7 +85,7 @@ std::string SchemaTemplate::XmlFileName(const std::string& url) const {
 XmlDocumentPtr SchemaTemplate::CreateEmtpyXML(const XmlDocumentPtr& ddocschema,
                                               const std::string& copyFolder) {
   const std::string folder = copyFolder;
-  if (!cUtil::Exist(folder)) cUtil::MkFolder(folder);
+  if (!folder.empty() && !cUtil::Exist(folder)) cUtil::MkFolder(folder);
 
   XmlDocumentPtr tmpl = XmlDocument::Create();
   tmpl->setValidateOnParse(false);
@@ -109,6 +109,7 @@ XmlDocumentPtr SchemaTemplate::CreateEmtpyXML(const XmlDocumentPtr& ddocschema,
   if (rootDecl) AddSchemaElements(0, rootDecl, root, *tmpl, set_.prefix, set_.ns);
 
   const std::string name = XmlFileName(ddocschema->url());
+  if (folder.empty()) return tmpl;
   try {
     ddocschema->save(Real(folder + "\\" + name));
     ddocschema->save(Real(folder + "\\" + set_.schemaType + ".xsd"));

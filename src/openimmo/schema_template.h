@@ -26,7 +26,7 @@ class SchemaTemplate {
   XmlDocumentPtr OpenXMLFile(const std::string& path, XmlDocumentPtr doc = nullptr);
   // The empty document: one element per declaration reached from the root marked with appinfo 0,
   // each with its attributes empty. Binds "xsd" on the schema and "imo" on the result. Copies of
-  // both go to `copyFolder` (a host path) for people reading it.
+  // both go to `copyFolder` (a host path; "" for none) for people reading it.
   XmlDocumentPtr CreateEmtpyXML(const XmlDocumentPtr& ddocschema, const std::string& copyFolder);
   // A declaration already on the path from the root is not entered again, so a schema whose
   // element contains itself ends.

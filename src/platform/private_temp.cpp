@@ -134,6 +134,17 @@ void RemoveAt(int dir, const char* name) {
   ::unlinkat(dir, name, AT_REMOVEDIR);
 }
 
+// The site's work holds the marker of work kept on purpose (a real file, not through a link).
+bool SiteWorkKept(int top) {
+  const int site = ::openat(top, kSiteWorkFolder, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (site < 0) return false;
+  struct stat st {};
+  const bool kept =
+      ::fstatat(site, kSiteWorkKept, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode);
+  ::close(site);
+  return kept;
+}
+
 void Sweep(const fs::path& folder) {
   const pid_t self = ::getpid();
   std::map<pid_t, std::vector<std::string>> work;
@@ -157,8 +168,7 @@ void Sweep(const fs::path& folder) {
   struct stat st {};
   if (transfer < 0 && ::fstatat(top, "TRANSFER", &st, AT_SYMLINK_NOFOLLOW) == 0 &&
       S_ISLNK(st.st_mode))
-    Notes().push_back("Der Ordner " + (folder / "TRANSFER").string() +
-                      " ist ein Verweis; er und sein Ziel bleiben unberührt.");
+    Notes().push_back(LinkLeftAlone(folder / "TRANSFER"));
   bool othersRun = false;
   for (auto& [pid, names] : work) {
     int lock = -1;
@@ -177,6 +187,8 @@ void Sweep(const fs::path& folder) {
       continue;  // made by a process without a marker that still runs
     }
     for (const std::string& name : names) RemoveAt(top, name.c_str());
+    // The upload's copy without the files an earlier run left lies beside TRANSFER.
+    RemoveAt(top, ("upload-" + std::to_string(pid)).c_str());
     if (transfer >= 0) {
       RemoveAt(transfer, ("zipcheck-" + std::to_string(pid)).c_str());
       RemoveAt(transfer, ("upload-" + std::to_string(pid)).c_str());
@@ -187,8 +199,9 @@ void Sweep(const fs::path& folder) {
     }
   }
   // The web-site work (its container unpacks to the site's database password) carries no
-  // process id: with no other process of the scope alive, it is an ended run's.
-  if (!othersRun) RemoveAt(top, "kvws");
+  // process id: with no other process of the scope alive, it is an ended run's, unless that
+  // run ended by keeping it on purpose.
+  if (!othersRun && !SiteWorkKept(top)) RemoveAt(top, kSiteWorkFolder);
   if (transfer >= 0) ::close(transfer);
   ::close(top);
 }
@@ -236,6 +249,23 @@ fs::path PrivateTempFolder() {
 std::vector<std::string> TakePrivateTempNotes() {
   std::lock_guard<std::mutex> lock(Claimed().mutex);
   return std::exchange(Notes(), {});
+}
+
+fs::path LinkBelowPrivateFolder(const fs::path& base, const std::vector<std::string>& names) {
+  std::error_code ec;
+  fs::path at = PrivateTempFolder();
+  if (!fs::equivalent(base, at, ec)) return {};
+  for (const std::string& name : names) {
+    at /= name;
+    const fs::file_status st = fs::symlink_status(at, ec);
+    if (fs::is_symlink(st)) return at;
+    if (!fs::is_directory(st)) break;  // what is missing the run makes itself
+  }
+  return {};
+}
+
+std::string LinkLeftAlone(const fs::path& link) {
+  return "Der Ordner " + link.string() + " ist ein Verweis; er und sein Ziel bleiben unberührt.";
 }
 
 void RemoveWorkOfEndedRuns() {

@@ -31,7 +31,23 @@ std::filesystem::path PrivateTempFolder();
 // the first PrivateTempFolder of a scope).
 void RemoveWorkOfEndedRuns();
 
+// The web-site run's work folder, and the file in it that a run writes at its end when the
+// operator chose to keep that work (STOPOVER answered No): the removal then leaves the folder
+// for the next site run, which clears it with the marker.
+inline constexpr const char* kSiteWorkFolder = "kvws";
+inline constexpr const char* kSiteWorkKept = "kept-on-purpose";
+
 // What the removal met and left alone (a TRANSFER that is a link), once each, for the send log.
 std::vector<std::string> TakePrivateTempNotes();
+
+// The first folder on the way from `base` down through `names` that is a symbolic link, when
+// `base` is the scope's private folder: nothing there is written or deleted through a link. Empty
+// when there is none, or when `base` is another folder (an operator's TRANSFERPATH may hold
+// links on purpose).
+std::filesystem::path LinkBelowPrivateFolder(const std::filesystem::path& base,
+                                             const std::vector<std::string>& names);
+
+// What the run says of such a link: that it and what it leads to stay untouched.
+std::string LinkLeftAlone(const std::filesystem::path& link);
 
 }  // namespace fern

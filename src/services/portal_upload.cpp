@@ -65,6 +65,18 @@ std::string HostPort(const UploadTarget& target) {
   return s;
 }
 
+// The server's answer to AUTH when it took none of the kinds asked for, so it offers no TLS and
+// was never sent the login; "" otherwise.
+std::string AuthRefused(const CurlSession& cs) {
+  std::string refused;
+  for (const CurlSession::Exchange& x : cs.Dialogue()) {
+    if (x.command.rfind("AUTH", 0) != 0) continue;
+    if (x.answer.rfind("234", 0) == 0) return {};
+    refused = x.command + ": " + x.answer;
+  }
+  return refused;
+}
+
 std::string FolderPart(std::string remote) {
   while (!remote.empty() && remote.back() == '/') remote.pop_back();
   return remote;
@@ -427,6 +439,11 @@ bool UploadRoutes::FtpsUpload(const std::string& procedure, const UploadTarget& 
       // Whatever ended the attempt, after a stop it is the stop that is reported.
       stopped = Stopped(r) || EscPressed();
       failure = r.message;
+      if (const std::string refused = AuthRefused(cs); !refused.empty())
+        failure = T("Der Server %1 bietet kein TLS an; Benutzername und Kennwort wurden nicht "
+                    "gesendet.",
+                    HostPort(target)) +
+                  " (" + refused + ")";
       for (const auto& x : cs.Dialogue()) log.Line(x.command + " -> " + x.answer);
       if (MayHaveLeftFile(r, cs))
         ReportPartial(log, FolderPart(target.folder) + "/" + name,

@@ -3,7 +3,8 @@
 //    section in "sftp.ini"; without one the first contact only learns the key, stores it and
 //    fails ("Neuer Fingerprint ..."), so a retry uploads. Nothing is sent to a host whose key is
 //    not yet known, not even the login.
-//  - FTPS (and SFTP with `useTls` "1"): FTP with explicit TLS, any certificate.
+//  - FTPS (and SFTP with `useTls` "1"): FTP with explicit TLS, any certificate. A server that
+//    takes no AUTH is named as offering no TLS and never gets the login.
 //  - ncftpput (Debian's), fed its login through a private login file, never the command line.
 // Each route makes one attempt and raises its failure as HostError; retrying is the caller's.
 // A stop (Esc, SIGTERM, the window's buttons) ends the attempt at once: it is reported once as

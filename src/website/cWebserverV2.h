@@ -76,6 +76,10 @@ class cWebserverV2 : public WebsiteExporter {
   void CreateTransferFolders();
   void DeleteTransferFiles(const std::string& name);
   void DeleteTempFolder();
+  // At the run's end: the work folder that a No to STOPOVER kept is marked as kept on purpose,
+  // so that other portals' runs leave it to the next site run.
+  void MarkKeptOnPurpose();
+  bool keptOnPurpose_ = false;  // a STOPOVER question was answered No
   // Deletes the folder only when it lies below the transfer temp folder's "kvws": an empty or
   // foreign path is left alone.
   void DeleteFolder(const std::string& path);

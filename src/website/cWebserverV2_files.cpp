@@ -1,5 +1,6 @@
 // The work tree, the PHP unpack library and stubs, and the site's two configuration scripts.
 #include <filesystem>
+#include <fstream>
 
 #include "core/cFernDispatcher.h"
 #include "host/LanguagePack.h"
@@ -8,6 +9,7 @@
 #include "platform/cp1252.h"
 #include "platform/host_error.h"
 #include "platform/host_path.h"
+#include "platform/private_temp.h"
 #include "platform/text_file.h"
 #include "platform/vb.h"
 #include "website/cWebserverV2.h"
@@ -75,6 +77,18 @@ void cWebserverV2::DeleteTransferFiles(const std::string& name) {
 }
 
 void cWebserverV2::DeleteTempFolder() { DeleteFolder(m_TmpPfad); }
+
+void cWebserverV2::MarkKeptOnPurpose() {
+  if (!keptOnPurpose_ || m_TmpPfad.empty()) return;
+  try {
+    std::error_code ec;
+    if (!fs::is_directory(Real(m_TmpPfad), ec)) return;
+    std::ofstream(Real(GetTransferTempPath() + kSiteWorkFolder) / kSiteWorkKept)
+        << "STOPOVER: kept for testing until the next web-site run.\n";
+  } catch (const std::exception&) {
+    // Unmarked, the work goes with the next run of another portal, as a killed run's does.
+  }
+}
 
 void cWebserverV2::DeleteFolder(const std::string& path) {
   try {

@@ -187,6 +187,8 @@ void cWebserverV2::StopOverPrompt(const std::string& ask, const std::string& yes
                           mb::kYesNo) == mb::kYes) {
       if (!yes.empty()) WSMessage("iWSBeginnTrans", yes);
       action();
+    } else {
+      keptOnPurpose_ = true;
     }
     return;
   }
@@ -211,6 +213,13 @@ bool cWebserverV2::RequestFailed(Run& run, const website::SiteTransport::Reply& 
 void cWebserverV2::Transfer(db::Recordset& rsboersen, int32_t, int32_t, bool blnShowUrl) {
   Run run;
   bool remote = false;
+  // Marked only by a run that reaches its end: a killed run's work still goes with the next
+  // run of any portal.
+  keptOnPurpose_ = false;
+  struct MarkAtEnd {
+    cWebserverV2& web;
+    ~MarkAtEnd() { web.MarkKeptOnPurpose(); }
+  } markAtEnd{*this};
   try {
     run.portal = CopyRow(rsboersen);
     if (!Prepare(run, rsboersen)) return;

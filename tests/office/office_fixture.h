@@ -64,6 +64,28 @@ class OfficeTest : public ::testing::Test, public DemoHostTest {
     return r.out;
   }
 
+  // Checks that each file a portal's server received is whole (a zip archive by its checksums and
+  // directory, a document by its closing element, a picture by its end marker); their number.
+  static int WholeFilesIn(const std::filesystem::path& folder) {
+    int files = 0;
+    for (const auto& e : std::filesystem::directory_iterator(folder)) {
+      ++files;
+      const std::filesystem::path& got = e.path();
+      const std::string bytes = testing_files::ReadAll(got);
+      SCOPED_TRACE(got.filename().string() + " " + std::to_string(bytes.size()));
+      if (got.extension() == ".zip") {
+        EXPECT_EQ(Run({"unzip", "-tq", got.string()}).exitCode, 0);
+      } else if (got.extension() == ".xml") {
+        const size_t end = bytes.rfind(":openimmo>");
+        EXPECT_TRUE(end != std::string::npos &&
+                    bytes.find_first_not_of("\r\n ", end + 10) == std::string::npos);
+      } else {
+        EXPECT_TRUE(bytes.starts_with("\xFF\xD8") && bytes.ends_with("\xFF\xD9"));
+      }
+    }
+    return files;
+  }
+
   // The error count of the last run line that ends with this portal list; -1 without one.
   int RunLineErrors(const std::string& portalList) {
     const std::string log = testing_files::ReadAll(host() / "DAT" / "Transfer.log");

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <map>
 #include <memory>
 #include <thread>
 
@@ -253,8 +254,58 @@ TEST_F(RunStop, AConsoleWhoseReaderHasGoneChangesNothing) {
   EXPECT_EQ(WholeArchivesArrived(), 1);
 }
 
+// Every file below `folder` with its bytes, and every folder, by relative path.
+std::map<std::string, std::string> Tree(const fs::path& folder) {
+  std::map<std::string, std::string> out;
+  for (const auto& e : fs::recursive_directory_iterator(folder))
+    out[fs::relative(e.path(), folder).string()] =
+        e.is_directory() ? "<folder>" : testing_files::ReadAll(e.path());
+  return out;
+}
+
+// A TRANSFER, or a TRANSFER/openimmo, below the private folder that is a link ends the portal
+// before its export, with error 75 naming the link: what the link leads to keeps exactly what it
+// held, nothing is sent and no listing is marked as sent.
+TEST_F(RunStop, TheExportNeverWritesOrDeletesThroughALinkInThePrivateFolder) {
+  const auto server = FtpPortal();
+  ASSERT_EQ(Ended(Spawn("ImmoPortal FTP Demo"), std::chrono::seconds(60)), exitcode::kOk)
+      << Log("Error.log");
+  const fs::path scope = ScopeFolder();
+  ASSERT_FALSE(scope.empty());
+  std::string portal;  // the portal's folder as the export names it
+  for (const auto& e : fs::directory_iterator(scope / "TRANSFER" / "openimmo"))
+    if (e.is_directory()) portal = e.path().filename().string();
+  ASSERT_FALSE(portal.empty());
+  const std::string marks = Sqlite("select status, letzte_uebertragung from boersenobj");
+
+  for (const std::string linked : {"TRANSFER", "TRANSFER/openimmo"}) {
+    SCOPED_TRACE(linked);
+    fs::remove_all(scope / "TRANSFER");
+    fs::remove_all(dir / "ftp" / "in");
+    fs::create_directories(dir / "ftp" / "in");
+    const fs::path target = dir / ("elsewhere " + std::to_string(linked.size()));
+    dir.Write(target / (linked == "TRANSFER" ? "openimmo/" : "") / portal / "old.xml", "<old/>");
+    fs::create_directories((scope / linked).parent_path());
+    fs::create_directory_symlink(target, scope / linked);
+    const auto held = Tree(target);
+
+    EXPECT_EQ(Ended(Spawn("ImmoPortal FTP Demo"), std::chrono::seconds(60)), exitcode::kErrors)
+        << Log("Error.log");
+    EXPECT_EQ(Tree(target), held);
+    EXPECT_TRUE(fs::is_symlink(scope / linked));
+    const std::string errors = Log("Error.log");
+    EXPECT_NE(
+        errors.find("Fehler Nr.: 75 (Der Ordner " + (scope / linked).string() + " ist ein Verweis"),
+        std::string::npos)
+        << errors;
+    EXPECT_EQ(Log("Send.log").find("Fertig mit Übertragung"), std::string::npos) << Log("Send.log");
+    EXPECT_TRUE(fs::is_empty(dir / "ftp" / "in"));
+    EXPECT_EQ(Sqlite("select status, letzte_uebertragung from boersenobj"), marks);
+  }
+}
+
 // What an ended run seems to have left below a TRANSFER that is a link lies outside the private
-// folder: it stays, and the send log says once why.
+// folder: it stays, and the send log notes once why.
 TEST_F(RunStop, TheRemovalOfEndedRunsNeverFollowsALink) {
   const auto server = FtpPortal();
   ASSERT_EQ(Ended(Spawn("ImmoPortal FTP Demo"), std::chrono::seconds(60)), exitcode::kOk)
@@ -269,7 +320,8 @@ TEST_F(RunStop, TheRemovalOfEndedRunsNeverFollowsALink) {
   dir.Write(scope / "fern99990.run", "");
   dir.Write(scope / "fern99990_1.ZIP", "work");
 
-  ASSERT_EQ(Ended(Spawn("ImmoPortal FTP Demo"), std::chrono::seconds(60)), exitcode::kOk)
+  // The export does not go through the link either: the portal ends with an error.
+  ASSERT_EQ(Ended(Spawn("ImmoPortal FTP Demo"), std::chrono::seconds(60)), exitcode::kErrors)
       << Log("Error.log");
   EXPECT_TRUE(fs::exists(elsewhere / "zipcheck-99990" / "sub" / "x"));
   EXPECT_TRUE(fs::exists(elsewhere / "upload-99990" / "y"));
@@ -277,7 +329,8 @@ TEST_F(RunStop, TheRemovalOfEndedRunsNeverFollowsALink) {
   EXPECT_FALSE(fs::exists(scope / "fern99990_1.ZIP"));
   EXPECT_FALSE(fs::exists(scope / "fern99990.run"));
   const std::string sent = Log("Send.log");
-  const std::string note = (scope / "TRANSFER").string() + " ist ein Verweis";
+  // Once as a note of its own; the portal's error names it as well.
+  const std::string note = "; Der Ordner " + (scope / "TRANSFER").string() + " ist ein Verweis";
   EXPECT_NE(sent.find(note), std::string::npos) << sent;
   EXPECT_EQ(sent.find(note), sent.rfind(note)) << sent;
 }

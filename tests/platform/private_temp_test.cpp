@@ -105,6 +105,7 @@ TEST_F(PrivateTempTest, WorkOfEndedProcessesIsRemovedThatOfLiveOnesStays) {
     const fs::path f = PrivateTempFolder();
     std::ofstream(f / ("fern" + std::to_string(::getpid()) + "_1.ZIP")) << "[OPTIONS]";
     fs::create_directories(f / "TRANSFER" / ("zipcheck-" + std::to_string(::getpid())));
+    fs::create_directories(f / ("upload-" + std::to_string(::getpid())));
     char c = 0;
     (void)!::write(ready[1], &c, 1);
     (void)!::read(hold[0], &c, 1);
@@ -122,10 +123,15 @@ TEST_F(PrivateTempTest, WorkOfEndedProcessesIsRemovedThatOfLiveOnesStays) {
   for (const char* name : {"fernweh.txt", "notes.txt", "fern12.log", "KavantorAPI.Log"})
     std::ofstream(folder / name) << "x";
   std::ofstream(work(::getpid(), "_2.ZIP")) << "x";
+  fs::create_directories(folder / "kvws" / "WS_Site");
+  std::ofstream(folder / "kvws" / "WS_Site" / "transfer_1.big") << "password";
 
   RemoveWorkOfEndedRuns();
+  // The site's work carries no process id: it may be the live process's own.
+  EXPECT_TRUE(fs::exists(folder / "kvws" / "WS_Site" / "transfer_1.big"));
   EXPECT_TRUE(fs::exists(work(other, "_1.ZIP")));
   EXPECT_TRUE(fs::exists(folder / "TRANSFER" / ("zipcheck-" + std::to_string(other))));
+  EXPECT_TRUE(fs::exists(folder / ("upload-" + std::to_string(other))));
   EXPECT_FALSE(fs::exists(work(ended, "_3.tmp")));
 
   ::kill(other, SIGKILL);
@@ -133,9 +139,11 @@ TEST_F(PrivateTempTest, WorkOfEndedProcessesIsRemovedThatOfLiveOnesStays) {
   ::close(hold[1]);
   ::close(ready[0]);
   RemoveWorkOfEndedRuns();
+  EXPECT_FALSE(fs::exists(folder / "kvws"));
   EXPECT_FALSE(fs::exists(work(other, "_1.ZIP")));
   EXPECT_FALSE(fs::exists(work(other, ".run")));
   EXPECT_FALSE(fs::exists(folder / "TRANSFER" / ("zipcheck-" + std::to_string(other))));
+  EXPECT_FALSE(fs::exists(folder / ("upload-" + std::to_string(other))));
   EXPECT_TRUE(fs::exists(work(::getpid(), "_2.ZIP")));
   EXPECT_TRUE(fs::exists(work(::getpid(), ".run")));
   for (const char* name : {"fernweh.txt", "notes.txt", "fern12.log", "KavantorAPI.Log"})
@@ -169,6 +177,25 @@ TEST_F(PrivateTempTest, TheRemovalNeverFollowsALinkAndTakesTheSiteWork) {
         folder / "TRANSFER" / ("upload-" + id), folder / ("fern" + id + ".run"), folder / "kvws"})
     EXPECT_FALSE(fs::exists(fs::symlink_status(gone))) << gone;
   EXPECT_TRUE(TakePrivateTempNotes().empty());
+}
+
+// Site work whose run kept it on purpose stays for the next site run; a marker that is a link
+// or a folder is not the run's own and keeps nothing.
+TEST_F(PrivateTempTest, SiteWorkKeptOnPurposeStays) {
+  SetPrivateTempScope("/srv/host-c");
+  const fs::path folder = PrivateTempFolder();
+  const fs::path site = folder / kSiteWorkFolder;
+  dir.Write(site / "WS_Site" / "transfer_1.big", "password");
+  dir.Write(site / kSiteWorkKept, "kept");
+  RemoveWorkOfEndedRuns();
+  EXPECT_TRUE(fs::exists(site / "WS_Site" / "transfer_1.big"));
+
+  fs::remove(site / kSiteWorkKept);
+  dir.Write(dir.path() / "elsewhere", "x");
+  fs::create_symlink(dir.path() / "elsewhere", site / kSiteWorkKept);
+  RemoveWorkOfEndedRuns();
+  EXPECT_FALSE(fs::exists(fs::symlink_status(site)));
+  EXPECT_TRUE(fs::exists(dir.path() / "elsewhere"));
 }
 
 }  // namespace

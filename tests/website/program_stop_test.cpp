@@ -12,6 +12,7 @@
 
 #include "core/startup.h"
 #include "platform/cp1252.h"
+#include "platform/msgbox.h"
 #include "support/test_files.h"
 #include "website_fixture.h"
 
@@ -49,6 +50,45 @@ class SiteProgramTest : public WebsiteTest {
   }
   std::string App() const { return testing_files::ReadAll(dir / "app.log"); }
 
+  // The site's work in the private folder, as an office has it without a TRANSFERPATH.
+  void UsePrivateFolder() {
+    const fs::path ini = host() / "Kavantor.INI";
+    std::string text = testing_files::ReadAll(ini);
+    text = std::regex_replace(text, std::regex("TRANSFERPATH=[^\r\n]*\r?\n"), "");
+    std::ofstream(ini, std::ios::binary | std::ios::trunc) << text;
+    Session().g_oUtil->IniCacheReset();
+  }
+  // The files in the site's work folders below the private folders of the test's TMPDIR.
+  std::string SiteWork() const {
+    std::string found;
+    std::error_code ec;
+    for (auto e = fs::recursive_directory_iterator(dir / "tmp", ec);
+         e != fs::recursive_directory_iterator(); e.increment(ec))
+      if (e->is_regular_file() && e->path().string().find("/kvws/") != std::string::npos)
+        found += fs::relative(e->path(), dir / "tmp").string() + "\n";
+    return found;
+  }
+  // A site run with STOPOVER on, each question answered No as an operator at the window
+  // answers it, in a process of its own that has ended when this returns: its exit code.
+  int SiteRunAnsweredNo() {
+    Ini("WebServer", "STOPOVER", "1");
+    fs::create_directories(dir / "tmp");
+    const pid_t child = ::fork();
+    if (child == 0) {
+      ::setenv("TMPDIR", (dir / "tmp").c_str(), 1);
+      SetMessageAnswerer(std::make_shared<AnswerNo>());
+      RunPortal();
+      ::_exit(lines.empty() ? 2 : 0);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
+  struct AnswerNo : UnattendedAnswerer {
+    int MessageBox(const std::string&, int, const std::string&) override { return mb::kNo; }
+  };
+
   pid_t pid_ = -1;
 };
 
@@ -84,21 +124,18 @@ TEST_F(SiteProgramTest, ASecondSignalDuringTheImportLeavesTheCleanUpGoing) {
 }
 
 // A site run killed while its container flows leaves the container (it unpacks to the site's
-// database password) in the private folder: the next run removes it, whatever its portals.
+// database password) in the private folder: the next run removes it, whatever its portals, also
+// after a run that kept its work on purpose.
 TEST_F(SiteProgramTest, AKilledSiteRunsContainerGoesWithTheNextRunOfAnyPortal) {
-  testing_servers::FtpServerOptions slow;
-  slow.home = www();
-  slow.user = "web";
-  slow.password = "web-demo";
+  StartSite();
+  UsePrivateFolder();
+  ASSERT_EQ(SiteRunAnsweredNo(), 0);
+  ASSERT_NE(SiteWork(), "");
+  fs::remove_all(www() / "kv_webserver");
+  testing_servers::FtpServerOptions slow = ftp->options();
   slow.maxRate = 16 * 1024;
   ftp = std::make_unique<testing_servers::FtpServer>(slow);
-  StartWeb(ftp->port());
-  // The site's work in the private folder, as an office has it without a TRANSFERPATH.
-  const fs::path ini = host() / "Kavantor.INI";
-  std::string text = testing_files::ReadAll(ini);
-  text = std::regex_replace(text, std::regex("TRANSFERPATH=[^\r\n]*\r?\n"), "");
-  std::ofstream(ini, std::ios::binary | std::ios::trunc) << text;
-  Session().g_oUtil->IniCacheReset();
+  Ini("WebServer", "FTP_PORT", std::to_string(ftp->port()));
 
   Spawn("Eigene Homepage");
   ASSERT_TRUE(WaitFor([&] {
@@ -120,6 +157,24 @@ TEST_F(SiteProgramTest, AKilledSiteRunsContainerGoesWithTheNextRunOfAnyPortal) {
   Spawn("ImmoPortal Demo");
   EXPECT_NE(Ended(std::chrono::seconds(60)), -1) << App();
   EXPECT_EQ(containers(), "");
+}
+
+// The site's work kept on purpose (STOPOVER, "TempDateien löschen?" answered No) stays for
+// testing through the runs of other portals, until the next site run clears it.
+TEST_F(SiteProgramTest, ASiteFolderKeptOnPurposeStaysUntilTheNextSiteRun) {
+  StartSite();
+  UsePrivateFolder();
+  ASSERT_EQ(SiteRunAnsweredNo(), 0);
+  const std::string kept = SiteWork();
+  ASSERT_NE(kept.find("transfer_1.big"), std::string::npos) << kept;
+
+  Spawn("ImmoPortal Demo");
+  EXPECT_NE(Ended(std::chrono::seconds(60)), -1) << App();
+  EXPECT_EQ(SiteWork(), kept);
+
+  Spawn("Eigene Homepage");
+  EXPECT_EQ(Ended(std::chrono::seconds(60)), exitcode::kOk) << App() << Log("Error.log");
+  EXPECT_EQ(SiteWork(), "");
 }
 
 }  // namespace
