@@ -1,0 +1,119 @@
+// The REST call log of an unattended run with DebugMode on, when the service answers at length
+// with Windows line ends: the real program on a demo host, its private work folder below a
+// TMPDIR of the test's own.
+#include <signal.h>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <thread>
+
+#include "core/startup.h"
+#include "demo/demo_host.h"
+#include "office_fixture.h"
+#include "platform/ini_file.h"
+#include "restportal/rest_fixture.h"
+#include "support/child_process.h"
+
+namespace fern::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+// 4 MB of nothing but CR LF.
+std::string LineEnds() {
+  std::string s;
+  for (int i = 0; i < 2 * 1024 * 1024; ++i) s += "\r\n";
+  return s;
+}
+
+// 10 MB of pretty-printed XML as a Windows service writes it.
+std::string PrettyXml() {
+  std::string s = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<user>\r\n  <listings>\r\n";
+  for (int n = 0; s.size() < 10 * 1024 * 1024; ++n)
+    s += "    <listing id=\"FB-" + std::to_string(n) +
+         "\">\r\n      <title>Villa am See</title>\r\n      <rooms>5</rooms>\r\n    </listing>\r\n";
+  return s + "  </listings>\r\n</user>\r\n";
+}
+
+std::string WithoutLineEnds(const std::string& text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
+      ++i;
+    else
+      out += text[i];
+  }
+  return out;
+}
+
+class RestCallLog : public OfficeTest {
+ protected:
+  RestCallLog() {
+    IniWrite("options", "DebugMode", "1", (host() / "Kavantor.INI").string());
+    fs::create_directories(dir / "tmp");
+  }
+  ~RestCallLog() override { StopChildGroup(run_); }
+
+  // The stand-in answering the availability check with `answer`, the program's run of the REST
+  // portal started against it.
+  RestService& Start(const std::string& answer, double publishDelay = 0) {
+    StopChildGroup(run_);
+    RestServiceOptions o;
+    o.usersAnswer = dir.Write("answer.xml", answer);
+    o.publishDelaySeconds = publishDelay;
+    service_ = std::make_unique<RestService>(dir / ("rec" + std::to_string(++runs_)), o);
+    host::SetDemoRestService(host(), service_->port());
+    run_ = SpawnInGroup({FERN_DISPATCHER_EXE, "/PATHKV", host().string(), "/USERKV", "DEMO",
+                         "/PORTAL", "ImmobilienScout24"},
+                        {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"},
+                        {"TMPDIR=" + (dir / "tmp").string()}, dir / "app.log");
+    return *service_;
+  }
+  // The run's exit code once it ended within `limit`; -1 when it did not.
+  int Ended(std::chrono::milliseconds limit) {
+    const int status = WaitExit(run_, limit);
+    if (status == -1) return -1;
+    run_ = -1;
+    return ExitCodeOf(status);
+  }
+  std::string CallLog() {
+    for (const auto& e : fs::recursive_directory_iterator(dir / "tmp"))
+      if (e.path().filename() == "KavantorApi.Log") return testing_files::ReadAll(e.path());
+    return {};
+  }
+
+  pid_t run_ = -1;
+  int runs_ = 0;
+  std::unique_ptr<RestService> service_;
+};
+
+TEST_F(RestCallLog, LongAnswersAreLoggedWithoutTheirLineEndsWithinSeconds) {
+  for (const std::string& answer : {LineEnds(), PrettyXml()}) {
+    SCOPED_TRACE(answer.size());
+    fs::remove_all(dir / "tmp");
+    fs::create_directories(dir / "tmp");
+    Start(answer);
+    // Seconds of work before: the run must not wait on its own log.
+    EXPECT_EQ(Ended(std::chrono::seconds(10)), exitcode::kOk)
+        << testing_files::ReadAll(dir / "app.log");
+    const std::string log = CallLog();
+    const std::string field = ";200;OK;" + WithoutLineEnds(answer) + ";\r\n";
+    EXPECT_NE(log.find(";GET;"), std::string::npos) << log.substr(0, 500);
+    EXPECT_NE(log.find(field), std::string::npos) << log.substr(0, 500);
+  }
+}
+
+TEST_F(RestCallLog, SigtermHalfASecondAfterALongAnswerEndsTheRunWithinASecond) {
+  // The publish waits, so the run is still there when the signal comes.
+  RestService& service = Start(PrettyXml(), 30);
+  ASSERT_TRUE(WaitWhileRunning(run_, [&] { return service.Sent("GET", "users/"); }))
+      << testing_files::ReadAll(dir / "app.log");
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  ::kill(run_, SIGTERM);
+  EXPECT_EQ(Ended(std::chrono::seconds(1)), exitcode::kCancelled)
+      << testing_files::ReadAll(dir / "app.log");
+}
+
+}  // namespace
+}  // namespace fern::testing
