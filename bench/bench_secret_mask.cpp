@@ -43,6 +43,10 @@ HOSTILE(open_parameter_quotes, "oauth_token=\"", "");
 HOSTILE(open_field_values, "<a name=\"verifier\" value=\"", ">");
 HOSTILE(encoded_ampersands, "%26amp%3B", "lt;");
 HOSTILE(unended_user_info, "http://u:", "@h");
+HOSTILE(unicode_quoted_values, "oauth_token=\\u0022", "");
+HOSTILE(encoded_stops_in_values, "oauth_token=a%26", "");
+HOSTILE(escaped_field_values, "<a name=\\\"verifier\\\" value=\\\"", ">");
+HOSTILE(unicode_quotes_in_user_info, "http://u:\\u0022", "@h");
 
 // A publish answer as the service writes it, secrets and all.
 const std::string kOrdinary =

@@ -14,7 +14,8 @@ Every request needs Basic credentials: one of the --user entries ("<company>/<lo
 or, with --super, "local/superAdmin" with an empty password. Each request is kept as it arrived
 (request line, headers in their order, blank line, body) in the --record folder, one file each.
 The port is printed as "PORT <n>" once the service listens; it ends itself after --lifetime
-seconds. Each answer is logged on standard error as "<method> <path> -> <status>".
+seconds. Each answer is logged on standard error as "<method> <path> -> <status>", and once
+written as "<method> <path> sent".
 """
 import argparse
 import base64
@@ -43,6 +44,8 @@ p.add_argument("--users-content-type", default="application/xml; charset=UTF-8")
 p.add_argument("--publish-status", type=int, default=200)
 p.add_argument("--publish-location", default="", help="publish answers 302 to this address")
 p.add_argument("--delay", type=float, default=0.0, help="seconds before each answer")
+p.add_argument("--publish-delay", type=float, default=0.0, help="seconds before the publish answer")
+p.add_argument("--users-answer", default="", help="a file whose bytes answer the availability check")
 p.add_argument("--cert", default="")
 p.add_argument("--key", default="")
 p.add_argument("--lifetime", type=float, default=600.0)
@@ -95,7 +98,7 @@ class Service(BaseHTTPRequestHandler):
         (folder / f"{number:03}-{self.command}.txt").write_bytes(head.encode("latin-1") + b"\r\n" + body)
 
     def reply(self, status, text, content_type="application/xml; charset=UTF-8", extra=()):
-        data = text.encode("utf-8")
+        data = text if isinstance(text, bytes) else text.encode("utf-8")
         print(f"{self.command} {self.path} -> {status}", file=sys.stderr, flush=True)
         if ARGS.delay:
             time.sleep(ARGS.delay)
@@ -108,6 +111,8 @@ class Service(BaseHTTPRequestHandler):
             self.send_header("Content-Length", str(len(data)))
             self.end_headers()
             self.wfile.write(data)
+            self.wfile.flush()
+            print(f"{self.command} {self.path} sent", file=sys.stderr, flush=True)
         except (BrokenPipeError, ConnectionResetError):
             pass  # the client gave up waiting
 
@@ -139,6 +144,8 @@ class Service(BaseHTTPRequestHandler):
         if m := re.fullmatch(r"users/(" + GUID + ")", route):
             if self.command != "GET":
                 return self.reply(405, "<error>GET erwartet</error>")
+            if ARGS.users_answer:
+                return self.reply(200, Path(ARGS.users_answer).read_bytes(), ARGS.users_content_type)
             return self.reply(200, f"<user><dsn>{m.group(1).strip('{}')}</dsn></user>",
                               ARGS.users_content_type)
         if route == "portals/publish":
@@ -150,6 +157,8 @@ class Service(BaseHTTPRequestHandler):
                 return self.reply(400, f"<error>{e}</error>")
             if root != "publishPortalsType" or not values.get("portalIds", "").strip():
                 return self.reply(400, "<error>publishPortalsType mit portalIds erwartet</error>")
+            if ARGS.publish_delay:
+                time.sleep(ARGS.publish_delay)
             if ARGS.publish_location:
                 loc = ARGS.publish_location
                 return self.reply(302, f'<html><body><a href="{html.escape(loc)}">weiter</a></body></html>',

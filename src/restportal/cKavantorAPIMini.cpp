@@ -41,6 +41,19 @@ std::string ReplaceAll(std::string s, const std::string& find, const std::string
   return s;
 }
 
+// Every CR LF pair dropped in one pass; a lone CR or LF stays.
+std::string WithoutLineEnds(std::string_view s) {
+  std::string out;
+  out.reserve(s.size());
+  for (size_t i = 0; i < s.size(); ++i) {
+    if (s[i] == '\r' && i + 1 < s.size() && s[i + 1] == '\n')
+      ++i;
+    else
+      out += s[i];
+  }
+  return out;
+}
+
 std::string WithoutBraces(std::string dsn) { return cUtil::removeBrace(dsn); }
 
 int32_t LongOf(const std::string& text) {
@@ -323,7 +336,7 @@ void cKavantorAPIMini::LogApiCall(const std::string& url, bool error,
   try {
     const std::string user = m_oRestAPI ? m_oRestAPI->AuthUsername : "";
     const std::string method = m_oRestAPI ? m_oRestAPI->GetCallMethodStr() : "";
-    std::string answer = ReplaceAll(answer_, "\r\n", "");
+    const std::string answer = WithoutLineEnds(answer_);
     const std::string line = vb::CStr(Variant::Date(vb::Now())) + ";" + user + ";" + method + ";" +
                              MaskSecrets(url) + ";" + std::to_string(status_) + ";" +
                              (error ? "ERROR" : "OK") + ";" + MaskSecrets(answer) + ";" +

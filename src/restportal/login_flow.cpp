@@ -70,11 +70,36 @@ void ForEachQueryParameter(std::string_view url, Visit visit) {
   }
 }
 
-void ReplaceAll(std::string& text, const std::string& what, const std::string& with) {
-  if (what.empty()) return;
-  for (size_t pos = text.find(what); pos != std::string::npos;
-       pos = text.find(what, pos + with.size()))
-    text.replace(pos, what.size(), with);
+// Every `what` in `text` replaced, in one pass: a long answer with many of them stays cheap.
+void ReplaceAll(std::string& text, std::string_view what, std::string_view with) {
+  if (what.empty() || text.find(what) == std::string::npos) return;
+  std::string out;
+  out.reserve(text.size());
+  size_t done = 0;
+  for (size_t pos; (pos = text.find(what, done)) != std::string::npos; done = pos + what.size())
+    out.append(text, done, pos - done).append(with);
+  text = out.append(text, done);
+}
+
+// Line ends written as their percent-encoding, in one pass.
+std::string OnOneLine(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text)
+    out += c == '\r' ? std::string_view("%0D") : c == '\n' ? "%0A" : std::string_view(&c, 1);
+  return out;
+}
+
+// A box lays out all of its text at once: a long answer shows its first characters only (whole
+// UTF-8 characters), then "...".
+constexpr size_t kBoxCharacters = 2000;
+std::string BoxStart(const std::string& text) {
+  size_t characters = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if ((static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) continue;  // within a character
+    if (++characters > kBoxCharacters) return text.substr(0, i) + "...";
+  }
+  return text;
 }
 
 std::shared_ptr<db::Recordset> PortalRow(const std::string& sql) {
@@ -145,10 +170,7 @@ std::string OAuthLoginFlow::Masked(std::string line) const {
       std::string content = PercentDecode(std::string_view(line).substr(comma + 1));
       if (std::string bytes; text::LowerAscii(head).ends_with(";base64,"))
         content = Base64Decode(content, bytes) ? bytes : "(?)";
-      content = cKavantorAPIMini::MaskSecrets(content);
-      ReplaceAll(content, "\r", "%0D");
-      ReplaceAll(content, "\n", "%0A");
-      line = head + content;
+      line = head + OnOneLine(cKavantorAPIMini::MaskSecrets(content));
     }
   }
   for (const std::string* secret : {&token_, &secret_, &verifier_}) {
@@ -332,11 +354,12 @@ void OAuthLoginFlow::SendEnd(const std::string& verifier) {
   const std::string shown = Masked(cKavantorAPIMini::MaskSecrets(answer));
   Debug("NavigateComplete2_5: " + shown);
   if (status == 200) {
-    MessageBox("Zugangsdaten wurden in der Datenbank hinterlegt: " + portalDsn_ + "\r\n" + shown,
-               mb::kOkOnly);
+    MessageBox(
+        "Zugangsdaten wurden in der Datenbank hinterlegt: " + portalDsn_ + "\r\n" + BoxStart(shown),
+        mb::kOkOnly);
   } else {
     MessageBox(Translate("Die Zugangsdaten wurden nicht hinterlegt: %1", portalDsn_) +
-                   "\r\nStatus: " + std::to_string(status) + "\r\n" + shown,
+                   "\r\nStatus: " + std::to_string(status) + "\r\n" + BoxStart(shown),
                mb::kOkOnly | mb::kCritical, Translate(kCaption));
   }
   if (Session().g_blnDebugLog) DebugCheck(body);

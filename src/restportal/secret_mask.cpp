@@ -68,7 +68,8 @@ class StopCheck {
 // "\u" escapes and character references. A decoded character that completes another escape is
 // decoded with it ("&amp;lt;" reads "<", "%2541" reads "A"), so layers go to any depth. Each
 // character keeps where its source begins in the text. Every decoding shortens the view, so
-// the whole is linear. A JSON string's "\"" and "\\" stay as written: they carry its nesting.
+// the whole is linear. A JSON string's "\"" and "\\" stay as written: they carry its nesting;
+// "\u0022" and "\u005c" read as those, since that is what they mean inside a string.
 class Decoded {
  public:
   Decoded(std::string_view t, StopCheck& stop) {
@@ -94,6 +95,7 @@ class Decoded {
   std::string_view View() const { return isPlain ? plain : std::string_view(view); }
   // Where the character `k` of the view begins in the text.
   size_t From(size_t k) const { return isPlain ? k : from[k]; }
+  bool IsPlain() const { return isPlain; }
 
  private:
   std::string view;
@@ -124,7 +126,14 @@ class Decoded {
         if (HexValue(view[k]) < 0) return false;
         code = code * 16 + HexValue(view[k]);
       }
-      if (code == 0 || code == '"' || code == '\\') return false;
+      if (code == 0) return false;
+      if (code == '"' || code == '\\') {
+        // Two characters in place of six, both from where the escape begins.
+        Replace(n - 6, '\\');
+        view.push_back(static_cast<char>(code));
+        from.push_back(from.back());
+        return true;
+      }
       return Replace(n - 6, code < 0x80 ? static_cast<char>(code) : kOther);
     }
     return false;
@@ -177,7 +186,8 @@ using Range = std::pair<size_t, size_t>;  // [from, to) of the decoded view
 // come out ordered by their start; they may overlap.
 class Masker {
  public:
-  Masker(std::string_view view, StopCheck& stop) : t_(view), stop_(stop) {}
+  Masker(const Decoded& d, std::string_view text, StopCheck& stop)
+      : t_(d.View()), d_(d), text_(text), stop_(stop) {}
 
   std::vector<Range> Run() {
     const size_t n = t_.size();
@@ -242,6 +252,46 @@ class Masker {
     Append({from, to});
   }
 
+  // A value quoted at `j`, by a quote or by one a JSON string escapes (\" or \\\"): where its
+  // content begins, npos for none. `quote` gets the quote, `escaped` whether it was.
+  size_t QuotedAt(size_t j, char& quote, bool& escaped) const {
+    size_t k = j;
+    while (k < t_.size() && t_[k] == '\\' && k - j < kLongestEscape) ++k;
+    if (k >= t_.size() || (t_[k] != '"' && t_[k] != '\'')) return npos;
+    quote = t_[k];
+    escaped = k > j;
+    return k + 1;
+  }
+  // A quote read from "\u0022": a quote one level down, where a value in plain quotes goes on
+  // and an address may hold it.
+  bool DecodedQuote(size_t k) const {
+    return k > 0 && !d_.IsPlain() && t_[k - 1] == '\\' && d_.From(k) == d_.From(k - 1);
+  }
+  // The quote at or after `from` that ends a value in `quote`s; the text's end for none.
+  size_t ClosingQuote(size_t from, char quote, bool escaped) const {
+    size_t at = Find(std::string_view(&quote, 1), from);
+    while (!escaped && at < t_.size() && DecodedQuote(at))
+      at = Find(std::string_view(&quote, 1), at + 1);
+    return at;
+  }
+  // The end of the content of an escaped quoted value whose closing quote is at `close`: before
+  // the backslashes that escape it.
+  size_t BeforeEscape(size_t from, size_t close) const {
+    while (close > from && t_[close - 1] == '\\') --close;
+    return close;
+  }
+  // Where the text as written ends a value that the view ends at `end`, `stops` ending both: when
+  // the view's stop was decoded from an escape ("%26" may be a literal "&" in the value or the
+  // separator of an address nested in it), the later of the two, so no part of it shows.
+  size_t LaterEnd(size_t end, const char* stops) const {
+    if (d_.IsPlain() || end >= t_.size()) return end;
+    const size_t at = d_.From(end);
+    if (std::string_view(stops).find(text_[at]) != npos) return end;  // a stop as written too
+    const size_t written = Read(at, std::min(text_.find_first_of(stops, at), text_.size()));
+    while (end < t_.size() && d_.From(end) < written) ++end;
+    return end;
+  }
+
   // "<!--", "<![CDATA[", "<?", an end tag or a start tag at `i`.
   size_t TagAt(size_t i) {
     for (auto [open, close] : {std::pair<std::string_view, std::string_view>{"<!--", "-->"},
@@ -289,11 +339,12 @@ class Masker {
       if (j >= n || t_[j] != '=') continue;
       j = SkipBlanks(j + 1);
       Range value;
-      if (j < n && (t_[j] == '"' || t_[j] == '\'')) {
-        const char quote = t_[j];
-        value.first = ++j;
-        while (j < n && t_[j] != quote && t_[j] != '<') ++j;
-        value.second = j;
+      char quote = 0;
+      bool escaped = false;
+      if (const size_t content = j < n ? QuotedAt(j, quote, escaped) : npos; content != npos) {
+        value.first = j = content;
+        while (j < n && (t_[j] != quote || (!escaped && DecodedQuote(j))) && t_[j] != '<') ++j;
+        value.second = escaped ? BeforeEscape(value.first, j) : j;
         if (j < n && t_[j] == quote) ++j;
       } else {
         value.first = j;
@@ -487,12 +538,18 @@ class Masker {
     const bool colon = t_[j] == ':';
     j = SkipBlanks(j + 1);
     size_t end;
-    if (j < n && (t_[j] == '"' || t_[j] == '\'')) {
-      const char quote = t_[j++];
-      end = Find(std::string_view(&quote, 1), j);
+    char quote = 0;
+    bool escaped = false;
+    if (const size_t content = j < n ? QuotedAt(j, quote, escaped) : npos; content != npos) {
+      j = content;
+      end = ClosingQuote(j, quote, escaped);
+      if (escaped) {
+        Mask(j, BeforeEscape(j, end));
+        return end;
+      }
     } else {
       const char* stops = colon ? "&\"'<>;,}] \t\r\n\f\v" : "&\"'<>; \t\r\n\f\v";
-      end = Read(j, std::min(t_.find_first_of(stops, j), n));
+      end = LaterEnd(Read(j, std::min(t_.find_first_of(stops, j), n)), stops);
     }
     Mask(j, end);
     return end;
@@ -504,7 +561,9 @@ class Masker {
     for (; j < t_.size() && j - i < 512; ++j) {
       const char c = t_[j];
       if (c == '@') break;
-      if (IsBlank(c) || std::string_view("/?#<>\"'").find(c) != std::string_view::npos) return npos;
+      if (IsBlank(c) ||
+          (std::string_view("/?#<>\"'").find(c) != std::string_view::npos && !DecodedQuote(j)))
+        return npos;
       if (c == ':' && colon == npos) colon = j;
     }
     Read(i, j);
@@ -514,6 +573,8 @@ class Masker {
   }
 
   std::string_view t_;
+  const Decoded& d_;
+  std::string_view text_;  // as written
   StopCheck& stop_;
   std::vector<Range> ranges_;  // found so far, ordered by their start
   std::vector<Range> ahead_;   // found ahead of the pass, ordered
@@ -531,7 +592,7 @@ std::string MaskSecrets(std::string_view text, StopAsk stop) {
   try {
     StopCheck check(stop);
     const Decoded d(text, check);
-    const std::vector<Range> ranges = Masker(d.View(), check).Run();
+    const std::vector<Range> ranges = Masker(d, text, check).Run();
     std::string out;
     out.reserve(text.size());
     size_t done = 0;  // in the text

@@ -322,6 +322,62 @@ TEST_F(KavantorApiTest, SecretsUnderAnyEncodingStayOutOfBothLogs) {
   }
 }
 
+// Serialisers that write every quote inside a string as \u0022: a secret one level deeper.
+TEST_F(KavantorApiTest, SecretsQuotedWithUnicodeEscapesStayOutOfBothLogs) {
+  // Each answer carries "W7q-<n>k" once.
+  const std::vector<std::string> bodies = {
+      R"({"message":"{\u0022oauth_token_secret\u0022:\u0022W7q-1k\u0022}"})",
+      R"({"error":{"detail":"{\u0022verifier\u0022:\u0022W7q-2k\u0022,\u0022n\u0022:1}"}})",
+      R"({"message":"sent \u0022oauth_token\u0022: \u0022W7q-3k\u0022 back"})",
+      R"({"page":"\u003Cinput name=\u0022oauth_token_secret\u0022 value=\u0022W7q-4k\u0022\u003E"})",
+      R"({"a":"{\"b\":\"{\u005c\"verifier\u005c\":\u005c\"W7q-5k\u005c\"}\"}"})",
+      R"({"a":"{\"b\":\"{\u005c\u0022verifier\u005c\u0022:\u005c\u0022W7q-6k\u005c\u0022}\"}"})",
+  };
+  testing_servers::HttpServer service;
+  service.server.Get(R"(/api/portals/[^/]+-0000000000(\d\d)/authenticationStart)",
+                     [&](const httplib::Request& req, httplib::Response& res) {
+                       res.status = 400;
+                       res.set_content(bodies[std::stoul(req.matches[1])] + " rest42",
+                                       "application/json");
+                     });
+  for (const std::string& log : LogsOfLoginStarts(service, bodies.size())) {
+    size_t shown = 0;
+    for (size_t pos = 0; (pos = log.find(" rest42", pos)) != std::string::npos; ++pos) ++shown;
+    EXPECT_GE(shown, bodies.size());
+    EXPECT_NE(log.find(R"(\u0022n\u0022:1)"), std::string::npos) << "what follows a secret stays";
+    for (size_t i = 1; i <= bodies.size(); ++i)
+      EXPECT_EQ(log.find("W7q-" + std::to_string(i) + "k"), std::string::npos) << i << "\n" << log;
+  }
+}
+
+// A value whose encoding holds a character that would end it: hidden up to the raw text's end.
+TEST_F(KavantorApiTest, SecretsWithAnEncodedStopCharacterStayOutOfBothLogsWhole) {
+  // Each answer carries a secret whose tail is "cdP<n>" and then a parameter "keep<n>=1".
+  const std::vector<std::string> bodies = {
+      "oauth_token_secret=ab%26cdP1&keep1=1",
+      "oauth_token_secret=ab%20cdP2&keep2=1",
+      "oauth_verifier=ab%3BcdP3&keep3=1",
+      "https://h/cb?x=1&oauth_token=ab%26cdP4&keep4=1",
+      "https://h/cb?oauth_verifier=ab%20cdP5&keep5=1",
+      "https://h/cb?oauth_token_secret=ab%3BcdP6&keep6=1",
+      "/start?redirect_uri=https%3A%2F%2Fh%2Fcb%3Foauth_verifier%3DcdP7%26x%3D1&keep7=1",
+  };
+  testing_servers::HttpServer service;
+  service.server.Get(R"(/api/portals/[^/]+-0000000000(\d\d)/authenticationStart)",
+                     [&](const httplib::Request& req, httplib::Response& res) {
+                       res.status = 400;
+                       res.set_content(bodies[std::stoul(req.matches[1])] + " rest42",
+                                       "application/x-www-form-urlencoded");
+                     });
+  for (const std::string& log : LogsOfLoginStarts(service, bodies.size())) {
+    for (size_t i = 1; i <= bodies.size(); ++i) {
+      const std::string n = std::to_string(i);
+      EXPECT_EQ(log.find("cdP" + n), std::string::npos) << n << "\n" << log;
+      EXPECT_NE(log.find("&keep" + n + "=1 rest42"), std::string::npos) << n << "\n" << log;
+    }
+  }
+}
+
 TEST_F(KavantorApiTest, EmptyAddressesAndForeignKeysAreFailedCallsNamingTheReason) {
   RestService s(dir / "rec");
   auto c = Client(s.Base());

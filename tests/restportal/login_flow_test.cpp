@@ -206,6 +206,47 @@ TEST_F(LoginFlowTest, AHostileEndAnswerShowsItsBoxMasked) {
   EXPECT_NE(answers->texts[0].find("<verifier a=****"), std::string::npos);
 }
 
+// A long end answer shows its start in the box, masked, so the box is laid out at once; the
+// debug log keeps it whole. The masking's cost is measured in bench/.
+TEST_F(LoginFlowTest, ALongEndAnswerShowsABoundedMaskedStart) {
+  const std::string verifier = "Ver-1234";
+  const std::string lineEnds = "data:," + verifier + " " + std::string(1024 * 1024, '\r');
+  std::string quotes;
+  while (quotes.size() < 1024 * 1024) quotes += "\"\\" + verifier;
+  std::string euros;
+  while (euros.size() < 1024 * 1024) euros += "€";
+  const std::string box = "Zugangsdaten wurden in der Datenbank hinterlegt: " + dsnA + "\r\n";
+  Session().g_blnDebugLog = true;
+  for (const std::string& answer : {lineEnds, quotes, euros}) {
+    SCOPED_TRACE(answer.substr(0, 8));
+    service.Set(Bare(dsnA), {"T", "S", verifier, 200, {}});
+    service.endAnswer = answer;
+    answers->texts.clear();
+    Login(dsnA);
+    flow.OnNavigation(Callback("T", verifier), true);
+    // The debug log's check of the stored login asks questions of its own around it.
+    const auto it = std::find_if(answers->texts.begin(), answers->texts.end(),
+                                 [&](const std::string& t) { return t.starts_with(box); });
+    ASSERT_NE(it, answers->texts.end());
+    const std::string& shown = *it;
+    if (answer == euros) {
+      // Characters are counted, and none is cut.
+      EXPECT_EQ(shown, box + euros.substr(0, 3 * 2000) + "...");
+      continue;
+    }
+    EXPECT_LE(shown.size(), box.size() + 2000 + 3);
+    EXPECT_TRUE(shown.ends_with("...")) << shown.size();
+    EXPECT_NE(shown.find("****"), std::string::npos);
+    EXPECT_EQ(shown.find(verifier), std::string::npos);
+  }
+  Session().g_blnDebugLog = false;
+  std::ifstream in(host() / "DAT" / "FernDispatcherDebug.txt");
+  std::stringstream log;
+  log << in.rdbuf();
+  EXPECT_GT(log.str().size(), 2 * 1024 * 1024u);
+  EXPECT_EQ(log.str().find(verifier), std::string::npos);
+}
+
 TEST_F(LoginFlowTest, StoredLoginIsResetOnlyAfterOk) {
   struct Recorder : RecordingAnswerer {
     int answer = mb::kCancel;

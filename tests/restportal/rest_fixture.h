@@ -36,13 +36,15 @@ struct RestServiceOptions {
   int publishStatus = 200;
   std::string publishLocation;  // set: the publish is answered with a redirect there
   double delaySeconds = 0;
-  std::filesystem::path cert, key;  // both set: https
+  double publishDelaySeconds = 0;
+  std::filesystem::path usersAnswer;  // set: the availability check is answered with this file
+  std::filesystem::path cert, key;    // both set: https
 };
 
 class RestService {
  public:
   RestService(const std::filesystem::path& record, const RestServiceOptions& o = {})
-      : record_(record) {
+      : record_(record), log_(record.string() + ".log") {
     std::vector<std::string> args = {"/usr/bin/python3",
                                      "-u",
                                      std::string(FERN_SOURCE_DIR) + "/demo/rest_service.py",
@@ -58,10 +60,13 @@ class RestService {
     if (!o.publishLocation.empty())
       args.insert(args.end(), {"--publish-location", o.publishLocation});
     if (o.delaySeconds > 0) args.insert(args.end(), {"--delay", std::to_string(o.delaySeconds)});
+    if (o.publishDelaySeconds > 0)
+      args.insert(args.end(), {"--publish-delay", std::to_string(o.publishDelaySeconds)});
+    if (!o.usersAnswer.empty()) args.insert(args.end(), {"--users-answer", o.usersAnswer.string()});
     if (!o.cert.empty())
       args.insert(args.end(), {"--cert", o.cert.string(), "--key", o.key.string()});
     // The stand-in's answers, one a line.
-    port_ = StartPortServer(args, record.string() + ".log", pid_);
+    port_ = StartPortServer(args, log_, pid_);
     if (port_ <= 0) {
       Stop();
       throw std::runtime_error("the REST stand-in did not start");
@@ -75,6 +80,14 @@ class RestService {
   int port() const { return port_; }
   std::string Base(const std::string& scheme = "http") const {
     return scheme + "://127.0.0.1:" + std::to_string(port_) + "/api";
+  }
+
+  // Whether an answer to a request whose path starts with `path` (below the base) was written.
+  bool Sent(const std::string& method, const std::string& path) const {
+    std::ifstream in(log_);
+    for (std::string line; std::getline(in, line);)
+      if (line.starts_with(method + " /api/" + path) && line.ends_with(" sent")) return true;
+    return false;
   }
 
   // The requests received so far, each as it arrived (head, blank line, body), in order.
@@ -95,6 +108,7 @@ class RestService {
 
  private:
   std::filesystem::path record_;
+  std::string log_;  // the stand-in's standard error
   pid_t pid_ = -1;
   int port_ = 0;
 };

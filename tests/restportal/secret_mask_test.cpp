@@ -51,6 +51,10 @@ TEST(SecretMaskCost, HostileShapesCostInProportionToTheirSize) {
       {"\\\"verifier\\\": \\\"", ""},
       {"%26amp%3B", "lt;"},
       {"http://u:", "@h"},
+      {"oauth_token=\\u0022", ""},
+      {"oauth_token=a%26", ""},
+      {"<a name=\\\"verifier\\\" value=\\\"", ">"},
+      {"http://u:\\u0022", "@h"},
   };
   for (const auto& s : shapes) {
     const size_t small = Work(Repeated(s.unit, 256 * 1024, s.tail));
@@ -76,6 +80,23 @@ TEST(SecretMask, AnUnclosedElementHidesItsValueOnly) {
       {"<verifier><![CDATA[S 1]]> kept", "<verifier>**** kept"},
       {"<verifier>A <verifier>B <x>C</x></verifier> kept",
        "<verifier>**** <verifier>****</verifier> kept"},
+  };
+  for (const auto& k : cases) EXPECT_EQ(MaskSecrets(k.text), k.masked) << k.text;
+}
+
+// What is hidden where an escape changes how far a value reaches, and what stays.
+TEST(SecretMask, EscapedQuotesAndEncodedStopsMaskWholeValuesOnly) {
+  const struct {
+    const char* text;
+    const char* masked;
+  } cases[] = {
+      {"oauth_token_secret=ab%26cd&x=1 kept", "oauth_token_secret=****&x=1 kept"},
+      {"<a href=\"/cb?oauth_token=T&amp;x=1\">", "<a href=\"/cb?oauth_token=****&amp;x=1\">"},
+      {R"({"p":"<input value=\u0022V\u0022 name=\u0022verifier\u0022> kept"})",
+       R"({"p":"<input value=\u0022****\u0022 name=\u0022verifier\u0022> kept"})"},
+      {R"({"p":"oauth_token=\u0022V\u0022 kept"})", R"({"p":"oauth_token=\u0022****\u0022 kept"})"},
+      {R"(oauth_verifier="a\u0022b" kept)", R"(oauth_verifier="****" kept)"},
+      {R"("http://u:p\u0022w@h kept")", R"("http://u:****@h kept")"},
   };
   for (const auto& k : cases) EXPECT_EQ(MaskSecrets(k.text), k.masked) << k.text;
 }
