@@ -163,26 +163,14 @@ BENCHMARK_CAPTURE(Watched, DotStarLine, kDotStar)->Arg(3000)->Arg(10000);
 BENCHMARK_CAPTURE(Plain, DotStarLine, kDotStar)->Arg(3000)->Arg(10000);
 BENCHMARK_CAPTURE(Watched, Backtrack, kBacktrack)->Arg(5200);
 BENCHMARK_CAPTURE(Plain, Backtrack, kBacktrack)->Arg(5200);
-BENCHMARK_CAPTURE(Watched, SpacesShortLines, kSpaces)
-    ->Arg(1 << 10)
-    ->Arg(100 << 10)
-    ->Arg(10 << 20)
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(Plain, SpacesShortLines, kSpaces)
-    ->Arg(1 << 10)
-    ->Arg(100 << 10)
-    ->Arg(10 << 20)
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(Watched, SpacesOneLine, kSpacesOneLine)
-    ->Arg(1 << 10)
-    ->Arg(100 << 10)
-    ->Arg(10 << 20)
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(Plain, SpacesOneLine, kSpacesOneLine)
-    ->Arg(1 << 10)
-    ->Arg(100 << 10)
-    ->Arg(10 << 20)
-    ->Unit(benchmark::kMillisecond);
+// One text from 1 KB to 10 MB.
+void Sizes(benchmark::internal::Benchmark* b) {
+  b->Arg(1 << 10)->Arg(100 << 10)->Arg(10 << 20)->Unit(benchmark::kMillisecond);
+}
+BENCHMARK_CAPTURE(Watched, SpacesShortLines, kSpaces)->Apply(Sizes);
+BENCHMARK_CAPTURE(Plain, SpacesShortLines, kSpaces)->Apply(Sizes);
+BENCHMARK_CAPTURE(Watched, SpacesOneLine, kSpacesOneLine)->Apply(Sizes);
+BENCHMARK_CAPTURE(Plain, SpacesOneLine, kSpacesOneLine)->Apply(Sizes);
 
 // 20,000 patterns, each new, each tried on one line: compiling dominates.
 void PatternsWatched(benchmark::State& state) {

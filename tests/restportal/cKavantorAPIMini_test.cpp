@@ -47,6 +47,24 @@ class KavantorApiTest : public RestHostTest {
     Session().g_blnDebugLog = false;
     return {Log(), ReadAll((host() / "DAT" / "FernDispatcherDebug.txt").string())};
   }
+  // The same for logins that the service refuses with 400 and `bodies[n]` then " rest42"; each
+  // log shows every answer.
+  std::vector<std::string> LogsOfRefusedStarts(const std::vector<std::string>& bodies,
+                                               const std::string& type) {
+    testing_servers::HttpServer service;
+    service.server.Get(R"(/api/portals/[^/]+-0000000000(\d\d)/authenticationStart)",
+                       [&](const httplib::Request& req, httplib::Response& res) {
+                         res.status = 400;
+                         res.set_content(bodies[std::stoul(req.matches[1])] + " rest42", type);
+                       });
+    std::vector<std::string> logs = LogsOfLoginStarts(service, bodies.size());
+    for (const std::string& log : logs) {
+      size_t shown = 0;
+      for (size_t pos = 0; (pos = log.find(" rest42", pos)) != std::string::npos; ++pos) ++shown;
+      EXPECT_GE(shown, bodies.size());
+    }
+    return logs;
+  }
 };
 
 TEST(KavantorApiUrl, OnlyWholePathSegmentsEqualToTheCompanyNumberBecomeLocal) {
@@ -301,17 +319,7 @@ TEST_F(KavantorApiTest, SecretsUnderAnyEncodingStayOutOfBothLogs) {
       "%3Cverifier%3EZ9x-14q%3C%2Fverifier%3E",
       "&lt;input name=&quot;oauth_verifier&quot; value=&quot;Z9x-15q&quot;&gt;",
   };
-  testing_servers::HttpServer service;
-  service.server.Get(R"(/api/portals/[^/]+-0000000000(\d\d)/authenticationStart)",
-                     [&](const httplib::Request& req, httplib::Response& res) {
-                       res.status = 400;
-                       res.set_content(bodies[std::stoul(req.matches[1])] + " rest42",
-                                       "application/json");
-                     });
-  for (const std::string& log : LogsOfLoginStarts(service, bodies.size())) {
-    size_t shown = 0;
-    for (size_t pos = 0; (pos = log.find(" rest42", pos)) != std::string::npos; ++pos) ++shown;
-    EXPECT_GE(shown, bodies.size());
+  for (const std::string& log : LogsOfRefusedStarts(bodies, "application/json")) {
     EXPECT_NE(log.find(" ok"), std::string::npos) << "what follows a secret stays";
     for (size_t i = 1; i <= bodies.size(); ++i) {
       const std::string secret = "Z9x-" + std::to_string(i) + "q";
@@ -333,17 +341,7 @@ TEST_F(KavantorApiTest, SecretsQuotedWithUnicodeEscapesStayOutOfBothLogs) {
       R"({"a":"{\"b\":\"{\u005c\"verifier\u005c\":\u005c\"W7q-5k\u005c\"}\"}"})",
       R"({"a":"{\"b\":\"{\u005c\u0022verifier\u005c\u0022:\u005c\u0022W7q-6k\u005c\u0022}\"}"})",
   };
-  testing_servers::HttpServer service;
-  service.server.Get(R"(/api/portals/[^/]+-0000000000(\d\d)/authenticationStart)",
-                     [&](const httplib::Request& req, httplib::Response& res) {
-                       res.status = 400;
-                       res.set_content(bodies[std::stoul(req.matches[1])] + " rest42",
-                                       "application/json");
-                     });
-  for (const std::string& log : LogsOfLoginStarts(service, bodies.size())) {
-    size_t shown = 0;
-    for (size_t pos = 0; (pos = log.find(" rest42", pos)) != std::string::npos; ++pos) ++shown;
-    EXPECT_GE(shown, bodies.size());
+  for (const std::string& log : LogsOfRefusedStarts(bodies, "application/json")) {
     EXPECT_NE(log.find(R"(\u0022n\u0022:1)"), std::string::npos) << "what follows a secret stays";
     for (size_t i = 1; i <= bodies.size(); ++i)
       EXPECT_EQ(log.find("W7q-" + std::to_string(i) + "k"), std::string::npos) << i << "\n" << log;
@@ -362,14 +360,7 @@ TEST_F(KavantorApiTest, SecretsWithAnEncodedStopCharacterStayOutOfBothLogsWhole)
       "https://h/cb?oauth_token_secret=ab%3BcdP6&keep6=1",
       "/start?redirect_uri=https%3A%2F%2Fh%2Fcb%3Foauth_verifier%3DcdP7%26x%3D1&keep7=1",
   };
-  testing_servers::HttpServer service;
-  service.server.Get(R"(/api/portals/[^/]+-0000000000(\d\d)/authenticationStart)",
-                     [&](const httplib::Request& req, httplib::Response& res) {
-                       res.status = 400;
-                       res.set_content(bodies[std::stoul(req.matches[1])] + " rest42",
-                                       "application/x-www-form-urlencoded");
-                     });
-  for (const std::string& log : LogsOfLoginStarts(service, bodies.size())) {
+  for (const std::string& log : LogsOfRefusedStarts(bodies, "application/x-www-form-urlencoded")) {
     for (size_t i = 1; i <= bodies.size(); ++i) {
       const std::string n = std::to_string(i);
       EXPECT_EQ(log.find("cdP" + n), std::string::npos) << n << "\n" << log;
