@@ -15,7 +15,6 @@
 #include <memory>
 #include <mutex>
 #include <new>
-#include <optional>
 #include <system_error>
 #include <thread>
 
@@ -83,21 +82,17 @@ class Match : public Dispatch {
   std::shared_ptr<ItemList> subs_;
 };
 
-// One pattern compiled for a search with a stop to ask, with the match data and context that go
-// with it. `quick` has a callout in front, which PCRE2 calls at every place it tries, and is
-// otherwise what PCRE2 searches without it; one place's work stays bounded by PCRE2's match
-// limit. `careful` has a callout before every item (PCRE2_AUTO_CALLOUT), for the patterns where
-// one step of that limit can take a pass over the whole text (a back-reference compares what
-// its group took), and for the few that do not compile with a callout in front. Both keep the
-// places PCRE2 tries and what it finds.
+// One pattern compiled for a search with a stop to ask, with the match data that goes with it.
+// `quick` has a callout in front, which PCRE2 calls at every place it tries, and is otherwise what
+// PCRE2 searches without it; one place's work stays bounded by PCRE2's match limit. `careful` has a
+// callout before every item (PCRE2_AUTO_CALLOUT), for the patterns where one step of that limit can
+// take a pass over the whole text (a back-reference compares what its group took), and for the few
+// that do not compile with a callout in front. Both keep the places PCRE2 tries and what it finds.
 struct Compiled {
   pcre2_code* quick = nullptr;
   pcre2_code* careful = nullptr;
-  pcre2_code* searched = nullptr;  // the one of the two the search in progress uses
   pcre2_match_data* data = nullptr;
-  pcre2_match_context* context = pcre2_match_context_create(nullptr);
   ~Compiled() {
-    pcre2_match_context_free(context);
     pcre2_match_data_free(data);
     pcre2_code_free(careful);
     pcre2_code_free(quick);
@@ -105,14 +100,17 @@ struct Compiled {
 };
 
 pcre2_code* CompilePattern(const std::u32string& pattern, uint32_t options) {
-  pcre2_compile_context* context = pcre2_compile_context_create(nullptr);
-  pcre2_set_newline(context, PCRE2_NEWLINE_ANYCRLF);
+  // Only read by pcre2_compile: one for all.
+  static pcre2_compile_context* const context = [] {
+    pcre2_compile_context* c = pcre2_compile_context_create(nullptr);
+    if (!c) throw std::bad_alloc();
+    pcre2_set_newline(c, PCRE2_NEWLINE_ANYCRLF);
+    return c;
+  }();
   int error = 0;
   PCRE2_SIZE offset = 0;
-  pcre2_code* code = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(pattern.data()), pattern.size(),
-                                   options, &error, &offset, context);
-  pcre2_compile_context_free(context);
-  return code;
+  return pcre2_compile(reinterpret_cast<PCRE2_SPTR>(pattern.data()), pattern.size(), options,
+                       &error, &offset, context);
 }
 
 // How far the settings PCRE2 takes only at the very start ((*UTF), (*UCP), (*LIMIT_MATCH=n),
@@ -150,7 +148,7 @@ bool MayReferBack(const std::u32string& p) {
       char32_t n = p[i + 1];
       if ((n >= U'1' && n <= U'9') || n == U'g' || n == U'k') return true;
       ++i;
-    } else if (p.compare(i, 4, U"(?P=") == 0) {
+    } else if (p[i] == U'(' && p.compare(i, 4, U"(?P=") == 0) {
       return true;
     }
   }
@@ -285,8 +283,6 @@ class RegExp : public Dispatch {
  private:
   Compiled& Code();
   bool* Flag(std::string_view name);
-  // The match from `from` on, or nothing; it lasts until the next search.
-  std::optional<Spans> Search(const std::u32string& s, size_t from);
   // Calls `onMatch` for the first match, or for every match with Global, the way JavaScript
   // walks them: after an empty match the search goes on one character further.
   template <typename F>
@@ -299,6 +295,8 @@ class RegExp : public Dispatch {
   bool ignoreCase_ = false;
   bool multiline_ = false;
   std::unique_ptr<Compiled> compiled_;  // dropped whenever pattern or flags change
+  std::unique_ptr<pcre2_match_context, void (*)(pcre2_match_context*)> context_{
+      pcre2_match_context_create(nullptr), pcre2_match_context_free};
   Watch watch_;
 };
 
@@ -312,8 +310,10 @@ Compiled& RegExp::Code() {
     const std::u32string pattern = rt::ToU32(pattern_);
     // The callout goes after the settings and nothing is closed after the pattern, so that it
     // means and fails to compile as written.
-    std::u32string quick = pattern;
-    quick.insert(SettingsEnd(pattern), U"(?C)");
+    const size_t settings = SettingsEnd(pattern);
+    std::u32string quick;
+    quick.reserve(pattern.size() + 4);
+    quick.append(pattern, 0, settings).append(U"(?C)").append(pattern, settings);
     compiled->quick = CompilePattern(quick, options);
     if (!compiled->quick || MayReferBack(pattern)) {
       compiled->careful = CompilePattern(pattern, options | PCRE2_AUTO_CALLOUT);
@@ -326,39 +326,33 @@ Compiled& RegExp::Code() {
   return *compiled_;
 }
 
-// One PCRE2 search from `from`, with PCRE2's own start-up checks, places and match limit.
-std::optional<Spans> RegExp::Search(const std::u32string& s, size_t from) {
-  Compiled& c = *compiled_;
-  int rc = pcre2_match(c.searched, reinterpret_cast<PCRE2_SPTR>(s.data()), s.size(), from,
-                       PCRE2_NO_UTF_CHECK, c.data, c.context);
-  if (rc == PCRE2_ERROR_NOMATCH) return std::nullopt;
-  if (rc == PCRE2_ERROR_CALLOUT && watch_.stop) watch_.stop->End();
-  // Beyond the match limits a pathological pattern fails with an error instead of running on.
-  if (rc < 0) Raise(err::kInvalidArgument, "regular expression too complex: " + pattern_);
-  return Spans(pcre2_get_ovector_pointer(c.data), pcre2_get_ovector_count(c.data),
-               static_cast<uint32_t>(rc));
-}
-
+// PCRE2's own search from each place on, with its start-up checks, places and match limit.
 template <typename F>
 void RegExp::EachMatch(const std::u32string& s, F onMatch, bool all) {
   Compiled& c = Code();
-  if (!c.context || !c.data) throw std::bad_alloc();
+  if (!context_ || !c.data) throw std::bad_alloc();
+  pcre2_match_context* const context = context_.get();
   // A script's searches are watched while they run; the host's own are not.
   CallerStop* stop = RunningCallerStop();
   Ticker::Watching watching(stop != nullptr);
   watch_.stop = stop;
   watch_.ticks = &Ticker::Get().Ticks();
   watch_.seen = watch_.ticks->load(std::memory_order_relaxed);
-  pcre2_set_callout(c.context, stop ? AskStop : nullptr, &watch_);
-  c.searched = stop && c.careful ? c.careful : c.quick ? c.quick : c.careful;
+  pcre2_set_callout(context, stop ? AskStop : nullptr, &watch_);
+  pcre2_code* code = stop && c.careful ? c.careful : c.quick ? c.quick : c.careful;
+  const PCRE2_SIZE* ov = pcre2_get_ovector_pointer(c.data);
+  const uint32_t pairs = pcre2_get_ovector_count(c.data);
   size_t from = 0;
   while (from <= s.size()) {
-    std::optional<Spans> m = Search(s, from);
-    if (!m) break;
-    onMatch(*m);
+    int rc = pcre2_match(code, reinterpret_cast<PCRE2_SPTR>(s.data()), s.size(), from,
+                         PCRE2_NO_UTF_CHECK, c.data, context);
+    if (rc == PCRE2_ERROR_NOMATCH) break;
+    if (rc == PCRE2_ERROR_CALLOUT && stop) stop->End();
+    // Beyond the match limits a pathological pattern fails with an error instead of running on.
+    if (rc < 0) Raise(err::kInvalidArgument, "regular expression too complex: " + pattern_);
+    onMatch(Spans(ov, pairs, static_cast<uint32_t>(rc)));
     if (!all) break;
-    auto [begin, end] = (*m)[0];
-    from = end == begin ? end + 1 : end;
+    from = ov[1] == ov[0] ? ov[1] + 1 : ov[1];
   }
 }
 
@@ -394,7 +388,10 @@ std::string RegExp::Replace(const std::string& input, const std::string& replace
         out.append(s, last, begin - last);
         last = end;
         if (plain) {
-          out += rep;
+          if (rep.size() == 1)
+            out.push_back(rep[0]);
+          else
+            out += rep;
           return;
         }
         // $1..$99, $& (the match), $` and $' (text before and after), $$ (a dollar sign).
