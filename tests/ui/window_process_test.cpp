@@ -129,6 +129,16 @@ class WindowProcessTest : public ::testing::Test, public DemoHostTest {
       ADD_FAILURE() << "Xvfb did not start\n" << Text(dir / "xvfb.log");
       return -1;
     }
+    // The display number comes before a loaded machine's server answers every client: the
+    // window starts once one has been answered.
+    for (const auto end = Clock::now() + std::chrono::seconds(15);
+         !XDo(x.display(), {"getdisplaygeometry"}).Succeeded();) {
+      if (Clock::now() > end) {
+        ADD_FAILURE() << "Xvfb does not answer\n" << Text(dir / "xvfb.log");
+        return -1;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
     app_ = SpawnInGroup({FERN_DISPATCHER_EXE, "/PATHKV", host().string(), "/USERKV", "DEMO"},
                         {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"},
                         {"DISPLAY=" + x.display()}, dir / "app.log");
@@ -139,7 +149,7 @@ class WindowProcessTest : public ::testing::Test, public DemoHostTest {
       window = found.out.substr(0, found.out.find('\n'));
       if (!window.empty()) break;
       if (Clock::now() > end || WaitEnd(std::chrono::seconds(0)) != -1) {
-        ADD_FAILURE() << "no window\n" << Text(dir / "app.log");
+        ADD_FAILURE() << "no window\n" << Text(dir / "app.log") << Text(dir / "xvfb.log");
         Kill();
         return -1;
       }
