@@ -78,11 +78,6 @@ std::string SevenZipText(int code) {
 
 std::string Quoted(const std::string& s) { return "\"" + s + "\""; }
 
-void ReplaceAll(std::string& text, const std::string& what, const std::string& with) {
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + with.size()))
-    text.replace(at, what.size(), with);
-}
-
 }  // namespace
 
 void ZipAll(const std::string& folder, const std::string& archiveName, const PackingSettings& s,
@@ -161,8 +156,8 @@ void ZipAll(const std::string& folder, const std::string& archiveName, const Pac
     if (program.empty() || !fs::is_regular_file(programPath, ec))
       throw HostError(err::kNoInterface, "Zipper-Datei nicht gefunden '" + programHost + "'",
                       "ZipTool");
-    ReplaceAll(arguments, "{ArchiveName}", Quoted(archive.string()));
-    ReplaceAll(arguments, "{FileNames}", fileList);
+    arguments = text::ReplaceAll(arguments, "{ArchiveName}", Quoted(archive.string()));
+    arguments = text::ReplaceAll(arguments, "{FileNames}", fileList);
     std::vector<std::string> argv = SplitCommandLine(arguments);
     argv.insert(argv.begin(), programPath.string());
     RunProcess(argv, po);  // its exit code says nothing; the archive below does

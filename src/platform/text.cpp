@@ -147,4 +147,14 @@ bool IsAscii(std::string_view s) {
   return true;
 }
 
+std::string ReplaceAll(std::string_view text, std::string_view what, std::string_view with) {
+  if (what.empty()) return std::string(text);
+  std::string out;
+  out.reserve(text.size());
+  size_t done = 0;
+  for (size_t at; (at = text.find(what, done)) != std::string_view::npos; done = at + what.size())
+    out.append(text, done, at - done).append(with);
+  return out.append(text, done);
+}
+
 }  // namespace fern::text

@@ -36,5 +36,8 @@ std::string UpperAscii(std::string_view s);
 // Equal when only the case of A..Z differs; other bytes must match exactly.
 bool EqualsNoCaseAscii(std::string_view a, std::string_view b);
 bool IsAscii(std::string_view s);
+// Each `what` in `text`, left to right, replaced by `with`, in one pass (what `with` brings is not
+// searched again); `text` as it is when `what` is empty.
+std::string ReplaceAll(std::string_view text, std::string_view what, std::string_view with);
 
 }  // namespace fern::text

@@ -34,13 +34,6 @@ std::string JoinPath(std::string folder, std::string name) {
   return folder + "\\" + name;
 }
 
-std::string ReplaceAll(std::string s, const std::string& find, const std::string& with) {
-  if (find.empty()) return s;
-  for (size_t pos = 0; (pos = s.find(find, pos)) != std::string::npos; pos += with.size())
-    s.replace(pos, find.size(), with);
-  return s;
-}
-
 // Every CR LF pair dropped in one pass; a lone CR or LF stays.
 std::string WithoutLineEnds(std::string_view s) {
   std::string out;
@@ -243,7 +236,7 @@ std::string cKavantorAPIMini::BuildApiUrl(const std::string& path) const {
   cUtil::CutRight(base, "/");
   std::string url = base + "/" + path;
   if (url.find(kBenPlaceholder) != std::string::npos)
-    url = ReplaceAll(url, kBenPlaceholder, WithoutBraces(benDsn_));
+    url = text::ReplaceAll(url, kBenPlaceholder, WithoutBraces(benDsn_));
   return url;
 }
 
@@ -263,7 +256,7 @@ void cKavantorAPIMini::Call(const std::string& key, const std::string& portalDsn
   if (path.find(kPortalPlaceholder) != std::string::npos) {
     if (!cUtil::isGuid(portalDsn))
       return Refuse(path, body, "Ungültiger Börsenschlüssel: '" + portalDsn + "'");
-    path = ReplaceAll(path, kPortalPlaceholder, WithoutBraces(portalDsn));
+    path = text::ReplaceAll(path, kPortalPlaceholder, WithoutBraces(portalDsn));
   }
   if (path.find(kBenPlaceholder) != std::string::npos && benDsn_.empty())
     return Refuse(path, body, "Kein gültiger KAVANTOR-Benutzer für die KAVANTOR-API.");

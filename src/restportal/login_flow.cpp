@@ -70,17 +70,6 @@ void ForEachQueryParameter(std::string_view url, Visit visit) {
   }
 }
 
-// Every `what` in `text` replaced, in one pass: a long answer with many of them stays cheap.
-void ReplaceAll(std::string& text, std::string_view what, std::string_view with) {
-  if (what.empty() || text.find(what) == std::string::npos) return;
-  std::string out;
-  out.reserve(text.size());
-  size_t done = 0;
-  for (size_t pos; (pos = text.find(what, done)) != std::string::npos; done = pos + what.size())
-    out.append(text, done, pos - done).append(with);
-  text = out.append(text, done);
-}
-
 // Line ends written as their percent-encoding, in one pass.
 std::string OnOneLine(std::string_view text) {
   std::string out;
@@ -174,8 +163,8 @@ std::string OAuthLoginFlow::Masked(std::string line) const {
     }
   }
   for (const std::string* secret : {&token_, &secret_, &verifier_}) {
-    ReplaceAll(line, *secret, "****");
-    ReplaceAll(line, XmlEscape(*secret), "****");
+    line = text::ReplaceAll(line, *secret, "****");
+    line = text::ReplaceAll(line, XmlEscape(*secret), "****");
   }
   // An address carries them encoded: every token, secret or verifier parameter is hidden.
   std::string out;

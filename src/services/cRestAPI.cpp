@@ -152,12 +152,6 @@ std::string Hex(unsigned char c) {
 
 using ::fern::text::HexValue;
 
-std::string ReplaceAll(std::string s, const std::string& find, const std::string& with) {
-  for (size_t pos = 0; (pos = s.find(find, pos)) != std::string::npos; pos += with.size())
-    s.replace(pos, find.size(), with);
-  return s;
-}
-
 struct CurlDeleter {
   void operator()(curl_slist* l) const { curl_slist_free_all(l); }
 };
@@ -348,12 +342,13 @@ std::string cRestAPI::URLEncodeANSI(const std::string& text, bool SpacePlus) {
     else
       out += ch;
   }
-  if (SpacePlus) out = ReplaceAll(ReplaceAll(out, "+", "%2B"), " ", "+");
+  if (SpacePlus)
+    out = ::fern::text::ReplaceAll(::fern::text::ReplaceAll(out, "+", "%2B"), " ", "+");
   return out;
 }
 
 std::string cRestAPI::URLDecodeANSI(const std::string& text, bool PlusSpace) {
-  const std::string in = PlusSpace ? ReplaceAll(text, "+", " ") : text;
+  const std::string in = PlusSpace ? ::fern::text::ReplaceAll(text, "+", " ") : text;
   std::string out;
   for (size_t i = 0; i < in.size(); ++i) {
     if (in[i] == '%' && i + 2 < in.size() && HexValue(in[i + 1]) >= 0 && HexValue(in[i + 2]) >= 0) {
